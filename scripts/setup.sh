@@ -1,0 +1,26 @@
+#!/bin/sh
+# Installs the Debian packages the build, the tests and the demo need. Packages
+# already present are not asked for again, so a second run needs no network.
+set -eu
+
+PACKAGES="build-essential cmake ninja-build pkg-config
+qt6-base-dev libqt6sql6-sqlite qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-image-formats-plugins
+libzip-dev zlib1g-dev libudev-dev
+zip unzip xvfb xauth"
+
+missing=""
+for p in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+
+if [ -n "$missing" ]; then
+    echo "setup: installing$missing"
+    SUDO=""
+    if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+else
+    echo "setup: all packages present"
+fi

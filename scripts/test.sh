@@ -1,0 +1,16 @@
+#!/bin/sh
+# Builds every test with AddressSanitizer and UndefinedBehaviorSanitizer and
+# runs them through CTest. Extra arguments go to ctest (for example -R VHEnv).
+set -eu
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+BUILD=build-test
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELORA_SANITIZE=ON >/dev/null
+cmake --build "$BUILD" --parallel "$(nproc)"
+
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+cd "$BUILD"
+ctest --output-on-failure --parallel "$(nproc)" "$@"

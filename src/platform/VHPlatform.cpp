@@ -1,0 +1,176 @@
+#include "VHPlatform.h"
+
+#include "VHDeviceDetector.h"
+#include "VHDeviceManagerInterface.h"
+#include "VHEnvInterface.h"
+#include "VHFSDeviceService.h"
+#include "VHLog.h"
+#include "VHUtility.h"
+
+#include <QFileInfo>
+#include <QSettings>
+
+namespace {
+
+VHPlatform::BackendFactory &backendFactory()
+{
+    static VHPlatform::BackendFactory factory;
+    return factory;
+}
+
+struct DeviceFactories
+{
+    VHDeviceFactory fit = nullptr;
+    VHDeviceFactory gal = nullptr;
+    VHDeviceFactory pacer60 = nullptr;
+};
+
+DeviceFactories &deviceFactories()
+{
+    static DeviceFactories factories;
+    return factories;
+}
+
+const QString kDynamicIdentification = QStringLiteral("VELORA:pacer:Pacer:ALDER Device:ALDER MS:ALDER");
+
+// Writes the "VH" marker into the identity file, then reads its UUID.
+QString readIdentityUuid(const QString &iniPath)
+{
+    QString uuid;
+    VHFSDeviceService(QString(), VHModelInfo(), iniPath).getUUID(uuid);
+    return uuid;
+}
+
+} // namespace
+
+VHPlatform::VHPlatform()
+{
+    if (backendFactory())
+        m_backend = backendFactory()();
+}
+
+VHPlatform::~VHPlatform() = default;
+
+void VHPlatform::setBackendFactory(BackendFactory factory) { backendFactory() = std::move(factory); }
+
+void VHPlatform::setDeviceFactories(VHDeviceFactory fit, VHDeviceFactory gal, VHDeviceFactory pacer60)
+{
+    deviceFactories() = {fit, gal, pacer60};
+}
+
+bool VHPlatform::getDiskSpace(const QString &path, quint64 &total, quint64 &free)
+{
+    return m_backend && m_backend->getDiskSpace(path, total, free);
+}
+
+std::unique_ptr<VHEnvInterface> VHPlatform::createEnv()
+{
+    if (m_backend) {
+        if (auto env = m_backend->createEnv())
+            return env;
+    }
+    return std::make_unique<VHStandardEnv>();
+}
+
+QStringList VHPlatform::getRemovableDrives(const QString &fileSystem)
+{
+    QStringList drives;
+    if (m_backend)
+        m_backend->getRemovableDrives(drives, fileSystem, 0);
+    return drives;
+}
+
+QString VHPlatform::getDriveVendorName(const QString &drive)
+{
+    return m_backend ? m_backend->getDriveVendorName(drive) : QString();
+}
+
+bool VHPlatform::ejectDevice(const QString &drive) { return m_backend && m_backend->ejectDevice(drive); }
+
+VHServiceList VHPlatform::findSCSIDevices(const VHModelTable &models)
+{
+    return m_backend ? m_backend->findSCSIDevices(models) : VHServiceList();
+}
+
+std::unique_ptr<VHDeviceDetector> VHPlatform::createDetector(VHDeviceManagerInterface *manager)
+{
+    return m_backend ? m_backend->createDetector(manager) : nullptr;
+}
+
+VHServiceList VHPlatform::findFSDevices(VHDeviceManagerInterface *manager, int)
+{
+    VHServiceList found;
+    if (!manager)
+        return found;
+    const QStringList drives = getRemovableDrives(QStringLiteral("msdos"));
+    vhDebug() << QStringLiteral("get drives=%1").arg(drives.size());
+    const bool fit = manager->deviceClassFlags() & 4;
+    QString secondaryDrive;
+    for (const QString &drive : drives) {
+        const QString vendor = getDriveVendorName(drive);
+        vhDebug() << QStringLiteral("vendorname=%1").arg(vendor);
+        vhDebug() << "to find device.ini on " << drive;
+        const QString iniPath = fit ? VHUtility::findDeviceTxt(drive) : VHUtility::findDeviceIni(drive);
+        if (!iniPath.isEmpty()) {
+            const QString uuid = readIdentityUuid(iniPath);
+            if (found.empty()) {
+                // A copy: registering a row below may grow the table.
+                const VHModelTable models = manager->models();
+                for (const VHModelInfo &row : models) {
+                    if (uuid.left(4) == row.code) {
+                        vhDebug() << "device id matched";
+                        found.push_back(std::make_unique<VHFSDeviceService>(drive, row, iniPath));
+                        break;
+                    }
+                }
+                if (found.empty()) {
+                    const std::optional<VHModelInfo> row =
+                        fit ? findFitDeviceInfo(manager, iniPath) : findGalDeviceInfo(manager, iniPath);
+                    if (row)
+                        found.push_back(std::make_unique<VHFSDeviceService>(drive, *row, iniPath));
+                }
+            }
+        } else if (!VHUtility::findModelsByVendor(manager->models(), vendor).isEmpty()) {
+            secondaryDrive = drive;
+        }
+        if (!found.empty() && !secondaryDrive.isEmpty()) {
+            static_cast<VHFSDeviceService *>(found.front().get())->setSecondaryDrive(secondaryDrive);
+            break;
+        }
+    }
+    return found;
+}
+
+std::optional<VHModelInfo> VHPlatform::findGalDeviceInfo(VHDeviceManagerInterface *manager, const QString &iniPath)
+{
+    return registerDeviceInfo(manager, iniPath, false);
+}
+
+std::optional<VHModelInfo> VHPlatform::findFitDeviceInfo(VHDeviceManagerInterface *manager, const QString &iniPath)
+{
+    return registerDeviceInfo(manager, iniPath, true);
+}
+
+std::optional<VHModelInfo> VHPlatform::registerDeviceInfo(VHDeviceManagerInterface *manager,
+                                                          const QString &iniPath, bool fit)
+{
+    if (!manager || !QFileInfo::exists(iniPath))
+        return std::nullopt;
+    QSettings ini(iniPath, QSettings::IniFormat);
+    if (!ini.contains(QStringLiteral("MODEL/Model")))
+        return std::nullopt;
+    VHModelInfo row;
+    row.modelName = ini.value(QStringLiteral("MODEL/Model")).toString().trimmed();
+    const QString uuid = ini.value(QStringLiteral("UUID/UUID")).toString();
+    vhDebug() << (fit ? "register fit deviceInfo for " : "register GAL deviceInfo for ") << row.modelName;
+    if (uuid.size() == 16)
+        row.code = uuid.left(4);
+    row.identification = kDynamicIdentification;
+    const DeviceFactories &factories = deviceFactories();
+    if (fit)
+        row.factory = factories.fit;
+    else
+        row.factory = row.modelName == QLatin1String("Pacer60") ? factories.pacer60 : factories.gal;
+    manager->registerModel(row, false);
+    return row;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "VHModelInfo.h"
+
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+class VHDeviceDetector;
+class VHDeviceManagerInterface;
+class VHDeviceService;
+class VHEnvInterface;
+
+using VHServiceList = std::vector<std::unique_ptr<VHDeviceService>>;
+
+// The operating-system services of the device runtime. The real and the
+// simulated backends implement it; nothing above the platform layer knows which runs.
+class VHPlatformInterface
+{
+public:
+    virtual ~VHPlatformInterface() = default;
+    virtual bool getDiskSpace(const QString &path, quint64 &total, quint64 &free) = 0;
+    virtual std::unique_ptr<VHEnvInterface> createEnv() = 0;
+    virtual void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) = 0;
+    virtual QString getDriveVendorName(const QString &drive) = 0;
+    virtual bool ejectDevice(const QString &drive) = 0;
+    virtual VHServiceList findSCSIDevices(const VHModelTable &models) = 0;
+    virtual std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager) = 0;
+};

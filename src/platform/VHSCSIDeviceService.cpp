@@ -1,0 +1,77 @@
+#include "VHSCSIDeviceService.h"
+
+#include "VHLog.h"
+#include "VHScsiCommands.h"
+
+#include <vector>
+
+bool VHSCSIDeviceService::getUUID(QString &uuid)
+{
+    const VHScsiCommands::Cdb10 cdb = VHScsiCommands::uuidRead();
+    QByteArray answer(VHScsiCommands::kUuidReadLength, '\0');
+    if (!readClient(cdb.data(), int(cdb.size()), reinterpret_cast<std::uint8_t *>(answer.data()),
+                    int(answer.size())))
+        return false;
+    uuid = QString::fromLatin1(VHScsiCommands::uuidFromAnswer(answer));
+    return !uuid.isEmpty();
+}
+
+bool VHSCSIDeviceService::eraseFlashBlocks(qint64 size, int blockSize, int startBlock)
+{
+    if (!openClient()) {
+        vhCritical() << "open client failed";
+        return false;
+    }
+    bool result = false;
+    if (blockSize > 0 && size > 0) {
+        const qint64 n = size / blockSize + (size % blockSize ? 1 : 0);
+        const std::vector<std::uint8_t> zeros(VHScsiCommands::kEraseDataLength, 0);
+        for (qint64 i = startBlock; i < startBlock + n; ++i) {
+            const VHScsiCommands::Cdb10 cdb = VHScsiCommands::eraseBlock(std::uint32_t(i));
+            result = writeClient(cdb.data(), int(cdb.size()), zeros.data(), int(zeros.size()));
+            if (!result) {
+                vhCritical() << "erase client failed at loop " << i;
+                break;
+            }
+        }
+    }
+    closeClient();
+    return result;
+}
+
+bool VHSCSIDeviceService::writeFlashBlocks(const QByteArray &data, std::uint8_t selector, qint64 size,
+                                           int blockSize, int startBlock)
+{
+    if (!openClient()) {
+        vhCritical() << "open client failed";
+        return false;
+    }
+    // Never read past the caller's bytes, whatever size claims.
+    size = qMin<qint64>(size, data.size());
+    bool result = false;
+    if (blockSize > 0 && size > 0) {
+        const auto *bytes = reinterpret_cast<const std::uint8_t *>(data.constData());
+        const qint64 fullBlocks = size / blockSize;
+        for (qint64 k = 0; k < fullBlocks; ++k) {
+            const qint64 i = startBlock + k;
+            const VHScsiCommands::Cdb10 cdb = VHScsiCommands::writeBlock(std::uint32_t(i), selector, blockSize);
+            result = writeClient(cdb.data(), int(cdb.size()), bytes + k * blockSize, blockSize);
+            if (!result) {
+                vhCritical() << "write client failed at loop " << i;
+                break;
+            }
+        }
+        const qint64 rest = size % blockSize;
+        if (rest > 0 && result) {
+            std::vector<std::uint8_t> tail(size_t(blockSize), 0xFF);
+            std::copy(bytes + fullBlocks * blockSize, bytes + size, tail.begin());
+            const qint64 e = startBlock + fullBlocks;
+            const VHScsiCommands::Cdb10 cdb = VHScsiCommands::writeBlock(std::uint32_t(e), selector, blockSize);
+            result = writeClient(cdb.data(), int(cdb.size()), tail.data(), blockSize);
+            if (!result)
+                vhCritical() << "write client failed";
+        }
+    }
+    closeClient();
+    return result;
+}
