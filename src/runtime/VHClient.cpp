@@ -1,0 +1,538 @@
+#include "VHClient.h"
+
+#include "VHDeviceManager.h"
+#include "VHDeviceService.h"
+#include "VHEnv.h"
+#include "VHLog.h"
+#include "VHSCSIDeviceService.h"
+#include "VHUtility.h"
+#include "VHVersion.h"
+#include "corvolib.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSettings>
+
+VHClient::VHClient(QObject *parent) : QThread(parent)
+{
+    qRegisterMetaType<VHClientShareDataList>();
+    qRegisterMetaType<VHClientShareData>();
+    connect(this, &QThread::finished, this, &VHClient::thread_done);
+}
+
+VHClient::~VHClient()
+{
+    // The finished handler must not run on a half-destroyed object.
+    disconnect(this, &QThread::finished, this, &VHClient::thread_done);
+    stop();
+}
+
+void VHClient::stop()
+{
+    if (isRunning() && !wait(kStopTimeoutMs)) {
+        terminate();
+        wait();
+        vhWarning() << "Client thread stop in time and  terminate";
+    }
+}
+
+void VHClientDeleter::operator()(VHClient *client) const
+{
+    if (!client)
+        return;
+    client->stop();
+    delete client;
+}
+
+int VHClient::state()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_state;
+}
+
+bool VHClient::setStateWithMatch(int expected, int value)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_state != expected)
+        return false;
+    m_state = value;
+    return true;
+}
+
+bool VHClient::actionFailed(int &code) const
+{
+    code = m_errorCode;
+    return m_errorFlag;
+}
+
+QStringList VHClient::versionList()
+{
+    QStringList versions;
+    QString version;
+    if (getVersion(version) && !version.isEmpty())
+        versions << version;
+    const QString second = secondComponentVersion();
+    if (!second.isEmpty())
+        versions << second;
+    return versions;
+}
+
+void VHClient::setDeviceService(VHDeviceService *service) { delete service; }
+
+// ---- starters ---------------------------------------------------------------
+
+bool VHClient::startAction(int code)
+{
+    int idle = ActionIdle;
+    if (!m_action.compare_exchange_strong(idle, code))
+        return false;
+    start(QThread::InheritPriority);
+    return true;
+}
+
+bool VHClient::updateTotal(const QString &file, const QString &changedLang)
+{
+    vhDebug() << "update total: file=" << file << ", changedLang=" << changedLang;
+    if (isBusy())
+        return false;
+    m_firstArg = file;
+    m_secondArg = changedLang;
+    return startAction(ActionUpdateTotal);
+}
+
+bool VHClient::updateBootLoader(const QString &file)
+{
+    if (isBusy())
+        return false;
+    m_firstArg = file;
+    return startAction(ActionUpdateBootLoader);
+}
+
+bool VHClient::updateAP(const QString &file)
+{
+    if (isBusy())
+        return false;
+    m_firstArg = file;
+    return startAction(ActionUpdateAP);
+}
+
+bool VHClient::finalize() { return !isBusy() && startAction(ActionFinalize); }
+
+bool VHClient::readData() { return !isBusy() && startAction(ActionReadData); }
+
+bool VHClient::getShareData(const QString &a, const QString &b, const QString &c)
+{
+    if (isBusy())
+        return false;
+    m_shareDataArgs = {a, b, c};
+    return startAction(ActionGetShareData);
+}
+
+bool VHClient::getShareDataList(const QString &a, const QString &b, const QString &c)
+{
+    if (isBusy())
+        return false;
+    m_shareDataListArgs = {a, b, c};
+    return startAction(ActionGetShareDataList);
+}
+
+bool VHClient::batch(const QString &a, const QString &b, const QString &c)
+{
+    if (isBusy())
+        return false;
+    m_shareDataArgs = {a, b, c};
+    return startAction(ActionBatch);
+}
+
+bool VHClient::updateAlp(const QString &file, int flag)
+{
+    vhDebug() << "updateAlp: file=" << file;
+    if (isBusy())
+        return false;
+    m_firstArg = file;
+    m_alpFlag = flag;
+    return startAction(ActionUpdateAlp);
+}
+
+bool VHClient::importMap(int value)
+{
+    if (isBusy())
+        return false;
+    m_mapArg = value;
+    return startAction(ActionImportMap);
+}
+
+bool VHClient::deleteMap(int value)
+{
+    if (isBusy())
+        return false;
+    m_mapArg = value;
+    return startAction(ActionDeleteMap);
+}
+
+bool VHClient::restoreFactory(const QString &arg)
+{
+    VHEnv::instance()->setFirmwareTooOld(false);
+    if (isBusy())
+        return false;
+    m_restoreArg = arg;
+    return startAction(ActionRestoreFactory);
+}
+
+bool VHClient::updateMapData(const QString &arg)
+{
+    if (isBusy())
+        return false;
+    m_mapDataArg = arg;
+    return startAction(ActionUpdateMapData);
+}
+
+bool VHClient::updateComponent(const QString &a, const QString &b, const QString &c, const QString &d)
+{
+    if (isBusy())
+        return false;
+    m_componentArgs[0] = b;
+    m_componentArgs[1] = d;
+    m_componentArgs[2] = c;
+    m_componentArgs[3] = a;
+    return startAction(ActionUpdateComponent);
+}
+
+bool VHClient::startWithArgument(int code, const QString &arg, const char *busyMessage)
+{
+    if (isBusy()) {
+        vhWarning() << busyMessage << m_action.load();
+        return false;
+    }
+    m_arguments.clear();
+    m_arguments.append(arg);
+    return startAction(code);
+}
+
+bool VHClient::exportTrack(const QString &arg)
+{
+    return startWithArgument(ActionExportTrack, arg, "Busy when Action_ExportTrack");
+}
+
+bool VHClient::makeUploadZip()
+{
+    if (isBusy()) {
+        vhWarning() << "Busy when Action_MakeUploadZip" << m_action.load();
+        return false;
+    }
+    m_arguments.clear();
+    return startAction(ActionMakeUploadZip);
+}
+
+bool VHClient::importDownloadZip(const QString &arg)
+{
+    return startWithArgument(ActionImportDownloadZip, arg, "Busy when Action_ImportDownloadZip");
+}
+
+bool VHClient::readProfile(const QString &arg)
+{
+    return startWithArgument(ActionReadProfile, arg, "Busy when Action_ReadProfile");
+}
+
+bool VHClient::writeProfile(const QString &arg)
+{
+    return startWithArgument(ActionWriteProfile, arg, "Busy when Action_WriteProfile");
+}
+
+// ---- the worker thread ------------------------------------------------------
+
+void VHClient::run()
+{
+    const int current = state();
+    const bool resuming = current == STATE_UPDATING || current == STATE_RESTORING;
+    if (!resuming && !setStateWithMatch(STATE_READY, STATE_OUT_OF_SERVICE)) {
+        vhCritical() << "VHClient::run() : device is busy in action=" << m_action.load();
+        m_errorFlag = true;
+        return;
+    }
+    setTerminationEnabled(true);
+    resetProgress();
+    VHLinuxExceptionHandler handler;
+    const bool result = handler.execute(this);
+    if (!setStateWithMatch(STATE_OUT_OF_SERVICE, STATE_READY))
+        vhCritical() << "reset in service failed, action=" << m_action.load();
+    m_errorFlag = !result;
+}
+
+bool VHClient::execute()
+{
+    const QString firstArg = m_arguments.isEmpty() ? QString() : m_arguments.first().toString();
+    switch (m_action.load()) {
+    case ActionUpdateTotal:
+        return _updateTotal(m_firstArg, m_secondArg);
+    case ActionUpdateAP:
+        return _updateAP(m_firstArg);
+    case ActionUpdateBootLoader:
+        return _updateBootLoader(m_firstArg);
+    case ActionImportMap: {
+        const bool ok = _importMap(m_mapArg);
+        m_mapArg = 0;
+        return ok;
+    }
+    case ActionDeleteMap: {
+        const bool ok = _deleteMap(m_mapArg);
+        m_mapArg = 0;
+        return ok;
+    }
+    case ActionFinalize: {
+        const bool ok = _finalize();
+        m_results.clear();
+        return ok;
+    }
+    case ActionReadData:
+        return _readData();
+    case ActionGetShareDataList:
+        return _getShareDataList();
+    case ActionGetShareData:
+        return _getShareData();
+    case ActionUpdateComponent:
+        return _updateComponent(m_componentArgs[0], m_componentArgs[1], m_componentArgs[2], m_componentArgs[3]);
+    case ActionBatch:
+        return _batch();
+    case ActionExportTrack: {
+        const QStringList files = _exportTrack(firstArg);
+        m_results.clear();
+        for (const QString &file : files)
+            m_results.append(file);
+        return true;
+    }
+    case ActionMakeUploadZip: {
+        QString path;
+        if (!prepareUploadData(path, true))
+            path.clear();
+        m_results.clear();
+        m_results.append(path);
+        return !path.isEmpty();
+    }
+    case ActionImportDownloadZip: {
+        const bool ok = setShareData(firstArg);
+        m_results.clear();
+        return ok;
+    }
+    case ActionReadProfile: {
+        const bool ok = prepareUploadProfile(firstArg);
+        m_results.clear();
+        m_results.append(ok);
+        return ok;
+    }
+    case ActionWriteProfile: {
+        const bool ok = saveProfile(firstArg.toLatin1());
+        m_results.clear();
+        m_results.append(ok);
+        return ok;
+    }
+    case ActionRestoreFactory:
+        return _restoreFactory(m_restoreArg);
+    case ActionUpdateMapData:
+        return _updateMapData(m_mapDataArg);
+    case ActionUpdateAlp:
+        return _updateAlp(m_firstArg, m_alpFlag);
+    default:
+        return false;
+    }
+}
+
+void VHClient::handleException() { vhCritical() << "wrong data exception"; }
+
+void VHClient::thread_done()
+{
+    clearProgress();
+    const int action = m_action.exchange(ActionIdle);
+    const int current = state();
+    // The update goes on after the device comes back; nothing is reported yet.
+    if (current == STATE_UPDATING || current == STATE_RESTORING)
+        return;
+    emitDoneSignal(action);
+    if (action == ActionUpdateComponent) {
+        for (QString &arg : m_componentArgs)
+            arg.clear();
+    }
+    if (action != ActionNeverNotified && m_manager)
+        m_manager->notifyActionDone(action);
+}
+
+void VHClient::emitDoneSignal(int action)
+{
+    switch (action) {
+    case ActionUpdateTotal:
+        emit updateTotalDone();
+        break;
+    case ActionUpdateAP:
+        emit updateAPDone();
+        break;
+    case ActionUpdateBootLoader:
+        emit updateBootLoaderDone();
+        break;
+    case ActionImportMap:
+        emit importMapDone();
+        break;
+    case ActionDeleteMap:
+        emit deleteMapDone();
+        break;
+    case ActionFinalize:
+        emit finalizeDone();
+        break;
+    case ActionReadData:
+        emit readDataDone();
+        break;
+    case ActionGetShareDataList:
+        emit getShareDataListDone(m_shareDataListArgs);
+        break;
+    case ActionGetShareData:
+        emit getShareDataDone(m_shareDataArgs);
+        break;
+    case ActionUpdateComponent:
+        emit updateComponentDone();
+        break;
+    case ActionBatch:
+        emit batchDone(m_shareDataArgs);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---- common bodies ----------------------------------------------------------
+
+bool VHClient::_getShareDataList()
+{
+    QVariantList pois, routes, tracks, workouts;
+    setProgress(0.05f);
+    getPOIs(pois);
+    setProgress(0.1f);
+    getRoutes(routes);
+    setProgress(0.4f);
+    getTracks(tracks);
+    setProgress(0.5f);
+    getWorkouts(workouts);
+    setProgress(0.7f);
+    m_shareDataLists = {QVariant(pois), QVariant(routes), QVariant(tracks), QVariant(workouts)};
+    setProgress(0.9f);
+    return true;
+}
+
+bool VHClient::_getShareData()
+{
+    QString path = m_shareDataArgs.first;
+    return prepareUploadData(path, dontCheckUploaded());
+}
+
+// ---- settings and versions --------------------------------------------------
+
+QString VHClient::modelSetting(const QString &key, const QString &defaultValue)
+{
+    QString model;
+    if (!getModelName(model) || model.isEmpty())
+        return defaultValue;
+    QSettings settings(VHEnv::instance()->settingsPath(), QSettings::IniFormat);
+    settings.beginGroup(model);
+    return settings.value(key, defaultValue).toString();
+}
+
+bool VHClient::dontCheckUploaded()
+{
+    return modelSetting(QStringLiteral("dontcheckuploaded"), QStringLiteral("0")) != QLatin1String("0");
+}
+
+bool VHClient::languageFilter()
+{
+    return modelSetting(QStringLiteral("psflanguagefilter"), QStringLiteral("1")) != QLatin1String("0");
+}
+
+QString VHClient::getMinAppVersion()
+{
+    return modelSetting(QStringLiteral("MinVHVer"), QString());
+}
+
+void VHClient::loadSettings(VHEnv *env)
+{
+    if (!env)
+        return;
+    QString model, iap, image, ap;
+    getModelName(model);
+    getIAPVersion(iap);
+    getImageVersion(image);
+    getAPVersion(ap);
+
+    QSettings settings(env->settingsPath(), QSettings::IniFormat);
+    if (!model.isEmpty())
+        settings.beginGroup(model);
+    const QString minImage = model.isEmpty() ? QString() : settings.value(QStringLiteral("MinImgVer")).toString();
+    const QString minIap = model.isEmpty() ? QString() : settings.value(QStringLiteral("MinIapVer")).toString();
+    const QString minAp = model.isEmpty() ? QString() : settings.value(QStringLiteral("MinApVer")).toString();
+
+    if ((!minImage.isEmpty() && VHVersion::isOlder(image, minImage))
+        || (!minIap.isEmpty() && !iap.isEmpty() && VHVersion::isOlder(iap, minIap))
+        || (!minAp.isEmpty() && !ap.isEmpty() && VHVersion::isOlder(ap, minAp)))
+        env->setFirmwareTooOld(true);
+
+    // Only versions of the same shape are compared, part by part as numbers.
+    const QString appVersion = VHEnv::applicationVersion();
+    const QString minAppVersion = getMinAppVersion();
+    if (!appVersion.isEmpty() && !minAppVersion.isEmpty()
+        && appVersion.count(QLatin1Char('.')) == minAppVersion.count(QLatin1Char('.'))
+        && VHVersion::isOlder(appVersion, minAppVersion))
+        env->setAppTooOld(true);
+}
+
+QString VHClient::getCapability()
+{
+    QString model;
+    getModelName(model);
+    CorvoSwCapability capability = {};
+    if (ProjSwCapability(model.toLatin1().constData(), &capability))
+        return QString::fromLatin1(capability.capabilities);
+    vhCritical() << "call ProjSwCapability failed";
+    return QString();
+}
+
+// ---- flash files and log archive ---------------------------------------------
+
+bool VHClient::writeFlashFile(const QString &path, const QString &name, std::uint8_t selector, int blockSize,
+                              const char *failure)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        vhCritical() << "can not open file: " << ("\"" + path + "\"");
+        m_errorFlag = true;
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    auto *service = dynamic_cast<VHSCSIDeviceService *>(deviceService());
+    const bool written = service && service->writeFlashBlocks(bytes, selector, bytes.size(), blockSize, 0);
+    if (!written) {
+        vhCritical() << failure << ("\"" + name + "\"");
+        m_errorFlag = true;
+    }
+    return written;
+}
+
+bool VHClient::writeInternalFlash(const QString &folder, const QString &name, std::uint8_t selector, int blockSize)
+{
+    return writeFlashFile(folder + QLatin1Char('/') + name + QStringLiteral(".bin"), name, selector, blockSize,
+                          "fail to write internal flash for ");
+}
+
+bool VHClient::writeExternalFlash(const QString &folder, const QString &name, std::uint8_t selector, int blockSize)
+{
+    return writeFlashFile(folder + QLatin1Char('/') + name + QStringLiteral("ExData.bin"), name, selector,
+                          blockSize, "fail to write external flash for ");
+}
+
+void VHClient::addLogFiles(const QString &folder, QStringList &list)
+{
+    QString model;
+    getModelName(model);
+    const QString name = model + QStringLiteral("flash.dat");
+    const QString path = folder + QLatin1Char('/') + name;
+    VHUtility::removeFile(path);
+    saveExtFlashToFile(path);
+    if (QFileInfo::exists(path))
+        list.append(name);
+}

@@ -1,0 +1,114 @@
+#include "VHDaemon.h"
+
+#include "VHClient.h"
+#include "VHDeviceManager.h"
+#include "VHEnv.h"
+#include "VHLog.h"
+#include "corvolib.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+namespace {
+VHModelTable &builtInTable()
+{
+    static VHModelTable rows;
+    return rows;
+}
+} // namespace
+
+VHDaemon *VHDaemon::instance()
+{
+    static std::unique_ptr<VHDaemon> daemon;
+    if (!daemon) {
+        if (VHEnv::instance()->mode() == QLatin1String("user"))
+            daemon = std::make_unique<VHDaemonProxy>();
+        else
+            daemon = std::make_unique<VHDaemon>();
+    }
+    return daemon.get();
+}
+
+VHDaemon::VHDaemon() : m_manager(std::make_unique<VHDeviceManager>()) {}
+
+VHDaemon::~VHDaemon()
+{
+    if (m_manager)
+        m_manager->removeListener(this);
+}
+
+void VHDaemon::setBuiltInModels(const VHModelTable &rows) { builtInTable() = rows; }
+
+VHModelTable VHDaemon::builtInModels() { return builtInTable(); }
+
+bool VHDaemon::start(bool registerBuiltInModels)
+{
+    if (registerBuiltInModels) {
+        for (const VHModelInfo &row : std::as_const(builtInTable()))
+            m_manager->registerModel(row, false);
+    }
+    m_manager->addListener(this);
+    const bool started = m_manager->start();
+    if (VHClient *device = currentDevice())
+        device->loadSettings(VHEnv::instance());
+    return started;
+}
+
+VHClient *VHDaemon::currentDevice() { return m_manager->currentDevice(); }
+
+void VHDaemon::onDeviceConnected(VHClient *device)
+{
+    if (!device)
+        return;
+    device->loadSettings(VHEnv::instance());
+    QString model;
+    device->getModelName(model);
+    if (model.size() < 10)
+        SetModelName(model.toLatin1().constData());
+    QString image, iap;
+    device->getImageVersion(image);
+    device->getIAPVersion(iap);
+    if (!image.isEmpty() && image.size() < 4)
+        SetModelIMG(image.toLatin1().constData());
+    if (!iap.isEmpty() && iap.size() < 4)
+        SetModelIAP(iap.toLatin1().constData());
+}
+
+void VHDaemon::onDeviceDisconnected(VHClient *device)
+{
+    VHEnv *env = VHEnv::instance();
+    env->setAppTooOld(false);
+    env->setRestorePending(false);
+    if (!device || device->state() != VHClient::STATE_MODEL)
+        env->setFirmwareTooOld(false);
+}
+
+VHDaemonProxy::VHDaemonProxy() : m_network(new QNetworkAccessManager(this)) {}
+
+VHDaemonProxy::~VHDaemonProxy() = default;
+
+bool VHDaemonProxy::makeLogZip(const QString &zipPath)
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setPort(kCompanionPort);
+    url.setPath(QStringLiteral("/export_log"));
+    // Encoded by hand so "&", "=", "+" and spaces in the path reach the service intact.
+    url.setQuery(QStringLiteral("dest=") + QString::fromLatin1(QUrl::toPercentEncoding(zipPath)));
+    QNetworkReply *reply = m_network->get(QNetworkRequest(url));
+    connect(reply, &QNetworkReply::finished, this, &VHDaemonProxy::replyFinished);
+    return true;
+}
+
+void VHDaemonProxy::replyFinished()
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (!reply)
+        return;
+    if (reply->error() != QNetworkReply::NoError)
+        vhWarning() << "export_log request failed: " << reply->errorString();
+    reply->deleteLater();
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "VHDeviceManagerListener.h"
+#include "VHModelInfo.h"
+
+#include <QObject>
+
+#include <memory>
+
+class QNetworkAccessManager;
+class VHDeviceManager;
+
+// The process-wide facade of the device runtime: owns the device manager,
+// registers the built-in model table and passes a connected device's model
+// and versions to CorvoLib.
+class VHDaemon : public VHDeviceManagerListener
+{
+public:
+    // The one daemon; a VHDaemonProxy when the environment's mode is "user".
+    static VHDaemon *instance();
+
+    VHDaemon();
+    ~VHDaemon() override;
+
+    void onDeviceConnected(VHClient *device) override;
+    void onDeviceDisconnected(VHClient *device) override;
+    void onDeviceChanged(VHClient *) override {}
+    void onActionDone(VHClient *, int) override {}
+
+    virtual bool start(bool registerBuiltInModels);
+    virtual VHClient *currentDevice();
+    // Packs the runtime's logs and the current device's files into zipPath.
+    virtual bool makeLogZip(const QString &zipPath);
+
+    VHDeviceManager *deviceManager() const { return m_manager.get(); }
+
+    // The rows registered by start(true), in table order. The device families
+    // live above the runtime and hand their rows in at start-up.
+    static void setBuiltInModels(const VHModelTable &rows);
+    static VHModelTable builtInModels();
+
+private:
+    std::unique_ptr<VHDeviceManager> m_manager;
+};
+
+// The daemon of the "user" mode: the local companion service builds the log
+// archive, asked over the loopback address.
+class VHDaemonProxy : public QObject, public VHDaemon
+{
+    Q_OBJECT
+
+public:
+    VHDaemonProxy();
+    ~VHDaemonProxy() override;
+
+    bool makeLogZip(const QString &zipPath) override;
+    static constexpr quint16 kCompanionPort = 18888;
+
+private slots:
+    void replyFinished();
+
+private:
+    QNetworkAccessManager *m_network;
+};

@@ -1,0 +1,167 @@
+#include "VHDeviceManager.h"
+
+#include "VHClient.h"
+#include "VHDeviceService.h"
+#include "VHLog.h"
+#include "VHPlatform.h"
+
+#include <QDateTime>
+
+namespace {
+bool isSlowReconnectingModel(const QString &model)
+{
+    // These models drop off the bus and come back within seconds after a removal.
+    return model == QLatin1String("Pacer21") || model == QLatin1String("Pacer20plus");
+}
+} // namespace
+
+VHDeviceManager::VHDeviceManager() = default;
+
+VHDeviceManager::~VHDeviceManager()
+{
+    // The detector may still refer to the manager; it goes first.
+    m_detector.reset();
+    m_current.reset();
+    m_previous.reset();
+}
+
+qint64 VHDeviceManager::now() const
+{
+    return m_clock ? m_clock() : QDateTime::currentSecsSinceEpoch();
+}
+
+VHClientInterface *VHDeviceManager::currentClient() const { return m_current.get(); }
+
+void VHDeviceManager::registerModel(const VHModelInfo &model, bool atFront)
+{
+    if (atFront)
+        m_models.prepend(model);
+    else
+        m_models.append(model);
+}
+
+VHClientPtr VHDeviceManager::createDevice(std::unique_ptr<VHDeviceService> service)
+{
+    if (!service)
+        return nullptr;
+    const VHDeviceFactory factory = service->modelInfo().factory;
+    if (!factory)
+        return nullptr; // the service is deleted here
+    VHClientPtr device(factory(service.release()));
+    if (device)
+        device->setDeviceManager(this);
+    return device;
+}
+
+void VHDeviceManager::parkCurrent()
+{
+    if (!m_current)
+        return;
+    m_previous = std::move(m_current);
+}
+
+void VHDeviceManager::makeCurrent(VHClientPtr device, const char *logText)
+{
+    parkCurrent();
+    m_current = std::move(device);
+    if (m_current) {
+        vhDebug() << logText;
+        broadcast(&VHDeviceManagerListener::onDeviceConnected, m_current.get());
+    }
+}
+
+bool VHDeviceManager::start()
+{
+    VHPlatform platform;
+    VHServiceList services = platform.findSCSIDevices(m_models);
+    if (services.empty())
+        services = platform.findFSDevices(this);
+    if (!services.empty()) {
+        // One device at a time: further services are dropped.
+        VHClientPtr device = createDevice(std::move(services.front()));
+        makeCurrent(std::move(device), "start():send onDeviceConnected");
+    }
+
+    m_detector.reset();
+    m_detector = platform.createDetector(this);
+    if (!m_detector) {
+        m_lastRemoval = 0;
+        return false;
+    }
+    m_detector->setVendorFilter({QStringLiteral("Velora")});
+    m_detector->addListener(this);
+    return m_detector->start();
+}
+
+void VHDeviceManager::resumeUpdate(std::unique_ptr<VHDeviceService> service)
+{
+    if (service->type() != VHDeviceService::DEVICE_SCSI) {
+        vhCritical() << "find device service DEVICE_FS for software update";
+        return;
+    }
+    vhDebug() << "devicePlugin for software update";
+    QString serviceUuid, deviceUuid;
+    service->getUUID(serviceUuid);
+    m_current->getUUID(deviceUuid);
+    if (deviceUuid.isEmpty() || deviceUuid != serviceUuid) {
+        // Another device came back: the update cannot go on with it.
+        parkCurrent();
+        return;
+    }
+    auto *device = m_current.get();
+    device->setDeviceService(service.release());
+    const int state = device->state();
+    if (state == VHClient::STATE_UPDATING) {
+        vhDebug() << "updateTotal";
+        device->updateTotal(QString(), QString());
+    } else if (state == VHClient::STATE_RESTORING) {
+        device->restoreFactory(QString());
+    }
+}
+
+void VHDeviceManager::onDevicePlugin(std::unique_ptr<VHDeviceService> service)
+{
+    if (!service)
+        return;
+    if (m_current) {
+        const int state = m_current->state();
+        if (state == VHClient::STATE_UPDATING || state == VHClient::STATE_RESTORING)
+            resumeUpdate(std::move(service));
+        // Otherwise one device at a time: the new service is deleted.
+        return;
+    }
+
+    VHClientPtr device = createDevice(std::move(service));
+    if (!device)
+        return;
+    QString model;
+    device->getModelName(model);
+    if (quint64(now() - m_lastRemoval) < 6 && isSlowReconnectingModel(model)) {
+        vhDebug() << "plugin device in 5 seconds , do not connect the device";
+        return;
+    }
+    makeCurrent(std::move(device), "send onDeviceConnected");
+}
+
+void VHDeviceManager::onDeviceUnplug()
+{
+    if (!m_current)
+        return;
+    const int state = m_current->state();
+    // The device is expected to vanish during its own update.
+    if (state == VHClient::STATE_UPDATING || state == VHClient::STATE_RESTORING)
+        return;
+    m_lastRemoval = now();
+    broadcast(&VHDeviceManagerListener::onDeviceDisconnected, m_current.get());
+    parkCurrent();
+}
+
+void VHDeviceManager::onDeviceChanged()
+{
+    broadcast(&VHDeviceManagerListener::onDeviceChanged, m_current.get());
+}
+
+void VHDeviceManager::notifyActionDone(int action)
+{
+    broadcast(&VHDeviceManagerListener::onActionDone, m_current.get(), action);
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "GHEventBroadcaster.h"
+#include "VHDeviceDetector.h"
+#include "VHDeviceManagerInterface.h"
+#include "VHDeviceManagerListener.h"
+
+#include "VHClient.h"
+
+#include <functional>
+#include <memory>
+
+class VHDeviceService;
+
+// Knows the device models, turns a found device service into the one live
+// device object, and tells its listeners when a device is connected, removed
+// or has finished an action. Runs on the GUI thread.
+class VHDeviceManager : public VHDeviceDetectorListener,
+                        public GHEventBroadcaster<VHDeviceManagerListener>,
+                        public VHDeviceManagerInterface
+{
+public:
+    using Clock = std::function<qint64()>; // seconds since 1970, UTC
+
+    VHDeviceManager();
+    ~VHDeviceManager() override;
+
+    // Looks for a device already present, then starts the detector.
+    bool start();
+
+    void registerModel(const VHModelInfo &model, bool atFront) override;
+    VHModelTable &models() override { return m_models; }
+    VHClient *currentDevice() const { return m_current.get(); }
+    VHClient *previousDevice() const { return m_previous.get(); }
+    VHClientInterface *currentClient() const override;
+    void setDeviceClassFlags(int flags) { m_deviceClassFlags = flags; }
+    int deviceClassFlags() const override { return m_deviceClassFlags; }
+    qint64 lastRemovalTime() const { return m_lastRemoval; }
+    VHDeviceDetector *detector() const { return m_detector.get(); }
+
+    void onDevicePlugin(std::unique_ptr<VHDeviceService> service) override;
+    void onDeviceUnplug() override;
+    void onDeviceChanged() override;
+
+    // Called when an action of the current device ends.
+    void notifyActionDone(int action);
+
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+
+private:
+    VHClientPtr createDevice(std::unique_ptr<VHDeviceService> service);
+    // The current device becomes the previous one (the former previous is deleted).
+    void parkCurrent();
+    void makeCurrent(VHClientPtr device, const char *logText);
+    void resumeUpdate(std::unique_ptr<VHDeviceService> service);
+    qint64 now() const;
+
+    VHModelTable m_models;
+    std::unique_ptr<VHDeviceDetector> m_detector;
+    VHClientPtr m_current;
+    VHClientPtr m_previous;
+    qint64 m_lastRemoval = 0;
+    int m_deviceClassFlags = 3;
+    Clock m_clock;
+};

@@ -1,0 +1,14 @@
+#pragma once
+
+class VHClient;
+
+// What the device manager tells its listeners (the daemon, the front end).
+class VHDeviceManagerListener
+{
+public:
+    virtual ~VHDeviceManagerListener() = default;
+    virtual void onDeviceConnected(VHClient *device) = 0;
+    virtual void onDeviceDisconnected(VHClient *device) = 0;
+    virtual void onDeviceChanged(VHClient *device) = 0;
+    virtual void onActionDone(VHClient *device, int action) = 0;
+};

@@ -1,0 +1,267 @@
+#include "VHEnv.h"
+
+#include "VHClient.h"
+#include "VHDaemon.h"
+#include "VHEnvInterface.h"
+#include "VHLog.h"
+#include "VHPlatform.h"
+#include "VHUtility.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QThread>
+
+#include <atomic>
+#include <cstdlib>
+
+namespace {
+
+std::atomic<VHEnv *> g_logTarget{nullptr};
+QtMessageHandler g_previousHandler = nullptr;
+thread_local bool t_inHandler = false;
+
+int logTypeOf(QtMsgType type)
+{
+    switch (type) {
+    case QtWarningMsg:
+        return VHEnv::LogWarning;
+    case QtCriticalMsg:
+    case QtFatalMsg:
+        return VHEnv::LogCritical;
+    default:
+        return VHEnv::LogDebug;
+    }
+}
+
+void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    VHEnv *env = g_logTarget.load();
+    // A message raised while a line is being written (settings parsing, say)
+    // must not recurse into the log.
+    if (env && !t_inHandler) {
+        t_inHandler = true;
+        env->handleMessage(logTypeOf(type), message);
+        t_inHandler = false;
+    }
+    if (type == QtFatalMsg)
+        std::abort();
+}
+
+} // namespace
+
+VHEnv *VHEnv::instance()
+{
+    static VHEnv env;
+    return &env;
+}
+
+VHEnv::VHEnv() = default;
+
+VHEnv::~VHEnv()
+{
+    if (g_logTarget.load() == this) {
+        vhDebug() << "VHEnv destructor";
+        VHEnv *self = this;
+        g_logTarget.compare_exchange_strong(self, nullptr);
+        qInstallMessageHandler(g_previousHandler);
+    }
+    closeLog();
+}
+
+void VHEnv::init(const QString &mode, const QString &logFileName)
+{
+    QtMessageHandler previous = qInstallMessageHandler(messageHandler);
+    if (previous != messageHandler)
+        g_previousHandler = previous;
+    g_logTarget.store(this);
+    m_mode = mode;
+    m_guiThread = QThread::currentThreadId();
+    m_platformPart = VHPlatform().createEnv();
+    m_initialised = true;
+    m_restorePending = false;
+    m_debugLevel = -1000;
+    m_startDirectory = QDir::currentPath();
+    setDataFolder(m_platformPart->dataFolder());
+    openLog(logFileName);
+}
+
+QString VHEnv::dataFolder() const { return m_dataFolder; }
+
+void VHEnv::setDataFolder(const QString &path)
+{
+    m_dataFolder = path;
+    QDir().mkpath(path);
+}
+
+bool VHEnv::enterDataFolder() const { return QDir::setCurrent(m_dataFolder); }
+
+QString VHEnv::tempFolder() const
+{
+    const QString path = m_dataFolder + QLatin1Char('/') + settingValue(QStringLiteral("tmpdir"), QStringLiteral("tmpdir"));
+    QDir().mkpath(path);
+    return path;
+}
+
+bool VHEnv::enterTempFolder() const { return QDir::setCurrent(tempFolder()); }
+
+void VHEnv::clearTempFolder() const
+{
+    // Done by path, without changing the process's current directory, which
+    // other threads may rely on.
+    QDir folder(tempFolder());
+    const QStringList files = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : files)
+        VHUtility::removeFile(folder.filePath(name));
+}
+
+QString VHEnv::resourcesPath() const
+{
+    return m_platformPart ? m_platformPart->resourcesPath() : QDir::currentPath() + QStringLiteral("/Resources");
+}
+
+QString VHEnv::nativeSeparator() const
+{
+    return m_platformPart ? m_platformPart->nativeSeparator() : QStringLiteral("/");
+}
+
+QString VHEnv::settingsFileName() const
+{
+    return m_mode == QLatin1String("user") ? QStringLiteral("vhuser.ini") : QStringLiteral("vh.ini");
+}
+
+QString VHEnv::settingsPath() const { return m_dataFolder + QLatin1Char('/') + settingsFileName(); }
+
+QString VHEnv::settingValue(const QString &key, const QString &defaultValue) const
+{
+    QSettings settings(settingsPath(), QSettings::IniFormat);
+    const QVariant value = settings.value(QStringLiteral("VeloraHub/") + key);
+    // A value holding a comma parses as a list; the raw text is what was meant.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.isValid() ? value.toString() : defaultValue;
+}
+
+QString VHEnv::logFileName() const
+{
+    if (m_mode == QLatin1String("user"))
+        return QStringLiteral("vhuser.log");
+    return settingValue(QStringLiteral("logfilename"), QStringLiteral("vh.log"));
+}
+
+QString VHEnv::logFilePath() const { return m_dataFolder + QLatin1Char('/') + logFileName(); }
+
+QString VHEnv::oldLogFilePath() const
+{
+    return m_dataFolder + QLatin1Char('/') + settingValue(QStringLiteral("oldlogfilename"), QStringLiteral("vh.old"));
+}
+
+qint64 VHEnv::maxLogSize() const
+{
+    return settingValue(QStringLiteral("maxlogsize"), QStringLiteral("5242880")).toLongLong();
+}
+
+int VHEnv::debugLevel() const { return settingValue(QStringLiteral("debug"), QStringLiteral("2")).toInt(); }
+
+QString VHEnv::uploadFileName() const { return settingValue(QStringLiteral("uploadfile"), QStringLiteral("up.zip")); }
+
+QString VHEnv::updateServiceUrl(bool beta) const
+{
+    if (beta)
+        return settingValue(QStringLiteral("betaupdateurl"),
+                            QStringLiteral("http://beta.update.velora.example/versions/index"));
+    return settingValue(QStringLiteral("updateurl"), QStringLiteral("http://update.velora.example/versions/index"));
+}
+
+QString VHEnv::alpServiceUrl() const
+{
+    return settingValue(QStringLiteral("alpurl"), QStringLiteral("http://alp.u-blox.com"));
+}
+
+bool VHEnv::isGuiThread() const { return QThread::currentThreadId() == m_guiThread; }
+
+void VHEnv::updateMinVersion(const QString &model, const QString &iniFile)
+{
+    if (model.isEmpty() || !QFileInfo::exists(iniFile))
+        return;
+    const QString minVersion = QSettings(iniFile, QSettings::IniFormat).value(QStringLiteral("Update/MinVHVer")).toString();
+    if (minVersion.isEmpty())
+        return;
+    {
+        QSettings settings(settingsPath(), QSettings::IniFormat);
+        settings.setValue(model + QStringLiteral("/MinVHVer"), minVersion);
+    }
+    if (VHClient *device = VHDaemon::instance()->currentDevice())
+        device->loadSettings(this);
+}
+
+bool VHEnv::openLog(const QString &name)
+{
+    const QString path = name.isEmpty() ? logFilePath() : m_dataFolder + QLatin1Char('/') + name;
+    QMutexLocker lock(&m_logMutex);
+    if (m_log.isOpen())
+        m_log.close();
+    const QFileInfo info(path);
+    if (info.exists() && info.size() >= maxLogSize()) {
+        if (name.isEmpty()) {
+            // Keep the full log as the old one; a rename is the copy and the
+            // delete in one step, and cannot leave a half copy behind.
+            const QString oldPath = oldLogFilePath();
+            VHUtility::removeFile(oldPath);
+            if (!QFile::rename(path, oldPath))
+                VHUtility::copyFile(path, oldPath, true, 3, 100);
+        }
+        VHUtility::removeFile(path);
+    }
+    m_log.setFileName(path);
+    return m_log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+}
+
+void VHEnv::closeLog()
+{
+    QMutexLocker lock(&m_logMutex);
+    if (m_log.isOpen())
+        m_log.close();
+}
+
+void VHEnv::flushLog()
+{
+    QMutexLocker lock(&m_logMutex);
+    if (m_log.isOpen())
+        m_log.flush();
+}
+
+void VHEnv::writeLog(int type, const QByteArray &line)
+{
+    // One mutex for every thread, so lines never interleave.
+    QMutexLocker lock(&m_logMutex);
+    if (!m_log.isOpen())
+        return;
+    m_log.write(line);
+    if (type > LogDebug)
+        m_log.flush();
+}
+
+int VHEnv::cachedDebugLevel()
+{
+    int level = m_debugLevel.load();
+    if (level == -1000) {
+        level = debugLevel();
+        m_debugLevel = level;
+    }
+    return level;
+}
+
+void VHEnv::handleMessage(int type, const QString &message)
+{
+    if (type < cachedDebugLevel() - 1)
+        return;
+    static const char *const labels[] = {" [Debug]\t", " [Warning]\t", " [Critical]\t"};
+    QByteArray line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss,zzz")).toUtf8();
+    line += labels[qBound(0, type, 2)];
+    line += message.toUtf8();
+    line += '\n';
+    writeLog(type, line);
+}

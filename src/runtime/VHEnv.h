@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QFile>
+#include <QMutex>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+
+class VHEnvInterface;
+
+// The process-wide environment of the device runtime: the data folder shared
+// with the companion product, the settings file, the temporary folder, the log
+// and its rotation, and the per-device flags the version checks raise.
+class VHEnv
+{
+public:
+    enum LogType { LogDebug = 0, LogWarning = 1, LogCritical = 2 };
+
+    static VHEnv *instance();
+
+    VHEnv();
+    ~VHEnv();
+    VHEnv(const VHEnv &) = delete;
+    VHEnv &operator=(const VHEnv &) = delete;
+
+    // Installs the message handler, fixes the data folder and opens the log.
+    void init(const QString &mode, const QString &logFileName);
+    bool isInitialised() const { return m_initialised; }
+
+    QString dataFolder() const;
+    void setDataFolder(const QString &path);
+    bool enterDataFolder() const;
+    // The data folder + "/" + the "tmpdir" setting; created when missing.
+    QString tempFolder() const;
+    bool enterTempFolder() const;
+    // Removes every file directly in the temporary folder.
+    void clearTempFolder() const;
+    QString resourcesPath() const;
+    QString resourcePath(const QString &name) const { return resourcesPath() + QLatin1Char('/') + name; }
+    QString nativeSeparator() const;
+
+    QString settingsFileName() const;
+    QString settingsPath() const;
+    QString settingValue(const QString &key, const QString &defaultValue) const;
+
+    QString logFileName() const;
+    QString logFilePath() const;
+    QString oldLogFilePath() const;
+    qint64 maxLogSize() const;
+    int debugLevel() const;
+    QString uploadFileName() const;
+
+    QString mode() const { return m_mode; }
+    static QString applicationVersion() { return QStringLiteral("2.8.0.99"); }
+    QString updateServiceUrl(bool beta) const;
+    // Base address of the assist-data server; "/current_%1d.alp" is appended.
+    QString alpServiceUrl() const;
+    bool isGuiThread() const;
+
+    bool firmwareTooOld() const { return m_firmwareTooOld; }
+    void setFirmwareTooOld(bool on) { m_firmwareTooOld = on; }
+    bool appTooOld() const { return m_appTooOld; }
+    void setAppTooOld(bool on) { m_appTooOld = on; }
+    bool restorePending() const { return m_restorePending; }
+    void setRestorePending(bool on) { m_restorePending = on; }
+
+    // Copies "MinVHVer" of the package's "Update" group into the model's group
+    // of the settings file and lets the current device recompute its flags.
+    void updateMinVersion(const QString &model, const QString &iniFile);
+
+    bool openLog(const QString &name);
+    void closeLog();
+    void flushLog();
+    void writeLog(int type, const QByteArray &line);
+    // Formats and writes one line as the message handler does.
+    void handleMessage(int type, const QString &message);
+
+private:
+    int cachedDebugLevel();
+
+    QString m_startDirectory;
+    QString m_dataFolder;
+    Qt::HANDLE m_guiThread = nullptr;
+    QFile m_log;
+    QMutex m_logMutex;
+    std::unique_ptr<VHEnvInterface> m_platformPart;
+    QString m_mode = QStringLiteral("both");
+    std::atomic<int> m_debugLevel{-1000}; // not read yet
+    bool m_initialised = false;
+    std::atomic<bool> m_firmwareTooOld{false};
+    std::atomic<bool> m_appTooOld{false};
+    std::atomic<bool> m_restorePending{false};
+};

@@ -1,0 +1,253 @@
+#pragma once
+
+// Fakes of the platform layer and a configurable device model, so the
+// runtime can be driven without hardware.
+
+#include "VHDeviceDetector.h"
+#include "VHDeviceImpl.h"
+#include "VHDeviceService.h"
+#include "VHEnvInterface.h"
+#include "VHPlatformInterface.h"
+#include "VHSCSIDeviceService.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+// Counts live services so tests can see that ownership ends where it should.
+inline int &liveFakeServices()
+{
+    static int count = 0;
+    return count;
+}
+
+class FakeFSService : public VHDeviceService
+{
+public:
+    FakeFSService(const QString &uuid, const VHModelInfo &model) : m_uuid(uuid), m_model(model)
+    {
+        ++liveFakeServices();
+    }
+    ~FakeFSService() override { --liveFakeServices(); }
+    bool getUUID(QString &uuid) override
+    {
+        uuid = m_uuid;
+        return !uuid.isEmpty();
+    }
+    VHModelInfo modelInfo() const override { return m_model; }
+    int type() const override { return DEVICE_FS; }
+
+private:
+    QString m_uuid;
+    VHModelInfo m_model;
+};
+
+// A SCSI service that records every command; the UUID answers the vendor read.
+class FakeSCSIService : public VHSCSIDeviceService
+{
+public:
+    struct Command
+    {
+        QByteArray cdb;
+        QByteArray data;
+    };
+
+    FakeSCSIService(const QString &uuid, const VHModelInfo &model) : m_uuid(uuid), m_model(model)
+    {
+        ++liveFakeServices();
+    }
+    ~FakeSCSIService() override { --liveFakeServices(); }
+
+    VHModelInfo modelInfo() const override { return m_model; }
+    bool openClient() override { return openSucceeds; }
+    void closeClient() override {}
+    bool writeClient(const std::uint8_t *cdb, int cdbLength, const std::uint8_t *data, int length) override
+    {
+        commands.append({QByteArray(reinterpret_cast<const char *>(cdb), cdbLength),
+                         QByteArray(reinterpret_cast<const char *>(data), length)});
+        return commands.size() != failAtCommand;
+    }
+    bool readClient(const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length) override
+    {
+        std::fill(buffer, buffer + length, 0);
+        const QByteArray uuid = m_uuid.toLatin1().left(16);
+        if (length >= 16)
+            std::copy(uuid.begin(), uuid.end(), buffer + length - 16);
+        Q_UNUSED(cdb);
+        Q_UNUSED(cdbLength);
+        return true;
+    }
+
+    QList<Command> commands;
+    bool openSucceeds = true;
+    qsizetype failAtCommand = -1; // 1-based index of a command that fails
+
+private:
+    QString m_uuid;
+    VHModelInfo m_model;
+};
+
+// A device model whose answers and action bodies the test sets.
+class FakeDevice : public VHDeviceImpl<FakeDevice, VHDeviceServiceClient>
+{
+public:
+    QString model = QStringLiteral("FakeModel");
+    QString imageVersion;
+    QString iapVersion;
+    QString apVersion;
+    QString launchVersion;
+    quint64 totalStorage = 0;
+    quint64 freeStorage = 0;
+    bool storageKnown = false;
+    QString components = QStringLiteral("not support");
+    QStringList languages;
+    bool initialResult = true;
+    std::function<bool(const QString &, const QString &)> updateTotalBody;
+    std::function<bool()> genericBody;
+    QStringList updateTotalCalls;
+    QStringList restoreCalls;
+
+    bool initial() override { return initialResult; }
+    bool getModelName(QString &name) override
+    {
+        name = model;
+        return !name.isEmpty();
+    }
+    bool getUUID(QString &uuid) override
+    {
+        return deviceService() ? deviceService()->getUUID(uuid) : false;
+    }
+    bool getImageVersion(QString &text) override
+    {
+        text = imageVersion;
+        return !text.isEmpty();
+    }
+    bool getIAPVersion(QString &text) override
+    {
+        text = iapVersion;
+        return !text.isEmpty();
+    }
+    bool getAPVersion(QString &text) override
+    {
+        text = apVersion;
+        return !text.isEmpty();
+    }
+    bool getLaunchSecVersion(QString &text) override
+    {
+        text = launchVersion;
+        return !text.isEmpty();
+    }
+    bool getInternalStorage(quint64 &total, quint64 &free) override
+    {
+        total = totalStorage;
+        free = freeStorage;
+        return storageKnown;
+    }
+    QString getComponentVersion(const QString &name) override
+    {
+        return name == QLatin1String("CYCLEROAD") ? components : QStringLiteral("not support");
+    }
+    bool getLanguageOnDevice(QStringList &list) override
+    {
+        list = languages;
+        return true;
+    }
+    bool prepareUploadData(QString &, bool) override { return genericBody ? genericBody() : false; }
+    QStringList _exportTrack(const QString &arg) override { return {arg + QStringLiteral(".gpx")}; }
+    bool _updateTotal(const QString &file, const QString &lang) override
+    {
+        updateTotalCalls << file + QLatin1Char('|') + lang;
+        return updateTotalBody ? updateTotalBody(file, lang) : true;
+    }
+    bool _restoreFactory(const QString &arg) override
+    {
+        restoreCalls << arg;
+        return true;
+    }
+    bool _readData() override { return genericBody ? genericBody() : true; }
+    bool _finalize() override { return genericBody ? genericBody() : true; }
+
+    // Exposes the generic starter for codes without one of their own.
+    bool startRaw(int code) { return startAction(code); }
+    using VHClient::setErrorCode;
+};
+
+// Makes the FakeDevice a model row's factory can create.
+// The device reports the model name of the row its service was made for.
+inline VHClient *createFakeDevice(VHDeviceService *service)
+{
+    const QString model = service ? service->modelInfo().modelName : QString();
+    auto *device = static_cast<FakeDevice *>(vhCreateDevice<FakeDevice>(service));
+    if (device && !model.isEmpty())
+        device->model = model;
+    return device;
+}
+inline VHClient *createFailingDevice(VHDeviceService *service)
+{
+    auto device = std::make_unique<FakeDevice>();
+    device->initialResult = false;
+    device->setDeviceService(service);
+    return device->initial() ? device.release() : nullptr;
+}
+
+inline VHModelInfo fakeModelRow(const QString &code, const QString &name, VHDeviceFactory factory = createFakeDevice)
+{
+    return {code, name, QStringLiteral("FAKEDEV"), factory};
+}
+
+class FakeDetector : public VHDeviceDetector
+{
+public:
+    bool start() override
+    {
+        started = true;
+        return true;
+    }
+    void setVendorFilter(const QStringList &vendors) override { vendorFilter = vendors; }
+    void addListener(VHDeviceDetectorListener *listener) override { listeners.append(listener); }
+    void removeListener(VHDeviceDetectorListener *listener) override { listeners.removeAll(listener); }
+
+    bool started = false;
+    QStringList vendorFilter;
+    QList<VHDeviceDetectorListener *> listeners;
+};
+
+// A platform whose scans hand out services prepared by the test.
+class FakePlatform : public VHPlatformInterface
+{
+public:
+    struct Script
+    {
+        std::function<VHServiceList(const VHModelTable &)> scsi;
+        QStringList drives;
+        bool withDetector = true;
+        FakeDetector *lastDetector = nullptr;
+    };
+
+    explicit FakePlatform(Script *script) : m_script(script) {}
+
+    bool getDiskSpace(const QString &, quint64 &, quint64 &) override { return false; }
+    std::unique_ptr<VHEnvInterface> createEnv() override { return nullptr; }
+    void getRemovableDrives(QStringList &drives, const QString &, int) override { drives = m_script->drives; }
+    QString getDriveVendorName(const QString &) override { return QString(); }
+    bool ejectDevice(const QString &) override { return false; }
+    VHServiceList findSCSIDevices(const VHModelTable &models) override
+    {
+        return m_script->scsi ? m_script->scsi(models) : VHServiceList();
+    }
+    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *) override
+    {
+        if (!m_script->withDetector)
+            return nullptr;
+        auto detector = std::make_unique<FakeDetector>();
+        m_script->lastDetector = detector.get();
+        return detector;
+    }
+
+private:
+    Script *m_script;
+};

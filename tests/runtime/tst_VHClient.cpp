@@ -1,0 +1,487 @@
+#include "VHClient.h"
+#include "VHDeviceManager.h"
+#include "VHEnv.h"
+#include "VHScsiCommands.h"
+#include "VHTestEnv.h"
+#include "VHTestFakes.h"
+
+#include <QDomDocument>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <stdexcept>
+
+namespace {
+
+// Records what the manager reports.
+struct ActionRecorder : VHDeviceManagerListener
+{
+    QList<int> actions;
+    QList<VHClient *> devices;
+    void onDeviceConnected(VHClient *) override {}
+    void onDeviceDisconnected(VHClient *) override {}
+    void onDeviceChanged(VHClient *) override {}
+    void onActionDone(VHClient *device, int action) override
+    {
+        devices << device;
+        actions << action;
+    }
+};
+
+__attribute__((no_sanitize("null", "undefined"))) bool dereferenceNull()
+{
+    volatile int *volatile pointer = nullptr;
+    *pointer = 42;
+    return true;
+}
+
+// Waits until the action has ended and its finished handler has run.
+bool waitIdle(VHClient &client, int ms = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (client.isBusy() && timer.elapsed() < ms)
+        QTest::qWait(5);
+    return !client.isBusy();
+}
+
+} // namespace
+
+class TestVHClient : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_root;
+    VHModelInfo m_row = fakeModelRow(QStringLiteral("1234"), QStringLiteral("Pacer40"));
+
+    using FakePtr = std::unique_ptr<FakeDevice, VHClientDeleter>;
+    FakePtr makeDevice()
+    {
+        FakePtr device(new FakeDevice);
+        device->model = QStringLiteral("Pacer40");
+        return device;
+    }
+
+    void writeModelSettings(const QString &model, const QList<QPair<QString, QString>> &values)
+    {
+        QSettings ini(VHEnv::instance()->settingsPath(), QSettings::IniFormat);
+        ini.remove(model);
+        for (const auto &value : values)
+            ini.setValue(model + QLatin1Char('/') + value.first, value.second);
+    }
+
+private slots:
+    void initTestCase() { initTestEnv(m_root.path()); }
+
+    void refusesASecondActionWhileOneRuns()
+    {
+        auto device = makeDevice();
+        QSemaphore release;
+        device->genericBody = [&] {
+            release.acquire();
+            return true;
+        };
+        QVERIFY(device->readData());
+        QVERIFY(device->isBusy());
+        QCOMPARE(device->currentAction(), int(VHClient::ActionReadData));
+        QVERIFY(!device->updateTotal(QStringLiteral("a.zip"), QString()));
+        QVERIFY(!device->makeUploadZip());
+        QVERIFY(!device->batch(QString(), QString(), QString()));
+        QVERIFY(!device->updateAlp(QStringLiteral("x.alp"), 1));
+        release.release();
+        QSignalSpy done(device.get(), &VHClient::readDataDone);
+        QVERIFY(done.wait(5000));
+        QVERIFY(!device->isBusy());
+        QCOMPARE(device->state(), int(VHClient::STATE_READY));
+        QCOMPARE(device->progress(), -1.0f);
+        QVERIFY(readTestLog().contains(QStringLiteral("Busy when Action_MakeUploadZip 7")));
+    }
+
+    void doneSignalAndNotificationFollowTheState()
+    {
+        VHDeviceManager manager;
+        ActionRecorder recorder;
+        manager.addListener(&recorder);
+        auto device = makeDevice();
+        device->setDeviceManager(&manager);
+        QSignalSpy done(device.get(), &VHClient::updateTotalDone);
+
+        // A model that leaves state 1 behind expects the device to come back: no report.
+        device->updateTotalBody = [&](const QString &, const QString &) {
+            return device->setStateWithMatch(VHClient::STATE_OUT_OF_SERVICE, VHClient::STATE_UPDATING);
+        };
+        QVERIFY(device->updateTotal(QStringLiteral("Total.zip"), QStringLiteral("eng")));
+        QVERIFY(waitIdle(*device));
+        QTest::qWait(50);
+        QCOMPARE(done.count(), 0);
+        QVERIFY(recorder.actions.isEmpty());
+        QCOMPARE(device->state(), int(VHClient::STATE_UPDATING));
+        QVERIFY(readTestLog().contains(QStringLiteral("reset in service failed, action= 0")));
+
+        // The resumed update runs in state 1 and, back at 0, reports as usual.
+        device->updateTotalBody = [&](const QString &, const QString &) {
+            return device->setStateWithMatch(VHClient::STATE_UPDATING, VHClient::STATE_OUT_OF_SERVICE);
+        };
+        QVERIFY(device->updateTotal(QString(), QString()));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(recorder.actions, QList<int>{VHClient::ActionUpdateTotal});
+        QCOMPARE(device->updateTotalCalls, (QStringList{QStringLiteral("Total.zip|eng"), QStringLiteral("|")}));
+        QCOMPARE(device->state(), int(VHClient::STATE_READY));
+        manager.removeListener(&recorder);
+    }
+
+    void notificationRulesPerActionCode()
+    {
+        VHDeviceManager manager;
+        ActionRecorder recorder;
+        manager.addListener(&recorder);
+        auto device = makeDevice();
+        device->setDeviceManager(&manager);
+        QSignalSpy readDone(device.get(), &VHClient::readDataDone);
+
+        QVERIFY(device->startRaw(VHClient::ActionNeverNotified));
+        QVERIFY(waitIdle(*device));
+        QTest::qWait(20);
+        QVERIFY(recorder.actions.isEmpty());
+        QVERIFY(device->errorFlag()); // no implementation for the code
+
+        QVERIFY(device->exportTrack(QStringLiteral("track1")));
+        QVERIFY(waitIdle(*device));
+        QTRY_COMPARE(recorder.actions, QList<int>{VHClient::ActionExportTrack});
+        QCOMPARE(device->resultList(), QVariantList{QStringLiteral("track1.gpx")});
+
+        QVERIFY(device->readProfile(QStringLiteral("p.xml")));
+        QVERIFY(waitIdle(*device));
+        QTRY_COMPARE(recorder.actions.size(), 2);
+        QCOMPARE(device->resultList(), QVariantList{false});
+        QCOMPARE(readDone.count(), 0);
+
+        QVERIFY(device->makeUploadZip());
+        QVERIFY(waitIdle(*device));
+        QTRY_COMPARE(recorder.actions.size(), 3);
+        QCOMPARE(device->resultList(), QVariantList{QString()});
+        QVERIFY(device->errorFlag());
+        manager.removeListener(&recorder);
+    }
+
+    void aCrashingActionFailsAndTheProgramGoesOn()
+    {
+        auto device = makeDevice();
+        device->genericBody = [] { return dereferenceNull(); };
+        QSignalSpy done(device.get(), &VHClient::readDataDone);
+        QVERIFY(device->readData());
+        QVERIFY(done.wait(5000));
+        int code = -1;
+        QVERIFY(device->actionFailed(code));
+        QCOMPARE(device->state(), int(VHClient::STATE_READY));
+        QVERIFY(readTestLog().contains(QStringLiteral("wrong data exception")));
+
+        // The same object runs the next action normally.
+        device->genericBody = [] { return true; };
+        QVERIFY(device->readData());
+        QVERIFY(done.wait(5000));
+        QVERIFY(!device->actionFailed(code));
+    }
+
+    void aThrowingActionFails()
+    {
+        auto device = makeDevice();
+        device->genericBody = []() -> bool { throw std::runtime_error("bad record"); };
+        QSignalSpy done(device.get(), &VHClient::finalizeDone);
+        QVERIFY(device->finalize());
+        QVERIFY(done.wait(5000));
+        QVERIFY(device->errorFlag());
+    }
+
+    void componentArgumentsAreReordered()
+    {
+        struct ComponentDevice : FakeDevice
+        {
+            QStringList seen;
+            bool _updateComponent(const QString &a, const QString &b, const QString &c, const QString &d) override
+            {
+                seen = {a, b, c, d};
+                return true;
+            }
+        } device;
+        QSignalSpy done(&device, &VHClient::updateComponentDone);
+        QVERIFY(device.updateComponent(QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(device.seen, (QStringList{"b", "d", "c", "a"}));
+    }
+
+    void mapArgumentIsResetAfterTheCall()
+    {
+        struct MapDevice : FakeDevice
+        {
+            int seen = -1;
+            bool _importMap(int value) override
+            {
+                seen = value;
+                return true;
+            }
+        } device;
+        QSignalSpy done(&device, &VHClient::importMapDone);
+        QVERIFY(device.importMap(7));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(device.seen, 7);
+        struct Peek : FakeDevice
+        {
+            int seen = -1;
+            bool _deleteMap(int value) override
+            {
+                seen = value;
+                return true;
+            }
+        } other;
+        QSignalSpy deleted(&other, &VHClient::deleteMapDone);
+        QVERIFY(other.deleteMap(0));
+        QVERIFY(deleted.wait(5000));
+        QCOMPARE(other.seen, 0);
+    }
+
+    void capabilityComesFromTheLibraryTable()
+    {
+        auto device = makeDevice();
+        device->model = QStringLiteral("Pacer50");
+        QCOMPARE(device->getCapability(), QStringLiteral("0,101,102,1001,1002,1003,1004"));
+        device->model = QStringLiteral("Unknown9");
+        QCOMPARE(device->getCapability(), QString());
+        QVERIFY(readTestLog().contains(QStringLiteral("call ProjSwCapability failed")));
+    }
+
+    void loadSettingsRaisesTheVersionFlags()
+    {
+        VHEnv *env = VHEnv::instance();
+        auto device = makeDevice();
+        device->imageVersion = QStringLiteral("R9");
+        device->iapVersion = QStringLiteral("R010");
+        writeModelSettings(QStringLiteral("Pacer40"), {{QStringLiteral("MinImgVer"), QStringLiteral("R10")}});
+        env->setFirmwareTooOld(false);
+        device->loadSettings(env);
+        QVERIFY2(env->firmwareTooOld(), "R9 is older than R10 in natural order");
+
+        writeModelSettings(QStringLiteral("Pacer40"), {{QStringLiteral("MinImgVer"), QStringLiteral("R9")},
+                                                       {QStringLiteral("MinIapVer"), QStringLiteral("R011")}});
+        env->setFirmwareTooOld(false);
+        device->loadSettings(env);
+        QVERIFY(env->firmwareTooOld());
+
+        // An IAP version the device does not report is not compared.
+        device->iapVersion.clear();
+        env->setFirmwareTooOld(false);
+        device->loadSettings(env);
+        QVERIFY(!env->firmwareTooOld());
+    }
+
+    void applicationTooOldCheck_data()
+    {
+        QTest::addColumn<QString>("minimum");
+        QTest::addColumn<bool>("tooOld");
+        QTest::newRow("newer minimum") << "2.9.0.0" << true;
+        QTest::newRow("numerically newer build") << "2.8.0.100" << true;
+        QTest::newRow("equal") << "2.8.0.99" << false;
+        QTest::newRow("older minor") << "2.7.9.999" << false;
+        QTest::newRow("other shape not compared") << "3.0" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void applicationTooOldCheck()
+    {
+        QFETCH(QString, minimum);
+        QFETCH(bool, tooOld);
+        VHEnv *env = VHEnv::instance();
+        writeModelSettings(QStringLiteral("Pacer40"), {{QStringLiteral("MinVHVer"), minimum}});
+        auto device = makeDevice();
+        QCOMPARE(device->getMinAppVersion(), minimum);
+        env->setAppTooOld(false);
+        device->loadSettings(env);
+        QCOMPARE(env->appTooOld(), tooOld);
+        env->setAppTooOld(false);
+    }
+
+    void modelOptions()
+    {
+        auto device = makeDevice();
+        writeModelSettings(QStringLiteral("Pacer40"), {});
+        QVERIFY(!device->dontCheckUploaded());
+        QVERIFY(device->languageFilter());
+        writeModelSettings(QStringLiteral("Pacer40"), {{QStringLiteral("dontcheckuploaded"), QStringLiteral("1")},
+                                                       {QStringLiteral("psflanguagefilter"), QStringLiteral("0")}});
+        QVERIFY(device->dontCheckUploaded());
+        QVERIFY(!device->languageFilter());
+        device->model.clear();
+        QCOMPARE(device->modelSetting(QStringLiteral("dontcheckuploaded"), QStringLiteral("x")), QStringLiteral("x"));
+    }
+
+    void versionListLeavesOutEmptyTexts()
+    {
+        struct TwoVersions : FakeDevice
+        {
+            QString second;
+            QString secondComponentVersion() override { return second; }
+        } device;
+        device.imageVersion = QStringLiteral("1.2.3");
+        device.second = QStringLiteral("2.0");
+        QCOMPARE(device.versionList(), (QStringList{"1.2.3", "2.0"}));
+        device.imageVersion.clear();
+        QCOMPARE(device.versionList(), QStringList{"2.0"});
+    }
+
+    void flashFilesGoThroughTheService()
+    {
+        auto device = makeDevice();
+        auto *service = new FakeSCSIService(QStringLiteral("1234ABCD00000001"), m_row);
+        device->setDeviceService(service);
+        const QString folder = m_root.path() + QStringLiteral("/flash");
+        QDir().mkpath(folder);
+        QFile image(folder + QStringLiteral("/boot.bin"));
+        QVERIFY(image.open(QIODevice::WriteOnly));
+        QByteArray bytes(1000, '\0');
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i % 251);
+        image.write(bytes);
+        image.close();
+
+        QVERIFY(device->writeInternalFlash(folder, QStringLiteral("boot"), 0x21, 512));
+        QCOMPARE(service->commands.size(), 2);
+        QCOMPARE(service->commands[0].cdb, QByteArray::fromHex("2a000000000021000100"));
+        QCOMPARE(service->commands[1].cdb, QByteArray::fromHex("2a000000000121000100"));
+        QCOMPARE(service->commands[0].data, bytes.left(512));
+        QCOMPARE(service->commands[1].data, bytes.mid(512) + QByteArray(24, '\xff'));
+
+        QVERIFY(!device->writeExternalFlash(folder, QStringLiteral("boot"), 0x22, 512));
+        QVERIFY(device->errorFlag());
+        QVERIFY(readTestLog().contains(QStringLiteral("can not open file: ")));
+
+        service->failAtCommand = 3;
+        QVERIFY(!device->writeInternalFlash(folder, QStringLiteral("boot"), 0x21, 512));
+        QVERIFY(readTestLog().contains(QStringLiteral("fail to write internal flash for  \"boot\"")));
+    }
+
+    void anActionOnADeviceWhoseServiceIsGone()
+    {
+        auto device = makeDevice();
+        device->setDeviceService(new FakeSCSIService(QStringLiteral("x"), m_row));
+        device->setDeviceService(nullptr);
+        QCOMPARE(device->serviceType(), -1);
+        QString uuid;
+        QVERIFY(!device->getUUID(uuid));
+        const QString folder = m_root.path() + QStringLiteral("/flash2");
+        QDir().mkpath(folder);
+        QFile image(folder + QStringLiteral("/a.bin"));
+        QVERIFY(image.open(QIODevice::WriteOnly));
+        image.write(QByteArray(600, 'a'));
+        image.close();
+        QVERIFY(!device->writeInternalFlash(folder, QStringLiteral("a"), 0x21, 512));
+        QVERIFY(device->errorFlag());
+    }
+
+    void serviceOwnership()
+    {
+        const int before = liveFakeServices();
+        {
+            auto device = makeDevice();
+            auto *service = new FakeFSService(QStringLiteral("u"), m_row);
+            device->setDeviceService(service);
+            device->setDeviceService(service); // the same again deletes nothing
+            QCOMPARE(liveFakeServices(), before + 1);
+            QCOMPARE(device->serviceType(), int(VHDeviceService::DEVICE_FS));
+            device->setDeviceService(new FakeSCSIService(QStringLiteral("u"), m_row));
+            QCOMPARE(liveFakeServices(), before + 1);
+            QCOMPARE(device->serviceType(), int(VHDeviceService::DEVICE_SCSI));
+        }
+        QCOMPARE(liveFakeServices(), before);
+        // A factory whose device cannot be opened discards it with its service.
+        QVERIFY(!createFailingDevice(new FakeFSService(QStringLiteral("u"), m_row)));
+        QCOMPARE(liveFakeServices(), before);
+    }
+
+    void flashBlockEdges()
+    {
+        FakeSCSIService service(QStringLiteral("u"), m_row);
+        QVERIFY(service.writeFlashBlocks(QByteArray(1024, 'a'), 0x21, 1024, 512, 3));
+        QCOMPARE(service.commands.size(), 2); // an exact multiple sends no tail
+        QCOMPARE(service.commands[1].cdb, QByteArray::fromHex("2a000000000421000100"));
+
+        service.commands.clear();
+        QVERIFY(!service.writeFlashBlocks(QByteArray(100, 'a'), 0x21, 100, 512, 0));
+        QVERIFY(service.commands.isEmpty());
+
+        QVERIFY(service.eraseFlashBlocks(1, 4096, 300));
+        QCOMPARE(service.commands.size(), 1);
+        QCOMPARE(service.commands[0].cdb, QByteArray::fromHex("2a000000012c18000100"));
+        QCOMPARE(service.commands[0].data, QByteArray(512, '\0'));
+
+        service.commands.clear();
+        QVERIFY(!service.eraseFlashBlocks(0, 512, 0));
+        service.failAtCommand = 2;
+        QVERIFY(!service.eraseFlashBlocks(4096, 512, 0));
+        QCOMPARE(service.commands.size(), 2); // stops at the first failure
+
+        service.commands.clear();
+        service.openSucceeds = false;
+        QVERIFY(!service.writeFlashBlocks(QByteArray(1024, 'a'), 0x21, 1024, 512, 0));
+        QVERIFY(service.commands.isEmpty());
+
+        // A size larger than the data never reads past it.
+        service.openSucceeds = true;
+        service.failAtCommand = -1;
+        QVERIFY(service.writeFlashBlocks(QByteArray(600, 'b'), 0x21, 1 << 20, 512, 0));
+        QCOMPARE(service.commands.size(), 2);
+
+        QString uuid;
+        FakeSCSIService named(QStringLiteral("1105AABBCCDDEEFF"), m_row);
+        QVERIFY(named.getUUID(uuid));
+        QCOMPARE(uuid, QStringLiteral("1105AABBCCDDEEFF"));
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(VHScsiCommands::uuidRead().data()), 10),
+                 QByteArray::fromHex("28000000000003000400"));
+    }
+
+    void logFilesOfTheDevice()
+    {
+        struct FlashDevice : FakeDevice
+        {
+            void saveExtFlashToFile(const QString &path) override
+            {
+                QFile file(path);
+                if (file.open(QIODevice::WriteOnly))
+                    file.write("flash");
+            }
+        } device;
+        device.model = QStringLiteral("Pacer40");
+        QStringList list;
+        const QString folder = m_root.path();
+        device.addLogFiles(folder, list);
+        QCOMPARE(list, QStringList{QStringLiteral("Pacer40flash.dat")});
+        auto plain = makeDevice();
+        QFile::remove(folder + QStringLiteral("/Pacer40flash.dat"));
+        list.clear();
+        plain->addLogFiles(folder, list);
+        QVERIFY(list.isEmpty());
+    }
+
+    void stopWaitsTwentySecondsThenTerminates()
+    {
+        auto device = makeDevice();
+        std::atomic<bool> entered{false};
+        device->genericBody = [&] {
+            entered = true;
+            for (;;)
+                QThread::msleep(50);
+            return true;
+        };
+        QVERIFY(device->readData());
+        QTRY_VERIFY(entered.load());
+        QElapsedTimer timer;
+        timer.start();
+        device.reset();
+        const qint64 elapsed = timer.elapsed();
+        QVERIFY2(elapsed >= 19900 && elapsed < 25000, qPrintable(QString::number(elapsed)));
+        QVERIFY(readTestLog().contains(QStringLiteral("Client thread stop in time and  terminate")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVHClient)
+#include "tst_VHClient.moc"

@@ -1,0 +1,312 @@
+#include "VHDaemon.h"
+#include "VHDeviceManager.h"
+#include "VHEnv.h"
+#include "VHPlatform.h"
+#include "VHTestEnv.h"
+#include "VHTestFakes.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Recorder : VHDeviceManagerListener
+{
+    QStringList events;
+    VHClient *lastConnected = nullptr;
+    void onDeviceConnected(VHClient *device) override
+    {
+        lastConnected = device;
+        events << QStringLiteral("connected");
+    }
+    void onDeviceDisconnected(VHClient *) override { events << QStringLiteral("disconnected"); }
+    void onDeviceChanged(VHClient *) override { events << QStringLiteral("changed"); }
+    void onActionDone(VHClient *, int action) override { events << QStringLiteral("done %1").arg(action); }
+};
+
+const QString kUuid = QStringLiteral("1105AAAABBBBCCCC");
+
+} // namespace
+
+class TestVHDeviceManager : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_root;
+    FakePlatform::Script m_script;
+    qint64 m_now = 1000000;
+
+    std::unique_ptr<VHDeviceManager> makeManager(Recorder &recorder)
+    {
+        auto manager = std::make_unique<VHDeviceManager>();
+        manager->setClock([this] { return m_now; });
+        manager->addListener(&recorder);
+        return manager;
+    }
+
+    std::unique_ptr<VHDeviceService> fsService(const QString &model, const QString &uuid = kUuid)
+    {
+        return std::make_unique<FakeFSService>(uuid, fakeModelRow(uuid.left(4), model));
+    }
+    std::unique_ptr<VHDeviceService> scsiService(const QString &model, const QString &uuid = kUuid)
+    {
+        return std::make_unique<FakeSCSIService>(uuid, fakeModelRow(uuid.left(4), model));
+    }
+
+    static FakeDevice *fake(VHClient *client) { return static_cast<FakeDevice *>(client); }
+
+    // Leaves the current device in the given state, as a model would during an update.
+    static void putInState(VHClient *device, int state)
+    {
+        QVERIFY(device->setStateWithMatch(VHClient::STATE_READY, state));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        initTestEnv(m_root.path());
+        VHPlatform::setBackendFactory([this] { return std::make_unique<FakePlatform>(&m_script); });
+    }
+    void init()
+    {
+        m_script = FakePlatform::Script();
+        m_now = 1000000;
+    }
+
+    void registrationAtFrontAndAppended()
+    {
+        VHDeviceManager manager;
+        manager.registerModel(fakeModelRow(QStringLiteral("0001"), QStringLiteral("A")), false);
+        manager.registerModel(fakeModelRow(QStringLiteral("0002"), QStringLiteral("B")), false);
+        manager.registerModel(fakeModelRow(QStringLiteral("0003"), QStringLiteral("C")), true);
+        QStringList names;
+        for (const VHModelInfo &row : manager.models())
+            names << row.modelName;
+        QCOMPARE(names, (QStringList{"C", "A", "B"}));
+        QCOMPARE(manager.deviceClassFlags(), 3);
+    }
+
+    void startConnectsAPresentDeviceAndStartsTheDetector()
+    {
+        Recorder recorder;
+        auto manager = makeManager(recorder);
+        manager->registerModel(fakeModelRow(QStringLiteral("1105"), QStringLiteral("Pacer40")), false);
+        m_script.scsi = [this](const VHModelTable &models) {
+            VHServiceList list;
+            list.push_back(std::make_unique<FakeSCSIService>(kUuid, models.first()));
+            list.push_back(std::make_unique<FakeSCSIService>(kUuid, models.first())); // dropped
+            return list;
+        };
+        const int before = liveFakeServices();
+        QVERIFY(manager->start());
+        QCOMPARE(recorder.events, QStringList{"connected"});
+        QVERIFY(manager->currentDevice());
+        QCOMPARE(liveFakeServices(), before + 1);
+        QVERIFY(m_script.lastDetector && m_script.lastDetector->started);
+        QCOMPARE(m_script.lastDetector->vendorFilter, QStringList{"Velora"});
+        QCOMPARE(m_script.lastDetector->listeners.size(), 1);
+        QVERIFY(readTestLog().contains(QStringLiteral("start():send onDeviceConnected")));
+    }
+
+    void startWithoutDetectorOrModelsFindsNothing()
+    {
+        Recorder recorder;
+        auto manager = makeManager(recorder);
+        QVERIFY(manager->start()); // an empty table still starts the detector
+        QVERIFY(!manager->currentDevice());
+        m_script.withDetector = false;
+        auto second = makeManager(recorder);
+        QVERIFY(!second->start());
+        QCOMPARE(second->lastRemovalTime(), qint64(0));
+        QVERIFY(recorder.events.isEmpty());
+    }
+
+    void plugUnplugAndPreviousParking()
+    {
+        Recorder recorder;
+        auto manager = makeManager(recorder);
+        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
+        VHClient *first = manager->currentDevice();
+        QVERIFY(first);
+        QCOMPARE(recorder.lastConnected, first);
+
+        // A second device while one is current is ignored and its service deleted.
+        const int before = liveFakeServices();
+        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40"), QStringLiteral("1105ZZZZZZZZZZZZ")));
+        QCOMPARE(liveFakeServices(), before);
+        QCOMPARE(manager->currentDevice(), first);
+
+        manager->onDeviceUnplug();
+        QCOMPARE(recorder.events, (QStringList{"connected", "disconnected"}));
+        QVERIFY(!manager->currentDevice());
+        QCOMPARE(manager->previousDevice(), first); // still usable by listeners
+        QCOMPARE(manager->lastRemovalTime(), m_now);
+
+        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
+        VHClient *second = manager->currentDevice();
+        manager->onDeviceUnplug();
+        QCOMPARE(manager->previousDevice(), second); // the first one is gone now
+        manager->onDeviceUnplug();                   // nothing current: nothing happens
+        QCOMPARE(recorder.events.count(QStringLiteral("disconnected")), 2);
+
+        manager->onDeviceChanged();
+        QCOMPARE(recorder.events.last(), QStringLiteral("changed"));
+    }
+
+    void factoryFailureGivesNoDeviceAndNoNotice()
+    {
+        Recorder recorder;
+        auto manager = makeManager(recorder);
+        const int before = liveFakeServices();
+        manager->onDevicePlugin(std::make_unique<FakeFSService>(
+            kUuid, fakeModelRow(QStringLiteral("1105"), QStringLiteral("X"), createFailingDevice)));
+        manager->onDevicePlugin(std::make_unique<FakeFSService>(
+            kUuid, fakeModelRow(QStringLiteral("1105"), QStringLiteral("X"), nullptr)));
+        QVERIFY(!manager->currentDevice());
+        QVERIFY(recorder.events.isEmpty());
+        QCOMPARE(liveFakeServices(), before);
+    }
+
+    void sixSecondRuleForSlowReconnectingModels()
+    {
+        Recorder recorder;
+        auto manager = makeManager(recorder);
+        manager->onDevicePlugin(fsService(QStringLiteral("Pacer21")));
+        manager->onDeviceUnplug();
+        m_now += 5;
+        manager->onDevicePlugin(fsService(QStringLiteral("Pacer21")));
+        QVERIFY(!manager->currentDevice());
+        QVERIFY(readTestLog().contains(QStringLiteral("plugin device in 5 seconds , do not connect the device")));
+        // Other models are not held back.
+        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
+        QVERIFY(manager->currentDevice());
+        manager->onDeviceUnplug();
+        m_now += 6;
+        manager->onDevicePlugin(fsService(QStringLiteral("Pacer20plus")));
+        QVERIFY(manager->currentDevice());
+        // A clock set back before the removal is far away in unsigned terms.
+        manager->onDeviceUnplug();
+        m_now -= 100;
+        manager->onDevicePlugin(fsService(QStringLiteral("Pacer21")));
+        QVERIFY(manager->currentDevice());
+    }
+
+    void reconnectDuringUpdateOverScsiResumes()
+    {
+        Recorder recorder;
+        auto manager = makeManager(recorder);
+        manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
+        FakeDevice *device = fake(manager->currentDevice());
+        putInState(device, VHClient::STATE_UPDATING);
+
+        // The device vanishes during its own update: no removal notice.
+        manager->onDeviceUnplug();
+        QCOMPARE(manager->currentDevice(), device);
+        QVERIFY(!recorder.events.contains(QStringLiteral("disconnected")));
+
+        device->updateTotalBody = [device](const QString &, const QString &) {
+            return device->setStateWithMatch(VHClient::STATE_UPDATING, VHClient::STATE_READY);
+        };
+        manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
+        QVERIFY(readTestLog().contains(QStringLiteral("devicePlugin for software update")));
+        QTRY_VERIFY(!device->isBusy());
+        QCOMPARE(device->updateTotalCalls, QStringList{"|"});
+        QCOMPARE(device->serviceType(), int(VHDeviceService::DEVICE_SCSI));
+    }
+
+    void reconnectDuringUpdateOverAVolumeIsRefused()
+    {
+        Recorder recorder;
+        auto manager = makeManager(recorder);
+        manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
+        FakeDevice *device = fake(manager->currentDevice());
+        putInState(device, VHClient::STATE_UPDATING);
+        const int before = liveFakeServices();
+        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
+        QCOMPARE(liveFakeServices(), before);
+        QVERIFY(readTestLog().contains(QStringLiteral("find device service DEVICE_FS for software update")));
+        QVERIFY(device->updateTotalCalls.isEmpty());
+        QCOMPARE(manager->currentDevice(), device);
+    }
+
+    void restoreResumesAndOtherUuidParksTheDevice()
+    {
+        Recorder recorder;
+        auto manager = makeManager(recorder);
+        manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
+        FakeDevice *device = fake(manager->currentDevice());
+        putInState(device, VHClient::STATE_RESTORING);
+        manager->onDeviceUnplug();
+        QVERIFY(!recorder.events.contains(QStringLiteral("disconnected")));
+        manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
+        QTRY_COMPARE(device->restoreCalls, QStringList{QString()});
+        QTRY_VERIFY(!device->isBusy());
+
+        // Another device answering while an update waits: the waiting one is parked.
+        auto manager2 = makeManager(recorder);
+        manager2->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
+        VHClient *waiting = manager2->currentDevice();
+        putInState(waiting, VHClient::STATE_UPDATING);
+        manager2->onDevicePlugin(scsiService(QStringLiteral("Pacer40"), QStringLiteral("1105OTHERDEVICE1")));
+        QVERIFY(!manager2->currentDevice());
+        QCOMPARE(manager2->previousDevice(), waiting);
+        QVERIFY(fake(waiting)->updateTotalCalls.isEmpty());
+    }
+
+    void actionDoneReachesListenersWithTheCurrentDevice()
+    {
+        Recorder recorder;
+        auto manager = makeManager(recorder);
+        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
+        FakeDevice *device = fake(manager->currentDevice());
+        QVERIFY(device->readData());
+        QTRY_COMPARE(recorder.events.last(), QStringLiteral("done 7"));
+    }
+
+    void daemonTracksConnectionsAndFlags()
+    {
+        VHDaemon daemon;
+        Recorder recorder;
+        VHDeviceManager *manager = daemon.deviceManager();
+        manager->addListener(&recorder);
+        m_script.scsi = [](const VHModelTable &) { return VHServiceList(); };
+        QVERIFY(daemon.start(false));
+        QVERIFY(manager->models().isEmpty());
+        QVERIFY(manager->listeners().contains(static_cast<VHDeviceManagerListener *>(&daemon)));
+
+        manager->onDevicePlugin(fsService(QStringLiteral("AVeryLongModelName")));
+        QVERIFY(daemon.currentDevice());
+        VHEnv *env = VHEnv::instance();
+        env->setAppTooOld(true);
+        env->setRestorePending(true);
+        env->setFirmwareTooOld(true);
+        manager->onDeviceUnplug();
+        QVERIFY(!env->appTooOld());
+        QVERIFY(!env->restorePending());
+        QVERIFY(!env->firmwareTooOld());
+
+        // A device in the model-defined state keeps the firmware flag.
+        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
+        putInState(daemon.currentDevice(), VHClient::STATE_MODEL);
+        env->setFirmwareTooOld(true);
+        manager->onDeviceUnplug();
+        QVERIFY(env->firmwareTooOld());
+        env->setFirmwareTooOld(false);
+        manager->removeListener(&recorder);
+    }
+
+    void builtInRowsAreRegisteredInOrder()
+    {
+        VHDaemon::setBuiltInModels({fakeModelRow(QStringLiteral("1207"), QStringLiteral("Pacer21")),
+                                    fakeModelRow(QStringLiteral("1105"), QStringLiteral("Pacer40"))});
+        VHDaemon daemon;
+        daemon.start(true);
+        QCOMPARE(daemon.deviceManager()->models().size(), 2);
+        QCOMPARE(daemon.deviceManager()->models().at(1).modelName, QStringLiteral("Pacer40"));
+        VHDaemon::setBuiltInModels({});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVHDeviceManager)
+#include "tst_VHDeviceManager.moc"
