@@ -171,6 +171,9 @@ std::optional<VHModelInfo> VHPlatform::registerDeviceInfo(VHDeviceManagerInterfa
         row.factory = factories.fit;
     else
         row.factory = row.modelName == QLatin1String("Pacer60") ? factories.pacer60 : factories.gal;
+    // A family whose class is not part of this build registers nothing.
+    if (!row.factory)
+        return std::nullopt;
     manager->registerModel(row, false);
     return row;
 }
