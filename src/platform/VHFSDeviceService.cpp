@@ -1,5 +1,7 @@
 #include "VHFSDeviceService.h"
 
+#include "VHIniText.h"
+
 #include <QSettings>
 
 VHFSDeviceService::VHFSDeviceService(const QString &rootDrive, const VHModelInfo &model,
@@ -15,7 +17,7 @@ bool VHFSDeviceService::getUUID(QString &uuid)
     QSettings ini(m_identityFile, QSettings::IniFormat);
     ini.beginGroup(QStringLiteral("UUID"));
     ini.setValue(QStringLiteral("VH"), QStringLiteral("1"));
-    uuid = ini.value(QStringLiteral("UUID")).toString();
+    uuid = vhIniText(ini, QStringLiteral("UUID"));
     ini.endGroup();
     ini.sync();
     return !uuid.isEmpty();

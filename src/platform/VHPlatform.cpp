@@ -4,6 +4,7 @@
 #include "VHDeviceManagerInterface.h"
 #include "VHEnvInterface.h"
 #include "VHFSDeviceService.h"
+#include "VHIniText.h"
 #include "VHLog.h"
 #include "VHUtility.h"
 
@@ -160,8 +161,8 @@ std::optional<VHModelInfo> VHPlatform::registerDeviceInfo(VHDeviceManagerInterfa
     if (!ini.contains(QStringLiteral("MODEL/Model")))
         return std::nullopt;
     VHModelInfo row;
-    row.modelName = ini.value(QStringLiteral("MODEL/Model")).toString().trimmed();
-    const QString uuid = ini.value(QStringLiteral("UUID/UUID")).toString();
+    row.modelName = vhIniText(ini, QStringLiteral("MODEL/Model")).trimmed();
+    const QString uuid = vhIniText(ini, QStringLiteral("UUID/UUID"));
     vhDebug() << (fit ? "register fit deviceInfo for " : "register GAL deviceInfo for ") << row.modelName;
     if (uuid.size() == 16)
         row.code = uuid.left(4);

@@ -3,6 +3,7 @@
 #include "VHDeviceManager.h"
 #include "VHDeviceService.h"
 #include "VHEnv.h"
+#include "VHIniText.h"
 #include "VHLog.h"
 #include "VHSCSIDeviceService.h"
 #include "VHUtility.h"
@@ -432,7 +433,7 @@ QString VHClient::modelSetting(const QString &key, const QString &defaultValue)
         return defaultValue;
     QSettings settings(VHEnv::instance()->settingsPath(), QSettings::IniFormat);
     settings.beginGroup(model);
-    return settings.value(key, defaultValue).toString();
+    return vhIniText(settings, key, defaultValue);
 }
 
 bool VHClient::dontCheckUploaded()
@@ -463,9 +464,9 @@ void VHClient::loadSettings(VHEnv *env)
     QSettings settings(env->settingsPath(), QSettings::IniFormat);
     if (!model.isEmpty())
         settings.beginGroup(model);
-    const QString minImage = model.isEmpty() ? QString() : settings.value(QStringLiteral("MinImgVer")).toString();
-    const QString minIap = model.isEmpty() ? QString() : settings.value(QStringLiteral("MinIapVer")).toString();
-    const QString minAp = model.isEmpty() ? QString() : settings.value(QStringLiteral("MinApVer")).toString();
+    const QString minImage = model.isEmpty() ? QString() : vhIniText(settings, QStringLiteral("MinImgVer"));
+    const QString minIap = model.isEmpty() ? QString() : vhIniText(settings, QStringLiteral("MinIapVer"));
+    const QString minAp = model.isEmpty() ? QString() : vhIniText(settings, QStringLiteral("MinApVer"));
 
     if ((!minImage.isEmpty() && VHVersion::isOlder(image, minImage))
         || (!minIap.isEmpty() && !iap.isEmpty() && VHVersion::isOlder(iap, minIap))

@@ -4,8 +4,11 @@
 #include "VHDeviceManager.h"
 #include "VHEnv.h"
 #include "VHLog.h"
+#include "VHUtility.h"
+#include "VHZipUtil.h"
 #include "corvolib.h"
 
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -111,4 +114,28 @@ void VHDaemonProxy::replyFinished()
     if (reply->error() != QNetworkReply::NoError)
         vhWarning() << "export_log request failed: " << reply->errorString();
     reply->deleteLater();
+}
+
+bool VHDaemon::makeLogZip(const QString &zipPath)
+{
+    VHEnv *env = VHEnv::instance();
+    const QString folder = env->dataFolder();
+    VHUtility::removeFile(zipPath);
+    env->enterDataFolder();
+    // Logs are copied first: the live log keeps growing while it is packed.
+    QStringList listed;
+    const QList<QPair<QString, QString>> logs = {{QStringLiteral("vh.log"), QStringLiteral("vhlog.txt")},
+                                                 {QStringLiteral("vhuser.log"), QStringLiteral("vhuserlog.txt")}};
+    env->flushLog();
+    for (const auto &log : logs) {
+        const QString source = folder + QLatin1Char('/') + log.first;
+        if (QFileInfo::exists(source) && VHUtility::copyFile(source, folder + QLatin1Char('/') + log.second, true, 3, 100))
+            listed << log.second;
+    }
+    if (VHClient *device = currentDevice())
+        device->addLogFiles(folder, listed);
+    const bool packed = VHZipUtil().compress(zipPath, listed);
+    for (const QString &name : std::as_const(listed))
+        VHUtility::removeFile(folder + QLatin1Char('/') + name);
+    return packed;
 }

@@ -3,6 +3,7 @@
 #include "VHClient.h"
 #include "VHDaemon.h"
 #include "VHEnvInterface.h"
+#include "VHIniText.h"
 #include "VHLog.h"
 #include "VHPlatform.h"
 #include "VHUtility.h"
@@ -137,11 +138,7 @@ QString VHEnv::settingsPath() const { return m_dataFolder + QLatin1Char('/') + s
 QString VHEnv::settingValue(const QString &key, const QString &defaultValue) const
 {
     QSettings settings(settingsPath(), QSettings::IniFormat);
-    const QVariant value = settings.value(QStringLiteral("VeloraHub/") + key);
-    // A value holding a comma parses as a list; the raw text is what was meant.
-    if (value.typeId() == QMetaType::QStringList)
-        return value.toStringList().join(QLatin1Char(','));
-    return value.isValid() ? value.toString() : defaultValue;
+    return vhIniText(settings, QStringLiteral("VeloraHub/") + key, defaultValue);
 }
 
 QString VHEnv::logFileName() const
@@ -186,7 +183,7 @@ void VHEnv::updateMinVersion(const QString &model, const QString &iniFile)
 {
     if (model.isEmpty() || !QFileInfo::exists(iniFile))
         return;
-    const QString minVersion = QSettings(iniFile, QSettings::IniFormat).value(QStringLiteral("Update/MinVHVer")).toString();
+    const QString minVersion = vhIniText(QSettings(iniFile, QSettings::IniFormat), QStringLiteral("Update/MinVHVer"));
     if (minVersion.isEmpty())
         return;
     {

@@ -226,15 +226,28 @@ public:
         QStringList drives;
         bool withDetector = true;
         FakeDetector *lastDetector = nullptr;
+        bool spaceKnown = false;
+        quint64 totalSpace = 0;
+        quint64 freeSpace = 0;
+        QStringList ejected;
     };
 
     explicit FakePlatform(Script *script) : m_script(script) {}
 
-    bool getDiskSpace(const QString &, quint64 &, quint64 &) override { return false; }
+    bool getDiskSpace(const QString &, quint64 &total, quint64 &free) override
+    {
+        total = m_script->totalSpace;
+        free = m_script->freeSpace;
+        return m_script->spaceKnown;
+    }
     std::unique_ptr<VHEnvInterface> createEnv() override { return nullptr; }
     void getRemovableDrives(QStringList &drives, const QString &, int) override { drives = m_script->drives; }
     QString getDriveVendorName(const QString &) override { return QString(); }
-    bool ejectDevice(const QString &) override { return false; }
+    bool ejectDevice(const QString &drive) override
+    {
+        m_script->ejected << drive;
+        return true;
+    }
     VHServiceList findSCSIDevices(const VHModelTable &models) override
     {
         return m_script->scsi ? m_script->scsi(models) : VHServiceList();

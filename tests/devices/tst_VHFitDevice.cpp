@@ -1,0 +1,320 @@
+#include "VHEnv.h"
+#include "VHFSDeviceService.h"
+#include "VHFitDevice.h"
+#include "VHPlatform.h"
+#include "VHTestEnv.h"
+#include "VHTestFakes.h"
+#include "VHZipUtil.h"
+
+#include <QDataStream>
+#include <QDirIterator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using FitPtr = std::unique_ptr<VHFitDevice, VHClientDeleter>;
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Zips the files of a staging folder under their relative names.
+QString zipFolder(const QString &staging, const QString &zipPath)
+{
+    QStringList names;
+    QDirIterator it(staging, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << QDir(staging).relativeFilePath(it.next());
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(staging);
+    VHZipUtil().compress(zipPath, names);
+    QDir::setCurrent(cwd);
+    return zipPath;
+}
+
+struct Image
+{
+    QString kind, name, version;
+    int size;
+};
+
+} // namespace
+
+class TestVHFitDevice : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_root;
+    FakePlatform::Script m_script;
+    QString m_volume;
+    int m_packages = 0;
+
+    void makeVolume(const QString &model = QStringLiteral("Pacer60F"), const QByteArray &extra = {})
+    {
+        m_volume = m_root.path() + QStringLiteral("/vol%1").arg(++m_packages);
+        writeFile(m_volume + QStringLiteral("/System/device.txt"),
+                  "[UUID]\nUUID=0F01AAAABBBBCCCC\n[MODEL]\nModel=" + model.toUtf8()
+                      + "\n[OS]\nVersion=9\n[BootLoader]\nVersion=B123\n[DeviceLang]\nVersion=DL20230101\n"
+                        "[NotificationLang]\nVersion=NL0042\n[TimeZone]\nVersion=TZ2024\n[Bluetooth]\nVersion=BT77\n"
+                        "[CAP]\nCOM=0,1,2\n"
+                      + extra);
+    }
+
+    FitPtr makeDevice(const QString &model = QStringLiteral("Pacer60F"))
+    {
+        FitPtr device(new VHFitDevice);
+        VHModelInfo row{QStringLiteral("0F01"), model, QStringLiteral("VELORA"), nullptr};
+        device->setDeviceService(new VHFSDeviceService(m_volume, row, m_volume + QStringLiteral("/System/device.txt")));
+        return device;
+    }
+
+    QString makePackage(const QList<Image> &images, bool withRelease = true, bool withWorkouts = false)
+    {
+        const QString staging = m_root.path() + QStringLiteral("/pkg%1").arg(++m_packages);
+        QByteArray release = "[MODEL]\nName=Pacer60F\n";
+        for (qsizetype i = 0; i < images.size(); ++i) {
+            const Image &image = images.at(i);
+            release += "[" + image.kind.toUtf8() + "]\nName=" + image.name.toUtf8() + "\nVersion="
+                       + image.version.toUtf8() + "\n";
+            writeFile(staging + QLatin1Char('/') + image.name, QByteArray(image.size, char('A' + i % 26)));
+        }
+        if (withRelease)
+            writeFile(staging + QStringLiteral("/release.ini"), release);
+        if (withWorkouts) {
+            const QString inner = staging + QStringLiteral("-workouts");
+            writeFile(inner + QStringLiteral("/Velorawrk/Tempo.wkt"), "tempo");
+            writeFile(inner + QStringLiteral("/Test/Ramp.wkt"), "ramp");
+            zipFolder(inner, staging + QStringLiteral("/workout.zip"));
+        }
+        return zipFolder(staging, staging + QStringLiteral(".zip"));
+    }
+
+    bool run(VHFitDevice &device, const std::function<bool()> &start, int *code = nullptr)
+    {
+        if (!start())
+            return false;
+        QElapsedTimer timer;
+        timer.start();
+        while (device.isBusy() && timer.elapsed() < 20000)
+            QTest::qWait(5);
+        int error = 0;
+        const bool failed = device.actionFailed(error);
+        if (code)
+            *code = error;
+        return !failed;
+    }
+
+    QStringList volumeRootFiles() const
+    {
+        return QDir(m_volume).entryList(QDir::Files, QDir::Name);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        initTestEnv(m_root.path());
+        VHPlatform::setBackendFactory([this] { return std::make_unique<FakePlatform>(&m_script); });
+    }
+    void init()
+    {
+        m_script = FakePlatform::Script();
+        m_script.spaceKnown = true;
+        m_script.totalSpace = 1 << 30;
+        m_script.freeSpace = 1 << 30;
+        makeVolume();
+    }
+
+    void readsTheDeviceInformation()
+    {
+        FitPtr device = makeDevice();
+        QString text;
+        QVERIFY(device->getUUID(text));
+        QCOMPARE(text, QStringLiteral("0F01AAAABBBBCCCC"));
+        QVERIFY(device->getImageVersion(text));
+        QCOMPARE(text, QStringLiteral("9"));
+        QVERIFY(device->getIAPVersion(text));
+        QCOMPARE(text, QStringLiteral("B123"));
+        QVERIFY(device->getVersion(text));
+        QCOMPARE(text, QStringLiteral("9.123.0101.77.024.042"));
+        QCOMPARE(device->getCapability(), QStringLiteral("0,1,2"));
+        QCOMPARE(device->deviceKind(), 0);
+        QVERIFY(device->getModelName(text));
+        QCOMPARE(text, QStringLiteral("Pacer60F"));
+    }
+
+    void productTypeAndMissingVersions()
+    {
+        makeVolume(QStringLiteral("Pacer60F"), "[Product]\nType=Bike\n");
+        QCOMPARE(makeDevice()->deviceKind(), 1);
+        makeVolume(QStringLiteral("Pacer60F"), "[Product]\nType=Watch\n");
+        QCOMPARE(makeDevice()->deviceKind(), 0);
+        writeFile(m_volume + QStringLiteral("/System/device.txt"), "[UUID]\nUUID=1\n[CAP]\nCOM=\n");
+        FitPtr bare = makeDevice(QStringLiteral("Pacer50"));
+        QString text;
+        QVERIFY(!bare->getVersion(text));
+        QVERIFY(!bare->getIAPVersion(text));
+        QCOMPARE(bare->getCapability(), QStringLiteral("0,101,102,1001,1002,1003,1004")); // the library's row
+    }
+
+    void copiesOnlyNewerImagesInNaturalOrder()
+    {
+        FitPtr device = makeDevice();
+        const QString package = makePackage({{"OS", "os.bin", "10", 3000},          // 9 -> 10 is newer
+                                             {"BootLoader", "boot.bin", "B123", 100}, // equal: kept
+                                             {"DeviceLang", "lang.bin", "DL20221231", 50},
+                                             {"GPS", "gps.bin", "1", 70}});          // unknown kind: always new
+        int code = -1;
+        QVERIFY(run(*device, [&] { return device->updateTotal(package, QString()); }, &code));
+        QCOMPARE(code, 0);
+        QCOMPARE(volumeRootFiles(), (QStringList{"gps.bin", "os.bin", "update.ini"}));
+        QCOMPARE(readFile(m_volume + QStringLiteral("/os.bin")).size(), 3000);
+        QCOMPARE(readFile(m_volume + QStringLiteral("/update.ini")), QByteArray());
+    }
+
+    void equalVersionsCopyNothing()
+    {
+        FitPtr device = makeDevice();
+        const QString package = makePackage({{"OS", "os.bin", "9", 10}, {"BootLoader", "boot.bin", "B123", 10}});
+        QVERIFY(run(*device, [&] { return device->updateTotal(package, QString()); }));
+        QVERIFY(volumeRootFiles().isEmpty());
+    }
+
+    void notEnoughSpaceGivesCodeThreeAndWritesNothing()
+    {
+        FitPtr device = makeDevice();
+        m_script.freeSpace = 1000;
+        const QString package = makePackage({{"OS", "os.bin", "10", 600}, {"Bluetooth", "bt.bin", "BT78", 600}});
+        int code = 0;
+        QVERIFY(!run(*device, [&] { return device->updateTotal(package, QString()); }, &code));
+        QCOMPARE(code, 3);
+        QVERIFY(volumeRootFiles().isEmpty());
+        // Exactly enough is enough.
+        m_script.freeSpace = 1200;
+        QVERIFY(run(*device, [&] { return device->updateTotal(package, QString()); }, &code));
+    }
+
+    void badPackagesFailWithoutWriting()
+    {
+        FitPtr device = makeDevice();
+        int code = 0;
+        const QString noRelease = makePackage({{"OS", "os.bin", "10", 10}}, false);
+        QVERIFY(!run(*device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
+        QVERIFY(!run(*device, [&] { return device->updateTotal(m_root.path() + "/missing.zip", QString()); }));
+        // A truncated package: its central directory is gone.
+        const QString good = makePackage({{"OS", "os.bin", "10", 20000}});
+        QByteArray bytes = readFile(good);
+        writeFile(good + QStringLiteral(".cut.zip"), bytes.left(bytes.size() / 2));
+        QVERIFY(!run(*device, [&] { return device->updateTotal(good + QStringLiteral(".cut.zip"), QString()); }));
+        // An image name that would leave the volume root.
+        const QString escaping = makePackage({{"OS", "os.bin", "10", 10}});
+        const QString staging = escaping.chopped(4);
+        writeFile(staging + QStringLiteral("/release.ini"), "[OS]\nName=../outside.bin\nVersion=10\n");
+        writeFile(staging + QStringLiteral("/outside.bin"), "x");
+        zipFolder(staging, escaping);
+        QVERIFY(!run(*device, [&] { return device->updateTotal(escaping, QString()); }, &code));
+        QCOMPARE(code, 4);
+        QVERIFY(volumeRootFiles().isEmpty());
+        QVERIFY(!QFileInfo::exists(m_root.path() + QStringLiteral("/outside.bin")));
+    }
+
+    void aModelNameThatIsAPathNamesNoFolder()
+    {
+        const QString victim = VHEnv::instance()->dataFolder() + QStringLiteral("/keep.txt");
+        writeFile(victim, "keep");
+        FitPtr device = makeDevice(QStringLiteral("../../x"));
+        const QString package = makePackage({{"OS", "os.bin", "10", 10}});
+        QVERIFY(!run(*device, [&] { return device->updateTotal(package, QString()); }));
+        device = makeDevice(QStringLiteral(".."));
+        QVERIFY(!run(*device, [&] { return device->updateTotal(package, QString()); }));
+        QVERIFY(QFileInfo::exists(victim));
+        QVERIFY(volumeRootFiles().isEmpty());
+    }
+
+    void aFailedCopyGivesCodeFour()
+    {
+        FitPtr device = makeDevice();
+        // Something in the way of the image, as when the volume goes away mid-copy.
+        QDir().mkpath(m_volume + QStringLiteral("/os.bin/inside"));
+        writeFile(m_volume + QStringLiteral("/os.bin/inside/f"), "x");
+        const QString package = makePackage({{"OS", "os.bin", "10", 10}});
+        int code = 0;
+        QVERIFY(!run(*device, [&] { return device->updateTotal(package, QString()); }, &code));
+        QCOMPARE(code, 4);
+        QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/update.ini")));
+    }
+
+    void workoutsAreCheckedThenInstalled()
+    {
+        FitPtr device = makeDevice();
+        const QString with = makePackage({{"OS", "os.bin", "9", 10}}, true, true);
+        const QString without = makePackage({{"OS", "os.bin", "9", 10}});
+        int code = 0;
+        // The starter's first text is the package, its last the mode.
+        QVERIFY(run(*device, [&] { return device->updateComponent(with, "", "", "0"); }, &code));
+        QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/System/Velorawrk")));
+        QVERIFY(!run(*device, [&] { return device->updateComponent(without, "", "", "0"); }, &code));
+        QCOMPARE(code, 5);
+
+        // The device already has the folder in another spelling: it is used, as on FAT.
+        QDir().mkpath(m_volume + QStringLiteral("/System/VeloraWrk"));
+        QVERIFY(run(*device, [&] { return device->updateComponent(with, "", "", "1"); }, &code));
+        QCOMPARE(readFile(m_volume + QStringLiteral("/System/VeloraWrk/Tempo.wkt")), QByteArray("tempo"));
+        QCOMPARE(readFile(m_volume + QStringLiteral("/System/Test/Ramp.wkt")), QByteArray("ramp"));
+        QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/System/Velorawrk")));
+        QVERIFY(!run(*device, [&] { return device->updateComponent(without, "", "", "1"); }, &code));
+        QCOMPARE(code, 5);
+    }
+
+    void assistDataWithItsStamp()
+    {
+        FitPtr device = makeDevice();
+        const QString updates = VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Pacer60F");
+        writeFile(updates + QStringLiteral("/AssitOff.alp"), QByteArray(5000, 'g'));
+        QCOMPARE(device->getAlpDate(), 0);
+        const int stamp = 1773878400;
+        QVERIFY(run(*device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), stamp); }));
+        QCOMPARE(readFile(m_volume + QStringLiteral("/System/AssitOff.alp")).size(), 5000);
+        QCOMPARE(readFile(m_volume + QStringLiteral("/System/date.txt")), QByteArray::fromHex("69bb3c80"));
+        QCOMPARE(device->getAlpDate(), stamp);
+        // A fresh object reads the stamp back from the device.
+        QCOMPARE(makeDevice()->getAlpDate(), stamp);
+        // A missing source fails and leaves no stamp behind.
+        QVERIFY(!run(*device, [&] { return device->updateAlp(QStringLiteral("Other.alp"), stamp); }));
+        QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/System/date.txt")));
+    }
+
+    void stampFilesOfOtherSizesAreIgnored()
+    {
+        writeFile(m_volume + QStringLiteral("/System/AssitOff.alp"), "alp");
+        for (const QByteArray &bytes : {QByteArray("abc"), QByteArray("abcde")}) {
+            writeFile(m_volume + QStringLiteral("/System/date.txt"), bytes);
+            QCOMPARE(makeDevice()->getAlpDate(), 0);
+        }
+        writeFile(m_volume + QStringLiteral("/System/date.txt"), QByteArray::fromHex("00000010"));
+        QCOMPARE(makeDevice()->getAlpDate(), 16);
+        QFile::remove(m_volume + QStringLiteral("/System/AssitOff.alp"));
+        QCOMPARE(makeDevice()->getAlpDate(), 0);
+    }
+
+    void ejectNeedsACurrentDevice()
+    {
+        FitPtr device = makeDevice();
+        QVERIFY(!device->eject()); // the daemon has no current device
+        QVERIFY(m_script.ejected.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVHFitDevice)
+#include "tst_VHFitDevice.moc"
