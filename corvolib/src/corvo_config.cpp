@@ -12,6 +12,12 @@ Config &config()
     return c;
 }
 
+bool isCompactModel()
+{
+    const char *model = config().modelName;
+    return std::strcmp(model, "Pacer20plus") == 0 || std::strcmp(model, "Pacer21") == 0;
+}
+
 void copyBounded(char *dst, int n, const char *src)
 {
     if (n <= 0)

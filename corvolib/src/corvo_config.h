@@ -20,6 +20,9 @@ struct Config
 
 Config &config();
 
+// "Pacer20plus" and "Pacer21" keep no cycling Plan folder and take no new templates.
+bool isCompactModel();
+
 // Copies src into dst (capacity n) with a terminating zero; never writes past n.
 void copyBounded(char *dst, int n, const char *src);
 

@@ -1,0 +1,112 @@
+// Writes the seed corpus of the fuzz targets, built with the tests' builder:
+// <folder>/readers holds device-log files, <folder>/profile profile sets.
+
+#include "corvo_builder.h"
+
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+
+using namespace corvotest;
+
+namespace {
+
+bool writeSeed(const std::string &path, const Bytes &bytes)
+{
+    FILE *file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+Bytes toBytes(const std::string &text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes activity()
+{
+    ActivitySpec spec;
+    spec.trackTime = kSampleTime;
+    spec.sensorTime = kSampleTime + 1;
+    spec.workoutLogTime = kSampleTime + 2;
+    spec.summaryLap = pattern(24, 1);
+    spec.userInfo = pattern(24, 2);
+    spec.laps = {pattern(24, 3), pattern(24, 4)};
+    return activityFile(spec);
+}
+
+Bytes sensorLog()
+{
+    SensorSegmentSpec all;
+    all.maskA = 0xFF;
+    all.maskB = 0xC0;
+    all.maskC = 0x0E;
+    all.points = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, {}};
+    SensorSegmentSpec some;
+    some.maskA = 0x09;
+    some.maskC = 0x04;
+    some.points = {{}, {}, {}};
+    return sensorLogFile({all, some}).bytes;
+}
+
+Bytes track()
+{
+    TrackSegmentSpec first;
+    first.coordinateA = 100;
+    first.deltas = {{2, 15, 1, -1}, {1, -3, 4, 5}};
+    TrackSegmentSpec noFix;
+    noFix.coordinateA = -1;
+    noFix.coordinateB = -1;
+    return trackFile({first, noFix}).bytes;
+}
+
+Bytes severalNames()
+{
+    ByteBuilder b;
+    b.raw(fileHeader(21)).u32(0).u32(0).u32(52 + 2 * 15).u32(0x20).u32(0).u32(0).u32(kNone).u32(52).u32(kNone);
+    b.u8(2).u8(0).u16(3).text(std::string("DEU\0\0\0\0\0", 8)).text("Abc");
+    b.u8(1).u8(0).u16(3).text(std::string("ENG\0\0\0\0\0", 8)).text("Xyz");
+    b.raw(pattern(24, 5)).raw(pattern(24, 6));
+    return b.bytes();
+}
+
+std::string profileSet(const std::string &deviceProject, int deviceMajor, int newMajor, const std::string &ini)
+{
+    ProfileBuilder device(deviceProject, deviceMajor, 32);
+    device.value("A", 1, 1, {5}).value("B", 2, 4, {1, 2}).value("C", 4, 7, {0, 0, 0xC0, 0x3F});
+    device.value("D", 8, 8, pattern(8, 1)).value("E", 16, 13, {0xA5}, "1,3").value("F", 17, 14, pattern(6, 65), "6");
+    device.value("MHR-BV", 24, 1, {180}).value("UP-maxHR", 25, 1, {180}).value("G", 26, 12, {1, 2}, "2");
+    device.line("H,28,11");
+    ProfileBuilder fresh("VU01", newMajor, 40);
+    fresh.value("A", 30, 1, {0}).value("B", 2, 4, {0, 0}).value("F", 10, 14, pattern(6, 0), "6");
+    fresh.value("C", 20, 5, {0, 0, 0, 0});
+    const auto text = [](const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); };
+    return device.map() + "|@@|" + text(device.image()) + "|@@|" + fresh.map() + "|@@|" + text(fresh.image())
+        + "|@@|" + ini;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
+        return 2;
+    }
+    const std::string root = argv[1];
+    ::mkdir(root.c_str(), 0777);
+    ::mkdir((root + "/readers").c_str(), 0777);
+    ::mkdir((root + "/profile").c_str(), 0777);
+    const std::string ini = "MHR-BV=170\nA=7\nC=2.50\nE=3\nF=text\nD=-1.25\n";
+    bool ok = writeSeed(root + "/readers/activity", activity()) && writeSeed(root + "/readers/sensor", sensorLog())
+        && writeSeed(root + "/readers/track", track())
+        && writeSeed(root + "/readers/workoutlog", workoutLogFile(kSampleTime, {pattern(28, 1), pattern(28, 2)}))
+        && writeSeed(root + "/readers/template", templateWithLogs({kSampleTime, kSampleTime + 2}))
+        && writeSeed(root + "/readers/names", severalNames())
+        && writeSeed(root + "/profile/carry", toBytes(profileSet("VU01", 1, 2, ini)))
+        && writeSeed(root + "/profile/same", toBytes(profileSet("VU01", 2, 2, ini)))
+        && writeSeed(root + "/profile/other", toBytes(profileSet("VU02", 1, 2, "LTHR-BV=150\n")));
+    return ok ? 0 : 1;
+}
