@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+class ReduzeduClientDelegate
+{
+public:
+    virtual ~ReduzeduClientDelegate() = default;
+    virtual void onReduzeduFinished(bool ok) = 0;
+};
+
+// Fetches GPS assist data ("/current_<days>d.alp") into the model's folder
+// and writes "date.txt": the 4-byte big-endian expiry stamp, the local date of
+// the fetch plus `days` days at 00:00 local time, in seconds since 1970 UTC.
+// "date.txt" is removed before the data file is replaced, so a failed write
+// leaves no stamp and the next check fetches again.
+class ReduzeduClient : public QObject
+{
+    Q_OBJECT
+public:
+    using Clock = std::function<QDateTime()>;
+    static constexpr int kDefaultTransferTimeoutMs = 60000;
+    // Assist data for a fortnight is some hundred kilobytes.
+    static constexpr qint64 kMaxDataSize = 16 * 1024 * 1024;
+
+    explicit ReduzeduClient(ReduzeduClientDelegate *delegate);
+    ~ReduzeduClient() override;
+
+    void download(const QString &folder, const QString &fileName, int days);
+    bool isDownloading() const { return m_downloading; }
+
+    // The expiry stamp of data fetched at `now` for `days` days.
+    static qint32 expiryStamp(const QDateTime &now, int days);
+
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    void setTransferTimeout(int milliseconds) { m_transferTimeoutMs = milliseconds; }
+
+public slots:
+    void finishedSlot(QNetworkReply *reply);
+
+private:
+    bool storeData(const QByteArray &data);
+    bool writeStamp();
+    void onBytesArrived();
+    void notifyDelegate(bool ok);
+    QString folderFile(const QString &name) const { return m_folder + QLatin1Char('/') + name; }
+
+    ReduzeduClientDelegate *m_delegate; // not owned
+    QNetworkAccessManager *m_network;   // child
+    QPointer<QNetworkReply> m_reply;
+    QString m_fileName;
+    QString m_folder;
+    int m_days = 0;
+    bool m_downloading = false;
+    Clock m_clock = [] { return QDateTime::currentDateTime(); };
+    int m_transferTimeoutMs = kDefaultTransferTimeoutMs;
+};

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QString>
+
+// The package as it arrives: appended to "<final>.part" beside the final file,
+// its MD5 computed on the way. Only commit() touches the final name, by a
+// rename once the data is on disk; a file abandoned or destroyed without a
+// commit is removed.
+class VHPackageFile
+{
+public:
+    explicit VHPackageFile(const QString &finalPath);
+    ~VHPackageFile();
+    VHPackageFile(const VHPackageFile &) = delete;
+    VHPackageFile &operator=(const VHPackageFile &) = delete;
+
+    bool open();
+    bool append(const char *data, qint64 size);
+    void abandon();
+    // Flushes to disk, then renames over the final path.
+    bool commit();
+
+    QString partPath() const { return m_part.fileName(); }
+    QString finalPath() const { return m_finalPath; }
+    qint64 size() const { return m_size; }
+    QString errorString() const { return m_error; }
+    // Lower-case hexadecimal MD5 of the bytes appended so far.
+    QString md5Hex() const;
+
+private:
+    QString m_finalPath;
+    QFile m_part;
+    QCryptographicHash m_md5{QCryptographicHash::Md5};
+    qint64 m_size = 0;
+    QString m_error;
+};

@@ -1,0 +1,326 @@
+#include "VeloraApiClient.h"
+
+#include "JsonReader.h"
+#include "VHAtomicWrite.h"
+#include "VHEnv.h"
+#include "VHLog.h"
+#include "VHNetRequest.h"
+#include "VHPackageFile.h"
+#include "VHUtility.h"
+
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QVariantList>
+#include <QVariantMap>
+
+namespace {
+
+QString lastPathComponent(const QString &folder)
+{
+    return folder.mid(folder.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// Enough of the query body for the log; the rest only makes the log rotate.
+constexpr qsizetype kLoggedBodyLength = 64 * 1024;
+
+} // namespace
+
+VeloraApiClient::VeloraApiClient(VeloraApiClientDelegate *delegate)
+    : QObject(nullptr), m_delegate(delegate), m_network(new QNetworkAccessManager(this)),
+      m_readBuffer(int(kReadBufferSize), Qt::Uninitialized)
+{
+    connect(m_network, &QNetworkAccessManager::finished, this, &VeloraApiClient::finishedSlot);
+}
+
+VeloraApiClient::~VeloraApiClient()
+{
+    m_network->disconnect(this);
+    abandonExchange();
+}
+
+bool VeloraApiClient::isSafeModelName(const QString &name)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    return !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
+}
+
+QString VeloraApiClient::queryAddress(const QString &base, const QString &model)
+{
+    const QString encodedModel = QString::fromLatin1(QUrl::toPercentEncoding(model));
+    return QStringLiteral("%1?model=%2&ver=%3").arg(base, encodedModel, QLatin1String(kProtocolVersion));
+}
+
+void VeloraApiClient::queryUpdate(const QString &model, const QString &folder, bool beta)
+{
+    abandonExchange();
+    ++m_exchange;
+    m_version.clear();
+    m_url.clear();
+    m_note.clear();
+    m_md5hash.clear();
+    m_folder = folder;
+    if (!isSafeModelName(model) || !isSafeModelName(lastPathComponent(folder))) {
+        refuseQuery(model, folder);
+        return;
+    }
+    const QString address = queryAddress(VHEnv::instance()->updateServiceUrl(beta), model);
+    vhDebug() << address;
+    m_queryUrl = QUrl(address);
+    m_queryReply = m_network->get(VHNetRequest::plainGet(m_queryUrl, m_transferTimeoutMs));
+    connect(m_queryReply, &QNetworkReply::readyRead, this, &VeloraApiClient::onQueryBytesArrived);
+}
+
+void VeloraApiClient::refuseQuery(const QString &model, const QString &folder)
+{
+    // The name would become a folder outside the updates folder (or none at
+    // all); the device is shown but its package is not looked for.
+    vhCritical() << "model name is not a safe folder name, no update query:" << model << folder;
+    const quint64 exchange = m_exchange;
+    QMetaObject::invokeMethod(
+        this,
+        [this, exchange] {
+            if (exchange == m_exchange)
+                notifyDelegate(true);
+        },
+        Qt::QueuedConnection);
+}
+
+void VeloraApiClient::finishedSlot(QNetworkReply *reply)
+{
+    if (!reply)
+        return;
+    reply->deleteLater();
+    if (reply == m_queryReply) {
+        m_queryReply = nullptr;
+        handleQueryReply(reply);
+    } else if (reply == m_downloadReply) {
+        m_downloadReply = nullptr;
+        handleDownloadReply(reply);
+    }
+}
+
+void VeloraApiClient::onQueryBytesArrived()
+{
+    if (!m_queryReply || m_queryReply->bytesAvailable() <= kMaxQueryReplySize)
+        return;
+    vhCritical() << "query reply is larger than" << kMaxQueryReplySize << "bytes, not read";
+    m_queryReply->abort();
+}
+
+void VeloraApiClient::handleQueryReply(QNetworkReply *reply)
+{
+    if (reply->error() != QNetworkReply::NoError) {
+        vhCritical() << "http error=" << int(reply->error());
+        notifyDelegate(true);
+        return;
+    }
+    const QString text = VHNetRequest::bodyText(reply->readAll());
+    vhDebug() << QStringView(text).left(kLoggedBodyLength);
+    bool ok = false;
+    const QVariant value = JsonReader::parse(text, ok);
+    if (!ok) {
+        notifyDelegate(true);
+        return;
+    }
+    takeTotalEntry(value);
+    switch (checkDownload()) {
+    case DownloadStart::Started:
+        return; // the download's end notifies
+    case DownloadStart::Failed:
+        notifyDelegate(false);
+        return;
+    case DownloadStart::NotNeeded:
+        notifyDelegate(true);
+        return;
+    }
+}
+
+void VeloraApiClient::takeTotalEntry(const QVariant &replyValue)
+{
+    const QVariantList entries = replyValue.toList();
+    for (const QVariant &entry : entries) {
+        const QVariantMap object = entry.toMap();
+        if (object.value(QStringLiteral("name")).toString() != QLatin1String("Total"))
+            continue;
+        // Later "Total" entries win; numbers and booleans are taken as their text.
+        m_version = object.value(QStringLiteral("version")).toString();
+        m_url = object.value(QStringLiteral("url")).toString();
+        m_note = object.value(QStringLiteral("note")).toString();
+        m_md5hash = object.value(QStringLiteral("md5hash")).toString();
+    }
+}
+
+VeloraApiClient::DownloadStart VeloraApiClient::checkDownload()
+{
+    if (m_version.isEmpty() || m_url.isEmpty()) {
+        vhCritical() << "qurey update and get empty";
+        return DownloadStart::NotNeeded;
+    }
+    if (folderHoldsVersion())
+        return DownloadStart::NotNeeded;
+    vhDebug() << "downloading " << m_url;
+    m_queryReply = nullptr;
+    return startDownload();
+}
+
+bool VeloraApiClient::folderHoldsVersion() const
+{
+    QFile file(folderFile("version.txt"));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    return QString::fromUtf8(file.readAll()) == m_version;
+}
+
+VeloraApiClient::DownloadStart VeloraApiClient::startDownload()
+{
+    // A relative address means this server; only web addresses are fetched.
+    const QUrl target = m_queryUrl.resolved(QUrl(m_url));
+    const QString scheme = target.scheme().toLower();
+    if (!target.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        vhCritical() << "package address is not an http address:" << m_url;
+        return DownloadStart::Failed;
+    }
+    QDir().mkpath(m_folder);
+    m_package = std::make_unique<VHPackageFile>(folderFile("Total.zip"));
+    if (!m_package->open()) {
+        vhCritical() << "can not open " + m_package->partPath() + " to write" << m_package->errorString();
+        m_package.reset();
+        return DownloadStart::Failed;
+    }
+    m_packageWriteFailed = false;
+    m_downloadReply = m_network->get(VHNetRequest::plainGet(target, m_transferTimeoutMs));
+    // Keeps the reply from buffering the package in memory faster than we write it.
+    m_downloadReply->setReadBufferSize(kReadBufferSize);
+    connect(m_downloadReply, &QNetworkReply::readyRead, this, &VeloraApiClient::onPackageBytesArrived);
+    return DownloadStart::Started;
+}
+
+void VeloraApiClient::onPackageBytesArrived()
+{
+    if (m_downloadReply)
+        drainPackageBytes(m_downloadReply);
+}
+
+void VeloraApiClient::drainPackageBytes(QNetworkReply *reply)
+{
+    while (m_package && reply->bytesAvailable() > 0) {
+        const qint64 count = reply->read(m_readBuffer.data(), m_readBuffer.size());
+        if (count <= 0)
+            return;
+        if (m_packageWriteFailed)
+            continue; // already failed; the reply is being aborted
+        if (!m_package->append(m_readBuffer.constData(), count)) {
+            m_packageWriteFailed = true;
+            vhCritical() << "can not write " + m_package->partPath() << m_package->errorString();
+            reply->abort(); // may finish the exchange at once; touch nothing after it
+            return;
+        }
+    }
+}
+
+void VeloraApiClient::handleDownloadReply(QNetworkReply *reply)
+{
+    drainPackageBytes(reply);
+    const bool ok = downloadSucceeded(reply) && installPackage();
+    m_package.reset();
+    if (ok)
+        writeSideFiles();
+    notifyDelegate(ok);
+}
+
+bool VeloraApiClient::downloadSucceeded(QNetworkReply *reply)
+{
+    if (reply->error() != QNetworkReply::NoError) {
+        vhCritical() << "http error=" << int(reply->error());
+        return false;
+    }
+    if (m_packageWriteFailed || !m_package)
+        return false;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
+        vhCritical() << "http error=" << status.toInt();
+        return false;
+    }
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && !reply->hasRawHeader("Content-Encoding") && length.toLongLong() != m_package->size()) {
+        vhCritical() << "package incomplete:" << m_package->size() << "of" << length.toLongLong() << "bytes";
+        return false;
+    }
+    if (m_package->size() == 0) {
+        vhCritical() << "download failed - get no data";
+        return false;
+    }
+    return checksumMatches();
+}
+
+bool VeloraApiClient::checksumMatches() const
+{
+    static const QRegularExpression md5Text(QStringLiteral("^[0-9a-fA-F]{32}$"));
+    if (!md5Text.match(m_md5hash).hasMatch())
+        return true; // nothing usable to compare with
+    const QString actual = m_package->md5Hex();
+    if (actual.compare(m_md5hash, Qt::CaseInsensitive) == 0)
+        return true;
+    vhCritical() << "package md5 mismatch: expected" << m_md5hash << "got" << actual;
+    return false;
+}
+
+bool VeloraApiClient::installPackage()
+{
+    // Without "version.txt" a package replaced halfway is fetched again next time.
+    const QString versionFile = folderFile("version.txt");
+    if (!VHUtility::removeFile(versionFile)) {
+        vhCritical() << "can not remove " + versionFile;
+        return false;
+    }
+    if (!m_package->commit()) {
+        vhCritical() << "can not open " + m_package->finalPath() + " to write" << m_package->errorString();
+        return false;
+    }
+    return true;
+}
+
+void VeloraApiClient::writeSideFiles()
+{
+    const QList<QPair<const char *, QString>> files = {
+        {"note.txt", m_note},
+        {"filename.txt", QStringLiteral("Total.zip")},
+        {"version.txt", m_version}, // last: it marks the package complete
+    };
+    for (const auto &file : files) {
+        QString error;
+        if (!VHAtomicWrite::replaceWithText(folderFile(file.first), file.second, &error))
+            vhWarning() << "can not write " + folderFile(file.first) << error;
+    }
+}
+
+void VeloraApiClient::abandonExchange()
+{
+    // Replies of an abandoned exchange are aborted; finishedSlot then ignores them.
+    QNetworkReply *query = m_queryReply;
+    QNetworkReply *download = m_downloadReply;
+    m_queryReply = nullptr;
+    m_downloadReply = nullptr;
+    m_package.reset();
+    for (QNetworkReply *reply : {query, download}) {
+        if (!reply)
+            continue;
+        reply->disconnect(this);
+        reply->abort();
+    }
+}
+
+void VeloraApiClient::notifyDelegate(bool ok)
+{
+    if (m_delegate)
+        m_delegate->onUpdateFinished(ok);
+}
+
+QString VeloraApiClient::folderFile(const char *name) const
+{
+    return m_folder + QLatin1Char('/') + QLatin1String(name);
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+
+#include <memory>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class VHPackageFile;
+
+class VeloraApiClientDelegate
+{
+public:
+    virtual ~VeloraApiClientDelegate() = default;
+    // The end of one exchange: a query, and the package download it needed.
+    virtual void onUpdateFinished(bool ok) = 0;
+};
+
+// Asks the update service for the current package of a model and, when the
+// model's folder does not already hold that version, downloads it there as
+// "Total.zip" with "note.txt", "filename.txt" and, last, "version.txt".
+// Query failures tell the delegate true (the exchange is over, the folder
+// shows what is there); download failures tell it false.
+class VeloraApiClient : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr const char *kProtocolVersion = "2.8.0.19";
+    static constexpr int kDefaultTransferTimeoutMs = 60000;
+    // Bytes of the package the reply buffers before we take them.
+    static constexpr qint64 kReadBufferSize = 512 * 1024;
+    // A query reply is a short JSON array; a longer one is not read.
+    static constexpr qint64 kMaxQueryReplySize = 16 * 1024 * 1024;
+
+    explicit VeloraApiClient(VeloraApiClientDelegate *delegate);
+    ~VeloraApiClient() override;
+
+    // True when `name` can serve as one folder name: not empty, not "." or
+    // "..", and without "/", "\\" or NUL.
+    static bool isSafeModelName(const QString &name);
+    // base + "?model=" + the percent-encoded model + "&ver=" + kProtocolVersion
+    static QString queryAddress(const QString &base, const QString &model);
+
+    void queryUpdate(const QString &model, const QString &folder, bool beta);
+
+    // No data for this long ends a transfer as an error.
+    void setTransferTimeout(int milliseconds) { m_transferTimeoutMs = milliseconds; }
+
+    QString version() const { return m_version; }
+    QString url() const { return m_url; }
+    QString note() const { return m_note; }
+    QString md5hash() const { return m_md5hash; }
+    QString folder() const { return m_folder; }
+
+public slots:
+    void finishedSlot(QNetworkReply *reply);
+
+private:
+    enum class DownloadStart { NotNeeded, Started, Failed };
+
+    void handleQueryReply(QNetworkReply *reply);
+    void takeTotalEntry(const QVariant &replyValue);
+    DownloadStart checkDownload();
+    bool folderHoldsVersion() const;
+    DownloadStart startDownload();
+    void handleDownloadReply(QNetworkReply *reply);
+    bool downloadSucceeded(QNetworkReply *reply);
+    bool checksumMatches() const;
+    bool installPackage();
+    void writeSideFiles();
+
+    void onQueryBytesArrived();
+    void onPackageBytesArrived();
+    void drainPackageBytes(QNetworkReply *reply);
+    void abandonExchange();
+    void refuseQuery(const QString &model, const QString &folder);
+    void notifyDelegate(bool ok);
+    QString folderFile(const char *name) const;
+
+    VeloraApiClientDelegate *m_delegate; // not owned
+    QNetworkAccessManager *m_network;    // child
+    QPointer<QNetworkReply> m_queryReply;
+    QPointer<QNetworkReply> m_downloadReply;
+    std::unique_ptr<VHPackageFile> m_package;
+    QByteArray m_readBuffer;
+    bool m_packageWriteFailed = false;
+    QUrl m_queryUrl;
+    int m_transferTimeoutMs = kDefaultTransferTimeoutMs;
+    quint64 m_exchange = 0; // counts queries, so a late notice of an old one is dropped
+
+    QString m_version;
+    QString m_url;
+    QString m_note;
+    QString m_md5hash;
+    QString m_folder;
+};

@@ -1,0 +1,83 @@
+#pragma once
+
+// Shared pieces of the network tests: a server in a temporary root, the
+// environment pointed at it, and small file and log helpers.
+
+#include "VHPackageServer.h"
+#include "VHTestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <memory>
+
+inline QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// Files of a folder other than the expected ones, such as left-over temporaries.
+inline QStringList folderEntries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// The log lines written since the watch was made.
+class LogWatch
+{
+public:
+    LogWatch() : m_start(readTestLog().size()) {}
+    QString text() const { return readTestLog().mid(m_start); }
+    bool contains(const QString &part) const { return text().contains(part); }
+
+private:
+    qsizetype m_start;
+};
+
+// One package server over a temporary root, and the environment's settings
+// pointing the update, beta and assist-data addresses at it.
+class NetTestWorld
+{
+public:
+    bool start()
+    {
+        m_server = std::make_unique<VHPackageServer>(m_root.path());
+        if (!m_server->listen())
+            return false;
+        initTestEnv(m_xdg.path(), {{QStringLiteral("debug"), QStringLiteral("1")},
+                                   {QStringLiteral("updateurl"), m_server->updateUrl()},
+                                   {QStringLiteral("betaupdateurl"), betaUrl()},
+                                   {QStringLiteral("alpurl"), m_server->baseUrl()}});
+        return true;
+    }
+
+    VHPackageServer &server() { return *m_server; }
+    QString root() const { return m_root.path(); }
+    QString betaUrl() const { return m_server->baseUrl() + QStringLiteral("/beta/versions/index"); }
+    QString updatesDir() const { return VHEnv::instance()->dataFolder() + QStringLiteral("/updates"); }
+    QString modelDir(const QString &model) const { return updatesDir() + QLatin1Char('/') + model; }
+
+    // Fresh state for the next case: no faults, no requests, no model folders.
+    void reset()
+    {
+        m_server->clearFaults();
+        m_server->clearRequestLog();
+        m_server->setSlowPause(90000);
+        QDir(updatesDir()).removeRecursively();
+    }
+
+private:
+    QTemporaryDir m_root;
+    QTemporaryDir m_xdg;
+    std::unique_ptr<VHPackageServer> m_server;
+};

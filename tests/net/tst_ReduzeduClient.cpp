@@ -1,0 +1,202 @@
+#include "NetTestSupport.h"
+#include "ReduzeduClient.h"
+
+#include <QTest>
+#include <QtEndian>
+
+#include <unistd.h>
+
+namespace {
+
+struct RecordingDelegate : ReduzeduClientDelegate
+{
+    QList<bool> results;
+    void onReduzeduFinished(bool ok) override { results.append(ok); }
+};
+
+QByteArray bigEndian(qint32 value)
+{
+    QByteArray bytes(4, Qt::Uninitialized);
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+
+// 19 March 2024 00:00 in New York (daylight-saving time began on 10 March).
+constexpr qint32 k19MarchNewYork = 1710820800;
+
+} // namespace
+
+// Runs with TZ=America/New_York (see CMakeLists.txt), so a stamp computed in
+// UTC, or as a fixed number of seconds across the clock change, is caught.
+class TestReduzeduClient : public QObject
+{
+    Q_OBJECT
+
+    NetTestWorld m_world;
+    const QByteArray m_alpData = QByteArray("\xb5\x62\x0b\x50 assist data for fourteen days", 34).repeated(300);
+
+    QString folder() const { return m_world.modelDir(QStringLiteral("Pacer")); }
+    QString dataFile() const { return folder() + QStringLiteral("/AssitOff.alp"); }
+    QString stampFile() const { return folder() + QStringLiteral("/date.txt"); }
+
+    static QDateTime fifthOfMarchAt(int hour, int minute = 0)
+    {
+        return QDateTime(QDate(2024, 3, 5), QTime(hour, minute));
+    }
+
+    static bool inNewYorkTime() { return fifthOfMarchAt(18).offsetFromUtc() == -5 * 3600; }
+
+    bool runDownload(ReduzeduClient &client, RecordingDelegate &delegate, int days = 14)
+    {
+        client.download(folder(), QStringLiteral("AssitOff.alp"), days);
+        if (!QTest::qWaitFor([&] { return !delegate.results.isEmpty(); }, 20000))
+            qFatal("the fetch did not end");
+        QTest::qWait(50);
+        return delegate.results.constFirst();
+    }
+
+    void putOldFiles()
+    {
+        writeBytes(dataFile(), "old assist data");
+        writeBytes(stampFile(), bigEndian(1700000000));
+    }
+
+    void verifyOldFilesUntouched()
+    {
+        QCOMPARE(readBytes(dataFile()), QByteArray("old assist data"));
+        QCOMPARE(readBytes(stampFile()), bigEndian(1700000000));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_world.start());
+        QVERIFY(writeBytes(m_world.root() + QStringLiteral("/current_14d.alp"), m_alpData));
+        QVERIFY(writeBytes(m_world.root() + QStringLiteral("/current_7d.alp"), "seven days"));
+    }
+
+    void init() { m_world.reset(); }
+
+    void expiryIsLocalMidnightAfterTheDays_data()
+    {
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<int>("days");
+        QTest::addColumn<qint32>("expected");
+        QTest::newRow("18:00 on 5 March") << fifthOfMarchAt(18) << 14 << k19MarchNewYork;
+        QTest::newRow("midnight on 5 March") << fifthOfMarchAt(0) << 14 << k19MarchNewYork;
+        QTest::newRow("23:30, already the 6th in UTC") << fifthOfMarchAt(23, 30) << 14 << k19MarchNewYork;
+        QTest::newRow("same moment given in UTC") << fifthOfMarchAt(23, 30).toUTC() << 14 << k19MarchNewYork;
+        QTest::newRow("one day") << fifthOfMarchAt(12) << 1 << qint32(1709701200);
+    }
+    void expiryIsLocalMidnightAfterTheDays()
+    {
+        QFETCH(QDateTime, now);
+        QFETCH(int, days);
+        QFETCH(qint32, expected);
+        if (!inNewYorkTime())
+            QSKIP("needs TZ=America/New_York");
+        QCOMPARE(ReduzeduClient::expiryStamp(now, days), expected);
+    }
+
+    void fetchStoresDataAndStamp()
+    {
+        if (!inNewYorkTime())
+            QSKIP("needs TZ=America/New_York");
+        putOldFiles();
+        RecordingDelegate delegate;
+        ReduzeduClient client(&delegate);
+        client.setClock([] { return fifthOfMarchAt(18); });
+        QVERIFY(!client.isDownloading());
+        client.download(folder(), QStringLiteral("AssitOff.alp"), 14);
+        QVERIFY(client.isDownloading());
+        QTRY_COMPARE(delegate.results, QList<bool>{true});
+        QVERIFY(!client.isDownloading());
+        QCOMPARE(m_world.server().requestTargets(), QStringList{QStringLiteral("/current_14d.alp")});
+        QCOMPARE(readBytes(dataFile()), m_alpData);
+        QCOMPARE(readBytes(stampFile()), bigEndian(k19MarchNewYork));
+        QCOMPARE(folderEntries(folder()), QStringList({"AssitOff.alp", "date.txt"}));
+    }
+
+    void dayCountNamesTheFile()
+    {
+        RecordingDelegate delegate;
+        ReduzeduClient client(&delegate);
+        client.setClock([] { return fifthOfMarchAt(18); });
+        QVERIFY(runDownload(client, delegate, 7));
+        QCOMPARE(m_world.server().requestTargets(), QStringList{QStringLiteral("/current_7d.alp")});
+        QCOMPARE(readBytes(dataFile()), QByteArray("seven days"));
+    }
+
+    void failedFetchKeepsBothFiles_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("logText");
+        QTest::newRow("HTTP 500") << int(VHServerFault::Http500) << "http error=";
+        QTest::newRow("empty body") << int(VHServerFault::EmptyBody) << "download failed - get no data";
+        QTest::newRow("truncated body") << int(VHServerFault::TruncatedBody) << "http error=";
+        QTest::newRow("stalled server") << int(VHServerFault::SlowReply) << "http error=";
+    }
+    void failedFetchKeepsBothFiles()
+    {
+        QFETCH(int, fault);
+        QFETCH(QString, logText);
+        putOldFiles();
+        m_world.server().setFault(QStringLiteral("/current_14d.alp"), VHServerFault(fault));
+        m_world.server().setSlowPause(5000);
+        LogWatch log;
+        RecordingDelegate delegate;
+        ReduzeduClient client(&delegate);
+        client.setTransferTimeout(1000);
+        QVERIFY(!runDownload(client, delegate));
+        QCOMPARE(delegate.results.size(), 1);
+        QVERIFY(!client.isDownloading());
+        QVERIFY2(log.contains(logText), qPrintable(log.text()));
+        verifyOldFilesUntouched();
+    }
+
+    void unwritableDataFileLeavesNoStamp()
+    {
+        putOldFiles();
+        const bool root = ::geteuid() == 0;
+        if (root) {
+            // Permissions do not stop root: a folder where the data file should
+            // be makes the write fail just the same.
+            QFile::remove(dataFile());
+            QVERIFY(QDir().mkpath(dataFile()));
+        } else {
+            QFile::remove(stampFile());
+            QVERIFY(QFile::setPermissions(folder(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        }
+        LogWatch log;
+        RecordingDelegate delegate;
+        ReduzeduClient client(&delegate);
+        const bool ok = runDownload(client, delegate);
+        QFile::setPermissions(folder(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QVERIFY(!ok);
+        QVERIFY(log.contains(QStringLiteral("can not open ") + dataFile() + QStringLiteral(" to write")));
+        QVERIFY(!QFileInfo::exists(stampFile()));
+        if (root)
+            QVERIFY(QFileInfo(dataFile()).isDir());
+        else
+            QCOMPARE(readBytes(dataFile()), QByteArray("old assist data")); // replaced whole or not at all
+    }
+
+    void replacedRequestIsNotTakenForTheNewOne()
+    {
+        m_world.server().setFault(QStringLiteral("/current_14d.alp"), VHServerFault::SlowReply);
+        m_world.server().setSlowPause(1000);
+        RecordingDelegate delegate;
+        ReduzeduClient client(&delegate);
+        client.setClock([] { return fifthOfMarchAt(18); });
+        client.download(folder(), QStringLiteral("AssitOff.alp"), 14);
+        QTRY_COMPARE(m_world.server().requestCount(QStringLiteral("/current_14d.alp")), 1);
+        QVERIFY(runDownload(client, delegate, 7));
+        QTest::qWait(1500);
+        QCOMPARE(delegate.results, QList<bool>{true});
+        QCOMPARE(readBytes(dataFile()), QByteArray("seven days"));
+        QCOMPARE(readBytes(stampFile()), bigEndian(ReduzeduClient::expiryStamp(fifthOfMarchAt(18), 7)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReduzeduClient)
+#include "tst_ReduzeduClient.moc"

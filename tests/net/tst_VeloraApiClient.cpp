@@ -1,0 +1,417 @@
+#include "NetTestSupport.h"
+#include "VHFitPackageBuilder.h"
+#include "VeloraApiClient.h"
+
+#include <QCryptographicHash>
+#include <QTest>
+
+namespace {
+
+struct RecordingDelegate : VeloraApiClientDelegate
+{
+    QList<bool> results;
+    void onUpdateFinished(bool ok) override { results.append(ok); }
+};
+
+constexpr int kWaitMs = 20000;
+
+} // namespace
+
+class TestVeloraApiClient : public QObject
+{
+    Q_OBJECT
+
+    NetTestWorld m_world;
+    QByteArray m_package;   // published for "Pacer" as version "1.2.0"
+    QByteArray m_oldPackage; // what the folder holds before a download that must fail
+
+    QString folder(const QString &model = QStringLiteral("Pacer")) const { return m_world.modelDir(model); }
+    QString file(const char *name, const QString &model = QStringLiteral("Pacer")) const
+    {
+        return folder(model) + QLatin1Char('/') + QLatin1String(name);
+    }
+
+    QByteArray publish(const QString &model, const QString &version, const QString &note, quint64 seed)
+    {
+        VHFitPackageBuilder::Options options;
+        options.model = model;
+        options.seed = seed;
+        options.withWorkouts = true;
+        const QString zip = m_world.root() + QStringLiteral("/build-%1.zip").arg(seed);
+        QString error;
+        if (!VHFitPackageBuilder::writePackage(zip, options, &error)
+            || !VHPackageServer::publish(m_world.root(), model, zip, version, note, &error))
+            qFatal("can not publish: %s", qPrintable(error));
+        return readBytes(zip);
+    }
+
+    // Runs one exchange to its end and returns what the delegate was told.
+    bool runQuery(VeloraApiClient &client, RecordingDelegate &delegate, const QString &model = QStringLiteral("Pacer"),
+                  bool beta = false)
+    {
+        client.queryUpdate(model, folder(model), beta);
+        if (!QTest::qWaitFor([&] { return !delegate.results.isEmpty(); }, kWaitMs))
+            qFatal("the exchange did not end");
+        QTest::qWait(50); // anything told twice would arrive now
+        return delegate.results.constFirst();
+    }
+
+    void putOldFiles()
+    {
+        writeBytes(file("Total.zip"), m_oldPackage);
+        writeBytes(file("version.txt"), "0.9");
+        writeBytes(file("note.txt"), "old note");
+    }
+
+    void verifyOldFilesUntouched()
+    {
+        QCOMPARE(readBytes(file("Total.zip")), m_oldPackage);
+        QCOMPARE(readBytes(file("version.txt")), QByteArray("0.9"));
+        QCOMPARE(readBytes(file("note.txt")), QByteArray("old note"));
+        QCOMPARE(folderEntries(folder()), QStringList({"Total.zip", "note.txt", "version.txt"}));
+    }
+
+    void cannedIndex(const QByteArray &body) { m_world.server().setCannedBody(QStringLiteral("/versions/index"), body); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_world.start());
+        m_package = publish(QStringLiteral("Pacer"), QStringLiteral("1.2.0"), QStringLiteral("GPS fixes, new faces"), 7);
+        m_oldPackage = QByteArray("an older package");
+    }
+
+    void init() { m_world.reset(); }
+
+    void downloadsPackageAndWritesItsFiles()
+    {
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        QVERIFY(runQuery(client, delegate));
+        QCOMPARE(delegate.results.size(), 1);
+        QCOMPARE(m_world.server().requestTargets().value(0),
+                 QStringLiteral("/versions/index?model=Pacer&ver=2.8.0.19"));
+        QCOMPARE(m_world.server().requestCount(QStringLiteral("/packages/Pacer/Total.zip")), 1);
+        QCOMPARE(readBytes(file("Total.zip")), m_package);
+        QCOMPARE(readBytes(file("version.txt")), QByteArray("1.2.0"));
+        QCOMPARE(QString::fromUtf8(readBytes(file("note.txt"))), QStringLiteral("GPS fixes, new faces"));
+        QCOMPARE(readBytes(file("filename.txt")), QByteArray("Total.zip"));
+        // No temporary left behind.
+        QCOMPARE(folderEntries(folder()), QStringList({"Total.zip", "filename.txt", "note.txt", "version.txt"}));
+        QCOMPARE(client.md5hash(), VHPackageServer::fileMd5(m_world.root() + QStringLiteral("/Pacer/Total.zip")));
+    }
+
+    void sameVersionAlreadyPresentIsNotDownloaded()
+    {
+        putOldFiles();
+        writeBytes(file("version.txt"), "1.2.0");
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        QVERIFY(runQuery(client, delegate));
+        QCOMPARE(delegate.results.size(), 1);
+        QCOMPARE(m_world.server().requestTargets().size(), 1); // the query only
+        QCOMPARE(readBytes(file("Total.zip")), m_oldPackage);
+    }
+
+    void versionWithLineBreakIsDownloadedAgain()
+    {
+        putOldFiles();
+        writeBytes(file("version.txt"), "1.2.0\n");
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        QVERIFY(runQuery(client, delegate));
+        QCOMPARE(readBytes(file("Total.zip")), m_package);
+        QCOMPARE(readBytes(file("version.txt")), QByteArray("1.2.0"));
+    }
+
+    void lastTotalEntryWins()
+    {
+        cannedIndex("[{\"name\":\"Total\",\"version\":\"1.0\",\"url\":\"{base}/nothing/here.zip\",\"note\":\"first\"},"
+                    " 42, \"text\", null, [],"
+                    " {\"name\":\"Other\",\"version\":\"9.9\",\"url\":\"{base}/other.zip\"},"
+                    " {\"name\":\"Total\",\"version\":\"2.0\",\"url\":\"{base}/packages/Pacer/Total.zip\","
+                    "\"note\":\"second\"}]");
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        QVERIFY(runQuery(client, delegate));
+        QCOMPARE(client.version(), QStringLiteral("2.0"));
+        QCOMPARE(readBytes(file("version.txt")), QByteArray("2.0"));
+        QCOMPARE(readBytes(file("note.txt")), QByteArray("second"));
+        QCOMPARE(readBytes(file("Total.zip")), m_package);
+        QCOMPARE(m_world.server().requestCount(QStringLiteral("/other.zip")), 0);
+    }
+
+    void numbersWhereTextsBelongAreTakenAsText()
+    {
+        cannedIndex("[{\"name\":\"Total\",\"version\":2,\"url\":\"{base}/packages/Pacer/Total.zip\",\"note\":3.5,\"md5hash\":12}]");
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        QVERIFY(runQuery(client, delegate));
+        QCOMPARE(readBytes(file("version.txt")), QByteArray("2"));
+        QCOMPARE(readBytes(file("note.txt")), QByteArray("3.5"));
+        QCOMPARE(readBytes(file("Total.zip")), m_package); // "12" is no checksum to compare with
+    }
+
+    void replyWithoutUsableTotalEntry_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("Total without url") << QByteArray("[{\"name\":\"Total\",\"version\":\"3.0\",\"note\":\"n\"}]");
+        QTest::newRow("Total without version") << QByteArray("[{\"name\":\"Total\",\"url\":\"{base}/packages/Pacer/Total.zip\"}]");
+        QTest::newRow("no Total") << QByteArray("[{\"name\":\"Other\",\"version\":\"3.0\",\"url\":\"{base}/x.zip\"}]");
+        QTest::newRow("empty array") << QByteArray("[]");
+        QTest::newRow("object at top") << QByteArray("{\"name\":\"Total\",\"version\":\"3.0\",\"url\":\"{base}/x.zip\"}");
+        QTest::newRow("null document") << QByteArray("null");
+    }
+    void replyWithoutUsableTotalEntry()
+    {
+        QFETCH(QByteArray, body);
+        putOldFiles();
+        cannedIndex(body);
+        LogWatch log;
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        QVERIFY(runQuery(client, delegate));
+        QCOMPARE(delegate.results.size(), 1);
+        QVERIFY(log.contains(QStringLiteral("qurey update and get empty")));
+        QCOMPARE(m_world.server().requestTargets().size(), 1);
+        verifyOldFilesUntouched();
+    }
+
+    void unparsableReplyEndsTheExchange_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("empty body") << int(VHServerFault::EmptyBody) << QByteArray();
+        QTest::newRow("html page") << int(VHServerFault::NonJsonBody) << QByteArray();
+        QTest::newRow("cut JSON") << int(VHServerFault::None) << QByteArray("[{\"name\":\"Total\",\"version\":\"3.0\"");
+        QTest::newRow("truncated transfer") << int(VHServerFault::TruncatedBody) << QByteArray();
+    }
+    void unparsableReplyEndsTheExchange()
+    {
+        QFETCH(int, fault);
+        QFETCH(QByteArray, body);
+        putOldFiles();
+        if (!body.isEmpty())
+            cannedIndex(body);
+        m_world.server().setFault(QStringLiteral("/versions/index"), VHServerFault(fault));
+        LogWatch log;
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        QVERIFY(runQuery(client, delegate));
+        QCOMPARE(delegate.results.size(), 1);
+        QVERIFY2(!log.contains(QStringLiteral("qurey update and get empty")), qPrintable(log.text()));
+        QCOMPARE(m_world.server().requestTargets().size(), 1);
+        verifyOldFilesUntouched();
+    }
+
+    void queryHttpErrorTellsTrue()
+    {
+        putOldFiles();
+        m_world.server().setFault(QStringLiteral("/versions/index"), VHServerFault::Http500);
+        LogWatch log;
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        QVERIFY(runQuery(client, delegate));
+        QVERIFY(log.contains(QStringLiteral("http error=")));
+        verifyOldFilesUntouched();
+    }
+
+    void failedDownloadReplacesNothing_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("fault");
+        const QString package = QStringLiteral("/packages/Pacer/Total.zip");
+        const QString index = QStringLiteral("/versions/index");
+        QTest::newRow("HTTP 500") << package << int(VHServerFault::Http500);
+        QTest::newRow("truncated body") << package << int(VHServerFault::TruncatedBody);
+        QTest::newRow("wrong md5 in reply") << index << int(VHServerFault::WrongMd5);
+        QTest::newRow("bytes changed on the way") << package << int(VHServerFault::WrongMd5);
+        QTest::newRow("empty package") << package << int(VHServerFault::EmptyBody);
+        QTest::newRow("stalled transfer") << package << int(VHServerFault::SlowReply);
+    }
+    void failedDownloadReplacesNothing()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, fault);
+        putOldFiles();
+        m_world.server().setFault(path, VHServerFault(fault));
+        m_world.server().setSlowPause(5000);
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        client.setTransferTimeout(1000);
+        QVERIFY(!runQuery(client, delegate));
+        QCOMPARE(delegate.results.size(), 1);
+        QCOMPARE(m_world.server().requestCount(QStringLiteral("/packages/Pacer/Total.zip")), 1);
+        verifyOldFilesUntouched();
+    }
+
+    void failedReplacementLeavesNoVersion()
+    {
+        // "Total.zip" cannot be replaced (a folder is in the way): the old
+        // version must not be left claiming a package that is not there.
+        writeBytes(file("version.txt"), "0.9");
+        QVERIFY(QDir().mkpath(file("Total.zip") + QStringLiteral("/in-the-way")));
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        QVERIFY(!runQuery(client, delegate));
+        QVERIFY(!QFileInfo::exists(file("version.txt")));
+        QVERIFY(!QFileInfo::exists(file("Total.zip.part")));
+        QVERIFY(QFileInfo(file("Total.zip")).isDir());
+    }
+
+    void checksumIsComparedWithoutRegardToCase()
+    {
+        const QString md5 = VHPackageServer::fileMd5(m_world.root() + QStringLiteral("/Pacer/Total.zip")).toUpper();
+        cannedIndex("[{\"name\":\"Total\",\"version\":\"1.2.0\",\"url\":\"{base}/packages/Pacer/Total.zip\",\"md5hash\":\""
+                    + md5.toLatin1() + "\"}]");
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        QVERIFY(runQuery(client, delegate));
+        QCOMPARE(readBytes(file("Total.zip")), m_package);
+    }
+
+    void packageAddresses_data()
+    {
+        QTest::addColumn<QByteArray>("url");
+        QTest::addColumn<bool>("downloaded");
+        QTest::newRow("relative to the service") << QByteArray("/packages/Pacer/Total.zip") << true;
+        QTest::newRow("local file") << QByteArray("file:///etc/hostname") << false;
+        QTest::newRow("other scheme") << QByteArray("ftp://127.0.0.1/Total.zip") << false;
+    }
+    void packageAddresses()
+    {
+        QFETCH(QByteArray, url);
+        QFETCH(bool, downloaded);
+        putOldFiles();
+        cannedIndex("[{\"name\":\"Total\",\"version\":\"1.2.0\",\"url\":\"" + url + "\"}]");
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        QCOMPARE(runQuery(client, delegate), downloaded);
+        if (downloaded)
+            QCOMPARE(readBytes(file("Total.zip")), m_package);
+        else
+            verifyOldFilesUntouched();
+    }
+
+    void safeModelNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("safe");
+        QTest::newRow("plain") << "Pacer" << true;
+        QTest::newRow("space and plus") << "Pacer 50+" << true;
+        QTest::newRow("non-ASCII") << QStringLiteral("L\u00e4ufer") << true;
+        QTest::newRow("dots inside") << "Pacer..2" << true;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("dot") << "." << false;
+        QTest::newRow("dot dot") << ".." << false;
+        QTest::newRow("climbing") << "../../x" << false;
+        QTest::newRow("slash") << "a/b" << false;
+        QTest::newRow("backslash") << "a\\b" << false;
+        QTest::newRow("NUL") << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b")) << false;
+    }
+    void safeModelNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, safe);
+        QCOMPARE(VeloraApiClient::isSafeModelName(name), safe);
+    }
+
+    void unsafeModelIsNotQueried_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("folderName");
+        QTest::newRow("climbing model") << "../../x" << "../../x";
+        QTest::newRow("dot dot") << ".." << "..";
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("safe model, unsafe folder") << "Pacer" << "Pacer/..";
+    }
+    void unsafeModelIsNotQueried()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, folderName);
+        LogWatch log;
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        client.queryUpdate(model, m_world.updatesDir() + QLatin1Char('/') + folderName, false);
+        QVERIFY(delegate.results.isEmpty()); // told later, from the event loop, as after a real query
+        QTRY_COMPARE(delegate.results, QList<bool>{true});
+        QTest::qWait(100);
+        QCOMPARE(delegate.results.size(), 1);
+        QVERIFY(m_world.server().requestTargets().isEmpty());
+        QVERIFY(log.contains(QStringLiteral("model name is not a safe folder name")));
+        QVERIFY(!QFileInfo::exists(VHEnv::instance()->dataFolder() + QStringLiteral("/x")));
+    }
+
+    void nonAsciiModelIsPercentEncoded()
+    {
+        const QString model = QStringLiteral("L\u00e4ufer+1 &x");
+        const QByteArray package = publish(model, QStringLiteral("5.0"), QString(), 11);
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        QVERIFY(runQuery(client, delegate, model));
+        QCOMPARE(m_world.server().requestTargets().value(0),
+                 QStringLiteral("/versions/index?model=L%C3%A4ufer%2B1%20%26x&ver=2.8.0.19"));
+        QCOMPARE(readBytes(file("Total.zip", model)), package);
+        QCOMPARE(readBytes(file("version.txt", model)), QByteArray("5.0"));
+    }
+
+    void betaQueriesTheBetaEndpoint()
+    {
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        QVERIFY(runQuery(client, delegate, QStringLiteral("Pacer"), true));
+        QCOMPARE(m_world.server().requestTargets().value(0),
+                 QStringLiteral("/beta/versions/index?model=Pacer&ver=2.8.0.19"));
+        QCOMPARE(m_world.server().requestCount(QStringLiteral("/versions/index")), 0);
+        QCOMPARE(readBytes(file("version.txt")), QByteArray("1.2.0"));
+    }
+
+    void newQueryAbandonsTheRunningDownload()
+    {
+        const QByteArray other = publish(QStringLiteral("Other"), QStringLiteral("7.0"), QString(), 13);
+        m_world.server().setFault(QStringLiteral("/packages/Pacer/Total.zip"), VHServerFault::SlowReply);
+        m_world.server().setSlowPause(1500);
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        client.queryUpdate(QStringLiteral("Pacer"), folder(), false);
+        QTRY_COMPARE(m_world.server().requestCount(QStringLiteral("/packages/Pacer/Total.zip")), 1);
+        QVERIFY(delegate.results.isEmpty());
+        QVERIFY(runQuery(client, delegate, QStringLiteral("Other")));
+        QTest::qWait(2000); // past the stall of the first package
+        QCOMPARE(delegate.results, QList<bool>{true});
+        QCOMPARE(readBytes(file("Total.zip", QStringLiteral("Other"))), other);
+        // The abandoned package left neither a partial file nor a version.
+        QVERIFY(folderEntries(folder()).isEmpty());
+    }
+
+    void oversizedQueryReplyIsNotRead()
+    {
+        putOldFiles();
+        QByteArray body = "[{\"name\":\"Total\",\"version\":\"9\",\"url\":\"{base}/packages/Pacer/Total.zip\",\"note\":\"";
+        body += QByteArray(VeloraApiClient::kMaxQueryReplySize, 'n');
+        body += "\"}]";
+        cannedIndex(body);
+        RecordingDelegate delegate;
+        VeloraApiClient client(&delegate);
+        QVERIFY(runQuery(client, delegate));
+        QCOMPARE(m_world.server().requestCount(QStringLiteral("/packages/Pacer/Total.zip")), 0);
+        verifyOldFilesUntouched();
+    }
+
+    void destroyingTheClientMidDownloadLeavesNoPartialFile()
+    {
+        m_world.server().setFault(QStringLiteral("/packages/Pacer/Total.zip"), VHServerFault::SlowReply);
+        RecordingDelegate delegate;
+        {
+            VeloraApiClient client(&delegate);
+            client.queryUpdate(QStringLiteral("Pacer"), folder(), false);
+            QTRY_COMPARE(m_world.server().requestCount(QStringLiteral("/packages/Pacer/Total.zip")), 1);
+            QTRY_VERIFY(QFileInfo::exists(file("Total.zip.part")));
+        }
+        QVERIFY(delegate.results.isEmpty());
+        QVERIFY(folderEntries(folder()).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVeloraApiClient)
+#include "tst_VeloraApiClient.moc"

@@ -1,0 +1,227 @@
+// bench_download: fetches a large package from the local package server with
+// VeloraApiClient and with `curl -o`, in the same run, and reports the
+// process's peak memory and the two throughputs. Build without sanitizers to
+// get meaningful numbers.
+
+#include "VHEnv.h"
+#include "VHFitPackageBuilder.h"
+#include "VHPackageServer.h"
+#include "VeloraApiClient.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qint64 kMiB = 1024 * 1024;
+constexpr qint64 kPeakLimit = 64 * kMiB;
+constexpr double kThroughputGoal = 0.80;
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+// VmHWM of /proc/self/status, in bytes.
+qint64 peakResidentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return -1;
+}
+
+// Starts a new peak from the current resident size (Linux 4.0 and later).
+bool resetPeakResident()
+{
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
+}
+
+struct Waiter : VeloraApiClientDelegate
+{
+    QEventLoop loop;
+    bool result = false;
+    void onUpdateFinished(bool ok) override
+    {
+        result = ok;
+        loop.quit();
+    }
+};
+
+bool buildPackage(const QString &path, qint64 size)
+{
+    VHFitPackageBuilder::Options options;
+    options.model = QStringLiteral("Bench");
+    options.compress = false;
+    options.images = VHFitPackageBuilder::defaultImages();
+    qint64 others = 0;
+    for (qsizetype i = 1; i < options.images.size(); ++i)
+        others += options.images[i].size;
+    options.images[0].size = std::max<qint64>(size - others, 1);
+    QString error;
+    if (!VHFitPackageBuilder::writePackage(path, options, &error)) {
+        out() << "can not build the package: " << error << Qt::endl;
+        return false;
+    }
+    return true;
+}
+
+void pointEnvironmentAt(const QString &xdg, const QString &updateUrl)
+{
+    qputenv("XDG_DATA_HOME", xdg.toUtf8());
+    const QString folder = xdg + QStringLiteral("/VeloraHub");
+    QDir().mkpath(folder);
+    {
+        QSettings ini(folder + QStringLiteral("/vh.ini"), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("VeloraHub/updateurl"), updateUrl);
+    }
+    VHEnv::instance()->init(QStringLiteral("both"), QStringLiteral("bench.log"));
+}
+
+// Seconds for curl to fetch `url` into `target`, or a negative value.
+double timeCurl(const QString &url, const QString &target)
+{
+    QFile::remove(target);
+    QElapsedTimer timer;
+    timer.start();
+    const int code = QProcess::execute(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-f"),
+                                                                QStringLiteral("-o"), target, url});
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    return code == 0 ? seconds : -1;
+}
+
+// Seconds for curl plus md5sum of the result: the same work the client does.
+double timeCurlAndChecksum(const QString &url, const QString &target)
+{
+    QElapsedTimer timer;
+    timer.start();
+    if (timeCurl(url, target) < 0)
+        return -1;
+    QProcess md5sum;
+    md5sum.setStandardOutputFile(QProcess::nullDevice());
+    md5sum.start(QStringLiteral("md5sum"), {target});
+    const bool ok = md5sum.waitForFinished(-1) && md5sum.exitCode() == 0;
+    return ok ? timer.nsecsElapsed() / 1e9 : -1;
+}
+
+// Seconds for one query plus package download by the client, or a negative value.
+double timeClient(const QString &folder)
+{
+    QFile::remove(folder + QStringLiteral("/version.txt"));
+    Waiter waiter;
+    VeloraApiClient client(&waiter);
+    QElapsedTimer timer;
+    timer.start();
+    client.queryUpdate(QStringLiteral("Bench"), folder, false);
+    waiter.loop.exec();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    return waiter.result && QFileInfo::exists(folder + QStringLiteral("/version.txt")) ? seconds : -1;
+}
+
+double best(const QList<double> &values) { return *std::min_element(values.begin(), values.end()); }
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser args;
+    args.addHelpOption();
+    args.addOptions({{QStringLiteral("size-mib"), QStringLiteral("Package size."), QStringLiteral("n"),
+                      QStringLiteral("256")},
+                     {QStringLiteral("rounds"), QStringLiteral("Downloads per method."), QStringLiteral("n"),
+                      QStringLiteral("3")},
+                     {QStringLiteral("rate-mib"), QStringLiteral("Pace the server like a link of this speed."),
+                      QStringLiteral("n"), QStringLiteral("0")},
+                     {QStringLiteral("dir"), QStringLiteral("Work folder (default: a temporary one)."),
+                      QStringLiteral("folder")}});
+    args.process(app);
+    const qint64 size = args.value(QStringLiteral("size-mib")).toLongLong() * kMiB;
+    const int rounds = std::max(1, args.value(QStringLiteral("rounds")).toInt());
+
+    QTemporaryDir temporary(args.isSet(QStringLiteral("dir")) ? args.value(QStringLiteral("dir")) + QStringLiteral("/bench-XXXXXX")
+                                                              : QDir::tempPath() + QStringLiteral("/bench-XXXXXX"));
+    const QString work = temporary.path();
+    const QString zip = work + QStringLiteral("/Total.zip");
+    if (!buildPackage(zip, size) || !VHPackageServer::publish(work + QStringLiteral("/root"), QStringLiteral("Bench"), zip,
+                                                             QStringLiteral("1.0"), QString()))
+        return 1;
+    QFile::remove(zip);
+    const qint64 packageSize = QFileInfo(work + QStringLiteral("/root/Bench/Total.zip")).size();
+
+    // The server runs on its own thread so it does not share the client's event loop.
+    QThread serverThread;
+    auto *server = new VHPackageServer(work + QStringLiteral("/root"));
+    server->setRateLimit(args.value(QStringLiteral("rate-mib")).toLongLong() * kMiB);
+    server->moveToThread(&serverThread);
+    QObject::connect(&serverThread, &QThread::finished, server, &QObject::deleteLater);
+    serverThread.start();
+    QString base;
+    QMetaObject::invokeMethod(server, [&] { base = server->listen() ? server->baseUrl() : QString(); },
+                              Qt::BlockingQueuedConnection);
+    if (base.isEmpty())
+        return 1;
+    pointEnvironmentAt(work + QStringLiteral("/xdg"), base + QStringLiteral("/versions/index"));
+    const QString packageUrl = base + QStringLiteral("/packages/Bench/Total.zip");
+    // Warm the server's checksum cache so no method pays for it.
+    timeCurl(base + QStringLiteral("/versions/index?model=Bench&ver=2.8.0.19"), work + QStringLiteral("/index.json"));
+
+    const qint64 peakBefore = peakResidentBytes();
+    const bool peakReset = resetPeakResident();
+    const QString folder = VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Bench");
+    QList<double> curlTimes, checkedCurlTimes, clientTimes;
+    for (int round = 0; round < rounds; ++round) {
+        curlTimes.append(timeCurl(packageUrl, work + QStringLiteral("/curl.zip")));
+        clientTimes.append(timeClient(folder));
+        checkedCurlTimes.append(timeCurlAndChecksum(packageUrl, work + QStringLiteral("/curl.zip")));
+        QFile::remove(work + QStringLiteral("/curl.zip"));
+    }
+    const qint64 peakDuring = peakResidentBytes();
+
+    QMetaObject::invokeMethod(server, [&] { serverThread.quit(); });
+    serverThread.wait();
+
+    if (best(curlTimes) < 0 || best(clientTimes) < 0 || best(checkedCurlTimes) < 0) {
+        out() << "a download failed" << Qt::endl;
+        return 1;
+    }
+    const double mib = double(packageSize) / kMiB;
+    const double curlRate = mib / best(curlTimes);
+    const double clientRate = mib / best(clientTimes);
+    out() << "package: " << packageSize << " bytes, " << rounds << " rounds each" << Qt::endl;
+    for (int i = 0; i < rounds; ++i)
+        out() << "round " << i + 1 << ": curl " << curlTimes[i] << " s, client " << clientTimes[i]
+              << " s, curl + md5sum " << checkedCurlTimes[i] << " s" << Qt::endl;
+    out() << "curl -o:         " << curlRate << " MiB/s (best)" << Qt::endl;
+    out() << "VeloraApiClient: " << clientRate << " MiB/s (best), " << 100.0 * clientRate / curlRate << " % of curl"
+          << Qt::endl;
+    const double checkedRate = mib / best(checkedCurlTimes);
+    out() << "curl -o + md5sum: " << checkedRate << " MiB/s (best); the client reaches "
+          << 100.0 * clientRate / checkedRate << " % of it" << Qt::endl;
+    out() << "peak resident before downloads: " << peakBefore / kMiB << " MiB" << Qt::endl;
+    out() << "peak resident during downloads: " << peakDuring / kMiB << " MiB"
+          << (peakReset ? "" : " (peak could not be reset: includes the set-up)") << Qt::endl;
+    const bool memoryOk = peakDuring < kPeakLimit;
+    const bool speedOk = clientRate >= kThroughputGoal * curlRate;
+    out() << "memory " << (memoryOk ? "PASS" : "FAIL") << " (< 64 MiB), throughput " << (speedOk ? "PASS" : "FAIL")
+          << " (>= 80 % of curl)" << Qt::endl;
+    return memoryOk && speedOk ? 0 : 3;
+}

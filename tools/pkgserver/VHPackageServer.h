@@ -1,0 +1,94 @@
+#pragma once
+
+#include "VHHttpResponse.h"
+#include "VHServerFault.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QTcpServer;
+
+// A local stand-in for the update and assist-data services, bound to
+// 127.0.0.1. It answers
+//   ".../versions/index?model=<m>&ver=<v>" (any prefix, so a "beta" path works
+//       too) with a JSON array: an application entry, then the "Total" entry
+//       of <root>/<m>/ (version, note, url back to this server, real MD5);
+//   "/packages/<m>/<file>" with the file from <root>/<m>/, streamed from disk;
+//   "/current_<n>d.alp" with that file from <root>.
+// A model folder holds the package and "package.ini" ([Package] version, note,
+// file; see publish()). Faults can be set per request path, from code or from
+// a control file read on every request (lines "<path> <fault>", '#' comments).
+class VHPackageServer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit VHPackageServer(const QString &root, QObject *parent = nullptr);
+    ~VHPackageServer() override;
+
+    // Port 0 lets the system choose; see port().
+    bool listen(quint16 port = 0);
+    quint16 port() const;
+    QString errorString() const;
+    QString root() const { return m_root; }
+    QString baseUrl() const;   // "http://127.0.0.1:<port>"
+    QString updateUrl() const; // baseUrl() + "/versions/index"
+
+    void setFault(const QString &path, VHServerFault fault);
+    void clearFaults();
+    void setControlFile(const QString &path) { m_controlFile = path; }
+    // How long a SlowReply stalls (default 90 s, longer than a client's timeout).
+    void setSlowPause(int milliseconds) { m_slowPauseMs = milliseconds; }
+    // Paces file bodies like a link of that speed (0, the default: no limit).
+    void setRateLimit(qint64 bytesPerSecond) { m_bytesPerSecond = bytesPerSecond; }
+    // Answers `path` with `body` ("{base}" replaced by baseUrl()) instead of its route.
+    void setCannedBody(const QString &path, const QByteArray &body);
+
+    // Raw request targets in arrival order, with their query strings.
+    QStringList requestTargets() const { return m_requests; }
+    int requestCount(const QString &path) const;
+    void clearRequestLog() { m_requests.clear(); }
+
+    // Lays out <root>/<model>/ with a copy of `packageFile` (as "Total.zip")
+    // and "package.ini".
+    static bool publish(const QString &root, const QString &model, const QString &packageFile,
+                        const QString &version, const QString &note, QString *error = nullptr);
+    // The lower-case hexadecimal MD5 of a file, read in pieces.
+    static QString fileMd5(const QString &path);
+
+signals:
+    void requestServed(const QString &target, int status);
+
+private:
+    struct CachedMd5
+    {
+        qint64 size = -1;
+        QDateTime modified;
+        QString md5;
+    };
+
+    void onNewConnection();
+    VHHttpResponse respond(const QByteArray &method, const QByteArray &target, const QByteArray &host);
+    VHHttpResponse route(const QString &path, const QString &query, const QString &base, VHServerFault fault);
+    VHHttpResponse indexReply(const QString &query, const QString &base, VHServerFault fault);
+    VHHttpResponse packageReply(const QString &path, VHServerFault fault);
+    VHHttpResponse alpReply(const QString &path);
+    VHHttpResponse fileReply(const QString &filePath);
+    static void applyTransportFault(VHHttpResponse &response, VHServerFault fault, int slowPauseMs);
+    VHServerFault faultFor(const QString &path) const;
+    QString cachedMd5(const QString &path);
+    QString baseFor(const QByteArray &host) const;
+
+    QString m_root;
+    QTcpServer *m_server; // child
+    QHash<QString, VHServerFault> m_faults;
+    QHash<QString, QByteArray> m_canned;
+    QHash<QString, CachedMd5> m_md5Cache;
+    QString m_controlFile;
+    int m_slowPauseMs = 90000;
+    qint64 m_bytesPerSecond = 0;
+    QStringList m_requests;
+};
