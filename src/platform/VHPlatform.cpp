@@ -5,10 +5,13 @@
 #include "VHEnvInterface.h"
 #include "VHFSDeviceService.h"
 #include "VHIniText.h"
+#include "VHLinuxPlatform.h"
 #include "VHLog.h"
+#include "VHSimPlatform.h"
 #include "VHUtility.h"
 
 #include <QFileInfo>
+#include <QPointer>
 #include <QSettings>
 
 namespace {
@@ -34,6 +37,12 @@ DeviceFactories &deviceFactories()
 
 const QString kDynamicIdentification = QStringLiteral("VELORA:pacer:Pacer:ALDER Device:ALDER MS:ALDER");
 
+QPointer<QObject> &eventSource()
+{
+    static QPointer<QObject> source;
+    return source;
+}
+
 // Writes the "VH" marker into the identity file, then reads its UUID.
 QString readIdentityUuid(const QString &iniPath)
 {
@@ -42,13 +51,49 @@ QString readIdentityUuid(const QString &iniPath)
     return uuid;
 }
 
+// The identity file of a drive by the flag bit 4, or empty. A file far larger
+// than any identity file is skipped instead of being parsed (and rewritten).
+QString findIdentityFile(const QString &drive, bool fit)
+{
+    const QString path = fit ? VHUtility::findDeviceTxt(drive) : VHUtility::findDeviceIni(drive);
+    if (path.isEmpty())
+        return path;
+    const qint64 size = QFileInfo(path).size();
+    if (size > VHPlatform::kMaxIdentityFileSize) {
+        vhWarning() << "identity file too large, skipped: " << path << " size=" << size;
+        return {};
+    }
+    return path;
+}
+
+// A row's code is compared with the first 4 characters of the UUID. A row
+// without a code (registered from a UUID of another length) names no device by
+// UUID: matching it would give an unrelated device that row's model.
+bool uuidMatchesRow(const QString &uuid, const VHModelInfo &row)
+{
+    return !row.code.isEmpty() && uuid.left(4) == row.code;
+}
+
 } // namespace
 
 VHPlatform::VHPlatform()
 {
-    if (backendFactory())
-        m_backend = backendFactory()();
+    m_backend = backendFactory() ? backendFactory()() : createDefaultBackend();
 }
+
+VHPlatform::VHPlatform(std::unique_ptr<VHPlatformInterface> backend) : m_backend(std::move(backend)) {}
+
+std::unique_ptr<VHPlatformInterface> VHPlatform::createDefaultBackend()
+{
+    const QString simRoot = qEnvironmentVariable("VELORA_SIM_ROOT");
+    if (!simRoot.isEmpty())
+        return std::make_unique<VHSimPlatform>(simRoot);
+    return std::make_unique<VHLinuxPlatform>();
+}
+
+void VHPlatform::setDeviceEventSource(QObject *source) { eventSource() = source; }
+
+QObject *VHPlatform::deviceEventSource() { return eventSource().data(); }
 
 VHPlatform::~VHPlatform() = default;
 
@@ -98,6 +143,11 @@ std::unique_ptr<VHDeviceDetector> VHPlatform::createDetector(VHDeviceManagerInte
     return m_backend ? m_backend->createDetector(manager) : nullptr;
 }
 
+std::unique_ptr<VHDeviceWatcher> VHPlatform::createDeviceWatcher()
+{
+    return m_backend ? m_backend->createDeviceWatcher() : nullptr;
+}
+
 VHServiceList VHPlatform::findFSDevices(VHDeviceManagerInterface *manager, int)
 {
     VHServiceList found;
@@ -111,14 +161,14 @@ VHServiceList VHPlatform::findFSDevices(VHDeviceManagerInterface *manager, int)
         const QString vendor = getDriveVendorName(drive);
         vhDebug() << QStringLiteral("vendorname=%1").arg(vendor);
         vhDebug() << "to find device.ini on " << drive;
-        const QString iniPath = fit ? VHUtility::findDeviceTxt(drive) : VHUtility::findDeviceIni(drive);
+        const QString iniPath = findIdentityFile(drive, fit);
         if (!iniPath.isEmpty()) {
             const QString uuid = readIdentityUuid(iniPath);
             if (found.empty()) {
                 // A copy: registering a row below may grow the table.
                 const VHModelTable models = manager->models();
                 for (const VHModelInfo &row : models) {
-                    if (uuid.left(4) == row.code) {
+                    if (uuidMatchesRow(uuid, row)) {
                         vhDebug() << "device id matched";
                         found.push_back(std::make_unique<VHFSDeviceService>(drive, row, iniPath));
                         break;

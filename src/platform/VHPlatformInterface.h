@@ -1,5 +1,6 @@
 #pragma once
 
+#include "VHDeviceWatcher.h"
 #include "VHModelInfo.h"
 
 #include <QStringList>
@@ -27,4 +28,6 @@ public:
     virtual bool ejectDevice(const QString &drive) = 0;
     virtual VHServiceList findSCSIDevices(const VHModelTable &models) = 0;
     virtual std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager) = 0;
+    // The source of DeviceChange(quint32) codes for the detector; none by default.
+    virtual std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() { return nullptr; }
 };

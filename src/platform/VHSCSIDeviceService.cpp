@@ -16,15 +16,32 @@ bool VHSCSIDeviceService::getUUID(QString &uuid)
     return !uuid.isEmpty();
 }
 
+bool VHSCSIDeviceService::isAddressable(qint64 blockCount, int blockSize, qint64 startBlock)
+{
+    constexpr qint64 kLastBlock = 0xFFFF;
+    if (blockSize < 512 || blockSize % 512 != 0 || blockSize / 512 > 0xFF)
+        return false;
+    return startBlock >= 0 && blockCount >= 0 && startBlock + blockCount - 1 <= kLastBlock;
+}
+
+namespace {
+qint64 blocksFor(qint64 size, int blockSize) { return size / blockSize + (size % blockSize ? 1 : 0); }
+} // namespace
+
 bool VHSCSIDeviceService::eraseFlashBlocks(qint64 size, int blockSize, int startBlock)
 {
+    if (blockSize > 0 && size > 0 && !isAddressable(blocksFor(size, blockSize), blockSize, startBlock)) {
+        vhCritical() << "erase client failed: blocks out of range, start=" << startBlock << " size=" << size
+                     << " blockSize=" << blockSize;
+        return false;
+    }
     if (!openClient()) {
         vhCritical() << "open client failed";
         return false;
     }
     bool result = false;
     if (blockSize > 0 && size > 0) {
-        const qint64 n = size / blockSize + (size % blockSize ? 1 : 0);
+        const qint64 n = blocksFor(size, blockSize);
         const std::vector<std::uint8_t> zeros(VHScsiCommands::kEraseDataLength, 0);
         for (qint64 i = startBlock; i < startBlock + n; ++i) {
             const VHScsiCommands::Cdb10 cdb = VHScsiCommands::eraseBlock(std::uint32_t(i));
@@ -42,12 +59,17 @@ bool VHSCSIDeviceService::eraseFlashBlocks(qint64 size, int blockSize, int start
 bool VHSCSIDeviceService::writeFlashBlocks(const QByteArray &data, std::uint8_t selector, qint64 size,
                                            int blockSize, int startBlock)
 {
+    // Never read past the caller's bytes, whatever size claims.
+    size = qMin<qint64>(size, data.size());
+    if (blockSize > 0 && size > 0 && !isAddressable(blocksFor(size, blockSize), blockSize, startBlock)) {
+        vhCritical() << "write client failed: blocks out of range, start=" << startBlock << " size=" << size
+                     << " blockSize=" << blockSize;
+        return false;
+    }
     if (!openClient()) {
         vhCritical() << "open client failed";
         return false;
     }
-    // Never read past the caller's bytes, whatever size claims.
-    size = qMin<qint64>(size, data.size());
     bool result = false;
     if (blockSize > 0 && size > 0) {
         const auto *bytes = reinterpret_cast<const std::uint8_t *>(data.constData());

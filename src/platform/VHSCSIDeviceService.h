@@ -30,4 +30,23 @@ public:
 
     // getUUID of every SCSI device: the vendor UUID read.
     bool getUUID(QString &uuid) override;
+
+    // Two texts of the INQUIRY answer the scan matched: the 4 bytes after
+    // "IAP I" and the 4 bytes at offset 27.
+    QByteArray iapTag() const { return m_iapTag; }
+    QByteArray productTag() const { return m_productTag; }
+    void setInquiryTags(const QByteArray &iapTag, const QByteArray &productTag)
+    {
+        m_iapTag = iapTag;
+        m_productTag = productTag;
+    }
+
+    // Block numbers travel in two bytes and the transfer length counts 512-byte
+    // units: a range outside 0..65535 or a block size that is not a positive
+    // multiple of 512 would address the wrong flash.
+    static bool isAddressable(qint64 blockCount, int blockSize, qint64 startBlock);
+
+private:
+    QByteArray m_iapTag;
+    QByteArray m_productTag;
 };

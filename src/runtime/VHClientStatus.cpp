@@ -91,7 +91,7 @@ bool VHClient::_batch()
         }
         case BatchComponents: {
             QDomElement components = doc.createElement(QStringLiteral("Components"));
-            for (const QString name : {QStringLiteral("CYCLEROAD"), QStringLiteral("GPST_ENGINE")}) {
+            for (const QString &name : {QStringLiteral("CYCLEROAD"), QStringLiteral("GPST_ENGINE")}) {
                 const QStringList pieces = getComponentVersion(name).split(QLatin1Char('|'));
                 for (const QString &piece : pieces) {
                     const QStringList parts = piece.split(QLatin1Char('^'));

@@ -1,0 +1,3 @@
+#include "VHDeviceWatcher.h"
+
+VHDeviceWatcher::~VHDeviceWatcher() = default;

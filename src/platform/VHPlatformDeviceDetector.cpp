@@ -1,0 +1,157 @@
+#include "VHPlatformDeviceDetector.h"
+
+#include "VHClientInterface.h"
+#include "VHDeviceEvents.h"
+#include "VHDeviceManagerInterface.h"
+#include "VHDeviceService.h"
+#include "VHDeviceWatcher.h"
+#include "VHLog.h"
+#include "VHPlatform.h"
+
+#include <ctime>
+
+VHPlatformDeviceDetector::VHPlatformDeviceDetector(VHDeviceManagerInterface *manager,
+                                                   std::unique_ptr<VHPlatform> platform, QObject *parent)
+    : QObject(parent), m_manager(manager), m_platform(platform ? std::move(platform) : std::make_unique<VHPlatform>())
+{}
+
+VHPlatformDeviceDetector::~VHPlatformDeviceDetector() = default;
+
+quint32 VHPlatformDeviceDetector::systemTickCount()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return quint32(quint64(now.tv_sec) * 1000u + quint64(now.tv_nsec) / 1000000u);
+}
+
+quint32 VHPlatformDeviceDetector::tick() const { return m_tick ? m_tick() : systemTickCount(); }
+
+bool VHPlatformDeviceDetector::start()
+{
+    QObject *source = VHPlatform::deviceEventSource();
+    if (!source) {
+        if (!m_watcher)
+            m_watcher = m_platform->createDeviceWatcher();
+        source = m_watcher.get();
+    }
+    if (!source)
+        return false;
+    return bool(
+        connect(source, SIGNAL(DeviceChange(quint32)), this, SLOT(DeviceChange(quint32)), Qt::UniqueConnection));
+}
+
+void VHPlatformDeviceDetector::addListener(VHDeviceDetectorListener *listener)
+{
+    GHEventBroadcaster<VHDeviceDetectorListener>::addListener(listener);
+}
+
+void VHPlatformDeviceDetector::removeListener(VHDeviceDetectorListener *listener)
+{
+    GHEventBroadcaster<VHDeviceDetectorListener>::removeListener(listener);
+}
+
+void VHPlatformDeviceDetector::DeviceChange(quint32 deviceEvent)
+{
+    if (!m_manager)
+        return;
+    switch (deviceEvent) {
+    case VHDeviceEvent::NodesChanged:
+        onNodesChanged();
+        break;
+    case VHDeviceEvent::Arrival:
+        onArrival();
+        break;
+    case VHDeviceEvent::RemoveComplete:
+        onRemoveComplete();
+        break;
+    default:
+        break;
+    }
+}
+
+bool VHPlatformDeviceDetector::expectsToVanish(VHClientInterface *device)
+{
+    // A software update or a factory restore makes the device drop off and come back.
+    const int state = device->state();
+    return state == 1 || state == 3;
+}
+
+bool VHPlatformDeviceDetector::isCurrentDevice(VHClientInterface *device, VHDeviceService &service) const
+{
+    QString deviceUuid, serviceUuid;
+    device->getUUID(deviceUuid);
+    service.getUUID(serviceUuid);
+    return deviceUuid == serviceUuid;
+}
+
+void VHPlatformDeviceDetector::sendPlugin(std::unique_ptr<VHDeviceService> service)
+{
+    // The first listener takes the service; the others are told with none.
+    const QList<VHDeviceDetectorListener *> snapshot = listeners();
+    for (VHDeviceDetectorListener *listener : snapshot)
+        listener->onDevicePlugin(std::move(service));
+    m_lastEventTick = tick();
+}
+
+void VHPlatformDeviceDetector::sendUnplug()
+{
+    broadcast(&VHDeviceDetectorListener::onDeviceUnplug);
+    m_lastEventTick = tick();
+}
+
+void VHPlatformDeviceDetector::onNodesChanged()
+{
+    vhDebug() << "ALL DBT_DEVNODES_CHANGED";
+    VHClientInterface *device = m_manager->currentClient();
+    const bool fsDevice = device && device->serviceType() == VHDeviceService::DEVICE_FS;
+    if (fsDevice && !expectsToVanish(device)) {
+        vhDebug() << "ignore event: device=" << static_cast<const void *>(device);
+        return;
+    }
+    const quint32 now = tick();
+    vhDebug() << "tickcount=" << now << m_lastEventTick;
+    if (quint32(now - m_lastEventTick) <= kBurstIntervalMs)
+        return;
+
+    VHServiceList services = m_platform->findSCSIDevices(m_manager->models());
+    vhDebug() << "handle event : services=" << services.size();
+    if (!fsDevice) {
+        if (services.empty() || device) {
+            if (device && (services.empty() || !isCurrentDevice(device, *services.front())))
+                sendUnplug();
+        } else {
+            vhDebug() << "send onDevicePlugin event";
+            sendPlugin(std::move(services.front()));
+        }
+    } else if (!services.empty()) {
+        // A file-system device in its update comes back over SCSI.
+        vhDebug() << "send onDevicePlugin event";
+        sendPlugin(std::move(services.front()));
+    }
+    vhDebug() << "DBT_DEVNODES_CHANGED";
+}
+
+void VHPlatformDeviceDetector::onArrival()
+{
+    vhDebug() << "DBT_DEVICEARRIVAL";
+    if (m_manager->currentClient())
+        return;
+    VHServiceList services = m_platform->findFSDevices(m_manager);
+    if (!services.empty())
+        sendPlugin(std::move(services.front()));
+}
+
+void VHPlatformDeviceDetector::onRemoveComplete()
+{
+    vhDebug() << "DBT_DEVICEREMOVECOMPLETE";
+    VHClientInterface *device = m_manager->currentClient();
+    if (!device || expectsToVanish(device))
+        return;
+    // A device reached over SCSI has no volume: a volume going away is another
+    // device's. Its own removal shows as a node change, which checks it by UUID.
+    if (device->serviceType() == VHDeviceService::DEVICE_SCSI)
+        return;
+    VHServiceList services = m_platform->findFSDevices(m_manager);
+    if (services.empty() || !isCurrentDevice(device, *services.front()))
+        sendUnplug();
+}

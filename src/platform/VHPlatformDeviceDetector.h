@@ -1,0 +1,70 @@
+#pragma once
+
+#include "GHEventBroadcaster.h"
+#include "VHDeviceDetector.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class VHClientInterface;
+class VHDeviceManagerInterface;
+class VHDeviceService;
+class VHDeviceWatcher;
+class VHPlatform;
+
+// Turns device-change codes into plug-in and unplug events for the device
+// manager: it filters bursts, ignores removals while an update expects the
+// device to vanish, and decides by rescanning what a code means.
+class VHPlatformDeviceDetector : public QObject,
+                                 public VHDeviceDetector,
+                                 public GHEventBroadcaster<VHDeviceDetectorListener>
+{
+    Q_OBJECT
+
+public:
+    // Milliseconds since system start, wrapping at 2^32.
+    using TickSource = std::function<quint32()>;
+
+    // Without a platform the detector makes its own (the default backend choice).
+    explicit VHPlatformDeviceDetector(VHDeviceManagerInterface *manager, std::unique_ptr<VHPlatform> platform = nullptr,
+                                      QObject *parent = nullptr);
+    ~VHPlatformDeviceDetector() override;
+
+    // Connects DeviceChange(quint32) of the application's event source, or of a
+    // watcher of the platform's own, to the slot of the same name.
+    bool start() override;
+    // Accepted and ignored: every device found by a rescan is considered.
+    void setVendorFilter(const QStringList &) override {}
+    void addListener(VHDeviceDetectorListener *listener) override;
+    void removeListener(VHDeviceDetectorListener *listener) override;
+
+    void setTickSource(TickSource source) { m_tick = std::move(source); }
+    quint32 lastEventTick() const { return m_lastEventTick; }
+    VHDeviceWatcher *watcher() const { return m_watcher.get(); }
+    static quint32 systemTickCount();
+
+    // Bursts of node changes within this many milliseconds of the last event
+    // passed on cause no rescan.
+    static constexpr quint32 kBurstIntervalMs = 1000;
+
+public slots:
+    void DeviceChange(quint32 deviceEvent);
+
+private:
+    void onNodesChanged();
+    void onArrival();
+    void onRemoveComplete();
+    bool isCurrentDevice(VHClientInterface *device, VHDeviceService &service) const;
+    static bool expectsToVanish(VHClientInterface *device);
+    void sendPlugin(std::unique_ptr<VHDeviceService> service);
+    void sendUnplug();
+    quint32 tick() const;
+
+    VHDeviceManagerInterface *m_manager;
+    std::unique_ptr<VHPlatform> m_platform;
+    std::unique_ptr<VHDeviceWatcher> m_watcher;
+    TickSource m_tick;
+    quint32 m_lastEventTick = 0;
+};

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// Where the Linux backend looks; tests point these at prepared trees.
+struct VHLinuxPaths
+{
+    QString sysRoot = QStringLiteral("/sys");
+    QString devRoot = QStringLiteral("/dev");
+    QString mountInfo = QStringLiteral("/proc/self/mountinfo");
+};

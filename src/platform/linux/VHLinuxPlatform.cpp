@@ -1,0 +1,222 @@
+#include "VHLinuxPlatform.h"
+
+#include "VHDeviceWatcher.h"
+#include "VHEnvInterface.h"
+#include "VHFd.h"
+#include "VHInquiry.h"
+#include "VHLinuxDeviceWatcher.h"
+#include "VHLinuxSCSIService.h"
+#include "VHLog.h"
+#include "VHPlatform.h"
+#include "VHPlatformDeviceDetector.h"
+#include "VHScsiCommands.h"
+#include "VHUDisks2.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+QString withoutTrailingSlash(QString path)
+{
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+VHFd openNode(const QString &path, int flags)
+{
+    return VHFd(::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC));
+}
+
+void syncVolume(const QString &mountPoint)
+{
+    const VHFd folder = openNode(mountPoint, O_RDONLY | O_DIRECTORY);
+    if (folder.isValid())
+        ::syncfs(folder.get());
+}
+
+} // namespace
+
+VHLinuxPlatform::VHLinuxPlatform(const VHLinuxPaths &paths) : m_paths(paths) {}
+
+bool VHLinuxPlatform::getDiskSpace(const QString &path, quint64 &total, quint64 &free)
+{
+    struct statvfs info
+    {};
+    if (::statvfs(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    total = quint64(info.f_blocks) * info.f_frsize;
+    free = quint64(info.f_bavail) * info.f_frsize;
+    return true;
+}
+
+std::unique_ptr<VHEnvInterface> VHLinuxPlatform::createEnv() { return std::make_unique<VHStandardEnv>(); }
+
+QList<VHLinuxPlatform::Drive> VHLinuxPlatform::removableDrives(const QList<VHMountEntry> &entries,
+                                                               const QString &sysRoot)
+{
+    QList<Drive> drives;
+    for (const VHMountEntry &mount : VHMountTable::wholeDeviceMounts(entries)) {
+        std::optional<VHBlockDisk> disk = VHSysfs::diskOfDevNumber(sysRoot, mount.major, mount.minor);
+        if (disk && disk->isRemovableDrive())
+            drives.append({mount, *disk});
+    }
+    return drives;
+}
+
+QList<VHLinuxPlatform::Drive> VHLinuxPlatform::removableDrives() const
+{
+    return removableDrives(VHMountTable::parse(VHMountTable::readFile(m_paths.mountInfo)), m_paths.sysRoot);
+}
+
+void VHLinuxPlatform::getRemovableDrives(QStringList &drives, const QString &, int)
+{
+    for (const Drive &drive : removableDrives()) {
+        const QString path = withoutTrailingSlash(drive.mount.mountPoint);
+        drives.append(path);
+        vhDebug() << "find removable drive  " << path;
+    }
+}
+
+std::optional<VHLinuxPlatform::Drive> VHLinuxPlatform::driveAt(const QString &mountPoint) const
+{
+    const QString wanted = withoutTrailingSlash(mountPoint);
+    for (const Drive &drive : removableDrives()) {
+        if (withoutTrailingSlash(drive.mount.mountPoint) == wanted)
+            return drive;
+    }
+    return std::nullopt;
+}
+
+QString VHLinuxPlatform::getDriveVendorName(const QString &drive)
+{
+    const std::optional<Drive> found = driveAt(drive);
+    if (!found)
+        return {};
+    const QString vendor = found->disk.vendor;
+    const QString product = found->disk.model.trimmed();
+    vhDebug() << "vendor" << vendor;
+    vhDebug() << "product" << product;
+    return vendor + product;
+}
+
+bool VHLinuxPlatform::ejectDevice(const QString &drive)
+{
+    const std::optional<Drive> found = driveAt(drive);
+    if (!found) {
+        vhCritical() << "open handle for ejection failed: drive=" << drive;
+        return false;
+    }
+    QList<VHMountEntry> diskMounts;
+    QStringList mountedNodes;
+    for (const VHMountEntry &mount : VHMountTable::parse(VHMountTable::readFile(m_paths.mountInfo))) {
+        const std::optional<VHBlockDisk> disk = VHSysfs::diskOfDevNumber(m_paths.sysRoot, mount.major, mount.minor);
+        if (!disk || disk->sysPath != found->disk.sysPath)
+            continue;
+        diskMounts.append(mount);
+        const QString folder = VHSysfs::blockDeviceFolder(m_paths.sysRoot, mount.major, mount.minor);
+        const QString name = VHSysfs::ueventValue(folder, QStringLiteral("DEVNAME"));
+        const QString node = QStringLiteral("/dev/") + (name.isEmpty() ? folder.section(QLatin1Char('/'), -1) : name);
+        if (!mountedNodes.contains(node))
+            mountedNodes.append(node);
+    }
+    switch (VHUDisks2::eject(mountedNodes, QStringLiteral("/dev/") + found->disk.devName)) {
+    case VHUDisks2::Result::Ejected:
+        return true;
+    case VHUDisks2::Result::Failed:
+        return false;
+    case VHUDisks2::Result::Unavailable:
+        break;
+    }
+    return ejectWithoutService(*found, diskMounts);
+}
+
+bool VHLinuxPlatform::ejectWithoutService(const Drive &drive, const QList<VHMountEntry> &diskMounts)
+{
+    // Nothing may still sit in the page cache when the user pulls the cable.
+    for (const VHMountEntry &mount : diskMounts)
+        syncVolume(mount.mountPoint);
+    if (::geteuid() != 0) {
+        vhCritical() << "eject failed: no UDisks2 service and no permission to unmount " << drive.mount.mountPoint;
+        return false;
+    }
+    for (const VHMountEntry &mount : diskMounts) {
+        if (::umount2(QFile::encodeName(mount.mountPoint).constData(), 0) != 0) {
+            vhCritical() << "unmount failed: " << mount.mountPoint << " errno=" << errno;
+            return false;
+        }
+    }
+    const QString node =
+        m_paths.devRoot + QLatin1Char('/') + (drive.disk.sgName.isEmpty() ? drive.disk.devName : drive.disk.sgName);
+    const VHFd fd = openNode(node, O_RDWR | O_NONBLOCK);
+    // START STOP UNIT with LoEj: stop the medium and eject it.
+    const std::uint8_t stopUnit[6] = {0x1B, 0x00, 0x00, 0x00, 0x02, 0x00};
+    if (!VHSgIo::sendWithoutData(fd.get(), stopUnit, int(sizeof stopUnit))) {
+        vhCritical() << "eject command failed: " << node;
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<VHDeviceService> VHLinuxPlatform::probeDisk(const VHBlockDisk &disk, const VHModelTable &models)
+{
+    const QString sgNode = disk.sgName.isEmpty() ? QString() : m_paths.devRoot + QLatin1Char('/') + disk.sgName;
+    const QString diskNode = m_paths.devRoot + QLatin1Char('/') + disk.devName;
+    QString node = sgNode;
+    VHFd fd = sgNode.isEmpty() ? VHFd() : openNode(sgNode, O_RDWR);
+    if (!fd.isValid()) {
+        // Without a generic node the disk node carries SG_IO too; a missing medium must not stop the open.
+        node = diskNode;
+        fd = openNode(diskNode, O_RDWR | O_NONBLOCK);
+    }
+    if (!fd.isValid())
+        return nullptr;
+    const VHScsiCommands::Cdb6 cdb = VHScsiCommands::inquiry();
+    QByteArray answer(VHScsiCommands::kInquiryLength, '\0');
+    if (!VHSgIo::SendSCSICommandToDevice(fd.get(), 0, 1, 0, VHSgIo::Read, cdb.data(), int(cdb.size()),
+                                         reinterpret_cast<std::uint8_t *>(answer.data()), int(answer.size()), nullptr,
+                                         0))
+        return nullptr;
+    const std::optional<VHModelInfo> row = VHInquiry::matchModel(answer, models);
+    if (!row)
+        return nullptr;
+    auto service = std::make_unique<VHLinuxSCSIService>(std::move(fd), *row, node);
+    service->setInquiryTags(VHInquiry::iapTag(answer), VHInquiry::productTag(answer));
+    return service;
+}
+
+VHServiceList VHLinuxPlatform::findSCSIDevices(const VHModelTable &models)
+{
+    VHServiceList found;
+    for (const VHBlockDisk &disk : VHSysfs::listDisks(m_paths.sysRoot)) {
+        vhDebug() << "find SCSI interface: " << disk.sysPath;
+        if (!disk.isUsbMassStorage())
+            continue;
+        vhDebug() << "find usbstor";
+        if (std::unique_ptr<VHDeviceService> service = probeDisk(disk, models)) {
+            // One device at a time: the scan stops at the first match.
+            found.push_back(std::move(service));
+            break;
+        }
+    }
+    return found;
+}
+
+std::unique_ptr<VHDeviceDetector> VHLinuxPlatform::createDetector(VHDeviceManagerInterface *manager)
+{
+    return std::make_unique<VHPlatformDeviceDetector>(
+        manager, std::make_unique<VHPlatform>(std::make_unique<VHLinuxPlatform>(m_paths)));
+}
+
+std::unique_ptr<VHDeviceWatcher> VHLinuxPlatform::createDeviceWatcher()
+{
+    return std::make_unique<VHLinuxDeviceWatcher>(m_paths);
+}

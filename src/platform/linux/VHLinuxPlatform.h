@@ -1,0 +1,45 @@
+#pragma once
+
+#include "VHLinuxPaths.h"
+#include "VHMountTable.h"
+#include "VHPlatformInterface.h"
+#include "VHSysfs.h"
+
+#include <optional>
+
+// The platform backend of a Linux desktop: drives are mounted file systems of
+// USB mass-storage (or removable) disks, devices without a volume are reached
+// with SG_IO, and ejecting goes through UDisks2.
+class VHLinuxPlatform : public VHPlatformInterface
+{
+public:
+    explicit VHLinuxPlatform(const VHLinuxPaths &paths = VHLinuxPaths());
+
+    bool getDiskSpace(const QString &path, quint64 &total, quint64 &free) override;
+    std::unique_ptr<VHEnvInterface> createEnv() override;
+    void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) override;
+    QString getDriveVendorName(const QString &drive) override;
+    bool ejectDevice(const QString &drive) override;
+    VHServiceList findSCSIDevices(const VHModelTable &models) override;
+    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager) override;
+    std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override;
+
+    // One removable drive: its mount and its disk.
+    struct Drive
+    {
+        VHMountEntry mount;
+        VHBlockDisk disk;
+    };
+    // The mounted removable drives, in mount-table order.
+    QList<Drive> removableDrives() const;
+    static QList<Drive> removableDrives(const QList<VHMountEntry> &entries, const QString &sysRoot);
+
+    const VHLinuxPaths &paths() const { return m_paths; }
+
+private:
+    std::optional<Drive> driveAt(const QString &mountPoint) const;
+    bool ejectWithoutService(const Drive &drive, const QList<VHMountEntry> &diskMounts);
+    std::unique_ptr<VHDeviceService> probeDisk(const VHBlockDisk &disk, const VHModelTable &models);
+
+    VHLinuxPaths m_paths;
+};

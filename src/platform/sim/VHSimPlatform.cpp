@@ -1,0 +1,145 @@
+#include "VHSimPlatform.h"
+
+#include "VHEnvInterface.h"
+#include "VHInquiry.h"
+#include "VHLog.h"
+#include "VHPlatform.h"
+#include "VHPlatformDeviceDetector.h"
+#include "VHScsiCommands.h"
+#include "VHSimDeviceWatcher.h"
+#include "VHSimLayout.h"
+#include "VHSimSCSIService.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/statvfs.h>
+
+VHSimPlatform::VHSimPlatform(const QString &root) : m_root(QDir::cleanPath(QDir(root).absolutePath())) {}
+
+QString VHSimPlatform::driveOf(const QString &path) const
+{
+    const QString clean = QDir::cleanPath(path);
+    if (!clean.startsWith(m_root + QLatin1Char('/')))
+        return {};
+    const QString name = clean.mid(m_root.size() + 1).section(QLatin1Char('/'), 0, 0);
+    if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
+        return {};
+    return m_root + QLatin1Char('/') + name;
+}
+
+bool VHSimPlatform::getDiskSpace(const QString &path, quint64 &total, quint64 &free)
+{
+    struct statvfs info
+    {};
+    if (::statvfs(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    total = quint64(info.f_blocks) * info.f_frsize;
+    free = quint64(info.f_bavail) * info.f_frsize;
+    // A drive may claim other sizes, to simulate a full device.
+    const QString drive = driveOf(path);
+    if (!drive.isEmpty()) {
+        const QHash<QString, QString> claimed =
+            VHSimLayout::readSmallIni(drive + QLatin1Char('/') + VHSimLayout::kDriveInfo);
+        bool ok = false;
+        const quint64 claimedTotal = claimed.value(QStringLiteral("totalBytes")).toULongLong(&ok);
+        if (ok)
+            total = claimedTotal;
+        const quint64 claimedFree = claimed.value(QStringLiteral("freeBytes")).toULongLong(&ok);
+        if (ok)
+            free = claimedFree;
+    }
+    return true;
+}
+
+std::unique_ptr<VHEnvInterface> VHSimPlatform::createEnv() { return std::make_unique<VHStandardEnv>(); }
+
+void VHSimPlatform::getRemovableDrives(QStringList &drives, const QString &, int)
+{
+    for (const QString &drive : VHSimLayout::driveFolders(m_root)) {
+        drives.append(drive);
+        vhDebug() << "find removable drive  " << drive;
+    }
+}
+
+QString VHSimPlatform::getDriveVendorName(const QString &drive)
+{
+    const QHash<QString, QString> info = VHSimLayout::readSmallIni(drive + QLatin1Char('/') + VHSimLayout::kDriveInfo);
+    const QString vendor = info.value(QStringLiteral("vendor"));
+    const QString product = info.value(QStringLiteral("model")).trimmed();
+    vhDebug() << "vendor" << vendor;
+    vhDebug() << "product" << product;
+    return vendor + product;
+}
+
+QString VHSimPlatform::ejectTarget(const QString &drive) const
+{
+    const QHash<QString, QString> info = VHSimLayout::readSmallIni(drive + QLatin1Char('/') + VHSimLayout::kDriveInfo);
+    const QString device = info.value(QStringLiteral("device"));
+    const QString slot = info.value(QStringLiteral("slot"), QStringLiteral("volume"));
+    const QString deviceFolder = VHSimLayout::deviceFolder(m_root, device);
+    const bool safeNames = !device.isEmpty() && !device.contains(QLatin1Char('/'))
+                           && !device.startsWith(QLatin1Char('.')) && !slot.contains(QLatin1Char('/'))
+                           && !slot.startsWith(QLatin1Char('.'));
+    if (safeNames && QFileInfo(deviceFolder).isDir())
+        return deviceFolder + QLatin1Char('/') + slot;
+    const QString ejected = m_root + QLatin1Char('/') + VHSimLayout::kEjectedFolder;
+    QDir().mkpath(ejected);
+    QString target = ejected + QLatin1Char('/') + QFileInfo(drive).fileName();
+    for (int n = 1; QFileInfo::exists(target); ++n)
+        target = ejected + QLatin1Char('/') + QFileInfo(drive).fileName() + QStringLiteral(".%1").arg(n);
+    return target;
+}
+
+bool VHSimPlatform::ejectDevice(const QString &drive)
+{
+    const QString folder = driveOf(drive);
+    if (folder.isEmpty() || folder != QDir::cleanPath(drive) || !QFileInfo(folder).isDir()) {
+        vhCritical() << "open handle for ejection failed: drive=" << drive;
+        return false;
+    }
+    const QString target = ejectTarget(folder);
+    if (QFileInfo::exists(target) || !QDir().rename(folder, target)) {
+        vhCritical() << "eject failed: " << drive;
+        return false;
+    }
+    return true;
+}
+
+VHServiceList VHSimPlatform::findSCSIDevices(const VHModelTable &models)
+{
+    VHServiceList found;
+    for (const QString &name : VHSimLayout::scsiDeviceNames(m_root)) {
+        const QString link = VHSimLayout::scsiLinkPath(m_root, name);
+        vhDebug() << "find SCSI interface: " << link;
+        std::unique_ptr<VHSimScsiDevice> device =
+            VHSimScsiDevice::open(VHSimLayout::scsiDeviceFolder(m_root, name), link);
+        if (!device)
+            continue;
+        const VHScsiCommands::Cdb6 cdb = VHScsiCommands::inquiry();
+        QByteArray answer(VHScsiCommands::kInquiryLength, '\0');
+        if (!device->execute(cdb.data(), int(cdb.size()), VHSimScsiDevice::Read,
+                             reinterpret_cast<std::uint8_t *>(answer.data()), int(answer.size())))
+            continue;
+        const std::optional<VHModelInfo> row = VHInquiry::matchModel(answer, models);
+        if (!row)
+            continue;
+        auto service = std::make_unique<VHSimSCSIService>(std::move(device), *row);
+        service->setInquiryTags(VHInquiry::iapTag(answer), VHInquiry::productTag(answer));
+        found.push_back(std::move(service));
+        break;
+    }
+    return found;
+}
+
+std::unique_ptr<VHDeviceDetector> VHSimPlatform::createDetector(VHDeviceManagerInterface *manager)
+{
+    return std::make_unique<VHPlatformDeviceDetector>(
+        manager, std::make_unique<VHPlatform>(std::make_unique<VHSimPlatform>(m_root)));
+}
+
+std::unique_ptr<VHDeviceWatcher> VHSimPlatform::createDeviceWatcher()
+{
+    return std::make_unique<VHSimDeviceWatcher>(m_root);
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "VHPlatformInterface.h"
+
+// The platform backend of a simulation root (VHSimLayout.h): its folders are
+// the removable drives, its plugged SCSI devices answer through their firmware
+// simulation, and ejecting a drive moves its folder out of the root.
+class VHSimPlatform : public VHPlatformInterface
+{
+public:
+    explicit VHSimPlatform(const QString &root);
+
+    bool getDiskSpace(const QString &path, quint64 &total, quint64 &free) override;
+    std::unique_ptr<VHEnvInterface> createEnv() override;
+    void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) override;
+    QString getDriveVendorName(const QString &drive) override;
+    bool ejectDevice(const QString &drive) override;
+    VHServiceList findSCSIDevices(const VHModelTable &models) override;
+    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager) override;
+    std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override;
+
+    QString root() const { return m_root; }
+
+private:
+    // The drive folder (directly below the root) holding path, or empty.
+    QString driveOf(const QString &path) const;
+    QString ejectTarget(const QString &drive) const;
+
+    QString m_root;
+};

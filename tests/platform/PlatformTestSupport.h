@@ -1,0 +1,243 @@
+#pragma once
+
+// Fakes of what the platform layer sees of the runtime, a scripted backend
+// and a log recorder, so the platform can be tested without the runtime.
+
+#include "VHClientInterface.h"
+#include "VHDeviceDetector.h"
+#include "VHDeviceManagerInterface.h"
+#include "VHEnvInterface.h"
+#include "VHPlatformInterface.h"
+#include "VHSCSIDeviceService.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QStringList>
+
+#include <functional>
+
+// Counts live services so tests see that services not passed on are deleted.
+inline int &liveScriptedServices()
+{
+    static int count = 0;
+    return count;
+}
+
+class ScriptedService : public VHDeviceService
+{
+public:
+    ScriptedService(int type, const QString &uuid, const VHModelInfo &model = VHModelInfo())
+        : m_type(type), m_uuid(uuid), m_model(model)
+    {
+        ++liveScriptedServices();
+    }
+    ~ScriptedService() override { --liveScriptedServices(); }
+    bool getUUID(QString &uuid) override
+    {
+        uuid = m_uuid;
+        return !uuid.isEmpty();
+    }
+    VHModelInfo modelInfo() const override { return m_model; }
+    int type() const override { return m_type; }
+
+private:
+    int m_type;
+    QString m_uuid;
+    VHModelInfo m_model;
+};
+
+// A SCSI transport that records every command block and data phase.
+class RecordingScsiService : public VHSCSIDeviceService
+{
+public:
+    struct Command
+    {
+        QByteArray cdb;
+        QByteArray data;
+    };
+    VHModelInfo modelInfo() const override { return {}; }
+    bool openClient() override
+    {
+        ++opens;
+        return openSucceeds;
+    }
+    void closeClient() override { ++closes; }
+    bool writeClient(const std::uint8_t *cdb, int cdbLength, const std::uint8_t *data, int length) override
+    {
+        commands.append({QByteArray(reinterpret_cast<const char *>(cdb), cdbLength),
+                         QByteArray(reinterpret_cast<const char *>(data), length)});
+        return commands.size() != failAtCommand;
+    }
+    bool readClient(const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length) override
+    {
+        commands.append({QByteArray(reinterpret_cast<const char *>(cdb), cdbLength), QByteArray()});
+        std::fill(buffer, buffer + length, 0);
+        const int n = int(qMin<qsizetype>(answer.size(), length));
+        std::copy(answer.begin(), answer.begin() + n, buffer + length - n);
+        return true;
+    }
+
+    QList<Command> commands;
+    QByteArray answer; // placed at the end of a read buffer
+    bool openSucceeds = true;
+    qsizetype failAtCommand = -1; // 1-based
+    int opens = 0;
+    int closes = 0;
+};
+
+class FakeClient : public VHClientInterface
+{
+public:
+    int state() override { return clientState; }
+    int serviceType() override { return type; }
+    bool getUUID(QString &value) override
+    {
+        value = uuid;
+        return !value.isEmpty();
+    }
+    int clientState = 0;
+    int type = VHDeviceService::DEVICE_FS;
+    QString uuid;
+};
+
+// A manager that records detector events and, like the real one, makes a
+// plugged device current.
+class FakeManager : public VHDeviceManagerInterface, public VHDeviceDetectorListener
+{
+public:
+    VHModelTable &models() override { return table; }
+    void registerModel(const VHModelInfo &model, bool atFront) override
+    {
+        atFront ? table.prepend(model) : table.append(model);
+    }
+    int deviceClassFlags() const override { return flags; }
+    VHClientInterface *currentClient() const override { return current; }
+
+    void onDevicePlugin(std::unique_ptr<VHDeviceService> service) override
+    {
+        events << (service ? QStringLiteral("plugin %1").arg(serviceUuid(*service)) : QStringLiteral("plugin none"));
+        if (service && makeCurrentOnPlugin && !current) {
+            plugged.uuid = serviceUuid(*service);
+            plugged.type = service->type();
+            current = &plugged;
+        }
+    }
+    void onDeviceUnplug() override
+    {
+        events << QStringLiteral("unplug");
+        if (clearOnUnplug)
+            current = nullptr;
+    }
+    void onDeviceChanged() override { events << QStringLiteral("changed"); }
+
+    static QString serviceUuid(VHDeviceService &service)
+    {
+        QString uuid;
+        service.getUUID(uuid);
+        return uuid;
+    }
+
+    VHModelTable table;
+    int flags = 4;
+    VHClientInterface *current = nullptr;
+    FakeClient plugged;
+    bool makeCurrentOnPlugin = true;
+    bool clearOnUnplug = true;
+    QStringList events;
+};
+
+// A backend whose scans return what the test scripts and count how often they ran.
+class ScriptedPlatform : public VHPlatformInterface
+{
+public:
+    struct Script
+    {
+        std::function<VHServiceList()> scsi;
+        QStringList drives;
+        QHash<QString, QString> vendors;
+        int scsiScans = 0;
+        int driveScans = 0;
+        std::function<std::unique_ptr<VHDeviceWatcher>()> watcher;
+    };
+
+    explicit ScriptedPlatform(Script *script) : m_script(script) {}
+
+    bool getDiskSpace(const QString &, quint64 &, quint64 &) override { return false; }
+    std::unique_ptr<VHEnvInterface> createEnv() override { return nullptr; }
+    void getRemovableDrives(QStringList &drives, const QString &, int) override
+    {
+        ++m_script->driveScans;
+        drives = m_script->drives;
+    }
+    QString getDriveVendorName(const QString &drive) override { return m_script->vendors.value(drive); }
+    bool ejectDevice(const QString &) override { return false; }
+    VHServiceList findSCSIDevices(const VHModelTable &) override
+    {
+        ++m_script->scsiScans;
+        return m_script->scsi ? m_script->scsi() : VHServiceList();
+    }
+    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *) override { return nullptr; }
+    std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override
+    {
+        return m_script->watcher ? m_script->watcher() : nullptr;
+    }
+
+private:
+    Script *m_script;
+};
+
+inline VHServiceList serviceList(std::unique_ptr<VHDeviceService> service)
+{
+    VHServiceList list;
+    list.push_back(std::move(service));
+    return list;
+}
+
+// Collects the messages of the Qt message handler while it lives.
+class LogRecorder
+{
+public:
+    LogRecorder()
+    {
+        instance() = this;
+        m_previous = qInstallMessageHandler(&LogRecorder::handle);
+    }
+    ~LogRecorder()
+    {
+        qInstallMessageHandler(m_previous);
+        instance() = nullptr;
+    }
+    QStringList lines() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_lines;
+    }
+    bool contains(const QString &text) const
+    {
+        const QStringList all = lines();
+        return std::any_of(all.begin(), all.end(), [&](const QString &line) { return line.contains(text); });
+    }
+    void clear()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_lines.clear();
+    }
+
+private:
+    static LogRecorder *&instance()
+    {
+        static LogRecorder *current = nullptr;
+        return current;
+    }
+    static void handle(QtMsgType, const QMessageLogContext &, const QString &message)
+    {
+        if (LogRecorder *recorder = instance()) {
+            QMutexLocker lock(&recorder->m_mutex);
+            recorder->m_lines.append(message);
+        }
+    }
+
+    mutable QMutex m_mutex;
+    QStringList m_lines;
+    QtMessageHandler m_previous = nullptr;
+};

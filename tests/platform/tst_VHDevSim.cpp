@@ -1,0 +1,321 @@
+#include "VHDevSim.h"
+#include "VHSimLayout.h"
+#include "VHSimPlatform.h"
+#include "VHSimSCSIService.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+QString value(const QString &ini, const QString &key)
+{
+    return QSettings(ini, QSettings::IniFormat).value(key).toString();
+}
+} // namespace
+
+// The device firmware simulator: device folders, firmware starts, SCSI rules, the tool.
+class TestVHDevSim : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<VHDevSim> m_sim;
+
+    QString root() const { return m_dir->path(); }
+
+    std::unique_ptr<VHSimScsiDevice> firmware(const QString &name)
+    {
+        return VHSimScsiDevice::open(m_sim->deviceFolder(name), VHSimLayout::scsiLinkPath(root(), name));
+    }
+    static bool send(VHSimScsiDevice &device, std::initializer_list<std::uint8_t> cdb,
+                     VHSimScsiDevice::Direction direction, QByteArray &buffer)
+    {
+        const std::vector<std::uint8_t> bytes(cdb);
+        return device.execute(bytes.data(), int(bytes.size()), direction,
+                              reinterpret_cast<std::uint8_t *>(buffer.data()), int(buffer.size()));
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_sim = std::make_unique<VHDevSim>(root());
+    }
+
+    void fitDeviceHasItsIdentityFile()
+    {
+        VHSimFitIdentity identity;
+        identity.capability = QStringLiteral("GPS,HR");
+        QVERIFY(m_sim->createFit(QStringLiteral("WATCH"), identity));
+        QVERIFY(!m_sim->isPlugged(QStringLiteral("WATCH")));
+        QVERIFY(!m_sim->createFit(QStringLiteral("WATCH"), identity)); // exists
+        QVERIFY(m_sim->plug(QStringLiteral("WATCH")));
+        const QString file = m_sim->identityFile(QStringLiteral("WATCH"));
+        QCOMPARE(file, root() + QStringLiteral("/WATCH/System/device.txt"));
+        const QList<QPair<QString, QString>> expected{
+            {QStringLiteral("UUID/UUID"), identity.uuid},
+            {QStringLiteral("MODEL/Model"), identity.model},
+            {QStringLiteral("OS/Version"), identity.os},
+            {QStringLiteral("BootLoader/Version"), identity.bootLoader},
+            {QStringLiteral("DeviceLang/Version"), identity.deviceLang},
+            {QStringLiteral("NotificationLang/Version"), identity.notificationLang},
+            {QStringLiteral("TimeZone/Version"), identity.timeZone},
+            {QStringLiteral("Bluetooth/Version"), identity.bluetooth},
+            {QStringLiteral("CAP/COM"), identity.capability},
+            {QStringLiteral("Product/Type"), identity.productType}};
+        for (const auto &[key, expectedValue] : expected)
+            QCOMPARE(value(file, key), expectedValue);
+        QCOMPARE(m_sim->kind(QStringLiteral("WATCH")), QStringLiteral("fit"));
+        QVERIFY(m_sim->devices().contains(QStringLiteral("WATCH")));
+        QVERIFY(!QDir(root() + QStringLiteral("/.staging")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+    }
+
+    void badNamesAreRefused()
+    {
+        for (const QString &name : {QStringLiteral("../x"), QStringLiteral(".hidden"), QStringLiteral("a/b"), QString(),
+                                    QStringLiteral("DISK_2")})
+            QVERIFY2(!m_sim->createFit(name, VHSimFitIdentity()), qPrintable(name));
+        QVERIFY(!m_sim->plug(QStringLiteral("NONE")));
+        QVERIFY(!m_sim->lastError().isEmpty());
+    }
+
+    void fitStartInstallsTheCopiedImages()
+    {
+        QVERIFY(m_sim->createFit(QStringLiteral("WATCH"), VHSimFitIdentity()));
+        QVERIFY(m_sim->plug(QStringLiteral("WATCH")));
+        const QString volume = m_sim->drivePath(QStringLiteral("WATCH"));
+        QVERIFY(writeFile(volume + QStringLiteral("/os.bin"),
+                          VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("1.02.00"), "x")));
+        QVERIFY(writeFile(volume + QStringLiteral("/bt.bin"),
+                          VHDevSim::makeImage(QStringLiteral("Bluetooth"), QStringLiteral("BT12"))));
+        QVERIFY(writeFile(volume + QStringLiteral("/notes.txt"), "not an image"));
+        QStringList changes;
+        // Without the instruction file a start changes nothing.
+        QVERIFY(m_sim->restart(QStringLiteral("WATCH"), 0, &changes));
+        QVERIFY(changes.isEmpty());
+        QVERIFY(QFileInfo::exists(volume + QStringLiteral("/os.bin")));
+        QVERIFY(writeFile(volume + QStringLiteral("/update.ini"), ""));
+        QVERIFY(m_sim->unplug(QStringLiteral("WATCH")));
+        QVERIFY(m_sim->boot(QStringLiteral("WATCH"), &changes));
+        QCOMPARE(changes, (QStringList{QStringLiteral("Bluetooth=BT12"), QStringLiteral("OS=1.02.00")}));
+        QVERIFY(m_sim->plug(QStringLiteral("WATCH")));
+        const QString file = m_sim->identityFile(QStringLiteral("WATCH"));
+        QCOMPARE(value(file, QStringLiteral("OS/Version")), QStringLiteral("1.02.00"));
+        QCOMPARE(value(file, QStringLiteral("Bluetooth/Version")), QStringLiteral("BT12"));
+        QCOMPARE(value(file, QStringLiteral("TimeZone/Version")), VHSimFitIdentity().timeZone);
+        QCOMPARE(QDir(volume).entryList(QDir::Files), QStringList{QStringLiteral("notes.txt")});
+        // A start needs the device unplugged.
+        QVERIFY(!m_sim->boot(QStringLiteral("WATCH")));
+    }
+
+    void imageHeaders()
+    {
+        QString kind, version;
+        QVERIFY(VHDevSim::readImageHeader(
+            VHDevSim::makeImage(QStringLiteral("DeviceLang"), QStringLiteral("DL0200"), "\x01\x02"), kind, version));
+        QCOMPARE(kind, QStringLiteral("DeviceLang"));
+        QCOMPARE(version, QStringLiteral("DL0200"));
+        QVERIFY(!VHDevSim::readImageHeader("VELORA-SIM-IMAGE Kind=../x Version=1\n", kind, version));
+        QVERIFY(!VHDevSim::readImageHeader("VELORA-SIM-IMAGE Kind=OS\n", kind, version));
+        QVERIFY(!VHDevSim::readImageHeader("VELORA-SIM-IMAGE Kind=OS Version=1", kind, version));
+        QVERIFY(!VHDevSim::readImageHeader(QByteArray(600, '\0'), kind, version));
+    }
+
+    void galMethodOneInstallsTheImageFile()
+    {
+        VHSimGalIdentity identity;
+        QVERIFY(m_sim->createGal(QStringLiteral("BIKE"), identity));
+        QVERIFY(m_sim->plug(QStringLiteral("BIKE")));
+        const QString volume = m_sim->drivePath(QStringLiteral("BIKE"));
+        QVERIFY(writeFile(volume + QStringLiteral("/IMG.bin"),
+                          VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"))));
+        QVERIFY(writeFile(volume + QStringLiteral("/iap.bin"),
+                          VHDevSim::makeImage(QStringLiteral("BootLoader"), QStringLiteral("R003"))));
+        QVERIFY(writeFile(volume + QStringLiteral("/Update.ini"), "")); // any spelling, as on FAT
+        QVERIFY(writeFile(volume + QStringLiteral("/syncprofile.ini"), ""));
+        QStringList changes;
+        QVERIFY(m_sim->restart(QStringLiteral("BIKE"), 0, &changes));
+        QCOMPARE(changes, (QStringList{QStringLiteral("OS=120"), QStringLiteral("BootLoader=R003")}));
+        QCOMPARE(QDir(volume).entryList(QDir::Files), QStringList{QStringLiteral("device.ini")});
+        QCOMPARE(value(volume + QStringLiteral("/device.ini"), QStringLiteral("BootLoader/Version")),
+                 QStringLiteral("R003"));
+    }
+
+    void galMethodTwoGoesThroughIapMode()
+    {
+        VHSimGalIdentity identity;
+        identity.updateMethod = 2;
+        identity.iapName = QStringLiteral("SYCAMOREBR");
+        QVERIFY(m_sim->createGal(QStringLiteral("BIKE"), identity));
+        QVERIFY(m_sim->plug(QStringLiteral("BIKE")));
+        QVERIFY(writeFile(m_sim->drivePath(QStringLiteral("BIKE")) + QStringLiteral("/update.ini"), ""));
+        QVERIFY(m_sim->restart(QStringLiteral("BIKE")));
+        // No volume now; a SCSI device with the same UUID and the IAP name.
+        QVERIFY(!QFileInfo::exists(m_sim->drivePath(QStringLiteral("BIKE"))));
+        VHSimPlatform platform(root());
+        const VHModelTable models{
+            {QStringLiteral("1207"), QStringLiteral("Pacer21"), QStringLiteral("SYCAMOREBR"), nullptr}};
+        VHServiceList found = platform.findSCSIDevices(models);
+        QCOMPARE(found.size(), size_t(1));
+        auto *service = dynamic_cast<VHSimSCSIService *>(found.front().get());
+        QString uuid;
+        QVERIFY(service && service->getUUID(uuid));
+        QCOMPARE(uuid, identity.uuid);
+        const QByteArray image =
+            VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("130"), QByteArray(5000, 'i'));
+        QVERIFY(service->eraseFlashBlocks(image.size(), 4096, 4));
+        QVERIFY(service->writeFlashBlocks(image, 15, image.size(), 4096, 4));
+        // Restarted before the notification, it stays in IAP mode.
+        QVERIFY(m_sim->restart(QStringLiteral("BIKE")));
+        QVERIFY(!QFileInfo::exists(m_sim->drivePath(QStringLiteral("BIKE"))));
+        found = platform.findSCSIDevices(models);
+        service = dynamic_cast<VHSimSCSIService *>(found.front().get());
+        const std::uint8_t notify[10] = {0x28, 0, 0, 0, 0, 0, 0x1A, 0, 1, 0};
+        std::uint8_t answer[512];
+        QVERIFY(service->readClient(notify, 10, answer, 512));
+        QStringList changes;
+        QVERIFY(m_sim->restart(QStringLiteral("BIKE"), 0, &changes));
+        QCOMPARE(changes, QStringList{QStringLiteral("OS=130")});
+        QVERIFY(QFileInfo(m_sim->drivePath(QStringLiteral("BIKE"))).isDir());
+        QVERIFY(VHSimLayout::scsiDeviceNames(root()).isEmpty());
+        QCOMPARE(value(m_sim->identityFile(QStringLiteral("BIKE")), QStringLiteral("OS/Version")),
+                 QStringLiteral("130"));
+    }
+
+    void fileSystemDeviceInstallsTheNamedImage()
+    {
+        VHSimGalIdentity identity;
+        identity.model = QStringLiteral("Pacer50");
+        VHSimDriveOptions options;
+        options.secondary = true;
+        QVERIFY(m_sim->createFileSystem(QStringLiteral("P50"), identity, options));
+        QVERIFY(m_sim->plug(QStringLiteral("P50")));
+        QVERIFY(QFileInfo(m_sim->secondaryDrivePath(QStringLiteral("P50"))).isDir());
+        const QString volume = m_sim->drivePath(QStringLiteral("P50"));
+        QVERIFY(QDir().mkpath(volume + QStringLiteral("/Vel0ra!#@1700000000")));
+        QVERIFY(writeFile(volume + QStringLiteral("/Vel0ra!#@1700000000/ALDER.bin"),
+                          VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("0.9.5"))));
+        QVERIFY(writeFile(
+            volume + QStringLiteral("/Update.ini"),
+            "[Update.ini]\r\nVersion=02\r\n[Total]\r\nUpdate=true\r\nName=/My Disk/Vel0ra!#@1700000000/ALDER.bin\r\n"
+            "CRC=/My Disk/Vel0ra!#@1700000000/CKS.TXT\r\n"));
+        QStringList changes;
+        QVERIFY(m_sim->restart(QStringLiteral("P50"), 0, &changes));
+        QCOMPARE(changes, QStringList{QStringLiteral("OS=0.9.5")});
+        QVERIFY(!QFileInfo::exists(volume + QStringLiteral("/Vel0ra!#@1700000000")));
+        QVERIFY(!QFileInfo::exists(volume + QStringLiteral("/Update.ini")));
+        QVERIFY(QFileInfo(m_sim->secondaryDrivePath(QStringLiteral("P50"))).isDir());
+    }
+
+    void scsiFirmwareRules()
+    {
+        VHSimScsiDevice::Identity identity;
+        identity.identification = "ASPENS";
+        identity.uuid = "1003000000000001";
+        identity.internalSize = 0x8000;
+        identity.externalSize = 0x4000;
+        identity.loaderSize = 0x1000;
+        identity.busyPolls = 2;
+        QVERIFY(m_sim->createScsi(QStringLiteral("P35"), identity));
+        QVERIFY(m_sim->plug(QStringLiteral("P35")));
+        std::unique_ptr<VHSimScsiDevice> device = firmware(QStringLiteral("P35"));
+        QVERIFY(device);
+        QByteArray inquiry(128, '\0');
+        QVERIFY(send(*device, {0x12, 0x80, 0, 0, 0x80, 0}, VHSimScsiDevice::Read, inquiry));
+        QCOMPARE(inquiry.mid(8, 8), QByteArray("VELORA  "));
+        QCOMPARE(inquiry.mid(36, 8), QByteArray("IAP I001"));
+        QCOMPARE(inquiry.mid(44, 6), QByteArray("ASPENS"));
+
+        QByteArray block(2048, 'L');
+        QVERIFY(send(*device, {0x2A, 0, 0, 0, 0, 3, 12, 0, 4, 0}, VHSimScsiDevice::Write, block));
+        QByteArray back(2048, '\0');
+        QVERIFY(send(*device, {0x28, 0, 0, 0, 0, 3, 13, 0, 4, 0}, VHSimScsiDevice::Read, back));
+        QCOMPARE(back, block);
+        QCOMPARE(m_sim->flash(QStringLiteral("P35"), VHDevSim::Flash::Internal).mid(3 * 2048, 2048), block);
+        QByteArray loader(2048, 'B');
+        QVERIFY(send(*device, {0x2A, 0, 0, 0, 0, 1, 10, 0, 4, 0}, VHSimScsiDevice::Write, loader));
+        QCOMPARE(m_sim->flash(QStringLiteral("P35"), VHDevSim::Flash::Loader).mid(2048, 2048), loader);
+        QVERIFY(!send(*device, {0x2A, 0, 0, 0, 0, 2, 10, 0, 4, 0}, VHSimScsiDevice::Write, loader)); // past the loader
+
+        // A full erase keeps the flash busy for the configured status reads.
+        QByteArray zeros(512, '\0');
+        QVERIFY(send(*device, {0x2A, 0, 0, 0, 0, 0, 14, 0, 1, 0}, VHSimScsiDevice::Write, zeros));
+        QByteArray status(4096, '\x55');
+        QList<int> states;
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(send(*device, {0x28, 0, 0, 0, 0, 0, 21, 0, 8, 0}, VHSimScsiDevice::Read, status));
+            states << status[0];
+        }
+        QCOMPARE(states, (QList<int>{1, 1, 0}));
+        QCOMPARE(m_sim->flash(QStringLiteral("P35"), VHDevSim::Flash::External), QByteArray(0x4000, char(0xFF)));
+
+        QVERIFY(send(*device, {0x2A, 0, 0, 0, 0, 0, 1, 0, 1, 0}, VHSimScsiDevice::Write, zeros));
+        QCOMPARE(value(m_sim->deviceFolder(QStringLiteral("P35")) + QStringLiteral("/state.ini"),
+                       QStringLiteral("State/mode")),
+                 QStringLiteral("loader"));
+        QVERIFY(send(*device, {0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, VHSimScsiDevice::Write, zeros));
+        QCOMPARE(value(m_sim->deviceFolder(QStringLiteral("P35")) + QStringLiteral("/state.ini"),
+                       QStringLiteral("State/mode")),
+                 QStringLiteral("normal"));
+
+        QVERIFY(
+            !send(*device, {0x2A, 0, 0, 0, 0, 0, 0x33, 0, 1, 0}, VHSimScsiDevice::Write, zeros));   // unknown selector
+        QVERIFY(!send(*device, {0x28, 0, 0, 0, 0, 0, 16, 0, 0, 0}, VHSimScsiDevice::Read, zeros));  // no unit
+        QVERIFY(!send(*device, {0x00, 0, 0, 0, 0, 0}, VHSimScsiDevice::Read, zeros));               // other opcode
+        QVERIFY(!send(*device, {0x28, 0, 0, 0, 0, 4, 16, 0, 8, 0}, VHSimScsiDevice::Read, status)); // past the end
+        const QStringList log = m_sim->commandLog(QStringLiteral("P35"));
+        QCOMPARE(log.first(), QStringLiteral("INQUIRY sel=0 block=0 unit=0 len=128 ok"));
+        QCOMPARE(log.last(), QStringLiteral("READ sel=16 block=4 unit=4096 len=4096 failed"));
+        QCOMPARE(log.filter(QStringLiteral(" failed")).size(), 5);
+        m_sim->clearCommandLog(QStringLiteral("P35"));
+        QVERIFY(m_sim->commandLog(QStringLiteral("P35")).isEmpty());
+        QVERIFY(m_sim->unplug(QStringLiteral("P35")));
+        QVERIFY(!send(*device, {0x12, 0x80, 0, 0, 0x80, 0}, VHSimScsiDevice::Read, inquiry));
+        QVERIFY(m_sim->remove(QStringLiteral("P35")));
+        QVERIFY(!QFileInfo::exists(m_sim->deviceFolder(QStringLiteral("P35"))));
+    }
+
+    void toolMakesAndRestartsADevice()
+    {
+        const QString tool = QStringLiteral(DEVSIM_TOOL);
+        QProcess process;
+        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("create"), QStringLiteral("fit"),
+                             QStringLiteral("WATCH"), QStringLiteral("--os"), QStringLiteral("1.0.0"),
+                             QStringLiteral("--model"), QStringLiteral("Pacer75")});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(value(root() + QStringLiteral("/WATCH/System/device.txt"), QStringLiteral("MODEL/Model")),
+                 QStringLiteral("Pacer75"));
+        process.start(tool, {QStringLiteral("make-image"), QStringLiteral("OS"), QStringLiteral("1.1.0"),
+                             root() + QStringLiteral("/WATCH/os.bin")});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(writeFile(root() + QStringLiteral("/WATCH/update.ini"), ""));
+        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("restart"), QStringLiteral("WATCH"),
+                             QStringLiteral("--pause"), QStringLiteral("0")});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(process.readAllStandardOutput().contains("installed OS=1.1.0"));
+        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("list")});
+        QVERIFY(process.waitForFinished(30000));
+        QVERIFY(process.readAllStandardOutput().contains("WATCH\tfit\tplugged"));
+        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("plug"), QStringLiteral("NONE")});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY(process.readAllStandardError().contains("no such device"));
+        process.start(tool, {QStringLiteral("--help")});
+        QVERIFY(process.waitForFinished(30000));
+        QVERIFY(process.readAllStandardOutput().contains("VELORA-SIM-IMAGE Kind=<group> Version=<v>"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVHDevSim)
+#include "tst_VHDevSim.moc"

@@ -1,0 +1,243 @@
+#include "PlatformTestSupport.h"
+#include "VHFSDeviceService.h"
+#include "VHPlatform.h"
+#include "VHSimPlatform.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+// Distinct factories, to see which family a registered row belongs to. Never called here.
+VHClient *fitFactory(VHDeviceService *) { return nullptr; }
+VHClient *galFactory(VHDeviceService *) { return nullptr; }
+VHClient *pacer60Factory(VHDeviceService *) { return nullptr; }
+
+const QString kFitFile = QStringLiteral("System/device.txt");
+} // namespace
+
+// The drive scan over the simulated backend, whose drives are plain folders.
+class TestVHPlatformScan : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_root;
+    FakeManager m_manager;
+
+    VHPlatform platform() { return VHPlatform(std::make_unique<VHSimPlatform>(m_root->path())); }
+
+    QString drive(const QString &name, const QByteArray &vendor = QByteArray())
+    {
+        const QString path = m_root->path() + QLatin1Char('/') + name;
+        QDir().mkpath(path);
+        if (!vendor.isEmpty())
+            write(path + QStringLiteral("/.simdrive"), "vendor=" + vendor + "\nmodel=Watch  \n");
+        return path;
+    }
+    static bool write(const QString &path, const QByteArray &bytes)
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    }
+    static QString value(const QString &ini, const QString &key)
+    {
+        return QSettings(ini, QSettings::IniFormat).value(key).toString();
+    }
+    static VHFSDeviceService *fs(const VHServiceList &list)
+    {
+        return list.empty() ? nullptr : dynamic_cast<VHFSDeviceService *>(list.front().get());
+    }
+
+private slots:
+    void initTestCase() { VHPlatform::setDeviceFactories(fitFactory, galFactory, pacer60Factory); }
+    void init()
+    {
+        m_root = std::make_unique<QTemporaryDir>();
+        m_manager.table.clear();
+        m_manager.flags = 4;
+    }
+
+    void lowerCaseIdentityFileWinsAndGetsTheMarker()
+    {
+        m_manager.flags = 3; // "/device.ini"
+        m_manager.table = {{QStringLiteral("1207"), QStringLiteral("Pacer21"), QStringLiteral("X"), galFactory}};
+        const QString root = drive(QStringLiteral("GAL"));
+        QVERIFY(write(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=1207000000000001\n"));
+        QVERIFY(write(root + QStringLiteral("/Device.ini"), "[UUID]\nUUID=9999000000000002\n"));
+        VHPlatform p = platform();
+        const VHServiceList found = p.findFSDevices(&m_manager);
+        QVERIFY(fs(found));
+        QCOMPARE(fs(found)->identityFile(), root + QStringLiteral("/device.ini"));
+        QCOMPARE(fs(found)->modelInfo().modelName, QStringLiteral("Pacer21"));
+        QCOMPARE(fs(found)->rootPath(), root);
+        QCOMPARE(value(root + QStringLiteral("/device.ini"), QStringLiteral("UUID/VH")), QStringLiteral("1"));
+        QVERIFY(value(root + QStringLiteral("/Device.ini"), QStringLiteral("UUID/VH")).isEmpty());
+    }
+
+    void fitFlagReadsTheSystemFile()
+    {
+        const QString root = drive(QStringLiteral("WATCH"));
+        QVERIFY(write(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=1207000000000001\n[MODEL]\nModel=Pacer21\n"));
+        QVERIFY(write(root + QStringLiteral("/System/Device.txt"),
+                      "[UUID]\nUUID=2101000000000001\n[MODEL]\nModel= Pacer70 \n"));
+        VHPlatform p = platform();
+        const VHServiceList found = p.findFSDevices(&m_manager);
+        QVERIFY(fs(found));
+        QCOMPARE(fs(found)->identityFile(), root + QStringLiteral("/System/Device.txt"));
+        // No row matched: a FIT row is registered from the file.
+        QCOMPARE(m_manager.table.size(), 1);
+        const VHModelInfo row = m_manager.table.first();
+        QCOMPARE(row.code, QStringLiteral("2101"));
+        QCOMPARE(row.modelName, QStringLiteral("Pacer70"));
+        QCOMPARE(row.identification, QStringLiteral("VELORA:pacer:Pacer:ALDER Device:ALDER MS:ALDER"));
+        QVERIFY(row.factory == fitFactory);
+        // The next scan matches the registered row instead of adding another.
+        VHPlatform again = platform();
+        QVERIFY(fs(again.findFSDevices(&m_manager)));
+        QCOMPARE(m_manager.table.size(), 1);
+    }
+
+    void uuidOfOtherLengthRegistersARowWithoutCode()
+    {
+        const QString root = drive(QStringLiteral("WATCH"));
+        QVERIFY(write(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=210100000000001\n[MODEL]\nModel=Pacer70\n"));
+        VHPlatform p = platform();
+        const VHServiceList found = p.findFSDevices(&m_manager);
+        QVERIFY(fs(found));
+        QCOMPARE(m_manager.table.size(), 1);
+        QVERIFY(m_manager.table.first().code.isEmpty());
+        // A row without code matches no device by UUID, not even one without UUID.
+        QVERIFY(write(root + QLatin1Char('/') + kFitFile, "[MODEL]\nModel=Pacer90\n"));
+        VHPlatform again = platform();
+        const VHServiceList second = again.findFSDevices(&m_manager);
+        QVERIFY(fs(second));
+        QCOMPARE(fs(second)->modelInfo().modelName, QStringLiteral("Pacer90"));
+        QCOMPARE(m_manager.table.size(), 2);
+    }
+
+    void fileWithoutModelGivesNoService()
+    {
+        m_manager.table = {{QStringLiteral("2101"), QStringLiteral("Pacer70"), QStringLiteral("X"), fitFactory}};
+        const QString root = drive(QStringLiteral("WATCH"));
+        QVERIFY(write(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=3300000000000001\n[MODEL]\nName=x\n"));
+        VHPlatform p = platform();
+        QVERIFY(p.findFSDevices(&m_manager).empty());
+        QCOMPARE(m_manager.table.size(), 1);
+        // The code decides even without "Model".
+        QVERIFY(write(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=2101000000000009\n"));
+        QCOMPARE(fs(p.findFSDevices(&m_manager))->modelInfo().modelName, QStringLiteral("Pacer70"));
+    }
+
+    void galRegistrationChoosesTheFamily()
+    {
+        m_manager.flags = 0;
+        const QString root = drive(QStringLiteral("BIKE"));
+        QVERIFY(write(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=6000000000000001\n[MODEL]\nModel=Pacer60\n"));
+        VHPlatform p = platform();
+        QVERIFY(fs(p.findFSDevices(&m_manager)));
+        QVERIFY(m_manager.table.last().factory == pacer60Factory);
+        QVERIFY(write(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=6100000000000001\n[MODEL]\nModel=Pacer61\n"));
+        QVERIFY(fs(p.findFSDevices(&m_manager)));
+        QVERIFY(m_manager.table.last().factory == galFactory);
+        // A family without a class in this build registers nothing.
+        VHPlatform::setDeviceFactories(fitFactory, nullptr, pacer60Factory);
+        QVERIFY(write(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=6200000000000001\n[MODEL]\nModel=Pacer62\n"));
+        QVERIFY(p.findFSDevices(&m_manager).empty());
+        QCOMPARE(m_manager.table.size(), 2);
+        VHPlatform::setDeviceFactories(fitFactory, galFactory, pacer60Factory);
+    }
+
+    void secondaryDriveIsHandedOver_data()
+    {
+        QTest::addColumn<QString>("primary");
+        QTest::addColumn<QString>("secondary");
+        QTest::newRow("primary first") << QStringLiteral("A-MAIN") << QStringLiteral("B-MAPS");
+        QTest::newRow("secondary first") << QStringLiteral("B-MAIN") << QStringLiteral("A-MAPS");
+    }
+    void secondaryDriveIsHandedOver()
+    {
+        QFETCH(QString, primary);
+        QFETCH(QString, secondary);
+        m_manager.flags = 3;
+        m_manager.table = {{QStringLiteral("0901"), QStringLiteral("Pacer50"),
+                            QStringLiteral("Velora:pacer:Pacer:ALDER Device:ALDER MS:ALDER"), galFactory}};
+        const QString main = drive(primary, "VELORA");
+        QVERIFY(write(main + QStringLiteral("/device.ini"), "[UUID]\nUUID=0901000000000001\n"));
+        const QString maps = drive(secondary, "VELORA");
+        drive(QStringLiteral("C-OTHER"), "Kingston");
+        VHPlatform p = platform();
+        const VHServiceList found = p.findFSDevices(&m_manager);
+        QCOMPARE(found.size(), size_t(1));
+        QCOMPARE(fs(found)->rootPath(), main);
+        QCOMPARE(fs(found)->secondaryDrive(), maps);
+    }
+
+    void driveOfAnotherVendorIsNoSecondary()
+    {
+        m_manager.flags = 3;
+        m_manager.table = {
+            {QStringLiteral("0901"), QStringLiteral("Pacer50"), QStringLiteral("Velora:ALDER"), galFactory}};
+        const QString main = drive(QStringLiteral("MAIN"), "VELORA");
+        QVERIFY(write(main + QStringLiteral("/device.ini"), "[UUID]\nUUID=0901000000000001\n"));
+        drive(QStringLiteral("STICK"), "SanDisk");
+        VHPlatform p = platform();
+        const VHServiceList found = p.findFSDevices(&m_manager);
+        QVERIFY(fs(found));
+        QVERIFY(fs(found)->secondaryDrive().isEmpty());
+    }
+
+    void unusableIdentityFilesAreSkipped()
+    {
+        LogRecorder log;
+        const QString folderFile = drive(QStringLiteral("A-FOLDER"));
+        QVERIFY(QDir().mkpath(folderFile + QLatin1Char('/') + kFitFile));
+        const QString huge = drive(QStringLiteral("B-HUGE"));
+        QVERIFY(write(huge + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=2101000000000001\n[MODEL]\nModel=Big\n"));
+        QVERIFY(::truncate(QFile::encodeName(huge + QLatin1Char('/') + kFitFile).constData(), 100ll * 1024 * 1024)
+                == 0);
+        const QString binary = drive(QStringLiteral("C-BINARY"));
+        QVERIFY(write(binary + QLatin1Char('/') + kFitFile, QByteArray("\0\xff[MODEL\n\0=\n\xfe", 12)));
+        QElapsedTimer timer;
+        timer.start();
+        VHPlatform p = platform();
+        QVERIFY(p.findFSDevices(&m_manager).empty());
+        QVERIFY2(timer.elapsed() < 2000, "the large file must not be read");
+        QVERIFY(m_manager.table.isEmpty());
+        QVERIFY(log.contains(QStringLiteral("identity file too large, skipped")));
+        QCOMPARE(QFileInfo(huge + QLatin1Char('/') + kFitFile).size(), 100ll * 1024 * 1024);
+    }
+
+    void drivesWithSpacesAndNonAsciiNames()
+    {
+        const QString root = drive(QStringLiteral("Ünïcode WATCH 1"));
+        QVERIFY(write(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=2101000000000001\n[MODEL]\nModel=Pacer70\n"));
+        VHPlatform p = platform();
+        const VHServiceList found = p.findFSDevices(&m_manager);
+        QVERIFY(fs(found));
+        QCOMPARE(fs(found)->rootPath(), root);
+        QString uuid;
+        QVERIFY(found.front()->getUUID(uuid));
+        QCOMPARE(uuid, QStringLiteral("2101000000000001"));
+    }
+
+    void noManagerOrNoBackendFindsNothing()
+    {
+        VHPlatform p = platform();
+        QVERIFY(p.findFSDevices(nullptr).empty());
+        VHPlatform empty{std::unique_ptr<VHPlatformInterface>()};
+        QVERIFY(empty.findFSDevices(&m_manager).empty());
+        QVERIFY(empty.getRemovableDrives().isEmpty());
+        QVERIFY(empty.createEnv()); // the standard environment
+        quint64 total = 0, free = 0;
+        QVERIFY(!empty.getDiskSpace(m_root->path(), total, free));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVHPlatformScan)
+#include "tst_VHPlatformScan.moc"

@@ -1,0 +1,204 @@
+#include "PlatformTestSupport.h"
+#include "VHDevSim.h"
+#include "VHDeviceEvents.h"
+#include "VHFSDeviceService.h"
+#include "VHPlatform.h"
+#include "VHSimDeviceWatcher.h"
+#include "VHSimPlatform.h"
+#include "VHSimSCSIService.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+QList<quint32> codes(const QSignalSpy &spy)
+{
+    QList<quint32> list;
+    for (const QList<QVariant> &arguments : spy)
+        list.append(arguments.first().toUInt());
+    return list;
+}
+
+VHSimScsiDevice::Identity pacer40()
+{
+    VHSimScsiDevice::Identity identity;
+    identity.product = "Pacer40";
+    identity.productTag = "0105";
+    identity.identification = "LINDEN";
+    identity.uuid = "1105A1B2C3D4E5F6";
+    return identity;
+}
+} // namespace
+
+// The simulated backend over devices made by the device simulator.
+class TestVHSimPlatform : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<VHDevSim> m_sim;
+    const VHModelTable m_models{{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("LINDEN"), nullptr}};
+
+    QString root() const { return m_dir->path(); }
+    std::unique_ptr<VHSimSCSIService> findScsi()
+    {
+        VHSimPlatform platform(root());
+        VHServiceList found = platform.findSCSIDevices(m_models);
+        if (found.empty())
+            return nullptr;
+        return std::unique_ptr<VHSimSCSIService>(dynamic_cast<VHSimSCSIService *>(found.front().release()));
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_sim = std::make_unique<VHDevSim>(root());
+    }
+
+    void drivesAreTheFoldersOfTheRoot()
+    {
+        VHSimDriveOptions options;
+        options.vendor = QStringLiteral("VELORA");
+        options.model = QStringLiteral("Pacer50 Disk   ");
+        options.secondary = true;
+        options.freeBytes = 1000;
+        options.totalBytes = 5000;
+        QVERIFY(m_sim->createFileSystem(QStringLiteral("PACER"), VHSimGalIdentity(), options));
+        QVERIFY(m_sim->createFit(QStringLiteral("WATCH"), VHSimFitIdentity()));
+        QVERIFY(m_sim->plug(QStringLiteral("PACER")));
+        QVERIFY(m_sim->plug(QStringLiteral("WATCH")));
+        QVERIFY(QDir().mkpath(root() + QStringLiteral("/.hidden")));
+        VHSimPlatform platform(root());
+        QStringList drives;
+        platform.getRemovableDrives(drives, QStringLiteral("msdos"), 0);
+        QCOMPARE(drives, (QStringList{m_sim->drivePath(QStringLiteral("PACER")),
+                                      m_sim->secondaryDrivePath(QStringLiteral("PACER")),
+                                      m_sim->drivePath(QStringLiteral("WATCH"))}));
+        QCOMPARE(platform.getDriveVendorName(drives[1]), QStringLiteral("VELORAPacer50 Disk"));
+        QCOMPARE(platform.getDriveVendorName(drives[2]), QStringLiteral("VELORAPacer70"));
+        quint64 total = 0, free = 0;
+        QVERIFY(QDir().mkpath(drives[0] + QStringLiteral("/sub")));
+        QVERIFY(platform.getDiskSpace(drives[0] + QStringLiteral("/sub"), total, free));
+        QCOMPARE(total, quint64(5000));
+        QCOMPARE(free, quint64(1000));
+        QVERIFY(platform.getDiskSpace(drives[2], total, free));
+        QVERIFY(total > 5000);
+    }
+
+    void ejectTakesTheDriveAway()
+    {
+        LogRecorder log;
+        QVERIFY(m_sim->createFit(QStringLiteral("WATCH"), VHSimFitIdentity()));
+        QVERIFY(m_sim->plug(QStringLiteral("WATCH")));
+        VHSimPlatform platform(root());
+        QVERIFY(platform.ejectDevice(m_sim->drivePath(QStringLiteral("WATCH"))));
+        QVERIFY(!m_sim->isPlugged(QStringLiteral("WATCH")));
+        QVERIFY(QFileInfo(m_sim->identityFile(QStringLiteral("WATCH"))).isFile());
+        QVERIFY(m_sim->plug(QStringLiteral("WATCH")));
+        // A folder made by hand goes to the ejected folder.
+        QVERIFY(QDir().mkpath(root() + QStringLiteral("/STICK")));
+        QVERIFY(platform.ejectDevice(root() + QStringLiteral("/STICK")));
+        QVERIFY(QFileInfo(root() + QStringLiteral("/.ejected/STICK")).isDir());
+        QVERIFY(!platform.ejectDevice(root() + QStringLiteral("/NONE")));
+        QVERIFY(!platform.ejectDevice(QStringLiteral("/tmp")));
+        QVERIFY(!platform.ejectDevice(m_sim->drivePath(QStringLiteral("WATCH")) + QStringLiteral("/System")));
+        QVERIFY(log.contains(QStringLiteral("open handle for ejection failed: drive=")));
+    }
+
+    void scsiDeviceAnswersThroughItsFirmware()
+    {
+        QVERIFY(m_sim->createScsi(QStringLiteral("P40"), pacer40()));
+        QVERIFY(!findScsi()); // not plugged yet
+        QVERIFY(m_sim->plug(QStringLiteral("P40")));
+        std::unique_ptr<VHSimSCSIService> service = findScsi();
+        QVERIFY(service);
+        QCOMPARE(service->modelInfo().modelName, QStringLiteral("Pacer40"));
+        QCOMPARE(service->productTag(), QByteArray("0105"));
+        QCOMPARE(service->iapTag(), QByteArray("I001"));
+        QString uuid;
+        QVERIFY(service->getUUID(uuid));
+        QCOMPARE(uuid, QStringLiteral("1105A1B2C3D4E5F6"));
+
+        QByteArray image(2 * 1024 * 1024, Qt::Uninitialized);
+        for (int i = 0; i < image.size(); ++i)
+            image[i] = char((i >> 3) ^ i);
+        m_sim->clearCommandLog(QStringLiteral("P40"));
+        QVERIFY(service->writeFlashBlocks(image, 15, image.size(), 4096, 0));
+        QCOMPARE(m_sim->flash(QStringLiteral("P40"), VHDevSim::Flash::External), image);
+        const QStringList log = m_sim->commandLog(QStringLiteral("P40"));
+        QCOMPARE(log.size(), 512);
+        QCOMPARE(log.first(), QStringLiteral("WRITE sel=15 block=0 unit=4096 len=4096 ok"));
+        QCOMPARE(log.last(), QStringLiteral("WRITE sel=15 block=511 unit=4096 len=4096 ok"));
+        QVERIFY(service->eraseFlashBlocks(4096 * 2 + 1, 4096, 10));
+        const QByteArray flash = m_sim->flash(QStringLiteral("P40"), VHDevSim::Flash::External);
+        QCOMPARE(flash.mid(10 * 4096, 3 * 4096), QByteArray(3 * 4096, char(0xFF)));
+        QCOMPARE(flash.mid(13 * 4096, 4096), image.mid(13 * 4096, 4096));
+        // Beyond the flash the command fails.
+        QVERIFY(!service->writeFlashBlocks(image.left(4096), 15, 4096, 4096, 512));
+        QVERIFY(m_sim->commandLog(QStringLiteral("P40")).last().endsWith(QLatin1String("failed")));
+        // A malformed request never reaches the firmware.
+        const int logged = int(m_sim->commandLog(QStringLiteral("P40")).size());
+        std::uint8_t cdb[17] = {0x28};
+        std::uint8_t buffer[16];
+        QVERIFY(!service->readClient(cdb, 17, buffer, 16));
+        QVERIFY(!service->writeClient(cdb, 10, nullptr, 16));
+        QCOMPARE(m_sim->commandLog(QStringLiteral("P40")).size(), logged);
+        // Unplugged, the device answers nothing.
+        QVERIFY(m_sim->unplug(QStringLiteral("P40")));
+        QVERIFY(!service->getUUID(uuid));
+    }
+
+    void watcherTurnsFoldersIntoCodes()
+    {
+        QVERIFY(m_sim->createFit(QStringLiteral("WATCH"), VHSimFitIdentity()));
+        QVERIFY(m_sim->createScsi(QStringLiteral("P40"), pacer40()));
+        VHSimDeviceWatcher watcher(root());
+        QSignalSpy spy(&watcher, &VHDeviceWatcher::DeviceChange);
+        QVERIFY(m_sim->plug(QStringLiteral("WATCH")));
+        QTRY_COMPARE_WITH_TIMEOUT(codes(spy), QList<quint32>{VHDeviceEvent::Arrival}, 2000);
+        QVERIFY(m_sim->unplug(QStringLiteral("WATCH")));
+        QTRY_COMPARE_WITH_TIMEOUT(codes(spy).last(), VHDeviceEvent::RemoveComplete, 2000);
+        spy.clear();
+        QVERIFY(m_sim->plug(QStringLiteral("P40")));
+        QTRY_COMPARE_WITH_TIMEOUT(codes(spy), QList<quint32>{VHDeviceEvent::NodesChanged}, 2000);
+        QVERIFY(m_sim->unplug(QStringLiteral("P40")));
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 2, 2000);
+        QVERIFY(m_sim->plug(QStringLiteral("WATCH")));
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 3, 2000);
+        spy.clear();
+        // Out and back in before anyone looked: still gone and new.
+        QVERIFY(m_sim->restart(QStringLiteral("WATCH")));
+        QTRY_COMPARE_WITH_TIMEOUT(codes(spy), (QList<quint32>{VHDeviceEvent::RemoveComplete, VHDeviceEvent::Arrival}),
+                                  2000);
+        spy.clear();
+        QVERIFY(QDir().mkpath(root() + QStringLiteral("/BY HAND")));
+        QTRY_COMPARE_WITH_TIMEOUT(codes(spy), QList<quint32>{VHDeviceEvent::Arrival}, 2000);
+        QVERIFY(QDir(root() + QStringLiteral("/.scsi")).removeRecursively());
+        QVERIFY(QDir().mkpath(root() + QStringLiteral("/.scsi")));
+        QTest::qWait(100);
+        spy.clear();
+        QVERIFY(m_sim->plug(QStringLiteral("P40")));
+        QTRY_COMPARE_WITH_TIMEOUT(codes(spy), QList<quint32>{VHDeviceEvent::NodesChanged}, 2000);
+    }
+
+    void defaultBackendFollowsTheEnvironment()
+    {
+        qputenv("VELORA_SIM_ROOT", root().toUtf8());
+        QVERIFY(dynamic_cast<VHSimPlatform *>(VHPlatform::createDefaultBackend().get()));
+        QVERIFY(m_sim->createFit(QStringLiteral("WATCH"), VHSimFitIdentity()));
+        QVERIFY(m_sim->plug(QStringLiteral("WATCH")));
+        VHPlatform platform;
+        QCOMPARE(platform.getRemovableDrives(), QStringList{m_sim->drivePath(QStringLiteral("WATCH"))});
+        FakeManager manager;
+        auto detector = platform.createDetector(&manager);
+        QVERIFY(detector && detector->start());
+        qunsetenv("VELORA_SIM_ROOT");
+        QVERIFY(!dynamic_cast<VHSimPlatform *>(VHPlatform::createDefaultBackend().get()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVHSimPlatform)
+#include "tst_VHSimPlatform.moc"

@@ -1,0 +1,573 @@
+#include "VHDevSim.h"
+
+#include "VHSimLayout.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QThread>
+
+namespace {
+
+const QString kVolumeSlot = QStringLiteral("volume");
+const QString kSecondarySlot = QStringLiteral("volume2");
+const QByteArray kImageMagic = "VELORA-SIM-IMAGE";
+constexpr qint64 kSectorSize = 4096;
+
+// The entry of `folder` named `name` in any spelling, as a FAT volume finds it.
+QString existingEntry(const QString &folder, const QString &name)
+{
+    const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        if (entry.compare(name, Qt::CaseInsensitive) == 0)
+            return folder + QLatin1Char('/') + entry;
+    }
+    return {};
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+QByteArray readStart(const QString &path, qint64 length)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.read(length) : QByteArray();
+}
+
+bool fillFile(const QString &path, qint64 size)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const QByteArray chunk(qMin<qint64>(qMax<qint64>(size, 1), 1 << 16), char(0xFF));
+    for (qint64 done = 0; done < size;) {
+        const qint64 n = qMin<qint64>(chunk.size(), size - done);
+        if (file.write(chunk.constData(), n) != n)
+            return false;
+        done += n;
+    }
+    return file.flush();
+}
+
+void setIni(QSettings &ini, const QString &key, const QString &value)
+{
+    if (!value.isNull())
+        ini.setValue(key, value);
+}
+
+QString flashFileName(VHDevSim::Flash which)
+{
+    switch (which) {
+    case VHDevSim::Flash::Internal:
+        return VHSimLayout::kInternalFlash;
+    case VHDevSim::Flash::External:
+        return VHSimLayout::kExternalFlash;
+    case VHDevSim::Flash::Loader:
+        break;
+    }
+    return VHSimLayout::kLoaderFlash;
+}
+
+} // namespace
+
+VHDevSim::VHDevSim(const QString &root) : m_root(QDir::cleanPath(QDir(root).absolutePath()))
+{
+    for (const QString &folder : {VHSimLayout::kScsiFolder, VHSimLayout::kDevicesFolder, VHSimLayout::kStagingFolder})
+        QDir().mkpath(m_root + QLatin1Char('/') + folder);
+}
+
+bool VHDevSim::fail(const QString &message)
+{
+    m_error = message;
+    return false;
+}
+
+bool VHDevSim::validName(const QString &name)
+{
+    static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9 _+-]*$"));
+    if (!allowed.match(name).hasMatch() || name.endsWith(QLatin1String("_2")))
+        return fail(QStringLiteral("invalid device name: ") + name);
+    return true;
+}
+
+QString VHDevSim::deviceFolder(const QString &name) const { return VHSimLayout::deviceFolder(m_root, name); }
+
+QStringList VHDevSim::devices() const
+{
+    return QDir(m_root + QLatin1Char('/') + VHSimLayout::kDevicesFolder)
+        .entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QString VHDevSim::recordValue(const QString &name, const QString &key, const QString &fallback) const
+{
+    return VHSimLayout::readSmallIni(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceRecord)
+        .value(key, fallback);
+}
+
+void VHDevSim::setRecordValue(const QString &name, const QString &key, const QString &value)
+{
+    QSettings ini(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceRecord, QSettings::IniFormat);
+    ini.setValue(key, value);
+}
+
+QString VHDevSim::kind(const QString &name) const { return recordValue(name, QStringLiteral("Device/kind")); }
+
+QString VHDevSim::stagingFolder()
+{
+    const QString folder =
+        m_root + QLatin1Char('/') + VHSimLayout::kStagingFolder
+        + QStringLiteral("/new-%1").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+    return QDir().mkpath(folder) ? folder : QString();
+}
+
+bool VHDevSim::commit(const QString &staging, const QString &name)
+{
+    // One rename: the device folder is complete or absent.
+    if (!QDir().rename(staging, deviceFolder(name))) {
+        QDir(staging).removeRecursively();
+        return fail(QStringLiteral("cannot create device folder for ") + name);
+    }
+    return true;
+}
+
+bool VHDevSim::writeDriveInfo(const QString &volume, const QString &name, const QString &slot,
+                              const DriveOptions &drive, const QString &model)
+{
+    QSettings info(volume + QLatin1Char('/') + VHSimLayout::kDriveInfo, QSettings::IniFormat);
+    info.setValue(QStringLiteral("vendor"), drive.vendor);
+    info.setValue(QStringLiteral("model"), drive.model.isEmpty() ? model : drive.model);
+    info.setValue(QStringLiteral("device"), name);
+    info.setValue(QStringLiteral("slot"), slot);
+    if (drive.totalBytes >= 0)
+        info.setValue(QStringLiteral("totalBytes"), drive.totalBytes);
+    if (drive.freeBytes >= 0)
+        info.setValue(QStringLiteral("freeBytes"), drive.freeBytes);
+    info.sync();
+    return info.status() == QSettings::NoError;
+}
+
+bool VHDevSim::writeFlashFiles(const QString &folder, const ScsiIdentity &identity)
+{
+    VHSimScsiDevice::writeIdentity(folder, identity);
+    return fillFile(folder + QLatin1Char('/') + VHSimLayout::kInternalFlash, identity.internalSize)
+           && fillFile(folder + QLatin1Char('/') + VHSimLayout::kExternalFlash, identity.externalSize)
+           && fillFile(folder + QLatin1Char('/') + VHSimLayout::kLoaderFlash, identity.loaderSize)
+           && writeFile(folder + QLatin1Char('/') + VHSimLayout::kCommandLog, {});
+}
+
+bool VHDevSim::createFit(const QString &name, const FitIdentity &identity, const DriveOptions &drive)
+{
+    if (!validName(name))
+        return false;
+    if (QFileInfo::exists(deviceFolder(name)))
+        return fail(QStringLiteral("device exists: ") + name);
+    const QString staging = stagingFolder();
+    const QString volume = staging + QLatin1Char('/') + kVolumeSlot;
+    if (staging.isEmpty() || !QDir().mkpath(volume + QStringLiteral("/System")))
+        return fail(QStringLiteral("cannot create ") + volume);
+    {
+        QSettings ini(volume + QStringLiteral("/System/device.txt"), QSettings::IniFormat);
+        setIni(ini, QStringLiteral("UUID/UUID"), identity.uuid);
+        setIni(ini, QStringLiteral("MODEL/Model"), identity.model);
+        setIni(ini, QStringLiteral("OS/Version"), identity.os);
+        setIni(ini, QStringLiteral("BootLoader/Version"), identity.bootLoader);
+        setIni(ini, QStringLiteral("DeviceLang/Version"), identity.deviceLang);
+        setIni(ini, QStringLiteral("NotificationLang/Version"), identity.notificationLang);
+        setIni(ini, QStringLiteral("TimeZone/Version"), identity.timeZone);
+        setIni(ini, QStringLiteral("Bluetooth/Version"), identity.bluetooth);
+        setIni(ini, QStringLiteral("CAP/COM"), identity.capability);
+        setIni(ini, QStringLiteral("Product/Type"), identity.productType);
+    }
+    {
+        QSettings record(staging + QLatin1Char('/') + VHSimLayout::kDeviceRecord, QSettings::IniFormat);
+        record.setValue(QStringLiteral("Device/kind"), QStringLiteral("fit"));
+    }
+    if (!writeDriveInfo(volume, name, kVolumeSlot, drive, identity.model))
+        return fail(QStringLiteral("cannot write drive information"));
+    return commit(staging, name);
+}
+
+namespace {
+void writeGalIni(const QString &path, const VHDevSim::GalIdentity &identity)
+{
+    QSettings ini(path, QSettings::IniFormat);
+    setIni(ini, QStringLiteral("UUID/UUID"), identity.uuid);
+    setIni(ini, QStringLiteral("MODEL/Model"), identity.model);
+    setIni(ini, QStringLiteral("OS/Version"), identity.os);
+    setIni(ini, QStringLiteral("VH/Version"), identity.companion);
+    setIni(ini, QStringLiteral("BootLoader/Version"), identity.bootLoader);
+    ini.setValue(QStringLiteral("IMG/UpdateMethod"), identity.updateMethod);
+    setIni(ini, QStringLiteral("IMG/LangVersion"), identity.langVersion);
+    setIni(ini, QStringLiteral("CAP/COM"), identity.capability);
+    setIni(ini, QStringLiteral("LaunchSec/Version"), identity.launchSec);
+    setIni(ini, QStringLiteral("IAP/NAME"), identity.iapName);
+}
+} // namespace
+
+bool VHDevSim::createGal(const QString &name, const GalIdentity &identity, const DriveOptions &drive, ScsiIdentity iap)
+{
+    if (!validName(name))
+        return false;
+    if (QFileInfo::exists(deviceFolder(name)))
+        return fail(QStringLiteral("device exists: ") + name);
+    const QString staging = stagingFolder();
+    const QString volume = staging + QLatin1Char('/') + kVolumeSlot;
+    if (staging.isEmpty() || !QDir().mkpath(volume))
+        return fail(QStringLiteral("cannot create ") + volume);
+    writeGalIni(volume + QStringLiteral("/device.ini"), identity);
+    // The IAP form answers with the same UUID and announces the IAP name.
+    if (iap.uuid.isEmpty())
+        iap.uuid = identity.uuid.toLatin1();
+    if (iap.identification.isEmpty())
+        iap.identification = identity.iapName.toLatin1();
+    if (iap.product.isEmpty())
+        iap.product = identity.model.toLatin1();
+    if (!writeFlashFiles(staging, iap))
+        return fail(QStringLiteral("cannot create flash files"));
+    {
+        QSettings record(staging + QLatin1Char('/') + VHSimLayout::kDeviceRecord, QSettings::IniFormat);
+        record.setValue(QStringLiteral("Device/kind"), QStringLiteral("gal"));
+        record.setValue(QStringLiteral("Device/mode"), kVolumeSlot);
+    }
+    if (!writeDriveInfo(volume, name, kVolumeSlot, drive, identity.model))
+        return fail(QStringLiteral("cannot write drive information"));
+    return commit(staging, name);
+}
+
+bool VHDevSim::createFileSystem(const QString &name, const GalIdentity &identity, const DriveOptions &drive)
+{
+    if (!validName(name))
+        return false;
+    if (QFileInfo::exists(deviceFolder(name)))
+        return fail(QStringLiteral("device exists: ") + name);
+    const QString staging = stagingFolder();
+    const QString volume = staging + QLatin1Char('/') + kVolumeSlot;
+    if (staging.isEmpty() || !QDir().mkpath(volume))
+        return fail(QStringLiteral("cannot create ") + volume);
+    writeGalIni(volume + QStringLiteral("/device.ini"), identity);
+    if (!writeDriveInfo(volume, name, kVolumeSlot, drive, identity.model))
+        return fail(QStringLiteral("cannot write drive information"));
+    if (drive.secondary) {
+        const QString second = staging + QLatin1Char('/') + kSecondarySlot;
+        if (!QDir().mkpath(second) || !writeDriveInfo(second, name, kSecondarySlot, drive, identity.model))
+            return fail(QStringLiteral("cannot create the secondary volume"));
+    }
+    {
+        QSettings record(staging + QLatin1Char('/') + VHSimLayout::kDeviceRecord, QSettings::IniFormat);
+        record.setValue(QStringLiteral("Device/kind"), QStringLiteral("fs"));
+    }
+    return commit(staging, name);
+}
+
+bool VHDevSim::createScsi(const QString &name, const ScsiIdentity &identity)
+{
+    if (!validName(name))
+        return false;
+    if (QFileInfo::exists(deviceFolder(name)))
+        return fail(QStringLiteral("device exists: ") + name);
+    const QString staging = stagingFolder();
+    if (staging.isEmpty() || !writeFlashFiles(staging, identity))
+        return fail(QStringLiteral("cannot create flash files"));
+    {
+        QSettings record(staging + QLatin1Char('/') + VHSimLayout::kDeviceRecord, QSettings::IniFormat);
+        record.setValue(QStringLiteral("Device/kind"), QStringLiteral("scsi"));
+    }
+    return commit(staging, name);
+}
+
+bool VHDevSim::remove(const QString &name)
+{
+    if (!validName(name) || !QFileInfo(deviceFolder(name)).isDir())
+        return fail(QStringLiteral("no such device: ") + name);
+    unplug(name);
+    return QDir(deviceFolder(name)).removeRecursively() || fail(QStringLiteral("cannot remove ") + name);
+}
+
+bool VHDevSim::usesScsiNow(const QString &name) const
+{
+    const QString deviceKind = kind(name);
+    return deviceKind == QLatin1String("scsi")
+           || (deviceKind == QLatin1String("gal")
+               && recordValue(name, QStringLiteral("Device/mode")) == QLatin1String("iap"));
+}
+
+bool VHDevSim::isPlugged(const QString &name) const
+{
+    return QFileInfo(VHSimLayout::scsiLinkPath(m_root, name)).isSymLink() || QFileInfo(drivePath(name)).isDir();
+}
+
+bool VHDevSim::plugVolume(const QString &name, const QString &slot, const QString &drive)
+{
+    const QString volume = deviceFolder(name) + QLatin1Char('/') + slot;
+    if (!QFileInfo(volume).isDir())
+        return true;
+    if (QFileInfo::exists(drive))
+        return fail(QStringLiteral("drive folder is taken: ") + drive);
+    {
+        // A new plug id: moving the same folder out and in again reads as a new device.
+        QSettings info(volume + QLatin1Char('/') + VHSimLayout::kDriveInfo, QSettings::IniFormat);
+        info.setValue(QStringLiteral("plugId"),
+                      QStringLiteral("%1-%2")
+                          .arg(QDateTime::currentMSecsSinceEpoch())
+                          .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+    }
+    return QDir().rename(volume, drive) || fail(QStringLiteral("cannot plug ") + drive);
+}
+
+bool VHDevSim::unplugVolume(const QString &name, const QString &slot, const QString &drive)
+{
+    if (!QFileInfo(drive).isDir())
+        return true;
+    const QString volume = deviceFolder(name) + QLatin1Char('/') + slot;
+    if (QFileInfo::exists(volume))
+        return fail(QStringLiteral("volume slot is taken: ") + volume);
+    return QDir().rename(drive, volume) || fail(QStringLiteral("cannot unplug ") + drive);
+}
+
+bool VHDevSim::plug(const QString &name)
+{
+    if (!validName(name) || !QFileInfo(deviceFolder(name)).isDir())
+        return fail(QStringLiteral("no such device: ") + name);
+    if (usesScsiNow(name)) {
+        const QString link = VHSimLayout::scsiLinkPath(m_root, name);
+        if (QFileInfo(link).isSymLink())
+            return true;
+        return QFile::link(QStringLiteral("../") + VHSimLayout::kDevicesFolder + QLatin1Char('/') + name, link)
+               || fail(QStringLiteral("cannot plug ") + name);
+    }
+    // The secondary volume first: when the primary appears, the device is whole.
+    return plugVolume(name, kSecondarySlot, secondaryDrivePath(name)) && plugVolume(name, kVolumeSlot, drivePath(name));
+}
+
+bool VHDevSim::unplug(const QString &name)
+{
+    if (!validName(name) || !QFileInfo(deviceFolder(name)).isDir())
+        return fail(QStringLiteral("no such device: ") + name);
+    const QString link = VHSimLayout::scsiLinkPath(m_root, name);
+    if (QFileInfo(link).isSymLink() && !QFile::remove(link))
+        return fail(QStringLiteral("cannot unplug ") + name);
+    return unplugVolume(name, kVolumeSlot, drivePath(name))
+           && unplugVolume(name, kSecondarySlot, secondaryDrivePath(name));
+}
+
+QString VHDevSim::volumePath(const QString &name) const
+{
+    if (QFileInfo(drivePath(name)).isDir())
+        return drivePath(name);
+    const QString volume = deviceFolder(name) + QLatin1Char('/') + kVolumeSlot;
+    return QFileInfo(volume).isDir() ? volume : QString();
+}
+
+QString VHDevSim::identityFile(const QString &name) const
+{
+    const QString volume = volumePath(name);
+    if (volume.isEmpty())
+        return {};
+    if (kind(name) == QLatin1String("fit")) {
+        const QString system = existingEntry(volume, QStringLiteral("System"));
+        const QString file = system.isEmpty() ? QString() : existingEntry(system, QStringLiteral("device.txt"));
+        return file.isEmpty() ? volume + QStringLiteral("/System/device.txt") : file;
+    }
+    const QString file = existingEntry(volume, QStringLiteral("device.ini"));
+    return file.isEmpty() ? volume + QStringLiteral("/device.ini") : file;
+}
+
+QByteArray VHDevSim::makeImage(const QString &kind, const QString &version, const QByteArray &payload)
+{
+    return kImageMagic + " Kind=" + kind.toUtf8() + " Version=" + version.toUtf8() + '\n' + payload;
+}
+
+bool VHDevSim::readImageHeader(const QByteArray &start, QString &kind, QString &version)
+{
+    if (!start.startsWith(kImageMagic + ' '))
+        return false;
+    const qsizetype end = start.indexOf('\n');
+    if (end < 0 || end > 512)
+        return false;
+    kind.clear();
+    version.clear();
+    for (const QByteArray &token : start.left(end).split(' ')) {
+        if (token.startsWith("Kind="))
+            kind = QString::fromUtf8(token.mid(5));
+        else if (token.startsWith("Version="))
+            version = QString::fromUtf8(token.mid(8));
+    }
+    // The kind becomes an INI group name.
+    static const QRegularExpression group(QStringLiteral("^[A-Za-z0-9_]+$"));
+    return group.match(kind).hasMatch() && !version.isEmpty();
+}
+
+bool VHDevSim::installImage(const QString &imagePath, const QString &identityPath, QStringList &changes)
+{
+    QString imageKind, version;
+    if (!readImageHeader(readStart(imagePath, 600), imageKind, version))
+        return false;
+    {
+        QSettings ini(identityPath, QSettings::IniFormat);
+        ini.setValue(imageKind + QStringLiteral("/Version"), version);
+    }
+    changes.append(imageKind + QLatin1Char('=') + version);
+    QFile::remove(imagePath);
+    return true;
+}
+
+bool VHDevSim::bootFit(const QString &name, QStringList &changes)
+{
+    const QString volume = volumePath(name);
+    const QString instruction = existingEntry(volume, QStringLiteral("update.ini"));
+    if (instruction.isEmpty())
+        return true;
+    const QString identity = identityFile(name);
+    const QFileInfoList files = QDir(volume).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &file : files) {
+        if (file.absoluteFilePath() != instruction)
+            installImage(file.absoluteFilePath(), identity, changes);
+    }
+    return QFile::remove(instruction) || fail(QStringLiteral("cannot remove ") + instruction);
+}
+
+void VHDevSim::installFromFlash(const QString &name, QStringList &changes)
+{
+    const QByteArray image = flash(name, Flash::External);
+    const QString identity = identityFile(name);
+    for (qint64 offset = 0; offset + qint64(kImageMagic.size()) <= image.size(); offset += kSectorSize) {
+        if (!image.mid(offset, kImageMagic.size()).startsWith(kImageMagic))
+            continue;
+        QString imageKind, version;
+        if (!readImageHeader(image.mid(offset, 600), imageKind, version))
+            continue;
+        QSettings ini(identity, QSettings::IniFormat);
+        ini.setValue(imageKind + QStringLiteral("/Version"), version);
+        changes.append(imageKind + QLatin1Char('=') + version);
+    }
+}
+
+bool VHDevSim::bootGal(const QString &name, QStringList &changes)
+{
+    const QString statePath = deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceState;
+    if (usesScsiNow(name)) {
+        // Back to the volume only after the updater said the flash is complete.
+        QSettings state(statePath, QSettings::IniFormat);
+        if (state.value(QStringLiteral("State/iapNotified")).toInt() != 1)
+            return true;
+        state.remove(QStringLiteral("State/iapNotified"));
+        state.sync();
+        installFromFlash(name, changes);
+        setRecordValue(name, QStringLiteral("Device/mode"), kVolumeSlot);
+        return true;
+    }
+    const QString volume = volumePath(name);
+    const QString instruction = existingEntry(volume, QStringLiteral("update.ini"));
+    if (instruction.isEmpty())
+        return true;
+    const QString identity = identityFile(name);
+    const int method = QSettings(identity, QSettings::IniFormat).value(QStringLiteral("IMG/UpdateMethod"), 1).toInt();
+    QFile::remove(instruction);
+    if (method == 2) {
+        QSettings(statePath, QSettings::IniFormat).remove(QStringLiteral("State/iapNotified"));
+        setRecordValue(name, QStringLiteral("Device/mode"), QStringLiteral("iap"));
+        return true;
+    }
+    for (const QString &file : {QStringLiteral("IMG.bin"), QStringLiteral("iap.bin")}) {
+        const QString path = existingEntry(volume, file);
+        if (!path.isEmpty() && !installImage(path, identity, changes))
+            QFile::remove(path);
+    }
+    const QString profile = existingEntry(volume, QStringLiteral("syncprofile.ini"));
+    if (!profile.isEmpty())
+        QFile::remove(profile);
+    return true;
+}
+
+bool VHDevSim::bootFileSystem(const QString &name, QStringList &changes)
+{
+    const QString volume = volumePath(name);
+    const QString instruction = existingEntry(volume, QStringLiteral("Update.ini"));
+    if (instruction.isEmpty())
+        return true;
+    const QHash<QString, QString> update = VHSimLayout::readSmallIni(instruction);
+    const QString named = update.value(QStringLiteral("Total/Name"));
+    const QString prefix = QStringLiteral("/My Disk/");
+    if (named.startsWith(prefix) && !named.contains(QLatin1String(".."))) {
+        const QString image = volume + QLatin1Char('/') + named.mid(prefix.size());
+        installImage(image, identityFile(name), changes);
+        const QString folder = QFileInfo(image).absolutePath();
+        if (folder != QDir::cleanPath(volume))
+            QDir(folder).removeRecursively();
+    }
+    return QFile::remove(instruction) || fail(QStringLiteral("cannot remove ") + instruction);
+}
+
+void VHDevSim::bootScsi(const QString &name)
+{
+    QSettings state(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceState, QSettings::IniFormat);
+    state.setValue(QStringLiteral("State/mode"), QStringLiteral("normal"));
+}
+
+bool VHDevSim::boot(const QString &name, QStringList *changes)
+{
+    if (!validName(name) || !QFileInfo(deviceFolder(name)).isDir())
+        return fail(QStringLiteral("no such device: ") + name);
+    if (isPlugged(name))
+        return fail(QStringLiteral("unplug the device before starting it: ") + name);
+    QStringList installed;
+    const QString deviceKind = kind(name);
+    bool ok = true;
+    if (deviceKind == QLatin1String("fit"))
+        ok = bootFit(name, installed);
+    else if (deviceKind == QLatin1String("gal"))
+        ok = bootGal(name, installed);
+    else if (deviceKind == QLatin1String("fs"))
+        ok = bootFileSystem(name, installed);
+    else
+        bootScsi(name);
+    if (changes)
+        *changes = installed;
+    return ok;
+}
+
+bool VHDevSim::restart(const QString &name, int pauseMs, QStringList *changes)
+{
+    if (!unplug(name))
+        return false;
+    if (pauseMs > 0)
+        QThread::msleep(ulong(pauseMs));
+    return boot(name, changes) && plug(name);
+}
+
+QStringList VHDevSim::commandLog(const QString &name) const
+{
+    QFile file(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kCommandLog);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void VHDevSim::clearCommandLog(const QString &name)
+{
+    QFile file(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kCommandLog);
+    // Truncated in place: a service keeps appending to the same file.
+    if (file.open(QIODevice::ReadWrite))
+        file.resize(0);
+}
+
+QByteArray VHDevSim::flash(const QString &name, Flash which) const
+{
+    QFile file(deviceFolder(name) + QLatin1Char('/') + flashFileName(which));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool VHDevSim::setFlash(const QString &name, Flash which, const QByteArray &bytes)
+{
+    QFile file(deviceFolder(name) + QLatin1Char('/') + flashFileName(which));
+    if (!file.open(QIODevice::ReadWrite) || bytes.size() > file.size())
+        return fail(QStringLiteral("flash too small or missing for ") + name);
+    return file.write(bytes) == bytes.size() || fail(QStringLiteral("cannot write flash of ") + name);
+}

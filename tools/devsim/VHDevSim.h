@@ -1,0 +1,144 @@
+#pragma once
+
+#include "VHSimScsiDevice.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// The "/System/device.txt" of a simulated FIT device.
+struct VHSimFitIdentity
+{
+    QString uuid = QStringLiteral("2101A1B2C3D4E5F6");
+    QString model = QStringLiteral("Pacer70");
+    QString os = QStringLiteral("1.00.00");
+    QString bootLoader = QStringLiteral("B1.00");
+    QString deviceLang = QStringLiteral("DL0100");
+    QString notificationLang = QStringLiteral("NL100");
+    QString timeZone = QStringLiteral("TZ100");
+    QString bluetooth = QStringLiteral("BT10");
+    QString capability;
+    QString productType = QStringLiteral("Watch");
+};
+
+// The "/device.ini" of the GAL and file-system families.
+struct VHSimGalIdentity
+{
+    QString uuid = QStringLiteral("1207A1B2C3D4E5F6");
+    QString model = QStringLiteral("Pacer21");
+    QString os = QStringLiteral("110");
+    QString companion;
+    QString bootLoader = QStringLiteral("R002");
+    int updateMethod = 1;
+    QString langVersion;
+    QString capability;
+    QString launchSec;
+    QString iapName = QStringLiteral("ALDERIAP");
+};
+
+// How a simulated drive presents itself.
+struct VHSimDriveOptions
+{
+    QString vendor = QStringLiteral("VELORA");
+    QString model;          // the drive's product text; the device model when empty
+    qint64 totalBytes = -1; // claimed sizes for the free-space check; the host's when negative
+    qint64 freeBytes = -1;
+    bool secondary = false; // a second volume without identity file (file-system family)
+};
+
+// Simulated devices in a simulation root (the layout of VHSimLayout.h): makes
+// FIT, GAL, file-system and SCSI devices, plugs and unplugs them, and plays
+// their firmware's start, which acts on the instruction files the updater
+// left. Every change that the simulated platform watches is one rename or one
+// link, so a drive is complete when it appears.
+//
+// Firmware rules at a start (boot):
+//  - FIT: with "/update.ini" present, every file in the volume root that begins
+//    with an image header (makeImage) is installed: its version goes into the
+//    group named by its kind in "/System/device.txt" ([OS] Version, ...), then
+//    the image and "/update.ini" are removed. Without "/update.ini" nothing happens.
+//  - GAL, update method 1: with "/update.ini", "/IMG.bin" and "/iap.bin" are
+//    installed the same way (their headers name the kinds, e.g. OS and
+//    BootLoader) into "/device.ini"; they, "/update.ini" and "/syncprofile.ini"
+//    are removed.
+//  - GAL, update method 2: with "/update.ini" the device starts in IAP mode:
+//    no volume, a SCSI device with the GAL's UUID answering the flash commands.
+//    Once it was sent the IAP notification, its next start installs every image
+//    header found at the start of a 4096-byte sector of the external flash into
+//    "/device.ini" and brings the volume back.
+//  - file-system family: with "/Update.ini", the image it names (its path after
+//    "/My Disk") is installed like a FIT image into "/device.ini"; "/Update.ini"
+//    and the image folder are removed.
+//  - SCSI devices: a start ends a busy flash and the loader mode.
+class VHDevSim
+{
+public:
+    using FitIdentity = VHSimFitIdentity;
+    using GalIdentity = VHSimGalIdentity;
+    using DriveOptions = VHSimDriveOptions;
+    using ScsiIdentity = VHSimScsiDevice::Identity;
+    enum class Flash { Internal, External, Loader };
+
+    explicit VHDevSim(const QString &root);
+    QString root() const { return m_root; }
+    QString lastError() const { return m_error; }
+
+    // New devices start unplugged.
+    bool createFit(const QString &name, const FitIdentity &identity, const DriveOptions &drive = DriveOptions());
+    bool createGal(const QString &name, const GalIdentity &identity, const DriveOptions &drive = DriveOptions(),
+                   ScsiIdentity iap = ScsiIdentity());
+    bool createFileSystem(const QString &name, const GalIdentity &identity, const DriveOptions &drive = DriveOptions());
+    bool createScsi(const QString &name, const ScsiIdentity &identity);
+    bool remove(const QString &name);
+    QStringList devices() const;
+    QString kind(const QString &name) const;
+
+    bool plug(const QString &name);
+    bool unplug(const QString &name);
+    bool isPlugged(const QString &name) const;
+    // The firmware start of an unplugged device; `changes` lists "Kind=Version" installed.
+    bool boot(const QString &name, QStringList *changes = nullptr);
+    // Unplug, wait, start, plug.
+    bool restart(const QString &name, int pauseMs = 0, QStringList *changes = nullptr);
+
+    // The primary volume where it is now (plugged or not); empty for SCSI devices.
+    QString volumePath(const QString &name) const;
+    QString drivePath(const QString &name) const { return m_root + QLatin1Char('/') + name; }
+    QString secondaryDrivePath(const QString &name) const { return drivePath(name) + QStringLiteral("_2"); }
+    QString deviceFolder(const QString &name) const;
+    QString identityFile(const QString &name) const;
+
+    // Lines of the SCSI command log: "WRITE sel=15 block=3 unit=4096 len=4096 ok".
+    QStringList commandLog(const QString &name) const;
+    void clearCommandLog(const QString &name);
+    QByteArray flash(const QString &name, Flash which) const;
+    bool setFlash(const QString &name, Flash which, const QByteArray &bytes);
+
+    // An image file the simulated firmware recognises: a first line
+    // "VELORA-SIM-IMAGE Kind=<kind> Version=<version>" and the payload.
+    static QByteArray makeImage(const QString &kind, const QString &version, const QByteArray &payload = {});
+    static bool readImageHeader(const QByteArray &start, QString &kind, QString &version);
+
+private:
+    bool fail(const QString &message);
+    bool validName(const QString &name);
+    QString stagingFolder();
+    bool commit(const QString &staging, const QString &name);
+    bool writeDriveInfo(const QString &volume, const QString &name, const QString &slot, const DriveOptions &drive,
+                        const QString &model);
+    bool writeFlashFiles(const QString &folder, const ScsiIdentity &identity);
+    QString recordValue(const QString &name, const QString &key, const QString &fallback = {}) const;
+    void setRecordValue(const QString &name, const QString &key, const QString &value);
+    bool usesScsiNow(const QString &name) const;
+    bool plugVolume(const QString &name, const QString &slot, const QString &drive);
+    bool unplugVolume(const QString &name, const QString &slot, const QString &drive);
+    bool bootFit(const QString &name, QStringList &changes);
+    bool bootGal(const QString &name, QStringList &changes);
+    bool bootFileSystem(const QString &name, QStringList &changes);
+    void bootScsi(const QString &name);
+    bool installImage(const QString &imagePath, const QString &identityPath, QStringList &changes);
+    void installFromFlash(const QString &name, QStringList &changes);
+
+    QString m_root;
+    QString m_error;
+};

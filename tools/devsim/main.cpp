@@ -1,0 +1,316 @@
+// velora-devsim: makes and drives simulated devices for the updater's
+// simulated platform (VELORA_SIM_ROOT).
+
+#include "VHDevSim.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+
+namespace {
+
+const char *const kDescription = R"(Simulated devices for VeloraUpdate.
+
+Run the updater with VELORA_SIM_ROOT set to the same folder as --root (or set
+VELORA_SIM_ROOT for both). Folders directly below the root are the removable
+drives the updater sees; plugged SCSI devices are links in <root>/.scsi; each
+device keeps its own files in <root>/.devices/<NAME>.
+
+Commands:
+  create fit|gal|fs|scsi NAME  make a device and plug it (--unplugged: don't)
+  plug NAME / unplug NAME      connect or disconnect a device
+  boot NAME                    start the firmware of an unplugged device
+  restart NAME                 unplug, wait --pause ms (default 1500), boot, plug
+  remove NAME                  unplug and delete a device
+  list                         devices, kinds and whether they are plugged
+  log NAME [--clear]           the SCSI command log of a device
+  make-image KIND VERSION FILE an image file the firmware installs (--payload-size)
+  flash NAME internal|external|loader FILE   save a flash's content to FILE
+
+Devices:
+  fit   a volume with "/System/device.txt": groups UUID, MODEL (Model), OS,
+        BootLoader, DeviceLang, NotificationLang, TimeZone, Bluetooth (Version),
+        CAP (COM) and Product (Type)
+  gal   a volume with "/device.ini" (UUID, MODEL, OS, VH, BootLoader, IMG
+        UpdateMethod/LangVersion, CAP, LaunchSec, IAP NAME) and an IAP form: a
+        SCSI device with the same UUID whose identification is the IAP name
+  fs    a file-system family volume with "/device.ini"; --secondary adds a
+        second volume NAME_2 without identity file (same vendor)
+  scsi  a device without volume; --identification is the text the model table
+        matches in its INQUIRY answer
+
+Image files: the first line is "VELORA-SIM-IMAGE Kind=<group> Version=<v>",
+then the payload. At a firmware start the versions of recognised images go into
+the device's identity file under the group named by Kind:
+  fit   with "/update.ini": every image in the volume root is installed and
+        removed, then "/update.ini" is removed
+  gal   UpdateMethod 1, with "/update.ini": "/IMG.bin" and "/iap.bin" are
+        installed; they, "/update.ini" and "/syncprofile.ini" are removed.
+        UpdateMethod 2, with "/update.ini": the device starts in IAP mode (no
+        volume, SCSI only). After the IAP notification command, its next start
+        installs every image header found at a 4096-byte sector start of the
+        external flash and brings the volume back
+  fs    with "/Update.ini": the image named by [Total] Name ("/My Disk/...") is
+        installed; "/Update.ini" and the image folder are removed
+
+SCSI commands (10-byte blocks; byte 6 selects; block number in bytes 2-5;
+transfer length x 512 = the addressing unit):
+  INQUIRY        128 bytes: vendor at 8, product at 16, product tag (4 bytes)
+                 at 27, "IAP " + IAP tag at 36, identification from 44
+  READ  03h      UUID in the last 16 bytes of the answer
+  READ  0Dh/10h  internal / external flash at block x unit
+  READ  15h      flash status: byte 0 is 1 while busy (--busy-polls reads after
+                 a full erase), else 0
+  READ  1Ah      IAP notification (remembered for the next start)
+  WRITE 18h      erase the 4096-byte external sector with that number to FFh
+  WRITE 0Ch/0Fh/0Ah  internal / external / loader flash at block x unit
+  WRITE 0Eh      erase the whole external flash
+  WRITE 01h/00h  control: loader mode / normal mode
+Anything else, a range outside the flash, or a device that is unplugged fails.
+Flash files start erased (FFh). Every command is logged as
+"WRITE sel=15 block=3 unit=4096 len=4096 ok" in <device>/commands.log.)";
+
+struct Options
+{
+    QCommandLineParser parser;
+    QCommandLineOption root{QStringLiteral("root"), QStringLiteral("Simulation root (default $VELORA_SIM_ROOT)."),
+                            QStringLiteral("dir")};
+    QCommandLineOption unplugged{QStringLiteral("unplugged"), QStringLiteral("Create without plugging.")};
+    QCommandLineOption pause{QStringLiteral("pause"), QStringLiteral("Restart pause in ms."), QStringLiteral("ms"),
+                             QStringLiteral("1500")};
+    QCommandLineOption clear{QStringLiteral("clear"), QStringLiteral("Empty the command log.")};
+    QCommandLineOption payloadSize{QStringLiteral("payload-size"), QStringLiteral("Image payload bytes."),
+                                   QStringLiteral("n"), QStringLiteral("1024")};
+    QList<QCommandLineOption> values;
+
+    Options()
+    {
+        parser.setApplicationDescription(QString::fromUtf8(kDescription));
+        parser.addHelpOption();
+        parser.addOptions({root, unplugged, pause, clear, payloadSize});
+        const char *const keys[][2] = {{"uuid", "Device UUID."},
+                                       {"model", "Model name."},
+                                       {"os", "OS version."},
+                                       {"bootloader", "Boot-loader version."},
+                                       {"device-lang", "DeviceLang version (fit)."},
+                                       {"notification-lang", "NotificationLang version (fit)."},
+                                       {"timezone", "TimeZone version (fit)."},
+                                       {"bluetooth", "Bluetooth version (fit)."},
+                                       {"cap", "Capability string."},
+                                       {"product", "Product type (fit), product text (scsi)."},
+                                       {"vendor", "Drive or INQUIRY vendor."},
+                                       {"drive-model", "Drive product text."},
+                                       {"total-bytes", "Claimed volume size."},
+                                       {"free-bytes", "Claimed free space."},
+                                       {"update-method", "GAL update method (1 or 2)."},
+                                       {"lang-version", "GAL language version."},
+                                       {"iap-name", "GAL IAP name."},
+                                       {"companion", "GAL companion version."},
+                                       {"launchsec", "GAL launch-security version."},
+                                       {"identification", "SCSI identification text."},
+                                       {"product-tag", "INQUIRY bytes 27-30."},
+                                       {"iap-tag", "IAP tag after \"IAP \"."},
+                                       {"internal-size", "Internal flash bytes."},
+                                       {"external-size", "External flash bytes."},
+                                       {"loader-size", "Loader flash bytes."},
+                                       {"busy-polls", "Busy status reads after a full erase."}};
+        for (const auto &key : keys) {
+            values.append(
+                QCommandLineOption(QString::fromLatin1(key[0]), QString::fromLatin1(key[1]), QStringLiteral("value")));
+            parser.addOption(values.last());
+        }
+        parser.addOption(QCommandLineOption(QStringLiteral("secondary"), QStringLiteral("Second volume (fs).")));
+        parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("See the command list above."));
+    }
+
+    QString value(const char *name, const QString &fallback) const
+    {
+        const QString key = QString::fromLatin1(name);
+        return parser.isSet(key) ? parser.value(key) : fallback;
+    }
+    qint64 number(const char *name, qint64 fallback) const
+    {
+        bool ok = false;
+        const qint64 parsed = value(name, QString()).toLongLong(&ok, 0);
+        return ok ? parsed : fallback;
+    }
+};
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+int failWith(const QString &message)
+{
+    QTextStream(stderr) << "velora-devsim: " << message << '\n';
+    return 1;
+}
+
+VHDevSim::DriveOptions driveOptions(const Options &o)
+{
+    VHDevSim::DriveOptions drive;
+    drive.vendor = o.value("vendor", drive.vendor);
+    drive.model = o.value("drive-model", drive.model);
+    drive.totalBytes = o.number("total-bytes", -1);
+    drive.freeBytes = o.number("free-bytes", -1);
+    drive.secondary = o.parser.isSet(QStringLiteral("secondary"));
+    return drive;
+}
+
+VHDevSim::GalIdentity galIdentity(const Options &o)
+{
+    VHDevSim::GalIdentity id;
+    id.uuid = o.value("uuid", id.uuid);
+    id.model = o.value("model", id.model);
+    id.os = o.value("os", id.os);
+    id.companion = o.value("companion", id.companion);
+    id.bootLoader = o.value("bootloader", id.bootLoader);
+    id.updateMethod = int(o.number("update-method", id.updateMethod));
+    id.langVersion = o.value("lang-version", id.langVersion);
+    id.capability = o.value("cap", id.capability);
+    id.launchSec = o.value("launchsec", id.launchSec);
+    id.iapName = o.value("iap-name", id.iapName);
+    return id;
+}
+
+VHDevSim::ScsiIdentity scsiIdentity(const Options &o)
+{
+    VHDevSim::ScsiIdentity id;
+    id.vendor = o.value("vendor", QString::fromLatin1(id.vendor)).toLatin1();
+    id.product = o.value("product", o.value("model", QString())).toLatin1();
+    id.productTag = o.value("product-tag", QString()).toLatin1();
+    id.iapTag = o.value("iap-tag", QString::fromLatin1(id.iapTag)).toLatin1();
+    id.identification = o.value("identification", QString()).toLatin1();
+    id.uuid = o.value("uuid", QString()).toLatin1();
+    id.internalSize = o.number("internal-size", id.internalSize);
+    id.externalSize = o.number("external-size", id.externalSize);
+    id.loaderSize = o.number("loader-size", id.loaderSize);
+    id.busyPolls = int(o.number("busy-polls", 0));
+    return id;
+}
+
+int create(VHDevSim &sim, const Options &o, const QStringList &args)
+{
+    if (args.size() != 3)
+        return failWith(QStringLiteral("usage: create fit|gal|fs|scsi NAME"));
+    const QString kind = args[1], name = args[2];
+    bool ok = false;
+    if (kind == QLatin1String("fit")) {
+        VHDevSim::FitIdentity id;
+        id.uuid = o.value("uuid", id.uuid);
+        id.model = o.value("model", id.model);
+        id.os = o.value("os", id.os);
+        id.bootLoader = o.value("bootloader", id.bootLoader);
+        id.deviceLang = o.value("device-lang", id.deviceLang);
+        id.notificationLang = o.value("notification-lang", id.notificationLang);
+        id.timeZone = o.value("timezone", id.timeZone);
+        id.bluetooth = o.value("bluetooth", id.bluetooth);
+        id.capability = o.value("cap", id.capability);
+        id.productType = o.value("product", id.productType);
+        ok = sim.createFit(name, id, driveOptions(o));
+    } else if (kind == QLatin1String("gal")) {
+        ok = sim.createGal(name, galIdentity(o), driveOptions(o), scsiIdentity(o));
+    } else if (kind == QLatin1String("fs")) {
+        ok = sim.createFileSystem(name, galIdentity(o), driveOptions(o));
+    } else if (kind == QLatin1String("scsi")) {
+        ok = sim.createScsi(name, scsiIdentity(o));
+    } else {
+        return failWith(QStringLiteral("unknown device kind: ") + kind);
+    }
+    if (!ok)
+        return failWith(sim.lastError());
+    if (!o.parser.isSet(o.unplugged) && !sim.plug(name))
+        return failWith(sim.lastError());
+    out() << name << ": " << (sim.volumePath(name).isEmpty() ? sim.deviceFolder(name) : sim.volumePath(name)) << '\n';
+    return 0;
+}
+
+int makeImage(const Options &o, const QStringList &args)
+{
+    if (args.size() != 4)
+        return failWith(QStringLiteral("usage: make-image KIND VERSION FILE"));
+    const QByteArray payload(int(qBound(qint64(0), o.number("payload-size", 1024), qint64(1) << 30)), 'x');
+    QFile file(args[3]);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || file.write(VHDevSim::makeImage(args[1], args[2], payload)) < 0)
+        return failWith(QStringLiteral("cannot write ") + args[3]);
+    return 0;
+}
+
+int saveFlash(VHDevSim &sim, const QStringList &args)
+{
+    if (args.size() != 4)
+        return failWith(QStringLiteral("usage: flash NAME internal|external|loader FILE"));
+    const QString which = args[2];
+    const VHDevSim::Flash flash = which == QLatin1String("internal") ? VHDevSim::Flash::Internal
+                                  : which == QLatin1String("loader") ? VHDevSim::Flash::Loader
+                                                                     : VHDevSim::Flash::External;
+    QFile file(args[3]);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(sim.flash(args[1], flash)) < 0)
+        return failWith(QStringLiteral("cannot write ") + args[3]);
+    return 0;
+}
+
+int run(VHDevSim &sim, const Options &o, const QStringList &args)
+{
+    const QString command = args.value(0);
+    const QString name = args.value(1);
+    QStringList changes;
+    if (command == QLatin1String("create"))
+        return create(sim, o, args);
+    if (command == QLatin1String("flash"))
+        return saveFlash(sim, args);
+    if (command == QLatin1String("list")) {
+        for (const QString &device : sim.devices())
+            out() << device << '\t' << sim.kind(device) << '\t' << (sim.isPlugged(device) ? "plugged" : "unplugged")
+                  << '\n';
+        return 0;
+    }
+    if (args.size() != 2)
+        return failWith(QStringLiteral("usage: %1 NAME (see --help)").arg(command));
+    bool ok = false;
+    if (command == QLatin1String("plug")) {
+        ok = sim.plug(name);
+    } else if (command == QLatin1String("unplug")) {
+        ok = sim.unplug(name);
+    } else if (command == QLatin1String("boot") || command == QLatin1String("restart")) {
+        ok = command == QLatin1String("boot") ? sim.boot(name, &changes)
+                                              : sim.restart(name, int(o.number("pause", 1500)), &changes);
+        for (const QString &change : std::as_const(changes))
+            out() << "installed " << change << '\n';
+    } else if (command == QLatin1String("remove")) {
+        ok = sim.remove(name);
+    } else if (command == QLatin1String("log")) {
+        for (const QString &line : sim.commandLog(name))
+            out() << line << '\n';
+        if (o.parser.isSet(o.clear))
+            sim.clearCommandLog(name);
+        ok = true;
+    } else {
+        return failWith(QStringLiteral("unknown command: ") + command);
+    }
+    return ok ? 0 : failWith(sim.lastError());
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velora-devsim"));
+    Options options;
+    options.parser.process(app);
+    const QString root = options.value("root", qEnvironmentVariable("VELORA_SIM_ROOT"));
+    const QStringList args = options.parser.positionalArguments();
+    if (args.isEmpty())
+        options.parser.showHelp(2);
+    if (args.first() == QLatin1String("make-image"))
+        return makeImage(options, args);
+    if (root.isEmpty())
+        return failWith(QStringLiteral("no simulation root: give --root or set VELORA_SIM_ROOT"));
+    VHDevSim sim(root);
+    return run(sim, options, args);
+}
