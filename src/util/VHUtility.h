@@ -9,7 +9,9 @@
 #include <functional>
 
 // Stateless file, folder and time helpers shared by the device procedures.
-// Paths use "/" separators.
+// Paths use "/" separators. Device volumes are FAT, where names ignore case:
+// removeFile, copyFile and copyFolder use an existing entry of another
+// spelling ("Device.ini" for "device.ini"), so simulated volumes behave alike.
 namespace VHUtility {
 
 // Called while a file is copied, with the bytes done and the file's size.
@@ -18,16 +20,21 @@ using CopyProgress = std::function<void(qint64 done, qint64 total)>;
 QString findDeviceIni(const QString &root);
 QString findDeviceTxt(const QString &root);
 
+// Gives the owner write permission; false when the file cannot be changed.
 bool clearReadOnly(const QString &path);
 bool removeFile(const QString &path);
 
 // Copies src over dest keeping the source's modification time; retries up to
 // `attempts` times with `waitMs` between attempts. With skipIfSame, an equal-sized
 // dest whose modification time is within toleranceSecs of src's is left alone.
+// The data goes to a temporary file beside dest that replaces dest only when
+// complete, so dest never holds part of a file (a full volume gives false).
 bool copyFile(const QString &src, const QString &dest, bool removeFirst, int attempts, int waitMs,
               const CopyProgress &progress = {}, bool skipIfSame = false, int toleranceSecs = 0,
               bool *copied = nullptr);
 
+// Visible files and folders, recursively; true when src does not exist, false
+// when dest cannot be created or a file cannot be copied.
 bool copyFolder(const QString &src, const QString &dest, const CopyProgress &progress = {},
                 QStringList *copiedFiles = nullptr);
 bool removeFolder(const QString &path);

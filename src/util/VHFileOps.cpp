@@ -1,0 +1,214 @@
+#include "VHFileOps.h"
+
+#include <QFile>
+
+#include <atomic>
+#include <cerrno>
+#include <memory>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace VHFileOps {
+
+namespace {
+// copy_file_range moves data inside the kernel; chunks keep the progress
+// callback alive on large files.
+constexpr size_t kRangeChunk = 16 * 1024 * 1024;
+constexpr size_t kBufferSize = 1024 * 1024;
+
+bool rangeCopyUnsupported(int error)
+{
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF
+        || error == EPERM;
+}
+
+int writeAll(int out, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(out, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += n;
+        size -= size_t(n);
+    }
+    return 0;
+}
+
+int copyWithBuffer(int in, int out, qint64 done, const std::function<void(qint64, qint64)> &progress,
+                   qint64 total)
+{
+    const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.get(), kBufferSize);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return 0;
+        if (const int error = writeAll(out, buffer.get(), size_t(n)))
+            return error;
+        done += n;
+        if (progress)
+            progress(done, total);
+    }
+}
+
+void listInto(DIR *dir, NameIndex &index)
+{
+    while (const dirent *entry = ::readdir(dir)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        if (name != QLatin1String(".") && name != QLatin1String(".."))
+            index.add(name);
+    }
+}
+} // namespace
+
+UniqueFd &UniqueFd::operator=(UniqueFd &&other) noexcept
+{
+    if (this != &other)
+        reset(other.release());
+    return *this;
+}
+
+int UniqueFd::release()
+{
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+}
+
+void UniqueFd::reset(int fd)
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+}
+
+int UniqueFd::close()
+{
+    if (m_fd < 0)
+        return 0;
+    const int result = ::close(release());
+    return result == 0 ? 0 : errno;
+}
+
+QByteArray encodeName(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+int copyData(int in, int out, const std::function<void(qint64, qint64)> &progress, qint64 total)
+{
+    qint64 done = 0;
+    // A regular file is copied up to the size it had when opened: that saves
+    // one call per file, which counts on folders of many small files.
+    while (total <= 0 || done < total) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kRangeChunk, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && done == 0 && rangeCopyUnsupported(errno))
+            return copyWithBuffer(in, out, done, progress, total);
+        if (n < 0)
+            return errno;
+        // Some pseudo files report a size but give nothing through
+        // copy_file_range; read them the ordinary way.
+        if (n == 0 && done == 0 && total > 0)
+            return copyWithBuffer(in, out, done, progress, total);
+        if (n == 0)
+            return 0;
+        done += n;
+        if (progress)
+            progress(done, total);
+    }
+    return 0;
+}
+
+UniqueFd createTemporaryFile(int dirFd, const QByteArray &folderPrefix, QByteArray &path, mode_t mode)
+{
+    static std::atomic<quint64> counter{0};
+    static const QByteArray tag = ".vhtmp-" + QByteArray::number(qint64(::getpid())) + '-';
+    for (int tries = 0; tries < 64; ++tries) {
+        path = folderPrefix + tag + QByteArray::number(++counter);
+        const int fd = ::openat(dirFd, path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return UniqueFd(fd);
+    }
+    errno = EEXIST;
+    return UniqueFd();
+}
+
+int setModificationTime(int fd, const struct timespec &mtime)
+{
+    const struct timespec times[2] = {{0, UTIME_NOW}, mtime};
+    return ::futimens(fd, times) == 0 ? 0 : errno;
+}
+
+NameIndex NameIndex::ofFolder(int dirFd)
+{
+    NameIndex index;
+    const int copy = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return index;
+    DIR *dir = ::fdopendir(copy);
+    if (!dir) {
+        ::close(copy);
+        return index;
+    }
+    ::rewinddir(dir);
+    listInto(dir, index);
+    ::closedir(dir);
+    return index;
+}
+
+NameIndex NameIndex::ofFolder(const QString &path)
+{
+    NameIndex index;
+    DIR *dir = ::opendir(encodeName(path.isEmpty() ? QStringLiteral(".") : path).constData());
+    if (!dir)
+        return index;
+    listInto(dir, index);
+    ::closedir(dir);
+    return index;
+}
+
+QString NameIndex::find(const QString &name) const
+{
+    return m_byFoldedName.value(name.toCaseFolded());
+}
+
+void NameIndex::add(const QString &name)
+{
+    const QString folded = name.toCaseFolded();
+    if (!m_byFoldedName.contains(folded))
+        m_byFoldedName.insert(folded, name);
+}
+
+QString existingSpelling(const QString &path)
+{
+    struct stat st;
+    if (path.isEmpty() || ::lstat(encodeName(path).constData(), &st) == 0)
+        return path;
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash + 1);
+    if (name.isEmpty())
+        return path;
+    QString folder;
+    if (slash == 0)
+        folder = QStringLiteral("/");
+    else if (slash > 0)
+        folder = existingSpelling(path.left(slash));
+    const QString existing = NameIndex::ofFolder(folder).find(name);
+    const QString resolvedName = existing.isEmpty() ? name : existing;
+    if (slash < 0)
+        return resolvedName;
+    return folder.endsWith(QLatin1Char('/')) ? folder + resolvedName : folder + QLatin1Char('/') + resolvedName;
+}
+
+} // namespace VHFileOps

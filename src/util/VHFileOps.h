@@ -1,0 +1,77 @@
+#pragma once
+
+// Small POSIX helpers shared by the copy and unpack code: owned descriptors,
+// data copies, temporary names and the FAT-like lookup of names that exist in
+// another spelling. Internal to vh_util.
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+#include <sys/stat.h>
+
+namespace VHFileOps {
+
+// Owns one file descriptor; closes it on destruction.
+class UniqueFd
+{
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd &&other) noexcept : m_fd(other.release()) {}
+    UniqueFd &operator=(UniqueFd &&other) noexcept;
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+    ~UniqueFd() { reset(); }
+
+    int get() const { return m_fd; }
+    bool isValid() const { return m_fd >= 0; }
+    int release();
+    void reset(int fd = -1);
+    // Closes now and reports the error of close() (0 when fine): a delayed
+    // write error of a network or USB volume shows up here.
+    int close();
+
+private:
+    int m_fd = -1;
+};
+
+QByteArray encodeName(const QString &path);
+
+// Copies the whole of `in` to `out` from their current offsets; 0 or an errno.
+int copyData(int in, int out, const std::function<void(qint64, qint64)> &progress, qint64 total);
+
+// Creates a new, empty, hidden file under a name of its own in the folder
+// `folderPrefix` (empty or ending in "/") relative to `dirFd` (AT_FDCWD for
+// the current folder); returns the descriptor (or -1 with errno set) and the
+// file's path relative to `dirFd` in `path`.
+UniqueFd createTemporaryFile(int dirFd, const QByteArray &folderPrefix, QByteArray &path, mode_t mode);
+
+// Sets the modification time (and leaves the access time now).
+int setModificationTime(int fd, const struct timespec &mtime);
+
+// Names of one folder, looked up the way FAT does: a name that exists in
+// another spelling ("Device.ini" for "device.ini") yields the existing one.
+class NameIndex
+{
+public:
+    NameIndex() = default;
+    static NameIndex ofFolder(int dirFd);
+    static NameIndex ofFolder(const QString &path);
+
+    // The existing spelling of `name`, or an empty text when none exists.
+    QString find(const QString &name) const;
+    void add(const QString &name);
+
+private:
+    QHash<QString, QString> m_byFoldedName;
+};
+
+// `path` itself when it exists; otherwise the path with each missing component
+// replaced by an existing entry of another spelling, where there is one.
+QString existingSpelling(const QString &path);
+
+} // namespace VHFileOps

@@ -1,0 +1,66 @@
+#pragma once
+
+// Unpacks the entries of one zip archive into one folder, one entry at a time
+// and in chunks, so memory does not grow with the entry size. Nothing is ever
+// written outside the folder: absolute names, ".." components, symbolic-link
+// entries and paths through existing symbolic links are refused. A file is
+// written under a temporary name and renamed into place only when its data
+// and checksum are complete, so a failed entry leaves no partial file behind.
+
+#include "VHFileOps.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+struct zip;
+
+class VHZipExtractor
+{
+public:
+    VHZipExtractor();
+    ~VHZipExtractor();
+    VHZipExtractor(const VHZipExtractor &) = delete;
+    VHZipExtractor &operator=(const VHZipExtractor &) = delete;
+
+    // False with `error` set when the archive cannot be opened.
+    bool open(const QString &zipPath, QString &error);
+    // Creates the folder (with parents) if needed; false with `error` set when it cannot.
+    bool setBaseFolder(const QString &folder, QString &error);
+    qint64 entryCount() const;
+
+    // `name` is the entry's name for log lines; `error` tells why it failed.
+    bool extractEntry(qint64 index, QString &name, QString &error);
+
+    // The text of a libzip error code.
+    static QString errorText(int libzipCode);
+
+private:
+    struct Entry;
+    struct ZipCloser
+    {
+        void operator()(zip *archive) const;
+    };
+
+    bool describeEntry(qint64 index, Entry &entry, QString &error) const;
+    bool openFolderChain(const QStringList &parts, qsizetype count, int &dirFd, QString &dirKey, QString &error);
+    VHFileOps::UniqueFd openOrCreateChild(int dirFd, const QString &dirKey, const QString &name, QString &actual,
+                                          QString &error);
+    bool writeFile(int dirFd, const QString &dirKey, const QString &name, const Entry &entry, QString &error);
+    bool streamEntryData(const Entry &entry, int out, QString &error);
+    VHFileOps::NameIndex &indexOf(int dirFd, const QString &dirKey);
+
+    std::unique_ptr<zip, ZipCloser> m_archive;
+    QList<QByteArray> m_rawNames;
+    VHFileOps::UniqueFd m_base;
+    // The folder of the previous entry stays open: packages list many files per folder.
+    QString m_chainKey;
+    QString m_chainResolvedKey;
+    VHFileOps::UniqueFd m_chainFd;
+    QHash<QString, VHFileOps::NameIndex> m_indexes;
+    std::vector<char> m_buffer;
+};

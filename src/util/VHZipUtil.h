@@ -1,0 +1,29 @@
+#pragma once
+
+#include "VHCompress.h"
+
+// Zip archives on libzip. Stateless between calls.
+//
+// Unpacking refuses, as failed entries, names that are absolute, contain ".."
+// or NUL bytes or are not UTF-8, and symbolic-link entries; an entry whose data
+// fails to inflate or to match its checksum fails too and leaves no file. The
+// other entries are still extracted. Both decompress forms return false when
+// any entry failed.
+class VHZipUtil : public VHCompress
+{
+    Q_OBJECT
+public:
+    VHZipUtil() = default;
+
+    // The progress value is i / n after the i-th of n files (the caller sets the final value).
+    bool compress(const QString &zipPath, const QStringList &files, QMutex *mutex, float *progress) override;
+    bool compress(const QString &zipPath, const QStringList &files) override;
+    // The progress value is start + i / count * span after entry i.
+    bool decompress(const QString &zipPath, const QString &folder, QMutex *mutex, float *progress,
+                    float span) override;
+    bool decompress(const QString &zipPath, const QString &folder) override;
+    bool compressFolder(const QString &zipPath, const QString &folderName) override;
+
+private:
+    bool compressFiles(const QString &zipPath, const QStringList &files, QMutex *mutex, float *progress);
+};

@@ -1,0 +1,93 @@
+#include "VHLanguageMap.h"
+#include "VHUtility.h"
+#include "VHVersion.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+class TestVHMisc : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void versionsCompareInNaturalOrder_data()
+    {
+        QTest::addColumn<QString>("older");
+        QTest::addColumn<QString>("newer");
+        QTest::newRow("minor with two digits") << "1.9.0" << "1.10.0";
+        QTest::newRow("one against two digits") << "9" << "10";
+        QTest::newRow("equal width is plain") << "V2.3.11" << "V2.3.12";
+        QTest::newRow("letters") << "1.2a" << "1.2b";
+        QTest::newRow("prefix is older") << "1.2" << "1.2.1";
+        QTest::newRow("date stamps") << "20230131" << "20230201";
+        QTest::newRow("leading zeros stay strict") << "01" << "1" ;
+        QTest::newRow("huge numbers") << "1.99999999999999999999" << "1.100000000000000000000";
+    }
+
+    void versionsCompareInNaturalOrder()
+    {
+        QFETCH(QString, older);
+        QFETCH(QString, newer);
+        if (older == QLatin1String("01")) {
+            // Equal values of different width still order, like the plain comparison would.
+            QVERIFY(VHVersion::compare(older, newer) != 0);
+            QCOMPARE(VHVersion::compare(older, newer), -VHVersion::compare(newer, older));
+            return;
+        }
+        QVERIFY(VHVersion::isOlder(older, newer));
+        QVERIFY(!VHVersion::isOlder(newer, older));
+        QCOMPARE(VHVersion::compare(newer, newer), 0);
+        if (older.size() == newer.size())
+            QCOMPARE(VHVersion::compare(older, newer) < 0, older < newer);
+    }
+
+    void languageMapKnowsBothCodeSets()
+    {
+        const VHLanguageMap map;
+        QCOMPARE(map.name(QStringLiteral("eng")), QStringLiteral("English"));
+        QCOMPARE(map.name(QStringLiteral("ENG")), QStringLiteral("English"));
+        QCOMPARE(map.name(QStringLiteral("fre")), map.name(QStringLiteral("fra")));
+        QCOMPARE(map.name(QStringLiteral("ger")), QStringLiteral("German"));
+        QCOMPARE(map.name(QStringLiteral("deu")), QStringLiteral("German"));
+        QCOMPARE(map.name(QStringLiteral("chi")), QStringLiteral("Chinese Simplified"));
+        QCOMPARE(map.name(QStringLiteral("Zho")), QStringLiteral("Chinese Traditional"));
+        QVERIFY(map.name(QStringLiteral("xyz")).isEmpty());
+        QVERIFY(map.name(QString()).isEmpty());
+        const QStringList codes = map.codes();
+        QVERIFY(codes.size() > 480);
+        static const QRegularExpression threeLetters(QStringLiteral("^[a-z]{3}$"));
+        for (const QString &code : codes) {
+            QVERIFY2(threeLetters.match(code).hasMatch(), qPrintable(code));
+            QVERIFY(!map.name(code).isEmpty());
+        }
+    }
+
+    void registryDeviceIsTheLastMatchingRow()
+    {
+        const VHModelTable models = {{"A001", "Pacer50", "VELORA P50", nullptr},
+                                     {"A002", "Pacer60", "P60", nullptr},
+                                     {"A003", "Empty", "", nullptr},
+                                     {"A004", "Pacer60X", "VELORA P60", nullptr}};
+        const VHModelInfo *row = VHUtility::getRegistryDevice("INQ:VELORA P60 1.0", models);
+        QVERIFY(row);
+        QCOMPARE(row->modelName, QStringLiteral("Pacer60X"));
+        QCOMPARE(VHUtility::getRegistryDevice("nothing here", models), nullptr);
+        QCOMPARE(VHUtility::getRegistryDevice("VELORA P50", models)->code, QStringLiteral("A001"));
+    }
+
+    void modelsByVendorMatchEachPieceIgnoringCase()
+    {
+        const VHModelTable models = {{"A001", "Pacer50", "VELORA:PACER", nullptr},
+                                     {"A002", "Other", "ACME", nullptr},
+                                     {"A003", "Pulsar", "pulsar:NONE", nullptr}};
+        const VHModelTable rows = VHUtility::findModelsByVendor(models, QStringLiteral("Velora Pacer Pulsar"));
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows.at(0).modelName, QStringLiteral("Pacer50"));
+        QCOMPARE(rows.at(1).modelName, QStringLiteral("Pacer50"));
+        QCOMPARE(rows.at(2).modelName, QStringLiteral("Pulsar"));
+        QVERIFY(VHUtility::findModelsByVendor(models, QStringLiteral("nobody")).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVHMisc)
+#include "tst_VHMisc.moc"

@@ -1,0 +1,267 @@
+#include "TestSupport.h"
+#include "ZipBuilder.h"
+
+#include "VHUtility.h"
+#include "VHZipUtil.h"
+
+#include <QDateTime>
+#include <QMutex>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestVHZipUtil : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+private slots:
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+
+    void progressStopsOneEntryShortOfTheSpan()
+    {
+        const QStringList names = {QStringLiteral("a.txt"), QStringLiteral("b.bin"), QStringLiteral("c.txt"),
+                                   QStringLiteral("d.txt")};
+        for (const QString &name : names)
+            QVERIFY(writeFile(path(QStringLiteral("src/") + name), name.toUtf8().repeated(1000)));
+        QDir::setCurrent(path(QStringLiteral("src")));
+        QMutex mutex;
+        float progress = -1.0f;
+        VHZipUtil zip;
+        QVERIFY(zip.compress(path(QStringLiteral("out.zip")), names, &mutex, &progress));
+        QCOMPARE(progress, 3.0f / 4.0f);
+
+        progress = 0.2f;
+        QVERIFY(zip.decompress(path(QStringLiteral("out.zip")), path(QStringLiteral("dst/x")), &mutex, &progress,
+                               0.5f));
+        QCOMPARE(progress, 0.2f + 3.0f / 4.0f * 0.5f);
+        for (const QString &name : names)
+            QCOMPARE(readFile(path(QStringLiteral("dst/x/") + name)), name.toUtf8().repeated(1000));
+        QCOMPARE(treeOf(path(QStringLiteral("dst/x"))), names);
+    }
+
+    void extractedFilesKeepTheEntryTime()
+    {
+        QVERIFY(ZipBuilder::write(path(QStringLiteral("t.zip")), {{"sub/t.txt", "hello", true}}));
+        VHZipUtil zip;
+        QVERIFY(zip.decompress(path(QStringLiteral("t.zip")), path(QStringLiteral("dst"))));
+        const QDateTime expected(QDate(2020, 5, 17), QTime(10, 20, 30));
+        QCOMPARE(QFileInfo(path(QStringLiteral("dst/sub/t.txt"))).lastModified(), expected);
+    }
+
+    void missingArchiveOrMutexLeavesTheFolderUntouched()
+    {
+        VHZipUtil zip;
+        QMutex mutex;
+        float progress = 0.5f;
+        const QString folder = path(QStringLiteral("never"));
+        QVERIFY(!zip.decompress(path(QStringLiteral("missing.zip")), folder));
+        QVERIFY(!zip.decompress(path(QStringLiteral("missing.zip")), folder, &mutex, &progress, 1.0f));
+        QVERIFY(ZipBuilder::write(path(QStringLiteral("ok.zip")), {{"a.txt", "a"}}));
+        QVERIFY(!zip.decompress(path(QStringLiteral("ok.zip")), folder, nullptr, &progress, 1.0f));
+        QVERIFY(!zip.compress(path(QStringLiteral("new.zip")), {path(QStringLiteral("ok.zip"))}, nullptr, &progress));
+        QVERIFY(!QFileInfo::exists(folder));
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("new.zip"))));
+        QCOMPARE(progress, 0.5f);
+    }
+
+    void corruptEntryFailsWhileTheOthersAreExtracted_data()
+    {
+        QTest::addColumn<bool>("withProgress");
+        QTest::newRow("plain") << false;
+        QTest::newRow("progress") << true;
+    }
+
+    void corruptEntryFailsWhileTheOthersAreExtracted()
+    {
+        QFETCH(bool, withProgress);
+        const QByteArray big = randomBytes(3 * 1024 * 1024) + QByteArray(1024 * 1024, 'x');
+        ZipEntrySpec badInflate{"img/bad.bin", big, true};
+        badInflate.corruptData = true;
+        ZipEntrySpec badCrc{"img/crc.bin", "stored data with a wrong checksum"};
+        badCrc.wrongCrc = true;
+        QVERIFY(ZipBuilder::write(path(QStringLiteral("c.zip")), {{"first.txt", "first", true}, badInflate, badCrc,
+                                                                  {"img/last.bin", big, true}}));
+        LogCapture log;
+        VHZipUtil zip;
+        QMutex mutex;
+        float progress = 0.0f;
+        const QString folder = path(QStringLiteral("dst"));
+        const bool ok = withProgress ? zip.decompress(path(QStringLiteral("c.zip")), folder, &mutex, &progress, 1.0f)
+                                     : zip.decompress(path(QStringLiteral("c.zip")), folder);
+        QVERIFY(!ok);
+        QCOMPARE(treeOf(folder), QStringList({"first.txt", "img", "img/last.bin"}));
+        QCOMPARE(readFile(folder + QStringLiteral("/img/last.bin")), big);
+        QCOMPARE(log.count(QStringLiteral("failed name ")), 2);
+        QVERIFY(log.all().contains(QStringLiteral("img/bad.bin")));
+        QCOMPARE(log.count(QStringLiteral("unzip failed in decompress(QString fname,QString folder,QMutex *m, float *f)")),
+                 withProgress ? 2 : 0);
+        if (withProgress)
+            QCOMPARE(progress, 3.0f / 4.0f);
+    }
+
+    void nothingIsWrittenOutsideTheFolder()
+    {
+        const QString outside = path(QStringLiteral("outside"));
+        QDir().mkpath(outside);
+        const QString folder = path(QStringLiteral("dst"));
+        QDir().mkpath(folder);
+        QVERIFY(QFile::link(outside, folder + QStringLiteral("/existinglink")));
+        ZipEntrySpec link{"link", outside.toUtf8()};
+        link.unixMode = 0120777;
+        const QList<ZipEntrySpec> entries = {
+            {"../escape1.txt", "x"},
+            {"sub/../../escape2.txt", "x"},
+            {"..\\escape3.txt", "x"},
+            {(outside + QStringLiteral("/escape4.txt")).toUtf8(), "x"},
+            {"C:/escape5.txt", "x"},
+            link,
+            {"link/escape6.txt", "x"},
+            {"existinglink/escape7.txt", "x"},
+            {"EXISTINGLINK/escape8.txt", "x"},
+            {"good/inside.txt", "fine"},
+        };
+        QVERIFY(ZipBuilder::write(path(QStringLiteral("slip.zip")), entries));
+        LogCapture log;
+        VHZipUtil zip;
+        QMutex mutex;
+        float progress = 0.0f;
+        QVERIFY(!zip.decompress(path(QStringLiteral("slip.zip")), folder, &mutex, &progress, 1.0f));
+        QVERIFY(!zip.decompress(path(QStringLiteral("slip.zip")), folder));
+        QCOMPARE(treeOf(outside), QStringList());
+        QStringList escaped = treeOf(m_dir->path()).filter(QStringLiteral("escape"));
+        // The refused link entry is no link, so "link/" is an ordinary folder inside.
+        QCOMPARE(escaped, QStringList({"dst/link/escape6.txt"}));
+        QCOMPARE(readFile(folder + QStringLiteral("/good/inside.txt")), QByteArray("fine"));
+        QVERIFY(QFileInfo(folder + QStringLiteral("/existinglink")).isSymLink());
+        QCOMPARE(log.count(QStringLiteral("failed name ")), 2 * 8);
+    }
+
+    void badNamesAreRefusedAsFailedEntries()
+    {
+        QVERIFY(ZipBuilder::write(path(QStringLiteral("n.zip")),
+                                  {{QByteArray("nul\0name.txt", 12), "x"}, {"caf\xe9.txt", "x"}, {"ok.txt", "ok"}}));
+        LogCapture log;
+        VHZipUtil zip;
+        const QString folder = path(QStringLiteral("dst"));
+        QVERIFY(!zip.decompress(path(QStringLiteral("n.zip")), folder));
+        QCOMPARE(treeOf(folder), QStringList({"ok.txt"}));
+        QVERIFY(log.all().contains(QStringLiteral("NUL")));
+        QVERIFY(log.all().contains(QStringLiteral("UTF-8")));
+
+        // Declared UTF-8 but not: libzip refuses the whole archive.
+        ZipEntrySpec declared{"caf\xe9.txt", "x"};
+        declared.flags = 0x800;
+        QVERIFY(ZipBuilder::write(path(QStringLiteral("u.zip")), {declared, {"ok.txt", "ok"}}));
+        QVERIFY(!zip.decompress(path(QStringLiteral("u.zip")), path(QStringLiteral("dst2"))));
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("dst2"))));
+    }
+
+    void malformedArchivesFailCleanly_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray good = ZipBuilder::build({{"a.bin", randomBytes(100000), true}, {"b.txt", "b"}});
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("garbage") << randomBytes(5000);
+        QTest::newRow("truncated half") << good.left(good.size() / 2);
+        QTest::newRow("truncated end") << good.left(good.size() - 5);
+        QByteArray badDirectory = good;
+        badDirectory[badDirectory.size() - 6] = char(0x10); // directory offset past the data
+        QTest::newRow("directory offset") << badDirectory;
+        QByteArray shortData = good;
+        shortData.remove(200, 50000); // entries point into the wrong place
+        QTest::newRow("cut in the middle") << shortData;
+    }
+
+    void malformedArchivesFailCleanly()
+    {
+        QFETCH(QByteArray, bytes);
+        QVERIFY(writeFile(path(QStringLiteral("m.zip")), bytes));
+        VHZipUtil zip;
+        QMutex mutex;
+        float progress = 0.0f;
+        const QString folder = path(QStringLiteral("dst"));
+        QVERIFY(!zip.decompress(path(QStringLiteral("m.zip")), folder));
+        QVERIFY(!zip.decompress(path(QStringLiteral("m.zip")), folder, &mutex, &progress, 1.0f));
+        QCOMPARE(treeOf(folder).filter(QStringLiteral(".vhtmp")), QStringList());
+        QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/a.bin")));
+    }
+
+    void thousandsOfEntries()
+    {
+        QList<ZipEntrySpec> entries;
+        for (int i = 0; i < 4000; ++i)
+            entries.append({QStringLiteral("d%1/f%2.txt").arg(i % 7).arg(i).toUtf8(), QByteArray::number(i), i % 2 == 0});
+        QVERIFY(ZipBuilder::write(path(QStringLiteral("many.zip")), entries));
+        VHZipUtil zip;
+        QMutex mutex;
+        float progress = 0.0f;
+        QVERIFY(zip.decompress(path(QStringLiteral("many.zip")), path(QStringLiteral("dst")), &mutex, &progress, 1.0f));
+        QCOMPARE(VHUtility::countFiles(path(QStringLiteral("dst")), QString()), qint64(4000));
+        QCOMPARE(readFile(path(QStringLiteral("dst/d2/f3999.txt"))), QByteArray("3999"));
+        QCOMPARE(progress, 3999.0f / 4000.0f);
+    }
+
+    void existingNamesInAnotherSpellingAreReused()
+    {
+        const QString folder = path(QStringLiteral("vol"));
+        QVERIFY(writeFile(folder + QStringLiteral("/System/Device.ini"), "old"));
+        QVERIFY(ZipBuilder::write(path(QStringLiteral("s.zip")),
+                                  {{"system/device.ini", "new"}, {"SYSTEM/Velorawrk/a.fit", "a"},
+                                   {"system/VeloraWrk/b.fit", "b"}}));
+        VHZipUtil zip;
+        QVERIFY(zip.decompress(path(QStringLiteral("s.zip")), folder));
+        QCOMPARE(treeOf(folder), QStringList({"System", "System/Device.ini", "System/Velorawrk",
+                                              "System/Velorawrk/a.fit", "System/Velorawrk/b.fit"}));
+        QCOMPARE(readFile(folder + QStringLiteral("/System/Device.ini")), QByteArray("new"));
+    }
+
+    void fullVolumeFailsWithoutHalfFiles()
+    {
+        TinyVolume volume(path(QStringLiteral("tiny")));
+        if (!volume.isMounted())
+            QSKIP("needs root to mount a 64 KiB tmpfs");
+        QVERIFY(ZipBuilder::write(path(QStringLiteral("f.zip")),
+                                  {{"small.txt", "small"}, {"big.bin", randomBytes(300 * 1024), true}}));
+        LogCapture log;
+        VHZipUtil zip;
+        QVERIFY(!zip.decompress(path(QStringLiteral("f.zip")), path(QStringLiteral("tiny/pkg"))));
+        QCOMPARE(treeOf(path(QStringLiteral("tiny/pkg"))), QStringList({"small.txt"}));
+        QVERIFY(log.all().contains(QStringLiteral("big.bin")));
+
+        QVERIFY(!zip.compress(path(QStringLiteral("tiny/out.zip")), {path(QStringLiteral("f.zip"))}));
+        QCOMPARE(treeOf(path(QStringLiteral("tiny"))), QStringList({"pkg", "pkg/small.txt"}));
+    }
+
+    void compressSkipsMissingFilesAndReportsUnwritableArchives()
+    {
+        QVERIFY(writeFile(path(QStringLiteral("one.txt")), "one"));
+        QDir::setCurrent(m_dir->path());
+        VHZipUtil zip;
+        QVERIFY(zip.compress(path(QStringLiteral("a.zip")), {QStringLiteral("one.txt"), QStringLiteral("gone.txt")}));
+        QVERIFY(zip.decompress(path(QStringLiteral("a.zip")), path(QStringLiteral("dst"))));
+        QCOMPARE(treeOf(path(QStringLiteral("dst"))), QStringList({"one.txt"}));
+
+        QVERIFY(zip.compress(path(QStringLiteral("empty.zip")), {}));
+        QVERIFY(zip.decompress(path(QStringLiteral("empty.zip")), path(QStringLiteral("dst-empty"))));
+        QCOMPARE(treeOf(path(QStringLiteral("dst-empty"))), QStringList());
+
+        QVERIFY(!zip.compress(path(QStringLiteral("no/such/folder/a.zip")), {QStringLiteral("one.txt")}));
+        QVERIFY(!zip.compressFolder(path(QStringLiteral("no/such/folder/b.zip")), QStringLiteral("logs")));
+    }
+
+    void compressFolderHoldsOneEmptyFolderEntry()
+    {
+        QVERIFY(writeFile(path(QStringLiteral("logs/a.txt")), "a"));
+        QDir::setCurrent(m_dir->path());
+        VHZipUtil zip;
+        QVERIFY(zip.compressFolder(path(QStringLiteral("f.zip")), QStringLiteral("logs")));
+        QVERIFY(zip.decompress(path(QStringLiteral("f.zip")), path(QStringLiteral("dst"))));
+        QCOMPARE(treeOf(path(QStringLiteral("dst"))), QStringList({"logs"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVHZipUtil)
+#include "tst_VHZipUtil.moc"
