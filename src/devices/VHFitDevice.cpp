@@ -31,14 +31,6 @@ const QStringList kImageKinds = {QStringLiteral("OS"),       QStringLiteral("Boo
                                  QStringLiteral("DeviceLang"), QStringLiteral("NotificationLang"),
                                  QStringLiteral("TimeZone"), QStringLiteral("Bluetooth")};
 
-// A name read from a device or a package may only name one entry inside the
-// folder it is meant for.
-bool isSafeName(const QString &name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-           && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
-}
-
 QString lastChars(const QString &text, int count) { return text.size() <= count ? text : text.right(count); }
 
 // Writes bytes under a temporary name and renames them into place.
@@ -177,7 +169,7 @@ QString VHFitDevice::prepareWorkFolder()
     QString model;
     if (!getModelName(model))
         return {};
-    if (!isSafeName(model)) {
+    if (!VHUtility::isSafePathComponent(model)) {
         vhCritical() << "model name can not name a folder: " << ("\"" + model + "\"");
         return {};
     }
@@ -280,7 +272,7 @@ bool VHFitDevice::_updateTotal(const QString &archive, const QString &)
     }
     const QList<ImageInfo> images = readImageInfo(releaseIni);
     for (const ImageInfo &image : images) {
-        if (!isSafeName(image.name)) {
+        if (!VHUtility::isSafePathComponent(image.name)) {
             vhCritical() << "image name can not name a file: " << ("\"" + image.name + "\"");
             setErrorCode(CopyFailed);
             return false;
@@ -398,7 +390,7 @@ bool VHFitDevice::_updateAlp(const QString &fileName, int timeStamp)
     QString model;
     getModelName(model);
     const QString root = rootPath();
-    if (root.isEmpty() || !isSafeName(model) || !isSafeName(fileName)) {
+    if (root.isEmpty() || !VHUtility::isSafePathComponent(model) || !VHUtility::isSafePathComponent(fileName)) {
         setErrorCode(NoVolume);
         return false;
     }

@@ -41,12 +41,7 @@ VeloraApiClient::~VeloraApiClient()
     abandonExchange();
 }
 
-bool VeloraApiClient::isSafeModelName(const QString &name)
-{
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-        return false;
-    return !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
-}
+bool VeloraApiClient::isSafeModelName(const QString &name) { return VHUtility::isSafePathComponent(name); }
 
 QString VeloraApiClient::queryAddress(const QString &base, const QString &model)
 {

@@ -102,6 +102,13 @@ static bool copyFile(const QString &src, const QString &dest, bool removeFirst, 
                      const CopyProgress &progress, bool skipIfSame, int toleranceSecs, bool *copied,
                      DestSpelling spelling);
 
+bool isSafePathComponent(const QString &name)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    return !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
+}
+
 QString findDeviceIni(const QString &root)
 {
     return firstExisting(root + QStringLiteral("/device.ini"), root + QStringLiteral("/Device.ini"));

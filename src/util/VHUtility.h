@@ -17,6 +17,11 @@ namespace VHUtility {
 // Called while a file is copied, with the bytes done and the file's size.
 using CopyProgress = std::function<void(qint64 done, qint64 total)>;
 
+// A name read from a device, a package or a server may name a file or folder
+// only when it is one path component: not empty, not "." or "..", without
+// "/", "\\" or NUL.
+bool isSafePathComponent(const QString &name);
+
 QString findDeviceIni(const QString &root);
 QString findDeviceTxt(const QString &root);
 
