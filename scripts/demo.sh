@@ -1,12 +1,47 @@
 #!/bin/sh
-# Will build and start the updater against a simulated device and the local
-# package server. The device runtime exists; the windows, the simulated device
-# and the package server do not yet, so there is nothing to show.
+# Builds the updater and shows it working against a simulated FIT device and
+# the local package server: the device has an older version, the server a
+# newer package with assist data and workouts.
+#
+# With a display, the updater starts for you to use (restart the device with
+# the velora-devsim line it prints). Without one, the whole road runs by
+# itself under Xvfb (or Qt's offscreen platform): device shown, update
+# offered, dialog, update, completion window, device restarted with the new
+# version, assist data and workouts installed; a picture of every step is
+# saved into the folder named at the end.
+#
+#   DEMO_BUILD  build folder (default build)
+#   DEMO_WORK   folder for the demo's data (default: a new one in /tmp)
+#   DEMO_SHOTS  folder for the pictures (default: $DEMO_WORK/screenshots)
+#   DEMO_HEADLESS=1  run the road by itself even with a display
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --parallel "$(nproc)"
-echo "demo: the updater program is not built yet; the runtime libraries built in ./build."
-echo "demo: run scripts/test.sh to see what works today."
-exit 1
+
+BUILD="${DEMO_BUILD:-build}"
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD" --parallel 2 --target veloraupdate veloraupdate-demo velora-devsim velora-pkgserver
+DRIVER="$BUILD/src/app/veloraupdate-demo"
+PATH="$PWD/$BUILD/tools/devsim:$PATH"
+export PATH
+
+WORK="${DEMO_WORK:-$(mktemp -d /tmp/veloraupdate-demo.XXXXXX)}"
+SHOTS="${DEMO_SHOTS:-$WORK/screenshots}"
+mkdir -p "$WORK"
+echo "demo: data in $WORK"
+
+if [ -n "${DISPLAY:-}" ] && [ "${DEMO_HEADLESS:-0}" != 1 ]; then
+    echo "demo: after \"Update\", restart the simulated watch from another terminal with"
+    echo "      $PWD/$BUILD/tools/devsim/velora-devsim --root $WORK/sim restart WATCH"
+    exec "$DRIVER" --work "$WORK" --serve
+fi
+
+if command -v xvfb-run >/dev/null 2>&1; then
+    echo "demo: no display; running the whole road under Xvfb"
+    xvfb-run -a -s "-screen 0 1280x1024x24" "$DRIVER" --work "$WORK" --shots "$SHOTS"
+else
+    echo "demo: no display and no Xvfb; running the whole road offscreen"
+    QT_QPA_PLATFORM=offscreen "$DRIVER" --work "$WORK" --shots "$SHOTS"
+fi
+echo "demo: screenshots of every step in $SHOTS"
+ls "$SHOTS"

@@ -1,0 +1,131 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE" sourcelanguage="en_US">
+<context>
+    <name>orlacontroller</name>
+    <message>
+        <source>Checking new version now</source>
+        <translation>Es wird gerade nach einer neuen Version gesucht</translation>
+    </message>
+    <message>
+        <source>Your software is up-to-date.</source>
+        <translation>Ihre Software ist auf dem neuesten Stand.</translation>
+    </message>
+    <message>
+        <source>GPS data on device is up-to-date</source>
+        <translation>Die GPS-Daten auf dem Gerät sind aktuell</translation>
+    </message>
+    <message>
+        <source>Busy. Please try again later.</source>
+        <translation>Beschäftigt. Bitte versuchen Sie es später erneut.</translation>
+    </message>
+    <message>
+        <source>Download GPS data failed.</source>
+        <translation>Die GPS-Daten konnten nicht heruntergeladen werden.</translation>
+    </message>
+    <message>
+        <source>Check the netwrok and try again.</source>
+        <translation>Prüfen Sie die Netzwerkverbindung und versuchen Sie es erneut.</translation>
+    </message>
+</context>
+<context>
+    <name>orlaform</name>
+    <message>
+        <source>Update Software</source>
+        <translation>Software aktualisieren</translation>
+    </message>
+    <message>
+        <source>Update GPS Data</source>
+        <translation>GPS-Daten aktualisieren</translation>
+    </message>
+    <message>
+        <source>Install Velora Workout</source>
+        <translation>Velora Workouts installieren</translation>
+    </message>
+    <message>
+        <source>Please connect your device to the computer</source>
+        <translation>Bitte schließen Sie Ihr Gerät an den Computer an</translation>
+    </message>
+    <message>
+        <source>Software Version</source>
+        <translation>Software</translation>
+    </message>
+    <message>
+        <source>Updating GPS data</source>
+        <translation>GPS-Daten werden aktualisiert</translation>
+    </message>
+    <message>
+        <source>Install Velora Workout &amp; Velora Test</source>
+        <translation>Velora Workouts und Velora Tests werden installiert</translation>
+    </message>
+</context>
+<context>
+    <name>softupdateform</name>
+    <message>
+        <source>Software Update</source>
+        <translation>Software-Update</translation>
+    </message>
+    <message>
+        <source>Backup_Data_Warn_Msg</source>
+        <translation>Sichern Sie die Daten Ihres Geräts vor dem Update: Nicht synchronisierte Aktivitäten können verloren gehen.</translation>
+    </message>
+    <message>
+        <source>Force_Update_Device_Msg</source>
+        <translation>Dieses Update wird für Ihr Gerät empfohlen. Lassen Sie das Gerät während des Updates angeschlossen.</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Update</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Device software</source>
+        <translation>Gerätesoftware</translation>
+    </message>
+    <message>
+        <source>Current</source>
+        <translation>Installiert</translation>
+    </message>
+    <message>
+        <source>Device_Updating_Warn_Msg</source>
+        <translation>Ihr Gerät wird aktualisiert. Trennen Sie es nicht und schließen Sie dieses Programm nicht, bis das Update abgeschlossen ist.</translation>
+    </message>
+</context>
+<context>
+    <name>recover_complete_form</name>
+    <message>
+        <source>Last_Remind_Msg</source>
+        <translation>Die neue Software ist auf Ihrem Gerät. Ziehen Sie jetzt das USB-Kabel ab: Das Gerät startet neu und installiert das Update. Schalten Sie es nicht aus, bevor es fertig ist.</translation>
+    </message>
+    <message>
+        <source>Completion</source>
+        <translation>Fertig</translation>
+    </message>
+    <message>
+        <source>Fail. Please try again later.</source>
+        <translation>Fehlgeschlagen. Bitte versuchen Sie es später erneut.</translation>
+    </message>
+</context>
+<context>
+    <name>recover_fail_form</name>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Not_Enough_Space_Msg</source>
+        <translation>Auf Ihrem Gerät ist nicht genug Speicherplatz für das Update frei. Löschen Sie einige Aktivitäten oder Dateien auf dem Gerät und versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>Fail. Please try again later.</source>
+        <translation>Fehlgeschlagen. Bitte versuchen Sie es später erneut.</translation>
+    </message>
+    <message>
+        <source>Sorry</source>
+        <translation>Leider</translation>
+    </message>
+</context>
+</TS>

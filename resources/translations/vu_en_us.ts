@@ -1,0 +1,131 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US" sourcelanguage="en_US">
+<context>
+    <name>orlacontroller</name>
+    <message>
+        <source>Checking new version now</source>
+        <translation>Checking for a new version now</translation>
+    </message>
+    <message>
+        <source>Your software is up-to-date.</source>
+        <translation>Your software is up-to-date.</translation>
+    </message>
+    <message>
+        <source>GPS data on device is up-to-date</source>
+        <translation>The GPS data on your device is up-to-date</translation>
+    </message>
+    <message>
+        <source>Busy. Please try again later.</source>
+        <translation>Busy. Please try again later.</translation>
+    </message>
+    <message>
+        <source>Download GPS data failed.</source>
+        <translation>Downloading the GPS data failed.</translation>
+    </message>
+    <message>
+        <source>Check the netwrok and try again.</source>
+        <translation>Check the network connection and try again.</translation>
+    </message>
+</context>
+<context>
+    <name>orlaform</name>
+    <message>
+        <source>Update Software</source>
+        <translation>Update Software</translation>
+    </message>
+    <message>
+        <source>Update GPS Data</source>
+        <translation>Update GPS Data</translation>
+    </message>
+    <message>
+        <source>Install Velora Workout</source>
+        <translation>Install Velora Workout</translation>
+    </message>
+    <message>
+        <source>Please connect your device to the computer</source>
+        <translation>Please connect your device to the computer</translation>
+    </message>
+    <message>
+        <source>Software Version</source>
+        <translation>Software Version</translation>
+    </message>
+    <message>
+        <source>Updating GPS data</source>
+        <translation>Updating GPS data</translation>
+    </message>
+    <message>
+        <source>Install Velora Workout &amp; Velora Test</source>
+        <translation>Installing Velora Workout &amp; Velora Test</translation>
+    </message>
+</context>
+<context>
+    <name>softupdateform</name>
+    <message>
+        <source>Software Update</source>
+        <translation>Software Update</translation>
+    </message>
+    <message>
+        <source>Backup_Data_Warn_Msg</source>
+        <translation>Back up the data on your device before you update it: activities that have not been synchronised may be lost.</translation>
+    </message>
+    <message>
+        <source>Force_Update_Device_Msg</source>
+        <translation>This update is recommended for your device. Keep the device connected while it is updated.</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Update</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Device software</source>
+        <translation>Device software</translation>
+    </message>
+    <message>
+        <source>Current</source>
+        <translation>Current</translation>
+    </message>
+    <message>
+        <source>Device_Updating_Warn_Msg</source>
+        <translation>Your device is being updated. Do not disconnect it or close this program until the update is complete.</translation>
+    </message>
+</context>
+<context>
+    <name>recover_complete_form</name>
+    <message>
+        <source>Last_Remind_Msg</source>
+        <translation>The new software is on your device. Disconnect the USB cable now: the device restarts and installs the update. Do not switch it off until it has finished.</translation>
+    </message>
+    <message>
+        <source>Completion</source>
+        <translation>Completed</translation>
+    </message>
+    <message>
+        <source>Fail. Please try again later.</source>
+        <translation>Failed. Please try again later.</translation>
+    </message>
+</context>
+<context>
+    <name>recover_fail_form</name>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Not_Enough_Space_Msg</source>
+        <translation>There is not enough free space on your device for the update. Delete some activities or files on the device and try again.</translation>
+    </message>
+    <message>
+        <source>Fail. Please try again later.</source>
+        <translation>Failed. Please try again later.</translation>
+    </message>
+    <message>
+        <source>Sorry</source>
+        <translation>Sorry</translation>
+    </message>
+</context>
+</TS>

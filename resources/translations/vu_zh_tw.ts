@@ -1,0 +1,131 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_TW" sourcelanguage="en_US">
+<context>
+    <name>orlacontroller</name>
+    <message>
+        <source>Checking new version now</source>
+        <translation>正在檢查新版本</translation>
+    </message>
+    <message>
+        <source>Your software is up-to-date.</source>
+        <translation>您的軟體已是最新版本。</translation>
+    </message>
+    <message>
+        <source>GPS data on device is up-to-date</source>
+        <translation>裝置上的 GPS 資料已是最新</translation>
+    </message>
+    <message>
+        <source>Busy. Please try again later.</source>
+        <translation>忙碌中，請稍後再試。</translation>
+    </message>
+    <message>
+        <source>Download GPS data failed.</source>
+        <translation>下載 GPS 資料失敗。</translation>
+    </message>
+    <message>
+        <source>Check the netwrok and try again.</source>
+        <translation>請檢查網路連線後再試一次。</translation>
+    </message>
+</context>
+<context>
+    <name>orlaform</name>
+    <message>
+        <source>Update Software</source>
+        <translation>更新軟體</translation>
+    </message>
+    <message>
+        <source>Update GPS Data</source>
+        <translation>更新 GPS 資料</translation>
+    </message>
+    <message>
+        <source>Install Velora Workout</source>
+        <translation>安裝 Velora 訓練課表</translation>
+    </message>
+    <message>
+        <source>Please connect your device to the computer</source>
+        <translation>請將您的裝置連接到電腦</translation>
+    </message>
+    <message>
+        <source>Software Version</source>
+        <translation>軟體版本</translation>
+    </message>
+    <message>
+        <source>Updating GPS data</source>
+        <translation>正在更新 GPS 資料</translation>
+    </message>
+    <message>
+        <source>Install Velora Workout &amp; Velora Test</source>
+        <translation>正在安裝 Velora 訓練課表與 Velora 測試</translation>
+    </message>
+</context>
+<context>
+    <name>softupdateform</name>
+    <message>
+        <source>Software Update</source>
+        <translation>軟體更新</translation>
+    </message>
+    <message>
+        <source>Backup_Data_Warn_Msg</source>
+        <translation>更新前請先備份裝置上的資料：尚未同步的活動紀錄可能會遺失。</translation>
+    </message>
+    <message>
+        <source>Force_Update_Device_Msg</source>
+        <translation>建議您為裝置安裝此更新。更新期間請保持裝置連線。</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>更新</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Device software</source>
+        <translation>裝置軟體</translation>
+    </message>
+    <message>
+        <source>Current</source>
+        <translation>目前版本</translation>
+    </message>
+    <message>
+        <source>Device_Updating_Warn_Msg</source>
+        <translation>裝置正在更新中。更新完成前，請勿中斷裝置連線或關閉本程式。</translation>
+    </message>
+</context>
+<context>
+    <name>recover_complete_form</name>
+    <message>
+        <source>Last_Remind_Msg</source>
+        <translation>新軟體已複製到您的裝置。請立即拔除 USB 連接線：裝置將重新啟動並安裝更新。安裝完成前請勿關閉裝置。</translation>
+    </message>
+    <message>
+        <source>Completion</source>
+        <translation>完成</translation>
+    </message>
+    <message>
+        <source>Fail. Please try again later.</source>
+        <translation>失敗，請稍後再試。</translation>
+    </message>
+</context>
+<context>
+    <name>recover_fail_form</name>
+    <message>
+        <source>OK</source>
+        <translation>確定</translation>
+    </message>
+    <message>
+        <source>Not_Enough_Space_Msg</source>
+        <translation>裝置上的可用空間不足，無法更新。請刪除裝置上的部分活動紀錄或檔案後再試一次。</translation>
+    </message>
+    <message>
+        <source>Fail. Please try again later.</source>
+        <translation>失敗，請稍後再試。</translation>
+    </message>
+    <message>
+        <source>Sorry</source>
+        <translation>抱歉</translation>
+    </message>
+</context>
+</TS>

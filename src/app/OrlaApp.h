@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QApplication>
+#include <QFont>
+#include <QString>
+
+#include <memory>
+
+class OrlaController;
+class OrlaSingleInstance;
+class QTranslator;
+class VHDeviceWatcher;
+
+// The updater's application object: starts the environment and log, loads
+// the translation for the system language, starts the device runtime and
+// owns the one controller. It owns the platform's device watcher and passes
+// its device-change codes on as its own DeviceChange signal, which the
+// device detector listens to.
+class OrlaApp : public QApplication
+{
+    Q_OBJECT
+
+public:
+    static constexpr const char *appVersion = "1.0.0.62";
+    // init() result of a second start that handed over to the running updater.
+    static constexpr int kHandedToRunningInstance = -1;
+
+    OrlaApp(int &argc, char **argv);
+    ~OrlaApp() override;
+
+    // The start-up steps; 0 when the updater runs.
+    int init();
+    OrlaController *controller() const { return m_controller.get(); }
+    static OrlaApp *instance();
+    // The face the windows are drawn with.
+    static QFont windowFont();
+
+    // "vu_<locale, lower case>.qm"
+    static QString translationFileName(const QString &localeName);
+    // Replaces the translator by one loaded from path; it is installed
+    // whatever the load gives (a failed load leaves the source texts).
+    bool installTranslation(const QString &path);
+
+signals:
+    void DeviceChange(quint32 deviceEvent);
+
+private:
+    bool holdsSingleInstance();
+    void startDeviceRuntime();
+
+    std::unique_ptr<OrlaSingleInstance> m_instanceGuard;
+    std::unique_ptr<VHDeviceWatcher> m_watcher;
+    std::unique_ptr<OrlaController> m_controller;
+    std::unique_ptr<QTranslator> m_translator;
+};

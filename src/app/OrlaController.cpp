@@ -1,0 +1,548 @@
+#include "OrlaController.h"
+
+#include "OrlaApp.h"
+#include "OrlaForm.h"
+#include "SoftUpdateForm.h"
+#include "VHClient.h"
+#include "VHDaemon.h"
+#include "VHDeviceManager.h"
+#include "VHEnv.h"
+#include "VHLog.h"
+#include "VHVersion.h"
+#include "recover_complete_form.h"
+#include "recover_fail_form.h"
+
+#include <QCoreApplication>
+#include <QDataStream>
+#include <QDateTime>
+#include <QFile>
+#include <QMessageBox>
+#include <QTextStream>
+
+namespace {
+
+QString tr_(const char *text) { return QCoreApplication::translate("orlacontroller", text); }
+QString trResult(const char *text) { return QCoreApplication::translate("recover_complete_form", text); }
+
+const QString kPackageName = QStringLiteral("/Total.zip");
+const QString kAlpFileName = QStringLiteral("AssitOff.alp");
+
+// The whole content of a text file; a null text when it cannot be opened.
+QString readWholeText(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    QString text = QTextStream(&file).readAll();
+    if (text.isNull())
+        text = QLatin1String("");
+    return text;
+}
+
+} // namespace
+
+OrlaController::OrlaController()
+{
+    m_mainWindow = std::make_unique<OrlaForm>(this, isBeta());
+    VHClient *device = currentDevice();
+    m_completeForm = std::make_unique<recover_complete_form>(device && device->deviceKind() == 1);
+    m_failForm = std::make_unique<recover_fail_form>(this);
+    m_softUpdateForm = std::make_unique<SoftUpdateForm>(this);
+    m_updateClient = std::make_unique<VeloraApiClient>(this);
+    m_assistClient = std::make_unique<ReduzeduClient>(this);
+    connect(&m_progressTimer, &QTimer::timeout, this, &OrlaController::run);
+    deviceManager()->addListener(this);
+}
+
+OrlaController::~OrlaController()
+{
+    deviceManager()->removeListener(this);
+    m_progressTimer.stop();
+    m_mainWindow.reset();
+    m_completeForm.reset();
+    m_failForm.reset();
+    m_softUpdateForm.reset();
+    m_assistClient.reset();
+    m_updateClient.reset();
+}
+
+VHDeviceManager *OrlaController::deviceManager() const { return VHDaemon::instance()->deviceManager(); }
+
+VHClient *OrlaController::currentDevice() const { return deviceManager()->currentDevice(); }
+
+QString OrlaController::currentModel() const
+{
+    QString model;
+    if (VHClient *device = currentDevice())
+        device->getModelName(model);
+    return model;
+}
+
+QString OrlaController::modelUpdatesDir() const
+{
+    // A name read from the device names a folder only when it is one safe
+    // path component; otherwise there is no folder, and nothing is read or
+    // written for the device.
+    const QString model = currentModel();
+    if (!VeloraApiClient::isSafeModelName(model))
+        return QString();
+    return VHEnv::instance()->dataFolder() + QStringLiteral("/updates/") + model;
+}
+
+// ---- the device manager ---------------------------------------------------------
+
+void OrlaController::onDeviceConnected(VHClient *)
+{
+    refreshMainWindow(false);
+    VHClient *device = currentDevice();
+    if (!device)
+        return;
+    const QString model = currentModel();
+    if (modelUpdatesDir().isEmpty()) {
+        vhCritical() << "model name can not name a folder, device not queried: " << ("\"" + model + "\"");
+        device->getVersion(m_deviceVersion);
+        return;
+    }
+    m_mainWindow->showChecking();
+    m_updateClient->queryUpdate(model, modelUpdatesDir(), isBeta());
+    updateAlp(false);
+}
+
+void OrlaController::onDeviceDisconnected(VHClient *)
+{
+    m_serverVersion.clear();
+    m_deviceVersion.clear();
+    m_note = QStringLiteral("empty");
+    m_alpExpiry = 0;
+    m_alpWriteOwed = false;
+    m_workoutCheckOwed = false;
+    // The simulated progress belongs to the device that went away.
+    stopProgress();
+    m_mainWindow->setProgress(-1);
+    refreshMainWindow(true);
+}
+
+void OrlaController::onActionDone(VHClient *, int action)
+{
+    RunningJob finished;
+    if (takeJob(action, finished))
+        finishJob(finished);
+    else
+        finishUntracked(action);
+    startOwedJobs();
+    keepEmptyWindowDisabled();
+}
+
+void OrlaController::keepEmptyWindowDisabled()
+{
+    // Ending a job enables its button again; with no device there is nothing
+    // to press it for.
+    if (!currentDevice())
+        m_mainWindow->setDevice(QString(), QString(), QStringList());
+}
+
+// ---- the network clients ------------------------------------------------------
+
+void OrlaController::onUpdateFinished(bool)
+{
+    vhDebug() << "onQureyUpdateFinished";
+    m_serverVersion.clear();
+    m_deviceVersion.clear();
+    VHClient *device = currentDevice();
+    if (!device) {
+        m_mainWindow->hideUpdateIndicators();
+        return;
+    }
+    device->getVersion(m_deviceVersion);
+    bool noticeShown = false;
+    const QString folder = modelUpdatesDir();
+    const QString version = folder.isEmpty() ? QString() : readWholeText(folder + QStringLiteral("/version.txt"));
+    if (!version.isNull()) {
+        m_serverVersion = version;
+        if (VHVersion::isOlder(m_deviceVersion, m_serverVersion)) {
+            m_mainWindow->showUpdateNotice();
+            noticeShown = true;
+        }
+    }
+    checkWorkoutSupport();
+    if (!noticeShown)
+        m_mainWindow->hideUpdateIndicators();
+}
+
+void OrlaController::onReduzeduFinished(bool ok)
+{
+    vhDebug() << "onReduzeduFinished";
+    if (!ok)
+        showMessage(tr_("Download GPS data failed."), tr_("Check the netwrok and try again."));
+    m_alpExpiry = 0;
+    const int expiry = readAlpExpiry();
+    VHClient *device = currentDevice();
+    if (device && device->getAlpDate() < expiry)
+        writeAlpToDevice(device, expiry);
+    else
+        m_mainWindow->setGpsUpdating(false);
+    keepEmptyWindowDisabled();
+}
+
+// ---- the windows ------------------------------------------------------------------
+
+void OrlaController::offerSoftwareUpdate()
+{
+    if (m_deviceVersion.isEmpty() && m_serverVersion.isEmpty()) {
+        showMessage(tr_("Checking new version now"), QString(), m_mainWindow.get());
+    } else if (VHVersion::isOlder(m_deviceVersion, m_serverVersion)) {
+        m_softUpdateForm->setData(m_serverVersion, m_deviceVersion, QString());
+        showInstead(m_softUpdateForm.get());
+        m_mainWindow->hide();
+        m_failForm->hide();
+    } else {
+        showMessage(tr_("Your software is up-to-date."), QString(), m_mainWindow.get());
+    }
+}
+
+void OrlaController::startSoftwareUpdate()
+{
+    VHClient *device = currentDevice();
+    const QString folder = modelUpdatesDir();
+    if (!device || folder.isEmpty() || !device->updateTotal(folder + kPackageName, QString())) {
+        // With the general reason: the window must not show a stale or empty one.
+        showFailForm(0);
+        return;
+    }
+    track(device, Job::SoftwareUpdate, VHClient::ActionUpdateTotal);
+    startProgress(false);
+}
+
+void OrlaController::installWorkouts()
+{
+    m_mainWindow->setWorkoutInstalling(true);
+    VHClient *device = currentDevice();
+    const QString folder = modelUpdatesDir();
+    if (!device || folder.isEmpty()
+        || !device->updateComponent(folder + kPackageName, QString(), QString(), QStringLiteral("1"))) {
+        // Nothing runs: the window must not keep showing an installation.
+        m_mainWindow->setWorkoutInstalling(false);
+        showFailForm(0);
+        return;
+    }
+    track(device, Job::WorkoutInstall, VHClient::ActionUpdateComponent);
+    startProgress(true);
+}
+
+void OrlaController::checkWorkoutSupport()
+{
+    VHClient *device = currentDevice();
+    const QString folder = modelUpdatesDir();
+    if (!device || folder.isEmpty())
+        return;
+    if (device->updateComponent(folder + kPackageName, QString(), QString(), QStringLiteral("0"))) {
+        track(device, Job::WorkoutCheck, VHClient::ActionUpdateComponent);
+        m_workoutCheckOwed = false;
+    } else {
+        // The device is busy with another action; ask again when it ends.
+        m_workoutCheckOwed = true;
+    }
+}
+
+bool OrlaController::workoutCheckPending() const { return hasJob(Job::WorkoutCheck) || m_workoutCheckOwed; }
+
+void OrlaController::refreshMainWindow(bool disconnected)
+{
+    QString model, uuid;
+    QStringList versions;
+    VHClient *device = currentDevice();
+    if (!disconnected && device) {
+        device->getModelName(model);
+        device->getUUID(uuid);
+        versions = device->versionList();
+    }
+    m_mainWindow->setDevice(model, uuid, versions);
+    showInstead(m_mainWindow.get());
+    m_softUpdateForm->hide();
+    m_failForm->hide();
+    m_completeForm->hide();
+}
+
+QString OrlaController::note()
+{
+    const QString folder = modelUpdatesDir();
+    if (m_note == QLatin1String("empty") && !folder.isEmpty()) {
+        const QString text = readWholeText(folder + QStringLiteral("/note.txt"));
+        if (!text.isNull())
+            m_note = text;
+    }
+    return m_note;
+}
+
+bool OrlaController::isBeta()
+{
+    const QStringList parts = QString::fromLatin1(OrlaApp::appVersion).split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    if (parts.size() != 4)
+        return true;
+    return parts.at(3).toInt() % 2 == 1;
+}
+
+bool OrlaController::refuseIfBusy()
+{
+    VHClient *device = currentDevice();
+    const bool busy = m_assistClient->isDownloading() || !device || device->isBusy();
+    if (busy)
+        showMessage(tr_("Busy. Please try again later."), QString(), m_mainWindow.get());
+    return busy;
+}
+
+// ---- assist data ------------------------------------------------------------------
+
+int OrlaController::alpLimit()
+{
+    const QDateTime limit(QDate::currentDate().addDays(kAlpDays), QTime(0, 0));
+    return int(limit.toSecsSinceEpoch());
+}
+
+int OrlaController::readAlpExpiry()
+{
+    if (m_alpExpiry != 0)
+        return m_alpExpiry;
+    const QString folder = modelUpdatesDir();
+    if (folder.isEmpty())
+        return 0;
+    QFile file(folder + QStringLiteral("/date.txt"));
+    if (file.open(QIODevice::ReadOnly) && file.size() == 4) {
+        QDataStream stream(&file);
+        qint32 value = 0;
+        stream >> value;
+        if (stream.status() == QDataStream::Ok)
+            m_alpExpiry = value;
+    }
+    return m_alpExpiry;
+}
+
+void OrlaController::updateAlp(bool interactive)
+{
+    const QString folder = modelUpdatesDir();
+    if (folder.isEmpty()) {
+        // No folder to keep the data in for this device.
+        if (interactive)
+            showMessage(tr_("Download GPS data failed."), tr_("Check the netwrok and try again."));
+        return;
+    }
+    const int expiry = readAlpExpiry();
+    if (expiry < alpLimit()) {
+        vhDebug() << "start downloading AssitOff.alp";
+        m_assistClient->download(folder, kAlpFileName, kAlpDays);
+        m_mainWindow->setGpsUpdating(true);
+        return;
+    }
+    VHClient *device = currentDevice();
+    if (!device)
+        return;
+    if (device->getAlpDate() < expiry)
+        writeAlpToDevice(device, expiry);
+    else if (interactive)
+        showMessage(tr_("GPS data on device is up-to-date"), QString());
+}
+
+void OrlaController::writeAlpToDevice(VHClient *device, int expiry)
+{
+    m_mainWindow->setGpsUpdating(true);
+    if (device->updateAlp(kAlpFileName, expiry)) {
+        track(device, Job::AlpWrite, VHClient::ActionUpdateAlp);
+        m_alpWriteOwed = false;
+    } else {
+        // Busy with another action: written when that one ends; the GPS
+        // display stays on until then.
+        m_alpWriteOwed = true;
+    }
+}
+
+// ---- progress ---------------------------------------------------------------------
+
+void OrlaController::startProgress(bool onMainWindow)
+{
+    m_progressOnMainWindow = onMainWindow;
+    m_progressValue = 0;
+    m_progressTimer.start(kProgressIntervalMs);
+}
+
+void OrlaController::stopProgress() { m_progressTimer.stop(); }
+
+void OrlaController::run()
+{
+    m_progressValue += 2;
+    if (m_progressValue >= 100)
+        m_progressValue = 99;
+    if (m_progressOnMainWindow)
+        m_mainWindow->setProgress(m_progressValue);
+    else
+        m_softUpdateForm->setProgress(m_progressValue);
+}
+
+// ---- the end of device actions ----------------------------------------------------
+
+void OrlaController::track(VHClient *device, Job job, int action) { m_jobs.append({device, job, action}); }
+
+bool OrlaController::takeJob(int action, RunningJob &finished)
+{
+    // A deleted device never reports its end: its jobs are dropped.
+    m_jobs.removeIf([](const RunningJob &job) { return job.device.isNull(); });
+    // The job whose device has just gone idle; with several, the oldest.
+    for (qsizetype i = 0; i < m_jobs.size(); ++i) {
+        const RunningJob &job = m_jobs.at(i);
+        if (job.action == action && !job.device->isBusy()) {
+            finished = m_jobs.takeAt(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool OrlaController::hasJob(Job job) const
+{
+    return std::any_of(m_jobs.cbegin(), m_jobs.cend(), [job](const RunningJob &r) { return r.job == job; });
+}
+
+void OrlaController::finishJob(const RunningJob &finished)
+{
+    VHClient *device = finished.device.data();
+    const bool current = device && device == currentDevice();
+    switch (finished.job) {
+    case Job::SoftwareUpdate:
+        stopProgress();
+        // A device that went away mid-update still gets its result shown,
+        // unless another device has been connected meanwhile.
+        if (current || !currentDevice())
+            finishSoftwareUpdate(device);
+        break;
+    case Job::WorkoutInstall:
+        stopProgress();
+        finishWorkoutInstall(device);
+        break;
+    case Job::WorkoutCheck: {
+        int code = 0;
+        if (current && !device->actionFailed(code))
+            m_mainWindow->allowWorkouts();
+        break;
+    }
+    case Job::AlpWrite:
+        if (!hasJob(Job::AlpWrite) && !m_alpWriteOwed)
+            m_mainWindow->setGpsUpdating(false);
+        break;
+    }
+}
+
+void OrlaController::finishSoftwareUpdate(VHClient *device)
+{
+    m_softUpdateForm->hide();
+    m_mainWindow->hide();
+    int code = 0;
+    if (!device || device->actionFailed(code)) {
+        m_failForm->setReason(code);
+        showInstead(m_failForm.get());
+    } else {
+        showInstead(m_completeForm.get());
+    }
+}
+
+void OrlaController::finishWorkoutInstall(VHClient *device)
+{
+    m_mainWindow->setWorkoutInstalling(false);
+    int code = 0;
+    const bool failed = !device || device->actionFailed(code);
+    showMessage(failed ? trResult("Fail. Please try again later.") : trResult("Completion"), QString());
+}
+
+void OrlaController::finishUntracked(int action)
+{
+    // An action this controller did not start, such as an update the device
+    // manager resumed: judged by its code, on the current device.
+    stopProgress();
+    switch (action) {
+    case VHClient::ActionUpdateTotal:
+        finishSoftwareUpdate(currentDevice());
+        break;
+    case VHClient::ActionUpdateAlp:
+        m_mainWindow->setGpsUpdating(false);
+        break;
+    case VHClient::ActionUpdateComponent:
+        m_mainWindow->setWorkoutInstalling(false);
+        break;
+    default:
+        showFailForm(0);
+        break;
+    }
+}
+
+void OrlaController::startOwedJobs()
+{
+    VHClient *device = currentDevice();
+    if (!device || device->isBusy())
+        return;
+    if (m_alpWriteOwed) {
+        const int expiry = readAlpExpiry();
+        if (device->getAlpDate() < expiry) {
+            writeAlpToDevice(device, expiry);
+            return;
+        }
+        m_alpWriteOwed = false;
+        if (!hasJob(Job::AlpWrite))
+            m_mainWindow->setGpsUpdating(false);
+    }
+    if (m_workoutCheckOwed)
+        checkWorkoutSupport();
+}
+
+void OrlaController::showFailForm(int code)
+{
+    m_softUpdateForm->hide();
+    m_mainWindow->hide();
+    m_failForm->setReason(code);
+    showInstead(m_failForm.get());
+}
+
+// ---- windows and messages ------------------------------------------------------------
+
+QWidget *OrlaController::visibleWindow() const
+{
+    for (QWidget *window : std::initializer_list<QWidget *>{m_mainWindow.get(), m_softUpdateForm.get(),
+                                                            m_completeForm.get(), m_failForm.get()})
+        if (window && window->isVisible())
+            return window;
+    return nullptr;
+}
+
+void OrlaController::showInstead(QWidget *window)
+{
+    // The four windows take each other's place on the screen.
+    QWidget *shown = visibleWindow();
+    if (shown && shown != window)
+        window->move(shown->pos());
+    window->show();
+}
+
+void OrlaController::raiseVisibleWindow()
+{
+    QWidget *window = visibleWindow();
+    if (!window) {
+        refreshMainWindow(false);
+        window = m_mainWindow.get();
+    }
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->raise();
+    window->activateWindow();
+}
+
+void OrlaController::showMessage(const QString &text, const QString &informative, QWidget *parent)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(QStringLiteral("Velora Update"));
+    box.setText(text);
+    if (!informative.isEmpty())
+        box.setInformativeText(informative);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setWindowModality(Qt::ApplicationModal);
+    const QSize hint = box.sizeHint();
+    box.move(m_mainWindow->x() + (m_mainWindow->width() - hint.width()) / 2,
+             m_mainWindow->y() + (m_mainWindow->height() - hint.height()) / 2);
+    box.exec();
+}

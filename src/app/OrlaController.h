@@ -1,0 +1,137 @@
+#pragma once
+
+#include "ReduzeduClient.h"
+#include "VHDeviceManagerListener.h"
+#include "VeloraApiClient.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class OrlaForm;
+class QWidget;
+class SoftUpdateForm;
+class VHClient;
+class VHDeviceManager;
+class recover_complete_form;
+class recover_fail_form;
+
+// Decides everything the updater does: listens to the device manager, asks
+// the update server for the newest package and the assist-data server for
+// fresh GPS data, starts the device actions that write them, and switches
+// between the main window, the software-update dialog and the two result
+// windows. Runs on the GUI thread.
+class OrlaController : public QObject,
+                       public VHDeviceManagerListener,
+                       public VeloraApiClientDelegate,
+                       public ReduzeduClientDelegate
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kProgressIntervalMs = 5000;
+    static constexpr int kAlpDays = 14;
+
+    OrlaController();
+    ~OrlaController() override;
+
+    // ---- the device manager ---------------------------------------------------
+    void onDeviceConnected(VHClient *device) override;
+    void onDeviceDisconnected(VHClient *device) override;
+    void onDeviceChanged(VHClient *) override {}
+    void onActionDone(VHClient *device, int action) override;
+
+    // ---- the network clients ---------------------------------------------------
+    void onUpdateFinished(bool ok) override;
+    void onReduzeduFinished(bool ok) override;
+
+    // ---- the windows -----------------------------------------------------------
+    void offerSoftwareUpdate();
+    void updateAlp(bool interactive);
+    void installWorkouts();
+    bool refuseIfBusy();
+    void startSoftwareUpdate();
+    void refreshMainWindow(bool disconnected);
+    QString note();
+    static bool isBeta();
+    // Brings whichever of the windows is shown to the front (a second start).
+    void raiseVisibleWindow();
+
+    // ---- for the windows' owners and tests -------------------------------------
+    OrlaForm *mainWindow() const { return m_mainWindow.get(); }
+    SoftUpdateForm *softUpdateForm() const { return m_softUpdateForm.get(); }
+    recover_complete_form *completeForm() const { return m_completeForm.get(); }
+    recover_fail_form *failForm() const { return m_failForm.get(); }
+    VeloraApiClient *updateClient() const { return m_updateClient.get(); }
+    ReduzeduClient *assistClient() const { return m_assistClient.get(); }
+    QString modelUpdatesDir() const;
+    QString serverVersion() const { return m_serverVersion; }
+    QString deviceVersion() const { return m_deviceVersion; }
+    int progressValue() const { return m_progressValue; }
+    bool progressRunning() const { return m_progressTimer.isActive(); }
+    bool workoutCheckPending() const;
+
+public slots:
+    void run();
+
+private:
+    // A device action this controller started, remembered until its end is
+    // reported: the manager reports ends for its current device, which may
+    // by then be another one than the device that ran the action.
+    enum class Job { SoftwareUpdate, WorkoutCheck, WorkoutInstall, AlpWrite };
+    struct RunningJob
+    {
+        QPointer<VHClient> device;
+        Job job;
+        int action;
+    };
+
+    VHDeviceManager *deviceManager() const;
+    VHClient *currentDevice() const;
+    QString currentModel() const;
+
+    void checkWorkoutSupport();
+    void writeAlpToDevice(VHClient *device, int expiry);
+    int readAlpExpiry();
+    static int alpLimit();
+    void startProgress(bool onMainWindow);
+    void stopProgress();
+
+    void track(VHClient *device, Job job, int action);
+    bool takeJob(int action, RunningJob &finished);
+    bool hasJob(Job job) const;
+    void finishJob(const RunningJob &finished);
+    void finishSoftwareUpdate(VHClient *device);
+    void finishWorkoutInstall(VHClient *device);
+    void finishUntracked(int action);
+    void startOwedJobs();
+    void keepEmptyWindowDisabled();
+    void showFailForm(int code);
+
+    void showMessage(const QString &text, const QString &informative, QWidget *parent = nullptr);
+    void showInstead(QWidget *window);
+    QWidget *visibleWindow() const;
+
+    std::unique_ptr<OrlaForm> m_mainWindow;
+    std::unique_ptr<recover_complete_form> m_completeForm;
+    std::unique_ptr<recover_fail_form> m_failForm;
+    std::unique_ptr<SoftUpdateForm> m_softUpdateForm;
+    std::unique_ptr<VeloraApiClient> m_updateClient;
+    std::unique_ptr<ReduzeduClient> m_assistClient;
+    QTimer m_progressTimer;
+    int m_progressValue = 0;
+    QString m_serverVersion;
+    QString m_deviceVersion;
+    QString m_note = QStringLiteral("empty");
+    int m_alpExpiry = 0;
+    bool m_progressOnMainWindow = false;
+
+    QList<RunningJob> m_jobs;
+    // Work refused because the device was busy, started when it is free.
+    bool m_alpWriteOwed = false;
+    bool m_workoutCheckOwed = false;
+};

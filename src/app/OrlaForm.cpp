@@ -1,0 +1,283 @@
+#include "OrlaForm.h"
+
+#include "HoverLabel.h"
+#include "OrlaApp.h"
+#include "OrlaController.h"
+#include "OrlaWindowStyle.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLabel>
+#include <QMovie>
+#include <QProgressBar>
+#include <QPushButton>
+
+using namespace OrlaWindowStyle;
+
+namespace {
+
+QString tr_(const char *text) { return QCoreApplication::translate("orlaform", text); }
+
+const QString kButtonSheet = QStringLiteral(
+    "QPushButton:enabled{background:url(:/highlight_1.png);border:0px;}"
+    "QPushButton:disabled{background:url(:/disable_1.png);border:0px;}"
+    "QPushButton:hover{background:url(:/mouseover_1.png);border:0px}"
+    "QPushButton:pressed{background:url(:/click_1.png); position: relative;top: 1px; left: 1px;}");
+
+const Qt::Alignment kLeftTop = Qt::AlignLeft | Qt::AlignTop;
+
+} // namespace
+
+OrlaForm::OrlaForm(OrlaController *controller, bool beta) : QWidget(nullptr), m_controller(controller)
+{
+    setUpWindow(this, QStringLiteral("Orla_Form"),
+                beta ? QStringLiteral("background-image: url(:/background_beta.png);")
+                     : QStringLiteral("background-image: url(:/background.png);"));
+    buildWidgets();
+    connectSignals();
+    setButtonTexts();
+}
+
+OrlaForm::~OrlaForm() = default;
+
+void OrlaForm::buildWidgets()
+{
+    m_deviceTitleLabel = label(this, "device_title_label", QRect(180, 42, 164, 67));
+    m_remindLabel = label(this, "remind_label", QRect(180, 120, 170, 90), kLeftTop, true);
+    m_remindLabel->setFont(pointFont(12));
+    m_msgLabel = label(this, "Msg_label", QRect(20, 220, 320, 60), Qt::AlignLeft | Qt::AlignVCenter, true);
+    m_msgLabel->setFont(pointFont(13, false));
+    m_progressBar = child<QProgressBar>(this, "step_progressBar", QRect(60, 490, 240, 20));
+    m_progressBar->hide();
+    m_softUpdateButton = jobButton("soft_update_button", QRect(60, 280, 240, 58));
+    m_gpsButton = jobButton("gpsdata_update_button", QRect(60, 350, 240, 58));
+    m_workoutButton = jobButton("workout_update_button", QRect(60, 420, 240, 58));
+    m_deviceLabel = label(this, "device_label", QRect(25, 17, 136, 202));
+    m_uuidWordLabel = label(this, "uuid_word_label", QRect(180, 120, 40, 20), kLeftTop, true);
+    m_softWordLabel = label(this, "soft_word_label", QRect(180, 140, 60, 70), kLeftTop, true);
+    // Texts read from a device are shown as they are, never as markup.
+    m_uuidInfoLabel = label(this, "uuid_info_label", QRect(220, 120, 130, 20), kLeftTop, true);
+    m_uuidInfoLabel->setTextFormat(Qt::PlainText);
+    m_softInfoLabel = label(this, "soft_info_label", QRect(250, 140, 110, 70), kLeftTop, true);
+    m_softInfoLabel->setTextFormat(Qt::PlainText);
+
+    m_downloadIndicator = label(this, "download_indicator", QRect(265, 275, 48, 48));
+    m_waitMovie = new QMovie(QStringLiteral(":/wait_update.gif"), QByteArray(), m_downloadIndicator);
+    m_downloadIndicator->setMovie(m_waitMovie);
+    m_waitMovie->start();
+
+    m_downloadCountLabel = label(this, "download_count_label", QRect(265, 275, 48, 48), Qt::AlignCenter);
+    m_downloadCountLabel->setStyleSheet(QStringLiteral("background-image: url(:/update_noti.png);"));
+    m_downloadCountLabel->setText(QStringLiteral("1"));
+    m_downloadCountLabel->setFont(pointFont(16, true));
+    QPalette white = m_downloadCountLabel->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        white.setColor(group, QPalette::WindowText, Qt::white);
+    m_downloadCountLabel->setPalette(white);
+    m_downloadCountLabel->hide();
+
+    m_deviceTitleText = label(this, "device_title_text", QRect(180, 42, 164, 67));
+    m_deviceTitleText->setFont(pointFont(24, true));
+    m_deviceTitleText->setTextFormat(Qt::PlainText);
+
+    m_aboutLabel = child<HoverLabel>(this, "about_label", QRect(320, 10, 24, 24));
+    m_aboutLabel->setEnabled(true);
+    m_aboutLabel->setStyleSheet(QStringLiteral(
+        "QLabel{background:url(:/guide_1.png);border:0px;}QLabel:hover{background:url(:/guide_2.png);border:0px}"));
+
+    m_versionLabel = label(this, "version_label", QRect(220, 10, 100, 24), Qt::AlignCenter);
+    m_versionLabel->setStyleSheet(QStringLiteral("background-color: rgb(255, 249, 207);"));
+    m_versionLabel->setFont(pointFont(12, true));
+    m_versionLabel->setText(QStringLiteral("v") + QLatin1String(OrlaApp::appVersion));
+    m_versionLabel->hide();
+}
+
+QPushButton *OrlaForm::jobButton(const char *objectName, const QRect &geometry)
+{
+    auto *button = child<QPushButton>(this, objectName, geometry);
+    button->setEnabled(true);
+    button->setStyleSheet(kButtonSheet);
+    button->setFont(pointFont(12, true, true));
+    return button;
+}
+
+void OrlaForm::connectSignals()
+{
+    connect(m_softUpdateButton, &QPushButton::clicked, this, &OrlaForm::onSoftUpdateClicked);
+    connect(m_gpsButton, &QPushButton::clicked, this, &OrlaForm::onGpsDataClicked);
+    connect(m_workoutButton, &QPushButton::clicked, this, &OrlaForm::onWorkoutUpdateClicked);
+    connect(m_aboutLabel, &HoverLabel::mouseEnter, this, &OrlaForm::onAboutLabelEnter);
+    connect(m_aboutLabel, &HoverLabel::mouseLeave, this, &OrlaForm::onAboutLabelLeave);
+}
+
+void OrlaForm::setButtonTexts()
+{
+    m_softUpdateButton->setText(tr_("Update Software"));
+    m_gpsButton->setText(tr_("Update GPS Data"));
+    m_workoutButton->setText(tr_("Install Velora Workout"));
+}
+
+// ---- what the controller shows ----------------------------------------------------
+
+void OrlaForm::setDevice(const QString &model, const QString &uuid, const QStringList &versions)
+{
+    setButtonTexts();
+    if (model.isEmpty()) {
+        showNoDevice();
+    } else {
+        m_remindLabel->hide();
+        showDevicePicture(model);
+        showDeviceInfo(uuid, versions);
+        m_gpsButton->setEnabled(true);
+        m_softUpdateButton->setEnabled(true);
+        m_workoutButton->setEnabled(m_workoutAllowed);
+    }
+    m_msgLabel->hide();
+    m_downloadIndicator->hide();
+}
+
+void OrlaForm::showNoDevice()
+{
+    m_deviceLabel->setStyleSheet(backgroundImage(QStringLiteral(":/device/device_notfound.png")));
+    m_remindLabel->setText(tr_("Please connect your device to the computer"));
+    m_remindLabel->show();
+    m_softUpdateButton->setEnabled(false);
+    m_gpsButton->setEnabled(false);
+    m_workoutButton->setEnabled(false);
+    for (QWidget *widget : std::initializer_list<QWidget *>{m_deviceTitleLabel, m_deviceTitleText, m_uuidWordLabel,
+                                                            m_uuidInfoLabel, m_softWordLabel, m_softInfoLabel,
+                                                            m_downloadIndicator, m_downloadCountLabel})
+        widget->hide();
+}
+
+void OrlaForm::showDevicePicture(const QString &model)
+{
+    const QString picture = QStringLiteral(":/device/") + model + QStringLiteral("_device.png");
+    if (!QFile::exists(picture)) {
+        m_deviceLabel->setStyleSheet(backgroundImage(QStringLiteral(":/device/Velora_device.png")));
+        m_deviceTitleLabel->hide();
+        m_deviceTitleText->setText(model);
+        m_deviceTitleText->show();
+        return;
+    }
+    m_deviceLabel->setStyleSheet(backgroundImage(picture));
+    m_deviceTitleLabel->setStyleSheet(
+        backgroundImage(QStringLiteral(":/device/") + model + QStringLiteral("_title.png")));
+    m_deviceTitleLabel->show();
+    m_deviceTitleText->hide();
+}
+
+void OrlaForm::showDeviceInfo(const QString &uuid, const QStringList &versions)
+{
+    m_uuidWordLabel->setText(QStringLiteral("UUID:"));
+    m_uuidWordLabel->show();
+    m_uuidInfoLabel->setText(uuid);
+    m_uuidInfoLabel->show();
+    m_softWordLabel->setText(QStringLiteral("%1:").arg(tr_("Software Version")));
+    m_softWordLabel->show();
+    m_softInfoLabel->setText(versionsText(versions));
+    m_softInfoLabel->show();
+}
+
+QString OrlaForm::versionsText(const QStringList &versions)
+{
+    QString text;
+    for (const QString &entry : versions) {
+        const QStringList parts = entry.split(QLatin1Char('.'), Qt::KeepEmptyParts);
+        if (parts.size() < 4) {
+            text += entry + QLatin1Char('\n');
+            continue;
+        }
+        text += parts.mid(0, 3).join(QLatin1Char('.')) + QLatin1Char('\n');
+        // The rest, each part with a leading ".", three parts to a line so
+        // that a long version stays inside the narrow label.
+        for (qsizetype i = 3; i < parts.size(); ++i) {
+            if (i > 3 && (i - 3) % 3 == 0)
+                text += QLatin1Char('\n');
+            text += QLatin1Char('.') + parts.at(i);
+        }
+    }
+    return text;
+}
+
+void OrlaForm::setGpsUpdating(bool on)
+{
+    m_gpsButton->setEnabled(!on);
+    if (!on) {
+        m_msgLabel->hide();
+        return;
+    }
+    m_msgLabel->setText(tr_("Updating GPS data") + QStringLiteral("... "));
+    m_msgLabel->show();
+}
+
+void OrlaForm::setWorkoutInstalling(bool on)
+{
+    m_workoutButton->setEnabled(!on);
+    if (!on) {
+        m_progressBar->hide();
+        m_msgLabel->hide();
+        return;
+    }
+    m_progressBar->setValue(0);
+    m_progressBar->show();
+    m_msgLabel->setText(tr_("Install Velora Workout & Velora Test") + QStringLiteral("... "));
+    m_msgLabel->show();
+}
+
+void OrlaForm::setProgress(int value)
+{
+    m_progressBar->setValue(value);
+    if (value == -1)
+        m_progressBar->hide();
+    else if (!m_progressBar->isVisible())
+        m_progressBar->show();
+}
+
+void OrlaForm::allowWorkouts()
+{
+    m_workoutAllowed = true;
+    m_workoutButton->setEnabled(true);
+}
+
+void OrlaForm::showUpdateNotice()
+{
+    m_downloadCountLabel->show();
+    m_downloadIndicator->hide();
+}
+
+void OrlaForm::showChecking()
+{
+    m_downloadIndicator->show();
+    m_downloadCountLabel->hide();
+}
+
+void OrlaForm::hideUpdateIndicators()
+{
+    m_downloadIndicator->hide();
+    m_downloadCountLabel->hide();
+}
+
+// ---- the buttons -----------------------------------------------------------------
+
+void OrlaForm::onSoftUpdateClicked()
+{
+    if (!m_controller->refuseIfBusy())
+        m_controller->offerSoftwareUpdate();
+}
+
+void OrlaForm::onGpsDataClicked()
+{
+    if (!m_controller->refuseIfBusy())
+        m_controller->updateAlp(true);
+}
+
+void OrlaForm::onWorkoutUpdateClicked()
+{
+    if (!m_controller->refuseIfBusy())
+        m_controller->installWorkouts();
+}
+
+void OrlaForm::onAboutLabelEnter() { m_versionLabel->show(); }
+
+void OrlaForm::onAboutLabelLeave() { m_versionLabel->hide(); }

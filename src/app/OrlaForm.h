@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QStringList>
+#include <QWidget>
+
+class HoverLabel;
+class OrlaController;
+class QLabel;
+class QMovie;
+class QProgressBar;
+class QPushButton;
+
+// The main window: the connected device (picture or name, UUID, software
+// versions), the three job buttons, the busy indicator and update notice,
+// and a line of text with a progress bar while a job runs. It decides
+// nothing: the buttons ask the controller, and the controller drives every
+// visible change through the operations below.
+class OrlaForm : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // The controller is not owned; it owns this window.
+    explicit OrlaForm(OrlaController *controller, bool beta);
+    ~OrlaForm() override;
+
+    void setDevice(const QString &model, const QString &uuid, const QStringList &versions);
+    void setGpsUpdating(bool on);
+    void setWorkoutInstalling(bool on);
+    void setProgress(int value);
+    void allowWorkouts();
+    void showUpdateNotice();
+    void showChecking();
+    void hideUpdateIndicators();
+
+    bool workoutsAllowed() const { return m_workoutAllowed; }
+
+    // One line per entry; an entry with four or more parts shows its first
+    // three on its line and the rest, each with a leading ".", on the
+    // following lines, three parts to a line.
+    static QString versionsText(const QStringList &versions);
+
+public slots:
+    void onSoftUpdateClicked();
+    void onGpsDataClicked();
+    void onWorkoutUpdateClicked();
+    void onAboutLabelEnter();
+    void onAboutLabelLeave();
+
+private:
+    void buildWidgets();
+    QPushButton *jobButton(const char *objectName, const QRect &geometry);
+    void connectSignals();
+    void setButtonTexts();
+    void showNoDevice();
+    void showDevicePicture(const QString &model);
+    void showDeviceInfo(const QString &uuid, const QStringList &versions);
+
+    OrlaController *m_controller;
+    bool m_workoutAllowed = false;
+
+    QLabel *m_deviceTitleLabel = nullptr;
+    QLabel *m_remindLabel = nullptr;
+    QLabel *m_msgLabel = nullptr;
+    QProgressBar *m_progressBar = nullptr;
+    QPushButton *m_softUpdateButton = nullptr;
+    QPushButton *m_gpsButton = nullptr;
+    QPushButton *m_workoutButton = nullptr;
+    QLabel *m_deviceLabel = nullptr;
+    QLabel *m_uuidWordLabel = nullptr;
+    QLabel *m_softWordLabel = nullptr;
+    QLabel *m_uuidInfoLabel = nullptr;
+    QLabel *m_softInfoLabel = nullptr;
+    QLabel *m_downloadIndicator = nullptr;
+    QMovie *m_waitMovie = nullptr; // child of the indicator
+    QLabel *m_downloadCountLabel = nullptr;
+    QLabel *m_deviceTitleText = nullptr;
+    HoverLabel *m_aboutLabel = nullptr;
+    QLabel *m_versionLabel = nullptr;
+};

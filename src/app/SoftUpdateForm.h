@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QWidget>
+
+class HoverLabel;
+class OrlaController;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+
+// The software-update dialog: which version the device has and which it will
+// get, the warnings, and the button that starts the update. Two states:
+// offering (after setData) and updating (after "Update").
+class SoftUpdateForm : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // The controller is not owned; it owns this window.
+    explicit SoftUpdateForm(OrlaController *controller);
+    ~SoftUpdateForm() override;
+
+    // extraText is not shown (the controller passes an empty text).
+    void setData(const QString &newVersion, const QString &currentVersion, const QString &extraText);
+    void setProgress(int value);
+
+public slots:
+    void onCancelclicked();
+    void onUpdateclicked();
+    void onMouseEnter();
+    void onMouseLeave();
+
+private:
+    void buildWidgets();
+    QPushButton *dialogButton(const char *objectName, const QRect &geometry, const char *text);
+
+    OrlaController *m_controller;
+    QLabel *m_titleLabel = nullptr;
+    QLabel *m_warningLabel = nullptr;
+    QLabel *m_remindLabel = nullptr;
+    QLabel *m_msgLabel = nullptr;
+    HoverLabel *m_infoLabel = nullptr;
+    QPushButton *m_updateButton = nullptr;
+    QPushButton *m_cancelButton = nullptr;
+    QListWidget *m_list = nullptr;
+    QProgressBar *m_progressBar = nullptr;
+    QLabel *m_noteLabel = nullptr; // made on the first hover
+};

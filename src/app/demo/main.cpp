@@ -1,0 +1,90 @@
+// veloraupdate-demo: runs the updater's whole road of a software update
+// against a simulated device and the local package server, pressing the
+// buttons as a user would, and saves a picture of every step.
+//
+//   veloraupdate-demo --work <folder> [--shots <folder>] [--image-mib <n>]
+//   veloraupdate-demo --work <folder> --serve
+//
+// It prints one line per step and the longest time the GUI thread did not
+// answer; the exit code is 0 when every step passed. With --serve it only
+// prepares the same device, package and server, plugs the device and starts
+// the real updater for a person to use, serving until the updater ends.
+
+#include "OrlaApp.h"
+#include "OrlaController.h"
+#include "OrlaRoad.h"
+
+#include "VHDevSim.h"
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTextStream>
+
+namespace {
+
+// The real program beside this one, on the prepared folders, until it ends.
+int serve(OrlaApp &app, OrlaRoad &road, const OrlaRoad::Options &options, QTextStream &out)
+{
+    if (!road.sim().plug(options.device)) {
+        out << "veloraupdate-demo: " << road.sim().lastError() << Qt::endl;
+        return 1;
+    }
+    QProcess updater;
+    updater.setProcessChannelMode(QProcess::ForwardedChannels);
+    QObject::connect(&updater, &QProcess::finished, &app, [&app](int code) { app.exit(code); });
+    QObject::connect(&updater, &QProcess::errorOccurred, &app, [&app](QProcess::ProcessError) { app.exit(1); });
+    updater.start(QCoreApplication::applicationDirPath() + QStringLiteral("/veloraupdate"), {});
+    out << "The updater runs. The device restarts (and installs what was copied) with:" << Qt::endl
+        << "  velora-devsim --root " << road.simRoot() << " restart " << options.device << Qt::endl
+        << "This demo ends with the updater." << Qt::endl;
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    OrlaApp app(argc, argv);
+    QCommandLineParser args;
+    args.addOptions({{QStringLiteral("work"), QStringLiteral("Folder for the demo's data."), QStringLiteral("folder")},
+                     {QStringLiteral("shots"), QStringLiteral("Folder for the pictures."), QStringLiteral("folder")},
+                     {QStringLiteral("image-mib"), QStringLiteral("Size of the new OS image in MiB."),
+                      QStringLiteral("n"), QStringLiteral("0")},
+                     {QStringLiteral("serve"), QStringLiteral("Start the real updater for a person instead.")}});
+    args.process(app);
+    QTextStream out(stdout);
+    if (!args.isSet(QStringLiteral("work"))) {
+        out << "veloraupdate-demo: --work is required" << Qt::endl;
+        return 2;
+    }
+    OrlaRoad::Options options;
+    options.work = args.value(QStringLiteral("work"));
+    options.shots = args.value(QStringLiteral("shots"));
+    const qint64 mib = args.value(QStringLiteral("image-mib")).toLongLong();
+    if (mib > 0) {
+        options.imageBytes = mib * 1024 * 1024;
+        options.stepTimeoutMs = 300000;
+    }
+    OrlaRoad road(options);
+    if (!road.prepare() || !road.startServer()) {
+        out << "veloraupdate-demo: " << road.lastError() << Qt::endl;
+        return 1;
+    }
+    out << "device " << options.device << ": " << road.oldVersion() << " -> " << road.newVersion() << Qt::endl;
+    out << "data folder " << road.dataFolder() << ", simulation root " << road.simRoot() << Qt::endl;
+    if (args.isSet(QStringLiteral("serve")))
+        return serve(app, road, options, out);
+    const int started = app.init();
+    if (started != 0) {
+        out << "veloraupdate-demo: the updater did not start (" << started << ")" << Qt::endl;
+        return 1;
+    }
+    app.controller()->onDeviceConnected(nullptr);
+    const bool ok = road.runAll(app.controller());
+    out << road.report();
+    out << (ok ? "demo: every step passed" : "demo: FAILED: ") << (ok ? QString() : road.lastError()) << Qt::endl;
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QWidget>
+
+class OrlaController;
+class QLabel;
+class QPushButton;
+
+// Shown after a failed software update: the reason, and "OK" back to the
+// main window.
+class recover_fail_form : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // The controller is not owned; it owns this window.
+    explicit recover_fail_form(OrlaController *controller);
+    ~recover_fail_form() override;
+
+    // 3 (not enough free space on the device) has its own text; every other
+    // code gives the general failure text.
+    void setReason(int code);
+
+public slots:
+    void on_backbutton_clicked();
+
+private:
+    OrlaController *m_controller;
+    QPushButton *m_okButton = nullptr;
+    QLabel *m_msgLabel = nullptr;
+    QLabel *m_picLabel = nullptr;
+    QLabel *m_titleLabel = nullptr;
+};

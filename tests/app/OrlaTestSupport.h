@@ -1,0 +1,294 @@
+#pragma once
+
+// Helpers for driving the updater's windows in tests: a device model whose
+// actions the test scripts and can hold, a catcher for the modal message
+// boxes, and the controller over a fake platform and the local package server.
+
+#include "OrlaController.h"
+#include "OrlaForm.h"
+#include "SoftUpdateForm.h"
+#include "VHDaemon.h"
+#include "VHDeviceManager.h"
+#include "VHEnv.h"
+#include "VHFitPackageBuilder.h"
+#include "VHPackageServer.h"
+#include "VHPlatform.h"
+#include "VHTestEnv.h"
+#include "VHTestFakes.h"
+#include "recover_complete_form.h"
+#include "recover_fail_form.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QMutex>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+
+// Holds an action on the worker thread until the test lets it go.
+class ActionGate
+{
+public:
+    void close() { m_closed = true; }
+    void open()
+    {
+        m_closed = false;
+        m_release.release(100);
+    }
+    void passThrough()
+    {
+        m_entered.release();
+        if (m_closed)
+            m_release.tryAcquire(1, 20000); // never hangs a test for ever
+    }
+    // Keeps the event loop running while it waits, so replies and ends still arrive.
+    bool waitEntered(int ms = 5000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!m_entered.tryAcquire(1)) {
+            if (timer.elapsed() > ms)
+                return false;
+            QTest::qWait(5);
+        }
+        return true;
+    }
+
+private:
+    std::atomic<bool> m_closed{false};
+    QSemaphore m_release;
+    QSemaphore m_entered;
+};
+
+// A device whose software update, component, assist-data actions and answers
+// the test sets. Bodies run on the worker thread.
+class AppFakeDevice : public FakeDevice
+{
+public:
+    struct Script
+    {
+        bool updateTotalOk = true;
+        int updateTotalCode = 0;
+        bool checkOk = true;    // updateComponent mode "0"
+        bool installOk = true;  // updateComponent mode "1"
+        bool alpOk = true;
+        int kind = 0;
+        int alpDate = 0;
+        QString version; // the software version the device reports
+        ActionGate *totalGate = nullptr;
+        ActionGate *componentGate = nullptr;
+        QMutex mutex;
+        QStringList componentCalls; // "<mode>|<archive>"
+        QStringList alpCalls;       // "<file>|<stamp>"
+        QStringList totalCalls;
+    };
+
+    explicit AppFakeDevice(Script *script) : m_script(script)
+    {
+        imageVersion = script->version;
+        updateTotalBody = [this](const QString &file, const QString &) {
+            {
+                QMutexLocker lock(&m_script->mutex);
+                m_script->totalCalls << file;
+            }
+            if (m_script->totalGate)
+                m_script->totalGate->passThrough();
+            setErrorCode(m_script->updateTotalCode);
+            return m_script->updateTotalOk;
+        };
+    }
+
+    int deviceKind() override { return m_script->kind; }
+    int getAlpDate() override { return m_script->alpDate; }
+    bool _updateComponent(const QString &, const QString &mode, const QString &, const QString &archive) override
+    {
+        {
+            QMutexLocker lock(&m_script->mutex);
+            m_script->componentCalls << mode + QLatin1Char('|') + archive;
+        }
+        if (m_script->componentGate)
+            m_script->componentGate->passThrough();
+        return mode == QLatin1String("1") ? m_script->installOk : m_script->checkOk;
+    }
+    bool _updateAlp(const QString &file, int stamp) override
+    {
+        QMutexLocker lock(&m_script->mutex);
+        m_script->alpCalls << file + QLatin1Char('|') + QString::number(stamp);
+        if (m_script->alpOk)
+            m_script->alpDate = stamp;
+        return m_script->alpOk;
+    }
+
+private:
+    Script *m_script;
+};
+
+inline AppFakeDevice::Script *&currentDeviceScript()
+{
+    static AppFakeDevice::Script *script = nullptr;
+    return script;
+}
+
+// The factory of the test's model rows: an AppFakeDevice on the current script.
+inline VHClient *createAppFakeDevice(VHDeviceService *service)
+{
+    auto device = std::make_unique<AppFakeDevice>(currentDeviceScript());
+    device->model = service->modelInfo().modelName;
+    device->setDeviceService(service);
+    return device.release();
+}
+
+// Closes every modal message box as soon as it shows and remembers it.
+class MessageCatcher : public QObject
+{
+public:
+    struct Box
+    {
+        QString text;
+        QString informative;
+        QPointer<QWidget> parent;
+        QPoint position;
+        QSize sizeHint;
+        bool modal = false;
+        int buttons = 0;
+        bool okIsDefault = false;
+    };
+
+    MessageCatcher()
+    {
+        connect(&m_timer, &QTimer::timeout, this, &MessageCatcher::poll);
+        m_timer.start(5);
+    }
+
+    QList<Box> boxes;
+    QStringList texts() const
+    {
+        QStringList list;
+        for (const Box &box : boxes)
+            list << box.text;
+        return list;
+    }
+    void clear() { boxes.clear(); }
+
+private:
+    void poll()
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        boxes.append({box->text(), box->informativeText(), box->parentWidget(), box->pos(), box->sizeHint(),
+                      box->isModal(), int(box->buttons().size()),
+                      box->defaultButton() == box->button(QMessageBox::Ok)});
+        box->button(QMessageBox::Ok)->click();
+    }
+
+    QTimer m_timer;
+};
+
+template <typename T>
+T *widget(QWidget *window, const char *name)
+{
+    T *found = window->findChild<T *>(QString::fromLatin1(name));
+    if (!found)
+        qWarning("no widget %s", name);
+    return found;
+}
+
+// The controller over a fake platform, with a local package server for the
+// update and assist-data services.
+class ControllerRig
+{
+public:
+    QTemporaryDir xdg;
+    QTemporaryDir serverRoot;
+    FakePlatform::Script platform;
+    AppFakeDevice::Script device;
+    VHPackageServer server{serverRoot.path()};
+    std::unique_ptr<OrlaController> controller;
+    MessageCatcher messages;
+
+    explicit ControllerRig(bool serverUp = true, bool withAlp = true)
+    {
+        currentDeviceScript() = &device;
+        if (serverUp)
+            server.listen();
+        if (withAlp)
+            writeAlp(QByteArray(2048, 'A'));
+        const QString base = serverUp ? server.baseUrl() : QStringLiteral("http://127.0.0.1:9");
+        initTestEnv(xdg.path(), {{QStringLiteral("debug"), QStringLiteral("1")},
+                                 {QStringLiteral("updateurl"), base + QStringLiteral("/versions/index")},
+                                 {QStringLiteral("alpurl"), base}});
+        VHPlatform::setBackendFactory([this] { return std::make_unique<FakePlatform>(&platform); });
+    }
+
+    ~ControllerRig()
+    {
+        if (manager()->currentDevice())
+            manager()->onDeviceUnplug();
+        controller.reset();
+        VHPlatform::setBackendFactory({});
+        currentDeviceScript() = nullptr;
+    }
+
+    void start() { controller = std::make_unique<OrlaController>(); }
+
+    VHDeviceManager *manager() const { return VHDaemon::instance()->deviceManager(); }
+    OrlaForm *main() const { return controller->mainWindow(); }
+    SoftUpdateForm *dialog() const { return controller->softUpdateForm(); }
+    QString dataFolder() const { return VHEnv::instance()->dataFolder(); }
+    QString modelFolder(const QString &model) const { return dataFolder() + QStringLiteral("/updates/") + model; }
+
+    void writeAlp(const QByteArray &bytes)
+    {
+        QFile file(serverRoot.path() + QStringLiteral("/current_14d.alp"));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(bytes);
+    }
+
+    bool publish(const QString &model, const QString &version, bool withWorkouts = false)
+    {
+        VHFitPackageBuilder::Options spec;
+        spec.model = model;
+        spec.withWorkouts = withWorkouts;
+        const QString zip = serverRoot.path() + QStringLiteral("/staging-") + model + QStringLiteral(".zip");
+        QString error;
+        return VHFitPackageBuilder::writePackage(zip, spec, &error)
+               && VHPackageServer::publish(serverRoot.path(), model, zip, version,
+                                           QStringLiteral("Release note of ") + version, &error);
+    }
+
+    // Plugs a device of `model` reporting `version`; the manager tells the controller.
+    AppFakeDevice *plug(const QString &model, const QString &version,
+                        const QString &uuid = QStringLiteral("0F01000011112222"))
+    {
+        device.version = version;
+        manager()->onDevicePlugin(std::make_unique<FakeFSService>(
+            uuid, VHModelInfo{uuid.left(4), model, QStringLiteral("VELORA"), createAppFakeDevice}));
+        return static_cast<AppFakeDevice *>(manager()->currentDevice());
+    }
+
+    void unplug() { manager()->onDeviceUnplug(); }
+
+    bool waitIdle(int ms = 10000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < ms) {
+            VHClient *current = manager()->currentDevice();
+            const bool deviceIdle = !current || !current->isBusy();
+            if (deviceIdle && !controller->assistClient()->isDownloading())
+                return true;
+            QTest::qWait(5);
+        }
+        return false;
+    }
+};

@@ -1,0 +1,260 @@
+#include "OrlaApp.h"
+#include "OrlaController.h"
+#include "OrlaForm.h"
+#include "OrlaSingleInstance.h"
+#include "VHDaemon.h"
+#include "VHDeviceManager.h"
+#include "VHDeviceWatcher.h"
+#include "VHEnv.h"
+#include "VHPlatform.h"
+#include "VHTestFakes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTranslator>
+
+namespace {
+
+// A fake platform whose device watcher the test can make speak.
+class WatchedPlatform : public FakePlatform
+{
+public:
+    explicit WatchedPlatform(Script *script, VHDeviceWatcher **made) : FakePlatform(script), m_made(made) {}
+    std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override
+    {
+        auto watcher = std::make_unique<VHDeviceWatcher>();
+        *m_made = watcher.get();
+        return watcher;
+    }
+
+private:
+    VHDeviceWatcher **m_made;
+};
+
+struct Message
+{
+    const char *context;
+    const char *source;
+};
+
+// Every text the windows and the controller translate.
+const Message kMessages[] = {
+    {"orlacontroller", "Checking new version now"}, {"orlacontroller", "Your software is up-to-date."},
+    {"orlacontroller", "GPS data on device is up-to-date"}, {"orlacontroller", "Busy. Please try again later."},
+    {"orlacontroller", "Download GPS data failed."}, {"orlacontroller", "Check the netwrok and try again."},
+    {"orlaform", "Update Software"}, {"orlaform", "Update GPS Data"}, {"orlaform", "Install Velora Workout"},
+    {"orlaform", "Please connect your device to the computer"}, {"orlaform", "Software Version"},
+    {"orlaform", "Updating GPS data"}, {"orlaform", "Install Velora Workout & Velora Test"},
+    {"softupdateform", "Software Update"}, {"softupdateform", "Backup_Data_Warn_Msg"},
+    {"softupdateform", "Force_Update_Device_Msg"}, {"softupdateform", "Update"}, {"softupdateform", "Cancel"},
+    {"softupdateform", "Device software"}, {"softupdateform", "Current"},
+    {"softupdateform", "Device_Updating_Warn_Msg"}, {"recover_complete_form", "Last_Remind_Msg"},
+    {"recover_complete_form", "Completion"}, {"recover_complete_form", "Fail. Please try again later."},
+    {"recover_fail_form", "OK"}, {"recover_fail_form", "Not_Enough_Space_Msg"},
+    {"recover_fail_form", "Fail. Please try again later."}, {"recover_fail_form", "Sorry"},
+};
+
+QString logText()
+{
+    VHEnv::instance()->flushLog();
+    QFile file(VHEnv::instance()->dataFolder() + QStringLiteral("/orlaupdate.log"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QString key(const char *source) { return QCoreApplication::translate("softupdateform", source); }
+
+QString resource(const char *name) { return VHEnv::instance()->resourcePath(QString::fromLatin1(name)); }
+
+// This program runs twice: with a system locale that has its file (en_US) and
+// with one that has none (fr_FR).
+bool localeHasNoFile() { return qgetenv("LC_ALL").startsWith("fr"); }
+
+} // namespace
+
+class TestOrlaApp : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_xdg;
+    QTemporaryDir m_cwd;
+    FakePlatform::Script m_script;
+    VHDeviceWatcher *m_watcher = nullptr;
+
+private slots:
+    void initTestCase();
+    void initStartsTheRuntime();
+    void deviceChangeIsPassedOn();
+    void translationForLocale();
+    void missingOrCorruptTranslation();
+    void everyTextTranslated_data();
+    void everyTextTranslated();
+    void secondStartRaisesTheFirst();
+    void staleLockIsTakenOver();
+};
+
+void TestOrlaApp::initTestCase()
+{
+    QVERIFY(m_xdg.isValid() && m_cwd.isValid());
+    // The translations where the environment looks first: <cwd>/Resources.
+    QDir().mkpath(m_cwd.path() + QStringLiteral("/Resources"));
+    for (const char *name : {"vu_en_us.qm", "vu_de_de.qm", "vu_zh_tw.qm"}) {
+        QVERIFY2(QFile::copy(QStringLiteral(VU_QM_DIR "/") + QLatin1String(name),
+                             m_cwd.path() + QStringLiteral("/Resources/") + QLatin1String(name)),
+                 name);
+    }
+    QDir::setCurrent(m_cwd.path());
+    qputenv("XDG_DATA_HOME", m_xdg.path().toUtf8());
+    QDir().mkpath(m_xdg.path() + QStringLiteral("/VeloraHub"));
+    QFile ini(m_xdg.path() + QStringLiteral("/VeloraHub/vh.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[VeloraHub]\ndebug=1\nupdateurl=http://127.0.0.1:9/versions/index\nalpurl=http://127.0.0.1:9\n");
+    ini.close();
+    VHPlatform::setBackendFactory([this] { return std::make_unique<WatchedPlatform>(&m_script, &m_watcher); });
+}
+
+void TestOrlaApp::initStartsTheRuntime()
+{
+    OrlaApp *app = OrlaApp::instance();
+    QVERIFY(app);
+    QCOMPARE(app->init(), 0);
+    QVERIFY(app->controller());
+    VHDeviceManager *manager = VHDaemon::instance()->deviceManager();
+    QCOMPARE(manager->deviceClassFlags(), 4);
+    QVERIFY(manager->listeners().contains(app->controller()));
+    QVERIFY(m_script.lastDetector && m_script.lastDetector->started);
+    QCOMPARE(VHPlatform::deviceEventSource(), static_cast<QObject *>(app));
+    const QString log = logText();
+    if (localeHasNoFile()) {
+        // Logged once, and English is used.
+        QCOMPARE(log.count(QStringLiteral("can not found")), 1);
+        QVERIFY(log.contains(QStringLiteral("[ OrlaApp::init ]")));
+        QVERIFY(log.contains(QStringLiteral("Resources/vu_fr_fr.qm can not found")));
+    } else {
+        // en_US: its file is found at once.
+        QVERIFY(log.contains(QStringLiteral("Resources/vu_en_us.qm")));
+        QVERIFY(!log.contains(QStringLiteral("can not found")));
+    }
+    QVERIFY(key("Backup_Data_Warn_Msg").startsWith(QStringLiteral("Back up the data")));
+    // The entry routine's first connection call shows the empty main window.
+    app->controller()->onDeviceConnected(nullptr);
+    QVERIFY(app->controller()->mainWindow()->isVisible());
+}
+
+void TestOrlaApp::deviceChangeIsPassedOn()
+{
+    QVERIFY(m_watcher);
+    QSignalSpy spy(OrlaApp::instance(), &OrlaApp::DeviceChange);
+    for (quint32 code : {0x8000u, 0x8004u, 0x0007u}) {
+        spy.clear();
+        emit m_watcher->DeviceChange(code);
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy.first().first().value<quint32>(), code);
+    }
+}
+
+void TestOrlaApp::translationForLocale()
+{
+    OrlaApp *app = OrlaApp::instance();
+    QCOMPARE(OrlaApp::translationFileName(QStringLiteral("zh_TW")), QStringLiteral("vu_zh_tw.qm"));
+    QVERIFY(app->installTranslation(resource("vu_de_de.qm")));
+    QVERIFY(key("Backup_Data_Warn_Msg").startsWith(QStringLiteral("Sichern Sie")));
+    QVERIFY(app->installTranslation(resource("vu_zh_tw.qm")));
+    QCOMPARE(QCoreApplication::translate("orlaform", "Update Software"), QStringLiteral("更新軟體"));
+    QVERIFY(app->installTranslation(resource("vu_en_us.qm")));
+    QVERIFY(key("Device_Updating_Warn_Msg").startsWith(QStringLiteral("Your device is being updated")));
+}
+
+void TestOrlaApp::missingOrCorruptTranslation()
+{
+    OrlaApp *app = OrlaApp::instance();
+    const QString resources = m_cwd.path() + QStringLiteral("/Resources/");
+    QFile corrupt(resources + QStringLiteral("vu_xx_yy.qm"));
+    QVERIFY(corrupt.open(QIODevice::WriteOnly));
+    corrupt.write(QByteArray(300, '\x3C'));
+    corrupt.close();
+    QVERIFY(!app->installTranslation(resource("vu_xx_yy.qm")));
+    QCOMPARE(key("Backup_Data_Warn_Msg"), QStringLiteral("Backup_Data_Warn_Msg"));
+    QVERIFY(logText().contains(QStringLiteral("can not load translation")));
+    // A missing file: the source texts, and the windows still work.
+    QVERIFY(!app->installTranslation(resource("vu_none.qm")));
+    QCOMPARE(key("Force_Update_Device_Msg"), QStringLiteral("Force_Update_Device_Msg"));
+    app->controller()->refreshMainWindow(true);
+    QVERIFY(app->controller()->mainWindow()->isVisible());
+    QVERIFY(app->installTranslation(resource("vu_en_us.qm")));
+}
+
+void TestOrlaApp::everyTextTranslated_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("en_us") << QStringLiteral("vu_en_us.qm");
+    QTest::newRow("de_de") << QStringLiteral("vu_de_de.qm");
+    QTest::newRow("zh_tw") << QStringLiteral("vu_zh_tw.qm");
+}
+
+void TestOrlaApp::everyTextTranslated()
+{
+    QFETCH(QString, file);
+    QTranslator translator;
+    QVERIFY(translator.load(QStringLiteral(VU_QM_DIR "/") + file));
+    for (const Message &m : kMessages) {
+        const QString text = translator.translate(m.context, m.source);
+        QVERIFY2(!text.isEmpty(), qPrintable(QStringLiteral("%1 %2").arg(m.context, m.source)));
+        // The keys are never shown as they are.
+        if (QByteArray(m.source).contains('_'))
+            QVERIFY2(text != QLatin1String(m.source), m.source);
+    }
+}
+
+void TestOrlaApp::secondStartRaisesTheFirst()
+{
+    OrlaApp *app = OrlaApp::instance();
+    OrlaForm *main = app->controller()->mainWindow();
+    main->hide();
+    const QString folder = VHEnv::instance()->dataFolder();
+    OrlaSingleInstance other(folder);
+    QVERIFY(!other.acquire());
+    // The real program, started a second time on the same data folder.
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_xdg.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(VU_PROGRAM), {});
+    QVERIFY(second.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 30000);
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(main->isVisible(), 5000);
+    QVERIFY(logText().contains(QStringLiteral("another updater runs on")));
+}
+
+void TestOrlaApp::staleLockIsTakenOver()
+{
+    QTemporaryDir folder;
+    {
+        // A lock left by a process that no longer exists.
+        QFile lock(folder.path() + QStringLiteral("/veloraupdate.lock"));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write("4194000\nveloraupdate\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    }
+    OrlaSingleInstance guard(folder.path());
+    QVERIFY(guard.acquire());
+    OrlaSingleInstance second(folder.path());
+    QVERIFY(!second.acquire());
+}
+
+int main(int argc, char **argv)
+{
+    OrlaApp app(argc, argv);
+    TestOrlaApp test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_OrlaApp.moc"

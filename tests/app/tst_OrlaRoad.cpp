@@ -1,0 +1,90 @@
+// The whole road of a software update, from plugging to the restarted device,
+// through the real application object, the simulated platform, the FIT device
+// family, the network clients and the local package server.
+
+#include "OrlaApp.h"
+#include "OrlaController.h"
+#include "OrlaForm.h"
+#include "OrlaRoad.h"
+#include "VHDevSim.h"
+#include "VHEnv.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestOrlaRoad : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_work;
+    std::unique_ptr<OrlaRoad> m_road;
+
+private slots:
+    void initTestCase();
+    void softwareUpdateFromPlugToRestart();
+    void deviceFilesAfterTheRoad();
+};
+
+void TestOrlaRoad::initTestCase()
+{
+    QVERIFY(m_work.isValid());
+    OrlaRoad::Options options;
+    options.work = m_work.path();
+    options.imageBytes = 512 * 1024;
+    m_road = std::make_unique<OrlaRoad>(options);
+    QVERIFY2(m_road->prepare(), qPrintable(m_road->lastError()));
+    QVERIFY2(m_road->startServer(), qPrintable(m_road->lastError()));
+    QCOMPARE(OrlaApp::instance()->init(), 0);
+    OrlaApp::instance()->controller()->onDeviceConnected(nullptr);
+}
+
+void TestOrlaRoad::softwareUpdateFromPlugToRestart()
+{
+    const bool ok = m_road->runAll(OrlaApp::instance()->controller());
+    QVERIFY2(ok, qPrintable(m_road->report()));
+    QCOMPARE(m_road->steps().size(), 6);
+    // The package was fetched once; the assist data once.
+    QCOMPARE(m_road->serverRequestCount(QStringLiteral("/current_14d.alp")), 1);
+    QCOMPARE(m_road->serverRequestCount(QStringLiteral("/packages/Pacer60F/Total.zip")), 1);
+    // The GUI thread kept answering (a loose bound: this build is sanitized and the machine shared).
+    QVERIFY2(m_road->worstEventGapMs() < 1000, qPrintable(m_road->report()));
+    OrlaForm *main = OrlaApp::instance()->controller()->mainWindow();
+    QVERIFY(main->isVisible());
+    QStringList versions = main->findChild<QLabel *>(QStringLiteral("soft_info_label"))->text().split('\n');
+    QCOMPARE(versions.first(), QStringLiteral("1.10.02"));
+}
+
+void TestOrlaRoad::deviceFilesAfterTheRoad()
+{
+    const QString volume = m_road->volumePath();
+    QSettings identity(volume + QStringLiteral("/System/device.txt"), QSettings::IniFormat);
+    QCOMPARE(identity.value(QStringLiteral("OS/Version")).toString(), QStringLiteral("1.10.02"));
+    QCOMPARE(identity.value(QStringLiteral("DeviceLang/Version")).toString(), QStringLiteral("DL0312"));
+    QCOMPARE(identity.value(QStringLiteral("BootLoader/Version")).toString(), QStringLiteral("B2.10"));
+    // The unchanged boot loader was never copied; the installed images are gone.
+    for (const char *name : {"update.ini", "os.bin", "lang.bin", "boot.bin"})
+        QVERIFY2(!QFile::exists(volume + QLatin1Char('/') + QLatin1String(name)), name);
+    QFile alp(volume + QStringLiteral("/System/AssitOff.alp"));
+    QCOMPARE(alp.size(), 64 * 1024);
+    QFile stamp(volume + QStringLiteral("/System/date.txt"));
+    QCOMPARE(stamp.size(), 4);
+    QFile workout(volume + QStringLiteral("/System/Velorawrk/Long Ride.wkt"));
+    QVERIFY(workout.open(QIODevice::ReadOnly));
+    QCOMPARE(workout.readAll(), QByteArray("endurance 3 h"));
+    // The package and its version stay in the model's folder for next time.
+    QFile version(VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Pacer60F/version.txt"));
+    QVERIFY(version.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(version.readAll()), m_road->newVersion());
+}
+
+int main(int argc, char **argv)
+{
+    OrlaApp app(argc, argv);
+    TestOrlaRoad test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_OrlaRoad.moc"
