@@ -1,0 +1,125 @@
+// bench_fitupdate: times a FIT software update of a ~100 MiB package onto a
+// volume folder (unpack into the work folder, pick the newer images, check the
+// free space, copy, write update.ini, flush) against `unzip -o -q` of the same
+// package followed by `cp` of the same images and `sync -f`, in the same run.
+//
+//   bench_fitupdate [--runs N] [--work DIR]
+
+#include "VHEnv.h"
+#include "VHFSDeviceService.h"
+#include "VHFitDevice.h"
+#include "VHFitPackageBuilder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <algorithm>
+
+namespace {
+
+QTextStream out(stdout);
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values.at(values.size() / 2);
+}
+
+bool run(const QString &program, const QStringList &args)
+{
+    QProcess process;
+    process.start(program, args);
+    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+void writeIdentity(const QString &volume)
+{
+    QDir().mkpath(volume + QStringLiteral("/System"));
+    QFile file(volume + QStringLiteral("/System/device.txt"));
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write("[UUID]\nUUID=2101A1B2C3D4E5F6\n[MODEL]\nModel=Pacer70\n[OS]\nVersion=1.0\n[BootLoader]\nVersion=B1\n"
+               "[DeviceLang]\nVersion=DL1\n[NotificationLang]\nVersion=NL1\n[TimeZone]\nVersion=TZ1\n"
+               "[Bluetooth]\nVersion=BT1\n");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    int runs = 5;
+    QString workRoot = QDir::tempPath();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--runs"))
+            runs = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--work"))
+            workRoot = args[i + 1];
+    }
+    QTemporaryDir work(workRoot + QStringLiteral("/bench-fit-XXXXXX"));
+    qputenv("XDG_DATA_HOME", work.path().toUtf8());
+    VHEnv::instance()->init(QStringLiteral("both"), QStringLiteral("bench.log"));
+
+    // Every image newer than the device: all of them are copied.
+    VHFitPackageBuilder::Options options;
+    options.model = QStringLiteral("Pacer70");
+    options.images = {{QStringLiteral("OS"), QStringLiteral("os.bin"), QStringLiteral("2.0"), 64 << 20},
+                      {QStringLiteral("BootLoader"), QStringLiteral("boot.bin"), QStringLiteral("B2"), 4 << 20},
+                      {QStringLiteral("DeviceLang"), QStringLiteral("lang.bin"), QStringLiteral("DL2"), 20 << 20},
+                      {QStringLiteral("NotificationLang"), QStringLiteral("notify.bin"), QStringLiteral("NL2"), 4 << 20},
+                      {QStringLiteral("TimeZone"), QStringLiteral("tz.bin"), QStringLiteral("TZ2"), 1 << 20},
+                      {QStringLiteral("Bluetooth"), QStringLiteral("bt.bin"), QStringLiteral("BT2"), 7 << 20}};
+    const QString package = work.path() + QStringLiteral("/Total.zip");
+    QString error;
+    if (!VHFitPackageBuilder::writePackage(package, options, &error)) {
+        out << "cannot write the package: " << error << Qt::endl;
+        return 1;
+    }
+    out << "package " << QFileInfo(package).size() / double(1 << 20) << " MiB, " << runs << " runs" << Qt::endl;
+
+    const QString volume = work.path() + QStringLiteral("/volume");
+    const QString unzipped = work.path() + QStringLiteral("/unzipped");
+    QList<double> updater, system;
+    for (int r = 0; r < runs; ++r) {
+        QDir(volume).removeRecursively();
+        writeIdentity(volume);
+        VHModelInfo row{QStringLiteral("2101"), QStringLiteral("Pacer70"), QStringLiteral("VELORA"), nullptr};
+        VHFitDevice device;
+        device.setDeviceService(new VHFSDeviceService(volume, row, volume + QStringLiteral("/System/device.txt")));
+        QElapsedTimer timer;
+        timer.start();
+        const bool ok = device._updateTotal(package, QString());
+        updater << timer.nsecsElapsed() / 1e9;
+        if (!ok || !QFileInfo::exists(volume + QStringLiteral("/update.ini"))) {
+            out << "the update failed, code " << device.errorCode() << Qt::endl;
+            return 1;
+        }
+
+        QDir(volume).removeRecursively();
+        QDir(unzipped).removeRecursively();
+        writeIdentity(volume);
+        QStringList images;
+        for (const auto &image : std::as_const(options.images))
+            images << unzipped + QLatin1Char('/') + image.name;
+        timer.restart();
+        const bool systemOk = run(QStringLiteral("unzip"), {QStringLiteral("-o"), QStringLiteral("-q"), package,
+                                                            QStringLiteral("-d"), unzipped})
+                              && run(QStringLiteral("cp"), images + QStringList{volume})
+                              && run(QStringLiteral("sync"), {QStringLiteral("-f"), volume});
+        system << timer.nsecsElapsed() / 1e9;
+        if (!systemOk) {
+            out << "unzip + cp failed" << Qt::endl;
+            return 1;
+        }
+        out << "run " << r + 1 << ": updater " << updater.last() << " s, unzip+cp " << system.last() << " s"
+            << Qt::endl;
+    }
+    out << "median: updater " << median(updater) << " s, unzip+cp+sync " << median(system) << " s, ratio "
+        << median(updater) / median(system) << " (goal <= 1.2)" << Qt::endl;
+    return 0;
+}
