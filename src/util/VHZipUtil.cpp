@@ -115,28 +115,20 @@ bool VHZipUtil::decompress(const QString &zipPath, const QString &folder, QMutex
     if (!mutex)
         return false;
     const float start = progress ? *progress : 0.0f;
-    VHZipExtractor extractor;
-    QString error;
-    if (!extractor.open(zipPath, error) || !extractor.setBaseFolder(folder, error)) {
-        vhWarning() << "can not unzip" << zipPath << "to" << folder << ":" << error;
-        return false;
-    }
-    const qint64 count = extractor.entryCount();
-    bool result = true;
-    for (qint64 i = 0; i < count; ++i) {
-        QString name;
-        if (!extractor.extractEntry(i, name, error)) {
-            result = false;
+    return extractAll(zipPath, folder, [&](qint64 i, qint64 count, bool failed) {
+        if (failed)
             vhWarning() << "unzip failed in decompress(QString fname,QString folder,QMutex *m, float *f)";
-            vhWarning() << "failed name " << name << "from " << zipPath;
-            vhWarning() << "reason:" << error;
-        }
         setProgress(mutex, progress, float(i) / float(count) * span + start);
-    }
-    return result;
+    });
 }
 
 bool VHZipUtil::decompress(const QString &zipPath, const QString &folder)
+{
+    return extractAll(zipPath, folder, [](qint64, qint64, bool) {});
+}
+
+bool VHZipUtil::extractAll(const QString &zipPath, const QString &folder,
+                           const std::function<void(qint64, qint64, bool)> &afterEntry)
 {
     VHZipExtractor extractor;
     QString error;
@@ -148,10 +140,13 @@ bool VHZipUtil::decompress(const QString &zipPath, const QString &folder)
     bool result = true;
     for (qint64 i = 0; i < count; ++i) {
         QString name;
-        if (!extractor.extractEntry(i, name, error)) {
-            // A package with a bad entry must not pass as unpacked: its
-            // images would reach the device incomplete.
+        const bool failed = !extractor.extractEntry(i, name, error);
+        // A package with a bad entry must not pass as unpacked: its images
+        // would reach the device incomplete.
+        if (failed)
             result = false;
+        afterEntry(i, count, failed);
+        if (failed) {
             vhWarning() << "failed name " << name << "from " << zipPath;
             vhWarning() << "reason:" << error;
         }

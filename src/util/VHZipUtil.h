@@ -2,6 +2,8 @@
 
 #include "VHCompress.h"
 
+#include <functional>
+
 // Zip archives on libzip. Stateless between calls.
 //
 // Unpacking refuses, as failed entries, names that are absolute, contain ".."
@@ -25,5 +27,8 @@ public:
     bool compressFolder(const QString &zipPath, const QString &folderName) override;
 
 private:
+    // Extracts every entry; afterEntry(i, count, failed) runs after each one.
+    static bool extractAll(const QString &zipPath, const QString &folder,
+                           const std::function<void(qint64, qint64, bool)> &afterEntry);
     bool compressFiles(const QString &zipPath, const QStringList &files, QMutex *mutex, float *progress);
 };
