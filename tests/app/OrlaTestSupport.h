@@ -256,12 +256,12 @@ public:
 
     bool publish(const QString &model, const QString &version, bool withWorkouts = false)
     {
-        VHFitPackageBuilder::Options spec;
-        spec.model = model;
-        spec.withWorkouts = withWorkouts;
+        VHFitPackageBuilder::Options options;
+        options.model = model;
+        options.withWorkouts = withWorkouts;
         const QString zip = serverRoot.path() + QStringLiteral("/staging-") + model + QStringLiteral(".zip");
         QString error;
-        return VHFitPackageBuilder::writePackage(zip, spec, &error)
+        return VHFitPackageBuilder::writePackage(zip, options, &error)
                && VHPackageServer::publish(serverRoot.path(), model, zip, version,
                                            QStringLiteral("Release note of ") + version, &error);
     }

@@ -57,19 +57,19 @@ Bytes pattern(size_t n, uint8_t seed)
     return bytes;
 }
 
-Bytes activityFile(const ActivitySpec &spec)
+Bytes activityFile(const ActivityParts &parts)
 {
     constexpr size_t kBlockEnd = 16 + 88;
-    const uint32_t summary = spec.summaryLap.empty() ? kNone : uint32_t(kBlockEnd);
-    const uint32_t user = spec.userInfo.empty() ? kNone : uint32_t(kBlockEnd + spec.summaryLap.size());
-    const uint32_t laps = spec.laps.empty() ? kNone : uint32_t(kBlockEnd + spec.summaryLap.size() + spec.userInfo.size());
+    const uint32_t summary = parts.summaryLap.empty() ? kNone : uint32_t(kBlockEnd);
+    const uint32_t user = parts.userInfo.empty() ? kNone : uint32_t(kBlockEnd + parts.summaryLap.size());
+    const uint32_t laps = parts.laps.empty() ? kNone : uint32_t(kBlockEnd + parts.summaryLap.size() + parts.userInfo.size());
     ByteBuilder b;
     b.raw(fileHeader(30)).raw(pattern(8, 0x10));
-    b.u32(spec.trackTime).u32(summary).u32(laps).u32(user);
-    b.u8(uint8_t(spec.laps.size())).zeros(3).u32(spec.sensorTime).u32(0x01020304).u32(spec.workoutLogTime);
+    b.u32(parts.trackTime).u32(summary).u32(laps).u32(user);
+    b.u8(uint8_t(parts.laps.size())).zeros(3).u32(parts.sensorTime).u32(0x01020304).u32(parts.workoutLogTime);
     b.raw(pattern(88 - 40, 0x40));
-    b.raw(spec.summaryLap).raw(spec.userInfo);
-    for (const Bytes &lap : spec.laps)
+    b.raw(parts.summaryLap).raw(parts.userInfo);
+    for (const Bytes &lap : parts.laps)
         b.raw(lap);
     return b.bytes();
 }

@@ -37,7 +37,7 @@ private:
 Bytes fileHeader(uint8_t kind = 0);
 Bytes pattern(size_t n, uint8_t seed);
 
-struct ActivitySpec
+struct ActivityParts
 {
     uint32_t trackTime = kNone;
     uint32_t sensorTime = kNone;
@@ -48,7 +48,7 @@ struct ActivitySpec
 };
 // Header, the 88-byte block (bytes 0..7 and the free fields patterned), then
 // summary lap, user information and the lap table.
-Bytes activityFile(const ActivitySpec &spec);
+Bytes activityFile(const ActivityParts &parts);
 
 // The twelve slots in mask-bit order: A0 A1 A2 A3 A4 A5 A6 B6 B7 C1 C2 C3.
 using SensorSlots = std::array<int, 12>;

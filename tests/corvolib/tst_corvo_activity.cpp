@@ -10,15 +10,15 @@ namespace {
 const char *const kName = "230517083015.gal";
 const QString kPath = QStringLiteral("Data/History/GAL/230517083015.gal");
 
-ActivitySpec sampleActivity()
+ActivityParts sampleActivity()
 {
-    ActivitySpec spec;
-    spec.trackTime = kSampleTime;
-    spec.sensorTime = kSampleTime + 1;
-    spec.summaryLap = pattern(20, 0xA0);
-    spec.userInfo = pattern(30, 0xB0);
-    spec.laps = {pattern(24, 1), pattern(24, 2), pattern(24, 3)};
-    return spec;
+    ActivityParts parts;
+    parts.trackTime = kSampleTime;
+    parts.sensorTime = kSampleTime + 1;
+    parts.summaryLap = pattern(20, 0xA0);
+    parts.userInfo = pattern(30, 0xB0);
+    parts.laps = {pattern(24, 1), pattern(24, 2), pattern(24, 3)};
+    return parts;
 }
 
 QByteArray sentinelBuffer(int size = 300)
@@ -93,8 +93,8 @@ private slots:
     void missingRecordsFail()
     {
         CorvoVolume volume;
-        ActivitySpec spec;
-        QVERIFY(volume.write(kPath, activityFile(spec)));
+        ActivityParts parts;
+        QVERIFY(volume.write(kPath, activityFile(parts)));
         QByteArray buffer = sentinelBuffer();
         QCOMPARE(GetSummaryLapContent(kName, buffer.data(), 20), 0);
         QCOMPARE(GetUserInfoContent(kName, buffer.data(), 20), 0);

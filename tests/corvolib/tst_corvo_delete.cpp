@@ -19,11 +19,11 @@ const QString kOtherLog = QStringLiteral("Data/History/WLOG/230517083215.wkl");
 
 void writeLinkedActivity(const CorvoVolume &volume)
 {
-    ActivitySpec spec;
-    spec.trackTime = kTrackTime;
-    spec.sensorTime = kSensorTime;
-    spec.workoutLogTime = kLogTime;
-    QVERIFY(volume.write(kActivity, activityFile(spec)));
+    ActivityParts parts;
+    parts.trackTime = kTrackTime;
+    parts.sensorTime = kSensorTime;
+    parts.workoutLogTime = kLogTime;
+    QVERIFY(volume.write(kActivity, activityFile(parts)));
     QVERIFY(volume.write(kTrack, trackFile({TrackSegmentSpec()}).bytes));
     QVERIFY(volume.write(kSensor, sensorLogFile({SensorSegmentSpec()}).bytes));
     QVERIFY(volume.write(kLog, workoutLogFile(0x1234, {pattern(8, 1)})));
@@ -158,7 +158,7 @@ private slots:
     {
         CorvoVolume volume;
         writeLinkedActivity(volume);
-        QVERIFY(volume.write("Data/History/GAL/a2.gal", activityFile(ActivitySpec())));
+        QVERIFY(volume.write("Data/History/GAL/a2.gal", activityFile(ActivityParts())));
         QVERIFY(volume.write("Data/History/TRK/orphan.trk", fileHeader()));
         QVERIFY(volume.write("Data/History/SSL/orphan.ssl", fileHeader()));
         QCOMPARE(DeleteGALAllFile(30), 1);

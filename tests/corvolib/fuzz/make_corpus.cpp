@@ -27,14 +27,14 @@ Bytes toBytes(const std::string &text)
 
 Bytes activity()
 {
-    ActivitySpec spec;
-    spec.trackTime = kSampleTime;
-    spec.sensorTime = kSampleTime + 1;
-    spec.workoutLogTime = kSampleTime + 2;
-    spec.summaryLap = pattern(24, 1);
-    spec.userInfo = pattern(24, 2);
-    spec.laps = {pattern(24, 3), pattern(24, 4)};
-    return activityFile(spec);
+    ActivityParts parts;
+    parts.trackTime = kSampleTime;
+    parts.sensorTime = kSampleTime + 1;
+    parts.workoutLogTime = kSampleTime + 2;
+    parts.summaryLap = pattern(24, 1);
+    parts.userInfo = pattern(24, 2);
+    parts.laps = {pattern(24, 3), pattern(24, 4)};
+    return activityFile(parts);
 }
 
 Bytes sensorLog()
