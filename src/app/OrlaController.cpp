@@ -122,13 +122,13 @@ void OrlaController::onDeviceDisconnected(VHClient *)
     refreshMainWindow(true);
 }
 
-void OrlaController::onActionDone(VHClient *, int action)
+void OrlaController::onActionDone(VHClient *device, int action)
 {
     RunningJob finished;
-    if (takeJob(action, finished))
+    if (takeJob(device, action, finished))
         finishJob(finished);
     else
-        finishUntracked(action);
+        finishUntracked(device, action);
     startOwedJobs();
     keepEmptyWindowDisabled();
 }
@@ -381,14 +381,13 @@ void OrlaController::run()
 
 void OrlaController::track(VHClient *device, Job job, int action) { m_jobs.append({device, job, action}); }
 
-bool OrlaController::takeJob(int action, RunningJob &finished)
+bool OrlaController::takeJob(VHClient *device, int action, RunningJob &finished)
 {
     // A deleted device never reports its end: its jobs are dropped.
     m_jobs.removeIf([](const RunningJob &job) { return job.device.isNull(); });
-    // The job whose device has just gone idle; with several, the oldest.
     for (qsizetype i = 0; i < m_jobs.size(); ++i) {
         const RunningJob &job = m_jobs.at(i);
-        if (job.action == action && !job.device->isBusy()) {
+        if (job.action == action && job.device == device) {
             finished = m_jobs.takeAt(i);
             return true;
         }
@@ -451,14 +450,14 @@ void OrlaController::finishWorkoutInstall(VHClient *device)
     showMessage(failed ? trResult("Fail. Please try again later.") : trResult("Completion"), QString());
 }
 
-void OrlaController::finishUntracked(int action)
+void OrlaController::finishUntracked(VHClient *device, int action)
 {
     // An action this controller did not start, such as an update the device
-    // manager resumed: judged by its code, on the current device.
+    // manager resumed: judged by its code.
     stopProgress();
     switch (action) {
     case VHClient::ActionUpdateTotal:
-        finishSoftwareUpdate(currentDevice());
+        finishSoftwareUpdate(device);
         break;
     case VHClient::ActionUpdateAlp:
         m_mainWindow->setGpsUpdating(false);

@@ -80,8 +80,7 @@ public slots:
 
 private:
     // A device action this controller started, remembered until its end is
-    // reported: the manager reports ends for its current device, which may
-    // by then be another one than the device that ran the action.
+    // reported; the device that ran it may have been removed since.
     enum class Job { SoftwareUpdate, WorkoutCheck, WorkoutInstall, AlpWrite };
     struct RunningJob
     {
@@ -102,12 +101,12 @@ private:
     void stopProgress();
 
     void track(VHClient *device, Job job, int action);
-    bool takeJob(int action, RunningJob &finished);
+    bool takeJob(VHClient *device, int action, RunningJob &finished);
     bool hasJob(Job job) const;
     void finishJob(const RunningJob &finished);
     void finishSoftwareUpdate(VHClient *device);
     void finishWorkoutInstall(VHClient *device);
-    void finishUntracked(int action);
+    void finishUntracked(VHClient *device, int action);
     void startOwedJobs();
     void keepEmptyWindowDisabled();
     void showFailForm(int code);

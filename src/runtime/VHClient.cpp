@@ -355,7 +355,7 @@ void VHClient::thread_done()
             arg.clear();
     }
     if (action != ActionNeverNotified && m_manager)
-        m_manager->notifyActionDone(action);
+        m_manager->notifyActionDone(this, action);
 }
 
 void VHClient::emitDoneSignal(int action)

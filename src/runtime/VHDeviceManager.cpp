@@ -161,7 +161,7 @@ void VHDeviceManager::onDeviceChanged()
     broadcast(&VHDeviceManagerListener::onDeviceChanged, m_current.get());
 }
 
-void VHDeviceManager::notifyActionDone(int action)
+void VHDeviceManager::notifyActionDone(VHClient *device, int action)
 {
-    broadcast(&VHDeviceManagerListener::onActionDone, m_current.get(), action);
+    broadcast(&VHDeviceManagerListener::onActionDone, device, action);
 }

@@ -42,8 +42,10 @@ public:
     void onDeviceUnplug() override;
     void onDeviceChanged() override;
 
-    // Called when an action of the current device ends.
-    void notifyActionDone(int action);
+    // Called when an action of a device made by this manager ends. The
+    // listeners hear of the device that ran it, which after a removal is no
+    // longer the current one.
+    void notifyActionDone(VHClient *device, int action);
 
     void setClock(Clock clock) { m_clock = std::move(clock); }
 

@@ -37,16 +37,6 @@ __attribute__((no_sanitize("null", "undefined"))) bool dereferenceNull()
     return true;
 }
 
-// Waits until the action has ended and its finished handler has run.
-bool waitIdle(VHClient &client, int ms = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (client.isBusy() && timer.elapsed() < ms)
-        QTest::qWait(5);
-    return !client.isBusy();
-}
-
 } // namespace
 
 class TestVHClient : public QObject
@@ -113,7 +103,7 @@ private slots:
             return device->setStateWithMatch(VHClient::STATE_OUT_OF_SERVICE, VHClient::STATE_UPDATING);
         };
         QVERIFY(device->updateTotal(QStringLiteral("Total.zip"), QStringLiteral("eng")));
-        QVERIFY(waitIdle(*device));
+        QVERIFY(waitUntilIdle(*device));
         QTest::qWait(50);
         QCOMPARE(done.count(), 0);
         QVERIFY(recorder.actions.isEmpty());
@@ -127,6 +117,8 @@ private slots:
         QVERIFY(device->updateTotal(QString(), QString()));
         QVERIFY(done.wait(5000));
         QCOMPARE(recorder.actions, QList<int>{VHClient::ActionUpdateTotal});
+        // The device that ran the action is reported, current or not.
+        QCOMPARE(recorder.devices, QList<VHClient *>{device.get()});
         QCOMPARE(device->updateTotalCalls, (QStringList{QStringLiteral("Total.zip|eng"), QStringLiteral("|")}));
         QCOMPARE(device->state(), int(VHClient::STATE_READY));
         manager.removeListener(&recorder);
@@ -142,24 +134,24 @@ private slots:
         QSignalSpy readDone(device.get(), &VHClient::readDataDone);
 
         QVERIFY(device->startRaw(VHClient::ActionNeverNotified));
-        QVERIFY(waitIdle(*device));
+        QVERIFY(waitUntilIdle(*device));
         QTest::qWait(20);
         QVERIFY(recorder.actions.isEmpty());
         QVERIFY(device->errorFlag()); // no implementation for the code
 
         QVERIFY(device->exportTrack(QStringLiteral("track1")));
-        QVERIFY(waitIdle(*device));
+        QVERIFY(waitUntilIdle(*device));
         QTRY_COMPARE(recorder.actions, QList<int>{VHClient::ActionExportTrack});
         QCOMPARE(device->resultList(), QVariantList{QStringLiteral("track1.gpx")});
 
         QVERIFY(device->readProfile(QStringLiteral("p.xml")));
-        QVERIFY(waitIdle(*device));
+        QVERIFY(waitUntilIdle(*device));
         QTRY_COMPARE(recorder.actions.size(), 2);
         QCOMPARE(device->resultList(), QVariantList{false});
         QCOMPARE(readDone.count(), 0);
 
         QVERIFY(device->makeUploadZip());
-        QVERIFY(waitIdle(*device));
+        QVERIFY(waitUntilIdle(*device));
         QTRY_COMPARE(recorder.actions.size(), 3);
         QCOMPARE(device->resultList(), QVariantList{QString()});
         QVERIFY(device->errorFlag());
