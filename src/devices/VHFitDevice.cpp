@@ -183,11 +183,8 @@ bool VHFitDevice::unpackPackage(const QString &archive, const QString &work)
 {
     vhDebug() << "unzip " << ("\"" + archive + "\"") << " to " << ("\"" + work + "\"");
     QDir().mkpath(work);
-    // The progress form reports every failed entry: an image damaged in the
-    // package must never reach the device.
-    QMutex mutex;
-    float progress = 0.0f;
-    return VHZipUtil().decompress(archive, work, &mutex, &progress, 1.0f);
+    // Fails on any damaged entry: such an image must never reach the device.
+    return VHZipUtil().decompress(archive, work);
 }
 
 QList<VHFitDevice::ImageInfo> VHFitDevice::readImageInfo(const QString &releaseIni)
@@ -239,12 +236,19 @@ bool VHFitDevice::copyBinFile(const QString &folder, const QString &name, const 
     }
     const QString dest = volumePath(subFolder.isEmpty() ? name : subFolder + QLatin1Char('/') + name);
     QDir().mkpath(QFileInfo(dest).absolutePath());
-    VHUtility::removeFile(dest);
     const bool copied = VHUtility::copyFile(source, dest, true, 3, 100);
     vhDebug() << "copy to " << dest << (copied ? "done" : "failed");
     if (copied)
         m_written << dest;
     return copied;
+}
+
+bool VHFitDevice::flushWritten(const QString &root)
+{
+    if (VHVolumeSync::flush(m_written, root))
+        return true;
+    setErrorCode(CopyFailed);
+    return false;
 }
 
 // ---- the actions ----------------------------------------------------------------
@@ -303,11 +307,7 @@ bool VHFitDevice::_updateTotal(const QString &archive, const QString &)
         }
         m_written << instruction;
     }
-    if (!VHVolumeSync::flush(m_written, root)) {
-        setErrorCode(CopyFailed);
-        return false;
-    }
-    return true;
+    return flushWritten(root);
 }
 
 bool VHFitDevice::_updateComponent(const QString &, const QString &mode, const QString &, const QString &archive)
@@ -354,9 +354,7 @@ bool VHFitDevice::_updateComponent(const QString &, const QString &mode, const Q
         return false;
     }
     const QString system = volumePath(QStringLiteral("System"));
-    QMutex mutex;
-    float progress = 0.0f;
-    if (!VHZipUtil().decompress(workouts, system, &mutex, &progress, 1.0f)) {
+    if (!VHZipUtil().decompress(workouts, system)) {
         setErrorCode(CopyFailed);
         vhCritical() << "unzip workout.zip to device failed";
         return false;
@@ -376,11 +374,7 @@ bool VHFitDevice::_updateComponent(const QString &, const QString &mode, const Q
             m_written << path;
         }
     }
-    if (!VHVolumeSync::flush(m_written, root)) {
-        setErrorCode(CopyFailed);
-        return false;
-    }
-    return true;
+    return flushWritten(root);
 }
 
 bool VHFitDevice::_updateAlp(const QString &fileName, int timeStamp)
@@ -409,11 +403,7 @@ bool VHFitDevice::_updateAlp(const QString &fileName, int timeStamp)
     }
     m_written << stampFile;
     m_alpStamp = timeStamp;
-    if (!VHVolumeSync::flush(m_written, root)) {
-        setErrorCode(CopyFailed);
-        return false;
-    }
-    return true;
+    return flushWritten(root);
 }
 
 int VHFitDevice::getAlpDate()

@@ -74,6 +74,8 @@ private:
     QString prepareWorkFolder();
     bool unpackPackage(const QString &archive, const QString &work);
     QString volumePath(const QString &relative);
+    // Flushes what the action wrote to the volume; a failure is a failed copy.
+    bool flushWritten(const QString &root);
 
     QMutex m_infoMutex;
     bool m_infoLoaded = false;
