@@ -4,7 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
 #include <unistd.h>
+
+namespace {
+// Writeback of the package is started every this many bytes, so the flush
+// before the rename, which runs on the GUI thread, waits only for the tail.
+constexpr qint64 kWritebackStep = 8 * 1024 * 1024;
+} // namespace
 
 VHPackageFile::VHPackageFile(const QString &finalPath) : m_finalPath(finalPath), m_part(finalPath + QStringLiteral(".part"))
 {
@@ -29,6 +36,11 @@ bool VHPackageFile::append(const char *data, qint64 size)
     }
     m_md5.addData(QByteArrayView(data, size));
     m_size += size;
+    if (m_size - m_writebackStart >= kWritebackStep) {
+        // Only starts the disk writes; it does not wait for them.
+        ::sync_file_range(m_part.handle(), m_writebackStart, m_size - m_writebackStart, SYNC_FILE_RANGE_WRITE);
+        m_writebackStart = m_size;
+    }
     return true;
 }
 

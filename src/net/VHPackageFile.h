@@ -35,5 +35,6 @@ private:
     QFile m_part;
     QCryptographicHash m_md5{QCryptographicHash::Md5};
     qint64 m_size = 0;
+    qint64 m_writebackStart = 0;
     QString m_error;
 };
