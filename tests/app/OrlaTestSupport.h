@@ -278,6 +278,18 @@ public:
 
     void unplug() { manager()->onDeviceUnplug(); }
 
+    // Server has serverVersion, the plugged device deviceVersion: waits until
+    // the update notice shows and the connection's own jobs have ended.
+    bool offerUpdate(const QString &model, const QString &serverVersion, const QString &deviceVersion)
+    {
+        if (!publish(model, serverVersion))
+            return false;
+        start();
+        plug(model, deviceVersion);
+        QWidget *notice = main()->findChild<QWidget *>(QStringLiteral("download_count_label"));
+        return notice && QTest::qWaitFor([&] { return notice->isVisibleTo(main()); }, 15000) && waitIdle();
+    }
+
     bool waitIdle(int ms = 10000)
     {
         QElapsedTimer timer;

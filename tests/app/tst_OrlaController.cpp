@@ -159,11 +159,7 @@ void TestOrlaController::versionsCompareInNaturalOrder()
 void TestOrlaController::dialogOffersAndCancels()
 {
     ControllerRig rig;
-    QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.5"));
-    QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
-    QVERIFY(rig.waitIdle());
+    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
     QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
     SoftUpdateForm *dialog = rig.dialog();
     QVERIFY(dialog->isVisible());
@@ -188,11 +184,7 @@ void TestOrlaController::updateRunsToCompletion()
     ActionGate gate;
     gate.close();
     rig.device.totalGate = &gate;
-    QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.5"));
-    QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
-    QVERIFY(rig.waitIdle());
+    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
     QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
     SoftUpdateForm *dialog = rig.dialog();
     auto *update = widget<QPushButton>(dialog, "soft_update_button");
@@ -225,11 +217,7 @@ void TestOrlaController::simulatedProgressStaysAt99()
     ActionGate gate;
     gate.close();
     rig.device.totalGate = &gate;
-    QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.5"));
-    QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
-    QVERIFY(rig.waitIdle());
+    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
     QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
     QTest::mouseClick(widget<QPushButton>(rig.dialog(), "soft_update_button"), Qt::LeftButton);
     QVERIFY(gate.waitEntered());
@@ -271,11 +259,7 @@ void TestOrlaController::failureWindowShowsReason()
     ControllerRig rig;
     rig.device.updateTotalOk = false;
     rig.device.updateTotalCode = code;
-    QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.5"));
-    QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
-    QVERIFY(rig.waitIdle());
+    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
     QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
     QTest::mouseClick(widget<QPushButton>(rig.dialog(), "soft_update_button"), Qt::LeftButton);
     recover_fail_form *fail = rig.controller->failForm();
@@ -492,11 +476,7 @@ void TestOrlaController::busyRefusals()
 void TestOrlaController::deviceVanishesWhileDialogOpen()
 {
     ControllerRig rig;
-    QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.5"));
-    QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
-    QVERIFY(rig.waitIdle());
+    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
     QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
     QVERIFY(rig.dialog()->isVisible());
     rig.unplug();
@@ -518,11 +498,7 @@ void TestOrlaController::deviceVanishesDuringUpdate()
     rig.device.totalGate = &gate;
     rig.device.updateTotalOk = false; // the volume went away under the copy
     rig.device.updateTotalCode = 4;
-    QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.5"));
-    QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
-    QVERIFY(rig.waitIdle());
+    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
     QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
     QTest::mouseClick(widget<QPushButton>(rig.dialog(), "soft_update_button"), Qt::LeftButton);
     QVERIFY(gate.waitEntered());

@@ -13,6 +13,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QTest>
 
 #include <functional>
 #include <memory>
@@ -175,6 +176,12 @@ public:
     bool startRaw(int code) { return startAction(code); }
     using VHClient::setErrorCode;
 };
+
+// Waits until the client's action has ended and its finished handler has run.
+inline bool waitUntilIdle(VHClient &client, int ms = 20000)
+{
+    return QTest::qWaitFor([&] { return !client.isBusy(); }, ms);
+}
 
 // Makes the FakeDevice a model row's factory can create.
 // The device reports the model name of the row its service was made for.

@@ -103,12 +103,8 @@ class TestVHFitDevice : public QObject
 
     bool run(VHFitDevice &device, const std::function<bool()> &start, int *code = nullptr)
     {
-        if (!start())
+        if (!start() || !waitUntilIdle(device))
             return false;
-        QElapsedTimer timer;
-        timer.start();
-        while (device.isBusy() && timer.elapsed() < 20000)
-            QTest::qWait(5);
         int error = 0;
         const bool failed = device.actionFailed(error);
         if (code)
