@@ -65,4 +65,14 @@ bool tableEntryOffset(uint32_t table, size_t n, int number, uint64_t &offset)
     return true;
 }
 
+uint32_t tableEntryNumber(uint32_t table, size_t n, uint32_t offset, uint64_t fileSize)
+{
+    if (table == kNone || offset == kNone || n == 0 || offset < table || uint64_t(offset) + n > fileSize)
+        return kNone;
+    const uint64_t distance = offset - table;
+    if (distance % n != 0)
+        return kNone;
+    return uint32_t(distance / n + 1);
+}
+
 } // namespace corvo

@@ -15,6 +15,9 @@ constexpr size_t kTemplateBlockSize = 36;
 constexpr uint64_t kWorkoutLogRecordOffset = 16;
 constexpr uint64_t kWorkoutLogIntervalsOffset = 44;
 constexpr uint64_t kWorkoutLogActivityLink = kWorkoutLogRecordOffset + 12;
+// Fields of a template's interval record.
+constexpr size_t kIntervalNextField = 4;
+constexpr size_t kIntervalLinkField = 8;
 
 struct ActivityBlock
 {
@@ -52,6 +55,9 @@ bool readRecordAt(const std::string &path, uint64_t offset, void *buffer, size_t
 
 // Offset of the 1-based record number in a table of records of size n.
 bool tableEntryOffset(uint32_t table, size_t n, int number, uint64_t &offset);
+// The reverse: the 1-based number of the record of size n that starts at
+// offset and lies whole in a file of fileSize bytes; kNone for any other offset.
+uint32_t tableEntryNumber(uint32_t table, size_t n, uint32_t offset, uint64_t fileSize);
 
 inline std::string activityPath(const char *name) { return filePath(historyFolder("GAL"), name); }
 inline std::string workoutLogPath(const std::string &name) { return filePath(historyFolder("WLOG"), name); }

@@ -48,6 +48,18 @@ int readBlock(const std::optional<Folder> &folder, const char *name, void *buffe
     return path && corvo::readRecordAt(*path, corvo::kFileHeaderSize, buffer, corvo::byteLength(length)) ? 1 : 0;
 }
 
+// The file links an interval to another by the other's offset; callers name
+// intervals by number, as they do when writing. An offset where no interval of
+// the file starts is no link.
+void numberTheLink(std::span<uint8_t> record, uint32_t table, uint64_t fileSize)
+{
+    if (record.size() < corvo::kIntervalLinkField + 4)
+        return;
+    const uint32_t offset = corvo::ByteReader(record).u32(corvo::kIntervalLinkField);
+    corvo::ByteWriter(record).put32(corvo::kIntervalLinkField,
+                                    corvo::tableEntryNumber(table, record.size(), offset, fileSize));
+}
+
 int readInterval(const std::optional<Folder> &folder, const char *name, void *record, int length, int number)
 {
     const auto path = templatePath(folder, name);
@@ -59,10 +71,13 @@ int readInterval(const std::optional<Folder> &folder, const char *name, void *re
     uint64_t offset = 0;
     if (!corvo::tableEntryOffset(block.intervalTable, n, number, offset) || (n > 0 && !record))
         return 0;
-    if (file.read(offset, std::span<uint8_t>(static_cast<uint8_t *>(record), n)))
-        return 1;
-    corvo::printFailure("read file error ");
-    return 0;
+    const std::span<uint8_t> bytes(static_cast<uint8_t *>(record), n);
+    if (!file.read(offset, bytes)) {
+        corvo::printFailure("read file error ");
+        return 0;
+    }
+    numberTheLink(bytes, block.intervalTable, file.size());
+    return 1;
 }
 
 bool readNameEntry(const DeviceFile &file, uint64_t offset, NameEntry &entry)

@@ -22,7 +22,6 @@ constexpr uint8_t kKindPointFile = 20;
 constexpr uint64_t kHeaderFinishedField = 12;
 constexpr uint32_t kHeaderFinished = 16;
 constexpr size_t kIntervalValues = 6;
-constexpr size_t kIntervalNextField = 4;
 constexpr size_t kBlockIntervalTable = 8;
 constexpr size_t kBlockName = 28;
 constexpr size_t kBlockDescription = 32;

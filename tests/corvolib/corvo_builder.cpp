@@ -158,6 +158,19 @@ Bytes templateWithLogs(const std::vector<uint32_t> &logTimes)
     return b.bytes();
 }
 
+Bytes templateWithIntervals(const std::vector<uint32_t> &storedLinks, size_t recordSize)
+{
+    ByteBuilder b;
+    b.raw(fileHeader(21)).u32(1).u32(2).u32(kTemplateIntervalTable).u32(0).u32(0).u32(0);
+    b.u32(kNone).u32(kNone).u32(kNone);
+    for (size_t i = 0; i < storedLinks.size(); ++i) {
+        const bool last = i + 1 == storedLinks.size();
+        const uint32_t next = last ? kNone : kTemplateIntervalTable + uint32_t((i + 1) * recordSize);
+        b.u32(0xA0 + uint32_t(i)).u32(next).u32(storedLinks[i]).raw(pattern(recordSize - 12, uint8_t(i)));
+    }
+    return b.bytes();
+}
+
 ProfileBuilder::ProfileBuilder(const std::string &projectCode, int major, size_t imageSize)
     : image_(imageSize, 0)
 {

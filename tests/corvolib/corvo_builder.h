@@ -93,6 +93,13 @@ Bytes workoutLogFile(uint32_t activityLink, const std::vector<Bytes> &intervals)
 // A template whose block links the workout logs started at logTimes.
 Bytes templateWithLogs(const std::vector<uint32_t> &logTimes);
 
+// A template as a device writes it: the block, then right after it (at
+// kTemplateIntervalTable) one interval record of recordSize bytes per entry of
+// storedLinks, chained by their next field; record i holds 0xA0 + i at 0, the
+// stored link (an absolute offset, kept as given) at 8 and a pattern after it.
+constexpr uint32_t kTemplateIntervalTable = 16 + 36;
+Bytes templateWithIntervals(const std::vector<uint32_t> &storedLinks, size_t recordSize);
+
 class ProfileBuilder
 {
 public:

@@ -217,6 +217,70 @@ private slots:
         QByteArray record(44, 0);
         QCOMPARE(ReadTemplateWKTInterval("Wide.wkt", kPlan, record.data(), 44, 2), 1);
         QCOMPARE(le32At(record, 0), 2u);
+        QCOMPARE(le32At(record, 8), 1u);
+    }
+
+    void intervalLinksReadAsIntervalNumbers_data()
+    {
+        QTest::addColumn<quint32>("stored");
+        QTest::addColumn<quint32>("number");
+        const quint32 table = kTemplateIntervalTable;
+        QTest::newRow("none") << kNone << kNone;
+        QTest::newRow("first") << table << 1u;
+        QTest::newRow("itself") << table + 24 << 2u;
+        QTest::newRow("last") << table + 48 << 3u;
+        QTest::newRow("inside a record") << table + 5 << kNone;
+        QTest::newRow("the block") << 16u << kNone;
+        QTest::newRow("zero") << 0u << kNone;
+        QTest::newRow("past the last") << table + 72 << kNone;
+        QTest::newRow("far past the file") << 0x7FFFFFF0u << kNone;
+    }
+
+    // A device stores the link as the linked interval's offset; callers get
+    // the number they would write.
+    void intervalLinksReadAsIntervalNumbers()
+    {
+        QFETCH(quint32, stored);
+        QFETCH(quint32, number);
+        CorvoVolume volume;
+        QVERIFY(volume.write("Data/Plan/Linked.wkt", templateWithIntervals({kNone, stored, kNone}, 24)));
+        QByteArray record(24, 0);
+        QCOMPARE(ReadTemplateWKTInterval("Linked.wkt", kPlan, record.data(), 24, 2), 1);
+        QCOMPARE(le32At(record, 0), 0xA1u);
+        QCOMPARE(le32At(record, 8), number);
+        QCOMPARE(record.mid(12), toByteArray(pattern(12, 1)));
+        record.fill(0);
+        QCOMPARE(ReadIntervalTable("Linked.wkt", record.data(), 24, 2), 1);
+        QCOMPARE(le32At(record, 8), number);
+        // A record too short to hold the link is copied as it is.
+        QByteArray head(8, 0);
+        QCOMPARE(ReadIntervalTable("Linked.wkt", head.data(), 8, 1), 1);
+        QCOMPARE(le32At(head, 0), 0xA0u);
+    }
+
+    void intervalsReadBackAndWrittenAgainGiveTheSameFile()
+    {
+        CorvoVolume volume;
+        const quint32 links[] = {kNone, 1, 3};
+        CorvoFile *file = CreateTemplateWKT("Original", kPlan, 1, 2, kNone, 4, 5, 6, kNone, kNone, kNone, 36);
+        QVERIFY(file);
+        for (quint32 i = 0; i < 3; ++i)
+            QCOMPARE(WriteTemplateInterval(file, i == 0, 0xA0 + i, kNone, links[i], 4, 5, 6, 24), 1);
+        QCOMPARE(CloseTemplateWorkout(file), 1);
+
+        CorvoFile *copy = CreateTemplateWKT("Copy", kPlan, 1, 2, kNone, 4, 5, 6, kNone, kNone, kNone, 36);
+        QVERIFY(copy);
+        for (quint32 i = 0; i < 3; ++i) {
+            QByteArray record(24, 0);
+            QCOMPARE(ReadTemplateWKTInterval("Original.wkt", kPlan, record.data(), 24, int(i + 1)), 1);
+            QCOMPARE(le32At(record, 0), 0xA0 + i);
+            QCOMPARE(le32At(record, 8), links[i]);
+            QCOMPARE(WriteTemplateInterval(copy, i == 0, le32At(record, 0), le32At(record, 4), le32At(record, 8),
+                                           le32At(record, 12), le32At(record, 16), le32At(record, 20), 24),
+                     1);
+        }
+        QCOMPARE(CloseTemplateWorkout(copy), 1);
+        QCOMPARE(volume.read("Data/Plan/Copy.wkt"), volume.read("Data/Plan/Original.wkt"));
     }
 
     void updateTemplateFindsItsFolderFromTheFourthValue()
