@@ -370,10 +370,13 @@ VHModelTable findModelsByVendor(const VHModelTable &models, const QString &vendo
 {
     VHModelTable rows;
     for (const VHModelInfo &row : models) {
-        const QStringList pieces = row.identification.split(QLatin1Char(':'), Qt::KeepEmptyParts);
+        // An empty piece ("A::B", a trailing ":") is in every text and names no vendor.
+        const QStringList pieces = row.identification.split(QLatin1Char(':'), Qt::SkipEmptyParts);
         for (const QString &piece : pieces) {
-            if (vendor.contains(piece, Qt::CaseInsensitive))
+            if (vendor.contains(piece, Qt::CaseInsensitive)) {
                 rows.append(row);
+                break;
+            }
         }
     }
     return rows;

@@ -55,6 +55,8 @@ bool getSupportLanguage(const QString &packageZip, const QString &folder, QStrin
 
 // The last row whose identification occurs in data, or null.
 const VHModelInfo *getRegistryDevice(const QByteArray &data, const VHModelTable &models);
+// The rows with a non-empty ":"-separated piece of their identification in vendor (case ignored), each
+// at most once, in table order.
 VHModelTable findModelsByVendor(const VHModelTable &models, const QString &vendor);
 
 } // namespace VHUtility

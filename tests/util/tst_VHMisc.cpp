@@ -75,17 +75,29 @@ private slots:
         QCOMPARE(VHUtility::getRegistryDevice("VELORA P50", models)->code, QStringLiteral("A001"));
     }
 
-    void modelsByVendorMatchEachPieceIgnoringCase()
+    void modelsByVendorListEachMatchingRowOnce_data()
     {
+        QTest::addColumn<QString>("vendor");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("pieces ignore case") << "velora" << QStringList {"Pacer50"};
+        QTest::newRow("two matching pieces give one row") << "Velora Pacer Pulsar" << QStringList {"Pacer50", "Pulsar"};
+        QTest::newRow("empty pieces match nothing") << "nobody" << QStringList {};
+        QTest::newRow("empty vendor") << "" << QStringList {};
+        QTest::newRow("a piece after empty ones") << "ACME Corp" << QStringList {"Other"};
+    }
+
+    void modelsByVendorListEachMatchingRowOnce()
+    {
+        QFETCH(QString, vendor);
+        QFETCH(QStringList, expected);
         const VHModelTable models = {{"A001", "Pacer50", "VELORA:PACER", nullptr},
-                                     {"A002", "Other", "ACME", nullptr},
-                                     {"A003", "Pulsar", "pulsar:NONE", nullptr}};
-        const VHModelTable rows = VHUtility::findModelsByVendor(models, QStringLiteral("Velora Pacer Pulsar"));
-        QCOMPARE(rows.size(), 3);
-        QCOMPARE(rows.at(0).modelName, QStringLiteral("Pacer50"));
-        QCOMPARE(rows.at(1).modelName, QStringLiteral("Pacer50"));
-        QCOMPARE(rows.at(2).modelName, QStringLiteral("Pulsar"));
-        QVERIFY(VHUtility::findModelsByVendor(models, QStringLiteral("nobody")).isEmpty());
+                                     {"A002", "Other", "::ACME:", nullptr},
+                                     {"A003", "Pulsar", "pulsar:NONE:", nullptr},
+                                     {"A004", "Blank", "", nullptr}};
+        QStringList names;
+        for (const VHModelInfo &row : VHUtility::findModelsByVendor(models, vendor))
+            names << row.modelName;
+        QCOMPARE(names, expected);
     }
 };
 
