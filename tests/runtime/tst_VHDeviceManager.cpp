@@ -5,24 +5,32 @@
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
 
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 
+// Records each notice and, beside it, the device it came with.
 struct Recorder : VHDeviceManagerListener
 {
     QStringList events;
+    QList<VHClient *> devices;
     VHClient *lastConnected = nullptr;
     void onDeviceConnected(VHClient *device) override
     {
         lastConnected = device;
-        events << QStringLiteral("connected");
+        record(QStringLiteral("connected"), device);
     }
-    void onDeviceDisconnected(VHClient *) override { events << QStringLiteral("disconnected"); }
-    void onDeviceChanged(VHClient *) override { events << QStringLiteral("changed"); }
-    void onActionDone(VHClient *, int action) override { events << QStringLiteral("done %1").arg(action); }
+    void onDeviceDisconnected(VHClient *device) override { record(QStringLiteral("disconnected"), device); }
+    void onDeviceChanged(VHClient *device) override { record(QStringLiteral("changed"), device); }
+    void onActionDone(VHClient *device, int action) override { record(QStringLiteral("done %1").arg(action), device); }
+    void record(const QString &event, VHClient *device)
+    {
+        events << event;
+        devices << device;
+    }
 };
 
 const QString kUuid = QStringLiteral("1105AAAABBBBCCCC");
@@ -137,8 +145,10 @@ private slots:
         QCOMPARE(liveFakeServices(), before);
         QCOMPARE(manager->currentDevice(), first);
 
+        manager->onDeviceChanged();
         manager->onDeviceUnplug();
-        QCOMPARE(recorder.events, (QStringList{"connected", "disconnected"}));
+        QCOMPARE(recorder.events, (QStringList{"connected", "changed", "disconnected"}));
+        QCOMPARE(recorder.devices, (QList<VHClient *>{first, first, first}));
         QVERIFY(!manager->currentDevice());
         QCOMPARE(manager->previousDevice(), first); // still usable by listeners
         QCOMPARE(manager->lastRemovalTime(), m_now);
@@ -152,6 +162,7 @@ private slots:
 
         manager->onDeviceChanged();
         QCOMPARE(recorder.events.last(), QStringLiteral("changed"));
+        QCOMPARE(recorder.devices.last(), nullptr);
     }
 
     void factoryFailureGivesNoDeviceAndNoNotice()
@@ -254,7 +265,7 @@ private slots:
         QVERIFY(fake(waiting)->updateTotalCalls.isEmpty());
     }
 
-    void actionDoneReachesListenersWithTheCurrentDevice()
+    void actionDoneReachesListenersWithTheDeviceThatRanIt()
     {
         Recorder recorder;
         auto manager = makeManager(recorder);
@@ -262,6 +273,21 @@ private slots:
         FakeDevice *device = fake(manager->currentDevice());
         QVERIFY(device->readData());
         QTRY_COMPARE(recorder.events.last(), QStringLiteral("done 7"));
+        QCOMPARE(recorder.devices.last(), device);
+
+        // Removed while its action runs, it is still the device reported.
+        QSemaphore release;
+        device->genericBody = [&release] {
+            release.acquire();
+            return true;
+        };
+        QVERIFY(device->readData());
+        manager->onDeviceUnplug();
+        QCOMPARE(manager->previousDevice(), device);
+        release.release();
+        QTRY_COMPARE(recorder.events.last(), QStringLiteral("done 7"));
+        QCOMPARE(recorder.events.count(QStringLiteral("done 7")), 2);
+        QCOMPARE(recorder.devices.last(), device);
     }
 
     void daemonTracksConnectionsAndFlags()
