@@ -8,6 +8,7 @@
 #include "VHZipUtil.h"
 #include "corvolib.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -118,10 +119,12 @@ void VHDaemonProxy::replyFinished()
 
 bool VHDaemon::makeLogZip(const QString &zipPath)
 {
+    // Every name is taken from the data folder by path: changing the process's
+    // current folder would race every other thread's relative names.
     VHEnv *env = VHEnv::instance();
     const QString folder = env->dataFolder();
-    VHUtility::removeFile(zipPath);
-    env->enterDataFolder();
+    const QString archive = QDir(folder).absoluteFilePath(zipPath);
+    VHUtility::removeFile(archive);
     // Logs are copied first: the live log keeps growing while it is packed.
     QStringList listed;
     const QList<QPair<QString, QString>> logs = {{QStringLiteral("vh.log"), QStringLiteral("vhlog.txt")},
@@ -134,7 +137,7 @@ bool VHDaemon::makeLogZip(const QString &zipPath)
     }
     if (VHClient *device = currentDevice())
         device->addLogFiles(folder, listed);
-    const bool packed = VHZipUtil().compress(zipPath, listed);
+    const bool packed = VHZipUtil().compress(archive, folder, listed);
     for (const QString &name : std::as_const(listed))
         VHUtility::removeFile(folder + QLatin1Char('/') + name);
     return packed;

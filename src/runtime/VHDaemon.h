@@ -29,7 +29,8 @@ public:
 
     virtual bool start(bool registerBuiltInModels);
     virtual VHClient *currentDevice();
-    // Packs the runtime's logs and the current device's files into zipPath.
+    // Packs the runtime's logs and the current device's files into zipPath (a
+    // relative zipPath lies in the data folder). Never changes the current folder.
     virtual bool makeLogZip(const QString &zipPath);
 
     VHDeviceManager *deviceManager() const { return m_manager.get(); }

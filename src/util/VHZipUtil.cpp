@@ -63,15 +63,21 @@ bool VHZipUtil::compress(const QString &zipPath, const QStringList &files, QMute
 {
     if (!mutex)
         return false;
-    return compressFiles(zipPath, files, mutex, progress);
+    return compressFiles(zipPath, QString(), files, mutex, progress);
 }
 
 bool VHZipUtil::compress(const QString &zipPath, const QStringList &files)
 {
-    return compressFiles(zipPath, files, nullptr, nullptr);
+    return compressFiles(zipPath, QString(), files, nullptr, nullptr);
 }
 
-bool VHZipUtil::compressFiles(const QString &zipPath, const QStringList &files, QMutex *mutex, float *progress)
+bool VHZipUtil::compress(const QString &zipPath, const QString &folder, const QStringList &names)
+{
+    return compressFiles(zipPath, folder, names, nullptr, nullptr);
+}
+
+bool VHZipUtil::compressFiles(const QString &zipPath, const QString &folder, const QStringList &files,
+                              QMutex *mutex, float *progress)
 {
     QString error;
     ZipArchive archive = createArchive(zipPath, error);
@@ -83,11 +89,12 @@ bool VHZipUtil::compressFiles(const QString &zipPath, const QStringList &files, 
     int added = 0;
     for (qsizetype i = 0; i < count; ++i) {
         const QString &file = files.at(i);
+        const QString path = folder.isEmpty() ? file : folder + QLatin1Char('/') + file;
         // A file that cannot be read would make the whole archive fail at
         // close; it is left out, as a missing entry is not an error here.
         zip_source_t *source = nullptr;
-        if (QFileInfo(file).isFile() && QFileInfo(file).isReadable())
-            source = zip_source_file(archive.get(), VHFileOps::encodeName(file).constData(), 0, -1);
+        if (QFileInfo(path).isFile() && QFileInfo(path).isReadable())
+            source = zip_source_file(archive.get(), VHFileOps::encodeName(path).constData(), 0, -1);
         if (source && zip_file_add(archive.get(), file.toUtf8().constData(), source,
                                    ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) >= 0) {
             ++added;

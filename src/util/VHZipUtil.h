@@ -20,6 +20,9 @@ public:
     // The progress value is i / n after the i-th of n files (the caller sets the final value).
     bool compress(const QString &zipPath, const QStringList &files, QMutex *mutex, float *progress) override;
     bool compress(const QString &zipPath, const QStringList &files) override;
+    // Packs folder/name for each of names under the entry name name, so that
+    // short entry names need no change of the process's current folder.
+    bool compress(const QString &zipPath, const QString &folder, const QStringList &names);
     // The progress value is start + i / count * span after entry i.
     bool decompress(const QString &zipPath, const QString &folder, QMutex *mutex, float *progress,
                     float span) override;
@@ -30,5 +33,7 @@ private:
     // Extracts every entry; afterEntry(i, count, failed) runs after each one.
     static bool extractAll(const QString &zipPath, const QString &folder,
                            const std::function<void(qint64, qint64, bool)> &afterEntry);
-    bool compressFiles(const QString &zipPath, const QStringList &files, QMutex *mutex, float *progress);
+    // Entries are named by files; each is read from folder/name, or from name when folder is empty.
+    bool compressFiles(const QString &zipPath, const QString &folder, const QStringList &files, QMutex *mutex,
+                       float *progress);
 };

@@ -4,11 +4,18 @@
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
+#include "VHZipUtil.h"
 
+#include "../util/TestSupport.h"
+
+#include <QNetworkReply>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrlQuery>
 
 namespace {
 
@@ -34,6 +41,34 @@ struct Recorder : VHDeviceManagerListener
 };
 
 const QString kUuid = QStringLiteral("1105AAAABBBBCCCC");
+
+// A device that leaves a copy of its flash for the log archive.
+struct FlashDevice : FakeDevice
+{
+    void saveExtFlashToFile(const QString &path) override { writeFile(path, "flash"); }
+};
+
+VHClient *createFlashDevice(VHDeviceService *service)
+{
+    auto *device = static_cast<FlashDevice *>(vhCreateDevice<FlashDevice>(service));
+    if (device)
+        device->model = QStringLiteral("Pacer40");
+    return device;
+}
+
+// Every file of a zip archive, by entry name.
+QMap<QString, QByteArray> zipContents(const QString &zipPath)
+{
+    QTemporaryDir folder;
+    QMap<QString, QByteArray> files;
+    if (!VHZipUtil().decompress(zipPath, folder.path()))
+        return files;
+    for (const QString &name : treeOf(folder.path()))
+        files.insert(name, readFile(folder.filePath(name)));
+    return files;
+}
+
+QString canonical(const QString &path) { return QFileInfo(path).canonicalFilePath(); }
 
 } // namespace
 
@@ -320,6 +355,81 @@ private slots:
         QVERIFY(env->firmwareTooOld());
         env->setFirmwareTooOld(false);
         manager->removeListener(&recorder);
+    }
+
+    void daemonLogZipKeepsTheCurrentFolder()
+    {
+        VHDaemon daemon;
+        daemon.deviceManager()->onDevicePlugin(std::make_unique<FakeFSService>(
+            kUuid, fakeModelRow(QStringLiteral("1105"), QStringLiteral("Pacer40"), createFlashDevice)));
+        QVERIFY(daemon.currentDevice());
+        const QString data = VHEnv::instance()->dataFolder();
+        QVERIFY(writeFile(data + QStringLiteral("/vh.log"), "main log"));
+        QVERIFY(writeFile(data + QStringLiteral("/vhuser.log"), "user log"));
+        QTemporaryDir elsewhere;
+        QTemporaryDir out;
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(elsewhere.path()));
+
+        const QString zip = out.filePath(QStringLiteral("logs.zip"));
+        const bool packed = daemon.makeLogZip(zip);
+        const QString during = QDir::currentPath();
+        // A relative name lies in the data folder, whatever the current folder is.
+        const bool packedRelative = daemon.makeLogZip(QStringLiteral("relative.zip"));
+        QDir::setCurrent(before);
+
+        QVERIFY(packed);
+        QCOMPARE(canonical(during), canonical(elsewhere.path()));
+        const QMap<QString, QByteArray> expected {{QStringLiteral("Pacer40flash.dat"), "flash"},
+                                                  {QStringLiteral("vhlog.txt"), "main log"},
+                                                  {QStringLiteral("vhuserlog.txt"), "user log"}};
+        QCOMPARE(zipContents(zip), expected);
+        QVERIFY(packedRelative);
+        QCOMPARE(zipContents(data + QStringLiteral("/relative.zip")), expected);
+        QVERIFY(!QFileInfo::exists(elsewhere.filePath(QStringLiteral("relative.zip"))));
+        // The copies are gone, the logs stay.
+        for (const QString &name : expected.keys())
+            QVERIFY2(!QFileInfo::exists(data + QLatin1Char('/') + name), qPrintable(name));
+        QCOMPARE(readFile(data + QStringLiteral("/vh.log")), QByteArray("main log"));
+        QFile::remove(data + QStringLiteral("/vh.log"));
+        QFile::remove(data + QStringLiteral("/vhuser.log"));
+        QFile::remove(data + QStringLiteral("/relative.zip"));
+    }
+
+    void proxyLogZipAsksTheCompanionServiceOnLoopback()
+    {
+        QTcpServer companion;
+        QVERIFY2(companion.listen(QHostAddress::LocalHost, VHDaemonProxy::kCompanionPort),
+                 qPrintable(companion.errorString()));
+        QByteArray request;
+        connect(&companion, &QTcpServer::newConnection, &companion, [&] {
+            QTcpSocket *socket = companion.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [&request, socket] {
+                request += socket->readAll();
+                if (request.contains("\r\n\r\n")) {
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                    socket->disconnectFromHost();
+                }
+            });
+        });
+        VHDaemonProxy proxy;
+        const QString before = QDir::currentPath();
+        const QString zip = QStringLiteral("/tmp/logs & more/a+b=c%20d.zip");
+        QVERIFY(proxy.makeLogZip(zip));
+        QTRY_VERIFY(request.contains("\r\n\r\n"));
+
+        const QList<QByteArray> requestLine = request.left(request.indexOf("\r\n")).split(' ');
+        QCOMPARE(requestLine.size(), 3);
+        QCOMPARE(requestLine.at(0), QByteArray("GET"));
+        const QUrl target(QString::fromLatin1(requestLine.at(1)));
+        QCOMPARE(target.path(), QStringLiteral("/export_log"));
+        const QUrlQuery query(target);
+        QCOMPARE(query.queryItems(QUrl::FullyDecoded).size(), 1);
+        QCOMPARE(query.queryItemValue(QStringLiteral("dest"), QUrl::FullyDecoded), zip);
+        QVERIFY(request.contains("\r\nHost: 127.0.0.1:18888\r\n"));
+        // The finished reply is released, and the current folder never moved.
+        QTRY_VERIFY(proxy.findChildren<QNetworkReply *>().isEmpty());
+        QCOMPARE(QDir::currentPath(), before);
     }
 
     void builtInRowsAreRegisteredInOrder()
