@@ -531,6 +531,9 @@ void VHClient::addLogFiles(const QString &folder, QStringList &list)
     QString model;
     getModelName(model);
     const QString name = model + QStringLiteral("flash.dat");
+    // The model name comes from the device: "../x" must not remove or write a file outside folder.
+    if (!VHUtility::isSafePathComponent(name))
+        return;
     const QString path = folder + QLatin1Char('/') + name;
     VHUtility::removeFile(path);
     saveExtFlashToFile(path);

@@ -500,6 +500,18 @@ private slots:
         list.clear();
         plain->addLogFiles(folder, list);
         QVERIFY(list.isEmpty());
+
+        // A model name from the device never reaches outside the folder.
+        const QString logs = folder + QStringLiteral("/logs");
+        QVERIFY(QDir().mkpath(logs));
+        QFile outside(folder + QStringLiteral("/outsideflash.dat"));
+        QVERIFY(outside.open(QIODevice::WriteOnly) && outside.write("keep") == 4);
+        outside.close();
+        device.model = QStringLiteral("../outside");
+        device.addLogFiles(logs, list);
+        QVERIFY(list.isEmpty());
+        QVERIFY(outside.open(QIODevice::ReadOnly));
+        QCOMPARE(outside.readAll(), QByteArray("keep"));
     }
 
     void stopWaitsTwentySecondsThenTerminates()
