@@ -145,7 +145,9 @@ CORVO_API int UpdateTemplateWKT(const char *name, uint32_t location, uint32_t va
                                 uint32_t value3, uint32_t value4, uint32_t value5, uint32_t value6,
                                 uint32_t value7, uint32_t value8, uint32_t value9, int length);
 CORVO_API int ReadTemplateWKT(const char *name, uint32_t location, void *buffer, int length);
-/* intervalNumber counts from 1. */
+/* intervalNumber counts from 1. The record's link (bytes 8-11) comes back as
+ * the 1-based number of the linked interval, as WriteTemplateInterval takes
+ * it, or 0xFFFFFFFF when the file links no interval of the template. */
 CORVO_API int ReadTemplateWKTInterval(const char *name, uint32_t location, void *record, int length,
                                       int intervalNumber);
 /* Copies the text of the name for language (e.g. "ENG"), else of the "ENG"
@@ -155,6 +157,7 @@ CORVO_API int ReadWKTName(const char *name, uint32_t location, char *buffer, int
 /* Readers of templates in the Plan folder. */
 CORVO_API int ReadWorkoutTable(const char *name, void *buffer, int length);
 CORVO_API int ReadWorkoutTableName(const char *name, void *buffer, int length);
+/* Like ReadTemplateWKTInterval, in the Plan folder. */
 CORVO_API int ReadIntervalTable(const char *name, void *buffer, int length, int number);
 
 /* ---- workout logs (files in Data/History/WLOG) ------------------------- */

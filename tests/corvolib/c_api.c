@@ -16,12 +16,19 @@ static void check(int condition, const char *what)
     }
 }
 
+static uint32_t le32(const unsigned char *bytes)
+{
+    return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8 | (uint32_t)bytes[2] << 16 | (uint32_t)bytes[3] << 24;
+}
+
 int main(int argc, char **argv)
 {
     char home[512];
     unsigned char version[4];
     CorvoSwCapability capability;
     CorvoFile *poi;
+    CorvoFile *workout;
+    unsigned char interval[24];
     TrackIterator *track;
     int count = -1;
 
@@ -43,6 +50,14 @@ int main(int argc, char **argv)
     check(poi != NULL, "CreatePOI");
     check(ClosePOI(poi) == 1, "ClosePOI");
     check(DeleteGALFile(20, "home.poi") == 1, "DeleteGALFile of the point");
+
+    workout = CreateTemplateWKT("Laps", 0, 1, 2, 0xFFFFFFFFu, 4, 5, 6, 7, 8, 9, 36);
+    check(workout != NULL, "CreateTemplateWKT");
+    check(WriteTemplateInterval(workout, 1, 10, 0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0, 0, 24) == 1, "first interval");
+    check(WriteTemplateInterval(workout, 0, 20, 0xFFFFFFFFu, 1, 0, 0, 0, 24) == 1, "interval linking the first");
+    check(CloseTemplateWorkout(workout) == 1, "CloseTemplateWorkout");
+    check(ReadIntervalTable("Laps.wkt", interval, 24, 2) == 1, "ReadIntervalTable");
+    check(le32(interval) == 20 && le32(interval + 8) == 1, "the link reads back as the interval number written");
 
     check(GetActivityfileamount(&count) == 0, "no activity folder yet");
     track = GetTrackPotIterator("missing.trk");
