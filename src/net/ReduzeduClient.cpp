@@ -37,7 +37,8 @@ void ReduzeduClient::download(const QString &folder, const QString &fileName, in
     m_fileName = fileName;
     m_days = days;
     const QString address = VHEnv::instance()->alpServiceUrl() + QStringLiteral("/current_%1d.alp").arg(days);
-    vhDebug() << "alp url=" << address;
+    // Above the debug level: the address asked is what tells a wrong setting.
+    vhWarning() << "alp url=" << address;
     m_reply = m_network->get(VHNetRequest::plainGet(QUrl(address), m_transferTimeoutMs));
     connect(m_reply, &QNetworkReply::readyRead, this, &ReduzeduClient::onBytesArrived);
 }
@@ -64,12 +65,31 @@ void ReduzeduClient::finishedSlot(QNetworkReply *reply)
         vhCritical() << "http error=" << int(reply->error());
     } else {
         const QByteArray data = reply->readAll();
+        QString why;
         if (data.isEmpty())
             vhCritical() << "download failed - get no data";
+        else if (!canBeAssistData(reply, data, &why))
+            vhCritical() << "download failed - not assist data:" << why;
         else
             result = storeData(data) && writeStamp();
     }
     notifyDelegate(result);
+}
+
+bool ReduzeduClient::canBeAssistData(const QNetworkReply *reply, const QByteArray &data, QString *why)
+{
+    // A portal or proxy answers with a page and status 200; stored, it would
+    // be stamped valid for weeks and never fetched again.
+    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString().trimmed();
+    if (type.startsWith(QLatin1String("text/html"), Qt::CaseInsensitive)) {
+        *why = QStringLiteral("content type ") + type;
+        return false;
+    }
+    if (data.size() < kMinDataSize) {
+        *why = QStringLiteral("%1 bytes").arg(data.size());
+        return false;
+    }
+    return true;
 }
 
 bool ReduzeduClient::storeData(const QByteArray &data)

@@ -30,6 +30,8 @@ public:
     static constexpr int kDefaultTransferTimeoutMs = 60000;
     // Assist data for a fortnight is some hundred kilobytes.
     static constexpr qint64 kMaxDataSize = 16 * 1024 * 1024;
+    // Even a day of assist data is larger; a shorter body is an error text.
+    static constexpr qint64 kMinDataSize = 1024;
 
     explicit ReduzeduClient(ReduzeduClientDelegate *delegate);
     ~ReduzeduClient() override;
@@ -47,6 +49,7 @@ public slots:
     void finishedSlot(QNetworkReply *reply);
 
 private:
+    static bool canBeAssistData(const QNetworkReply *reply, const QByteArray &data, QString *why);
     bool storeData(const QByteArray &data);
     bool writeStamp();
     void onBytesArrived();
