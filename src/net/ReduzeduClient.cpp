@@ -11,10 +11,13 @@
 #include <QNetworkReply>
 #include <QtEndian>
 
+#include <memory>
+
 ReduzeduClient::ReduzeduClient(ReduzeduClientDelegate *delegate)
     : QObject(nullptr), m_delegate(delegate), m_network(new QNetworkAccessManager(this))
 {
     connect(m_network, &QNetworkAccessManager::finished, this, &ReduzeduClient::finishedSlot);
+    m_writer.setMaxThreadCount(1);
 }
 
 ReduzeduClient::~ReduzeduClient()
@@ -22,6 +25,8 @@ ReduzeduClient::~ReduzeduClient()
     m_network->disconnect(this);
     if (m_reply)
         m_reply->abort();
+    // Files being written are finished; the result posted to this object goes with it.
+    m_writer.waitForDone();
 }
 
 void ReduzeduClient::download(const QString &folder, const QString &fileName, int days)
@@ -32,6 +37,7 @@ void ReduzeduClient::download(const QString &folder, const QString &fileName, in
         previous->disconnect(this);
         previous->abort();
     }
+    ++m_request;
     m_downloading = true;
     m_folder = folder;
     m_fileName = fileName;
@@ -59,21 +65,40 @@ void ReduzeduClient::finishedSlot(QNetworkReply *reply)
     if (reply != m_reply)
         return; // a replaced request
     m_reply = nullptr;
-    m_downloading = false;
-    bool result = false;
     if (reply->error() != QNetworkReply::NoError) {
         vhCritical() << "http error=" << int(reply->error());
-    } else {
-        const QByteArray data = reply->readAll();
-        QString why;
-        if (data.isEmpty())
-            vhCritical() << "download failed - get no data";
-        else if (!canBeAssistData(reply, data, &why))
-            vhCritical() << "download failed - not assist data:" << why;
-        else
-            result = storeData(data) && writeStamp();
+        finish(false);
+        return;
     }
-    notifyDelegate(result);
+    const QByteArray data = reply->readAll();
+    QString why;
+    if (data.isEmpty()) {
+        vhCritical() << "download failed - get no data";
+        finish(false);
+    } else if (!canBeAssistData(reply, data, &why)) {
+        vhCritical() << "download failed - not assist data:" << why;
+        finish(false);
+    } else {
+        startStoring(data);
+    }
+}
+
+void ReduzeduClient::startStoring(const QByteArray &data)
+{
+    // Each replacement ends in a flush to disk: not a wait for the GUI thread.
+    auto storage = std::make_shared<Storage>(Storage{m_folder, m_fileName, data, expiryStamp(m_clock(), m_days)});
+    const quint64 request = m_request;
+    m_writer.start([this, storage, request] {
+        const bool ok = storeData(*storage) && writeStamp(*storage);
+        QMetaObject::invokeMethod(
+            this, [this, request, ok] { onStoringFinished(request, ok); }, Qt::QueuedConnection);
+    });
+}
+
+void ReduzeduClient::onStoringFinished(quint64 request, bool ok)
+{
+    if (request == m_request)
+        finish(ok);
 }
 
 bool ReduzeduClient::canBeAssistData(const QNetworkReply *reply, const QByteArray &data, QString *why)
@@ -92,26 +117,25 @@ bool ReduzeduClient::canBeAssistData(const QNetworkReply *reply, const QByteArra
     return true;
 }
 
-bool ReduzeduClient::storeData(const QByteArray &data)
+bool ReduzeduClient::storeData(const Storage &storage)
 {
-    QDir().mkpath(m_folder);
-    VHUtility::removeFile(folderFile(QStringLiteral("date.txt")));
-    const QString path = folderFile(m_fileName);
+    QDir().mkpath(storage.folder);
+    VHUtility::removeFile(storage.file(QStringLiteral("date.txt")));
+    const QString path = storage.file(storage.fileName);
     QString error;
-    if (!VHAtomicWrite::replaceWith(path, data, &error)) {
+    if (!VHAtomicWrite::replaceWith(path, storage.data, &error)) {
         vhCritical() << "can not open " + path + " to write" << error;
         return false;
     }
     return true;
 }
 
-bool ReduzeduClient::writeStamp()
+bool ReduzeduClient::writeStamp(const Storage &storage)
 {
-    const qint32 stamp = expiryStamp(m_clock(), m_days);
     QByteArray bytes(4, Qt::Uninitialized);
-    qToBigEndian(stamp, bytes.data());
+    qToBigEndian(storage.stamp, bytes.data());
     QString error;
-    if (!VHAtomicWrite::replaceWith(folderFile(QStringLiteral("date.txt")), bytes, &error)) {
+    if (!VHAtomicWrite::replaceWith(storage.file(QStringLiteral("date.txt")), bytes, &error)) {
         vhCritical() << error;
         return false;
     }
@@ -126,8 +150,9 @@ qint32 ReduzeduClient::expiryStamp(const QDateTime &now, int days)
     return qint32(expiryDate.startOfDay().toSecsSinceEpoch());
 }
 
-void ReduzeduClient::notifyDelegate(bool ok)
+void ReduzeduClient::finish(bool ok)
 {
+    m_downloading = false;
     if (m_delegate)
         m_delegate->onReduzeduFinished(ok);
 }

@@ -17,6 +17,8 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <memory>
+
 namespace {
 
 QString lastPathComponent(const QString &folder)

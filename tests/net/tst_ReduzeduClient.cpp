@@ -2,6 +2,7 @@
 #include "ReduzeduClient.h"
 
 #include <QTest>
+#include <QThread>
 #include <QtEndian>
 
 #include <ctime>
@@ -197,6 +198,29 @@ private slots:
         QVERIFY2(text.contains(QStringLiteral("alp url= ") + m_world.server().baseUrl()
                                + QStringLiteral("/current_14d.alp")),
                  qPrintable(text));
+    }
+
+    void resultArrivesOnTheClientsThread()
+    {
+        struct ThreadRecorder : ReduzeduClientDelegate
+        {
+            ReduzeduClient *client = nullptr;
+            QList<QThread *> threads;
+            QByteArray stampAtNotice;
+            QString stampFile;
+            void onReduzeduFinished(bool) override
+            {
+                threads.append(QThread::currentThread());
+                stampAtNotice = readBytes(stampFile); // the controller reads it right away
+            }
+        } delegate;
+        delegate.stampFile = stampFile();
+        ReduzeduClient client(&delegate);
+        client.setClock([] { return fifthOfMarchAt(18); });
+        client.download(folder(), QStringLiteral("AssitOff.alp"), 14);
+        QTRY_COMPARE(delegate.threads.size(), 1);
+        QCOMPARE(delegate.threads.constFirst(), client.thread());
+        QCOMPARE(delegate.stampAtNotice, bigEndian(k19MarchNewYork));
     }
 
     void unwritableDataFileLeavesNoStamp()
