@@ -11,10 +11,13 @@
 #include <QNetworkReply>
 #include <QtEndian>
 
+#include <memory>
+
 ReduzeduClient::ReduzeduClient(ReduzeduClientDelegate *delegate)
     : QObject(nullptr), m_delegate(delegate), m_network(new QNetworkAccessManager(this))
 {
     connect(m_network, &QNetworkAccessManager::finished, this, &ReduzeduClient::finishedSlot);
+    m_writer.setMaxThreadCount(1);
 }
 
 ReduzeduClient::~ReduzeduClient()
@@ -22,6 +25,8 @@ ReduzeduClient::~ReduzeduClient()
     m_network->disconnect(this);
     if (m_reply)
         m_reply->abort();
+    // Files being written are finished; the result posted to this object goes with it.
+    m_writer.waitForDone();
 }
 
 void ReduzeduClient::download(const QString &folder, const QString &fileName, int days)
@@ -32,12 +37,14 @@ void ReduzeduClient::download(const QString &folder, const QString &fileName, in
         previous->disconnect(this);
         previous->abort();
     }
+    ++m_request;
     m_downloading = true;
     m_folder = folder;
     m_fileName = fileName;
     m_days = days;
     const QString address = VHEnv::instance()->alpServiceUrl() + QStringLiteral("/current_%1d.alp").arg(days);
-    vhDebug() << "alp url=" << address;
+    // Above the debug level: the address asked is what tells a wrong setting.
+    vhWarning() << "alp url=" << address;
     m_reply = m_network->get(VHNetRequest::plainGet(QUrl(address), m_transferTimeoutMs));
     connect(m_reply, &QNetworkReply::readyRead, this, &ReduzeduClient::onBytesArrived);
 }
@@ -58,40 +65,77 @@ void ReduzeduClient::finishedSlot(QNetworkReply *reply)
     if (reply != m_reply)
         return; // a replaced request
     m_reply = nullptr;
-    m_downloading = false;
-    bool result = false;
     if (reply->error() != QNetworkReply::NoError) {
         vhCritical() << "http error=" << int(reply->error());
-    } else {
-        const QByteArray data = reply->readAll();
-        if (data.isEmpty())
-            vhCritical() << "download failed - get no data";
-        else
-            result = storeData(data) && writeStamp();
+        finish(false);
+        return;
     }
-    notifyDelegate(result);
+    const QByteArray data = reply->readAll();
+    QString why;
+    if (data.isEmpty()) {
+        vhCritical() << "download failed - get no data";
+        finish(false);
+    } else if (!canBeAssistData(reply, data, &why)) {
+        vhCritical() << "download failed - not assist data:" << why;
+        finish(false);
+    } else {
+        startStoring(data);
+    }
 }
 
-bool ReduzeduClient::storeData(const QByteArray &data)
+void ReduzeduClient::startStoring(const QByteArray &data)
 {
-    QDir().mkpath(m_folder);
-    VHUtility::removeFile(folderFile(QStringLiteral("date.txt")));
-    const QString path = folderFile(m_fileName);
+    // Each replacement ends in a flush to disk: not a wait for the GUI thread.
+    auto storage = std::make_shared<Storage>(Storage{m_folder, m_fileName, data, expiryStamp(m_clock(), m_days)});
+    const quint64 request = m_request;
+    m_writer.start([this, storage, request] {
+        const bool ok = storeData(*storage) && writeStamp(*storage);
+        QMetaObject::invokeMethod(
+            this, [this, request, ok] { onStoringFinished(request, ok); }, Qt::QueuedConnection);
+    });
+}
+
+void ReduzeduClient::onStoringFinished(quint64 request, bool ok)
+{
+    if (request == m_request)
+        finish(ok);
+}
+
+bool ReduzeduClient::canBeAssistData(const QNetworkReply *reply, const QByteArray &data, QString *why)
+{
+    // A portal or proxy answers with a page and status 200; stored, it would
+    // be stamped valid for weeks and never fetched again.
+    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString().trimmed();
+    if (type.startsWith(QLatin1String("text/html"), Qt::CaseInsensitive)) {
+        *why = QStringLiteral("content type ") + type;
+        return false;
+    }
+    if (data.size() < kMinDataSize) {
+        *why = QStringLiteral("%1 bytes").arg(data.size());
+        return false;
+    }
+    return true;
+}
+
+bool ReduzeduClient::storeData(const Storage &storage)
+{
+    QDir().mkpath(storage.folder);
+    VHUtility::removeFile(storage.file(QStringLiteral("date.txt")));
+    const QString path = storage.file(storage.fileName);
     QString error;
-    if (!VHAtomicWrite::replaceWith(path, data, &error)) {
+    if (!VHAtomicWrite::replaceWith(path, storage.data, &error)) {
         vhCritical() << "can not open " + path + " to write" << error;
         return false;
     }
     return true;
 }
 
-bool ReduzeduClient::writeStamp()
+bool ReduzeduClient::writeStamp(const Storage &storage)
 {
-    const qint32 stamp = expiryStamp(m_clock(), m_days);
     QByteArray bytes(4, Qt::Uninitialized);
-    qToBigEndian(stamp, bytes.data());
+    qToBigEndian(storage.stamp, bytes.data());
     QString error;
-    if (!VHAtomicWrite::replaceWith(folderFile(QStringLiteral("date.txt")), bytes, &error)) {
+    if (!VHAtomicWrite::replaceWith(storage.file(QStringLiteral("date.txt")), bytes, &error)) {
         vhCritical() << error;
         return false;
     }
@@ -106,8 +150,9 @@ qint32 ReduzeduClient::expiryStamp(const QDateTime &now, int days)
     return qint32(expiryDate.startOfDay().toSecsSinceEpoch());
 }
 
-void ReduzeduClient::notifyDelegate(bool ok)
+void ReduzeduClient::finish(bool ok)
 {
+    m_downloading = false;
     if (m_delegate)
         m_delegate->onReduzeduFinished(ok);
 }

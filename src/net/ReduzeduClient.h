@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QThreadPool>
 
 #include <functional>
 
@@ -21,7 +22,9 @@ public:
 // and writes "date.txt": the 4-byte big-endian expiry stamp, the local date of
 // the fetch plus `days` days at 00:00 local time, in seconds since 1970 UTC.
 // "date.txt" is removed before the data file is replaced, so a failed write
-// leaves no stamp and the next check fetches again.
+// leaves no stamp and the next check fetches again. The files are written
+// (and flushed) on a worker; the delegate hears of it on the client's thread,
+// and the client counts as downloading until then.
 class ReduzeduClient : public QObject
 {
     Q_OBJECT
@@ -30,6 +33,8 @@ public:
     static constexpr int kDefaultTransferTimeoutMs = 60000;
     // Assist data for a fortnight is some hundred kilobytes.
     static constexpr qint64 kMaxDataSize = 16 * 1024 * 1024;
+    // Even a day of assist data is larger; a shorter body is an error text.
+    static constexpr qint64 kMinDataSize = 1024;
 
     explicit ReduzeduClient(ReduzeduClientDelegate *delegate);
     ~ReduzeduClient() override;
@@ -47,11 +52,24 @@ public slots:
     void finishedSlot(QNetworkReply *reply);
 
 private:
-    bool storeData(const QByteArray &data);
-    bool writeStamp();
+    // What the worker writes; copies, so the client's members stay its own.
+    struct Storage
+    {
+        QString folder;
+        QString fileName;
+        QByteArray data;
+        qint32 stamp = 0;
+        QString file(const QString &name) const { return folder + QLatin1Char('/') + name; }
+    };
+
+    static bool canBeAssistData(const QNetworkReply *reply, const QByteArray &data, QString *why);
+    void startStoring(const QByteArray &data);
+    void onStoringFinished(quint64 request, bool ok);
+    // These two run on the worker.
+    static bool storeData(const Storage &storage);
+    static bool writeStamp(const Storage &storage);
     void onBytesArrived();
-    void notifyDelegate(bool ok);
-    QString folderFile(const QString &name) const { return m_folder + QLatin1Char('/') + name; }
+    void finish(bool ok);
 
     ReduzeduClientDelegate *m_delegate; // not owned
     QNetworkAccessManager *m_network;   // child
@@ -62,4 +80,6 @@ private:
     bool m_downloading = false;
     Clock m_clock = [] { return QDateTime::currentDateTime(); };
     int m_transferTimeoutMs = kDefaultTransferTimeoutMs;
+    quint64 m_request = 0; // counts downloads, so the end of a replaced one is dropped
+    QThreadPool m_writer;  // one thread: stores are written in the order they arrive
 };

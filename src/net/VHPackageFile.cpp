@@ -9,7 +9,7 @@
 
 namespace {
 // Writeback of the package is started every this many bytes, so the flush
-// before the rename, which runs on the GUI thread, waits only for the tail.
+// before the rename waits only for the tail.
 constexpr qint64 kWritebackStep = 8 * 1024 * 1024;
 } // namespace
 

@@ -7,6 +7,7 @@
 #include "VHNetRequest.h"
 #include "VHPackageFile.h"
 #include "VHUtility.h"
+#include "VHZipDirectory.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,8 @@
 #include <QRegularExpression>
 #include <QVariantList>
 #include <QVariantMap>
+
+#include <memory>
 
 namespace {
 
@@ -33,12 +36,16 @@ VeloraApiClient::VeloraApiClient(VeloraApiClientDelegate *delegate)
       m_readBuffer(int(kReadBufferSize), Qt::Uninitialized)
 {
     connect(m_network, &QNetworkAccessManager::finished, this, &VeloraApiClient::finishedSlot);
+    m_installer.setMaxThreadCount(1);
 }
 
 VeloraApiClient::~VeloraApiClient()
 {
     m_network->disconnect(this);
     abandonExchange();
+    // A package being put in place is finished, not cut off halfway; its
+    // result, posted to this object, is dropped with it.
+    m_installer.waitForDone();
 }
 
 bool VeloraApiClient::isSafeModelName(const QString &name) { return VHUtility::isSafePathComponent(name); }
@@ -53,6 +60,8 @@ void VeloraApiClient::queryUpdate(const QString &model, const QString &folder, b
 {
     abandonExchange();
     ++m_exchange;
+    m_outcome = Outcome::None;
+    m_downloadCheckOwed = false;
     m_version.clear();
     m_url.clear();
     m_note.clear();
@@ -63,7 +72,8 @@ void VeloraApiClient::queryUpdate(const QString &model, const QString &folder, b
         return;
     }
     const QString address = queryAddress(VHEnv::instance()->updateServiceUrl(beta), model);
-    vhDebug() << address;
+    // Above the debug level: the address asked is what tells a wrong setting.
+    vhWarning() << "update query url=" << address;
     m_queryUrl = QUrl(address);
     m_queryReply = m_network->get(VHNetRequest::plainGet(m_queryUrl, m_transferTimeoutMs));
     connect(m_queryReply, &QNetworkReply::readyRead, this, &VeloraApiClient::onQueryBytesArrived);
@@ -79,7 +89,7 @@ void VeloraApiClient::refuseQuery(const QString &model, const QString &folder)
         this,
         [this, exchange] {
             if (exchange == m_exchange)
-                notifyDelegate(true);
+                finishExchange(Outcome::Failed, true);
         },
         Qt::QueuedConnection);
 }
@@ -110,7 +120,7 @@ void VeloraApiClient::handleQueryReply(QNetworkReply *reply)
 {
     if (reply->error() != QNetworkReply::NoError) {
         vhCritical() << "http error=" << int(reply->error());
-        notifyDelegate(true);
+        finishExchange(Outcome::Failed, true);
         return;
     }
     const QString text = VHNetRequest::bodyText(reply->readAll());
@@ -118,18 +128,30 @@ void VeloraApiClient::handleQueryReply(QNetworkReply *reply)
     bool ok = false;
     const QVariant value = JsonReader::parse(text, ok);
     if (!ok) {
-        notifyDelegate(true);
+        vhCritical() << "update query reply is not readable";
+        finishExchange(Outcome::Failed, true);
         return;
     }
     takeTotalEntry(value);
+    if (m_installing) {
+        // The folder may be the one an earlier package is being put into.
+        vhDebug() << "a package is being put in place; the folder is checked after it";
+        m_downloadCheckOwed = true;
+        return;
+    }
+    decideDownload();
+}
+
+void VeloraApiClient::decideDownload()
+{
     switch (checkDownload()) {
     case DownloadStart::Started:
         return; // the download's end notifies
     case DownloadStart::Failed:
-        notifyDelegate(false);
+        finishExchange(Outcome::Failed, false);
         return;
     case DownloadStart::NotNeeded:
-        notifyDelegate(true);
+        finishExchange(Outcome::Answered, true);
         return;
     }
 }
@@ -157,7 +179,7 @@ VeloraApiClient::DownloadStart VeloraApiClient::checkDownload()
     }
     if (folderHoldsVersion())
         return DownloadStart::NotNeeded;
-    vhDebug() << "downloading " << m_url;
+    vhWarning() << "downloading " << m_url;
     m_queryReply = nullptr;
     return startDownload();
 }
@@ -220,11 +242,12 @@ void VeloraApiClient::drainPackageBytes(QNetworkReply *reply)
 void VeloraApiClient::handleDownloadReply(QNetworkReply *reply)
 {
     drainPackageBytes(reply);
-    const bool ok = downloadSucceeded(reply) && installPackage();
-    m_package.reset();
-    if (ok)
-        writeSideFiles();
-    notifyDelegate(ok);
+    if (!downloadSucceeded(reply)) {
+        m_package.reset();
+        finishExchange(Outcome::Failed, false);
+        return;
+    }
+    startInstallation();
 }
 
 bool VeloraApiClient::downloadSucceeded(QNetworkReply *reply)
@@ -264,33 +287,75 @@ bool VeloraApiClient::checksumMatches() const
     return false;
 }
 
-bool VeloraApiClient::installPackage()
+void VeloraApiClient::startInstallation()
 {
+    // The checks read the whole directory and the flush waits for the disk:
+    // neither belongs on the GUI thread.
+    auto installation = std::make_shared<Installation>(
+        Installation{std::move(m_package), m_folder, m_note, m_version});
+    const quint64 exchange = m_exchange;
+    m_installing = true;
+    m_installer.start([this, installation, exchange] {
+        const bool ok = installPackage(*installation);
+        if (ok)
+            writeSideFiles(*installation);
+        installation->package.reset(); // an unused part file goes here, on the worker
+        QMetaObject::invokeMethod(
+            this, [this, exchange, ok] { onInstallationFinished(exchange, ok); }, Qt::QueuedConnection);
+    });
+}
+
+void VeloraApiClient::onInstallationFinished(quint64 exchange, bool ok)
+{
+    m_installing = false;
+    if (exchange == m_exchange) {
+        finishExchange(ok ? Outcome::Answered : Outcome::Failed, ok);
+    } else if (m_downloadCheckOwed) {
+        m_downloadCheckOwed = false;
+        decideDownload();
+    }
+}
+
+bool VeloraApiClient::installPackage(const Installation &installation)
+{
+    // A body cut short or an error page has no complete zip directory, and
+    // without a checksum nothing else would catch it.
+    QString why;
+    if (!VHZipDirectory::isComplete(installation.package->partPath(), &why)) {
+        vhCritical() << "package is not a complete zip archive:" << why;
+        return false;
+    }
     // Without "version.txt" a package replaced halfway is fetched again next time.
-    const QString versionFile = folderFile("version.txt");
+    const QString versionFile = installation.file("version.txt");
     if (!VHUtility::removeFile(versionFile)) {
         vhCritical() << "can not remove " + versionFile;
         return false;
     }
-    if (!m_package->commit()) {
-        vhCritical() << "can not open " + m_package->finalPath() + " to write" << m_package->errorString();
+    if (!installation.package->commit()) {
+        vhCritical() << "can not open " + installation.package->finalPath() + " to write"
+                     << installation.package->errorString();
         return false;
     }
     return true;
 }
 
-void VeloraApiClient::writeSideFiles()
+void VeloraApiClient::writeSideFiles(const Installation &installation)
 {
     const QList<QPair<const char *, QString>> files = {
-        {"note.txt", m_note},
+        {"note.txt", installation.note},
         {"filename.txt", QStringLiteral("Total.zip")},
-        {"version.txt", m_version}, // last: it marks the package complete
+        {"version.txt", installation.version}, // last: it marks the package complete
     };
     for (const auto &file : files) {
         QString error;
-        if (!VHAtomicWrite::replaceWithText(folderFile(file.first), file.second, &error))
-            vhWarning() << "can not write " + folderFile(file.first) << error;
+        if (!VHAtomicWrite::replaceWithText(installation.file(file.first), file.second, &error))
+            vhWarning() << "can not write " + installation.file(file.first) << error;
     }
+}
+
+QString VeloraApiClient::Installation::file(const char *name) const
+{
+    return folder + QLatin1Char('/') + QLatin1String(name);
 }
 
 void VeloraApiClient::abandonExchange()
@@ -309,8 +374,9 @@ void VeloraApiClient::abandonExchange()
     }
 }
 
-void VeloraApiClient::notifyDelegate(bool ok)
+void VeloraApiClient::finishExchange(Outcome outcome, bool ok)
 {
+    m_outcome = outcome;
     if (m_delegate)
         m_delegate->onUpdateFinished(ok);
 }

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QThreadPool>
 #include <QUrl>
 #include <QVariant>
 
@@ -24,11 +25,20 @@ public:
 // model's folder does not already hold that version, downloads it there as
 // "Total.zip" with "note.txt", "filename.txt" and, last, "version.txt".
 // Query failures tell the delegate true (the exchange is over, the folder
-// shows what is there); download failures tell it false.
+// shows what is there); download failures tell it false. outcome() tells a
+// server that answered apart from one that did not.
+//
+// A finished download is checked (a complete zip), flushed and put in place
+// on a worker thread; the delegate hears of it on the client's thread.
 class VeloraApiClient : public QObject
 {
     Q_OBJECT
 public:
+    enum class Outcome {
+        None,     // no exchange has ended since construction or since the last queryUpdate
+        Answered, // the server answered: the folder holds the version it named, or it named no package
+        Failed,   // the current version was not learned, or its package could not be fetched and put in place
+    };
     static constexpr const char *kProtocolVersion = "2.8.0.19";
     static constexpr int kDefaultTransferTimeoutMs = 60000;
     // Bytes of the package the reply buffers before we take them.
@@ -56,29 +66,48 @@ public:
     QString md5hash() const { return m_md5hash; }
     QString folder() const { return m_folder; }
 
+    // How the last exchange ended; set before the delegate is told.
+    Outcome outcome() const { return m_outcome; }
+    bool lastQueryFailed() const { return m_outcome == Outcome::Failed; }
+
 public slots:
     void finishedSlot(QNetworkReply *reply);
 
 private:
     enum class DownloadStart { NotNeeded, Started, Failed };
 
+    // What the worker needs to put a downloaded package in place; it owns
+    // copies, so the client may start another exchange meanwhile.
+    struct Installation
+    {
+        std::unique_ptr<VHPackageFile> package;
+        QString folder;
+        QString note;
+        QString version;
+        QString file(const char *name) const;
+    };
+
     void handleQueryReply(QNetworkReply *reply);
     void takeTotalEntry(const QVariant &replyValue);
+    void decideDownload();
     DownloadStart checkDownload();
     bool folderHoldsVersion() const;
     DownloadStart startDownload();
     void handleDownloadReply(QNetworkReply *reply);
     bool downloadSucceeded(QNetworkReply *reply);
     bool checksumMatches() const;
-    bool installPackage();
-    void writeSideFiles();
+    void startInstallation();
+    void onInstallationFinished(quint64 exchange, bool ok);
+    // These two run on the worker.
+    static bool installPackage(const Installation &installation);
+    static void writeSideFiles(const Installation &installation);
 
     void onQueryBytesArrived();
     void onPackageBytesArrived();
     void drainPackageBytes(QNetworkReply *reply);
     void abandonExchange();
     void refuseQuery(const QString &model, const QString &folder);
-    void notifyDelegate(bool ok);
+    void finishExchange(Outcome outcome, bool ok);
     QString folderFile(const char *name) const;
 
     VeloraApiClientDelegate *m_delegate; // not owned
@@ -91,6 +120,13 @@ private:
     QUrl m_queryUrl;
     int m_transferTimeoutMs = kDefaultTransferTimeoutMs;
     quint64 m_exchange = 0; // counts queries, so a late notice of an old one is dropped
+    Outcome m_outcome = Outcome::None;
+    // One worker: a package is put in place while no other is.
+    QThreadPool m_installer;
+    bool m_installing = false;
+    // A reply that arrived while an earlier package was being put in place;
+    // its folder is looked at once that is done.
+    bool m_downloadCheckOwed = false;
 
     QString m_version;
     QString m_url;

@@ -13,4 +13,12 @@ namespace VHZipDirectory {
 // False when the directory cannot be found or is malformed; `names` is then empty.
 bool readRawNames(const QString &zipPath, QList<QByteArray> &names);
 
+// True when the file is a whole zip archive: its directory is found and
+// readable, every entry's local header agrees with its directory record and
+// lies before the directory, there is at least one entry, and every entry
+// uses a compression method we can inflate. Reads headers only, not the
+// entries' data, so a body cut short or an error page is caught cheaply.
+// On false `why` (when given) says what is wrong.
+bool isComplete(const QString &zipPath, QString *why = nullptr);
+
 } // namespace VHZipDirectory

@@ -54,11 +54,17 @@ public:
         m_server = std::make_unique<VHPackageServer>(m_root.path());
         if (!m_server->listen())
             return false;
-        initTestEnv(m_xdg.path(), {{QStringLiteral("debug"), QStringLiteral("1")},
+        setLogLevel(QStringLiteral("1"));
+        return true;
+    }
+
+    // The "debug" setting: "1" logs everything, "2" (the shipped level) drops debug lines.
+    void setLogLevel(const QString &level)
+    {
+        initTestEnv(m_xdg.path(), {{QStringLiteral("debug"), level},
                                    {QStringLiteral("updateurl"), m_server->updateUrl()},
                                    {QStringLiteral("betaupdateurl"), betaUrl()},
                                    {QStringLiteral("alpurl"), m_server->baseUrl()}});
-        return true;
     }
 
     VHPackageServer &server() { return *m_server; }

@@ -4,6 +4,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSettings>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <zip.h>
@@ -78,6 +79,24 @@ class TestNetFixtures : public QObject
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         delete reply;
         return status;
+    }
+
+    // The whole reply as it goes over the wire, up to the server's close.
+    QByteArray rawGet(const QString &target)
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_world.server().port());
+        if (!socket.waitForConnected(5000))
+            return {};
+        socket.write("GET " + target.toLatin1() + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        QByteArray reply;
+        const bool closed = QTest::qWaitFor(
+            [&] {
+                reply += socket.readAll();
+                return socket.state() == QAbstractSocket::UnconnectedState;
+            },
+            10000);
+        return closed ? reply + socket.readAll() : QByteArray();
     }
 
 private slots:
@@ -192,11 +211,57 @@ private slots:
         QVERIFY(!body.contains("secret\n") && body != "secret");
     }
 
+    void encodingFaultsPutWhatTheyClaimOnTheWire_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QByteArray>("header");   // a header the reply must carry
+        QTest::addColumn<bool>("hasLength");      // Content-Length announced
+        QTest::addColumn<bool>("whole");          // the body (or its last chunk) all there
+        QTest::newRow("cut without length") << int(VHServerFault::TruncatedNoLength) << QByteArray() << false << false;
+        QTest::newRow("gzip") << int(VHServerFault::GzipBody) << QByteArray("Content-Encoding: gzip") << true << true;
+        QTest::newRow("gzip cut") << int(VHServerFault::GzipTruncated) << QByteArray("Content-Encoding: gzip") << false
+                                  << false;
+        QTest::newRow("chunked") << int(VHServerFault::ChunkedBody) << QByteArray("Transfer-Encoding: chunked")
+                                 << false << true;
+        QTest::newRow("chunked cut") << int(VHServerFault::ChunkedTruncated) << QByteArray("Transfer-Encoding: chunked")
+                                     << false << false;
+    }
+    void encodingFaultsPutWhatTheyClaimOnTheWire()
+    {
+        QFETCH(int, fault);
+        QFETCH(QByteArray, header);
+        QFETCH(bool, hasLength);
+        QFETCH(bool, whole);
+        const QByteArray data = QByteArray("assist data ").repeated(5000);
+        QVERIFY(writeBytes(m_world.root() + QStringLiteral("/current_14d.alp"), data));
+        m_world.server().setFault(QStringLiteral("/current_14d.alp"), VHServerFault(fault));
+        const QByteArray reply = rawGet(QStringLiteral("/current_14d.alp"));
+        const qsizetype split = reply.indexOf("\r\n\r\n");
+        QVERIFY(split > 0);
+        const QByteArray head = reply.left(split);
+        const QByteArray body = reply.mid(split + 4);
+        QVERIFY(head.startsWith("HTTP/1.1 200 OK"));
+        if (!header.isEmpty())
+            QVERIFY2(head.contains(header), head.constData());
+        QCOMPARE(head.contains("Content-Length:"), hasLength);
+        if (header.startsWith("Transfer-Encoding")) {
+            QCOMPARE(body.endsWith("\r\n0\r\n\r\n"), whole);
+            QVERIFY(body.size() > (whole ? data.size() : data.size() / 2));
+        } else if (header.startsWith("Content-Encoding")) {
+            QVERIFY(body.startsWith("\x1f\x8b"));      // the gzip magic
+            QVERIFY(body.size() < data.size() / 4);      // it compresses well, so it really is encoded
+        } else {
+            QCOMPARE(body, data.left(data.size() / 2));
+        }
+    }
+
     void faultNamesRoundTrip()
     {
-        for (VHServerFault fault : {VHServerFault::None, VHServerFault::Http500, VHServerFault::TruncatedBody,
-                                    VHServerFault::WrongMd5, VHServerFault::SlowReply, VHServerFault::EmptyBody,
-                                    VHServerFault::NonJsonBody})
+        for (VHServerFault fault :
+             {VHServerFault::None, VHServerFault::Http500, VHServerFault::TruncatedBody, VHServerFault::WrongMd5,
+              VHServerFault::SlowReply, VHServerFault::EmptyBody, VHServerFault::NonJsonBody,
+              VHServerFault::TruncatedNoLength, VHServerFault::GzipBody, VHServerFault::GzipTruncated,
+              VHServerFault::ChunkedBody, VHServerFault::ChunkedTruncated})
             QCOMPARE(faultFromName(faultName(fault)), std::optional<VHServerFault>(fault));
         QVERIFY(!faultFromName(QStringLiteral("sometimes")));
     }

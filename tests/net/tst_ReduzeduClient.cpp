@@ -2,8 +2,10 @@
 #include "ReduzeduClient.h"
 
 #include <QTest>
+#include <QThread>
 #include <QtEndian>
 
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -26,14 +28,15 @@ constexpr qint32 k19MarchNewYork = 1710820800;
 
 } // namespace
 
-// Runs with TZ=America/New_York (see CMakeLists.txt), so a stamp computed in
-// UTC, or as a fixed number of seconds across the clock change, is caught.
+// Runs in New York time (set in initTestCase), so a stamp computed in UTC, or
+// as a fixed number of seconds across the clock change, is caught.
 class TestReduzeduClient : public QObject
 {
     Q_OBJECT
 
     NetTestWorld m_world;
     const QByteArray m_alpData = QByteArray("\xb5\x62\x0b\x50 assist data for fourteen days", 34).repeated(300);
+    const QByteArray m_sevenDayData = QByteArray("\xb5\x62\x0b\x50 seven days", 15).repeated(100);
 
     QString folder() const { return m_world.modelDir(QStringLiteral("Pacer")); }
     QString dataFile() const { return folder() + QStringLiteral("/AssitOff.alp"); }
@@ -70,9 +73,13 @@ class TestReduzeduClient : public QObject
 private slots:
     void initTestCase()
     {
+        // New York: its clock change on 10 March lies inside the 14 days the tests use.
+        qputenv("TZ", "America/New_York");
+        ::tzset();
+        QVERIFY(inNewYorkTime());
         QVERIFY(m_world.start());
         QVERIFY(writeBytes(m_world.root() + QStringLiteral("/current_14d.alp"), m_alpData));
-        QVERIFY(writeBytes(m_world.root() + QStringLiteral("/current_7d.alp"), "seven days"));
+        QVERIFY(writeBytes(m_world.root() + QStringLiteral("/current_7d.alp"), m_sevenDayData));
     }
 
     void init() { m_world.reset(); }
@@ -93,15 +100,11 @@ private slots:
         QFETCH(QDateTime, now);
         QFETCH(int, days);
         QFETCH(qint32, expected);
-        if (!inNewYorkTime())
-            QSKIP("needs TZ=America/New_York");
         QCOMPARE(ReduzeduClient::expiryStamp(now, days), expected);
     }
 
     void fetchStoresDataAndStamp()
     {
-        if (!inNewYorkTime())
-            QSKIP("needs TZ=America/New_York");
         putOldFiles();
         RecordingDelegate delegate;
         ReduzeduClient client(&delegate);
@@ -124,7 +127,7 @@ private slots:
         client.setClock([] { return fifthOfMarchAt(18); });
         QVERIFY(runDownload(client, delegate, 7));
         QCOMPARE(m_world.server().requestTargets(), QStringList{QStringLiteral("/current_7d.alp")});
-        QCOMPARE(readBytes(dataFile()), QByteArray("seven days"));
+        QCOMPARE(readBytes(dataFile()), m_sevenDayData);
     }
 
     void failedFetchKeepsBothFiles_data()
@@ -135,6 +138,8 @@ private slots:
         QTest::newRow("empty body") << int(VHServerFault::EmptyBody) << "download failed - get no data";
         QTest::newRow("truncated body") << int(VHServerFault::TruncatedBody) << "http error=";
         QTest::newRow("stalled server") << int(VHServerFault::SlowReply) << "http error=";
+        QTest::newRow("HTML page with 200") << int(VHServerFault::NonJsonBody)
+                                            << "not assist data: content type text/html";
     }
     void failedFetchKeepsBothFiles()
     {
@@ -152,6 +157,71 @@ private slots:
         QVERIFY(!client.isDownloading());
         QVERIFY2(log.contains(logText), qPrintable(log.text()));
         verifyOldFilesUntouched();
+    }
+
+    void replyThatCannotBeAssistDataIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("one byte") << QByteArray("x") << false;
+        QTest::newRow("error text") << QByteArray("Service temporarily unavailable\n") << false;
+        QTest::newRow("just under a kilobyte") << QByteArray(1023, '\x5a') << false;
+        QTest::newRow("a kilobyte") << QByteArray(1024, '\x5a') << true;
+    }
+    void replyThatCannotBeAssistDataIsRefused()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(bool, stored);
+        putOldFiles();
+        QVERIFY(writeBytes(m_world.root() + QStringLiteral("/current_3d.alp"), body));
+        LogWatch log;
+        RecordingDelegate delegate;
+        ReduzeduClient client(&delegate);
+        QCOMPARE(runDownload(client, delegate, 3), stored);
+        if (stored) {
+            QCOMPARE(readBytes(dataFile()), body);
+            return;
+        }
+        QVERIFY2(log.contains(QStringLiteral("not assist data")), qPrintable(log.text()));
+        verifyOldFilesUntouched();
+    }
+
+    void alpAddressIsLoggedByDefault()
+    {
+        m_world.setLogLevel(QStringLiteral("2"));
+        LogWatch log;
+        RecordingDelegate delegate;
+        ReduzeduClient client(&delegate);
+        const bool ok = runDownload(client, delegate);
+        const QString text = log.text();
+        m_world.setLogLevel(QStringLiteral("1"));
+        QVERIFY(ok);
+        QVERIFY2(text.contains(QStringLiteral("alp url= ") + m_world.server().baseUrl()
+                               + QStringLiteral("/current_14d.alp")),
+                 qPrintable(text));
+    }
+
+    void resultArrivesOnTheClientsThread()
+    {
+        struct ThreadRecorder : ReduzeduClientDelegate
+        {
+            ReduzeduClient *client = nullptr;
+            QList<QThread *> threads;
+            QByteArray stampAtNotice;
+            QString stampFile;
+            void onReduzeduFinished(bool) override
+            {
+                threads.append(QThread::currentThread());
+                stampAtNotice = readBytes(stampFile); // the controller reads it right away
+            }
+        } delegate;
+        delegate.stampFile = stampFile();
+        ReduzeduClient client(&delegate);
+        client.setClock([] { return fifthOfMarchAt(18); });
+        client.download(folder(), QStringLiteral("AssitOff.alp"), 14);
+        QTRY_COMPARE(delegate.threads.size(), 1);
+        QCOMPARE(delegate.threads.constFirst(), client.thread());
+        QCOMPARE(delegate.stampAtNotice, bigEndian(k19MarchNewYork));
     }
 
     void unwritableDataFileLeavesNoStamp()
@@ -193,7 +263,7 @@ private slots:
         QVERIFY(runDownload(client, delegate, 7));
         QTest::qWait(1500);
         QCOMPARE(delegate.results, QList<bool>{true});
-        QCOMPARE(readBytes(dataFile()), QByteArray("seven days"));
+        QCOMPARE(readBytes(dataFile()), m_sevenDayData);
         QCOMPARE(readBytes(stampFile()), bigEndian(ReduzeduClient::expiryStamp(fifthOfMarchAt(18), 7)));
     }
 };

@@ -1,11 +1,13 @@
 // bench_download: fetches a large package from the local package server with
 // VeloraApiClient and with `curl -o`, in the same run, and reports the
-// process's peak memory and the two throughputs. Build without sanitizers to
+// process's peak memory, the two throughputs and what the zip completeness
+// check of the downloaded package costs. Build without sanitizers to
 // get meaningful numbers.
 
 #include "VHEnv.h"
 #include "VHFitPackageBuilder.h"
 #include "VHPackageServer.h"
+#include "VHZipDirectory.h"
 #include "VeloraApiClient.h"
 
 #include <QCommandLineParser>
@@ -28,6 +30,7 @@ namespace {
 constexpr qint64 kMiB = 1024 * 1024;
 constexpr qint64 kPeakLimit = 64 * kMiB;
 constexpr double kThroughputGoal = 0.80;
+constexpr double kZipCheckShare = 0.05;
 
 QTextStream &out()
 {
@@ -138,6 +141,16 @@ double timeClient(const QString &folder)
 
 double best(const QList<double> &values) { return *std::min_element(values.begin(), values.end()); }
 
+// Seconds for the completeness check the client makes before it accepts a package.
+double timeZipCheck(const QString &zip)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const bool complete = VHZipDirectory::isComplete(zip);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    return complete ? seconds : -1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -187,10 +200,11 @@ int main(int argc, char **argv)
     const qint64 peakBefore = peakResidentBytes();
     const bool peakReset = resetPeakResident();
     const QString folder = VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Bench");
-    QList<double> curlTimes, checkedCurlTimes, clientTimes;
+    QList<double> curlTimes, checkedCurlTimes, clientTimes, zipCheckTimes;
     for (int round = 0; round < rounds; ++round) {
         curlTimes.append(timeCurl(packageUrl, work + QStringLiteral("/curl.zip")));
         clientTimes.append(timeClient(folder));
+        zipCheckTimes.append(timeZipCheck(folder + QStringLiteral("/Total.zip")));
         checkedCurlTimes.append(timeCurlAndChecksum(packageUrl, work + QStringLiteral("/curl.zip")));
         QFile::remove(work + QStringLiteral("/curl.zip"));
     }
@@ -199,7 +213,7 @@ int main(int argc, char **argv)
     QMetaObject::invokeMethod(server, [&] { serverThread.quit(); });
     serverThread.wait();
 
-    if (best(curlTimes) < 0 || best(clientTimes) < 0 || best(checkedCurlTimes) < 0) {
+    if (best(curlTimes) < 0 || best(clientTimes) < 0 || best(checkedCurlTimes) < 0 || best(zipCheckTimes) < 0) {
         out() << "a download failed" << Qt::endl;
         return 1;
     }
@@ -209,19 +223,24 @@ int main(int argc, char **argv)
     out() << "package: " << packageSize << " bytes, " << rounds << " rounds each" << Qt::endl;
     for (int i = 0; i < rounds; ++i)
         out() << "round " << i + 1 << ": curl " << curlTimes[i] << " s, client " << clientTimes[i]
-              << " s, curl + md5sum " << checkedCurlTimes[i] << " s" << Qt::endl;
+              << " s, curl + md5sum " << checkedCurlTimes[i] << " s, zip check " << zipCheckTimes[i] * 1000 << " ms"
+              << Qt::endl;
     out() << "curl -o:         " << curlRate << " MiB/s (best)" << Qt::endl;
     out() << "VeloraApiClient: " << clientRate << " MiB/s (best), " << 100.0 * clientRate / curlRate << " % of curl"
           << Qt::endl;
     const double checkedRate = mib / best(checkedCurlTimes);
     out() << "curl -o + md5sum: " << checkedRate << " MiB/s (best); the client reaches "
           << 100.0 * clientRate / checkedRate << " % of it" << Qt::endl;
+    const double worstCheck = *std::max_element(zipCheckTimes.begin(), zipCheckTimes.end());
+    const bool checkOk = worstCheck < kZipCheckShare * best(clientTimes);
+    out() << "zip check: " << worstCheck * 1000 << " ms (worst), " << 100.0 * worstCheck / best(clientTimes)
+          << " % of the client's best download" << Qt::endl;
     out() << "peak resident before downloads: " << peakBefore / kMiB << " MiB" << Qt::endl;
     out() << "peak resident during downloads: " << peakDuring / kMiB << " MiB"
           << (peakReset ? "" : " (peak could not be reset: includes the set-up)") << Qt::endl;
     const bool memoryOk = peakDuring < kPeakLimit;
     const bool speedOk = clientRate >= kThroughputGoal * curlRate;
     out() << "memory " << (memoryOk ? "PASS" : "FAIL") << " (< 64 MiB), throughput " << (speedOk ? "PASS" : "FAIL")
-          << " (>= 80 % of curl)" << Qt::endl;
-    return memoryOk && speedOk ? 0 : 3;
+          << " (>= 80 % of curl), zip check " << (checkOk ? "PASS" : "FAIL") << " (< 5 % of the download)" << Qt::endl;
+    return memoryOk && speedOk && checkOk ? 0 : 3;
 }

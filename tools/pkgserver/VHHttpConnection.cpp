@@ -80,7 +80,12 @@ QByteArray VHHttpConnection::statusAndHeaders() const
 {
     QByteArray head = "HTTP/1.1 " + QByteArray::number(m_response.status) + ' ' + m_response.reason + "\r\n";
     head += "Content-Type: " + m_response.contentType + "\r\n";
-    head += "Content-Length: " + QByteArray::number(m_response.length) + "\r\n";
+    if (m_response.announceLength)
+        head += "Content-Length: " + QByteArray::number(m_response.length) + "\r\n";
+    if (m_response.chunked)
+        head += "Transfer-Encoding: chunked\r\n";
+    if (!m_response.contentEncoding.isEmpty())
+        head += "Content-Encoding: " + m_response.contentEncoding + "\r\n";
     head += "Connection: close\r\n\r\n";
     return head;
 }
@@ -114,11 +119,25 @@ void VHHttpConnection::pump()
             fileEnded = true; // the file shrank under us: end the reply short
             break;
         }
-        m_socket->write(chunk);
+        writeBodyPart(chunk);
         m_sent += chunk.size();
     }
-    if (m_sent >= m_toSend || fileEnded)
+    if (m_sent >= m_toSend || fileEnded) {
+        if (m_response.chunked && !fileEnded && m_sent == m_response.length && !m_response.headOnly)
+            m_socket->write("0\r\n\r\n"); // the last chunk: only a body sent whole gets it
         close();
+    }
+}
+
+void VHHttpConnection::writeBodyPart(const QByteArray &part)
+{
+    if (!m_response.chunked) {
+        m_socket->write(part);
+        return;
+    }
+    m_socket->write(QByteArray::number(part.size(), 16) + "\r\n");
+    m_socket->write(part);
+    m_socket->write("\r\n");
 }
 
 bool VHHttpConnection::pauseDue() const

@@ -34,6 +34,7 @@ private:
     qint64 nextChunkSize() const;
     qint64 paceAllowance() const;
     QByteArray readBody(qint64 size);
+    void writeBodyPart(const QByteArray &part);
     bool pauseDue() const;
     void close();
 

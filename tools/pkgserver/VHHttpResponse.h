@@ -14,8 +14,11 @@ struct VHHttpResponse
     QString filePath; // streamed from disk
     qint64 length = 0; // announced in Content-Length
     bool headOnly = false;
+    bool announceLength = true; // false: no Content-Length, the body ends where the connection does
+    bool chunked = false;       // "Transfer-Encoding: chunked"
+    QByteArray contentEncoding; // "Content-Encoding" of a body that is already encoded, e.g. "gzip"
 
-    qint64 sendLimit = -1; // stop after this many body bytes and close (truncation)
+    qint64 sendLimit = -1; // stop after this many body bytes and close (truncation; no last chunk)
     qint64 pauseAt = -1;   // stall once when this many body bytes are out
     int pauseMs = 0;
     qint64 corruptAt = -1; // this body byte goes out changed

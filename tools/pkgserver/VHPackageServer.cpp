@@ -16,6 +16,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <zlib.h>
+
 namespace {
 
 const QString kIndexSuffix = QStringLiteral("/versions/index");
@@ -37,6 +39,50 @@ QString settingText(const QSettings &settings, const QString &key, const QString
 }
 
 QString encodedName(const QString &name) { return QString::fromLatin1(QUrl::toPercentEncoding(name)); }
+
+// What a web server or proxy in the way answers instead of the file: a page
+// over a kilobyte, so its size alone does not give it away.
+QByteArray htmlErrorPage()
+{
+    QByteArray page = "<!DOCTYPE html>\n<html><head><title>503 Service Unavailable</title></head><body>\n"
+                      "<h1>Service Unavailable</h1>\n";
+    for (int i = 0; i < 16; ++i)
+        page += "<p>The server is temporarily unable to service your request. Please try again later.</p>\n";
+    return page + "</body></html>\n";
+}
+
+QByteArray gzipEncoded(const QByteArray &data)
+{
+    z_stream stream{};
+    // 16 added to the window bits asks for the gzip wrapper instead of zlib's.
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    const bool ok = deflate(&stream, Z_FINISH) == Z_STREAM_END;
+    out.truncate(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return ok ? out : QByteArray();
+}
+
+// Turns a reply into its gzip-encoded form, held in memory (test files are small).
+void encodeAsGzip(VHHttpResponse &response)
+{
+    QByteArray body = response.body;
+    if (!response.filePath.isEmpty()) {
+        QFile file(response.filePath);
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        body = file.readAll();
+        response.filePath.clear();
+    }
+    response.body = gzipEncoded(body);
+    response.length = response.body.size();
+    response.contentEncoding = "gzip";
+}
 
 } // namespace
 
@@ -121,8 +167,7 @@ VHHttpResponse VHPackageServer::route(const QString &path, const QString &query,
     if (fault == VHServerFault::EmptyBody)
         return VHHttpResponse::text(200, "OK", QByteArray(), "application/json");
     if (fault == VHServerFault::NonJsonBody)
-        return VHHttpResponse::text(200, "OK", "<html><body><h1>Service Unavailable</h1></body></html>\n",
-                                    "text/html");
+        return VHHttpResponse::text(200, "OK", htmlErrorPage(), "text/html; charset=utf-8");
     VHHttpResponse response;
     if (m_canned.contains(path)) {
         QByteArray body = m_canned.value(path);
@@ -200,11 +245,37 @@ VHHttpResponse VHPackageServer::fileReply(const QString &filePath)
 
 void VHPackageServer::applyTransportFault(VHHttpResponse &response, VHServerFault fault, int slowPauseMs)
 {
-    if (fault == VHServerFault::TruncatedBody)
+    switch (fault) {
+    case VHServerFault::TruncatedBody:
         response.sendLimit = response.length / 2;
-    if (fault == VHServerFault::SlowReply) {
+        break;
+    case VHServerFault::SlowReply:
         response.pauseAt = response.length / 2;
         response.pauseMs = slowPauseMs;
+        break;
+    case VHServerFault::TruncatedNoLength:
+        response.announceLength = false;
+        response.sendLimit = response.length / 2;
+        break;
+    case VHServerFault::GzipBody:
+        encodeAsGzip(response);
+        break;
+    case VHServerFault::GzipTruncated:
+        encodeAsGzip(response);
+        response.announceLength = false;
+        response.sendLimit = response.length / 2;
+        break;
+    case VHServerFault::ChunkedBody:
+        response.chunked = true;
+        response.announceLength = false;
+        break;
+    case VHServerFault::ChunkedTruncated:
+        response.chunked = true;
+        response.announceLength = false;
+        response.sendLimit = response.length / 2;
+        break;
+    default:
+        break;
     }
 }
 

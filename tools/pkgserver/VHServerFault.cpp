@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr std::array<std::pair<VHServerFault, const char *>, 7> kNames = {{
+constexpr std::array<std::pair<VHServerFault, const char *>, 12> kNames = {{
     {VHServerFault::None, "none"},
     {VHServerFault::Http500, "http500"},
     {VHServerFault::TruncatedBody, "truncated"},
@@ -13,6 +13,11 @@ constexpr std::array<std::pair<VHServerFault, const char *>, 7> kNames = {{
     {VHServerFault::SlowReply, "slow"},
     {VHServerFault::EmptyBody, "empty"},
     {VHServerFault::NonJsonBody, "nonjson"},
+    {VHServerFault::TruncatedNoLength, "cutnolength"},
+    {VHServerFault::GzipBody, "gzip"},
+    {VHServerFault::GzipTruncated, "gzipcut"},
+    {VHServerFault::ChunkedBody, "chunked"},
+    {VHServerFault::ChunkedTruncated, "chunkedcut"},
 }};
 
 } // namespace

@@ -28,7 +28,8 @@ bool applyFaults(VHPackageServer &server, const QStringList &entries)
         const auto fault = equals > 0 ? faultFromName(entry.mid(equals + 1)) : std::nullopt;
         if (!fault) {
             QTextStream(stderr) << "velora-pkgserver: bad --fail " << entry
-                                << " (PATH=none|http500|truncated|wrongmd5|slow|empty|nonjson)" << Qt::endl;
+                                << " (PATH=none|http500|truncated|wrongmd5|slow|empty|nonjson|"
+                                << "cutnolength|gzip|gzipcut|chunked|chunkedcut)" << Qt::endl;
             return false;
         }
         server.setFault(entry.left(equals), *fault);
