@@ -57,6 +57,9 @@ OrlaApp *OrlaApp::instance() { return qobject_cast<OrlaApp *>(QCoreApplication::
 
 int OrlaApp::init()
 {
+    // First, so that a termination signal during start-up is kept until the
+    // event loop runs, not obeyed halfway through.
+    m_stopSignals = std::make_unique<OrlaStopSignals>();
     VHEnv *env = VHEnv::instance();
     env->init(QStringLiteral("both"), QStringLiteral("orlaupdate.log"));
     if (!holdsSingleInstance())
@@ -96,7 +99,6 @@ void OrlaApp::endOnTerminationSignals()
     // Closing a window is refused while the device is written; a termination
     // signal waits for the write the same way instead of cutting it off.
     connect(m_controller.get(), &OrlaController::readyToQuit, this, &QCoreApplication::quit, Qt::QueuedConnection);
-    m_stopSignals = std::make_unique<OrlaStopSignals>();
     connect(m_stopSignals.get(), &OrlaStopSignals::stopRequested, m_controller.get(),
             &OrlaController::quitWhenIdle);
 }
