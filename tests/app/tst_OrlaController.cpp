@@ -538,8 +538,8 @@ void TestOrlaController::serverUnreachable()
     rig.messages.clear();
     QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
     // Never told the device is current when the server was never heard.
-    QCOMPARE(rig.messages.texts(),
-             QStringList{QStringLiteral("Could not reach the update server. Check your network connection and try again.")});
+    QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Could not reach the update server. Check your network "
+                                                              "connection and try again.")});
     QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::UpdateServerUnreachable);
     QVERIFY(readTestLog().contains(QStringLiteral("http error=")));
 }
