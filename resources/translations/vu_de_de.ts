@@ -27,6 +27,14 @@
         <source>Check the netwrok and try again.</source>
         <translation>Prüfen Sie die Netzwerkverbindung und versuchen Sie es erneut.</translation>
     </message>
+    <message>
+        <source>Could not reach the update server. Check your network connection and try again.</source>
+        <translation>Der Update-Server ist nicht erreichbar. Prüfen Sie Ihre Netzwerkverbindung und versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>The device is being updated. Please wait until the update has finished before closing VeloraUpdate.</source>
+        <translation>Das Gerät wird gerade aktualisiert. Bitte warten Sie, bis die Aktualisierung abgeschlossen ist, bevor Sie VeloraUpdate schließen.</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>

@@ -27,6 +27,14 @@
         <source>Check the netwrok and try again.</source>
         <translation>Check the network connection and try again.</translation>
     </message>
+    <message>
+        <source>Could not reach the update server. Check your network connection and try again.</source>
+        <translation>Could not reach the update server. Check your network connection and try again.</translation>
+    </message>
+    <message>
+        <source>The device is being updated. Please wait until the update has finished before closing VeloraUpdate.</source>
+        <translation>The device is being updated. Please wait until the update has finished before closing VeloraUpdate.</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>

@@ -27,6 +27,14 @@
         <source>Check the netwrok and try again.</source>
         <translation>請檢查網路連線後再試一次。</translation>
     </message>
+    <message>
+        <source>Could not reach the update server. Check your network connection and try again.</source>
+        <translation>無法連線到更新伺服器。請檢查網路連線後再試一次。</translation>
+    </message>
+    <message>
+        <source>The device is being updated. Please wait until the update has finished before closing VeloraUpdate.</source>
+        <translation>裝置正在更新中。請等待更新完成後再關閉 VeloraUpdate。</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>

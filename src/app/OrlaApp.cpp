@@ -2,6 +2,7 @@
 
 #include "OrlaController.h"
 #include "OrlaSingleInstance.h"
+#include "OrlaStopSignals.h"
 #include "VHDaemon.h"
 #include "VHDeviceFamilies.h"
 #include "VHDeviceManager.h"
@@ -41,6 +42,7 @@ OrlaApp::~OrlaApp()
 {
     // The translator first, then the controller (it leaves the device
     // manager's listeners and deletes its windows and clients).
+    m_stopSignals.reset();
     if (m_translator)
         removeTranslator(m_translator.get());
     m_translator.reset();
@@ -55,15 +57,32 @@ OrlaApp *OrlaApp::instance() { return qobject_cast<OrlaApp *>(QCoreApplication::
 
 int OrlaApp::init()
 {
+    // First, so that a termination signal during start-up is kept until the
+    // event loop runs, not obeyed halfway through.
+    m_stopSignals = std::make_unique<OrlaStopSignals>();
     VHEnv *env = VHEnv::instance();
     env->init(QStringLiteral("both"), QStringLiteral("orlaupdate.log"));
     if (!holdsSingleInstance())
         return kHandedToRunningInstance;
-    QString translation = env->resourcePath(translationFileName(QLocale::system().name()));
-    vhDebug() << translation;
-    if (!QFileInfo::exists(translation)) {
-        vhCritical() << translation << "can not found";
+    // The interface language, not the number format's region: someone reading
+    // German with English number formats gets German.
+    const QStringList candidates = translationCandidates(QLocale::system().uiLanguages());
+    QString translation;
+    for (const QString &name : candidates) {
+        const QString path = env->resourcePath(name);
+        if (QFileInfo::exists(path)) {
+            translation = path;
+            break;
+        }
+    }
+    if (translation.isEmpty()) {
+        const QString wanted = env->resourcePath(
+            candidates.isEmpty() ? translationFileName(QLocale::system().name()) : candidates.first());
+        vhDebug() << wanted;
+        vhCritical() << wanted << "can not found";
         translation = env->resourcePath(QStringLiteral("vu_en_us.qm"));
+    } else {
+        vhDebug() << translation;
     }
     installTranslation(translation);
     startDeviceRuntime();
@@ -71,7 +90,17 @@ int OrlaApp::init()
     if (m_instanceGuard)
         connect(m_instanceGuard.get(), &OrlaSingleInstance::raiseRequested, m_controller.get(),
                 &OrlaController::raiseVisibleWindow);
+    endOnTerminationSignals();
     return 0;
+}
+
+void OrlaApp::endOnTerminationSignals()
+{
+    // Closing a window is refused while the device is written; a termination
+    // signal waits for the write the same way instead of cutting it off.
+    connect(m_controller.get(), &OrlaController::readyToQuit, this, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(m_stopSignals.get(), &OrlaStopSignals::stopRequested, m_controller.get(),
+            &OrlaController::quitWhenIdle);
 }
 
 bool OrlaApp::holdsSingleInstance()
@@ -89,6 +118,25 @@ bool OrlaApp::holdsSingleInstance()
 QString OrlaApp::translationFileName(const QString &localeName)
 {
     return QStringLiteral("vu_%1.qm").arg(localeName.toLower());
+}
+
+QStringList OrlaApp::translationCandidates(const QStringList &uiLanguages)
+{
+    // "de-AT" finds the German file and "zh-HK" the Traditional Chinese one;
+    // "zh-CN" never gets Traditional Chinese.
+    QStringList names;
+    for (const QString &entry : uiLanguages) {
+        const QLocale locale(entry);
+        if (locale.language() == QLocale::C || locale.language() == QLocale::AnyLanguage)
+            continue;
+        for (const QLocale &form : {locale, QLocale(locale.language(), locale.script(), QLocale::AnyTerritory),
+                                    QLocale(locale.language())}) {
+            const QString name = translationFileName(form.name());
+            if (!names.contains(name))
+                names << name;
+        }
+    }
+    return names;
 }
 
 bool OrlaApp::installTranslation(const QString &path)

@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QFont>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
 class OrlaController;
 class OrlaSingleInstance;
+class OrlaStopSignals;
 class QTranslator;
 class VHDeviceWatcher;
 
@@ -37,6 +39,11 @@ public:
 
     // "vu_<locale, lower case>.qm"
     static QString translationFileName(const QString &localeName);
+    // The translation files for the user's interface languages (LANGUAGE,
+    // LC_MESSAGES, LANG, as QLocale::uiLanguages gives them), most wanted
+    // first: each language as given, then its usual territory for its script,
+    // then for the language alone.
+    static QStringList translationCandidates(const QStringList &uiLanguages);
     // Replaces the translator by one loaded from path; it is installed
     // whatever the load gives (a failed load leaves the source texts).
     bool installTranslation(const QString &path);
@@ -47,9 +54,11 @@ signals:
 private:
     bool holdsSingleInstance();
     void startDeviceRuntime();
+    void endOnTerminationSignals();
 
     std::unique_ptr<OrlaSingleInstance> m_instanceGuard;
     std::unique_ptr<VHDeviceWatcher> m_watcher;
     std::unique_ptr<OrlaController> m_controller;
     std::unique_ptr<QTranslator> m_translator;
+    std::unique_ptr<OrlaStopSignals> m_stopSignals;
 };

@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDataStream>
 #include <QDateTime>
+#include <QEvent>
 #include <QFile>
 #include <QMessageBox>
 #include <QTextStream>
@@ -41,7 +42,7 @@ QString readWholeText(const QString &path)
 
 } // namespace
 
-OrlaController::OrlaController()
+OrlaController::OrlaController(const QString &appVersion) : m_appVersion(appVersion)
 {
     m_mainWindow = std::make_unique<OrlaForm>(this, isBeta());
     VHClient *device = currentDevice();
@@ -51,6 +52,9 @@ OrlaController::OrlaController()
     m_updateClient = std::make_unique<VeloraApiClient>(this);
     m_assistClient = std::make_unique<ReduzeduClient>(this);
     connect(&m_progressTimer, &QTimer::timeout, this, &OrlaController::run);
+    for (QWidget *window : std::initializer_list<QWidget *>{m_mainWindow.get(), m_completeForm.get(),
+                                                            m_failForm.get(), m_softUpdateForm.get()})
+        window->installEventFilter(this);
     deviceManager()->addListener(this);
 }
 
@@ -101,9 +105,12 @@ void OrlaController::onDeviceConnected(VHClient *)
     if (modelUpdatesDir().isEmpty()) {
         vhCritical() << "model name can not name a folder, device not queried: " << ("\"" + model + "\"");
         device->getVersion(m_deviceVersion);
+        // Never asked: nothing is known about a newer version.
+        m_updateQueryFailed = true;
         return;
     }
     m_mainWindow->showChecking();
+    m_updateQueryFailed = false;
     m_updateClient->queryUpdate(model, modelUpdatesDir(), isBeta());
     updateAlp(false);
 }
@@ -112,6 +119,7 @@ void OrlaController::onDeviceDisconnected(VHClient *)
 {
     m_serverVersion.clear();
     m_deviceVersion.clear();
+    m_updateQueryFailed = false;
     m_note = QStringLiteral("empty");
     m_alpExpiry = 0;
     m_alpWriteOwed = false;
@@ -129,6 +137,10 @@ void OrlaController::onActionDone(VHClient *device, int action)
         finishJob(finished);
     else
         finishUntracked(device, action);
+    if (m_quitWhenIdle) {
+        finishQuitIfIdle();
+        return;
+    }
     startOwedJobs();
     keepEmptyWindowDisabled();
 }
@@ -148,6 +160,8 @@ void OrlaController::onUpdateFinished(bool)
     vhDebug() << "onQureyUpdateFinished";
     m_serverVersion.clear();
     m_deviceVersion.clear();
+    // "Nothing newer" only when the server really answered.
+    m_updateQueryFailed = m_updateClient->lastQueryFailed();
     VHClient *device = currentDevice();
     if (!device) {
         m_mainWindow->hideUpdateIndicators();
@@ -173,7 +187,8 @@ void OrlaController::onReduzeduFinished(bool ok)
 {
     vhDebug() << "onReduzeduFinished";
     if (!ok)
-        showMessage(tr_("Download GPS data failed."), tr_("Check the netwrok and try again."));
+        showMessage(Message::GpsDownloadFailed, tr_("Download GPS data failed."),
+                    tr_("Check the netwrok and try again."));
     m_alpExpiry = 0;
     const int expiry = readAlpExpiry();
     VHClient *device = currentDevice();
@@ -189,14 +204,18 @@ void OrlaController::onReduzeduFinished(bool ok)
 void OrlaController::offerSoftwareUpdate()
 {
     if (m_deviceVersion.isEmpty() && m_serverVersion.isEmpty()) {
-        showMessage(tr_("Checking new version now"), QString(), m_mainWindow.get());
+        showMessage(Message::CheckingNewVersion, tr_("Checking new version now"), QString(), m_mainWindow.get());
     } else if (VHVersion::isOlder(m_deviceVersion, m_serverVersion)) {
         m_softUpdateForm->setData(m_serverVersion, m_deviceVersion, QString());
         showInstead(m_softUpdateForm.get());
         m_mainWindow->hide();
         m_failForm->hide();
+    } else if (m_updateQueryFailed) {
+        showMessage(Message::UpdateServerUnreachable,
+                    tr_("Could not reach the update server. Check your network connection and try again."), QString(),
+                    m_mainWindow.get());
     } else {
-        showMessage(tr_("Your software is up-to-date."), QString(), m_mainWindow.get());
+        showMessage(Message::SoftwareUpToDate, tr_("Your software is up-to-date."), QString(), m_mainWindow.get());
     }
 }
 
@@ -274,12 +293,14 @@ QString OrlaController::note()
     return m_note;
 }
 
-bool OrlaController::isBeta()
+bool OrlaController::isBeta() const { return isBetaVersion(m_appVersion); }
+
+bool OrlaController::isBetaVersion(const QString &version)
 {
-    const QStringList parts = QString::fromLatin1(OrlaApp::appVersion).split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    const QStringList parts = version.split(QLatin1Char('.'), Qt::KeepEmptyParts);
     if (parts.size() != 4)
         return true;
-    return parts.at(3).toInt() % 2 == 1;
+    return parts.at(3).toInt(nullptr, 10) % 2 != 0;
 }
 
 bool OrlaController::refuseIfBusy()
@@ -287,7 +308,7 @@ bool OrlaController::refuseIfBusy()
     VHClient *device = currentDevice();
     const bool busy = m_assistClient->isDownloading() || !device || device->isBusy();
     if (busy)
-        showMessage(tr_("Busy. Please try again later."), QString(), m_mainWindow.get());
+        showMessage(Message::Busy, tr_("Busy. Please try again later."), QString(), m_mainWindow.get());
     return busy;
 }
 
@@ -323,7 +344,8 @@ void OrlaController::updateAlp(bool interactive)
     if (folder.isEmpty()) {
         // No folder to keep the data in for this device.
         if (interactive)
-            showMessage(tr_("Download GPS data failed."), tr_("Check the netwrok and try again."));
+            showMessage(Message::GpsDownloadFailed, tr_("Download GPS data failed."),
+                        tr_("Check the netwrok and try again."));
         return;
     }
     const int expiry = readAlpExpiry();
@@ -339,11 +361,16 @@ void OrlaController::updateAlp(bool interactive)
     if (device->getAlpDate() < expiry)
         writeAlpToDevice(device, expiry);
     else if (interactive)
-        showMessage(tr_("GPS data on device is up-to-date"), QString());
+        showMessage(Message::GpsDataUpToDate, tr_("GPS data on device is up-to-date"), QString());
 }
 
 void OrlaController::writeAlpToDevice(VHClient *device, int expiry)
 {
+    if (m_quitWhenIdle) {
+        // The program is ending: no new write may start.
+        m_mainWindow->setGpsUpdating(false);
+        return;
+    }
     m_mainWindow->setGpsUpdating(true);
     if (device->updateAlp(kAlpFileName, expiry)) {
         track(device, Job::AlpWrite, VHClient::ActionUpdateAlp);
@@ -446,8 +473,10 @@ void OrlaController::finishWorkoutInstall(VHClient *device)
 {
     m_mainWindow->setWorkoutInstalling(false);
     int code = 0;
-    const bool failed = !device || device->actionFailed(code);
-    showMessage(failed ? trResult("Fail. Please try again later.") : trResult("Completion"), QString());
+    if (!device || device->actionFailed(code))
+        showMessage(Message::WorkoutsFailed, trResult("Fail. Please try again later."), QString());
+    else
+        showMessage(Message::WorkoutsInstalled, trResult("Completion"), QString());
 }
 
 void OrlaController::finishUntracked(VHClient *device, int action)
@@ -498,6 +527,57 @@ void OrlaController::showFailForm(int code)
     showInstead(m_failForm.get());
 }
 
+// ---- ending the program ---------------------------------------------------------------
+
+bool OrlaController::isWritingDevice() const
+{
+    for (const RunningJob &job : m_jobs) {
+        if (job.job != Job::WorkoutCheck && job.device && job.device->isBusy())
+            return true;
+    }
+    // An action this controller did not start (one the device manager
+    // resumed) counts too; the silent workout check only reads the package.
+    VHClient *device = currentDevice();
+    if (!device || !device->isBusy())
+        return false;
+    return !(device->currentAction() == VHClient::ActionUpdateComponent && hasJob(Job::WorkoutCheck));
+}
+
+void OrlaController::quitWhenIdle()
+{
+    if (!m_quitWhenIdle)
+        vhDebug() << "asked to end; the device is being written:" << isWritingDevice();
+    m_quitWhenIdle = true;
+    finishQuitIfIdle();
+}
+
+void OrlaController::finishQuitIfIdle()
+{
+    if (m_quitWhenIdle && !isWritingDevice())
+        emit readyToQuit();
+}
+
+bool OrlaController::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Close && watched->isWidgetType() && refuseCloseWhileWriting()) {
+        event->ignore();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool OrlaController::refuseCloseWhileWriting()
+{
+    if (!isWritingDevice())
+        return false;
+    // Ending now would cut the write off and could leave the device unusable.
+    showMessage(Message::WaitForDeviceWrite,
+                tr_("The device is being updated. Please wait until the update has finished before closing "
+                    "VeloraUpdate."),
+                QString(), visibleWindow());
+    return true;
+}
+
 // ---- windows and messages ------------------------------------------------------------
 
 QWidget *OrlaController::visibleWindow() const
@@ -530,8 +610,10 @@ void OrlaController::raiseVisibleWindow()
     window->activateWindow();
 }
 
-void OrlaController::showMessage(const QString &text, const QString &informative, QWidget *parent)
+void OrlaController::showMessage(Message message, const QString &text, const QString &informative, QWidget *parent)
 {
+    m_lastMessage = message;
+    emit messageShown(message);
     QMessageBox box(parent);
     box.setWindowTitle(QStringLiteral("Velora Update"));
     box.setText(text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OrlaApp.h"
 #include "ReduzeduClient.h"
 #include "VHDeviceManagerListener.h"
 #include "VeloraApiClient.h"
@@ -36,7 +37,24 @@ public:
     static constexpr int kProgressIntervalMs = 5000;
     static constexpr int kAlpDays = 14;
 
-    OrlaController();
+    // What a message box told the user; recorded so that callers check what
+    // happened, never a translated text.
+    enum class Message {
+        None,
+        CheckingNewVersion,
+        SoftwareUpToDate,
+        UpdateServerUnreachable,
+        GpsDataUpToDate,
+        Busy,
+        GpsDownloadFailed,
+        WorkoutsInstalled,
+        WorkoutsFailed,
+        WaitForDeviceWrite,
+    };
+    Q_ENUM(Message)
+
+    // The version decides the beta look; tests pass their own.
+    explicit OrlaController(const QString &appVersion = QLatin1String(OrlaApp::appVersion));
     ~OrlaController() override;
 
     // ---- the device manager ---------------------------------------------------
@@ -57,7 +75,10 @@ public:
     void startSoftwareUpdate();
     void refreshMainWindow(bool disconnected);
     QString note();
-    static bool isBeta();
+    bool isBeta() const;
+    // True with four dot-separated parts whose fourth is an odd number (not
+    // a number counts as 0), and with any other number of parts.
+    static bool isBetaVersion(const QString &version);
     // Brings whichever of the windows is shown to the front (a second start).
     void raiseVisibleWindow();
 
@@ -74,9 +95,24 @@ public:
     int progressValue() const { return m_progressValue; }
     bool progressRunning() const { return m_progressTimer.isActive(); }
     bool workoutCheckPending() const;
+    Message lastMessage() const { return m_lastMessage; }
+
+    // True while an action writes the device: the program must not end then.
+    bool isWritingDevice() const;
+    // Ends the program as soon as no action writes the device (at once when
+    // none does), by emitting readyToQuit.
+    void quitWhenIdle();
+
+signals:
+    void messageShown(OrlaController::Message message);
+    void readyToQuit();
 
 public slots:
     void run();
+
+protected:
+    // Refuses closing a window while the device is written.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // A device action this controller started, remembered until its end is
@@ -111,7 +147,10 @@ private:
     void keepEmptyWindowDisabled();
     void showFailForm(int code);
 
-    void showMessage(const QString &text, const QString &informative, QWidget *parent = nullptr);
+    void finishQuitIfIdle();
+    bool refuseCloseWhileWriting();
+
+    void showMessage(Message message, const QString &text, const QString &informative, QWidget *parent = nullptr);
     void showInstead(QWidget *window);
     QWidget *visibleWindow() const;
 
@@ -128,6 +167,11 @@ private:
     QString m_note = QStringLiteral("empty");
     int m_alpExpiry = 0;
     bool m_progressOnMainWindow = false;
+    QString m_appVersion;
+    // The last update query ended without learning the server's version.
+    bool m_updateQueryFailed = false;
+    Message m_lastMessage = Message::None;
+    bool m_quitWhenIdle = false;
 
     QList<RunningJob> m_jobs;
     // Work refused because the device was busy, started when it is free.

@@ -105,6 +105,11 @@ void SoftUpdateForm::onMouseEnter()
         // Wrapped, so a long release note stays inside its box.
         m_noteLabel = label(this, "note_text_label", QRect(20, 100, 300, 200), Qt::AlignLeft | Qt::AlignTop, true);
         m_noteLabel->setIndent(5);
+        // The note comes from the server: shown as it is, never as markup that
+        // could lay out the window or load pictures and links.
+        m_noteLabel->setTextFormat(Qt::PlainText);
+        m_noteLabel->setTextInteractionFlags(Qt::NoTextInteraction);
+        m_noteLabel->setOpenExternalLinks(false);
         m_noteLabel->setStyleSheet(QStringLiteral("background-color: rgb(255, 249, 207);"));
     }
     m_noteLabel->setText(m_controller->note());

@@ -19,6 +19,8 @@
 #include <QTest>
 #include <QTranslator>
 
+#include <csignal>
+
 namespace {
 
 // A fake platform whose device watcher the test can make speak.
@@ -48,6 +50,9 @@ const Message kMessages[] = {
     {"orlacontroller", "Checking new version now"}, {"orlacontroller", "Your software is up-to-date."},
     {"orlacontroller", "GPS data on device is up-to-date"}, {"orlacontroller", "Busy. Please try again later."},
     {"orlacontroller", "Download GPS data failed."}, {"orlacontroller", "Check the netwrok and try again."},
+    {"orlacontroller", "Could not reach the update server. Check your network connection and try again."},
+    {"orlacontroller",
+     "The device is being updated. Please wait until the update has finished before closing VeloraUpdate."},
     {"orlaform", "Update Software"}, {"orlaform", "Update GPS Data"}, {"orlaform", "Install Velora Workout"},
     {"orlaform", "Please connect your device to the computer"}, {"orlaform", "Software Version"},
     {"orlaform", "Updating GPS data"}, {"orlaform", "Install Velora Workout & Velora Test"},
@@ -71,9 +76,11 @@ QString key(const char *source) { return QCoreApplication::translate("softupdate
 
 QString resource(const char *name) { return VHEnv::instance()->resourcePath(QString::fromLatin1(name)); }
 
-// This program runs twice: with a system locale that has its file (en_US) and
-// with one that has none (fr_FR).
+// This program runs three times: with a system locale that has its file
+// (en_US), with one that has none (fr_FR), and with the interface languages
+// French then German in an English locale.
 bool localeHasNoFile() { return qgetenv("LC_ALL").startsWith("fr"); }
+bool messagesInGerman() { return qgetenv("LANGUAGE") == "fr:de"; }
 
 } // namespace
 
@@ -91,11 +98,15 @@ private slots:
     void initStartsTheRuntime();
     void deviceChangeIsPassedOn();
     void translationForLocale();
+    void translationCandidates_data();
+    void translationCandidates();
     void missingOrCorruptTranslation();
     void everyTextTranslated_data();
     void everyTextTranslated();
     void secondStartRaisesTheFirst();
     void staleLockIsTakenOver();
+    void terminationSignalQuitsWhenIdle();
+    void terminatedProgramEndsCleanly();
 };
 
 void TestOrlaApp::initTestCase()
@@ -135,12 +146,19 @@ void TestOrlaApp::initStartsTheRuntime()
         QCOMPARE(log.count(QStringLiteral("can not found")), 1);
         QVERIFY(log.contains(QStringLiteral("[ OrlaApp::init ]")));
         QVERIFY(log.contains(QStringLiteral("Resources/vu_fr_fr.qm can not found")));
+    } else if (messagesInGerman()) {
+        // The first interface language with a file wins; the locale's own
+        // name (fr_FR) has none.
+        QCOMPARE(QLocale::system().name(), QStringLiteral("fr_FR"));
+        QVERIFY(log.contains(QStringLiteral("Resources/vu_de_de.qm")));
+        QVERIFY(!log.contains(QStringLiteral("can not found")));
     } else {
         // en_US: its file is found at once.
         QVERIFY(log.contains(QStringLiteral("Resources/vu_en_us.qm")));
         QVERIFY(!log.contains(QStringLiteral("can not found")));
     }
-    QVERIFY(key("Backup_Data_Warn_Msg").startsWith(QStringLiteral("Back up the data")));
+    QVERIFY(key("Backup_Data_Warn_Msg")
+                .startsWith(messagesInGerman() ? QStringLiteral("Sichern Sie") : QStringLiteral("Back up the data")));
     // The entry routine's first connection call shows the empty main window.
     app->controller()->onDeviceConnected(nullptr);
     QVERIFY(app->controller()->mainWindow()->isVisible());
@@ -168,6 +186,43 @@ void TestOrlaApp::translationForLocale()
     QCOMPARE(QCoreApplication::translate("orlaform", "Update Software"), QStringLiteral("更新軟體"));
     QVERIFY(app->installTranslation(resource("vu_en_us.qm")));
     QVERIFY(key("Device_Updating_Warn_Msg").startsWith(QStringLiteral("Your device is being updated")));
+}
+
+void TestOrlaApp::translationCandidates_data()
+{
+    QTest::addColumn<QStringList>("uiLanguages");
+    QTest::addColumn<QString>("chosen"); // empty: English by fallback
+    QTest::newRow("German") << QStringList{QStringLiteral("de")} << QStringLiteral("vu_de_de.qm");
+    QTest::newRow("Austrian German") << QStringList{QStringLiteral("de-AT"), QStringLiteral("de")}
+                                     << QStringLiteral("vu_de_de.qm");
+    QTest::newRow("Swiss German alone") << QStringList{QStringLiteral("de-CH")} << QStringLiteral("vu_de_de.qm");
+    QTest::newRow("first match wins") << QStringList{QStringLiteral("fr-FR"), QStringLiteral("zh-TW"),
+                                                     QStringLiteral("de-DE")}
+                                      << QStringLiteral("vu_zh_tw.qm");
+    QTest::newRow("Hong Kong reads Traditional") << QStringList{QStringLiteral("zh-HK")}
+                                                 << QStringLiteral("vu_zh_tw.qm");
+    QTest::newRow("Simplified never Traditional") << QStringList{QStringLiteral("zh-CN"), QStringLiteral("zh")}
+                                                  << QString();
+    QTest::newRow("Simplified, then German") << QStringList{QStringLiteral("zh-Hans-SG"), QStringLiteral("de")}
+                                             << QStringLiteral("vu_de_de.qm");
+    QTest::newRow("British English") << QStringList{QStringLiteral("en-GB")} << QStringLiteral("vu_en_us.qm");
+    QTest::newRow("C locale") << QStringList{QStringLiteral("C")} << QString();
+    QTest::newRow("nothing") << QStringList{} << QString();
+}
+
+void TestOrlaApp::translationCandidates()
+{
+    QFETCH(QStringList, uiLanguages);
+    QFETCH(QString, chosen);
+    const QStringList shipped{QStringLiteral("vu_en_us.qm"), QStringLiteral("vu_de_de.qm"),
+                              QStringLiteral("vu_zh_tw.qm")};
+    QString first;
+    for (const QString &name : OrlaApp::translationCandidates(uiLanguages)) {
+        QVERIFY2(name.startsWith(QLatin1String("vu_")) && name == name.toLower(), qPrintable(name));
+        if (first.isEmpty() && shipped.contains(name))
+            first = name;
+    }
+    QCOMPARE(first, chosen);
 }
 
 void TestOrlaApp::missingOrCorruptTranslation()
@@ -248,6 +303,39 @@ void TestOrlaApp::staleLockIsTakenOver()
     QVERIFY(guard.acquire());
     OrlaSingleInstance second(folder.path());
     QVERIFY(!second.acquire());
+}
+
+void TestOrlaApp::terminationSignalQuitsWhenIdle()
+{
+    OrlaController *controller = OrlaApp::instance()->controller();
+    QSignalSpy ready(controller, &OrlaController::readyToQuit);
+    // Handled on the event loop, not inside the signal handler.
+    QCOMPARE(::raise(SIGTERM), 0);
+    QCOMPARE(ready.size(), 0);
+    QTRY_COMPARE(ready.size(), 1);
+    QVERIFY(logText().contains(QStringLiteral("termination signal 15")));
+}
+
+void TestOrlaApp::terminatedProgramEndsCleanly()
+{
+    // The real program on a data folder of its own, ended as a session ends it.
+    QTemporaryDir xdg;
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), xdg.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(VU_PROGRAM), {});
+    QVERIFY(program.waitForStarted());
+    // Its log is started after the signals are watched; the signal may come
+    // while it is still starting.
+    const QString log = xdg.path() + QStringLiteral("/VeloraHub/orlaupdate.log");
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log), 30000);
+    program.terminate();
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
 }
 
 int main(int argc, char **argv)

@@ -2,6 +2,7 @@
 
 #include <QDataStream>
 #include <QSignalSpy>
+#include <QWindow>
 
 namespace {
 
@@ -65,10 +66,16 @@ private slots:
     void deviceVanishesWhileDialogOpen();
     void deviceVanishesDuringUpdate();
     void serverUnreachable();
+    void updateSoftwareSaysWhatWasLearned_data();
+    void updateSoftwareSaysWhatWasLearned();
+    void closeRefusedWhileDeviceWritten();
+    void quitWaitsForDeviceWrite();
+    void noteShownAsPlainText();
     void dataFolderNotWritable();
     void unsafeModelNameIsShownNotQueried();
     void noteReadOnce();
     void messageBoxesAreCentredAndModal();
+    void isBetaFollowsVersion_data();
     void isBetaFollowsVersion();
 };
 
@@ -530,8 +537,145 @@ void TestOrlaController::serverUnreachable()
     QVERIFY(rig.waitIdle());
     rig.messages.clear();
     QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Your software is up-to-date.")});
+    // Never told the device is current when the server was never heard.
+    QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Could not reach the update server. Check your network "
+                                                              "connection and try again.")});
+    QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::UpdateServerUnreachable);
     QVERIFY(readTestLog().contains(QStringLiteral("http error=")));
+}
+
+void TestOrlaController::updateSoftwareSaysWhatWasLearned_data()
+{
+    QTest::addColumn<QString>("published"); // empty: the model has no package
+    QTest::addColumn<QString>("faultPath");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("message");
+    const int none = int(VHServerFault::None);
+    const int upToDate = int(OrlaController::Message::SoftwareUpToDate);
+    const int unreachable = int(OrlaController::Message::UpdateServerUnreachable);
+    const QString index = QStringLiteral("/versions/index");
+    const QString package = QStringLiteral("/packages/Pacer60F/Total.zip");
+    QTest::newRow("answered, same version") << QStringLiteral("1.0") << QString() << none << upToDate;
+    QTest::newRow("answered, no package") << QString() << QString() << none << upToDate;
+    QTest::newRow("query 500") << QStringLiteral("2.0") << index << int(VHServerFault::Http500) << unreachable;
+    QTest::newRow("query html") << QStringLiteral("2.0") << index << int(VHServerFault::NonJsonBody) << unreachable;
+    QTest::newRow("package 500") << QStringLiteral("2.0") << package << int(VHServerFault::Http500) << unreachable;
+    QTest::newRow("package cut") << QStringLiteral("2.0") << package << int(VHServerFault::TruncatedBody)
+                                 << unreachable;
+}
+
+void TestOrlaController::updateSoftwareSaysWhatWasLearned()
+{
+    QFETCH(QString, published);
+    QFETCH(QString, faultPath);
+    QFETCH(int, fault);
+    QFETCH(int, message);
+    ControllerRig rig;
+    if (!published.isEmpty())
+        QVERIFY(rig.publish(kModel, published));
+    if (!faultPath.isEmpty())
+        rig.server.setFault(faultPath, VHServerFault(fault));
+    rig.start();
+    rig.plug(kModel, QStringLiteral("1.0"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.0"), 15000);
+    QVERIFY(rig.waitIdle());
+    QVERIFY(!visible(rig.main(), "download_count_label"));
+    rig.messages.clear();
+    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+    QCOMPARE(int(rig.controller->lastMessage()), message);
+    const QString text = message == int(OrlaController::Message::SoftwareUpToDate)
+                             ? QStringLiteral("Your software is up-to-date.")
+                             : QStringLiteral("Could not reach the update server. Check your network connection and "
+                                              "try again.");
+    QCOMPARE(rig.messages.texts(), QStringList{text});
+    QVERIFY(!rig.dialog()->isVisible());
+    // A new connection asks again and forgets the old outcome.
+    rig.unplug();
+    if (!faultPath.isEmpty())
+        rig.server.setFault(faultPath, VHServerFault::None);
+    rig.plug(kModel, QStringLiteral("1.0"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.0"), 15000);
+    QVERIFY(rig.waitIdle());
+    rig.messages.clear();
+    if (published.isEmpty() || published == QLatin1String("1.0")) {
+        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+        QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::SoftwareUpToDate);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
+    }
+}
+
+void TestOrlaController::closeRefusedWhileDeviceWritten()
+{
+    ControllerRig rig;
+    ActionGate gate;
+    gate.close();
+    rig.device.totalGate = &gate;
+    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
+    // Nothing is written: closing is allowed (and the window comes back).
+    QVERIFY(rig.main()->close());
+    rig.controller->refreshMainWindow(false);
+    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+    SoftUpdateForm *dialog = rig.dialog();
+    QTest::mouseClick(widget<QPushButton>(dialog, "soft_update_button"), Qt::LeftButton);
+    QVERIFY(gate.waitEntered());
+    QVERIFY(rig.controller->isWritingDevice());
+    rig.messages.clear();
+    QVERIFY(!dialog->close());
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::WaitForDeviceWrite);
+    QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("The device is being updated. Please wait until the "
+                                                              "update has finished before closing VeloraUpdate.")});
+    // The window system's close button arrives through the native window.
+    QVERIFY(dialog->windowHandle());
+    QVERIFY(!dialog->windowHandle()->close());
+    QVERIFY(dialog->isVisible());
+    gate.open();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
+    QVERIFY(!rig.controller->isWritingDevice());
+    QVERIFY(rig.controller->completeForm()->close());
+}
+
+void TestOrlaController::quitWaitsForDeviceWrite()
+{
+    ControllerRig rig;
+    ActionGate gate;
+    QVERIFY(rig.publish(kModel, QStringLiteral("2.0"), true));
+    rig.start();
+    rig.plug(kModel, QStringLiteral("2.0"));
+    QTRY_VERIFY_WITH_TIMEOUT(workoutButton(rig.main())->isEnabled(), 15000);
+    QVERIFY(rig.waitIdle());
+    gate.close();
+    rig.device.componentGate = &gate;
+    QSignalSpy ready(rig.controller.get(), &OrlaController::readyToQuit);
+    QTest::mouseClick(workoutButton(rig.main()), Qt::LeftButton);
+    QVERIFY(gate.waitEntered());
+    rig.controller->quitWhenIdle();
+    QTest::qWait(100);
+    QCOMPARE(ready.size(), 0);
+    gate.open();
+    QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 1, 10000);
+}
+
+void TestOrlaController::noteShownAsPlainText()
+{
+    ControllerRig rig;
+    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
+    // A picture the note must never load, and markup it must never render.
+    const QString picture = rig.dataFolder() + QStringLiteral("/probe.png");
+    QImage(200, 300, QImage::Format_RGB32).save(picture);
+    const QString note = QStringLiteral("<h1>Big</h1><img src=\"%1\"><a href=\"http://127.0.0.1:9/x\">link</a>")
+                             .arg(picture);
+    writeFile(rig.modelFolder(kModel) + QStringLiteral("/note.txt"), note.toUtf8());
+    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+    rig.dialog()->onMouseEnter();
+    auto *label = widget<QLabel>(rig.dialog(), "note_text_label");
+    QVERIFY(label && label->isVisible());
+    QCOMPARE(label->text(), note);
+    QCOMPARE(label->textFormat(), Qt::PlainText);
+    QVERIFY(!label->openExternalLinks());
+    // As plain text the note is one line of its own characters, not a 300-pixel picture.
+    QVERIFY(label->sizeHint().height() < 150);
 }
 
 void TestOrlaController::dataFolderNotWritable()
@@ -564,7 +708,8 @@ void TestOrlaController::unsafeModelNameIsShownNotQueried()
     QVERIFY2(rig.server.requestTargets().isEmpty(), qPrintable(rig.server.requestTargets().join(' ')));
     QCOMPARE(rig.controller->modelUpdatesDir(), QString());
     QTest::mouseClick(softButton(w), Qt::LeftButton);
-    QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Your software is up-to-date.")});
+    // Never asked, so never told it is current.
+    QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::UpdateServerUnreachable);
     rig.messages.clear();
     QTest::mouseClick(gpsButton(w), Qt::LeftButton);
     QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Download GPS data failed.")});
@@ -617,13 +762,38 @@ void TestOrlaController::messageBoxesAreCentredAndModal()
                                   w->y() + (w->height() - box.sizeHint.height()) / 2));
 }
 
+void TestOrlaController::isBetaFollowsVersion_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<bool>("beta");
+    QTest::newRow("shipped, even") << QStringLiteral("1.0.0.62") << false;
+    QTest::newRow("odd fourth part") << QStringLiteral("1.0.0.63") << true;
+    QTest::newRow("negative odd") << QStringLiteral("1.0.0.-3") << true;
+    QTest::newRow("leading zero, decimal") << QStringLiteral("1.0.0.07") << true;
+    QTest::newRow("zero") << QStringLiteral("2.1.4.0") << false;
+    QTest::newRow("not a number") << QStringLiteral("1.0.0.rc1") << false;
+    QTest::newRow("hexadecimal is not decimal") << QStringLiteral("1.0.0.0x3") << false;
+    QTest::newRow("empty fourth part") << QStringLiteral("1.0.0.") << false;
+    QTest::newRow("three parts") << QStringLiteral("1.0.62") << true;
+    QTest::newRow("five parts, even") << QStringLiteral("1.0.0.62.2") << true;
+    QTest::newRow("empty parts counted") << QStringLiteral("1..0.62") << false;
+    QTest::newRow("no dots") << QStringLiteral("62") << true;
+    QTest::newRow("empty") << QString() << true;
+}
+
 void TestOrlaController::isBetaFollowsVersion()
 {
-    QVERIFY(!OrlaController::isBeta());
+    QFETCH(QString, version);
+    QFETCH(bool, beta);
+    QCOMPARE(OrlaController::isBetaVersion(version), beta);
     ControllerRig rig;
-    rig.start();
+    rig.controller = std::make_unique<OrlaController>(version);
+    QCOMPARE(rig.controller->isBeta(), beta);
     QCOMPARE(widget<QLabel>(rig.main(), "background_label")->styleSheet(),
-             QStringLiteral("background-image: url(:/background.png);"));
+             beta ? QStringLiteral("background-image: url(:/background_beta.png);")
+                  : QStringLiteral("background-image: url(:/background.png);"));
+    // The program's own version is a release.
+    QVERIFY(!OrlaController().isBeta());
 }
 
 QTEST_MAIN(TestOrlaController)

@@ -1,6 +1,8 @@
 // The whole road of a software update, from plugging to the restarted device,
 // through the real application object, the simulated platform, the FIT device
-// family, the network clients and the local package server.
+// family, the network clients and the local package server. It runs in
+// English and in German (LANGUAGE=de, LC_ALL=de_DE.UTF-8): the road must not
+// depend on a translated text or on the C library's number format.
 
 #include "OrlaApp.h"
 #include "OrlaController.h"
@@ -10,10 +12,13 @@
 #include "VHEnv.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <clocale>
 
 class TestOrlaRoad : public QObject
 {
@@ -71,6 +76,7 @@ void TestOrlaRoad::deviceFilesAfterTheRoad()
     QCOMPARE(alp.size(), 64 * 1024);
     QFile stamp(volume + QStringLiteral("/System/date.txt"));
     QCOMPARE(stamp.size(), 4);
+    QCOMPARE(m_road->messagesShown(), QList<OrlaController::Message>{OrlaController::Message::WorkoutsInstalled});
     QFile workout(volume + QStringLiteral("/System/Velorawrk/Long Ride.wkt"));
     QVERIFY(workout.open(QIODevice::ReadOnly));
     QCOMPARE(workout.readAll(), QByteArray("endurance 3 h"));
@@ -80,8 +86,26 @@ void TestOrlaRoad::deviceFilesAfterTheRoad()
     QCOMPARE(QString::fromUtf8(version.readAll()), m_road->newVersion());
 }
 
+// The locale LC_ALL names, built into a folder of our own when the machine
+// has only its sources (the application object sets it from the environment).
+void provideLocale(const QTemporaryDir &folder)
+{
+    const QByteArray wanted = qgetenv("LC_ALL");
+    if (wanted.isEmpty() || std::setlocale(LC_ALL, wanted.constData()))
+        return;
+    const QString name = QString::fromLatin1(wanted);
+    const QString source = name.section(QLatin1Char('.'), 0, 0);
+    QProcess::execute(QStringLiteral("localedef"), {QStringLiteral("-i"), source, QStringLiteral("-f"),
+                                                     QStringLiteral("UTF-8"), folder.filePath(name)});
+    qputenv("LOCPATH", QFile::encodeName(folder.path()));
+    if (!std::setlocale(LC_ALL, wanted.constData()))
+        qWarning("locale %s is not available; only the translation changes", wanted.constData());
+}
+
 int main(int argc, char **argv)
 {
+    QTemporaryDir locales;
+    provideLocale(locales);
     OrlaApp app(argc, argv);
     TestOrlaRoad test;
     return QTest::qExec(&test, argc, argv);

@@ -54,6 +54,92 @@ void checkResourcesExist(QWidget *window)
     }
 }
 
+// What one named widget of a shown window must look like. `text` is checked
+// when not null; `art` names the picture its style sheet paints, and the
+// share of that picture's sampled pixels found in the window's shot must
+// reach `least` (text drawn over a picture hides part of it).
+struct Painted
+{
+    const char *name;
+    QRect geometry;
+    const char *text = nullptr;
+    const char *art = nullptr;
+    double least = 0.9;
+};
+
+QString shownText(QWidget *w)
+{
+    if (auto *label = qobject_cast<QLabel *>(w))
+        return label->text();
+    if (auto *button = qobject_cast<QAbstractButton *>(w))
+        return button->text();
+    return QString();
+}
+
+// The widgets of the window that lie above `w`: later siblings, shown.
+QList<QRect> coveringRects(QWidget *window, QWidget *w)
+{
+    QList<QRect> rects;
+    const QObjectList children = window->children();
+    for (qsizetype i = children.indexOf(w) + 1; i < children.size(); ++i) {
+        auto *above = qobject_cast<QWidget *>(children.at(i));
+        if (above && above->isVisibleTo(window))
+            rects << above->geometry();
+    }
+    return rects;
+}
+
+bool sameColour(QRgb a, QRgb b)
+{
+    return qAbs(qRed(a) - qRed(b)) <= 4 && qAbs(qGreen(a) - qGreen(b)) <= 4 && qAbs(qBlue(a) - qBlue(b)) <= 4;
+}
+
+// Share of the picture's opaque pixels (every third row and column) that the
+// shot shows where the widget lies and nothing covers it; -1 when none is free.
+double artShown(const QImage &shot, QWidget *window, QWidget *w, const QString &resource)
+{
+    const QImage art = QImage(resource).convertToFormat(QImage::Format_ARGB32);
+    const QList<QRect> covered = coveringRects(window, w);
+    int sampled = 0;
+    int matched = 0;
+    for (int y = 0; y < qMin(art.height(), w->height()); y += 3) {
+        for (int x = 0; x < qMin(art.width(), w->width()); x += 3) {
+            const QRgb want = art.pixel(x, y);
+            const QPoint at = w->geometry().topLeft() + QPoint(x, y);
+            if (qAlpha(want) != 255
+                || std::any_of(covered.cbegin(), covered.cend(), [at](const QRect &r) { return r.contains(at); }))
+                continue;
+            ++sampled;
+            if (sameColour(shot.pixel(at), want))
+                ++matched;
+        }
+    }
+    return sampled ? double(matched) / sampled : -1;
+}
+
+void checkPainted(QWidget *window, const QList<Painted> &expected)
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QImage shot = window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(shot.size(), QSize(360, 525));
+    for (const Painted &e : expected) {
+        QWidget *w = widget<QWidget>(window, e.name);
+        QVERIFY2(w, e.name);
+        QVERIFY2(w->isVisibleTo(window), e.name);
+        QCOMPARE(w->geometry(), e.geometry);
+        if (e.text)
+            QCOMPARE(shownText(w), QString::fromUtf8(e.text));
+        if (e.art) {
+            const double shown = artShown(shot, window, w, QString::fromLatin1(e.art));
+            QVERIFY2(shown >= e.least, qPrintable(QStringLiteral("%1: %2 of %3 painted")
+                                                      .arg(QLatin1String(e.name), QLatin1String(e.art))
+                                                      .arg(shown)));
+        }
+    }
+    window->hide();
+}
+
 } // namespace
 
 class TestOrlaWindows : public QObject
@@ -323,16 +409,52 @@ void TestOrlaWindows::artForEveryNamedPicture()
 
 void TestOrlaWindows::windowsRender()
 {
-    // The four windows paint with their art without errors.
+    // Each window as the user sees it: the named widgets in place with their
+    // texts, and their pictures (background, device, buttons) really painted.
     ControllerRig rig;
     rig.start();
-    for (QWidget *window : std::initializer_list<QWidget *>{rig.main(), rig.dialog(), rig.controller->completeForm(),
-                                                            rig.controller->failForm()}) {
-        const QImage shot = window->grab().toImage();
-        QCOMPARE(shot.size(), QSize(360, 525) * shot.devicePixelRatio());
-        // Not one flat colour: the background picture is there.
-        QVERIFY(shot.pixel(10, 10) != shot.pixel(180, 500));
-    }
+    OrlaForm *main = rig.main();
+    main->setDevice(QStringLiteral("Pacer60"), QStringLiteral("0F01AAAABBBBCCCC"), {QStringLiteral("2.1.0")});
+    main->showUpdateNotice();
+    checkPainted(main, {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
+                        {"device_label", {25, 17, 136, 202}, nullptr, ":/device/Pacer60_device.png"},
+                        {"device_title_label", {180, 42, 164, 67}, nullptr, ":/device/Pacer60_title.png"},
+                        {"uuid_word_label", {180, 120, 40, 20}, "UUID:"},
+                        {"uuid_info_label", {220, 120, 130, 20}, "0F01AAAABBBBCCCC"},
+                        {"soft_word_label", {180, 140, 60, 70}, "Software Version:"},
+                        {"soft_info_label", {250, 140, 110, 70}, "2.1.0\n"},
+                        {"soft_update_button", {60, 280, 240, 58}, "Update Software", ":/highlight_1.png", 0.6},
+                        {"gpsdata_update_button", {60, 350, 240, 58}, "Update GPS Data", ":/highlight_1.png", 0.6},
+                        {"workout_update_button", {60, 420, 240, 58}, "Install Velora Workout", ":/disable_1.png",
+                         0.6},
+                        {"download_count_label", {265, 275, 48, 48}, "1", ":/update_noti.png", 0.6},
+                        {"about_label", {320, 10, 24, 24}, nullptr, ":/guide_1.png"}});
+
+    SoftUpdateForm *dialog = rig.dialog();
+    dialog->setData(QStringLiteral("2.0"), QStringLiteral("1.5"), QString());
+    checkPainted(dialog, {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
+                          {"title_label", {30, 20, 164, 67}, "Software Update"},
+                          {"warning_label", {30, 230, 48, 48}, nullptr, ":/warning.png"},
+                          {"remind_label", {80, 230, 250, 80}, "Backup_Data_Warn_Msg"},
+                          {"Msg_label", {80, 320, 250, 90}, "Force_Update_Device_Msg"},
+                          {"info_label", {305, 75, 24, 24}, nullptr, ":/info_2.png"},
+                          {"soft_update_button", {190, 450, 140, 50}, "Update", ":/highlight_3.png", 0.6},
+                          {"cancel_button", {40, 450, 140, 50}, "Cancel", ":/highlight_3.png", 0.6},
+                          {"soft_update_list", {30, 100, 300, 100}}});
+
+    checkPainted(rig.controller->completeForm(),
+                 {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
+                  {"msg_label", {20, 300, 320, 181}, "Last_Remind_Msg"},
+                  {"pic_label", {50, 120, 250, 157}},
+                  {"title_label", {0, 20, 360, 71}, "<font color=\"#00aa00\">Completion</font>"}});
+
+    recover_fail_form *fail = rig.controller->failForm();
+    fail->setReason(3);
+    checkPainted(fail, {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
+                        {"OK_button", {110, 450, 140, 50}, "OK", ":/highlight_3.png", 0.6},
+                        {"msg_label", {0, 290, 360, 111}, "<font size=\"5\">Not_Enough_Space_Msg</font>"},
+                        {"pic_label", {105, 120, 150, 136}, nullptr, ":/cry.png"},
+                        {"title_label", {0, 20, 360, 71}, "<font color=\"#00aa00\">Sorry</font>"}});
 }
 
 QTEST_MAIN(TestOrlaWindows)

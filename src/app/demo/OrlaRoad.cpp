@@ -310,14 +310,17 @@ bool OrlaRoad::click(QWidget *window, const char *button)
 bool OrlaRoad::runAll(OrlaController *controller)
 {
     m_controller = controller;
+    const QMetaObject::Connection recorder = QObject::connect(
+        controller, &OrlaController::messageShown, [this](OrlaController::Message message) { m_shown << message; });
     m_boxCloser = std::make_unique<QTimer>();
     QObject::connect(m_boxCloser.get(), &QTimer::timeout, [this] { closeMessageBox(); });
     m_boxCloser->start(50);
     const bool ok =
         showsNoDevice() && plugAndOffer() && openDialog() && runUpdate() && restartDevice() && installWorkouts();
     m_boxCloser.reset();
+    QObject::disconnect(recorder);
     // The workout result is the one message the road expects.
-    if (ok && m_messages.size() != 1) {
+    if (ok && (m_shown.size() != 1 || m_messages.size() != 1)) {
         m_error = QStringLiteral("unexpected messages: ") + m_messages.join(QStringLiteral(" | "));
         return false;
     }
@@ -476,22 +479,28 @@ bool OrlaRoad::installWorkouts()
     return step(QStringLiteral("workouts installed"), [this](QString &detail) {
         OrlaForm *main = m_controller->mainWindow();
         // The result comes as a message box: pictured, then closed.
-        const qsizetype before = m_messages.size();
+        const qsizetype before = m_shown.size();
         m_boxShotName = QStringLiteral("workouts");
         if (!click(main, "workout_update_button")) {
             detail = QStringLiteral("the workout button can not be pressed");
             return false;
         }
-        if (!waitFor([this, before] { return m_messages.size() > before; })) {
+        // Shown and closed again.
+        if (!waitFor([this, before] { return m_shown.size() > before && m_messages.size() > before; })) {
             detail = QStringLiteral("no result message");
             return false;
         }
-        const QString message = m_messages.last();
         const QString system = volumePath() + QStringLiteral("/System");
         const bool installed = QFileInfo::exists(system + QStringLiteral("/Velorawrk/Tempo Run.wkt"))
                                && QFileInfo::exists(system + QStringLiteral("/Test/Ramp Test.wkt"));
-        detail = message;
-        return (message == QLatin1String("Completed") || message == QLatin1String("Completion")) && installed;
+        detail = m_messages.last();
+        if (m_shown.last() != OrlaController::Message::WorkoutsInstalled) {
+            detail = QStringLiteral("the result was not success: ") + detail;
+            return false;
+        }
+        if (!installed)
+            detail = QStringLiteral("reported installed, but the workouts are not on the device");
+        return installed;
     });
 }
 

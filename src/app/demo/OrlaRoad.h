@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OrlaController.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QPoint>
@@ -9,7 +11,6 @@
 #include <functional>
 #include <memory>
 
-class OrlaController;
 class QThread;
 class QTimer;
 class QWidget;
@@ -69,6 +70,9 @@ public:
     QList<Step> steps() const { return m_steps; }
     // The texts of the message boxes the updater showed (each was closed with OK).
     QStringList messages() const { return m_messages; }
+    // What those boxes said, as the controller recorded it: steps check this,
+    // never a text, so the road passes in every language.
+    QList<OrlaController::Message> messagesShown() const { return m_shown; }
     QString report() const;
     QString lastError() const { return m_error; }
 
@@ -108,6 +112,7 @@ private:
     // Closes every message box as it appears, so no step can hang on one.
     std::unique_ptr<QTimer> m_boxCloser;
     QStringList m_messages;
+    QList<OrlaController::Message> m_shown;
     QString m_boxShotName; // the picture to take of the next box
     QString m_error;
     int m_shotNumber = 0;
