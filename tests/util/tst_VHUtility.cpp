@@ -1,7 +1,9 @@
 #include "TestSupport.h"
 #include "ZipBuilder.h"
 
+#include "VHTreeRemover.h"
 #include "VHUtility.h"
+#include "VHZipUtil.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -10,6 +12,11 @@
 #include <QThread>
 
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestVHUtility : public QObject
 {
@@ -24,6 +31,25 @@ private:
         QVERIFY(f.setFileTime(time, QFileDevice::FileModificationTime));
     }
     std::unique_ptr<QTemporaryDir> m_dir;
+    static int openDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).count()); }
+    // `levels` nested folders "d" below root, made through handles as their paths pass PATH_MAX, with a
+    // file every 1,000 levels and a link to linkTarget at the bottom.
+    static bool makeDeepTree(const QString &root, int levels, const QByteArray &linkTarget)
+    {
+        QDir().mkpath(root);
+        int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (int i = 0; fd >= 0 && i < levels; ++i) {
+            if (i % 1000 == 0)
+                ::close(::openat(fd, "file.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+            const int child = ::mkdirat(fd, "d", 0755) == 0 ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                                            : -1;
+            ::close(fd);
+            fd = child;
+        }
+        const bool made = fd >= 0 && ::symlinkat(linkTarget.constData(), fd, "link") == 0;
+        ::close(fd);
+        return made;
+    }
 
 private slots:
     void init() { m_dir = std::make_unique<QTemporaryDir>(); }
@@ -181,10 +207,50 @@ private slots:
         QVERIFY(VHUtility::removeDirectory(path(QStringLiteral("g/"))));
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("g"))));
         QCOMPARE(readFile(path(QStringLiteral("keep/precious.txt"))), QByteArray("p"));
+        // A link given as the folder is removed; its target keeps what it holds.
+        QVERIFY(QFile::link(path(QStringLiteral("keep")), path(QStringLiteral("linked"))));
+        QVERIFY(VHUtility::removeDirectory(path(QStringLiteral("linked"))));
+        QVERIFY(!QFileInfo(path(QStringLiteral("linked"))).isSymLink());
+        QCOMPARE(readFile(path(QStringLiteral("keep/precious.txt"))), QByteArray("p"));
         // removeDirectory leaves hidden entries alone, so their folder stays.
         QVERIFY(writeFile(path(QStringLiteral("h/.hidden")), "h"));
         QVERIFY(!VHUtility::removeDirectory(path(QStringLiteral("h"))));
         QVERIFY(QFileInfo::exists(path(QStringLiteral("h/.hidden"))));
+    }
+
+    void treesOfAnyDepthAreRemoved_data()
+    {
+        QTest::addColumn<bool>("unpacked");
+        QTest::addColumn<bool>("keepsHidden");
+        QTest::newRow("5,000 levels, removeFolder") << false << false;
+        QTest::newRow("5,000 levels, removeDirectory") << false << true;
+        QTest::newRow("unpacked package, removeFolder") << true << false;
+    }
+
+    // Folders nested past PATH_MAX, as a package can unpack them, must not stay for good.
+    void treesOfAnyDepthAreRemoved()
+    {
+        QFETCH(bool, unpacked);
+        QFETCH(bool, keepsHidden);
+        QVERIFY(writeFile(path(QStringLiteral("keep/precious.txt")), "p"));
+        const QString top = path(QStringLiteral("t"));
+        if (unpacked) {
+            const QByteArray deep = QByteArray("d/").repeated(2100);
+            QVERIFY(ZipBuilder::write(path(QStringLiteral("deep.zip")), {{deep + "f.txt", "f"}, {deep, {}}}));
+            QVERIFY(VHZipUtil().decompress(path(QStringLiteral("deep.zip")), top));
+        } else {
+            QVERIFY(makeDeepTree(top, 5000, QFile::encodeName(path(QStringLiteral("keep")))));
+        }
+        // One descriptor per level would run out long before the bottom.
+        struct rlimit previous;
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &previous) == 0);
+        const struct rlimit few = {rlim_t(openDescriptors() + 2 * VHTreeRemover::kOpenLevels), previous.rlim_max};
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &few) == 0);
+        const bool removed = keepsHidden ? VHUtility::removeDirectory(top) : VHUtility::removeFolder(top);
+        ::setrlimit(RLIMIT_NOFILE, &previous);
+        QVERIFY(removed);
+        QVERIFY(!QFileInfo::exists(top));
+        QCOMPARE(readFile(path(QStringLiteral("keep/precious.txt"))), QByteArray("p"));
     }
 
     void listAndCountFiles()
