@@ -20,6 +20,7 @@ struct ZipEntrySpec
     bool wrongCrc = false;
     bool corruptData = false;    // damages the middle of the stored bytes
     qint64 statedSize = -1;      // the size the headers state; -1: the data's own size
+    bool zip64 = false;          // the directory record keeps sizes and offset in a 64-bit extra field
 };
 
 namespace ZipBuilder {
@@ -94,13 +95,28 @@ inline void appendDirectoryRecord(QByteArray &directory, const ZipEntrySpec &e, 
 {
     put32(directory, 0x02014b50);
     put16(directory, 0x0314); // made on Unix
-    directory += commonFields;
+    QByteArray fields = commonFields;
+    QByteArray extra;
+    if (e.zip64) {
+        put16(extra, 0x0001);
+        put16(extra, 24);
+        for (const int at : {18, 14}) { // the size, then the compressed size
+            extra.append(fields.mid(at, 4));
+            put32(extra, 0);
+            fields.replace(at, 4, QByteArray(4, char(0xFF)));
+        }
+        put32(extra, offset);
+        put32(extra, 0);
+        offset = 0xFFFFFFFF;
+        fields.replace(24, 2, QByteArray(1, char(extra.size())) + '\0');
+    }
+    directory += fields;
     put16(directory, 0);
     put16(directory, 0);
     put16(directory, 0);
     put32(directory, e.unixMode << 16);
     put32(directory, offset);
-    directory += e.name;
+    directory += e.name + extra;
 }
 
 // The end records; more than 65,535 entries need the 64-bit ones.

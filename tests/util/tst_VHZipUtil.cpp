@@ -272,6 +272,14 @@ private slots:
         QTest::newRow("shared data") << ZipBuilder::buildSharedData(shared, 40)
                                      << QStringLiteral("the entries \"copy0.bin\" and \"copy1.bin\" overlap");
 
+        // The last entry's stated compressed size reaches into the directory.
+        QByteArray intoDirectory = ZipBuilder::build({{"good.txt", "good"}, {"last.bin", "last"}});
+        const qsizetype directory = qFromLittleEndian<quint32>(intoDirectory.constData() + intoDirectory.size() - 6);
+        const qsizetype lastRecord = directory + 46 + qsizetype(qstrlen("good.txt"));
+        qToLittleEndian<quint32>(4 + 40, intoDirectory.data() + lastRecord + 20);
+        QTest::newRow("data reaching into the directory")
+            << intoDirectory << QStringLiteral("the entry \"last.bin\" overlaps the archive's central directory");
+
         QList<ZipEntrySpec> tooMany(100001, ZipEntrySpec{"d/", {}});
         QTest::newRow("100,001 entries") << ZipBuilder::build(tooMany)
                                          << QStringLiteral("the archive has 100001 entries, more than 100000");
@@ -286,6 +294,25 @@ private slots:
             huge.last().statedSize = 0xFFFFFFFE;
         }
         QTest::newRow("stated sizes") << ZipBuilder::build(huge) << QStringLiteral("which would leave less than");
+    }
+
+    void zip64DirectoryRecordsAreRead()
+    {
+        QList<ZipEntrySpec> entries = {{"a.bin", randomBytes(70000), true}, {"sub/b.txt", "b"}, {"sub/", {}}};
+        for (ZipEntrySpec &entry : entries)
+            entry.zip64 = true;
+        QVERIFY(ZipBuilder::write(path(QStringLiteral("z.zip")), entries));
+        VHZipUtil zip;
+        QVERIFY(zip.decompress(path(QStringLiteral("z.zip")), path(QStringLiteral("dst"))));
+        QCOMPARE(readFile(path(QStringLiteral("dst/a.bin"))), randomBytes(70000));
+        QCOMPARE(readFile(path(QStringLiteral("dst/sub/b.txt"))), QByteArray("b"));
+
+        ZipEntrySpec shared{"img.bin", randomBytes(1000), true};
+        shared.zip64 = true;
+        QVERIFY(writeFile(path(QStringLiteral("s.zip")), ZipBuilder::buildSharedData(shared, 3)));
+        LogCapture log;
+        QVERIFY(!zip.decompress(path(QStringLiteral("s.zip")), path(QStringLiteral("dst2"))));
+        QVERIFY(log.all().contains(QStringLiteral("overlap")));
     }
 
     void hostileArchivesAreRefusedWhole()
