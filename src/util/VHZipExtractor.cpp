@@ -55,9 +55,12 @@ bool freeBytesAt(const QString &path, quint64 &free)
             free = quint64(st.f_bavail) * quint64(st.f_frsize);
             return true;
         }
+        const int error = errno;
         const QString parent = QFileInfo(probe).path();
-        if ((errno != ENOENT && errno != ENOTDIR) || parent == probe)
+        if ((error != ENOENT && error != ENOTDIR) || parent == probe) {
+            errno = error;
             return false;
+        }
         probe = parent;
     }
 }
@@ -116,7 +119,8 @@ bool VHZipExtractor::open(const QString &zipPath, QString &error)
         error = QStringLiteral("the archive has %1 entries, more than %2").arg(count).arg(kMaxEntries);
         return false;
     }
-    // The checks below need the directory as stored; one libzip reads otherwise is not trusted.
+    // Offsets and raw names come from our own reading of the directory; an
+    // archive whose directory reads differently from libzip's is not trusted.
     if (!VHZipLayout::read(zipPath, m_layout) || qint64(m_layout.records.size()) != count) {
         error = QStringLiteral("the archive's central directory cannot be read");
         return false;
