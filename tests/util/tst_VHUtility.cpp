@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <climits>
 #include <memory>
 
 #include <fcntl.h>
@@ -32,17 +33,18 @@ private:
     }
     std::unique_ptr<QTemporaryDir> m_dir;
     static int openDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).count()); }
-    // `levels` nested folders "d" below root, made through handles as their paths pass PATH_MAX, with a
-    // file every 1,000 levels and a link to linkTarget at the bottom.
-    static bool makeDeepTree(const QString &root, int levels, const QByteArray &linkTarget)
+    // `levels` nested folders `name` below root, made through handles as their paths pass PATH_MAX, with a
+    // file every 100 levels and a link to linkTarget at the bottom.
+    static bool makeDeepTree(const QString &root, int levels, const QByteArray &name, const QByteArray &linkTarget)
     {
         QDir().mkpath(root);
         int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         for (int i = 0; fd >= 0 && i < levels; ++i) {
-            if (i % 1000 == 0)
+            if (i % 100 == 0)
                 ::close(::openat(fd, "file.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-            const int child = ::mkdirat(fd, "d", 0755) == 0 ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                                                            : -1;
+            const int child = ::mkdirat(fd, name.constData(), 0755) == 0
+                ? ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                : -1;
             ::close(fd);
             fd = child;
         }
@@ -222,9 +224,13 @@ private slots:
     {
         QTest::addColumn<bool>("unpacked");
         QTest::addColumn<bool>("keepsHidden");
-        QTest::newRow("5,000 levels, removeFolder") << false << false;
-        QTest::newRow("5,000 levels, removeDirectory") << false << true;
-        QTest::newRow("unpacked package, removeFolder") << true << false;
+        QTest::addColumn<int>("levels");
+        QTest::addColumn<QByteArray>("name");
+        // Long names pass PATH_MAX in fewer levels, which keeps the test quick.
+        const QByteArray longName(24, 'n');
+        QTest::newRow("5,000 levels, removeFolder") << false << false << 5000 << QByteArray("d");
+        QTest::newRow("500 levels, removeDirectory") << false << true << 500 << longName;
+        QTest::newRow("unpacked package, removeFolder") << true << false << 200 << longName;
     }
 
     // Folders nested past PATH_MAX, as a package can unpack them, must not stay for good.
@@ -232,14 +238,17 @@ private slots:
     {
         QFETCH(bool, unpacked);
         QFETCH(bool, keepsHidden);
+        QFETCH(int, levels);
+        QFETCH(QByteArray, name);
         QVERIFY(writeFile(path(QStringLiteral("keep/precious.txt")), "p"));
         const QString top = path(QStringLiteral("t"));
         if (unpacked) {
-            const QByteArray deep = QByteArray("d/").repeated(2100);
+            const QByteArray deep = (name + '/').repeated(levels);
+            QVERIFY(deep.size() > PATH_MAX);
             QVERIFY(ZipBuilder::write(path(QStringLiteral("deep.zip")), {{deep + "f.txt", "f"}, {deep, {}}}));
             QVERIFY(VHZipUtil().decompress(path(QStringLiteral("deep.zip")), top));
         } else {
-            QVERIFY(makeDeepTree(top, 5000, QFile::encodeName(path(QStringLiteral("keep")))));
+            QVERIFY(makeDeepTree(top, levels, name, QFile::encodeName(path(QStringLiteral("keep")))));
         }
         // One descriptor per level would run out long before the bottom.
         struct rlimit previous;
