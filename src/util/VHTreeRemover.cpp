@@ -8,6 +8,7 @@
 #include <QList>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -42,6 +43,10 @@ int unlinkIn(int dirFd, const QByteArray &name, int flags)
         && (::unlinkat(dirFd, name.constData(), flags) == 0 || errno == ENOENT))
         return 0;
     return error;
+}
+void logFailure(const QByteArray &name, int error)
+{
+    vhDebug() << QFile::decodeName(name) << " delete file failed:" << QString::fromLocal8Bit(std::strerror(error));
 }
 } // namespace
 
@@ -91,8 +96,10 @@ bool VHTreeRemover::empty(int dirFd) const
             // Replaced by a link or a file since it was listed: that is removed, not entered.
             if (errno == ENOTDIR || errno == ELOOP)
                 current.failed = !removeNonFolder(current, child.name) || current.failed;
-            else if (errno != ENOENT)
+            else if (errno != ENOENT) {
+                logFailure(child.name, errno);
                 current.failed = true;
+            }
             continue;
         }
         child.failed = !child.identify() || !list(child);
@@ -149,7 +156,7 @@ bool VHTreeRemover::removeNonFolder(Level &level, const QByteArray &name) const
         return true;
     }
     if (error != 0)
-        vhDebug() << QFile::decodeName(name) << " delete file failed";
+        logFailure(name, error);
     return error == 0;
 }
 
@@ -171,7 +178,11 @@ bool VHTreeRemover::ascend(std::vector<Level> &levels) const
     const bool childFailed = child.failed;
     levels.pop_back();
     Level &folder = levels.back();
-    if (childFailed || unlinkIn(folder.fd.get(), name, AT_REMOVEDIR) != 0)
+    if (childFailed)
         folder.failed = true;
+    else if (const int error = unlinkIn(folder.fd.get(), name, AT_REMOVEDIR)) {
+        logFailure(name, error);
+        folder.failed = true;
+    }
     return true;
 }
