@@ -262,6 +262,18 @@ private slots:
         QCOMPARE(readFile(path(QStringLiteral("keep/precious.txt"))), QByteArray("p"));
     }
 
+    // The FIT device fails its action on false, so a folder left behind must say so.
+    void folderThatCannotBeEmptiedGivesFalse()
+    {
+        QVERIFY(writeFile(path(QStringLiteral("w/a/sibling.txt")), "s"));
+        TinyVolume busy(path(QStringLiteral("w/mnt")));
+        if (!busy.isMounted())
+            QSKIP("needs root to mount a tmpfs");
+        QVERIFY(!VHUtility::removeDirectory(path(QStringLiteral("w"))));
+        QVERIFY(!VHUtility::removeFolder(path(QStringLiteral("w"))));
+        QCOMPARE(treeOf(path(QStringLiteral("w"))), QStringList({"mnt"}));
+    }
+
     void listAndCountFiles()
     {
         QVERIFY(writeFile(path(QStringLiteral("t/B_eng_.bft")), "1"));
