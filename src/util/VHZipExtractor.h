@@ -6,6 +6,12 @@
 // entries and paths through existing symbolic links are refused. A file is
 // written under a temporary name and renamed into place only when its data
 // and checksum are complete, so a failed entry leaves no partial file behind.
+//
+// An archive that could make the unpacking write without bound is refused
+// whole before anything is written: more than kMaxEntries entries, entries
+// that share bytes of the file, or stated sizes that would leave less than
+// kFreeSpaceReserve free in the target. An entry that inflates past its stated
+// size fails before the excess is written.
 
 #include "VHFileOps.h"
 #include "VHZipLayout.h"
