@@ -3,6 +3,7 @@
 #include "VHFileOps.h"
 #include "VHLanguageMap.h"
 #include "VHLog.h"
+#include "VHTreeRemover.h"
 #include "VHZipUtil.h"
 
 #include <QDateTime>
@@ -73,6 +74,14 @@ int copyOnce(const QString &src, const QString &dest, const CopyProgress &progre
     if (error)
         ::unlink(temporary.constData());
     return error;
+}
+
+// Empties the folder through its handle, then removes it.
+bool removeTree(const QString &folder, const VHTreeRemover &remover)
+{
+    const QByteArray native = VHFileOps::encodeName(folder);
+    VHFileOps::UniqueFd fd(::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return fd.isValid() && remover.empty(fd.get()) && fd.close() == 0 && ::rmdir(native.constData()) == 0;
 }
 
 QString existingName(const VHFileOps::NameIndex &names, const QString &name)
@@ -239,18 +248,7 @@ bool removeFolder(const QString &path)
         return true;
     if (!isRealFolder(folder))
         return QFileInfo(folder).isSymLink() && removeFile(folder);
-    const QFileInfoList entries =
-        QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    bool result = true;
-    for (const QFileInfo &entry : entries) {
-        if (entry.isSymLink() || !entry.isDir())
-            result = removeFile(entry.filePath()) && result;
-    }
-    for (const QFileInfo &entry : entries) {
-        if (!entry.isSymLink() && entry.isDir())
-            result = removeFolder(entry.filePath()) && result;
-    }
-    return ::rmdir(VHFileOps::encodeName(folder).constData()) == 0 && result;
+    return removeTree(folder, VHTreeRemover(VHTreeRemover::Hidden::Remove, VHTreeRemover::OnFailure::GoOn));
 }
 
 bool removeDirectory(const QString &path)
@@ -258,16 +256,10 @@ bool removeDirectory(const QString &path)
     const QString folder = QDir::cleanPath(path);
     if (!pathExists(folder))
         return true;
-    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &entry : entries) {
-        const bool ok = entry.isDir() && !entry.isSymLink()
-            ? removeDirectory(entry.filePath())
-            : ::unlink(VHFileOps::encodeName(entry.filePath()).constData()) == 0;
-        if (!ok)
-            return false;
-    }
-    const QFileInfo info(folder);
-    return info.absoluteDir().rmdir(info.fileName());
+    // A link is removed; the folder it points at is not touched.
+    if (!isRealFolder(folder))
+        return QFileInfo(folder).isSymLink() && ::unlink(VHFileOps::encodeName(folder).constData()) == 0;
+    return removeTree(folder, VHTreeRemover(VHTreeRemover::Hidden::Keep, VHTreeRemover::OnFailure::Stop));
 }
 
 void listFiles(const QString &folder, QStringList &out)

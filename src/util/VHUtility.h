@@ -42,6 +42,11 @@ bool copyFile(const QString &src, const QString &dest, bool removeFirst, int att
 // when dest cannot be created or a file cannot be copied.
 bool copyFolder(const QString &src, const QString &dest, const CopyProgress &progress = {},
                 QStringList *copiedFiles = nullptr);
+// Both remove a folder tree of any depth through directory handles; links in
+// it are removed, never followed. True when the folder is gone or was never
+// there, false when it could not be emptied. removeFolder removes hidden
+// entries too and goes on past a failure; removeDirectory leaves hidden entries
+// (so their folder stays) and stops at the first failure.
 bool removeFolder(const QString &path);
 bool removeDirectory(const QString &path);
 void listFiles(const QString &folder, QStringList &out);

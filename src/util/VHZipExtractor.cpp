@@ -1,8 +1,7 @@
 #include "VHZipExtractor.h"
 
-#include "VHZipDirectory.h"
-
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringDecoder>
 
@@ -11,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <zip.h>
 
@@ -42,6 +42,32 @@ bool decodeUtf8(const QByteArray &raw, QString &name)
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     name = decoder(raw);
     return !decoder.hasError();
+}
+
+// Free bytes for an unprivileged writer in the file system that holds `path`
+// or, when it does not exist yet, its nearest existing parent.
+bool freeBytesAt(const QString &path, quint64 &free)
+{
+    QString probe = QFileInfo(path).absoluteFilePath();
+    for (;;) {
+        struct statvfs st;
+        if (::statvfs(VHFileOps::encodeName(probe).constData(), &st) == 0) {
+            free = quint64(st.f_bavail) * quint64(st.f_frsize);
+            return true;
+        }
+        const int error = errno;
+        const QString parent = QFileInfo(probe).path();
+        if ((error != ENOENT && error != ENOTDIR) || parent == probe) {
+            errno = error;
+            return false;
+        }
+        probe = parent;
+    }
+}
+
+QString mebibytes(quint64 bytes)
+{
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1) + QStringLiteral(" MiB");
 }
 
 bool isDrivePrefix(const QString &part)
@@ -88,9 +114,37 @@ bool VHZipExtractor::open(const QString &zipPath, QString &error)
         return false;
     }
     m_archive.reset(archive);
-    // Without raw names (an unusual directory layout) only the NUL test is lost.
-    if (!VHZipDirectory::readRawNames(zipPath, m_rawNames) || m_rawNames.size() != entryCount())
-        m_rawNames.clear();
+    const qint64 count = entryCount();
+    if (count > kMaxEntries) {
+        error = QStringLiteral("the archive has %1 entries, more than %2").arg(count).arg(kMaxEntries);
+        return false;
+    }
+    // Offsets and raw names come from our own reading of the directory; an
+    // archive whose directory reads differently from libzip's is not trusted.
+    if (!VHZipLayout::read(zipPath, m_layout) || qint64(m_layout.records.size()) != count) {
+        error = QStringLiteral("the archive's central directory cannot be read");
+        return false;
+    }
+    if (const QString overlap = VHZipLayout::overlapOf(m_layout); !overlap.isEmpty()) {
+        error = overlap;
+        return false;
+    }
+    return true;
+}
+
+bool VHZipExtractor::checkFreeSpace(const QString &folder, QString &error) const
+{
+    const quint64 needed = VHZipLayout::declaredTotal(m_layout);
+    quint64 free = 0;
+    if (!freeBytesAt(folder, free)) {
+        error = QStringLiteral("cannot read the free space of ") + folder + QStringLiteral(": ") + errnoText(errno);
+        return false;
+    }
+    if (needed > free || free - needed < kFreeSpaceReserve) {
+        error = QStringLiteral("the entries need %1, which would leave less than %2 free in %3 (%4 free)")
+                    .arg(mebibytes(needed), mebibytes(kFreeSpaceReserve), folder, mebibytes(free));
+        return false;
+    }
     return true;
 }
 
@@ -124,7 +178,8 @@ bool VHZipExtractor::extractEntry(qint64 index, QString &name, QString &error)
 {
     Entry entry;
     const char *libName = zip_get_name(m_archive.get(), zip_uint64_t(index), ZIP_FL_ENC_RAW);
-    const QByteArray raw = index < m_rawNames.size() ? m_rawNames.at(index) : QByteArray(libName ? libName : "");
+    const QByteArray raw = size_t(index) < m_layout.records.size() ? m_layout.records[size_t(index)].rawName
+                                                                    : QByteArray(libName ? libName : "");
     name = displayName(raw);
     if (!libName) {
         error = QString::fromUtf8(zip_strerror(m_archive.get()));
@@ -334,6 +389,11 @@ bool VHZipExtractor::streamEntryData(const Entry &entry, int out, QString &error
         }
         if (n == 0)
             break;
+        // Checked before writing: an entry stating a few bytes must not fill the disk.
+        if (!entry.hasSize || quint64(n) > entry.size - total) {
+            error = QStringLiteral("the entry inflates past its stated size");
+            return false;
+        }
         for (zip_int64_t offset = 0; offset < n;) {
             const ssize_t w = ::write(out, m_buffer.data() + offset, size_t(n - offset));
             if (w < 0 && errno == EINTR)
@@ -346,7 +406,7 @@ bool VHZipExtractor::streamEntryData(const Entry &entry, int out, QString &error
         }
         total += quint64(n);
     }
-    if (entry.hasSize && total != entry.size) {
+    if (total != entry.size) {
         error = QStringLiteral("the entry's data does not match its stated size");
         return false;
     }

@@ -6,8 +6,15 @@
 // entries and paths through existing symbolic links are refused. A file is
 // written under a temporary name and renamed into place only when its data
 // and checksum are complete, so a failed entry leaves no partial file behind.
+//
+// An archive that could make the unpacking write without bound is refused
+// whole before anything is written: more than kMaxEntries entries, entries
+// that share bytes of the file, or stated sizes that would leave less than
+// kFreeSpaceReserve free in the target. An entry that inflates past its stated
+// size fails before the excess is written.
 
 #include "VHFileOps.h"
+#include "VHZipLayout.h"
 
 #include <QHash>
 #include <QList>
@@ -27,8 +34,15 @@ public:
     VHZipExtractor(const VHZipExtractor &) = delete;
     VHZipExtractor &operator=(const VHZipExtractor &) = delete;
 
-    // False with `error` set when the archive cannot be opened.
+    static constexpr qint64 kMaxEntries = 100000;
+    static constexpr quint64 kFreeSpaceReserve = 64ull * 1024 * 1024;
+
+    // False with `error` set when the archive cannot be opened or is refused.
     bool open(const QString &zipPath, QString &error);
+    // False with `error` set when the stated sizes of the entries would leave less
+    // than kFreeSpaceReserve free in the file system of `folder` (or of its
+    // nearest existing parent: nothing is created here).
+    bool checkFreeSpace(const QString &folder, QString &error) const;
     // Creates the folder (with parents) if needed; false with `error` set when it cannot.
     bool setBaseFolder(const QString &folder, QString &error);
     qint64 entryCount() const;
@@ -55,7 +69,7 @@ private:
     VHFileOps::NameIndex &indexOf(int dirFd, const QString &dirKey);
 
     std::unique_ptr<zip, ZipCloser> m_archive;
-    QList<QByteArray> m_rawNames;
+    VHZipLayout::Layout m_layout;
     VHFileOps::UniqueFd m_base;
     // The folder of the previous entry stays open: packages list many files per folder.
     QString m_chainKey;

@@ -139,7 +139,9 @@ bool VHZipUtil::extractAll(const QString &zipPath, const QString &folder,
 {
     VHZipExtractor extractor;
     QString error;
-    if (!extractor.open(zipPath, error) || !extractor.setBaseFolder(folder, error)) {
+    // A refused archive writes nothing, not even the folder.
+    if (!extractor.open(zipPath, error) || !extractor.checkFreeSpace(folder, error)
+        || !extractor.setBaseFolder(folder, error)) {
         vhWarning() << "can not unzip" << zipPath << "to" << folder << ":" << error;
         return false;
     }

@@ -10,7 +10,9 @@
 // or NUL bytes or are not UTF-8, and symbolic-link entries; an entry whose data
 // fails to inflate or to match its checksum fails too and leaves no file. The
 // other entries are still extracted. Both decompress forms return false when
-// any entry failed.
+// any entry failed, and when the archive is refused whole (too many entries,
+// entries sharing their bytes, too little free space left in the target),
+// in which case nothing is written.
 class VHZipUtil : public VHCompress
 {
     Q_OBJECT

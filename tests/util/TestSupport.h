@@ -68,17 +68,17 @@ inline QStringList treeOf(const QString &folder)
     return names;
 }
 
-// A 64 KiB tmpfs mounted for the life of the object (root only).
+// A small tmpfs (64 KiB unless told) mounted for the life of the object (root only).
 class TinyVolume
 {
 public:
-    explicit TinyVolume(const QString &path) : m_path(path)
+    explicit TinyVolume(const QString &path, const QString &size = QStringLiteral("64k")) : m_path(path)
     {
         QDir().mkpath(path);
         m_mounted = ::geteuid() == 0
             && QProcess::execute(QStringLiteral("mount"),
                                  {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                  QStringLiteral("size=64k"), QStringLiteral("tmpfs"), path})
+                                  QStringLiteral("size=") + size, QStringLiteral("tmpfs"), path})
                 == 0;
     }
     ~TinyVolume()

@@ -2,7 +2,8 @@
 
 // Writes zip files byte by byte, so tests can make the archives no zip tool
 // would: NUL and invalid UTF-8 names, "../" and absolute names, symbolic-link
-// entries, wrong checksums and corrupt deflate data.
+// entries, wrong checksums, corrupt deflate data, false stated sizes and
+// entries that share their data.
 
 #include <QByteArray>
 #include <QFile>
@@ -18,6 +19,8 @@ struct ZipEntrySpec
     quint32 unixMode = 0100644;  // 0120777 makes a symbolic link whose target is `data`
     bool wrongCrc = false;
     bool corruptData = false;    // damages the middle of the stored bytes
+    qint64 statedSize = -1;      // the size the headers state; -1: the data's own size
+    bool zip64 = false;          // the directory record keeps sizes and offset in a 64-bit extra field
 };
 
 namespace ZipBuilder {
@@ -57,53 +60,129 @@ inline void put32(QByteArray &out, quint32 v)
 constexpr quint16 kDosTime = (10 << 11) | (20 << 5) | (30 / 2);
 constexpr quint16 kDosDate = ((2020 - 1980) << 9) | (5 << 5) | 17;
 
+// One entry's local header and data, and what its directory record repeats.
+struct StoredEntry
+{
+    QByteArray localPart;
+    QByteArray commonFields;
+};
+
+inline StoredEntry store(const ZipEntrySpec &e)
+{
+    QByteArray stored = e.deflate ? rawDeflate(e.data) : e.data;
+    if (e.corruptData && stored.size() > 2)
+        for (qsizetype i = stored.size() / 3; i < stored.size() * 2 / 3; ++i)
+            stored[i] = char(stored[i] ^ 0x5A);
+    StoredEntry out;
+    QByteArray &b = out.commonFields;
+    put16(b, 20);
+    put16(b, e.flags);
+    put16(b, e.deflate ? 8 : 0);
+    put16(b, kDosTime);
+    put16(b, kDosDate);
+    put32(b, crc32(e.data) ^ (e.wrongCrc ? 0x1234u : 0u));
+    put32(b, quint32(stored.size()));
+    put32(b, quint32(e.statedSize >= 0 ? e.statedSize : e.data.size()));
+    put16(b, quint16(e.name.size()));
+    put16(b, 0);
+    put32(out.localPart, 0x04034b50);
+    out.localPart += b + e.name + stored;
+    return out;
+}
+
+inline void appendDirectoryRecord(QByteArray &directory, const ZipEntrySpec &e, const QByteArray &commonFields,
+                                  quint32 offset)
+{
+    put32(directory, 0x02014b50);
+    put16(directory, 0x0314); // made on Unix
+    QByteArray fields = commonFields;
+    QByteArray extra;
+    if (e.zip64) {
+        put16(extra, 0x0001);
+        put16(extra, 24);
+        for (const int at : {18, 14}) { // the size, then the compressed size
+            extra.append(fields.mid(at, 4));
+            put32(extra, 0);
+            fields.replace(at, 4, QByteArray(4, char(0xFF)));
+        }
+        put32(extra, offset);
+        put32(extra, 0);
+        offset = 0xFFFFFFFF;
+        fields.replace(24, 2, QByteArray(1, char(extra.size())) + '\0');
+    }
+    directory += fields;
+    put16(directory, 0);
+    put16(directory, 0);
+    put16(directory, 0);
+    put32(directory, e.unixMode << 16);
+    put32(directory, offset);
+    directory += e.name + extra;
+}
+
+// The end records; more than 65,535 entries need the 64-bit ones.
+inline void appendEnd(QByteArray &out, quint32 directoryOffset, quint32 directorySize, quint64 count)
+{
+    const bool wide = count > 0xFFFF;
+    if (wide) {
+        const quint32 recordOffset = quint32(out.size());
+        put32(out, 0x06064b50);
+        put32(out, 44);
+        put32(out, 0);
+        put16(out, 45);
+        put16(out, 45);
+        put32(out, 0);
+        put32(out, 0);
+        for (const quint64 v : {count, count, quint64(directorySize), quint64(directoryOffset)}) {
+            put32(out, quint32(v));
+            put32(out, quint32(v >> 32));
+        }
+        put32(out, 0x07064b50);
+        put32(out, 0);
+        put32(out, recordOffset);
+        put32(out, 0);
+        put32(out, 1);
+    }
+    put32(out, 0x06054b50);
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, wide ? 0xFFFF : quint16(count));
+    put16(out, wide ? 0xFFFF : quint16(count));
+    put32(out, directorySize);
+    put32(out, directoryOffset);
+    put16(out, 0);
+}
+
 inline QByteArray build(const QList<ZipEntrySpec> &entries)
 {
     QByteArray out, directory;
     for (const ZipEntrySpec &e : entries) {
-        QByteArray stored = e.deflate ? rawDeflate(e.data) : e.data;
-        if (e.corruptData && stored.size() > 2)
-            for (qsizetype i = stored.size() / 3; i < stored.size() * 2 / 3; ++i)
-                stored[i] = char(stored[i] ^ 0x5A);
-        const quint32 crc = crc32(e.data) ^ (e.wrongCrc ? 0x1234u : 0u);
-        const quint16 method = e.deflate ? 8 : 0;
-        const quint32 offset = quint32(out.size());
-        auto common = [&](QByteArray &b) {
-            put16(b, 20);
-            put16(b, e.flags);
-            put16(b, method);
-            put16(b, kDosTime);
-            put16(b, kDosDate);
-            put32(b, crc);
-            put32(b, quint32(stored.size()));
-            put32(b, quint32(e.data.size()));
-            put16(b, quint16(e.name.size()));
-            put16(b, 0);
-        };
-        put32(out, 0x04034b50);
-        common(out);
-        out += e.name;
-        out += stored;
-        put32(directory, 0x02014b50);
-        put16(directory, 0x0314); // made on Unix
-        common(directory);
-        put16(directory, 0);
-        put16(directory, 0);
-        put16(directory, 0);
-        put32(directory, e.unixMode << 16);
-        put32(directory, offset);
-        directory += e.name;
+        const StoredEntry stored = store(e);
+        appendDirectoryRecord(directory, e, stored.commonFields, quint32(out.size()));
+        out += stored.localPart;
     }
     const quint32 directoryOffset = quint32(out.size());
     out += directory;
-    put32(out, 0x06054b50);
-    put16(out, 0);
-    put16(out, 0);
-    put16(out, quint16(entries.size()));
-    put16(out, quint16(entries.size()));
-    put32(out, quint32(directory.size()));
-    put32(out, directoryOffset);
-    put16(out, 0);
+    appendEnd(out, directoryOffset, quint32(directory.size()), quint64(entries.size()));
+    return out;
+}
+
+// One entry's data listed `records` times under the names copy0.bin, copy1.bin and so on: every record
+// points at the same local header, so a small file unpacks to `records` times the entry's size.
+inline QByteArray buildSharedData(const ZipEntrySpec &shared, int records)
+{
+    const StoredEntry stored = store(shared);
+    QByteArray out = stored.localPart, directory;
+    for (int i = 0; i < records; ++i) {
+        ZipEntrySpec copy = shared;
+        copy.name = "copy" + QByteArray::number(i) + ".bin";
+        QByteArray fields = stored.commonFields.chopped(4);
+        put16(fields, quint16(copy.name.size()));
+        put16(fields, 0);
+        appendDirectoryRecord(directory, copy, fields, 0);
+    }
+    const quint32 directoryOffset = quint32(out.size());
+    out += directory;
+    appendEnd(out, directoryOffset, quint32(directory.size()), quint64(records));
     return out;
 }
 

@@ -1,7 +1,9 @@
 #include "TestSupport.h"
 #include "ZipBuilder.h"
 
+#include "VHTreeRemover.h"
 #include "VHUtility.h"
+#include "VHZipUtil.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -9,7 +11,13 @@
 #include <QTest>
 #include <QThread>
 
+#include <climits>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestVHUtility : public QObject
 {
@@ -24,6 +32,26 @@ private:
         QVERIFY(f.setFileTime(time, QFileDevice::FileModificationTime));
     }
     std::unique_ptr<QTemporaryDir> m_dir;
+    static int openDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).count()); }
+    // `levels` nested folders `name` below root, made through handles as their paths pass PATH_MAX, with a
+    // file every 100 levels and a link to linkTarget at the bottom.
+    static bool makeDeepTree(const QString &root, int levels, const QByteArray &name, const QByteArray &linkTarget)
+    {
+        QDir().mkpath(root);
+        int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (int i = 0; fd >= 0 && i < levels; ++i) {
+            if (i % 100 == 0)
+                ::close(::openat(fd, "file.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+            const int child = ::mkdirat(fd, name.constData(), 0755) == 0
+                ? ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                : -1;
+            ::close(fd);
+            fd = child;
+        }
+        const bool made = fd >= 0 && ::symlinkat(linkTarget.constData(), fd, "link") == 0;
+        ::close(fd);
+        return made;
+    }
 
 private slots:
     void init() { m_dir = std::make_unique<QTemporaryDir>(); }
@@ -181,10 +209,69 @@ private slots:
         QVERIFY(VHUtility::removeDirectory(path(QStringLiteral("g/"))));
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("g"))));
         QCOMPARE(readFile(path(QStringLiteral("keep/precious.txt"))), QByteArray("p"));
+        // A link given as the folder is removed; its target keeps what it holds.
+        QVERIFY(QFile::link(path(QStringLiteral("keep")), path(QStringLiteral("linked"))));
+        QVERIFY(VHUtility::removeDirectory(path(QStringLiteral("linked"))));
+        QVERIFY(!QFileInfo(path(QStringLiteral("linked"))).isSymLink());
+        QCOMPARE(readFile(path(QStringLiteral("keep/precious.txt"))), QByteArray("p"));
         // removeDirectory leaves hidden entries alone, so their folder stays.
         QVERIFY(writeFile(path(QStringLiteral("h/.hidden")), "h"));
         QVERIFY(!VHUtility::removeDirectory(path(QStringLiteral("h"))));
         QVERIFY(QFileInfo::exists(path(QStringLiteral("h/.hidden"))));
+    }
+
+    void treesOfAnyDepthAreRemoved_data()
+    {
+        QTest::addColumn<bool>("unpacked");
+        QTest::addColumn<bool>("keepsHidden");
+        QTest::addColumn<int>("levels");
+        QTest::addColumn<QByteArray>("name");
+        // Long names pass PATH_MAX in fewer levels, which keeps the test quick.
+        const QByteArray longName(24, 'n');
+        QTest::newRow("5,000 levels, removeFolder") << false << false << 5000 << QByteArray("d");
+        QTest::newRow("500 levels, removeDirectory") << false << true << 500 << longName;
+        QTest::newRow("unpacked package, removeFolder") << true << false << 200 << longName;
+    }
+
+    // Folders nested past PATH_MAX, as a package can unpack them, must not stay for good.
+    void treesOfAnyDepthAreRemoved()
+    {
+        QFETCH(bool, unpacked);
+        QFETCH(bool, keepsHidden);
+        QFETCH(int, levels);
+        QFETCH(QByteArray, name);
+        QVERIFY(writeFile(path(QStringLiteral("keep/precious.txt")), "p"));
+        const QString top = path(QStringLiteral("t"));
+        if (unpacked) {
+            const QByteArray deep = (name + '/').repeated(levels);
+            QVERIFY(deep.size() > PATH_MAX);
+            QVERIFY(ZipBuilder::write(path(QStringLiteral("deep.zip")), {{deep + "f.txt", "f"}, {deep, {}}}));
+            QVERIFY(VHZipUtil().decompress(path(QStringLiteral("deep.zip")), top));
+        } else {
+            QVERIFY(makeDeepTree(top, levels, name, QFile::encodeName(path(QStringLiteral("keep")))));
+        }
+        // One descriptor per level would run out long before the bottom.
+        struct rlimit previous;
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &previous) == 0);
+        const struct rlimit few = {rlim_t(openDescriptors() + 2 * VHTreeRemover::kOpenLevels), previous.rlim_max};
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &few) == 0);
+        const bool removed = keepsHidden ? VHUtility::removeDirectory(top) : VHUtility::removeFolder(top);
+        ::setrlimit(RLIMIT_NOFILE, &previous);
+        QVERIFY(removed);
+        QVERIFY(!QFileInfo::exists(top));
+        QCOMPARE(readFile(path(QStringLiteral("keep/precious.txt"))), QByteArray("p"));
+    }
+
+    // The FIT device fails its action on false, so a folder left behind must say so.
+    void folderThatCannotBeEmptiedGivesFalse()
+    {
+        QVERIFY(writeFile(path(QStringLiteral("w/a/sibling.txt")), "s"));
+        TinyVolume busy(path(QStringLiteral("w/mnt")));
+        if (!busy.isMounted())
+            QSKIP("needs root to mount a tmpfs");
+        QVERIFY(!VHUtility::removeDirectory(path(QStringLiteral("w"))));
+        QVERIFY(!VHUtility::removeFolder(path(QStringLiteral("w"))));
+        QCOMPARE(treeOf(path(QStringLiteral("w"))), QStringList({"mnt"}));
     }
 
     void listAndCountFiles()

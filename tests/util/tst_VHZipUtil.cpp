@@ -9,6 +9,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/statvfs.h>
+
 class TestVHZipUtil : public QObject
 {
     Q_OBJECT
@@ -218,7 +223,7 @@ private slots:
         QCOMPARE(readFile(folder + QStringLiteral("/System/Device.ini")), QByteArray("new"));
     }
 
-    void fullVolumeFailsWithoutHalfFiles()
+    void archiveTooLargeForTheVolumeIsRefusedWhole()
     {
         TinyVolume volume(path(QStringLiteral("tiny")));
         if (!volume.isMounted())
@@ -228,11 +233,132 @@ private slots:
         LogCapture log;
         VHZipUtil zip;
         QVERIFY(!zip.decompress(path(QStringLiteral("f.zip")), path(QStringLiteral("tiny/pkg"))));
-        QCOMPARE(treeOf(path(QStringLiteral("tiny/pkg"))), QStringList({"small.txt"}));
-        QVERIFY(log.all().contains(QStringLiteral("big.bin")));
+        QVERIFY(log.all().contains(QStringLiteral("would leave less than 64.0 MiB free")));
 
         QVERIFY(!zip.compress(path(QStringLiteral("tiny/out.zip")), {path(QStringLiteral("f.zip"))}));
-        QCOMPARE(treeOf(path(QStringLiteral("tiny"))), QStringList({"pkg", "pkg/small.txt"}));
+        QCOMPARE(treeOf(path(QStringLiteral("tiny"))), QStringList());
+    }
+
+    void freeSpaceReserveIsKept_data()
+    {
+        QTest::addColumn<int>("mebibytes");
+        QTest::addColumn<bool>("unpacks");
+        // On a 100 MiB volume: 70 MiB stay free after 30, 60 after 40.
+        QTest::newRow("leaves 70 MiB") << 30 << true;
+        QTest::newRow("leaves 60 MiB") << 40 << false;
+    }
+
+    void freeSpaceReserveIsKept()
+    {
+        QFETCH(int, mebibytes);
+        QFETCH(bool, unpacks);
+        TinyVolume volume(path(QStringLiteral("vol")), QStringLiteral("100m"));
+        if (!volume.isMounted())
+            QSKIP("needs root to mount a 100 MiB tmpfs");
+        QVERIFY(ZipBuilder::write(path(QStringLiteral("z.zip")),
+                                  {{"zeros.bin", QByteArray(mebibytes * 1024 * 1024, '\0'), true}}));
+        VHZipUtil zip;
+        QCOMPARE(zip.decompress(path(QStringLiteral("z.zip")), path(QStringLiteral("vol/pkg"))), unpacks);
+        QCOMPARE(treeOf(path(QStringLiteral("vol"))),
+                 unpacks ? QStringList({"pkg", "pkg/zeros.bin"}) : QStringList());
+    }
+
+    void hostileArchivesAreRefusedWhole_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("reason");
+        // A 1 MiB entry listed 40 times would unpack to 40 MiB.
+        const ZipEntrySpec shared{"img.bin", QByteArray(1024 * 1024, 'z'), true};
+        QTest::newRow("shared data") << ZipBuilder::buildSharedData(shared, 40)
+                                     << QStringLiteral("the entries \"copy0.bin\" and \"copy1.bin\" overlap");
+
+        // The last entry's stated compressed size reaches into the directory.
+        QByteArray intoDirectory = ZipBuilder::build({{"good.txt", "good"}, {"last.bin", "last"}});
+        const qsizetype directory = qFromLittleEndian<quint32>(intoDirectory.constData() + intoDirectory.size() - 6);
+        const qsizetype lastRecord = directory + 46 + qsizetype(qstrlen("good.txt"));
+        qToLittleEndian<quint32>(4 + 40, intoDirectory.data() + lastRecord + 20);
+        QTest::newRow("data reaching into the directory")
+            << intoDirectory << QStringLiteral("the entry \"last.bin\" overlaps the archive's central directory");
+
+        QList<ZipEntrySpec> tooMany(100001, ZipEntrySpec{"d/", {}});
+        QTest::newRow("100,001 entries") << ZipBuilder::build(tooMany)
+                                         << QStringLiteral("the archive has 100001 entries, more than 100000");
+
+        // Stated sizes (each just under 4 GiB) that add up to more than the disk has free.
+        struct statvfs st;
+        QVERIFY(::statvfs(QFile::encodeName(QDir::tempPath()).constData(), &st) == 0);
+        const quint64 free = quint64(st.f_bavail) * st.f_frsize;
+        QList<ZipEntrySpec> huge = {{"good.txt", "good"}};
+        for (quint64 stated = 0; stated <= free; stated += 0xFFFFFFFEu) {
+            huge.append({"huge" + QByteArray::number(huge.size()) + ".bin", "tiny"});
+            huge.last().statedSize = 0xFFFFFFFE;
+        }
+        QTest::newRow("stated sizes") << ZipBuilder::build(huge) << QStringLiteral("which would leave less than");
+    }
+
+    void zip64DirectoryRecordsAreRead()
+    {
+        QList<ZipEntrySpec> entries = {{"a.bin", randomBytes(70000), true}, {"sub/b.txt", "b"}, {"sub/", {}}};
+        for (ZipEntrySpec &entry : entries)
+            entry.zip64 = true;
+        QVERIFY(ZipBuilder::write(path(QStringLiteral("z.zip")), entries));
+        VHZipUtil zip;
+        QVERIFY(zip.decompress(path(QStringLiteral("z.zip")), path(QStringLiteral("dst"))));
+        QCOMPARE(readFile(path(QStringLiteral("dst/a.bin"))), randomBytes(70000));
+        QCOMPARE(readFile(path(QStringLiteral("dst/sub/b.txt"))), QByteArray("b"));
+
+        ZipEntrySpec shared{"img.bin", randomBytes(1000), true};
+        shared.zip64 = true;
+        QVERIFY(writeFile(path(QStringLiteral("s.zip")), ZipBuilder::buildSharedData(shared, 3)));
+        LogCapture log;
+        QVERIFY(!zip.decompress(path(QStringLiteral("s.zip")), path(QStringLiteral("dst2"))));
+        QVERIFY(log.all().contains(QStringLiteral("overlap")));
+    }
+
+    void hostileArchivesAreRefusedWhole()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, reason);
+        QVERIFY(writeFile(path(QStringLiteral("h.zip")), bytes));
+        LogCapture log;
+        VHZipUtil zip;
+        QMutex mutex;
+        float progress = 0.25f;
+        const QString folder = path(QStringLiteral("dst"));
+        QVERIFY(!zip.decompress(path(QStringLiteral("h.zip")), folder));
+        QVERIFY(!zip.decompress(path(QStringLiteral("h.zip")), folder, &mutex, &progress, 1.0f));
+        QVERIFY(!QFileInfo::exists(folder));
+        QCOMPARE(log.count(reason), 2);
+        QCOMPARE(progress, 0.25f);
+    }
+
+    void entriesUpToTheLimitUnpack()
+    {
+        QVERIFY(writeFile(path(QStringLiteral("l.zip")),
+                          ZipBuilder::build(QList<ZipEntrySpec>(100000, ZipEntrySpec{"d/", {}}))));
+        VHZipUtil zip;
+        QVERIFY(zip.decompress(path(QStringLiteral("l.zip")), path(QStringLiteral("dst"))));
+        QCOMPARE(treeOf(path(QStringLiteral("dst"))), QStringList({"d"}));
+    }
+
+    void entryInflatingPastItsStatedSizeStopsThere()
+    {
+        ZipEntrySpec bomb{"bomb.bin", QByteArray(8 * 1024 * 1024, '\0'), true};
+        bomb.statedSize = 1000;
+        QVERIFY(ZipBuilder::write(path(QStringLiteral("b.zip")), {{"good.txt", "good"}, bomb}));
+        // Past 2 MiB a write fails: the unpacking must stop long before that.
+        struct rlimit previous;
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &previous) == 0);
+        const struct rlimit small = {2 * 1024 * 1024, previous.rlim_max};
+        const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+        LogCapture log;
+        const bool ok = VHZipUtil().decompress(path(QStringLiteral("b.zip")), path(QStringLiteral("dst")));
+        ::setrlimit(RLIMIT_FSIZE, &previous);
+        ::signal(SIGXFSZ, previousHandler);
+        QVERIFY(!ok);
+        QCOMPARE(treeOf(path(QStringLiteral("dst"))), QStringList({"good.txt"}));
+        QVERIFY(log.all().contains(QStringLiteral("the entry inflates past its stated size")));
     }
 
     void compressSkipsMissingFilesAndReportsUnwritableArchives()
