@@ -107,6 +107,7 @@ public:
     QString slowMethod;
     int slowDelayMs = 0;
     QString mountPoint = QStringLiteral("/media/user/WATCH");
+    bool alreadyMounted = false;
 
     QList<Call> calls() const
     {
@@ -120,6 +121,8 @@ public:
             methods.append(call.method + QLatin1Char(' ') + call.path.section(QLatin1Char('/'), -1));
         return methods;
     }
+
+    FakeUDisks2() { qDBusRegisterMetaType<QList<QByteArray>>(); }
 
     QString introspect(const QString &) const override { return {}; }
 
@@ -160,7 +163,11 @@ private:
             return message.createReply(QVariant::fromValue(found));
         }
         const bool isBlock = blocks.values().contains(message.path());
-        if (method == QLatin1String("Get") && isBlock)
+        const QString property = arguments.size() == 2 ? arguments.at(1).toString() : QString();
+        if (method == QLatin1String("Get") && isBlock && property == QLatin1String("MountPoints"))
+            return message.createReply(QVariant::fromValue(QDBusVariant(QVariant::fromValue(
+                QList<QByteArray>{mountPoint.toUtf8() + '\0', QByteArrayLiteral("/elsewhere\0")}))));
+        if (method == QLatin1String("Get") && isBlock && property == QLatin1String("Drive"))
             return message.createReply(QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusObjectPath(kDrivePath)))));
         if (method == QLatin1String("GetAll") && message.path() == kDrivePath)
             return message.createReply(QVariantMap{{QStringLiteral("MediaRemovable"), mediaRemovable},
@@ -168,6 +175,9 @@ private:
         if ((method == QLatin1String("Unmount") && isBlock)
             || ((method == QLatin1String("Eject") || method == QLatin1String("PowerOff")) && message.path() == kDrivePath))
             return message.createReply();
+        if (method == QLatin1String("Mount") && isBlock && alreadyMounted)
+            return message.createErrorReply(QStringLiteral("org.freedesktop.UDisks2.Error.AlreadyMounted"),
+                                            QStringLiteral("Device is already mounted"));
         if (method == QLatin1String("Mount") && isBlock)
             return message.createReply(mountPoint);
         return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),

@@ -1,5 +1,7 @@
 #include "FakeUDisks2.h"
 #include "PlatformTestSupport.h"
+#include "SysfsTree.h"
+#include "VHLinuxPlatform.h"
 #include "VHPlatform.h"
 #include "VHUDisks2.h"
 
@@ -58,6 +60,8 @@ private slots:
         }
         m_bus = std::make_unique<PrivateBus>();
         QVERIFY2(!m_bus->address().isEmpty(), "the private bus did not start");
+        // The Linux backend talks to the system bus; here that is the private one.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus->address().toUtf8());
     }
 
     void cleanup() { m_service.reset(); }
@@ -154,6 +158,19 @@ private slots:
         // The user may be asked to authorise a mount.
         QVERIFY(!fake.calls().last().options.contains(kNoInteraction));
 
+        // Mounted by the desktop in the meantime: its mount point, not an error.
+        FakeUDisks2 &mountedAlready = startService([](FakeUDisks2 &f) {
+            f.alreadyMounted = true;
+            f.mountPoint = QStringLiteral("/media/user/My Watch");
+        });
+        VHUDisks2Client late(callerBus());
+        QSignalSpy lateAnswer(&late, &VHUDisks2Client::mountFinished);
+        late.mount(QStringLiteral("/dev/sdb1"));
+        QVERIFY(lateAnswer.wait(10000));
+        QCOMPARE(lateAnswer.first().at(0).value<Result>(), Result::Mounted);
+        QCOMPARE(lateAnswer.first().at(1).toString(), QStringLiteral("/media/user/My Watch"));
+        QCOMPARE(mountedAlready.methodsCalled().last(), QStringLiteral("Get sdb1"));
+
         startService([](FakeUDisks2 &f) { f.refusedMethods.insert(QStringLiteral("Mount")); });
         VHUDisks2Client refused(callerBus());
         QSignalSpy refusal(&refused, &VHUDisks2Client::mountFinished);
@@ -227,6 +244,42 @@ private slots:
                  Result::Failed);
         QVERIFY(clock.elapsed() < 3000);
         QCOMPARE(reason, QStringLiteral("timed out"));
+    }
+
+    void theLinuxBackendEjectsItsDriveThroughTheService()
+    {
+        QTemporaryDir dir;
+        SysfsTree sys(dir.path() + QStringLiteral("/sys"));
+        const QString usb = sys.usbInterface(QStringLiteral("pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0"),
+                                             QStringLiteral("usb-storage"));
+        const QString disk = sys.disk(usb, QStringLiteral("sdb"), 8, 16, "0\n", "VELORA  \n", "Pacer70\n");
+        sys.partition(disk, QStringLiteral("sdb1"), 8, 17);
+        VHLinuxPaths paths;
+        paths.sysRoot = sys.root();
+        paths.devRoot = dir.path() + QStringLiteral("/dev");
+        paths.mountInfo = dir.path() + QStringLiteral("/mountinfo");
+        const QString mountPoint = dir.path() + QStringLiteral("/WATCH");
+        QVERIFY(SysfsTree::write(paths.mountInfo,
+                                 "40 22 8:17 / " + mountPoint.toUtf8() + " rw - vfat /dev/sdb1 rw\n"));
+
+        FakeUDisks2 &fake = startService();
+        // From a worker, as the device classes call it.
+        bool ejected = false;
+        std::unique_ptr<QThread> worker(QThread::create([&] {
+            ejected = VHLinuxPlatform(paths).ejectDeviceInMode(mountPoint, VHEjectMode::KeepPower);
+        }));
+        worker->start();
+        QVERIFY(worker->wait(20000));
+        QVERIFY(ejected);
+        QCOMPARE(fake.methodsCalled(), (QStringList{"ResolveDevice Manager", "Unmount sdb1", "ResolveDevice Manager",
+                                                    "Get sdb", "GetAll Watch", "Eject Watch"}));
+
+        FakeUDisks2 &refusing = startService([](FakeUDisks2 &f) { f.refusedMethods.insert(QStringLiteral("PowerOff")); });
+        LogRecorder log;
+        // A refusal is final: no root fallback behind the service's back.
+        QVERIFY(!VHLinuxPlatform(paths).ejectDevice(mountPoint));
+        QCOMPARE(refusing.methodsCalled().last(), QStringLiteral("PowerOff Watch"));
+        QVERIFY(log.contains(QStringLiteral("eject failed:  ") + FakeUDisks2::kNotAuthorized));
     }
 
     void thePlatformHandsTheEjectModeToItsBackend()

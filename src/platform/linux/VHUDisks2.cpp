@@ -10,6 +10,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QEventLoop>
+#include <QFile>
 #include <QThread>
 #include <QTimer>
 #include <QVariantMap>
@@ -92,6 +93,27 @@ QString objectByName(const QString &node)
     return QStringLiteral("/org/freedesktop/UDisks2/block_devices/") + name;
 }
 
+// The first of the file system's mount points: byte strings ending in a NUL.
+QString firstMountPoint(const QVariant &value)
+{
+    QList<QByteArray> points;
+    if (value.metaType() == QMetaType::fromType<QDBusArgument>()) {
+        const QDBusArgument argument = value.value<QDBusArgument>();
+        if (argument.currentSignature() != QLatin1String("aay"))
+            return {};
+        argument >> points;
+    } else {
+        points = value.value<QList<QByteArray>>();
+    }
+    if (points.isEmpty())
+        return {};
+    QByteArray point = points.constFirst();
+    const qsizetype end = point.indexOf('\0');
+    if (end >= 0)
+        point.truncate(end);
+    return QFile::decodeName(point);
+}
+
 bool validObject(const QString &path) { return !path.isEmpty() && path != QLatin1String("/"); }
 
 } // namespace
@@ -119,7 +141,10 @@ void VHUDisks2Client::mount(const QString &node)
     resolve(node, [this](const QString &object) {
         // An empty option map: the service may ask the user through polkit.
         send(object, kFilesystem, QStringLiteral("Mount"), {QVariant(QVariantMap())}, kInteractiveTimeoutMs,
-             [this](const QDBusMessage &reply) {
+             [this, object](const QDBusMessage &reply) {
+                 // Mounted meanwhile by the desktop: the volume is where the caller wants it.
+                 if (failed(reply) && reply.errorName() == QLatin1String("org.freedesktop.UDisks2.Error.AlreadyMounted"))
+                     return findMountPoint(object, reply);
                  if (failed(reply))
                      return fail(QStringLiteral("mount"), reply);
                  const QString mountPoint = firstArgument(reply).toString();
@@ -127,6 +152,18 @@ void VHUDisks2Client::mount(const QString &node)
                  endMount(Result::Mounted, mountPoint);
              });
     });
+}
+
+void VHUDisks2Client::findMountPoint(const QString &object, const QDBusMessage &alreadyMounted)
+{
+    send(object, kProperties, QStringLiteral("Get"), {kFilesystem, QStringLiteral("MountPoints")}, kCallTimeoutMs,
+         [this, alreadyMounted](const QDBusMessage &reply) {
+             const QString mountPoint = failed(reply) ? QString() : firstMountPoint(unwrapped(firstArgument(reply)));
+             if (mountPoint.isEmpty())
+                 return fail(QStringLiteral("mount"), alreadyMounted);
+             vhDebug() << "already mounted at " << mountPoint;
+             endMount(Result::Mounted, mountPoint);
+         });
 }
 
 bool VHUDisks2Client::start(const FailureHandler &end)

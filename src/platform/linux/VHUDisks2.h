@@ -34,7 +34,8 @@ public:
     void eject(const QStringList &mountedNodes, const QString &diskNode,
                VHEjectMode mode = VHEjectMode::PowerOff);
     // Mounts the file system on node ("/dev/sdb1"); the service may ask the
-    // user for authorisation. Ends with mountFinished().
+    // user for authorisation. A file system mounted already answers with its
+    // first mount point. Ends with mountFinished().
     void mount(const QString &node);
 
     bool isBusy() const { return m_busy; }
@@ -60,6 +61,7 @@ private:
     void send(const QString &path, const QString &interface, const QString &method, const QVariantList &arguments,
               int timeoutMs, const ReplyHandler &onReply);
     void resolve(const QString &node, const std::function<void(const QString &object)> &onObject);
+    void findMountPoint(const QString &object, const QDBusMessage &alreadyMounted);
     void unmountNext();
     void findDrive();
     void ejectDrive(const QString &drive);
