@@ -168,12 +168,14 @@ private:
             return message.createReply(QVariant::fromValue(QDBusVariant(QVariant::fromValue(
                 QList<QByteArray>{mountPoint.toUtf8() + '\0', QByteArrayLiteral("/elsewhere\0")}))));
         if (method == QLatin1String("Get") && isBlock && property == QLatin1String("Drive"))
-            return message.createReply(QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusObjectPath(kDrivePath)))));
+            return message.createReply(
+                QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusObjectPath(kDrivePath)))));
         if (method == QLatin1String("GetAll") && message.path() == kDrivePath)
             return message.createReply(QVariantMap{{QStringLiteral("MediaRemovable"), mediaRemovable},
                                                    {QStringLiteral("CanPowerOff"), canPowerOff}});
+        const bool isDrive = message.path() == kDrivePath;
         if ((method == QLatin1String("Unmount") && isBlock)
-            || ((method == QLatin1String("Eject") || method == QLatin1String("PowerOff")) && message.path() == kDrivePath))
+            || ((method == QLatin1String("Eject") || method == QLatin1String("PowerOff")) && isDrive))
             return message.createReply();
         if (method == QLatin1String("Mount") && isBlock && alreadyMounted)
             return message.createErrorReply(QStringLiteral("org.freedesktop.UDisks2.Error.AlreadyMounted"),

@@ -134,7 +134,8 @@ private slots:
         client.eject({QStringLiteral("/dev/sdb1")}, QStringLiteral("/dev/sdb"));
         QVERIFY(finished.wait(10000));
         QCOMPARE(finished.first().at(0).value<Result>(), Result::Unavailable);
-        QVERIFY(finished.first().at(1).toString().startsWith(QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown")));
+        const QString reason = finished.first().at(1).toString();
+        QVERIFY(reason.startsWith(QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown")));
 
         // No bus at all (no system bus in a container): the same answer, from the event loop.
         VHUDisks2Client offline(QDBusConnection(QStringLiteral("no such connection")));
@@ -274,7 +275,8 @@ private slots:
         QCOMPARE(fake.methodsCalled(), (QStringList{"ResolveDevice Manager", "Unmount sdb1", "ResolveDevice Manager",
                                                     "Get sdb", "GetAll Watch", "Eject Watch"}));
 
-        FakeUDisks2 &refusing = startService([](FakeUDisks2 &f) { f.refusedMethods.insert(QStringLiteral("PowerOff")); });
+        FakeUDisks2 &refusing =
+            startService([](FakeUDisks2 &f) { f.refusedMethods.insert(QStringLiteral("PowerOff")); });
         LogRecorder log;
         // A refusal is final: no root fallback behind the service's back.
         QVERIFY(!VHLinuxPlatform(paths).ejectDevice(mountPoint));

@@ -24,6 +24,8 @@ const QString kBlock = QStringLiteral("org.freedesktop.UDisks2.Block");
 const QString kFilesystem = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
 const QString kDrive = QStringLiteral("org.freedesktop.UDisks2.Drive");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString kNotMounted = QStringLiteral("org.freedesktop.UDisks2.Error.NotMounted");
+const QString kAlreadyMounted = QStringLiteral("org.freedesktop.UDisks2.Error.AlreadyMounted");
 
 QVariantMap noInteraction() { return {{QStringLiteral("auth.no_user_interaction"), true}}; }
 
@@ -143,7 +145,7 @@ void VHUDisks2Client::mount(const QString &node)
         send(object, kFilesystem, QStringLiteral("Mount"), {QVariant(QVariantMap())}, kInteractiveTimeoutMs,
              [this, object](const QDBusMessage &reply) {
                  // Mounted meanwhile by the desktop: the volume is where the caller wants it.
-                 if (failed(reply) && reply.errorName() == QLatin1String("org.freedesktop.UDisks2.Error.AlreadyMounted"))
+                 if (failed(reply) && reply.errorName() == kAlreadyMounted)
                      return findMountPoint(object, reply);
                  if (failed(reply))
                      return fail(QStringLiteral("mount"), reply);
@@ -224,7 +226,7 @@ void VHUDisks2Client::unmountNext()
         send(object, kFilesystem, QStringLiteral("Unmount"), {QVariant(noInteraction())}, kCallTimeoutMs,
              [this, node](const QDBusMessage &reply) {
                  // Unmounted meanwhile by someone else is as good as unmounted by us.
-                 if (failed(reply) && reply.errorName() != QLatin1String("org.freedesktop.UDisks2.Error.NotMounted"))
+                 if (failed(reply) && reply.errorName() != kNotMounted)
                      return fail(QStringLiteral("unmount ") + node, reply);
                  unmountNext();
              });
@@ -250,19 +252,24 @@ void VHUDisks2Client::findDrive()
 
 void VHUDisks2Client::ejectDrive(const QString &drive)
 {
-    send(drive, kProperties, QStringLiteral("GetAll"), {kDrive}, kCallTimeoutMs, [this, drive](const QDBusMessage &reply) {
+    send(drive, kProperties, QStringLiteral("GetAll"), {kDrive}, kCallTimeoutMs,
+         [this, drive](const QDBusMessage &reply) {
+             if (failed(reply))
+                 return fail(QStringLiteral("properties of ") + drive, reply);
+             const QVariantMap properties = propertyMap(firstArgument(reply));
+             const bool mediaRemovable = unwrapped(properties.value(QStringLiteral("MediaRemovable"))).toBool();
+             const bool canPowerOff = unwrapped(properties.value(QStringLiteral("CanPowerOff"))).toBool();
+             const bool powerOff = m_mode == VHEjectMode::PowerOff && !mediaRemovable && canPowerOff;
+             callDrive(drive, powerOff ? QStringLiteral("PowerOff") : QStringLiteral("Eject"));
+         });
+}
+
+void VHUDisks2Client::callDrive(const QString &drive, const QString &method)
+{
+    send(drive, kDrive, method, {QVariant(noInteraction())}, kCallTimeoutMs, [this, method](const QDBusMessage &reply) {
         if (failed(reply))
-            return fail(QStringLiteral("properties of ") + drive, reply);
-        const QVariantMap properties = propertyMap(firstArgument(reply));
-        const bool mediaRemovable = unwrapped(properties.value(QStringLiteral("MediaRemovable"))).toBool();
-        const bool canPowerOff = unwrapped(properties.value(QStringLiteral("CanPowerOff"))).toBool();
-        const bool powerOff = m_mode == VHEjectMode::PowerOff && !mediaRemovable && canPowerOff;
-        const QString method = powerOff ? QStringLiteral("PowerOff") : QStringLiteral("Eject");
-        send(drive, kDrive, method, {QVariant(noInteraction())}, kCallTimeoutMs, [this, method](const QDBusMessage &reply) {
-            if (failed(reply))
-                return fail(method, reply);
-            endEject(Result::Ejected, {});
-        });
+            return fail(method, reply);
+        endEject(Result::Ejected, {});
     });
 }
 

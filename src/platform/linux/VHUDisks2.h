@@ -65,6 +65,7 @@ private:
     void unmountNext();
     void findDrive();
     void ejectDrive(const QString &drive);
+    void callDrive(const QString &drive, const QString &method);
     void fail(const QString &step, const QDBusMessage &reply);
     void endEject(Result result, const QString &reason);
     void endMount(Result result, const QString &text);
