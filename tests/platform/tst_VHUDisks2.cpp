@@ -206,7 +206,7 @@ private slots:
         QCOMPARE(finished.size(), 0);
         QVERIFY(finished.wait(10000));
         QCOMPARE(finished.first().at(0).value<Result>(), Result::Ejected);
-        QVERIFY2(ticks >= 15, qPrintable(QString::number(ticks)));
+        QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
     }
 
     void ejectAndWaitAnswersOnWorkerAndGuiThreads()
