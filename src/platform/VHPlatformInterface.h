@@ -30,10 +30,10 @@ public:
     virtual void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) = 0;
     virtual QString getDriveVendorName(const QString &drive) = 0;
     virtual bool ejectDevice(const QString &drive) = 0;
-    // Ejecting in a given mode; a backend whose eject never cuts power ejects as usual.
-    virtual bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) { return ejectDevice(drive); }
     virtual VHServiceList findSCSIDevices(const VHModelTable &models) = 0;
     virtual std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager) = 0;
     // The source of DeviceChange(quint32) codes for the detector; none by default.
     virtual std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() { return nullptr; }
+    // Ejecting in a given mode; a backend whose eject never cuts power ejects as usual.
+    virtual bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) { return ejectDevice(drive); }
 };
