@@ -31,8 +31,7 @@ public:
     // PowerOff mode powers a drive without removable media off when it can be;
     // KeepPower always uses Drive.Eject, so the port stays powered for a device
     // that restarts. Ends with finished().
-    void eject(const QStringList &mountedNodes, const QString &diskNode,
-               VHEjectMode mode = VHEjectMode::PowerOff);
+    void eject(const QStringList &mountedNodes, const QString &diskNode, VHEjectMode mode = VHEjectMode::PowerOff);
     // Mounts the file system on node ("/dev/sdb1"); the service may ask the
     // user for authorisation. A file system mounted already answers with its
     // first mount point. Ends with mountFinished().
