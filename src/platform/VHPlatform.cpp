@@ -131,7 +131,10 @@ QString VHPlatform::getDriveVendorName(const QString &drive)
     return m_backend ? m_backend->getDriveVendorName(drive) : QString();
 }
 
-bool VHPlatform::ejectDevice(const QString &drive) { return m_backend && m_backend->ejectDevice(drive); }
+bool VHPlatform::ejectDevice(const QString &drive, VHEjectMode mode)
+{
+    return m_backend && m_backend->ejectDeviceInMode(drive, mode);
+}
 
 VHServiceList VHPlatform::findSCSIDevices(const VHModelTable &models)
 {

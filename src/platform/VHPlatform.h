@@ -40,7 +40,7 @@ public:
     std::unique_ptr<VHEnvInterface> createEnv();
     QStringList getRemovableDrives(const QString &fileSystem = QStringLiteral("msdos"));
     QString getDriveVendorName(const QString &drive);
-    bool ejectDevice(const QString &drive);
+    bool ejectDevice(const QString &drive, VHEjectMode mode = VHEjectMode::PowerOff);
     VHServiceList findSCSIDevices(const VHModelTable &models);
     std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager);
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher();

@@ -15,6 +15,10 @@ class VHEnvInterface;
 
 using VHServiceList = std::vector<std::unique_ptr<VHDeviceService>>;
 
+// What ejecting does to the drive's power: PowerOff may cut the power of its
+// port; KeepPower never does, for a device that restarts and must come back.
+enum class VHEjectMode { PowerOff, KeepPower };
+
 // The operating-system services of the device runtime. The real and the
 // simulated backends implement it; nothing above the platform layer knows which runs.
 class VHPlatformInterface
@@ -30,4 +34,6 @@ public:
     virtual std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager) = 0;
     // The source of DeviceChange(quint32) codes for the detector; none by default.
     virtual std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() { return nullptr; }
+    // Ejecting in a given mode; a backend whose eject never cuts power ejects as usual.
+    virtual bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) { return ejectDevice(drive); }
 };

@@ -157,6 +157,7 @@ public:
         QHash<QString, QString> vendors;
         int scsiScans = 0;
         int driveScans = 0;
+        QList<VHEjectMode> ejectModes;
         std::function<std::unique_ptr<VHDeviceWatcher>()> watcher;
     };
 
@@ -171,6 +172,11 @@ public:
     }
     QString getDriveVendorName(const QString &drive) override { return m_script->vendors.value(drive); }
     bool ejectDevice(const QString &) override { return false; }
+    bool ejectDeviceInMode(const QString &, VHEjectMode mode) override
+    {
+        m_script->ejectModes.append(mode);
+        return true;
+    }
     VHServiceList findSCSIDevices(const VHModelTable &) override
     {
         ++m_script->scsiScans;

@@ -98,6 +98,10 @@ private slots:
         QVERIFY(!m_sim->isPlugged(QStringLiteral("WATCH")));
         QVERIFY(QFileInfo(m_sim->identityFile(QStringLiteral("WATCH"))).isFile());
         QVERIFY(m_sim->plug(QStringLiteral("WATCH")));
+        // A device that restarts is ejected the same way: the simulation has no port power to keep.
+        QVERIFY(platform.ejectDeviceInMode(m_sim->drivePath(QStringLiteral("WATCH")), VHEjectMode::KeepPower));
+        QVERIFY(!m_sim->isPlugged(QStringLiteral("WATCH")));
+        QVERIFY(m_sim->plug(QStringLiteral("WATCH")));
         // A folder made by hand goes to the ejected folder.
         QVERIFY(QDir().mkpath(root() + QStringLiteral("/STICK")));
         QVERIFY(platform.ejectDevice(root() + QStringLiteral("/STICK")));

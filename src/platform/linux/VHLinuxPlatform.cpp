@@ -108,7 +108,9 @@ QString VHLinuxPlatform::getDriveVendorName(const QString &drive)
     return vendor + product;
 }
 
-bool VHLinuxPlatform::ejectDevice(const QString &drive)
+bool VHLinuxPlatform::ejectDevice(const QString &drive) { return ejectDeviceInMode(drive, VHEjectMode::PowerOff); }
+
+bool VHLinuxPlatform::ejectDeviceInMode(const QString &drive, VHEjectMode mode)
 {
     const std::optional<Drive> found = driveAt(drive);
     if (!found) {
@@ -128,14 +130,16 @@ bool VHLinuxPlatform::ejectDevice(const QString &drive)
         if (!mountedNodes.contains(node))
             mountedNodes.append(node);
     }
-    switch (VHUDisks2::eject(mountedNodes, QStringLiteral("/dev/") + found->disk.devName)) {
-    case VHUDisks2::Result::Ejected:
+    QString reason;
+    const VHUDisks2Client::Result result = VHUDisks2::ejectAndWait(
+        QDBusConnection::systemBus(), mountedNodes, QStringLiteral("/dev/") + found->disk.devName, mode, &reason);
+    if (result == VHUDisks2Client::Result::Ejected)
         return true;
-    case VHUDisks2::Result::Failed:
+    if (result != VHUDisks2Client::Result::Unavailable) {
+        vhCritical() << "eject failed: " << reason;
         return false;
-    case VHUDisks2::Result::Unavailable:
-        break;
     }
+    // Without the service both modes stop the unit with LoEj: the port keeps its power.
     return ejectWithoutService(*found, diskMounts);
 }
 

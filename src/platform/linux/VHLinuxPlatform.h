@@ -20,6 +20,7 @@ public:
     void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) override;
     QString getDriveVendorName(const QString &drive) override;
     bool ejectDevice(const QString &drive) override;
+    bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) override;
     VHServiceList findSCSIDevices(const VHModelTable &models) override;
     std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager) override;
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override;
