@@ -219,25 +219,4 @@ void NameIndex::add(const QString &name)
         m_byFoldedName.insert(folded, name);
 }
 
-QString existingSpelling(const QString &path)
-{
-    struct stat st;
-    if (path.isEmpty() || ::lstat(encodeName(path).constData(), &st) == 0)
-        return path;
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const QString name = path.mid(slash + 1);
-    if (name.isEmpty())
-        return path;
-    QString folder;
-    if (slash == 0)
-        folder = QStringLiteral("/");
-    else if (slash > 0)
-        folder = existingSpelling(path.left(slash));
-    const QString existing = NameIndex::ofFolder(folder).find(name);
-    const QString resolvedName = existing.isEmpty() ? name : existing;
-    if (slash < 0)
-        return resolvedName;
-    return folder.endsWith(QLatin1Char('/')) ? folder + resolvedName : folder + QLatin1Char('/') + resolvedName;
-}
-
 } // namespace VHFileOps

@@ -75,8 +75,4 @@ private:
     QHash<QString, QString> m_byFoldedName;
 };
 
-// `path` itself when it exists; otherwise the path with each missing component
-// replaced by an existing entry of another spelling, where there is one.
-QString existingSpelling(const QString &path);
-
 } // namespace VHFileOps

@@ -4,6 +4,7 @@
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
+#include "VHVolumeSync.h"
 #include "VHZipUtil.h"
 
 #include <QCryptographicHash>
@@ -12,6 +13,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -463,6 +466,18 @@ private slots:
         QVERIFY(readTestLog().contains(QStringLiteral("can not empty the work folder")));
         QFile::remove(work);
         QVERIFY(volumeRootFiles().isEmpty());
+    }
+
+    void flushingOpensNoLink()
+    {
+        const QString fifo = m_root.path() + QStringLiteral("/pipe%1").arg(++m_packages);
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        writeFile(m_volume + QStringLiteral("/os.bin"), "os");
+        QVERIFY(QFile::link(fifo, m_volume + QStringLiteral("/bt.bin")));
+        // Opening the link would wait for a writer on the user's pipe for ever.
+        QVERIFY(!VHVolumeSync::flush({m_volume + QStringLiteral("/os.bin"), m_volume + QStringLiteral("/bt.bin")},
+                                     m_volume));
+        QVERIFY(VHVolumeSync::flush({m_volume + QStringLiteral("/os.bin")}, m_volume));
     }
 
     void ejectNeedsACurrentDevice()
