@@ -323,7 +323,8 @@ bool VHFitDevice::copyBinFile(const QString &folder, const QString &name, const 
         if (error == 0)
             break;
         vhDebug() << "copy file failed, retry " << attempt << " error code :" << error << " src=" << source;
-        QThread::msleep(100);
+        if (attempt < 3)
+            QThread::msleep(100);
     }
     const bool copied = error == 0 && dest.sync();
     vhDebug() << "copy to " << dest.filePath(name) << (copied ? "done" : "failed");
@@ -361,6 +362,8 @@ bool VHFitDevice::_updateTotal(const QString &archive, const QString &)
     const QString releaseIni = packageFile(work, kReleaseIni);
     if (!isRegularFile(releaseIni))
         return failUpdate(CopyFailed, "\"" + work + QLatin1Char('/') + kReleaseIni + "\"" + QStringLiteral("not exist"));
+    if (QFileInfo(releaseIni).size() > kMaxReleaseIniSize)
+        return failUpdate(CopyFailed, "\"" + releaseIni + "\"" + QStringLiteral(" is too large"));
     const QList<ImageInfo> images = readImageInfo(releaseIni);
     for (const ImageInfo &image : images) {
         if (!VHUtility::isSafePathComponent(image.name))
