@@ -88,7 +88,7 @@ bool isTopEntry(const QByteArray &raw, const QString &name)
 bool readBack(VHSafeFolder &folder, QString &bad)
 {
     QList<QByteArray> names;
-    VHFileOps::forEachEntry(folder.handle(), [&names](const QByteArray &name) { names.append(name); });
+    VHFileOps::forEachEntry(folder.handle(), [&names](const QByteArray &name, unsigned char) { names.append(name); });
     QByteArray buffer(64 * 1024, Qt::Uninitialized);
     for (const QByteArray &name : std::as_const(names)) {
         struct stat st;

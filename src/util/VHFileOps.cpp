@@ -163,7 +163,7 @@ bool isTemporaryName(const QByteArray &name)
     return true;
 }
 
-void forEachEntry(int dirFd, const std::function<void(const QByteArray &name)> &visit)
+void forEachEntry(int dirFd, const std::function<void(const QByteArray &name, unsigned char type)> &visit)
 {
     const int copy = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0)
@@ -178,7 +178,7 @@ void forEachEntry(int dirFd, const std::function<void(const QByteArray &name)> &
     while (const dirent *entry = ::readdir(dir)) {
         const QByteArray name(entry->d_name);
         if (name != "." && name != "..")
-            visit(name);
+            visit(name, entry->d_type);
     }
     ::closedir(dir);
 }
@@ -192,7 +192,7 @@ int setModificationTime(int fd, const struct timespec &mtime)
 NameIndex NameIndex::ofFolder(int dirFd)
 {
     NameIndex index;
-    forEachEntry(dirFd, [&index](const QByteArray &name) { index.add(QFile::decodeName(name)); });
+    forEachEntry(dirFd, [&index](const QByteArray &name, unsigned char) { index.add(QFile::decodeName(name)); });
     return index;
 }
 

@@ -52,8 +52,10 @@ UniqueFd createTemporaryFile(int dirFd, const QByteArray &folderPrefix, QByteArr
 // Whether a file name is one that createTemporaryFile makes (".vhtmp-<pid>-<n>").
 bool isTemporaryName(const QByteArray &name);
 
-// Calls `visit` with the name of every entry of the folder `dirFd` but "." and "..".
-void forEachEntry(int dirFd, const std::function<void(const QByteArray &name)> &visit);
+// Calls `visit` with the name and the directory-entry type (DT_REG, DT_DIR,
+// DT_LNK, ...; DT_UNKNOWN where the file system does not tell) of every entry
+// of the folder `dirFd` but "." and "..".
+void forEachEntry(int dirFd, const std::function<void(const QByteArray &name, unsigned char type)> &visit);
 
 // Sets the modification time (and leaves the access time now).
 int setModificationTime(int fd, const struct timespec &mtime);

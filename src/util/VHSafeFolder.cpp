@@ -204,7 +204,7 @@ bool VHSafeFolder::removeFile(const QString &name)
     QList<QByteArray> doomed;
     if (m_options & FatNames) {
         const QString folded = name.toCaseFolded();
-        VHFileOps::forEachEntry(m_fd.get(), [&](const QByteArray &entry) {
+        VHFileOps::forEachEntry(m_fd.get(), [&](const QByteArray &entry, unsigned char) {
             if (QFile::decodeName(entry).toCaseFolded() == folded)
                 doomed.append(entry);
         });
@@ -278,7 +278,7 @@ int VHSafeFolder::removeLeftovers()
     if (!isValid())
         return 0;
     QList<QByteArray> leftovers;
-    VHFileOps::forEachEntry(m_fd.get(), [&leftovers](const QByteArray &name) {
+    VHFileOps::forEachEntry(m_fd.get(), [&leftovers](const QByteArray &name, unsigned char) {
         if (VHFileOps::isTemporaryName(name))
             leftovers.append(name);
     });

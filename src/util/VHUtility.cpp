@@ -15,7 +15,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <utility>
+#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,36 +69,46 @@ bool copyWithRetries(const std::function<int()> &attempt, int attempts, int wait
     return false;
 }
 
-// A folder's visible entries sorted as a listing by name ignoring case shows them.
+// A folder's visible entries, sorted by name ignoring case as a listing shows them.
 struct FolderEntries
 {
     QStringList files;
     QStringList folders;
 };
 
+// Each name is folded once: folding inside every comparison made the sort
+// the largest part of copying a folder of small files.
+void sortIgnoringCase(QStringList &names)
+{
+    std::vector<std::pair<QString, QString>> keyed;
+    keyed.reserve(size_t(names.size()));
+    for (QString &name : names)
+        keyed.emplace_back(name.toCaseFolded(), std::move(name));
+    std::sort(keyed.begin(), keyed.end());
+    for (qsizetype i = 0; i < names.size(); ++i)
+        names[i] = std::move(keyed[size_t(i)].second);
+}
+
 FolderEntries visibleEntries(int dirFd)
 {
     FolderEntries entries;
-    VHFileOps::forEachEntry(dirFd, [&](const QByteArray &name) {
+    VHFileOps::forEachEntry(dirFd, [&](const QByteArray &name, unsigned char type) {
         if (name.startsWith('.'))
             return;
-        // Links to files are copied as files; linked folders are not entered,
-        // as a link back up would never end.
+        // The entry's type saves a stat per file. Links to files are copied as
+        // files; linked folders are not entered, as a link back up would never end.
         struct stat st;
-        if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return;
-        if (S_ISDIR(st.st_mode))
+        if (type == DT_UNKNOWN && ::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
+        if (type == DT_LNK && ::fstatat(dirFd, name.constData(), &st, 0) == 0 && S_ISREG(st.st_mode))
+            type = DT_REG;
+        if (type == DT_DIR)
             entries.folders.append(QFile::decodeName(name));
-        else if (S_ISREG(st.st_mode) || (S_ISLNK(st.st_mode) && ::fstatat(dirFd, name.constData(), &st, 0) == 0
-                                         && S_ISREG(st.st_mode)))
+        else if (type == DT_REG)
             entries.files.append(QFile::decodeName(name));
     });
-    const auto byName = [](const QString &a, const QString &b) {
-        const int order = a.compare(b, Qt::CaseInsensitive);
-        return order != 0 ? order < 0 : a < b;
-    };
-    std::sort(entries.files.begin(), entries.files.end(), byName);
-    std::sort(entries.folders.begin(), entries.folders.end(), byName);
+    sortIgnoringCase(entries.files);
+    sortIgnoringCase(entries.folders);
     return entries;
 }
 
