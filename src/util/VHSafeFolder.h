@@ -6,8 +6,8 @@
 // folder: every component is opened with O_NOFOLLOW, a file is written to a
 // new temporary name in the folder and renamed over its final name (a link of
 // that name is replaced, never written through), and a file is read only when
-// it is a regular file no larger than a cap. The same helper writes every file
-// whose half-written state would hurt, in the user's folders too.
+// it is a regular file no larger than a cap. It suits any file whose
+// half-written state would hurt, in the user's folders too.
 
 #include "VHFileOps.h"
 
