@@ -326,7 +326,8 @@ bool VHFitDevice::copyBinFile(const QString &folder, const QString &name, const 
         if (attempt < 3)
             QThread::msleep(100);
     }
-    const bool copied = error == 0 && dest.sync();
+    // The file is on the device; its name is, once the caller syncs the folder.
+    const bool copied = error == 0;
     vhDebug() << "copy to " << dest.filePath(name) << (copied ? "done" : "failed");
     return copied;
 }
@@ -392,6 +393,8 @@ bool VHFitDevice::_updateTotal(const QString &archive, const QString &)
             return failUpdate(CopyFailed, "can not copy " + image.name);
     }
     // Only images that are whole on the device may be installed.
+    if (!volume.sync())
+        return failUpdate(CopyFailed, "can not flush " + volume.path());
     vhDebug() << "write update.ini";
     if (!volume.writeFile(kUpdateIni, QByteArray()) || !volume.sync())
         return failUpdate(CopyFailed, "can not write " + volume.filePath(kUpdateIni));
