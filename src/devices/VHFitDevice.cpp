@@ -362,7 +362,7 @@ bool VHFitDevice::_updateTotal(const QString &archive, const QString &)
         return failUpdate(CopyFailed, QStringLiteral("unzip file to temporary directory failed"));
     const QString releaseIni = packageFile(work, kReleaseIni);
     if (!isRegularFile(releaseIni))
-        return failUpdate(CopyFailed, "\"" + work + QLatin1Char('/') + kReleaseIni + "\"" + QStringLiteral("not exist"));
+        return failUpdate(CopyFailed, "\"" + work + QLatin1Char('/') + kReleaseIni + "\" not exist");
     if (QFileInfo(releaseIni).size() > kMaxReleaseIniSize)
         return failUpdate(CopyFailed, "\"" + releaseIni + "\"" + QStringLiteral(" is too large"));
     const QList<ImageInfo> images = readImageInfo(releaseIni);
@@ -417,7 +417,7 @@ bool VHFitDevice::_updateComponent(const QString &, const QString &mode, const Q
             if (isTopEntry(name, kWorkoutZip))
                 return true;
         }
-        return failUpdate(NoWorkouts, "\"" + archive + "/" + kWorkoutZip + "\"" + QStringLiteral("not exist"));
+        return failUpdate(NoWorkouts, "\"" + archive + "/" + kWorkoutZip + "\" not exist");
     }
 
     const QString work = prepareWorkFolder();
@@ -427,7 +427,7 @@ bool VHFitDevice::_updateComponent(const QString &, const QString &mode, const Q
         return failUpdate(UnpackOrSpace, QStringLiteral("unzip file to temporary directory failed"));
     const QString workouts = packageFile(work, kWorkoutZip);
     if (!isRegularFile(workouts))
-        return failUpdate(NoWorkouts, "\"" + work + QLatin1Char('/') + kWorkoutZip + "\"" + QStringLiteral("not exist"));
+        return failUpdate(NoWorkouts, "\"" + work + QLatin1Char('/') + kWorkoutZip + "\" not exist");
     volumeFolder(QString(), false).removeLeftovers();
     VHSafeFolder system = volumeFolder(kSystem, true);
     system.removeLeftovers();

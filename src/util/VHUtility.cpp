@@ -99,7 +99,10 @@ FolderEntries visibleEntries(int dirFd)
         // files; linked folders are not entered, as a link back up would never end.
         struct stat st;
         if (type == DT_UNKNOWN && ::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
+            type = S_ISDIR(st.st_mode)   ? DT_DIR
+                : S_ISREG(st.st_mode) ? DT_REG
+                : S_ISLNK(st.st_mode) ? DT_LNK
+                                      : DT_UNKNOWN;
         if (type == DT_LNK && ::fstatat(dirFd, name.constData(), &st, 0) == 0 && S_ISREG(st.st_mode))
             type = DT_REG;
         if (type == DT_DIR)
@@ -143,7 +146,8 @@ bool copyFolderAt(int srcFd, const QString &src, VHSafeFolder &dest, const VHUti
             ::openat(srcFd, VHFileOps::encodeName(name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         VHSafeFolder target = dest.folder(name);
         if (!child.isValid() || !target.isValid()) {
-            vhWarning() << "VHUtility::copyFolder failed src=" + from + " dest=" + dest.path() + QLatin1Char('/') + name;
+            vhWarning() << "VHUtility::copyFolder failed src=" + from + " dest=" + dest.path() + QLatin1Char('/')
+                    + name;
             return false;
         }
         if (!copyFolderAt(child.get(), from, target, {}, copiedFiles))
@@ -179,7 +183,8 @@ QString findDeviceIni(const QString &root)
 
 QString findDeviceTxt(const QString &root)
 {
-    return firstIdentityFile(root, QStringLiteral("System"), QStringLiteral("device.txt"), QStringLiteral("Device.txt"));
+    return firstIdentityFile(root, QStringLiteral("System"), QStringLiteral("device.txt"),
+                             QStringLiteral("Device.txt"));
 }
 
 bool clearReadOnly(const QString &path)

@@ -60,7 +60,8 @@ QStringList snapshot(const QString &folder)
         const QFileInfo info(it.next());
         QString entry = QDir(folder).relativeFilePath(info.filePath());
         if (info.isFile() && !info.isSymLink())
-            entry += QLatin1Char(' ') + QCryptographicHash::hash(readAll(info.filePath()), QCryptographicHash::Md5).toHex();
+            entry += QLatin1Char(' ')
+                + QCryptographicHash::hash(readAll(info.filePath()), QCryptographicHash::Md5).toHex();
         entries << entry;
     }
     entries.sort();
@@ -249,7 +250,8 @@ private slots:
         // The user's home: a copy of the identity file, notes, a workout folder of their own.
         QTemporaryDir home;
         QVERIFY(writeAll(home.filePath(QStringLiteral("notes.txt")), "the user's notes"));
-        QVERIFY(writeAll(home.filePath(QStringLiteral("device.txt")), readAll(volume + QStringLiteral("/System/device.txt"))));
+        QVERIFY(writeAll(home.filePath(QStringLiteral("device.txt")),
+                         readAll(volume + QStringLiteral("/System/device.txt"))));
         QVERIFY(writeAll(home.filePath(QStringLiteral("Velorawrk/Mine.wkt")), "mine"));
         QVERIFY(writeAll(home.filePath(QStringLiteral("Test/Mine.wkt")), "mine too"));
         const QString at = volume + QLatin1Char('/') + linkAt;

@@ -58,7 +58,8 @@ QStringList snapshot(const QString &folder)
         const QFileInfo info(it.next());
         QString entry = QDir(folder).relativeFilePath(info.filePath());
         if (info.isFile() && !info.isSymLink())
-            entry += QLatin1Char(' ') + QCryptographicHash::hash(readFile(info.filePath()), QCryptographicHash::Md5).toHex();
+            entry += QLatin1Char(' ')
+                + QCryptographicHash::hash(readFile(info.filePath()), QCryptographicHash::Md5).toHex();
         entries << entry;
     }
     entries.sort();

@@ -234,7 +234,8 @@ private slots:
         QDir().mkpath(root + QStringLiteral("/System"));
         if (linkAt == QLatin1String("System"))
             QDir(root + QStringLiteral("/System")).removeRecursively();
-        QVERIFY(QFile::link(target.isEmpty() ? home : home + QLatin1Char('/') + target, root + QLatin1Char('/') + linkAt));
+        QVERIFY(QFile::link(target.isEmpty() ? home : home + QLatin1Char('/') + target,
+                            root + QLatin1Char('/') + linkAt));
         VHPlatform p = platform();
         QVERIFY(p.findFSDevices(&m_manager).empty());
         QVERIFY(m_manager.table.isEmpty());

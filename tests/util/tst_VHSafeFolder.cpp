@@ -127,8 +127,9 @@ private slots:
     {
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QByteArray>("after");
-        QTest::newRow("insert, CRLF kept") << QByteArray("; mine\r\n[UUID]\r\nUUID=1\r\n[MODEL]\r\nModel=X\r\n")
-                                           << QByteArray("; mine\r\n[UUID]\r\nVH=1\r\nUUID=1\r\n[MODEL]\r\nModel=X\r\n");
+        QTest::newRow("insert, CRLF kept")
+            << QByteArray("; mine\r\n[UUID]\r\nUUID=1\r\n[MODEL]\r\nModel=X\r\n")
+            << QByteArray("; mine\r\n[UUID]\r\nVH=1\r\nUUID=1\r\n[MODEL]\r\nModel=X\r\n");
         QTest::newRow("replace") << QByteArray("[UUID]\nVH = 0 ; old\nUUID=1\n")
                                  << QByteArray("[UUID]\nVH=1\nUUID=1\n");
         QTest::newRow("already there") << QByteArray("[UUID]\nUUID=1\nVH=1") << QByteArray("[UUID]\nUUID=1\nVH=1");
