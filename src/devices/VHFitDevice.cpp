@@ -4,9 +4,10 @@
 #include "VHEnv.h"
 #include "VHFSDeviceService.h"
 #include "VHFileOps.h"
-#include "VHIniText.h"
+#include "VHIniDocument.h"
 #include "VHLog.h"
 #include "VHPlatform.h"
+#include "VHSafeFolder.h"
 #include "VHUtility.h"
 #include "VHVersion.h"
 #include "VHVolumeSync.h"
@@ -15,33 +16,35 @@
 
 #include <QDataStream>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
-#include <QSaveFile>
-#include <QSettings>
+#include <QThread>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const QString kReleaseIni = QStringLiteral("release.ini");
 const QString kWorkoutZip = QStringLiteral("workout.zip");
 const QString kAssistFile = QStringLiteral("AssitOff.alp");
+const QString kUpdateIni = QStringLiteral("update.ini");
+const QString kStampFile = QStringLiteral("date.txt");
+const QString kSystem = QStringLiteral("System");
 const QStringList kImageKinds = {QStringLiteral("OS"),       QStringLiteral("BootLoader"),
                                  QStringLiteral("DeviceLang"), QStringLiteral("NotificationLang"),
                                  QStringLiteral("TimeZone"), QStringLiteral("Bluetooth")};
+// A release description is a few hundred bytes.
+constexpr qint64 kMaxReleaseIniSize = 1024 * 1024;
+// Everything on the volume: names as FAT finds them, every file on the device before it takes its name.
+constexpr VHSafeFolder::Options kVolumeFiles = VHSafeFolder::FatNames | VHSafeFolder::Durable;
 
 QString lastChars(const QString &text, int count) { return text.size() <= count ? text : text.right(count); }
-
-// Writes bytes under a temporary name and renames them into place.
-bool writeWhole(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(bytes);
-    return file.commit();
-}
 
 QByteArray stampBytes(int stamp)
 {
@@ -49,6 +52,71 @@ QByteArray stampBytes(int stamp)
     QDataStream stream(&bytes, QIODevice::WriteOnly);
     stream << qint32(stamp);
     return bytes;
+}
+
+// A file of the unpacked package in any spelling ("Release.ini", "OS.BIN"):
+// packages are made where case does not count. Empty when there is none.
+QString packageFile(const QString &work, const QString &name)
+{
+    const QString exact = work + QLatin1Char('/') + name;
+    struct stat st;
+    if (::lstat(VHFileOps::encodeName(exact).constData(), &st) == 0)
+        return exact;
+    const QString existing = VHFileOps::NameIndex::ofFolder(work).find(name);
+    return existing.isEmpty() ? QString() : work + QLatin1Char('/') + existing;
+}
+
+bool isRegularFile(const QString &path)
+{
+    struct stat st;
+    return !path.isEmpty() && ::lstat(VHFileOps::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Whether an archive entry name is `name` at the top of the archive, in any spelling ("./Workout.zip").
+bool isTopEntry(const QByteArray &raw, const QString &name)
+{
+    QString entry = QString::fromUtf8(raw);
+    entry.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    while (entry.startsWith(QLatin1String("./")))
+        entry.remove(0, 2);
+    return entry.compare(name, Qt::CaseInsensitive) == 0;
+}
+
+// Reads every regular file below `folder` back, for reading and writing, and
+// flushes it to the device; links are not followed. False at the first file
+// that cannot be read whole, with its path in `bad`.
+bool readBack(VHSafeFolder &folder, QString &bad)
+{
+    QList<QByteArray> names;
+    VHFileOps::forEachEntry(folder.handle(), [&names](const QByteArray &name, unsigned char) { names.append(name); });
+    QByteArray buffer(64 * 1024, Qt::Uninitialized);
+    for (const QByteArray &name : std::as_const(names)) {
+        struct stat st;
+        if (::fstatat(folder.handle(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        const QString path = folder.path() + QLatin1Char('/') + QFile::decodeName(name);
+        if (S_ISDIR(st.st_mode)) {
+            VHSafeFolder inner = folder.folder(QFile::decodeName(name));
+            if (!inner.isValid() || !readBack(inner, bad)) {
+                bad = bad.isEmpty() ? path : bad;
+                return false;
+            }
+            continue;
+        }
+        if (!S_ISREG(st.st_mode))
+            continue;
+        VHFileOps::UniqueFd file(::openat(folder.handle(), name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+        qint64 total = 0;
+        ssize_t n = 0;
+        while (file.isValid() && (n = ::read(file.get(), buffer.data(), size_t(buffer.size()))) > 0)
+            total += n;
+        if (!file.isValid() || n < 0 || ::fstat(file.get(), &st) != 0 || total != st.st_size
+            || ::fsync(file.get()) != 0) {
+            bad = path;
+            return false;
+        }
+    }
+    return folder.sync();
 }
 
 } // namespace
@@ -66,15 +134,16 @@ const VHFitDevice::DeviceInfo &VHFitDevice::deviceInfo()
         identity = service->identityFile();
     if (identity.isEmpty())
         identity = VHUtility::findDeviceTxt(rootPath());
-    if (identity.isEmpty() || !QFileInfo(identity).isFile())
+    QByteArray bytes;
+    if (identity.isEmpty() || !VHFSDeviceService::readIdentity(rootPath(), identity, bytes))
         return m_info;
-    QSettings ini(identity, QSettings::IniFormat);
-    m_info.uuid = vhIniText(ini, QStringLiteral("UUID/UUID"));
+    const VHIniDocument ini(bytes);
+    m_info.uuid = ini.value(QStringLiteral("UUID"), QStringLiteral("UUID"));
     for (const QString &kind : kImageKinds)
-        m_info.versions.insert(kind, vhIniText(ini, kind + QStringLiteral("/Version")));
-    m_info.capability = vhIniText(ini, QStringLiteral("CAP/COM"));
-    m_info.hasProductType = ini.contains(QStringLiteral("Product/Type"));
-    m_info.productType = vhIniText(ini, QStringLiteral("Product/Type"));
+        m_info.versions.insert(kind, ini.value(kind, QStringLiteral("Version")));
+    m_info.capability = ini.value(QStringLiteral("CAP"), QStringLiteral("COM"));
+    m_info.hasProductType = ini.contains(QStringLiteral("Product"), QStringLiteral("Type"));
+    m_info.productType = ini.value(QStringLiteral("Product"), QStringLiteral("Type"));
     return m_info;
 }
 
@@ -84,10 +153,12 @@ QString VHFitDevice::rootPath()
     return service ? service->rootPath() : QString();
 }
 
-QString VHFitDevice::volumePath(const QString &relative)
+VHSafeFolder VHFitDevice::volumeFolder(const QString &relative, bool create)
 {
-    // FAT volumes ignore case: an existing "Update.ini" is the "update.ini" we mean.
-    return VHFileOps::existingSpelling(rootPath() + QLatin1Char('/') + relative);
+    const QString root = rootPath();
+    if (root.isEmpty())
+        return {};
+    return VHSafeFolder::open(root, relative, create ? kVolumeFiles | VHSafeFolder::Create : kVolumeFiles);
 }
 
 bool VHFitDevice::getModelName(QString &name)
@@ -162,6 +233,7 @@ bool VHFitDevice::eject()
     return VHPlatform().ejectDevice(root);
 }
 
+
 // ---- the steps ------------------------------------------------------------------
 
 QString VHFitDevice::prepareWorkFolder()
@@ -175,7 +247,11 @@ QString VHFitDevice::prepareWorkFolder()
     }
     const QString work = VHEnv::instance()->tempFolder() + QLatin1Char('/') + model;
     QDir().mkpath(work);
-    VHUtility::removeFolder(work);
+    // Unpacking over what an earlier package left would mix two packages.
+    if (!VHUtility::removeFolder(work)) {
+        vhCritical() << "can not empty the work folder " << ("\"" + work + "\"");
+        return {};
+    }
     return work;
 }
 
@@ -191,15 +267,15 @@ QList<VHFitDevice::ImageInfo> VHFitDevice::readImageInfo(const QString &releaseI
 {
     vhDebug() << "getImageMetaInfo from " << releaseIni;
     QList<ImageInfo> images;
-    if (!QFileInfo(releaseIni).isFile())
+    QByteArray bytes;
+    if (!VHSafeFolder::readFileBelow(QString(), releaseIni, kMaxReleaseIniSize, bytes))
         return images;
-    QSettings ini(releaseIni, QSettings::IniFormat);
-    for (const QString &group : ini.childGroups()) {
+    // The images go to the device in the order the package lists them.
+    const VHIniDocument ini(bytes);
+    for (const QString &group : ini.groups()) {
         if (group == QLatin1String("MODEL"))
             continue;
-        ini.beginGroup(group);
-        images.append({group, vhIniText(ini, QStringLiteral("Name")), vhIniText(ini, QStringLiteral("Version"))});
-        ini.endGroup();
+        images.append({group, ini.value(group, QStringLiteral("Name")), ini.value(group, QStringLiteral("Version"))});
     }
     return images;
 }
@@ -216,7 +292,7 @@ bool VHFitDevice::isStorageSpaceEnough(const QString &folder, const QList<ImageI
     qint64 needed = 0;
     for (const ImageInfo &image : images) {
         if (isNewVersion(image))
-            needed += QFileInfo(folder + QLatin1Char('/') + image.name).size();
+            needed += QFileInfo(packageFile(folder, image.name)).size();
     }
     const QString root = rootPath();
     if (root.isEmpty())
@@ -229,23 +305,36 @@ bool VHFitDevice::isStorageSpaceEnough(const QString &folder, const QList<ImageI
 
 bool VHFitDevice::copyBinFile(const QString &folder, const QString &name, const QString &subFolder)
 {
-    const QString source = folder + QLatin1Char('/') + name;
-    if (!QFileInfo::exists(source)) {
-        vhCritical() << QStringLiteral("file %1 is not found").arg("\"" + source + "\"");
+    const QString source = packageFile(folder, name);
+    if (!isRegularFile(source)) {
+        vhCritical() << QStringLiteral("file %1 is not found").arg("\"" + folder + QLatin1Char('/') + name + "\"");
         return false;
     }
-    const QString dest = volumePath(subFolder.isEmpty() ? name : subFolder + QLatin1Char('/') + name);
-    QDir().mkpath(QFileInfo(dest).absolutePath());
-    const bool copied = VHUtility::copyFile(source, dest, true, 3, 100);
-    vhDebug() << "copy to " << dest << (copied ? "done" : "failed");
-    if (copied)
-        m_written << dest;
+    VHSafeFolder dest = volumeFolder(subFolder, true);
+    if (!dest.isValid()) {
+        vhCritical() << "can not open " << dest.path() << ": " << strerror(dest.lastError());
+        return false;
+    }
+    // The old file goes first: the free space was measured for the new one alone.
+    dest.removeFile(name);
+    int error = 0;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        error = dest.copyFileInto(name, source);
+        if (error == 0)
+            break;
+        vhDebug() << "copy file failed, retry " << attempt << " error code :" << error << " src=" << source;
+        if (attempt < 3)
+            QThread::msleep(100);
+    }
+    // The file is on the device; its name is, once the caller syncs the folder.
+    const bool copied = error == 0;
+    vhDebug() << "copy to " << dest.filePath(name) << (copied ? "done" : "failed");
     return copied;
 }
 
-bool VHFitDevice::flushWritten(const QString &root)
+bool VHFitDevice::flushVolume(const QString &root)
 {
-    if (VHVolumeSync::flush(m_written, root))
+    if (VHVolumeSync::flush({}, root))
         return true;
     setErrorCode(CopyFailed);
     return false;
@@ -253,134 +342,118 @@ bool VHFitDevice::flushWritten(const QString &root)
 
 // ---- the actions ----------------------------------------------------------------
 
+bool VHFitDevice::failUpdate(int code, const QString &reason)
+{
+    vhCritical() << reason;
+    setErrorCode(code);
+    return false;
+}
+
 bool VHFitDevice::_updateTotal(const QString &archive, const QString &)
 {
     setErrorCode(NoError);
-    m_written.clear();
     const QString work = prepareWorkFolder();
     if (work.isEmpty())
-        return false;
+        return failUpdate(CopyFailed, QStringLiteral("no work folder for the update"));
     const QString root = rootPath();
-    if (root.isEmpty()) {
-        setErrorCode(NoVolume);
-        return false;
-    }
-    if (!unpackPackage(archive, work)) {
-        vhCritical() << "unzip file to temporary directory failed";
-        return false;
-    }
-    const QString releaseIni = work + QLatin1Char('/') + kReleaseIni;
-    if (!QFileInfo::exists(releaseIni)) {
-        vhCritical() << ("\"" + releaseIni + "\"") << "not exist";
-        return false;
-    }
+    if (root.isEmpty())
+        return failUpdate(NoVolume, QStringLiteral("can not get mounted drive"));
+    if (!unpackPackage(archive, work))
+        return failUpdate(CopyFailed, QStringLiteral("unzip file to temporary directory failed"));
+    const QString releaseIni = packageFile(work, kReleaseIni);
+    if (!isRegularFile(releaseIni))
+        return failUpdate(CopyFailed, "\"" + work + QLatin1Char('/') + kReleaseIni + "\" not exist");
+    if (QFileInfo(releaseIni).size() > kMaxReleaseIniSize)
+        return failUpdate(CopyFailed, "\"" + releaseIni + "\"" + QStringLiteral(" is too large"));
     const QList<ImageInfo> images = readImageInfo(releaseIni);
     for (const ImageInfo &image : images) {
-        if (!VHUtility::isSafePathComponent(image.name)) {
-            vhCritical() << "image name can not name a file: " << ("\"" + image.name + "\"");
-            setErrorCode(CopyFailed);
-            return false;
-        }
+        if (!VHUtility::isSafePathComponent(image.name))
+            return failUpdate(CopyFailed, "image name can not name a file: \"" + image.name + "\"");
     }
     if (!isStorageSpaceEnough(work, images)) {
         setErrorCode(UnpackOrSpace);
         return false;
     }
-    bool copiedAny = false;
+    QList<ImageInfo> newer;
     for (const ImageInfo &image : images) {
-        if (!isNewVersion(image))
-            continue;
+        if (isNewVersion(image))
+            newer.append(image);
+    }
+    if (newer.isEmpty())
+        return true;
+    VHSafeFolder volume = volumeFolder(QString(), false);
+    volume.removeLeftovers();
+    // An instruction file left by an update that never installed would make
+    // the firmware install a mix of two packages if this one stops half way.
+    if (!volume.removeFile(kUpdateIni) || !volume.sync())
+        return failUpdate(CopyFailed, QStringLiteral("can not remove an old update.ini"));
+    for (const ImageInfo &image : std::as_const(newer)) {
         vhDebug() << QStringLiteral("write %1, version=%2").arg(image.name, image.version);
-        if (!copyBinFile(work, image.name, QString())) {
-            setErrorCode(CopyFailed);
-            return false;
-        }
-        copiedAny = true;
+        if (!copyBinFile(work, image.name, QString()))
+            return failUpdate(CopyFailed, "can not copy " + image.name);
     }
-    if (copiedAny) {
-        vhDebug() << "write update.ini";
-        const QString instruction = volumePath(QStringLiteral("update.ini"));
-        if (!writeWhole(instruction, QByteArray())) {
-            vhCritical() << "can not write " << instruction;
-            setErrorCode(CopyFailed);
-            return false;
-        }
-        m_written << instruction;
-    }
-    return flushWritten(root);
+    // Only images that are whole on the device may be installed.
+    if (!volume.sync())
+        return failUpdate(CopyFailed, "can not flush " + volume.path());
+    vhDebug() << "write update.ini";
+    if (!volume.writeFile(kUpdateIni, QByteArray()) || !volume.sync())
+        return failUpdate(CopyFailed, "can not write " + volume.filePath(kUpdateIni));
+    return flushVolume(root);
 }
 
 bool VHFitDevice::_updateComponent(const QString &, const QString &mode, const QString &, const QString &archive)
 {
     setErrorCode(NoError);
-    m_written.clear();
     const QString root = rootPath();
-    if (root.isEmpty()) {
-        setErrorCode(NoVolume);
-        vhCritical() << "can not get mounted drive";
-        return false;
-    }
+    if (root.isEmpty())
+        return failUpdate(NoVolume, QStringLiteral("can not get mounted drive"));
     if (mode != QLatin1String("1")) {
         // Only a look at the package: its directory tells whether it carries
         // workouts, without unpacking every image.
         QList<QByteArray> names;
-        if (!VHZipDirectory::readRawNames(archive, names)) {
-            setErrorCode(UnpackOrSpace);
-            vhCritical() << "unzip file to temporary directory failed";
-            return false;
+        if (!VHZipDirectory::readRawNames(archive, names))
+            return failUpdate(UnpackOrSpace, QStringLiteral("unzip file to temporary directory failed"));
+        for (const QByteArray &name : std::as_const(names)) {
+            if (isTopEntry(name, kWorkoutZip))
+                return true;
         }
-        if (!names.contains(kWorkoutZip.toUtf8())) {
-            setErrorCode(NoWorkouts);
-            vhCritical() << ("\"" + archive + "/" + kWorkoutZip + "\"") << "not exist";
-            return false;
-        }
-        return true;
+        return failUpdate(NoWorkouts, "\"" + archive + "/" + kWorkoutZip + "\" not exist");
     }
 
     const QString work = prepareWorkFolder();
-    if (work.isEmpty()) {
-        setErrorCode(UnpackOrSpace);
-        return false;
-    }
-    if (!unpackPackage(archive, work)) {
-        setErrorCode(UnpackOrSpace);
-        vhCritical() << "unzip file to temporary directory failed";
-        return false;
-    }
-    const QString workouts = work + QLatin1Char('/') + kWorkoutZip;
-    if (!QFileInfo::exists(workouts)) {
-        setErrorCode(NoWorkouts);
-        vhCritical() << ("\"" + workouts + "\"") << "not exist";
-        return false;
-    }
-    const QString system = volumePath(QStringLiteral("System"));
-    if (!VHZipUtil().decompress(workouts, system)) {
-        setErrorCode(CopyFailed);
-        vhCritical() << "unzip workout.zip to device failed";
-        return false;
-    }
+    if (work.isEmpty())
+        return failUpdate(UnpackOrSpace, QStringLiteral("no work folder for the workouts"));
+    if (!unpackPackage(archive, work))
+        return failUpdate(UnpackOrSpace, QStringLiteral("unzip file to temporary directory failed"));
+    const QString workouts = packageFile(work, kWorkoutZip);
+    if (!isRegularFile(workouts))
+        return failUpdate(NoWorkouts, "\"" + work + QLatin1Char('/') + kWorkoutZip + "\" not exist");
+    volumeFolder(QString(), false).removeLeftovers();
+    VHSafeFolder system = volumeFolder(kSystem, true);
+    system.removeLeftovers();
+    // The extractor opens its target by path: the handle's own entry in /proc
+    // names exactly the folder opened without links, whatever happens to the
+    // path meanwhile.
+    const QString target = QStringLiteral("/proc/self/fd/%1").arg(system.handle());
+    if (!system.isValid() || !VHZipUtil().decompress(workouts, target))
+        return failUpdate(CopyFailed, QStringLiteral("unzip workout.zip to device failed"));
     // Read every installed workout back, so a bad write shows now and not on the device.
-    for (const QString &folder : {QStringLiteral("Velorawrk"), QStringLiteral("Test")}) {
-        QDirIterator it(VHFileOps::existingSpelling(system + QLatin1Char('/') + folder), QDir::Files,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            QFile file(path);
-            if (!file.open(QIODevice::ReadWrite) || (file.readAll().size() != file.size())) {
-                setErrorCode(CopyFailed);
-                vhCritical() << "can not read back " << path;
-                return false;
-            }
-            m_written << path;
-        }
+    for (const QString &name : {QStringLiteral("Velorawrk"), QStringLiteral("Test")}) {
+        if (system.kindOf(name) == VHSafeFolder::Kind::Missing)
+            continue;
+        VHSafeFolder folder = system.folder(name);
+        QString bad;
+        if (!folder.isValid() || !readBack(folder, bad))
+            return failUpdate(CopyFailed, "can not read back " + (bad.isEmpty() ? folder.path() : bad));
     }
-    return flushWritten(root);
+    if (!system.sync())
+        return failUpdate(CopyFailed, "can not flush " + system.path());
+    return flushVolume(root);
 }
 
 bool VHFitDevice::_updateAlp(const QString &fileName, int timeStamp)
 {
     setErrorCode(NoError);
-    m_written.clear();
     QString model;
     getModelName(model);
     const QString root = rootPath();
@@ -389,33 +462,33 @@ bool VHFitDevice::_updateAlp(const QString &fileName, int timeStamp)
         return false;
     }
     const QString source = VHEnv::instance()->dataFolder() + QStringLiteral("/updates/") + model;
-    VHUtility::removeFile(volumePath(QStringLiteral("System/") + fileName));
-    VHUtility::removeFile(volumePath(QStringLiteral("System/date.txt")));
+    volumeFolder(QString(), false).removeLeftovers();
+    VHSafeFolder system = volumeFolder(kSystem, true);
+    system.removeLeftovers();
+    if (!system.removeFile(fileName) || !system.removeFile(kStampFile))
+        return failUpdate(CopyFailed, "can not remove the old assist data in " + system.path());
     vhDebug() << QStringLiteral("copy file=%1 from sourceDir=%2").arg(fileName, source);
-    if (!copyBinFile(source, fileName, QStringLiteral("System")))
-        return false;
-    vhDebug() << "write date.txt";
-    const QString stampFile = volumePath(QStringLiteral("System/date.txt"));
-    if (!writeWhole(stampFile, stampBytes(timeStamp))) {
-        vhCritical() << "can not write " << stampFile;
+    if (!copyBinFile(source, fileName, kSystem)) {
         setErrorCode(CopyFailed);
         return false;
     }
-    m_written << stampFile;
+    vhDebug() << "write date.txt";
+    if (!system.writeFile(kStampFile, stampBytes(timeStamp)) || !system.sync())
+        return failUpdate(CopyFailed, "can not write " + system.filePath(kStampFile));
     m_alpStamp = timeStamp;
-    return flushWritten(root);
+    return flushVolume(root);
 }
 
 int VHFitDevice::getAlpDate()
 {
     if (m_alpStamp != 0)
         return m_alpStamp;
-    if (rootPath().isEmpty() || !QFileInfo::exists(volumePath(QStringLiteral("System/") + kAssistFile)))
+    VHSafeFolder system = volumeFolder(kSystem, false);
+    QByteArray bytes;
+    if (system.kindOf(kAssistFile) != VHSafeFolder::Kind::File || !system.readFile(kStampFile, 4, bytes)
+        || bytes.size() != 4)
         return 0;
-    QFile stamp(volumePath(QStringLiteral("System/date.txt")));
-    if (stamp.size() != 4 || !stamp.open(QIODevice::ReadOnly))
-        return 0;
-    QDataStream stream(&stamp);
+    QDataStream stream(bytes);
     qint32 value = 0;
     stream >> value;
     m_alpStamp = value;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "VHDeviceImpl.h"
+#include "VHSafeFolder.h"
 
 #include <QList>
 #include <QMap>
@@ -19,7 +20,8 @@ class VHFitDevice : public VHDeviceImpl<VHFitDevice, VHDeviceServiceClient>
     Q_OBJECT
 
 public:
-    // Error codes left by the operations.
+    // Error codes left by the operations. CopyFailed also stands for any other
+    // failed install: 3 would tell the user the device is full.
     enum Error { NoError = 0, NoVolume = 2, UnpackOrSpace = 3, CopyFailed = 4, NoWorkouts = 5 };
 
     struct ImageInfo
@@ -73,13 +75,16 @@ private:
     // model name cannot name a folder.
     QString prepareWorkFolder();
     bool unpackPackage(const QString &archive, const QString &work);
-    QString volumePath(const QString &relative);
-    // Flushes what the action wrote to the volume; a failure is a failed copy.
-    bool flushWritten(const QString &root);
+    // A folder of the volume, reached without links; invalid when it cannot be.
+    VHSafeFolder volumeFolder(const QString &relative, bool create);
+    // The last step of an action that wrote to the volume: the whole volume
+    // flushed to the device (the files and folders were as they were written).
+    bool flushVolume(const QString &root);
+    // Logs the reason at critical level and sets the code; false.
+    bool failUpdate(int code, const QString &reason);
 
     QMutex m_infoMutex;
     bool m_infoLoaded = false;
     DeviceInfo m_info;
     std::atomic<int> m_alpStamp{0}; // written by the worker, read by the GUI thread
-    QStringList m_written; // files written by the running action, flushed at its end
 };

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace VHVolumeSync {
@@ -17,7 +18,10 @@ namespace {
 
 bool syncPath(const QString &path, bool wholeVolume)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    // A link on the volume is nothing we wrote: it is not opened (and so never
+    // a FIFO or device node elsewhere that would block or act on open).
+    const int flags = O_RDONLY | O_CLOEXEC | (wholeVolume ? O_DIRECTORY : O_NOFOLLOW | O_NONBLOCK);
+    const int fd = ::open(QFile::encodeName(path).constData(), flags);
     if (fd < 0) {
         vhCritical() << "can not open for flushing: " << path << strerror(errno);
         return false;
@@ -40,7 +44,8 @@ bool flush(const QStringList &files, const QString &volumeRoot)
     bool ok = true;
     QSet<QString> folders;
     for (const QString &file : files) {
-        if (!QFileInfo::exists(file))
+        struct stat st;
+        if (::lstat(QFile::encodeName(file).constData(), &st) != 0)
             continue;
         ok = syncPath(file, false) && ok;
         folders.insert(QFileInfo(file).absolutePath());

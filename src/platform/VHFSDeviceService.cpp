@@ -1,8 +1,9 @@
 #include "VHFSDeviceService.h"
 
-#include "VHIniText.h"
-
-#include <QSettings>
+#include "VHIniDocument.h"
+#include "VHLog.h"
+#include "VHPlatform.h"
+#include "VHSafeFolder.h"
 
 VHFSDeviceService::VHFSDeviceService(const QString &rootDrive, const VHModelInfo &model,
                                      const QString &identityFile)
@@ -12,13 +13,36 @@ VHFSDeviceService::VHFSDeviceService(const QString &rootDrive, const VHModelInfo
 
 bool VHFSDeviceService::getUUID(QString &uuid)
 {
-    if (m_identityFile.isEmpty())
+    uuid.clear();
+    QByteArray bytes;
+    if (m_identityFile.isEmpty() || !readIdentity(m_rootDrive, m_identityFile, bytes))
         return false;
-    QSettings ini(m_identityFile, QSettings::IniFormat);
-    ini.beginGroup(QStringLiteral("UUID"));
-    ini.setValue(QStringLiteral("VH"), QStringLiteral("1"));
-    uuid = vhIniText(ini, QStringLiteral("UUID"));
-    ini.endGroup();
-    ini.sync();
-    return !uuid.isEmpty();
+    uuid = VHIniDocument(bytes).value(QStringLiteral("UUID"), QStringLiteral("UUID"));
+    if (uuid.isEmpty())
+        return false;
+    writeMarker(m_rootDrive, m_identityFile, bytes);
+    return true;
+}
+
+bool VHFSDeviceService::readIdentity(const QString &root, const QString &path, QByteArray &bytes)
+{
+    return VHSafeFolder::readFileBelow(root, path, VHPlatform::kMaxIdentityFileSize, bytes);
+}
+
+bool VHFSDeviceService::writeMarker(const QString &root, const QString &path, const QByteArray &bytes)
+{
+    const QByteArray marked = VHIniDocument(bytes).withValue(QStringLiteral("UUID"), QStringLiteral("VH"),
+                                                              QStringLiteral("1"));
+    if (marked == bytes)
+        return true;
+    // Past the cap the file would no longer be taken for an identity file.
+    if (marked.size() > VHPlatform::kMaxIdentityFileSize) {
+        vhWarning() << "identity file too close to its size limit, no marker written: " << path;
+        return false;
+    }
+    if (!VHSafeFolder::writeFileBelow(root, path, marked, VHSafeFolder::Durable)) {
+        vhWarning() << "can not write the marker into " << path;
+        return false;
+    }
+    return true;
 }

@@ -8,8 +8,8 @@ class VHFSDeviceService : public VHDeviceService
 public:
     VHFSDeviceService(const QString &rootDrive, const VHModelInfo &model, const QString &identityFile);
 
-    // Writes the "VH" marker into the identity file's "UUID" group, then reads
-    // the UUID from it; false when the UUID is empty or there is no identity file.
+    // Reads the UUID from the identity file; false when it is empty or there
+    // is no identity file. A file with a UUID gets the "VH" marker.
     bool getUUID(QString &uuid) override;
     VHModelInfo modelInfo() const override { return m_model; }
     int type() const override { return DEVICE_FS; }
@@ -18,6 +18,15 @@ public:
     QString secondaryDrive() const { return m_secondaryDrive; }
     void setSecondaryDrive(const QString &drive) { m_secondaryDrive = drive; }
     QString identityFile() const { return m_identityFile; }
+
+    // The identity file at `path` on the volume at `root`, read once with the
+    // size cap, through folder handles and never through a link (a file that
+    // is a link is not the device's). `root` empty: `path`'s own folder.
+    static bool readIdentity(const QString &root, const QString &path, QByteArray &bytes);
+    // Writes "VH=1" into the group "UUID" of a recognised identity file whose
+    // text is `bytes`, changing no other byte, atomically; a file that the
+    // marker would push past the size cap is left as it is.
+    static bool writeMarker(const QString &root, const QString &path, const QByteArray &bytes);
 
 private:
     QString m_rootDrive;

@@ -4,7 +4,7 @@
 #include "VHDeviceManagerInterface.h"
 #include "VHEnvInterface.h"
 #include "VHFSDeviceService.h"
-#include "VHIniText.h"
+#include "VHIniDocument.h"
 #include "VHLinuxPlatform.h"
 #include "VHLog.h"
 #include "VHSimPlatform.h"
@@ -12,7 +12,6 @@
 
 #include <QFileInfo>
 #include <QPointer>
-#include <QSettings>
 
 namespace {
 
@@ -43,27 +42,23 @@ QPointer<QObject> &eventSource()
     return source;
 }
 
-// Writes the "VH" marker into the identity file, then reads its UUID.
-QString readIdentityUuid(const QString &iniPath)
-{
-    QString uuid;
-    VHFSDeviceService(QString(), VHModelInfo(), iniPath).getUUID(uuid);
-    return uuid;
-}
-
-// The identity file of a drive by the flag bit 4, or empty. A file far larger
-// than any identity file is skipped instead of being parsed (and rewritten).
+// The identity file of a drive by the flag bit 4, or empty: a regular file
+// below the volume, reached without links.
 QString findIdentityFile(const QString &drive, bool fit)
 {
-    const QString path = fit ? VHUtility::findDeviceTxt(drive) : VHUtility::findDeviceIni(drive);
-    if (path.isEmpty())
-        return path;
+    return fit ? VHUtility::findDeviceTxt(drive) : VHUtility::findDeviceIni(drive);
+}
+
+// The identity file's text, read once. A file far larger than any identity
+// file is skipped instead of being parsed (and rewritten).
+bool readIdentityText(const QString &drive, const QString &path, QByteArray &bytes)
+{
+    if (VHFSDeviceService::readIdentity(drive, path, bytes))
+        return true;
     const qint64 size = QFileInfo(path).size();
-    if (size > VHPlatform::kMaxIdentityFileSize) {
+    if (size > VHPlatform::kMaxIdentityFileSize)
         vhWarning() << "identity file too large, skipped: " << path << " size=" << size;
-        return {};
-    }
-    return path;
+    return false;
 }
 
 // A row's code is compared with the first 4 characters of the UUID. A row
@@ -165,8 +160,10 @@ VHServiceList VHPlatform::findFSDevices(VHDeviceManagerInterface *manager, int)
         vhDebug() << QStringLiteral("vendorname=%1").arg(vendor);
         vhDebug() << "to find device.ini on " << drive;
         const QString iniPath = findIdentityFile(drive, fit);
-        if (!iniPath.isEmpty()) {
-            const QString uuid = readIdentityUuid(iniPath);
+        QByteArray text;
+        if (!iniPath.isEmpty() && readIdentityText(drive, iniPath, text)) {
+            const VHIniDocument identity(text);
+            const QString uuid = identity.value(QStringLiteral("UUID"), QStringLiteral("UUID"));
             if (found.empty()) {
                 // A copy: registering a row below may grow the table.
                 const VHModelTable models = manager->models();
@@ -178,11 +175,13 @@ VHServiceList VHPlatform::findFSDevices(VHDeviceManagerInterface *manager, int)
                     }
                 }
                 if (found.empty()) {
-                    const std::optional<VHModelInfo> row =
-                        fit ? findFitDeviceInfo(manager, iniPath) : findGalDeviceInfo(manager, iniPath);
+                    const std::optional<VHModelInfo> row = registerDeviceInfo(manager, identity, fit);
                     if (row)
                         found.push_back(std::make_unique<VHFSDeviceService>(drive, *row, iniPath));
                 }
+                // Only a file taken for a device's gets the marker.
+                if (!found.empty())
+                    VHFSDeviceService::writeMarker(drive, iniPath, text);
             }
         } else if (!VHUtility::findModelsByVendor(manager->models(), vendor).isEmpty()) {
             secondaryDrive = drive;
@@ -197,25 +196,28 @@ VHServiceList VHPlatform::findFSDevices(VHDeviceManagerInterface *manager, int)
 
 std::optional<VHModelInfo> VHPlatform::findGalDeviceInfo(VHDeviceManagerInterface *manager, const QString &iniPath)
 {
-    return registerDeviceInfo(manager, iniPath, false);
+    QByteArray text;
+    if (!VHFSDeviceService::readIdentity(QString(), iniPath, text))
+        return std::nullopt;
+    return registerDeviceInfo(manager, VHIniDocument(text), false);
 }
 
 std::optional<VHModelInfo> VHPlatform::findFitDeviceInfo(VHDeviceManagerInterface *manager, const QString &iniPath)
 {
-    return registerDeviceInfo(manager, iniPath, true);
+    QByteArray text;
+    if (!VHFSDeviceService::readIdentity(QString(), iniPath, text))
+        return std::nullopt;
+    return registerDeviceInfo(manager, VHIniDocument(text), true);
 }
 
 std::optional<VHModelInfo> VHPlatform::registerDeviceInfo(VHDeviceManagerInterface *manager,
-                                                          const QString &iniPath, bool fit)
+                                                          const VHIniDocument &identity, bool fit)
 {
-    if (!manager || !QFileInfo::exists(iniPath))
-        return std::nullopt;
-    QSettings ini(iniPath, QSettings::IniFormat);
-    if (!ini.contains(QStringLiteral("MODEL/Model")))
+    if (!manager || !identity.contains(QStringLiteral("MODEL"), QStringLiteral("Model")))
         return std::nullopt;
     VHModelInfo row;
-    row.modelName = vhIniText(ini, QStringLiteral("MODEL/Model")).trimmed();
-    const QString uuid = vhIniText(ini, QStringLiteral("UUID/UUID"));
+    row.modelName = identity.value(QStringLiteral("MODEL"), QStringLiteral("Model")).trimmed();
+    const QString uuid = identity.value(QStringLiteral("UUID"), QStringLiteral("UUID"));
     vhDebug() << (fit ? "register fit deviceInfo for " : "register GAL deviceInfo for ") << row.modelName;
     if (uuid.size() == 16)
         row.code = uuid.left(4);

@@ -7,6 +7,7 @@
 
 class QObject;
 class VHFSDeviceService;
+class VHIniDocument;
 
 // Owner of the platform backend. Forwards to it and holds the
 // platform-neutral drive scan with its two identity-file readers.
@@ -55,7 +56,7 @@ public:
     static constexpr qint64 kMaxIdentityFileSize = 1024 * 1024;
 
 private:
-    std::optional<VHModelInfo> registerDeviceInfo(VHDeviceManagerInterface *manager, const QString &iniPath,
+    std::optional<VHModelInfo> registerDeviceInfo(VHDeviceManagerInterface *manager, const VHIniDocument &identity,
                                                   bool fit);
 
     std::unique_ptr<VHPlatformInterface> m_backend;

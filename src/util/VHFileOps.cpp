@@ -144,6 +144,45 @@ UniqueFd createTemporaryFile(int dirFd, const QByteArray &folderPrefix, QByteArr
     return UniqueFd();
 }
 
+bool isTemporaryName(const QByteArray &name)
+{
+    static const QByteArray prefix = QByteArrayLiteral(".vhtmp-");
+    if (!name.startsWith(prefix))
+        return false;
+    const QList<QByteArray> numbers = name.mid(prefix.size()).split('-');
+    if (numbers.size() != 2)
+        return false;
+    for (const QByteArray &number : numbers) {
+        if (number.isEmpty() || number.size() > 20)
+            return false;
+        for (const char c : number) {
+            if (c < '0' || c > '9')
+                return false;
+        }
+    }
+    return true;
+}
+
+void forEachEntry(int dirFd, const std::function<void(const QByteArray &name, unsigned char type)> &visit)
+{
+    const int copy = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return;
+    DIR *dir = ::fdopendir(copy);
+    if (!dir) {
+        ::close(copy);
+        return;
+    }
+    // The duplicate shares its offset with dirFd: start from the beginning.
+    ::rewinddir(dir);
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            visit(name, entry->d_type);
+    }
+    ::closedir(dir);
+}
+
 int setModificationTime(int fd, const struct timespec &mtime)
 {
     const struct timespec times[2] = {{0, UTIME_NOW}, mtime};
@@ -153,17 +192,7 @@ int setModificationTime(int fd, const struct timespec &mtime)
 NameIndex NameIndex::ofFolder(int dirFd)
 {
     NameIndex index;
-    const int copy = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0)
-        return index;
-    DIR *dir = ::fdopendir(copy);
-    if (!dir) {
-        ::close(copy);
-        return index;
-    }
-    ::rewinddir(dir);
-    listInto(dir, index);
-    ::closedir(dir);
+    forEachEntry(dirFd, [&index](const QByteArray &name, unsigned char) { index.add(QFile::decodeName(name)); });
     return index;
 }
 
@@ -188,27 +217,6 @@ void NameIndex::add(const QString &name)
     const QString folded = name.toCaseFolded();
     if (!m_byFoldedName.contains(folded))
         m_byFoldedName.insert(folded, name);
-}
-
-QString existingSpelling(const QString &path)
-{
-    struct stat st;
-    if (path.isEmpty() || ::lstat(encodeName(path).constData(), &st) == 0)
-        return path;
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const QString name = path.mid(slash + 1);
-    if (name.isEmpty())
-        return path;
-    QString folder;
-    if (slash == 0)
-        folder = QStringLiteral("/");
-    else if (slash > 0)
-        folder = existingSpelling(path.left(slash));
-    const QString existing = NameIndex::ofFolder(folder).find(name);
-    const QString resolvedName = existing.isEmpty() ? name : existing;
-    if (slash < 0)
-        return resolvedName;
-    return folder.endsWith(QLatin1Char('/')) ? folder + resolvedName : folder + QLatin1Char('/') + resolvedName;
 }
 
 } // namespace VHFileOps

@@ -49,6 +49,13 @@ int copyData(int in, int out, const std::function<void(qint64, qint64)> &progres
 // the current folder); returns the descriptor (or -1 with errno set) and the
 // file's path relative to `dirFd` in `path`.
 UniqueFd createTemporaryFile(int dirFd, const QByteArray &folderPrefix, QByteArray &path, mode_t mode);
+// Whether a file name is one that createTemporaryFile makes (".vhtmp-<pid>-<n>").
+bool isTemporaryName(const QByteArray &name);
+
+// Calls `visit` with the name and the directory-entry type (DT_REG, DT_DIR,
+// DT_LNK, ...; DT_UNKNOWN where the file system does not tell) of every entry
+// of the folder `dirFd` but "." and "..".
+void forEachEntry(int dirFd, const std::function<void(const QByteArray &name, unsigned char type)> &visit);
 
 // Sets the modification time (and leaves the access time now).
 int setModificationTime(int fd, const struct timespec &mtime);
@@ -69,9 +76,5 @@ public:
 private:
     QHash<QString, QString> m_byFoldedName;
 };
-
-// `path` itself when it exists; otherwise the path with each missing component
-// replaced by an existing entry of another spelling, where there is one.
-QString existingSpelling(const QString &path);
 
 } // namespace VHFileOps

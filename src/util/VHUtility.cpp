@@ -3,6 +3,7 @@
 #include "VHFileOps.h"
 #include "VHLanguageMap.h"
 #include "VHLog.h"
+#include "VHSafeFolder.h"
 #include "VHTreeRemover.h"
 #include "VHZipUtil.h"
 
@@ -12,9 +13,13 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <utility>
+#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,12 +27,15 @@
 namespace VHUtility {
 
 namespace {
-QString firstExisting(const QString &a, const QString &b)
+// The identity file's name in `folder` of the volume, or empty: only a
+// regular file counts, never a link, and the folder is reached without links.
+QString firstIdentityFile(const QString &root, const QString &folder, const QString &a, const QString &b)
 {
-    if (QFileInfo(a).isFile())
-        return a;
-    if (QFileInfo(b).isFile())
-        return b;
+    VHSafeFolder place = VHSafeFolder::open(root, folder, VHSafeFolder::FatNames);
+    for (const QString &name : {a, b}) {
+        if (place.kindOf(name) == VHSafeFolder::Kind::File)
+            return place.filePath(name);
+    }
     return {};
 }
 
@@ -43,37 +51,23 @@ bool isRealFolder(const QString &path)
     return ::lstat(VHFileOps::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// One copy into a temporary file next to dest, renamed over dest only when
-// complete: dest never holds half a file. Returns 0 or an errno.
-int copyOnce(const QString &src, const QString &dest, const CopyProgress &progress)
+// Runs `attempt` (0 or an errno) up to `attempts` times with `waitMs` between tries, with the log lines of a copy.
+bool copyWithRetries(const std::function<int()> &attempt, int attempts, int waitMs, const QString &src,
+                     const QString &dest)
 {
-    VHFileOps::UniqueFd in(::open(VHFileOps::encodeName(src).constData(), O_RDONLY | O_CLOEXEC));
-    struct stat st;
-    if (!in.isValid() || ::fstat(in.get(), &st) != 0)
-        return errno;
-    if (!S_ISREG(st.st_mode))
-        return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    const QByteArray destination = VHFileOps::encodeName(dest);
-    if (destination.isEmpty() || destination.endsWith('/'))
-        return EISDIR;
-    const qsizetype slash = destination.lastIndexOf('/');
-    QByteArray temporary;
-    // The source's permissions less the umask, as cp gives them.
-    VHFileOps::UniqueFd out =
-        VHFileOps::createTemporaryFile(AT_FDCWD, destination.left(slash + 1), temporary, st.st_mode & 0777);
-    if (!out.isValid())
-        return errno;
-    int error = VHFileOps::copyData(in.get(), out.get(), progress, st.st_size);
-    if (!error) {
-        // The skip rules compare modification times; FAT keeps them too.
-        VHFileOps::setModificationTime(out.get(), st.st_mtim);
-        error = out.close();
+    for (int k = 1; k <= attempts; ++k) {
+        const int error = attempt();
+        if (error == 0) {
+            if (k >= 2)
+                vhWarning() << "copy file success after retry " << k << " source=" << src << "   dest=" << dest;
+            return true;
+        }
+        vhDebug() << "copy file failed start wait to retry, retry " << k << " win32 error code :" << error
+                  << " src=" << src << " ,dest=" << dest;
+        if (k < attempts)
+            QThread::msleep(qMax(0, waitMs));
     }
-    if (!error && ::rename(temporary.constData(), destination.constData()) != 0)
-        error = errno;
-    if (error)
-        ::unlink(temporary.constData());
-    return error;
+    return false;
 }
 
 // Empties the folder through its handle, then removes it.
@@ -84,10 +78,91 @@ bool removeTree(const QString &folder, const VHTreeRemover &remover)
     return fd.isValid() && remover.empty(fd.get()) && fd.close() == 0 && ::rmdir(native.constData()) == 0;
 }
 
-QString existingName(const VHFileOps::NameIndex &names, const QString &name)
+// A folder's visible entries, sorted by name ignoring case as a listing shows them.
+struct FolderEntries
 {
-    const QString existing = names.find(name);
-    return existing.isEmpty() ? name : existing;
+    QStringList files;
+    QStringList folders;
+};
+
+// Each name is folded once: folding inside every comparison made the sort
+// the largest part of copying a folder of small files.
+void sortIgnoringCase(QStringList &names)
+{
+    std::vector<std::pair<QString, QString>> keyed;
+    keyed.reserve(size_t(names.size()));
+    for (QString &name : names)
+        keyed.emplace_back(name.toCaseFolded(), std::move(name));
+    std::sort(keyed.begin(), keyed.end());
+    for (qsizetype i = 0; i < names.size(); ++i)
+        names[i] = std::move(keyed[size_t(i)].second);
+}
+
+FolderEntries visibleEntries(int dirFd)
+{
+    FolderEntries entries;
+    VHFileOps::forEachEntry(dirFd, [&](const QByteArray &name, unsigned char type) {
+        if (name.startsWith('.'))
+            return;
+        // The entry's type saves a stat per file. Links to files are copied as
+        // files; linked folders are not entered, as a link back up would never end.
+        struct stat st;
+        if (type == DT_UNKNOWN && ::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            type = S_ISDIR(st.st_mode)   ? DT_DIR
+                : S_ISREG(st.st_mode) ? DT_REG
+                : S_ISLNK(st.st_mode) ? DT_LNK
+                                      : DT_UNKNOWN;
+        if (type == DT_LNK && ::fstatat(dirFd, name.constData(), &st, 0) == 0 && S_ISREG(st.st_mode))
+            type = DT_REG;
+        if (type == DT_DIR)
+            entries.folders.append(QFile::decodeName(name));
+        else if (type == DT_REG)
+            entries.files.append(QFile::decodeName(name));
+    });
+    sortIgnoringCase(entries.files);
+    sortIgnoringCase(entries.folders);
+    return entries;
+}
+
+// The files of the open folder `srcFd`, then its folders, into `dest`.
+bool copyFolderAt(int srcFd, const QString &src, VHSafeFolder &dest, const VHUtility::CopyProgress &progress,
+                  QStringList *copiedFiles)
+{
+    const FolderEntries entries = visibleEntries(srcFd);
+    for (const QString &name : entries.files) {
+        const QString from = src + QLatin1Char('/') + name;
+        const QString to = dest.path() + QLatin1Char('/') + name;
+        const QByteArray nativeName = VHFileOps::encodeName(name);
+        const bool copied = copyWithRetries(
+            [&] {
+                VHFileOps::UniqueFd in(::openat(srcFd, nativeName.constData(), O_RDONLY | O_CLOEXEC));
+                struct stat st;
+                if (!in.isValid() || ::fstat(in.get(), &st) != 0)
+                    return errno;
+                return dest.copyFileInto(name, in.get(), st, progress);
+            },
+            10, 5, from, to);
+        if (!copied) {
+            vhWarning() << "VHUtility::copyFolder failed src=" + from + " dest=" + to;
+            return false;
+        }
+        if (copiedFiles)
+            copiedFiles->append(to);
+    }
+    for (const QString &name : entries.folders) {
+        const QString from = src + QLatin1Char('/') + name;
+        VHFileOps::UniqueFd child(
+            ::openat(srcFd, VHFileOps::encodeName(name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        VHSafeFolder target = dest.folder(name);
+        if (!child.isValid() || !target.isValid()) {
+            vhWarning() << "VHUtility::copyFolder failed src=" + from + " dest=" + dest.path() + QLatin1Char('/')
+                    + name;
+            return false;
+        }
+        if (!copyFolderAt(child.get(), from, target, {}, copiedFiles))
+            return false;
+    }
+    return true;
 }
 
 bool hasZoneField(const QString &format)
@@ -103,14 +178,6 @@ bool hasZoneField(const QString &format)
 }
 } // namespace
 
-enum class DestSpelling { Resolve, AsGiven };
-
-// copyFolder resolves names against one listing of the folder instead of one
-// listing per file.
-static bool copyFile(const QString &src, const QString &dest, bool removeFirst, int attempts, int waitMs,
-                     const CopyProgress &progress, bool skipIfSame, int toleranceSecs, bool *copied,
-                     DestSpelling spelling);
-
 bool isSafePathComponent(const QString &name)
 {
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
@@ -120,12 +187,13 @@ bool isSafePathComponent(const QString &name)
 
 QString findDeviceIni(const QString &root)
 {
-    return firstExisting(root + QStringLiteral("/device.ini"), root + QStringLiteral("/Device.ini"));
+    return firstIdentityFile(root, QString(), QStringLiteral("device.ini"), QStringLiteral("Device.ini"));
 }
 
 QString findDeviceTxt(const QString &root)
 {
-    return firstExisting(root + QStringLiteral("/System/device.txt"), root + QStringLiteral("/System/Device.txt"));
+    return firstIdentityFile(root, QStringLiteral("System"), QStringLiteral("device.txt"),
+                             QStringLiteral("Device.txt"));
 }
 
 bool clearReadOnly(const QString &path)
@@ -137,60 +205,45 @@ bool clearReadOnly(const QString &path)
 
 bool removeFile(const QString &path)
 {
-    if (path.isEmpty())
+    if (path.isEmpty() || !pathExists(path))
         return true;
-    const QString target = VHFileOps::existingSpelling(path);
-    if (!pathExists(target))
-        return true;
-    const QByteArray native = VHFileOps::encodeName(target);
+    const QByteArray native = VHFileOps::encodeName(path);
     if (::unlink(native.constData()) == 0)
         return true;
-    clearReadOnly(target);
+    clearReadOnly(path);
     if (::unlink(native.constData()) == 0)
         return true;
-    vhDebug() << target << " delete file failed";
+    vhDebug() << path << " delete file failed";
     return false;
 }
 
 bool copyFile(const QString &src, const QString &dest, bool removeFirst, int attempts, int waitMs,
               const CopyProgress &progress, bool skipIfSame, int toleranceSecs, bool *copied)
 {
-    return copyFile(src, dest, removeFirst, attempts, waitMs, progress, skipIfSame, toleranceSecs, copied,
-                    DestSpelling::Resolve);
-}
-
-static bool copyFile(const QString &src, const QString &dest, bool removeFirst, int attempts, int waitMs,
-                     const CopyProgress &progress, bool skipIfSame, int toleranceSecs, bool *copied,
-                     DestSpelling spelling)
-{
     if (copied)
         *copied = false;
-    const QString target = spelling == DestSpelling::Resolve ? VHFileOps::existingSpelling(dest) : dest;
     if (skipIfSame) {
-        const QFileInfo source(src), destination(target);
+        const QFileInfo source(src), destination(dest);
         const qint64 apart = qAbs(source.lastModified().msecsTo(destination.lastModified()));
         if (source.isFile() && destination.isFile() && source.size() == destination.size()
             && apart <= qint64(toleranceSecs) * 1000)
             return true;
         const QString format = QStringLiteral("yyyyMMddhhmm.ss");
         vhDebug() << QStringLiteral("src=%1 modified time=%2 ").arg(src, source.lastModified().toString(format));
-        vhDebug() << QStringLiteral("dest=%1 modified time=%2 ").arg(target, destination.lastModified().toString(format));
+        vhDebug() << QStringLiteral("dest=%1 modified time=%2 ").arg(dest, destination.lastModified().toString(format));
     }
-    if (removeFirst && pathExists(target))
-        removeFile(target);
-    bool done = false;
-    for (int attempt = 1; attempt <= attempts && !done; ++attempt) {
-        const int error = copyOnce(src, target, progress);
-        done = error == 0;
-        if (done && attempt >= 2)
-            vhWarning() << "copy file success after retry " << attempt << " source=" << src << "   dest=" << target;
-        if (done)
-            break;
-        vhDebug() << "copy file failed start wait to retry, retry " << attempt << " win32 error code :" << error
-                  << " src=" << src << " ,dest=" << target;
-        if (attempt < attempts)
-            QThread::msleep(qMax(0, waitMs));
-    }
+    if (removeFirst && pathExists(dest))
+        removeFile(dest);
+    const qsizetype slash = dest.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : dest.left(slash);
+    const QString name = dest.mid(slash + 1);
+    // The data goes to a temporary file beside dest, renamed over it when complete.
+    const bool done = copyWithRetries(
+        [&] {
+            VHSafeFolder target = VHSafeFolder::open(folder, QString());
+            return target.isValid() ? target.copyFileInto(name, src, progress) : target.lastError();
+        },
+        attempts, waitMs, src, dest);
     if (done && copied)
         *copied = true;
     return done;
@@ -198,47 +251,21 @@ static bool copyFile(const QString &src, const QString &dest, bool removeFirst, 
 
 bool copyFolder(const QString &src, const QString &dest, const CopyProgress &progress, QStringList *copiedFiles)
 {
-    if (!QFileInfo(src).isDir())
+    VHFileOps::UniqueFd source(
+        ::open(VHFileOps::encodeName(src).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!source.isValid())
         return true;
-    const QString target = VHFileOps::existingSpelling(dest);
-    VHFileOps::NameIndex names;
-    if (!QFileInfo(target).isDir()) {
-        // Reporting success here would let a caller believe the files are there.
-        if (!QDir().mkdir(target)) {
-            vhWarning() << "VHUtility::copyFolder failed src=" + src + " dest=" + dest;
-            return false;
-        }
-    } else {
-        names = VHFileOps::NameIndex::ofFolder(target);
+    // Sub-folders are made through their parent's handle.
+    VHSafeFolder target = VHSafeFolder::open(dest, QString(), VHSafeFolder::Create);
+    if (!target.isValid() && target.lastError() == ENOENT
+        && ::mkdir(VHFileOps::encodeName(dest).constData(), 0777) == 0)
+        target = VHSafeFolder::open(dest, QString(), VHSafeFolder::Create);
+    // Reporting success here would let a caller believe the files are there.
+    if (!target.isValid()) {
+        vhWarning() << "VHUtility::copyFolder failed src=" + src + " dest=" + dest;
+        return false;
     }
-    // One listing serves files and folders: every entry is looked at once.
-    const QFileInfoList entries = QDir(src).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
-                                                          QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo &entry : entries) {
-        if (!entry.isFile())
-            continue;
-        const QString name = entry.fileName();
-        const QString existing = names.find(name);
-        const QString from = src + QLatin1Char('/') + name;
-        const QString to = target + QLatin1Char('/') + (existing.isEmpty() ? name : existing);
-        // Removing first matters only for a file that is there.
-        if (!copyFile(from, to, !existing.isEmpty(), 10, 5, progress, false, 0, nullptr, DestSpelling::AsGiven)) {
-            vhWarning() << "VHUtility::copyFolder failed src=" + from + " dest=" + to;
-            return false;
-        }
-        names.add(name);
-        if (copiedFiles)
-            copiedFiles->append(to);
-    }
-    // Linked folders are not entered: a link back up would never end.
-    for (const QFileInfo &entry : entries) {
-        if (!entry.isDir() || entry.isSymLink())
-            continue;
-        const QString to = target + QLatin1Char('/') + existingName(names, entry.fileName());
-        if (!copyFolder(src + QLatin1Char('/') + entry.fileName(), to, {}, copiedFiles))
-            return false;
-    }
-    return true;
+    return copyFolderAt(source.get(), src, target, progress, copiedFiles);
 }
 
 bool removeFolder(const QString &path)

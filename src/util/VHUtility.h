@@ -9,9 +9,9 @@
 #include <functional>
 
 // Stateless file, folder and time helpers shared by the device procedures.
-// Paths use "/" separators. Device volumes are FAT, where names ignore case:
-// removeFile, copyFile and copyFolder use an existing entry of another
-// spelling ("Device.ini" for "device.ini"), so simulated volumes behave alike.
+// Paths use "/" separators. Names are taken exactly as given: these serve the
+// user's own folders. Files on a device volume, where names ignore case and
+// nothing may be trusted, go through VHSafeFolder.
 namespace VHUtility {
 
 // Called while a file is copied, with the bytes done and the file's size.
@@ -22,6 +22,8 @@ using CopyProgress = std::function<void(qint64 done, qint64 total)>;
 // "/", "\\" or NUL.
 bool isSafePathComponent(const QString &name);
 
+// The identity file of a volume: a regular file, never a link, found in any
+// spelling as on FAT, lower case first; empty when there is none.
 QString findDeviceIni(const QString &root);
 QString findDeviceTxt(const QString &root);
 

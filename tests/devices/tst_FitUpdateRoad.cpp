@@ -15,7 +15,9 @@
 #include "VHTestEnv.h"
 #include "VeloraApiClient.h"
 
+#include <QCryptographicHash>
 #include <QDataStream>
+#include <QDirIterator>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -41,6 +43,31 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// Every entry below a folder with the hash of each file's bytes, links not followed.
+QStringList snapshot(const QString &folder)
+{
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        QString entry = QDir(folder).relativeFilePath(info.filePath());
+        if (info.isFile() && !info.isSymLink())
+            entry += QLatin1Char(' ')
+                + QCryptographicHash::hash(readAll(info.filePath()), QCryptographicHash::Md5).toHex();
+        entries << entry;
+    }
+    entries.sort();
+    return entries;
+}
+
 } // namespace
 
 class TestFitUpdateRoad : public QObject
@@ -48,6 +75,7 @@ class TestFitUpdateRoad : public QObject
     Q_OBJECT
 
     QTemporaryDir m_data, m_sim, m_server;
+    int m_hostile = 0;
 
     bool runAction(VHClient *device, const std::function<bool()> &start, Results &results, int action)
     {
@@ -181,6 +209,95 @@ private slots:
         api.queryUpdate(model, updates, false);
         QTRY_COMPARE_WITH_TIMEOUT(results.updates.size(), 2, 20000);
         QCOMPARE(server.requestCount(QStringLiteral("/packages/") + model + QStringLiteral("/Total.zip")), downloads);
+        QVERIFY(sim.unplug(QStringLiteral("WATCH")));
+        daemon.deviceManager()->removeListener(&results);
+    }
+
+    // Links planted at every name the FIT family writes or reads on the volume
+    // point at the user's files and folders; plugging, querying, updating and
+    // installing assist data and workouts leave every one of them byte for byte.
+    void hostileVolumeLeavesTheUserAlone_data()
+    {
+        QTest::addColumn<QString>("linkAt");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("detected");
+        QTest::newRow("update.ini") << "update.ini" << "notes.txt" << true;
+        QTest::newRow("UPDATE.INI") << "UPDATE.INI" << "notes.txt" << true;
+        QTest::newRow("image") << "os.bin" << "notes.txt" << true;
+        QTest::newRow("Bluetooth image") << "BT.BIN" << "notes.txt" << true;
+        QTest::newRow("assist file") << "System/AssitOff.alp" << "notes.txt" << true;
+        QTest::newRow("stamp") << "System/date.txt" << "notes.txt" << true;
+        QTest::newRow("workout folder") << "System/Velorawrk" << "" << true;
+        QTest::newRow("test folder") << "System/Test" << "" << true;
+        QTest::newRow("identity file") << "System/device.txt" << "device.txt" << false;
+        QTest::newRow("System") << "System" << "" << false;
+    }
+    void hostileVolumeLeavesTheUserAlone()
+    {
+        QFETCH(QString, linkAt);
+        QFETCH(QString, target);
+        QFETCH(bool, detected);
+        const QString model = QStringLiteral("Pacer70");
+        const QString name = QStringLiteral("H%1").arg(++m_hostile);
+        VHDevSim sim(m_sim.path());
+        VHSimFitIdentity identity;
+        identity.model = model;
+        identity.os = QStringLiteral("1.9.00");
+        identity.bluetooth = QStringLiteral("BT10");
+        QVERIFY(sim.createFit(name, identity));
+        const QString volume = sim.volumePath(name);
+
+        // The user's home: a copy of the identity file, notes, a workout folder of their own.
+        QTemporaryDir home;
+        QVERIFY(writeAll(home.filePath(QStringLiteral("notes.txt")), "the user's notes"));
+        QVERIFY(writeAll(home.filePath(QStringLiteral("device.txt")),
+                         readAll(volume + QStringLiteral("/System/device.txt"))));
+        QVERIFY(writeAll(home.filePath(QStringLiteral("Velorawrk/Mine.wkt")), "mine"));
+        QVERIFY(writeAll(home.filePath(QStringLiteral("Test/Mine.wkt")), "mine too"));
+        const QString at = volume + QLatin1Char('/') + linkAt;
+        if (QFileInfo(at).isDir())
+            QDir(at).removeRecursively();
+        QFile::remove(at);
+        QVERIFY(QFile::link(target.isEmpty() ? home.path() : home.filePath(target), at));
+        const QStringList before = snapshot(home.path());
+
+        const QString updates = VHEnv::instance()->dataFolder() + QStringLiteral("/updates/") + model;
+        VHFitPackageBuilder::Options options;
+        options.model = model;
+        options.images = VHFitPackageBuilder::imagesWithVersions(QStringLiteral("1.10.00"), QStringLiteral("B1.00"),
+                                                                 QStringLiteral("DL0100"), QStringLiteral("NL100"),
+                                                                 QStringLiteral("TZ100"), QStringLiteral("BT11"));
+        options.withWorkouts = true;
+        QDir().mkpath(updates);
+        QVERIFY(VHFitPackageBuilder::writePackage(updates + QStringLiteral("/Total.zip"), options));
+        QVERIFY(writeAll(updates + QStringLiteral("/AssitOff.alp"), QByteArray(3000, 'a')));
+
+        VHDaemon daemon;
+        Results results;
+        daemon.deviceManager()->setDeviceClassFlags(4);
+        daemon.deviceManager()->addListener(&results);
+        QVERIFY(daemon.start(false));
+        QVERIFY(sim.plug(name));
+        if (detected) {
+            QTRY_VERIFY_WITH_TIMEOUT(daemon.currentDevice(), 5000);
+            VHClient *device = daemon.currentDevice();
+            QString text;
+            QVERIFY(device->getRootPath(text));
+            QCOMPARE(text, sim.drivePath(name));
+            QVERIFY(device->getVersion(text));
+            device->getAlpDate();
+            const QString total = updates + QStringLiteral("/Total.zip");
+            runAction(device, [&] { return device->updateTotal(total, QString()); }, results, 0);
+            runAction(device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 1234); }, results, 25);
+            runAction(device, [&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("1")); },
+                      results, 10);
+            device->getAlpDate();
+        } else {
+            QTest::qWait(1500);
+            QVERIFY(!daemon.currentDevice());
+        }
+        QCOMPARE(snapshot(home.path()), before);
+        QVERIFY(sim.unplug(name));
         daemon.deviceManager()->removeListener(&results);
     }
 };

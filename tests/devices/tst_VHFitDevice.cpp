@@ -4,13 +4,17 @@
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
+#include "VHVolumeSync.h"
 #include "VHZipUtil.h"
 
+#include <QCryptographicHash>
 #include <QDataStream>
 #include <QDirIterator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -42,6 +46,24 @@ QString zipFolder(const QString &staging, const QString &zipPath)
     VHZipUtil().compress(zipPath, names);
     QDir::setCurrent(cwd);
     return zipPath;
+}
+
+// Every entry below a folder with the hash of each file's bytes, links not followed.
+QStringList snapshot(const QString &folder)
+{
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        QString entry = QDir(folder).relativeFilePath(info.filePath());
+        if (info.isFile() && !info.isSymLink())
+            entry += QLatin1Char(' ')
+                + QCryptographicHash::hash(readFile(info.filePath()), QCryptographicHash::Md5).toHex();
+        entries << entry;
+    }
+    entries.sort();
+    return entries;
 }
 
 struct Image
@@ -302,6 +324,161 @@ private slots:
         QCOMPARE(makeDevice()->getAlpDate(), 16);
         QFile::remove(m_volume + QStringLiteral("/System/AssitOff.alp"));
         QCOMPARE(makeDevice()->getAlpDate(), 0);
+    }
+
+    void volumeLinksAreReplacedNeverFollowed_data()
+    {
+        QTest::addColumn<QString>("linkAt");
+        QTest::addColumn<bool>("toFolder");
+        QTest::newRow("update.ini") << "update.ini" << false;
+        QTest::newRow("Update.INI") << "Update.INI" << false;
+        QTest::newRow("image") << "os.bin" << false;
+        QTest::newRow("assist file") << "System/AssitOff.alp" << false;
+        QTest::newRow("stamp") << "System/date.txt" << false;
+        QTest::newRow("workout folder") << "System/Velorawrk" << true;
+        QTest::newRow("System") << "System" << true;
+    }
+    void volumeLinksAreReplacedNeverFollowed()
+    {
+        QFETCH(QString, linkAt);
+        QFETCH(bool, toFolder);
+        const QString home = m_root.path() + QStringLiteral("/home%1").arg(++m_packages);
+        writeFile(home + QStringLiteral("/notes.txt"), "the user's notes");
+        writeFile(home + QStringLiteral("/Velorawrk/Tempo.wkt"), "mine");
+        writeFile(home + QStringLiteral("/device.txt"), readFile(m_volume + QStringLiteral("/System/device.txt")));
+        FitPtr device = makeDevice();
+        QString uuid;
+        QVERIFY(device->getUUID(uuid)); // the device information is read before the link appears
+        const QString at = m_volume + QLatin1Char('/') + linkAt;
+        if (linkAt == QLatin1String("System"))
+            QDir(at).removeRecursively();
+        QVERIFY(QFile::link(toFolder ? home : home + QStringLiteral("/notes.txt"), at));
+        const QStringList before = snapshot(home);
+
+        const QString package = makePackage({{"OS", "os.bin", "10", 3000}}, true, true);
+        const QString updates = VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Pacer60F");
+        writeFile(updates + QStringLiteral("/AssitOff.alp"), QByteArray(500, 'g'));
+        run(*device, [&] { return device->updateTotal(package, QString()); });
+        run(*device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 77); });
+        run(*device, [&] { return device->updateComponent(package, "", "", "1"); });
+        makeDevice()->getAlpDate();
+
+        QCOMPARE(snapshot(home), before);
+        QCOMPARE(readFile(home + QStringLiteral("/notes.txt")), QByteArray("the user's notes"));
+        QCOMPARE(readFile(home + QStringLiteral("/Velorawrk/Tempo.wkt")), QByteArray("mine"));
+        QVERIFY(!QFileInfo::exists(home + QStringLiteral("/Test")));
+        if (!toFolder) // a file's link is replaced by the file
+            QVERIFY(!QFileInfo(at).isSymLink());
+    }
+
+    void aStaleUpdateIniGoesBeforeTheFirstImage()
+    {
+        // An earlier update copied images and its instruction file, and was never installed.
+        writeFile(m_volume + QStringLiteral("/Update.INI"), QByteArray());
+        writeFile(m_volume + QStringLiteral("/old.bin"), "old image");
+        FitPtr device = makeDevice();
+        // This one stops half way: something is in the way of its second image.
+        QDir().mkpath(m_volume + QStringLiteral("/bt.bin/inside"));
+        writeFile(m_volume + QStringLiteral("/bt.bin/inside/f"), "x");
+        const QString package = makePackage({{"OS", "os.bin", "10", 100}, {"Bluetooth", "bt.bin", "BT78", 100}});
+        int code = 0;
+        QVERIFY(!run(*device, [&] { return device->updateTotal(package, QString()); }, &code));
+        QCOMPARE(code, 4);
+        QCOMPARE(volumeRootFiles(), QStringList({"old.bin", "os.bin"}));
+    }
+
+    void leftoversOfAnInterruptedCopyGoAtTheNextWrite()
+    {
+        writeFile(m_volume + QStringLiteral("/.vhtmp-123-4"), QByteArray(1000, 'h'));
+        writeFile(m_volume + QStringLiteral("/System/.vhtmp-123-5"), QByteArray(1000, 'h'));
+        writeFile(m_volume + QStringLiteral("/.vhtmp-user"), "not ours");
+        FitPtr device = makeDevice();
+        const QString updates = VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Pacer60F");
+        writeFile(updates + QStringLiteral("/AssitOff.alp"), QByteArray(50, 'g'));
+        QVERIFY(run(*device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 5); }));
+        QCOMPARE(QDir(m_volume).entryList(QDir::Files | QDir::Hidden), QStringList({".vhtmp-user"}));
+        QCOMPARE(QDir(m_volume + QStringLiteral("/System")).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"AssitOff.alp", "date.txt", "device.txt"}));
+    }
+
+    void packageNamesInAnySpellingAndInFileOrder()
+    {
+        FitPtr device = makeDevice();
+        const QString staging = m_root.path() + QStringLiteral("/cased%1").arg(++m_packages);
+        writeFile(staging + QStringLiteral("/Release.ini"), "[TimeZone]\nName=tz.bin\nVersion=TZ2025\n[MODEL]\n"
+                                                             "Name=x\n[OS]\nName=os.bin\nVersion=10\n"
+                                                             "[Bluetooth]\nName=bt.bin\nVersion=BT78\n");
+        writeFile(staging + QStringLiteral("/TZ.BIN"), "tz");
+        writeFile(staging + QStringLiteral("/os.bin"), "os");
+        writeFile(staging + QStringLiteral("/Bt.Bin"), "bt");
+        const QString inner = staging + QStringLiteral("-workouts");
+        writeFile(inner + QStringLiteral("/Velorawrk/Tempo.wkt"), "tempo");
+        zipFolder(inner, staging + QStringLiteral("/Workout.zip"));
+        const QString package = zipFolder(staging, staging + QStringLiteral(".zip"));
+        int code = -1;
+        QVERIFY(run(*device, [&] { return device->updateTotal(package, QString()); }, &code));
+        QCOMPARE(volumeRootFiles(), QStringList({"bt.bin", "os.bin", "tz.bin", "update.ini"}));
+        const QString log = readTestLog();
+        const qsizetype tz = log.lastIndexOf(QStringLiteral("write tz.bin")),
+                        os = log.lastIndexOf(QStringLiteral("write os.bin")),
+                        bt = log.lastIndexOf(QStringLiteral("write bt.bin"));
+        QVERIFY(tz >= 0 && tz < os && os < bt);
+        QVERIFY(run(*device, [&] { return device->updateComponent(package, "", "", "0"); }, &code));
+        QVERIFY(run(*device, [&] { return device->updateComponent(package, "", "", "1"); }, &code));
+        QCOMPARE(readFile(m_volume + QStringLiteral("/System/Velorawrk/Tempo.wkt")), QByteArray("tempo"));
+
+        // "./workout.zip" is the workouts for the check as for the install.
+        const QString dotted = m_root.path() + QStringLiteral("/dotted%1").arg(++m_packages);
+        QFile::copy(staging + QStringLiteral("/Workout.zip"), dotted + QStringLiteral("-workout.zip"));
+        QDir().mkpath(dotted);
+        QFile::copy(staging + QStringLiteral("/Workout.zip"), dotted + QStringLiteral("/workout.zip"));
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(dotted);
+        VHZipUtil().compress(dotted + QStringLiteral(".zip"), {QStringLiteral("./workout.zip")});
+        QDir::setCurrent(cwd);
+        QVERIFY(run(*device, [&] { return device->updateComponent(dotted + QStringLiteral(".zip"), "", "", "0"); }));
+    }
+
+    void everyFailedUpdateLeavesACode()
+    {
+        FitPtr device = makeDevice();
+        int code = 0;
+        // release.ini a folder: nothing to copy is no success.
+        const QString staging = m_root.path() + QStringLiteral("/folderini%1").arg(++m_packages);
+        writeFile(staging + QStringLiteral("/release.ini/inside.txt"), "x");
+        writeFile(staging + QStringLiteral("/os.bin"), "os");
+        const QString folderIni = zipFolder(staging, staging + QStringLiteral(".zip"));
+        QVERIFY(!run(*device, [&] { return device->updateTotal(folderIni, QString()); }, &code));
+        QCOMPARE(code, 4);
+        const QString noRelease = makePackage({{"OS", "os.bin", "10", 10}}, false);
+        code = 0;
+        QVERIFY(!run(*device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
+        QCOMPARE(code, 4);
+        code = 0;
+        QVERIFY(!run(*device, [&] { return device->updateTotal(m_root.path() + "/missing.zip", QString()); }, &code));
+        QCOMPARE(code, 4);
+        // A work folder that cannot be emptied (a file stands where it goes).
+        const QString work = VHEnv::instance()->tempFolder() + QStringLiteral("/Pacer60F");
+        QDir(work).removeRecursively();
+        writeFile(work, "in the way");
+        code = 0;
+        QVERIFY(!run(*device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
+        QCOMPARE(code, 4);
+        QVERIFY(readTestLog().contains(QStringLiteral("can not empty the work folder")));
+        QFile::remove(work);
+        QVERIFY(volumeRootFiles().isEmpty());
+    }
+
+    void flushingOpensNoLink()
+    {
+        const QString fifo = m_root.path() + QStringLiteral("/pipe%1").arg(++m_packages);
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        writeFile(m_volume + QStringLiteral("/os.bin"), "os");
+        QVERIFY(QFile::link(fifo, m_volume + QStringLiteral("/bt.bin")));
+        // Opening the link would wait for a writer on the user's pipe for ever.
+        QVERIFY(!VHVolumeSync::flush({m_volume + QStringLiteral("/os.bin"), m_volume + QStringLiteral("/bt.bin")},
+                                     m_volume));
+        QVERIFY(VHVolumeSync::flush({m_volume + QStringLiteral("/os.bin")}, m_volume));
     }
 
     void ejectNeedsACurrentDevice()

@@ -213,6 +213,72 @@ private slots:
         QCOMPARE(QFileInfo(huge + QLatin1Char('/') + kFitFile).size(), 100ll * 1024 * 1024);
     }
 
+    void linkedIdentityFilesAreNotTheDevices_data()
+    {
+        QTest::addColumn<QString>("linkAt");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("device.txt") << kFitFile << QStringLiteral("user.ini");
+        QTest::newRow("Device.txt") << QStringLiteral("System/Device.txt") << QStringLiteral("user.ini");
+        QTest::newRow("System folder") << QStringLiteral("System") << QString();
+    }
+    void linkedIdentityFilesAreNotTheDevices()
+    {
+        QFETCH(QString, linkAt);
+        QFETCH(QString, target);
+        // The user's own file, which reads like an identity file.
+        const QString home = m_root->path() + QStringLiteral("/../home-") + QFileInfo(m_root->path()).fileName();
+        const QByteArray mine = "; my notes\n[UUID]\nUUID=2101000000000001\n[MODEL]\nModel=Pacer70\n";
+        QVERIFY(write(home + QStringLiteral("/device.txt"), mine));
+        QVERIFY(write(home + QStringLiteral("/user.ini"), mine));
+        const QString root = drive(QStringLiteral("WATCH"));
+        QDir().mkpath(root + QStringLiteral("/System"));
+        if (linkAt == QLatin1String("System"))
+            QDir(root + QStringLiteral("/System")).removeRecursively();
+        QVERIFY(QFile::link(target.isEmpty() ? home : home + QLatin1Char('/') + target,
+                            root + QLatin1Char('/') + linkAt));
+        VHPlatform p = platform();
+        QVERIFY(p.findFSDevices(&m_manager).empty());
+        QVERIFY(m_manager.table.isEmpty());
+        for (const QString &name : {QStringLiteral("device.txt"), QStringLiteral("user.ini")}) {
+            QFile file(home + QLatin1Char('/') + name);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), mine);
+        }
+        QDir(home).removeRecursively();
+    }
+
+    void theMarkerChangesOneLineOfARecognisedFileOnly()
+    {
+        m_manager.table = {{QStringLiteral("2101"), QStringLiteral("Pacer70"), QStringLiteral("X"), fitFactory}};
+        const QString root = drive(QStringLiteral("WATCH"));
+        const QString file = root + QLatin1Char('/') + kFitFile;
+        auto bytesOf = [&file] {
+            QFile f(file);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        // Not recognised (no matching code, no model): not one byte changes.
+        const QByteArray unknown = QByteArray("\xff\xfe; binary\r\n[UUID]\r\nUUID=9900000000000001\r\n\0tail", 48);
+        QVERIFY(write(file, unknown));
+        VHPlatform p = platform();
+        QVERIFY(p.findFSDevices(&m_manager).empty());
+        QCOMPARE(bytesOf(), unknown);
+        // Recognised: the marker line goes in, comments and line endings stay.
+        QVERIFY(write(file, "; keep me\r\n[UUID]\r\nUUID=2101000000000001\r\n[OS]\r\nVersion=1\r\n"));
+        QVERIFY(fs(p.findFSDevices(&m_manager)));
+        QCOMPARE(bytesOf(), QByteArray("; keep me\r\n[UUID]\r\nVH=1\r\nUUID=2101000000000001\r\n[OS]\r\nVersion=1\r\n"));
+        QCOMPARE(QFileInfo(file).permissions() & QFileDevice::ReadOwner, QFileDevice::ReadOwner);
+
+        // A file of exactly the size cap keeps its size and is still detected next time.
+        QByteArray full = "[UUID]\nUUID=2101000000000001\n;";
+        full += QByteArray(VHPlatform::kMaxIdentityFileSize - full.size() - 1, 'x') + '\n';
+        QVERIFY(write(file, full));
+        LogRecorder log;
+        QVERIFY(fs(p.findFSDevices(&m_manager)));
+        QCOMPARE(QFileInfo(file).size(), VHPlatform::kMaxIdentityFileSize);
+        QVERIFY(log.contains(QStringLiteral("no marker written")));
+        QVERIFY(fs(p.findFSDevices(&m_manager)));
+    }
+
     void drivesWithSpacesAndNonAsciiNames()
     {
         const QString root = drive(QStringLiteral("Ünïcode WATCH 1"));

@@ -163,9 +163,12 @@ private slots:
         QVERIFY(writeFile(path(QStringLiteral("s/readme.txt")), "new"));
         QStringList copied;
         QVERIFY(VHUtility::copyFolder(path(QStringLiteral("s")), path(QStringLiteral("d")), {}, &copied));
-        QCOMPARE(treeOf(path(QStringLiteral("d"))), QStringList({"README.TXT", "a.txt", "sub", "sub/b.txt"}));
-        QCOMPARE(readFile(path(QStringLiteral("d/README.TXT"))), QByteArray("new"));
-        QCOMPARE(copied, QStringList({path(QStringLiteral("d/a.txt")), path(QStringLiteral("d/README.TXT")),
+        // The user's folders keep exact names: a file of the user's in another spelling is left alone.
+        QCOMPARE(treeOf(path(QStringLiteral("d"))),
+                 QStringList({"README.TXT", "a.txt", "readme.txt", "sub", "sub/b.txt"}));
+        QCOMPARE(readFile(path(QStringLiteral("d/README.TXT"))), QByteArray("old"));
+        QCOMPARE(readFile(path(QStringLiteral("d/readme.txt"))), QByteArray("new"));
+        QCOMPARE(copied, QStringList({path(QStringLiteral("d/a.txt")), path(QStringLiteral("d/readme.txt")),
                                       path(QStringLiteral("d/sub/b.txt"))}));
 
         QVERIFY(VHUtility::copyFolder(path(QStringLiteral("absent")), path(QStringLiteral("x"))));
@@ -185,6 +188,14 @@ private slots:
         QVERIFY(VHUtility::removeFile(QString()));
         QVERIFY(VHUtility::removeFile(path(QStringLiteral("never"))));
         QVERIFY(!VHUtility::clearReadOnly(path(QStringLiteral("never"))));
+
+        // Exact names in the user's folders: another spelling is another file.
+        QVERIFY(writeFile(path(QStringLiteral("Notes.TXT")), "mine"));
+        QVERIFY(VHUtility::removeFile(path(QStringLiteral("notes.txt"))));
+        QCOMPARE(readFile(path(QStringLiteral("Notes.TXT"))), QByteArray("mine"));
+        QVERIFY(writeFile(path(QStringLiteral("other")), "other"));
+        QVERIFY(VHUtility::copyFile(path(QStringLiteral("other")), path(QStringLiteral("notes.txt")), true, 1, 0));
+        QCOMPARE(readFile(path(QStringLiteral("Notes.TXT"))), QByteArray("mine"));
 
         QDir().mkpath(path(QStringLiteral("adir")));
         LogCapture log;
