@@ -1,10 +1,11 @@
 # Checks that the code the maps name still exists: every `path:Class::function`
 # (or `path:function`) hop names a file that defines or declares that function,
 # and every other `path` in backticks exists.
-# cmake -DROOT=<source tree> -DDOCS=<doc.md;...> [-DMIN_HOPS=<n>] -P check_doc_hops.cmake
+# cmake -DROOT=<source tree> -DDOCS=<doc.md,...> [-DMIN_HOPS=<n>] -P check_doc_hops.cmake
 if(NOT DEFINED MIN_HOPS)
     set(MIN_HOPS 1)
 endif()
+string(REPLACE "," ";" DOCS "${DOCS}")
 set(path_pattern "^(src|tools|tests|corvolib|scripts|docs|cmake|resources)/[A-Za-z0-9_./+-]*$")
 set(identifier "[A-Za-z_][A-Za-z0-9_]*")
 
