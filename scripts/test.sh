@@ -1,10 +1,12 @@
 #!/bin/sh
 # Builds every test with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs them through CTest. Extra arguments go to ctest (for example -R VHEnv).
+# runs them through CTest, after checking that every source keeps the house
+# style. Extra arguments go to ctest (for example -R VHEnv).
 set -eu
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
+scripts/format.sh --check
 
 BUILD=build-test
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELORA_SANITIZE=ON >/dev/null
