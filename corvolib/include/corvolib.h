@@ -28,11 +28,12 @@ extern "C" {
 #endif
 
 /* Result record of ProjSwCapability. */
-typedef struct CorvoSwCapability {
-    char secondVersion[16];  /* the table row's second version text */
-    char firstVersion[16];   /* the table row's first version text */
+typedef struct CorvoSwCapability
+{
+    char secondVersion[16]; /* the table row's second version text */
+    char firstVersion[16];  /* the table row's first version text */
     unsigned char flags[2];
-    char capabilities[64];   /* comma-separated capability codes, e.g. "0,101,102" */
+    char capabilities[64]; /* comma-separated capability codes, e.g. "0,101,102" */
 } CorvoSwCapability;
 
 /* An open template or point-of-interest file being written. */
@@ -44,7 +45,8 @@ typedef struct TrackIterator TrackIterator;
 /* One sensor-log point. The slots are named after the mask bit that carries
  * them (a0 = mask A bit 0 ... c3 = mask C bit 3); slots whose bit is clear in
  * the segment are left as they were. */
-typedef struct CorvoSensorPoint {
+typedef struct CorvoSensorPoint
+{
     uint32_t time;
     uint8_t a0, a1, a2;
     uint8_t reserved1;
@@ -56,7 +58,8 @@ typedef struct CorvoSensorPoint {
 
 /* One track point: time (seconds since 1970 UTC), altitude in metres and the
  * two coordinates. */
-typedef struct CorvoTrackPoint {
+typedef struct CorvoTrackPoint
+{
     uint32_t time;
     int32_t altitude;
     int32_t coordinateA;
@@ -64,7 +67,8 @@ typedef struct CorvoTrackPoint {
 } CorvoTrackPoint;
 
 /* A workout-log record; its length is its own byte 28. */
-typedef struct CorvoWorkoutLogRecord {
+typedef struct CorvoWorkoutLogRecord
+{
     unsigned char bytes[256];
 } CorvoWorkoutLogRecord;
 
@@ -134,16 +138,15 @@ CORVO_API int WriteNameToFile(CorvoFile *file, const void *data, int length);
 CORVO_API int WriteDesToFile(CorvoFile *file, const void *data, int length);
 /* Appends an interval record of length bytes (the six values, then zeros);
  * value3, when not 0xFFFFFFFF, is the 1-based number of a linked interval. */
-CORVO_API int WriteTemplateInterval(CorvoFile *file, int isFirst, uint32_t value1, uint32_t value2,
-                                    uint32_t value3, uint32_t value4, uint32_t value5, uint32_t value6,
-                                    int length);
+CORVO_API int WriteTemplateInterval(CorvoFile *file, int isFirst, uint32_t value1, uint32_t value2, uint32_t value3,
+                                    uint32_t value4, uint32_t value5, uint32_t value6, int length);
 CORVO_API int CloseTemplateWorkout(CorvoFile *file);
 /* Overwrites the block of an existing template; the folder follows from the
  * kind byte of location and from value4 (bits 0-2: 1 general, 0 cycling;
  * bit 16: Plan instead of the downloaded folder). */
-CORVO_API int UpdateTemplateWKT(const char *name, uint32_t location, uint32_t value1, uint32_t value2,
-                                uint32_t value3, uint32_t value4, uint32_t value5, uint32_t value6,
-                                uint32_t value7, uint32_t value8, uint32_t value9, int length);
+CORVO_API int UpdateTemplateWKT(const char *name, uint32_t location, uint32_t value1, uint32_t value2, uint32_t value3,
+                                uint32_t value4, uint32_t value5, uint32_t value6, uint32_t value7, uint32_t value8,
+                                uint32_t value9, int length);
 CORVO_API int ReadTemplateWKT(const char *name, uint32_t location, void *buffer, int length);
 /* intervalNumber counts from 1. The record's link (bytes 8-11) comes back as
  * the 1-based number of the linked interval, as WriteTemplateInterval takes
@@ -166,9 +169,9 @@ CORVO_API int UpdateWorkoutLog(const char *name, CorvoWorkoutLogRecord record);
 CORVO_API int ReadIntervalLog(const char *name, void *buffer, int length, int number);
 
 /* ---- points of interest (files in Data/Sharing) ------------------------ */
-CORVO_API CorvoFile *CreatePOI(const char *name, uint32_t value1, uint32_t value2, uint32_t value3,
-                               uint32_t value4, uint32_t value5, uint32_t value6, uint32_t value7,
-                               uint32_t value8, uint32_t value9, int length);
+CORVO_API CorvoFile *CreatePOI(const char *name, uint32_t value1, uint32_t value2, uint32_t value3, uint32_t value4,
+                               uint32_t value5, uint32_t value6, uint32_t value7, uint32_t value8, uint32_t value9,
+                               int length);
 CORVO_API int ClosePOI(CorvoFile *file);
 
 /* ---- deletion ------------------------------------------------------------

@@ -49,8 +49,7 @@ int GetActivityContent(const char *name, void *buffer, int length)
 {
     if (!corvo::isSafeFileName(name))
         return 0;
-    return corvo::readRecordAt(corvo::activityPath(name), corvo::kFileHeaderSize, buffer,
-                               corvo::byteLength(length));
+    return corvo::readRecordAt(corvo::activityPath(name), corvo::kFileHeaderSize, buffer, corvo::byteLength(length));
 }
 
 int GetLapCount(const char *name, unsigned char *count)

@@ -31,8 +31,7 @@ public:
             return false;
         const uint64_t candidate = started_ ? uint64_t(link) : kFirstSegment;
         started_ = true;
-        if (candidate == kNone || candidate > fileSize
-            || headerSize > fileSize - candidate)
+        if (candidate == kNone || candidate > fileSize || headerSize > fileSize - candidate)
             return end();
         if (!visited_.insert(candidate).second) {
             printFailure("segment chain loops ");
@@ -101,7 +100,7 @@ struct SensorIterator
         loaded = false;
         if (!chain.advance(link, file.size(), corvo::kSensorHeaderSize, offset))
             return false;
-        std::array<uint8_t, corvo::kSensorHeaderSize> bytes {};
+        std::array<uint8_t, corvo::kSensorHeaderSize> bytes{};
         if (!file.read(offset, bytes))
             return false;
         ByteReader r(bytes);
@@ -129,7 +128,7 @@ struct SensorIterator
         if (!loaded || nextPoint >= segment.points)
             return false;
         const size_t size = recordSize();
-        std::array<uint8_t, 32> bytes {};
+        std::array<uint8_t, 32> bytes{};
         const uint64_t at = offset + corvo::kSensorHeaderSize + uint64_t(nextPoint) * size;
         if (!file.read(at, std::span<uint8_t>(bytes.data(), size))) {
             nextPoint = segment.points;
@@ -188,7 +187,7 @@ struct TrackIterator
     uint64_t offset = 0;
     Segment segment;
     uint64_t nextIndex = 0;
-    CorvoTrackPoint current {};
+    CorvoTrackPoint current{};
 
     bool loadNext(void *buffer, int length)
     {
@@ -196,7 +195,7 @@ struct TrackIterator
         loaded = false;
         if (!chain.advance(link, file.size(), corvo::kTrackHeaderSize, offset))
             return false;
-        std::array<uint8_t, corvo::kTrackHeaderSize> bytes {};
+        std::array<uint8_t, corvo::kTrackHeaderSize> bytes{};
         if (!file.read(offset, bytes))
             return false;
         ByteReader r(bytes);
@@ -236,7 +235,7 @@ struct TrackIterator
 
     bool applyDelta()
     {
-        std::array<uint8_t, corvo::kTrackDeltaSize> bytes {};
+        std::array<uint8_t, corvo::kTrackDeltaSize> bytes{};
         if (!file.read(offset + corvo::kTrackDeltaBase + corvo::kTrackDeltaSize * nextIndex, bytes))
             return false;
         ByteReader r(bytes);
@@ -285,15 +284,9 @@ int closeCursor(const void *cursor)
 
 extern "C" {
 
-SensorIterator *GetSensorPotIterator(const char *name)
-{
-    return openCursor(sensorCursors(), "SSL", name);
-}
+SensorIterator *GetSensorPotIterator(const char *name) { return openCursor(sensorCursors(), "SSL", name); }
 
-TrackIterator *GetTrackPotIterator(const char *name)
-{
-    return openCursor(trackCursors(), "TRK", name);
-}
+TrackIterator *GetTrackPotIterator(const char *name) { return openCursor(trackCursors(), "TRK", name); }
 
 int NextSensorseg(SensorIterator *cursor, void *buffer, int length)
 {
@@ -319,14 +312,8 @@ int GetTrackPot(TrackIterator *cursor, CorvoTrackPoint *point)
     return live && point && live->nextPointInto(*point) ? 1 : 0;
 }
 
-int CloseSensorFile(SensorIterator *cursor)
-{
-    return closeCursor(cursor);
-}
+int CloseSensorFile(SensorIterator *cursor) { return closeCursor(cursor); }
 
-int CloseTrackFile(TrackIterator *cursor)
-{
-    return closeCursor(cursor);
-}
+int CloseTrackFile(TrackIterator *cursor) { return closeCursor(cursor); }
 
 } // extern "C"

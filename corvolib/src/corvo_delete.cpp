@@ -120,7 +120,7 @@ const char *extensionOfKind(int type)
 bool isWorkoutKind(int type)
 {
     return type == corvo::kKindPlan || type == corvo::kKindCyclingPlan || type == corvo::kKindDownloaded
-        || type == corvo::kKindTest;
+           || type == corvo::kKindTest;
 }
 
 int deleteAllWorkouts(int type)
@@ -140,7 +140,7 @@ bool deleteAllOf(const Folder &folder, const char *extension)
 {
     const auto names = corvo::listFiles(folder, extension);
     bool all = true;
-    for (const std::string &name : names.value_or(std::vector<std::string> {}))
+    for (const std::string &name : names.value_or(std::vector<std::string>{}))
         all = removeNamed(corvo::filePath(folder, name)) && all;
     return all;
 }
@@ -149,7 +149,7 @@ int deleteAllActivities()
 {
     bool all = true;
     const auto activities = corvo::listFiles(corvo::historyFolder("GAL"), "gal");
-    for (const std::string &name : activities.value_or(std::vector<std::string> {}))
+    for (const std::string &name : activities.value_or(std::vector<std::string>{}))
         all = deleteActivity(name) && all;
     all = deleteAllOf(corvo::historyFolder("SSL"), "ssl") && all;
     all = deleteAllOf(corvo::historyFolder("TRK"), "trk") && all;

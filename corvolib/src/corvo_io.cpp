@@ -25,10 +25,7 @@ UniqueFd &UniqueFd::operator=(UniqueFd &&other) noexcept
     return *this;
 }
 
-UniqueFd::~UniqueFd()
-{
-    close();
-}
+UniqueFd::~UniqueFd() { close(); }
 
 int UniqueFd::release()
 {
@@ -67,7 +64,8 @@ bool DeviceFile::open(const std::string &path, Mode mode)
     fd_ = UniqueFd(::open(path.c_str(), openFlags(mode), 0666));
     if (fd_.get() < 0)
         return false;
-    struct stat st {};
+    struct stat st
+    {};
     if (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         fd_.close();
         return false;
@@ -142,10 +140,7 @@ bool ByteReader::has(size_t at, size_t n)
     return false;
 }
 
-uint8_t ByteReader::u8(size_t at)
-{
-    return has(at, 1) ? bytes_[at] : 0;
-}
+uint8_t ByteReader::u8(size_t at) { return has(at, 1) ? bytes_[at] : 0; }
 
 uint16_t ByteReader::u16(size_t at)
 {
@@ -159,7 +154,7 @@ uint32_t ByteReader::u32(size_t at)
     if (!has(at, 4))
         return 0;
     return uint32_t(bytes_[at]) | uint32_t(bytes_[at + 1]) << 8 | uint32_t(bytes_[at + 2]) << 16
-        | uint32_t(bytes_[at + 3]) << 24;
+           | uint32_t(bytes_[at + 3]) << 24;
 }
 
 uint64_t ByteReader::u64(size_t at)
@@ -237,10 +232,7 @@ void ByteWriter::putF64(size_t at, double v)
     put64(at, bits);
 }
 
-std::array<uint8_t, 4> le32(uint32_t v)
-{
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
+std::array<uint8_t, 4> le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 
 std::array<uint8_t, kFileHeaderSize> fileHeader(uint8_t kind)
 {
@@ -249,7 +241,7 @@ std::array<uint8_t, kFileHeaderSize> fileHeader(uint8_t kind)
 
 bool readU32(const DeviceFile &file, uint64_t offset, uint32_t &value)
 {
-    std::array<uint8_t, 4> bytes {};
+    std::array<uint8_t, 4> bytes{};
     if (!file.read(offset, bytes))
         return false;
     value = ByteReader(bytes).u32(0);

@@ -13,7 +13,7 @@
 
 namespace corvo {
 
-constexpr uint32_t kNone = 0xFFFFFFFFu;  // "no offset" / "no time" in the files
+constexpr uint32_t kNone = 0xFFFFFFFFu; // "no offset" / "no time" in the files
 constexpr size_t kFileHeaderSize = 16;
 
 // Lengths the callers pass are one byte wide in the files' world.
@@ -35,7 +35,7 @@ public:
 
     int get() const { return fd_; }
     int release();
-    bool close();  // false when the kernel reports a failed close
+    bool close(); // false when the kernel reports a failed close
 
 private:
     int fd_ = -1;

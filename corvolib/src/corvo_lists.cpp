@@ -40,64 +40,34 @@ int nameOfFile(const std::optional<Folder> &folder, const char *extension, int i
     return 1;
 }
 
-Folder planFolder()
-{
-    return corvo::workoutFolder(corvo::WorkoutKind::Plan, false);
-}
+Folder planFolder() { return corvo::workoutFolder(corvo::WorkoutKind::Plan, false); }
 
 } // namespace
 
 extern "C" {
 
-int GetActivityfileamount(int *count)
-{
-    return countFiles(corvo::historyFolder("GAL"), "gal", count);
-}
+int GetActivityfileamount(int *count) { return countFiles(corvo::historyFolder("GAL"), "gal", count); }
 
-int GetActivityfileName(int index, char *name)
-{
-    return nameOfFile(corvo::historyFolder("GAL"), "gal", index, name);
-}
+int GetActivityfileName(int index, char *name) { return nameOfFile(corvo::historyFolder("GAL"), "gal", index, name); }
 
-int GetSensorLogfileamount(int *count)
-{
-    return countFiles(corvo::historyFolder("SSL"), "ssl", count);
-}
+int GetSensorLogfileamount(int *count) { return countFiles(corvo::historyFolder("SSL"), "ssl", count); }
 
-int GetSensorLogfileName(int index, char *name)
-{
-    return nameOfFile(corvo::historyFolder("SSL"), "ssl", index, name);
-}
+int GetSensorLogfileName(int index, char *name) { return nameOfFile(corvo::historyFolder("SSL"), "ssl", index, name); }
 
-int GetTrackSegfileamount(int *count)
-{
-    return countFiles(corvo::historyFolder("TRK"), "trk", count);
-}
+int GetTrackSegfileamount(int *count) { return countFiles(corvo::historyFolder("TRK"), "trk", count); }
 
-int GetTrackSegfileName(int index, char *name)
-{
-    return nameOfFile(corvo::historyFolder("TRK"), "trk", index, name);
-}
+int GetTrackSegfileName(int index, char *name) { return nameOfFile(corvo::historyFolder("TRK"), "trk", index, name); }
 
-int GetWorkoutLogfileamount(int *count)
-{
-    return countFiles(corvo::historyFolder("WLOG"), "wkl", count);
-}
+int GetWorkoutLogfileamount(int *count) { return countFiles(corvo::historyFolder("WLOG"), "wkl", count); }
 
 int GetWorkoutLogfileName(int index, char *name)
 {
     return nameOfFile(corvo::historyFolder("WLOG"), "wkl", index, name);
 }
 
-int GetWorkoutTablefileamount(int *count)
-{
-    return countFiles(planFolder(), "wkt", count);
-}
+int GetWorkoutTablefileamount(int *count) { return countFiles(planFolder(), "wkt", count); }
 
-int GetWorkoutTablefileName(int index, char *name)
-{
-    return nameOfFile(planFolder(), "wkt", index, name);
-}
+int GetWorkoutTablefileName(int index, char *name) { return nameOfFile(planFolder(), "wkt", index, name); }
 
 int GetOtherWorkoutTablefileamount(int *count, unsigned char code)
 {

@@ -17,10 +17,7 @@ namespace corvo {
 
 namespace {
 
-std::string separator()
-{
-    return config().separator;
-}
+std::string separator() { return config().separator; }
 
 bool endsWith(std::string_view text, std::string_view tail)
 {
@@ -29,7 +26,8 @@ bool endsWith(std::string_view text, std::string_view tail)
 
 bool exists(const std::string &path)
 {
-    struct stat st {};
+    struct stat st
+    {};
     return ::lstat(path.c_str(), &st) == 0;
 }
 
@@ -84,19 +82,13 @@ const char *creationFailureText(size_t level, size_t last)
 
 } // namespace
 
-Folder historyFolder(const char *leaf)
-{
-    return {"Data", "History", leaf};
-}
+Folder historyFolder(const char *leaf) { return {"Data", "History", leaf}; }
 
-Folder sharingFolder()
-{
-    return {"Data", "Sharing"};
-}
+Folder sharingFolder() { return {"Data", "Sharing"}; }
 
 Folder workoutFolder(WorkoutKind kind, bool cycling, const char *downloadedSpelling)
 {
-    Folder folder {"Data"};
+    Folder folder{"Data"};
     switch (kind) {
     case WorkoutKind::Plan:
         folder.push_back("Plan");
@@ -176,7 +168,7 @@ std::optional<Folder> folderForKind(int kind, int flags)
         return workoutFolder(WorkoutKind::Test, cycling);
     default:
         if (kind >= kKindActivity && kind <= kKindActivityLast)
-            return Folder {"Data", "History"};
+            return Folder{"Data", "History"};
         return std::nullopt;
     }
 }
@@ -205,7 +197,8 @@ std::string fileInDirectory(const std::string &directory, std::string_view name)
 
 bool isDirectory(const std::string &path)
 {
-    struct stat st {};
+    struct stat st
+    {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -225,7 +218,7 @@ bool hasExtension(std::string_view name, std::string_view extension)
         return false;
     const std::string_view tail = name.substr(name.size() - extension.size());
     return name[name.size() - extension.size() - 1] == '.'
-        && ::strncasecmp(tail.data(), extension.data(), extension.size()) == 0;
+           && ::strncasecmp(tail.data(), extension.data(), extension.size()) == 0;
 }
 
 bool ensureFolder(const Folder &folder, bool create)
@@ -255,7 +248,8 @@ std::optional<std::vector<std::string>> listFiles(const Folder &folder, std::str
     while (const dirent *entry = ::readdir(dir.get())) {
         if (!hasExtension(entry->d_name, extension))
             continue;
-        struct stat st {};
+        struct stat st
+        {};
         if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode))
             names.emplace_back(entry->d_name);
     }
@@ -265,7 +259,8 @@ std::optional<std::vector<std::string>> listFiles(const Folder &folder, std::str
 std::string timeFileName(uint32_t time, std::string_view extension)
 {
     const time_t seconds = time_t(time);
-    struct tm fields {};
+    struct tm fields
+    {};
     ::gmtime_r(&seconds, &fields);
     char name[64];
     std::snprintf(name, sizeof name, "%02d%02d%02d%02d%02d%02d.", fields.tm_year - 100, fields.tm_mon + 1,

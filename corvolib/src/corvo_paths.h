@@ -29,7 +29,7 @@ enum KindCode {
     kKindTest = 36,
 };
 
-Folder historyFolder(const char *leaf);  // Data/History/<leaf>
+Folder historyFolder(const char *leaf); // Data/History/<leaf>
 Folder sharingFolder();
 Folder workoutFolder(WorkoutKind kind, bool cycling, const char *downloadedSpelling = "Velorawrk");
 

@@ -231,8 +231,8 @@ int GetProfile(const char *folder, const char *iniPath)
         else if (!appendValue(ini, entry, profile.image))
             return 0;
     }
-    if (corvo::writeWholeFile(iniPath, std::span<const uint8_t>(reinterpret_cast<const uint8_t *>(ini.data()),
-                                                                 ini.size())))
+    if (corvo::writeWholeFile(iniPath,
+                              std::span<const uint8_t>(reinterpret_cast<const uint8_t *>(ini.data()), ini.size())))
         return 1;
     corvo::printFailure("Create file fail.. ");
     corvo::removeFile(iniPath);

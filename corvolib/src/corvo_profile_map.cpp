@@ -33,10 +33,7 @@ std::vector<std::string> splitFields(std::string_view line)
     }
 }
 
-bool inRange(int64_t value, int64_t low, int64_t high)
-{
-    return value >= low && value <= high;
-}
+bool inRange(int64_t value, int64_t low, int64_t high) { return value >= low && value <= high; }
 
 std::string printDecimal(double value)
 {
@@ -126,15 +123,23 @@ const MapEntry *findValue(const std::vector<MapEntry> &entries, std::string_view
 std::optional<size_t> valueSize(const MapEntry &entry)
 {
     switch (entry.type) {
-    case 1: case 2: case 9: case 10: case 13:
+    case 1:
+    case 2:
+    case 9:
+    case 10:
+    case 13:
         return 1;
-    case 3: case 4:
+    case 3:
+    case 4:
         return 2;
-    case 5: case 6: case 7:
+    case 5:
+    case 6:
+    case 7:
         return 4;
     case 8:
         return 8;
-    case 12: case 14: {
+    case 12:
+    case 14: {
         const auto size = parseInteger(entry.field(3));
         if (!size || !inRange(*size, 0, int64_t(kMaxTextValue)))
             return std::nullopt;
@@ -151,7 +156,7 @@ std::optional<BitField> bitField(const MapEntry &entry)
     const auto bits = parseInteger(entry.field(4));
     if (!shift || !bits || !inRange(*shift, 0, 7) || !inRange(*bits, 1, 8))
         return std::nullopt;
-    return BitField {unsigned(*shift), unsigned(*bits)};
+    return BitField{unsigned(*shift), unsigned(*bits)};
 }
 
 std::optional<int64_t> parseInteger(std::string_view text)
@@ -182,7 +187,9 @@ std::optional<std::string> formatValue(const MapEntry &entry, std::span<const ui
 {
     ByteReader r(bytes);
     switch (entry.type) {
-    case 1: case 9: case 10:
+    case 1:
+    case 9:
+    case 10:
         return std::to_string(r.u8(0));
     case 2:
         return std::to_string(r.i8(0));
@@ -190,7 +197,8 @@ std::optional<std::string> formatValue(const MapEntry &entry, std::span<const ui
         return std::to_string(r.u16(0));
     case 4:
         return std::to_string(r.i16(0));
-    case 5: case 6:
+    case 5:
+    case 6:
         return std::to_string(r.i32(0));
     case 7:
         return printDecimal(double(r.f32(0)));
@@ -214,11 +222,16 @@ EncodeResult encodeValue(const MapEntry &entry, std::string_view text, std::span
     ByteWriter w(bytes);
     switch (entry.type) {
     // Integers are accepted in the signed or the unsigned range of their size.
-    case 1: case 2: case 9: case 10:
+    case 1:
+    case 2:
+    case 9:
+    case 10:
         return encodeInteger(-128, 255, text, bytes);
-    case 3: case 4:
+    case 3:
+    case 4:
         return encodeInteger(-32768, 65535, text, bytes);
-    case 5: case 6:
+    case 5:
+    case 6:
         return encodeInteger(INT32_MIN, UINT32_MAX, text, bytes);
     case 7: {
         const auto value = parseDecimal(text);

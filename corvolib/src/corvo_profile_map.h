@@ -17,9 +17,9 @@ constexpr size_t kMaxProfileImage = 16u << 20;
 
 struct MapEntry
 {
-    std::vector<std::string> fields;  // name, offset, then the type or the header values
+    std::vector<std::string> fields; // name, offset, then the type or the header values
     uint64_t offset = 0;
-    bool isHeader = false;  // the line with offset 0
+    bool isHeader = false; // the line with offset 0
     int type = 0;
 
     const std::string &name() const { return fields[0]; }

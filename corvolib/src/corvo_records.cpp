@@ -6,7 +6,7 @@ namespace corvo {
 
 bool readActivityBlock(const DeviceFile &file, ActivityBlock &block)
 {
-    std::array<uint8_t, kActivityBlockSize> bytes {};
+    std::array<uint8_t, kActivityBlockSize> bytes{};
     if (!file.read(kFileHeaderSize, bytes))
         return false;
     ByteReader r(bytes);
@@ -22,7 +22,7 @@ bool readActivityBlock(const DeviceFile &file, ActivityBlock &block)
 
 bool readTemplateBlock(const DeviceFile &file, TemplateBlock &block)
 {
-    std::array<uint8_t, kTemplateBlockSize> bytes {};
+    std::array<uint8_t, kTemplateBlockSize> bytes{};
     if (!file.read(kFileHeaderSize, bytes))
         return false;
     ByteReader r(bytes);

@@ -26,7 +26,7 @@ struct NameEntry
 {
     uint8_t entriesLeft = 0;
     uint16_t textLength = 0;
-    std::array<char, kLanguageSize + 1> language {};
+    std::array<char, kLanguageSize + 1> language{};
     uint64_t textOffset = 0;
 };
 
@@ -37,10 +37,7 @@ std::optional<std::string> templatePath(const std::optional<Folder> &folder, con
     return corvo::filePath(*folder, name);
 }
 
-Folder planFolder()
-{
-    return corvo::workoutFolder(corvo::WorkoutKind::Plan, false);
-}
+Folder planFolder() { return corvo::workoutFolder(corvo::WorkoutKind::Plan, false); }
 
 int readBlock(const std::optional<Folder> &folder, const char *name, void *buffer, int length)
 {
@@ -82,7 +79,7 @@ int readInterval(const std::optional<Folder> &folder, const char *name, void *re
 
 bool readNameEntry(const DeviceFile &file, uint64_t offset, NameEntry &entry)
 {
-    std::array<uint8_t, kNameHeadSize> head {};
+    std::array<uint8_t, kNameHeadSize> head{};
     if (!file.read(offset, head))
         return false;
     corvo::ByteReader r(head);
@@ -98,7 +95,7 @@ bool sameLanguage(const NameEntry &entry, const char *language)
 {
     const size_t len = strnlen(language, kLanguageSize);
     return strnlen(entry.language.data(), kLanguageSize) == len
-        && ::strncasecmp(entry.language.data(), language, len) == 0;
+           && ::strncasecmp(entry.language.data(), language, len) == 0;
 }
 
 // The entry for language among the template's names, else its "ENG" entry.
@@ -153,7 +150,7 @@ int UpdateTemplateWKT(const char *name, uint32_t location, uint32_t value1, uint
     if (!path || !corvo::openExisting(file, *path, DeviceFile::Mode::ReadWrite))
         return 0;
     const uint32_t values[] = {value1, value2, value3, value4, value5, value6, value7, value8, value9};
-    std::array<uint8_t, corvo::kTemplateBlockSize> block {};
+    std::array<uint8_t, corvo::kTemplateBlockSize> block{};
     corvo::ByteWriter w(block);
     for (size_t i = 0; i < 9; ++i)
         w.put32(i * 4, values[i]);
@@ -202,10 +199,7 @@ int ReadWorkoutTable(const char *name, void *buffer, int length)
     return readBlock(planFolder(), name, buffer, length);
 }
 
-int ReadWorkoutTableName(const char *name, void *buffer, int length)
-{
-    return ReadWorkoutTable(name, buffer, length);
-}
+int ReadWorkoutTableName(const char *name, void *buffer, int length) { return ReadWorkoutTable(name, buffer, length); }
 
 int ReadIntervalTable(const char *name, void *buffer, int length, int number)
 {

@@ -29,7 +29,7 @@ constexpr size_t kBlockDescription = 32;
 template <size_t N>
 std::array<uint8_t, N * 4> packValues(const std::array<uint32_t, N> &values)
 {
-    std::array<uint8_t, N * 4> bytes {};
+    std::array<uint8_t, N * 4> bytes{};
     ByteWriter w(bytes);
     for (size_t i = 0; i < N; ++i)
         w.put32(i * 4, values[i]);
@@ -45,7 +45,7 @@ struct CorvoFile
 
     Kind kind = Kind::Template;
     corvo::DeviceFile file;
-    std::array<uint8_t, corvo::kTemplateBlockSize> block {};
+    std::array<uint8_t, corvo::kTemplateBlockSize> block{};
     size_t blockLength = 0;
     uint64_t end = 0;
     uint32_t intervalTable = corvo::kNone;
@@ -109,7 +109,7 @@ struct CorvoFile
             return false;
         uint64_t offset = 0;
         return append(std::span<const uint8_t>(static_cast<const uint8_t *>(data), n), offset)
-            && storeFieldIfUnset(field, uint32_t(offset));
+               && storeFieldIfUnset(field, uint32_t(offset));
     }
 
     bool appendInterval(bool isFirst, std::array<uint32_t, corvo::kIntervalValues> values, int length)
@@ -122,7 +122,7 @@ struct CorvoFile
                 return false;
         }
         values[2] = linkOffset(values[2], n);
-        std::array<uint8_t, 256> record {};
+        std::array<uint8_t, 256> record{};
         const auto packed = corvo::packValues(values);
         std::copy_n(packed.begin(), std::min(n, packed.size()), record.begin());
         if (!isFirst && !linkPrevious(offset, n))
@@ -194,9 +194,9 @@ int closeFile(CorvoFile *handle)
 
 extern "C" {
 
-CorvoFile *CreateTemplateWKT(const char *name, uint32_t location, uint32_t value1, uint32_t value2,
-                             uint32_t value3, uint32_t value4, uint32_t value5, uint32_t value6, uint32_t value7,
-                             uint32_t value8, uint32_t value9, int length)
+CorvoFile *CreateTemplateWKT(const char *name, uint32_t location, uint32_t value1, uint32_t value2, uint32_t value3,
+                             uint32_t value4, uint32_t value5, uint32_t value6, uint32_t value7, uint32_t value8,
+                             uint32_t value9, int length)
 {
     if (corvo::isCompactModel() || !corvo::isSafeFileName(name))
         return nullptr;
@@ -229,19 +229,13 @@ int WriteTemplateInterval(CorvoFile *file, int isFirst, uint32_t value1, uint32_
                           uint32_t value4, uint32_t value5, uint32_t value6, int length)
 {
     CorvoFile *live = liveTemplate(file);
-    return live && live->appendInterval(isFirst == 1, {value1, value2, value3, value4, value5, value6}, length)
-        ? 1
-        : 0;
+    return live && live->appendInterval(isFirst == 1, {value1, value2, value3, value4, value5, value6}, length) ? 1 : 0;
 }
 
-int CloseTemplateWorkout(CorvoFile *file)
-{
-    return closeFile(file);
-}
+int CloseTemplateWorkout(CorvoFile *file) { return closeFile(file); }
 
 CorvoFile *CreatePOI(const char *name, uint32_t value1, uint32_t value2, uint32_t value3, uint32_t value4,
-                     uint32_t value5, uint32_t value6, uint32_t value7, uint32_t value8, uint32_t value9,
-                     int length)
+                     uint32_t value5, uint32_t value6, uint32_t value7, uint32_t value8, uint32_t value9, int length)
 {
     if (!corvo::isSafeFileName(name) || !corvo::ensureFolder(corvo::sharingFolder(), true))
         return nullptr;
@@ -250,9 +244,6 @@ CorvoFile *CreatePOI(const char *name, uint32_t value1, uint32_t value2, uint32_
                       {value1, value2, value3, value4, value5, value6, value7, value8, value9}, length);
 }
 
-int ClosePOI(CorvoFile *file)
-{
-    return closeFile(file);
-}
+int ClosePOI(CorvoFile *file) { return closeFile(file); }
 
 } // extern "C"

@@ -76,8 +76,8 @@ int OrlaApp::init()
         }
     }
     if (translation.isEmpty()) {
-        const QString wanted = env->resourcePath(
-            candidates.isEmpty() ? translationFileName(QLocale::system().name()) : candidates.first());
+        const QString wanted = env->resourcePath(candidates.isEmpty() ? translationFileName(QLocale::system().name())
+                                                                      : candidates.first());
         vhDebug() << wanted;
         vhCritical() << wanted << "can not found";
         translation = env->resourcePath(QStringLiteral("vu_en_us.qm"));
@@ -99,8 +99,7 @@ void OrlaApp::endOnTerminationSignals()
     // Closing a window is refused while the device is written; a termination
     // signal waits for the write the same way instead of cutting it off.
     connect(m_controller.get(), &OrlaController::readyToQuit, this, &QCoreApplication::quit, Qt::QueuedConnection);
-    connect(m_stopSignals.get(), &OrlaStopSignals::stopRequested, m_controller.get(),
-            &OrlaController::quitWhenIdle);
+    connect(m_stopSignals.get(), &OrlaStopSignals::stopRequested, m_controller.get(), &OrlaController::quitWhenIdle);
 }
 
 bool OrlaApp::holdsSingleInstance()
@@ -129,8 +128,8 @@ QStringList OrlaApp::translationCandidates(const QStringList &uiLanguages)
         const QLocale locale(entry);
         if (locale.language() == QLocale::C || locale.language() == QLocale::AnyLanguage)
             continue;
-        for (const QLocale &form : {locale, QLocale(locale.language(), locale.script(), QLocale::AnyTerritory),
-                                    QLocale(locale.language())}) {
+        for (const QLocale &form :
+             {locale, QLocale(locale.language(), locale.script(), QLocale::AnyTerritory), QLocale(locale.language())}) {
             const QString name = translationFileName(form.name());
             if (!names.contains(name))
                 names << name;

@@ -52,8 +52,8 @@ OrlaController::OrlaController(const QString &appVersion) : m_appVersion(appVers
     m_updateClient = std::make_unique<VeloraApiClient>(this);
     m_assistClient = std::make_unique<ReduzeduClient>(this);
     connect(&m_progressTimer, &QTimer::timeout, this, &OrlaController::run);
-    for (QWidget *window : std::initializer_list<QWidget *>{m_mainWindow.get(), m_completeForm.get(),
-                                                            m_failForm.get(), m_softUpdateForm.get()})
+    for (QWidget *window : std::initializer_list<QWidget *>{m_mainWindow.get(), m_completeForm.get(), m_failForm.get(),
+                                                            m_softUpdateForm.get()})
         window->installEventFilter(this);
     deviceManager()->addListener(this);
 }

@@ -18,11 +18,11 @@ namespace {
 
 QString tr_(const char *text) { return QCoreApplication::translate("orlaform", text); }
 
-const QString kButtonSheet = QStringLiteral(
-    "QPushButton:enabled{background:url(:/highlight_1.png);border:0px;}"
-    "QPushButton:disabled{background:url(:/disable_1.png);border:0px;}"
-    "QPushButton:hover{background:url(:/mouseover_1.png);border:0px}"
-    "QPushButton:pressed{background:url(:/click_1.png); position: relative;top: 1px; left: 1px;}");
+const QString kButtonSheet =
+    QStringLiteral("QPushButton:enabled{background:url(:/highlight_1.png);border:0px;}"
+                   "QPushButton:disabled{background:url(:/disable_1.png);border:0px;}"
+                   "QPushButton:hover{background:url(:/mouseover_1.png);border:0px}"
+                   "QPushButton:pressed{background:url(:/click_1.png); position: relative;top: 1px; left: 1px;}");
 
 const Qt::Alignment kLeftTop = Qt::AlignLeft | Qt::AlignTop;
 
@@ -144,9 +144,9 @@ void OrlaForm::showNoDevice()
     m_softUpdateButton->setEnabled(false);
     m_gpsButton->setEnabled(false);
     m_workoutButton->setEnabled(false);
-    for (QWidget *widget : std::initializer_list<QWidget *>{m_deviceTitleLabel, m_deviceTitleText, m_uuidWordLabel,
-                                                            m_uuidInfoLabel, m_softWordLabel, m_softInfoLabel,
-                                                            m_downloadIndicator, m_downloadCountLabel})
+    for (QWidget *widget :
+         std::initializer_list<QWidget *>{m_deviceTitleLabel, m_deviceTitleText, m_uuidWordLabel, m_uuidInfoLabel,
+                                          m_softWordLabel, m_softInfoLabel, m_downloadIndicator, m_downloadCountLabel})
         widget->hide();
 }
 

@@ -30,8 +30,8 @@ QString OrlaSingleInstance::serverName() const
     if (inFolder.toUtf8().size() <= kMaxSocketPath)
         return inFolder;
     // A deep data folder: a name derived from it, placed by Qt in the temporary folder.
-    const QByteArray hash = QCryptographicHash::hash(QDir(m_dataFolder).absolutePath().toUtf8(),
-                                                     QCryptographicHash::Sha1).toHex().left(16);
+    const QByteArray hash =
+        QCryptographicHash::hash(QDir(m_dataFolder).absolutePath().toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
     return QStringLiteral("veloraupdate-") + QString::fromLatin1(hash);
 }
 

@@ -28,8 +28,7 @@ QFont pointFont(int pointSize, bool bold, bool kerning)
     return f;
 }
 
-QLabel *label(QWidget *parent, const char *objectName, const QRect &geometry, Qt::Alignment alignment,
-              bool wordWrap)
+QLabel *label(QWidget *parent, const char *objectName, const QRect &geometry, Qt::Alignment alignment, bool wordWrap)
 {
     auto *widget = child<QLabel>(parent, objectName, geometry);
     if (alignment)
@@ -38,9 +37,6 @@ QLabel *label(QWidget *parent, const char *objectName, const QRect &geometry, Qt
     return widget;
 }
 
-QString backgroundImage(const QString &resource)
-{
-    return QStringLiteral("background-image: url(%1)").arg(resource);
-}
+QString backgroundImage(const QString &resource) { return QStringLiteral("background-image: url(%1)").arg(resource); }
 
 } // namespace OrlaWindowStyle

@@ -27,8 +27,8 @@ Widget *child(QWidget *parent, const char *objectName, const QRect &geometry)
     return widget;
 }
 
-QLabel *label(QWidget *parent, const char *objectName, const QRect &geometry,
-              Qt::Alignment alignment = Qt::Alignment(), bool wordWrap = false);
+QLabel *label(QWidget *parent, const char *objectName, const QRect &geometry, Qt::Alignment alignment = Qt::Alignment(),
+              bool wordWrap = false);
 
 // "background-image: url(<resource>)" as the windows write it.
 QString backgroundImage(const QString &resource);

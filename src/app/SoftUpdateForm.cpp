@@ -16,11 +16,11 @@ namespace {
 
 QString tr_(const char *text) { return QCoreApplication::translate("softupdateform", text); }
 
-const QString kButtonSheet = QStringLiteral(
-    "QPushButton:enabled{background:url(:/highlight_3.png);border:0px;}"
-    "QPushButton:disabled{background:url(:/disable_3.png);border:0px;}"
-    "QPushButton:hover{background:url(:/mouseover_3.png);border:0px}"
-    "QPushButton:pressed{background:url(:/click_3.png); position: relative;top: 1px; left: 1px;}");
+const QString kButtonSheet =
+    QStringLiteral("QPushButton:enabled{background:url(:/highlight_3.png);border:0px;}"
+                   "QPushButton:disabled{background:url(:/disable_3.png);border:0px;}"
+                   "QPushButton:hover{background:url(:/mouseover_3.png);border:0px}"
+                   "QPushButton:pressed{background:url(:/click_3.png); position: relative;top: 1px; left: 1px;}");
 
 } // namespace
 

@@ -20,9 +20,9 @@ recover_complete_form::recover_complete_form(bool bikeComputer) : QWidget(nullpt
     m_msgLabel->setFont(pointFont(13));
     m_msgLabel->setText(tr_("Last_Remind_Msg"));
     m_picLabel = label(this, "pic_label", QRect(50, 120, 250, 157), Qt::AlignCenter);
-    m_movie = new QMovie(bikeComputer ? QStringLiteral(":/pacer_release_cable.gif")
-                                      : QStringLiteral(":/release_cable.gif"),
-                         QByteArray(), this);
+    m_movie =
+        new QMovie(bikeComputer ? QStringLiteral(":/pacer_release_cable.gif") : QStringLiteral(":/release_cable.gif"),
+                   QByteArray(), this);
     m_picLabel->setMovie(m_movie);
     m_movie->start();
     m_titleLabel = label(this, "title_label", QRect(0, 20, 360, 71), Qt::AlignCenter, true);

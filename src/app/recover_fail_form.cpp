@@ -18,10 +18,10 @@ recover_fail_form::recover_fail_form(OrlaController *controller) : QWidget(nullp
     setUpWindow(this, QStringLiteral("recover_fail_form"), QStringLiteral("background-image: url(:/background.png);"));
     m_okButton = child<QPushButton>(this, "OK_button", QRect(110, 450, 140, 50));
     m_okButton->setFont(pointFont(12, true));
-    m_okButton->setStyleSheet(QStringLiteral(
-        "QPushButton{background:url(:/highlight_3.png);border:0px;}"
-        "QPushButton:hover{background:url(:/mouseover_3.png);border:0px}"
-        "QPushButton:pressed{background:url(:/click_3.png); position: relative;top: 1px; left: 1px;}"));
+    m_okButton->setStyleSheet(
+        QStringLiteral("QPushButton{background:url(:/highlight_3.png);border:0px;}"
+                       "QPushButton:hover{background:url(:/mouseover_3.png);border:0px}"
+                       "QPushButton:pressed{background:url(:/click_3.png); position: relative;top: 1px; left: 1px;}"));
     m_okButton->setText(tr_("OK"));
     m_msgLabel = label(this, "msg_label", QRect(0, 290, 360, 111), Qt::AlignCenter, true);
     m_msgLabel->setFont(pointFont(QFont().pointSize(), false));

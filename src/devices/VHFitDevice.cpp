@@ -36,9 +36,9 @@ const QString kAssistFile = QStringLiteral("AssitOff.alp");
 const QString kUpdateIni = QStringLiteral("update.ini");
 const QString kStampFile = QStringLiteral("date.txt");
 const QString kSystem = QStringLiteral("System");
-const QStringList kImageKinds = {QStringLiteral("OS"),       QStringLiteral("BootLoader"),
+const QStringList kImageKinds = {QStringLiteral("OS"),         QStringLiteral("BootLoader"),
                                  QStringLiteral("DeviceLang"), QStringLiteral("NotificationLang"),
-                                 QStringLiteral("TimeZone"), QStringLiteral("Bluetooth")};
+                                 QStringLiteral("TimeZone"),   QStringLiteral("Bluetooth")};
 // A release description is a few hundred bytes.
 constexpr qint64 kMaxReleaseIniSize = 1024 * 1024;
 // Everything on the volume: names as FAT finds them, every file on the device before it takes its name.
@@ -232,7 +232,6 @@ bool VHFitDevice::eject()
     VHVolumeSync::flush({}, root);
     return VHPlatform().ejectDevice(root);
 }
-
 
 // ---- the steps ------------------------------------------------------------------
 

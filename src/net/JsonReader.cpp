@@ -129,16 +129,34 @@ private:
             return false;
         const char16_t c = m_text.at(m_pos++).unicode();
         switch (c) {
-        case '"': out.append(u'"'); return true;
-        case '\\': out.append(u'\\'); return true;
-        case '/': out.append(u'/'); return true;
-        case 'b': out.append(u'\b'); return true;
-        case 'f': out.append(u'\f'); return true;
-        case 'n': out.append(u'\n'); return true;
-        case 'r': out.append(u'\r'); return true;
-        case 't': out.append(u'\t'); return true;
-        case 'u': return readUnicodeEscape(out);
-        default: return false;
+        case '"':
+            out.append(u'"');
+            return true;
+        case '\\':
+            out.append(u'\\');
+            return true;
+        case '/':
+            out.append(u'/');
+            return true;
+        case 'b':
+            out.append(u'\b');
+            return true;
+        case 'f':
+            out.append(u'\f');
+            return true;
+        case 'n':
+            out.append(u'\n');
+            return true;
+        case 'r':
+            out.append(u'\r');
+            return true;
+        case 't':
+            out.append(u'\t');
+            return true;
+        case 'u':
+            return readUnicodeEscape(out);
+        default:
+            return false;
         }
     }
 

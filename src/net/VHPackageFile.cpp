@@ -13,9 +13,9 @@ namespace {
 constexpr qint64 kWritebackStep = 8 * 1024 * 1024;
 } // namespace
 
-VHPackageFile::VHPackageFile(const QString &finalPath) : m_finalPath(finalPath), m_part(finalPath + QStringLiteral(".part"))
-{
-}
+VHPackageFile::VHPackageFile(const QString &finalPath)
+    : m_finalPath(finalPath), m_part(finalPath + QStringLiteral(".part"))
+{}
 
 VHPackageFile::~VHPackageFile() { abandon(); }
 

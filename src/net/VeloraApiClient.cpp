@@ -21,10 +21,7 @@
 
 namespace {
 
-QString lastPathComponent(const QString &folder)
-{
-    return folder.mid(folder.lastIndexOf(QLatin1Char('/')) + 1);
-}
+QString lastPathComponent(const QString &folder) { return folder.mid(folder.lastIndexOf(QLatin1Char('/')) + 1); }
 
 // Enough of the query body for the log; the rest only makes the log rotate.
 constexpr qsizetype kLoggedBodyLength = 64 * 1024;
@@ -291,8 +288,7 @@ void VeloraApiClient::startInstallation()
 {
     // The checks read the whole directory and the flush waits for the disk:
     // neither belongs on the GUI thread.
-    auto installation = std::make_shared<Installation>(
-        Installation{std::move(m_package), m_folder, m_note, m_version});
+    auto installation = std::make_shared<Installation>(Installation{std::move(m_package), m_folder, m_note, m_version});
     const quint64 exchange = m_exchange;
     m_installing = true;
     m_installer.start([this, installation, exchange] {

@@ -5,11 +5,9 @@
 #include "VHPlatform.h"
 #include "VHSafeFolder.h"
 
-VHFSDeviceService::VHFSDeviceService(const QString &rootDrive, const VHModelInfo &model,
-                                     const QString &identityFile)
+VHFSDeviceService::VHFSDeviceService(const QString &rootDrive, const VHModelInfo &model, const QString &identityFile)
     : m_rootDrive(rootDrive), m_model(model), m_identityFile(identityFile)
-{
-}
+{}
 
 bool VHFSDeviceService::getUUID(QString &uuid)
 {
@@ -31,8 +29,8 @@ bool VHFSDeviceService::readIdentity(const QString &root, const QString &path, Q
 
 bool VHFSDeviceService::writeMarker(const QString &root, const QString &path, const QByteArray &bytes)
 {
-    const QByteArray marked = VHIniDocument(bytes).withValue(QStringLiteral("UUID"), QStringLiteral("VH"),
-                                                              QStringLiteral("1"));
+    const QByteArray marked =
+        VHIniDocument(bytes).withValue(QStringLiteral("UUID"), QStringLiteral("VH"), QStringLiteral("1"));
     if (marked == bytes)
         return true;
     // Past the cap the file would no longer be taken for an identity file.

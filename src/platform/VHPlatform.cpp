@@ -71,10 +71,7 @@ bool uuidMatchesRow(const QString &uuid, const VHModelInfo &row)
 
 } // namespace
 
-VHPlatform::VHPlatform()
-{
-    m_backend = backendFactory() ? backendFactory()() : createDefaultBackend();
-}
+VHPlatform::VHPlatform() { m_backend = backendFactory() ? backendFactory()() : createDefaultBackend(); }
 
 VHPlatform::VHPlatform(std::unique_ptr<VHPlatformInterface> backend) : m_backend(std::move(backend)) {}
 

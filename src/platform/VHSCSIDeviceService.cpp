@@ -9,8 +9,7 @@ bool VHSCSIDeviceService::getUUID(QString &uuid)
 {
     const VHScsiCommands::Cdb10 cdb = VHScsiCommands::uuidRead();
     QByteArray answer(VHScsiCommands::kUuidReadLength, '\0');
-    if (!readClient(cdb.data(), int(cdb.size()), reinterpret_cast<std::uint8_t *>(answer.data()),
-                    int(answer.size())))
+    if (!readClient(cdb.data(), int(cdb.size()), reinterpret_cast<std::uint8_t *>(answer.data()), int(answer.size())))
         return false;
     uuid = QString::fromLatin1(VHScsiCommands::uuidFromAnswer(answer));
     return !uuid.isEmpty();
@@ -56,8 +55,8 @@ bool VHSCSIDeviceService::eraseFlashBlocks(qint64 size, int blockSize, int start
     return result;
 }
 
-bool VHSCSIDeviceService::writeFlashBlocks(const QByteArray &data, std::uint8_t selector, qint64 size,
-                                           int blockSize, int startBlock)
+bool VHSCSIDeviceService::writeFlashBlocks(const QByteArray &data, std::uint8_t selector, qint64 size, int blockSize,
+                                           int startBlock)
 {
     // Never read past the caller's bytes, whatever size claims.
     size = qMin<qint64>(size, data.size());

@@ -8,14 +8,22 @@ Cdb10 uuidRead() { return {0x28, 0x00, 0x00, 0x00, 0x00, 0x00, kSelectorUuid, 0x
 
 Cdb10 eraseBlock(std::uint32_t block)
 {
-    return {0x2A, 0x00, 0x00, 0x00, std::uint8_t(block / 256), std::uint8_t(block % 256), kSelectorErase,
-            0x00, 0x01, 0x00};
+    return {0x2A,           0x00, 0x00, 0x00, std::uint8_t(block / 256), std::uint8_t(block % 256),
+            kSelectorErase, 0x00, 0x01, 0x00};
 }
 
 Cdb10 writeBlock(std::uint32_t block, std::uint8_t selector, std::uint32_t blockSize)
 {
-    return {0x2A, 0x00, 0x00, 0x00, std::uint8_t(block / 256), std::uint8_t(block % 256), selector,
-            0x00, std::uint8_t(blockSize / 512), 0x00};
+    return {0x2A,
+            0x00,
+            0x00,
+            0x00,
+            std::uint8_t(block / 256),
+            std::uint8_t(block % 256),
+            selector,
+            0x00,
+            std::uint8_t(blockSize / 512),
+            0x00};
 }
 
 Cdb10 readBlock(std::uint32_t block, std::uint8_t selector, std::uint32_t blockSize)

@@ -446,10 +446,7 @@ bool VHClient::languageFilter()
     return modelSetting(QStringLiteral("psflanguagefilter"), QStringLiteral("1")) != QLatin1String("0");
 }
 
-QString VHClient::getMinAppVersion()
-{
-    return modelSetting(QStringLiteral("MinVHVer"), QString());
-}
+QString VHClient::getMinAppVersion() { return modelSetting(QStringLiteral("MinVHVer"), QString()); }
 
 void VHClient::loadSettings(VHEnv *env)
 {
@@ -522,8 +519,8 @@ bool VHClient::writeInternalFlash(const QString &folder, const QString &name, st
 
 bool VHClient::writeExternalFlash(const QString &folder, const QString &name, std::uint8_t selector, int blockSize)
 {
-    return writeFlashFile(folder + QLatin1Char('/') + name + QStringLiteral("ExData.bin"), name, selector,
-                          blockSize, "fail to write external flash for ");
+    return writeFlashFile(folder + QLatin1Char('/') + name + QStringLiteral("ExData.bin"), name, selector, blockSize,
+                          "fail to write external flash for ");
 }
 
 void VHClient::addLogFiles(const QString &folder, QStringList &list)

@@ -69,7 +69,13 @@ public:
     };
 
     // Batch item codes.
-    enum BatchItem { BatchDataList = 8, BatchDevice = 11, BatchComponents = 12, BatchProfile = 13, BatchLanguages = 15 };
+    enum BatchItem {
+        BatchDataList = 8,
+        BatchDevice = 11,
+        BatchComponents = 12,
+        BatchProfile = 13,
+        BatchLanguages = 15
+    };
 
     explicit VHClient(QObject *parent = nullptr);
     ~VHClient() override;

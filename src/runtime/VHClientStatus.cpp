@@ -54,8 +54,8 @@ bool VHClient::_batch()
     QFile::remove(datalistPath);
 
     QDomDocument doc;
-    doc.appendChild(doc.createProcessingInstruction(QStringLiteral("xml"),
-                                                    QStringLiteral("version=\"1.0\" encoding=\"UTF-8\"")));
+    doc.appendChild(
+        doc.createProcessingInstruction(QStringLiteral("xml"), QStringLiteral("version=\"1.0\" encoding=\"UTF-8\"")));
     QDomElement overview = doc.createElement(QStringLiteral("Overview"));
     doc.appendChild(overview);
 

@@ -132,7 +132,8 @@ bool VHDaemon::makeLogZip(const QString &zipPath)
     env->flushLog();
     for (const auto &log : logs) {
         const QString source = folder + QLatin1Char('/') + log.first;
-        if (QFileInfo::exists(source) && VHUtility::copyFile(source, folder + QLatin1Char('/') + log.second, true, 3, 100))
+        if (QFileInfo::exists(source)
+            && VHUtility::copyFile(source, folder + QLatin1Char('/') + log.second, true, 3, 100))
             listed << log.second;
     }
     if (VHClient *device = currentDevice())

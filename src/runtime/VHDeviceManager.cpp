@@ -25,10 +25,7 @@ VHDeviceManager::~VHDeviceManager()
     m_previous.reset();
 }
 
-qint64 VHDeviceManager::now() const
-{
-    return m_clock ? m_clock() : QDateTime::currentSecsSinceEpoch();
-}
+qint64 VHDeviceManager::now() const { return m_clock ? m_clock() : QDateTime::currentSecsSinceEpoch(); }
 
 VHClientInterface *VHDeviceManager::currentClient() const { return m_current.get(); }
 
@@ -156,10 +153,7 @@ void VHDeviceManager::onDeviceUnplug()
     parkCurrent();
 }
 
-void VHDeviceManager::onDeviceChanged()
-{
-    broadcast(&VHDeviceManagerListener::onDeviceChanged, m_current.get());
-}
+void VHDeviceManager::onDeviceChanged() { broadcast(&VHDeviceManagerListener::onDeviceChanged, m_current.get()); }
 
 void VHDeviceManager::notifyActionDone(VHClient *device, int action)
 {

@@ -101,7 +101,8 @@ bool VHEnv::enterDataFolder() const { return QDir::setCurrent(m_dataFolder); }
 
 QString VHEnv::tempFolder() const
 {
-    const QString path = m_dataFolder + QLatin1Char('/') + settingValue(QStringLiteral("tmpdir"), QStringLiteral("tmpdir"));
+    const QString path =
+        m_dataFolder + QLatin1Char('/') + settingValue(QStringLiteral("tmpdir"), QStringLiteral("tmpdir"));
     QDir().mkpath(path);
     return path;
 }

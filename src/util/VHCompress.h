@@ -19,8 +19,7 @@ public:
         return false;
     }
     virtual bool compress(const QString &zipPath, const QStringList &files) = 0;
-    virtual bool decompress(const QString &zipPath, const QString &folder, QMutex *mutex, float *progress,
-                            float span)
+    virtual bool decompress(const QString &zipPath, const QString &folder, QMutex *mutex, float *progress, float span)
     {
         return false;
     }

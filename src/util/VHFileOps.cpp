@@ -21,7 +21,7 @@ constexpr size_t kBufferSize = 1024 * 1024;
 bool rangeCopyUnsupported(int error)
 {
     return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF
-        || error == EPERM;
+           || error == EPERM;
 }
 
 int writeAll(int out, const char *data, size_t size)
@@ -39,8 +39,7 @@ int writeAll(int out, const char *data, size_t size)
     return 0;
 }
 
-int copyWithBuffer(int in, int out, qint64 done, const std::function<void(qint64, qint64)> &progress,
-                   qint64 total)
+int copyWithBuffer(int in, int out, qint64 done, const std::function<void(qint64, qint64)> &progress, qint64 total)
 {
     const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
     for (;;) {
@@ -99,10 +98,7 @@ int UniqueFd::close()
     return result == 0 ? 0 : errno;
 }
 
-QByteArray encodeName(const QString &path)
-{
-    return QFile::encodeName(path);
-}
+QByteArray encodeName(const QString &path) { return QFile::encodeName(path); }
 
 int copyData(int in, int out, const std::function<void(qint64, qint64)> &progress, qint64 total)
 {
@@ -207,10 +203,7 @@ NameIndex NameIndex::ofFolder(const QString &path)
     return index;
 }
 
-QString NameIndex::find(const QString &name) const
-{
-    return m_byFoldedName.value(name.toCaseFolded());
-}
+QString NameIndex::find(const QString &name) const { return m_byFoldedName.value(name.toCaseFolded()); }
 
 void NameIndex::add(const QString &name)
 {

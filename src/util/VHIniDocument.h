@@ -32,7 +32,7 @@ private:
     struct Line
     {
         qsizetype start = 0;
-        qsizetype end = 0;     // the line's text ends here
+        qsizetype end = 0;      // the line's text ends here
         qsizetype nextLine = 0; // after its line ending
         LineKind kind = LineKind::Other;
         QString group; // the group this line belongs to (or opens)

@@ -13,8 +13,8 @@ namespace VHLog {
 QByteArray functionName(const char *prettyFunction);
 } // namespace VHLog
 
-#define VH_LOG_PREFIX(stream) \
-    stream.noquote() << "[" << VHLog::functionName(Q_FUNC_INFO).constData() << "]\t[" << __LINE__ << "]\t"
+#define VH_LOG_PREFIX(stream)                                                                                          \
+  stream.noquote() << "[" << VHLog::functionName(Q_FUNC_INFO).constData() << "]\t[" << __LINE__ << "]\t"
 
 #define vhDebug() VH_LOG_PREFIX(qDebug())
 #define vhWarning() VH_LOG_PREFIX(qWarning())

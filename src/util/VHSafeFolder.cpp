@@ -15,7 +15,7 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 bool isPlainName(const QString &name)
 {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-        && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+           && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
 QByteArray native(const QString &name) { return VHFileOps::encodeName(name); }
@@ -24,13 +24,12 @@ QByteArray native(const QString &name) { return VHFileOps::encodeName(name); }
 
 VHSafeFolder::VHSafeFolder(VHFileOps::UniqueFd fd, const QString &path, Options options)
     : m_fd(std::move(fd)), m_path(path), m_options(options)
-{
-}
+{}
 
 VHSafeFolder VHSafeFolder::open(const QString &root, const QString &relative, Options options)
 {
-    VHSafeFolder folder(VHFileOps::UniqueFd(::open(native(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-                        root, options);
+    VHSafeFolder folder(VHFileOps::UniqueFd(::open(native(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), root,
+                        options);
     if (!folder.isValid()) {
         folder.m_error = errno;
         return folder;
@@ -151,8 +150,7 @@ int VHSafeFolder::copyFileInto(const QString &name, const QString &sourcePath, c
     return copyFileInto(name, in.get(), st, progress);
 }
 
-int VHSafeFolder::copyFileInto(const QString &name, int sourceFd, const struct stat &source,
-                               const Progress &progress)
+int VHSafeFolder::copyFileInto(const QString &name, int sourceFd, const struct stat &source, const Progress &progress)
 {
     if (!isValid() || !isPlainName(name))
         return failWith(EINVAL);
@@ -310,8 +308,7 @@ bool VHSafeFolder::readFileBelow(const QString &root, const QString &path, qint6
     return folder.readFile(name, cap, bytes);
 }
 
-bool VHSafeFolder::writeFileBelow(const QString &root, const QString &path, const QByteArray &bytes,
-                                  Options options)
+bool VHSafeFolder::writeFileBelow(const QString &root, const QString &path, const QByteArray &bytes, Options options)
 {
     QString name;
     VHSafeFolder folder = folderOf(root, path, options & ~Create, name);

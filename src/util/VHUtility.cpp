@@ -109,9 +109,9 @@ FolderEntries visibleEntries(int dirFd)
         struct stat st;
         if (type == DT_UNKNOWN && ::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             type = S_ISDIR(st.st_mode)   ? DT_DIR
-                : S_ISREG(st.st_mode) ? DT_REG
-                : S_ISLNK(st.st_mode) ? DT_LNK
-                                      : DT_UNKNOWN;
+                   : S_ISREG(st.st_mode) ? DT_REG
+                   : S_ISLNK(st.st_mode) ? DT_LNK
+                                         : DT_UNKNOWN;
         if (type == DT_LNK && ::fstatat(dirFd, name.constData(), &st, 0) == 0 && S_ISREG(st.st_mode))
             type = DT_REG;
         if (type == DT_DIR)
@@ -156,7 +156,7 @@ bool copyFolderAt(int srcFd, const QString &src, VHSafeFolder &dest, const VHUti
         VHSafeFolder target = dest.folder(name);
         if (!child.isValid() || !target.isValid()) {
             vhWarning() << "VHUtility::copyFolder failed src=" + from + " dest=" + dest.path() + QLatin1Char('/')
-                    + name;
+                               + name;
             return false;
         }
         if (!copyFolderAt(child.get(), from, target, {}, copiedFiles))
@@ -251,8 +251,7 @@ bool copyFile(const QString &src, const QString &dest, bool removeFirst, int att
 
 bool copyFolder(const QString &src, const QString &dest, const CopyProgress &progress, QStringList *copiedFiles)
 {
-    VHFileOps::UniqueFd source(
-        ::open(VHFileOps::encodeName(src).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    VHFileOps::UniqueFd source(::open(VHFileOps::encodeName(src).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!source.isValid())
         return true;
     // Sub-folders are made through their parent's handle.
@@ -340,8 +339,8 @@ int parseUtcTime(const QString &text, const QString &format)
     // Parsed as UTC directly: as local time, an hour skipped by a daylight
     // saving change would not parse.
     const QDateTime moment = hasZoneField(format)
-        ? QDateTime::fromString(text, format)
-        : QDateTime::fromString(text + QStringLiteral(" UTC"), format + QStringLiteral(" t"));
+                                 ? QDateTime::fromString(text, format)
+                                 : QDateTime::fromString(text + QStringLiteral(" UTC"), format + QStringLiteral(" t"));
     if (!moment.isValid())
         return 0;
     const qint64 seconds = moment.toSecsSinceEpoch();

@@ -83,7 +83,7 @@ bool readDirectoryLocation(QFile &file, Directory &dir)
     if (dir.entries == 0xFFFF || dir.size == 0xFFFFFFFF || dir.offset == 0xFFFFFFFF)
         readZip64End(file, tail, endPos, dir);
     return dir.size <= kMaxDirectorySize && dir.offset + dir.size <= quint64(fileSize)
-        && dir.entries <= dir.size / kEntryHeaderSize;
+           && dir.entries <= dir.size / kEntryHeaderSize;
 }
 
 bool parseEntries(const QByteArray &data, quint64 count, QList<QByteArray> &names)
@@ -158,9 +158,8 @@ bool isComplete(const QString &zipPath, QString *why)
         if (zip_stat_index(archive.get(), zip_uint64_t(i), 0, &stat) != 0)
             return fail(why, QStringLiteral("entry %1: %2").arg(i).arg(QString::fromUtf8(zip_strerror(archive.get()))));
         if ((stat.valid & ZIP_STAT_COMP_METHOD) && !zip_compression_method_supported(stat.comp_method, 0))
-            return fail(why, QStringLiteral("entry %1: compression method %2 not supported")
-                                 .arg(i)
-                                 .arg(stat.comp_method));
+            return fail(why,
+                        QStringLiteral("entry %1: compression method %2 not supported").arg(i).arg(stat.comp_method));
     }
     // The unpacker reads the raw names with our own reader; it must agree.
     QList<QByteArray> names;

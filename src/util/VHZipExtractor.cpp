@@ -24,10 +24,7 @@ struct ZipFileCloser
     void operator()(zip_file_t *file) const { zip_fclose(file); }
 };
 
-QString errnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
+QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
 // How a name looks in a log line: NUL bytes and invalid UTF-8 stay visible.
 QString displayName(const QByteArray &raw)
@@ -88,10 +85,7 @@ struct VHZipExtractor::Entry
     time_t mtime = 0;
 };
 
-void VHZipExtractor::ZipCloser::operator()(zip *archive) const
-{
-    zip_discard(archive);
-}
+void VHZipExtractor::ZipCloser::operator()(zip *archive) const { zip_discard(archive); }
 
 VHZipExtractor::VHZipExtractor() = default;
 
@@ -169,17 +163,14 @@ bool VHZipExtractor::setBaseFolder(const QString &folder, QString &error)
     return true;
 }
 
-qint64 VHZipExtractor::entryCount() const
-{
-    return m_archive ? zip_get_num_entries(m_archive.get(), 0) : 0;
-}
+qint64 VHZipExtractor::entryCount() const { return m_archive ? zip_get_num_entries(m_archive.get(), 0) : 0; }
 
 bool VHZipExtractor::extractEntry(qint64 index, QString &name, QString &error)
 {
     Entry entry;
     const char *libName = zip_get_name(m_archive.get(), zip_uint64_t(index), ZIP_FL_ENC_RAW);
     const QByteArray raw = size_t(index) < m_layout.records.size() ? m_layout.records[size_t(index)].rawName
-                                                                    : QByteArray(libName ? libName : "");
+                                                                   : QByteArray(libName ? libName : "");
     name = displayName(raw);
     if (!libName) {
         error = QString::fromUtf8(zip_strerror(m_archive.get()));
@@ -231,7 +222,7 @@ bool VHZipExtractor::extractEntry(qint64 index, QString &name, QString &error)
     if (entry.kind == EntryKind::Folder || entry.parts.isEmpty())
         return openFolderChain(entry.parts, entry.parts.size(), dirFd, dirKey, error);
     return openFolderChain(entry.parts, entry.parts.size() - 1, dirFd, dirKey, error)
-        && writeFile(dirFd, dirKey, entry.parts.last(), entry, error);
+           && writeFile(dirFd, dirKey, entry.parts.last(), entry, error);
 }
 
 bool VHZipExtractor::describeEntry(qint64 index, Entry &entry, QString &error) const
@@ -333,8 +324,8 @@ bool VHZipExtractor::writeFile(int dirFd, const QString &dirKey, const QString &
     struct stat st;
     if (::fstatat(dirFd, VHFileOps::encodeName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         const QString existing = indexOf(dirFd, dirKey).find(name);
-        if (!existing.isEmpty() && ::fstatat(dirFd, VHFileOps::encodeName(existing).constData(), &st,
-                                             AT_SYMLINK_NOFOLLOW) == 0)
+        if (!existing.isEmpty()
+            && ::fstatat(dirFd, VHFileOps::encodeName(existing).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             target = existing;
         else
             st.st_mode = 0;

@@ -101,7 +101,7 @@ bool readDirectoryLocation(QFile &file, Directory &dir)
         && readZip64End(file, tail, endPos, wide))
         dir = wide;
     return dir.size <= kMaxDirectorySize && dir.offset <= quint64(fileSize)
-        && dir.size <= quint64(fileSize) - dir.offset && dir.entries <= dir.size / kEntryHeaderSize;
+           && dir.size <= quint64(fileSize) - dir.offset && dir.entries <= dir.size / kEntryHeaderSize;
 }
 
 // The 64-bit values stand in an extra field for those 32-bit fields that hold the marker, in this order.
@@ -184,24 +184,23 @@ QString overlapOf(const Layout &layout)
     const std::vector<Record> &records = layout.records;
     std::vector<size_t> order(records.size());
     std::iota(order.begin(), order.end(), size_t(0));
-    std::sort(order.begin(), order.end(),
-              [&](size_t a, size_t b) {
-                  return records[a].headerOffset < records[b].headerOffset
-                      || (records[a].headerOffset == records[b].headerOffset && a < b);
-              });
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return records[a].headerOffset < records[b].headerOffset
+               || (records[a].headerOffset == records[b].headerOffset && a < b);
+    });
     // Sorted by start, an entry overlaps an earlier one exactly when it starts before the furthest end so far.
     const Record *furthest = nullptr;
     for (const size_t index : order) {
         const Record &record = records[index];
         if (furthest && record.headerOffset < endOf(*furthest))
-            return QStringLiteral("the entries ") + shownName(*furthest) + QStringLiteral(" and ")
-                + shownName(record) + QStringLiteral(" overlap");
+            return QStringLiteral("the entries ") + shownName(*furthest) + QStringLiteral(" and ") + shownName(record)
+                   + QStringLiteral(" overlap");
         if (!furthest || endOf(record) > endOf(*furthest))
             furthest = &record;
     }
     if (furthest && endOf(*furthest) > layout.directoryOffset)
         return QStringLiteral("the entry ") + shownName(*furthest)
-            + QStringLiteral(" overlaps the archive's central directory");
+               + QStringLiteral(" overlaps the archive's central directory");
     return {};
 }
 

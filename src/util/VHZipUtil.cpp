@@ -47,7 +47,7 @@ bool writeEmptyArchive(const QString &zipPath)
     static const char endRecord[22] = {0x50, 0x4b, 0x05, 0x06};
     QSaveFile file(zipPath);
     return file.open(QIODevice::WriteOnly) && file.write(endRecord, sizeof endRecord) == qint64(sizeof endRecord)
-        && file.commit();
+           && file.commit();
 }
 
 void setProgress(QMutex *mutex, float *progress, float value)
@@ -76,8 +76,8 @@ bool VHZipUtil::compress(const QString &zipPath, const QString &folder, const QS
     return compressFiles(zipPath, folder, names, nullptr, nullptr);
 }
 
-bool VHZipUtil::compressFiles(const QString &zipPath, const QString &folder, const QStringList &files,
-                              QMutex *mutex, float *progress)
+bool VHZipUtil::compressFiles(const QString &zipPath, const QString &folder, const QStringList &files, QMutex *mutex,
+                              float *progress)
 {
     QString error;
     ZipArchive archive = createArchive(zipPath, error);
@@ -95,8 +95,9 @@ bool VHZipUtil::compressFiles(const QString &zipPath, const QString &folder, con
         zip_source_t *source = nullptr;
         if (QFileInfo(path).isFile() && QFileInfo(path).isReadable())
             source = zip_source_file(archive.get(), VHFileOps::encodeName(path).constData(), 0, -1);
-        if (source && zip_file_add(archive.get(), file.toUtf8().constData(), source,
-                                   ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) >= 0) {
+        if (source
+            && zip_file_add(archive.get(), file.toUtf8().constData(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8)
+                   >= 0) {
             ++added;
         } else {
             if (source)
@@ -116,8 +117,7 @@ bool VHZipUtil::compressFiles(const QString &zipPath, const QString &folder, con
     return true;
 }
 
-bool VHZipUtil::decompress(const QString &zipPath, const QString &folder, QMutex *mutex, float *progress,
-                           float span)
+bool VHZipUtil::decompress(const QString &zipPath, const QString &folder, QMutex *mutex, float *progress, float span)
 {
     if (!mutex)
         return false;

@@ -26,8 +26,7 @@ public:
     // short entry names need no change of the process's current folder.
     bool compress(const QString &zipPath, const QString &folder, const QStringList &names);
     // The progress value is start + i / count * span after entry i.
-    bool decompress(const QString &zipPath, const QString &folder, QMutex *mutex, float *progress,
-                    float span) override;
+    bool decompress(const QString &zipPath, const QString &folder, QMutex *mutex, float *progress, float span) override;
     bool decompress(const QString &zipPath, const QString &folder) override;
     bool compressFolder(const QString &zipPath, const QString &folderName) override;
 

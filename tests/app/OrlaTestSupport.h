@@ -78,8 +78,8 @@ public:
     {
         bool updateTotalOk = true;
         int updateTotalCode = 0;
-        bool checkOk = true;    // updateComponent mode "0"
-        bool installOk = true;  // updateComponent mode "1"
+        bool checkOk = true;   // updateComponent mode "0"
+        bool installOk = true; // updateComponent mode "1"
         bool alpOk = true;
         int kind = 0;
         int alpDate = 0;

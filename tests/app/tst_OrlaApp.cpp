@@ -47,22 +47,37 @@ struct Message
 
 // Every text the windows and the controller translate.
 const Message kMessages[] = {
-    {"orlacontroller", "Checking new version now"}, {"orlacontroller", "Your software is up-to-date."},
-    {"orlacontroller", "GPS data on device is up-to-date"}, {"orlacontroller", "Busy. Please try again later."},
-    {"orlacontroller", "Download GPS data failed."}, {"orlacontroller", "Check the netwrok and try again."},
+    {"orlacontroller", "Checking new version now"},
+    {"orlacontroller", "Your software is up-to-date."},
+    {"orlacontroller", "GPS data on device is up-to-date"},
+    {"orlacontroller", "Busy. Please try again later."},
+    {"orlacontroller", "Download GPS data failed."},
+    {"orlacontroller", "Check the netwrok and try again."},
     {"orlacontroller", "Could not reach the update server. Check your network connection and try again."},
     {"orlacontroller",
      "The device is being updated. Please wait until the update has finished before closing VeloraUpdate."},
-    {"orlaform", "Update Software"}, {"orlaform", "Update GPS Data"}, {"orlaform", "Install Velora Workout"},
-    {"orlaform", "Please connect your device to the computer"}, {"orlaform", "Software Version"},
-    {"orlaform", "Updating GPS data"}, {"orlaform", "Install Velora Workout & Velora Test"},
-    {"softupdateform", "Software Update"}, {"softupdateform", "Backup_Data_Warn_Msg"},
-    {"softupdateform", "Force_Update_Device_Msg"}, {"softupdateform", "Update"}, {"softupdateform", "Cancel"},
-    {"softupdateform", "Device software"}, {"softupdateform", "Current"},
-    {"softupdateform", "Device_Updating_Warn_Msg"}, {"recover_complete_form", "Last_Remind_Msg"},
-    {"recover_complete_form", "Completion"}, {"recover_complete_form", "Fail. Please try again later."},
-    {"recover_fail_form", "OK"}, {"recover_fail_form", "Not_Enough_Space_Msg"},
-    {"recover_fail_form", "Fail. Please try again later."}, {"recover_fail_form", "Sorry"},
+    {"orlaform", "Update Software"},
+    {"orlaform", "Update GPS Data"},
+    {"orlaform", "Install Velora Workout"},
+    {"orlaform", "Please connect your device to the computer"},
+    {"orlaform", "Software Version"},
+    {"orlaform", "Updating GPS data"},
+    {"orlaform", "Install Velora Workout & Velora Test"},
+    {"softupdateform", "Software Update"},
+    {"softupdateform", "Backup_Data_Warn_Msg"},
+    {"softupdateform", "Force_Update_Device_Msg"},
+    {"softupdateform", "Update"},
+    {"softupdateform", "Cancel"},
+    {"softupdateform", "Device software"},
+    {"softupdateform", "Current"},
+    {"softupdateform", "Device_Updating_Warn_Msg"},
+    {"recover_complete_form", "Last_Remind_Msg"},
+    {"recover_complete_form", "Completion"},
+    {"recover_complete_form", "Fail. Please try again later."},
+    {"recover_fail_form", "OK"},
+    {"recover_fail_form", "Not_Enough_Space_Msg"},
+    {"recover_fail_form", "Fail. Please try again later."},
+    {"recover_fail_form", "Sorry"},
 };
 
 QString logText()
@@ -199,12 +214,12 @@ void TestOrlaApp::translationCandidates_data()
     QTest::newRow("first match wins") << QStringList{QStringLiteral("fr-FR"), QStringLiteral("zh-TW"),
                                                      QStringLiteral("de-DE")}
                                       << QStringLiteral("vu_zh_tw.qm");
-    QTest::newRow("Hong Kong reads Traditional") << QStringList{QStringLiteral("zh-HK")}
-                                                 << QStringLiteral("vu_zh_tw.qm");
-    QTest::newRow("Simplified never Traditional") << QStringList{QStringLiteral("zh-CN"), QStringLiteral("zh")}
-                                                  << QString();
-    QTest::newRow("Simplified, then German") << QStringList{QStringLiteral("zh-Hans-SG"), QStringLiteral("de")}
-                                             << QStringLiteral("vu_de_de.qm");
+    QTest::newRow("Hong Kong reads Traditional")
+        << QStringList{QStringLiteral("zh-HK")} << QStringLiteral("vu_zh_tw.qm");
+    QTest::newRow("Simplified never Traditional")
+        << QStringList{QStringLiteral("zh-CN"), QStringLiteral("zh")} << QString();
+    QTest::newRow("Simplified, then German")
+        << QStringList{QStringLiteral("zh-Hans-SG"), QStringLiteral("de")} << QStringLiteral("vu_de_de.qm");
     QTest::newRow("British English") << QStringList{QStringLiteral("en-GB")} << QStringLiteral("vu_en_us.qm");
     QTest::newRow("C locale") << QStringList{QStringLiteral("C")} << QString();
     QTest::newRow("nothing") << QStringList{} << QString();

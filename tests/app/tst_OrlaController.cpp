@@ -664,8 +664,8 @@ void TestOrlaController::noteShownAsPlainText()
     // A picture the note must never load, and markup it must never render.
     const QString picture = rig.dataFolder() + QStringLiteral("/probe.png");
     QImage(200, 300, QImage::Format_RGB32).save(picture);
-    const QString note = QStringLiteral("<h1>Big</h1><img src=\"%1\"><a href=\"http://127.0.0.1:9/x\">link</a>")
-                             .arg(picture);
+    const QString note =
+        QStringLiteral("<h1>Big</h1><img src=\"%1\"><a href=\"http://127.0.0.1:9/x\">link</a>").arg(picture);
     writeFile(rig.modelFolder(kModel) + QStringLiteral("/note.txt"), note.toUtf8());
     QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
     rig.dialog()->onMouseEnter();

@@ -12,8 +12,8 @@
 #include "VHEnv.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QLabel>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -96,7 +96,7 @@ void provideLocale(const QTemporaryDir &folder)
     const QString name = QString::fromLatin1(wanted);
     const QString source = name.section(QLatin1Char('.'), 0, 0);
     QProcess::execute(QStringLiteral("localedef"), {QStringLiteral("-i"), source, QStringLiteral("-f"),
-                                                     QStringLiteral("UTF-8"), folder.filePath(name)});
+                                                    QStringLiteral("UTF-8"), folder.filePath(name)});
     qputenv("LOCPATH", QFile::encodeName(folder.path()));
     if (!std::setlocale(LC_ALL, wanted.constData()))
         qWarning("locale %s is not available; only the translation changes", wanted.constData());

@@ -165,14 +165,22 @@ void TestOrlaWindows::mainWindowLayout()
     rig.start();
     OrlaForm *w = rig.main();
     checkWindowFrame(w, "Orla_Form");
-    checkGeometry(w, {{"device_title_label", {180, 42, 164, 67}},   {"remind_label", {180, 120, 170, 90}},
-                      {"Msg_label", {20, 220, 320, 60}},            {"step_progressBar", {60, 490, 240, 20}},
-                      {"soft_update_button", {60, 280, 240, 58}},   {"gpsdata_update_button", {60, 350, 240, 58}},
-                      {"workout_update_button", {60, 420, 240, 58}}, {"device_label", {25, 17, 136, 202}},
-                      {"uuid_word_label", {180, 120, 40, 20}},       {"soft_word_label", {180, 140, 60, 70}},
-                      {"uuid_info_label", {220, 120, 130, 20}},      {"soft_info_label", {250, 140, 110, 70}},
-                      {"download_indicator", {265, 275, 48, 48}},    {"download_count_label", {265, 275, 48, 48}},
-                      {"device_title_text", {180, 42, 164, 67}},     {"about_label", {320, 10, 24, 24}},
+    checkGeometry(w, {{"device_title_label", {180, 42, 164, 67}},
+                      {"remind_label", {180, 120, 170, 90}},
+                      {"Msg_label", {20, 220, 320, 60}},
+                      {"step_progressBar", {60, 490, 240, 20}},
+                      {"soft_update_button", {60, 280, 240, 58}},
+                      {"gpsdata_update_button", {60, 350, 240, 58}},
+                      {"workout_update_button", {60, 420, 240, 58}},
+                      {"device_label", {25, 17, 136, 202}},
+                      {"uuid_word_label", {180, 120, 40, 20}},
+                      {"soft_word_label", {180, 140, 60, 70}},
+                      {"uuid_info_label", {220, 120, 130, 20}},
+                      {"soft_info_label", {250, 140, 110, 70}},
+                      {"download_indicator", {265, 275, 48, 48}},
+                      {"download_count_label", {265, 275, 48, 48}},
+                      {"device_title_text", {180, 42, 164, 67}},
+                      {"about_label", {320, 10, 24, 24}},
                       {"version_label", {220, 10, 100, 24}}});
     // Creation order decides what lies on top: the indicator over the button.
     const QObjectList children = w->children();
@@ -323,10 +331,14 @@ void TestOrlaWindows::dialogLayoutAndStates()
     rig.start();
     SoftUpdateForm *d = rig.dialog();
     checkWindowFrame(d, "SoftUpdateForm");
-    checkGeometry(d, {{"title_label", {30, 20, 164, 67}},         {"warning_label", {30, 230, 48, 48}},
-                      {"remind_label", {80, 230, 250, 80}},       {"Msg_label", {80, 320, 250, 90}},
-                      {"info_label", {305, 75, 24, 24}},          {"soft_update_button", {190, 450, 140, 50}},
-                      {"cancel_button", {40, 450, 140, 50}},      {"soft_update_list", {30, 100, 300, 100}},
+    checkGeometry(d, {{"title_label", {30, 20, 164, 67}},
+                      {"warning_label", {30, 230, 48, 48}},
+                      {"remind_label", {80, 230, 250, 80}},
+                      {"Msg_label", {80, 320, 250, 90}},
+                      {"info_label", {305, 75, 24, 24}},
+                      {"soft_update_button", {190, 450, 140, 50}},
+                      {"cancel_button", {40, 450, 140, 50}},
+                      {"soft_update_list", {30, 100, 300, 100}},
                       {"step_progressBar", {45, 350, 280, 30}}});
     QCOMPARE(widget<QLabel>(d, "title_label")->text(), QStringLiteral("Software Update"));
     QCOMPARE(widget<QLabel>(d, "Msg_label")->text(), QStringLiteral("Force_Update_Device_Msg"));
@@ -353,8 +365,9 @@ void TestOrlaWindows::resultWindows()
     rig.start();
     recover_complete_form *done = rig.controller->completeForm();
     checkWindowFrame(done, "recover_complete_form");
-    checkGeometry(done, {{"msg_label", {20, 300, 320, 181}}, {"pic_label", {50, 120, 250, 157}},
-                         {"title_label", {0, 20, 360, 71}}});
+    checkGeometry(
+        done,
+        {{"msg_label", {20, 300, 320, 181}}, {"pic_label", {50, 120, 250, 157}}, {"title_label", {0, 20, 360, 71}}});
     QCOMPARE(widget<QLabel>(done, "title_label")->text(), QStringLiteral("<font color=\"#00aa00\">Completion</font>"));
     // Built before any device is reported: the watch animation.
     QCOMPARE(done->animation()->fileName(), QStringLiteral(":/release_cable.gif"));
@@ -366,8 +379,10 @@ void TestOrlaWindows::resultWindows()
 
     recover_fail_form *fail = rig.controller->failForm();
     checkWindowFrame(fail, "recover_fail_form");
-    checkGeometry(fail, {{"OK_button", {110, 450, 140, 50}}, {"msg_label", {0, 290, 360, 111}},
-                         {"pic_label", {105, 120, 150, 136}}, {"title_label", {0, 20, 360, 71}}});
+    checkGeometry(fail, {{"OK_button", {110, 450, 140, 50}},
+                         {"msg_label", {0, 290, 360, 111}},
+                         {"pic_label", {105, 120, 150, 136}},
+                         {"title_label", {0, 20, 360, 71}}});
     QCOMPARE(widget<QPushButton>(fail, "OK_button")->text(), QStringLiteral("OK"));
     QCOMPARE(widget<QLabel>(fail, "title_label")->text(), QStringLiteral("<font color=\"#00aa00\">Sorry</font>"));
     fail->setReason(3);
@@ -380,12 +395,29 @@ void TestOrlaWindows::resultWindows()
 
 void TestOrlaWindows::artForEveryNamedPicture()
 {
-    for (const char *name : {":/background.png", ":/background_beta.png", ":/update_noti.png", ":/wait_update.gif",
-                             ":/guide_1.png", ":/guide_2.png", ":/highlight_1.png", ":/disable_1.png",
-                             ":/mouseover_1.png", ":/click_1.png", ":/orla_icon.jpg", ":/warning.png", ":/info_1.png",
-                             ":/info_2.png", ":/cry.png", ":/release_cable.gif", ":/pacer_release_cable.gif",
-                             ":/highlight_3.png", ":/disable_3.png", ":/mouseover_3.png", ":/click_3.png",
-                             ":/device/device_notfound.png", ":/device/Velora_device.png"}) {
+    for (const char *name : {":/background.png",
+                             ":/background_beta.png",
+                             ":/update_noti.png",
+                             ":/wait_update.gif",
+                             ":/guide_1.png",
+                             ":/guide_2.png",
+                             ":/highlight_1.png",
+                             ":/disable_1.png",
+                             ":/mouseover_1.png",
+                             ":/click_1.png",
+                             ":/orla_icon.jpg",
+                             ":/warning.png",
+                             ":/info_1.png",
+                             ":/info_2.png",
+                             ":/cry.png",
+                             ":/release_cable.gif",
+                             ":/pacer_release_cable.gif",
+                             ":/highlight_3.png",
+                             ":/disable_3.png",
+                             ":/mouseover_3.png",
+                             ":/click_3.png",
+                             ":/device/device_notfound.png",
+                             ":/device/Velora_device.png"}) {
         QImage image(QString::fromLatin1(name));
         QVERIFY2(!image.isNull(), name);
     }
@@ -425,8 +457,7 @@ void TestOrlaWindows::windowsRender()
                         {"soft_info_label", {250, 140, 110, 70}, "2.1.0\n"},
                         {"soft_update_button", {60, 280, 240, 58}, "Update Software", ":/highlight_1.png", 0.6},
                         {"gpsdata_update_button", {60, 350, 240, 58}, "Update GPS Data", ":/highlight_1.png", 0.6},
-                        {"workout_update_button", {60, 420, 240, 58}, "Install Velora Workout", ":/disable_1.png",
-                         0.6},
+                        {"workout_update_button", {60, 420, 240, 58}, "Install Velora Workout", ":/disable_1.png", 0.6},
                         {"download_count_label", {265, 275, 48, 48}, "1", ":/update_noti.png", 0.6},
                         {"about_label", {320, 10, 24, 24}, nullptr, ":/guide_1.png"}});
 

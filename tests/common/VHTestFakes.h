@@ -118,10 +118,7 @@ public:
         name = model;
         return !name.isEmpty();
     }
-    bool getUUID(QString &uuid) override
-    {
-        return deviceService() ? deviceService()->getUUID(uuid) : false;
-    }
+    bool getUUID(QString &uuid) override { return deviceService() ? deviceService()->getUUID(uuid) : false; }
     bool getImageVersion(QString &text) override
     {
         text = imageVersion;

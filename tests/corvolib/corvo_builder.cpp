@@ -10,15 +10,9 @@ ByteBuilder &ByteBuilder::u8(uint8_t v)
     return *this;
 }
 
-ByteBuilder &ByteBuilder::u16(uint16_t v)
-{
-    return u8(uint8_t(v)).u8(uint8_t(v >> 8));
-}
+ByteBuilder &ByteBuilder::u16(uint16_t v) { return u8(uint8_t(v)).u8(uint8_t(v >> 8)); }
 
-ByteBuilder &ByteBuilder::u32(uint32_t v)
-{
-    return u16(uint16_t(v)).u16(uint16_t(v >> 16));
-}
+ByteBuilder &ByteBuilder::u32(uint32_t v) { return u16(uint16_t(v)).u16(uint16_t(v >> 16)); }
 
 ByteBuilder &ByteBuilder::raw(const Bytes &bytes)
 {
@@ -44,10 +38,7 @@ void ByteBuilder::put32(size_t at, uint32_t v)
         bytes_.at(at + i) = uint8_t(v >> (8 * i));
 }
 
-Bytes fileHeader(uint8_t kind)
-{
-    return {0xFF, 0xFF, 0xFF, 0xFF, 'G', 'A', 'L', 0, 0, 9, kind, 0, 16, 0, 0, 0};
-}
+Bytes fileHeader(uint8_t kind) { return {0xFF, 0xFF, 0xFF, 0xFF, 'G', 'A', 'L', 0, 0, 9, kind, 0, 16, 0, 0, 0}; }
 
 Bytes pattern(size_t n, uint8_t seed)
 {
@@ -62,7 +53,8 @@ Bytes activityFile(const ActivityParts &parts)
     constexpr size_t kBlockEnd = 16 + 88;
     const uint32_t summary = parts.summaryLap.empty() ? kNone : uint32_t(kBlockEnd);
     const uint32_t user = parts.userInfo.empty() ? kNone : uint32_t(kBlockEnd + parts.summaryLap.size());
-    const uint32_t laps = parts.laps.empty() ? kNone : uint32_t(kBlockEnd + parts.summaryLap.size() + parts.userInfo.size());
+    const uint32_t laps =
+        parts.laps.empty() ? kNone : uint32_t(kBlockEnd + parts.summaryLap.size() + parts.userInfo.size());
     ByteBuilder b;
     b.raw(fileHeader(30)).raw(pattern(8, 0x10));
     b.u32(parts.trackTime).u32(summary).u32(laps).u32(user);
@@ -171,8 +163,7 @@ Bytes templateWithIntervals(const std::vector<uint32_t> &storedLinks, size_t rec
     return b.bytes();
 }
 
-ProfileBuilder::ProfileBuilder(const std::string &projectCode, int major, size_t imageSize)
-    : image_(imageSize, 0)
+ProfileBuilder::ProfileBuilder(const std::string &projectCode, int major, size_t imageSize) : image_(imageSize, 0)
 {
     map_ = "Profile,0," + projectCode + "," + std::to_string(major) + ",3,77\r\n";
 }

@@ -42,8 +42,8 @@ struct ActivityParts
     uint32_t trackTime = kNone;
     uint32_t sensorTime = kNone;
     uint32_t workoutLogTime = kNone;
-    Bytes summaryLap;  // none when empty
-    Bytes userInfo;    // none when empty
+    Bytes summaryLap; // none when empty
+    Bytes userInfo;   // none when empty
     std::vector<Bytes> laps;
 };
 // Header, the 88-byte block (bytes 0..7 and the free fields patterned), then
@@ -80,9 +80,9 @@ struct TrackSegmentSpec
     uint32_t start = 0;
     int32_t coordinateA = 0;
     int32_t coordinateB = 0;
-    int16_t rawAltitude = 4000;  // 0 m
+    int16_t rawAltitude = 4000; // 0 m
     uint8_t step = 1;
-    std::vector<TrackDelta> deltas;  // points 1 ... last
+    std::vector<TrackDelta> deltas; // points 1 ... last
 };
 BuiltChain trackFile(const std::vector<TrackSegmentSpec> &segments);
 

@@ -62,5 +62,5 @@ inline quint32 le32At(const QByteArray &bytes, qsizetype at)
     if (at < 0 || at + 4 > bytes.size())
         return 0xDEADBEEFu;
     return quint32(quint8(bytes[at])) | quint32(quint8(bytes[at + 1])) << 8 | quint32(quint8(bytes[at + 2])) << 16
-        | quint32(quint8(bytes[at + 3])) << 24;
+           | quint32(quint8(bytes[at + 3])) << 24;
 }

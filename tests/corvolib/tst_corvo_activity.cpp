@@ -21,10 +21,7 @@ ActivityParts sampleActivity()
     return parts;
 }
 
-QByteArray sentinelBuffer(int size = 300)
-{
-    return QByteArray(size, char(0xEE));
-}
+QByteArray sentinelBuffer(int size = 300) { return QByteArray(size, char(0xEE)); }
 
 } // namespace
 
@@ -142,8 +139,8 @@ private slots:
         CorvoVolume volume;
         ByteBuilder file;
         file.raw(activityFile(sampleActivity()));
-        file.put32(16 + 12, 0xFFFFFFF0u);  // summary lap near the 4 GiB end
-        file.put32(16 + 16, 0x7FFFFFFFu);  // lap table far behind the file
+        file.put32(16 + 12, 0xFFFFFFF0u); // summary lap near the 4 GiB end
+        file.put32(16 + 16, 0x7FFFFFFFu); // lap table far behind the file
         QVERIFY(volume.write(kPath, file.bytes()));
         QByteArray buffer = sentinelBuffer();
         QCOMPARE(GetSummaryLapContent(kName, buffer.data(), 255), 0);

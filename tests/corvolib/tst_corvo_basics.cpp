@@ -15,8 +15,8 @@ private:
     // tells which folder a code selects.
     void fillWorkoutFolders(const CorvoVolume &volume)
     {
-        const QStringList folders = {"Data/Plan", "Data/Plan/Cycling", "Data/Test", "Data/Test/Cycling",
-                                     "Data/Velorawrk", "Data/Velorawrk/Cycling"};
+        const QStringList folders = {"Data/Plan",         "Data/Plan/Cycling", "Data/Test",
+                                     "Data/Test/Cycling", "Data/Velorawrk",    "Data/Velorawrk/Cycling"};
         for (int i = 0; i < folders.size(); ++i) {
             for (int n = 0; n <= i; ++n)
                 QVERIFY(volume.write(folders[i] + QStringLiteral("/w%1.wkt").arg(n), fileHeader(21)));
@@ -51,19 +51,19 @@ private slots:
         QTest::addColumn<int>("flag0");
         QTest::addColumn<int>("flag1");
         QTest::addColumn<QByteArray>("capabilities");
-        QTest::newRow("Pacer50 is its own row") << QByteArray("Pacer50") << QByteArray("GH1.4.0.56")
-                                                << QByteArray("R025") << 1 << 1
-                                                << QByteArray("0,101,102,1001,1002,1003,1004");
-        QTest::newRow("Pacer50CR") << QByteArray("Pacer50CR") << QByteArray("GH1.4.0.56") << QByteArray("R006")
-                                   << 1 << 1 << QByteArray("0,101,102,1001,1002,1003,1004");
-        QTest::newRow("Pacer20 finds the first row") << QByteArray("Pacer20") << QByteArray("R002")
-                                                     << QByteArray("R012") << 0 << 0 << QByteArray("0");
+        QTest::newRow("Pacer50 is its own row")
+            << QByteArray("Pacer50") << QByteArray("GH1.4.0.56") << QByteArray("R025") << 1 << 1
+            << QByteArray("0,101,102,1001,1002,1003,1004");
+        QTest::newRow("Pacer50CR") << QByteArray("Pacer50CR") << QByteArray("GH1.4.0.56") << QByteArray("R006") << 1
+                                   << 1 << QByteArray("0,101,102,1001,1002,1003,1004");
+        QTest::newRow("Pacer20 finds the first row")
+            << QByteArray("Pacer20") << QByteArray("R002") << QByteArray("R012") << 0 << 0 << QByteArray("0");
         QTest::newRow("part of a name") << QByteArray("sar4") << QByteArray("R009") << QByteArray("R017") << 1 << 0
                                         << QByteArray("1,101");
         QTest::newRow("Pulsar60") << QByteArray("Pulsar60") << QByteArray("R009") << QByteArray("R017") << 1 << 0
                                   << QByteArray("0,1,6,9,101");
-        QTest::newRow("Pacer60") << QByteArray("Pacer60") << QByteArray("GH2.0.0.0") << QByteArray("R007") << 1
-                                 << 1 << QByteArray("0,101,102,1001,1002,1003,1004");
+        QTest::newRow("Pacer60") << QByteArray("Pacer60") << QByteArray("GH2.0.0.0") << QByteArray("R007") << 1 << 1
+                                 << QByteArray("0,101,102,1001,1002,1003,1004");
     }
 
     void capabilityRowBySubstringInTableOrder()
@@ -119,7 +119,7 @@ private slots:
             QCOMPARE(GetActivityfileName(index, name), 1);
             names.insert(QByteArray(name));
         }
-        QCOMPARE(names, (QSet<QByteArray> {"230517083015.gal", "230518090000.GAL"}));
+        QCOMPARE(names, (QSet<QByteArray>{"230517083015.gal", "230518090000.GAL"}));
         char name[260];
         QCOMPARE(GetActivityfileName(0, name), 0);
         QCOMPARE(GetActivityfileName(3, name), 0);

@@ -43,24 +43,24 @@ struct TrackCursor
 
 std::vector<SensorSegmentSpec> sampleSensorSegments()
 {
-    SensorSegmentSpec all;  // every field that has a size
+    SensorSegmentSpec all; // every field that has a size
     all.start = 1000;
     all.step = 2;
-    all.maskA = 0xFF;  // bit 7 adds nothing
-    all.maskB = 0xC1;  // bit 0 adds nothing
-    all.maskC = 0x0F;  // bit 0 adds nothing
+    all.maskA = 0xFF; // bit 7 adds nothing
+    all.maskB = 0xC1; // bit 0 adds nothing
+    all.maskC = 0x0F; // bit 0 adds nothing
     all.points = {{1, 2, 3, -4, 500, -600, 7, 8, 9, 1000, -1100, 1200},
                   {11, 12, 13, -14, 1500, -1600, 17, 18, 19, 2000, -2100, 2200}};
     SensorSegmentSpec some;
     some.start = 5000;
     some.step = 5;
-    some.maskA = 0x09;  // bytes slot a0, word slot a3
-    some.maskB = 0x40;  // b6
-    some.maskC = 0x04;  // c2
+    some.maskA = 0x09; // bytes slot a0, word slot a3
+    some.maskB = 0x40; // b6
+    some.maskC = 0x04; // c2
     some.points = {{21, 0, 0, -300, 0, 0, 0, 22, 0, 0, 23, 0},
                    {31, 0, 0, 301, 0, 0, 0, 32, 0, 0, -33, 0},
                    {41, 0, 0, 0, 0, 0, 0, 42, 0, 0, 43, 0}};
-    SensorSegmentSpec none;  // points carry only their time
+    SensorSegmentSpec none; // points carry only their time
     none.start = 9000;
     none.step = 1;
     none.maskA = 0x80;
@@ -228,14 +228,14 @@ private slots:
         first.start = kSampleTime;
         first.coordinateA = 100;
         first.coordinateB = 200;
-        first.rawAltitude = 4402;  // 1100 / 4 - 1000 = 100 m (truncated)
+        first.rawAltitude = 4402; // 1100 / 4 - 1000 = 100 m (truncated)
         first.step = 2;
         first.deltas = {{3, 25, -5, 7}, {1, -19, 10, -20}};
         TrackSegmentSpec second;
         second.start = kSampleTime + 100;
         second.coordinateA = -50;
         second.coordinateB = 60;
-        second.rawAltitude = 3990;  // -3 m
+        second.rawAltitude = 3990; // -3 m
         second.step = 1;
         const BuiltChain chain = trackFile({first, second});
         QVERIFY(volume.write(kTrackPath, chain.bytes));
@@ -255,12 +255,12 @@ private slots:
         QCOMPARE(p.coordinateB, 200);
         QCOMPARE(GetTrackPot(c.cursor, &p), 1);
         QCOMPARE(p.time, kSampleTime + 6);
-        QCOMPARE(p.altitude, 102);  // 25 tenths count as 2 m
+        QCOMPARE(p.altitude, 102); // 25 tenths count as 2 m
         QCOMPARE(p.coordinateA, 107);
         QCOMPARE(p.coordinateB, 195);
         QCOMPARE(GetTrackPot(c.cursor, &p), 1);
         QCOMPARE(p.time, kSampleTime + 8);
-        QCOMPARE(p.altitude, 101);  // -19 tenths count as -1 m
+        QCOMPARE(p.altitude, 101); // -19 tenths count as -1 m
         QCOMPARE(p.coordinateA, 87);
         QCOMPARE(p.coordinateB, 205);
         QCOMPARE(GetTrackPot(c.cursor, &p), 0);
@@ -283,11 +283,11 @@ private slots:
         noFix.deltas = {{}, {}};
         TrackSegmentSpec fix;
         fix.start = 77;
-        fix.coordinateA = -1;  // one coordinate of -1 is a position
+        fix.coordinateA = -1; // one coordinate of -1 is a position
         fix.coordinateB = 5;
         QVERIFY(volume.write(kTrackPath, trackFile({noFix, fix}).bytes));
         TrackCursor c(kTrackName);
-        CorvoTrackPoint p {1, 2, 3, 4};
+        CorvoTrackPoint p{1, 2, 3, 4};
         QCOMPARE(NextTrackseg(c.cursor, nullptr, 0), 1);
         QCOMPARE(GetTrackPot(c.cursor, &p), 0);
         QCOMPARE(GetTrackPot(c.cursor, &p), 0);

@@ -6,10 +6,10 @@ using namespace corvotest;
 
 namespace {
 
-constexpr uint32_t kTrackTime = kSampleTime;         // 230517083015
-constexpr uint32_t kSensorTime = kSampleTime + 1;    // 230517083016
-constexpr uint32_t kLogTime = kSampleTime + 60;      // 230517083115
-constexpr uint32_t kOtherLogTime = kSampleTime + 120;  // 230517083215
+constexpr uint32_t kTrackTime = kSampleTime;          // 230517083015
+constexpr uint32_t kSensorTime = kSampleTime + 1;     // 230517083016
+constexpr uint32_t kLogTime = kSampleTime + 60;       // 230517083115
+constexpr uint32_t kOtherLogTime = kSampleTime + 120; // 230517083215
 
 const QString kActivity = QStringLiteral("Data/History/GAL/a1.gal");
 const QString kTrack = QStringLiteral("Data/History/TRK/230517083015.trk");
@@ -132,7 +132,7 @@ private slots:
         CorvoVolume volume;
         ByteBuilder file;
         file.raw(templateWithLogs({kLogTime}));
-        file.put32(16 + 24, 0xFFFFFFF0u);  // table offset past the end
+        file.put32(16 + 24, 0xFFFFFFF0u); // table offset past the end
         QVERIFY(volume.write("Data/Test/w.wkt", file.bytes()));
         QVERIFY(volume.write(kLog, workoutLogFile(kNone, {})));
         QCOMPARE(DeleteGALFile(36, "w.wkt"), 1);
@@ -148,9 +148,9 @@ private slots:
         QVERIFY(volume.write("Data/Velorawrk/keep.txt", QByteArray("x")));
         QVERIFY(volume.write("Data/Plan/p.wkt", templateWithLogs({})));
         QCOMPARE(DeleteGALAllFile(35), 1);
-        QCOMPARE(QDir(volume.path("Data/Velorawrk")).entryList(QDir::Files), QStringList {"keep.txt"});
+        QCOMPARE(QDir(volume.path("Data/Velorawrk")).entryList(QDir::Files), QStringList{"keep.txt"});
         QVERIFY(volume.exists("Data/Plan/p.wkt"));
-        QCOMPARE(DeleteGALAllFile(36), 1);  // nothing there is nothing to do
+        QCOMPARE(DeleteGALAllFile(36), 1); // nothing there is nothing to do
         QCOMPARE(DeleteGALAllFile(20), 0);
     }
 

@@ -188,7 +188,7 @@ private slots:
         expected[52] = char(160);
         expected[54] = char(160);
         expected.replace(16, 4, toByteArray(floatv(2.25f)));
-        expected[30] = char(0xA9);  // bits 2..4 replaced, the others kept
+        expected[30] = char(0xA9); // bits 2..4 replaced, the others kept
         QCOMPARE(volume.read("Profile.bin"), expected);
     }
 
@@ -316,8 +316,8 @@ private slots:
         QCOMPARE(volume.read("work/Profile.bin"), toByteArray(fresh.image()));
 
         // A new map whose first line is not the header.
-        QVERIFY(volume.write("work/ProfileMap.txt", QByteArray("UnitSystem,10,1\n") +
-                                                        QByteArray::fromStdString(fresh.map())));
+        QVERIFY(volume.write("work/ProfileMap.txt",
+                             QByteArray("UnitSystem,10,1\n") + QByteArray::fromStdString(fresh.map())));
         QVERIFY(volume.write("Profile.bin", device.image()));
         QCOMPARE(UpdateProfile(volume.home().constData(), map.constData(), bin.constData()), 0);
         QCOMPARE(volume.read("work/Profile.bin"), toByteArray(fresh.image()));

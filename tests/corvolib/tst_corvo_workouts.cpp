@@ -66,7 +66,7 @@ private slots:
         QCOMPARE(le32At(bytes, tableAt + 4), tableAt + 24);
         QCOMPARE(le32At(bytes, tableAt + 24 + 4), tableAt + 48);
         QCOMPARE(le32At(bytes, tableAt + 48 + 4), kNone);
-        QCOMPARE(le32At(bytes, tableAt + 24 + 8), tableAt);  // link to interval 1
+        QCOMPARE(le32At(bytes, tableAt + 24 + 8), tableAt); // link to interval 1
         QCOMPARE(le32At(bytes, tableAt + 8), kNone);
         QCOMPARE(bytes.size(), qsizetype(tableAt + 72));
 
@@ -159,8 +159,7 @@ private slots:
             CorvoFile *file = CreateTemplateWKT("A", kDownloaded, 0, 0, kNone, 0, 0, 0, 0, kNone, kNone, 36);
             QVERIFY(file);
             QCOMPARE(CloseTemplateWorkout(file), 1);
-            QCOMPARE(QDir(volume.path("Data")).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
-                     QStringList {"Velorawrk"});
+            QCOMPARE(QDir(volume.path("Data")).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"Velorawrk"});
             QVERIFY(volume.exists("Data/Velorawrk/A.wkt"));
         }
         {
@@ -169,8 +168,7 @@ private slots:
             CorvoFile *file = CreateTemplateWKT("B", 0x000601, 0, 0, kNone, 0, 0, 0, 0, kNone, kNone, 36);
             QVERIFY(file);
             QCOMPARE(CloseTemplateWorkout(file), 1);
-            QCOMPARE(QDir(volume.path("Data")).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
-                     QStringList {"VeloraWrk"});
+            QCOMPARE(QDir(volume.path("Data")).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"VeloraWrk"});
             QVERIFY(volume.exists("Data/VeloraWrk/Cycling/B.wkt"));
         }
     }
@@ -198,7 +196,7 @@ private slots:
         const QByteArray bytes = volume.read("Data/Plan/Short.wkt");
         QCOMPARE(bytes.size(), 16 + 20 + qsizetype(entry.size()) + 24);
         QCOMPARE(bytes.mid(36, qsizetype(entry.size())), toByteArray(entry));
-        QCOMPARE(le32At(bytes, 16 + 8), 36u + quint32(entry.size()));  // the table field lies in the block
+        QCOMPARE(le32At(bytes, 16 + 8), 36u + quint32(entry.size())); // the table field lies in the block
     }
 
     void intervalRecordsHaveTheCallersSize()
@@ -206,7 +204,7 @@ private slots:
         CorvoVolume volume;
         CorvoFile *file = CreateTemplateWKT("Wide", kPlan, 0, 0, kNone, 0, 0, 0, 0, kNone, kNone, 36);
         QVERIFY(file);
-        QCOMPARE(WriteTemplateInterval(file, 1, 1, kNone, kNone, 4, 5, 6, 300), 1);  // 44 bytes
+        QCOMPARE(WriteTemplateInterval(file, 1, 1, kNone, kNone, 4, 5, 6, 300), 1); // 44 bytes
         QCOMPARE(WriteTemplateInterval(file, 0, 2, kNone, 1, 4, 5, 6, 300), 1);
         QCOMPARE(CloseTemplateWorkout(file), 1);
         const QByteArray bytes = volume.read("Data/Plan/Wide.wkt");
@@ -342,7 +340,7 @@ private slots:
     void pointOfInterestCreatesItsFolder()
     {
         CorvoVolume volume;
-        CorvoFile *point = CreatePOI("home.poi", 1, 2, 3, 4, 5, 6, 7, 8, 9, 300);  // 44 bytes: all nine values
+        CorvoFile *point = CreatePOI("home.poi", 1, 2, 3, 4, 5, 6, 7, 8, 9, 300); // 44 bytes: all nine values
         QVERIFY(point);
         QCOMPARE(ClosePOI(point), 1);
         const QByteArray bytes = volume.read("Data/Sharing/home.poi");
@@ -374,7 +372,7 @@ private slots:
         const QByteArray before = volume.read(path);
         CorvoWorkoutLogRecord record;
         std::memset(record.bytes, 0x77, sizeof record.bytes);
-        record.bytes[28] = 12;  // the record's own length
+        record.bytes[28] = 12; // the record's own length
         QCOMPARE(UpdateWorkoutLog("230517083015.wkl", record), 1);
         const QByteArray after = volume.read(path);
         QCOMPARE(after.mid(16, 12), QByteArray(12, 0x77));

@@ -60,8 +60,8 @@ QStringList snapshot(const QString &folder)
         const QFileInfo info(it.next());
         QString entry = QDir(folder).relativeFilePath(info.filePath());
         if (info.isFile() && !info.isSymLink())
-            entry += QLatin1Char(' ')
-                + QCryptographicHash::hash(readAll(info.filePath()), QCryptographicHash::Md5).toHex();
+            entry +=
+                QLatin1Char(' ') + QCryptographicHash::hash(readAll(info.filePath()), QCryptographicHash::Md5).toHex();
         entries << entry;
     }
     entries.sort();
@@ -124,7 +124,8 @@ private slots:
         options.simulatorHeaders = true;
         const QString package = m_server.path() + QStringLiteral("/build.zip");
         QVERIFY(VHFitPackageBuilder::writePackage(package, options));
-        QVERIFY(VHPackageServer::publish(m_server.path(), model, package, QStringLiteral("2.0"), QStringLiteral("Faster fixes")));
+        QVERIFY(VHPackageServer::publish(m_server.path(), model, package, QStringLiteral("2.0"),
+                                         QStringLiteral("Faster fixes")));
 
         VHDevSim sim(m_sim.path());
         VHSimFitIdentity identity;
@@ -155,8 +156,9 @@ private slots:
         QCOMPARE(VHPackageServer::fileMd5(updates + QStringLiteral("/Total.zip")), VHPackageServer::fileMd5(package));
 
         // The software update copies the newer images and leaves the instruction file.
-        QVERIFY(runAction(device, [&] { return device->updateTotal(updates + QStringLiteral("/Total.zip"), QString()); },
-                          results, 0));
+        QVERIFY(runAction(
+            device, [&] { return device->updateTotal(updates + QStringLiteral("/Total.zip"), QString()); }, results,
+            0));
         const QString volume = sim.drivePath(QStringLiteral("WATCH"));
         QVERIFY(QFileInfo::exists(volume + QStringLiteral("/update.ini")));
         QVERIFY(QFileInfo::exists(volume + QStringLiteral("/os.bin")));
@@ -190,17 +192,20 @@ private slots:
         stream >> stamp;
         QCOMPARE(stamp, ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14));
         QCOMPARE(device->getAlpDate(), 0);
-        QVERIFY(runAction(device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), stamp); }, results, 25));
+        QVERIFY(runAction(
+            device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), stamp); }, results, 25));
         QCOMPARE(readAll(volume + QStringLiteral("/System/AssitOff.alp")).size(), 20000);
         QCOMPARE(device->getAlpDate(), int(stamp));
 
         // Workouts: the check leaves the device alone, the install writes them.
         const QString total = updates + QStringLiteral("/Total.zip");
-        QVERIFY(runAction(device, [&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("0")); },
-                          results, 10));
+        QVERIFY(runAction(
+            device, [&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("0")); }, results,
+            10));
         QVERIFY(!QFileInfo::exists(volume + QStringLiteral("/System/Velorawrk")));
-        QVERIFY(runAction(device, [&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("1")); },
-                          results, 10));
+        QVERIFY(runAction(
+            device, [&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("1")); }, results,
+            10));
         QVERIFY(!QDir(volume + QStringLiteral("/System/Velorawrk")).isEmpty(QDir::Files));
         QVERIFY(!QDir(volume + QStringLiteral("/System/Test")).isEmpty(QDir::Files));
 
@@ -221,16 +226,26 @@ private slots:
         QTest::addColumn<QString>("linkAt");
         QTest::addColumn<QString>("target");
         QTest::addColumn<bool>("detected");
-        QTest::newRow("update.ini") << "update.ini" << "notes.txt" << true;
-        QTest::newRow("UPDATE.INI") << "UPDATE.INI" << "notes.txt" << true;
-        QTest::newRow("image") << "os.bin" << "notes.txt" << true;
-        QTest::newRow("Bluetooth image") << "BT.BIN" << "notes.txt" << true;
-        QTest::newRow("assist file") << "System/AssitOff.alp" << "notes.txt" << true;
-        QTest::newRow("stamp") << "System/date.txt" << "notes.txt" << true;
-        QTest::newRow("workout folder") << "System/Velorawrk" << "" << true;
-        QTest::newRow("test folder") << "System/Test" << "" << true;
-        QTest::newRow("identity file") << "System/device.txt" << "device.txt" << false;
-        QTest::newRow("System") << "System" << "" << false;
+        QTest::newRow("update.ini") << "update.ini"
+                                    << "notes.txt" << true;
+        QTest::newRow("UPDATE.INI") << "UPDATE.INI"
+                                    << "notes.txt" << true;
+        QTest::newRow("image") << "os.bin"
+                               << "notes.txt" << true;
+        QTest::newRow("Bluetooth image") << "BT.BIN"
+                                         << "notes.txt" << true;
+        QTest::newRow("assist file") << "System/AssitOff.alp"
+                                     << "notes.txt" << true;
+        QTest::newRow("stamp") << "System/date.txt"
+                               << "notes.txt" << true;
+        QTest::newRow("workout folder") << "System/Velorawrk"
+                                        << "" << true;
+        QTest::newRow("test folder") << "System/Test"
+                                     << "" << true;
+        QTest::newRow("identity file") << "System/device.txt"
+                                       << "device.txt" << false;
+        QTest::newRow("System") << "System"
+                                << "" << false;
     }
     void hostileVolumeLeavesTheUserAlone()
     {
@@ -287,10 +302,13 @@ private slots:
             QVERIFY(device->getVersion(text));
             device->getAlpDate();
             const QString total = updates + QStringLiteral("/Total.zip");
-            runAction(device, [&] { return device->updateTotal(total, QString()); }, results, 0);
-            runAction(device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 1234); }, results, 25);
-            runAction(device, [&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("1")); },
-                      results, 10);
+            runAction(
+                device, [&] { return device->updateTotal(total, QString()); }, results, 0);
+            runAction(
+                device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 1234); }, results, 25);
+            runAction(
+                device, [&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("1")); },
+                results, 10);
             device->getAlpDate();
         } else {
             QTest::qWait(1500);

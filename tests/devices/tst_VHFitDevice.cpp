@@ -58,8 +58,8 @@ QStringList snapshot(const QString &folder)
         const QFileInfo info(it.next());
         QString entry = QDir(folder).relativeFilePath(info.filePath());
         if (info.isFile() && !info.isSymLink())
-            entry += QLatin1Char(' ')
-                + QCryptographicHash::hash(readFile(info.filePath()), QCryptographicHash::Md5).toHex();
+            entry +=
+                QLatin1Char(' ') + QCryptographicHash::hash(readFile(info.filePath()), QCryptographicHash::Md5).toHex();
         entries << entry;
     }
     entries.sort();
@@ -108,8 +108,8 @@ class TestVHFitDevice : public QObject
         QByteArray release = "[MODEL]\nName=Pacer60F\n";
         for (qsizetype i = 0; i < images.size(); ++i) {
             const Image &image = images.at(i);
-            release += "[" + image.kind.toUtf8() + "]\nName=" + image.name.toUtf8() + "\nVersion="
-                       + image.version.toUtf8() + "\n";
+            release += "[" + image.kind.toUtf8() + "]\nName=" + image.name.toUtf8()
+                       + "\nVersion=" + image.version.toUtf8() + "\n";
             writeFile(staging + QLatin1Char('/') + image.name, QByteArray(image.size, char('A' + i % 26)));
         }
         if (withRelease)
@@ -134,10 +134,7 @@ class TestVHFitDevice : public QObject
         return !failed;
     }
 
-    QStringList volumeRootFiles() const
-    {
-        return QDir(m_volume).entryList(QDir::Files, QDir::Name);
-    }
+    QStringList volumeRootFiles() const { return QDir(m_volume).entryList(QDir::Files, QDir::Name); }
 
 private slots:
     void initTestCase()
@@ -189,12 +186,13 @@ private slots:
     void copiesOnlyNewerImagesInNaturalOrder()
     {
         FitPtr device = makeDevice();
-        const QString package = makePackage({{"OS", "os.bin", "10", 3000},          // 9 -> 10 is newer
+        const QString package = makePackage({{"OS", "os.bin", "10", 3000},            // 9 -> 10 is newer
                                              {"BootLoader", "boot.bin", "B123", 100}, // equal: kept
                                              {"DeviceLang", "lang.bin", "DL20221231", 50},
-                                             {"GPS", "gps.bin", "1", 70}});          // unknown kind: always new
+                                             {"GPS", "gps.bin", "1", 70}}); // unknown kind: always new
         int code = -1;
-        QVERIFY(run(*device, [&] { return device->updateTotal(package, QString()); }, &code));
+        QVERIFY(run(
+            *device, [&] { return device->updateTotal(package, QString()); }, &code));
         QCOMPARE(code, 0);
         QCOMPARE(volumeRootFiles(), (QStringList{"gps.bin", "os.bin", "update.ini"}));
         QCOMPARE(readFile(m_volume + QStringLiteral("/os.bin")).size(), 3000);
@@ -215,12 +213,14 @@ private slots:
         m_script.freeSpace = 1000;
         const QString package = makePackage({{"OS", "os.bin", "10", 600}, {"Bluetooth", "bt.bin", "BT78", 600}});
         int code = 0;
-        QVERIFY(!run(*device, [&] { return device->updateTotal(package, QString()); }, &code));
+        QVERIFY(!run(
+            *device, [&] { return device->updateTotal(package, QString()); }, &code));
         QCOMPARE(code, 3);
         QVERIFY(volumeRootFiles().isEmpty());
         // Exactly enough is enough.
         m_script.freeSpace = 1200;
-        QVERIFY(run(*device, [&] { return device->updateTotal(package, QString()); }, &code));
+        QVERIFY(run(
+            *device, [&] { return device->updateTotal(package, QString()); }, &code));
     }
 
     void badPackagesFailWithoutWriting()
@@ -228,7 +228,8 @@ private slots:
         FitPtr device = makeDevice();
         int code = 0;
         const QString noRelease = makePackage({{"OS", "os.bin", "10", 10}}, false);
-        QVERIFY(!run(*device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
+        QVERIFY(!run(
+            *device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
         QVERIFY(!run(*device, [&] { return device->updateTotal(m_root.path() + "/missing.zip", QString()); }));
         // A truncated package: its central directory is gone.
         const QString good = makePackage({{"OS", "os.bin", "10", 20000}});
@@ -241,7 +242,8 @@ private slots:
         writeFile(staging + QStringLiteral("/release.ini"), "[OS]\nName=../outside.bin\nVersion=10\n");
         writeFile(staging + QStringLiteral("/outside.bin"), "x");
         zipFolder(staging, escaping);
-        QVERIFY(!run(*device, [&] { return device->updateTotal(escaping, QString()); }, &code));
+        QVERIFY(!run(
+            *device, [&] { return device->updateTotal(escaping, QString()); }, &code));
         QCOMPARE(code, 4);
         QVERIFY(volumeRootFiles().isEmpty());
         QVERIFY(!QFileInfo::exists(m_root.path() + QStringLiteral("/outside.bin")));
@@ -268,7 +270,8 @@ private slots:
         writeFile(m_volume + QStringLiteral("/os.bin/inside/f"), "x");
         const QString package = makePackage({{"OS", "os.bin", "10", 10}});
         int code = 0;
-        QVERIFY(!run(*device, [&] { return device->updateTotal(package, QString()); }, &code));
+        QVERIFY(!run(
+            *device, [&] { return device->updateTotal(package, QString()); }, &code));
         QCOMPARE(code, 4);
         QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/update.ini")));
     }
@@ -280,18 +283,22 @@ private slots:
         const QString without = makePackage({{"OS", "os.bin", "9", 10}});
         int code = 0;
         // The starter's first text is the package, its last the mode.
-        QVERIFY(run(*device, [&] { return device->updateComponent(with, "", "", "0"); }, &code));
+        QVERIFY(run(
+            *device, [&] { return device->updateComponent(with, "", "", "0"); }, &code));
         QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/System/Velorawrk")));
-        QVERIFY(!run(*device, [&] { return device->updateComponent(without, "", "", "0"); }, &code));
+        QVERIFY(!run(
+            *device, [&] { return device->updateComponent(without, "", "", "0"); }, &code));
         QCOMPARE(code, 5);
 
         // The device already has the folder in another spelling: it is used, as on FAT.
         QDir().mkpath(m_volume + QStringLiteral("/System/VeloraWrk"));
-        QVERIFY(run(*device, [&] { return device->updateComponent(with, "", "", "1"); }, &code));
+        QVERIFY(run(
+            *device, [&] { return device->updateComponent(with, "", "", "1"); }, &code));
         QCOMPARE(readFile(m_volume + QStringLiteral("/System/VeloraWrk/Tempo.wkt")), QByteArray("tempo"));
         QCOMPARE(readFile(m_volume + QStringLiteral("/System/Test/Ramp.wkt")), QByteArray("ramp"));
         QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/System/Velorawrk")));
-        QVERIFY(!run(*device, [&] { return device->updateComponent(without, "", "", "1"); }, &code));
+        QVERIFY(!run(
+            *device, [&] { return device->updateComponent(without, "", "", "1"); }, &code));
         QCOMPARE(code, 5);
     }
 
@@ -382,7 +389,8 @@ private slots:
         writeFile(m_volume + QStringLiteral("/bt.bin/inside/f"), "x");
         const QString package = makePackage({{"OS", "os.bin", "10", 100}, {"Bluetooth", "bt.bin", "BT78", 100}});
         int code = 0;
-        QVERIFY(!run(*device, [&] { return device->updateTotal(package, QString()); }, &code));
+        QVERIFY(!run(
+            *device, [&] { return device->updateTotal(package, QString()); }, &code));
         QCOMPARE(code, 4);
         QCOMPARE(volumeRootFiles(), QStringList({"old.bin", "os.bin"}));
     }
@@ -406,8 +414,8 @@ private slots:
         FitPtr device = makeDevice();
         const QString staging = m_root.path() + QStringLiteral("/cased%1").arg(++m_packages);
         writeFile(staging + QStringLiteral("/Release.ini"), "[TimeZone]\nName=tz.bin\nVersion=TZ2025\n[MODEL]\n"
-                                                             "Name=x\n[OS]\nName=os.bin\nVersion=10\n"
-                                                             "[Bluetooth]\nName=bt.bin\nVersion=BT78\n");
+                                                            "Name=x\n[OS]\nName=os.bin\nVersion=10\n"
+                                                            "[Bluetooth]\nName=bt.bin\nVersion=BT78\n");
         writeFile(staging + QStringLiteral("/TZ.BIN"), "tz");
         writeFile(staging + QStringLiteral("/os.bin"), "os");
         writeFile(staging + QStringLiteral("/Bt.Bin"), "bt");
@@ -416,15 +424,18 @@ private slots:
         zipFolder(inner, staging + QStringLiteral("/Workout.zip"));
         const QString package = zipFolder(staging, staging + QStringLiteral(".zip"));
         int code = -1;
-        QVERIFY(run(*device, [&] { return device->updateTotal(package, QString()); }, &code));
+        QVERIFY(run(
+            *device, [&] { return device->updateTotal(package, QString()); }, &code));
         QCOMPARE(volumeRootFiles(), QStringList({"bt.bin", "os.bin", "tz.bin", "update.ini"}));
         const QString log = readTestLog();
         const qsizetype tz = log.lastIndexOf(QStringLiteral("write tz.bin")),
                         os = log.lastIndexOf(QStringLiteral("write os.bin")),
                         bt = log.lastIndexOf(QStringLiteral("write bt.bin"));
         QVERIFY(tz >= 0 && tz < os && os < bt);
-        QVERIFY(run(*device, [&] { return device->updateComponent(package, "", "", "0"); }, &code));
-        QVERIFY(run(*device, [&] { return device->updateComponent(package, "", "", "1"); }, &code));
+        QVERIFY(run(
+            *device, [&] { return device->updateComponent(package, "", "", "0"); }, &code));
+        QVERIFY(run(
+            *device, [&] { return device->updateComponent(package, "", "", "1"); }, &code));
         QCOMPARE(readFile(m_volume + QStringLiteral("/System/Velorawrk/Tempo.wkt")), QByteArray("tempo"));
 
         // "./workout.zip" is the workouts for the check as for the install.
@@ -448,21 +459,25 @@ private slots:
         writeFile(staging + QStringLiteral("/release.ini/inside.txt"), "x");
         writeFile(staging + QStringLiteral("/os.bin"), "os");
         const QString folderIni = zipFolder(staging, staging + QStringLiteral(".zip"));
-        QVERIFY(!run(*device, [&] { return device->updateTotal(folderIni, QString()); }, &code));
+        QVERIFY(!run(
+            *device, [&] { return device->updateTotal(folderIni, QString()); }, &code));
         QCOMPARE(code, 4);
         const QString noRelease = makePackage({{"OS", "os.bin", "10", 10}}, false);
         code = 0;
-        QVERIFY(!run(*device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
+        QVERIFY(!run(
+            *device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
         QCOMPARE(code, 4);
         code = 0;
-        QVERIFY(!run(*device, [&] { return device->updateTotal(m_root.path() + "/missing.zip", QString()); }, &code));
+        QVERIFY(!run(
+            *device, [&] { return device->updateTotal(m_root.path() + "/missing.zip", QString()); }, &code));
         QCOMPARE(code, 4);
         // A work folder that cannot be emptied (a file stands where it goes).
         const QString work = VHEnv::instance()->tempFolder() + QStringLiteral("/Pacer60F");
         QDir(work).removeRecursively();
         writeFile(work, "in the way");
         code = 0;
-        QVERIFY(!run(*device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
+        QVERIFY(!run(
+            *device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
         QCOMPARE(code, 4);
         QVERIFY(readTestLog().contains(QStringLiteral("can not empty the work folder")));
         QFile::remove(work);

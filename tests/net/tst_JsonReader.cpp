@@ -29,14 +29,19 @@ private slots:
     {
         QTest::addColumn<QString>("json");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "\"Total\"" << "Total";
-        QTest::newRow("quote and backslash") << "\"a\\\"b\\\\c\"" << "a\"b\\c";
-        QTest::newRow("slash") << "\"http:\\/\\/host\\/p\"" << "http://host/p";
-        QTest::newRow("controls") << "\"\\b\\f\\n\\r\\t\"" << "\b\f\n\r\t";
+        QTest::newRow("plain") << "\"Total\""
+                               << "Total";
+        QTest::newRow("quote and backslash") << "\"a\\\"b\\\\c\""
+                                             << "a\"b\\c";
+        QTest::newRow("slash") << "\"http:\\/\\/host\\/p\""
+                               << "http://host/p";
+        QTest::newRow("controls") << "\"\\b\\f\\n\\r\\t\""
+                                  << "\b\f\n\r\t";
         QTest::newRow("u escape") << "\"caf\\u00e9 \\u20AC\"" << QStringLiteral("caf\u00e9 \u20ac");
         QTest::newRow("surrogate pair") << "\"\\ud83d\\ude00\"" << QString::fromUcs4(U"\U0001F600");
         QTest::newRow("raw utf-16 kept") << QStringLiteral("\"L\u00e4ufer\"") << QStringLiteral("L\u00e4ufer");
-        QTest::newRow("empty") << "\"\"" << "";
+        QTest::newRow("empty") << "\"\""
+                               << "";
     }
     void stringEscapes()
     {
@@ -54,10 +59,10 @@ private slots:
         QTest::addColumn<QVariant>("expected");
         QTest::newRow("integer") << "42" << int(QMetaType::LongLong) << QVariant(qlonglong(42));
         QTest::newRow("negative") << "-7" << int(QMetaType::LongLong) << QVariant(qlonglong(-7));
-        QTest::newRow("large integer stays exact") << "9007199254740993" << int(QMetaType::LongLong)
-                                                   << QVariant(qlonglong(9007199254740993LL));
-        QTest::newRow("beyond qlonglong") << "18446744073709551615" << int(QMetaType::ULongLong)
-                                          << QVariant(qulonglong(18446744073709551615ULL));
+        QTest::newRow("large integer stays exact")
+            << "9007199254740993" << int(QMetaType::LongLong) << QVariant(qlonglong(9007199254740993LL));
+        QTest::newRow("beyond qlonglong")
+            << "18446744073709551615" << int(QMetaType::ULongLong) << QVariant(qulonglong(18446744073709551615ULL));
         QTest::newRow("full stop makes floating") << "2.0" << int(QMetaType::Double) << QVariant(2.0);
         QTest::newRow("fraction and exponent") << "-1.5e2" << int(QMetaType::Double) << QVariant(-150.0);
         QTest::newRow("exponent without stop") << "1E3" << int(QMetaType::Double) << QVariant(1000.0);

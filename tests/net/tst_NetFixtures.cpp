@@ -109,18 +109,20 @@ private slots:
         options.model = QStringLiteral("Pacer");
         const ZipContents zip = readZip(build(options));
         QVERIFY(zip.opened);
-        QVERIFY(writeBytes(m_dir.filePath(QStringLiteral("release.ini")), zip.files.value(QStringLiteral("release.ini"))));
+        QVERIFY(
+            writeBytes(m_dir.filePath(QStringLiteral("release.ini")), zip.files.value(QStringLiteral("release.ini"))));
         QSettings ini(m_dir.filePath(QStringLiteral("release.ini")), QSettings::IniFormat);
         QStringList groups = ini.childGroups();
         groups.sort();
-        QCOMPARE(groups, QStringList({"Bluetooth", "BootLoader", "DeviceLang", "MODEL", "NotificationLang", "OS",
-                                      "TimeZone"}));
+        QCOMPARE(groups,
+                 QStringList({"Bluetooth", "BootLoader", "DeviceLang", "MODEL", "NotificationLang", "OS", "TimeZone"}));
         QCOMPARE(ini.value(QStringLiteral("MODEL/Name")).toString(), QStringLiteral("Pacer"));
         QSet<qint64> sizes;
         for (const VHFitPackageBuilder::Image &image : VHFitPackageBuilder::defaultImages()) {
             QCOMPARE(ini.value(image.kind + QStringLiteral("/Name")).toString(), image.name);
             QCOMPARE(ini.value(image.kind + QStringLiteral("/Version")).toString(), image.version);
-            QCOMPARE(zip.files.value(image.name), VHFitPackageBuilder::contentFor(image.name, image.size, options.seed));
+            QCOMPARE(zip.files.value(image.name),
+                     VHFitPackageBuilder::contentFor(image.name, image.size, options.seed));
             sizes.insert(image.size);
         }
         QVERIFY(sizes.size() >= 5);
@@ -214,15 +216,15 @@ private slots:
     void encodingFaultsPutWhatTheyClaimOnTheWire_data()
     {
         QTest::addColumn<int>("fault");
-        QTest::addColumn<QByteArray>("header");   // a header the reply must carry
-        QTest::addColumn<bool>("hasLength");      // Content-Length announced
-        QTest::addColumn<bool>("whole");          // the body (or its last chunk) all there
+        QTest::addColumn<QByteArray>("header"); // a header the reply must carry
+        QTest::addColumn<bool>("hasLength");    // Content-Length announced
+        QTest::addColumn<bool>("whole");        // the body (or its last chunk) all there
         QTest::newRow("cut without length") << int(VHServerFault::TruncatedNoLength) << QByteArray() << false << false;
         QTest::newRow("gzip") << int(VHServerFault::GzipBody) << QByteArray("Content-Encoding: gzip") << true << true;
         QTest::newRow("gzip cut") << int(VHServerFault::GzipTruncated) << QByteArray("Content-Encoding: gzip") << false
                                   << false;
-        QTest::newRow("chunked") << int(VHServerFault::ChunkedBody) << QByteArray("Transfer-Encoding: chunked")
-                                 << false << true;
+        QTest::newRow("chunked") << int(VHServerFault::ChunkedBody) << QByteArray("Transfer-Encoding: chunked") << false
+                                 << true;
         QTest::newRow("chunked cut") << int(VHServerFault::ChunkedTruncated) << QByteArray("Transfer-Encoding: chunked")
                                      << false << false;
     }
@@ -248,8 +250,8 @@ private slots:
             QCOMPARE(body.endsWith("\r\n0\r\n\r\n"), whole);
             QVERIFY(body.size() > (whole ? data.size() : data.size() / 2));
         } else if (header.startsWith("Content-Encoding")) {
-            QVERIFY(body.startsWith("\x1f\x8b"));      // the gzip magic
-            QVERIFY(body.size() < data.size() / 4);      // it compresses well, so it really is encoded
+            QVERIFY(body.startsWith("\x1f\x8b"));   // the gzip magic
+            QVERIFY(body.size() < data.size() / 4); // it compresses well, so it really is encoded
         } else {
             QCOMPARE(body, data.left(data.size() / 2));
         }

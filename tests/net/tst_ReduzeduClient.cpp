@@ -138,8 +138,8 @@ private slots:
         QTest::newRow("empty body") << int(VHServerFault::EmptyBody) << "download failed - get no data";
         QTest::newRow("truncated body") << int(VHServerFault::TruncatedBody) << "http error=";
         QTest::newRow("stalled server") << int(VHServerFault::SlowReply) << "http error=";
-        QTest::newRow("HTML page with 200") << int(VHServerFault::NonJsonBody)
-                                            << "not assist data: content type text/html";
+        QTest::newRow("HTML page with 200")
+            << int(VHServerFault::NonJsonBody) << "not assist data: content type text/html";
     }
     void failedFetchKeepsBothFiles()
     {

@@ -23,7 +23,7 @@ class TestVeloraApiClient : public QObject
     Q_OBJECT
 
     NetTestWorld m_world;
-    QByteArray m_package;   // published for "Pacer" as version "1.2.0"
+    QByteArray m_package;    // published for "Pacer" as version "1.2.0"
     QByteArray m_oldPackage; // what the folder holds before a download that must fail
 
     QString folder(const QString &model = QStringLiteral("Pacer")) const { return m_world.modelDir(model); }
@@ -72,7 +72,10 @@ class TestVeloraApiClient : public QObject
         QCOMPARE(folderEntries(folder()), QStringList({"Total.zip", "note.txt", "version.txt"}));
     }
 
-    void cannedIndex(const QByteArray &body) { m_world.server().setCannedBody(QStringLiteral("/versions/index"), body); }
+    void cannedIndex(const QByteArray &body)
+    {
+        m_world.server().setCannedBody(QStringLiteral("/versions/index"), body);
+    }
 
     // The index of the published package, or the same without its "md5hash".
     void indexWithOrWithoutMd5(bool withMd5)
@@ -99,7 +102,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_world.start());
-        m_package = publish(QStringLiteral("Pacer"), QStringLiteral("1.2.0"), QStringLiteral("GPS fixes, new faces"), 7);
+        m_package =
+            publish(QStringLiteral("Pacer"), QStringLiteral("1.2.0"), QStringLiteral("GPS fixes, new faces"), 7);
         m_oldPackage = QByteArray("an older package");
     }
 
@@ -165,7 +169,8 @@ private slots:
 
     void numbersWhereTextsBelongAreTakenAsText()
     {
-        cannedIndex("[{\"name\":\"Total\",\"version\":2,\"url\":\"{base}/packages/Pacer/Total.zip\",\"note\":3.5,\"md5hash\":12}]");
+        cannedIndex("[{\"name\":\"Total\",\"version\":2,\"url\":\"{base}/packages/Pacer/"
+                    "Total.zip\",\"note\":3.5,\"md5hash\":12}]");
         RecordingDelegate delegate;
         VeloraApiClient client(&delegate);
         QVERIFY(runQuery(client, delegate));
@@ -178,10 +183,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("body");
         QTest::newRow("Total without url") << QByteArray("[{\"name\":\"Total\",\"version\":\"3.0\",\"note\":\"n\"}]");
-        QTest::newRow("Total without version") << QByteArray("[{\"name\":\"Total\",\"url\":\"{base}/packages/Pacer/Total.zip\"}]");
+        QTest::newRow("Total without version")
+            << QByteArray("[{\"name\":\"Total\",\"url\":\"{base}/packages/Pacer/Total.zip\"}]");
         QTest::newRow("no Total") << QByteArray("[{\"name\":\"Other\",\"version\":\"3.0\",\"url\":\"{base}/x.zip\"}]");
         QTest::newRow("empty array") << QByteArray("[]");
-        QTest::newRow("object at top") << QByteArray("{\"name\":\"Total\",\"version\":\"3.0\",\"url\":\"{base}/x.zip\"}");
+        QTest::newRow("object at top") << QByteArray(
+            "{\"name\":\"Total\",\"version\":\"3.0\",\"url\":\"{base}/x.zip\"}");
         QTest::newRow("null document") << QByteArray("null");
     }
     void replyWithoutUsableTotalEntry()
@@ -364,8 +371,8 @@ private slots:
         QTest::newRow("package already there") << index << 0 << QByteArray() << "1.2.0" << answered;
         QTest::newRow("no package named") << index << 0 << QByteArray("[]") << "0.9" << answered;
         QTest::newRow("query HTTP error") << index << int(VHServerFault::Http500) << QByteArray() << "0.9" << failed;
-        QTest::newRow("query reply unreadable") << index << int(VHServerFault::NonJsonBody) << QByteArray() << "0.9"
-                                                << failed;
+        QTest::newRow("query reply unreadable")
+            << index << int(VHServerFault::NonJsonBody) << QByteArray() << "0.9" << failed;
         QTest::newRow("query reply cut") << index << int(VHServerFault::TruncatedNoLength) << QByteArray() << "0.9"
                                          << failed;
         QTest::newRow("download failed") << packagePath() << int(VHServerFault::Http500) << QByteArray() << "0.9"
@@ -482,8 +489,9 @@ private slots:
     void checksumIsComparedWithoutRegardToCase()
     {
         const QString md5 = VHPackageServer::fileMd5(m_world.root() + QStringLiteral("/Pacer/Total.zip")).toUpper();
-        cannedIndex("[{\"name\":\"Total\",\"version\":\"1.2.0\",\"url\":\"{base}/packages/Pacer/Total.zip\",\"md5hash\":\""
-                    + md5.toLatin1() + "\"}]");
+        cannedIndex(
+            "[{\"name\":\"Total\",\"version\":\"1.2.0\",\"url\":\"{base}/packages/Pacer/Total.zip\",\"md5hash\":\""
+            + md5.toLatin1() + "\"}]");
         RecordingDelegate delegate;
         VeloraApiClient client(&delegate);
         QVERIFY(runQuery(client, delegate));
@@ -540,10 +548,14 @@ private slots:
     {
         QTest::addColumn<QString>("model");
         QTest::addColumn<QString>("folderName");
-        QTest::newRow("climbing model") << "../../x" << "../../x";
-        QTest::newRow("dot dot") << ".." << "..";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("safe model, unsafe folder") << "Pacer" << "Pacer/..";
+        QTest::newRow("climbing model") << "../../x"
+                                        << "../../x";
+        QTest::newRow("dot dot") << ".."
+                                 << "..";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("safe model, unsafe folder") << "Pacer"
+                                                   << "Pacer/..";
     }
     void unsafeModelIsNotQueried()
     {
@@ -607,7 +619,8 @@ private slots:
     void oversizedQueryReplyIsNotRead()
     {
         putOldFiles();
-        QByteArray body = "[{\"name\":\"Total\",\"version\":\"9\",\"url\":\"{base}/packages/Pacer/Total.zip\",\"note\":\"";
+        QByteArray body =
+            "[{\"name\":\"Total\",\"version\":\"9\",\"url\":\"{base}/packages/Pacer/Total.zip\",\"note\":\"";
         body += QByteArray(VeloraApiClient::kMaxQueryReplySize, 'n');
         body += "\"}]";
         cannedIndex(body);

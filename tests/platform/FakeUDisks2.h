@@ -48,8 +48,7 @@ public:
                                 QStringLiteral("--nofork")});
         if (!m_daemon.waitForStarted(5000))
             return;
-        while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(5000)) {
-        }
+        while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(5000)) {}
         m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
     }
     ~PrivateBus()
@@ -156,8 +155,9 @@ private:
             return message.createErrorReply(kNotAuthorized, QStringLiteral("Not authorized to perform operation"));
         if (method == QLatin1String("ResolveDevice")) {
             QList<QDBusObjectPath> found;
-            const QString node = arguments.isEmpty() ? QString() : mapArgument(arguments.first()).value(
-                                                                       QStringLiteral("path")).toString();
+            const QString node = arguments.isEmpty()
+                                     ? QString()
+                                     : mapArgument(arguments.first()).value(QStringLiteral("path")).toString();
             if (blocks.contains(node))
                 found.append(QDBusObjectPath(blocks.value(node)));
             return message.createReply(QVariant::fromValue(found));
@@ -209,8 +209,7 @@ public:
             [&] {
                 QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("fake-udisks2"));
                 registered = bus.isConnected() && bus.registerService(QStringLiteral("org.freedesktop.UDisks2"))
-                             && bus.registerVirtualObject(FakeUDisks2::kRoot, m_fake.get(),
-                                                          QDBusConnection::SubPath);
+                             && bus.registerVirtualObject(FakeUDisks2::kRoot, m_fake.get(), QDBusConnection::SubPath);
             },
             Qt::BlockingQueuedConnection);
         return registered;

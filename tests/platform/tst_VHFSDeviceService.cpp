@@ -62,11 +62,14 @@ private slots:
     void commandBlocks()
     {
         using namespace VHScsiCommands;
-        auto bytes = [](const auto &cdb) { return QByteArray(reinterpret_cast<const char *>(cdb.data()), int(cdb.size())); };
+        auto bytes = [](const auto &cdb) {
+            return QByteArray(reinterpret_cast<const char *>(cdb.data()), int(cdb.size()));
+        };
         QCOMPARE(bytes(inquiry()), QByteArray::fromHex("128000008000"));
         QCOMPARE(bytes(eraseBlock(0x1234)), QByteArray::fromHex("2a000000123418000100"));
         QCOMPARE(bytes(writeBlock(65535, 0x21, 4096)), QByteArray::fromHex("2a000000ffff21000800"));
-        QCOMPARE(uuidFromAnswer(QByteArray(2032, 'x') + QByteArray("ABCD\0\0\0\0\0\0\0\0\0\0\0\0", 16)), QByteArray("ABCD"));
+        QCOMPARE(uuidFromAnswer(QByteArray(2032, 'x') + QByteArray("ABCD\0\0\0\0\0\0\0\0\0\0\0\0", 16)),
+                 QByteArray("ABCD"));
         QCOMPARE(uuidFromAnswer(QByteArray(5, 'x')), QByteArray());
     }
 };

@@ -234,8 +234,8 @@ private slots:
         QDir().mkpath(root + QStringLiteral("/System"));
         if (linkAt == QLatin1String("System"))
             QDir(root + QStringLiteral("/System")).removeRecursively();
-        QVERIFY(QFile::link(target.isEmpty() ? home : home + QLatin1Char('/') + target,
-                            root + QLatin1Char('/') + linkAt));
+        QVERIFY(
+            QFile::link(target.isEmpty() ? home : home + QLatin1Char('/') + target, root + QLatin1Char('/') + linkAt));
         VHPlatform p = platform();
         QVERIFY(p.findFSDevices(&m_manager).empty());
         QVERIFY(m_manager.table.isEmpty());
@@ -265,7 +265,8 @@ private slots:
         // Recognised: the marker line goes in, comments and line endings stay.
         QVERIFY(write(file, "; keep me\r\n[UUID]\r\nUUID=2101000000000001\r\n[OS]\r\nVersion=1\r\n"));
         QVERIFY(fs(p.findFSDevices(&m_manager)));
-        QCOMPARE(bytesOf(), QByteArray("; keep me\r\n[UUID]\r\nVH=1\r\nUUID=2101000000000001\r\n[OS]\r\nVersion=1\r\n"));
+        QCOMPARE(bytesOf(),
+                 QByteArray("; keep me\r\n[UUID]\r\nVH=1\r\nUUID=2101000000000001\r\n[OS]\r\nVersion=1\r\n"));
         QCOMPARE(QFileInfo(file).permissions() & QFileDevice::ReadOwner, QFileDevice::ReadOwner);
 
         // A file of exactly the size cap keeps its size and is still detected next time.

@@ -251,8 +251,8 @@ private slots:
     {
         QTemporaryDir dir;
         SysfsTree sys(dir.path() + QStringLiteral("/sys"));
-        const QString usb = sys.usbInterface(QStringLiteral("pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0"),
-                                             QStringLiteral("usb-storage"));
+        const QString usb =
+            sys.usbInterface(QStringLiteral("pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0"), QStringLiteral("usb-storage"));
         const QString disk = sys.disk(usb, QStringLiteral("sdb"), 8, 16, "0\n", "VELORA  \n", "Pacer70\n");
         sys.partition(disk, QStringLiteral("sdb1"), 8, 17);
         VHLinuxPaths paths;
@@ -260,15 +260,13 @@ private slots:
         paths.devRoot = dir.path() + QStringLiteral("/dev");
         paths.mountInfo = dir.path() + QStringLiteral("/mountinfo");
         const QString mountPoint = dir.path() + QStringLiteral("/WATCH");
-        QVERIFY(SysfsTree::write(paths.mountInfo,
-                                 "40 22 8:17 / " + mountPoint.toUtf8() + " rw - vfat /dev/sdb1 rw\n"));
+        QVERIFY(SysfsTree::write(paths.mountInfo, "40 22 8:17 / " + mountPoint.toUtf8() + " rw - vfat /dev/sdb1 rw\n"));
 
         FakeUDisks2 &fake = startService();
         // From a worker, as the device classes call it.
         bool ejected = false;
-        std::unique_ptr<QThread> worker(QThread::create([&] {
-            ejected = VHLinuxPlatform(paths).ejectDeviceInMode(mountPoint, VHEjectMode::KeepPower);
-        }));
+        std::unique_ptr<QThread> worker(QThread::create(
+            [&] { ejected = VHLinuxPlatform(paths).ejectDeviceInMode(mountPoint, VHEjectMode::KeepPower); }));
         worker->start();
         QVERIFY(worker->wait(20000));
         QVERIFY(ejected);

@@ -245,7 +245,8 @@ private slots:
             }
         } device;
         QSignalSpy done(&device, &VHClient::updateComponentDone);
-        QVERIFY(device.updateComponent(QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")));
+        QVERIFY(
+            device.updateComponent(QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")));
         QVERIFY(done.wait(5000));
         QCOMPARE(device.seen, (QStringList{"b", "d", "c", "a"}));
     }

@@ -73,8 +73,8 @@ private slots:
             tags << e.tagName();
             texts << e.text();
         }
-        QCOMPARE(tags, (QStringList{"model", "uuid", "version_launch", "version_image", "version_ap",
-                                    "capacity_total", "capacity_used", "state"}));
+        QCOMPARE(tags, (QStringList{"model", "uuid", "version_launch", "version_image", "version_ap", "capacity_total",
+                                    "capacity_used", "state"}));
         QCOMPARE(texts, (QStringList{"Pacer40", "", "", "R030", "A1", "1000", "750", "READY"}));
         const QDomElement components = root.firstChildElement(QStringLiteral("Components"));
         const QDomNodeList items = components.elementsByTagName(QStringLiteral("item"));

@@ -207,8 +207,8 @@ private slots:
         const int before = liveFakeServices();
         manager->onDevicePlugin(std::make_unique<FakeFSService>(
             kUuid, fakeModelRow(QStringLiteral("1105"), QStringLiteral("X"), createFailingDevice)));
-        manager->onDevicePlugin(std::make_unique<FakeFSService>(
-            kUuid, fakeModelRow(QStringLiteral("1105"), QStringLiteral("X"), nullptr)));
+        manager->onDevicePlugin(
+            std::make_unique<FakeFSService>(kUuid, fakeModelRow(QStringLiteral("1105"), QStringLiteral("X"), nullptr)));
         QVERIFY(!manager->currentDevice());
         QVERIFY(recorder.events.isEmpty());
         QCOMPARE(liveFakeServices(), before);
@@ -380,9 +380,9 @@ private slots:
 
         QVERIFY(packed);
         QCOMPARE(canonical(during), canonical(elsewhere.path()));
-        const QMap<QString, QByteArray> expected {{QStringLiteral("Pacer40flash.dat"), "flash"},
-                                                  {QStringLiteral("vhlog.txt"), "main log"},
-                                                  {QStringLiteral("vhuserlog.txt"), "user log"}};
+        const QMap<QString, QByteArray> expected{{QStringLiteral("Pacer40flash.dat"), "flash"},
+                                                 {QStringLiteral("vhlog.txt"), "main log"},
+                                                 {QStringLiteral("vhuserlog.txt"), "user log"}};
         QCOMPARE(zipContents(zip), expected);
         QVERIFY(packedRelative);
         QCOMPARE(zipContents(data + QStringLiteral("/relative.zip")), expected);

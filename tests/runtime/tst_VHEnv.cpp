@@ -63,12 +63,14 @@ private slots:
         qDebug() << "a debug line";
         vhWarning() << "a warning" << 42;
         qCritical("a critical line");
-        const QStringList lines = readFile(QStringLiteral("orlaupdate.log")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList lines =
+            readFile(QStringLiteral("orlaupdate.log")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2); // debug lines are dropped at the default level "2"
         static const QRegularExpression stamp(QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,\d{3} )"));
         QVERIFY(stamp.match(lines[0]).hasMatch());
-        QVERIFY2(lines[0].mid(24).startsWith(QStringLiteral("[Warning]\t[ TestVHEnv::lineFormatAndDefaultThreshold ]\t[ ")),
-                 qPrintable(lines[0]));
+        QVERIFY2(
+            lines[0].mid(24).startsWith(QStringLiteral("[Warning]\t[ TestVHEnv::lineFormatAndDefaultThreshold ]\t[ ")),
+            qPrintable(lines[0]));
         QVERIFY(lines[0].endsWith(QStringLiteral("]\t a warning 42")));
         QVERIFY(lines[1].mid(24) == QStringLiteral("[Critical]\ta critical line"));
     }
@@ -148,7 +150,8 @@ private slots:
         }
         for (auto &worker : workers)
             QVERIFY(worker->wait(60000));
-        const QStringList lines = readFile(QStringLiteral("orlaupdate.log")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList lines =
+            readFile(QStringLiteral("orlaupdate.log")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), threads * perThread);
         static const QRegularExpression shape(QStringLiteral(R"(^\S+ \S+ \[Debug\]\tT\d-\d+ p{200} end$)"));
         for (const QString &line : lines)

@@ -17,7 +17,11 @@
 class LogCapture
 {
 public:
-    LogCapture() { s_lines.clear(); m_previous = qInstallMessageHandler(&LogCapture::handler); }
+    LogCapture()
+    {
+        s_lines.clear();
+        m_previous = qInstallMessageHandler(&LogCapture::handler);
+    }
     ~LogCapture() { qInstallMessageHandler(m_previous); }
     int count(const QString &part) const
     {
@@ -76,10 +80,10 @@ public:
     {
         QDir().mkpath(path);
         m_mounted = ::geteuid() == 0
-            && QProcess::execute(QStringLiteral("mount"),
-                                 {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                  QStringLiteral("size=") + size, QStringLiteral("tmpfs"), path})
-                == 0;
+                    && QProcess::execute(QStringLiteral("mount"),
+                                         {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                          QStringLiteral("size=") + size, QStringLiteral("tmpfs"), path})
+                           == 0;
     }
     ~TinyVolume()
     {

@@ -15,12 +15,12 @@ struct ZipEntrySpec
     QByteArray name;
     QByteArray data;
     bool deflate = false;
-    quint16 flags = 0;           // 0x800: the name is UTF-8
-    quint32 unixMode = 0100644;  // 0120777 makes a symbolic link whose target is `data`
+    quint16 flags = 0;          // 0x800: the name is UTF-8
+    quint32 unixMode = 0100644; // 0120777 makes a symbolic link whose target is `data`
     bool wrongCrc = false;
-    bool corruptData = false;    // damages the middle of the stored bytes
-    qint64 statedSize = -1;      // the size the headers state; -1: the data's own size
-    bool zip64 = false;          // the directory record keeps sizes and offset in a 64-bit extra field
+    bool corruptData = false; // damages the middle of the stored bytes
+    qint64 statedSize = -1;   // the size the headers state; -1: the data's own size
+    bool zip64 = false;       // the directory record keeps sizes and offset in a 64-bit extra field
 };
 
 namespace ZipBuilder {

@@ -14,14 +14,22 @@ private slots:
     {
         QTest::addColumn<QString>("older");
         QTest::addColumn<QString>("newer");
-        QTest::newRow("minor with two digits") << "1.9.0" << "1.10.0";
-        QTest::newRow("one against two digits") << "9" << "10";
-        QTest::newRow("equal width is plain") << "V2.3.11" << "V2.3.12";
-        QTest::newRow("letters") << "1.2a" << "1.2b";
-        QTest::newRow("prefix is older") << "1.2" << "1.2.1";
-        QTest::newRow("date stamps") << "20230131" << "20230201";
-        QTest::newRow("leading zeros stay strict") << "01" << "1" ;
-        QTest::newRow("huge numbers") << "1.99999999999999999999" << "1.100000000000000000000";
+        QTest::newRow("minor with two digits") << "1.9.0"
+                                               << "1.10.0";
+        QTest::newRow("one against two digits") << "9"
+                                                << "10";
+        QTest::newRow("equal width is plain") << "V2.3.11"
+                                              << "V2.3.12";
+        QTest::newRow("letters") << "1.2a"
+                                 << "1.2b";
+        QTest::newRow("prefix is older") << "1.2"
+                                         << "1.2.1";
+        QTest::newRow("date stamps") << "20230131"
+                                     << "20230201";
+        QTest::newRow("leading zeros stay strict") << "01"
+                                                   << "1";
+        QTest::newRow("huge numbers") << "1.99999999999999999999"
+                                      << "1.100000000000000000000";
     }
 
     void versionsCompareInNaturalOrder()
@@ -79,11 +87,11 @@ private slots:
     {
         QTest::addColumn<QString>("vendor");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("pieces ignore case") << "velora" << QStringList {"Pacer50"};
-        QTest::newRow("two matching pieces give one row") << "Velora Pacer Pulsar" << QStringList {"Pacer50", "Pulsar"};
-        QTest::newRow("empty pieces match nothing") << "nobody" << QStringList {};
-        QTest::newRow("empty vendor") << "" << QStringList {};
-        QTest::newRow("a piece after empty ones") << "ACME Corp" << QStringList {"Other"};
+        QTest::newRow("pieces ignore case") << "velora" << QStringList{"Pacer50"};
+        QTest::newRow("two matching pieces give one row") << "Velora Pacer Pulsar" << QStringList{"Pacer50", "Pulsar"};
+        QTest::newRow("empty pieces match nothing") << "nobody" << QStringList{};
+        QTest::newRow("empty vendor") << "" << QStringList{};
+        QTest::newRow("a piece after empty ones") << "ACME Corp" << QStringList{"Other"};
     }
 
     void modelsByVendorListEachMatchingRowOnce()

@@ -32,8 +32,10 @@ private slots:
     {
         QTest::addColumn<QString>("linkName");
         QTest::addColumn<QString>("writtenName");
-        QTest::newRow("same name") << "update.ini" << "update.ini";
-        QTest::newRow("other spelling") << "UPDATE.INI" << "update.ini";
+        QTest::newRow("same name") << "update.ini"
+                                   << "update.ini";
+        QTest::newRow("other spelling") << "UPDATE.INI"
+                                        << "update.ini";
     }
     void writesReplaceALinkInsteadOfItsTarget()
     {
@@ -60,8 +62,8 @@ private slots:
     void foldersAreNeverEnteredThroughLinks()
     {
         QVERIFY(QFile::link(path(QStringLiteral("outside")), volume() + QStringLiteral("/System")));
-        VHSafeFolder system = VHSafeFolder::open(volume(), QStringLiteral("System"),
-                                                 VHSafeFolder::Create | VHSafeFolder::FatNames);
+        VHSafeFolder system =
+            VHSafeFolder::open(volume(), QStringLiteral("System"), VHSafeFolder::Create | VHSafeFolder::FatNames);
         QVERIFY(!system.isValid());
         QVERIFY(!VHSafeFolder::writeFileBelow(volume(), volume() + QStringLiteral("/System/date.txt"), "x"));
         QByteArray bytes;

@@ -43,8 +43,8 @@ private:
             if (i % 100 == 0)
                 ::close(::openat(fd, "file.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
             const int child = ::mkdirat(fd, name.constData(), 0755) == 0
-                ? ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                : -1;
+                                  ? ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                  : -1;
             ::close(fd);
             fd = child;
         }
@@ -65,9 +65,9 @@ private slots:
         QVERIFY(writeFile(path(QStringLiteral("out/dest.bin")), "older and shorter"));
         qint64 lastDone = 0, lastTotal = 0;
         bool copied = false;
-        QVERIFY(VHUtility::copyFile(path(QStringLiteral("src.bin")), path(QStringLiteral("out/dest.bin")), false, 1, 0,
-                                    [&](qint64 done, qint64 total) { lastDone = done, lastTotal = total; }, false, 0,
-                                    &copied));
+        QVERIFY(VHUtility::copyFile(
+            path(QStringLiteral("src.bin")), path(QStringLiteral("out/dest.bin")), false, 1, 0,
+            [&](qint64 done, qint64 total) { lastDone = done, lastTotal = total; }, false, 0, &copied));
         QVERIFY(copied);
         QCOMPARE(readFile(path(QStringLiteral("out/dest.bin"))), data);
         QCOMPARE(QFileInfo(path(QStringLiteral("out/dest.bin"))).lastModified(), when);
@@ -126,8 +126,8 @@ private slots:
             QDir().mkpath(path(QStringLiteral("late")));
         }));
         maker->start();
-        const bool ok = VHUtility::copyFile(path(QStringLiteral("src")), path(QStringLiteral("late/dst")), false, 20,
-                                            50);
+        const bool ok =
+            VHUtility::copyFile(path(QStringLiteral("src")), path(QStringLiteral("late/dst")), false, 20, 50);
         maker->wait();
         QVERIFY(ok);
         QCOMPARE(readFile(path(QStringLiteral("late/dst"))), QByteArray("data"));
@@ -337,17 +337,19 @@ private slots:
 
     void supportedLanguagesComeFromTheFileNames()
     {
-        QVERIFY(ZipBuilder::write(path(QStringLiteral("pack.zip")),
-                                  {{"font_eng_12.bft", "e"}, {"font_chi_12.bft", "c"}, {"release.ini", "r"},
-                                   {"x_zho_fre_.bft", "z"}}));
+        QVERIFY(ZipBuilder::write(
+            path(QStringLiteral("pack.zip")),
+            {{"font_eng_12.bft", "e"}, {"font_chi_12.bft", "c"}, {"release.ini", "r"}, {"x_zho_fre_.bft", "z"}}));
         QVERIFY(writeFile(path(QStringLiteral("work/stale.txt")), "old"));
         QStringList languages;
-        QVERIFY(VHUtility::getSupportLanguage(path(QStringLiteral("pack.zip")), path(QStringLiteral("work")), languages));
+        QVERIFY(
+            VHUtility::getSupportLanguage(path(QStringLiteral("pack.zip")), path(QStringLiteral("work")), languages));
         QCOMPARE(languages, QStringList({"Chinese Simplified", "English", "French", "Chinese Traditional"}));
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("work/stale.txt"))));
 
         LogCapture log;
-        QVERIFY(!VHUtility::getSupportLanguage(path(QStringLiteral("none.zip")), path(QStringLiteral("work")), languages));
+        QVERIFY(
+            !VHUtility::getSupportLanguage(path(QStringLiteral("none.zip")), path(QStringLiteral("work")), languages));
         QCOMPARE(log.count(QStringLiteral("can not decompress file: ") + path(QStringLiteral("none.zip"))), 1);
     }
 };

@@ -39,8 +39,8 @@ private slots:
         QCOMPARE(progress, 3.0f / 4.0f);
 
         progress = 0.2f;
-        QVERIFY(zip.decompress(path(QStringLiteral("out.zip")), path(QStringLiteral("dst/x")), &mutex, &progress,
-                               0.5f));
+        QVERIFY(
+            zip.decompress(path(QStringLiteral("out.zip")), path(QStringLiteral("dst/x")), &mutex, &progress, 0.5f));
         QCOMPARE(progress, 0.2f + 3.0f / 4.0f * 0.5f);
         for (const QString &name : names)
             QCOMPARE(readFile(path(QStringLiteral("dst/x/") + name)), name.toUtf8().repeated(1000));
@@ -87,8 +87,8 @@ private slots:
         badInflate.corruptData = true;
         ZipEntrySpec badCrc{"img/crc.bin", "stored data with a wrong checksum"};
         badCrc.wrongCrc = true;
-        QVERIFY(ZipBuilder::write(path(QStringLiteral("c.zip")), {{"first.txt", "first", true}, badInflate, badCrc,
-                                                                  {"img/last.bin", big, true}}));
+        QVERIFY(ZipBuilder::write(path(QStringLiteral("c.zip")),
+                                  {{"first.txt", "first", true}, badInflate, badCrc, {"img/last.bin", big, true}}));
         LogCapture log;
         VHZipUtil zip;
         QMutex mutex;
@@ -101,8 +101,9 @@ private slots:
         QCOMPARE(readFile(folder + QStringLiteral("/img/last.bin")), big);
         QCOMPARE(log.count(QStringLiteral("failed name ")), 2);
         QVERIFY(log.all().contains(QStringLiteral("img/bad.bin")));
-        QCOMPARE(log.count(QStringLiteral("unzip failed in decompress(QString fname,QString folder,QMutex *m, float *f)")),
-                 withProgress ? 2 : 0);
+        QCOMPARE(
+            log.count(QStringLiteral("unzip failed in decompress(QString fname,QString folder,QMutex *m, float *f)")),
+            withProgress ? 2 : 0);
         if (withProgress)
             QCOMPARE(progress, 3.0f / 4.0f);
     }
@@ -117,16 +118,11 @@ private slots:
         ZipEntrySpec link{"link", outside.toUtf8()};
         link.unixMode = 0120777;
         const QList<ZipEntrySpec> entries = {
-            {"../escape1.txt", "x"},
-            {"sub/../../escape2.txt", "x"},
-            {"..\\escape3.txt", "x"},
-            {(outside + QStringLiteral("/escape4.txt")).toUtf8(), "x"},
-            {"C:/escape5.txt", "x"},
-            link,
-            {"link/escape6.txt", "x"},
-            {"existinglink/escape7.txt", "x"},
-            {"EXISTINGLINK/escape8.txt", "x"},
-            {"good/inside.txt", "fine"},
+            {"../escape1.txt", "x"},           {"sub/../../escape2.txt", "x"},
+            {"..\\escape3.txt", "x"},          {(outside + QStringLiteral("/escape4.txt")).toUtf8(), "x"},
+            {"C:/escape5.txt", "x"},           link,
+            {"link/escape6.txt", "x"},         {"existinglink/escape7.txt", "x"},
+            {"EXISTINGLINK/escape8.txt", "x"}, {"good/inside.txt", "fine"},
         };
         QVERIFY(ZipBuilder::write(path(QStringLiteral("slip.zip")), entries));
         LogCapture log;
@@ -198,7 +194,8 @@ private slots:
     {
         QList<ZipEntrySpec> entries;
         for (int i = 0; i < 4000; ++i)
-            entries.append({QStringLiteral("d%1/f%2.txt").arg(i % 7).arg(i).toUtf8(), QByteArray::number(i), i % 2 == 0});
+            entries.append(
+                {QStringLiteral("d%1/f%2.txt").arg(i % 7).arg(i).toUtf8(), QByteArray::number(i), i % 2 == 0});
         QVERIFY(ZipBuilder::write(path(QStringLiteral("many.zip")), entries));
         VHZipUtil zip;
         QMutex mutex;
@@ -213,9 +210,9 @@ private slots:
     {
         const QString folder = path(QStringLiteral("vol"));
         QVERIFY(writeFile(folder + QStringLiteral("/System/Device.ini"), "old"));
-        QVERIFY(ZipBuilder::write(path(QStringLiteral("s.zip")),
-                                  {{"system/device.ini", "new"}, {"SYSTEM/Velorawrk/a.fit", "a"},
-                                   {"system/VeloraWrk/b.fit", "b"}}));
+        QVERIFY(ZipBuilder::write(
+            path(QStringLiteral("s.zip")),
+            {{"system/device.ini", "new"}, {"SYSTEM/Velorawrk/a.fit", "a"}, {"system/VeloraWrk/b.fit", "b"}}));
         VHZipUtil zip;
         QVERIFY(zip.decompress(path(QStringLiteral("s.zip")), folder));
         QCOMPARE(treeOf(folder), QStringList({"System", "System/Device.ini", "System/Velorawrk",
@@ -259,8 +256,7 @@ private slots:
                                   {{"zeros.bin", QByteArray(mebibytes * 1024 * 1024, '\0'), true}}));
         VHZipUtil zip;
         QCOMPARE(zip.decompress(path(QStringLiteral("z.zip")), path(QStringLiteral("vol/pkg"))), unpacks);
-        QCOMPARE(treeOf(path(QStringLiteral("vol"))),
-                 unpacks ? QStringList({"pkg", "pkg/zeros.bin"}) : QStringList());
+        QCOMPARE(treeOf(path(QStringLiteral("vol"))), unpacks ? QStringList({"pkg", "pkg/zeros.bin"}) : QStringList());
     }
 
     void hostileArchivesAreRefusedWhole_data()

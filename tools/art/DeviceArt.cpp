@@ -308,8 +308,12 @@ QImage releaseCableFrame(const QImage &backdrop, bool bikeComputer, int step, in
     QPainter p(&image);
     Art::prepare(p);
     // The device lies on the left, its port facing right.
-    const Model device{QString(), QString(), QString(), bikeComputer ? Shape::BikeComputer : Shape::RoundWatch,
-                       QColor(0x33, 0x3a, 0x44), QColor(0x1e, 0xa8, 0xc0)};
+    const Model device{QString(),
+                       QString(),
+                       QString(),
+                       bikeComputer ? Shape::BikeComputer : Shape::RoundWatch,
+                       QColor(0x33, 0x3a, 0x44),
+                       QColor(0x1e, 0xa8, 0xc0)};
     p.save();
     p.translate(6, 14);
     p.scale(0.64, 0.64);

@@ -105,8 +105,8 @@ double timeCurl(const QString &url, const QString &target)
     QFile::remove(target);
     QElapsedTimer timer;
     timer.start();
-    const int code = QProcess::execute(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-f"),
-                                                                QStringLiteral("-o"), target, url});
+    const int code = QProcess::execute(QStringLiteral("curl"),
+                                       {QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"), target, url});
     const double seconds = timer.nsecsElapsed() / 1e9;
     return code == 0 ? seconds : -1;
 }
@@ -158,24 +158,24 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCommandLineParser args;
     args.addHelpOption();
-    args.addOptions({{QStringLiteral("size-mib"), QStringLiteral("Package size."), QStringLiteral("n"),
-                      QStringLiteral("256")},
-                     {QStringLiteral("rounds"), QStringLiteral("Downloads per method."), QStringLiteral("n"),
-                      QStringLiteral("3")},
-                     {QStringLiteral("rate-mib"), QStringLiteral("Pace the server like a link of this speed."),
-                      QStringLiteral("n"), QStringLiteral("0")},
-                     {QStringLiteral("dir"), QStringLiteral("Work folder (default: a temporary one)."),
-                      QStringLiteral("folder")}});
+    args.addOptions(
+        {{QStringLiteral("size-mib"), QStringLiteral("Package size."), QStringLiteral("n"), QStringLiteral("256")},
+         {QStringLiteral("rounds"), QStringLiteral("Downloads per method."), QStringLiteral("n"), QStringLiteral("3")},
+         {QStringLiteral("rate-mib"), QStringLiteral("Pace the server like a link of this speed."), QStringLiteral("n"),
+          QStringLiteral("0")},
+         {QStringLiteral("dir"), QStringLiteral("Work folder (default: a temporary one)."), QStringLiteral("folder")}});
     args.process(app);
     const qint64 size = args.value(QStringLiteral("size-mib")).toLongLong() * kMiB;
     const int rounds = std::max(1, args.value(QStringLiteral("rounds")).toInt());
 
-    QTemporaryDir temporary(args.isSet(QStringLiteral("dir")) ? args.value(QStringLiteral("dir")) + QStringLiteral("/bench-XXXXXX")
-                                                              : QDir::tempPath() + QStringLiteral("/bench-XXXXXX"));
+    QTemporaryDir temporary(args.isSet(QStringLiteral("dir"))
+                                ? args.value(QStringLiteral("dir")) + QStringLiteral("/bench-XXXXXX")
+                                : QDir::tempPath() + QStringLiteral("/bench-XXXXXX"));
     const QString work = temporary.path();
     const QString zip = work + QStringLiteral("/Total.zip");
-    if (!buildPackage(zip, size) || !VHPackageServer::publish(work + QStringLiteral("/root"), QStringLiteral("Bench"), zip,
-                                                             QStringLiteral("1.0"), QString()))
+    if (!buildPackage(zip, size)
+        || !VHPackageServer::publish(work + QStringLiteral("/root"), QStringLiteral("Bench"), zip,
+                                     QStringLiteral("1.0"), QString()))
         return 1;
     QFile::remove(zip);
     const qint64 packageSize = QFileInfo(work + QStringLiteral("/root/Bench/Total.zip")).size();
@@ -188,8 +188,8 @@ int main(int argc, char **argv)
     QObject::connect(&serverThread, &QThread::finished, server, &QObject::deleteLater);
     serverThread.start();
     QString base;
-    QMetaObject::invokeMethod(server, [&] { base = server->listen() ? server->baseUrl() : QString(); },
-                              Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        server, [&] { base = server->listen() ? server->baseUrl() : QString(); }, Qt::BlockingQueuedConnection);
     if (base.isEmpty())
         return 1;
     pointEnvironmentAt(work + QStringLiteral("/xdg"), base + QStringLiteral("/versions/index"));

@@ -68,12 +68,13 @@ int main(int argc, char **argv)
     // Every image newer than the device: all of them are copied.
     VHFitPackageBuilder::Options options;
     options.model = QStringLiteral("Pacer70");
-    options.images = {{QStringLiteral("OS"), QStringLiteral("os.bin"), QStringLiteral("2.0"), 64 << 20},
-                      {QStringLiteral("BootLoader"), QStringLiteral("boot.bin"), QStringLiteral("B2"), 4 << 20},
-                      {QStringLiteral("DeviceLang"), QStringLiteral("lang.bin"), QStringLiteral("DL2"), 20 << 20},
-                      {QStringLiteral("NotificationLang"), QStringLiteral("notify.bin"), QStringLiteral("NL2"), 4 << 20},
-                      {QStringLiteral("TimeZone"), QStringLiteral("tz.bin"), QStringLiteral("TZ2"), 1 << 20},
-                      {QStringLiteral("Bluetooth"), QStringLiteral("bt.bin"), QStringLiteral("BT2"), 7 << 20}};
+    options.images = {
+        {QStringLiteral("OS"), QStringLiteral("os.bin"), QStringLiteral("2.0"), 64 << 20},
+        {QStringLiteral("BootLoader"), QStringLiteral("boot.bin"), QStringLiteral("B2"), 4 << 20},
+        {QStringLiteral("DeviceLang"), QStringLiteral("lang.bin"), QStringLiteral("DL2"), 20 << 20},
+        {QStringLiteral("NotificationLang"), QStringLiteral("notify.bin"), QStringLiteral("NL2"), 4 << 20},
+        {QStringLiteral("TimeZone"), QStringLiteral("tz.bin"), QStringLiteral("TZ2"), 1 << 20},
+        {QStringLiteral("Bluetooth"), QStringLiteral("bt.bin"), QStringLiteral("BT2"), 7 << 20}};
     const QString package = work.path() + QStringLiteral("/Total.zip");
     QString error;
     if (!VHFitPackageBuilder::writePackage(package, options, &error)) {
@@ -107,8 +108,8 @@ int main(int argc, char **argv)
         for (const auto &image : std::as_const(options.images))
             images << unzipped + QLatin1Char('/') + image.name;
         timer.restart();
-        const bool systemOk = run(QStringLiteral("unzip"), {QStringLiteral("-o"), QStringLiteral("-q"), package,
-                                                            QStringLiteral("-d"), unzipped})
+        const bool systemOk = run(QStringLiteral("unzip"),
+                                  {QStringLiteral("-o"), QStringLiteral("-q"), package, QStringLiteral("-d"), unzipped})
                               && run(QStringLiteral("cp"), images + QStringList{volume})
                               && run(QStringLiteral("sync"), {QStringLiteral("-f"), volume});
         system << timer.nsecsElapsed() / 1e9;

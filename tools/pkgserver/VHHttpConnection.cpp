@@ -140,10 +140,7 @@ void VHHttpConnection::writeBodyPart(const QByteArray &part)
     m_socket->write("\r\n");
 }
 
-bool VHHttpConnection::pauseDue() const
-{
-    return m_response.pauseAt >= 0 && !m_paused && m_sent >= m_response.pauseAt;
-}
+bool VHHttpConnection::pauseDue() const { return m_response.pauseAt >= 0 && !m_paused && m_sent >= m_response.pauseAt; }
 
 qint64 VHHttpConnection::nextChunkSize() const
 {

@@ -54,8 +54,8 @@ public:
 
     // Lays out <root>/<model>/ with a copy of `packageFile` (as "Total.zip")
     // and "package.ini".
-    static bool publish(const QString &root, const QString &model, const QString &packageFile,
-                        const QString &version, const QString &note, QString *error = nullptr);
+    static bool publish(const QString &root, const QString &model, const QString &packageFile, const QString &version,
+                        const QString &note, QString *error = nullptr);
     // The lower-case hexadecimal MD5 of a file, read in pieces.
     static QString fileMd5(const QString &path);
 

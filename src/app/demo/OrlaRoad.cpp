@@ -56,8 +56,12 @@ VHSimFitIdentity identityAfter(const QString &model)
 // The software version a FIT device reports for an identity.
 QString reportedVersion(const VHSimFitIdentity &id)
 {
-    return QStringList{id.os, id.bootLoader.mid(1), id.deviceLang.right(4), id.bluetooth.right(2),
-                       id.timeZone.right(3), id.notificationLang.right(3)}
+    return QStringList{id.os,
+                       id.bootLoader.mid(1),
+                       id.deviceLang.right(4),
+                       id.bluetooth.right(2),
+                       id.timeZone.right(3),
+                       id.notificationLang.right(3)}
         .join(QLatin1Char('.'));
 }
 
@@ -88,7 +92,8 @@ OrlaRoad::~OrlaRoad()
 {
     if (m_server) {
         VHPackageServer *server = m_server;
-        QMetaObject::invokeMethod(server, [server] { delete server; }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            server, [server] { delete server; }, Qt::BlockingQueuedConnection);
     }
     if (m_serverThread) {
         m_serverThread->quit();
@@ -144,15 +149,16 @@ bool OrlaRoad::buildPackage(const QString &zipPath)
     // Incompressible, as real firmware is: the package is as large as its images.
     QByteArray payload(int(qMax<qint64>(0, m_options.imageBytes - 64)) & ~3, Qt::Uninitialized);
     QRandomGenerator(20240607).fillRange(reinterpret_cast<quint32 *>(payload.data()), payload.size() / 4);
-    bool ok = writeBytes(staging + QStringLiteral("/os.bin"), VHDevSim::makeImage(QStringLiteral("OS"), after.os, payload))
-              && writeBytes(staging + QStringLiteral("/lang.bin"),
-                            VHDevSim::makeImage(QStringLiteral("DeviceLang"), after.deviceLang, QByteArray(4096, 'L')))
-              && writeBytes(staging + QStringLiteral("/boot.bin"),
-                            VHDevSim::makeImage(QStringLiteral("BootLoader"), before.bootLoader, QByteArray(2048, 'B')));
-    const QByteArray release = "[MODEL]\nName=" + m_options.model.toUtf8() + "\n[OS]\nName=os.bin\nVersion="
-                               + after.os.toUtf8() + "\n[DeviceLang]\nName=lang.bin\nVersion="
-                               + after.deviceLang.toUtf8() + "\n[BootLoader]\nName=boot.bin\nVersion="
-                               + before.bootLoader.toUtf8() + "\n";
+    bool ok =
+        writeBytes(staging + QStringLiteral("/os.bin"), VHDevSim::makeImage(QStringLiteral("OS"), after.os, payload))
+        && writeBytes(staging + QStringLiteral("/lang.bin"),
+                      VHDevSim::makeImage(QStringLiteral("DeviceLang"), after.deviceLang, QByteArray(4096, 'L')))
+        && writeBytes(staging + QStringLiteral("/boot.bin"),
+                      VHDevSim::makeImage(QStringLiteral("BootLoader"), before.bootLoader, QByteArray(2048, 'B')));
+    const QByteArray release = "[MODEL]\nName=" + m_options.model.toUtf8()
+                               + "\n[OS]\nName=os.bin\nVersion=" + after.os.toUtf8()
+                               + "\n[DeviceLang]\nName=lang.bin\nVersion=" + after.deviceLang.toUtf8()
+                               + "\n[BootLoader]\nName=boot.bin\nVersion=" + before.bootLoader.toUtf8() + "\n";
     ok = ok && writeBytes(staging + QStringLiteral("/release.ini"), release);
     const QString workouts = m_options.work + QStringLiteral("/workouts");
     ok = ok && writeBytes(workouts + QStringLiteral("/Velorawrk/Tempo Run.wkt"), "tempo 3x10 min")
@@ -198,7 +204,8 @@ int OrlaRoad::serverRequestCount(const QString &path) const
     int count = 0;
     VHPackageServer *server = m_server;
     if (server)
-        QMetaObject::invokeMethod(server, [&] { count = server->requestCount(path); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            server, [&] { count = server->requestCount(path); }, Qt::BlockingQueuedConnection);
     return count;
 }
 
@@ -270,7 +277,8 @@ void OrlaRoad::shoot(const QString &name, QWidget *window)
         return;
     QDir().mkpath(m_options.shots);
     QApplication::processEvents();
-    const QString file = QStringLiteral("%1/%2-%3.png").arg(m_options.shots).arg(++m_shotNumber, 2, 10, QLatin1Char('0')).arg(name);
+    const QString file =
+        QStringLiteral("%1/%2-%3.png").arg(m_options.shots).arg(++m_shotNumber, 2, 10, QLatin1Char('0')).arg(name);
     window->grab().save(file);
 }
 
@@ -289,7 +297,8 @@ void OrlaRoad::shootWithBox(const QString &name, QWidget *window, QWidget *box)
     painter.fillRect(QRect(at + QPoint(2, 3), box->size()), QColor(0, 0, 0, 70));
     painter.drawPixmap(at, boxPicture);
     painter.end();
-    picture.save(QStringLiteral("%1/%2-%3.png").arg(m_options.shots).arg(++m_shotNumber, 2, 10, QLatin1Char('0')).arg(name));
+    picture.save(
+        QStringLiteral("%1/%2-%3.png").arg(m_options.shots).arg(++m_shotNumber, 2, 10, QLatin1Char('0')).arg(name));
 }
 
 bool OrlaRoad::deviceIdle() const
@@ -410,7 +419,8 @@ bool OrlaRoad::runUpdate()
             return false;
         }
         const QString volume = volumePath();
-        if (!QFileInfo::exists(volume + QStringLiteral("/update.ini")) || !QFileInfo::exists(volume + QStringLiteral("/os.bin"))) {
+        if (!QFileInfo::exists(volume + QStringLiteral("/update.ini"))
+            || !QFileInfo::exists(volume + QStringLiteral("/os.bin"))) {
             detail = QStringLiteral("the images or update.ini are not on the device");
             return false;
         }

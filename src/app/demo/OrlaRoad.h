@@ -29,11 +29,11 @@ class OrlaRoad
 public:
     struct Options
     {
-        QString work;                                 // everything lives below this folder
+        QString work; // everything lives below this folder
         QString model = QStringLiteral("Pacer60F");
-        QString device = QStringLiteral("WATCH");     // the simulated drive's name
-        qint64 imageBytes = 256 * 1024;               // size of the new OS image
-        QString shots;                                // folder for the pictures; none when empty
+        QString device = QStringLiteral("WATCH"); // the simulated drive's name
+        qint64 imageBytes = 256 * 1024;           // size of the new OS image
+        QString shots;                            // folder for the pictures; none when empty
         int stepTimeoutMs = 60000;
     };
 
@@ -76,8 +76,8 @@ public:
     QString report() const;
     QString lastError() const { return m_error; }
 
-    QString oldVersion() const;  // the software version the device reports before
-    QString newVersion() const;  // and after the update
+    QString oldVersion() const; // the software version the device reports before
+    QString newVersion() const; // and after the update
     QString dataFolder() const;
     QString simRoot() const;
     QString volumePath() const;

@@ -94,9 +94,9 @@ int main(int argc, char **argv)
 
     QCoreApplication app(argc, argv);
     QCommandLineParser args;
-    args.addOptions({{QStringLiteral("runs"), QStringLiteral("Number of starts."), QStringLiteral("n"),
-                      QStringLiteral("15")},
-                     {QStringLiteral("with-device"), QStringLiteral("Plug a simulated device first.")}});
+    args.addOptions(
+        {{QStringLiteral("runs"), QStringLiteral("Number of starts."), QStringLiteral("n"), QStringLiteral("15")},
+         {QStringLiteral("with-device"), QStringLiteral("Plug a simulated device first.")}});
     args.process(app);
     QTemporaryDir work;
     if (!prepareFolders(work.path(), args.isSet(QStringLiteral("with-device"))))

@@ -210,8 +210,8 @@ void VHUDisks2Client::resolve(const QString &node, const std::function<void(cons
     send(kManagerPath, kManager, QStringLiteral("ResolveDevice"),
          {QVariantMap{{QStringLiteral("path"), node}}, QVariantMap()}, kCallTimeoutMs,
          [node, onObject](const QDBusMessage &reply) {
-             const QList<QDBusObjectPath> paths = failed(reply) ? QList<QDBusObjectPath>()
-                                                                 : objectPaths(firstArgument(reply));
+             const QList<QDBusObjectPath> paths =
+                 failed(reply) ? QList<QDBusObjectPath>() : objectPaths(firstArgument(reply));
              // An older service without ResolveDevice still knows the node by its name.
              onObject(paths.isEmpty() ? objectByName(node) : paths.constFirst().path());
          });
@@ -334,8 +334,8 @@ VHUDisks2Client::Result ejectAndWait(const QDBusConnection &bus, const QStringLi
         return ejectOnThisThread(bus, mountedNodes, diskNode, mode, reason, timeoutMs);
     vhWarning() << "eject called on the GUI thread: it waits for a thread of its own";
     VHUDisks2Client::Result result = VHUDisks2Client::Result::Failed;
-    const std::unique_ptr<QThread> worker(QThread::create(
-        [&] { result = ejectOnThisThread(bus, mountedNodes, diskNode, mode, reason, timeoutMs); }));
+    const std::unique_ptr<QThread> worker(
+        QThread::create([&] { result = ejectOnThisThread(bus, mountedNodes, diskNode, mode, reason, timeoutMs); }));
     worker->start();
     worker->wait();
     return result;

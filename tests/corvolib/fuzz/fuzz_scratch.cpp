@@ -15,10 +15,7 @@ namespace {
 
 std::string g_home;
 
-int removeEntry(const char *path, const struct stat *, int, struct FTW *)
-{
-    return ::remove(path);
-}
+int removeEntry(const char *path, const struct stat *, int, struct FTW *) { return ::remove(path); }
 
 void removeScratch()
 {

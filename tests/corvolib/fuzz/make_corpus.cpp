@@ -20,10 +20,7 @@ bool writeSeed(const std::string &path, const Bytes &bytes)
     return std::fclose(file) == 0 && written;
 }
 
-Bytes toBytes(const std::string &text)
-{
-    return Bytes(text.begin(), text.end());
-}
+Bytes toBytes(const std::string &text) { return Bytes(text.begin(), text.end()); }
 
 Bytes activity()
 {
@@ -83,8 +80,8 @@ std::string profileSet(const std::string &deviceProject, int deviceMajor, int ne
     fresh.value("A", 30, 1, {0}).value("B", 2, 4, {0, 0}).value("F", 10, 14, pattern(6, 0), "6");
     fresh.value("C", 20, 5, {0, 0, 0, 0});
     const auto text = [](const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); };
-    return device.map() + "|@@|" + text(device.image()) + "|@@|" + fresh.map() + "|@@|" + text(fresh.image())
-        + "|@@|" + ini;
+    return device.map() + "|@@|" + text(device.image()) + "|@@|" + fresh.map() + "|@@|" + text(fresh.image()) + "|@@|"
+           + ini;
 }
 
 } // namespace
@@ -100,7 +97,8 @@ int main(int argc, char **argv)
     ::mkdir((root + "/readers").c_str(), 0777);
     ::mkdir((root + "/profile").c_str(), 0777);
     const std::string ini = "MHR-BV=170\nA=7\nC=2.50\nE=3\nF=text\nD=-1.25\n";
-    bool ok = writeSeed(root + "/readers/activity", activity()) && writeSeed(root + "/readers/sensor", sensorLog())
+    bool ok =
+        writeSeed(root + "/readers/activity", activity()) && writeSeed(root + "/readers/sensor", sensorLog())
         && writeSeed(root + "/readers/track", track())
         && writeSeed(root + "/readers/workoutlog", workoutLogFile(kSampleTime, {pattern(28, 1), pattern(28, 2)}))
         && writeSeed(root + "/readers/template", templateWithLogs({kSampleTime, kSampleTime + 2}))
