@@ -9,7 +9,6 @@
 #include "VHPlatform.h"
 #include "VHSafeFolder.h"
 #include "VHUtility.h"
-#include "VHVersion.h"
 #include "VHVolumeSync.h"
 #include "VHZipDirectory.h"
 #include "VHZipUtil.h"
@@ -39,8 +38,6 @@ const QString kSystem = QStringLiteral("System");
 const QStringList kImageKinds = {QStringLiteral("OS"),         QStringLiteral("BootLoader"),
                                  QStringLiteral("DeviceLang"), QStringLiteral("NotificationLang"),
                                  QStringLiteral("TimeZone"),   QStringLiteral("Bluetooth")};
-// A release description is a few hundred bytes.
-constexpr qint64 kMaxReleaseIniSize = 1024 * 1024;
 // Everything on the volume: names as FAT finds them, every file on the device before it takes its name.
 constexpr VHSafeFolder::Options kVolumeFiles = VHSafeFolder::FatNames | VHSafeFolder::Durable;
 
@@ -235,85 +232,98 @@ bool VHFitDevice::eject()
 
 // ---- the steps ------------------------------------------------------------------
 
-QString VHFitDevice::prepareWorkFolder()
+VHResult VHFitDevice::unpackPackage(const QString &archive, int code, QString &work)
 {
     QString model;
     if (!getModelName(model))
-        return {};
-    if (!VHUtility::isSafePathComponent(model)) {
-        vhCritical() << "model name can not name a folder: " << ("\"" + model + "\"");
-        return {};
-    }
-    const QString work = VHEnv::instance()->tempFolder() + QLatin1Char('/') + model;
+        return VHResult::failure(code, QStringLiteral("no model name for the work folder"));
+    if (!VHUtility::isSafePathComponent(model))
+        return VHResult::failure(code, "model name can not name a folder: \"" + model + "\"");
+    work = VHEnv::instance()->tempFolder() + QLatin1Char('/') + model;
     QDir().mkpath(work);
     // Unpacking over what an earlier package left would mix two packages.
-    if (!VHUtility::removeFolder(work)) {
-        vhCritical() << "can not empty the work folder " << ("\"" + work + "\"");
-        return {};
-    }
-    return work;
-}
-
-bool VHFitDevice::unpackPackage(const QString &archive, const QString &work)
-{
+    if (!VHUtility::removeFolder(work))
+        return VHResult::failure(code, "can not empty the work folder \"" + work + "\"");
     vhDebug() << "unzip " << ("\"" + archive + "\"") << " to " << ("\"" + work + "\"");
     QDir().mkpath(work);
     // Fails on any damaged entry: such an image must never reach the device.
-    return VHZipUtil().decompress(archive, work);
+    if (!VHZipUtil().decompress(archive, work))
+        return VHResult::failure(code, QStringLiteral("unzip file to temporary directory failed"));
+    return VHResult::success();
 }
 
-QList<VHFitDevice::ImageInfo> VHFitDevice::readImageInfo(const QString &releaseIni)
+VHResult VHFitDevice::readPackage(const QString &work, VHFitPackage &package)
 {
+    const QString releaseIni = packageFile(work, kReleaseIni);
+    if (!isRegularFile(releaseIni))
+        return VHResult::failure(CopyFailed, "\"" + work + QLatin1Char('/') + kReleaseIni + "\" not exist");
     vhDebug() << "getImageMetaInfo from " << releaseIni;
-    QList<ImageInfo> images;
+    // One byte past the limit is enough to tell a description that is too large.
     QByteArray bytes;
-    if (!VHSafeFolder::readFileBelow(QString(), releaseIni, kMaxReleaseIniSize, bytes))
-        return images;
-    // The images go to the device in the order the package lists them.
-    const VHIniDocument ini(bytes);
-    for (const QString &group : ini.groups()) {
-        if (group == QLatin1String("MODEL"))
-            continue;
-        images.append({group, ini.value(group, QStringLiteral("Name")), ini.value(group, QStringLiteral("Version"))});
-    }
-    return images;
+    if (!VHSafeFolder::readFileBelow(QString(), releaseIni, VHFitPackage::kMaxReleaseIniSize + 1, bytes))
+        return VHResult::failure(CopyFailed, "can not read \"" + releaseIni + "\"");
+    package = VHFitPackage(bytes);
+    if (!package.isValid())
+        return VHResult::failure(CopyFailed, package.refusal());
+    return VHResult::success();
 }
 
-bool VHFitDevice::isNewVersion(const ImageInfo &image)
+QList<VHFitDevice::Image> VHFitDevice::planImages(const VHFitPackage &package)
 {
-    const QString device = deviceVersion(image.kind);
-    vhDebug() << "update version=" << image.version << ", device version=" << device;
-    return VHVersion::isOlder(device, image.version);
+    const QMap<QString, QString> versions = deviceInfo().versions;
+    for (const Image &image : package.images())
+        vhDebug() << "update version=" << image.version << ", device version=" << versions.value(image.kind);
+    return package.plan(versions);
 }
 
-bool VHFitDevice::isStorageSpaceEnough(const QString &folder, const QList<ImageInfo> &images)
+VHResult VHFitDevice::checkFreeSpace(const QString &work, const QList<Image> &images)
 {
     qint64 needed = 0;
-    for (const ImageInfo &image : images) {
-        if (isNewVersion(image))
-            needed += QFileInfo(packageFile(folder, image.name)).size();
-    }
+    for (const Image &image : images)
+        needed += QFileInfo(packageFile(work, image.name)).size();
     const QString root = rootPath();
-    if (root.isEmpty())
-        return false;
     quint64 total = 0, free = 0;
-    VHPlatform().getDiskSpace(root, total, free);
+    if (!VHPlatform().getDiskSpace(root, total, free))
+        return VHResult::failure(CopyFailed, "can not get the free space of " + root);
     vhDebug() << QStringLiteral("copied file size=%1, free size=%2").arg(needed).arg(free);
-    return free >= quint64(needed);
+    if (free < quint64(needed))
+        return VHResult::failure(UnpackOrSpace,
+                                 QStringLiteral("not enough free space: %1 needed, %2 free").arg(needed).arg(free));
+    return VHResult::success();
 }
 
-bool VHFitDevice::copyBinFile(const QString &folder, const QString &name, const QString &subFolder)
+VHResult VHFitDevice::copyImages(const QString &work, const QList<Image> &images)
+{
+    VHSafeFolder volume = volumeFolder(QString(), false);
+    volume.removeLeftovers();
+    // An instruction file left by an update that never installed would make
+    // the firmware install a mix of two packages if this one stops half way.
+    if (!volume.removeFile(kUpdateIni) || !volume.sync())
+        return VHResult::failure(CopyFailed, QStringLiteral("can not remove an old update.ini"));
+    for (const Image &image : images) {
+        vhDebug() << QStringLiteral("write %1, version=%2").arg(image.name, image.version);
+        if (VHResult copied = copyBinFile(work, image.name, QString()); !copied)
+            return copied;
+    }
+    // Only images that are whole on the device may be installed.
+    if (!volume.sync())
+        return VHResult::failure(CopyFailed, "can not flush " + volume.path());
+    vhDebug() << "write update.ini";
+    if (!volume.writeFile(kUpdateIni, QByteArray()) || !volume.sync())
+        return VHResult::failure(CopyFailed, "can not write " + volume.filePath(kUpdateIni));
+    return VHResult::success();
+}
+
+VHResult VHFitDevice::copyBinFile(const QString &folder, const QString &name, const QString &subFolder)
 {
     const QString source = packageFile(folder, name);
-    if (!isRegularFile(source)) {
-        vhCritical() << QStringLiteral("file %1 is not found").arg("\"" + folder + QLatin1Char('/') + name + "\"");
-        return false;
-    }
+    if (!isRegularFile(source))
+        return VHResult::failure(
+            CopyFailed, QStringLiteral("file %1 is not found").arg("\"" + folder + QLatin1Char('/') + name + "\""));
     VHSafeFolder dest = volumeFolder(subFolder, true);
-    if (!dest.isValid()) {
-        vhCritical() << "can not open " << dest.path() << ": " << strerror(dest.lastError());
-        return false;
-    }
+    if (!dest.isValid())
+        return VHResult::failure(CopyFailed, "can not open " + dest.path() + ": "
+                                                 + QString::fromLocal8Bit(strerror(dest.lastError())));
     // The old file goes first: the free space was measured for the new one alone.
     dest.removeFile(name);
     int error = 0;
@@ -326,107 +336,62 @@ bool VHFitDevice::copyBinFile(const QString &folder, const QString &name, const 
             QThread::msleep(100);
     }
     // The file is on the device; its name is, once the caller syncs the folder.
-    const bool copied = error == 0;
-    vhDebug() << "copy to " << dest.filePath(name) << (copied ? "done" : "failed");
-    return copied;
+    if (error != 0)
+        return VHResult::failure(CopyFailed, "copy to " + dest.filePath(name) + " failed");
+    vhDebug() << "copy to " << dest.filePath(name) << "done";
+    return VHResult::success();
 }
 
-bool VHFitDevice::flushVolume(const QString &root)
+VHResult VHFitDevice::flushVolume(const QString &root)
 {
     if (VHVolumeSync::flush({}, root))
-        return true;
-    setErrorCode(CopyFailed);
-    return false;
+        return VHResult::success();
+    return VHResult::failure(CopyFailed, "can not flush the volume " + root);
 }
 
-// ---- the actions ----------------------------------------------------------------
-
-bool VHFitDevice::failUpdate(int code, const QString &reason)
+VHResult VHFitDevice::installUpdate(const QString &archive)
 {
-    vhCritical() << reason;
-    setErrorCode(code);
-    return false;
-}
-
-bool VHFitDevice::_updateTotal(const QString &archive, const QString &)
-{
-    setErrorCode(NoError);
-    const QString work = prepareWorkFolder();
-    if (work.isEmpty())
-        return failUpdate(CopyFailed, QStringLiteral("no work folder for the update"));
     const QString root = rootPath();
     if (root.isEmpty())
-        return failUpdate(NoVolume, QStringLiteral("can not get mounted drive"));
-    if (!unpackPackage(archive, work))
-        return failUpdate(CopyFailed, QStringLiteral("unzip file to temporary directory failed"));
-    const QString releaseIni = packageFile(work, kReleaseIni);
-    if (!isRegularFile(releaseIni))
-        return failUpdate(CopyFailed, "\"" + work + QLatin1Char('/') + kReleaseIni + "\" not exist");
-    if (QFileInfo(releaseIni).size() > kMaxReleaseIniSize)
-        return failUpdate(CopyFailed, "\"" + releaseIni + "\"" + QStringLiteral(" is too large"));
-    const QList<ImageInfo> images = readImageInfo(releaseIni);
-    for (const ImageInfo &image : images) {
-        if (!VHUtility::isSafePathComponent(image.name))
-            return failUpdate(CopyFailed, "image name can not name a file: \"" + image.name + "\"");
-    }
-    if (!isStorageSpaceEnough(work, images)) {
-        setErrorCode(UnpackOrSpace);
-        return false;
-    }
-    QList<ImageInfo> newer;
-    for (const ImageInfo &image : images) {
-        if (isNewVersion(image))
-            newer.append(image);
-    }
+        return VHResult::failure(NoVolume, QStringLiteral("can not get mounted drive"));
+    QString work;
+    if (VHResult unpacked = unpackPackage(archive, CopyFailed, work); !unpacked)
+        return unpacked;
+    VHFitPackage package;
+    if (VHResult read = readPackage(work, package); !read)
+        return read;
+    const QList<Image> newer = planImages(package);
     if (newer.isEmpty())
-        return true;
-    VHSafeFolder volume = volumeFolder(QString(), false);
-    volume.removeLeftovers();
-    // An instruction file left by an update that never installed would make
-    // the firmware install a mix of two packages if this one stops half way.
-    if (!volume.removeFile(kUpdateIni) || !volume.sync())
-        return failUpdate(CopyFailed, QStringLiteral("can not remove an old update.ini"));
-    for (const ImageInfo &image : std::as_const(newer)) {
-        vhDebug() << QStringLiteral("write %1, version=%2").arg(image.name, image.version);
-        if (!copyBinFile(work, image.name, QString()))
-            return failUpdate(CopyFailed, "can not copy " + image.name);
-    }
-    // Only images that are whole on the device may be installed.
-    if (!volume.sync())
-        return failUpdate(CopyFailed, "can not flush " + volume.path());
-    vhDebug() << "write update.ini";
-    if (!volume.writeFile(kUpdateIni, QByteArray()) || !volume.sync())
-        return failUpdate(CopyFailed, "can not write " + volume.filePath(kUpdateIni));
+        return VHResult::success();
+    if (VHResult space = checkFreeSpace(work, newer); !space)
+        return space;
+    if (VHResult copied = copyImages(work, newer); !copied)
+        return copied;
     return flushVolume(root);
 }
 
-bool VHFitDevice::_updateComponent(const QString &, const QString &mode, const QString &, const QString &archive)
+VHResult VHFitDevice::findWorkouts(const QString &archive)
 {
-    setErrorCode(NoError);
-    const QString root = rootPath();
-    if (root.isEmpty())
-        return failUpdate(NoVolume, QStringLiteral("can not get mounted drive"));
-    if (mode != QLatin1String("1")) {
-        // Only a look at the package: its directory tells whether it carries
-        // workouts, without unpacking every image.
-        QList<QByteArray> names;
-        if (!VHZipDirectory::readRawNames(archive, names))
-            return failUpdate(UnpackOrSpace, QStringLiteral("unzip file to temporary directory failed"));
-        for (const QByteArray &name : std::as_const(names)) {
-            if (isTopEntry(name, kWorkoutZip))
-                return true;
-        }
-        return failUpdate(NoWorkouts, "\"" + archive + "/" + kWorkoutZip + "\" not exist");
+    // Only a look at the package: its directory tells whether it carries
+    // workouts, without unpacking every image.
+    QList<QByteArray> names;
+    if (!VHZipDirectory::readRawNames(archive, names))
+        return VHResult::failure(UnpackOrSpace, QStringLiteral("unzip file to temporary directory failed"));
+    for (const QByteArray &name : std::as_const(names)) {
+        if (isTopEntry(name, kWorkoutZip))
+            return VHResult::success();
     }
+    return VHResult::failure(NoWorkouts, "\"" + archive + "/" + kWorkoutZip + "\" not exist");
+}
 
-    const QString work = prepareWorkFolder();
-    if (work.isEmpty())
-        return failUpdate(UnpackOrSpace, QStringLiteral("no work folder for the workouts"));
-    if (!unpackPackage(archive, work))
-        return failUpdate(UnpackOrSpace, QStringLiteral("unzip file to temporary directory failed"));
+VHResult VHFitDevice::installWorkouts(const QString &archive)
+{
+    QString work;
+    if (VHResult unpacked = unpackPackage(archive, UnpackOrSpace, work); !unpacked)
+        return unpacked;
     const QString workouts = packageFile(work, kWorkoutZip);
     if (!isRegularFile(workouts))
-        return failUpdate(NoWorkouts, "\"" + work + QLatin1Char('/') + kWorkoutZip + "\" not exist");
+        return VHResult::failure(NoWorkouts, "\"" + work + QLatin1Char('/') + kWorkoutZip + "\" not exist");
     volumeFolder(QString(), false).removeLeftovers();
     VHSafeFolder system = volumeFolder(kSystem, true);
     system.removeLeftovers();
@@ -435,7 +400,7 @@ bool VHFitDevice::_updateComponent(const QString &, const QString &mode, const Q
     // path meanwhile.
     const QString target = QStringLiteral("/proc/self/fd/%1").arg(system.handle());
     if (!system.isValid() || !VHZipUtil().decompress(workouts, target))
-        return failUpdate(CopyFailed, QStringLiteral("unzip workout.zip to device failed"));
+        return VHResult::failure(CopyFailed, QStringLiteral("unzip workout.zip to device failed"));
     // Read every installed workout back, so a bad write shows now and not on the device.
     for (const QString &name : {QStringLiteral("Velorawrk"), QStringLiteral("Test")}) {
         if (system.kindOf(name) == VHSafeFolder::Kind::Missing)
@@ -443,11 +408,30 @@ bool VHFitDevice::_updateComponent(const QString &, const QString &mode, const Q
         VHSafeFolder folder = system.folder(name);
         QString bad;
         if (!folder.isValid() || !readBack(folder, bad))
-            return failUpdate(CopyFailed, "can not read back " + (bad.isEmpty() ? folder.path() : bad));
+            return VHResult::failure(CopyFailed, "can not read back " + (bad.isEmpty() ? folder.path() : bad));
     }
     if (!system.sync())
-        return failUpdate(CopyFailed, "can not flush " + system.path());
-    return flushVolume(root);
+        return VHResult::failure(CopyFailed, "can not flush " + system.path());
+    return flushVolume(rootPath());
+}
+
+// ---- the actions ----------------------------------------------------------------
+
+bool VHFitDevice::finish(const VHResult &result)
+{
+    setErrorCode(result.code);
+    if (!result)
+        vhCritical() << result.reason;
+    return result.ok;
+}
+
+bool VHFitDevice::_updateTotal(const QString &archive, const QString &) { return finish(installUpdate(archive)); }
+
+bool VHFitDevice::_updateComponent(const QString &, const QString &mode, const QString &, const QString &archive)
+{
+    if (rootPath().isEmpty())
+        return failUpdate(NoVolume, QStringLiteral("can not get mounted drive"));
+    return finish(mode == QLatin1String("1") ? installWorkouts(archive) : findWorkouts(archive));
 }
 
 bool VHFitDevice::_updateAlp(const QString &fileName, int timeStamp)
@@ -467,15 +451,13 @@ bool VHFitDevice::_updateAlp(const QString &fileName, int timeStamp)
     if (!system.removeFile(fileName) || !system.removeFile(kStampFile))
         return failUpdate(CopyFailed, "can not remove the old assist data in " + system.path());
     vhDebug() << QStringLiteral("copy file=%1 from sourceDir=%2").arg(fileName, source);
-    if (!copyBinFile(source, fileName, kSystem)) {
-        setErrorCode(CopyFailed);
-        return false;
-    }
+    if (const VHResult copied = copyBinFile(source, fileName, kSystem); !copied)
+        return finish(copied);
     vhDebug() << "write date.txt";
     if (!system.writeFile(kStampFile, stampBytes(timeStamp)) || !system.sync())
         return failUpdate(CopyFailed, "can not write " + system.filePath(kStampFile));
     m_alpStamp = timeStamp;
-    return flushVolume(root);
+    return finish(flushVolume(root));
 }
 
 int VHFitDevice::getAlpDate()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "VHDeviceImpl.h"
+#include "VHFitPackage.h"
+#include "VHResult.h"
 #include "VHSafeFolder.h"
 
 #include <QList>
@@ -24,13 +26,6 @@ public:
     // failed install: 3 would tell the user the device is full.
     enum Error { NoError = 0, NoVolume = 2, UnpackOrSpace = 3, CopyFailed = 4, NoWorkouts = 5 };
 
-    struct ImageInfo
-    {
-        QString kind; // the release.ini group: OS, BootLoader, DeviceLang, ...
-        QString name; // file name in the package and on the volume
-        QString version;
-    };
-
     VHFitDevice();
 
     bool getModelName(QString &name) override;
@@ -51,10 +46,7 @@ public:
                           const QString &archive) override;
     bool _updateAlp(const QString &fileName, int timeStamp) override;
 
-    QList<ImageInfo> readImageInfo(const QString &releaseIni);
-    bool isNewVersion(const ImageInfo &image);
-    bool isStorageSpaceEnough(const QString &folder, const QList<ImageInfo> &images);
-    bool copyBinFile(const QString &folder, const QString &name, const QString &subFolder);
+    using Image = VHFitPackage::Image;
 
     // The device's version of an image kind; empty for a kind it does not report.
     QString deviceVersion(const QString &kind);
@@ -71,17 +63,28 @@ private:
 
     const DeviceInfo &deviceInfo();
     QString rootPath();
-    // The work folder under the temporary folder, emptied; empty text when the
-    // model name cannot name a folder.
-    QString prepareWorkFolder();
-    bool unpackPackage(const QString &archive, const QString &work);
     // A folder of the volume, reached without links; invalid when it cannot be.
     VHSafeFolder volumeFolder(const QString &relative, bool create);
+
+    // The steps of the actions; none of them logs its failure, the action does.
+    VHResult installUpdate(const QString &archive);
+    VHResult findWorkouts(const QString &archive);
+    VHResult installWorkouts(const QString &archive);
+    // Unpacks the package into the work folder under the temporary folder,
+    // emptied first; `code` is the action's code for a failure.
+    VHResult unpackPackage(const QString &archive, int code, QString &work);
+    VHResult readPackage(const QString &work, VHFitPackage &package);
+    QList<Image> planImages(const VHFitPackage &package);
+    VHResult checkFreeSpace(const QString &work, const QList<Image> &images);
+    VHResult copyImages(const QString &work, const QList<Image> &images);
+    VHResult copyBinFile(const QString &folder, const QString &name, const QString &subFolder);
     // The last step of an action that wrote to the volume: the whole volume
     // flushed to the device (the files and folders were as they were written).
-    bool flushVolume(const QString &root);
-    // Logs the reason at critical level and sets the code; false.
-    bool failUpdate(int code, const QString &reason);
+    VHResult flushVolume(const QString &root);
+    // The end of every action: the code set, a failure's reason logged at
+    // critical level; the result.
+    bool finish(const VHResult &result);
+    bool failUpdate(int code, const QString &reason) { return finish(VHResult::failure(code, reason)); }
 
     QMutex m_infoMutex;
     bool m_infoLoaded = false;

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// What a step of an action came to: on failure, the code the action leaves for
+// the window and the reason it logs once, at its end.
+struct [[nodiscard]] VHResult
+{
+    bool ok = true;
+    int code = 0;   // the family's error code; 0 none
+    QString reason; // empty on success
+
+    static VHResult success() { return {}; }
+    static VHResult failure(int code, const QString &reason) { return {false, code, reason}; }
+    explicit operator bool() const { return ok; }
+};
