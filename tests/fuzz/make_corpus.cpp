@@ -1,5 +1,6 @@
 // Writes the seed corpus of the fuzz targets, built with the tests' builder:
-// <folder>/readers holds device-log files, <folder>/profile profile sets.
+// <folder>/readers holds device-log files, <folder>/profile profile sets,
+// <folder>/fitpackage release descriptions of FIT packages.
 
 #include "corvo_builder.h"
 
@@ -84,6 +85,16 @@ std::string profileSet(const std::string &deviceProject, int deviceMajor, int ne
            + ini;
 }
 
+// Release descriptions as packages carry them, and the shapes a package may take by mistake.
+const char *const kReleaseInis[] = {
+    "[MODEL]\nName=Pacer60F\n[OS]\nName=os.bin\nVersion=10\n[BootLoader]\nName=boot.bin\nVersion=B124\n"
+    "[DeviceLang]\nName=lang.bin\nVersion=DL20230102\n[NotificationLang]\nName=nl.bin\nVersion=NL0043\n"
+    "[TimeZone]\nName=tz.bin\nVersion=TZ2025\n[Bluetooth]\nName=bt.bin\nVersion=BT78\n",
+    "\xEF\xBB\xBF[OS]\r\nName=\"os.bin\" ; comment\r\nVersion=9.10.0\r\n[GPS]\r\nName=gps.bin\r\nVersion=1\r\n",
+    "[OS]\nName=a.bin\nVersion=1\n[OS]\nName=b.bin\nVersion=0002\n[BootLoader]\nName=\nVersion=B1\n",
+    "[OS]\nName=../outside.bin\nVersion=10\n",
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -96,6 +107,7 @@ int main(int argc, char **argv)
     ::mkdir(root.c_str(), 0777);
     ::mkdir((root + "/readers").c_str(), 0777);
     ::mkdir((root + "/profile").c_str(), 0777);
+    ::mkdir((root + "/fitpackage").c_str(), 0777);
     const std::string ini = "MHR-BV=170\nA=7\nC=2.50\nE=3\nF=text\nD=-1.25\n";
     bool ok =
         writeSeed(root + "/readers/activity", activity()) && writeSeed(root + "/readers/sensor", sensorLog())
@@ -107,5 +119,8 @@ int main(int argc, char **argv)
         && writeSeed(root + "/profile/carry", toBytes(profileSet("VU01", 1, 2, ini)))
         && writeSeed(root + "/profile/same", toBytes(profileSet("VU01", 2, 2, ini)))
         && writeSeed(root + "/profile/other", toBytes(profileSet("VU02", 1, 2, "LTHR-BV=150\n")));
+    int seed = 0;
+    for (const char *text : kReleaseInis)
+        ok = ok && writeSeed(root + "/fitpackage/release" + std::to_string(++seed), toBytes(text));
     return ok ? 0 : 1;
 }
