@@ -14,6 +14,7 @@
 #include "VHPackageServer.h"
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
+#include "VHTestFiles.h"
 #include "VeloraApiClient.h"
 
 #include <QCryptographicHash>
@@ -37,19 +38,6 @@ struct Results : VeloraApiClientDelegate, ReduzeduClientDelegate, VHDeviceManage
     void onActionDone(VHClient *, int action) override { events << QStringLiteral("done %1").arg(action); }
 };
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
 // Every entry below a folder with the hash of each file's bytes, links not followed.
 QStringList snapshot(const QString &folder)
 {
@@ -61,7 +49,7 @@ QStringList snapshot(const QString &folder)
         QString entry = QDir(folder).relativeFilePath(info.filePath());
         if (info.isFile() && !info.isSymLink())
             entry +=
-                QLatin1Char(' ') + QCryptographicHash::hash(readAll(info.filePath()), QCryptographicHash::Md5).toHex();
+                QLatin1Char(' ') + QCryptographicHash::hash(readFile(info.filePath()), QCryptographicHash::Md5).toHex();
         entries << entry;
     }
     entries.sort();
@@ -154,7 +142,7 @@ private slots:
     void download()
     {
         QVERIFY2(!m_results.updates.isEmpty(), "the query did not end");
-        QCOMPARE(readAll(updates() + QStringLiteral("/version.txt")), QByteArray("2.0"));
+        QCOMPARE(readFile(updates() + QStringLiteral("/version.txt")), QByteArray("2.0"));
         QCOMPARE(VHPackageServer::fileMd5(total()), VHPackageServer::fileMd5(m_road->packagePath()));
     }
 
@@ -211,7 +199,7 @@ private slots:
         QCOMPARE(watch->getAlpDate(), 0);
         QVERIFY(runAction(
             watch, [&] { return watch->updateAlp(QStringLiteral("AssitOff.alp"), stamp); }, m_results, 25));
-        QCOMPARE(readAll(volume() + QStringLiteral("/System/AssitOff.alp")).size(), 20000);
+        QCOMPARE(readFile(volume() + QStringLiteral("/System/AssitOff.alp")).size(), 20000);
         QCOMPARE(watch->getAlpDate(), int(stamp));
     }
 
@@ -294,11 +282,11 @@ private slots:
 
         // The user's home: a copy of the identity file, notes, a workout folder of their own.
         QTemporaryDir home;
-        QVERIFY(writeAll(home.filePath(QStringLiteral("notes.txt")), "the user's notes"));
-        QVERIFY(writeAll(home.filePath(QStringLiteral("device.txt")),
-                         readAll(volume + QStringLiteral("/System/device.txt"))));
-        QVERIFY(writeAll(home.filePath(QStringLiteral("Velorawrk/Mine.wkt")), "mine"));
-        QVERIFY(writeAll(home.filePath(QStringLiteral("Test/Mine.wkt")), "mine too"));
+        QVERIFY(writeFile(home.filePath(QStringLiteral("notes.txt")), "the user's notes"));
+        QVERIFY(writeFile(home.filePath(QStringLiteral("device.txt")),
+                          readFile(volume + QStringLiteral("/System/device.txt"))));
+        QVERIFY(writeFile(home.filePath(QStringLiteral("Velorawrk/Mine.wkt")), "mine"));
+        QVERIFY(writeFile(home.filePath(QStringLiteral("Test/Mine.wkt")), "mine too"));
         const QString at = volume + QLatin1Char('/') + linkAt;
         if (QFileInfo(at).isDir())
             QDir(at).removeRecursively();
@@ -309,7 +297,7 @@ private slots:
         const QString updates = m_road->modelFolder();
         QDir().mkpath(updates);
         QVERIFY(VHFitPackageBuilder::writePackage(updates + QStringLiteral("/Total.zip"), m_road->options().package));
-        QVERIFY(writeAll(updates + QStringLiteral("/AssitOff.alp"), QByteArray(3000, 'a')));
+        QVERIFY(writeFile(updates + QStringLiteral("/AssitOff.alp"), QByteArray(3000, 'a')));
 
         VHDaemon daemon;
         Results results;

@@ -57,19 +57,14 @@ int main(int argc, char **argv)
     VHFitRoad::Options stage;
     stage.work = work.path();
     stage.serve = false;
-    stage.before.os = QStringLiteral("1.0");
-    stage.before.bootLoader = QStringLiteral("B1");
-    stage.before.deviceLang = QStringLiteral("DL1");
-    stage.before.notificationLang = QStringLiteral("NL1");
-    stage.before.timeZone = QStringLiteral("TZ1");
-    stage.before.bluetooth = QStringLiteral("BT1");
+    stage.debugLog = false;
     stage.package.images = {
-        {QStringLiteral("OS"), QStringLiteral("os.bin"), QStringLiteral("2.0"), 64 << 20},
-        {QStringLiteral("BootLoader"), QStringLiteral("boot.bin"), QStringLiteral("B2"), 4 << 20},
-        {QStringLiteral("DeviceLang"), QStringLiteral("lang.bin"), QStringLiteral("DL2"), 20 << 20},
-        {QStringLiteral("NotificationLang"), QStringLiteral("notify.bin"), QStringLiteral("NL2"), 4 << 20},
-        {QStringLiteral("TimeZone"), QStringLiteral("tz.bin"), QStringLiteral("TZ2"), 1 << 20},
-        {QStringLiteral("Bluetooth"), QStringLiteral("bt.bin"), QStringLiteral("BT2"), 7 << 20}};
+        {QStringLiteral("OS"), QStringLiteral("os.bin"), QStringLiteral("2.00.00"), 64 << 20},
+        {QStringLiteral("BootLoader"), QStringLiteral("boot.bin"), QStringLiteral("B2.00"), 4 << 20},
+        {QStringLiteral("DeviceLang"), QStringLiteral("lang.bin"), QStringLiteral("DL0200"), 20 << 20},
+        {QStringLiteral("NotificationLang"), QStringLiteral("notify.bin"), QStringLiteral("NL200"), 4 << 20},
+        {QStringLiteral("TimeZone"), QStringLiteral("tz.bin"), QStringLiteral("TZ200"), 1 << 20},
+        {QStringLiteral("Bluetooth"), QStringLiteral("bt.bin"), QStringLiteral("BT20"), 7 << 20}};
     VHFitRoad road(stage);
     if (!road.prepare()) {
         out << "cannot lay out the device and package: " << road.lastError() << Qt::endl;

@@ -100,7 +100,8 @@ bool VHFitRoad::writeSettings()
     ini.setValue(QStringLiteral("VeloraHub/updateurl"), base + QStringLiteral("/versions/index"));
     ini.setValue(QStringLiteral("VeloraHub/betaupdateurl"), base + QStringLiteral("/beta/versions/index"));
     ini.setValue(QStringLiteral("VeloraHub/alpurl"), base);
-    ini.setValue(QStringLiteral("VeloraHub/debug"), QStringLiteral("1"));
+    if (m_options.debugLog)
+        ini.setValue(QStringLiteral("VeloraHub/debug"), QStringLiteral("1"));
     ini.sync();
     return ini.status() == QSettings::NoError || fail(QStringLiteral("can not write vh.ini"));
 }

@@ -31,6 +31,7 @@ public:
         QString version;   // published as; what the installed images report when empty
         QString note = QStringLiteral("Faster fixes");
         QByteArray assistData = QByteArray(20000, 'a'); // "/current_14d.alp"
+        bool debugLog = true;                           // the updater logs every step; benchmarks leave it off
     };
 
     explicit VHFitRoad(const Options &options);
