@@ -67,6 +67,7 @@ bool VHFitRoad::publish()
     m_serverThread = std::make_unique<QThread>();
     m_serverThread->start();
     m_server = new VHPackageServer(serverRoot());
+    m_server->setRateLimit(m_options.serverBytesPerSecond);
     m_server->moveToThread(m_serverThread.get());
     return true;
 }

@@ -32,6 +32,7 @@ public:
         QString note = QStringLiteral("Faster fixes");
         QByteArray assistData = QByteArray(20000, 'a'); // "/current_14d.alp"
         bool debugLog = true;                           // the updater logs every step; benchmarks leave it off
+        qint64 serverBytesPerSecond = 0;                // paces the server like a link of that speed; 0: no limit
     };
 
     explicit VHFitRoad(const Options &options);
