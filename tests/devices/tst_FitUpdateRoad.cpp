@@ -84,13 +84,13 @@ class TestFitUpdateRoad : public QObject
     }
 
     // Starts an action and waits for its end; false when it did not start, did not end in time, or failed.
-    bool runAction(VHClient *device, const std::function<bool()> &start, Results &results, int action)
+    bool runAction(VHClient *device, const std::function<bool()> &start, int action)
     {
         const QString done = QStringLiteral("done %1").arg(action);
-        const qsizetype before = results.events.count(done);
+        const qsizetype before = m_results.events.count(done);
         if (!start())
             return false;
-        if (!VHFitRoad::waitFor([&] { return results.events.count(done) > before; }, 30000)) {
+        if (!VHFitRoad::waitFor([&] { return m_results.events.count(done) > before; }, 30000)) {
             qWarning("action %d did not end within 30 s", action);
             return false;
         }
@@ -153,7 +153,7 @@ private slots:
         QVERIFY2(watch, "no device plugged");
         QVERIFY2(QFileInfo::exists(total()), "no package downloaded");
         QVERIFY(runAction(
-            watch, [&] { return watch->updateTotal(total(), QString()); }, m_results, 0));
+            watch, [&] { return watch->updateTotal(total(), QString()); }, 0));
         QVERIFY(QFileInfo::exists(volume() + QStringLiteral("/update.ini")));
         QVERIFY(QFileInfo::exists(volume() + QStringLiteral("/os.bin")));
         QVERIFY(QFileInfo::exists(volume() + QStringLiteral("/bt.bin")));
@@ -198,7 +198,7 @@ private slots:
         QCOMPARE(stamp, ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14));
         QCOMPARE(watch->getAlpDate(), 0);
         QVERIFY(runAction(
-            watch, [&] { return watch->updateAlp(QStringLiteral("AssitOff.alp"), stamp); }, m_results, 25));
+            watch, [&] { return watch->updateAlp(QStringLiteral("AssitOff.alp"), stamp); }, 25));
         QCOMPARE(readFile(volume() + QStringLiteral("/System/AssitOff.alp")).size(), 20000);
         QCOMPARE(watch->getAlpDate(), int(stamp));
     }
@@ -210,12 +210,10 @@ private slots:
         QVERIFY2(watch, "no device plugged");
         QVERIFY2(QFileInfo::exists(total()), "no package downloaded");
         QVERIFY(runAction(
-            watch, [&] { return watch->updateComponent(total(), QString(), QString(), QStringLiteral("0")); },
-            m_results, 10));
+            watch, [&] { return watch->updateComponent(total(), QString(), QString(), QStringLiteral("0")); }, 10));
         QVERIFY(!QFileInfo::exists(volume() + QStringLiteral("/System/Velorawrk")));
         QVERIFY(runAction(
-            watch, [&] { return watch->updateComponent(total(), QString(), QString(), QStringLiteral("1")); },
-            m_results, 10));
+            watch, [&] { return watch->updateComponent(total(), QString(), QString(), QStringLiteral("1")); }, 10));
         QVERIFY(!QDir(volume() + QStringLiteral("/System/Velorawrk")).isEmpty(QDir::Files));
         QVERIFY(!QDir(volume() + QStringLiteral("/System/Test")).isEmpty(QDir::Files));
     }
@@ -233,12 +231,11 @@ private slots:
         QCOMPARE(m_road->serverRequestCount(path), downloads);
     }
 
-    // Ends the road's daemon whatever the steps did, before the daemons of the cases below.
+    // The road's device leaves whatever the steps did.
     void roadEnds()
     {
         m_road->unplug();
-        m_daemon->deviceManager()->removeListener(&m_results);
-        m_daemon.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
     }
 
     // Links planted at every name the FIT family writes or reads on the volume
@@ -299,15 +296,10 @@ private slots:
         QVERIFY(VHFitPackageBuilder::writePackage(updates + QStringLiteral("/Total.zip"), m_road->options().package));
         QVERIFY(writeFile(updates + QStringLiteral("/AssitOff.alp"), QByteArray(3000, 'a')));
 
-        VHDaemon daemon;
-        Results results;
-        daemon.deviceManager()->setDeviceClassFlags(4);
-        daemon.deviceManager()->addListener(&results);
-        QVERIFY(daemon.start(false));
         QVERIFY(sim.plug(name));
         if (detected) {
-            QTRY_VERIFY_WITH_TIMEOUT(daemon.currentDevice(), 5000);
-            VHClient *device = daemon.currentDevice();
+            QTRY_VERIFY_WITH_TIMEOUT(this->device(), 5000);
+            VHClient *device = this->device();
             QString text;
             QVERIFY(device->getRootPath(text));
             QCOMPARE(text, sim.drivePath(name));
@@ -315,20 +307,19 @@ private slots:
             device->getAlpDate();
             const QString total = updates + QStringLiteral("/Total.zip");
             runAction(
-                device, [&] { return device->updateTotal(total, QString()); }, results, 0);
+                device, [&] { return device->updateTotal(total, QString()); }, 0);
             runAction(
-                device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 1234); }, results, 25);
+                device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 1234); }, 25);
             runAction(
-                device, [&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("1")); },
-                results, 10);
+                device, [&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("1")); }, 10);
             device->getAlpDate();
         } else {
             QTest::qWait(1500);
-            QVERIFY(!daemon.currentDevice());
+            QVERIFY(!device());
         }
         QCOMPARE(snapshot(home.path()), before);
         QVERIFY(sim.unplug(name));
-        daemon.deviceManager()->removeListener(&results);
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
     }
 };
 
