@@ -21,6 +21,7 @@ scripts/setup.sh
 BUILD="${DEMO_BUILD:-build}"
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD" --parallel 2 --target veloraupdate veloraupdate-demo velora-devsim velora-pkgserver
+# Built from tools/demo beside the updater, whose Resources folder it shares.
 DRIVER="$BUILD/src/app/veloraupdate-demo"
 PATH="$PWD/$BUILD/tools/devsim:$PATH"
 export PATH

@@ -8,7 +8,6 @@
 #include "OrlaController.h"
 #include "OrlaForm.h"
 #include "OrlaRoad.h"
-#include "VHDevSim.h"
 #include "VHEnv.h"
 
 #include <QFile>
@@ -41,7 +40,6 @@ void TestOrlaRoad::initTestCase()
     options.imageBytes = 512 * 1024;
     m_road = std::make_unique<OrlaRoad>(options);
     QVERIFY2(m_road->prepare(), qPrintable(m_road->lastError()));
-    QVERIFY2(m_road->startServer(), qPrintable(m_road->lastError()));
     QCOMPARE(OrlaApp::instance()->init(), 0);
     OrlaApp::instance()->controller()->onDeviceConnected(nullptr);
 }
@@ -52,8 +50,8 @@ void TestOrlaRoad::softwareUpdateFromPlugToRestart()
     QVERIFY2(ok, qPrintable(m_road->report()));
     QCOMPARE(m_road->steps().size(), 6);
     // The package was fetched once; the assist data once.
-    QCOMPARE(m_road->serverRequestCount(QStringLiteral("/current_14d.alp")), 1);
-    QCOMPARE(m_road->serverRequestCount(QStringLiteral("/packages/Pacer60F/Total.zip")), 1);
+    QCOMPARE(m_road->stage().serverRequestCount(QStringLiteral("/current_14d.alp")), 1);
+    QCOMPARE(m_road->stage().serverRequestCount(QStringLiteral("/packages/Pacer60F/Total.zip")), 1);
     // The GUI thread kept answering (a loose bound: this build is sanitized and the machine shared).
     QVERIFY2(m_road->worstEventGapMs() < 1000, qPrintable(m_road->report()));
     OrlaForm *main = OrlaApp::instance()->controller()->mainWindow();
@@ -64,7 +62,7 @@ void TestOrlaRoad::softwareUpdateFromPlugToRestart()
 
 void TestOrlaRoad::deviceFilesAfterTheRoad()
 {
-    const QString volume = m_road->volumePath();
+    const QString volume = m_road->stage().volumePath();
     QSettings identity(volume + QStringLiteral("/System/device.txt"), QSettings::IniFormat);
     QCOMPARE(identity.value(QStringLiteral("OS/Version")).toString(), QStringLiteral("1.10.02"));
     QCOMPARE(identity.value(QStringLiteral("DeviceLang/Version")).toString(), QStringLiteral("DL0312"));

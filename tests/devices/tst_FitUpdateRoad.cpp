@@ -10,15 +10,16 @@
 #include "VHDeviceManager.h"
 #include "VHEnv.h"
 #include "VHFitPackageBuilder.h"
+#include "VHFitRoad.h"
 #include "VHPackageServer.h"
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
+#include "VHTestFiles.h"
 #include "VeloraApiClient.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QDirIterator>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,19 +38,6 @@ struct Results : VeloraApiClientDelegate, ReduzeduClientDelegate, VHDeviceManage
     void onActionDone(VHClient *, int action) override { events << QStringLiteral("done %1").arg(action); }
 };
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
 // Every entry below a folder with the hash of each file's bytes, links not followed.
 QStringList snapshot(const QString &folder)
 {
@@ -61,7 +49,7 @@ QStringList snapshot(const QString &folder)
         QString entry = QDir(folder).relativeFilePath(info.filePath());
         if (info.isFile() && !info.isSymLink())
             entry +=
-                QLatin1Char(' ') + QCryptographicHash::hash(readAll(info.filePath()), QCryptographicHash::Md5).toHex();
+                QLatin1Char(' ') + QCryptographicHash::hash(readFile(info.filePath()), QCryptographicHash::Md5).toHex();
         entries << entry;
     }
     entries.sort();
@@ -74,148 +62,180 @@ class TestFitUpdateRoad : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_data, m_sim, m_server;
+    QTemporaryDir m_work;
+    std::unique_ptr<VHFitRoad> m_road;
+    std::unique_ptr<VHDaemon> m_daemon;
+    Results m_results;
     int m_hostile = 0;
 
-    bool runAction(VHClient *device, const std::function<bool()> &start, Results &results, int action)
+    static VHFitRoad::Options roadOptions(const QString &work)
     {
-        const qsizetype before = results.events.count(QStringLiteral("done %1").arg(action));
+        VHFitRoad::Options options;
+        options.work = work;
+        options.before.os = QStringLiteral("1.9.00");
+        options.before.bluetooth = QStringLiteral("BT10");
+        // OS 1.10.00 is newer than the device's 1.9.00 only in natural order.
+        options.package.images = VHFitPackageBuilder::imagesWithVersions(
+            QStringLiteral("1.10.00"), QStringLiteral("B1.00"), QStringLiteral("DL0100"), QStringLiteral("NL100"),
+            QStringLiteral("TZ100"), QStringLiteral("BT11"));
+        options.package.withWorkouts = true;
+        options.version = QStringLiteral("2.0");
+        return options;
+    }
+
+    // Starts an action and waits for its end; false when it did not start, did not end in time, or failed.
+    bool runAction(VHClient *device, const std::function<bool()> &start, int action)
+    {
+        const QString done = QStringLiteral("done %1").arg(action);
+        const qsizetype before = m_results.events.count(done);
         if (!start())
             return false;
-        QElapsedTimer timer;
-        timer.start();
-        while (results.events.count(QStringLiteral("done %1").arg(action)) == before && timer.elapsed() < 30000)
-            QTest::qWait(10);
+        if (!VHFitRoad::waitFor([&] { return m_results.events.count(done) > before; }, 30000)) {
+            qWarning("action %d did not end within 30 s", action);
+            return false;
+        }
         int code = 0;
         return !device->actionFailed(code);
     }
 
+    QString updates() const { return m_road->modelFolder(); }
+    QString total() const { return updates() + QStringLiteral("/Total.zip"); }
+    QString volume() const { return m_road->sim().drivePath(m_road->options().device); }
+    VHClient *device() const { return m_daemon ? m_daemon->currentDevice() : nullptr; }
+
 private slots:
     void initTestCase()
     {
-        initTestEnv(m_data.path());
-        qputenv("VELORA_SIM_ROOT", m_sim.path().toUtf8());
+        QVERIFY(m_work.isValid());
+        m_road = std::make_unique<VHFitRoad>(roadOptions(m_work.path()));
+        QVERIFY2(m_road->prepare(), qPrintable(m_road->lastError()));
+        QVERIFY2(m_road->startServer(), qPrintable(m_road->lastError()));
+        initTestEnv(m_road->xdgRoot());
         VHPlatform::setBackendFactory({});
         VHDeviceFamilies::registerAll();
+        m_daemon = std::make_unique<VHDaemon>();
+        m_daemon->deviceManager()->setDeviceClassFlags(4);
+        m_daemon->deviceManager()->addListener(&m_results);
+        QVERIFY(m_daemon->start(false));
     }
 
-    void wholeRoad()
+    // The steps of one road, in order, on the device and server set up above.
+    void plug()
     {
-        const QString model = QStringLiteral("Pacer70");
-        VHPackageServer server(m_server.path());
-        QVERIFY(server.listen());
-        {
-            QSettings ini(VHEnv::instance()->settingsPath(), QSettings::IniFormat);
-            ini.setValue(QStringLiteral("VeloraHub/updateurl"), server.updateUrl());
-            ini.setValue(QStringLiteral("VeloraHub/alpurl"), server.baseUrl());
-        }
-        QFile alp(m_server.path() + QStringLiteral("/current_14d.alp"));
-        QVERIFY(alp.open(QIODevice::WriteOnly));
-        alp.write(QByteArray(20000, 'a'));
-        alp.close();
-
-        // The package: OS 1.10.00 is newer than the device's 1.9.00 only in natural order.
-        VHFitPackageBuilder::Options options;
-        options.model = model;
-        options.images = VHFitPackageBuilder::imagesWithVersions(QStringLiteral("1.10.00"), QStringLiteral("B1.00"),
-                                                                 QStringLiteral("DL0100"), QStringLiteral("NL100"),
-                                                                 QStringLiteral("TZ100"), QStringLiteral("BT11"));
-        options.withWorkouts = true;
-        options.simulatorHeaders = true;
-        const QString package = m_server.path() + QStringLiteral("/build.zip");
-        QVERIFY(VHFitPackageBuilder::writePackage(package, options));
-        QVERIFY(VHPackageServer::publish(m_server.path(), model, package, QStringLiteral("2.0"),
-                                         QStringLiteral("Faster fixes")));
-
-        VHDevSim sim(m_sim.path());
-        VHSimFitIdentity identity;
-        identity.model = model;
-        identity.os = QStringLiteral("1.9.00");
-        identity.bluetooth = QStringLiteral("BT10");
-        QVERIFY(sim.createFit(QStringLiteral("WATCH"), identity));
-
-        VHDaemon daemon;
-        Results results;
-        daemon.deviceManager()->setDeviceClassFlags(4);
-        daemon.deviceManager()->addListener(&results);
-        QVERIFY(daemon.start(false));
-        QVERIFY(!daemon.currentDevice());
-        QVERIFY(sim.plug(QStringLiteral("WATCH")));
-        QTRY_VERIFY_WITH_TIMEOUT(daemon.currentDevice(), 5000);
-        VHClient *device = daemon.currentDevice();
+        QVERIFY(!device());
+        QVERIFY(m_road->plug());
+        QTRY_VERIFY_WITH_TIMEOUT(device(), 5000);
         QString text;
-        QVERIFY(device->getModelName(text));
-        QCOMPARE(text, model);
+        QVERIFY(device()->getModelName(text));
+        QCOMPARE(text, m_road->model());
+    }
 
-        // Query and download into the model's updates folder.
-        const QString updates = VHEnv::instance()->dataFolder() + QStringLiteral("/updates/") + model;
-        VeloraApiClient api(&results);
-        api.queryUpdate(model, updates, false);
-        QTRY_COMPARE_WITH_TIMEOUT(results.updates.size(), 1, 20000);
-        QCOMPARE(readAll(updates + QStringLiteral("/version.txt")), QByteArray("2.0"));
-        QCOMPARE(VHPackageServer::fileMd5(updates + QStringLiteral("/Total.zip")), VHPackageServer::fileMd5(package));
+    void query()
+    {
+        VeloraApiClient api(&m_results);
+        api.queryUpdate(m_road->model(), updates(), false);
+        QTRY_COMPARE_WITH_TIMEOUT(m_results.updates.size(), 1, 20000);
+        QVERIFY(m_results.updates.first());
+    }
 
-        // The software update copies the newer images and leaves the instruction file.
+    // Into the model's updates folder.
+    void download()
+    {
+        QVERIFY2(!m_results.updates.isEmpty(), "the query did not end");
+        QCOMPARE(readFile(updates() + QStringLiteral("/version.txt")), QByteArray("2.0"));
+        QCOMPARE(VHPackageServer::fileMd5(total()), VHPackageServer::fileMd5(m_road->packagePath()));
+    }
+
+    // The software update copies the newer images and leaves the instruction file.
+    void update()
+    {
+        VHClient *watch = device();
+        QVERIFY2(watch, "no device plugged");
+        QVERIFY2(QFileInfo::exists(total()), "no package downloaded");
         QVERIFY(runAction(
-            device, [&] { return device->updateTotal(updates + QStringLiteral("/Total.zip"), QString()); }, results,
-            0));
-        const QString volume = sim.drivePath(QStringLiteral("WATCH"));
-        QVERIFY(QFileInfo::exists(volume + QStringLiteral("/update.ini")));
-        QVERIFY(QFileInfo::exists(volume + QStringLiteral("/os.bin")));
-        QVERIFY(QFileInfo::exists(volume + QStringLiteral("/bt.bin")));
-        QVERIFY(!QFileInfo::exists(volume + QStringLiteral("/boot.bin"))); // same version: not copied
+            watch, [&] { return watch->updateTotal(total(), QString()); }, 0));
+        QVERIFY(QFileInfo::exists(volume() + QStringLiteral("/update.ini")));
+        QVERIFY(QFileInfo::exists(volume() + QStringLiteral("/os.bin")));
+        QVERIFY(QFileInfo::exists(volume() + QStringLiteral("/bt.bin")));
+        QVERIFY(!QFileInfo::exists(volume() + QStringLiteral("/boot.bin"))); // same version: not copied
+    }
 
-        // The device restarts, installs, and comes back with the package's versions.
-        QVERIFY(sim.unplug(QStringLiteral("WATCH")));
-        QTRY_VERIFY_WITH_TIMEOUT(results.events.contains(QStringLiteral("disconnected")), 5000);
+    // The device restarts, installs, and comes back with the package's versions.
+    void restartShowsTheNewVersion()
+    {
+        QVERIFY2(device(), "no device plugged");
+        QVERIFY2(QFileInfo::exists(volume() + QStringLiteral("/update.ini")), "the update left nothing to install");
+        const qsizetype connections = m_results.events.count(QStringLiteral("connected"));
+        QVERIFY(m_road->unplug());
+        QTRY_VERIFY_WITH_TIMEOUT(m_results.events.contains(QStringLiteral("disconnected")), 5000);
         QStringList installed;
-        QVERIFY(sim.boot(QStringLiteral("WATCH"), &installed));
+        QVERIFY(m_road->boot(&installed));
         QVERIFY2(installed.contains(QStringLiteral("OS=1.10.00")), qPrintable(installed.join(',')));
-        QVERIFY(sim.plug(QStringLiteral("WATCH")));
-        QTRY_VERIFY_WITH_TIMEOUT(results.events.count(QStringLiteral("connected")) == 2, 5000);
-        device = daemon.currentDevice();
-        QVERIFY(device);
-        QVERIFY(device->getImageVersion(text));
+        QVERIFY(m_road->plug());
+        QTRY_VERIFY_WITH_TIMEOUT(m_results.events.count(QStringLiteral("connected")) > connections, 5000);
+        QVERIFY(device());
+        QString text;
+        QVERIFY(device()->getImageVersion(text));
         QCOMPARE(text, QStringLiteral("1.10.00"));
-        QVERIFY(!QFileInfo::exists(volume + QStringLiteral("/update.ini")));
+        QVERIFY(!QFileInfo::exists(volume() + QStringLiteral("/update.ini")));
+    }
 
-        // Assist data: fetched with its stamp, then written to the device.
-        ReduzeduClient assist(&results);
-        assist.download(updates, QStringLiteral("AssitOff.alp"), 14);
-        QTRY_COMPARE_WITH_TIMEOUT(results.assists.size(), 1, 20000);
-        QVERIFY(results.assists.first());
-        QFile stampFile(updates + QStringLiteral("/date.txt"));
+    // Fetched with its stamp, then written to the device.
+    void assistDataWithStamp()
+    {
+        VHClient *watch = device();
+        QVERIFY2(watch, "no device plugged");
+        ReduzeduClient assist(&m_results);
+        assist.download(updates(), QStringLiteral("AssitOff.alp"), 14);
+        QTRY_COMPARE_WITH_TIMEOUT(m_results.assists.size(), 1, 20000);
+        QVERIFY(m_results.assists.first());
+        QFile stampFile(updates() + QStringLiteral("/date.txt"));
         QVERIFY(stampFile.open(QIODevice::ReadOnly));
         QCOMPARE(stampFile.size(), 4);
         QDataStream stream(&stampFile);
         qint32 stamp = 0;
         stream >> stamp;
         QCOMPARE(stamp, ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14));
-        QCOMPARE(device->getAlpDate(), 0);
+        QCOMPARE(watch->getAlpDate(), 0);
         QVERIFY(runAction(
-            device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), stamp); }, results, 25));
-        QCOMPARE(readAll(volume + QStringLiteral("/System/AssitOff.alp")).size(), 20000);
-        QCOMPARE(device->getAlpDate(), int(stamp));
+            watch, [&] { return watch->updateAlp(QStringLiteral("AssitOff.alp"), stamp); }, 25));
+        QCOMPARE(readFile(volume() + QStringLiteral("/System/AssitOff.alp")).size(), 20000);
+        QCOMPARE(watch->getAlpDate(), int(stamp));
+    }
 
-        // Workouts: the check leaves the device alone, the install writes them.
-        const QString total = updates + QStringLiteral("/Total.zip");
+    // The check leaves the device alone, the install writes them.
+    void workouts()
+    {
+        VHClient *watch = device();
+        QVERIFY2(watch, "no device plugged");
+        QVERIFY2(QFileInfo::exists(total()), "no package downloaded");
         QVERIFY(runAction(
-            device, [&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("0")); }, results,
-            10));
-        QVERIFY(!QFileInfo::exists(volume + QStringLiteral("/System/Velorawrk")));
+            watch, [&] { return watch->updateComponent(total(), QString(), QString(), QStringLiteral("0")); }, 10));
+        QVERIFY(!QFileInfo::exists(volume() + QStringLiteral("/System/Velorawrk")));
         QVERIFY(runAction(
-            device, [&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("1")); }, results,
-            10));
-        QVERIFY(!QDir(volume + QStringLiteral("/System/Velorawrk")).isEmpty(QDir::Files));
-        QVERIFY(!QDir(volume + QStringLiteral("/System/Test")).isEmpty(QDir::Files));
+            watch, [&] { return watch->updateComponent(total(), QString(), QString(), QStringLiteral("1")); }, 10));
+        QVERIFY(!QDir(volume() + QStringLiteral("/System/Velorawrk")).isEmpty(QDir::Files));
+        QVERIFY(!QDir(volume() + QStringLiteral("/System/Test")).isEmpty(QDir::Files));
+    }
 
-        // Asked again, the server's version is already in the folder: no second download.
-        const int downloads = server.requestCount(QStringLiteral("/packages/") + model + QStringLiteral("/Total.zip"));
-        api.queryUpdate(model, updates, false);
-        QTRY_COMPARE_WITH_TIMEOUT(results.updates.size(), 2, 20000);
-        QCOMPARE(server.requestCount(QStringLiteral("/packages/") + model + QStringLiteral("/Total.zip")), downloads);
-        QVERIFY(sim.unplug(QStringLiteral("WATCH")));
-        daemon.deviceManager()->removeListener(&results);
+    // Asked again, the server's version is already in the folder: no second download.
+    void askedAgainNoSecondDownload()
+    {
+        QVERIFY2(QFileInfo::exists(total()), "no package downloaded");
+        const QString path = QStringLiteral("/packages/") + m_road->model() + QStringLiteral("/Total.zip");
+        const int downloads = m_road->serverRequestCount(path);
+        const qsizetype answers = m_results.updates.size();
+        VeloraApiClient api(&m_results);
+        api.queryUpdate(m_road->model(), updates(), false);
+        QTRY_COMPARE_WITH_TIMEOUT(m_results.updates.size(), answers + 1, 20000);
+        QCOMPARE(m_road->serverRequestCount(path), downloads);
+    }
+
+    // The road's device leaves whatever the steps did.
+    void roadEnds()
+    {
+        m_road->unplug();
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
     }
 
     // Links planted at every name the FIT family writes or reads on the volume
@@ -252,23 +272,18 @@ private slots:
         QFETCH(QString, linkAt);
         QFETCH(QString, target);
         QFETCH(bool, detected);
-        const QString model = QStringLiteral("Pacer70");
         const QString name = QStringLiteral("H%1").arg(++m_hostile);
-        VHDevSim sim(m_sim.path());
-        VHSimFitIdentity identity;
-        identity.model = model;
-        identity.os = QStringLiteral("1.9.00");
-        identity.bluetooth = QStringLiteral("BT10");
-        QVERIFY(sim.createFit(name, identity));
+        VHDevSim &sim = m_road->sim();
+        QVERIFY(sim.createFit(name, m_road->options().before));
         const QString volume = sim.volumePath(name);
 
         // The user's home: a copy of the identity file, notes, a workout folder of their own.
         QTemporaryDir home;
-        QVERIFY(writeAll(home.filePath(QStringLiteral("notes.txt")), "the user's notes"));
-        QVERIFY(writeAll(home.filePath(QStringLiteral("device.txt")),
-                         readAll(volume + QStringLiteral("/System/device.txt"))));
-        QVERIFY(writeAll(home.filePath(QStringLiteral("Velorawrk/Mine.wkt")), "mine"));
-        QVERIFY(writeAll(home.filePath(QStringLiteral("Test/Mine.wkt")), "mine too"));
+        QVERIFY(writeFile(home.filePath(QStringLiteral("notes.txt")), "the user's notes"));
+        QVERIFY(writeFile(home.filePath(QStringLiteral("device.txt")),
+                          readFile(volume + QStringLiteral("/System/device.txt"))));
+        QVERIFY(writeFile(home.filePath(QStringLiteral("Velorawrk/Mine.wkt")), "mine"));
+        QVERIFY(writeFile(home.filePath(QStringLiteral("Test/Mine.wkt")), "mine too"));
         const QString at = volume + QLatin1Char('/') + linkAt;
         if (QFileInfo(at).isDir())
             QDir(at).removeRecursively();
@@ -276,26 +291,15 @@ private slots:
         QVERIFY(QFile::link(target.isEmpty() ? home.path() : home.filePath(target), at));
         const QStringList before = snapshot(home.path());
 
-        const QString updates = VHEnv::instance()->dataFolder() + QStringLiteral("/updates/") + model;
-        VHFitPackageBuilder::Options options;
-        options.model = model;
-        options.images = VHFitPackageBuilder::imagesWithVersions(QStringLiteral("1.10.00"), QStringLiteral("B1.00"),
-                                                                 QStringLiteral("DL0100"), QStringLiteral("NL100"),
-                                                                 QStringLiteral("TZ100"), QStringLiteral("BT11"));
-        options.withWorkouts = true;
+        const QString updates = m_road->modelFolder();
         QDir().mkpath(updates);
-        QVERIFY(VHFitPackageBuilder::writePackage(updates + QStringLiteral("/Total.zip"), options));
-        QVERIFY(writeAll(updates + QStringLiteral("/AssitOff.alp"), QByteArray(3000, 'a')));
+        QVERIFY(VHFitPackageBuilder::writePackage(updates + QStringLiteral("/Total.zip"), m_road->options().package));
+        QVERIFY(writeFile(updates + QStringLiteral("/AssitOff.alp"), QByteArray(3000, 'a')));
 
-        VHDaemon daemon;
-        Results results;
-        daemon.deviceManager()->setDeviceClassFlags(4);
-        daemon.deviceManager()->addListener(&results);
-        QVERIFY(daemon.start(false));
         QVERIFY(sim.plug(name));
         if (detected) {
-            QTRY_VERIFY_WITH_TIMEOUT(daemon.currentDevice(), 5000);
-            VHClient *device = daemon.currentDevice();
+            QTRY_VERIFY_WITH_TIMEOUT(this->device(), 5000);
+            VHClient *device = this->device();
             QString text;
             QVERIFY(device->getRootPath(text));
             QCOMPARE(text, sim.drivePath(name));
@@ -303,20 +307,19 @@ private slots:
             device->getAlpDate();
             const QString total = updates + QStringLiteral("/Total.zip");
             runAction(
-                device, [&] { return device->updateTotal(total, QString()); }, results, 0);
+                device, [&] { return device->updateTotal(total, QString()); }, 0);
             runAction(
-                device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 1234); }, results, 25);
+                device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 1234); }, 25);
             runAction(
-                device, [&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("1")); },
-                results, 10);
+                device, [&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("1")); }, 10);
             device->getAlpDate();
         } else {
             QTest::qWait(1500);
-            QVERIFY(!daemon.currentDevice());
+            QVERIFY(!device());
         }
         QCOMPARE(snapshot(home.path()), before);
         QVERIFY(sim.unplug(name));
-        daemon.deviceManager()->removeListener(&results);
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
     }
 };
 

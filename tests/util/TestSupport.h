@@ -2,6 +2,8 @@
 
 // Helpers shared by the util tests: log capture, small files, a tiny volume.
 
+#include "VHTestFiles.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QDirIterator>
@@ -37,19 +39,6 @@ private:
     static inline QStringList s_lines;
     QtMessageHandler m_previous = nullptr;
 };
-
-inline bool writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 inline QByteArray randomBytes(qsizetype size)
 {

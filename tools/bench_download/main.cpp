@@ -5,8 +5,7 @@
 // get meaningful numbers.
 
 #include "VHEnv.h"
-#include "VHFitPackageBuilder.h"
-#include "VHPackageServer.h"
+#include "VHFitRoad.h"
 #include "VHZipDirectory.h"
 #include "VeloraApiClient.h"
 
@@ -18,10 +17,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QThread>
 
 #include <algorithm>
 
@@ -68,36 +65,6 @@ struct Waiter : VeloraApiClientDelegate
         loop.quit();
     }
 };
-
-bool buildPackage(const QString &path, qint64 size)
-{
-    VHFitPackageBuilder::Options options;
-    options.model = QStringLiteral("Bench");
-    options.compress = false;
-    options.images = VHFitPackageBuilder::defaultImages();
-    qint64 others = 0;
-    for (qsizetype i = 1; i < options.images.size(); ++i)
-        others += options.images[i].size;
-    options.images[0].size = std::max<qint64>(size - others, 1);
-    QString error;
-    if (!VHFitPackageBuilder::writePackage(path, options, &error)) {
-        out() << "can not build the package: " << error << Qt::endl;
-        return false;
-    }
-    return true;
-}
-
-void pointEnvironmentAt(const QString &xdg, const QString &updateUrl)
-{
-    qputenv("XDG_DATA_HOME", xdg.toUtf8());
-    const QString folder = xdg + QStringLiteral("/VeloraHub");
-    QDir().mkpath(folder);
-    {
-        QSettings ini(folder + QStringLiteral("/vh.ini"), QSettings::IniFormat);
-        ini.setValue(QStringLiteral("VeloraHub/updateurl"), updateUrl);
-    }
-    VHEnv::instance()->init(QStringLiteral("both"), QStringLiteral("bench.log"));
-}
 
 // Seconds for curl to fetch `url` into `target`, or a negative value.
 double timeCurl(const QString &url, const QString &target)
@@ -172,34 +139,35 @@ int main(int argc, char **argv)
                                 ? args.value(QStringLiteral("dir")) + QStringLiteral("/bench-XXXXXX")
                                 : QDir::tempPath() + QStringLiteral("/bench-XXXXXX"));
     const QString work = temporary.path();
-    const QString zip = work + QStringLiteral("/Total.zip");
-    if (!buildPackage(zip, size)
-        || !VHPackageServer::publish(work + QStringLiteral("/root"), QStringLiteral("Bench"), zip,
-                                     QStringLiteral("1.0"), QString()))
-        return 1;
-    QFile::remove(zip);
-    const qint64 packageSize = QFileInfo(work + QStringLiteral("/root/Bench/Total.zip")).size();
-
+    VHFitRoad::Options stage;
+    stage.work = work;
+    stage.before.model = QStringLiteral("Bench");
+    stage.package.compress = false;
+    stage.package.images = VHFitPackageBuilder::defaultImages();
+    qint64 others = 0;
+    for (qsizetype i = 1; i < stage.package.images.size(); ++i)
+        others += stage.package.images[i].size;
+    stage.package.images[0].size = std::max<qint64>(size - others, 1);
+    stage.version = QStringLiteral("1.0");
+    stage.debugLog = false;
+    stage.serverBytesPerSecond = args.value(QStringLiteral("rate-mib")).toLongLong() * kMiB;
     // The server runs on its own thread so it does not share the client's event loop.
-    QThread serverThread;
-    auto *server = new VHPackageServer(work + QStringLiteral("/root"));
-    server->setRateLimit(args.value(QStringLiteral("rate-mib")).toLongLong() * kMiB);
-    server->moveToThread(&serverThread);
-    QObject::connect(&serverThread, &QThread::finished, server, &QObject::deleteLater);
-    serverThread.start();
-    QString base;
-    QMetaObject::invokeMethod(
-        server, [&] { base = server->listen() ? server->baseUrl() : QString(); }, Qt::BlockingQueuedConnection);
-    if (base.isEmpty())
+    VHFitRoad road(stage);
+    if (!road.prepare() || !road.startServer()) {
+        out() << road.lastError() << Qt::endl;
         return 1;
-    pointEnvironmentAt(work + QStringLiteral("/xdg"), base + QStringLiteral("/versions/index"));
+    }
+    QFile::remove(road.packagePath());
+    const qint64 packageSize = QFileInfo(road.serverRoot() + QStringLiteral("/Bench/Total.zip")).size();
+    VHEnv::instance()->init(QStringLiteral("both"), QStringLiteral("bench.log"));
+    const QString base = road.serverBase();
     const QString packageUrl = base + QStringLiteral("/packages/Bench/Total.zip");
     // Warm the server's checksum cache so no method pays for it.
     timeCurl(base + QStringLiteral("/versions/index?model=Bench&ver=2.8.0.19"), work + QStringLiteral("/index.json"));
 
     const qint64 peakBefore = peakResidentBytes();
     const bool peakReset = resetPeakResident();
-    const QString folder = VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Bench");
+    const QString folder = road.modelFolder();
     QList<double> curlTimes, checkedCurlTimes, clientTimes, zipCheckTimes;
     for (int round = 0; round < rounds; ++round) {
         curlTimes.append(timeCurl(packageUrl, work + QStringLiteral("/curl.zip")));
@@ -209,9 +177,6 @@ int main(int argc, char **argv)
         QFile::remove(work + QStringLiteral("/curl.zip"));
     }
     const qint64 peakDuring = peakResidentBytes();
-
-    QMetaObject::invokeMethod(server, [&] { serverThread.quit(); });
-    serverThread.wait();
 
     if (best(curlTimes) < 0 || best(clientTimes) < 0 || best(checkedCurlTimes) < 0 || best(zipCheckTimes) < 0) {
         out() << "a download failed" << Qt::endl;

@@ -8,7 +8,7 @@
 #include "VHEnv.h"
 #include "VHFSDeviceService.h"
 #include "VHFitDevice.h"
-#include "VHFitPackageBuilder.h"
+#include "VHFitRoad.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -37,16 +37,6 @@ bool run(const QString &program, const QStringList &args)
     return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-void writeIdentity(const QString &volume)
-{
-    QDir().mkpath(volume + QStringLiteral("/System"));
-    QFile file(volume + QStringLiteral("/System/device.txt"));
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    file.write("[UUID]\nUUID=2101A1B2C3D4E5F6\n[MODEL]\nModel=Pacer70\n[OS]\nVersion=1.0\n[BootLoader]\nVersion=B1\n"
-               "[DeviceLang]\nVersion=DL1\n[NotificationLang]\nVersion=NL1\n[TimeZone]\nVersion=TZ1\n"
-               "[Bluetooth]\nVersion=BT1\n");
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -62,34 +52,37 @@ int main(int argc, char **argv)
             workRoot = args[i + 1];
     }
     QTemporaryDir work(workRoot + QStringLiteral("/bench-fit-XXXXXX"));
-    qputenv("XDG_DATA_HOME", work.path().toUtf8());
-    VHEnv::instance()->init(QStringLiteral("both"), QStringLiteral("bench.log"));
 
     // Every image newer than the device: all of them are copied.
-    VHFitPackageBuilder::Options options;
-    options.model = QStringLiteral("Pacer70");
-    options.images = {
-        {QStringLiteral("OS"), QStringLiteral("os.bin"), QStringLiteral("2.0"), 64 << 20},
-        {QStringLiteral("BootLoader"), QStringLiteral("boot.bin"), QStringLiteral("B2"), 4 << 20},
-        {QStringLiteral("DeviceLang"), QStringLiteral("lang.bin"), QStringLiteral("DL2"), 20 << 20},
-        {QStringLiteral("NotificationLang"), QStringLiteral("notify.bin"), QStringLiteral("NL2"), 4 << 20},
-        {QStringLiteral("TimeZone"), QStringLiteral("tz.bin"), QStringLiteral("TZ2"), 1 << 20},
-        {QStringLiteral("Bluetooth"), QStringLiteral("bt.bin"), QStringLiteral("BT2"), 7 << 20}};
-    const QString package = work.path() + QStringLiteral("/Total.zip");
-    QString error;
-    if (!VHFitPackageBuilder::writePackage(package, options, &error)) {
-        out << "cannot write the package: " << error << Qt::endl;
+    VHFitRoad::Options stage;
+    stage.work = work.path();
+    stage.serve = false;
+    stage.debugLog = false;
+    stage.package.images = {
+        {QStringLiteral("OS"), QStringLiteral("os.bin"), QStringLiteral("2.00.00"), 64 << 20},
+        {QStringLiteral("BootLoader"), QStringLiteral("boot.bin"), QStringLiteral("B2.00"), 4 << 20},
+        {QStringLiteral("DeviceLang"), QStringLiteral("lang.bin"), QStringLiteral("DL0200"), 20 << 20},
+        {QStringLiteral("NotificationLang"), QStringLiteral("notify.bin"), QStringLiteral("NL200"), 4 << 20},
+        {QStringLiteral("TimeZone"), QStringLiteral("tz.bin"), QStringLiteral("TZ200"), 1 << 20},
+        {QStringLiteral("Bluetooth"), QStringLiteral("bt.bin"), QStringLiteral("BT20"), 7 << 20}};
+    VHFitRoad road(stage);
+    if (!road.prepare()) {
+        out << "cannot lay out the device and package: " << road.lastError() << Qt::endl;
         return 1;
     }
+    VHEnv::instance()->init(QStringLiteral("both"), QStringLiteral("bench.log"));
+    const QString package = road.packagePath();
     out << "package " << QFileInfo(package).size() / double(1 << 20) << " MiB, " << runs << " runs" << Qt::endl;
 
-    const QString volume = work.path() + QStringLiteral("/volume");
+    const QString volume = road.volumePath();
     const QString unzipped = work.path() + QStringLiteral("/unzipped");
     QList<double> updater, system;
     for (int r = 0; r < runs; ++r) {
-        QDir(volume).removeRecursively();
-        writeIdentity(volume);
-        VHModelInfo row{QStringLiteral("2101"), QStringLiteral("Pacer70"), QStringLiteral("VELORA"), nullptr};
+        if (!road.recreateDevice()) {
+            out << road.lastError() << Qt::endl;
+            return 1;
+        }
+        VHModelInfo row{QStringLiteral("2101"), road.model(), QStringLiteral("VELORA"), nullptr};
         VHFitDevice device;
         device.setDeviceService(new VHFSDeviceService(volume, row, volume + QStringLiteral("/System/device.txt")));
         QElapsedTimer timer;
@@ -101,11 +94,13 @@ int main(int argc, char **argv)
             return 1;
         }
 
-        QDir(volume).removeRecursively();
         QDir(unzipped).removeRecursively();
-        writeIdentity(volume);
+        if (!road.recreateDevice()) {
+            out << road.lastError() << Qt::endl;
+            return 1;
+        }
         QStringList images;
-        for (const auto &image : std::as_const(options.images))
+        for (const auto &image : std::as_const(road.options().package.images))
             images << unzipped + QLatin1Char('/') + image.name;
         timer.restart();
         const bool systemOk = run(QStringLiteral("unzip"),

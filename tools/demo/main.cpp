@@ -14,8 +14,6 @@
 #include "OrlaController.h"
 #include "OrlaRoad.h"
 
-#include "VHDevSim.h"
-
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -26,8 +24,8 @@ namespace {
 // The real program beside this one, on the prepared folders, until it ends.
 int serve(OrlaApp &app, OrlaRoad &road, const OrlaRoad::Options &options, QTextStream &out)
 {
-    if (!road.sim().plug(options.device)) {
-        out << "veloraupdate-demo: " << road.sim().lastError() << Qt::endl;
+    if (!road.stage().plug()) {
+        out << "veloraupdate-demo: " << road.stage().lastError() << Qt::endl;
         return 1;
     }
     QProcess updater;
@@ -36,7 +34,7 @@ int serve(OrlaApp &app, OrlaRoad &road, const OrlaRoad::Options &options, QTextS
     QObject::connect(&updater, &QProcess::errorOccurred, &app, [&app](QProcess::ProcessError) { app.exit(1); });
     updater.start(QCoreApplication::applicationDirPath() + QStringLiteral("/veloraupdate"), {});
     out << "The updater runs. The device restarts (and installs what was copied) with:" << Qt::endl
-        << "  velora-devsim --root " << road.simRoot() << " restart " << options.device << Qt::endl
+        << "  velora-devsim --root " << road.stage().simRoot() << " restart " << options.device << Qt::endl
         << "This demo ends with the updater." << Qt::endl;
     return app.exec();
 }
@@ -69,12 +67,12 @@ int main(int argc, char **argv)
         options.stepTimeoutMs = 300000;
     }
     OrlaRoad road(options);
-    if (!road.prepare() || !road.startServer()) {
+    if (!road.prepare()) {
         out << "veloraupdate-demo: " << road.lastError() << Qt::endl;
         return 1;
     }
     out << "device " << options.device << ": " << road.oldVersion() << " -> " << road.newVersion() << Qt::endl;
-    out << "data folder " << road.dataFolder() << ", simulation root " << road.simRoot() << Qt::endl;
+    out << "data folder " << road.stage().dataFolder() << ", simulation root " << road.stage().simRoot() << Qt::endl;
     if (args.isSet(QStringLiteral("serve")))
         return serve(app, road, options, out);
     const int started = app.init();

@@ -14,13 +14,11 @@
 #include "OrlaApp.h"
 #include "OrlaController.h"
 #include "OrlaForm.h"
-#include "VHDevSim.h"
+#include "VHFitRoad.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
-#include <QDir>
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -69,22 +67,6 @@ int child(int argc, char **argv)
     return app.exec();
 }
 
-bool prepareFolders(const QString &work, bool withDevice)
-{
-    QDir().mkpath(work + QStringLiteral("/xdg/VeloraHub"));
-    QSettings ini(work + QStringLiteral("/xdg/VeloraHub/vh.ini"), QSettings::IniFormat);
-    ini.setValue(QStringLiteral("VeloraHub/updateurl"), QStringLiteral("http://127.0.0.1:9/versions/index"));
-    ini.setValue(QStringLiteral("VeloraHub/alpurl"), QStringLiteral("http://127.0.0.1:9"));
-    ini.sync();
-    QDir().mkpath(work + QStringLiteral("/sim"));
-    if (!withDevice)
-        return true;
-    VHDevSim sim(work + QStringLiteral("/sim"));
-    VHSimFitIdentity identity;
-    identity.model = QStringLiteral("Pacer60F");
-    return sim.createFit(QStringLiteral("WATCH"), identity) && sim.plug(QStringLiteral("WATCH"));
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -99,7 +81,14 @@ int main(int argc, char **argv)
          {QStringLiteral("with-device"), QStringLiteral("Plug a simulated device first.")}});
     args.process(app);
     QTemporaryDir work;
-    if (!prepareFolders(work.path(), args.isSet(QStringLiteral("with-device"))))
+    // Nothing served: the addresses in vh.ini lead nowhere.
+    VHFitRoad::Options stage;
+    stage.work = work.path();
+    stage.serve = false;
+    stage.debugLog = false;
+    stage.before.model = QStringLiteral("Pacer60F");
+    VHFitRoad road(stage);
+    if (!road.prepare() || (args.isSet(QStringLiteral("with-device")) && !road.plug()))
         return 1;
     QTextStream out(stdout);
     QList<double> times;
@@ -107,8 +96,8 @@ int main(int argc, char **argv)
     for (int run = 0; run < runs; ++run) {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), work.path() + QStringLiteral("/xdg"));
-        env.insert(QStringLiteral("VELORA_SIM_ROOT"), work.path() + QStringLiteral("/sim"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), road.xdgRoot());
+        env.insert(QStringLiteral("VELORA_SIM_ROOT"), road.simRoot());
         env.insert(QStringLiteral("ORLA_BENCH_START_NS"), QString::number(nowNs()));
         process.setProcessEnvironment(env);
         process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child")});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "OrlaController.h"
+#include "VHFitRoad.h"
 
 #include <QDateTime>
 #include <QList>
@@ -11,11 +12,8 @@
 #include <functional>
 #include <memory>
 
-class QThread;
 class QTimer;
 class QWidget;
-class VHDevSim;
-class VHPackageServer;
 
 // The whole road of a software update against a simulated FIT device and the
 // local package server: the updater starts without a device, the device is
@@ -50,13 +48,9 @@ public:
     explicit OrlaRoad(const Options &options);
     ~OrlaRoad();
 
-    // Lays out the data folder (vh.ini naming the server), the simulation root
-    // with the device (unplugged), the server root with the package and the
-    // assist data, and sets XDG_DATA_HOME and VELORA_SIM_ROOT. Before the
-    // application object starts its runtime.
+    // Lays out the stage and starts its server; before the application object
+    // starts its runtime.
     bool prepare();
-    // Starts the server on a free loopback port and writes its addresses into vh.ini.
-    bool startServer();
 
     // The steps, in order; each waits for what the window should show.
     bool runAll(OrlaController *controller);
@@ -78,19 +72,14 @@ public:
 
     QString oldVersion() const; // the software version the device reports before
     QString newVersion() const; // and after the update
-    QString dataFolder() const;
-    QString simRoot() const;
-    QString volumePath() const;
-    VHDevSim &sim() { return *m_sim; }
-    // Requests the server has answered for a path (it runs on a thread of its own).
-    int serverRequestCount(const QString &path) const;
+    // The device, package and server the road runs on.
+    VHFitRoad &stage() { return m_stage; }
 
     // Longest time the GUI thread did not answer its 10 ms ticks, over all steps run.
     qint64 worstEventGapMs() const { return m_worstGapMs; }
 
 private:
-    bool buildPackage(const QString &zipPath);
-    bool writeSettings();
+    static VHFitRoad::Options stageOptions(const Options &options);
     bool step(const QString &name, const std::function<bool(QString &)> &body);
     bool waitFor(const std::function<bool()> &condition, int timeoutMs = -1);
     void shoot(const QString &name, QWidget *window);
@@ -100,14 +89,8 @@ private:
     bool click(QWidget *window, const char *button);
 
     Options m_options;
+    VHFitRoad m_stage;
     OrlaController *m_controller = nullptr;
-    std::unique_ptr<VHDevSim> m_sim;
-    // The server and the simulated firmware stand for other machines: they
-    // work on threads of their own, so their work never counts against the
-    // updater's GUI thread.
-    std::unique_ptr<QThread> m_serverThread;
-    VHPackageServer *m_server = nullptr; // lives on m_serverThread
-    QString m_serverBase;
     QList<Step> m_steps;
     // Closes every message box as it appears, so no step can hang on one.
     std::unique_ptr<QTimer> m_boxCloser;

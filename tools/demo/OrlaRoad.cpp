@@ -5,10 +5,7 @@
 #include "SoftUpdateForm.h"
 #include "VHClient.h"
 #include "VHDaemon.h"
-#include "VHDevSim.h"
 #include "VHDeviceManager.h"
-#include "VHPackageServer.h"
-#include "VHZipUtil.h"
 #include "recover_complete_form.h"
 #include "recover_fail_form.h"
 
@@ -16,226 +13,69 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
-#include <QRandomGenerator>
-#include <QSettings>
-#include <QThread>
 #include <QTimer>
 
 namespace {
-
-VHSimFitIdentity identityBefore(const QString &model)
-{
-    VHSimFitIdentity identity;
-    identity.uuid = QStringLiteral("6F01A1B2C3D4E5F6");
-    identity.model = model;
-    identity.os = QStringLiteral("1.04.07");
-    identity.bootLoader = QStringLiteral("B2.10");
-    identity.deviceLang = QStringLiteral("DL0311");
-    identity.notificationLang = QStringLiteral("NL105");
-    identity.timeZone = QStringLiteral("TZ203");
-    identity.bluetooth = QStringLiteral("BT12");
-    return identity;
-}
-
-VHSimFitIdentity identityAfter(const QString &model)
-{
-    VHSimFitIdentity identity = identityBefore(model);
-    identity.os = QStringLiteral("1.10.02");
-    identity.deviceLang = QStringLiteral("DL0312");
-    return identity;
-}
-
-// The software version a FIT device reports for an identity.
-QString reportedVersion(const VHSimFitIdentity &id)
-{
-    return QStringList{id.os,
-                       id.bootLoader.mid(1),
-                       id.deviceLang.right(4),
-                       id.bluetooth.right(2),
-                       id.timeZone.right(3),
-                       id.notificationLang.right(3)}
-        .join(QLatin1Char('.'));
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-// Zips the files below `staging` under their relative names.
-bool zipFolder(const QString &staging, const QStringList &names, const QString &zipPath)
-{
-    const QString cwd = QDir::currentPath();
-    QDir::setCurrent(staging);
-    const bool ok = VHZipUtil().compress(zipPath, names);
-    QDir::setCurrent(cwd);
-    return ok;
-}
 
 QLabel *label(QWidget *window, const char *name) { return window->findChild<QLabel *>(QString::fromLatin1(name)); }
 
 } // namespace
 
-OrlaRoad::OrlaRoad(const Options &options) : m_options(options) {}
+OrlaRoad::OrlaRoad(const Options &options) : m_options(options), m_stage(stageOptions(options)) {}
 
-OrlaRoad::~OrlaRoad()
+OrlaRoad::~OrlaRoad() = default;
+
+// A device one OS and language version behind; its boot loader is current, so
+// that image is never copied. Two weeks of assist data and three workouts.
+VHFitRoad::Options OrlaRoad::stageOptions(const Options &options)
 {
-    if (m_server) {
-        VHPackageServer *server = m_server;
-        QMetaObject::invokeMethod(
-            server, [server] { delete server; }, Qt::BlockingQueuedConnection);
-    }
-    if (m_serverThread) {
-        m_serverThread->quit();
-        m_serverThread->wait();
-    }
+    VHFitRoad::Options stage;
+    stage.work = options.work;
+    stage.device = options.device;
+    VHSimFitIdentity &before = stage.before;
+    before.uuid = QStringLiteral("6F01A1B2C3D4E5F6");
+    before.model = options.model;
+    before.os = QStringLiteral("1.04.07");
+    before.bootLoader = QStringLiteral("B2.10");
+    before.deviceLang = QStringLiteral("DL0311");
+    before.notificationLang = QStringLiteral("NL105");
+    before.timeZone = QStringLiteral("TZ203");
+    before.bluetooth = QStringLiteral("BT12");
+    stage.package.images = {
+        {QStringLiteral("OS"), QStringLiteral("os.bin"), QStringLiteral("1.10.02"), options.imageBytes},
+        {QStringLiteral("DeviceLang"), QStringLiteral("lang.bin"), QStringLiteral("DL0312"), 4096},
+        {QStringLiteral("BootLoader"), QStringLiteral("boot.bin"), before.bootLoader, 2048}};
+    stage.package.withWorkouts = true;
+    stage.package.workouts = {{QStringLiteral("Velorawrk"), QStringLiteral("Tempo Run.wkt"), 0, "tempo 3x10 min"},
+                              {QStringLiteral("Velorawrk"), QStringLiteral("Long Ride.wkt"), 0, "endurance 3 h"},
+                              {QStringLiteral("Test"), QStringLiteral("Ramp Test.wkt"), 0, "ramp +20 W/min"}};
+    stage.note = QStringLiteral("Faster satellite search.\nNew sleep screen.\nFixes.");
+    stage.assistData = QByteArray(64 * 1024, char(0xB5)); // our own bytes; the device only stores them
+    return stage;
 }
 
-QString OrlaRoad::dataFolder() const { return m_options.work + QStringLiteral("/xdg/VeloraHub"); }
-QString OrlaRoad::simRoot() const { return m_options.work + QStringLiteral("/sim"); }
-QString OrlaRoad::volumePath() const { return m_sim ? m_sim->volumePath(m_options.device) : QString(); }
-QString OrlaRoad::oldVersion() const { return reportedVersion(identityBefore(m_options.model)); }
-QString OrlaRoad::newVersion() const { return reportedVersion(identityAfter(m_options.model)); }
+QString OrlaRoad::oldVersion() const { return VHFitRoad::reportedVersion(m_stage.options().before); }
+QString OrlaRoad::newVersion() const { return VHFitRoad::reportedVersion(m_stage.installedIdentity()); }
 
 bool OrlaRoad::prepare()
 {
-    QDir().mkpath(dataFolder());
-    QDir().mkpath(simRoot());
-    const QString serverRoot = m_options.work + QStringLiteral("/server");
-    QDir().mkpath(serverRoot);
-    qputenv("XDG_DATA_HOME", (m_options.work + QStringLiteral("/xdg")).toUtf8());
-    qputenv("VELORA_SIM_ROOT", simRoot().toUtf8());
-
-    m_sim = std::make_unique<VHDevSim>(simRoot());
-    if (!m_sim->createFit(m_options.device, identityBefore(m_options.model))) {
-        m_error = QStringLiteral("simulated device: ") + m_sim->lastError();
-        return false;
-    }
-    const QString package = m_options.work + QStringLiteral("/Total.zip");
-    if (!buildPackage(package))
-        return false;
-    QString error;
-    if (!VHPackageServer::publish(serverRoot, m_options.model, package, newVersion(),
-                                  QStringLiteral("Faster satellite search.\nNew sleep screen.\nFixes."), &error)) {
-        m_error = QStringLiteral("publish: ") + error;
-        return false;
-    }
-    // Two weeks of assist data (our own bytes; the device only stores them).
-    if (!writeBytes(serverRoot + QStringLiteral("/current_14d.alp"), QByteArray(64 * 1024, char(0xB5)))) {
-        m_error = QStringLiteral("can not write the assist data");
-        return false;
-    }
-    m_serverThread = std::make_unique<QThread>();
-    m_serverThread->start();
-    m_server = new VHPackageServer(serverRoot);
-    m_server->moveToThread(m_serverThread.get());
-    return writeSettings();
-}
-
-bool OrlaRoad::buildPackage(const QString &zipPath)
-{
-    const QString staging = m_options.work + QStringLiteral("/package");
-    const VHSimFitIdentity before = identityBefore(m_options.model), after = identityAfter(m_options.model);
-    // Incompressible, as real firmware is: the package is as large as its images.
-    QByteArray payload(int(qMax<qint64>(0, m_options.imageBytes - 64)) & ~3, Qt::Uninitialized);
-    QRandomGenerator(20240607).fillRange(reinterpret_cast<quint32 *>(payload.data()), payload.size() / 4);
-    bool ok =
-        writeBytes(staging + QStringLiteral("/os.bin"), VHDevSim::makeImage(QStringLiteral("OS"), after.os, payload))
-        && writeBytes(staging + QStringLiteral("/lang.bin"),
-                      VHDevSim::makeImage(QStringLiteral("DeviceLang"), after.deviceLang, QByteArray(4096, 'L')))
-        && writeBytes(staging + QStringLiteral("/boot.bin"),
-                      VHDevSim::makeImage(QStringLiteral("BootLoader"), before.bootLoader, QByteArray(2048, 'B')));
-    const QByteArray release = "[MODEL]\nName=" + m_options.model.toUtf8()
-                               + "\n[OS]\nName=os.bin\nVersion=" + after.os.toUtf8()
-                               + "\n[DeviceLang]\nName=lang.bin\nVersion=" + after.deviceLang.toUtf8()
-                               + "\n[BootLoader]\nName=boot.bin\nVersion=" + before.bootLoader.toUtf8() + "\n";
-    ok = ok && writeBytes(staging + QStringLiteral("/release.ini"), release);
-    const QString workouts = m_options.work + QStringLiteral("/workouts");
-    ok = ok && writeBytes(workouts + QStringLiteral("/Velorawrk/Tempo Run.wkt"), "tempo 3x10 min")
-         && writeBytes(workouts + QStringLiteral("/Velorawrk/Long Ride.wkt"), "endurance 3 h")
-         && writeBytes(workouts + QStringLiteral("/Test/Ramp Test.wkt"), "ramp +20 W/min");
-    ok = ok
-         && zipFolder(workouts,
-                      {QStringLiteral("Velorawrk/Tempo Run.wkt"), QStringLiteral("Velorawrk/Long Ride.wkt"),
-                       QStringLiteral("Test/Ramp Test.wkt")},
-                      staging + QStringLiteral("/workout.zip"))
-         && zipFolder(staging,
-                      {QStringLiteral("release.ini"), QStringLiteral("os.bin"), QStringLiteral("lang.bin"),
-                       QStringLiteral("boot.bin"), QStringLiteral("workout.zip")},
-                      zipPath);
-    if (!ok)
-        m_error = QStringLiteral("can not build the package in ") + staging;
-    return ok;
-}
-
-bool OrlaRoad::startServer()
-{
-    if (!m_server)
-        return false;
-    bool listening = false;
-    VHPackageServer *server = m_server;
-    QMetaObject::invokeMethod(
-        server,
-        [&] {
-            listening = server->listen(0);
-            m_serverBase = listening ? server->baseUrl() : server->errorString();
-        },
-        Qt::BlockingQueuedConnection);
-    if (!listening) {
-        m_error = QStringLiteral("package server: ") + m_serverBase;
-        m_serverBase.clear();
-        return false;
-    }
-    return writeSettings();
-}
-
-int OrlaRoad::serverRequestCount(const QString &path) const
-{
-    int count = 0;
-    VHPackageServer *server = m_server;
-    if (server)
-        QMetaObject::invokeMethod(
-            server, [&] { count = server->requestCount(path); }, Qt::BlockingQueuedConnection);
-    return count;
-}
-
-bool OrlaRoad::writeSettings()
-{
-    QSettings ini(dataFolder() + QStringLiteral("/vh.ini"), QSettings::IniFormat);
-    const QString base = m_serverBase.isEmpty() ? QStringLiteral("http://127.0.0.1:9") : m_serverBase;
-    ini.setValue(QStringLiteral("VeloraHub/updateurl"), base + QStringLiteral("/versions/index"));
-    ini.setValue(QStringLiteral("VeloraHub/betaupdateurl"), base + QStringLiteral("/beta/versions/index"));
-    ini.setValue(QStringLiteral("VeloraHub/alpurl"), base);
-    ini.setValue(QStringLiteral("VeloraHub/debug"), QStringLiteral("1"));
-    ini.sync();
-    return ini.status() == QSettings::NoError;
+    if (m_stage.prepare() && m_stage.startServer())
+        return true;
+    m_error = m_stage.lastError();
+    return false;
 }
 
 // ---- driving the windows ------------------------------------------------------------
 
 bool OrlaRoad::waitFor(const std::function<bool()> &condition, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    const int limit = timeoutMs < 0 ? m_options.stepTimeoutMs : timeoutMs;
-    while (!condition()) {
-        if (timer.elapsed() > limit)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
+    return VHFitRoad::waitFor(condition, timeoutMs < 0 ? m_options.stepTimeoutMs : timeoutMs);
 }
 
 bool OrlaRoad::step(const QString &name, const std::function<bool(QString &)> &body)
@@ -353,11 +193,11 @@ bool OrlaRoad::plugAndOffer()
 {
     return step(QStringLiteral("device shown, update offered"), [this](QString &detail) {
         OrlaForm *main = m_controller->mainWindow();
-        if (!m_sim->plug(m_options.device)) {
-            detail = m_sim->lastError();
+        if (!m_stage.plug()) {
+            detail = m_stage.lastError();
             return false;
         }
-        const QString uuid = identityBefore(m_options.model).uuid;
+        const QString uuid = m_stage.options().before.uuid;
         if (!waitFor([main, uuid] { return label(main, "uuid_info_label")->text() == uuid && main->isVisible(); })) {
             detail = QStringLiteral("the device was not shown");
             return false;
@@ -372,7 +212,7 @@ bool OrlaRoad::plugAndOffer()
             detail = QStringLiteral("no update notice, assist data or workout check");
             return false;
         }
-        const QString volume = volumePath();
+        const QString volume = m_stage.volumePath();
         if (!QFileInfo::exists(volume + QStringLiteral("/System/AssitOff.alp"))
             || QFileInfo(volume + QStringLiteral("/System/date.txt")).size() != 4) {
             detail = QStringLiteral("the assist data is not on the device");
@@ -418,7 +258,7 @@ bool OrlaRoad::runUpdate()
             detail = QStringLiteral("no completion window");
             return false;
         }
-        const QString volume = volumePath();
+        const QString volume = m_stage.volumePath();
         if (!QFileInfo::exists(volume + QStringLiteral("/update.ini"))
             || !QFileInfo::exists(volume + QStringLiteral("/os.bin"))) {
             detail = QStringLiteral("the images or update.ini are not on the device");
@@ -434,22 +274,18 @@ bool OrlaRoad::restartDevice()
     return step(QStringLiteral("device restarted with the new version"), [this](QString &detail) {
         OrlaForm *main = m_controller->mainWindow();
         // The user releases the cable; the firmware installs at its start.
-        if (!m_sim->unplug(m_options.device)) {
-            detail = m_sim->lastError();
+        if (!m_stage.unplug()) {
+            detail = m_stage.lastError();
             return false;
         }
         if (!waitFor([main] { return main->isVisible() && label(main, "remind_label")->isVisible(); })) {
             detail = QStringLiteral("the removal was not seen");
             return false;
         }
+        // The simulated firmware stands for the device: it works on a thread of its own.
         QStringList changes;
-        bool booted = false;
-        std::unique_ptr<QThread> firmware(QThread::create([&] { booted = m_sim->boot(m_options.device, &changes); }));
-        firmware->start();
-        waitFor([&firmware] { return firmware->isFinished(); });
-        firmware->wait();
-        if (!booted || !m_sim->plug(m_options.device)) {
-            detail = m_sim->lastError();
+        if (!m_stage.boot(&changes) || !m_stage.plug()) {
+            detail = m_stage.lastError();
             return false;
         }
         const QString expected = newVersion();
@@ -461,7 +297,7 @@ bool OrlaRoad::restartDevice()
             detail = QStringLiteral("the device does not report %1 (installed: %2)").arg(expected, changes.join(", "));
             return false;
         }
-        if (QFileInfo::exists(volumePath() + QStringLiteral("/update.ini"))) {
+        if (QFileInfo::exists(m_stage.volumePath() + QStringLiteral("/update.ini"))) {
             detail = QStringLiteral("update.ini is still on the device");
             return false;
         }
@@ -500,7 +336,7 @@ bool OrlaRoad::installWorkouts()
             detail = QStringLiteral("no result message");
             return false;
         }
-        const QString system = volumePath() + QStringLiteral("/System");
+        const QString system = m_stage.volumePath() + QStringLiteral("/System");
         const bool installed = QFileInfo::exists(system + QStringLiteral("/Velorawrk/Tempo Run.wkt"))
                                && QFileInfo::exists(system + QStringLiteral("/Test/Ramp Test.wkt"));
         detail = m_messages.last();

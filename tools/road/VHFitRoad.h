@@ -1,0 +1,91 @@
+#pragma once
+
+#include "VHDevSim.h"
+#include "VHFitPackageBuilder.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QThread;
+class VHPackageServer;
+
+// The stage of a FIT software update, below one work folder: the data folder
+// (xdg/VeloraHub with vh.ini naming the server), a simulated FIT device
+// (unplugged at first), a package whose images the simulated firmware
+// installs, and the local package server offering it with two weeks of assist
+// data. The server works on a thread of its own: it stands for another
+// machine, so its work never counts against the caller's thread.
+class VHFitRoad
+{
+public:
+    struct Options
+    {
+        QString work; // everything lives below this folder
+        QString device = QStringLiteral("WATCH");
+        VHSimFitIdentity before; // the device as first plugged; its model is the package's
+        VHFitPackageBuilder::Options package;
+        bool serve = true; // publish the package and assist data; a server can start
+        QString version;   // published as; what the installed images report when empty
+        QString note = QStringLiteral("Faster fixes");
+        QByteArray assistData = QByteArray(20000, 'a'); // "/current_14d.alp"
+        bool debugLog = true;                           // the updater logs every step; benchmarks leave it off
+        qint64 serverBytesPerSecond = 0;                // paces the server like a link of that speed; 0: no limit
+    };
+
+    explicit VHFitRoad(const Options &options);
+    ~VHFitRoad();
+
+    // Lays everything out and points XDG_DATA_HOME and VELORA_SIM_ROOT at it;
+    // before the runtime's environment starts.
+    bool prepare();
+    // Listens on a free loopback port and writes the addresses into vh.ini.
+    bool startServer();
+    QString lastError() const { return m_error; }
+
+    const Options &options() const { return m_options; }
+    QString model() const { return m_options.before.model; }
+    QString xdgRoot() const { return m_options.work + QStringLiteral("/xdg"); }
+    QString dataFolder() const { return xdgRoot() + QStringLiteral("/VeloraHub"); }
+    // Where the updater keeps the model's packages.
+    QString modelFolder() const { return dataFolder() + QStringLiteral("/updates/") + model(); }
+    QString simRoot() const { return m_options.work + QStringLiteral("/sim"); }
+    QString serverRoot() const { return m_options.work + QStringLiteral("/server"); }
+    QString packagePath() const { return m_options.work + QStringLiteral("/Total.zip"); }
+    QString serverBase() const { return m_serverBase; }
+
+    VHDevSim &sim() { return m_sim; }
+    QString volumePath() const { return m_sim.volumePath(m_options.device); }
+    bool plug();
+    bool unplug();
+    // The device made anew as first plugged, unplugged.
+    bool recreateDevice();
+    // The firmware start of the unplugged device, run on a thread of its own
+    // while the caller's events go on; `changes` lists "Kind=Version" installed.
+    bool boot(QStringList *changes = nullptr);
+
+    // The identity once the package's images are installed.
+    VHSimFitIdentity installedIdentity() const;
+    // The software version a FIT device reports for an identity.
+    static QString reportedVersion(const VHSimFitIdentity &identity);
+
+    // Requests the server has answered for a path.
+    int serverRequestCount(const QString &path) const;
+
+    // Runs the caller's events until `condition` holds; false when `timeoutMs` passed first.
+    static bool waitFor(const std::function<bool()> &condition, int timeoutMs);
+
+private:
+    bool fail(const QString &message);
+    bool publish();
+    bool writeSettings();
+
+    Options m_options;
+    VHDevSim m_sim;
+    std::unique_ptr<QThread> m_serverThread;
+    VHPackageServer *m_server = nullptr; // lives on m_serverThread
+    QString m_serverBase;
+    QString m_error;
+};
