@@ -8,37 +8,20 @@
 #include "VHDeviceManager.h"
 #include "VHEnv.h"
 #include "VHLog.h"
+#include "VHUpdatesFolder.h"
 #include "VHVersion.h"
 #include "recover_complete_form.h"
 #include "recover_fail_form.h"
 
 #include <QCoreApplication>
-#include <QDataStream>
 #include <QDateTime>
 #include <QEvent>
-#include <QFile>
 #include <QMessageBox>
-#include <QTextStream>
 
 namespace {
 
 QString tr_(const char *text) { return QCoreApplication::translate("orlacontroller", text); }
 QString trResult(const char *text) { return QCoreApplication::translate("recover_complete_form", text); }
-
-const QString kPackageName = QStringLiteral("/Total.zip");
-const QString kAlpFileName = QStringLiteral("AssitOff.alp");
-
-// The whole content of a text file; a null text when it cannot be opened.
-QString readWholeText(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QString();
-    QString text = QTextStream(&file).readAll();
-    if (text.isNull())
-        text = QLatin1String("");
-    return text;
-}
 
 } // namespace
 
@@ -68,6 +51,7 @@ OrlaController::~OrlaController()
     m_softUpdateForm.reset();
     m_assistClient.reset();
     m_updateClient.reset();
+    qDeleteAll(m_openBoxes);
 }
 
 VHDeviceManager *OrlaController::deviceManager() const { return VHDaemon::instance()->deviceManager(); }
@@ -82,16 +66,14 @@ QString OrlaController::currentModel() const
     return model;
 }
 
-QString OrlaController::modelUpdatesDir() const
+VHUpdatesFolder OrlaController::updatesFolder() const
 {
-    // A name read from the device names a folder only when it is one safe
-    // path component; otherwise there is no folder, and nothing is read or
-    // written for the device.
-    const QString model = currentModel();
-    if (!VeloraApiClient::isSafeModelName(model))
-        return QString();
-    return VHEnv::instance()->dataFolder() + QStringLiteral("/updates/") + model;
+    // A name read from the device that cannot name a folder gives none:
+    // nothing is read or written for the device.
+    return VHUpdatesFolder(VHEnv::instance()->dataFolder(), currentModel());
 }
+
+QString OrlaController::modelUpdatesDir() const { return updatesFolder().path(); }
 
 // ---- the device manager ---------------------------------------------------------
 
@@ -122,8 +104,7 @@ void OrlaController::onDeviceDisconnected(VHClient *)
     m_updateQueryFailed = false;
     m_note = QStringLiteral("empty");
     m_alpExpiry = 0;
-    m_alpWriteOwed = false;
-    m_workoutCheckOwed = false;
+    m_jobs.forgetOwed();
     // The simulated progress belongs to the device that went away.
     stopProgress();
     m_mainWindow->setProgress(-1);
@@ -132,9 +113,8 @@ void OrlaController::onDeviceDisconnected(VHClient *)
 
 void OrlaController::onActionDone(VHClient *device, int action)
 {
-    RunningJob finished;
-    if (takeJob(device, action, finished))
-        finishJob(finished);
+    if (const auto finished = m_jobs.finish(device, action))
+        finishJob(*finished);
     else
         finishUntracked(device, action);
     if (m_quitWhenIdle) {
@@ -169,8 +149,7 @@ void OrlaController::onUpdateFinished(bool)
     }
     device->getVersion(m_deviceVersion);
     bool noticeShown = false;
-    const QString folder = modelUpdatesDir();
-    const QString version = folder.isEmpty() ? QString() : readWholeText(folder + QStringLiteral("/version.txt"));
+    const QString version = updatesFolder().version();
     if (!version.isNull()) {
         m_serverVersion = version;
         if (VHVersion::isOlder(m_deviceVersion, m_serverVersion)) {
@@ -222,13 +201,13 @@ void OrlaController::offerSoftwareUpdate()
 void OrlaController::startSoftwareUpdate()
 {
     VHClient *device = currentDevice();
-    const QString folder = modelUpdatesDir();
-    if (!device || folder.isEmpty() || !device->updateTotal(folder + kPackageName, QString())) {
+    const VHUpdatesFolder folder = updatesFolder();
+    if (!device || !folder.isValid() || !device->updateTotal(folder.file(VHUpdatesFolder::kPackage), QString())) {
         // With the general reason: the window must not show a stale or empty one.
         showFailForm(0);
         return;
     }
-    track(device, Job::SoftwareUpdate, VHClient::ActionUpdateTotal);
+    m_jobs.start(device, Job::SoftwareUpdate);
     startProgress(false);
 }
 
@@ -236,34 +215,32 @@ void OrlaController::installWorkouts()
 {
     m_mainWindow->setWorkoutInstalling(true);
     VHClient *device = currentDevice();
-    const QString folder = modelUpdatesDir();
-    if (!device || folder.isEmpty()
-        || !device->updateComponent(folder + kPackageName, QString(), QString(), QStringLiteral("1"))) {
+    const VHUpdatesFolder folder = updatesFolder();
+    if (!device || !folder.isValid()
+        || !device->updateComponent(folder.file(VHUpdatesFolder::kPackage), QString(), QString(),
+                                    QStringLiteral("1"))) {
         // Nothing runs: the window must not keep showing an installation.
         m_mainWindow->setWorkoutInstalling(false);
         showFailForm(0);
         return;
     }
-    track(device, Job::WorkoutInstall, VHClient::ActionUpdateComponent);
+    m_jobs.start(device, Job::WorkoutInstall);
     startProgress(true);
 }
 
 void OrlaController::checkWorkoutSupport()
 {
     VHClient *device = currentDevice();
-    const QString folder = modelUpdatesDir();
-    if (!device || folder.isEmpty())
+    const VHUpdatesFolder folder = updatesFolder();
+    if (!device || !folder.isValid())
         return;
-    if (device->updateComponent(folder + kPackageName, QString(), QString(), QStringLiteral("0"))) {
-        track(device, Job::WorkoutCheck, VHClient::ActionUpdateComponent);
-        m_workoutCheckOwed = false;
-    } else {
-        // The device is busy with another action; ask again when it ends.
-        m_workoutCheckOwed = true;
-    }
+    const bool started =
+        device->updateComponent(folder.file(VHUpdatesFolder::kPackage), QString(), QString(), QStringLiteral("0"));
+    if (started)
+        m_jobs.start(device, Job::WorkoutCheck);
+    // A busy device is asked again when its action ends.
+    m_jobs.setOwed(Job::WorkoutCheck, !started);
 }
-
-bool OrlaController::workoutCheckPending() const { return hasJob(Job::WorkoutCheck) || m_workoutCheckOwed; }
 
 void OrlaController::refreshMainWindow(bool disconnected)
 {
@@ -284,9 +261,8 @@ void OrlaController::refreshMainWindow(bool disconnected)
 
 QString OrlaController::note()
 {
-    const QString folder = modelUpdatesDir();
-    if (m_note == QLatin1String("empty") && !folder.isEmpty()) {
-        const QString text = readWholeText(folder + QStringLiteral("/note.txt"));
+    if (m_note == QLatin1String("empty")) {
+        const QString text = updatesFolder().note();
         if (!text.isNull())
             m_note = text;
     }
@@ -322,19 +298,8 @@ int OrlaController::alpLimit()
 
 int OrlaController::readAlpExpiry()
 {
-    if (m_alpExpiry != 0)
-        return m_alpExpiry;
-    const QString folder = modelUpdatesDir();
-    if (folder.isEmpty())
-        return 0;
-    QFile file(folder + QStringLiteral("/date.txt"));
-    if (file.open(QIODevice::ReadOnly) && file.size() == 4) {
-        QDataStream stream(&file);
-        qint32 value = 0;
-        stream >> value;
-        if (stream.status() == QDataStream::Ok)
-            m_alpExpiry = value;
-    }
+    if (m_alpExpiry == 0)
+        m_alpExpiry = updatesFolder().alpExpiry();
     return m_alpExpiry;
 }
 
@@ -351,7 +316,7 @@ void OrlaController::updateAlp(bool interactive)
     const int expiry = readAlpExpiry();
     if (expiry < alpLimit()) {
         vhDebug() << "start downloading AssitOff.alp";
-        m_assistClient->download(folder, kAlpFileName, kAlpDays);
+        m_assistClient->download(folder, VHUpdatesFolder::kAlpData, kAlpDays);
         m_mainWindow->setGpsUpdating(true);
         return;
     }
@@ -372,14 +337,12 @@ void OrlaController::writeAlpToDevice(VHClient *device, int expiry)
         return;
     }
     m_mainWindow->setGpsUpdating(true);
-    if (device->updateAlp(kAlpFileName, expiry)) {
-        track(device, Job::AlpWrite, VHClient::ActionUpdateAlp);
-        m_alpWriteOwed = false;
-    } else {
-        // Busy with another action: written when that one ends; the GPS
-        // display stays on until then.
-        m_alpWriteOwed = true;
-    }
+    const bool started = device->updateAlp(VHUpdatesFolder::kAlpData, expiry);
+    if (started)
+        m_jobs.start(device, Job::AlpWrite);
+    // Busy with another action: written when that one ends; the GPS display
+    // stays on until then.
+    m_jobs.setOwed(Job::AlpWrite, !started);
 }
 
 // ---- progress ---------------------------------------------------------------------
@@ -406,28 +369,7 @@ void OrlaController::run()
 
 // ---- the end of device actions ----------------------------------------------------
 
-void OrlaController::track(VHClient *device, Job job, int action) { m_jobs.append({device, job, action}); }
-
-bool OrlaController::takeJob(VHClient *device, int action, RunningJob &finished)
-{
-    // A deleted device never reports its end: its jobs are dropped.
-    m_jobs.removeIf([](const RunningJob &job) { return job.device.isNull(); });
-    for (qsizetype i = 0; i < m_jobs.size(); ++i) {
-        const RunningJob &job = m_jobs.at(i);
-        if (job.action == action && job.device == device) {
-            finished = m_jobs.takeAt(i);
-            return true;
-        }
-    }
-    return false;
-}
-
-bool OrlaController::hasJob(Job job) const
-{
-    return std::any_of(m_jobs.cbegin(), m_jobs.cend(), [job](const RunningJob &r) { return r.job == job; });
-}
-
-void OrlaController::finishJob(const RunningJob &finished)
+void OrlaController::finishJob(const OrlaJobLedger::Entry &finished)
 {
     VHClient *device = finished.device.data();
     const bool current = device && device == currentDevice();
@@ -450,7 +392,7 @@ void OrlaController::finishJob(const RunningJob &finished)
         break;
     }
     case Job::AlpWrite:
-        if (!hasJob(Job::AlpWrite) && !m_alpWriteOwed)
+        if (!m_jobs.isPending(Job::AlpWrite))
             m_mainWindow->setGpsUpdating(false);
         break;
     }
@@ -505,17 +447,17 @@ void OrlaController::startOwedJobs()
     VHClient *device = currentDevice();
     if (!device || device->isBusy())
         return;
-    if (m_alpWriteOwed) {
+    if (m_jobs.isOwed(Job::AlpWrite)) {
         const int expiry = readAlpExpiry();
         if (device->getAlpDate() < expiry) {
             writeAlpToDevice(device, expiry);
             return;
         }
-        m_alpWriteOwed = false;
-        if (!hasJob(Job::AlpWrite))
+        m_jobs.setOwed(Job::AlpWrite, false);
+        if (!m_jobs.isRunning(Job::AlpWrite))
             m_mainWindow->setGpsUpdating(false);
     }
-    if (m_workoutCheckOwed)
+    if (m_jobs.isOwed(Job::WorkoutCheck))
         checkWorkoutSupport();
 }
 
@@ -529,19 +471,7 @@ void OrlaController::showFailForm(int code)
 
 // ---- ending the program ---------------------------------------------------------------
 
-bool OrlaController::isWritingDevice() const
-{
-    for (const RunningJob &job : m_jobs) {
-        if (job.job != Job::WorkoutCheck && job.device && job.device->isBusy())
-            return true;
-    }
-    // An action this controller did not start (one the device manager
-    // resumed) counts too; the silent workout check only reads the package.
-    VHClient *device = currentDevice();
-    if (!device || !device->isBusy())
-        return false;
-    return !(device->currentAction() == VHClient::ActionUpdateComponent && hasJob(Job::WorkoutCheck));
-}
+bool OrlaController::isWritingDevice() const { return m_jobs.isWritingDevice(currentDevice()); }
 
 void OrlaController::quitWhenIdle()
 {
@@ -614,16 +544,20 @@ void OrlaController::showMessage(Message message, const QString &text, const QSt
 {
     m_lastMessage = message;
     emit messageShown(message);
-    QMessageBox box(parent);
-    box.setWindowTitle(QStringLiteral("Velora Update"));
-    box.setText(text);
+    auto *box = new QMessageBox(parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(QStringLiteral("Velora Update"));
+    box->setText(text);
     if (!informative.isEmpty())
-        box.setInformativeText(informative);
-    box.setStandardButtons(QMessageBox::Ok);
-    box.setDefaultButton(QMessageBox::Ok);
-    box.setWindowModality(Qt::ApplicationModal);
-    const QSize hint = box.sizeHint();
-    box.move(m_mainWindow->x() + (m_mainWindow->width() - hint.width()) / 2,
-             m_mainWindow->y() + (m_mainWindow->height() - hint.height()) / 2);
-    box.exec();
+        box->setInformativeText(informative);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setDefaultButton(QMessageBox::Ok);
+    const QSize hint = box->sizeHint();
+    box->move(m_mainWindow->x() + (m_mainWindow->width() - hint.width()) / 2,
+              m_mainWindow->y() + (m_mainWindow->height() - hint.height()) / 2);
+    // Shown without a nested event loop: no network or device callback may
+    // run inside the caller while the box waits for its "OK".
+    m_openBoxes.removeAll(nullptr);
+    m_openBoxes.append(box);
+    box->open();
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "OrlaApp.h"
+#include "OrlaJobLedger.h"
+#include "OrlaWindowActions.h"
 #include "ReduzeduClient.h"
 #include "VHDeviceManagerListener.h"
 #include "VeloraApiClient.h"
@@ -14,10 +16,12 @@
 #include <memory>
 
 class OrlaForm;
+class QMessageBox;
 class QWidget;
 class SoftUpdateForm;
 class VHClient;
 class VHDeviceManager;
+class VHUpdatesFolder;
 class recover_complete_form;
 class recover_fail_form;
 
@@ -27,6 +31,7 @@ class recover_fail_form;
 // between the main window, the software-update dialog and the two result
 // windows. Runs on the GUI thread.
 class OrlaController : public QObject,
+                       public OrlaWindowActions,
                        public VHDeviceManagerListener,
                        public VeloraApiClientDelegate,
                        public ReduzeduClientDelegate
@@ -68,13 +73,13 @@ public:
     void onReduzeduFinished(bool ok) override;
 
     // ---- the windows -----------------------------------------------------------
-    void offerSoftwareUpdate();
-    void updateAlp(bool interactive);
-    void installWorkouts();
-    bool refuseIfBusy();
-    void startSoftwareUpdate();
-    void refreshMainWindow(bool disconnected);
-    QString note();
+    void offerSoftwareUpdate() override;
+    void updateAlp(bool interactive) override;
+    void installWorkouts() override;
+    bool refuseIfBusy() override;
+    void startSoftwareUpdate() override;
+    void refreshMainWindow(bool disconnected) override;
+    QString note() override;
     bool isBeta() const;
     // True with four dot-separated parts whose fourth is an odd number (not
     // a number counts as 0), and with any other number of parts.
@@ -94,7 +99,7 @@ public:
     QString deviceVersion() const { return m_deviceVersion; }
     int progressValue() const { return m_progressValue; }
     bool progressRunning() const { return m_progressTimer.isActive(); }
-    bool workoutCheckPending() const;
+    bool workoutCheckPending() const { return m_jobs.isPending(OrlaJobLedger::Job::WorkoutCheck); }
     Message lastMessage() const { return m_lastMessage; }
 
     // True while an action writes the device: the program must not end then.
@@ -115,19 +120,12 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // A device action this controller started, remembered until its end is
-    // reported; the device that ran it may have been removed since.
-    enum class Job { SoftwareUpdate, WorkoutCheck, WorkoutInstall, AlpWrite };
-    struct RunningJob
-    {
-        QPointer<VHClient> device;
-        Job job;
-        int action;
-    };
+    using Job = OrlaJobLedger::Job;
 
     VHDeviceManager *deviceManager() const;
     VHClient *currentDevice() const;
     QString currentModel() const;
+    VHUpdatesFolder updatesFolder() const;
 
     void checkWorkoutSupport();
     void writeAlpToDevice(VHClient *device, int expiry);
@@ -136,10 +134,7 @@ private:
     void startProgress(bool onMainWindow);
     void stopProgress();
 
-    void track(VHClient *device, Job job, int action);
-    bool takeJob(VHClient *device, int action, RunningJob &finished);
-    bool hasJob(Job job) const;
-    void finishJob(const RunningJob &finished);
+    void finishJob(const OrlaJobLedger::Entry &finished);
     void finishSoftwareUpdate(VHClient *device);
     void finishWorkoutInstall(VHClient *device);
     void finishUntracked(VHClient *device, int action);
@@ -172,9 +167,7 @@ private:
     bool m_updateQueryFailed = false;
     Message m_lastMessage = Message::None;
     bool m_quitWhenIdle = false;
-
-    QList<RunningJob> m_jobs;
-    // Work refused because the device was busy, started when it is free.
-    bool m_alpWriteOwed = false;
-    bool m_workoutCheckOwed = false;
+    OrlaJobLedger m_jobs;
+    // Boxes still open; a box without a parent would outlive the controller.
+    QList<QPointer<QMessageBox>> m_openBoxes;
 };

@@ -2,7 +2,7 @@
 
 #include "HoverLabel.h"
 #include "OrlaApp.h"
-#include "OrlaController.h"
+#include "OrlaWindowActions.h"
 #include "OrlaWindowStyle.h"
 
 #include <QCoreApplication>
@@ -28,7 +28,7 @@ const Qt::Alignment kLeftTop = Qt::AlignLeft | Qt::AlignTop;
 
 } // namespace
 
-OrlaForm::OrlaForm(OrlaController *controller, bool beta) : QWidget(nullptr), m_controller(controller)
+OrlaForm::OrlaForm(OrlaWindowActions *controller, bool beta) : QWidget(nullptr), m_controller(controller)
 {
     setUpWindow(this, QStringLiteral("Orla_Form"),
                 beta ? QStringLiteral("background-image: url(:/background_beta.png);")

@@ -4,7 +4,7 @@
 #include <QWidget>
 
 class HoverLabel;
-class OrlaController;
+class OrlaWindowActions;
 class QLabel;
 class QMovie;
 class QProgressBar;
@@ -21,7 +21,7 @@ class OrlaForm : public QWidget
 
 public:
     // The controller is not owned; it owns this window.
-    explicit OrlaForm(OrlaController *controller, bool beta);
+    explicit OrlaForm(OrlaWindowActions *controller, bool beta);
     ~OrlaForm() override;
 
     void setDevice(const QString &model, const QString &uuid, const QStringList &versions);
@@ -56,7 +56,7 @@ private:
     void showDevicePicture(const QString &model);
     void showDeviceInfo(const QString &uuid, const QStringList &versions);
 
-    OrlaController *m_controller;
+    OrlaWindowActions *m_controller;
     bool m_workoutAllowed = false;
 
     QLabel *m_deviceTitleLabel = nullptr;

@@ -1,7 +1,7 @@
 #include "SoftUpdateForm.h"
 
 #include "HoverLabel.h"
-#include "OrlaController.h"
+#include "OrlaWindowActions.h"
 #include "OrlaWindowStyle.h"
 
 #include <QCoreApplication>
@@ -24,7 +24,7 @@ const QString kButtonSheet =
 
 } // namespace
 
-SoftUpdateForm::SoftUpdateForm(OrlaController *controller) : QWidget(nullptr), m_controller(controller)
+SoftUpdateForm::SoftUpdateForm(OrlaWindowActions *controller) : QWidget(nullptr), m_controller(controller)
 {
     setUpWindow(this, QStringLiteral("SoftUpdateForm"), QStringLiteral("background-image: url(:/background.png);"));
     buildWidgets();

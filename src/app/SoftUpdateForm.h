@@ -3,7 +3,7 @@
 #include <QWidget>
 
 class HoverLabel;
-class OrlaController;
+class OrlaWindowActions;
 class QLabel;
 class QListWidget;
 class QProgressBar;
@@ -18,7 +18,7 @@ class SoftUpdateForm : public QWidget
 
 public:
     // The controller is not owned; it owns this window.
-    explicit SoftUpdateForm(OrlaController *controller);
+    explicit SoftUpdateForm(OrlaWindowActions *controller);
     ~SoftUpdateForm() override;
 
     // extraText is not shown (the controller passes an empty text).
@@ -35,7 +35,7 @@ private:
     void buildWidgets();
     QPushButton *dialogButton(const char *objectName, const QRect &geometry, const char *text);
 
-    OrlaController *m_controller;
+    OrlaWindowActions *m_controller;
     QLabel *m_titleLabel = nullptr;
     QLabel *m_warningLabel = nullptr;
     QLabel *m_remindLabel = nullptr;

@@ -1,6 +1,6 @@
 #include "recover_fail_form.h"
 
-#include "OrlaController.h"
+#include "OrlaWindowActions.h"
 #include "OrlaWindowStyle.h"
 
 #include <QCoreApplication>
@@ -13,7 +13,7 @@ namespace {
 QString tr_(const char *text) { return QCoreApplication::translate("recover_fail_form", text); }
 } // namespace
 
-recover_fail_form::recover_fail_form(OrlaController *controller) : QWidget(nullptr), m_controller(controller)
+recover_fail_form::recover_fail_form(OrlaWindowActions *controller) : QWidget(nullptr), m_controller(controller)
 {
     setUpWindow(this, QStringLiteral("recover_fail_form"), QStringLiteral("background-image: url(:/background.png);"));
     m_okButton = child<QPushButton>(this, "OK_button", QRect(110, 450, 140, 50));

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-class OrlaController;
+class OrlaWindowActions;
 class QLabel;
 class QPushButton;
 
@@ -14,7 +14,7 @@ class recover_fail_form : public QWidget
 
 public:
     // The controller is not owned; it owns this window.
-    explicit recover_fail_form(OrlaController *controller);
+    explicit recover_fail_form(OrlaWindowActions *controller);
     ~recover_fail_form() override;
 
     // 3 (not enough free space on the device) has its own text; every other
@@ -25,7 +25,7 @@ public slots:
     void on_backbutton_clicked();
 
 private:
-    OrlaController *m_controller;
+    OrlaWindowActions *m_controller;
     QPushButton *m_okButton = nullptr;
     QLabel *m_msgLabel = nullptr;
     QLabel *m_picLabel = nullptr;

@@ -8,12 +8,12 @@
 #include "VHLog.h"
 #include "VHPlatform.h"
 #include "VHSafeFolder.h"
+#include "VHUpdatesFolder.h"
 #include "VHUtility.h"
 #include "VHVolumeSync.h"
 #include "VHZipDirectory.h"
 #include "VHZipUtil.h"
 
-#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -42,14 +42,6 @@ const QStringList kImageKinds = {QStringLiteral("OS"),         QStringLiteral("B
 constexpr VHSafeFolder::Options kVolumeFiles = VHSafeFolder::FatNames | VHSafeFolder::Durable;
 
 QString lastChars(const QString &text, int count) { return text.size() <= count ? text : text.right(count); }
-
-QByteArray stampBytes(int stamp)
-{
-    QByteArray bytes;
-    QDataStream stream(&bytes, QIODevice::WriteOnly);
-    stream << qint32(stamp);
-    return bytes;
-}
 
 // A file of the unpacked package in any spelling ("Release.ini", "OS.BIN"):
 // packages are made where case does not count. Empty when there is none.
@@ -444,7 +436,7 @@ bool VHFitDevice::_updateAlp(const QString &fileName, int timeStamp)
         setErrorCode(NoVolume);
         return false;
     }
-    const QString source = VHEnv::instance()->dataFolder() + QStringLiteral("/updates/") + model;
+    const QString source = VHUpdatesFolder::pathFor(VHEnv::instance()->dataFolder(), model);
     volumeFolder(QString(), false).removeLeftovers();
     VHSafeFolder system = volumeFolder(kSystem, true);
     system.removeLeftovers();
@@ -454,7 +446,7 @@ bool VHFitDevice::_updateAlp(const QString &fileName, int timeStamp)
     if (const VHResult copied = copyBinFile(source, fileName, kSystem); !copied)
         return finish(copied);
     vhDebug() << "write date.txt";
-    if (!system.writeFile(kStampFile, stampBytes(timeStamp)) || !system.sync())
+    if (!system.writeFile(kStampFile, VHDateStamp::toBytes(timeStamp)) || !system.sync())
         return failUpdate(CopyFailed, "can not write " + system.filePath(kStampFile));
     m_alpStamp = timeStamp;
     return finish(flushVolume(root));
@@ -466,12 +458,10 @@ int VHFitDevice::getAlpDate()
         return m_alpStamp;
     VHSafeFolder system = volumeFolder(kSystem, false);
     QByteArray bytes;
-    if (system.kindOf(kAssistFile) != VHSafeFolder::Kind::File || !system.readFile(kStampFile, 4, bytes)
-        || bytes.size() != 4)
-        return 0;
-    QDataStream stream(bytes);
     qint32 value = 0;
-    stream >> value;
+    if (system.kindOf(kAssistFile) != VHSafeFolder::Kind::File
+        || !system.readFile(kStampFile, VHDateStamp::kSize, bytes) || !VHDateStamp::fromBytes(bytes, value))
+        return 0;
     m_alpStamp = value;
     return value;
 }

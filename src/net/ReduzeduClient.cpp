@@ -4,12 +4,12 @@
 #include "VHEnv.h"
 #include "VHLog.h"
 #include "VHNetRequest.h"
+#include "VHUpdatesFolder.h"
 #include "VHUtility.h"
 
 #include <QDir>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QtEndian>
 
 #include <memory>
 
@@ -120,7 +120,7 @@ bool ReduzeduClient::canBeAssistData(const QNetworkReply *reply, const QByteArra
 bool ReduzeduClient::storeData(const Storage &storage)
 {
     QDir().mkpath(storage.folder);
-    VHUtility::removeFile(storage.file(QStringLiteral("date.txt")));
+    VHUtility::removeFile(storage.file(VHUpdatesFolder::kAlpStamp));
     const QString path = storage.file(storage.fileName);
     QString error;
     if (!VHAtomicWrite::replaceWith(path, storage.data, &error)) {
@@ -132,10 +132,9 @@ bool ReduzeduClient::storeData(const Storage &storage)
 
 bool ReduzeduClient::writeStamp(const Storage &storage)
 {
-    QByteArray bytes(4, Qt::Uninitialized);
-    qToBigEndian(storage.stamp, bytes.data());
+    const QByteArray bytes = VHDateStamp::toBytes(storage.stamp);
     QString error;
-    if (!VHAtomicWrite::replaceWith(storage.file(QStringLiteral("date.txt")), bytes, &error)) {
+    if (!VHAtomicWrite::replaceWith(storage.file(VHUpdatesFolder::kAlpStamp), bytes, &error)) {
         vhCritical() << error;
         return false;
     }

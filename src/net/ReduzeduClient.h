@@ -1,5 +1,7 @@
 #pragma once
 
+#include "VHUpdatesFolder.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
@@ -59,7 +61,7 @@ private:
         QString fileName;
         QByteArray data;
         qint32 stamp = 0;
-        QString file(const QString &name) const { return folder + QLatin1Char('/') + name; }
+        QString file(const QString &name) const { return VHUpdatesFolder::at(folder).file(name); }
     };
 
     static bool canBeAssistData(const QNetworkReply *reply, const QByteArray &data, QString *why);

@@ -6,6 +6,7 @@
 #include "VHLog.h"
 #include "VHNetRequest.h"
 #include "VHPackageFile.h"
+#include "VHUpdatesFolder.h"
 #include "VHUtility.h"
 #include "VHZipDirectory.h"
 
@@ -45,8 +46,6 @@ VeloraApiClient::~VeloraApiClient()
     m_installer.waitForDone();
 }
 
-bool VeloraApiClient::isSafeModelName(const QString &name) { return VHUtility::isSafePathComponent(name); }
-
 QString VeloraApiClient::queryAddress(const QString &base, const QString &model)
 {
     const QString encodedModel = QString::fromLatin1(QUrl::toPercentEncoding(model));
@@ -64,7 +63,7 @@ void VeloraApiClient::queryUpdate(const QString &model, const QString &folder, b
     m_note.clear();
     m_md5hash.clear();
     m_folder = folder;
-    if (!isSafeModelName(model) || !isSafeModelName(lastPathComponent(folder))) {
+    if (!VHUtility::isSafePathComponent(model) || !VHUtility::isSafePathComponent(lastPathComponent(folder))) {
         refuseQuery(model, folder);
         return;
     }
@@ -181,13 +180,7 @@ VeloraApiClient::DownloadStart VeloraApiClient::checkDownload()
     return startDownload();
 }
 
-bool VeloraApiClient::folderHoldsVersion() const
-{
-    QFile file(folderFile("version.txt"));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    return QString::fromUtf8(file.readAll()) == m_version;
-}
+bool VeloraApiClient::folderHoldsVersion() const { return VHUpdatesFolder::at(m_folder).version() == m_version; }
 
 VeloraApiClient::DownloadStart VeloraApiClient::startDownload()
 {
@@ -199,7 +192,7 @@ VeloraApiClient::DownloadStart VeloraApiClient::startDownload()
         return DownloadStart::Failed;
     }
     QDir().mkpath(m_folder);
-    m_package = std::make_unique<VHPackageFile>(folderFile("Total.zip"));
+    m_package = std::make_unique<VHPackageFile>(VHUpdatesFolder::at(m_folder).file(VHUpdatesFolder::kPackage));
     if (!m_package->open()) {
         vhCritical() << "can not open " + m_package->partPath() + " to write" << m_package->errorString();
         m_package.reset();
@@ -322,7 +315,7 @@ bool VeloraApiClient::installPackage(const Installation &installation)
         return false;
     }
     // Without "version.txt" a package replaced halfway is fetched again next time.
-    const QString versionFile = installation.file("version.txt");
+    const QString versionFile = installation.file(VHUpdatesFolder::kVersion);
     if (!VHUtility::removeFile(versionFile)) {
         vhCritical() << "can not remove " + versionFile;
         return false;
@@ -337,10 +330,10 @@ bool VeloraApiClient::installPackage(const Installation &installation)
 
 void VeloraApiClient::writeSideFiles(const Installation &installation)
 {
-    const QList<QPair<const char *, QString>> files = {
-        {"note.txt", installation.note},
-        {"filename.txt", QStringLiteral("Total.zip")},
-        {"version.txt", installation.version}, // last: it marks the package complete
+    const QList<QPair<QString, QString>> files = {
+        {VHUpdatesFolder::kNote, installation.note},
+        {VHUpdatesFolder::kPackageNameFile, VHUpdatesFolder::kPackage},
+        {VHUpdatesFolder::kVersion, installation.version}, // last: it marks the package complete
     };
     for (const auto &file : files) {
         QString error;
@@ -349,9 +342,9 @@ void VeloraApiClient::writeSideFiles(const Installation &installation)
     }
 }
 
-QString VeloraApiClient::Installation::file(const char *name) const
+QString VeloraApiClient::Installation::file(const QString &name) const
 {
-    return folder + QLatin1Char('/') + QLatin1String(name);
+    return VHUpdatesFolder::at(folder).file(name);
 }
 
 void VeloraApiClient::abandonExchange()
@@ -375,9 +368,4 @@ void VeloraApiClient::finishExchange(Outcome outcome, bool ok)
     m_outcome = outcome;
     if (m_delegate)
         m_delegate->onUpdateFinished(ok);
-}
-
-QString VeloraApiClient::folderFile(const char *name) const
-{
-    return m_folder + QLatin1Char('/') + QLatin1String(name);
 }

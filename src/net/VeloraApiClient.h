@@ -49,9 +49,6 @@ public:
     explicit VeloraApiClient(VeloraApiClientDelegate *delegate);
     ~VeloraApiClient() override;
 
-    // True when `name` can serve as one folder name: not empty, not "." or
-    // "..", and without "/", "\\" or NUL.
-    static bool isSafeModelName(const QString &name);
     // base + "?model=" + the percent-encoded model + "&ver=" + kProtocolVersion
     static QString queryAddress(const QString &base, const QString &model);
 
@@ -84,7 +81,7 @@ private:
         QString folder;
         QString note;
         QString version;
-        QString file(const char *name) const;
+        QString file(const QString &name) const;
     };
 
     void handleQueryReply(QNetworkReply *reply);
@@ -108,7 +105,6 @@ private:
     void abandonExchange();
     void refuseQuery(const QString &model, const QString &folder);
     void finishExchange(Outcome outcome, bool ok);
-    QString folderFile(const char *name) const;
 
     VeloraApiClientDelegate *m_delegate; // not owned
     QNetworkAccessManager *m_network;    // child

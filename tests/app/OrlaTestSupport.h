@@ -163,11 +163,10 @@ public:
         bool okIsDefault = false;
     };
 
-    MessageCatcher()
-    {
-        connect(&m_timer, &QTimer::timeout, this, &MessageCatcher::poll);
-        m_timer.start(5);
-    }
+    // Boxes open without waiting: each is noted as it shows, so the call that
+    // showed it has its box listed on return, and closed just after.
+    MessageCatcher() { qApp->installEventFilter(this); }
+    ~MessageCatcher() override { qApp->removeEventFilter(this); }
 
     QList<Box> boxes;
     QStringList texts() const
@@ -179,19 +178,19 @@ public:
     }
     void clear() { boxes.clear(); }
 
-private:
-    void poll()
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
     {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        boxes.append({box->text(), box->informativeText(), box->parentWidget(), box->pos(), box->sizeHint(),
-                      box->isModal(), int(box->buttons().size()),
-                      box->defaultButton() == box->button(QMessageBox::Ok)});
-        box->button(QMessageBox::Ok)->click();
+        auto *box = qobject_cast<QMessageBox *>(watched);
+        if (event->type() == QEvent::Show && box) {
+            boxes.append({box->text(), box->informativeText(), box->parentWidget(), box->pos(), box->sizeHint(),
+                          box->isModal(), int(box->buttons().size()),
+                          box->defaultButton() == box->button(QMessageBox::Ok)});
+            QMetaObject::invokeMethod(
+                box, [box] { box->button(QMessageBox::Ok)->click(); }, Qt::QueuedConnection);
+        }
+        return QObject::eventFilter(watched, event);
     }
-
-    QTimer m_timer;
 };
 
 template <typename T>

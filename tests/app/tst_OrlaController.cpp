@@ -760,6 +760,17 @@ void TestOrlaController::messageBoxesAreCentredAndModal()
     OrlaForm *w = rig.main();
     QCOMPARE(box.position, QPoint(w->x() + (w->width() - box.sizeHint.width()) / 2,
                                   w->y() + (w->height() - box.sizeHint.height()) / 2));
+    // No nested event loop: the box is still open when the call returns, and
+    // goes once its "OK" is pressed.
+    QPointer<QMessageBox> open = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    QVERIFY(open && open->isVisible());
+    QTRY_VERIFY(open.isNull());
+    // A box without a parent, open when the controller goes, goes with it.
+    rig.controller->onReduzeduFinished(false);
+    open = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    QVERIFY(open && !open->parentWidget());
+    rig.controller.reset();
+    QVERIFY(open.isNull());
 }
 
 void TestOrlaController::isBetaFollowsVersion_data()

@@ -39,6 +39,33 @@ void checkGeometry(QWidget *window, const QList<Expected> &expected)
 
 bool shown(QWidget *w, const char *name) { return widget<QWidget>(w, name)->isVisibleTo(w); }
 
+// Stands in for the controller: notes what the windows ask.
+class ActionsStub : public OrlaWindowActions
+{
+public:
+    bool busy = false;
+    QStringList calls;
+
+    bool refuseIfBusy() override
+    {
+        calls << QStringLiteral("refuseIfBusy");
+        return busy;
+    }
+    void offerSoftwareUpdate() override { calls << QStringLiteral("offerSoftwareUpdate"); }
+    void updateAlp(bool interactive) override { calls << QStringLiteral("updateAlp(%1)").arg(interactive); }
+    void installWorkouts() override { calls << QStringLiteral("installWorkouts"); }
+    void startSoftwareUpdate() override { calls << QStringLiteral("startSoftwareUpdate"); }
+    void refreshMainWindow(bool disconnected) override
+    {
+        calls << QStringLiteral("refreshMainWindow(%1)").arg(disconnected);
+    }
+    QString note() override
+    {
+        calls << QStringLiteral("note");
+        return QStringLiteral("Release note");
+    }
+};
+
 // Every resource a style sheet of the window names exists.
 void checkResourcesExist(QWidget *window)
 {
@@ -155,6 +182,7 @@ private slots:
     void aboutLabelHover();
     void dialogLayoutAndStates();
     void resultWindows();
+    void buttonsAskTheirActions();
     void artForEveryNamedPicture();
     void windowsRender();
 };
@@ -391,6 +419,34 @@ void TestOrlaWindows::resultWindows()
     QVERIFY(widget<QLabel>(fail, "msg_label")->text().startsWith(QStringLiteral("<font size=\"16\"")));
     checkResourcesExist(done);
     checkResourcesExist(fail);
+}
+
+void TestOrlaWindows::buttonsAskTheirActions()
+{
+    ActionsStub stub;
+    OrlaForm main(&stub, false);
+    stub.busy = true;
+    main.onSoftUpdateClicked();
+    main.onGpsDataClicked();
+    main.onWorkoutUpdateClicked();
+    QCOMPARE(stub.calls, QStringList(3, QStringLiteral("refuseIfBusy")));
+    stub.busy = false;
+    stub.calls.clear();
+    main.onSoftUpdateClicked();
+    main.onGpsDataClicked();
+    main.onWorkoutUpdateClicked();
+    QCOMPARE(stub.calls, (QStringList{"refuseIfBusy", "offerSoftwareUpdate", "refuseIfBusy", "updateAlp(1)",
+                                      "refuseIfBusy", "installWorkouts"}));
+
+    stub.calls.clear();
+    SoftUpdateForm dialog(&stub);
+    dialog.onMouseEnter();
+    QCOMPARE(widget<QLabel>(&dialog, "note_text_label")->text(), QStringLiteral("Release note"));
+    dialog.onUpdateclicked();
+    dialog.onCancelclicked();
+    recover_fail_form fail(&stub);
+    QTest::mouseClick(widget<QPushButton>(&fail, "OK_button"), Qt::LeftButton);
+    QCOMPARE(stub.calls, (QStringList{"note", "startSoftwareUpdate", "refreshMainWindow(0)", "refreshMainWindow(0)"}));
 }
 
 void TestOrlaWindows::artForEveryNamedPicture()

@@ -521,29 +521,6 @@ private slots:
             verifyOldFilesUntouched();
     }
 
-    void safeModelNames_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("safe");
-        QTest::newRow("plain") << "Pacer" << true;
-        QTest::newRow("space and plus") << "Pacer 50+" << true;
-        QTest::newRow("non-ASCII") << QStringLiteral("L\u00e4ufer") << true;
-        QTest::newRow("dots inside") << "Pacer..2" << true;
-        QTest::newRow("empty") << "" << false;
-        QTest::newRow("dot") << "." << false;
-        QTest::newRow("dot dot") << ".." << false;
-        QTest::newRow("climbing") << "../../x" << false;
-        QTest::newRow("slash") << "a/b" << false;
-        QTest::newRow("backslash") << "a\\b" << false;
-        QTest::newRow("NUL") << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b")) << false;
-    }
-    void safeModelNames()
-    {
-        QFETCH(QString, name);
-        QFETCH(bool, safe);
-        QCOMPARE(VeloraApiClient::isSafeModelName(name), safe);
-    }
-
     void unsafeModelIsNotQueried_data()
     {
         QTest::addColumn<QString>("model");
