@@ -230,7 +230,7 @@ bool VHFitDevice::eject()
     if (root.isEmpty())
         return false;
     VHVolumeSync::flush({}, root);
-    return VHPlatform().ejectDevice(root);
+    return VHDaemon::instance()->platform()->ejectDevice(root);
 }
 
 // ---- the steps ------------------------------------------------------------------
@@ -297,7 +297,7 @@ bool VHFitDevice::isStorageSpaceEnough(const QString &folder, const QList<ImageI
     if (root.isEmpty())
         return false;
     quint64 total = 0, free = 0;
-    VHPlatform().getDiskSpace(root, total, free);
+    VHDaemon::instance()->platform()->getDiskSpace(root, total, free);
     vhDebug() << QStringLiteral("copied file size=%1, free size=%2").arg(needed).arg(free);
     return free >= quint64(needed);
 }

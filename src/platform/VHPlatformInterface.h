@@ -12,6 +12,7 @@ class VHDeviceDetector;
 class VHDeviceManagerInterface;
 class VHDeviceService;
 class VHEnvInterface;
+class VHPlatform;
 
 using VHServiceList = std::vector<std::unique_ptr<VHDeviceService>>;
 
@@ -31,7 +32,9 @@ public:
     virtual QString getDriveVendorName(const QString &drive) = 0;
     virtual bool ejectDevice(const QString &drive) = 0;
     virtual VHServiceList findSCSIDevices(const VHModelTable &models) = 0;
-    virtual std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager) = 0;
+    // The detector scans through the given platform, the backend's owner.
+    virtual std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager,
+                                                             VHPlatform *platform) = 0;
     // The source of DeviceChange(quint32) codes for the detector; none by default.
     virtual std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() { return nullptr; }
     // Ejecting in a given mode; a backend whose eject never cuts power ejects as usual.

@@ -80,7 +80,8 @@ void VHEnv::init(const QString &mode, const QString &logFileName)
     g_logTarget.store(this);
     m_mode = mode;
     m_guiThread = QThread::currentThreadId();
-    m_platformPart = VHPlatform().createEnv();
+    // The daemon, whose kind the mode picks, owns the platform that knows the folders.
+    m_platformPart = VHDaemon::instance()->platform()->createEnv();
     m_initialised = true;
     m_restorePending = false;
     m_debugLevel = -1000;

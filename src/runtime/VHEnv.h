@@ -25,6 +25,7 @@ public:
     VHEnv &operator=(const VHEnv &) = delete;
 
     // Installs the message handler, fixes the data folder and opens the log.
+    // Creates the daemon when there is none yet.
     void init(const QString &mode, const QString &logFileName);
     bool isInitialised() const { return m_initialised; }
 

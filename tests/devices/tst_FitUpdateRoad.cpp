@@ -93,9 +93,9 @@ class TestFitUpdateRoad : public QObject
 private slots:
     void initTestCase()
     {
-        initTestEnv(m_data.path());
+        // Before the environment, which makes the daemon and its platform.
         qputenv("VELORA_SIM_ROOT", m_sim.path().toUtf8());
-        VHPlatform::setBackendFactory({});
+        initTestEnv(m_data.path());
         VHDeviceFamilies::registerAll();
     }
 

@@ -22,7 +22,7 @@ public:
     bool ejectDevice(const QString &drive) override;
     bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) override;
     VHServiceList findSCSIDevices(const VHModelTable &models) override;
-    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager) override;
+    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager, VHPlatform *platform) override;
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override;
 
     // One removable drive: its mount and its disk.

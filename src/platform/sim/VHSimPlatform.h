@@ -16,7 +16,7 @@ public:
     QString getDriveVendorName(const QString &drive) override;
     bool ejectDevice(const QString &drive) override;
     VHServiceList findSCSIDevices(const VHModelTable &models) override;
-    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager) override;
+    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager, VHPlatform *platform) override;
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override;
 
     QString root() const { return m_root; }
