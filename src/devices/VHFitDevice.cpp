@@ -297,7 +297,8 @@ bool VHFitDevice::isStorageSpaceEnough(const QString &folder, const QList<ImageI
     if (root.isEmpty())
         return false;
     quint64 total = 0, free = 0;
-    VHDaemon::instance()->platform()->getDiskSpace(root, total, free);
+    if (!VHDaemon::instance()->platform()->getDiskSpace(root, total, free))
+        vhWarning() << "free space of " << root << " unknown";
     vhDebug() << QStringLiteral("copied file size=%1, free size=%2").arg(needed).arg(free);
     return free >= quint64(needed);
 }
@@ -315,7 +316,8 @@ bool VHFitDevice::copyBinFile(const QString &folder, const QString &name, const 
         return false;
     }
     // The old file goes first: the free space was measured for the new one alone.
-    dest.removeFile(name);
+    if (!dest.removeFile(name))
+        vhWarning() << "can not remove the old " << name << ": " << strerror(dest.lastError());
     int error = 0;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         error = dest.copyFileInto(name, source);

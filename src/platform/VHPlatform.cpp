@@ -153,7 +153,7 @@ VHServiceList VHPlatform::findFSDevices(VHDeviceManagerInterface *manager, int)
                 }
                 // Only a file taken for a device's gets the marker.
                 if (!found.empty())
-                    VHFSDeviceService::writeMarker(drive, iniPath, text);
+                    (void)VHFSDeviceService::writeMarker(drive, iniPath, text); // logs its failure; the device stands
             }
         } else if (!VHUtility::findModelsByVendor(manager->models(), vendor).isEmpty()) {
             secondaryDrive = drive;

@@ -35,11 +35,11 @@ public:
     // Swaps the backend of a living platform (tests); detectors made before keep working on the new one.
     void setBackend(std::unique_ptr<VHPlatformInterface> backend) { m_backend = std::move(backend); }
 
-    bool getDiskSpace(const QString &path, quint64 &total, quint64 &free);
+    [[nodiscard]] bool getDiskSpace(const QString &path, quint64 &total, quint64 &free);
     std::unique_ptr<VHEnvInterface> createEnv();
     QStringList getRemovableDrives(const QString &fileSystem = QStringLiteral("msdos"));
     QString getDriveVendorName(const QString &drive);
-    bool ejectDevice(const QString &drive, VHEjectMode mode = VHEjectMode::PowerOff);
+    [[nodiscard]] bool ejectDevice(const QString &drive, VHEjectMode mode = VHEjectMode::PowerOff);
     VHServiceList findSCSIDevices(const VHModelTable &models);
     std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager);
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher();

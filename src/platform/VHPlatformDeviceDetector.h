@@ -33,7 +33,7 @@ public:
 
     // Connects DeviceChange(quint32) of the application's event source, or of a
     // watcher of the platform's own, to the slot of the same name.
-    bool start() override;
+    [[nodiscard]] bool start() override;
     // Accepted and ignored: every device found by a rescan is considered.
     void setVendorFilter(const QStringList &) override {}
     void addListener(VHDeviceDetectorListener *listener) override;

@@ -26,11 +26,11 @@ class VHPlatformInterface
 {
 public:
     virtual ~VHPlatformInterface() = default;
-    virtual bool getDiskSpace(const QString &path, quint64 &total, quint64 &free) = 0;
+    [[nodiscard]] virtual bool getDiskSpace(const QString &path, quint64 &total, quint64 &free) = 0;
     virtual std::unique_ptr<VHEnvInterface> createEnv() = 0;
     virtual void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) = 0;
     virtual QString getDriveVendorName(const QString &drive) = 0;
-    virtual bool ejectDevice(const QString &drive) = 0;
+    [[nodiscard]] virtual bool ejectDevice(const QString &drive) = 0;
     virtual VHServiceList findSCSIDevices(const VHModelTable &models) = 0;
     // The detector scans through the given platform, the backend's owner.
     virtual std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager,
@@ -38,5 +38,5 @@ public:
     // The source of DeviceChange(quint32) codes for the detector; none by default.
     virtual std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() { return nullptr; }
     // Ejecting in a given mode; a backend whose eject never cuts power ejects as usual.
-    virtual bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) { return ejectDevice(drive); }
+    [[nodiscard]] virtual bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) { return ejectDevice(drive); }
 };

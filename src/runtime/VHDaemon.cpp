@@ -116,7 +116,8 @@ bool VHDaemon::makeLogZip(const QString &zipPath)
     VHEnv *env = VHEnv::instance();
     const QString folder = env->dataFolder();
     const QString archive = QDir(folder).absoluteFilePath(zipPath);
-    VHUtility::removeFile(archive);
+    if (!VHUtility::removeFile(archive))
+        return false;
     // Logs are copied first: the live log keeps growing while it is packed.
     QStringList listed;
     const QList<QPair<QString, QString>> logs = {{QStringLiteral("vh.log"), QStringLiteral("vhlog.txt")},
@@ -132,6 +133,6 @@ bool VHDaemon::makeLogZip(const QString &zipPath)
         device->addLogFiles(folder, listed);
     const bool packed = VHZipUtil().compress(archive, folder, listed);
     for (const QString &name : std::as_const(listed))
-        VHUtility::removeFile(folder + QLatin1Char('/') + name);
+        (void)VHUtility::removeFile(folder + QLatin1Char('/') + name); // a copy left behind is logged and harmless
     return packed;
 }

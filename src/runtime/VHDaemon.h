@@ -28,11 +28,11 @@ public:
     void onDeviceChanged(VHClient *) override {}
     void onActionDone(VHClient *, int) override {}
 
-    virtual bool start(bool registerBuiltInModels);
+    [[nodiscard]] virtual bool start(bool registerBuiltInModels);
     virtual VHClient *currentDevice();
     // Packs the runtime's logs and the current device's files into zipPath (a
     // relative zipPath lies in the data folder). Never changes the current folder.
-    virtual bool makeLogZip(const QString &zipPath);
+    [[nodiscard]] virtual bool makeLogZip(const QString &zipPath);
 
     VHDeviceManager *deviceManager() const { return m_manager.get(); }
     VHPlatform *platform() const { return m_platform.get(); }
@@ -53,7 +53,7 @@ public:
     VHDaemonProxy();
     ~VHDaemonProxy() override;
 
-    bool makeLogZip(const QString &zipPath) override;
+    [[nodiscard]] bool makeLogZip(const QString &zipPath) override;
     static constexpr quint16 kCompanionPort = 18888;
 
 private slots:

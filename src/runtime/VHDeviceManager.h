@@ -29,7 +29,7 @@ public:
 
     // Looks for a device already present, then starts the detector. False
     // without a platform or when the detector does not start.
-    bool start();
+    [[nodiscard]] bool start();
 
     VHPlatform *platform() const { return m_platform; }
 

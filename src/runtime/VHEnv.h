@@ -31,10 +31,10 @@ public:
 
     QString dataFolder() const;
     void setDataFolder(const QString &path);
-    bool enterDataFolder() const;
+    [[nodiscard]] bool enterDataFolder() const;
     // The data folder + "/" + the "tmpdir" setting; created when missing.
     QString tempFolder() const;
-    bool enterTempFolder() const;
+    [[nodiscard]] bool enterTempFolder() const;
     // Removes every file directly in the temporary folder.
     void clearTempFolder() const;
     QString resourcesPath() const;
@@ -70,7 +70,7 @@ public:
     // of the settings file and lets the current device recompute its flags.
     void updateMinVersion(const QString &model, const QString &iniFile);
 
-    bool openLog(const QString &name);
+    [[nodiscard]] bool openLog(const QString &name);
     void closeLog();
     void flushLog();
     void writeLog(int type, const QByteArray &line);
