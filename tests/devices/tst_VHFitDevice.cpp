@@ -46,7 +46,8 @@ QString zipFolder(const QString &staging, const QString &zipPath)
         names << QDir(staging).relativeFilePath(it.next());
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(staging);
-    VHZipUtil().compress(zipPath, names);
+    if (!VHZipUtil().compress(zipPath, names))
+        qWarning("can not pack %s", qPrintable(zipPath));
     QDir::setCurrent(cwd);
     return zipPath;
 }
@@ -469,8 +470,9 @@ private slots:
         QFile::copy(staging + QStringLiteral("/Workout.zip"), dotted + QStringLiteral("/workout.zip"));
         const QString cwd = QDir::currentPath();
         QDir::setCurrent(dotted);
-        VHZipUtil().compress(dotted + QStringLiteral(".zip"), {QStringLiteral("./workout.zip")});
+        const bool packed = VHZipUtil().compress(dotted + QStringLiteral(".zip"), {QStringLiteral("./workout.zip")});
         QDir::setCurrent(cwd);
+        QVERIFY(packed);
         QVERIFY(run(*device, [&] { return device->updateComponent(dotted + QStringLiteral(".zip"), "", "", "0"); }));
     }
 

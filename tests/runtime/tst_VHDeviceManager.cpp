@@ -461,7 +461,7 @@ private slots:
             {fakeModelRow(QStringLiteral("1207"), QStringLiteral("Pacer21")),
              fakeModelRow(QStringLiteral("1105"), QStringLiteral("Pacer40"))});
         VHDaemon daemon;
-        daemon.start(true);
+        QVERIFY(daemon.start(true));
         QCOMPARE(daemon.deviceManager()->models().size(), 2);
         QCOMPARE(daemon.deviceManager()->models().at(1).modelName, QStringLiteral("Pacer40"));
         VHDeviceRegistry::instance().setBuiltInModels({});
