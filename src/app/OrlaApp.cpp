@@ -153,14 +153,14 @@ bool OrlaApp::installTranslation(const QString &path)
 void OrlaApp::startDeviceRuntime()
 {
     VHDeviceFamilies::registerAll();
+    VHDaemon *daemon = VHDaemon::instance();
     // The watcher exists before the first scan, so no change between the scan
     // and the detector's start is missed.
-    m_watcher = VHPlatform().createDeviceWatcher();
+    m_watcher = daemon->platform()->createDeviceWatcher();
     if (m_watcher) {
         connect(m_watcher.get(), &VHDeviceWatcher::DeviceChange, this, &OrlaApp::DeviceChange);
         VHPlatform::setDeviceEventSource(this);
     }
-    VHDaemon *daemon = VHDaemon::instance();
     daemon->deviceManager()->setDeviceClassFlags(4);
     if (!daemon->start(false))
         vhWarning() << "device detection did not start; devices already present are still served";

@@ -219,7 +219,7 @@ bool VHFitDevice::eject()
     if (root.isEmpty())
         return false;
     VHVolumeSync::flush({}, root);
-    return VHPlatform().ejectDevice(root);
+    return VHDaemon::instance()->platform()->ejectDevice(root);
 }
 
 // ---- the steps ------------------------------------------------------------------
@@ -275,7 +275,7 @@ VHResult VHFitDevice::checkFreeSpace(const QString &work, const QList<Image> &im
         needed += QFileInfo(packageFile(work, image.name)).size();
     const QString root = rootPath();
     quint64 total = 0, free = 0;
-    if (!VHPlatform().getDiskSpace(root, total, free))
+    if (!VHDaemon::instance()->platform()->getDiskSpace(root, total, free))
         return VHResult::failure(CopyFailed, "can not get the free space of " + root);
     vhDebug() << QStringLiteral("copied file size=%1, free size=%2").arg(needed).arg(free);
     if (free < quint64(needed))
@@ -317,7 +317,8 @@ VHResult VHFitDevice::copyBinFile(const QString &folder, const QString &name, co
         return VHResult::failure(CopyFailed, "can not open " + dest.path() + ": "
                                                  + QString::fromLocal8Bit(strerror(dest.lastError())));
     // The old file goes first: the free space was measured for the new one alone.
-    dest.removeFile(name);
+    if (!dest.removeFile(name))
+        vhWarning() << "can not remove the old " << name << ": " << strerror(dest.lastError());
     int error = 0;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         error = dest.copyFileInto(name, source);

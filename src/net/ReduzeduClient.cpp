@@ -120,7 +120,8 @@ bool ReduzeduClient::canBeAssistData(const QNetworkReply *reply, const QByteArra
 bool ReduzeduClient::storeData(const Storage &storage)
 {
     QDir().mkpath(storage.folder);
-    VHUtility::removeFile(storage.file(VHUpdatesFolder::kAlpStamp));
+    if (!VHUtility::removeFile(storage.file(VHUpdatesFolder::kAlpStamp)))
+        vhWarning() << "the old date.txt stays beside the new data";
     const QString path = storage.file(storage.fileName);
     QString error;
     if (!VHAtomicWrite::replaceWith(path, storage.data, &error)) {

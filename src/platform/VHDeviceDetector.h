@@ -21,7 +21,7 @@ class VHDeviceDetector
 {
 public:
     virtual ~VHDeviceDetector() = default;
-    virtual bool start() = 0;
+    [[nodiscard]] virtual bool start() = 0;
     virtual void setVendorFilter(const QStringList &vendors) = 0;
     virtual void addListener(VHDeviceDetectorListener *listener) = 0;
     virtual void removeListener(VHDeviceDetectorListener *listener) = 0;

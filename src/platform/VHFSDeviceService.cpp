@@ -18,7 +18,8 @@ bool VHFSDeviceService::getUUID(QString &uuid)
     uuid = VHIniDocument(bytes).value(QStringLiteral("UUID"), QStringLiteral("UUID"));
     if (uuid.isEmpty())
         return false;
-    writeMarker(m_rootDrive, m_identityFile, bytes);
+    // The marker is written for the companion product; the UUID stands without it (writeMarker logs why).
+    (void)writeMarker(m_rootDrive, m_identityFile, bytes);
     return true;
 }
 

@@ -22,11 +22,11 @@ public:
     // The identity file at `path` on the volume at `root`, read once with the
     // size cap, through folder handles and never through a link (a file that
     // is a link is not the device's). `root` empty: `path`'s own folder.
-    static bool readIdentity(const QString &root, const QString &path, QByteArray &bytes);
+    [[nodiscard]] static bool readIdentity(const QString &root, const QString &path, QByteArray &bytes);
     // Writes "VH=1" into the group "UUID" of a recognised identity file whose
     // text is `bytes`, changing no other byte, atomically; a file that the
     // marker would push past the size cap is left as it is.
-    static bool writeMarker(const QString &root, const QString &path, const QByteArray &bytes);
+    [[nodiscard]] static bool writeMarker(const QString &root, const QString &path, const QByteArray &bytes);
 
 private:
     QString m_rootDrive;

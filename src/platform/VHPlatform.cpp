@@ -2,6 +2,7 @@
 
 #include "VHDeviceDetector.h"
 #include "VHDeviceManagerInterface.h"
+#include "VHDeviceRegistry.h"
 #include "VHEnvInterface.h"
 #include "VHFSDeviceService.h"
 #include "VHIniDocument.h"
@@ -14,25 +15,6 @@
 #include <QPointer>
 
 namespace {
-
-VHPlatform::BackendFactory &backendFactory()
-{
-    static VHPlatform::BackendFactory factory;
-    return factory;
-}
-
-struct DeviceFactories
-{
-    VHDeviceFactory fit = nullptr;
-    VHDeviceFactory gal = nullptr;
-    VHDeviceFactory pacer60 = nullptr;
-};
-
-DeviceFactories &deviceFactories()
-{
-    static DeviceFactories factories;
-    return factories;
-}
 
 const QString kDynamicIdentification = QStringLiteral("VELORA:pacer:Pacer:ALDER Device:ALDER MS:ALDER");
 
@@ -71,7 +53,7 @@ bool uuidMatchesRow(const QString &uuid, const VHModelInfo &row)
 
 } // namespace
 
-VHPlatform::VHPlatform() { m_backend = backendFactory() ? backendFactory()() : createDefaultBackend(); }
+VHPlatform::VHPlatform() : m_backend(VHDeviceRegistry::instance().createBackend()) {}
 
 VHPlatform::VHPlatform(std::unique_ptr<VHPlatformInterface> backend) : m_backend(std::move(backend)) {}
 
@@ -88,13 +70,6 @@ void VHPlatform::setDeviceEventSource(QObject *source) { eventSource() = source;
 QObject *VHPlatform::deviceEventSource() { return eventSource().data(); }
 
 VHPlatform::~VHPlatform() = default;
-
-void VHPlatform::setBackendFactory(BackendFactory factory) { backendFactory() = std::move(factory); }
-
-void VHPlatform::setDeviceFactories(VHDeviceFactory fit, VHDeviceFactory gal, VHDeviceFactory pacer60)
-{
-    deviceFactories() = {fit, gal, pacer60};
-}
 
 bool VHPlatform::getDiskSpace(const QString &path, quint64 &total, quint64 &free)
 {
@@ -135,7 +110,7 @@ VHServiceList VHPlatform::findSCSIDevices(const VHModelTable &models)
 
 std::unique_ptr<VHDeviceDetector> VHPlatform::createDetector(VHDeviceManagerInterface *manager)
 {
-    return m_backend ? m_backend->createDetector(manager) : nullptr;
+    return m_backend ? m_backend->createDetector(manager, this) : nullptr;
 }
 
 std::unique_ptr<VHDeviceWatcher> VHPlatform::createDeviceWatcher()
@@ -178,7 +153,7 @@ VHServiceList VHPlatform::findFSDevices(VHDeviceManagerInterface *manager, int)
                 }
                 // Only a file taken for a device's gets the marker.
                 if (!found.empty())
-                    VHFSDeviceService::writeMarker(drive, iniPath, text);
+                    (void)VHFSDeviceService::writeMarker(drive, iniPath, text); // logs its failure; the device stands
             }
         } else if (!VHUtility::findModelsByVendor(manager->models(), vendor).isEmpty()) {
             secondaryDrive = drive;
@@ -219,11 +194,10 @@ std::optional<VHModelInfo> VHPlatform::registerDeviceInfo(VHDeviceManagerInterfa
     if (uuid.size() == 16)
         row.code = uuid.left(4);
     row.identification = kDynamicIdentification;
-    const DeviceFactories &factories = deviceFactories();
-    if (fit)
-        row.factory = factories.fit;
-    else
-        row.factory = row.modelName == QLatin1String("Pacer60") ? factories.pacer60 : factories.gal;
+    const QString &role = fit                                         ? VHDeviceRegistry::kFitRole
+                          : row.modelName == QLatin1String("Pacer60") ? VHDeviceRegistry::kPacer60Role
+                                                                      : VHDeviceRegistry::kGalRole;
+    row.factory = VHDeviceRegistry::instance().factory(role);
     // A family whose class is not part of this build registers nothing.
     if (!row.factory)
         return std::nullopt;

@@ -2,7 +2,6 @@
 
 #include "VHPlatformInterface.h"
 
-#include <functional>
 #include <optional>
 
 class QObject;
@@ -10,21 +9,20 @@ class VHFSDeviceService;
 class VHIniDocument;
 
 // Owner of the platform backend. Forwards to it and holds the
-// platform-neutral drive scan with its two identity-file readers.
+// platform-neutral drive scan with its two identity-file readers. The daemon
+// owns the process's one platform; everything else borrows it.
 class VHPlatform
 {
 public:
-    using BackendFactory = std::function<std::unique_ptr<VHPlatformInterface>()>;
-
+    // A platform over the backend the device registry hands out.
     VHPlatform();
-    // A platform over the given backend (a backend handing its own kind to its detector).
     explicit VHPlatform(std::unique_ptr<VHPlatformInterface> backend);
     ~VHPlatform();
+    VHPlatform(const VHPlatform &) = delete;
+    VHPlatform &operator=(const VHPlatform &) = delete;
 
-    // Replaces the backend chosen for new platform objects (tests). An empty
-    // factory restores the default choice: the simulated backend when the
-    // environment variable VELORA_SIM_ROOT names a folder, else the Linux one.
-    static void setBackendFactory(BackendFactory factory);
+    // The simulated backend when the environment variable VELORA_SIM_ROOT
+    // names a folder, else the Linux one.
     static std::unique_ptr<VHPlatformInterface> createDefaultBackend();
 
     // An object with the signal DeviceChange(quint32) that detectors connect to
@@ -32,16 +30,16 @@ public:
     // watcher and re-emits its codes). Not owned; cleared when it is destroyed.
     static void setDeviceEventSource(QObject *source);
     static QObject *deviceEventSource();
-    // Device classes live above this layer; they hand their factories in at start-up.
-    static void setDeviceFactories(VHDeviceFactory fit, VHDeviceFactory gal, VHDeviceFactory pacer60);
 
     VHPlatformInterface *backend() const { return m_backend.get(); }
+    // Swaps the backend of a living platform (tests); detectors made before keep working on the new one.
+    void setBackend(std::unique_ptr<VHPlatformInterface> backend) { m_backend = std::move(backend); }
 
-    bool getDiskSpace(const QString &path, quint64 &total, quint64 &free);
+    [[nodiscard]] bool getDiskSpace(const QString &path, quint64 &total, quint64 &free);
     std::unique_ptr<VHEnvInterface> createEnv();
     QStringList getRemovableDrives(const QString &fileSystem = QStringLiteral("msdos"));
     QString getDriveVendorName(const QString &drive);
-    bool ejectDevice(const QString &drive, VHEjectMode mode = VHEjectMode::PowerOff);
+    [[nodiscard]] bool ejectDevice(const QString &drive, VHEjectMode mode = VHEjectMode::PowerOff);
     VHServiceList findSCSIDevices(const VHModelTable &models);
     std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager);
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher();

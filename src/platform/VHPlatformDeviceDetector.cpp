@@ -10,9 +10,9 @@
 
 #include <ctime>
 
-VHPlatformDeviceDetector::VHPlatformDeviceDetector(VHDeviceManagerInterface *manager,
-                                                   std::unique_ptr<VHPlatform> platform, QObject *parent)
-    : QObject(parent), m_manager(manager), m_platform(platform ? std::move(platform) : std::make_unique<VHPlatform>())
+VHPlatformDeviceDetector::VHPlatformDeviceDetector(VHDeviceManagerInterface *manager, VHPlatform *platform,
+                                                   QObject *parent)
+    : QObject(parent), m_manager(manager), m_platform(platform)
 {}
 
 VHPlatformDeviceDetector::~VHPlatformDeviceDetector() = default;

@@ -27,14 +27,13 @@ public:
     // Milliseconds since system start, wrapping at 2^32.
     using TickSource = std::function<quint32()>;
 
-    // Without a platform the detector makes its own (the default backend choice).
-    explicit VHPlatformDeviceDetector(VHDeviceManagerInterface *manager, std::unique_ptr<VHPlatform> platform = nullptr,
-                                      QObject *parent = nullptr);
+    // Scans through the given platform, which outlives the detector.
+    VHPlatformDeviceDetector(VHDeviceManagerInterface *manager, VHPlatform *platform, QObject *parent = nullptr);
     ~VHPlatformDeviceDetector() override;
 
     // Connects DeviceChange(quint32) of the application's event source, or of a
     // watcher of the platform's own, to the slot of the same name.
-    bool start() override;
+    [[nodiscard]] bool start() override;
     // Accepted and ignored: every device found by a rescan is considered.
     void setVendorFilter(const QStringList &) override {}
     void addListener(VHDeviceDetectorListener *listener) override;
@@ -63,7 +62,7 @@ private:
     quint32 tick() const;
 
     VHDeviceManagerInterface *m_manager;
-    std::unique_ptr<VHPlatform> m_platform;
+    VHPlatform *m_platform;
     std::unique_ptr<VHDeviceWatcher> m_watcher;
     TickSource m_tick;
     quint32 m_lastEventTick = 0;

@@ -12,6 +12,7 @@ class VHDeviceDetector;
 class VHDeviceManagerInterface;
 class VHDeviceService;
 class VHEnvInterface;
+class VHPlatform;
 
 using VHServiceList = std::vector<std::unique_ptr<VHDeviceService>>;
 
@@ -25,15 +26,17 @@ class VHPlatformInterface
 {
 public:
     virtual ~VHPlatformInterface() = default;
-    virtual bool getDiskSpace(const QString &path, quint64 &total, quint64 &free) = 0;
+    [[nodiscard]] virtual bool getDiskSpace(const QString &path, quint64 &total, quint64 &free) = 0;
     virtual std::unique_ptr<VHEnvInterface> createEnv() = 0;
     virtual void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) = 0;
     virtual QString getDriveVendorName(const QString &drive) = 0;
-    virtual bool ejectDevice(const QString &drive) = 0;
+    [[nodiscard]] virtual bool ejectDevice(const QString &drive) = 0;
     virtual VHServiceList findSCSIDevices(const VHModelTable &models) = 0;
-    virtual std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager) = 0;
+    // The detector scans through the given platform, the backend's owner.
+    virtual std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager,
+                                                             VHPlatform *platform) = 0;
     // The source of DeviceChange(quint32) codes for the detector; none by default.
     virtual std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() { return nullptr; }
     // Ejecting in a given mode; a backend whose eject never cuts power ejects as usual.
-    virtual bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) { return ejectDevice(drive); }
+    [[nodiscard]] virtual bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) { return ejectDevice(drive); }
 };

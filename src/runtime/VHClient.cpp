@@ -532,7 +532,9 @@ void VHClient::addLogFiles(const QString &folder, QStringList &list)
     if (!VHUtility::isSafePathComponent(name))
         return;
     const QString path = folder + QLatin1Char('/') + name;
-    VHUtility::removeFile(path);
+    // A file left over would pass for the new one.
+    if (!VHUtility::removeFile(path))
+        return;
     saveExtFlashToFile(path);
     if (QFileInfo::exists(path))
         list.append(name);

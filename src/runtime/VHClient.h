@@ -84,7 +84,7 @@ public:
     virtual bool initial() { return true; }
     virtual bool isBusy() const { return m_action.load() != ActionIdle; }
     int state() override;
-    bool setStateWithMatch(int expected, int value);
+    [[nodiscard]] bool setStateWithMatch(int expected, int value);
     int serviceType() override { return -1; }
     virtual int deviceKind() { return 1; }
     virtual bool getRootPath(QString &) { return false; }

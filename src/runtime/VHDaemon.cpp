@@ -2,8 +2,10 @@
 
 #include "VHClient.h"
 #include "VHDeviceManager.h"
+#include "VHDeviceRegistry.h"
 #include "VHEnv.h"
 #include "VHLog.h"
+#include "VHPlatform.h"
 #include "VHUtility.h"
 #include "VHZipUtil.h"
 #include "corvolib.h"
@@ -14,14 +16,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
-
-namespace {
-VHModelTable &builtInTable()
-{
-    static VHModelTable rows;
-    return rows;
-}
-} // namespace
 
 VHDaemon *VHDaemon::instance()
 {
@@ -35,7 +29,9 @@ VHDaemon *VHDaemon::instance()
     return daemon.get();
 }
 
-VHDaemon::VHDaemon() : m_manager(std::make_unique<VHDeviceManager>()) {}
+VHDaemon::VHDaemon()
+    : m_platform(std::make_unique<VHPlatform>()), m_manager(std::make_unique<VHDeviceManager>(m_platform.get()))
+{}
 
 VHDaemon::~VHDaemon()
 {
@@ -43,14 +39,10 @@ VHDaemon::~VHDaemon()
         m_manager->removeListener(this);
 }
 
-void VHDaemon::setBuiltInModels(const VHModelTable &rows) { builtInTable() = rows; }
-
-VHModelTable VHDaemon::builtInModels() { return builtInTable(); }
-
 bool VHDaemon::start(bool registerBuiltInModels)
 {
     if (registerBuiltInModels) {
-        for (const VHModelInfo &row : std::as_const(builtInTable()))
+        for (const VHModelInfo &row : VHDeviceRegistry::instance().builtInModels())
             m_manager->registerModel(row, false);
     }
     m_manager->addListener(this);
@@ -124,7 +116,8 @@ bool VHDaemon::makeLogZip(const QString &zipPath)
     VHEnv *env = VHEnv::instance();
     const QString folder = env->dataFolder();
     const QString archive = QDir(folder).absoluteFilePath(zipPath);
-    VHUtility::removeFile(archive);
+    if (!VHUtility::removeFile(archive))
+        return false;
     // Logs are copied first: the live log keeps growing while it is packed.
     QStringList listed;
     const QList<QPair<QString, QString>> logs = {{QStringLiteral("vh.log"), QStringLiteral("vhlog.txt")},
@@ -140,6 +133,6 @@ bool VHDaemon::makeLogZip(const QString &zipPath)
         device->addLogFiles(folder, listed);
     const bool packed = VHZipUtil().compress(archive, folder, listed);
     for (const QString &name : std::as_const(listed))
-        VHUtility::removeFile(folder + QLatin1Char('/') + name);
+        (void)VHUtility::removeFile(folder + QLatin1Char('/') + name); // a copy left behind is logged and harmless
     return packed;
 }

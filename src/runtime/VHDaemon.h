@@ -1,7 +1,6 @@
 #pragma once
 
 #include "VHDeviceManagerListener.h"
-#include "VHModelInfo.h"
 
 #include <QObject>
 
@@ -9,16 +8,18 @@
 
 class QNetworkAccessManager;
 class VHDeviceManager;
+class VHPlatform;
 
-// The process-wide facade of the device runtime: owns the device manager,
-// registers the built-in model table and passes a connected device's model
-// and versions to CorvoLib.
+// The process-wide facade of the device runtime: owns the platform and the
+// device manager working through it, registers the built-in model table and
+// passes a connected device's model and versions to CorvoLib.
 class VHDaemon : public VHDeviceManagerListener
 {
 public:
     // The one daemon; a VHDaemonProxy when the environment's mode is "user".
     static VHDaemon *instance();
 
+    // Over a platform with the backend of the device registry.
     VHDaemon();
     ~VHDaemon() override;
 
@@ -27,20 +28,18 @@ public:
     void onDeviceChanged(VHClient *) override {}
     void onActionDone(VHClient *, int) override {}
 
-    virtual bool start(bool registerBuiltInModels);
+    [[nodiscard]] virtual bool start(bool registerBuiltInModels);
     virtual VHClient *currentDevice();
     // Packs the runtime's logs and the current device's files into zipPath (a
     // relative zipPath lies in the data folder). Never changes the current folder.
-    virtual bool makeLogZip(const QString &zipPath);
+    [[nodiscard]] virtual bool makeLogZip(const QString &zipPath);
 
     VHDeviceManager *deviceManager() const { return m_manager.get(); }
-
-    // The rows registered by start(true), in table order. The device families
-    // live above the runtime and hand their rows in at start-up.
-    static void setBuiltInModels(const VHModelTable &rows);
-    static VHModelTable builtInModels();
+    VHPlatform *platform() const { return m_platform.get(); }
 
 private:
+    // Declared first: the manager and its detector borrow it to the end.
+    std::unique_ptr<VHPlatform> m_platform;
     std::unique_ptr<VHDeviceManager> m_manager;
 };
 
@@ -54,7 +53,7 @@ public:
     VHDaemonProxy();
     ~VHDaemonProxy() override;
 
-    bool makeLogZip(const QString &zipPath) override;
+    [[nodiscard]] bool makeLogZip(const QString &zipPath) override;
     static constexpr quint16 kCompanionPort = 18888;
 
 private slots:

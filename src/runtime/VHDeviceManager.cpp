@@ -15,7 +15,7 @@ bool isSlowReconnectingModel(const QString &model)
 }
 } // namespace
 
-VHDeviceManager::VHDeviceManager() = default;
+VHDeviceManager::VHDeviceManager(VHPlatform *platform) : m_platform(platform) {}
 
 VHDeviceManager::~VHDeviceManager()
 {
@@ -69,10 +69,11 @@ void VHDeviceManager::makeCurrent(VHClientPtr device, const char *logText)
 
 bool VHDeviceManager::start()
 {
-    VHPlatform platform;
-    VHServiceList services = platform.findSCSIDevices(m_models);
+    if (!m_platform)
+        return false;
+    VHServiceList services = m_platform->findSCSIDevices(m_models);
     if (services.empty())
-        services = platform.findFSDevices(this);
+        services = m_platform->findFSDevices(this);
     if (!services.empty()) {
         // One device at a time: further services are dropped.
         VHClientPtr device = createDevice(std::move(services.front()));
@@ -80,7 +81,7 @@ bool VHDeviceManager::start()
     }
 
     m_detector.reset();
-    m_detector = platform.createDetector(this);
+    m_detector = m_platform->createDetector(this);
     if (!m_detector) {
         m_lastRemoval = 0;
         return false;

@@ -11,6 +11,7 @@
 #include <memory>
 
 class VHDeviceService;
+class VHPlatform;
 
 // Knows the device models, turns a found device service into the one live
 // device object, and tells its listeners when a device is connected, removed
@@ -22,11 +23,15 @@ class VHDeviceManager : public VHDeviceDetectorListener,
 public:
     using Clock = std::function<qint64()>; // seconds since 1970, UTC
 
-    VHDeviceManager();
+    // Scans and detects through the given platform, which outlives the manager.
+    explicit VHDeviceManager(VHPlatform *platform = nullptr);
     ~VHDeviceManager() override;
 
-    // Looks for a device already present, then starts the detector.
-    bool start();
+    // Looks for a device already present, then starts the detector. False
+    // without a platform or when the detector does not start.
+    [[nodiscard]] bool start();
+
+    VHPlatform *platform() const { return m_platform; }
 
     void registerModel(const VHModelInfo &model, bool atFront) override;
     VHModelTable &models() override { return m_models; }
@@ -57,6 +62,7 @@ private:
     void resumeUpdate(std::unique_ptr<VHDeviceService> service);
     qint64 now() const;
 
+    VHPlatform *m_platform;
     VHModelTable m_models;
     std::unique_ptr<VHDeviceDetector> m_detector;
     VHClientPtr m_current;

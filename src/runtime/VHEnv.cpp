@@ -16,6 +16,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -80,13 +81,15 @@ void VHEnv::init(const QString &mode, const QString &logFileName)
     g_logTarget.store(this);
     m_mode = mode;
     m_guiThread = QThread::currentThreadId();
-    m_platformPart = VHPlatform().createEnv();
+    // The daemon, whose kind the mode picks, owns the platform that knows the folders.
+    m_platformPart = VHDaemon::instance()->platform()->createEnv();
     m_initialised = true;
     m_restorePending = false;
     m_debugLevel = -1000;
     m_startDirectory = QDir::currentPath();
     setDataFolder(m_platformPart->dataFolder());
-    openLog(logFileName);
+    if (!openLog(logFileName))
+        std::fprintf(stderr, "can not open the log %s\n", qPrintable(m_log.fileName()));
 }
 
 QString VHEnv::dataFolder() const { return m_dataFolder; }
@@ -116,7 +119,7 @@ void VHEnv::clearTempFolder() const
     QDir folder(tempFolder());
     const QStringList files = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : files)
-        VHUtility::removeFile(folder.filePath(name));
+        (void)VHUtility::removeFile(folder.filePath(name)); // logged; the next clearing tries again
 }
 
 QString VHEnv::resourcesPath() const
@@ -207,11 +210,13 @@ bool VHEnv::openLog(const QString &name)
             // Keep the full log as the old one; a rename is the copy and the
             // delete in one step, and cannot leave a half copy behind.
             const QString oldPath = oldLogFilePath();
-            VHUtility::removeFile(oldPath);
+            // The log is closed here, so nothing can be logged: a failed step
+            // leaves at worst an old log behind or the full one growing.
+            (void)VHUtility::removeFile(oldPath);
             if (!QFile::rename(path, oldPath))
-                VHUtility::copyFile(path, oldPath, true, 3, 100);
+                (void)VHUtility::copyFile(path, oldPath, true, 3, 100);
         }
-        VHUtility::removeFile(path);
+        (void)VHUtility::removeFile(path);
     }
     m_log.setFileName(path);
     return m_log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);

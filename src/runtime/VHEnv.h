@@ -25,15 +25,16 @@ public:
     VHEnv &operator=(const VHEnv &) = delete;
 
     // Installs the message handler, fixes the data folder and opens the log.
+    // Creates the daemon when there is none yet.
     void init(const QString &mode, const QString &logFileName);
     bool isInitialised() const { return m_initialised; }
 
     QString dataFolder() const;
     void setDataFolder(const QString &path);
-    bool enterDataFolder() const;
+    [[nodiscard]] bool enterDataFolder() const;
     // The data folder + "/" + the "tmpdir" setting; created when missing.
     QString tempFolder() const;
-    bool enterTempFolder() const;
+    [[nodiscard]] bool enterTempFolder() const;
     // Removes every file directly in the temporary folder.
     void clearTempFolder() const;
     QString resourcesPath() const;
@@ -69,7 +70,7 @@ public:
     // of the settings file and lets the current device recompute its flags.
     void updateMinVersion(const QString &model, const QString &iniFile);
 
-    bool openLog(const QString &name);
+    [[nodiscard]] bool openLog(const QString &name);
     void closeLog();
     void flushLog();
     void writeLog(int type, const QByteArray &line);

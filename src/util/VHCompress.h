@@ -14,17 +14,19 @@ class VHCompress : public QObject
 public:
     VHCompress() : QObject(nullptr) {}
 
-    virtual bool compress(const QString &zipPath, const QStringList &files, QMutex *mutex, float *progress)
+    [[nodiscard]] virtual bool compress(const QString &zipPath, const QStringList &files, QMutex *mutex,
+                                        float *progress)
     {
         return false;
     }
-    virtual bool compress(const QString &zipPath, const QStringList &files) = 0;
-    virtual bool decompress(const QString &zipPath, const QString &folder, QMutex *mutex, float *progress, float span)
+    [[nodiscard]] virtual bool compress(const QString &zipPath, const QStringList &files) = 0;
+    [[nodiscard]] virtual bool decompress(const QString &zipPath, const QString &folder, QMutex *mutex, float *progress,
+                                          float span)
     {
         return false;
     }
-    virtual bool decompress(const QString &zipPath, const QString &folder) = 0;
+    [[nodiscard]] virtual bool decompress(const QString &zipPath, const QString &folder) = 0;
     // Holds its place in the interface; no archive format offers it.
     virtual bool reserved(const QString &, const QString &) { return false; }
-    virtual bool compressFolder(const QString &zipPath, const QString &folderName) { return false; }
+    [[nodiscard]] virtual bool compressFolder(const QString &zipPath, const QString &folderName) { return false; }
 };

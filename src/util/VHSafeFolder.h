@@ -62,27 +62,27 @@ public:
     Kind kindOf(const QString &name);
 
     // Atomic: the old file or the new one, whole.
-    bool writeFile(const QString &name, const QByteArray &bytes);
+    [[nodiscard]] bool writeFile(const QString &name, const QByteArray &bytes);
     // Copies a regular file, keeping its modification time; 0 or an errno.
     int copyFileInto(const QString &name, const QString &sourcePath, const Progress &progress = {});
     int copyFileInto(const QString &name, int sourceFd, const struct stat &source, const Progress &progress = {});
     // Removes the file (with FatNames every spelling of it) or the link of that
     // name, never a folder and never a link's target; true when none is left.
-    bool removeFile(const QString &name);
+    [[nodiscard]] bool removeFile(const QString &name);
     // The whole of a regular file of at most `cap` bytes; false for a link, a
     // folder, anything else or a larger file.
-    bool readFile(const QString &name, qint64 cap, QByteArray &bytes);
+    [[nodiscard]] bool readFile(const QString &name, qint64 cap, QByteArray &bytes);
     // fsync of the folder, so renames and removals in it reach the device.
-    bool sync();
+    [[nodiscard]] bool sync();
     // Removes files of our temporary pattern left by an interrupted write; the count.
     int removeLeftovers();
 
     // Reads `path`, a file below `root`, through handles from the root; a path
     // not below `root` is read from its own folder, the file itself not followed.
-    static bool readFileBelow(const QString &root, const QString &path, qint64 cap, QByteArray &bytes);
+    [[nodiscard]] static bool readFileBelow(const QString &root, const QString &path, qint64 cap, QByteArray &bytes);
     // Writes `path`, a file below `root`, the same way (the folders must exist).
-    static bool writeFileBelow(const QString &root, const QString &path, const QByteArray &bytes,
-                               Options options = NoOption);
+    [[nodiscard]] static bool writeFileBelow(const QString &root, const QString &path, const QByteArray &bytes,
+                                             Options options = NoOption);
 
 private:
     VHSafeFolder(VHFileOps::UniqueFd fd, const QString &path, Options options);

@@ -210,7 +210,7 @@ bool removeFile(const QString &path)
     const QByteArray native = VHFileOps::encodeName(path);
     if (::unlink(native.constData()) == 0)
         return true;
-    clearReadOnly(path);
+    (void)clearReadOnly(path); // the second unlink says whether it helped
     if (::unlink(native.constData()) == 0)
         return true;
     vhDebug() << path << " delete file failed";
@@ -232,8 +232,9 @@ bool copyFile(const QString &src, const QString &dest, bool removeFirst, int att
         vhDebug() << QStringLiteral("src=%1 modified time=%2 ").arg(src, source.lastModified().toString(format));
         vhDebug() << QStringLiteral("dest=%1 modified time=%2 ").arg(dest, destination.lastModified().toString(format));
     }
+    // The finished copy is renamed over dest anyway; removing first only frees its space.
     if (removeFirst && pathExists(dest))
-        removeFile(dest);
+        (void)removeFile(dest);
     const qsizetype slash = dest.lastIndexOf(QLatin1Char('/'));
     const QString folder = slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : dest.left(slash);
     const QString name = dest.mid(slash + 1);

@@ -28,37 +28,37 @@ QString findDeviceIni(const QString &root);
 QString findDeviceTxt(const QString &root);
 
 // Gives the owner write permission; false when the file cannot be changed.
-bool clearReadOnly(const QString &path);
-bool removeFile(const QString &path);
+[[nodiscard]] bool clearReadOnly(const QString &path);
+[[nodiscard]] bool removeFile(const QString &path);
 
 // Copies src over dest keeping the source's modification time; retries up to
 // `attempts` times with `waitMs` between attempts. With skipIfSame, an equal-sized
 // dest whose modification time is within toleranceSecs of src's is left alone.
 // The data goes to a temporary file beside dest that replaces dest only when
 // complete, so dest never holds part of a file (a full volume gives false).
-bool copyFile(const QString &src, const QString &dest, bool removeFirst, int attempts, int waitMs,
-              const CopyProgress &progress = {}, bool skipIfSame = false, int toleranceSecs = 0,
-              bool *copied = nullptr);
+[[nodiscard]] bool copyFile(const QString &src, const QString &dest, bool removeFirst, int attempts, int waitMs,
+                            const CopyProgress &progress = {}, bool skipIfSame = false, int toleranceSecs = 0,
+                            bool *copied = nullptr);
 
 // Visible files and folders, recursively; true when src does not exist, false
 // when dest cannot be created or a file cannot be copied.
-bool copyFolder(const QString &src, const QString &dest, const CopyProgress &progress = {},
-                QStringList *copiedFiles = nullptr);
+[[nodiscard]] bool copyFolder(const QString &src, const QString &dest, const CopyProgress &progress = {},
+                              QStringList *copiedFiles = nullptr);
 // Both remove a folder tree of any depth through directory handles; links in
 // it are removed, never followed. True when the folder is gone or was never
 // there, false when it could not be emptied. removeFolder removes hidden
 // entries too and goes on past a failure; removeDirectory leaves hidden entries
 // (so their folder stays) and stops at the first failure.
-bool removeFolder(const QString &path);
-bool removeDirectory(const QString &path);
+[[nodiscard]] bool removeFolder(const QString &path);
+[[nodiscard]] bool removeDirectory(const QString &path);
 void listFiles(const QString &folder, QStringList &out);
 qint64 countFiles(const QString &folder, const QString &namePart);
-bool renameAll(QStringList &paths, const QString &from, const QString &to);
+[[nodiscard]] bool renameAll(QStringList &paths, const QString &from, const QString &to);
 
 QString formatUtcTime(int secondsSince1970, const QString &format);
 int parseUtcTime(const QString &text, const QString &format);
 
-bool getSupportLanguage(const QString &packageZip, const QString &folder, QStringList &languages);
+[[nodiscard]] bool getSupportLanguage(const QString &packageZip, const QString &folder, QStringList &languages);
 
 // The last row whose identification occurs in data, or null.
 const VHModelInfo *getRegistryDevice(const QByteArray &data, const VHModelTable &models);

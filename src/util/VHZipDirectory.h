@@ -11,7 +11,7 @@
 namespace VHZipDirectory {
 
 // False when the directory cannot be found or is malformed; `names` is then empty.
-bool readRawNames(const QString &zipPath, QList<QByteArray> &names);
+[[nodiscard]] bool readRawNames(const QString &zipPath, QList<QByteArray> &names);
 
 // True when the file is a whole zip archive: its directory is found and
 // readable, every entry's local header agrees with its directory record and

@@ -38,17 +38,17 @@ public:
     static constexpr quint64 kFreeSpaceReserve = 64ull * 1024 * 1024;
 
     // False with `error` set when the archive cannot be opened or is refused.
-    bool open(const QString &zipPath, QString &error);
+    [[nodiscard]] bool open(const QString &zipPath, QString &error);
     // False with `error` set when the stated sizes of the entries would leave less
     // than kFreeSpaceReserve free in the file system of `folder` (or of its
     // nearest existing parent: nothing is created here).
-    bool checkFreeSpace(const QString &folder, QString &error) const;
+    [[nodiscard]] bool checkFreeSpace(const QString &folder, QString &error) const;
     // Creates the folder (with parents) if needed; false with `error` set when it cannot.
-    bool setBaseFolder(const QString &folder, QString &error);
+    [[nodiscard]] bool setBaseFolder(const QString &folder, QString &error);
     qint64 entryCount() const;
 
     // `name` is the entry's name for log lines; `error` tells why it failed.
-    bool extractEntry(qint64 index, QString &name, QString &error);
+    [[nodiscard]] bool extractEntry(qint64 index, QString &name, QString &error);
 
     // The text of a libzip error code.
     static QString errorText(int libzipCode);

@@ -29,7 +29,7 @@ struct Layout
 };
 
 // False when the directory cannot be found or is malformed; `layout` is then empty.
-bool read(const QString &zipPath, Layout &layout);
+[[nodiscard]] bool read(const QString &zipPath, Layout &layout);
 
 // Why two entries (or an entry and the central directory) take up the same
 // bytes of the file; an empty text when none do. O(n log n) in the entries.

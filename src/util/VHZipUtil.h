@@ -20,15 +20,17 @@ public:
     VHZipUtil() = default;
 
     // The progress value is i / n after the i-th of n files (the caller sets the final value).
-    bool compress(const QString &zipPath, const QStringList &files, QMutex *mutex, float *progress) override;
-    bool compress(const QString &zipPath, const QStringList &files) override;
+    [[nodiscard]] bool compress(const QString &zipPath, const QStringList &files, QMutex *mutex,
+                                float *progress) override;
+    [[nodiscard]] bool compress(const QString &zipPath, const QStringList &files) override;
     // Packs folder/name for each of names under the entry name name, so that
     // short entry names need no change of the process's current folder.
-    bool compress(const QString &zipPath, const QString &folder, const QStringList &names);
+    [[nodiscard]] bool compress(const QString &zipPath, const QString &folder, const QStringList &names);
     // The progress value is start + i / count * span after entry i.
-    bool decompress(const QString &zipPath, const QString &folder, QMutex *mutex, float *progress, float span) override;
-    bool decompress(const QString &zipPath, const QString &folder) override;
-    bool compressFolder(const QString &zipPath, const QString &folderName) override;
+    [[nodiscard]] bool decompress(const QString &zipPath, const QString &folder, QMutex *mutex, float *progress,
+                                  float span) override;
+    [[nodiscard]] bool decompress(const QString &zipPath, const QString &folder) override;
+    [[nodiscard]] bool compressFolder(const QString &zipPath, const QString &folderName) override;
 
 private:
     // Extracts every entry; afterEntry(i, count, failed) runs after each one.

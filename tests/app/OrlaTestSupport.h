@@ -226,7 +226,8 @@ public:
         initTestEnv(xdg.path(), {{QStringLiteral("debug"), QStringLiteral("1")},
                                  {QStringLiteral("updateurl"), base + QStringLiteral("/versions/index")},
                                  {QStringLiteral("alpurl"), base}});
-        VHPlatform::setBackendFactory([this] { return std::make_unique<FakePlatform>(&platform); });
+        // The daemon lives on from rig to rig; each rig puts its own backend under it.
+        VHDaemon::instance()->platform()->setBackend(std::make_unique<FakePlatform>(&platform));
     }
 
     ~ControllerRig()
@@ -234,7 +235,7 @@ public:
         if (manager()->currentDevice())
             manager()->onDeviceUnplug();
         controller.reset();
-        VHPlatform::setBackendFactory({});
+        VHDaemon::instance()->platform()->setBackend(VHPlatform::createDefaultBackend());
         currentDeviceScript() = nullptr;
     }
 

@@ -4,6 +4,7 @@
 #include "OrlaSingleInstance.h"
 #include "VHDaemon.h"
 #include "VHDeviceManager.h"
+#include "VHDeviceRegistry.h"
 #include "VHDeviceWatcher.h"
 #include "VHEnv.h"
 #include "VHPlatform.h"
@@ -141,7 +142,8 @@ void TestOrlaApp::initTestCase()
     QVERIFY(ini.open(QIODevice::WriteOnly));
     ini.write("[VeloraHub]\ndebug=1\nupdateurl=http://127.0.0.1:9/versions/index\nalpurl=http://127.0.0.1:9\n");
     ini.close();
-    VHPlatform::setBackendFactory([this] { return std::make_unique<WatchedPlatform>(&m_script, &m_watcher); });
+    VHDeviceRegistry::instance().setBackendFactory(
+        [this] { return std::make_unique<WatchedPlatform>(&m_script, &m_watcher); });
 }
 
 void TestOrlaApp::initStartsTheRuntime()

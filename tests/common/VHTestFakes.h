@@ -256,7 +256,7 @@ public:
     {
         return m_script->scsi ? m_script->scsi(models) : VHServiceList();
     }
-    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *) override
+    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *, VHPlatform *) override
     {
         if (!m_script->withDetector)
             return nullptr;

@@ -111,7 +111,6 @@ private slots:
         QVERIFY2(m_road->prepare(), qPrintable(m_road->lastError()));
         QVERIFY2(m_road->startServer(), qPrintable(m_road->lastError()));
         initTestEnv(m_road->xdgRoot());
-        VHPlatform::setBackendFactory({});
         VHDeviceFamilies::registerAll();
         m_daemon = std::make_unique<VHDaemon>();
         m_daemon->deviceManager()->setDeviceClassFlags(4);

@@ -1,3 +1,6 @@
+#include "VHDaemon.h"
+#include "VHDeviceFamilies.h"
+#include "VHDeviceRegistry.h"
 #include "VHEnv.h"
 #include "VHFSDeviceService.h"
 #include "VHFitDevice.h"
@@ -43,7 +46,8 @@ QString zipFolder(const QString &staging, const QString &zipPath)
         names << QDir(staging).relativeFilePath(it.next());
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(staging);
-    VHZipUtil().compress(zipPath, names);
+    if (!VHZipUtil().compress(zipPath, names))
+        qWarning("can not pack %s", qPrintable(zipPath));
     QDir::setCurrent(cwd);
     return zipPath;
 }
@@ -137,10 +141,31 @@ class TestVHFitDevice : public QObject
     QStringList volumeRootFiles() const { return QDir(m_volume).entryList(QDir::Files, QDir::Name); }
 
 private slots:
+    void builtInRowsOfRegisteredFamiliesOnly()
+    {
+        VHDeviceRegistry registry;
+        QVERIFY(VHDeviceFamilies::builtInModels(registry).isEmpty());
+        registry.setFactory(QStringLiteral("pacer50cr"), &vhCreateDevice<VHFitDevice>);
+        registry.setFactory(QStringLiteral("gal"), &vhCreateDevice<VHFitDevice>);
+        QStringList rows;
+        for (const VHModelInfo &row : VHDeviceFamilies::builtInModels(registry))
+            rows << row.code + QLatin1Char(' ') + row.modelName;
+        // Table order, whatever the order of registration.
+        QCOMPARE(rows, (QStringList{"1207 Pacer21", "1206 Pacer20plus", "1104 Pacer50CR", "0901 Pacer50"}));
+        QCOMPARE(VHDeviceFamilies::builtInModels(registry).at(2).identification,
+                 QStringLiteral("Velora:pacer:Pacer:ALDER Device:ALDER MS:ALDER"));
+
+        // This build: the FIT family serves only the drive scan's rows.
+        VHDeviceFamilies::registerAll();
+        QVERIFY(VHDeviceRegistry::instance().factory(VHDeviceRegistry::kFitRole));
+        QVERIFY(!VHDeviceRegistry::instance().factory(VHDeviceRegistry::kGalRole));
+        QVERIFY(VHDeviceRegistry::instance().builtInModels().isEmpty());
+    }
+
     void initTestCase()
     {
         initTestEnv(m_root.path());
-        VHPlatform::setBackendFactory([this] { return std::make_unique<FakePlatform>(&m_script); });
+        VHDaemon::instance()->platform()->setBackend(std::make_unique<FakePlatform>(&m_script));
     }
     void init()
     {
@@ -461,8 +486,9 @@ private slots:
         QFile::copy(staging + QStringLiteral("/Workout.zip"), dotted + QStringLiteral("/workout.zip"));
         const QString cwd = QDir::currentPath();
         QDir::setCurrent(dotted);
-        VHZipUtil().compress(dotted + QStringLiteral(".zip"), {QStringLiteral("./workout.zip")});
+        const bool packed = VHZipUtil().compress(dotted + QStringLiteral(".zip"), {QStringLiteral("./workout.zip")});
         QDir::setCurrent(cwd);
+        QVERIFY(packed);
         QVERIFY(run(*device, [&] { return device->updateComponent(dotted + QStringLiteral(".zip"), "", "", "0"); }));
     }
 

@@ -182,7 +182,10 @@ public:
         ++m_script->scsiScans;
         return m_script->scsi ? m_script->scsi() : VHServiceList();
     }
-    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *) override { return nullptr; }
+    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *, VHPlatform *) override
+    {
+        return nullptr;
+    }
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override
     {
         return m_script->watcher ? m_script->watcher() : nullptr;

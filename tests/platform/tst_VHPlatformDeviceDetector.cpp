@@ -19,14 +19,14 @@ class TestVHPlatformDeviceDetector : public QObject
     Q_OBJECT
 
     ScriptedPlatform::Script m_script;
+    VHPlatform m_platform{std::make_unique<ScriptedPlatform>(&m_script)};
     FakeManager m_manager;
     FakeClient m_device;
     quint32 m_now = 100000;
 
     std::unique_ptr<VHPlatformDeviceDetector> makeDetector()
     {
-        auto detector = std::make_unique<VHPlatformDeviceDetector>(
-            &m_manager, std::make_unique<VHPlatform>(std::make_unique<ScriptedPlatform>(&m_script)));
+        auto detector = std::make_unique<VHPlatformDeviceDetector>(&m_manager, &m_platform);
         detector->setTickSource([this] { return m_now; });
         detector->addListener(&m_manager);
         return detector;

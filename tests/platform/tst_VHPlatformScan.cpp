@@ -1,4 +1,5 @@
 #include "PlatformTestSupport.h"
+#include "VHDeviceRegistry.h"
 #include "VHFSDeviceService.h"
 #include "VHPlatform.h"
 #include "VHSimPlatform.h"
@@ -54,8 +55,16 @@ class TestVHPlatformScan : public QObject
         return list.empty() ? nullptr : dynamic_cast<VHFSDeviceService *>(list.front().get());
     }
 
+    static void registerFactories(VHDeviceFactory fit, VHDeviceFactory gal, VHDeviceFactory pacer60)
+    {
+        VHDeviceRegistry &registry = VHDeviceRegistry::instance();
+        registry.setFactory(VHDeviceRegistry::kFitRole, fit);
+        registry.setFactory(VHDeviceRegistry::kGalRole, gal);
+        registry.setFactory(VHDeviceRegistry::kPacer60Role, pacer60);
+    }
+
 private slots:
-    void initTestCase() { VHPlatform::setDeviceFactories(fitFactory, galFactory, pacer60Factory); }
+    void initTestCase() { registerFactories(fitFactory, galFactory, pacer60Factory); }
     void init()
     {
         m_root = std::make_unique<QTemporaryDir>();
@@ -146,11 +155,11 @@ private slots:
         QVERIFY(fs(p.findFSDevices(&m_manager)));
         QVERIFY(m_manager.table.last().factory == galFactory);
         // A family without a class in this build registers nothing.
-        VHPlatform::setDeviceFactories(fitFactory, nullptr, pacer60Factory);
+        registerFactories(fitFactory, nullptr, pacer60Factory);
         QVERIFY(write(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=6200000000000001\n[MODEL]\nModel=Pacer62\n"));
         QVERIFY(p.findFSDevices(&m_manager).empty());
         QCOMPARE(m_manager.table.size(), 2);
-        VHPlatform::setDeviceFactories(fitFactory, galFactory, pacer60Factory);
+        registerFactories(fitFactory, galFactory, pacer60Factory);
     }
 
     void secondaryDriveIsHandedOver_data()

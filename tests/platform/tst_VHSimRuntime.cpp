@@ -6,6 +6,7 @@
 #include "VHDaemon.h"
 #include "VHDevSim.h"
 #include "VHDeviceManager.h"
+#include "VHDeviceRegistry.h"
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
@@ -51,8 +52,11 @@ private slots:
     {
         initTestEnv(m_data.path());
         qputenv("VELORA_SIM_ROOT", m_root.path().toUtf8());
-        VHPlatform::setBackendFactory({});
-        VHPlatform::setDeviceFactories(createFakeDevice, createFakeDevice, createFakeDevice);
+        VHDeviceRegistry &registry = VHDeviceRegistry::instance();
+        registry.setBackendFactory({});
+        for (const QString &role :
+             {VHDeviceRegistry::kFitRole, VHDeviceRegistry::kGalRole, VHDeviceRegistry::kPacer60Role})
+            registry.setFactory(role, createFakeDevice);
     }
 
     void deviceComesAndGoes()

@@ -1,5 +1,6 @@
 #include "VHDaemon.h"
 #include "VHDeviceManager.h"
+#include "VHDeviceRegistry.h"
 #include "VHEnv.h"
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
@@ -78,11 +79,12 @@ class TestVHDeviceManager : public QObject
 
     QTemporaryDir m_root;
     FakePlatform::Script m_script;
+    VHPlatform m_platform{std::make_unique<FakePlatform>(&m_script)};
     qint64 m_now = 1000000;
 
     std::unique_ptr<VHDeviceManager> makeManager(Recorder &recorder)
     {
-        auto manager = std::make_unique<VHDeviceManager>();
+        auto manager = std::make_unique<VHDeviceManager>(&m_platform);
         manager->setClock([this] { return m_now; });
         manager->addListener(&recorder);
         return manager;
@@ -109,7 +111,7 @@ private slots:
     void initTestCase()
     {
         initTestEnv(m_root.path());
-        VHPlatform::setBackendFactory([this] { return std::make_unique<FakePlatform>(&m_script); });
+        VHDeviceRegistry::instance().setBackendFactory([this] { return std::make_unique<FakePlatform>(&m_script); });
     }
     void init()
     {
@@ -357,6 +359,27 @@ private slots:
         manager->removeListener(&recorder);
     }
 
+    void daemonScansThroughItsOneBackend()
+    {
+        // A backend per scan would lose what a backend keeps between scans.
+        int made = 0;
+        VHDeviceRegistry &registry = VHDeviceRegistry::instance();
+        registry.setBackendFactory([this, &made] {
+            ++made;
+            return std::make_unique<FakePlatform>(&m_script);
+        });
+        {
+            VHDaemon daemon;
+            QVERIFY(daemon.start(false));
+            QVERIFY(daemon.deviceManager()->start());
+            QCOMPARE(made, 1);
+            QCOMPARE(daemon.deviceManager()->platform(), daemon.platform());
+        }
+        registry.setBackendFactory([this] { return std::make_unique<FakePlatform>(&m_script); });
+        // Without a platform a manager finds nothing and starts no detector.
+        QVERIFY(!VHDeviceManager().start());
+    }
+
     void daemonLogZipKeepsTheCurrentFolder()
     {
         VHDaemon daemon;
@@ -434,13 +457,14 @@ private slots:
 
     void builtInRowsAreRegisteredInOrder()
     {
-        VHDaemon::setBuiltInModels({fakeModelRow(QStringLiteral("1207"), QStringLiteral("Pacer21")),
-                                    fakeModelRow(QStringLiteral("1105"), QStringLiteral("Pacer40"))});
+        VHDeviceRegistry::instance().setBuiltInModels(
+            {fakeModelRow(QStringLiteral("1207"), QStringLiteral("Pacer21")),
+             fakeModelRow(QStringLiteral("1105"), QStringLiteral("Pacer40"))});
         VHDaemon daemon;
-        daemon.start(true);
+        QVERIFY(daemon.start(true));
         QCOMPARE(daemon.deviceManager()->models().size(), 2);
         QCOMPARE(daemon.deviceManager()->models().at(1).modelName, QStringLiteral("Pacer40"));
-        VHDaemon::setBuiltInModels({});
+        VHDeviceRegistry::instance().setBuiltInModels({});
     }
 };
 

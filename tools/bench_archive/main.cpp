@@ -221,8 +221,9 @@ int benchmark(const Options &options)
     std::vector<double> cpuUnpackOurs, cpuUnpackTheirs, cpuCopyOurs, cpuCopyTheirs;
     long peakOurs = 0, peakTheirs = 0;
     for (int run = 0; run < options.runs; ++run) {
-        VHUtility::removeFolder(ours);
-        VHUtility::removeFolder(theirs);
+        const bool clearedOurs = VHUtility::removeFolder(ours);
+        if (!(VHUtility::removeFolder(theirs) && clearedOurs))
+            qWarning("can not clear the unpacked folders");
         // Alternate the order so neither side always finds the cache warmer.
         const bool oursFirst = run % 2 == 0;
         ChildResult a, b;
@@ -246,8 +247,9 @@ int benchmark(const Options &options)
         peakTheirs = std::max(peakTheirs, b.peakKiB);
 
         const QString copyA = root + "/copy-ours", copyB = root + "/copy-cp";
-        VHUtility::removeFolder(copyA);
-        VHUtility::removeFolder(copyB);
+        const bool clearedCopyA = VHUtility::removeFolder(copyA);
+        if (!(VHUtility::removeFolder(copyB) && clearedCopyA))
+            qWarning("can not clear the copied folders");
         QElapsedTimer timer;
         ChildResult cp;
         settle(root);

@@ -112,9 +112,8 @@ void VHLinuxDeviceWatcher::onUdevReadable()
 QSet<QString> VHLinuxDeviceWatcher::removableMounts() const
 {
     QByteArray table;
-    if (m_mountFd.isValid())
-        VHMountTable::readFrom(m_mountFd.get(), table);
-    else
+    // A failed read through the kept descriptor falls back to reading the file anew.
+    if (!m_mountFd.isValid() || !VHMountTable::readFrom(m_mountFd.get(), table))
         table = VHMountTable::readFile(m_paths.mountInfo);
     QSet<QString> keys;
     for (const VHLinuxPlatform::Drive &drive :

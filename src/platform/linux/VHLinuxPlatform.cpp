@@ -214,10 +214,10 @@ VHServiceList VHLinuxPlatform::findSCSIDevices(const VHModelTable &models)
     return found;
 }
 
-std::unique_ptr<VHDeviceDetector> VHLinuxPlatform::createDetector(VHDeviceManagerInterface *manager)
+std::unique_ptr<VHDeviceDetector> VHLinuxPlatform::createDetector(VHDeviceManagerInterface *manager,
+                                                                  VHPlatform *platform)
 {
-    return std::make_unique<VHPlatformDeviceDetector>(
-        manager, std::make_unique<VHPlatform>(std::make_unique<VHLinuxPlatform>(m_paths)));
+    return std::make_unique<VHPlatformDeviceDetector>(manager, platform);
 }
 
 std::unique_ptr<VHDeviceWatcher> VHLinuxPlatform::createDeviceWatcher()

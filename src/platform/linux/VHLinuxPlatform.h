@@ -15,14 +15,14 @@ class VHLinuxPlatform : public VHPlatformInterface
 public:
     explicit VHLinuxPlatform(const VHLinuxPaths &paths = VHLinuxPaths());
 
-    bool getDiskSpace(const QString &path, quint64 &total, quint64 &free) override;
+    [[nodiscard]] bool getDiskSpace(const QString &path, quint64 &total, quint64 &free) override;
     std::unique_ptr<VHEnvInterface> createEnv() override;
     void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) override;
     QString getDriveVendorName(const QString &drive) override;
-    bool ejectDevice(const QString &drive) override;
-    bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) override;
+    [[nodiscard]] bool ejectDevice(const QString &drive) override;
+    [[nodiscard]] bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) override;
     VHServiceList findSCSIDevices(const VHModelTable &models) override;
-    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager) override;
+    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager, VHPlatform *platform) override;
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override;
 
     // One removable drive: its mount and its disk.

@@ -34,7 +34,7 @@ QList<VHMountEntry> parse(const QByteArray &table);
 
 // Reads a whole table from the start of an open file (procfs files report no
 // size). At most `limit` bytes; false on a read error.
-bool readFrom(int fd, QByteArray &table, qsizetype limit = kMaxTableSize);
+[[nodiscard]] bool readFrom(int fd, QByteArray &table, qsizetype limit = kMaxTableSize);
 QByteArray readFile(const QString &path);
 
 // The entries whose file system is mounted whole, first mount of each device

@@ -53,11 +53,12 @@ int systemIoctl(int fd, sg_io_hdr_t *header);
 // when the descriptor is invalid, the ioctl fails or the host or driver status
 // reports an error. One retry when the device reports UNIT ATTENTION.
 // The address bytes identify the device in the log only: the node addresses it.
-bool SendSCSICommandToDevice(int fd, std::uint8_t pathId, std::uint8_t targetId, std::uint8_t lun, int direction,
-                             const std::uint8_t *cdb, int cdbLength, std::uint8_t *readBuffer, int readLength,
-                             const std::uint8_t *writeBuffer, int writeLength, const IoctlFunction &ioctl = {});
+[[nodiscard]] bool SendSCSICommandToDevice(int fd, std::uint8_t pathId, std::uint8_t targetId, std::uint8_t lun,
+                                           int direction, const std::uint8_t *cdb, int cdbLength,
+                                           std::uint8_t *readBuffer, int readLength, const std::uint8_t *writeBuffer,
+                                           int writeLength, const IoctlFunction &ioctl = {});
 
 // A command without data phase (START STOP UNIT), with the same checks.
-bool sendWithoutData(int fd, const std::uint8_t *cdb, int cdbLength, const IoctlFunction &ioctl = {});
+[[nodiscard]] bool sendWithoutData(int fd, const std::uint8_t *cdb, int cdbLength, const IoctlFunction &ioctl = {});
 
 } // namespace VHSgIo

@@ -133,10 +133,9 @@ VHServiceList VHSimPlatform::findSCSIDevices(const VHModelTable &models)
     return found;
 }
 
-std::unique_ptr<VHDeviceDetector> VHSimPlatform::createDetector(VHDeviceManagerInterface *manager)
+std::unique_ptr<VHDeviceDetector> VHSimPlatform::createDetector(VHDeviceManagerInterface *manager, VHPlatform *platform)
 {
-    return std::make_unique<VHPlatformDeviceDetector>(
-        manager, std::make_unique<VHPlatform>(std::make_unique<VHSimPlatform>(m_root)));
+    return std::make_unique<VHPlatformDeviceDetector>(manager, platform);
 }
 
 std::unique_ptr<VHDeviceWatcher> VHSimPlatform::createDeviceWatcher()

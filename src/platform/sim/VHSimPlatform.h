@@ -10,13 +10,13 @@ class VHSimPlatform : public VHPlatformInterface
 public:
     explicit VHSimPlatform(const QString &root);
 
-    bool getDiskSpace(const QString &path, quint64 &total, quint64 &free) override;
+    [[nodiscard]] bool getDiskSpace(const QString &path, quint64 &total, quint64 &free) override;
     std::unique_ptr<VHEnvInterface> createEnv() override;
     void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) override;
     QString getDriveVendorName(const QString &drive) override;
-    bool ejectDevice(const QString &drive) override;
+    [[nodiscard]] bool ejectDevice(const QString &drive) override;
     VHServiceList findSCSIDevices(const VHModelTable &models) override;
-    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager) override;
+    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager, VHPlatform *platform) override;
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override;
 
     QString root() const { return m_root; }
