@@ -1,9 +1,9 @@
 #include "ReduzeduClient.h"
 
-#include "VHAtomicWrite.h"
 #include "VHEnv.h"
 #include "VHLog.h"
 #include "VHNetRequest.h"
+#include "VHSafeFolder.h"
 #include "VHUtility.h"
 
 #include <QDir>
@@ -123,7 +123,7 @@ bool ReduzeduClient::storeData(const Storage &storage)
     VHUtility::removeFile(storage.file(QStringLiteral("date.txt")));
     const QString path = storage.file(storage.fileName);
     QString error;
-    if (!VHAtomicWrite::replaceWith(path, storage.data, &error)) {
+    if (!VHSafeFolder::replaceFile(path, storage.data, &error)) {
         vhCritical() << "can not open " + path + " to write" << error;
         return false;
     }
@@ -135,7 +135,7 @@ bool ReduzeduClient::writeStamp(const Storage &storage)
     QByteArray bytes(4, Qt::Uninitialized);
     qToBigEndian(storage.stamp, bytes.data());
     QString error;
-    if (!VHAtomicWrite::replaceWith(storage.file(QStringLiteral("date.txt")), bytes, &error)) {
+    if (!VHSafeFolder::replaceFile(storage.file(QStringLiteral("date.txt")), bytes, &error)) {
         vhCritical() << error;
         return false;
     }

@@ -2,12 +2,12 @@
 
 #include "VHFileOps.h"
 #include "VHLog.h"
+#include "VHSafeFolder.h"
 #include "VHZipExtractor.h"
 
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QSaveFile>
 
 #include <memory>
 
@@ -45,9 +45,7 @@ bool closeArchive(ZipArchive &archive, QString &error)
 bool writeEmptyArchive(const QString &zipPath)
 {
     static const char endRecord[22] = {0x50, 0x4b, 0x05, 0x06};
-    QSaveFile file(zipPath);
-    return file.open(QIODevice::WriteOnly) && file.write(endRecord, sizeof endRecord) == qint64(sizeof endRecord)
-           && file.commit();
+    return VHSafeFolder::writeFileBelow(QString(), zipPath, QByteArray(endRecord, sizeof endRecord));
 }
 
 void setProgress(QMutex *mutex, float *progress, float value)

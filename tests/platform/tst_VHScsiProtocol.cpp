@@ -313,7 +313,7 @@ private slots:
     {
         LogRecorder log;
         FakeIoctl ioctl;
-        VHLinuxSCSIService none{VHFd(), VHModelInfo(), QStringLiteral("/dev/sg9")};
+        VHLinuxSCSIService none{VHFileOps::UniqueFd(), VHModelInfo(), QStringLiteral("/dev/sg9")};
         none.setIoctlFunction(ioctl.function());
         const std::uint8_t cdb[10] = {0x2A, 0, 0, 0, 0, 0, 0x0F, 0, 8, 0};
         std::uint8_t data[4096] = {};
@@ -323,7 +323,8 @@ private slots:
         QCOMPARE(ioctl.calls, 0);
 
         // Reads fall back to the secondary handle; writes never do.
-        VHLinuxSCSIService secondary{VHFd(), VHModelInfo(), QStringLiteral("/dev/sg9"), VHFd(openNull())};
+        VHLinuxSCSIService secondary{VHFileOps::UniqueFd(), VHModelInfo(), QStringLiteral("/dev/sg9"),
+                                     VHFileOps::UniqueFd(openNull())};
         secondary.setIoctlFunction(ioctl.function());
         std::memset(data, 0xAB, sizeof data);
         QVERIFY(secondary.readClient(cdb, 10, data, 4096));
