@@ -167,6 +167,15 @@ PendingFile::PendingFile(int dirFd, mode_t mode) : m_dirFd(dirFd)
         m_temporary.clear();
 }
 
+PendingFile::PendingFile(int dirFd, const QByteArray &temporaryName, mode_t mode) : m_dirFd(dirFd)
+{
+    // What a crash left there goes first, a link itself rather than its target.
+    ::unlinkat(dirFd, temporaryName.constData(), 0);
+    m_fd.reset(::openat(dirFd, temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (m_fd.isValid())
+        m_temporary = temporaryName;
+}
+
 PendingFile &PendingFile::operator=(PendingFile &&other) noexcept
 {
     if (this != &other) {

@@ -62,6 +62,9 @@ public:
     PendingFile() = default;
     // Invalid, with errno set, when no temporary could be made.
     PendingFile(int dirFd, mode_t mode);
+    // Under a fixed name instead, for a stream others watch by name: a file
+    // or link left there by a crash is removed first, never written through.
+    PendingFile(int dirFd, const QByteArray &temporaryName, mode_t mode);
     PendingFile(PendingFile &&other) noexcept = default;
     PendingFile &operator=(PendingFile &&other) noexcept;
     ~PendingFile() { discard(); }

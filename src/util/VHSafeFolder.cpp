@@ -300,10 +300,15 @@ bool VHSafeFolder::writeFileBelow(const QString &root, const QString &path, cons
     return folder.writeFile(name, bytes);
 }
 
+VHSafeFolder VHSafeFolder::openParent(const QString &path, Options options, QString &name)
+{
+    return folderOf(QString(), path, options, name);
+}
+
 bool VHSafeFolder::replaceFile(const QString &path, const QByteArray &bytes, QString *error)
 {
     QString name;
-    VHSafeFolder folder = folderOf(QString(), path, Durable, name);
+    VHSafeFolder folder = openParent(path, Durable, name);
     if (folder.writeFile(name, bytes) && folder.sync())
         return true;
     if (error)

@@ -87,6 +87,8 @@ public:
     // Writes `path`, a file below `root`, the same way (the folders must exist).
     static bool writeFileBelow(const QString &root, const QString &path, const QByteArray &bytes,
                                Options options = NoOption);
+    // The folder holding `path` (opened by path, as trusted) and the file's name.
+    static VHSafeFolder openParent(const QString &path, Options options, QString &name);
     // Replaces a file of our own folders whole, as a state file the next run
     // relies on: data flushed before the rename, the folder after it. On
     // failure the old file stays and `error` (when given) says why.

@@ -14,11 +14,7 @@
 #include <zip.h>
 
 namespace {
-struct ZipDiscarder
-{
-    void operator()(zip_t *archive) const { zip_discard(archive); }
-};
-using ZipArchive = std::unique_ptr<zip_t, ZipDiscarder>;
+using ZipArchive = std::unique_ptr<zip_t, VHZipExtractor::ZipCloser>;
 
 ZipArchive createArchive(const QString &zipPath, QString &error)
 {
