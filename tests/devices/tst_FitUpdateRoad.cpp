@@ -13,6 +13,7 @@
 #include "VHPackageServer.h"
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
+#include "VHTestFiles.h"
 #include "VeloraApiClient.h"
 
 #include <QCryptographicHash>
@@ -36,37 +37,6 @@ struct Results : VeloraApiClientDelegate, ReduzeduClientDelegate, VHDeviceManage
     void onDeviceChanged(VHClient *) override {}
     void onActionDone(VHClient *, int action) override { events << QStringLiteral("done %1").arg(action); }
 };
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-// Every entry below a folder with the hash of each file's bytes, links not followed.
-QStringList snapshot(const QString &folder)
-{
-    QStringList entries;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QFileInfo info(it.next());
-        QString entry = QDir(folder).relativeFilePath(info.filePath());
-        if (info.isFile() && !info.isSymLink())
-            entry +=
-                QLatin1Char(' ') + QCryptographicHash::hash(readAll(info.filePath()), QCryptographicHash::Md5).toHex();
-        entries << entry;
-    }
-    entries.sort();
-    return entries;
-}
 
 } // namespace
 
@@ -152,7 +122,7 @@ private slots:
         VeloraApiClient api(&results);
         api.queryUpdate(model, updates, false);
         QTRY_COMPARE_WITH_TIMEOUT(results.updates.size(), 1, 20000);
-        QCOMPARE(readAll(updates + QStringLiteral("/version.txt")), QByteArray("2.0"));
+        QCOMPARE(readFile(updates + QStringLiteral("/version.txt")), QByteArray("2.0"));
         QCOMPARE(VHPackageServer::fileMd5(updates + QStringLiteral("/Total.zip")), VHPackageServer::fileMd5(package));
 
         // The software update copies the newer images and leaves the instruction file.
@@ -194,7 +164,7 @@ private slots:
         QCOMPARE(device->getAlpDate(), 0);
         QVERIFY(runAction(
             device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), stamp); }, results, 25));
-        QCOMPARE(readAll(volume + QStringLiteral("/System/AssitOff.alp")).size(), 20000);
+        QCOMPARE(readFile(volume + QStringLiteral("/System/AssitOff.alp")).size(), 20000);
         QCOMPARE(device->getAlpDate(), int(stamp));
 
         // Workouts: the check leaves the device alone, the install writes them.
@@ -264,11 +234,11 @@ private slots:
 
         // The user's home: a copy of the identity file, notes, a workout folder of their own.
         QTemporaryDir home;
-        QVERIFY(writeAll(home.filePath(QStringLiteral("notes.txt")), "the user's notes"));
-        QVERIFY(writeAll(home.filePath(QStringLiteral("device.txt")),
-                         readAll(volume + QStringLiteral("/System/device.txt"))));
-        QVERIFY(writeAll(home.filePath(QStringLiteral("Velorawrk/Mine.wkt")), "mine"));
-        QVERIFY(writeAll(home.filePath(QStringLiteral("Test/Mine.wkt")), "mine too"));
+        QVERIFY(writeFile(home.filePath(QStringLiteral("notes.txt")), "the user's notes"));
+        QVERIFY(writeFile(home.filePath(QStringLiteral("device.txt")),
+                          readFile(volume + QStringLiteral("/System/device.txt"))));
+        QVERIFY(writeFile(home.filePath(QStringLiteral("Velorawrk/Mine.wkt")), "mine"));
+        QVERIFY(writeFile(home.filePath(QStringLiteral("Test/Mine.wkt")), "mine too"));
         const QString at = volume + QLatin1Char('/') + linkAt;
         if (QFileInfo(at).isDir())
             QDir(at).removeRecursively();
@@ -285,7 +255,7 @@ private slots:
         options.withWorkouts = true;
         QDir().mkpath(updates);
         QVERIFY(VHFitPackageBuilder::writePackage(updates + QStringLiteral("/Total.zip"), options));
-        QVERIFY(writeAll(updates + QStringLiteral("/AssitOff.alp"), QByteArray(3000, 'a')));
+        QVERIFY(writeFile(updates + QStringLiteral("/AssitOff.alp"), QByteArray(3000, 'a')));
 
         VHDaemon daemon;
         Results results;

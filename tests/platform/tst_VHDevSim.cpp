@@ -2,6 +2,7 @@
 #include "VHSimLayout.h"
 #include "VHSimPlatform.h"
 #include "VHSimSCSIService.h"
+#include "VHTestFiles.h"
 
 #include <QDir>
 #include <QProcess>
@@ -10,11 +11,6 @@
 #include <QTest>
 
 namespace {
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
 QString value(const QString &ini, const QString &key)
 {
     return QSettings(ini, QSettings::IniFormat).value(key).toString();

@@ -124,7 +124,7 @@ private slots:
 
     void failuresStopWithTheirLogLines()
     {
-        LogRecorder log;
+        LogCapture log;
         RecordingScsiService service;
         service.failAtCommand = 2;
         QVERIFY(!service.writeFlashBlocks(pattern(4096 * 4), 15, 4096 * 4, 4096, 10));
@@ -145,7 +145,7 @@ private slots:
 
     void unaddressableBlocksAreRefusedBeforeAnyCommand()
     {
-        LogRecorder log;
+        LogCapture log;
         RecordingScsiService service;
         // Block 65536 would be sent as block 0 and overwrite the start of the flash.
         QVERIFY(!service.writeFlashBlocks(pattern(8192), 15, 8192, 4096, 65535));
@@ -218,7 +218,7 @@ private slots:
 
     void invalidHandleAndIoctlFailures()
     {
-        LogRecorder log;
+        LogCapture log;
         FakeIoctl ioctl;
         std::uint8_t buffer[512] = {};
         const std::uint8_t cdb[10] = {0x28, 0, 0, 0, 0, 0, 0x1A, 0, 1, 0};
@@ -311,7 +311,7 @@ private slots:
 
     void linuxServiceUsesItsHandles()
     {
-        LogRecorder log;
+        LogCapture log;
         FakeIoctl ioctl;
         VHLinuxSCSIService none{VHFileOps::UniqueFd(), VHModelInfo(), QStringLiteral("/dev/sg9")};
         none.setIoctlFunction(ioctl.function());
