@@ -8,6 +8,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 #include <QString>
 #include <QStringList>
 #include <QTest>
@@ -50,6 +51,12 @@ inline QStringList treeOf(const QString &folder, TreeDetail detail = TreeDetail:
     }
     names.sort();
     return names;
+}
+
+// One value of an ini file, such as "OS/Version".
+inline QString iniValue(const QString &ini, const QString &key)
+{
+    return QSettings(ini, QSettings::IniFormat).value(key).toString();
 }
 
 // The tree with hashes, to show that nothing below a folder changed.

@@ -39,10 +39,6 @@ class TestVHPlatformScan : public QObject
             writeFile(path + QStringLiteral("/.simdrive"), "vendor=" + vendor + "\nmodel=Watch  \n");
         return path;
     }
-    static QString value(const QString &ini, const QString &key)
-    {
-        return QSettings(ini, QSettings::IniFormat).value(key).toString();
-    }
     static VHFSDeviceService *fs(const VHServiceList &list)
     {
         return list.empty() ? nullptr : dynamic_cast<VHFSDeviceService *>(list.front().get());
@@ -70,8 +66,8 @@ private slots:
         QCOMPARE(fs(found)->identityFile(), root + QStringLiteral("/device.ini"));
         QCOMPARE(fs(found)->modelInfo().modelName, QStringLiteral("Pacer21"));
         QCOMPARE(fs(found)->rootPath(), root);
-        QCOMPARE(value(root + QStringLiteral("/device.ini"), QStringLiteral("UUID/VH")), QStringLiteral("1"));
-        QVERIFY(value(root + QStringLiteral("/Device.ini"), QStringLiteral("UUID/VH")).isEmpty());
+        QCOMPARE(iniValue(root + QStringLiteral("/device.ini"), QStringLiteral("UUID/VH")), QStringLiteral("1"));
+        QVERIFY(iniValue(root + QStringLiteral("/Device.ini"), QStringLiteral("UUID/VH")).isEmpty());
     }
 
     void fitFlagReadsTheSystemFile()
