@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
