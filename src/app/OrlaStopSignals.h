@@ -1,6 +1,6 @@
 #pragma once
 
-#include "linux/VHFd.h"
+#include "VHFileOps.h"
 
 #include <QObject>
 
@@ -31,8 +31,8 @@ private:
     static void handleSignal(int signalNumber);
     void readPending();
 
-    VHFd m_readEnd;
-    VHFd m_writeEnd;
+    VHFileOps::UniqueFd m_readEnd;
+    VHFileOps::UniqueFd m_writeEnd;
     QSocketNotifier *m_notifier = nullptr; // child
     struct sigaction m_previousTerm = {};
     struct sigaction m_previousInt = {};

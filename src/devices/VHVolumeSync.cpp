@@ -1,5 +1,6 @@
 #include "VHVolumeSync.h"
 
+#include "VHFileOps.h"
 #include "VHLog.h"
 
 #include <QFile>
@@ -21,14 +22,13 @@ bool syncPath(const QString &path, bool wholeVolume)
     // A link on the volume is nothing we wrote: it is not opened (and so never
     // a FIFO or device node elsewhere that would block or act on open).
     const int flags = O_RDONLY | O_CLOEXEC | (wholeVolume ? O_DIRECTORY : O_NOFOLLOW | O_NONBLOCK);
-    const int fd = ::open(QFile::encodeName(path).constData(), flags);
-    if (fd < 0) {
+    const VHFileOps::UniqueFd fd(::open(QFile::encodeName(path).constData(), flags));
+    if (!fd.isValid()) {
         vhCritical() << "can not open for flushing: " << path << strerror(errno);
         return false;
     }
-    const int result = wholeVolume ? ::syncfs(fd) : ::fsync(fd);
+    const int result = wholeVolume ? ::syncfs(fd.get()) : ::fsync(fd.get());
     const int error = errno;
-    ::close(fd);
     // Some file systems cannot fsync a folder; that is not a lost write.
     if (result != 0 && error != EINVAL) {
         vhCritical() << "flush failed: " << path << strerror(error);

@@ -1,9 +1,9 @@
 #include "ReduzeduClient.h"
 
-#include "VHAtomicWrite.h"
 #include "VHEnv.h"
 #include "VHLog.h"
 #include "VHNetRequest.h"
+#include "VHSafeFolder.h"
 #include "VHUpdatesFolder.h"
 #include "VHUtility.h"
 
@@ -124,7 +124,7 @@ bool ReduzeduClient::storeData(const Storage &storage)
         vhWarning() << "the old date.txt stays beside the new data";
     const QString path = storage.file(storage.fileName);
     QString error;
-    if (!VHAtomicWrite::replaceWith(path, storage.data, &error)) {
+    if (!VHSafeFolder::replaceFile(path, storage.data, &error)) {
         vhCritical() << "can not open " + path + " to write" << error;
         return false;
     }
@@ -135,7 +135,7 @@ bool ReduzeduClient::writeStamp(const Storage &storage)
 {
     const QByteArray bytes = VHDateStamp::toBytes(storage.stamp);
     QString error;
-    if (!VHAtomicWrite::replaceWith(storage.file(VHUpdatesFolder::kAlpStamp), bytes, &error)) {
+    if (!VHSafeFolder::replaceFile(storage.file(VHUpdatesFolder::kAlpStamp), bytes, &error)) {
         vhCritical() << error;
         return false;
     }

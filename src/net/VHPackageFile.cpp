@@ -1,7 +1,6 @@
 #include "VHPackageFile.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -13,27 +12,29 @@ namespace {
 constexpr qint64 kWritebackStep = 8 * 1024 * 1024;
 } // namespace
 
-VHPackageFile::VHPackageFile(const QString &finalPath)
-    : m_finalPath(finalPath), m_part(finalPath + QStringLiteral(".part"))
-{}
+VHPackageFile::VHPackageFile(const QString &finalPath) : m_finalPath(finalPath) {}
 
-VHPackageFile::~VHPackageFile() { abandon(); }
+bool VHPackageFile::fail(int error)
+{
+    m_error = QString::fromLocal8Bit(std::strerror(error));
+    return false;
+}
 
 bool VHPackageFile::open()
 {
-    // Unbuffered: the reply hands over large chunks, a second copy gains nothing.
-    if (m_part.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        return true;
-    m_error = m_part.errorString();
-    return false;
+    m_part.discard();
+    m_folder = VHSafeFolder::openParent(m_finalPath, VHSafeFolder::Durable, m_finalName);
+    if (!m_folder.isValid())
+        return fail(m_folder.lastError());
+    m_part =
+        VHFileOps::PendingFile(m_folder.handle(), VHFileOps::encodeName(m_finalName + QStringLiteral(".part")), 0666);
+    return m_part.isValid() || fail(errno);
 }
 
 bool VHPackageFile::append(const char *data, qint64 size)
 {
-    if (m_part.write(data, size) != size) {
-        m_error = m_part.errorString();
-        return false;
-    }
+    if (const int error = m_part.write(data, size))
+        return fail(error);
     m_md5.addData(QByteArrayView(data, size));
     m_size += size;
     if (m_size - m_writebackStart >= kWritebackStep) {
@@ -44,35 +45,18 @@ bool VHPackageFile::append(const char *data, qint64 size)
     return true;
 }
 
-void VHPackageFile::abandon()
-{
-    if (m_part.isOpen())
-        m_part.close();
-    if (m_part.exists())
-        m_part.remove();
-}
+void VHPackageFile::abandon() { m_part.discard(); }
 
 bool VHPackageFile::commit()
 {
-    if (!m_part.isOpen()) {
+    if (!m_part.isValid()) {
         m_error = QStringLiteral("package file is not open");
         return false;
     }
-    // The rename must not reach the disk before the data does.
-    if (::fsync(m_part.handle()) != 0) {
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
-        abandon();
-        return false;
-    }
-    m_part.close();
-    const QByteArray from = QFile::encodeName(m_part.fileName());
-    const QByteArray to = QFile::encodeName(m_finalPath);
-    // rename(2) replaces the old package in one step (QFile::rename would refuse).
-    if (std::rename(from.constData(), to.constData()) != 0) {
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
-        abandon();
-        return false;
-    }
+    // Flushed first: the rename must not reach the disk before the data does.
+    if (const int error = m_folder.placeFile(m_part, m_finalName))
+        return fail(error);
+    m_folder.sync();
     return true;
 }
 

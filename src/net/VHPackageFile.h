@@ -1,8 +1,9 @@
 #pragma once
 
+#include "VHSafeFolder.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
-#include <QFile>
 #include <QString>
 
 // The package as it arrives: appended to "<final>.part" beside the final file,
@@ -13,9 +14,6 @@ class VHPackageFile
 {
 public:
     explicit VHPackageFile(const QString &finalPath);
-    ~VHPackageFile();
-    VHPackageFile(const VHPackageFile &) = delete;
-    VHPackageFile &operator=(const VHPackageFile &) = delete;
 
     bool open();
     bool append(const char *data, qint64 size);
@@ -23,7 +21,7 @@ public:
     // Flushes to disk, then renames over the final path.
     bool commit();
 
-    QString partPath() const { return m_part.fileName(); }
+    QString partPath() const { return m_finalPath + QStringLiteral(".part"); }
     QString finalPath() const { return m_finalPath; }
     qint64 size() const { return m_size; }
     QString errorString() const { return m_error; }
@@ -31,8 +29,13 @@ public:
     QString md5Hex() const;
 
 private:
+    bool fail(int error);
+
     QString m_finalPath;
-    QFile m_part;
+    QString m_finalName;
+    // Declared before the file, whose removal goes through its handle.
+    VHSafeFolder m_folder;
+    VHFileOps::PendingFile m_part;
     QCryptographicHash m_md5{QCryptographicHash::Md5};
     qint64 m_size = 0;
     qint64 m_writebackStart = 0;

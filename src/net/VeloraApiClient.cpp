@@ -1,11 +1,11 @@
 #include "VeloraApiClient.h"
 
 #include "JsonReader.h"
-#include "VHAtomicWrite.h"
 #include "VHEnv.h"
 #include "VHLog.h"
 #include "VHNetRequest.h"
 #include "VHPackageFile.h"
+#include "VHSafeFolder.h"
 #include "VHUpdatesFolder.h"
 #include "VHUtility.h"
 #include "VHZipDirectory.h"
@@ -337,7 +337,7 @@ void VeloraApiClient::writeSideFiles(const Installation &installation)
     };
     for (const auto &file : files) {
         QString error;
-        if (!VHAtomicWrite::replaceWithText(installation.file(file.first), file.second, &error))
+        if (!VHSafeFolder::replaceFile(installation.file(file.first), file.second.toUtf8(), &error))
             vhWarning() << "can not write " + installation.file(file.first) << error;
     }
 }

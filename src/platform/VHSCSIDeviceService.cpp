@@ -27,17 +27,24 @@ namespace {
 qint64 blocksFor(qint64 size, int blockSize) { return size / blockSize + (size % blockSize ? 1 : 0); }
 } // namespace
 
-bool VHSCSIDeviceService::eraseFlashBlocks(qint64 size, int blockSize, int startBlock)
+// Refuses a range the commands cannot address, then opens the client; either failure is logged.
+bool VHSCSIDeviceService::openForBlocks(const char *outOfRange, qint64 size, int blockSize, int startBlock)
 {
     if (blockSize > 0 && size > 0 && !isAddressable(blocksFor(size, blockSize), blockSize, startBlock)) {
-        vhCritical() << "erase client failed: blocks out of range, start=" << startBlock << " size=" << size
-                     << " blockSize=" << blockSize;
+        vhCritical() << outOfRange << startBlock << " size=" << size << " blockSize=" << blockSize;
         return false;
     }
     if (!openClient()) {
         vhCritical() << "open client failed";
         return false;
     }
+    return true;
+}
+
+bool VHSCSIDeviceService::eraseFlashBlocks(qint64 size, int blockSize, int startBlock)
+{
+    if (!openForBlocks("erase client failed: blocks out of range, start=", size, blockSize, startBlock))
+        return false;
     bool result = false;
     if (blockSize > 0 && size > 0) {
         const qint64 n = blocksFor(size, blockSize);
@@ -60,15 +67,8 @@ bool VHSCSIDeviceService::writeFlashBlocks(const QByteArray &data, std::uint8_t 
 {
     // Never read past the caller's bytes, whatever size claims.
     size = qMin<qint64>(size, data.size());
-    if (blockSize > 0 && size > 0 && !isAddressable(blocksFor(size, blockSize), blockSize, startBlock)) {
-        vhCritical() << "write client failed: blocks out of range, start=" << startBlock << " size=" << size
-                     << " blockSize=" << blockSize;
+    if (!openForBlocks("write client failed: blocks out of range, start=", size, blockSize, startBlock))
         return false;
-    }
-    if (!openClient()) {
-        vhCritical() << "open client failed";
-        return false;
-    }
     bool result = false;
     if (blockSize > 0 && size > 0) {
         const auto *bytes = reinterpret_cast<const std::uint8_t *>(data.constData());

@@ -48,6 +48,8 @@ public:
     static bool isAddressable(qint64 blockCount, int blockSize, qint64 startBlock);
 
 private:
+    bool openForBlocks(const char *outOfRange, qint64 size, int blockSize, int startBlock);
+
     QByteArray m_iapTag;
     QByteArray m_productTag;
 };

@@ -5,11 +5,10 @@
 
 #include "VHEnv.h"
 #include "VHLog.h"
+#include "VHSafeFolder.h"
 
 #include <QDomDocument>
 #include <QFile>
-#include <QSaveFile>
-#include <QTextStream>
 
 namespace {
 
@@ -121,17 +120,9 @@ bool VHClient::_batch()
     }
 
     // Written whole under a temporary name, so a reader never sees half a document.
-    QSaveFile out(m_shareDataArgs.first);
-    if (!out.open(QIODevice::WriteOnly)) {
-        vhCritical() << "can not open file: " << m_shareDataArgs.first;
-        return false;
-    }
-    QTextStream stream(&out);
-    stream.setEncoding(QStringConverter::Utf8);
-    doc.save(stream, 4);
-    stream.flush();
-    if (!out.commit()) {
-        vhCritical() << "can not write file: " << m_shareDataArgs.first;
+    QString error;
+    if (!VHSafeFolder::replaceFile(m_shareDataArgs.first, doc.toByteArray(4), &error)) {
+        vhCritical() << "can not open file: " << m_shareDataArgs.first << error;
         return false;
     }
     return true;

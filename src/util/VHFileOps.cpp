@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <memory>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -157,6 +158,57 @@ bool isTemporaryName(const QByteArray &name)
         }
     }
     return true;
+}
+
+PendingFile::PendingFile(int dirFd, mode_t mode) : m_dirFd(dirFd)
+{
+    m_fd = createTemporaryFile(dirFd, QByteArray(), m_temporary, mode);
+    if (!m_fd.isValid())
+        m_temporary.clear();
+}
+
+PendingFile::PendingFile(int dirFd, const QByteArray &temporaryName, mode_t mode) : m_dirFd(dirFd)
+{
+    // What a crash left there goes first, a link itself rather than its target.
+    ::unlinkat(dirFd, temporaryName.constData(), 0);
+    m_fd.reset(::openat(dirFd, temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (m_fd.isValid())
+        m_temporary = temporaryName;
+}
+
+PendingFile &PendingFile::operator=(PendingFile &&other) noexcept
+{
+    if (this != &other) {
+        discard();
+        m_dirFd = other.m_dirFd;
+        m_fd = std::move(other.m_fd);
+        m_temporary = std::exchange(other.m_temporary, QByteArray());
+    }
+    return *this;
+}
+
+int PendingFile::write(const char *data, qint64 size) { return writeAll(m_fd.get(), data, size_t(size)); }
+
+int PendingFile::commit(const QByteArray &name, bool durable)
+{
+    if (!isValid())
+        return EBADF;
+    int error = durable && ::fsync(m_fd.get()) != 0 ? errno : 0;
+    if (const int closeError = m_fd.close(); !error)
+        error = closeError;
+    if (!error && ::renameat(m_dirFd, m_temporary.constData(), m_dirFd, name.constData()) != 0)
+        error = errno;
+    if (error)
+        discard();
+    m_temporary.clear();
+    return error;
+}
+
+void PendingFile::discard()
+{
+    m_fd.reset();
+    if (!m_temporary.isEmpty())
+        ::unlinkat(m_dirFd, std::exchange(m_temporary, QByteArray()).constData(), 0);
 }
 
 void forEachEntry(int dirFd, const std::function<void(const QByteArray &name, unsigned char type)> &visit)

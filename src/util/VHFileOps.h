@@ -1,8 +1,8 @@
 #pragma once
 
-// Small POSIX helpers shared by the copy and unpack code: owned descriptors,
-// data copies, temporary names and the FAT-like lookup of names that exist in
-// another spelling. Internal to vh_util.
+// Small POSIX helpers: owned descriptors, data copies, files written under a
+// temporary name, and the FAT-like lookup of names that exist in another
+// spelling.
 
 #include <QByteArray>
 #include <QHash>
@@ -51,6 +51,38 @@ int copyData(int in, int out, const std::function<void(qint64, qint64)> &progres
 UniqueFd createTemporaryFile(int dirFd, const QByteArray &folderPrefix, QByteArray &path, mode_t mode);
 // Whether a file name is one that createTemporaryFile makes (".vhtmp-<pid>-<n>").
 bool isTemporaryName(const QByteArray &name);
+
+// A file written whole under a temporary name in a folder before it takes its
+// final name, so a crash leaves the old file or the new one. commit() renames
+// it over the name (a link of that name is replaced, never followed); a file
+// not committed is removed through the folder handle, which must outlive it.
+class PendingFile
+{
+public:
+    PendingFile() = default;
+    // Invalid, with errno set, when no temporary could be made.
+    PendingFile(int dirFd, mode_t mode);
+    // Under a fixed name instead, for a stream others watch by name: a file
+    // or link left there by a crash is removed first, never written through.
+    PendingFile(int dirFd, const QByteArray &temporaryName, mode_t mode);
+    PendingFile(PendingFile &&other) noexcept = default;
+    PendingFile &operator=(PendingFile &&other) noexcept;
+    ~PendingFile() { discard(); }
+
+    bool isValid() const { return m_fd.isValid(); }
+    int handle() const { return m_fd.get(); }
+    // 0 or an errno.
+    int write(const char *data, qint64 size);
+    // Flushes the data (when `durable`), closes and renames over `name`; 0 or
+    // an errno, and then the temporary is gone.
+    int commit(const QByteArray &name, bool durable);
+    void discard();
+
+private:
+    int m_dirFd = -1;
+    UniqueFd m_fd;
+    QByteArray m_temporary;
+};
 
 // Calls `visit` with the name and the directory-entry type (DT_REG, DT_DIR,
 // DT_LNK, ...; DT_UNKNOWN where the file system does not tell) of every entry

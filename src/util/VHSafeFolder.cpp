@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -118,27 +119,21 @@ bool VHSafeFolder::writeFile(const QString &name, const QByteArray &bytes)
 {
     if (!isValid() || !isPlainName(name))
         return fail(EINVAL);
-    QByteArray temporary;
-    VHFileOps::UniqueFd out = VHFileOps::createTemporaryFile(m_fd.get(), QByteArray(), temporary, 0666);
+    VHFileOps::PendingFile out = newFile();
     if (!out.isValid())
         return fail(errno);
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    int error = 0;
-    while (left > 0 && !error) {
-        const ssize_t n = ::write(out.get(), data, size_t(left));
-        if (n < 0 && errno != EINTR)
-            error = errno;
-        if (n > 0) {
-            data += n;
-            left -= n;
-        }
+    if (const int error = out.write(bytes.constData(), bytes.size()))
+        return fail(error);
+    return placeFile(out, name) == 0;
+}
+
+VHFileOps::PendingFile VHSafeFolder::newFile(mode_t mode)
+{
+    if (!isValid()) {
+        errno = EBADF;
+        return {};
     }
-    if (!error)
-        error = placeTemporary(out, temporary, name);
-    else
-        ::unlinkat(m_fd.get(), temporary.constData(), 0);
-    return error == 0 || fail(error);
+    return VHFileOps::PendingFile(m_fd.get(), mode);
 }
 
 int VHSafeFolder::copyFileInto(const QString &name, const QString &sourcePath, const Progress &progress)
@@ -156,40 +151,29 @@ int VHSafeFolder::copyFileInto(const QString &name, int sourceFd, const struct s
         return failWith(EINVAL);
     if (!S_ISREG(source.st_mode))
         return failWith(S_ISDIR(source.st_mode) ? EISDIR : EINVAL);
-    QByteArray temporary;
     // The source's permissions less the umask, as cp gives them.
-    VHFileOps::UniqueFd out =
-        VHFileOps::createTemporaryFile(m_fd.get(), QByteArray(), temporary, source.st_mode & 0777);
+    VHFileOps::PendingFile out = newFile(source.st_mode & 0777);
     if (!out.isValid())
         return failWith(errno);
-    int error = VHFileOps::copyData(sourceFd, out.get(), progress, source.st_size);
-    if (!error) {
-        // The skip rules compare modification times; FAT keeps them too.
-        VHFileOps::setModificationTime(out.get(), source.st_mtim);
-        error = placeTemporary(out, temporary, name);
-    } else {
-        ::unlinkat(m_fd.get(), temporary.constData(), 0);
-    }
-    return error ? failWith(error) : 0;
+    const int error = VHFileOps::copyData(sourceFd, out.handle(), progress, source.st_size);
+    if (error)
+        return failWith(error);
+    // The skip rules compare modification times; FAT keeps them too.
+    VHFileOps::setModificationTime(out.handle(), source.st_mtim);
+    return placeFile(out, name);
 }
 
-// Flushes and closes the finished temporary, then renames it over the name;
-// on failure the temporary goes, through this folder's handle (the folder
-// may have been moved or unmounted since).
-int VHSafeFolder::placeTemporary(VHFileOps::UniqueFd &out, const QByteArray &temporary, const QString &name)
+// The folder may have been moved or unmounted since the file was made: the
+// rename (and the removal of a failed temporary) goes through its handle.
+int VHSafeFolder::placeFile(VHFileOps::PendingFile &file, const QString &name)
 {
-    int error = 0;
-    if ((m_options & Durable) && ::fsync(out.get()) != 0)
-        error = errno;
-    if (const int closeError = out.close(); !error)
-        error = closeError;
-    const QString target = entryName(name);
-    if (!error && ::renameat(m_fd.get(), temporary.constData(), m_fd.get(), native(target).constData()) != 0)
-        error = errno;
-    if (error) {
-        ::unlinkat(m_fd.get(), temporary.constData(), 0);
-        return error;
+    if (!isPlainName(name)) {
+        file.discard();
+        return failWith(EINVAL);
     }
+    const QString target = entryName(name);
+    if (const int error = file.commit(native(target), m_options & Durable))
+        return failWith(error);
     if (m_indexed)
         m_names.add(target);
     return 0;
@@ -297,7 +281,8 @@ VHSafeFolder folderOf(const QString &root, const QString &path, VHSafeFolder::Op
     const QString base = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
     if (!root.isEmpty() && path.startsWith(base))
         return VHSafeFolder::open(root, path.mid(base.size(), slash + 1 - base.size()), options);
-    return VHSafeFolder::open(slash > 0 ? path.left(slash) : QStringLiteral("/"), QString(), options);
+    const QString parent = slash > 0 ? path.left(slash) : QLatin1String(slash == 0 ? "/" : ".");
+    return VHSafeFolder::open(parent, QString(), options);
 }
 } // namespace
 
@@ -313,4 +298,20 @@ bool VHSafeFolder::writeFileBelow(const QString &root, const QString &path, cons
     QString name;
     VHSafeFolder folder = folderOf(root, path, options & ~Create, name);
     return folder.writeFile(name, bytes);
+}
+
+VHSafeFolder VHSafeFolder::openParent(const QString &path, Options options, QString &name)
+{
+    return folderOf(QString(), path, options, name);
+}
+
+bool VHSafeFolder::replaceFile(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QString name;
+    VHSafeFolder folder = openParent(path, Durable, name);
+    if (folder.writeFile(name, bytes) && folder.sync())
+        return true;
+    if (error)
+        *error = QString::fromLocal8Bit(std::strerror(folder.lastError()));
+    return false;
 }

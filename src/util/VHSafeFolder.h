@@ -63,6 +63,10 @@ public:
 
     // Atomic: the old file or the new one, whole.
     [[nodiscard]] bool writeFile(const QString &name, const QByteArray &bytes);
+    // For a file written as a stream: a new file under a temporary name here,
+    // which placeFile() renames over `name` (flushed first with Durable).
+    VHFileOps::PendingFile newFile(mode_t mode = 0666);
+    int placeFile(VHFileOps::PendingFile &file, const QString &name);
     // Copies a regular file, keeping its modification time; 0 or an errno.
     int copyFileInto(const QString &name, const QString &sourcePath, const Progress &progress = {});
     int copyFileInto(const QString &name, int sourceFd, const struct stat &source, const Progress &progress = {});
@@ -83,11 +87,16 @@ public:
     // Writes `path`, a file below `root`, the same way (the folders must exist).
     [[nodiscard]] static bool writeFileBelow(const QString &root, const QString &path, const QByteArray &bytes,
                                              Options options = NoOption);
+    // The folder holding `path` (opened by path, as trusted) and the file's name.
+    static VHSafeFolder openParent(const QString &path, Options options, QString &name);
+    // Replaces a file of our own folders whole, as a state file the next run
+    // relies on: data flushed before the rename, the folder after it. On
+    // failure the old file stays and `error` (when given) says why.
+    [[nodiscard]] static bool replaceFile(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
 private:
     VHSafeFolder(VHFileOps::UniqueFd fd, const QString &path, Options options);
     bool openChild(const QString &name, VHFileOps::UniqueFd &child, QString &actual);
-    int placeTemporary(VHFileOps::UniqueFd &out, const QByteArray &temporary, const QString &name);
     const VHFileOps::NameIndex &names();
     bool fail(int error);
     int failWith(int error);

@@ -334,27 +334,18 @@ bool VHZipExtractor::writeFile(int dirFd, const QString &dirKey, const QString &
         error = QStringLiteral("a folder \"") + target + QStringLiteral("\" is in the way");
         return false;
     }
-    QByteArray temporary;
-    VHFileOps::UniqueFd out = VHFileOps::createTemporaryFile(dirFd, QByteArray(), temporary, 0666);
+    VHFileOps::PendingFile out(dirFd, 0666);
     if (!out.isValid()) {
         error = QStringLiteral("cannot create a file: ") + errnoText(errno);
         return false;
     }
-    bool written = streamEntryData(entry, out.get(), error);
-    if (written && entry.hasTime) {
-        // The skip rules of the device procedures compare modification times.
-        VHFileOps::setModificationTime(out.get(), timespec{entry.mtime, 0});
-    }
-    if (const int code = out.close(); written && code != 0) {
-        error = QStringLiteral("cannot write the file: ") + errnoText(code);
-        written = false;
-    }
-    if (written && ::renameat(dirFd, temporary.constData(), dirFd, VHFileOps::encodeName(target).constData()) != 0) {
-        error = QStringLiteral("cannot rename the file into place: ") + errnoText(errno);
-        written = false;
-    }
-    if (!written) {
-        ::unlinkat(dirFd, temporary.constData(), 0);
+    if (!streamEntryData(entry, out.handle(), error))
+        return false;
+    // The skip rules of the device procedures compare modification times.
+    if (entry.hasTime)
+        VHFileOps::setModificationTime(out.handle(), timespec{entry.mtime, 0});
+    if (const int code = out.commit(VHFileOps::encodeName(target), false)) {
+        error = QStringLiteral("cannot write the file into place: ") + errnoText(code);
         return false;
     }
     indexOf(dirFd, dirKey).add(target);

@@ -52,13 +52,14 @@ public:
 
     // The text of a libzip error code.
     static QString errorText(int libzipCode);
-
-private:
-    struct Entry;
+    // Discards an archive opened through libzip, for its owning pointers.
     struct ZipCloser
     {
         void operator()(zip *archive) const;
     };
+
+private:
+    struct Entry;
 
     bool describeEntry(qint64 index, Entry &entry, QString &error) const;
     bool openFolderChain(const QStringList &parts, qsizetype count, int &dirFd, QString &dirKey, QString &error);

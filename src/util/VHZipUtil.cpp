@@ -2,23 +2,19 @@
 
 #include "VHFileOps.h"
 #include "VHLog.h"
+#include "VHSafeFolder.h"
 #include "VHZipExtractor.h"
 
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QSaveFile>
 
 #include <memory>
 
 #include <zip.h>
 
 namespace {
-struct ZipDiscarder
-{
-    void operator()(zip_t *archive) const { zip_discard(archive); }
-};
-using ZipArchive = std::unique_ptr<zip_t, ZipDiscarder>;
+using ZipArchive = std::unique_ptr<zip_t, VHZipExtractor::ZipCloser>;
 
 ZipArchive createArchive(const QString &zipPath, QString &error)
 {
@@ -45,9 +41,7 @@ bool closeArchive(ZipArchive &archive, QString &error)
 bool writeEmptyArchive(const QString &zipPath)
 {
     static const char endRecord[22] = {0x50, 0x4b, 0x05, 0x06};
-    QSaveFile file(zipPath);
-    return file.open(QIODevice::WriteOnly) && file.write(endRecord, sizeof endRecord) == qint64(sizeof endRecord)
-           && file.commit();
+    return VHSafeFolder::writeFileBelow(QString(), zipPath, QByteArray(endRecord, sizeof endRecord));
 }
 
 void setProgress(QMutex *mutex, float *progress, float value)

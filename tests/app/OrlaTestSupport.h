@@ -15,6 +15,7 @@
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
+#include "VHTestFiles.h"
 #include "recover_complete_form.h"
 #include "recover_fail_form.h"
 
@@ -247,12 +248,7 @@ public:
     QString dataFolder() const { return VHEnv::instance()->dataFolder(); }
     QString modelFolder(const QString &model) const { return dataFolder() + QStringLiteral("/updates/") + model; }
 
-    void writeAlp(const QByteArray &bytes)
-    {
-        QFile file(serverRoot.path() + QStringLiteral("/current_14d.alp"));
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(bytes);
-    }
+    void writeAlp(const QByteArray &bytes) { writeFile(serverRoot.path() + QStringLiteral("/current_14d.alp"), bytes); }
 
     bool publish(const QString &model, const QString &version, bool withWorkouts = false)
     {

@@ -3,6 +3,7 @@
 // A device volume in a temporary folder, configured as the library's home the
 // way the updater does it ("/" as separator, the root with a trailing one).
 
+#include "VHTestFiles.h"
 #include "corvo_builder.h"
 #include "corvolib.h"
 
@@ -32,18 +33,8 @@ public:
         return write(relative, QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())));
     }
 
-    bool write(const QString &relative, const QByteArray &bytes) const
-    {
-        QDir().mkpath(QFileInfo(path(relative)).absolutePath());
-        QFile file(path(relative));
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    }
-
-    QByteArray read(const QString &relative) const
-    {
-        QFile file(path(relative));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    bool write(const QString &relative, const QByteArray &bytes) const { return writeFile(path(relative), bytes); }
+    QByteArray read(const QString &relative) const { return readFile(path(relative)); }
 
     bool exists(const QString &relative) const { return QFileInfo::exists(path(relative)); }
     bool makeFolder(const QString &relative) const { return QDir().mkpath(path(relative)); }

@@ -38,24 +38,6 @@ struct Results : VeloraApiClientDelegate, ReduzeduClientDelegate, VHDeviceManage
     void onActionDone(VHClient *, int action) override { events << QStringLiteral("done %1").arg(action); }
 };
 
-// Every entry below a folder with the hash of each file's bytes, links not followed.
-QStringList snapshot(const QString &folder)
-{
-    QStringList entries;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QFileInfo info(it.next());
-        QString entry = QDir(folder).relativeFilePath(info.filePath());
-        if (info.isFile() && !info.isSymLink())
-            entry +=
-                QLatin1Char(' ') + QCryptographicHash::hash(readFile(info.filePath()), QCryptographicHash::Md5).toHex();
-        entries << entry;
-    }
-    entries.sort();
-    return entries;
-}
-
 } // namespace
 
 class TestFitUpdateRoad : public QObject

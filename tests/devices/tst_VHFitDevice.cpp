@@ -7,6 +7,7 @@
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
+#include "VHTestFiles.h"
 #include "VHVolumeSync.h"
 #include "VHZipUtil.h"
 
@@ -23,20 +24,6 @@ namespace {
 
 using FitPtr = std::unique_ptr<VHFitDevice, VHClientDeleter>;
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Zips the files of a staging folder under their relative names.
 QString zipFolder(const QString &staging, const QString &zipPath)
 {
@@ -50,24 +37,6 @@ QString zipFolder(const QString &staging, const QString &zipPath)
         qWarning("can not pack %s", qPrintable(zipPath));
     QDir::setCurrent(cwd);
     return zipPath;
-}
-
-// Every entry below a folder with the hash of each file's bytes, links not followed.
-QStringList snapshot(const QString &folder)
-{
-    QStringList entries;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QFileInfo info(it.next());
-        QString entry = QDir(folder).relativeFilePath(info.filePath());
-        if (info.isFile() && !info.isSymLink())
-            entry +=
-                QLatin1Char(' ') + QCryptographicHash::hash(readFile(info.filePath()), QCryptographicHash::Md5).toHex();
-        entries << entry;
-    }
-    entries.sort();
-    return entries;
 }
 
 struct Image

@@ -5,6 +5,7 @@
 
 #include "VHPackageServer.h"
 #include "VHTestEnv.h"
+#include "VHTestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,19 +13,6 @@
 #include <QTemporaryDir>
 
 #include <memory>
-
-inline QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
 
 // Files of a folder other than the expected ones, such as left-over temporaries.
 inline QStringList folderEntries(const QString &folder)

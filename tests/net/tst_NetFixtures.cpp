@@ -65,7 +65,7 @@ class TestNetFixtures : public QObject
         QString error;
         if (!VHFitPackageBuilder::writePackage(path, options, &error))
             qWarning("writePackage: %s", qPrintable(error));
-        return readBytes(path);
+        return readFile(path);
     }
 
     int get(const QString &target, QByteArray *body = nullptr)
@@ -110,7 +110,7 @@ private slots:
         const ZipContents zip = readZip(build(options));
         QVERIFY(zip.opened);
         QVERIFY(
-            writeBytes(m_dir.filePath(QStringLiteral("release.ini")), zip.files.value(QStringLiteral("release.ini"))));
+            writeFile(m_dir.filePath(QStringLiteral("release.ini")), zip.files.value(QStringLiteral("release.ini"))));
         QSettings ini(m_dir.filePath(QStringLiteral("release.ini")), QSettings::IniFormat);
         QStringList groups = ini.childGroups();
         groups.sort();
@@ -183,12 +183,12 @@ private slots:
 
     void serverFaultsFromAControlFile()
     {
-        QVERIFY(writeBytes(m_world.root() + QStringLiteral("/current_14d.alp"), "alp"));
+        QVERIFY(writeFile(m_world.root() + QStringLiteral("/current_14d.alp"), "alp"));
         const QString control = m_dir.filePath(QStringLiteral("control.txt"));
         m_world.server().setControlFile(control);
-        QVERIFY(writeBytes(control, "# faults\n/current_14d.alp   http500\n/other nonjson\n"));
+        QVERIFY(writeFile(control, "# faults\n/current_14d.alp   http500\n/other nonjson\n"));
         QCOMPARE(get(QStringLiteral("/current_14d.alp")), 500);
-        QVERIFY(writeBytes(control, "/current_14d.alp none\n"));
+        QVERIFY(writeFile(control, "/current_14d.alp none\n"));
         QByteArray body;
         QCOMPARE(get(QStringLiteral("/current_14d.alp"), &body), 200);
         QCOMPARE(body, QByteArray("alp"));
@@ -207,7 +207,7 @@ private slots:
     void serverServesOnlyWhatIsInsideItsRoot()
     {
         QFETCH(QString, target);
-        QVERIFY(writeBytes(m_world.root() + QStringLiteral("/secret.txt"), "secret"));
+        QVERIFY(writeFile(m_world.root() + QStringLiteral("/secret.txt"), "secret"));
         QByteArray body;
         QCOMPARE(get(target, &body), 404);
         QVERIFY(!body.contains("secret\n") && body != "secret");
@@ -235,7 +235,7 @@ private slots:
         QFETCH(bool, hasLength);
         QFETCH(bool, whole);
         const QByteArray data = QByteArray("assist data ").repeated(5000);
-        QVERIFY(writeBytes(m_world.root() + QStringLiteral("/current_14d.alp"), data));
+        QVERIFY(writeFile(m_world.root() + QStringLiteral("/current_14d.alp"), data));
         m_world.server().setFault(QStringLiteral("/current_14d.alp"), VHServerFault(fault));
         const QByteArray reply = rawGet(QStringLiteral("/current_14d.alp"));
         const qsizetype split = reply.indexOf("\r\n\r\n");

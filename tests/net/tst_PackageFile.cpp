@@ -1,4 +1,5 @@
 #include "VHPackageFile.h"
+#include "VHTestFiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -13,19 +14,6 @@ class TestPackageFile : public QObject
     QTemporaryDir m_dir;
 
     QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
-
-    static QByteArray readAll(const QString &file)
-    {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
-    static void write(const QString &file, const QByteArray &bytes)
-    {
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
 
 private slots:
     void init()
@@ -47,7 +35,7 @@ private slots:
         QCOMPARE(file.size(), data.size());
         QCOMPARE(file.md5Hex(), QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex()));
         QVERIFY(file.commit());
-        QCOMPARE(readAll(path("Total.zip")), data);
+        QCOMPARE(readFile(path("Total.zip")), data);
     }
 
     void emptyStreamHasTheEmptyDigest()
@@ -59,21 +47,21 @@ private slots:
 
     void commitReplacesTheOldFileWhole()
     {
-        write(path("Total.zip"), "old package");
+        writeFile(path("Total.zip"), "old package");
         VHPackageFile file(path("Total.zip"));
         QVERIFY(file.open());
         QVERIFY(file.append("new ", 4));
         // Until the commit the old file is what others see.
-        QCOMPARE(readAll(path("Total.zip")), QByteArray("old package"));
+        QCOMPARE(readFile(path("Total.zip")), QByteArray("old package"));
         QVERIFY(file.append("package", 7));
         QVERIFY(file.commit());
-        QCOMPARE(readAll(path("Total.zip")), QByteArray("new package"));
+        QCOMPARE(readFile(path("Total.zip")), QByteArray("new package"));
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("Total.zip")});
     }
 
     void unfinishedFileLeavesNothing()
     {
-        write(path("Total.zip"), "old package");
+        writeFile(path("Total.zip"), "old package");
         {
             VHPackageFile abandoned(path("Total.zip"));
             QVERIFY(abandoned.open());
@@ -88,17 +76,29 @@ private slots:
             QVERIFY(dropped.append("partial", 7));
         }
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("Total.zip")});
-        QCOMPARE(readAll(path("Total.zip")), QByteArray("old package"));
+        QCOMPARE(readFile(path("Total.zip")), QByteArray("old package"));
     }
 
     void stalePartFromACrashIsOverwritten()
     {
-        write(path("Total.zip.part"), "left over by a crash, longer than the new data");
+        writeFile(path("Total.zip.part"), "left over by a crash, longer than the new data");
         VHPackageFile file(path("Total.zip"));
         QVERIFY(file.open());
         QVERIFY(file.append("fresh", 5));
         QVERIFY(file.commit());
-        QCOMPARE(readAll(path("Total.zip")), QByteArray("fresh"));
+        QCOMPARE(readFile(path("Total.zip")), QByteArray("fresh"));
+    }
+
+    void aLinkNamedLikeThePartIsNeverWrittenThrough()
+    {
+        writeFile(path("notes.txt"), "the user's notes");
+        QVERIFY(QFile::link(path("notes.txt"), path("Total.zip.part")));
+        VHPackageFile file(path("Total.zip"));
+        QVERIFY(file.open());
+        QVERIFY(file.append("fresh", 5));
+        QVERIFY(file.commit());
+        QCOMPARE(readFile(path("Total.zip")), QByteArray("fresh"));
+        QCOMPARE(readFile(path("notes.txt")), QByteArray("the user's notes"));
     }
 
     void unwritableFolderFailsToOpen()

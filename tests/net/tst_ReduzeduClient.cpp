@@ -60,14 +60,14 @@ class TestReduzeduClient : public QObject
 
     void putOldFiles()
     {
-        writeBytes(dataFile(), "old assist data");
-        writeBytes(stampFile(), bigEndian(1700000000));
+        writeFile(dataFile(), "old assist data");
+        writeFile(stampFile(), bigEndian(1700000000));
     }
 
     void verifyOldFilesUntouched()
     {
-        QCOMPARE(readBytes(dataFile()), QByteArray("old assist data"));
-        QCOMPARE(readBytes(stampFile()), bigEndian(1700000000));
+        QCOMPARE(readFile(dataFile()), QByteArray("old assist data"));
+        QCOMPARE(readFile(stampFile()), bigEndian(1700000000));
     }
 
 private slots:
@@ -78,8 +78,8 @@ private slots:
         ::tzset();
         QVERIFY(inNewYorkTime());
         QVERIFY(m_world.start());
-        QVERIFY(writeBytes(m_world.root() + QStringLiteral("/current_14d.alp"), m_alpData));
-        QVERIFY(writeBytes(m_world.root() + QStringLiteral("/current_7d.alp"), m_sevenDayData));
+        QVERIFY(writeFile(m_world.root() + QStringLiteral("/current_14d.alp"), m_alpData));
+        QVERIFY(writeFile(m_world.root() + QStringLiteral("/current_7d.alp"), m_sevenDayData));
     }
 
     void init() { m_world.reset(); }
@@ -115,8 +115,8 @@ private slots:
         QTRY_COMPARE(delegate.results, QList<bool>{true});
         QVERIFY(!client.isDownloading());
         QCOMPARE(m_world.server().requestTargets(), QStringList{QStringLiteral("/current_14d.alp")});
-        QCOMPARE(readBytes(dataFile()), m_alpData);
-        QCOMPARE(readBytes(stampFile()), bigEndian(k19MarchNewYork));
+        QCOMPARE(readFile(dataFile()), m_alpData);
+        QCOMPARE(readFile(stampFile()), bigEndian(k19MarchNewYork));
         QCOMPARE(folderEntries(folder()), QStringList({"AssitOff.alp", "date.txt"}));
     }
 
@@ -127,7 +127,7 @@ private slots:
         client.setClock([] { return fifthOfMarchAt(18); });
         QVERIFY(runDownload(client, delegate, 7));
         QCOMPARE(m_world.server().requestTargets(), QStringList{QStringLiteral("/current_7d.alp")});
-        QCOMPARE(readBytes(dataFile()), m_sevenDayData);
+        QCOMPARE(readFile(dataFile()), m_sevenDayData);
     }
 
     void failedFetchKeepsBothFiles_data()
@@ -173,13 +173,13 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(bool, stored);
         putOldFiles();
-        QVERIFY(writeBytes(m_world.root() + QStringLiteral("/current_3d.alp"), body));
+        QVERIFY(writeFile(m_world.root() + QStringLiteral("/current_3d.alp"), body));
         LogWatch log;
         RecordingDelegate delegate;
         ReduzeduClient client(&delegate);
         QCOMPARE(runDownload(client, delegate, 3), stored);
         if (stored) {
-            QCOMPARE(readBytes(dataFile()), body);
+            QCOMPARE(readFile(dataFile()), body);
             return;
         }
         QVERIFY2(log.contains(QStringLiteral("not assist data")), qPrintable(log.text()));
@@ -212,7 +212,7 @@ private slots:
             void onReduzeduFinished(bool) override
             {
                 threads.append(QThread::currentThread());
-                stampAtNotice = readBytes(stampFile); // the controller reads it right away
+                stampAtNotice = readFile(stampFile); // the controller reads it right away
             }
         } delegate;
         delegate.stampFile = stampFile();
@@ -248,7 +248,7 @@ private slots:
         if (root)
             QVERIFY(QFileInfo(dataFile()).isDir());
         else
-            QCOMPARE(readBytes(dataFile()), QByteArray("old assist data")); // replaced whole or not at all
+            QCOMPARE(readFile(dataFile()), QByteArray("old assist data")); // replaced whole or not at all
     }
 
     void replacedRequestIsNotTakenForTheNewOne()
@@ -263,8 +263,8 @@ private slots:
         QVERIFY(runDownload(client, delegate, 7));
         QTest::qWait(1500);
         QCOMPARE(delegate.results, QList<bool>{true});
-        QCOMPARE(readBytes(dataFile()), m_sevenDayData);
-        QCOMPARE(readBytes(stampFile()), bigEndian(ReduzeduClient::expiryStamp(fifthOfMarchAt(18), 7)));
+        QCOMPARE(readFile(dataFile()), m_sevenDayData);
+        QCOMPARE(readFile(stampFile()), bigEndian(ReduzeduClient::expiryStamp(fifthOfMarchAt(18), 7)));
     }
 };
 

@@ -43,7 +43,7 @@ class TestVeloraApiClient : public QObject
         if (!VHFitPackageBuilder::writePackage(zip, options, &error)
             || !VHPackageServer::publish(m_world.root(), model, zip, version, note, &error))
             qFatal("can not publish: %s", qPrintable(error));
-        return readBytes(zip);
+        return readFile(zip);
     }
 
     // Runs one exchange to its end and returns what the delegate was told.
@@ -59,16 +59,16 @@ class TestVeloraApiClient : public QObject
 
     void putOldFiles()
     {
-        writeBytes(file("Total.zip"), m_oldPackage);
-        writeBytes(file("version.txt"), "0.9");
-        writeBytes(file("note.txt"), "old note");
+        writeFile(file("Total.zip"), m_oldPackage);
+        writeFile(file("version.txt"), "0.9");
+        writeFile(file("note.txt"), "old note");
     }
 
     void verifyOldFilesUntouched()
     {
-        QCOMPARE(readBytes(file("Total.zip")), m_oldPackage);
-        QCOMPARE(readBytes(file("version.txt")), QByteArray("0.9"));
-        QCOMPARE(readBytes(file("note.txt")), QByteArray("old note"));
+        QCOMPARE(readFile(file("Total.zip")), m_oldPackage);
+        QCOMPARE(readFile(file("version.txt")), QByteArray("0.9"));
+        QCOMPARE(readFile(file("note.txt")), QByteArray("old note"));
         QCOMPARE(folderEntries(folder()), QStringList({"Total.zip", "note.txt", "version.txt"}));
     }
 
@@ -87,9 +87,9 @@ class TestVeloraApiClient : public QObject
 
     void verifyPackageInstalled()
     {
-        QCOMPARE(readBytes(file("Total.zip")), m_package);
-        QCOMPARE(readBytes(file("version.txt")), QByteArray("1.2.0"));
-        QCOMPARE(readBytes(file("note.txt")), QByteArray("GPS fixes, new faces"));
+        QCOMPARE(readFile(file("Total.zip")), m_package);
+        QCOMPARE(readFile(file("version.txt")), QByteArray("1.2.0"));
+        QCOMPARE(readFile(file("note.txt")), QByteArray("GPS fixes, new faces"));
     }
 
     static const QString &packagePath()
@@ -118,10 +118,10 @@ private slots:
         QCOMPARE(m_world.server().requestTargets().value(0),
                  QStringLiteral("/versions/index?model=Pacer&ver=2.8.0.19"));
         QCOMPARE(m_world.server().requestCount(QStringLiteral("/packages/Pacer/Total.zip")), 1);
-        QCOMPARE(readBytes(file("Total.zip")), m_package);
-        QCOMPARE(readBytes(file("version.txt")), QByteArray("1.2.0"));
-        QCOMPARE(QString::fromUtf8(readBytes(file("note.txt"))), QStringLiteral("GPS fixes, new faces"));
-        QCOMPARE(readBytes(file("filename.txt")), QByteArray("Total.zip"));
+        QCOMPARE(readFile(file("Total.zip")), m_package);
+        QCOMPARE(readFile(file("version.txt")), QByteArray("1.2.0"));
+        QCOMPARE(QString::fromUtf8(readFile(file("note.txt"))), QStringLiteral("GPS fixes, new faces"));
+        QCOMPARE(readFile(file("filename.txt")), QByteArray("Total.zip"));
         // No temporary left behind.
         QCOMPARE(folderEntries(folder()), QStringList({"Total.zip", "filename.txt", "note.txt", "version.txt"}));
         QCOMPARE(client.md5hash(), VHPackageServer::fileMd5(m_world.root() + QStringLiteral("/Pacer/Total.zip")));
@@ -130,24 +130,24 @@ private slots:
     void sameVersionAlreadyPresentIsNotDownloaded()
     {
         putOldFiles();
-        writeBytes(file("version.txt"), "1.2.0");
+        writeFile(file("version.txt"), "1.2.0");
         RecordingDelegate delegate;
         VeloraApiClient client(&delegate);
         QVERIFY(runQuery(client, delegate));
         QCOMPARE(delegate.results.size(), 1);
         QCOMPARE(m_world.server().requestTargets().size(), 1); // the query only
-        QCOMPARE(readBytes(file("Total.zip")), m_oldPackage);
+        QCOMPARE(readFile(file("Total.zip")), m_oldPackage);
     }
 
     void versionWithLineBreakIsDownloadedAgain()
     {
         putOldFiles();
-        writeBytes(file("version.txt"), "1.2.0\n");
+        writeFile(file("version.txt"), "1.2.0\n");
         RecordingDelegate delegate;
         VeloraApiClient client(&delegate);
         QVERIFY(runQuery(client, delegate));
-        QCOMPARE(readBytes(file("Total.zip")), m_package);
-        QCOMPARE(readBytes(file("version.txt")), QByteArray("1.2.0"));
+        QCOMPARE(readFile(file("Total.zip")), m_package);
+        QCOMPARE(readFile(file("version.txt")), QByteArray("1.2.0"));
     }
 
     void lastTotalEntryWins()
@@ -161,9 +161,9 @@ private slots:
         VeloraApiClient client(&delegate);
         QVERIFY(runQuery(client, delegate));
         QCOMPARE(client.version(), QStringLiteral("2.0"));
-        QCOMPARE(readBytes(file("version.txt")), QByteArray("2.0"));
-        QCOMPARE(readBytes(file("note.txt")), QByteArray("second"));
-        QCOMPARE(readBytes(file("Total.zip")), m_package);
+        QCOMPARE(readFile(file("version.txt")), QByteArray("2.0"));
+        QCOMPARE(readFile(file("note.txt")), QByteArray("second"));
+        QCOMPARE(readFile(file("Total.zip")), m_package);
         QCOMPARE(m_world.server().requestCount(QStringLiteral("/other.zip")), 0);
     }
 
@@ -174,9 +174,9 @@ private slots:
         RecordingDelegate delegate;
         VeloraApiClient client(&delegate);
         QVERIFY(runQuery(client, delegate));
-        QCOMPARE(readBytes(file("version.txt")), QByteArray("2"));
-        QCOMPARE(readBytes(file("note.txt")), QByteArray("3.5"));
-        QCOMPARE(readBytes(file("Total.zip")), m_package); // "12" is no checksum to compare with
+        QCOMPARE(readFile(file("version.txt")), QByteArray("2"));
+        QCOMPARE(readFile(file("note.txt")), QByteArray("3.5"));
+        QCOMPARE(readFile(file("Total.zip")), m_package); // "12" is no checksum to compare with
     }
 
     void replyWithoutUsableTotalEntry_data()
@@ -343,7 +343,7 @@ private slots:
         // The server's "md5hash" is that of the very file it serves: only the
         // zip check can tell that this is no package.
         const QString page = m_world.root() + QStringLiteral("/page.html");
-        QVERIFY(writeBytes(page, QByteArray("<html><body>Moved</body></html>\n").repeated(100)));
+        QVERIFY(writeFile(page, QByteArray("<html><body>Moved</body></html>\n").repeated(100)));
         QVERIFY(VHPackageServer::publish(m_world.root(), QStringLiteral("Pacer"), page, QStringLiteral("1.3.0"),
                                          QString()));
         putOldFiles();
@@ -390,7 +390,7 @@ private slots:
         QFETCH(QString, version);
         QFETCH(int, outcome);
         putOldFiles();
-        writeBytes(file("version.txt"), version.toUtf8());
+        writeFile(file("version.txt"), version.toUtf8());
         if (!index.isEmpty())
             cannedIndex(index);
         m_world.server().setFault(path, VHServerFault(fault));
@@ -463,20 +463,20 @@ private slots:
         QTest::qWait(200);
         QCOMPARE(delegate.results.size(), told); // nothing arrives for a client that is gone
         QVERIFY(!QFileInfo::exists(file("Total.zip.part")));
-        const QByteArray version = readBytes(file("version.txt"));
+        const QByteArray version = readFile(file("version.txt"));
         if (version == "1.2.0")
-            QCOMPARE(readBytes(file("Total.zip")), m_package);
+            QCOMPARE(readFile(file("Total.zip")), m_package);
         else
             QVERIFY(version.isEmpty() || version == "0.9");
         if (version == "0.9")
-            QCOMPARE(readBytes(file("Total.zip")), m_oldPackage);
+            QCOMPARE(readFile(file("Total.zip")), m_oldPackage);
     }
 
     void failedReplacementLeavesNoVersion()
     {
         // "Total.zip" cannot be replaced (a folder is in the way): the old
         // version must not be left claiming a package that is not there.
-        writeBytes(file("version.txt"), "0.9");
+        writeFile(file("version.txt"), "0.9");
         QVERIFY(QDir().mkpath(file("Total.zip") + QStringLiteral("/in-the-way")));
         RecordingDelegate delegate;
         VeloraApiClient client(&delegate);
@@ -495,7 +495,7 @@ private slots:
         RecordingDelegate delegate;
         VeloraApiClient client(&delegate);
         QVERIFY(runQuery(client, delegate));
-        QCOMPARE(readBytes(file("Total.zip")), m_package);
+        QCOMPARE(readFile(file("Total.zip")), m_package);
     }
 
     void packageAddresses_data()
@@ -516,7 +516,7 @@ private slots:
         VeloraApiClient client(&delegate);
         QCOMPARE(runQuery(client, delegate), downloaded);
         if (downloaded)
-            QCOMPARE(readBytes(file("Total.zip")), m_package);
+            QCOMPARE(readFile(file("Total.zip")), m_package);
         else
             verifyOldFilesUntouched();
     }
@@ -560,8 +560,8 @@ private slots:
         QVERIFY(runQuery(client, delegate, model));
         QCOMPARE(m_world.server().requestTargets().value(0),
                  QStringLiteral("/versions/index?model=L%C3%A4ufer%2B1%20%26x&ver=2.8.0.19"));
-        QCOMPARE(readBytes(file("Total.zip", model)), package);
-        QCOMPARE(readBytes(file("version.txt", model)), QByteArray("5.0"));
+        QCOMPARE(readFile(file("Total.zip", model)), package);
+        QCOMPARE(readFile(file("version.txt", model)), QByteArray("5.0"));
     }
 
     void betaQueriesTheBetaEndpoint()
@@ -572,7 +572,7 @@ private slots:
         QCOMPARE(m_world.server().requestTargets().value(0),
                  QStringLiteral("/beta/versions/index?model=Pacer&ver=2.8.0.19"));
         QCOMPARE(m_world.server().requestCount(QStringLiteral("/versions/index")), 0);
-        QCOMPARE(readBytes(file("version.txt")), QByteArray("1.2.0"));
+        QCOMPARE(readFile(file("version.txt")), QByteArray("1.2.0"));
     }
 
     void newQueryAbandonsTheRunningDownload()
@@ -588,7 +588,7 @@ private slots:
         QVERIFY(runQuery(client, delegate, QStringLiteral("Other")));
         QTest::qWait(2000); // past the stall of the first package
         QCOMPARE(delegate.results, QList<bool>{true});
-        QCOMPARE(readBytes(file("Total.zip", QStringLiteral("Other"))), other);
+        QCOMPARE(readFile(file("Total.zip", QStringLiteral("Other"))), other);
         // The abandoned package left neither a partial file nor a version.
         QVERIFY(folderEntries(folder()).isEmpty());
     }

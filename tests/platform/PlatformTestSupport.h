@@ -1,7 +1,7 @@
 #pragma once
 
-// Fakes of what the platform layer sees of the runtime, a scripted backend
-// and a log recorder, so the platform can be tested without the runtime.
+// Fakes of what the platform layer sees of the runtime and a scripted
+// backend, so the platform can be tested without the runtime.
 
 #include "VHClientInterface.h"
 #include "VHDeviceDetector.h"
@@ -9,12 +9,24 @@
 #include "VHEnvInterface.h"
 #include "VHPlatformInterface.h"
 #include "VHSCSIDeviceService.h"
+#include "VHTestFiles.h"
+#include "VHTestLog.h"
 
 #include <QHash>
 #include <QMutex>
+#include <QSignalSpy>
 #include <QStringList>
 
 #include <functional>
+
+// The first argument of every signal a spy caught, such as device event codes.
+inline QList<quint32> codes(const QSignalSpy &spy)
+{
+    QList<quint32> list;
+    for (const QList<QVariant> &arguments : spy)
+        list.append(arguments.first().toUInt());
+    return list;
+}
 
 // Counts live services so tests see that services not passed on are deleted.
 inline int &liveScriptedServices()
@@ -201,52 +213,3 @@ inline VHServiceList serviceList(std::unique_ptr<VHDeviceService> service)
     list.push_back(std::move(service));
     return list;
 }
-
-// Collects the messages of the Qt message handler while it lives.
-class LogRecorder
-{
-public:
-    LogRecorder()
-    {
-        instance() = this;
-        m_previous = qInstallMessageHandler(&LogRecorder::handle);
-    }
-    ~LogRecorder()
-    {
-        qInstallMessageHandler(m_previous);
-        instance() = nullptr;
-    }
-    QStringList lines() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_lines;
-    }
-    bool contains(const QString &text) const
-    {
-        const QStringList all = lines();
-        return std::any_of(all.begin(), all.end(), [&](const QString &line) { return line.contains(text); });
-    }
-    void clear()
-    {
-        QMutexLocker lock(&m_mutex);
-        m_lines.clear();
-    }
-
-private:
-    static LogRecorder *&instance()
-    {
-        static LogRecorder *current = nullptr;
-        return current;
-    }
-    static void handle(QtMsgType, const QMessageLogContext &, const QString &message)
-    {
-        if (LogRecorder *recorder = instance()) {
-            QMutexLocker lock(&recorder->m_mutex);
-            recorder->m_lines.append(message);
-        }
-    }
-
-    mutable QMutex m_mutex;
-    QStringList m_lines;
-    QtMessageHandler m_previous = nullptr;
-};

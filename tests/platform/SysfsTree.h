@@ -3,6 +3,8 @@
 // Builds a small sysfs tree in a folder: disks below USB interfaces or other
 // buses, their partitions and the /sys/dev/block and /sys/block links.
 
+#include "VHTestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QString>
@@ -18,8 +20,8 @@ public:
     QString usbInterface(const QString &path, const QString &driver)
     {
         const QString folder = m_root + QStringLiteral("/devices/") + path;
-        write(folder + QStringLiteral("/uevent"), "DEVTYPE=usb_interface\nDRIVER=" + driver.toUtf8() + "\n");
-        write(folder + QStringLiteral("/bInterfaceClass"), "08\n");
+        writeFile(folder + QStringLiteral("/uevent"), "DEVTYPE=usb_interface\nDRIVER=" + driver.toUtf8() + "\n");
+        writeFile(folder + QStringLiteral("/bInterfaceClass"), "08\n");
         QDir().mkpath(m_root + QStringLiteral("/bus/usb/drivers/") + driver);
         QFile::link(m_root + QStringLiteral("/bus/usb/drivers/") + driver, folder + QStringLiteral("/driver"));
         return folder;
@@ -30,15 +32,15 @@ public:
                  const QByteArray &vendor, const QByteArray &model, const QString &sgName = QString())
     {
         const QString device = parentFolder + QStringLiteral("/host0/target0:0:0/0:0:0:0");
-        write(device + QStringLiteral("/vendor"), vendor);
-        write(device + QStringLiteral("/model"), model);
+        writeFile(device + QStringLiteral("/vendor"), vendor);
+        writeFile(device + QStringLiteral("/model"), model);
         if (!sgName.isEmpty())
             QDir().mkpath(device + QStringLiteral("/scsi_generic/") + sgName);
         const QString disk = device + QStringLiteral("/block/") + name;
-        write(disk + QStringLiteral("/uevent"), "DEVTYPE=disk\nDEVNAME=" + name.toUtf8() + "\n");
-        write(disk + QStringLiteral("/dev"), QByteArray::number(major) + ':' + QByteArray::number(minor) + '\n');
+        writeFile(disk + QStringLiteral("/uevent"), "DEVTYPE=disk\nDEVNAME=" + name.toUtf8() + "\n");
+        writeFile(disk + QStringLiteral("/dev"), QByteArray::number(major) + ':' + QByteArray::number(minor) + '\n');
         if (!removable.isNull())
-            write(disk + QStringLiteral("/removable"), removable);
+            writeFile(disk + QStringLiteral("/removable"), removable);
         QFile::link(device, disk + QStringLiteral("/device"));
         devLink(disk, major, minor);
         QDir().mkpath(m_root + QStringLiteral("/block"));
@@ -49,17 +51,10 @@ public:
     QString partition(const QString &disk, const QString &name, int major, int minor)
     {
         const QString folder = disk + QLatin1Char('/') + name;
-        write(folder + QStringLiteral("/partition"), "1\n");
-        write(folder + QStringLiteral("/uevent"), "DEVTYPE=partition\nDEVNAME=" + name.toUtf8() + "\n");
+        writeFile(folder + QStringLiteral("/partition"), "1\n");
+        writeFile(folder + QStringLiteral("/uevent"), "DEVTYPE=partition\nDEVNAME=" + name.toUtf8() + "\n");
         devLink(folder, major, minor);
         return folder;
-    }
-
-    static bool write(const QString &path, const QByteArray &bytes)
-    {
-        QDir().mkpath(path.left(path.lastIndexOf(QLatin1Char('/'))));
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
     }
 
 private:

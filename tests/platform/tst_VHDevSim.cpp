@@ -2,24 +2,12 @@
 #include "VHSimLayout.h"
 #include "VHSimPlatform.h"
 #include "VHSimSCSIService.h"
+#include "VHTestFiles.h"
 
 #include <QDir>
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-QString value(const QString &ini, const QString &key)
-{
-    return QSettings(ini, QSettings::IniFormat).value(key).toString();
-}
-} // namespace
 
 // The device firmware simulator: device folders, firmware starts, SCSI rules, the tool.
 class TestVHDevSim : public QObject
@@ -72,7 +60,7 @@ private slots:
             {QStringLiteral("CAP/COM"), identity.capability},
             {QStringLiteral("Product/Type"), identity.productType}};
         for (const auto &[key, expectedValue] : expected)
-            QCOMPARE(value(file, key), expectedValue);
+            QCOMPARE(iniValue(file, key), expectedValue);
         QCOMPARE(m_sim->kind(QStringLiteral("WATCH")), QStringLiteral("fit"));
         QVERIFY(m_sim->devices().contains(QStringLiteral("WATCH")));
         QVERIFY(!QDir(root() + QStringLiteral("/.staging")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
@@ -108,9 +96,9 @@ private slots:
         QCOMPARE(changes, (QStringList{QStringLiteral("Bluetooth=BT12"), QStringLiteral("OS=1.02.00")}));
         QVERIFY(m_sim->plug(QStringLiteral("WATCH")));
         const QString file = m_sim->identityFile(QStringLiteral("WATCH"));
-        QCOMPARE(value(file, QStringLiteral("OS/Version")), QStringLiteral("1.02.00"));
-        QCOMPARE(value(file, QStringLiteral("Bluetooth/Version")), QStringLiteral("BT12"));
-        QCOMPARE(value(file, QStringLiteral("TimeZone/Version")), VHSimFitIdentity().timeZone);
+        QCOMPARE(iniValue(file, QStringLiteral("OS/Version")), QStringLiteral("1.02.00"));
+        QCOMPARE(iniValue(file, QStringLiteral("Bluetooth/Version")), QStringLiteral("BT12"));
+        QCOMPARE(iniValue(file, QStringLiteral("TimeZone/Version")), VHSimFitIdentity().timeZone);
         QCOMPARE(QDir(volume).entryList(QDir::Files), QStringList{QStringLiteral("notes.txt")});
         // A start needs the device unplugged.
         QVERIFY(!m_sim->boot(QStringLiteral("WATCH")));
@@ -145,7 +133,7 @@ private slots:
         QVERIFY(m_sim->restart(QStringLiteral("BIKE"), 0, &changes));
         QCOMPARE(changes, (QStringList{QStringLiteral("OS=120"), QStringLiteral("BootLoader=R003")}));
         QCOMPARE(QDir(volume).entryList(QDir::Files), QStringList{QStringLiteral("device.ini")});
-        QCOMPARE(value(volume + QStringLiteral("/device.ini"), QStringLiteral("BootLoader/Version")),
+        QCOMPARE(iniValue(volume + QStringLiteral("/device.ini"), QStringLiteral("BootLoader/Version")),
                  QStringLiteral("R003"));
     }
 
@@ -186,7 +174,7 @@ private slots:
         QCOMPARE(changes, QStringList{QStringLiteral("OS=130")});
         QVERIFY(QFileInfo(m_sim->drivePath(QStringLiteral("BIKE"))).isDir());
         QVERIFY(VHSimLayout::scsiDeviceNames(root()).isEmpty());
-        QCOMPARE(value(m_sim->identityFile(QStringLiteral("BIKE")), QStringLiteral("OS/Version")),
+        QCOMPARE(iniValue(m_sim->identityFile(QStringLiteral("BIKE")), QStringLiteral("OS/Version")),
                  QStringLiteral("130"));
     }
 
@@ -258,12 +246,12 @@ private slots:
         QCOMPARE(m_sim->flash(QStringLiteral("P35"), VHDevSim::Flash::External), QByteArray(0x4000, char(0xFF)));
 
         QVERIFY(send(*device, {0x2A, 0, 0, 0, 0, 0, 1, 0, 1, 0}, VHSimScsiDevice::Write, zeros));
-        QCOMPARE(value(m_sim->deviceFolder(QStringLiteral("P35")) + QStringLiteral("/state.ini"),
-                       QStringLiteral("State/mode")),
+        QCOMPARE(iniValue(m_sim->deviceFolder(QStringLiteral("P35")) + QStringLiteral("/state.ini"),
+                          QStringLiteral("State/mode")),
                  QStringLiteral("loader"));
         QVERIFY(send(*device, {0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, VHSimScsiDevice::Write, zeros));
-        QCOMPARE(value(m_sim->deviceFolder(QStringLiteral("P35")) + QStringLiteral("/state.ini"),
-                       QStringLiteral("State/mode")),
+        QCOMPARE(iniValue(m_sim->deviceFolder(QStringLiteral("P35")) + QStringLiteral("/state.ini"),
+                          QStringLiteral("State/mode")),
                  QStringLiteral("normal"));
 
         QVERIFY(
@@ -292,7 +280,7 @@ private slots:
                              QStringLiteral("--model"), QStringLiteral("Pacer75")});
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitCode(), 0);
-        QCOMPARE(value(root() + QStringLiteral("/WATCH/System/device.txt"), QStringLiteral("MODEL/Model")),
+        QCOMPARE(iniValue(root() + QStringLiteral("/WATCH/System/device.txt"), QStringLiteral("MODEL/Model")),
                  QStringLiteral("Pacer75"));
         process.start(tool, {QStringLiteral("make-image"), QStringLiteral("OS"), QStringLiteral("1.1.0"),
                              root() + QStringLiteral("/WATCH/os.bin")});

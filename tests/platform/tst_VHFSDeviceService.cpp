@@ -1,5 +1,6 @@
 #include "VHFSDeviceService.h"
 #include "VHScsiCommands.h"
+#include "VHTestFiles.h"
 
 #include <QFile>
 #include <QSettings>
@@ -15,11 +16,7 @@ class TestVHFSDeviceService : public QObject
     QString writeIdentity(const QByteArray &text)
     {
         const QString path = m_root.path() + QStringLiteral("/device.ini");
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return {};
-        file.write(text);
-        return path;
+        return writeFile(path, text) ? path : QString();
     }
 
 private slots:

@@ -16,14 +16,6 @@
 
 namespace {
 const QString kUsbPort = QStringLiteral("pci0000:00/0000:00:14.0/usb1/1-2");
-
-QList<quint32> codes(const QSignalSpy &spy)
-{
-    QList<quint32> list;
-    for (const QList<QVariant> &arguments : spy)
-        list.append(arguments.first().toUInt());
-    return list;
-}
 } // namespace
 
 // The Linux backend against a sysfs tree and mount tables in files.
@@ -42,7 +34,7 @@ class TestVHLinuxBackend : public QObject
         QDir().mkpath(path);
         return path;
     }
-    void writeTable(const QByteArray &table) { QVERIFY(SysfsTree::write(m_paths.mountInfo, table)); }
+    void writeTable(const QByteArray &table) { QVERIFY(writeFile(m_paths.mountInfo, table)); }
     // The kernel's escaping of a path in the mount table.
     static QByteArray escaped(const QString &path)
     {
@@ -159,13 +151,13 @@ private slots:
         QCOMPARE(disk->devName, QStringLiteral("sdb"));
         QVERIFY(disk->isRemovableDrive());
         // Large files are read only up to the limit.
-        SysfsTree::write(m_dir->path() + QStringLiteral("/big"), QByteArray(100000, 'x'));
+        writeFile(m_dir->path() + QStringLiteral("/big"), QByteArray(100000, 'x'));
         QCOMPARE(VHSysfs::readAttribute(m_dir->path() + QStringLiteral("/big"), 4096).size(), 4096);
     }
 
     void removableDrivesFromTheMountTable()
     {
-        LogRecorder log;
+        LogCapture log;
         const QString watch = mountPoint(QStringLiteral("My Watch"));
         const QString card = mountPoint(QStringLiteral("Ünïcode\tcard"));
         writeTable("22 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw\n" + line(40, "8:17", watch)
@@ -200,7 +192,7 @@ private slots:
 
     void ejectingAnUnknownDriveFails()
     {
-        LogRecorder log;
+        LogCapture log;
         writeTable(line(40, "8:0", QStringLiteral("/data")));
         VHLinuxPlatform platform(m_paths);
         QVERIFY(!platform.ejectDevice(QStringLiteral("/media/nothing")));
@@ -212,7 +204,7 @@ private slots:
     {
         // The node of the USB disk does not exist below the test's /dev.
         VHLinuxPlatform platform(m_paths);
-        LogRecorder log;
+        LogCapture log;
         const VHModelTable models{
             {QStringLiteral("2101"), QStringLiteral("Pacer70"), QStringLiteral("VELORA"), nullptr}};
         QVERIFY(platform.findSCSIDevices(models).empty());
@@ -263,7 +255,7 @@ private slots:
         QCOMPARE(spy.size(), 1);
         // Replaced by rename with the drive mounted anew: gone and back.
         const QString next = m_paths.mountInfo + QStringLiteral(".new");
-        SysfsTree::write(next, line(30, "8:2", QStringLiteral("/")) + line(41, "8:17", watch));
+        writeFile(next, line(30, "8:2", QStringLiteral("/")) + line(41, "8:17", watch));
         QVERIFY(::rename(QFile::encodeName(next).constData(), QFile::encodeName(m_paths.mountInfo).constData()) == 0);
         QTRY_COMPARE_WITH_TIMEOUT(
             codes(spy), (QList<quint32>{VHDeviceEvent::Arrival, VHDeviceEvent::RemoveComplete, VHDeviceEvent::Arrival}),

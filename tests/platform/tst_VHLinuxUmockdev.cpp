@@ -167,14 +167,6 @@ gboolean handleIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer 
     return TRUE;
 }
 
-QList<quint32> codes(const QSignalSpy &spy)
-{
-    QList<quint32> list;
-    for (const QList<QVariant> &arguments : spy)
-        list.append(arguments.first().toUInt());
-    return list;
-}
-
 } // namespace
 
 class TestVHLinuxUmockdev : public QObject
@@ -222,9 +214,8 @@ private slots:
         VHSimScsiDevice::writeIdentity(m_dir.path(), identity);
         for (const QString &name :
              {VHSimLayout::kInternalFlash, VHSimLayout::kExternalFlash, VHSimLayout::kLoaderFlash}) {
-            QFile file(m_dir.path() + QLatin1Char('/') + name);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(QByteArray(name == VHSimLayout::kExternalFlash ? 0x40000 : 0x10000, char(0xFF)));
+            QVERIFY(writeFile(m_dir.path() + QLatin1Char('/') + name,
+                              QByteArray(name == VHSimLayout::kExternalFlash ? 0x40000 : 0x10000, char(0xFF))));
         }
         m_device = VHSimScsiDevice::open(m_dir.path());
         QVERIFY(m_device);
@@ -250,11 +241,10 @@ private slots:
 
     void usbDiskReportingNotRemovableIsADrive()
     {
-        QFile table(m_paths.mountInfo);
-        QVERIFY(table.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        table.write("22 1 8:2 / / rw - ext4 /dev/sda2 rw\n40 22 8:17 / /media/u/PACER\\04040 rw - vfat /dev/sdb1 rw\n"
-                    "41 22 8:0 / /data rw - ext4 /dev/sda rw\n");
-        table.close();
+        QVERIFY(
+            writeFile(m_paths.mountInfo,
+                      "22 1 8:2 / / rw - ext4 /dev/sda2 rw\n40 22 8:17 / /media/u/PACER\\04040 rw - vfat /dev/sdb1 rw\n"
+                      "41 22 8:0 / /data rw - ext4 /dev/sda rw\n"));
         VHLinuxPlatform platform(m_paths);
         QStringList drives;
         platform.getRemovableDrives(drives, QStringLiteral("msdos"), 0);
@@ -298,7 +288,7 @@ private slots:
     {
         std::unique_ptr<VHLinuxSCSIService> service = findDevice();
         QVERIFY(service);
-        LogRecorder log;
+        LogCapture log;
         m_firmware.mode = Firmware::TimeOut;
         const std::uint8_t cdb[10] = {0x2A, 0, 0, 0, 0, 0, 0x0F, 0, 8, 0};
         QByteArray data(4096, 'x');
@@ -333,10 +323,7 @@ private slots:
 
     void udevEventsBecomeNodeChanges()
     {
-        QFile table(m_paths.mountInfo);
-        QVERIFY(table.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        table.write("40 22 8:17 / /media/u/PACER rw - vfat /dev/sdb1 rw\n");
-        table.close();
+        QVERIFY(writeFile(m_paths.mountInfo, "40 22 8:17 / /media/u/PACER rw - vfat /dev/sdb1 rw\n"));
         VHLinuxDeviceWatcher watcher(m_paths);
         QVERIFY(watcher.isMonitoringUdev());
         QSignalSpy spy(&watcher, &VHDeviceWatcher::DeviceChange);

@@ -128,7 +128,7 @@ private slots:
 
     void idleVolumeDeviceIgnoresNodeChanges()
     {
-        LogRecorder log;
+        LogCapture log;
         makeCurrent(VHDeviceService::DEVICE_FS, 0);
         scsiFinds(kOther);
         auto detector = makeDetector();
@@ -152,11 +152,8 @@ private slots:
     void arrivalWithoutDeviceScansTheDrives()
     {
         QTemporaryDir drive;
-        QDir().mkpath(drive.path() + QStringLiteral("/System"));
-        QFile file(drive.path() + QStringLiteral("/System/device.txt"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[UUID]\nUUID=" + kUuid.toLatin1() + "\n");
-        file.close();
+        QVERIFY(
+            writeFile(drive.path() + QStringLiteral("/System/device.txt"), "[UUID]\nUUID=" + kUuid.toLatin1() + "\n"));
         m_manager.table = {{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("X"), nullptr}};
         m_script.drives = {drive.path()};
         auto detector = makeDetector();
@@ -171,11 +168,8 @@ private slots:
     void removalChecksTheCurrentVolumeDevice()
     {
         QTemporaryDir drive;
-        QDir().mkpath(drive.path() + QStringLiteral("/System"));
-        QFile file(drive.path() + QStringLiteral("/System/device.txt"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[UUID]\nUUID=" + kUuid.toLatin1() + "\n");
-        file.close();
+        QVERIFY(
+            writeFile(drive.path() + QStringLiteral("/System/device.txt"), "[UUID]\nUUID=" + kUuid.toLatin1() + "\n"));
         m_manager.table = {{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("X"), nullptr}};
         m_script.drives = {drive.path()};
         makeCurrent(VHDeviceService::DEVICE_FS, 2);

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -37,18 +36,8 @@ class TestVHPlatformScan : public QObject
         const QString path = m_root->path() + QLatin1Char('/') + name;
         QDir().mkpath(path);
         if (!vendor.isEmpty())
-            write(path + QStringLiteral("/.simdrive"), "vendor=" + vendor + "\nmodel=Watch  \n");
+            writeFile(path + QStringLiteral("/.simdrive"), "vendor=" + vendor + "\nmodel=Watch  \n");
         return path;
-    }
-    static bool write(const QString &path, const QByteArray &bytes)
-    {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-    }
-    static QString value(const QString &ini, const QString &key)
-    {
-        return QSettings(ini, QSettings::IniFormat).value(key).toString();
     }
     static VHFSDeviceService *fs(const VHServiceList &list)
     {
@@ -77,24 +66,25 @@ private slots:
         m_manager.flags = 3; // "/device.ini"
         m_manager.table = {{QStringLiteral("1207"), QStringLiteral("Pacer21"), QStringLiteral("X"), galFactory}};
         const QString root = drive(QStringLiteral("GAL"));
-        QVERIFY(write(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=1207000000000001\n"));
-        QVERIFY(write(root + QStringLiteral("/Device.ini"), "[UUID]\nUUID=9999000000000002\n"));
+        QVERIFY(writeFile(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=1207000000000001\n"));
+        QVERIFY(writeFile(root + QStringLiteral("/Device.ini"), "[UUID]\nUUID=9999000000000002\n"));
         VHPlatform p = platform();
         const VHServiceList found = p.findFSDevices(&m_manager);
         QVERIFY(fs(found));
         QCOMPARE(fs(found)->identityFile(), root + QStringLiteral("/device.ini"));
         QCOMPARE(fs(found)->modelInfo().modelName, QStringLiteral("Pacer21"));
         QCOMPARE(fs(found)->rootPath(), root);
-        QCOMPARE(value(root + QStringLiteral("/device.ini"), QStringLiteral("UUID/VH")), QStringLiteral("1"));
-        QVERIFY(value(root + QStringLiteral("/Device.ini"), QStringLiteral("UUID/VH")).isEmpty());
+        QCOMPARE(iniValue(root + QStringLiteral("/device.ini"), QStringLiteral("UUID/VH")), QStringLiteral("1"));
+        QVERIFY(iniValue(root + QStringLiteral("/Device.ini"), QStringLiteral("UUID/VH")).isEmpty());
     }
 
     void fitFlagReadsTheSystemFile()
     {
         const QString root = drive(QStringLiteral("WATCH"));
-        QVERIFY(write(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=1207000000000001\n[MODEL]\nModel=Pacer21\n"));
-        QVERIFY(write(root + QStringLiteral("/System/Device.txt"),
-                      "[UUID]\nUUID=2101000000000001\n[MODEL]\nModel= Pacer70 \n"));
+        QVERIFY(
+            writeFile(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=1207000000000001\n[MODEL]\nModel=Pacer21\n"));
+        QVERIFY(writeFile(root + QStringLiteral("/System/Device.txt"),
+                          "[UUID]\nUUID=2101000000000001\n[MODEL]\nModel= Pacer70 \n"));
         VHPlatform p = platform();
         const VHServiceList found = p.findFSDevices(&m_manager);
         QVERIFY(fs(found));
@@ -115,14 +105,15 @@ private slots:
     void uuidOfOtherLengthRegistersARowWithoutCode()
     {
         const QString root = drive(QStringLiteral("WATCH"));
-        QVERIFY(write(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=210100000000001\n[MODEL]\nModel=Pacer70\n"));
+        QVERIFY(
+            writeFile(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=210100000000001\n[MODEL]\nModel=Pacer70\n"));
         VHPlatform p = platform();
         const VHServiceList found = p.findFSDevices(&m_manager);
         QVERIFY(fs(found));
         QCOMPARE(m_manager.table.size(), 1);
         QVERIFY(m_manager.table.first().code.isEmpty());
         // A row without code matches no device by UUID, not even one without UUID.
-        QVERIFY(write(root + QLatin1Char('/') + kFitFile, "[MODEL]\nModel=Pacer90\n"));
+        QVERIFY(writeFile(root + QLatin1Char('/') + kFitFile, "[MODEL]\nModel=Pacer90\n"));
         VHPlatform again = platform();
         const VHServiceList second = again.findFSDevices(&m_manager);
         QVERIFY(fs(second));
@@ -134,12 +125,12 @@ private slots:
     {
         m_manager.table = {{QStringLiteral("2101"), QStringLiteral("Pacer70"), QStringLiteral("X"), fitFactory}};
         const QString root = drive(QStringLiteral("WATCH"));
-        QVERIFY(write(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=3300000000000001\n[MODEL]\nName=x\n"));
+        QVERIFY(writeFile(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=3300000000000001\n[MODEL]\nName=x\n"));
         VHPlatform p = platform();
         QVERIFY(p.findFSDevices(&m_manager).empty());
         QCOMPARE(m_manager.table.size(), 1);
         // The code decides even without "Model".
-        QVERIFY(write(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=2101000000000009\n"));
+        QVERIFY(writeFile(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=2101000000000009\n"));
         QCOMPARE(fs(p.findFSDevices(&m_manager))->modelInfo().modelName, QStringLiteral("Pacer70"));
     }
 
@@ -147,16 +138,19 @@ private slots:
     {
         m_manager.flags = 0;
         const QString root = drive(QStringLiteral("BIKE"));
-        QVERIFY(write(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=6000000000000001\n[MODEL]\nModel=Pacer60\n"));
+        QVERIFY(
+            writeFile(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=6000000000000001\n[MODEL]\nModel=Pacer60\n"));
         VHPlatform p = platform();
         QVERIFY(fs(p.findFSDevices(&m_manager)));
         QVERIFY(m_manager.table.last().factory == pacer60Factory);
-        QVERIFY(write(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=6100000000000001\n[MODEL]\nModel=Pacer61\n"));
+        QVERIFY(
+            writeFile(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=6100000000000001\n[MODEL]\nModel=Pacer61\n"));
         QVERIFY(fs(p.findFSDevices(&m_manager)));
         QVERIFY(m_manager.table.last().factory == galFactory);
         // A family without a class in this build registers nothing.
         registerFactories(fitFactory, nullptr, pacer60Factory);
-        QVERIFY(write(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=6200000000000001\n[MODEL]\nModel=Pacer62\n"));
+        QVERIFY(
+            writeFile(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=6200000000000001\n[MODEL]\nModel=Pacer62\n"));
         QVERIFY(p.findFSDevices(&m_manager).empty());
         QCOMPARE(m_manager.table.size(), 2);
         registerFactories(fitFactory, galFactory, pacer60Factory);
@@ -177,7 +171,7 @@ private slots:
         m_manager.table = {{QStringLiteral("0901"), QStringLiteral("Pacer50"),
                             QStringLiteral("Velora:pacer:Pacer:ALDER Device:ALDER MS:ALDER"), galFactory}};
         const QString main = drive(primary, "VELORA");
-        QVERIFY(write(main + QStringLiteral("/device.ini"), "[UUID]\nUUID=0901000000000001\n"));
+        QVERIFY(writeFile(main + QStringLiteral("/device.ini"), "[UUID]\nUUID=0901000000000001\n"));
         const QString maps = drive(secondary, "VELORA");
         drive(QStringLiteral("C-OTHER"), "Kingston");
         VHPlatform p = platform();
@@ -193,7 +187,7 @@ private slots:
         m_manager.table = {
             {QStringLiteral("0901"), QStringLiteral("Pacer50"), QStringLiteral("Velora:ALDER"), galFactory}};
         const QString main = drive(QStringLiteral("MAIN"), "VELORA");
-        QVERIFY(write(main + QStringLiteral("/device.ini"), "[UUID]\nUUID=0901000000000001\n"));
+        QVERIFY(writeFile(main + QStringLiteral("/device.ini"), "[UUID]\nUUID=0901000000000001\n"));
         drive(QStringLiteral("STICK"), "SanDisk");
         VHPlatform p = platform();
         const VHServiceList found = p.findFSDevices(&m_manager);
@@ -203,15 +197,15 @@ private slots:
 
     void unusableIdentityFilesAreSkipped()
     {
-        LogRecorder log;
+        LogCapture log;
         const QString folderFile = drive(QStringLiteral("A-FOLDER"));
         QVERIFY(QDir().mkpath(folderFile + QLatin1Char('/') + kFitFile));
         const QString huge = drive(QStringLiteral("B-HUGE"));
-        QVERIFY(write(huge + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=2101000000000001\n[MODEL]\nModel=Big\n"));
+        QVERIFY(writeFile(huge + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=2101000000000001\n[MODEL]\nModel=Big\n"));
         QVERIFY(::truncate(QFile::encodeName(huge + QLatin1Char('/') + kFitFile).constData(), 100ll * 1024 * 1024)
                 == 0);
         const QString binary = drive(QStringLiteral("C-BINARY"));
-        QVERIFY(write(binary + QLatin1Char('/') + kFitFile, QByteArray("\0\xff[MODEL\n\0=\n\xfe", 12)));
+        QVERIFY(writeFile(binary + QLatin1Char('/') + kFitFile, QByteArray("\0\xff[MODEL\n\0=\n\xfe", 12)));
         QElapsedTimer timer;
         timer.start();
         VHPlatform p = platform();
@@ -237,8 +231,8 @@ private slots:
         // The user's own file, which reads like an identity file.
         const QString home = m_root->path() + QStringLiteral("/../home-") + QFileInfo(m_root->path()).fileName();
         const QByteArray mine = "; my notes\n[UUID]\nUUID=2101000000000001\n[MODEL]\nModel=Pacer70\n";
-        QVERIFY(write(home + QStringLiteral("/device.txt"), mine));
-        QVERIFY(write(home + QStringLiteral("/user.ini"), mine));
+        QVERIFY(writeFile(home + QStringLiteral("/device.txt"), mine));
+        QVERIFY(writeFile(home + QStringLiteral("/user.ini"), mine));
         const QString root = drive(QStringLiteral("WATCH"));
         QDir().mkpath(root + QStringLiteral("/System"));
         if (linkAt == QLatin1String("System"))
@@ -267,12 +261,12 @@ private slots:
         };
         // Not recognised (no matching code, no model): not one byte changes.
         const QByteArray unknown = QByteArray("\xff\xfe; binary\r\n[UUID]\r\nUUID=9900000000000001\r\n\0tail", 48);
-        QVERIFY(write(file, unknown));
+        QVERIFY(writeFile(file, unknown));
         VHPlatform p = platform();
         QVERIFY(p.findFSDevices(&m_manager).empty());
         QCOMPARE(bytesOf(), unknown);
         // Recognised: the marker line goes in, comments and line endings stay.
-        QVERIFY(write(file, "; keep me\r\n[UUID]\r\nUUID=2101000000000001\r\n[OS]\r\nVersion=1\r\n"));
+        QVERIFY(writeFile(file, "; keep me\r\n[UUID]\r\nUUID=2101000000000001\r\n[OS]\r\nVersion=1\r\n"));
         QVERIFY(fs(p.findFSDevices(&m_manager)));
         QCOMPARE(bytesOf(),
                  QByteArray("; keep me\r\n[UUID]\r\nVH=1\r\nUUID=2101000000000001\r\n[OS]\r\nVersion=1\r\n"));
@@ -281,8 +275,8 @@ private slots:
         // A file of exactly the size cap keeps its size and is still detected next time.
         QByteArray full = "[UUID]\nUUID=2101000000000001\n;";
         full += QByteArray(VHPlatform::kMaxIdentityFileSize - full.size() - 1, 'x') + '\n';
-        QVERIFY(write(file, full));
-        LogRecorder log;
+        QVERIFY(writeFile(file, full));
+        LogCapture log;
         QVERIFY(fs(p.findFSDevices(&m_manager)));
         QCOMPARE(QFileInfo(file).size(), VHPlatform::kMaxIdentityFileSize);
         QVERIFY(log.contains(QStringLiteral("no marker written")));
@@ -292,7 +286,8 @@ private slots:
     void drivesWithSpacesAndNonAsciiNames()
     {
         const QString root = drive(QStringLiteral("Ünïcode WATCH 1"));
-        QVERIFY(write(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=2101000000000001\n[MODEL]\nModel=Pacer70\n"));
+        QVERIFY(
+            writeFile(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=2101000000000001\n[MODEL]\nModel=Pacer70\n"));
         VHPlatform p = platform();
         const VHServiceList found = p.findFSDevices(&m_manager);
         QVERIFY(fs(found));

@@ -124,7 +124,7 @@ private slots:
 
     void failuresStopWithTheirLogLines()
     {
-        LogRecorder log;
+        LogCapture log;
         RecordingScsiService service;
         service.failAtCommand = 2;
         QVERIFY(!service.writeFlashBlocks(pattern(4096 * 4), 15, 4096 * 4, 4096, 10));
@@ -145,7 +145,7 @@ private slots:
 
     void unaddressableBlocksAreRefusedBeforeAnyCommand()
     {
-        LogRecorder log;
+        LogCapture log;
         RecordingScsiService service;
         // Block 65536 would be sent as block 0 and overwrite the start of the flash.
         QVERIFY(!service.writeFlashBlocks(pattern(8192), 15, 8192, 4096, 65535));
@@ -218,7 +218,7 @@ private slots:
 
     void invalidHandleAndIoctlFailures()
     {
-        LogRecorder log;
+        LogCapture log;
         FakeIoctl ioctl;
         std::uint8_t buffer[512] = {};
         const std::uint8_t cdb[10] = {0x28, 0, 0, 0, 0, 0, 0x1A, 0, 1, 0};
@@ -312,9 +312,9 @@ private slots:
 
     void linuxServiceUsesItsHandles()
     {
-        LogRecorder log;
+        LogCapture log;
         FakeIoctl ioctl;
-        VHLinuxSCSIService none{VHFd(), VHModelInfo(), QStringLiteral("/dev/sg9")};
+        VHLinuxSCSIService none{VHFileOps::UniqueFd(), VHModelInfo(), QStringLiteral("/dev/sg9")};
         none.setIoctlFunction(ioctl.function());
         const std::uint8_t cdb[10] = {0x2A, 0, 0, 0, 0, 0, 0x0F, 0, 8, 0};
         std::uint8_t data[4096] = {};
@@ -324,7 +324,8 @@ private slots:
         QCOMPARE(ioctl.calls, 0);
 
         // Reads fall back to the secondary handle; writes never do.
-        VHLinuxSCSIService secondary{VHFd(), VHModelInfo(), QStringLiteral("/dev/sg9"), VHFd(openNull())};
+        VHLinuxSCSIService secondary{VHFileOps::UniqueFd(), VHModelInfo(), QStringLiteral("/dev/sg9"),
+                                     VHFileOps::UniqueFd(openNull())};
         secondary.setIoctlFunction(ioctl.function());
         std::memset(data, 0xAB, sizeof data);
         QVERIFY(secondary.readClient(cdb, 10, data, 4096));

@@ -13,14 +13,6 @@
 #include <QTest>
 
 namespace {
-QList<quint32> codes(const QSignalSpy &spy)
-{
-    QList<quint32> list;
-    for (const QList<QVariant> &arguments : spy)
-        list.append(arguments.first().toUInt());
-    return list;
-}
-
 VHSimScsiDevice::Identity pacer40()
 {
     VHSimScsiDevice::Identity identity;
@@ -90,7 +82,7 @@ private slots:
 
     void ejectTakesTheDriveAway()
     {
-        LogRecorder log;
+        LogCapture log;
         QVERIFY(m_sim->createFit(QStringLiteral("WATCH"), VHSimFitIdentity()));
         QVERIFY(m_sim->plug(QStringLiteral("WATCH")));
         VHSimPlatform platform(root());

@@ -10,6 +10,7 @@
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
+#include "VHTestFiles.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -98,12 +99,8 @@ private slots:
 
         // A restart with an update: gone and back, reporting the new version.
         QByteArray image = VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("2.00.00"), "payload");
-        QFile file(sim.drivePath(QStringLiteral("WATCH")) + QStringLiteral("/os.bin"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
-        file.close();
-        QFile instruction(sim.drivePath(QStringLiteral("WATCH")) + QStringLiteral("/update.ini"));
-        QVERIFY(instruction.open(QIODevice::WriteOnly));
-        instruction.close();
+        QVERIFY(writeFile(sim.drivePath(QStringLiteral("WATCH")) + QStringLiteral("/os.bin"), image));
+        QVERIFY(writeFile(sim.drivePath(QStringLiteral("WATCH")) + QStringLiteral("/update.ini"), QByteArray()));
         QVERIFY(sim.unplug(QStringLiteral("WATCH")));
         QTRY_COMPARE_WITH_TIMEOUT(recorder.events.size(), 4, 2000);
         QStringList installed;

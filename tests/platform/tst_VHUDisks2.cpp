@@ -260,7 +260,7 @@ private slots:
         paths.devRoot = dir.path() + QStringLiteral("/dev");
         paths.mountInfo = dir.path() + QStringLiteral("/mountinfo");
         const QString mountPoint = dir.path() + QStringLiteral("/WATCH");
-        QVERIFY(SysfsTree::write(paths.mountInfo, "40 22 8:17 / " + mountPoint.toUtf8() + " rw - vfat /dev/sdb1 rw\n"));
+        QVERIFY(writeFile(paths.mountInfo, "40 22 8:17 / " + mountPoint.toUtf8() + " rw - vfat /dev/sdb1 rw\n"));
 
         FakeUDisks2 &fake = startService();
         // From a worker, as the device classes call it.
@@ -275,7 +275,7 @@ private slots:
 
         FakeUDisks2 &refusing =
             startService([](FakeUDisks2 &f) { f.refusedMethods.insert(QStringLiteral("PowerOff")); });
-        LogRecorder log;
+        LogCapture log;
         // A refusal is final: no root fallback behind the service's back.
         QVERIFY(!VHLinuxPlatform(paths).ejectDevice(mountPoint));
         QCOMPARE(refusing.methodsCalled().last(), QStringLiteral("PowerOff Watch"));

@@ -4,6 +4,7 @@
 #include "VHScsiCommands.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
+#include "VHTestFiles.h"
 
 #include <QDomDocument>
 #include <QMetaMethod>
@@ -376,14 +377,10 @@ private slots:
         auto *service = new FakeSCSIService(QStringLiteral("1234ABCD00000001"), m_row);
         device->setDeviceService(service);
         const QString folder = m_root.path() + QStringLiteral("/flash");
-        QDir().mkpath(folder);
-        QFile image(folder + QStringLiteral("/boot.bin"));
-        QVERIFY(image.open(QIODevice::WriteOnly));
         QByteArray bytes(1000, '\0');
         for (int i = 0; i < bytes.size(); ++i)
             bytes[i] = char(i % 251);
-        image.write(bytes);
-        image.close();
+        QVERIFY(writeFile(folder + QStringLiteral("/boot.bin"), bytes));
 
         QVERIFY(device->writeInternalFlash(folder, QStringLiteral("boot"), 0x21, 512));
         QCOMPARE(service->commands.size(), 2);
@@ -410,11 +407,7 @@ private slots:
         QString uuid;
         QVERIFY(!device->getUUID(uuid));
         const QString folder = m_root.path() + QStringLiteral("/flash2");
-        QDir().mkpath(folder);
-        QFile image(folder + QStringLiteral("/a.bin"));
-        QVERIFY(image.open(QIODevice::WriteOnly));
-        image.write(QByteArray(600, 'a'));
-        image.close();
+        QVERIFY(writeFile(folder + QStringLiteral("/a.bin"), QByteArray(600, 'a')));
         QVERIFY(!device->writeInternalFlash(folder, QStringLiteral("a"), 0x21, 512));
         QVERIFY(device->errorFlag());
     }

@@ -5,9 +5,8 @@
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
+#include "VHTestFiles.h"
 #include "VHZipUtil.h"
-
-#include "../util/TestSupport.h"
 
 #include <QNetworkReply>
 #include <QSemaphore>

@@ -1,44 +1,18 @@
 #pragma once
 
-// Helpers shared by the util tests: log capture, small files, a tiny volume.
+// Helpers of the util tests: random bytes and a tiny volume, besides the
+// common files and log capture.
 
 #include "VHTestFiles.h"
+#include "VHTestLog.h"
 
 #include <QByteArray>
 #include <QDir>
-#include <QDirIterator>
-#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QString>
-#include <QStringList>
 
 #include <unistd.h>
-
-// Collects every log message while alive.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        s_lines.clear();
-        m_previous = qInstallMessageHandler(&LogCapture::handler);
-    }
-    ~LogCapture() { qInstallMessageHandler(m_previous); }
-    int count(const QString &part) const
-    {
-        int n = 0;
-        for (const QString &line : s_lines)
-            n += line.contains(part) ? 1 : 0;
-        return n;
-    }
-    QString all() const { return s_lines.join(QLatin1Char('\n')); }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext &, const QString &message) { s_lines.append(message); }
-    static inline QStringList s_lines;
-    QtMessageHandler m_previous = nullptr;
-};
 
 inline QByteArray randomBytes(qsizetype size)
 {
@@ -47,18 +21,6 @@ inline QByteArray randomBytes(qsizetype size)
     for (qsizetype i = 0; i < size; ++i)
         data[i] = char(generator.generate() & 0xFF);
     return data;
-}
-
-// Every entry below folder, hidden ones included, relative and sorted.
-inline QStringList treeOf(const QString &folder)
-{
-    QStringList names;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        names.append(QDir(folder).relativeFilePath(it.next()));
-    names.sort();
-    return names;
 }
 
 // A small tmpfs (64 KiB unless told) mounted for the life of the object (root only).

@@ -5,6 +5,8 @@
 // entries, wrong checksums, corrupt deflate data, false stated sizes and
 // entries that share their data.
 
+#include "VHTestFiles.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QList>
@@ -186,11 +188,6 @@ inline QByteArray buildSharedData(const ZipEntrySpec &shared, int records)
     return out;
 }
 
-inline bool write(const QString &path, const QList<ZipEntrySpec> &entries)
-{
-    QFile file(path);
-    const QByteArray bytes = build(entries);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+inline bool write(const QString &path, const QList<ZipEntrySpec> &entries) { return writeFile(path, build(entries)); }
 
 } // namespace ZipBuilder

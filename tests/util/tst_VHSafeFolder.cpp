@@ -59,6 +59,47 @@ private slots:
         QCOMPARE(readFile(path(QStringLiteral("outside/user.txt"))), QByteArray("user data"));
     }
 
+    void streamedFilesTakeTheirNameOnlyWhenPlaced()
+    {
+        VHSafeFolder root = VHSafeFolder::open(volume(), QString());
+        QVERIFY(writeFile(volume() + QStringLiteral("/Total.zip"), "old"));
+        {
+            VHFileOps::PendingFile dropped = root.newFile();
+            QVERIFY(dropped.isValid());
+            QCOMPARE(dropped.write("half", 4), 0);
+        }
+        QCOMPARE(treeOf(volume()), QStringList({"Total.zip"}));
+        QCOMPARE(readFile(volume() + QStringLiteral("/Total.zip")), QByteArray("old"));
+
+        VHFileOps::PendingFile file = root.newFile();
+        QCOMPARE(file.write("new", 3), 0);
+        QCOMPARE(root.placeFile(file, QStringLiteral("Total.zip")), 0);
+        QCOMPARE(treeOf(volume()), QStringList({"Total.zip"}));
+        QCOMPARE(readFile(volume() + QStringLiteral("/Total.zip")), QByteArray("new"));
+    }
+
+    // State files of our own folders: a link of that name is replaced, a
+    // relative path means the current folder, a missing folder says why.
+    void stateFilesAreReplacedWhole()
+    {
+        QVERIFY(QFile::link(path(QStringLiteral("outside/user.txt")), volume() + QStringLiteral("/version.txt")));
+        QVERIFY(VHSafeFolder::replaceFile(volume() + QStringLiteral("/version.txt"), "2.0"));
+        QCOMPARE(readFile(volume() + QStringLiteral("/version.txt")), QByteArray("2.0"));
+        QCOMPARE(readFile(path(QStringLiteral("outside/user.txt"))), QByteArray("user data"));
+
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(volume()));
+        const bool relative = VHSafeFolder::replaceFile(QStringLiteral("date.txt"), "stamp");
+        QDir::setCurrent(previous);
+        QVERIFY(relative);
+        QCOMPARE(readFile(volume() + QStringLiteral("/date.txt")), QByteArray("stamp"));
+
+        QString error;
+        QVERIFY(!VHSafeFolder::replaceFile(volume() + QStringLiteral("/missing/date.txt"), "x", &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(treeOf(volume()), QStringList({"date.txt", "version.txt"}));
+    }
+
     void foldersAreNeverEnteredThroughLinks()
     {
         QVERIFY(QFile::link(path(QStringLiteral("outside")), volume() + QStringLiteral("/System")));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "VHDeviceWatcher.h"
-#include "VHFd.h"
+#include "VHFileOps.h"
 #include "VHLinuxPaths.h"
 
 #include <QList>
@@ -64,7 +64,7 @@ private:
     std::unique_ptr<udev_monitor, UdevDeleter> m_monitorOwner;
     udev_monitor *m_monitor = nullptr;
     QSocketNotifier *m_udevNotifier = nullptr;
-    VHFd m_mountFd;
+    VHFileOps::UniqueFd m_mountFd;
     QSocketNotifier *m_mountNotifier = nullptr;
     QFileSystemWatcher *m_fileWatcher = nullptr;
     QSet<QString> m_mounts;

@@ -2,7 +2,7 @@
 
 #include "VHDeviceWatcher.h"
 #include "VHEnvInterface.h"
-#include "VHFd.h"
+#include "VHFileOps.h"
 #include "VHInquiry.h"
 #include "VHLinuxDeviceWatcher.h"
 #include "VHLinuxSCSIService.h"
@@ -31,14 +31,14 @@ QString withoutTrailingSlash(QString path)
     return path;
 }
 
-VHFd openNode(const QString &path, int flags)
+VHFileOps::UniqueFd openNode(const QString &path, int flags)
 {
-    return VHFd(::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC));
+    return VHFileOps::UniqueFd(::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC));
 }
 
 void syncVolume(const QString &mountPoint)
 {
-    const VHFd folder = openNode(mountPoint, O_RDONLY | O_DIRECTORY);
+    const VHFileOps::UniqueFd folder = openNode(mountPoint, O_RDONLY | O_DIRECTORY);
     if (folder.isValid())
         ::syncfs(folder.get());
 }
@@ -160,7 +160,7 @@ bool VHLinuxPlatform::ejectWithoutService(const Drive &drive, const QList<VHMoun
     }
     const QString node =
         m_paths.devRoot + QLatin1Char('/') + (drive.disk.sgName.isEmpty() ? drive.disk.devName : drive.disk.sgName);
-    const VHFd fd = openNode(node, O_RDWR | O_NONBLOCK);
+    const VHFileOps::UniqueFd fd = openNode(node, O_RDWR | O_NONBLOCK);
     // START STOP UNIT with LoEj: stop the medium and eject it.
     const std::uint8_t stopUnit[6] = {0x1B, 0x00, 0x00, 0x00, 0x02, 0x00};
     if (!VHSgIo::sendWithoutData(fd.get(), stopUnit, int(sizeof stopUnit))) {
@@ -175,7 +175,7 @@ std::unique_ptr<VHDeviceService> VHLinuxPlatform::probeDisk(const VHBlockDisk &d
     const QString sgNode = disk.sgName.isEmpty() ? QString() : m_paths.devRoot + QLatin1Char('/') + disk.sgName;
     const QString diskNode = m_paths.devRoot + QLatin1Char('/') + disk.devName;
     QString node = sgNode;
-    VHFd fd = sgNode.isEmpty() ? VHFd() : openNode(sgNode, O_RDWR);
+    VHFileOps::UniqueFd fd = sgNode.isEmpty() ? VHFileOps::UniqueFd() : openNode(sgNode, O_RDWR);
     if (!fd.isValid()) {
         // Without a generic node the disk node carries SG_IO too; a missing medium must not stop the open.
         node = diskNode;

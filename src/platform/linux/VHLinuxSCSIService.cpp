@@ -4,8 +4,9 @@
 
 #include <cstring>
 
-VHLinuxSCSIService::VHLinuxSCSIService(VHFd primary, const VHModelInfo &model, const QString &nodePath, VHFd secondary,
-                                       std::uint8_t pathId, std::uint8_t targetId, std::uint8_t lun)
+VHLinuxSCSIService::VHLinuxSCSIService(VHFileOps::UniqueFd primary, const VHModelInfo &model, const QString &nodePath,
+                                       VHFileOps::UniqueFd secondary, std::uint8_t pathId, std::uint8_t targetId,
+                                       std::uint8_t lun)
     : m_secondary(std::move(secondary)), m_primary(std::move(primary)), m_pathId(pathId), m_targetId(targetId),
       m_lun(lun), m_model(model), m_nodePath(nodePath)
 {}
@@ -22,7 +23,7 @@ bool VHLinuxSCSIService::writeClient(const std::uint8_t *cdb, int cdbLength, con
 
 bool VHLinuxSCSIService::readClient(const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length)
 {
-    const VHFd &handle = m_primary.isValid() ? m_primary : m_secondary;
+    const VHFileOps::UniqueFd &handle = m_primary.isValid() ? m_primary : m_secondary;
     if (!handle.isValid())
         return false;
     if (buffer && length > 0)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VHFd.h"
+#include "VHFileOps.h"
 #include "VHSCSIDeviceService.h"
 #include "VHSgIo.h"
 
@@ -9,8 +9,9 @@
 class VHLinuxSCSIService : public VHSCSIDeviceService
 {
 public:
-    VHLinuxSCSIService(VHFd primary, const VHModelInfo &model, const QString &nodePath, VHFd secondary = VHFd(),
-                       std::uint8_t pathId = 0, std::uint8_t targetId = 1, std::uint8_t lun = 0);
+    VHLinuxSCSIService(VHFileOps::UniqueFd primary, const VHModelInfo &model, const QString &nodePath,
+                       VHFileOps::UniqueFd secondary = VHFileOps::UniqueFd(), std::uint8_t pathId = 0,
+                       std::uint8_t targetId = 1, std::uint8_t lun = 0);
 
     VHModelInfo modelInfo() const override { return m_model; }
     // The node stays open for the service's life; nothing to do per sequence.
@@ -24,8 +25,8 @@ public:
     void setIoctlFunction(VHSgIo::IoctlFunction ioctl) { m_ioctl = std::move(ioctl); }
 
 private:
-    VHFd m_secondary;
-    VHFd m_primary;
+    VHFileOps::UniqueFd m_secondary;
+    VHFileOps::UniqueFd m_primary;
     std::uint8_t m_pathId;
     std::uint8_t m_targetId;
     std::uint8_t m_lun;

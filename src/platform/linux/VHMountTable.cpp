@@ -1,5 +1,7 @@
 #include "VHMountTable.h"
 
+#include "VHFileOps.h"
+
 #include <QFile>
 #include <QSet>
 
@@ -104,12 +106,9 @@ bool readFrom(int fd, QByteArray &table, qsizetype limit)
 QByteArray readFile(const QString &path)
 {
     QByteArray table;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return table;
-    if (!readFrom(fd, table))
+    const VHFileOps::UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.isValid() && !readFrom(fd.get(), table))
         table.clear();
-    ::close(fd);
     return table;
 }
 

@@ -1,5 +1,7 @@
 #include "VHSysfs.h"
 
+#include "VHFileOps.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -72,14 +74,15 @@ QByteArray readAttribute(const QString &path, qsizetype limit, bool *ok)
     if (ok)
         *ok = false;
     // Non-blocking: a FIFO or a device where an attribute should be must not hang the scan.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
+    const VHFileOps::UniqueFd fd(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.isValid())
         return {};
     QByteArray data(limit, Qt::Uninitialized);
     qsizetype filled = 0;
     bool failed = false;
     while (filled < limit) {
-        const ssize_t n = ::read(fd, data.data() + filled, size_t(limit - filled));
+        const ssize_t n = ::read(fd.get(), data.data() + filled, size_t(limit - filled));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -88,7 +91,6 @@ QByteArray readAttribute(const QString &path, qsizetype limit, bool *ok)
             break;
         filled += n;
     }
-    ::close(fd);
     if (failed)
         return {};
     data.truncate(filled);
