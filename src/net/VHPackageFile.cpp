@@ -1,5 +1,7 @@
 #include "VHPackageFile.h"
 
+#include "VHLog.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -56,7 +58,9 @@ bool VHPackageFile::commit()
     // Flushed first: the rename must not reach the disk before the data does.
     if (const int error = m_folder.placeFile(m_part, m_finalName))
         return fail(error);
-    m_folder.sync();
+    // The package is whole and in place; only the folder entry may still be in memory.
+    if (!m_folder.sync())
+        vhWarning() << "can not flush the folder of " << m_finalName;
     return true;
 }
 
