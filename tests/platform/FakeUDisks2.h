@@ -137,7 +137,7 @@ public:
             QMutexLocker lock(&m_mutex);
             m_calls.append({message.path(), method, options});
         }
-        const QDBusMessage reply = answer(message, options);
+        const QDBusMessage reply = answer(message);
         if (method == slowMethod) {
             QTimer::singleShot(slowDelayMs, this, [connection, reply] { QDBusConnection(connection).send(reply); });
             return true;
@@ -147,7 +147,7 @@ public:
     }
 
 private:
-    QDBusMessage answer(const QDBusMessage &message, const QVariantMap &spec) const
+    QDBusMessage answer(const QDBusMessage &message) const
     {
         const QString method = message.member();
         const QList<QVariant> arguments = message.arguments();
