@@ -60,14 +60,6 @@ int copyWithBuffer(int in, int out, qint64 done, const std::function<void(qint64
     }
 }
 
-void listInto(DIR *dir, NameIndex &index)
-{
-    while (const dirent *entry = ::readdir(dir)) {
-        const QString name = QFile::decodeName(entry->d_name);
-        if (name != QLatin1String(".") && name != QLatin1String(".."))
-            index.add(name);
-    }
-}
 } // namespace
 
 UniqueFd &UniqueFd::operator=(UniqueFd &&other) noexcept
@@ -211,24 +203,30 @@ void PendingFile::discard()
         ::unlinkat(m_dirFd, std::exchange(m_temporary, QByteArray()).constData(), 0);
 }
 
-void forEachEntry(int dirFd, const std::function<void(const QByteArray &name, unsigned char type)> &visit)
+bool forEachEntry(int dirFd, const std::function<void(const QByteArray &name, unsigned char type)> &visit)
 {
     const int copy = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0)
-        return;
+        return false;
     DIR *dir = ::fdopendir(copy);
     if (!dir) {
         ::close(copy);
-        return;
+        return false;
     }
     // The duplicate shares its offset with dirFd: start from the beginning.
     ::rewinddir(dir);
-    while (const dirent *entry = ::readdir(dir)) {
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(dir);
+        if (!entry)
+            break;
         const QByteArray name(entry->d_name);
         if (name != "." && name != "..")
             visit(name, entry->d_type);
     }
+    const bool whole = errno == 0;
     ::closedir(dir);
+    return whole;
 }
 
 int setModificationTime(int fd, const struct timespec &mtime)
@@ -246,13 +244,9 @@ NameIndex NameIndex::ofFolder(int dirFd)
 
 NameIndex NameIndex::ofFolder(const QString &path)
 {
-    NameIndex index;
-    DIR *dir = ::opendir(encodeName(path.isEmpty() ? QStringLiteral(".") : path).constData());
-    if (!dir)
-        return index;
-    listInto(dir, index);
-    ::closedir(dir);
-    return index;
+    const UniqueFd folder(::open(encodeName(path.isEmpty() ? QStringLiteral(".") : path).constData(),
+                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder.isValid() ? ofFolder(folder.get()) : NameIndex();
 }
 
 QString NameIndex::find(const QString &name) const { return m_byFoldedName.value(name.toCaseFolded()); }

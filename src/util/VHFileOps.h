@@ -86,8 +86,9 @@ private:
 
 // Calls `visit` with the name and the directory-entry type (DT_REG, DT_DIR,
 // DT_LNK, ...; DT_UNKNOWN where the file system does not tell) of every entry
-// of the folder `dirFd` but "." and "..".
-void forEachEntry(int dirFd, const std::function<void(const QByteArray &name, unsigned char type)> &visit);
+// of the folder `dirFd` but "." and ".."; false when the folder could not be
+// listed whole.
+bool forEachEntry(int dirFd, const std::function<void(const QByteArray &name, unsigned char type)> &visit);
 
 // Sets the modification time (and leaves the access time now).
 int setModificationTime(int fd, const struct timespec &mtime);

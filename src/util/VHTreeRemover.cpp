@@ -20,16 +20,6 @@
 namespace {
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-struct DirCloser
-{
-    void operator()(DIR *dir) const { ::closedir(dir); }
-};
-
-bool isDotOrDotDot(const char *name)
-{
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
 // Removes `name` in the folder `dirFd`; 0 or an errno. A folder whose read-only
 // bit is set allows no removals in it, so that bit is cleared and the removal tried again.
 int unlinkIn(int dirFd, const QByteArray &name, int flags)
@@ -112,32 +102,18 @@ bool VHTreeRemover::empty(int dirFd) const
 // Lists the folder once: files and links are removed at once, sub-folders noted for later.
 bool VHTreeRemover::list(Level &level) const
 {
-    const int copy = ::fcntl(level.fd.get(), F_DUPFD_CLOEXEC, 0);
-    if (copy < 0)
-        return false;
-    std::unique_ptr<DIR, DirCloser> dir(::fdopendir(copy));
-    if (!dir) {
-        ::close(copy);
-        return false;
-    }
     QList<QByteArray> others;
-    for (;;) {
-        errno = 0;
-        const dirent *entry = ::readdir(dir.get());
-        if (!entry) {
-            if (errno != 0)
-                return false;
-            break;
-        }
-        if (isDotOrDotDot(entry->d_name) || (m_hidden == Hidden::Keep && entry->d_name[0] == '.'))
-            continue;
-        bool folder = entry->d_type == DT_DIR;
+    const bool listed = VHFileOps::forEachEntry(level.fd.get(), [&](const QByteArray &name, unsigned char type) {
+        if (m_hidden == Hidden::Keep && name.startsWith('.'))
+            return;
+        bool folder = type == DT_DIR;
         struct stat st;
-        if (entry->d_type == DT_UNKNOWN)
-            folder = ::fstatat(level.fd.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-        (folder ? level.folders : others).append(QByteArray(entry->d_name));
-    }
-    dir.reset();
+        if (type == DT_UNKNOWN)
+            folder = ::fstatat(level.fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+        (folder ? level.folders : others).append(name);
+    });
+    if (!listed)
+        return false;
     bool ok = true;
     for (const QByteArray &name : others) {
         ok = removeNonFolder(level, name) && ok;
