@@ -55,6 +55,19 @@ public:
                                    {QStringLiteral("alpurl"), m_server->baseUrl()}});
     }
 
+    // Runs `exchange` at the shipped log level and gives what it logged; `ok`
+    // tells whether the exchange succeeded.
+    template <typename Exchange>
+    QString logAtShippedLevel(Exchange exchange, bool &ok)
+    {
+        setLogLevel(QStringLiteral("2"));
+        const LogWatch log;
+        ok = exchange();
+        const QString text = log.text();
+        setLogLevel(QStringLiteral("1"));
+        return text;
+    }
+
     VHPackageServer &server() { return *m_server; }
     QString root() const { return m_root.path(); }
     QString betaUrl() const { return m_server->baseUrl() + QStringLiteral("/beta/versions/index"); }

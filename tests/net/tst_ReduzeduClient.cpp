@@ -188,13 +188,10 @@ private slots:
 
     void alpAddressIsLoggedByDefault()
     {
-        m_world.setLogLevel(QStringLiteral("2"));
-        LogWatch log;
         RecordingDelegate delegate;
         ReduzeduClient client(&delegate);
-        const bool ok = runDownload(client, delegate);
-        const QString text = log.text();
-        m_world.setLogLevel(QStringLiteral("1"));
+        bool ok = false;
+        const QString text = m_world.logAtShippedLevel([&] { return runDownload(client, delegate); }, ok);
         QVERIFY(ok);
         QVERIFY2(text.contains(QStringLiteral("alp url= ") + m_world.server().baseUrl()
                                + QStringLiteral("/current_14d.alp")),
