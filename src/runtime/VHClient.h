@@ -133,7 +133,7 @@ public:
     virtual QString getCapability();
     virtual void saveExtFlashToFile(const QString &) {}
     virtual void addLogFiles(const QString &folder, QStringList &list);
-    virtual VHImageMetaInfo getImageMetaInfo() { return {}; }
+    virtual VHImageMetaInfo getImageMetaInfo(const QString &) { return {}; }
     virtual VHDeviceService *deviceService() const { return nullptr; }
     // Takes the service. A client that keeps none deletes it; VHDeviceImpl keeps it.
     virtual void setDeviceService(VHDeviceService *service);

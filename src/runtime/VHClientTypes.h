@@ -19,15 +19,17 @@ struct VHClientShareData
     QString third;
 };
 
+// What a package's "release.ini" says about its image: four texts and three
+// integers. Fields the file does not give keep these defaults.
 struct VHImageMetaInfo
 {
     QString name;
-    QString version;
-    QString model;
-    QString date;
-    int size = 0;
-    int checksum = 0;
-    int flags = 0;
+    QString langVersion;
+    QString imageVersion;
+    QString bootLoaderVersion;
+    quint32 size = 0;       // bytes
+    quint32 imageStart = 0; // byte address in external flash
+    quint32 langStart = 0;
 };
 
 Q_DECLARE_METATYPE(VHClientShareDataList)
