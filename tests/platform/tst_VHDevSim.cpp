@@ -1,4 +1,5 @@
 #include "VHDevSim.h"
+#include "VHDevSimWatch.h"
 #include "VHSimLayout.h"
 #include "VHSimPlatform.h"
 #include "VHSimSCSIService.h"
@@ -6,7 +7,9 @@
 #include "corvolib.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -215,6 +218,99 @@ private slots:
                  QStringLiteral("130"));
     }
 
+    // A GAL volume with "/IMG.bin" and, when asked, "/update.ini", plugged.
+    void makeInstructedGal(int method, bool instructed)
+    {
+        VHSimGalIdentity identity;
+        identity.updateMethod = method;
+        QVERIFY(m_sim->createGal(QStringLiteral("BIKE"), identity));
+        QVERIFY(m_sim->plug(QStringLiteral("BIKE")));
+        const QString volume = m_sim->drivePath(QStringLiteral("BIKE"));
+        QVERIFY(writeFile(volume + QStringLiteral("/IMG.bin"),
+                          VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"))));
+        if (instructed)
+            QVERIFY(writeFile(volume + QStringLiteral("/UPDATE.INI"), ""));
+    }
+
+    void galRestartsByItselfAfterEject_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<bool>("instructed");
+        QTest::addColumn<QString>("eject"); // keep, off, or unplug (by hand, no eject)
+        QTest::addColumn<QString>("after"); // volume, iap, or away
+        QTest::newRow("method 1") << 1 << true << "keep"
+                                  << "volume";
+        QTest::newRow("method 2") << 2 << true << "keep"
+                                  << "iap";
+        QTest::newRow("port power cut") << 2 << true << "off"
+                                        << "away";
+        QTest::newRow("no update.ini") << 1 << false << "keep"
+                                       << "away";
+        QTest::newRow("unplugged by hand") << 1 << true << "unplug"
+                                           << "away";
+    }
+    void galRestartsByItselfAfterEject()
+    {
+        QFETCH(int, method);
+        QFETCH(bool, instructed);
+        QFETCH(QString, eject);
+        QFETCH(QString, after);
+        makeInstructedGal(method, instructed);
+        const QString drive = m_sim->drivePath(QStringLiteral("BIKE"));
+        VHSimPlatform platform(root());
+        if (eject == QLatin1String("unplug"))
+            QVERIFY(m_sim->unplug(QStringLiteral("BIKE")));
+        else
+            QVERIFY(platform.ejectDeviceInMode(drive, eject == QLatin1String("keep") ? VHEjectMode::KeepPower
+                                                                                     : VHEjectMode::PowerOff));
+        VHDevSimWatch watch(root(), 0);
+        const QStringList lines = watch.poll();
+        QCOMPARE(QFileInfo(drive).isDir(), after == QLatin1String("volume"));
+        QCOMPARE(VHSimLayout::scsiDeviceNames(root()).size(), after == QLatin1String("iap") ? 1 : 0);
+        if (after == QLatin1String("volume")) {
+            QCOMPARE(lines, QStringList{QStringLiteral("BIKE: restarted after eject (installed OS=120)")});
+            QCOMPARE(iniValue(m_sim->identityFile(QStringLiteral("BIKE")), QStringLiteral("OS/Version")),
+                     QStringLiteral("120"));
+        }
+        // Acted on once: the next pass finds nothing to do.
+        QVERIFY(watch.poll().isEmpty());
+        QCOMPARE(m_sim->selfStart(QStringLiteral("BIKE")), VHDevSim::SelfStart::None);
+    }
+
+    void iapDeviceReturnsByItselfAfterTheNotification()
+    {
+        makeInstructedGal(2, true);
+        VHSimPlatform platform(root());
+        QVERIFY(platform.ejectDeviceInMode(m_sim->drivePath(QStringLiteral("BIKE")), VHEjectMode::KeepPower));
+        VHDevSimWatch watch(root(), 150);
+        QSignalSpy restarted(&watch, &VHDevSimWatch::restarted);
+        QElapsedTimer clock;
+        clock.start();
+        watch.start(10);
+        QTRY_COMPARE(VHSimLayout::scsiDeviceNames(root()), QStringList{QStringLiteral("BIKE")});
+        QVERIFY(clock.elapsed() >= 150);
+        const VHModelTable models{
+            {QStringLiteral("1207"), QStringLiteral("Pacer21"), VHSimGalIdentity().iapName, nullptr}};
+        VHServiceList found = platform.findSCSIDevices(models);
+        QCOMPARE(found.size(), size_t(1));
+        const QByteArray image =
+            VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("130"), QByteArray(5000, 'i'));
+        auto *service = dynamic_cast<VHSimSCSIService *>(found.front().get());
+        QVERIFY(service->eraseFlashBlocks(image.size(), 4096, 0));
+        QVERIFY(service->writeFlashBlocks(image, 15, image.size(), 4096, 0));
+        // Flashing alone does not end IAP mode; the notification does.
+        QTest::qWait(300);
+        QVERIFY(!QFileInfo::exists(m_sim->drivePath(QStringLiteral("BIKE"))));
+        const std::uint8_t notify[10] = {0x28, 0, 0, 0, 0, 0, 0x1A, 0, 1, 0};
+        std::uint8_t answer[512];
+        QVERIFY(service->readClient(notify, 10, answer, 512));
+        QTRY_VERIFY(QFileInfo(m_sim->drivePath(QStringLiteral("BIKE"))).isDir());
+        QVERIFY(VHSimLayout::scsiDeviceNames(root()).isEmpty());
+        watch.stop();
+        QCOMPARE(restarted.size(), 2);
+        QCOMPARE(restarted.last().at(1).toStringList(), QStringList{QStringLiteral("OS=130")});
+    }
+
     void fileSystemDeviceInstallsTheNamedImage()
     {
         VHSimGalIdentity identity;
@@ -341,6 +437,17 @@ private slots:
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitCode(), 0);
         QCOMPARE(readFile(root() + QStringLiteral("/BIKE/Lang/Font_deu_01.bft")).mid(4, 3), QByteArray("deu"));
+        // The watcher brings an ejected, instructed GAL volume back.
+        QVERIFY(writeFile(root() + QStringLiteral("/BIKE/update.ini"), ""));
+        QVERIFY(VHSimPlatform(root()).ejectDeviceInMode(root() + QStringLiteral("/BIKE"), VHEjectMode::KeepPower));
+        QProcess watcher;
+        watcher.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("watch"), QStringLiteral("--pause"),
+                             QStringLiteral("0")});
+        QTRY_VERIFY(QFileInfo(root() + QStringLiteral("/BIKE/device.ini")).isFile());
+        QByteArray said;
+        QTRY_VERIFY((said += watcher.readAllStandardOutput()).contains("BIKE: restarted after eject"));
+        watcher.kill();
+        QVERIFY(watcher.waitForFinished(30000));
         process.start(tool, {QStringLiteral("--help")});
         QVERIFY(process.waitForFinished(30000));
         QVERIFY(process.readAllStandardOutput().contains("VELORA-SIM-IMAGE Kind=<group> Version=<v>"));

@@ -2,11 +2,13 @@
 // simulated platform (VELORA_SIM_ROOT).
 
 #include "VHDevSim.h"
+#include "VHDevSimWatch.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QTextStream>
+#include <QTimer>
 
 namespace {
 
@@ -22,6 +24,8 @@ Commands:
   plug NAME / unplug NAME      connect or disconnect a device
   boot NAME                    start the firmware of an unplugged device
   restart NAME                 unplug, wait --pause ms (default 1500), boot, plug
+  watch                        run until stopped, playing the starts devices make
+                               by themselves after --pause ms (see below)
   remove NAME                  unplug and delete a device
   list                         devices, kinds and whether they are plugged
   log NAME [--clear]           the SCSI command log of a device
@@ -56,6 +60,14 @@ the device's identity file under the group named by Kind:
         external flash and brings the volume back
   fs    with "/Update.ini": the image named by [Total] Name ("/My Disk/...") is
         installed; "/Update.ini" and the image folder are removed
+
+Starts by themselves (watch):
+  gal   a volume the updater ejected with the port powered (the eject that
+        keeps power for a device expected to restart) and "/update.ini" on it
+        starts as above and is plugged again; an eject that cuts the power or
+        leaves no "/update.ini" keeps it away until "plug"
+  gal   a plugged device in IAP mode that received the IAP notification
+        restarts and comes back as a volume
 
 SCSI commands (10-byte blocks; byte 6 selects; block number in bytes 2-5;
 transfer length x 512 = the addressing unit):
@@ -259,6 +271,19 @@ int saveFlash(VHDevSim &sim, const QStringList &args)
     return 0;
 }
 
+int watch(const QString &root, const Options &o)
+{
+    auto *watcher = new VHDevSimWatch(root, int(o.number("pause", 1500)), QCoreApplication::instance());
+    auto *timer = new QTimer(watcher);
+    QObject::connect(timer, &QTimer::timeout, watcher, [watcher] {
+        for (const QString &line : watcher->poll())
+            out() << line << Qt::endl;
+    });
+    timer->start(50);
+    out() << "watching " << root << Qt::endl;
+    return QCoreApplication::exec();
+}
+
 int run(VHDevSim &sim, const Options &o, const QStringList &args)
 {
     const QString command = args.value(0);
@@ -316,6 +341,8 @@ int main(int argc, char *argv[])
         return makeImage(options, args);
     if (root.isEmpty())
         return failWith(QStringLiteral("no simulation root: give --root or set VELORA_SIM_ROOT"));
+    if (args.first() == QLatin1String("watch"))
+        return watch(root, options);
     VHDevSim sim(root);
     return run(sim, options, args);
 }
