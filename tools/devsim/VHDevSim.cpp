@@ -643,6 +643,22 @@ void VHDevSim::clearCommandLog(const QString &name)
         file.resize(0);
 }
 
+VHSimFaults VHDevSim::faults(const QString &name) const
+{
+    return VHSimFaults::read(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceRecord);
+}
+
+bool VHDevSim::setFaults(const QString &name, const VHSimFaults &faults)
+{
+    if (!validName(name) || !QFileInfo(deviceFolder(name)).isDir())
+        return fail(QStringLiteral("no such device: ") + name);
+    const QString deviceKind = kind(name);
+    if (deviceKind != QLatin1String("scsi") && deviceKind != QLatin1String("gal"))
+        return fail(QStringLiteral("not a device with SCSI commands: ") + name);
+    faults.write(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceRecord);
+    return true;
+}
+
 QByteArray VHDevSim::flash(const QString &name, Flash which) const
 {
     QFile file(deviceFolder(name) + QLatin1Char('/') + flashFileName(which));

@@ -133,6 +133,9 @@ public:
     // Lines of the SCSI command log: "WRITE sel=15 block=3 unit=4096 len=4096 ok".
     QStringList commandLog(const QString &name) const;
     void clearCommandLog(const QString &name);
+    // The fault rules of a device with SCSI commands (VHSimFaults.h).
+    VHSimFaults faults(const QString &name) const;
+    bool setFaults(const QString &name, const VHSimFaults &faults);
     QByteArray flash(const QString &name, Flash which) const;
     bool setFlash(const QString &name, Flash which, const QByteArray &bytes);
 
