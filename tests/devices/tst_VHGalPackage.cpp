@@ -1,4 +1,5 @@
 #include "VHGalPackage.h"
+#include "VHGalPackageBuilder.h"
 
 #include <QTest>
 
@@ -6,6 +7,7 @@ using Font = VHGalPackage::LanguageFile;
 using Fonts = QList<Font>;
 using Release = VHGalPackage::Release;
 Q_DECLARE_METATYPE(Fonts)
+Q_DECLARE_METATYPE(VHGalPackageBuilder::Options)
 
 namespace {
 
@@ -269,6 +271,56 @@ private slots:
         QCOMPARE(VHGalPackage::restoreName("Name=Syc\n[IMG]\nName=Other\n"), QStringLiteral("Syc"));
         for (const char *ini : {"[IMG]\nName=Syc\n", "Name=../Syc\n", "Name=a/b\n", "Name=..\n", ""})
             QVERIFY2(VHGalPackage::restoreName(ini).isEmpty(), ini);
+    }
+
+    // The fixture packages the device and simulator tests use plan as they are meant to.
+    void fixturePackagesPlanAsBuilt_data()
+    {
+        using namespace VHGalPackageBuilder;
+        QTest::addColumn<Options>("options");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("sound") << Options() << "";
+        const QMap<Broken, QString> refusals{{Broken::NoReleaseIni, "no image name"},
+                                             {Broken::BadHex, "hexadecimal"},
+                                             {Broken::Overlapping, "overlap"},
+                                             {Broken::Unaligned, "multiple of 4096"},
+                                             {Broken::TwentyOneFonts, ""},
+                                             {Broken::ShortFont, "no usable language file"},
+                                             {Broken::ZipSlip, ""}};
+        for (Broken kind : allBroken())
+            QTest::newRow(qPrintable(brokenName(kind))) << broken(kind) << refusals.value(kind);
+    }
+    void fixturePackagesPlanAsBuilt()
+    {
+        QFETCH(VHGalPackageBuilder::Options, options);
+        QFETCH(QString, refusal);
+        VHGalPackage::Parts parts;
+        QByteArray releaseIni;
+        QStringList names;
+        for (const auto &[name, bytes] : VHGalPackageBuilder::files(options)) {
+            names << name;
+            if (name == QLatin1String("release.ini"))
+                releaseIni = bytes;
+            else if (name == QLatin1String("header.bin"))
+                parts.header = bytes;
+            else if (name.endsWith(QLatin1String(".bft")))
+                parts.languages << Font{name, bytes};
+        }
+        const Release read = VHGalPackage::readRelease(releaseIni);
+        const QString image = VHGalPackage::imageFileName(names, read.info.name);
+        for (const auto &[name, bytes] : VHGalPackageBuilder::files(options)) {
+            if (name == image)
+                parts.image = bytes;
+        }
+        const VHGalPackage::FlashPlan plan = VHGalPackage::flashPlan(read, parts, {"deu"}, "IAP");
+        QVERIFY2(plan.result.reason.contains(refusal), qPrintable(plan.result.reason));
+        QCOMPARE(plan.result.ok, refusal.isEmpty());
+        if (!plan.result.ok)
+            return;
+        // The simulator installs the version from the image's line at a sector start.
+        QVERIFY(plan.image.startsWith("VELORA-SIM-IMAGE Kind=OS Version=2.1.0\n"));
+        QCOMPARE(plan.imageBlock * 4096, 0x10000u);
+        QCOMPARE(plan.leftOutLanguages.size(), parts.languages.size() > 20 ? 1 : 0);
     }
 };
 
