@@ -215,11 +215,11 @@ VHResult VHPSFFlashHeader::append(VHPSFRegion region, const QByteArray &record)
     VHPSFRegionFields fields;
     if (VHResult result = regionFields(region, fields); !result)
         return result;
-    const quint32 size = quint32(record.size());
-    if (size > fields.free || size > bounds(region).end - fields.end)
+    if (record.size() > qsizetype(fields.free) || record.size() > qsizetype(bounds(region).end - fields.end))
         return VHResult::failure(1, QStringLiteral("%1 region: no room for a record of %2 bytes")
                                         .arg(QLatin1String(regionName(region)))
-                                        .arg(size));
+                                        .arg(record.size()));
+    const quint32 size = quint32(record.size());
     if (!VHByteWriter(m_store.image(), fields.end).bytes(record).ok())
         return VHResult::failure(1, QStringLiteral("record past the end of the image"));
     fields.end += size;
