@@ -2,11 +2,14 @@
 // header; byte 0 holds flags), attaches to it as a device would, loads every
 // region, edits and saves; then checks what the store promises: a current
 // record is a marked slot of the header area, used parts lie inside the
-// flash, and a save that succeeded reads back with its record in slot 0.
+// flash, and a save that succeeded reads back with its record in slot 0. The
+// same bytes are also read as a language area.
 
+#include "VHLanguageMap.h"
 #include "VHPSFBlockSource.h"
 #include "VHPSFContainer_1_5.h"
 #include "VHPSFFlashStore.h"
+#include "VHPSFLanguageImage.h"
 #include "VHPSFRecord.h"
 
 #include <QtGlobal>
@@ -29,6 +32,16 @@ void checkCurrent(VHPSFFlashStore &store)
         return;
     require(record >= 0 && record < VHPSFLayout::kHeaderSize && record % VHPSFLayout::kSlotSize == 0);
     require(VHPSFRecord::marker(store.image(), record) == VHPSFLayout::kRecordMarker);
+}
+
+void checkLanguages(const QByteArray &area)
+{
+    static const VHLanguageMap map;
+    const qsizetype found = VHPSFLanguageImage::findDirectory(area);
+    require(found >= 0 && found % 4 == 0 && (found == 0 || found + 4 <= area.size()));
+    QStringList codes;
+    if (VHPSFLanguageImage::languageCodes(area, found, map, codes))
+        require(codes.size() <= VHPSFLanguageImage::kMaxLanguages);
 }
 
 void edit(VHPSFFlashStore &store, uint8_t flags)
@@ -60,6 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t flags = data[0];
     const QByteArray input(reinterpret_cast<const char *>(data + 1),
                            qsizetype(std::min<size_t>(size - 1, VHPSFLayout::kDistHeaderEnd)));
+    checkLanguages(input);
     QByteArray flash(VHPSFLayout::kFlashSize, char(0xFF));
     flash.replace(0, input.size(), input);
     flash[VHPSFLayout::kInitialisedByte] = char(flags & 1);
