@@ -28,7 +28,8 @@ public:
     bool writeBlocks(int first, const QByteArray &data) override
     {
         writes.append({first, int(data.size() / kBlockSize)});
-        return !failWrites && VHPSFImageSource::writeBlocks(first, data);
+        const bool refused = failWrites || (first <= failBlock && failBlock < first + data.size() / kBlockSize);
+        return !refused && VHPSFImageSource::writeBlocks(first, data);
     }
     bool eraseAll() override
     {
@@ -38,6 +39,7 @@ public:
     QList<QPair<int, int>> reads, writes;
     int erases = 0;
     bool failWrites = false;
+    int failBlock = -1;
 };
 
 Builder options(Layout layout = Layout::A, int slot = 2, Fault fault = Fault::None)
@@ -360,6 +362,17 @@ void tst_VHPSFStore::saveFailsWhenAnyFrameFails()
         "write info log frame failed",     "write profile frame failed",     "write mag2 frame failed",
     };
     QCOMPARE(failures, expected);
+
+    // One early frame failing fails the save, though the last one was written.
+    RecordingSource once(VHPSFStoreBuilder::image(options(Layout::B, 1)));
+    VHPSFFlashStore again(once);
+    QVERIFY(again.attach(true, container));
+    once.failBlock = int(kProfileRangeStart / kBlockSize);
+    log.clear();
+    QVERIFY(!again.save());
+    QCOMPARE(log.count(QStringLiteral("frame failed")), 1);
+    QVERIFY(log.contains(QStringLiteral("write profile frame failed")));
+    QCOMPARE(once.flash().right(0x1000), again.image().right(0x1000));
 }
 
 void tst_VHPSFStore::fileRoundTrip()
