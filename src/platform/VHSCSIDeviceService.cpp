@@ -96,3 +96,37 @@ bool VHSCSIDeviceService::writeFlashBlocks(const QByteArray &data, std::uint8_t 
     closeClient();
     return result;
 }
+
+bool VHSCSIDeviceService::readFlashBlocks(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize,
+                                          int startBlock)
+{
+    buffer.clear();
+    if (size <= 0 || blockSize <= 0)
+        return false;
+    if (!openForBlocks("read client failed: blocks out of range, start=", size, blockSize, startBlock))
+        return false;
+    buffer.resize(size);
+    auto *bytes = reinterpret_cast<std::uint8_t *>(buffer.data());
+    const qint64 fullBlocks = size / blockSize;
+    bool result = true;
+    for (qint64 k = 0; k < fullBlocks && result; ++k) {
+        const VHScsiCommands::Cdb10 cdb = VHScsiCommands::readBlock(std::uint32_t(startBlock + k), selector, blockSize);
+        result = readClient(cdb.data(), int(cdb.size()), bytes + k * blockSize, blockSize);
+        if (!result)
+            vhCritical() << "read client failed at loop " << startBlock + k;
+    }
+    const qint64 rest = size % blockSize;
+    if (rest > 0 && result) {
+        // A whole block never lands in the end of the caller's buffer.
+        std::vector<std::uint8_t> scratch(size_t(blockSize), 0);
+        const VHScsiCommands::Cdb10 cdb =
+            VHScsiCommands::readBlock(std::uint32_t(startBlock + fullBlocks), selector, blockSize);
+        result = readClient(cdb.data(), int(cdb.size()), scratch.data(), blockSize);
+        if (result)
+            std::copy(scratch.begin(), scratch.begin() + rest, bytes + fullBlocks * blockSize);
+        else
+            vhCritical() << "read client failed";
+    }
+    closeClient();
+    return result;
+}

@@ -26,6 +26,11 @@ public:
     // and returns false.
     [[nodiscard]] virtual bool writeFlashBlocks(const QByteArray &data, std::uint8_t selector, qint64 size,
                                                 int blockSize, int startBlock);
+    // Reads `size` bytes from block startBlock on into buffer (resized to
+    // size): one command per block; a last partial block is read into a
+    // scratch block and only its front copied. Stops at the first failure.
+    [[nodiscard]] virtual bool readFlashBlocks(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize,
+                                               int startBlock);
     // Erases ceil(size / blockSize) blocks from startBlock on.
     [[nodiscard]] virtual bool eraseFlashBlocks(qint64 size, int blockSize, int startBlock);
 

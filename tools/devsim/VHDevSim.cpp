@@ -1,5 +1,9 @@
 #include "VHDevSim.h"
 
+#include "VHPSFLanguageImage.h"
+#include "VHPSFLayout.h"
+#include "VHPSFStoreBuilder.h"
+
 #include "VHSimLayout.h"
 #include "corvo_builder.h"
 
@@ -341,6 +345,36 @@ bool VHDevSim::createScsi(const QString &name, const ScsiIdentity &identity)
     return commit(staging, name);
 }
 
+QByteArray VHDevSim::pacer40LanguageArea(const QByteArray &version, const QStringList &codes)
+{
+    QList<QByteArray> fonts;
+    for (const QString &code : codes)
+        fonts.append(makeFont(code, 1, 256));
+    const QByteArray base = makeImage(QStringLiteral("OS"), QString::fromLatin1(version), QByteArray(1000, 'B'));
+    QByteArray area;
+    if (!VHPSFLanguageImage::build(base, fonts, area))
+        return {};
+    return area;
+}
+
+bool VHDevSim::createPacer40(const QString &name, const VHSimPacer40Options &options)
+{
+    ScsiIdentity identity;
+    identity.product = "Pacer40";
+    identity.productTag = options.productTag;
+    identity.iapTag = options.iapTag;
+    identity.identification = "LINDEN";
+    identity.uuid = options.uuid;
+    identity.internalSize = 0x100000;
+    identity.externalSize = VHPSFLayout::kFlashSize;
+    VHPSFStoreBuilder::Options store;
+    store.layout = options.layoutB ? VHPSFStoreBuilder::Layout::B : VHPSFStoreBuilder::Layout::A;
+    QByteArray internal = pacer40LanguageArea(options.productTag, {QStringLiteral("eng"), QStringLiteral("deu")});
+    internal.append(QByteArray(identity.internalSize - internal.size(), char(0xFF)));
+    return createScsi(name, identity) && setFlash(name, Flash::External, VHPSFStoreBuilder::image(store))
+           && setFlash(name, Flash::Internal, internal);
+}
+
 bool VHDevSim::remove(const QString &name)
 {
     if (!validName(name) || !QFileInfo(deviceFolder(name)).isDir())
@@ -569,6 +603,13 @@ void VHDevSim::bootScsi(const QString &name)
 {
     QSettings state(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceState, QSettings::IniFormat);
     state.setValue(QStringLiteral("State/mode"), QStringLiteral("normal"));
+    // The program in internal flash tells the version the device reports.
+    QString kind, version;
+    if (readImageHeader(flash(name, Flash::Internal).left(256), kind, version)) {
+        ScsiIdentity identity = VHSimScsiDevice::readIdentity(deviceFolder(name));
+        identity.productTag = version.toLatin1().left(4);
+        VHSimScsiDevice::writeIdentity(deviceFolder(name), identity);
+    }
 }
 
 bool VHDevSim::boot(const QString &name, QStringList *changes)

@@ -52,6 +52,15 @@ struct VHSimDriveOptions
     bool secondary = false; // a second volume without identity file (file-system family)
 };
 
+// A watch with a PSF store: SCSI only, "LINDEN" in its INQUIRY answer.
+struct VHSimPacer40Options
+{
+    QByteArray productTag = "V012"; // also the version of the base image in the language area
+    QByteArray iapTag = "I012";
+    QByteArray uuid = "1105A1B2C3D4E5F6";
+    bool layoutB = false; // a dist header version other than "1510"
+};
+
 // Simulated devices in a simulation root (the layout of VHSimLayout.h): makes
 // FIT, GAL, file-system and SCSI devices, plugs and unplugs them, and plays
 // their firmware's start, which acts on the instruction files the updater
@@ -79,7 +88,9 @@ struct VHSimDriveOptions
 //  - file-system family: with "/Update.ini", the image it names (its path after
 //    "/My Disk") is installed like a FIT image into "/device.ini"; "/Update.ini"
 //    and the image folder are removed.
-//  - SCSI devices: a start ends a busy flash and the loader mode.
+//  - SCSI devices: a start ends a busy flash and the loader mode; an internal
+//    flash that begins with an image header (makeImage) reports its version
+//    as the product tag from then on.
 //
 // Starts by themselves (selfStart; VHDevSimWatch plays them after a pause):
 //  - a GAL volume ejected by the platform with its port powered and
@@ -107,6 +118,12 @@ public:
                    ScsiIdentity iap = ScsiIdentity());
     bool createFileSystem(const QString &name, const GalIdentity &identity, const DriveOptions &drive = DriveOptions());
     bool createScsi(const QString &name, const ScsiIdentity &identity);
+    // A 2 MiB external flash with a valid store and a 1 MiB internal flash
+    // whose language area holds a base image and the languages "eng" and "deu".
+    bool createPacer40(const QString &name, const VHSimPacer40Options &options = VHSimPacer40Options());
+    // The language area of the internal flash: a base image of `version`
+    // and a font per code.
+    static QByteArray pacer40LanguageArea(const QByteArray &version, const QStringList &codes);
     bool remove(const QString &name);
     QStringList devices() const;
     QString kind(const QString &name) const;

@@ -20,7 +20,7 @@ drives the updater sees; plugged SCSI devices are links in <root>/.scsi; each
 device keeps its own files in <root>/.devices/<NAME>.
 
 Commands:
-  create fit|gal|fs|scsi NAME  make a device and plug it (--unplugged: don't)
+  create fit|gal|fs|scsi|pacer40 NAME  make a device and plug it (--unplugged: don't)
   plug NAME / unplug NAME      connect or disconnect a device
   boot NAME                    start the firmware of an unplugged device
   restart NAME                 unplug, wait --pause ms (default 1500), boot, plug
@@ -49,6 +49,9 @@ Devices:
         second volume NAME_2 without identity file (same vendor)
   scsi  a device without volume; --identification is the text the model table
         matches in its INQUIRY answer
+  pacer40  a SCSI device "LINDEN" (product tag V012): 2 MiB external flash
+        with a valid store (--layout A or B), 1 MiB internal flash whose
+        language area holds a base image and the languages eng and deu
 
 Image files: the first line is "VELORA-SIM-IMAGE Kind=<group> Version=<v>",
 then the payload. At a firmware start the versions of recognised images go into
@@ -150,6 +153,7 @@ struct Options
                                        {"external-size", "External flash bytes."},
                                        {"loader-size", "Loader flash bytes."},
                                        {"busy-polls", "Busy status reads after a full erase."},
+                                       {"layout", "pacer40 store layout: A (dist header \"1510\") or B."},
                                        {"vanish-after", "Fault: pulled after N commands."},
                                        {"fail-command", "Fault: the N-th command of --fail-selector fails."},
                                        {"fail-selector", "Fault: the selector counted by --fail-command."},
@@ -237,10 +241,20 @@ VHDevSim::ScsiIdentity scsiIdentity(const Options &o)
     return id;
 }
 
+VHSimPacer40Options pacer40Options(const Options &o)
+{
+    VHSimPacer40Options options;
+    options.productTag = o.value("product-tag", QString::fromLatin1(options.productTag)).toLatin1();
+    options.iapTag = o.value("iap-tag", QString::fromLatin1(options.iapTag)).toLatin1();
+    options.uuid = o.value("uuid", QString::fromLatin1(options.uuid)).toLatin1();
+    options.layoutB = o.value("layout", QStringLiteral("A")) == QLatin1String("B");
+    return options;
+}
+
 int create(VHDevSim &sim, const Options &o, const QStringList &args)
 {
     if (args.size() != 3)
-        return failWith(QStringLiteral("usage: create fit|gal|fs|scsi NAME"));
+        return failWith(QStringLiteral("usage: create fit|gal|fs|scsi|pacer40 NAME"));
     const QString kind = args[1], name = args[2];
     bool ok = false;
     if (kind == QLatin1String("fit")) {
@@ -262,6 +276,8 @@ int create(VHDevSim &sim, const Options &o, const QStringList &args)
         ok = sim.createFileSystem(name, galIdentity(o), driveOptions(o));
     } else if (kind == QLatin1String("scsi")) {
         ok = sim.createScsi(name, scsiIdentity(o));
+    } else if (kind == QLatin1String("pacer40")) {
+        ok = sim.createPacer40(name, pacer40Options(o));
     } else {
         return failWith(QStringLiteral("unknown device kind: ") + kind);
     }

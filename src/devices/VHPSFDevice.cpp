@@ -1,0 +1,378 @@
+#include "VHPSFDevice.h"
+
+#include "VHEnv.h"
+#include "VHLanguageMap.h"
+#include "VHLog.h"
+#include "VHPSFContainer_1_5.h"
+#include "VHPSFLanguageImage.h"
+#include "VHPSFLanguagePack.h"
+#include "VHSCSIDeviceService.h"
+#include "VHScsiCommands.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSaveFile>
+#include <QWaitCondition>
+
+#include <vector>
+
+namespace {
+
+QMutex g_hookMutex;
+VHPSFDevice::ImagePathHook g_imagePathHook;
+
+// A timed wait that no event of this program ends early.
+void sleepFor(int ms)
+{
+    QMutex mutex;
+    QWaitCondition never;
+    QMutexLocker lock(&mutex);
+    never.wait(&mutex, ms);
+}
+
+QString keepAlphanumeric(const QString &text)
+{
+    QString kept;
+    for (const QChar c : text) {
+        if (c.isLetterOrNumber() && c.unicode() < 0x80)
+            kept.append(c);
+    }
+    return kept;
+}
+
+} // namespace
+
+void VHPSFDevice::setImagePathHook(ImagePathHook hook)
+{
+    QMutexLocker lock(&g_hookMutex);
+    g_imagePathHook = std::move(hook);
+}
+
+VHPSFDevice::VHPSFDevice() : m_source(*this), m_store(m_source), m_wait(&sleepFor) {}
+
+VHPSFDevice::~VHPSFDevice() = default;
+
+VHSCSIDeviceService *VHPSFDevice::scsi() const { return dynamic_cast<VHSCSIDeviceService *>(deviceService()); }
+
+// ---- flash access -------------------------------------------------------
+
+bool VHPSFDevice::FlashSource::readBlocks(int firstBlock, int count, QByteArray &out)
+{
+    return m_device.readFlashBlocks(out, ReadExternal, qint64(count) * kExternalBlock, kExternalBlock, firstBlock);
+}
+
+bool VHPSFDevice::FlashSource::writeBlocks(int firstBlock, const QByteArray &data)
+{
+    VHSCSIDeviceService *service = m_device.scsi();
+    return service && service->writeFlashBlocks(data, WriteExternal, data.size(), kExternalBlock, firstBlock);
+}
+
+bool VHPSFDevice::readFlashBlocks(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize, int startBlock)
+{
+    VHSCSIDeviceService *service = scsi();
+    return service && service->readFlashBlocks(buffer, selector, size, blockSize, startBlock);
+}
+
+bool VHPSFDevice::eraseExtFlash()
+{
+    VHSCSIDeviceService *service = scsi();
+    if (!service || !service->openClient())
+        return false;
+    const std::uint8_t cdb[10] = {0x2A, 0, 0, 0, 0, 0, EraseExternal, 0, 1, 0};
+    const std::vector<std::uint8_t> zeros(VHScsiCommands::kEraseDataLength, 0);
+    bool result = service->writeClient(cdb, 10, zeros.data(), int(zeros.size()));
+    if (result)
+        result = waitFlash(60000, 10000);
+    service->closeClient();
+    return result;
+}
+
+bool VHPSFDevice::waitFlash(int totalMs, int stepMs)
+{
+    VHSCSIDeviceService *service = scsi();
+    if (!service || stepMs <= 0)
+        return false;
+    const std::uint8_t cdb[10] = {0x28, 0, 0, 0, 0, 0, FlashStatus, 0, 8, 0};
+    std::vector<std::uint8_t> status(kExternalBlock, 0);
+    for (int round = 0; round < totalMs / stepMs; ++round) {
+        m_wait(stepMs);
+        const bool answered = service->readClient(cdb, 10, status.data(), int(status.size()));
+        vhDebug() << "check flash ready return value=" << int(status[0]);
+        if (answered && status[0] == 0)
+            return true;
+    }
+    return false;
+}
+
+// ---- the store ------------------------------------------------------------
+
+VHResult VHPSFDevice::save()
+{
+    VHResult result = m_store.save();
+    if (!result)
+        vhCritical() << "save of the external flash failed:" << result.reason;
+    return result;
+}
+
+bool VHPSFDevice::initial()
+{
+    QString model;
+    getModelName(model);
+    if (VHResult result = m_store.attach(model == QLatin1String("Pacer40"), m_container); !result) {
+        vhCritical() << "VHPSFDevice::initial failed:" << result.reason;
+        return false;
+    }
+    return true;
+}
+
+bool VHPSFDevice::getModelName(QString &name)
+{
+    VHSCSIDeviceService *service = scsi();
+    if (!service)
+        return false;
+    name = service->modelInfo().modelName;
+    return !name.isEmpty();
+}
+
+bool VHPSFDevice::getUUID(QString &uuid)
+{
+    QMutexLocker lock(&m_uuidMutex);
+    if (m_uuid.isEmpty()) {
+        VHSCSIDeviceService *service = scsi();
+        QString asked;
+        if (!service || !service->getUUID(asked)) {
+            uuid.clear();
+            return false;
+        }
+        m_uuid = asked;
+    }
+    uuid = m_uuid;
+    return true;
+}
+
+bool VHPSFDevice::getImageVersion(QString &text)
+{
+    VHSCSIDeviceService *service = scsi();
+    if (!service)
+        return false;
+    text = QString::fromLatin1(service->productTag());
+    return true;
+}
+
+bool VHPSFDevice::getIAPVersion(QString &text)
+{
+    VHSCSIDeviceService *service = scsi();
+    if (!service)
+        return false;
+    text = QString::fromLatin1(service->iapTag());
+    return true;
+}
+
+bool VHPSFDevice::getInternalStorage(quint64 &total, quint64 &free)
+{
+    qsizetype offset = 0;
+    VHPSFRegionFields tracks;
+    if (!m_store.getHeader(offset) || !m_store.flashHeader().regionFields(VHPSFRegion::TrackSeg, tracks))
+        return false;
+    total = m_store.flashHeader().word(VHPSFFlashHeader::TrackCapacity);
+    free = tracks.free;
+    return true;
+}
+
+void VHPSFDevice::formatDevice()
+{
+    if (!eraseExtFlash())
+        vhCritical() << "fail to erase external flash";
+}
+
+// ---- backup ---------------------------------------------------------------
+
+QString VHPSFDevice::backupPath()
+{
+    QString uuid;
+    getUUID(uuid);
+    const QString device = keepAlphanumeric(uuid);
+    const QString name = QStringLiteral("pacer40flash.vh") + VHEnv::applicationVersion()
+                         + (device.isEmpty() ? QString() : QLatin1Char('-') + device) + QStringLiteral(".dat");
+    return VHEnv::instance()->dataFolder() + QLatin1Char('/') + name;
+}
+
+bool VHPSFDevice::writeBackupFile(const QString &path)
+{
+    QByteArray flash;
+    if (!readFlashBlocks(flash, ReadExternal, VHPSFLayout::kFlashSize, kExternalBlock, 0)) {
+        vhCritical() << "fail to readFlashBlocks for saveExtFlashToFile";
+        return false;
+    }
+    // A temporary name renamed over the old backup: never half a backup.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(flash) != flash.size() || !file.commit()) {
+        vhCritical() << "fail to write file for saveExtFlashToFile";
+        return false;
+    }
+    return true;
+}
+
+bool VHPSFDevice::backupExtFlash(const QString &path) { return writeBackupFile(path); }
+
+void VHPSFDevice::saveExtFlashToFile(const QString &path) { writeBackupFile(path); }
+
+void VHPSFDevice::addLogFiles(const QString &, QStringList &list)
+{
+    const QString path = backupPath();
+    if (writeBackupFile(path))
+        list.append(QFileInfo(path).fileName());
+}
+
+bool VHPSFDevice::_finalize()
+{
+    const QString path = backupPath();
+    const QFileInfo old(path);
+    if (old.exists() && old.size() > kMaxBackupSize && !QFile::remove(path))
+        vhCritical() << "can not remove the oversized backup" << path;
+    // Without a good copy of the flash nothing is erased.
+    if (!writeBackupFile(path)) {
+        vhCritical() << "no backup of the external flash: finalize stopped before the erase";
+        return false;
+    }
+    const VHResult saved = save();
+    // A failed save leaves the flash partly written: the backup keeps the old contents.
+    if (saved && !writeBackupFile(path))
+        vhCritical() << "the backup after the save was not written";
+    return saved.ok;
+}
+
+// ---- restore ----------------------------------------------------------------
+
+bool VHPSFDevice::_restoreFactory(const QString &folder)
+{
+    VHSCSIDeviceService *service = scsi();
+    const QString name = service ? service->modelInfo().identification : QString();
+    if (!writeInternalFlash(folder, name, WriteInternal, kInternalBlock)) {
+        setErrorFlag(true);
+        return false;
+    }
+    m_languageCache.clear();
+    if (!eraseExtFlash()) {
+        vhCritical() << "fail to erase external flash for " << name;
+        return false;
+    }
+    // Success only with the external image written too.
+    return writeExternalFlash(folder, name, WriteExternal, kExternalBlock);
+}
+
+// ---- languages ----------------------------------------------------------------
+
+QString VHPSFDevice::languageFolder() { return VHEnv::instance()->tempFolder() + QStringLiteral("/langpack"); }
+
+VHResult VHPSFDevice::unpackLanguagePack(const QString &packageFile, QStringList &languages)
+{
+    const QString folder = languageFolder();
+    if (VHResult result = VHPSFLanguagePack::unpack(packageFile, folder); !result)
+        return result;
+    VHPSFLanguagePack pack;
+    if (VHResult result = VHPSFLanguagePack::read(folder, pack); !result)
+        return result;
+    const VHLanguageMap map;
+    languages.append(pack.languageNames(map));
+    return VHResult::success();
+}
+
+bool VHPSFDevice::getLanguageOnDevice(QStringList &languages)
+{
+    if (m_languageCache.isEmpty()) {
+        QByteArray area;
+        if (!readFlashBlocks(area, ReadInternal, VHPSFLanguageImage::kAreaSize, kInternalBlock, 0))
+            return false;
+        m_languageCache = area;
+    }
+    const VHLanguageMap map;
+    return VHPSFLanguageImage::languageCodes(m_languageCache, VHPSFLanguageImage::findDirectory(m_languageCache), map,
+                                             languages);
+}
+
+bool VHPSFDevice::setDefLanguage(const QStringList &languages) { return setDefLanguage(languages, false); }
+
+bool VHPSFDevice::setDefLanguage(const QStringList &languages, bool)
+{
+    m_languageCache.clear();
+    if (!QFileInfo(languageFolder()).isDir()) {
+        vhCritical() << "do not exist langpack folder";
+        return false;
+    }
+    VHPSFLanguagePack pack;
+    QByteArray image;
+    VHResult result = VHPSFLanguagePack::read(languageFolder(), pack);
+    if (result)
+        result = pack.buildImage(languages, image);
+    if (!result) {
+        vhCritical() << result.reason;
+        return false;
+    }
+    if (modelSetting(QStringLiteral("savelangeageimage"), QStringLiteral("0")) != QLatin1String("0"))
+        return saveLanguageImageToFile(image);
+    return writeLanguageImage(image, pack.basePath());
+}
+
+bool VHPSFDevice::saveLanguageImageToFile(const QByteArray &image)
+{
+    QString path;
+    {
+        QMutexLocker lock(&g_hookMutex);
+        path = g_imagePathHook ? g_imagePathHook() : VHEnv::instance()->dataFolder() + QStringLiteral("/Aspens.bin");
+    }
+    if (path.isEmpty())
+        return true; // the user chose no file
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size() || !file.commit()) {
+        vhCritical() << "can not write the language image to" << path;
+        return false;
+    }
+    return true;
+}
+
+bool VHPSFDevice::writeLanguageImage(const QByteArray &image, const QString &basePath)
+{
+    VHSCSIDeviceService *service = scsi();
+    for (int attempt = 0; service && attempt < kWriteAttempts; ++attempt) {
+        if (!service->writeFlashBlocks(image, WriteInternal, image.size(), kInternalBlock, 0)) {
+            vhCritical() << "write aspens image failed " << basePath << " retry " << attempt;
+            continue;
+        }
+        QByteArray readBack;
+        if (readFlashBlocks(readBack, ReadInternal, image.size(), kInternalBlock, 0) && readBack == image) {
+            m_languageCache = image;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool VHPSFDevice::_updateTotal(const QString &packageFile, const QString &changedLang)
+{
+    vhDebug() << "VHPSFDevice::_updateTotal" << packageFile << changedLang;
+    QStringList names;
+    bool ok = false;
+    // A pack that did not unpack whole writes nothing.
+    if (VHResult unpacked = unpackLanguagePack(packageFile, names); !unpacked) {
+        vhCritical() << unpacked.reason;
+    } else {
+        QStringList list;
+        if (changedLang.isEmpty()) {
+            getLanguageOnDevice(list);
+            if (list.isEmpty())
+                list.append(QStringLiteral("eng"));
+        } else {
+            list.append(changedLang);
+        }
+        ok = setDefLanguage(list, false);
+        const QString ini = VHEnv::instance()->tempFolder() + QStringLiteral("/langpack/release.ini");
+        QString model;
+        if (ok && QFileInfo::exists(ini) && getModelName(model))
+            VHEnv::instance()->updateMinVersion(model, ini);
+    }
+    vhCritical() << "VHPSFDevice: end of _updateTotal";
+    return ok;
+}

@@ -1,0 +1,128 @@
+#pragma once
+
+#include "VHDeviceImpl.h"
+#include "VHPSFBlockSource.h"
+#include "VHPSFFlashStore.h"
+
+#include <QByteArray>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class VHPSFContainer_1_5;
+class VHSCSIDeviceService;
+
+// The watches reached only through vendor SCSI commands whose user data is a
+// PSF store on a 2 MiB external flash; the program and language images live
+// in internal flash. The store is read region by region through the flash
+// commands and written back whole by finalize; a software update writes a
+// language image built from the package's language pack.
+class VHPSFDevice : public VHDeviceImpl<VHPSFDevice, VHClient>
+{
+    Q_OBJECT
+
+public:
+    // Byte 6 of the flash commands.
+    enum Selector : std::uint8_t {
+        WriteInternal = 12,
+        ReadInternal = 13,
+        EraseExternal = 14,
+        WriteExternal = 15,
+        ReadExternal = 16,
+        FlashStatus = 21,
+    };
+    static constexpr int kInternalBlock = 2048;
+    static constexpr int kExternalBlock = 4096;
+    static constexpr int kWriteAttempts = 51;
+    static constexpr qint64 kMaxBackupSize = 0x1000000;
+
+    // Blocks the worker thread for `ms` milliseconds; replaced in tests.
+    using Wait = std::function<void(int ms)>;
+    // Where the "savelangeageimage" option writes the language image; an
+    // application with windows asks the user on its GUI thread. Empty: no file.
+    using ImagePathHook = std::function<QString()>;
+    static void setImagePathHook(ImagePathHook hook);
+
+    VHPSFDevice();
+    ~VHPSFDevice() override;
+
+    void setWait(Wait wait) { m_wait = std::move(wait); }
+
+    bool initial() override;
+    bool getModelName(QString &name) override;
+    bool getUUID(QString &uuid) override;
+    bool getImageVersion(QString &text) override;
+    bool getIAPVersion(QString &text) override;
+    bool getInternalStorage(quint64 &total, quint64 &free) override;
+    void formatDevice() override;
+    bool prepareUploadData(QString &, bool) override { return false; }
+    QStringList _exportTrack(const QString &) override { return {}; }
+    bool getLanguageOnDevice(QStringList &languages) override;
+    bool setDefLanguage(const QStringList &languages) override;
+    void saveExtFlashToFile(const QString &path) override;
+    void addLogFiles(const QString &folder, QStringList &list) override;
+
+    bool _updateTotal(const QString &packageFile, const QString &changedLang) override;
+    bool _restoreFactory(const QString &folder) override;
+    bool _finalize() override;
+    // Neither workouts nor assist data: nothing to install, nothing to report.
+    bool _updateComponent(const QString &, const QString &, const QString &, const QString &) override { return false; }
+    bool _updateAlp(const QString &, int) override { return false; }
+
+    // ---- flash access ----------------------------------------------------
+    [[nodiscard]] bool readFlashBlocks(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize,
+                                       int startBlock);
+    [[nodiscard]] bool eraseExtFlash();
+    [[nodiscard]] bool waitFlash(int totalMs, int stepMs);
+    // The whole external flash into `path`; false when it could not be read or written.
+    bool backupExtFlash(const QString &path);
+
+    // ---- the store ---------------------------------------------------------
+    VHPSFFlashStore &store() { return m_store; }
+    VHPSFContainer_1_5 *container() const { return m_container.get(); }
+    VHResult loadAll() { return m_store.loadAll(); }
+    VHResult save();
+    VHResult loadImageFromFile(const QString &path) { return m_store.loadFromFile(path); }
+    VHResult saveImageToFile(const QString &path) { return m_store.saveToFile(path); }
+
+    // ---- language pack -----------------------------------------------------
+    // Unpacks the package into the temporary folder's "/langpack" and lists the
+    // names of the languages it carries.
+    static VHResult unpackLanguagePack(const QString &packageFile, QStringList &languages);
+    static QString languageFolder();
+    // Builds the language image from the unpacked pack and writes it.
+    bool setDefLanguage(const QStringList &languages, bool flag);
+
+    // "pacer40flash.vh<version>" + the device's UUID: one backup per device.
+    QString backupPath();
+
+private:
+    class FlashSource : public VHPSFBlockSource
+    {
+    public:
+        explicit FlashSource(VHPSFDevice &device) : m_device(device) {}
+        bool readBlocks(int firstBlock, int count, QByteArray &out) override;
+        bool writeBlocks(int firstBlock, const QByteArray &data) override;
+        bool eraseAll() override { return m_device.eraseExtFlash(); }
+
+    private:
+        VHPSFDevice &m_device;
+    };
+
+    VHSCSIDeviceService *scsi() const;
+    bool writeLanguageImage(const QByteArray &image, const QString &basePath);
+    bool saveLanguageImageToFile(const QByteArray &image);
+    bool writeBackupFile(const QString &path);
+
+    FlashSource m_source;
+    VHPSFFlashStore m_store;
+    std::unique_ptr<VHPSFContainer_1_5> m_container;
+    QByteArray m_languageCache;
+    QMutex m_uuidMutex;
+    QString m_uuid;
+    Wait m_wait;
+};

@@ -1,0 +1,283 @@
+// The PSF watch class against the simulated device, called directly: flash
+// reads, the language image, the update, restore and finalize steps.
+
+#include "VHDevSim.h"
+#include "VHEnv.h"
+#include "VHPSFDevice.h"
+#include "VHPSFLanguageImage.h"
+#include "VHPSFLanguagePack.h"
+#include "VHPSFLanguagePackBuilder.h"
+#include "VHPSFStoreBuilder.h"
+#include "VHSimLayout.h"
+#include "VHSimSCSIService.h"
+#include "VHTestEnv.h"
+#include "VHTestFiles.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using PSFPtr = std::unique_ptr<VHPSFDevice, VHClientDeleter>;
+using Broken = VHPSFLanguagePackBuilder::Broken;
+Q_DECLARE_METATYPE(VHPSFLanguagePackBuilder::Broken)
+
+namespace {
+const QString kName = QStringLiteral("W");
+constexpr int kAreaReads = int(VHPSFLanguageImage::kAreaSize / 2048);
+} // namespace
+
+class TestVHPSFDevice : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_data;
+    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<VHDevSim> m_sim;
+    PSFPtr m_device;
+    VHSimSCSIService *m_service = nullptr;
+
+    VHPSFDevice &device() { return *m_device; }
+    QByteArray flash(VHDevSim::Flash which) const { return m_sim->flash(kName, which); }
+
+    void setFaults(const VHSimFaults &faults) { QVERIFY(m_sim->setFaults(kName, faults)); }
+
+    QString package(const VHPSFLanguagePackBuilder::Options &options)
+    {
+        const QString path = m_root->filePath(QStringLiteral("Total.zip"));
+        QFile::remove(path);
+        return VHPSFLanguagePackBuilder::writePackage(path, options) ? path : QString();
+    }
+
+private slots:
+    void initTestCase() { initTestEnv(m_data.path()); }
+
+    void init()
+    {
+        m_root = std::make_unique<QTemporaryDir>();
+        m_sim = std::make_unique<VHDevSim>(m_root->path());
+        QVERIFY(m_sim->createPacer40(kName));
+        QVERIFY(m_sim->plug(kName));
+        auto sim = VHSimScsiDevice::open(m_sim->deviceFolder(kName), VHSimLayout::scsiLinkPath(m_root->path(), kName));
+        QVERIFY(sim);
+        m_service = new VHSimSCSIService(
+            std::move(sim), {QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("LINDEN"), nullptr});
+        m_service->setInquiryTags("I012", "V012");
+        m_device.reset(new VHPSFDevice);
+        m_device->setDeviceService(m_service);
+        m_device->setWait([](int) {});
+        QVERIFY(m_device->initial());
+    }
+
+    void cleanup() { m_device.reset(); }
+
+    void partialLastBlockReadsIntoScratch()
+    {
+        QByteArray buffer;
+        QVERIFY(m_service->readFlashBlocks(buffer, 13, 5000, 2048, 0));
+        QCOMPARE(buffer, flash(VHDevSim::Flash::Internal).left(5000));
+        QVERIFY(!m_service->readFlashBlocks(buffer, 13, 2048, 2048, 0x10000));
+    }
+
+    void queries()
+    {
+        QString text;
+        QVERIFY(device().getImageVersion(text));
+        QCOMPARE(text, QStringLiteral("V012"));
+        QVERIFY(device().getUUID(text));
+        QCOMPARE(text, QStringLiteral("1105A1B2C3D4E5F6"));
+        quint64 total = 0, free = 0;
+        QVERIFY(device().getInternalStorage(total, free));
+        QVERIFY(total > 0 && free <= total);
+        QVERIFY(!device()._updateComponent({}, QStringLiteral("0"), {}, {}));
+        QVERIFY(!device()._updateAlp({}, 0));
+    }
+
+    void languagesOnDevice_data()
+    {
+        QTest::addColumn<QByteArray>("area");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QStringList>("codes");
+        const QByteArray preset = VHDevSim::pacer40LanguageArea("V012", {QStringLiteral("eng"), QStringLiteral("deu")});
+        QTest::newRow("preset") << QByteArray() << true << QStringList{QStringLiteral("eng"), QStringLiteral("deu")};
+        QByteArray twice = preset;
+        const QByteArray later = VHDevSim::pacer40LanguageArea("V012", {QStringLiteral("fra")});
+        twice.replace(0x80000, 0x10000, later.left(0x10000));
+        QTest::newRow("last directory wins") << twice << true << QStringList{QStringLiteral("fra")};
+        QByteArray nearEnd(VHPSFLanguageImage::kAreaSize, char(0));
+        nearEnd.replace(nearEnd.size() - 232, 4, QByteArray::fromHex("c3b2a077"));
+        QTest::newRow("directory too near the end") << nearEnd << false << QStringList();
+    }
+
+    void languagesOnDevice()
+    {
+        QFETCH(QByteArray, area);
+        QFETCH(bool, ok);
+        QFETCH(QStringList, codes);
+        if (!area.isEmpty())
+            QVERIFY(m_sim->setFlash(kName, VHDevSim::Flash::Internal,
+                                    area + QByteArray(0x100000 - area.size(), char(0xFF))));
+        QStringList found;
+        QCOMPARE(device().getLanguageOnDevice(found), ok);
+        QCOMPARE(found, codes);
+    }
+
+    void updateTotalWritesTheLanguageImage()
+    {
+        VHPSFLanguagePackBuilder::Options options;
+        QVERIFY(device()._updateTotal(package(options), QString()));
+        // The languages that were on the device, in their order.
+        const QByteArray expected =
+            VHPSFLanguagePackBuilder::expectedArea(options, {QStringLiteral("eng"), QStringLiteral("deu")});
+        QCOMPARE(flash(VHDevSim::Flash::Internal).left(expected.size()), expected);
+        QCOMPARE(QSettings(VHEnv::instance()->settingsPath(), QSettings::IniFormat)
+                     .value(QStringLiteral("Pacer40/MinVHVer"))
+                     .toString(),
+                 QStringLiteral("2.5.0.0"));
+        QVERIFY(device()._updateTotal(package(options), QStringLiteral("fra")));
+        QStringList codes;
+        QVERIFY(device().getLanguageOnDevice(codes));
+        QCOMPARE(codes, QStringList{QStringLiteral("fra")});
+    }
+
+    void badLanguagePacks_data()
+    {
+        QTest::addColumn<Broken>("broken");
+        QTest::addColumn<QStringList>("codes");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("placed");
+        QTest::newRow("no base image") << Broken::NoBase << QStringList() << false << 0;
+        QTest::newRow("zip-slip") << Broken::ZipSlip << QStringList() << false << 0;
+        QTest::newRow("truncated") << Broken::Truncated << QStringList() << false << 0;
+        QTest::newRow("3-byte files") << Broken::ShortFiles << QStringList{QStringLiteral("eng")} << true << 0;
+        QTest::newRow("25 languages") << Broken::TwentyFive << QStringList() << true << 20;
+    }
+
+    void badLanguagePacks()
+    {
+        QFETCH(Broken, broken);
+        QFETCH(QStringList, codes);
+        QFETCH(bool, ok);
+        QFETCH(int, placed);
+        VHPSFLanguagePackBuilder::Options options;
+        options.broken = broken;
+        const QByteArray before = flash(VHDevSim::Flash::Internal);
+        const QString zip = package(options);
+        QVERIFY(!zip.isEmpty());
+        QVERIFY(!QFileInfo::exists(VHEnv::instance()->tempFolder() + QStringLiteral("/Font_ita_01.bft")));
+        if (codes.isEmpty() && ok) {
+            QStringList names;
+            QVERIFY(VHPSFDevice::unpackLanguagePack(zip, names));
+            QCOMPARE(names.size(), 25);
+            VHPSFLanguagePack pack;
+            QVERIFY(VHPSFLanguagePack::read(VHPSFDevice::languageFolder(), pack));
+            const QStringList all = QDir(VHPSFDevice::languageFolder()).entryList({QStringLiteral("Font_*")});
+            for (const QString &file : all)
+                codes.append(file.mid(5, 3));
+            QVERIFY(device().setDefLanguage(codes));
+        } else {
+            QCOMPARE(device()._updateTotal(zip, codes.value(0)), ok);
+        }
+        const QByteArray after = flash(VHDevSim::Flash::Internal);
+        QCOMPARE(after != before, ok);
+        if (ok)
+            QCOMPARE(
+                int(quint8(after[VHPSFLanguageImage::findDirectory(after.left(VHPSFLanguageImage::kAreaSize)) + 8])),
+                placed);
+        QVERIFY(
+            !QFileInfo::exists(QFileInfo(VHPSFDevice::languageFolder()).path() + QStringLiteral("/Font_ita_01.bft")));
+    }
+
+    void languageWriteAttempts_data()
+    {
+        QTest::addColumn<int>("corruptedReadBacks");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("50 corrupted read-backs, the 51st attempt") << 50 << true;
+        QTest::newRow("51 corrupted read-backs") << 51 << false;
+    }
+
+    void languageWriteAttempts()
+    {
+        QFETCH(int, corruptedReadBacks);
+        QFETCH(bool, ok);
+        QStringList names;
+        QVERIFY(VHPSFDevice::unpackLanguagePack(package({}), names));
+        VHSimFaults faults;
+        faults.corruptSelector = 13;
+        faults.corruptReads = corruptedReadBacks * kAreaReads;
+        setFaults(faults);
+        m_sim->clearCommandLog(kName);
+        QCOMPARE(device().setDefLanguage({QStringLiteral("eng")}), ok);
+        const int attempts = int(m_sim->commandLog(kName).filter(QStringLiteral("sel=12")).size()) / kAreaReads;
+        QCOMPARE(attempts, qMin(corruptedReadBacks + 1, VHPSFDevice::kWriteAttempts));
+    }
+
+    void finalizeKeepsTwoBackups()
+    {
+        const QString backup = device().backupPath();
+        QVERIFY(backup.endsWith(QLatin1String("pacer40flash.vh2.8.0.99-1105A1B2C3D4E5F6.dat")));
+        QVERIFY(writeFile(backup, QByteArray(VHPSFDevice::kMaxBackupSize + 1, 'x')));
+        m_sim->clearCommandLog(kName);
+        QVERIFY(device()._finalize());
+        QCOMPARE(QFileInfo(backup).size(), VHPSFLayout::kFlashSize);
+        QCOMPARE(readFile(backup), flash(VHDevSim::Flash::External));
+        const QStringList log = m_sim->commandLog(kName);
+        const auto erase = std::find_if(log.begin(), log.end(),
+                                        [](const QString &line) { return line.contains(QLatin1String("sel=14")); });
+        QVERIFY(erase != log.end());
+        QVERIFY(std::none_of(log.begin(), erase, [](const QString &line) { return line.contains("sel=15"); }));
+        QVERIFY(std::next(erase) != log.end());
+        // The next attach finds the committed store.
+        QVERIFY(device().initial());
+    }
+
+    void failedSaveKeepsTheFirstBackup()
+    {
+        const QByteArray before = flash(VHDevSim::Flash::External);
+        VHSimFaults faults;
+        faults.failSelector = 15;
+        faults.failCommand = 3;
+        setFaults(faults);
+        QVERIFY(!device()._finalize());
+        QVERIFY(readTestLog().contains(QLatin1String("frame failed")));
+        QCOMPARE(readFile(device().backupPath()), before);
+    }
+
+    void noBackupNoErase()
+    {
+        VHSimFaults faults;
+        faults.failSelector = 16;
+        faults.failCommand = 1;
+        setFaults(faults);
+        const QByteArray before = flash(VHDevSim::Flash::External);
+        QVERIFY(!device()._finalize());
+        QCOMPARE(flash(VHDevSim::Flash::External), before);
+    }
+
+    void restoreFactory_data()
+    {
+        QTest::addColumn<bool>("withExData");
+        QTest::addColumn<bool>("eraseFails");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("both images") << true << false << true;
+        QTest::newRow("no external image") << false << false << false;
+        QTest::newRow("erase never ready") << true << true << false;
+    }
+
+    void restoreFactory()
+    {
+        QFETCH(bool, withExData);
+        QFETCH(bool, eraseFails);
+        QFETCH(bool, ok);
+        const QString folder = m_root->filePath(QStringLiteral("restore"));
+        QVERIFY(VHPSFLanguagePackBuilder::writeRestoreFolder(folder, QStringLiteral("LINDEN"), QStringLiteral("V020")));
+        if (!withExData)
+            QVERIFY(QFile::remove(folder + QStringLiteral("/LINDENExData.bin")));
+        VHSimFaults faults;
+        faults.flashNeverReady = eraseFails;
+        setFaults(faults);
+        QCOMPARE(device()._restoreFactory(folder), ok);
+        QCOMPARE(flash(VHDevSim::Flash::Internal).left(24), QByteArray("VELORA-SIM-IMAGE Kind=OS"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVHPSFDevice)
+#include "tst_VHPSFDevice.moc"
