@@ -14,6 +14,24 @@ namespace {
 struct ThreadConnections
 {
     ThreadConnections() : token(nextToken()) {}
+    // A thread that ended without a scope leaves no connection behind.
+    ~ThreadConnections() { removeAll(); }
+    ThreadConnections(const ThreadConnections &) = delete;
+    ThreadConnections &operator=(const ThreadConnections &) = delete;
+
+    QString nameOf(const QString &given) const { return given + QLatin1Char('@') + QString::number(token); }
+    void removeAll()
+    {
+        for (const QString &given : std::as_const(names)) {
+            const QString name = nameOf(given);
+            {
+                QSqlDatabase db = QSqlDatabase::database(name, false);
+                db.close();
+            }
+            QSqlDatabase::removeDatabase(name);
+        }
+        names.clear();
+    }
     static quint64 nextToken()
     {
         static std::atomic<quint64> counter{0};
@@ -30,10 +48,7 @@ ThreadConnections &threadConnections()
     return connections;
 }
 
-QString threadConnectionName(const QString &name)
-{
-    return name + QLatin1Char('@') + QString::number(threadConnections().token);
-}
+QString threadConnectionName(const QString &name) { return threadConnections().nameOf(name); }
 
 // A statement waits this long for another process's lock; a device whose
 // database is held elsewhere then answers with empty lists instead of stalling
@@ -84,17 +99,8 @@ GHDbConnectionScope::GHDbConnectionScope() { ++threadConnections().scopeDepth; }
 GHDbConnectionScope::~GHDbConnectionScope()
 {
     ThreadConnections &connections = threadConnections();
-    if (--connections.scopeDepth > 0)
-        return;
-    for (const QString &given : std::as_const(connections.names)) {
-        const QString name = threadConnectionName(given);
-        {
-            QSqlDatabase db = QSqlDatabase::database(name, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
-    }
-    connections.names.clear();
+    if (--connections.scopeDepth == 0)
+        connections.removeAll();
 }
 
 QStringList GHDbConnectionScope::openConnections()
