@@ -21,6 +21,9 @@ QMutex g_textsMutex;
 GHDeviceDbTexts g_texts;
 
 constexpr VHSafeFolder::Options kVolume = VHSafeFolder::FatNames;
+// A restored copy is on the device before it takes its name: a cut-off copy
+// under the final name would pass for an empty database and hide the backup.
+constexpr VHSafeFolder::Options kDataFolder = kVolume | VHSafeFolder::Create | VHSafeFolder::Durable;
 // A route script larger than this is not a device's.
 constexpr qint64 kScriptCap = 16 * 1024 * 1024;
 
@@ -231,8 +234,8 @@ void openDeviceDatabases(const QString &sharePath, const QString &traceLogPath, 
     GHDbConnectionScope scope;
     // Every attach: the texts are those of the device attached now.
     setTexts({sharePath, traceLogPath, appVersion});
-    VHSafeFolder poi = VHSafeFolder::open(sharePath, QStringLiteral("data/poi"), kVolume | VHSafeFolder::Create);
-    VHSafeFolder route = VHSafeFolder::open(sharePath, QStringLiteral("data/route"), kVolume | VHSafeFolder::Create);
+    VHSafeFolder poi = VHSafeFolder::open(sharePath, QStringLiteral("data/poi"), kDataFolder);
+    VHSafeFolder route = VHSafeFolder::open(sharePath, QStringLiteral("data/route"), kDataFolder);
     if (!poi.isValid() || !route.isValid())
         vhWarning() << "no data folders in" << sharePath
                     << strerror(poi.isValid() ? route.lastError() : poi.lastError());

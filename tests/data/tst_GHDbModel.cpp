@@ -120,6 +120,7 @@ private slots:
         onWorker([&] {
             VHDeviceDbBuilder::Options onlyRoute;
             attached(QStringLiteral("a"), onlyRoute);
+            QCOMPARE(GHWorkoutModel().databasePath(), routeDb("a"));
         });
         const QString a = share(QStringLiteral("a"));
         QVERIFY(QFileInfo::exists(a + "/data/poi/poi.dat") && QFileInfo::exists(a + "/data/poi/favorite.dat"));
@@ -179,6 +180,12 @@ private slots:
         QVERIFY(!routes.remove());
         QVERIFY(log.contains("SQL:delete from Route where no_such_column=?\nError:"));
         QVERIFY(log.contains("bind col=0, val=Renamed"));
+
+        RouteDbm nowhere(share("c") + "/no/such/folder/route.dat");
+        nowhere.setColumns({"Title"});
+        const QSqlQuery unopened = nowhere.select();
+        QVERIFY(unopened.lastQuery().isEmpty() && !unopened.isActive());
+        QVERIFY(log.contains("opendb " + share("c") + "/no/such/folder/route.dat Error:"));
     }
 
     void closeThenSelectReopens()
