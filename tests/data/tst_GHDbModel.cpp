@@ -198,6 +198,13 @@ private slots:
         closeDeviceDatabases();
         QVERIFY(GHDbConnectionScope::openConnections().isEmpty());
         QCOMPARE(titles(logs.select()).size(), 2);
+        const int before = QSqlDatabase::connectionNames().size();
+        int after = -1;
+        onWorker([&] {
+            closeDeviceDatabases();
+            after = QSqlDatabase::connectionNames().size();
+        });
+        QCOMPARE(after, before);
     }
 
     void successiveActionThreads()
