@@ -1,0 +1,176 @@
+// The PSF watch through the device runtime with the built-in model table: a
+// simulated "LINDEN" device is found by its INQUIRY answer, takes a language
+// pack, a factory restore and a finalize, and survives being pulled in the
+// middle of a save.
+
+#include "VHDaemon.h"
+#include "VHDevSim.h"
+#include "VHDeviceFamilies.h"
+#include "VHDeviceManager.h"
+#include "VHEnv.h"
+#include "VHPSFDevice.h"
+#include "VHPSFLanguagePackBuilder.h"
+#include "VHTestEnv.h"
+#include "VHTestFiles.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString kName = QStringLiteral("LINDEN1");
+
+struct Events : VHDeviceManagerListener
+{
+    QStringList events;
+    void onDeviceConnected(VHClient *) override { events << QStringLiteral("connected"); }
+    void onDeviceDisconnected(VHClient *) override { events << QStringLiteral("disconnected"); }
+    void onDeviceChanged(VHClient *) override {}
+    void onActionDone(VHClient *device, int action) override
+    {
+        int code = 0;
+        failed = device->actionFailed(code);
+        events << QStringLiteral("done %1").arg(action);
+    }
+    bool failed = false;
+};
+
+} // namespace
+
+class TestPSFUpdateRoad : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_data;
+    QTemporaryDir m_root;
+    std::unique_ptr<VHDevSim> m_sim;
+    std::unique_ptr<VHDaemon> m_daemon;
+    Events m_events;
+
+    VHPSFDevice *device() const { return m_daemon ? qobject_cast<VHPSFDevice *>(m_daemon->currentDevice()) : nullptr; }
+
+    bool waitForDevice()
+    {
+        if (!QTest::qWaitFor([this] { return device() != nullptr; }, 5000))
+            return false;
+        device()->setWait([](int) {}); // the simulated flash is ready at once
+        return true;
+    }
+
+    // Device events closer than a second to the last one are taken for one burst.
+    static void settle() { QTest::qWait(1100); }
+
+    bool runAction(const std::function<bool()> &start, int action)
+    {
+        const QString done = QStringLiteral("done %1").arg(action);
+        const qsizetype before = m_events.events.count(done);
+        if (!start() || !QTest::qWaitFor([&] { return m_events.events.count(done) > before; }, 60000))
+            return false;
+        return !m_events.failed;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("VELORA_SIM_ROOT", m_root.path().toUtf8());
+        initTestEnv(m_data.path());
+        VHDeviceFamilies::registerAll();
+        m_sim = std::make_unique<VHDevSim>(m_root.path());
+        m_daemon = std::make_unique<VHDaemon>();
+        // The built-in rows; no drive scan of the file-based families.
+        m_daemon->deviceManager()->setDeviceClassFlags(3);
+        m_daemon->deviceManager()->addListener(&m_events);
+        QVERIFY(m_daemon->start(true));
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_daemon)
+            m_daemon->deviceManager()->removeListener(&m_events);
+        m_daemon.reset();
+    }
+
+    void foundByInquiry()
+    {
+        QVERIFY(m_sim->createPacer40(kName));
+        QVERIFY(m_sim->plug(kName));
+        QVERIFY(waitForDevice());
+        QString text;
+        QVERIFY(device()->getModelName(text));
+        QCOMPARE(text, QStringLiteral("Pacer40"));
+        QVERIFY(device()->getImageVersion(text));
+        QCOMPARE(text, QStringLiteral("V012"));
+        QVERIFY(device()->container());
+    }
+
+    void updateTotalWithLanguagePack()
+    {
+        VHPSFLanguagePackBuilder::Options options;
+        const QString zip = m_root.filePath(QStringLiteral("Total.zip"));
+        QVERIFY(VHPSFLanguagePackBuilder::writePackage(zip, options));
+        QVERIFY(runAction([&] { return device()->updateTotal(zip, QString()); }, VHClient::ActionUpdateTotal));
+        const QByteArray expected =
+            VHPSFLanguagePackBuilder::expectedArea(options, {QStringLiteral("eng"), QStringLiteral("deu")});
+        QCOMPARE(m_sim->flash(kName, VHDevSim::Flash::Internal).left(expected.size()), expected);
+        QCOMPARE(QSettings(VHEnv::instance()->settingsPath(), QSettings::IniFormat)
+                     .value(QStringLiteral("Pacer40/MinVHVer"))
+                     .toString(),
+                 QStringLiteral("2.5.0.0"));
+    }
+
+    void restoreFactoryAndRestart()
+    {
+        const QString folder = m_root.filePath(QStringLiteral("restore"));
+        QVERIFY(VHPSFLanguagePackBuilder::writeRestoreFolder(folder, QStringLiteral("LINDEN"), QStringLiteral("V020")));
+        QVERIFY(runAction([&] { return device()->restoreFactory(folder); }, VHClient::ActionRestoreFactory));
+        QCOMPARE(m_sim->flash(kName, VHDevSim::Flash::External),
+                 readFile(folder + QStringLiteral("/LINDENExData.bin")));
+        settle();
+        QVERIFY(m_sim->unplug(kName));
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
+        QVERIFY(m_sim->boot(kName));
+        settle();
+        QVERIFY(m_sim->plug(kName));
+        QVERIFY(waitForDevice());
+        QString text;
+        QVERIFY(device()->getImageVersion(text));
+        QCOMPARE(text, QStringLiteral("V020"));
+    }
+
+    void finalizeWritesTwoBackups()
+    {
+        const QString backup = device()->backupPath();
+        m_sim->clearCommandLog(kName);
+        QVERIFY(runAction([&] { return device()->finalize(); }, VHClient::ActionFinalize));
+        const QStringList log = m_sim->commandLog(kName);
+        QVERIFY(log.filter(QStringLiteral("sel=14")).size() == 1);
+        QVERIFY(!log.filter(QStringLiteral("sel=15")).isEmpty());
+        // Two whole backups besides the regions the save loaded.
+        QVERIFY(log.filter(QStringLiteral("sel=16")).size() >= 2 * 512);
+        QCOMPARE(readFile(backup), m_sim->flash(kName, VHDevSim::Flash::External));
+    }
+
+    void pulledInTheMiddleOfASave()
+    {
+        const QString backup = device()->backupPath();
+        const QByteArray before = m_sim->flash(kName, VHDevSim::Flash::External);
+        VHSimFaults faults;
+        faults.vanishAfter = 512 + 2 + 3; // the backup read, the erase and its status, three frames
+        QVERIFY(m_sim->setFaults(kName, faults));
+        settle();
+        QVERIFY(!runAction([&] { return device()->finalize(); }, VHClient::ActionFinalize));
+        // Pulled after the erase: the flash is partly written, the backup holds it whole.
+        QVERIFY(m_sim->flash(kName, VHDevSim::Flash::External) != before);
+        QCOMPARE(readFile(backup), before);
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
+        settle();
+        QVERIFY(m_sim->plug(kName));
+        QVERIFY(waitForDevice());
+        QString uuid;
+        QVERIFY(device()->getUUID(uuid));
+        QCOMPARE(QFileInfo(device()->backupPath()).fileName(), QFileInfo(backup).fileName());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPSFUpdateRoad)
+#include "tst_PSFUpdateRoad.moc"
