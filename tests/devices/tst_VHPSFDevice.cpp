@@ -56,19 +56,76 @@ private slots:
         m_sim = std::make_unique<VHDevSim>(m_root->path());
         QVERIFY(m_sim->createPacer40(kName));
         QVERIFY(m_sim->plug(kName));
+        QVERIFY(makeDevice());
+    }
+
+    void cleanup() { m_device.reset(); }
+
+    void attachRefusesBrokenStores_data()
+    {
+        using Fault = VHPSFStoreBuilder::Fault;
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<bool>("initialised");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("layout B") << int(Fault::None) << true << true << true;
+        QTest::newRow("not initialised") << int(Fault::None) << false << false << false;
+        // Attached (its bytes are read as they are), but never erased without a current record.
+        QTest::newRow("all erased") << int(Fault::AllErased) << true << true << false;
+        QTest::newRow("bad marker") << int(Fault::BadMarker) << true << true << false;
+        QTest::newRow("end outside the flash") << int(Fault::EndOutside) << true << true << false;
+        QTest::newRow("garbage dist header") << int(Fault::GarbageDistHeader) << true << true << true;
+    }
+
+    void attachRefusesBrokenStores()
+    {
+        QFETCH(int, fault);
+        QFETCH(bool, initialised);
+        QFETCH(bool, ok);
+        QFETCH(bool, saved);
+        VHPSFStoreBuilder::Options options;
+        options.layout = VHPSFStoreBuilder::Layout::B;
+        options.fault = VHPSFStoreBuilder::Fault(fault);
+        options.profileInitialised = initialised;
+        QVERIFY(m_sim->setFlash(kName, VHDevSim::Flash::External, VHPSFStoreBuilder::image(options)));
+        QCOMPARE(makeDevice(), ok);
+        const QByteArray before = flash(VHDevSim::Flash::External);
+        QCOMPARE(ok && device()._finalize(), saved);
+        if (!saved)
+            QCOMPARE(flash(VHDevSim::Flash::External), before);
+    }
+
+    void languageImageToAFile()
+    {
+        QSettings(VHEnv::instance()->settingsPath(), QSettings::IniFormat)
+            .setValue(QStringLiteral("Pacer40/savelangeageimage"), QStringLiteral("1"));
+        const QByteArray before = flash(VHDevSim::Flash::Internal);
+        const bool ok = device()._updateTotal(package({}), QStringLiteral("eng"));
+        QSettings(VHEnv::instance()->settingsPath(), QSettings::IniFormat)
+            .remove(QStringLiteral("Pacer40/savelangeageimage"));
+        QVERIFY(ok);
+        QCOMPARE(flash(VHDevSim::Flash::Internal), before);
+        QCOMPARE(readFile(VHEnv::instance()->dataFolder() + QStringLiteral("/Aspens.bin")),
+                 VHPSFLanguagePackBuilder::expectedArea({}, {QStringLiteral("eng")}));
+    }
+
+private:
+    bool makeDevice()
+    {
+        m_device.reset();
         auto sim = VHSimScsiDevice::open(m_sim->deviceFolder(kName), VHSimLayout::scsiLinkPath(m_root->path(), kName));
-        QVERIFY(sim);
+        if (!sim)
+            return false;
         m_service = new VHSimSCSIService(
             std::move(sim), {QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("LINDEN"), nullptr});
         m_service->setInquiryTags("I012", "V012");
         m_device.reset(new VHPSFDevice);
         m_device->setDeviceService(m_service);
         m_device->setWait([](int) {});
-        QVERIFY(m_device->initial());
+        return m_device->initial();
     }
 
-    void cleanup() { m_device.reset(); }
-
+private slots:
     void partialLastBlockReadsIntoScratch()
     {
         QByteArray buffer;
