@@ -9,11 +9,14 @@
 #include "VHDeviceWatcher.h"
 #include "VHEnv.h"
 #include "VHLog.h"
+#include "VHPSFDevice.h"
 #include "VHPlatform.h"
 
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QLocale>
+#include <QThread>
 #include <QTranslator>
 
 OrlaApp::OrlaApp(int &argc, char **argv) : QApplication(argc, argv)
@@ -153,6 +156,19 @@ bool OrlaApp::installTranslation(const QString &path)
 void OrlaApp::startDeviceRuntime()
 {
     VHDeviceFamilies::registerAll();
+    // A file dialog must run on the GUI thread; the device asks from its worker.
+    VHPSFDevice::setImagePathHook([this] {
+        QString path;
+        const auto ask = [&path] {
+            path = QFileDialog::getSaveFileName(nullptr, QStringLiteral("Save Aspens file..."),
+                                                QStringLiteral("Aspens.bin"), QStringLiteral("*.bin"));
+        };
+        if (QThread::currentThread() == thread())
+            ask();
+        else
+            QMetaObject::invokeMethod(this, ask, Qt::BlockingQueuedConnection);
+        return path;
+    });
     VHDaemon *daemon = VHDaemon::instance();
     // The watcher exists before the first scan, so no change between the scan
     // and the detector's start is missed.
