@@ -318,11 +318,13 @@ bool VHPSFDevice::setDefLanguage(const QStringList &languages, bool)
 
 bool VHPSFDevice::saveLanguageImageToFile(const QByteArray &image)
 {
-    QString path;
+    ImagePathHook hook;
     {
         QMutexLocker lock(&g_hookMutex);
-        path = g_imagePathHook ? g_imagePathHook() : VHEnv::instance()->dataFolder() + QStringLiteral("/Aspens.bin");
+        hook = g_imagePathHook;
     }
+    // The hook may wait for the user: it runs without the lock.
+    const QString path = hook ? hook() : VHEnv::instance()->dataFolder() + QStringLiteral("/Aspens.bin");
     if (path.isEmpty())
         return true; // the user chose no file
     QSaveFile file(path);
