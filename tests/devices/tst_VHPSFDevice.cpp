@@ -13,8 +13,11 @@
 #include "VHTestEnv.h"
 #include "VHTestFiles.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
 
 using PSFPtr = std::unique_ptr<VHPSFDevice, VHClientDeleter>;
 using Broken = VHPSFLanguagePackBuilder::Broken;
@@ -265,6 +268,25 @@ private slots:
         QCOMPARE(device().setDefLanguage({QStringLiteral("eng")}), ok);
         const int attempts = int(m_sim->commandLog(kName).filter(QStringLiteral("sel=12")).size()) / kAreaReads;
         QCOMPARE(attempts, qMin(corruptedReadBacks + 1, VHPSFDevice::kWriteAttempts));
+    }
+
+    // Figures for the report, not bounds: the simulated device's speed varies.
+    void measurements()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(makeDevice());
+        const qint64 attach = timer.elapsed();
+        QVERIFY(device().loadAll());
+        timer.restart();
+        QVERIFY(device().save());
+        const qint64 save = timer.elapsed();
+        QStringList names;
+        QVERIFY(VHPSFDevice::unpackLanguagePack(package({}), names));
+        timer.restart();
+        QVERIFY(device().setDefLanguage({QStringLiteral("eng")}));
+        std::printf("MEASURED attach %lld ms, save of the store %lld ms, language image write and read-back %lld ms\n",
+                    attach, save, timer.elapsed());
     }
 
     void finalizeKeepsTwoBackups()
