@@ -4,7 +4,8 @@
 # corpus and runs each chosen target for N seconds.
 #
 #   scripts/fuzz.sh [target] [seconds]     targets: corvo_readers, corvo_profile,
-#                                          fitpackage, galpackage, psfstore; none or
+#                                          fitpackage, galpackage, psfstore,
+#                                          psflanguagepack; none or
 #                                          "all" = every one; default 60 s per target
 #
 # FUZZ_BUILD names the build folder (default build-fuzz). The corpus grows in
@@ -13,7 +14,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-TARGETS="corvo_readers corvo_profile fitpackage galpackage psfstore"
+TARGETS="corvo_readers corvo_profile fitpackage galpackage psfstore psflanguagepack"
 case "${1:-all}" in
     all) CHOSEN="$TARGETS" ;;
     [0-9]*) CHOSEN="$TARGETS"; set -- all "$1" ;;
@@ -48,6 +49,7 @@ if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
 fi
 for target in $CHOSEN; do
     seeds="$BUILD/seeds/${target#corvo_}"
+    mkdir -p "$seeds"
     mkdir -p "$BUILD/corpus/$target"
     echo "fuzz_$target: $SECONDS_PER_TARGET s"
     "$BUILD/fuzz_$target" -max_total_time="$SECONDS_PER_TARGET" -print_final_stats=1 \
