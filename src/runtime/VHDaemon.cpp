@@ -8,7 +8,10 @@
 #include "VHPlatform.h"
 #include "VHUtility.h"
 #include "VHZipUtil.h"
+#include "VHCorvoLock.h"
 #include "corvolib.h"
+
+#include <QMutexLocker>
 
 #include <QDir>
 #include <QFileInfo>
@@ -61,6 +64,7 @@ void VHDaemon::onDeviceConnected(VHClient *device)
     device->loadSettings(VHEnv::instance());
     QString model;
     device->getModelName(model);
+    QMutexLocker corvo(&vhCorvoMutex());
     if (model.size() < 10)
         SetModelName(model.toLatin1().constData());
     QString image, iap;

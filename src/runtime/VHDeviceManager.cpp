@@ -93,14 +93,20 @@ bool VHDeviceManager::start()
 
 void VHDeviceManager::resumeUpdate(std::unique_ptr<VHDeviceService> service)
 {
-    if (service->type() != VHDeviceService::DEVICE_SCSI) {
-        vhCritical() << "find device service DEVICE_FS for software update";
-        return;
-    }
-    vhDebug() << "devicePlugin for software update";
     QString serviceUuid, deviceUuid;
     service->getUUID(serviceUuid);
     m_current->getUUID(deviceUuid);
+    if (service->type() != VHDeviceService::DEVICE_SCSI) {
+        vhCritical() << "find device service DEVICE_FS for software update";
+        // The device restarted without its update mode: the update cannot go
+        // on, and the device would otherwise wait for it until the program ends.
+        if (!deviceUuid.isEmpty() && deviceUuid == serviceUuid) {
+            m_current->failPendingUpdate();
+            makeCurrent(createDevice(std::move(service)), "send onDeviceConnected");
+        }
+        return;
+    }
+    vhDebug() << "devicePlugin for software update";
     if (deviceUuid.isEmpty() || deviceUuid != serviceUuid) {
         // Another device came back: the update cannot go on with it.
         parkCurrent();
