@@ -41,8 +41,7 @@ constexpr int kFlashBlock = 4096;
 constexpr std::uint8_t kExternalSelector = 15;
 constexpr std::uint8_t kInternalSelector = 12;
 constexpr int kInternalBlock = 2048;
-// Package files read whole into memory: none of them is near this.
-constexpr qint64 kMaxPackageFile = 64 * 1024 * 1024;
+constexpr qint64 kMaxPackageFile = VHGalPackage::kMaxFileSize;
 
 enum Error { NoError = 0, NoVolume = 2, Failed = 4 };
 
@@ -266,9 +265,9 @@ VHImageMetaInfo VHGalDevice::getImageMetaInfo(const QString &releaseIni)
     QString model;
     getModelName(model);
     QByteArray bytes;
-    if (!VHSafeFolder::readFileBelow(QString(), releaseIni, VHGalPackage::kMaxReleaseIniSize + 1, bytes))
-        return VHGalPackage::defaultMetaInfo(model);
-    return VHGalPackage::parseReleaseIni(bytes);
+    if (!VHSafeFolder::readFileBelow(QString(), releaseIni, VHGalPackage::kMaxReleaseIniSize, bytes))
+        return VHGalPackage::defaultImageInfo(model);
+    return VHGalPackage::imageInfo(bytes);
 }
 
 bool VHGalDevice::eject()
@@ -331,51 +330,93 @@ VHResult VHGalDevice::copyIAPBin(const QString &work)
     return VHResult::success();
 }
 
-VHResult VHGalDevice::copyLangFiles(const QString &work, const QStringList &languages)
+VHResult VHGalDevice::copyLangFiles(const QList<VHGalPackage::LanguageFile> &fonts, const QStringList &languages)
 {
-    const QString chosen = VHGalPackage::languageFile(work, languages);
-    if (chosen.isEmpty())
-        return fail("no language file in " + work);
-    QByteArray font;
-    if (!VHSafeFolder::readFileBelow(work, work + QLatin1Char('/') + chosen, kMaxPackageFile, font))
-        return fail("can not open " + work + QLatin1Char('/') + chosen);
+    const int chosen = VHGalPackage::chooseLanguageFile(fonts, languages);
+    if (chosen < 0)
+        return fail(QStringLiteral("can not open the language file for the device"));
+    const VHGalPackage::LanguageFile &font = fonts.at(chosen);
     VHSafeFolder lang = VHSafeFolder::open(rootPath(), kLangFolder, kVolumeFiles | VHSafeFolder::Create);
     if (!lang.isValid())
         return fail("can not open " + rootPath() + QLatin1Char('/') + kLangFolder);
     lang.removeLeftovers();
     QByteArray present;
-    const bool exists = lang.kindOf(chosen) == VHSafeFolder::Kind::File;
-    if (exists && lang.readFile(chosen, kMaxPackageFile, present) && present.left(4) == font.left(4))
+    if (lang.kindOf(font.fileName) == VHSafeFolder::Kind::File && lang.readFile(font.fileName, kMaxPackageFile, present)
+        && present.left(4) == font.bytes.left(4))
         return VHResult::success();
     // A new font generation: the device's fonts that the package also has are replaced too.
-    QStringList names{chosen};
-    for (const QString &name : VHGalPackage::fontFiles(work)) {
-        if (name != chosen && lang.kindOf(name) == VHSafeFolder::Kind::File)
-            names.append(name);
-    }
-    for (const QString &name : std::as_const(names)) {
-        QByteArray bytes;
-        if (!VHSafeFolder::readFileBelow(work, work + QLatin1Char('/') + name, kMaxPackageFile, bytes))
-            return fail("can not open " + work + QLatin1Char('/') + name);
-        if (VHResult written = writeVolumeFile(lang, name, bytes); !written)
+    for (const VHGalPackage::LanguageFile &file : fonts) {
+        if (file.fileName != font.fileName && lang.kindOf(file.fileName) != VHSafeFolder::Kind::File)
+            continue;
+        if (VHResult written = writeVolumeFile(lang, file.fileName, file.bytes); !written)
             return written;
     }
     return VHResult::success();
 }
 
-VHResult VHGalDevice::setDefLanguage(const QString &work, const QStringList &languages, const VHImageMetaInfo &meta,
-                                     bool profile)
+VHResult VHGalDevice::readRelease(const QString &folder, QByteArray &bytes)
 {
-    QByteArray image;
-    QString reason;
-    if (!VHGalPackage::prepareImageBinary(work, languages, meta, profile, image, reason))
-        return fail("prepare GAL image failed " + reason);
+    if (!VHSafeFolder::readFileBelow(folder, folder + QLatin1Char('/') + kReleaseIni, VHGalPackage::kMaxReleaseIniSize,
+                                     bytes))
+        return fail(QStringLiteral("release.ini not found"));
+    return VHResult::success();
+}
+
+VHResult VHGalDevice::readParts(const QString &work, const QString &imageName, bool profile,
+                                VHGalPackage::Parts &parts)
+{
+    VHSafeFolder folder = VHSafeFolder::open(work, QString(), VHSafeFolder::FatNames);
+    if (!folder.isValid())
+        return fail("can not open " + work);
+    QStringList names;
+    if (!VHFileOps::forEachEntry(folder.handle(), [&names](const QByteArray &name, unsigned char) {
+            names.append(QFile::decodeName(name));
+        }))
+        return fail("can not list " + work);
+    const auto read = [&folder](const QString &name, std::optional<QByteArray> &into) {
+        QByteArray bytes;
+        if (folder.kindOf(name) != VHSafeFolder::Kind::File)
+            return true;
+        if (!folder.readFile(name, kMaxPackageFile, bytes))
+            return false;
+        into = bytes;
+        return true;
+    };
+    const QString image = VHGalPackage::imageFileName(names, imageName);
+    if ((!image.isEmpty() && !read(image, parts.image)) || !read(QStringLiteral("header.bin"), parts.header)
+        || (profile && !read(QStringLiteral("Profile.bin"), parts.profile)))
+        return fail("can not read the package in " + work);
+    for (const QString &name : std::as_const(names)) {
+        if (!name.endsWith(QLatin1String(".bft"), Qt::CaseInsensitive)
+            || folder.kindOf(name) != VHSafeFolder::Kind::File)
+            continue;
+        VHGalPackage::LanguageFile font{name, {}};
+        if (!folder.readFile(name, kMaxPackageFile, font.bytes))
+            return fail("can not read " + folder.filePath(name));
+        parts.languages.append(font);
+    }
+    parts.languages = VHGalPackage::inNameOrder(parts.languages);
+    return VHResult::success();
+}
+
+VHResult VHGalDevice::setDefLanguage(const QString &work, const QStringList &languages, const VHImageMetaInfo &meta)
+{
+    VHGalPackage::Parts parts;
+    if (VHResult read = readParts(work, meta.name, false, parts); !read)
+        return read;
+    const int font = VHGalPackage::chooseLanguageFile(parts.languages, languages);
+    if (!parts.image || !parts.header || font < 0)
+        return fail(QStringLiteral("prepare GAL image failed: the package lacks the image, header.bin or a font"));
+    const VHGalPackage::Binary image =
+        VHGalPackage::imageBinary(*parts.image, *parts.header, parts.languages.at(font).bytes, meta);
+    if (!image.ok())
+        return fail("prepare GAL image failed " + image.refusal);
     // The fonts go first and the instruction file last: the firmware installs
     // only when everything it needs is on the volume.
-    if (VHResult fonts = copyLangFiles(work, languages); !fonts)
+    if (VHResult fonts = copyLangFiles(parts.languages, languages); !fonts)
         return fonts;
     VHSafeFolder root = volume();
-    if (VHResult written = writeVolumeFile(root, kImageFile, image); !written) {
+    if (VHResult written = writeVolumeFile(root, kImageFile, image.bytes); !written) {
         if (!root.removeFile(kImageFile) || !root.sync())
             vhWarning() << "can not remove the partial " << kImageFile;
         return written;
@@ -405,20 +446,24 @@ int VHGalDevice::updateProfile(const QString &work)
 
 // ---- the two passes of method 2 ----------------------------------------------------------
 
-VHResult VHGalDevice::prepareFlash(const QString &work, const QStringList &languages, const VHImageMetaInfo &meta,
-                                   bool profile)
+VHResult VHGalDevice::prepareFlash(const QString &work, const QStringList &languages,
+                                   const VHGalPackage::Release &release, bool profile)
 {
-    QString reason;
-    QByteArray image, lang;
-    if (!VHGalPackage::prepareImageBinary(work, languages, meta, profile, image, reason))
-        return fail("prepare GAL image failed " + reason);
-    if (!VHGalPackage::prepareLangBinary(work, lang, reason))
-        return fail("prepare language binary failed " + reason);
-    if (!VHGalPackage::checkFlashPlan(meta, image.size(), lang.size(), reason))
-        return fail("the package can not be flashed: " + reason);
-    m_image = image;
-    m_langBinary = lang;
-    m_meta = meta;
+    VHGalPackage::Parts parts;
+    if (VHResult read = readParts(work, release.info.name, profile, parts); !read)
+        return read;
+    // In IAP mode the device information is not read again: the name was
+    // checked in the first pass.
+    const QString iapName = inIapMode() ? QStringLiteral("IAP") : info().iapName;
+    VHGalPackage::FlashPlan plan = VHGalPackage::flashPlan(release, parts, languages, iapName);
+    for (const QString &name : std::as_const(plan.leftOutLanguages))
+        vhWarning() << "no place for the language file " << name;
+    if (!plan.result)
+        return fail("prepare GAL image failed " + plan.result.reason);
+    m_image = plan.image;
+    m_langBinary = plan.language;
+    m_imageBlock = plan.imageBlock;
+    m_langBlock = plan.langBlock;
     return VHResult::success();
 }
 
@@ -462,21 +507,23 @@ VHResult VHGalDevice::upgradeInIAPMode()
     getLanguageOnDevice(languages);
     if (m_image.isEmpty() || m_langBinary.isEmpty()) {
         vhDebug() << "prepare GAL image";
-        if (VHResult prepared = prepareFlash(workFolder(), languages, getImageMetaInfo(workFolder() + "/release.ini"),
-                                             false);
+        QByteArray bytes;
+        if (VHResult read = readRelease(workFolder(), bytes); !read)
+            return read;
+        if (VHResult prepared = prepareFlash(workFolder(), languages, VHGalPackage::readRelease(bytes), false);
             !prepared)
             return prepared;
     }
     auto *service = dynamic_cast<VHSCSIDeviceService *>(deviceService());
     if (!service)
         return fail(QStringLiteral("the device is not in IAP mode"));
-    const int imageBlock = int(m_meta.imageStart >> 12);
+    const int imageBlock = int(m_imageBlock);
     vhDebug() << "erase img startBlock = " << imageBlock << ", size= " << m_image.size();
     if (!service->eraseFlashBlocks(m_image.size(), kFlashBlock, imageBlock))
         return fail(QStringLiteral("erase GAL image failed "));
     if (!service->writeFlashBlocks(m_image, kExternalSelector, m_image.size(), kFlashBlock, imageBlock))
         return fail(QStringLiteral("write GAL image failed"));
-    const int langBlock = int(m_meta.langStart >> 12);
+    const int langBlock = int(m_langBlock);
     vhDebug() << "erase language startBlock = " << langBlock << ", size= " << m_langBinary.size();
     if (!service->eraseFlashBlocks(m_langBinary.size(), kFlashBlock, langBlock))
         return fail(QStringLiteral("erase language binary failed"));
@@ -504,12 +551,11 @@ VHResult VHGalDevice::updateFlashes(const QString &folder)
     getModelName(model);
     vhDebug() << "model for the device manager: " << model;
     QByteArray bytes;
-    if (!VHSafeFolder::readFileBelow(folder, folder + QLatin1Char('/') + kReleaseIni,
-                                     VHGalPackage::kMaxReleaseIniSize + 1, bytes))
-        return fail(QStringLiteral("release.ini not found"));
-    QString name, reason;
-    if (!VHGalPackage::restoreName(bytes, folder, name, reason))
-        return fail(reason);
+    if (VHResult read = readRelease(folder, bytes); !read)
+        return read;
+    const QString name = VHGalPackage::restoreName(bytes);
+    if (name.isEmpty())
+        return fail(QStringLiteral("release.ini names no image"));
     if (!writeInternalFlash(folder, name, kInternalSelector, kInternalBlock))
         return fail("fail to write internal flash for " + name);
     auto *service = dynamic_cast<VHSCSIDeviceService *>(deviceService());
@@ -537,12 +583,15 @@ bool VHGalDevice::restoreFactoryMethod2(const QString &packageFolder)
         return finish(flashed);
     }
     QByteArray bytes;
-    QString name, reason;
-    if (!VHSafeFolder::readFileBelow(packageFolder, packageFolder + QLatin1Char('/') + kReleaseIni,
-                                     VHGalPackage::kMaxReleaseIniSize + 1, bytes))
-        return finish(fail(QStringLiteral("release.ini not found")));
-    if (!VHGalPackage::restoreName(bytes, packageFolder, name, reason))
-        return finish(fail(reason));
+    if (VHResult read = readRelease(packageFolder, bytes); !read)
+        return finish(read);
+    const QString name = VHGalPackage::restoreName(bytes);
+    if (name.isEmpty())
+        return finish(fail(QStringLiteral("release.ini names no image")));
+    for (const QString &file : {name + QStringLiteral(".bin"), name + QStringLiteral("ExData.bin")}) {
+        if (VHSafeFolder::open(packageFolder, QString()).kindOf(file) != VHSafeFolder::Kind::File)
+            return finish(fail("the restore package has no " + file));
+    }
     if (info().iapName.isEmpty())
         return finish(fail(QStringLiteral("the device names no IAP identity")));
     m_restoreFolder = packageFolder;
@@ -581,11 +630,12 @@ VHResult VHGalDevice::firstPass(const QString &archive)
     QStringList languages;
     getLanguageOnDevice(languages);
     const QString releaseIni = work + QLatin1Char('/') + kReleaseIni;
-    if (!QFile::exists(releaseIni)) {
-        // Nothing says what the package holds: there is nothing to install.
+    QByteArray releaseBytes;
+    // Nothing says what the package holds: there is nothing to install.
+    if (VHResult read = readRelease(work, releaseBytes); !read)
         return fail(releaseIni + " not exist");
-    }
     const VHImageMetaInfo meta = getImageMetaInfo(releaseIni);
+    const VHGalPackage::Release release = VHGalPackage::readRelease(releaseBytes);
     const Info device = info();
     QString model;
     getModelName(model);
@@ -599,7 +649,7 @@ VHResult VHGalDevice::firstPass(const QString &archive)
     if (flashes) {
         if (device.iapName.isEmpty())
             return fail(QStringLiteral("the device names no IAP identity"));
-        if (VHResult prepared = prepareFlash(work, languages, meta, profile == 2); !prepared)
+        if (VHResult prepared = prepareFlash(work, languages, release, profile == 2); !prepared)
             return prepared;
     } else if (device.updateMethod != 1 && device.updateMethod != 2) {
         return fail(QStringLiteral("unknown update method %1").arg(device.updateMethod));
@@ -622,7 +672,7 @@ VHResult VHGalDevice::firstPass(const QString &archive)
         return writeUpdateIni();
     }
     if (device.updateMethod == 1)
-        return setDefLanguage(work, languages, meta, false);
+        return setDefLanguage(work, languages, meta);
     return enterIapMode(STATE_OUT_OF_SERVICE, STATE_UPDATING);
 }
 

@@ -2,6 +2,7 @@
 
 #include "VHClientTypes.h"
 #include "VHDeviceImpl.h"
+#include "VHGalPackage.h"
 #include "VHResult.h"
 #include "VHSafeFolder.h"
 
@@ -93,15 +94,18 @@ private:
     VHResult firstPass(const QString &archive);
     // Checks what method 2 will flash and builds both binaries, before
     // anything is written; `profile` appends "Profile.bin" to the image.
-    VHResult prepareFlash(const QString &work, const QStringList &languages, const VHImageMetaInfo &meta,
+    VHResult prepareFlash(const QString &work, const QStringList &languages, const VHGalPackage::Release &release,
                           bool profile);
+    // The files of the unpacked package the binaries are made of, read capped.
+    static VHResult readParts(const QString &work, const QString &imageName, bool profile,
+                              VHGalPackage::Parts &parts);
+    static VHResult readRelease(const QString &folder, QByteArray &bytes);
     int updateProfile(const QString &work);
     VHResult enterIapMode(int fromState, int toState);
     VHResult writeUpdateIni();
     VHResult copyIAPBin(const QString &work);
-    VHResult setDefLanguage(const QString &work, const QStringList &languages, const VHImageMetaInfo &meta,
-                            bool profile);
-    VHResult copyLangFiles(const QString &work, const QStringList &languages);
+    VHResult setDefLanguage(const QString &work, const QStringList &languages, const VHImageMetaInfo &meta);
+    VHResult copyLangFiles(const QList<VHGalPackage::LanguageFile> &fonts, const QStringList &languages);
     // Writes a file to the volume (temporary name, flushed, renamed) and reads
     // it back from the device until it is whole.
     VHResult writeVolumeFile(VHSafeFolder &folder, const QString &name, const QByteArray &bytes);
@@ -123,6 +127,7 @@ private:
     QStringList m_languages; // the device's, remembered for the pass in IAP mode
     QByteArray m_image;      // built in the first pass, flashed in the second
     QByteArray m_langBinary;
-    VHImageMetaInfo m_meta;
+    quint32 m_imageBlock = 0;
+    quint32 m_langBlock = 0;
     QString m_restoreFolder;
 };
