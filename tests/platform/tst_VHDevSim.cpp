@@ -3,6 +3,7 @@
 #include "VHSimPlatform.h"
 #include "VHSimSCSIService.h"
 #include "VHTestFiles.h"
+#include "corvolib.h"
 
 #include <QDir>
 #include <QProcess>
@@ -117,6 +118,40 @@ private slots:
         QVERIFY(!VHDevSim::readImageHeader(QByteArray(600, '\0'), kind, version));
     }
 
+    void galVolumeCarriesProfileAndFonts_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QStringList>("fonts");
+        QTest::newRow("default") << QStringLiteral("eng") << QStringList{QStringLiteral("Font_eng_01.bft")};
+        QTest::newRow("deu") << QStringLiteral("deu")
+                             << QStringList{QStringLiteral("Font_deu_01.bft"), QStringLiteral("Font_eng_01.bft")};
+        QTest::newRow("none") << QString(QLatin1String("")) << QStringList{QStringLiteral("Font_eng_01.bft")};
+    }
+    void galVolumeCarriesProfileAndFonts()
+    {
+        QFETCH(QString, lang);
+        QFETCH(QStringList, fonts);
+        VHSimGalIdentity identity;
+        identity.lang = lang;
+        identity.fontVersion = 0x01020304;
+        QVERIFY(m_sim->createGal(QStringLiteral("BIKE"), identity));
+        QVERIFY(m_sim->plug(QStringLiteral("BIKE")));
+        const QString volume = m_sim->drivePath(QStringLiteral("BIKE"));
+        QVERIFY(SetPathDirect("/"));
+        const QByteArray home = QFile::encodeName(volume + QLatin1Char('/'));
+        const QByteArray ini = QFile::encodeName(root() + QStringLiteral("/pfread.ini"));
+        QCOMPARE(GetProfile(home.constData(), ini.constData()), 1);
+        QCOMPARE(iniValue(QString::fromUtf8(ini), QStringLiteral("Sys-langCode")), lang);
+        QCOMPARE(iniValue(QString::fromUtf8(ini), QStringLiteral("ProjectCode")), identity.profileProject);
+        QCOMPARE(iniValue(QString::fromUtf8(ini), QStringLiteral("UP-maxHR")), QStringLiteral("190"));
+        QCOMPARE(QDir(volume + QStringLiteral("/Lang")).entryList(QDir::Files, QDir::Name), fonts);
+        for (const QString &font : fonts) {
+            const QByteArray bytes = readFile(volume + QStringLiteral("/Lang/") + font);
+            QCOMPARE(bytes.left(4), QByteArray("\x04\x03\x02\x01", 4));
+            QCOMPARE(bytes.mid(4, 3), font.mid(5, 3).toLatin1());
+        }
+    }
+
     void galMethodOneInstallsTheImageFile()
     {
         VHSimGalIdentity identity;
@@ -132,7 +167,9 @@ private slots:
         QStringList changes;
         QVERIFY(m_sim->restart(QStringLiteral("BIKE"), 0, &changes));
         QCOMPARE(changes, (QStringList{QStringLiteral("OS=120"), QStringLiteral("BootLoader=R003")}));
-        QCOMPARE(QDir(volume).entryList(QDir::Files), QStringList{QStringLiteral("device.ini")});
+        QCOMPARE(QDir(volume).entryList(QDir::Files, QDir::Name),
+                 (QStringList{QStringLiteral("Profile.bin"), QStringLiteral("ProfileMap.txt"),
+                              QStringLiteral("device.ini")}));
         QCOMPARE(iniValue(volume + QStringLiteral("/device.ini"), QStringLiteral("BootLoader/Version")),
                  QStringLiteral("R003"));
     }
@@ -299,6 +336,11 @@ private slots:
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitCode(), 1);
         QVERIFY(process.readAllStandardError().contains("no such device"));
+        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("create"), QStringLiteral("gal"),
+                             QStringLiteral("BIKE"), QStringLiteral("--lang"), QStringLiteral("deu")});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(readFile(root() + QStringLiteral("/BIKE/Lang/Font_deu_01.bft")).mid(4, 3), QByteArray("deu"));
         process.start(tool, {QStringLiteral("--help")});
         QVERIFY(process.waitForFinished(30000));
         QVERIFY(process.readAllStandardOutput().contains("VELORA-SIM-IMAGE Kind=<group> Version=<v>"));

@@ -34,6 +34,12 @@ struct VHSimGalIdentity
     QString capability;
     QString launchSec;
     QString iapName = QStringLiteral("ALDERIAP");
+    // The profile's `Sys-langCode` and the "/Lang" font of that language
+    // (beside the English one); empty: a profile without a language.
+    QString lang = QStringLiteral("eng");
+    quint32 fontVersion = 1;                         // the first word of every font file
+    QString profileProject = QStringLiteral("GAL1"); // the profile map's project code
+    int profileMajor = 1;
 };
 
 // How a simulated drive presents itself.
@@ -51,6 +57,10 @@ struct VHSimDriveOptions
 // their firmware's start, which acts on the instruction files the updater
 // left. Every change that the simulated platform watches is one rename or one
 // link, so a drive is complete when it appears.
+//
+// A GAL volume also carries the profile ("ProfileMap.txt", "Profile.bin" with
+// `Sys-langCode`, `UP-maxHR`, `MHR-BV`, `UP-weight`) and "/Lang" with the fonts
+// of its language and English.
 //
 // Firmware rules at a start (boot):
 //  - FIT: with "/update.ini" present, every file in the volume root that begins
@@ -118,6 +128,11 @@ public:
     // "VELORA-SIM-IMAGE Kind=<kind> Version=<version>" and the payload.
     static QByteArray makeImage(const QString &kind, const QString &version, const QByteArray &payload = {});
     static bool readImageHeader(const QByteArray &start, QString &kind, QString &version);
+    // A ".bft" font file: the version word (little-endian), the 3-letter
+    // code at bytes 4-6, then `size` - 7 pattern bytes.
+    static QByteArray makeFont(const QString &code, quint32 version, int size = 64);
+    // "Font_<code>_01.bft"
+    static QString fontFileName(const QString &code);
 
 private:
     bool fail(const QString &message);
@@ -134,6 +149,7 @@ private:
     bool unplugVolume(const QString &name, const QString &slot, const QString &drive);
     bool bootFit(const QString &name, QStringList &changes);
     bool bootGal(const QString &name, QStringList &changes);
+    bool writeGalFiles(const QString &volume, const GalIdentity &identity);
     bool bootFileSystem(const QString &name, QStringList &changes);
     void bootScsi(const QString &name);
     bool installImage(const QString &imagePath, const QString &identityPath, QStringList &changes);

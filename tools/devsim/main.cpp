@@ -33,8 +33,11 @@ Devices:
         BootLoader, DeviceLang, NotificationLang, TimeZone, Bluetooth (Version),
         CAP (COM) and Product (Type)
   gal   a volume with "/device.ini" (UUID, MODEL, OS, VH, BootLoader, IMG
-        UpdateMethod/LangVersion, CAP, LaunchSec, IAP NAME) and an IAP form: a
-        SCSI device with the same UUID whose identification is the IAP name
+        UpdateMethod/LangVersion, CAP, LaunchSec, IAP NAME), the profile
+        ("ProfileMap.txt", "Profile.bin" with Sys-langCode from --lang, default
+        eng) and "/Lang" with "Font_<code>_01.bft" for that language and eng
+        (a version word, then the code at bytes 4-6); and an IAP form: a SCSI
+        device with the same UUID whose identification is the IAP name
   fs    a file-system family volume with "/device.ini"; --secondary adds a
         second volume NAME_2 without identity file (same vendor)
   scsi  a device without volume; --identification is the text the model table
@@ -106,6 +109,7 @@ struct Options
                                        {"update-method", "GAL update method (1 or 2)."},
                                        {"lang-version", "GAL language version."},
                                        {"iap-name", "GAL IAP name."},
+                                       {"lang", "GAL profile language code (default eng; empty: none)."},
                                        {"companion", "GAL companion version."},
                                        {"launchsec", "GAL launch-security version."},
                                        {"identification", "SCSI identification text."},
@@ -173,6 +177,7 @@ VHDevSim::GalIdentity galIdentity(const Options &o)
     id.capability = o.value("cap", id.capability);
     id.launchSec = o.value("launchsec", id.launchSec);
     id.iapName = o.value("iap-name", id.iapName);
+    id.lang = o.value("lang", id.lang);
     return id;
 }
 
