@@ -42,6 +42,7 @@ constexpr std::uint8_t kExternalSelector = 15;
 constexpr std::uint8_t kInternalSelector = 12;
 constexpr int kInternalBlock = 2048;
 constexpr qint64 kMaxPackageFile = VHGalPackage::kMaxFileSize;
+constexpr qint64 kMaxProfileIni = 1024 * 1024;
 
 enum Error { NoError = 0, NoVolume = 2, Failed = 4 };
 
@@ -165,6 +166,13 @@ VHGalDevice::Info VHGalDevice::info()
     return m_info;
 }
 
+bool VHGalDevice::hasInfo()
+{
+    info();
+    QMutexLocker lock(&m_infoMutex);
+    return m_infoLoaded;
+}
+
 bool VHGalDevice::getModelName(QString &name)
 {
     VHDeviceService *service = deviceService();
@@ -234,15 +242,15 @@ bool VHGalDevice::getLanguageOnDevice(QStringList &list)
     {
         QMutexLocker corvo(&vhCorvoMutex());
         SetPathDirect("/");
-        written = GetProfile(QFile::encodeName(root + QLatin1Char('/')).constData(),
-                             QFile::encodeName(iniPath).constData());
+        written =
+            GetProfile(QFile::encodeName(root + QLatin1Char('/')).constData(), QFile::encodeName(iniPath).constData());
     }
     if (!written) {
         vhCritical() << "getLanguageOnDevice: the profile could not be read";
         return false;
     }
     QByteArray bytes;
-    if (!VHSafeFolder::readFileBelow(QString(), iniPath, kMaxDeviceIniSize * 16, bytes))
+    if (!VHSafeFolder::readFileBelow(QString(), iniPath, kMaxProfileIni, bytes))
         return false;
     QString code;
     for (const QByteArray &line : bytes.split('\n')) {
@@ -362,8 +370,7 @@ VHResult VHGalDevice::readRelease(const QString &folder, QByteArray &bytes)
     return VHResult::success();
 }
 
-VHResult VHGalDevice::readParts(const QString &work, const QString &imageName, bool profile,
-                                VHGalPackage::Parts &parts)
+VHResult VHGalDevice::readParts(const QString &work, const QString &imageName, bool profile, VHGalPackage::Parts &parts)
 {
     VHSafeFolder folder = VHSafeFolder::open(work, QString(), VHSafeFolder::FatNames);
     if (!folder.isValid())
@@ -621,6 +628,8 @@ VHResult VHGalDevice::firstPass(const QString &archive)
     VHSafeFolder root = volume();
     if (!root.isValid())
         return VHResult::failure(NoVolume, QStringLiteral("can not get mounted drive"));
+    if (!hasInfo())
+        return fail(QStringLiteral("can not read the device information"));
     // An instruction file left by an earlier attempt would install whatever
     // this one leaves half written.
     root.removeLeftovers();

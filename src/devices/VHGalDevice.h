@@ -57,9 +57,6 @@ public:
         QString iapName;
     };
 
-    // device.ini is small; anything larger is not a device's.
-    static constexpr qint64 kMaxDeviceIniSize = 64 * 1024;
-
     VHGalDevice();
 
     bool getModelName(QString &name) override;
@@ -82,6 +79,8 @@ public:
     bool inIapMode() { return serviceType() == VHDeviceService::DEVICE_SCSI; }
     // The device information, read once from the volume (never in IAP mode).
     Info info();
+    // Whether it could be read: an update never trusts defaults for a device it cannot read.
+    bool hasInfo();
     // The unpacked package's folder: the environment's temporary folder + "/langpack".
     static QString workFolder();
 
@@ -97,8 +96,7 @@ private:
     VHResult prepareFlash(const QString &work, const QStringList &languages, const VHGalPackage::Release &release,
                           bool profile);
     // The files of the unpacked package the binaries are made of, read capped.
-    static VHResult readParts(const QString &work, const QString &imageName, bool profile,
-                              VHGalPackage::Parts &parts);
+    static VHResult readParts(const QString &work, const QString &imageName, bool profile, VHGalPackage::Parts &parts);
     static VHResult readRelease(const QString &folder, QByteArray &bytes);
     int updateProfile(const QString &work);
     VHResult enterIapMode(int fromState, int toState);

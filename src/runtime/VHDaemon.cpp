@@ -1,6 +1,7 @@
 #include "VHDaemon.h"
 
 #include "VHClient.h"
+#include "VHCorvoLock.h"
 #include "VHDeviceManager.h"
 #include "VHDeviceRegistry.h"
 #include "VHEnv.h"
@@ -8,7 +9,6 @@
 #include "VHPlatform.h"
 #include "VHUtility.h"
 #include "VHZipUtil.h"
-#include "VHCorvoLock.h"
 #include "corvolib.h"
 
 #include <QMutexLocker>
