@@ -1,7 +1,6 @@
 #include "VHGalDevice.h"
 
 #include "VHCorvoLock.h"
-#include "VHDaemon.h"
 #include "VHDeviceManager.h"
 #include "VHDeviceRegistry.h"
 #include "VHEnv.h"
@@ -281,8 +280,9 @@ VHImageMetaInfo VHGalDevice::getImageMetaInfo(const QString &releaseIni)
 bool VHGalDevice::eject()
 {
     vhDebug() << "VHGalDevice::eject()";
-    VHDaemon *daemon = VHDaemon::instance();
-    if (inIapMode() || !daemon || !daemon->currentDevice())
+    // The manager that made this object knows the platform it came through.
+    VHDeviceManager *manager = deviceManager();
+    if (inIapMode() || !manager || !manager->platform() || manager->currentDevice() != this)
         return false;
     const QString root = rootPath();
     if (root.isEmpty())
@@ -290,7 +290,7 @@ bool VHGalDevice::eject()
     if (!VHVolumeSync::flush({}, root))
         vhWarning() << "can not flush the volume " << root;
     // The device restarts in its update mode: its port must keep its power.
-    return daemon->platform()->ejectDevice(root, VHEjectMode::KeepPower);
+    return manager->platform()->ejectDevice(root, VHEjectMode::KeepPower);
 }
 
 // ---- file-based steps ----------------------------------------------------------------

@@ -151,6 +151,14 @@ void VHPlatformDeviceDetector::onArrival()
 {
     vhDebug() << "DBT_DEVICEARRIVAL";
     VHClientInterface *device = m_manager->currentClient();
+    // A device sent away for its update may come back as a volume instead of
+    // in its update mode: the manager decides what that means.
+    if (device && expectsToVanish(device) && device->serviceType() == VHDeviceService::DEVICE_FS) {
+        VHServiceList volumes = m_platform->findFSDevices(m_manager);
+        if (!volumes.empty())
+            sendPlugin(std::move(volumes.front()));
+        return;
+    }
     // A device reached over SCSI whose flash pass has ended may have left as a
     // SCSI device and come back as a volume before its removal was seen.
     if (device && device->serviceType() == VHDeviceService::DEVICE_SCSI && !expectsToVanish(device)) {
