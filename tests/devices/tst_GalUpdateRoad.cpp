@@ -137,7 +137,6 @@ class TestGalUpdateRoad : public QObject
     }
 
 private slots:
-    void cleanupTestCase() { writeFile(QStringLiteral("/tmp/galroad_app.log"), readTestLog().toUtf8()); }
     void initTestCase()
     {
         QVERIFY(m_work.isValid());
