@@ -394,6 +394,7 @@ bool VHDevSim::plug(const QString &name)
 {
     if (!validName(name) || !QFileInfo(deviceFolder(name)).isDir())
         return fail(QStringLiteral("no such device: ") + name);
+    forgetEject(name);
     if (usesScsiNow(name)) {
         const QString link = VHSimLayout::scsiLinkPath(m_root, name);
         if (QFileInfo(link).isSymLink())
@@ -601,6 +602,31 @@ bool VHDevSim::restart(const QString &name, int pauseMs, QStringList *changes)
     return boot(name, changes) && plug(name);
 }
 
+void VHDevSim::forgetEject(const QString &name)
+{
+    QFile::remove(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kEjectMarker);
+}
+
+VHDevSim::SelfStart VHDevSim::selfStart(const QString &name) const
+{
+    if (kind(name) != QLatin1String("gal"))
+        return SelfStart::None;
+    const QString marker = deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kEjectMarker;
+    if (QFileInfo::exists(marker) && !isPlugged(name)) {
+        const bool powered = VHSimLayout::readSmallIni(marker).value(QStringLiteral("power")) == QLatin1String("keep");
+        const QString volume = deviceFolder(name) + QLatin1Char('/') + kVolumeSlot;
+        const bool instructed = !existingEntry(volume, QStringLiteral("update.ini")).isEmpty();
+        return powered && instructed ? SelfStart::AfterEject : SelfStart::StaysAway;
+    }
+    if (usesScsiNow(name) && isPlugged(name)) {
+        const QHash<QString, QString> state =
+            VHSimLayout::readSmallIni(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceState);
+        if (state.value(QStringLiteral("State/iapNotified")) == QLatin1String("1"))
+            return SelfStart::AfterNotification;
+    }
+    return SelfStart::None;
+}
+
 QStringList VHDevSim::commandLog(const QString &name) const
 {
     QFile file(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kCommandLog);
@@ -615,6 +641,22 @@ void VHDevSim::clearCommandLog(const QString &name)
     // Truncated in place: a service keeps appending to the same file.
     if (file.open(QIODevice::ReadWrite))
         file.resize(0);
+}
+
+VHSimFaults VHDevSim::faults(const QString &name) const
+{
+    return VHSimFaults::read(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceRecord);
+}
+
+bool VHDevSim::setFaults(const QString &name, const VHSimFaults &faults)
+{
+    if (!validName(name) || !QFileInfo(deviceFolder(name)).isDir())
+        return fail(QStringLiteral("no such device: ") + name);
+    const QString deviceKind = kind(name);
+    if (deviceKind != QLatin1String("scsi") && deviceKind != QLatin1String("gal"))
+        return fail(QStringLiteral("not a device with SCSI commands: ") + name);
+    faults.write(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceRecord);
+    return true;
 }
 
 QByteArray VHDevSim::flash(const QString &name, Flash which) const

@@ -80,6 +80,13 @@ struct VHSimDriveOptions
 //    "/My Disk") is installed like a FIT image into "/device.ini"; "/Update.ini"
 //    and the image folder are removed.
 //  - SCSI devices: a start ends a busy flash and the loader mode.
+//
+// Starts by themselves (selfStart; VHDevSimWatch plays them after a pause):
+//  - a GAL volume ejected by the platform with its port powered and
+//    "/update.ini" on it starts its firmware and is plugged again (an eject that
+//    cuts the port's power, or one without "/update.ini", leaves it away);
+//  - a plugged GAL device in IAP mode that received the IAP notification
+//    restarts (back to its volume).
 class VHDevSim
 {
 public:
@@ -88,6 +95,7 @@ public:
     using DriveOptions = VHSimDriveOptions;
     using ScsiIdentity = VHSimScsiDevice::Identity;
     enum class Flash { Internal, External, Loader };
+    enum class SelfStart { None, AfterEject, AfterNotification, StaysAway };
 
     explicit VHDevSim(const QString &root);
     QString root() const { return m_root; }
@@ -110,6 +118,10 @@ public:
     bool boot(const QString &name, QStringList *changes = nullptr);
     // Unplug, wait, start, plug.
     bool restart(const QString &name, int pauseMs = 0, QStringList *changes = nullptr);
+    // Whether the device's firmware starts by itself now (StaysAway: ejected
+    // in a way that does not bring it back; forget the eject with forgetEject).
+    SelfStart selfStart(const QString &name) const;
+    void forgetEject(const QString &name);
 
     // The primary volume where it is now (plugged or not); empty for SCSI devices.
     QString volumePath(const QString &name) const;
@@ -121,6 +133,9 @@ public:
     // Lines of the SCSI command log: "WRITE sel=15 block=3 unit=4096 len=4096 ok".
     QStringList commandLog(const QString &name) const;
     void clearCommandLog(const QString &name);
+    // The fault rules of a device with SCSI commands (VHSimFaults.h).
+    VHSimFaults faults(const QString &name) const;
+    bool setFaults(const QString &name, const VHSimFaults &faults);
     QByteArray flash(const QString &name, Flash which) const;
     bool setFlash(const QString &name, Flash which, const QByteArray &bytes);
 
