@@ -223,6 +223,38 @@ private slots:
         QCOMPARE(device()->state(), int(VHClient::STATE_READY));
         QCOMPARE(device()->serviceType(), int(VHDeviceService::DEVICE_FS));
     }
+
+    // The cable goes in the middle of the flash: the action fails, the device
+    // is disconnected, and plugged again in IAP mode it connects as a new device.
+    void unpluggedInTheMiddleOfTheFlash()
+    {
+        plugNewDevice();
+        firstPass([&](VHClient *client) { return client->updateTotal(package(), QString()); },
+                  VHClient::STATE_UPDATING);
+        VHSimFaults faults;
+        faults.vanishAfter = 6;
+        QVERIFY(m_sim->setFaults(m_name, faults));
+        VHClient *pending = device();
+        const qsizetype disconnections = count(QStringLiteral("disconnected"));
+        const qsizetype failures = count(QStringLiteral("done 0 failed"));
+        QVERIFY(restart());
+        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("done 0 failed")), failures + 1, 10000);
+        QCOMPARE(pending->state(), int(VHClient::STATE_READY));
+        const QStringList log = m_sim->commandLog(m_name);
+        QVERIFY2(log.contains(QStringLiteral("VANISHED after 6 commands")), qPrintable(log.join('\n')));
+        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("disconnected")) > disconnections, 5000);
+        QVERIFY(!device());
+
+        const qsizetype connections = count(QStringLiteral("connected"));
+        m_now += 60;
+        QVERIFY(m_sim->plug(m_name));
+        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("connected")) > connections, 5000);
+        QVERIFY(device() != pending);
+        QCOMPARE(device()->serviceType(), int(VHDeviceService::DEVICE_SCSI));
+        QString uuid;
+        QVERIFY(device()->getUUID(uuid));
+        QCOMPARE(uuid.left(4), QStringLiteral("1207"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestGalUpdateRoad)
