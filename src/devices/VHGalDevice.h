@@ -109,7 +109,9 @@ private:
     VHResult writeVolumeFile(VHSafeFolder &folder, const QString &name, const QByteArray &bytes);
 
     // The second passes, in IAP mode.
-    VHResult upgradeInIAPMode();
+    // `archive` and `language`, when given, stand in for what an object made in
+    // IAP mode never saw: the package of the first pass and the device's language.
+    VHResult upgradeInIAPMode(const QString &archive, const QString &language);
     VHResult notifyIAPUpdate();
     VHResult updateFlashes(const QString &folder);
     bool restoreFactoryMethod2(const QString &packageFolder);
