@@ -43,9 +43,7 @@ constexpr int kInternalBlock = 2048;
 constexpr qint64 kMaxPackageFile = VHGalPackage::kMaxFileSize;
 constexpr qint64 kMaxProfileIni = 1024 * 1024;
 
-enum Error { NoError = 0, NoVolume = 2, Failed = 4 };
-
-VHResult fail(const QString &reason) { return VHResult::failure(Failed, reason); }
+VHResult fail(const QString &reason) { return VHResult::failure(VHGalDevice::Failed, reason); }
 
 VHGalWait::Sleeper &sleeper()
 {

@@ -44,6 +44,9 @@ class VHGalDevice : public VHDeviceImpl<VHGalDevice, VHDeviceServiceClient>
     Q_OBJECT
 
 public:
+    // Error codes left by the actions.
+    enum Error { NoError = 0, NoVolume = 2, Failed = 4 };
+
     struct Info
     {
         QString uuid;
