@@ -141,6 +141,8 @@ QString VHEnv::settingsPath() const { return m_dataFolder + QLatin1Char('/') + s
 
 QString VHEnv::settingValue(const QString &key, const QString &defaultValue) const
 {
+    if (const auto overridden = m_overrides.constFind(key); overridden != m_overrides.cend())
+        return *overridden;
     QSettings settings(settingsPath(), QSettings::IniFormat);
     return vhIniText(settings, QStringLiteral("VeloraHub/") + key, defaultValue);
 }
