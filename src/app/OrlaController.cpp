@@ -8,8 +8,8 @@
 #include "VHDeviceManager.h"
 #include "VHEnv.h"
 #include "VHLog.h"
+#include "VHUpdateDecision.h"
 #include "VHUpdatesFolder.h"
-#include "VHVersion.h"
 #include "recover_complete_form.h"
 #include "recover_fail_form.h"
 
@@ -152,7 +152,7 @@ void OrlaController::onUpdateFinished(bool)
     const QString version = updatesFolder().version();
     if (!version.isNull()) {
         m_serverVersion = version;
-        if (VHVersion::isOlder(m_deviceVersion, m_serverVersion)) {
+        if (VHUpdateDecision::offersUpdate(m_deviceVersion, m_serverVersion)) {
             m_mainWindow->showUpdateNotice();
             noticeShown = true;
         }
@@ -184,7 +184,7 @@ void OrlaController::offerSoftwareUpdate()
 {
     if (m_deviceVersion.isEmpty() && m_serverVersion.isEmpty()) {
         showMessage(Message::CheckingNewVersion, tr_("Checking new version now"), QString(), m_mainWindow.get());
-    } else if (VHVersion::isOlder(m_deviceVersion, m_serverVersion)) {
+    } else if (VHUpdateDecision::offersUpdate(m_deviceVersion, m_serverVersion)) {
         m_softUpdateForm->setData(m_serverVersion, m_deviceVersion, QString());
         showInstead(m_softUpdateForm.get());
         m_mainWindow->hide();
@@ -271,13 +271,7 @@ QString OrlaController::note()
 
 bool OrlaController::isBeta() const { return isBetaVersion(m_appVersion); }
 
-bool OrlaController::isBetaVersion(const QString &version)
-{
-    const QStringList parts = version.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    if (parts.size() != 4)
-        return true;
-    return parts.at(3).toInt(nullptr, 10) % 2 != 0;
-}
+bool OrlaController::isBetaVersion(const QString &version) { return VHUpdateDecision::isBetaVersion(version); }
 
 bool OrlaController::refuseIfBusy()
 {
@@ -290,11 +284,7 @@ bool OrlaController::refuseIfBusy()
 
 // ---- assist data ------------------------------------------------------------------
 
-int OrlaController::alpLimit()
-{
-    const QDateTime limit(QDate::currentDate().addDays(kAlpDays), QTime(0, 0));
-    return int(limit.toSecsSinceEpoch());
-}
+int OrlaController::alpLimit() { return VHUpdateDecision::alpLimit(QDate::currentDate(), kAlpDays); }
 
 int OrlaController::readAlpExpiry()
 {
