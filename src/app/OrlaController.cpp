@@ -7,6 +7,7 @@
 #include "VHDaemon.h"
 #include "VHDeviceManager.h"
 #include "VHEnv.h"
+#include "VHHistory.h"
 #include "VHLog.h"
 #include "VHUpdateDecision.h"
 #include "VHUpdatesFolder.h"
@@ -16,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QEvent>
+#include <QLocale>
 #include <QMessageBox>
 
 namespace {
@@ -123,6 +125,10 @@ void OrlaController::onActionDone(VHClient *device, int action)
     }
     startOwedJobs();
     keepEmptyWindowDisabled();
+    QString uuid;
+    if (VHClient *current = currentDevice())
+        current->getUUID(uuid);
+    showLastResult(uuid);
 }
 
 void OrlaController::keepEmptyWindowDisabled()
@@ -253,6 +259,7 @@ void OrlaController::refreshMainWindow(bool disconnected)
         versions = device->versionList();
     }
     m_mainWindow->setDevice(model, uuid, versions);
+    showLastResult(uuid);
     showInstead(m_mainWindow.get());
     m_softUpdateForm->hide();
     m_failForm->hide();
@@ -449,6 +456,18 @@ void OrlaController::startOwedJobs()
     }
     if (m_jobs.isOwed(Job::WorkoutCheck))
         checkWorkoutSupport();
+}
+
+void OrlaController::showLastResult(const QString &uuid)
+{
+    VHHistoryEntry last;
+    if (!VHHistory::ofDataFolder().lastFor(uuid, last)) {
+        m_mainWindow->setLastResult(QString());
+        return;
+    }
+    const QString when = QLocale().toString(last.time.toLocalTime(), QLocale::ShortFormat);
+    m_mainWindow->setLastResult(
+        tr_("Last %1 on this device: %2, %3").arg(last.action, last.ok ? tr_("succeeded") : tr_("failed"), when));
 }
 
 void OrlaController::showFailForm(int code)
