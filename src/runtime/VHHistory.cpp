@@ -104,7 +104,8 @@ bool VHHistory::append(const VHHistoryEntry &entry) const
 {
     if (m_folder.isEmpty())
         return false;
-    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+    // Read as well: the last byte tells whether the file ends with a whole line.
+    const int flags = O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
     {
         Fd first(::open(encoded(path()).constData(), flags, 0644));
         if (first.get() >= 0)
