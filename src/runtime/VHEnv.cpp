@@ -90,6 +90,9 @@ void VHEnv::init(const QString &mode, const QString &logFileName)
     setDataFolder(m_platformPart->dataFolder());
     if (!openLog(logFileName))
         std::fprintf(stderr, "can not open the log %s\n", qPrintable(m_log.fileName()));
+    // Read now: the destructor's line may come after the application object,
+    // which reading the settings file needs, is gone.
+    (void)cachedDebugLevel();
 }
 
 QString VHEnv::dataFolder() const { return m_dataFolder; }

@@ -116,6 +116,8 @@ VHDevctl::~VHDevctl()
 
 int VHDevctl::parse(const QStringList &arguments)
 {
+    // Known first, so even a usage error is reported as JSON.
+    m_json = arguments.contains(QStringLiteral("--json"));
     QStringList positional;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         QString arg = arguments.at(i);
@@ -127,7 +129,7 @@ int VHDevctl::parse(const QStringList &arguments)
             value = arg.section(QLatin1Char('='), 1);
             arg = arg.section(QLatin1Char('='), 0, 0);
         } else if (takesValue) {
-            if (i + 1 >= arguments.size())
+            if (i + 1 >= arguments.size() || arguments.at(i + 1).startsWith(QLatin1String("--")))
                 return fail(BadUsage, arg + QStringLiteral(" needs a value"));
             value = arguments.at(++i);
         }

@@ -1,0 +1,314 @@
+// velora-devctl run as a child process against the device simulator and the
+// local package server: every command with and without --json, the exit
+// codes, the whole update road and the history it leaves, and the hostile
+// cases (no device, two devices, a device that vanishes, bad usage).
+
+#include "VHFitPackageBuilder.h"
+#include "VHFitRoad.h"
+#include "VHPackageServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run
+{
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+    QJsonObject json;
+};
+
+const QString kOtherUuid = QStringLiteral("2101FFFF00001111");
+
+} // namespace
+
+class TestVeloraDevctl : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_work;
+    std::unique_ptr<VHFitRoad> m_road;
+
+    // Runs the program to its end; with --json its output must be one JSON object.
+    Run devctl(QStringList arguments, int timeoutMs = 120000)
+    {
+        arguments.prepend(m_road->simRoot());
+        arguments.prepend(QStringLiteral("--sim"));
+        QProcess process;
+        process.start(QStringLiteral(DEVCTL_PROGRAM), arguments);
+        Run run;
+        if (!process.waitForFinished(timeoutMs)) {
+            process.kill();
+            process.waitForFinished();
+            qWarning("velora-devctl did not end: %s", qPrintable(arguments.join(QLatin1Char(' '))));
+            return run;
+        }
+        run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        run.out = process.readAllStandardOutput();
+        run.err = process.readAllStandardError();
+        if (arguments.contains(QStringLiteral("--json"))) {
+            QJsonParseError error{};
+            const QJsonDocument document = QJsonDocument::fromJson(run.out, &error);
+            if (error.error != QJsonParseError::NoError || !document.isObject())
+                qWarning("not one JSON object: %s", run.out.constData());
+            run.json = document.object();
+        }
+        return run;
+    }
+
+    QString uuid() const { return m_road->options().before.uuid; }
+    QString volume() const { return m_road->volumePath(); }
+
+    QJsonArray historyEntries()
+    {
+        const Run run = devctl({QStringLiteral("history"), QStringLiteral("--json")});
+        return run.code == 0 ? run.json.value(QStringLiteral("entries")).toArray() : QJsonArray();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_work.isValid());
+        VHFitRoad::Options options;
+        options.work = m_work.path();
+        options.before.os = QStringLiteral("1.9.00");
+        options.package.images = VHFitPackageBuilder::imagesWithVersions(
+            QStringLiteral("1.10.00"), QStringLiteral("B1.00"), QStringLiteral("DL0100"), QStringLiteral("NL100"),
+            QStringLiteral("TZ100"), QStringLiteral("BT11"));
+        options.package.withWorkouts = true;
+        m_road = std::make_unique<VHFitRoad>(options);
+        QVERIFY2(m_road->prepare(), qPrintable(m_road->lastError()));
+        QVERIFY2(m_road->startServer(), qPrintable(m_road->lastError()));
+    }
+
+    void badUsage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("unknown command") << QStringList{QStringLiteral("bogus")} << 2 << "unknown command";
+        QTest::newRow("unknown option") << QStringList{QStringLiteral("--frob"), QStringLiteral("list")} << 2
+                                        << "unknown option";
+        QTest::newRow("missing argument") << QStringList{QStringLiteral("restore")} << 2 << "usage";
+        QTest::newRow("too many") << QStringList{QStringLiteral("update"), QStringLiteral("a"), QStringLiteral("b"),
+                                                 QStringLiteral("c")}
+                                  << 2 << "usage";
+        QTest::newRow("no command") << QStringList{} << 2 << "no command";
+        QTest::newRow("bad timeout") << QStringList{QStringLiteral("--timeout"), QStringLiteral("x"),
+                                                    QStringLiteral("info")}
+                                     << 2 << "--timeout";
+        QTest::newRow("option without value")
+            << QStringList{QStringLiteral("list"), QStringLiteral("--device")} << 2 << "needs a value";
+    }
+
+    void badUsage()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        const Run text = devctl(arguments);
+        QCOMPARE(text.code, code);
+        QVERIFY2(text.err.contains(says.toUtf8()), text.err.constData());
+        const Run json = devctl(arguments + QStringList{QStringLiteral("--json")});
+        QCOMPARE(json.code, code);
+        QCOMPARE(json.json.value(QStringLiteral("exitCode")).toInt(), code);
+        QVERIFY(json.json.value(QStringLiteral("error")).toString().contains(says));
+    }
+
+    void help()
+    {
+        const Run run = devctl({QStringLiteral("--help")});
+        QCOMPARE(run.code, 0);
+        for (const char *word : {"list", "update [PACKAGE] [LANG]", "recover PACKAGE", "Exit codes", "--json"})
+            QVERIFY2(run.out.contains(word), word);
+    }
+
+    void noDevice_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("json");
+        for (const char *command : {"list", "info", "check", "update", "gps", "workouts"}) {
+            QTest::addRow("%s", command) << QString::fromLatin1(command) << false;
+            QTest::addRow("%s --json", command) << QString::fromLatin1(command) << true;
+        }
+    }
+
+    void noDevice()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, json);
+        const Run run = devctl(json ? QStringList{command, QStringLiteral("--json")} : QStringList{command});
+        QCOMPARE(run.code, 3);
+        QVERIFY2(run.err.contains("no device"), run.err.constData());
+        if (json)
+            QCOMPARE(run.json.value(QStringLiteral("exitCode")).toInt(), 3);
+    }
+
+    void emptyHistory()
+    {
+        const Run run = devctl({QStringLiteral("history"), QStringLiteral("--json")});
+        QCOMPARE(run.code, 0);
+        QVERIFY(run.json.value(QStringLiteral("entries")).toArray().isEmpty());
+        QVERIFY(devctl({QStringLiteral("history")}).out.contains("no actions recorded"));
+    }
+
+    void listAndInfo()
+    {
+        QVERIFY(m_road->plug());
+        const Run list = devctl({QStringLiteral("list")});
+        QCOMPARE(list.code, 0);
+        QVERIFY(list.out.contains(uuid().toLatin1()));
+        const Run listJson = devctl({QStringLiteral("list"), QStringLiteral("--json")});
+        const QJsonArray devices = listJson.json.value(QStringLiteral("devices")).toArray();
+        QCOMPARE(devices.size(), 1);
+        QCOMPARE(devices.at(0)[QStringLiteral("uuid")].toString(), uuid());
+        QCOMPARE(devices.at(0)[QStringLiteral("family")].toString(), QStringLiteral("fit"));
+        QCOMPARE(devices.at(0)[QStringLiteral("path")].toString(), volume());
+
+        const Run info = devctl({QStringLiteral("info")});
+        QCOMPARE(info.code, 0);
+        QVERIFY(info.out.contains("model:     " + m_road->model().toLatin1()));
+        const Run infoJson = devctl({QStringLiteral("info"), QStringLiteral("--json")});
+        const QJsonObject device = infoJson.json.value(QStringLiteral("device")).toObject();
+        QCOMPARE(device.value(QStringLiteral("uuid")).toString(), uuid());
+        QVERIFY(device.value(QStringLiteral("version")).toString().startsWith(QStringLiteral("1.9.00.")));
+        QCOMPARE(device.value(QStringLiteral("transport")).toString(), QStringLiteral("volume"));
+    }
+
+    void twoDevices()
+    {
+        VHSimFitIdentity other;
+        other.uuid = kOtherUuid;
+        QVERIFY(m_road->sim().createFit(QStringLiteral("OTHER"), other));
+        QVERIFY(m_road->sim().plug(QStringLiteral("OTHER")));
+        const Run refused = devctl({QStringLiteral("info"), QStringLiteral("--json")});
+        QCOMPARE(refused.code, 2);
+        QVERIFY(refused.err.contains(uuid().toLatin1()) && refused.err.contains(kOtherUuid.toLatin1()));
+        QCOMPARE(refused.json.value(QStringLiteral("devices")).toArray().size(), 2);
+        const Run picked =
+            devctl({QStringLiteral("info"), QStringLiteral("--json"), QStringLiteral("--device"), kOtherUuid});
+        QCOMPARE(picked.code, 0);
+        QCOMPARE(picked.json[QStringLiteral("device")][QStringLiteral("uuid")].toString(), kOtherUuid);
+        QCOMPARE(devctl({QStringLiteral("info"), QStringLiteral("--device=0000000000000000")}).code, 3);
+        QVERIFY(m_road->sim().remove(QStringLiteral("OTHER")));
+    }
+
+    // check, update, the history, the device's restart, then nothing to do.
+    void updateRoad()
+    {
+        const Run check = devctl({QStringLiteral("check"), QStringLiteral("--json")});
+        QCOMPARE(check.code, 0);
+        QVERIFY(check.json.value(QStringLiteral("updateAvailable")).toBool());
+        const QString offered = VHFitRoad::reportedVersion(m_road->installedIdentity());
+        QCOMPARE(check.json.value(QStringLiteral("offered")).toString(), offered);
+        QVERIFY(devctl({QStringLiteral("check")}).out.contains("offered version: " + offered.toLatin1()));
+
+        const Run update = devctl({QStringLiteral("update"), QStringLiteral("--json")});
+        QCOMPARE(update.code, 0);
+        QCOMPARE(update.json.value(QStringLiteral("errorCode")).toInt(), 0);
+        QVERIFY(QFile::exists(volume() + QStringLiteral("/update.ini")));
+
+        const QJsonArray entries = historyEntries();
+        QCOMPARE(entries.size(), 1);
+        const QJsonObject entry = entries.at(0).toObject();
+        QCOMPARE(entry.value(QStringLiteral("action")).toString(), QStringLiteral("update"));
+        QCOMPARE(entry.value(QStringLiteral("result")).toString(), QStringLiteral("ok"));
+        QCOMPARE(entry.value(QStringLiteral("uuid")).toString(), uuid());
+        QCOMPARE(entry.value(QStringLiteral("program")).toString(), QStringLiteral("velora-devctl"));
+        QCOMPARE(entry.value(QStringLiteral("packageMd5")).toString(),
+                 VHPackageServer::fileMd5(m_road->modelFolder() + QStringLiteral("/Total.zip")));
+        QVERIFY(entry.value(QStringLiteral("versionBefore")).toString().startsWith(QStringLiteral("1.9.00.")));
+        QVERIFY(QDateTime::fromString(entry.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs).isValid());
+        QVERIFY(devctl({QStringLiteral("history")}).out.contains(" update "));
+        QVERIFY(devctl({QStringLiteral("info")}).out.contains("last:      update succeeded"));
+
+        QVERIFY(m_road->unplug());
+        QVERIFY(m_road->boot());
+        QVERIFY(m_road->plug());
+        QCOMPARE(devctl({QStringLiteral("check")}).code, 4);
+        const Run again = devctl({QStringLiteral("update"), QStringLiteral("--json")});
+        QCOMPARE(again.code, 4);
+        QCOMPARE(again.json.value(QStringLiteral("exitCode")).toInt(), 4);
+        QCOMPARE(historyEntries().size(), 1);
+    }
+
+    void gpsData()
+    {
+        const Run first = devctl({QStringLiteral("gps"), QStringLiteral("--json")});
+        QCOMPARE(first.code, 0);
+        QVERIFY(QFile::exists(volume() + QStringLiteral("/System/date.txt")));
+        QCOMPARE(devctl({QStringLiteral("gps")}).code, 4);
+        QCOMPARE(historyEntries().last()[QStringLiteral("action")].toString(), QStringLiteral("gps"));
+    }
+
+    void workouts()
+    {
+        const Run run = devctl({QStringLiteral("workouts")});
+        QCOMPARE(run.code, 0);
+        QVERIFY(run.out.contains("workouts installed"));
+        const QJsonArray entries = historyEntries();
+        // The silent check before the installation is not an action of its own.
+        QCOMPARE(entries.last()[QStringLiteral("action")].toString(), QStringLiteral("workouts"));
+        QCOMPARE(entries.size(), 3);
+
+        VHFitPackageBuilder::Options bare;
+        bare.model = m_road->model();
+        const QString package = m_work.filePath(QStringLiteral("bare.zip"));
+        QVERIFY(VHFitPackageBuilder::writePackage(package, bare));
+        const Run none = devctl({QStringLiteral("workouts"), package, QStringLiteral("--json")});
+        QCOMPARE(none.code, 4);
+        QCOMPARE(devctl({QStringLiteral("workouts"), m_work.filePath(QStringLiteral("missing.zip"))}).code, 2);
+    }
+
+    void historySurvivesDamage()
+    {
+        const QString path = m_road->dataFolder() + QStringLiteral("/history.jsonl");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("not json at all\n{\"time\":1}\n");
+        file.write(QByteArray(3 * 1024 * 1024, 'x'));
+        file.close();
+        const qint64 size = QFileInfo(path).size();
+        const Run run = devctl({QStringLiteral("history"), QStringLiteral("--json")});
+        QCOMPARE(run.code, 0);
+        QVERIFY(run.json.value(QStringLiteral("entries")).toArray().isEmpty());
+        QCOMPARE(QFileInfo(path).size(), size);
+        QVERIFY(QFile::remove(path));
+    }
+
+    // The volume goes away while the images are copied: the action fails, the program ends.
+    void deviceVanishesMidUpdate()
+    {
+        VHFitPackageBuilder::Options big;
+        big.model = m_road->model();
+        big.compress = false;
+        big.images = {{QStringLiteral("OS"), QStringLiteral("os.bin"), QStringLiteral("9.0"), 256 * 1024 * 1024}};
+        const QString package = m_work.filePath(QStringLiteral("big.zip"));
+        QVERIFY(VHFitPackageBuilder::writePackage(package, big));
+        QProcess process;
+        process.start(QStringLiteral(DEVCTL_PROGRAM), {QStringLiteral("--sim"), m_road->simRoot(),
+                                                       QStringLiteral("update"), package, QStringLiteral("--json")});
+        const QString volumePath = volume();
+        const QStringList before = QDir(volumePath).entryList(QDir::Files | QDir::Hidden);
+        QVERIFY(VHFitRoad::waitFor(
+            [&] { return QDir(volumePath).entryList(QDir::Files | QDir::Hidden).size() > before.size(); }, 60000));
+        QVERIFY(m_road->sim().remove(m_road->options().device));
+        QVERIFY(process.waitForFinished(120000));
+        QCOMPARE(process.exitCode(), 1);
+        const QJsonObject json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+        QCOMPARE(json.value(QStringLiteral("exitCode")).toInt(), 1);
+        QCOMPARE(historyEntries().last()[QStringLiteral("result")].toString(), QStringLiteral("failed"));
+        QCOMPARE(devctl({QStringLiteral("info")}).code, 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVeloraDevctl)
+#include "tst_VeloraDevctl.moc"
