@@ -364,6 +364,29 @@ void VHClient::thread_done()
         m_manager->notifyActionDone(this, action);
 }
 
+bool VHClient::failPendingUpdate()
+{
+    // A first pass may still be ejecting the volume.
+    wait();
+    int action = ActionIdle;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_state == STATE_UPDATING)
+            action = ActionUpdateTotal;
+        else if (m_state == STATE_RESTORING)
+            action = ActionRestoreFactory;
+        else
+            return false;
+        m_state = STATE_READY;
+    }
+    m_action = ActionIdle;
+    m_errorFlag = true;
+    emitDoneSignal(action);
+    if (m_manager)
+        m_manager->notifyActionDone(this, action);
+    return true;
+}
+
 void VHClient::emitDoneSignal(int action)
 {
     switch (action) {

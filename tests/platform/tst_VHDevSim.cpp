@@ -1,11 +1,15 @@
 #include "VHDevSim.h"
+#include "VHDevSimWatch.h"
 #include "VHSimLayout.h"
 #include "VHSimPlatform.h"
 #include "VHSimSCSIService.h"
 #include "VHTestFiles.h"
+#include "corvolib.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -117,6 +121,40 @@ private slots:
         QVERIFY(!VHDevSim::readImageHeader(QByteArray(600, '\0'), kind, version));
     }
 
+    void galVolumeCarriesProfileAndFonts_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QStringList>("fonts");
+        QTest::newRow("default") << QStringLiteral("eng") << QStringList{QStringLiteral("Font_eng_01.bft")};
+        QTest::newRow("deu") << QStringLiteral("deu")
+                             << QStringList{QStringLiteral("Font_deu_01.bft"), QStringLiteral("Font_eng_01.bft")};
+        QTest::newRow("none") << QString(QLatin1String("")) << QStringList{QStringLiteral("Font_eng_01.bft")};
+    }
+    void galVolumeCarriesProfileAndFonts()
+    {
+        QFETCH(QString, lang);
+        QFETCH(QStringList, fonts);
+        VHSimGalIdentity identity;
+        identity.lang = lang;
+        identity.fontVersion = 0x01020304;
+        QVERIFY(m_sim->createGal(QStringLiteral("BIKE"), identity));
+        QVERIFY(m_sim->plug(QStringLiteral("BIKE")));
+        const QString volume = m_sim->drivePath(QStringLiteral("BIKE"));
+        QVERIFY(SetPathDirect("/"));
+        const QByteArray home = QFile::encodeName(volume + QLatin1Char('/'));
+        const QByteArray ini = QFile::encodeName(root() + QStringLiteral("/pfread.ini"));
+        QCOMPARE(GetProfile(home.constData(), ini.constData()), 1);
+        QCOMPARE(iniValue(QString::fromUtf8(ini), QStringLiteral("Sys-langCode")), lang);
+        QCOMPARE(iniValue(QString::fromUtf8(ini), QStringLiteral("ProjectCode")), identity.profileProject);
+        QCOMPARE(iniValue(QString::fromUtf8(ini), QStringLiteral("UP-maxHR")), QStringLiteral("190"));
+        QCOMPARE(QDir(volume + QStringLiteral("/Lang")).entryList(QDir::Files, QDir::Name), fonts);
+        for (const QString &font : fonts) {
+            const QByteArray bytes = readFile(volume + QStringLiteral("/Lang/") + font);
+            QCOMPARE(bytes.left(4), QByteArray("\x04\x03\x02\x01", 4));
+            QCOMPARE(bytes.mid(4, 3), font.mid(5, 3).toLatin1());
+        }
+    }
+
     void galMethodOneInstallsTheImageFile()
     {
         VHSimGalIdentity identity;
@@ -132,7 +170,9 @@ private slots:
         QStringList changes;
         QVERIFY(m_sim->restart(QStringLiteral("BIKE"), 0, &changes));
         QCOMPARE(changes, (QStringList{QStringLiteral("OS=120"), QStringLiteral("BootLoader=R003")}));
-        QCOMPARE(QDir(volume).entryList(QDir::Files), QStringList{QStringLiteral("device.ini")});
+        QCOMPARE(QDir(volume).entryList(QDir::Files, QDir::Name),
+                 (QStringList{QStringLiteral("Profile.bin"), QStringLiteral("ProfileMap.txt"),
+                              QStringLiteral("device.ini")}));
         QCOMPARE(iniValue(volume + QStringLiteral("/device.ini"), QStringLiteral("BootLoader/Version")),
                  QStringLiteral("R003"));
     }
@@ -176,6 +216,99 @@ private slots:
         QVERIFY(VHSimLayout::scsiDeviceNames(root()).isEmpty());
         QCOMPARE(iniValue(m_sim->identityFile(QStringLiteral("BIKE")), QStringLiteral("OS/Version")),
                  QStringLiteral("130"));
+    }
+
+    // A GAL volume with "/IMG.bin" and, when asked, "/update.ini", plugged.
+    void makeInstructedGal(int method, bool instructed)
+    {
+        VHSimGalIdentity identity;
+        identity.updateMethod = method;
+        QVERIFY(m_sim->createGal(QStringLiteral("BIKE"), identity));
+        QVERIFY(m_sim->plug(QStringLiteral("BIKE")));
+        const QString volume = m_sim->drivePath(QStringLiteral("BIKE"));
+        QVERIFY(writeFile(volume + QStringLiteral("/IMG.bin"),
+                          VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"))));
+        if (instructed)
+            QVERIFY(writeFile(volume + QStringLiteral("/UPDATE.INI"), ""));
+    }
+
+    void galRestartsByItselfAfterEject_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<bool>("instructed");
+        QTest::addColumn<QString>("eject"); // keep, off, or unplug (by hand, no eject)
+        QTest::addColumn<QString>("after"); // volume, iap, or away
+        QTest::newRow("method 1") << 1 << true << "keep"
+                                  << "volume";
+        QTest::newRow("method 2") << 2 << true << "keep"
+                                  << "iap";
+        QTest::newRow("port power cut") << 2 << true << "off"
+                                        << "away";
+        QTest::newRow("no update.ini") << 1 << false << "keep"
+                                       << "away";
+        QTest::newRow("unplugged by hand") << 1 << true << "unplug"
+                                           << "away";
+    }
+    void galRestartsByItselfAfterEject()
+    {
+        QFETCH(int, method);
+        QFETCH(bool, instructed);
+        QFETCH(QString, eject);
+        QFETCH(QString, after);
+        makeInstructedGal(method, instructed);
+        const QString drive = m_sim->drivePath(QStringLiteral("BIKE"));
+        VHSimPlatform platform(root());
+        if (eject == QLatin1String("unplug"))
+            QVERIFY(m_sim->unplug(QStringLiteral("BIKE")));
+        else
+            QVERIFY(platform.ejectDeviceInMode(drive, eject == QLatin1String("keep") ? VHEjectMode::KeepPower
+                                                                                     : VHEjectMode::PowerOff));
+        VHDevSimWatch watch(root(), 0);
+        const QStringList lines = watch.poll();
+        QCOMPARE(QFileInfo(drive).isDir(), after == QLatin1String("volume"));
+        QCOMPARE(VHSimLayout::scsiDeviceNames(root()).size(), after == QLatin1String("iap") ? 1 : 0);
+        if (after == QLatin1String("volume")) {
+            QCOMPARE(lines, QStringList{QStringLiteral("BIKE: restarted after eject (installed OS=120)")});
+            QCOMPARE(iniValue(m_sim->identityFile(QStringLiteral("BIKE")), QStringLiteral("OS/Version")),
+                     QStringLiteral("120"));
+        }
+        // Acted on once: the next pass finds nothing to do.
+        QVERIFY(watch.poll().isEmpty());
+        QCOMPARE(m_sim->selfStart(QStringLiteral("BIKE")), VHDevSim::SelfStart::None);
+    }
+
+    void iapDeviceReturnsByItselfAfterTheNotification()
+    {
+        makeInstructedGal(2, true);
+        VHSimPlatform platform(root());
+        QVERIFY(platform.ejectDeviceInMode(m_sim->drivePath(QStringLiteral("BIKE")), VHEjectMode::KeepPower));
+        VHDevSimWatch watch(root(), 150);
+        QSignalSpy restarted(&watch, &VHDevSimWatch::restarted);
+        QElapsedTimer clock;
+        clock.start();
+        watch.start(10);
+        QTRY_COMPARE(VHSimLayout::scsiDeviceNames(root()), QStringList{QStringLiteral("BIKE")});
+        QVERIFY(clock.elapsed() >= 150);
+        const VHModelTable models{
+            {QStringLiteral("1207"), QStringLiteral("Pacer21"), VHSimGalIdentity().iapName, nullptr}};
+        VHServiceList found = platform.findSCSIDevices(models);
+        QCOMPARE(found.size(), size_t(1));
+        const QByteArray image =
+            VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("130"), QByteArray(5000, 'i'));
+        auto *service = dynamic_cast<VHSimSCSIService *>(found.front().get());
+        QVERIFY(service->eraseFlashBlocks(image.size(), 4096, 0));
+        QVERIFY(service->writeFlashBlocks(image, 15, image.size(), 4096, 0));
+        // Flashing alone does not end IAP mode; the notification does.
+        QTest::qWait(300);
+        QVERIFY(!QFileInfo::exists(m_sim->drivePath(QStringLiteral("BIKE"))));
+        const std::uint8_t notify[10] = {0x28, 0, 0, 0, 0, 0, 0x1A, 0, 1, 0};
+        std::uint8_t answer[512];
+        QVERIFY(service->readClient(notify, 10, answer, 512));
+        QTRY_VERIFY(QFileInfo(m_sim->drivePath(QStringLiteral("BIKE"))).isDir());
+        QVERIFY(VHSimLayout::scsiDeviceNames(root()).isEmpty());
+        watch.stop();
+        QCOMPARE(restarted.size(), 2);
+        QCOMPARE(restarted.last().at(1).toStringList(), QStringList{QStringLiteral("OS=130")});
     }
 
     void fileSystemDeviceInstallsTheNamedImage()
@@ -271,6 +404,88 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_sim->deviceFolder(QStringLiteral("P35"))));
     }
 
+    void faultRulesShowInTheCommandLog_data()
+    {
+        QTest::addColumn<QString>("rules");
+        // R: read external block 0, W: write it, E: erase sector 0, S: flash status.
+        QTest::addColumn<QString>("commands");
+        QTest::addColumn<QString>("succeeds");
+        QTest::addColumn<QStringList>("faults");
+        QTest::newRow("fail the 2nd write") << "failCommand=2\nfailSelector=0x0F"
+                                            << "WRWW"
+                                            << "1101" << QStringList{{}, {}, "fail", {}};
+        QTest::newRow("corrupt 2 reads") << "corruptReads=2\ncorruptSelector=16"
+                                         << "RWRR"
+                                         << "1111" << QStringList{"corrupt", {}, "corrupt", {}};
+        QTest::newRow("never ready") << "flashNeverReady=1"
+                                     << "SS"
+                                     << "11" << QStringList{"busy", "busy"};
+        QTest::newRow("erase keeps data") << "eraseKeepsData=1"
+                                          << "ER"
+                                          << "11" << QStringList{"erase-kept", {}};
+        QTest::newRow("vanish after 2") << "vanishAfter=2"
+                                        << "RSR"
+                                        << "110" << QStringList{{}, {}, {}};
+    }
+    void faultRulesShowInTheCommandLog()
+    {
+        QFETCH(QString, rules);
+        QFETCH(QString, commands);
+        QFETCH(QString, succeeds);
+        QFETCH(QStringList, faults);
+        VHSimScsiDevice::Identity identity;
+        identity.externalSize = 0x4000;
+        QVERIFY(m_sim->createScsi(QStringLiteral("P40"), identity));
+        QVERIFY(m_sim->plug(QStringLiteral("P40")));
+        QByteArray data(4096, '\0');
+        for (int i = 0; i < data.size(); ++i)
+            data[i] = char(i * 7);
+        QVERIFY(m_sim->setFlash(QStringLiteral("P40"), VHDevSim::Flash::External, data));
+        std::unique_ptr<VHSimScsiDevice> device = firmware(QStringLiteral("P40"));
+        // Set while connected: the device reads the rules again.
+        const QString record = m_sim->deviceFolder(QStringLiteral("P40")) + QStringLiteral("/sim.ini");
+        QVERIFY(writeFile(record, readFile(record) + "\n[Faults]\n" + rules.toLatin1() + '\n'));
+        for (int i = 0; i < commands.size(); ++i) {
+            const QByteArray before = m_sim->flash(QStringLiteral("P40"), VHDevSim::Flash::External).left(4096);
+            QByteArray buffer = commands[i] == QLatin1Char('W') ? before : QByteArray(4096, '\0');
+            const std::uint8_t selector = commands[i] == QLatin1Char('R')   ? 0x10
+                                          : commands[i] == QLatin1Char('W') ? 0x0F
+                                          : commands[i] == QLatin1Char('E') ? 0x18
+                                                                            : 0x15;
+            const auto direction =
+                QStringLiteral("RS").contains(commands[i]) ? VHSimScsiDevice::Read : VHSimScsiDevice::Write;
+            const bool ok = send(*device,
+                                 {direction == VHSimScsiDevice::Read ? std::uint8_t(0x28) : std::uint8_t(0x2A), 0, 0, 0,
+                                  0, 0, selector, 0, 8, 0},
+                                 direction, buffer);
+            QCOMPARE(ok, succeeds[i] == QLatin1Char('1'));
+            const QString line = m_sim->commandLog(QStringLiteral("P40")).value(i);
+            QCOMPARE(line.section(QStringLiteral(" fault="), 1), faults[i]);
+            const QByteArray after = m_sim->flash(QStringLiteral("P40"), VHDevSim::Flash::External).left(4096);
+            if (commands[i] == QLatin1Char('R') && ok) {
+                int differing = 0;
+                for (int b = 0; b < buffer.size(); ++b)
+                    differing += buffer[b] != after[b];
+                QCOMPARE(differing, faults[i] == QLatin1String("corrupt") ? 1 : 0);
+            } else if (commands[i] == QLatin1Char('E')) {
+                QCOMPARE(after, faults[i] == QLatin1String("erase-kept") ? before : QByteArray(4096, char(0xFF)));
+            } else if (commands[i] == QLatin1Char('S')) {
+                QCOMPARE(int(buffer[0]), faults[i] == QLatin1String("busy") ? 1 : 0);
+            }
+        }
+        if (rules.startsWith(QLatin1String("vanish"))) {
+            // Pulled once: the link and the rule are gone, the next plug works.
+            QVERIFY(!m_sim->isPlugged(QStringLiteral("P40")));
+            QVERIFY(m_sim->commandLog(QStringLiteral("P40")).contains(QStringLiteral("VANISHED after 2 commands")));
+            QVERIFY(m_sim->faults(QStringLiteral("P40")).isEmpty());
+            QVERIFY(m_sim->plug(QStringLiteral("P40")));
+            device = firmware(QStringLiteral("P40"));
+            QByteArray status(512, '\0');
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(send(*device, {0x28, 0, 0, 0, 0, 0, 0x15, 0, 1, 0}, VHSimScsiDevice::Read, status));
+        }
+    }
+
     void toolMakesAndRestartsADevice()
     {
         const QString tool = QStringLiteral(DEVSIM_TOOL);
@@ -299,6 +514,33 @@ private slots:
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitCode(), 1);
         QVERIFY(process.readAllStandardError().contains("no such device"));
+        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("create"), QStringLiteral("gal"),
+                             QStringLiteral("BIKE"), QStringLiteral("--lang"), QStringLiteral("deu")});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(readFile(root() + QStringLiteral("/BIKE/Lang/Font_deu_01.bft")).mid(4, 3), QByteArray("deu"));
+        // The watcher brings an ejected, instructed GAL volume back.
+        QVERIFY(writeFile(root() + QStringLiteral("/BIKE/update.ini"), ""));
+        QVERIFY(VHSimPlatform(root()).ejectDeviceInMode(root() + QStringLiteral("/BIKE"), VHEjectMode::KeepPower));
+        QProcess watcher;
+        watcher.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("watch"), QStringLiteral("--pause"),
+                             QStringLiteral("0")});
+        QTRY_VERIFY(QFileInfo(root() + QStringLiteral("/BIKE/device.ini")).isFile());
+        QByteArray said;
+        QTRY_VERIFY((said += watcher.readAllStandardOutput()).contains("BIKE: restarted after eject"));
+        watcher.kill();
+        QVERIFY(watcher.waitForFinished(30000));
+        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("fault"), QStringLiteral("BIKE"),
+                             QStringLiteral("--fail-command"), QStringLiteral("2"), QStringLiteral("--fail-selector"),
+                             QStringLiteral("0x0F"), QStringLiteral("--flash-never-ready")});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.readAllStandardOutput(),
+                 QByteArray("BIKE: failCommand=2 failSelector=15 flashNeverReady=1\n"));
+        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("fault"), QStringLiteral("BIKE"),
+                             QStringLiteral("--clear"), QStringLiteral("--vanish-after"), QStringLiteral("9")});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.readAllStandardOutput(), QByteArray("BIKE: vanishAfter=9\n"));
+        QCOMPARE(m_sim->faults(QStringLiteral("BIKE")).vanishAfter, 9);
         process.start(tool, {QStringLiteral("--help")});
         QVERIFY(process.waitForFinished(30000));
         QVERIFY(process.readAllStandardOutput().contains("VELORA-SIM-IMAGE Kind=<group> Version=<v>"));

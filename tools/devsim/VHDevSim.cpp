@@ -1,6 +1,7 @@
 #include "VHDevSim.h"
 
 #include "VHSimLayout.h"
+#include "corvo_builder.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -209,7 +210,63 @@ void writeGalIni(const QString &path, const VHDevSim::GalIdentity &identity)
     setIni(ini, QStringLiteral("LaunchSec/Version"), identity.launchSec);
     setIni(ini, QStringLiteral("IAP/NAME"), identity.iapName);
 }
+QByteArray toByteArray(const corvotest::Bytes &bytes)
+{
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+}
+
+corvotest::Bytes textBytes(const QString &text, size_t size)
+{
+    const QByteArray latin = text.toLatin1().left(qsizetype(size) - 1);
+    corvotest::Bytes bytes(size, 0);
+    std::copy(latin.begin(), latin.end(), bytes.begin());
+    return bytes;
+}
+
+// The profile the device keeps: a few user values and its language.
+corvotest::ProfileBuilder galProfile(const VHDevSim::GalIdentity &identity)
+{
+    corvotest::ProfileBuilder profile(identity.profileProject.toStdString(), identity.profileMajor, 16);
+    profile.value("UP-weight", 4, 3, corvotest::ByteBuilder().u16(70).bytes())
+        .value("UP-maxHR", 6, 1, {190})
+        .value("MHR-BV", 7, 1, {190})
+        .value("Sys-langCode", 8, 14, textBytes(identity.lang, 4), "4");
+    return profile;
+}
+
+bool isLanguageCode(const QString &code)
+{
+    static const QRegularExpression letters(QStringLiteral("^[a-z]{3}$"));
+    return letters.match(code).hasMatch();
+}
 } // namespace
+
+QByteArray VHDevSim::makeFont(const QString &code, quint32 version, int size)
+{
+    corvotest::ByteBuilder font;
+    font.u32(version).text(code.toLatin1().leftJustified(3, ' ', true).toStdString());
+    font.raw(corvotest::pattern(size_t(qMax(size - 7, 0)), uint8_t(version)));
+    return toByteArray(font.bytes());
+}
+
+QString VHDevSim::fontFileName(const QString &code) { return QStringLiteral("Font_%1_01.bft").arg(code); }
+
+bool VHDevSim::writeGalFiles(const QString &volume, const GalIdentity &identity)
+{
+    const corvotest::ProfileBuilder profile = galProfile(identity);
+    if (!writeFile(volume + QStringLiteral("/ProfileMap.txt"), QByteArray::fromStdString(profile.map()))
+        || !writeFile(volume + QStringLiteral("/Profile.bin"), toByteArray(profile.image()))
+        || !QDir().mkpath(volume + QStringLiteral("/Lang")))
+        return false;
+    QStringList codes{QStringLiteral("eng")};
+    if (isLanguageCode(identity.lang) && !codes.contains(identity.lang))
+        codes.append(identity.lang);
+    for (const QString &code : std::as_const(codes)) {
+        if (!writeFile(volume + QStringLiteral("/Lang/") + fontFileName(code), makeFont(code, identity.fontVersion)))
+            return false;
+    }
+    return true;
+}
 
 bool VHDevSim::createGal(const QString &name, const GalIdentity &identity, const DriveOptions &drive, ScsiIdentity iap)
 {
@@ -222,6 +279,8 @@ bool VHDevSim::createGal(const QString &name, const GalIdentity &identity, const
     if (staging.isEmpty() || !QDir().mkpath(volume))
         return fail(QStringLiteral("cannot create ") + volume);
     writeGalIni(volume + QStringLiteral("/device.ini"), identity);
+    if (!writeGalFiles(volume, identity))
+        return fail(QStringLiteral("cannot write the profile and fonts"));
     // The IAP form answers with the same UUID and announces the IAP name.
     if (iap.uuid.isEmpty())
         iap.uuid = identity.uuid.toLatin1();
@@ -335,6 +394,7 @@ bool VHDevSim::plug(const QString &name)
 {
     if (!validName(name) || !QFileInfo(deviceFolder(name)).isDir())
         return fail(QStringLiteral("no such device: ") + name);
+    forgetEject(name);
     if (usesScsiNow(name)) {
         const QString link = VHSimLayout::scsiLinkPath(m_root, name);
         if (QFileInfo(link).isSymLink())
@@ -542,6 +602,31 @@ bool VHDevSim::restart(const QString &name, int pauseMs, QStringList *changes)
     return boot(name, changes) && plug(name);
 }
 
+void VHDevSim::forgetEject(const QString &name)
+{
+    QFile::remove(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kEjectMarker);
+}
+
+VHDevSim::SelfStart VHDevSim::selfStart(const QString &name) const
+{
+    if (kind(name) != QLatin1String("gal"))
+        return SelfStart::None;
+    const QString marker = deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kEjectMarker;
+    if (QFileInfo::exists(marker) && !isPlugged(name)) {
+        const bool powered = VHSimLayout::readSmallIni(marker).value(QStringLiteral("power")) == QLatin1String("keep");
+        const QString volume = deviceFolder(name) + QLatin1Char('/') + kVolumeSlot;
+        const bool instructed = !existingEntry(volume, QStringLiteral("update.ini")).isEmpty();
+        return powered && instructed ? SelfStart::AfterEject : SelfStart::StaysAway;
+    }
+    if (usesScsiNow(name) && isPlugged(name)) {
+        const QHash<QString, QString> state =
+            VHSimLayout::readSmallIni(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceState);
+        if (state.value(QStringLiteral("State/iapNotified")) == QLatin1String("1"))
+            return SelfStart::AfterNotification;
+    }
+    return SelfStart::None;
+}
+
 QStringList VHDevSim::commandLog(const QString &name) const
 {
     QFile file(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kCommandLog);
@@ -556,6 +641,22 @@ void VHDevSim::clearCommandLog(const QString &name)
     // Truncated in place: a service keeps appending to the same file.
     if (file.open(QIODevice::ReadWrite))
         file.resize(0);
+}
+
+VHSimFaults VHDevSim::faults(const QString &name) const
+{
+    return VHSimFaults::read(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceRecord);
+}
+
+bool VHDevSim::setFaults(const QString &name, const VHSimFaults &faults)
+{
+    if (!validName(name) || !QFileInfo(deviceFolder(name)).isDir())
+        return fail(QStringLiteral("no such device: ") + name);
+    const QString deviceKind = kind(name);
+    if (deviceKind != QLatin1String("scsi") && deviceKind != QLatin1String("gal"))
+        return fail(QStringLiteral("not a device with SCSI commands: ") + name);
+    faults.write(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceRecord);
+    return true;
 }
 
 QByteArray VHDevSim::flash(const QString &name, Flash which) const

@@ -34,6 +34,12 @@ struct VHSimGalIdentity
     QString capability;
     QString launchSec;
     QString iapName = QStringLiteral("ALDERIAP");
+    // The profile's `Sys-langCode` and the "/Lang" font of that language
+    // (beside the English one); empty: a profile without a language.
+    QString lang = QStringLiteral("eng");
+    quint32 fontVersion = 1;                         // the first word of every font file
+    QString profileProject = QStringLiteral("GAL1"); // the profile map's project code
+    int profileMajor = 1;
 };
 
 // How a simulated drive presents itself.
@@ -51,6 +57,10 @@ struct VHSimDriveOptions
 // their firmware's start, which acts on the instruction files the updater
 // left. Every change that the simulated platform watches is one rename or one
 // link, so a drive is complete when it appears.
+//
+// A GAL volume also carries the profile ("ProfileMap.txt", "Profile.bin" with
+// `Sys-langCode`, `UP-maxHR`, `MHR-BV`, `UP-weight`) and "/Lang" with the fonts
+// of its language and English.
 //
 // Firmware rules at a start (boot):
 //  - FIT: with "/update.ini" present, every file in the volume root that begins
@@ -70,6 +80,13 @@ struct VHSimDriveOptions
 //    "/My Disk") is installed like a FIT image into "/device.ini"; "/Update.ini"
 //    and the image folder are removed.
 //  - SCSI devices: a start ends a busy flash and the loader mode.
+//
+// Starts by themselves (selfStart; VHDevSimWatch plays them after a pause):
+//  - a GAL volume ejected by the platform with its port powered and
+//    "/update.ini" on it starts its firmware and is plugged again (an eject that
+//    cuts the port's power, or one without "/update.ini", leaves it away);
+//  - a plugged GAL device in IAP mode that received the IAP notification
+//    restarts (back to its volume).
 class VHDevSim
 {
 public:
@@ -78,6 +95,7 @@ public:
     using DriveOptions = VHSimDriveOptions;
     using ScsiIdentity = VHSimScsiDevice::Identity;
     enum class Flash { Internal, External, Loader };
+    enum class SelfStart { None, AfterEject, AfterNotification, StaysAway };
 
     explicit VHDevSim(const QString &root);
     QString root() const { return m_root; }
@@ -100,6 +118,10 @@ public:
     bool boot(const QString &name, QStringList *changes = nullptr);
     // Unplug, wait, start, plug.
     bool restart(const QString &name, int pauseMs = 0, QStringList *changes = nullptr);
+    // Whether the device's firmware starts by itself now (StaysAway: ejected
+    // in a way that does not bring it back; forget the eject with forgetEject).
+    SelfStart selfStart(const QString &name) const;
+    void forgetEject(const QString &name);
 
     // The primary volume where it is now (plugged or not); empty for SCSI devices.
     QString volumePath(const QString &name) const;
@@ -111,6 +133,9 @@ public:
     // Lines of the SCSI command log: "WRITE sel=15 block=3 unit=4096 len=4096 ok".
     QStringList commandLog(const QString &name) const;
     void clearCommandLog(const QString &name);
+    // The fault rules of a device with SCSI commands (VHSimFaults.h).
+    VHSimFaults faults(const QString &name) const;
+    bool setFaults(const QString &name, const VHSimFaults &faults);
     QByteArray flash(const QString &name, Flash which) const;
     bool setFlash(const QString &name, Flash which, const QByteArray &bytes);
 
@@ -118,6 +143,11 @@ public:
     // "VELORA-SIM-IMAGE Kind=<kind> Version=<version>" and the payload.
     static QByteArray makeImage(const QString &kind, const QString &version, const QByteArray &payload = {});
     static bool readImageHeader(const QByteArray &start, QString &kind, QString &version);
+    // A ".bft" font file: the version word (little-endian), the 3-letter
+    // code at bytes 4-6, then `size` - 7 pattern bytes.
+    static QByteArray makeFont(const QString &code, quint32 version, int size = 64);
+    // "Font_<code>_01.bft"
+    static QString fontFileName(const QString &code);
 
 private:
     bool fail(const QString &message);
@@ -134,6 +164,7 @@ private:
     bool unplugVolume(const QString &name, const QString &slot, const QString &drive);
     bool bootFit(const QString &name, QStringList &changes);
     bool bootGal(const QString &name, QStringList &changes);
+    bool writeGalFiles(const QString &volume, const GalIdentity &identity);
     bool bootFileSystem(const QString &name, QStringList &changes);
     void bootScsi(const QString &name);
     bool installImage(const QString &imagePath, const QString &identityPath, QStringList &changes);

@@ -2,11 +2,13 @@
 // simulated platform (VELORA_SIM_ROOT).
 
 #include "VHDevSim.h"
+#include "VHDevSimWatch.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QTextStream>
+#include <QTimer>
 
 namespace {
 
@@ -22,9 +24,14 @@ Commands:
   plug NAME / unplug NAME      connect or disconnect a device
   boot NAME                    start the firmware of an unplugged device
   restart NAME                 unplug, wait --pause ms (default 1500), boot, plug
+  watch                        run until stopped, playing the starts devices make
+                               by themselves after --pause ms (see below)
   remove NAME                  unplug and delete a device
   list                         devices, kinds and whether they are plugged
   log NAME [--clear]           the SCSI command log of a device
+  fault NAME [rules] [--clear] set fault rules of a SCSI or GAL device (kept with
+                               the ones set before; --clear drops them first)
+                               and print them; see Faults below
   make-image KIND VERSION FILE an image file the firmware installs (--payload-size)
   flash NAME internal|external|loader FILE   save a flash's content to FILE
 
@@ -33,8 +40,11 @@ Devices:
         BootLoader, DeviceLang, NotificationLang, TimeZone, Bluetooth (Version),
         CAP (COM) and Product (Type)
   gal   a volume with "/device.ini" (UUID, MODEL, OS, VH, BootLoader, IMG
-        UpdateMethod/LangVersion, CAP, LaunchSec, IAP NAME) and an IAP form: a
-        SCSI device with the same UUID whose identification is the IAP name
+        UpdateMethod/LangVersion, CAP, LaunchSec, IAP NAME), the profile
+        ("ProfileMap.txt", "Profile.bin" with Sys-langCode from --lang, default
+        eng) and "/Lang" with "Font_<code>_01.bft" for that language and eng
+        (a version word, then the code at bytes 4-6); and an IAP form: a SCSI
+        device with the same UUID whose identification is the IAP name
   fs    a file-system family volume with "/device.ini"; --secondary adds a
         second volume NAME_2 without identity file (same vendor)
   scsi  a device without volume; --identification is the text the model table
@@ -53,6 +63,29 @@ the device's identity file under the group named by Kind:
         external flash and brings the volume back
   fs    with "/Update.ini": the image named by [Total] Name ("/My Disk/...") is
         installed; "/Update.ini" and the image folder are removed
+
+Starts by themselves (watch):
+  gal   a volume the updater ejected with the port powered (the eject that
+        keeps power for a device expected to restart) and "/update.ini" on it
+        starts as above and is plugged again; an eject that cuts the power or
+        leaves no "/update.ini" keeps it away until "plug"
+  gal   a plugged device in IAP mode that received the IAP notification
+        restarts and comes back as a volume
+
+Faults (the [Faults] group of <device>/sim.ini; a connected device reads them
+again when they change and counts commands from then):
+  --vanish-after N             after N commands the device is pulled (its link
+                               goes, later commands fail); the rule goes with it
+  --fail-command N --fail-selector S
+                               the N-th READ/WRITE(10) with selector S fails
+  --corrupt-reads K --corrupt-selector S
+                               the first K reads with selector S come back with
+                               the middle byte inverted
+  --flash-never-ready          the flash status (15h) always answers busy
+  --erase-keeps-data           erases (18h, 0Eh) succeed and change nothing
+Selectors are decimal or 0x hexadecimal. A command a fault touched ends with
+" fault=fail|corrupt|busy|erase-kept" in the log; a vanish adds the line
+"VANISHED after N commands".
 
 SCSI commands (10-byte blocks; byte 6 selects; block number in bytes 2-5;
 transfer length x 512 = the addressing unit):
@@ -79,7 +112,8 @@ struct Options
     QCommandLineOption unplugged{QStringLiteral("unplugged"), QStringLiteral("Create without plugging.")};
     QCommandLineOption pause{QStringLiteral("pause"), QStringLiteral("Restart pause in ms."), QStringLiteral("ms"),
                              QStringLiteral("1500")};
-    QCommandLineOption clear{QStringLiteral("clear"), QStringLiteral("Empty the command log.")};
+    QCommandLineOption clear{QStringLiteral("clear"),
+                             QStringLiteral("log: empty the command log; fault: drop the rules first.")};
     QCommandLineOption payloadSize{QStringLiteral("payload-size"), QStringLiteral("Image payload bytes."),
                                    QStringLiteral("n"), QStringLiteral("1024")};
     QList<QCommandLineOption> values;
@@ -106,6 +140,7 @@ struct Options
                                        {"update-method", "GAL update method (1 or 2)."},
                                        {"lang-version", "GAL language version."},
                                        {"iap-name", "GAL IAP name."},
+                                       {"lang", "GAL profile language code (default eng; empty: none)."},
                                        {"companion", "GAL companion version."},
                                        {"launchsec", "GAL launch-security version."},
                                        {"identification", "SCSI identification text."},
@@ -114,13 +149,22 @@ struct Options
                                        {"internal-size", "Internal flash bytes."},
                                        {"external-size", "External flash bytes."},
                                        {"loader-size", "Loader flash bytes."},
-                                       {"busy-polls", "Busy status reads after a full erase."}};
+                                       {"busy-polls", "Busy status reads after a full erase."},
+                                       {"vanish-after", "Fault: pulled after N commands."},
+                                       {"fail-command", "Fault: the N-th command of --fail-selector fails."},
+                                       {"fail-selector", "Fault: the selector counted by --fail-command."},
+                                       {"corrupt-reads", "Fault: the first K reads of --corrupt-selector corrupted."},
+                                       {"corrupt-selector", "Fault: the selector of --corrupt-reads."}};
         for (const auto &key : keys) {
             values.append(
                 QCommandLineOption(QString::fromLatin1(key[0]), QString::fromLatin1(key[1]), QStringLiteral("value")));
             parser.addOption(values.last());
         }
         parser.addOption(QCommandLineOption(QStringLiteral("secondary"), QStringLiteral("Second volume (fs).")));
+        parser.addOption(QCommandLineOption(QStringLiteral("flash-never-ready"),
+                                            QStringLiteral("Fault: flash status always busy.")));
+        parser.addOption(QCommandLineOption(QStringLiteral("erase-keeps-data"),
+                                            QStringLiteral("Fault: erases succeed and change nothing.")));
         parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("See the command list above."));
     }
 
@@ -173,6 +217,7 @@ VHDevSim::GalIdentity galIdentity(const Options &o)
     id.capability = o.value("cap", id.capability);
     id.launchSec = o.value("launchsec", id.launchSec);
     id.iapName = o.value("iap-name", id.iapName);
+    id.lang = o.value("lang", id.lang);
     return id;
 }
 
@@ -254,6 +299,36 @@ int saveFlash(VHDevSim &sim, const QStringList &args)
     return 0;
 }
 
+int watch(const QString &root, const Options &o)
+{
+    auto *watcher = new VHDevSimWatch(root, int(o.number("pause", 1500)), QCoreApplication::instance());
+    auto *timer = new QTimer(watcher);
+    QObject::connect(timer, &QTimer::timeout, watcher, [watcher] {
+        for (const QString &line : watcher->poll())
+            out() << line << Qt::endl;
+    });
+    timer->start(50);
+    out() << "watching " << root << Qt::endl;
+    return QCoreApplication::exec();
+}
+
+int setFaults(VHDevSim &sim, const Options &o, const QString &name)
+{
+    VHSimFaults faults = o.parser.isSet(o.clear) ? VHSimFaults() : sim.faults(name);
+    faults.vanishAfter = int(o.number("vanish-after", faults.vanishAfter));
+    faults.failCommand = int(o.number("fail-command", faults.failCommand));
+    faults.failSelector = int(o.number("fail-selector", faults.failSelector));
+    faults.corruptReads = int(o.number("corrupt-reads", faults.corruptReads));
+    faults.corruptSelector = int(o.number("corrupt-selector", faults.corruptSelector));
+    faults.flashNeverReady = faults.flashNeverReady || o.parser.isSet(QStringLiteral("flash-never-ready"));
+    faults.eraseKeepsData = faults.eraseKeepsData || o.parser.isSet(QStringLiteral("erase-keeps-data"));
+    if (!sim.setFaults(name, faults))
+        return failWith(sim.lastError());
+    const QStringList rules = sim.faults(name).describe();
+    out() << name << ": " << (rules.isEmpty() ? QStringLiteral("no faults") : rules.join(QLatin1Char(' '))) << '\n';
+    return 0;
+}
+
 int run(VHDevSim &sim, const Options &o, const QStringList &args)
 {
     const QString command = args.value(0);
@@ -281,6 +356,8 @@ int run(VHDevSim &sim, const Options &o, const QStringList &args)
                                               : sim.restart(name, int(o.number("pause", 1500)), &changes);
         for (const QString &change : std::as_const(changes))
             out() << "installed " << change << '\n';
+    } else if (command == QLatin1String("fault")) {
+        return setFaults(sim, o, name);
     } else if (command == QLatin1String("remove")) {
         ok = sim.remove(name);
     } else if (command == QLatin1String("log")) {
@@ -311,6 +388,8 @@ int main(int argc, char *argv[])
         return makeImage(options, args);
     if (root.isEmpty())
         return failWith(QStringLiteral("no simulation root: give --root or set VELORA_SIM_ROOT"));
+    if (args.first() == QLatin1String("watch"))
+        return watch(root, options);
     VHDevSim sim(root);
     return run(sim, options, args);
 }

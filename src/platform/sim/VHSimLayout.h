@@ -13,6 +13,8 @@
 //   <root>/.scsi/<NAME>            a plugged SCSI device: a link to its device folder
 //   <root>/.devices/<NAME>/        a device's own folder: sim.ini, flash files, command log,
 //                                  and its volumes while it is unplugged
+//   <root>/.devices/<NAME>/ejected written by the platform's eject: "power=keep" or "power=off";
+//                                  the device simulator's watcher restarts devices after it
 //   <root>/.staging/               where complete folders are prepared before they are moved in
 //   <root>/.ejected/               drives that were ejected without a device folder
 namespace VHSimLayout {
@@ -28,6 +30,7 @@ inline const QString kCommandLog = QStringLiteral("commands.log");
 inline const QString kInternalFlash = QStringLiteral("internal.bin");
 inline const QString kExternalFlash = QStringLiteral("external.bin");
 inline const QString kLoaderFlash = QStringLiteral("loader.bin");
+inline const QString kEjectMarker = QStringLiteral("ejected");
 
 // Simulation files are small; a larger one is not read.
 constexpr qsizetype kMaxSmallFile = 64 * 1024;

@@ -92,7 +92,21 @@ QString VHSimPlatform::ejectTarget(const QString &drive) const
     return target;
 }
 
-bool VHSimPlatform::ejectDevice(const QString &drive)
+bool VHSimPlatform::ejectDevice(const QString &drive) { return ejectDeviceInMode(drive, VHEjectMode::PowerOff); }
+
+void VHSimPlatform::markEjected(const QString &target, VHEjectMode mode) const
+{
+    // Only a device folder's volume slot has firmware that can start again.
+    const QString deviceFolder = QFileInfo(target).absolutePath();
+    if (QFileInfo(deviceFolder).absolutePath() != m_root + QLatin1Char('/') + VHSimLayout::kDevicesFolder)
+        return;
+    QFile marker(deviceFolder + QLatin1Char('/') + VHSimLayout::kEjectMarker);
+    const QByteArray text = mode == VHEjectMode::KeepPower ? "power=keep\n" : "power=off\n";
+    if (!marker.open(QIODevice::WriteOnly | QIODevice::Truncate) || marker.write(text) != text.size())
+        vhWarning() << "eject marker not written: " << marker.fileName();
+}
+
+bool VHSimPlatform::ejectDeviceInMode(const QString &drive, VHEjectMode mode)
 {
     const QString folder = driveOf(drive);
     if (folder.isEmpty() || folder != QDir::cleanPath(drive) || !QFileInfo(folder).isDir()) {
@@ -104,6 +118,7 @@ bool VHSimPlatform::ejectDevice(const QString &drive)
         vhCritical() << "eject failed: " << drive;
         return false;
     }
+    markEjected(target, mode);
     return true;
 }
 

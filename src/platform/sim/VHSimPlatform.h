@@ -4,7 +4,9 @@
 
 // The platform backend of a simulation root (VHSimLayout.h): its folders are
 // the removable drives, its plugged SCSI devices answer through their firmware
-// simulation, and ejecting a drive moves its folder out of the root.
+// simulation, and ejecting a drive moves its folder out of the root. An eject
+// of a simulated device's drive leaves a marker in the device folder saying
+// whether the port kept its power, so the firmware simulation can restart it.
 class VHSimPlatform : public VHPlatformInterface
 {
 public:
@@ -15,6 +17,7 @@ public:
     void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) override;
     QString getDriveVendorName(const QString &drive) override;
     [[nodiscard]] bool ejectDevice(const QString &drive) override;
+    [[nodiscard]] bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) override;
     VHServiceList findSCSIDevices(const VHModelTable &models) override;
     std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager, VHPlatform *platform) override;
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override;
@@ -25,6 +28,7 @@ private:
     // The drive folder (directly below the root) holding path, or empty.
     QString driveOf(const QString &path) const;
     QString ejectTarget(const QString &drive) const;
+    void markEjected(const QString &target, VHEjectMode mode) const;
 
     QString m_root;
 };

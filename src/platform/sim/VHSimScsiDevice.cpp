@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr std::uint8_t kInquiry = 0x12;
@@ -24,6 +26,17 @@ bool openFlash(QFile &file, const QString &path)
 {
     file.setFileName(path);
     return file.open(QIODevice::ReadWrite);
+}
+
+// Changes with every rewrite of the file (QSettings writes a new file and renames it).
+QByteArray fileStamp(const QString &path)
+{
+    struct stat st
+    {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return QByteArray::number(quint64(st.st_ino)) + ':' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + ':'
+           + QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ':' + QByteArray::number(qint64(st.st_size));
 }
 
 } // namespace
@@ -124,9 +137,48 @@ bool VHSimScsiDevice::execute(const std::uint8_t *cdb, int cdbLength, Direction 
         command.block = (qint64(cdb[2]) << 24) | (qint64(cdb[3]) << 16) | (qint64(cdb[4]) << 8) | cdb[5];
         command.unit = ((qint64(cdb[7]) << 8) | cdb[8]) * 512;
     }
-    const bool ok = isPlugged() && dispatch(command, direction, buffer, length);
+    refreshFaults();
+    m_fault.clear();
+    if (!m_vanished && m_faultPlan.faults().vanishAfter == 0)
+        vanish();
+    const bool plugged = !m_vanished && isPlugged();
+    const bool flashCommand = command.opcode == kRead10 || command.opcode == kWrite10;
+    bool ok = false;
+    if (plugged && flashCommand && m_faultPlan.failsNow(command.selector))
+        m_fault = "fail";
+    else
+        ok = plugged && dispatch(command, direction, buffer, length);
+    if (ok && command.opcode == kRead10 && m_faultPlan.corrupt(command.selector, buffer, length))
+        m_fault = "corrupt";
     log(command, length, ok);
+    if (plugged && m_faultPlan.vanishesNow())
+        vanish();
     return ok;
+}
+
+void VHSimScsiDevice::refreshFaults()
+{
+    const QString record = m_folder + QLatin1Char('/') + VHSimLayout::kDeviceRecord;
+    const QByteArray stamp = fileStamp(record);
+    if (stamp == m_recordStamp)
+        return;
+    m_recordStamp = stamp;
+    const VHSimFaults faults = VHSimFaults::read(record);
+    if (!(faults == m_faultPlan.faults()))
+        m_faultPlan.reset(faults);
+}
+
+void VHSimScsiDevice::vanish()
+{
+    m_vanished = true;
+    m_log.write("VANISHED after " + QByteArray::number(m_faultPlan.faults().vanishAfter) + " commands\n");
+    m_log.flush();
+    // A cable is pulled once: the rule goes, so the next plug works.
+    VHSimFaults faults = m_faultPlan.faults();
+    faults.vanishAfter = -1;
+    faults.write(m_folder + QLatin1Char('/') + VHSimLayout::kDeviceRecord);
+    if (!m_presencePath.isEmpty() && QFileInfo(m_presencePath).isSymLink())
+        QFile::remove(m_presencePath);
 }
 
 bool VHSimScsiDevice::dispatch(const Command &command, Direction direction, std::uint8_t *buffer, int length)
@@ -177,7 +229,7 @@ bool VHSimScsiDevice::write10(const Command &command, const std::uint8_t *buffer
     auto *data = const_cast<std::uint8_t *>(buffer); // written from, never to
     switch (command.selector) {
     case 0x18:
-        return fill(m_external, command.block * kSectorSize, kSectorSize, char(0xFF));
+        return erase(command.block * kSectorSize, kSectorSize);
     case 0x0C:
         return transfer(m_internal, command.block * command.unit, Write, data, length);
     case 0x0F:
@@ -186,7 +238,7 @@ bool VHSimScsiDevice::write10(const Command &command, const std::uint8_t *buffer
         return transfer(m_loader, command.block * command.unit, Write, data, length);
     case 0x0E:
         m_busyPolls = m_identity.busyPolls;
-        return fill(m_external, 0, m_external.size(), char(0xFF));
+        return erase(0, m_external.size());
     case 0x01:
     case 0x00:
         setState(QStringLiteral("mode"),
@@ -220,9 +272,22 @@ bool VHSimScsiDevice::fill(QFile &flash, qint64 offset, qint64 length, char valu
     return flash.flush();
 }
 
+bool VHSimScsiDevice::erase(qint64 offset, qint64 length)
+{
+    if (!m_faultPlan.faults().eraseKeepsData)
+        return fill(m_external, offset, length, char(0xFF));
+    m_fault = "erase-kept";
+    return offset >= 0 && length > 0 && offset + length <= m_external.size();
+}
+
 bool VHSimScsiDevice::flashStatus(std::uint8_t *buffer, int length)
 {
     std::memset(buffer, 0, size_t(length));
+    if (m_faultPlan.faults().flashNeverReady) {
+        buffer[0] = 1;
+        m_fault = "busy";
+        return true;
+    }
     if (m_busyPolls > 0) {
         buffer[0] = 1;
         --m_busyPolls;
@@ -254,7 +319,10 @@ void VHSimScsiDevice::log(const Command &command, int length, bool ok)
         break;
     }
     line += " sel=" + QByteArray::number(command.selector) + " block=" + QByteArray::number(command.block) + " unit="
-            + QByteArray::number(command.unit) + " len=" + QByteArray::number(length) + (ok ? " ok\n" : " failed\n");
+            + QByteArray::number(command.unit) + " len=" + QByteArray::number(length) + (ok ? " ok" : " failed");
+    if (!m_fault.isEmpty())
+        line += " fault=" + m_fault;
+    line += '\n';
     m_log.write(line);
     m_log.flush();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "VHSimFaults.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -23,7 +25,8 @@
 //                      mode / normal mode
 // Flash reads and writes address block number x (transfer length x 512) bytes.
 // A command outside the flash, with another opcode or selector, or sent while
-// the device is unplugged fails.
+// the device is unplugged fails. The fault rules of VHSimFaults.h apply; they
+// are read again whenever sim.ini changes.
 class VHSimScsiDevice
 {
 public:
@@ -71,10 +74,13 @@ private:
     bool inquiry(std::uint8_t *buffer, int length);
     bool transfer(QFile &flash, qint64 offset, Direction direction, std::uint8_t *buffer, qint64 length);
     bool fill(QFile &flash, qint64 offset, qint64 length, char value);
+    bool erase(qint64 offset, qint64 length);
     bool flashStatus(std::uint8_t *buffer, int length);
     void setState(const QString &key, const QVariant &value);
     void log(const Command &command, int length, bool ok);
     bool isPlugged() const;
+    void refreshFaults();
+    void vanish();
 
     QString m_folder;
     QString m_presencePath;
@@ -84,4 +90,8 @@ private:
     QFile m_loader;
     QFile m_log;
     int m_busyPolls = 0;
+    VHSimFaultPlan m_faultPlan;
+    QByteArray m_recordStamp; // when sim.ini last changed, to notice new rules
+    QByteArray m_fault;       // what a fault did to the current command
+    bool m_vanished = false;
 };
