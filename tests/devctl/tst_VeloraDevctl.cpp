@@ -6,6 +6,7 @@
 #include "VHFitPackageBuilder.h"
 #include "VHFitRoad.h"
 #include "VHPackageServer.h"
+#include "VHZipUtil.h"
 
 #include <QDir>
 #include <QFile>
@@ -286,8 +287,7 @@ private slots:
         QVERIFY(QFile::remove(path));
     }
 
-    // A device waiting in IAP mode that no row names is listed as such; this
-    // build has no class to finish its update.
+    // A device waiting in IAP mode that no row names is listed as such.
     void iapDeviceListed()
     {
         VHDevSim::ScsiIdentity iap;
@@ -306,11 +306,44 @@ private slots:
         QCOMPARE(stranded.value(QStringLiteral("uuid")).toString(), QStringLiteral("1207A1B2C3D4E5F6"));
         QCOMPARE(stranded.value(QStringLiteral("model")).toString(), QStringLiteral("Pacer21"));
         QVERIFY(devctl({QStringLiteral("list")}).out.contains("IAP mode (ALDERIAP)"));
-        const Run recover = devctl({QStringLiteral("recover"), m_road->packagePath()});
-        QCOMPARE(recover.code, 1);
-        QVERIFY(recover.err.contains("no device class"));
         QCOMPARE(devctl({QStringLiteral("recover"), m_work.filePath(QStringLiteral("missing.zip"))}).code, 2);
         QVERIFY(m_road->sim().remove(QStringLiteral("STRANDED")));
+    }
+
+    // A GAL device stranded in IAP mode (its first pass ran in another
+    // program run): recover flashes it with the package, and it comes back as
+    // a volume with the package's version.
+    void recoverStrandedDevice()
+    {
+        const QString name = QStringLiteral("STRANDED");
+        const QString strandedUuid = QStringLiteral("1207A1B2C3D4E5F9");
+        VHDevSim::GalIdentity identity;
+        identity.uuid = strandedUuid;
+        identity.updateMethod = 2;
+        QVERIFY(m_road->sim().createGal(name, identity));
+        QVERIFY(writeFile(m_road->sim().volumePath(name) + QStringLiteral("/update.ini"), QByteArray()));
+        QVERIFY(m_road->sim().boot(name));
+        QVERIFY(m_road->sim().plug(name));
+        const Run list = devctl({QStringLiteral("list"), QStringLiteral("--json")});
+        const QJsonArray devices = list.json.value(QStringLiteral("devices")).toArray();
+        QVERIFY(std::any_of(devices.begin(), devices.end(), [&](const QJsonValue &d) {
+            return d[QStringLiteral("uuid")].toString() == strandedUuid && d[QStringLiteral("iapMode")].toBool();
+        }));
+
+        const Run recover = devctl({QStringLiteral("recover"), galPackage(), QStringLiteral("--json")});
+        QVERIFY2(recover.code == 0, recover.err.constData());
+        QCOMPARE(recover.json[QStringLiteral("device")][QStringLiteral("transport")].toString(),
+                 QStringLiteral("scsi"));
+        QVERIFY(m_road->sim().restart(name));
+        const Run info =
+            devctl({QStringLiteral("info"), QStringLiteral("--json"), QStringLiteral("--device"), strandedUuid});
+        QCOMPARE(info.code, 0);
+        QCOMPARE(info.json[QStringLiteral("device")][QStringLiteral("transport")].toString(), QStringLiteral("volume"));
+        QCOMPARE(info.json[QStringLiteral("device")][QStringLiteral("version")].toString(), QStringLiteral("120"));
+        const QJsonObject last = historyEntries().last().toObject();
+        QCOMPARE(last.value(QStringLiteral("uuid")).toString(), strandedUuid);
+        QCOMPARE(last.value(QStringLiteral("result")).toString(), QStringLiteral("ok"));
+        QVERIFY(m_road->sim().remove(name));
     }
 
     // A stop signal during the action waits for its end and says so.
@@ -345,6 +378,36 @@ private slots:
     }
 
 private:
+    QString galPackage()
+    {
+        const QString staging = m_work.filePath(QStringLiteral("galpkg"));
+        QDir().mkpath(staging);
+        const QList<QPair<QString, QByteArray>> files = {
+            {QStringLiteral("release.ini"),
+             "[IMG]\nName=SycamoreBR\nSize=64\nExt_FlashImageStartAddr=0x10000\nExt_FlashLangStartAddr=0x40000\n"
+             "LangVersion=L2\n[OS]\nVersion=120\n[BootLoader]\nVersion=R002\n"},
+            {QStringLiteral("iap.bin"), VHDevSim::makeImage(QStringLiteral("BootLoader"), QStringLiteral("R002"))},
+            {QStringLiteral("SycamoreBR_120.bin"),
+             VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"), QByteArray(3000, 'i'))},
+            {QStringLiteral("header.bin"), QByteArray(100, 'h')},
+            {VHDevSim::fontFileName(QStringLiteral("eng")), VHDevSim::makeFont(QStringLiteral("eng"), 2, 300)},
+        };
+        QStringList names;
+        for (const auto &file : files) {
+            if (!writeFile(staging + QLatin1Char('/') + file.first, file.second))
+                return {};
+            names << file.first;
+        }
+        const QString zip = staging + QStringLiteral(".zip");
+        return VHZipUtil().compress(zip, staging, names) ? zip : QString();
+    }
+
+    static bool writeFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    }
+
     // Starts updating with a large package and returns once its copy has begun.
     bool startBigUpdate(QProcess &process)
     {
