@@ -43,9 +43,7 @@ constexpr int kInternalBlock = 2048;
 constexpr qint64 kMaxPackageFile = VHGalPackage::kMaxFileSize;
 constexpr qint64 kMaxProfileIni = 1024 * 1024;
 
-enum Error { NoError = 0, NoVolume = 2, Failed = 4 };
-
-VHResult fail(const QString &reason) { return VHResult::failure(Failed, reason); }
+VHResult fail(const QString &reason) { return VHResult::failure(VHGalDevice::Failed, reason); }
 
 VHGalWait::Sleeper &sleeper()
 {
@@ -508,11 +506,16 @@ VHResult VHGalDevice::enterIapMode(int fromState, int toState)
     return VHResult::success();
 }
 
-VHResult VHGalDevice::upgradeInIAPMode()
+VHResult VHGalDevice::upgradeInIAPMode(const QString &archive, const QString &language)
 {
+    if (m_languages.isEmpty() && !language.isEmpty())
+        m_languages = {language};
     QStringList languages;
     getLanguageOnDevice(languages);
     if (m_image.isEmpty() || m_langBinary.isEmpty()) {
+        QStringList supported;
+        if (!archive.isEmpty() && !VHUtility::getSupportLanguage(archive, workFolder(), supported))
+            return fail("can not unpack " + archive);
         vhDebug() << "prepare GAL image";
         QByteArray bytes;
         if (VHResult read = readRelease(workFolder(), bytes); !read)
@@ -685,7 +688,7 @@ VHResult VHGalDevice::firstPass(const QString &archive)
     return enterIapMode(STATE_OUT_OF_SERVICE, STATE_UPDATING);
 }
 
-bool VHGalDevice::_updateTotal(const QString &archive, const QString &)
+bool VHGalDevice::_updateTotal(const QString &archive, const QString &changedLanguage)
 {
     vhDebug() << QStringLiteral("_updateTotal state=%1").arg(state());
     setErrorCode(NoError);
@@ -697,7 +700,8 @@ bool VHGalDevice::_updateTotal(const QString &archive, const QString &)
         }
         return finish(done);
     }
-    VHResult result = inIapMode() ? upgradeInIAPMode() : fail(QStringLiteral("the device is not in IAP mode"));
+    VHResult result = inIapMode() ? upgradeInIAPMode(archive, changedLanguage)
+                                  : fail(QStringLiteral("the device is not in IAP mode"));
     if (result) {
         vhDebug() << "complete upgradeInIAPMode";
         QString model;

@@ -44,6 +44,9 @@ class VHGalDevice : public VHDeviceImpl<VHGalDevice, VHDeviceServiceClient>
     Q_OBJECT
 
 public:
+    // Error codes left by the actions.
+    enum Error { NoError = 0, NoVolume = 2, Failed = 4 };
+
     struct Info
     {
         QString uuid;
@@ -109,7 +112,9 @@ private:
     VHResult writeVolumeFile(VHSafeFolder &folder, const QString &name, const QByteArray &bytes);
 
     // The second passes, in IAP mode.
-    VHResult upgradeInIAPMode();
+    // `archive` and `language`, when given, stand in for what an object made in
+    // IAP mode never saw: the package of the first pass and the device's language.
+    VHResult upgradeInIAPMode(const QString &archive, const QString &language);
     VHResult notifyIAPUpdate();
     VHResult updateFlashes(const QString &folder);
     bool restoreFactoryMethod2(const QString &packageFolder);

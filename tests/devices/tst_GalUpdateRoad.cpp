@@ -205,6 +205,7 @@ private slots:
         QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^WRITE sel=24 block=[0-2] .* ok"))).size(), 3);
         QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^WRITE sel=15 block=0 unit=4096 .* ok"))).size(), 1);
         QCOMPARE(device()->state(), int(VHClient::STATE_READY));
+        QCOMPARE(m_sim->flash(m_name, VHDevSim::Flash::Internal).left(5000), QByteArray(5000, 'f'));
     }
 
     // The device restarts without its update mode: the update fails, the device is connected.
@@ -254,6 +255,39 @@ private slots:
         QString uuid;
         QVERIFY(device()->getUUID(uuid));
         QCOMPARE(uuid.left(4), QStringLiteral("1207"));
+
+        // The object made in IAP mode finishes the update from the package.
+        VHClient *stranded = device();
+        const qsizetype successes = count(QStringLiteral("done 0 ok"));
+        QVERIFY(stranded->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_UPDATING));
+        QVERIFY(stranded->updateTotal(package(), QStringLiteral("deu")));
+        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("done 0 ok")), successes + 1, 10000);
+        QVERIFY(m_sim->unplug(m_name));
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
+        QStringList installed;
+        QVERIFY(m_sim->boot(m_name, &installed));
+        QVERIFY2(installed.contains(QStringLiteral("OS=120")), qPrintable(installed.join(',')));
+    }
+
+    // Another device plugged while the first one is away is refused; the first one's update goes on.
+    void secondDeviceWhileTheFirstIsAway()
+    {
+        plugNewDevice();
+        const QString first = m_name;
+        firstPass([&](VHClient *client) { return client->updateTotal(package(), QString()); },
+                  VHClient::STATE_UPDATING);
+        VHClient *pending = device();
+        VHDevSim::GalIdentity other;
+        other.uuid = QStringLiteral("1207FFFFEEEEDDDD");
+        QVERIFY(m_sim->createGal(QStringLiteral("other"), other));
+        QVERIFY(m_sim->plug(QStringLiteral("other")));
+        QTest::qWait(300);
+        QCOMPARE(device(), pending);
+        QCOMPARE(pending->state(), int(VHClient::STATE_UPDATING));
+        const qsizetype successes = count(QStringLiteral("done 0 ok"));
+        QVERIFY(restart());
+        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("done 0 ok")), successes + 1, 10000);
+        QVERIFY(m_sim->unplug(QStringLiteral("other")));
     }
 };
 
