@@ -6,13 +6,11 @@
 #include "VHDeviceManager.h"
 #include "VHDeviceRegistry.h"
 #include "VHEnv.h"
-#include "VHGalDevice.h"
 #include "VHHistory.h"
 #include "VHLog.h"
 #include "VHPlatform.h"
 #include "VHUpdateDecision.h"
 #include "VHUpdatesFolder.h"
-#include "VHUtility.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -664,11 +662,8 @@ int VHDevctl::runRecover()
     if (client->serviceType() != 1)
         return fail(Failed, QStringLiteral("the device is no longer in IAP mode"));
     m_result.insert(QStringLiteral("package"), package);
-    // The second pass reads the package where the first pass unpacked it.
-    QStringList languages;
-    if (!VHUtility::getSupportLanguage(package, VHGalDevice::workFolder(), languages))
-        return fail(Failed, QStringLiteral("the package can not be unpacked: ") + package);
-    // The second pass of an update: the device already waits for its flash.
+    // The second pass of an update: the device already waits for its flash,
+    // and the package given to the action stands in for the first pass.
     if (!client->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_UPDATING))
         return fail(Failed, QStringLiteral("the device is busy"));
     const QString language = m_arguments.value(1);
