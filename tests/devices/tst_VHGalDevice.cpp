@@ -303,6 +303,42 @@ private slots:
         QVERIFY(!QFileInfo(volume() + QStringLiteral("/IMG.bin")).isFile());
     }
 
+    // Links planted where the update writes never let it write outside the volume.
+    void linksOnTheVolumeLeaveTheUserAlone_data()
+    {
+        QTest::addColumn<QString>("linkAt");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("IMG.bin") << "IMG.bin"
+                                 << "notes.txt";
+        QTest::newRow("update.ini") << "update.ini"
+                                    << "notes.txt";
+        QTest::newRow("iap.bin") << "iap.bin"
+                                 << "notes.txt";
+        QTest::newRow("a font") << "Lang/Font_eng_01.bft"
+                                << "notes.txt";
+        QTest::newRow("Lang") << "Lang" << QString();
+    }
+    void linksOnTheVolumeLeaveTheUserAlone()
+    {
+        QFETCH(QString, linkAt);
+        QFETCH(QString, target);
+        VHDevSim::GalIdentity identity;
+        identity.bootLoader = QStringLiteral("R001"); // iap.bin is written too
+        makeSim(identity);
+        QTemporaryDir home;
+        QVERIFY(writeFile(home.filePath(QStringLiteral("notes.txt")), "the user's notes"));
+        QVERIFY(writeFile(home.filePath(QStringLiteral("Font_eng_01.bft")), "the user's font"));
+        const QString at = volume() + QLatin1Char('/') + linkAt;
+        QDir(at).removeRecursively();
+        QFile::remove(at);
+        QVERIFY(QFile::link(target.isEmpty() ? home.path() : home.filePath(target), at));
+        GalPtr device = makeDevice();
+        update(*device, makePackage(Package()));
+        QCOMPARE(readFile(home.filePath(QStringLiteral("notes.txt"))), QByteArray("the user's notes"));
+        QCOMPARE(readFile(home.filePath(QStringLiteral("Font_eng_01.bft"))), QByteArray("the user's font"));
+        QCOMPARE(QDir(home.path()).entryList(QDir::Files).size(), 2);
+    }
+
     // Method 2: a package that cannot be flashed never sends the device away.
     void refusedBeforeTheDeviceIsTouched_data()
     {
