@@ -88,6 +88,9 @@ bool VHClient::startAction(int code)
     int idle = ActionIdle;
     if (!m_action.compare_exchange_strong(idle, code))
         return false;
+    const bool component = code == ActionUpdateComponent;
+    m_history.begin(*this, code, component ? m_componentArgs[1] : QString(),
+                    component ? m_componentArgs[3] : m_firstArg);
     start(QThread::InheritPriority);
     return true;
 }
@@ -254,6 +257,7 @@ void VHClient::run()
     }
     setTerminationEnabled(true);
     resetProgress();
+    m_history.hashPackage();
     VHLinuxExceptionHandler handler;
     const bool result = handler.execute(this);
     if (!setStateWithMatch(STATE_OUT_OF_SERVICE, STATE_READY))
@@ -349,6 +353,8 @@ void VHClient::thread_done()
     // The update goes on after the device comes back; nothing is reported yet.
     if (current == STATE_UPDATING || current == STATE_RESTORING)
         return;
+    // Recorded before anyone hears of the end, so the history is complete for them.
+    m_history.finish(*this);
     emitDoneSignal(action);
     if (action == ActionUpdateComponent) {
         for (QString &arg : m_componentArgs)

@@ -3,6 +3,7 @@
 #include "VHClientInterface.h"
 #include "VHClientTypes.h"
 #include "VHExceptionHandler.h"
+#include "VHHistoryRecorder.h"
 
 #include <QByteArray>
 #include <QMutex>
@@ -271,6 +272,7 @@ private:
     QString m_restoreArg;
     QString m_mapDataArg;
     VHDeviceManager *m_manager = nullptr;
+    VHHistoryRecorder m_history;
 };
 
 using VHClientPtr = std::unique_ptr<VHClient, VHClientDeleter>;
