@@ -1,5 +1,7 @@
 #pragma once
 
+#include "VHUpdateDecision.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QString>
@@ -23,7 +25,7 @@ class OrlaApp : public QApplication
     Q_OBJECT
 
 public:
-    static constexpr const char *appVersion = "1.0.0.62";
+    static constexpr const char *appVersion = VHUpdateDecision::kUpdaterVersion;
     // init() result of a second start that handed over to the running updater.
     static constexpr int kHandedToRunningInstance = -1;
 

@@ -7,15 +7,17 @@
 #include "VHDaemon.h"
 #include "VHDeviceManager.h"
 #include "VHEnv.h"
+#include "VHHistory.h"
 #include "VHLog.h"
+#include "VHUpdateDecision.h"
 #include "VHUpdatesFolder.h"
-#include "VHVersion.h"
 #include "recover_complete_form.h"
 #include "recover_fail_form.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QEvent>
+#include <QLocale>
 #include <QMessageBox>
 
 namespace {
@@ -123,6 +125,10 @@ void OrlaController::onActionDone(VHClient *device, int action)
     }
     startOwedJobs();
     keepEmptyWindowDisabled();
+    QString uuid;
+    if (VHClient *current = currentDevice())
+        current->getUUID(uuid);
+    showLastResult(uuid);
 }
 
 void OrlaController::keepEmptyWindowDisabled()
@@ -152,7 +158,7 @@ void OrlaController::onUpdateFinished(bool)
     const QString version = updatesFolder().version();
     if (!version.isNull()) {
         m_serverVersion = version;
-        if (VHVersion::isOlder(m_deviceVersion, m_serverVersion)) {
+        if (VHUpdateDecision::offersUpdate(m_deviceVersion, m_serverVersion)) {
             m_mainWindow->showUpdateNotice();
             noticeShown = true;
         }
@@ -184,7 +190,7 @@ void OrlaController::offerSoftwareUpdate()
 {
     if (m_deviceVersion.isEmpty() && m_serverVersion.isEmpty()) {
         showMessage(Message::CheckingNewVersion, tr_("Checking new version now"), QString(), m_mainWindow.get());
-    } else if (VHVersion::isOlder(m_deviceVersion, m_serverVersion)) {
+    } else if (VHUpdateDecision::offersUpdate(m_deviceVersion, m_serverVersion)) {
         m_softUpdateForm->setData(m_serverVersion, m_deviceVersion, QString());
         showInstead(m_softUpdateForm.get());
         m_mainWindow->hide();
@@ -253,6 +259,7 @@ void OrlaController::refreshMainWindow(bool disconnected)
         versions = device->versionList();
     }
     m_mainWindow->setDevice(model, uuid, versions);
+    showLastResult(uuid);
     showInstead(m_mainWindow.get());
     m_softUpdateForm->hide();
     m_failForm->hide();
@@ -271,13 +278,7 @@ QString OrlaController::note()
 
 bool OrlaController::isBeta() const { return isBetaVersion(m_appVersion); }
 
-bool OrlaController::isBetaVersion(const QString &version)
-{
-    const QStringList parts = version.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    if (parts.size() != 4)
-        return true;
-    return parts.at(3).toInt(nullptr, 10) % 2 != 0;
-}
+bool OrlaController::isBetaVersion(const QString &version) { return VHUpdateDecision::isBetaVersion(version); }
 
 bool OrlaController::refuseIfBusy()
 {
@@ -290,11 +291,7 @@ bool OrlaController::refuseIfBusy()
 
 // ---- assist data ------------------------------------------------------------------
 
-int OrlaController::alpLimit()
-{
-    const QDateTime limit(QDate::currentDate().addDays(kAlpDays), QTime(0, 0));
-    return int(limit.toSecsSinceEpoch());
-}
+int OrlaController::alpLimit() { return VHUpdateDecision::alpLimit(QDate::currentDate(), kAlpDays); }
 
 int OrlaController::readAlpExpiry()
 {
@@ -459,6 +456,18 @@ void OrlaController::startOwedJobs()
     }
     if (m_jobs.isOwed(Job::WorkoutCheck))
         checkWorkoutSupport();
+}
+
+void OrlaController::showLastResult(const QString &uuid)
+{
+    VHHistoryEntry last;
+    if (!VHHistory::ofDataFolder().lastFor(uuid, last)) {
+        m_mainWindow->setLastResult(QString());
+        return;
+    }
+    const QString when = QLocale().toString(last.time.toLocalTime(), QLocale::ShortFormat);
+    m_mainWindow->setLastResult(
+        tr_("Last %1 on this device: %2, %3").arg(last.action, last.ok ? tr_("succeeded") : tr_("failed"), when));
 }
 
 void OrlaController::showFailForm(int code)

@@ -141,6 +141,8 @@ private:
     void startOwedJobs();
     void keepEmptyWindowDisabled();
     void showFailForm(int code);
+    // On the main window's help label: the last recorded action of the device with this UUID.
+    void showLastResult(const QString &uuid);
 
     void finishQuitIfIdle();
     bool refuseCloseWhileWriting();

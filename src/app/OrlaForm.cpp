@@ -278,6 +278,10 @@ void OrlaForm::onWorkoutUpdateClicked()
         m_controller->installWorkouts();
 }
 
+void OrlaForm::setLastResult(const QString &text) { m_aboutLabel->setToolTip(text); }
+
+QString OrlaForm::lastResult() const { return m_aboutLabel->toolTip(); }
+
 void OrlaForm::onAboutLabelEnter() { m_versionLabel->show(); }
 
 void OrlaForm::onAboutLabelLeave() { m_versionLabel->hide(); }

@@ -32,6 +32,9 @@ public:
     void showUpdateNotice();
     void showChecking();
     void hideUpdateIndicators();
+    // The help label's text: the last recorded action of the connected device.
+    void setLastResult(const QString &text);
+    QString lastResult() const;
 
     bool workoutsAllowed() const { return m_workoutAllowed; }
 

@@ -2,6 +2,7 @@
 
 #include "VHDeviceRegistry.h"
 #include "VHFitDevice.h"
+#include "VHGalDevice.h"
 #include "VHPSFDevice.h"
 
 namespace VHDeviceFamilies {
@@ -52,6 +53,7 @@ void registerAll()
     // Only families with a class in this build register a factory; FIT is
     // reached by the drive scan's rows alone.
     registry.setFactory(VHDeviceRegistry::kFitRole, &vhCreateDevice<VHFitDevice>);
+    registry.setFactory(VHDeviceRegistry::kGalRole, &vhCreateDevice<VHGalDevice>);
     registry.setFactory(QStringLiteral("psf"), &vhCreateDevice<VHPSFDevice>);
     registry.setBuiltInModels(builtInModels(registry));
 }

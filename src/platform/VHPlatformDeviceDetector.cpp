@@ -8,6 +8,8 @@
 #include "VHLog.h"
 #include "VHPlatform.h"
 
+#include <QTimer>
+
 #include <ctime>
 
 VHPlatformDeviceDetector::VHPlatformDeviceDetector(VHDeviceManagerInterface *manager, VHPlatform *platform,
@@ -99,7 +101,7 @@ void VHPlatformDeviceDetector::sendUnplug()
     m_lastEventTick = tick();
 }
 
-void VHPlatformDeviceDetector::onNodesChanged()
+void VHPlatformDeviceDetector::onNodesChanged(bool late)
 {
     vhDebug() << "ALL DBT_DEVNODES_CHANGED";
     VHClientInterface *device = m_manager->currentClient();
@@ -110,8 +112,10 @@ void VHPlatformDeviceDetector::onNodesChanged()
     }
     const quint32 now = tick();
     vhDebug() << "tickcount=" << now << m_lastEventTick;
-    if (quint32(now - m_lastEventTick) <= kBurstIntervalMs)
+    if (!late && quint32(now - m_lastEventTick) <= kBurstIntervalMs) {
+        scheduleRescan(quint32(now - m_lastEventTick));
         return;
+    }
 
     VHServiceList services = m_platform->findSCSIDevices(m_manager->models());
     vhDebug() << "handle event : services=" << services.size();
@@ -131,9 +135,37 @@ void VHPlatformDeviceDetector::onNodesChanged()
     vhDebug() << "DBT_DEVNODES_CHANGED";
 }
 
+void VHPlatformDeviceDetector::scheduleRescan(quint32 sinceLastEvent)
+{
+    if (m_rescanPending)
+        return;
+    m_rescanPending = true;
+    const int delay = int(kBurstIntervalMs - qMin(sinceLastEvent, kBurstIntervalMs)) + 1;
+    QTimer::singleShot(delay, this, [this] {
+        m_rescanPending = false;
+        onNodesChanged(true);
+    });
+}
+
 void VHPlatformDeviceDetector::onArrival()
 {
     vhDebug() << "DBT_DEVICEARRIVAL";
+    VHClientInterface *device = m_manager->currentClient();
+    // A device sent away for its update may come back as a volume instead of
+    // in its update mode: the manager decides what that means.
+    if (device && expectsToVanish(device) && device->serviceType() == VHDeviceService::DEVICE_FS) {
+        VHServiceList volumes = m_platform->findFSDevices(m_manager);
+        if (!volumes.empty())
+            sendPlugin(std::move(volumes.front()));
+        return;
+    }
+    // A device reached over SCSI whose flash pass has ended may have left as a
+    // SCSI device and come back as a volume before its removal was seen.
+    if (device && device->serviceType() == VHDeviceService::DEVICE_SCSI && !expectsToVanish(device)) {
+        VHServiceList scsi = m_platform->findSCSIDevices(m_manager->models());
+        if (scsi.empty() || !isCurrentDevice(device, *scsi.front()))
+            sendUnplug();
+    }
     if (m_manager->currentClient())
         return;
     VHServiceList services = m_platform->findFSDevices(m_manager);

@@ -52,7 +52,11 @@ public slots:
     void DeviceChange(quint32 deviceEvent);
 
 private:
-    void onNodesChanged();
+    // `late`: the rescan of a change dropped by the burst filter, not filtered again.
+    void onNodesChanged(bool late = false);
+    // One rescan when the burst window of a dropped node change ends: the
+    // change may have been the device leaving or arriving.
+    void scheduleRescan(quint32 sinceLastEvent);
     void onArrival();
     void onRemoveComplete();
     bool isCurrentDevice(VHClientInterface *device, VHDeviceService &service) const;
@@ -66,4 +70,5 @@ private:
     std::unique_ptr<VHDeviceWatcher> m_watcher;
     TickSource m_tick;
     quint32 m_lastEventTick = 0;
+    bool m_rescanPending = false;
 };

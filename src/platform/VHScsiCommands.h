@@ -16,11 +16,16 @@ constexpr std::uint8_t kSelectorErase = 0x18;
 constexpr int kUuidReadLength = 2048;
 constexpr int kInquiryLength = 128;
 constexpr int kEraseDataLength = 512;
+constexpr std::uint8_t kSelectorIapNotify = 0x1A;
+constexpr int kIapNotifyLength = 512;
 
 // Standard INQUIRY for 128 bytes: 12 80 00 00 80 00.
 Cdb6 inquiry();
 // READ(10) of logical block 0 with byte 6 = 0x03 and 4 blocks: the UUID read.
 Cdb10 uuidRead();
+// READ(10) of one block at address 0 with byte 6 = 0x1A: tells a device in
+// IAP mode that its flash is written and it may start the new image.
+Cdb10 iapNotify();
 // WRITE(10) with the block number in bytes 4 and 5, byte 6 = 0x18 (erase), length 1.
 Cdb10 eraseBlock(std::uint32_t block);
 // WRITE(10) with the block number in bytes 4 and 5, byte 6 = selector,

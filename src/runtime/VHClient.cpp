@@ -88,6 +88,9 @@ bool VHClient::startAction(int code)
     int idle = ActionIdle;
     if (!m_action.compare_exchange_strong(idle, code))
         return false;
+    const bool component = code == ActionUpdateComponent;
+    m_history.begin(*this, code, component ? m_componentArgs[1] : QString(),
+                    component ? m_componentArgs[3] : m_firstArg);
     start(QThread::InheritPriority);
     return true;
 }
@@ -254,6 +257,7 @@ void VHClient::run()
     }
     setTerminationEnabled(true);
     resetProgress();
+    m_history.hashPackage();
     VHLinuxExceptionHandler handler;
     const bool result = handler.execute(this);
     if (!setStateWithMatch(STATE_OUT_OF_SERVICE, STATE_READY))
@@ -349,6 +353,8 @@ void VHClient::thread_done()
     // The update goes on after the device comes back; nothing is reported yet.
     if (current == STATE_UPDATING || current == STATE_RESTORING)
         return;
+    // Recorded before anyone hears of the end, so the history is complete for them.
+    m_history.finish(*this);
     emitDoneSignal(action);
     if (action == ActionUpdateComponent) {
         for (QString &arg : m_componentArgs)
@@ -356,6 +362,29 @@ void VHClient::thread_done()
     }
     if (action != ActionNeverNotified && m_manager)
         m_manager->notifyActionDone(this, action);
+}
+
+bool VHClient::failPendingUpdate()
+{
+    // A first pass may still be ejecting the volume.
+    wait();
+    int action = ActionIdle;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_state == STATE_UPDATING)
+            action = ActionUpdateTotal;
+        else if (m_state == STATE_RESTORING)
+            action = ActionRestoreFactory;
+        else
+            return false;
+        m_state = STATE_READY;
+    }
+    m_action = ActionIdle;
+    m_errorFlag = true;
+    emitDoneSignal(action);
+    if (m_manager)
+        m_manager->notifyActionDone(this, action);
+    return true;
 }
 
 void VHClient::emitDoneSignal(int action)

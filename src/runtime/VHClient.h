@@ -3,6 +3,7 @@
 #include "VHClientInterface.h"
 #include "VHClientTypes.h"
 #include "VHExceptionHandler.h"
+#include "VHHistoryRecorder.h"
 
 #include <QByteArray>
 #include <QMutex>
@@ -201,6 +202,11 @@ public:
     void setDeviceManager(VHDeviceManager *manager) { m_manager = manager; }
     VHDeviceManager *deviceManager() const { return m_manager; }
 
+    // Ends an update or restore that waits for its device to come back (state
+    // 1 or 3) as failed: state 0, error flag set, its Done signal and the
+    // manager told, as if its second pass had failed. False when none waits.
+    bool failPendingUpdate();
+
     // Waits up to kStopTimeoutMs for a running action, then terminates it.
     // Call before deleting: a model's own members are gone by the time the
     // base destructor runs.
@@ -231,6 +237,8 @@ protected:
     bool startAction(int code);
     void setErrorCode(int code) { m_errorCode = code; }
     void setErrorFlag(bool on) { m_errorFlag = on; }
+    // A first pass that hands its end to a later pass changes the action reported then.
+    void setCurrentAction(int action) { m_action = action; }
     // The strings of the running action, for the models.
     QString firstArgument() const { return m_firstArg; }
     QString secondArgument() const { return m_secondArg; }
@@ -264,6 +272,7 @@ private:
     QString m_restoreArg;
     QString m_mapDataArg;
     VHDeviceManager *m_manager = nullptr;
+    VHHistoryRecorder m_history;
 };
 
 using VHClientPtr = std::unique_ptr<VHClient, VHClientDeleter>;

@@ -1,6 +1,7 @@
 #include "VHDaemon.h"
 
 #include "VHClient.h"
+#include "VHCorvoLock.h"
 #include "VHDeviceManager.h"
 #include "VHDeviceRegistry.h"
 #include "VHEnv.h"
@@ -9,6 +10,8 @@
 #include "VHUtility.h"
 #include "VHZipUtil.h"
 #include "corvolib.h"
+
+#include <QMutexLocker>
 
 #include <QDir>
 #include <QFileInfo>
@@ -61,6 +64,7 @@ void VHDaemon::onDeviceConnected(VHClient *device)
     device->loadSettings(VHEnv::instance());
     QString model;
     device->getModelName(model);
+    QMutexLocker corvo(&vhCorvoMutex());
     if (model.size() < 10)
         SetModelName(model.toLatin1().constData());
     QString image, iap;

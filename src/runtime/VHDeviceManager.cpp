@@ -61,6 +61,7 @@ void VHDeviceManager::makeCurrent(VHClientPtr device, const char *logText)
 {
     parkCurrent();
     m_current = std::move(device);
+    m_awayDuringUpdate = false;
     if (m_current) {
         vhDebug() << logText;
         broadcast(&VHDeviceManagerListener::onDeviceConnected, m_current.get());
@@ -93,20 +94,27 @@ bool VHDeviceManager::start()
 
 void VHDeviceManager::resumeUpdate(std::unique_ptr<VHDeviceService> service)
 {
-    if (service->type() != VHDeviceService::DEVICE_SCSI) {
-        vhCritical() << "find device service DEVICE_FS for software update";
-        return;
-    }
-    vhDebug() << "devicePlugin for software update";
     QString serviceUuid, deviceUuid;
     service->getUUID(serviceUuid);
     m_current->getUUID(deviceUuid);
+    if (service->type() != VHDeviceService::DEVICE_SCSI) {
+        vhCritical() << "find device service DEVICE_FS for software update";
+        // The device restarted without its update mode: the update cannot go
+        // on, and the device would otherwise wait for it until the program ends.
+        if (!deviceUuid.isEmpty() && deviceUuid == serviceUuid) {
+            m_current->failPendingUpdate();
+            makeCurrent(createDevice(std::move(service)), "send onDeviceConnected");
+        }
+        return;
+    }
+    vhDebug() << "devicePlugin for software update";
     if (deviceUuid.isEmpty() || deviceUuid != serviceUuid) {
         // Another device came back: the update cannot go on with it.
         parkCurrent();
         return;
     }
     auto *device = m_current.get();
+    m_awayDuringUpdate = false;
     device->setDeviceService(service.release());
     const int state = device->state();
     if (state == VHClient::STATE_UPDATING) {
@@ -147,8 +155,10 @@ void VHDeviceManager::onDeviceUnplug()
         return;
     const int state = m_current->state();
     // The device is expected to vanish during its own update.
-    if (state == VHClient::STATE_UPDATING || state == VHClient::STATE_RESTORING)
+    if (state == VHClient::STATE_UPDATING || state == VHClient::STATE_RESTORING) {
+        m_awayDuringUpdate = true;
         return;
+    }
     m_lastRemoval = now();
     broadcast(&VHDeviceManagerListener::onDeviceDisconnected, m_current.get());
     parkCurrent();
@@ -159,4 +169,13 @@ void VHDeviceManager::onDeviceChanged() { broadcast(&VHDeviceManagerListener::on
 void VHDeviceManager::notifyActionDone(VHClient *device, int action)
 {
     broadcast(&VHDeviceManagerListener::onActionDone, device, action);
+    if (!m_awayDuringUpdate || !device || device != m_current.get())
+        return;
+    const int state = device->state();
+    if (state == VHClient::STATE_UPDATING || state == VHClient::STATE_RESTORING)
+        return;
+    m_awayDuringUpdate = false;
+    m_lastRemoval = now();
+    broadcast(&VHDeviceManagerListener::onDeviceDisconnected, device);
+    parkCurrent();
 }

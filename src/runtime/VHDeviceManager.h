@@ -68,6 +68,10 @@ private:
     VHClientPtr m_current;
     VHClientPtr m_previous;
     qint64 m_lastRemoval = 0;
+    // The current device left during its update and has not come back: when
+    // its action ends it is disconnected, or it would stay current over a
+    // service that is gone and no plug would connect it again.
+    bool m_awayDuringUpdate = false;
     int m_deviceClassFlags = 3;
     Clock m_clock;
 };

@@ -90,6 +90,9 @@ void VHEnv::init(const QString &mode, const QString &logFileName)
     setDataFolder(m_platformPart->dataFolder());
     if (!openLog(logFileName))
         std::fprintf(stderr, "can not open the log %s\n", qPrintable(m_log.fileName()));
+    // Read now: the destructor's line may come after the application object,
+    // which reading the settings file needs, is gone.
+    (void)cachedDebugLevel();
 }
 
 QString VHEnv::dataFolder() const { return m_dataFolder; }
@@ -141,6 +144,8 @@ QString VHEnv::settingsPath() const { return m_dataFolder + QLatin1Char('/') + s
 
 QString VHEnv::settingValue(const QString &key, const QString &defaultValue) const
 {
+    if (const auto overridden = m_overrides.constFind(key); overridden != m_overrides.cend())
+        return *overridden;
     QSettings settings(settingsPath(), QSettings::IniFormat);
     return vhIniText(settings, QStringLiteral("VeloraHub/") + key, defaultValue);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFile>
+#include <QHash>
 #include <QMutex>
 #include <QString>
 
@@ -44,6 +45,9 @@ public:
     QString settingsFileName() const;
     QString settingsPath() const;
     QString settingValue(const QString &key, const QString &defaultValue) const;
+    // A value this process uses instead of the file's (a command-line option);
+    // set at start-up, before other threads read settings.
+    void overrideSetting(const QString &key, const QString &value) { m_overrides.insert(key, value); }
 
     QString logFileName() const;
     QString logFilePath() const;
@@ -92,4 +96,5 @@ private:
     std::atomic<bool> m_firmwareTooOld{false};
     std::atomic<bool> m_appTooOld{false};
     std::atomic<bool> m_restorePending{false};
+    QHash<QString, QString> m_overrides;
 };

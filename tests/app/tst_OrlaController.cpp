@@ -1,4 +1,5 @@
 #include "OrlaTestSupport.h"
+#include "VHHistory.h"
 
 #include <QDataStream>
 #include <QSignalSpy>
@@ -204,6 +205,13 @@ void TestOrlaController::updateRunsToCompletion()
     QVERIFY(!rig.controller->progressRunning());
     QCOMPARE(rig.device.totalCalls, QStringList{rig.modelFolder(kModel) + QStringLiteral("/Total.zip")});
     QCOMPARE(widget<QLabel>(rig.controller->completeForm(), "msg_label")->text(), QStringLiteral("Last_Remind_Msg"));
+    // Recorded in the history, and named on the main window's help label.
+    VHHistoryEntry last;
+    QVERIFY(VHHistory::ofDataFolder().lastFor(QStringLiteral("0F01000011112222"), last));
+    QCOMPARE(last.action, QStringLiteral("update"));
+    QVERIFY(last.ok);
+    QCOMPARE(last.versionBefore, QStringLiteral("1.5"));
+    QVERIFY(rig.main()->lastResult().contains(QStringLiteral("update")));
     // Unplugging (the device restarts) brings the main window back.
     rig.unplug();
     QVERIFY(rig.main()->isVisible());

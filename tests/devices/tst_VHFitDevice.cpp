@@ -124,11 +124,17 @@ private slots:
         QCOMPARE(VHDeviceFamilies::builtInModels(registry).at(2).identification,
                  QStringLiteral("Velora:pacer:Pacer:ALDER Device:ALDER MS:ALDER"));
 
-        // This build: the FIT family serves only the drive scan's rows.
+        // This build: FIT serves only the drive scan's rows, GAL also the first two built-in rows.
         VHDeviceFamilies::registerAll();
         QVERIFY(VHDeviceRegistry::instance().factory(VHDeviceRegistry::kFitRole));
-        QVERIFY(!VHDeviceRegistry::instance().factory(VHDeviceRegistry::kGalRole));
-        QVERIFY(VHDeviceRegistry::instance().builtInModels().isEmpty());
+        const VHDeviceFactory gal = VHDeviceRegistry::instance().factory(VHDeviceRegistry::kGalRole);
+        QVERIFY(gal);
+        rows.clear();
+        for (const VHModelInfo &row : VHDeviceRegistry::instance().builtInModels()) {
+            rows << row.code + QLatin1Char(' ') + row.modelName;
+            QVERIFY(row.factory == gal);
+        }
+        QCOMPARE(rows, (QStringList{"1207 Pacer21", "1206 Pacer20plus"}));
     }
 
     void initTestCase()

@@ -142,11 +142,60 @@ private slots:
     void arrivalWithACurrentDeviceDoesNothing()
     {
         makeCurrent(VHDeviceService::DEVICE_SCSI, 0);
+        scsiFinds(kUuid); // still there
         auto detector = makeDetector();
         detector->DeviceChange(VHDeviceEvent::Arrival);
         QCOMPARE(m_script.driveScans, 0);
         QVERIFY(m_manager.events.isEmpty());
         QCOMPARE(detector->lastEventTick(), 0u);
+    }
+
+    // A device that left its SCSI mode and returned as a volume before the
+    // node change was seen: the SCSI device is gone, the volume connects.
+    void arrivalAfterTheScsiDeviceLeft()
+    {
+        QTemporaryDir drive;
+        QVERIFY(
+            writeFile(drive.path() + QStringLiteral("/System/device.txt"), "[UUID]\nUUID=" + kUuid.toLatin1() + "\n"));
+        m_manager.table = {{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("X"), nullptr}};
+        m_script.drives = {drive.path()};
+        makeCurrent(VHDeviceService::DEVICE_SCSI, 0);
+        auto detector = makeDetector();
+        detector->DeviceChange(VHDeviceEvent::Arrival);
+        QCOMPARE(m_manager.events, (QStringList{QStringLiteral("unplug"), QStringLiteral("plugin ") + kUuid}));
+    }
+
+    // A device sent away for its update that returns as a volume is passed on.
+    void arrivalOfTheVolumeOfADeviceInItsUpdate()
+    {
+        QTemporaryDir drive;
+        QVERIFY(
+            writeFile(drive.path() + QStringLiteral("/System/device.txt"), "[UUID]\nUUID=" + kUuid.toLatin1() + "\n"));
+        m_manager.table = {{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("X"), nullptr}};
+        m_script.drives = {drive.path()};
+        makeCurrent(VHDeviceService::DEVICE_FS, 1);
+        m_manager.makeCurrentOnPlugin = false;
+        auto detector = makeDetector();
+        detector->DeviceChange(VHDeviceEvent::Arrival);
+        QCOMPARE(m_manager.events, QStringList{QStringLiteral("plugin ") + kUuid});
+    }
+
+    // A node change dropped by the burst filter is rescanned once when the window ends.
+    void droppedNodeChangeRescansOnce()
+    {
+        scsiFinds(kUuid);
+        auto detector = makeDetector();
+        detector->DeviceChange(VHDeviceEvent::NodesChanged); // plugged
+        QCOMPARE(m_script.scsiScans, 1);
+        m_script.scsi = nullptr; // the device left within the second
+        m_now += 300;
+        detector->DeviceChange(VHDeviceEvent::NodesChanged);
+        detector->DeviceChange(VHDeviceEvent::NodesChanged);
+        QCOMPARE(m_script.scsiScans, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(m_script.scsiScans, 2, 3000);
+        QCOMPARE(m_manager.events, (QStringList{QStringLiteral("plugin ") + kUuid, QStringLiteral("unplug")}));
+        QTest::qWait(1200);
+        QCOMPARE(m_script.scsiScans, 2);
     }
 
     void arrivalWithoutDeviceScansTheDrives()

@@ -262,19 +262,65 @@ private slots:
         QCOMPARE(device->serviceType(), int(VHDeviceService::DEVICE_SCSI));
     }
 
-    void reconnectDuringUpdateOverAVolumeIsRefused()
+    // The device restarted without its update mode: the pending action ends as
+    // failed and the volume connects as a new device. Another device's volume is refused.
+    void reconnectDuringUpdateOverAVolume_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("uuid");
+        QTest::addColumn<QString>("done");
+        QTest::newRow("update, same device") << int(VHClient::STATE_UPDATING) << kUuid << "done 0";
+        QTest::newRow("restore, same device") << int(VHClient::STATE_RESTORING) << kUuid << "done 22";
+        QTest::newRow("another device") << int(VHClient::STATE_UPDATING) << QStringLiteral("1105OTHERDEVICE1")
+                                        << QString();
+    }
+    void reconnectDuringUpdateOverAVolume()
+    {
+        QFETCH(int, state);
+        QFETCH(QString, uuid);
+        QFETCH(QString, done);
+        Recorder recorder;
+        auto manager = makeManager(recorder);
+        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
+        FakeDevice *device = fake(manager->currentDevice());
+        putInState(device, state);
+        const int before = liveFakeServices();
+        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40"), uuid));
+        QVERIFY(readTestLog().contains(QStringLiteral("find device service DEVICE_FS for software update")));
+        QVERIFY(device->updateTotalCalls.isEmpty());
+        if (done.isEmpty()) {
+            QCOMPARE(liveFakeServices(), before);
+            QCOMPARE(manager->currentDevice(), device);
+            QCOMPARE(device->state(), state);
+            return;
+        }
+        QCOMPARE(recorder.events.mid(1), (QStringList{done, QStringLiteral("connected")}));
+        QCOMPARE(recorder.devices.at(1), device);
+        QVERIFY(device->errorFlag());
+        QCOMPARE(device->state(), int(VHClient::STATE_READY));
+        QCOMPARE(manager->previousDevice(), device);
+        QVERIFY(manager->currentDevice() && manager->currentDevice() != device);
+    }
+
+    // A device that left during its update pass and did not come back is
+    // disconnected when its action ends, so the next plug connects it.
+    void awayDuringTheUpdatePassIsDisconnectedAtItsEnd()
     {
         Recorder recorder;
         auto manager = makeManager(recorder);
         manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
         FakeDevice *device = fake(manager->currentDevice());
         putInState(device, VHClient::STATE_UPDATING);
-        const int before = liveFakeServices();
-        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
-        QCOMPARE(liveFakeServices(), before);
-        QVERIFY(readTestLog().contains(QStringLiteral("find device service DEVICE_FS for software update")));
-        QVERIFY(device->updateTotalCalls.isEmpty());
+        manager->onDeviceUnplug();
         QCOMPARE(manager->currentDevice(), device);
+        QVERIFY(device->setStateWithMatch(VHClient::STATE_UPDATING, VHClient::STATE_READY));
+        manager->notifyActionDone(device, VHClient::ActionUpdateTotal);
+        QCOMPARE(recorder.events.mid(1), (QStringList{QStringLiteral("done 0"), QStringLiteral("disconnected")}));
+        QVERIFY(!manager->currentDevice());
+        QCOMPARE(manager->previousDevice(), device);
+        m_now += 10;
+        manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
+        QVERIFY(manager->currentDevice());
     }
 
     void restoreResumesAndOtherUuidParksTheDevice()

@@ -1,0 +1,728 @@
+#include "VHGalDevice.h"
+
+#include "VHCorvoLock.h"
+#include "VHDeviceManager.h"
+#include "VHDeviceRegistry.h"
+#include "VHEnv.h"
+#include "VHFSDeviceService.h"
+#include "VHFileOps.h"
+#include "VHGalPackage.h"
+#include "VHIniDocument.h"
+#include "VHLog.h"
+#include "VHPlatform.h"
+#include "VHSCSIDeviceService.h"
+#include "VHScsiCommands.h"
+#include "VHUtility.h"
+#include "VHVolumeSync.h"
+
+#include "corvolib.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMetaObject>
+#include <QMutexLocker>
+#include <QThread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kUpdateIni = QStringLiteral("update.ini");
+const QString kImageFile = QStringLiteral("IMG.bin");
+const QString kIapFile = QStringLiteral("iap.bin");
+const QString kSyncProfile = QStringLiteral("syncprofile.ini");
+const QString kLangFolder = QStringLiteral("Lang");
+const QString kReleaseIni = QStringLiteral("release.ini");
+constexpr VHSafeFolder::Options kVolumeFiles = VHSafeFolder::FatNames | VHSafeFolder::Durable;
+constexpr int kFlashBlock = 4096;
+constexpr std::uint8_t kExternalSelector = 15;
+constexpr std::uint8_t kInternalSelector = 12;
+constexpr int kInternalBlock = 2048;
+constexpr qint64 kMaxPackageFile = VHGalPackage::kMaxFileSize;
+constexpr qint64 kMaxProfileIni = 1024 * 1024;
+
+VHResult fail(const QString &reason) { return VHResult::failure(VHGalDevice::Failed, reason); }
+
+VHGalWait::Sleeper &sleeper()
+{
+    static VHGalWait::Sleeper value;
+    return value;
+}
+
+// Reads the file back from the device, not from the page cache: its pages are
+// flushed and dropped first. True when it holds exactly `expected`.
+bool readsBack(VHSafeFolder &folder, const QString &name, const QByteArray &expected, bool &opened)
+{
+    const QByteArray entry = VHFileOps::encodeName(folder.entryName(name));
+    VHFileOps::UniqueFd file(::openat(folder.handle(), entry.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    opened = file.isValid();
+    struct stat st;
+    if (!opened || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != expected.size())
+        return false;
+    if (::fsync(file.get()) != 0)
+        return false;
+    ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_DONTNEED);
+    QByteArray bytes(expected.size(), Qt::Uninitialized);
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pread(file.get(), bytes.data() + done, size_t(bytes.size() - done), done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return bytes == expected;
+}
+
+QString withSeparator(const QString &folder)
+{
+    const QString separator = VHEnv::instance()->nativeSeparator();
+    return folder.isEmpty() || folder.endsWith(separator) ? folder : folder + separator;
+}
+
+} // namespace
+
+// ---- waits ------------------------------------------------------------------------
+
+void VHGalWait::setSleeper(Sleeper value) { sleeper() = std::move(value); }
+
+void VHGalWait::sleep(int ms)
+{
+    if (sleeper())
+        sleeper()(ms);
+    else
+        QThread::msleep(ulong(ms));
+}
+
+bool VHGalWait::until(const std::function<bool()> &done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (int waited = 0;; waited += kPauseMs) {
+        if (done())
+            return true;
+        if (waited >= kReadBackTimeoutMs || clock.elapsed() >= kReadBackTimeoutMs)
+            return false;
+        sleep(kPauseMs);
+    }
+}
+
+// ---- device information ---------------------------------------------------------------
+
+VHGalDevice::VHGalDevice() = default;
+
+QString VHGalDevice::workFolder() { return VHEnv::instance()->tempFolder() + QStringLiteral("/langpack"); }
+
+QString VHGalDevice::rootPath()
+{
+    auto *service = dynamic_cast<VHFSDeviceService *>(deviceService());
+    return service ? service->rootPath() : QString();
+}
+
+VHSafeFolder VHGalDevice::volume()
+{
+    const QString root = rootPath();
+    return root.isEmpty() ? VHSafeFolder() : VHSafeFolder::open(root, QString(), kVolumeFiles);
+}
+
+bool VHGalDevice::readDeviceInfo(Info &info)
+{
+    const QString root = rootPath();
+    QString identity;
+    if (auto *service = dynamic_cast<VHFSDeviceService *>(deviceService()))
+        identity = service->identityFile();
+    if (identity.isEmpty())
+        identity = VHUtility::findDeviceIni(root);
+    QByteArray bytes;
+    if (root.isEmpty() || identity.isEmpty() || !VHFSDeviceService::readIdentity(root, identity, bytes)) {
+        vhCritical() << "can not read the device information of " << root;
+        return false;
+    }
+    const VHIniDocument ini(bytes);
+    info.uuid = ini.value(QStringLiteral("UUID"), QStringLiteral("UUID"));
+    info.imageVersion = ini.value(QStringLiteral("OS"), QStringLiteral("Version"));
+    info.companionVersion = ini.value(QStringLiteral("VH"), QStringLiteral("Version"));
+    info.iapVersion = ini.value(QStringLiteral("BootLoader"), QStringLiteral("Version"));
+    if (ini.contains(QStringLiteral("IMG"), QStringLiteral("UpdateMethod")))
+        info.updateMethod = ini.value(QStringLiteral("IMG"), QStringLiteral("UpdateMethod")).trimmed().toUInt();
+    info.langVersion = ini.value(QStringLiteral("IMG"), QStringLiteral("LangVersion"));
+    info.capability = ini.value(QStringLiteral("CAP"), QStringLiteral("COM"));
+    info.launchSecVersion = ini.value(QStringLiteral("LaunchSec"), QStringLiteral("Version"));
+    if (info.launchSecVersion.isEmpty())
+        info.launchSecVersion = QStringLiteral("0.0.0.0");
+    info.iapName = ini.value(QStringLiteral("IAP"), QStringLiteral("NAME")).trimmed();
+    return true;
+}
+
+VHGalDevice::Info VHGalDevice::info()
+{
+    QMutexLocker lock(&m_infoMutex);
+    if (!m_infoLoaded && !inIapMode())
+        m_infoLoaded = readDeviceInfo(m_info);
+    return m_info;
+}
+
+bool VHGalDevice::hasInfo()
+{
+    info();
+    QMutexLocker lock(&m_infoMutex);
+    return m_infoLoaded;
+}
+
+bool VHGalDevice::getModelName(QString &name)
+{
+    VHDeviceService *service = deviceService();
+    name = service ? service->modelInfo().modelName : QString();
+    return !name.isEmpty();
+}
+
+bool VHGalDevice::getUUID(QString &uuid)
+{
+    uuid = info().uuid;
+    // An object made in IAP mode never read the volume: the device tells it.
+    if (uuid.isEmpty() && inIapMode() && deviceService())
+        deviceService()->getUUID(uuid);
+    return !uuid.isEmpty();
+}
+
+bool VHGalDevice::getRootPath(QString &path)
+{
+    path = inIapMode() ? QString() : rootPath();
+    return !path.isEmpty();
+}
+
+bool VHGalDevice::getImageVersion(QString &text)
+{
+    text = info().imageVersion;
+    return !text.isEmpty();
+}
+
+bool VHGalDevice::getIAPVersion(QString &text)
+{
+    text = info().iapVersion;
+    return !text.isEmpty();
+}
+
+bool VHGalDevice::getLaunchSecVersion(QString &text)
+{
+    text = info().launchSecVersion;
+    return !text.isEmpty();
+}
+
+QString VHGalDevice::getMinAppVersion()
+{
+    const QString version = info().companionVersion;
+    return version.isEmpty() ? VHClient::getMinAppVersion() : version;
+}
+
+QString VHGalDevice::getCapability()
+{
+    const QString capability = info().capability;
+    return capability.isEmpty() ? VHClient::getCapability() : capability;
+}
+
+bool VHGalDevice::getLanguageOnDevice(QStringList &list)
+{
+    if (inIapMode()) {
+        list.append(m_languages);
+        return true;
+    }
+    m_languages.clear();
+    const QString root = rootPath();
+    if (root.isEmpty())
+        return false;
+    vhDebug() << "getLanguageOnDevice: GAL_GetProfile";
+    const QString iniPath = VHEnv::instance()->tempFolder() + QStringLiteral("/pfread.ini");
+    QFile::remove(iniPath);
+    int written = 0;
+    {
+        QMutexLocker corvo(&vhCorvoMutex());
+        SetPathDirect("/");
+        written =
+            GetProfile(QFile::encodeName(root + QLatin1Char('/')).constData(), QFile::encodeName(iniPath).constData());
+    }
+    if (!written) {
+        vhCritical() << "getLanguageOnDevice: the profile could not be read";
+        return false;
+    }
+    QByteArray bytes;
+    if (!VHSafeFolder::readFileBelow(QString(), iniPath, kMaxProfileIni, bytes))
+        return false;
+    QString code;
+    for (const QByteArray &line : bytes.split('\n')) {
+        const QByteArray trimmed = line.trimmed();
+        if (trimmed.startsWith("Sys-langCode="))
+            code = QString::fromLatin1(trimmed.mid(13)).trimmed();
+    }
+    if (code.isEmpty()) {
+        vhCritical() << "no language on device , set to english";
+        code = QStringLiteral("eng");
+    }
+    m_languages = {code};
+    list.append(m_languages);
+    return true;
+}
+
+VHImageMetaInfo VHGalDevice::getImageMetaInfo(const QString &releaseIni)
+{
+    vhDebug() << "getImageMetaInfo from " << releaseIni;
+    QString model;
+    getModelName(model);
+    QByteArray bytes;
+    if (!VHSafeFolder::readFileBelow(QString(), releaseIni, VHGalPackage::kMaxReleaseIniSize, bytes))
+        return VHGalPackage::defaultImageInfo(model);
+    return VHGalPackage::imageInfo(bytes);
+}
+
+bool VHGalDevice::eject()
+{
+    vhDebug() << "VHGalDevice::eject()";
+    // The manager that made this object knows the platform it came through.
+    VHDeviceManager *manager = deviceManager();
+    if (inIapMode() || !manager || !manager->platform() || manager->currentDevice() != this)
+        return false;
+    const QString root = rootPath();
+    if (root.isEmpty())
+        return false;
+    if (!VHVolumeSync::flush({}, root))
+        vhWarning() << "can not flush the volume " << root;
+    // The device restarts in its update mode: its port must keep its power.
+    return manager->platform()->ejectDevice(root, VHEjectMode::KeepPower);
+}
+
+// ---- file-based steps ----------------------------------------------------------------
+
+VHResult VHGalDevice::writeVolumeFile(VHSafeFolder &folder, const QString &name, const QByteArray &bytes)
+{
+    if (!folder.isValid())
+        return fail("can not open the folder for " + name);
+    if (!folder.writeFile(name, bytes) || !folder.sync())
+        return fail("can not write " + folder.filePath(name));
+    bool opened = true;
+    const bool whole = VHGalWait::until([&] {
+        if (readsBack(folder, name, bytes, opened))
+            return true;
+        if (!opened)
+            vhCritical() << "open " << name << " failed";
+        vhDebug() << "wait for completion of " << name;
+        return false;
+    });
+    if (!whole)
+        return fail(folder.filePath(name) + " did not read back whole");
+    return VHResult::success();
+}
+
+VHResult VHGalDevice::writeUpdateIni()
+{
+    VHSafeFolder root = volume();
+    vhDebug() << "write update.ini";
+    if (!root.isValid() || !root.writeFile(kUpdateIni, QByteArray()) || !root.sync()
+        || !VHVolumeSync::flush({}, rootPath()))
+        return fail("can not write " + rootPath() + QLatin1Char('/') + kUpdateIni);
+    return VHResult::success();
+}
+
+VHResult VHGalDevice::copyIAPBin(const QString &work)
+{
+    vhDebug() << "copy iap bin";
+    QByteArray bytes;
+    const QString source = work + QLatin1Char('/') + kIapFile;
+    if (!VHSafeFolder::readFileBelow(work, source, kMaxPackageFile, bytes))
+        return fail(QStringLiteral("IAP file %1 is not found").arg(source));
+    VHSafeFolder root = volume();
+    if (VHResult written = writeVolumeFile(root, kIapFile, bytes); !written)
+        return fail("copy iap.bin failed: " + written.reason);
+    return VHResult::success();
+}
+
+VHResult VHGalDevice::copyLangFiles(const QList<VHGalPackage::LanguageFile> &fonts, const QStringList &languages)
+{
+    const int chosen = VHGalPackage::chooseLanguageFile(fonts, languages);
+    if (chosen < 0)
+        return fail(QStringLiteral("can not open the language file for the device"));
+    const VHGalPackage::LanguageFile &font = fonts.at(chosen);
+    VHSafeFolder lang = VHSafeFolder::open(rootPath(), kLangFolder, kVolumeFiles | VHSafeFolder::Create);
+    if (!lang.isValid())
+        return fail("can not open " + rootPath() + QLatin1Char('/') + kLangFolder);
+    lang.removeLeftovers();
+    QByteArray present;
+    if (lang.kindOf(font.fileName) == VHSafeFolder::Kind::File && lang.readFile(font.fileName, kMaxPackageFile, present)
+        && present.left(4) == font.bytes.left(4))
+        return VHResult::success();
+    // A new font generation: the device's fonts that the package also has are replaced too.
+    for (const VHGalPackage::LanguageFile &file : fonts) {
+        if (file.fileName != font.fileName && lang.kindOf(file.fileName) != VHSafeFolder::Kind::File)
+            continue;
+        if (VHResult written = writeVolumeFile(lang, file.fileName, file.bytes); !written)
+            return written;
+    }
+    return VHResult::success();
+}
+
+VHResult VHGalDevice::readRelease(const QString &folder, QByteArray &bytes)
+{
+    if (!VHSafeFolder::readFileBelow(folder, folder + QLatin1Char('/') + kReleaseIni, VHGalPackage::kMaxReleaseIniSize,
+                                     bytes))
+        return fail(QStringLiteral("release.ini not found"));
+    return VHResult::success();
+}
+
+VHResult VHGalDevice::readParts(const QString &work, const QString &imageName, bool profile, VHGalPackage::Parts &parts)
+{
+    VHSafeFolder folder = VHSafeFolder::open(work, QString(), VHSafeFolder::FatNames);
+    if (!folder.isValid())
+        return fail("can not open " + work);
+    QStringList names;
+    if (!VHFileOps::forEachEntry(folder.handle(), [&names](const QByteArray &name, unsigned char) {
+            names.append(QFile::decodeName(name));
+        }))
+        return fail("can not list " + work);
+    const auto read = [&folder](const QString &name, std::optional<QByteArray> &into) {
+        QByteArray bytes;
+        if (folder.kindOf(name) != VHSafeFolder::Kind::File)
+            return true;
+        if (!folder.readFile(name, kMaxPackageFile, bytes))
+            return false;
+        into = bytes;
+        return true;
+    };
+    const QString image = VHGalPackage::imageFileName(names, imageName);
+    if ((!image.isEmpty() && !read(image, parts.image)) || !read(QStringLiteral("header.bin"), parts.header)
+        || (profile && !read(QStringLiteral("Profile.bin"), parts.profile)))
+        return fail("can not read the package in " + work);
+    for (const QString &name : std::as_const(names)) {
+        if (!name.endsWith(QLatin1String(".bft"), Qt::CaseInsensitive)
+            || folder.kindOf(name) != VHSafeFolder::Kind::File)
+            continue;
+        VHGalPackage::LanguageFile font{name, {}};
+        if (!folder.readFile(name, kMaxPackageFile, font.bytes))
+            return fail("can not read " + folder.filePath(name));
+        parts.languages.append(font);
+    }
+    parts.languages = VHGalPackage::inNameOrder(parts.languages);
+    return VHResult::success();
+}
+
+VHResult VHGalDevice::setDefLanguage(const QString &work, const QStringList &languages, const VHImageMetaInfo &meta)
+{
+    VHGalPackage::Parts parts;
+    if (VHResult read = readParts(work, meta.name, false, parts); !read)
+        return read;
+    const int font = VHGalPackage::chooseLanguageFile(parts.languages, languages);
+    if (!parts.image || !parts.header || font < 0)
+        return fail(QStringLiteral("prepare GAL image failed: the package lacks the image, header.bin or a font"));
+    const VHGalPackage::Binary image =
+        VHGalPackage::imageBinary(*parts.image, *parts.header, parts.languages.at(font).bytes, meta);
+    if (!image.ok())
+        return fail("prepare GAL image failed " + image.refusal);
+    // The fonts go first and the instruction file last: the firmware installs
+    // only when everything it needs is on the volume.
+    if (VHResult fonts = copyLangFiles(parts.languages, languages); !fonts)
+        return fonts;
+    VHSafeFolder root = volume();
+    if (VHResult written = writeVolumeFile(root, kImageFile, image.bytes); !written) {
+        if (!root.removeFile(kImageFile) || !root.sync())
+            vhWarning() << "can not remove the partial " << kImageFile;
+        return written;
+    }
+    return writeUpdateIni();
+}
+
+int VHGalDevice::updateProfile(const QString &work)
+{
+    const QString map = work + QStringLiteral("/ProfileMap.txt");
+    const QString bin = work + QStringLiteral("/Profile.bin");
+    if (!QFile::exists(map) || !QFile::exists(bin)) {
+        vhDebug() << "not profile bin exist";
+        return 0;
+    }
+    int result = 0;
+    {
+        QMutexLocker corvo(&vhCorvoMutex());
+        SetPathDirect("/");
+        result = UpdateProfile(QFile::encodeName(withSeparator(rootPath())).constData(),
+                               QFile::encodeName(map).constData(), QFile::encodeName(bin).constData());
+    }
+    if (result == 0)
+        vhCritical() << "UpdateProfile() return failed";
+    return result;
+}
+
+// ---- the two passes of method 2 ----------------------------------------------------------
+
+VHResult VHGalDevice::prepareFlash(const QString &work, const QStringList &languages,
+                                   const VHGalPackage::Release &release, bool profile)
+{
+    VHGalPackage::Parts parts;
+    if (VHResult read = readParts(work, release.info.name, profile, parts); !read)
+        return read;
+    // In IAP mode the device information is not read again: the name was
+    // checked in the first pass.
+    const QString iapName = inIapMode() ? QStringLiteral("IAP") : info().iapName;
+    VHGalPackage::FlashPlan plan = VHGalPackage::flashPlan(release, parts, languages, iapName);
+    for (const QString &name : std::as_const(plan.leftOutLanguages))
+        vhWarning() << "no place for the language file " << name;
+    if (!plan.result)
+        return fail("prepare GAL image failed " + plan.result.reason);
+    m_image = plan.image;
+    m_langBinary = plan.language;
+    m_imageBlock = plan.imageBlock;
+    m_langBlock = plan.langBlock;
+    return VHResult::success();
+}
+
+void VHGalDevice::announceIapIdentity()
+{
+    VHDeviceManager *manager = deviceManager();
+    const VHDeviceFactory factory = VHDeviceRegistry::instance().factory(VHDeviceRegistry::kGalRole);
+    const Info device = info();
+    QString model;
+    getModelName(model);
+    VHModelInfo row{device.uuid.size() == 16 ? device.uuid.left(4) : QString(), model, device.iapName, factory};
+    vhDebug() << "register IAP device " << row.code << " " << model << " " << row.identification;
+    if (!manager)
+        return;
+    // The manager's table is read on its own thread.
+    const auto add = [manager, row] { manager->registerModel(row, true); };
+    if (QThread::currentThread() == thread())
+        add();
+    else
+        QMetaObject::invokeMethod(this, add, Qt::BlockingQueuedConnection);
+}
+
+VHResult VHGalDevice::enterIapMode(int fromState, int toState)
+{
+    if (!setStateWithMatch(fromState, toState))
+        return fail(QStringLiteral("the device is not in service"));
+    announceIapIdentity();
+    if (VHResult written = writeUpdateIni(); !written) {
+        if (!setStateWithMatch(toState, fromState))
+            vhCritical() << "can not set the state back";
+        return written;
+    }
+    if (!eject())
+        vhWarning() << "the volume was not ejected; the device restarts when it is unplugged";
+    return VHResult::success();
+}
+
+VHResult VHGalDevice::upgradeInIAPMode(const QString &archive, const QString &language)
+{
+    if (m_languages.isEmpty() && !language.isEmpty())
+        m_languages = {language};
+    QStringList languages;
+    getLanguageOnDevice(languages);
+    if (m_image.isEmpty() || m_langBinary.isEmpty()) {
+        QStringList supported;
+        if (!archive.isEmpty() && !VHUtility::getSupportLanguage(archive, workFolder(), supported))
+            return fail("can not unpack " + archive);
+        vhDebug() << "prepare GAL image";
+        QByteArray bytes;
+        if (VHResult read = readRelease(workFolder(), bytes); !read)
+            return read;
+        if (VHResult prepared = prepareFlash(workFolder(), languages, VHGalPackage::readRelease(bytes), false);
+            !prepared)
+            return prepared;
+    }
+    auto *service = dynamic_cast<VHSCSIDeviceService *>(deviceService());
+    if (!service)
+        return fail(QStringLiteral("the device is not in IAP mode"));
+    const int imageBlock = int(m_imageBlock);
+    vhDebug() << "erase img startBlock = " << imageBlock << ", size= " << m_image.size();
+    if (!service->eraseFlashBlocks(m_image.size(), kFlashBlock, imageBlock))
+        return fail(QStringLiteral("erase GAL image failed "));
+    if (!service->writeFlashBlocks(m_image, kExternalSelector, m_image.size(), kFlashBlock, imageBlock))
+        return fail(QStringLiteral("write GAL image failed"));
+    const int langBlock = int(m_langBlock);
+    vhDebug() << "erase language startBlock = " << langBlock << ", size= " << m_langBinary.size();
+    if (!service->eraseFlashBlocks(m_langBinary.size(), kFlashBlock, langBlock))
+        return fail(QStringLiteral("erase language binary failed"));
+    if (!service->writeFlashBlocks(m_langBinary, kExternalSelector, m_langBinary.size(), kFlashBlock, langBlock))
+        return fail(QStringLiteral("write language binary failed"));
+    return notifyIAPUpdate();
+}
+
+VHResult VHGalDevice::notifyIAPUpdate()
+{
+    auto *service = dynamic_cast<VHSCSIDeviceService *>(deviceService());
+    if (!service || !service->openClient())
+        return fail(QStringLiteral("notify IAP update failed: the device can not be opened"));
+    const VHScsiCommands::Cdb10 cdb = VHScsiCommands::iapNotify();
+    QByteArray answer(VHScsiCommands::kIapNotifyLength, '\0');
+    const bool sent = service->readClient(cdb.data(), int(cdb.size()), reinterpret_cast<std::uint8_t *>(answer.data()),
+                                          int(answer.size()));
+    service->closeClient();
+    return sent ? VHResult::success() : fail(QStringLiteral("notify IAP update failed"));
+}
+
+VHResult VHGalDevice::updateFlashes(const QString &folder)
+{
+    QString model;
+    getModelName(model);
+    vhDebug() << "model for the device manager: " << model;
+    QByteArray bytes;
+    if (VHResult read = readRelease(folder, bytes); !read)
+        return read;
+    const QString name = VHGalPackage::restoreName(bytes);
+    if (name.isEmpty())
+        return fail(QStringLiteral("release.ini names no image"));
+    if (!writeInternalFlash(folder, name, kInternalSelector, kInternalBlock))
+        return fail("fail to write internal flash for " + name);
+    auto *service = dynamic_cast<VHSCSIDeviceService *>(deviceService());
+    const qint64 exSize = QFile(folder + QLatin1Char('/') + name + QStringLiteral("ExData.bin")).size();
+    if (!service || !service->eraseFlashBlocks(exSize, kFlashBlock, 0))
+        return fail("fail to erase external flash for " + name);
+    if (!writeExternalFlash(folder, name, kExternalSelector, kFlashBlock))
+        return fail("fail to write external flash for " + name);
+    return VHResult::success();
+}
+
+bool VHGalDevice::restoreFactoryMethod2(const QString &packageFolder)
+{
+    if (state() == STATE_RESTORING) {
+        if (!inIapMode()) {
+            vhCritical() << "fail to enter IAP mode";
+            setErrorFlag(true);
+            return false;
+        }
+        const VHResult flashed = updateFlashes(m_restoreFolder);
+        if (!setStateWithMatch(STATE_RESTORING, STATE_OUT_OF_SERVICE))
+            vhCritical() << "restoreFactory: setStateWithMatch to STATE_OUT_OF_SERVICE failed";
+        if (!flashed)
+            setErrorFlag(true);
+        return finish(flashed);
+    }
+    QByteArray bytes;
+    if (VHResult read = readRelease(packageFolder, bytes); !read)
+        return finish(read);
+    const QString name = VHGalPackage::restoreName(bytes);
+    if (name.isEmpty())
+        return finish(fail(QStringLiteral("release.ini names no image")));
+    for (const QString &file : {name + QStringLiteral(".bin"), name + QStringLiteral("ExData.bin")}) {
+        if (VHSafeFolder::open(packageFolder, QString()).kindOf(file) != VHSafeFolder::Kind::File)
+            return finish(fail("the restore package has no " + file));
+    }
+    if (info().iapName.isEmpty())
+        return finish(fail(QStringLiteral("the device names no IAP identity")));
+    m_restoreFolder = packageFolder;
+    if (VHResult entered = enterIapMode(STATE_OUT_OF_SERVICE, STATE_RESTORING); !entered)
+        return finish(entered);
+    setCurrentAction(ActionNeverNotified);
+    return finish(VHResult::success());
+}
+
+// ---- the actions ----------------------------------------------------------------------
+
+bool VHGalDevice::finish(const VHResult &result)
+{
+    setErrorCode(result.code);
+    if (!result)
+        vhCritical() << result.reason;
+    return result.ok;
+}
+
+VHResult VHGalDevice::firstPass(const QString &archive)
+{
+    const QString work = workFolder();
+    vhDebug() << "getSupportLanguage";
+    QStringList supported;
+    if (!VHUtility::getSupportLanguage(archive, work, supported))
+        return fail("can not unpack " + archive);
+    VHSafeFolder root = volume();
+    if (!root.isValid())
+        return VHResult::failure(NoVolume, QStringLiteral("can not get mounted drive"));
+    if (!hasInfo())
+        return fail(QStringLiteral("can not read the device information"));
+    // An instruction file left by an earlier attempt would install whatever
+    // this one leaves half written.
+    root.removeLeftovers();
+    if (!root.removeFile(kUpdateIni) || !root.sync())
+        return fail(QStringLiteral("can not remove an old update.ini"));
+    vhDebug() << "getLanguageOnDevice";
+    QStringList languages;
+    getLanguageOnDevice(languages);
+    const QString releaseIni = work + QLatin1Char('/') + kReleaseIni;
+    QByteArray releaseBytes;
+    // Nothing says what the package holds: there is nothing to install.
+    if (VHResult read = readRelease(work, releaseBytes); !read)
+        return fail(releaseIni + " not exist");
+    const VHImageMetaInfo meta = getImageMetaInfo(releaseIni);
+    const VHGalPackage::Release release = VHGalPackage::readRelease(releaseBytes);
+    const Info device = info();
+    QString model;
+    getModelName(model);
+    const bool bootLoaderOnly = (meta.imageVersion.isEmpty() || meta.imageVersion == device.imageVersion)
+                                && (meta.langVersion.isEmpty() || meta.langVersion == device.langVersion);
+    const bool r001 = device.iapVersion == QLatin1String("R001") && model == QLatin1String("Pacer20plus");
+    const bool newLoader = !meta.bootLoaderVersion.isEmpty() && meta.bootLoaderVersion != device.iapVersion;
+    const bool flashes = device.updateMethod == 2 && !bootLoaderOnly && !r001;
+    const int profile = device.updateMethod == 2 ? updateProfile(work) : 0;
+    // Everything method 2 will flash is checked before the device is touched.
+    if (flashes) {
+        if (device.iapName.isEmpty())
+            return fail(QStringLiteral("the device names no IAP identity"));
+        if (VHResult prepared = prepareFlash(work, languages, release, profile == 2); !prepared)
+            return prepared;
+    } else if (device.updateMethod != 1 && device.updateMethod != 2) {
+        return fail(QStringLiteral("unknown update method %1").arg(device.updateMethod));
+    }
+    if (newLoader) {
+        if (VHResult copied = copyIAPBin(work); !copied)
+            return copied;
+    }
+    vhDebug() << "device iap version=" << device.iapVersion;
+    if (r001) {
+        vhDebug() << "special handle: write update.ini for only bootloader update";
+        return writeUpdateIni();
+    }
+    if (profile == 2 && !root.writeFile(kSyncProfile, QByteArray()))
+        return fail("can not write " + root.filePath(kSyncProfile));
+    if (bootLoaderOnly) {
+        vhDebug() << QStringLiteral("write update.ini for only bootloader: device imgver=%1, langVer=%2; release "
+                                    "imgver=%3, langver=%4")
+                         .arg(device.imageVersion, device.langVersion, meta.imageVersion, meta.langVersion);
+        return writeUpdateIni();
+    }
+    if (device.updateMethod == 1)
+        return setDefLanguage(work, languages, meta);
+    return enterIapMode(STATE_OUT_OF_SERVICE, STATE_UPDATING);
+}
+
+bool VHGalDevice::_updateTotal(const QString &archive, const QString &changedLanguage)
+{
+    vhDebug() << QStringLiteral("_updateTotal state=%1").arg(state());
+    setErrorCode(NoError);
+    if (state() != STATE_UPDATING) {
+        const VHResult done = firstPass(archive);
+        if (!done) {
+            m_image.clear();
+            m_langBinary.clear();
+        }
+        return finish(done);
+    }
+    VHResult result = inIapMode() ? upgradeInIAPMode(archive, changedLanguage)
+                                  : fail(QStringLiteral("the device is not in IAP mode"));
+    if (result) {
+        vhDebug() << "complete upgradeInIAPMode";
+        QString model;
+        getModelName(model);
+        vhDebug() << "model for the device manager: " << model;
+    }
+    m_image.clear();
+    m_langBinary.clear();
+    if (!setStateWithMatch(STATE_UPDATING, STATE_OUT_OF_SERVICE))
+        vhCritical() << "_updateTotal: setStateWithMatch to STATE_OUT_OF_SERVICE failed";
+    return finish(result);
+}
+
+bool VHGalDevice::_restoreFactory(const QString &packageFolder)
+{
+    const uint method = state() == STATE_RESTORING ? 2 : info().updateMethod;
+    if (method == 1) {
+        VHEnv::instance()->setRestorePending(true);
+        return false;
+    }
+    if (method == 2)
+        return restoreFactoryMethod2(packageFolder);
+    return false;
+}

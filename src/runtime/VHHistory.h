@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+// One device action that ran: an update, a factory restore, assist data or
+// workouts. Stored as one JSON object per line.
+struct VHHistoryEntry
+{
+    QDateTime time; // when it started, UTC
+    QString action; // "update", "restore", "gps", "workouts"
+    QString model;
+    QString uuid;
+    QString versionBefore;
+    QString versionAfter;
+    QString packageMd5; // lower-case hexadecimal; empty when no package file was used
+    bool ok = false;
+    int errorCode = 0;
+    qint64 durationMs = 0;
+    QString program; // which program ran it
+
+    QJsonObject toJson() const;
+    // False for an object that is not an entry (no time, no action, wrong types).
+    static bool fromJson(const QJsonObject &object, VHHistoryEntry &entry);
+};
+
+// The update history "history.jsonl" in the data folder. Every writer appends
+// one whole line with a single write on a file opened for appending, so lines
+// of several programs never interleave; above kRotateSize the file becomes
+// "history.1.jsonl" (replacing the older one). Readers skip lines that are not
+// entries, read at most kMaxReadSize from the end of each file, and never
+// rewrite what they read.
+class VHHistory
+{
+public:
+    static inline const QString kFileName = QStringLiteral("history.jsonl");
+    static inline const QString kRotatedName = QStringLiteral("history.1.jsonl");
+    static constexpr qint64 kRotateSize = 1024 * 1024;
+    static constexpr qint64 kMaxReadSize = 2 * 1024 * 1024;
+    static constexpr qsizetype kMaxLineSize = 16 * 1024;
+
+    explicit VHHistory(const QString &folder) : m_folder(folder) {}
+
+    // The history of the runtime's data folder.
+    static VHHistory ofDataFolder();
+
+    QString path() const { return m_folder + QLatin1Char('/') + kFileName; }
+    QString rotatedPath() const { return m_folder + QLatin1Char('/') + kRotatedName; }
+
+    [[nodiscard]] bool append(const VHHistoryEntry &entry) const;
+    // The entries of both files, oldest first.
+    QList<VHHistoryEntry> entries() const;
+    // The newest entry of the device with this UUID; false when there is none.
+    bool lastFor(const QString &uuid, VHHistoryEntry &entry) const;
+
+    // The entries in `bytes`, one JSON object per line; `partialStart` drops
+    // the text before the first line break (a read that began mid-line).
+    static QList<VHHistoryEntry> parse(const QByteArray &bytes, bool partialStart);
+
+private:
+    static QByteArray readTail(const QString &path, bool &partialStart);
+    void rotateIfLarge(int fd) const;
+
+    QString m_folder;
+};

@@ -1,0 +1,103 @@
+#include "VHHistoryRecorder.h"
+
+#include "VHClient.h"
+#include "VHLog.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+
+namespace {
+
+QString fileMd5(const QString &path)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.isFile())
+        return {};
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return {};
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+QString versionOf(VHClient &client)
+{
+    QString version;
+    client.getVersion(version);
+    return version;
+}
+
+} // namespace
+
+QString VHHistoryRecorder::actionName(int code, const QString &componentMode)
+{
+    switch (code) {
+    case VHClient::ActionUpdateTotal:
+        return QStringLiteral("update");
+    case VHClient::ActionRestoreFactory:
+        return QStringLiteral("restore");
+    case VHClient::ActionUpdateAlp:
+        return QStringLiteral("gps");
+    case VHClient::ActionUpdateComponent:
+        return componentMode == QLatin1String("1") ? QStringLiteral("workouts") : QString();
+    default:
+        return {};
+    }
+}
+
+void VHHistoryRecorder::begin(VHClient &client, int code, const QString &componentMode, const QString &package)
+{
+    const int state = client.state();
+    const bool resuming = state == VHClient::STATE_UPDATING || state == VHClient::STATE_RESTORING;
+    QMutexLocker lock(&m_mutex);
+    if (resuming && m_active && m_code == code)
+        return;
+    const QString name = actionName(code, componentMode);
+    m_active = !name.isEmpty();
+    if (!m_active)
+        return;
+    m_code = code;
+    m_package = code == VHClient::ActionUpdateTotal || code == VHClient::ActionUpdateComponent ? package : QString();
+    m_hashed = false;
+    m_entry = VHHistoryEntry();
+    m_entry.time = QDateTime::currentDateTimeUtc();
+    m_entry.action = name;
+    client.getModelName(m_entry.model);
+    client.getUUID(m_entry.uuid);
+    m_entry.versionBefore = versionOf(client);
+    m_entry.program = QCoreApplication::applicationName();
+    m_timer.start();
+}
+
+void VHHistoryRecorder::hashPackage()
+{
+    QString package;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!m_active || m_hashed)
+            return;
+        m_hashed = true;
+        package = m_package;
+    }
+    const QString md5 = fileMd5(package);
+    QMutexLocker lock(&m_mutex);
+    m_entry.packageMd5 = md5;
+}
+
+void VHHistoryRecorder::finish(VHClient &client)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_active)
+        return;
+    m_active = false;
+    int code = 0;
+    m_entry.ok = !client.actionFailed(code);
+    m_entry.errorCode = code;
+    m_entry.versionAfter = versionOf(client);
+    m_entry.durationMs = m_timer.elapsed();
+    if (!VHHistory::ofDataFolder().append(m_entry))
+        vhWarning() << "action not recorded in the history: " << m_entry.action;
+}

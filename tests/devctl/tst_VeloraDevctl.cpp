@@ -1,0 +1,434 @@
+// velora-devctl run as a child process against the device simulator and the
+// local package server: every command with and without --json, the exit
+// codes, the whole update road and the history it leaves, and the hostile
+// cases (no device, two devices, a device that vanishes, bad usage).
+
+#include "VHFitPackageBuilder.h"
+#include "VHFitRoad.h"
+#include "VHPackageServer.h"
+#include "VHZipUtil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+struct Run
+{
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+    QJsonObject json;
+};
+
+const QString kOtherUuid = QStringLiteral("2101FFFF00001111");
+
+} // namespace
+
+class TestVeloraDevctl : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_work;
+    std::unique_ptr<VHFitRoad> m_road;
+
+    // Runs the program to its end; with --json its output must be one JSON object.
+    Run devctl(QStringList arguments, int timeoutMs = 120000)
+    {
+        arguments.prepend(m_road->simRoot());
+        arguments.prepend(QStringLiteral("--sim"));
+        QProcess process;
+        process.start(QStringLiteral(DEVCTL_PROGRAM), arguments);
+        Run run;
+        if (!process.waitForFinished(timeoutMs)) {
+            process.kill();
+            process.waitForFinished();
+            qWarning("velora-devctl did not end: %s", qPrintable(arguments.join(QLatin1Char(' '))));
+            return run;
+        }
+        run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        run.out = process.readAllStandardOutput();
+        run.err = process.readAllStandardError();
+        if (arguments.contains(QStringLiteral("--json"))) {
+            QJsonParseError error{};
+            const QJsonDocument document = QJsonDocument::fromJson(run.out, &error);
+            if (error.error != QJsonParseError::NoError || !document.isObject())
+                qWarning("not one JSON object: %s", run.out.constData());
+            run.json = document.object();
+        }
+        return run;
+    }
+
+    QString uuid() const { return m_road->options().before.uuid; }
+    QString volume() const { return m_road->volumePath(); }
+
+    QJsonArray historyEntries()
+    {
+        const Run run = devctl({QStringLiteral("history"), QStringLiteral("--json")});
+        return run.code == 0 ? run.json.value(QStringLiteral("entries")).toArray() : QJsonArray();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_work.isValid());
+        VHFitRoad::Options options;
+        options.work = m_work.path();
+        options.before.os = QStringLiteral("1.9.00");
+        options.package.images = VHFitPackageBuilder::imagesWithVersions(
+            QStringLiteral("1.10.00"), QStringLiteral("B1.00"), QStringLiteral("DL0100"), QStringLiteral("NL100"),
+            QStringLiteral("TZ100"), QStringLiteral("BT11"));
+        options.package.withWorkouts = true;
+        m_road = std::make_unique<VHFitRoad>(options);
+        QVERIFY2(m_road->prepare(), qPrintable(m_road->lastError()));
+        QVERIFY2(m_road->startServer(), qPrintable(m_road->lastError()));
+    }
+
+    void badUsage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("unknown command") << QStringList{QStringLiteral("bogus")} << 2 << "unknown command";
+        QTest::newRow("unknown option") << QStringList{QStringLiteral("--frob"), QStringLiteral("list")} << 2
+                                        << "unknown option";
+        QTest::newRow("missing argument") << QStringList{QStringLiteral("restore")} << 2 << "usage";
+        QTest::newRow("too many") << QStringList{QStringLiteral("update"), QStringLiteral("a"), QStringLiteral("b"),
+                                                 QStringLiteral("c")}
+                                  << 2 << "usage";
+        QTest::newRow("no command") << QStringList{} << 2 << "no command";
+        QTest::newRow("bad timeout") << QStringList{QStringLiteral("--timeout"), QStringLiteral("x"),
+                                                    QStringLiteral("info")}
+                                     << 2 << "--timeout";
+        QTest::newRow("option without value")
+            << QStringList{QStringLiteral("list"), QStringLiteral("--device")} << 2 << "needs a value";
+    }
+
+    void badUsage()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        const Run text = devctl(arguments);
+        QCOMPARE(text.code, code);
+        QVERIFY2(text.err.contains(says.toUtf8()), text.err.constData());
+        const Run json = devctl(arguments + QStringList{QStringLiteral("--json")});
+        QCOMPARE(json.code, code);
+        QCOMPARE(json.json.value(QStringLiteral("exitCode")).toInt(), code);
+        QVERIFY(json.json.value(QStringLiteral("error")).toString().contains(says));
+    }
+
+    void help()
+    {
+        const Run run = devctl({QStringLiteral("--help")});
+        QCOMPARE(run.code, 0);
+        for (const char *word : {"list", "update [PACKAGE] [LANG]", "recover PACKAGE", "Exit codes", "--json"})
+            QVERIFY2(run.out.contains(word), word);
+    }
+
+    void noDevice_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("json");
+        for (const char *command : {"list", "info", "check", "update", "gps", "workouts"}) {
+            QTest::addRow("%s", command) << QString::fromLatin1(command) << false;
+            QTest::addRow("%s --json", command) << QString::fromLatin1(command) << true;
+        }
+    }
+
+    void noDevice()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, json);
+        const Run run = devctl(json ? QStringList{command, QStringLiteral("--json")} : QStringList{command});
+        QCOMPARE(run.code, 3);
+        QVERIFY2(run.err.contains("no device"), run.err.constData());
+        if (json)
+            QCOMPARE(run.json.value(QStringLiteral("exitCode")).toInt(), 3);
+    }
+
+    void emptyHistory()
+    {
+        const Run run = devctl({QStringLiteral("history"), QStringLiteral("--json")});
+        QCOMPARE(run.code, 0);
+        QVERIFY(run.json.value(QStringLiteral("entries")).toArray().isEmpty());
+        QVERIFY(devctl({QStringLiteral("history")}).out.contains("no actions recorded"));
+    }
+
+    void listAndInfo()
+    {
+        QVERIFY(m_road->plug());
+        const Run list = devctl({QStringLiteral("list")});
+        QCOMPARE(list.code, 0);
+        QVERIFY(list.out.contains(uuid().toLatin1()));
+        const Run listJson = devctl({QStringLiteral("list"), QStringLiteral("--json")});
+        const QJsonArray devices = listJson.json.value(QStringLiteral("devices")).toArray();
+        QCOMPARE(devices.size(), 1);
+        QCOMPARE(devices.at(0)[QStringLiteral("uuid")].toString(), uuid());
+        QCOMPARE(devices.at(0)[QStringLiteral("family")].toString(), QStringLiteral("fit"));
+        QCOMPARE(devices.at(0)[QStringLiteral("path")].toString(), volume());
+
+        const Run info = devctl({QStringLiteral("info")});
+        QCOMPARE(info.code, 0);
+        QVERIFY(info.out.contains("model:     " + m_road->model().toLatin1()));
+        const Run infoJson = devctl({QStringLiteral("info"), QStringLiteral("--json")});
+        const QJsonObject device = infoJson.json.value(QStringLiteral("device")).toObject();
+        QCOMPARE(device.value(QStringLiteral("uuid")).toString(), uuid());
+        QVERIFY(device.value(QStringLiteral("version")).toString().startsWith(QStringLiteral("1.9.00.")));
+        QCOMPARE(device.value(QStringLiteral("transport")).toString(), QStringLiteral("volume"));
+    }
+
+    void twoDevices()
+    {
+        VHSimFitIdentity other;
+        other.uuid = kOtherUuid;
+        QVERIFY(m_road->sim().createFit(QStringLiteral("OTHER"), other));
+        QVERIFY(m_road->sim().plug(QStringLiteral("OTHER")));
+        const Run refused = devctl({QStringLiteral("info"), QStringLiteral("--json")});
+        QCOMPARE(refused.code, 2);
+        QVERIFY(refused.err.contains(uuid().toLatin1()) && refused.err.contains(kOtherUuid.toLatin1()));
+        QCOMPARE(refused.json.value(QStringLiteral("devices")).toArray().size(), 2);
+        const Run picked =
+            devctl({QStringLiteral("info"), QStringLiteral("--json"), QStringLiteral("--device"), kOtherUuid});
+        QCOMPARE(picked.code, 0);
+        QCOMPARE(picked.json[QStringLiteral("device")][QStringLiteral("uuid")].toString(), kOtherUuid);
+        QCOMPARE(devctl({QStringLiteral("info"), QStringLiteral("--device=0000000000000000")}).code, 3);
+        QVERIFY(m_road->sim().remove(QStringLiteral("OTHER")));
+    }
+
+    // check, update, the history, the device's restart, then nothing to do.
+    void updateRoad()
+    {
+        const Run check = devctl({QStringLiteral("check"), QStringLiteral("--json")});
+        QCOMPARE(check.code, 0);
+        QVERIFY(check.json.value(QStringLiteral("updateAvailable")).toBool());
+        const QString offered = VHFitRoad::reportedVersion(m_road->installedIdentity());
+        QCOMPARE(check.json.value(QStringLiteral("offered")).toString(), offered);
+        QVERIFY(devctl({QStringLiteral("check")}).out.contains("offered version: " + offered.toLatin1()));
+
+        const Run update = devctl({QStringLiteral("update"), QStringLiteral("--json")});
+        QCOMPARE(update.code, 0);
+        QCOMPARE(update.json.value(QStringLiteral("errorCode")).toInt(), 0);
+        QVERIFY(QFile::exists(volume() + QStringLiteral("/update.ini")));
+
+        const QJsonArray entries = historyEntries();
+        QCOMPARE(entries.size(), 1);
+        const QJsonObject entry = entries.at(0).toObject();
+        QCOMPARE(entry.value(QStringLiteral("action")).toString(), QStringLiteral("update"));
+        QCOMPARE(entry.value(QStringLiteral("result")).toString(), QStringLiteral("ok"));
+        QCOMPARE(entry.value(QStringLiteral("uuid")).toString(), uuid());
+        QCOMPARE(entry.value(QStringLiteral("program")).toString(), QStringLiteral("velora-devctl"));
+        QCOMPARE(entry.value(QStringLiteral("packageMd5")).toString(),
+                 VHPackageServer::fileMd5(m_road->modelFolder() + QStringLiteral("/Total.zip")));
+        QVERIFY(entry.value(QStringLiteral("versionBefore")).toString().startsWith(QStringLiteral("1.9.00.")));
+        QVERIFY(QDateTime::fromString(entry.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs).isValid());
+        QVERIFY(devctl({QStringLiteral("history")}).out.contains(" update "));
+        QVERIFY(devctl({QStringLiteral("info")}).out.contains("last:      update succeeded"));
+
+        QVERIFY(m_road->unplug());
+        QVERIFY(m_road->boot());
+        QVERIFY(m_road->plug());
+        QCOMPARE(devctl({QStringLiteral("check")}).code, 4);
+        const Run again = devctl({QStringLiteral("update"), QStringLiteral("--json")});
+        QCOMPARE(again.code, 4);
+        QCOMPARE(again.json.value(QStringLiteral("exitCode")).toInt(), 4);
+        QCOMPARE(historyEntries().size(), 1);
+    }
+
+    void gpsData()
+    {
+        const Run first = devctl({QStringLiteral("gps"), QStringLiteral("--json")});
+        QCOMPARE(first.code, 0);
+        QVERIFY(QFile::exists(volume() + QStringLiteral("/System/date.txt")));
+        QCOMPARE(devctl({QStringLiteral("gps")}).code, 4);
+        QCOMPARE(historyEntries().last()[QStringLiteral("action")].toString(), QStringLiteral("gps"));
+    }
+
+    void workouts()
+    {
+        const Run run = devctl({QStringLiteral("workouts")});
+        QCOMPARE(run.code, 0);
+        QVERIFY(run.out.contains("workouts installed"));
+        const QJsonArray entries = historyEntries();
+        // The silent check before the installation is not an action of its own.
+        QCOMPARE(entries.last()[QStringLiteral("action")].toString(), QStringLiteral("workouts"));
+        QCOMPARE(entries.size(), 3);
+
+        VHFitPackageBuilder::Options bare;
+        bare.model = m_road->model();
+        const QString package = m_work.filePath(QStringLiteral("bare.zip"));
+        QVERIFY(VHFitPackageBuilder::writePackage(package, bare));
+        const Run none = devctl({QStringLiteral("workouts"), package, QStringLiteral("--json")});
+        QCOMPARE(none.code, 4);
+        QCOMPARE(devctl({QStringLiteral("workouts"), m_work.filePath(QStringLiteral("missing.zip"))}).code, 2);
+    }
+
+    void historySurvivesDamage()
+    {
+        const QString path = m_road->dataFolder() + QStringLiteral("/history.jsonl");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("not json at all\n{\"time\":1}\n");
+        file.write(QByteArray(3 * 1024 * 1024, 'x'));
+        file.close();
+        const qint64 size = QFileInfo(path).size();
+        const Run run = devctl({QStringLiteral("history"), QStringLiteral("--json")});
+        QCOMPARE(run.code, 0);
+        QVERIFY(run.json.value(QStringLiteral("entries")).toArray().isEmpty());
+        QCOMPARE(QFileInfo(path).size(), size);
+        QVERIFY(QFile::remove(path));
+    }
+
+    // A device waiting in IAP mode that no row names is listed as such.
+    void iapDeviceListed()
+    {
+        VHDevSim::ScsiIdentity iap;
+        iap.product = "Pacer21";
+        iap.identification = "ALDERIAP";
+        iap.uuid = "1207A1B2C3D4E5F6";
+        QVERIFY(m_road->sim().createScsi(QStringLiteral("STRANDED"), iap));
+        QVERIFY(m_road->sim().plug(QStringLiteral("STRANDED")));
+        const Run list = devctl({QStringLiteral("list"), QStringLiteral("--json")});
+        QCOMPARE(list.code, 0);
+        const QJsonArray devices = list.json.value(QStringLiteral("devices")).toArray();
+        QCOMPARE(devices.size(), 2);
+        const QJsonObject stranded = devices.at(1).toObject();
+        QVERIFY(stranded.value(QStringLiteral("iapMode")).toBool());
+        QCOMPARE(stranded.value(QStringLiteral("identification")).toString(), QStringLiteral("ALDERIAP"));
+        QCOMPARE(stranded.value(QStringLiteral("uuid")).toString(), QStringLiteral("1207A1B2C3D4E5F6"));
+        QCOMPARE(stranded.value(QStringLiteral("model")).toString(), QStringLiteral("Pacer21"));
+        QVERIFY(devctl({QStringLiteral("list")}).out.contains("IAP mode (ALDERIAP)"));
+        QCOMPARE(devctl({QStringLiteral("recover"), m_work.filePath(QStringLiteral("missing.zip"))}).code, 2);
+        QVERIFY(m_road->sim().remove(QStringLiteral("STRANDED")));
+    }
+
+    // A GAL device stranded in IAP mode (its first pass ran in another
+    // program run): recover flashes it with the package, and it comes back as
+    // a volume with the package's version.
+    void recoverStrandedDevice()
+    {
+        const QString name = QStringLiteral("STRANDED");
+        const QString strandedUuid = QStringLiteral("1207A1B2C3D4E5F9");
+        VHDevSim::GalIdentity identity;
+        identity.uuid = strandedUuid;
+        identity.updateMethod = 2;
+        QVERIFY(m_road->sim().createGal(name, identity));
+        QVERIFY(writeFile(m_road->sim().volumePath(name) + QStringLiteral("/update.ini"), QByteArray()));
+        QVERIFY(m_road->sim().boot(name));
+        QVERIFY(m_road->sim().plug(name));
+        const Run list = devctl({QStringLiteral("list"), QStringLiteral("--json")});
+        const QJsonArray devices = list.json.value(QStringLiteral("devices")).toArray();
+        QVERIFY(std::any_of(devices.begin(), devices.end(), [&](const QJsonValue &d) {
+            return d[QStringLiteral("uuid")].toString() == strandedUuid && d[QStringLiteral("iapMode")].toBool();
+        }));
+
+        const Run recover = devctl({QStringLiteral("recover"), galPackage(), QStringLiteral("--json")});
+        QVERIFY2(recover.code == 0, recover.err.constData());
+        QCOMPARE(recover.json[QStringLiteral("device")][QStringLiteral("transport")].toString(),
+                 QStringLiteral("scsi"));
+        QVERIFY(m_road->sim().restart(name));
+        const Run info =
+            devctl({QStringLiteral("info"), QStringLiteral("--json"), QStringLiteral("--device"), strandedUuid});
+        QCOMPARE(info.code, 0);
+        QCOMPARE(info.json[QStringLiteral("device")][QStringLiteral("transport")].toString(), QStringLiteral("volume"));
+        QCOMPARE(info.json[QStringLiteral("device")][QStringLiteral("version")].toString(), QStringLiteral("120"));
+        const QJsonObject last = historyEntries().last().toObject();
+        QCOMPARE(last.value(QStringLiteral("uuid")).toString(), strandedUuid);
+        QCOMPARE(last.value(QStringLiteral("result")).toString(), QStringLiteral("ok"));
+        QVERIFY(m_road->sim().remove(name));
+    }
+
+    // A stop signal during the action waits for its end and says so.
+    void stopWaitsForTheAction()
+    {
+        QProcess process;
+        QVERIFY(startBigUpdate(process));
+        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(process.waitForFinished(120000));
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(process.readAllStandardError().contains("waiting for the running action to end"));
+        QVERIFY(QFile::exists(volume() + QStringLiteral("/update.ini")));
+    }
+
+    // The volume goes away while the images are copied: the program ends with
+    // the action's result (a copy that finished first succeeded), one JSON
+    // document and a history line that agree.
+    void deviceVanishesMidUpdate()
+    {
+        QProcess process;
+        QVERIFY(startBigUpdate(process));
+        // Files the program is still writing may land while the folder is removed: try again.
+        QVERIFY(VHFitRoad::waitFor([this] { return m_road->sim().remove(m_road->options().device); }, 10000));
+        QVERIFY(process.waitForFinished(120000));
+        const int code = process.exitCode();
+        QVERIFY2(code == 0 || code == 1, qPrintable(QString::number(code)));
+        const QJsonObject json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+        QCOMPARE(json.value(QStringLiteral("exitCode")).toInt(), code);
+        QCOMPARE(historyEntries().last()[QStringLiteral("result")].toString(),
+                 code == 0 ? QStringLiteral("ok") : QStringLiteral("failed"));
+        QCOMPARE(devctl({QStringLiteral("info")}).code, 3);
+    }
+
+private:
+    QString galPackage()
+    {
+        const QString staging = m_work.filePath(QStringLiteral("galpkg"));
+        QDir().mkpath(staging);
+        const QList<QPair<QString, QByteArray>> files = {
+            {QStringLiteral("release.ini"),
+             "[IMG]\nName=SycamoreBR\nSize=64\nExt_FlashImageStartAddr=0x10000\nExt_FlashLangStartAddr=0x40000\n"
+             "LangVersion=L2\n[OS]\nVersion=120\n[BootLoader]\nVersion=R002\n"},
+            {QStringLiteral("iap.bin"), VHDevSim::makeImage(QStringLiteral("BootLoader"), QStringLiteral("R002"))},
+            {QStringLiteral("SycamoreBR_120.bin"),
+             VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"), QByteArray(3000, 'i'))},
+            {QStringLiteral("header.bin"), QByteArray(100, 'h')},
+            {VHDevSim::fontFileName(QStringLiteral("eng")), VHDevSim::makeFont(QStringLiteral("eng"), 2, 300)},
+        };
+        QStringList names;
+        for (const auto &file : files) {
+            if (!writeFile(staging + QLatin1Char('/') + file.first, file.second))
+                return {};
+            names << file.first;
+        }
+        const QString zip = staging + QStringLiteral(".zip");
+        return VHZipUtil().compress(zip, staging, names) ? zip : QString();
+    }
+
+    static bool writeFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    }
+
+    // Starts updating with a large package and returns once its copy has begun.
+    bool startBigUpdate(QProcess &process)
+    {
+        const QString package = m_work.filePath(QStringLiteral("big.zip"));
+        if (!QFile::exists(package)) {
+            VHFitPackageBuilder::Options big;
+            big.model = m_road->model();
+            big.compress = false;
+            big.images = {{QStringLiteral("OS"), QStringLiteral("os.bin"), QStringLiteral("9.0"), 256 * 1024 * 1024}};
+            if (!VHFitPackageBuilder::writePackage(package, big))
+                return false;
+        }
+        const QString volumePath = volume();
+        QFile::remove(volumePath + QStringLiteral("/update.ini"));
+        const qsizetype before = QDir(volumePath).entryList(QDir::Files | QDir::Hidden).size();
+        process.start(QStringLiteral(DEVCTL_PROGRAM), {QStringLiteral("--sim"), m_road->simRoot(),
+                                                       QStringLiteral("update"), package, QStringLiteral("--json")});
+        return VHFitRoad::waitFor(
+            [&] { return QDir(volumePath).entryList(QDir::Files | QDir::Hidden).size() > before; }, 60000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVeloraDevctl)
+#include "tst_VeloraDevctl.moc"

@@ -1,0 +1,295 @@
+// The flash-based road of a GAL device through the whole runtime, on the
+// simulated platform with the built-in model table: the volume connects, the
+// first pass leaves "/update.ini" and ejects, the device restarts in IAP mode
+// and is handed back over SCSI, the second pass flashes it, and it returns as
+// a volume with the package's versions. The same for the factory restore, and
+// the ways the road can break.
+
+#include "VHDaemon.h"
+#include "VHDevSim.h"
+#include "VHDeviceFamilies.h"
+#include "VHDeviceManager.h"
+#include "VHGalDevice.h"
+#include "VHTestEnv.h"
+#include "VHTestFiles.h"
+#include "VHZipUtil.h"
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Events : VHDeviceManagerListener
+{
+    QStringList list;
+    void onDeviceConnected(VHClient *) override { list << QStringLiteral("connected"); }
+    void onDeviceDisconnected(VHClient *) override { list << QStringLiteral("disconnected"); }
+    void onDeviceChanged(VHClient *) override {}
+    void onActionDone(VHClient *client, int action) override
+    {
+        int code = 0;
+        list << QStringLiteral("done %1 %2").arg(action).arg(client->actionFailed(code) ? "failed" : "ok");
+    }
+};
+
+const QByteArray kRelease = "[IMG]\nName=SycamoreBR\nSize=64\nExt_FlashImageStartAddr=0x10000\n"
+                            "Ext_FlashLangStartAddr=0x40000\nLangVersion=L2\n[OS]\nVersion=120\n"
+                            "[BootLoader]\nVersion=R002\n";
+
+QString zipFolder(const QString &staging)
+{
+    QStringList names;
+    QDirIterator it(staging, QDir::Files);
+    while (it.hasNext())
+        names << QFileInfo(it.next()).fileName();
+    const QString zip = staging + QStringLiteral(".zip");
+    if (!VHZipUtil().compress(zip, staging, names))
+        qWarning("can not pack %s", qPrintable(zip));
+    return zip;
+}
+
+} // namespace
+
+class TestGalUpdateRoad : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_work;
+    std::unique_ptr<VHDevSim> m_sim;
+    std::unique_ptr<VHDaemon> m_daemon;
+    Events m_events;
+    qint64 m_now = 1700000000;
+    QString m_name;
+    int m_count = 0;
+
+    VHClient *device() const { return m_daemon->currentDevice(); }
+    VHDeviceManager *manager() const { return m_daemon->deviceManager(); }
+    qsizetype count(const QString &event) const { return m_events.list.count(event); }
+    QString deviceVolume() const { return m_sim->deviceFolder(m_name) + QStringLiteral("/volume"); }
+
+    QString package()
+    {
+        const QString staging = m_work.filePath(QStringLiteral("pkg"));
+        writeFile(staging + QStringLiteral("/release.ini"), kRelease);
+        writeFile(staging + QStringLiteral("/iap.bin"), VHDevSim::makeImage(QStringLiteral("BootLoader"), "R002"));
+        writeFile(staging + QStringLiteral("/SycamoreBR_120.bin"),
+                  VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"), QByteArray(3000, 'i')));
+        writeFile(staging + QStringLiteral("/header.bin"), QByteArray(100, 'h'));
+        for (const QString &code : {QStringLiteral("eng"), QStringLiteral("deu")})
+            writeFile(staging + QLatin1Char('/') + VHDevSim::fontFileName(code), VHDevSim::makeFont(code, 2, 300));
+        return zipFolder(staging);
+    }
+
+    QString restoreFolder()
+    {
+        const QString folder = m_work.filePath(QStringLiteral("restore"));
+        writeFile(folder + QStringLiteral("/release.ini"), "Name=Factory\n");
+        writeFile(folder + QStringLiteral("/Factory.bin"), QByteArray(5000, 'f'));
+        writeFile(folder + QStringLiteral("/FactoryExData.bin"),
+                  VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("100"), QByteArray(9000, 'x')));
+        return folder;
+    }
+
+    // A new simulated GAL device with update method 2, plugged and connected.
+    void plugNewDevice()
+    {
+        if (!m_name.isEmpty()) {
+            QVERIFY(m_sim->unplug(m_name));
+            QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
+        }
+        m_name = QStringLiteral("gal%1").arg(++m_count);
+        VHDevSim::GalIdentity identity;
+        identity.uuid = QStringLiteral("1207A1B2C3D4E5F%1").arg(m_count);
+        identity.updateMethod = 2;
+        identity.lang = QStringLiteral("deu");
+        QVERIFY2(m_sim->createGal(m_name, identity), qPrintable(m_sim->lastError()));
+        const qsizetype connections = count(QStringLiteral("connected"));
+        m_now += 60;
+        QVERIFY(m_sim->plug(m_name));
+        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("connected")) > connections, 5000);
+        QString model;
+        QVERIFY(device()->getModelName(model));
+        QCOMPARE(model, QStringLiteral("Pacer21"));
+    }
+
+    // The first pass: the instruction on the ejected volume, the IAP row at the front.
+    void firstPass(const std::function<bool(VHClient *)> &start, int state)
+    {
+        VHClient *client = device();
+        QVERIFY(start(client));
+        QTRY_VERIFY_WITH_TIMEOUT(!client->isBusy(), 10000);
+        QCOMPARE(client->state(), state);
+        QVERIFY(QFileInfo::exists(deviceVolume() + QStringLiteral("/update.ini")));
+        QVERIFY(!QFileInfo::exists(m_sim->drivePath(m_name))); // ejected
+        const VHModelInfo row = manager()->models().front();
+        QCOMPARE(row.code, QStringLiteral("1207"));
+        QCOMPARE(row.identification, QStringLiteral("ALDERIAP"));
+        QVERIFY(row.factory);
+    }
+
+    // The device restarts; `changes` lists what it installed.
+    bool restart(QStringList *changes = nullptr)
+    {
+        m_now += 60;
+        return m_sim->restart(m_name, 0, changes);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_work.isValid());
+        const QString simRoot = m_work.filePath(QStringLiteral("sim"));
+        QDir().mkpath(simRoot);
+        qputenv("VELORA_SIM_ROOT", simRoot.toUtf8());
+        m_sim = std::make_unique<VHDevSim>(simRoot);
+        initTestEnv(m_work.filePath(QStringLiteral("xdg")));
+        VHGalWait::setSleeper([](int) {});
+        VHDeviceFamilies::registerAll();
+        m_daemon = std::make_unique<VHDaemon>();
+        manager()->setClock([this] { return m_now; });
+        manager()->addListener(&m_events);
+        QVERIFY(m_daemon->start(false));
+        QCOMPARE(manager()->deviceClassFlags() & 4, 0);
+    }
+
+    void updateThroughIapMode()
+    {
+        plugNewDevice();
+        firstPass([&](VHClient *client) { return client->updateTotal(package(), QString()); },
+                  VHClient::STATE_UPDATING);
+        QCOMPARE(count(QStringLiteral("done 0 ok")), 0);
+        m_sim->clearCommandLog(m_name);
+        QVERIFY(restart());
+        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("done 0 ok")), 1, 10000);
+        QVERIFY(device()->serviceType() == VHDeviceService::DEVICE_SCSI);
+        // 64 KiB of image from 0x10000 (blocks 16-31), one block of language at 0x40000.
+        const QStringList log = m_sim->commandLog(m_name);
+        const QString imageBlocks = QStringLiteral(" block=(1[6-9]|2[0-9]|3[01]) ");
+        QCOMPARE(
+            log.filter(QRegularExpression(QStringLiteral("^WRITE sel=24") + imageBlocks + "unit=512 .* ok")).size(),
+            16);
+        QCOMPARE(
+            log.filter(QRegularExpression(QStringLiteral("^WRITE sel=15") + imageBlocks + "unit=4096 .* ok")).size(),
+            16);
+        QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^WRITE sel=24 block=64 .* ok"))).size(), 1);
+        QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^WRITE sel=15 block=64 .* ok"))).size(), 1);
+        QVERIFY(log.last().startsWith(QStringLiteral("READ sel=26 block=0 unit=512 len=512 ok")));
+
+        // The IAP device leaves; the volume comes back after the reconnect pause.
+        const qsizetype connections = count(QStringLiteral("connected"));
+        QVERIFY(m_sim->unplug(m_name));
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
+        m_now += 60;
+        QStringList installed;
+        QVERIFY(m_sim->boot(m_name, &installed));
+        QVERIFY2(installed.contains(QStringLiteral("OS=120")), qPrintable(installed.join(',')));
+        QVERIFY(m_sim->plug(m_name));
+        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("connected")) > connections, 5000);
+        QString version;
+        QVERIFY(device()->getImageVersion(version));
+        QCOMPARE(version, QStringLiteral("120"));
+        QCOMPARE(count(QStringLiteral("done 0 ok")), 1);
+    }
+
+    void restoreThroughIapMode()
+    {
+        plugNewDevice();
+        firstPass([&](VHClient *client) { return client->restoreFactory(restoreFolder()); }, VHClient::STATE_RESTORING);
+        m_sim->clearCommandLog(m_name);
+        QVERIFY(restart());
+        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("done 22 ok")), 1, 10000);
+        const QStringList log = m_sim->commandLog(m_name);
+        QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^WRITE sel=12 block=0 unit=2048 .* ok"))).size(), 1);
+        QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^WRITE sel=24 block=[0-2] .* ok"))).size(), 3);
+        QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^WRITE sel=15 block=0 unit=4096 .* ok"))).size(), 1);
+        QCOMPARE(device()->state(), int(VHClient::STATE_READY));
+        QCOMPARE(m_sim->flash(m_name, VHDevSim::Flash::Internal).left(5000), QByteArray(5000, 'f'));
+    }
+
+    // The device restarts without its update mode: the update fails, the device is connected.
+    void comesBackAsAVolume()
+    {
+        plugNewDevice();
+        firstPass([&](VHClient *client) { return client->updateTotal(package(), QString()); },
+                  VHClient::STATE_UPDATING);
+        VHClient *pending = device();
+        QVERIFY(QFile::remove(deviceVolume() + QStringLiteral("/update.ini")));
+        const qsizetype connections = count(QStringLiteral("connected"));
+        QVERIFY(restart());
+        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("done 0 failed")), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("connected")) > connections, 5000);
+        QVERIFY(device() != pending);
+        QCOMPARE(device()->state(), int(VHClient::STATE_READY));
+        QCOMPARE(device()->serviceType(), int(VHDeviceService::DEVICE_FS));
+    }
+
+    // The cable goes in the middle of the flash: the action fails, the device
+    // is disconnected, and plugged again in IAP mode it connects as a new device.
+    void unpluggedInTheMiddleOfTheFlash()
+    {
+        plugNewDevice();
+        firstPass([&](VHClient *client) { return client->updateTotal(package(), QString()); },
+                  VHClient::STATE_UPDATING);
+        VHSimFaults faults;
+        faults.vanishAfter = 6;
+        QVERIFY(m_sim->setFaults(m_name, faults));
+        VHClient *pending = device();
+        const qsizetype disconnections = count(QStringLiteral("disconnected"));
+        const qsizetype failures = count(QStringLiteral("done 0 failed"));
+        QVERIFY(restart());
+        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("done 0 failed")), failures + 1, 10000);
+        QCOMPARE(pending->state(), int(VHClient::STATE_READY));
+        const QStringList log = m_sim->commandLog(m_name);
+        QVERIFY2(log.contains(QStringLiteral("VANISHED after 6 commands")), qPrintable(log.join('\n')));
+        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("disconnected")) > disconnections, 5000);
+        QVERIFY(!device());
+
+        const qsizetype connections = count(QStringLiteral("connected"));
+        m_now += 60;
+        QVERIFY(m_sim->plug(m_name));
+        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("connected")) > connections, 5000);
+        QVERIFY(device() != pending);
+        QCOMPARE(device()->serviceType(), int(VHDeviceService::DEVICE_SCSI));
+        QString uuid;
+        QVERIFY(device()->getUUID(uuid));
+        QCOMPARE(uuid.left(4), QStringLiteral("1207"));
+
+        // The object made in IAP mode finishes the update from the package.
+        VHClient *stranded = device();
+        const qsizetype successes = count(QStringLiteral("done 0 ok"));
+        QVERIFY(stranded->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_UPDATING));
+        QVERIFY(stranded->updateTotal(package(), QStringLiteral("deu")));
+        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("done 0 ok")), successes + 1, 10000);
+        QVERIFY(m_sim->unplug(m_name));
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
+        QStringList installed;
+        QVERIFY(m_sim->boot(m_name, &installed));
+        QVERIFY2(installed.contains(QStringLiteral("OS=120")), qPrintable(installed.join(',')));
+    }
+
+    // Another device plugged while the first one is away is refused; the first one's update goes on.
+    void secondDeviceWhileTheFirstIsAway()
+    {
+        plugNewDevice();
+        const QString first = m_name;
+        firstPass([&](VHClient *client) { return client->updateTotal(package(), QString()); },
+                  VHClient::STATE_UPDATING);
+        VHClient *pending = device();
+        VHDevSim::GalIdentity other;
+        other.uuid = QStringLiteral("1207FFFFEEEEDDDD");
+        QVERIFY(m_sim->createGal(QStringLiteral("other"), other));
+        QVERIFY(m_sim->plug(QStringLiteral("other")));
+        QTest::qWait(300);
+        QCOMPARE(device(), pending);
+        QCOMPARE(pending->state(), int(VHClient::STATE_UPDATING));
+        const qsizetype successes = count(QStringLiteral("done 0 ok"));
+        QVERIFY(restart());
+        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("done 0 ok")), successes + 1, 10000);
+        QVERIFY(m_sim->unplug(QStringLiteral("other")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGalUpdateRoad)
+#include "tst_GalUpdateRoad.moc"

@@ -1,0 +1,674 @@
+#include "VHDevctl.h"
+
+#include "VHClient.h"
+#include "VHDaemon.h"
+#include "VHDeviceFamilies.h"
+#include "VHDeviceManager.h"
+#include "VHDeviceRegistry.h"
+#include "VHEnv.h"
+#include "VHHistory.h"
+#include "VHLog.h"
+#include "VHPlatform.h"
+#include "VHUpdateDecision.h"
+#include "VHUpdatesFolder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int g_stopPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    // Nothing to do when the pipe is full: a stop is already on its way.
+    [[maybe_unused]] const ssize_t written = ::write(g_stopPipe[1], &byte, 1);
+}
+
+QPointer<VHClient> g_device;
+
+void printErr(const QString &text) { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+
+QString versionOf(VHClient *device)
+{
+    QString version;
+    if (device)
+        device->getVersion(version);
+    return version;
+}
+
+constexpr int kProgressIntervalMs = 200;
+
+} // namespace
+
+// ---- the command table: a new command is one row and one function ------------------
+
+const QList<VHDevctl::Command> &VHDevctl::commands()
+{
+    static const QList<Command> table = {
+        {"list", "", "list the connected devices, also SCSI devices waiting in IAP mode", 0, 0, false,
+         &VHDevctl::runList},
+        {"info", "", "show the device's model, UUID, versions and state", 0, 0, true, &VHDevctl::runInfo},
+        {"check", "", "ask the update server for the device's model; prints current and offered versions", 0, 0, true,
+         &VHDevctl::runCheck},
+        {"update", "[PACKAGE] [LANG]", "update the device software (downloads the package when none is given)", 0, 2,
+         true, &VHDevctl::runUpdate},
+        {"restore", "FOLDER", "factory restore from a folder", 1, 1, true, &VHDevctl::runRestore},
+        {"gps", "", "fetch GPS assist data when due and write it to the device when it is newer", 0, 0, true,
+         &VHDevctl::runGps},
+        {"workouts", "[FILE]", "install the workouts of a package (the downloaded one when none is given)", 0, 1, true,
+         &VHDevctl::runWorkouts},
+        {"history", "", "print the update history (of one device with --device)", 0, 0, false, &VHDevctl::runHistory},
+        {"recover", "PACKAGE [LANG]", "finish the update of a device left waiting in IAP mode", 1, 2, false,
+         &VHDevctl::runRecover},
+    };
+    return table;
+}
+
+QString VHDevctl::helpText()
+{
+    QString text = QStringLiteral("Usage: velora-devctl [OPTIONS] COMMAND [ARGUMENTS]\n\n"
+                                  "Runs one command on one connected device and exits with its result.\n\n"
+                                  "Commands:\n");
+    for (const Command &command : commands()) {
+        const QString head = QStringLiteral("%1 %2").arg(QLatin1String(command.name), QLatin1String(command.arguments));
+        text += QStringLiteral("  %1%2\n").arg(head.leftJustified(26), QLatin1String(command.summary));
+    }
+    text += QStringLiteral(
+        "\nOptions:\n"
+        "  --json             print one JSON document on standard output\n"
+        "  --device UUID      the device to use when several are connected\n"
+        "  --sim ROOT         use the simulated platform in ROOT\n"
+        "  --fit              identify volumes by /System/device.txt only, as the updater does\n"
+        "  --server URL       the update and assist-data server (instead of the settings' addresses)\n"
+        "  --model NAME       recover: the model of the device in IAP mode (default: its product field)\n"
+        "  --timeout SECONDS  how long to wait for an action and a restarting device (default 600)\n"
+        "  -h, --help         show this text\n"
+        "\nExit codes:\n"
+        "  0 done, 1 failed, 2 bad usage, 3 no device, 4 nothing to do\n"
+        "\nCtrl+C during an action waits for the action to end, then exits.\n");
+    return text;
+}
+
+VHDevctl::VHDevctl() { m_terminal = ::isatty(STDERR_FILENO) == 1; }
+
+VHDevctl::~VHDevctl()
+{
+    if (VHEnv::instance()->isInitialised())
+        VHDaemon::instance()->deviceManager()->removeListener(this);
+}
+
+// ---- start-up ---------------------------------------------------------------------------
+
+int VHDevctl::parse(const QStringList &arguments)
+{
+    // Known first, so even a usage error is reported as JSON.
+    m_json = arguments.contains(QStringLiteral("--json"));
+    QStringList positional;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        QString arg = arguments.at(i);
+        QString value;
+        const bool takesValue = arg == QLatin1String("--device") || arg == QLatin1String("--sim")
+                                || arg == QLatin1String("--server") || arg == QLatin1String("--timeout")
+                                || arg == QLatin1String("--model");
+        if (arg.startsWith(QLatin1String("--")) && arg.contains(QLatin1Char('='))) {
+            value = arg.section(QLatin1Char('='), 1);
+            arg = arg.section(QLatin1Char('='), 0, 0);
+        } else if (takesValue) {
+            if (i + 1 >= arguments.size() || arguments.at(i + 1).startsWith(QLatin1String("--")))
+                return fail(BadUsage, arg + QStringLiteral(" needs a value"));
+            value = arguments.at(++i);
+        }
+        if (arg == QLatin1String("--json"))
+            m_json = true;
+        else if (arg == QLatin1String("--fit"))
+            m_fitFlag = true;
+        else if (arg == QLatin1String("--device"))
+            m_deviceUuid = value;
+        else if (arg == QLatin1String("--sim"))
+            m_simRoot = value;
+        else if (arg == QLatin1String("--server"))
+            m_server = value;
+        else if (arg == QLatin1String("--model"))
+            m_modelOverride = value;
+        else if (arg == QLatin1String("--timeout")) {
+            bool ok = false;
+            const int seconds = value.toInt(&ok);
+            if (!ok || seconds <= 0 || seconds > 86400)
+                return fail(BadUsage, QStringLiteral("--timeout needs a number of seconds"));
+            m_timeoutMs = seconds * 1000;
+        } else if (arg == QLatin1String("-h") || arg == QLatin1String("--help"))
+            m_command = QStringLiteral("help");
+        else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
+            return fail(BadUsage, QStringLiteral("unknown option ") + arg);
+        else
+            positional << arg;
+    }
+    if (m_command.isEmpty() && !positional.isEmpty())
+        m_command = positional.takeFirst();
+    m_arguments = positional;
+    return Done;
+}
+
+void VHDevctl::prepareEnvironment()
+{
+    if (!m_simRoot.isEmpty())
+        qputenv("VELORA_SIM_ROOT", QFile::encodeName(QDir(m_simRoot).absolutePath()));
+    VHDeviceFamilies::registerAll();
+    VHEnv *env = VHEnv::instance();
+    env->init(QStringLiteral("both"), QStringLiteral("velora-devctl.log"));
+    if (!m_server.isEmpty()) {
+        QString base = m_server;
+        while (base.endsWith(QLatin1Char('/')))
+            base.chop(1);
+        env->overrideSetting(QStringLiteral("updateurl"), base + QStringLiteral("/versions/index"));
+        env->overrideSetting(QStringLiteral("betaupdateurl"), base + QStringLiteral("/beta/versions/index"));
+        env->overrideSetting(QStringLiteral("alpurl"), base);
+    }
+}
+
+int VHDevctl::run(const QStringList &arguments)
+{
+    int code = parse(arguments);
+    if (code == Done && m_command == QLatin1String("help")) {
+        std::fputs(qPrintable(helpText()), stdout);
+        return Done;
+    }
+    const Command *command = nullptr;
+    for (const Command &row : commands()) {
+        if (m_command == QLatin1String(row.name))
+            command = &row;
+    }
+    if (code == Done && m_command.isEmpty()) {
+        std::fputs(qPrintable(helpText()), stderr);
+        code = fail(BadUsage, QStringLiteral("no command given"));
+    } else if (code == Done && !command) {
+        code = fail(BadUsage, QStringLiteral("unknown command \"%1\" (see --help)").arg(m_command));
+    } else if (code == Done
+               && (m_arguments.size() < command->minArguments || m_arguments.size() > command->maxArguments)) {
+        code = fail(BadUsage, QStringLiteral("usage: velora-devctl %1 %2")
+                                  .arg(QLatin1String(command->name), QLatin1String(command->arguments)));
+    } else if (code == Done && !m_simRoot.isEmpty() && !QFileInfo(m_simRoot).isDir()) {
+        code = fail(BadUsage, QStringLiteral("--sim: no such folder: ") + m_simRoot);
+    }
+    if (code == Done) {
+        prepareEnvironment();
+        installStopSignals();
+        if (command->needsDevice) {
+            VHDevctlDevice chosen;
+            code = chooseDevice(chosen);
+            if (code == Done)
+                code = startRuntime(chosen);
+        }
+        if (code == Done)
+            code = (this->*(command->run))();
+    }
+    m_result.insert(QStringLiteral("command"), m_command);
+    m_result.insert(QStringLiteral("exitCode"), code);
+    m_result.insert(QStringLiteral("ok"), code == Done);
+    if (m_json)
+        std::fputs(QJsonDocument(m_result).toJson(QJsonDocument::Indented).constData(), stdout);
+    std::fflush(stdout);
+    return code;
+}
+
+VHModelTable knownRows() { return VHDeviceRegistry::instance().builtInModels(); }
+
+int VHDevctl::chooseDevice(VHDevctlDevice &chosen)
+{
+    const bool recovering = m_command == QLatin1String("recover");
+    const auto backend = VHPlatform::createDefaultBackend();
+    QList<VHDevctlDevice> devices = VHDevctlInventory::scan(*backend, knownRows());
+    if (recovering)
+        devices.removeIf([](const VHDevctlDevice &device) { return !device.iapMode; });
+    if (!m_deviceUuid.isEmpty())
+        devices.removeIf([&](const VHDevctlDevice &device) { return device.uuid != m_deviceUuid; });
+    if (devices.isEmpty()) {
+        if (!m_deviceUuid.isEmpty())
+            return fail(NoDevice, QStringLiteral("no device with UUID ") + m_deviceUuid);
+        return fail(NoDevice, recovering ? QStringLiteral("no device is waiting in IAP mode")
+                                         : QStringLiteral("no device connected"));
+    }
+    if (devices.size() > 1) {
+        QJsonArray listed;
+        QString text = QStringLiteral("%1 devices are connected; pick one with --device UUID:").arg(devices.size());
+        for (const VHDevctlDevice &device : std::as_const(devices)) {
+            listed.append(device.toJson());
+            text += QStringLiteral("\n  ") + device.describe();
+        }
+        m_result.insert(QStringLiteral("devices"), listed);
+        return fail(BadUsage, text);
+    }
+    chosen = devices.first();
+    return Done;
+}
+
+int VHDevctl::startRuntime(const VHDevctlDevice &chosen)
+{
+    VHDaemon *daemon = VHDaemon::instance();
+    // Only the chosen device is seen, in whichever form it comes back.
+    daemon->platform()->setBackend(std::make_unique<VHDevctlBackend>(VHPlatform::createDefaultBackend(), chosen.uuid));
+    VHDeviceManager *manager = daemon->deviceManager();
+    // Bit 4 clear reaches every family; a volume identified by
+    // "/System/device.txt" is only found with it set.
+    const bool fit = m_fitFlag || chosen.family == QLatin1String("fit");
+    manager->setDeviceClassFlags(fit ? 4 : 3);
+    manager->addListener(this);
+    if (!daemon->start(true))
+        vhWarning() << "device detection did not start; the device found is still served";
+    g_device = manager->currentDevice();
+    if (!g_device)
+        return fail(NoDevice, QStringLiteral("the device %1 (%2) was found but no device class of this build serves it")
+                                  .arg(chosen.uuid, chosen.model));
+    return Done;
+}
+
+VHClient *VHDevctl::device() const { return g_device.data(); }
+
+VHUpdatesFolder VHDevctl::updatesFolder() const
+{
+    QString model;
+    if (device())
+        device()->getModelName(model);
+    return VHUpdatesFolder(VHEnv::instance()->dataFolder(), model);
+}
+
+// ---- listeners ---------------------------------------------------------------------------
+
+void VHDevctl::onDeviceDisconnected(VHClient *device)
+{
+    if (device && device == g_device.data())
+        m_deviceLeft = true;
+}
+
+void VHDevctl::onActionDone(VHClient *device, int action)
+{
+    if (device == g_device.data() && action == m_waitedAction)
+        m_doneAction = action;
+}
+
+void VHDevctl::onUpdateFinished(bool) { m_queryDone = true; }
+
+void VHDevctl::onReduzeduFinished(bool ok)
+{
+    m_assistOk = ok;
+    m_assistDone = true;
+}
+
+// ---- waiting -----------------------------------------------------------------------------
+
+bool VHDevctl::waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (m_actionRunning && device())
+            showProgress(int(device()->progress() * 100.0f), false);
+        if (done() || clock.elapsed() >= timeoutMs || (m_stopRequested && !m_actionRunning))
+            loop.quit();
+    });
+    tick.start(kProgressIntervalMs / 4);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+int VHDevctl::queryServer()
+{
+    const VHUpdatesFolder folder = updatesFolder();
+    QString model;
+    device()->getModelName(model);
+    if (!folder.isValid())
+        return fail(Failed, QStringLiteral("the model name \"%1\" can not name a folder; not asked").arg(model));
+    m_updateClient = std::make_unique<VeloraApiClient>(this);
+    m_queryDone = false;
+    m_updateClient->queryUpdate(model, folder.path(),
+                                VHUpdateDecision::isBetaVersion(VHUpdateDecision::kUpdaterVersion));
+    if (!waitUntil([this] { return m_queryDone; }, m_timeoutMs))
+        return fail(Failed, m_stopRequested ? QStringLiteral("interrupted")
+                                            : QStringLiteral("the update server did not answer"));
+    if (m_updateClient->lastQueryFailed())
+        return fail(Failed, QStringLiteral("the update server could not be asked or its package not be fetched"));
+    return Done;
+}
+
+int VHDevctl::runAction(int action, const std::function<bool()> &start)
+{
+    m_waitedAction = action;
+    m_doneAction = -2;
+    m_shownPercent = -1;
+    if (!start())
+        return fail(Failed, QStringLiteral("the device refused to start the action"));
+    m_actionRunning = true;
+    const bool ended = waitUntil([this, action] { return m_doneAction == action; }, m_timeoutMs);
+    m_actionRunning = false;
+    int code = 0;
+    const bool failed = !ended || !device() || device()->actionFailed(code);
+    showProgress(failed ? -1 : 100, true);
+    m_result.insert(QStringLiteral("errorCode"), code);
+    if (!ended)
+        return fail(Failed, QStringLiteral("the action did not end within %1 s").arg(m_timeoutMs / 1000));
+    if (failed)
+        return fail(Failed, QStringLiteral("the action failed (error code %1)").arg(code));
+    return Done;
+}
+
+void VHDevctl::showProgress(int percent, bool final)
+{
+    if (final) {
+        if (m_terminal && m_shownPercent >= 0)
+            std::fputs(percent == 100 ? "\r[########################################] 100%\n" : "\n", stderr);
+        return;
+    }
+    // Below 0: the device reports no progress.
+    if (percent < 0 || percent == m_shownPercent)
+        return;
+    percent = qBound(0, percent, 99);
+    if (m_terminal) {
+        const int filled = percent * 40 / 100;
+        const QByteArray bar = QByteArray(filled, '#') + QByteArray(40 - filled, '-');
+        std::fprintf(stderr, "\r[%s] %3d%%", bar.constData(), percent);
+    } else if (percent / 10 != m_shownPercent / 10) {
+        std::fprintf(stderr, "progress %d%%\n", percent);
+    }
+    std::fflush(stderr);
+    m_shownPercent = percent;
+}
+
+void VHDevctl::installStopSignals()
+{
+    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    m_stopNotifier = std::make_unique<QSocketNotifier>(g_stopPipe[0], QSocketNotifier::Read);
+    connect(m_stopNotifier.get(), &QSocketNotifier::activated, this, &VHDevctl::onStopSignal);
+    struct sigaction action
+    {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+void VHDevctl::onStopSignal()
+{
+    char bytes[16];
+    while (::read(g_stopPipe[0], bytes, sizeof bytes) > 0) {}
+    if (m_actionRunning && !m_stopRequested)
+        printErr(QStringLiteral("\nvelora-devctl: stopping: waiting for the running action to end (cutting it off "
+                                "could leave the device unusable)"));
+    m_stopRequested = true;
+}
+
+// ---- output ------------------------------------------------------------------------------
+
+void VHDevctl::say(const QString &line)
+{
+    if (!m_json)
+        std::fprintf(stdout, "%s\n", qPrintable(line));
+}
+
+int VHDevctl::fail(int code, const QString &message)
+{
+    printErr(QStringLiteral("velora-devctl: ") + message);
+    if (!m_result.contains(QStringLiteral("error")))
+        m_result.insert(QStringLiteral("error"), message);
+    return code;
+}
+
+void VHDevctl::putDevice(VHClient *client)
+{
+    QString model, uuid;
+    client->getModelName(model);
+    client->getUUID(uuid);
+    m_result.insert(QStringLiteral("device"),
+                    QJsonObject{{QStringLiteral("model"), model},
+                                {QStringLiteral("uuid"), uuid},
+                                {QStringLiteral("version"), versionOf(client)},
+                                {QStringLiteral("versions"), QJsonArray::fromStringList(client->versionList())},
+                                {QStringLiteral("transport"),
+                                 client->serviceType() == 1 ? QStringLiteral("scsi") : QStringLiteral("volume")},
+                                {QStringLiteral("state"), client->state()}});
+}
+
+// ---- the commands --------------------------------------------------------------------------
+
+int VHDevctl::runList()
+{
+    const auto backend = VHPlatform::createDefaultBackend();
+    const QList<VHDevctlDevice> devices = VHDevctlInventory::scan(*backend, knownRows());
+    QJsonArray listed;
+    for (const VHDevctlDevice &device : devices) {
+        listed.append(device.toJson());
+        say(device.describe());
+    }
+    m_result.insert(QStringLiteral("devices"), listed);
+    return devices.isEmpty() ? fail(NoDevice, QStringLiteral("no device connected")) : Done;
+}
+
+int VHDevctl::runInfo()
+{
+    VHClient *client = device();
+    putDevice(client);
+    const QJsonObject info = m_result.value(QStringLiteral("device")).toObject();
+    say(QStringLiteral("model:     ") + info.value(QStringLiteral("model")).toString());
+    say(QStringLiteral("uuid:      ") + info.value(QStringLiteral("uuid")).toString());
+    say(QStringLiteral("version:   ") + info.value(QStringLiteral("version")).toString());
+    say(QStringLiteral("transport: ") + info.value(QStringLiteral("transport")).toString());
+    QString root;
+    if (client->getRootPath(root))
+        say(QStringLiteral("volume:    ") + root);
+    VHHistoryEntry last;
+    if (VHHistory::ofDataFolder().lastFor(info.value(QStringLiteral("uuid")).toString(), last)) {
+        m_result.insert(QStringLiteral("lastAction"), last.toJson());
+        say(QStringLiteral("last:      %1 %2 on %3")
+                .arg(last.action, last.ok ? QStringLiteral("succeeded") : QStringLiteral("failed"),
+                     last.time.toString(Qt::ISODate)));
+    }
+    return Done;
+}
+
+int VHDevctl::runCheck()
+{
+    putDevice(device());
+    if (const int code = queryServer(); code != Done)
+        return code;
+    const QString current = versionOf(device());
+    const QString offered = updatesFolder().version();
+    const bool newer = !offered.isNull() && VHUpdateDecision::offersUpdate(current, offered);
+    m_result.insert(QStringLiteral("current"), current);
+    m_result.insert(QStringLiteral("offered"), offered);
+    m_result.insert(QStringLiteral("updateAvailable"), newer);
+    say(QStringLiteral("current version: ") + current);
+    say(QStringLiteral("offered version: ") + (offered.isNull() ? QStringLiteral("(none)") : offered));
+    say(newer ? QStringLiteral("an update is available") : QStringLiteral("the device is up to date"));
+    return newer ? Done : NothingToDo;
+}
+
+int VHDevctl::runUpdate()
+{
+    VHClient *client = device();
+    putDevice(client);
+    QString package = m_arguments.value(0);
+    const QString language = m_arguments.value(1);
+    if (package.isEmpty()) {
+        if (const int code = queryServer(); code != Done)
+            return code;
+        const QString offered = updatesFolder().version();
+        if (offered.isNull() || !VHUpdateDecision::offersUpdate(versionOf(client), offered)) {
+            say(QStringLiteral("the device is up to date"));
+            return NothingToDo;
+        }
+        package = updatesFolder().file(VHUpdatesFolder::kPackage);
+    } else if (!QFileInfo(package).isFile()) {
+        return fail(BadUsage, QStringLiteral("no such package file: ") + package);
+    }
+    package = QFileInfo(package).absoluteFilePath();
+    m_result.insert(QStringLiteral("package"), package);
+    m_result.insert(QStringLiteral("versionBefore"), versionOf(client));
+    say(QStringLiteral("updating %1 with %2").arg(versionOf(client), package));
+    const int code = runAction(VHClient::ActionUpdateTotal, [&] { return client->updateTotal(package, language); });
+    m_result.insert(QStringLiteral("versionAfter"), versionOf(device()));
+    if (code == Done)
+        say(QStringLiteral("update written; the device installs it when it restarts"));
+    return code;
+}
+
+int VHDevctl::runRestore()
+{
+    VHClient *client = device();
+    putDevice(client);
+    const QString folder = QFileInfo(m_arguments.value(0)).absoluteFilePath();
+    if (!QFileInfo(folder).isDir())
+        return fail(BadUsage, QStringLiteral("no such folder: ") + folder);
+    const int code = runAction(VHClient::ActionRestoreFactory, [&] { return client->restoreFactory(folder); });
+    if (code == Done)
+        say(QStringLiteral("factory restore done"));
+    return code;
+}
+
+int VHDevctl::runGps()
+{
+    VHClient *client = device();
+    putDevice(client);
+    const VHUpdatesFolder folder = updatesFolder();
+    if (!folder.isValid())
+        return fail(Failed, QStringLiteral("the model name can not name a folder"));
+    qint32 expiry = folder.alpExpiry();
+    if (VHUpdateDecision::alpNeedsDownload(expiry)) {
+        m_assistClient = std::make_unique<ReduzeduClient>(this);
+        m_assistDone = false;
+        m_assistClient->download(folder.path(), VHUpdatesFolder::kAlpData, VHUpdateDecision::kAlpDays);
+        if (!waitUntil([this] { return m_assistDone; }, m_timeoutMs) || !m_assistOk)
+            printErr(QStringLiteral("velora-devctl: the GPS assist data could not be fetched"));
+        expiry = folder.alpExpiry();
+    }
+    m_result.insert(QStringLiteral("expiry"), QDateTime::fromSecsSinceEpoch(expiry, Qt::UTC).toString(Qt::ISODate));
+    m_result.insert(QStringLiteral("deviceDate"),
+                    QDateTime::fromSecsSinceEpoch(client->getAlpDate(), Qt::UTC).toString(Qt::ISODate));
+    if (expiry == 0)
+        return fail(Failed, QStringLiteral("no GPS assist data to write"));
+    if (client->getAlpDate() >= expiry) {
+        say(QStringLiteral("GPS data on device is up-to-date"));
+        return NothingToDo;
+    }
+    const int code =
+        runAction(VHClient::ActionUpdateAlp, [&] { return client->updateAlp(VHUpdatesFolder::kAlpData, expiry); });
+    if (code == Done)
+        say(QStringLiteral("GPS assist data written"));
+    return code;
+}
+
+int VHDevctl::runWorkouts()
+{
+    VHClient *client = device();
+    putDevice(client);
+    QString package = m_arguments.value(0);
+    if (package.isEmpty()) {
+        package = updatesFolder().file(VHUpdatesFolder::kPackage);
+        if (!updatesFolder().isValid())
+            return fail(Failed, QStringLiteral("the model name can not name a folder"));
+        if (!QFileInfo(package).isFile()) {
+            if (const int code = queryServer(); code != Done)
+                return code;
+        }
+    }
+    if (!QFileInfo(package).isFile())
+        return fail(m_arguments.isEmpty() ? Failed : BadUsage, QStringLiteral("no such package file: ") + package);
+    package = QFileInfo(package).absoluteFilePath();
+    m_result.insert(QStringLiteral("package"), package);
+    // The silent check first, as the updater does: only a package with workouts for this device is installed.
+    const bool checked =
+        runAction(VHClient::ActionUpdateComponent,
+                  [&] { return client->updateComponent(package, QString(), QString(), QStringLiteral("0")); })
+        == Done;
+    if (!checked) {
+        m_result.remove(QStringLiteral("error"));
+        say(QStringLiteral("the package holds no workouts for this device"));
+        return fail(NothingToDo, QStringLiteral("no workouts to install"));
+    }
+    const int code = runAction(VHClient::ActionUpdateComponent, [&] {
+        return client->updateComponent(package, QString(), QString(), QStringLiteral("1"));
+    });
+    if (code == Done)
+        say(QStringLiteral("workouts installed"));
+    return code;
+}
+
+int VHDevctl::runHistory()
+{
+    QJsonArray listed;
+    const QList<VHHistoryEntry> entries = VHHistory::ofDataFolder().entries();
+    for (const VHHistoryEntry &entry : entries) {
+        if (!m_deviceUuid.isEmpty() && entry.uuid != m_deviceUuid)
+            continue;
+        listed.append(entry.toJson());
+        QString line = QStringLiteral("%1  %2  %3 %4  %5 -> %6  %7")
+                           .arg(entry.time.toString(Qt::ISODate), entry.action, entry.model, entry.uuid,
+                                entry.versionBefore, entry.versionAfter,
+                                entry.ok ? QStringLiteral("ok") : QStringLiteral("failed (%1)").arg(entry.errorCode));
+        line += QStringLiteral("  %1 ms").arg(entry.durationMs);
+        if (!entry.packageMd5.isEmpty())
+            line += QStringLiteral("  md5 ") + entry.packageMd5;
+        say(line);
+    }
+    m_result.insert(QStringLiteral("entries"), listed);
+    if (listed.isEmpty())
+        say(QStringLiteral("no actions recorded"));
+    return Done;
+}
+
+int VHDevctl::runRecover()
+{
+    const QString package = QFileInfo(m_arguments.value(0)).absoluteFilePath();
+    if (!QFileInfo(package).isFile())
+        return fail(BadUsage, QStringLiteral("no such package file: ") + package);
+    const VHDeviceFactory factory = VHDeviceRegistry::instance().factory(VHDeviceRegistry::kGalRole);
+    if (!factory)
+        return fail(Failed, QStringLiteral("this build has no device class for devices in IAP mode"));
+    VHDevctlDevice stranded;
+    if (const int code = chooseDevice(stranded); code != Done)
+        return code;
+    VHModelInfo row;
+    row.code = stranded.uuid.size() == 16 ? stranded.uuid.left(4) : QString();
+    row.modelName = m_modelOverride.isEmpty() ? stranded.model : m_modelOverride;
+    row.identification = stranded.identification;
+    row.factory = factory;
+    if (row.identification.isEmpty() || row.modelName.isEmpty())
+        return fail(Failed,
+                    QStringLiteral("the device in IAP mode does not say what it is; name its model with --model"));
+    // At the front, so the SCSI scan finds the device in IAP mode first.
+    VHDaemon::instance()->deviceManager()->registerModel(row, true);
+    if (const int code = startRuntime(stranded); code != Done)
+        return code;
+    VHClient *client = device();
+    putDevice(client);
+    if (client->serviceType() != 1)
+        return fail(Failed, QStringLiteral("the device is no longer in IAP mode"));
+    m_result.insert(QStringLiteral("package"), package);
+    // The second pass of an update: the device already waits for its flash,
+    // and the package given to the action stands in for the first pass.
+    if (!client->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_UPDATING))
+        return fail(Failed, QStringLiteral("the device is busy"));
+    const QString language = m_arguments.value(1);
+    const int code = runAction(VHClient::ActionUpdateTotal, [&] { return client->updateTotal(package, language); });
+    if (code == Done)
+        say(QStringLiteral("the device was flashed; it restarts with the package's software"));
+    return code;
+}

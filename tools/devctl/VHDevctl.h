@@ -1,0 +1,113 @@
+#pragma once
+
+#include "ReduzeduClient.h"
+#include "VHDevctlInventory.h"
+#include "VHDeviceManagerListener.h"
+#include "VeloraApiClient.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QSocketNotifier;
+class VHClient;
+class VHUpdatesFolder;
+
+// velora-devctl: starts the device runtime on the real or the simulated
+// platform, runs one command on one device and exits with its result.
+class VHDevctl : public QObject,
+                 public VHDeviceManagerListener,
+                 public VeloraApiClientDelegate,
+                 public ReduzeduClientDelegate
+{
+    Q_OBJECT
+
+public:
+    enum Exit { Done = 0, Failed = 1, BadUsage = 2, NoDevice = 3, NothingToDo = 4 };
+
+    struct Command
+    {
+        const char *name;
+        const char *arguments; // for the help text
+        const char *summary;
+        int minArguments;
+        int maxArguments;
+        bool needsDevice;
+        int (VHDevctl::*run)();
+    };
+    static const QList<Command> &commands();
+    static QString helpText();
+
+    VHDevctl();
+    ~VHDevctl() override;
+
+    // Parses the arguments, runs the command and prints its result.
+    int run(const QStringList &arguments);
+
+    void onDeviceConnected(VHClient *) override {}
+    void onDeviceDisconnected(VHClient *device) override;
+    void onDeviceChanged(VHClient *) override {}
+    void onActionDone(VHClient *device, int action) override;
+    void onUpdateFinished(bool ok) override;
+    void onReduzeduFinished(bool ok) override;
+
+private:
+    // ---- the commands: one function each -------------------------------------
+    int runList();
+    int runInfo();
+    int runCheck();
+    int runUpdate();
+    int runRestore();
+    int runGps();
+    int runWorkouts();
+    int runHistory();
+    int runRecover();
+
+    // ---- start-up ------------------------------------------------------------------
+    int parse(const QStringList &arguments);
+    void prepareEnvironment();
+    int chooseDevice(VHDevctlDevice &chosen);
+    int startRuntime(const VHDevctlDevice &chosen);
+    VHClient *device() const;
+    VHUpdatesFolder updatesFolder() const;
+
+    // ---- waiting ---------------------------------------------------------------------
+    int queryServer();
+    int runAction(int action, const std::function<bool()> &start);
+    bool waitUntil(const std::function<bool()> &done, int timeoutMs);
+    void showProgress(int percent, bool final);
+    void installStopSignals();
+    void onStopSignal();
+
+    // ---- output -------------------------------------------------------------------------
+    void say(const QString &line);
+    int fail(int code, const QString &message);
+    void putDevice(VHClient *device);
+
+    QJsonObject m_result;
+    QString m_command;
+    QStringList m_arguments;
+    bool m_json = false;
+    bool m_fitFlag = false;
+    QString m_deviceUuid;
+    QString m_simRoot;
+    QString m_server;
+    QString m_modelOverride;
+    int m_timeoutMs = 600000;
+    std::unique_ptr<VeloraApiClient> m_updateClient;
+    std::unique_ptr<ReduzeduClient> m_assistClient;
+    bool m_queryDone = false;
+    bool m_assistDone = false;
+    bool m_assistOk = false;
+    int m_doneAction = -2;
+    int m_waitedAction = -2;
+    bool m_actionRunning = false;
+    bool m_stopRequested = false;
+    bool m_deviceLeft = false;
+    bool m_terminal = false;
+    int m_shownPercent = -1;
+    std::unique_ptr<QSocketNotifier> m_stopNotifier;
+};
