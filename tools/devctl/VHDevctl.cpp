@@ -8,6 +8,7 @@
 #include "VHEnv.h"
 #include "VHHistory.h"
 #include "VHLog.h"
+#include "VHPSFDevice.h"
 #include "VHPlatform.h"
 #include "VHUpdateDecision.h"
 #include "VHUpdatesFolder.h"
@@ -75,6 +76,12 @@ const QList<VHDevctl::Command> &VHDevctl::commands()
         {"history", "", "print the update history (of one device with --device)", 0, 0, false, &VHDevctl::runHistory},
         {"recover", "PACKAGE [LANG]", "finish the update of a device left waiting in IAP mode", 1, 2, false,
          &VHDevctl::runRecover},
+        {"finalize", "", "write the device's store back (flash-store watches; backs the flash up first)", 0, 0, true,
+         &VHDevctl::runFinalize},
+        {"languages", "", "list the languages on the device (flash-store watches)", 0, 0, true,
+         &VHDevctl::runLanguages},
+        {"backup", "[FILE]", "copy the device's external flash to FILE; without FILE list its backups", 0, 1, true,
+         &VHDevctl::runBackup},
     };
     return table;
 }
@@ -671,4 +678,63 @@ int VHDevctl::runRecover()
     if (code == Done)
         say(QStringLiteral("the device was flashed; it restarts with the package's software"));
     return code;
+}
+
+// ---- the flash-store watches -------------------------------------------------------
+
+VHPSFDevice *VHDevctl::flashStoreDevice() { return qobject_cast<VHPSFDevice *>(device()); }
+
+int VHDevctl::runFinalize()
+{
+    putDevice(device());
+    VHPSFDevice *psf = flashStoreDevice();
+    if (!psf)
+        return fail(NothingToDo, QStringLiteral("the device keeps no flash store"));
+    const int code = runAction(VHClient::ActionFinalize, [&] { return psf->finalize(); });
+    if (code == Done)
+        say(QStringLiteral("store written back; backup ") + psf->backupPath());
+    return code;
+}
+
+int VHDevctl::runLanguages()
+{
+    putDevice(device());
+    VHPSFDevice *psf = flashStoreDevice();
+    if (!psf)
+        return fail(NothingToDo, QStringLiteral("the device keeps no flash store"));
+    QStringList codes;
+    if (!psf->getLanguageOnDevice(codes))
+        return fail(Failed, QStringLiteral("the language area can not be read"));
+    m_result.insert(QStringLiteral("languages"), QJsonArray::fromStringList(codes));
+    say(codes.join(QLatin1Char(' ')));
+    return Done;
+}
+
+int VHDevctl::runBackup()
+{
+    putDevice(device());
+    VHPSFDevice *psf = flashStoreDevice();
+    if (!psf)
+        return fail(NothingToDo, QStringLiteral("the device keeps no flash store"));
+    if (m_arguments.isEmpty()) {
+        // The device's own backups only: its UUID is in their names.
+        const QFileInfo own(psf->backupPath());
+        const QString uuidPart = own.completeBaseName().section(QLatin1Char('-'), -1);
+        QStringList listed;
+        for (const QFileInfo &file : own.dir().entryInfoList(
+                 {QStringLiteral("pacer40flash.vh*-") + uuidPart + QStringLiteral(".dat")}, QDir::Files)) {
+            listed.append(file.absoluteFilePath());
+            say(QStringLiteral("%1  %2 bytes  %3")
+                    .arg(file.absoluteFilePath())
+                    .arg(file.size())
+                    .arg(file.lastModified().toString(Qt::ISODate)));
+        }
+        m_result.insert(QStringLiteral("backups"), QJsonArray::fromStringList(listed));
+        return Done;
+    }
+    const QString path = QFileInfo(m_arguments.value(0)).absoluteFilePath();
+    if (!psf->backupExtFlash(path))
+        return fail(Failed, QStringLiteral("the external flash could not be copied to ") + path);
+    say(QStringLiteral("external flash copied to ") + path);
+    return Done;
 }

@@ -14,6 +14,7 @@
 
 class QSocketNotifier;
 class VHClient;
+class VHPSFDevice;
 class VHUpdatesFolder;
 
 // velora-devctl: starts the device runtime on the real or the simulated
@@ -65,6 +66,11 @@ private:
     int runWorkouts();
     int runHistory();
     int runRecover();
+    int runFinalize();
+    int runLanguages();
+    int runBackup();
+    // The device when it keeps a flash store.
+    VHPSFDevice *flashStoreDevice();
 
     // ---- start-up ------------------------------------------------------------------
     int parse(const QStringList &arguments);
