@@ -4,8 +4,8 @@
 # corpus and runs each chosen target for N seconds.
 #
 #   scripts/fuzz.sh [target] [seconds]     targets: corvo_readers, corvo_profile,
-#                                          fitpackage; none or "all" = every one;
-#                                          default 60 seconds per target
+#                                          fitpackage, galpackage; none or "all" =
+#                                          every one; default 60 seconds per target
 #
 # FUZZ_BUILD names the build folder (default build-fuzz). The corpus grows in
 # <build>/corpus/<target>; a crash leaves crash-* files in the current folder,
@@ -13,7 +13,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-TARGETS="corvo_readers corvo_profile fitpackage"
+TARGETS="corvo_readers corvo_profile fitpackage galpackage"
 case "${1:-all}" in
     all) CHOSEN="$TARGETS" ;;
     [0-9]*) CHOSEN="$TARGETS"; set -- all "$1" ;;

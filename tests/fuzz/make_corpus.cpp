@@ -1,6 +1,7 @@
 // Writes the seed corpus of the fuzz targets, built with the tests' builder:
 // <folder>/readers holds device-log files, <folder>/profile profile sets,
-// <folder>/fitpackage release descriptions of FIT packages.
+// <folder>/fitpackage release descriptions of FIT packages, <folder>/galpackage
+// GAL release descriptions with fonts after "|@@|".
 
 #include "corvo_builder.h"
 
@@ -95,6 +96,14 @@ const char *const kReleaseInis[] = {
     "[OS]\nName=../outside.bin\nVersion=10\n",
 };
 
+// A GAL release.ini, then fonts (a version word, the code at bytes 4-6).
+const char *const kGalPackages[] = {
+    "[IMG]\nName=Syc\nSize=16\nExt_FlashImageStartAddr=0x1000\nExt_FlashLangStartAddr=6000\nLangVersion=L1\n"
+    "[OS]\nVersion=1.0\n[BootLoader]\nVersion=R002\n|@@|V001engABCDEFGH|@@|V001deuIJKLMNOP|@@|V1",
+    "Name=Syc\r\n[IMG]\r\nSize=4194304\r\nExt_FlashImageStartAddr=FFFF000\r\nExt_FlashLangStartAddr=0x\r\n"
+    "|@@|V002engQRSTUVWX",
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -108,6 +117,7 @@ int main(int argc, char **argv)
     ::mkdir((root + "/readers").c_str(), 0777);
     ::mkdir((root + "/profile").c_str(), 0777);
     ::mkdir((root + "/fitpackage").c_str(), 0777);
+    ::mkdir((root + "/galpackage").c_str(), 0777);
     const std::string ini = "MHR-BV=170\nA=7\nC=2.50\nE=3\nF=text\nD=-1.25\n";
     bool ok =
         writeSeed(root + "/readers/activity", activity()) && writeSeed(root + "/readers/sensor", sensorLog())
@@ -122,5 +132,7 @@ int main(int argc, char **argv)
     int seed = 0;
     for (const char *text : kReleaseInis)
         ok = ok && writeSeed(root + "/fitpackage/release" + std::to_string(++seed), toBytes(text));
+    for (const char *text : kGalPackages)
+        ok = ok && writeSeed(root + "/galpackage/package" + std::to_string(++seed), toBytes(text));
     return ok ? 0 : 1;
 }
