@@ -57,7 +57,6 @@ bool isFolder(const QString &path)
     return lstatPath(path, st) && S_ISDIR(st.st_mode);
 }
 
-
 // Every regular file below a local folder, relative to it; links are not followed.
 QStringList filesBelow(const QString &folder)
 {
