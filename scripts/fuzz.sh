@@ -4,7 +4,7 @@
 # corpus and runs each chosen target for N seconds.
 #
 #   scripts/fuzz.sh [target] [seconds]     targets: corvo_readers, corvo_profile,
-#                                          fitpackage, galpackage; none or "all" =
+#                                          fitpackage, galpackage, pacer50package; none or "all" =
 #                                          every one; default 60 seconds per target
 #
 # FUZZ_BUILD names the build folder (default build-fuzz). The corpus grows in
@@ -13,7 +13,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-TARGETS="corvo_readers corvo_profile fitpackage galpackage"
+TARGETS="corvo_readers corvo_profile fitpackage galpackage pacer50package"
 case "${1:-all}" in
     all) CHOSEN="$TARGETS" ;;
     [0-9]*) CHOSEN="$TARGETS"; set -- all "$1" ;;
