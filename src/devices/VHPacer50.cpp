@@ -1,5 +1,6 @@
 #include "VHPacer50.h"
 
+#include "GHDeviceDatabases.h"
 #include "VHDaemon.h"
 #include "VHEnv.h"
 #include "VHFSDeviceService.h"
@@ -298,6 +299,22 @@ bool VHPacer50::initial()
             vhWarning() << "can not remove " << app.filePath(kVersionIni);
         vhDebug() << "an update was interrupted; version.ini removed";
     }
+    return true;
+}
+
+bool VHPacer50::openDataStore()
+{
+    QString share, version;
+    const QString root = rootPath();
+    if (root.isEmpty() || !getSharePath(share))
+        return false;
+    if (m_dataStoreOpen.exchange(true))
+        return true;
+    (void)getAPVersion(version); // always true
+    const QString traceLog =
+        root
+        + settingPath(QStringLiteral("tracelogpath"), QStringLiteral("/nimbra/applications/cycling/data/tracelog"));
+    openDeviceDatabases(share, traceLog, version);
     return true;
 }
 

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 // The cycling computers that show one or two FAT volumes and update through
 // files alone: the package is unpacked locally and copied onto the volume,
 // and instruction files ("Update.ini", "/format.ini") make the firmware act at
@@ -76,6 +78,11 @@ public:
     // The unpacked component archive without the excluded top-level files; empty on failure.
     QString makeGPSENGINETempFiles(const QString &archive, const QStringList &excluded);
 
+    // The device's data store, set up once per device object on the first data
+    // operation's worker thread (it copies and opens files on the volume, so
+    // never on the GUI thread and never on the update road). False without a volume.
+    bool openDataStore();
+
     // The restore's memory of the device it asked to format (its UUID), for
     // the whole process: the second pass installs on that device only.
     static QString formatRequestedFor();
@@ -112,4 +119,6 @@ private:
     VHResult restore(const QString &packageFolder);
     QString settingPath(const QString &key, const QString &defaultValue);
     bool hasVersionFile(const QString &dir);
+
+    std::atomic<bool> m_dataStoreOpen{false};
 };

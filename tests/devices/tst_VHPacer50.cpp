@@ -1,4 +1,5 @@
 #include "VHDaemon.h"
+#include "VHDeviceDbBuilder.h"
 #include "VHEnv.h"
 #include "VHFSDeviceService.h"
 #include "VHPacer50CR.h"
@@ -404,6 +405,43 @@ private slots:
         QVERIFY(!QFileInfo::exists(map + "/data/mapsinfo/temp.xml"));
         QCOMPARE(snapshot(foreign), foreignBefore);
         QVERIFY(!run(*device, [&] { return device->updateMapData(resources); }));
+    }
+
+    void dataStoreOpensOnAWorker()
+    {
+        const QString share = m_volume + "/nimbra/applications/cycling";
+        QVERIFY(VHDeviceDbBuilder::writeDatabases(share));
+        auto device = makeDevice(m_volume);
+        QVERIFY(device->initial());
+        // Attaching does not touch the databases.
+        QVERIFY(!QFileInfo::exists(share + "/data/route/route.dat"));
+        bool opened = false;
+        std::unique_ptr<QThread> worker(QThread::create([&] { opened = device->openDataStore(); }));
+        worker->start();
+        QVERIFY(worker->wait(20000));
+        QVERIFY(opened);
+        QVERIFY(QFileInfo::exists(share + "/data/route/route.dat"));
+        QVERIFY(!makeDevice(QString())->openDataStore());
+    }
+
+    void ejectTakesOnlyItsOwnSecondVolume_data()
+    {
+        QTest::addColumn<QString>("secondDevice");
+        QTest::addColumn<int>("ejected");
+        QTest::newRow("own") << "1104AAAABBBBCCCC" << 2;
+        QTest::newRow("another device's") << "0901FFFF00001111" << 1;
+    }
+    void ejectTakesOnlyItsOwnSecondVolume()
+    {
+        QFETCH(QString, secondDevice);
+        QFETCH(int, ejected);
+        const QString second = newFolder(QStringLiteral("second"));
+        m_platform->drives.insert(second, {QStringLiteral("VELORA"), QString(), secondDevice});
+        auto device = makeDevice(m_volume);
+        static_cast<VHFSDeviceService *>(device->deviceService())->setSecondaryDrive(second);
+        QVERIFY(device->eject());
+        QCOMPARE(m_script.ejected.size(), ejected);
+        QCOMPARE(m_script.ejected.first(), m_volume);
     }
 
     void pacer60NamesItsImage()

@@ -1,5 +1,6 @@
 #include "VHDevSim.h"
 
+#include "VHDeviceDbBuilder.h"
 #include "VHSimLayout.h"
 #include "corvo_builder.h"
 
@@ -339,22 +340,14 @@ bool VHDevSim::writePacer50Tree(const QString &volume, const VHSimPacer50Options
          "<settings><unit_system>Metric</unit_system><User_Name>Rider</User_Name></settings>"},
         {QStringLiteral("/nimbra/applications/cycling/data/version.ini"), "version=1.0.0.0\r\n"},
     };
-    // Plain stand-ins for the device databases: their tables come with the data layer.
-    if (options.gh2) {
-        files.append({QStringLiteral("/nimbra/applications/cycling/route.sql"),
-                      "CREATE TABLE Route(idRoute INTEGER PRIMARY KEY, Title TEXT);\n"});
-    } else {
-        for (const char *base : {"route", "poi", "favorite"})
-            files.append({QStringLiteral("/nimbra/applications/cycling/data/%1.000").arg(QLatin1String(base)),
-                          QByteArray("SIM-DATABASE ") + base + "\n"});
-    }
     for (const auto &[path, bytes] : files) {
         QDir().mkpath(QFileInfo(volume + path).absolutePath());
         QFile file(volume + path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
             return false;
     }
-    return QFileInfo(apps).isDir();
+    const QString share = apps + QStringLiteral("cycling");
+    return options.gh2 ? VHDeviceDbBuilder::writeRouteScript(share) : VHDeviceDbBuilder::writeDatabases(share);
 }
 
 bool VHDevSim::createPacer50(const QString &name, const VHSimPacer50Options &options, const DriveOptions &drive)
