@@ -376,10 +376,12 @@ bool VHPacer50::copyDir(const QString &src, const QString &dst, QStringList *cop
     }
     const QFileInfoList entries =
         QDir(src).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    // Names in the target as FAT finds them, read once per folder.
+    const VHFileOps::NameIndex names = VHFileOps::NameIndex::ofFolder(target);
     for (const QFileInfo &entry : entries) {
         if (entry.isSymLink())
             continue;
-        const QString existing = VHFileOps::NameIndex::ofFolder(target).find(entry.fileName());
+        const QString existing = names.find(entry.fileName());
         const QString dest = target + QLatin1Char('/') + (existing.isEmpty() ? entry.fileName() : existing);
         if (entry.isDir()) {
             if (!copyDir(entry.absoluteFilePath(), dest, copied))

@@ -1,5 +1,6 @@
 #include "VHPacer50CR.h"
 
+#include "GHDbModel.h"
 #include "VHDaemon.h"
 #include "VHFSDeviceService.h"
 #include "VHLog.h"
@@ -12,6 +13,8 @@ bool VHPacer50CR::eject()
     const QString root = rootPath();
     if (root.isEmpty())
         return true;
+    // No database file of this thread stays open on a volume about to go.
+    closeDeviceDatabases();
     if (!VHVolumeSync::flush({}, root))
         vhWarning() << "can not flush " << root;
     auto *service = dynamic_cast<VHFSDeviceService *>(deviceService());

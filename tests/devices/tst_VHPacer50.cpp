@@ -10,7 +10,6 @@
 #include "VHTestFakes.h"
 #include "VHTestFiles.h"
 
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -444,7 +443,7 @@ private slots:
         QCOMPARE(m_script.ejected.first(), m_volume);
     }
 
-    void pacer60NamesItsImage()
+    void pacer60AsksItsDelegate()
     {
         const QString volume = makeVolume(QStringLiteral("3001AAAABBBBCCCC"), "Pacer60");
         auto device = makeDevice<VHPacer60>(volume, "Pacer60");
@@ -459,15 +458,6 @@ private slots:
             new VHFSDeviceService(volume, {"3001", "Pacer60", "Velora", nullptr}, volume + "/device.ini"));
         QVERIFY(device->getModelName(text));
         QCOMPARE(text, QStringLiteral("Pacer60"));
-        const QString package = newFolder(QStringLiteral("pkg"));
-        Builder::Options options;
-        options.imageName = QStringLiteral("OAK");
-        QVERIFY(Builder::writePackageFolder(package, options));
-        QVERIFY(run(*device, [&] { return device->updateTotal(package + "/Total.zip", QString()); }));
-        const QByteArray instruction = readFile(volume + "/Update.ini");
-        QVERIFY(QRegularExpression("Name=/My Disk/Vel0ra!#@\\d+/OAK\\.bin\r\n")
-                    .match(QString::fromUtf8(instruction))
-                    .hasMatch());
     }
 };
 

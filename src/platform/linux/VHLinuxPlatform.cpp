@@ -120,7 +120,11 @@ QString VHLinuxPlatform::getVolumeLabel(const QString &drive)
     const dev_t number = makedev(found->mount.major, found->mount.minor);
     QString label;
     if (udev *context = udev_new()) {
-        if (udev_device *device = udev_device_new_from_devnum(context, 'b', number)) {
+        const QString folder = VHSysfs::blockDeviceFolder(m_paths.sysRoot, found->mount.major, found->mount.minor);
+        udev_device *device = folder.isEmpty()
+                                  ? udev_device_new_from_devnum(context, 'b', number)
+                                  : udev_device_new_from_syspath(context, QFile::encodeName(folder).constData());
+        if (device) {
             if (const char *value = udev_device_get_property_value(device, "ID_FS_LABEL"))
                 label = QString::fromUtf8(value);
             udev_device_unref(device);
@@ -146,10 +150,10 @@ QString VHLinuxPlatform::getPhysicalDevice(const QString &drive)
     if (!found)
         return {};
     // Two volumes of one device are two LUNs (or partitions) below the same USB device.
-    QString folder = found->disk.sysPath;
+    const QString folder = found->disk.sysPath;
     const QString top = m_paths.sysRoot + QStringLiteral("/devices");
     for (QString up = folder; up.startsWith(top + QLatin1Char('/')); up = QFileInfo(up).path()) {
-        if (QFileInfo::exists(up + QStringLiteral("/idVendor")) && QFileInfo::exists(up + QStringLiteral("/busnum")))
+        if (::access(QFile::encodeName(up + QStringLiteral("/idVendor")).constData(), F_OK) == 0)
             return up;
     }
     return folder;
