@@ -4,8 +4,9 @@
 # corpus and runs each chosen target for N seconds.
 #
 #   scripts/fuzz.sh [target] [seconds]     targets: corvo_readers, corvo_profile,
-#                                          fitpackage, galpackage, pacer50package; none or "all" =
-#                                          every one; default 60 seconds per target
+#                                          fitpackage, galpackage, psfstore,
+#                                          pacer50package; none or "all" = every
+#                                          one; default 60 s per target
 #
 # FUZZ_BUILD names the build folder (default build-fuzz). The corpus grows in
 # <build>/corpus/<target>; a crash leaves crash-* files in the current folder,
@@ -13,7 +14,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-TARGETS="corvo_readers corvo_profile fitpackage galpackage pacer50package"
+TARGETS="corvo_readers corvo_profile fitpackage galpackage psfstore pacer50package"
 case "${1:-all}" in
     all) CHOSEN="$TARGETS" ;;
     [0-9]*) CHOSEN="$TARGETS"; set -- all "$1" ;;
@@ -37,9 +38,10 @@ CXX="${CXX:-clang++-14}"
 
 cmake -S tests/fuzz -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER="$CC" -DCMAKE_CXX_COMPILER="$CXX" >/dev/null
-cmake --build "$BUILD" --parallel 2 --target make_corpus $(for t in $CHOSEN; do echo "fuzz_$t"; done)
+cmake --build "$BUILD" --parallel 2 --target make_corpus make_corpus_psf $(for t in $CHOSEN; do echo "fuzz_$t"; done)
 
 "$BUILD/make_corpus" "$BUILD/seeds"
+"$BUILD/make_corpus_psf" "$BUILD/seeds/psfstore"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 # The targets write their inputs as files; memory-backed storage keeps that fast.
 if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then

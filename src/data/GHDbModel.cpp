@@ -88,10 +88,14 @@ QSqlDatabase openDatabase(const QString &path, const QString &connectionName)
     return db;
 }
 
+// Only connections this thread has: a thread without any (the GUI thread at
+// eject) gets none made for it.
 void closeDeviceDatabases()
 {
-    for (const char *name : {kGHMapTileConnection, kGHDeviceDbConnection, kGHPoiConnection})
-        openDatabase(QString(), QString::fromLatin1(name));
+    for (const char *name : {kGHMapTileConnection, kGHDeviceDbConnection, kGHPoiConnection}) {
+        if (threadConnections().names.contains(QLatin1String(name)))
+            openDatabase(QString(), QString::fromLatin1(name));
+    }
 }
 
 GHDbConnectionScope::GHDbConnectionScope() { ++threadConnections().scopeDepth; }

@@ -143,14 +143,29 @@ void restore(VHSafeFolder &folder, const char *name, const char *backup, const c
         vhWarning() << missingLine;
 }
 
+// Renames without replacing: a database that appeared meanwhile is kept.
+bool placeNew(VHSafeFolder &folder, const QString &from, const QString &to)
+{
+    const QByteArray source = VHFileOps::encodeName(from);
+    const QByteArray target = VHFileOps::encodeName(folder.entryName(to));
+    if (::renameat2(folder.handle(), source.constData(), folder.handle(), target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    // File systems without the flag: the name was checked free just before.
+    return (errno == EINVAL || errno == ENOSYS)
+           && ::renameat(folder.handle(), source.constData(), folder.handle(), target.constData()) == 0;
+}
+
 // Runs `statements` into a new database under a name of its own and gives it
 // `name` only when all succeeded and `name` is still free: a script that fails
 // part way leaves nothing, and an existing database is never replaced.
 bool buildDatabase(VHSafeFolder &folder, const QString &name, const QStringList &statements)
 {
     const QString building = name + QStringLiteral(".building");
-    if (!folder.removeFile(building))
-        return false;
+    // What an interrupted build left goes, its journal too.
+    for (const QString &leftover : {building, building + latin(kCompanionSuffixes[0])}) {
+        if (!folder.removeFile(leftover))
+            return false;
+    }
     removeCompanionLinks(folder, building);
     bool ok = false;
     {
@@ -164,10 +179,7 @@ bool buildDatabase(VHSafeFolder &folder, const QString &name, const QStringList 
             db.rollback();
         closeDeviceDatabases();
     }
-    const QByteArray from = VHFileOps::encodeName(building);
-    const QByteArray to = VHFileOps::encodeName(folder.entryName(name));
-    if (ok && folder.kindOf(name) == VHSafeFolder::Kind::Missing
-        && ::renameat2(folder.handle(), from.constData(), folder.handle(), to.constData(), RENAME_NOREPLACE) != 0) {
+    if (ok && (folder.kindOf(name) != VHSafeFolder::Kind::Missing || !placeNew(folder, building, name))) {
         vhWarning() << "cannot place" << folder.filePath(name) << strerror(errno);
         ok = false;
     }

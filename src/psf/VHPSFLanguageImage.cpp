@@ -1,0 +1,102 @@
+#include "VHPSFLanguageImage.h"
+
+#include "VHByteReader.h"
+#include "VHLanguageMap.h"
+
+namespace VHPSFLanguageImage {
+
+namespace {
+
+constexpr qsizetype kCountOffset = 8;
+constexpr qsizetype kCodesOffset = 9;
+constexpr qsizetype kOffsetsOffset = 69;
+constexpr qsizetype kSizesOffset = 149;
+
+quint32 u32At(const QByteArray &bytes, qsizetype at)
+{
+    VHByteReader reader(bytes, at);
+    return reader.u32();
+}
+
+// Bytes from the directory's start to the end of its last file, or -1 when
+// the entries do not follow one another or leave the area.
+qsizetype directorySpan(const QByteArray &area, qsizetype position)
+{
+    if (position + kDirectorySize > area.size())
+        return -1;
+    const int count = quint8(area[position + kCountOffset]);
+    if (count > kMaxLanguages)
+        return -1;
+    qsizetype next = kDirectorySize;
+    for (int i = 0; i < count; ++i) {
+        if (u32At(area, position + kOffsetsOffset + 4 * i) != quint64(next))
+            return -1;
+        next += u32At(area, position + kSizesOffset + 4 * i);
+        if (next > area.size() - position)
+            return -1;
+    }
+    return next;
+}
+
+} // namespace
+
+VHResult build(const QByteArray &base, const QList<QByteArray> &languages, QByteArray &area)
+{
+    QByteArray directory(kDirectorySize, char(0));
+    QByteArray data;
+    VHByteWriter(directory, 0).u32(kMagic);
+    int count = 0;
+    for (const QByteArray &file : languages) {
+        if (count == kMaxLanguages || file.size() < kMinLanguageFile)
+            continue;
+        VHByteWriter(directory, 4).bytes(file.left(4));
+        VHByteWriter(directory, kCodesOffset + 3 * count).bytes(file.mid(4, 3));
+        VHByteWriter(directory, kOffsetsOffset + 4 * count).u32(quint32(kDirectorySize + data.size()));
+        VHByteWriter(directory, kSizesOffset + 4 * count).u32(quint32(file.size()));
+        data += file;
+        ++count;
+        if (kDirectorySize + data.size() > kAreaSize)
+            break;
+    }
+    VHByteWriter(directory, kCountOffset).u8(quint8(count));
+    const qsizetype padded = (base.size() + 15) / 16 * 16;
+    if (padded + kDirectorySize + data.size() > kAreaSize)
+        return VHResult::failure(1, QStringLiteral("language image of %1 bytes exceeds the area of %2")
+                                        .arg(padded + kDirectorySize + data.size())
+                                        .arg(kAreaSize));
+    area = base;
+    area.append(QByteArray(padded - base.size(), char(0)));
+    area.append(directory);
+    area.append(data);
+    area.append(QByteArray(kAreaSize - area.size(), char(0)));
+    return VHResult::success();
+}
+
+qsizetype findDirectory(const QByteArray &area)
+{
+    qsizetype found = 0;
+    for (qsizetype at = 0; at + 4 <= area.size();) {
+        const qsizetype span = u32At(area, at) == kMagic ? directorySpan(area, at) : -1;
+        if (span < 0) {
+            at += 4;
+            continue;
+        }
+        found = at;
+        at += (span + 3) / 4 * 4; // past its files: their bytes are no directory
+    }
+    return found;
+}
+
+bool languageCodes(const QByteArray &area, qsizetype position, const VHLanguageMap &map, QStringList &codes)
+{
+    if (position < 0 || position + kDirectoryReach >= area.size())
+        return false;
+    for (int i = 0; i < kMaxLanguages; ++i) {
+        const QString code = QString::fromLatin1(area.mid(position + kCodesOffset + 3 * i, 3));
+        if (!map.name(code).isEmpty())
+            codes.append(code);
+    }
+    return true;
+}
+
+} // namespace VHPSFLanguageImage
