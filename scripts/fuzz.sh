@@ -4,8 +4,9 @@
 # corpus and runs each chosen target for N seconds.
 #
 #   scripts/fuzz.sh [target] [seconds]     targets: corvo_readers, corvo_profile,
-#                                          fitpackage, galpackage, psfstore; none or
-#                                          "all" = every one; default 60 s per target
+#                                          fitpackage, galpackage, psfstore,
+#                                          pacer50package; none or "all" = every
+#                                          one; default 60 s per target
 #
 # FUZZ_BUILD names the build folder (default build-fuzz). The corpus grows in
 # <build>/corpus/<target>; a crash leaves crash-* files in the current folder,
@@ -13,7 +14,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-TARGETS="corvo_readers corvo_profile fitpackage galpackage psfstore"
+TARGETS="corvo_readers corvo_profile fitpackage galpackage psfstore pacer50package"
 case "${1:-all}" in
     all) CHOSEN="$TARGETS" ;;
     [0-9]*) CHOSEN="$TARGETS"; set -- all "$1" ;;

@@ -3,6 +3,8 @@
 #include "VHDeviceRegistry.h"
 #include "VHFitDevice.h"
 #include "VHGalDevice.h"
+#include "VHPacer50CR.h"
+#include "VHPacer60.h"
 
 namespace VHDeviceFamilies {
 
@@ -53,6 +55,8 @@ void registerAll()
     // reached by the drive scan's rows alone.
     registry.setFactory(VHDeviceRegistry::kFitRole, &vhCreateDevice<VHFitDevice>);
     registry.setFactory(VHDeviceRegistry::kGalRole, &vhCreateDevice<VHGalDevice>);
+    registry.setFactory(QStringLiteral("pacer50cr"), &vhCreateDevice<VHPacer50CR>);
+    registry.setFactory(VHDeviceRegistry::kPacer60Role, &vhCreateDevice<VHPacer60>);
     registry.setBuiltInModels(builtInModels(registry));
 }
 

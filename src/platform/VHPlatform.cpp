@@ -103,6 +103,16 @@ bool VHPlatform::ejectDevice(const QString &drive, VHEjectMode mode)
     return m_backend && m_backend->ejectDeviceInMode(drive, mode);
 }
 
+QString VHPlatform::getVolumeLabel(const QString &drive)
+{
+    return m_backend ? m_backend->getVolumeLabel(drive) : QString();
+}
+
+QString VHPlatform::getPhysicalDevice(const QString &drive)
+{
+    return m_backend ? m_backend->getPhysicalDevice(drive) : QString();
+}
+
 VHServiceList VHPlatform::findSCSIDevices(const VHModelTable &models)
 {
     return m_backend ? m_backend->findSCSIDevices(models) : VHServiceList();

@@ -40,6 +40,8 @@ public:
     QStringList getRemovableDrives(const QString &fileSystem = QStringLiteral("msdos"));
     QString getDriveVendorName(const QString &drive);
     [[nodiscard]] bool ejectDevice(const QString &drive, VHEjectMode mode = VHEjectMode::PowerOff);
+    QString getVolumeLabel(const QString &drive);
+    QString getPhysicalDevice(const QString &drive);
     VHServiceList findSCSIDevices(const VHModelTable &models);
     std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager);
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher();

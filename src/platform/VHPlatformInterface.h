@@ -39,4 +39,9 @@ public:
     virtual std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() { return nullptr; }
     // Ejecting in a given mode; a backend whose eject never cuts power ejects as usual.
     [[nodiscard]] virtual bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) { return ejectDevice(drive); }
+    // The file system's label of a drive; empty when it has none or cannot be read.
+    virtual QString getVolumeLabel(const QString &) { return QString(); }
+    // Names the physical device a drive belongs to: two volumes of one device
+    // give the same text. Empty when unknown; an unknown device matches nothing.
+    virtual QString getPhysicalDevice(const QString &) { return QString(); }
 };

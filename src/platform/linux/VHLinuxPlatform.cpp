@@ -15,11 +15,15 @@
 #include <QDir>
 #include <QFile>
 
+#include <libudev.h>
+
 #include <cerrno>
 
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -106,6 +110,53 @@ QString VHLinuxPlatform::getDriveVendorName(const QString &drive)
     vhDebug() << "vendor" << vendor;
     vhDebug() << "product" << product;
     return vendor + product;
+}
+
+QString VHLinuxPlatform::getVolumeLabel(const QString &drive)
+{
+    const std::optional<Drive> found = driveAt(drive);
+    if (!found)
+        return {};
+    const dev_t number = makedev(found->mount.major, found->mount.minor);
+    QString label;
+    if (udev *context = udev_new()) {
+        const QString folder = VHSysfs::blockDeviceFolder(m_paths.sysRoot, found->mount.major, found->mount.minor);
+        udev_device *device = folder.isEmpty()
+                                  ? udev_device_new_from_devnum(context, 'b', number)
+                                  : udev_device_new_from_syspath(context, QFile::encodeName(folder).constData());
+        if (device) {
+            if (const char *value = udev_device_get_property_value(device, "ID_FS_LABEL"))
+                label = QString::fromUtf8(value);
+            udev_device_unref(device);
+        }
+        udev_unref(context);
+    }
+    if (!label.isEmpty())
+        return label;
+    // Without a udev database: the link in /dev/disk/by-label that leads to the node.
+    const QDir byLabel(m_paths.devRoot + QStringLiteral("/disk/by-label"));
+    for (const QFileInfo &entry : byLabel.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        struct stat st;
+        if (::stat(QFile::encodeName(entry.absoluteFilePath()).constData(), &st) == 0 && S_ISBLK(st.st_mode)
+            && st.st_rdev == number)
+            return entry.fileName();
+    }
+    return {};
+}
+
+QString VHLinuxPlatform::getPhysicalDevice(const QString &drive)
+{
+    const std::optional<Drive> found = driveAt(drive);
+    if (!found)
+        return {};
+    // Two volumes of one device are two LUNs (or partitions) below the same USB device.
+    const QString folder = found->disk.sysPath;
+    const QString top = m_paths.sysRoot + QStringLiteral("/devices");
+    for (QString up = folder; up.startsWith(top + QLatin1Char('/')); up = QFileInfo(up).path()) {
+        if (::access(QFile::encodeName(up + QStringLiteral("/idVendor")).constData(), F_OK) == 0)
+            return up;
+    }
+    return folder;
 }
 
 bool VHLinuxPlatform::ejectDevice(const QString &drive) { return ejectDeviceInMode(drive, VHEjectMode::PowerOff); }

@@ -19,6 +19,10 @@ public:
     std::unique_ptr<VHEnvInterface> createEnv() override;
     void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) override;
     QString getDriveVendorName(const QString &drive) override;
+    // The udev property ID_FS_LABEL of the mount's block device, else its name in /dev/disk/by-label.
+    QString getVolumeLabel(const QString &drive) override;
+    // The sysfs folder of the USB device above the drive's disk (the disk's own folder without one).
+    QString getPhysicalDevice(const QString &drive) override;
     [[nodiscard]] bool ejectDevice(const QString &drive) override;
     [[nodiscard]] bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) override;
     VHServiceList findSCSIDevices(const VHModelTable &models) override;

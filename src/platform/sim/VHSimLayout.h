@@ -9,7 +9,7 @@
 // platform and the device simulator:
 //
 //   <root>/<DRIVE>/                a plugged drive (a mounted volume); hidden names are not drives
-//   <root>/<DRIVE>/.simdrive       optional INI: vendor, model, device, slot, plugId, totalBytes, freeBytes
+//   <root>/<DRIVE>/.simdrive       optional INI: vendor, model, device, slot, plugId, totalBytes, freeBytes, label
 //   <root>/.scsi/<NAME>            a plugged SCSI device: a link to its device folder
 //   <root>/.devices/<NAME>/        a device's own folder: sim.ini, flash files, command log,
 //                                  and its volumes while it is unplugged

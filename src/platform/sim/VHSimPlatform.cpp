@@ -73,6 +73,24 @@ QString VHSimPlatform::getDriveVendorName(const QString &drive)
     return vendor + product;
 }
 
+QString VHSimPlatform::getVolumeLabel(const QString &drive)
+{
+    const QString folder = driveOf(drive);
+    if (folder.isEmpty())
+        return {};
+    return VHSimLayout::readSmallIni(folder + QLatin1Char('/') + VHSimLayout::kDriveInfo)
+        .value(QStringLiteral("label"));
+}
+
+QString VHSimPlatform::getPhysicalDevice(const QString &drive)
+{
+    const QString folder = driveOf(drive);
+    if (folder.isEmpty())
+        return {};
+    return VHSimLayout::readSmallIni(folder + QLatin1Char('/') + VHSimLayout::kDriveInfo)
+        .value(QStringLiteral("device"));
+}
+
 QString VHSimPlatform::ejectTarget(const QString &drive) const
 {
     const QHash<QString, QString> info = VHSimLayout::readSmallIni(drive + QLatin1Char('/') + VHSimLayout::kDriveInfo);
