@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -209,6 +211,36 @@ private slots:
             {QStringLiteral("2101"), QStringLiteral("Pacer70"), QStringLiteral("VELORA"), nullptr}};
         QVERIFY(platform.findSCSIDevices(models).empty());
         QVERIFY(log.contains(QStringLiteral("find usbstor")));
+    }
+
+    void permissionDeniedNodesLogOneHintPerDevice()
+    {
+        // Root ignores file modes, so the open itself is made to fail.
+        VHLinuxPlatform platform(m_paths);
+        QList<QByteArray> tried;
+        platform.setNodeOpener([&](const QByteArray &path, int) {
+            tried.append(path);
+            errno = EACCES;
+            return -1;
+        });
+        LogCapture log;
+        const VHModelTable models{
+            {QStringLiteral("2101"), QStringLiteral("Pacer70"), QStringLiteral("VELORA"), nullptr}};
+        QVERIFY(platform.findSCSIDevices(models).empty());
+        QVERIFY(platform.findSCSIDevices(models).empty());
+        const QString sg = m_paths.devRoot + QStringLiteral("/sg2");
+        QCOMPARE(tried.size(), 4); // the generic node, then the disk node, on each scan
+        QCOMPARE(platform.deniedNodes(), QStringList{sg});
+        QCOMPARE(log.count(VHLinuxPlatform::accessHint(sg)), 1);
+        QVERIFY(VHLinuxPlatform::accessHint(sg).contains(QStringLiteral("\"70-veloraupdate.rules\"")));
+
+        // Any other failure is no permission problem.
+        platform.setNodeOpener([](const QByteArray &, int) {
+            errno = ENOENT;
+            return -1;
+        });
+        QVERIFY(platform.findSCSIDevices(models).empty());
+        QVERIFY(platform.deniedNodes().isEmpty());
     }
 
     void udevEventsThatAreNodeChanges()
