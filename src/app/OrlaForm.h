@@ -32,6 +32,10 @@ public:
     void showUpdateNotice();
     void showChecking();
     void hideUpdateIndicators();
+    // The no-device view's offer to mount a volume nobody mounted: its text
+    // and the "Mount" button (disabled while a mount runs).
+    void showMountOffer(const QString &text, bool canMount);
+    void hideMountOffer();
 
     bool workoutsAllowed() const { return m_workoutAllowed; }
 
@@ -46,6 +50,9 @@ public slots:
     void onWorkoutUpdateClicked();
     void onAboutLabelEnter();
     void onAboutLabelLeave();
+
+signals:
+    void mountClicked();
 
 private:
     void buildWidgets();
@@ -77,4 +84,6 @@ private:
     QLabel *m_deviceTitleText = nullptr;
     HoverLabel *m_aboutLabel = nullptr;
     QLabel *m_versionLabel = nullptr;
+    QLabel *m_mountLabel = nullptr;
+    QPushButton *m_mountButton = nullptr;
 };

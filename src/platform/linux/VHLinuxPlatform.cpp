@@ -6,6 +6,7 @@
 #include "VHInquiry.h"
 #include "VHLinuxDeviceWatcher.h"
 #include "VHLinuxSCSIService.h"
+#include "VHLinuxVolumeMounter.h"
 #include "VHLog.h"
 #include "VHPlatform.h"
 #include "VHPlatformDeviceDetector.h"
@@ -251,4 +252,9 @@ std::unique_ptr<VHDeviceDetector> VHLinuxPlatform::createDetector(VHDeviceManage
 std::unique_ptr<VHDeviceWatcher> VHLinuxPlatform::createDeviceWatcher()
 {
     return std::make_unique<VHLinuxDeviceWatcher>(m_paths);
+}
+
+std::unique_ptr<VHVolumeMounter> VHLinuxPlatform::createVolumeMounter()
+{
+    return std::make_unique<VHLinuxVolumeMounter>(m_paths);
 }

@@ -27,6 +27,7 @@ public:
     VHServiceList findSCSIDevices(const VHModelTable &models) override;
     std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager, VHPlatform *platform) override;
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override;
+    std::unique_ptr<VHVolumeMounter> createVolumeMounter() override;
 
     // One removable drive: its mount and its disk.
     struct Drive

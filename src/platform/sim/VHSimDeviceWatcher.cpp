@@ -12,10 +12,12 @@ VHSimDeviceWatcher::VHSimDeviceWatcher(const QString &root, QObject *parent)
       m_watcher(new QFileSystemWatcher(this))
 {
     QDir().mkpath(m_root + QLatin1Char('/') + VHSimLayout::kScsiFolder);
+    QDir().mkpath(m_root + QLatin1Char('/') + VHSimLayout::kUnmountedFolder);
     watchFolders();
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &VHSimDeviceWatcher::rescan);
     m_drives = driveKeys();
     m_scsi = scsiKeys();
+    m_unmounted = VHSimLayout::unmountedDriveNames(m_root);
 }
 
 VHSimDeviceWatcher::~VHSimDeviceWatcher() = default;
@@ -23,7 +25,7 @@ VHSimDeviceWatcher::~VHSimDeviceWatcher() = default;
 void VHSimDeviceWatcher::watchFolders()
 {
     const QString scsi = m_root + QLatin1Char('/') + VHSimLayout::kScsiFolder;
-    QStringList wanted{m_root, scsi};
+    QStringList wanted{m_root, scsi, m_root + QLatin1Char('/') + VHSimLayout::kUnmountedFolder};
     for (const QString &folder : std::as_const(wanted)) {
         if (!m_watcher->directories().contains(folder) && QDir(folder).exists())
             m_watcher->addPath(folder);
@@ -54,9 +56,11 @@ void VHSimDeviceWatcher::rescan()
     const QSet<QString> scsi = scsiKeys();
     const bool removed = !(m_drives - drives).isEmpty();
     const bool added = !(drives - m_drives).isEmpty();
-    const bool nodesChanged = scsi != m_scsi;
+    const QStringList unmounted = VHSimLayout::unmountedDriveNames(m_root);
+    const bool nodesChanged = scsi != m_scsi || unmounted != m_unmounted;
     m_drives = drives;
     m_scsi = scsi;
+    m_unmounted = unmounted;
     if (removed)
         emit DeviceChange(VHDeviceEvent::RemoveComplete);
     if (added)
