@@ -12,7 +12,6 @@ VHSimDeviceWatcher::VHSimDeviceWatcher(const QString &root, QObject *parent)
       m_watcher(new QFileSystemWatcher(this))
 {
     QDir().mkpath(m_root + QLatin1Char('/') + VHSimLayout::kScsiFolder);
-    QDir().mkpath(m_root + QLatin1Char('/') + VHSimLayout::kUnmountedFolder);
     watchFolders();
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &VHSimDeviceWatcher::rescan);
     m_drives = driveKeys();
@@ -50,7 +49,7 @@ QSet<QString> VHSimDeviceWatcher::scsiKeys() const
 
 void VHSimDeviceWatcher::rescan()
 {
-    // The SCSI folder may have been removed and made again.
+    // The SCSI folder may have been removed and made again, the unmounted one made late.
     watchFolders();
     const QSet<QString> drives = driveKeys();
     const QSet<QString> scsi = scsiKeys();
