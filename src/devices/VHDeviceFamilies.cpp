@@ -48,6 +48,14 @@ VHModelTable builtInModels(const VHDeviceRegistry &registry)
     return rows;
 }
 
+VHModelTable tableRows()
+{
+    VHModelTable rows;
+    for (const BuiltInRow &row : kBuiltInRows)
+        rows.append({QLatin1String(row.code), QLatin1String(row.modelName), QLatin1String(row.identification)});
+    return rows;
+}
+
 void registerAll()
 {
     VHDeviceRegistry &registry = VHDeviceRegistry::instance();

@@ -128,6 +128,11 @@ std::unique_ptr<VHDeviceWatcher> VHPlatform::createDeviceWatcher()
     return m_backend ? m_backend->createDeviceWatcher() : nullptr;
 }
 
+std::unique_ptr<VHVolumeMounter> VHPlatform::createVolumeMounter()
+{
+    return m_backend ? m_backend->createVolumeMounter() : nullptr;
+}
+
 VHServiceList VHPlatform::findFSDevices(VHDeviceManagerInterface *manager, int)
 {
     VHServiceList found;

@@ -45,6 +45,7 @@ public:
     VHServiceList findSCSIDevices(const VHModelTable &models);
     std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager);
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher();
+    std::unique_ptr<VHVolumeMounter> createVolumeMounter();
 
     // Scans the removable drives for a device identity file (by bit 4 of the
     // manager's flags) and returns at most one service carrying its model row.

@@ -9,6 +9,7 @@
 #include "VHSimDeviceWatcher.h"
 #include "VHSimLayout.h"
 #include "VHSimSCSIService.h"
+#include "VHSimVolumeMounter.h"
 
 #include <QDir>
 #include <QFile>
@@ -174,4 +175,9 @@ std::unique_ptr<VHDeviceDetector> VHSimPlatform::createDetector(VHDeviceManagerI
 std::unique_ptr<VHDeviceWatcher> VHSimPlatform::createDeviceWatcher()
 {
     return std::make_unique<VHSimDeviceWatcher>(m_root);
+}
+
+std::unique_ptr<VHVolumeMounter> VHSimPlatform::createVolumeMounter()
+{
+    return std::make_unique<VHSimVolumeMounter>(m_root);
 }

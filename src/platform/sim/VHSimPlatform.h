@@ -25,6 +25,7 @@ public:
     VHServiceList findSCSIDevices(const VHModelTable &models) override;
     std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager, VHPlatform *platform) override;
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override;
+    std::unique_ptr<VHVolumeMounter> createVolumeMounter() override;
 
     QString root() const { return m_root; }
 
