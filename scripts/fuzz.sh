@@ -5,7 +5,7 @@
 #
 #   scripts/fuzz.sh [target] [seconds]     targets: corvo_readers, corvo_profile,
 #                                          fitpackage, galpackage, psfstore,
-#                                          psflanguagepack; none or
+#                                          pacer50package, psflanguagepack; none or
 #                                          "all" = every one; default 60 s per target
 #
 # FUZZ_BUILD names the build folder (default build-fuzz). The corpus grows in
@@ -14,7 +14,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-TARGETS="corvo_readers corvo_profile fitpackage galpackage psfstore psflanguagepack"
+TARGETS="corvo_readers corvo_profile fitpackage galpackage psfstore pacer50package psflanguagepack"
 case "${1:-all}" in
     all) CHOSEN="$TARGETS" ;;
     [0-9]*) CHOSEN="$TARGETS"; set -- all "$1" ;;

@@ -1,6 +1,8 @@
 #include "OrlaApp.h"
 
 #include "OrlaController.h"
+#include "OrlaForm.h"
+#include "OrlaMountOffer.h"
 #include "OrlaSingleInstance.h"
 #include "OrlaStopSignals.h"
 #include "VHDaemon.h"
@@ -49,6 +51,7 @@ OrlaApp::~OrlaApp()
     if (m_translator)
         removeTranslator(m_translator.get());
     m_translator.reset();
+    m_mountOffer.reset(); // it shows in the controller's main window
     m_controller.reset();
     if (VHPlatform::deviceEventSource() == this)
         VHPlatform::setDeviceEventSource(nullptr);
@@ -94,7 +97,19 @@ int OrlaApp::init()
         connect(m_instanceGuard.get(), &OrlaSingleInstance::raiseRequested, m_controller.get(),
                 &OrlaController::raiseVisibleWindow);
     endOnTerminationSignals();
+    offerMounting();
     return 0;
+}
+
+void OrlaApp::offerMounting()
+{
+    std::unique_ptr<VHVolumeMounter> mounter = VHDaemon::instance()->platform()->createVolumeMounter();
+    if (!mounter)
+        return;
+    m_mountOffer = std::make_unique<OrlaMountOffer>(std::move(mounter), m_controller->mainWindow(), [] {
+        return VHDaemon::instance()->deviceManager()->currentDevice() != nullptr;
+    });
+    connect(this, &OrlaApp::DeviceChange, m_mountOffer.get(), &OrlaMountOffer::onDeviceChange);
 }
 
 void OrlaApp::endOnTerminationSignals()

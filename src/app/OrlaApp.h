@@ -10,6 +10,7 @@
 #include <memory>
 
 class OrlaController;
+class OrlaMountOffer;
 class OrlaSingleInstance;
 class OrlaStopSignals;
 class QTranslator;
@@ -35,6 +36,8 @@ public:
     // The start-up steps; 0 when the updater runs.
     int init();
     OrlaController *controller() const { return m_controller.get(); }
+    // The offer to mount a volume nobody mounted; null without a platform that can.
+    OrlaMountOffer *mountOffer() const { return m_mountOffer.get(); }
     static OrlaApp *instance();
     // The face the windows are drawn with.
     static QFont windowFont();
@@ -57,10 +60,12 @@ private:
     bool holdsSingleInstance();
     void startDeviceRuntime();
     void endOnTerminationSignals();
+    void offerMounting();
 
     std::unique_ptr<OrlaSingleInstance> m_instanceGuard;
     std::unique_ptr<VHDeviceWatcher> m_watcher;
     std::unique_ptr<OrlaController> m_controller;
+    std::unique_ptr<OrlaMountOffer> m_mountOffer;
     std::unique_ptr<QTranslator> m_translator;
     std::unique_ptr<OrlaStopSignals> m_stopSignals;
 };

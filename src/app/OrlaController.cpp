@@ -19,6 +19,9 @@
 #include <QEvent>
 #include <QLocale>
 #include <QMessageBox>
+#include <QMetaObject>
+
+#include <algorithm>
 
 namespace {
 
@@ -214,7 +217,7 @@ void OrlaController::startSoftwareUpdate()
         return;
     }
     m_jobs.start(device, Job::SoftwareUpdate);
-    startProgress(false);
+    startProgress(false, device);
 }
 
 void OrlaController::installWorkouts()
@@ -231,7 +234,7 @@ void OrlaController::installWorkouts()
         return;
     }
     m_jobs.start(device, Job::WorkoutInstall);
-    startProgress(true);
+    startProgress(true, device);
 }
 
 void OrlaController::checkWorkoutSupport()
@@ -344,24 +347,50 @@ void OrlaController::writeAlpToDevice(VHClient *device, int expiry)
 
 // ---- progress ---------------------------------------------------------------------
 
-void OrlaController::startProgress(bool onMainWindow)
+void OrlaController::startProgress(bool onMainWindow, VHClient *device)
 {
+    stopProgress();
     m_progressOnMainWindow = onMainWindow;
     m_progressValue = 0;
+    m_deviceReportsProgress = false;
+    // Reported from the worker thread; queued, so the figures arrive in order.
+    m_deviceProgress =
+        connect(device, &VHClient::progressChanged, this, &OrlaController::onDeviceProgress, Qt::QueuedConnection);
     m_progressTimer.start(kProgressIntervalMs);
 }
 
-void OrlaController::stopProgress() { m_progressTimer.stop(); }
-
-void OrlaController::run()
+void OrlaController::stopProgress()
 {
-    m_progressValue += 2;
-    if (m_progressValue >= 100)
-        m_progressValue = 99;
+    m_progressTimer.stop();
+    disconnect(m_deviceProgress);
+}
+
+void OrlaController::showProgress(int value)
+{
+    // Never backwards, and 100 only once the action has ended.
+    value = std::min(value, 99);
+    if (value <= m_progressValue)
+        return;
+    m_progressValue = value;
     if (m_progressOnMainWindow)
         m_mainWindow->setProgress(m_progressValue);
     else
         m_softUpdateForm->setProgress(m_progressValue);
+}
+
+void OrlaController::onDeviceProgress(float value)
+{
+    if (!m_progressTimer.isActive() || !(value > 0.0f))
+        return;
+    m_deviceReportsProgress = true;
+    showProgress(int(value * 100.0f));
+}
+
+void OrlaController::run()
+{
+    if (m_deviceReportsProgress)
+        return;
+    showProgress(m_progressValue + 2);
 }
 
 // ---- the end of device actions ----------------------------------------------------
@@ -404,6 +433,7 @@ void OrlaController::finishSoftwareUpdate(VHClient *device)
         m_failForm->setReason(code);
         showInstead(m_failForm.get());
     } else {
+        m_softUpdateForm->setProgress(100);
         showInstead(m_completeForm.get());
     }
 }

@@ -131,8 +131,10 @@ private:
     void writeAlpToDevice(VHClient *device, int expiry);
     int readAlpExpiry();
     static int alpLimit();
-    void startProgress(bool onMainWindow);
+    void startProgress(bool onMainWindow, VHClient *device);
     void stopProgress();
+    void showProgress(int value);
+    void onDeviceProgress(float value);
 
     void finishJob(const OrlaJobLedger::Entry &finished);
     void finishSoftwareUpdate(VHClient *device);
@@ -159,6 +161,10 @@ private:
     std::unique_ptr<ReduzeduClient> m_assistClient;
     QTimer m_progressTimer;
     int m_progressValue = 0;
+    // The running job's device has reported a figure of its own: the timer's
+    // ticks no longer move the bar.
+    bool m_deviceReportsProgress = false;
+    QMetaObject::Connection m_deviceProgress;
     QString m_serverVersion;
     QString m_deviceVersion;
     QString m_note = QStringLiteral("empty");

@@ -90,6 +90,15 @@ void OrlaForm::buildWidgets()
     m_versionLabel->setFont(pointFont(12, true));
     m_versionLabel->setText(QStringLiteral("v") + QLatin1String(OrlaApp::appVersion));
     m_versionLabel->hide();
+
+    // Where the job line goes while a device is connected: never both at once.
+    m_mountLabel = label(this, "mount_label", QRect(20, 215, 240, 60), Qt::AlignLeft | Qt::AlignVCenter, true);
+    m_mountLabel->setTextFormat(Qt::PlainText);
+    m_mountLabel->setFont(pointFont(11, false));
+    m_mountLabel->hide();
+    m_mountButton = child<QPushButton>(this, "mount_button", QRect(265, 228, 80, 34));
+    m_mountButton->setFont(pointFont(11, true));
+    m_mountButton->hide();
 }
 
 QPushButton *OrlaForm::jobButton(const char *objectName, const QRect &geometry)
@@ -108,6 +117,7 @@ void OrlaForm::connectSignals()
     connect(m_workoutButton, &QPushButton::clicked, this, &OrlaForm::onWorkoutUpdateClicked);
     connect(m_aboutLabel, &HoverLabel::mouseEnter, this, &OrlaForm::onAboutLabelEnter);
     connect(m_aboutLabel, &HoverLabel::mouseLeave, this, &OrlaForm::onAboutLabelLeave);
+    connect(m_mountButton, &QPushButton::clicked, this, &OrlaForm::mountClicked);
 }
 
 void OrlaForm::setButtonTexts()
@@ -115,6 +125,7 @@ void OrlaForm::setButtonTexts()
     m_softUpdateButton->setText(tr_("Update Software"));
     m_gpsButton->setText(tr_("Update GPS Data"));
     m_workoutButton->setText(tr_("Install Velora Workout"));
+    m_mountButton->setText(tr_("Mount"));
 }
 
 // ---- what the controller shows ----------------------------------------------------
@@ -126,6 +137,7 @@ void OrlaForm::setDevice(const QString &model, const QString &uuid, const QStrin
         showNoDevice();
     } else {
         m_remindLabel->hide();
+        hideMountOffer();
         showDevicePicture(model);
         showDeviceInfo(uuid, versions);
         m_gpsButton->setEnabled(true);
@@ -134,6 +146,20 @@ void OrlaForm::setDevice(const QString &model, const QString &uuid, const QStrin
     }
     m_msgLabel->hide();
     m_downloadIndicator->hide();
+}
+
+void OrlaForm::showMountOffer(const QString &text, bool canMount)
+{
+    m_mountLabel->setText(text);
+    m_mountLabel->show();
+    m_mountButton->setEnabled(canMount);
+    m_mountButton->show();
+}
+
+void OrlaForm::hideMountOffer()
+{
+    m_mountLabel->hide();
+    m_mountButton->hide();
 }
 
 void OrlaForm::showNoDevice()

@@ -35,6 +35,10 @@ public:
     // The help label's text: the last recorded action of the connected device.
     void setLastResult(const QString &text);
     QString lastResult() const;
+    // The no-device view's offer to mount a volume nobody mounted: its text
+    // and the "Mount" button (disabled while a mount runs).
+    void showMountOffer(const QString &text, bool canMount);
+    void hideMountOffer();
 
     bool workoutsAllowed() const { return m_workoutAllowed; }
 
@@ -49,6 +53,9 @@ public slots:
     void onWorkoutUpdateClicked();
     void onAboutLabelEnter();
     void onAboutLabelLeave();
+
+signals:
+    void mountClicked();
 
 private:
     void buildWidgets();
@@ -80,4 +87,6 @@ private:
     QLabel *m_deviceTitleText = nullptr;
     HoverLabel *m_aboutLabel = nullptr;
     QLabel *m_versionLabel = nullptr;
+    QLabel *m_mountLabel = nullptr;
+    QPushButton *m_mountButton = nullptr;
 };

@@ -4,6 +4,8 @@
 #include "VHFitDevice.h"
 #include "VHGalDevice.h"
 #include "VHPSFDevice.h"
+#include "VHPacer50CR.h"
+#include "VHPacer60.h"
 
 namespace VHDeviceFamilies {
 
@@ -47,6 +49,14 @@ VHModelTable builtInModels(const VHDeviceRegistry &registry)
     return rows;
 }
 
+VHModelTable tableRows()
+{
+    VHModelTable rows;
+    for (const BuiltInRow &row : kBuiltInRows)
+        rows.append({QLatin1String(row.code), QLatin1String(row.modelName), QLatin1String(row.identification)});
+    return rows;
+}
+
 void registerAll()
 {
     VHDeviceRegistry &registry = VHDeviceRegistry::instance();
@@ -54,6 +64,8 @@ void registerAll()
     // reached by the drive scan's rows alone.
     registry.setFactory(VHDeviceRegistry::kFitRole, &vhCreateDevice<VHFitDevice>);
     registry.setFactory(VHDeviceRegistry::kGalRole, &vhCreateDevice<VHGalDevice>);
+    registry.setFactory(QStringLiteral("pacer50cr"), &vhCreateDevice<VHPacer50CR>);
+    registry.setFactory(VHDeviceRegistry::kPacer60Role, &vhCreateDevice<VHPacer60>);
     registry.setFactory(QStringLiteral("psf"), &vhCreateDevice<VHPSFDevice>);
     registry.setBuiltInModels(builtInModels(registry));
 }

@@ -20,6 +20,7 @@
 #include <QMutexLocker>
 #include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -292,10 +293,17 @@ VHResult VHFitDevice::copyImages(const QString &work, const QList<Image> &images
     // the firmware install a mix of two packages if this one stops half way.
     if (!volume.removeFile(kUpdateIni) || !volume.sync())
         return VHResult::failure(CopyFailed, QStringLiteral("can not remove an old update.ini"));
+    qint64 total = 0;
+    for (const Image &image : images)
+        total += QFileInfo(packageFile(work, image.name)).size();
+    qint64 before = 0; // bytes of the images already copied
     for (const Image &image : images) {
         vhDebug() << QStringLiteral("write %1, version=%2").arg(image.name, image.version);
-        if (VHResult copied = copyBinFile(work, image.name, QString()); !copied)
+        const auto progress = [&](qint64 done, qint64) { reportCopied(before + done, total); };
+        if (VHResult copied = copyBinFile(work, image.name, QString(), progress); !copied)
             return copied;
+        before += QFileInfo(packageFile(work, image.name)).size();
+        reportCopied(before, total);
     }
     // Only images that are whole on the device may be installed.
     if (!volume.sync())
@@ -306,7 +314,19 @@ VHResult VHFitDevice::copyImages(const QString &work, const QList<Image> &images
     return VHResult::success();
 }
 
-VHResult VHFitDevice::copyBinFile(const QString &folder, const QString &name, const QString &subFolder)
+void VHFitDevice::reportCopied(qint64 copied, qint64 total)
+{
+    if (total <= 0)
+        return;
+    // A retried copy starts its file again: the figure never goes back.
+    const float share = float(std::min(copied, total)) / float(total);
+    const float value = kUnpackedProgress + share * (kCopiedProgress - kUnpackedProgress);
+    if (value > progress())
+        setProgress(value);
+}
+
+VHResult VHFitDevice::copyBinFile(const QString &folder, const QString &name, const QString &subFolder,
+                                  const VHSafeFolder::Progress &progress)
 {
     const QString source = packageFile(folder, name);
     if (!isRegularFile(source))
@@ -321,7 +341,7 @@ VHResult VHFitDevice::copyBinFile(const QString &folder, const QString &name, co
         vhWarning() << "can not remove the old " << name << ": " << strerror(dest.lastError());
     int error = 0;
     for (int attempt = 1; attempt <= 3; ++attempt) {
-        error = dest.copyFileInto(name, source);
+        error = dest.copyFileInto(name, source, progress);
         if (error == 0)
             break;
         vhDebug() << "copy file failed, retry " << attempt << " error code :" << error << " src=" << source;
@@ -350,6 +370,7 @@ VHResult VHFitDevice::installUpdate(const QString &archive)
     QString work;
     if (VHResult unpacked = unpackPackage(archive, CopyFailed, work); !unpacked)
         return unpacked;
+    setProgress(kUnpackedProgress);
     VHFitPackage package;
     if (VHResult read = readPackage(work, package); !read)
         return read;

@@ -77,7 +77,13 @@ private:
     QList<Image> planImages(const VHFitPackage &package);
     VHResult checkFreeSpace(const QString &work, const QList<Image> &images);
     VHResult copyImages(const QString &work, const QList<Image> &images);
-    VHResult copyBinFile(const QString &folder, const QString &name, const QString &subFolder);
+    // The update's progress: unpacking takes it to kUnpackedProgress, the
+    // bytes of the images copied to kCopiedProgress; the flush ends it.
+    static constexpr float kUnpackedProgress = 0.1f;
+    static constexpr float kCopiedProgress = 0.95f;
+    void reportCopied(qint64 copied, qint64 total);
+    VHResult copyBinFile(const QString &folder, const QString &name, const QString &subFolder,
+                         const VHSafeFolder::Progress &progress = {});
     // The last step of an action that wrote to the volume: the whole volume
     // flushed to the device (the files and folders were as they were written).
     VHResult flushVolume(const QString &root);

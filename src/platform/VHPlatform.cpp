@@ -103,6 +103,16 @@ bool VHPlatform::ejectDevice(const QString &drive, VHEjectMode mode)
     return m_backend && m_backend->ejectDeviceInMode(drive, mode);
 }
 
+QString VHPlatform::getVolumeLabel(const QString &drive)
+{
+    return m_backend ? m_backend->getVolumeLabel(drive) : QString();
+}
+
+QString VHPlatform::getPhysicalDevice(const QString &drive)
+{
+    return m_backend ? m_backend->getPhysicalDevice(drive) : QString();
+}
+
 VHServiceList VHPlatform::findSCSIDevices(const VHModelTable &models)
 {
     return m_backend ? m_backend->findSCSIDevices(models) : VHServiceList();
@@ -116,6 +126,11 @@ std::unique_ptr<VHDeviceDetector> VHPlatform::createDetector(VHDeviceManagerInte
 std::unique_ptr<VHDeviceWatcher> VHPlatform::createDeviceWatcher()
 {
     return m_backend ? m_backend->createDeviceWatcher() : nullptr;
+}
+
+std::unique_ptr<VHVolumeMounter> VHPlatform::createVolumeMounter()
+{
+    return m_backend ? m_backend->createVolumeMounter() : nullptr;
 }
 
 VHServiceList VHPlatform::findFSDevices(VHDeviceManagerInterface *manager, int)

@@ -40,9 +40,12 @@ public:
     QStringList getRemovableDrives(const QString &fileSystem = QStringLiteral("msdos"));
     QString getDriveVendorName(const QString &drive);
     [[nodiscard]] bool ejectDevice(const QString &drive, VHEjectMode mode = VHEjectMode::PowerOff);
+    QString getVolumeLabel(const QString &drive);
+    QString getPhysicalDevice(const QString &drive);
     VHServiceList findSCSIDevices(const VHModelTable &models);
     std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager);
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher();
+    std::unique_ptr<VHVolumeMounter> createVolumeMounter();
 
     // Scans the removable drives for a device identity file (by bit 4 of the
     // manager's flags) and returns at most one service carrying its model row.

@@ -2,6 +2,7 @@
 
 #include "VHDeviceWatcher.h"
 #include "VHModelInfo.h"
+#include "VHVolumeMounter.h"
 
 #include <QStringList>
 
@@ -37,6 +38,13 @@ public:
                                                              VHPlatform *platform) = 0;
     // The source of DeviceChange(quint32) codes for the detector; none by default.
     virtual std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() { return nullptr; }
+    // Finds and mounts device volumes nobody mounted; none by default.
+    virtual std::unique_ptr<VHVolumeMounter> createVolumeMounter() { return nullptr; }
     // Ejecting in a given mode; a backend whose eject never cuts power ejects as usual.
     [[nodiscard]] virtual bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) { return ejectDevice(drive); }
+    // The file system's label of a drive; empty when it has none or cannot be read.
+    virtual QString getVolumeLabel(const QString &) { return QString(); }
+    // Names the physical device a drive belongs to: two volumes of one device
+    // give the same text. Empty when unknown; an unknown device matches nothing.
+    virtual QString getPhysicalDevice(const QString &) { return QString(); }
 };

@@ -343,6 +343,13 @@ bool VHClient::execute()
     }
 }
 
+void VHClient::setProgress(float value)
+{
+    const float before = m_progress.exchange(value);
+    if (int(before * 100.0f) != int(value * 100.0f))
+        emit progressChanged(value);
+}
+
 void VHClient::handleException() { vhCritical() << "wrong data exception"; }
 
 void VHClient::thread_done()

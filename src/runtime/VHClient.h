@@ -115,7 +115,8 @@ public:
     virtual bool updateLaunchsec(const QString &) { return false; }
     virtual void formatDevice() {}
     virtual bool eject() { return false; }
-    virtual void setProgress(float value) { m_progress = value; }
+    // Emits progressChanged when the whole percentage changes (from the worker thread).
+    virtual void setProgress(float value);
     virtual float progress() const { return m_progress; }
     virtual void resetProgress() { m_progress = 0.0f; }
     virtual void clearProgress() { m_progress = -1.0f; }
@@ -227,6 +228,8 @@ signals:
     void getShareDataDone(VHClientShareData data);
     void updateComponentDone();
     void batchDone(VHClientShareData data);
+    // The action's own progress, 0.0 to 1.0, as the model reports it.
+    void progressChanged(float value);
 
 protected:
     void run() override;

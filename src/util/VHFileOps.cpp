@@ -17,6 +17,8 @@ namespace {
 // copy_file_range moves data inside the kernel; chunks keep the progress
 // callback alive on large files.
 constexpr size_t kRangeChunk = 16 * 1024 * 1024;
+// Someone watches a copy with progress: steps small enough for a bar to move.
+constexpr size_t kProgressChunk = 2 * 1024 * 1024;
 constexpr size_t kBufferSize = 1024 * 1024;
 
 bool rangeCopyUnsupported(int error)
@@ -96,10 +98,11 @@ QByteArray encodeName(const QString &path) { return QFile::encodeName(path); }
 int copyData(int in, int out, const std::function<void(qint64, qint64)> &progress, qint64 total)
 {
     qint64 done = 0;
+    const size_t chunk = progress ? kProgressChunk : kRangeChunk;
     // A regular file is copied up to the size it had when opened: that saves
     // one call per file, which counts on folders of many small files.
     while (total <= 0 || done < total) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kRangeChunk, 0);
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && done == 0 && rangeCopyUnsupported(errno))

@@ -123,6 +123,8 @@ private slots:
     void staleLockIsTakenOver();
     void terminationSignalQuitsWhenIdle();
     void terminatedProgramEndsCleanly();
+    void commandLineOptions_data();
+    void commandLineOptions();
 };
 
 void TestOrlaApp::initTestCase()
@@ -353,6 +355,40 @@ void TestOrlaApp::terminatedProgramEndsCleanly()
     QVERIFY(program.waitForFinished(30000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
+}
+
+void TestOrlaApp::commandLineOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("version") << QStringList{QStringLiteral("--version")} << 0
+                             << QStringLiteral("veloraupdate ") + QLatin1String(OrlaApp::appVersion) + '\n';
+    QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0 << QStringLiteral("Usage: veloraupdate");
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--flash")} << 2 << QString();
+    QTest::newRow("a file") << QStringList{QStringLiteral("Total.zip")} << 2 << QString();
+    QTest::newRow("version and more") << QStringList{QStringLiteral("--version"), QStringLiteral("x")} << 2
+                                      << QString();
+}
+
+void TestOrlaApp::commandLineOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    // No window system and no data folder: the answer comes before either is needed.
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("none"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), QStringLiteral("/nonexistent"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(VU_PROGRAM), arguments);
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitCode(), exitCode);
+    const QString out = QString::fromUtf8(program.readAllStandardOutput());
+    QVERIFY2(out.startsWith(output), qPrintable(out));
+    if (exitCode != 0)
+        QVERIFY(program.readAllStandardError().contains("Usage: veloraupdate"));
 }
 
 int main(int argc, char **argv)

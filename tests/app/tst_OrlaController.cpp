@@ -44,6 +44,7 @@ private slots:
     void dialogOffersAndCancels();
     void updateRunsToCompletion();
     void simulatedProgressStaysAt99();
+    void reportedProgressReplacesTheTick();
     void failureWindowShowsReason_data();
     void failureWindowShowsReason();
     void refusedStartShowsFailure();
@@ -244,6 +245,34 @@ void TestOrlaController::simulatedProgressStaysAt99()
     QVERIFY(!visible(rig.main(), "step_progressBar"));
     gate.open();
     QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
+}
+
+void TestOrlaController::reportedProgressReplacesTheTick()
+{
+    ControllerRig rig;
+    ActionGate gate;
+    gate.close();
+    rig.device.totalGate = &gate;
+    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
+    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+    QTest::mouseClick(widget<QPushButton>(rig.dialog(), "soft_update_button"), Qt::LeftButton);
+    QVERIFY(gate.waitEntered());
+    auto *bar = widget<QProgressBar>(rig.dialog(), "step_progressBar");
+    rig.controller->run();
+    rig.controller->run();
+    QCOMPARE(bar->value(), 4);
+    // The device's figures: shown when ahead, never backwards, the tick idle,
+    // at most 99 while the action runs.
+    const QList<QPair<float, int>> steps{{0.03f, 4}, {0.5f, 50}, {0.3f, 50}, {1.0f, 99}};
+    for (const auto &[reported, shown] : steps) {
+        rig.manager()->currentDevice()->setProgress(reported);
+        QCoreApplication::processEvents();
+        rig.controller->run();
+        QCOMPARE(bar->value(), shown);
+    }
+    gate.open();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
+    QCOMPARE(bar->value(), 100);
 }
 
 void TestOrlaController::failureWindowShowsReason_data()

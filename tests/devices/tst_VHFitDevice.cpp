@@ -124,17 +124,15 @@ private slots:
         QCOMPARE(VHDeviceFamilies::builtInModels(registry).at(2).identification,
                  QStringLiteral("Velora:pacer:Pacer:ALDER Device:ALDER MS:ALDER"));
 
-        // This build: FIT serves only the drive scan's rows, GAL also the first two built-in rows.
+        // This build: the families with a class; FIT serves only the drive scan's rows.
         VHDeviceFamilies::registerAll();
         QVERIFY(VHDeviceRegistry::instance().factory(VHDeviceRegistry::kFitRole));
-        const VHDeviceFactory gal = VHDeviceRegistry::instance().factory(VHDeviceRegistry::kGalRole);
-        QVERIFY(gal);
+        QVERIFY(VHDeviceRegistry::instance().factory(VHDeviceRegistry::kGalRole));
+        QVERIFY(VHDeviceRegistry::instance().factory(VHDeviceRegistry::kPacer60Role));
         rows.clear();
-        for (const VHModelInfo &row : VHDeviceRegistry::instance().builtInModels()) {
+        for (const VHModelInfo &row : VHDeviceRegistry::instance().builtInModels())
             rows << row.code + QLatin1Char(' ') + row.modelName;
-            QVERIFY(row.factory == gal);
-        }
-        QCOMPARE(rows, (QStringList{"1207 Pacer21", "1206 Pacer20plus"}));
+        QCOMPARE(rows, (QStringList{"1207 Pacer21", "1206 Pacer20plus", "1104 Pacer50CR", "0901 Pacer50"}));
     }
 
     void initTestCase()

@@ -104,6 +104,12 @@ const char *const kGalPackages[] = {
     "|@@|V002engQRSTUVWX",
 };
 
+// Pacer50 packages: the device's image name, then the files, versions and "a^b" texts.
+const char *const kPacer50Packages[] = {
+    "\nALDER.bin\nCKS.TXT\nres/strings.dat\n1.0.0.0\n1.0.0",
+    "OAK\nOAK.bin\ncks.txt\nrelease.ini\nGH1.3.0.7\nGH1.3.0.8\n5.0.0.0^2024.1.0.0\n../x\n/abs",
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -118,6 +124,7 @@ int main(int argc, char **argv)
     ::mkdir((root + "/profile").c_str(), 0777);
     ::mkdir((root + "/fitpackage").c_str(), 0777);
     ::mkdir((root + "/galpackage").c_str(), 0777);
+    ::mkdir((root + "/pacer50package").c_str(), 0777);
     const std::string ini = "MHR-BV=170\nA=7\nC=2.50\nE=3\nF=text\nD=-1.25\n";
     bool ok =
         writeSeed(root + "/readers/activity", activity()) && writeSeed(root + "/readers/sensor", sensorLog())
@@ -134,5 +141,7 @@ int main(int argc, char **argv)
         ok = ok && writeSeed(root + "/fitpackage/release" + std::to_string(++seed), toBytes(text));
     for (const char *text : kGalPackages)
         ok = ok && writeSeed(root + "/galpackage/package" + std::to_string(++seed), toBytes(text));
+    for (const char *text : kPacer50Packages)
+        ok = ok && writeSeed(root + "/pacer50package/package" + std::to_string(++seed), toBytes(text));
     return ok ? 0 : 1;
 }

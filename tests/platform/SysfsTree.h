@@ -53,6 +53,7 @@ public:
         const QString folder = disk + QLatin1Char('/') + name;
         writeFile(folder + QStringLiteral("/partition"), "1\n");
         writeFile(folder + QStringLiteral("/uevent"), "DEVTYPE=partition\nDEVNAME=" + name.toUtf8() + "\n");
+        writeFile(folder + QStringLiteral("/dev"), QByteArray::number(major) + ':' + QByteArray::number(minor) + '\n');
         devLink(folder, major, minor);
         return folder;
     }

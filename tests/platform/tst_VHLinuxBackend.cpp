@@ -3,6 +3,7 @@
 #include "VHDeviceEvents.h"
 #include "VHLinuxDeviceWatcher.h"
 #include "VHLinuxPlatform.h"
+#include "VHLinuxVolumeMounter.h"
 #include "VHMountTable.h"
 #include "VHSysfs.h"
 
@@ -10,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -209,6 +212,60 @@ private slots:
             {QStringLiteral("2101"), QStringLiteral("Pacer70"), QStringLiteral("VELORA"), nullptr}};
         QVERIFY(platform.findSCSIDevices(models).empty());
         QVERIFY(log.contains(QStringLiteral("find usbstor")));
+    }
+
+    void permissionDeniedNodesLogOneHintPerDevice()
+    {
+        // Root ignores file modes, so the open itself is made to fail.
+        VHLinuxPlatform platform(m_paths);
+        QList<QByteArray> tried;
+        platform.setNodeOpener([&](const QByteArray &path, int) {
+            tried.append(path);
+            errno = EACCES;
+            return -1;
+        });
+        LogCapture log;
+        const VHModelTable models{
+            {QStringLiteral("2101"), QStringLiteral("Pacer70"), QStringLiteral("VELORA"), nullptr}};
+        QVERIFY(platform.findSCSIDevices(models).empty());
+        QVERIFY(platform.findSCSIDevices(models).empty());
+        const QString sg = m_paths.devRoot + QStringLiteral("/sg2");
+        QCOMPARE(tried.size(), 4); // the generic node, then the disk node, on each scan
+        QCOMPARE(platform.deniedNodes(), QStringList{sg});
+        QCOMPARE(log.count(VHLinuxPlatform::accessHint(sg)), 1);
+        QVERIFY(VHLinuxPlatform::accessHint(sg).contains(QStringLiteral("\"70-veloraupdate.rules\"")));
+
+        // Any other failure is no permission problem.
+        platform.setNodeOpener([](const QByteArray &, int) {
+            errno = ENOENT;
+            return -1;
+        });
+        QVERIFY(platform.findSCSIDevices(models).empty());
+        QVERIFY(platform.deniedNodes().isEmpty());
+    }
+
+    void unmountedVolumesOfUsbDisks()
+    {
+        m_paths.udevData = m_dir->path() + QStringLiteral("/udev");
+        // udev found a file system on the watch's partition and on the SATA disk.
+        QVERIFY(writeFile(m_paths.udevData + QStringLiteral("/b8:17"),
+                          "S:disk/by-label/WATCH\nE:ID_FS_USAGE=filesystem\nE:ID_FS_LABEL=WATCH\n"));
+        QVERIFY(writeFile(m_paths.udevData + QStringLiteral("/b8:0"), "E:ID_FS_USAGE=filesystem\n"));
+        writeTable(QByteArray());
+        VHLinuxVolumeMounter mounter(m_paths);
+        const QList<VHUnmountedVolume> volumes = mounter.unmountedVolumes();
+        QCOMPARE(volumes.size(), 1);
+        QCOMPARE(volumes.first().node, QStringLiteral("/dev/sdb1"));
+        QCOMPARE(volumes.first().label, QStringLiteral("WATCH"));
+        // Mounted now, by anyone: nothing to offer.
+        writeTable(line(40, "8:17", QStringLiteral("/media/user/WATCH")));
+        QVERIFY(mounter.unmountedVolumes().isEmpty());
+        // Without a label the disk names it; without a file system it is no volume.
+        writeTable(QByteArray());
+        QVERIFY(writeFile(m_paths.udevData + QStringLiteral("/b8:17"), "E:ID_FS_USAGE=filesystem\n"));
+        QCOMPARE(mounter.unmountedVolumes().value(0).label, QStringLiteral("VELORA Pacer70"));
+        QVERIFY(writeFile(m_paths.udevData + QStringLiteral("/b8:17"), "E:ID_PART_TABLE_TYPE=dos\n"));
+        QVERIFY(mounter.unmountedVolumes().isEmpty());
     }
 
     void udevEventsThatAreNodeChanges()

@@ -73,6 +73,7 @@ P: /devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/host6/target6:0:0/6:0:0:0/b
 E: SUBSYSTEM=block
 E: DEVTYPE=partition
 E: DEVNAME=/dev/sdb1
+E: ID_FS_LABEL=PACER60MAP
 A: dev=8:17
 A: partition=1
 
@@ -250,6 +251,10 @@ private slots:
         platform.getRemovableDrives(drives, QStringLiteral("msdos"), 0);
         QCOMPARE(drives, QStringList{QStringLiteral("/media/u/PACER 40")});
         QCOMPARE(platform.getDriveVendorName(drives.first()), QStringLiteral("VELORA  Pacer40"));
+        // The label from udev, and the USB device above the disk as the physical device.
+        QCOMPARE(platform.getVolumeLabel(drives.first()), QStringLiteral("PACER60MAP"));
+        QCOMPARE(platform.getPhysicalDevice(drives.first()), QString::fromLatin1(kUsbDevice));
+        QVERIFY(platform.getVolumeLabel(QStringLiteral("/data")).isEmpty());
     }
 
     void inquiryAndFlashThroughTheRealIoctlPath()

@@ -178,6 +178,14 @@ private slots:
         spy.clear();
         QVERIFY(m_sim->plug(QStringLiteral("P40")));
         QTRY_COMPARE_WITH_TIMEOUT(codes(spy), QList<quint32>{VHDeviceEvent::NodesChanged}, 2000);
+        // A volume nobody mounted is a node change, even in a folder made late; mounting it an arrival.
+        spy.clear();
+        QVERIFY(QDir().mkpath(root() + QStringLiteral("/.unmounted/STICK")));
+        QTRY_COMPARE_WITH_TIMEOUT(codes(spy), QList<quint32>{VHDeviceEvent::NodesChanged}, 2000);
+        spy.clear();
+        QVERIFY(QDir().rename(root() + QStringLiteral("/.unmounted/STICK"), root() + QStringLiteral("/STICK")));
+        QTRY_COMPARE_WITH_TIMEOUT(codes(spy), (QList<quint32>{VHDeviceEvent::Arrival, VHDeviceEvent::NodesChanged}),
+                                  2000);
     }
 
     void defaultBackendFollowsTheEnvironment()

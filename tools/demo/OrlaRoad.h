@@ -54,6 +54,8 @@ public:
 
     // The steps, in order; each waits for what the window should show.
     bool runAll(OrlaController *controller);
+    // The controller the single steps below drive (runAll sets it itself).
+    void attach(OrlaController *controller) { m_controller = controller; }
     bool showsNoDevice();
     bool plugAndOffer();
     bool openDialog();

@@ -1,5 +1,6 @@
 #include "VHDevSim.h"
 
+#include "VHDeviceDbBuilder.h"
 #include "VHPSFLanguageImage.h"
 #include "VHPSFLayout.h"
 #include "VHPSFStoreBuilder.h"
@@ -20,6 +21,7 @@ namespace {
 
 const QString kVolumeSlot = QStringLiteral("volume");
 const QString kSecondarySlot = QStringLiteral("volume2");
+const QString kMapSlot = QStringLiteral("volume3");
 const QByteArray kImageMagic = "VELORA-SIM-IMAGE";
 constexpr qint64 kSectorSize = 4096;
 
@@ -329,6 +331,76 @@ bool VHDevSim::createFileSystem(const QString &name, const GalIdentity &identity
     return commit(staging, name);
 }
 
+bool VHDevSim::writePacer50Tree(const QString &volume, const VHSimPacer50Options &options)
+{
+    const QString apps = volume + QStringLiteral("/nimbra/applications/");
+    QList<QPair<QString, QByteArray>> files = {
+        {QStringLiteral("/nimbra/version.ini"), "version=" + options.apVersion.toUtf8() + "\r\n"},
+        {QStringLiteral("/nimbra/applications/protrainingapp/user_settings.xml"), "<settings app=\"protraining\"/>"},
+        {QStringLiteral("/nimbra/applications/training/user_settings.xml"), "<settings app=\"training\"/>"},
+        {QStringLiteral("/nimbra/applications/core/user_settings.xml"),
+         "<settings><unit_system>Metric</unit_system></settings>"},
+        {QStringLiteral("/nimbra/applications/core/default_settings.xml"),
+         "<settings><unit_system>Metric</unit_system><User_Name>Rider</User_Name></settings>"},
+        {QStringLiteral("/nimbra/applications/cycling/data/version.ini"), "version=1.0.0.0\r\n"},
+    };
+    for (const auto &[path, bytes] : files) {
+        QDir().mkpath(QFileInfo(volume + path).absolutePath());
+        QFile file(volume + path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+            return false;
+    }
+    const QString share = apps + QStringLiteral("cycling");
+    return options.gh2 ? VHDeviceDbBuilder::writeRouteScript(share) : VHDeviceDbBuilder::writeDatabases(share);
+}
+
+bool VHDevSim::createPacer50(const QString &name, const VHSimPacer50Options &options, const DriveOptions &drive)
+{
+    static const QHash<QString, QPair<QString, QString>> kRows = {
+        {QStringLiteral("pacer50"), {QStringLiteral("0901"), QStringLiteral("Pacer50")}},
+        {QStringLiteral("pacer50cr"), {QStringLiteral("1104"), QStringLiteral("Pacer50CR")}},
+        {QStringLiteral("pacer60"), {QStringLiteral("3001"), QStringLiteral("Pacer60")}}};
+    if (!kRows.contains(options.kind))
+        return fail(QStringLiteral("unknown Pacer50 kind: ") + options.kind);
+    if (!validName(name))
+        return false;
+    if (QFileInfo::exists(deviceFolder(name)))
+        return fail(QStringLiteral("device exists: ") + name);
+    GalIdentity identity;
+    identity.uuid = options.uuid.isEmpty() ? kRows[options.kind].first + QStringLiteral("A1B2C3D4E5F6") : options.uuid;
+    identity.model = kRows[options.kind].second;
+    identity.os = options.os;
+    identity.launchSec = options.launchSec;
+    const QString staging = stagingFolder();
+    const QString volume = staging + QLatin1Char('/') + kVolumeSlot;
+    if (staging.isEmpty() || !QDir().mkpath(volume))
+        return fail(QStringLiteral("cannot create ") + volume);
+    writeGalIni(volume + QStringLiteral("/device.ini"), identity);
+    if (!writePacer50Tree(volume, options) || !writeDriveInfo(volume, name, kVolumeSlot, drive, identity.model))
+        return fail(QStringLiteral("cannot write the volume of ") + name);
+    if (options.secondary) {
+        const QString second = staging + QLatin1Char('/') + kSecondarySlot;
+        if (!QDir().mkpath(second + QStringLiteral("/data"))
+            || !writeDriveInfo(second, name, kSecondarySlot, drive, identity.model))
+            return fail(QStringLiteral("cannot create the secondary volume"));
+    }
+    if (options.mapVolume) {
+        const QString map = staging + QLatin1Char('/') + kMapSlot;
+        QFile temp(map + QStringLiteral("/data/mapsinfo/temp.xml"));
+        if (!QDir().mkpath(map + QStringLiteral("/data/mapengine"))
+            || !QDir().mkpath(map + QStringLiteral("/data/mapsinfo")) || !temp.open(QIODevice::WriteOnly)
+            || temp.write("<maps/>") != 7 || !writeDriveInfo(map, name, kMapSlot, drive, identity.model))
+            return fail(QStringLiteral("cannot create the map volume"));
+        QSettings(map + QLatin1Char('/') + VHSimLayout::kDriveInfo, QSettings::IniFormat)
+            .setValue(QStringLiteral("label"), QStringLiteral("pacer60map"));
+    }
+    {
+        QSettings record(staging + QLatin1Char('/') + VHSimLayout::kDeviceRecord, QSettings::IniFormat);
+        record.setValue(QStringLiteral("Device/kind"), QStringLiteral("pacer50"));
+    }
+    return commit(staging, name);
+}
+
 bool VHDevSim::createScsi(const QString &name, const ScsiIdentity &identity)
 {
     if (!validName(name))
@@ -437,7 +509,8 @@ bool VHDevSim::plug(const QString &name)
                || fail(QStringLiteral("cannot plug ") + name);
     }
     // The secondary volume first: when the primary appears, the device is whole.
-    return plugVolume(name, kSecondarySlot, secondaryDrivePath(name)) && plugVolume(name, kVolumeSlot, drivePath(name));
+    return plugVolume(name, kSecondarySlot, secondaryDrivePath(name)) && plugVolume(name, kMapSlot, mapDrivePath(name))
+           && plugVolume(name, kVolumeSlot, drivePath(name));
 }
 
 bool VHDevSim::unplug(const QString &name)
@@ -448,7 +521,8 @@ bool VHDevSim::unplug(const QString &name)
     if (QFileInfo(link).isSymLink() && !QFile::remove(link))
         return fail(QStringLiteral("cannot unplug ") + name);
     return unplugVolume(name, kVolumeSlot, drivePath(name))
-           && unplugVolume(name, kSecondarySlot, secondaryDrivePath(name));
+           && unplugVolume(name, kSecondarySlot, secondaryDrivePath(name))
+           && unplugVolume(name, kMapSlot, mapDrivePath(name));
 }
 
 QString VHDevSim::volumePath(const QString &name) const
@@ -599,6 +673,37 @@ bool VHDevSim::bootFileSystem(const QString &name, QStringList &changes)
     return QFile::remove(instruction) || fail(QStringLiteral("cannot remove ") + instruction);
 }
 
+bool VHDevSim::bootPacer50(const QString &name, QStringList &changes)
+{
+    const QString volume = volumePath(name);
+    const QString format = existingEntry(volume, QStringLiteral("format.ini"));
+    if (!format.isEmpty()) {
+        // The volume is formatted; the device writes its identity anew.
+        const QString identity = identityFile(name);
+        const QStringList keep = {QFileInfo(identity).fileName(), VHSimLayout::kDriveInfo};
+        const QFileInfoList entries =
+            QDir(volume).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        for (const QFileInfo &entry : entries) {
+            if (keep.contains(entry.fileName()))
+                continue;
+            if (entry.isDir() && !entry.isSymLink() ? !QDir(entry.absoluteFilePath()).removeRecursively()
+                                                    : !QFile::remove(entry.absoluteFilePath()))
+                return fail(QStringLiteral("cannot format ") + entry.absoluteFilePath());
+        }
+        changes.append(QStringLiteral("formatted"));
+    }
+    const QString instruction = existingEntry(volume, QStringLiteral("Update.ini"));
+    if (instruction.isEmpty())
+        return true;
+    const QString checksums = VHSimLayout::readSmallIni(instruction).value(QStringLiteral("Total/CRC"));
+    const QString prefix = QStringLiteral("/My Disk/");
+    const bool complete = checksums.startsWith(prefix) && !checksums.contains(QLatin1String(".."))
+                          && QFileInfo(volume + QLatin1Char('/') + checksums.mid(prefix.size())).isFile();
+    if (complete)
+        return bootFileSystem(name, changes);
+    return QFile::remove(instruction) || fail(QStringLiteral("cannot remove ") + instruction);
+}
+
 void VHDevSim::bootScsi(const QString &name)
 {
     QSettings state(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceState, QSettings::IniFormat);
@@ -627,6 +732,8 @@ bool VHDevSim::boot(const QString &name, QStringList *changes)
         ok = bootGal(name, installed);
     else if (deviceKind == QLatin1String("fs"))
         ok = bootFileSystem(name, installed);
+    else if (deviceKind == QLatin1String("pacer50"))
+        ok = bootPacer50(name, installed);
     else
         bootScsi(name);
     if (changes)

@@ -61,6 +61,21 @@ struct VHSimPacer40Options
     bool layoutB = false; // a dist header version other than "1510"
 };
 
+// A Pacer50-family device: "/device.ini" (UUID of its row, MODEL, OS,
+// LaunchSec) and the application tree "nimbra" with its settings, version and
+// data files; optionally a second volume and a map volume labelled "pacer60map".
+struct VHSimPacer50Options
+{
+    QString kind = QStringLiteral("pacer50cr"); // pacer50, pacer50cr or pacer60
+    QString uuid;                               // the kind's row code + 12 characters when empty
+    QString os = QStringLiteral("1.0.0");
+    QString launchSec = QStringLiteral("1.0.0.0");
+    QString apVersion = QStringLiteral("GH1.3.0.7"); // "nimbra/version.ini", key version
+    bool secondary = false;
+    bool mapVolume = false; // a third volume labelled "pacer60map" with data/mapengine and data/mapsinfo/temp.xml
+    bool gh2 = false;       // "route.sql" instead of the database files
+};
+
 // Simulated devices in a simulation root (the layout of VHSimLayout.h): makes
 // FIT, GAL, file-system and SCSI devices, plugs and unplugs them, and plays
 // their firmware's start, which acts on the instruction files the updater
@@ -88,6 +103,11 @@ struct VHSimPacer40Options
 //  - file-system family: with "/Update.ini", the image it names (its path after
 //    "/My Disk") is installed like a FIT image into "/device.ini"; "/Update.ini"
 //    and the image folder are removed.
+//  - Pacer50 family: with "/format.ini" the volume is emptied but for its
+//    identity file; with "/Update.ini" the image it names is installed as
+//    above only when the checksum file of its "CRC=" line is there too, else
+//    nothing is installed; the instruction goes either way.
+//    "/updating@@!.ini" is the updater's and stays.
 //  - SCSI devices: a start ends a busy flash and the loader mode; an internal
 //    flash that begins with an image header (makeImage) reports its version
 //    as the product tag from then on.
@@ -118,6 +138,8 @@ public:
                    ScsiIdentity iap = ScsiIdentity());
     bool createFileSystem(const QString &name, const GalIdentity &identity, const DriveOptions &drive = DriveOptions());
     bool createScsi(const QString &name, const ScsiIdentity &identity);
+    bool createPacer50(const QString &name, const VHSimPacer50Options &options,
+                       const DriveOptions &drive = DriveOptions());
     // A 2 MiB external flash with a valid store and a 1 MiB internal flash
     // whose language area holds a base image and the languages "eng" and "deu".
     bool createPacer40(const QString &name, const VHSimPacer40Options &options = VHSimPacer40Options());
@@ -144,6 +166,7 @@ public:
     QString volumePath(const QString &name) const;
     QString drivePath(const QString &name) const { return m_root + QLatin1Char('/') + name; }
     QString secondaryDrivePath(const QString &name) const { return drivePath(name) + QStringLiteral("_2"); }
+    QString mapDrivePath(const QString &name) const { return drivePath(name) + QStringLiteral("_3"); }
     QString deviceFolder(const QString &name) const;
     QString identityFile(const QString &name) const;
 
@@ -183,6 +206,8 @@ private:
     bool bootGal(const QString &name, QStringList &changes);
     bool writeGalFiles(const QString &volume, const GalIdentity &identity);
     bool bootFileSystem(const QString &name, QStringList &changes);
+    bool bootPacer50(const QString &name, QStringList &changes);
+    bool writePacer50Tree(const QString &volume, const VHSimPacer50Options &options);
     void bootScsi(const QString &name);
     bool installImage(const QString &imagePath, const QString &identityPath, QStringList &changes);
     void installFromFlash(const QString &name, QStringList &changes);

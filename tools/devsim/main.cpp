@@ -21,6 +21,7 @@ device keeps its own files in <root>/.devices/<NAME>.
 
 Commands:
   create fit|gal|fs|scsi|pacer40 NAME  make a device and plug it (--unplugged: don't)
+  create pacer50|pacer50cr|pacer60 NAME   a Pacer50-family device (see below)
   plug NAME / unplug NAME      connect or disconnect a device
   boot NAME                    start the firmware of an unplugged device
   restart NAME                 unplug, wait --pause ms (default 1500), boot, plug
@@ -47,6 +48,14 @@ Devices:
         device with the same UUID whose identification is the IAP name
   fs    a file-system family volume with "/device.ini"; --secondary adds a
         second volume NAME_2 without identity file (same vendor)
+  pacer50, pacer50cr, pacer60
+        a Pacer50-family volume: "/device.ini" with the UUID of its row (0901,
+        1104; 3001 registers a Pacer60), OS and LaunchSec versions, and the
+        "nimbra" tree (application settings, "nimbra/version.ini" with
+        --ap-version, cycling/data with version.ini and the database files, or
+        route.sql with --gh2); --secondary adds NAME_2 with "data",
+        --map-volume adds NAME_3 labelled "pacer60map" with data/mapengine and
+        data/mapsinfo/temp.xml
   scsi  a device without volume; --identification is the text the model table
         matches in its INQUIRY answer
   pacer40  a SCSI device "LINDEN" (product tag V012): 2 MiB external flash
@@ -66,6 +75,9 @@ the device's identity file under the group named by Kind:
         external flash and brings the volume back
   fs    with "/Update.ini": the image named by [Total] Name ("/My Disk/...") is
         installed; "/Update.ini" and the image folder are removed
+  pacer50 family: "/format.ini" empties the volume but for "/device.ini";
+        "/Update.ini" installs as fs only when its CRC= file is there, and is
+        removed either way; "/updating@@!.ini" stays
 
 Starts by themselves (watch):
   gal   a volume the updater ejected with the port powered (the eject that
@@ -165,6 +177,11 @@ struct Options
             parser.addOption(values.last());
         }
         parser.addOption(QCommandLineOption(QStringLiteral("secondary"), QStringLiteral("Second volume (fs).")));
+        parser.addOption(QCommandLineOption(QStringLiteral("map-volume"), QStringLiteral("Map volume (pacer60).")));
+        parser.addOption(
+            QCommandLineOption(QStringLiteral("gh2"), QStringLiteral("route.sql, no databases (pacer50).")));
+        parser.addOption(QCommandLineOption(QStringLiteral("ap-version"),
+                                            QStringLiteral("Application version (pacer50)."), QStringLiteral("value")));
         parser.addOption(QCommandLineOption(QStringLiteral("flash-never-ready"),
                                             QStringLiteral("Fault: flash status always busy.")));
         parser.addOption(QCommandLineOption(QStringLiteral("erase-keeps-data"),
@@ -278,6 +295,17 @@ int create(VHDevSim &sim, const Options &o, const QStringList &args)
         ok = sim.createScsi(name, scsiIdentity(o));
     } else if (kind == QLatin1String("pacer40")) {
         ok = sim.createPacer40(name, pacer40Options(o));
+    } else if (kind.startsWith(QLatin1String("pacer"))) {
+        VHSimPacer50Options options;
+        options.kind = kind;
+        options.uuid = o.value("uuid", options.uuid);
+        options.os = o.value("os", options.os);
+        options.apVersion = o.value("ap-version", options.apVersion);
+        options.launchSec = o.value("launchsec", options.launchSec);
+        options.secondary = o.parser.isSet(QStringLiteral("secondary"));
+        options.mapVolume = o.parser.isSet(QStringLiteral("map-volume"));
+        options.gh2 = o.parser.isSet(QStringLiteral("gh2"));
+        ok = sim.createPacer50(name, options, driveOptions(o));
     } else {
         return failWith(QStringLiteral("unknown device kind: ") + kind);
     }

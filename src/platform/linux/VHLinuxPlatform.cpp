@@ -6,6 +6,7 @@
 #include "VHInquiry.h"
 #include "VHLinuxDeviceWatcher.h"
 #include "VHLinuxSCSIService.h"
+#include "VHLinuxVolumeMounter.h"
 #include "VHLog.h"
 #include "VHPlatform.h"
 #include "VHPlatformDeviceDetector.h"
@@ -15,11 +16,15 @@
 #include <QDir>
 #include <QFile>
 
+#include <libudev.h>
+
 #include <cerrno>
 
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -108,6 +113,53 @@ QString VHLinuxPlatform::getDriveVendorName(const QString &drive)
     return vendor + product;
 }
 
+QString VHLinuxPlatform::getVolumeLabel(const QString &drive)
+{
+    const std::optional<Drive> found = driveAt(drive);
+    if (!found)
+        return {};
+    const dev_t number = makedev(found->mount.major, found->mount.minor);
+    QString label;
+    if (udev *context = udev_new()) {
+        const QString folder = VHSysfs::blockDeviceFolder(m_paths.sysRoot, found->mount.major, found->mount.minor);
+        udev_device *device = folder.isEmpty()
+                                  ? udev_device_new_from_devnum(context, 'b', number)
+                                  : udev_device_new_from_syspath(context, QFile::encodeName(folder).constData());
+        if (device) {
+            if (const char *value = udev_device_get_property_value(device, "ID_FS_LABEL"))
+                label = QString::fromUtf8(value);
+            udev_device_unref(device);
+        }
+        udev_unref(context);
+    }
+    if (!label.isEmpty())
+        return label;
+    // Without a udev database: the link in /dev/disk/by-label that leads to the node.
+    const QDir byLabel(m_paths.devRoot + QStringLiteral("/disk/by-label"));
+    for (const QFileInfo &entry : byLabel.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        struct stat st;
+        if (::stat(QFile::encodeName(entry.absoluteFilePath()).constData(), &st) == 0 && S_ISBLK(st.st_mode)
+            && st.st_rdev == number)
+            return entry.fileName();
+    }
+    return {};
+}
+
+QString VHLinuxPlatform::getPhysicalDevice(const QString &drive)
+{
+    const std::optional<Drive> found = driveAt(drive);
+    if (!found)
+        return {};
+    // Two volumes of one device are two LUNs (or partitions) below the same USB device.
+    const QString folder = found->disk.sysPath;
+    const QString top = m_paths.sysRoot + QStringLiteral("/devices");
+    for (QString up = folder; up.startsWith(top + QLatin1Char('/')); up = QFileInfo(up).path()) {
+        if (::access(QFile::encodeName(up + QStringLiteral("/idVendor")).constData(), F_OK) == 0)
+            return up;
+    }
+    return folder;
+}
+
 bool VHLinuxPlatform::ejectDevice(const QString &drive) { return ejectDeviceInMode(drive, VHEjectMode::PowerOff); }
 
 bool VHLinuxPlatform::ejectDeviceInMode(const QString &drive, VHEjectMode mode)
@@ -170,19 +222,46 @@ bool VHLinuxPlatform::ejectWithoutService(const Drive &drive, const QList<VHMoun
     return true;
 }
 
+QString VHLinuxPlatform::accessHint(const QString &node)
+{
+    return QStringLiteral("no permission to open %1: install the udev rule \"%2\" into /usr/lib/udev/rules.d "
+                          "(the package does), load the sg module (\"modprobe sg\") and plug the device in again")
+        .arg(node, kUdevRuleName);
+}
+
+int VHLinuxPlatform::openDeviceNode(const QString &path, int flags) const
+{
+    const QByteArray name = QFile::encodeName(path);
+    return m_openNode ? m_openNode(name, flags | O_CLOEXEC) : ::open(name.constData(), flags | O_CLOEXEC);
+}
+
+void VHLinuxPlatform::noteDenied(const VHBlockDisk &disk, const QString &node)
+{
+    m_deniedNodes.append(node);
+    if (m_hintLogged.contains(disk.sysPath))
+        return;
+    m_hintLogged.insert(disk.sysPath);
+    vhCritical() << accessHint(node);
+}
+
 std::unique_ptr<VHDeviceService> VHLinuxPlatform::probeDisk(const VHBlockDisk &disk, const VHModelTable &models)
 {
     const QString sgNode = disk.sgName.isEmpty() ? QString() : m_paths.devRoot + QLatin1Char('/') + disk.sgName;
     const QString diskNode = m_paths.devRoot + QLatin1Char('/') + disk.devName;
     QString node = sgNode;
-    VHFileOps::UniqueFd fd = sgNode.isEmpty() ? VHFileOps::UniqueFd() : openNode(sgNode, O_RDWR);
+    VHFileOps::UniqueFd fd =
+        sgNode.isEmpty() ? VHFileOps::UniqueFd() : VHFileOps::UniqueFd(openDeviceNode(sgNode, O_RDWR));
+    const bool sgDenied = !fd.isValid() && !sgNode.isEmpty() && errno == EACCES;
     if (!fd.isValid()) {
         // Without a generic node the disk node carries SG_IO too; a missing medium must not stop the open.
         node = diskNode;
-        fd = openNode(diskNode, O_RDWR | O_NONBLOCK);
+        fd = VHFileOps::UniqueFd(openDeviceNode(diskNode, O_RDWR | O_NONBLOCK));
     }
-    if (!fd.isValid())
+    if (!fd.isValid()) {
+        if (sgDenied || errno == EACCES)
+            noteDenied(disk, sgDenied ? sgNode : diskNode);
         return nullptr;
+    }
     const VHScsiCommands::Cdb6 cdb = VHScsiCommands::inquiry();
     QByteArray answer(VHScsiCommands::kInquiryLength, '\0');
     if (!VHSgIo::SendSCSICommandToDevice(fd.get(), 0, 1, 0, VHSgIo::Read, cdb.data(), int(cdb.size()),
@@ -200,6 +279,7 @@ std::unique_ptr<VHDeviceService> VHLinuxPlatform::probeDisk(const VHBlockDisk &d
 VHServiceList VHLinuxPlatform::findSCSIDevices(const VHModelTable &models)
 {
     VHServiceList found;
+    m_deniedNodes.clear();
     for (const VHBlockDisk &disk : VHSysfs::listDisks(m_paths.sysRoot)) {
         vhDebug() << "find SCSI interface: " << disk.sysPath;
         if (!disk.isUsbMassStorage())
@@ -223,4 +303,9 @@ std::unique_ptr<VHDeviceDetector> VHLinuxPlatform::createDetector(VHDeviceManage
 std::unique_ptr<VHDeviceWatcher> VHLinuxPlatform::createDeviceWatcher()
 {
     return std::make_unique<VHLinuxDeviceWatcher>(m_paths);
+}
+
+std::unique_ptr<VHVolumeMounter> VHLinuxPlatform::createVolumeMounter()
+{
+    return std::make_unique<VHLinuxVolumeMounter>(m_paths);
 }

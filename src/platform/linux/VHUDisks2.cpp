@@ -191,6 +191,8 @@ void VHUDisks2Client::send(const QString &path, const QString &interface, const 
 {
     QDBusMessage message = QDBusMessage::createMethodCall(kService, path, interface, method);
     message.setArguments(arguments);
+    // Only calls that may wait for the user let polkit ask them.
+    message.setInteractiveAuthorizationAllowed(timeoutMs == kInteractiveTimeoutMs);
     // A child of this client: destroying the client drops the answer unseen.
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, timeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, onReply] {

@@ -16,6 +16,7 @@ VHSimDeviceWatcher::VHSimDeviceWatcher(const QString &root, QObject *parent)
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &VHSimDeviceWatcher::rescan);
     m_drives = driveKeys();
     m_scsi = scsiKeys();
+    m_unmounted = VHSimLayout::unmountedDriveNames(m_root);
 }
 
 VHSimDeviceWatcher::~VHSimDeviceWatcher() = default;
@@ -23,7 +24,7 @@ VHSimDeviceWatcher::~VHSimDeviceWatcher() = default;
 void VHSimDeviceWatcher::watchFolders()
 {
     const QString scsi = m_root + QLatin1Char('/') + VHSimLayout::kScsiFolder;
-    QStringList wanted{m_root, scsi};
+    QStringList wanted{m_root, scsi, m_root + QLatin1Char('/') + VHSimLayout::kUnmountedFolder};
     for (const QString &folder : std::as_const(wanted)) {
         if (!m_watcher->directories().contains(folder) && QDir(folder).exists())
             m_watcher->addPath(folder);
@@ -48,15 +49,17 @@ QSet<QString> VHSimDeviceWatcher::scsiKeys() const
 
 void VHSimDeviceWatcher::rescan()
 {
-    // The SCSI folder may have been removed and made again.
+    // The SCSI folder may have been removed and made again, the unmounted one made late.
     watchFolders();
     const QSet<QString> drives = driveKeys();
     const QSet<QString> scsi = scsiKeys();
     const bool removed = !(m_drives - drives).isEmpty();
     const bool added = !(drives - m_drives).isEmpty();
-    const bool nodesChanged = scsi != m_scsi;
+    const QStringList unmounted = VHSimLayout::unmountedDriveNames(m_root);
+    const bool nodesChanged = scsi != m_scsi || unmounted != m_unmounted;
     m_drives = drives;
     m_scsi = scsi;
+    m_unmounted = unmounted;
     if (removed)
         emit DeviceChange(VHDeviceEvent::RemoveComplete);
     if (added)

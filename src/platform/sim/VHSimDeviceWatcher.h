@@ -9,7 +9,7 @@ class QFileSystemWatcher;
 
 // Device notifications of a simulation root, event driven through inotify: a
 // drive folder appearing gives 0x8000, one vanishing 0x8004, a SCSI device
-// plugged or unplugged 0x0007.
+// plugged or unplugged 0x0007, and so does a drive appearing or vanishing unmounted.
 class VHSimDeviceWatcher : public VHDeviceWatcher
 {
     Q_OBJECT
@@ -30,4 +30,5 @@ private:
     QFileSystemWatcher *m_watcher;
     QSet<QString> m_drives;
     QSet<QString> m_scsi;
+    QStringList m_unmounted;
 };

@@ -19,6 +19,19 @@ QStringList driveFolders(const QString &root)
     return drives;
 }
 
+QStringList unmountedDriveNames(const QString &root)
+{
+    QStringList names = QDir(root + QLatin1Char('/') + kUnmountedFolder)
+                            .entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
+    names.removeIf([](const QString &name) { return name.startsWith(QLatin1Char('.')); });
+    return names;
+}
+
+QString unmountedDrivePath(const QString &root, const QString &name)
+{
+    return root + QLatin1Char('/') + kUnmountedFolder + QLatin1Char('/') + name;
+}
+
 QStringList scsiDeviceNames(const QString &root)
 {
     return QDir(root + QLatin1Char('/') + kScsiFolder)

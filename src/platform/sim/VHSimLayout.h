@@ -9,7 +9,7 @@
 // platform and the device simulator:
 //
 //   <root>/<DRIVE>/                a plugged drive (a mounted volume); hidden names are not drives
-//   <root>/<DRIVE>/.simdrive       optional INI: vendor, model, device, slot, plugId, totalBytes, freeBytes
+//   <root>/<DRIVE>/.simdrive       optional INI: vendor, model, device, slot, plugId, totalBytes, freeBytes, label
 //   <root>/.scsi/<NAME>            a plugged SCSI device: a link to its device folder
 //   <root>/.devices/<NAME>/        a device's own folder: sim.ini, flash files, command log,
 //                                  and its volumes while it is unplugged
@@ -17,12 +17,14 @@
 //                                  the device simulator's watcher restarts devices after it
 //   <root>/.staging/               where complete folders are prepared before they are moved in
 //   <root>/.ejected/               drives that were ejected without a device folder
+//   <root>/.unmounted/<DRIVE>/     a plugged drive that nobody has mounted yet
 namespace VHSimLayout {
 
 inline const QString kScsiFolder = QStringLiteral(".scsi");
 inline const QString kDevicesFolder = QStringLiteral(".devices");
 inline const QString kStagingFolder = QStringLiteral(".staging");
 inline const QString kEjectedFolder = QStringLiteral(".ejected");
+inline const QString kUnmountedFolder = QStringLiteral(".unmounted");
 inline const QString kDriveInfo = QStringLiteral(".simdrive");
 inline const QString kDeviceRecord = QStringLiteral("sim.ini");
 inline const QString kDeviceState = QStringLiteral("state.ini");
@@ -37,6 +39,9 @@ constexpr qsizetype kMaxSmallFile = 64 * 1024;
 
 // The plugged drives, sorted by name, as full paths.
 QStringList driveFolders(const QString &root);
+// The names of the drives present but not mounted, sorted (hidden names are none).
+QStringList unmountedDriveNames(const QString &root);
+QString unmountedDrivePath(const QString &root, const QString &name);
 // The names of the plugged SCSI devices, sorted.
 QStringList scsiDeviceNames(const QString &root);
 // The device folder a plugged SCSI device's link names, or empty.

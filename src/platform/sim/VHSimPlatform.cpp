@@ -9,6 +9,7 @@
 #include "VHSimDeviceWatcher.h"
 #include "VHSimLayout.h"
 #include "VHSimSCSIService.h"
+#include "VHSimVolumeMounter.h"
 
 #include <QDir>
 #include <QFile>
@@ -71,6 +72,24 @@ QString VHSimPlatform::getDriveVendorName(const QString &drive)
     vhDebug() << "vendor" << vendor;
     vhDebug() << "product" << product;
     return vendor + product;
+}
+
+QString VHSimPlatform::getVolumeLabel(const QString &drive)
+{
+    const QString folder = driveOf(drive);
+    if (folder.isEmpty())
+        return {};
+    return VHSimLayout::readSmallIni(folder + QLatin1Char('/') + VHSimLayout::kDriveInfo)
+        .value(QStringLiteral("label"));
+}
+
+QString VHSimPlatform::getPhysicalDevice(const QString &drive)
+{
+    const QString folder = driveOf(drive);
+    if (folder.isEmpty())
+        return {};
+    return VHSimLayout::readSmallIni(folder + QLatin1Char('/') + VHSimLayout::kDriveInfo)
+        .value(QStringLiteral("device"));
 }
 
 QString VHSimPlatform::ejectTarget(const QString &drive) const
@@ -156,4 +175,9 @@ std::unique_ptr<VHDeviceDetector> VHSimPlatform::createDetector(VHDeviceManagerI
 std::unique_ptr<VHDeviceWatcher> VHSimPlatform::createDeviceWatcher()
 {
     return std::make_unique<VHSimDeviceWatcher>(m_root);
+}
+
+std::unique_ptr<VHVolumeMounter> VHSimPlatform::createVolumeMounter()
+{
+    return std::make_unique<VHSimVolumeMounter>(m_root);
 }

@@ -16,11 +16,16 @@ public:
     std::unique_ptr<VHEnvInterface> createEnv() override;
     void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) override;
     QString getDriveVendorName(const QString &drive) override;
+    // The `label` key of the drive's ".simdrive".
+    QString getVolumeLabel(const QString &drive) override;
+    // The simulated device the drive belongs to (the `device` key of its ".simdrive").
+    QString getPhysicalDevice(const QString &drive) override;
     [[nodiscard]] bool ejectDevice(const QString &drive) override;
     [[nodiscard]] bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) override;
     VHServiceList findSCSIDevices(const VHModelTable &models) override;
     std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager, VHPlatform *platform) override;
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override;
+    std::unique_ptr<VHVolumeMounter> createVolumeMounter() override;
 
     QString root() const { return m_root; }
 

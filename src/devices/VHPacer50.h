@@ -1,0 +1,124 @@
+#pragma once
+
+#include "VHDeviceImpl.h"
+#include "VHPacer50Package.h"
+#include "VHResult.h"
+#include "VHSafeFolder.h"
+
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+
+// The cycling computers that show one or two FAT volumes and update through
+// files alone: the package is unpacked locally and copied onto the volume,
+// and instruction files ("Update.ini", "/format.ini") make the firmware act at
+// its next start. A flag file on the volume marks a running update, so an
+// interrupted one is noticed at the next connection.
+class VHPacer50 : public VHDeviceServiceClient
+{
+    Q_OBJECT
+
+public:
+    // Error codes left by the operations; 3 tells the user the device is full.
+    enum Error { NoError = 0, NoVolume = 2, NoSpace = 3, Failed = 4 };
+
+    VHPacer50();
+
+    bool initial() override;
+    bool getModelName(QString &name) override;
+    bool getUUID(QString &uuid) override;
+    bool getRootPath(QString &path) override;
+    bool getImageVersion(QString &text) override;
+    bool getSharePath(QString &path) override;
+    bool getInternalStorage(quint64 &total, quint64 &free) override;
+    bool getLaunchSecVersion(QString &text) override;
+    bool getAPVersion(QString &text) override;
+    bool prepareUploadData(QString &, bool) override { return false; }
+    QStringList _exportTrack(const QString &) override { return {}; }
+    void removeUpdatePackage() override;
+    bool updateLaunchsec(const QString &archive) override;
+    void formatDevice() override;
+
+    bool _updateTotal(const QString &archive, const QString &changedLanguage) override;
+    bool _updateAP(const QString &archive) override;
+    bool _updateComponent(const QString &model, const QString &version, const QString &componentName,
+                          const QString &archive) override;
+    bool _restoreFactory(const QString &packageFolder) override;
+    bool _updateMapData(const QString &argument) override;
+
+    [[nodiscard]] bool setUpdatingFlag(bool on);
+    bool isUpdating();
+
+    // The device's volumes that may take engine and map files: the root first,
+    // then the other "msdos" drives of a Velora vendor that belong to the same
+    // physical device. Empty for models outside the family.
+    QStringList GetDriveDisks(const QString &model);
+
+    // ---- file operations; paths below the volume root ----------------------
+    [[nodiscard]] bool copyFile(const QString &src, const QString &dst);
+    [[nodiscard]] bool removeFile(const QString &path);
+    void removeReadOnlyAttribute(const QString &path);
+    // Copies a local folder onto the volume; equal files (same size, times at
+    // most 59 seconds apart) are skipped. The copied destinations go to `copied`.
+    [[nodiscard]] bool copyDir(const QString &src, const QString &dst, QStringList *copied = nullptr);
+    [[nodiscard]] bool removeDir(const QString &path);
+    // Reads each file back from the device (after flushing it and dropping its
+    // cached pages); logs what fails. The number of files that failed.
+    int checkFiles(const QStringList &paths);
+    // The part of a file of `size` bytes the check reads: all of a file up to
+    // 1024 bytes, else its last 1024. The offset and the length.
+    static QPair<qint64, qint64> readBackWindow(qint64 size);
+    int checkDirFiles(const QString &folder);
+    bool isVersionOlder(const QString &reference);
+
+    QString GetGPSENGINEVersion(const QString &dir, const QString &key);
+    [[nodiscard]] bool setGPSENGINEVersion(const QString &key, const QString &dir, const QString &value);
+    // The unpacked component archive without the excluded top-level files; empty on failure.
+    QString makeGPSENGINETempFiles(const QString &archive, const QStringList &excluded);
+
+    // The device's data store, set up once per device object on the first data
+    // operation's worker thread (it copies and opens files on the volume, so
+    // never on the GUI thread and never on the update road). False without a volume.
+    bool openDataStore();
+
+    // The restore's memory of the device it asked to format (its UUID), for
+    // the whole process: the second pass installs on that device only.
+    static QString formatRequestedFor();
+    static void setFormatRequestedFor(const QString &uuid);
+
+protected:
+    QString rootPath();
+    // The root + the setting `appath`; empty when either is unusable.
+    QString appPath();
+    // A folder below the root, reached without links (made with `create`); its
+    // path as found on the volume, or empty.
+    QString volumeFolder(const QString &path, bool create);
+    bool finish(const VHResult &result);
+
+private:
+    VHResult installTotal(const QString &archive);
+    VHResult installTotalOnVolume(const QString &root, const QString &work, const QString &image);
+    VHResult unpackInto(const QString &archive, const QString &work);
+    VHResult checkSpace(const QString &root, const QString &work);
+    VHResult writeUpdateIni(const QString &root, const QByteArray &bytes);
+    VHResult installAP(const QString &archive);
+    VHResult copyAP(const QString &work);
+    void removeUserSettingsIfOlder();
+    VHResult installLaunchSec(const QString &archive);
+    VHResult updateEngine(const QString &model, const QString &version, const QString &archive);
+    VHResult updateMapComponent(const QString &model, const QString &version, const QString &archive);
+    // One volume's part of a component update: the files of the archive
+    // without `excluded` go into `<target>/<sub>`, then `key` takes `version`.
+    VHResult installComponentPart(const QString &archive, const QStringList &excluded, const QString &target,
+                                  const QString &sub, const QString &key, const QString &version, bool skipChecks,
+                                  bool needData);
+    VHResult installMapData(const QString &argument);
+    VHResult copyMapFile(const QString &source, const QString &countries);
+    VHResult restore(const QString &packageFolder);
+    QString settingPath(const QString &key, const QString &defaultValue);
+    bool hasVersionFile(const QString &dir);
+
+    std::atomic<bool> m_dataStoreOpen{false};
+};

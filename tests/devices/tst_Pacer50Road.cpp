@@ -1,0 +1,227 @@
+// The Pacer50 family through the whole runtime, on the simulated platform with
+// the built-in model table: an image update that the device installs at its
+// restart, an attach after an interrupted update, the two-pass factory restore
+// across the device's own format, and a Pacer60 whose release.ini names its image.
+
+#include "VHDaemon.h"
+#include "VHDevSim.h"
+#include "VHDeviceFamilies.h"
+#include "VHDeviceManager.h"
+#include "VHEnv.h"
+#include "VHPacer50.h"
+#include "VHPacer50PackageBuilder.h"
+#include "VHTestEnv.h"
+#include "VHTestFiles.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Events : VHDeviceManagerListener
+{
+    QStringList list;
+    void onDeviceConnected(VHClient *) override { list << QStringLiteral("connected"); }
+    void onDeviceDisconnected(VHClient *) override { list << QStringLiteral("disconnected"); }
+    void onDeviceChanged(VHClient *) override {}
+    void onActionDone(VHClient *client, int action) override
+    {
+        int code = 0;
+        list << QStringLiteral("done %1 %2").arg(action).arg(client->actionFailed(code) ? "failed" : "ok");
+    }
+};
+
+} // namespace
+
+class TestPacer50Road : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_work;
+    std::unique_ptr<VHDevSim> m_sim;
+    std::unique_ptr<VHDaemon> m_daemon;
+    Events m_events;
+    qint64 m_now = 1700000000;
+    int m_count = 0;
+
+    VHClient *device() const { return m_daemon->currentDevice(); }
+    qsizetype count(const QString &event) const { return m_events.list.count(event); }
+
+    QString package(const VHPacer50PackageBuilder::Options &options = {})
+    {
+        const QString folder = m_work.filePath(QStringLiteral("pkg%1").arg(++m_count));
+        return VHPacer50PackageBuilder::writePackageFolder(folder, options) ? folder : QString();
+    }
+
+    void connect(const QString &name)
+    {
+        const qsizetype connections = count(QStringLiteral("connected"));
+        m_now += 60;
+        QVERIFY2(m_sim->plug(name), qPrintable(m_sim->lastError()));
+        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("connected")) > connections, 5000);
+    }
+
+    void disconnect(const QString &name)
+    {
+        QVERIFY(m_sim->unplug(name));
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
+    }
+
+    QString create(const VHSimPacer50Options &options)
+    {
+        const QString name = QStringLiteral("p%1").arg(++m_count);
+        if (!m_sim->createPacer50(name, options))
+            return {};
+        return name;
+    }
+
+    // Runs an action on the current device; whether it succeeded.
+    bool run(const std::function<bool(VHClient *)> &start)
+    {
+        VHClient *client = device();
+        if (!client || !start(client) || !QTest::qWaitFor([&] { return !client->isBusy(); }, 20000))
+            return false;
+        int code = 0;
+        if (!client->actionFailed(code))
+            return true;
+        // The reason is in the log's last lines.
+        qWarning("%s", qPrintable(readTestLog().right(1500)));
+        return false;
+    }
+
+    // Restarts the device's firmware; what it installed.
+    QStringList restart(const QString &name)
+    {
+        disconnect(name);
+        QStringList changes;
+        if (!m_sim->boot(name, &changes))
+            qWarning("boot failed: %s", qPrintable(m_sim->lastError()));
+        connect(name);
+        return changes;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_work.isValid());
+        const QString simRoot = m_work.filePath(QStringLiteral("sim"));
+        QDir().mkpath(simRoot);
+        qputenv("VELORA_SIM_ROOT", simRoot.toUtf8());
+        m_sim = std::make_unique<VHDevSim>(simRoot);
+        initTestEnv(m_work.filePath(QStringLiteral("xdg")));
+        {
+            QSettings settings(VHEnv::instance()->settingsPath(), QSettings::IniFormat);
+            for (const char *model : {"Pacer50CR", "Pacer50", "Pacer60"}) {
+                settings.setValue(QStringLiteral("%1/deviceinipath").arg(model), QStringLiteral("/device.ini"));
+                settings.setValue(QStringLiteral("%1/apversionpath").arg(model), QStringLiteral("/nimbra/version.ini"));
+            }
+        }
+        VHDeviceFamilies::registerAll();
+        m_daemon = std::make_unique<VHDaemon>();
+        m_daemon->deviceManager()->setClock([this] { return m_now; });
+        m_daemon->deviceManager()->addListener(&m_events);
+        QVERIFY(m_daemon->start(true));
+        QCOMPARE(m_daemon->deviceManager()->deviceClassFlags() & 4, 0);
+    }
+
+    void imageUpdateInstalledAtRestart()
+    {
+        VHSimPacer50Options options;
+        options.secondary = true;
+        const QString name = create(options);
+        QVERIFY(!name.isEmpty());
+        connect(name);
+        QString text;
+        QVERIFY(device()->getModelName(text));
+        QCOMPARE(text, QStringLiteral("Pacer50CR"));
+        const QString folder = package();
+        QVERIFY(run([&](VHClient *client) { return client->updateTotal(folder + "/Total.zip", QString()); }));
+        QVERIFY(QFileInfo::exists(m_sim->drivePath(name) + "/Update.ini"));
+        QCOMPARE(restart(name), QStringList{"OS=2.0.0"});
+        QVERIFY(device()->getImageVersion(text));
+        QCOMPARE(text, QStringLiteral("2.0.0"));
+        QVERIFY(QDir(m_sim->drivePath(name)).entryList({"Vel0ra!#@*"}, QDir::Dirs).isEmpty());
+        disconnect(name);
+    }
+
+    void instructionWithoutChecksumsInstallsNothing()
+    {
+        const QString name = create({});
+        const QString volume = m_sim->deviceFolder(name) + "/volume";
+        writeFile(volume + "/Vel0ra!#@5/ALDER.bin", VHDevSim::makeImage("OS", "9.9.9"));
+        writeFile(volume + "/Update.ini", VHPacer50Package::updateIni(5, "ALDER.bin"));
+        writeFile(volume + "/updating@@!.ini", "1");
+        QStringList changes;
+        QVERIFY(m_sim->boot(name, &changes));
+        QVERIFY(changes.isEmpty());
+        QVERIFY(!QFileInfo::exists(volume + "/Update.ini"));
+        QVERIFY(QFileInfo::exists(volume + "/updating@@!.ini"));
+
+        // The flag tells the next attach that an update was interrupted.
+        for (const char *spelling : {"Version.ini", "VERSION.ini", "VERSION.INI"})
+            writeFile(volume + "/nimbra/" + spelling, "version=GH1.4.0.56\r\n");
+        connect(name);
+        QCOMPARE(QDir(m_sim->drivePath(name) + "/nimbra").entryList(QDir::Files), QStringList());
+        QString version;
+        QVERIFY(static_cast<VHPacer50 *>(device())->getAPVersion(version));
+        QCOMPARE(version, QStringLiteral("GH0.0.0.0"));
+        disconnect(name);
+    }
+
+    void twoPassRestore()
+    {
+        const QString name = create({});
+        connect(name);
+        const QString folder = package();
+        QVERIFY(run([&](VHClient *client) { return client->restoreFactory(folder); }));
+        QCOMPARE(device()->state(), int(VHClient::STATE_MODEL));
+        QVERIFY(QFileInfo::exists(m_sim->drivePath(name) + "/format.ini"));
+
+        QCOMPARE(restart(name), QStringList{"formatted"});
+        QVERIFY(!QFileInfo::exists(m_sim->drivePath(name) + "/nimbra"));
+        QVERIFY(VHEnv::instance()->restorePending());
+        QCOMPARE(device()->state(), int(VHClient::STATE_READY));
+        QVERIFY(run([&](VHClient *client) { return client->restoreFactory(folder); }));
+        QVERIFY(!VHEnv::instance()->restorePending());
+        QCOMPARE(device()->state(), int(VHClient::STATE_READY));
+        QVERIFY(QFileInfo::exists(m_sim->drivePath(name) + "/launchsec.ini"));
+        QString version;
+        QVERIFY(static_cast<VHPacer50 *>(device())->getAPVersion(version));
+        QCOMPARE(version, QStringLiteral("GH1.4.0.56"));
+        QCOMPARE(restart(name), QStringList{"OS=2.0.0"});
+        disconnect(name);
+    }
+
+    void pacer60NamesItsImage()
+    {
+        VHSimPacer50Options options;
+        options.kind = QStringLiteral("pacer60");
+        options.mapVolume = true;
+        const QString name = create(options);
+        connect(name);
+        QString text;
+        QVERIFY(device()->getModelName(text));
+        QCOMPARE(text, QStringLiteral("Pacer60"));
+        VHPacer50PackageBuilder::Options packageOptions;
+        packageOptions.imageName = QStringLiteral("OAK");
+        packageOptions.imageVersion = QStringLiteral("3.1.0");
+        const QString folder = package(packageOptions);
+        QVERIFY(run([&](VHClient *client) { return client->updateTotal(folder + "/Total.zip", QString()); }));
+        QVERIFY(readFile(m_sim->drivePath(name) + "/Update.ini").contains("/OAK.bin\r\nCRC="));
+        QCOMPARE(restart(name), QStringList{"OS=3.1.0"});
+        QVERIFY(device()->getImageVersion(text));
+        QCOMPARE(text, QStringLiteral("3.1.0"));
+
+        // Map data goes to the labelled volume of this device.
+        const QString resources = m_work.filePath(QStringLiteral("maps"));
+        QVERIFY(VHPacer50PackageBuilder::writeMapResources(resources, {"Italy^20240101.map"}));
+        QVERIFY(run([&](VHClient *client) { return client->updateMapData(resources + "^Pacer60"); }));
+        QVERIFY(QFileInfo::exists(m_sim->mapDrivePath(name) + "/data/mapengine/map/Countries/Italy^20240101.map"));
+        QVERIFY(QFileInfo::exists(m_sim->mapDrivePath(name) + "/data/mapsinfo/currentMap.xml"));
+        disconnect(name);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPacer50Road)
+#include "tst_Pacer50Road.moc"

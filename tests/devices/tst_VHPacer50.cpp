@@ -1,0 +1,465 @@
+#include "VHDaemon.h"
+#include "VHDeviceDbBuilder.h"
+#include "VHEnv.h"
+#include "VHFSDeviceService.h"
+#include "VHPacer50CR.h"
+#include "VHPacer50PackageBuilder.h"
+#include "VHPacer60.h"
+#include "VHPlatform.h"
+#include "VHTestEnv.h"
+#include "VHTestFakes.h"
+#include "VHTestFiles.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+namespace Builder = VHPacer50PackageBuilder;
+
+// Drives with a vendor, a label and the physical device they belong to.
+class DrivePlatform : public FakePlatform
+{
+public:
+    using FakePlatform::FakePlatform;
+    struct Drive
+    {
+        QString vendor, label, device;
+    };
+    QHash<QString, Drive> drives;
+
+    QString getDriveVendorName(const QString &drive) override { return drives.value(drive).vendor; }
+    QString getVolumeLabel(const QString &drive) override { return drives.value(drive).label; }
+    QString getPhysicalDevice(const QString &drive) override { return drives.value(drive).device; }
+};
+
+void setTime(const QString &path, qint64 seconds)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(QDateTime::fromSecsSinceEpoch(seconds), QFileDevice::FileModificationTime));
+}
+
+} // namespace
+
+class TestVHPacer50 : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_root;
+    FakePlatform::Script m_script;
+    DrivePlatform *m_platform = nullptr;
+    QString m_volume;
+    int m_count = 0;
+
+    QString newFolder(const QString &name) { return m_root.path() + QStringLiteral("/%1%2").arg(name).arg(++m_count); }
+
+    QString makeVolume(const QString &uuid = QStringLiteral("1104AAAABBBBCCCC"), const QString &model = "Pacer50CR")
+    {
+        const QString volume = newFolder(QStringLiteral("vol"));
+        writeFile(volume + QStringLiteral("/device.ini"),
+                  "[UUID]\r\nUUID=" + uuid.toUtf8() + "\r\n[MODEL]\r\nModel=" + model.toUtf8()
+                      + "\r\n[OS]\r\nVersion=1.0.0\r\n[LaunchSec]\r\nVersion=1.0.0.0\r\n[IMG]\r\nUpdateMethod=1\r\n");
+        writeFile(volume + QStringLiteral("/nimbra/version.ini"), "version=GH1.3.0.7\r\n");
+        for (const char *app : {"protrainingapp", "training"})
+            writeFile(volume + QStringLiteral("/nimbra/applications/%1/user_settings.xml").arg(app), "<settings/>");
+        m_platform->drives.insert(volume, {QStringLiteral("VELORA"), QString(), uuid});
+        m_script.drives << volume;
+        return volume;
+    }
+
+    template <typename Device = VHPacer50CR>
+    std::unique_ptr<Device, VHClientDeleter> makeDevice(const QString &volume, const QString &model = "Pacer50CR")
+    {
+        std::unique_ptr<Device, VHClientDeleter> device(new Device);
+        const VHModelInfo row{model.left(4), model, QStringLiteral("Velora"), nullptr};
+        device->setDeviceService(new VHFSDeviceService(volume, row, volume + QStringLiteral("/device.ini")));
+        return device;
+    }
+
+    bool run(VHClient &device, const std::function<bool()> &start, int *code = nullptr)
+    {
+        if (!start() || !waitUntilIdle(device))
+            return false;
+        int error = 0;
+        const bool failed = device.actionFailed(error);
+        if (code)
+            *code = error;
+        return !failed;
+    }
+
+    // The image folders on a volume.
+    QStringList imageFolders(const QString &volume)
+    {
+        return QDir(volume).entryList({QStringLiteral("Vel0ra!#@*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        initTestEnv(m_root.path());
+        auto platform = std::make_unique<DrivePlatform>(&m_script);
+        m_platform = platform.get();
+        VHDaemon::instance()->platform()->setBackend(std::move(platform));
+        QSettings settings(VHEnv::instance()->settingsPath(), QSettings::IniFormat);
+        for (const char *model : {"Pacer50CR", "Pacer60"}) {
+            settings.setValue(QStringLiteral("%1/deviceinipath").arg(model), QStringLiteral("/device.ini"));
+            settings.setValue(QStringLiteral("%1/apversionpath").arg(model), QStringLiteral("/nimbra/version.ini"));
+        }
+    }
+
+    void init()
+    {
+        m_script = FakePlatform::Script();
+        m_script.spaceKnown = true;
+        m_script.totalSpace = m_script.freeSpace = 1 << 30;
+        m_platform->drives.clear();
+        VHPacer50::setFormatRequestedFor(QString());
+        VHEnv::instance()->setRestorePending(false);
+        m_volume = makeVolume();
+    }
+
+    void queriesAndSettings()
+    {
+        auto device = makeDevice(m_volume);
+        QString text;
+        QVERIFY(device->getLaunchSecVersion(text));
+        QCOMPARE(text, QStringLiteral("1.0.0.0"));
+        QVERIFY(device->getAPVersion(text));
+        QCOMPARE(text, QStringLiteral("GH1.3.0.7"));
+        QVERIFY(device->getSharePath(text));
+        QCOMPARE(text, m_volume + QStringLiteral("/nimbra/applications/cycling"));
+        quint64 total = 0, free = 0;
+        QVERIFY(device->getInternalStorage(total, free));
+        QCOMPARE(free, quint64(1) << 30);
+        // A model without path settings reads the default versions.
+        auto plain = makeDevice(m_volume, QStringLiteral("Pacer50"));
+        QVERIFY(plain->getLaunchSecVersion(text));
+        QCOMPARE(text, QStringLiteral("0.0.0.0"));
+        QVERIFY(plain->getAPVersion(text));
+        QCOMPARE(text, QStringLiteral("GH0.0.0.0"));
+    }
+
+    void imageUpdate()
+    {
+        auto device = makeDevice(m_volume);
+        writeFile(m_volume + QStringLiteral("/UPDATE.INI"), "stale");
+        writeFile(m_volume + QStringLiteral("/Vel0ra!#@1/ALDER.bin"), "old");
+        const QString package = newFolder(QStringLiteral("pkg"));
+        QVERIFY(Builder::writePackageFolder(package, {}));
+        int code = -1;
+        QVERIFY(run(
+            *device, [&] { return device->updateTotal(package + "/Total.zip", QString()); }, &code));
+        QCOMPARE(code, 0);
+        const QStringList folders = imageFolders(m_volume);
+        QCOMPARE(folders.size(), 1);
+        const qint64 seconds = folders.first().mid(9).toLongLong();
+        QVERIFY(qAbs(seconds - QDateTime::currentSecsSinceEpoch()) < 60);
+        QCOMPARE(readFile(m_volume + "/Update.ini"), VHPacer50Package::updateIni(seconds, "ALDER.bin"));
+        QVERIFY(
+            readFile(m_volume + "/Update.ini").endsWith("CRC=/My Disk/" + folders.first().toUtf8() + "/CKS.TXT\r\n"));
+        QCOMPARE(treeOf(m_volume + '/' + folders.first()),
+                 (QStringList{"ALDER.bin", "CKS.TXT", "res", "res/strings.dat"}));
+        QVERIFY(!QFileInfo::exists(m_volume + "/UPDATE.INI"));
+        QVERIFY(!QFileInfo::exists(m_volume + "/updating@@!.ini"));
+        QVERIFY(!QFileInfo::exists(VHEnv::instance()->tempFolder() + "/pacer50image"));
+    }
+
+    void badPackageLeavesTheVolume_data()
+    {
+        QTest::addColumn<int>("broken");
+        QTest::addColumn<bool>("full");
+        QTest::addColumn<int>("code");
+        for (Builder::Broken kind : Builder::allBroken())
+            QTest::newRow(qPrintable(Builder::brokenName(kind))) << int(kind) << false << int(VHPacer50::Failed);
+        QTest::newRow("full volume") << int(Builder::Broken::None) << true << int(VHPacer50::NoSpace);
+    }
+    void badPackageLeavesTheVolume()
+    {
+        QFETCH(int, broken);
+        QFETCH(bool, full);
+        QFETCH(int, code);
+        if (full)
+            m_script.freeSpace = 1000;
+        auto device = makeDevice(m_volume);
+        const QString package = newFolder(QStringLiteral("pkg"));
+        Builder::Options options;
+        options.broken = Builder::Broken(broken);
+        QVERIFY(Builder::writePackageFolder(package, options));
+        const QStringList before = snapshot(m_volume);
+        int error = -1;
+        QVERIFY(!run(
+            *device, [&] { return device->updateTotal(package + "/Total.zip", QString()); }, &error));
+        QCOMPARE(error, code);
+        QCOMPARE(snapshot(m_volume), before);
+        QVERIFY(!QFileInfo::exists(m_root.path() + "/escaped.bin"));
+    }
+
+    void applicationUpdateKeepsUnknownSettings_data()
+    {
+        QTest::addColumn<QByteArray>("versionIni");
+        QTest::addColumn<bool>("dropped");
+        QTest::newRow("GH1.3.0.7 older") << QByteArray("version=GH1.3.0.7\r\n") << true;
+        QTest::newRow("GH1.3.0.8 equal") << QByteArray("version=GH1.3.0.8\r\n") << false;
+        QTest::newRow("GH1.3 shared parts equal") << QByteArray("version=GH1.3\r\n") << false;
+        QTest::newRow("garbage") << QByteArray("version=GH1.x.\xff\r\n") << false;
+        QTest::newRow("no version") << QByteArray("\x01\x02\x03") << false;
+    }
+    void applicationUpdateKeepsUnknownSettings()
+    {
+        QFETCH(QByteArray, versionIni);
+        QFETCH(bool, dropped);
+        writeFile(m_volume + "/nimbra/version.ini", versionIni);
+        auto device = makeDevice(m_volume);
+        const QString package = newFolder(QStringLiteral("pkg"));
+        QVERIFY(Builder::writePackageFolder(package, {}));
+        QVERIFY(run(*device, [&] { return device->updateAP(package + "/DeviceAp.zip"); }));
+        for (const char *app : {"protrainingapp", "training"})
+            QCOMPARE(QFileInfo::exists(m_volume + QStringLiteral("/nimbra/applications/%1/user_settings.xml").arg(app)),
+                     !dropped);
+        QString version;
+        QVERIFY(device->getAPVersion(version));
+        QCOMPARE(version, QStringLiteral("GH1.4.0.56"));
+        QVERIFY(QFileInfo::exists(m_volume + "/nimbra/applications/cycling/cycling.app"));
+        QVERIFY(!QFileInfo::exists(m_volume + "/updating@@!.ini"));
+        QCOMPARE(iniValue(VHEnv::instance()->settingsPath(), "Pacer50CR/MinVHVer"), QStringLiteral("2.8.0.0"));
+    }
+
+    void sameFileRule_data()
+    {
+        QTest::addColumn<qint64>("shift");
+        QTest::addColumn<int>("extraBytes");
+        QTest::addColumn<bool>("copied");
+        QTest::newRow("59 s later") << qint64(59) << 0 << false;
+        QTest::newRow("59 s earlier") << qint64(-59) << 0 << false;
+        QTest::newRow("60 s later") << qint64(60) << 0 << true;
+        QTest::newRow("same time, other size") << qint64(0) << 1 << true;
+    }
+    void sameFileRule()
+    {
+        QFETCH(qint64, shift);
+        QFETCH(int, extraBytes);
+        QFETCH(bool, copied);
+        const QString source = newFolder(QStringLiteral("src"));
+        writeFile(source + "/a.bin", "new content");
+        setTime(source + "/a.bin", 1700000000);
+        writeFile(m_volume + "/dst/a.bin", QByteArray("old content") + QByteArray(extraBytes, 'x'));
+        setTime(m_volume + "/dst/a.bin", 1700000000 + shift);
+        auto device = makeDevice(m_volume);
+        QStringList list;
+        QVERIFY(device->copyDir(source, m_volume + "/dst", &list));
+        QCOMPARE(list.size(), copied ? 1 : 0);
+        QCOMPARE(readFile(m_volume + "/dst/a.bin").startsWith("new"), copied);
+    }
+
+    void readBack_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<qint64>("length");
+        QTest::newRow("empty") << qint64(0) << qint64(0) << qint64(0);
+        QTest::newRow("1024 whole") << qint64(1024) << qint64(0) << qint64(1024);
+        QTest::newRow("1025 from 1") << qint64(1025) << qint64(1) << qint64(1024);
+        QTest::newRow("5000") << qint64(5000) << qint64(3976) << qint64(1024);
+    }
+    void readBack()
+    {
+        QFETCH(qint64, size);
+        QFETCH(qint64, offset);
+        QFETCH(qint64, length);
+        QCOMPARE(VHPacer50::readBackWindow(size), qMakePair(offset, length));
+        writeFile(m_volume + "/file.bin", QByteArray(size, 'a'));
+        auto device = makeDevice(m_volume);
+        QCOMPARE(device->checkFiles({m_volume + "/file.bin"}), 0);
+        QCOMPARE(device->checkFiles({m_volume + "/missing.bin", m_volume + "/nimbra"}), 2);
+    }
+
+    void interruptedUpdateDropsTheVersion()
+    {
+        writeFile(m_volume + "/updating@@!.ini", "1");
+        for (const char *name : {"version.ini", "Version.ini", "VERSION.ini", "VERSION.INI"})
+            writeFile(m_volume + "/nimbra/" + name, "version=GH1.4.0.56\r\n");
+        auto device = makeDevice(m_volume);
+        QVERIFY(device->initial());
+        QCOMPARE(QDir(m_volume + "/nimbra").entryList(QDir::Files), QStringList());
+        QString version;
+        QVERIFY(device->getAPVersion(version));
+        QCOMPARE(version, QStringLiteral("GH0.0.0.0"));
+        QVERIFY(!makeDevice(QString())->initial());
+    }
+
+    void twoPassRestore()
+    {
+        const QString package = newFolder(QStringLiteral("pkg"));
+        QVERIFY(Builder::writePackageFolder(package, {}));
+        auto first = makeDevice(m_volume);
+        QVERIFY(run(*first, [&] { return first->restoreFactory(package); }));
+        QCOMPARE(readFile(m_volume + "/format.ini"), QByteArray("1"));
+        QCOMPARE(first->state(), int(VHClient::STATE_MODEL));
+        QVERIFY(imageFolders(m_volume).isEmpty());
+
+        // Another device in the same process is asked to format, never installed.
+        const QString other = makeVolume(QStringLiteral("0901DDDDEEEEFFFF"));
+        auto stranger = makeDevice(other);
+        QVERIFY(stranger->initial());
+        QVERIFY(!VHEnv::instance()->restorePending());
+        QVERIFY(run(*stranger, [&] { return stranger->restoreFactory(package); }));
+        QVERIFY(QFileInfo::exists(other + "/format.ini"));
+        QVERIFY(imageFolders(other).isEmpty());
+        VHPacer50::setFormatRequestedFor(QStringLiteral("1104AAAABBBBCCCC"));
+
+        // The device formats at its start and comes back.
+        QFile::remove(m_volume + "/format.ini");
+        auto second = makeDevice(m_volume);
+        QVERIFY(second->initial());
+        QVERIFY(VHEnv::instance()->restorePending());
+        QVERIFY(run(*second, [&] { return second->restoreFactory(package); }));
+        QCOMPARE(imageFolders(m_volume).size(), 1);
+        QVERIFY(QFileInfo::exists(m_volume + "/Update.ini"));
+        QVERIFY(QFileInfo::exists(m_volume + "/launchsec.ini"));
+        QVERIFY(QFileInfo::exists(m_volume + "/nimbra/applications/cycling/cycling.app"));
+        QVERIFY(!VHEnv::instance()->restorePending());
+        QCOMPARE(VHPacer50::formatRequestedFor(), QString());
+        QCOMPARE(second->state(), int(VHClient::STATE_READY));
+    }
+
+    void engineComponent_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("secondVersion");
+        QTest::addColumn<bool>("rootTarget");
+        QTest::addColumn<bool>("secondTarget");
+        QTest::newRow("Pacer60: root and second volume") << "Pacer60"
+                                                         << "1.0.0.0" << true << true;
+        QTest::newRow("Pacer50CR: the root is skipped") << "Pacer50CR"
+                                                        << "1.0.0.0" << false << true;
+        QTest::newRow("newer second volume stays") << "Pacer60"
+                                                   << "3.0.0.0" << true << false;
+        QTest::newRow("other version format stays") << "Pacer60"
+                                                    << "1.0" << true << false;
+    }
+    void engineComponent()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, secondVersion);
+        QFETCH(bool, rootTarget);
+        QFETCH(bool, secondTarget);
+        const QString second = newFolder(QStringLiteral("second"));
+        writeFile(second + "/data/version.ini", "version=" + secondVersion.toUtf8() + "\r\n");
+        m_platform->drives.insert(second, {QStringLiteral("VELORA"), QString(), "1104AAAABBBBCCCC"});
+        const QString stranger = newFolder(QStringLiteral("stranger"));
+        writeFile(stranger + "/data/version.ini", "version=1.0.0.0\r\n");
+        m_platform->drives.insert(stranger, {QStringLiteral("VELORA"), QString(), "0901FFFF00001111"});
+        m_script.drives << second << stranger;
+        const QString archive = newFolder(QStringLiteral("engine")) + ".zip";
+        QVERIFY(Builder::writeEngineArchive(archive, "2.0.0.0"));
+        auto device = makeDevice(m_volume, model);
+        QVERIFY(run(*device, [&] { return device->updateComponent(archive, model, "GPST_ENGINE", "2.0.0.0"); }));
+        const QString rootData = m_volume + "/nimbra/applications/cycling/data";
+        QCOMPARE(QFileInfo::exists(rootData + "/gpsengine.bin"), rootTarget);
+        QCOMPARE(QFileInfo::exists(second + "/data/gpsengine.bin"), secondTarget);
+        QCOMPARE(device->GetGPSENGINEVersion(second, "version"), secondTarget ? "2.0.0.0" : secondVersion);
+        QVERIFY(!QFileInfo::exists(stranger + "/data/gpsengine.bin"));
+        QVERIFY(!run(*device, [&] { return device->updateComponent(archive, model, "Other", "2.0.0.0"); }));
+    }
+
+    void mapComponentAndMapData()
+    {
+        auto device = makeDevice<VHPacer60>(m_volume, "Pacer60");
+        QVERIFY(device->initial());
+        const QString map = newFolder(QStringLiteral("map"));
+        writeFile(map + "/data/mapsinfo/temp.xml", "<new/>");
+        writeFile(map + "/data/mapsinfo/currentMap.xml", "<old/>");
+        writeFile(map + "/data/mapengine/map/Countries/Germany^20230101.map", "old germany");
+        writeFile(map + "/data/mapengine/map/Countries/France^20230101.map", "france");
+        m_platform->drives.insert(map, {QStringLiteral("VELORA"), QStringLiteral(" Pacer60MAP "), "1104AAAABBBBCCCC"});
+        // A labelled map volume of another device.
+        const QString foreign = newFolder(QStringLiteral("foreign"));
+        writeFile(foreign + "/data/mapsinfo/temp.xml", "<foreign/>");
+        m_platform->drives.insert(foreign, {QStringLiteral("VELORA"), QStringLiteral("pacer60map"), "other"});
+        m_script.drives = QStringList{foreign, m_volume, map};
+        const QStringList foreignBefore = snapshot(foreign);
+
+        const QString archive = newFolder(QStringLiteral("mapdata")) + ".zip";
+        QVERIFY(Builder::writeMapArchive(archive, "5.0.0.0", "2024.1.0.0"));
+        QVERIFY(!run(*device, [&] { return device->updateComponent(archive, "Pacer60", "MapData", "5.0.0.0"); }));
+        QVERIFY(
+            run(*device, [&] { return device->updateComponent(archive, "Pacer60", "MapData", "5.0.0.0^2024.1.0.0"); }));
+        QVERIFY(QFileInfo::exists(map + "/data/mapengine.dll"));
+        QVERIFY(!QFileInfo::exists(map + "/data/rivizevu.dat"));
+        QVERIFY(QFileInfo::exists(map + "/data/mapengine/rivizevu.dat"));
+        QVERIFY(!QFileInfo::exists(map + "/data/mapengine/mapengine.dll"));
+        QCOMPARE(device->GetGPSENGINEVersion(map, "dat"), QStringLiteral("2024.1.0.0"));
+        QCOMPARE(device->GetGPSENGINEVersion(map, "version"), QStringLiteral("5.0.0.0"));
+
+        const QString resources = newFolder(QStringLiteral("resources"));
+        QVERIFY(Builder::writeMapResources(resources, {"Germany^20240101.map", "Spain.map"}));
+        QVERIFY(run(*device, [&] { return device->updateMapData(resources + "^Pacer60"); }));
+        QCOMPARE(QDir(map + "/data/mapengine/map/Countries").entryList(QDir::Files),
+                 (QStringList{"France^20230101.map", "Germany^20240101.map", "Spain.map"}));
+        QCOMPARE(readFile(map + "/data/mapsinfo/currentMap.xml"), QByteArray("<new/>"));
+        QVERIFY(!QFileInfo::exists(map + "/data/mapsinfo/temp.xml"));
+        QCOMPARE(snapshot(foreign), foreignBefore);
+        QVERIFY(!run(*device, [&] { return device->updateMapData(resources); }));
+    }
+
+    void dataStoreOpensOnAWorker()
+    {
+        const QString share = m_volume + "/nimbra/applications/cycling";
+        QVERIFY(VHDeviceDbBuilder::writeDatabases(share));
+        auto device = makeDevice(m_volume);
+        QVERIFY(device->initial());
+        // Attaching does not touch the databases.
+        QVERIFY(!QFileInfo::exists(share + "/data/route/route.dat"));
+        bool opened = false;
+        std::unique_ptr<QThread> worker(QThread::create([&] { opened = device->openDataStore(); }));
+        worker->start();
+        QVERIFY(worker->wait(20000));
+        QVERIFY(opened);
+        QVERIFY(QFileInfo::exists(share + "/data/route/route.dat"));
+        QVERIFY(!makeDevice(QString())->openDataStore());
+    }
+
+    void ejectTakesOnlyItsOwnSecondVolume_data()
+    {
+        QTest::addColumn<QString>("secondDevice");
+        QTest::addColumn<int>("ejected");
+        QTest::newRow("own") << "1104AAAABBBBCCCC" << 2;
+        QTest::newRow("another device's") << "0901FFFF00001111" << 1;
+    }
+    void ejectTakesOnlyItsOwnSecondVolume()
+    {
+        QFETCH(QString, secondDevice);
+        QFETCH(int, ejected);
+        const QString second = newFolder(QStringLiteral("second"));
+        m_platform->drives.insert(second, {QStringLiteral("VELORA"), QString(), secondDevice});
+        auto device = makeDevice(m_volume);
+        static_cast<VHFSDeviceService *>(device->deviceService())->setSecondaryDrive(second);
+        QVERIFY(device->eject());
+        QCOMPARE(m_script.ejected.size(), ejected);
+        QCOMPARE(m_script.ejected.first(), m_volume);
+    }
+
+    void pacer60AsksItsDelegate()
+    {
+        const QString volume = makeVolume(QStringLiteral("3001AAAABBBBCCCC"), "Pacer60");
+        auto device = makeDevice<VHPacer60>(volume, "Pacer60");
+        QVERIFY(device->initial());
+        QString text;
+        QVERIFY(device->getUUID(text));
+        QCOMPARE(text, QStringLiteral("3001AAAABBBBCCCC"));
+        QVERIFY(device->getRootPath(text));
+        QCOMPARE(text, volume);
+        // The delegate has a service of its own: replacing the device's leaves both whole.
+        device->setDeviceService(
+            new VHFSDeviceService(volume, {"3001", "Pacer60", "Velora", nullptr}, volume + "/device.ini"));
+        QVERIFY(device->getModelName(text));
+        QCOMPARE(text, QStringLiteral("Pacer60"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVHPacer50)
+#include "tst_VHPacer50.moc"
