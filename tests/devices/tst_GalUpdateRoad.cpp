@@ -11,6 +11,7 @@
 #include "VHDeviceManager.h"
 #include "VHGalDevice.h"
 #include "VHTestEnv.h"
+#include "VHTestEvents.h"
 #include "VHTestFiles.h"
 #include "VHZipUtil.h"
 
@@ -21,18 +22,7 @@
 
 namespace {
 
-struct Events : VHDeviceManagerListener
-{
-    QStringList list;
-    void onDeviceConnected(VHClient *) override { list << QStringLiteral("connected"); }
-    void onDeviceDisconnected(VHClient *) override { list << QStringLiteral("disconnected"); }
-    void onDeviceChanged(VHClient *) override {}
-    void onActionDone(VHClient *client, int action) override
-    {
-        int code = 0;
-        list << QStringLiteral("done %1 %2").arg(action).arg(client->actionFailed(code) ? "failed" : "ok");
-    }
-};
+using Events = VHTestEvents;
 
 const QByteArray kRelease = "[IMG]\nName=SycamoreBR\nSize=64\nExt_FlashImageStartAddr=0x10000\n"
                             "Ext_FlashLangStartAddr=0x40000\nLangVersion=L2\n[OS]\nVersion=120\n"

@@ -11,6 +11,7 @@
 #include "VHPacer50.h"
 #include "VHPacer50PackageBuilder.h"
 #include "VHTestEnv.h"
+#include "VHTestEvents.h"
 #include "VHTestFiles.h"
 
 #include <QSettings>
@@ -19,18 +20,7 @@
 
 namespace {
 
-struct Events : VHDeviceManagerListener
-{
-    QStringList list;
-    void onDeviceConnected(VHClient *) override { list << QStringLiteral("connected"); }
-    void onDeviceDisconnected(VHClient *) override { list << QStringLiteral("disconnected"); }
-    void onDeviceChanged(VHClient *) override {}
-    void onActionDone(VHClient *client, int action) override
-    {
-        int code = 0;
-        list << QStringLiteral("done %1 %2").arg(action).arg(client->actionFailed(code) ? "failed" : "ok");
-    }
-};
+using Events = VHTestEvents;
 
 } // namespace
 

@@ -189,6 +189,9 @@ private slots:
         Builder::Options options;
         options.broken = Builder::Broken(broken);
         QVERIFY(Builder::writePackageFolder(package, options));
+        // The manager reads the UUID at attach, which leaves the companion's marker in the identity file.
+        QString uuid;
+        QVERIFY(device->getUUID(uuid));
         const QStringList before = snapshot(m_volume);
         int error = -1;
         QVERIFY(!run(

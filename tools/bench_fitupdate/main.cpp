@@ -5,6 +5,7 @@
 //
 //   bench_fitupdate [--runs N] [--work DIR]
 
+#include "BenchSupport.h"
 #include "VHEnv.h"
 #include "VHFSDeviceService.h"
 #include "VHFitDevice.h"
@@ -24,18 +25,8 @@ namespace {
 
 QTextStream out(stdout);
 
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values.at(values.size() / 2);
-}
-
-bool run(const QString &program, const QStringList &args)
-{
-    QProcess process;
-    process.start(program, args);
-    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
+using BenchSupport::median;
+using BenchSupport::run;
 
 } // namespace
 
