@@ -358,6 +358,27 @@ private slots:
         QVERIFY(QDir().rename(away, second));
         QCOMPARE(device->GetGPSENGINEVersion(second, "version"), QStringLiteral("1.0.0.0"));
         QVERIFY(!QFileInfo::exists(second + "/data/gpsengine.bin"));
+
+        // The map volume goes while map files are copied: the old map stays current.
+        auto pacer60 = makeDevice<VHPacer60>(m_volume, "Pacer60");
+        QVERIFY(pacer60->initial());
+        const QString map = newFolder(QStringLiteral("map"));
+        writeFile(map + "/data/mapsinfo/temp.xml", "<new/>");
+        writeFile(map + "/data/mapsinfo/currentMap.xml", "<old/>");
+        writeFile(map + "/data/mapengine/map/Countries/France^20230101.map", "france");
+        m_platform->drives.insert(map, {QStringLiteral("VELORA"), QStringLiteral("pacer60map"), "1104AAAABBBBCCCC"});
+        m_script.drives << map;
+        const QString resources = newFolder(QStringLiteral("resources"));
+        QVERIFY(Builder::writeMapResources(resources, {"Germany^20240101.map", "Spain.map"}));
+        const QString mapAway = map + QStringLiteral("-gone");
+        pacer60->setCopyObserver([&](const QString &dst) {
+            if (dst.startsWith(map + '/') && QFileInfo::exists(map) && !QDir().rename(map, mapAway))
+                qWarning() << "can not remove" << map;
+        });
+        QVERIFY(!run(*pacer60, [&] { return pacer60->updateMapData(resources + "^Pacer60"); }));
+        QVERIFY(QDir().rename(mapAway, map));
+        QCOMPARE(readFile(map + "/data/mapsinfo/currentMap.xml"), QByteArray("<old/>"));
+        QVERIFY(QFileInfo::exists(map + "/data/mapsinfo/temp.xml"));
     }
 
     // A model name is a settings key and a comparison, never a file name.
