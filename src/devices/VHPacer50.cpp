@@ -1,5 +1,6 @@
 #include "VHPacer50.h"
 
+#include "GHDbModel.h"
 #include "GHDeviceDatabases.h"
 #include "VHDaemon.h"
 #include "VHEnv.h"
@@ -338,6 +339,8 @@ void VHPacer50::removeReadOnlyAttribute(const QString &path)
 bool VHPacer50::copyFile(const QString &src, const QString &dst)
 {
     vhCritical() << "copy file from " << ("\"" + src + "\"") << " to " << ("\"" + dst + "\"");
+    if (m_copyObserver)
+        m_copyObserver(dst);
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (attempt > 0) {
             removeReadOnlyAttribute(dst);
@@ -395,6 +398,31 @@ bool VHPacer50::copyDir(const QString &src, const QString &dst, QStringList *cop
         if (copied)
             copied->append(dest);
     }
+    return true;
+}
+
+bool VHPacer50::ejectVolumes()
+{
+    VHPlatform *platform = VHDaemon::instance()->platform();
+    const QString root = rootPath();
+    if (root.isEmpty())
+        return true;
+    // No database file of this thread stays open on a volume about to go.
+    closeDeviceDatabases();
+    if (!VHVolumeSync::flush({}, root))
+        vhWarning() << "can not flush " << root;
+    auto *service = dynamic_cast<VHFSDeviceService *>(deviceService());
+    const QString secondary = service ? service->secondaryDrive() : QString();
+    // The second volume is ejected only when it still is this device's.
+    const QString device = platform->getPhysicalDevice(root);
+    const bool ownSecondary =
+        !secondary.isEmpty() && !device.isEmpty() && platform->getPhysicalDevice(secondary) == device;
+    if (!platform->ejectDevice(root))
+        vhWarning() << "eject failed: " << root;
+    if (ownSecondary && !platform->ejectDevice(secondary))
+        vhWarning() << "eject failed: " << secondary;
+    else if (!secondary.isEmpty() && !ownSecondary)
+        vhWarning() << "not ejected, not this device's volume: " << secondary;
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 // The cycling computers that show one or two FAT volumes and update through
 // files alone: the package is unpacked locally and copied onto the volume,
@@ -58,6 +59,10 @@ public:
 
     // ---- file operations; paths below the volume root ----------------------
     [[nodiscard]] bool copyFile(const QString &src, const QString &dst);
+    // Called on the action's thread before each file is copied onto a volume,
+    // with the destination: lets a test unplug the device in the middle of a copy.
+    using CopyObserver = std::function<void(const QString &dst)>;
+    void setCopyObserver(CopyObserver observer) { m_copyObserver = std::move(observer); }
     [[nodiscard]] bool removeFile(const QString &path);
     void removeReadOnlyAttribute(const QString &path);
     // Copies a local folder onto the volume; equal files (same size, times at
@@ -96,6 +101,9 @@ protected:
     // path as found on the volume, or empty.
     QString volumeFolder(const QString &path, bool create);
     bool finish(const VHResult &result);
+    // Ejects the volume root and the service's secondary drive when that still
+    // belongs to the same physical device; always true.
+    bool ejectVolumes();
 
 private:
     VHResult installTotal(const QString &archive);
@@ -121,4 +129,5 @@ private:
     bool hasVersionFile(const QString &dir);
 
     std::atomic<bool> m_dataStoreOpen{false};
+    CopyObserver m_copyObserver;
 };

@@ -50,3 +50,5 @@ VHImageMetaInfo VHPacer60::getImageMetaInfo(const QString &releaseIni)
 {
     return m_delegate ? m_delegate->getImageMetaInfo(releaseIni) : VHImageMetaInfo();
 }
+
+bool VHPacer60::eject() { return ejectVolumes(); }

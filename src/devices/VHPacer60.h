@@ -30,6 +30,9 @@ public:
     bool getModelName(QString &name) override;
     QString getCapability() override;
     VHImageMetaInfo getImageMetaInfo(const QString &releaseIni) override;
+    // Ejected as the Pacer50CR is, volume root and its own second volume: the
+    // base's answer (not ejected) would leave the user no safe way to unplug.
+    bool eject() override;
 
     VHGalDevice *delegate() const { return m_delegate.get(); }
 

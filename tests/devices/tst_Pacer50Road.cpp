@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+
 namespace {
 
 using Events = VHTestEvents;
@@ -153,6 +155,36 @@ private slots:
             writeFile(volume + "/nimbra/" + spelling, "version=GH1.4.0.56\r\n");
         connect(name);
         QCOMPARE(QDir(m_sim->drivePath(name) + "/nimbra").entryList(QDir::Files), QStringList());
+        QString version;
+        QVERIFY(static_cast<VHPacer50 *>(device())->getAPVersion(version));
+        QCOMPARE(version, QStringLiteral("GH0.0.0.0"));
+        disconnect(name);
+    }
+
+    // Unplugged for real in the middle of the application copy, after the flag was set.
+    void unpluggedMidCopy()
+    {
+        const QString name = create({});
+        connect(name);
+        for (const char *spelling : {"Version.ini", "VERSION.ini", "VERSION.INI"})
+            writeFile(m_sim->drivePath(name) + "/nimbra/" + spelling, "version=GH1.3.0.7\r\n");
+        auto *pacer = dynamic_cast<VHPacer50 *>(device());
+        QVERIFY(pacer);
+        std::atomic<int> copies{0};
+        std::atomic<bool> unplugged{false};
+        VHDevSim sim(m_sim->root());
+        pacer->setCopyObserver([&, name](const QString &) {
+            if (++copies == 2)
+                unplugged = sim.unplug(name);
+        });
+        const QString folder = package();
+        QVERIFY(device()->updateAP(folder + "/DeviceAp.zip"));
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!pacer->isBusy(), 20000);
+        QVERIFY(unplugged);
+
+        connect(name);
+        QCOMPARE(QDir(m_sim->drivePath(name) + "/nimbra").entryList({"*.ini", "*.INI"}, QDir::Files), QStringList());
         QString version;
         QVERIFY(static_cast<VHPacer50 *>(device())->getAPVersion(version));
         QCOMPARE(version, QStringLiteral("GH0.0.0.0"));

@@ -10,9 +10,12 @@
 #include "VHTestFakes.h"
 #include "VHTestFiles.h"
 
+#include <QElapsedTimer>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
 
 #include <sys/stat.h>
 
@@ -294,6 +297,117 @@ private slots:
         QVERIFY(!makeDevice(QString())->initial());
     }
 
+    // The device is unplugged in the middle of the copy, after the flag was set.
+    void unpluggedMidCopy_data()
+    {
+        QTest::addColumn<bool>("image");
+        QTest::newRow("application") << false;
+        QTest::newRow("image") << true;
+    }
+    void unpluggedMidCopy()
+    {
+        QFETCH(bool, image);
+        for (const char *name : {"Version.ini", "VERSION.ini", "VERSION.INI"})
+            writeFile(m_volume + "/nimbra/" + name, "version=GH1.3.0.7\r\n");
+        const QString package = newFolder(QStringLiteral("pkg"));
+        QVERIFY(Builder::writePackageFolder(package, {}));
+        auto device = makeDevice(m_volume);
+        const QString away = m_volume + QStringLiteral("-unplugged");
+        int copies = 0;
+        device->setCopyObserver([&](const QString &) {
+            if (++copies == 2 && !QDir().rename(m_volume, away))
+                qWarning() << "can not unplug" << m_volume;
+        });
+        QVERIFY(!run(*device, [&] {
+            return image ? device->updateTotal(package + "/Total.zip", QString())
+                         : device->updateAP(package + "/DeviceAp.zip");
+        }));
+        QVERIFY(copies >= 2);
+        QVERIFY(QDir().rename(away, m_volume));
+        QVERIFY(QFileInfo::exists(m_volume + "/updating@@!.ini"));
+
+        auto again = makeDevice(m_volume);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(again->initial());
+        // The log handler keeps qDebug out of the test output: the time goes to stdout.
+        std::printf("attach (initial) after an interrupted update: %lld us\n", timer.nsecsElapsed() / 1000);
+        QCOMPARE(QDir(m_volume + "/nimbra").entryList({"*.ini", "*.INI"}, QDir::Files), QStringList());
+        QString version;
+        QVERIFY(again->getAPVersion(version));
+        QCOMPARE(version, QStringLiteral("GH0.0.0.0"));
+        // No instruction names the half-copied image.
+        QCOMPARE(QDir(m_volume).entryList({"update.ini", "Update.ini", "UPDATE.INI"}, QDir::Files), QStringList());
+    }
+
+    void secondVolumeVanishesMidCopy()
+    {
+        const QString second = newFolder(QStringLiteral("second"));
+        writeFile(second + "/data/version.ini", "version=1.0.0.0\r\n");
+        m_platform->drives.insert(second, {QStringLiteral("VELORA"), QString(), "1104AAAABBBBCCCC"});
+        m_script.drives << second;
+        const QString archive = newFolder(QStringLiteral("engine")) + ".zip";
+        QVERIFY(Builder::writeEngineArchive(archive, "2.0.0.0"));
+        auto device = makeDevice(m_volume);
+        const QString away = second + QStringLiteral("-gone");
+        device->setCopyObserver([&](const QString &dst) {
+            if (dst.startsWith(second + '/') && !QDir().rename(second, away))
+                qWarning() << "can not remove" << second;
+        });
+        QVERIFY(!run(*device, [&] { return device->updateComponent(archive, "Pacer50CR", "GPST_ENGINE", "2.0.0.0"); }));
+        QVERIFY(QDir().rename(away, second));
+        QCOMPARE(device->GetGPSENGINEVersion(second, "version"), QStringLiteral("1.0.0.0"));
+        QVERIFY(!QFileInfo::exists(second + "/data/gpsengine.bin"));
+
+        // The map volume goes while map files are copied: the old map stays current.
+        auto pacer60 = makeDevice<VHPacer60>(m_volume, "Pacer60");
+        QVERIFY(pacer60->initial());
+        const QString map = newFolder(QStringLiteral("map"));
+        writeFile(map + "/data/mapsinfo/temp.xml", "<new/>");
+        writeFile(map + "/data/mapsinfo/currentMap.xml", "<old/>");
+        writeFile(map + "/data/mapengine/map/Countries/France^20230101.map", "france");
+        m_platform->drives.insert(map, {QStringLiteral("VELORA"), QStringLiteral("pacer60map"), "1104AAAABBBBCCCC"});
+        m_script.drives << map;
+        const QString resources = newFolder(QStringLiteral("resources"));
+        QVERIFY(Builder::writeMapResources(resources, {"Germany^20240101.map", "Spain.map"}));
+        const QString mapAway = map + QStringLiteral("-gone");
+        pacer60->setCopyObserver([&](const QString &dst) {
+            if (dst.startsWith(map + '/') && QFileInfo::exists(map) && !QDir().rename(map, mapAway))
+                qWarning() << "can not remove" << map;
+        });
+        QVERIFY(!run(*pacer60, [&] { return pacer60->updateMapData(resources + "^Pacer60"); }));
+        QVERIFY(QDir().rename(mapAway, map));
+        QCOMPARE(readFile(map + "/data/mapsinfo/currentMap.xml"), QByteArray("<old/>"));
+        QVERIFY(QFileInfo::exists(map + "/data/mapsinfo/temp.xml"));
+    }
+
+    // A model name is a settings key and a comparison, never a file name.
+    void unsafeModelNameStaysInPlace_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::newRow("parent") << "../../escaped";
+        QTest::newRow("slashes") << "Pacer50CR/../../../escaped";
+        QTest::newRow("absolute") << "/tmp/escaped";
+    }
+    void unsafeModelNameStaysInPlace()
+    {
+        QFETCH(QString, model);
+        const QString volume = makeVolume(QStringLiteral("1104AAAABBBBCCCC"), model);
+        const QString package = newFolder(QStringLiteral("pkg"));
+        QVERIFY(Builder::writePackageFolder(package, {}));
+        const QString archive = newFolder(QStringLiteral("engine")) + ".zip";
+        QVERIFY(Builder::writeEngineArchive(archive, "2.0.0.0"));
+        auto device = makeDevice(volume, model);
+        QVERIFY(device->initial());
+        (void)run(*device, [&] { return device->updateAP(package + "/DeviceAp.zip"); });
+        (void)run(*device, [&] { return device->updateComponent(archive, model, "GPST_ENGINE", "2.0.0.0"); });
+        (void)run(*device, [&] { return device->updateMapData(package + "^" + model); });
+        QVERIFY(device->eject());
+        for (const QString &base : {volume, volume + "/nimbra", m_root.path(), QDir::tempPath()})
+            QVERIFY2(!QFileInfo::exists(base + "/escaped"), qPrintable(base));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("/escaped")));
+    }
+
     void twoPassRestore()
     {
         const QString package = newFolder(QStringLiteral("pkg"));
@@ -428,18 +542,27 @@ private slots:
 
     void ejectTakesOnlyItsOwnSecondVolume_data()
     {
+        QTest::addColumn<QString>("model");
         QTest::addColumn<QString>("secondDevice");
         QTest::addColumn<int>("ejected");
-        QTest::newRow("own") << "1104AAAABBBBCCCC" << 2;
-        QTest::newRow("another device's") << "0901FFFF00001111" << 1;
+        for (const char *model : {"Pacer50CR", "Pacer60"}) {
+            QTest::addRow("%s own", model) << model << "1104AAAABBBBCCCC" << 2;
+            QTest::addRow("%s another device's", model) << model << "0901FFFF00001111" << 1;
+        }
     }
     void ejectTakesOnlyItsOwnSecondVolume()
     {
+        QFETCH(QString, model);
         QFETCH(QString, secondDevice);
         QFETCH(int, ejected);
         const QString second = newFolder(QStringLiteral("second"));
         m_platform->drives.insert(second, {QStringLiteral("VELORA"), QString(), secondDevice});
-        auto device = makeDevice(m_volume);
+        std::unique_ptr<VHPacer50, VHClientDeleter> device;
+        if (model == QLatin1String("Pacer60"))
+            device = makeDevice<VHPacer60>(m_volume, model);
+        else
+            device = makeDevice(m_volume, model);
+        QVERIFY(device->initial());
         static_cast<VHFSDeviceService *>(device->deviceService())->setSecondaryDrive(second);
         QVERIFY(device->eject());
         QCOMPARE(m_script.ejected.size(), ejected);
