@@ -710,8 +710,10 @@ int VHDevctl::runFinalize()
     if (!psf)
         return fail(NothingToDo, QStringLiteral("the device keeps no flash store"));
     const int code = runAction(VHClient::ActionFinalize, [&] { return psf->finalize(); });
-    if (code == Done)
+    if (code == Done) {
+        m_result.insert(QStringLiteral("backup"), psf->backupPath());
         say(QStringLiteral("store written back; backup ") + psf->backupPath());
+    }
     return code;
 }
 
