@@ -16,6 +16,7 @@
 #include <QSaveFile>
 #include <QWaitCondition>
 
+#include <utility>
 #include <vector>
 
 namespace {
@@ -242,6 +243,73 @@ bool VHPSFDevice::_finalize()
     if (saved && !writeBackupFile(path))
         vhCritical() << "the backup after the save was not written";
     return saved.ok;
+}
+
+QString VHPSFDevice::ownBackupPattern()
+{
+    const QString device = QFileInfo(backupPath()).completeBaseName().section(QLatin1Char('-'), -1);
+    return QStringLiteral("pacer40flash.vh*-") + device + QStringLiteral(".dat");
+}
+
+bool VHPSFDevice::restoreBackup(const QString &path)
+{
+    QString uuid;
+    const QFileInfo file(path);
+    // Another device's flash would overwrite this one's store with foreign data.
+    if (!getUUID(uuid) || uuid.isEmpty() || !QDir::match(ownBackupPattern(), file.fileName())) {
+        vhCritical() << "not a backup of this device:" << path;
+        return false;
+    }
+    if (isBusy())
+        return false;
+    m_backupToRestore = file.absoluteFilePath();
+    if (startAction(ActionRestoreFactory))
+        return true;
+    m_backupToRestore.clear();
+    return false;
+}
+
+bool VHPSFDevice::execute()
+{
+    if (currentAction() != ActionRestoreFactory || m_backupToRestore.isEmpty())
+        return VHClient::execute();
+    const QString path = std::exchange(m_backupToRestore, QString());
+    return writeBackupToFlash(path);
+}
+
+bool VHPSFDevice::writeBackupToFlash(const QString &path)
+{
+    QFile file(path);
+    QByteArray flash;
+    // Exactly one whole flash, read in one go: a short or grown file is no backup.
+    if (file.open(QIODevice::ReadOnly) && file.size() == VHPSFLayout::kFlashSize)
+        flash = file.read(VHPSFLayout::kFlashSize + 1);
+    if (flash.size() != VHPSFLayout::kFlashSize) {
+        vhCritical() << "the backup is not one whole external flash:" << path;
+        return false;
+    }
+    if (!eraseExtFlash()) {
+        vhCritical() << "fail to erase external flash for the backup";
+        return false;
+    }
+    setProgress(0.05f);
+    constexpr int kChunkBlocks = 32;
+    const int blocks = int(flash.size() / kExternalBlock);
+    for (int first = 0; first < blocks; first += kChunkBlocks) {
+        const int count = qMin(kChunkBlocks, blocks - first);
+        if (!m_source.writeBlocks(first,
+                                  flash.mid(qsizetype(first) * kExternalBlock, qsizetype(count) * kExternalBlock))) {
+            vhCritical() << "fail to write the backup at block" << first;
+            return false;
+        }
+        setProgress(0.05f + 0.95f * float(first + count) / float(blocks));
+    }
+    // The store in memory is now what the device holds.
+    if (VHResult taken = m_store.loadFromBytes(flash); !taken) {
+        vhCritical() << taken.reason;
+        return false;
+    }
+    return initial();
 }
 
 // ---- restore ----------------------------------------------------------------

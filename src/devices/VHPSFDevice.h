@@ -99,6 +99,15 @@ public:
 
     // "pacer40flash.vh<version>" + the device's UUID: one backup per device.
     QString backupPath();
+    // The name pattern of this device's backups, of any runtime version.
+    QString ownBackupPattern();
+    // Starts writing one of this device's backups (a whole external flash)
+    // back onto it on the worker thread, reported as a factory restore.
+    // False when busy or when `path` is not such a backup.
+    bool restoreBackup(const QString &path);
+
+protected:
+    bool execute() override;
 
 private:
     class FlashSource : public VHPSFBlockSource
@@ -117,6 +126,7 @@ private:
     bool writeLanguageImage(const QByteArray &image, const QString &basePath);
     bool saveLanguageImageToFile(const QByteArray &image);
     bool writeBackupFile(const QString &path);
+    bool writeBackupToFlash(const QString &path);
 
     FlashSource m_source;
     VHPSFFlashStore m_store;
@@ -125,4 +135,5 @@ private:
     QMutex m_uuidMutex;
     QString m_uuid;
     Wait m_wait;
+    QString m_backupToRestore; // set by restoreBackup for its action
 };

@@ -239,8 +239,15 @@ VHResult VHPSFFlashStore::loadFromFile(const QString &path)
     if (file.size() > image().size())
         return failed("\"" + path + "\" is larger than the flash");
     const QByteArray bytes = file.readAll();
-    if (bytes.size() != file.size() || !VHByteWriter(image(), 0).bytes(bytes).ok())
+    if (bytes.size() != file.size())
         return failed("can not read \"" + path + "\"");
+    return loadFromBytes(bytes);
+}
+
+VHResult VHPSFFlashStore::loadFromBytes(const QByteArray &bytes)
+{
+    if (bytes.size() > image().size() || !VHByteWriter(image(), 0).bytes(bytes).ok())
+        return failed(QStringLiteral("the image is larger than the flash"));
     m_headerLoaded = true;
     m_distHeaderLoaded = true;
     m_loaded.fill(true);

@@ -42,6 +42,8 @@ public:
     VHResult save() override;
     VHResult saveToFile(const QString &path) override;
     VHResult loadFromFile(const QString &path) override;
+    // Takes `bytes` (at most the flash) as the whole image, every region loaded.
+    VHResult loadFromBytes(const QByteArray &bytes);
 
     // What attaching a device does: the profile range, the initialised-store
     // byte when `requireInitialised`, a new container over the dist header

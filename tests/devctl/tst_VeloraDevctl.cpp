@@ -1,7 +1,8 @@
 // velora-devctl run as a child process against the device simulator and the
 // local package server: every command with and without --json, the exit
-// codes, the whole update road and the history it leaves, and the hostile
-// cases (no device, two devices, a device that vanishes, bad usage).
+// codes, the whole update road and the history it leaves, a flash-store watch's
+// finalize, languages and backups (saved, listed, written back), and the
+// hostile cases (no device, two devices, a device that vanishes, bad usage).
 
 #include "VHFitPackageBuilder.h"
 #include "VHFitRoad.h"
@@ -30,6 +31,9 @@ struct Run
 };
 
 const QString kOtherUuid = QStringLiteral("2101FFFF00001111");
+const QString kPacer = QStringLiteral("LINDEN1");
+const QString kPacerUuid = QStringLiteral("1105A1B2C3D4E5F6");
+constexpr qint64 kPacerFlash = 0x200000;
 
 } // namespace
 
@@ -65,6 +69,35 @@ class TestVeloraDevctl : public QObject
             run.json = document.object();
         }
         return run;
+    }
+
+    // A simulated Pacer40 alone on its own platform root.
+    QString psfRoot() const { return m_work.filePath(QStringLiteral("psfsim")); }
+    Run psf(const QStringList &arguments)
+    {
+        return devctl(QStringList{QStringLiteral("--sim"), psfRoot()} + arguments);
+    }
+    QString psfFlash() const { return VHDevSim(psfRoot()).deviceFolder(kPacer) + QStringLiteral("/external.bin"); }
+    QString ownBackup(const QString &version) const
+    {
+        return m_work.filePath(QStringLiteral("pacer40flash.vh%1-%2.dat").arg(version, kPacerUuid));
+    }
+
+    // Its actions are recorded in the shared history: these tests come after those that count entries.
+    bool plugPacer()
+    {
+        // The simulated flash is ready at once: no real ready-poll pauses.
+        qputenv("VELORA_DEVCTL_FLASH_POLL_MS", "0");
+        if (QFileInfo::exists(psfFlash()))
+            return true;
+        VHDevSim sim(psfRoot());
+        return QDir().mkpath(psfRoot()) && sim.createPacer40(kPacer) && sim.plug(kPacer);
+    }
+
+    static QByteArray readAll(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     QString uuid() const { return m_road->options().before.uuid; }
@@ -108,6 +141,10 @@ private slots:
         QTest::newRow("bad timeout") << QStringList{QStringLiteral("--timeout"), QStringLiteral("x"),
                                                     QStringLiteral("info")}
                                      << 2 << "--timeout";
+        QTest::newRow("restore without file")
+            << QStringList{QStringLiteral("backup"), QStringLiteral("--restore")} << 2 << "backup --restore FILE";
+        QTest::newRow("restore elsewhere")
+            << QStringList{QStringLiteral("info"), QStringLiteral("--restore")} << 2 << "backup --restore FILE";
         QTest::newRow("option without value")
             << QStringList{QStringLiteral("list"), QStringLiteral("--device")} << 2 << "needs a value";
     }
@@ -375,6 +412,78 @@ private slots:
         QCOMPARE(historyEntries().last()[QStringLiteral("result")].toString(),
                  code == 0 ? QStringLiteral("ok") : QStringLiteral("failed"));
         QCOMPARE(devctl({QStringLiteral("info")}).code, 3);
+    }
+
+    void flashStoreCommands()
+    {
+        QVERIFY(plugPacer());
+        VHDevSim sim(psfRoot());
+
+        const Run languages = psf({QStringLiteral("languages"), QStringLiteral("--json")});
+        QCOMPARE(languages.code, 0);
+        QCOMPARE(languages.json.value(QStringLiteral("languages")).toArray().size(), 2);
+
+        const Run finalize = psf({QStringLiteral("finalize"), QStringLiteral("--json")});
+        QCOMPARE(finalize.code, 0);
+        const QString kept = finalize.json.value(QStringLiteral("backup")).toString();
+        QVERIFY2(kept.endsWith(kPacerUuid + QStringLiteral(".dat")), qPrintable(kept));
+        QCOMPARE(readAll(kept), readAll(psfFlash()));
+
+        // Another device's backup beside it is not listed.
+        QVERIFY(QFile::copy(kept, QFileInfo(kept).dir().filePath(QStringLiteral("pacer40flash.vh1.0-OTHER.dat"))));
+        const Run listed = psf({QStringLiteral("backup"), QStringLiteral("--json")});
+        QCOMPARE(listed.code, 0);
+        QCOMPARE(listed.json.value(QStringLiteral("backups")).toArray().toVariantList(), QVariantList{kept});
+
+        const Run saved = psf({QStringLiteral("backup"), ownBackup(QStringLiteral("1.0"))});
+        QCOMPARE(saved.code, 0);
+        const QByteArray before = readAll(psfFlash());
+        QCOMPARE(readAll(ownBackup(QStringLiteral("1.0"))), before);
+
+        // The flash changed after the backup; the restore brings it back byte for byte.
+        QByteArray changed = before;
+        changed.replace(0, 0x10000, QByteArray(0x10000, char(0x5A)));
+        QVERIFY(writeFile(psfFlash(), changed));
+        const Run restored =
+            psf({QStringLiteral("backup"), QStringLiteral("--restore"), ownBackup(QStringLiteral("1.0"))});
+        QVERIFY2(restored.code == 0, restored.err.constData());
+        QCOMPARE(readAll(psfFlash()), before);
+        const QStringList log = sim.commandLog(kPacer);
+        QVERIFY(log.filter(QStringLiteral("sel=14")).size() >= 1);
+        QVERIFY(log.filter(QStringLiteral("WRITE sel=15")).size() >= 512);
+    }
+
+    void restoreRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("says");
+        const qint64 whole = kPacerFlash;
+        QTest::newRow("another device") << QStringLiteral("pacer40flash.vh1.0-2101FFFF00001111.dat") << whole
+                                        << "not a backup of this device";
+        QTest::newRow("no backup name") << QStringLiteral("flash.dat") << whole << "not a backup of this device";
+        QTest::newRow("short") << QStringLiteral("pacer40flash.vh2.0-%1.dat").arg(kPacerUuid) << whole - 1
+                               << "not one whole external flash";
+        QTest::newRow("grown") << QStringLiteral("pacer40flash.vh3.0-%1.dat").arg(kPacerUuid) << whole + 4096
+                               << "not one whole external flash";
+        QTest::newRow("missing") << QStringLiteral("pacer40flash.vh4.0-%1.dat").arg(kPacerUuid) << qint64(-1)
+                                 << "no such backup file";
+    }
+
+    void restoreRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(qint64, size);
+        QFETCH(QString, says);
+        const QString path = m_work.filePath(name);
+        if (size >= 0)
+            QVERIFY(writeFile(path, QByteArray(size, char(0x11))));
+        QVERIFY(plugPacer());
+        const QByteArray before = readAll(psfFlash());
+        const Run run = psf({QStringLiteral("backup"), QStringLiteral("--restore"), path, QStringLiteral("--json")});
+        QCOMPARE(run.code, 2);
+        QVERIFY2(run.json.value(QStringLiteral("error")).toString().contains(says), run.err.constData());
+        QCOMPARE(readAll(psfFlash()), before);
     }
 
 private:

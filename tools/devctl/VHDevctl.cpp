@@ -9,6 +9,7 @@
 #include "VHHistory.h"
 #include "VHLog.h"
 #include "VHPSFDevice.h"
+#include "VHPSFLayout.h"
 #include "VHPlatform.h"
 #include "VHUpdateDecision.h"
 #include "VHUpdatesFolder.h"
@@ -22,6 +23,7 @@
 #include <QJsonDocument>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 
 #include <csignal>
@@ -80,8 +82,10 @@ const QList<VHDevctl::Command> &VHDevctl::commands()
          &VHDevctl::runFinalize},
         {"languages", "", "list the languages on the device (flash-store watches)", 0, 0, true,
          &VHDevctl::runLanguages},
-        {"backup", "[FILE]", "copy the device's external flash to FILE; without FILE list its backups", 0, 1, true,
-         &VHDevctl::runBackup},
+        {"backup", "[--restore] [FILE]",
+         "copy the device's external flash to FILE; without FILE list its backups; with --restore write its backup "
+         "FILE back",
+         0, 1, true, &VHDevctl::runBackup},
     };
     return table;
 }
@@ -103,6 +107,7 @@ QString VHDevctl::helpText()
         "  --fit              identify volumes by /System/device.txt only, as the updater does\n"
         "  --server URL       the update and assist-data server (instead of the settings' addresses)\n"
         "  --model NAME       recover: the model of the device in IAP mode (default: its product field)\n"
+        "  --restore          backup: write the backup FILE of this device back onto it\n"
         "  --timeout SECONDS  how long to wait for an action and a restarting device (default 600)\n"
         "  -h, --help         show this text\n"
         "\nExit codes:\n"
@@ -144,6 +149,8 @@ int VHDevctl::parse(const QStringList &arguments)
             m_json = true;
         else if (arg == QLatin1String("--fit"))
             m_fitFlag = true;
+        else if (arg == QLatin1String("--restore"))
+            m_restoreFlag = true;
         else if (arg == QLatin1String("--device"))
             m_deviceUuid = value;
         else if (arg == QLatin1String("--sim"))
@@ -209,6 +216,8 @@ int VHDevctl::run(const QStringList &arguments)
                && (m_arguments.size() < command->minArguments || m_arguments.size() > command->maxArguments)) {
         code = fail(BadUsage, QStringLiteral("usage: velora-devctl %1 %2")
                                   .arg(QLatin1String(command->name), QLatin1String(command->arguments)));
+    } else if (code == Done && m_restoreFlag && (m_command != QLatin1String("backup") || m_arguments.size() != 1)) {
+        code = fail(BadUsage, QStringLiteral("usage: velora-devctl backup --restore FILE"));
     } else if (code == Done && !m_simRoot.isEmpty() && !QFileInfo(m_simRoot).isDir()) {
         code = fail(BadUsage, QStringLiteral("--sim: no such folder: ") + m_simRoot);
     }
@@ -682,7 +691,17 @@ int VHDevctl::runRecover()
 
 // ---- the flash-store watches -------------------------------------------------------
 
-VHPSFDevice *VHDevctl::flashStoreDevice() { return qobject_cast<VHPSFDevice *>(device()); }
+VHPSFDevice *VHDevctl::flashStoreDevice()
+{
+    VHPSFDevice *psf = qobject_cast<VHPSFDevice *>(device());
+    // For the tests only: the simulated flash is ready at once, so its ready
+    // poll need not wait the real device's seconds between questions.
+    bool ok = false;
+    const int waitMs = qEnvironmentVariableIntValue("VELORA_DEVCTL_FLASH_POLL_MS", &ok);
+    if (psf && ok && waitMs >= 0)
+        psf->setWait([waitMs](int) { QThread::msleep(waitMs); });
+    return psf;
+}
 
 int VHDevctl::runFinalize()
 {
@@ -691,8 +710,10 @@ int VHDevctl::runFinalize()
     if (!psf)
         return fail(NothingToDo, QStringLiteral("the device keeps no flash store"));
     const int code = runAction(VHClient::ActionFinalize, [&] { return psf->finalize(); });
-    if (code == Done)
+    if (code == Done) {
+        m_result.insert(QStringLiteral("backup"), psf->backupPath());
         say(QStringLiteral("store written back; backup ") + psf->backupPath());
+    }
     return code;
 }
 
@@ -716,25 +737,53 @@ int VHDevctl::runBackup()
     VHPSFDevice *psf = flashStoreDevice();
     if (!psf)
         return fail(NothingToDo, QStringLiteral("the device keeps no flash store"));
-    if (m_arguments.isEmpty()) {
-        // The device's own backups only: its UUID is in their names.
-        const QFileInfo own(psf->backupPath());
-        const QString uuidPart = own.completeBaseName().section(QLatin1Char('-'), -1);
-        QStringList listed;
-        for (const QFileInfo &file : own.dir().entryInfoList(
-                 {QStringLiteral("pacer40flash.vh*-") + uuidPart + QStringLiteral(".dat")}, QDir::Files)) {
-            listed.append(file.absoluteFilePath());
-            say(QStringLiteral("%1  %2 bytes  %3")
-                    .arg(file.absoluteFilePath())
-                    .arg(file.size())
-                    .arg(file.lastModified().toString(Qt::ISODate)));
-        }
-        m_result.insert(QStringLiteral("backups"), QJsonArray::fromStringList(listed));
-        return Done;
-    }
+    if (m_restoreFlag)
+        return restoreBackup(psf);
+    if (m_arguments.isEmpty())
+        return listBackups(psf);
     const QString path = QFileInfo(m_arguments.value(0)).absoluteFilePath();
     if (!psf->backupExtFlash(path))
         return fail(Failed, QStringLiteral("the external flash could not be copied to ") + path);
+    m_result.insert(QStringLiteral("backup"), path);
     say(QStringLiteral("external flash copied to ") + path);
     return Done;
+}
+
+int VHDevctl::listBackups(VHPSFDevice *psf)
+{
+    // The device's own backups only: its UUID is in their names.
+    const QDir folder = QFileInfo(psf->backupPath()).dir();
+    QStringList listed;
+    for (const QFileInfo &file : folder.entryInfoList({psf->ownBackupPattern()}, QDir::Files, QDir::Name)) {
+        listed.append(file.absoluteFilePath());
+        say(QStringLiteral("%1  %2 bytes  %3")
+                .arg(file.absoluteFilePath())
+                .arg(file.size())
+                .arg(file.lastModified().toString(Qt::ISODate)));
+    }
+    m_result.insert(QStringLiteral("backups"), QJsonArray::fromStringList(listed));
+    if (listed.isEmpty())
+        say(QStringLiteral("no backups of this device"));
+    return Done;
+}
+
+int VHDevctl::restoreBackup(VHPSFDevice *psf)
+{
+    const QFileInfo file(m_arguments.value(0));
+    if (!file.isFile())
+        return fail(BadUsage, QStringLiteral("no such backup file: ") + file.filePath());
+    if (!QDir::match(psf->ownBackupPattern(), file.fileName()))
+        return fail(BadUsage, QStringLiteral("not a backup of this device (its name must match %1): %2")
+                                  .arg(psf->ownBackupPattern(), file.filePath()));
+    if (file.size() != VHPSFLayout::kFlashSize)
+        return fail(BadUsage, QStringLiteral("%1 holds %2 bytes, not one whole external flash (%3)")
+                                  .arg(file.filePath())
+                                  .arg(file.size())
+                                  .arg(VHPSFLayout::kFlashSize));
+    const QString path = file.absoluteFilePath();
+    m_result.insert(QStringLiteral("backup"), path);
+    const int code = runAction(VHClient::ActionRestoreFactory, [&] { return psf->restoreBackup(path); });
+    if (code == Done)
+        say(QStringLiteral("backup written back to the device: ") + path);
+    return code;
 }

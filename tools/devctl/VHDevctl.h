@@ -69,6 +69,8 @@ private:
     int runFinalize();
     int runLanguages();
     int runBackup();
+    int listBackups(VHPSFDevice *psf);
+    int restoreBackup(VHPSFDevice *psf);
     // The device when it keeps a flash store.
     VHPSFDevice *flashStoreDevice();
 
@@ -98,6 +100,7 @@ private:
     QStringList m_arguments;
     bool m_json = false;
     bool m_fitFlag = false;
+    bool m_restoreFlag = false;
     QString m_deviceUuid;
     QString m_simRoot;
     QString m_server;
