@@ -2,7 +2,9 @@
 // mass-storage disk, and its /dev/sg2 answering SG_IO through an ioctl
 // handler that passes every command to the simulated device firmware. Runs
 // under umockdev-wrapper, which preloads the library that redirects /sys,
-// /dev, uevents and ioctl() into the test bed.
+// /dev, uevents and ioctl() into the test bed. The program started again
+// with --scan-as-user scans as a desktop user (as "nobody" when run as root);
+// the preload and the test bed's path reach it through the environment.
 
 #include "PlatformTestSupport.h"
 #include "VHDeviceEvents.h"
@@ -12,7 +14,10 @@
 #include "VHSimLayout.h"
 #include "VHSimScsiDevice.h"
 
+#include <QHash>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,7 +30,14 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -168,6 +180,70 @@ gboolean handleIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer 
     return TRUE;
 }
 
+const VHModelTable &modelTable()
+{
+    static const VHModelTable models{
+        {QStringLiteral("1207"), QStringLiteral("Pacer21"), QStringLiteral("ALDER"), nullptr},
+        {QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("LINDEN"), nullptr}};
+    return models;
+}
+
+// Started again with this argument, the program scans as a desktop user would.
+const char *const kScanAsUser = "--scan-as-user";
+
+// The account the scanning child runs as: "nobody" when the test runs as root.
+bool scanAccount(uid_t &uid, gid_t &gid)
+{
+    if (::geteuid() != 0) {
+        uid = ::getuid();
+        gid = ::getgid();
+        return true;
+    }
+    const passwd *account = ::getpwnam("nobody");
+    if (!account)
+        return false;
+    uid = account->pw_uid;
+    gid = account->pw_gid;
+    return true;
+}
+
+bool dropPrivileges()
+{
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (::geteuid() != 0)
+        return true;
+    if (!scanAccount(uid, gid) || ::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+        return false;
+    // Changing the user makes the process undumpable; the leak checker's tracer needs it dumpable.
+    ::prctl(PR_SET_DUMPABLE, 1);
+    return ::geteuid() != 0 && ::getuid() != 0;
+}
+
+// The child's whole run: its findings and log lines go to stdout for the parent.
+int scanAsUser()
+{
+    if (!dropPrivileges()) {
+        std::fputs("cannot drop privileges\n", stderr);
+        return 2;
+    }
+    QStringList report{QStringLiteral("uid %1").arg(::geteuid())};
+    {
+        LogCapture log;
+        VHLinuxPlatform platform{VHLinuxPaths()};
+        for (const std::unique_ptr<VHDeviceService> &service : platform.findSCSIDevices(modelTable())) {
+            const auto *scsi = dynamic_cast<const VHLinuxSCSIService *>(service.get());
+            report << QStringLiteral("found %1 %2").arg(scsi->modelInfo().modelName, scsi->nodePath());
+        }
+        for (const QString &node : platform.deniedNodes())
+            report << QStringLiteral("denied ") + node;
+        for (const QString &line : log.lines())
+            report << QStringLiteral("log ") + line;
+    }
+    std::fputs(qPrintable(report.join(QLatin1Char('\n')) + QLatin1Char('\n')), stdout);
+    return 0;
+}
+
 } // namespace
 
 class TestVHLinuxUmockdev : public QObject
@@ -180,8 +256,7 @@ class TestVHLinuxUmockdev : public QObject
     QTemporaryDir m_dir;
     std::unique_ptr<VHSimScsiDevice> m_device;
     VHLinuxPaths m_paths;
-    const VHModelTable m_models{{QStringLiteral("1207"), QStringLiteral("Pacer21"), QStringLiteral("ALDER"), nullptr},
-                                {QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("LINDEN"), nullptr}};
+    const VHModelTable &m_models = modelTable();
 
     std::unique_ptr<VHLinuxSCSIService> findDevice()
     {
@@ -326,6 +401,62 @@ private slots:
         QCOMPARE(m_firmware.calls.load(), before);
     }
 
+    // A desktop user's scan: the child drops root first; the node is opened with the user's rights.
+    void nonRootScanFindsTheNodeItMayOpen_data()
+    {
+        QTest::addColumn<bool>("granted");
+        QTest::addColumn<QStringList>("found");
+        QTest::addColumn<QStringList>("denied");
+        QTest::newRow("node granted to the user")
+            << true << QStringList{QStringLiteral("Pacer40 /dev/sg2")} << QStringList();
+        QTest::newRow("node closed to the user") << false << QStringList() << QStringList{QStringLiteral("/dev/sg2")};
+    }
+    void nonRootScanFindsTheNodeItMayOpen()
+    {
+        QFETCH(bool, granted);
+        QFETCH(QStringList, found);
+        QFETCH(QStringList, denied);
+        uid_t uid = 0;
+        gid_t gid = 0;
+        QVERIFY(scanAccount(uid, gid));
+        gchar *rootDir = umockdev_testbed_get_root_dir(m_testbed);
+        const QByteArray root(rootDir);
+        g_free(rootDir);
+        // The test bed's sg node links to a pseudo terminal, whose rights the open checks; its ioctls
+        // and those of every other node go through sockets the user must be able to connect to.
+        const QByteArray pty = QFile::encodeName(QFile::symLinkTarget(QString::fromLocal8Bit(root + "/dev/sg2")));
+        QVERIFY(pty.startsWith("/dev/pts/"));
+        struct stat before
+        {};
+        QCOMPARE(::stat(pty.constData(), &before), 0);
+        const auto restore = qScopeGuard([&] {
+            QCOMPARE(::chown(pty.constData(), before.st_uid, before.st_gid), 0);
+            QCOMPARE(::chmod(pty.constData(), before.st_mode & 07777), 0);
+        });
+        for (const char *path : {"", "/ioctl/dev/sg2", "/ioctl/_default"})
+            QCOMPARE(::chmod(root + path, *path ? 0777 : 0755), 0);
+        // The disk node stays closed to the user, as root:disk keeps it.
+        QCOMPARE(::chmod(root + "/dev/sdb", 0), 0);
+        QCOMPARE(::chown(pty.constData(), granted ? uid : before.st_uid, granted ? gid : before.st_gid), 0);
+        QCOMPARE(::chmod(pty.constData(), granted ? 0600 : 0), 0);
+
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kScanAsUser)});
+        QVERIFY(child.waitForFinished(30000));
+        const QString error = QString::fromLocal8Bit(child.readAllStandardError());
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(error));
+        QHash<QString, QStringList> report;
+        for (const QString &line : QString::fromLocal8Bit(child.readAllStandardOutput()).split(QLatin1Char('\n')))
+            report[line.section(QLatin1Char(' '), 0, 0)] << line.section(QLatin1Char(' '), 1);
+        QCOMPARE(report.value(QStringLiteral("uid")).size(), 1);
+        QVERIFY(report.value(QStringLiteral("uid")).first() != QLatin1String("0"));
+        QCOMPARE(report.value(QStringLiteral("found")), found);
+        QCOMPARE(report.value(QStringLiteral("denied")), denied);
+        const QStringList hints =
+            report.value(QStringLiteral("log")).filter(VHLinuxPlatform::accessHint(QStringLiteral("/dev/sg2")));
+        QCOMPARE(hints.size(), denied.size());
+    }
+
     void udevEventsBecomeNodeChanges()
     {
         QVERIFY(writeFile(m_paths.mountInfo, "40 22 8:17 / /media/u/PACER rw - vfat /dev/sdb1 rw\n"));
@@ -351,5 +482,13 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestVHLinuxUmockdev)
+int main(int argc, char **argv)
+{
+    if (argc == 2 && std::strcmp(argv[1], kScanAsUser) == 0)
+        return scanAsUser();
+    QCoreApplication app(argc, argv);
+    TestVHLinuxUmockdev test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_VHLinuxUmockdev.moc"
