@@ -7,13 +7,13 @@
 #include "VHPSFLanguageImage.h"
 #include "VHPSFLanguagePack.h"
 #include "VHSCSIDeviceService.h"
+#include "VHSafeFolder.h"
 #include "VHScsiCommands.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
-#include <QSaveFile>
 #include <QWaitCondition>
 
 #include <utility>
@@ -207,9 +207,8 @@ bool VHPSFDevice::writeBackupFile(const QString &path)
         vhCritical() << "fail to readFlashBlocks for saveExtFlashToFile";
         return false;
     }
-    // A temporary name renamed over the old backup: never half a backup.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(flash) != flash.size() || !file.commit()) {
+    // A temporary name renamed over the old backup, never through a link: never half a backup.
+    if (!VHSafeFolder::writeFileBelow(QString(), path, flash, VHSafeFolder::Durable)) {
         vhCritical() << "fail to write file for saveExtFlashToFile";
         return false;
     }
@@ -395,8 +394,7 @@ bool VHPSFDevice::saveLanguageImageToFile(const QByteArray &image)
     const QString path = hook ? hook() : VHEnv::instance()->dataFolder() + QStringLiteral("/Aspens.bin");
     if (path.isEmpty())
         return true; // the user chose no file
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size() || !file.commit()) {
+    if (!VHSafeFolder::writeFileBelow(QString(), path, image, VHSafeFolder::Durable)) {
         vhCritical() << "can not write the language image to" << path;
         return false;
     }

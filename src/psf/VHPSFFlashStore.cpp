@@ -3,9 +3,7 @@
 #include "VHByteReader.h"
 #include "VHLog.h"
 #include "VHPSFContainer_1_5.h"
-
-#include <QFile>
-#include <QSaveFile>
+#include "VHSafeFolder.h"
 
 #include <algorithm>
 
@@ -223,24 +221,20 @@ VHResult VHPSFFlashStore::save()
 
 VHResult VHPSFFlashStore::saveToFile(const QString &path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return failed("can not open \"" + path + "\"");
-    if (file.write(image()) != image().size() || !file.commit())
+    // A temporary name renamed over the file, never written through a link.
+    if (!VHSafeFolder::writeFileBelow(QString(), path, image(), VHSafeFolder::Durable))
         return failed("can not write \"" + path + "\"");
     return VHResult::success();
 }
 
 VHResult VHPSFFlashStore::loadFromFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return failed("can not open \"" + path + "\"");
-    if (file.size() > image().size())
-        return failed("\"" + path + "\" is larger than the flash");
-    const QByteArray bytes = file.readAll();
-    if (bytes.size() != file.size())
+    // One byte past the flash tells a file that is too large; a link is not followed.
+    QByteArray bytes;
+    if (!VHSafeFolder::readFileBelow(QString(), path, image().size() + 1, bytes))
         return failed("can not read \"" + path + "\"");
+    if (bytes.size() > image().size())
+        return failed("\"" + path + "\" is larger than the flash");
     return loadFromBytes(bytes);
 }
 
