@@ -41,15 +41,7 @@ bool freshVolume(const QString &volume)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    int runs = 5;
-    QString workRoot = QDir::tempPath();
-    for (int i = 1; i + 1 < args.size(); ++i) {
-        if (args[i] == QLatin1String("--runs"))
-            runs = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--work"))
-            workRoot = args[i + 1];
-    }
+    const auto [runs, workRoot] = BenchSupport::options(app.arguments());
     QTemporaryDir work(workRoot + QStringLiteral("/bench-pacer50-XXXXXX"));
     qputenv("XDG_DATA_HOME", work.filePath(QStringLiteral("xdg")).toUtf8());
     VHEnv::instance()->init(QStringLiteral("both"), QStringLiteral("bench.log"));

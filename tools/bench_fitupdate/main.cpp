@@ -33,15 +33,7 @@ using BenchSupport::run;
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    int runs = 5;
-    QString workRoot = QDir::tempPath();
-    for (int i = 1; i + 1 < args.size(); ++i) {
-        if (args[i] == QLatin1String("--runs"))
-            runs = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--work"))
-            workRoot = args[i + 1];
-    }
+    const auto [runs, workRoot] = BenchSupport::options(app.arguments());
     QTemporaryDir work(workRoot + QStringLiteral("/bench-fit-XXXXXX"));
 
     // Every image newer than the device: all of them are copied.
