@@ -4,8 +4,10 @@
 #include "VHFitDevice.h"
 #include "VHGalDevice.h"
 #include "VHPSFDevice.h"
+#include "VHPacer35.h"
 #include "VHPacer50CR.h"
 #include "VHPacer60.h"
+#include "VHPulsar30.h"
 
 namespace VHDeviceFamilies {
 
@@ -67,6 +69,8 @@ void registerAll()
     registry.setFactory(QStringLiteral("pacer50cr"), &vhCreateDevice<VHPacer50CR>);
     registry.setFactory(VHDeviceRegistry::kPacer60Role, &vhCreateDevice<VHPacer60>);
     registry.setFactory(QStringLiteral("psf"), &vhCreateDevice<VHPSFDevice>);
+    registry.setFactory(QStringLiteral("pacer35"), &vhCreateDevice<VHPacer35>);
+    registry.setFactory(QStringLiteral("pulsar30"), &vhCreateDevice<VHPulsar30>);
     registry.setBuiltInModels(builtInModels(registry));
 }
 

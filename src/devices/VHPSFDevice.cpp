@@ -51,6 +51,12 @@ void VHPSFDevice::setImagePathHook(ImagePathHook hook)
     g_imagePathHook = std::move(hook);
 }
 
+VHPSFDevice::ImagePathHook VHPSFDevice::imagePathHook()
+{
+    QMutexLocker lock(&g_hookMutex);
+    return g_imagePathHook;
+}
+
 VHPSFDevice::VHPSFDevice() : m_source(*this), m_store(m_source), m_wait(&sleepFor) {}
 
 VHPSFDevice::~VHPSFDevice() = default;
@@ -385,11 +391,7 @@ bool VHPSFDevice::setDefLanguage(const QStringList &languages, bool)
 
 bool VHPSFDevice::saveLanguageImageToFile(const QByteArray &image)
 {
-    ImagePathHook hook;
-    {
-        QMutexLocker lock(&g_hookMutex);
-        hook = g_imagePathHook;
-    }
+    const ImagePathHook hook = imagePathHook();
     // The hook may wait for the user: it runs without the lock.
     const QString path = hook ? hook() : VHEnv::instance()->dataFolder() + QStringLiteral("/Aspens.bin");
     if (path.isEmpty())

@@ -46,6 +46,7 @@ public:
     // application with windows asks the user on its GUI thread. Empty: no file.
     using ImagePathHook = std::function<QString()>;
     static void setImagePathHook(ImagePathHook hook);
+    static ImagePathHook imagePathHook();
 
     VHPSFDevice();
     ~VHPSFDevice() override;

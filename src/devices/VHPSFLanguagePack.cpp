@@ -31,9 +31,10 @@ VHResult VHPSFLanguagePack::unpack(const QString &packageFile, const QString &fo
     return VHResult::success();
 }
 
-VHResult VHPSFLanguagePack::read(const QString &folder, VHPSFLanguagePack &pack)
+VHResult VHPSFLanguagePack::read(const QString &folder, VHPSFLanguagePack &pack, qsizetype areaSize)
 {
     pack = VHPSFLanguagePack();
+    pack.m_areaSize = areaSize;
     QDir dir(folder);
     if (!dir.exists())
         return refused("do not exist langpack folder");
@@ -48,7 +49,7 @@ VHResult VHPSFLanguagePack::read(const QString &folder, VHPSFLanguagePack &pack)
     pack.m_releaseIni = pack.m_entries.contains(QStringLiteral("release.ini"));
     if (pack.m_base.isEmpty())
         return refused(QStringLiteral(" image is empty"));
-    if (QFileInfo(pack.basePath()).size() > VHPSFLanguageImage::kAreaSize)
+    if (QFileInfo(pack.basePath()).size() > areaSize)
         return refused(QStringLiteral("base image is larger than the language area"));
     return VHResult::success();
 }
@@ -85,7 +86,7 @@ VHResult VHPSFLanguagePack::readEntry(const QString &name, QByteArray &bytes) co
 {
     // No file larger than the area can be placed; links are not followed.
     VHSafeFolder folder = VHSafeFolder::open(m_folder, QString());
-    if (!folder.isValid() || !folder.readFile(name, VHPSFLanguageImage::kAreaSize, bytes))
+    if (!folder.isValid() || !folder.readFile(name, m_areaSize, bytes))
         return refused("can not read " + name + " of the language pack");
     return VHResult::success();
 }
@@ -108,10 +109,10 @@ VHResult VHPSFLanguagePack::buildImage(const QStringList &codes, QByteArray &are
             return result;
         // Files past the area would be refused anyway: stop holding them.
         total += bytes.size();
-        if (total > VHPSFLanguageImage::kAreaSize)
+        if (total > m_areaSize)
             return refused(QStringLiteral("language image exceeds the language area"));
         placed += bytes.size() >= VHPSFLanguageImage::kMinLanguageFile ? 1 : 0;
         files.append(bytes);
     }
-    return VHPSFLanguageImage::build(base, files, area);
+    return VHPSFLanguageImage::build(base, files, area, m_areaSize);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "VHPSFLanguageImage.h"
 #include "VHResult.h"
 
 #include <QByteArray>
@@ -21,8 +22,9 @@ public:
     // Fails when any entry failed: a pack that did not unpack whole is no pack.
     static VHResult unpack(const QString &packageFile, const QString &folder);
     // Lists the folder; refused without a base image or with one larger than
-    // the language area.
-    static VHResult read(const QString &folder, VHPSFLanguagePack &pack);
+    // the language area (`areaSize` bytes: the family's area).
+    static VHResult read(const QString &folder, VHPSFLanguagePack &pack,
+                         qsizetype areaSize = VHPSFLanguageImage::kAreaSize);
 
     QString folder() const { return m_folder; }
     QString basePath() const;
@@ -44,4 +46,5 @@ private:
     QStringList m_entries;
     QString m_base;
     bool m_releaseIni = false;
+    qsizetype m_areaSize = VHPSFLanguageImage::kAreaSize;
 };

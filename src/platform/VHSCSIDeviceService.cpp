@@ -3,13 +3,35 @@
 #include "VHLog.h"
 #include "VHScsiCommands.h"
 
+#include <QMutexLocker>
+
 #include <vector>
+
+bool VHSCSIDeviceService::sendWrite(const std::uint8_t *cdb, int cdbLength, const std::uint8_t *data, int length)
+{
+    QMutexLocker lock(&m_commandMutex);
+    return writeClient(cdb, cdbLength, data, length);
+}
+
+bool VHSCSIDeviceService::sendRead(const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length)
+{
+    QMutexLocker lock(&m_commandMutex);
+    return readClient(cdb, cdbLength, buffer, length);
+}
+
+bool VHSCSIDeviceService::isCommandLocked()
+{
+    if (!m_commandMutex.tryLock())
+        return true;
+    m_commandMutex.unlock();
+    return false;
+}
 
 bool VHSCSIDeviceService::getUUID(QString &uuid)
 {
     const VHScsiCommands::Cdb10 cdb = VHScsiCommands::uuidRead();
     QByteArray answer(VHScsiCommands::kUuidReadLength, '\0');
-    if (!readClient(cdb.data(), int(cdb.size()), reinterpret_cast<std::uint8_t *>(answer.data()), int(answer.size())))
+    if (!sendRead(cdb.data(), int(cdb.size()), reinterpret_cast<std::uint8_t *>(answer.data()), int(answer.size())))
         return false;
     uuid = QString::fromLatin1(VHScsiCommands::uuidFromAnswer(answer));
     return !uuid.isEmpty();
@@ -51,7 +73,7 @@ bool VHSCSIDeviceService::eraseFlashBlocks(qint64 size, int blockSize, int start
         const std::vector<std::uint8_t> zeros(VHScsiCommands::kEraseDataLength, 0);
         for (qint64 i = startBlock; i < startBlock + n; ++i) {
             const VHScsiCommands::Cdb10 cdb = VHScsiCommands::eraseBlock(std::uint32_t(i));
-            result = writeClient(cdb.data(), int(cdb.size()), zeros.data(), int(zeros.size()));
+            result = sendWrite(cdb.data(), int(cdb.size()), zeros.data(), int(zeros.size()));
             if (!result) {
                 vhCritical() << "erase client failed at loop " << i;
                 break;
@@ -76,7 +98,7 @@ bool VHSCSIDeviceService::writeFlashBlocks(const QByteArray &data, std::uint8_t 
         for (qint64 k = 0; k < fullBlocks; ++k) {
             const qint64 i = startBlock + k;
             const VHScsiCommands::Cdb10 cdb = VHScsiCommands::writeBlock(std::uint32_t(i), selector, blockSize);
-            result = writeClient(cdb.data(), int(cdb.size()), bytes + k * blockSize, blockSize);
+            result = sendWrite(cdb.data(), int(cdb.size()), bytes + k * blockSize, blockSize);
             if (!result) {
                 vhCritical() << "write client failed at loop " << i;
                 break;
@@ -88,7 +110,7 @@ bool VHSCSIDeviceService::writeFlashBlocks(const QByteArray &data, std::uint8_t 
             std::copy(bytes + fullBlocks * blockSize, bytes + size, tail.begin());
             const qint64 e = startBlock + fullBlocks;
             const VHScsiCommands::Cdb10 cdb = VHScsiCommands::writeBlock(std::uint32_t(e), selector, blockSize);
-            result = writeClient(cdb.data(), int(cdb.size()), tail.data(), blockSize);
+            result = sendWrite(cdb.data(), int(cdb.size()), tail.data(), blockSize);
             if (!result)
                 vhCritical() << "write client failed";
         }
@@ -111,7 +133,7 @@ bool VHSCSIDeviceService::readFlashBlocks(QByteArray &buffer, std::uint8_t selec
     bool result = true;
     for (qint64 k = 0; k < fullBlocks && result; ++k) {
         const VHScsiCommands::Cdb10 cdb = VHScsiCommands::readBlock(std::uint32_t(startBlock + k), selector, blockSize);
-        result = readClient(cdb.data(), int(cdb.size()), bytes + k * blockSize, blockSize);
+        result = sendRead(cdb.data(), int(cdb.size()), bytes + k * blockSize, blockSize);
         if (!result)
             vhCritical() << "read client failed at loop " << startBlock + k;
     }
@@ -121,7 +143,7 @@ bool VHSCSIDeviceService::readFlashBlocks(QByteArray &buffer, std::uint8_t selec
         std::vector<std::uint8_t> scratch(size_t(blockSize), 0);
         const VHScsiCommands::Cdb10 cdb =
             VHScsiCommands::readBlock(std::uint32_t(startBlock + fullBlocks), selector, blockSize);
-        result = readClient(cdb.data(), int(cdb.size()), scratch.data(), blockSize);
+        result = sendRead(cdb.data(), int(cdb.size()), scratch.data(), blockSize);
         if (result)
             std::copy(scratch.begin(), scratch.begin() + rest, bytes + fullBlocks * blockSize);
         else

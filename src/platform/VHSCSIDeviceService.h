@@ -3,6 +3,7 @@
 #include "VHDeviceService.h"
 
 #include <QByteArray>
+#include <QMutex>
 
 #include <cstdint>
 
@@ -20,6 +21,14 @@ public:
                                            int length) = 0;
     // Sends cdb and reads `length` bytes from the device into buffer (zeroed first).
     [[nodiscard]] virtual bool readClient(const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length) = 0;
+
+    // One command under the command lock: commands of different threads on
+    // this device never interleave, and the lock is never held longer than
+    // one command (a whole image is many commands).
+    [[nodiscard]] bool sendWrite(const std::uint8_t *cdb, int cdbLength, const std::uint8_t *data, int length);
+    [[nodiscard]] bool sendRead(const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length);
+    // Whether a command is being sent now (by any thread).
+    bool isCommandLocked();
 
     // Programs `size` bytes of data from block startBlock on: full blocks first,
     // then one tail block padded with 0xFF. A size below one block sends nothing
@@ -55,6 +64,7 @@ public:
 private:
     bool openForBlocks(const char *outOfRange, qint64 size, int blockSize, int startBlock);
 
+    QMutex m_commandMutex;
     QByteArray m_iapTag;
     QByteArray m_productTag;
 };

@@ -40,7 +40,7 @@ qsizetype directorySpan(const QByteArray &area, qsizetype position)
 
 } // namespace
 
-VHResult build(const QByteArray &base, const QList<QByteArray> &languages, QByteArray &area)
+VHResult build(const QByteArray &base, const QList<QByteArray> &languages, QByteArray &area, qsizetype areaSize)
 {
     QByteArray directory(kDirectorySize, char(0));
     QByteArray data;
@@ -55,20 +55,20 @@ VHResult build(const QByteArray &base, const QList<QByteArray> &languages, QByte
         VHByteWriter(directory, kSizesOffset + 4 * count).u32(quint32(file.size()));
         data += file;
         ++count;
-        if (kDirectorySize + data.size() > kAreaSize)
+        if (kDirectorySize + data.size() > areaSize)
             break;
     }
     VHByteWriter(directory, kCountOffset).u8(quint8(count));
     const qsizetype padded = (base.size() + 15) / 16 * 16;
-    if (padded + kDirectorySize + data.size() > kAreaSize)
+    if (padded + kDirectorySize + data.size() > areaSize)
         return VHResult::failure(1, QStringLiteral("language image of %1 bytes exceeds the area of %2")
                                         .arg(padded + kDirectorySize + data.size())
-                                        .arg(kAreaSize));
+                                        .arg(areaSize));
     area = base;
     area.append(QByteArray(padded - base.size(), char(0)));
     area.append(directory);
     area.append(data);
-    area.append(QByteArray(kAreaSize - area.size(), char(0)));
+    area.append(QByteArray(areaSize - area.size(), char(0)));
     return VHResult::success();
 }
 

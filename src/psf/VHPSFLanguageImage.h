@@ -28,8 +28,10 @@ constexpr qsizetype kMinLanguageFile = 7; // the code is bytes 4-6
 // Builds the area from the base image and the language files in the order
 // they are wanted. Files too short to hold a code are skipped; files past the
 // twentieth are not placed. An image larger than the area is refused rather
-// than cut, since a cut one has entries pointing past its end.
-VHResult build(const QByteArray &base, const QList<QByteArray> &languages, QByteArray &area);
+// than cut, since a cut one has entries pointing past its end. `areaSize` is
+// the family's area (0x79000 on the 1 MiB family).
+VHResult build(const QByteArray &base, const QList<QByteArray> &languages, QByteArray &area,
+               qsizetype areaSize = kAreaSize);
 
 // Where the language directory of an area starts: the last directory whose
 // entries follow one another from 229 and end inside the area. A match inside

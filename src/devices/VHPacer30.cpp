@@ -1,0 +1,589 @@
+#include "VHPacer30.h"
+
+#include "VHByteReader.h"
+#include "VHEnv.h"
+#include "VHLanguageMap.h"
+#include "VHLog.h"
+#include "VHPSFDevice.h"
+#include "VHPSFLanguageImage.h"
+#include "VHPSFLanguagePack.h"
+#include "VHPSFLayout.h"
+#include "VHPSFRecord.h"
+#include "VHPacer30Package.h"
+#include "VHProfileData.h"
+#include "VHSCSIDeviceService.h"
+#include "VHSafeFolder.h"
+
+#include <QDate>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QWaitCondition>
+
+#include <vector>
+
+namespace {
+
+// A timed wait that no event of this program ends early.
+void sleepFor(int ms)
+{
+    QMutex mutex;
+    QWaitCondition never;
+    QMutexLocker lock(&mutex);
+    never.wait(&mutex, ms);
+}
+
+QString keepAlphanumeric(const QString &text)
+{
+    QString kept;
+    for (const QChar c : text) {
+        if (c.isLetterOrNumber() && c.unicode() < 0x80)
+            kept.append(c);
+    }
+    return kept;
+}
+
+// The current management record of the journal: the slot before the first
+// free one (the last slot when the first is free), passing over the commit
+// word at 0x1000. -1 when there is none.
+qsizetype currentRecord(const QByteArray &image)
+{
+    using namespace VHPSFLayout;
+    int freeSlot = -1;
+    for (int slot = 0; slot < kSlotCount && freeSlot < 0; ++slot) {
+        if (VHPSFRecord::marker(image, slot * kSlotSize) == kFreeMarker)
+            freeSlot = slot;
+    }
+    if (freeSlot < 0)
+        return -1;
+    qsizetype candidate = freeSlot == 0 ? kLastSlot : (freeSlot - 1) * kSlotSize;
+    VHByteReader word(image, candidate);
+    if (candidate == kCommitWordOffset && word.u32() == kCommitWord)
+        candidate -= kSlotSize;
+    return VHPSFRecord::marker(image, candidate) == kRecordMarker ? candidate : -1;
+}
+
+void putCommitWord(QByteArray &image)
+{
+    VHByteWriter(image, VHPSFLayout::kCommitWordOffset).u32(VHPSFLayout::kCommitWord);
+}
+
+} // namespace
+
+VHPacer30::VHPacer30() : m_headerRecord(kHeaderRecordSize, '\0'), m_wait(&sleepFor) {}
+
+VHPacer30::~VHPacer30() = default;
+
+VHSCSIDeviceService *VHPacer30::scsi() const { return dynamic_cast<VHSCSIDeviceService *>(deviceService()); }
+
+QString VHPacer30::flashTempPath() { return VHEnv::instance()->tempFolder() + QStringLiteral("/Pacer30flash.tmp"); }
+
+// ---- identity -----------------------------------------------------------------
+
+bool VHPacer30::getModelName(QString &name)
+{
+    VHSCSIDeviceService *service = scsi();
+    if (!service)
+        return false;
+    name = service->modelInfo().modelName;
+    return !name.isEmpty();
+}
+
+QString VHPacer30::modelName()
+{
+    QString model;
+    getModelName(model);
+    return model;
+}
+
+bool VHPacer30::getUUID(QString &uuid)
+{
+    if (m_uuid.isEmpty()) {
+        VHSCSIDeviceService *service = scsi();
+        QString asked;
+        if (!service || !service->getUUID(asked)) {
+            uuid.clear();
+            return false;
+        }
+        m_uuid = asked;
+    }
+    uuid = m_uuid;
+    return true;
+}
+
+bool VHPacer30::getImageVersion(QString &text)
+{
+    VHSCSIDeviceService *service = scsi();
+    if (!service)
+        return false;
+    text = QString::fromLatin1(service->productTag());
+    return true;
+}
+
+bool VHPacer30::getIAPVersion(QString &text)
+{
+    VHSCSIDeviceService *service = scsi();
+    if (!service)
+        return false;
+    text = QString::fromLatin1(service->iapTag());
+    return true;
+}
+
+int VHPacer30::imageVersion()
+{
+    QString text;
+    getImageVersion(text);
+    return VHPacer30Package::imageVersion(text);
+}
+
+bool VHPacer30::deviceAnswers()
+{
+    VHSCSIDeviceService *service = scsi();
+    QString uuid;
+    return service && service->getUUID(uuid) && !uuid.isEmpty();
+}
+
+// ---- block transfer -------------------------------------------------------------
+
+bool VHPacer30::readFlashBlocks(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize, int startBlock)
+{
+    VHSCSIDeviceService *service = scsi();
+    return service && service->readFlashBlocks(buffer, selector, size, blockSize, startBlock);
+}
+
+bool VHPacer30::writeBuffer(const QByteArray &buffer, std::uint8_t selector, int blockSize, qint64 size)
+{
+    QByteArray bytes = size < 0 ? buffer : buffer.left(size);
+    if (size < 0)
+        bytes.resize(VHPacer30Layout::kFlashSize, char(0xFF));
+    const QString path = flashTempPath();
+    // Written by a temporary name and renamed: an old file or a link of that name is replaced, never followed.
+    if (!VHSafeFolder::writeFileBelow(QString(), path, bytes)) {
+        vhCritical() << "can not write" << path;
+        return false;
+    }
+    return writeFileToFlash(path, selector, blockSize);
+}
+
+bool VHPacer30::sendBlock(VHSCSIDeviceService &service, const QByteArray &block, int number, std::uint8_t selector,
+                          int blockSize)
+{
+    const std::uint8_t cdb[10] = {0x2A,
+                                  0,
+                                  0,
+                                  0,
+                                  std::uint8_t(number >> 8),
+                                  std::uint8_t(number & 0xFF),
+                                  selector,
+                                  0,
+                                  std::uint8_t(blockSize / 512),
+                                  0};
+    return service.sendWrite(cdb, 10, reinterpret_cast<const std::uint8_t *>(block.constData()), blockSize);
+}
+
+bool VHPacer30::writeFileToFlash(const QString &path, std::uint8_t selector, int blockSize)
+{
+    VHSCSIDeviceService *service = scsi();
+    QByteArray file;
+    if (!VHSafeFolder::readFileBelow(QString(), path, kMaxFlashFile, file)) {
+        vhCritical() << "can not read" << path;
+        return false;
+    }
+    const qint64 fullBlocks = blockSize > 0 ? file.size() / blockSize : 0;
+    const qint64 rest = blockSize > 0 ? file.size() % blockSize : 0;
+    // Block numbers travel in two bytes: a larger file would wrap onto the flash's start.
+    if (!VHSCSIDeviceService::isAddressable(fullBlocks + (rest ? 1 : 0), blockSize, 0)) {
+        vhCritical() << "can not address" << path << "in blocks of" << blockSize;
+        return false;
+    }
+    if (!service || !service->openClient()) {
+        vhCritical() << "open client failed";
+        return false;
+    }
+    bool result = true;
+    for (qint64 n = 0; n < fullBlocks && result; ++n) {
+        result = sendBlock(*service, file.mid(n * blockSize, blockSize), int(n), selector, blockSize);
+        if (!result)
+            vhCritical() << "write client failed at block" << n;
+        setProgress(float(n) / float(fullBlocks));
+    }
+    if (rest > 0 && result) {
+        QByteArray last = file.mid(fullBlocks * blockSize);
+        last.append(QByteArray(blockSize - rest, '\0'));
+        result = sendBlock(*service, last, int(fullBlocks), selector, blockSize);
+        if (!result)
+            vhCritical() << "write client failed at the last block";
+    }
+    service->closeClient();
+    return result;
+}
+
+bool VHPacer30::controlCommand(std::uint8_t selector)
+{
+    return writeBuffer(QByteArray(kControlBlock, '\0'), selector, kControlBlock, kControlBlock);
+}
+
+bool VHPacer30::eraseExtFlash()
+{
+    VHSCSIDeviceService *service = scsi();
+    if (!service || !service->openClient())
+        return false;
+    const std::uint8_t cdb[10] = {0x2A, 0, 0, 0, 0, 0, EraseExternal, 0, 1, 0};
+    const std::vector<std::uint8_t> zeros(kControlBlock, 0);
+    const bool result = service->sendWrite(cdb, 10, zeros.data(), int(zeros.size()));
+    service->closeClient();
+    wait(kEraseWaitMs);
+    // The caller's next write relies on an erased flash: a failed erase is a failure.
+    return result;
+}
+
+void VHPacer30::formatDevice()
+{
+    if (!eraseExtFlash())
+        vhCritical() << "fail to erase external flash";
+}
+
+// ---- start-up -------------------------------------------------------------------
+
+bool VHPacer30::profileBlock(QByteArray &block)
+{
+    return readFlashBlocks(block, ReadExternal, VHPacer30Layout::kProfileSize, kExternalBlock,
+                           int(VHPacer30Layout::kProfileOffset / kExternalBlock));
+}
+
+bool VHPacer30::initial()
+{
+    QByteArray block;
+    if (!profileBlock(block)) {
+        vhDebug() << " read profile from flash failed";
+        return false;
+    }
+    return isInitialised(modelName(), block);
+}
+
+bool VHPacer30::isInitialised(const QString &model, const QByteArray &block) const
+{
+    constexpr qsizetype kInitialisedByte = 967;
+    if (model == QLatin1String("Pacer30"))
+        return block.size() > kInitialisedByte && block[kInitialisedByte] != '\0';
+    return true;
+}
+
+// ---- reading the data -----------------------------------------------------------
+
+bool VHPacer30::ensureImage()
+{
+    if (m_image.size() == VHPacer30Layout::kFlashSize)
+        return true;
+    return readFlashBlocks(m_image, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock);
+}
+
+bool VHPacer30::readPSF()
+{
+    vhDebug() << "start read psf";
+    m_image.clear();
+    QByteArray read;
+    if (!readFlashBlocks(read, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock)) {
+        vhWarning() << "failed read flash";
+        return false;
+    }
+    vhDebug() << "read psf done";
+    const QString copy = VHEnv::instance()->tempFolder() + QStringLiteral("/flash.tmp");
+    // The copy is what the rest reads: a file that does not come back whole is no image.
+    if (!VHSafeFolder::writeFileBelow(QString(), copy, read)
+        || !VHSafeFolder::readFileBelow(QString(), copy, VHPacer30Layout::kFlashSize, m_image)
+        || m_image.size() != VHPacer30Layout::kFlashSize) {
+        vhWarning() << "can not keep the flash image in" << copy;
+        m_image.clear();
+        return false;
+    }
+    const qsizetype record = currentRecord(m_image);
+    if (record >= 0)
+        m_headerRecord = m_image.mid(record, kHeaderRecordSize);
+    if (!loadProfile())
+        vhWarning() << "load profile failed";
+    const QString model = modelName();
+    const int version = imageVersion();
+    const bool firstUsePage =
+        (model == QLatin1String("Pacer20") && version >= 8) || (model == QLatin1String("Pulsar35") && version >= 3);
+    if (firstUsePage && m_image[VHPacer30Layout::kProfileOffset + 1194] == '\0') {
+        vhWarning() << " in first use page";
+        return false;
+    }
+    if (record < 0) {
+        vhWarning() << "checkIntegrity failed";
+        return false;
+    }
+    readUserValues();
+    return true;
+}
+
+void VHPacer30::readUserValues()
+{
+    m_userValues.clear();
+    if (!m_profile)
+        return;
+    for (const char *key : {"User Height.Metric", "User Weight.Metric", "User MHR", "User Birthday", "User MLSS"})
+        m_userValues.insert(QLatin1String(key), m_profile->value(QLatin1String(key)));
+    const QString sex = m_profile->value(QStringLiteral("User Sex"));
+    m_userValues.insert(QStringLiteral("User Sex"),
+                        sex == QLatin1String("1") ? QStringLiteral("Male") : QStringLiteral("Female"));
+}
+
+bool VHPacer30::loadProfile()
+{
+    QByteArray block;
+    if (!profileBlock(block))
+        return false;
+    auto profile = std::make_unique<VHProfileData>(block, VHProfileData::readerTypeFor(modelName(), block));
+    if (!profile->read())
+        return false;
+    m_profile = std::move(profile);
+    return true;
+}
+
+// ---- languages --------------------------------------------------------------------
+
+bool VHPacer30::getLanguageOnDevice(QStringList &languages)
+{
+    if (m_languageCache.isEmpty()) {
+        QByteArray area;
+        if (!readFlashBlocks(area, ReadInternal, VHPacer30Layout::kLanguageImageSize, kInternalBlock))
+            return false;
+        m_languageCache = area;
+    }
+    const qsizetype position = VHPSFLanguageImage::findDirectory(m_languageCache);
+    if (position + VHPacer30Layout::kLanguageDirectoryLimit >= VHPacer30Layout::kLanguageImageSize)
+        return false;
+    const VHLanguageMap map;
+    return VHPSFLanguageImage::languageCodes(m_languageCache, position, map, languages);
+}
+
+bool VHPacer30::setDefLanguage(const QStringList &languages)
+{
+    m_languageCache.clear();
+    const QString folder = VHPSFDevice::languageFolder();
+    VHPSFLanguagePack pack;
+    QByteArray image;
+    VHResult result = VHPSFLanguagePack::read(folder, pack, VHPacer30Layout::kLanguageImageSize);
+    if (result)
+        result = pack.buildImage(languages, image);
+    if (!result) {
+        vhCritical() << result.reason;
+        return false;
+    }
+    if (modelSetting(QStringLiteral("savelangeageimage"), QStringLiteral("0")) != QLatin1String("0")) {
+        const VHPSFDevice::ImagePathHook hook = VHPSFDevice::imagePathHook();
+        const QString path = hook ? hook() : VHEnv::instance()->dataFolder() + QStringLiteral("/Aspens.bin");
+        return path.isEmpty() || VHSafeFolder::writeFileBelow(QString(), path, image, VHSafeFolder::Durable);
+    }
+    return writeLanguageImage(image);
+}
+
+bool VHPacer30::writeLanguageImage(const QByteArray &image)
+{
+    for (int attempt = 0; attempt < kLanguageAttempts; ++attempt) {
+        if (!writeBuffer(image, WriteInternal, kInternalBlock, image.size())) {
+            vhCritical() << "write aspens image failed, retry" << attempt;
+            continue;
+        }
+        QByteArray readBack;
+        if (readFlashBlocks(readBack, ReadInternal, VHPacer30Layout::kLanguageImageSize, kInternalBlock)
+            && readBack == image) {
+            m_languageCache = image;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool VHPacer30::_updateTotal(const QString &packageFile, const QString &)
+{
+    QStringList names;
+    // A pack that did not unpack whole writes nothing.
+    if (VHResult unpacked = VHPSFDevice::unpackLanguagePack(packageFile, names); !unpacked) {
+        vhCritical() << unpacked.reason;
+        return false;
+    }
+    QStringList list;
+    getLanguageOnDevice(list);
+    if (list.isEmpty())
+        list.append(m_defaultLanguage);
+    if (!setDefLanguage(list))
+        return false;
+    const QString ini = VHPSFDevice::languageFolder() + QStringLiteral("/release.ini");
+    const QString model = modelName();
+    if (QFileInfo::exists(ini) && !model.isEmpty())
+        VHEnv::instance()->updateMinVersion(model, ini);
+    return true;
+}
+
+// ---- loader ---------------------------------------------------------------------
+
+bool VHPacer30::waitUntilAnswering()
+{
+    for (int poll = 0; poll < kReadyPolls; ++poll) {
+        wait(kRestartWaitMs);
+        if (deviceAnswers())
+            return true;
+    }
+    return false;
+}
+
+bool VHPacer30::writeLoader(const QString &folder, const QString &name, std::uint8_t selector, const QString &what)
+{
+    const QString path = folder + QLatin1Char('/') + name;
+    if (writeFileToFlash(path, selector, kInternalBlock))
+        return true;
+    vhWarning() << "write " + what + " failed " + path;
+    return false;
+}
+
+bool VHPacer30::updateLaunchsec(const QString &file)
+{
+    const QString folder = VHEnv::instance()->tempFolder() + iapFolderName();
+    QStringList files;
+    if (VHResult unpacked = VHPacer30Package::unpack(file, folder, files); !unpacked) {
+        vhWarning() << "uncompress iap package failed " + file + " to " + folder;
+        return false;
+    }
+    VHPacer30Package::Loader loader;
+    // Checked before anything is written: the temporary loader alone would leave the device without one.
+    if (VHResult checked = VHPacer30Package::loaderFrom(files, loader); !checked) {
+        vhWarning() << checked.reason;
+        return false;
+    }
+    if (!writeLoader(folder, loader.temporary, WriteInternal, iapLogName() + QStringLiteral(" temp")))
+        return false;
+    if (!controlCommand(LoaderMode) || !waitUntilAnswering()) {
+        vhWarning() << "the device did not come back in loader mode";
+        return false;
+    }
+    if (!writeLoader(folder, loader.loader, WriteLoader, iapLogName()))
+        return false;
+    if (!controlCommand(NormalMode))
+        return false;
+    wait(kRestartWaitMs);
+    return deviceAnswers();
+}
+
+// ---- restore ----------------------------------------------------------------------
+
+bool VHPacer30::_restoreFactory(const QString &folder)
+{
+    bool skipExternal = false;
+    const QString ini = folder + QStringLiteral("/release.ini");
+    if (QFileInfo::exists(ini)) {
+        QSettings release(ini, QSettings::IniFormat);
+        skipExternal = release.value(QStringLiteral("ExData"), QStringLiteral("yes")).toString() == QLatin1String("no");
+    }
+    VHSCSIDeviceService *service = scsi();
+    const QString name = service ? service->modelInfo().identification : QString();
+    if (!writeInternalFlash(folder, name, WriteInternal, kInternalBlock)) {
+        setErrorFlag(true);
+        return false;
+    }
+    m_languageCache.clear();
+    m_image.clear();
+    if (!eraseExtFlash()) {
+        vhCritical() << "fail to erase external flash for " + name;
+        return false;
+    }
+    // Success only when every step that ran succeeded.
+    return skipExternal || writeExternalFlash(folder, name, WriteExternal, kExternalBlock);
+}
+
+// ---- backup -----------------------------------------------------------------------
+
+QString VHPacer30::backupPath()
+{
+    QString uuid;
+    getUUID(uuid);
+    const QString device = keepAlphanumeric(uuid);
+    return VHEnv::instance()->dataFolder() + QStringLiteral("/pacer30flash.vh") + VHEnv::applicationVersion()
+           + (device.isEmpty() ? QString() : QLatin1Char('-') + device) + QStringLiteral(".dat");
+}
+
+bool VHPacer30::backupExtFlash(const QString &path)
+{
+    QByteArray flash;
+    if (!readFlashBlocks(flash, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock)) {
+        vhCritical() << "fail to read the external flash for" << path;
+        return false;
+    }
+    if (!VHSafeFolder::writeFileBelow(QString(), path, flash, VHSafeFolder::Durable)) {
+        vhCritical() << "fail to write" << path;
+        return false;
+    }
+    return true;
+}
+
+void VHPacer30::saveExtFlashToFile(const QString &path) { backupExtFlash(path); }
+
+// ---- write-back -------------------------------------------------------------------
+
+bool VHPacer30::writeImageVerified()
+{
+    if (!writeBuffer(m_image, WriteExternal, kExternalBlock))
+        return false;
+    wait(kSettleWaitMs);
+    QByteArray readBack;
+    return readFlashBlocks(readBack, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock) && readBack == m_image;
+}
+
+bool VHPacer30::finalizeAttempt()
+{
+    if (!eraseExtFlash())
+        return false;
+    if (m_dataChanged) {
+        m_image.replace(0, VHPSFLayout::kHeaderSize, QByteArray(VHPSFLayout::kHeaderSize, char(0xFF)));
+        m_image.replace(VHPacer30Layout::kSecondHeaderOffset, VHPacer30Layout::kSecondHeaderSize,
+                        QByteArray(VHPacer30Layout::kSecondHeaderSize, char(0xFF)));
+        m_image.replace(VHPacer30Layout::kProfileOffset, VHPacer30Layout::kProfileSize, m_profile->source());
+    }
+    putCommitWord(m_image);
+    if (!writeImageVerified())
+        return false;
+    if (m_dataChanged) {
+        // The record goes to the first slot of the cleared journal.
+        m_image.replace(0, m_headerRecord.size(), m_headerRecord);
+        putCommitWord(m_image);
+        if (!writeBuffer(m_image, WriteExternal, kExternalBlock, kExternalBlock))
+            return false;
+    }
+    return true;
+}
+
+bool VHPacer30::_finalize()
+{
+    if (!m_dataChanged && !m_profileChanged)
+        return true;
+    if (modelSetting(QStringLiteral("specifyextflash"), QStringLiteral("0")) != QLatin1String("0"))
+        return false;
+    if (!m_profile || !m_profile->write() || m_profile->source().size() != VHPacer30Layout::kProfileSize) {
+        vhCritical() << "no profile record to write back";
+        return false;
+    }
+    if (m_dataChanged) {
+        // The store is rebuilt only from what was read whole.
+        if (m_image.size() != VHPacer30Layout::kFlashSize || currentRecord(m_image) < 0) {
+            vhCritical() << "no store read to write back";
+            return false;
+        }
+        m_headerRecord = m_image.mid(currentRecord(m_image), kHeaderRecordSize);
+    } else if (!ensureImage()) {
+        vhCritical() << "fail to read the external flash before the write-back";
+        return false;
+    }
+    m_image.replace(VHPacer30Layout::kProfileOffset, VHPacer30Layout::kProfileSize, m_profile->source());
+    for (int attempt = 0; attempt < kFinalizeAttempts; ++attempt) {
+        if (finalizeAttempt()) {
+            m_dataChanged = false;
+            m_profileChanged = false;
+            return true;
+        }
+        vhWarning() << "write-back attempt" << attempt + 1 << "failed";
+    }
+    return false;
+}

@@ -1,0 +1,151 @@
+#pragma once
+
+#include "VHClient.h"
+#include "VHPacer30Layout.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class VHProfileData;
+class VHSCSIDeviceService;
+
+// The watches of the 1 MiB family, reached only through vendor SCSI commands:
+// the user data and the profile block live in the external flash, the
+// program and language images in internal flash. Every write goes through a
+// temporary file, block by block; the write-back erases the flash and writes
+// the whole image again. Concrete models derive through VHDeviceImpl.
+class VHPacer30 : public VHClient
+{
+    Q_OBJECT
+
+public:
+    // Byte 6 of the flash commands.
+    enum Selector : std::uint8_t {
+        NormalMode = 0,
+        LoaderMode = 1,
+        WriteLoader = 10,
+        WriteInternal = 12,
+        ReadInternal = 13,
+        EraseExternal = 14,
+        WriteExternal = 15,
+        ReadExternal = 16,
+    };
+    static constexpr int kInternalBlock = 2048;
+    static constexpr int kExternalBlock = 4096;
+    static constexpr int kControlBlock = 512;
+    static constexpr int kLanguageAttempts = 51;
+    static constexpr int kFinalizeAttempts = 10;
+    static constexpr int kReadyPolls = 20;
+    static constexpr int kEraseWaitMs = 5000;
+    static constexpr int kRestartWaitMs = 5000;
+    static constexpr int kSettleWaitMs = 2000;
+    static constexpr qsizetype kHeaderRecordSize = 212;
+    // No file written to this family's flash is larger than this.
+    static constexpr qint64 kMaxFlashFile = 16 * 1024 * 1024;
+
+    // Blocks the worker thread for `ms` milliseconds; replaced in tests.
+    using Wait = std::function<void(int ms)>;
+
+    VHPacer30();
+    ~VHPacer30() override;
+
+    void setWait(Wait wait) { m_wait = std::move(wait); }
+
+    bool initial() override;
+    bool getModelName(QString &name) override;
+    bool getUUID(QString &uuid) override;
+    bool getImageVersion(QString &text) override;
+    bool getIAPVersion(QString &text) override;
+    void formatDevice() override;
+    bool prepareUploadData(QString &, bool) override { return false; }
+    QStringList _exportTrack(const QString &) override { return {}; }
+    bool getLanguageOnDevice(QStringList &languages) override;
+    bool setDefLanguage(const QStringList &languages) override;
+    void saveExtFlashToFile(const QString &path) override;
+    bool updateLaunchsec(const QString &file) override;
+
+    bool _updateTotal(const QString &packageFile, const QString &changedLang) override;
+    bool _updateBootLoader(const QString &file) override { return updateLaunchsec(file); }
+    bool _restoreFactory(const QString &folder) override;
+    bool _finalize() override;
+    bool _readData() override { return readPSF(); }
+    // Neither workouts nor assist data: nothing to install.
+    bool _updateComponent(const QString &, const QString &, const QString &, const QString &) override { return false; }
+    bool _updateAlp(const QString &, int) override { return false; }
+
+    // ---- flash access ----------------------------------------------------
+    [[nodiscard]] bool readFlashBlocks(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize,
+                                       int startBlock = 0);
+    // Writes `buffer` (the first `size` bytes; without a size the whole,
+    // resized to the flash size) through the temporary file.
+    [[nodiscard]] bool writeBuffer(const QByteArray &buffer, std::uint8_t selector, int blockSize, qint64 size = -1);
+    [[nodiscard]] bool writeFileToFlash(const QString &path, std::uint8_t selector, int blockSize);
+    [[nodiscard]] bool controlCommand(std::uint8_t selector);
+    [[nodiscard]] bool eraseExtFlash();
+    // The device answers: its UUID read succeeds with a UUID.
+    bool deviceAnswers();
+
+    // ---- data and profile ----------------------------------------------------
+    bool readPSF();
+    bool loadProfile();
+    VHProfileData *profile() const { return m_profile.get(); }
+    const QByteArray &flashImage() const { return m_image; }
+    const QByteArray &headerRecord() const { return m_headerRecord; }
+    // The user's values readPSF showed.
+    QVariantMap userValues() const { return m_userValues; }
+    bool dataChanged() const { return m_dataChanged; }
+    bool profileChanged() const { return m_profileChanged; }
+    void setDataChanged(bool on) { m_dataChanged = on; }
+    void setProfileChanged(bool on) { m_profileChanged = on; }
+
+    // "pacer30flash.vh<version>-<uuid>.dat" in the data folder.
+    QString backupPath();
+    // The whole external flash into `path`; false when it could not be read or written.
+    bool backupExtFlash(const QString &path);
+
+    static QString flashTempPath();
+
+protected:
+    // Whether the profile block says the device was set up.
+    virtual bool isInitialised(const QString &model, const QByteArray &block) const;
+    virtual QString iapFolderName() const { return QStringLiteral("/pacer30iap"); }
+    virtual QString iapLogName() const { return QStringLiteral("iap"); }
+
+    VHSCSIDeviceService *scsi() const;
+    QString modelName();
+    int imageVersion();
+    void wait(int ms) { m_wait(ms); }
+    // The whole external flash into the image, unless it already holds one.
+    bool ensureImage();
+    // Writes the image and reads it back; equal on success.
+    bool writeImageVerified();
+    bool profileBlock(QByteArray &block);
+    void readUserValues();
+
+    QByteArray m_image;
+    QByteArray m_headerRecord;
+    std::unique_ptr<VHProfileData> m_profile;
+    bool m_profileChanged = false;
+    bool m_dataChanged = false;
+
+private:
+    bool sendBlock(VHSCSIDeviceService &service, const QByteArray &block, int number, std::uint8_t selector,
+                   int blockSize);
+    bool writeLanguageImage(const QByteArray &image);
+    bool finalizeAttempt();
+    bool waitUntilAnswering();
+    bool writeLoader(const QString &folder, const QString &name, std::uint8_t selector, const QString &what);
+
+    QString m_dataVersion = QStringLiteral("1.4.x.x");
+    QString m_defaultLanguage = QStringLiteral("eng");
+    QByteArray m_languageCache;
+    QVariantMap m_userValues;
+    QString m_uuid;
+    Wait m_wait;
+};

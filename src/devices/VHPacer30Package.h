@@ -1,0 +1,40 @@
+#pragma once
+
+#include "VHResult.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// What the Pacer30 family takes from its packages, read and checked before the
+// device is touched: the loader package (a temporary loader "IT…" and the
+// loader "I…"), the Pulsar30 program image (the last ".bin"), and the image
+// version and erase rules of the family. `files` are the names of the regular
+// files at the top of an unpacked package, in name order.
+class VHPacer30Package
+{
+public:
+    // The two loader files; a package without either is refused, since writing
+    // only the temporary loader would leave the device running nothing else.
+    struct Loader
+    {
+        QString temporary; // "IT…"
+        QString loader;    // "I…", not "IT…"
+    };
+    static VHResult loaderFrom(const QStringList &files, Loader &loader);
+    // The last ".bin" of the list.
+    static VHResult imageFrom(const QStringList &files, QString &image);
+
+    // The image version of a device: its version text without the first
+    // character, as a decimal number; text that is not one reads as 0.
+    static int imageVersion(const QString &text);
+    // Whether a Pulsar30-class image update erases the external flash first.
+    static bool erasesBeforeImage(const QString &model, int version);
+    // The image cut or zero-padded to `size` bytes.
+    static QByteArray fitted(const QByteArray &image, qsizetype size);
+
+    // Empties `folder` (made when missing), unzips the package into it and
+    // lists its top-level regular files in name order (links and folders are
+    // no files). Fails when any entry failed.
+    static VHResult unpack(const QString &packageFile, const QString &folder, QStringList &files);
+};

@@ -1,0 +1,137 @@
+#include "VHPulsar30.h"
+
+#include "VHEnv.h"
+#include "VHLog.h"
+#include "VHPacer30Package.h"
+#include "VHProfileData.h"
+#include "VHSafeFolder.h"
+
+namespace {
+const QString kLanguageKey = QStringLiteral("User Lang");
+} // namespace
+
+bool VHPulsar30::isInitialised(const QString &model, const QByteArray &block) const
+{
+    constexpr qsizetype kPulsar30Byte = 886;
+    constexpr qsizetype kFirstUseByte = 1194;
+    const auto set = [&](qsizetype at) { return block.size() > at && block[at] != '\0'; };
+    if (model == QLatin1String("Pulsar30"))
+        return set(kPulsar30Byte);
+    if (model == QLatin1String("Pulsar35") || model == QLatin1String("Pacer20"))
+        return set(kFirstUseByte);
+    return true;
+}
+
+// ---- language ---------------------------------------------------------------------
+
+bool VHPulsar30::getLanguageOnDevice(QStringList &languages)
+{
+    if (!m_profile && !loadProfile())
+        return false;
+    const QString language = m_profile->value(kLanguageKey);
+    if (language.isEmpty())
+        return false;
+    languages.append(language);
+    return true;
+}
+
+bool VHPulsar30::setDefLanguage(const QStringList &languages)
+{
+    if (languages.isEmpty() || (!m_profile && !loadProfile()))
+        return false;
+    // A reader without the field would drop the value: no change is reported that is never stored.
+    if (!m_profile->values().contains(kLanguageKey)) {
+        vhWarning() << "the profile of this device has no language";
+        return false;
+    }
+    m_profile->setValue(kLanguageKey, languages.first());
+    if (!m_profile->write())
+        return false;
+    m_profileChanged = true;
+    return true;
+}
+
+// ---- program image ------------------------------------------------------------------
+
+bool VHPulsar30::eraseWithBackup()
+{
+    // The erase takes the user's data with it: without a copy in the data folder nothing is erased.
+    const QString path = backupPath();
+    if (!backupExtFlash(path)) {
+        vhCritical() << "no backup of the external flash: the image update stopped before the erase";
+        return false;
+    }
+    m_image.clear();
+    if (!eraseExtFlash()) {
+        vhCritical() << "fail to erase external flash";
+        return false;
+    }
+    return true;
+}
+
+bool VHPulsar30::writeImage(const QString &path)
+{
+    QByteArray file;
+    if (!VHSafeFolder::readFileBelow(QString(), path, kMaxImageFile, file)) {
+        vhWarning() << "write maple image failed " + path;
+        return false;
+    }
+    const QByteArray image = VHPacer30Package::fitted(file, VHPacer30Layout::kLanguageImageSize);
+    if (!writeBuffer(image, WriteInternal, kInternalBlock, image.size())) {
+        vhWarning() << "write maple image failed " + path;
+        return false;
+    }
+    QByteArray readBack;
+    return readFlashBlocks(readBack, ReadInternal, VHPacer30Layout::kLanguageImageSize, kInternalBlock)
+           && readBack.left(image.size()) == image;
+}
+
+bool VHPulsar30::_updateTotal(const QString &packageFile, const QString &)
+{
+    const QString folder = VHEnv::instance()->tempFolder() + QStringLiteral("/pulsar30image");
+    QStringList files;
+    QString image;
+    // The package is checked whole before the device is touched.
+    if (VHResult unpacked = VHPacer30Package::unpack(packageFile, folder, files); !unpacked) {
+        vhWarning() << "unzip maple image failed " + packageFile + " to " + folder;
+        return false;
+    }
+    if (VHResult found = VHPacer30Package::imageFrom(files, image); !found) {
+        vhWarning() << "maple image not found in unzipd folder " + folder;
+        return false;
+    }
+    if (VHPacer30Package::erasesBeforeImage(modelName(), imageVersion()) && !eraseWithBackup())
+        return false;
+    return writeImage(folder + QLatin1Char('/') + image);
+}
+
+// ---- write-back -------------------------------------------------------------------
+
+bool VHPulsar30::_finalize()
+{
+    if (!m_dataChanged && !m_profileChanged)
+        return true;
+    if (modelSetting(QStringLiteral("specifyextflash"), QStringLiteral("0")) != QLatin1String("0"))
+        return false;
+    if (!m_profile || !m_profile->write() || m_profile->source().size() != VHPacer30Layout::kProfileSize) {
+        vhCritical() << "no profile record to write back";
+        return false;
+    }
+    if (!ensureImage()) {
+        vhCritical() << "fail to read the external flash before the write-back";
+        return false;
+    }
+    for (int attempt = 0; attempt < kFinalizeAttempts; ++attempt) {
+        if (!eraseExtFlash())
+            continue;
+        m_image.replace(VHPacer30Layout::kProfileOffset, VHPacer30Layout::kProfileSize, m_profile->source());
+        if (writeImageVerified()) {
+            m_dataChanged = false;
+            m_profileChanged = false;
+            loadProfile();
+            return true;
+        }
+        vhWarning() << "write-back attempt" << attempt + 1 << "failed";
+    }
+    return false;
+}
