@@ -710,11 +710,15 @@ void VHDevSim::bootScsi(const QString &name)
     state.setValue(QStringLiteral("State/mode"), QStringLiteral("normal"));
     // The program in internal flash tells the version the device reports.
     QString kind, version;
-    if (readImageHeader(flash(name, Flash::Internal).left(256), kind, version)) {
-        ScsiIdentity identity = VHSimScsiDevice::readIdentity(deviceFolder(name));
+    ScsiIdentity identity = VHSimScsiDevice::readIdentity(deviceFolder(name));
+    const ScsiIdentity before = identity;
+    if (readImageHeader(flash(name, Flash::Internal).left(256), kind, version))
         identity.productTag = version.toLatin1().left(4);
+    // So does the loader in its own flash.
+    if (readImageHeader(flash(name, Flash::Loader).left(256), kind, version))
+        identity.iapTag = version.toLatin1().left(4);
+    if (identity.productTag != before.productTag || identity.iapTag != before.iapTag)
         VHSimScsiDevice::writeIdentity(deviceFolder(name), identity);
-    }
 }
 
 bool VHDevSim::boot(const QString &name, QStringList *changes)

@@ -61,6 +61,19 @@ struct VHSimPacer40Options
     bool layoutB = false; // a dist header version other than "1510"
 };
 
+// A watch of the 1 MiB family: SCSI only, with the identification of its
+// model's row ("ASPENS" Pacer30/Pacer35, "MAPLE" Pulsar30, "WILLOW" Pulsar35,
+// "SYCAMORE" Pacer20).
+struct VHSimPacer30Options
+{
+    QString model = QStringLiteral("Pacer35");
+    QByteArray productTag = "V008"; // also the version of the program image in internal flash
+    QByteArray iapTag = "I008";
+    QByteArray uuid;            // the row's code + 12 characters when empty
+    bool uninitialised = false; // the profile's set-up byte of the model clear
+    int rebootCommands = 0;     // commands unanswered after a mode change
+};
+
 // A Pacer50-family device: "/device.ini" (UUID of its row, MODEL, OS,
 // LaunchSec) and the application tree "nimbra" with its settings, version and
 // data files; optionally a second volume and a map volume labelled "pacer60map".
@@ -143,6 +156,11 @@ public:
     // A 2 MiB external flash with a valid store and a 1 MiB internal flash
     // whose language area holds a base image and the languages "eng" and "deu".
     bool createPacer40(const QString &name, const VHSimPacer40Options &options = VHSimPacer40Options());
+    // A 1 MiB external flash with a store and the model's profile block, and an
+    // internal flash whose 0x79000-byte area holds a program image with the
+    // languages "eng" and "deu".
+    bool createPacer30(const QString &name, const VHSimPacer30Options &options = VHSimPacer30Options());
+    static QByteArray pacer30Flash(const QString &model, bool uninitialised);
     // The language area of the internal flash: a base image of `version`
     // and a font per code.
     static QByteArray pacer40LanguageArea(const QByteArray &version, const QStringList &codes);

@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QHash>
 #include <QTextStream>
 #include <QTimer>
 
@@ -22,6 +23,7 @@ device keeps its own files in <root>/.devices/<NAME>.
 Commands:
   create fit|gal|fs|scsi|pacer40 NAME  make a device and plug it (--unplugged: don't)
   create pacer50|pacer50cr|pacer60 NAME   a Pacer50-family device (see below)
+  create pacer30|pacer35|pulsar30|pulsar35|pacer20 NAME   a 1 MiB-family device
   plug NAME / unplug NAME      connect or disconnect a device
   boot NAME                    start the firmware of an unplugged device
   restart NAME                 unplug, wait --pause ms (default 1500), boot, plug
@@ -61,6 +63,15 @@ Devices:
   pacer40  a SCSI device "LINDEN" (product tag V012): 2 MiB external flash
         with a valid store (--layout A or B), 1 MiB internal flash whose
         language area holds a base image and the languages eng and deu
+  pacer30, pacer35, pulsar30, pulsar35, pacer20
+        a SCSI device with its row's identification (ASPENS, MAPLE, WILLOW,
+        SYCAMORE; product tag V008): 1 MiB external flash with a store and the
+        model's profile block (its set-up byte clear with --uninitialised), an
+        internal flash whose 0x79000-byte language area holds eng and deu;
+        after a loader or normal mode command (01h/00h) it does not answer for
+        --reboot-commands N commands. At a start a program image at the start
+        of the internal flash gives the product tag, one at the start of the
+        loader flash the IAP tag
 
 Image files: the first line is "VELORA-SIM-IMAGE Kind=<group> Version=<v>",
 then the payload. At a firmware start the versions of recognised images go into
@@ -165,6 +176,7 @@ struct Options
                                        {"external-size", "External flash bytes."},
                                        {"loader-size", "Loader flash bytes."},
                                        {"busy-polls", "Busy status reads after a full erase."},
+                                       {"reboot-commands", "Commands unanswered after a mode change."},
                                        {"layout", "pacer40 store layout: A (dist header \"1510\") or B."},
                                        {"vanish-after", "Fault: pulled after N commands."},
                                        {"fail-command", "Fault: the N-th command of --fail-selector fails."},
@@ -177,6 +189,8 @@ struct Options
             parser.addOption(values.last());
         }
         parser.addOption(QCommandLineOption(QStringLiteral("secondary"), QStringLiteral("Second volume (fs).")));
+        parser.addOption(QCommandLineOption(QStringLiteral("uninitialised"),
+                                            QStringLiteral("Profile set-up byte clear (pacer30).")));
         parser.addOption(QCommandLineOption(QStringLiteral("map-volume"), QStringLiteral("Map volume (pacer60).")));
         parser.addOption(
             QCommandLineOption(QStringLiteral("gh2"), QStringLiteral("route.sql, no databases (pacer50).")));
@@ -255,7 +269,27 @@ VHDevSim::ScsiIdentity scsiIdentity(const Options &o)
     id.externalSize = o.number("external-size", id.externalSize);
     id.loaderSize = o.number("loader-size", id.loaderSize);
     id.busyPolls = int(o.number("busy-polls", 0));
+    id.rebootCommands = int(o.number("reboot-commands", 0));
     return id;
+}
+
+VHSimPacer30Options pacer30Options(const Options &o, const QString &kind)
+{
+    static const QHash<QString, QString> models = {
+        {QStringLiteral("pacer30"), QStringLiteral("Pacer30")},
+        {QStringLiteral("pacer35"), QStringLiteral("Pacer35")},
+        {QStringLiteral("pulsar30"), QStringLiteral("Pulsar30")},
+        {QStringLiteral("pulsar35"), QStringLiteral("Pulsar35")},
+        {QStringLiteral("pacer20"), QStringLiteral("Pacer20")},
+    };
+    VHSimPacer30Options options;
+    options.model = models.value(kind);
+    options.productTag = o.value("product-tag", QString::fromLatin1(options.productTag)).toLatin1();
+    options.iapTag = o.value("iap-tag", QString::fromLatin1(options.iapTag)).toLatin1();
+    options.uuid = o.value("uuid", QString()).toLatin1();
+    options.uninitialised = o.parser.isSet(QStringLiteral("uninitialised"));
+    options.rebootCommands = int(o.number("reboot-commands", 0));
+    return options;
 }
 
 VHSimPacer40Options pacer40Options(const Options &o)
@@ -271,7 +305,7 @@ VHSimPacer40Options pacer40Options(const Options &o)
 int create(VHDevSim &sim, const Options &o, const QStringList &args)
 {
     if (args.size() != 3)
-        return failWith(QStringLiteral("usage: create fit|gal|fs|scsi|pacer40 NAME"));
+        return failWith(QStringLiteral("usage: create KIND NAME"));
     const QString kind = args[1], name = args[2];
     bool ok = false;
     if (kind == QLatin1String("fit")) {
@@ -295,6 +329,8 @@ int create(VHDevSim &sim, const Options &o, const QStringList &args)
         ok = sim.createScsi(name, scsiIdentity(o));
     } else if (kind == QLatin1String("pacer40")) {
         ok = sim.createPacer40(name, pacer40Options(o));
+    } else if (!pacer30Options(o, kind).model.isEmpty()) {
+        ok = sim.createPacer30(name, pacer30Options(o, kind));
     } else if (kind.startsWith(QLatin1String("pacer"))) {
         VHSimPacer50Options options;
         options.kind = kind;

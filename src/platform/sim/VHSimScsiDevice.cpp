@@ -65,6 +65,7 @@ VHSimScsiDevice::Identity VHSimScsiDevice::readIdentity(const QString &deviceFol
     identity.externalSize = number("externalSize", identity.externalSize);
     identity.loaderSize = number("loaderSize", identity.loaderSize);
     identity.busyPolls = int(number("busyPolls", 0));
+    identity.rebootCommands = int(number("rebootCommands", 0));
     return identity;
 }
 
@@ -82,6 +83,7 @@ void VHSimScsiDevice::writeIdentity(const QString &deviceFolder, const Identity 
     ini.setValue(QStringLiteral("externalSize"), identity.externalSize);
     ini.setValue(QStringLiteral("loaderSize"), identity.loaderSize);
     ini.setValue(QStringLiteral("busyPolls"), identity.busyPolls);
+    ini.setValue(QStringLiteral("rebootCommands"), identity.rebootCommands);
     ini.endGroup();
 }
 
@@ -114,6 +116,9 @@ std::unique_ptr<VHSimScsiDevice> VHSimScsiDevice::open(const QString &deviceFold
         || !openFlash(device->m_external, base + VHSimLayout::kExternalFlash)
         || !openFlash(device->m_loader, base + VHSimLayout::kLoaderFlash))
         return nullptr;
+    device->m_loaderMode =
+        VHSimLayout::readSmallIni(base + VHSimLayout::kDeviceState).value(QStringLiteral("State/mode"))
+        == QLatin1String("loader");
     device->m_log.setFileName(base + VHSimLayout::kCommandLog);
     if (!device->m_log.open(QIODevice::WriteOnly | QIODevice::Append))
         return nullptr;
@@ -144,10 +149,14 @@ bool VHSimScsiDevice::execute(const std::uint8_t *cdb, int cdbLength, Direction 
     const bool plugged = !m_vanished && isPlugged();
     const bool flashCommand = command.opcode == kRead10 || command.opcode == kWrite10;
     bool ok = false;
-    if (plugged && flashCommand && m_faultPlan.failsNow(command.selector))
+    if (plugged && m_silentCommands > 0) {
+        --m_silentCommands;
+        m_fault = "restarting";
+    } else if (plugged && flashCommand && m_faultPlan.failsNow(command.selector)) {
         m_fault = "fail";
-    else
+    } else {
         ok = plugged && dispatch(command, direction, buffer, length);
+    }
     if (ok && command.opcode == kRead10 && m_faultPlan.corrupt(command.selector, buffer, length))
         m_fault = "corrupt";
     log(command, length, ok);
@@ -235,14 +244,15 @@ bool VHSimScsiDevice::write10(const Command &command, const std::uint8_t *buffer
     case 0x0F:
         return transfer(m_external, command.block * command.unit, Write, data, length);
     case 0x0A:
-        return transfer(m_loader, command.block * command.unit, Write, data, length);
+        return m_loaderMode && transfer(m_loader, command.block * command.unit, Write, data, length);
     case 0x0E:
         m_busyPolls = m_identity.busyPolls;
         return erase(0, m_external.size());
     case 0x01:
     case 0x00:
-        setState(QStringLiteral("mode"),
-                 command.selector == 0x01 ? QStringLiteral("loader") : QStringLiteral("normal"));
+        m_loaderMode = command.selector == 0x01;
+        m_silentCommands = m_identity.rebootCommands;
+        setState(QStringLiteral("mode"), m_loaderMode ? QStringLiteral("loader") : QStringLiteral("normal"));
         return true;
     default:
         return false;

@@ -22,7 +22,9 @@
 //                      given by the block number, 0Ch internal flash, 0Fh external
 //                      flash, 0Ah loader flash, 0Eh erase the whole external flash
 //                      (busy for `busyPolls` status reads), 01h/00h control: loader
-//                      mode / normal mode
+//                      mode / normal mode; after either the device restarts and
+//                      does not answer for `rebootCommands` commands. 0Ah is
+//                      taken in loader mode only
 // Flash reads and writes address block number x (transfer length x 512) bytes.
 // A command outside the flash, with another opcode or selector, or sent while
 // the device is unplugged fails. The fault rules of VHSimFaults.h apply; they
@@ -44,6 +46,7 @@ public:
         qint64 externalSize = 0x200000;
         qint64 loaderSize = 0x10000;
         int busyPolls = 0;
+        int rebootCommands = 0;
     };
 
     // Opens the device folder (its sim.ini and flash files). With a presence
@@ -90,6 +93,8 @@ private:
     QFile m_loader;
     QFile m_log;
     int m_busyPolls = 0;
+    int m_silentCommands = 0; // left while restarting after a mode change
+    bool m_loaderMode = false;
     VHSimFaultPlan m_faultPlan;
     QByteArray m_recordStamp; // when sim.ini last changed, to notice new rules
     QByteArray m_fault;       // what a fault did to the current command
