@@ -462,10 +462,12 @@ bool VHPacer30::updateLaunchsec(const QString &file)
     }
     if (!writeLoader(folder, loader.loader, WriteLoader, iapLogName()))
         return false;
-    if (!controlCommand(NormalMode))
+    // Restarting takes its time: it is polled as after the loader mode command.
+    if (!controlCommand(NormalMode) || !waitUntilAnswering()) {
+        vhWarning() << "the device did not come back after the loader update";
         return false;
-    wait(kRestartWaitMs);
-    return deviceAnswers();
+    }
+    return true;
 }
 
 // ---- restore ----------------------------------------------------------------------
@@ -546,8 +548,8 @@ bool VHPacer30::finalizeAttempt()
     if (!writeImageVerified())
         return false;
     if (m_dataChanged) {
-        // The record goes to the first slot of the cleared journal.
-        m_image.replace(0, m_headerRecord.size(), m_headerRecord);
+        // The record goes whole, with its sum and check, to the first slot of the cleared journal.
+        m_image.replace(0, m_recordSlot.size(), m_recordSlot);
         putCommitWord(m_image);
         if (!writeBuffer(m_image, WriteExternal, kExternalBlock, kExternalBlock))
             return false;
@@ -571,7 +573,8 @@ bool VHPacer30::_finalize()
             vhCritical() << "no store read to write back";
             return false;
         }
-        m_headerRecord = m_image.mid(currentRecord(m_image), kHeaderRecordSize);
+        m_recordSlot = m_image.mid(currentRecord(m_image), VHPSFLayout::kSlotSize);
+        m_headerRecord = m_recordSlot.left(kHeaderRecordSize);
     } else if (!ensureImage()) {
         vhCritical() << "fail to read the external flash before the write-back";
         return false;

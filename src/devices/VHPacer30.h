@@ -130,6 +130,7 @@ protected:
 
     QByteArray m_image;
     QByteArray m_headerRecord;
+    QByteArray m_recordSlot; // the whole journal slot of the current record
     std::unique_ptr<VHProfileData> m_profile;
     bool m_profileChanged = false;
     bool m_dataChanged = false;

@@ -1,0 +1,452 @@
+// The 1 MiB-family watch classes against the simulated device, called
+// directly: the block writer, start-up checks, reading the store, the image,
+// loader and language updates, restore and write-back.
+
+#include "VHDevSim.h"
+#include "VHEnv.h"
+#include "VHPacer35.h"
+#include "VHProfileData.h"
+#include "VHPulsar30.h"
+#include "VHSimLayout.h"
+#include "VHSimSCSIService.h"
+#include "VHTestEnv.h"
+#include "VHTestFiles.h"
+#include "VHTestLog.h"
+#include "VHZipUtil.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+const QString kName = QStringLiteral("W");
+
+// Notes whether every command it sends holds the command lock.
+class LockCheckingService : public VHSimSCSIService
+{
+public:
+    using VHSimSCSIService::VHSimSCSIService;
+    bool writeClient(const std::uint8_t *cdb, int cdbLength, const std::uint8_t *data, int length) override
+    {
+        unlockedCommands += isCommandLocked() ? 0 : 1;
+        return VHSimSCSIService::writeClient(cdb, cdbLength, data, length);
+    }
+    int unlockedCommands = 0;
+};
+
+QString modelCode(const QString &model)
+{
+    return model == QLatin1String("Pulsar30")   ? QStringLiteral("1004")
+           : model == QLatin1String("Pulsar35") ? QStringLiteral("1103")
+           : model == QLatin1String("Pacer20")  ? QStringLiteral("1102")
+                                                : QStringLiteral("1101");
+}
+} // namespace
+
+class TestVHPacer30 : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_data;
+    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<VHDevSim> m_sim;
+    std::unique_ptr<VHPacer30, VHClientDeleter> m_device;
+    LockCheckingService *m_service = nullptr;
+    int m_waits = 0;
+
+    VHPacer30 &device() { return *m_device; }
+    QByteArray flash(VHDevSim::Flash which) const { return m_sim->flash(kName, which); }
+    void setFaults(const VHSimFaults &faults) { QVERIFY(m_sim->setFaults(kName, faults)); }
+    QStringList writes(int selector) const
+    {
+        return m_sim->commandLog(kName).filter(QStringLiteral("WRITE sel=%1 ").arg(selector));
+    }
+
+    // A fresh device of `model`; false when it does not start.
+    bool make(const QString &model, const QByteArray &tag = "V008", VHSimPacer30Options options = {})
+    {
+        m_device.reset();
+        m_root = std::make_unique<QTemporaryDir>();
+        m_sim = std::make_unique<VHDevSim>(m_root->path());
+        options.model = model;
+        options.productTag = tag;
+        if (!m_sim->createPacer30(kName, options) || !m_sim->plug(kName))
+            return false;
+        return attach(model, tag);
+    }
+
+    bool attach(const QString &model, const QByteArray &tag)
+    {
+        m_device.reset();
+        auto sim = VHSimScsiDevice::open(m_sim->deviceFolder(kName), VHSimLayout::scsiLinkPath(m_root->path(), kName));
+        if (!sim)
+            return false;
+        m_service = new LockCheckingService(std::move(sim), {modelCode(model), model, QString(), nullptr});
+        m_service->setInquiryTags("I008", tag);
+        const bool pacer = model == QLatin1String("Pacer30") || model == QLatin1String("Pacer35");
+        m_device.reset(pacer ? static_cast<VHPacer30 *>(new VHPacer35) : new VHPulsar30);
+        m_device->setDeviceService(m_service);
+        m_device->setWait([this](int) { ++m_waits; });
+        return m_device->initial();
+    }
+
+    QString zip(const QString &name, const QList<QPair<QString, QByteArray>> &files)
+    {
+        const QString folder = m_root->filePath(name + QStringLiteral(".d"));
+        QStringList names;
+        QDir().mkpath(folder);
+        for (const auto &[file, bytes] : files) {
+            writeFile(folder + QLatin1Char('/') + file, bytes);
+            names.append(file);
+        }
+        const QString path = m_root->filePath(name);
+        VHZipUtil zipper;
+        return zipper.compress(path, folder, names) ? path : QString();
+    }
+
+private slots:
+    void initTestCase() { initTestEnv(m_data.path()); }
+    void cleanup() { m_device.reset(); }
+
+    void writeFileToFlashPadsAndNumbersBlocks_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::newRow("two blocks") << 2 * 2048;
+        QTest::newRow("a tail padded with zeros") << 2 * 2048 + 100;
+        QTest::newRow("block numbers past 255") << 300 * 2048 + 1;
+    }
+
+    void writeFileToFlashPadsAndNumbersBlocks()
+    {
+        QFETCH(int, size);
+        QVERIFY(make(QStringLiteral("Pacer35")));
+        QByteArray bytes(size, '\0');
+        for (int i = 0; i < size; ++i)
+            bytes[i] = char(0x11 + i % 7);
+        const QString path = m_root->filePath(QStringLiteral("part.bin"));
+        QVERIFY(writeFile(path, bytes));
+        QList<float> progress;
+        connect(
+            &device(), &VHClient::progressChanged, this, [&](float v) { progress.append(v); }, Qt::DirectConnection);
+        m_sim->clearCommandLog(kName);
+        QVERIFY(device().writeFileToFlash(path, VHPacer30::WriteInternal, 2048));
+        const int full = size / 2048;
+        const QStringList sent = writes(12);
+        QCOMPARE(sent.size(), full + (size % 2048 ? 1 : 0));
+        QVERIFY(sent.last().contains(QStringLiteral("block=%1 ").arg(sent.size() - 1)));
+        const int padded = int(sent.size()) * 2048;
+        QCOMPARE(flash(VHDevSim::Flash::Internal).left(padded), bytes + QByteArray(padded - size, '\0'));
+        QCOMPARE(m_service->unlockedCommands, 0);
+        QVERIFY(!progress.isEmpty());
+        QCOMPARE(device().progress(), float(full - 1) / float(full));
+    }
+
+    void initialByModel_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<bool>("uninitialised");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("Pacer30 set up") << "Pacer30" << false << true;
+        QTest::newRow("Pacer30 not set up") << "Pacer30" << true << false;
+        QTest::newRow("Pacer35 byte 967 clear") << "Pacer35" << true << true;
+        QTest::newRow("Pulsar30 set up") << "Pulsar30" << false << true;
+        QTest::newRow("Pulsar30 byte 886 clear") << "Pulsar30" << true << false;
+        QTest::newRow("Pulsar35 first use") << "Pulsar35" << true << false;
+        QTest::newRow("Pacer20 set up") << "Pacer20" << false << true;
+    }
+
+    void initialByModel()
+    {
+        QFETCH(QString, model);
+        QFETCH(bool, uninitialised);
+        QFETCH(bool, ok);
+        VHSimPacer30Options options;
+        options.uninitialised = uninitialised;
+        QCOMPARE(make(model, "V008", options), ok);
+        QVERIFY(make(model));
+        setFaults({.failCommand = 1, .failSelector = 16});
+        QVERIFY(!attach(model, "V008"));
+    }
+
+    void readPSFMessages_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<int>("fault"); // 0 none, 1 read fails, 2 first-use clear, 3 no journal record
+        QTest::addColumn<QString>("message");
+        QTest::newRow("whole") << "Pacer35" << 0 << "read psf done";
+        QTest::newRow("read fails mid-flash") << "Pacer35" << 1 << "failed read flash";
+        QTest::newRow("Pacer20 in first use") << "Pacer20" << 2 << " in first use page";
+        QTest::newRow("no current record") << "Pulsar30" << 3 << "checkIntegrity failed";
+    }
+
+    void readPSFMessages()
+    {
+        QFETCH(QString, model);
+        QFETCH(int, fault);
+        QFETCH(QString, message);
+        QVERIFY(make(model));
+        QByteArray external = flash(VHDevSim::Flash::External);
+        if (fault == 2)
+            external[0xF84AA] = 0;
+        if (fault == 3)
+            external.replace(0, 0x6000, QByteArray(0x6000, char(0xFF)));
+        QVERIFY(m_sim->setFlash(kName, VHDevSim::Flash::External, external));
+        if (fault == 1)
+            setFaults({.failCommand = 100, .failSelector = 16});
+        LogCapture log;
+        QCOMPARE(device().readPSF(), fault == 0);
+        QVERIFY2(log.contains(message), qPrintable(log.all()));
+        if (fault == 0) {
+            QCOMPARE(device().flashImage(), external);
+            QCOMPARE(device().userValues().value(QStringLiteral("User Sex")).toString(), QStringLiteral("Male"));
+            QCOMPARE(device().userValues().value(QStringLiteral("User Height.Metric")).toString(),
+                     QStringLiteral("180"));
+            QCOMPARE(device().headerRecord(), external.left(VHPacer30::kHeaderRecordSize));
+        }
+    }
+
+    void pulsarEraseRule_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QByteArray>("tag");
+        QTest::addColumn<bool>("erases");
+        QTest::newRow("Pulsar30 V008") << "Pulsar30" << QByteArray("V008") << false;
+        QTest::newRow("Pulsar30 V002") << "Pulsar30" << QByteArray("V002") << true;
+        QTest::newRow("version not a number") << "Pulsar30" << QByteArray("Vx12") << true;
+        QTest::newRow("Pacer20 V007") << "Pacer20" << QByteArray("V007") << true;
+        QTest::newRow("Pacer20 V008") << "Pacer20" << QByteArray("V008") << false;
+        QTest::newRow("Pulsar35 always") << "Pulsar35" << QByteArray("V009") << true;
+    }
+
+    void pulsarEraseRule()
+    {
+        QFETCH(QString, model);
+        QFETCH(QByteArray, tag);
+        QFETCH(bool, erases);
+        QVERIFY(make(model, tag));
+        const QByteArray before = flash(VHDevSim::Flash::External);
+        const QByteArray image = VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("V009"), "maple");
+        const QString package = zip(QStringLiteral("img.zip"), {{"a.bin", "old"}, {"b.bin", image}, {"c.txt", "x"}});
+        QFile::remove(device().backupPath());
+        QVERIFY(device()._updateTotal(package, QString()));
+        QCOMPARE(flash(VHDevSim::Flash::Internal).left(0x79000), image + QByteArray(0x79000 - image.size(), '\0'));
+        QCOMPARE(writes(14).size(), erases ? 1 : 0);
+        // The erase takes the user's data: a copy is kept first.
+        QCOMPARE(QFileInfo::exists(device().backupPath()), erases);
+        if (erases)
+            QCOMPARE(readFile(device().backupPath()), before);
+    }
+
+    void pulsarImageRefusedWithoutImage()
+    {
+        QVERIFY(make(QStringLiteral("Pulsar30"), "V002"));
+        LogCapture log;
+        QVERIFY(!device()._updateTotal(zip(QStringLiteral("none.zip"), {{"readme.txt", "x"}}), QString()));
+        QVERIFY(log.contains(QStringLiteral("maple image not found in unzipd folder ")));
+        QVERIFY(!device()._updateTotal(m_root->filePath(QStringLiteral("missing.zip")), QString()));
+        QVERIFY(log.contains(QStringLiteral("unzip maple image failed ")));
+        QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE")).isEmpty());
+    }
+
+    void loaderSequence_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<int>("vanishAfter");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("Pacer35") << "Pacer35" << -1 << true;
+        QTest::newRow("Pulsar30") << "Pulsar30" << -1 << true;
+        // Three blocks of the temporary loader, the mode command, one unanswered poll.
+        QTest::newRow("vanishes in loader mode") << "Pulsar30" << 5 << false;
+    }
+
+    void loaderSequence()
+    {
+        QFETCH(QString, model);
+        QFETCH(int, vanishAfter);
+        QFETCH(bool, ok);
+        VHSimPacer30Options options;
+        options.rebootCommands = 2;
+        QVERIFY(make(model, "V008", options));
+        const QByteArray loader = VHDevSim::makeImage(QStringLiteral("IAP"), QStringLiteral("I009"), "loader");
+        const QString package =
+            zip(QStringLiteral("iap.zip"), {{"ITemp.bin", QByteArray(5000, 'T')}, {"IAP.bin", loader}});
+        m_sim->clearCommandLog(kName);
+        const QByteArray tempBlocks = QByteArray(5000, 'T');
+        if (vanishAfter >= 0)
+            setFaults({.vanishAfter = vanishAfter});
+        QCOMPARE(device().updateLaunchsec(package), ok);
+        if (!ok)
+            return;
+        QStringList kinds;
+        for (const QString &line : m_sim->commandLog(kName)) {
+            const QString kind = line.section(QLatin1Char(' '), 0, 1);
+            if (kinds.isEmpty() || kinds.last() != kind)
+                kinds.append(kind);
+        }
+        QCOMPARE(kinds, QStringList({"WRITE sel=12", "WRITE sel=1", "READ sel=3", "WRITE sel=10", "WRITE sel=0",
+                                     "READ sel=3"}));
+        QCOMPARE(m_sim->commandLog(kName).filter(QStringLiteral("READ sel=3 ")).size(), 6);
+        QCOMPARE(writes(12).size(), 3);
+        QCOMPARE(flash(VHDevSim::Flash::Internal).left(5000), tempBlocks);
+        QVERIFY(m_sim->restart(kName));
+        QVERIFY(attach(model, "V008"));
+        QCOMPARE(VHSimScsiDevice::readIdentity(m_sim->deviceFolder(kName)).iapTag, QByteArray("I009"));
+    }
+
+    void loaderPackagesWithoutFilesWriteNothing_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("no temporary loader") << QStringList{"IAP.bin"};
+        QTest::newRow("no loader") << QStringList{"ITemp.bin"};
+        QTest::newRow("empty") << QStringList{"readme.txt"};
+    }
+
+    void loaderPackagesWithoutFilesWriteNothing()
+    {
+        QFETCH(QStringList, files);
+        QVERIFY(make(QStringLiteral("Pacer35")));
+        QList<QPair<QString, QByteArray>> entries;
+        for (const QString &file : files)
+            entries.append({file, QByteArray(3000, 'L')});
+        m_sim->clearCommandLog(kName);
+        QVERIFY(!device().updateLaunchsec(zip(QStringLiteral("iap.zip"), entries)));
+        QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE")).isEmpty());
+    }
+
+    void finalizeRetriesACorruptingRead_data()
+    {
+        QTest::addColumn<int>("corruptReads");
+        QTest::addColumn<int>("erases");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("first read good") << 0 << 1 << true;
+        QTest::newRow("two attempts spoilt") << 257 << 3 << true;
+        QTest::newRow("every attempt spoilt") << 9 * 256 + 1 << 10 << false;
+    }
+
+    void finalizeRetriesACorruptingRead()
+    {
+        QFETCH(int, corruptReads);
+        QFETCH(int, erases);
+        QFETCH(bool, ok);
+        QVERIFY(make(QStringLiteral("Pacer35")));
+        QVERIFY(device().readPSF());
+        device().profile()->setValue(QStringLiteral("User MHR"), QStringLiteral("177"));
+        device().setProfileChanged(true);
+        // Each attempt reads 256 blocks back; one corrupted read spoils it.
+        m_sim->clearCommandLog(kName);
+        setFaults({.corruptReads = corruptReads, .corruptSelector = 16});
+        QCOMPARE(device()._finalize(), ok);
+        QCOMPARE(writes(14).size(), erases);
+        QCOMPARE(device().profileChanged(), !ok);
+    }
+
+    void finalizeWritesProfileAndCommitWord()
+    {
+        QVERIFY(make(QStringLiteral("Pacer35")));
+        QVERIFY(device().readPSF());
+        QVERIFY(device()._finalize()); // nothing changed: nothing written
+        QVERIFY(writes(15).isEmpty());
+        device().profile()->setValue(QStringLiteral("User MHR"), QStringLiteral("177"));
+        device().setProfileChanged(true);
+        QVERIFY(device()._finalize());
+        VHProfileData reread(flash(VHDevSim::Flash::External).mid(0xF8000, 4096), VHProfileData::PsfObsolete);
+        QVERIFY(reread.read());
+        QCOMPARE(reread.value(QStringLiteral("User MHR")), QStringLiteral("177"));
+        QCOMPARE(flash(VHDevSim::Flash::External).mid(0x1000, 4), QByteArray("\x11\x22\x33\x44"));
+    }
+
+    void finalizeWithDataChangedResetsHeaders()
+    {
+        QVERIFY(make(QStringLiteral("Pacer35")));
+        QByteArray external = flash(VHDevSim::Flash::External);
+        // The record a few slots in, and leftovers in the second header area.
+        external.replace(0x300, 256, external.mid(0, 256));
+        external.replace(0, 0x300, QByteArray(0x300, '\0'));
+        external.replace(0xFA000, 16, QByteArray(16, 'x'));
+        external.replace(0x80000, 16, QByteArray("user track bytes"));
+        QVERIFY(m_sim->setFlash(kName, VHDevSim::Flash::External, external));
+        QVERIFY(device().readPSF());
+        device().setDataChanged(true);
+        QVERIFY(device()._finalize());
+        const QByteArray after = flash(VHDevSim::Flash::External);
+        QCOMPARE(after.left(256), external.mid(0x300, 256));
+        QCOMPARE(after.mid(0x300, 256), QByteArray(256, char(0xFF)));
+        QCOMPARE(after.mid(0xFA000, 0x6000), QByteArray(0x6000, char(0xFF)));
+        QCOMPARE(after.mid(0x80000, 16), QByteArray("user track bytes"));
+        QVERIFY(writes(15).last().contains(QStringLiteral("block=0 ")));
+    }
+
+    void specifyExtFlashWritesNothing()
+    {
+        QVERIFY(make(QStringLiteral("Pulsar35")));
+        QSettings(VHEnv::instance()->settingsPath(), QSettings::IniFormat)
+            .setValue(QStringLiteral("Pulsar35/specifyextflash"), QStringLiteral("1"));
+        QVERIFY(device().setDefLanguage({QStringLiteral("deu")}));
+        const bool ok = device()._finalize();
+        QSettings(VHEnv::instance()->settingsPath(), QSettings::IniFormat)
+            .remove(QStringLiteral("Pulsar35/specifyextflash"));
+        QVERIFY(!ok);
+        QVERIFY(writes(14).isEmpty() && writes(15).isEmpty());
+    }
+
+    void pulsarLanguageThroughProfile()
+    {
+        QVERIFY(make(QStringLiteral("Pulsar35")));
+        QStringList languages;
+        QVERIFY(device().getLanguageOnDevice(languages));
+        QCOMPARE(languages, QStringList{QStringLiteral("eng")});
+        QVERIFY(device().setDefLanguage({QStringLiteral("deu")}));
+        const VHProfileData *before = device().profile();
+        QVERIFY(device()._finalize());
+        QCOMPARE(flash(VHDevSim::Flash::External).mid(0xF8000 + 475, 4), QByteArray("deu\0", 4));
+        // Reloaded from the flash after the write-back.
+        QVERIFY(device().profile() != before);
+        QCOMPARE(device().profile()->value(QStringLiteral("User Lang")), QStringLiteral("deu"));
+        // The Pulsar30's record has no language: nothing is claimed.
+        QVERIFY(make(QStringLiteral("Pulsar30")));
+        QVERIFY(!device().setDefLanguage({QStringLiteral("deu")}));
+        QVERIFY(!device().profileChanged());
+    }
+
+    void restoreFactory_data()
+    {
+        QTest::addColumn<QString>("exData");
+        QTest::addColumn<int>("failSelector");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<bool>("externalWritten");
+        QTest::newRow("whole") << "yes" << -1 << true << true;
+        QTest::newRow("ExData=no") << "no" << -1 << true << false;
+        QTest::newRow("erase fails") << "yes" << 14 << false << false;
+        QTest::newRow("external write fails") << "yes" << 15 << false << false;
+    }
+
+    void restoreFactory()
+    {
+        QFETCH(QString, exData);
+        QFETCH(int, failSelector);
+        QFETCH(bool, ok);
+        QFETCH(bool, externalWritten);
+        QVERIFY(make(QStringLiteral("Pacer35")));
+        m_service = nullptr;
+        const QString folder = m_root->filePath(QStringLiteral("restore"));
+        QDir().mkpath(folder);
+        QVERIFY(writeFile(folder + QStringLiteral("/ASPENS.bin"), QByteArray(4096, 'P')));
+        QVERIFY(writeFile(folder + QStringLiteral("/ASPENSExData.bin"), QByteArray(8192, 'E')));
+        QVERIFY(writeFile(folder + QStringLiteral("/release.ini"), "[General]\nExData=" + exData.toLatin1() + "\n"));
+        // The row's identification names the images.
+        auto sim = VHSimScsiDevice::open(m_sim->deviceFolder(kName), VHSimLayout::scsiLinkPath(m_root->path(), kName));
+        m_device.reset(new VHPacer35);
+        m_device->setDeviceService(
+            new VHSimSCSIService(std::move(sim), {"1101", "Pacer35", QStringLiteral("ASPENS"), nullptr}));
+        m_device->setWait([](int) {});
+        if (failSelector >= 0)
+            setFaults({.failCommand = 1, .failSelector = failSelector});
+        QCOMPARE(device()._restoreFactory(folder), ok);
+        QCOMPARE(flash(VHDevSim::Flash::Internal).left(4096), QByteArray(4096, 'P'));
+        QCOMPARE(flash(VHDevSim::Flash::External).left(8192) == QByteArray(8192, 'E'), externalWritten);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVHPacer30)
+#include "tst_VHPacer30.moc"
