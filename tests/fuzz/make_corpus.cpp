@@ -110,6 +110,12 @@ const char *const kPacer50Packages[] = {
     "OAK\nOAK.bin\ncks.txt\nrelease.ini\nGH1.3.0.7\nGH1.3.0.8\n5.0.0.0^2024.1.0.0\n../x\n/abs",
 };
 
+// Pacer30 packages: model and version, then the files.
+const char *const kPacer30Packages[] = {
+    "Pulsar30 V008\nITemp.bin\nIAP.bin\nmaple.bin\nreadme.txt",
+    "Pacer20 Vx7\nIT\nI\nITT.bin\na.bin\nb.BIN",
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -125,6 +131,7 @@ int main(int argc, char **argv)
     ::mkdir((root + "/fitpackage").c_str(), 0777);
     ::mkdir((root + "/galpackage").c_str(), 0777);
     ::mkdir((root + "/pacer50package").c_str(), 0777);
+    ::mkdir((root + "/pacer30package").c_str(), 0777);
     const std::string ini = "MHR-BV=170\nA=7\nC=2.50\nE=3\nF=text\nD=-1.25\n";
     bool ok =
         writeSeed(root + "/readers/activity", activity()) && writeSeed(root + "/readers/sensor", sensorLog())
@@ -143,5 +150,7 @@ int main(int argc, char **argv)
         ok = ok && writeSeed(root + "/galpackage/package" + std::to_string(++seed), toBytes(text));
     for (const char *text : kPacer50Packages)
         ok = ok && writeSeed(root + "/pacer50package/package" + std::to_string(++seed), toBytes(text));
+    for (const char *text : kPacer30Packages)
+        ok = ok && writeSeed(root + "/pacer30package/package" + std::to_string(++seed), toBytes(text));
     return ok ? 0 : 1;
 }
