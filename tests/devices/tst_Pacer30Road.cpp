@@ -1,0 +1,193 @@
+// The 1 MiB family through the device runtime with the built-in model table:
+// simulated devices found by their INQUIRY answer take a language pack, a
+// program image, a loader and a language through the profile, and after the
+// simulator restarts them report the versions they were given.
+
+#include "VHDaemon.h"
+#include "VHDevSim.h"
+#include "VHDeviceFamilies.h"
+#include "VHDeviceManager.h"
+#include "VHEnv.h"
+#include "VHPSFLanguagePackBuilder.h"
+#include "VHPacer35.h"
+#include "VHProfileData.h"
+#include "VHPulsar30.h"
+#include "VHTestEnv.h"
+#include "VHTestFiles.h"
+#include "VHZipUtil.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Events : VHDeviceManagerListener
+{
+    QStringList events;
+    void onDeviceConnected(VHClient *) override {}
+    void onDeviceDisconnected(VHClient *) override {}
+    void onDeviceChanged(VHClient *) override {}
+    void onActionDone(VHClient *device, int action) override
+    {
+        int code = 0;
+        failed = device->actionFailed(code);
+        events << QStringLiteral("done %1").arg(action);
+    }
+    bool failed = false;
+};
+
+} // namespace
+
+class TestPacer30Road : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_data;
+    QTemporaryDir m_root;
+    std::unique_ptr<VHDevSim> m_sim;
+    std::unique_ptr<VHDaemon> m_daemon;
+    Events m_events;
+
+    VHPacer30 *device() const { return m_daemon ? qobject_cast<VHPacer30 *>(m_daemon->currentDevice()) : nullptr; }
+
+    bool waitForDevice()
+    {
+        if (!QTest::qWaitFor([this] { return device() != nullptr; }, 5000))
+            return false;
+        device()->setWait([](int) {}); // the simulated device restarts at once
+        return true;
+    }
+
+    // Device events closer than a second to the last one are taken for one burst.
+    static void settle() { QTest::qWait(1100); }
+
+    bool runAction(const std::function<bool()> &start, int action)
+    {
+        const QString done = QStringLiteral("done %1").arg(action);
+        const qsizetype before = m_events.events.count(done);
+        if (!start() || !QTest::qWaitFor([&] { return m_events.events.count(done) > before; }, 60000))
+            return false;
+        return !m_events.failed;
+    }
+
+    bool restart(const QString &name)
+    {
+        settle();
+        if (!m_sim->unplug(name) || !QTest::qWaitFor([this] { return device() == nullptr; }, 5000))
+            return false;
+        settle();
+        return m_sim->boot(name) && m_sim->plug(name) && waitForDevice();
+    }
+
+    QString version(bool loader = false) const
+    {
+        QString text;
+        if (!(loader ? device()->getIAPVersion(text) : device()->getImageVersion(text)))
+            return QStringLiteral("none");
+        return text;
+    }
+
+    QString zip(const QString &name, const QList<QPair<QString, QByteArray>> &files)
+    {
+        const QString folder = m_root.filePath(name + QStringLiteral(".d"));
+        QStringList names;
+        QDir().mkpath(folder);
+        for (const auto &[file, bytes] : files) {
+            writeFile(folder + QLatin1Char('/') + file, bytes);
+            names.append(file);
+        }
+        const QString path = m_root.filePath(name);
+        VHZipUtil zipper;
+        return zipper.compress(path, folder, names) ? path : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("VELORA_SIM_ROOT", m_root.path().toUtf8());
+        initTestEnv(m_data.path());
+        VHDeviceFamilies::registerAll();
+        m_sim = std::make_unique<VHDevSim>(m_root.path());
+        m_daemon = std::make_unique<VHDaemon>();
+        m_daemon->deviceManager()->setDeviceClassFlags(3);
+        m_daemon->deviceManager()->addListener(&m_events);
+        QVERIFY(m_daemon->start(true));
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_daemon)
+            m_daemon->deviceManager()->removeListener(&m_events);
+        m_daemon.reset();
+    }
+
+    void pacer35LanguageUpdate()
+    {
+        VHSimPacer30Options options;
+        options.model = QStringLiteral("Pacer35");
+        QVERIFY(m_sim->createPacer30(QStringLiteral("ASPENS1"), options));
+        QVERIFY(m_sim->plug(QStringLiteral("ASPENS1")));
+        QVERIFY(waitForDevice());
+        QVERIFY(qobject_cast<VHPacer35 *>(device()));
+        QCOMPARE(version(), QStringLiteral("V008"));
+        VHPSFLanguagePackBuilder::Options pack;
+        pack.baseVersion = QStringLiteral("V010");
+        const QString package = m_root.filePath(QStringLiteral("Total.zip"));
+        QVERIFY(VHPSFLanguagePackBuilder::writePackage(package, pack));
+        QVERIFY(runAction([&] { return device()->updateTotal(package, QString()); }, VHClient::ActionUpdateTotal));
+        const QByteArray expected =
+            VHPSFLanguagePackBuilder::expectedArea(pack, {QStringLiteral("eng"), QStringLiteral("deu")}).left(0x79000);
+        QCOMPARE(m_sim->flash(QStringLiteral("ASPENS1"), VHDevSim::Flash::Internal).left(0x79000), expected);
+        QVERIFY(restart(QStringLiteral("ASPENS1")));
+        QCOMPARE(version(), QStringLiteral("V010"));
+        QVERIFY(m_sim->remove(QStringLiteral("ASPENS1")));
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
+    }
+
+    void pulsar30ImageAndLoader()
+    {
+        const QString name = QStringLiteral("MAPLE1");
+        VHSimPacer30Options options;
+        options.model = QStringLiteral("Pulsar30");
+        options.rebootCommands = 3;
+        settle();
+        QVERIFY(m_sim->createPacer30(name, options));
+        QVERIFY(m_sim->plug(name));
+        QVERIFY(waitForDevice());
+        QVERIFY(qobject_cast<VHPulsar30 *>(device()));
+        const QByteArray image = VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("V009"), "maple");
+        const QString package = zip(QStringLiteral("maple.zip"), {{"maple.bin", image}});
+        QVERIFY(runAction([&] { return device()->updateTotal(package, QString()); }, VHClient::ActionUpdateTotal));
+        QVERIFY(restart(name));
+        QCOMPARE(version(), QStringLiteral("V009"));
+
+        const QByteArray loader = VHDevSim::makeImage(QStringLiteral("IAP"), QStringLiteral("I010"), "loader");
+        const QString iap = zip(QStringLiteral("iap.zip"), {{"ITemp.bin", QByteArray(3000, 'T')}, {"IAP.bin", loader}});
+        QVERIFY(runAction([&] { return device()->updateBootLoader(iap); }, VHClient::ActionUpdateBootLoader));
+        QVERIFY(restart(name));
+        QCOMPARE(version(true), QStringLiteral("I010"));
+        QVERIFY(m_sim->remove(name));
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
+    }
+
+    void pulsar35LanguageWrittenBack()
+    {
+        const QString name = QStringLiteral("WILLOW1");
+        VHSimPacer30Options options;
+        options.model = QStringLiteral("Pulsar35");
+        settle();
+        QVERIFY(m_sim->createPacer30(name, options));
+        QVERIFY(m_sim->plug(name));
+        QVERIFY(waitForDevice());
+        QVERIFY(device()->setDefLanguage({QStringLiteral("fra")}));
+        QVERIFY(runAction([&] { return device()->finalize(); }, VHClient::ActionFinalize));
+        QVERIFY(restart(name));
+        QStringList languages;
+        QVERIFY(device()->getLanguageOnDevice(languages));
+        QCOMPARE(languages, QStringList{QStringLiteral("fra")});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPacer30Road)
+#include "tst_Pacer30Road.moc"
