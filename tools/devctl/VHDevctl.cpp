@@ -10,6 +10,7 @@
 #include "VHLog.h"
 #include "VHPSFDevice.h"
 #include "VHPSFLayout.h"
+#include "VHPacer30.h"
 #include "VHPlatform.h"
 #include "VHUpdateDecision.h"
 #include "VHUpdatesFolder.h"
@@ -86,6 +87,8 @@ const QList<VHDevctl::Command> &VHDevctl::commands()
          "copy the device's external flash to FILE; without FILE list its backups; with --restore write its backup "
          "FILE back",
          0, 1, true, &VHDevctl::runBackup},
+        {"loader", "PACKAGE", "update the loader (IAP) from a package (Pacer30-family watches)", 1, 1, true,
+         &VHDevctl::runLoader},
     };
     return table;
 }
@@ -287,6 +290,9 @@ int VHDevctl::startRuntime(const VHDevctlDevice &chosen)
     if (!daemon->start(true))
         vhWarning() << "device detection did not start; the device found is still served";
     g_device = manager->currentDevice();
+    // Test waits of the simulated flash, set once for every action.
+    flashStoreDevice();
+    pacer30Device();
     if (!g_device)
         return fail(NoDevice, QStringLiteral("the device %1 (%2) was found but no device class of this build serves it")
                                   .arg(chosen.uuid, chosen.model));
@@ -707,6 +713,8 @@ int VHDevctl::runFinalize()
 {
     putDevice(device());
     VHPSFDevice *psf = flashStoreDevice();
+    if (!psf && pacer30Device())
+        return runPacer30Finalize(pacer30Device());
     if (!psf)
         return fail(NothingToDo, QStringLiteral("the device keeps no flash store"));
     const int code = runAction(VHClient::ActionFinalize, [&] { return psf->finalize(); });
@@ -720,7 +728,9 @@ int VHDevctl::runFinalize()
 int VHDevctl::runLanguages()
 {
     putDevice(device());
-    VHPSFDevice *psf = flashStoreDevice();
+    VHClient *psf = flashStoreDevice();
+    if (!psf)
+        psf = pacer30Device();
     if (!psf)
         return fail(NothingToDo, QStringLiteral("the device keeps no flash store"));
     QStringList codes;
@@ -735,6 +745,8 @@ int VHDevctl::runBackup()
 {
     putDevice(device());
     VHPSFDevice *psf = flashStoreDevice();
+    if (!psf && pacer30Device())
+        return runPacer30Backup(pacer30Device());
     if (!psf)
         return fail(NothingToDo, QStringLiteral("the device keeps no flash store"));
     if (m_restoreFlag)

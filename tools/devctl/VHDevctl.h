@@ -15,6 +15,7 @@
 class QSocketNotifier;
 class VHClient;
 class VHPSFDevice;
+class VHPacer30;
 class VHUpdatesFolder;
 
 // velora-devctl: starts the device runtime on the real or the simulated
@@ -73,6 +74,11 @@ private:
     int restoreBackup(VHPSFDevice *psf);
     // The device when it keeps a flash store.
     VHPSFDevice *flashStoreDevice();
+    // ---- the 1 MiB-family watches (VHDevctlPacer30.cpp) ------------------------------
+    VHPacer30 *pacer30Device();
+    int runLoader();
+    int runPacer30Finalize(VHPacer30 *pacer);
+    int runPacer30Backup(VHPacer30 *pacer);
 
     // ---- start-up ------------------------------------------------------------------
     int parse(const QStringList &arguments);

@@ -1,0 +1,63 @@
+// velora-devctl commands of the 1 MiB-family watches: the loader update, and
+// the write-back and flash copy the flash-store commands do for the PSF watches.
+
+#include "VHDevctl.h"
+
+#include "VHPacer30.h"
+
+#include <QFileInfo>
+#include <QThread>
+
+VHPacer30 *VHDevctl::pacer30Device()
+{
+    VHPacer30 *pacer = qobject_cast<VHPacer30 *>(device());
+    // For the tests only: the simulated device erases and restarts at once.
+    bool ok = false;
+    const int waitMs = qEnvironmentVariableIntValue("VELORA_DEVCTL_FLASH_POLL_MS", &ok);
+    if (pacer && ok && waitMs >= 0)
+        pacer->setWait([waitMs](int) { QThread::msleep(waitMs); });
+    return pacer;
+}
+
+int VHDevctl::runLoader()
+{
+    putDevice(device());
+    VHPacer30 *pacer = pacer30Device();
+    if (!pacer)
+        return fail(NothingToDo, QStringLiteral("the device takes no loader package"));
+    const QFileInfo file(m_arguments.value(0));
+    if (!file.isFile())
+        return fail(BadUsage, QStringLiteral("no such package file: ") + file.filePath());
+    const QString package = file.absoluteFilePath();
+    m_result.insert(QStringLiteral("package"), package);
+    const int code = runAction(VHClient::ActionUpdateBootLoader, [&] { return pacer->updateBootLoader(package); });
+    if (code == Done)
+        say(QStringLiteral("loader written; the device runs it from its next start"));
+    return code;
+}
+
+int VHDevctl::runPacer30Finalize(VHPacer30 *pacer)
+{
+    // The write-back writes what was read and changed: read the device first.
+    const int read = runAction(VHClient::ActionReadData, [&] { return pacer->readData(); });
+    if (read != Done)
+        return read;
+    const bool changed = pacer->profileChanged() || pacer->dataChanged();
+    const int code = runAction(VHClient::ActionFinalize, [&] { return pacer->finalize(); });
+    if (code == Done)
+        say(changed ? QStringLiteral("store written back") : QStringLiteral("nothing changed; nothing written"));
+    return code;
+}
+
+int VHDevctl::runPacer30Backup(VHPacer30 *pacer)
+{
+    if (m_restoreFlag || m_arguments.isEmpty())
+        return fail(BadUsage, QStringLiteral("this device's flash is copied to a FILE; its copies are not "
+                                             "listed or written back here"));
+    const QString path = QFileInfo(m_arguments.value(0)).absoluteFilePath();
+    if (!pacer->backupExtFlash(path))
+        return fail(Failed, QStringLiteral("the external flash could not be copied to ") + path);
+    m_result.insert(QStringLiteral("backup"), path);
+    say(QStringLiteral("external flash copied to ") + path);
+    return Done;
+}
