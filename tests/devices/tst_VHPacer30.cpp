@@ -4,6 +4,7 @@
 
 #include "VHDevSim.h"
 #include "VHEnv.h"
+#include "VHPacer30ImageBuilder.h"
 #include "VHPacer35.h"
 #include "VHProfileData.h"
 #include "VHPulsar30.h"
@@ -201,8 +202,9 @@ private slots:
             QCOMPARE(device().flashImage(), external);
             QCOMPARE(device().userValues().value(QStringLiteral("User Sex")).toString(), QStringLiteral("Male"));
             QCOMPARE(device().userValues().value(QStringLiteral("User Height.Metric")).toString(),
-                     QStringLiteral("180"));
-            QCOMPARE(device().headerRecord(), external.left(VHPacer30::kHeaderRecordSize));
+                     QStringLiteral("178"));
+            const qsizetype current = VHPacer30ImageBuilder::slotOffset(VHPacer30ImageBuilder::Options().currentSlot);
+            QCOMPARE(device().headerRecord(), external.mid(current, VHPacer30::kHeaderRecordSize));
         }
     }
 

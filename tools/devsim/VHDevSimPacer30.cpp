@@ -1,11 +1,9 @@
 #include "VHDevSim.h"
 
-#include "VHPSFLanguageImage.h"
-#include "VHPSFLayout.h"
-#include "VHPSFRecord.h"
+#include "VHPacer30ImageBuilder.h"
 #include "VHPacer30Layout.h"
+#include "VHProfileData.h"
 #include "VHProfileLayout.h"
-#include "VHProfilePack.h"
 
 #include <QHash>
 
@@ -27,43 +25,26 @@ const QHash<QString, ModelRow> &modelRows()
     return rows;
 }
 
-// The user record's place and the model's set-up byte.
-bool writeProfile(QByteArray &block, const QString &model, bool uninitialised)
+// The 1.0.x profile layout carries the language the Pulsar35 and Pacer20 show.
+void setLanguage(QByteArray &flash, const QString &model)
 {
-    qsizetype user = VHProfileLayout::kUser_1_0_0;
-    qsizetype setUp = VHProfileLayout::kFirstUseFlag;
-    if (model == QLatin1String("Pacer30") || model == QLatin1String("Pacer35")) {
-        user = VHProfileLayout::kUserObsolete;
-        setUp = 967;
-    } else if (model == QLatin1String("Pulsar30")) {
-        user = VHProfileLayout::kUserObsoletePulsar30;
-        setUp = 886;
-    } else {
-        block[VHProfileLayout::kLayoutVersionOffset] = 1;
-        block[VHProfileLayout::kLayoutVersionOffset + 1] = 0;
-        block[VHProfileLayout::kLayoutVersionOffset + 2] = 0;
-        QByteArray lang("eng");
-        block.replace(VHProfileLayout::kSettingsOffset, 4, lang.append('\0'));
-    }
-    // sex, age, carried, height m/i, weight m/i, maximum heart rate
-    block[setUp] = uninitialised ? 0 : 1;
-    return VHProfilePack::pack(block, user, VHProfileLayout::kUserFormat, {1, 30, 0, 180, 71, 75, 165, 190});
+    const QByteArray block = flash.mid(VHPacer30Layout::kProfileOffset, VHPacer30Layout::kProfileSize);
+    if (VHProfileData::readerTypeFor(model, block) == VHProfileData::Psf_1_0_0)
+        flash.replace(VHPacer30Layout::kProfileOffset + VHProfileLayout::kSettingsOffset, 4, QByteArray("eng\0", 4));
 }
 
 } // namespace
 
 QByteArray VHDevSim::pacer30Flash(const QString &model, bool uninitialised)
 {
-    QByteArray flash(VHPacer30Layout::kFlashSize, char(0xFF));
-    // One sealed management record in the first slot; regions empty.
-    QByteArray record(VHPSFLayout::kSlotSize, '\0');
-    record[0] = char(0x55);
-    record[1] = char(0xAA);
-    flash.replace(0, record.size(), record);
-    QByteArray profile(VHPacer30Layout::kProfileSize, '\0');
-    if (!VHPSFRecord::seal(flash, 0) || !writeProfile(profile, model, uninitialised))
-        return {};
-    flash.replace(VHPacer30Layout::kProfileOffset, profile.size(), profile);
+    VHPacer30ImageBuilder::Options options;
+    options.model = model;
+    options.initialised = !uninitialised;
+    options.routes = VHPacer30ImageBuilder::sampleRoutes(2);
+    options.pois = VHPacer30ImageBuilder::samplePois(2);
+    QByteArray flash = VHPacer30ImageBuilder::build(options);
+    if (flash.size() == VHPacer30Layout::kFlashSize)
+        setLanguage(flash, model);
     return flash;
 }
 
@@ -87,7 +68,7 @@ bool VHDevSim::createPacer30(const QString &name, const VHSimPacer30Options &opt
     internal.resize(VHPacer30Layout::kLanguageImageSize);
     internal.append(QByteArray(identity.internalSize - internal.size(), char(0xFF)));
     const QByteArray external = pacer30Flash(options.model, options.uninitialised);
-    if (external.isEmpty())
+    if (external.size() != VHPacer30Layout::kFlashSize)
         return fail(QStringLiteral("cannot build the external flash"));
     return createScsi(name, identity) && setFlash(name, Flash::External, external)
            && setFlash(name, Flash::Internal, internal);
