@@ -255,18 +255,23 @@ private slots:
     {
         QTest::addColumn<QString>("model");
         QTest::addColumn<int>("vanishAfter");
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("Pacer35") << "Pacer35" << -1 << true;
-        QTest::newRow("Pulsar30") << "Pulsar30" << -1 << true;
+        QTest::addColumn<int>("failSelector");
+        QTest::addColumn<QString>("failure"); // empty: succeeds
+        QTest::newRow("Pacer35") << "Pacer35" << -1 << -1 << "";
+        QTest::newRow("Pulsar30") << "Pulsar30" << -1 << -1 << "";
         // Three blocks of the temporary loader, the mode command, one unanswered poll.
-        QTest::newRow("vanishes in loader mode") << "Pulsar30" << 5 << false;
+        QTest::newRow("vanishes in loader mode") << "Pulsar30" << 5 << -1 << "did not come back";
+        QTest::newRow("temporary loader write fails") << "Pulsar30" << -1 << 12 << "write maple iap temp failed ";
+        QTest::newRow("loader write fails") << "Pacer35" << -1 << 10 << "write iap failed ";
     }
 
     void loaderSequence()
     {
         QFETCH(QString, model);
         QFETCH(int, vanishAfter);
-        QFETCH(bool, ok);
+        QFETCH(int, failSelector);
+        QFETCH(QString, failure);
+        const bool ok = failure.isEmpty();
         VHSimPacer30Options options;
         options.rebootCommands = 2;
         QVERIFY(make(model, "V008", options));
@@ -275,9 +280,10 @@ private slots:
             zip(QStringLiteral("iap.zip"), {{"ITemp.bin", QByteArray(5000, 'T')}, {"IAP.bin", loader}});
         m_sim->clearCommandLog(kName);
         const QByteArray tempBlocks = QByteArray(5000, 'T');
-        if (vanishAfter >= 0)
-            setFaults({.vanishAfter = vanishAfter});
+        setFaults({.vanishAfter = vanishAfter, .failCommand = failSelector < 0 ? 0 : 1, .failSelector = failSelector});
+        LogCapture log;
         QCOMPARE(device().updateLaunchsec(package), ok);
+        QVERIFY2(ok || log.contains(failure), qPrintable(log.all()));
         if (!ok)
             return;
         QStringList kinds;
