@@ -1,0 +1,111 @@
+// velora-devctl run as a child process against a simulated Pulsar30: info, a
+// refused and a good loader package, an image update, the flash copy and the
+// write-back; the restarted device reports the versions it was given.
+
+#include "VHDevSim.h"
+#include "VHZipUtil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+const QString kName = QStringLiteral("MAPLE1");
+} // namespace
+
+class TestDevctlPacer30 : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_work;
+    std::unique_ptr<VHDevSim> m_sim;
+
+    int devctl(const QStringList &arguments, QJsonObject *json = nullptr)
+    {
+        QProcess process;
+        process.start(QStringLiteral(DEVCTL_PROGRAM),
+                      QStringList{QStringLiteral("--sim"), m_sim->root(), QStringLiteral("--json")} + arguments);
+        if (!process.waitForFinished(120000)) {
+            process.kill();
+            process.waitForFinished();
+            return -1;
+        }
+        if (json)
+            *json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    }
+
+    QString zip(const QString &name, const QList<QPair<QString, QByteArray>> &files)
+    {
+        const QString folder = m_work.filePath(name + QStringLiteral(".d"));
+        QDir().mkpath(folder);
+        QStringList names;
+        for (const auto &[file, bytes] : files) {
+            QFile out(folder + QLatin1Char('/') + file);
+            if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+                return {};
+            names.append(file);
+        }
+        const QString path = m_work.filePath(name);
+        return VHZipUtil().compress(path, folder, names) ? path : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("XDG_DATA_HOME", m_work.filePath(QStringLiteral("xdg/data")).toUtf8());
+        qputenv("XDG_CONFIG_HOME", m_work.filePath(QStringLiteral("xdg/config")).toUtf8());
+        qputenv("VELORA_DEVCTL_FLASH_POLL_MS", "0");
+        m_sim = std::make_unique<VHDevSim>(m_work.filePath(QStringLiteral("sim")));
+        VHSimPacer30Options options;
+        options.model = QStringLiteral("Pulsar30");
+        options.rebootCommands = 2;
+        QVERIFY(QDir().mkpath(m_sim->root()));
+        QVERIFY(m_sim->createPacer30(kName, options));
+        QVERIFY(m_sim->plug(kName));
+    }
+
+    void updateLoaderAndRestart()
+    {
+        QJsonObject json;
+        QCOMPARE(devctl({QStringLiteral("info")}, &json), 0);
+        QCOMPARE(json.value(QStringLiteral("device")).toObject().value(QStringLiteral("model")).toString(),
+                 QStringLiteral("Pulsar30"));
+        // Without a temporary loader nothing is written.
+        m_sim->clearCommandLog(kName);
+        QCOMPARE(devctl({QStringLiteral("loader"), zip(QStringLiteral("bad.zip"), {{"IAP.bin", "x"}})}), 1);
+        QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE")).isEmpty());
+        const QByteArray loader = VHDevSim::makeImage(QStringLiteral("IAP"), QStringLiteral("I012"), "loader");
+        QCOMPARE(devctl({QStringLiteral("loader"),
+                         zip(QStringLiteral("iap.zip"), {{"ITemp.bin", QByteArray(3000, 'T')}, {"IAP.bin", loader}})}),
+                 0);
+        // The temporary loader ran from internal flash: the program image comes after it.
+        const QByteArray image = VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("V011"), "maple");
+        QCOMPARE(devctl({QStringLiteral("update"), zip(QStringLiteral("maple.zip"), {{"maple.bin", image}})}), 0);
+        QVERIFY(m_sim->restart(kName));
+        QCOMPARE(devctl({QStringLiteral("info")}, &json), 0);
+        QCOMPARE(json.value(QStringLiteral("device")).toObject().value(QStringLiteral("version")).toString(),
+                 QStringLiteral("V011"));
+        QCOMPARE(VHSimScsiDevice::readIdentity(m_sim->deviceFolder(kName)).iapTag, QByteArray("I012"));
+    }
+
+    void backupAndFinalize()
+    {
+        const QString copy = m_work.filePath(QStringLiteral("copy.dat"));
+        QCOMPARE(devctl({QStringLiteral("backup"), copy}), 0);
+        QFile file(copy);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), m_sim->flash(kName, VHDevSim::Flash::External));
+        QCOMPARE(devctl({QStringLiteral("backup")}), 2);
+        QCOMPARE(devctl({QStringLiteral("finalize")}), 0);
+        // The Pulsar30 keeps no language in its profile.
+        QCOMPARE(devctl({QStringLiteral("languages")}), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDevctlPacer30)
+#include "tst_DevctlPacer30.moc"
