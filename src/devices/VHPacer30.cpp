@@ -99,6 +99,8 @@ QString VHPacer30::modelName()
 
 bool VHPacer30::getUUID(QString &uuid)
 {
+    // Asked by the window's thread and the worker alike.
+    QMutexLocker lock(&m_uuidMutex);
     if (m_uuid.isEmpty()) {
         VHSCSIDeviceService *service = scsi();
         QString asked;
@@ -188,6 +190,10 @@ bool VHPacer30::writeFileToFlash(const QString &path, std::uint8_t selector, int
     QByteArray file;
     if (!VHSafeFolder::readFileBelow(QString(), path, kMaxFlashFile, file)) {
         vhCritical() << "can not read" << path;
+        return false;
+    }
+    if (file.isEmpty()) {
+        vhCritical() << "nothing to write in" << path;
         return false;
     }
     const qint64 fullBlocks = blockSize > 0 ? file.size() / blockSize : 0;

@@ -4,6 +4,7 @@
 #include "VHPacer30Layout.h"
 
 #include <QByteArray>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -147,6 +148,7 @@ private:
     QString m_defaultLanguage = QStringLiteral("eng");
     QByteArray m_languageCache;
     QVariantMap m_userValues;
+    QMutex m_uuidMutex;
     QString m_uuid;
     Wait m_wait;
 };
