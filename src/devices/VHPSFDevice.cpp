@@ -89,7 +89,7 @@ bool VHPSFDevice::eraseExtFlash()
         return false;
     const std::uint8_t cdb[10] = {0x2A, 0, 0, 0, 0, 0, EraseExternal, 0, 1, 0};
     const std::vector<std::uint8_t> zeros(VHScsiCommands::kEraseDataLength, 0);
-    bool result = service->writeClient(cdb, 10, zeros.data(), int(zeros.size()));
+    bool result = service->sendWrite(cdb, 10, zeros.data(), int(zeros.size()));
     if (result)
         result = waitFlash(60000, 10000);
     service->closeClient();
@@ -105,7 +105,7 @@ bool VHPSFDevice::waitFlash(int totalMs, int stepMs)
     std::vector<std::uint8_t> status(kExternalBlock, 0);
     for (int round = 0; round < totalMs / stepMs; ++round) {
         m_wait(stepMs);
-        const bool answered = service->readClient(cdb, 10, status.data(), int(status.size()));
+        const bool answered = service->sendRead(cdb, 10, status.data(), int(status.size()));
         vhDebug() << "check flash ready return value=" << int(status[0]);
         if (answered && status[0] == 0)
             return true;
