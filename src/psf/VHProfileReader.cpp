@@ -103,6 +103,16 @@ bool VHProfileReaderXML::parse(const QByteArray &document, VHProfileMap &map)
     return true;
 }
 
+bool VHProfileReaderXML::readSettings(const QByteArray &documentOrPath, VHProfileMap &map)
+{
+    if (documentOrPath.size() > kMaxFileSize)
+        return false;
+    if (documentOrPath.trimmed().startsWith('<'))
+        return parse(documentOrPath, map);
+    VHProfileReaderXML reader;
+    return reader.read(documentOrPath, map);
+}
+
 QByteArray VHProfileReaderXML::document(const VHProfileMap &map)
 {
     QByteArray bytes;
@@ -116,14 +126,16 @@ QByteArray VHProfileReaderXML::document(const VHProfileMap &map)
         xml.writeAttribute(kValue, it.value());
     }
     xml.writeEndDocument();
-    return bytes;
+    // A text XML cannot hold (a control character) is dropped by the writer: no document.
+    return xml.hasError() ? QByteArray() : bytes;
 }
 
 bool VHProfileReaderXML::write(QByteArray &source, const VHProfileMap &map)
 {
     const QString path = QString::fromUtf8(source);
     QString error;
-    if (path.isEmpty() || !VHSafeFolder::replaceFile(path, document(map), &error)) {
+    const QByteArray bytes = document(map);
+    if (path.isEmpty() || bytes.isEmpty() || !VHSafeFolder::replaceFile(path, bytes, &error)) {
         vhWarning() << "can not write the profile file" << path << error;
         return false;
     }
