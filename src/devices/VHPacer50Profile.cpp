@@ -59,6 +59,19 @@ bool readSettings(VHSafeFolder &folder, const QString &name, VHProfileMap &map)
     return folder.readFile(name, VHProfileReaderXML::kMaxFileSize, bytes) && VHProfileReaderXML::parse(bytes, map);
 }
 
+// The settings file `name` with `changes` applied, everything else kept; a
+// new document when the file is missing.
+bool updatedSettings(VHSafeFolder &folder, const QString &name, const VHProfileMap &changes, QByteArray &document)
+{
+    if (folder.kindOf(name) == VHSafeFolder::Kind::Missing) {
+        document = VHProfileReaderXML::document(changes);
+        return !document.isEmpty();
+    }
+    QByteArray bytes;
+    return folder.readFile(name, VHProfileReaderXML::kMaxFileSize, bytes)
+           && VHProfileReaderXML::update(bytes, changes, document);
+}
+
 } // namespace
 
 bool VHPacer50::getProfile(QMap<QString, QString> &profile)
@@ -104,17 +117,15 @@ bool VHPacer50::saveProfile(const QByteArray &bytes)
     }
     const QString root = rootPath();
     VHSafeFolder core = VHSafeFolder::open(root, kCoreFolder, VHSafeFolder::FatNames | VHSafeFolder::Durable);
-    VHProfileMap user;
-    // Settings that cannot be read are never overwritten with a guess.
-    if (root.isEmpty() || !core.isValid() || !readSettings(core, kUserSettings, user)) {
+    const QString name = core.entryName(kUserSettings);
+    QByteArray document;
+    // Only the two values change; settings that cannot be read are never
+    // overwritten with a guess.
+    if (root.isEmpty() || !core.isValid() || !updatedSettings(core, name, changes, document)) {
         vhCritical() << "saveProfile: no readable user settings below" << root;
         return false;
     }
-    user.insert(changes);
-    const QString name = core.entryName(kUserSettings);
-    const QByteArray document = VHProfileReaderXML::document(user);
-    if (document.isEmpty() || !core.writeFile(name, document) || !core.sync()
-        || !VHVolumeSync::flush({core.filePath(name)}, root)) {
+    if (!core.writeFile(name, document) || !core.sync() || !VHVolumeSync::flush({core.filePath(name)}, root)) {
         vhCritical() << "saveProfile: can not write" << core.filePath(name);
         return false;
     }

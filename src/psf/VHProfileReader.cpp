@@ -103,6 +103,62 @@ bool VHProfileReaderXML::parse(const QByteArray &document, VHProfileMap &map)
     return true;
 }
 
+namespace {
+
+// A property start element with its value replaced.
+void writeChanged(QXmlStreamReader &xml, QXmlStreamWriter &out, const QString &value)
+{
+    out.writeStartElement(xml.qualifiedName().toString());
+    for (const QXmlStreamNamespaceDeclaration &declaration : xml.namespaceDeclarations())
+        out.writeNamespace(declaration.namespaceUri().toString(), declaration.prefix().toString());
+    bool written = false;
+    for (const QXmlStreamAttribute &attribute : xml.attributes()) {
+        const bool isValue = attribute.qualifiedName() == kValue;
+        out.writeAttribute(attribute.qualifiedName().toString(), isValue ? value : attribute.value().toString());
+        written |= isValue;
+    }
+    if (!written)
+        out.writeAttribute(kValue, value);
+}
+
+} // namespace
+
+bool VHProfileReaderXML::update(const QByteArray &document, const VHProfileMap &changes, QByteArray &out)
+{
+    QXmlStreamReader xml(document);
+    QByteArray bytes;
+    QXmlStreamWriter writer(&bytes);
+    VHProfileMap missing = changes;
+    int depth = 0;
+    bool rooted = false;
+    while (!xml.atEnd() && !xml.hasError()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            if (++depth == 1 && (rooted || xml.name() != kSettings))
+                return false;
+            rooted = true;
+            const QString name = xml.attributes().value(kName).toString();
+            if (depth == 2 && xml.name() == kProperty && changes.contains(name)) {
+                writeChanged(xml, writer, changes.value(name));
+                missing.remove(name);
+                continue;
+            }
+        } else if (token == QXmlStreamReader::EndElement && depth-- == 1) {
+            for (auto it = missing.cbegin(); it != missing.cend(); ++it) {
+                writer.writeEmptyElement(kProperty);
+                writer.writeAttribute(kName, it.key());
+                writer.writeAttribute(kValue, it.value());
+            }
+        }
+        if (token != QXmlStreamReader::Invalid)
+            writer.writeCurrentToken(xml);
+    }
+    if (!rooted || xml.hasError() || writer.hasError())
+        return false;
+    out = bytes;
+    return true;
+}
+
 bool VHProfileReaderXML::readSettings(const QByteArray &documentOrPath, VHProfileMap &map)
 {
     if (documentOrPath.size() > kMaxFileSize)

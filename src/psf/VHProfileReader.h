@@ -47,6 +47,10 @@ public:
     static QByteArray document(const VHProfileMap &map);
     // Parses a document; false for malformed XML or another root.
     static bool parse(const QByteArray &document, VHProfileMap &map);
+    // `document` with the "value" of every "property" named in `changes`
+    // replaced, and the missing ones appended to the root; everything else
+    // is copied as it is. False for malformed XML or another root.
+    static bool update(const QByteArray &document, const VHProfileMap &changes, QByteArray &out);
     // New profile values handed over as bytes: a settings document itself
     // (it starts with "<"), or else the path of a settings file.
     static bool readSettings(const QByteArray &documentOrPath, VHProfileMap &map);

@@ -167,6 +167,14 @@ private slots:
         QVERIFY(device->saveProfile(
             VHProfileBuilder::settingsXml({{"unit system", "METRIC"}, {"Dst Unit", "km"}, {"User MHR", "100"}})));
         QCOMPARE(settingsOf(userSettings()), Map({{"unit system", "Metric"}, {"Dst Unit", "km"}, {"User MHR", "181"}}));
+        // The rest of the file stays as the device wrote it.
+        QVERIFY(writeFile(userSettings(), "<settings a=\"1\"><!-- kept --><unit_system>Metric</unit_system>\n"
+                                          "<property name=\"Dst Unit\" value=\"mi\" extra=\"x\"/></settings>"));
+        QVERIFY(device->saveProfile(VHProfileBuilder::settingsXml({{"unit system", "Imperial"}, {"Dst Unit", "km"}})));
+        QCOMPARE(readFile(userSettings()),
+                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?><settings a=\"1\"><!-- kept --><unit_system>Metric"
+                 "</unit_system>\n<property name=\"Dst Unit\" value=\"km\" extra=\"x\"/>"
+                 "<property name=\"unit system\" value=\"Imperial\"/></settings>\n");
         QCOMPARE(QDir(QFileInfo(userSettings()).path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
                  QStringList({"default_settings.xml", "user_settings.xml"}));
     }

@@ -55,6 +55,13 @@ void checkXml(const QByteArray &bytes)
     VHProfileData data(input.toUtf8(), VHProfileData::Xml);
     if (!data.read())
         return;
+    // Changing one value keeps the document a settings document with that value.
+    const VHProfileMap change = {{QStringLiteral("unit system"), QStringLiteral("Imperial")}};
+    QByteArray updated;
+    if (VHProfileReaderXML::update(bytes, change, updated)) {
+        VHProfileMap after;
+        require(VHProfileReaderXML::parse(updated, after) && after.value(change.firstKey()) == change.first());
+    }
     VHProfileData copy(output.toUtf8(), VHProfileData::Xml);
     for (auto it = data.values().cbegin(); it != data.values().cend(); ++it)
         copy.setValue(it.key(), it.value());
