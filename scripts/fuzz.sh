@@ -39,10 +39,11 @@ CXX="${CXX:-clang++-14}"
 
 cmake -S tests/fuzz -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER="$CC" -DCMAKE_CXX_COMPILER="$CXX" >/dev/null
-cmake --build "$BUILD" --parallel 2 --target make_corpus make_corpus_psf $(for t in $CHOSEN; do echo "fuzz_$t"; done)
+cmake --build "$BUILD" --parallel 2 --target make_corpus make_corpus_psf make_corpus_profile $(for t in $CHOSEN; do echo "fuzz_$t"; done)
 
 "$BUILD/make_corpus" "$BUILD/seeds"
 "$BUILD/make_corpus_psf" "$BUILD/seeds/psfstore"
+"$BUILD/make_corpus_profile" "$BUILD/seeds/profiledata"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 # The targets write their inputs as files; memory-backed storage keeps that fast.
 if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then

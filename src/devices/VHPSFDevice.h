@@ -65,6 +65,11 @@ public:
     bool getLanguageOnDevice(QStringList &languages) override;
     bool setDefLanguage(const QStringList &languages) override;
     void saveExtFlashToFile(const QString &path) override;
+    // The profile as tagged entries in the store's profile block: new values
+    // (a settings document or its path) go into the store's copy and reach the
+    // flash with the next finalize; the profile as a settings file at `path`.
+    bool saveProfile(const QByteArray &bytes) override;
+    bool prepareUploadProfile(const QString &path) override;
     void addLogFiles(const QString &folder, QStringList &list) override;
 
     bool _updateTotal(const QString &packageFile, const QString &changedLang) override;

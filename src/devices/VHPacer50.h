@@ -5,6 +5,7 @@
 #include "VHResult.h"
 #include "VHSafeFolder.h"
 
+#include <QMap>
 #include <QPair>
 #include <QString>
 #include <QStringList>
@@ -37,6 +38,14 @@ public:
     bool getLaunchSecVersion(QString &text) override;
     bool getAPVersion(QString &text) override;
     bool prepareUploadData(QString &, bool) override { return false; }
+    // The user's profile: the core application's user settings over its
+    // defaults, the profile keys only. False without a readable settings file.
+    bool getProfile(QMap<QString, QString> &profile);
+    // Writes the unit system and the distance unit of the given settings (a
+    // document or its path) into the user settings.
+    bool saveProfile(const QByteArray &bytes) override;
+    // getProfile as a settings file at `path`.
+    bool prepareUploadProfile(const QString &path) override;
     QStringList _exportTrack(const QString &) override { return {}; }
     void removeUpdatePackage() override;
     bool updateLaunchsec(const QString &archive) override;

@@ -103,6 +103,72 @@ bool VHProfileReaderXML::parse(const QByteArray &document, VHProfileMap &map)
     return true;
 }
 
+namespace {
+
+// A property start element with its value replaced.
+void writeChanged(QXmlStreamReader &xml, QXmlStreamWriter &out, const QString &value)
+{
+    out.writeStartElement(xml.qualifiedName().toString());
+    for (const QXmlStreamNamespaceDeclaration &declaration : xml.namespaceDeclarations())
+        out.writeNamespace(declaration.namespaceUri().toString(), declaration.prefix().toString());
+    bool written = false;
+    for (const QXmlStreamAttribute &attribute : xml.attributes()) {
+        const bool isValue = attribute.qualifiedName() == kValue;
+        out.writeAttribute(attribute.qualifiedName().toString(), isValue ? value : attribute.value().toString());
+        written |= isValue;
+    }
+    if (!written)
+        out.writeAttribute(kValue, value);
+}
+
+} // namespace
+
+bool VHProfileReaderXML::update(const QByteArray &document, const VHProfileMap &changes, QByteArray &out)
+{
+    QXmlStreamReader xml(document);
+    QByteArray bytes;
+    QXmlStreamWriter writer(&bytes);
+    VHProfileMap missing = changes;
+    int depth = 0;
+    bool rooted = false;
+    while (!xml.atEnd() && !xml.hasError()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            if (++depth == 1 && (rooted || xml.name() != kSettings))
+                return false;
+            rooted = true;
+            const QString name = xml.attributes().value(kName).toString();
+            if (depth == 2 && xml.name() == kProperty && changes.contains(name)) {
+                writeChanged(xml, writer, changes.value(name));
+                missing.remove(name);
+                continue;
+            }
+        } else if (token == QXmlStreamReader::EndElement && depth-- == 1) {
+            for (auto it = missing.cbegin(); it != missing.cend(); ++it) {
+                writer.writeEmptyElement(kProperty);
+                writer.writeAttribute(kName, it.key());
+                writer.writeAttribute(kValue, it.value());
+            }
+        }
+        if (token != QXmlStreamReader::Invalid)
+            writer.writeCurrentToken(xml);
+    }
+    if (!rooted || xml.hasError() || writer.hasError())
+        return false;
+    out = bytes;
+    return true;
+}
+
+bool VHProfileReaderXML::readSettings(const QByteArray &documentOrPath, VHProfileMap &map)
+{
+    if (documentOrPath.size() > kMaxFileSize)
+        return false;
+    if (documentOrPath.trimmed().startsWith('<'))
+        return parse(documentOrPath, map);
+    VHProfileReaderXML reader;
+    return reader.read(documentOrPath, map);
+}
+
 QByteArray VHProfileReaderXML::document(const VHProfileMap &map)
 {
     QByteArray bytes;
@@ -116,14 +182,16 @@ QByteArray VHProfileReaderXML::document(const VHProfileMap &map)
         xml.writeAttribute(kValue, it.value());
     }
     xml.writeEndDocument();
-    return bytes;
+    // A text XML cannot hold (a control character) is dropped by the writer: no document.
+    return xml.hasError() ? QByteArray() : bytes;
 }
 
 bool VHProfileReaderXML::write(QByteArray &source, const VHProfileMap &map)
 {
     const QString path = QString::fromUtf8(source);
     QString error;
-    if (path.isEmpty() || !VHSafeFolder::replaceFile(path, document(map), &error)) {
+    const QByteArray bytes = document(map);
+    if (path.isEmpty() || bytes.isEmpty() || !VHSafeFolder::replaceFile(path, bytes, &error)) {
         vhWarning() << "can not write the profile file" << path << error;
         return false;
     }

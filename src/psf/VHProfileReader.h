@@ -43,10 +43,17 @@ public:
     // rename, flushed: a crash leaves the old file or the new one.
     bool write(QByteArray &source, const VHProfileMap &map) override;
 
-    // The document write() stores.
+    // The document write() stores; empty when a text is not writable as XML.
     static QByteArray document(const VHProfileMap &map);
     // Parses a document; false for malformed XML or another root.
     static bool parse(const QByteArray &document, VHProfileMap &map);
+    // `document` with the "value" of every "property" named in `changes`
+    // replaced, and the missing ones appended to the root; everything else
+    // is copied as it is. False for malformed XML or another root.
+    static bool update(const QByteArray &document, const VHProfileMap &changes, QByteArray &out);
+    // New profile values handed over as bytes: a settings document itself
+    // (it starts with "<"), or else the path of a settings file.
+    static bool readSettings(const QByteArray &documentOrPath, VHProfileMap &map);
 };
 
 // The user record of the Pacer30 family's 4096-byte profile block at a fixed

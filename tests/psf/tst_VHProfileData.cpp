@@ -219,6 +219,10 @@ void tst_VHProfileData::xmlRoundTrip()
     QVERIFY(back.read());
     QCOMPARE(back.values(), map);
     QVERIFY(QDir(dir.path()).entryList(QDir::Files) == QStringList("user_settings.xml"));
+    // A text XML cannot hold is not written as something else.
+    data.setValue("c key", "a\x01b");
+    QVERIFY(!data.write());
+    QCOMPARE(back.read() ? back.values() : VHProfileMap(), map);
 }
 
 void tst_VHProfileData::badXml_data()
