@@ -5,7 +5,8 @@
 #
 #   scripts/fuzz.sh [target] [seconds]     targets: corvo_readers, corvo_profile,
 #                                          fitpackage, galpackage, psfstore,
-#                                          pacer50package, psflanguagepack; none or
+#                                          pacer50package, psflanguagepack,
+#                                          profiledata; none or
 #                                          "all" = every one; default 60 s per target
 #
 # FUZZ_BUILD names the build folder (default build-fuzz). The corpus grows in
@@ -14,7 +15,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-TARGETS="corvo_readers corvo_profile fitpackage galpackage psfstore pacer50package psflanguagepack"
+TARGETS="corvo_readers corvo_profile fitpackage galpackage psfstore pacer50package psflanguagepack profiledata"
 case "${1:-all}" in
     all) CHOSEN="$TARGETS" ;;
     [0-9]*) CHOSEN="$TARGETS"; set -- all "$1" ;;
