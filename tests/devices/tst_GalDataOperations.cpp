@@ -120,7 +120,6 @@ private slots:
         QTest::newRow("both workouts") << false << QVariantList{"Intervals.wkt", "Tempo.wkt"} << true << 0;
         QTest::newRow("missing file") << true << QVariantList{"990101000000.gal"} << false << 2;
         QTest::newRow("path out") << true << QVariantList{"230517083015.gal", "../../../device.ini"} << false << 2;
-        QTest::newRow("other kind") << false << QVariantList{"230517083015.gal"} << false << 2;
         QTest::newRow("sql text") << false << QVariantList{"x'; DROP TABLE Workout;--.wkt"} << false << 2;
     }
 
@@ -210,14 +209,12 @@ private slots:
         GalPtr device = freshDevice();
         QVERIFY(device);
         LogCapture log;
-        QVERIFY(runAction(*device, [&] { return device->makeUploadZip(); }));
+        QVERIFY(runAction(*device, [&] { return device->makeUploadZip(); }) && device->errorFlag());
         QCOMPARE(device->resultList(), QVariantList{QString()});
-        QVERIFY(device->errorFlag());
-        QVERIFY(runAction(*device, [&] { return device->importDownloadZip(m_root.filePath("share.zip")); }));
-        QVERIFY(device->resultList().isEmpty() && device->errorFlag());
+        QVERIFY(runAction(*device, [&] { return device->importDownloadZip("share.zip"); }) && device->errorFlag());
+        QCOMPARE(log.count("not supported"), 2);
         QVERIFY(runAction(*device, [&] { return device->writeProfile(QStringLiteral("=no key")); }));
         QCOMPARE(device->resultList(), QVariantList{false});
-        QCOMPARE(log.count("not supported"), 2);
     }
 };
 

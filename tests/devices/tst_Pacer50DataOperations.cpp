@@ -38,33 +38,23 @@ Result onWorker(const std::function<Result()> &work)
     return result;
 }
 
-// Rows of a table counted with a connection of the test's own.
-int countRows(const QString &path, const QString &table)
+// Runs the statements with a connection of the test's own; the first value
+// the last one answers (-1 when any failed).
+int sql(const QString &path, const QStringList &statements)
 {
-    int count = -1;
+    int value = -1;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("count"));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("test"));
         db.setDatabaseName(path);
         QSqlQuery query(db);
-        if (db.open() && query.exec(QStringLiteral("select count(*) from ") + table) && query.next())
-            count = query.value(0).toInt();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("count"));
-    return count;
-}
-
-bool execute(const QString &path, const QStringList &statements)
-{
-    bool ok = true;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("exec"));
-        db.setDatabaseName(path);
-        ok = db.open();
+        bool ok = db.open();
         for (const QString &statement : statements)
-            ok = ok && QSqlQuery(db).exec(statement);
+            ok = ok && query.exec(statement);
+        if (ok)
+            value = query.next() ? query.value(0).toInt() : 0;
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("exec"));
-    return ok;
+    QSqlDatabase::removeDatabase(QStringLiteral("test"));
+    return value;
 }
 
 } // namespace
@@ -163,11 +153,12 @@ private slots:
         QFETCH(int, left);
         DevicePtr device = makeDevice();
         QCOMPARE(shareLists(*device).size(), 4); // sets the store up
-        QVERIFY(execute(routeDb(), {"insert into Workout (id, wid, name) values (7, 70, 'Tempo')",
-                                    "insert into Workout (id, wid, name) values (8, 80, 'Base')",
-                                    "insert into WorkoutInterval (wid, iid, name) values (70, 1, 'a')",
-                                    "insert into WorkoutInterval (wid, iid, name) values (70, 2, 'b')",
-                                    "insert into WorkoutInterval (wid, iid, name) values (80, 1, 'c')"}));
+        QVERIFY(sql(routeDb(), {"insert into Workout (id, wid, name) values (7, 70, 'Tempo')",
+                                "insert into Workout (id, wid, name) values (8, 80, 'Base')",
+                                "insert into WorkoutInterval (wid, iid, name) values (70, 1, 'a')",
+                                "insert into WorkoutInterval (wid, iid, name) values (70, 2, 'b')",
+                                "insert into WorkoutInterval (wid, iid, name) values (80, 1, 'c')"})
+                == 0);
         const bool result = onWorker<bool>([&] {
             if (kind == "tracks")
                 return device->deleteTracks(ids);
@@ -179,7 +170,7 @@ private slots:
         });
         QCOMPARE(result, ok);
         const QString file = table == "MyFavorite" ? share() + "/data/poi/favorite.dat" : routeDb();
-        QCOMPARE(countRows(file, table), left);
+        QCOMPARE(sql(file, {"select count(*) from " + table}), left);
     }
 
     void refusedOnTheGuiThread()
@@ -191,7 +182,7 @@ private slots:
         QVERIFY(rows.isEmpty());
         QVERIFY(!device->deleteTracks({1}));
         QCOMPARE(log.count("database work refused on the GUI thread"), 2);
-        QCOMPARE(countRows(share() + "/data/route/route.000", "TraceLog"), 2);
+        QCOMPARE(sql(share() + "/data/route/route.000", {"select count(*) from TraceLog"}), 2);
     }
 
     void logArchiveLeavesOutLinksAndOversizeFiles()
@@ -219,13 +210,13 @@ private slots:
     {
         DevicePtr device = makeDevice();
         LogCapture log;
-        QVERIFY(device->makeUploadZip() && waitUntilIdle(*device));
-        QCOMPARE(device->resultList(), QVariantList{QString()});
-        QVERIFY(device->errorFlag());
-        QVERIFY(device->importDownloadZip(m_root.filePath("share.zip")) && waitUntilIdle(*device));
-        QVERIFY(device->resultList().isEmpty() && device->errorFlag());
-        QVERIFY(device->exportTrack(m_root.filePath("gpx")) && waitUntilIdle(*device));
-        QVERIFY(device->resultList().isEmpty() && device->errorFlag());
+        for (const std::function<bool()> &start : std::initializer_list<std::function<bool()>>{
+                 [&] { return device->makeUploadZip(); }, [&] { return device->importDownloadZip("share.zip"); },
+                 [&] { return device->exportTrack("gpx"); }}) {
+            QVERIFY(start() && waitUntilIdle(*device));
+            QVERIFY(device->errorFlag());
+            QVERIFY(device->resultList().isEmpty() || device->resultList() == QVariantList{QString()});
+        }
         QCOMPARE(log.count("not supported"), 3);
     }
 };
