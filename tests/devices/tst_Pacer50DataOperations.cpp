@@ -173,6 +173,22 @@ private slots:
         QCOMPARE(sql(file, {"select count(*) from " + table}), left);
     }
 
+    // A database file that is not one, or a link where it belongs: empty lists, failed deletes.
+    void hostileDatabaseFiles()
+    {
+        QVERIFY(writeFile(share() + "/data/poi/favorite.000", QByteArray(4096, '\x5a')));
+        QVERIFY(QFile::remove(share() + "/data/route/route.000"));
+        QVERIFY(QFile::link(m_root.filePath("elsewhere.dat"), routeDb()));
+        DevicePtr device = makeDevice();
+        const QVariantList lists = shareLists(*device);
+        QCOMPARE(lists.size(), 4);
+        for (const QVariant &list : lists)
+            QVERIFY(list.toList().isEmpty());
+        QVERIFY(!onWorker<bool>([&] { return device->deletePOIs({1}); }));
+        QVERIFY(!onWorker<bool>([&] { return device->deleteTracks({1}); }));
+        QVERIFY(!QFileInfo::exists(m_root.filePath("elsewhere.dat")));
+    }
+
     void refusedOnTheGuiThread()
     {
         DevicePtr device = makeDevice();
