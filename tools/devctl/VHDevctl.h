@@ -73,6 +73,16 @@ private:
     int restoreBackup(VHPSFDevice *psf);
     // The device when it keeps a flash store.
     VHPSFDevice *flashStoreDevice();
+    // The data commands (DevctlData.cpp).
+    int runRecords();
+    int runDelete();
+    int runProfile();
+    int runProfileSet();
+    int runExportLog();
+    int runExportRaw();
+    // Runs a data operation that is no action on a thread of its own (the
+    // device's databases are never opened on this one); its result.
+    bool runOnWorker(const std::function<bool()> &work);
 
     // ---- start-up ------------------------------------------------------------------
     int parse(const QStringList &arguments);
