@@ -93,7 +93,6 @@ public:
     bool setShareData(const QString &arg) override;
     // "230517083015.gal" started 2023-05-17 08:30:15 UTC; invalid for other names.
     static QDateTime timeOfFileName(const QString &name);
-    static bool parseProfileLines(const QByteArray &bytes, QStringList &keys, QStringList &values);
 
     bool _updateTotal(const QString &archive, const QString &changedLanguage) override;
     bool _restoreFactory(const QString &packageFolder) override;

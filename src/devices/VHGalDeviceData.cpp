@@ -4,6 +4,7 @@
 // side and velora-devctl, never the update road.
 
 #include "VHGalDevice.h"
+#include "VHProfileReader.h"
 
 #include "VHCorvoLock.h"
 #include "VHEnv.h"
@@ -166,30 +167,16 @@ bool VHGalDevice::prepareUploadProfile(const QString &target)
     return VHGalPython::createProfileXml(iniPath, target);
 }
 
-bool VHGalDevice::parseProfileLines(const QByteArray &bytes, QStringList &keys, QStringList &values)
-{
-    for (const QByteArray &raw : bytes.split('\n')) {
-        const QByteArray line = raw.trimmed();
-        if (line.isEmpty())
-            continue;
-        const qsizetype equals = line.indexOf('=');
-        const QString key = QString::fromLatin1(line.left(equals)).trimmed();
-        if (equals <= 0 || key.isEmpty()) {
-            vhWarning() << "profile line without a key:" << QString::fromLatin1(line.left(64));
-            return false;
-        }
-        keys << key;
-        values << QString::fromLatin1(line.mid(equals + 1)).trimmed();
-    }
-    return !keys.isEmpty();
-}
-
 bool VHGalDevice::saveProfile(const QByteArray &bytes)
 {
     const QString root = rootPath();
-    QStringList keys, values;
-    if (root.isEmpty() || !parseProfileLines(bytes, keys, values))
+    VHProfileMap changes;
+    if (root.isEmpty() || !VHProfileReaderXML::readSettings(bytes, changes) || changes.isEmpty()) {
+        vhWarning() << "no profile settings to save";
         return false;
+    }
+    const QStringList keys = changes.keys();
+    const QStringList values = changes.values();
     const QString iniPath = tempFile("pfwrite.ini");
     if (!VHUtility::removeFile(iniPath) || !VHGalPython::createProfileIni(keys, values, iniPath))
         return false;

@@ -8,6 +8,7 @@
 #include "VHFSDeviceService.h"
 #include "VHGalDevice.h"
 #include "VHGalPython.h"
+#include "VHProfileReader.h"
 #include "VHPython.h"
 #include "VHTestEnv.h"
 #include "VHTestFiles.h"
@@ -36,6 +37,12 @@ QStringList names(const QVariantList &rows)
 }
 
 } // namespace
+
+// Profile changes travel as one settings document.
+static QString settings(const QString &key, const QString &value)
+{
+    return QString::fromLatin1(VHProfileReaderXML::document({{key, value}}));
+}
 
 class TestGalDataOperations : public QObject
 {
@@ -151,7 +158,7 @@ private slots:
         QVERIFY(readFile(xml).contains("key=\"UP-weight\" value=\"70\""));
         QVERIFY(log.contains("GIL for CreateProfileXml"));
 
-        QVERIFY(runAction(*device, [&] { return device->writeProfile(QStringLiteral("UP-weight=72\n")); }));
+        QVERIFY(runAction(*device, [&] { return device->writeProfile(settings("UP-weight", "72")); }));
         QCOMPARE(device->resultList(), QVariantList{true});
         QVERIFY(log.contains("GIL for CreateProfileIni"));
         QVERIFY(runAction(*device, [&] { return device->readProfile(xml); }));
@@ -192,7 +199,7 @@ private slots:
         QVERIFY(runAction(*device, [&] { return device->readProfile(out + ".xml"); }));
         QCOMPARE(device->resultList(), QVariantList{false});
         QVERIFY(device->errorFlag());
-        QVERIFY(runAction(*device, [&] { return device->writeProfile(QStringLiteral("UP-weight=1")); }));
+        QVERIFY(runAction(*device, [&] { return device->writeProfile(settings("UP-weight", "1")); }));
         QCOMPARE(device->resultList(), QVariantList{false});
         QVERIFY(runAction(*device, [&] { return device->exportTrack(out); }));
         QVERIFY(device->resultList().isEmpty() && device->errorFlag());
@@ -213,7 +220,7 @@ private slots:
         QCOMPARE(device->resultList(), QVariantList{QString()});
         QVERIFY(runAction(*device, [&] { return device->importDownloadZip("share.zip"); }) && device->errorFlag());
         QCOMPARE(log.count("not supported"), 2);
-        QVERIFY(runAction(*device, [&] { return device->writeProfile(QStringLiteral("=no key")); }));
+        QVERIFY(runAction(*device, [&] { return device->writeProfile(QStringLiteral("UP-weight=1")); }));
         QCOMPARE(device->resultList(), QVariantList{false});
     }
 };

@@ -5,6 +5,7 @@
 #include "VHClient.h"
 #include "VHDevctl.h"
 #include "VHPSFDevice.h"
+#include "VHProfileReader.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -127,17 +128,18 @@ int VHDevctl::runProfileSet()
 {
     VHClient *client = device();
     putDevice(client);
-    QStringList lines;
+    VHProfileMap changes;
     for (const QString &pair : std::as_const(m_arguments)) {
         const qsizetype equals = pair.indexOf(QLatin1Char('='));
-        // The profile goes to the device as 8-bit text, one pair a line.
+        // The device takes 8-bit text only.
         const bool latin = QString::fromLatin1(pair.toLatin1()) == pair;
         if (equals <= 0 || !latin || pair.contains(QLatin1Char('\n')) || pair.contains(QLatin1Char('\r')))
             return fail(BadUsage, QStringLiteral("not a KEY=VALUE pair of 8-bit text: ") + pair);
-        lines << pair;
+        changes.insert(pair.left(equals).trimmed(), pair.mid(equals + 1).trimmed());
     }
-    const int code = runAction(VHClient::ActionWriteProfile,
-                               [&] { return client->writeProfile(lines.join(QLatin1Char('\n')) + QLatin1Char('\n')); });
+    // Every family takes its profile changes as one settings document.
+    const QString document = QString::fromLatin1(VHProfileReaderXML::document(changes));
+    const int code = runAction(VHClient::ActionWriteProfile, [&] { return client->writeProfile(document); });
     if (code == Done)
         say(QStringLiteral("profile written to the device"));
     return code;
