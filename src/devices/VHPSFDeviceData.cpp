@@ -26,12 +26,14 @@ bool notSupported(const char *operation)
 
 QVariantMap trackEntry(const VHPSFTrackSeg_1_5 &segment, int index)
 {
-    const QList<VHPSFTrackSample> samples = segment.walk();
     const VHPSFTrackSample start = segment.start();
-    const VHPSFTrackSample last = samples.isEmpty() ? start : samples.last();
-    return {{"Id", segment.offset()},        {"Title", QStringLiteral("Track %1").arg(index + 1)},
-            {"StartTime", start.time},       {"EndTime", last.time},
-            {"Points", int(samples.size())}, {"StartAltitude", start.altitude},
+    const VHPSFTrackSample last = segment.last();
+    return {{"Id", segment.offset()},
+            {"Title", QStringLiteral("Track %1").arg(index + 1)},
+            {"StartTime", start.time},
+            {"EndTime", last.time},
+            {"Points", int(segment.pointOffsets().size())},
+            {"StartAltitude", start.altitude},
             {"EndAltitude", last.altitude}};
 }
 

@@ -179,20 +179,21 @@ void VHPSFTrackSeg_1_5::scan()
 {
     if (!isAttached() || offset() + kHeaderSize > limit())
         return;
-    m_size = kHeaderSize;
     const quint32 count = pointCount();
     qsizetype at = offset() + kHeaderSize;
     // A point takes at least 6 bytes: a count beyond the region is cut before the walk.
-    if (!countFits(count, 6, at, limit()))
-        m_cut = true;
+    m_cut = !countFits(count, 6, at, limit());
+    // One reader through the points: only their flags decide where the next one starts.
+    VHByteReader reader(*image(), at);
     for (quint32 i = 0; i < count; ++i) {
-        VHPSFTrackPoint_1_5 point(image(), at, limit());
-        if (!point.fits()) {
+        const qsizetype size = VHPSFTrackPoint_1_5::formSize(at < limit() ? reader.u8() : 0);
+        if (size > limit() - at) {
             m_cut = true;
             break;
         }
         m_points.append(at);
-        at += point.size();
+        at += size;
+        reader.skip(size - 1);
     }
     if (m_cut)
         vhWarning() << "points of the track segment at" << offset() << "pass the end of the track region";
@@ -221,33 +222,47 @@ QList<VHPSFTrackSample> VHPSFTrackSeg_1_5::walk() const
     return samples;
 }
 
+VHPSFTrackWalker::VHPSFTrackWalker(const VHPSFTrackSeg_1_5 &segment)
+    : m_segment(segment), m_timeUnit(segment.u8(VHPSFTrackSeg_1_5::kTimeUnit))
+{
+    reset();
+}
+
+VHPSFTrackSample VHPSFTrackSeg_1_5::last() const
+{
+    VHPSFTrackWalker walker(*this);
+    VHPSFTrackSample sample = start();
+    while (walker.next(sample)) {}
+    return sample;
+}
+
 bool VHPSFTrackWalker::next(VHPSFTrackSample &sample)
 {
-    const QList<qsizetype> &points = m_segment.pointOffsets();
-    if (m_index >= points.size()) {
+    // The scan placed every point inside the segment's limit, so these
+    // reads stay within it.
+    if (m_index >= m_segment.pointOffsets().size()) {
         reset();
         return false;
     }
-    // Reads through the segment's own view, so nothing past its limit is read.
-    const VHPSFTrackSeg_1_5 &seg = m_segment;
-    const qsizetype at = points[m_index++] - seg.offset();
-    const quint8 flags = seg.u8(at);
-    const bool wideA = flags & 1;
-    const bool wideBC = flags & 2;
-    const qint32 a = wideA ? seg.i16(at + 1) : seg.i8(at + 1);
-    const qsizetype b = at + (wideA ? 3 : 2);
-    m_at.position8 += wideBC ? seg.i32(b + 4) : seg.i16(b + 2);
-    m_at.position4 += wideBC ? seg.i32(b) : seg.i16(b);
+    ++m_index;
+    const quint8 flags = m_reader->u8();
+    const qint32 a = flags & 1 ? m_reader->i16() : m_reader->i8();
+    const qint32 b = flags & 2 ? m_reader->i32() : m_reader->i16();
+    const qint32 c = flags & 2 ? m_reader->i32() : m_reader->i16();
+    m_at.position8 += c;
+    m_at.position4 += b;
     m_at.altitude += a / 10.0;
-    m_at.time += quint32(flags >> 2) * seg.u8(VHPSFTrackSeg_1_5::kTimeUnit);
+    m_at.time += quint32(flags >> 2) * m_timeUnit;
     sample = m_at;
-    return true;
+    return m_reader->ok();
 }
 
 void VHPSFTrackWalker::reset()
 {
     m_at = m_segment.start();
     m_index = 0;
+    m_reader.emplace(m_segment.image() ? *m_segment.image() : QByteArray(),
+                     m_segment.offset() + VHPSFTrackSeg_1_5::kHeaderSize);
 }
 
 // ---- logs ------------------------------------------------------------------

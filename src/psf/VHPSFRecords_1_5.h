@@ -7,9 +7,12 @@
 // size at byte 10; an info log holds its entry count (16-bit) at 8, and its
 // entries are time zone records.
 
+#include "VHByteReader.h"
 #include "VHPSFObject.h"
 
 #include <QString>
+
+#include <optional>
 
 class VHPSFLap_1_5 : public VHPSFObject
 {
@@ -125,9 +128,12 @@ public:
     bool isCut() const { return m_cut; }
     VHPSFTrackSample start() const;
     QList<VHPSFTrackSample> walk() const;
+    // The walk's last position (the start for a segment without points).
+    VHPSFTrackSample last() const;
 
 private:
     void scan();
+    friend class VHPSFTrackWalker;
 
     QList<qsizetype> m_points;
     qsizetype m_size = 0;
@@ -138,12 +144,14 @@ private:
 class VHPSFTrackWalker
 {
 public:
-    explicit VHPSFTrackWalker(const VHPSFTrackSeg_1_5 &segment) : m_segment(segment), m_at(segment.start()) {}
+    explicit VHPSFTrackWalker(const VHPSFTrackSeg_1_5 &segment);
     bool next(VHPSFTrackSample &sample);
     void reset();
 
 private:
     const VHPSFTrackSeg_1_5 &m_segment;
+    std::optional<VHByteReader> m_reader;
+    quint8 m_timeUnit = 0;
     VHPSFTrackSample m_at;
     qsizetype m_index = 0;
 };
