@@ -18,6 +18,20 @@ QStringList languagesOf(const VHPSFNamedObject &record)
     return languages;
 }
 
+// Every id names a record of `records`: a partly known list changes nothing.
+template <typename List>
+bool allKnown(const QSet<qsizetype> &ids, const List &records)
+{
+    QSet<qsizetype> known;
+    for (const auto &record : records)
+        known.insert(record.offset());
+    if (ids.isEmpty() || !known.contains(ids)) {
+        vhCritical() << "delete refused: unknown record ids";
+        return false;
+    }
+    return true;
+}
+
 bool notSupported(const char *operation)
 {
     vhWarning() << operation << "not supported for this device";
@@ -49,16 +63,9 @@ bool VHPSFDevice::GetTrackTask::execute()
         vhCritical() << "getTrackOfRoute  failed";
         return false;
     }
-    VHPSFSensorLogFrame_1_5 *sensorLogs = container->sensorLogFrame();
-    if (!sensorLogs)
-        vhCritical() << "getSensorLogOfRoute failed";
     const QList<VHPSFTrackSeg_1_5> segments = frame->segments();
-    const qsizetype logCount = sensorLogs ? sensorLogs->records().size() : 0;
-    for (qsizetype i = 0; i < segments.size(); ++i) {
-        QVariantMap entry = trackEntry(segments[i], int(i));
-        entry.insert(QStringLiteral("SensorLogs"), i < logCount ? 1 : 0);
-        m_tracks.append(entry);
-    }
+    for (qsizetype i = 0; i < segments.size(); ++i)
+        m_tracks.append(trackEntry(segments[i], int(i)));
     vhDebug() << "finished";
     return true;
 }
@@ -79,12 +86,11 @@ bool VHPSFDevice::deleteTracks(const QVariantList &ids)
 {
     VHPSFTrackFrame_1_5 *frame = m_container ? m_container->trackFrame() : nullptr;
     const QSet<qsizetype> offsets = idsOf(ids);
-    int removed = 0;
-    if (!frame || offsets.isEmpty() || !frame->deleteSegmentsAt(offsets, &removed)) {
+    if (!frame) {
         vhCritical() << "getTrackOfRoute  failed";
         return false;
     }
-    return removed == offsets.size();
+    return allKnown(offsets, frame->segments()) && frame->deleteSegmentsAt(offsets).ok;
 }
 
 // ---- workouts --------------------------------------------------------------
@@ -112,12 +118,11 @@ bool VHPSFDevice::deleteWorkouts(const QVariantList &ids)
 {
     VHPSFWorkoutFrame_1_5 *frame = m_container ? m_container->workoutFrame() : nullptr;
     const QSet<qsizetype> offsets = idsOf(ids);
-    int removed = 0;
-    if (!frame || offsets.isEmpty() || !frame->deleteAt(offsets, &removed)) {
+    if (!frame) {
         vhCritical() << "getWorkouts failed";
         return false;
     }
-    return removed == offsets.size();
+    return allKnown(offsets, frame->records()) && frame->deleteAt(offsets).ok;
 }
 
 // ---- routes ----------------------------------------------------------------
@@ -170,10 +175,7 @@ bool VHPSFDevice::deleteRoutes(const QVariantList &ids)
     if (ids.size() == 1 && ids[0].toMap().contains(QStringLiteral("Kind")))
         return frame->deleteRoutesOfKind(ids[0].toMap().value(QStringLiteral("Kind")).toInt() != 0).ok;
     const QSet<qsizetype> offsets = idsOf(ids);
-    int removed = 0;
-    if (offsets.isEmpty() || !frame->deleteRoutesAt(offsets, &removed))
-        return false;
-    return removed == offsets.size();
+    return allKnown(offsets, frame->routes()) && frame->deleteRoutesAt(offsets).ok;
 }
 
 // ---- helpers and what this family does not do ------------------------------

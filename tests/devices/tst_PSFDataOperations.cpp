@@ -113,7 +113,8 @@ private slots:
         QVERIFY(device().deleteRoutes({before[1], before[2].toMap().value("Id")}));
         QVERIFY(device().deleteTracks({tracks[1]}));
         QVERIFY(device().deleteWorkouts({workouts[0]}));
-        QVERIFY(!device().deleteWorkouts({qlonglong(12345)})); // no such record
+        // One unknown id: nothing is removed.
+        QVERIFY(!device().deleteWorkouts({qlonglong(12345), workouts[1]}));
         QVERIFY(device()._finalize());
         QVERIFY(makeDevice());
         QCOMPARE(idsOf(routes()), QList<qlonglong>({idsOf(before)[0], idsOf(before)[0] + 36 + 2 * (12 + 128)}));
