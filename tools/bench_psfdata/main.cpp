@@ -66,10 +66,8 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("store.bin"));
     const VHPSFStoreBuilder::Records records = VHPSFStoreBuilder::fullTrackRecords(VHPSFStoreBuilder::Layout::A);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(VHPSFStoreBuilder::image({}, records)) <= 0)
+    if (!VHPSFStoreBuilder::writeImage(path, {}, records))
         return 1;
-    file.close();
 
     QList<double> tracks, names;
     int points = 0, made = 0;
