@@ -7,6 +7,7 @@
 #include "VHSafeFolder.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -73,8 +74,25 @@ public:
     bool getLanguageOnDevice(QStringList &list) override;
     VHImageMetaInfo getImageMetaInfo(const QString &releaseIni) override;
     bool eject() override;
-    bool prepareUploadData(QString &, bool) override { return false; }
-    QStringList _exportTrack(const QString &) override { return {}; }
+    // ---- data operations ---------------------------------------------------
+    // Activities and general workout plans as rows {Name, StartTime}; the time
+    // comes from the file name.
+    void getTracks(QVariantList &list) override;
+    void getWorkouts(QVariantList &list) override;
+    // File names as listed; nothing is deleted when one is not a plain name of its kind.
+    bool deleteTracks(const QVariantList &names) override;
+    bool deleteWorkouts(const QVariantList &names) override;
+    // The profile as XML at `target`, through the helper module.
+    bool prepareUploadProfile(const QString &target) override;
+    // "key=value" lines written to the device's profile.
+    bool saveProfile(const QByteArray &bytes) override;
+    // The raw-data export into a folder; the files written.
+    QStringList _exportTrack(const QString &folder) override;
+    // Without a format of their own here: false, never success.
+    bool prepareUploadData(QString &path, bool dontCheck) override;
+    bool setShareData(const QString &arg) override;
+    // "230517083015.gal" started 2023-05-17 08:30:15 UTC; invalid for other names.
+    static QDateTime timeOfFileName(const QString &name);
 
     bool _updateTotal(const QString &archive, const QString &changedLanguage) override;
     bool _restoreFactory(const QString &packageFolder) override;
@@ -89,6 +107,8 @@ public:
 
 private:
     bool readDeviceInfo(Info &info);
+    // The device's profile written by the library into the temporary "pfread.ini".
+    bool readProfileIni(QString &iniPath);
     QString rootPath();
     VHSafeFolder volume();
 

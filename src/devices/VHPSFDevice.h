@@ -1,13 +1,16 @@
 #pragma once
 
 #include "VHDeviceImpl.h"
+#include "VHPSFBitFontCreator.h"
 #include "VHPSFBlockSource.h"
 #include "VHPSFFlashStore.h"
 
 #include <QByteArray>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 
 #include <cstdint>
 #include <functional>
@@ -60,7 +63,7 @@ public:
     bool getIAPVersion(QString &text) override;
     bool getInternalStorage(quint64 &total, quint64 &free) override;
     void formatDevice() override;
-    bool prepareUploadData(QString &, bool) override { return false; }
+    bool prepareUploadData(QString &path, bool dontCheck) override;
     QStringList _exportTrack(const QString &) override { return {}; }
     bool getLanguageOnDevice(QStringList &languages) override;
     bool setDefLanguage(const QStringList &languages) override;
@@ -78,6 +81,43 @@ public:
     // Neither workouts nor assist data: nothing to install, nothing to report.
     bool _updateComponent(const QString &, const QString &, const QString &, const QString &) override { return false; }
     bool _updateAlp(const QString &, int) override { return false; }
+
+    // ---- data operations (VHPSFDeviceData.cpp) -----------------------------
+    // Lists of maps, keys as the family's section of src/devices/README.md
+    // says; every change is written to the device by the next finalize.
+    void getTracks(QVariantList &tracks) override;
+    void getWorkouts(QVariantList &workouts) override;
+    void getRoutes(QVariantList &routes) override { getPSFRoute(routes); }
+    bool getPSFRoute(QVariantList &routes);
+    // A route named `name`, drawn as a bit font, in `language`.
+    bool addRoute(const QString &name, bool kind = false, const QByteArray &language = "eng");
+    // Items are maps with "Id" (or bare ids); a route item may give "Kind"
+    // instead, which removes every route of that kind.
+    bool deleteRoutes(const QVariantList &ids) override;
+    bool deleteTracks(const QVariantList &ids) override;
+    bool deleteWorkouts(const QVariantList &ids) override;
+    // Exports whose formats this family does not define: never done.
+    bool toGpxTrack(const QVariant &id, const QString &path);
+    bool toGpxSsrLog(const QVariant &id, const QString &path);
+    bool workoutToXml(const QVariant &id, const QString &path);
+    bool trackToXml(const QVariant &id, const QString &path);
+    bool setShareData(const QString &path) override;
+    // Where names are rendered; by default one made with the device, living
+    // in the GUI thread. Not owned.
+    void setBitFontCreator(VHPSFBitFontCreator *creator) { m_bitFontCreator = creator; }
+
+    // Reads the tracks of the container; run under the worker's crash guard.
+    class GetTrackTask : public VHExceptionTask
+    {
+    public:
+        GetTrackTask(VHPSFDevice &device, QVariantList &tracks) : m_device(device), m_tracks(tracks) {}
+        bool execute() override;
+        void handleException() override;
+
+    private:
+        VHPSFDevice &m_device;
+        QVariantList &m_tracks;
+    };
 
     // ---- flash access ----------------------------------------------------
     [[nodiscard]] bool readFlashBlocks(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize,
@@ -133,6 +173,8 @@ private:
     bool saveLanguageImageToFile(const QByteArray &image);
     bool writeBackupFile(const QString &path);
     bool writeBackupToFlash(const QString &path);
+    VHPSFBitFontCreator *bitFontCreator();
+    static QSet<qsizetype> idsOf(const QVariantList &items);
 
     FlashSource m_source;
     VHPSFFlashStore m_store;
@@ -142,4 +184,6 @@ private:
     QString m_uuid;
     Wait m_wait;
     QString m_backupToRestore; // set by restoreBackup for its action
+    std::unique_ptr<VHPSFBitFontCreatorSupport> m_ownBitFontCreator;
+    VHPSFBitFontCreator *m_bitFontCreator = nullptr;
 };

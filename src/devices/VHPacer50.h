@@ -9,9 +9,12 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 
 #include <atomic>
 #include <functional>
+
+class GHDbModel;
 
 // The cycling computers that show one or two FAT volumes and update through
 // files alone: the package is unpacked locally and copied onto the volume,
@@ -37,7 +40,10 @@ public:
     bool getInternalStorage(quint64 &total, quint64 &free) override;
     bool getLaunchSecVersion(QString &text) override;
     bool getAPVersion(QString &text) override;
-    bool prepareUploadData(QString &, bool) override { return false; }
+    // Without a format of their own here: false (an empty list), never success.
+    bool prepareUploadData(QString &path, bool dontCheck) override;
+    bool setShareData(const QString &arg) override;
+    QStringList _exportTrack(const QString &arg) override;
     // The user's profile: the core application's user settings over its
     // defaults, the profile keys only. False without a readable settings file.
     bool getProfile(QMap<QString, QString> &profile);
@@ -46,7 +52,6 @@ public:
     bool saveProfile(const QByteArray &bytes) override;
     // getProfile as a settings file at `path`.
     bool prepareUploadProfile(const QString &path) override;
-    QStringList _exportTrack(const QString &) override { return {}; }
     void removeUpdatePackage() override;
     bool updateLaunchsec(const QString &archive) override;
     void formatDevice() override;
@@ -97,6 +102,26 @@ public:
     // never on the GUI thread and never on the update road). False without a volume.
     bool openDataStore();
 
+    // ---- data operations (worker threads only; each closes the databases) ---
+    // Rows as column-name maps; the "2" forms give each row as a list in column order.
+    void getTracks(QVariantList &list) override;
+    void getTracks2(QVariantList &list);
+    void getRoutes(QVariantList &list) override;
+    void getPOIs(QVariantList &list) override;
+    void getPOIs2(QVariantList &list);
+    void getWorkouts(QVariantList &list) override;
+    // Record ids (whole numbers); one transaction each, flushed to the device.
+    bool deleteTracks(const QVariantList &ids) override;
+    bool deleteRoutes(const QVariantList &ids) override;
+    bool deletePOIs(const QVariantList &ids) override;
+    bool deleteWorkouts(const QVariantList &ids) override;
+    bool deleteTrack(const QVariant &id);
+    bool deleteRoute(const QVariant &id);
+    bool deletePOI(const QVariant &id);
+    // The device's log folders as a zip archive at `path`.
+    void exportLog(const QString &path) override;
+    bool writeLogArchive(const QString &path);
+
     // The restore's memory of the device it asked to format (its UUID), for
     // the whole process: the second pass installs on that device only.
     static QString formatRequestedFor();
@@ -136,6 +161,8 @@ private:
     VHResult restore(const QString &packageFolder);
     QString settingPath(const QString &key, const QString &defaultValue);
     bool hasVersionFile(const QString &dir);
+    QString routeDatabasePath();
+    bool deleteRecords(GHDbModel &model, const QString &idColumn, const QVariantList &ids);
 
     std::atomic<bool> m_dataStoreOpen{false};
     CopyObserver m_copyObserver;

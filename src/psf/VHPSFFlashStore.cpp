@@ -257,7 +257,7 @@ VHResult VHPSFFlashStore::attach(bool requireInitialised, std::unique_ptr<VHPSFC
     VHByteReader flag(image(), kInitialisedByte);
     if (requireInitialised && flag.u8() == 0)
         return failed(QStringLiteral("the device holds no initialised store"));
-    container = std::make_unique<VHPSFContainer_1_5>(*this);
+    container = std::make_unique<VHPSFContainer_1_5>(*this, &m_header);
     if (!container->isValid())
         return container->status();
     QByteArray version;

@@ -305,7 +305,8 @@ bool VHClient::execute()
         m_results.clear();
         for (const QString &file : files)
             m_results.append(file);
-        return true;
+        // An export that wrote nothing did not succeed.
+        return !files.isEmpty();
     }
     case ActionMakeUploadZip: {
         QString path;

@@ -89,6 +89,15 @@ const QList<VHDevctl::Command> &VHDevctl::commands()
          0, 1, true, &VHDevctl::runBackup},
         {"loader", "PACKAGE", "update the loader (IAP) from a package (Pacer30-family watches)", 1, 1, true,
          &VHDevctl::runLoader},
+        {"records", "KIND", "list the device's tracks, activities, routes, pois or workouts", 1, 1, true,
+         &VHDevctl::runRecords},
+        {"delete", "KIND ID...", "delete records of a KIND by the ids (or file names) that records shows", 2, 1000,
+         true, &VHDevctl::runDelete},
+        {"profile", "FILE", "write the device's profile to FILE", 1, 1, true, &VHDevctl::runProfile},
+        {"profile-set", "KEY=VALUE...", "write profile values to the device", 1, 1000, true, &VHDevctl::runProfileSet},
+        {"export-log", "FILE", "collect the device's log folders into the archive FILE", 1, 1, true,
+         &VHDevctl::runExportLog},
+        {"export-raw", "FOLDER", "export the device's raw data into FOLDER", 1, 1, true, &VHDevctl::runExportRaw},
     };
     return table;
 }

@@ -79,6 +79,16 @@ private:
     int runLoader();
     int runPacer30Finalize(VHPacer30 *pacer);
     int runPacer30Backup(VHPacer30 *pacer);
+    // The data commands (DevctlData.cpp).
+    int runRecords();
+    int runDelete();
+    int runProfile();
+    int runProfileSet();
+    int runExportLog();
+    int runExportRaw();
+    // Runs a data operation that is no action on a thread of its own (the
+    // device's databases are never opened on this one); its result.
+    bool runOnWorker(const std::function<bool()> &work);
 
     // ---- start-up ------------------------------------------------------------------
     int parse(const QStringList &arguments);
