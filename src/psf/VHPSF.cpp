@@ -50,6 +50,13 @@ bool inside(const Bounds &region, const VHPSFRegionFields &fields)
     return region.start <= fields.first && fields.first <= fields.end && fields.end <= region.regionEnd;
 }
 
+// Fields a device that never kept points of interest leaves as they came.
+bool unset(const VHPSFRegionFields &fields)
+{
+    return (fields.free == 0 && fields.first == 0 && fields.end == 0)
+           || (fields.free == 0xFFFFFFFF && fields.first == 0xFFFFFFFF && fields.end == 0xFFFFFFFF);
+}
+
 bool tableFits(const VHPSF::Table &table, qsizetype imageSize)
 {
     const quint32 flashSize = table[kFlashSizeWord];
@@ -78,6 +85,17 @@ bool VHPSF::supportsVersion(const QString &dataVersion)
 {
     static const QRegularExpression version(QStringLiteral("^1\\.4\\.(\\d+|x)\\.(\\d+|x)$"));
     return version.match(dataVersion).hasMatch();
+}
+
+qsizetype VHPSF::currentRecordOffset(const QByteArray &image)
+{
+    if (image.size() < VHPSFLayout::kHeaderSize)
+        return -1;
+    for (qsizetype slot = 0; slot < VHPSFLayout::kHeaderSize; slot += VHPSFLayout::kSlotSize) {
+        if (VHPSFRecord::marker(image, slot) == VHPSFLayout::kFreeMarker)
+            return slot == 0 ? VHPSFLayout::kLastSlot : slot - VHPSFLayout::kSlotSize;
+    }
+    return -1;
 }
 
 std::unique_ptr<VHPSF> VHPSF::fromImage(const QByteArray &image, qsizetype managementOffset, const Table &table,
@@ -120,6 +138,9 @@ void VHPSF::readRegions(const QByteArray &image)
             addProblem(QStringLiteral("region %1 ends outside its region").arg(i));
     }
     const Bounds poi = bounds(m_table, kPoiWords);
+    m_poiUnset = unset(m_management->poi());
+    if (m_poiUnset)
+        return;
     if (inside(poi, m_management->poi()))
         m_poiRegion = image.mid(poi.start, m_management->poi().end - poi.start);
     else
@@ -137,7 +158,7 @@ void VHPSF::readRoutesAndPois(const QByteArray &image)
 
     const Bounds poi = bounds(m_table, kPoiWords);
     const VHPSFRegionFields poiFields = m_management->poi();
-    if (inside(poi, poiFields) && poiFields.first >= poi.start + VHPSFRouteHeader::kSize)
+    if (!m_poiUnset && inside(poi, poiFields) && poiFields.first >= poi.start + VHPSFRouteHeader::kSize)
         m_pois = VHPSFPOIFrame::parse(image, poi.start, poiFields.first, poiFields.end, &m_problems);
     else
         m_pois = std::make_unique<VHPSFPOIFrame>(poi.start);
@@ -185,6 +206,8 @@ bool VHPSF::writeInto(QByteArray &image, QString *error) const
     const QByteArray routes = m_routes->serialize();
     const QByteArray pois = m_pois->serialize();
     const QByteArray dist = m_distHeader->serialize();
+    // Without fields and records there is nothing of ours in that region.
+    const bool writePois = !m_poiUnset || !m_pois->pois().empty();
     const auto routeUsed = quint32(routes.size() - VHPSFRouteHeader::kSize);
     const auto poiUsed = quint32(pois.size() - VHPSFRouteHeader::kSize);
     if (routeUsed > route.capacity || route.start + quint32(routes.size()) > route.regionEnd)
@@ -198,7 +221,7 @@ bool VHPSF::writeInto(QByteArray &image, QString *error) const
     const quint32 routeFirst = route.start + quint32(VHPSFRouteHeader::kSize);
     const quint32 poiFirst = poi.start + quint32(VHPSFRouteHeader::kSize);
     if (!record.setRegion(VHPSFRegion::Route, {route.capacity - routeUsed, routeFirst, routeFirst + routeUsed})
-        || !record.setPoi({poi.capacity - poiUsed, poiFirst, poiFirst + poiUsed}))
+        || (writePois && !record.setPoi({poi.capacity - poiUsed, poiFirst, poiFirst + poiUsed})))
         return fail(QStringLiteral("management record can not be updated"));
     const QByteArray header = record.serialize();
 
@@ -206,6 +229,6 @@ bool VHPSF::writeInto(QByteArray &image, QString *error) const
     const bool written = place(image, 0, distStart, header) && commit.u32(VHPSFLayout::kCommitWord).ok()
                          && place(image, distStart, m_table[kDistEndWord], dist)
                          && place(image, route.start, route.regionEnd, routes)
-                         && place(image, poi.start, poi.regionEnd, pois);
+                         && (!writePois || place(image, poi.start, poi.regionEnd, pois));
     return written || fail(QStringLiteral("image can not hold the rebuilt regions"));
 }

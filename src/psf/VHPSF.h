@@ -24,6 +24,9 @@ public:
     static std::unique_ptr<VHPSF> fromImage(const QByteArray &image, qsizetype managementOffset, const Table &table,
                                             const QString &dataVersion, QString *error);
     static bool supportsVersion(const QString &dataVersion);
+    // The journal rule: the slot before the first free one, the last slot
+    // when the first is free; -1 when no slot is free or the image is short.
+    static qsizetype currentRecordOffset(const QByteArray &image);
 
     // The record is in use and sealed, every region's used part lies inside
     // its region, and the routes and points of interest were read whole.
@@ -61,5 +64,6 @@ private:
     std::unique_ptr<VHPSFPOIFrame> m_pois;
     std::array<QByteArray, kVHPSFRegionCount> m_regions;
     QByteArray m_poiRegion;
+    bool m_poiUnset = false; // the record names no point-of-interest part
     QStringList m_problems;
 };

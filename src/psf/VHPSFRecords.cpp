@@ -186,7 +186,8 @@ std::unique_ptr<VHPSFRoute> VHPSFRoute::parse(VHByteReader &reader)
 
 qsizetype VHPSFRoute::size() const
 {
-    return kFixedSize + qMin<qsizetype>(name.size(), 255) + qsizetype(points.size()) * VHPSFRoutePoint::kSize;
+    return kFixedSize + qMin<qsizetype>(name.size(), 255)
+           + qMin<qsizetype>(qsizetype(points.size()), 0xFFFF) * VHPSFRoutePoint::kSize;
 }
 
 QByteArray VHPSFRoute::serialize(quint32 next) const
@@ -227,7 +228,7 @@ std::unique_ptr<VHPSFRouteFrame> VHPSFRouteFrame::parse(const QByteArray &image,
             return frame;
         }
         const quint32 next = route->next();
-        const quint32 after = at + quint32(reader.position() - at);
+        const auto after = quint32(reader.position());
         frame->m_routes.push_back(std::move(route));
         if (next == VHPSFRoute::kLastRoute) {
             at = after;
@@ -306,8 +307,10 @@ std::unique_ptr<VHPSFPOIFrame> VHPSFPOIFrame::parse(const QByteArray &image, qui
         note(problems, QStringLiteral("point-of-interest header passes the used part"));
         return frame;
     }
+    // An erased header counts nothing: the used part alone bounds the list.
+    const quint32 count = frame->m_header->count() == 0xFFFFFFFF ? quint32(end - first) : frame->m_header->count();
     VHByteReader reader(used, first);
-    while (frame->m_pois.size() < frame->m_header->count() && reader.remaining() > 0) {
+    while (frame->m_pois.size() < count && reader.remaining() > 0) {
         const qsizetype at = reader.position();
         std::unique_ptr<VHPSFPOI> poi = VHPSFPOI::parse(reader);
         if (!poi) {
@@ -316,7 +319,7 @@ std::unique_ptr<VHPSFPOIFrame> VHPSFPOIFrame::parse(const QByteArray &image, qui
         }
         frame->m_pois.push_back(std::move(poi));
     }
-    if (frame->m_pois.size() < frame->m_header->count())
+    if (frame->m_pois.size() < count && frame->m_header->count() != 0xFFFFFFFF)
         note(problems, QStringLiteral("point-of-interest count passes the used part"));
     else if (reader.remaining() > 0)
         note(problems, QStringLiteral("bytes past the last point of interest"));

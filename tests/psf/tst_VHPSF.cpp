@@ -51,9 +51,13 @@ private slots:
     void builderProfile_data();
     void builderProfile();
     void builderJournal();
+    void currentRecord_data();
+    void currentRecord();
     void roundTrip_data();
     void roundTrip();
     void editKeepsRecordings();
+    void freshDevice_data();
+    void freshDevice();
     void brokenImages_data();
     void brokenImages();
     void refusedInputs_data();
@@ -112,6 +116,28 @@ void tst_VHPSF::builderJournal()
         QCOMPARE(route.end - route.first, quint32(Builder::routeBytes(options.routes[0], 0).size()
                                                   + Builder::routeBytes(options.routes[1], 0).size()));
     }
+}
+
+void tst_VHPSF::currentRecord_data()
+{
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<qsizetype>("expected");
+    QTest::newRow("first slot") << 0 << int(Fault::None) << qsizetype(0);
+    QTest::newRow("third slot") << 2 << int(Fault::None) << qsizetype(512);
+    QTest::newRow("past the commit word") << 20 << int(Fault::None) << qsizetype(20 * 256);
+    QTest::newRow("wrapped") << 95 << int(Fault::None) << qsizetype(0x5F00);
+    QTest::newRow("no free slot") << 2 << int(Fault::NoCurrentRecord) << qsizetype(-1);
+}
+
+void tst_VHPSF::currentRecord()
+{
+    QFETCH(int, slot);
+    QFETCH(int, fault);
+    QFETCH(qsizetype, expected);
+    const QByteArray image = Builder::build(options(1, 1, slot, Fault(fault)));
+    QCOMPARE(VHPSF::currentRecordOffset(image), expected);
+    QCOMPARE(VHPSF::currentRecordOffset(image.left(0x5000)), qsizetype(-1));
 }
 
 void tst_VHPSF::roundTrip_data()
@@ -183,6 +209,48 @@ void tst_VHPSF::editKeepsRecordings()
         if (region != int(VHPSFRegion::Route))
             QCOMPARE(again->regionBytes(VHPSFRegion(region)), psf->regionBytes(VHPSFRegion(region)));
     }
+}
+
+void tst_VHPSF::freshDevice_data()
+{
+    QTest::addColumn<char>("poiFields");
+    QTest::addColumn<bool>("addPoi");
+    QTest::newRow("poi fields erased") << char(0xFF) << false;
+    QTest::newRow("poi fields zero") << char(0) << false;
+    QTest::newRow("first poi on erased fields") << char(0xFF) << true;
+}
+
+// Erased route and POI regions and a record that never named the POI part:
+// the data reads as empty and intact, and a write-back leaves the POI region
+// alone unless a point of interest was added.
+void tst_VHPSF::freshDevice()
+{
+    QFETCH(char, poiFields);
+    QFETCH(bool, addPoi);
+    QByteArray image = Builder::build(options(0, 0, 0));
+    image.replace(0x10000, 0x18, QByteArray(0x18, char(0xFF)));
+    image.replace(0xB0000, 0x10000, QByteArray(0x10000, char(0xFF)));
+    image.replace(VHPacer30Layout::kPoiFieldsOffset, 12, QByteArray(12, poiFields));
+    QVERIFY(VHPSFRecord::seal(image, 0));
+    QString error;
+    auto psf = read(image, 0, &error);
+    QVERIFY2(psf && psf->checkIntegrity(&error), qPrintable(error));
+    QVERIFY(psf->routes().routes().empty() && psf->pois().pois().empty());
+
+    auto route = std::make_unique<VHPSFRoute>();
+    route->name = "First";
+    route->points.push_back(std::make_unique<VHPSFRoutePoint>());
+    psf->routes().append(std::move(route));
+    if (addPoi)
+        psf->pois().append(std::make_unique<VHPSFPOI>());
+    QByteArray out = image;
+    QVERIFY2(psf->writeInto(out, &error), qPrintable(error));
+    QCOMPARE(out.mid(0xB0000, 0x10000) == image.mid(0xB0000, 0x10000), !addPoi);
+    const auto again = VHPSF::fromImage(out, 0, kRegionTable, kVersion, &error);
+    QVERIFY2(again && again->checkIntegrity(&error), qPrintable(error));
+    QCOMPARE(again->routes().routes().size(), size_t(1));
+    QCOMPARE(again->pois().pois().size(), size_t(addPoi ? 1 : 0));
+    QCOMPARE(again->managementHeader().poi().first, addPoi ? 0xB0018u : quint32(quint8(poiFields)) * 0x01010101u);
 }
 
 void tst_VHPSF::brokenImages_data()
