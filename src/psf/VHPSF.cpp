@@ -151,17 +151,23 @@ void VHPSF::readRoutesAndPois(const QByteArray &image)
 {
     const Bounds route = bounds(m_table, kRegionWords[size_t(VHPSFRegion::Route)]);
     const VHPSFRegionFields routeFields = m_management->region(VHPSFRegion::Route);
-    if (inside(route, routeFields) && routeFields.first >= route.start + VHPSFRouteHeader::kSize)
+    const bool routesInside = inside(route, routeFields);
+    if (routesInside && routeFields.first >= route.start + VHPSFRouteHeader::kSize)
         m_routes = VHPSFRouteFrame::parse(image, route.start, routeFields.first, routeFields.end, &m_problems);
     else
         m_routes = std::make_unique<VHPSFRouteFrame>(route.start);
+    if (routesInside && routeFields.first < route.start + VHPSFRouteHeader::kSize)
+        addProblem(QStringLiteral("first route inside the route header"));
 
     const Bounds poi = bounds(m_table, kPoiWords);
     const VHPSFRegionFields poiFields = m_management->poi();
-    if (!m_poiUnset && inside(poi, poiFields) && poiFields.first >= poi.start + VHPSFRouteHeader::kSize)
+    const bool poisInside = !m_poiUnset && inside(poi, poiFields);
+    if (poisInside && poiFields.first >= poi.start + VHPSFRouteHeader::kSize)
         m_pois = VHPSFPOIFrame::parse(image, poi.start, poiFields.first, poiFields.end, &m_problems);
     else
         m_pois = std::make_unique<VHPSFPOIFrame>(poi.start);
+    if (poisInside && poiFields.first < poi.start + VHPSFRouteHeader::kSize)
+        addProblem(QStringLiteral("first point of interest inside its header"));
 }
 
 void VHPSF::addProblem(const QString &problem)
@@ -217,7 +223,10 @@ bool VHPSF::writeInto(QByteArray &image, QString *error) const
     if (dist.size() > qsizetype(m_table[kDistEndWord] - distStart))
         return fail(QStringLiteral("dist header does not fit its region"));
 
-    VHPSFManagementHeaderRecord record(m_management->serialize());
+    const QByteArray current = m_management->serialize();
+    if (current.isEmpty())
+        return fail(QStringLiteral("management record can not be sealed"));
+    VHPSFManagementHeaderRecord record(current);
     const quint32 routeFirst = route.start + quint32(VHPSFRouteHeader::kSize);
     const quint32 poiFirst = poi.start + quint32(VHPSFRouteHeader::kSize);
     if (!record.setRegion(VHPSFRegion::Route, {route.capacity - routeUsed, routeFirst, routeFirst + routeUsed})

@@ -262,6 +262,7 @@ void tst_VHPSF::brokenImages_data()
     QTest::newRow("route end outside") << int(Fault::RegionEndOutside) << "region 1 ends outside";
     QTest::newRow("poi end outside") << int(Fault::PoiEndOutside) << "point-of-interest region ends outside";
     QTest::newRow("route chain too long") << int(Fault::RouteChainTooLong) << "route chain leaves";
+    QTest::newRow("route first in header") << int(Fault::FirstInHeader) << "first route inside";
     QTest::newRow("poi count too high") << int(Fault::PoiCountTooHigh) << "count passes";
     // The chain ends at its unset next offset whatever the count says.
     QTest::newRow("route count too high") << int(Fault::RouteCountTooHigh) << "";
