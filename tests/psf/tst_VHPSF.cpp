@@ -3,7 +3,10 @@
 #include "VHPSFRecord.h"
 #include "VHPacer30ImageBuilder.h"
 #include "VHPacer30Layout.h"
+#include "VHZipUtil.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace Builder = VHPacer30ImageBuilder;
@@ -63,6 +66,8 @@ private slots:
     void refusedInputs_data();
     void refusedInputs();
     void noiseNeverCrashes();
+    void packages_data();
+    void packages();
 };
 
 void tst_VHPSF::builderProfile_data()
@@ -338,6 +343,46 @@ void tst_VHPSF::noiseNeverCrashes()
             QVERIFY2(psf->writeInto(out, &error), qPrintable(error));
         else
             QVERIFY(!psf->writeInto(out, &error) && out == noisy);
+    }
+}
+
+void tst_VHPSF::packages_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QStringList>("files");
+    const QStringList readme{QStringLiteral("readme.txt")};
+    QTest::newRow("loader both") << "both" << QStringList{"IPACER30.bin", "ITPACER30.bin"} + readme;
+    QTest::newRow("temporary only") << "temporary-only" << QStringList{"ITPACER30.bin"} + readme;
+    QTest::newRow("loader only") << "loader-only" << QStringList{"IPACER30.bin"} + readme;
+    QTest::newRow("neither") << "neither" << readme;
+    QTest::newRow("image") << "image" << QStringList{"PULSAR30_V005.bin", "readme.txt"};
+    QTest::newRow("no image") << "no-image" << readme;
+    QTest::newRow("restore") << "restore" << QStringList{"MAPLE.bin", "MAPLEExData.bin", "release.ini"};
+}
+
+void tst_VHPSF::packages()
+{
+    QFETCH(QString, kind);
+    QFETCH(QStringList, files);
+    QTemporaryDir dir;
+    const QString zip = dir.filePath(QStringLiteral("package.zip"));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    Builder::LoaderOptions loader;
+    Builder::ImageZipOptions image;
+    image.withImage = kind == QLatin1String("image");
+    if (kind == QLatin1String("restore"))
+        QVERIFY(Builder::writeRestoreFolder(out, QStringLiteral("MAPLE"), QStringLiteral("V005"), false, {}));
+    else if (Builder::loaderPartsFromName(kind, &loader.parts))
+        QVERIFY(Builder::writeLoaderZip(zip, loader));
+    else
+        QVERIFY(Builder::writePulsar30ImageZip(zip, image));
+    VHZipUtil unzip;
+    QVERIFY(kind == QLatin1String("restore") || unzip.decompress(zip, out));
+    QCOMPARE(QDir(out).entryList(QDir::Files, QDir::Name), files);
+    if (kind == QLatin1String("restore")) {
+        QFile ini(out + QStringLiteral("/release.ini"));
+        QVERIFY(ini.open(QIODevice::ReadOnly) && ini.readAll().contains("ExData=no"));
+        QCOMPARE(QFileInfo(out + QStringLiteral("/MAPLEExData.bin")).size(), VHPacer30Layout::kFlashSize);
     }
 }
 
