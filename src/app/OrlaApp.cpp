@@ -53,8 +53,6 @@ OrlaApp::~OrlaApp()
     m_translator.reset();
     m_mountOffer.reset(); // it shows in the controller's main window
     m_controller.reset();
-    if (VHPlatform::deviceEventSource() == this)
-        VHPlatform::setDeviceEventSource(nullptr);
     m_watcher.reset();
     m_instanceGuard.reset();
 }
@@ -190,7 +188,7 @@ void OrlaApp::startDeviceRuntime()
     m_watcher = daemon->platform()->createDeviceWatcher();
     if (m_watcher) {
         connect(m_watcher.get(), &VHDeviceWatcher::DeviceChange, this, &OrlaApp::DeviceChange);
-        VHPlatform::setDeviceEventSource(this);
+        daemon->platform()->setDeviceEventSource(this);
     }
     daemon->deviceManager()->setDeviceClassFlags(4);
     if (!daemon->start(false))

@@ -44,18 +44,6 @@ constexpr VHSafeFolder::Options kVolumeFiles = VHSafeFolder::FatNames | VHSafeFo
 
 QString lastChars(const QString &text, int count) { return text.size() <= count ? text : text.right(count); }
 
-// A file of the unpacked package in any spelling ("Release.ini", "OS.BIN"):
-// packages are made where case does not count. Empty when there is none.
-QString packageFile(const QString &work, const QString &name)
-{
-    const QString exact = work + QLatin1Char('/') + name;
-    struct stat st;
-    if (::lstat(VHFileOps::encodeName(exact).constData(), &st) == 0)
-        return exact;
-    const QString existing = VHFileOps::NameIndex::ofFolder(work).find(name);
-    return existing.isEmpty() ? QString() : work + QLatin1Char('/') + existing;
-}
-
 bool isRegularFile(const QString &path)
 {
     struct stat st;
@@ -119,13 +107,9 @@ const VHFitDevice::DeviceInfo &VHFitDevice::deviceInfo()
     if (m_infoLoaded)
         return m_info;
     m_infoLoaded = true;
-    QString identity;
-    if (auto *service = dynamic_cast<VHFSDeviceService *>(deviceService()))
-        identity = service->identityFile();
-    if (identity.isEmpty())
-        identity = VHUtility::findDeviceTxt(rootPath());
     QByteArray bytes;
-    if (identity.isEmpty() || !VHFSDeviceService::readIdentity(rootPath(), identity, bytes))
+    if (!VHFSDeviceService::identityTextOf(dynamic_cast<VHFSDeviceService *>(deviceService()),
+                                           &VHUtility::findDeviceTxt, bytes))
         return m_info;
     const VHIniDocument ini(bytes);
     m_info.uuid = ini.value(QStringLiteral("UUID"), QStringLiteral("UUID"));
@@ -233,6 +217,7 @@ VHResult VHFitDevice::unpackPackage(const QString &archive, int code, QString &w
     if (!VHUtility::isSafePathComponent(model))
         return VHResult::failure(code, "model name can not name a folder: \"" + model + "\"");
     work = VHEnv::instance()->tempFolder() + QLatin1Char('/') + model;
+    m_workFolder.clear(); // the folder is refilled: its listing is listed anew
     QDir().mkpath(work);
     // Unpacking over what an earlier package left would mix two packages.
     if (!VHUtility::removeFolder(work))
@@ -242,7 +227,20 @@ VHResult VHFitDevice::unpackPackage(const QString &archive, int code, QString &w
     // Fails on any damaged entry: such an image must never reach the device.
     if (!VHZipUtil().decompress(archive, work))
         return VHResult::failure(code, QStringLiteral("unzip file to temporary directory failed"));
+    m_workNames = VHFileOps::NameIndex::ofFolder(work);
+    m_workFolder = work;
     return VHResult::success();
+}
+
+QString VHFitDevice::packageFile(const QString &work, const QString &name) const
+{
+    const QString exact = work + QLatin1Char('/') + name;
+    struct stat st;
+    if (::lstat(VHFileOps::encodeName(exact).constData(), &st) == 0)
+        return exact;
+    const QString existing =
+        work == m_workFolder ? m_workNames.find(name) : VHFileOps::NameIndex::ofFolder(work).find(name);
+    return existing.isEmpty() ? QString() : work + QLatin1Char('/') + existing;
 }
 
 VHResult VHFitDevice::readPackage(const QString &work, VHFitPackage &package)

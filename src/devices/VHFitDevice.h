@@ -1,6 +1,7 @@
 #pragma once
 
 #include "VHDeviceImpl.h"
+#include "VHFileOps.h"
 #include "VHFitPackage.h"
 #include "VHResult.h"
 #include "VHSafeFolder.h"
@@ -73,6 +74,10 @@ private:
     // Unpacks the package into the work folder under the temporary folder,
     // emptied first; `code` is the action's code for a failure.
     VHResult unpackPackage(const QString &archive, int code, QString &work);
+    // A file of the unpacked package in any spelling ("Release.ini", "OS.BIN"):
+    // packages are made where case does not count. Empty when there is none.
+    // The work folder is listed once per unpack, not on every lookup.
+    QString packageFile(const QString &work, const QString &name) const;
     VHResult readPackage(const QString &work, VHFitPackage &package);
     QList<Image> planImages(const VHFitPackage &package);
     VHResult checkFreeSpace(const QString &work, const QList<Image> &images);
@@ -95,5 +100,7 @@ private:
     QMutex m_infoMutex;
     bool m_infoLoaded = false;
     DeviceInfo m_info;
-    std::atomic<int> m_alpStamp{0}; // written by the worker, read by the GUI thread
+    QString m_workFolder;             // the folder m_workNames lists; the worker's alone
+    VHFileOps::NameIndex m_workNames; // the names unpacked into it
+    std::atomic<int> m_alpStamp{0};   // written by the worker, read by the GUI thread
 };

@@ -129,13 +129,10 @@ VHSafeFolder VHGalDevice::volume()
 bool VHGalDevice::readDeviceInfo(Info &info)
 {
     const QString root = rootPath();
-    QString identity;
-    if (auto *service = dynamic_cast<VHFSDeviceService *>(deviceService()))
-        identity = service->identityFile();
-    if (identity.isEmpty())
-        identity = VHUtility::findDeviceIni(root);
     QByteArray bytes;
-    if (root.isEmpty() || identity.isEmpty() || !VHFSDeviceService::readIdentity(root, identity, bytes)) {
+    if (root.isEmpty()
+        || !VHFSDeviceService::identityTextOf(dynamic_cast<VHFSDeviceService *>(deviceService()),
+                                              &VHUtility::findDeviceIni, bytes)) {
         vhCritical() << "can not read the device information of " << root;
         return false;
     }

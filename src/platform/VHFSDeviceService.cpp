@@ -5,15 +5,36 @@
 #include "VHPlatform.h"
 #include "VHSafeFolder.h"
 
-VHFSDeviceService::VHFSDeviceService(const QString &rootDrive, const VHModelInfo &model, const QString &identityFile)
-    : m_rootDrive(rootDrive), m_model(model), m_identityFile(identityFile)
+VHFSDeviceService::VHFSDeviceService(const QString &rootDrive, const VHModelInfo &model, const QString &identityFile,
+                                     const QByteArray &identityText)
+    : m_rootDrive(rootDrive), m_model(model), m_identityFile(identityFile), m_identityText(identityText)
 {}
+
+bool VHFSDeviceService::identityText(QByteArray &bytes) const
+{
+    if (!m_identityText.isEmpty()) {
+        bytes = m_identityText;
+        return true;
+    }
+    return !m_identityFile.isEmpty() && readIdentity(m_rootDrive, m_identityFile, bytes);
+}
+
+bool VHFSDeviceService::identityTextOf(const VHFSDeviceService *service, QString (*find)(const QString &),
+                                       QByteArray &bytes)
+{
+    if (!service)
+        return false;
+    if (!service->identityFile().isEmpty() || !service->m_identityText.isEmpty())
+        return service->identityText(bytes);
+    const QString found = find(service->rootPath());
+    return !found.isEmpty() && readIdentity(service->rootPath(), found, bytes);
+}
 
 bool VHFSDeviceService::getUUID(QString &uuid)
 {
     uuid.clear();
     QByteArray bytes;
-    if (m_identityFile.isEmpty() || !readIdentity(m_rootDrive, m_identityFile, bytes))
+    if (!identityText(bytes))
         return false;
     uuid = VHIniDocument(bytes).value(QStringLiteral("UUID"), QStringLiteral("UUID"));
     if (uuid.isEmpty())
@@ -28,7 +49,7 @@ bool VHFSDeviceService::readIdentity(const QString &root, const QString &path, Q
     return VHSafeFolder::readFileBelow(root, path, VHPlatform::kMaxIdentityFileSize, bytes);
 }
 
-bool VHFSDeviceService::writeMarker(const QString &root, const QString &path, const QByteArray &bytes)
+bool VHFSDeviceService::writeMarker(const QString &root, const QString &path, QByteArray &bytes)
 {
     const QByteArray marked =
         VHIniDocument(bytes).withValue(QStringLiteral("UUID"), QStringLiteral("VH"), QStringLiteral("1"));
@@ -43,5 +64,6 @@ bool VHFSDeviceService::writeMarker(const QString &root, const QString &path, co
         vhWarning() << "can not write the marker into " << path;
         return false;
     }
+    bytes = marked;
     return true;
 }

@@ -12,17 +12,10 @@
 #include "VHUtility.h"
 
 #include <QFileInfo>
-#include <QPointer>
 
 namespace {
 
 const QString kDynamicIdentification = QStringLiteral("VELORA:pacer:Pacer:ALDER Device:ALDER MS:ALDER");
-
-QPointer<QObject> &eventSource()
-{
-    static QPointer<QObject> source;
-    return source;
-}
 
 // The identity file of a drive by the flag bit 4, or empty: a regular file
 // below the volume, reached without links.
@@ -64,10 +57,6 @@ std::unique_ptr<VHPlatformInterface> VHPlatform::createDefaultBackend()
         return std::make_unique<VHSimPlatform>(simRoot);
     return std::make_unique<VHLinuxPlatform>();
 }
-
-void VHPlatform::setDeviceEventSource(QObject *source) { eventSource() = source; }
-
-QObject *VHPlatform::deviceEventSource() { return eventSource().data(); }
 
 VHPlatform::~VHPlatform() = default;
 
@@ -152,23 +141,24 @@ VHServiceList VHPlatform::findFSDevices(VHDeviceManagerInterface *manager, int)
             const VHIniDocument identity(text);
             const QString uuid = identity.value(QStringLiteral("UUID"), QStringLiteral("UUID"));
             if (found.empty()) {
+                std::optional<VHModelInfo> row;
                 // A copy: registering a row below may grow the table.
                 const VHModelTable models = manager->models();
-                for (const VHModelInfo &row : models) {
-                    if (uuidMatchesRow(uuid, row)) {
+                for (const VHModelInfo &candidate : models) {
+                    if (uuidMatchesRow(uuid, candidate)) {
                         vhDebug() << "device id matched";
-                        found.push_back(std::make_unique<VHFSDeviceService>(drive, row, iniPath));
+                        row = candidate;
                         break;
                     }
                 }
-                if (found.empty()) {
-                    const std::optional<VHModelInfo> row = registerDeviceInfo(manager, identity, fit);
-                    if (row)
-                        found.push_back(std::make_unique<VHFSDeviceService>(drive, *row, iniPath));
-                }
-                // Only a file taken for a device's gets the marker.
-                if (!found.empty())
+                if (!row)
+                    row = registerDeviceInfo(manager, identity, fit);
+                // Only a file taken for a device's gets the marker; the service
+                // carries the text on, so the device object does not read it again.
+                if (row) {
                     (void)VHFSDeviceService::writeMarker(drive, iniPath, text); // logs its failure; the device stands
+                    found.push_back(std::make_unique<VHFSDeviceService>(drive, *row, iniPath, text));
+                }
             }
         } else if (!VHUtility::findModelsByVendor(manager->models(), vendor).isEmpty()) {
             secondaryDrive = drive;

@@ -2,9 +2,10 @@
 
 #include "VHPlatformInterface.h"
 
+#include <QPointer>
+
 #include <optional>
 
-class QObject;
 class VHFSDeviceService;
 class VHIniDocument;
 
@@ -25,11 +26,12 @@ public:
     // names a folder, else the Linux one.
     static std::unique_ptr<VHPlatformInterface> createDefaultBackend();
 
-    // An object with the signal DeviceChange(quint32) that detectors connect to
-    // instead of creating their own watcher (the application, once it owns the
-    // watcher and re-emits its codes). Not owned; cleared when it is destroyed.
-    static void setDeviceEventSource(QObject *source);
-    static QObject *deviceEventSource();
+    // An object with the signal DeviceChange(quint32) that this platform's
+    // detectors connect to instead of creating their own watcher (the
+    // application, once it owns the watcher and re-emits its codes). Not owned;
+    // cleared when it is destroyed.
+    void setDeviceEventSource(QObject *source) { m_eventSource = source; }
+    QObject *deviceEventSource() const { return m_eventSource.data(); }
 
     VHPlatformInterface *backend() const { return m_backend.get(); }
     // Swaps the backend of a living platform (tests); detectors made before keep working on the new one.
@@ -61,4 +63,5 @@ private:
                                                   bool fit);
 
     std::unique_ptr<VHPlatformInterface> m_backend;
+    QPointer<QObject> m_eventSource;
 };

@@ -30,7 +30,7 @@ quint32 VHPlatformDeviceDetector::tick() const { return m_tick ? m_tick() : syst
 
 bool VHPlatformDeviceDetector::start()
 {
-    QObject *source = VHPlatform::deviceEventSource();
+    QObject *source = m_platform->deviceEventSource();
     if (!source) {
         if (!m_watcher)
             m_watcher = m_platform->createDeviceWatcher();

@@ -35,6 +35,10 @@ constexpr qsizetype kFirstUseOffset = 1166;
 inline constexpr char kFirstUseFormat[] = "HxxxxxxxxxxxxxxxxxxxxxxxxxxB";
 constexpr qsizetype kFirstUseFlag = 1194;
 constexpr qsizetype kExtraBlockSize = 36;
+// Zero on a device that was never set up: the Pacer30's and the Pulsar30's
+// bytes (the Pulsar35 and Pacer20 use the first-use flag).
+constexpr qsizetype kPacer30Initialised = 967;
+constexpr qsizetype kPulsar30Initialised = 886;
 
 // ---- the Pacer40 entry list ----------------------------------------------
 // The record: a state word (kEntriesWritten after the host wrote the list),

@@ -6,11 +6,13 @@
 
 #include "OrlaController.h"
 #include "OrlaForm.h"
+#include "OrlaRoad.h"
 #include "SoftUpdateForm.h"
 #include "VHDaemon.h"
 #include "VHDeviceManager.h"
 #include "VHEnv.h"
 #include "VHFitPackageBuilder.h"
+#include "VHFitRoad.h"
 #include "VHPackageServer.h"
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
@@ -215,6 +217,7 @@ public:
     VHPackageServer server{serverRoot.path()};
     std::unique_ptr<OrlaController> controller;
     MessageCatcher messages;
+    ActionGate gate; // holds the device's actions once hold() set it
 
     explicit ControllerRig(bool serverUp = true, bool withAlp = true)
     {
@@ -233,6 +236,7 @@ public:
 
     ~ControllerRig()
     {
+        gate.open(); // a failed check must not leave the worker waiting
         if (manager()->currentDevice())
             manager()->onDeviceUnplug();
         controller.reset();
@@ -255,11 +259,9 @@ public:
         VHFitPackageBuilder::Options options;
         options.model = model;
         options.withWorkouts = withWorkouts;
-        const QString zip = serverRoot.path() + QStringLiteral("/staging-") + model + QStringLiteral(".zip");
         QString error;
-        return VHFitPackageBuilder::writePackage(zip, options, &error)
-               && VHPackageServer::publish(serverRoot.path(), model, zip, version,
-                                           QStringLiteral("Release note of ") + version, &error);
+        return VHFitRoad::publishPackage(serverRoot.path(), options, version,
+                                         QStringLiteral("Release note of ") + version, &error);
     }
 
     // Plugs a device of `model` reporting `version`; the manager tells the controller.
@@ -286,17 +288,44 @@ public:
         return notice && QTest::qWaitFor([&] { return notice->isVisibleTo(main()); }, 15000) && waitIdle();
     }
 
+    // The software update (2.0 on the server, 1.5 on the device) offered and
+    // started from the dialog; a held update waits at the gate.
+    bool startUpdate(const QString &model, bool held)
+    {
+        if (held)
+            hold(device.totalGate);
+        if (!offerUpdate(model, QStringLiteral("2.0"), QStringLiteral("1.5")))
+            return false;
+        QTest::mouseClick(main()->findChild<QPushButton *>(QStringLiteral("soft_update_button")), Qt::LeftButton);
+        QTest::mouseClick(dialog()->findChild<QPushButton *>(QStringLiteral("soft_update_button")), Qt::LeftButton);
+        return !held || gate.waitEntered();
+    }
+
+    // A device of `model` whose package has workouts, with the workout button
+    // enabled; the install is started and held at the gate.
+    bool startHeldWorkoutInstall(const QString &model)
+    {
+        if (!publish(model, QStringLiteral("2.0"), true))
+            return false;
+        start();
+        plug(model, QStringLiteral("2.0"));
+        auto *button = main()->findChild<QPushButton *>(QStringLiteral("workout_update_button"));
+        if (!QTest::qWaitFor([button] { return button->isEnabled(); }, 15000) || !waitIdle())
+            return false;
+        hold(device.componentGate);
+        QTest::mouseClick(button, Qt::LeftButton);
+        return gate.waitEntered();
+    }
+
+    // The gate closed in front of one kind of action of the device.
+    void hold(ActionGate *&where)
+    {
+        gate.close();
+        where = &gate;
+    }
+
     bool waitIdle(int ms = 10000)
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < ms) {
-            VHClient *current = manager()->currentDevice();
-            const bool deviceIdle = !current || !current->isBusy();
-            if (deviceIdle && !controller->assistClient()->isDownloading())
-                return true;
-            QTest::qWait(5);
-        }
-        return false;
+        return QTest::qWaitFor([this] { return OrlaRoad::runtimeIdle(controller.get(), false); }, ms);
     }
 };

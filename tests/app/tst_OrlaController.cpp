@@ -37,804 +37,723 @@ class TestOrlaController : public QObject
     Q_OBJECT
 
 private slots:
-    void noDeviceDisablesEverything();
-    void checkingIndicatorThenUpdateNotice();
-    void updateSoftwareAnswersByVersions();
-    void versionsCompareInNaturalOrder();
-    void dialogOffersAndCancels();
-    void updateRunsToCompletion();
-    void simulatedProgressStaysAt99();
-    void reportedProgressReplacesTheTick();
-    void failureWindowShowsReason_data();
-    void failureWindowShowsReason();
-    void refusedStartShowsFailure();
-    void unexpectedActionEndsInFailure();
-    void gpsDataFetchedAndWritten();
-    void gpsDataFreshIsNotFetchedAgain();
-    void gpsWriteWaitsForBusyDevice();
-    void shortStampFileCountsAsMissing();
-    void silentWorkoutCheck_data();
-    void silentWorkoutCheck();
-    void workoutInstallReportsResult();
-    void busyRefusals();
-    void deviceVanishesWhileDialogOpen();
-    void deviceVanishesDuringUpdate();
-    void serverUnreachable();
-    void updateSoftwareSaysWhatWasLearned_data();
-    void updateSoftwareSaysWhatWasLearned();
-    void closeRefusedWhileDeviceWritten();
-    void quitWaitsForDeviceWrite();
-    void noteShownAsPlainText();
-    void dataFolderNotWritable();
-    void unsafeModelNameIsShownNotQueried();
-    void noteReadOnce();
-    void messageBoxesAreCentredAndModal();
-    void isBetaFollowsVersion_data();
-    void isBetaFollowsVersion();
-};
-
-void TestOrlaController::noDeviceDisablesEverything()
-{
-    ControllerRig rig;
-    rig.start();
-    rig.controller->onDeviceConnected(nullptr); // as the entry routine does
-    OrlaForm *w = rig.main();
-    QVERIFY(w->isVisible());
-    QVERIFY(!softButton(w)->isEnabled());
-    QVERIFY(!gpsButton(w)->isEnabled());
-    QVERIFY(!workoutButton(w)->isEnabled());
-    QVERIFY(visible(w, "remind_label"));
-    QCOMPARE(widget<QLabel>(w, "remind_label")->text(), QStringLiteral("Please connect your device to the computer"));
-    QCOMPARE(widget<QLabel>(w, "device_label")->styleSheet(),
-             QStringLiteral("background-image: url(:/device/device_notfound.png)"));
-    for (const char *name : {"device_title_label", "device_title_text", "uuid_word_label", "uuid_info_label",
-                             "soft_word_label", "soft_info_label", "download_indicator", "download_count_label"})
-        QVERIFY2(!visible(w, name), name);
-    QVERIFY(!rig.dialog()->isVisible());
-    QVERIFY(!rig.controller->failForm()->isVisible());
-    QVERIFY(!rig.controller->completeForm()->isVisible());
-}
-
-void TestOrlaController::checkingIndicatorThenUpdateNotice()
-{
-    ControllerRig rig;
-    QVERIFY(rig.publish(kModel, QStringLiteral("2.0.0")));
-    // The query's answer stalls a moment, so the busy indicator can be seen.
-    rig.server.setSlowPause(600);
-    rig.server.setFault(QStringLiteral("/versions/index"), VHServerFault::SlowReply);
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.5.0"));
-    OrlaForm *w = rig.main();
-    QVERIFY(visible(w, "download_indicator"));
-    QVERIFY(!visible(w, "download_count_label"));
-    QTRY_VERIFY_WITH_TIMEOUT(visible(w, "download_count_label"), 15000);
-    QVERIFY(!visible(w, "download_indicator"));
-    QCOMPARE(widget<QLabel>(w, "download_count_label")->text(), QStringLiteral("1"));
-    QCOMPARE(rig.controller->serverVersion(), QStringLiteral("2.0.0"));
-    QCOMPARE(rig.controller->deviceVersion(), QStringLiteral("1.5.0"));
-    QVERIFY(QFile::exists(rig.modelFolder(kModel) + QStringLiteral("/Total.zip")));
-    QVERIFY(rig.messages.boxes.isEmpty());
-}
-
-void TestOrlaController::updateSoftwareAnswersByVersions()
-{
-    ControllerRig rig;
-    const qint32 expiry = ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14);
-    writeFile(rig.modelFolder(kModel) + QStringLiteral("/date.txt"), stamp(expiry));
-    rig.device.alpDate = expiry; // nothing to fetch or write: the device is idle
-    QVERIFY(rig.publish(kModel, QStringLiteral("2.0.0")));
-    rig.server.setSlowPause(800);
-    rig.server.setFault(QStringLiteral("/versions/index"), VHServerFault::SlowReply);
-    rig.start();
-    rig.plug(kModel, QStringLiteral("2.0.0"));
-    // Both versions still unknown while the server is asked.
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Checking new version now")});
-    QTRY_COMPARE_WITH_TIMEOUT(rig.controller->serverVersion(), QStringLiteral("2.0.0"), 15000);
-    QVERIFY(rig.waitIdle());
-    rig.messages.clear();
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Your software is up-to-date.")});
-    QVERIFY(!rig.dialog()->isVisible());
-}
-
-void TestOrlaController::versionsCompareInNaturalOrder()
-{
-    // 1.10.0 is newer than 1.9.0: the update is offered.
-    ControllerRig rig;
-    QVERIFY(rig.publish(kModel, QStringLiteral("1.10.0")));
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.9.0"));
-    QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
-    rig.unplug();
-    // And 1.2.0 is older than 1.10.0, which as plain strings it would not be.
-    rig.plug(kModel, QStringLiteral("1.2.0"));
-    QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
-    rig.unplug();
-    rig.plug(kModel, QStringLiteral("1.10.0"));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.10.0"), 15000);
-    QVERIFY(!visible(rig.main(), "download_count_label"));
-    QVERIFY(!visible(rig.main(), "download_indicator"));
-}
-
-void TestOrlaController::dialogOffersAndCancels()
-{
-    ControllerRig rig;
-    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    SoftUpdateForm *dialog = rig.dialog();
-    QVERIFY(dialog->isVisible());
-    QVERIFY(!rig.main()->isVisible());
-    QCOMPARE(listTexts(dialog), (QStringList{QStringLiteral("Device software"), QStringLiteral("Current: 1.5"),
-                                             QStringLiteral("Update: 2.0")}));
-    // Offering: both buttons enabled, the backup warning, no progress.
-    QVERIFY(widget<QPushButton>(dialog, "soft_update_button")->isEnabled());
-    QVERIFY(widget<QPushButton>(dialog, "cancel_button")->isEnabled());
-    QCOMPARE(widget<QLabel>(dialog, "remind_label")->text(), QStringLiteral("Backup_Data_Warn_Msg"));
-    QVERIFY(!visible(dialog, "step_progressBar"));
-    QVERIFY(visible(dialog, "Msg_label"));
-    QTest::mouseClick(widget<QPushButton>(dialog, "cancel_button"), Qt::LeftButton);
-    QVERIFY(!dialog->isVisible());
-    QVERIFY(rig.main()->isVisible());
-    QVERIFY(rig.device.totalCalls.isEmpty());
-}
-
-void TestOrlaController::updateRunsToCompletion()
-{
-    ControllerRig rig;
-    ActionGate gate;
-    gate.close();
-    rig.device.totalGate = &gate;
-    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    SoftUpdateForm *dialog = rig.dialog();
-    auto *update = widget<QPushButton>(dialog, "soft_update_button");
-    QTest::mouseClick(update, Qt::LeftButton);
-    QVERIFY(gate.waitEntered());
-    // Updating: buttons disabled, so a second press does nothing.
-    QVERIFY(!update->isEnabled());
-    QVERIFY(!widget<QPushButton>(dialog, "cancel_button")->isEnabled());
-    QCOMPARE(widget<QLabel>(dialog, "remind_label")->text(), QStringLiteral("Device_Updating_Warn_Msg"));
-    QVERIFY(visible(dialog, "step_progressBar"));
-    QVERIFY(!visible(dialog, "Msg_label"));
-    QTest::mouseClick(update, Qt::LeftButton);
-    QVERIFY(rig.controller->progressRunning());
-    gate.open();
-    QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
-    QVERIFY(!dialog->isVisible());
-    QVERIFY(!rig.main()->isVisible());
-    QVERIFY(!rig.controller->progressRunning());
-    QCOMPARE(rig.device.totalCalls, QStringList{rig.modelFolder(kModel) + QStringLiteral("/Total.zip")});
-    QCOMPARE(widget<QLabel>(rig.controller->completeForm(), "msg_label")->text(), QStringLiteral("Last_Remind_Msg"));
-    // Recorded in the history, and named on the main window's help label.
-    VHHistoryEntry last;
-    QVERIFY(VHHistory::ofDataFolder().lastFor(QStringLiteral("0F01000011112222"), last));
-    QCOMPARE(last.action, QStringLiteral("update"));
-    QVERIFY(last.ok);
-    QCOMPARE(last.versionBefore, QStringLiteral("1.5"));
-    QVERIFY(rig.main()->lastResult().contains(QStringLiteral("update")));
-    // Unplugging (the device restarts) brings the main window back.
-    rig.unplug();
-    QVERIFY(rig.main()->isVisible());
-    QVERIFY(!rig.controller->completeForm()->isVisible());
-}
-
-void TestOrlaController::simulatedProgressStaysAt99()
-{
-    ControllerRig rig;
-    ActionGate gate;
-    gate.close();
-    rig.device.totalGate = &gate;
-    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    QTest::mouseClick(widget<QPushButton>(rig.dialog(), "soft_update_button"), Qt::LeftButton);
-    QVERIFY(gate.waitEntered());
-    auto *bar = widget<QProgressBar>(rig.dialog(), "step_progressBar");
-    QCOMPARE(bar->value(), 0);
-    QList<int> seen;
-    for (int tick = 0; tick < 55; ++tick) {
-        rig.controller->run();
-        seen << bar->value();
-    }
-    QCOMPARE(seen.first(), 2);
-    QCOMPARE(seen.at(1), 4);
-    QCOMPARE(seen.at(48), 98); // 245 s
-    QCOMPARE(seen.at(49), 99); // 250 s
-    QCOMPARE(seen.last(), 99);
-    // Nothing reaches the main window's bar.
-    QVERIFY(!visible(rig.main(), "step_progressBar"));
-    gate.open();
-    QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
-}
-
-void TestOrlaController::reportedProgressReplacesTheTick()
-{
-    ControllerRig rig;
-    ActionGate gate;
-    gate.close();
-    rig.device.totalGate = &gate;
-    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    QTest::mouseClick(widget<QPushButton>(rig.dialog(), "soft_update_button"), Qt::LeftButton);
-    QVERIFY(gate.waitEntered());
-    auto *bar = widget<QProgressBar>(rig.dialog(), "step_progressBar");
-    rig.controller->run();
-    rig.controller->run();
-    QCOMPARE(bar->value(), 4);
-    // The device's figures: shown when ahead, never backwards, the tick idle,
-    // at most 99 while the action runs.
-    const QList<QPair<float, int>> steps{{0.03f, 4}, {0.5f, 50}, {0.3f, 50}, {1.0f, 99}};
-    for (const auto &[reported, shown] : steps) {
-        rig.manager()->currentDevice()->setProgress(reported);
-        QCoreApplication::processEvents();
-        rig.controller->run();
-        QCOMPARE(bar->value(), shown);
-    }
-    gate.open();
-    QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
-    QCOMPARE(bar->value(), 100);
-}
-
-void TestOrlaController::failureWindowShowsReason_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("no space") << 3 << QStringLiteral("<font size=\"5\">Not_Enough_Space_Msg</font>");
-    QTest::newRow("general") << 0
-                             << QStringLiteral("<font size=\"16\" weight=\"50\" color=\"#00aa00\">Fail. Please try "
-                                               "again later.</font>");
-    QTest::newRow("copy failed") << 4
-                                 << QStringLiteral("<font size=\"16\" weight=\"50\" color=\"#00aa00\">Fail. Please "
-                                                   "try again later.</font>");
-}
-
-void TestOrlaController::failureWindowShowsReason()
-{
-    QFETCH(int, code);
-    QFETCH(QString, text);
-    ControllerRig rig;
-    rig.device.updateTotalOk = false;
-    rig.device.updateTotalCode = code;
-    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    QTest::mouseClick(widget<QPushButton>(rig.dialog(), "soft_update_button"), Qt::LeftButton);
-    recover_fail_form *fail = rig.controller->failForm();
-    QTRY_VERIFY_WITH_TIMEOUT(fail->isVisible(), 10000);
-    QCOMPARE(widget<QLabel>(fail, "msg_label")->text(), text);
-    QVERIFY(!rig.dialog()->isVisible());
-    QTest::mouseClick(widget<QPushButton>(fail, "OK_button"), Qt::LeftButton);
-    QVERIFY(!fail->isVisible());
-    QVERIFY(rig.main()->isVisible());
-    QVERIFY(softButton(rig.main())->isEnabled());
-}
-
-void TestOrlaController::refusedStartShowsFailure()
-{
-    ControllerRig rig;
-    rig.start();
-    // No device at all when "Update" is pressed: nothing runs.
-    rig.controller->startSoftwareUpdate();
-    recover_fail_form *fail = rig.controller->failForm();
-    QVERIFY(fail->isVisible());
-    QVERIFY(widget<QLabel>(fail, "msg_label")->text().contains(QStringLiteral("Fail. Please try again later.")));
-    QVERIFY(!rig.controller->progressRunning());
-}
-
-void TestOrlaController::unexpectedActionEndsInFailure()
-{
-    ControllerRig rig;
-    rig.start();
-    AppFakeDevice *device = rig.plug(kModel, QStringLiteral("1.0"));
-    QVERIFY(rig.waitIdle());
-    // An action this controller never starts (a factory restore the manager resumed).
-    QVERIFY(device->startRaw(VHClient::ActionRestoreFactory));
-    recover_fail_form *fail = rig.controller->failForm();
-    QTRY_VERIFY_WITH_TIMEOUT(fail->isVisible(), 10000);
-    QVERIFY(widget<QLabel>(fail, "msg_label")->text().contains(QStringLiteral("#00aa00")));
-    QVERIFY(!rig.main()->isVisible());
-}
-
-void TestOrlaController::gpsDataFetchedAndWritten()
-{
-    ControllerRig rig;
-    rig.writeAlp(QByteArray(4096, 'G'));
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.0"));
-    // The fetch runs on connection: the GPS button waits meanwhile.
-    QVERIFY(!gpsButton(rig.main())->isEnabled());
-    QTRY_COMPARE_WITH_TIMEOUT(rig.device.alpCalls.size(), 1, 15000);
-    QVERIFY(rig.waitIdle());
-    QTRY_VERIFY(gpsButton(rig.main())->isEnabled());
-    const qint32 expected = ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14);
-    QCOMPARE(rig.device.alpCalls.first(), QStringLiteral("AssitOff.alp|%1").arg(expected));
-    const QString folder = rig.modelFolder(kModel);
-    QFile data(folder + QStringLiteral("/AssitOff.alp"));
-    QCOMPARE(data.size(), 4096);
-    QFile date(folder + QStringLiteral("/date.txt"));
-    QVERIFY(date.open(QIODevice::ReadOnly));
-    QCOMPARE(date.readAll(), stamp(expected));
-    QVERIFY(!visible(rig.main(), "Msg_label"));
-    // The device has it now: the button says so.
-    QTest::mouseClick(gpsButton(rig.main()), Qt::LeftButton);
-    QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("GPS data on device is up-to-date")});
-    QCOMPARE(rig.server.requestCount(QStringLiteral("/current_14d.alp")), 1);
-}
-
-void TestOrlaController::gpsDataFreshIsNotFetchedAgain()
-{
-    ControllerRig rig;
-    const qint32 expiry = ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14);
-    writeFile(rig.modelFolder(kModel) + QStringLiteral("/date.txt"), stamp(expiry));
-    writeFile(rig.modelFolder(kModel) + QStringLiteral("/AssitOff.alp"), "old data");
-    rig.device.alpDate = expiry - 86400;
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.0"));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.device.alpCalls.size(), 1, 10000);
-    QCOMPARE(rig.device.alpCalls.first(), QStringLiteral("AssitOff.alp|%1").arg(expiry));
-    QVERIFY(rig.waitIdle());
-    QCOMPARE(rig.server.requestCount(QStringLiteral("/current_14d.alp")), 0);
-}
-
-void TestOrlaController::gpsWriteWaitsForBusyDevice()
-{
-    // The silent workout check still runs when the assist data arrives: the
-    // data is written when the check ends, and the GPS display waits for it.
-    ControllerRig rig;
-    ActionGate gate;
-    gate.close();
-    rig.device.componentGate = &gate;
-    QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
-    // Long enough that the package and the check come first even on a busy machine.
-    rig.server.setSlowPause(2500);
-    rig.server.setFault(QStringLiteral("/current_14d.alp"), VHServerFault::SlowReply);
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.0"));
-    QVERIFY(gate.waitEntered(15000));
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.controller->assistClient()->isDownloading(), 15000);
-    QVERIFY(rig.device.alpCalls.isEmpty());
-    QVERIFY(!gpsButton(rig.main())->isEnabled());
-    gate.open();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.device.alpCalls.size(), 1, 10000);
-    QVERIFY(rig.waitIdle());
-    QTRY_VERIFY(gpsButton(rig.main())->isEnabled());
-    QVERIFY(workoutButton(rig.main())->isEnabled());
-    QVERIFY(rig.messages.boxes.isEmpty());
-}
-
-void TestOrlaController::shortStampFileCountsAsMissing()
-{
-    for (const QByteArray &bytes : {QByteArray("abc"), QByteArray("abcde")}) {
+    void noDeviceDisablesEverything()
+    {
         ControllerRig rig;
-        writeFile(rig.modelFolder(kModel) + QStringLiteral("/date.txt"), bytes);
+        rig.start();
+        rig.controller->onDeviceConnected(nullptr); // as the entry routine does
+        OrlaForm *w = rig.main();
+        QVERIFY(w->isVisible());
+        QVERIFY(!softButton(w)->isEnabled());
+        QVERIFY(!gpsButton(w)->isEnabled());
+        QVERIFY(!workoutButton(w)->isEnabled());
+        QVERIFY(visible(w, "remind_label"));
+        QCOMPARE(widget<QLabel>(w, "remind_label")->text(),
+                 QStringLiteral("Please connect your device to the computer"));
+        QCOMPARE(widget<QLabel>(w, "device_label")->styleSheet(),
+                 QStringLiteral("background-image: url(:/device/device_notfound.png)"));
+        for (const char *name : {"device_title_label", "device_title_text", "uuid_word_label", "uuid_info_label",
+                                 "soft_word_label", "soft_info_label", "download_indicator", "download_count_label"})
+            QVERIFY2(!visible(w, name), name);
+        QVERIFY(!rig.dialog()->isVisible());
+        QVERIFY(!rig.controller->failForm()->isVisible());
+        QVERIFY(!rig.controller->completeForm()->isVisible());
+    }
+
+    void checkingIndicatorThenUpdateNotice()
+    {
+        ControllerRig rig;
+        QVERIFY(rig.publish(kModel, QStringLiteral("2.0.0")));
+        // The query's answer stalls a moment, so the busy indicator can be seen.
+        rig.server.setSlowPause(600);
+        rig.server.setFault(QStringLiteral("/versions/index"), VHServerFault::SlowReply);
+        rig.start();
+        rig.plug(kModel, QStringLiteral("1.5.0"));
+        OrlaForm *w = rig.main();
+        QVERIFY(visible(w, "download_indicator"));
+        QVERIFY(!visible(w, "download_count_label"));
+        QTRY_VERIFY_WITH_TIMEOUT(visible(w, "download_count_label"), 15000);
+        QVERIFY(!visible(w, "download_indicator"));
+        QCOMPARE(widget<QLabel>(w, "download_count_label")->text(), QStringLiteral("1"));
+        QCOMPARE(rig.controller->serverVersion(), QStringLiteral("2.0.0"));
+        QCOMPARE(rig.controller->deviceVersion(), QStringLiteral("1.5.0"));
+        QVERIFY(QFile::exists(rig.modelFolder(kModel) + QStringLiteral("/Total.zip")));
+        QVERIFY(rig.messages.boxes.isEmpty());
+    }
+
+    void updateSoftwareAnswersByVersions()
+    {
+        ControllerRig rig;
+        const qint32 expiry = ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14);
+        writeFile(rig.modelFolder(kModel) + QStringLiteral("/date.txt"), stamp(expiry));
+        rig.device.alpDate = expiry; // nothing to fetch or write: the device is idle
+        QVERIFY(rig.publish(kModel, QStringLiteral("2.0.0")));
+        rig.server.setSlowPause(800);
+        rig.server.setFault(QStringLiteral("/versions/index"), VHServerFault::SlowReply);
+        rig.start();
+        rig.plug(kModel, QStringLiteral("2.0.0"));
+        // Both versions still unknown while the server is asked.
+        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+        QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Checking new version now")});
+        QTRY_COMPARE_WITH_TIMEOUT(rig.controller->serverVersion(), QStringLiteral("2.0.0"), 15000);
+        QVERIFY(rig.waitIdle());
+        rig.messages.clear();
+        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+        QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Your software is up-to-date.")});
+        QVERIFY(!rig.dialog()->isVisible());
+    }
+
+    void versionsCompareInNaturalOrder()
+    {
+        // 1.10.0 is newer than 1.9.0: the update is offered.
+        ControllerRig rig;
+        QVERIFY(rig.publish(kModel, QStringLiteral("1.10.0")));
+        rig.start();
+        rig.plug(kModel, QStringLiteral("1.9.0"));
+        QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
+        rig.unplug();
+        // And 1.2.0 is older than 1.10.0, which as plain strings it would not be.
+        rig.plug(kModel, QStringLiteral("1.2.0"));
+        QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
+        rig.unplug();
+        rig.plug(kModel, QStringLiteral("1.10.0"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.10.0"), 15000);
+        QVERIFY(!visible(rig.main(), "download_count_label"));
+        QVERIFY(!visible(rig.main(), "download_indicator"));
+    }
+
+    void dialogOffersAndCancels()
+    {
+        ControllerRig rig;
+        QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
+        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+        SoftUpdateForm *dialog = rig.dialog();
+        QVERIFY(dialog->isVisible());
+        QVERIFY(!rig.main()->isVisible());
+        QCOMPARE(listTexts(dialog), (QStringList{QStringLiteral("Device software"), QStringLiteral("Current: 1.5"),
+                                                 QStringLiteral("Update: 2.0")}));
+        // Offering: both buttons enabled, the backup warning, no progress.
+        QVERIFY(widget<QPushButton>(dialog, "soft_update_button")->isEnabled());
+        QVERIFY(widget<QPushButton>(dialog, "cancel_button")->isEnabled());
+        QCOMPARE(widget<QLabel>(dialog, "remind_label")->text(), QStringLiteral("Backup_Data_Warn_Msg"));
+        QVERIFY(!visible(dialog, "step_progressBar"));
+        QVERIFY(visible(dialog, "Msg_label"));
+        QTest::mouseClick(widget<QPushButton>(dialog, "cancel_button"), Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+        QVERIFY(rig.main()->isVisible());
+        QVERIFY(rig.device.totalCalls.isEmpty());
+    }
+
+    void updateRunsToCompletion()
+    {
+        ControllerRig rig;
+        QVERIFY(rig.startUpdate(kModel, true));
+        SoftUpdateForm *dialog = rig.dialog();
+        auto *update = widget<QPushButton>(dialog, "soft_update_button");
+        // Updating: buttons disabled, so a second press does nothing.
+        QVERIFY(!update->isEnabled());
+        QVERIFY(!widget<QPushButton>(dialog, "cancel_button")->isEnabled());
+        QCOMPARE(widget<QLabel>(dialog, "remind_label")->text(), QStringLiteral("Device_Updating_Warn_Msg"));
+        QVERIFY(visible(dialog, "step_progressBar"));
+        QVERIFY(!visible(dialog, "Msg_label"));
+        QTest::mouseClick(update, Qt::LeftButton);
+        QVERIFY(rig.controller->progressRunning());
+        rig.gate.open();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
+        QVERIFY(!dialog->isVisible());
+        QVERIFY(!rig.main()->isVisible());
+        QVERIFY(!rig.controller->progressRunning());
+        QCOMPARE(rig.device.totalCalls, QStringList{rig.modelFolder(kModel) + QStringLiteral("/Total.zip")});
+        QCOMPARE(widget<QLabel>(rig.controller->completeForm(), "msg_label")->text(),
+                 QStringLiteral("Last_Remind_Msg"));
+        // Recorded in the history, and named on the main window's help label.
+        VHHistoryEntry last;
+        QVERIFY(VHHistory::ofDataFolder().lastFor(QStringLiteral("0F01000011112222"), last));
+        QCOMPARE(last.action, QStringLiteral("update"));
+        QVERIFY(last.ok);
+        QCOMPARE(last.versionBefore, QStringLiteral("1.5"));
+        QVERIFY(rig.main()->lastResult().contains(QStringLiteral("update")));
+        // Unplugging (the device restarts) brings the main window back.
+        rig.unplug();
+        QVERIFY(rig.main()->isVisible());
+        QVERIFY(!rig.controller->completeForm()->isVisible());
+    }
+
+    void simulatedProgressStaysAt99()
+    {
+        ControllerRig rig;
+        QVERIFY(rig.startUpdate(kModel, true));
+        auto *bar = widget<QProgressBar>(rig.dialog(), "step_progressBar");
+        QCOMPARE(bar->value(), 0);
+        QList<int> seen;
+        for (int tick = 0; tick < 55; ++tick) {
+            rig.controller->run();
+            seen << bar->value();
+        }
+        QCOMPARE(seen.first(), 2);
+        QCOMPARE(seen.at(1), 4);
+        QCOMPARE(seen.at(48), 98); // 245 s
+        QCOMPARE(seen.at(49), 99); // 250 s
+        QCOMPARE(seen.last(), 99);
+        // Nothing reaches the main window's bar.
+        QVERIFY(!visible(rig.main(), "step_progressBar"));
+        rig.gate.open();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
+    }
+
+    void reportedProgressReplacesTheTick()
+    {
+        ControllerRig rig;
+        QVERIFY(rig.startUpdate(kModel, true));
+        auto *bar = widget<QProgressBar>(rig.dialog(), "step_progressBar");
+        rig.controller->run();
+        rig.controller->run();
+        QCOMPARE(bar->value(), 4);
+        // The device's figures: shown when ahead, never backwards, the tick idle,
+        // at most 99 while the action runs.
+        const QList<QPair<float, int>> steps{{0.03f, 4}, {0.5f, 50}, {0.3f, 50}, {1.0f, 99}};
+        for (const auto &[reported, shown] : steps) {
+            rig.manager()->currentDevice()->setProgress(reported);
+            QCoreApplication::processEvents();
+            rig.controller->run();
+            QCOMPARE(bar->value(), shown);
+        }
+        rig.gate.open();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
+        QCOMPARE(bar->value(), 100);
+    }
+
+    void failureWindowShowsReason_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no space") << 3 << QStringLiteral("<font size=\"5\">Not_Enough_Space_Msg</font>");
+        QTest::newRow("general") << 0
+                                 << QStringLiteral("<font size=\"16\" weight=\"50\" color=\"#00aa00\">Fail. Please try "
+                                                   "again later.</font>");
+        QTest::newRow("copy failed") << 4
+                                     << QStringLiteral("<font size=\"16\" weight=\"50\" color=\"#00aa00\">Fail. Please "
+                                                       "try again later.</font>");
+    }
+
+    void failureWindowShowsReason()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        ControllerRig rig;
+        rig.device.updateTotalOk = false;
+        rig.device.updateTotalCode = code;
+        QVERIFY(rig.startUpdate(kModel, false));
+        recover_fail_form *fail = rig.controller->failForm();
+        QTRY_VERIFY_WITH_TIMEOUT(fail->isVisible(), 10000);
+        QCOMPARE(widget<QLabel>(fail, "msg_label")->text(), text);
+        QVERIFY(!rig.dialog()->isVisible());
+        QTest::mouseClick(widget<QPushButton>(fail, "OK_button"), Qt::LeftButton);
+        QVERIFY(!fail->isVisible());
+        QVERIFY(rig.main()->isVisible());
+        QVERIFY(softButton(rig.main())->isEnabled());
+    }
+
+    void refusedStartShowsFailure()
+    {
+        ControllerRig rig;
+        rig.start();
+        // No device at all when "Update" is pressed: nothing runs.
+        rig.controller->startSoftwareUpdate();
+        recover_fail_form *fail = rig.controller->failForm();
+        QVERIFY(fail->isVisible());
+        QVERIFY(widget<QLabel>(fail, "msg_label")->text().contains(QStringLiteral("Fail. Please try again later.")));
+        QVERIFY(!rig.controller->progressRunning());
+    }
+
+    void unexpectedActionEndsInFailure()
+    {
+        ControllerRig rig;
+        rig.start();
+        AppFakeDevice *device = rig.plug(kModel, QStringLiteral("1.0"));
+        QVERIFY(rig.waitIdle());
+        // An action this controller never starts (a factory restore the manager resumed).
+        QVERIFY(device->startRaw(VHClient::ActionRestoreFactory));
+        recover_fail_form *fail = rig.controller->failForm();
+        QTRY_VERIFY_WITH_TIMEOUT(fail->isVisible(), 10000);
+        QVERIFY(widget<QLabel>(fail, "msg_label")->text().contains(QStringLiteral("#00aa00")));
+        QVERIFY(!rig.main()->isVisible());
+    }
+
+    void gpsDataFetchedAndWritten()
+    {
+        ControllerRig rig;
+        rig.writeAlp(QByteArray(4096, 'G'));
         rig.start();
         rig.plug(kModel, QStringLiteral("1.0"));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.server.requestCount(QStringLiteral("/current_14d.alp")), 1, 10000);
+        // The fetch runs on connection: the GPS button waits meanwhile.
+        QVERIFY(!gpsButton(rig.main())->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.device.alpCalls.size(), 1, 15000);
+        QVERIFY(rig.waitIdle());
+        QTRY_VERIFY(gpsButton(rig.main())->isEnabled());
+        const qint32 expected = ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14);
+        QCOMPARE(rig.device.alpCalls.first(), QStringLiteral("AssitOff.alp|%1").arg(expected));
+        const QString folder = rig.modelFolder(kModel);
+        QFile data(folder + QStringLiteral("/AssitOff.alp"));
+        QCOMPARE(data.size(), 4096);
+        QFile date(folder + QStringLiteral("/date.txt"));
+        QVERIFY(date.open(QIODevice::ReadOnly));
+        QCOMPARE(date.readAll(), stamp(expected));
+        QVERIFY(!visible(rig.main(), "Msg_label"));
+        // The device has it now: the button says so.
+        QTest::mouseClick(gpsButton(rig.main()), Qt::LeftButton);
+        QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("GPS data on device is up-to-date")});
+        QCOMPARE(rig.server.requestCount(QStringLiteral("/current_14d.alp")), 1);
+    }
+
+    void gpsDataFreshIsNotFetchedAgain()
+    {
+        ControllerRig rig;
+        const qint32 expiry = ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14);
+        writeFile(rig.modelFolder(kModel) + QStringLiteral("/date.txt"), stamp(expiry));
+        writeFile(rig.modelFolder(kModel) + QStringLiteral("/AssitOff.alp"), "old data");
+        rig.device.alpDate = expiry - 86400;
+        rig.start();
+        rig.plug(kModel, QStringLiteral("1.0"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.device.alpCalls.size(), 1, 10000);
+        QCOMPARE(rig.device.alpCalls.first(), QStringLiteral("AssitOff.alp|%1").arg(expiry));
+        QVERIFY(rig.waitIdle());
+        QCOMPARE(rig.server.requestCount(QStringLiteral("/current_14d.alp")), 0);
+    }
+
+    void gpsWriteWaitsForBusyDevice()
+    {
+        // The silent workout check still runs when the assist data arrives: the
+        // data is written when the check ends, and the GPS display waits for it.
+        ControllerRig rig;
+        rig.hold(rig.device.componentGate);
+        QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
+        // Long enough that the package and the check come first even on a busy machine.
+        rig.server.setSlowPause(2500);
+        rig.server.setFault(QStringLiteral("/current_14d.alp"), VHServerFault::SlowReply);
+        rig.start();
+        rig.plug(kModel, QStringLiteral("1.0"));
+        QVERIFY(rig.gate.waitEntered(15000));
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.controller->assistClient()->isDownloading(), 15000);
+        QVERIFY(rig.device.alpCalls.isEmpty());
+        QVERIFY(!gpsButton(rig.main())->isEnabled());
+        rig.gate.open();
         QTRY_COMPARE_WITH_TIMEOUT(rig.device.alpCalls.size(), 1, 10000);
         QVERIFY(rig.waitIdle());
+        QTRY_VERIFY(gpsButton(rig.main())->isEnabled());
+        QVERIFY(workoutButton(rig.main())->isEnabled());
+        QVERIFY(rig.messages.boxes.isEmpty());
     }
-}
 
-void TestOrlaController::silentWorkoutCheck_data()
-{
-    QTest::addColumn<bool>("packageHasWorkouts");
-    QTest::newRow("allowed") << true;
-    QTest::newRow("refused") << false;
-}
+    void shortStampFileCountsAsMissing()
+    {
+        for (const QByteArray &bytes : {QByteArray("abc"), QByteArray("abcde")}) {
+            ControllerRig rig;
+            writeFile(rig.modelFolder(kModel) + QStringLiteral("/date.txt"), bytes);
+            rig.start();
+            rig.plug(kModel, QStringLiteral("1.0"));
+            QTRY_COMPARE_WITH_TIMEOUT(rig.server.requestCount(QStringLiteral("/current_14d.alp")), 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(rig.device.alpCalls.size(), 1, 10000);
+            QVERIFY(rig.waitIdle());
+        }
+    }
 
-void TestOrlaController::silentWorkoutCheck()
-{
-    QFETCH(bool, packageHasWorkouts);
-    ControllerRig rig;
-    rig.device.checkOk = packageHasWorkouts;
-    QVERIFY(rig.publish(kModel, QStringLiteral("2.0"), packageHasWorkouts));
-    rig.start();
-    rig.plug(kModel, QStringLiteral("2.0"));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.device.componentCalls.size(), 1, 15000);
-    QVERIFY(rig.waitIdle());
-    QCOMPARE(rig.device.componentCalls.first(),
-             QStringLiteral("0|") + rig.modelFolder(kModel) + QStringLiteral("/Total.zip"));
-    QTRY_COMPARE(workoutButton(rig.main())->isEnabled(), packageHasWorkouts);
-    QVERIFY(rig.messages.boxes.isEmpty());
-    QVERIFY(!rig.controller->workoutCheckPending());
-    // Once allowed, every later device of this run has the button.
-    rig.unplug();
-    rig.device.checkOk = false;
-    rig.plug(QStringLiteral("Pacer50"), QStringLiteral("1.0"));
-    QCOMPARE(workoutButton(rig.main())->isEnabled(), packageHasWorkouts);
-    QVERIFY(rig.waitIdle());
-}
+    void silentWorkoutCheck_data()
+    {
+        QTest::addColumn<bool>("packageHasWorkouts");
+        QTest::newRow("allowed") << true;
+        QTest::newRow("refused") << false;
+    }
 
-void TestOrlaController::workoutInstallReportsResult()
-{
-    for (bool ok : {true, false}) {
+    void silentWorkoutCheck()
+    {
+        QFETCH(bool, packageHasWorkouts);
         ControllerRig rig;
-        ActionGate gate;
-        rig.device.installOk = ok;
-        QVERIFY(rig.publish(kModel, QStringLiteral("2.0"), true));
+        rig.device.checkOk = packageHasWorkouts;
+        QVERIFY(rig.publish(kModel, QStringLiteral("2.0"), packageHasWorkouts));
         rig.start();
         rig.plug(kModel, QStringLiteral("2.0"));
-        QTRY_VERIFY_WITH_TIMEOUT(workoutButton(rig.main())->isEnabled(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.device.componentCalls.size(), 1, 15000);
         QVERIFY(rig.waitIdle());
-        gate.close();
-        rig.device.componentGate = &gate;
-        QTest::mouseClick(workoutButton(rig.main()), Qt::LeftButton);
-        QVERIFY(gate.waitEntered());
-        QVERIFY(!workoutButton(rig.main())->isEnabled());
-        QVERIFY(visible(rig.main(), "step_progressBar"));
-        QCOMPARE(widget<QLabel>(rig.main(), "Msg_label")->text(),
-                 QStringLiteral("Install Velora Workout & Velora Test... "));
-        rig.controller->run();
-        QCOMPARE(widget<QProgressBar>(rig.main(), "step_progressBar")->value(), 2);
-        gate.open();
-        QTRY_COMPARE_WITH_TIMEOUT(rig.messages.boxes.size(), 1, 10000);
-        QCOMPARE(rig.messages.texts().first(),
-                 ok ? QStringLiteral("Completion") : QStringLiteral("Fail. Please try again later."));
-        QVERIFY(!visible(rig.main(), "step_progressBar"));
-        QVERIFY(workoutButton(rig.main())->isEnabled());
-        QCOMPARE(rig.device.componentCalls.last().left(2), QStringLiteral("1|"));
+        QCOMPARE(rig.device.componentCalls.first(),
+                 QStringLiteral("0|") + rig.modelFolder(kModel) + QStringLiteral("/Total.zip"));
+        QTRY_COMPARE(workoutButton(rig.main())->isEnabled(), packageHasWorkouts);
+        QVERIFY(rig.messages.boxes.isEmpty());
+        QVERIFY(!rig.controller->workoutCheckPending());
+        // Once allowed, every later device of this run has the button.
+        rig.unplug();
+        rig.device.checkOk = false;
+        rig.plug(QStringLiteral("Pacer50"), QStringLiteral("1.0"));
+        QCOMPARE(workoutButton(rig.main())->isEnabled(), packageHasWorkouts);
+        QVERIFY(rig.waitIdle());
     }
-}
 
-void TestOrlaController::busyRefusals()
-{
-    ControllerRig rig;
-    ActionGate gate;
-    gate.close();
-    rig.device.componentGate = &gate;
-    QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.0"));
-    QVERIFY(gate.waitEntered(15000)); // the silent check holds the device
-    for (QPushButton *button : {softButton(rig.main()), workoutButton(rig.main())}) {
+    void workoutInstallReportsResult()
+    {
+        for (bool ok : {true, false}) {
+            ControllerRig rig;
+            rig.device.installOk = ok;
+            QVERIFY(rig.startHeldWorkoutInstall(kModel));
+            QVERIFY(!workoutButton(rig.main())->isEnabled());
+            QVERIFY(visible(rig.main(), "step_progressBar"));
+            QCOMPARE(widget<QLabel>(rig.main(), "Msg_label")->text(),
+                     QStringLiteral("Install Velora Workout & Velora Test... "));
+            rig.controller->run();
+            QCOMPARE(widget<QProgressBar>(rig.main(), "step_progressBar")->value(), 2);
+            rig.gate.open();
+            QTRY_COMPARE_WITH_TIMEOUT(rig.messages.boxes.size(), 1, 10000);
+            QCOMPARE(rig.messages.texts().first(),
+                     ok ? QStringLiteral("Completion") : QStringLiteral("Fail. Please try again later."));
+            QVERIFY(!visible(rig.main(), "step_progressBar"));
+            QVERIFY(workoutButton(rig.main())->isEnabled());
+            QCOMPARE(rig.device.componentCalls.last().left(2), QStringLiteral("1|"));
+        }
+    }
+
+    void busyRefusals()
+    {
+        ControllerRig rig;
+        rig.hold(rig.device.componentGate);
+        QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
+        rig.start();
+        rig.plug(kModel, QStringLiteral("1.0"));
+        QVERIFY(rig.gate.waitEntered(15000)); // the silent check holds the device
+        for (QPushButton *button : {softButton(rig.main()), workoutButton(rig.main())}) {
+            rig.messages.clear();
+            button->setEnabled(true);
+            QTest::mouseClick(button, Qt::LeftButton);
+            QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Busy. Please try again later.")});
+            QCOMPARE(rig.messages.boxes.first().parent.data(), static_cast<QWidget *>(rig.main()));
+        }
+        QVERIFY(!rig.dialog()->isVisible());
+        rig.gate.open();
+        QVERIFY(rig.waitIdle());
+        // Busy while the assist data downloads, too.
+        rig.unplug();
+        QFile::remove(rig.modelFolder(kModel) + QStringLiteral("/date.txt"));
+        rig.server.setSlowPause(1500);
+        rig.server.setFault(QStringLiteral("/current_14d.alp"), VHServerFault::SlowReply);
+        rig.device.componentGate = nullptr;
+        rig.plug(kModel, QStringLiteral("1.0"));
+        QVERIFY(rig.controller->assistClient()->isDownloading());
         rig.messages.clear();
-        button->setEnabled(true);
-        QTest::mouseClick(button, Qt::LeftButton);
+        rig.main()->onSoftUpdateClicked();
         QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Busy. Please try again later.")});
-        QCOMPARE(rig.messages.boxes.first().parent.data(), static_cast<QWidget *>(rig.main()));
+        QVERIFY(rig.waitIdle(15000));
     }
-    QVERIFY(!rig.dialog()->isVisible());
-    gate.open();
-    QVERIFY(rig.waitIdle());
-    // Busy while the assist data downloads, too.
-    rig.unplug();
-    QFile::remove(rig.modelFolder(kModel) + QStringLiteral("/date.txt"));
-    rig.server.setSlowPause(1500);
-    rig.server.setFault(QStringLiteral("/current_14d.alp"), VHServerFault::SlowReply);
-    rig.device.componentGate = nullptr;
-    rig.plug(kModel, QStringLiteral("1.0"));
-    QVERIFY(rig.controller->assistClient()->isDownloading());
-    rig.messages.clear();
-    rig.main()->onSoftUpdateClicked();
-    QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Busy. Please try again later.")});
-    QVERIFY(rig.waitIdle(15000));
-}
 
-void TestOrlaController::deviceVanishesWhileDialogOpen()
-{
-    ControllerRig rig;
-    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    QVERIFY(rig.dialog()->isVisible());
-    rig.unplug();
-    QVERIFY(!rig.dialog()->isVisible());
-    QVERIFY(rig.main()->isVisible());
-    QVERIFY(!softButton(rig.main())->isEnabled());
-    QCOMPARE(rig.controller->serverVersion(), QString());
-    // A late press on the hidden dialog starts nothing and says so.
-    rig.dialog()->onUpdateclicked();
-    QVERIFY(rig.controller->failForm()->isVisible());
-    QVERIFY(rig.device.totalCalls.isEmpty());
-}
-
-void TestOrlaController::deviceVanishesDuringUpdate()
-{
-    ControllerRig rig;
-    ActionGate gate;
-    gate.close();
-    rig.device.totalGate = &gate;
-    rig.device.updateTotalOk = false; // the volume went away under the copy
-    rig.device.updateTotalCode = 4;
-    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    QTest::mouseClick(widget<QPushButton>(rig.dialog(), "soft_update_button"), Qt::LeftButton);
-    QVERIFY(gate.waitEntered());
-    rig.unplug();
-    QVERIFY(rig.main()->isVisible());
-    QVERIFY(!rig.controller->progressRunning());
-    gate.open();
-    // The device that went away reports its failure; no device object is needed for it.
-    QTRY_VERIFY_WITH_TIMEOUT(rig.controller->failForm()->isVisible(), 10000);
-    QVERIFY(widget<QLabel>(rig.controller->failForm(), "msg_label")->text().contains(QStringLiteral("Fail.")));
-    QTest::mouseClick(widget<QPushButton>(rig.controller->failForm(), "OK_button"), Qt::LeftButton);
-    QVERIFY(rig.main()->isVisible());
-    QVERIFY(!gpsButton(rig.main())->isEnabled());
-}
-
-void TestOrlaController::serverUnreachable()
-{
-    ControllerRig rig(false);
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.0"));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.messages.boxes.size(), 1, 15000);
-    QCOMPARE(rig.messages.boxes.first().text, QStringLiteral("Download GPS data failed."));
-    QCOMPARE(rig.messages.boxes.first().informative, QStringLiteral("Check the netwrok and try again."));
-    QVERIFY(rig.messages.boxes.first().parent.isNull());
-    QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.0"), 15000);
-    QVERIFY(!visible(rig.main(), "download_indicator"));
-    QVERIFY(!visible(rig.main(), "download_count_label"));
-    QVERIFY(gpsButton(rig.main())->isEnabled());
-    QVERIFY(rig.waitIdle());
-    rig.messages.clear();
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    // Never told the device is current when the server was never heard.
-    QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Could not reach the update server. Check your network "
-                                                              "connection and try again.")});
-    QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::UpdateServerUnreachable);
-    QVERIFY(readTestLog().contains(QStringLiteral("http error=")));
-}
-
-void TestOrlaController::updateSoftwareSaysWhatWasLearned_data()
-{
-    QTest::addColumn<QString>("published"); // empty: the model has no package
-    QTest::addColumn<QString>("faultPath");
-    QTest::addColumn<int>("fault");
-    QTest::addColumn<int>("message");
-    const int none = int(VHServerFault::None);
-    const int upToDate = int(OrlaController::Message::SoftwareUpToDate);
-    const int unreachable = int(OrlaController::Message::UpdateServerUnreachable);
-    const QString index = QStringLiteral("/versions/index");
-    const QString package = QStringLiteral("/packages/Pacer60F/Total.zip");
-    QTest::newRow("answered, same version") << QStringLiteral("1.0") << QString() << none << upToDate;
-    QTest::newRow("answered, no package") << QString() << QString() << none << upToDate;
-    QTest::newRow("query 500") << QStringLiteral("2.0") << index << int(VHServerFault::Http500) << unreachable;
-    QTest::newRow("query html") << QStringLiteral("2.0") << index << int(VHServerFault::NonJsonBody) << unreachable;
-    QTest::newRow("package 500") << QStringLiteral("2.0") << package << int(VHServerFault::Http500) << unreachable;
-    QTest::newRow("package cut") << QStringLiteral("2.0") << package << int(VHServerFault::TruncatedBody)
-                                 << unreachable;
-}
-
-void TestOrlaController::updateSoftwareSaysWhatWasLearned()
-{
-    QFETCH(QString, published);
-    QFETCH(QString, faultPath);
-    QFETCH(int, fault);
-    QFETCH(int, message);
-    ControllerRig rig;
-    if (!published.isEmpty())
-        QVERIFY(rig.publish(kModel, published));
-    if (!faultPath.isEmpty())
-        rig.server.setFault(faultPath, VHServerFault(fault));
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.0"));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.0"), 15000);
-    QVERIFY(rig.waitIdle());
-    QVERIFY(!visible(rig.main(), "download_count_label"));
-    rig.messages.clear();
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    QCOMPARE(int(rig.controller->lastMessage()), message);
-    const QString text = message == int(OrlaController::Message::SoftwareUpToDate)
-                             ? QStringLiteral("Your software is up-to-date.")
-                             : QStringLiteral("Could not reach the update server. Check your network connection and "
-                                              "try again.");
-    QCOMPARE(rig.messages.texts(), QStringList{text});
-    QVERIFY(!rig.dialog()->isVisible());
-    // A new connection asks again and forgets the old outcome.
-    rig.unplug();
-    if (!faultPath.isEmpty())
-        rig.server.setFault(faultPath, VHServerFault::None);
-    rig.plug(kModel, QStringLiteral("1.0"));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.0"), 15000);
-    QVERIFY(rig.waitIdle());
-    rig.messages.clear();
-    if (published.isEmpty() || published == QLatin1String("1.0")) {
+    void deviceVanishesWhileDialogOpen()
+    {
+        ControllerRig rig;
+        QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
         QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-        QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::SoftwareUpToDate);
-    } else {
-        QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
+        QVERIFY(rig.dialog()->isVisible());
+        rig.unplug();
+        QVERIFY(!rig.dialog()->isVisible());
+        QVERIFY(rig.main()->isVisible());
+        QVERIFY(!softButton(rig.main())->isEnabled());
+        QCOMPARE(rig.controller->serverVersion(), QString());
+        // A late press on the hidden dialog starts nothing and says so.
+        rig.dialog()->onUpdateclicked();
+        QVERIFY(rig.controller->failForm()->isVisible());
+        QVERIFY(rig.device.totalCalls.isEmpty());
     }
-}
 
-void TestOrlaController::closeRefusedWhileDeviceWritten()
-{
-    ControllerRig rig;
-    ActionGate gate;
-    gate.close();
-    rig.device.totalGate = &gate;
-    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
-    // Nothing is written: closing is allowed (and the window comes back).
-    QVERIFY(rig.main()->close());
-    rig.controller->refreshMainWindow(false);
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    SoftUpdateForm *dialog = rig.dialog();
-    QTest::mouseClick(widget<QPushButton>(dialog, "soft_update_button"), Qt::LeftButton);
-    QVERIFY(gate.waitEntered());
-    QVERIFY(rig.controller->isWritingDevice());
-    rig.messages.clear();
-    QVERIFY(!dialog->close());
-    QVERIFY(dialog->isVisible());
-    QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::WaitForDeviceWrite);
-    QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("The device is being updated. Please wait until the "
-                                                              "update has finished before closing VeloraUpdate.")});
-    // The window system's close button arrives through the native window.
-    QVERIFY(dialog->windowHandle());
-    QVERIFY(!dialog->windowHandle()->close());
-    QVERIFY(dialog->isVisible());
-    gate.open();
-    QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
-    QVERIFY(!rig.controller->isWritingDevice());
-    QVERIFY(rig.controller->completeForm()->close());
-}
+    void deviceVanishesDuringUpdate()
+    {
+        ControllerRig rig;
+        rig.device.updateTotalOk = false; // the volume went away under the copy
+        rig.device.updateTotalCode = 4;
+        QVERIFY(rig.startUpdate(kModel, true));
+        rig.unplug();
+        QVERIFY(rig.main()->isVisible());
+        QVERIFY(!rig.controller->progressRunning());
+        rig.gate.open();
+        // The device that went away reports its failure; no device object is needed for it.
+        QTRY_VERIFY_WITH_TIMEOUT(rig.controller->failForm()->isVisible(), 10000);
+        QVERIFY(widget<QLabel>(rig.controller->failForm(), "msg_label")->text().contains(QStringLiteral("Fail.")));
+        QTest::mouseClick(widget<QPushButton>(rig.controller->failForm(), "OK_button"), Qt::LeftButton);
+        QVERIFY(rig.main()->isVisible());
+        QVERIFY(!gpsButton(rig.main())->isEnabled());
+    }
 
-void TestOrlaController::quitWaitsForDeviceWrite()
-{
-    ControllerRig rig;
-    ActionGate gate;
-    QVERIFY(rig.publish(kModel, QStringLiteral("2.0"), true));
-    rig.start();
-    rig.plug(kModel, QStringLiteral("2.0"));
-    QTRY_VERIFY_WITH_TIMEOUT(workoutButton(rig.main())->isEnabled(), 15000);
-    QVERIFY(rig.waitIdle());
-    gate.close();
-    rig.device.componentGate = &gate;
-    QSignalSpy ready(rig.controller.get(), &OrlaController::readyToQuit);
-    QTest::mouseClick(workoutButton(rig.main()), Qt::LeftButton);
-    QVERIFY(gate.waitEntered());
-    rig.controller->quitWhenIdle();
-    QTest::qWait(100);
-    QCOMPARE(ready.size(), 0);
-    gate.open();
-    QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 1, 10000);
-}
+    void serverUnreachable()
+    {
+        ControllerRig rig(false);
+        rig.start();
+        rig.plug(kModel, QStringLiteral("1.0"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.messages.boxes.size(), 1, 15000);
+        QCOMPARE(rig.messages.boxes.first().text, QStringLiteral("Download GPS data failed."));
+        QCOMPARE(rig.messages.boxes.first().informative, QStringLiteral("Check the netwrok and try again."));
+        QVERIFY(rig.messages.boxes.first().parent.isNull());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.0"), 15000);
+        QVERIFY(!visible(rig.main(), "download_indicator"));
+        QVERIFY(!visible(rig.main(), "download_count_label"));
+        QVERIFY(gpsButton(rig.main())->isEnabled());
+        QVERIFY(rig.waitIdle());
+        rig.messages.clear();
+        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+        // Never told the device is current when the server was never heard.
+        QCOMPARE(rig.messages.texts(),
+                 QStringList{QStringLiteral("Could not reach the update server. Check your network "
+                                            "connection and try again.")});
+        QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::UpdateServerUnreachable);
+        QVERIFY(readTestLog().contains(QStringLiteral("http error=")));
+    }
 
-void TestOrlaController::noteShownAsPlainText()
-{
-    ControllerRig rig;
-    QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
-    // A picture the note must never load, and markup it must never render.
-    const QString picture = rig.dataFolder() + QStringLiteral("/probe.png");
-    QImage(200, 300, QImage::Format_RGB32).save(picture);
-    const QString note =
-        QStringLiteral("<h1>Big</h1><img src=\"%1\"><a href=\"http://127.0.0.1:9/x\">link</a>").arg(picture);
-    writeFile(rig.modelFolder(kModel) + QStringLiteral("/note.txt"), note.toUtf8());
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    rig.dialog()->onMouseEnter();
-    auto *label = widget<QLabel>(rig.dialog(), "note_text_label");
-    QVERIFY(label && label->isVisible());
-    QCOMPARE(label->text(), note);
-    QCOMPARE(label->textFormat(), Qt::PlainText);
-    QVERIFY(!label->openExternalLinks());
-    // As plain text the note is one line of its own characters, not a 300-pixel picture.
-    QVERIFY(label->sizeHint().height() < 150);
-}
+    void updateSoftwareSaysWhatWasLearned_data()
+    {
+        QTest::addColumn<QString>("published"); // empty: the model has no package
+        QTest::addColumn<QString>("faultPath");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("message");
+        const int none = int(VHServerFault::None);
+        const int upToDate = int(OrlaController::Message::SoftwareUpToDate);
+        const int unreachable = int(OrlaController::Message::UpdateServerUnreachable);
+        const QString index = QStringLiteral("/versions/index");
+        const QString package = QStringLiteral("/packages/Pacer60F/Total.zip");
+        QTest::newRow("answered, same version") << QStringLiteral("1.0") << QString() << none << upToDate;
+        QTest::newRow("answered, no package") << QString() << QString() << none << upToDate;
+        QTest::newRow("query 500") << QStringLiteral("2.0") << index << int(VHServerFault::Http500) << unreachable;
+        QTest::newRow("query html") << QStringLiteral("2.0") << index << int(VHServerFault::NonJsonBody) << unreachable;
+        QTest::newRow("package 500") << QStringLiteral("2.0") << package << int(VHServerFault::Http500) << unreachable;
+        QTest::newRow("package cut") << QStringLiteral("2.0") << package << int(VHServerFault::TruncatedBody)
+                                     << unreachable;
+    }
 
-void TestOrlaController::dataFolderNotWritable()
-{
-    ControllerRig rig;
-    QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
-    // "updates" is a file: no model folder can be made (as root, permissions would not stop us).
-    writeFile(rig.dataFolder() + QStringLiteral("/updates"), "not a folder");
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.0"));
-    QTRY_VERIFY_WITH_TIMEOUT(rig.messages.texts().contains(QStringLiteral("Download GPS data failed.")), 15000);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.0"), 15000);
-    QVERIFY(rig.waitIdle());
-    QVERIFY(!visible(rig.main(), "download_count_label"));
-    QVERIFY(rig.device.alpCalls.isEmpty());
-    QVERIFY(rig.main()->isVisible());
-    QVERIFY(gpsButton(rig.main())->isEnabled());
-}
+    void updateSoftwareSaysWhatWasLearned()
+    {
+        QFETCH(QString, published);
+        QFETCH(QString, faultPath);
+        QFETCH(int, fault);
+        QFETCH(int, message);
+        ControllerRig rig;
+        if (!published.isEmpty())
+            QVERIFY(rig.publish(kModel, published));
+        if (!faultPath.isEmpty())
+            rig.server.setFault(faultPath, VHServerFault(fault));
+        rig.start();
+        rig.plug(kModel, QStringLiteral("1.0"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.0"), 15000);
+        QVERIFY(rig.waitIdle());
+        QVERIFY(!visible(rig.main(), "download_count_label"));
+        rig.messages.clear();
+        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+        QCOMPARE(int(rig.controller->lastMessage()), message);
+        const QString text =
+            message == int(OrlaController::Message::SoftwareUpToDate)
+                ? QStringLiteral("Your software is up-to-date.")
+                : QStringLiteral("Could not reach the update server. Check your network connection and "
+                                 "try again.");
+        QCOMPARE(rig.messages.texts(), QStringList{text});
+        QVERIFY(!rig.dialog()->isVisible());
+        // A new connection asks again and forgets the old outcome.
+        rig.unplug();
+        if (!faultPath.isEmpty())
+            rig.server.setFault(faultPath, VHServerFault::None);
+        rig.plug(kModel, QStringLiteral("1.0"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.0"), 15000);
+        QVERIFY(rig.waitIdle());
+        rig.messages.clear();
+        if (published.isEmpty() || published == QLatin1String("1.0")) {
+            QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+            QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::SoftwareUpToDate);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
+        }
+    }
 
-void TestOrlaController::unsafeModelNameIsShownNotQueried()
-{
-    ControllerRig rig;
-    rig.start();
-    rig.plug(QStringLiteral(".."), QStringLiteral("1.0"));
-    OrlaForm *w = rig.main();
-    QVERIFY(visible(w, "device_title_text"));
-    QCOMPARE(widget<QLabel>(w, "device_title_text")->text(), QStringLiteral(".."));
-    QVERIFY(!visible(w, "download_indicator"));
-    QTest::qWait(300);
-    QVERIFY2(rig.server.requestTargets().isEmpty(), qPrintable(rig.server.requestTargets().join(' ')));
-    QCOMPARE(rig.controller->modelUpdatesDir(), QString());
-    QTest::mouseClick(softButton(w), Qt::LeftButton);
-    // Never asked, so never told it is current.
-    QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::UpdateServerUnreachable);
-    rig.messages.clear();
-    QTest::mouseClick(gpsButton(w), Qt::LeftButton);
-    QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Download GPS data failed.")});
-    QVERIFY(rig.device.alpCalls.isEmpty());
-    QVERIFY(!QFileInfo::exists(rig.dataFolder() + QStringLiteral("/date.txt")));
-    QVERIFY(readTestLog().contains(QStringLiteral("model name can not name a folder")));
-}
+    void closeRefusedWhileDeviceWritten()
+    {
+        ControllerRig rig;
+        rig.hold(rig.device.totalGate);
+        QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
+        // Nothing is written: closing is allowed (and the window comes back).
+        QVERIFY(rig.main()->close());
+        rig.controller->refreshMainWindow(false);
+        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+        SoftUpdateForm *dialog = rig.dialog();
+        QTest::mouseClick(widget<QPushButton>(dialog, "soft_update_button"), Qt::LeftButton);
+        QVERIFY(rig.gate.waitEntered());
+        QVERIFY(rig.controller->isWritingDevice());
+        rig.messages.clear();
+        QVERIFY(!dialog->close());
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::WaitForDeviceWrite);
+        QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("The device is being updated. Please wait until the "
+                                                                  "update has finished before closing VeloraUpdate.")});
+        // The window system's close button arrives through the native window.
+        QVERIFY(dialog->windowHandle());
+        QVERIFY(!dialog->windowHandle()->close());
+        QVERIFY(dialog->isVisible());
+        rig.gate.open();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
+        QVERIFY(!rig.controller->isWritingDevice());
+        QVERIFY(rig.controller->completeForm()->close());
+    }
 
-void TestOrlaController::noteReadOnce()
-{
-    ControllerRig rig;
-    QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
-    rig.start();
-    rig.plug(kModel, QStringLiteral("1.5"));
-    QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
-    QCOMPARE(rig.controller->note(), QStringLiteral("Release note of 2.0"));
-    writeFile(rig.modelFolder(kModel) + QStringLiteral("/note.txt"), "changed");
-    QCOMPARE(rig.controller->note(), QStringLiteral("Release note of 2.0"));
-    QVERIFY(rig.waitIdle());
-    // The dialog's info icon shows it in its yellow box.
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-    rig.dialog()->onMouseEnter();
-    auto *note = widget<QLabel>(rig.dialog(), "note_text_label");
-    QVERIFY(note && note->isVisible());
-    QCOMPARE(note->text(), QStringLiteral("Release note of 2.0"));
-    QCOMPARE(note->geometry(), QRect(20, 100, 300, 200));
-    rig.dialog()->onMouseLeave();
-    QVERIFY(!note->isVisible());
-    rig.unplug();
-    QCOMPARE(rig.controller->note(), QStringLiteral("empty"));
-}
+    void quitWaitsForDeviceWrite()
+    {
+        ControllerRig rig;
+        QVERIFY(rig.startHeldWorkoutInstall(kModel));
+        QSignalSpy ready(rig.controller.get(), &OrlaController::readyToQuit);
+        rig.controller->quitWhenIdle();
+        QTest::qWait(100);
+        QCOMPARE(ready.size(), 0);
+        rig.gate.open();
+        QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 1, 10000);
+    }
 
-void TestOrlaController::messageBoxesAreCentredAndModal()
-{
-    ControllerRig rig;
-    rig.start();
-    rig.controller->onDeviceConnected(nullptr);
-    rig.main()->move(200, 150);
-    QTest::mouseClick(softButton(rig.main()), Qt::LeftButton); // disabled: nothing
-    QVERIFY(rig.messages.boxes.isEmpty());
-    rig.main()->onSoftUpdateClicked(); // no device: busy
-    QCOMPARE(rig.messages.boxes.size(), 1);
-    const MessageCatcher::Box box = rig.messages.boxes.first();
-    QCOMPARE(box.text, QStringLiteral("Busy. Please try again later."));
-    QVERIFY(box.modal);
-    QCOMPARE(box.buttons, 1);
-    QVERIFY(box.okIsDefault);
-    OrlaForm *w = rig.main();
-    QCOMPARE(box.position, QPoint(w->x() + (w->width() - box.sizeHint.width()) / 2,
-                                  w->y() + (w->height() - box.sizeHint.height()) / 2));
-    // No nested event loop: the box is still open when the call returns, and
-    // goes once its "OK" is pressed.
-    QPointer<QMessageBox> open = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    QVERIFY(open && open->isVisible());
-    QTRY_VERIFY(open.isNull());
-    // A box without a parent, open when the controller goes, goes with it.
-    rig.controller->onReduzeduFinished(false);
-    open = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    QVERIFY(open && !open->parentWidget());
-    rig.controller.reset();
-    QVERIFY(open.isNull());
-}
+    void noteShownAsPlainText()
+    {
+        ControllerRig rig;
+        QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
+        // A picture the note must never load, and markup it must never render.
+        const QString picture = rig.dataFolder() + QStringLiteral("/probe.png");
+        QImage(200, 300, QImage::Format_RGB32).save(picture);
+        const QString note =
+            QStringLiteral("<h1>Big</h1><img src=\"%1\"><a href=\"http://127.0.0.1:9/x\">link</a>").arg(picture);
+        writeFile(rig.modelFolder(kModel) + QStringLiteral("/note.txt"), note.toUtf8());
+        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+        rig.dialog()->onMouseEnter();
+        auto *label = widget<QLabel>(rig.dialog(), "note_text_label");
+        QVERIFY(label && label->isVisible());
+        QCOMPARE(label->text(), note);
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        QVERIFY(!label->openExternalLinks());
+        // As plain text the note is one line of its own characters, not a 300-pixel picture.
+        QVERIFY(label->sizeHint().height() < 150);
+    }
 
-void TestOrlaController::isBetaFollowsVersion_data()
-{
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<bool>("beta");
-    QTest::newRow("shipped, even") << QStringLiteral("1.0.0.62") << false;
-    QTest::newRow("odd fourth part") << QStringLiteral("1.0.0.63") << true;
-    QTest::newRow("negative odd") << QStringLiteral("1.0.0.-3") << true;
-    QTest::newRow("leading zero, decimal") << QStringLiteral("1.0.0.07") << true;
-    QTest::newRow("zero") << QStringLiteral("2.1.4.0") << false;
-    QTest::newRow("not a number") << QStringLiteral("1.0.0.rc1") << false;
-    QTest::newRow("hexadecimal is not decimal") << QStringLiteral("1.0.0.0x3") << false;
-    QTest::newRow("empty fourth part") << QStringLiteral("1.0.0.") << false;
-    QTest::newRow("three parts") << QStringLiteral("1.0.62") << true;
-    QTest::newRow("five parts, even") << QStringLiteral("1.0.0.62.2") << true;
-    QTest::newRow("empty parts counted") << QStringLiteral("1..0.62") << false;
-    QTest::newRow("no dots") << QStringLiteral("62") << true;
-    QTest::newRow("empty") << QString() << true;
-}
+    void dataFolderNotWritable()
+    {
+        ControllerRig rig;
+        QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
+        // "updates" is a file: no model folder can be made (as root, permissions would not stop us).
+        writeFile(rig.dataFolder() + QStringLiteral("/updates"), "not a folder");
+        rig.start();
+        rig.plug(kModel, QStringLiteral("1.0"));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.messages.texts().contains(QStringLiteral("Download GPS data failed.")), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.0"), 15000);
+        QVERIFY(rig.waitIdle());
+        QVERIFY(!visible(rig.main(), "download_count_label"));
+        QVERIFY(rig.device.alpCalls.isEmpty());
+        QVERIFY(rig.main()->isVisible());
+        QVERIFY(gpsButton(rig.main())->isEnabled());
+    }
 
-void TestOrlaController::isBetaFollowsVersion()
-{
-    QFETCH(QString, version);
-    QFETCH(bool, beta);
-    QCOMPARE(OrlaController::isBetaVersion(version), beta);
-    ControllerRig rig;
-    rig.controller = std::make_unique<OrlaController>(version);
-    QCOMPARE(rig.controller->isBeta(), beta);
-    QCOMPARE(widget<QLabel>(rig.main(), "background_label")->styleSheet(),
-             beta ? QStringLiteral("background-image: url(:/background_beta.png);")
-                  : QStringLiteral("background-image: url(:/background.png);"));
-    // The program's own version is a release.
-    QVERIFY(!OrlaController().isBeta());
-}
+    void unsafeModelNameIsShownNotQueried()
+    {
+        ControllerRig rig;
+        rig.start();
+        rig.plug(QStringLiteral(".."), QStringLiteral("1.0"));
+        OrlaForm *w = rig.main();
+        QVERIFY(visible(w, "device_title_text"));
+        QCOMPARE(widget<QLabel>(w, "device_title_text")->text(), QStringLiteral(".."));
+        QVERIFY(!visible(w, "download_indicator"));
+        QTest::qWait(300);
+        QVERIFY2(rig.server.requestTargets().isEmpty(), qPrintable(rig.server.requestTargets().join(' ')));
+        QCOMPARE(rig.controller->modelUpdatesDir(), QString());
+        QTest::mouseClick(softButton(w), Qt::LeftButton);
+        // Never asked, so never told it is current.
+        QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::UpdateServerUnreachable);
+        rig.messages.clear();
+        QTest::mouseClick(gpsButton(w), Qt::LeftButton);
+        QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Download GPS data failed.")});
+        QVERIFY(rig.device.alpCalls.isEmpty());
+        QVERIFY(!QFileInfo::exists(rig.dataFolder() + QStringLiteral("/date.txt")));
+        QVERIFY(readTestLog().contains(QStringLiteral("model name can not name a folder")));
+    }
+
+    void noteReadOnce()
+    {
+        ControllerRig rig;
+        QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
+        rig.start();
+        rig.plug(kModel, QStringLiteral("1.5"));
+        QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
+        QCOMPARE(rig.controller->note(), QStringLiteral("Release note of 2.0"));
+        writeFile(rig.modelFolder(kModel) + QStringLiteral("/note.txt"), "changed");
+        QCOMPARE(rig.controller->note(), QStringLiteral("Release note of 2.0"));
+        QVERIFY(rig.waitIdle());
+        // The dialog's info icon shows it in its yellow box.
+        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+        rig.dialog()->onMouseEnter();
+        auto *note = widget<QLabel>(rig.dialog(), "note_text_label");
+        QVERIFY(note && note->isVisible());
+        QCOMPARE(note->text(), QStringLiteral("Release note of 2.0"));
+        QCOMPARE(note->geometry(), QRect(20, 100, 300, 200));
+        rig.dialog()->onMouseLeave();
+        QVERIFY(!note->isVisible());
+        rig.unplug();
+        QCOMPARE(rig.controller->note(), QStringLiteral("empty"));
+    }
+
+    void messageBoxesAreCentredAndModal()
+    {
+        ControllerRig rig;
+        rig.start();
+        rig.controller->onDeviceConnected(nullptr);
+        rig.main()->move(200, 150);
+        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton); // disabled: nothing
+        QVERIFY(rig.messages.boxes.isEmpty());
+        rig.main()->onSoftUpdateClicked(); // no device: busy
+        QCOMPARE(rig.messages.boxes.size(), 1);
+        const MessageCatcher::Box box = rig.messages.boxes.first();
+        QCOMPARE(box.text, QStringLiteral("Busy. Please try again later."));
+        QVERIFY(box.modal);
+        QCOMPARE(box.buttons, 1);
+        QVERIFY(box.okIsDefault);
+        OrlaForm *w = rig.main();
+        QCOMPARE(box.position, QPoint(w->x() + (w->width() - box.sizeHint.width()) / 2,
+                                      w->y() + (w->height() - box.sizeHint.height()) / 2));
+        // No nested event loop: the box is still open when the call returns, and
+        // goes once its "OK" is pressed.
+        QPointer<QMessageBox> open = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(open && open->isVisible());
+        QTRY_VERIFY(open.isNull());
+        // A box without a parent, open when the controller goes, goes with it.
+        rig.controller->onReduzeduFinished(false);
+        open = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(open && !open->parentWidget());
+        rig.controller.reset();
+        QVERIFY(open.isNull());
+    }
+
+    void isBetaFollowsVersion_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<bool>("beta");
+        QTest::newRow("shipped, even") << QStringLiteral("1.0.0.62") << false;
+        QTest::newRow("odd fourth part") << QStringLiteral("1.0.0.63") << true;
+        QTest::newRow("negative odd") << QStringLiteral("1.0.0.-3") << true;
+        QTest::newRow("leading zero, decimal") << QStringLiteral("1.0.0.07") << true;
+        QTest::newRow("zero") << QStringLiteral("2.1.4.0") << false;
+        QTest::newRow("not a number") << QStringLiteral("1.0.0.rc1") << false;
+        QTest::newRow("hexadecimal is not decimal") << QStringLiteral("1.0.0.0x3") << false;
+        QTest::newRow("empty fourth part") << QStringLiteral("1.0.0.") << false;
+        QTest::newRow("three parts") << QStringLiteral("1.0.62") << true;
+        QTest::newRow("five parts, even") << QStringLiteral("1.0.0.62.2") << true;
+        QTest::newRow("empty parts counted") << QStringLiteral("1..0.62") << false;
+        QTest::newRow("no dots") << QStringLiteral("62") << true;
+        QTest::newRow("empty") << QString() << true;
+    }
+
+    void isBetaFollowsVersion()
+    {
+        QFETCH(QString, version);
+        QFETCH(bool, beta);
+        QCOMPARE(OrlaController::isBetaVersion(version), beta);
+        ControllerRig rig;
+        rig.controller = std::make_unique<OrlaController>(version);
+        QCOMPARE(rig.controller->isBeta(), beta);
+        QCOMPARE(widget<QLabel>(rig.main(), "background_label")->styleSheet(),
+                 beta ? QStringLiteral("background-image: url(:/background_beta.png);")
+                      : QStringLiteral("background-image: url(:/background.png);"));
+        // The program's own version is a release.
+        QVERIFY(!OrlaController().isBeta());
+    }
+};
 
 QTEST_MAIN(TestOrlaController)
 #include "tst_OrlaController.moc"

@@ -174,375 +174,329 @@ class TestOrlaWindows : public QObject
     Q_OBJECT
 
 private slots:
-    void mainWindowLayout();
-    void deviceWithAndWithoutArt();
-    void versionsText_data();
-    void versionsText();
-    void statusOperations();
-    void aboutLabelHover();
-    void dialogLayoutAndStates();
-    void resultWindows();
-    void buttonsAskTheirActions();
-    void artForEveryNamedPicture();
-    void windowsRender();
+    void mainWindowLayout()
+    {
+        ControllerRig rig;
+        rig.start();
+        OrlaForm *w = rig.main();
+        checkWindowFrame(w, "Orla_Form");
+        // The widgets windowsRender does not show; it checks the others' places and texts.
+        checkGeometry(w, {{"remind_label", {180, 120, 170, 90}},
+                          {"Msg_label", {20, 220, 320, 60}},
+                          {"step_progressBar", {60, 490, 240, 20}},
+                          {"download_indicator", {265, 275, 48, 48}},
+                          {"device_title_text", {180, 42, 164, 67}},
+                          {"version_label", {220, 10, 100, 24}}});
+        // Creation order decides what lies on top: the indicator over the button.
+        const QObjectList children = w->children();
+        QVERIFY(children.indexOf(widget<QWidget>(w, "download_indicator"))
+                > children.indexOf(widget<QWidget>(w, "soft_update_button")));
+        auto *button = widget<QPushButton>(w, "soft_update_button");
+        QVERIFY(button->font().bold());
+        QCOMPARE(button->font().pointSize(), 12);
+        QVERIFY(button->styleSheet().contains(QStringLiteral("QPushButton:pressed{background:url(:/click_1.png)")));
+        auto *count = widget<QLabel>(w, "download_count_label");
+        QCOMPARE(count->palette().color(QPalette::Disabled, QPalette::WindowText), QColor(Qt::white));
+        QCOMPARE(count->alignment(), Qt::AlignCenter);
+        auto *indicator = widget<QLabel>(w, "download_indicator");
+        QVERIFY(indicator->movie());
+        QCOMPARE(indicator->movie()->state(), QMovie::Running);
+        QVERIFY(indicator->movie()->isValid());
+        QVERIFY(!shown(w, "step_progressBar"));
+        QVERIFY(!shown(w, "version_label"));
+        QCOMPARE(widget<QLabel>(w, "version_label")->text(), QStringLiteral("v1.0.0.62"));
+        checkResourcesExist(w);
+    }
+
+    void deviceWithAndWithoutArt()
+    {
+        ControllerRig rig;
+        rig.start();
+        OrlaForm *w = rig.main();
+        w->setDevice(QStringLiteral("Pacer60"), QStringLiteral("0F01AAAABBBBCCCC"), {QStringLiteral("2.1.0")});
+        QCOMPARE(widget<QLabel>(w, "device_label")->styleSheet(),
+                 QStringLiteral("background-image: url(:/device/Pacer60_device.png)"));
+        QCOMPARE(widget<QLabel>(w, "device_title_label")->styleSheet(),
+                 QStringLiteral("background-image: url(:/device/Pacer60_title.png)"));
+        QVERIFY(shown(w, "device_title_label"));
+        QVERIFY(!shown(w, "device_title_text"));
+        QVERIFY(!shown(w, "remind_label"));
+        QCOMPARE(widget<QLabel>(w, "uuid_word_label")->text(), QStringLiteral("UUID:"));
+        QCOMPARE(widget<QLabel>(w, "uuid_info_label")->text(), QStringLiteral("0F01AAAABBBBCCCC"));
+        QCOMPARE(widget<QLabel>(w, "soft_word_label")->text(), QStringLiteral("Software Version:"));
+        QVERIFY(widget<QPushButton>(w, "soft_update_button")->isEnabled());
+        QVERIFY(widget<QPushButton>(w, "gpsdata_update_button")->isEnabled());
+        QVERIFY(!widget<QPushButton>(w, "workout_update_button")->isEnabled());
+
+        // A model without art: the generic picture and the name as large bold text.
+        w->setDevice(QStringLiteral("Pacer50"), QStringLiteral("0901AAAABBBBCCCC"), {QStringLiteral("1.0")});
+        QCOMPARE(widget<QLabel>(w, "device_label")->styleSheet(),
+                 QStringLiteral("background-image: url(:/device/Velora_device.png)"));
+        QVERIFY(!shown(w, "device_title_label"));
+        auto *title = widget<QLabel>(w, "device_title_text");
+        QVERIFY(shown(w, "device_title_text"));
+        QCOMPARE(title->text(), QStringLiteral("Pacer50"));
+        QVERIFY(title->font().bold());
+        QCOMPARE(title->font().pointSize(), 24);
+        // Device texts are never taken as markup.
+        w->setDevice(QStringLiteral("<b>X</b>"), QStringLiteral("<i>u</i>"), {});
+        QCOMPARE(title->textFormat(), Qt::PlainText);
+        QCOMPARE(widget<QLabel>(w, "uuid_info_label")->textFormat(), Qt::PlainText);
+    }
+
+    void versionsText_data()
+    {
+        QTest::addColumn<QStringList>("versions");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("two entries") << QStringList{QStringLiteral("1.2.3"), QStringLiteral("2.0")}
+                                     << QStringLiteral("1.2.3\n2.0\n");
+        QTest::newRow("empty parts kept") << QStringList{QStringLiteral("1..2")} << QStringLiteral("1..2\n");
+        QTest::newRow("six parts") << QStringList{QStringLiteral("9.123.0101.77.024.042")}
+                                   << QStringLiteral("9.123.0101\n.77.024.042");
+        QTest::newRow("nine parts") << QStringList{QStringLiteral("1.04.07.2.10.0311.12.203.105")}
+                                    << QStringLiteral("1.04.07\n.2.10.0311\n.12.203.105");
+        QTest::newRow("long then short") << QStringList{QStringLiteral("1.2.3.4"), QStringLiteral("5")}
+                                         << QStringLiteral("1.2.3\n.45\n");
+        QTest::newRow("none") << QStringList{} << QString();
+    }
+
+    void versionsText()
+    {
+        QFETCH(QStringList, versions);
+        QFETCH(QString, text);
+        QCOMPARE(OrlaForm::versionsText(versions), text);
+        ControllerRig rig;
+        rig.start();
+        rig.main()->setDevice(QStringLiteral("Pacer60"), QStringLiteral("U"), versions);
+        QCOMPARE(widget<QLabel>(rig.main(), "soft_info_label")->text(), text);
+    }
+
+    void statusOperations()
+    {
+        ControllerRig rig;
+        rig.start();
+        OrlaForm *w = rig.main();
+        w->setDevice(QStringLiteral("Pacer60"), QStringLiteral("U"), {QStringLiteral("1.0")});
+        w->setGpsUpdating(true);
+        QVERIFY(!widget<QPushButton>(w, "gpsdata_update_button")->isEnabled());
+        QCOMPARE(widget<QLabel>(w, "Msg_label")->text(), QStringLiteral("Updating GPS data... "));
+        QVERIFY(shown(w, "Msg_label"));
+        w->setGpsUpdating(false);
+        QVERIFY(widget<QPushButton>(w, "gpsdata_update_button")->isEnabled());
+        QVERIFY(!shown(w, "Msg_label"));
+
+        w->setProgress(40);
+        QVERIFY(shown(w, "step_progressBar"));
+        QCOMPARE(widget<QProgressBar>(w, "step_progressBar")->value(), 40);
+        w->setProgress(-1);
+        QVERIFY(!shown(w, "step_progressBar"));
+
+        w->showChecking();
+        QVERIFY(shown(w, "download_indicator") && !shown(w, "download_count_label"));
+        w->showUpdateNotice();
+        QVERIFY(!shown(w, "download_indicator") && shown(w, "download_count_label"));
+        w->hideUpdateIndicators();
+        QVERIFY(!shown(w, "download_indicator") && !shown(w, "download_count_label"));
+
+        QVERIFY(!w->workoutsAllowed());
+        w->allowWorkouts();
+        QVERIFY(widget<QPushButton>(w, "workout_update_button")->isEnabled());
+        w->setDevice(QStringLiteral("Pacer21"), QStringLiteral("V"), {QStringLiteral("2.0")});
+        QVERIFY(widget<QPushButton>(w, "workout_update_button")->isEnabled());
+        w->setDevice(QString(), QString(), {});
+        QVERIFY(!widget<QPushButton>(w, "workout_update_button")->isEnabled());
+    }
+
+    void aboutLabelHover()
+    {
+        ControllerRig rig;
+        rig.start();
+        OrlaForm *w = rig.main();
+        w->show();
+        auto *about = widget<HoverLabel>(w, "about_label");
+        QSignalSpy enters(about, &HoverLabel::mouseEnter);
+        QSignalSpy leaves(about, &HoverLabel::mouseLeave);
+        QEnterEvent enter(QPointF(5, 5), QPointF(325, 15), QPointF(325, 15));
+        QApplication::sendEvent(about, &enter);
+        QCOMPARE(enters.size(), 1);
+        QVERIFY(widget<QLabel>(w, "version_label")->isVisible());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(about, &leave);
+        QCOMPARE(leaves.size(), 1);
+        QVERIFY(!widget<QLabel>(w, "version_label")->isVisible());
+    }
+
+    void dialogLayoutAndStates()
+    {
+        ControllerRig rig;
+        rig.start();
+        SoftUpdateForm *d = rig.dialog();
+        checkWindowFrame(d, "SoftUpdateForm");
+        checkGeometry(d, {{"step_progressBar", {45, 350, 280, 30}}}); // windowsRender checks the rest
+        QVERIFY(!d->findChild<QLabel *>(QStringLiteral("note_text_label")));
+        d->setData(QStringLiteral("2.0"), QStringLiteral("1.5"), QStringLiteral("ignored"));
+        auto *list = widget<QListWidget>(d, "soft_update_list");
+        QCOMPARE(list->count(), 3);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("Device software"));
+        QCOMPARE(list->item(1)->text(), QStringLiteral("Current: 1.5"));
+        QCOMPARE(list->item(2)->text(), QStringLiteral("Update: 2.0"));
+        d->setProgress(33);
+        QCOMPARE(widget<QProgressBar>(d, "step_progressBar")->value(), 33);
+        // setData again starts over.
+        d->setData(QStringLiteral("3.0"), QStringLiteral("2.0"), QString());
+        QCOMPARE(list->count(), 3);
+        QCOMPARE(widget<QProgressBar>(d, "step_progressBar")->value(), 0);
+        QVERIFY(!shown(d, "step_progressBar"));
+        checkResourcesExist(d);
+    }
+
+    void resultWindows()
+    {
+        ControllerRig rig;
+        rig.start();
+        recover_complete_form *done = rig.controller->completeForm();
+        checkWindowFrame(done, "recover_complete_form"); // windowsRender checks places and texts
+        // Built before any device is reported: the watch animation.
+        QCOMPARE(done->animation()->fileName(), QStringLiteral(":/release_cable.gif"));
+        QVERIFY(done->animation()->isValid());
+        QVERIFY(done->animation()->frameCount() > 1);
+        recover_complete_form bike(true);
+        QCOMPARE(bike.animation()->fileName(), QStringLiteral(":/pacer_release_cable.gif"));
+        QVERIFY(bike.animation()->isValid());
+
+        recover_fail_form *fail = rig.controller->failForm();
+        checkWindowFrame(fail, "recover_fail_form");
+        fail->setReason(-7);
+        QVERIFY(widget<QLabel>(fail, "msg_label")->text().startsWith(QStringLiteral("<font size=\"16\"")));
+        checkResourcesExist(done);
+        checkResourcesExist(fail);
+    }
+
+    void buttonsAskTheirActions()
+    {
+        ActionsStub stub;
+        OrlaForm main(&stub, false);
+        stub.busy = true;
+        main.onSoftUpdateClicked();
+        main.onGpsDataClicked();
+        main.onWorkoutUpdateClicked();
+        QCOMPARE(stub.calls, QStringList(3, QStringLiteral("refuseIfBusy")));
+        stub.busy = false;
+        stub.calls.clear();
+        main.onSoftUpdateClicked();
+        main.onGpsDataClicked();
+        main.onWorkoutUpdateClicked();
+        QCOMPARE(stub.calls, (QStringList{"refuseIfBusy", "offerSoftwareUpdate", "refuseIfBusy", "updateAlp(1)",
+                                          "refuseIfBusy", "installWorkouts"}));
+
+        stub.calls.clear();
+        SoftUpdateForm dialog(&stub);
+        dialog.onMouseEnter();
+        QCOMPARE(widget<QLabel>(&dialog, "note_text_label")->text(), QStringLiteral("Release note"));
+        dialog.onUpdateclicked();
+        dialog.onCancelclicked();
+        recover_fail_form fail(&stub);
+        QTest::mouseClick(widget<QPushButton>(&fail, "OK_button"), Qt::LeftButton);
+        QCOMPARE(stub.calls,
+                 (QStringList{"note", "startSoftwareUpdate", "refreshMainWindow(0)", "refreshMainWindow(0)"}));
+    }
+
+    void artForEveryNamedPicture()
+    {
+        for (const char *name : {":/background.png",
+                                 ":/background_beta.png",
+                                 ":/update_noti.png",
+                                 ":/wait_update.gif",
+                                 ":/guide_1.png",
+                                 ":/guide_2.png",
+                                 ":/highlight_1.png",
+                                 ":/disable_1.png",
+                                 ":/mouseover_1.png",
+                                 ":/click_1.png",
+                                 ":/orla_icon.jpg",
+                                 ":/warning.png",
+                                 ":/info_1.png",
+                                 ":/info_2.png",
+                                 ":/cry.png",
+                                 ":/release_cable.gif",
+                                 ":/pacer_release_cable.gif",
+                                 ":/highlight_3.png",
+                                 ":/disable_3.png",
+                                 ":/mouseover_3.png",
+                                 ":/click_3.png",
+                                 ":/device/device_notfound.png",
+                                 ":/device/Velora_device.png"}) {
+            QImage image(QString::fromLatin1(name));
+            QVERIFY2(!image.isNull(), name);
+        }
+        QCOMPARE(QImage(QStringLiteral(":/background.png")).size(), QSize(360, 525));
+        QCOMPARE(QImage(QStringLiteral(":/highlight_1.png")).size(), QSize(240, 58));
+        QCOMPARE(QImage(QStringLiteral(":/click_3.png")).size(), QSize(140, 50));
+        // Every model with a device picture has its title picture too; and there are several.
+        const QStringList pictures = QDir(QStringLiteral(":/device")).entryList({QStringLiteral("*_device.png")});
+        int models = 0;
+        for (const QString &picture : pictures) {
+            const QString model = picture.chopped(int(qstrlen("_device.png")));
+            if (model == QLatin1String("Velora"))
+                continue;
+            ++models;
+            QVERIFY2(QFile::exists(QStringLiteral(":/device/%1_title.png").arg(model)), qPrintable(model));
+            QCOMPARE(QImage(QStringLiteral(":/device/") + picture).size(), QSize(136, 202));
+        }
+        QVERIFY(models >= 8);
+        QVERIFY(!QFile::exists(QStringLiteral(":/device/Pacer50_device.png")));
+    }
+
+    void windowsRender()
+    {
+        // Each window as the user sees it: the named widgets in place with their
+        // texts, and their pictures (background, device, buttons) really painted.
+        ControllerRig rig;
+        rig.start();
+        OrlaForm *main = rig.main();
+        main->setDevice(QStringLiteral("Pacer60"), QStringLiteral("0F01AAAABBBBCCCC"), {QStringLiteral("2.1.0")});
+        main->showUpdateNotice();
+        checkPainted(main,
+                     {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
+                      {"device_label", {25, 17, 136, 202}, nullptr, ":/device/Pacer60_device.png"},
+                      {"device_title_label", {180, 42, 164, 67}, nullptr, ":/device/Pacer60_title.png"},
+                      {"uuid_word_label", {180, 120, 40, 20}, "UUID:"},
+                      {"uuid_info_label", {220, 120, 130, 20}, "0F01AAAABBBBCCCC"},
+                      {"soft_word_label", {180, 140, 60, 70}, "Software Version:"},
+                      {"soft_info_label", {250, 140, 110, 70}, "2.1.0\n"},
+                      {"soft_update_button", {60, 280, 240, 58}, "Update Software", ":/highlight_1.png", 0.6},
+                      {"gpsdata_update_button", {60, 350, 240, 58}, "Update GPS Data", ":/highlight_1.png", 0.6},
+                      {"workout_update_button", {60, 420, 240, 58}, "Install Velora Workout", ":/disable_1.png", 0.6},
+                      {"download_count_label", {265, 275, 48, 48}, "1", ":/update_noti.png", 0.6},
+                      {"about_label", {320, 10, 24, 24}, nullptr, ":/guide_1.png"}});
+
+        SoftUpdateForm *dialog = rig.dialog();
+        dialog->setData(QStringLiteral("2.0"), QStringLiteral("1.5"), QString());
+        checkPainted(dialog, {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
+                              {"title_label", {30, 20, 164, 67}, "Software Update"},
+                              {"warning_label", {30, 230, 48, 48}, nullptr, ":/warning.png"},
+                              {"remind_label", {80, 230, 250, 80}, "Backup_Data_Warn_Msg"},
+                              {"Msg_label", {80, 320, 250, 90}, "Force_Update_Device_Msg"},
+                              {"info_label", {305, 75, 24, 24}, nullptr, ":/info_2.png"},
+                              {"soft_update_button", {190, 450, 140, 50}, "Update", ":/highlight_3.png", 0.6},
+                              {"cancel_button", {40, 450, 140, 50}, "Cancel", ":/highlight_3.png", 0.6},
+                              {"soft_update_list", {30, 100, 300, 100}}});
+
+        checkPainted(rig.controller->completeForm(),
+                     {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
+                      {"msg_label", {20, 300, 320, 181}, "Last_Remind_Msg"},
+                      {"pic_label", {50, 120, 250, 157}},
+                      {"title_label", {0, 20, 360, 71}, "<font color=\"#00aa00\">Completion</font>"}});
+
+        recover_fail_form *fail = rig.controller->failForm();
+        fail->setReason(3);
+        checkPainted(fail, {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
+                            {"OK_button", {110, 450, 140, 50}, "OK", ":/highlight_3.png", 0.6},
+                            {"msg_label", {0, 290, 360, 111}, "<font size=\"5\">Not_Enough_Space_Msg</font>"},
+                            {"pic_label", {105, 120, 150, 136}, nullptr, ":/cry.png"},
+                            {"title_label", {0, 20, 360, 71}, "<font color=\"#00aa00\">Sorry</font>"}});
+    }
 };
-
-void TestOrlaWindows::mainWindowLayout()
-{
-    ControllerRig rig;
-    rig.start();
-    OrlaForm *w = rig.main();
-    checkWindowFrame(w, "Orla_Form");
-    checkGeometry(w, {{"device_title_label", {180, 42, 164, 67}},
-                      {"remind_label", {180, 120, 170, 90}},
-                      {"Msg_label", {20, 220, 320, 60}},
-                      {"step_progressBar", {60, 490, 240, 20}},
-                      {"soft_update_button", {60, 280, 240, 58}},
-                      {"gpsdata_update_button", {60, 350, 240, 58}},
-                      {"workout_update_button", {60, 420, 240, 58}},
-                      {"device_label", {25, 17, 136, 202}},
-                      {"uuid_word_label", {180, 120, 40, 20}},
-                      {"soft_word_label", {180, 140, 60, 70}},
-                      {"uuid_info_label", {220, 120, 130, 20}},
-                      {"soft_info_label", {250, 140, 110, 70}},
-                      {"download_indicator", {265, 275, 48, 48}},
-                      {"download_count_label", {265, 275, 48, 48}},
-                      {"device_title_text", {180, 42, 164, 67}},
-                      {"about_label", {320, 10, 24, 24}},
-                      {"version_label", {220, 10, 100, 24}}});
-    // Creation order decides what lies on top: the indicator over the button.
-    const QObjectList children = w->children();
-    QVERIFY(children.indexOf(widget<QWidget>(w, "download_indicator"))
-            > children.indexOf(widget<QWidget>(w, "soft_update_button")));
-    auto *button = widget<QPushButton>(w, "soft_update_button");
-    QVERIFY(button->font().bold());
-    QCOMPARE(button->font().pointSize(), 12);
-    QVERIFY(button->styleSheet().contains(QStringLiteral("QPushButton:pressed{background:url(:/click_1.png)")));
-    QCOMPARE(button->text(), QStringLiteral("Update Software"));
-    QCOMPARE(widget<QPushButton>(w, "gpsdata_update_button")->text(), QStringLiteral("Update GPS Data"));
-    QCOMPARE(widget<QPushButton>(w, "workout_update_button")->text(), QStringLiteral("Install Velora Workout"));
-    auto *count = widget<QLabel>(w, "download_count_label");
-    QCOMPARE(count->text(), QStringLiteral("1"));
-    QCOMPARE(count->palette().color(QPalette::Disabled, QPalette::WindowText), QColor(Qt::white));
-    QCOMPARE(count->alignment(), Qt::AlignCenter);
-    auto *indicator = widget<QLabel>(w, "download_indicator");
-    QVERIFY(indicator->movie());
-    QCOMPARE(indicator->movie()->state(), QMovie::Running);
-    QVERIFY(indicator->movie()->isValid());
-    QVERIFY(!shown(w, "step_progressBar"));
-    QVERIFY(!shown(w, "version_label"));
-    QCOMPARE(widget<QLabel>(w, "version_label")->text(), QStringLiteral("v1.0.0.62"));
-    checkResourcesExist(w);
-}
-
-void TestOrlaWindows::deviceWithAndWithoutArt()
-{
-    ControllerRig rig;
-    rig.start();
-    OrlaForm *w = rig.main();
-    w->setDevice(QStringLiteral("Pacer60"), QStringLiteral("0F01AAAABBBBCCCC"), {QStringLiteral("2.1.0")});
-    QCOMPARE(widget<QLabel>(w, "device_label")->styleSheet(),
-             QStringLiteral("background-image: url(:/device/Pacer60_device.png)"));
-    QCOMPARE(widget<QLabel>(w, "device_title_label")->styleSheet(),
-             QStringLiteral("background-image: url(:/device/Pacer60_title.png)"));
-    QVERIFY(shown(w, "device_title_label"));
-    QVERIFY(!shown(w, "device_title_text"));
-    QVERIFY(!shown(w, "remind_label"));
-    QCOMPARE(widget<QLabel>(w, "uuid_word_label")->text(), QStringLiteral("UUID:"));
-    QCOMPARE(widget<QLabel>(w, "uuid_info_label")->text(), QStringLiteral("0F01AAAABBBBCCCC"));
-    QCOMPARE(widget<QLabel>(w, "soft_word_label")->text(), QStringLiteral("Software Version:"));
-    QVERIFY(widget<QPushButton>(w, "soft_update_button")->isEnabled());
-    QVERIFY(widget<QPushButton>(w, "gpsdata_update_button")->isEnabled());
-    QVERIFY(!widget<QPushButton>(w, "workout_update_button")->isEnabled());
-
-    // A model without art: the generic picture and the name as large bold text.
-    w->setDevice(QStringLiteral("Pacer50"), QStringLiteral("0901AAAABBBBCCCC"), {QStringLiteral("1.0")});
-    QCOMPARE(widget<QLabel>(w, "device_label")->styleSheet(),
-             QStringLiteral("background-image: url(:/device/Velora_device.png)"));
-    QVERIFY(!shown(w, "device_title_label"));
-    auto *title = widget<QLabel>(w, "device_title_text");
-    QVERIFY(shown(w, "device_title_text"));
-    QCOMPARE(title->text(), QStringLiteral("Pacer50"));
-    QVERIFY(title->font().bold());
-    QCOMPARE(title->font().pointSize(), 24);
-    // Device texts are never taken as markup.
-    w->setDevice(QStringLiteral("<b>X</b>"), QStringLiteral("<i>u</i>"), {});
-    QCOMPARE(title->textFormat(), Qt::PlainText);
-    QCOMPARE(widget<QLabel>(w, "uuid_info_label")->textFormat(), Qt::PlainText);
-}
-
-void TestOrlaWindows::versionsText_data()
-{
-    QTest::addColumn<QStringList>("versions");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("two entries") << QStringList{QStringLiteral("1.2.3"), QStringLiteral("2.0")}
-                                 << QStringLiteral("1.2.3\n2.0\n");
-    QTest::newRow("empty parts kept") << QStringList{QStringLiteral("1..2")} << QStringLiteral("1..2\n");
-    QTest::newRow("six parts") << QStringList{QStringLiteral("9.123.0101.77.024.042")}
-                               << QStringLiteral("9.123.0101\n.77.024.042");
-    QTest::newRow("nine parts") << QStringList{QStringLiteral("1.04.07.2.10.0311.12.203.105")}
-                                << QStringLiteral("1.04.07\n.2.10.0311\n.12.203.105");
-    QTest::newRow("long then short") << QStringList{QStringLiteral("1.2.3.4"), QStringLiteral("5")}
-                                     << QStringLiteral("1.2.3\n.45\n");
-    QTest::newRow("none") << QStringList{} << QString();
-}
-
-void TestOrlaWindows::versionsText()
-{
-    QFETCH(QStringList, versions);
-    QFETCH(QString, text);
-    QCOMPARE(OrlaForm::versionsText(versions), text);
-    ControllerRig rig;
-    rig.start();
-    rig.main()->setDevice(QStringLiteral("Pacer60"), QStringLiteral("U"), versions);
-    QCOMPARE(widget<QLabel>(rig.main(), "soft_info_label")->text(), text);
-}
-
-void TestOrlaWindows::statusOperations()
-{
-    ControllerRig rig;
-    rig.start();
-    OrlaForm *w = rig.main();
-    w->setDevice(QStringLiteral("Pacer60"), QStringLiteral("U"), {QStringLiteral("1.0")});
-    w->setGpsUpdating(true);
-    QVERIFY(!widget<QPushButton>(w, "gpsdata_update_button")->isEnabled());
-    QCOMPARE(widget<QLabel>(w, "Msg_label")->text(), QStringLiteral("Updating GPS data... "));
-    QVERIFY(shown(w, "Msg_label"));
-    w->setGpsUpdating(false);
-    QVERIFY(widget<QPushButton>(w, "gpsdata_update_button")->isEnabled());
-    QVERIFY(!shown(w, "Msg_label"));
-
-    w->setProgress(40);
-    QVERIFY(shown(w, "step_progressBar"));
-    QCOMPARE(widget<QProgressBar>(w, "step_progressBar")->value(), 40);
-    w->setProgress(-1);
-    QVERIFY(!shown(w, "step_progressBar"));
-
-    w->showChecking();
-    QVERIFY(shown(w, "download_indicator") && !shown(w, "download_count_label"));
-    w->showUpdateNotice();
-    QVERIFY(!shown(w, "download_indicator") && shown(w, "download_count_label"));
-    w->hideUpdateIndicators();
-    QVERIFY(!shown(w, "download_indicator") && !shown(w, "download_count_label"));
-
-    QVERIFY(!w->workoutsAllowed());
-    w->allowWorkouts();
-    QVERIFY(widget<QPushButton>(w, "workout_update_button")->isEnabled());
-    w->setDevice(QStringLiteral("Pacer21"), QStringLiteral("V"), {QStringLiteral("2.0")});
-    QVERIFY(widget<QPushButton>(w, "workout_update_button")->isEnabled());
-    w->setDevice(QString(), QString(), {});
-    QVERIFY(!widget<QPushButton>(w, "workout_update_button")->isEnabled());
-}
-
-void TestOrlaWindows::aboutLabelHover()
-{
-    ControllerRig rig;
-    rig.start();
-    OrlaForm *w = rig.main();
-    w->show();
-    auto *about = widget<HoverLabel>(w, "about_label");
-    QSignalSpy enters(about, &HoverLabel::mouseEnter);
-    QSignalSpy leaves(about, &HoverLabel::mouseLeave);
-    QEnterEvent enter(QPointF(5, 5), QPointF(325, 15), QPointF(325, 15));
-    QApplication::sendEvent(about, &enter);
-    QCOMPARE(enters.size(), 1);
-    QVERIFY(widget<QLabel>(w, "version_label")->isVisible());
-    QEvent leave(QEvent::Leave);
-    QApplication::sendEvent(about, &leave);
-    QCOMPARE(leaves.size(), 1);
-    QVERIFY(!widget<QLabel>(w, "version_label")->isVisible());
-}
-
-void TestOrlaWindows::dialogLayoutAndStates()
-{
-    ControllerRig rig;
-    rig.start();
-    SoftUpdateForm *d = rig.dialog();
-    checkWindowFrame(d, "SoftUpdateForm");
-    checkGeometry(d, {{"title_label", {30, 20, 164, 67}},
-                      {"warning_label", {30, 230, 48, 48}},
-                      {"remind_label", {80, 230, 250, 80}},
-                      {"Msg_label", {80, 320, 250, 90}},
-                      {"info_label", {305, 75, 24, 24}},
-                      {"soft_update_button", {190, 450, 140, 50}},
-                      {"cancel_button", {40, 450, 140, 50}},
-                      {"soft_update_list", {30, 100, 300, 100}},
-                      {"step_progressBar", {45, 350, 280, 30}}});
-    QCOMPARE(widget<QLabel>(d, "title_label")->text(), QStringLiteral("Software Update"));
-    QCOMPARE(widget<QLabel>(d, "Msg_label")->text(), QStringLiteral("Force_Update_Device_Msg"));
-    QVERIFY(!d->findChild<QLabel *>(QStringLiteral("note_text_label")));
-    d->setData(QStringLiteral("2.0"), QStringLiteral("1.5"), QStringLiteral("ignored"));
-    auto *list = widget<QListWidget>(d, "soft_update_list");
-    QCOMPARE(list->count(), 3);
-    QCOMPARE(list->item(0)->text(), QStringLiteral("Device software"));
-    QCOMPARE(list->item(1)->text(), QStringLiteral("Current: 1.5"));
-    QCOMPARE(list->item(2)->text(), QStringLiteral("Update: 2.0"));
-    d->setProgress(33);
-    QCOMPARE(widget<QProgressBar>(d, "step_progressBar")->value(), 33);
-    // setData again starts over.
-    d->setData(QStringLiteral("3.0"), QStringLiteral("2.0"), QString());
-    QCOMPARE(list->count(), 3);
-    QCOMPARE(widget<QProgressBar>(d, "step_progressBar")->value(), 0);
-    QVERIFY(!shown(d, "step_progressBar"));
-    checkResourcesExist(d);
-}
-
-void TestOrlaWindows::resultWindows()
-{
-    ControllerRig rig;
-    rig.start();
-    recover_complete_form *done = rig.controller->completeForm();
-    checkWindowFrame(done, "recover_complete_form");
-    checkGeometry(
-        done,
-        {{"msg_label", {20, 300, 320, 181}}, {"pic_label", {50, 120, 250, 157}}, {"title_label", {0, 20, 360, 71}}});
-    QCOMPARE(widget<QLabel>(done, "title_label")->text(), QStringLiteral("<font color=\"#00aa00\">Completion</font>"));
-    // Built before any device is reported: the watch animation.
-    QCOMPARE(done->animation()->fileName(), QStringLiteral(":/release_cable.gif"));
-    QVERIFY(done->animation()->isValid());
-    QVERIFY(done->animation()->frameCount() > 1);
-    recover_complete_form bike(true);
-    QCOMPARE(bike.animation()->fileName(), QStringLiteral(":/pacer_release_cable.gif"));
-    QVERIFY(bike.animation()->isValid());
-
-    recover_fail_form *fail = rig.controller->failForm();
-    checkWindowFrame(fail, "recover_fail_form");
-    checkGeometry(fail, {{"OK_button", {110, 450, 140, 50}},
-                         {"msg_label", {0, 290, 360, 111}},
-                         {"pic_label", {105, 120, 150, 136}},
-                         {"title_label", {0, 20, 360, 71}}});
-    QCOMPARE(widget<QPushButton>(fail, "OK_button")->text(), QStringLiteral("OK"));
-    QCOMPARE(widget<QLabel>(fail, "title_label")->text(), QStringLiteral("<font color=\"#00aa00\">Sorry</font>"));
-    fail->setReason(3);
-    QCOMPARE(widget<QLabel>(fail, "msg_label")->text(), QStringLiteral("<font size=\"5\">Not_Enough_Space_Msg</font>"));
-    fail->setReason(-7);
-    QVERIFY(widget<QLabel>(fail, "msg_label")->text().startsWith(QStringLiteral("<font size=\"16\"")));
-    checkResourcesExist(done);
-    checkResourcesExist(fail);
-}
-
-void TestOrlaWindows::buttonsAskTheirActions()
-{
-    ActionsStub stub;
-    OrlaForm main(&stub, false);
-    stub.busy = true;
-    main.onSoftUpdateClicked();
-    main.onGpsDataClicked();
-    main.onWorkoutUpdateClicked();
-    QCOMPARE(stub.calls, QStringList(3, QStringLiteral("refuseIfBusy")));
-    stub.busy = false;
-    stub.calls.clear();
-    main.onSoftUpdateClicked();
-    main.onGpsDataClicked();
-    main.onWorkoutUpdateClicked();
-    QCOMPARE(stub.calls, (QStringList{"refuseIfBusy", "offerSoftwareUpdate", "refuseIfBusy", "updateAlp(1)",
-                                      "refuseIfBusy", "installWorkouts"}));
-
-    stub.calls.clear();
-    SoftUpdateForm dialog(&stub);
-    dialog.onMouseEnter();
-    QCOMPARE(widget<QLabel>(&dialog, "note_text_label")->text(), QStringLiteral("Release note"));
-    dialog.onUpdateclicked();
-    dialog.onCancelclicked();
-    recover_fail_form fail(&stub);
-    QTest::mouseClick(widget<QPushButton>(&fail, "OK_button"), Qt::LeftButton);
-    QCOMPARE(stub.calls, (QStringList{"note", "startSoftwareUpdate", "refreshMainWindow(0)", "refreshMainWindow(0)"}));
-}
-
-void TestOrlaWindows::artForEveryNamedPicture()
-{
-    for (const char *name : {":/background.png",
-                             ":/background_beta.png",
-                             ":/update_noti.png",
-                             ":/wait_update.gif",
-                             ":/guide_1.png",
-                             ":/guide_2.png",
-                             ":/highlight_1.png",
-                             ":/disable_1.png",
-                             ":/mouseover_1.png",
-                             ":/click_1.png",
-                             ":/orla_icon.jpg",
-                             ":/warning.png",
-                             ":/info_1.png",
-                             ":/info_2.png",
-                             ":/cry.png",
-                             ":/release_cable.gif",
-                             ":/pacer_release_cable.gif",
-                             ":/highlight_3.png",
-                             ":/disable_3.png",
-                             ":/mouseover_3.png",
-                             ":/click_3.png",
-                             ":/device/device_notfound.png",
-                             ":/device/Velora_device.png"}) {
-        QImage image(QString::fromLatin1(name));
-        QVERIFY2(!image.isNull(), name);
-    }
-    QCOMPARE(QImage(QStringLiteral(":/background.png")).size(), QSize(360, 525));
-    QCOMPARE(QImage(QStringLiteral(":/highlight_1.png")).size(), QSize(240, 58));
-    QCOMPARE(QImage(QStringLiteral(":/click_3.png")).size(), QSize(140, 50));
-    // Every model with a device picture has its title picture too; and there are several.
-    const QStringList pictures = QDir(QStringLiteral(":/device")).entryList({QStringLiteral("*_device.png")});
-    int models = 0;
-    for (const QString &picture : pictures) {
-        const QString model = picture.chopped(int(qstrlen("_device.png")));
-        if (model == QLatin1String("Velora"))
-            continue;
-        ++models;
-        QVERIFY2(QFile::exists(QStringLiteral(":/device/%1_title.png").arg(model)), qPrintable(model));
-        QCOMPARE(QImage(QStringLiteral(":/device/") + picture).size(), QSize(136, 202));
-    }
-    QVERIFY(models >= 8);
-    QVERIFY(!QFile::exists(QStringLiteral(":/device/Pacer50_device.png")));
-}
-
-void TestOrlaWindows::windowsRender()
-{
-    // Each window as the user sees it: the named widgets in place with their
-    // texts, and their pictures (background, device, buttons) really painted.
-    ControllerRig rig;
-    rig.start();
-    OrlaForm *main = rig.main();
-    main->setDevice(QStringLiteral("Pacer60"), QStringLiteral("0F01AAAABBBBCCCC"), {QStringLiteral("2.1.0")});
-    main->showUpdateNotice();
-    checkPainted(main, {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
-                        {"device_label", {25, 17, 136, 202}, nullptr, ":/device/Pacer60_device.png"},
-                        {"device_title_label", {180, 42, 164, 67}, nullptr, ":/device/Pacer60_title.png"},
-                        {"uuid_word_label", {180, 120, 40, 20}, "UUID:"},
-                        {"uuid_info_label", {220, 120, 130, 20}, "0F01AAAABBBBCCCC"},
-                        {"soft_word_label", {180, 140, 60, 70}, "Software Version:"},
-                        {"soft_info_label", {250, 140, 110, 70}, "2.1.0\n"},
-                        {"soft_update_button", {60, 280, 240, 58}, "Update Software", ":/highlight_1.png", 0.6},
-                        {"gpsdata_update_button", {60, 350, 240, 58}, "Update GPS Data", ":/highlight_1.png", 0.6},
-                        {"workout_update_button", {60, 420, 240, 58}, "Install Velora Workout", ":/disable_1.png", 0.6},
-                        {"download_count_label", {265, 275, 48, 48}, "1", ":/update_noti.png", 0.6},
-                        {"about_label", {320, 10, 24, 24}, nullptr, ":/guide_1.png"}});
-
-    SoftUpdateForm *dialog = rig.dialog();
-    dialog->setData(QStringLiteral("2.0"), QStringLiteral("1.5"), QString());
-    checkPainted(dialog, {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
-                          {"title_label", {30, 20, 164, 67}, "Software Update"},
-                          {"warning_label", {30, 230, 48, 48}, nullptr, ":/warning.png"},
-                          {"remind_label", {80, 230, 250, 80}, "Backup_Data_Warn_Msg"},
-                          {"Msg_label", {80, 320, 250, 90}, "Force_Update_Device_Msg"},
-                          {"info_label", {305, 75, 24, 24}, nullptr, ":/info_2.png"},
-                          {"soft_update_button", {190, 450, 140, 50}, "Update", ":/highlight_3.png", 0.6},
-                          {"cancel_button", {40, 450, 140, 50}, "Cancel", ":/highlight_3.png", 0.6},
-                          {"soft_update_list", {30, 100, 300, 100}}});
-
-    checkPainted(rig.controller->completeForm(),
-                 {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
-                  {"msg_label", {20, 300, 320, 181}, "Last_Remind_Msg"},
-                  {"pic_label", {50, 120, 250, 157}},
-                  {"title_label", {0, 20, 360, 71}, "<font color=\"#00aa00\">Completion</font>"}});
-
-    recover_fail_form *fail = rig.controller->failForm();
-    fail->setReason(3);
-    checkPainted(fail, {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
-                        {"OK_button", {110, 450, 140, 50}, "OK", ":/highlight_3.png", 0.6},
-                        {"msg_label", {0, 290, 360, 111}, "<font size=\"5\">Not_Enough_Space_Msg</font>"},
-                        {"pic_label", {105, 120, 150, 136}, nullptr, ":/cry.png"},
-                        {"title_label", {0, 20, 360, 71}, "<font color=\"#00aa00\">Sorry</font>"}});
-}
 
 QTEST_MAIN(TestOrlaWindows)
 #include "tst_OrlaWindows.moc"

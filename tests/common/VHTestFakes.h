@@ -9,6 +9,7 @@
 #include "VHEnvInterface.h"
 #include "VHPlatformInterface.h"
 #include "VHSCSIDeviceService.h"
+#include "VHTestServices.h"
 
 #include <QByteArray>
 #include <QList>
@@ -18,79 +19,6 @@
 #include <functional>
 #include <memory>
 #include <vector>
-
-// Counts live services so tests can see that ownership ends where it should.
-inline int &liveFakeServices()
-{
-    static int count = 0;
-    return count;
-}
-
-class FakeFSService : public VHDeviceService
-{
-public:
-    FakeFSService(const QString &uuid, const VHModelInfo &model) : m_uuid(uuid), m_model(model)
-    {
-        ++liveFakeServices();
-    }
-    ~FakeFSService() override { --liveFakeServices(); }
-    bool getUUID(QString &uuid) override
-    {
-        uuid = m_uuid;
-        return !uuid.isEmpty();
-    }
-    VHModelInfo modelInfo() const override { return m_model; }
-    int type() const override { return DEVICE_FS; }
-
-private:
-    QString m_uuid;
-    VHModelInfo m_model;
-};
-
-// A SCSI service that records every command; the UUID answers the vendor read.
-class FakeSCSIService : public VHSCSIDeviceService
-{
-public:
-    struct Command
-    {
-        QByteArray cdb;
-        QByteArray data;
-    };
-
-    FakeSCSIService(const QString &uuid, const VHModelInfo &model) : m_uuid(uuid), m_model(model)
-    {
-        ++liveFakeServices();
-    }
-    ~FakeSCSIService() override { --liveFakeServices(); }
-
-    VHModelInfo modelInfo() const override { return m_model; }
-    bool openClient() override { return openSucceeds; }
-    void closeClient() override {}
-    bool writeClient(const std::uint8_t *cdb, int cdbLength, const std::uint8_t *data, int length) override
-    {
-        commands.append({QByteArray(reinterpret_cast<const char *>(cdb), cdbLength),
-                         QByteArray(reinterpret_cast<const char *>(data), length)});
-        return commands.size() != failAtCommand;
-    }
-    bool readClient(const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length) override
-    {
-        std::fill(buffer, buffer + length, 0);
-        const QByteArray uuid = m_uuid.toLatin1().left(16);
-        if (length >= 16)
-            std::copy(uuid.begin(), uuid.end(), buffer + length - 16);
-        Q_UNUSED(cdb);
-        Q_UNUSED(cdbLength);
-        return true;
-    }
-
-    QList<Command> commands;
-    bool openSucceeds = true;
-    qsizetype failAtCommand = -1; // 1-based index of a command that fails
-
-private:
-    QString m_uuid;
-    VHModelInfo m_model;
-};
 
 // A device model whose answers and action bodies the test sets.
 class FakeDevice : public VHDeviceImpl<FakeDevice, VHDeviceServiceClient>
@@ -178,6 +106,19 @@ public:
 inline bool waitUntilIdle(VHClient &client, int ms = 20000)
 {
     return QTest::qWaitFor([&] { return !client.isBusy(); }, ms);
+}
+
+// Starts an action with `start` and waits for its end: whether it succeeded,
+// with the device's error code in `code`.
+inline bool runAction(VHClient &client, const std::function<bool()> &start, int *code = nullptr)
+{
+    if (!start() || !waitUntilIdle(client))
+        return false;
+    int error = 0;
+    const bool failed = client.actionFailed(error);
+    if (code)
+        *code = error;
+    return !failed;
 }
 
 // Makes the FakeDevice a model row's factory can create.

@@ -9,13 +9,12 @@
 #include "VHDevSim.h"
 #include "VHDeviceFamilies.h"
 #include "VHDeviceManager.h"
+#include "VHFitPackageBuilder.h"
 #include "VHGalDevice.h"
 #include "VHTestEnv.h"
 #include "VHTestEvents.h"
 #include "VHTestFiles.h"
-#include "VHZipUtil.h"
 
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,18 +26,6 @@ using Events = VHTestEvents;
 const QByteArray kRelease = "[IMG]\nName=SycamoreBR\nSize=64\nExt_FlashImageStartAddr=0x10000\n"
                             "Ext_FlashLangStartAddr=0x40000\nLangVersion=L2\n[OS]\nVersion=120\n"
                             "[BootLoader]\nVersion=R002\n";
-
-QString zipFolder(const QString &staging)
-{
-    QStringList names;
-    QDirIterator it(staging, QDir::Files);
-    while (it.hasNext())
-        names << QFileInfo(it.next()).fileName();
-    const QString zip = staging + QStringLiteral(".zip");
-    if (!VHZipUtil().compress(zip, staging, names))
-        qWarning("can not pack %s", qPrintable(zip));
-    return zip;
-}
 
 } // namespace
 
@@ -61,15 +48,18 @@ class TestGalUpdateRoad : public QObject
 
     QString package()
     {
-        const QString staging = m_work.filePath(QStringLiteral("pkg"));
-        writeFile(staging + QStringLiteral("/release.ini"), kRelease);
-        writeFile(staging + QStringLiteral("/iap.bin"), VHDevSim::makeImage(QStringLiteral("BootLoader"), "R002"));
-        writeFile(staging + QStringLiteral("/SycamoreBR_120.bin"),
-                  VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"), QByteArray(3000, 'i')));
-        writeFile(staging + QStringLiteral("/header.bin"), QByteArray(100, 'h'));
-        for (const QString &code : {QStringLiteral("eng"), QStringLiteral("deu")})
-            writeFile(staging + QLatin1Char('/') + VHDevSim::fontFileName(code), VHDevSim::makeFont(code, 2, 300));
-        return zipFolder(staging);
+        const QString zip = m_work.filePath(QStringLiteral("pkg.zip"));
+        const QList<VHFitPackageBuilder::Entry> entries{
+            {QStringLiteral("release.ini"), kRelease},
+            {QStringLiteral("iap.bin"), VHDevSim::makeImage(QStringLiteral("BootLoader"), "R002")},
+            {QStringLiteral("SycamoreBR_120.bin"),
+             VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"), QByteArray(3000, 'i'))},
+            {QStringLiteral("header.bin"), QByteArray(100, 'h')},
+            {VHDevSim::fontFileName(QStringLiteral("eng")), VHDevSim::makeFont(QStringLiteral("eng"), 2, 300)},
+            {VHDevSim::fontFileName(QStringLiteral("deu")), VHDevSim::makeFont(QStringLiteral("deu"), 2, 300)}};
+        if (!VHFitPackageBuilder::writeArchive(zip, entries, true))
+            qWarning("can not pack %s", qPrintable(zip));
+        return zip;
     }
 
     QString restoreFolder()

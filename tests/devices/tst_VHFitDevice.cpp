@@ -4,16 +4,15 @@
 #include "VHEnv.h"
 #include "VHFSDeviceService.h"
 #include "VHFitDevice.h"
+#include "VHFitPackageBuilder.h"
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
 #include "VHTestFiles.h"
 #include "VHVolumeSync.h"
-#include "VHZipUtil.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>
-#include <QDirIterator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,21 +22,6 @@
 namespace {
 
 using FitPtr = std::unique_ptr<VHFitDevice, VHClientDeleter>;
-
-// Zips the files of a staging folder under their relative names.
-QString zipFolder(const QString &staging, const QString &zipPath)
-{
-    QStringList names;
-    QDirIterator it(staging, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        names << QDir(staging).relativeFilePath(it.next());
-    const QString cwd = QDir::currentPath();
-    QDir::setCurrent(staging);
-    if (!VHZipUtil().compress(zipPath, names))
-        qWarning("can not pack %s", qPrintable(zipPath));
-    QDir::setCurrent(cwd);
-    return zipPath;
-}
 
 struct Image
 {
@@ -75,36 +59,37 @@ class TestVHFitDevice : public QObject
         return device;
     }
 
+    // An archive of the entries, in their order.
+    QString archive(const QList<VHFitPackageBuilder::Entry> &entries)
+    {
+        const QString zip = m_root.path() + QStringLiteral("/pkg%1.zip").arg(++m_packages);
+        if (!VHFitPackageBuilder::writeArchive(zip, entries, true))
+            qWarning("can not pack %s", qPrintable(zip));
+        return zip;
+    }
+
+    static QByteArray workouts()
+    {
+        VHFitPackageBuilder::Options options;
+        options.workouts = {{"Velorawrk", "Tempo.wkt", 0, "tempo"}, {"Test", "Ramp.wkt", 0, "ramp"}};
+        return VHFitPackageBuilder::workoutZip(options);
+    }
+
     QString makePackage(const QList<Image> &images, bool withRelease = true, bool withWorkouts = false)
     {
-        const QString staging = m_root.path() + QStringLiteral("/pkg%1").arg(++m_packages);
+        QList<VHFitPackageBuilder::Entry> entries;
         QByteArray release = "[MODEL]\nName=Pacer60F\n";
         for (qsizetype i = 0; i < images.size(); ++i) {
             const Image &image = images.at(i);
             release += "[" + image.kind.toUtf8() + "]\nName=" + image.name.toUtf8()
                        + "\nVersion=" + image.version.toUtf8() + "\n";
-            writeFile(staging + QLatin1Char('/') + image.name, QByteArray(image.size, char('A' + i % 26)));
+            entries.append({image.name, QByteArray(image.size, char('A' + i % 26))});
         }
         if (withRelease)
-            writeFile(staging + QStringLiteral("/release.ini"), release);
-        if (withWorkouts) {
-            const QString inner = staging + QStringLiteral("-workouts");
-            writeFile(inner + QStringLiteral("/Velorawrk/Tempo.wkt"), "tempo");
-            writeFile(inner + QStringLiteral("/Test/Ramp.wkt"), "ramp");
-            zipFolder(inner, staging + QStringLiteral("/workout.zip"));
-        }
-        return zipFolder(staging, staging + QStringLiteral(".zip"));
-    }
-
-    bool run(VHFitDevice &device, const std::function<bool()> &start, int *code = nullptr)
-    {
-        if (!start() || !waitUntilIdle(device))
-            return false;
-        int error = 0;
-        const bool failed = device.actionFailed(error);
-        if (code)
-            *code = error;
-        return !failed;
+            entries.append({QStringLiteral("release.ini"), release});
+        if (withWorkouts)
+            entries.append({QStringLiteral("workout.zip"), workouts()});
+        return archive(entries);
     }
 
     QStringList volumeRootFiles() const { return QDir(m_volume).entryList(QDir::Files, QDir::Name); }
@@ -190,7 +175,7 @@ private slots:
                                              {"DeviceLang", "lang.bin", "DL20221231", 50},
                                              {"GPS", "gps.bin", "1", 70}}); // unknown kind: always new
         int code = -1;
-        QVERIFY(run(
+        QVERIFY(runAction(
             *device, [&] { return device->updateTotal(package, QString()); }, &code));
         QCOMPARE(code, 0);
         QCOMPARE(volumeRootFiles(), (QStringList{"gps.bin", "os.bin", "update.ini"}));
@@ -202,7 +187,7 @@ private slots:
     {
         FitPtr device = makeDevice();
         const QString package = makePackage({{"OS", "os.bin", "9", 10}, {"BootLoader", "boot.bin", "B123", 10}});
-        QVERIFY(run(*device, [&] { return device->updateTotal(package, QString()); }));
+        QVERIFY(runAction(*device, [&] { return device->updateTotal(package, QString()); }));
         QVERIFY(volumeRootFiles().isEmpty());
     }
 
@@ -212,13 +197,13 @@ private slots:
         m_script.freeSpace = 1000;
         const QString package = makePackage({{"OS", "os.bin", "10", 600}, {"Bluetooth", "bt.bin", "BT78", 600}});
         int code = 0;
-        QVERIFY(!run(
+        QVERIFY(!runAction(
             *device, [&] { return device->updateTotal(package, QString()); }, &code));
         QCOMPARE(code, 3);
         QVERIFY(volumeRootFiles().isEmpty());
         // Exactly enough is enough.
         m_script.freeSpace = 1200;
-        QVERIFY(run(
+        QVERIFY(runAction(
             *device, [&] { return device->updateTotal(package, QString()); }, &code));
     }
 
@@ -230,7 +215,7 @@ private slots:
         const QString package = makePackage({{"OS", "os.bin", "10", 10}});
         const qsizetype logged = readTestLog().size();
         int code = 0;
-        QVERIFY(!run(
+        QVERIFY(!runAction(
             *device, [&] { return device->updateTotal(package, QString()); }, &code));
         QCOMPARE(code, 4); // the general failure text, not "the device is full"
         QVERIFY(volumeRootFiles().isEmpty());
@@ -240,7 +225,7 @@ private slots:
         QVERIFY(log.contains(QStringLiteral("can not get the free space of ") + m_volume));
         // Nothing to copy needs no free space.
         const QString same = makePackage({{"OS", "os.bin", "9", 10}});
-        QVERIFY(run(*device, [&] { return device->updateTotal(same, QString()); }));
+        QVERIFY(runAction(*device, [&] { return device->updateTotal(same, QString()); }));
     }
 
     void badPackagesFailWithoutWriting()
@@ -248,21 +233,18 @@ private slots:
         FitPtr device = makeDevice();
         int code = 0;
         const QString noRelease = makePackage({{"OS", "os.bin", "10", 10}}, false);
-        QVERIFY(!run(
+        QVERIFY(!runAction(
             *device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
-        QVERIFY(!run(*device, [&] { return device->updateTotal(m_root.path() + "/missing.zip", QString()); }));
+        QVERIFY(!runAction(*device, [&] { return device->updateTotal(m_root.path() + "/missing.zip", QString()); }));
         // A truncated package: its central directory is gone.
         const QString good = makePackage({{"OS", "os.bin", "10", 20000}});
         QByteArray bytes = readFile(good);
         writeFile(good + QStringLiteral(".cut.zip"), bytes.left(bytes.size() / 2));
-        QVERIFY(!run(*device, [&] { return device->updateTotal(good + QStringLiteral(".cut.zip"), QString()); }));
+        QVERIFY(!runAction(*device, [&] { return device->updateTotal(good + QStringLiteral(".cut.zip"), QString()); }));
         // An image name that would leave the volume root.
-        const QString escaping = makePackage({{"OS", "os.bin", "10", 10}});
-        const QString staging = escaping.chopped(4);
-        writeFile(staging + QStringLiteral("/release.ini"), "[OS]\nName=../outside.bin\nVersion=10\n");
-        writeFile(staging + QStringLiteral("/outside.bin"), "x");
-        zipFolder(staging, escaping);
-        QVERIFY(!run(
+        const QString escaping = archive(
+            {{"release.ini", "[OS]\nName=../outside.bin\nVersion=10\n"}, {"os.bin", "os"}, {"outside.bin", "x"}});
+        QVERIFY(!runAction(
             *device, [&] { return device->updateTotal(escaping, QString()); }, &code));
         QCOMPARE(code, 4);
         QVERIFY(volumeRootFiles().isEmpty());
@@ -275,9 +257,9 @@ private slots:
         writeFile(victim, "keep");
         FitPtr device = makeDevice(QStringLiteral("../../x"));
         const QString package = makePackage({{"OS", "os.bin", "10", 10}});
-        QVERIFY(!run(*device, [&] { return device->updateTotal(package, QString()); }));
+        QVERIFY(!runAction(*device, [&] { return device->updateTotal(package, QString()); }));
         device = makeDevice(QStringLiteral(".."));
-        QVERIFY(!run(*device, [&] { return device->updateTotal(package, QString()); }));
+        QVERIFY(!runAction(*device, [&] { return device->updateTotal(package, QString()); }));
         QVERIFY(QFileInfo::exists(victim));
         QVERIFY(volumeRootFiles().isEmpty());
     }
@@ -290,7 +272,7 @@ private slots:
         writeFile(m_volume + QStringLiteral("/os.bin/inside/f"), "x");
         const QString package = makePackage({{"OS", "os.bin", "10", 10}});
         int code = 0;
-        QVERIFY(!run(
+        QVERIFY(!runAction(
             *device, [&] { return device->updateTotal(package, QString()); }, &code));
         QCOMPARE(code, 4);
         QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/update.ini")));
@@ -303,21 +285,21 @@ private slots:
         const QString without = makePackage({{"OS", "os.bin", "9", 10}});
         int code = 0;
         // The starter's first text is the package, its last the mode.
-        QVERIFY(run(
+        QVERIFY(runAction(
             *device, [&] { return device->updateComponent(with, "", "", "0"); }, &code));
         QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/System/Velorawrk")));
-        QVERIFY(!run(
+        QVERIFY(!runAction(
             *device, [&] { return device->updateComponent(without, "", "", "0"); }, &code));
         QCOMPARE(code, 5);
 
         // The device already has the folder in another spelling: it is used, as on FAT.
         QDir().mkpath(m_volume + QStringLiteral("/System/VeloraWrk"));
-        QVERIFY(run(
+        QVERIFY(runAction(
             *device, [&] { return device->updateComponent(with, "", "", "1"); }, &code));
         QCOMPARE(readFile(m_volume + QStringLiteral("/System/VeloraWrk/Tempo.wkt")), QByteArray("tempo"));
         QCOMPARE(readFile(m_volume + QStringLiteral("/System/Test/Ramp.wkt")), QByteArray("ramp"));
         QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/System/Velorawrk")));
-        QVERIFY(!run(
+        QVERIFY(!runAction(
             *device, [&] { return device->updateComponent(without, "", "", "1"); }, &code));
         QCOMPARE(code, 5);
     }
@@ -329,14 +311,14 @@ private slots:
         writeFile(updates + QStringLiteral("/AssitOff.alp"), QByteArray(5000, 'g'));
         QCOMPARE(device->getAlpDate(), 0);
         const int stamp = 1773878400;
-        QVERIFY(run(*device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), stamp); }));
+        QVERIFY(runAction(*device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), stamp); }));
         QCOMPARE(readFile(m_volume + QStringLiteral("/System/AssitOff.alp")).size(), 5000);
         QCOMPARE(readFile(m_volume + QStringLiteral("/System/date.txt")), QByteArray::fromHex("69bb3c80"));
         QCOMPARE(device->getAlpDate(), stamp);
         // A fresh object reads the stamp back from the device.
         QCOMPARE(makeDevice()->getAlpDate(), stamp);
         // A missing source fails and leaves no stamp behind.
-        QVERIFY(!run(*device, [&] { return device->updateAlp(QStringLiteral("Other.alp"), stamp); }));
+        QVERIFY(!runAction(*device, [&] { return device->updateAlp(QStringLiteral("Other.alp"), stamp); }));
         QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/System/date.txt")));
     }
 
@@ -385,9 +367,9 @@ private slots:
         const QString package = makePackage({{"OS", "os.bin", "10", 3000}}, true, true);
         const QString updates = VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Pacer60F");
         writeFile(updates + QStringLiteral("/AssitOff.alp"), QByteArray(500, 'g'));
-        run(*device, [&] { return device->updateTotal(package, QString()); });
-        run(*device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 77); });
-        run(*device, [&] { return device->updateComponent(package, "", "", "1"); });
+        runAction(*device, [&] { return device->updateTotal(package, QString()); });
+        runAction(*device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 77); });
+        runAction(*device, [&] { return device->updateComponent(package, "", "", "1"); });
         makeDevice()->getAlpDate();
 
         QCOMPARE(snapshot(home), before);
@@ -409,7 +391,7 @@ private slots:
         writeFile(m_volume + QStringLiteral("/bt.bin/inside/f"), "x");
         const QString package = makePackage({{"OS", "os.bin", "10", 100}, {"Bluetooth", "bt.bin", "BT78", 100}});
         int code = 0;
-        QVERIFY(!run(
+        QVERIFY(!runAction(
             *device, [&] { return device->updateTotal(package, QString()); }, &code));
         QCOMPARE(code, 4);
         QCOMPARE(volumeRootFiles(), QStringList({"old.bin", "os.bin"}));
@@ -423,7 +405,7 @@ private slots:
         FitPtr device = makeDevice();
         const QString updates = VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Pacer60F");
         writeFile(updates + QStringLiteral("/AssitOff.alp"), QByteArray(50, 'g'));
-        QVERIFY(run(*device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 5); }));
+        QVERIFY(runAction(*device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 5); }));
         QCOMPARE(QDir(m_volume).entryList(QDir::Files | QDir::Hidden), QStringList({".vhtmp-user"}));
         QCOMPARE(QDir(m_volume + QStringLiteral("/System")).entryList(QDir::Files | QDir::Hidden),
                  QStringList({"AssitOff.alp", "date.txt", "device.txt"}));
@@ -432,38 +414,26 @@ private slots:
     void packageNamesInAnySpelling()
     {
         FitPtr device = makeDevice();
-        const QString staging = m_root.path() + QStringLiteral("/cased%1").arg(++m_packages);
-        writeFile(staging + QStringLiteral("/Release.ini"), "[TimeZone]\nName=tz.bin\nVersion=TZ2025\n[MODEL]\n"
-                                                            "Name=x\n[OS]\nName=os.bin\nVersion=10\n"
-                                                            "[Bluetooth]\nName=bt.bin\nVersion=BT78\n");
-        writeFile(staging + QStringLiteral("/TZ.BIN"), "tz");
-        writeFile(staging + QStringLiteral("/os.bin"), "os");
-        writeFile(staging + QStringLiteral("/Bt.Bin"), "bt");
-        const QString inner = staging + QStringLiteral("-workouts");
-        writeFile(inner + QStringLiteral("/Velorawrk/Tempo.wkt"), "tempo");
-        zipFolder(inner, staging + QStringLiteral("/Workout.zip"));
-        const QString package = zipFolder(staging, staging + QStringLiteral(".zip"));
+        const QString package =
+            archive({{"Release.ini", "[TimeZone]\nName=tz.bin\nVersion=TZ2025\n[MODEL]\nName=x\n[OS]\nName=os.bin\n"
+                                     "Version=10\n[Bluetooth]\nName=bt.bin\nVersion=BT78\n"},
+                     {"TZ.BIN", "tz"},
+                     {"os.bin", "os"},
+                     {"Bt.Bin", "bt"},
+                     {"Workout.zip", workouts()}});
         int code = -1;
-        QVERIFY(run(
+        QVERIFY(runAction(
             *device, [&] { return device->updateTotal(package, QString()); }, &code));
         QCOMPARE(volumeRootFiles(), QStringList({"bt.bin", "os.bin", "tz.bin", "update.ini"}));
-        QVERIFY(run(
+        QVERIFY(runAction(
             *device, [&] { return device->updateComponent(package, "", "", "0"); }, &code));
-        QVERIFY(run(
+        QVERIFY(runAction(
             *device, [&] { return device->updateComponent(package, "", "", "1"); }, &code));
         QCOMPARE(readFile(m_volume + QStringLiteral("/System/Velorawrk/Tempo.wkt")), QByteArray("tempo"));
 
         // "./workout.zip" is the workouts for the check as for the install.
-        const QString dotted = m_root.path() + QStringLiteral("/dotted%1").arg(++m_packages);
-        QFile::copy(staging + QStringLiteral("/Workout.zip"), dotted + QStringLiteral("-workout.zip"));
-        QDir().mkpath(dotted);
-        QFile::copy(staging + QStringLiteral("/Workout.zip"), dotted + QStringLiteral("/workout.zip"));
-        const QString cwd = QDir::currentPath();
-        QDir::setCurrent(dotted);
-        const bool packed = VHZipUtil().compress(dotted + QStringLiteral(".zip"), {QStringLiteral("./workout.zip")});
-        QDir::setCurrent(cwd);
-        QVERIFY(packed);
-        QVERIFY(run(*device, [&] { return device->updateComponent(dotted + QStringLiteral(".zip"), "", "", "0"); }));
+        const QString dotted = archive({{"./workout.zip", workouts()}});
+        QVERIFY(runAction(*device, [&] { return device->updateComponent(dotted, "", "", "0"); }));
     }
 
     void everyFailedUpdateLeavesACode()
@@ -471,20 +441,17 @@ private slots:
         FitPtr device = makeDevice();
         int code = 0;
         // release.ini a folder: nothing to copy is no success.
-        const QString staging = m_root.path() + QStringLiteral("/folderini%1").arg(++m_packages);
-        writeFile(staging + QStringLiteral("/release.ini/inside.txt"), "x");
-        writeFile(staging + QStringLiteral("/os.bin"), "os");
-        const QString folderIni = zipFolder(staging, staging + QStringLiteral(".zip"));
-        QVERIFY(!run(
+        const QString folderIni = archive({{"release.ini/inside.txt", "x"}, {"os.bin", "os"}});
+        QVERIFY(!runAction(
             *device, [&] { return device->updateTotal(folderIni, QString()); }, &code));
         QCOMPARE(code, 4);
         const QString noRelease = makePackage({{"OS", "os.bin", "10", 10}}, false);
         code = 0;
-        QVERIFY(!run(
+        QVERIFY(!runAction(
             *device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
         QCOMPARE(code, 4);
         code = 0;
-        QVERIFY(!run(
+        QVERIFY(!runAction(
             *device, [&] { return device->updateTotal(m_root.path() + "/missing.zip", QString()); }, &code));
         QCOMPARE(code, 4);
         // A work folder that cannot be emptied (a file stands where it goes).
@@ -492,7 +459,7 @@ private slots:
         QDir(work).removeRecursively();
         writeFile(work, "in the way");
         code = 0;
-        QVERIFY(!run(
+        QVERIFY(!runAction(
             *device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
         QCOMPARE(code, 4);
         QVERIFY(readTestLog().contains(QStringLiteral("can not empty the work folder")));

@@ -85,6 +85,7 @@ private slots:
     {
         QCOMPARE(VHGalPackage::defaultImageInfo("Pacer20plus").name, QStringLiteral("SycamorePlus"));
         QCOMPARE(VHGalPackage::defaultImageInfo("Pacer21").name, QStringLiteral("SycamoreBR"));
+        QCOMPARE(VHGalPackage::defaultImageInfo("Pacer21").size, 0xF0800u);
         const VHImageMetaInfo other = VHGalPackage::defaultImageInfo("Pacer60");
         QVERIFY(other.name.isEmpty() && other.langVersion.isEmpty() && other.imageStart == 0);
         QCOMPARE(other.size, 985088u);

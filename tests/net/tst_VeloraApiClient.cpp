@@ -48,6 +48,17 @@ class TestVeloraApiClient : public QObject
         return readFile(zip);
     }
 
+    RecordingDelegate m_delegate;
+    std::unique_ptr<VeloraApiClient> m_client; // the client of query(), over m_delegate
+
+    // One exchange on a fresh client, to its end; what the delegate was told.
+    bool query(const QString &model = QStringLiteral("Pacer"), bool beta = false)
+    {
+        m_delegate.results.clear();
+        m_client = std::make_unique<VeloraApiClient>(&m_delegate);
+        return runQuery(*m_client, m_delegate, model, beta);
+    }
+
     // Runs one exchange to its end and returns what the delegate was told.
     bool runQuery(VeloraApiClient &client, RecordingDelegate &delegate, const QString &model = QStringLiteral("Pacer"),
                   bool beta = false)
@@ -109,14 +120,16 @@ private slots:
         m_oldPackage = QByteArray("an older package");
     }
 
-    void init() { m_world.reset(); }
+    void init()
+    {
+        m_client.reset();
+        m_world.reset();
+    }
 
     void downloadsPackageAndWritesItsFiles()
     {
-        RecordingDelegate delegate;
-        VeloraApiClient client(&delegate);
-        QVERIFY(runQuery(client, delegate));
-        QCOMPARE(delegate.results.size(), 1);
+        QVERIFY(query());
+        QCOMPARE(m_delegate.results.size(), 1);
         QCOMPARE(m_world.server().requestTargets().value(0),
                  QStringLiteral("/versions/index?model=Pacer&ver=2.8.0.19"));
         QCOMPARE(m_world.server().requestCount(QStringLiteral("/packages/Pacer/Total.zip")), 1);
@@ -126,17 +139,15 @@ private slots:
         QCOMPARE(readFile(file("filename.txt")), QByteArray("Total.zip"));
         // No temporary left behind.
         QCOMPARE(folderEntries(folder()), QStringList({"Total.zip", "filename.txt", "note.txt", "version.txt"}));
-        QCOMPARE(client.md5hash(), VHPackageServer::fileMd5(m_world.root() + QStringLiteral("/Pacer/Total.zip")));
+        QCOMPARE(m_client->md5hash(), VHPackageServer::fileMd5(m_world.root() + QStringLiteral("/Pacer/Total.zip")));
     }
 
     void sameVersionAlreadyPresentIsNotDownloaded()
     {
         putOldFiles();
         writeFile(file("version.txt"), "1.2.0");
-        RecordingDelegate delegate;
-        VeloraApiClient client(&delegate);
-        QVERIFY(runQuery(client, delegate));
-        QCOMPARE(delegate.results.size(), 1);
+        QVERIFY(query());
+        QCOMPARE(m_delegate.results.size(), 1);
         QCOMPARE(m_world.server().requestTargets().size(), 1); // the query only
         QCOMPARE(readFile(file("Total.zip")), m_oldPackage);
     }
@@ -145,9 +156,7 @@ private slots:
     {
         putOldFiles();
         writeFile(file("version.txt"), "1.2.0\n");
-        RecordingDelegate delegate;
-        VeloraApiClient client(&delegate);
-        QVERIFY(runQuery(client, delegate));
+        QVERIFY(query());
         QCOMPARE(readFile(file("Total.zip")), m_package);
         QCOMPARE(readFile(file("version.txt")), QByteArray("1.2.0"));
     }
@@ -159,10 +168,8 @@ private slots:
                     " {\"name\":\"Other\",\"version\":\"9.9\",\"url\":\"{base}/other.zip\"},"
                     " {\"name\":\"Total\",\"version\":\"2.0\",\"url\":\"{base}/packages/Pacer/Total.zip\","
                     "\"note\":\"second\"}]");
-        RecordingDelegate delegate;
-        VeloraApiClient client(&delegate);
-        QVERIFY(runQuery(client, delegate));
-        QCOMPARE(client.version(), QStringLiteral("2.0"));
+        QVERIFY(query());
+        QCOMPARE(m_client->version(), QStringLiteral("2.0"));
         QCOMPARE(readFile(file("version.txt")), QByteArray("2.0"));
         QCOMPARE(readFile(file("note.txt")), QByteArray("second"));
         QCOMPARE(readFile(file("Total.zip")), m_package);
@@ -173,9 +180,7 @@ private slots:
     {
         cannedIndex("[{\"name\":\"Total\",\"version\":2,\"url\":\"{base}/packages/Pacer/"
                     "Total.zip\",\"note\":3.5,\"md5hash\":12}]");
-        RecordingDelegate delegate;
-        VeloraApiClient client(&delegate);
-        QVERIFY(runQuery(client, delegate));
+        QVERIFY(query());
         QCOMPARE(readFile(file("version.txt")), QByteArray("2"));
         QCOMPARE(readFile(file("note.txt")), QByteArray("3.5"));
         QCOMPARE(readFile(file("Total.zip")), m_package); // "12" is no checksum to compare with
@@ -199,10 +204,8 @@ private slots:
         putOldFiles();
         cannedIndex(body);
         LogWatch log;
-        RecordingDelegate delegate;
-        VeloraApiClient client(&delegate);
-        QVERIFY(runQuery(client, delegate));
-        QCOMPARE(delegate.results.size(), 1);
+        QVERIFY(query());
+        QCOMPARE(m_delegate.results.size(), 1);
         QVERIFY(log.contains(QStringLiteral("qurey update and get empty")));
         QCOMPARE(m_world.server().requestTargets().size(), 1);
         verifyOldFilesUntouched();
@@ -226,10 +229,8 @@ private slots:
             cannedIndex(body);
         m_world.server().setFault(QStringLiteral("/versions/index"), VHServerFault(fault));
         LogWatch log;
-        RecordingDelegate delegate;
-        VeloraApiClient client(&delegate);
-        QVERIFY(runQuery(client, delegate));
-        QCOMPARE(delegate.results.size(), 1);
+        QVERIFY(query());
+        QCOMPARE(m_delegate.results.size(), 1);
         QVERIFY2(!log.contains(QStringLiteral("qurey update and get empty")), qPrintable(log.text()));
         QCOMPARE(m_world.server().requestTargets().size(), 1);
         verifyOldFilesUntouched();
@@ -240,9 +241,7 @@ private slots:
         putOldFiles();
         m_world.server().setFault(QStringLiteral("/versions/index"), VHServerFault::Http500);
         LogWatch log;
-        RecordingDelegate delegate;
-        VeloraApiClient client(&delegate);
-        QVERIFY(runQuery(client, delegate));
+        QVERIFY(query());
         QVERIFY(log.contains(QStringLiteral("http error=")));
         verifyOldFilesUntouched();
     }
@@ -477,9 +476,7 @@ private slots:
         cannedIndex(
             "[{\"name\":\"Total\",\"version\":\"1.2.0\",\"url\":\"{base}/packages/Pacer/Total.zip\",\"md5hash\":\""
             + md5.toLatin1() + "\"}]");
-        RecordingDelegate delegate;
-        VeloraApiClient client(&delegate);
-        QVERIFY(runQuery(client, delegate));
+        QVERIFY(query());
         QCOMPARE(readFile(file("Total.zip")), m_package);
     }
 
@@ -540,9 +537,7 @@ private slots:
     {
         const QString model = QStringLiteral("L\u00e4ufer+1 &x");
         const QByteArray package = publish(model, QStringLiteral("5.0"), QString(), 11);
-        RecordingDelegate delegate;
-        VeloraApiClient client(&delegate);
-        QVERIFY(runQuery(client, delegate, model));
+        QVERIFY(query(model));
         QCOMPARE(m_world.server().requestTargets().value(0),
                  QStringLiteral("/versions/index?model=L%C3%A4ufer%2B1%20%26x&ver=2.8.0.19"));
         QCOMPARE(readFile(file("Total.zip", model)), package);
@@ -551,9 +546,7 @@ private slots:
 
     void betaQueriesTheBetaEndpoint()
     {
-        RecordingDelegate delegate;
-        VeloraApiClient client(&delegate);
-        QVERIFY(runQuery(client, delegate, QStringLiteral("Pacer"), true));
+        QVERIFY(query(QStringLiteral("Pacer"), true));
         QCOMPARE(m_world.server().requestTargets().value(0),
                  QStringLiteral("/beta/versions/index?model=Pacer&ver=2.8.0.19"));
         QCOMPARE(m_world.server().requestCount(QStringLiteral("/versions/index")), 0);
@@ -586,9 +579,7 @@ private slots:
         body += QByteArray(VeloraApiClient::kMaxQueryReplySize, 'n');
         body += "\"}]";
         cannedIndex(body);
-        RecordingDelegate delegate;
-        VeloraApiClient client(&delegate);
-        QVERIFY(runQuery(client, delegate));
+        QVERIFY(query());
         QCOMPARE(m_world.server().requestCount(QStringLiteral("/packages/Pacer/Total.zip")), 0);
         verifyOldFilesUntouched();
     }

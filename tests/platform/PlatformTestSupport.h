@@ -11,6 +11,7 @@
 #include "VHSCSIDeviceService.h"
 #include "VHTestFiles.h"
 #include "VHTestLog.h"
+#include "VHTestServices.h"
 
 #include <QHash>
 #include <QMutex>
@@ -27,75 +28,6 @@ inline QList<quint32> codes(const QSignalSpy &spy)
         list.append(arguments.first().toUInt());
     return list;
 }
-
-// Counts live services so tests see that services not passed on are deleted.
-inline int &liveScriptedServices()
-{
-    static int count = 0;
-    return count;
-}
-
-class ScriptedService : public VHDeviceService
-{
-public:
-    ScriptedService(int type, const QString &uuid, const VHModelInfo &model = VHModelInfo())
-        : m_type(type), m_uuid(uuid), m_model(model)
-    {
-        ++liveScriptedServices();
-    }
-    ~ScriptedService() override { --liveScriptedServices(); }
-    bool getUUID(QString &uuid) override
-    {
-        uuid = m_uuid;
-        return !uuid.isEmpty();
-    }
-    VHModelInfo modelInfo() const override { return m_model; }
-    int type() const override { return m_type; }
-
-private:
-    int m_type;
-    QString m_uuid;
-    VHModelInfo m_model;
-};
-
-// A SCSI transport that records every command block and data phase.
-class RecordingScsiService : public VHSCSIDeviceService
-{
-public:
-    struct Command
-    {
-        QByteArray cdb;
-        QByteArray data;
-    };
-    VHModelInfo modelInfo() const override { return {}; }
-    bool openClient() override
-    {
-        ++opens;
-        return openSucceeds;
-    }
-    void closeClient() override { ++closes; }
-    bool writeClient(const std::uint8_t *cdb, int cdbLength, const std::uint8_t *data, int length) override
-    {
-        commands.append({QByteArray(reinterpret_cast<const char *>(cdb), cdbLength),
-                         QByteArray(reinterpret_cast<const char *>(data), length)});
-        return commands.size() != failAtCommand;
-    }
-    bool readClient(const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length) override
-    {
-        commands.append({QByteArray(reinterpret_cast<const char *>(cdb), cdbLength), QByteArray()});
-        std::fill(buffer, buffer + length, 0);
-        const int n = int(qMin<qsizetype>(answer.size(), length));
-        std::copy(answer.begin(), answer.begin() + n, buffer + length - n);
-        return true;
-    }
-
-    QList<Command> commands;
-    QByteArray answer; // placed at the end of a read buffer
-    bool openSucceeds = true;
-    qsizetype failAtCommand = -1; // 1-based
-    int opens = 0;
-    int closes = 0;
-};
 
 class FakeClient : public VHClientInterface
 {

@@ -35,6 +35,22 @@ class TestVHDevSim : public QObject
                               reinterpret_cast<std::uint8_t *>(buffer.data()), int(buffer.size()));
     }
 
+    struct Run
+    {
+        int code = -1; // -1: it did not end
+        QByteArray out, err;
+    };
+    // Runs the tool to its end, on this root with `onRoot`.
+    Run tool(const QStringList &arguments, bool onRoot = true)
+    {
+        QProcess process;
+        process.start(QStringLiteral(DEVSIM_TOOL),
+                      (onRoot ? QStringList{QStringLiteral("--root"), root()} : QStringList()) + arguments);
+        if (!process.waitForFinished(30000))
+            return {};
+        return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+    }
+
 private slots:
     void init()
     {
@@ -488,62 +504,36 @@ private slots:
 
     void toolMakesAndRestartsADevice()
     {
-        const QString tool = QStringLiteral(DEVSIM_TOOL);
-        QProcess process;
-        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("create"), QStringLiteral("fit"),
-                             QStringLiteral("WATCH"), QStringLiteral("--os"), QStringLiteral("1.0.0"),
-                             QStringLiteral("--model"), QStringLiteral("Pacer75")});
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(tool({"create", "fit", "WATCH", "--os", "1.0.0", "--model", "Pacer75"}).code, 0);
         QCOMPARE(iniValue(root() + QStringLiteral("/WATCH/System/device.txt"), QStringLiteral("MODEL/Model")),
                  QStringLiteral("Pacer75"));
-        process.start(tool, {QStringLiteral("make-image"), QStringLiteral("OS"), QStringLiteral("1.1.0"),
-                             root() + QStringLiteral("/WATCH/os.bin")});
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(tool({"make-image", "OS", "1.1.0", root() + QStringLiteral("/WATCH/os.bin")}, false).code, 0);
         QVERIFY(writeFile(root() + QStringLiteral("/WATCH/update.ini"), ""));
-        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("restart"), QStringLiteral("WATCH"),
-                             QStringLiteral("--pause"), QStringLiteral("0")});
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.exitCode(), 0);
-        QVERIFY(process.readAllStandardOutput().contains("installed OS=1.1.0"));
-        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("list")});
-        QVERIFY(process.waitForFinished(30000));
-        QVERIFY(process.readAllStandardOutput().contains("WATCH\tfit\tplugged"));
-        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("plug"), QStringLiteral("NONE")});
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.exitCode(), 1);
-        QVERIFY(process.readAllStandardError().contains("no such device"));
-        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("create"), QStringLiteral("gal"),
-                             QStringLiteral("BIKE"), QStringLiteral("--lang"), QStringLiteral("deu")});
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.exitCode(), 0);
+        Run run = tool({"restart", "WATCH", "--pause", "0"});
+        QCOMPARE(run.code, 0);
+        QVERIFY(run.out.contains("installed OS=1.1.0"));
+        QVERIFY(tool({"list"}).out.contains("WATCH\tfit\tplugged"));
+        run = tool({"plug", "NONE"});
+        QCOMPARE(run.code, 1);
+        QVERIFY(run.err.contains("no such device"));
+        QCOMPARE(tool({"create", "gal", "BIKE", "--lang", "deu"}).code, 0);
         QCOMPARE(readFile(root() + QStringLiteral("/BIKE/Lang/Font_deu_01.bft")).mid(4, 3), QByteArray("deu"));
         // The watcher brings an ejected, instructed GAL volume back.
         QVERIFY(writeFile(root() + QStringLiteral("/BIKE/update.ini"), ""));
         QVERIFY(VHSimPlatform(root()).ejectDeviceInMode(root() + QStringLiteral("/BIKE"), VHEjectMode::KeepPower));
         QProcess watcher;
-        watcher.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("watch"), QStringLiteral("--pause"),
-                             QStringLiteral("0")});
+        watcher.start(QStringLiteral(DEVSIM_TOOL), {QStringLiteral("--root"), root(), QStringLiteral("watch"),
+                                                    QStringLiteral("--pause"), QStringLiteral("0")});
         QTRY_VERIFY(QFileInfo(root() + QStringLiteral("/BIKE/device.ini")).isFile());
         QByteArray said;
         QTRY_VERIFY((said += watcher.readAllStandardOutput()).contains("BIKE: restarted after eject"));
         watcher.kill();
         QVERIFY(watcher.waitForFinished(30000));
-        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("fault"), QStringLiteral("BIKE"),
-                             QStringLiteral("--fail-command"), QStringLiteral("2"), QStringLiteral("--fail-selector"),
-                             QStringLiteral("0x0F"), QStringLiteral("--flash-never-ready")});
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.readAllStandardOutput(),
+        QCOMPARE(tool({"fault", "BIKE", "--fail-command", "2", "--fail-selector", "0x0F", "--flash-never-ready"}).out,
                  QByteArray("BIKE: failCommand=2 failSelector=15 flashNeverReady=1\n"));
-        process.start(tool, {QStringLiteral("--root"), root(), QStringLiteral("fault"), QStringLiteral("BIKE"),
-                             QStringLiteral("--clear"), QStringLiteral("--vanish-after"), QStringLiteral("9")});
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.readAllStandardOutput(), QByteArray("BIKE: vanishAfter=9\n"));
+        QCOMPARE(tool({"fault", "BIKE", "--clear", "--vanish-after", "9"}).out, QByteArray("BIKE: vanishAfter=9\n"));
         QCOMPARE(m_sim->faults(QStringLiteral("BIKE")).vanishAfter, 9);
-        process.start(tool, {QStringLiteral("--help")});
-        QVERIFY(process.waitForFinished(30000));
-        QVERIFY(process.readAllStandardOutput().contains("VELORA-SIM-IMAGE Kind=<group> Version=<v>"));
+        QVERIFY(tool({"--help"}, false).out.contains("VELORA-SIM-IMAGE Kind=<group> Version=<v>"));
     }
 };
 

@@ -1,5 +1,4 @@
 #include "VHFSDeviceService.h"
-#include "VHScsiCommands.h"
 #include "VHTestFiles.h"
 
 #include <QFile>
@@ -45,29 +44,6 @@ private slots:
         const QString garbage = writeIdentity(QByteArray("\xff\xfe[UUID\n=\n\0\0UUID", 16));
         VHFSDeviceService broken(m_root.path(), VHModelInfo(), garbage);
         QVERIFY(!broken.getUUID(uuid));
-    }
-
-    void secondaryDrive()
-    {
-        VHFSDeviceService service(QStringLiteral("/media/u/WATCH"), VHModelInfo(), QString());
-        QCOMPARE(service.rootPath(), QStringLiteral("/media/u/WATCH"));
-        QVERIFY(service.secondaryDrive().isEmpty());
-        service.setSecondaryDrive(QStringLiteral("/media/u/MAPS"));
-        QCOMPARE(service.secondaryDrive(), QStringLiteral("/media/u/MAPS"));
-    }
-
-    void commandBlocks()
-    {
-        using namespace VHScsiCommands;
-        auto bytes = [](const auto &cdb) {
-            return QByteArray(reinterpret_cast<const char *>(cdb.data()), int(cdb.size()));
-        };
-        QCOMPARE(bytes(inquiry()), QByteArray::fromHex("128000008000"));
-        QCOMPARE(bytes(eraseBlock(0x1234)), QByteArray::fromHex("2a000000123418000100"));
-        QCOMPARE(bytes(writeBlock(65535, 0x21, 4096)), QByteArray::fromHex("2a000000ffff21000800"));
-        QCOMPARE(uuidFromAnswer(QByteArray(2032, 'x') + QByteArray("ABCD\0\0\0\0\0\0\0\0\0\0\0\0", 16)),
-                 QByteArray("ABCD"));
-        QCOMPARE(uuidFromAnswer(QByteArray(5, 'x')), QByteArray());
     }
 };
 

@@ -111,7 +111,7 @@ A: removable=0
 // What the mocked device does with the next commands.
 struct Firmware
 {
-    enum Mode { Normal, ShortInquiry, TimeOut, Fails, UnitAttentionOnce };
+    enum Mode { Normal, ShortInquiry };
     std::atomic<int> mode{Normal};
     std::atomic<int> calls{0};
     VHSimScsiDevice *device = nullptr;
@@ -129,32 +129,13 @@ gboolean handleIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer 
     auto *firmware = static_cast<Firmware *>(data);
     if (umockdev_ioctl_client_get_request(client) != SG_IO)
         return FALSE;
-    const int call = ++firmware->calls;
+    ++firmware->calls;
     UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
     UMockdevIoctlData *header = umockdev_ioctl_data_resolve(arg, 0, sizeof(sg_io_hdr_t), nullptr);
     if (!header)
         return FALSE;
     sg_io_hdr_t h;
     std::memcpy(&h, header->data, sizeof h);
-    if (firmware->mode == Firmware::Fails) {
-        umockdev_ioctl_client_complete(client, -1, EIO);
-        return TRUE;
-    }
-    if (firmware->mode == Firmware::TimeOut) {
-        updateField(header, offsetof(sg_io_hdr_t, host_status), static_cast<unsigned short>(0x03));
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
-    }
-    if (firmware->mode == Firmware::UnitAttentionOnce && call == 1) {
-        UMockdevIoctlData *sense =
-            umockdev_ioctl_data_resolve(header, offsetof(sg_io_hdr_t, sbp), h.mx_sb_len, nullptr);
-        guint8 fixed[18] = {0x70, 0, 0x06};
-        umockdev_ioctl_data_update(sense, 0, fixed, sizeof fixed);
-        updateField(header, offsetof(sg_io_hdr_t, status), static_cast<unsigned char>(0x02));
-        updateField(header, offsetof(sg_io_hdr_t, sb_len_wr), static_cast<unsigned char>(18));
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
-    }
     UMockdevIoctlData *cdb = umockdev_ioctl_data_resolve(header, offsetof(sg_io_hdr_t, cmdp), h.cmd_len, nullptr);
     UMockdevIoctlData *buffer =
         umockdev_ioctl_data_resolve(header, offsetof(sg_io_hdr_t, dxferp), h.dxfer_len, nullptr);
@@ -362,43 +343,6 @@ private slots:
         m_firmware.mode = Firmware::ShortInquiry;
         QVERIFY(!findDevice());
         QCOMPARE(m_firmware.calls.load(), 1);
-    }
-
-    void timedOutCommandFailsWithItsLogLine()
-    {
-        std::unique_ptr<VHLinuxSCSIService> service = findDevice();
-        QVERIFY(service);
-        LogCapture log;
-        m_firmware.mode = Firmware::TimeOut;
-        const std::uint8_t cdb[10] = {0x2A, 0, 0, 0, 0, 0, 0x0F, 0, 8, 0};
-        QByteArray data(4096, 'x');
-        QVERIFY(!service->writeClient(cdb, 10, reinterpret_cast<const std::uint8_t *>(data.constData()), 4096));
-        QVERIFY(log.contains(QStringLiteral("SCSI command timed out")));
-        m_firmware.mode = Firmware::Fails;
-        QVERIFY(!service->writeClient(cdb, 10, reinterpret_cast<const std::uint8_t *>(data.constData()), 4096));
-        QVERIFY(log.contains(QStringLiteral("SG_IO failed:  5")));
-        QVERIFY(!service->writeFlashBlocks(data, 15, 4096, 4096, 0));
-        QVERIFY(log.contains(QStringLiteral("write client failed at loop  0")));
-    }
-
-    void unitAttentionAfterPluggingIsRetried()
-    {
-        m_firmware.mode = Firmware::UnitAttentionOnce;
-        std::unique_ptr<VHLinuxSCSIService> service = findDevice();
-        QVERIFY(service);
-        QCOMPARE(m_firmware.calls.load(), 2);
-    }
-
-    void refusedCommandNeverReachesTheDevice()
-    {
-        std::unique_ptr<VHLinuxSCSIService> service = findDevice();
-        QVERIFY(service);
-        const int before = m_firmware.calls;
-        std::uint8_t cdb[17] = {0x28};
-        std::uint8_t buffer[512];
-        QVERIFY(!service->readClient(cdb, 17, buffer, 512));
-        QVERIFY(!service->writeClient(cdb, 10, buffer, 0));
-        QCOMPARE(m_firmware.calls.load(), before);
     }
 
     // A desktop user's scan: the child drops root first; the node is opened with the user's rights.

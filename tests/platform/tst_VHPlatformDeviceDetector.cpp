@@ -35,7 +35,7 @@ class TestVHPlatformDeviceDetector : public QObject
     void scsiFinds(const QString &uuid)
     {
         m_script.scsi = [uuid] {
-            return serviceList(std::make_unique<ScriptedService>(VHDeviceService::DEVICE_SCSI, uuid));
+            return serviceList(std::make_unique<FakeFSService>(uuid, VHModelInfo(), VHDeviceService::DEVICE_SCSI));
         };
     }
 
@@ -57,7 +57,7 @@ private slots:
         m_device = FakeClient();
         m_now = 100000;
     }
-    void cleanup() { QCOMPARE(liveScriptedServices(), 0); }
+    void cleanup() { QCOMPARE(liveFakeServices(), 0); }
 
     void nodeChangesWithinOneSecondCauseOneRescan()
     {
@@ -307,7 +307,7 @@ private slots:
     void startPrefersTheApplicationsEventSource()
     {
         auto application = std::make_unique<VHDeviceWatcher>();
-        VHPlatform::setDeviceEventSource(application.get());
+        m_platform.setDeviceEventSource(application.get());
         scsiFinds(kUuid);
         auto detector = makeDetector();
         QVERIFY(detector->start());
@@ -315,7 +315,7 @@ private slots:
         emit application->DeviceChange(VHDeviceEvent::NodesChanged);
         QCOMPARE(m_manager.events.size(), 1);
         application.reset();
-        QVERIFY(!VHPlatform::deviceEventSource());
+        QVERIFY(!m_platform.deviceEventSource());
         // Without any source there is nothing to connect.
         QVERIFY(!makeDetector()->start());
     }

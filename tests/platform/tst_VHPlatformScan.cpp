@@ -76,6 +76,15 @@ private slots:
         QCOMPARE(fs(found)->rootPath(), root);
         QCOMPARE(iniValue(root + QStringLiteral("/device.ini"), QStringLiteral("UUID/VH")), QStringLiteral("1"));
         QVERIFY(iniValue(root + QStringLiteral("/Device.ini"), QStringLiteral("UUID/VH")).isEmpty());
+        // The device object gets the file's text as the scan read and marked it, not by reading the file again.
+        QVERIFY(QFile::remove(root + QStringLiteral("/device.ini")));
+        QByteArray text;
+        QVERIFY(fs(found)->identityText(text));
+        QVERIFY(text.contains("UUID=1207000000000001") && text.contains("VH=1"));
+        QString uuid;
+        QVERIFY(fs(found)->getUUID(uuid));
+        QCOMPARE(uuid, QStringLiteral("1207000000000001"));
+        QVERIFY(!QFile::exists(root + QStringLiteral("/device.ini")));
     }
 
     void fitFlagReadsTheSystemFile()

@@ -72,11 +72,16 @@ private slots:
                                                           "0f000800"));
         QCOMPARE(bytes(readBlock(300, 16, 4096)), hex("28000000012c10000800"));
         QCOMPARE(bytes(writeBlock(7, 12, 2048)), hex("2a00000000070c000400"));
+        QCOMPARE(bytes(writeBlock(65535, 0x21, 4096)), hex("2a000000ffff21000800"));
+        QCOMPARE(bytes(inquiry()), hex("128000008000"));
+        QCOMPARE(uuidFromAnswer(QByteArray(2032, 'x') + QByteArray("ABCD\0\0\0\0\0\0\0\0\0\0\0\0", 16)),
+                 QByteArray("ABCD"));
+        QCOMPARE(uuidFromAnswer(QByteArray(5, 'x')), QByteArray());
     }
 
     void exactMultipleSendsNoTail()
     {
-        RecordingScsiService service;
+        FakeSCSIService service;
         const QByteArray data = pattern(4096 * 3);
         QVERIFY(service.writeFlashBlocks(data, 15, data.size(), 4096, 2));
         QCOMPARE(service.commands.size(), 3);
@@ -90,7 +95,7 @@ private slots:
 
     void tailBlockIsPaddedWithFF()
     {
-        RecordingScsiService service;
+        FakeSCSIService service;
         const QByteArray data = pattern(1000);
         QVERIFY(service.writeFlashBlocks(data, 15, 1000, 512, 0x1FF));
         QCOMPARE(service.commands.size(), 2);
@@ -102,21 +107,21 @@ private slots:
 
     void shortWritesAndErases()
     {
-        RecordingScsiService small;
+        FakeSCSIService small;
         QVERIFY(!small.writeFlashBlocks(pattern(100), 15, 100, 512, 0));
         QVERIFY(small.commands.isEmpty());
 
-        RecordingScsiService erase;
+        FakeSCSIService erase;
         QVERIFY(erase.eraseFlashBlocks(1, 4096, 5));
         QCOMPARE(erase.commands.size(), 1);
         QCOMPARE(erase.commands[0].cdb, hex("2a000000000518000100"));
         QCOMPARE(erase.commands[0].data, QByteArray(512, '\0'));
 
-        RecordingScsiService none;
+        FakeSCSIService none;
         QVERIFY(!none.eraseFlashBlocks(0, 4096, 0));
         QVERIFY(none.commands.isEmpty());
         // A size beyond the caller's bytes writes only what is there.
-        RecordingScsiService clamped;
+        FakeSCSIService clamped;
         QVERIFY(clamped.writeFlashBlocks(pattern(600), 15, 5000, 512, 0));
         QCOMPARE(clamped.commands.size(), 2);
         QCOMPARE(clamped.commands[1].data, pattern(600).mid(512) + QByteArray(424, char(0xFF)));
@@ -125,17 +130,17 @@ private slots:
     void failuresStopWithTheirLogLines()
     {
         LogCapture log;
-        RecordingScsiService service;
+        FakeSCSIService service;
         service.failAtCommand = 2;
         QVERIFY(!service.writeFlashBlocks(pattern(4096 * 4), 15, 4096 * 4, 4096, 10));
         QCOMPARE(service.commands.size(), 2);
         QVERIFY(log.contains(QStringLiteral("write client failed at loop  11")));
-        RecordingScsiService erase;
+        FakeSCSIService erase;
         erase.failAtCommand = 3;
         QVERIFY(!erase.eraseFlashBlocks(4096 * 8, 4096, 0));
         QCOMPARE(erase.commands.size(), 3);
         QVERIFY(log.contains(QStringLiteral("erase client failed at loop  2")));
-        RecordingScsiService closed;
+        FakeSCSIService closed;
         closed.openSucceeds = false;
         QVERIFY(!closed.writeFlashBlocks(pattern(4096), 15, 4096, 4096, 0));
         QVERIFY(!closed.eraseFlashBlocks(4096, 4096, 0));
@@ -146,7 +151,7 @@ private slots:
     void unaddressableBlocksAreRefusedBeforeAnyCommand()
     {
         LogCapture log;
-        RecordingScsiService service;
+        FakeSCSIService service;
         // Block 65536 would be sent as block 0 and overwrite the start of the flash.
         QVERIFY(!service.writeFlashBlocks(pattern(8192), 15, 8192, 4096, 65535));
         QVERIFY(!service.eraseFlashBlocks(4096 * 2, 4096, 65535));
@@ -161,7 +166,7 @@ private slots:
 
     void uuidIsTheEndOfTheVendorRead()
     {
-        RecordingScsiService service;
+        FakeSCSIService service;
         service.answer = QByteArray("2101A1B2C3D4E5F6");
         QString uuid;
         QVERIFY(service.getUUID(uuid));

@@ -1,5 +1,6 @@
 #include "VHGalPython.h"
 #include "VHPython.h"
+#include "VHTestFiles.h"
 #include "VHTestLog.h"
 
 #include <QElapsedTimer>
@@ -12,18 +13,6 @@
 #include <functional>
 
 namespace {
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Runs work on a fresh worker thread; false when it did not end in time.
 bool onWorker(const std::function<void()> &work)

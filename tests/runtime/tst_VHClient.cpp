@@ -1,7 +1,6 @@
 #include "VHClient.h"
 #include "VHDeviceManager.h"
 #include "VHEnv.h"
-#include "VHScsiCommands.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
 #include "VHTestFiles.h"
@@ -430,47 +429,6 @@ private slots:
         // A factory whose device cannot be opened discards it with its service.
         QVERIFY(!createFailingDevice(new FakeFSService(QStringLiteral("u"), m_row)));
         QCOMPARE(liveFakeServices(), before);
-    }
-
-    void flashBlockEdges()
-    {
-        FakeSCSIService service(QStringLiteral("u"), m_row);
-        QVERIFY(service.writeFlashBlocks(QByteArray(1024, 'a'), 0x21, 1024, 512, 3));
-        QCOMPARE(service.commands.size(), 2); // an exact multiple sends no tail
-        QCOMPARE(service.commands[1].cdb, QByteArray::fromHex("2a000000000421000100"));
-
-        service.commands.clear();
-        QVERIFY(!service.writeFlashBlocks(QByteArray(100, 'a'), 0x21, 100, 512, 0));
-        QVERIFY(service.commands.isEmpty());
-
-        QVERIFY(service.eraseFlashBlocks(1, 4096, 300));
-        QCOMPARE(service.commands.size(), 1);
-        QCOMPARE(service.commands[0].cdb, QByteArray::fromHex("2a000000012c18000100"));
-        QCOMPARE(service.commands[0].data, QByteArray(512, '\0'));
-
-        service.commands.clear();
-        QVERIFY(!service.eraseFlashBlocks(0, 512, 0));
-        service.failAtCommand = 2;
-        QVERIFY(!service.eraseFlashBlocks(4096, 512, 0));
-        QCOMPARE(service.commands.size(), 2); // stops at the first failure
-
-        service.commands.clear();
-        service.openSucceeds = false;
-        QVERIFY(!service.writeFlashBlocks(QByteArray(1024, 'a'), 0x21, 1024, 512, 0));
-        QVERIFY(service.commands.isEmpty());
-
-        // A size larger than the data never reads past it.
-        service.openSucceeds = true;
-        service.failAtCommand = -1;
-        QVERIFY(service.writeFlashBlocks(QByteArray(600, 'b'), 0x21, 1 << 20, 512, 0));
-        QCOMPARE(service.commands.size(), 2);
-
-        QString uuid;
-        FakeSCSIService named(QStringLiteral("1105AABBCCDDEEFF"), m_row);
-        QVERIFY(named.getUUID(uuid));
-        QCOMPARE(uuid, QStringLiteral("1105AABBCCDDEEFF"));
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(VHScsiCommands::uuidRead().data()), 10),
-                 QByteArray::fromHex("28000000000003000400"));
     }
 
     void logFilesOfTheDevice()

@@ -2,6 +2,7 @@
 // hostile files read only in part and never rewritten.
 
 #include "VHHistory.h"
+#include "VHTestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,18 +30,6 @@ VHHistoryEntry entry(const QString &uuid, const QString &action, bool ok)
 }
 
 QByteArray line(const VHHistoryEntry &e) { return QJsonDocument(e.toJson()).toJson(QJsonDocument::Compact) + '\n'; }
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 

@@ -141,10 +141,12 @@ void OrlaRoad::shootWithBox(const QString &name, QWidget *window, QWidget *box)
         QStringLiteral("%1/%2-%3.png").arg(m_options.shots).arg(++m_shotNumber, 2, 10, QLatin1Char('0')).arg(name));
 }
 
-bool OrlaRoad::deviceIdle() const
+bool OrlaRoad::deviceIdle() const { return runtimeIdle(m_controller); }
+
+bool OrlaRoad::runtimeIdle(OrlaController *controller, bool deviceNeeded)
 {
     VHClient *device = VHDaemon::instance()->deviceManager()->currentDevice();
-    return device && !device->isBusy() && !m_controller->assistClient()->isDownloading();
+    return (device ? !device->isBusy() : !deviceNeeded) && !controller->assistClient()->isDownloading();
 }
 
 bool OrlaRoad::click(QWidget *window, const char *button)

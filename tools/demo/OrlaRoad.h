@@ -77,6 +77,10 @@ public:
     // The device, package and server the road runs on.
     VHFitRoad &stage() { return m_stage; }
 
+    // Nothing runs on the runtime's side: the current device (none counts only
+    // without `deviceNeeded`) has no action and no assist data is downloading.
+    static bool runtimeIdle(OrlaController *controller, bool deviceNeeded = true);
+
     // Longest time the GUI thread did not answer its 10 ms ticks, over all steps run.
     qint64 worstEventGapMs() const { return m_worstGapMs; }
 

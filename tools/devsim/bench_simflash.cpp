@@ -3,8 +3,8 @@
 // procedures of the device models do it. Prints the time per call and per command.
 
 #include "VHDevSim.h"
-#include "VHPlatform.h"
 #include "VHSCSIDeviceService.h"
+#include "VHSimPlatform.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -33,8 +33,7 @@ int main(int argc, char *argv[])
         out << "cannot create the simulated device: " << sim.lastError() << '\n';
         return 1;
     }
-    qputenv("VELORA_SIM_ROOT", root.path().toUtf8());
-    VHPlatform simulated;
+    VHSimPlatform simulated(sim.root());
     const VHModelTable models{{QStringLiteral("1105"), QStringLiteral("Bench"), QStringLiteral("BENCHFLASH"), nullptr}};
     VHServiceList services = simulated.findSCSIDevices(models);
     auto *service = services.empty() ? nullptr : dynamic_cast<VHSCSIDeviceService *>(services.front().get());

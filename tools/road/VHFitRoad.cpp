@@ -72,6 +72,14 @@ bool VHFitRoad::publish()
     return true;
 }
 
+bool VHFitRoad::publishPackage(const QString &serverRoot, const VHFitPackageBuilder::Options &package,
+                               const QString &version, const QString &note, QString *error)
+{
+    const QString zip = serverRoot + QStringLiteral("/staging-") + package.model + QStringLiteral(".zip");
+    return VHFitPackageBuilder::writePackage(zip, package, error)
+           && VHPackageServer::publish(serverRoot, package.model, zip, version, note, error);
+}
+
 bool VHFitRoad::startServer()
 {
     if (!m_server)

@@ -74,6 +74,11 @@ public:
     // Requests the server has answered for a path.
     int serverRequestCount(const QString &path) const;
 
+    // Builds a package of `package` below `serverRoot` and publishes it there
+    // as the model's `version` with the release note `note`.
+    static bool publishPackage(const QString &serverRoot, const VHFitPackageBuilder::Options &package,
+                               const QString &version, const QString &note, QString *error);
+
     // Runs the caller's events until `condition` holds; false when `timeoutMs` passed first.
     static bool waitFor(const std::function<bool()> &condition, int timeoutMs);
 
