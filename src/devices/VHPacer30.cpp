@@ -4,6 +4,7 @@
 #include "VHEnv.h"
 #include "VHLanguageMap.h"
 #include "VHLog.h"
+#include "VHPSF.h"
 #include "VHPSFDevice.h"
 #include "VHPSFLanguageImage.h"
 #include "VHPSFLanguagePack.h"
@@ -49,19 +50,8 @@ QString keepAlphanumeric(const QString &text)
 // word at 0x1000. -1 when there is none.
 qsizetype currentRecord(const QByteArray &image)
 {
-    using namespace VHPSFLayout;
-    int freeSlot = -1;
-    for (int slot = 0; slot < kSlotCount && freeSlot < 0; ++slot) {
-        if (VHPSFRecord::marker(image, slot * kSlotSize) == kFreeMarker)
-            freeSlot = slot;
-    }
-    if (freeSlot < 0)
-        return -1;
-    qsizetype candidate = freeSlot == 0 ? kLastSlot : (freeSlot - 1) * kSlotSize;
-    VHByteReader word(image, candidate);
-    if (candidate == kCommitWordOffset && word.u32() == kCommitWord)
-        candidate -= kSlotSize;
-    return VHPSFRecord::marker(image, candidate) == kRecordMarker ? candidate : -1;
+    const qsizetype candidate = VHPSF::currentRecordOffset(image);
+    return candidate >= 0 && VHPSFRecord::marker(image, candidate) == VHPSFLayout::kRecordMarker ? candidate : -1;
 }
 
 void putCommitWord(QByteArray &image)
@@ -289,6 +279,7 @@ bool VHPacer30::readPSF()
 {
     vhDebug() << "start read psf";
     m_image.clear();
+    m_psf.reset();
     QByteArray read;
     if (!readFlashBlocks(read, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock)) {
         vhWarning() << "failed read flash";
@@ -317,12 +308,25 @@ bool VHPacer30::readPSF()
         vhWarning() << " in first use page";
         return false;
     }
-    if (record < 0) {
-        vhWarning() << "checkIntegrity failed";
+    QString reason;
+    std::unique_ptr<VHPSF> psf =
+        record < 0 ? nullptr : VHPSF::fromImage(m_image, record, VHPacer30Layout::kRegionTable, m_dataVersion, &reason);
+    if (!psf || !psf->checkIntegrity(&reason)) {
+        vhWarning() << "checkIntegrity failed" << reason;
         return false;
     }
+    m_psf = std::move(psf);
     readUserValues();
     return true;
+}
+
+bool VHPacer30::dataChanged() const { return m_dataChanged || (m_psf && m_psf->dataChanged()); }
+
+void VHPacer30::setDataChanged(bool on)
+{
+    m_dataChanged = on;
+    if (m_psf)
+        m_psf->setDataChanged(on);
 }
 
 void VHPacer30::readUserValues()
@@ -544,7 +548,7 @@ bool VHPacer30::finalizeAttempt()
 {
     if (!eraseExtFlash())
         return false;
-    if (m_dataChanged) {
+    if (dataChanged()) {
         m_image.replace(0, VHPSFLayout::kHeaderSize, QByteArray(VHPSFLayout::kHeaderSize, char(0xFF)));
         m_image.replace(VHPacer30Layout::kSecondHeaderOffset, VHPacer30Layout::kSecondHeaderSize,
                         QByteArray(VHPacer30Layout::kSecondHeaderSize, char(0xFF)));
@@ -553,7 +557,7 @@ bool VHPacer30::finalizeAttempt()
     putCommitWord(m_image);
     if (!writeImageVerified())
         return false;
-    if (m_dataChanged) {
+    if (dataChanged()) {
         // The record goes whole, with its sum and check, to the first slot of the cleared journal.
         m_image.replace(0, m_recordSlot.size(), m_recordSlot);
         putCommitWord(m_image);
@@ -565,7 +569,7 @@ bool VHPacer30::finalizeAttempt()
 
 bool VHPacer30::_finalize()
 {
-    if (!m_dataChanged && !m_profileChanged)
+    if (!dataChanged() && !m_profileChanged)
         return true;
     if (modelSetting(QStringLiteral("specifyextflash"), QStringLiteral("0")) != QLatin1String("0"))
         return false;
@@ -573,13 +577,15 @@ bool VHPacer30::_finalize()
         vhCritical() << "no profile record to write back";
         return false;
     }
-    if (m_dataChanged) {
-        // The store is rebuilt only from what was read whole.
-        if (m_image.size() != VHPacer30Layout::kFlashSize || currentRecord(m_image) < 0) {
-            vhCritical() << "no store read to write back";
+    if (dataChanged()) {
+        // Only the regions whose records serialise are rebuilt; the user's
+        // tracks, workouts and logs stay as read.
+        QString error;
+        if (!m_psf || m_image.size() != VHPacer30Layout::kFlashSize || !m_psf->writeInto(m_image, &error)) {
+            vhCritical() << "no store to write back:" << error;
             return false;
         }
-        m_recordSlot = m_image.mid(currentRecord(m_image), VHPSFLayout::kSlotSize);
+        m_recordSlot = m_image.left(VHPSFLayout::kSlotSize);
         m_headerRecord = m_recordSlot.left(kHeaderRecordSize);
     } else if (!ensureImage()) {
         vhCritical() << "fail to read the external flash before the write-back";
@@ -588,7 +594,7 @@ bool VHPacer30::_finalize()
     m_image.replace(VHPacer30Layout::kProfileOffset, VHPacer30Layout::kProfileSize, m_profile->source());
     for (int attempt = 0; attempt < kFinalizeAttempts; ++attempt) {
         if (finalizeAttempt()) {
-            m_dataChanged = false;
+            setDataChanged(false);
             m_profileChanged = false;
             return true;
         }

@@ -14,6 +14,7 @@
 #include <memory>
 
 class VHProfileData;
+class VHPSF;
 class VHSCSIDeviceService;
 
 // The watches of the 1 MiB family, reached only through vendor SCSI commands:
@@ -96,13 +97,15 @@ public:
     bool readPSF();
     bool loadProfile();
     VHProfileData *profile() const { return m_profile.get(); }
+    // The store's data as readPSF read it; null before or after a failed read.
+    VHPSF *psf() const { return m_psf.get(); }
     const QByteArray &flashImage() const { return m_image; }
     const QByteArray &headerRecord() const { return m_headerRecord; }
     // The user's values readPSF showed.
     QVariantMap userValues() const { return m_userValues; }
-    bool dataChanged() const { return m_dataChanged; }
+    bool dataChanged() const;
     bool profileChanged() const { return m_profileChanged; }
-    void setDataChanged(bool on) { m_dataChanged = on; }
+    void setDataChanged(bool on);
     void setProfileChanged(bool on) { m_profileChanged = on; }
 
     // "pacer30flash.vh<version>-<uuid>.dat" in the data folder.
@@ -133,6 +136,7 @@ protected:
     QByteArray m_headerRecord;
     QByteArray m_recordSlot; // the whole journal slot of the current record
     std::unique_ptr<VHProfileData> m_profile;
+    std::unique_ptr<VHPSF> m_psf;
     bool m_profileChanged = false;
     bool m_dataChanged = false;
 

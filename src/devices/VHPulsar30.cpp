@@ -109,7 +109,7 @@ bool VHPulsar30::_updateTotal(const QString &packageFile, const QString &)
 
 bool VHPulsar30::_finalize()
 {
-    if (!m_dataChanged && !m_profileChanged)
+    if (!dataChanged() && !m_profileChanged)
         return true;
     if (modelSetting(QStringLiteral("specifyextflash"), QStringLiteral("0")) != QLatin1String("0"))
         return false;
@@ -126,7 +126,7 @@ bool VHPulsar30::_finalize()
             continue;
         m_image.replace(VHPacer30Layout::kProfileOffset, VHPacer30Layout::kProfileSize, m_profile->source());
         if (writeImageVerified()) {
-            m_dataChanged = false;
+            setDataChanged(false);
             m_profileChanged = false;
             loadProfile();
             return true;

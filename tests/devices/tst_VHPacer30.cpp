@@ -4,6 +4,7 @@
 
 #include "VHDevSim.h"
 #include "VHEnv.h"
+#include "VHPSF.h"
 #include "VHPacer30ImageBuilder.h"
 #include "VHPacer35.h"
 #include "VHProfileData.h"
@@ -367,22 +368,33 @@ private slots:
     void finalizeWithDataChangedResetsHeaders()
     {
         QVERIFY(make(QStringLiteral("Pacer35")));
-        QByteArray external = flash(VHDevSim::Flash::External);
-        // The record a few slots in, and leftovers in the second header area.
-        external.replace(0x300, 256, external.mid(0, 256));
-        external.replace(0, 0x300, QByteArray(0x300, '\0'));
+        VHPacer30ImageBuilder::Options options;
+        options.model = QStringLiteral("Pacer35");
+        options.currentSlot = 5;
+        options.routes = VHPacer30ImageBuilder::sampleRoutes(3);
+        options.pois = VHPacer30ImageBuilder::samplePois(2);
+        QByteArray external = VHPacer30ImageBuilder::build(options);
         external.replace(0xFA000, 16, QByteArray(16, 'x'));
-        external.replace(0x80000, 16, QByteArray("user track bytes"));
         QVERIFY(m_sim->setFlash(kName, VHDevSim::Flash::External, external));
         QVERIFY(device().readPSF());
         device().setDataChanged(true);
         QVERIFY(device()._finalize());
+        QVERIFY(!device().dataChanged());
         const QByteArray after = flash(VHDevSim::Flash::External);
-        QCOMPARE(after.left(256), external.mid(0x300, 256));
-        QCOMPARE(after.mid(0x300, 256), QByteArray(256, char(0xFF)));
+        // The record moved to the first slot of a cleared journal; the second header area is reset.
+        QCOMPARE(VHPSF::currentRecordOffset(after), 0);
+        QCOMPARE(after.mid(VHPacer30ImageBuilder::slotOffset(5), 256), QByteArray(256, char(0xFF)));
         QCOMPARE(after.mid(0xFA000, 0x6000), QByteArray(0x6000, char(0xFF)));
-        QCOMPARE(after.mid(0x80000, 16), QByteArray("user track bytes"));
-        QVERIFY(writes(15).last().contains(QStringLiteral("block=0 ")));
+        QCOMPARE(after.mid(0x1000, 4), QByteArray("\x11\x22\x33\x44"));
+        // Workouts, laps, tracks and logs serialise to nothing: they stay byte for byte.
+        QCOMPARE(after.mid(0x7000, 0x9000), external.mid(0x7000, 0x9000));
+        QCOMPARE(after.mid(0x20000, 0x90000), external.mid(0x20000, 0x90000));
+        QCOMPARE(after.mid(0xC0000, 0x38000), external.mid(0xC0000, 0x38000));
+        QString error;
+        const auto reread =
+            VHPSF::fromImage(after, 0, VHPacer30Layout::kRegionTable, QStringLiteral("1.4.x.x"), &error);
+        QVERIFY2(reread && reread->checkIntegrity(&error), qPrintable(error));
+        QCOMPARE(reread->routes().routes().size(), size_t(3));
     }
 
     void specifyExtFlashWritesNothing()
