@@ -244,7 +244,7 @@ bool VHSimScsiDevice::write10(const Command &command, const std::uint8_t *buffer
     case 0x0F:
         return transfer(m_external, command.block * command.unit, Write, data, length);
     case 0x0A:
-        return m_loaderMode && transfer(m_loader, command.block * command.unit, Write, data, length);
+        return transfer(m_loader, command.block * command.unit, Write, data, length);
     case 0x0E:
         m_busyPolls = m_identity.busyPolls;
         return erase(0, m_external.size());

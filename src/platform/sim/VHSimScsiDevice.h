@@ -23,8 +23,7 @@
 //                      flash, 0Ah loader flash, 0Eh erase the whole external flash
 //                      (busy for `busyPolls` status reads), 01h/00h control: loader
 //                      mode / normal mode; after either the device restarts and
-//                      does not answer for `rebootCommands` commands. 0Ah is
-//                      taken in loader mode only
+//                      does not answer for `rebootCommands` commands
 // Flash reads and writes address block number x (transfer length x 512) bytes.
 // A command outside the flash, with another opcode or selector, or sent while
 // the device is unplugged fails. The fault rules of VHSimFaults.h apply; they
