@@ -109,7 +109,7 @@ private slots:
         QCOMPARE(VHDeviceFamilies::builtInModels(registry).at(2).identification,
                  QStringLiteral("Velora:pacer:Pacer:ALDER Device:ALDER MS:ALDER"));
 
-        // This build: the families with a class; FIT serves only the drive scan's rows.
+        // This build: every family has its class; FIT serves only the drive scan's rows.
         VHDeviceFamilies::registerAll();
         QVERIFY(VHDeviceRegistry::instance().factory(VHDeviceRegistry::kFitRole));
         QVERIFY(VHDeviceRegistry::instance().factory(VHDeviceRegistry::kGalRole));
@@ -118,7 +118,8 @@ private slots:
         for (const VHModelInfo &row : VHDeviceRegistry::instance().builtInModels())
             rows << row.code + QLatin1Char(' ') + row.modelName;
         QCOMPARE(rows,
-                 (QStringList{"1207 Pacer21", "1206 Pacer20plus", "1105 Pacer40", "1104 Pacer50CR", "0901 Pacer50"}));
+                 (QStringList{"1207 Pacer21", "1206 Pacer20plus", "1102 Pacer20", "1105 Pacer40", "1104 Pacer50CR",
+                              "0901 Pacer50", "1103 Pulsar35", "1004 Pulsar30", "1003 Pacer35", "1101 Pacer35"}));
     }
 
     void initTestCase()
