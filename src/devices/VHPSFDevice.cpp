@@ -61,8 +61,6 @@ VHPSFDevice::VHPSFDevice() : m_source(*this), m_store(m_source), m_wait(&sleepFo
 
 VHPSFDevice::~VHPSFDevice() = default;
 
-VHSCSIDeviceService *VHPSFDevice::scsi() const { return dynamic_cast<VHSCSIDeviceService *>(deviceService()); }
-
 // ---- flash access -------------------------------------------------------
 
 bool VHPSFDevice::FlashSource::readBlocks(int firstBlock, int count, QByteArray &out)
@@ -131,49 +129,6 @@ bool VHPSFDevice::initial()
         vhCritical() << "VHPSFDevice::initial failed:" << result.reason;
         return false;
     }
-    return true;
-}
-
-bool VHPSFDevice::getModelName(QString &name)
-{
-    VHSCSIDeviceService *service = scsi();
-    if (!service)
-        return false;
-    name = service->modelInfo().modelName;
-    return !name.isEmpty();
-}
-
-bool VHPSFDevice::getUUID(QString &uuid)
-{
-    QMutexLocker lock(&m_uuidMutex);
-    if (m_uuid.isEmpty()) {
-        VHSCSIDeviceService *service = scsi();
-        QString asked;
-        if (!service || !service->getUUID(asked)) {
-            uuid.clear();
-            return false;
-        }
-        m_uuid = asked;
-    }
-    uuid = m_uuid;
-    return true;
-}
-
-bool VHPSFDevice::getImageVersion(QString &text)
-{
-    VHSCSIDeviceService *service = scsi();
-    if (!service)
-        return false;
-    text = QString::fromLatin1(service->productTag());
-    return true;
-}
-
-bool VHPSFDevice::getIAPVersion(QString &text)
-{
-    VHSCSIDeviceService *service = scsi();
-    if (!service)
-        return false;
-    text = QString::fromLatin1(service->iapTag());
     return true;
 }
 

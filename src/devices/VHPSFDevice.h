@@ -4,6 +4,7 @@
 #include "VHPSFBitFontCreator.h"
 #include "VHPSFBlockSource.h"
 #include "VHPSFFlashStore.h"
+#include "VHScsiFlashClient.h"
 
 #include <QByteArray>
 #include <QMutex>
@@ -24,7 +25,7 @@ class VHSCSIDeviceService;
 // in internal flash. The store is read region by region through the flash
 // commands and written back whole by finalize; a software update writes a
 // language image built from the package's language pack.
-class VHPSFDevice : public VHDeviceImpl<VHPSFDevice, VHClient>
+class VHPSFDevice : public VHDeviceImpl<VHPSFDevice, VHScsiFlashClient>
 {
     Q_OBJECT
 
@@ -57,10 +58,6 @@ public:
     void setWait(Wait wait) { m_wait = std::move(wait); }
 
     bool initial() override;
-    bool getModelName(QString &name) override;
-    bool getUUID(QString &uuid) override;
-    bool getImageVersion(QString &text) override;
-    bool getIAPVersion(QString &text) override;
     bool getInternalStorage(quint64 &total, quint64 &free) override;
     void formatDevice() override;
     bool prepareUploadData(QString &path, bool dontCheck) override;
@@ -168,7 +165,6 @@ private:
         VHPSFDevice &m_device;
     };
 
-    VHSCSIDeviceService *scsi() const;
     bool writeLanguageImage(const QByteArray &image, const QString &basePath);
     bool saveLanguageImageToFile(const QByteArray &image);
     bool writeBackupFile(const QString &path);
@@ -180,8 +176,6 @@ private:
     VHPSFFlashStore m_store;
     std::unique_ptr<VHPSFContainer_1_5> m_container;
     QByteArray m_languageCache;
-    QMutex m_uuidMutex;
-    QString m_uuid;
     Wait m_wait;
     QString m_backupToRestore; // set by restoreBackup for its action
     std::unique_ptr<VHPSFBitFontCreatorSupport> m_ownBitFontCreator;

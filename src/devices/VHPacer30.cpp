@@ -65,61 +65,15 @@ VHPacer30::VHPacer30() : m_headerRecord(kHeaderRecordSize, '\0'), m_wait(&sleepF
 
 VHPacer30::~VHPacer30() = default;
 
-VHSCSIDeviceService *VHPacer30::scsi() const { return dynamic_cast<VHSCSIDeviceService *>(deviceService()); }
-
 QString VHPacer30::flashTempPath() { return VHEnv::instance()->tempFolder() + QStringLiteral("/Pacer30flash.tmp"); }
 
 // ---- identity -----------------------------------------------------------------
-
-bool VHPacer30::getModelName(QString &name)
-{
-    VHSCSIDeviceService *service = scsi();
-    if (!service)
-        return false;
-    name = service->modelInfo().modelName;
-    return !name.isEmpty();
-}
 
 QString VHPacer30::modelName()
 {
     QString model;
     getModelName(model);
     return model;
-}
-
-bool VHPacer30::getUUID(QString &uuid)
-{
-    // Asked by the window's thread and the worker alike.
-    QMutexLocker lock(&m_uuidMutex);
-    if (m_uuid.isEmpty()) {
-        VHSCSIDeviceService *service = scsi();
-        QString asked;
-        if (!service || !service->getUUID(asked)) {
-            uuid.clear();
-            return false;
-        }
-        m_uuid = asked;
-    }
-    uuid = m_uuid;
-    return true;
-}
-
-bool VHPacer30::getImageVersion(QString &text)
-{
-    VHSCSIDeviceService *service = scsi();
-    if (!service)
-        return false;
-    text = QString::fromLatin1(service->productTag());
-    return true;
-}
-
-bool VHPacer30::getIAPVersion(QString &text)
-{
-    VHSCSIDeviceService *service = scsi();
-    if (!service)
-        return false;
-    text = QString::fromLatin1(service->iapTag());
-    return true;
 }
 
 int VHPacer30::imageVersion()

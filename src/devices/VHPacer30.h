@@ -1,7 +1,7 @@
 #pragma once
 
-#include "VHClient.h"
 #include "VHPacer30Layout.h"
+#include "VHScsiFlashClient.h"
 
 #include <QByteArray>
 #include <QMutex>
@@ -22,7 +22,7 @@ class VHSCSIDeviceService;
 // program and language images in internal flash. Every write goes through a
 // temporary file, block by block; the write-back erases the flash and writes
 // the whole image again. Concrete models derive through VHDeviceImpl.
-class VHPacer30 : public VHClient
+class VHPacer30 : public VHScsiFlashClient
 {
     Q_OBJECT
 
@@ -60,10 +60,6 @@ public:
     void setWait(Wait wait) { m_wait = std::move(wait); }
 
     bool initial() override;
-    bool getModelName(QString &name) override;
-    bool getUUID(QString &uuid) override;
-    bool getImageVersion(QString &text) override;
-    bool getIAPVersion(QString &text) override;
     void formatDevice() override;
     bool prepareUploadData(QString &, bool) override { return false; }
     QStringList _exportTrack(const QString &) override { return {}; }
@@ -121,7 +117,6 @@ protected:
     virtual QString iapFolderName() const { return QStringLiteral("/pacer30iap"); }
     virtual QString iapLogName() const { return QStringLiteral("iap"); }
 
-    VHSCSIDeviceService *scsi() const;
     QString modelName();
     int imageVersion();
     void wait(int ms) { m_wait(ms); }
@@ -152,7 +147,5 @@ private:
     QString m_defaultLanguage = QStringLiteral("eng");
     QByteArray m_languageCache;
     QVariantMap m_userValues;
-    QMutex m_uuidMutex;
-    QString m_uuid;
     Wait m_wait;
 };
