@@ -24,25 +24,6 @@ namespace {
 QMutex g_hookMutex;
 VHPSFDevice::ImagePathHook g_imagePathHook;
 
-// A timed wait that no event of this program ends early.
-void sleepFor(int ms)
-{
-    QMutex mutex;
-    QWaitCondition never;
-    QMutexLocker lock(&mutex);
-    never.wait(&mutex, ms);
-}
-
-QString keepAlphanumeric(const QString &text)
-{
-    QString kept;
-    for (const QChar c : text) {
-        if (c.isLetterOrNumber() && c.unicode() < 0x80)
-            kept.append(c);
-    }
-    return kept;
-}
-
 } // namespace
 
 void VHPSFDevice::setImagePathHook(ImagePathHook hook)

@@ -26,25 +26,6 @@
 
 namespace {
 
-// A timed wait that no event of this program ends early.
-void sleepFor(int ms)
-{
-    QMutex mutex;
-    QWaitCondition never;
-    QMutexLocker lock(&mutex);
-    never.wait(&mutex, ms);
-}
-
-QString keepAlphanumeric(const QString &text)
-{
-    QString kept;
-    for (const QChar c : text) {
-        if (c.isLetterOrNumber() && c.unicode() < 0x80)
-            kept.append(c);
-    }
-    return kept;
-}
-
 // The current management record of the journal: the slot before the first
 // free one (the last slot when the first is free), passing over the commit
 // word at 0x1000. -1 when there is none.
@@ -521,16 +502,25 @@ bool VHPacer30::finalizeAttempt()
     return true;
 }
 
-bool VHPacer30::_finalize()
+// Nothing is written when the model's option says the flash is handled
+// elsewhere, or when the profile record cannot be built.
+bool VHPacer30::profileReadyForWriteBack()
 {
-    if (!dataChanged() && !m_profileChanged)
-        return true;
     if (modelSetting(QStringLiteral("specifyextflash"), QStringLiteral("0")) != QLatin1String("0"))
         return false;
     if (!m_profile || !m_profile->write() || m_profile->source().size() != VHPacer30Layout::kProfileSize) {
         vhCritical() << "no profile record to write back";
         return false;
     }
+    return true;
+}
+
+bool VHPacer30::_finalize()
+{
+    if (!dataChanged() && !m_profileChanged)
+        return true;
+    if (!profileReadyForWriteBack())
+        return false;
     if (dataChanged()) {
         // Only the regions whose records serialise are rebuilt; the user's
         // tracks, workouts and logs stay as read.

@@ -112,6 +112,7 @@ public:
     static QString flashTempPath();
 
 protected:
+    bool profileReadyForWriteBack();
     // Whether the profile block says the device was set up.
     virtual bool isInitialised(const QString &model, const QByteArray &block) const;
     virtual QString iapFolderName() const { return QStringLiteral("/pacer30iap"); }

@@ -111,12 +111,8 @@ bool VHPulsar30::_finalize()
 {
     if (!dataChanged() && !m_profileChanged)
         return true;
-    if (modelSetting(QStringLiteral("specifyextflash"), QStringLiteral("0")) != QLatin1String("0"))
+    if (!profileReadyForWriteBack())
         return false;
-    if (!m_profile || !m_profile->write() || m_profile->source().size() != VHPacer30Layout::kProfileSize) {
-        vhCritical() << "no profile record to write back";
-        return false;
-    }
     if (!ensureImage()) {
         vhCritical() << "fail to read the external flash before the write-back";
         return false;

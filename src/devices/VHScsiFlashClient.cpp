@@ -2,6 +2,8 @@
 
 #include "VHSCSIDeviceService.h"
 
+#include <QWaitCondition>
+
 VHSCSIDeviceService *VHScsiFlashClient::scsi() const { return dynamic_cast<VHSCSIDeviceService *>(deviceService()); }
 
 bool VHScsiFlashClient::getModelName(QString &name)
@@ -45,4 +47,22 @@ bool VHScsiFlashClient::getIAPVersion(QString &text)
         return false;
     text = QString::fromLatin1(service->iapTag());
     return true;
+}
+
+void VHScsiFlashClient::sleepFor(int ms)
+{
+    QMutex mutex;
+    QWaitCondition never;
+    QMutexLocker lock(&mutex);
+    never.wait(&mutex, ms);
+}
+
+QString VHScsiFlashClient::keepAlphanumeric(const QString &text)
+{
+    QString kept;
+    for (const QChar c : text) {
+        if (c.isLetterOrNumber() && c.unicode() < 0x80)
+            kept.append(c);
+    }
+    return kept;
 }

@@ -25,6 +25,11 @@ public:
 
 protected:
     VHSCSIDeviceService *scsi() const;
+    // A timed wait that no event of this program ends early: the default
+    // pause before a flash or a restarted device answers.
+    static void sleepFor(int ms);
+    // The UUID as it may stand in a file name.
+    static QString keepAlphanumeric(const QString &text);
 
 private:
     QMutex m_uuidMutex;
