@@ -11,6 +11,7 @@
 #include "VHPSFDevice.h"
 #include "VHPSFLanguagePackBuilder.h"
 #include "VHTestEnv.h"
+#include "VHTestEvents.h"
 #include "VHTestFiles.h"
 
 #include <QTemporaryDir>
@@ -19,21 +20,6 @@
 namespace {
 
 const QString kName = QStringLiteral("LINDEN1");
-
-struct Events : VHDeviceManagerListener
-{
-    QStringList events;
-    void onDeviceConnected(VHClient *) override { events << QStringLiteral("connected"); }
-    void onDeviceDisconnected(VHClient *) override { events << QStringLiteral("disconnected"); }
-    void onDeviceChanged(VHClient *) override {}
-    void onActionDone(VHClient *device, int action) override
-    {
-        int code = 0;
-        failed = device->actionFailed(code);
-        events << QStringLiteral("done %1").arg(action);
-    }
-    bool failed = false;
-};
 
 } // namespace
 
@@ -45,7 +31,7 @@ class TestPSFUpdateRoad : public QObject
     QTemporaryDir m_root;
     std::unique_ptr<VHDevSim> m_sim;
     std::unique_ptr<VHDaemon> m_daemon;
-    Events m_events;
+    VHTestEvents m_events;
 
     VHPSFDevice *device() const { return m_daemon ? qobject_cast<VHPSFDevice *>(m_daemon->currentDevice()) : nullptr; }
 
@@ -60,14 +46,7 @@ class TestPSFUpdateRoad : public QObject
     // Device events closer than a second to the last one are taken for one burst.
     static void settle() { QTest::qWait(1100); }
 
-    bool runAction(const std::function<bool()> &start, int action)
-    {
-        const QString done = QStringLiteral("done %1").arg(action);
-        const qsizetype before = m_events.events.count(done);
-        if (!start() || !QTest::qWaitFor([&] { return m_events.events.count(done) > before; }, 60000))
-            return false;
-        return !m_events.failed;
-    }
+    bool runAction(const std::function<bool()> &start, int action) { return m_events.run(start, action); }
 
 private slots:
     void initTestCase()

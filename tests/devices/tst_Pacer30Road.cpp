@@ -13,31 +13,13 @@
 #include "VHProfileData.h"
 #include "VHPulsar30.h"
 #include "VHTestEnv.h"
+#include "VHTestEvents.h"
 #include "VHTestFiles.h"
 #include "VHZipUtil.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-struct Events : VHDeviceManagerListener
-{
-    QStringList events;
-    void onDeviceConnected(VHClient *) override {}
-    void onDeviceDisconnected(VHClient *) override {}
-    void onDeviceChanged(VHClient *) override {}
-    void onActionDone(VHClient *device, int action) override
-    {
-        int code = 0;
-        failed = device->actionFailed(code);
-        events << QStringLiteral("done %1").arg(action);
-    }
-    bool failed = false;
-};
-
-} // namespace
 
 class TestPacer30Road : public QObject
 {
@@ -47,7 +29,7 @@ class TestPacer30Road : public QObject
     QTemporaryDir m_root;
     std::unique_ptr<VHDevSim> m_sim;
     std::unique_ptr<VHDaemon> m_daemon;
-    Events m_events;
+    VHTestEvents m_events;
 
     VHPacer30 *device() const { return m_daemon ? qobject_cast<VHPacer30 *>(m_daemon->currentDevice()) : nullptr; }
 
@@ -62,14 +44,7 @@ class TestPacer30Road : public QObject
     // Device events closer than a second to the last one are taken for one burst.
     static void settle() { QTest::qWait(1100); }
 
-    bool runAction(const std::function<bool()> &start, int action)
-    {
-        const QString done = QStringLiteral("done %1").arg(action);
-        const qsizetype before = m_events.events.count(done);
-        if (!start() || !QTest::qWaitFor([&] { return m_events.events.count(done) > before; }, 60000))
-            return false;
-        return !m_events.failed;
-    }
+    bool runAction(const std::function<bool()> &start, int action) { return m_events.run(start, action); }
 
     bool restart(const QString &name)
     {
