@@ -41,9 +41,9 @@ struct TrackCursor
     TrackIterator *cursor;
 };
 
-std::vector<SensorSegmentSpec> sampleSensorSegments()
+std::vector<SensorSegmentShape> sampleSensorSegments()
 {
-    SensorSegmentSpec all; // every field that has a size
+    SensorSegmentShape all; // every field that has a size
     all.start = 1000;
     all.step = 2;
     all.maskA = 0xFF; // bit 7 adds nothing
@@ -51,7 +51,7 @@ std::vector<SensorSegmentSpec> sampleSensorSegments()
     all.maskC = 0x0F; // bit 0 adds nothing
     all.points = {{1, 2, 3, -4, 500, -600, 7, 8, 9, 1000, -1100, 1200},
                   {11, 12, 13, -14, 1500, -1600, 17, 18, 19, 2000, -2100, 2200}};
-    SensorSegmentSpec some;
+    SensorSegmentShape some;
     some.start = 5000;
     some.step = 5;
     some.maskA = 0x09; // bytes slot a0, word slot a3
@@ -60,7 +60,7 @@ std::vector<SensorSegmentSpec> sampleSensorSegments()
     some.points = {{21, 0, 0, -300, 0, 0, 0, 22, 0, 0, 23, 0},
                    {31, 0, 0, 301, 0, 0, 0, 32, 0, 0, -33, 0},
                    {41, 0, 0, 0, 0, 0, 0, 42, 0, 0, 43, 0}};
-    SensorSegmentSpec none; // points carry only their time
+    SensorSegmentShape none; // points carry only their time
     none.start = 9000;
     none.step = 1;
     none.maskA = 0x80;
@@ -172,7 +172,7 @@ private slots:
         patched.put32(sensor.segmentOffsets[2] + 4, uint32_t(sensor.segmentOffsets[size_t(loopTo)]));
         QVERIFY(volume.write(kSensorPath, patched.bytes()));
 
-        TrackSegmentSpec segment;
+        TrackSegmentShape segment;
         segment.deltas = {{}, {}};
         BuiltChain track = trackFile({segment, segment, segment});
         ByteBuilder patchedTrack;
@@ -224,14 +224,14 @@ private slots:
     void trackPointsAccumulateDeltas()
     {
         CorvoVolume volume;
-        TrackSegmentSpec first;
+        TrackSegmentShape first;
         first.start = kSampleTime;
         first.coordinateA = 100;
         first.coordinateB = 200;
         first.rawAltitude = 4402; // 1100 / 4 - 1000 = 100 m (truncated)
         first.step = 2;
         first.deltas = {{3, 25, -5, 7}, {1, -19, 10, -20}};
-        TrackSegmentSpec second;
+        TrackSegmentShape second;
         second.start = kSampleTime + 100;
         second.coordinateA = -50;
         second.coordinateB = 60;
@@ -277,11 +277,11 @@ private slots:
     void segmentWithoutPositionGivesNoPoints()
     {
         CorvoVolume volume;
-        TrackSegmentSpec noFix;
+        TrackSegmentShape noFix;
         noFix.coordinateA = -1;
         noFix.coordinateB = -1;
         noFix.deltas = {{}, {}};
-        TrackSegmentSpec fix;
+        TrackSegmentShape fix;
         fix.start = 77;
         fix.coordinateA = -1; // one coordinate of -1 is a position
         fix.coordinateB = 5;
@@ -301,7 +301,7 @@ private slots:
     void trackPointsCutOffByTheFileEnd()
     {
         CorvoVolume volume;
-        TrackSegmentSpec segment;
+        TrackSegmentShape segment;
         segment.deltas = {{}, {}, {}};
         const QByteArray file = toByteArray(trackFile({segment}).bytes);
         QVERIFY(volume.write(kTrackPath, file.left(file.size() - 1)));
@@ -318,7 +318,7 @@ private slots:
     {
         CorvoVolume volume;
         QVERIFY(volume.write(kSensorPath, sensorLogFile(sampleSensorSegments()).bytes));
-        QVERIFY(volume.write(kTrackPath, trackFile({TrackSegmentSpec()}).bytes));
+        QVERIFY(volume.write(kTrackPath, trackFile({TrackSegmentShape()}).bytes));
         SensorIterator *sensor = GetSensorPotIterator(kSensorName);
         TrackIterator *track = GetTrackPotIterator(kTrackName);
         QVERIFY(sensor && track);

@@ -24,8 +24,8 @@ void writeLinkedActivity(const CorvoVolume &volume)
     parts.sensorTime = kSensorTime;
     parts.workoutLogTime = kLogTime;
     QVERIFY(volume.write(kActivity, activityFile(parts)));
-    QVERIFY(volume.write(kTrack, trackFile({TrackSegmentSpec()}).bytes));
-    QVERIFY(volume.write(kSensor, sensorLogFile({SensorSegmentSpec()}).bytes));
+    QVERIFY(volume.write(kTrack, trackFile({TrackSegmentShape()}).bytes));
+    QVERIFY(volume.write(kSensor, sensorLogFile({SensorSegmentShape()}).bytes));
     QVERIFY(volume.write(kLog, workoutLogFile(0x1234, {pattern(8, 1)})));
 }
 

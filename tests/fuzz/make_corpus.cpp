@@ -38,12 +38,12 @@ Bytes activity()
 
 Bytes sensorLog()
 {
-    SensorSegmentSpec all;
+    SensorSegmentShape all;
     all.maskA = 0xFF;
     all.maskB = 0xC0;
     all.maskC = 0x0E;
     all.points = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, {}};
-    SensorSegmentSpec some;
+    SensorSegmentShape some;
     some.maskA = 0x09;
     some.maskC = 0x04;
     some.points = {{}, {}, {}};
@@ -52,10 +52,10 @@ Bytes sensorLog()
 
 Bytes track()
 {
-    TrackSegmentSpec first;
+    TrackSegmentShape first;
     first.coordinateA = 100;
     first.deltas = {{2, 15, 1, -1}, {1, -3, 4, 5}};
-    TrackSegmentSpec noFix;
+    TrackSegmentShape noFix;
     noFix.coordinateA = -1;
     noFix.coordinateB = -1;
     return trackFile({first, noFix}).bytes;

@@ -190,16 +190,16 @@ private slots:
         Fixture f(B::image({}, records));
         QList<quint32> lapOffsets;
         quint32 laps = 0;
-        for (const B::RouteSpec &spec : records.routes) {
+        for (const B::RouteShape &shape : records.routes) {
             lapOffsets.append(laps);
-            laps += 56 * (spec.laps + (spec.summaryLap ? 1 : 0));
+            laps += 56 * (shape.laps + (shape.summaryLap ? 1 : 0));
         }
         QByteArray expected;
         for (int i = 0; i < kept.size(); ++i) {
-            const B::RouteSpec &spec = records.routes[kept[i]];
-            const qsizetype size = B::routeRecord(spec, 0, 0).size();
+            const B::RouteShape &shape = records.routes[kept[i]];
+            const qsizetype size = B::routeRecord(shape, 0, 0).size();
             const quint32 next = i + 1 < kept.size() ? quint32(expected.size() + size) : 0xFFFFFFFF;
-            expected.append(B::routeRecord(spec, next, lapOffsets[kept[i]]));
+            expected.append(B::routeRecord(shape, next, lapOffsets[kept[i]]));
         }
         const quint32 oldEnd = f.fields(VHPSFRegion::Route).end;
         int removed = 0;
@@ -296,7 +296,7 @@ private slots:
     void appendToAnUnsetCount()
     {
         B::Records records;
-        B::SegmentSpec segment;
+        B::SegmentShape segment;
         segment.count = B::Count::Unset;
         records.segments = {segment};
         Fixture f(B::image({}, records));
@@ -354,7 +354,7 @@ private slots:
     void packedBitmapShowsEmpty()
     {
         B::Records records;
-        records.routes = {{false, false, 1, {B::NameSpec{"eng", 32, 16, true}}}};
+        records.routes = {{false, false, 1, {B::NameShape{"eng", 32, 16, true}}}};
         Fixture f(B::image({}, records));
         const QList<QByteArray> names = f.container->routeFrame()->routes()[0].names();
         const auto name = VHPSFMultiLangString_1_5::read(names[0]);

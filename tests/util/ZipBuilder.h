@@ -12,7 +12,7 @@
 #include <QList>
 #include <QtEndian>
 
-struct ZipEntrySpec
+struct ZipEntryShape
 {
     QByteArray name;
     QByteArray data;
@@ -69,7 +69,7 @@ struct StoredEntry
     QByteArray commonFields;
 };
 
-inline StoredEntry store(const ZipEntrySpec &e)
+inline StoredEntry store(const ZipEntryShape &e)
 {
     QByteArray stored = e.deflate ? rawDeflate(e.data) : e.data;
     if (e.corruptData && stored.size() > 2)
@@ -92,7 +92,7 @@ inline StoredEntry store(const ZipEntrySpec &e)
     return out;
 }
 
-inline void appendDirectoryRecord(QByteArray &directory, const ZipEntrySpec &e, const QByteArray &commonFields,
+inline void appendDirectoryRecord(QByteArray &directory, const ZipEntryShape &e, const QByteArray &commonFields,
                                   quint32 offset)
 {
     put32(directory, 0x02014b50);
@@ -154,10 +154,10 @@ inline void appendEnd(QByteArray &out, quint32 directoryOffset, quint32 director
     put16(out, 0);
 }
 
-inline QByteArray build(const QList<ZipEntrySpec> &entries)
+inline QByteArray build(const QList<ZipEntryShape> &entries)
 {
     QByteArray out, directory;
-    for (const ZipEntrySpec &e : entries) {
+    for (const ZipEntryShape &e : entries) {
         const StoredEntry stored = store(e);
         appendDirectoryRecord(directory, e, stored.commonFields, quint32(out.size()));
         out += stored.localPart;
@@ -170,12 +170,12 @@ inline QByteArray build(const QList<ZipEntrySpec> &entries)
 
 // One entry's data listed `records` times under the names copy0.bin, copy1.bin and so on: every record
 // points at the same local header, so a small file unpacks to `records` times the entry's size.
-inline QByteArray buildSharedData(const ZipEntrySpec &shared, int records)
+inline QByteArray buildSharedData(const ZipEntryShape &shared, int records)
 {
     const StoredEntry stored = store(shared);
     QByteArray out = stored.localPart, directory;
     for (int i = 0; i < records; ++i) {
-        ZipEntrySpec copy = shared;
+        ZipEntryShape copy = shared;
         copy.name = "copy" + QByteArray::number(i) + ".bin";
         QByteArray fields = stored.commonFields.chopped(4);
         put16(fields, quint16(copy.name.size()));
@@ -188,6 +188,6 @@ inline QByteArray buildSharedData(const ZipEntrySpec &shared, int records)
     return out;
 }
 
-inline bool write(const QString &path, const QList<ZipEntrySpec> &entries) { return writeFile(path, build(entries)); }
+inline bool write(const QString &path, const QList<ZipEntryShape> &entries) { return writeFile(path, build(entries)); }
 
 } // namespace ZipBuilder

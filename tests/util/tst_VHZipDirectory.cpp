@@ -7,7 +7,7 @@
 
 namespace {
 
-QList<ZipEntrySpec> packageEntries()
+QList<ZipEntryShape> packageEntries()
 {
     return {{"release.ini", "[Image1]\nName=system.bin\n"},
             {"system.bin", randomBytes(40000), true},

@@ -83,9 +83,9 @@ private slots:
     {
         QFETCH(bool, withProgress);
         const QByteArray big = randomBytes(3 * 1024 * 1024) + QByteArray(1024 * 1024, 'x');
-        ZipEntrySpec badInflate{"img/bad.bin", big, true};
+        ZipEntryShape badInflate{"img/bad.bin", big, true};
         badInflate.corruptData = true;
-        ZipEntrySpec badCrc{"img/crc.bin", "stored data with a wrong checksum"};
+        ZipEntryShape badCrc{"img/crc.bin", "stored data with a wrong checksum"};
         badCrc.wrongCrc = true;
         QVERIFY(ZipBuilder::write(path(QStringLiteral("c.zip")),
                                   {{"first.txt", "first", true}, badInflate, badCrc, {"img/last.bin", big, true}}));
@@ -115,9 +115,9 @@ private slots:
         const QString folder = path(QStringLiteral("dst"));
         QDir().mkpath(folder);
         QVERIFY(QFile::link(outside, folder + QStringLiteral("/existinglink")));
-        ZipEntrySpec link{"link", outside.toUtf8()};
+        ZipEntryShape link{"link", outside.toUtf8()};
         link.unixMode = 0120777;
-        const QList<ZipEntrySpec> entries = {
+        const QList<ZipEntryShape> entries = {
             {"../escape1.txt", "x"},           {"sub/../../escape2.txt", "x"},
             {"..\\escape3.txt", "x"},          {(outside + QStringLiteral("/escape4.txt")).toUtf8(), "x"},
             {"C:/escape5.txt", "x"},           link,
@@ -153,7 +153,7 @@ private slots:
         QVERIFY(log.all().contains(QStringLiteral("UTF-8")));
 
         // Declared UTF-8 but not: libzip refuses the whole archive.
-        ZipEntrySpec declared{"caf\xe9.txt", "x"};
+        ZipEntryShape declared{"caf\xe9.txt", "x"};
         declared.flags = 0x800;
         QVERIFY(ZipBuilder::write(path(QStringLiteral("u.zip")), {declared, {"ok.txt", "ok"}}));
         QVERIFY(!zip.decompress(path(QStringLiteral("u.zip")), path(QStringLiteral("dst2"))));
@@ -192,7 +192,7 @@ private slots:
 
     void thousandsOfEntries()
     {
-        QList<ZipEntrySpec> entries;
+        QList<ZipEntryShape> entries;
         for (int i = 0; i < 4000; ++i)
             entries.append(
                 {QStringLiteral("d%1/f%2.txt").arg(i % 7).arg(i).toUtf8(), QByteArray::number(i), i % 2 == 0});
@@ -264,7 +264,7 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("reason");
         // A 1 MiB entry listed 40 times would unpack to 40 MiB.
-        const ZipEntrySpec shared{"img.bin", QByteArray(1024 * 1024, 'z'), true};
+        const ZipEntryShape shared{"img.bin", QByteArray(1024 * 1024, 'z'), true};
         QTest::newRow("shared data") << ZipBuilder::buildSharedData(shared, 40)
                                      << QStringLiteral("the entries \"copy0.bin\" and \"copy1.bin\" overlap");
 
@@ -276,7 +276,7 @@ private slots:
         QTest::newRow("data reaching into the directory")
             << intoDirectory << QStringLiteral("the entry \"last.bin\" overlaps the archive's central directory");
 
-        QList<ZipEntrySpec> tooMany(100001, ZipEntrySpec{"d/", {}});
+        QList<ZipEntryShape> tooMany(100001, ZipEntryShape{"d/", {}});
         QTest::newRow("100,001 entries") << ZipBuilder::build(tooMany)
                                          << QStringLiteral("the archive has 100001 entries, more than 100000");
 
@@ -284,7 +284,7 @@ private slots:
         struct statvfs st;
         QVERIFY(::statvfs(QFile::encodeName(QDir::tempPath()).constData(), &st) == 0);
         const quint64 free = quint64(st.f_bavail) * st.f_frsize;
-        QList<ZipEntrySpec> huge = {{"good.txt", "good"}};
+        QList<ZipEntryShape> huge = {{"good.txt", "good"}};
         for (quint64 stated = 0; stated <= free; stated += 0xFFFFFFFEu) {
             huge.append({"huge" + QByteArray::number(huge.size()) + ".bin", "tiny"});
             huge.last().statedSize = 0xFFFFFFFE;
@@ -294,8 +294,8 @@ private slots:
 
     void zip64DirectoryRecordsAreRead()
     {
-        QList<ZipEntrySpec> entries = {{"a.bin", randomBytes(70000), true}, {"sub/b.txt", "b"}, {"sub/", {}}};
-        for (ZipEntrySpec &entry : entries)
+        QList<ZipEntryShape> entries = {{"a.bin", randomBytes(70000), true}, {"sub/b.txt", "b"}, {"sub/", {}}};
+        for (ZipEntryShape &entry : entries)
             entry.zip64 = true;
         QVERIFY(ZipBuilder::write(path(QStringLiteral("z.zip")), entries));
         VHZipUtil zip;
@@ -303,7 +303,7 @@ private slots:
         QCOMPARE(readFile(path(QStringLiteral("dst/a.bin"))), randomBytes(70000));
         QCOMPARE(readFile(path(QStringLiteral("dst/sub/b.txt"))), QByteArray("b"));
 
-        ZipEntrySpec shared{"img.bin", randomBytes(1000), true};
+        ZipEntryShape shared{"img.bin", randomBytes(1000), true};
         shared.zip64 = true;
         QVERIFY(writeFile(path(QStringLiteral("s.zip")), ZipBuilder::buildSharedData(shared, 3)));
         LogCapture log;
@@ -331,7 +331,7 @@ private slots:
     void entriesUpToTheLimitUnpack()
     {
         QVERIFY(writeFile(path(QStringLiteral("l.zip")),
-                          ZipBuilder::build(QList<ZipEntrySpec>(100000, ZipEntrySpec{"d/", {}}))));
+                          ZipBuilder::build(QList<ZipEntryShape>(100000, ZipEntryShape{"d/", {}}))));
         VHZipUtil zip;
         QVERIFY(zip.decompress(path(QStringLiteral("l.zip")), path(QStringLiteral("dst"))));
         QCOMPARE(treeOf(path(QStringLiteral("dst"))), QStringList({"d"}));
@@ -339,7 +339,7 @@ private slots:
 
     void entryInflatingPastItsStatedSizeStopsThere()
     {
-        ZipEntrySpec bomb{"bomb.bin", QByteArray(8 * 1024 * 1024, '\0'), true};
+        ZipEntryShape bomb{"bomb.bin", QByteArray(8 * 1024 * 1024, '\0'), true};
         bomb.statedSize = 1000;
         QVERIFY(ZipBuilder::write(path(QStringLiteral("b.zip")), {{"good.txt", "good"}, bomb}));
         // Past 2 MiB a write fails: the unpacking must stop long before that.
