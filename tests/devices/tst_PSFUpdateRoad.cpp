@@ -11,8 +11,8 @@
 #include "VHPSFDevice.h"
 #include "VHPSFLanguagePackBuilder.h"
 #include "VHTestEnv.h"
-#include "VHTestEvents.h"
 #include "VHTestFiles.h"
+#include "VHTestSimRuntime.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,11 +29,12 @@ class TestPSFUpdateRoad : public QObject
 
     QTemporaryDir m_data;
     QTemporaryDir m_root;
-    std::unique_ptr<VHDevSim> m_sim;
-    std::unique_ptr<VHDaemon> m_daemon;
-    VHTestEvents m_events;
+    VHTestSimRuntime m_runtime;
 
-    VHPSFDevice *device() const { return m_daemon ? qobject_cast<VHPSFDevice *>(m_daemon->currentDevice()) : nullptr; }
+    VHPSFDevice *device() const
+    {
+        return m_runtime.daemon ? qobject_cast<VHPSFDevice *>(m_runtime.daemon->currentDevice()) : nullptr;
+    }
 
     bool waitForDevice()
     {
@@ -46,33 +47,16 @@ class TestPSFUpdateRoad : public QObject
     // Device events closer than a second to the last one are taken for one burst.
     static void settle() { QTest::qWait(1100); }
 
-    bool runAction(const std::function<bool()> &start, int action) { return m_events.run(start, action); }
+    bool runAction(const std::function<bool()> &start, int action) { return m_runtime.events.run(start, action); }
 
 private slots:
-    void initTestCase()
-    {
-        qputenv("VELORA_SIM_ROOT", m_root.path().toUtf8());
-        initTestEnv(m_data.path());
-        VHDeviceFamilies::registerAll();
-        m_sim = std::make_unique<VHDevSim>(m_root.path());
-        m_daemon = std::make_unique<VHDaemon>();
-        // The built-in rows; no drive scan of the file-based families.
-        m_daemon->deviceManager()->setDeviceClassFlags(3);
-        m_daemon->deviceManager()->addListener(&m_events);
-        QVERIFY(m_daemon->start(true));
-    }
-
-    void cleanupTestCase()
-    {
-        if (m_daemon)
-            m_daemon->deviceManager()->removeListener(&m_events);
-        m_daemon.reset();
-    }
+    void initTestCase() { QVERIFY(m_runtime.start(m_root.path(), m_data.path())); }
+    void cleanupTestCase() { m_runtime.stop(); }
 
     void foundByInquiry()
     {
-        QVERIFY(m_sim->createPacer40(kName));
-        QVERIFY(m_sim->plug(kName));
+        QVERIFY(m_runtime.sim->createPacer40(kName));
+        QVERIFY(m_runtime.sim->plug(kName));
         QVERIFY(waitForDevice());
         QString text;
         QVERIFY(device()->getModelName(text));
@@ -90,7 +74,7 @@ private slots:
         QVERIFY(runAction([&] { return device()->updateTotal(zip, QString()); }, VHClient::ActionUpdateTotal));
         const QByteArray expected =
             VHPSFLanguagePackBuilder::expectedArea(options, {QStringLiteral("eng"), QStringLiteral("deu")});
-        QCOMPARE(m_sim->flash(kName, VHDevSim::Flash::Internal).left(expected.size()), expected);
+        QCOMPARE(m_runtime.sim->flash(kName, VHDevSim::Flash::Internal).left(expected.size()), expected);
         QCOMPARE(QSettings(VHEnv::instance()->settingsPath(), QSettings::IniFormat)
                      .value(QStringLiteral("Pacer40/MinVHVer"))
                      .toString(),
@@ -102,14 +86,14 @@ private slots:
         const QString folder = m_root.filePath(QStringLiteral("restore"));
         QVERIFY(VHPSFLanguagePackBuilder::writeRestoreFolder(folder, QStringLiteral("LINDEN"), QStringLiteral("V020")));
         QVERIFY(runAction([&] { return device()->restoreFactory(folder); }, VHClient::ActionRestoreFactory));
-        QCOMPARE(m_sim->flash(kName, VHDevSim::Flash::External),
+        QCOMPARE(m_runtime.sim->flash(kName, VHDevSim::Flash::External),
                  readFile(folder + QStringLiteral("/LINDENExData.bin")));
         settle();
-        QVERIFY(m_sim->unplug(kName));
+        QVERIFY(m_runtime.sim->unplug(kName));
         QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
-        QVERIFY(m_sim->boot(kName));
+        QVERIFY(m_runtime.sim->boot(kName));
         settle();
-        QVERIFY(m_sim->plug(kName));
+        QVERIFY(m_runtime.sim->plug(kName));
         QVERIFY(waitForDevice());
         QString text;
         QVERIFY(device()->getImageVersion(text));
@@ -119,31 +103,31 @@ private slots:
     void finalizeWritesTwoBackups()
     {
         const QString backup = device()->backupPath();
-        m_sim->clearCommandLog(kName);
+        m_runtime.sim->clearCommandLog(kName);
         QVERIFY(runAction([&] { return device()->finalize(); }, VHClient::ActionFinalize));
-        const QStringList log = m_sim->commandLog(kName);
+        const QStringList log = m_runtime.sim->commandLog(kName);
         QVERIFY(log.filter(QStringLiteral("sel=14")).size() == 1);
         QVERIFY(!log.filter(QStringLiteral("sel=15")).isEmpty());
         // Two whole backups besides the regions the save loaded.
         QVERIFY(log.filter(QStringLiteral("sel=16")).size() >= 2 * 512);
-        QCOMPARE(readFile(backup), m_sim->flash(kName, VHDevSim::Flash::External));
+        QCOMPARE(readFile(backup), m_runtime.sim->flash(kName, VHDevSim::Flash::External));
     }
 
     void pulledInTheMiddleOfASave()
     {
         const QString backup = device()->backupPath();
-        const QByteArray before = m_sim->flash(kName, VHDevSim::Flash::External);
+        const QByteArray before = m_runtime.sim->flash(kName, VHDevSim::Flash::External);
         VHSimFaults faults;
         faults.vanishAfter = 512 + 2 + 3; // the backup read, the erase and its status, three frames
-        QVERIFY(m_sim->setFaults(kName, faults));
+        QVERIFY(m_runtime.sim->setFaults(kName, faults));
         settle();
         QVERIFY(!runAction([&] { return device()->finalize(); }, VHClient::ActionFinalize));
         // Pulled after the erase: the flash is partly written, the backup holds it whole.
-        QVERIFY(m_sim->flash(kName, VHDevSim::Flash::External) != before);
+        QVERIFY(m_runtime.sim->flash(kName, VHDevSim::Flash::External) != before);
         QCOMPARE(readFile(backup), before);
         QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
         settle();
-        QVERIFY(m_sim->plug(kName));
+        QVERIFY(m_runtime.sim->plug(kName));
         QVERIFY(waitForDevice());
         QString uuid;
         QVERIFY(device()->getUUID(uuid));

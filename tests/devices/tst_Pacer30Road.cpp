@@ -13,8 +13,8 @@
 #include "VHProfileData.h"
 #include "VHPulsar30.h"
 #include "VHTestEnv.h"
-#include "VHTestEvents.h"
 #include "VHTestFiles.h"
+#include "VHTestSimRuntime.h"
 #include "VHZipUtil.h"
 
 #include <QDir>
@@ -27,11 +27,12 @@ class TestPacer30Road : public QObject
 
     QTemporaryDir m_data;
     QTemporaryDir m_root;
-    std::unique_ptr<VHDevSim> m_sim;
-    std::unique_ptr<VHDaemon> m_daemon;
-    VHTestEvents m_events;
+    VHTestSimRuntime m_runtime;
 
-    VHPacer30 *device() const { return m_daemon ? qobject_cast<VHPacer30 *>(m_daemon->currentDevice()) : nullptr; }
+    VHPacer30 *device() const
+    {
+        return m_runtime.daemon ? qobject_cast<VHPacer30 *>(m_runtime.daemon->currentDevice()) : nullptr;
+    }
 
     bool waitForDevice()
     {
@@ -44,15 +45,15 @@ class TestPacer30Road : public QObject
     // Device events closer than a second to the last one are taken for one burst.
     static void settle() { QTest::qWait(1100); }
 
-    bool runAction(const std::function<bool()> &start, int action) { return m_events.run(start, action); }
+    bool runAction(const std::function<bool()> &start, int action) { return m_runtime.events.run(start, action); }
 
     bool restart(const QString &name)
     {
         settle();
-        if (!m_sim->unplug(name) || !QTest::qWaitFor([this] { return device() == nullptr; }, 5000))
+        if (!m_runtime.sim->unplug(name) || !QTest::qWaitFor([this] { return device() == nullptr; }, 5000))
             return false;
         settle();
-        return m_sim->boot(name) && m_sim->plug(name) && waitForDevice();
+        return m_runtime.sim->boot(name) && m_runtime.sim->plug(name) && waitForDevice();
     }
 
     QString version(bool loader = false) const
@@ -78,31 +79,15 @@ class TestPacer30Road : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        qputenv("VELORA_SIM_ROOT", m_root.path().toUtf8());
-        initTestEnv(m_data.path());
-        VHDeviceFamilies::registerAll();
-        m_sim = std::make_unique<VHDevSim>(m_root.path());
-        m_daemon = std::make_unique<VHDaemon>();
-        m_daemon->deviceManager()->setDeviceClassFlags(3);
-        m_daemon->deviceManager()->addListener(&m_events);
-        QVERIFY(m_daemon->start(true));
-    }
-
-    void cleanupTestCase()
-    {
-        if (m_daemon)
-            m_daemon->deviceManager()->removeListener(&m_events);
-        m_daemon.reset();
-    }
+    void initTestCase() { QVERIFY(m_runtime.start(m_root.path(), m_data.path())); }
+    void cleanupTestCase() { m_runtime.stop(); }
 
     void pacer35LanguageUpdate()
     {
         VHSimPacer30Options options;
         options.model = QStringLiteral("Pacer35");
-        QVERIFY(m_sim->createPacer30(QStringLiteral("ASPENS1"), options));
-        QVERIFY(m_sim->plug(QStringLiteral("ASPENS1")));
+        QVERIFY(m_runtime.sim->createPacer30(QStringLiteral("ASPENS1"), options));
+        QVERIFY(m_runtime.sim->plug(QStringLiteral("ASPENS1")));
         QVERIFY(waitForDevice());
         QVERIFY(qobject_cast<VHPacer35 *>(device()));
         QCOMPARE(version(), QStringLiteral("V008"));
@@ -113,10 +98,10 @@ private slots:
         QVERIFY(runAction([&] { return device()->updateTotal(package, QString()); }, VHClient::ActionUpdateTotal));
         const QByteArray expected =
             VHPSFLanguagePackBuilder::expectedArea(pack, {QStringLiteral("eng"), QStringLiteral("deu")}).left(0x79000);
-        QCOMPARE(m_sim->flash(QStringLiteral("ASPENS1"), VHDevSim::Flash::Internal).left(0x79000), expected);
+        QCOMPARE(m_runtime.sim->flash(QStringLiteral("ASPENS1"), VHDevSim::Flash::Internal).left(0x79000), expected);
         QVERIFY(restart(QStringLiteral("ASPENS1")));
         QCOMPARE(version(), QStringLiteral("V010"));
-        QVERIFY(m_sim->remove(QStringLiteral("ASPENS1")));
+        QVERIFY(m_runtime.sim->remove(QStringLiteral("ASPENS1")));
         QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
     }
 
@@ -127,8 +112,8 @@ private slots:
         options.model = QStringLiteral("Pulsar30");
         options.rebootCommands = 3;
         settle();
-        QVERIFY(m_sim->createPacer30(name, options));
-        QVERIFY(m_sim->plug(name));
+        QVERIFY(m_runtime.sim->createPacer30(name, options));
+        QVERIFY(m_runtime.sim->plug(name));
         QVERIFY(waitForDevice());
         QVERIFY(qobject_cast<VHPulsar30 *>(device()));
         const QByteArray image = VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("V009"), "maple");
@@ -142,7 +127,7 @@ private slots:
         QVERIFY(runAction([&] { return device()->updateBootLoader(iap); }, VHClient::ActionUpdateBootLoader));
         QVERIFY(restart(name));
         QCOMPARE(version(true), QStringLiteral("I010"));
-        QVERIFY(m_sim->remove(name));
+        QVERIFY(m_runtime.sim->remove(name));
         QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
     }
 
@@ -152,8 +137,8 @@ private slots:
         VHSimPacer30Options options;
         options.model = QStringLiteral("Pulsar35");
         settle();
-        QVERIFY(m_sim->createPacer30(name, options));
-        QVERIFY(m_sim->plug(name));
+        QVERIFY(m_runtime.sim->createPacer30(name, options));
+        QVERIFY(m_runtime.sim->plug(name));
         QVERIFY(waitForDevice());
         QVERIFY(device()->setDefLanguage({QStringLiteral("fra")}));
         QVERIFY(runAction([&] { return device()->finalize(); }, VHClient::ActionFinalize));
