@@ -232,13 +232,11 @@ bool VHGalDevice::getLanguageOnDevice(QStringList &list)
     vhDebug() << "getLanguageOnDevice: GAL_GetProfile";
     const QString iniPath = VHEnv::instance()->tempFolder() + QStringLiteral("/pfread.ini");
     QFile::remove(iniPath);
-    int written = 0;
-    {
-        QMutexLocker corvo(&vhCorvoMutex());
+    const int written = vhCorvoCall("GetProfile", [&] {
         SetPathDirect("/");
-        written =
-            GetProfile(QFile::encodeName(root + QLatin1Char('/')).constData(), QFile::encodeName(iniPath).constData());
-    }
+        return GetProfile(QFile::encodeName(root + QLatin1Char('/')).constData(),
+                          QFile::encodeName(iniPath).constData());
+    });
     if (!written) {
         vhCritical() << "getLanguageOnDevice: the profile could not be read";
         return false;
@@ -434,13 +432,11 @@ int VHGalDevice::updateProfile(const QString &work)
         vhDebug() << "not profile bin exist";
         return 0;
     }
-    int result = 0;
-    {
-        QMutexLocker corvo(&vhCorvoMutex());
+    const int result = vhCorvoCall("UpdateProfile", [&] {
         SetPathDirect("/");
-        result = UpdateProfile(QFile::encodeName(withSeparator(rootPath())).constData(),
-                               QFile::encodeName(map).constData(), QFile::encodeName(bin).constData());
-    }
+        return UpdateProfile(QFile::encodeName(withSeparator(rootPath())).constData(),
+                             QFile::encodeName(map).constData(), QFile::encodeName(bin).constData());
+    });
     if (result == 0)
         vhCritical() << "UpdateProfile() return failed";
     return result;

@@ -18,7 +18,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QMutexLocker>
 #include <QTimeZone>
 
 #include <cstring>
@@ -53,19 +52,20 @@ bool setHome(const QString &root)
 
 QStringList listNames(const QString &root, Amount amount, NameAt nameAt)
 {
-    QMutexLocker corvo(&vhCorvoMutex());
-    int count = 0;
-    if (!setHome(root) || !amount(&count))
-        return {};
-    if (count > kMaxListed)
-        vhWarning() << "list cut at" << kMaxListed << "of" << count << "files";
-    QStringList names;
-    for (int index = 1; index <= qMin(count, kMaxListed); ++index) {
-        char buffer[kNameBuffer] = {};
-        if (nameAt(index, buffer))
-            names << QFile::decodeName(QByteArray(buffer, int(strnlen(buffer, sizeof buffer))));
-    }
-    return names;
+    return vhCorvoCall("the file list", [&] {
+        int count = 0;
+        if (!setHome(root) || !amount(&count))
+            return QStringList();
+        if (count > kMaxListed)
+            vhWarning() << "list cut at" << kMaxListed << "of" << count << "files";
+        QStringList names;
+        for (int index = 1; index <= qMin(count, kMaxListed); ++index) {
+            char buffer[kNameBuffer] = {};
+            if (nameAt(index, buffer))
+                names << QFile::decodeName(QByteArray(buffer, int(strnlen(buffer, sizeof buffer))));
+        }
+        return names;
+    });
 }
 
 void appendRows(QVariantList &list, const QStringList &names)
@@ -87,19 +87,23 @@ bool deleteNames(const QString &root, int kind, const QString &extension, const 
             return false;
         }
     }
-    bool all = true;
-    {
-        QMutexLocker corvo(&vhCorvoMutex());
-        if (!setHome(root))
-            return false;
-        for (const QVariant &name : names) {
-            if (!DeleteGALFile(kind, QFile::encodeName(name.toString()).constData())) {
-                vhWarning() << "DeleteGALFile failed:" << kind << name.toString();
-                all = false;
+    // 1: all deleted, 0: some not; -1: nothing tried.
+    const int deleted = vhCorvoCall(
+        "DeleteGALFile",
+        [&] {
+            if (!setHome(root))
+                return -1;
+            int all = 1;
+            for (const QVariant &name : names) {
+                if (!DeleteGALFile(kind, QFile::encodeName(name.toString()).constData())) {
+                    vhWarning() << "DeleteGALFile failed:" << kind << name.toString();
+                    all = 0;
+                }
             }
-        }
-    }
-    return VHVolumeSync::flush({}, root) && all;
+            return all;
+        },
+        -1);
+    return deleted >= 0 && VHVolumeSync::flush({}, root) && deleted == 1;
 }
 
 QString tempFile(const char *name) { return VHEnv::instance()->tempFolder() + QLatin1Char('/') + QLatin1String(name); }
@@ -147,13 +151,11 @@ bool VHGalDevice::readProfileIni(QString &iniPath)
     // A file left over would pass for the device's profile.
     if (!VHUtility::removeFile(iniPath))
         return false;
-    int written = 0;
-    {
-        QMutexLocker corvo(&vhCorvoMutex());
-        if (setHome(root))
-            written = GetProfile(QFile::encodeName(root + QLatin1Char('/')).constData(),
-                                 QFile::encodeName(iniPath).constData());
-    }
+    const int written = vhCorvoCall("GetProfile", [&] {
+        return setHome(root) ? GetProfile(QFile::encodeName(root + QLatin1Char('/')).constData(),
+                                          QFile::encodeName(iniPath).constData())
+                             : 0;
+    });
     if (!written)
         vhWarning() << "GetProfile failed for" << root;
     return written != 0;
@@ -180,13 +182,11 @@ bool VHGalDevice::saveProfile(const QByteArray &bytes)
     const QString iniPath = tempFile("pfwrite.ini");
     if (!VHUtility::removeFile(iniPath) || !VHGalPython::createProfileIni(keys, values, iniPath))
         return false;
-    int refreshed = 0;
-    {
-        QMutexLocker corvo(&vhCorvoMutex());
-        if (setHome(root))
-            refreshed = RefreshProfile(QFile::encodeName(root + QLatin1Char('/')).constData(),
-                                       QFile::encodeName(iniPath).constData());
-    }
+    const int refreshed = vhCorvoCall("RefreshProfile", [&] {
+        return setHome(root) ? RefreshProfile(QFile::encodeName(root + QLatin1Char('/')).constData(),
+                                              QFile::encodeName(iniPath).constData())
+                             : 0;
+    });
     if (!refreshed) {
         vhWarning() << "RefreshProfile failed for" << root;
         return false;

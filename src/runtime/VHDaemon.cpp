@@ -11,8 +11,6 @@
 #include "VHZipUtil.h"
 #include "corvolib.h"
 
-#include <QMutexLocker>
-
 #include <QDir>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
@@ -64,16 +62,17 @@ void VHDaemon::onDeviceConnected(VHClient *device)
     device->loadSettings(VHEnv::instance());
     QString model;
     device->getModelName(model);
-    QMutexLocker corvo(&vhCorvoMutex());
-    if (model.size() < 10)
-        SetModelName(model.toLatin1().constData());
     QString image, iap;
     device->getImageVersion(image);
     device->getIAPVersion(iap);
-    if (!image.isEmpty() && image.size() < 4)
-        SetModelIMG(image.toLatin1().constData());
-    if (!iap.isEmpty() && iap.size() < 4)
-        SetModelIAP(iap.toLatin1().constData());
+    vhCorvoRun("SetModelName", [&] {
+        if (model.size() < 10)
+            SetModelName(model.toLatin1().constData());
+        if (!image.isEmpty() && image.size() < 4)
+            SetModelIMG(image.toLatin1().constData());
+        if (!iap.isEmpty() && iap.size() < 4)
+            SetModelIAP(iap.toLatin1().constData());
+    });
 }
 
 void VHDaemon::onDeviceDisconnected(VHClient *device)

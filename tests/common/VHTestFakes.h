@@ -13,6 +13,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSignalSpy>
 #include <QString>
 #include <QTest>
 
@@ -106,6 +107,15 @@ public:
 inline bool waitUntilIdle(VHClient &client, int ms = 20000)
 {
     return QTest::qWaitFor([&] { return !client.isBusy(); }, ms);
+}
+
+// The lists the share-data action hands out, or none when it did not end.
+inline QVariantList shareDataLists(VHClient &client)
+{
+    QSignalSpy done(&client, &VHClient::getShareDataListDone);
+    if (!client.getShareDataList(QString(), QString(), QString()) || !done.wait(30000))
+        return {};
+    return client.shareDataLists();
 }
 
 // Starts an action with `start` and waits for its end: whether it succeeded,

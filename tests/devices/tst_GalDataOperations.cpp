@@ -4,6 +4,7 @@
 // the raw-data export, a helper module that is missing, raises or answers
 // the wrong type, and the operations this family does not support.
 
+#include "VHCorvoLock.h"
 #include "VHDevSim.h"
 #include "VHFSDeviceService.h"
 #include "VHGalDevice.h"
@@ -11,15 +12,17 @@
 #include "VHProfileReader.h"
 #include "VHPython.h"
 #include "VHTestEnv.h"
+#include "VHTestFakes.h"
 #include "VHTestFiles.h"
 #include "VHTestLog.h"
 #include "gal_data_builder.h"
 
-#include <QSignalSpy>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
+#include <csignal>
 #include <functional>
 
 namespace {
@@ -70,17 +73,7 @@ class TestGalDataOperations : public QObject
     // Starts an action and waits for its end; false when it did not start or end.
     static bool runAction(VHClient &device, const std::function<bool()> &start)
     {
-        if (!start())
-            return false;
-        return QTest::qWaitFor([&] { return !device.isBusy(); }, 60000);
-    }
-
-    QVariantList shareLists(VHClient &device)
-    {
-        QSignalSpy done(&device, &VHClient::getShareDataListDone);
-        if (!device.getShareDataList(QString(), QString(), QString()) || !done.wait(30000))
-            return {};
-        return device.shareDataLists();
+        return start() && waitUntilIdle(device, 60000);
     }
 
 private slots:
@@ -103,7 +96,7 @@ private slots:
     {
         GalPtr device = freshDevice();
         QVERIFY(device);
-        const QVariantList lists = shareLists(*device);
+        const QVariantList lists = shareDataLists(*device);
         QCOMPARE(lists.size(), 4);
         const QVariantList activities = lists.at(2).toList();
         QCOMPARE(names(activities), QStringList({"230517083015.gal", "230518170000.gal"}));
@@ -222,6 +215,35 @@ private slots:
         QCOMPARE(log.count("not supported"), 2);
         QVERIFY(runAction(*device, [&] { return device->writeProfile(QStringLiteral("UP-weight=1")); }));
         QCOMPARE(device->resultList(), QVariantList{false});
+    }
+
+    // Runs last: the fault leaves the device-log library unusable for the rest of this process.
+    void faultInsideTheLibraryRefusesLaterCalls()
+    {
+        GalPtr device = freshDevice();
+        QVERIFY(device);
+        LogCapture log;
+        bool ran = true;
+        std::unique_ptr<QThread> worker(
+            QThread::create([&] { ran = vhCorvoRun("a faulting call", [] { std::raise(SIGSEGV); }); }));
+        worker->start();
+        QVERIFY(worker->wait(20000));
+        QVERIFY(!ran);
+        QVERIFY(log.contains("fault inside device-log library call a faulting call"));
+        // The lock is free; later calls refuse at once and report nothing done.
+        QVERIFY(vhCorvoMutex().tryLock());
+        vhCorvoMutex().unlock();
+        QElapsedTimer timer;
+        timer.start();
+        QVariantList rows;
+        device->getTracks(rows);
+        QVERIFY(rows.isEmpty());
+        QVERIFY(!device->deleteTracks({"230517083015.gal"}));
+        QVERIFY(QFile::exists(volume() + QStringLiteral("/Data/History/GAL/230517083015.gal")));
+        QVERIFY(runAction(*device, [&] { return device->readProfile(m_root.filePath(QStringLiteral("late.xml"))); }));
+        QCOMPARE(device->resultList(), QVariantList{false});
+        QVERIFY(timer.elapsed() < 10000);
+        QCOMPARE(log.count("device-log library unusable, not calling"), 3);
     }
 };
 

@@ -13,7 +13,6 @@
 #include "VHTestLog.h"
 #include "VHZipUtil.h"
 
-#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -78,14 +77,6 @@ class TestPacer50DataOperations : public QObject
         return device;
     }
 
-    QVariantList shareLists(VHClient &device)
-    {
-        QSignalSpy done(&device, &VHClient::getShareDataListDone);
-        if (!device.getShareDataList(QString(), QString(), QString()) || !done.wait(30000))
-            return {};
-        return device.shareDataLists();
-    }
-
 private slots:
     void initTestCase()
     {
@@ -105,7 +96,7 @@ private slots:
     void listsWithTheirColumns()
     {
         DevicePtr device = makeDevice();
-        const QVariantList lists = shareLists(*device);
+        const QVariantList lists = shareDataLists(*device);
         QCOMPARE(lists.size(), 4);
         const QVariantList pois = lists.at(0).toList(), routes = lists.at(1).toList(), tracks = lists.at(2).toList();
         QCOMPARE(pois.size(), 2);
@@ -152,7 +143,7 @@ private slots:
         QFETCH(QString, table);
         QFETCH(int, left);
         DevicePtr device = makeDevice();
-        QCOMPARE(shareLists(*device).size(), 4); // sets the store up
+        QCOMPARE(shareDataLists(*device).size(), 4); // sets the store up
         QVERIFY(sql(routeDb(), {"insert into Workout (id, wid, name) values (7, 70, 'Tempo')",
                                 "insert into Workout (id, wid, name) values (8, 80, 'Base')",
                                 "insert into WorkoutInterval (wid, iid, name) values (70, 1, 'a')",
@@ -180,7 +171,7 @@ private slots:
         QVERIFY(QFile::remove(share() + "/data/route/route.000"));
         QVERIFY(QFile::link(m_root.filePath("elsewhere.dat"), routeDb()));
         DevicePtr device = makeDevice();
-        const QVariantList lists = shareLists(*device);
+        const QVariantList lists = shareDataLists(*device);
         QCOMPARE(lists.size(), 4);
         for (const QVariant &list : lists)
             QVERIFY(list.toList().isEmpty());
