@@ -121,25 +121,12 @@ const VHFitDevice::DeviceInfo &VHFitDevice::deviceInfo()
     return m_info;
 }
 
-QString VHFitDevice::rootPath()
-{
-    auto *service = dynamic_cast<VHFSDeviceService *>(deviceService());
-    return service ? service->rootPath() : QString();
-}
-
 VHSafeFolder VHFitDevice::volumeFolder(const QString &relative, bool create)
 {
-    const QString root = rootPath();
+    const QString root = volumeRoot();
     if (root.isEmpty())
         return {};
     return VHSafeFolder::open(root, relative, create ? kVolumeFiles | VHSafeFolder::Create : kVolumeFiles);
-}
-
-bool VHFitDevice::getModelName(QString &name)
-{
-    VHDeviceService *service = deviceService();
-    name = service ? service->modelInfo().modelName : QString();
-    return !name.isEmpty();
 }
 
 bool VHFitDevice::getUUID(QString &uuid)
@@ -150,7 +137,7 @@ bool VHFitDevice::getUUID(QString &uuid)
 
 bool VHFitDevice::getRootPath(QString &path)
 {
-    path = rootPath();
+    path = volumeRoot();
     return !path.isEmpty();
 }
 
@@ -200,7 +187,7 @@ bool VHFitDevice::eject()
 {
     if (!VHDaemon::instance()->currentDevice())
         return false;
-    const QString root = rootPath();
+    const QString root = volumeRoot();
     if (root.isEmpty())
         return false;
     VHVolumeSync::flush({}, root);
@@ -272,7 +259,7 @@ VHResult VHFitDevice::checkFreeSpace(const QString &work, const QList<Image> &im
     qint64 needed = 0;
     for (const Image &image : images)
         needed += QFileInfo(packageFile(work, image.name)).size();
-    const QString root = rootPath();
+    const QString root = volumeRoot();
     quint64 total = 0, free = 0;
     if (!VHDaemon::instance()->platform()->getDiskSpace(root, total, free))
         return VHResult::failure(CopyFailed, "can not get the free space of " + root);
@@ -362,7 +349,7 @@ VHResult VHFitDevice::flushVolume(const QString &root)
 
 VHResult VHFitDevice::installUpdate(const QString &archive)
 {
-    const QString root = rootPath();
+    const QString root = volumeRoot();
     if (root.isEmpty())
         return VHResult::failure(NoVolume, QStringLiteral("can not get mounted drive"));
     QString work;
@@ -424,24 +411,16 @@ VHResult VHFitDevice::installWorkouts(const QString &archive)
     }
     if (!system.sync())
         return VHResult::failure(CopyFailed, "can not flush " + system.path());
-    return flushVolume(rootPath());
+    return flushVolume(volumeRoot());
 }
 
 // ---- the actions ----------------------------------------------------------------
-
-bool VHFitDevice::finish(const VHResult &result)
-{
-    setErrorCode(result.code);
-    if (!result)
-        vhCritical() << result.reason;
-    return result.ok;
-}
 
 bool VHFitDevice::_updateTotal(const QString &archive, const QString &) { return finish(installUpdate(archive)); }
 
 bool VHFitDevice::_updateComponent(const QString &, const QString &mode, const QString &, const QString &archive)
 {
-    if (rootPath().isEmpty())
+    if (volumeRoot().isEmpty())
         return failUpdate(NoVolume, QStringLiteral("can not get mounted drive"));
     return finish(mode == QLatin1String("1") ? installWorkouts(archive) : findWorkouts(archive));
 }
@@ -451,7 +430,7 @@ bool VHFitDevice::_updateAlp(const QString &fileName, int timeStamp)
     setErrorCode(NoError);
     QString model;
     getModelName(model);
-    const QString root = rootPath();
+    const QString root = volumeRoot();
     if (root.isEmpty() || !VHUtility::isSafePathComponent(model) || !VHUtility::isSafePathComponent(fileName)) {
         setErrorCode(NoVolume);
         return false;

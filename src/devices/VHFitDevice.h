@@ -29,7 +29,6 @@ public:
 
     VHFitDevice();
 
-    bool getModelName(QString &name) override;
     bool getUUID(QString &uuid) override;
     bool getRootPath(QString &path) override;
     bool getVersion(QString &text) override;
@@ -63,7 +62,6 @@ private:
     };
 
     const DeviceInfo &deviceInfo();
-    QString rootPath();
     // A folder of the volume, reached without links; invalid when it cannot be.
     VHSafeFolder volumeFolder(const QString &relative, bool create);
 
@@ -92,9 +90,6 @@ private:
     // The last step of an action that wrote to the volume: the whole volume
     // flushed to the device (the files and folders were as they were written).
     VHResult flushVolume(const QString &root);
-    // The end of every action: the code set, a failure's reason logged at
-    // critical level; the result.
-    bool finish(const VHResult &result);
     bool failUpdate(int code, const QString &reason) { return finish(VHResult::failure(code, reason)); }
 
     QMutex m_infoMutex;

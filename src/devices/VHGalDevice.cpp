@@ -114,21 +114,15 @@ VHGalDevice::VHGalDevice() = default;
 
 QString VHGalDevice::workFolder() { return VHEnv::instance()->tempFolder() + QStringLiteral("/langpack"); }
 
-QString VHGalDevice::rootPath()
-{
-    auto *service = dynamic_cast<VHFSDeviceService *>(deviceService());
-    return service ? service->rootPath() : QString();
-}
-
 VHSafeFolder VHGalDevice::volume()
 {
-    const QString root = rootPath();
+    const QString root = volumeRoot();
     return root.isEmpty() ? VHSafeFolder() : VHSafeFolder::open(root, QString(), kVolumeFiles);
 }
 
 bool VHGalDevice::readDeviceInfo(Info &info)
 {
-    const QString root = rootPath();
+    const QString root = volumeRoot();
     QByteArray bytes;
     if (root.isEmpty()
         || !VHFSDeviceService::identityTextOf(dynamic_cast<VHFSDeviceService *>(deviceService()),
@@ -167,13 +161,6 @@ bool VHGalDevice::hasInfo()
     return m_infoLoaded;
 }
 
-bool VHGalDevice::getModelName(QString &name)
-{
-    VHDeviceService *service = deviceService();
-    name = service ? service->modelInfo().modelName : QString();
-    return !name.isEmpty();
-}
-
 bool VHGalDevice::getUUID(QString &uuid)
 {
     uuid = info().uuid;
@@ -185,7 +172,7 @@ bool VHGalDevice::getUUID(QString &uuid)
 
 bool VHGalDevice::getRootPath(QString &path)
 {
-    path = inIapMode() ? QString() : rootPath();
+    path = inIapMode() ? QString() : volumeRoot();
     return !path.isEmpty();
 }
 
@@ -226,7 +213,7 @@ bool VHGalDevice::getLanguageOnDevice(QStringList &list)
         return true;
     }
     m_languages.clear();
-    const QString root = rootPath();
+    const QString root = volumeRoot();
     if (root.isEmpty())
         return false;
     vhDebug() << "getLanguageOnDevice: GAL_GetProfile";
@@ -277,7 +264,7 @@ bool VHGalDevice::eject()
     VHDeviceManager *manager = deviceManager();
     if (inIapMode() || !manager || !manager->platform() || manager->currentDevice() != this)
         return false;
-    const QString root = rootPath();
+    const QString root = volumeRoot();
     if (root.isEmpty())
         return false;
     if (!VHVolumeSync::flush({}, root))
@@ -313,8 +300,8 @@ VHResult VHGalDevice::writeUpdateIni()
     VHSafeFolder root = volume();
     vhDebug() << "write update.ini";
     if (!root.isValid() || !root.writeFile(kUpdateIni, QByteArray()) || !root.sync()
-        || !VHVolumeSync::flush({}, rootPath()))
-        return fail("can not write " + rootPath() + QLatin1Char('/') + kUpdateIni);
+        || !VHVolumeSync::flush({}, volumeRoot()))
+        return fail("can not write " + volumeRoot() + QLatin1Char('/') + kUpdateIni);
     return VHResult::success();
 }
 
@@ -337,9 +324,9 @@ VHResult VHGalDevice::copyLangFiles(const QList<VHGalPackage::LanguageFile> &fon
     if (chosen < 0)
         return fail(QStringLiteral("can not open the language file for the device"));
     const VHGalPackage::LanguageFile &font = fonts.at(chosen);
-    VHSafeFolder lang = VHSafeFolder::open(rootPath(), kLangFolder, kVolumeFiles | VHSafeFolder::Create);
+    VHSafeFolder lang = VHSafeFolder::open(volumeRoot(), kLangFolder, kVolumeFiles | VHSafeFolder::Create);
     if (!lang.isValid())
-        return fail("can not open " + rootPath() + QLatin1Char('/') + kLangFolder);
+        return fail("can not open " + volumeRoot() + QLatin1Char('/') + kLangFolder);
     lang.removeLeftovers();
     QByteArray present;
     if (lang.kindOf(font.fileName) == VHSafeFolder::Kind::File && lang.readFile(font.fileName, kMaxPackageFile, present)
@@ -434,7 +421,7 @@ int VHGalDevice::updateProfile(const QString &work)
     }
     const int result = vhCorvoCall("UpdateProfile", [&] {
         SetPathDirect("/");
-        return UpdateProfile(QFile::encodeName(withSeparator(rootPath())).constData(),
+        return UpdateProfile(QFile::encodeName(withSeparator(volumeRoot())).constData(),
                              QFile::encodeName(map).constData(), QFile::encodeName(bin).constData());
     });
     if (result == 0)
@@ -605,14 +592,6 @@ bool VHGalDevice::restoreFactoryMethod2(const QString &packageFolder)
 }
 
 // ---- the actions ----------------------------------------------------------------------
-
-bool VHGalDevice::finish(const VHResult &result)
-{
-    setErrorCode(result.code);
-    if (!result)
-        vhCritical() << result.reason;
-    return result.ok;
-}
 
 VHResult VHGalDevice::firstPass(const QString &archive)
 {

@@ -63,7 +63,6 @@ public:
 
     VHGalDevice();
 
-    bool getModelName(QString &name) override;
     bool getUUID(QString &uuid) override;
     bool getRootPath(QString &path) override;
     bool getImageVersion(QString &text) override;
@@ -109,7 +108,6 @@ private:
     bool readDeviceInfo(Info &info);
     // The device's profile written by the library into the temporary "pfread.ini".
     bool readProfileIni(QString &iniPath);
-    QString rootPath();
     VHSafeFolder volume();
 
     // The first pass of an update, on the volume.
@@ -141,8 +139,6 @@ private:
     // The identity the device will have in IAP mode, put at the front of the
     // manager's model table on the manager's thread.
     void announceIapIdentity();
-
-    bool finish(const VHResult &result);
 
     QMutex m_infoMutex;
     bool m_infoLoaded = false;

@@ -122,29 +122,29 @@ QDateTime VHGalDevice::timeOfFileName(const QString &name)
 
 void VHGalDevice::getTracks(QVariantList &list)
 {
-    appendRows(list, listNames(rootPath(), GetActivityfileamount, GetActivityfileName));
+    appendRows(list, listNames(volumeRoot(), GetActivityfileamount, GetActivityfileName));
 }
 
 void VHGalDevice::getWorkouts(QVariantList &list)
 {
-    appendRows(list, listNames(rootPath(), workoutAmount, workoutName));
+    appendRows(list, listNames(volumeRoot(), workoutAmount, workoutName));
 }
 
 bool VHGalDevice::deleteTracks(const QVariantList &names)
 {
-    return deleteNames(rootPath(), kActivityKind, QStringLiteral(".gal"), names);
+    return deleteNames(volumeRoot(), kActivityKind, QStringLiteral(".gal"), names);
 }
 
 bool VHGalDevice::deleteWorkouts(const QVariantList &names)
 {
-    return deleteNames(rootPath(), kWorkoutKind, QStringLiteral(".wkt"), names);
+    return deleteNames(volumeRoot(), kWorkoutKind, QStringLiteral(".wkt"), names);
 }
 
 // ---- profile ------------------------------------------------------------------------------------
 
 bool VHGalDevice::readProfileIni(QString &iniPath)
 {
-    const QString root = rootPath();
+    const QString root = volumeRoot();
     iniPath = tempFile("pfread.ini");
     if (root.isEmpty())
         return false;
@@ -171,7 +171,7 @@ bool VHGalDevice::prepareUploadProfile(const QString &target)
 
 bool VHGalDevice::saveProfile(const QByteArray &bytes)
 {
-    const QString root = rootPath();
+    const QString root = volumeRoot();
     VHProfileMap changes;
     if (root.isEmpty() || !VHProfileReaderXML::readSettings(bytes, changes) || changes.isEmpty()) {
         vhWarning() << "no profile settings to save";
@@ -199,7 +199,7 @@ bool VHGalDevice::saveProfile(const QByteArray &bytes)
 QStringList VHGalDevice::_exportTrack(const QString &folder)
 {
     vhDebug() << "saveDeviceRawData";
-    const QString root = rootPath();
+    const QString root = volumeRoot();
     if (root.isEmpty() || folder.isEmpty() || !QDir().mkpath(folder))
         return {};
     QString iniPath;

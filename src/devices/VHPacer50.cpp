@@ -156,16 +156,8 @@ QString VHPacer50::rootPath()
 
 bool VHPacer50::getRootPath(QString &path)
 {
-    auto *service = dynamic_cast<VHFSDeviceService *>(deviceService());
-    path = service ? service->rootPath() : QString();
+    path = volumeRoot();
     return !path.isEmpty();
-}
-
-bool VHPacer50::getModelName(QString &name)
-{
-    VHDeviceService *service = deviceService();
-    name = service ? service->modelInfo().modelName : QString();
-    return !name.isEmpty();
 }
 
 bool VHPacer50::getUUID(QString &uuid)
@@ -528,14 +520,6 @@ void VHPacer50::removeUpdatePackage()
 }
 
 // ---- image update ---------------------------------------------------------------
-
-bool VHPacer50::finish(const VHResult &result)
-{
-    setErrorCode(result.code);
-    if (!result)
-        vhCritical() << result.reason;
-    return result.ok;
-}
 
 VHResult VHPacer50::unpackInto(const QString &archive, const QString &work)
 {

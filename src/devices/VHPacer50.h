@@ -32,7 +32,6 @@ public:
     VHPacer50();
 
     bool initial() override;
-    bool getModelName(QString &name) override;
     bool getUUID(QString &uuid) override;
     bool getRootPath(QString &path) override;
     bool getImageVersion(QString &text) override;
@@ -134,7 +133,6 @@ protected:
     // A folder below the root, reached without links (made with `create`); its
     // path as found on the volume, or empty.
     QString volumeFolder(const QString &path, bool create);
-    bool finish(const VHResult &result);
     // Ejects the volume root and the service's secondary drive when that still
     // belongs to the same physical device; always true.
     bool ejectVolumes();

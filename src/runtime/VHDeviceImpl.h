@@ -2,16 +2,46 @@
 
 #include "VHClient.h"
 #include "VHDeviceService.h"
+#include "VHFSDeviceService.h"
+#include "VHLog.h"
+#include "VHResult.h"
 
 #include <memory>
 
-// Common base of the GAL and FIT models.
+// Common base of the GAL, FIT and Pacer50 models: volume devices whose model
+// name is the one of the row their service was made for, and whose actions
+// end in one result.
 class VHDeviceServiceClient : public VHClient
 {
     Q_OBJECT
 
 public:
     using VHClient::VHClient;
+
+    bool getModelName(QString &name) override
+    {
+        VHDeviceService *service = deviceService();
+        name = service ? service->modelInfo().modelName : QString();
+        return !name.isEmpty();
+    }
+
+protected:
+    // The root of the volume; empty without a file-system service.
+    QString volumeRoot() const
+    {
+        auto *service = dynamic_cast<VHFSDeviceService *>(deviceService());
+        return service ? service->rootPath() : QString();
+    }
+
+    // The end of every action: the code set, a failure's reason logged at
+    // critical level; whether it succeeded.
+    bool finish(const VHResult &result)
+    {
+        setErrorCode(result.code);
+        if (!result)
+            vhCritical() << result.reason;
+        return result.ok;
+    }
 };
 
 // The direct base of every concrete model class: joins a model base to the
