@@ -14,6 +14,7 @@
 #include "VHPackageServer.h"
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
+#include "VHTestEvents.h"
 #include "VHTestFiles.h"
 #include "VeloraApiClient.h"
 
@@ -26,16 +27,11 @@
 
 namespace {
 
-struct Results : VeloraApiClientDelegate, ReduzeduClientDelegate, VHDeviceManagerListener
+struct Results : VeloraApiClientDelegate, ReduzeduClientDelegate
 {
     QList<bool> updates, assists;
-    QStringList events;
     void onUpdateFinished(bool ok) override { updates << ok; }
     void onReduzeduFinished(bool ok) override { assists << ok; }
-    void onDeviceConnected(VHClient *) override { events << QStringLiteral("connected"); }
-    void onDeviceDisconnected(VHClient *) override { events << QStringLiteral("disconnected"); }
-    void onDeviceChanged(VHClient *) override {}
-    void onActionDone(VHClient *, int action) override { events << QStringLiteral("done %1").arg(action); }
 };
 
 } // namespace
@@ -48,6 +44,7 @@ class TestFitUpdateRoad : public QObject
     std::unique_ptr<VHFitRoad> m_road;
     std::unique_ptr<VHDaemon> m_daemon;
     Results m_results;
+    VHTestEvents m_events;
     int m_hostile = 0;
 
     static VHFitRoad::Options roadOptions(const QString &work)
@@ -66,19 +63,7 @@ class TestFitUpdateRoad : public QObject
     }
 
     // Starts an action and waits for its end; false when it did not start, did not end in time, or failed.
-    bool runAction(VHClient *device, const std::function<bool()> &start, int action)
-    {
-        const QString done = QStringLiteral("done %1").arg(action);
-        const qsizetype before = m_results.events.count(done);
-        if (!start())
-            return false;
-        if (!VHFitRoad::waitFor([&] { return m_results.events.count(done) > before; }, 30000)) {
-            qWarning("action %d did not end within 30 s", action);
-            return false;
-        }
-        int code = 0;
-        return !device->actionFailed(code);
-    }
+    bool runAction(const std::function<bool()> &start, int action) { return m_events.run(start, action, 30000); }
 
     QString updates() const { return m_road->modelFolder(); }
     QString total() const { return updates() + QStringLiteral("/Total.zip"); }
@@ -96,7 +81,7 @@ private slots:
         VHDeviceFamilies::registerAll();
         m_daemon = std::make_unique<VHDaemon>();
         m_daemon->deviceManager()->setDeviceClassFlags(4);
-        m_daemon->deviceManager()->addListener(&m_results);
+        m_daemon->deviceManager()->addListener(&m_events);
         QVERIFY(m_daemon->start(false));
     }
 
@@ -133,8 +118,7 @@ private slots:
         VHClient *watch = device();
         QVERIFY2(watch, "no device plugged");
         QVERIFY2(QFileInfo::exists(total()), "no package downloaded");
-        QVERIFY(runAction(
-            watch, [&] { return watch->updateTotal(total(), QString()); }, 0));
+        QVERIFY(runAction([&] { return watch->updateTotal(total(), QString()); }, 0));
         QVERIFY(QFileInfo::exists(volume() + QStringLiteral("/update.ini")));
         QVERIFY(QFileInfo::exists(volume() + QStringLiteral("/os.bin")));
         QVERIFY(QFileInfo::exists(volume() + QStringLiteral("/bt.bin")));
@@ -146,14 +130,14 @@ private slots:
     {
         QVERIFY2(device(), "no device plugged");
         QVERIFY2(QFileInfo::exists(volume() + QStringLiteral("/update.ini")), "the update left nothing to install");
-        const qsizetype connections = m_results.events.count(QStringLiteral("connected"));
+        const qsizetype connections = m_events.list.count(QStringLiteral("connected"));
         QVERIFY(m_road->unplug());
-        QTRY_VERIFY_WITH_TIMEOUT(m_results.events.contains(QStringLiteral("disconnected")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_events.list.contains(QStringLiteral("disconnected")), 5000);
         QStringList installed;
         QVERIFY(m_road->boot(&installed));
         QVERIFY2(installed.contains(QStringLiteral("OS=1.10.00")), qPrintable(installed.join(',')));
         QVERIFY(m_road->plug());
-        QTRY_VERIFY_WITH_TIMEOUT(m_results.events.count(QStringLiteral("connected")) > connections, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_events.list.count(QStringLiteral("connected")) > connections, 5000);
         QVERIFY(device());
         QString text;
         QVERIFY(device()->getImageVersion(text));
@@ -178,8 +162,7 @@ private slots:
         stream >> stamp;
         QCOMPARE(stamp, ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14));
         QCOMPARE(watch->getAlpDate(), 0);
-        QVERIFY(runAction(
-            watch, [&] { return watch->updateAlp(QStringLiteral("AssitOff.alp"), stamp); }, 25));
+        QVERIFY(runAction([&] { return watch->updateAlp(QStringLiteral("AssitOff.alp"), stamp); }, 25));
         QCOMPARE(readFile(volume() + QStringLiteral("/System/AssitOff.alp")).size(), 20000);
         QCOMPARE(watch->getAlpDate(), int(stamp));
     }
@@ -190,11 +173,11 @@ private slots:
         VHClient *watch = device();
         QVERIFY2(watch, "no device plugged");
         QVERIFY2(QFileInfo::exists(total()), "no package downloaded");
-        QVERIFY(runAction(
-            watch, [&] { return watch->updateComponent(total(), QString(), QString(), QStringLiteral("0")); }, 10));
+        QVERIFY(
+            runAction([&] { return watch->updateComponent(total(), QString(), QString(), QStringLiteral("0")); }, 10));
         QVERIFY(!QFileInfo::exists(volume() + QStringLiteral("/System/Velorawrk")));
-        QVERIFY(runAction(
-            watch, [&] { return watch->updateComponent(total(), QString(), QString(), QStringLiteral("1")); }, 10));
+        QVERIFY(
+            runAction([&] { return watch->updateComponent(total(), QString(), QString(), QStringLiteral("1")); }, 10));
         QVERIFY(!QDir(volume() + QStringLiteral("/System/Velorawrk")).isEmpty(QDir::Files));
         QVERIFY(!QDir(volume() + QStringLiteral("/System/Test")).isEmpty(QDir::Files));
     }
@@ -227,26 +210,17 @@ private slots:
         QTest::addColumn<QString>("linkAt");
         QTest::addColumn<QString>("target");
         QTest::addColumn<bool>("detected");
-        QTest::newRow("update.ini") << "update.ini"
-                                    << "notes.txt" << true;
-        QTest::newRow("UPDATE.INI") << "UPDATE.INI"
-                                    << "notes.txt" << true;
-        QTest::newRow("image") << "os.bin"
-                               << "notes.txt" << true;
-        QTest::newRow("Bluetooth image") << "BT.BIN"
-                                         << "notes.txt" << true;
-        QTest::newRow("assist file") << "System/AssitOff.alp"
-                                     << "notes.txt" << true;
-        QTest::newRow("stamp") << "System/date.txt"
-                               << "notes.txt" << true;
-        QTest::newRow("workout folder") << "System/Velorawrk"
-                                        << "" << true;
-        QTest::newRow("test folder") << "System/Test"
-                                     << "" << true;
-        QTest::newRow("identity file") << "System/device.txt"
-                                       << "device.txt" << false;
-        QTest::newRow("System") << "System"
-                                << "" << false;
+        const QString notes = QStringLiteral("notes.txt"); // the user's file the link points at
+        QTest::newRow("update.ini") << "update.ini" << notes << true;
+        QTest::newRow("UPDATE.INI") << "UPDATE.INI" << notes << true;
+        QTest::newRow("image") << "os.bin" << notes << true;
+        QTest::newRow("Bluetooth image") << "BT.BIN" << notes << true;
+        QTest::newRow("assist file") << "System/AssitOff.alp" << notes << true;
+        QTest::newRow("stamp") << "System/date.txt" << notes << true;
+        QTest::newRow("workout folder") << "System/Velorawrk" << QString() << true;
+        QTest::newRow("test folder") << "System/Test" << QString() << true;
+        QTest::newRow("identity file") << "System/device.txt" << QStringLiteral("device.txt") << false;
+        QTest::newRow("System") << "System" << QString() << false;
     }
     void hostileVolumeLeavesTheUserAlone()
     {
@@ -287,12 +261,9 @@ private slots:
             QVERIFY(device->getVersion(text));
             device->getAlpDate();
             const QString total = updates + QStringLiteral("/Total.zip");
-            runAction(
-                device, [&] { return device->updateTotal(total, QString()); }, 0);
-            runAction(
-                device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 1234); }, 25);
-            runAction(
-                device, [&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("1")); }, 10);
+            runAction([&] { return device->updateTotal(total, QString()); }, 0);
+            runAction([&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 1234); }, 25);
+            runAction([&] { return device->updateComponent(total, QString(), QString(), QStringLiteral("1")); }, 10);
             device->getAlpDate();
         } else {
             QTest::qWait(1500);

@@ -6,22 +6,15 @@
 // the ways the road can break.
 
 #include "VHDaemon.h"
-#include "VHDevSim.h"
-#include "VHDeviceFamilies.h"
-#include "VHDeviceManager.h"
 #include "VHFitPackageBuilder.h"
 #include "VHGalDevice.h"
-#include "VHTestEnv.h"
-#include "VHTestEvents.h"
 #include "VHTestFiles.h"
+#include "VHTestSimRuntime.h"
 
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-
-using Events = VHTestEvents;
 
 const QByteArray kRelease = "[IMG]\nName=SycamoreBR\nSize=64\nExt_FlashImageStartAddr=0x10000\n"
                             "Ext_FlashLangStartAddr=0x40000\nLangVersion=L2\n[OS]\nVersion=120\n"
@@ -34,16 +27,15 @@ class TestGalUpdateRoad : public QObject
     Q_OBJECT
 
     QTemporaryDir m_work;
-    std::unique_ptr<VHDevSim> m_sim;
-    std::unique_ptr<VHDaemon> m_daemon;
-    Events m_events;
+    VHTestSimRuntime m_runtime;
+    VHDevSim *m_sim = nullptr;
     qint64 m_now = 1700000000;
     QString m_name;
     int m_count = 0;
 
-    VHClient *device() const { return m_daemon->currentDevice(); }
-    VHDeviceManager *manager() const { return m_daemon->deviceManager(); }
-    qsizetype count(const QString &event) const { return m_events.list.count(event); }
+    VHClient *device() const { return m_runtime.daemon->currentDevice(); }
+    VHDeviceManager *manager() const { return m_runtime.daemon->deviceManager(); }
+    qsizetype count(const QString &event) const { return m_runtime.events.list.count(event); }
     QString deviceVolume() const { return m_sim->deviceFolder(m_name) + QStringLiteral("/volume"); }
 
     QString package()
@@ -72,23 +64,32 @@ class TestGalUpdateRoad : public QObject
         return folder;
     }
 
+    void plug()
+    {
+        const qsizetype connections = count(QStringLiteral("connected"));
+        m_now += 60;
+        QVERIFY(m_sim->plug(m_name));
+        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("connected")) > connections, 5000);
+    }
+
+    void unplug()
+    {
+        QVERIFY(m_sim->unplug(m_name));
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
+    }
+
     // A new simulated GAL device with update method 2, plugged and connected.
     void plugNewDevice()
     {
-        if (!m_name.isEmpty()) {
-            QVERIFY(m_sim->unplug(m_name));
-            QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
-        }
+        if (!m_name.isEmpty())
+            unplug();
         m_name = QStringLiteral("gal%1").arg(++m_count);
         VHDevSim::GalIdentity identity;
         identity.uuid = QStringLiteral("1207A1B2C3D4E5F%1").arg(m_count);
         identity.updateMethod = 2;
         identity.lang = QStringLiteral("deu");
         QVERIFY2(m_sim->createGal(m_name, identity), qPrintable(m_sim->lastError()));
-        const qsizetype connections = count(QStringLiteral("connected"));
-        m_now += 60;
-        QVERIFY(m_sim->plug(m_name));
-        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("connected")) > connections, 5000);
+        plug();
         QString model;
         QVERIFY(device()->getModelName(model));
         QCOMPARE(model, QStringLiteral("Pacer21"));
@@ -109,6 +110,14 @@ class TestGalUpdateRoad : public QObject
         QVERIFY(row.factory);
     }
 
+    // A new device whose update has done its first pass.
+    void startUpdate()
+    {
+        plugNewDevice();
+        firstPass([&](VHClient *client) { return client->updateTotal(package(), QString()); },
+                  VHClient::STATE_UPDATING);
+    }
+
     // The device restarts; `changes` lists what it installed.
     bool restart(QStringList *changes = nullptr)
     {
@@ -122,23 +131,15 @@ private slots:
         QVERIFY(m_work.isValid());
         const QString simRoot = m_work.filePath(QStringLiteral("sim"));
         QDir().mkpath(simRoot);
-        qputenv("VELORA_SIM_ROOT", simRoot.toUtf8());
-        m_sim = std::make_unique<VHDevSim>(simRoot);
-        initTestEnv(m_work.filePath(QStringLiteral("xdg")));
         VHGalWait::setSleeper([](int) {});
-        VHDeviceFamilies::registerAll();
-        m_daemon = std::make_unique<VHDaemon>();
+        QVERIFY(m_runtime.start(simRoot, m_work.filePath(QStringLiteral("xdg"))));
+        m_sim = m_runtime.sim.get();
         manager()->setClock([this] { return m_now; });
-        manager()->addListener(&m_events);
-        QVERIFY(m_daemon->start(false));
-        QCOMPARE(manager()->deviceClassFlags() & 4, 0);
     }
 
     void updateThroughIapMode()
     {
-        plugNewDevice();
-        firstPass([&](VHClient *client) { return client->updateTotal(package(), QString()); },
-                  VHClient::STATE_UPDATING);
+        startUpdate();
         QCOMPARE(count(QStringLiteral("done 0 ok")), 0);
         m_sim->clearCommandLog(m_name);
         QVERIFY(restart());
@@ -158,15 +159,11 @@ private slots:
         QVERIFY(log.last().startsWith(QStringLiteral("READ sel=26 block=0 unit=512 len=512 ok")));
 
         // The IAP device leaves; the volume comes back after the reconnect pause.
-        const qsizetype connections = count(QStringLiteral("connected"));
-        QVERIFY(m_sim->unplug(m_name));
-        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
-        m_now += 60;
+        unplug();
         QStringList installed;
         QVERIFY(m_sim->boot(m_name, &installed));
         QVERIFY2(installed.contains(QStringLiteral("OS=120")), qPrintable(installed.join(',')));
-        QVERIFY(m_sim->plug(m_name));
-        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("connected")) > connections, 5000);
+        plug();
         QString version;
         QVERIFY(device()->getImageVersion(version));
         QCOMPARE(version, QStringLiteral("120"));
@@ -191,9 +188,7 @@ private slots:
     // The device restarts without its update mode: the update fails, the device is connected.
     void comesBackAsAVolume()
     {
-        plugNewDevice();
-        firstPass([&](VHClient *client) { return client->updateTotal(package(), QString()); },
-                  VHClient::STATE_UPDATING);
+        startUpdate();
         VHClient *pending = device();
         QVERIFY(QFile::remove(deviceVolume() + QStringLiteral("/update.ini")));
         const qsizetype connections = count(QStringLiteral("connected"));
@@ -209,9 +204,7 @@ private slots:
     // is disconnected, and plugged again in IAP mode it connects as a new device.
     void unpluggedInTheMiddleOfTheFlash()
     {
-        plugNewDevice();
-        firstPass([&](VHClient *client) { return client->updateTotal(package(), QString()); },
-                  VHClient::STATE_UPDATING);
+        startUpdate();
         VHSimFaults faults;
         faults.vanishAfter = 6;
         QVERIFY(m_sim->setFaults(m_name, faults));
@@ -226,10 +219,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("disconnected")) > disconnections, 5000);
         QVERIFY(!device());
 
-        const qsizetype connections = count(QStringLiteral("connected"));
-        m_now += 60;
-        QVERIFY(m_sim->plug(m_name));
-        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("connected")) > connections, 5000);
+        plug();
         QVERIFY(device() != pending);
         QCOMPARE(device()->serviceType(), int(VHDeviceService::DEVICE_SCSI));
         QString uuid;
@@ -242,8 +232,7 @@ private slots:
         QVERIFY(stranded->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_UPDATING));
         QVERIFY(stranded->updateTotal(package(), QStringLiteral("deu")));
         QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("done 0 ok")), successes + 1, 10000);
-        QVERIFY(m_sim->unplug(m_name));
-        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
+        unplug();
         QStringList installed;
         QVERIFY(m_sim->boot(m_name, &installed));
         QVERIFY2(installed.contains(QStringLiteral("OS=120")), qPrintable(installed.join(',')));
@@ -252,10 +241,7 @@ private slots:
     // Another device plugged while the first one is away is refused; the first one's update goes on.
     void secondDeviceWhileTheFirstIsAway()
     {
-        plugNewDevice();
-        const QString first = m_name;
-        firstPass([&](VHClient *client) { return client->updateTotal(package(), QString()); },
-                  VHClient::STATE_UPDATING);
+        startUpdate();
         VHClient *pending = device();
         VHDevSim::GalIdentity other;
         other.uuid = QStringLiteral("1207FFFFEEEEDDDD");

@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 #include <sys/stat.h>
 
 namespace {
@@ -93,6 +95,23 @@ class TestVHFitDevice : public QObject
     }
 
     QStringList volumeRootFiles() const { return QDir(m_volume).entryList(QDir::Files, QDir::Name); }
+
+    // Runs the action: "ok" or "failed", then the device's code.
+    static QString outcome(VHFitDevice &device, const std::function<bool()> &start)
+    {
+        int code = -1;
+        const bool ok = runAction(device, start, &code);
+        return QStringLiteral("%1 %2").arg(ok ? "ok" : "failed").arg(code);
+    }
+    static QString update(VHFitDevice &device, const QString &package)
+    {
+        return outcome(device, [&] { return device.updateTotal(package, QString()); });
+    }
+    // The starter's first text is the package, its last the mode ("0" checks, "1" installs).
+    static QString workouts(VHFitDevice &device, const QString &package, const char *mode)
+    {
+        return outcome(device, [&] { return device.updateComponent(package, "", "", mode); });
+    }
 
 private slots:
     void builtInRowsOfRegisteredFamiliesOnly()
@@ -175,10 +194,7 @@ private slots:
                                              {"BootLoader", "boot.bin", "B123", 100}, // equal: kept
                                              {"DeviceLang", "lang.bin", "DL20221231", 50},
                                              {"GPS", "gps.bin", "1", 70}}); // unknown kind: always new
-        int code = -1;
-        QVERIFY(runAction(
-            *device, [&] { return device->updateTotal(package, QString()); }, &code));
-        QCOMPARE(code, 0);
+        QCOMPARE(update(*device, package), QStringLiteral("ok 0"));
         QCOMPARE(volumeRootFiles(), (QStringList{"gps.bin", "os.bin", "update.ini"}));
         QCOMPARE(readFile(m_volume + QStringLiteral("/os.bin")).size(), 3000);
         QCOMPARE(readFile(m_volume + QStringLiteral("/update.ini")), QByteArray());
@@ -188,7 +204,7 @@ private slots:
     {
         FitPtr device = makeDevice();
         const QString package = makePackage({{"OS", "os.bin", "9", 10}, {"BootLoader", "boot.bin", "B123", 10}});
-        QVERIFY(runAction(*device, [&] { return device->updateTotal(package, QString()); }));
+        QVERIFY(update(*device, package).startsWith("ok"));
         QVERIFY(volumeRootFiles().isEmpty());
     }
 
@@ -197,15 +213,10 @@ private slots:
         FitPtr device = makeDevice();
         m_script.freeSpace = 1000;
         const QString package = makePackage({{"OS", "os.bin", "10", 600}, {"Bluetooth", "bt.bin", "BT78", 600}});
-        int code = 0;
-        QVERIFY(!runAction(
-            *device, [&] { return device->updateTotal(package, QString()); }, &code));
-        QCOMPARE(code, 3);
+        QCOMPARE(update(*device, package), QStringLiteral("failed 3"));
         QVERIFY(volumeRootFiles().isEmpty());
-        // Exactly enough is enough.
-        m_script.freeSpace = 1200;
-        QVERIFY(runAction(
-            *device, [&] { return device->updateTotal(package, QString()); }, &code));
+        m_script.freeSpace = 1200; // exactly enough is enough
+        QVERIFY(update(*device, package).startsWith("ok"));
     }
 
     void anUnknownFreeSpaceIsNoShortage()
@@ -215,52 +226,36 @@ private slots:
         m_script.freeSpace = 0;
         const QString package = makePackage({{"OS", "os.bin", "10", 10}});
         const qsizetype logged = readTestLog().size();
-        int code = 0;
-        QVERIFY(!runAction(
-            *device, [&] { return device->updateTotal(package, QString()); }, &code));
-        QCOMPARE(code, 4); // the general failure text, not "the device is full"
+        QCOMPARE(update(*device, package),
+                 QStringLiteral("failed 4")); // the general failure text, not "the device is full"
         QVERIFY(volumeRootFiles().isEmpty());
         // The action logs its reason once, at its end.
         const QString log = readTestLog().mid(logged);
         QCOMPARE(log.count(QStringLiteral("[Critical]")), 1);
         QVERIFY(log.contains(QStringLiteral("can not get the free space of ") + m_volume));
         // Nothing to copy needs no free space.
-        const QString same = makePackage({{"OS", "os.bin", "9", 10}});
-        QVERIFY(runAction(*device, [&] { return device->updateTotal(same, QString()); }));
+        QVERIFY(update(*device, makePackage({{"OS", "os.bin", "9", 10}})).startsWith("ok"));
     }
 
-    void badPackagesFailWithoutWriting()
+    // Each fails and writes nothing.
+    void badPackagesAndModelNames()
     {
         FitPtr device = makeDevice();
-        int code = 0;
-        const QString noRelease = makePackage({{"OS", "os.bin", "10", 10}}, false);
-        QVERIFY(!runAction(
-            *device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
-        QVERIFY(!runAction(*device, [&] { return device->updateTotal(m_root.path() + "/missing.zip", QString()); }));
         // A truncated package: its central directory is gone.
         const QString good = makePackage({{"OS", "os.bin", "10", 20000}});
-        QByteArray bytes = readFile(good);
-        writeFile(good + QStringLiteral(".cut.zip"), bytes.left(bytes.size() / 2));
-        QVERIFY(!runAction(*device, [&] { return device->updateTotal(good + QStringLiteral(".cut.zip"), QString()); }));
+        writeFile(good + QStringLiteral(".cut.zip"), readFile(good).left(readFile(good).size() / 2));
+        QVERIFY(update(*device, good + QStringLiteral(".cut.zip")).startsWith("failed"));
         // An image name that would leave the volume root.
         const QString escaping = archive(
             {{"release.ini", "[OS]\nName=../outside.bin\nVersion=10\n"}, {"os.bin", "os"}, {"outside.bin", "x"}});
-        QVERIFY(!runAction(
-            *device, [&] { return device->updateTotal(escaping, QString()); }, &code));
-        QCOMPARE(code, 4);
-        QVERIFY(volumeRootFiles().isEmpty());
+        QCOMPARE(update(*device, escaping), QStringLiteral("failed 4"));
         QVERIFY(!QFileInfo::exists(m_root.path() + QStringLiteral("/outside.bin")));
-    }
-
-    void aModelNameThatIsAPathNamesNoFolder()
-    {
+        // A model name that is a path names no folder.
         const QString victim = VHEnv::instance()->dataFolder() + QStringLiteral("/keep.txt");
         writeFile(victim, "keep");
-        FitPtr device = makeDevice(QStringLiteral("../../x"));
-        const QString package = makePackage({{"OS", "os.bin", "10", 10}});
-        QVERIFY(!runAction(*device, [&] { return device->updateTotal(package, QString()); }));
-        device = makeDevice(QStringLiteral(".."));
-        QVERIFY(!runAction(*device, [&] { return device->updateTotal(package, QString()); }));
+        for (const QString &model : {QStringLiteral("../../x"), QStringLiteral("..")})
+            QVERIFY2(update(*makeDevice(model), makePackage({{"OS", "os.bin", "10", 10}})).startsWith("failed"),
+                     qPrintable(model));
         QVERIFY(QFileInfo::exists(victim));
         QVERIFY(volumeRootFiles().isEmpty());
     }
@@ -269,13 +264,8 @@ private slots:
     {
         FitPtr device = makeDevice();
         // Something in the way of the image, as when the volume goes away mid-copy.
-        QDir().mkpath(m_volume + QStringLiteral("/os.bin/inside"));
         writeFile(m_volume + QStringLiteral("/os.bin/inside/f"), "x");
-        const QString package = makePackage({{"OS", "os.bin", "10", 10}});
-        int code = 0;
-        QVERIFY(!runAction(
-            *device, [&] { return device->updateTotal(package, QString()); }, &code));
-        QCOMPARE(code, 4);
+        QCOMPARE(update(*device, makePackage({{"OS", "os.bin", "10", 10}})), QStringLiteral("failed 4"));
         QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/update.ini")));
     }
 
@@ -284,25 +274,17 @@ private slots:
         FitPtr device = makeDevice();
         const QString with = makePackage({{"OS", "os.bin", "9", 10}}, true, true);
         const QString without = makePackage({{"OS", "os.bin", "9", 10}});
-        int code = 0;
-        // The starter's first text is the package, its last the mode.
-        QVERIFY(runAction(
-            *device, [&] { return device->updateComponent(with, "", "", "0"); }, &code));
+        QVERIFY(workouts(*device, with, "0").startsWith("ok"));
         QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/System/Velorawrk")));
-        QVERIFY(!runAction(
-            *device, [&] { return device->updateComponent(without, "", "", "0"); }, &code));
-        QCOMPARE(code, 5);
+        QCOMPARE(workouts(*device, without, "0"), QStringLiteral("failed 5"));
 
         // The device already has the folder in another spelling: it is used, as on FAT.
         QDir().mkpath(m_volume + QStringLiteral("/System/VeloraWrk"));
-        QVERIFY(runAction(
-            *device, [&] { return device->updateComponent(with, "", "", "1"); }, &code));
+        QVERIFY(workouts(*device, with, "1").startsWith("ok"));
         QCOMPARE(readFile(m_volume + QStringLiteral("/System/VeloraWrk/Tempo.wkt")), QByteArray("tempo"));
         QCOMPARE(readFile(m_volume + QStringLiteral("/System/Test/Ramp.wkt")), QByteArray("ramp"));
         QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/System/Velorawrk")));
-        QVERIFY(!runAction(
-            *device, [&] { return device->updateComponent(without, "", "", "1"); }, &code));
-        QCOMPARE(code, 5);
+        QCOMPARE(workouts(*device, without, "1"), QStringLiteral("failed 5"));
     }
 
     void assistDataWithItsStamp()
@@ -368,9 +350,9 @@ private slots:
         const QString package = makePackage({{"OS", "os.bin", "10", 3000}}, true, true);
         const QString updates = VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Pacer60F");
         writeFile(updates + QStringLiteral("/AssitOff.alp"), QByteArray(500, 'g'));
-        runAction(*device, [&] { return device->updateTotal(package, QString()); });
+        update(*device, package);
         runAction(*device, [&] { return device->updateAlp(QStringLiteral("AssitOff.alp"), 77); });
-        runAction(*device, [&] { return device->updateComponent(package, "", "", "1"); });
+        workouts(*device, package, "1");
         makeDevice()->getAlpDate();
 
         QCOMPARE(snapshot(home), before);
@@ -388,13 +370,9 @@ private slots:
         writeFile(m_volume + QStringLiteral("/old.bin"), "old image");
         FitPtr device = makeDevice();
         // This one stops half way: something is in the way of its second image.
-        QDir().mkpath(m_volume + QStringLiteral("/bt.bin/inside"));
         writeFile(m_volume + QStringLiteral("/bt.bin/inside/f"), "x");
         const QString package = makePackage({{"OS", "os.bin", "10", 100}, {"Bluetooth", "bt.bin", "BT78", 100}});
-        int code = 0;
-        QVERIFY(!runAction(
-            *device, [&] { return device->updateTotal(package, QString()); }, &code));
-        QCOMPARE(code, 4);
+        QCOMPARE(update(*device, package), QStringLiteral("failed 4"));
         QCOMPARE(volumeRootFiles(), QStringList({"old.bin", "os.bin"}));
     }
 
@@ -422,47 +400,30 @@ private slots:
                      {"os.bin", "os"},
                      {"Bt.Bin", "bt"},
                      {"Workout.zip", workouts()}});
-        int code = -1;
-        QVERIFY(runAction(
-            *device, [&] { return device->updateTotal(package, QString()); }, &code));
+        QVERIFY(update(*device, package).startsWith("ok"));
         QCOMPARE(volumeRootFiles(), QStringList({"bt.bin", "os.bin", "tz.bin", "update.ini"}));
-        QVERIFY(runAction(
-            *device, [&] { return device->updateComponent(package, "", "", "0"); }, &code));
-        QVERIFY(runAction(
-            *device, [&] { return device->updateComponent(package, "", "", "1"); }, &code));
+        QVERIFY(workouts(*device, package, "0").startsWith("ok"));
+        QVERIFY(workouts(*device, package, "1").startsWith("ok"));
         QCOMPARE(readFile(m_volume + QStringLiteral("/System/Velorawrk/Tempo.wkt")), QByteArray("tempo"));
 
         // "./workout.zip" is the workouts for the check as for the install.
         const QString dotted = archive({{"./workout.zip", workouts()}});
-        QVERIFY(runAction(*device, [&] { return device->updateComponent(dotted, "", "", "0"); }));
+        QVERIFY(workouts(*device, dotted, "0").startsWith("ok"));
     }
 
     void everyFailedUpdateLeavesACode()
     {
         FitPtr device = makeDevice();
-        int code = 0;
         // release.ini a folder: nothing to copy is no success.
         const QString folderIni = archive({{"release.ini/inside.txt", "x"}, {"os.bin", "os"}});
-        QVERIFY(!runAction(
-            *device, [&] { return device->updateTotal(folderIni, QString()); }, &code));
-        QCOMPARE(code, 4);
         const QString noRelease = makePackage({{"OS", "os.bin", "10", 10}}, false);
-        code = 0;
-        QVERIFY(!runAction(
-            *device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
-        QCOMPARE(code, 4);
-        code = 0;
-        QVERIFY(!runAction(
-            *device, [&] { return device->updateTotal(m_root.path() + "/missing.zip", QString()); }, &code));
-        QCOMPARE(code, 4);
+        for (const QString &package : {folderIni, noRelease, m_root.path() + "/missing.zip"})
+            QVERIFY2(update(*device, package) == QStringLiteral("failed 4"), qPrintable(package));
         // A work folder that cannot be emptied (a file stands where it goes).
         const QString work = VHEnv::instance()->tempFolder() + QStringLiteral("/Pacer60F");
         QDir(work).removeRecursively();
         writeFile(work, "in the way");
-        code = 0;
-        QVERIFY(!runAction(
-            *device, [&] { return device->updateTotal(noRelease, QString()); }, &code));
-        QCOMPARE(code, 4);
+        QCOMPARE(update(*device, noRelease), QStringLiteral("failed 4"));
         QVERIFY(readTestLog().contains(QStringLiteral("can not empty the work folder")));
         QFile::remove(work);
         QVERIFY(volumeRootFiles().isEmpty());

@@ -177,22 +177,28 @@ private slots:
         QVERIFY(!onVolume(QStringLiteral("update.ini")));
     }
 
-    // Method 1: the image file with the device's font, the fonts, the instruction last.
+    // Method 1 (also with no UpdateMethod): the image file with the device's font, the fonts, the instruction last.
     void methodOneImage_data()
     {
         QTest::addColumn<QString>("lang");
         QTest::addColumn<QString>("font");
-        QTest::newRow("device language") << QStringLiteral("deu") << QStringLiteral("deu");
-        QTest::newRow("no font of it: English") << QStringLiteral("fra") << QStringLiteral("eng");
-        QTest::newRow("no language: English") << QString() << QStringLiteral("eng");
+        QTest::addColumn<bool>("noMethod");
+        QTest::newRow("device language") << QStringLiteral("deu") << QStringLiteral("deu") << false;
+        QTest::newRow("no font of it: English") << QStringLiteral("fra") << QStringLiteral("eng") << false;
+        QTest::newRow("no language: English") << QString() << QStringLiteral("eng") << false;
+        QTest::newRow("no UpdateMethod") << QStringLiteral("deu") << QStringLiteral("deu") << true;
     }
     void methodOneImage()
     {
         QFETCH(QString, lang);
         QFETCH(QString, font);
+        QFETCH(bool, noMethod);
         VHDevSim::GalIdentity identity;
         identity.lang = lang;
         makeSim(identity);
+        const QString ini = volume() + QStringLiteral("/device.ini");
+        if (noMethod)
+            writeFile(ini, readFile(ini).replace("UpdateMethod=1", ""));
         writeFile(volume() + QStringLiteral("/Update.INI"), "stale");
         GalPtr device = makeDevice();
         const Package package;
@@ -252,16 +258,6 @@ private slots:
         QVERIFY(!onVolume(QStringLiteral("IMG.bin")));
     }
 
-    void noUpdateMethodMeansFileBased()
-    {
-        makeSim();
-        const QString ini = volume() + QStringLiteral("/device.ini");
-        writeFile(ini, readFile(ini).replace("UpdateMethod=1", ""));
-        GalPtr device = makeDevice();
-        QVERIFY(update(*device, makePackage(Package())));
-        QVERIFY(onVolume(QStringLiteral("IMG.bin")));
-    }
-
     // A write that fails leaves no instruction and no partial image.
     void methodOneWriteFailure_data()
     {
@@ -286,14 +282,11 @@ private slots:
     {
         QTest::addColumn<QString>("linkAt");
         QTest::addColumn<QString>("target");
-        QTest::newRow("IMG.bin") << "IMG.bin"
-                                 << "notes.txt";
-        QTest::newRow("update.ini") << "update.ini"
-                                    << "notes.txt";
-        QTest::newRow("iap.bin") << "iap.bin"
-                                 << "notes.txt";
-        QTest::newRow("a font") << "Lang/Font_eng_01.bft"
-                                << "notes.txt";
+        const QString notes = QStringLiteral("notes.txt"); // the user's file the link points at
+        QTest::newRow("IMG.bin") << "IMG.bin" << notes;
+        QTest::newRow("update.ini") << "update.ini" << notes;
+        QTest::newRow("iap.bin") << "iap.bin" << notes;
+        QTest::newRow("a font") << "Lang/Font_eng_01.bft" << notes;
         QTest::newRow("Lang") << "Lang" << QString();
     }
     void linksOnTheVolumeLeaveTheUserAlone()

@@ -54,19 +54,19 @@ private slots:
                                                   "Version=1.2\r\n[BootLoader]\r\nVersion=R002\r\n")
                                     << QStringList{"Syc", "L2", "1.2", "R002"}
                                     << QList<quint32>{963 * 1024, 0x10000, 0x200000} << QList<bool>{true, true};
-        QTest::newRow("nothing given") << QByteArray("[OS]\nName=x\n") << QStringList{"", "", "", ""}
-                                       << QList<quint32>{0, 0, 0} << QList<bool>{false, false};
-        QTest::newRow("bad hex") << QByteArray("[IMG]\nExt_FlashImageStartAddr=0x12G\nExt_FlashLangStartAddr=0x\n")
-                                 << QStringList{"", "", "", ""} << QList<quint32>{0, 0, 0} << QList<bool>{false, false};
-        QTest::newRow("beyond 32 bits, signed")
-            << QByteArray("[IMG]\nExt_FlashImageStartAddr=100000000\nExt_FlashLangStartAddr=-1000\n")
-            << QStringList{"", "", "", ""} << QList<quint32>{0, 0, 0} << QList<bool>{false, false};
+        // Nothing usable read.
+        const auto none = [](const char *name, const QByteArray &ini) {
+            QTest::newRow(name) << ini << QStringList{"", "", "", ""} << QList<quint32>{0, 0, 0}
+                                << QList<bool>{false, false};
+        };
+        none("nothing given", "[OS]\nName=x\n");
+        none("bad hex", "[IMG]\nExt_FlashImageStartAddr=0x12G\nExt_FlashLangStartAddr=0x\n");
+        none("beyond 32 bits, signed", "[IMG]\nExt_FlashImageStartAddr=100000000\nExt_FlashLangStartAddr=-1000\n");
         QTest::newRow("largest size, upper-case hex")
             << QByteArray("[IMG]\nSize=4194303\nExt_FlashImageStartAddr=0XFFFFF000\nExt_FlashLangStartAddr=0\n")
             << QStringList{"", "", "", ""} << QList<quint32>{4194303u * 1024, 0xFFFFF000, 0} << QList<bool>{true, true};
         for (const char *size : {"4194304", "99999999999999999999", "12abc", "+4", "-4", "1.5"})
-            QTest::newRow(size) << ("[IMG]\nSize=" + QByteArray(size)) << QStringList{"", "", "", ""}
-                                << QList<quint32>{0, 0, 0} << QList<bool>{false, false};
+            none(size, "[IMG]\nSize=" + QByteArray(size));
     }
     void readsReleaseIni()
     {
@@ -201,40 +201,35 @@ private slots:
         QTest::addColumn<QString>("refusal"); // part of the reason; empty when accepted
         QTest::addColumn<int>("chosen");      // the font in the image
 
-        const QByteArray size = "Size=16\n";
-        const QByteArray apart = size + "Ext_FlashImageStartAddr=0x1000\nExt_FlashLangStartAddr=0x6000\n";
         const Fonts fonts{font("a_eng_.bft", "eng"), font("a_deu_.bft", "deu")};
         Fonts many;
         for (int i = 0; i < 21; ++i)
             many << font(QStringLiteral("x%1_eng_.bft").arg(i, 2, 10, QLatin1Char('0')), "eng");
-        QTest::newRow("sound") << apart << fonts << "IAP" << true << "" << 1;
-        QTest::newRow("21 fonts") << apart << many << "IAP" << true << "" << 0;
-        QTest::newRow("last addressable block") << size + "Ext_FlashImageStartAddr=FFFC000\nExt_FlashLangStartAddr=0\n"
-                                                << fonts << "IAP" << true << "" << 1;
-        QTest::newRow("no name") << QByteArray("Name=\n") + apart << fonts << "IAP" << true << "no image name" << 0;
-        QTest::newRow("size 0") << QByteArray("Size=0\nExt_FlashImageStartAddr=0\nExt_FlashLangStartAddr=0x6000\n")
-                                << fonts << "IAP" << true << "no image size" << 0;
-        QTest::newRow("bad hex") << size + "Ext_FlashImageStartAddr=0x1000\nExt_FlashLangStartAddr=6000h\n"
-                                 << fonts << "IAP" << true << "hexadecimal" << 0;
-        QTest::newRow("unaligned") << size + "Ext_FlashImageStartAddr=0x1800\nExt_FlashLangStartAddr=0x6000\n"
-                                   << fonts << "IAP" << true << "multiple of 4096" << 0;
-        QTest::newRow("overlapping") << size + "Ext_FlashImageStartAddr=0x1000\nExt_FlashLangStartAddr=0x4000\n"
-                                     << fonts << "IAP" << true << "overlap" << 0;
-        QTest::newRow("image beyond block 65535")
-            << size + "Ext_FlashImageStartAddr=FFFD000\nExt_FlashLangStartAddr=0\n"
-            << fonts << "IAP" << true << "beyond flash block" << 0;
-        QTest::newRow("language beyond block 65535")
-            << size + "Ext_FlashImageStartAddr=0\nExt_FlashLangStartAddr=10000000\n"
-            << fonts << "IAP" << true << "beyond flash block" << 0;
-        QTest::newRow("no header") << apart << fonts << "IAP" << false << "header.bin" << 0;
-        QTest::newRow("no language file")
-            << apart << Fonts{font("a_fra_.bft", "fra")} << "IAP" << true << "no language file" << 0;
-        QTest::newRow("only a 3-byte font")
-            << apart << Fonts{{"a_eng_.bft", "V12"}} << "IAP" << true << "no usable language file" << 0;
-        QTest::newRow("empty IAP name") << apart << fonts << " " << true << "IAP name" << 0;
-        QTest::newRow("parts exceed the size")
-            << QByteArray("Size=4\nExt_FlashImageStartAddr=0\nExt_FlashLangStartAddr=0x6000\n") << fonts << "IAP"
-            << true << "exceed" << 0;
+        // Size 16 KiB and the two start addresses.
+        const auto at = [](const char *image, const char *lang) {
+            return "Size=16\nExt_FlashImageStartAddr=" + QByteArray(image) + "\nExt_FlashLangStartAddr=" + lang + '\n';
+        };
+        const QByteArray apart = at("0x1000", "0x6000");
+        const auto row = [&](const char *name, const QByteArray &imgGroup, const char *refusal, int chosen = 0,
+                             const Fonts &with = {}, const char *iapName = "IAP", bool withHeader = true) {
+            QTest::newRow(name) << imgGroup << (with.isEmpty() ? fonts : with) << QString::fromLatin1(iapName)
+                                << withHeader << QString::fromLatin1(refusal) << chosen;
+        };
+        row("sound", apart, "", 1);
+        row("21 fonts", apart, "", 0, many);
+        row("last addressable block", at("FFFC000", "0"), "", 1);
+        row("no name", "Name=\n" + apart, "no image name");
+        row("size 0", QByteArray(at("0", "0x6000")).replace("Size=16", "Size=0"), "no image size");
+        row("bad hex", at("0x1000", "6000h"), "hexadecimal");
+        row("unaligned", at("0x1800", "0x6000"), "multiple of 4096");
+        row("overlapping", at("0x1000", "0x4000"), "overlap");
+        row("image beyond block 65535", at("FFFD000", "0"), "beyond flash block");
+        row("language beyond block 65535", at("0", "10000000"), "beyond flash block");
+        row("no header", apart, "header.bin", 0, fonts, "IAP", false);
+        row("no language file", apart, "no language file", 0, {font("a_fra_.bft", "fra")});
+        row("only a 3-byte font", apart, "no usable language file", 0, {{"a_eng_.bft", "V12"}});
+        row("empty IAP name", apart, "IAP name", 0, fonts, " ");
+        row("parts exceed the size", QByteArray(at("0", "0x6000")).replace("Size=16", "Size=4"), "exceed");
     }
     void refusesPlansThatCanNotBeFlashed()
     {
