@@ -166,17 +166,6 @@ private slots:
         QVERIFY(!onVolume(QStringLiteral("update.ini")));
     }
 
-    void withoutReleaseIniNothingIsInstalled()
-    {
-        // The defaults by model are the package reader's; here: nothing says what to install, nothing is.
-        makeSim();
-        GalPtr device = makeDevice(QStringLiteral("Pacer21"));
-        Package package;
-        package.withRelease = false;
-        QVERIFY(!update(*device, makePackage(package)));
-        QVERIFY(!onVolume(QStringLiteral("update.ini")));
-    }
-
     // Method 1 (also with no UpdateMethod): the image file with the device's font, the fonts, the instruction last.
     void methodOneImage_data()
     {
@@ -258,21 +247,29 @@ private slots:
         QVERIFY(!onVolume(QStringLiteral("IMG.bin")));
     }
 
-    // A write that fails leaves no instruction and no partial image.
+    // A write that fails leaves no instruction and no partial image. Without release.ini nothing says what to
+    // install (the defaults by model are the package reader's): nothing is.
     void methodOneWriteFailure_data()
     {
         QTest::addColumn<QString>("blocker");
-        QTest::newRow("IMG.bin a folder") << QStringLiteral("IMG.bin/x");
-        QTest::newRow("Lang a file") << QStringLiteral("Lang");
+        QTest::addColumn<bool>("withRelease");
+        QTest::newRow("IMG.bin a folder") << QStringLiteral("IMG.bin/x") << true;
+        QTest::newRow("Lang a file") << QStringLiteral("Lang") << true;
+        QTest::newRow("no release.ini") << QString() << false;
     }
     void methodOneWriteFailure()
     {
         QFETCH(QString, blocker);
+        QFETCH(bool, withRelease);
         makeSim();
-        QDir(volume() + QStringLiteral("/Lang")).removeRecursively();
-        writeFile(volume() + QLatin1Char('/') + blocker, "x");
+        if (!blocker.isEmpty()) {
+            QDir(volume() + QStringLiteral("/Lang")).removeRecursively();
+            writeFile(volume() + QLatin1Char('/') + blocker, "x");
+        }
         GalPtr device = makeDevice();
-        QVERIFY(!update(*device, makePackage(Package())));
+        Package package;
+        package.withRelease = withRelease;
+        QVERIFY(!update(*device, makePackage(package)));
         QVERIFY(!onVolume(QStringLiteral("update.ini")));
         QVERIFY(!QFileInfo(volume() + QStringLiteral("/IMG.bin")).isFile());
     }
