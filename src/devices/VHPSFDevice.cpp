@@ -38,7 +38,7 @@ VHPSFDevice::ImagePathHook VHPSFDevice::imagePathHook()
     return g_imagePathHook;
 }
 
-VHPSFDevice::VHPSFDevice() : m_source(*this), m_store(m_source), m_wait(&sleepFor) {}
+VHPSFDevice::VHPSFDevice() : m_source(*this), m_store(m_source) {}
 
 VHPSFDevice::~VHPSFDevice() = default;
 
@@ -53,12 +53,6 @@ bool VHPSFDevice::FlashSource::writeBlocks(int firstBlock, const QByteArray &dat
 {
     VHSCSIDeviceService *service = m_device.scsi();
     return service && service->writeFlashBlocks(data, WriteExternal, data.size(), kExternalBlock, firstBlock);
-}
-
-bool VHPSFDevice::readFlashBlocks(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize, int startBlock)
-{
-    VHSCSIDeviceService *service = scsi();
-    return service && service->readFlashBlocks(buffer, selector, size, blockSize, startBlock);
 }
 
 bool VHPSFDevice::eraseExtFlash()
@@ -83,7 +77,7 @@ bool VHPSFDevice::waitFlash(int totalMs, int stepMs)
     const std::uint8_t cdb[10] = {0x28, 0, 0, 0, 0, 0, FlashStatus, 0, 8, 0};
     std::vector<std::uint8_t> status(kExternalBlock, 0);
     for (int round = 0; round < totalMs / stepMs; ++round) {
-        m_wait(stepMs);
+        pauseFor(stepMs);
         const bool answered = service->sendRead(cdb, 10, status.data(), int(status.size()));
         vhDebug() << "check flash ready return value=" << int(status[0]);
         if (answered && status[0] == 0)
@@ -132,17 +126,7 @@ void VHPSFDevice::formatDevice()
 
 // ---- backup ---------------------------------------------------------------
 
-QString VHPSFDevice::backupPath()
-{
-    QString uuid;
-    getUUID(uuid);
-    const QString device = keepAlphanumeric(uuid);
-    const QString name = QStringLiteral("pacer40flash.vh") + VHEnv::applicationVersion()
-                         + (device.isEmpty() ? QString() : QLatin1Char('-') + device) + QStringLiteral(".dat");
-    return VHEnv::instance()->dataFolder() + QLatin1Char('/') + name;
-}
-
-bool VHPSFDevice::writeBackupFile(const QString &path)
+bool VHPSFDevice::backupExtFlash(const QString &path)
 {
     QByteArray flash;
     if (!readFlashBlocks(flash, ReadExternal, VHPSFLayout::kFlashSize, kExternalBlock, 0)) {
@@ -157,14 +141,12 @@ bool VHPSFDevice::writeBackupFile(const QString &path)
     return true;
 }
 
-bool VHPSFDevice::backupExtFlash(const QString &path) { return writeBackupFile(path); }
-
-void VHPSFDevice::saveExtFlashToFile(const QString &path) { writeBackupFile(path); }
+void VHPSFDevice::saveExtFlashToFile(const QString &path) { backupExtFlash(path); }
 
 void VHPSFDevice::addLogFiles(const QString &, QStringList &list)
 {
     const QString path = backupPath();
-    if (writeBackupFile(path))
+    if (backupExtFlash(path))
         list.append(QFileInfo(path).fileName());
 }
 
@@ -175,60 +157,19 @@ bool VHPSFDevice::_finalize()
     if (old.exists() && old.size() > kMaxBackupSize && !QFile::remove(path))
         vhCritical() << "can not remove the oversized backup" << path;
     // Without a good copy of the flash nothing is erased.
-    if (!writeBackupFile(path)) {
+    if (!backupExtFlash(path)) {
         vhCritical() << "no backup of the external flash: finalize stopped before the erase";
         return false;
     }
     const VHResult saved = save();
     // A failed save leaves the flash partly written: the backup keeps the old contents.
-    if (saved && !writeBackupFile(path))
+    if (saved && !backupExtFlash(path))
         vhCritical() << "the backup after the save was not written";
     return saved.ok;
 }
 
-QString VHPSFDevice::ownBackupPattern()
+bool VHPSFDevice::writeWholeFlash(const QByteArray &flash)
 {
-    const QString device = QFileInfo(backupPath()).completeBaseName().section(QLatin1Char('-'), -1);
-    return QStringLiteral("pacer40flash.vh*-") + device + QStringLiteral(".dat");
-}
-
-bool VHPSFDevice::restoreBackup(const QString &path)
-{
-    QString uuid;
-    const QFileInfo file(path);
-    // Another device's flash would overwrite this one's store with foreign data.
-    if (!getUUID(uuid) || uuid.isEmpty() || !QDir::match(ownBackupPattern(), file.fileName())) {
-        vhCritical() << "not a backup of this device:" << path;
-        return false;
-    }
-    if (isBusy())
-        return false;
-    m_backupToRestore = file.absoluteFilePath();
-    if (startAction(ActionRestoreFactory))
-        return true;
-    m_backupToRestore.clear();
-    return false;
-}
-
-bool VHPSFDevice::execute()
-{
-    if (currentAction() != ActionRestoreFactory || m_backupToRestore.isEmpty())
-        return VHClient::execute();
-    const QString path = std::exchange(m_backupToRestore, QString());
-    return writeBackupToFlash(path);
-}
-
-bool VHPSFDevice::writeBackupToFlash(const QString &path)
-{
-    QFile file(path);
-    QByteArray flash;
-    // Exactly one whole flash, read in one go: a short or grown file is no backup.
-    if (file.open(QIODevice::ReadOnly) && file.size() == VHPSFLayout::kFlashSize)
-        flash = file.read(VHPSFLayout::kFlashSize + 1);
-    if (flash.size() != VHPSFLayout::kFlashSize) {
-        vhCritical() << "the backup is not one whole external flash:" << path;
-        return false;
-    }
     if (!eraseExtFlash()) {
         vhCritical() << "fail to erase external flash for the backup";
         return false;

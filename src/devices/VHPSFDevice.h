@@ -30,22 +30,9 @@ class VHPSFDevice : public VHDeviceImpl<VHPSFDevice, VHScsiFlashClient>
     Q_OBJECT
 
 public:
-    // Byte 6 of the flash commands.
-    enum Selector : std::uint8_t {
-        WriteInternal = 12,
-        ReadInternal = 13,
-        EraseExternal = 14,
-        WriteExternal = 15,
-        ReadExternal = 16,
-        FlashStatus = 21,
-    };
-    static constexpr int kInternalBlock = 2048;
-    static constexpr int kExternalBlock = 4096;
     static constexpr int kWriteAttempts = 51;
     static constexpr qint64 kMaxBackupSize = 0x1000000;
 
-    // Blocks the worker thread for `ms` milliseconds; replaced in tests.
-    using Wait = std::function<void(int ms)>;
     // Where the "savelangeageimage" option writes the language image; an
     // application with windows asks the user on its GUI thread. Empty: no file.
     using ImagePathHook = std::function<QString()>;
@@ -54,8 +41,6 @@ public:
 
     VHPSFDevice();
     ~VHPSFDevice() override;
-
-    void setWait(Wait wait) { m_wait = std::move(wait); }
 
     bool initial() override;
     bool getInternalStorage(quint64 &total, quint64 &free) override;
@@ -117,12 +102,10 @@ public:
     };
 
     // ---- flash access ----------------------------------------------------
-    [[nodiscard]] bool readFlashBlocks(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize,
-                                       int startBlock);
     [[nodiscard]] bool eraseExtFlash();
     [[nodiscard]] bool waitFlash(int totalMs, int stepMs);
-    // The whole external flash into `path`; false when it could not be read or written.
-    bool backupExtFlash(const QString &path);
+    bool backupExtFlash(const QString &path) override;
+    qint64 externalFlashSize() const override { return VHPSFLayout::kFlashSize; }
 
     // ---- the store ---------------------------------------------------------
     VHPSFFlashStore &store() { return m_store; }
@@ -140,17 +123,9 @@ public:
     // Builds the language image from the unpacked pack and writes it.
     bool setDefLanguage(const QStringList &languages, bool flag);
 
-    // "pacer40flash.vh<version>" + the device's UUID: one backup per device.
-    QString backupPath();
-    // The name pattern of this device's backups, of any runtime version.
-    QString ownBackupPattern();
-    // Starts writing one of this device's backups (a whole external flash)
-    // back onto it on the worker thread, reported as a factory restore.
-    // False when busy or when `path` is not such a backup.
-    bool restoreBackup(const QString &path);
-
 protected:
-    bool execute() override;
+    QString backupFamily() const override { return QStringLiteral("pacer40"); }
+    bool writeWholeFlash(const QByteArray &flash) override;
 
 private:
     class FlashSource : public VHPSFBlockSource
@@ -167,8 +142,6 @@ private:
 
     bool writeLanguageImage(const QByteArray &image, const QString &basePath);
     bool saveLanguageImageToFile(const QByteArray &image);
-    bool writeBackupFile(const QString &path);
-    bool writeBackupToFlash(const QString &path);
     VHPSFBitFontCreator *bitFontCreator();
     static QSet<qsizetype> idsOf(const QVariantList &items);
 
@@ -176,8 +149,6 @@ private:
     VHPSFFlashStore m_store;
     std::unique_ptr<VHPSFContainer_1_5> m_container;
     QByteArray m_languageCache;
-    Wait m_wait;
-    QString m_backupToRestore; // set by restoreBackup for its action
     std::unique_ptr<VHPSFBitFontCreatorSupport> m_ownBitFontCreator;
     VHPSFBitFontCreator *m_bitFontCreator = nullptr;
 };

@@ -42,7 +42,7 @@ void putCommitWord(QByteArray &image)
 
 } // namespace
 
-VHPacer30::VHPacer30() : m_headerRecord(kHeaderRecordSize, '\0'), m_wait(&sleepFor) {}
+VHPacer30::VHPacer30() : m_headerRecord(kHeaderRecordSize, '\0') {}
 
 VHPacer30::~VHPacer30() = default;
 
@@ -72,12 +72,6 @@ bool VHPacer30::deviceAnswers()
 }
 
 // ---- block transfer -------------------------------------------------------------
-
-bool VHPacer30::readFlashBlocks(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize, int startBlock)
-{
-    VHSCSIDeviceService *service = scsi();
-    return service && service->readFlashBlocks(buffer, selector, size, blockSize, startBlock);
-}
 
 bool VHPacer30::writeBuffer(const QByteArray &buffer, std::uint8_t selector, int blockSize, qint64 size)
 {
@@ -164,7 +158,7 @@ bool VHPacer30::eraseExtFlash()
     const std::vector<std::uint8_t> zeros(kControlBlock, 0);
     const bool result = service->sendWrite(cdb, 10, zeros.data(), int(zeros.size()));
     service->closeClient();
-    wait(kEraseWaitMs);
+    pauseFor(kEraseWaitMs);
     // The caller's next write relies on an erased flash: a failed erase is a failure.
     return result;
 }
@@ -369,7 +363,7 @@ bool VHPacer30::_updateTotal(const QString &packageFile, const QString &)
 bool VHPacer30::waitUntilAnswering()
 {
     for (int poll = 0; poll < kReadyPolls; ++poll) {
-        wait(kRestartWaitMs);
+        pauseFor(kRestartWaitMs);
         if (deviceAnswers())
             return true;
     }
@@ -443,15 +437,6 @@ bool VHPacer30::_restoreFactory(const QString &folder)
 
 // ---- backup -----------------------------------------------------------------------
 
-QString VHPacer30::backupPath()
-{
-    QString uuid;
-    getUUID(uuid);
-    const QString device = keepAlphanumeric(uuid);
-    return VHEnv::instance()->dataFolder() + QStringLiteral("/pacer30flash.vh") + VHEnv::applicationVersion()
-           + (device.isEmpty() ? QString() : QLatin1Char('-') + device) + QStringLiteral(".dat");
-}
-
 bool VHPacer30::backupExtFlash(const QString &path)
 {
     QByteArray flash;
@@ -468,13 +453,30 @@ bool VHPacer30::backupExtFlash(const QString &path)
 
 void VHPacer30::saveExtFlashToFile(const QString &path) { backupExtFlash(path); }
 
+bool VHPacer30::writeWholeFlash(const QByteArray &flash)
+{
+    // What was read before is the old flash's: nothing of it may be written back over the backup.
+    m_psf.reset();
+    m_profile.reset();
+    m_dataChanged = false;
+    m_profileChanged = false;
+    m_image = flash;
+    if (!eraseExtFlash() || !writeImageVerified()) {
+        vhCritical() << "fail to write the backup to the external flash";
+        m_image.clear();
+        return false;
+    }
+    loadProfile();
+    return true;
+}
+
 // ---- write-back -------------------------------------------------------------------
 
 bool VHPacer30::writeImageVerified()
 {
     if (!writeBuffer(m_image, WriteExternal, kExternalBlock))
         return false;
-    wait(kSettleWaitMs);
+    pauseFor(kSettleWaitMs);
     QByteArray readBack;
     return readFlashBlocks(readBack, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock) && readBack == m_image;
 }

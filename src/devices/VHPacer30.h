@@ -10,7 +10,6 @@
 #include <QVariantMap>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 class VHProfileData;
@@ -27,19 +26,6 @@ class VHPacer30 : public VHScsiFlashClient
     Q_OBJECT
 
 public:
-    // Byte 6 of the flash commands.
-    enum Selector : std::uint8_t {
-        NormalMode = 0,
-        LoaderMode = 1,
-        WriteLoader = 10,
-        WriteInternal = 12,
-        ReadInternal = 13,
-        EraseExternal = 14,
-        WriteExternal = 15,
-        ReadExternal = 16,
-    };
-    static constexpr int kInternalBlock = 2048;
-    static constexpr int kExternalBlock = 4096;
     static constexpr int kControlBlock = 512;
     static constexpr int kLanguageAttempts = 51;
     static constexpr int kFinalizeAttempts = 10;
@@ -51,13 +37,8 @@ public:
     // No file written to this family's flash is larger than this.
     static constexpr qint64 kMaxFlashFile = 16 * 1024 * 1024;
 
-    // Blocks the worker thread for `ms` milliseconds; replaced in tests.
-    using Wait = std::function<void(int ms)>;
-
     VHPacer30();
     ~VHPacer30() override;
-
-    void setWait(Wait wait) { m_wait = std::move(wait); }
 
     bool initial() override;
     void formatDevice() override;
@@ -78,8 +59,6 @@ public:
     bool _updateAlp(const QString &, int) override { return false; }
 
     // ---- flash access ----------------------------------------------------
-    [[nodiscard]] bool readFlashBlocks(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize,
-                                       int startBlock = 0);
     // Writes `buffer` (the first `size` bytes; without a size the whole,
     // resized to the flash size) through the temporary file.
     [[nodiscard]] bool writeBuffer(const QByteArray &buffer, std::uint8_t selector, int blockSize, qint64 size = -1);
@@ -104,14 +83,14 @@ public:
     void setDataChanged(bool on);
     void setProfileChanged(bool on) { m_profileChanged = on; }
 
-    // "pacer30flash.vh<version>-<uuid>.dat" in the data folder.
-    QString backupPath();
-    // The whole external flash into `path`; false when it could not be read or written.
-    bool backupExtFlash(const QString &path);
+    bool backupExtFlash(const QString &path) override;
+    qint64 externalFlashSize() const override { return VHPacer30Layout::kFlashSize; }
 
     static QString flashTempPath();
 
 protected:
+    QString backupFamily() const override { return QStringLiteral("pacer30"); }
+    bool writeWholeFlash(const QByteArray &flash) override;
     bool profileReadyForWriteBack();
     // Whether the profile block says the device was set up.
     virtual bool isInitialised(const QString &model, const QByteArray &block) const;
@@ -120,7 +99,6 @@ protected:
 
     QString modelName();
     int imageVersion();
-    void wait(int ms) { m_wait(ms); }
     // The whole external flash into the image, unless it already holds one.
     bool ensureImage();
     // Writes the image and reads it back; equal on success.
@@ -148,5 +126,4 @@ private:
     QString m_defaultLanguage = QStringLiteral("eng");
     QByteArray m_languageCache;
     QVariantMap m_userValues;
-    Wait m_wait;
 };

@@ -10,24 +10,10 @@
 
 namespace {
 
-// Table words of a region: start, first record, end, capacity from the first
-// record. Laps and intervals have no header: their first record is the start.
-struct Words
-{
-    int start, first, end, capacity;
-};
-constexpr std::array<Words, kVHPSFRegionCount> kRegionWords = {{
-    {6, 7, 8, 9},
-    {10, 11, 12, 13},
-    {14, 14, 15, 16},
-    {17, 17, 18, 19},
-    {20, 21, 22, 23},
-    {24, 25, 27, 29},
-    {34, 35, 36, 37},
-    {38, 39, 40, 41},
-}};
-constexpr Words kPoiWords = {VHPacer30Layout::kPoiStartWord, VHPacer30Layout::kPoiFirstWord,
-                             VHPacer30Layout::kPoiEndWord, VHPacer30Layout::kPoiCapacityWord};
+using Words = VHPacer30Layout::RegionWords;
+using VHPacer30Layout::kPoiWords;
+using VHPacer30Layout::kRegionWords;
+static_assert(kRegionWords.size() == kVHPSFRegionCount);
 constexpr int kHeaderEndWord = 0;
 constexpr int kDistEndWord = 1;
 constexpr int kFlashSizeWord = 43;

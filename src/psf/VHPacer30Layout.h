@@ -43,6 +43,25 @@ constexpr int kPoiFirstWord = 31;
 constexpr int kPoiEndWord = 32;
 constexpr int kPoiCapacityWord = 33;
 
+// Table words of a region: start, first record, end, capacity from the first
+// record. Laps and intervals have no header: their first record is the start.
+struct RegionWords
+{
+    int start, first, end, capacity;
+};
+// In the order of the management record's region fields.
+constexpr std::array<RegionWords, 8> kRegionWords = {{
+    {6, 7, 8, 9},
+    {10, 11, 12, 13},
+    {14, 14, 15, 16},
+    {17, 17, 18, 19},
+    {20, 21, 22, 23},
+    {24, 25, 27, 29},
+    {34, 35, 36, 37},
+    {38, 39, 40, 41},
+}};
+constexpr RegionWords kPoiWords = {kPoiStartWord, kPoiFirstWord, kPoiEndWord, kPoiCapacityWord};
+
 // The 46-word region table: same word meanings as the 2 MiB store's table.
 constexpr std::array<quint32, 46> kRegionTable = {
     0x6000,            // 0  header area size; dist header start

@@ -1,12 +1,15 @@
 // velora-devctl run as a child process against a simulated Pulsar30: info, a
-// refused and a good loader package, an image update, the flash copy and the
+// refused and a good loader package, an image update that erases after a
+// backup, that backup listed and written back, the flash copy and the
 // write-back; the restarted device reports the versions it was given.
 
 #include "VHDevSim.h"
-#include "VHZipUtil.h"
+#include "VHTestFiles.h"
+#include "VHTestZip.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -41,17 +44,7 @@ class TestDevctlPacer30 : public QObject
 
     QString zip(const QString &name, const QList<QPair<QString, QByteArray>> &files)
     {
-        const QString folder = m_work.filePath(name + QStringLiteral(".d"));
-        QDir().mkpath(folder);
-        QStringList names;
-        for (const auto &[file, bytes] : files) {
-            QFile out(folder + QLatin1Char('/') + file);
-            if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
-                return {};
-            names.append(file);
-        }
-        const QString path = m_work.filePath(name);
-        return VHZipUtil().compress(path, folder, names) ? path : QString();
+        return zipFiles(m_work.filePath(name), files);
     }
 
 private slots:
@@ -63,6 +56,7 @@ private slots:
         m_sim = std::make_unique<VHDevSim>(m_work.filePath(QStringLiteral("sim")));
         VHSimPacer30Options options;
         options.model = QStringLiteral("Pulsar30");
+        options.productTag = "V002"; // old enough that the image update erases the external flash
         options.rebootCommands = 2;
         QVERIFY(QDir().mkpath(m_sim->root()));
         QVERIFY(m_sim->createPacer30(kName, options));
@@ -93,14 +87,40 @@ private slots:
         QCOMPARE(VHSimScsiDevice::readIdentity(m_sim->deviceFolder(kName)).iapTag, QByteArray("I012"));
     }
 
+    // The backup saved before the erase is listed, another device's beside it is
+    // not; bad files write nothing; the own backup brings the flash back whole.
+    void listAndRestoreBackup()
+    {
+        QJsonObject json;
+        QCOMPARE(devctl({QStringLiteral("backup")}, &json), 0);
+        const QJsonArray listed = json.value(QStringLiteral("backups")).toArray();
+        QCOMPARE(listed.size(), 1);
+        const QString kept = listed.first().toString();
+        const QByteArray backup = readFile(kept);
+        QCOMPARE(backup.size(), 1024 * 1024);
+        QVERIFY(backup != m_sim->flash(kName, VHDevSim::Flash::External));
+        const QString other = QFileInfo(kept).dir().filePath(QStringLiteral("pacer30flash.vh1.0-OTHER.dat"));
+        QVERIFY(writeFile(other, backup));
+        QCOMPARE(devctl({QStringLiteral("backup")}, &json), 0);
+        QCOMPARE(json.value(QStringLiteral("backups")).toArray(), listed);
+
+        const QString shortCopy = m_work.filePath(QFileInfo(kept).fileName());
+        QVERIFY(writeFile(shortCopy, backup.left(backup.size() - 1)));
+        m_sim->clearCommandLog(kName);
+        for (const QString &refused : {other, shortCopy, m_work.filePath(QStringLiteral("missing.dat"))})
+            QVERIFY2(devctl({QStringLiteral("backup"), QStringLiteral("--restore"), refused}) == 2,
+                     qPrintable(refused));
+        QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE")).isEmpty());
+
+        QCOMPARE(devctl({QStringLiteral("backup"), QStringLiteral("--restore"), kept}), 0);
+        QCOMPARE(m_sim->flash(kName, VHDevSim::Flash::External), backup);
+    }
+
     void backupAndFinalize()
     {
         const QString copy = m_work.filePath(QStringLiteral("copy.dat"));
         QCOMPARE(devctl({QStringLiteral("backup"), copy}), 0);
-        QFile file(copy);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), m_sim->flash(kName, VHDevSim::Flash::External));
-        QCOMPARE(devctl({QStringLiteral("backup")}), 2);
+        QCOMPARE(readFile(copy), m_sim->flash(kName, VHDevSim::Flash::External));
         QCOMPARE(devctl({QStringLiteral("finalize")}), 0);
         // The Pulsar30 keeps no language in its profile.
         QCOMPARE(devctl({QStringLiteral("languages")}), 1);

@@ -117,9 +117,8 @@ private slots:
     {
         const QString backup = device()->backupPath();
         const QByteArray before = m_runtime.sim->flash(kName, VHDevSim::Flash::External);
-        VHSimFaults faults;
-        faults.vanishAfter = 512 + 2 + 3; // the backup read, the erase and its status, three frames
-        QVERIFY(m_runtime.sim->setFaults(kName, faults));
+        // Vanishes after the backup read, the erase and its status, three frames.
+        QVERIFY(m_runtime.sim->setFaults(kName, {.vanishAfter = 512 + 2 + 3}));
         settle();
         QVERIFY(!runAction([&] { return device()->finalize(); }, VHClient::ActionFinalize));
         // Pulled after the erase: the flash is partly written, the backup holds it whole.

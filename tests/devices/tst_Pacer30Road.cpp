@@ -15,7 +15,7 @@
 #include "VHTestEnv.h"
 #include "VHTestFiles.h"
 #include "VHTestSimRuntime.h"
-#include "VHZipUtil.h"
+#include "VHTestZip.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -66,16 +66,7 @@ class TestPacer30Road : public QObject
 
     QString zip(const QString &name, const QList<QPair<QString, QByteArray>> &files)
     {
-        const QString folder = m_root.filePath(name + QStringLiteral(".d"));
-        QStringList names;
-        QDir().mkpath(folder);
-        for (const auto &[file, bytes] : files) {
-            writeFile(folder + QLatin1Char('/') + file, bytes);
-            names.append(file);
-        }
-        const QString path = m_root.filePath(name);
-        VHZipUtil zipper;
-        return zipper.compress(path, folder, names) ? path : QString();
+        return zipFiles(m_root.filePath(name), files);
     }
 
 private slots:

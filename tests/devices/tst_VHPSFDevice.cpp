@@ -50,6 +50,21 @@ class TestVHPSFDevice : public QObject
         return VHPSFLanguagePackBuilder::writePackage(path, options) ? path : QString();
     }
 
+    bool makeDevice()
+    {
+        m_device.reset();
+        auto sim = VHSimScsiDevice::open(m_sim->deviceFolder(kName), VHSimLayout::scsiLinkPath(m_root->path(), kName));
+        if (!sim)
+            return false;
+        m_service = new VHSimSCSIService(
+            std::move(sim), {QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("LINDEN"), nullptr});
+        m_service->setInquiryTags("I012", "V012");
+        m_device.reset(new VHPSFDevice);
+        m_device->setDeviceService(m_service);
+        m_device->setWait([](int) {});
+        return m_device->initial();
+    }
+
 private slots:
     void initTestCase() { initTestEnv(m_data.path()); }
 
@@ -112,23 +127,6 @@ private slots:
                  VHPSFLanguagePackBuilder::expectedArea({}, {QStringLiteral("eng")}));
     }
 
-private:
-    bool makeDevice()
-    {
-        m_device.reset();
-        auto sim = VHSimScsiDevice::open(m_sim->deviceFolder(kName), VHSimLayout::scsiLinkPath(m_root->path(), kName));
-        if (!sim)
-            return false;
-        m_service = new VHSimSCSIService(
-            std::move(sim), {QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("LINDEN"), nullptr});
-        m_service->setInquiryTags("I012", "V012");
-        m_device.reset(new VHPSFDevice);
-        m_device->setDeviceService(m_service);
-        m_device->setWait([](int) {});
-        return m_device->initial();
-    }
-
-private slots:
     void partialLastBlockReadsIntoScratch()
     {
         QByteArray buffer;
@@ -253,10 +251,7 @@ private slots:
         QFETCH(bool, ok);
         QStringList names;
         QVERIFY(VHPSFDevice::unpackLanguagePack(package({}), names));
-        VHSimFaults faults;
-        faults.corruptSelector = 13;
-        faults.corruptReads = corruptedReadBacks * kAreaReads;
-        setFaults(faults);
+        setFaults({.corruptReads = corruptedReadBacks * kAreaReads, .corruptSelector = 13});
         m_sim->clearCommandLog(kName);
         QCOMPARE(device().setDefLanguage({QStringLiteral("eng")}), ok);
         const int attempts = int(m_sim->commandLog(kName).filter(QStringLiteral("sel=12")).size()) / kAreaReads;
@@ -301,27 +296,28 @@ private slots:
         QVERIFY(device().initial());
     }
 
-    void failedSaveKeepsTheFirstBackup()
+    void failedFinalize_data()
     {
-        const QByteArray before = flash(VHDevSim::Flash::External);
-        VHSimFaults faults;
-        faults.failSelector = 15;
-        faults.failCommand = 3;
-        setFaults(faults);
-        QVERIFY(!device()._finalize());
-        QVERIFY(readTestLog().contains(QLatin1String("frame failed")));
-        QCOMPARE(readFile(device().backupPath()), before);
+        QTest::addColumn<int>("failSelector");
+        QTest::addColumn<int>("failCommand");
+        // A failed save keeps the first backup; without a backup nothing is erased.
+        QTest::newRow("save fails") << 15 << 3;
+        QTest::newRow("no backup, no erase") << 16 << 1;
     }
 
-    void noBackupNoErase()
+    void failedFinalize()
     {
-        VHSimFaults faults;
-        faults.failSelector = 16;
-        faults.failCommand = 1;
-        setFaults(faults);
+        QFETCH(int, failSelector);
+        QFETCH(int, failCommand);
         const QByteArray before = flash(VHDevSim::Flash::External);
+        setFaults({.failCommand = failCommand, .failSelector = failSelector});
         QVERIFY(!device()._finalize());
-        QCOMPARE(flash(VHDevSim::Flash::External), before);
+        if (failSelector == 15) {
+            QVERIFY(readTestLog().contains(QLatin1String("frame failed")));
+            QCOMPARE(readFile(device().backupPath()), before);
+        } else {
+            QCOMPARE(flash(VHDevSim::Flash::External), before);
+        }
     }
 
     void restoreFactory_data()
@@ -343,9 +339,7 @@ private slots:
         QVERIFY(VHPSFLanguagePackBuilder::writeRestoreFolder(folder, QStringLiteral("LINDEN"), QStringLiteral("V020")));
         if (!withExData)
             QVERIFY(QFile::remove(folder + QStringLiteral("/LINDENExData.bin")));
-        VHSimFaults faults;
-        faults.flashNeverReady = eraseFails;
-        setFaults(faults);
+        setFaults({.flashNeverReady = eraseFails});
         QCOMPARE(device()._restoreFactory(folder), ok);
         QCOMPARE(flash(VHDevSim::Flash::Internal).left(24), QByteArray("VELORA-SIM-IMAGE Kind=OS"));
     }

@@ -14,7 +14,7 @@
 #include "VHTestEnv.h"
 #include "VHTestFiles.h"
 #include "VHTestLog.h"
-#include "VHZipUtil.h"
+#include "VHTestZip.h"
 
 #include <QDir>
 #include <QSettings>
@@ -78,13 +78,14 @@ class TestVHPacer30 : public QObject
         return attach(model, tag);
     }
 
-    bool attach(const QString &model, const QByteArray &tag)
+    // The row's identification names the images of a restore.
+    bool attach(const QString &model, const QByteArray &tag, const QString &identification = QString())
     {
         m_device.reset();
         auto sim = VHSimScsiDevice::open(m_sim->deviceFolder(kName), VHSimLayout::scsiLinkPath(m_root->path(), kName));
         if (!sim)
             return false;
-        m_service = new LockCheckingService(std::move(sim), {modelCode(model), model, QString(), nullptr});
+        m_service = new LockCheckingService(std::move(sim), {modelCode(model), model, identification, nullptr});
         m_service->setInquiryTags("I008", tag);
         const bool pacer = model == QLatin1String("Pacer30") || model == QLatin1String("Pacer35");
         m_device.reset(pacer ? static_cast<VHPacer30 *>(new VHPacer35) : new VHPulsar30);
@@ -95,16 +96,7 @@ class TestVHPacer30 : public QObject
 
     QString zip(const QString &name, const QList<QPair<QString, QByteArray>> &files)
     {
-        const QString folder = m_root->filePath(name + QStringLiteral(".d"));
-        QStringList names;
-        QDir().mkpath(folder);
-        for (const auto &[file, bytes] : files) {
-            writeFile(folder + QLatin1Char('/') + file, bytes);
-            names.append(file);
-        }
-        const QString path = m_root->filePath(name);
-        VHZipUtil zipper;
-        return zipper.compress(path, folder, names) ? path : QString();
+        return zipFiles(m_root->filePath(name), files);
     }
 
 private slots:
@@ -340,6 +332,8 @@ private slots:
         QFETCH(bool, ok);
         QVERIFY(make(QStringLiteral("Pacer35")));
         QVERIFY(device().readPSF());
+        QVERIFY(device()._finalize()); // nothing changed: nothing written
+        QVERIFY(writes(15).isEmpty());
         device().profile()->setValue(QStringLiteral("User MHR"), QStringLiteral("177"));
         device().setProfileChanged(true);
         // Each attempt reads 256 blocks back; one corrupted read spoils it.
@@ -348,17 +342,9 @@ private slots:
         QCOMPARE(device()._finalize(), ok);
         QCOMPARE(writes(14).size(), erases);
         QCOMPARE(device().profileChanged(), !ok);
-    }
-
-    void finalizeWritesProfileAndCommitWord()
-    {
-        QVERIFY(make(QStringLiteral("Pacer35")));
-        QVERIFY(device().readPSF());
-        QVERIFY(device()._finalize()); // nothing changed: nothing written
-        QVERIFY(writes(15).isEmpty());
-        device().profile()->setValue(QStringLiteral("User MHR"), QStringLiteral("177"));
-        device().setProfileChanged(true);
-        QVERIFY(device()._finalize());
+        if (!ok)
+            return;
+        // The profile and the commit word reach the flash.
         VHProfileData reread(flash(VHDevSim::Flash::External).mid(0xF8000, 4096), VHProfileData::PsfObsolete);
         QVERIFY(reread.read());
         QCOMPARE(reread.value(QStringLiteral("User MHR")), QStringLiteral("177"));
@@ -448,18 +434,12 @@ private slots:
         QFETCH(bool, ok);
         QFETCH(bool, externalWritten);
         QVERIFY(make(QStringLiteral("Pacer35")));
-        m_service = nullptr;
+        QVERIFY(attach(QStringLiteral("Pacer35"), "V008", QStringLiteral("ASPENS")));
         const QString folder = m_root->filePath(QStringLiteral("restore"));
         QDir().mkpath(folder);
         QVERIFY(writeFile(folder + QStringLiteral("/ASPENS.bin"), QByteArray(4096, 'P')));
         QVERIFY(writeFile(folder + QStringLiteral("/ASPENSExData.bin"), QByteArray(8192, 'E')));
         QVERIFY(writeFile(folder + QStringLiteral("/release.ini"), "[General]\nExData=" + exData.toLatin1() + "\n"));
-        // The row's identification names the images.
-        auto sim = VHSimScsiDevice::open(m_sim->deviceFolder(kName), VHSimLayout::scsiLinkPath(m_root->path(), kName));
-        m_device.reset(new VHPacer35);
-        m_device->setDeviceService(
-            new VHSimSCSIService(std::move(sim), {"1101", "Pacer35", QStringLiteral("ASPENS"), nullptr}));
-        m_device->setWait([](int) {});
         if (failSelector >= 0)
             setFaults({.failCommand = 1, .failSelector = failSelector});
         QCOMPARE(device()._restoreFactory(folder), ok);

@@ -29,94 +29,89 @@ class tst_VHPSFLanguageImage : public QObject
     Q_OBJECT
 
 private slots:
-    void buildsDirectory();
-    void buildRefusesOversize();
-    void findsDirectory_data();
-    void findsDirectory();
+    void buildsDirectory()
+    {
+        QByteArray area;
+        QVERIFY(build(QByteArray(17, 'b'), {font("eng", 40), QByteArray("abcdef"), font("deu", 10)}, area));
+        QCOMPARE(area.size(), kAreaSize);
+        QCOMPARE(area.mid(17, 15), QByteArray(15, char(0))); // base padded to 16
+        const QByteArray expected = magic() + QByteArray("\x01\x02\x03\x04\x02", 5) + "engdeu";
+        QCOMPARE(area.mid(32, expected.size()), expected);
+        VHByteReader entries(area, 32 + 69);
+        QCOMPARE(entries.u32(), 229u);
+        QCOMPARE(entries.u32(), 269u);
+        entries.skip(4 * 18);
+        QCOMPARE(entries.u32(), 40u);
+        QCOMPARE(entries.u32(), 10u);
+        QCOMPARE(area.mid(32 + 229, 50), font("eng", 40) + font("deu", 10));
+
+        QList<QByteArray> many;
+        for (int i = 0; i < 25; ++i)
+            many.append(font("fra", 8));
+        QVERIFY(build(QByteArray(), many, area));
+        QCOMPARE(quint8(area[8]), quint8(20));
+        QCOMPARE(findDirectory(area), 0);
+    }
+
+    void buildRefusesOversize()
+    {
+        QByteArray area("kept");
+        // 256 bytes after the base: the directory and 27 bytes of files fit.
+        QVERIFY(!build(QByteArray(kAreaSize - 256, 'b'), {font("eng", 28)}, area));
+        QCOMPARE(area, QByteArray("kept"));
+        QVERIFY(build(QByteArray(kAreaSize - 256, 'b'), {font("eng", 27)}, area));
+        QCOMPARE(area.right(27), font("eng", 27));
+    }
+
+    void findsDirectory_data()
+    {
+        QTest::addColumn<QByteArray>("area");
+        QTest::addColumn<qsizetype>("position");
+        QTest::addColumn<QStringList>("codes"); // empty with position -1: refused
+        QByteArray one;
+        QVERIFY(build(QByteArray(100, 'b'), {font("eng", 64), font("deu", 64)}, one));
+        QTest::newRow("one directory") << one << qsizetype(112) << QStringList{"eng", "deu"};
+
+        // The font data holds the magic at a 4-byte position, followed by bytes
+        // that would read as a directory of its own.
+        QByteArray inFont = font("eng", 400, 'x');
+        inFont.replace(12 + 3, 4, magic()); // 112 + 229 + 15 = 356, a multiple of 4
+        QByteArray fontMagic;
+        QVERIFY(build(QByteArray(100, 'b'), {inFont, font("deu", 64)}, fontMagic));
+        fontMagic.replace(356 + 8, 1, QByteArray(1, char(0)));
+        QTest::newRow("magic inside font data") << fontMagic << qsizetype(112) << QStringList{"eng", "deu"};
+
+        QByteArray two = one;
+        QByteArray second;
+        QVERIFY(build(QByteArray(), {font("fra", 20)}, second));
+        two.replace(0x10000, 229 + 20, second.left(229 + 20));
+        QTest::newRow("last directory wins") << two << qsizetype(0x10000) << QStringList{"fra"};
+
+        QByteArray broken = one;
+        broken.replace(112 + 69, 4, QByteArray("\xE6\x00\x00\x00", 4)); // first offset 230
+        QTest::newRow("entries not in a row") << broken << qsizetype(0) << QStringList{};
+
+        QByteArray empty;
+        QVERIFY(build(QByteArray(), {}, empty));
+        QByteArray nearEnd(kAreaSize, char(0));
+        nearEnd.replace(kAreaSize - 232, 229, empty.left(229));
+        QTest::newRow("within 232 bytes of the end") << nearEnd << qsizetype(-1) << QStringList{};
+    }
+
+    void findsDirectory()
+    {
+        QFETCH(QByteArray, area);
+        QFETCH(qsizetype, position);
+        QFETCH(QStringList, codes);
+        const VHLanguageMap map;
+        const qsizetype found = findDirectory(area);
+        QStringList read;
+        QCOMPARE(languageCodes(area, found, map, read), position >= 0);
+        if (position >= 0)
+            QCOMPARE(found, position);
+        QCOMPARE(read, codes);
+    }
 };
-
-void tst_VHPSFLanguageImage::buildsDirectory()
-{
-    QByteArray area;
-    QVERIFY(build(QByteArray(17, 'b'), {font("eng", 40), QByteArray("abcdef"), font("deu", 10)}, area));
-    QCOMPARE(area.size(), kAreaSize);
-    QCOMPARE(area.mid(17, 15), QByteArray(15, char(0))); // base padded to 16
-    const QByteArray expected = magic() + QByteArray("\x01\x02\x03\x04\x02", 5) + "engdeu";
-    QCOMPARE(area.mid(32, expected.size()), expected);
-    VHByteReader entries(area, 32 + 69);
-    QCOMPARE(entries.u32(), 229u);
-    QCOMPARE(entries.u32(), 269u);
-    entries.skip(4 * 18);
-    QCOMPARE(entries.u32(), 40u);
-    QCOMPARE(entries.u32(), 10u);
-    QCOMPARE(area.mid(32 + 229, 50), font("eng", 40) + font("deu", 10));
-
-    QList<QByteArray> many;
-    for (int i = 0; i < 25; ++i)
-        many.append(font("fra", 8));
-    QVERIFY(build(QByteArray(), many, area));
-    QCOMPARE(quint8(area[8]), quint8(20));
-    QCOMPARE(findDirectory(area), 0);
-}
-
-void tst_VHPSFLanguageImage::buildRefusesOversize()
-{
-    QByteArray area("kept");
-    // 256 bytes after the base: the directory and 27 bytes of files fit.
-    QVERIFY(!build(QByteArray(kAreaSize - 256, 'b'), {font("eng", 28)}, area));
-    QCOMPARE(area, QByteArray("kept"));
-    QVERIFY(build(QByteArray(kAreaSize - 256, 'b'), {font("eng", 27)}, area));
-    QCOMPARE(area.right(27), font("eng", 27));
-}
-
-void tst_VHPSFLanguageImage::findsDirectory_data()
-{
-    QTest::addColumn<QByteArray>("area");
-    QTest::addColumn<qsizetype>("position");
-    QTest::addColumn<QStringList>("codes"); // empty with position -1: refused
-    QByteArray one;
-    QVERIFY(build(QByteArray(100, 'b'), {font("eng", 64), font("deu", 64)}, one));
-    QTest::newRow("one directory") << one << qsizetype(112) << QStringList{"eng", "deu"};
-
-    // The font data holds the magic at a 4-byte position, followed by bytes
-    // that would read as a directory of its own.
-    QByteArray inFont = font("eng", 400, 'x');
-    inFont.replace(12 + 3, 4, magic()); // 112 + 229 + 15 = 356, a multiple of 4
-    QByteArray fontMagic;
-    QVERIFY(build(QByteArray(100, 'b'), {inFont, font("deu", 64)}, fontMagic));
-    fontMagic.replace(356 + 8, 1, QByteArray(1, char(0)));
-    QTest::newRow("magic inside font data") << fontMagic << qsizetype(112) << QStringList{"eng", "deu"};
-
-    QByteArray two = one;
-    QByteArray second;
-    QVERIFY(build(QByteArray(), {font("fra", 20)}, second));
-    two.replace(0x10000, 229 + 20, second.left(229 + 20));
-    QTest::newRow("last directory wins") << two << qsizetype(0x10000) << QStringList{"fra"};
-
-    QByteArray broken = one;
-    broken.replace(112 + 69, 4, QByteArray("\xE6\x00\x00\x00", 4)); // first offset 230
-    QTest::newRow("entries not in a row") << broken << qsizetype(0) << QStringList{};
-
-    QByteArray empty;
-    QVERIFY(build(QByteArray(), {}, empty));
-    QByteArray nearEnd(kAreaSize, char(0));
-    nearEnd.replace(kAreaSize - 232, 229, empty.left(229));
-    QTest::newRow("within 232 bytes of the end") << nearEnd << qsizetype(-1) << QStringList{};
-}
-
-void tst_VHPSFLanguageImage::findsDirectory()
-{
-    QFETCH(QByteArray, area);
-    QFETCH(qsizetype, position);
-    QFETCH(QStringList, codes);
-    const VHLanguageMap map;
-    const qsizetype found = findDirectory(area);
-    QStringList read;
-    QCOMPARE(languageCodes(area, found, map, read), position >= 0);
-    if (position >= 0)
-        QCOMPARE(found, position);
-    QCOMPARE(read, codes);
-}
 
 QTEST_GUILESS_MAIN(tst_VHPSFLanguageImage)
 #include "tst_VHPSFLanguageImage.moc"

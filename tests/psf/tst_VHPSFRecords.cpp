@@ -1,6 +1,7 @@
 // The 1.5-generation records read from and edited in images of the fixture
 // builder, whose encoding is written independently of the readers.
 
+#include "VHByteReader.h"
 #include "VHPSFBlockSource.h"
 #include "VHPSFContainer_1_5.h"
 #include "VHPSFFlashStore.h"
@@ -13,12 +14,6 @@
 namespace B = VHPSFStoreBuilder;
 
 namespace {
-
-void put32(QByteArray &image, qsizetype at, quint32 value)
-{
-    for (int i = 0; i < 4; ++i)
-        image[at + i] = char(value >> (8 * i));
-}
 
 // A store attached over an image, its frames ready.
 struct Fixture
@@ -331,11 +326,11 @@ private slots:
         const qsizetype second = kRoutes.first + B::routeRecord(records.routes[0], 0, 0).size();
         const qsizetype lastSegment = kTracks.first + 2 * 40 + B::segmentRecord(records.segments[0]).size();
         if (fault == 0)
-            put32(image, second + 28, 0);
+            VHByteWriter(image, second + 28).u32(0);
         else if (fault == 1)
-            put32(image, kRoutes.first + 28, 0x7FFFFFF0);
+            VHByteWriter(image, kRoutes.first + 28).u32(0x7FFFFFF0);
         else if (fault == 2)
-            put32(image, lastSegment + 32, 0xFFF0);
+            VHByteWriter(image, lastSegment + 32).u32(0xFFF0);
         else // the only name of route 1 claims more bytes than the region holds
             image[second + 36 + 3] = char(0xF0);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(message));

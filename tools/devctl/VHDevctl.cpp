@@ -9,7 +9,6 @@
 #include "VHHistory.h"
 #include "VHLog.h"
 #include "VHPSFDevice.h"
-#include "VHPSFLayout.h"
 #include "VHPacer30.h"
 #include "VHPlatform.h"
 #include "VHUpdateDecision.h"
@@ -753,29 +752,29 @@ int VHDevctl::runLanguages()
 int VHDevctl::runBackup()
 {
     putDevice(device());
-    VHPSFDevice *psf = flashStoreDevice();
-    if (!psf && pacer30Device())
-        return runPacer30Backup(pacer30Device());
-    if (!psf)
+    VHScsiFlashClient *flash = flashStoreDevice();
+    if (!flash)
+        flash = pacer30Device();
+    if (!flash)
         return fail(NothingToDo, QStringLiteral("the device keeps no flash store"));
     if (m_restoreFlag)
-        return restoreBackup(psf);
+        return restoreBackup(flash);
     if (m_arguments.isEmpty())
-        return listBackups(psf);
+        return listBackups(flash);
     const QString path = QFileInfo(m_arguments.value(0)).absoluteFilePath();
-    if (!psf->backupExtFlash(path))
+    if (!flash->backupExtFlash(path))
         return fail(Failed, QStringLiteral("the external flash could not be copied to ") + path);
     m_result.insert(QStringLiteral("backup"), path);
     say(QStringLiteral("external flash copied to ") + path);
     return Done;
 }
 
-int VHDevctl::listBackups(VHPSFDevice *psf)
+int VHDevctl::listBackups(VHScsiFlashClient *flash)
 {
     // The device's own backups only: its UUID is in their names.
-    const QDir folder = QFileInfo(psf->backupPath()).dir();
+    const QDir folder = QFileInfo(flash->backupPath()).dir();
     QStringList listed;
-    for (const QFileInfo &file : folder.entryInfoList({psf->ownBackupPattern()}, QDir::Files, QDir::Name)) {
+    for (const QFileInfo &file : folder.entryInfoList({flash->ownBackupPattern()}, QDir::Files, QDir::Name)) {
         listed.append(file.absoluteFilePath());
         say(QStringLiteral("%1  %2 bytes  %3")
                 .arg(file.absoluteFilePath())
@@ -788,22 +787,22 @@ int VHDevctl::listBackups(VHPSFDevice *psf)
     return Done;
 }
 
-int VHDevctl::restoreBackup(VHPSFDevice *psf)
+int VHDevctl::restoreBackup(VHScsiFlashClient *flash)
 {
     const QFileInfo file(m_arguments.value(0));
     if (!file.isFile())
         return fail(BadUsage, QStringLiteral("no such backup file: ") + file.filePath());
-    if (!QDir::match(psf->ownBackupPattern(), file.fileName()))
+    if (!QDir::match(flash->ownBackupPattern(), file.fileName()))
         return fail(BadUsage, QStringLiteral("not a backup of this device (its name must match %1): %2")
-                                  .arg(psf->ownBackupPattern(), file.filePath()));
-    if (file.size() != VHPSFLayout::kFlashSize)
+                                  .arg(flash->ownBackupPattern(), file.filePath()));
+    if (file.size() != flash->externalFlashSize())
         return fail(BadUsage, QStringLiteral("%1 holds %2 bytes, not one whole external flash (%3)")
                                   .arg(file.filePath())
                                   .arg(file.size())
-                                  .arg(VHPSFLayout::kFlashSize));
+                                  .arg(flash->externalFlashSize()));
     const QString path = file.absoluteFilePath();
     m_result.insert(QStringLiteral("backup"), path);
-    const int code = runAction(VHClient::ActionRestoreFactory, [&] { return psf->restoreBackup(path); });
+    const int code = runAction(VHClient::ActionRestoreFactory, [&] { return flash->restoreBackup(path); });
     if (code == Done)
         say(QStringLiteral("backup written back to the device: ") + path);
     return code;

@@ -16,6 +16,7 @@ class QSocketNotifier;
 class VHClient;
 class VHPSFDevice;
 class VHPacer30;
+class VHScsiFlashClient;
 class VHUpdatesFolder;
 
 // velora-devctl: starts the device runtime on the real or the simulated
@@ -70,15 +71,14 @@ private:
     int runFinalize();
     int runLanguages();
     int runBackup();
-    int listBackups(VHPSFDevice *psf);
-    int restoreBackup(VHPSFDevice *psf);
+    int listBackups(VHScsiFlashClient *flash);
+    int restoreBackup(VHScsiFlashClient *flash);
     // The device when it keeps a flash store.
     VHPSFDevice *flashStoreDevice();
     // ---- the 1 MiB-family watches (VHDevctlPacer30.cpp) ------------------------------
     VHPacer30 *pacer30Device();
     int runLoader();
     int runPacer30Finalize(VHPacer30 *pacer);
-    int runPacer30Backup(VHPacer30 *pacer);
     // The data commands (DevctlData.cpp).
     int runRecords();
     int runDelete();

@@ -1,5 +1,5 @@
 // velora-devctl commands of the 1 MiB-family watches: the loader update, and
-// the write-back and flash copy the flash-store commands do for the PSF watches.
+// the write-back the flash-store commands do for the PSF watches.
 
 #include "VHDevctl.h"
 
@@ -47,17 +47,4 @@ int VHDevctl::runPacer30Finalize(VHPacer30 *pacer)
     if (code == Done)
         say(changed ? QStringLiteral("store written back") : QStringLiteral("nothing changed; nothing written"));
     return code;
-}
-
-int VHDevctl::runPacer30Backup(VHPacer30 *pacer)
-{
-    if (m_restoreFlag || m_arguments.isEmpty())
-        return fail(BadUsage, QStringLiteral("this device's flash is copied to a FILE; its copies are not "
-                                             "listed or written back here"));
-    const QString path = QFileInfo(m_arguments.value(0)).absoluteFilePath();
-    if (!pacer->backupExtFlash(path))
-        return fail(Failed, QStringLiteral("the external flash could not be copied to ") + path);
-    m_result.insert(QStringLiteral("backup"), path);
-    say(QStringLiteral("external flash copied to ") + path);
-    return Done;
 }
