@@ -12,6 +12,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutexLocker>
 #include <QSettings>
 
@@ -361,43 +362,23 @@ bool VHClient::failPendingUpdate()
 
 void VHClient::emitDoneSignal(int action)
 {
-    switch (action) {
-    case ActionUpdateTotal:
-        emit updateTotalDone();
-        break;
-    case ActionUpdateAP:
-        emit updateAPDone();
-        break;
-    case ActionUpdateBootLoader:
-        emit updateBootLoaderDone();
-        break;
-    case ActionImportMap:
-        emit importMapDone();
-        break;
-    case ActionDeleteMap:
-        emit deleteMapDone();
-        break;
-    case ActionFinalize:
-        emit finalizeDone();
-        break;
-    case ActionReadData:
-        emit readDataDone();
-        break;
-    case ActionGetShareDataList:
+    using DoneSignal = void (VHClient::*)();
+    static const QHash<int, DoneSignal> withoutData = {{ActionUpdateTotal, &VHClient::updateTotalDone},
+                                                       {ActionUpdateAP, &VHClient::updateAPDone},
+                                                       {ActionUpdateBootLoader, &VHClient::updateBootLoaderDone},
+                                                       {ActionImportMap, &VHClient::importMapDone},
+                                                       {ActionDeleteMap, &VHClient::deleteMapDone},
+                                                       {ActionFinalize, &VHClient::finalizeDone},
+                                                       {ActionReadData, &VHClient::readDataDone},
+                                                       {ActionUpdateComponent, &VHClient::updateComponentDone}};
+    if (const DoneSignal done = withoutData.value(action))
+        emit(this->*done)();
+    else if (action == ActionGetShareDataList)
         emit getShareDataListDone(m_shareDataListArgs);
-        break;
-    case ActionGetShareData:
+    else if (action == ActionGetShareData)
         emit getShareDataDone(m_shareDataArgs);
-        break;
-    case ActionUpdateComponent:
-        emit updateComponentDone();
-        break;
-    case ActionBatch:
+    else if (action == ActionBatch)
         emit batchDone(m_shareDataArgs);
-        break;
-    default:
-        break;
-    }
 }
 
 // ---- common bodies ----------------------------------------------------------
