@@ -258,6 +258,7 @@ private:
     void emitDoneSignal(int action);
     // Stores the arguments and starts the action, only when none runs: a running one keeps its own.
     bool startIdle(int code, const std::function<void()> &takeArguments);
+    // The same for the actions that read their argument list; a busy device logs busyMessage.
     bool startWithArguments(int code, const QVariantList &args, const char *busyMessage);
 
     std::atomic<bool> m_errorFlag{false};
