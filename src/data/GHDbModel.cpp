@@ -57,13 +57,7 @@ constexpr const char *kConnectOptions = "QSQLITE_BUSY_TIMEOUT=250";
 
 QString valueText(const QVariant &value) { return value.isNull() ? QStringLiteral("NULL") : value.toString(); }
 
-QString placeholders(qsizetype count)
-{
-    QStringList marks;
-    for (qsizetype i = 0; i < count; ++i)
-        marks << QStringLiteral("?");
-    return marks.join(QLatin1Char(','));
-}
+QString placeholders(qsizetype count) { return QStringList(count, QStringLiteral("?")).join(QLatin1Char(',')); }
 
 } // namespace
 

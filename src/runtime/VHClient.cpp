@@ -12,8 +12,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutexLocker>
 #include <QSettings>
+
+#include <utility>
 
 VHClient::VHClient(QObject *parent) : QThread(parent)
 {
@@ -61,6 +64,12 @@ bool VHClient::setStateWithMatch(int expected, int value)
     return true;
 }
 
+bool VHClient::isBetweenPasses()
+{
+    const int current = state();
+    return current == STATE_UPDATING || current == STATE_RESTORING;
+}
+
 bool VHClient::actionFailed(int &code) const
 {
     code = m_errorCode;
@@ -95,30 +104,31 @@ bool VHClient::startAction(int code)
     return true;
 }
 
+bool VHClient::startIdle(int code, const std::function<void()> &takeArguments)
+{
+    if (isBusy())
+        return false;
+    takeArguments();
+    return startAction(code);
+}
+
 bool VHClient::updateTotal(const QString &file, const QString &changedLang)
 {
     vhDebug() << "update total: file=" << file << ", changedLang=" << changedLang;
-    if (isBusy())
-        return false;
-    m_firstArg = file;
-    m_secondArg = changedLang;
-    return startAction(ActionUpdateTotal);
+    return startIdle(ActionUpdateTotal, [&] {
+        m_firstArg = file;
+        m_secondArg = changedLang;
+    });
 }
 
 bool VHClient::updateBootLoader(const QString &file)
 {
-    if (isBusy())
-        return false;
-    m_firstArg = file;
-    return startAction(ActionUpdateBootLoader);
+    return startIdle(ActionUpdateBootLoader, [&] { m_firstArg = file; });
 }
 
 bool VHClient::updateAP(const QString &file)
 {
-    if (isBusy())
-        return false;
-    m_firstArg = file;
-    return startAction(ActionUpdateAP);
+    return startIdle(ActionUpdateAP, [&] { m_firstArg = file; });
 }
 
 bool VHClient::finalize() { return !isBusy() && startAction(ActionFinalize); }
@@ -127,130 +137,96 @@ bool VHClient::readData() { return !isBusy() && startAction(ActionReadData); }
 
 bool VHClient::getShareData(const QString &a, const QString &b, const QString &c)
 {
-    if (isBusy())
-        return false;
-    m_shareDataArgs = {a, b, c};
-    return startAction(ActionGetShareData);
+    return startIdle(ActionGetShareData, [&] { m_shareDataArgs = {a, b, c}; });
 }
 
 bool VHClient::getShareDataList(const QString &a, const QString &b, const QString &c)
 {
-    if (isBusy())
-        return false;
-    m_shareDataListArgs = {a, b, c};
-    return startAction(ActionGetShareDataList);
+    return startIdle(ActionGetShareDataList, [&] { m_shareDataListArgs = {a, b, c}; });
 }
 
 bool VHClient::batch(const QString &a, const QString &b, const QString &c)
 {
-    if (isBusy())
-        return false;
-    m_shareDataArgs = {a, b, c};
-    return startAction(ActionBatch);
+    return startIdle(ActionBatch, [&] { m_shareDataArgs = {a, b, c}; });
 }
 
 bool VHClient::updateAlp(const QString &file, int flag)
 {
     vhDebug() << "updateAlp: file=" << file;
-    if (isBusy())
-        return false;
-    m_firstArg = file;
-    m_alpFlag = flag;
-    return startAction(ActionUpdateAlp);
+    return startIdle(ActionUpdateAlp, [&] {
+        m_firstArg = file;
+        m_alpFlag = flag;
+    });
 }
 
 bool VHClient::importMap(int value)
 {
-    if (isBusy())
-        return false;
-    m_mapArg = value;
-    return startAction(ActionImportMap);
+    return startIdle(ActionImportMap, [&] { m_mapArg = value; });
 }
 
 bool VHClient::deleteMap(int value)
 {
-    if (isBusy())
-        return false;
-    m_mapArg = value;
-    return startAction(ActionDeleteMap);
+    return startIdle(ActionDeleteMap, [&] { m_mapArg = value; });
 }
 
 bool VHClient::restoreFactory(const QString &arg)
 {
     VHEnv::instance()->setFirmwareTooOld(false);
-    if (isBusy())
-        return false;
-    m_restoreArg = arg;
-    return startAction(ActionRestoreFactory);
+    return startIdle(ActionRestoreFactory, [&] { m_restoreArg = arg; });
 }
 
 bool VHClient::updateMapData(const QString &arg)
 {
-    if (isBusy())
-        return false;
-    m_mapDataArg = arg;
-    return startAction(ActionUpdateMapData);
+    return startIdle(ActionUpdateMapData, [&] { m_mapDataArg = arg; });
 }
 
 bool VHClient::updateComponent(const QString &a, const QString &b, const QString &c, const QString &d)
 {
-    if (isBusy())
-        return false;
-    m_componentArgs[0] = b;
-    m_componentArgs[1] = d;
-    m_componentArgs[2] = c;
-    m_componentArgs[3] = a;
-    return startAction(ActionUpdateComponent);
+    return startIdle(ActionUpdateComponent, [&] {
+        m_componentArgs[0] = b;
+        m_componentArgs[1] = d;
+        m_componentArgs[2] = c;
+        m_componentArgs[3] = a;
+    });
 }
 
-bool VHClient::startWithArgument(int code, const QString &arg, const char *busyMessage)
+bool VHClient::startWithArguments(int code, const QVariantList &args, const char *busyMessage)
 {
     if (isBusy()) {
         vhWarning() << busyMessage << m_action.load();
         return false;
     }
-    m_arguments.clear();
-    m_arguments.append(arg);
+    m_arguments = args;
     return startAction(code);
 }
 
 bool VHClient::exportTrack(const QString &arg)
 {
-    return startWithArgument(ActionExportTrack, arg, "Busy when Action_ExportTrack");
+    return startWithArguments(ActionExportTrack, {arg}, "Busy when Action_ExportTrack");
 }
 
-bool VHClient::makeUploadZip()
-{
-    if (isBusy()) {
-        vhWarning() << "Busy when Action_MakeUploadZip" << m_action.load();
-        return false;
-    }
-    m_arguments.clear();
-    return startAction(ActionMakeUploadZip);
-}
+bool VHClient::makeUploadZip() { return startWithArguments(ActionMakeUploadZip, {}, "Busy when Action_MakeUploadZip"); }
 
 bool VHClient::importDownloadZip(const QString &arg)
 {
-    return startWithArgument(ActionImportDownloadZip, arg, "Busy when Action_ImportDownloadZip");
+    return startWithArguments(ActionImportDownloadZip, {arg}, "Busy when Action_ImportDownloadZip");
 }
 
 bool VHClient::readProfile(const QString &arg)
 {
-    return startWithArgument(ActionReadProfile, arg, "Busy when Action_ReadProfile");
+    return startWithArguments(ActionReadProfile, {arg}, "Busy when Action_ReadProfile");
 }
 
 bool VHClient::writeProfile(const QString &arg)
 {
-    return startWithArgument(ActionWriteProfile, arg, "Busy when Action_WriteProfile");
+    return startWithArguments(ActionWriteProfile, {arg}, "Busy when Action_WriteProfile");
 }
 
 // ---- the worker thread ------------------------------------------------------
 
 void VHClient::run()
 {
-    const int current = state();
-    const bool resuming = current == STATE_UPDATING || current == STATE_RESTORING;
-    if (!resuming && !setStateWithMatch(STATE_READY, STATE_OUT_OF_SERVICE)) {
+    if (!isBetweenPasses() && !setStateWithMatch(STATE_READY, STATE_OUT_OF_SERVICE)) {
         vhCritical() << "VHClient::run() : device is busy in action=" << m_action.load();
         m_errorFlag = true;
         return;
@@ -275,16 +251,11 @@ bool VHClient::execute()
         return _updateAP(m_firstArg);
     case ActionUpdateBootLoader:
         return _updateBootLoader(m_firstArg);
-    case ActionImportMap: {
-        const bool ok = _importMap(m_mapArg);
-        m_mapArg = 0;
-        return ok;
-    }
-    case ActionDeleteMap: {
-        const bool ok = _deleteMap(m_mapArg);
-        m_mapArg = 0;
-        return ok;
-    }
+    // The map value serves one call only: the generic starter stores none.
+    case ActionImportMap:
+        return _importMap(std::exchange(m_mapArg, 0));
+    case ActionDeleteMap:
+        return _deleteMap(std::exchange(m_mapArg, 0));
     case ActionFinalize: {
         const bool ok = _finalize();
         m_results.clear();
@@ -302,9 +273,7 @@ bool VHClient::execute()
         return _batch();
     case ActionExportTrack: {
         const QStringList files = _exportTrack(firstArg);
-        m_results.clear();
-        for (const QString &file : files)
-            m_results.append(file);
+        m_results = QVariantList(files.cbegin(), files.cend());
         // An export that wrote nothing did not succeed.
         return !files.isEmpty();
     }
@@ -312,8 +281,7 @@ bool VHClient::execute()
         QString path;
         if (!prepareUploadData(path, true))
             path.clear();
-        m_results.clear();
-        m_results.append(path);
+        m_results = {path};
         return !path.isEmpty();
     }
     case ActionImportDownloadZip: {
@@ -323,14 +291,12 @@ bool VHClient::execute()
     }
     case ActionReadProfile: {
         const bool ok = prepareUploadProfile(firstArg);
-        m_results.clear();
-        m_results.append(ok);
+        m_results = {ok};
         return ok;
     }
     case ActionWriteProfile: {
         const bool ok = saveProfile(firstArg.toLatin1());
-        m_results.clear();
-        m_results.append(ok);
+        m_results = {ok};
         return ok;
     }
     case ActionRestoreFactory:
@@ -357,9 +323,8 @@ void VHClient::thread_done()
 {
     clearProgress();
     const int action = m_action.exchange(ActionIdle);
-    const int current = state();
     // The update goes on after the device comes back; nothing is reported yet.
-    if (current == STATE_UPDATING || current == STATE_RESTORING)
+    if (isBetweenPasses())
         return;
     // Recorded before anyone hears of the end, so the history is complete for them.
     m_history.finish(*this);
@@ -397,43 +362,23 @@ bool VHClient::failPendingUpdate()
 
 void VHClient::emitDoneSignal(int action)
 {
-    switch (action) {
-    case ActionUpdateTotal:
-        emit updateTotalDone();
-        break;
-    case ActionUpdateAP:
-        emit updateAPDone();
-        break;
-    case ActionUpdateBootLoader:
-        emit updateBootLoaderDone();
-        break;
-    case ActionImportMap:
-        emit importMapDone();
-        break;
-    case ActionDeleteMap:
-        emit deleteMapDone();
-        break;
-    case ActionFinalize:
-        emit finalizeDone();
-        break;
-    case ActionReadData:
-        emit readDataDone();
-        break;
-    case ActionGetShareDataList:
+    using DoneSignal = void (VHClient::*)();
+    static const QHash<int, DoneSignal> withoutData = {{ActionUpdateTotal, &VHClient::updateTotalDone},
+                                                       {ActionUpdateAP, &VHClient::updateAPDone},
+                                                       {ActionUpdateBootLoader, &VHClient::updateBootLoaderDone},
+                                                       {ActionImportMap, &VHClient::importMapDone},
+                                                       {ActionDeleteMap, &VHClient::deleteMapDone},
+                                                       {ActionFinalize, &VHClient::finalizeDone},
+                                                       {ActionReadData, &VHClient::readDataDone},
+                                                       {ActionUpdateComponent, &VHClient::updateComponentDone}};
+    if (const DoneSignal done = withoutData.value(action))
+        emit(this->*done)();
+    else if (action == ActionGetShareDataList)
         emit getShareDataListDone(m_shareDataListArgs);
-        break;
-    case ActionGetShareData:
+    else if (action == ActionGetShareData)
         emit getShareDataDone(m_shareDataArgs);
-        break;
-    case ActionUpdateComponent:
-        emit updateComponentDone();
-        break;
-    case ActionBatch:
+    else if (action == ActionBatch)
         emit batchDone(m_shareDataArgs);
-        break;
-    default:
-        break;
-    }
 }
 
 // ---- common bodies ----------------------------------------------------------

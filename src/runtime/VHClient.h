@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class VHDeviceManager;
@@ -86,6 +87,8 @@ public:
     virtual bool isBusy() const { return m_action.load() != ActionIdle; }
     int state() override;
     [[nodiscard]] bool setStateWithMatch(int expected, int value);
+    // An update or factory restore that goes on once the device comes back (state 1 or 3).
+    bool isBetweenPasses();
     int serviceType() override { return -1; }
     virtual int deviceKind() { return 1; }
     virtual bool getRootPath(QString &) { return false; }
@@ -253,7 +256,10 @@ private:
     bool writeFlashFile(const QString &path, const QString &name, std::uint8_t selector, int blockSize,
                         const char *failure);
     void emitDoneSignal(int action);
-    bool startWithArgument(int code, const QString &arg, const char *busyMessage);
+    // Stores the arguments and starts the action, only when none runs: a running one keeps its own.
+    bool startIdle(int code, const std::function<void()> &takeArguments);
+    // The same for the actions that read their argument list; a busy device logs busyMessage.
+    bool startWithArguments(int code, const QVariantList &args, const char *busyMessage);
 
     std::atomic<bool> m_errorFlag{false};
     std::atomic<int> m_errorCode{0};

@@ -57,6 +57,13 @@ void VHDeviceManager::parkCurrent()
     m_previous = std::move(m_current);
 }
 
+void VHDeviceManager::disconnectCurrent()
+{
+    m_lastRemoval = now();
+    broadcast(&VHDeviceManagerListener::onDeviceDisconnected, m_current.get());
+    parkCurrent();
+}
+
 void VHDeviceManager::makeCurrent(VHClientPtr device, const char *logText)
 {
     parkCurrent();
@@ -130,8 +137,7 @@ void VHDeviceManager::onDevicePlugin(std::unique_ptr<VHDeviceService> service)
     if (!service)
         return;
     if (m_current) {
-        const int state = m_current->state();
-        if (state == VHClient::STATE_UPDATING || state == VHClient::STATE_RESTORING)
+        if (m_current->isBetweenPasses())
             resumeUpdate(std::move(service));
         // Otherwise one device at a time: the new service is deleted.
         return;
@@ -153,15 +159,12 @@ void VHDeviceManager::onDeviceUnplug()
 {
     if (!m_current)
         return;
-    const int state = m_current->state();
     // The device is expected to vanish during its own update.
-    if (state == VHClient::STATE_UPDATING || state == VHClient::STATE_RESTORING) {
+    if (m_current->isBetweenPasses()) {
         m_awayDuringUpdate = true;
         return;
     }
-    m_lastRemoval = now();
-    broadcast(&VHDeviceManagerListener::onDeviceDisconnected, m_current.get());
-    parkCurrent();
+    disconnectCurrent();
 }
 
 void VHDeviceManager::onDeviceChanged() { broadcast(&VHDeviceManagerListener::onDeviceChanged, m_current.get()); }
@@ -169,13 +172,8 @@ void VHDeviceManager::onDeviceChanged() { broadcast(&VHDeviceManagerListener::on
 void VHDeviceManager::notifyActionDone(VHClient *device, int action)
 {
     broadcast(&VHDeviceManagerListener::onActionDone, device, action);
-    if (!m_awayDuringUpdate || !device || device != m_current.get())
-        return;
-    const int state = device->state();
-    if (state == VHClient::STATE_UPDATING || state == VHClient::STATE_RESTORING)
+    if (!m_awayDuringUpdate || !device || device != m_current.get() || device->isBetweenPasses())
         return;
     m_awayDuringUpdate = false;
-    m_lastRemoval = now();
-    broadcast(&VHDeviceManagerListener::onDeviceDisconnected, device);
-    parkCurrent();
+    disconnectCurrent();
 }

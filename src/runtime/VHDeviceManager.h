@@ -58,6 +58,8 @@ private:
     VHClientPtr createDevice(std::unique_ptr<VHDeviceService> service);
     // The current device becomes the previous one (the former previous is deleted).
     void parkCurrent();
+    // Tells the listeners the current device is gone, notes when, and parks it.
+    void disconnectCurrent();
     void makeCurrent(VHClientPtr device, const char *logText);
     void resumeUpdate(std::unique_ptr<VHDeviceService> service);
     qint64 now() const;

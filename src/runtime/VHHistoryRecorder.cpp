@@ -50,8 +50,7 @@ QString VHHistoryRecorder::actionName(int code, const QString &componentMode)
 
 void VHHistoryRecorder::begin(VHClient &client, int code, const QString &componentMode, const QString &package)
 {
-    const int state = client.state();
-    const bool resuming = state == VHClient::STATE_UPDATING || state == VHClient::STATE_RESTORING;
+    const bool resuming = client.isBetweenPasses();
     QMutexLocker lock(&m_mutex);
     if (resuming && m_active && m_code == code)
         return;

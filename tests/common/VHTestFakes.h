@@ -9,6 +9,7 @@
 #include "VHEnvInterface.h"
 #include "VHPlatformInterface.h"
 #include "VHSCSIDeviceService.h"
+#include "VHTestFiles.h"
 #include "VHTestServices.h"
 
 #include <QByteArray>
@@ -42,32 +43,12 @@ public:
     QStringList restoreCalls;
 
     bool initial() override { return initialResult; }
-    bool getModelName(QString &name) override
-    {
-        name = model;
-        return !name.isEmpty();
-    }
+    bool getModelName(QString &name) override { return answer(name, model); }
     bool getUUID(QString &uuid) override { return deviceService() ? deviceService()->getUUID(uuid) : false; }
-    bool getImageVersion(QString &text) override
-    {
-        text = imageVersion;
-        return !text.isEmpty();
-    }
-    bool getIAPVersion(QString &text) override
-    {
-        text = iapVersion;
-        return !text.isEmpty();
-    }
-    bool getAPVersion(QString &text) override
-    {
-        text = apVersion;
-        return !text.isEmpty();
-    }
-    bool getLaunchSecVersion(QString &text) override
-    {
-        text = launchVersion;
-        return !text.isEmpty();
-    }
+    bool getImageVersion(QString &text) override { return answer(text, imageVersion); }
+    bool getIAPVersion(QString &text) override { return answer(text, iapVersion); }
+    bool getAPVersion(QString &text) override { return answer(text, apVersion); }
+    bool getLaunchSecVersion(QString &text) override { return answer(text, launchVersion); }
     bool getInternalStorage(quint64 &total, quint64 &free) override
     {
         total = totalStorage;
@@ -98,9 +79,22 @@ public:
     bool _readData() override { return genericBody ? genericBody() : true; }
     bool _finalize() override { return genericBody ? genericBody() : true; }
 
+    // A text the test set, as a query answers it: false when there is none.
+    static bool answer(QString &out, const QString &value)
+    {
+        out = value;
+        return !out.isEmpty();
+    }
+
     // Exposes the generic starter for codes without one of their own.
     bool startRaw(int code) { return startAction(code); }
     using VHClient::setErrorCode;
+};
+
+// A device that leaves a copy of its flash, "flash", for the log archive.
+struct FakeFlashDevice : FakeDevice
+{
+    void saveExtFlashToFile(const QString &path) override { writeFile(path, "flash"); }
 };
 
 // Waits until the client's action has ended and its finished handler has run.

@@ -14,6 +14,15 @@
 
 namespace {
 
+// The first column of every row of a query.
+QStringList titles(QSqlQuery query)
+{
+    QStringList out;
+    while (query.next())
+        out << query.value(0).toString();
+    return out;
+}
+
 // Reads a database with a connection of the test's own, never the layer's.
 QStringList queryColumn(const QString &path, const QString &text)
 {
@@ -21,11 +30,8 @@ QStringList queryColumn(const QString &path, const QString &text)
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe"));
         db.setDatabaseName(path);
-        QSqlQuery query(db);
-        if (db.open() && query.exec(text)) {
-            while (query.next())
-                values << query.value(0).toString();
-        }
+        if (db.open())
+            values = titles(QSqlQuery(text, db));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("probe"));
     return values;
@@ -39,14 +45,6 @@ QStringList schemaOf(const QString &path)
 QStringList columnsOf(const QString &path, const QString &table)
 {
     return queryColumn(path, QStringLiteral("select name from pragma_table_info('%1')").arg(table));
-}
-
-QStringList titles(QSqlQuery query)
-{
-    QStringList out;
-    while (query.next())
-        out << query.value(0).toString();
-    return out;
 }
 
 void onWorker(const std::function<void()> &work)

@@ -4,6 +4,8 @@
 // usage.
 
 #include "VHDevSim.h"
+#include "VHTestFiles.h"
+#include "VHTestProcess.h"
 #include "gal_data_builder.h"
 
 #include <QDir>
@@ -15,23 +17,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-struct Run
-{
-    int code = -1;
-    QJsonObject json;
-    QByteArray err;
-};
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
-
 class TestDevctlData : public QObject
 {
     Q_OBJECT
@@ -42,28 +27,16 @@ class TestDevctlData : public QObject
     QString pacerRoot() const { return m_work.filePath(QStringLiteral("pacersim")); }
 
     // Runs the program on one simulation root; its output must be one JSON object.
-    Run devctl(const QString &root, const QStringList &arguments)
+    VHTestRun devctl(const QString &root, const QStringList &arguments)
     {
-        QProcess process;
         // The helper module is found in the working folder's "Resources/python".
-        process.setWorkingDirectory(m_work.path());
-        process.start(QStringLiteral(DEVCTL_PROGRAM),
-                      QStringList{QStringLiteral("--sim"), root, QStringLiteral("--json")} + arguments);
-        Run run;
-        if (!process.waitForFinished(120000)) {
-            process.kill();
-            process.waitForFinished();
-            return run;
-        }
-        run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-        run.err = process.readAllStandardError();
-        run.json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
-        return run;
+        return runTestProgram(QStringLiteral(DEVCTL_PROGRAM), QStringList{"--sim", root, "--json"} + arguments,
+                              m_work.path());
     }
 
     int recordCount(const QString &root, const QString &kind)
     {
-        const Run run = devctl(root, {QStringLiteral("records"), kind});
+        const VHTestRun run = devctl(root, {QStringLiteral("records"), kind});
         return run.code == 0 ? int(run.json.value(QStringLiteral("records")).toArray().size()) : -1;
     }
 
@@ -81,10 +54,7 @@ private slots:
         QVERIFY(corvotest::writeGalData(gal.drivePath(QStringLiteral("gal")).toStdString()));
         VHDevSim pacer(pacerRoot());
         QVERIFY(pacer.createPacer50(QStringLiteral("p50"), VHSimPacer50Options()) && pacer.plug(QStringLiteral("p50")));
-        const QString volume = pacer.drivePath(QStringLiteral("p50"));
-        QFile log(volume + QStringLiteral("/syslog/boot.log"));
-        QVERIFY(QDir().mkpath(volume + QStringLiteral("/syslog")) && log.open(QIODevice::WriteOnly));
-        log.write("booted\n");
+        QVERIFY(writeFile(pacer.drivePath(QStringLiteral("p50")) + QStringLiteral("/syslog/boot.log"), "booted\n"));
     }
 
     void galRecordsAndDeletes()
@@ -103,7 +73,7 @@ private slots:
         const QString xml = m_work.filePath(QStringLiteral("profile.xml"));
         QCOMPARE(devctl(galRoot(), {"profile-set", "UP-weight=75"}).code, 0);
         QCOMPARE(devctl(galRoot(), {"profile", xml}).code, 0);
-        QVERIFY(readAll(xml).contains("key=\"UP-weight\" value=\"75\""));
+        QVERIFY(readFile(xml).contains("key=\"UP-weight\" value=\"75\""));
         QCOMPARE(devctl(galRoot(), {"export-raw", m_work.filePath("raw")}).json.value("files").toArray().size(), 2);
         // The family keeps no log folders.
         QCOMPARE(devctl(galRoot(), {"export-log", m_work.filePath(QStringLiteral("gal.zip"))}).code, 1);
@@ -134,7 +104,7 @@ private slots:
         QCOMPARE(recordCount(pacerRoot(), QStringLiteral("routes")), 1);
         const QString archive = m_work.filePath(QStringLiteral("logs.zip"));
         QCOMPARE(devctl(pacerRoot(), {"export-log", archive}).code, 0);
-        QVERIFY(readAll(archive).contains("syslog/boot.log"));
+        QVERIFY(readFile(archive).contains("syslog/boot.log"));
         // Formats this family does not have: failure, never success.
         QCOMPARE(devctl(pacerRoot(), {"export-raw", m_work.filePath(QStringLiteral("gpx"))}).code, 1);
     }

@@ -7,6 +7,8 @@
 #include "VHFitPackageBuilder.h"
 #include "VHFitRoad.h"
 #include "VHPackageServer.h"
+#include "VHTestFiles.h"
+#include "VHTestProcess.h"
 #include "VHZipUtil.h"
 
 #include <QDir>
@@ -22,13 +24,7 @@
 
 namespace {
 
-struct Run
-{
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-    QJsonObject json;
-};
+using Run = VHTestRun;
 
 const QString kOtherUuid = QStringLiteral("2101FFFF00001111");
 const QString kPacer = QStringLiteral("LINDEN1");
@@ -45,38 +41,18 @@ class TestVeloraDevctl : public QObject
     std::unique_ptr<VHFitRoad> m_road;
 
     // Runs the program to its end; with --json its output must be one JSON object.
-    Run devctl(QStringList arguments, int timeoutMs = 120000)
+    Run devctl(const QStringList &arguments)
     {
-        arguments.prepend(m_road->simRoot());
-        arguments.prepend(QStringLiteral("--sim"));
-        QProcess process;
-        process.start(QStringLiteral(DEVCTL_PROGRAM), arguments);
-        Run run;
-        if (!process.waitForFinished(timeoutMs)) {
-            process.kill();
-            process.waitForFinished();
-            qWarning("velora-devctl did not end: %s", qPrintable(arguments.join(QLatin1Char(' '))));
-            return run;
-        }
-        run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-        run.out = process.readAllStandardOutput();
-        run.err = process.readAllStandardError();
-        if (arguments.contains(QStringLiteral("--json"))) {
-            QJsonParseError error{};
-            const QJsonDocument document = QJsonDocument::fromJson(run.out, &error);
-            if (error.error != QJsonParseError::NoError || !document.isObject())
-                qWarning("not one JSON object: %s", run.out.constData());
-            run.json = document.object();
-        }
+        const Run run =
+            runTestProgram(QStringLiteral(DEVCTL_PROGRAM), QStringList{"--sim", m_road->simRoot()} + arguments);
+        if (arguments.contains(QStringLiteral("--json")) && run.json.isEmpty())
+            qWarning("not one JSON object: %s", run.out.constData());
         return run;
     }
 
     // A simulated Pacer40 alone on its own platform root.
     QString psfRoot() const { return m_work.filePath(QStringLiteral("psfsim")); }
-    Run psf(const QStringList &arguments)
-    {
-        return devctl(QStringList{QStringLiteral("--sim"), psfRoot()} + arguments);
-    }
+    Run psf(const QStringList &arguments) { return devctl(QStringList{"--sim", psfRoot()} + arguments); }
     QString psfFlash() const { return VHDevSim(psfRoot()).deviceFolder(kPacer) + QStringLiteral("/external.bin"); }
     QString ownBackup(const QString &version) const
     {
@@ -94,18 +70,12 @@ class TestVeloraDevctl : public QObject
         return QDir().mkpath(psfRoot()) && sim.createPacer40(kPacer) && sim.plug(kPacer);
     }
 
-    static QByteArray readAll(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
     QString uuid() const { return m_road->options().before.uuid; }
     QString volume() const { return m_road->volumePath(); }
 
     QJsonArray historyEntries()
     {
-        const Run run = devctl({QStringLiteral("history"), QStringLiteral("--json")});
+        const Run run = devctl({"history", "--json"});
         return run.code == 0 ? run.json.value(QStringLiteral("entries")).toArray() : QJsonArray();
     }
 
@@ -130,23 +100,15 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("says");
-        QTest::newRow("unknown command") << QStringList{QStringLiteral("bogus")} << 2 << "unknown command";
-        QTest::newRow("unknown option") << QStringList{QStringLiteral("--frob"), QStringLiteral("list")} << 2
-                                        << "unknown option";
-        QTest::newRow("missing argument") << QStringList{QStringLiteral("restore")} << 2 << "usage";
-        QTest::newRow("too many") << QStringList{QStringLiteral("update"), QStringLiteral("a"), QStringLiteral("b"),
-                                                 QStringLiteral("c")}
-                                  << 2 << "usage";
+        QTest::newRow("unknown command") << QStringList{"bogus"} << 2 << "unknown command";
+        QTest::newRow("unknown option") << QStringList{"--frob", "list"} << 2 << "unknown option";
+        QTest::newRow("missing argument") << QStringList{"restore"} << 2 << "usage";
+        QTest::newRow("too many") << QStringList{"update", "a", "b", "c"} << 2 << "usage";
         QTest::newRow("no command") << QStringList{} << 2 << "no command";
-        QTest::newRow("bad timeout") << QStringList{QStringLiteral("--timeout"), QStringLiteral("x"),
-                                                    QStringLiteral("info")}
-                                     << 2 << "--timeout";
-        QTest::newRow("restore without file")
-            << QStringList{QStringLiteral("backup"), QStringLiteral("--restore")} << 2 << "backup --restore FILE";
-        QTest::newRow("restore elsewhere")
-            << QStringList{QStringLiteral("info"), QStringLiteral("--restore")} << 2 << "backup --restore FILE";
-        QTest::newRow("option without value")
-            << QStringList{QStringLiteral("list"), QStringLiteral("--device")} << 2 << "needs a value";
+        QTest::newRow("bad timeout") << QStringList{"--timeout", "x", "info"} << 2 << "--timeout";
+        QTest::newRow("restore without file") << QStringList{"backup", "--restore"} << 2 << "backup --restore FILE";
+        QTest::newRow("restore elsewhere") << QStringList{"info", "--restore"} << 2 << "backup --restore FILE";
+        QTest::newRow("option without value") << QStringList{"list", "--device"} << 2 << "needs a value";
     }
 
     void badUsage()
@@ -157,7 +119,7 @@ private slots:
         const Run text = devctl(arguments);
         QCOMPARE(text.code, code);
         QVERIFY2(text.err.contains(says.toUtf8()), text.err.constData());
-        const Run json = devctl(arguments + QStringList{QStringLiteral("--json")});
+        const Run json = devctl(arguments + QStringList{"--json"});
         QCOMPARE(json.code, code);
         QCOMPARE(json.json.value(QStringLiteral("exitCode")).toInt(), code);
         QVERIFY(json.json.value(QStringLiteral("error")).toString().contains(says));
@@ -165,7 +127,7 @@ private slots:
 
     void help()
     {
-        const Run run = devctl({QStringLiteral("--help")});
+        const Run run = devctl({"--help"});
         QCOMPARE(run.code, 0);
         for (const char *word : {"list", "update [PACKAGE] [LANG]", "recover PACKAGE", "Exit codes", "--json"})
             QVERIFY2(run.out.contains(word), word);
@@ -185,7 +147,7 @@ private slots:
     {
         QFETCH(QString, command);
         QFETCH(bool, json);
-        const Run run = devctl(json ? QStringList{command, QStringLiteral("--json")} : QStringList{command});
+        const Run run = devctl(json ? QStringList{command, "--json"} : QStringList{command});
         QCOMPARE(run.code, 3);
         QVERIFY2(run.err.contains("no device"), run.err.constData());
         if (json)
@@ -194,29 +156,29 @@ private slots:
 
     void emptyHistory()
     {
-        const Run run = devctl({QStringLiteral("history"), QStringLiteral("--json")});
+        const Run run = devctl({"history", "--json"});
         QCOMPARE(run.code, 0);
         QVERIFY(run.json.value(QStringLiteral("entries")).toArray().isEmpty());
-        QVERIFY(devctl({QStringLiteral("history")}).out.contains("no actions recorded"));
+        QVERIFY(devctl({"history"}).out.contains("no actions recorded"));
     }
 
     void listAndInfo()
     {
         QVERIFY(m_road->plug());
-        const Run list = devctl({QStringLiteral("list")});
+        const Run list = devctl({"list"});
         QCOMPARE(list.code, 0);
         QVERIFY(list.out.contains(uuid().toLatin1()));
-        const Run listJson = devctl({QStringLiteral("list"), QStringLiteral("--json")});
+        const Run listJson = devctl({"list", "--json"});
         const QJsonArray devices = listJson.json.value(QStringLiteral("devices")).toArray();
         QCOMPARE(devices.size(), 1);
         QCOMPARE(devices.at(0)[QStringLiteral("uuid")].toString(), uuid());
         QCOMPARE(devices.at(0)[QStringLiteral("family")].toString(), QStringLiteral("fit"));
         QCOMPARE(devices.at(0)[QStringLiteral("path")].toString(), volume());
 
-        const Run info = devctl({QStringLiteral("info")});
+        const Run info = devctl({"info"});
         QCOMPARE(info.code, 0);
         QVERIFY(info.out.contains("model:     " + m_road->model().toLatin1()));
-        const Run infoJson = devctl({QStringLiteral("info"), QStringLiteral("--json")});
+        const Run infoJson = devctl({"info", "--json"});
         const QJsonObject device = infoJson.json.value(QStringLiteral("device")).toObject();
         QCOMPARE(device.value(QStringLiteral("uuid")).toString(), uuid());
         QVERIFY(device.value(QStringLiteral("version")).toString().startsWith(QStringLiteral("1.9.00.")));
@@ -229,29 +191,28 @@ private slots:
         other.uuid = kOtherUuid;
         QVERIFY(m_road->sim().createFit(QStringLiteral("OTHER"), other));
         QVERIFY(m_road->sim().plug(QStringLiteral("OTHER")));
-        const Run refused = devctl({QStringLiteral("info"), QStringLiteral("--json")});
+        const Run refused = devctl({"info", "--json"});
         QCOMPARE(refused.code, 2);
         QVERIFY(refused.err.contains(uuid().toLatin1()) && refused.err.contains(kOtherUuid.toLatin1()));
         QCOMPARE(refused.json.value(QStringLiteral("devices")).toArray().size(), 2);
-        const Run picked =
-            devctl({QStringLiteral("info"), QStringLiteral("--json"), QStringLiteral("--device"), kOtherUuid});
+        const Run picked = devctl({"info", "--json", "--device", kOtherUuid});
         QCOMPARE(picked.code, 0);
         QCOMPARE(picked.json[QStringLiteral("device")][QStringLiteral("uuid")].toString(), kOtherUuid);
-        QCOMPARE(devctl({QStringLiteral("info"), QStringLiteral("--device=0000000000000000")}).code, 3);
+        QCOMPARE(devctl({"info", "--device=0000000000000000"}).code, 3);
         QVERIFY(m_road->sim().remove(QStringLiteral("OTHER")));
     }
 
     // check, update, the history, the device's restart, then nothing to do.
     void updateRoad()
     {
-        const Run check = devctl({QStringLiteral("check"), QStringLiteral("--json")});
+        const Run check = devctl({"check", "--json"});
         QCOMPARE(check.code, 0);
         QVERIFY(check.json.value(QStringLiteral("updateAvailable")).toBool());
         const QString offered = VHFitRoad::reportedVersion(m_road->installedIdentity());
         QCOMPARE(check.json.value(QStringLiteral("offered")).toString(), offered);
-        QVERIFY(devctl({QStringLiteral("check")}).out.contains("offered version: " + offered.toLatin1()));
+        QVERIFY(devctl({"check"}).out.contains("offered version: " + offered.toLatin1()));
 
-        const Run update = devctl({QStringLiteral("update"), QStringLiteral("--json")});
+        const Run update = devctl({"update", "--json"});
         QCOMPARE(update.code, 0);
         QCOMPARE(update.json.value(QStringLiteral("errorCode")).toInt(), 0);
         QVERIFY(QFile::exists(volume() + QStringLiteral("/update.ini")));
@@ -267,14 +228,14 @@ private slots:
                  VHPackageServer::fileMd5(m_road->modelFolder() + QStringLiteral("/Total.zip")));
         QVERIFY(entry.value(QStringLiteral("versionBefore")).toString().startsWith(QStringLiteral("1.9.00.")));
         QVERIFY(QDateTime::fromString(entry.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs).isValid());
-        QVERIFY(devctl({QStringLiteral("history")}).out.contains(" update "));
-        QVERIFY(devctl({QStringLiteral("info")}).out.contains("last:      update succeeded"));
+        QVERIFY(devctl({"history"}).out.contains(" update "));
+        QVERIFY(devctl({"info"}).out.contains("last:      update succeeded"));
 
         QVERIFY(m_road->unplug());
         QVERIFY(m_road->boot());
         QVERIFY(m_road->plug());
-        QCOMPARE(devctl({QStringLiteral("check")}).code, 4);
-        const Run again = devctl({QStringLiteral("update"), QStringLiteral("--json")});
+        QCOMPARE(devctl({"check"}).code, 4);
+        const Run again = devctl({"update", "--json"});
         QCOMPARE(again.code, 4);
         QCOMPARE(again.json.value(QStringLiteral("exitCode")).toInt(), 4);
         QCOMPARE(historyEntries().size(), 1);
@@ -282,16 +243,16 @@ private slots:
 
     void gpsData()
     {
-        const Run first = devctl({QStringLiteral("gps"), QStringLiteral("--json")});
+        const Run first = devctl({"gps", "--json"});
         QCOMPARE(first.code, 0);
         QVERIFY(QFile::exists(volume() + QStringLiteral("/System/date.txt")));
-        QCOMPARE(devctl({QStringLiteral("gps")}).code, 4);
+        QCOMPARE(devctl({"gps"}).code, 4);
         QCOMPARE(historyEntries().last()[QStringLiteral("action")].toString(), QStringLiteral("gps"));
     }
 
     void workouts()
     {
-        const Run run = devctl({QStringLiteral("workouts")});
+        const Run run = devctl({"workouts"});
         QCOMPARE(run.code, 0);
         QVERIFY(run.out.contains("workouts installed"));
         const QJsonArray entries = historyEntries();
@@ -303,9 +264,9 @@ private slots:
         bare.model = m_road->model();
         const QString package = m_work.filePath(QStringLiteral("bare.zip"));
         QVERIFY(VHFitPackageBuilder::writePackage(package, bare));
-        const Run none = devctl({QStringLiteral("workouts"), package, QStringLiteral("--json")});
+        const Run none = devctl({"workouts", package, "--json"});
         QCOMPARE(none.code, 4);
-        QCOMPARE(devctl({QStringLiteral("workouts"), m_work.filePath(QStringLiteral("missing.zip"))}).code, 2);
+        QCOMPARE(devctl({"workouts", m_work.filePath("missing.zip")}).code, 2);
     }
 
     void historySurvivesDamage()
@@ -317,7 +278,7 @@ private slots:
         file.write(QByteArray(3 * 1024 * 1024, 'x'));
         file.close();
         const qint64 size = QFileInfo(path).size();
-        const Run run = devctl({QStringLiteral("history"), QStringLiteral("--json")});
+        const Run run = devctl({"history", "--json"});
         QCOMPARE(run.code, 0);
         QVERIFY(run.json.value(QStringLiteral("entries")).toArray().isEmpty());
         QCOMPARE(QFileInfo(path).size(), size);
@@ -333,7 +294,7 @@ private slots:
         iap.uuid = "1207A1B2C3D4E5F6";
         QVERIFY(m_road->sim().createScsi(QStringLiteral("STRANDED"), iap));
         QVERIFY(m_road->sim().plug(QStringLiteral("STRANDED")));
-        const Run list = devctl({QStringLiteral("list"), QStringLiteral("--json")});
+        const Run list = devctl({"list", "--json"});
         QCOMPARE(list.code, 0);
         const QJsonArray devices = list.json.value(QStringLiteral("devices")).toArray();
         QCOMPARE(devices.size(), 2);
@@ -342,8 +303,8 @@ private slots:
         QCOMPARE(stranded.value(QStringLiteral("identification")).toString(), QStringLiteral("ALDERIAP"));
         QCOMPARE(stranded.value(QStringLiteral("uuid")).toString(), QStringLiteral("1207A1B2C3D4E5F6"));
         QCOMPARE(stranded.value(QStringLiteral("model")).toString(), QStringLiteral("Pacer21"));
-        QVERIFY(devctl({QStringLiteral("list")}).out.contains("IAP mode (ALDERIAP)"));
-        QCOMPARE(devctl({QStringLiteral("recover"), m_work.filePath(QStringLiteral("missing.zip"))}).code, 2);
+        QVERIFY(devctl({"list"}).out.contains("IAP mode (ALDERIAP)"));
+        QCOMPARE(devctl({"recover", m_work.filePath("missing.zip")}).code, 2);
         QVERIFY(m_road->sim().remove(QStringLiteral("STRANDED")));
     }
 
@@ -361,19 +322,18 @@ private slots:
         QVERIFY(writeFile(m_road->sim().volumePath(name) + QStringLiteral("/update.ini"), QByteArray()));
         QVERIFY(m_road->sim().boot(name));
         QVERIFY(m_road->sim().plug(name));
-        const Run list = devctl({QStringLiteral("list"), QStringLiteral("--json")});
+        const Run list = devctl({"list", "--json"});
         const QJsonArray devices = list.json.value(QStringLiteral("devices")).toArray();
         QVERIFY(std::any_of(devices.begin(), devices.end(), [&](const QJsonValue &d) {
             return d[QStringLiteral("uuid")].toString() == strandedUuid && d[QStringLiteral("iapMode")].toBool();
         }));
 
-        const Run recover = devctl({QStringLiteral("recover"), galPackage(), QStringLiteral("--json")});
+        const Run recover = devctl({"recover", galPackage(), "--json"});
         QVERIFY2(recover.code == 0, recover.err.constData());
         QCOMPARE(recover.json[QStringLiteral("device")][QStringLiteral("transport")].toString(),
                  QStringLiteral("scsi"));
         QVERIFY(m_road->sim().restart(name));
-        const Run info =
-            devctl({QStringLiteral("info"), QStringLiteral("--json"), QStringLiteral("--device"), strandedUuid});
+        const Run info = devctl({"info", "--json", "--device", strandedUuid});
         QCOMPARE(info.code, 0);
         QCOMPARE(info.json[QStringLiteral("device")][QStringLiteral("transport")].toString(), QStringLiteral("volume"));
         QCOMPARE(info.json[QStringLiteral("device")][QStringLiteral("version")].toString(), QStringLiteral("120"));
@@ -412,7 +372,7 @@ private slots:
         QCOMPARE(json.value(QStringLiteral("exitCode")).toInt(), code);
         QCOMPARE(historyEntries().last()[QStringLiteral("result")].toString(),
                  code == 0 ? QStringLiteral("ok") : QStringLiteral("failed"));
-        QCOMPARE(devctl({QStringLiteral("info")}).code, 3);
+        QCOMPARE(devctl({"info"}).code, 3);
     }
 
     void flashStoreCommands()
@@ -420,35 +380,34 @@ private slots:
         QVERIFY(plugPacer());
         VHDevSim sim(psfRoot());
 
-        const Run languages = psf({QStringLiteral("languages"), QStringLiteral("--json")});
+        const Run languages = psf({"languages", "--json"});
         QCOMPARE(languages.code, 0);
         QCOMPARE(languages.json.value(QStringLiteral("languages")).toArray().size(), 2);
 
-        const Run finalize = psf({QStringLiteral("finalize"), QStringLiteral("--json")});
+        const Run finalize = psf({"finalize", "--json"});
         QCOMPARE(finalize.code, 0);
         const QString kept = finalize.json.value(QStringLiteral("backup")).toString();
         QVERIFY2(kept.endsWith(kPacerUuid + QStringLiteral(".dat")), qPrintable(kept));
-        QCOMPARE(readAll(kept), readAll(psfFlash()));
+        QCOMPARE(readFile(kept), readFile(psfFlash()));
 
         // Another device's backup beside it is not listed.
         QVERIFY(QFile::copy(kept, QFileInfo(kept).dir().filePath(QStringLiteral("pacer40flash.vh1.0-OTHER.dat"))));
-        const Run listed = psf({QStringLiteral("backup"), QStringLiteral("--json")});
+        const Run listed = psf({"backup", "--json"});
         QCOMPARE(listed.code, 0);
         QCOMPARE(listed.json.value(QStringLiteral("backups")).toArray().toVariantList(), QVariantList{kept});
 
-        const Run saved = psf({QStringLiteral("backup"), ownBackup(QStringLiteral("1.0"))});
+        const Run saved = psf({"backup", ownBackup("1.0")});
         QCOMPARE(saved.code, 0);
-        const QByteArray before = readAll(psfFlash());
-        QCOMPARE(readAll(ownBackup(QStringLiteral("1.0"))), before);
+        const QByteArray before = readFile(psfFlash());
+        QCOMPARE(readFile(ownBackup(QStringLiteral("1.0"))), before);
 
         // The flash changed after the backup; the restore brings it back byte for byte.
         QByteArray changed = before;
         changed.replace(0, 0x10000, QByteArray(0x10000, char(0x5A)));
         QVERIFY(writeFile(psfFlash(), changed));
-        const Run restored =
-            psf({QStringLiteral("backup"), QStringLiteral("--restore"), ownBackup(QStringLiteral("1.0"))});
+        const Run restored = psf({"backup", "--restore", ownBackup("1.0")});
         QVERIFY2(restored.code == 0, restored.err.constData());
-        QCOMPARE(readAll(psfFlash()), before);
+        QCOMPARE(readFile(psfFlash()), before);
         const QStringList log = sim.commandLog(kPacer);
         QVERIFY(log.filter(QStringLiteral("sel=14")).size() >= 1);
         QVERIFY(log.filter(QStringLiteral("WRITE sel=15")).size() >= 512);
@@ -480,11 +439,11 @@ private slots:
         if (size >= 0)
             QVERIFY(writeFile(path, QByteArray(size, char(0x11))));
         QVERIFY(plugPacer());
-        const QByteArray before = readAll(psfFlash());
-        const Run run = psf({QStringLiteral("backup"), QStringLiteral("--restore"), path, QStringLiteral("--json")});
+        const QByteArray before = readFile(psfFlash());
+        const Run run = psf({"backup", "--restore", path, "--json"});
         QCOMPARE(run.code, 2);
         QVERIFY2(run.json.value(QStringLiteral("error")).toString().contains(says), run.err.constData());
-        QCOMPARE(readAll(psfFlash()), before);
+        QCOMPARE(readFile(psfFlash()), before);
     }
 
 private:
@@ -510,12 +469,6 @@ private:
         }
         const QString zip = staging + QStringLiteral(".zip");
         return VHZipUtil().compress(zip, staging, names) ? zip : QString();
-    }
-
-    static bool writeFile(const QString &path, const QByteArray &bytes)
-    {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
     }
 
     // Starts updating with a large package and returns once its copy has begun.

@@ -174,23 +174,21 @@ private slots:
         QVERIFY(recorder.actions.isEmpty());
         QVERIFY(device->errorFlag()); // no implementation for the code
 
-        // 17 to 21 tell the manager and emit no Done signal.
-        QVERIFY(device->exportTrack(QStringLiteral("track1")));
-        QVERIFY(waitUntilIdle(*device));
-        QCOMPARE(device->resultList(), QVariantList{QStringLiteral("track1.gpx")});
-        QVERIFY(device->makeUploadZip());
-        QVERIFY(waitUntilIdle(*device));
-        QCOMPARE(device->resultList(), QVariantList{QString()});
-        QVERIFY(device->errorFlag());
-        QVERIFY(device->importDownloadZip(QStringLiteral("share.zip")));
-        QVERIFY(waitUntilIdle(*device));
-        QCOMPARE(device->resultList(), QVariantList());
-        QVERIFY(device->readProfile(QStringLiteral("p.xml")));
-        QVERIFY(waitUntilIdle(*device));
-        QCOMPARE(device->resultList(), QVariantList{false});
-        QVERIFY(device->writeProfile(QStringLiteral("MHR-BV=180")));
-        QVERIFY(waitUntilIdle(*device));
-        QCOMPARE(device->resultList(), QVariantList{false});
+        // 17 to 21 tell the manager and emit no Done signal; each leaves its results.
+        const struct
+        {
+            std::function<bool()> start;
+            QVariantList results;
+        } actions[] = {{[&] { return device->exportTrack(QStringLiteral("track1")); }, {QStringLiteral("track1.gpx")}},
+                       {[&] { return device->makeUploadZip(); }, {QString()}},
+                       {[&] { return device->importDownloadZip(QStringLiteral("share.zip")); }, {}},
+                       {[&] { return device->readProfile(QStringLiteral("p.xml")); }, {false}},
+                       {[&] { return device->writeProfile(QStringLiteral("MHR-BV=180")); }, {false}}};
+        for (std::size_t i = 0; i < std::size(actions); ++i) {
+            QVERIFY(actions[i].start() && waitUntilIdle(*device));
+            QCOMPARE(device->resultList(), actions[i].results);
+            QCOMPARE(device->errorFlag(), i > 0); // only the export succeeds on this fake
+        }
         QTRY_COMPARE(recorder.actions, (QList<int>{VHClient::ActionExportTrack, VHClient::ActionMakeUploadZip,
                                                    VHClient::ActionImportDownloadZip, VHClient::ActionReadProfile,
                                                    VHClient::ActionWriteProfile}));
@@ -204,33 +202,34 @@ private slots:
         manager.removeListener(&recorder);
     }
 
-    void aCrashingActionFailsAndTheProgramGoesOn()
+    // A fault or an exception inside an action fails it; the object runs the next one normally.
+    void aFaultingActionFailsAndTheProgramGoesOn_data()
     {
+        QTest::addColumn<bool>("crash");
+        QTest::newRow("null dereference") << true;
+        QTest::newRow("exception") << false;
+    }
+    void aFaultingActionFailsAndTheProgramGoesOn()
+    {
+        QFETCH(bool, crash);
         auto device = makeDevice();
-        device->genericBody = [] { return dereferenceNull(); };
-        QSignalSpy done(device.get(), &VHClient::readDataDone);
-        QVERIFY(device->readData());
+        device->genericBody = [crash]() -> bool {
+            if (crash)
+                return dereferenceNull();
+            throw std::runtime_error("bad record");
+        };
+        QSignalSpy done(device.get(), &VHClient::finalizeDone);
+        QVERIFY(device->finalize());
         QVERIFY(done.wait(5000));
         int code = -1;
         QVERIFY(device->actionFailed(code));
         QCOMPARE(device->state(), int(VHClient::STATE_READY));
         QVERIFY(readTestLog().contains(QStringLiteral("wrong data exception")));
 
-        // The same object runs the next action normally.
         device->genericBody = [] { return true; };
-        QVERIFY(device->readData());
-        QVERIFY(done.wait(5000));
-        QVERIFY(!device->actionFailed(code));
-    }
-
-    void aThrowingActionFails()
-    {
-        auto device = makeDevice();
-        device->genericBody = []() -> bool { throw std::runtime_error("bad record"); };
-        QSignalSpy done(device.get(), &VHClient::finalizeDone);
         QVERIFY(device->finalize());
         QVERIFY(done.wait(5000));
-        QVERIFY(device->errorFlag());
+        QVERIFY(!device->actionFailed(code));
     }
 
     void componentArgumentsAreReordered()
@@ -293,28 +292,37 @@ private slots:
         QVERIFY(readTestLog().contains(QStringLiteral("call ProjSwCapability failed")));
     }
 
-    void loadSettingsRaisesTheVersionFlags()
+    void firmwareTooOldCheck_data()
     {
+        QTest::addColumn<QString>("iap");
+        QTest::addColumn<QString>("minImage");
+        QTest::addColumn<QString>("minIap");
+        QTest::addColumn<bool>("tooOld");
+        QTest::newRow("R9 is older than R10 in natural order") << "R010"
+                                                               << "R10"
+                                                               << "" << true;
+        QTest::newRow("older IAP") << "R010"
+                                   << "R9"
+                                   << "R011" << true;
+        QTest::newRow("IAP version not reported, not compared") << ""
+                                                                << "R9"
+                                                                << "R011" << false;
+    }
+    void firmwareTooOldCheck()
+    {
+        QFETCH(QString, iap);
+        QFETCH(QString, minImage);
+        QFETCH(QString, minIap);
+        QFETCH(bool, tooOld);
         VHEnv *env = VHEnv::instance();
         auto device = makeDevice();
         device->imageVersion = QStringLiteral("R9");
-        device->iapVersion = QStringLiteral("R010");
-        writeModelSettings(QStringLiteral("Pacer40"), {{QStringLiteral("MinImgVer"), QStringLiteral("R10")}});
+        device->iapVersion = iap;
+        writeModelSettings(QStringLiteral("Pacer40"),
+                           {{QStringLiteral("MinImgVer"), minImage}, {QStringLiteral("MinIapVer"), minIap}});
         env->setFirmwareTooOld(false);
         device->loadSettings(env);
-        QVERIFY2(env->firmwareTooOld(), "R9 is older than R10 in natural order");
-
-        writeModelSettings(QStringLiteral("Pacer40"), {{QStringLiteral("MinImgVer"), QStringLiteral("R9")},
-                                                       {QStringLiteral("MinIapVer"), QStringLiteral("R011")}});
-        env->setFirmwareTooOld(false);
-        device->loadSettings(env);
-        QVERIFY(env->firmwareTooOld());
-
-        // An IAP version the device does not report is not compared.
-        device->iapVersion.clear();
-        env->setFirmwareTooOld(false);
-        device->loadSettings(env);
-        QVERIFY(!env->firmwareTooOld());
+        QCOMPARE(env->firmwareTooOld(), tooOld);
     }
 
     void applicationTooOldCheck_data()
@@ -433,15 +441,7 @@ private slots:
 
     void logFilesOfTheDevice()
     {
-        struct FlashDevice : FakeDevice
-        {
-            void saveExtFlashToFile(const QString &path) override
-            {
-                QFile file(path);
-                if (file.open(QIODevice::WriteOnly))
-                    file.write("flash");
-            }
-        } device;
+        FakeFlashDevice device;
         device.model = QStringLiteral("Pacer40");
         QStringList list;
         const QString folder = m_root.path();
@@ -456,14 +456,12 @@ private slots:
         // A model name from the device never reaches outside the folder.
         const QString logs = folder + QStringLiteral("/logs");
         QVERIFY(QDir().mkpath(logs));
-        QFile outside(folder + QStringLiteral("/outsideflash.dat"));
-        QVERIFY(outside.open(QIODevice::WriteOnly) && outside.write("keep") == 4);
-        outside.close();
+        const QString outside = folder + QStringLiteral("/outsideflash.dat");
+        QVERIFY(writeFile(outside, "keep"));
         device.model = QStringLiteral("../outside");
         device.addLogFiles(logs, list);
         QVERIFY(list.isEmpty());
-        QVERIFY(outside.open(QIODevice::ReadOnly));
-        QCOMPARE(outside.readAll(), QByteArray("keep"));
+        QCOMPARE(readFile(outside), QByteArray("keep"));
     }
 
     void stopWaitsTwentySecondsThenTerminates()

@@ -42,15 +42,9 @@ struct Recorder : VHDeviceManagerListener
 
 const QString kUuid = QStringLiteral("1105AAAABBBBCCCC");
 
-// A device that leaves a copy of its flash for the log archive.
-struct FlashDevice : FakeDevice
-{
-    void saveExtFlashToFile(const QString &path) override { writeFile(path, "flash"); }
-};
-
 VHClient *createFlashDevice(VHDeviceService *service)
 {
-    auto *device = static_cast<FlashDevice *>(vhCreateDevice<FlashDevice>(service));
+    auto *device = static_cast<FakeFlashDevice *>(vhCreateDevice<FakeFlashDevice>(service));
     if (device)
         device->model = QStringLiteral("Pacer40");
     return device;
@@ -100,6 +94,10 @@ class TestVHDeviceManager : public QObject
 
     static FakeDevice *fake(VHClient *client) { return static_cast<FakeDevice *>(client); }
 
+    // The manager and its listener of each case.
+    Recorder m_recorder;
+    std::unique_ptr<VHDeviceManager> m_manager;
+
     // Leaves the current device in the given state, as a model would during an update.
     static void putInState(VHClient *device, int state)
     {
@@ -116,7 +114,10 @@ private slots:
     {
         m_script = FakePlatform::Script();
         m_now = 1000000;
+        m_recorder = Recorder();
+        m_manager = makeManager(m_recorder);
     }
+    void cleanup() { m_manager.reset(); }
 
     void registrationAtFrontAndAppended()
     {
@@ -133,9 +134,7 @@ private slots:
 
     void startConnectsAPresentDeviceAndStartsTheDetector()
     {
-        Recorder recorder;
-        auto manager = makeManager(recorder);
-        manager->registerModel(fakeModelRow(QStringLiteral("1105"), QStringLiteral("Pacer40")), false);
+        m_manager->registerModel(fakeModelRow(QStringLiteral("1105"), QStringLiteral("Pacer40")), false);
         m_script.scsi = [this](const VHModelTable &models) {
             VHServiceList list;
             list.push_back(std::make_unique<FakeSCSIService>(kUuid, models.first()));
@@ -143,9 +142,9 @@ private slots:
             return list;
         };
         const int before = liveFakeServices();
-        QVERIFY(manager->start());
-        QCOMPARE(recorder.events, QStringList{"connected"});
-        QVERIFY(manager->currentDevice());
+        QVERIFY(m_manager->start());
+        QCOMPARE(m_recorder.events, QStringList{"connected"});
+        QVERIFY(m_manager->currentDevice());
         QCOMPARE(liveFakeServices(), before + 1);
         QVERIFY(m_script.lastDetector && m_script.lastDetector->started);
         QCOMPARE(m_script.lastDetector->vendorFilter, QStringList{"Velora"});
@@ -155,111 +154,123 @@ private slots:
 
     void startWithoutDetectorOrModelsFindsNothing()
     {
-        Recorder recorder;
-        auto manager = makeManager(recorder);
-        QVERIFY(manager->start()); // an empty table still starts the detector
-        QVERIFY(!manager->currentDevice());
+        QVERIFY(m_manager->start()); // an empty table still starts the detector
+        QVERIFY(!m_manager->currentDevice());
         m_script.withDetector = false;
-        auto second = makeManager(recorder);
+        auto second = makeManager(m_recorder);
         QVERIFY(!second->start());
         QCOMPARE(second->lastRemovalTime(), qint64(0));
-        QVERIFY(recorder.events.isEmpty());
+        QVERIFY(m_recorder.events.isEmpty());
     }
 
     void plugUnplugAndPreviousParking()
     {
-        Recorder recorder;
-        auto manager = makeManager(recorder);
-        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
-        VHClient *first = manager->currentDevice();
+        m_manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
+        VHClient *first = m_manager->currentDevice();
         QVERIFY(first);
-        QCOMPARE(recorder.lastConnected, first);
+        QCOMPARE(m_recorder.lastConnected, first);
 
         // A second device while one is current is ignored and its service deleted.
         const int before = liveFakeServices();
-        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40"), QStringLiteral("1105ZZZZZZZZZZZZ")));
+        m_manager->onDevicePlugin(fsService(QStringLiteral("Pacer40"), QStringLiteral("1105ZZZZZZZZZZZZ")));
         QCOMPARE(liveFakeServices(), before);
-        QCOMPARE(manager->currentDevice(), first);
+        QCOMPARE(m_manager->currentDevice(), first);
 
-        manager->onDeviceChanged();
-        manager->onDeviceUnplug();
-        QCOMPARE(recorder.events, (QStringList{"connected", "changed", "disconnected"}));
-        QCOMPARE(recorder.devices, (QList<VHClient *>{first, first, first}));
-        QVERIFY(!manager->currentDevice());
-        QCOMPARE(manager->previousDevice(), first); // still usable by listeners
-        QCOMPARE(manager->lastRemovalTime(), m_now);
+        m_manager->onDeviceChanged();
+        m_manager->onDeviceUnplug();
+        QCOMPARE(m_recorder.events, (QStringList{"connected", "changed", "disconnected"}));
+        QCOMPARE(m_recorder.devices, (QList<VHClient *>{first, first, first}));
+        QVERIFY(!m_manager->currentDevice());
+        QCOMPARE(m_manager->previousDevice(), first); // still usable by listeners
+        QCOMPARE(m_manager->lastRemovalTime(), m_now);
 
-        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
-        VHClient *second = manager->currentDevice();
-        manager->onDeviceUnplug();
-        QCOMPARE(manager->previousDevice(), second); // the first one is gone now
-        manager->onDeviceUnplug();                   // nothing current: nothing happens
-        QCOMPARE(recorder.events.count(QStringLiteral("disconnected")), 2);
+        m_manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
+        VHClient *second = m_manager->currentDevice();
+        m_manager->onDeviceUnplug();
+        QCOMPARE(m_manager->previousDevice(), second); // the first one is gone now
+        m_manager->onDeviceUnplug();                   // nothing current: nothing happens
+        QCOMPARE(m_recorder.events.count(QStringLiteral("disconnected")), 2);
 
-        manager->onDeviceChanged();
-        QCOMPARE(recorder.events.last(), QStringLiteral("changed"));
-        QCOMPARE(recorder.devices.last(), nullptr);
+        m_manager->onDeviceChanged();
+        QCOMPARE(m_recorder.events.last(), QStringLiteral("changed"));
+        QCOMPARE(m_recorder.devices.last(), nullptr);
     }
 
     void factoryFailureGivesNoDeviceAndNoNotice()
     {
-        Recorder recorder;
-        auto manager = makeManager(recorder);
         const int before = liveFakeServices();
-        manager->onDevicePlugin(std::make_unique<FakeFSService>(
+        m_manager->onDevicePlugin(std::make_unique<FakeFSService>(
             kUuid, fakeModelRow(QStringLiteral("1105"), QStringLiteral("X"), createFailingDevice)));
-        manager->onDevicePlugin(
+        m_manager->onDevicePlugin(
             std::make_unique<FakeFSService>(kUuid, fakeModelRow(QStringLiteral("1105"), QStringLiteral("X"), nullptr)));
-        QVERIFY(!manager->currentDevice());
-        QVERIFY(recorder.events.isEmpty());
+        QVERIFY(!m_manager->currentDevice());
+        QVERIFY(m_recorder.events.isEmpty());
         QCOMPARE(liveFakeServices(), before);
     }
 
     void sixSecondRuleForSlowReconnectingModels()
     {
-        Recorder recorder;
-        auto manager = makeManager(recorder);
-        manager->onDevicePlugin(fsService(QStringLiteral("Pacer21")));
-        manager->onDeviceUnplug();
+        m_manager->onDevicePlugin(fsService(QStringLiteral("Pacer21")));
+        m_manager->onDeviceUnplug();
         m_now += 5;
-        manager->onDevicePlugin(fsService(QStringLiteral("Pacer21")));
-        QVERIFY(!manager->currentDevice());
+        m_manager->onDevicePlugin(fsService(QStringLiteral("Pacer21")));
+        QVERIFY(!m_manager->currentDevice());
         QVERIFY(readTestLog().contains(QStringLiteral("plugin device in 5 seconds , do not connect the device")));
         // Other models are not held back.
-        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
-        QVERIFY(manager->currentDevice());
-        manager->onDeviceUnplug();
+        m_manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
+        QVERIFY(m_manager->currentDevice());
+        m_manager->onDeviceUnplug();
         m_now += 6;
-        manager->onDevicePlugin(fsService(QStringLiteral("Pacer20plus")));
-        QVERIFY(manager->currentDevice());
+        m_manager->onDevicePlugin(fsService(QStringLiteral("Pacer20plus")));
+        QVERIFY(m_manager->currentDevice());
         // A clock set back before the removal is far away in unsigned terms.
-        manager->onDeviceUnplug();
+        m_manager->onDeviceUnplug();
         m_now -= 100;
-        manager->onDevicePlugin(fsService(QStringLiteral("Pacer21")));
-        QVERIFY(manager->currentDevice());
+        m_manager->onDevicePlugin(fsService(QStringLiteral("Pacer21")));
+        QVERIFY(m_manager->currentDevice());
     }
 
-    void reconnectDuringUpdateOverScsiResumes()
+    // Back over SCSI, the device goes on with its update or restore; another
+    // device answering while one waits leaves the waiting one parked.
+    void reconnectDuringUpdateOverScsi_data()
     {
-        Recorder recorder;
-        auto manager = makeManager(recorder);
-        manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
-        FakeDevice *device = fake(manager->currentDevice());
-        putInState(device, VHClient::STATE_UPDATING);
-
-        // The device vanishes during its own update: no removal notice.
-        manager->onDeviceUnplug();
-        QCOMPARE(manager->currentDevice(), device);
-        QVERIFY(!recorder.events.contains(QStringLiteral("disconnected")));
-
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("uuid");
+        QTest::addColumn<QStringList>("updates");
+        QTest::addColumn<QStringList>("restores");
+        QTest::newRow("update resumes") << int(VHClient::STATE_UPDATING) << kUuid << QStringList{"|"} << QStringList();
+        QTest::newRow("restore resumes") << int(VHClient::STATE_RESTORING) << kUuid << QStringList()
+                                         << QStringList{QString()};
+        QTest::newRow("another device parks")
+            << int(VHClient::STATE_UPDATING) << QStringLiteral("1105OTHERDEVICE1") << QStringList() << QStringList();
+    }
+    void reconnectDuringUpdateOverScsi()
+    {
+        QFETCH(int, state);
+        QFETCH(QString, uuid);
+        QFETCH(QStringList, updates);
+        QFETCH(QStringList, restores);
+        m_manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
+        FakeDevice *device = fake(m_manager->currentDevice());
+        putInState(device, state);
         device->updateTotalBody = [device](const QString &, const QString &) {
             return device->setStateWithMatch(VHClient::STATE_UPDATING, VHClient::STATE_READY);
         };
-        manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
+
+        // The device vanishes during its own update: no removal notice.
+        m_manager->onDeviceUnplug();
+        QCOMPARE(m_manager->currentDevice(), device);
+        QVERIFY(!m_recorder.events.contains(QStringLiteral("disconnected")));
+
+        m_manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40"), uuid));
         QVERIFY(readTestLog().contains(QStringLiteral("devicePlugin for software update")));
         QTRY_VERIFY(!device->isBusy());
-        QCOMPARE(device->updateTotalCalls, QStringList{"|"});
+        QCOMPARE(device->updateTotalCalls, updates);
+        QCOMPARE(device->restoreCalls, restores);
         QCOMPARE(device->serviceType(), int(VHDeviceService::DEVICE_SCSI));
+        const bool resumed = uuid == kUuid;
+        QCOMPARE(m_manager->currentDevice(), resumed ? device : nullptr);
+        QCOMPARE(m_manager->previousDevice(), resumed ? nullptr : device);
     }
 
     // The device restarted without its update mode: the pending action ends as
@@ -279,83 +290,53 @@ private slots:
         QFETCH(int, state);
         QFETCH(QString, uuid);
         QFETCH(QString, done);
-        Recorder recorder;
-        auto manager = makeManager(recorder);
-        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
-        FakeDevice *device = fake(manager->currentDevice());
+        m_manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
+        FakeDevice *device = fake(m_manager->currentDevice());
         putInState(device, state);
         const int before = liveFakeServices();
-        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40"), uuid));
+        m_manager->onDevicePlugin(fsService(QStringLiteral("Pacer40"), uuid));
         QVERIFY(readTestLog().contains(QStringLiteral("find device service DEVICE_FS for software update")));
         QVERIFY(device->updateTotalCalls.isEmpty());
         if (done.isEmpty()) {
             QCOMPARE(liveFakeServices(), before);
-            QCOMPARE(manager->currentDevice(), device);
+            QCOMPARE(m_manager->currentDevice(), device);
             QCOMPARE(device->state(), state);
             return;
         }
-        QCOMPARE(recorder.events.mid(1), (QStringList{done, QStringLiteral("connected")}));
-        QCOMPARE(recorder.devices.at(1), device);
+        QCOMPARE(m_recorder.events.mid(1), (QStringList{done, QStringLiteral("connected")}));
+        QCOMPARE(m_recorder.devices.at(1), device);
         QVERIFY(device->errorFlag());
         QCOMPARE(device->state(), int(VHClient::STATE_READY));
-        QCOMPARE(manager->previousDevice(), device);
-        QVERIFY(manager->currentDevice() && manager->currentDevice() != device);
+        QCOMPARE(m_manager->previousDevice(), device);
+        QVERIFY(m_manager->currentDevice() && m_manager->currentDevice() != device);
     }
 
     // A device that left during its update pass and did not come back is
     // disconnected when its action ends, so the next plug connects it.
     void awayDuringTheUpdatePassIsDisconnectedAtItsEnd()
     {
-        Recorder recorder;
-        auto manager = makeManager(recorder);
-        manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
-        FakeDevice *device = fake(manager->currentDevice());
+        m_manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
+        FakeDevice *device = fake(m_manager->currentDevice());
         putInState(device, VHClient::STATE_UPDATING);
-        manager->onDeviceUnplug();
-        QCOMPARE(manager->currentDevice(), device);
+        m_manager->onDeviceUnplug();
+        QCOMPARE(m_manager->currentDevice(), device);
         QVERIFY(device->setStateWithMatch(VHClient::STATE_UPDATING, VHClient::STATE_READY));
-        manager->notifyActionDone(device, VHClient::ActionUpdateTotal);
-        QCOMPARE(recorder.events.mid(1), (QStringList{QStringLiteral("done 0"), QStringLiteral("disconnected")}));
-        QVERIFY(!manager->currentDevice());
-        QCOMPARE(manager->previousDevice(), device);
+        m_manager->notifyActionDone(device, VHClient::ActionUpdateTotal);
+        QCOMPARE(m_recorder.events.mid(1), (QStringList{QStringLiteral("done 0"), QStringLiteral("disconnected")}));
+        QVERIFY(!m_manager->currentDevice());
+        QCOMPARE(m_manager->previousDevice(), device);
         m_now += 10;
-        manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
-        QVERIFY(manager->currentDevice());
-    }
-
-    void restoreResumesAndOtherUuidParksTheDevice()
-    {
-        Recorder recorder;
-        auto manager = makeManager(recorder);
-        manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
-        FakeDevice *device = fake(manager->currentDevice());
-        putInState(device, VHClient::STATE_RESTORING);
-        manager->onDeviceUnplug();
-        QVERIFY(!recorder.events.contains(QStringLiteral("disconnected")));
-        manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
-        QTRY_COMPARE(device->restoreCalls, QStringList{QString()});
-        QTRY_VERIFY(!device->isBusy());
-
-        // Another device answering while an update waits: the waiting one is parked.
-        auto manager2 = makeManager(recorder);
-        manager2->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
-        VHClient *waiting = manager2->currentDevice();
-        putInState(waiting, VHClient::STATE_UPDATING);
-        manager2->onDevicePlugin(scsiService(QStringLiteral("Pacer40"), QStringLiteral("1105OTHERDEVICE1")));
-        QVERIFY(!manager2->currentDevice());
-        QCOMPARE(manager2->previousDevice(), waiting);
-        QVERIFY(fake(waiting)->updateTotalCalls.isEmpty());
+        m_manager->onDevicePlugin(scsiService(QStringLiteral("Pacer40")));
+        QVERIFY(m_manager->currentDevice());
     }
 
     void actionDoneReachesListenersWithTheDeviceThatRanIt()
     {
-        Recorder recorder;
-        auto manager = makeManager(recorder);
-        manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
-        FakeDevice *device = fake(manager->currentDevice());
+        m_manager->onDevicePlugin(fsService(QStringLiteral("Pacer40")));
+        FakeDevice *device = fake(m_manager->currentDevice());
         QVERIFY(device->readData());
-        QTRY_COMPARE(recorder.events.last(), QStringLiteral("done 7"));
-        QCOMPARE(recorder.devices.last(), device);
+        QTRY_COMPARE(m_recorder.events.last(), QStringLiteral("done 7"));
+        QCOMPARE(m_recorder.devices.last(), device);
 
         // Removed while its action runs, it is still the device reported.
         QSemaphore release;
@@ -364,20 +345,18 @@ private slots:
             return true;
         };
         QVERIFY(device->readData());
-        manager->onDeviceUnplug();
-        QCOMPARE(manager->previousDevice(), device);
+        m_manager->onDeviceUnplug();
+        QCOMPARE(m_manager->previousDevice(), device);
         release.release();
-        QTRY_COMPARE(recorder.events.last(), QStringLiteral("done 7"));
-        QCOMPARE(recorder.events.count(QStringLiteral("done 7")), 2);
-        QCOMPARE(recorder.devices.last(), device);
+        QTRY_COMPARE(m_recorder.events.last(), QStringLiteral("done 7"));
+        QCOMPARE(m_recorder.events.count(QStringLiteral("done 7")), 2);
+        QCOMPARE(m_recorder.devices.last(), device);
     }
 
     void daemonTracksConnectionsAndFlags()
     {
         VHDaemon daemon;
-        Recorder recorder;
         VHDeviceManager *manager = daemon.deviceManager();
-        manager->addListener(&recorder);
         m_script.scsi = [](const VHModelTable &) { return VHServiceList(); };
         QVERIFY(daemon.start(false));
         QVERIFY(manager->models().isEmpty());
@@ -401,10 +380,9 @@ private slots:
         manager->onDeviceUnplug();
         QVERIFY(env->firmwareTooOld());
         env->setFirmwareTooOld(false);
-        manager->removeListener(&recorder);
     }
 
-    void daemonScansThroughItsOneBackend()
+    void daemonScansThroughItsOneBackendWithTheBuiltInRows()
     {
         // A backend per scan would lose what a backend keeps between scans.
         int made = 0;
@@ -413,13 +391,19 @@ private slots:
             ++made;
             return std::make_unique<FakePlatform>(&m_script);
         });
+        registry.setBuiltInModels({fakeModelRow(QStringLiteral("1207"), QStringLiteral("Pacer21")),
+                                   fakeModelRow(QStringLiteral("1105"), QStringLiteral("Pacer40"))});
         {
             VHDaemon daemon;
-            QVERIFY(daemon.start(false));
+            QVERIFY(daemon.start(true));
             QVERIFY(daemon.deviceManager()->start());
             QCOMPARE(made, 1);
             QCOMPARE(daemon.deviceManager()->platform(), daemon.platform());
+            // The built-in rows are registered in their order.
+            QCOMPARE(daemon.deviceManager()->models().size(), 2);
+            QCOMPARE(daemon.deviceManager()->models().at(1).modelName, QStringLiteral("Pacer40"));
         }
+        registry.setBuiltInModels({});
         registry.setBackendFactory([this] { return std::make_unique<FakePlatform>(&m_script); });
         // Without a platform a manager finds nothing and starts no detector.
         QVERIFY(!VHDeviceManager().start());
@@ -498,18 +482,6 @@ private slots:
         // The finished reply is released, and the current folder never moved.
         QTRY_VERIFY(proxy.findChildren<QNetworkReply *>().isEmpty());
         QCOMPARE(QDir::currentPath(), before);
-    }
-
-    void builtInRowsAreRegisteredInOrder()
-    {
-        VHDeviceRegistry::instance().setBuiltInModels(
-            {fakeModelRow(QStringLiteral("1207"), QStringLiteral("Pacer21")),
-             fakeModelRow(QStringLiteral("1105"), QStringLiteral("Pacer40"))});
-        VHDaemon daemon;
-        QVERIFY(daemon.start(true));
-        QCOMPARE(daemon.deviceManager()->models().size(), 2);
-        QCOMPARE(daemon.deviceManager()->models().at(1).modelName, QStringLiteral("Pacer40"));
-        VHDeviceRegistry::instance().setBuiltInModels({});
     }
 };
 

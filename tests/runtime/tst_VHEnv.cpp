@@ -1,5 +1,7 @@
 #include "VHEnv.h"
 #include "VHLog.h"
+#include "VHTestEnv.h"
+#include "VHTestFiles.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -19,14 +21,11 @@ class TestVHEnv : public QObject
     std::unique_ptr<QTemporaryDir> m_root;
     std::unique_ptr<VHEnv> m_env;
 
-    QString folder() const { return m_root->path() + QStringLiteral("/VeloraHub"); }
+    QString folder() const { return testDataFolder(m_root->path()); }
 
     void writeSettings(const QList<QPair<QString, QString>> &values, const QString &file = QStringLiteral("vh.ini"))
     {
-        QDir().mkpath(folder());
-        QSettings ini(folder() + QLatin1Char('/') + file, QSettings::IniFormat);
-        for (const auto &value : values)
-            ini.setValue(QStringLiteral("VeloraHub/") + value.first, value.second);
+        writeTestSettings(m_root->path(), values, file);
     }
 
     VHEnv *start(const QString &mode = QStringLiteral("both"), const QString &log = QStringLiteral("orlaupdate.log"))
@@ -99,11 +98,8 @@ private slots:
     void rotatesAtExactlyMaxLogSize()
     {
         writeSettings({{QStringLiteral("maxlogsize"), QStringLiteral("100")}});
-        QDir().mkpath(folder());
         auto writeBytes = [&](const QString &name, int n) {
-            QFile f(folder() + QLatin1Char('/') + name);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(QByteArray(n, 'x'));
+            writeFile(folder() + QLatin1Char('/') + name, QByteArray(n, 'x'));
         };
         // 99 bytes stay, 100 bytes rotate into the old-log file.
         writeBytes(QStringLiteral("vh.log"), 99);
@@ -122,16 +118,6 @@ private slots:
         start();
         QCOMPARE(QFileInfo(folder() + QStringLiteral("/orlaupdate.log")).size(), 0);
         QVERIFY(!QFileInfo::exists(folder() + QStringLiteral("/vh.old")));
-    }
-
-    void defaultRotationSizeIsFiveMiB()
-    {
-        VHEnv *env = start();
-        QCOMPARE(env->maxLogSize(), qint64(5242880));
-        QCOMPARE(env->debugLevel(), 2);
-        QCOMPARE(env->uploadFileName(), QStringLiteral("up.zip"));
-        QCOMPARE(env->tempFolder(), folder() + QStringLiteral("/tmpdir"));
-        QVERIFY(QFileInfo(env->tempFolder()).isDir());
     }
 
     void linesFromSeveralThreadsNeverInterleave()
@@ -224,9 +210,15 @@ private slots:
         QCOMPARE(settings.value(QStringLiteral("Pacer60/MinVHVer")).toString(), QStringLiteral("2.9.0.1"));
     }
 
-    void flagsStartCleared()
+    void aFreshEnvironmentHasItsDefaults()
     {
         VHEnv *env = start();
+        QCOMPARE(env->maxLogSize(), qint64(5242880));
+        QCOMPARE(env->debugLevel(), 2);
+        QCOMPARE(env->uploadFileName(), QStringLiteral("up.zip"));
+        QCOMPARE(env->tempFolder(), folder() + QStringLiteral("/tmpdir"));
+        QVERIFY(QFileInfo(env->tempFolder()).isDir());
+        // Its flags start cleared.
         QVERIFY(env->isInitialised());
         QVERIFY(!env->firmwareTooOld());
         QVERIFY(!env->appTooOld());

@@ -27,6 +27,13 @@ int slotOfKind(const QString &kind)
     return kinds.value(kind, -1);
 }
 
+const QString kKindUsage = QStringLiteral("KIND is one of tracks, activities, routes, pois, workouts");
+
+// The delete operations, by the same slots.
+using Deleter = bool (VHClient::*)(const QVariantList &);
+constexpr Deleter kDeleters[] = {&VHClient::deletePOIs, &VHClient::deleteRoutes, &VHClient::deleteTracks,
+                                 &VHClient::deleteWorkouts};
+
 QString rowText(const QVariant &row)
 {
     QStringList parts;
@@ -56,12 +63,11 @@ bool VHDevctl::runOnWorker(const std::function<bool()> &work)
 
 int VHDevctl::runRecords()
 {
-    VHClient *client = device();
-    putDevice(client);
+    VHClient *client = putDevice(device());
     const QString kind = m_arguments.value(0);
     const int slot = slotOfKind(kind);
     if (slot < 0)
-        return fail(BadUsage, QStringLiteral("KIND is one of tracks, activities, routes, pois, workouts"));
+        return fail(BadUsage, kKindUsage);
     const int code = runAction(VHClient::ActionGetShareDataList,
                                [&] { return client->getShareDataList(QString(), QString(), QString()); });
     if (code != Done)
@@ -80,26 +86,17 @@ int VHDevctl::runRecords()
 
 int VHDevctl::runDelete()
 {
-    VHClient *client = device();
-    putDevice(client);
+    VHClient *client = putDevice(device());
     const QString kind = m_arguments.value(0);
     QVariantList ids;
     for (const QString &id : m_arguments.mid(1))
         ids << id;
-    std::function<bool()> work;
-    if (kind == QLatin1String("tracks") || kind == QLatin1String("activities"))
-        work = [&] { return client->deleteTracks(ids); };
-    else if (kind == QLatin1String("routes"))
-        work = [&] { return client->deleteRoutes(ids); };
-    else if (kind == QLatin1String("pois"))
-        work = [&] { return client->deletePOIs(ids); };
-    else if (kind == QLatin1String("workouts"))
-        work = [&] { return client->deleteWorkouts(ids); };
-    else
-        return fail(BadUsage, QStringLiteral("KIND is one of tracks, activities, routes, pois, workouts"));
+    const int slot = slotOfKind(kind);
+    if (slot < 0)
+        return fail(BadUsage, kKindUsage);
     if (client->isBusy())
         return fail(Failed, QStringLiteral("the device is busy"));
-    if (!runOnWorker(work))
+    if (!runOnWorker([&] { return (client->*kDeleters[slot])(ids); }))
         return fail(Failed, QStringLiteral("the device did not delete every record asked for"));
     // A flash-store watch keeps the change in memory until its store is written back.
     if (VHPSFDevice *psf = flashStoreDevice()) {
@@ -113,8 +110,7 @@ int VHDevctl::runDelete()
 
 int VHDevctl::runProfile()
 {
-    VHClient *client = device();
-    putDevice(client);
+    VHClient *client = putDevice(device());
     const QString path = QFileInfo(m_arguments.value(0)).absoluteFilePath();
     const int code = runAction(VHClient::ActionReadProfile, [&] { return client->readProfile(path); });
     if (code != Done)
@@ -126,8 +122,7 @@ int VHDevctl::runProfile()
 
 int VHDevctl::runProfileSet()
 {
-    VHClient *client = device();
-    putDevice(client);
+    VHClient *client = putDevice(device());
     VHProfileMap changes;
     for (const QString &pair : std::as_const(m_arguments)) {
         const qsizetype equals = pair.indexOf(QLatin1Char('='));
@@ -147,8 +142,7 @@ int VHDevctl::runProfileSet()
 
 int VHDevctl::runExportLog()
 {
-    VHClient *client = device();
-    putDevice(client);
+    VHClient *client = putDevice(device());
     const QString path = QFileInfo(m_arguments.value(0)).absoluteFilePath();
     if (QFileInfo(path).isDir())
         return fail(BadUsage, QStringLiteral("FILE is a folder: ") + path);
@@ -170,15 +164,12 @@ int VHDevctl::runExportLog()
 
 int VHDevctl::runExportRaw()
 {
-    VHClient *client = device();
-    putDevice(client);
+    VHClient *client = putDevice(device());
     const QString folder = QFileInfo(m_arguments.value(0)).absoluteFilePath();
     if (QFileInfo::exists(folder) && !QFileInfo(folder).isDir())
         return fail(BadUsage, QStringLiteral("FOLDER is not a folder: ") + folder);
     const int code = runAction(VHClient::ActionExportTrack, [&] { return client->exportTrack(folder); });
-    QStringList files;
-    for (const QVariant &file : client->resultList())
-        files << file.toString();
+    const QStringList files = QVariant(client->resultList()).toStringList();
     m_result.insert(QStringLiteral("files"), QJsonArray::fromStringList(files));
     for (const QString &file : std::as_const(files))
         say(file);

@@ -462,7 +462,7 @@ int VHDevctl::fail(int code, const QString &message)
     return code;
 }
 
-void VHDevctl::putDevice(VHClient *client)
+VHClient *VHDevctl::putDevice(VHClient *client)
 {
     QString model, uuid;
     client->getModelName(model);
@@ -475,6 +475,7 @@ void VHDevctl::putDevice(VHClient *client)
                                 {QStringLiteral("transport"),
                                  client->serviceType() == 1 ? QStringLiteral("scsi") : QStringLiteral("volume")},
                                 {QStringLiteral("state"), client->state()}});
+    return client;
 }
 
 // ---- the commands --------------------------------------------------------------------------
@@ -494,8 +495,7 @@ int VHDevctl::runList()
 
 int VHDevctl::runInfo()
 {
-    VHClient *client = device();
-    putDevice(client);
+    VHClient *client = putDevice(device());
     const QJsonObject info = m_result.value(QStringLiteral("device")).toObject();
     say(QStringLiteral("model:     ") + info.value(QStringLiteral("model")).toString());
     say(QStringLiteral("uuid:      ") + info.value(QStringLiteral("uuid")).toString());
@@ -533,8 +533,7 @@ int VHDevctl::runCheck()
 
 int VHDevctl::runUpdate()
 {
-    VHClient *client = device();
-    putDevice(client);
+    VHClient *client = putDevice(device());
     QString package = m_arguments.value(0);
     const QString language = m_arguments.value(1);
     if (package.isEmpty()) {
@@ -562,8 +561,7 @@ int VHDevctl::runUpdate()
 
 int VHDevctl::runRestore()
 {
-    VHClient *client = device();
-    putDevice(client);
+    VHClient *client = putDevice(device());
     const QString folder = QFileInfo(m_arguments.value(0)).absoluteFilePath();
     if (!QFileInfo(folder).isDir())
         return fail(BadUsage, QStringLiteral("no such folder: ") + folder);
@@ -575,8 +573,7 @@ int VHDevctl::runRestore()
 
 int VHDevctl::runGps()
 {
-    VHClient *client = device();
-    putDevice(client);
+    VHClient *client = putDevice(device());
     const VHUpdatesFolder folder = updatesFolder();
     if (!folder.isValid())
         return fail(Failed, QStringLiteral("the model name can not name a folder"));
@@ -607,8 +604,7 @@ int VHDevctl::runGps()
 
 int VHDevctl::runWorkouts()
 {
-    VHClient *client = device();
-    putDevice(client);
+    VHClient *client = putDevice(device());
     QString package = m_arguments.value(0);
     if (package.isEmpty()) {
         package = updatesFolder().file(VHUpdatesFolder::kPackage);
@@ -687,8 +683,7 @@ int VHDevctl::runRecover()
     VHDaemon::instance()->deviceManager()->registerModel(row, true);
     if (const int code = startRuntime(stranded); code != Done)
         return code;
-    VHClient *client = device();
-    putDevice(client);
+    VHClient *client = putDevice(device());
     if (client->serviceType() != 1)
         return fail(Failed, QStringLiteral("the device is no longer in IAP mode"));
     m_result.insert(QStringLiteral("package"), package);

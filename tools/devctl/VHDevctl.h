@@ -109,7 +109,8 @@ private:
     // ---- output -------------------------------------------------------------------------
     void say(const QString &line);
     int fail(int code, const QString &message);
-    void putDevice(VHClient *device);
+    // Puts the device's description into the result; the device itself back.
+    VHClient *putDevice(VHClient *device);
 
     QJsonObject m_result;
     QString m_command;

@@ -12,16 +12,9 @@ namespace {
 
 const QString kIapMarker = QStringLiteral("IAP I");
 
-struct Identity
-{
-    QString family;
-    QString uuid;
-    QString model;
-    QString version;
-};
-
-// The identity file of a drive: "/System/device.txt" first, else "/device.ini".
-bool readIdentity(const QString &drive, Identity &identity)
+// The identity file of a drive: "/System/device.txt" first, else "/device.ini";
+// it fills the family, UUID, model and version.
+bool readIdentity(const QString &drive, VHDevctlDevice &identity)
 {
     for (const bool fit : {true, false}) {
         const QString path = fit ? VHUtility::findDeviceTxt(drive) : VHUtility::findDeviceIni(drive);
@@ -129,16 +122,11 @@ QList<VHDevctlDevice> scan(VHPlatformInterface &backend, const VHModelTable &kno
     QStringList drives;
     backend.getRemovableDrives(drives, QStringLiteral("msdos"), 0);
     for (const QString &drive : std::as_const(drives)) {
-        Identity identity;
-        if (!readIdentity(drive, identity))
-            continue;
         VHDevctlDevice device;
-        device.uuid = identity.uuid;
-        device.model = identity.model;
-        device.family = identity.family;
+        if (!readIdentity(drive, device))
+            continue;
         device.transport = QStringLiteral("volume");
         device.path = drive;
-        device.version = identity.version;
         devices.append(device);
     }
     VHModelTable rows = knownRows;
@@ -165,7 +153,7 @@ void VHDevctlBackend::getRemovableDrives(QStringList &drives, const QString &fil
     QStringList all;
     m_inner->getRemovableDrives(all, fileSystem, reserved);
     for (const QString &drive : std::as_const(all)) {
-        Identity identity;
+        VHDevctlDevice identity;
         // A drive without identity file may be the device's second volume.
         if (m_uuid.isEmpty() || !readIdentity(drive, identity) || identity.uuid == m_uuid)
             drives.append(drive);
