@@ -321,7 +321,7 @@ private slots:
         QCOMPARE(rig.server.requestCount(QStringLiteral("/current_14d.alp")), fresh ? 0 : 1);
     }
 
-    void gpsWriteWaitsForBusyDevice()
+    void busyDeviceDefersAndRefuses()
     {
         // The silent workout check still runs when the assist data arrives: the
         // data is written when the check ends, and the GPS display waits for it.
@@ -336,12 +336,32 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!rig.controller->assistClient()->isDownloading(), 15000);
         QVERIFY(rig.device.alpCalls.isEmpty());
         QVERIFY(!gpsButton(rig.main())->isEnabled());
+        // The buttons are refused while the check holds the device.
+        for (QPushButton *button : {softButton(rig.main()), workoutButton(rig.main())}) {
+            rig.messages.clear();
+            button->setEnabled(true);
+            QTest::mouseClick(button, Qt::LeftButton);
+            QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Busy. Please try again later.")});
+            QCOMPARE(rig.messages.boxes.first().parent.data(), static_cast<QWidget *>(rig.main()));
+        }
+        QVERIFY(!rig.dialog()->isVisible());
+        rig.messages.clear();
         rig.gate.open();
         QTRY_COMPARE_WITH_TIMEOUT(rig.device.alpCalls.size(), 1, 10000);
         QVERIFY(rig.waitIdle());
         QTRY_VERIFY(gpsButton(rig.main())->isEnabled());
         QVERIFY(workoutButton(rig.main())->isEnabled());
         QVERIFY(rig.messages.boxes.isEmpty());
+        // Busy while the assist data downloads, too.
+        rig.unplug();
+        QFile::remove(rig.modelFolder(kModel) + QStringLiteral("/date.txt"));
+        rig.server.setSlowPause(1500);
+        rig.device.componentGate = nullptr;
+        rig.plug(kModel, QStringLiteral("1.0"));
+        QVERIFY(rig.controller->assistClient()->isDownloading());
+        rig.main()->onSoftUpdateClicked();
+        QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Busy. Please try again later.")});
+        QVERIFY(rig.waitIdle(15000));
     }
 
     void silentWorkoutCheck_data()
@@ -399,37 +419,6 @@ private slots:
             QVERIFY(workoutButton(rig.main())->isEnabled());
             QCOMPARE(rig.device.componentCalls.last().left(2), QStringLiteral("1|"));
         }
-    }
-
-    void busyRefusals()
-    {
-        ControllerRig rig;
-        rig.hold(rig.device.componentGate);
-        QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
-        rig.startWith(kModel, QStringLiteral("1.0"));
-        QVERIFY(rig.gate.waitEntered(15000)); // the silent check holds the device
-        for (QPushButton *button : {softButton(rig.main()), workoutButton(rig.main())}) {
-            rig.messages.clear();
-            button->setEnabled(true);
-            QTest::mouseClick(button, Qt::LeftButton);
-            QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Busy. Please try again later.")});
-            QCOMPARE(rig.messages.boxes.first().parent.data(), static_cast<QWidget *>(rig.main()));
-        }
-        QVERIFY(!rig.dialog()->isVisible());
-        rig.gate.open();
-        QVERIFY(rig.waitIdle());
-        // Busy while the assist data downloads, too.
-        rig.unplug();
-        QFile::remove(rig.modelFolder(kModel) + QStringLiteral("/date.txt"));
-        rig.server.setSlowPause(1500);
-        rig.server.setFault(QStringLiteral("/current_14d.alp"), VHServerFault::SlowReply);
-        rig.device.componentGate = nullptr;
-        rig.plug(kModel, QStringLiteral("1.0"));
-        QVERIFY(rig.controller->assistClient()->isDownloading());
-        rig.messages.clear();
-        rig.main()->onSoftUpdateClicked();
-        QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Busy. Please try again later.")});
-        QVERIFY(rig.waitIdle(15000));
     }
 
     void serverUnreachable()
