@@ -326,7 +326,7 @@ private slots:
         QCOMPARE(widget<QLabel>(&w.main, "soft_info_label")->text(), text);
     }
 
-    void dialogStates()
+    void dialogAndResultStates()
     {
         Windows w;
         SoftUpdateForm *d = &w.dialog;
@@ -345,11 +345,7 @@ private slots:
         QCOMPARE(list->count(), 3);
         QCOMPARE(widget<QProgressBar>(d, "step_progressBar")->value(), 0);
         QVERIFY(!visible(d, "step_progressBar"));
-    }
-
-    void resultWindows()
-    {
-        Windows w; // windowsRender checks places and texts
+        // The result windows (windowsRender checks their places and texts).
         // Built before any device is reported: the watch animation.
         QCOMPARE(w.done.animation()->fileName(), QStringLiteral(":/release_cable.gif"));
         QVERIFY(w.done.animation()->isValid());
