@@ -36,8 +36,6 @@ public:
     // The start-up steps; 0 when the updater runs.
     int init();
     OrlaController *controller() const { return m_controller.get(); }
-    // The offer to mount a volume nobody mounted; null without a platform that can.
-    OrlaMountOffer *mountOffer() const { return m_mountOffer.get(); }
     static OrlaApp *instance();
     // The face the windows are drawn with.
     static QFont windowFont();

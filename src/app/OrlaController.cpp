@@ -426,16 +426,15 @@ void OrlaController::finishJob(const OrlaJobLedger::Entry &finished)
 
 void OrlaController::finishSoftwareUpdate(VHClient *device)
 {
-    m_softUpdateForm->hide();
-    m_mainWindow->hide();
     int code = 0;
     if (!device || device->actionFailed(code)) {
-        m_failForm->setReason(code);
-        showInstead(m_failForm.get());
-    } else {
-        m_softUpdateForm->setProgress(100);
-        showInstead(m_completeForm.get());
+        showFailForm(code);
+        return;
     }
+    m_softUpdateForm->hide();
+    m_mainWindow->hide();
+    m_softUpdateForm->setProgress(100);
+    showInstead(m_completeForm.get());
 }
 
 void OrlaController::finishWorkoutInstall(VHClient *device)

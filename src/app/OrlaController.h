@@ -92,12 +92,10 @@ public:
     SoftUpdateForm *softUpdateForm() const { return m_softUpdateForm.get(); }
     recover_complete_form *completeForm() const { return m_completeForm.get(); }
     recover_fail_form *failForm() const { return m_failForm.get(); }
-    VeloraApiClient *updateClient() const { return m_updateClient.get(); }
     ReduzeduClient *assistClient() const { return m_assistClient.get(); }
     QString modelUpdatesDir() const;
     QString serverVersion() const { return m_serverVersion; }
     QString deviceVersion() const { return m_deviceVersion; }
-    int progressValue() const { return m_progressValue; }
     bool progressRunning() const { return m_progressTimer.isActive(); }
     bool workoutCheckPending() const { return m_jobs.isPending(OrlaJobLedger::Job::WorkoutCheck); }
     Message lastMessage() const { return m_lastMessage; }

@@ -18,12 +18,6 @@ namespace {
 
 QString tr_(const char *text) { return QCoreApplication::translate("orlaform", text); }
 
-const QString kButtonSheet =
-    QStringLiteral("QPushButton:enabled{background:url(:/highlight_1.png);border:0px;}"
-                   "QPushButton:disabled{background:url(:/disable_1.png);border:0px;}"
-                   "QPushButton:hover{background:url(:/mouseover_1.png);border:0px}"
-                   "QPushButton:pressed{background:url(:/click_1.png); position: relative;top: 1px; left: 1px;}");
-
 const Qt::Alignment kLeftTop = Qt::AlignLeft | Qt::AlignTop;
 
 } // namespace
@@ -105,7 +99,7 @@ QPushButton *OrlaForm::jobButton(const char *objectName, const QRect &geometry)
 {
     auto *button = child<QPushButton>(this, objectName, geometry);
     button->setEnabled(true);
-    button->setStyleSheet(kButtonSheet);
+    button->setStyleSheet(buttonSheet(1));
     button->setFont(pointFont(12, true, true));
     return button;
 }

@@ -25,8 +25,6 @@ public:
     OrlaMountOffer(std::unique_ptr<VHVolumeMounter> mounter, OrlaForm *view, std::function<bool()> deviceShown);
     ~OrlaMountOffer() override;
 
-    // The volume offered, empty when none is.
-    QString offeredNode() const { return m_offered.node; }
     bool mounting() const { return m_mounting; }
 
 public slots:

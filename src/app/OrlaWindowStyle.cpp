@@ -39,4 +39,14 @@ QLabel *label(QWidget *parent, const char *objectName, const QRect &geometry, Qt
 
 QString backgroundImage(const QString &resource) { return QStringLiteral("background-image: url(%1)").arg(resource); }
 
+QString buttonSheet(int pictureSet)
+{
+    return QStringLiteral(
+               "QPushButton:enabled{background:url(:/highlight_%1.png);border:0px;}"
+               "QPushButton:disabled{background:url(:/disable_%1.png);border:0px;}"
+               "QPushButton:hover{background:url(:/mouseover_%1.png);border:0px}"
+               "QPushButton:pressed{background:url(:/click_%1.png); position: relative;top: 1px; left: 1px;}")
+        .arg(pictureSet);
+}
+
 } // namespace OrlaWindowStyle

@@ -14,7 +14,8 @@ constexpr int kWidth = 360;
 constexpr int kHeight = 525;
 
 // Object name, fixed size, opacity, title, icon and the full-size background.
-void setUpWindow(QWidget *window, const QString &objectName, const QString &backgroundImage);
+void setUpWindow(QWidget *window, const QString &objectName,
+                 const QString &backgroundSheet = QStringLiteral("background-image: url(:/background.png);"));
 
 QFont pointFont(int pointSize, bool bold = false, bool kerning = false);
 
@@ -32,5 +33,9 @@ QLabel *label(QWidget *parent, const char *objectName, const QRect &geometry, Qt
 
 // "background-image: url(<resource>)" as the windows write it.
 QString backgroundImage(const QString &resource);
+
+// The style of the windows' push buttons, painted from picture set 1 (the
+// main window's wide buttons) or 3 (the dialogs' narrow ones).
+QString buttonSheet(int pictureSet);
 
 } // namespace OrlaWindowStyle

@@ -16,17 +16,11 @@ namespace {
 
 QString tr_(const char *text) { return QCoreApplication::translate("softupdateform", text); }
 
-const QString kButtonSheet =
-    QStringLiteral("QPushButton:enabled{background:url(:/highlight_3.png);border:0px;}"
-                   "QPushButton:disabled{background:url(:/disable_3.png);border:0px;}"
-                   "QPushButton:hover{background:url(:/mouseover_3.png);border:0px}"
-                   "QPushButton:pressed{background:url(:/click_3.png); position: relative;top: 1px; left: 1px;}");
-
 } // namespace
 
 SoftUpdateForm::SoftUpdateForm(OrlaWindowActions *controller) : QWidget(nullptr), m_controller(controller)
 {
-    setUpWindow(this, QStringLiteral("SoftUpdateForm"), QStringLiteral("background-image: url(:/background.png);"));
+    setUpWindow(this, QStringLiteral("SoftUpdateForm"));
     buildWidgets();
     connect(m_cancelButton, &QPushButton::clicked, this, &SoftUpdateForm::onCancelclicked);
     connect(m_updateButton, &QPushButton::clicked, this, &SoftUpdateForm::onUpdateclicked);
@@ -65,7 +59,7 @@ QPushButton *SoftUpdateForm::dialogButton(const char *objectName, const QRect &g
 {
     auto *button = child<QPushButton>(this, objectName, geometry);
     button->setFont(pointFont(12, false, true));
-    button->setStyleSheet(kButtonSheet);
+    button->setStyleSheet(buttonSheet(3));
     button->setText(tr_(text));
     button->setEnabled(true);
     return button;

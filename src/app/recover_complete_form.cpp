@@ -14,8 +14,7 @@ QString tr_(const char *text) { return QCoreApplication::translate("recover_comp
 
 recover_complete_form::recover_complete_form(bool bikeComputer) : QWidget(nullptr)
 {
-    setUpWindow(this, QStringLiteral("recover_complete_form"),
-                QStringLiteral("background-image: url(:/background.png);"));
+    setUpWindow(this, QStringLiteral("recover_complete_form"));
     m_msgLabel = label(this, "msg_label", QRect(20, 300, 320, 181), Qt::Alignment(), true);
     m_msgLabel->setFont(pointFont(13));
     m_msgLabel->setText(tr_("Last_Remind_Msg"));

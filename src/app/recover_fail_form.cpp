@@ -15,7 +15,7 @@ QString tr_(const char *text) { return QCoreApplication::translate("recover_fail
 
 recover_fail_form::recover_fail_form(OrlaWindowActions *controller) : QWidget(nullptr), m_controller(controller)
 {
-    setUpWindow(this, QStringLiteral("recover_fail_form"), QStringLiteral("background-image: url(:/background.png);"));
+    setUpWindow(this, QStringLiteral("recover_fail_form"));
     m_okButton = child<QPushButton>(this, "OK_button", QRect(110, 450, 140, 50));
     m_okButton->setFont(pointFont(12, true));
     m_okButton->setStyleSheet(

@@ -205,6 +205,8 @@ T *widget(QWidget *window, const char *name)
     return found;
 }
 
+inline bool visible(QWidget *window, const char *name) { return widget<QWidget>(window, name)->isVisibleTo(window); }
+
 // The controller over a fake platform, with a local package server for the
 // update and assist-data services.
 class ControllerRig
@@ -219,13 +221,12 @@ public:
     MessageCatcher messages;
     ActionGate gate; // holds the device's actions once hold() set it
 
-    explicit ControllerRig(bool serverUp = true, bool withAlp = true)
+    explicit ControllerRig(bool serverUp = true)
     {
         currentDeviceScript() = &device;
         if (serverUp)
             server.listen();
-        if (withAlp)
-            writeAlp(QByteArray(2048, 'A'));
+        writeAlp(QByteArray(2048, 'A'));
         const QString base = serverUp ? server.baseUrl() : QStringLiteral("http://127.0.0.1:9");
         initTestEnv(xdg.path(), {{QStringLiteral("debug"), QStringLiteral("1")},
                                  {QStringLiteral("updateurl"), base + QStringLiteral("/versions/index")},
@@ -274,6 +275,20 @@ public:
         return static_cast<AppFakeDevice *>(manager()->currentDevice());
     }
 
+    AppFakeDevice *startWith(const QString &model, const QString &version)
+    {
+        start();
+        return plug(model, version);
+    }
+
+    // Plugs the device and waits until its version is read and the
+    // connection's own jobs have ended.
+    bool plugAndSettle(const QString &model, const QString &version)
+    {
+        plug(model, version);
+        return QTest::qWaitFor([&] { return controller->deviceVersion() == version; }, 15000) && waitIdle();
+    }
+
     void unplug() { manager()->onDeviceUnplug(); }
 
     // Server has serverVersion, the plugged device deviceVersion: waits until
@@ -282,8 +297,7 @@ public:
     {
         if (!publish(model, serverVersion))
             return false;
-        start();
-        plug(model, deviceVersion);
+        startWith(model, deviceVersion);
         QWidget *notice = main()->findChild<QWidget *>(QStringLiteral("download_count_label"));
         return notice && QTest::qWaitFor([&] { return notice->isVisibleTo(main()); }, 15000) && waitIdle();
     }
@@ -307,8 +321,7 @@ public:
     {
         if (!publish(model, QStringLiteral("2.0"), true))
             return false;
-        start();
-        plug(model, QStringLiteral("2.0"));
+        startWith(model, QStringLiteral("2.0"));
         auto *button = main()->findChild<QPushButton *>(QStringLiteral("workout_update_button"));
         if (!QTest::qWaitFor([button] { return button->isEnabled(); }, 15000) || !waitIdle())
             return false;

@@ -9,6 +9,7 @@
 #include "VHEnv.h"
 #include "VHPlatform.h"
 #include "VHTestFakes.h"
+#include "VHTestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -84,8 +85,7 @@ const Message kMessages[] = {
 QString logText()
 {
     VHEnv::instance()->flushLog();
-    QFile file(VHEnv::instance()->dataFolder() + QStringLiteral("/orlaupdate.log"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return QString::fromUtf8(readFile(VHEnv::instance()->dataFolder() + QStringLiteral("/orlaupdate.log")));
 }
 
 QString key(const char *source) { return QCoreApplication::translate("softupdateform", source); }
@@ -136,11 +136,9 @@ private slots:
         }
         QDir::setCurrent(m_cwd.path());
         qputenv("XDG_DATA_HOME", m_xdg.path().toUtf8());
-        QDir().mkpath(m_xdg.path() + QStringLiteral("/VeloraHub"));
-        QFile ini(m_xdg.path() + QStringLiteral("/VeloraHub/vh.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[VeloraHub]\ndebug=1\nupdateurl=http://127.0.0.1:9/versions/index\nalpurl=http://127.0.0.1:9\n");
-        ini.close();
+        QVERIFY(writeFile(
+            m_xdg.path() + QStringLiteral("/VeloraHub/vh.ini"),
+            "[VeloraHub]\ndebug=1\nupdateurl=http://127.0.0.1:9/versions/index\nalpurl=http://127.0.0.1:9\n"));
         VHDeviceRegistry::instance().setBackendFactory(
             [this] { return std::make_unique<WatchedPlatform>(&m_script, &m_watcher); });
     }
@@ -193,7 +191,7 @@ private slots:
         }
     }
 
-    void translationForLocale()
+    void installedTranslations()
     {
         OrlaApp *app = OrlaApp::instance();
         QCOMPARE(OrlaApp::translationFileName(QStringLiteral("zh_TW")), QStringLiteral("vu_zh_tw.qm"));
@@ -203,6 +201,17 @@ private slots:
         QCOMPARE(QCoreApplication::translate("orlaform", "Update Software"), QStringLiteral("更新軟體"));
         QVERIFY(app->installTranslation(resource("vu_en_us.qm")));
         QVERIFY(key("Device_Updating_Warn_Msg").startsWith(QStringLiteral("Your device is being updated")));
+        // A corrupt file: the source texts, and the log says so.
+        QVERIFY(writeFile(m_cwd.path() + QStringLiteral("/Resources/vu_xx_yy.qm"), QByteArray(300, '\x3C')));
+        QVERIFY(!app->installTranslation(resource("vu_xx_yy.qm")));
+        QCOMPARE(key("Backup_Data_Warn_Msg"), QStringLiteral("Backup_Data_Warn_Msg"));
+        QVERIFY(logText().contains(QStringLiteral("can not load translation")));
+        // A missing file: the source texts, and the windows still work.
+        QVERIFY(!app->installTranslation(resource("vu_none.qm")));
+        QCOMPARE(key("Force_Update_Device_Msg"), QStringLiteral("Force_Update_Device_Msg"));
+        app->controller()->refreshMainWindow(true);
+        QVERIFY(app->controller()->mainWindow()->isVisible());
+        QVERIFY(app->installTranslation(resource("vu_en_us.qm")));
     }
 
     void translationCandidates_data()
@@ -240,25 +249,6 @@ private slots:
                 first = name;
         }
         QCOMPARE(first, chosen);
-    }
-
-    void missingOrCorruptTranslation()
-    {
-        OrlaApp *app = OrlaApp::instance();
-        const QString resources = m_cwd.path() + QStringLiteral("/Resources/");
-        QFile corrupt(resources + QStringLiteral("vu_xx_yy.qm"));
-        QVERIFY(corrupt.open(QIODevice::WriteOnly));
-        corrupt.write(QByteArray(300, '\x3C'));
-        corrupt.close();
-        QVERIFY(!app->installTranslation(resource("vu_xx_yy.qm")));
-        QCOMPARE(key("Backup_Data_Warn_Msg"), QStringLiteral("Backup_Data_Warn_Msg"));
-        QVERIFY(logText().contains(QStringLiteral("can not load translation")));
-        // A missing file: the source texts, and the windows still work.
-        QVERIFY(!app->installTranslation(resource("vu_none.qm")));
-        QCOMPARE(key("Force_Update_Device_Msg"), QStringLiteral("Force_Update_Device_Msg"));
-        app->controller()->refreshMainWindow(true);
-        QVERIFY(app->controller()->mainWindow()->isVisible());
-        QVERIFY(app->installTranslation(resource("vu_en_us.qm")));
     }
 
     void everyTextTranslated_data()
@@ -305,12 +295,9 @@ private slots:
     void staleLockIsTakenOver()
     {
         QTemporaryDir folder;
-        {
-            // A lock left by a process that no longer exists.
-            QFile lock(folder.path() + QStringLiteral("/veloraupdate.lock"));
-            QVERIFY(lock.open(QIODevice::WriteOnly));
-            lock.write("4194000\nveloraupdate\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-        }
+        // A lock left by a process that no longer exists.
+        QVERIFY(writeFile(folder.path() + QStringLiteral("/veloraupdate.lock"),
+                          "4194000\nveloraupdate\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
         OrlaSingleInstance guard(folder.path());
         QVERIFY(guard.acquire());
         OrlaSingleInstance second(folder.path());

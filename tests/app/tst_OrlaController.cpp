@@ -2,6 +2,7 @@
 #include "VHHistory.h"
 
 #include <QDataStream>
+#include <QMovie>
 #include <QSignalSpy>
 #include <QWindow>
 
@@ -12,7 +13,6 @@ const QString kModel = QStringLiteral("Pacer60F");
 QPushButton *softButton(OrlaForm *w) { return widget<QPushButton>(w, "soft_update_button"); }
 QPushButton *gpsButton(OrlaForm *w) { return widget<QPushButton>(w, "gpsdata_update_button"); }
 QPushButton *workoutButton(OrlaForm *w) { return widget<QPushButton>(w, "workout_update_button"); }
-bool visible(QWidget *w, const char *name) { return widget<QWidget>(w, name)->isVisibleTo(w); }
 
 QStringList listTexts(SoftUpdateForm *dialog)
 {
@@ -37,7 +37,7 @@ class TestOrlaController : public QObject
     Q_OBJECT
 
 private slots:
-    void noDeviceDisablesEverything()
+    void withoutDevice()
     {
         ControllerRig rig;
         rig.start();
@@ -58,20 +58,59 @@ private slots:
         QVERIFY(!rig.dialog()->isVisible());
         QVERIFY(!rig.controller->failForm()->isVisible());
         QVERIFY(!rig.controller->completeForm()->isVisible());
+        // Built before any device is reported: the watch animation.
+        QCOMPARE(rig.controller->completeForm()->animation()->fileName(), QStringLiteral(":/release_cable.gif"));
+        // Message boxes are modal, centred on the main window, with one default "OK".
+        w->move(200, 150);
+        QTest::mouseClick(softButton(w), Qt::LeftButton); // disabled: nothing
+        QVERIFY(rig.messages.boxes.isEmpty());
+        w->onSoftUpdateClicked(); // no device: busy
+        QCOMPARE(rig.messages.boxes.size(), 1);
+        const MessageCatcher::Box box = rig.messages.boxes.first();
+        QCOMPARE(box.text, QStringLiteral("Busy. Please try again later."));
+        QVERIFY(box.modal);
+        QCOMPARE(box.buttons, 1);
+        QVERIFY(box.okIsDefault);
+        QCOMPARE(box.position, QPoint(w->x() + (w->width() - box.sizeHint.width()) / 2,
+                                      w->y() + (w->height() - box.sizeHint.height()) / 2));
+        // No nested event loop: the box is still open when the call returns, and
+        // goes once its "OK" is pressed.
+        QPointer<QMessageBox> open = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(open && open->isVisible());
+        QTRY_VERIFY(open.isNull());
+        // "Update" pressed with no device at all: nothing runs.
+        rig.controller->startSoftwareUpdate();
+        recover_fail_form *fail = rig.controller->failForm();
+        QVERIFY(fail->isVisible());
+        QVERIFY(widget<QLabel>(fail, "msg_label")->text().contains(QStringLiteral("Fail. Please try again later.")));
+        QVERIFY(!rig.controller->progressRunning());
+        // A box without a parent, open when the controller goes, goes with it.
+        rig.controller->onReduzeduFinished(false);
+        open = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(open && !open->parentWidget());
+        rig.controller.reset();
+        QVERIFY(open.isNull());
     }
 
     void checkingIndicatorThenUpdateNotice()
     {
         ControllerRig rig;
+        // Fresh assist data on disk and device: nothing keeps the device busy.
+        const qint32 expiry = ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14);
+        writeFile(rig.modelFolder(kModel) + QStringLiteral("/date.txt"), stamp(expiry));
+        rig.device.alpDate = expiry;
         QVERIFY(rig.publish(kModel, QStringLiteral("2.0.0")));
         // The query's answer stalls a moment, so the busy indicator can be seen.
-        rig.server.setSlowPause(600);
+        rig.server.setSlowPause(800);
         rig.server.setFault(QStringLiteral("/versions/index"), VHServerFault::SlowReply);
-        rig.start();
-        rig.plug(kModel, QStringLiteral("1.5.0"));
+        rig.startWith(kModel, QStringLiteral("1.5.0"));
         OrlaForm *w = rig.main();
         QVERIFY(visible(w, "download_indicator"));
         QVERIFY(!visible(w, "download_count_label"));
+        // Both versions still unknown while the server is asked.
+        QTest::mouseClick(softButton(w), Qt::LeftButton);
+        QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Checking new version now")});
+        rig.messages.clear();
         QTRY_VERIFY_WITH_TIMEOUT(visible(w, "download_count_label"), 15000);
         QVERIFY(!visible(w, "download_indicator"));
         QCOMPARE(widget<QLabel>(w, "download_count_label")->text(), QStringLiteral("1"));
@@ -81,35 +120,12 @@ private slots:
         QVERIFY(rig.messages.boxes.isEmpty());
     }
 
-    void updateSoftwareAnswersByVersions()
-    {
-        ControllerRig rig;
-        const qint32 expiry = ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14);
-        writeFile(rig.modelFolder(kModel) + QStringLiteral("/date.txt"), stamp(expiry));
-        rig.device.alpDate = expiry; // nothing to fetch or write: the device is idle
-        QVERIFY(rig.publish(kModel, QStringLiteral("2.0.0")));
-        rig.server.setSlowPause(800);
-        rig.server.setFault(QStringLiteral("/versions/index"), VHServerFault::SlowReply);
-        rig.start();
-        rig.plug(kModel, QStringLiteral("2.0.0"));
-        // Both versions still unknown while the server is asked.
-        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-        QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Checking new version now")});
-        QTRY_COMPARE_WITH_TIMEOUT(rig.controller->serverVersion(), QStringLiteral("2.0.0"), 15000);
-        QVERIFY(rig.waitIdle());
-        rig.messages.clear();
-        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-        QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Your software is up-to-date.")});
-        QVERIFY(!rig.dialog()->isVisible());
-    }
-
     void versionsCompareInNaturalOrder()
     {
         // 1.10.0 is newer than 1.9.0: the update is offered.
         ControllerRig rig;
         QVERIFY(rig.publish(kModel, QStringLiteral("1.10.0")));
-        rig.start();
-        rig.plug(kModel, QStringLiteral("1.9.0"));
+        rig.startWith(kModel, QStringLiteral("1.9.0"));
         QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
         rig.unplug();
         // And 1.2.0 is older than 1.10.0, which as plain strings it would not be.
@@ -142,6 +158,18 @@ private slots:
         QVERIFY(!dialog->isVisible());
         QVERIFY(rig.main()->isVisible());
         QVERIFY(rig.device.totalCalls.isEmpty());
+        // Opened again, it goes with the device.
+        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+        QVERIFY(dialog->isVisible());
+        rig.unplug();
+        QVERIFY(!dialog->isVisible());
+        QVERIFY(rig.main()->isVisible());
+        QVERIFY(!softButton(rig.main())->isEnabled());
+        QCOMPARE(rig.controller->serverVersion(), QString());
+        // A late press on the hidden dialog starts nothing and says so.
+        dialog->onUpdateclicked();
+        QVERIFY(rig.controller->failForm()->isVisible());
+        QVERIFY(rig.device.totalCalls.isEmpty());
     }
 
     void updateRunsToCompletion()
@@ -158,6 +186,21 @@ private slots:
         QVERIFY(!visible(dialog, "Msg_label"));
         QTest::mouseClick(update, Qt::LeftButton);
         QVERIFY(rig.controller->progressRunning());
+        // The simulated progress: 2 a tick, held at 99 until the action ends.
+        auto *bar = widget<QProgressBar>(dialog, "step_progressBar");
+        QCOMPARE(bar->value(), 0);
+        QList<int> seen;
+        for (int tick = 0; tick < 55; ++tick) {
+            rig.controller->run();
+            seen << bar->value();
+        }
+        QCOMPARE(seen.first(), 2);
+        QCOMPARE(seen.at(1), 4);
+        QCOMPARE(seen.at(48), 98); // 245 s
+        QCOMPARE(seen.at(49), 99); // 250 s
+        QCOMPARE(seen.last(), 99);
+        // Nothing reaches the main window's bar.
+        QVERIFY(!visible(rig.main(), "step_progressBar"));
         rig.gate.open();
         QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
         QVERIFY(!dialog->isVisible());
@@ -179,71 +222,35 @@ private slots:
         QVERIFY(!rig.controller->completeForm()->isVisible());
     }
 
-    void simulatedProgressStaysAt99()
-    {
-        ControllerRig rig;
-        QVERIFY(rig.startUpdate(kModel, true));
-        auto *bar = widget<QProgressBar>(rig.dialog(), "step_progressBar");
-        QCOMPARE(bar->value(), 0);
-        QList<int> seen;
-        for (int tick = 0; tick < 55; ++tick) {
-            rig.controller->run();
-            seen << bar->value();
-        }
-        QCOMPARE(seen.first(), 2);
-        QCOMPARE(seen.at(1), 4);
-        QCOMPARE(seen.at(48), 98); // 245 s
-        QCOMPARE(seen.at(49), 99); // 250 s
-        QCOMPARE(seen.last(), 99);
-        // Nothing reaches the main window's bar.
-        QVERIFY(!visible(rig.main(), "step_progressBar"));
-        rig.gate.open();
-        QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
-    }
-
-    void reportedProgressReplacesTheTick()
-    {
-        ControllerRig rig;
-        QVERIFY(rig.startUpdate(kModel, true));
-        auto *bar = widget<QProgressBar>(rig.dialog(), "step_progressBar");
-        rig.controller->run();
-        rig.controller->run();
-        QCOMPARE(bar->value(), 4);
-        // The device's figures: shown when ahead, never backwards, the tick idle,
-        // at most 99 while the action runs.
-        const QList<QPair<float, int>> steps{{0.03f, 4}, {0.5f, 50}, {0.3f, 50}, {1.0f, 99}};
-        for (const auto &[reported, shown] : steps) {
-            rig.manager()->currentDevice()->setProgress(reported);
-            QCoreApplication::processEvents();
-            rig.controller->run();
-            QCOMPARE(bar->value(), shown);
-        }
-        rig.gate.open();
-        QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
-        QCOMPARE(bar->value(), 100);
-    }
-
     void failureWindowShowsReason_data()
     {
         QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("unplugged"); // the device goes while the update runs
         QTest::addColumn<QString>("text");
-        QTest::newRow("no space") << 3 << QStringLiteral("<font size=\"5\">Not_Enough_Space_Msg</font>");
-        QTest::newRow("general") << 0
-                                 << QStringLiteral("<font size=\"16\" weight=\"50\" color=\"#00aa00\">Fail. Please try "
-                                                   "again later.</font>");
-        QTest::newRow("copy failed") << 4
-                                     << QStringLiteral("<font size=\"16\" weight=\"50\" color=\"#00aa00\">Fail. Please "
-                                                       "try again later.</font>");
+        const QString general =
+            QStringLiteral("<font size=\"16\" weight=\"50\" color=\"#00aa00\">Fail. Please try again later.</font>");
+        QTest::newRow("no space") << 3 << false << QStringLiteral("<font size=\"5\">Not_Enough_Space_Msg</font>");
+        QTest::newRow("general") << 0 << false << general;
+        QTest::newRow("copy failed") << 4 << false << general;
+        // The volume went away under the copy; no device object is needed for its report.
+        QTest::newRow("device vanished") << 4 << true << general;
     }
 
     void failureWindowShowsReason()
     {
         QFETCH(int, code);
+        QFETCH(bool, unplugged);
         QFETCH(QString, text);
         ControllerRig rig;
         rig.device.updateTotalOk = false;
         rig.device.updateTotalCode = code;
-        QVERIFY(rig.startUpdate(kModel, false));
+        QVERIFY(rig.startUpdate(kModel, unplugged));
+        if (unplugged) {
+            rig.unplug();
+            QVERIFY(rig.main()->isVisible());
+            QVERIFY(!rig.controller->progressRunning());
+            rig.gate.open();
+        }
         recover_fail_form *fail = rig.controller->failForm();
         QTRY_VERIFY_WITH_TIMEOUT(fail->isVisible(), 10000);
         QCOMPARE(widget<QLabel>(fail, "msg_label")->text(), text);
@@ -251,19 +258,9 @@ private slots:
         QTest::mouseClick(widget<QPushButton>(fail, "OK_button"), Qt::LeftButton);
         QVERIFY(!fail->isVisible());
         QVERIFY(rig.main()->isVisible());
-        QVERIFY(softButton(rig.main())->isEnabled());
-    }
-
-    void refusedStartShowsFailure()
-    {
-        ControllerRig rig;
-        rig.start();
-        // No device at all when "Update" is pressed: nothing runs.
-        rig.controller->startSoftwareUpdate();
-        recover_fail_form *fail = rig.controller->failForm();
-        QVERIFY(fail->isVisible());
-        QVERIFY(widget<QLabel>(fail, "msg_label")->text().contains(QStringLiteral("Fail. Please try again later.")));
-        QVERIFY(!rig.controller->progressRunning());
+        // Without the device nothing can be pressed.
+        QCOMPARE(softButton(rig.main())->isEnabled(), !unplugged);
+        QCOMPARE(gpsButton(rig.main())->isEnabled(), !unplugged);
     }
 
     void unexpectedActionEndsInFailure()
@@ -280,22 +277,40 @@ private slots:
         QVERIFY(!rig.main()->isVisible());
     }
 
+    void gpsDataFetchedAndWritten_data()
+    {
+        QTest::addColumn<QByteArray>("stampFile"); // date.txt beforehand; none when empty
+        QTest::addColumn<bool>("fresh");           // the stamp is current: only the device is behind
+        QTest::newRow("no stamp") << QByteArray() << false;
+        // A stamp file of other than four bytes counts as missing.
+        QTest::newRow("3-byte stamp") << QByteArray("abc") << false;
+        QTest::newRow("5-byte stamp") << QByteArray("abcde") << false;
+        QTest::newRow("fresh stamp") << stamp(ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14)) << true;
+    }
+
     void gpsDataFetchedAndWritten()
     {
+        QFETCH(QByteArray, stampFile);
+        QFETCH(bool, fresh);
         ControllerRig rig;
         rig.writeAlp(QByteArray(4096, 'G'));
-        rig.start();
-        rig.plug(kModel, QStringLiteral("1.0"));
-        // The fetch runs on connection: the GPS button waits meanwhile.
+        const QString folder = rig.modelFolder(kModel);
+        if (!stampFile.isEmpty())
+            writeFile(folder + QStringLiteral("/date.txt"), stampFile);
+        if (fresh) {
+            // Not fetched again: the data on disk goes to the device, a day behind.
+            writeFile(folder + QStringLiteral("/AssitOff.alp"), "old data");
+            rig.device.alpDate = ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14) - 86400;
+        }
+        rig.startWith(kModel, QStringLiteral("1.0"));
+        // The fetch or write runs on connection: the GPS button waits meanwhile.
         QVERIFY(!gpsButton(rig.main())->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(rig.device.alpCalls.size(), 1, 15000);
         QVERIFY(rig.waitIdle());
         QTRY_VERIFY(gpsButton(rig.main())->isEnabled());
         const qint32 expected = ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14);
         QCOMPARE(rig.device.alpCalls.first(), QStringLiteral("AssitOff.alp|%1").arg(expected));
-        const QString folder = rig.modelFolder(kModel);
-        QFile data(folder + QStringLiteral("/AssitOff.alp"));
-        QCOMPARE(data.size(), 4096);
+        QCOMPARE(QFile(folder + QStringLiteral("/AssitOff.alp")).size(), fresh ? 8 : 4096);
         QFile date(folder + QStringLiteral("/date.txt"));
         QVERIFY(date.open(QIODevice::ReadOnly));
         QCOMPARE(date.readAll(), stamp(expected));
@@ -303,25 +318,10 @@ private slots:
         // The device has it now: the button says so.
         QTest::mouseClick(gpsButton(rig.main()), Qt::LeftButton);
         QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("GPS data on device is up-to-date")});
-        QCOMPARE(rig.server.requestCount(QStringLiteral("/current_14d.alp")), 1);
+        QCOMPARE(rig.server.requestCount(QStringLiteral("/current_14d.alp")), fresh ? 0 : 1);
     }
 
-    void gpsDataFreshIsNotFetchedAgain()
-    {
-        ControllerRig rig;
-        const qint32 expiry = ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14);
-        writeFile(rig.modelFolder(kModel) + QStringLiteral("/date.txt"), stamp(expiry));
-        writeFile(rig.modelFolder(kModel) + QStringLiteral("/AssitOff.alp"), "old data");
-        rig.device.alpDate = expiry - 86400;
-        rig.start();
-        rig.plug(kModel, QStringLiteral("1.0"));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.device.alpCalls.size(), 1, 10000);
-        QCOMPARE(rig.device.alpCalls.first(), QStringLiteral("AssitOff.alp|%1").arg(expiry));
-        QVERIFY(rig.waitIdle());
-        QCOMPARE(rig.server.requestCount(QStringLiteral("/current_14d.alp")), 0);
-    }
-
-    void gpsWriteWaitsForBusyDevice()
+    void busyDeviceDefersAndRefuses()
     {
         // The silent workout check still runs when the assist data arrives: the
         // data is written when the check ends, and the GPS display waits for it.
@@ -331,31 +331,37 @@ private slots:
         // Long enough that the package and the check come first even on a busy machine.
         rig.server.setSlowPause(2500);
         rig.server.setFault(QStringLiteral("/current_14d.alp"), VHServerFault::SlowReply);
-        rig.start();
-        rig.plug(kModel, QStringLiteral("1.0"));
+        rig.startWith(kModel, QStringLiteral("1.0"));
         QVERIFY(rig.gate.waitEntered(15000));
         QTRY_VERIFY_WITH_TIMEOUT(!rig.controller->assistClient()->isDownloading(), 15000);
         QVERIFY(rig.device.alpCalls.isEmpty());
         QVERIFY(!gpsButton(rig.main())->isEnabled());
+        // The buttons are refused while the check holds the device.
+        for (QPushButton *button : {softButton(rig.main()), workoutButton(rig.main())}) {
+            rig.messages.clear();
+            button->setEnabled(true);
+            QTest::mouseClick(button, Qt::LeftButton);
+            QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Busy. Please try again later.")});
+            QCOMPARE(rig.messages.boxes.first().parent.data(), static_cast<QWidget *>(rig.main()));
+        }
+        QVERIFY(!rig.dialog()->isVisible());
+        rig.messages.clear();
         rig.gate.open();
         QTRY_COMPARE_WITH_TIMEOUT(rig.device.alpCalls.size(), 1, 10000);
         QVERIFY(rig.waitIdle());
         QTRY_VERIFY(gpsButton(rig.main())->isEnabled());
         QVERIFY(workoutButton(rig.main())->isEnabled());
         QVERIFY(rig.messages.boxes.isEmpty());
-    }
-
-    void shortStampFileCountsAsMissing()
-    {
-        for (const QByteArray &bytes : {QByteArray("abc"), QByteArray("abcde")}) {
-            ControllerRig rig;
-            writeFile(rig.modelFolder(kModel) + QStringLiteral("/date.txt"), bytes);
-            rig.start();
-            rig.plug(kModel, QStringLiteral("1.0"));
-            QTRY_COMPARE_WITH_TIMEOUT(rig.server.requestCount(QStringLiteral("/current_14d.alp")), 1, 10000);
-            QTRY_COMPARE_WITH_TIMEOUT(rig.device.alpCalls.size(), 1, 10000);
-            QVERIFY(rig.waitIdle());
-        }
+        // Busy while the assist data downloads, too.
+        rig.unplug();
+        QFile::remove(rig.modelFolder(kModel) + QStringLiteral("/date.txt"));
+        rig.server.setSlowPause(1500);
+        rig.device.componentGate = nullptr;
+        rig.plug(kModel, QStringLiteral("1.0"));
+        QVERIFY(rig.controller->assistClient()->isDownloading());
+        rig.main()->onSoftUpdateClicked();
+        QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Busy. Please try again later.")});
+        QVERIFY(rig.waitIdle(15000));
     }
 
     void silentWorkoutCheck_data()
@@ -371,8 +377,7 @@ private slots:
         ControllerRig rig;
         rig.device.checkOk = packageHasWorkouts;
         QVERIFY(rig.publish(kModel, QStringLiteral("2.0"), packageHasWorkouts));
-        rig.start();
-        rig.plug(kModel, QStringLiteral("2.0"));
+        rig.startWith(kModel, QStringLiteral("2.0"));
         QTRY_COMPARE_WITH_TIMEOUT(rig.device.componentCalls.size(), 1, 15000);
         QVERIFY(rig.waitIdle());
         QCOMPARE(rig.device.componentCalls.first(),
@@ -400,7 +405,13 @@ private slots:
                      QStringLiteral("Install Velora Workout & Velora Test... "));
             rig.controller->run();
             QCOMPARE(widget<QProgressBar>(rig.main(), "step_progressBar")->value(), 2);
+            // Asked to end meanwhile: the program waits for the install.
+            QSignalSpy ready(rig.controller.get(), &OrlaController::readyToQuit);
+            rig.controller->quitWhenIdle();
+            QTest::qWait(100);
+            QCOMPARE(ready.size(), 0);
             rig.gate.open();
+            QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 1, 10000);
             QTRY_COMPARE_WITH_TIMEOUT(rig.messages.boxes.size(), 1, 10000);
             QCOMPARE(rig.messages.texts().first(),
                      ok ? QStringLiteral("Completion") : QStringLiteral("Fail. Please try again later."));
@@ -410,78 +421,10 @@ private slots:
         }
     }
 
-    void busyRefusals()
-    {
-        ControllerRig rig;
-        rig.hold(rig.device.componentGate);
-        QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
-        rig.start();
-        rig.plug(kModel, QStringLiteral("1.0"));
-        QVERIFY(rig.gate.waitEntered(15000)); // the silent check holds the device
-        for (QPushButton *button : {softButton(rig.main()), workoutButton(rig.main())}) {
-            rig.messages.clear();
-            button->setEnabled(true);
-            QTest::mouseClick(button, Qt::LeftButton);
-            QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Busy. Please try again later.")});
-            QCOMPARE(rig.messages.boxes.first().parent.data(), static_cast<QWidget *>(rig.main()));
-        }
-        QVERIFY(!rig.dialog()->isVisible());
-        rig.gate.open();
-        QVERIFY(rig.waitIdle());
-        // Busy while the assist data downloads, too.
-        rig.unplug();
-        QFile::remove(rig.modelFolder(kModel) + QStringLiteral("/date.txt"));
-        rig.server.setSlowPause(1500);
-        rig.server.setFault(QStringLiteral("/current_14d.alp"), VHServerFault::SlowReply);
-        rig.device.componentGate = nullptr;
-        rig.plug(kModel, QStringLiteral("1.0"));
-        QVERIFY(rig.controller->assistClient()->isDownloading());
-        rig.messages.clear();
-        rig.main()->onSoftUpdateClicked();
-        QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("Busy. Please try again later.")});
-        QVERIFY(rig.waitIdle(15000));
-    }
-
-    void deviceVanishesWhileDialogOpen()
-    {
-        ControllerRig rig;
-        QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
-        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-        QVERIFY(rig.dialog()->isVisible());
-        rig.unplug();
-        QVERIFY(!rig.dialog()->isVisible());
-        QVERIFY(rig.main()->isVisible());
-        QVERIFY(!softButton(rig.main())->isEnabled());
-        QCOMPARE(rig.controller->serverVersion(), QString());
-        // A late press on the hidden dialog starts nothing and says so.
-        rig.dialog()->onUpdateclicked();
-        QVERIFY(rig.controller->failForm()->isVisible());
-        QVERIFY(rig.device.totalCalls.isEmpty());
-    }
-
-    void deviceVanishesDuringUpdate()
-    {
-        ControllerRig rig;
-        rig.device.updateTotalOk = false; // the volume went away under the copy
-        rig.device.updateTotalCode = 4;
-        QVERIFY(rig.startUpdate(kModel, true));
-        rig.unplug();
-        QVERIFY(rig.main()->isVisible());
-        QVERIFY(!rig.controller->progressRunning());
-        rig.gate.open();
-        // The device that went away reports its failure; no device object is needed for it.
-        QTRY_VERIFY_WITH_TIMEOUT(rig.controller->failForm()->isVisible(), 10000);
-        QVERIFY(widget<QLabel>(rig.controller->failForm(), "msg_label")->text().contains(QStringLiteral("Fail.")));
-        QTest::mouseClick(widget<QPushButton>(rig.controller->failForm(), "OK_button"), Qt::LeftButton);
-        QVERIFY(rig.main()->isVisible());
-        QVERIFY(!gpsButton(rig.main())->isEnabled());
-    }
-
     void serverUnreachable()
     {
         ControllerRig rig(false);
-        rig.start();
-        rig.plug(kModel, QStringLiteral("1.0"));
+        rig.startWith(kModel, QStringLiteral("1.0"));
         QTRY_COMPARE_WITH_TIMEOUT(rig.messages.boxes.size(), 1, 15000);
         QCOMPARE(rig.messages.boxes.first().text, QStringLiteral("Download GPS data failed."));
         QCOMPARE(rig.messages.boxes.first().informative, QStringLiteral("Check the netwrok and try again."));
@@ -533,9 +476,7 @@ private slots:
         if (!faultPath.isEmpty())
             rig.server.setFault(faultPath, VHServerFault(fault));
         rig.start();
-        rig.plug(kModel, QStringLiteral("1.0"));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.0"), 15000);
-        QVERIFY(rig.waitIdle());
+        QVERIFY(rig.plugAndSettle(kModel, QStringLiteral("1.0")));
         QVERIFY(!visible(rig.main(), "download_count_label"));
         rig.messages.clear();
         QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
@@ -551,9 +492,7 @@ private slots:
         rig.unplug();
         if (!faultPath.isEmpty())
             rig.server.setFault(faultPath, VHServerFault::None);
-        rig.plug(kModel, QStringLiteral("1.0"));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.0"), 15000);
-        QVERIFY(rig.waitIdle());
+        QVERIFY(rig.plugAndSettle(kModel, QStringLiteral("1.0")));
         rig.messages.clear();
         if (published.isEmpty() || published == QLatin1String("1.0")) {
             QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
@@ -563,7 +502,7 @@ private slots:
         }
     }
 
-    void closeRefusedWhileDeviceWritten()
+    void heldUpdateRefusesCloseAndFollowsTheDevice()
     {
         ControllerRig rig;
         rig.hold(rig.device.totalGate);
@@ -586,43 +525,24 @@ private slots:
         QVERIFY(dialog->windowHandle());
         QVERIFY(!dialog->windowHandle()->close());
         QVERIFY(dialog->isVisible());
+        // The device's figures replace the tick: shown when ahead, never
+        // backwards, the tick idle, at most 99 while the action runs.
+        auto *bar = widget<QProgressBar>(dialog, "step_progressBar");
+        rig.controller->run();
+        rig.controller->run();
+        QCOMPARE(bar->value(), 4);
+        const QList<QPair<float, int>> steps{{0.03f, 4}, {0.5f, 50}, {0.3f, 50}, {1.0f, 99}};
+        for (const auto &[reported, shown] : steps) {
+            rig.manager()->currentDevice()->setProgress(reported);
+            QCoreApplication::processEvents();
+            rig.controller->run();
+            QCOMPARE(bar->value(), shown);
+        }
         rig.gate.open();
         QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);
+        QCOMPARE(bar->value(), 100);
         QVERIFY(!rig.controller->isWritingDevice());
         QVERIFY(rig.controller->completeForm()->close());
-    }
-
-    void quitWaitsForDeviceWrite()
-    {
-        ControllerRig rig;
-        QVERIFY(rig.startHeldWorkoutInstall(kModel));
-        QSignalSpy ready(rig.controller.get(), &OrlaController::readyToQuit);
-        rig.controller->quitWhenIdle();
-        QTest::qWait(100);
-        QCOMPARE(ready.size(), 0);
-        rig.gate.open();
-        QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 1, 10000);
-    }
-
-    void noteShownAsPlainText()
-    {
-        ControllerRig rig;
-        QVERIFY(rig.offerUpdate(kModel, QStringLiteral("2.0"), QStringLiteral("1.5")));
-        // A picture the note must never load, and markup it must never render.
-        const QString picture = rig.dataFolder() + QStringLiteral("/probe.png");
-        QImage(200, 300, QImage::Format_RGB32).save(picture);
-        const QString note =
-            QStringLiteral("<h1>Big</h1><img src=\"%1\"><a href=\"http://127.0.0.1:9/x\">link</a>").arg(picture);
-        writeFile(rig.modelFolder(kModel) + QStringLiteral("/note.txt"), note.toUtf8());
-        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
-        rig.dialog()->onMouseEnter();
-        auto *label = widget<QLabel>(rig.dialog(), "note_text_label");
-        QVERIFY(label && label->isVisible());
-        QCOMPARE(label->text(), note);
-        QCOMPARE(label->textFormat(), Qt::PlainText);
-        QVERIFY(!label->openExternalLinks());
-        // As plain text the note is one line of its own characters, not a 300-pixel picture.
-        QVERIFY(label->sizeHint().height() < 150);
     }
 
     void dataFolderNotWritable()
@@ -631,8 +551,7 @@ private slots:
         QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
         // "updates" is a file: no model folder can be made (as root, permissions would not stop us).
         writeFile(rig.dataFolder() + QStringLiteral("/updates"), "not a folder");
-        rig.start();
-        rig.plug(kModel, QStringLiteral("1.0"));
+        rig.startWith(kModel, QStringLiteral("1.0"));
         QTRY_VERIFY_WITH_TIMEOUT(rig.messages.texts().contains(QStringLiteral("Download GPS data failed.")), 15000);
         QTRY_COMPARE_WITH_TIMEOUT(rig.controller->deviceVersion(), QStringLiteral("1.0"), 15000);
         QVERIFY(rig.waitIdle());
@@ -645,8 +564,7 @@ private slots:
     void unsafeModelNameIsShownNotQueried()
     {
         ControllerRig rig;
-        rig.start();
-        rig.plug(QStringLiteral(".."), QStringLiteral("1.0"));
+        rig.startWith(QStringLiteral(".."), QStringLiteral("1.0"));
         OrlaForm *w = rig.main();
         QVERIFY(visible(w, "device_title_text"));
         QCOMPARE(widget<QLabel>(w, "device_title_text")->text(), QStringLiteral(".."));
@@ -665,12 +583,11 @@ private slots:
         QVERIFY(readTestLog().contains(QStringLiteral("model name can not name a folder")));
     }
 
-    void noteReadOnce()
+    void releaseNoteReadOnceAsPlainText()
     {
         ControllerRig rig;
         QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
-        rig.start();
-        rig.plug(kModel, QStringLiteral("1.5"));
+        rig.startWith(kModel, QStringLiteral("1.5"));
         QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
         QCOMPARE(rig.controller->note(), QStringLiteral("Release note of 2.0"));
         writeFile(rig.modelFolder(kModel) + QStringLiteral("/note.txt"), "changed");
@@ -687,37 +604,23 @@ private slots:
         QVERIFY(!note->isVisible());
         rig.unplug();
         QCOMPARE(rig.controller->note(), QStringLiteral("empty"));
-    }
-
-    void messageBoxesAreCentredAndModal()
-    {
-        ControllerRig rig;
-        rig.start();
-        rig.controller->onDeviceConnected(nullptr);
-        rig.main()->move(200, 150);
-        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton); // disabled: nothing
-        QVERIFY(rig.messages.boxes.isEmpty());
-        rig.main()->onSoftUpdateClicked(); // no device: busy
-        QCOMPARE(rig.messages.boxes.size(), 1);
-        const MessageCatcher::Box box = rig.messages.boxes.first();
-        QCOMPARE(box.text, QStringLiteral("Busy. Please try again later."));
-        QVERIFY(box.modal);
-        QCOMPARE(box.buttons, 1);
-        QVERIFY(box.okIsDefault);
-        OrlaForm *w = rig.main();
-        QCOMPARE(box.position, QPoint(w->x() + (w->width() - box.sizeHint.width()) / 2,
-                                      w->y() + (w->height() - box.sizeHint.height()) / 2));
-        // No nested event loop: the box is still open when the call returns, and
-        // goes once its "OK" is pressed.
-        QPointer<QMessageBox> open = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        QVERIFY(open && open->isVisible());
-        QTRY_VERIFY(open.isNull());
-        // A box without a parent, open when the controller goes, goes with it.
-        rig.controller->onReduzeduFinished(false);
-        open = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        QVERIFY(open && !open->parentWidget());
-        rig.controller.reset();
-        QVERIFY(open.isNull());
+        // A note with a picture it must never load, and markup it must never render.
+        const QString picture = rig.dataFolder() + QStringLiteral("/probe.png");
+        QImage(200, 300, QImage::Format_RGB32).save(picture);
+        const QString markup =
+            QStringLiteral("<h1>Big</h1><img src=\"%1\"><a href=\"http://127.0.0.1:9/x\">link</a>").arg(picture);
+        writeFile(rig.modelFolder(kModel) + QStringLiteral("/note.txt"), markup.toUtf8());
+        rig.plug(kModel, QStringLiteral("1.5"));
+        QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
+        QVERIFY(rig.waitIdle());
+        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+        rig.dialog()->onMouseEnter();
+        QVERIFY(note->isVisible());
+        QCOMPARE(note->text(), markup);
+        QCOMPARE(note->textFormat(), Qt::PlainText);
+        QVERIFY(!note->openExternalLinks());
+        // As plain text the note is one line of its own characters, not a 300-pixel picture.
+        QVERIFY(note->sizeHint().height() < 150);
     }
 
     void isBetaFollowsVersion_data()

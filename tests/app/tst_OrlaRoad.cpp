@@ -9,11 +9,11 @@
 #include "OrlaForm.h"
 #include "OrlaRoad.h"
 #include "VHEnv.h"
+#include "VHTestFiles.h"
 
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -63,25 +63,20 @@ void TestOrlaRoad::softwareUpdateFromPlugToRestart()
 void TestOrlaRoad::deviceFilesAfterTheRoad()
 {
     const QString volume = m_road->stage().volumePath();
-    QSettings identity(volume + QStringLiteral("/System/device.txt"), QSettings::IniFormat);
-    QCOMPARE(identity.value(QStringLiteral("OS/Version")).toString(), QStringLiteral("1.10.02"));
-    QCOMPARE(identity.value(QStringLiteral("DeviceLang/Version")).toString(), QStringLiteral("DL0312"));
-    QCOMPARE(identity.value(QStringLiteral("BootLoader/Version")).toString(), QStringLiteral("B2.10"));
+    const QString identity = volume + QStringLiteral("/System/device.txt");
+    QCOMPARE(iniValue(identity, QStringLiteral("OS/Version")), QStringLiteral("1.10.02"));
+    QCOMPARE(iniValue(identity, QStringLiteral("DeviceLang/Version")), QStringLiteral("DL0312"));
+    QCOMPARE(iniValue(identity, QStringLiteral("BootLoader/Version")), QStringLiteral("B2.10"));
     // The unchanged boot loader was never copied; the installed images are gone.
     for (const char *name : {"update.ini", "os.bin", "lang.bin", "boot.bin"})
         QVERIFY2(!QFile::exists(volume + QLatin1Char('/') + QLatin1String(name)), name);
-    QFile alp(volume + QStringLiteral("/System/AssitOff.alp"));
-    QCOMPARE(alp.size(), 64 * 1024);
-    QFile stamp(volume + QStringLiteral("/System/date.txt"));
-    QCOMPARE(stamp.size(), 4);
+    QCOMPARE(QFileInfo(volume + QStringLiteral("/System/AssitOff.alp")).size(), 64 * 1024);
+    QCOMPARE(QFileInfo(volume + QStringLiteral("/System/date.txt")).size(), 4);
     QCOMPARE(m_road->messagesShown(), QList<OrlaController::Message>{OrlaController::Message::WorkoutsInstalled});
-    QFile workout(volume + QStringLiteral("/System/Velorawrk/Long Ride.wkt"));
-    QVERIFY(workout.open(QIODevice::ReadOnly));
-    QCOMPARE(workout.readAll(), QByteArray("endurance 3 h"));
+    QCOMPARE(readFile(volume + QStringLiteral("/System/Velorawrk/Long Ride.wkt")), QByteArray("endurance 3 h"));
     // The package and its version stay in the model's folder for next time.
-    QFile version(VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Pacer60F/version.txt"));
-    QVERIFY(version.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(version.readAll()), m_road->newVersion());
+    QCOMPARE(readFile(VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Pacer60F/version.txt")),
+             m_road->newVersion().toUtf8());
 }
 
 // The locale LC_ALL names, built into a folder of our own when the machine

@@ -6,12 +6,22 @@
 #include <QMovie>
 #include <QSignalSpy>
 
+// The four windows over a stand-in for the controller; the controller's own
+// part (which window shows when) is tested in tst_OrlaController.
+
 namespace {
 
-struct Expected
+// What one named widget of a shown window must look like. `text` is checked
+// when not null; `art` names the picture its style sheet paints, and the
+// share of that picture's sampled pixels found in the window's shot must
+// reach `least` (text drawn over a picture hides part of it).
+struct Painted
 {
     const char *name;
     QRect geometry;
+    const char *text = nullptr;
+    const char *art = nullptr;
+    double least = 0.9;
 };
 
 void checkWindowFrame(QWidget *window, const char *objectName)
@@ -28,16 +38,14 @@ void checkWindowFrame(QWidget *window, const char *objectName)
     QCOMPARE(widget<QLabel>(window, "background_label")->geometry(), QRect(0, 0, 360, 525));
 }
 
-void checkGeometry(QWidget *window, const QList<Expected> &expected)
+void checkGeometry(QWidget *window, const QList<Painted> &expected)
 {
-    for (const Expected &e : expected) {
+    for (const Painted &e : expected) {
         QWidget *child = widget<QWidget>(window, e.name);
         QVERIFY2(child, e.name);
         QCOMPARE(child->geometry(), e.geometry);
     }
 }
-
-bool shown(QWidget *w, const char *name) { return widget<QWidget>(w, name)->isVisibleTo(w); }
 
 // Stands in for the controller: notes what the windows ask.
 class ActionsStub : public OrlaWindowActions
@@ -80,19 +88,6 @@ void checkResourcesExist(QWidget *window)
         }
     }
 }
-
-// What one named widget of a shown window must look like. `text` is checked
-// when not null; `art` names the picture its style sheet paints, and the
-// share of that picture's sampled pixels found in the window's shot must
-// reach `least` (text drawn over a picture hides part of it).
-struct Painted
-{
-    const char *name;
-    QRect geometry;
-    const char *text = nullptr;
-    const char *art = nullptr;
-    double least = 0.9;
-};
 
 QString shownText(QWidget *w)
 {
@@ -167,6 +162,16 @@ void checkPainted(QWidget *window, const QList<Painted> &expected)
     window->hide();
 }
 
+// The four windows, built as the controller builds them before any device is reported.
+struct Windows
+{
+    ActionsStub stub;
+    OrlaForm main{&stub, false};
+    SoftUpdateForm dialog{&stub};
+    recover_complete_form done{false};
+    recover_fail_form fail{&stub};
+};
+
 } // namespace
 
 class TestOrlaWindows : public QObject
@@ -174,12 +179,24 @@ class TestOrlaWindows : public QObject
     Q_OBJECT
 
 private slots:
+    void windowFrames()
+    {
+        Windows w;
+        w.fail.setReason(-7);
+        const QList<QPair<QWidget *, const char *>> frames{{&w.main, "Orla_Form"},
+                                                           {&w.dialog, "SoftUpdateForm"},
+                                                           {&w.done, "recover_complete_form"},
+                                                           {&w.fail, "recover_fail_form"}};
+        for (const auto &[window, name] : frames) {
+            checkWindowFrame(window, name);
+            checkResourcesExist(window);
+        }
+    }
+
     void mainWindowLayout()
     {
-        ControllerRig rig;
-        rig.start();
-        OrlaForm *w = rig.main();
-        checkWindowFrame(w, "Orla_Form");
+        Windows windows;
+        OrlaForm *w = &windows.main;
         // The widgets windowsRender does not show; it checks the others' places and texts.
         checkGeometry(w, {{"remind_label", {180, 120, 170, 90}},
                           {"Msg_label", {20, 220, 320, 60}},
@@ -202,28 +219,36 @@ private slots:
         QVERIFY(indicator->movie());
         QCOMPARE(indicator->movie()->state(), QMovie::Running);
         QVERIFY(indicator->movie()->isValid());
-        QVERIFY(!shown(w, "step_progressBar"));
-        QVERIFY(!shown(w, "version_label"));
+        QVERIFY(!visible(w, "step_progressBar"));
+        QVERIFY(!visible(w, "version_label"));
         QCOMPARE(widget<QLabel>(w, "version_label")->text(), QStringLiteral("v1.0.0.62"));
-        checkResourcesExist(w);
+        // Hovering the help label shows the version.
+        w->show();
+        auto *about = widget<HoverLabel>(w, "about_label");
+        QSignalSpy enters(about, &HoverLabel::mouseEnter);
+        QSignalSpy leaves(about, &HoverLabel::mouseLeave);
+        QEnterEvent enter(QPointF(5, 5), QPointF(325, 15), QPointF(325, 15));
+        QApplication::sendEvent(about, &enter);
+        QCOMPARE(enters.size(), 1);
+        QVERIFY(widget<QLabel>(w, "version_label")->isVisible());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(about, &leave);
+        QCOMPARE(leaves.size(), 1);
+        QVERIFY(!widget<QLabel>(w, "version_label")->isVisible());
     }
 
-    void deviceWithAndWithoutArt()
+    void deviceAndJobStates()
     {
-        ControllerRig rig;
-        rig.start();
-        OrlaForm *w = rig.main();
+        Windows windows;
+        OrlaForm *w = &windows.main;
+        // windowsRender checks the texts and pictures shown for a model with art.
         w->setDevice(QStringLiteral("Pacer60"), QStringLiteral("0F01AAAABBBBCCCC"), {QStringLiteral("2.1.0")});
         QCOMPARE(widget<QLabel>(w, "device_label")->styleSheet(),
                  QStringLiteral("background-image: url(:/device/Pacer60_device.png)"));
         QCOMPARE(widget<QLabel>(w, "device_title_label")->styleSheet(),
                  QStringLiteral("background-image: url(:/device/Pacer60_title.png)"));
-        QVERIFY(shown(w, "device_title_label"));
-        QVERIFY(!shown(w, "device_title_text"));
-        QVERIFY(!shown(w, "remind_label"));
-        QCOMPARE(widget<QLabel>(w, "uuid_word_label")->text(), QStringLiteral("UUID:"));
-        QCOMPARE(widget<QLabel>(w, "uuid_info_label")->text(), QStringLiteral("0F01AAAABBBBCCCC"));
-        QCOMPARE(widget<QLabel>(w, "soft_word_label")->text(), QStringLiteral("Software Version:"));
+        QVERIFY(!visible(w, "device_title_text"));
+        QVERIFY(!visible(w, "remind_label"));
         QVERIFY(widget<QPushButton>(w, "soft_update_button")->isEnabled());
         QVERIFY(widget<QPushButton>(w, "gpsdata_update_button")->isEnabled());
         QVERIFY(!widget<QPushButton>(w, "workout_update_button")->isEnabled());
@@ -232,9 +257,9 @@ private slots:
         w->setDevice(QStringLiteral("Pacer50"), QStringLiteral("0901AAAABBBBCCCC"), {QStringLiteral("1.0")});
         QCOMPARE(widget<QLabel>(w, "device_label")->styleSheet(),
                  QStringLiteral("background-image: url(:/device/Velora_device.png)"));
-        QVERIFY(!shown(w, "device_title_label"));
+        QVERIFY(!visible(w, "device_title_label"));
         auto *title = widget<QLabel>(w, "device_title_text");
-        QVERIFY(shown(w, "device_title_text"));
+        QVERIFY(visible(w, "device_title_text"));
         QCOMPARE(title->text(), QStringLiteral("Pacer50"));
         QVERIFY(title->font().bold());
         QCOMPARE(title->font().pointSize(), 24);
@@ -242,6 +267,37 @@ private slots:
         w->setDevice(QStringLiteral("<b>X</b>"), QStringLiteral("<i>u</i>"), {});
         QCOMPARE(title->textFormat(), Qt::PlainText);
         QCOMPARE(widget<QLabel>(w, "uuid_info_label")->textFormat(), Qt::PlainText);
+
+        // The job operations.
+        w->setDevice(QStringLiteral("Pacer60"), QStringLiteral("U"), {QStringLiteral("1.0")});
+        w->setGpsUpdating(true);
+        QVERIFY(!widget<QPushButton>(w, "gpsdata_update_button")->isEnabled());
+        QCOMPARE(widget<QLabel>(w, "Msg_label")->text(), QStringLiteral("Updating GPS data... "));
+        QVERIFY(visible(w, "Msg_label"));
+        w->setGpsUpdating(false);
+        QVERIFY(widget<QPushButton>(w, "gpsdata_update_button")->isEnabled());
+        QVERIFY(!visible(w, "Msg_label"));
+
+        w->setProgress(40);
+        QVERIFY(visible(w, "step_progressBar"));
+        QCOMPARE(widget<QProgressBar>(w, "step_progressBar")->value(), 40);
+        w->setProgress(-1);
+        QVERIFY(!visible(w, "step_progressBar"));
+
+        w->showChecking();
+        QVERIFY(visible(w, "download_indicator") && !visible(w, "download_count_label"));
+        w->showUpdateNotice();
+        QVERIFY(!visible(w, "download_indicator") && visible(w, "download_count_label"));
+        w->hideUpdateIndicators();
+        QVERIFY(!visible(w, "download_indicator") && !visible(w, "download_count_label"));
+
+        QVERIFY(!w->workoutsAllowed());
+        w->allowWorkouts();
+        QVERIFY(widget<QPushButton>(w, "workout_update_button")->isEnabled());
+        w->setDevice(QStringLiteral("Pacer21"), QStringLiteral("V"), {QStringLiteral("2.0")});
+        QVERIFY(widget<QPushButton>(w, "workout_update_button")->isEnabled());
+        w->setDevice(QString(), QString(), {});
+        QVERIFY(!widget<QPushButton>(w, "workout_update_button")->isEnabled());
     }
 
     void versionsText_data()
@@ -265,73 +321,15 @@ private slots:
         QFETCH(QStringList, versions);
         QFETCH(QString, text);
         QCOMPARE(OrlaForm::versionsText(versions), text);
-        ControllerRig rig;
-        rig.start();
-        rig.main()->setDevice(QStringLiteral("Pacer60"), QStringLiteral("U"), versions);
-        QCOMPARE(widget<QLabel>(rig.main(), "soft_info_label")->text(), text);
+        Windows w;
+        w.main.setDevice(QStringLiteral("Pacer60"), QStringLiteral("U"), versions);
+        QCOMPARE(widget<QLabel>(&w.main, "soft_info_label")->text(), text);
     }
 
-    void statusOperations()
+    void dialogAndResultStates()
     {
-        ControllerRig rig;
-        rig.start();
-        OrlaForm *w = rig.main();
-        w->setDevice(QStringLiteral("Pacer60"), QStringLiteral("U"), {QStringLiteral("1.0")});
-        w->setGpsUpdating(true);
-        QVERIFY(!widget<QPushButton>(w, "gpsdata_update_button")->isEnabled());
-        QCOMPARE(widget<QLabel>(w, "Msg_label")->text(), QStringLiteral("Updating GPS data... "));
-        QVERIFY(shown(w, "Msg_label"));
-        w->setGpsUpdating(false);
-        QVERIFY(widget<QPushButton>(w, "gpsdata_update_button")->isEnabled());
-        QVERIFY(!shown(w, "Msg_label"));
-
-        w->setProgress(40);
-        QVERIFY(shown(w, "step_progressBar"));
-        QCOMPARE(widget<QProgressBar>(w, "step_progressBar")->value(), 40);
-        w->setProgress(-1);
-        QVERIFY(!shown(w, "step_progressBar"));
-
-        w->showChecking();
-        QVERIFY(shown(w, "download_indicator") && !shown(w, "download_count_label"));
-        w->showUpdateNotice();
-        QVERIFY(!shown(w, "download_indicator") && shown(w, "download_count_label"));
-        w->hideUpdateIndicators();
-        QVERIFY(!shown(w, "download_indicator") && !shown(w, "download_count_label"));
-
-        QVERIFY(!w->workoutsAllowed());
-        w->allowWorkouts();
-        QVERIFY(widget<QPushButton>(w, "workout_update_button")->isEnabled());
-        w->setDevice(QStringLiteral("Pacer21"), QStringLiteral("V"), {QStringLiteral("2.0")});
-        QVERIFY(widget<QPushButton>(w, "workout_update_button")->isEnabled());
-        w->setDevice(QString(), QString(), {});
-        QVERIFY(!widget<QPushButton>(w, "workout_update_button")->isEnabled());
-    }
-
-    void aboutLabelHover()
-    {
-        ControllerRig rig;
-        rig.start();
-        OrlaForm *w = rig.main();
-        w->show();
-        auto *about = widget<HoverLabel>(w, "about_label");
-        QSignalSpy enters(about, &HoverLabel::mouseEnter);
-        QSignalSpy leaves(about, &HoverLabel::mouseLeave);
-        QEnterEvent enter(QPointF(5, 5), QPointF(325, 15), QPointF(325, 15));
-        QApplication::sendEvent(about, &enter);
-        QCOMPARE(enters.size(), 1);
-        QVERIFY(widget<QLabel>(w, "version_label")->isVisible());
-        QEvent leave(QEvent::Leave);
-        QApplication::sendEvent(about, &leave);
-        QCOMPARE(leaves.size(), 1);
-        QVERIFY(!widget<QLabel>(w, "version_label")->isVisible());
-    }
-
-    void dialogLayoutAndStates()
-    {
-        ControllerRig rig;
-        rig.start();
-        SoftUpdateForm *d = rig.dialog();
-        checkWindowFrame(d, "SoftUpdateForm");
+        Windows w;
+        SoftUpdateForm *d = &w.dialog;
         checkGeometry(d, {{"step_progressBar", {45, 350, 280, 30}}}); // windowsRender checks the rest
         QVERIFY(!d->findChild<QLabel *>(QStringLiteral("note_text_label")));
         d->setData(QStringLiteral("2.0"), QStringLiteral("1.5"), QStringLiteral("ignored"));
@@ -346,89 +344,59 @@ private slots:
         d->setData(QStringLiteral("3.0"), QStringLiteral("2.0"), QString());
         QCOMPARE(list->count(), 3);
         QCOMPARE(widget<QProgressBar>(d, "step_progressBar")->value(), 0);
-        QVERIFY(!shown(d, "step_progressBar"));
-        checkResourcesExist(d);
-    }
-
-    void resultWindows()
-    {
-        ControllerRig rig;
-        rig.start();
-        recover_complete_form *done = rig.controller->completeForm();
-        checkWindowFrame(done, "recover_complete_form"); // windowsRender checks places and texts
+        QVERIFY(!visible(d, "step_progressBar"));
+        // The result windows (windowsRender checks their places and texts).
         // Built before any device is reported: the watch animation.
-        QCOMPARE(done->animation()->fileName(), QStringLiteral(":/release_cable.gif"));
-        QVERIFY(done->animation()->isValid());
-        QVERIFY(done->animation()->frameCount() > 1);
+        QCOMPARE(w.done.animation()->fileName(), QStringLiteral(":/release_cable.gif"));
+        QVERIFY(w.done.animation()->isValid());
+        QVERIFY(w.done.animation()->frameCount() > 1);
         recover_complete_form bike(true);
         QCOMPARE(bike.animation()->fileName(), QStringLiteral(":/pacer_release_cable.gif"));
         QVERIFY(bike.animation()->isValid());
-
-        recover_fail_form *fail = rig.controller->failForm();
-        checkWindowFrame(fail, "recover_fail_form");
-        fail->setReason(-7);
-        QVERIFY(widget<QLabel>(fail, "msg_label")->text().startsWith(QStringLiteral("<font size=\"16\"")));
-        checkResourcesExist(done);
-        checkResourcesExist(fail);
+        w.fail.setReason(-7);
+        QVERIFY(widget<QLabel>(&w.fail, "msg_label")->text().startsWith(QStringLiteral("<font size=\"16\"")));
     }
 
     void buttonsAskTheirActions()
     {
-        ActionsStub stub;
-        OrlaForm main(&stub, false);
+        Windows w;
+        ActionsStub &stub = w.stub;
         stub.busy = true;
-        main.onSoftUpdateClicked();
-        main.onGpsDataClicked();
-        main.onWorkoutUpdateClicked();
+        w.main.onSoftUpdateClicked();
+        w.main.onGpsDataClicked();
+        w.main.onWorkoutUpdateClicked();
         QCOMPARE(stub.calls, QStringList(3, QStringLiteral("refuseIfBusy")));
         stub.busy = false;
         stub.calls.clear();
-        main.onSoftUpdateClicked();
-        main.onGpsDataClicked();
-        main.onWorkoutUpdateClicked();
+        w.main.onSoftUpdateClicked();
+        w.main.onGpsDataClicked();
+        w.main.onWorkoutUpdateClicked();
         QCOMPARE(stub.calls, (QStringList{"refuseIfBusy", "offerSoftwareUpdate", "refuseIfBusy", "updateAlp(1)",
                                           "refuseIfBusy", "installWorkouts"}));
 
         stub.calls.clear();
-        SoftUpdateForm dialog(&stub);
-        dialog.onMouseEnter();
-        QCOMPARE(widget<QLabel>(&dialog, "note_text_label")->text(), QStringLiteral("Release note"));
-        dialog.onUpdateclicked();
-        dialog.onCancelclicked();
-        recover_fail_form fail(&stub);
-        QTest::mouseClick(widget<QPushButton>(&fail, "OK_button"), Qt::LeftButton);
+        w.dialog.onMouseEnter();
+        QCOMPARE(widget<QLabel>(&w.dialog, "note_text_label")->text(), QStringLiteral("Release note"));
+        w.dialog.onUpdateclicked();
+        w.dialog.onCancelclicked();
+        QTest::mouseClick(widget<QPushButton>(&w.fail, "OK_button"), Qt::LeftButton);
         QCOMPARE(stub.calls,
                  (QStringList{"note", "startSoftwareUpdate", "refreshMainWindow(0)", "refreshMainWindow(0)"}));
     }
 
     void artForEveryNamedPicture()
     {
-        for (const char *name : {":/background.png",
-                                 ":/background_beta.png",
-                                 ":/update_noti.png",
-                                 ":/wait_update.gif",
-                                 ":/guide_1.png",
-                                 ":/guide_2.png",
-                                 ":/highlight_1.png",
-                                 ":/disable_1.png",
-                                 ":/mouseover_1.png",
-                                 ":/click_1.png",
-                                 ":/orla_icon.jpg",
-                                 ":/warning.png",
-                                 ":/info_1.png",
-                                 ":/info_2.png",
-                                 ":/cry.png",
-                                 ":/release_cable.gif",
-                                 ":/pacer_release_cable.gif",
-                                 ":/highlight_3.png",
-                                 ":/disable_3.png",
-                                 ":/mouseover_3.png",
-                                 ":/click_3.png",
-                                 ":/device/device_notfound.png",
-                                 ":/device/Velora_device.png"}) {
-            QImage image(QString::fromLatin1(name));
-            QVERIFY2(!image.isNull(), name);
-        }
+        QStringList names = QStringLiteral("background.png background_beta.png update_noti.png wait_update.gif "
+                                           "guide_1.png guide_2.png orla_icon.jpg warning.png info_1.png info_2.png "
+                                           "cry.png release_cable.gif pacer_release_cable.gif "
+                                           "device/device_notfound.png device/Velora_device.png")
+                                .split(QLatin1Char(' '));
+        // The buttons' four states, in the wide (1) and the narrow (3) set.
+        for (const char *state : {"highlight", "disable", "mouseover", "click"})
+            for (int set : {1, 3})
+                names << QStringLiteral("%1_%2.png").arg(QLatin1String(state)).arg(set);
+        for (const QString &name : std::as_const(names))
+            QVERIFY2(!QImage(QStringLiteral(":/") + name).isNull(), qPrintable(name));
         QCOMPARE(QImage(QStringLiteral(":/background.png")).size(), QSize(360, 525));
         QCOMPARE(QImage(QStringLiteral(":/highlight_1.png")).size(), QSize(240, 58));
         QCOMPARE(QImage(QStringLiteral(":/click_3.png")).size(), QSize(140, 50));
@@ -451,12 +419,10 @@ private slots:
     {
         // Each window as the user sees it: the named widgets in place with their
         // texts, and their pictures (background, device, buttons) really painted.
-        ControllerRig rig;
-        rig.start();
-        OrlaForm *main = rig.main();
-        main->setDevice(QStringLiteral("Pacer60"), QStringLiteral("0F01AAAABBBBCCCC"), {QStringLiteral("2.1.0")});
-        main->showUpdateNotice();
-        checkPainted(main,
+        Windows w;
+        w.main.setDevice(QStringLiteral("Pacer60"), QStringLiteral("0F01AAAABBBBCCCC"), {QStringLiteral("2.1.0")});
+        w.main.showUpdateNotice();
+        checkPainted(&w.main,
                      {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
                       {"device_label", {25, 17, 136, 202}, nullptr, ":/device/Pacer60_device.png"},
                       {"device_title_label", {180, 42, 164, 67}, nullptr, ":/device/Pacer60_title.png"},
@@ -470,31 +436,28 @@ private slots:
                       {"download_count_label", {265, 275, 48, 48}, "1", ":/update_noti.png", 0.6},
                       {"about_label", {320, 10, 24, 24}, nullptr, ":/guide_1.png"}});
 
-        SoftUpdateForm *dialog = rig.dialog();
-        dialog->setData(QStringLiteral("2.0"), QStringLiteral("1.5"), QString());
-        checkPainted(dialog, {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
-                              {"title_label", {30, 20, 164, 67}, "Software Update"},
-                              {"warning_label", {30, 230, 48, 48}, nullptr, ":/warning.png"},
-                              {"remind_label", {80, 230, 250, 80}, "Backup_Data_Warn_Msg"},
-                              {"Msg_label", {80, 320, 250, 90}, "Force_Update_Device_Msg"},
-                              {"info_label", {305, 75, 24, 24}, nullptr, ":/info_2.png"},
-                              {"soft_update_button", {190, 450, 140, 50}, "Update", ":/highlight_3.png", 0.6},
-                              {"cancel_button", {40, 450, 140, 50}, "Cancel", ":/highlight_3.png", 0.6},
-                              {"soft_update_list", {30, 100, 300, 100}}});
+        w.dialog.setData(QStringLiteral("2.0"), QStringLiteral("1.5"), QString());
+        checkPainted(&w.dialog, {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
+                                 {"title_label", {30, 20, 164, 67}, "Software Update"},
+                                 {"warning_label", {30, 230, 48, 48}, nullptr, ":/warning.png"},
+                                 {"remind_label", {80, 230, 250, 80}, "Backup_Data_Warn_Msg"},
+                                 {"Msg_label", {80, 320, 250, 90}, "Force_Update_Device_Msg"},
+                                 {"info_label", {305, 75, 24, 24}, nullptr, ":/info_2.png"},
+                                 {"soft_update_button", {190, 450, 140, 50}, "Update", ":/highlight_3.png", 0.6},
+                                 {"cancel_button", {40, 450, 140, 50}, "Cancel", ":/highlight_3.png", 0.6},
+                                 {"soft_update_list", {30, 100, 300, 100}}});
 
-        checkPainted(rig.controller->completeForm(),
-                     {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
-                      {"msg_label", {20, 300, 320, 181}, "Last_Remind_Msg"},
-                      {"pic_label", {50, 120, 250, 157}},
-                      {"title_label", {0, 20, 360, 71}, "<font color=\"#00aa00\">Completion</font>"}});
+        checkPainted(&w.done, {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
+                               {"msg_label", {20, 300, 320, 181}, "Last_Remind_Msg"},
+                               {"pic_label", {50, 120, 250, 157}},
+                               {"title_label", {0, 20, 360, 71}, "<font color=\"#00aa00\">Completion</font>"}});
 
-        recover_fail_form *fail = rig.controller->failForm();
-        fail->setReason(3);
-        checkPainted(fail, {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
-                            {"OK_button", {110, 450, 140, 50}, "OK", ":/highlight_3.png", 0.6},
-                            {"msg_label", {0, 290, 360, 111}, "<font size=\"5\">Not_Enough_Space_Msg</font>"},
-                            {"pic_label", {105, 120, 150, 136}, nullptr, ":/cry.png"},
-                            {"title_label", {0, 20, 360, 71}, "<font color=\"#00aa00\">Sorry</font>"}});
+        w.fail.setReason(3);
+        checkPainted(&w.fail, {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
+                               {"OK_button", {110, 450, 140, 50}, "OK", ":/highlight_3.png", 0.6},
+                               {"msg_label", {0, 290, 360, 111}, "<font size=\"5\">Not_Enough_Space_Msg</font>"},
+                               {"pic_label", {105, 120, 150, 136}, nullptr, ":/cry.png"},
+                               {"title_label", {0, 20, 360, 71}, "<font color=\"#00aa00\">Sorry</font>"}});
     }
 };
 

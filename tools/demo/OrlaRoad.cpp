@@ -25,6 +25,13 @@ namespace {
 
 QLabel *label(QWidget *window, const char *name) { return window->findChild<QLabel *>(QString::fromLatin1(name)); }
 
+// A failed step's detail, and its result.
+bool failWith(QString &detail, const QString &why)
+{
+    detail = why;
+    return false;
+}
+
 } // namespace
 
 OrlaRoad::OrlaRoad(const Options &options) : m_options(options), m_stage(stageOptions(options)) {}
@@ -111,23 +118,27 @@ bool OrlaRoad::step(const QString &name, const std::function<bool(QString &)> &b
     return result.ok;
 }
 
-void OrlaRoad::shoot(const QString &name, QWidget *window)
+QString OrlaRoad::nextShotFile(const QString &name)
 {
-    if (m_options.shots.isEmpty() || !window)
-        return;
+    if (m_options.shots.isEmpty())
+        return QString();
     QDir().mkpath(m_options.shots);
     QApplication::processEvents();
-    const QString file =
-        QStringLiteral("%1/%2-%3.png").arg(m_options.shots).arg(++m_shotNumber, 2, 10, QLatin1Char('0')).arg(name);
-    window->grab().save(file);
+    return QStringLiteral("%1/%2-%3.png").arg(m_options.shots).arg(++m_shotNumber, 2, 10, QLatin1Char('0')).arg(name);
+}
+
+void OrlaRoad::shoot(const QString &name, QWidget *window)
+{
+    const QString file = window ? nextShotFile(name) : QString();
+    if (!file.isEmpty())
+        window->grab().save(file);
 }
 
 void OrlaRoad::shootWithBox(const QString &name, QWidget *window, QWidget *box)
 {
-    if (m_options.shots.isEmpty())
+    const QString file = nextShotFile(name);
+    if (file.isEmpty())
         return;
-    QDir().mkpath(m_options.shots);
-    QApplication::processEvents();
     // The box is a window of its own: painted where it stands over the main window.
     QPixmap picture = window->grab();
     QPainter painter(&picture);
@@ -137,8 +148,7 @@ void OrlaRoad::shootWithBox(const QString &name, QWidget *window, QWidget *box)
     painter.fillRect(QRect(at + QPoint(2, 3), box->size()), QColor(0, 0, 0, 70));
     painter.drawPixmap(at, boxPicture);
     painter.end();
-    picture.save(
-        QStringLiteral("%1/%2-%3.png").arg(m_options.shots).arg(++m_shotNumber, 2, 10, QLatin1Char('0')).arg(name));
+    picture.save(file);
 }
 
 bool OrlaRoad::deviceIdle() const { return runtimeIdle(m_controller); }
@@ -182,10 +192,8 @@ bool OrlaRoad::showsNoDevice()
 {
     return step(QStringLiteral("no device"), [this](QString &detail) {
         OrlaForm *main = m_controller->mainWindow();
-        if (!waitFor([main] { return main->isVisible(); })) {
-            detail = QStringLiteral("the main window did not show");
-            return false;
-        }
+        if (!waitFor([main] { return main->isVisible(); }))
+            return failWith(detail, QStringLiteral("the main window did not show"));
         shoot(QStringLiteral("no-device"), main);
         return label(main, "remind_label")->isVisible();
     });
@@ -195,31 +203,23 @@ bool OrlaRoad::plugAndOffer()
 {
     return step(QStringLiteral("device shown, update offered"), [this](QString &detail) {
         OrlaForm *main = m_controller->mainWindow();
-        if (!m_stage.plug()) {
-            detail = m_stage.lastError();
-            return false;
-        }
+        if (!m_stage.plug())
+            return failWith(detail, m_stage.lastError());
         const QString uuid = m_stage.options().before.uuid;
-        if (!waitFor([main, uuid] { return label(main, "uuid_info_label")->text() == uuid && main->isVisible(); })) {
-            detail = QStringLiteral("the device was not shown");
-            return false;
-        }
+        if (!waitFor([main, uuid] { return label(main, "uuid_info_label")->text() == uuid && main->isVisible(); }))
+            return failWith(detail, QStringLiteral("the device was not shown"));
         // Update notice, assist data written, workouts allowed, device free.
         auto ready = [this, main] {
             return label(main, "download_count_label")->isVisible()
                    && main->findChild<QPushButton *>(QStringLiteral("gpsdata_update_button"))->isEnabled()
                    && main->workoutsAllowed() && deviceIdle();
         };
-        if (!waitFor(ready)) {
-            detail = QStringLiteral("no update notice, assist data or workout check");
-            return false;
-        }
+        if (!waitFor(ready))
+            return failWith(detail, QStringLiteral("no update notice, assist data or workout check"));
         const QString volume = m_stage.volumePath();
         if (!QFileInfo::exists(volume + QStringLiteral("/System/AssitOff.alp"))
-            || QFileInfo(volume + QStringLiteral("/System/date.txt")).size() != 4) {
-            detail = QStringLiteral("the assist data is not on the device");
-            return false;
-        }
+            || QFileInfo(volume + QStringLiteral("/System/date.txt")).size() != 4)
+            return failWith(detail, QStringLiteral("the assist data is not on the device"));
         shoot(QStringLiteral("update-offered"), main);
         return true;
     });
@@ -228,15 +228,11 @@ bool OrlaRoad::plugAndOffer()
 bool OrlaRoad::openDialog()
 {
     return step(QStringLiteral("software-update dialog"), [this](QString &detail) {
-        if (!click(m_controller->mainWindow(), "soft_update_button")) {
-            detail = QStringLiteral("\"Update Software\" can not be pressed");
-            return false;
-        }
+        if (!click(m_controller->mainWindow(), "soft_update_button"))
+            return failWith(detail, QStringLiteral("\"Update Software\" can not be pressed"));
         SoftUpdateForm *dialog = m_controller->softUpdateForm();
-        if (!waitFor([dialog] { return dialog->isVisible(); })) {
-            detail = QStringLiteral("the dialog did not open");
-            return false;
-        }
+        if (!waitFor([dialog] { return dialog->isVisible(); }))
+            return failWith(detail, QStringLiteral("the dialog did not open"));
         shoot(QStringLiteral("dialog"), dialog);
         return true;
     });
@@ -246,26 +242,20 @@ bool OrlaRoad::runUpdate()
 {
     return step(QStringLiteral("update and completion"), [this](QString &detail) {
         SoftUpdateForm *dialog = m_controller->softUpdateForm();
-        if (!click(dialog, "soft_update_button")) {
-            detail = QStringLiteral("\"Update\" can not be pressed");
-            return false;
-        }
+        if (!click(dialog, "soft_update_button"))
+            return failWith(detail, QStringLiteral("\"Update\" can not be pressed"));
         // A few ticks of the simulated progress, for the picture.
         for (int i = 0; i < 9 && m_controller->progressRunning(); ++i)
             m_controller->run();
         shoot(QStringLiteral("updating"), dialog);
         recover_complete_form *done = m_controller->completeForm();
         if (!waitFor([this, done] { return done->isVisible() || m_controller->failForm()->isVisible(); })
-            || !done->isVisible()) {
-            detail = QStringLiteral("no completion window");
-            return false;
-        }
+            || !done->isVisible())
+            return failWith(detail, QStringLiteral("no completion window"));
         const QString volume = m_stage.volumePath();
         if (!QFileInfo::exists(volume + QStringLiteral("/update.ini"))
-            || !QFileInfo::exists(volume + QStringLiteral("/os.bin"))) {
-            detail = QStringLiteral("the images or update.ini are not on the device");
-            return false;
-        }
+            || !QFileInfo::exists(volume + QStringLiteral("/os.bin")))
+            return failWith(detail, QStringLiteral("the images or update.ini are not on the device"));
         shoot(QStringLiteral("completion"), done);
         return true;
     });
@@ -276,33 +266,25 @@ bool OrlaRoad::restartDevice()
     return step(QStringLiteral("device restarted with the new version"), [this](QString &detail) {
         OrlaForm *main = m_controller->mainWindow();
         // The user releases the cable; the firmware installs at its start.
-        if (!m_stage.unplug()) {
-            detail = m_stage.lastError();
-            return false;
-        }
-        if (!waitFor([main] { return main->isVisible() && label(main, "remind_label")->isVisible(); })) {
-            detail = QStringLiteral("the removal was not seen");
-            return false;
-        }
+        if (!m_stage.unplug())
+            return failWith(detail, m_stage.lastError());
+        if (!waitFor([main] { return main->isVisible() && label(main, "remind_label")->isVisible(); }))
+            return failWith(detail, QStringLiteral("the removal was not seen"));
         // The simulated firmware stands for the device: it works on a thread of its own.
         QStringList changes;
-        if (!m_stage.boot(&changes) || !m_stage.plug()) {
-            detail = m_stage.lastError();
-            return false;
-        }
+        if (!m_stage.boot(&changes) || !m_stage.plug())
+            return failWith(detail, m_stage.lastError());
         const QString expected = newVersion();
         auto updated = [this, main, expected] {
             return label(main, "uuid_info_label")->isVisible() && m_controller->deviceVersion() == expected
                    && !label(main, "download_count_label")->isVisible() && deviceIdle();
         };
-        if (!waitFor(updated)) {
-            detail = QStringLiteral("the device does not report %1 (installed: %2)").arg(expected, changes.join(", "));
-            return false;
-        }
-        if (QFileInfo::exists(m_stage.volumePath() + QStringLiteral("/update.ini"))) {
-            detail = QStringLiteral("update.ini is still on the device");
-            return false;
-        }
+        if (!waitFor(updated))
+            return failWith(
+                detail,
+                QStringLiteral("the device does not report %1 (installed: %2)").arg(expected, changes.join(", ")));
+        if (QFileInfo::exists(m_stage.volumePath() + QStringLiteral("/update.ini")))
+            return failWith(detail, QStringLiteral("update.ini is still on the device"));
         shoot(QStringLiteral("restarted"), main);
         detail = changes.join(QStringLiteral(", "));
         return true;
@@ -329,23 +311,17 @@ bool OrlaRoad::installWorkouts()
         // The result comes as a message box: pictured, then closed.
         const qsizetype before = m_shown.size();
         m_boxShotName = QStringLiteral("workouts");
-        if (!click(main, "workout_update_button")) {
-            detail = QStringLiteral("the workout button can not be pressed");
-            return false;
-        }
+        if (!click(main, "workout_update_button"))
+            return failWith(detail, QStringLiteral("the workout button can not be pressed"));
         // Shown and closed again.
-        if (!waitFor([this, before] { return m_shown.size() > before && m_messages.size() > before; })) {
-            detail = QStringLiteral("no result message");
-            return false;
-        }
+        if (!waitFor([this, before] { return m_shown.size() > before && m_messages.size() > before; }))
+            return failWith(detail, QStringLiteral("no result message"));
         const QString system = m_stage.volumePath() + QStringLiteral("/System");
         const bool installed = QFileInfo::exists(system + QStringLiteral("/Velorawrk/Tempo Run.wkt"))
                                && QFileInfo::exists(system + QStringLiteral("/Test/Ramp Test.wkt"));
         detail = m_messages.last();
-        if (m_shown.last() != OrlaController::Message::WorkoutsInstalled) {
-            detail = QStringLiteral("the result was not success: ") + detail;
-            return false;
-        }
+        if (m_shown.last() != OrlaController::Message::WorkoutsInstalled)
+            return failWith(detail, QStringLiteral("the result was not success: ") + detail);
         if (!installed)
             detail = QStringLiteral("reported installed, but the workouts are not on the device");
         return installed;

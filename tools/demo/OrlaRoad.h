@@ -88,6 +88,8 @@ private:
     static VHFitRoad::Options stageOptions(const Options &options);
     bool step(const QString &name, const std::function<bool(QString &)> &body);
     bool waitFor(const std::function<bool()> &condition, int timeoutMs = -1);
+    // The next picture's file, its folder made; none without a shots folder.
+    QString nextShotFile(const QString &name);
     void shoot(const QString &name, QWidget *window);
     void shootWithBox(const QString &name, QWidget *window, QWidget *box);
     bool deviceIdle() const;
