@@ -70,11 +70,35 @@ bool openLog(const char *folder, const char *name, DeviceFile &file)
 }
 
 } // namespace
+
+// The file and the place in its chain, as both cursors keep them.
+struct ChainCursor
+{
+    DeviceFile file;
+    SegmentChain chain;
+    bool loaded = false;
+    uint64_t offset = 0;
+
+    // Follows `link` (from the start while no segment is loaded) and reads
+    // the header there, copying it to the caller's buffer.
+    template <size_t HeaderSize>
+    bool readNextHeader(uint32_t link, std::array<uint8_t, HeaderSize> &header, void *buffer, int length)
+    {
+        if (!loaded)
+            link = kNone;
+        loaded = false;
+        if (!chain.advance(link, file.size(), HeaderSize, offset) || !file.read(offset, header))
+            return false;
+        copyHeader(header, buffer, length);
+        return true;
+    }
+};
+
 } // namespace corvo
 
 using corvo::ByteReader;
 
-struct SensorIterator
+struct SensorIterator : corvo::ChainCursor
 {
     struct Segment
     {
@@ -87,25 +111,16 @@ struct SensorIterator
         uint8_t maskC = 0;
     };
 
-    corvo::DeviceFile file;
-    corvo::SegmentChain chain;
-    bool loaded = false;
-    uint64_t offset = 0;
     Segment segment;
     uint32_t nextPoint = 0;
 
     bool loadNext(void *buffer, int length)
     {
-        const uint32_t link = loaded ? segment.next : corvo::kNone;
-        loaded = false;
-        if (!chain.advance(link, file.size(), corvo::kSensorHeaderSize, offset))
-            return false;
         std::array<uint8_t, corvo::kSensorHeaderSize> bytes{};
-        if (!file.read(offset, bytes))
+        if (!readNextHeader(segment.next, bytes, buffer, length))
             return false;
         ByteReader r(bytes);
         segment = {r.u32(0), r.u32(4), r.u8(8), r.u8(9), r.u16(10), r.u8(13), r.u8(14)};
-        corvo::copyHeader(bytes, buffer, length);
         nextPoint = 0;
         loaded = r.ok();
         return loaded;
@@ -168,7 +183,7 @@ struct SensorIterator
     }
 };
 
-struct TrackIterator
+struct TrackIterator : corvo::ChainCursor
 {
     struct Segment
     {
@@ -181,26 +196,17 @@ struct TrackIterator
         uint32_t lastIndex = 0;
     };
 
-    corvo::DeviceFile file;
-    corvo::SegmentChain chain;
-    bool loaded = false;
-    uint64_t offset = 0;
     Segment segment;
     uint64_t nextIndex = 0;
     CorvoTrackPoint current{};
 
     bool loadNext(void *buffer, int length)
     {
-        const uint32_t link = loaded ? segment.next : corvo::kNone;
-        loaded = false;
-        if (!chain.advance(link, file.size(), corvo::kTrackHeaderSize, offset))
-            return false;
         std::array<uint8_t, corvo::kTrackHeaderSize> bytes{};
-        if (!file.read(offset, bytes))
+        if (!readNextHeader(segment.next, bytes, buffer, length))
             return false;
         ByteReader r(bytes);
         segment = {r.u32(0), r.i32(4), r.i32(8), r.i16(20), r.u8(25), r.u32(28), r.u32(32)};
-        corvo::copyHeader(bytes, buffer, length);
         nextIndex = 0;
         loaded = r.ok();
         return loaded;
@@ -249,15 +255,10 @@ struct TrackIterator
 
 namespace {
 
-corvo::HandleRegistry<SensorIterator> &sensorCursors()
+template <typename Cursor>
+corvo::HandleRegistry<Cursor> &cursors()
 {
-    static corvo::HandleRegistry<SensorIterator> registry;
-    return registry;
-}
-
-corvo::HandleRegistry<TrackIterator> &trackCursors()
-{
-    static corvo::HandleRegistry<TrackIterator> registry;
+    static corvo::HandleRegistry<Cursor> registry;
     return registry;
 }
 
@@ -273,9 +274,9 @@ Cursor *openCursor(corvo::HandleRegistry<Cursor> &registry, const char *folder, 
 // Both close functions accept either kind of cursor.
 int closeCursor(const void *cursor)
 {
-    if (auto sensor = sensorCursors().take(cursor))
+    if (auto sensor = cursors<SensorIterator>().take(cursor))
         return sensor->file.close() ? 1 : 0;
-    if (auto track = trackCursors().take(cursor))
+    if (auto track = cursors<TrackIterator>().take(cursor))
         return track->file.close() ? 1 : 0;
     return 0;
 }
@@ -284,31 +285,31 @@ int closeCursor(const void *cursor)
 
 extern "C" {
 
-SensorIterator *GetSensorPotIterator(const char *name) { return openCursor(sensorCursors(), "SSL", name); }
+SensorIterator *GetSensorPotIterator(const char *name) { return openCursor(cursors<SensorIterator>(), "SSL", name); }
 
-TrackIterator *GetTrackPotIterator(const char *name) { return openCursor(trackCursors(), "TRK", name); }
+TrackIterator *GetTrackPotIterator(const char *name) { return openCursor(cursors<TrackIterator>(), "TRK", name); }
 
 int NextSensorseg(SensorIterator *cursor, void *buffer, int length)
 {
-    SensorIterator *live = sensorCursors().find(cursor);
+    SensorIterator *live = cursors<SensorIterator>().find(cursor);
     return live && live->loadNext(buffer, length) ? 1 : 0;
 }
 
 int NextTrackseg(TrackIterator *cursor, void *buffer, int length)
 {
-    TrackIterator *live = trackCursors().find(cursor);
+    TrackIterator *live = cursors<TrackIterator>().find(cursor);
     return live && live->loadNext(buffer, length) ? 1 : 0;
 }
 
 int GetSensorPot(SensorIterator *cursor, CorvoSensorPoint *point)
 {
-    SensorIterator *live = sensorCursors().find(cursor);
+    SensorIterator *live = cursors<SensorIterator>().find(cursor);
     return live && point && live->nextPointInto(*point) ? 1 : 0;
 }
 
 int GetTrackPot(TrackIterator *cursor, CorvoTrackPoint *point)
 {
-    TrackIterator *live = trackCursors().find(cursor);
+    TrackIterator *live = cursors<TrackIterator>().find(cursor);
     return live && point && live->nextPointInto(*point) ? 1 : 0;
 }
 

@@ -3,6 +3,8 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <string_view>
+
 namespace {
 
 class Parser
@@ -128,36 +130,16 @@ private:
         if (atEnd())
             return false;
         const char16_t c = m_text.at(m_pos++).unicode();
-        switch (c) {
-        case '"':
-            out.append(u'"');
-            return true;
-        case '\\':
-            out.append(u'\\');
-            return true;
-        case '/':
-            out.append(u'/');
-            return true;
-        case 'b':
-            out.append(u'\b');
-            return true;
-        case 'f':
-            out.append(u'\f');
-            return true;
-        case 'n':
-            out.append(u'\n');
-            return true;
-        case 'r':
-            out.append(u'\r');
-            return true;
-        case 't':
-            out.append(u'\t');
-            return true;
-        case 'u':
+        if (c == u'u')
             return readUnicodeEscape(out);
-        default:
+        // A simple escape letter and what it stands for, at the same place.
+        static constexpr std::u16string_view kLetters = u"\"\\/bfnrt";
+        static constexpr std::u16string_view kMeanings = u"\"\\/\b\f\n\r\t";
+        const size_t at = kLetters.find(c);
+        if (at == std::u16string_view::npos)
             return false;
-        }
+        out.append(QChar(kMeanings[at]));
+        return true;
     }
 
     // Four hexadecimal digits give one UTF-16 code unit; a surrogate pair

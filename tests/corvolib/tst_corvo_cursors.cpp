@@ -19,27 +19,36 @@ CorvoSensorPoint sentinelPoint()
     return point;
 }
 
-struct SensorCursor
+// "time: a0 a1 a2 a3 a4 a5 a6 b6 b7 c1 c2 c3", so that a whole point compares at once.
+QString slotsOf(const CorvoSensorPoint &p)
 {
-    explicit SensorCursor(const char *name) : cursor(GetSensorPotIterator(name)) {}
-    ~SensorCursor()
-    {
-        if (cursor)
-            CloseSensorFile(cursor);
-    }
-    SensorIterator *cursor;
-};
+    QString text = QString::number(p.time) + QLatin1Char(':');
+    for (int slot : {int(p.a0), int(p.a1), int(p.a2), int(p.a3), int(p.a4), int(p.a5), int(p.a6), int(p.b6), int(p.b7),
+                     int(p.c1), int(p.c2), int(p.c3)})
+        text += QLatin1Char(' ') + QString::number(slot);
+    return text;
+}
 
-struct TrackCursor
+// "time altitude A B".
+QString valuesOf(const CorvoTrackPoint &p)
 {
-    explicit TrackCursor(const char *name) : cursor(GetTrackPotIterator(name)) {}
-    ~TrackCursor()
+    return QStringLiteral("%1 %2 %3 %4").arg(p.time).arg(p.altitude).arg(p.coordinateA).arg(p.coordinateB);
+}
+
+// A cursor closed at the end of the scope.
+template <typename Iterator, Iterator *(*Open)(const char *), int (*Close)(Iterator *)>
+struct ScopedCursor
+{
+    explicit ScopedCursor(const char *name) : cursor(Open(name)) {}
+    ~ScopedCursor()
     {
         if (cursor)
-            CloseTrackFile(cursor);
+            Close(cursor);
     }
-    TrackIterator *cursor;
+    Iterator *cursor;
 };
+using SensorCursor = ScopedCursor<SensorIterator, GetSensorPotIterator, CloseSensorFile>;
+using TrackCursor = ScopedCursor<TrackIterator, GetTrackPotIterator, CloseTrackFile>;
 
 std::vector<SensorSegmentShape> sampleSensorSegments()
 {
@@ -68,6 +77,15 @@ std::vector<SensorSegmentShape> sampleSensorSegments()
     return {all, some, none};
 }
 
+// The chain with its third segment linking back to segment `to`.
+Bytes linkedBack(const BuiltChain &chain, size_t linkAt, int to)
+{
+    ByteBuilder patched;
+    patched.raw(chain.bytes);
+    patched.put32(chain.segmentOffsets[2] + linkAt, uint32_t(chain.segmentOffsets[size_t(to)]));
+    return patched.bytes();
+}
+
 } // namespace
 
 class TestCorvoCursors : public QObject
@@ -90,39 +108,20 @@ private slots:
 
         CorvoSensorPoint point = sentinelPoint();
         QCOMPARE(GetSensorPot(c.cursor, &point), 1);
-        QCOMPARE(point.time, 1000u);
-        QCOMPARE(int(point.a0), 1);
-        QCOMPARE(int(point.a2), 3);
-        QCOMPARE(int(point.a3), -4);
-        QCOMPARE(int(point.a5), -600);
-        QCOMPARE(int(point.a6), 7);
-        QCOMPARE(int(point.b6), 8);
-        QCOMPARE(int(point.b7), 9);
-        QCOMPARE(int(point.c1), 1000);
-        QCOMPARE(int(point.c3), 1200);
+        QCOMPARE(slotsOf(point), QStringLiteral("1000: 1 2 3 -4 500 -600 7 8 9 1000 -1100 1200"));
         QCOMPARE(GetSensorPot(c.cursor, &point), 1);
-        QCOMPARE(point.time, 1002u);
-        QCOMPARE(int(point.a4), 1500);
-        QCOMPARE(int(point.c2), -2100);
+        QCOMPARE(slotsOf(point), QStringLiteral("1002: 11 12 13 -14 1500 -1600 17 18 19 2000 -2100 2200"));
         QCOMPARE(GetSensorPot(c.cursor, &point), 0);
 
         QCOMPARE(NextSensorseg(c.cursor, header.data(), 16), 1);
         QCOMPARE(header.left(16), toByteArray(chain.bytes).mid(int(chain.segmentOffsets[1]), 16));
-        const int expected[3][4] = {{21, -300, 22, 23}, {31, 301, 32, -33}, {41, 0, 42, 43}};
-        for (int i = 0; i < 3; ++i) {
+        // Slots whose bits are clear keep what the caller had (90 and 23130).
+        for (const char *expected : {"5000: 21 90 90 -300 23130 23130 90 22 90 23130 23 23130",
+                                     "5005: 31 90 90 301 23130 23130 90 32 90 23130 -33 23130",
+                                     "5010: 41 90 90 0 23130 23130 90 42 90 23130 43 23130"}) {
             point = sentinelPoint();
             QCOMPARE(GetSensorPot(c.cursor, &point), 1);
-            QCOMPARE(point.time, uint32_t(5000 + 5 * i));
-            QCOMPARE(int(point.a0), expected[i][0]);
-            QCOMPARE(int(point.a3), expected[i][1]);
-            QCOMPARE(int(point.b6), expected[i][2]);
-            QCOMPARE(int(point.c2), expected[i][3]);
-            // Slots whose bits are clear keep what the caller had.
-            QCOMPARE(int(point.a1), 0x5A);
-            QCOMPARE(int(point.a4), 0x5A5A);
-            QCOMPARE(int(point.b7), 0x5A);
-            QCOMPARE(int(point.c1), 0x5A5A);
-            QCOMPARE(int(point.c3), 0x5A5A);
+            QCOMPARE(slotsOf(point), QString::fromLatin1(expected));
         }
         QCOMPARE(GetSensorPot(c.cursor, &point), 0);
 
@@ -166,19 +165,10 @@ private slots:
     {
         QFETCH(int, loopTo);
         CorvoVolume volume;
-        BuiltChain sensor = sensorLogFile(sampleSensorSegments());
-        ByteBuilder patched;
-        patched.raw(sensor.bytes);
-        patched.put32(sensor.segmentOffsets[2] + 4, uint32_t(sensor.segmentOffsets[size_t(loopTo)]));
-        QVERIFY(volume.write(kSensorPath, patched.bytes()));
-
         TrackSegmentShape segment;
         segment.deltas = {{}, {}};
-        BuiltChain track = trackFile({segment, segment, segment});
-        ByteBuilder patchedTrack;
-        patchedTrack.raw(track.bytes);
-        patchedTrack.put32(track.segmentOffsets[2] + 28, uint32_t(track.segmentOffsets[size_t(loopTo)]));
-        QVERIFY(volume.write(kTrackPath, patchedTrack.bytes()));
+        QVERIFY(volume.write(kSensorPath, linkedBack(sensorLogFile(sampleSensorSegments()), 4, loopTo)));
+        QVERIFY(volume.write(kTrackPath, linkedBack(trackFile({segment, segment, segment}), 28, loopTo)));
 
         SensorCursor s(kSensorName);
         TrackCursor t(kTrackName);
@@ -247,29 +237,18 @@ private slots:
         QCOMPARE(header.left(36), toByteArray(chain.bytes).mid(16, 36));
         QCOMPARE(header.mid(36), QByteArray(300 - 36, char(0xEE)));
 
+        // 25 tenths count as 2 m, -19 tenths as -1 m.
         CorvoTrackPoint p;
-        QCOMPARE(GetTrackPot(c.cursor, &p), 1);
-        QCOMPARE(p.time, kSampleTime);
-        QCOMPARE(p.altitude, 100);
-        QCOMPARE(p.coordinateA, 100);
-        QCOMPARE(p.coordinateB, 200);
-        QCOMPARE(GetTrackPot(c.cursor, &p), 1);
-        QCOMPARE(p.time, kSampleTime + 6);
-        QCOMPARE(p.altitude, 102); // 25 tenths count as 2 m
-        QCOMPARE(p.coordinateA, 107);
-        QCOMPARE(p.coordinateB, 195);
-        QCOMPARE(GetTrackPot(c.cursor, &p), 1);
-        QCOMPARE(p.time, kSampleTime + 8);
-        QCOMPARE(p.altitude, 101); // -19 tenths count as -1 m
-        QCOMPARE(p.coordinateA, 87);
-        QCOMPARE(p.coordinateB, 205);
+        const std::pair<uint32_t, const char *> points[] = {{0, "100 100 200"}, {6, "102 107 195"}, {8, "101 87 205"}};
+        for (const auto &[seconds, rest] : points) {
+            QCOMPARE(GetTrackPot(c.cursor, &p), 1);
+            QCOMPARE(valuesOf(p), QString::number(kSampleTime + seconds) + QLatin1Char(' ') + QLatin1String(rest));
+        }
         QCOMPARE(GetTrackPot(c.cursor, &p), 0);
 
         QCOMPARE(NextTrackseg(c.cursor, header.data(), 36), 1);
         QCOMPARE(GetTrackPot(c.cursor, &p), 1);
-        QCOMPARE(p.time, kSampleTime + 100);
-        QCOMPARE(p.altitude, -3);
-        QCOMPARE(p.coordinateA, -50);
+        QCOMPARE(valuesOf(p), QString::number(kSampleTime + 100) + QStringLiteral(" -3 -50 60"));
         QCOMPARE(GetTrackPot(c.cursor, &p), 0);
         QCOMPARE(NextTrackseg(c.cursor, header.data(), 36), 0);
     }

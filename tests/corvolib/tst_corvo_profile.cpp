@@ -96,10 +96,23 @@ class TestCorvoProfile : public QObject
     Q_OBJECT
 
 private slots:
+    void getProfileWritesEveryReadableType_data()
+    {
+        QTest::addColumn<QString>("mapName");
+        QTest::addColumn<QString>("imageName");
+        QTest::newRow("as named") << "ProfileMap.txt"
+                                  << "Profile.bin";
+        QTest::newRow("another letter case") << "PROFILEMAP.TXT"
+                                             << "profile.bin";
+    }
+
     void getProfileWritesEveryReadableType()
     {
+        QFETCH(QString, mapName);
+        QFETCH(QString, imageName);
         CorvoVolume volume;
-        writeProfile(volume, sampleProfile());
+        QVERIFY(volume.write(mapName, QByteArray::fromStdString(sampleProfile().map())));
+        QVERIFY(volume.write(imageName, sampleProfile().image()));
         const QByteArray ini = volume.nativePath("pfread.ini");
         QCOMPARE(GetProfile(volume.home().constData(), ini.constData()), 1);
         QCOMPARE(volume.read("pfread.ini"), kSampleIni);
@@ -160,16 +173,6 @@ private slots:
         QCOMPARE(GetProfile(volume.home().constData(), ini.constData()), 0);
         QVERIFY(!volume.exists("pfread.ini"));
         QCOMPARE(GetProfile(nullptr, ini.constData()), 0);
-    }
-
-    void profileFilesInAnotherLetterCase()
-    {
-        CorvoVolume volume;
-        QVERIFY(volume.write("PROFILEMAP.TXT", QByteArray::fromStdString(sampleProfile().map())));
-        QVERIFY(volume.write("profile.bin", sampleProfile().image()));
-        const QByteArray ini = volume.nativePath("pfread.ini");
-        QCOMPARE(GetProfile(volume.home().constData(), ini.constData()), 1);
-        QCOMPARE(volume.read("pfread.ini"), kSampleIni);
     }
 
     void refreshWritesValuesAndTheirMirrors()

@@ -22,13 +22,13 @@ Bytes nameEntry(uint8_t entriesLeft, const char *language, const std::string &te
 }
 
 // Writes a template with one name, a description and three intervals, the
-// second linking back to the first.
-CorvoFile *writeSampleTemplate(const char *name, uint32_t location)
+// second linking back to the first; true when it was written and closed.
+bool writeSampleTemplate(const char *name, uint32_t location)
 {
     CorvoFile *file = CreateTemplateWKT(name, location, 0x11111111, 0x22222222, kNone, 0x00000001, 0x55555555,
                                         0x66666666, kNone, kNone, kNone, 36);
     if (!file)
-        return nullptr;
+        return false;
     const Bytes entry = nameEntry(1, "ENG", "Run 5k");
     const std::string description = "Easy pace";
     WriteNameToFile(file, entry.data(), int(entry.size()));
@@ -36,7 +36,14 @@ CorvoFile *writeSampleTemplate(const char *name, uint32_t location)
     WriteTemplateInterval(file, 1, 0xA1, kNone, kNone, 0xA4, 0xA5, 0xA6, 24);
     WriteTemplateInterval(file, 0, 0xB1, kNone, 1, 0xB4, 0xB5, 0xB6, 24);
     WriteTemplateInterval(file, 0, 0xC1, kNone, kNone, 0xC4, 0xC5, 0xC6, 24);
-    return file;
+    return CloseTemplateWorkout(file) == 1;
+}
+
+// A template of zeros without name or intervals, written and closed.
+bool writeEmptyTemplate(const char *name, uint32_t location)
+{
+    CorvoFile *file = CreateTemplateWKT(name, location, 0, 0, kNone, 0, 0, 0, 0, kNone, kNone, 36);
+    return file && CloseTemplateWorkout(file) == 1;
 }
 
 } // namespace
@@ -49,9 +56,7 @@ private slots:
     void templateRoundTrip()
     {
         CorvoVolume volume;
-        CorvoFile *file = writeSampleTemplate("Run5k", kPlan);
-        QVERIFY(file);
-        QCOMPARE(CloseTemplateWorkout(file), 1);
+        QVERIFY(writeSampleTemplate("Run5k", kPlan));
 
         const QByteArray bytes = volume.read("Data/Plan/Run5k.wkt");
         QCOMPARE(bytes.left(12), QByteArray("\xFF\xFF\xFF\xFFGAL\x00\x00\x09\x15\x00", 12));
@@ -156,18 +161,14 @@ private slots:
     {
         {
             CorvoVolume volume;
-            CorvoFile *file = CreateTemplateWKT("A", kDownloaded, 0, 0, kNone, 0, 0, 0, 0, kNone, kNone, 36);
-            QVERIFY(file);
-            QCOMPARE(CloseTemplateWorkout(file), 1);
+            QVERIFY(writeEmptyTemplate("A", kDownloaded));
             QCOMPARE(QDir(volume.path("Data")).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"Velorawrk"});
             QVERIFY(volume.exists("Data/Velorawrk/A.wkt"));
         }
         {
             CorvoVolume volume;
             QVERIFY(volume.makeFolder("Data/VeloraWrk"));
-            CorvoFile *file = CreateTemplateWKT("B", 0x000601, 0, 0, kNone, 0, 0, 0, 0, kNone, kNone, 36);
-            QVERIFY(file);
-            QCOMPARE(CloseTemplateWorkout(file), 1);
+            QVERIFY(writeEmptyTemplate("B", 0x000601));
             QCOMPARE(QDir(volume.path("Data")).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"VeloraWrk"});
             QVERIFY(volume.exists("Data/VeloraWrk/Cycling/B.wkt"));
         }
@@ -284,9 +285,7 @@ private slots:
     void updateTemplateFindsItsFolderFromTheFourthValue()
     {
         CorvoVolume volume;
-        CorvoFile *file = writeSampleTemplate("T", kTestCycling);
-        QVERIFY(file);
-        QCOMPARE(CloseTemplateWorkout(file), 1);
+        QVERIFY(writeSampleTemplate("T", kTestCycling));
         const QByteArray before = volume.read("Data/Test/Cycling/T.wkt");
         // Bits 0-2 of the fourth value: 0 the Cycling sub-folder.
         QCOMPARE(UpdateTemplateWKT("T.wkt", 0x000500, 9, 8, 7, 0x00000000, 5, 4, 3, 2, 1, 8), 1);
@@ -298,9 +297,7 @@ private slots:
         QCOMPARE(UpdateTemplateWKT("T.wkt", 0x000500, 9, 8, 7, 0x00000001, 5, 4, 3, 2, 1, 8), 0);
         QCOMPARE(UpdateTemplateWKT("T.wkt", 0x000500, 9, 8, 7, 0x00000003, 5, 4, 3, 2, 1, 8), 0);
 
-        file = writeSampleTemplate("P", kPlan);
-        QVERIFY(file);
-        QCOMPARE(CloseTemplateWorkout(file), 1);
+        QVERIFY(writeSampleTemplate("P", kPlan));
         // Bit 16: the Plan folder instead of the downloaded one.
         QCOMPARE(UpdateTemplateWKT("P.wkt", 0x000600, 1, 2, 3, 0x00010001, 5, 6, 7, 8, 9, 36), 1);
         QCOMPARE(le32At(volume.read("Data/Plan/P.wkt"), 16 + 32), 9u);

@@ -7,21 +7,12 @@
 #include "VHFitPackage.h"
 
 #include "VHUtility.h"
+#include "fuzz_require.h"
 
 #include <QMap>
 
 #include <cstddef>
 #include <cstdint>
-
-namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -8,6 +8,7 @@
 #include "VHGalPackage.h"
 
 #include "VHUtility.h"
+#include "fuzz_require.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,12 +16,6 @@
 namespace {
 
 using Font = VHGalPackage::LanguageFile;
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
 
 quint32 u32At(const QByteArray &bytes, qsizetype at)
 {

@@ -6,19 +6,10 @@
 // keeps its front and has the area's size; a version below 3 always erases.
 
 #include "VHPacer30Package.h"
+#include "fuzz_require.h"
 
 #include <cstddef>
 #include <cstdint>
-
-namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

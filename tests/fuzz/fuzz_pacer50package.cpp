@@ -8,19 +8,10 @@
 #include "VHPacer50Package.h"
 
 #include "VHUtility.h"
+#include "fuzz_require.h"
 
 #include <cstddef>
 #include <cstdint>
-
-namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -5,6 +5,7 @@
 #include "VHProfileData.h"
 #include "VHProfileEntries.h"
 #include "VHProfileLayout.h"
+#include "fuzz_require.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,12 +14,6 @@
 #include <cstdint>
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
 
 void checkBlock(const QByteArray &block)
 {

@@ -7,6 +7,7 @@
 
 #include "VHPSFLanguageImage.h"
 #include "VHPSFLanguagePack.h"
+#include "fuzz_require.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,12 +17,6 @@
 #include <cstdint>
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
 
 const char *const kNames[] = {"aspens.bin",      "LINDEN.BIN", "Font_eng_01.bft", "Font_ENG_02.bft",
                               "Font_deu_01.bft", "x_fra_",     "release.ini",     "Font_ita.bft"};

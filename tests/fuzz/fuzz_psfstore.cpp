@@ -11,6 +11,7 @@
 #include "VHPSFFlashStore.h"
 #include "VHPSFLanguageImage.h"
 #include "VHPSFRecord.h"
+#include "fuzz_require.h"
 
 #include <QtGlobal>
 
@@ -18,12 +19,6 @@
 #include <cstdint>
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
 
 void checkCurrent(VHPSFFlashStore &store)
 {

@@ -26,34 +26,21 @@ void readActivity()
     GetLapCount("f.gal", &laps);
 }
 
-void walkSensorLog()
+// Walks every segment and point of one log, as far as the bounds allow.
+template <typename Cursor, typename Point>
+void walk(Cursor *cursor, int headerSize, int (*nextSegment)(Cursor *, void *, int),
+          int (*nextPoint)(Cursor *, Point *), int (*close)(Cursor *))
 {
-    SensorIterator *cursor = GetSensorPotIterator("f.ssl");
     if (!cursor)
         return;
-    std::vector<unsigned char> header(16);
+    std::vector<unsigned char> header(static_cast<size_t>(headerSize));
     int points = 0;
-    for (int segments = 0; segments < kMaxSegments && NextSensorseg(cursor, header.data(), 16); ++segments) {
-        CorvoSensorPoint point;
-        while (points < kMaxPoints && GetSensorPot(cursor, &point))
+    for (int segments = 0; segments < kMaxSegments && nextSegment(cursor, header.data(), headerSize); ++segments) {
+        Point point;
+        while (points < kMaxPoints && nextPoint(cursor, &point))
             ++points;
     }
-    CloseSensorFile(cursor);
-}
-
-void walkTrack()
-{
-    TrackIterator *cursor = GetTrackPotIterator("f.trk");
-    if (!cursor)
-        return;
-    std::vector<unsigned char> header(36);
-    int points = 0;
-    for (int segments = 0; segments < kMaxSegments && NextTrackseg(cursor, header.data(), 36); ++segments) {
-        CorvoTrackPoint point;
-        while (points < kMaxPoints && GetTrackPot(cursor, &point))
-            ++points;
-    }
-    CloseTrackFile(cursor);
+    close(cursor);
 }
 
 void readTemplate()
@@ -92,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                              "Data/History/WLOG/f.wkl", "Data/Plan/f.wkt"})
         corvofuzz::writeFile(path, data, size);
     readActivity();
-    walkSensorLog();
-    walkTrack();
+    walk(GetSensorPotIterator("f.ssl"), 16, NextSensorseg, GetSensorPot, CloseSensorFile);
+    walk(GetTrackPotIterator("f.trk"), 36, NextTrackseg, GetTrackPot, CloseTrackFile);
     readTemplate();
     readWorkoutLog();
     int count = 0;

@@ -126,12 +126,8 @@ int main(int argc, char **argv)
     }
     const std::string root = argv[1];
     ::mkdir(root.c_str(), 0777);
-    ::mkdir((root + "/readers").c_str(), 0777);
-    ::mkdir((root + "/profile").c_str(), 0777);
-    ::mkdir((root + "/fitpackage").c_str(), 0777);
-    ::mkdir((root + "/galpackage").c_str(), 0777);
-    ::mkdir((root + "/pacer50package").c_str(), 0777);
-    ::mkdir((root + "/pacer30package").c_str(), 0777);
+    for (const char *target : {"readers", "profile", "fitpackage", "galpackage", "pacer50package", "pacer30package"})
+        ::mkdir((root + '/' + target).c_str(), 0777);
     const std::string ini = "MHR-BV=170\nA=7\nC=2.50\nE=3\nF=text\nD=-1.25\n";
     bool ok =
         writeSeed(root + "/readers/activity", activity()) && writeSeed(root + "/readers/sensor", sensorLog())

@@ -10,10 +10,31 @@
 
 namespace {
 
-struct RecordingDelegate : ReduzeduClientDelegate
+QDateTime fifthOfMarchAt(int hour, int minute = 0) { return QDateTime(QDate(2024, 3, 5), QTime(hour, minute)); }
+
+QString folder() { return VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Pacer"); }
+QString dataFile() { return folder() + QStringLiteral("/AssitOff.alp"); }
+QString stampFile() { return folder() + QStringLiteral("/date.txt"); }
+
+// A client with a delegate that records what it is told, on which thread, and
+// the stamp as the controller, reading it right away, would find it; the
+// client's clock stands at 18:00 on 5 March.
+struct Fetcher : ReduzeduClientDelegate
 {
     QList<bool> results;
-    void onReduzeduFinished(bool ok) override { results.append(ok); }
+    QList<QThread *> threads;
+    QByteArray stampAtNotice;
+    ReduzeduClient client{this};
+    Fetcher()
+    {
+        client.setClock([] { return fifthOfMarchAt(18); });
+    }
+    void onReduzeduFinished(bool ok) override
+    {
+        results.append(ok);
+        threads.append(QThread::currentThread());
+        stampAtNotice = readFile(stampFile());
+    }
 };
 
 QByteArray bigEndian(qint32 value)
@@ -38,24 +59,15 @@ class TestReduzeduClient : public QObject
     const QByteArray m_alpData = QByteArray("\xb5\x62\x0b\x50 assist data for fourteen days", 34).repeated(300);
     const QByteArray m_sevenDayData = QByteArray("\xb5\x62\x0b\x50 seven days", 15).repeated(100);
 
-    QString folder() const { return m_world.modelDir(QStringLiteral("Pacer")); }
-    QString dataFile() const { return folder() + QStringLiteral("/AssitOff.alp"); }
-    QString stampFile() const { return folder() + QStringLiteral("/date.txt"); }
-
-    static QDateTime fifthOfMarchAt(int hour, int minute = 0)
-    {
-        return QDateTime(QDate(2024, 3, 5), QTime(hour, minute));
-    }
-
     static bool inNewYorkTime() { return fifthOfMarchAt(18).offsetFromUtc() == -5 * 3600; }
 
-    bool runDownload(ReduzeduClient &client, RecordingDelegate &delegate, int days = 14)
+    bool runDownload(Fetcher &fetcher, int days = 14)
     {
-        client.download(folder(), QStringLiteral("AssitOff.alp"), days);
-        if (!QTest::qWaitFor([&] { return !delegate.results.isEmpty(); }, 20000))
+        fetcher.client.download(folder(), QStringLiteral("AssitOff.alp"), days);
+        if (!QTest::qWaitFor([&] { return !fetcher.results.isEmpty(); }, 20000))
             qFatal("the fetch did not end");
         QTest::qWait(50);
-        return delegate.results.constFirst();
+        return fetcher.results.constFirst();
     }
 
     void putOldFiles()
@@ -106,14 +118,14 @@ private slots:
     void fetchStoresDataAndStamp()
     {
         putOldFiles();
-        RecordingDelegate delegate;
-        ReduzeduClient client(&delegate);
-        client.setClock([] { return fifthOfMarchAt(18); });
-        QVERIFY(!client.isDownloading());
-        client.download(folder(), QStringLiteral("AssitOff.alp"), 14);
-        QVERIFY(client.isDownloading());
-        QTRY_COMPARE(delegate.results, QList<bool>{true});
-        QVERIFY(!client.isDownloading());
+        Fetcher fetcher;
+        QVERIFY(!fetcher.client.isDownloading());
+        fetcher.client.download(folder(), QStringLiteral("AssitOff.alp"), 14);
+        QVERIFY(fetcher.client.isDownloading());
+        QTRY_COMPARE(fetcher.results, QList<bool>{true});
+        QVERIFY(!fetcher.client.isDownloading());
+        QCOMPARE(fetcher.threads, QList<QThread *>{fetcher.client.thread()});
+        QCOMPARE(fetcher.stampAtNotice, bigEndian(k19MarchNewYork));
         QCOMPARE(m_world.server().requestTargets(), QStringList{QStringLiteral("/current_14d.alp")});
         QCOMPARE(readFile(dataFile()), m_alpData);
         QCOMPARE(readFile(stampFile()), bigEndian(k19MarchNewYork));
@@ -122,10 +134,8 @@ private slots:
 
     void dayCountNamesTheFile()
     {
-        RecordingDelegate delegate;
-        ReduzeduClient client(&delegate);
-        client.setClock([] { return fifthOfMarchAt(18); });
-        QVERIFY(runDownload(client, delegate, 7));
+        Fetcher fetcher;
+        QVERIFY(runDownload(fetcher, 7));
         QCOMPARE(m_world.server().requestTargets(), QStringList{QStringLiteral("/current_7d.alp")});
         QCOMPARE(readFile(dataFile()), m_sevenDayData);
     }
@@ -149,12 +159,11 @@ private slots:
         m_world.server().setFault(QStringLiteral("/current_14d.alp"), VHServerFault(fault));
         m_world.server().setSlowPause(5000);
         LogWatch log;
-        RecordingDelegate delegate;
-        ReduzeduClient client(&delegate);
-        client.setTransferTimeout(1000);
-        QVERIFY(!runDownload(client, delegate));
-        QCOMPARE(delegate.results.size(), 1);
-        QVERIFY(!client.isDownloading());
+        Fetcher fetcher;
+        fetcher.client.setTransferTimeout(1000);
+        QVERIFY(!runDownload(fetcher));
+        QCOMPARE(fetcher.results.size(), 1);
+        QVERIFY(!fetcher.client.isDownloading());
         QVERIFY2(log.contains(logText), qPrintable(log.text()));
         verifyOldFilesUntouched();
     }
@@ -175,9 +184,8 @@ private slots:
         putOldFiles();
         QVERIFY(writeFile(m_world.root() + QStringLiteral("/current_3d.alp"), body));
         LogWatch log;
-        RecordingDelegate delegate;
-        ReduzeduClient client(&delegate);
-        QCOMPARE(runDownload(client, delegate, 3), stored);
+        Fetcher fetcher;
+        QCOMPARE(runDownload(fetcher, 3), stored);
         if (stored) {
             QCOMPARE(readFile(dataFile()), body);
             return;
@@ -188,37 +196,13 @@ private slots:
 
     void alpAddressIsLoggedByDefault()
     {
-        RecordingDelegate delegate;
-        ReduzeduClient client(&delegate);
+        Fetcher fetcher;
         bool ok = false;
-        const QString text = m_world.logAtShippedLevel([&] { return runDownload(client, delegate); }, ok);
+        const QString text = m_world.logAtShippedLevel([&] { return runDownload(fetcher); }, ok);
         QVERIFY(ok);
         QVERIFY2(text.contains(QStringLiteral("alp url= ") + m_world.server().baseUrl()
                                + QStringLiteral("/current_14d.alp")),
                  qPrintable(text));
-    }
-
-    void resultArrivesOnTheClientsThread()
-    {
-        struct ThreadRecorder : ReduzeduClientDelegate
-        {
-            ReduzeduClient *client = nullptr;
-            QList<QThread *> threads;
-            QByteArray stampAtNotice;
-            QString stampFile;
-            void onReduzeduFinished(bool) override
-            {
-                threads.append(QThread::currentThread());
-                stampAtNotice = readFile(stampFile); // the controller reads it right away
-            }
-        } delegate;
-        delegate.stampFile = stampFile();
-        ReduzeduClient client(&delegate);
-        client.setClock([] { return fifthOfMarchAt(18); });
-        client.download(folder(), QStringLiteral("AssitOff.alp"), 14);
-        QTRY_COMPARE(delegate.threads.size(), 1);
-        QCOMPARE(delegate.threads.constFirst(), client.thread());
-        QCOMPARE(delegate.stampAtNotice, bigEndian(k19MarchNewYork));
     }
 
     void unwritableDataFileLeavesNoStamp()
@@ -235,9 +219,8 @@ private slots:
             QVERIFY(QFile::setPermissions(folder(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         }
         LogWatch log;
-        RecordingDelegate delegate;
-        ReduzeduClient client(&delegate);
-        const bool ok = runDownload(client, delegate);
+        Fetcher fetcher;
+        const bool ok = runDownload(fetcher);
         QFile::setPermissions(folder(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QVERIFY(!ok);
         QVERIFY(log.contains(QStringLiteral("can not open ") + dataFile() + QStringLiteral(" to write")));
@@ -252,14 +235,12 @@ private slots:
     {
         m_world.server().setFault(QStringLiteral("/current_14d.alp"), VHServerFault::SlowReply);
         m_world.server().setSlowPause(1000);
-        RecordingDelegate delegate;
-        ReduzeduClient client(&delegate);
-        client.setClock([] { return fifthOfMarchAt(18); });
-        client.download(folder(), QStringLiteral("AssitOff.alp"), 14);
+        Fetcher fetcher;
+        fetcher.client.download(folder(), QStringLiteral("AssitOff.alp"), 14);
         QTRY_COMPARE(m_world.server().requestCount(QStringLiteral("/current_14d.alp")), 1);
-        QVERIFY(runDownload(client, delegate, 7));
+        QVERIFY(runDownload(fetcher, 7));
         QTest::qWait(1500);
-        QCOMPARE(delegate.results, QList<bool>{true});
+        QCOMPARE(fetcher.results, QList<bool>{true});
         QCOMPARE(readFile(dataFile()), m_sevenDayData);
         QCOMPARE(readFile(stampFile()), bigEndian(ReduzeduClient::expiryStamp(fifthOfMarchAt(18), 7)));
     }

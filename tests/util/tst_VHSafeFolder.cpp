@@ -18,13 +18,13 @@ class TestVHSafeFolder : public QObject
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString path(const QString &name) const { return m_dir->filePath(name); }
-    QString volume() const { return path(QStringLiteral("vol")); }
+    QString volume() const { return path("vol"); }
 
 private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(writeFile(path(QStringLiteral("outside/user.txt")), "user data"));
+        QVERIFY(writeFile(path("outside/user.txt"), "user data"));
         QDir().mkpath(volume());
     }
 
@@ -41,22 +41,22 @@ private slots:
     {
         QFETCH(QString, linkName);
         QFETCH(QString, writtenName);
-        QVERIFY(QFile::link(path(QStringLiteral("outside/user.txt")), volume() + QLatin1Char('/') + linkName));
+        QVERIFY(QFile::link(path("outside/user.txt"), volume() + QLatin1Char('/') + linkName));
         VHSafeFolder root = VHSafeFolder::open(volume(), QString(), VHSafeFolder::FatNames);
         QVERIFY(root.isValid());
         QVERIFY(root.writeFile(writtenName, QByteArray()));
-        QCOMPARE(readFile(path(QStringLiteral("outside/user.txt"))), QByteArray("user data"));
+        QCOMPARE(readFile(path("outside/user.txt")), QByteArray("user data"));
         QCOMPARE(treeOf(volume()), QStringList({linkName}));
         QVERIFY(!QFileInfo(volume() + QLatin1Char('/') + linkName).isSymLink());
 
-        QVERIFY(QFile::link(path(QStringLiteral("outside/user.txt")), volume() + QStringLiteral("/img.bin")));
-        QVERIFY(writeFile(path(QStringLiteral("src.bin")), "image"));
-        QCOMPARE(root.copyFileInto(QStringLiteral("img.bin"), path(QStringLiteral("src.bin"))), 0);
+        QVERIFY(QFile::link(path("outside/user.txt"), volume() + QStringLiteral("/img.bin")));
+        QVERIFY(writeFile(path("src.bin"), "image"));
+        QCOMPARE(root.copyFileInto(QStringLiteral("img.bin"), path("src.bin")), 0);
         QCOMPARE(readFile(volume() + QStringLiteral("/img.bin")), QByteArray("image"));
         QByteArray bytes;
         QVERIFY(root.readFile(QStringLiteral("img.bin"), 100, bytes));
         QCOMPARE(bytes, QByteArray("image"));
-        QCOMPARE(readFile(path(QStringLiteral("outside/user.txt"))), QByteArray("user data"));
+        QCOMPARE(readFile(path("outside/user.txt")), QByteArray("user data"));
     }
 
     void streamedFilesTakeTheirNameOnlyWhenPlaced()
@@ -82,10 +82,10 @@ private slots:
     // relative path means the current folder, a missing folder says why.
     void stateFilesAreReplacedWhole()
     {
-        QVERIFY(QFile::link(path(QStringLiteral("outside/user.txt")), volume() + QStringLiteral("/version.txt")));
+        QVERIFY(QFile::link(path("outside/user.txt"), volume() + QStringLiteral("/version.txt")));
         QVERIFY(VHSafeFolder::replaceFile(volume() + QStringLiteral("/version.txt"), "2.0"));
         QCOMPARE(readFile(volume() + QStringLiteral("/version.txt")), QByteArray("2.0"));
-        QCOMPARE(readFile(path(QStringLiteral("outside/user.txt"))), QByteArray("user data"));
+        QCOMPARE(readFile(path("outside/user.txt")), QByteArray("user data"));
 
         const QString previous = QDir::currentPath();
         QVERIFY(QDir::setCurrent(volume()));
@@ -102,14 +102,14 @@ private slots:
 
     void foldersAreNeverEnteredThroughLinks()
     {
-        QVERIFY(QFile::link(path(QStringLiteral("outside")), volume() + QStringLiteral("/System")));
+        QVERIFY(QFile::link(path("outside"), volume() + QStringLiteral("/System")));
         VHSafeFolder system =
             VHSafeFolder::open(volume(), QStringLiteral("System"), VHSafeFolder::Create | VHSafeFolder::FatNames);
         QVERIFY(!system.isValid());
         QVERIFY(!VHSafeFolder::writeFileBelow(volume(), volume() + QStringLiteral("/System/date.txt"), "x"));
         QByteArray bytes;
         QVERIFY(!VHSafeFolder::readFileBelow(volume(), volume() + QStringLiteral("/System/user.txt"), 100, bytes));
-        QCOMPARE(treeOf(path(QStringLiteral("outside"))), QStringList({"user.txt"}));
+        QCOMPARE(treeOf(path("outside")), QStringList({"user.txt"}));
 
         // Missing folders are made, in the spelling that exists where one does.
         QDir().mkpath(volume() + QStringLiteral("/Maps"));
@@ -123,7 +123,7 @@ private slots:
     void readsOnlyRegularFilesUpToTheCap()
     {
         QVERIFY(writeFile(volume() + QStringLiteral("/Device.TXT"), "12345678"));
-        QVERIFY(QFile::link(path(QStringLiteral("outside/user.txt")), volume() + QStringLiteral("/link.txt")));
+        QVERIFY(QFile::link(path("outside/user.txt"), volume() + QStringLiteral("/link.txt")));
         QVERIFY(::mkfifo(QFile::encodeName(volume() + QStringLiteral("/fifo")).constData(), 0600) == 0);
         VHSafeFolder root = VHSafeFolder::open(volume(), QString(), VHSafeFolder::FatNames);
         QByteArray bytes;
@@ -141,13 +141,13 @@ private slots:
     {
         QVERIFY(writeFile(volume() + QStringLiteral("/update.ini"), ""));
         QVERIFY(writeFile(volume() + QStringLiteral("/Update.INI"), ""));
-        QVERIFY(QFile::link(path(QStringLiteral("outside/user.txt")), volume() + QStringLiteral("/UPDATE.ini")));
+        QVERIFY(QFile::link(path("outside/user.txt"), volume() + QStringLiteral("/UPDATE.ini")));
         QDir().mkpath(volume() + QStringLiteral("/keep"));
         VHSafeFolder root = VHSafeFolder::open(volume(), QString(), VHSafeFolder::FatNames);
         QVERIFY(root.removeFile(QStringLiteral("update.ini")));
         QCOMPARE(treeOf(volume()), QStringList({"keep"}));
         QVERIFY(!root.removeFile(QStringLiteral("KEEP")));
-        QCOMPARE(readFile(path(QStringLiteral("outside/user.txt"))), QByteArray("user data"));
+        QCOMPARE(readFile(path("outside/user.txt")), QByteArray("user data"));
     }
 
     void leftoversOfAnInterruptedCopyAreRemoved()
@@ -159,10 +159,10 @@ private slots:
         QCOMPARE(root.removeLeftovers(), 1);
         QCOMPARE(treeOf(volume()), QStringList({".vhtmp-1-2-3", ".vhtmp-notours"}));
         // A failed copy leaves nothing of its own behind.
-        QVERIFY(root.copyFileInto(QStringLiteral("x"), path(QStringLiteral("missing"))) != 0);
+        QVERIFY(root.copyFileInto(QStringLiteral("x"), path("missing")) != 0);
         QDir().mkpath(volume() + QStringLiteral("/dir"));
-        QVERIFY(writeFile(path(QStringLiteral("src")), "data"));
-        QVERIFY(root.copyFileInto(QStringLiteral("dir"), path(QStringLiteral("src"))) != 0);
+        QVERIFY(writeFile(path("src"), "data"));
+        QVERIFY(root.copyFileInto(QStringLiteral("dir"), path("src")) != 0);
         QCOMPARE(treeOf(volume()), QStringList({".vhtmp-1-2-3", ".vhtmp-notours", "dir"}));
     }
 

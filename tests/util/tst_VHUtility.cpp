@@ -59,41 +59,39 @@ private slots:
     void copyKeepsDataAndTimeAndReportsProgress()
     {
         const QByteArray data = randomBytes(3 * 1024 * 1024 + 17);
-        QVERIFY(writeFile(path(QStringLiteral("src.bin")), data));
+        QVERIFY(writeFile(path("src.bin"), data));
         const QDateTime when(QDate(2021, 3, 4), QTime(5, 6, 7));
-        setTime(path(QStringLiteral("src.bin")), when);
-        QVERIFY(writeFile(path(QStringLiteral("out/dest.bin")), "older and shorter"));
+        setTime(path("src.bin"), when);
+        QVERIFY(writeFile(path("out/dest.bin"), "older and shorter"));
         qint64 lastDone = 0, lastTotal = 0;
         bool copied = false;
         QVERIFY(VHUtility::copyFile(
-            path(QStringLiteral("src.bin")), path(QStringLiteral("out/dest.bin")), false, 1, 0,
+            path("src.bin"), path("out/dest.bin"), false, 1, 0,
             [&](qint64 done, qint64 total) { lastDone = done, lastTotal = total; }, false, 0, &copied));
         QVERIFY(copied);
-        QCOMPARE(readFile(path(QStringLiteral("out/dest.bin"))), data);
-        QCOMPARE(QFileInfo(path(QStringLiteral("out/dest.bin"))).lastModified(), when);
+        QCOMPARE(readFile(path("out/dest.bin")), data);
+        QCOMPARE(QFileInfo(path("out/dest.bin")).lastModified(), when);
         QCOMPARE(lastDone, data.size());
         QCOMPARE(lastTotal, data.size());
-        QCOMPARE(treeOf(path(QStringLiteral("out"))), QStringList({"dest.bin"}));
+        QCOMPARE(treeOf(path("out")), QStringList({"dest.bin"}));
     }
 
     void skipIfSameHonoursTheTolerance()
     {
-        QVERIFY(writeFile(path(QStringLiteral("a")), "new content"));
-        QVERIFY(writeFile(path(QStringLiteral("b")), "old content"));
+        QVERIFY(writeFile(path("a"), "new content"));
+        QVERIFY(writeFile(path("b"), "old content"));
         const QDateTime when(QDate(2022, 1, 1), QTime(12, 0, 0));
-        setTime(path(QStringLiteral("a")), when);
-        setTime(path(QStringLiteral("b")), when.addSecs(-2));
+        setTime(path("a"), when);
+        setTime(path("b"), when.addSecs(-2));
         bool copied = true;
-        QVERIFY(VHUtility::copyFile(path(QStringLiteral("a")), path(QStringLiteral("b")), true, 3, 0, {}, true, 2,
-                                    &copied));
+        QVERIFY(VHUtility::copyFile(path("a"), path("b"), true, 3, 0, {}, true, 2, &copied));
         QVERIFY(!copied);
-        QCOMPARE(readFile(path(QStringLiteral("b"))), QByteArray("old content"));
+        QCOMPARE(readFile(path("b")), QByteArray("old content"));
 
         LogCapture log;
-        QVERIFY(VHUtility::copyFile(path(QStringLiteral("a")), path(QStringLiteral("b")), true, 3, 0, {}, true, 1,
-                                    &copied));
+        QVERIFY(VHUtility::copyFile(path("a"), path("b"), true, 3, 0, {}, true, 1, &copied));
         QVERIFY(copied);
-        QCOMPARE(readFile(path(QStringLiteral("b"))), QByteArray("new content"));
+        QCOMPARE(readFile(path("b")), QByteArray("new content"));
         QCOMPARE(log.count(QStringLiteral("modified time=20220101")), 2);
         QCOMPARE(log.count(QStringLiteral("VHUtility::copyFile")), 2);
     }
@@ -104,131 +102,126 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         bool copied = true;
-        QVERIFY(!VHUtility::copyFile(path(QStringLiteral("missing")), path(QStringLiteral("d")), false, 10, 30, {},
-                                     false, 0, &copied));
+        QVERIFY(!VHUtility::copyFile(path("missing"), path("d"), false, 10, 30, {}, false, 0, &copied));
         QVERIFY(timer.elapsed() >= 9 * 30);
         QVERIFY(!copied);
         QCOMPARE(log.count(QStringLiteral("copy file failed start wait to retry, retry ")), 10);
         QCOMPARE(log.count(QStringLiteral(" win32 error code :")), 10);
-        QVERIFY(!QFileInfo::exists(path(QStringLiteral("d"))));
+        QVERIFY(!QFileInfo::exists(path("d")));
 
-        QVERIFY(!VHUtility::copyFile(path(QStringLiteral("missing")), path(QStringLiteral("d")), false, 0, 30));
+        QVERIFY(!VHUtility::copyFile(path("missing"), path("d"), false, 0, 30));
         QCOMPARE(log.count(QStringLiteral("copy file failed")), 10);
     }
 
     void copySucceedsOnALaterAttempt()
     {
-        QVERIFY(writeFile(path(QStringLiteral("src")), "data"));
+        QVERIFY(writeFile(path("src"), "data"));
         LogCapture log;
         // The destination folder appears while the copy waits to retry.
         std::unique_ptr<QThread> maker(QThread::create([this] {
             QThread::msleep(100);
-            QDir().mkpath(path(QStringLiteral("late")));
+            QDir().mkpath(path("late"));
         }));
         maker->start();
-        const bool ok =
-            VHUtility::copyFile(path(QStringLiteral("src")), path(QStringLiteral("late/dst")), false, 20, 50);
+        const bool ok = VHUtility::copyFile(path("src"), path("late/dst"), false, 20, 50);
         maker->wait();
         QVERIFY(ok);
-        QCOMPARE(readFile(path(QStringLiteral("late/dst"))), QByteArray("data"));
+        QCOMPARE(readFile(path("late/dst")), QByteArray("data"));
         QCOMPARE(log.count(QStringLiteral("copy file success after retry ")), 1);
     }
 
     void copyToAFullVolumeFailsAndLeavesNoHalfFile()
     {
-        TinyVolume volume(path(QStringLiteral("tiny")));
+        TinyVolume volume(path("tiny"));
         if (!volume.isMounted())
             QSKIP("needs root to mount a 64 KiB tmpfs");
-        QVERIFY(writeFile(path(QStringLiteral("big")), randomBytes(200 * 1024)));
-        QVERIFY(writeFile(path(QStringLiteral("tiny/keep")), "previous"));
+        QVERIFY(writeFile(path("big"), randomBytes(200 * 1024)));
+        QVERIFY(writeFile(path("tiny/keep"), "previous"));
         bool copied = true;
-        QVERIFY(!VHUtility::copyFile(path(QStringLiteral("big")), path(QStringLiteral("tiny/keep")), false, 2, 1, {},
-                                     false, 0, &copied));
+        QVERIFY(!VHUtility::copyFile(path("big"), path("tiny/keep"), false, 2, 1, {}, false, 0, &copied));
         QVERIFY(!copied);
-        QCOMPARE(treeOf(path(QStringLiteral("tiny"))), QStringList({"keep"}));
-        QCOMPARE(readFile(path(QStringLiteral("tiny/keep"))), QByteArray("previous"));
-        QVERIFY(writeFile(path(QStringLiteral("tree/big")), randomBytes(200 * 1024)));
-        QVERIFY(!VHUtility::copyFolder(path(QStringLiteral("tree")), path(QStringLiteral("tiny/tree"))));
-        QCOMPARE(treeOf(path(QStringLiteral("tiny/tree"))), QStringList());
+        QCOMPARE(treeOf(path("tiny")), QStringList({"keep"}));
+        QCOMPARE(readFile(path("tiny/keep")), QByteArray("previous"));
+        QVERIFY(writeFile(path("tree/big"), randomBytes(200 * 1024)));
+        QVERIFY(!VHUtility::copyFolder(path("tree"), path("tiny/tree")));
+        QCOMPARE(treeOf(path("tiny/tree")), QStringList());
     }
 
     void copyFolderCopiesVisibleFilesRecursively()
     {
-        QVERIFY(writeFile(path(QStringLiteral("s/a.txt")), "a"));
-        QVERIFY(writeFile(path(QStringLiteral("s/.hidden")), "h"));
-        QVERIFY(writeFile(path(QStringLiteral("s/sub/b.txt")), "b"));
-        QVERIFY(writeFile(path(QStringLiteral("s/.git/c.txt")), "c"));
-        QVERIFY(QFile::link(path(QStringLiteral("s")), path(QStringLiteral("s/sub/loop"))));
-        QVERIFY(writeFile(path(QStringLiteral("d/README.TXT")), "old"));
-        QVERIFY(writeFile(path(QStringLiteral("s/readme.txt")), "new"));
+        QVERIFY(writeFile(path("s/a.txt"), "a"));
+        QVERIFY(writeFile(path("s/.hidden"), "h"));
+        QVERIFY(writeFile(path("s/sub/b.txt"), "b"));
+        QVERIFY(writeFile(path("s/.git/c.txt"), "c"));
+        QVERIFY(QFile::link(path("s"), path("s/sub/loop")));
+        QVERIFY(writeFile(path("d/README.TXT"), "old"));
+        QVERIFY(writeFile(path("s/readme.txt"), "new"));
         QStringList copied;
-        QVERIFY(VHUtility::copyFolder(path(QStringLiteral("s")), path(QStringLiteral("d")), {}, &copied));
+        QVERIFY(VHUtility::copyFolder(path("s"), path("d"), {}, &copied));
         // The user's folders keep exact names: a file of the user's in another spelling is left alone.
-        QCOMPARE(treeOf(path(QStringLiteral("d"))),
-                 QStringList({"README.TXT", "a.txt", "readme.txt", "sub", "sub/b.txt"}));
-        QCOMPARE(readFile(path(QStringLiteral("d/README.TXT"))), QByteArray("old"));
-        QCOMPARE(readFile(path(QStringLiteral("d/readme.txt"))), QByteArray("new"));
-        QCOMPARE(copied, QStringList({path(QStringLiteral("d/a.txt")), path(QStringLiteral("d/readme.txt")),
-                                      path(QStringLiteral("d/sub/b.txt"))}));
+        QCOMPARE(treeOf(path("d")), QStringList({"README.TXT", "a.txt", "readme.txt", "sub", "sub/b.txt"}));
+        QCOMPARE(readFile(path("d/README.TXT")), QByteArray("old"));
+        QCOMPARE(readFile(path("d/readme.txt")), QByteArray("new"));
+        QCOMPARE(copied, QStringList({path("d/a.txt"), path("d/readme.txt"), path("d/sub/b.txt")}));
 
-        QVERIFY(VHUtility::copyFolder(path(QStringLiteral("absent")), path(QStringLiteral("x"))));
-        QVERIFY(!QFileInfo::exists(path(QStringLiteral("x"))));
-        QVERIFY(!VHUtility::copyFolder(path(QStringLiteral("s")), path(QStringLiteral("no/parent"))));
+        QVERIFY(VHUtility::copyFolder(path("absent"), path("x")));
+        QVERIFY(!QFileInfo::exists(path("x")));
+        QVERIFY(!VHUtility::copyFolder(path("s"), path("no/parent")));
     }
 
     void removeFileHandlesReadOnlyAndMissingFiles()
     {
-        QVERIFY(writeFile(path(QStringLiteral("ro.txt")), "x"));
-        QVERIFY(QFile::setPermissions(path(QStringLiteral("ro.txt")), QFileDevice::ReadOwner));
-        QVERIFY(VHUtility::clearReadOnly(path(QStringLiteral("ro.txt"))));
-        QVERIFY(QFileInfo(path(QStringLiteral("ro.txt"))).permissions() & QFileDevice::WriteOwner);
-        QVERIFY(QFile::setPermissions(path(QStringLiteral("ro.txt")), QFileDevice::ReadOwner));
-        QVERIFY(VHUtility::removeFile(path(QStringLiteral("ro.txt"))));
-        QVERIFY(!QFileInfo::exists(path(QStringLiteral("ro.txt"))));
+        QVERIFY(writeFile(path("ro.txt"), "x"));
+        QVERIFY(QFile::setPermissions(path("ro.txt"), QFileDevice::ReadOwner));
+        QVERIFY(VHUtility::clearReadOnly(path("ro.txt")));
+        QVERIFY(QFileInfo(path("ro.txt")).permissions() & QFileDevice::WriteOwner);
+        QVERIFY(QFile::setPermissions(path("ro.txt"), QFileDevice::ReadOwner));
+        QVERIFY(VHUtility::removeFile(path("ro.txt")));
+        QVERIFY(!QFileInfo::exists(path("ro.txt")));
         QVERIFY(VHUtility::removeFile(QString()));
-        QVERIFY(VHUtility::removeFile(path(QStringLiteral("never"))));
-        QVERIFY(!VHUtility::clearReadOnly(path(QStringLiteral("never"))));
+        QVERIFY(VHUtility::removeFile(path("never")));
+        QVERIFY(!VHUtility::clearReadOnly(path("never")));
 
         // Exact names in the user's folders: another spelling is another file.
-        QVERIFY(writeFile(path(QStringLiteral("Notes.TXT")), "mine"));
-        QVERIFY(VHUtility::removeFile(path(QStringLiteral("notes.txt"))));
-        QCOMPARE(readFile(path(QStringLiteral("Notes.TXT"))), QByteArray("mine"));
-        QVERIFY(writeFile(path(QStringLiteral("other")), "other"));
-        QVERIFY(VHUtility::copyFile(path(QStringLiteral("other")), path(QStringLiteral("notes.txt")), true, 1, 0));
-        QCOMPARE(readFile(path(QStringLiteral("Notes.TXT"))), QByteArray("mine"));
+        QVERIFY(writeFile(path("Notes.TXT"), "mine"));
+        QVERIFY(VHUtility::removeFile(path("notes.txt")));
+        QCOMPARE(readFile(path("Notes.TXT")), QByteArray("mine"));
+        QVERIFY(writeFile(path("other"), "other"));
+        QVERIFY(VHUtility::copyFile(path("other"), path("notes.txt"), true, 1, 0));
+        QCOMPARE(readFile(path("Notes.TXT")), QByteArray("mine"));
 
-        QDir().mkpath(path(QStringLiteral("adir")));
+        QDir().mkpath(path("adir"));
         LogCapture log;
-        QVERIFY(!VHUtility::removeFile(path(QStringLiteral("adir"))));
+        QVERIFY(!VHUtility::removeFile(path("adir")));
         QCOMPARE(log.count(QStringLiteral(" delete file failed")), 1);
     }
 
     void removeFolderRemovesHiddenAndReadOnlyEntriesButNotLinkTargets()
     {
-        QVERIFY(writeFile(path(QStringLiteral("keep/precious.txt")), "p"));
-        QVERIFY(writeFile(path(QStringLiteral("f/.hidden/x")), "x"));
-        QVERIFY(writeFile(path(QStringLiteral("f/sub/ro.txt")), "r"));
-        QVERIFY(QFile::setPermissions(path(QStringLiteral("f/sub/ro.txt")), QFileDevice::ReadOwner));
-        QVERIFY(QFile::link(path(QStringLiteral("keep")), path(QStringLiteral("f/sub/link"))));
-        QVERIFY(VHUtility::removeFolder(path(QStringLiteral("f"))));
-        QVERIFY(!QFileInfo::exists(path(QStringLiteral("f"))));
-        QCOMPARE(readFile(path(QStringLiteral("keep/precious.txt"))), QByteArray("p"));
-        QVERIFY(VHUtility::removeFolder(path(QStringLiteral("f"))));
+        QVERIFY(writeFile(path("keep/precious.txt"), "p"));
+        QVERIFY(writeFile(path("f/.hidden/x"), "x"));
+        QVERIFY(writeFile(path("f/sub/ro.txt"), "r"));
+        QVERIFY(QFile::setPermissions(path("f/sub/ro.txt"), QFileDevice::ReadOwner));
+        QVERIFY(QFile::link(path("keep"), path("f/sub/link")));
+        QVERIFY(VHUtility::removeFolder(path("f")));
+        QVERIFY(!QFileInfo::exists(path("f")));
+        QCOMPARE(readFile(path("keep/precious.txt")), QByteArray("p"));
+        QVERIFY(VHUtility::removeFolder(path("f")));
 
-        QVERIFY(writeFile(path(QStringLiteral("g/sub/a")), "a"));
-        QVERIFY(QFile::link(path(QStringLiteral("keep")), path(QStringLiteral("g/link"))));
-        QVERIFY(VHUtility::removeDirectory(path(QStringLiteral("g/"))));
-        QVERIFY(!QFileInfo::exists(path(QStringLiteral("g"))));
-        QCOMPARE(readFile(path(QStringLiteral("keep/precious.txt"))), QByteArray("p"));
+        QVERIFY(writeFile(path("g/sub/a"), "a"));
+        QVERIFY(QFile::link(path("keep"), path("g/link")));
+        QVERIFY(VHUtility::removeDirectory(path("g/")));
+        QVERIFY(!QFileInfo::exists(path("g")));
+        QCOMPARE(readFile(path("keep/precious.txt")), QByteArray("p"));
         // A link given as the folder is removed; its target keeps what it holds.
-        QVERIFY(QFile::link(path(QStringLiteral("keep")), path(QStringLiteral("linked"))));
-        QVERIFY(VHUtility::removeDirectory(path(QStringLiteral("linked"))));
-        QVERIFY(!QFileInfo(path(QStringLiteral("linked"))).isSymLink());
-        QCOMPARE(readFile(path(QStringLiteral("keep/precious.txt"))), QByteArray("p"));
+        QVERIFY(QFile::link(path("keep"), path("linked")));
+        QVERIFY(VHUtility::removeDirectory(path("linked")));
+        QVERIFY(!QFileInfo(path("linked")).isSymLink());
+        QCOMPARE(readFile(path("keep/precious.txt")), QByteArray("p"));
         // removeDirectory leaves hidden entries alone, so their folder stays.
-        QVERIFY(writeFile(path(QStringLiteral("h/.hidden")), "h"));
-        QVERIFY(!VHUtility::removeDirectory(path(QStringLiteral("h"))));
-        QVERIFY(QFileInfo::exists(path(QStringLiteral("h/.hidden"))));
+        QVERIFY(writeFile(path("h/.hidden"), "h"));
+        QVERIFY(!VHUtility::removeDirectory(path("h")));
+        QVERIFY(QFileInfo::exists(path("h/.hidden")));
     }
 
     void treesOfAnyDepthAreRemoved_data()
@@ -251,15 +244,15 @@ private slots:
         QFETCH(bool, keepsHidden);
         QFETCH(int, levels);
         QFETCH(QByteArray, name);
-        QVERIFY(writeFile(path(QStringLiteral("keep/precious.txt")), "p"));
-        const QString top = path(QStringLiteral("t"));
+        QVERIFY(writeFile(path("keep/precious.txt"), "p"));
+        const QString top = path("t");
         if (unpacked) {
             const QByteArray deep = (name + '/').repeated(levels);
             QVERIFY(deep.size() > PATH_MAX);
-            QVERIFY(ZipBuilder::write(path(QStringLiteral("deep.zip")), {{deep + "f.txt", "f"}, {deep, {}}}));
-            QVERIFY(VHZipUtil().decompress(path(QStringLiteral("deep.zip")), top));
+            QVERIFY(ZipBuilder::write(path("deep.zip"), {{deep + "f.txt", "f"}, {deep, {}}}));
+            QVERIFY(VHZipUtil().decompress(path("deep.zip"), top));
         } else {
-            QVERIFY(makeDeepTree(top, levels, name, QFile::encodeName(path(QStringLiteral("keep")))));
+            QVERIFY(makeDeepTree(top, levels, name, QFile::encodeName(path("keep"))));
         }
         // One descriptor per level would run out long before the bottom.
         struct rlimit previous;
@@ -270,58 +263,57 @@ private slots:
         ::setrlimit(RLIMIT_NOFILE, &previous);
         QVERIFY(removed);
         QVERIFY(!QFileInfo::exists(top));
-        QCOMPARE(readFile(path(QStringLiteral("keep/precious.txt"))), QByteArray("p"));
+        QCOMPARE(readFile(path("keep/precious.txt")), QByteArray("p"));
     }
 
     // The FIT device fails its action on false, so a folder left behind must say so.
     void folderThatCannotBeEmptiedGivesFalse()
     {
-        QVERIFY(writeFile(path(QStringLiteral("w/a/sibling.txt")), "s"));
-        TinyVolume busy(path(QStringLiteral("w/mnt")));
+        QVERIFY(writeFile(path("w/a/sibling.txt"), "s"));
+        TinyVolume busy(path("w/mnt"));
         if (!busy.isMounted())
             QSKIP("needs root to mount a tmpfs");
-        QVERIFY(!VHUtility::removeDirectory(path(QStringLiteral("w"))));
-        QVERIFY(!VHUtility::removeFolder(path(QStringLiteral("w"))));
-        QCOMPARE(treeOf(path(QStringLiteral("w"))), QStringList({"mnt"}));
+        QVERIFY(!VHUtility::removeDirectory(path("w")));
+        QVERIFY(!VHUtility::removeFolder(path("w")));
+        QCOMPARE(treeOf(path("w")), QStringList({"mnt"}));
     }
 
     void listAndCountFiles()
     {
-        QVERIFY(writeFile(path(QStringLiteral("t/B_eng_.bft")), "1"));
-        QVERIFY(writeFile(path(QStringLiteral("t/a.txt")), "1"));
-        QVERIFY(writeFile(path(QStringLiteral("t/.hidden_ENG_")), "1"));
-        QVERIFY(writeFile(path(QStringLiteral("t/sub/deeper/c_Eng_.bft")), "1"));
-        QVERIFY(QFile::link(path(QStringLiteral("t/a.txt")), path(QStringLiteral("t/sub/link_eng_"))));
-        QVERIFY(QFile::link(path(QStringLiteral("t")), path(QStringLiteral("t/sub/loop"))));
-        QCOMPARE(VHUtility::countFiles(path(QStringLiteral("t")), QString()), qint64(4));
-        QCOMPARE(VHUtility::countFiles(path(QStringLiteral("t")), QStringLiteral("_eng_")), qint64(3));
+        QVERIFY(writeFile(path("t/B_eng_.bft"), "1"));
+        QVERIFY(writeFile(path("t/a.txt"), "1"));
+        QVERIFY(writeFile(path("t/.hidden_ENG_"), "1"));
+        QVERIFY(writeFile(path("t/sub/deeper/c_Eng_.bft"), "1"));
+        QVERIFY(QFile::link(path("t/a.txt"), path("t/sub/link_eng_")));
+        QVERIFY(QFile::link(path("t"), path("t/sub/loop")));
+        QCOMPARE(VHUtility::countFiles(path("t"), QString()), qint64(4));
+        QCOMPARE(VHUtility::countFiles(path("t"), QStringLiteral("_eng_")), qint64(3));
         QStringList listed;
-        VHUtility::listFiles(path(QStringLiteral("t")), listed);
-        QCOMPARE(listed, QStringList({path(QStringLiteral("t/a.txt")), path(QStringLiteral("t/B_eng_.bft")),
-                                      path(QStringLiteral("t/sub/deeper/c_Eng_.bft")),
-                                      path(QStringLiteral("t/sub/link_eng_"))}));
+        VHUtility::listFiles(path("t"), listed);
+        QCOMPARE(listed, QStringList({path("t/a.txt"), path("t/B_eng_.bft"), path("t/sub/deeper/c_Eng_.bft"),
+                                      path("t/sub/link_eng_")}));
     }
 
     void renameAllRenamesWhatMatches()
     {
-        QVERIFY(writeFile(path(QStringLiteral("a.tmp")), "a"));
-        QVERIFY(writeFile(path(QStringLiteral("b.tmp")), "b"));
-        QVERIFY(writeFile(path(QStringLiteral("b.bin")), "old b"));
-        QStringList paths = {path(QStringLiteral("a.tmp")), path(QStringLiteral("b.tmp"))};
+        QVERIFY(writeFile(path("a.tmp"), "a"));
+        QVERIFY(writeFile(path("b.tmp"), "b"));
+        QVERIFY(writeFile(path("b.bin"), "old b"));
+        QStringList paths = {path("a.tmp"), path("b.tmp")};
         const QStringList before = paths;
         QVERIFY(VHUtility::renameAll(paths, QStringLiteral(".zzz"), QStringLiteral(".bin")));
         QCOMPARE(paths, before);
         QVERIFY(VHUtility::renameAll(paths, QStringLiteral(".tmp"), QStringLiteral(".bin")));
-        QCOMPARE(paths, QStringList({path(QStringLiteral("a.bin")), path(QStringLiteral("b.bin"))}));
-        QCOMPARE(readFile(path(QStringLiteral("b.bin"))), QByteArray("b"));
+        QCOMPARE(paths, QStringList({path("a.bin"), path("b.bin")}));
+        QCOMPARE(readFile(path("b.bin")), QByteArray("b"));
         QCOMPARE(treeOf(m_dir->path()), QStringList({"a.bin", "b.bin"}));
 
         // One failure does not stop the others.
-        QVERIFY(writeFile(path(QStringLiteral("c.tmp")), "c"));
-        QStringList broken = {path(QStringLiteral("gone.tmp")), path(QStringLiteral("c.tmp"))};
+        QVERIFY(writeFile(path("c.tmp"), "c"));
+        QStringList broken = {path("gone.tmp"), path("c.tmp")};
         QVERIFY(!VHUtility::renameAll(broken, QStringLiteral(".tmp"), QStringLiteral(".x")));
-        QCOMPARE(broken, QStringList({path(QStringLiteral("gone.tmp")), path(QStringLiteral("c.x"))}));
-        QCOMPARE(readFile(path(QStringLiteral("c.x"))), QByteArray("c"));
+        QCOMPARE(broken, QStringList({path("gone.tmp"), path("c.x")}));
+        QCOMPARE(readFile(path("c.x")), QByteArray("c"));
     }
 
     void utcTimesIgnoreTheLocalZone()
@@ -338,19 +330,17 @@ private slots:
     void supportedLanguagesComeFromTheFileNames()
     {
         QVERIFY(ZipBuilder::write(
-            path(QStringLiteral("pack.zip")),
+            path("pack.zip"),
             {{"font_eng_12.bft", "e"}, {"font_chi_12.bft", "c"}, {"release.ini", "r"}, {"x_zho_fre_.bft", "z"}}));
-        QVERIFY(writeFile(path(QStringLiteral("work/stale.txt")), "old"));
+        QVERIFY(writeFile(path("work/stale.txt"), "old"));
         QStringList languages;
-        QVERIFY(
-            VHUtility::getSupportLanguage(path(QStringLiteral("pack.zip")), path(QStringLiteral("work")), languages));
+        QVERIFY(VHUtility::getSupportLanguage(path("pack.zip"), path("work"), languages));
         QCOMPARE(languages, QStringList({"Chinese Simplified", "English", "French", "Chinese Traditional"}));
-        QVERIFY(!QFileInfo::exists(path(QStringLiteral("work/stale.txt"))));
+        QVERIFY(!QFileInfo::exists(path("work/stale.txt")));
 
         LogCapture log;
-        QVERIFY(
-            !VHUtility::getSupportLanguage(path(QStringLiteral("none.zip")), path(QStringLiteral("work")), languages));
-        QCOMPARE(log.count(QStringLiteral("can not decompress file: ") + path(QStringLiteral("none.zip"))), 1);
+        QVERIFY(!VHUtility::getSupportLanguage(path("none.zip"), path("work"), languages));
+        QCOMPARE(log.count(QStringLiteral("can not decompress file: ") + path("none.zip")), 1);
     }
 };
 
