@@ -42,6 +42,13 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() && file.flush();
 }
 
+// Records an installed image in the identity file and in the list of changes.
+void recordVersion(const QString &identityPath, const QString &kind, const QString &version, QStringList &changes)
+{
+    QSettings(identityPath, QSettings::IniFormat).setValue(kind + QStringLiteral("/Version"), version);
+    changes.append(kind + QLatin1Char('=') + version);
+}
+
 QByteArray readStart(const QString &path, qint64 length)
 {
     QFile file(path);
@@ -577,11 +584,7 @@ bool VHDevSim::installImage(const QString &imagePath, const QString &identityPat
     QString imageKind, version;
     if (!readImageHeader(readStart(imagePath, 600), imageKind, version))
         return false;
-    {
-        QSettings ini(identityPath, QSettings::IniFormat);
-        ini.setValue(imageKind + QStringLiteral("/Version"), version);
-    }
-    changes.append(imageKind + QLatin1Char('=') + version);
+    recordVersion(identityPath, imageKind, version, changes);
     QFile::remove(imagePath);
     return true;
 }
@@ -609,11 +612,8 @@ void VHDevSim::installFromFlash(const QString &name, QStringList &changes)
         if (!image.mid(offset, kImageMagic.size()).startsWith(kImageMagic))
             continue;
         QString imageKind, version;
-        if (!readImageHeader(image.mid(offset, 600), imageKind, version))
-            continue;
-        QSettings ini(identity, QSettings::IniFormat);
-        ini.setValue(imageKind + QStringLiteral("/Version"), version);
-        changes.append(imageKind + QLatin1Char('=') + version);
+        if (readImageHeader(image.mid(offset, 600), imageKind, version))
+            recordVersion(identity, imageKind, version, changes);
     }
 }
 
