@@ -39,13 +39,14 @@ struct FakeIoctl
     }
 };
 
-void setUnitAttention(sg_io_hdr_t *header)
+// CHECK CONDITION with fixed-format sense data of that key (6: UNIT ATTENTION).
+void setCheckCondition(sg_io_hdr_t *header, std::uint8_t senseKey = 0x06)
 {
-    header->status = 0x02; // CHECK CONDITION
+    header->status = 0x02;
     header->driver_status = 0x08;
     auto *sense = static_cast<std::uint8_t *>(header->sbp);
     sense[0] = 0x70;
-    sense[2] = 0x06;
+    sense[2] = senseKey;
     header->sb_len_wr = 18;
 }
 
@@ -262,11 +263,7 @@ private slots:
         const std::uint8_t cdb[10] = {0x2A, 0, 0, 0, 0, 0, 0x18, 0, 1, 0};
         // CHECK CONDITION with an ILLEGAL REQUEST sense: the transport worked.
         ioctl.answer = [](sg_io_hdr_t *h, int) {
-            h->status = 0x02;
-            h->driver_status = 0x08;
-            static_cast<std::uint8_t *>(h->sbp)[0] = 0x70;
-            static_cast<std::uint8_t *>(h->sbp)[2] = 0x05;
-            h->sb_len_wr = 18;
+            setCheckCondition(h, 0x05);
             return 0;
         };
         QVERIFY(VHSgIo::SendSCSICommandToDevice(m_fd, 0, 1, 0, 1, cdb, 10, nullptr, 0, buffer, 512, ioctl.function()));
@@ -280,7 +277,7 @@ private slots:
         const std::uint8_t cdb[6] = {0x12, 0x80, 0, 0, 0x80, 0};
         ioctl.answer = [](sg_io_hdr_t *h, int call) {
             if (call == 1) {
-                setUnitAttention(h);
+                setCheckCondition(h);
                 std::memset(h->dxferp, 0xEE, h->dxfer_len);
             }
             return 0;
@@ -292,7 +289,7 @@ private slots:
         // Only one retry: a device that keeps reporting it is answered once more and left.
         ioctl.calls = 0;
         ioctl.answer = [](sg_io_hdr_t *h, int) {
-            setUnitAttention(h);
+            setCheckCondition(h);
             return 0;
         };
         // Whatever the second answer reports, no third attempt follows.
