@@ -8,10 +8,14 @@
 #include "VHIniDocument.h"
 #include "VHLinuxPlatform.h"
 #include "VHLog.h"
+#include "VHPlatformDeviceDetector.h"
 #include "VHSimPlatform.h"
 #include "VHUtility.h"
 
+#include <QFile>
 #include <QFileInfo>
+
+#include <sys/statvfs.h>
 
 namespace {
 
@@ -59,6 +63,25 @@ std::unique_ptr<VHPlatformInterface> VHPlatform::createDefaultBackend()
 }
 
 VHPlatform::~VHPlatform() = default;
+
+bool VHPlatformInterface::getDiskSpace(const QString &path, quint64 &total, quint64 &free)
+{
+    struct statvfs info
+    {};
+    if (::statvfs(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    total = quint64(info.f_blocks) * info.f_frsize;
+    free = quint64(info.f_bavail) * info.f_frsize;
+    return true;
+}
+
+std::unique_ptr<VHEnvInterface> VHPlatformInterface::createEnv() { return std::make_unique<VHStandardEnv>(); }
+
+std::unique_ptr<VHDeviceDetector> VHPlatformInterface::createDetector(VHDeviceManagerInterface *manager,
+                                                                      VHPlatform *platform)
+{
+    return std::make_unique<VHPlatformDeviceDetector>(manager, platform);
+}
 
 bool VHPlatform::getDiskSpace(const QString &path, quint64 &total, quint64 &free)
 {

@@ -27,15 +27,17 @@ class VHPlatformInterface
 {
 public:
     virtual ~VHPlatformInterface() = default;
-    [[nodiscard]] virtual bool getDiskSpace(const QString &path, quint64 &total, quint64 &free) = 0;
-    virtual std::unique_ptr<VHEnvInterface> createEnv() = 0;
+    // The sizes the file system holding path reports.
+    [[nodiscard]] virtual bool getDiskSpace(const QString &path, quint64 &total, quint64 &free);
+    // The standard environment by default.
+    virtual std::unique_ptr<VHEnvInterface> createEnv();
     virtual void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) = 0;
     virtual QString getDriveVendorName(const QString &drive) = 0;
     [[nodiscard]] virtual bool ejectDevice(const QString &drive) = 0;
     virtual VHServiceList findSCSIDevices(const VHModelTable &models) = 0;
-    // The detector scans through the given platform, the backend's owner.
-    virtual std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager,
-                                                             VHPlatform *platform) = 0;
+    // The detector scans through the given platform, the backend's owner; the
+    // platform-neutral detector by default.
+    virtual std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager, VHPlatform *platform);
     // The source of DeviceChange(quint32) codes for the detector; none by default.
     virtual std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() { return nullptr; }
     // Finds and mounts device volumes nobody mounted; none by default.

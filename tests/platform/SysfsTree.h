@@ -38,7 +38,6 @@ public:
             QDir().mkpath(device + QStringLiteral("/scsi_generic/") + sgName);
         const QString disk = device + QStringLiteral("/block/") + name;
         writeFile(disk + QStringLiteral("/uevent"), "DEVTYPE=disk\nDEVNAME=" + name.toUtf8() + "\n");
-        writeFile(disk + QStringLiteral("/dev"), QByteArray::number(major) + ':' + QByteArray::number(minor) + '\n');
         if (!removable.isNull())
             writeFile(disk + QStringLiteral("/removable"), removable);
         QFile::link(device, disk + QStringLiteral("/device"));
@@ -53,14 +52,15 @@ public:
         const QString folder = disk + QLatin1Char('/') + name;
         writeFile(folder + QStringLiteral("/partition"), "1\n");
         writeFile(folder + QStringLiteral("/uevent"), "DEVTYPE=partition\nDEVNAME=" + name.toUtf8() + "\n");
-        writeFile(folder + QStringLiteral("/dev"), QByteArray::number(major) + ':' + QByteArray::number(minor) + '\n');
         devLink(folder, major, minor);
         return folder;
     }
 
 private:
+    // The device's "dev" file and its link below /sys/dev/block.
     void devLink(const QString &folder, int major, int minor)
     {
+        writeFile(folder + QStringLiteral("/dev"), QByteArray::number(major) + ':' + QByteArray::number(minor) + '\n');
         QDir().mkpath(m_root + QStringLiteral("/dev/block"));
         // Relative, as the kernel makes them.
         const QString link = m_root + QStringLiteral("/dev/block/%1:%2").arg(major).arg(minor);

@@ -35,6 +35,37 @@ class TestVHDevSim : public QObject
                               reinterpret_cast<std::uint8_t *>(buffer.data()), int(buffer.size()));
     }
 
+    // A GAL volume with "/IMG.bin" and, when asked, "/update.ini", plugged.
+    void makeInstructedGal(int method, bool instructed)
+    {
+        VHSimGalIdentity identity;
+        identity.updateMethod = method;
+        QVERIFY(m_sim->createGal(QStringLiteral("BIKE"), identity));
+        QVERIFY(m_sim->plug(QStringLiteral("BIKE")));
+        const QString volume = m_sim->drivePath(QStringLiteral("BIKE"));
+        QVERIFY(writeFile(volume + QStringLiteral("/IMG.bin"),
+                          VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"))));
+        if (instructed)
+            QVERIFY(writeFile(volume + QStringLiteral("/UPDATE.INI"), ""));
+    }
+
+    // The IAP-mode device a GAL device became, as the updater finds it.
+    std::unique_ptr<VHSimSCSIService> iapService(const QString &iapName)
+    {
+        const VHModelTable models{{QStringLiteral("1207"), QStringLiteral("Pacer21"), iapName, nullptr}};
+        VHServiceList found = VHSimPlatform(root()).findSCSIDevices(models);
+        if (found.size() != 1)
+            return nullptr;
+        return std::unique_ptr<VHSimSCSIService>(dynamic_cast<VHSimSCSIService *>(found.front().release()));
+    }
+    // The updater's word that the flash is complete.
+    static bool notifyFlashComplete(VHSimSCSIService &service)
+    {
+        const std::uint8_t notify[10] = {0x28, 0, 0, 0, 0, 0, 0x1A, 0, 1, 0};
+        std::uint8_t answer[512];
+        return service.readClient(notify, 10, answer, 512);
+    }
+
     struct Run
     {
         int code = -1; // -1: it did not end
@@ -173,12 +204,8 @@ private slots:
 
     void galMethodOneInstallsTheImageFile()
     {
-        VHSimGalIdentity identity;
-        QVERIFY(m_sim->createGal(QStringLiteral("BIKE"), identity));
-        QVERIFY(m_sim->plug(QStringLiteral("BIKE")));
+        makeInstructedGal(1, false);
         const QString volume = m_sim->drivePath(QStringLiteral("BIKE"));
-        QVERIFY(writeFile(volume + QStringLiteral("/IMG.bin"),
-                          VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"))));
         QVERIFY(writeFile(volume + QStringLiteral("/iap.bin"),
                           VHDevSim::makeImage(QStringLiteral("BootLoader"), QStringLiteral("R003"))));
         QVERIFY(writeFile(volume + QStringLiteral("/Update.ini"), "")); // any spelling, as on FAT
@@ -204,12 +231,7 @@ private slots:
         QVERIFY(m_sim->restart(QStringLiteral("BIKE")));
         // No volume now; a SCSI device with the same UUID and the IAP name.
         QVERIFY(!QFileInfo::exists(m_sim->drivePath(QStringLiteral("BIKE"))));
-        VHSimPlatform platform(root());
-        const VHModelTable models{
-            {QStringLiteral("1207"), QStringLiteral("Pacer21"), QStringLiteral("SYCAMOREBR"), nullptr}};
-        VHServiceList found = platform.findSCSIDevices(models);
-        QCOMPARE(found.size(), size_t(1));
-        auto *service = dynamic_cast<VHSimSCSIService *>(found.front().get());
+        std::unique_ptr<VHSimSCSIService> service = iapService(identity.iapName);
         QString uuid;
         QVERIFY(service && service->getUUID(uuid));
         QCOMPARE(uuid, identity.uuid);
@@ -220,11 +242,8 @@ private slots:
         // Restarted before the notification, it stays in IAP mode.
         QVERIFY(m_sim->restart(QStringLiteral("BIKE")));
         QVERIFY(!QFileInfo::exists(m_sim->drivePath(QStringLiteral("BIKE"))));
-        found = platform.findSCSIDevices(models);
-        service = dynamic_cast<VHSimSCSIService *>(found.front().get());
-        const std::uint8_t notify[10] = {0x28, 0, 0, 0, 0, 0, 0x1A, 0, 1, 0};
-        std::uint8_t answer[512];
-        QVERIFY(service->readClient(notify, 10, answer, 512));
+        service = iapService(identity.iapName);
+        QVERIFY(service && notifyFlashComplete(*service));
         QStringList changes;
         QVERIFY(m_sim->restart(QStringLiteral("BIKE"), 0, &changes));
         QCOMPARE(changes, QStringList{QStringLiteral("OS=130")});
@@ -232,20 +251,6 @@ private slots:
         QVERIFY(VHSimLayout::scsiDeviceNames(root()).isEmpty());
         QCOMPARE(iniValue(m_sim->identityFile(QStringLiteral("BIKE")), QStringLiteral("OS/Version")),
                  QStringLiteral("130"));
-    }
-
-    // A GAL volume with "/IMG.bin" and, when asked, "/update.ini", plugged.
-    void makeInstructedGal(int method, bool instructed)
-    {
-        VHSimGalIdentity identity;
-        identity.updateMethod = method;
-        QVERIFY(m_sim->createGal(QStringLiteral("BIKE"), identity));
-        QVERIFY(m_sim->plug(QStringLiteral("BIKE")));
-        const QString volume = m_sim->drivePath(QStringLiteral("BIKE"));
-        QVERIFY(writeFile(volume + QStringLiteral("/IMG.bin"),
-                          VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"))));
-        if (instructed)
-            QVERIFY(writeFile(volume + QStringLiteral("/UPDATE.INI"), ""));
     }
 
     void galRestartsByItselfAfterEject_data()
@@ -305,21 +310,16 @@ private slots:
         watch.start(10);
         QTRY_COMPARE(VHSimLayout::scsiDeviceNames(root()), QStringList{QStringLiteral("BIKE")});
         QVERIFY(clock.elapsed() >= 150);
-        const VHModelTable models{
-            {QStringLiteral("1207"), QStringLiteral("Pacer21"), VHSimGalIdentity().iapName, nullptr}};
-        VHServiceList found = platform.findSCSIDevices(models);
-        QCOMPARE(found.size(), size_t(1));
+        const std::unique_ptr<VHSimSCSIService> service = iapService(VHSimGalIdentity().iapName);
+        QVERIFY(service);
         const QByteArray image =
             VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("130"), QByteArray(5000, 'i'));
-        auto *service = dynamic_cast<VHSimSCSIService *>(found.front().get());
         QVERIFY(service->eraseFlashBlocks(image.size(), 4096, 0));
         QVERIFY(service->writeFlashBlocks(image, 15, image.size(), 4096, 0));
         // Flashing alone does not end IAP mode; the notification does.
         QTest::qWait(300);
         QVERIFY(!QFileInfo::exists(m_sim->drivePath(QStringLiteral("BIKE"))));
-        const std::uint8_t notify[10] = {0x28, 0, 0, 0, 0, 0, 0x1A, 0, 1, 0};
-        std::uint8_t answer[512];
-        QVERIFY(service->readClient(notify, 10, answer, 512));
+        QVERIFY(notifyFlashComplete(*service));
         QTRY_VERIFY(QFileInfo(m_sim->drivePath(QStringLiteral("BIKE"))).isDir());
         QVERIFY(VHSimLayout::scsiDeviceNames(root()).isEmpty());
         watch.stop();

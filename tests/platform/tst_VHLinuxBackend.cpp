@@ -30,6 +30,7 @@ class TestVHLinuxBackend : public QObject
     std::unique_ptr<SysfsTree> m_sys;
     VHLinuxPaths m_paths;
     QString m_usbDisk;
+    const VHModelTable m_models{{QStringLiteral("2101"), QStringLiteral("Pacer70"), QStringLiteral("VELORA"), nullptr}};
 
     QString mountPoint(const QString &name)
     {
@@ -208,9 +209,7 @@ private slots:
         // The node of the USB disk does not exist below the test's /dev.
         VHLinuxPlatform platform(m_paths);
         LogCapture log;
-        const VHModelTable models{
-            {QStringLiteral("2101"), QStringLiteral("Pacer70"), QStringLiteral("VELORA"), nullptr}};
-        QVERIFY(platform.findSCSIDevices(models).empty());
+        QVERIFY(platform.findSCSIDevices(m_models).empty());
         QVERIFY(log.contains(QStringLiteral("find usbstor")));
     }
 
@@ -225,10 +224,8 @@ private slots:
             return -1;
         });
         LogCapture log;
-        const VHModelTable models{
-            {QStringLiteral("2101"), QStringLiteral("Pacer70"), QStringLiteral("VELORA"), nullptr}};
-        QVERIFY(platform.findSCSIDevices(models).empty());
-        QVERIFY(platform.findSCSIDevices(models).empty());
+        QVERIFY(platform.findSCSIDevices(m_models).empty());
+        QVERIFY(platform.findSCSIDevices(m_models).empty());
         const QString sg = m_paths.devRoot + QStringLiteral("/sg2");
         QCOMPARE(tried.size(), 4); // the generic node, then the disk node, on each scan
         QCOMPARE(platform.deniedNodes(), QStringList{sg});
@@ -240,7 +237,7 @@ private slots:
             errno = ENOENT;
             return -1;
         });
-        QVERIFY(platform.findSCSIDevices(models).empty());
+        QVERIFY(platform.findSCSIDevices(m_models).empty());
         QVERIFY(platform.deniedNodes().isEmpty());
     }
 

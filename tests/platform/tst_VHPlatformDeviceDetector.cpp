@@ -12,7 +12,38 @@
 namespace {
 const QString kUuid = QStringLiteral("1105AAAABBBBCCCC");
 const QString kOther = QStringLiteral("1105DDDDEEEEFFFF");
+const QString kPlugin = QStringLiteral("plugin ") + kUuid;
+const QString kUnplug = QStringLiteral("unplug");
+constexpr int kNoDevice = -2;
+constexpr int kFs = VHDeviceService::DEVICE_FS;
+constexpr int kScsi = VHDeviceService::DEVICE_SCSI;
+
+constexpr quint32 kNodes = VHDeviceEvent::NodesChanged;
+constexpr quint32 kArrival = VHDeviceEvent::Arrival;
+constexpr quint32 kRemoval = VHDeviceEvent::RemoveComplete;
+
+// One device event met by a detector: the current device, what the scans find (a
+// SCSI device of that UUID, the volume of kUuid) and what must follow: the events
+// the manager is told and how often the SCSI devices and the drives were scanned.
+struct Scenario
+{
+    struct Current
+    {
+        int type = kNoDevice;
+        int state = 0;
+        QString uuid = kUuid;
+    } device;
+    QString scsi;
+    bool volume = true;
+    bool adopts = true; // the manager makes a plugged device current
+    quint32 event = 0;
+    int repeat = 1;
+    QStringList told;
+    QList<int> scans{0, 0};
+    QString logged;
+};
 } // namespace
+Q_DECLARE_METATYPE(Scenario)
 
 class TestVHPlatformDeviceDetector : public QObject
 {
@@ -59,46 +90,93 @@ private slots:
     }
     void cleanup() { QCOMPARE(liveFakeServices(), 0); }
 
-    void nodeChangesWithinOneSecondCauseOneRescan()
+    // Node changes within one second are one burst, scanned once; the tick may wrap.
+    void burstsOfNodeChangesAreScannedOnce_data()
     {
-        scsiFinds(kUuid);
-        auto detector = makeDetector();
-        detector->DeviceChange(VHDeviceEvent::NodesChanged);
-        QCOMPARE(m_manager.events, QStringList{QStringLiteral("plugin ") + kUuid});
-        QCOMPARE(detector->lastEventTick(), m_now);
-        m_now += 500;
-        detector->DeviceChange(VHDeviceEvent::NodesChanged);
-        QCOMPARE(m_script.scsiScans, 1);
+        QTest::addColumn<QList<quint32>>("ticks");
+        QTest::addColumn<QList<int>>("scans");
         // Exactly one second is still the same burst.
-        m_now += 500;
-        detector->DeviceChange(VHDeviceEvent::NodesChanged);
-        QCOMPARE(m_script.scsiScans, 1);
+        QTest::newRow("within one second") << QList<quint32>{100000, 100500, 101000} << QList<int>{1, 1, 1};
+        QTest::newRow("more than a second apart") << QList<quint32>{100000, 101001} << QList<int>{1, 2};
+        QTest::newRow("across the 32-bit wrap") << QList<quint32>{0xFFFFFF00u, 0x100u, 0x400u} << QList<int>{1, 1, 2};
     }
-
-    void nodeChangesMoreThanOneSecondApartRescanTwice()
+    void burstsOfNodeChangesAreScannedOnce()
     {
+        QFETCH(QList<quint32>, ticks);
+        QFETCH(QList<int>, scans);
         scsiFinds(kUuid);
         auto detector = makeDetector();
-        detector->DeviceChange(VHDeviceEvent::NodesChanged);
-        m_now += 1001;
-        detector->DeviceChange(VHDeviceEvent::NodesChanged);
-        QCOMPARE(m_script.scsiScans, 2);
+        for (int i = 0; i < ticks.size(); ++i) {
+            m_now = ticks[i];
+            detector->DeviceChange(VHDeviceEvent::NodesChanged);
+            QCOMPARE(m_script.scsiScans, scans[i]);
+        }
+        QCOMPARE(detector->lastEventTick(), ticks.first());
         // The same device found again is no event: one plug-in only.
-        QCOMPARE(m_manager.events.size(), 1);
+        QCOMPARE(m_manager.events, QStringList{kPlugin});
     }
 
-    void burstFilterSurvivesTheTickWrap()
+    void oneEventWithTheCurrentDevice_data()
     {
-        scsiFinds(kUuid);
+        QTest::addColumn<Scenario>("scenario");
+        QTest::newRow("idle volume device ignores node changes")
+            << Scenario{.device = {kFs}, .scsi = kOther, .event = kNodes, .logged = "ignore event: device="};
+        QTest::newRow("node change, current SCSI device still there")
+            << Scenario{.device = {kScsi}, .scsi = kUuid, .event = kNodes, .scans = {1, 0}};
+        QTest::newRow("node change, another SCSI device")
+            << Scenario{.device = {kScsi}, .scsi = kOther, .event = kNodes, .told = {kUnplug}, .scans = {1, 0}};
+        // A model without service (type -1) is checked the same way.
+        QTest::newRow("node change, device without service gone")
+            << Scenario{.device = {-1}, .event = kNodes, .told = {kUnplug}, .scans = {1, 0}};
+        QTest::newRow("arrival, current SCSI device still there")
+            << Scenario{.device = {kScsi}, .scsi = kUuid, .event = kArrival, .scans = {1, 0}};
+        // It left its SCSI mode and returned as a volume before the node change was seen.
+        QTest::newRow("arrival after the SCSI device left")
+            << Scenario{.device = {kScsi}, .event = kArrival, .told = {kUnplug, kPlugin}, .scans = {1, 1}};
+        // A device sent away for its update that returns as a volume is passed on.
+        QTest::newRow("arrival of the volume of a device in its update")
+            << Scenario{.device = {kFs, 1}, .adopts = false, .event = kArrival, .told = {kPlugin}, .scans = {0, 1}};
+        // Not debounced: the second arrival finds the device current.
+        QTest::newRow("arrival without device scans the drives")
+            << Scenario{.event = kArrival, .repeat = 2, .told = {kPlugin}, .scans = {0, 1}};
+        QTest::newRow("removal, the current volume still there")
+            << Scenario{.device = {kFs, 2}, .event = kRemoval, .scans = {0, 1}};
+        QTest::newRow("removal, another device's volume left")
+            << Scenario{.device = {kFs, 2, kOther}, .event = kRemoval, .told = {kUnplug}, .scans = {0, 1}};
+        QTest::newRow("removal, no volume left")
+            << Scenario{.device = {kFs}, .volume = false, .event = kRemoval, .told = {kUnplug}, .scans = {0, 1}};
+        QTest::newRow("volume removal does not unplug a SCSI device")
+            << Scenario{.device = {kScsi, 2}, .event = kRemoval};
+        for (quint32 code : {0x0000u, 0x0018u, 0x8001u, 0x8003u, 0xFFFFFFFFu})
+            QTest::addRow("code 0x%x is ignored", code) << Scenario{.scsi = kUuid, .event = code};
+    }
+    void oneEventWithTheCurrentDevice()
+    {
+        QFETCH(Scenario, scenario);
+        LogCapture log;
+        QTemporaryDir drive;
+        if (scenario.volume) {
+            QVERIFY(writeFile(drive.path() + QStringLiteral("/System/device.txt"),
+                              "[UUID]\nUUID=" + kUuid.toLatin1() + "\n"));
+            m_manager.table = {{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("X"), nullptr}};
+            m_script.drives = {drive.path()};
+        }
+        if (!scenario.scsi.isEmpty())
+            scsiFinds(scenario.scsi);
+        if (scenario.device.type != kNoDevice)
+            makeCurrent(scenario.device.type, scenario.device.state, scenario.device.uuid);
+        m_manager.makeCurrentOnPlugin = scenario.adopts;
         auto detector = makeDetector();
-        m_now = 0xFFFFFF00u;
-        detector->DeviceChange(VHDeviceEvent::NodesChanged);
-        m_now = 0x100u; // 512 ms later, after the 32-bit wrap
-        detector->DeviceChange(VHDeviceEvent::NodesChanged);
-        QCOMPARE(m_script.scsiScans, 1);
-        m_now = 0x400u;
-        detector->DeviceChange(VHDeviceEvent::NodesChanged);
-        QCOMPARE(m_script.scsiScans, 2);
+        for (int i = 0; i < scenario.repeat; ++i)
+            detector->DeviceChange(scenario.event);
+        QCOMPARE(m_manager.events, scenario.told);
+        QCOMPARE((QList<int>{m_script.scsiScans, m_script.driveScans}), scenario.scans);
+        // Only what is passed on to the listeners starts a burst.
+        QCOMPARE(detector->lastEventTick(), scenario.told.isEmpty() ? 0u : m_now);
+        if (!scenario.logged.isEmpty()) {
+            QVERIFY(log.contains(scenario.logged));
+            QVERIFY(!log.contains(QStringLiteral("tickcount=")));
+        }
     }
 
     void noUnplugWhileTheDeviceUpdates_data()
@@ -110,7 +188,7 @@ private slots:
     void noUnplugWhileTheDeviceUpdates()
     {
         QFETCH(int, state);
-        makeCurrent(VHDeviceService::DEVICE_FS, state);
+        makeCurrent(kFs, state);
         auto detector = makeDetector();
         detector->DeviceChange(VHDeviceEvent::RemoveComplete);
         QCOMPARE(m_script.driveScans, 0);
@@ -118,66 +196,12 @@ private slots:
         // The device comes back over SCSI: its service is passed on for the reconnection.
         scsiFinds(kUuid);
         detector->DeviceChange(VHDeviceEvent::NodesChanged);
-        QCOMPARE(m_manager.events, QStringList{QStringLiteral("plugin ") + kUuid});
+        QCOMPARE(m_manager.events, QStringList{kPlugin});
         // Nothing found while it is away is no unplug either.
         m_script.scsi = nullptr;
         m_now += 2000;
         detector->DeviceChange(VHDeviceEvent::NodesChanged);
         QCOMPARE(m_manager.events.size(), 1);
-    }
-
-    void idleVolumeDeviceIgnoresNodeChanges()
-    {
-        LogCapture log;
-        makeCurrent(VHDeviceService::DEVICE_FS, 0);
-        scsiFinds(kOther);
-        auto detector = makeDetector();
-        detector->DeviceChange(VHDeviceEvent::NodesChanged);
-        QVERIFY(log.contains(QStringLiteral("ignore event: device=")));
-        QVERIFY(!log.contains(QStringLiteral("tickcount=")));
-        QCOMPARE(m_script.scsiScans, 0);
-        QVERIFY(m_manager.events.isEmpty());
-    }
-
-    void arrivalWithACurrentDeviceDoesNothing()
-    {
-        makeCurrent(VHDeviceService::DEVICE_SCSI, 0);
-        scsiFinds(kUuid); // still there
-        auto detector = makeDetector();
-        detector->DeviceChange(VHDeviceEvent::Arrival);
-        QCOMPARE(m_script.driveScans, 0);
-        QVERIFY(m_manager.events.isEmpty());
-        QCOMPARE(detector->lastEventTick(), 0u);
-    }
-
-    // A device that left its SCSI mode and returned as a volume before the
-    // node change was seen: the SCSI device is gone, the volume connects.
-    void arrivalAfterTheScsiDeviceLeft()
-    {
-        QTemporaryDir drive;
-        QVERIFY(
-            writeFile(drive.path() + QStringLiteral("/System/device.txt"), "[UUID]\nUUID=" + kUuid.toLatin1() + "\n"));
-        m_manager.table = {{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("X"), nullptr}};
-        m_script.drives = {drive.path()};
-        makeCurrent(VHDeviceService::DEVICE_SCSI, 0);
-        auto detector = makeDetector();
-        detector->DeviceChange(VHDeviceEvent::Arrival);
-        QCOMPARE(m_manager.events, (QStringList{QStringLiteral("unplug"), QStringLiteral("plugin ") + kUuid}));
-    }
-
-    // A device sent away for its update that returns as a volume is passed on.
-    void arrivalOfTheVolumeOfADeviceInItsUpdate()
-    {
-        QTemporaryDir drive;
-        QVERIFY(
-            writeFile(drive.path() + QStringLiteral("/System/device.txt"), "[UUID]\nUUID=" + kUuid.toLatin1() + "\n"));
-        m_manager.table = {{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("X"), nullptr}};
-        m_script.drives = {drive.path()};
-        makeCurrent(VHDeviceService::DEVICE_FS, 1);
-        m_manager.makeCurrentOnPlugin = false;
-        auto detector = makeDetector();
-        detector->DeviceChange(VHDeviceEvent::Arrival);
-        QCOMPARE(m_manager.events, QStringList{QStringLiteral("plugin ") + kUuid});
     }
 
     // A node change dropped by the burst filter is rescanned once when the window ends.
@@ -193,82 +217,9 @@ private slots:
         detector->DeviceChange(VHDeviceEvent::NodesChanged);
         QCOMPARE(m_script.scsiScans, 1);
         QTRY_COMPARE_WITH_TIMEOUT(m_script.scsiScans, 2, 3000);
-        QCOMPARE(m_manager.events, (QStringList{QStringLiteral("plugin ") + kUuid, QStringLiteral("unplug")}));
+        QCOMPARE(m_manager.events, (QStringList{kPlugin, kUnplug}));
         QTest::qWait(1200);
         QCOMPARE(m_script.scsiScans, 2);
-    }
-
-    void arrivalWithoutDeviceScansTheDrives()
-    {
-        QTemporaryDir drive;
-        QVERIFY(
-            writeFile(drive.path() + QStringLiteral("/System/device.txt"), "[UUID]\nUUID=" + kUuid.toLatin1() + "\n"));
-        m_manager.table = {{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("X"), nullptr}};
-        m_script.drives = {drive.path()};
-        auto detector = makeDetector();
-        detector->DeviceChange(VHDeviceEvent::Arrival);
-        QCOMPARE(m_manager.events, QStringList{QStringLiteral("plugin ") + kUuid});
-        QCOMPARE(detector->lastEventTick(), m_now);
-        // Not debounced: a second arrival scans again (and finds the device current).
-        detector->DeviceChange(VHDeviceEvent::Arrival);
-        QCOMPARE(m_script.driveScans, 1);
-    }
-
-    void removalChecksTheCurrentVolumeDevice()
-    {
-        QTemporaryDir drive;
-        QVERIFY(
-            writeFile(drive.path() + QStringLiteral("/System/device.txt"), "[UUID]\nUUID=" + kUuid.toLatin1() + "\n"));
-        m_manager.table = {{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("X"), nullptr}};
-        m_script.drives = {drive.path()};
-        makeCurrent(VHDeviceService::DEVICE_FS, 2);
-        auto detector = makeDetector();
-        detector->DeviceChange(VHDeviceEvent::RemoveComplete);
-        QVERIFY(m_manager.events.isEmpty()); // still there
-        m_device.uuid = kOther;
-        detector->DeviceChange(VHDeviceEvent::RemoveComplete);
-        QCOMPARE(m_manager.events, QStringList{QStringLiteral("unplug")});
-        makeCurrent(VHDeviceService::DEVICE_FS, 0);
-        m_script.drives.clear();
-        detector->DeviceChange(VHDeviceEvent::RemoveComplete);
-        QCOMPARE(m_manager.events.size(), 2);
-    }
-
-    void volumeRemovalDoesNotUnplugAScsiDevice()
-    {
-        makeCurrent(VHDeviceService::DEVICE_SCSI, 2);
-        auto detector = makeDetector();
-        detector->DeviceChange(VHDeviceEvent::RemoveComplete);
-        QCOMPARE(m_script.driveScans, 0);
-        QVERIFY(m_manager.events.isEmpty());
-    }
-
-    void nodeChangeChecksTheCurrentScsiDevice()
-    {
-        makeCurrent(VHDeviceService::DEVICE_SCSI, 0);
-        scsiFinds(kUuid);
-        auto detector = makeDetector();
-        detector->DeviceChange(VHDeviceEvent::NodesChanged);
-        QVERIFY(m_manager.events.isEmpty());
-        QCOMPARE(detector->lastEventTick(), 0u); // nothing passed on
-        scsiFinds(kOther);
-        detector->DeviceChange(VHDeviceEvent::NodesChanged);
-        QCOMPARE(m_manager.events, QStringList{QStringLiteral("unplug")});
-        // A model without service (type -1) is checked the same way.
-        makeCurrent(-1, 0);
-        m_script.scsi = nullptr;
-        m_now += 1001;
-        detector->DeviceChange(VHDeviceEvent::NodesChanged);
-        QCOMPARE(m_manager.events.size(), 2);
-    }
-
-    void otherCodesAreIgnored()
-    {
-        scsiFinds(kUuid);
-        auto detector = makeDetector();
-        for (quint32 code : {0x0000u, 0x0018u, 0x8001u, 0x8003u, 0xFFFFFFFFu})
-            detector->DeviceChange(code);
-        QCOMPARE(m_script.scsiScans + m_script.driveScans, 0);
     }
 
     void firstListenerTakesTheService()
@@ -279,7 +230,7 @@ private slots:
         detector->addListener(&second);
         detector->addListener(&m_manager); // no duplicates
         detector->DeviceChange(VHDeviceEvent::NodesChanged);
-        QCOMPARE(m_manager.events, QStringList{QStringLiteral("plugin ") + kUuid});
+        QCOMPARE(m_manager.events, QStringList{kPlugin});
         QCOMPARE(second.events, QStringList{QStringLiteral("plugin none")});
         detector->removeListener(&second);
         m_manager.current = nullptr;

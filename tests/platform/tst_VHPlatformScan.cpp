@@ -30,6 +30,7 @@ class TestVHPlatformScan : public QObject
     FakeManager m_manager;
 
     VHPlatform platform() { return VHPlatform(std::make_unique<VHSimPlatform>(m_root->path())); }
+    VHServiceList scan() { return platform().findFSDevices(&m_manager); }
 
     QString drive(const QString &name, const QByteArray &vendor = QByteArray())
     {
@@ -68,8 +69,7 @@ private slots:
         const QString root = drive(QStringLiteral("GAL"));
         QVERIFY(writeFile(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=1207000000000001\n"));
         QVERIFY(writeFile(root + QStringLiteral("/Device.ini"), "[UUID]\nUUID=9999000000000002\n"));
-        VHPlatform p = platform();
-        const VHServiceList found = p.findFSDevices(&m_manager);
+        const VHServiceList found = scan();
         QVERIFY(fs(found));
         QCOMPARE(fs(found)->identityFile(), root + QStringLiteral("/device.ini"));
         QCOMPARE(fs(found)->modelInfo().modelName, QStringLiteral("Pacer21"));
@@ -94,8 +94,7 @@ private slots:
             writeFile(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=1207000000000001\n[MODEL]\nModel=Pacer21\n"));
         QVERIFY(writeFile(root + QStringLiteral("/System/Device.txt"),
                           "[UUID]\nUUID=2101000000000001\n[MODEL]\nModel= Pacer70 \n"));
-        VHPlatform p = platform();
-        const VHServiceList found = p.findFSDevices(&m_manager);
+        const VHServiceList found = scan();
         QVERIFY(fs(found));
         QCOMPARE(fs(found)->identityFile(), root + QStringLiteral("/System/Device.txt"));
         // No row matched: a FIT row is registered from the file.
@@ -106,8 +105,7 @@ private slots:
         QCOMPARE(row.identification, QStringLiteral("VELORA:pacer:Pacer:ALDER Device:ALDER MS:ALDER"));
         QVERIFY(row.factory == fitFactory);
         // The next scan matches the registered row instead of adding another.
-        VHPlatform again = platform();
-        QVERIFY(fs(again.findFSDevices(&m_manager)));
+        QVERIFY(fs(scan()));
         QCOMPARE(m_manager.table.size(), 1);
     }
 
@@ -116,15 +114,13 @@ private slots:
         const QString root = drive(QStringLiteral("WATCH"));
         QVERIFY(
             writeFile(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=210100000000001\n[MODEL]\nModel=Pacer70\n"));
-        VHPlatform p = platform();
-        const VHServiceList found = p.findFSDevices(&m_manager);
+        const VHServiceList found = scan();
         QVERIFY(fs(found));
         QCOMPARE(m_manager.table.size(), 1);
         QVERIFY(m_manager.table.first().code.isEmpty());
         // A row without code matches no device by UUID, not even one without UUID.
         QVERIFY(writeFile(root + QLatin1Char('/') + kFitFile, "[MODEL]\nModel=Pacer90\n"));
-        VHPlatform again = platform();
-        const VHServiceList second = again.findFSDevices(&m_manager);
+        const VHServiceList second = scan();
         QVERIFY(fs(second));
         QCOMPARE(fs(second)->modelInfo().modelName, QStringLiteral("Pacer90"));
         QCOMPARE(m_manager.table.size(), 2);
@@ -135,12 +131,11 @@ private slots:
         m_manager.table = {{QStringLiteral("2101"), QStringLiteral("Pacer70"), QStringLiteral("X"), fitFactory}};
         const QString root = drive(QStringLiteral("WATCH"));
         QVERIFY(writeFile(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=3300000000000001\n[MODEL]\nName=x\n"));
-        VHPlatform p = platform();
-        QVERIFY(p.findFSDevices(&m_manager).empty());
+        QVERIFY(scan().empty());
         QCOMPARE(m_manager.table.size(), 1);
         // The code decides even without "Model".
         QVERIFY(writeFile(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=2101000000000009\n"));
-        QCOMPARE(fs(p.findFSDevices(&m_manager))->modelInfo().modelName, QStringLiteral("Pacer70"));
+        QCOMPARE(fs(scan())->modelInfo().modelName, QStringLiteral("Pacer70"));
     }
 
     void galRegistrationChoosesTheFamily()
@@ -149,18 +144,17 @@ private slots:
         const QString root = drive(QStringLiteral("BIKE"));
         QVERIFY(
             writeFile(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=6000000000000001\n[MODEL]\nModel=Pacer60\n"));
-        VHPlatform p = platform();
-        QVERIFY(fs(p.findFSDevices(&m_manager)));
+        QVERIFY(fs(scan()));
         QVERIFY(m_manager.table.last().factory == pacer60Factory);
         QVERIFY(
             writeFile(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=6100000000000001\n[MODEL]\nModel=Pacer61\n"));
-        QVERIFY(fs(p.findFSDevices(&m_manager)));
+        QVERIFY(fs(scan()));
         QVERIFY(m_manager.table.last().factory == galFactory);
         // A family without a class in this build registers nothing.
         registerFactories(fitFactory, nullptr, pacer60Factory);
         QVERIFY(
             writeFile(root + QStringLiteral("/device.ini"), "[UUID]\nUUID=6200000000000001\n[MODEL]\nModel=Pacer62\n"));
-        QVERIFY(p.findFSDevices(&m_manager).empty());
+        QVERIFY(scan().empty());
         QCOMPARE(m_manager.table.size(), 2);
         registerFactories(fitFactory, galFactory, pacer60Factory);
     }
@@ -183,8 +177,7 @@ private slots:
         QVERIFY(writeFile(main + QStringLiteral("/device.ini"), "[UUID]\nUUID=0901000000000001\n"));
         const QString maps = drive(secondary, "VELORA");
         drive(QStringLiteral("C-OTHER"), "Kingston");
-        VHPlatform p = platform();
-        const VHServiceList found = p.findFSDevices(&m_manager);
+        const VHServiceList found = scan();
         QCOMPARE(found.size(), size_t(1));
         QCOMPARE(fs(found)->rootPath(), main);
         QCOMPARE(fs(found)->secondaryDrive(), maps);
@@ -198,8 +191,7 @@ private slots:
         const QString main = drive(QStringLiteral("MAIN"), "VELORA");
         QVERIFY(writeFile(main + QStringLiteral("/device.ini"), "[UUID]\nUUID=0901000000000001\n"));
         drive(QStringLiteral("STICK"), "SanDisk");
-        VHPlatform p = platform();
-        const VHServiceList found = p.findFSDevices(&m_manager);
+        const VHServiceList found = scan();
         QVERIFY(fs(found));
         QVERIFY(fs(found)->secondaryDrive().isEmpty());
     }
@@ -217,8 +209,7 @@ private slots:
         QVERIFY(writeFile(binary + QLatin1Char('/') + kFitFile, QByteArray("\0\xff[MODEL\n\0=\n\xfe", 12)));
         QElapsedTimer timer;
         timer.start();
-        VHPlatform p = platform();
-        QVERIFY(p.findFSDevices(&m_manager).empty());
+        QVERIFY(scan().empty());
         QVERIFY2(timer.elapsed() < 2000, "the large file must not be read");
         QVERIFY(m_manager.table.isEmpty());
         QVERIFY(log.contains(QStringLiteral("identity file too large, skipped")));
@@ -248,8 +239,7 @@ private slots:
             QDir(root + QStringLiteral("/System")).removeRecursively();
         QVERIFY(
             QFile::link(target.isEmpty() ? home : home + QLatin1Char('/') + target, root + QLatin1Char('/') + linkAt));
-        VHPlatform p = platform();
-        QVERIFY(p.findFSDevices(&m_manager).empty());
+        QVERIFY(scan().empty());
         QVERIFY(m_manager.table.isEmpty());
         for (const QString &name : {QStringLiteral("device.txt"), QStringLiteral("user.ini")}) {
             QFile file(home + QLatin1Char('/') + name);
@@ -271,12 +261,11 @@ private slots:
         // Not recognised (no matching code, no model): not one byte changes.
         const QByteArray unknown = QByteArray("\xff\xfe; binary\r\n[UUID]\r\nUUID=9900000000000001\r\n\0tail", 48);
         QVERIFY(writeFile(file, unknown));
-        VHPlatform p = platform();
-        QVERIFY(p.findFSDevices(&m_manager).empty());
+        QVERIFY(scan().empty());
         QCOMPARE(bytesOf(), unknown);
         // Recognised: the marker line goes in, comments and line endings stay.
         QVERIFY(writeFile(file, "; keep me\r\n[UUID]\r\nUUID=2101000000000001\r\n[OS]\r\nVersion=1\r\n"));
-        QVERIFY(fs(p.findFSDevices(&m_manager)));
+        QVERIFY(fs(scan()));
         QCOMPARE(bytesOf(),
                  QByteArray("; keep me\r\n[UUID]\r\nVH=1\r\nUUID=2101000000000001\r\n[OS]\r\nVersion=1\r\n"));
         QCOMPARE(QFileInfo(file).permissions() & QFileDevice::ReadOwner, QFileDevice::ReadOwner);
@@ -286,10 +275,10 @@ private slots:
         full += QByteArray(VHPlatform::kMaxIdentityFileSize - full.size() - 1, 'x') + '\n';
         QVERIFY(writeFile(file, full));
         LogCapture log;
-        QVERIFY(fs(p.findFSDevices(&m_manager)));
+        QVERIFY(fs(scan()));
         QCOMPARE(QFileInfo(file).size(), VHPlatform::kMaxIdentityFileSize);
         QVERIFY(log.contains(QStringLiteral("no marker written")));
-        QVERIFY(fs(p.findFSDevices(&m_manager)));
+        QVERIFY(fs(scan()));
     }
 
     void drivesWithSpacesAndNonAsciiNames()
@@ -297,8 +286,7 @@ private slots:
         const QString root = drive(QStringLiteral("Ünïcode WATCH 1"));
         QVERIFY(
             writeFile(root + QLatin1Char('/') + kFitFile, "[UUID]\nUUID=2101000000000001\n[MODEL]\nModel=Pacer70\n"));
-        VHPlatform p = platform();
-        const VHServiceList found = p.findFSDevices(&m_manager);
+        const VHServiceList found = scan();
         QVERIFY(fs(found));
         QCOMPARE(fs(found)->rootPath(), root);
         QString uuid;
@@ -308,8 +296,7 @@ private slots:
 
     void noManagerOrNoBackendFindsNothing()
     {
-        VHPlatform p = platform();
-        QVERIFY(p.findFSDevices(nullptr).empty());
+        QVERIFY(platform().findFSDevices(nullptr).empty());
         VHPlatform empty{std::unique_ptr<VHPlatformInterface>()};
         QVERIFY(empty.findFSDevices(&m_manager).empty());
         QVERIFY(empty.getRemovableDrives().isEmpty());

@@ -39,13 +39,14 @@ struct FakeIoctl
     }
 };
 
-void setUnitAttention(sg_io_hdr_t *header)
+// CHECK CONDITION with fixed-format sense data of that key (6: UNIT ATTENTION).
+void setCheckCondition(sg_io_hdr_t *header, std::uint8_t senseKey = 0x06)
 {
-    header->status = 0x02; // CHECK CONDITION
+    header->status = 0x02;
     header->driver_status = 0x08;
     auto *sense = static_cast<std::uint8_t *>(header->sbp);
     sense[0] = 0x70;
-    sense[2] = 0x06;
+    sense[2] = senseKey;
     header->sb_len_wr = 18;
 }
 
@@ -58,7 +59,12 @@ class TestVHScsiProtocol : public QObject
 {
     Q_OBJECT
 
+    int m_fd = -1;
+
 private slots:
+    void init() { m_fd = openNull(); }
+    void cleanup() { ::close(m_fd); }
+
     void commandBlocksAreBigEndian()
     {
         using namespace VHScsiCommands;
@@ -206,19 +212,17 @@ private slots:
     void refusalsHappenBeforeAnyIoctl()
     {
         FakeIoctl ioctl;
-        const int fd = openNull();
         std::uint8_t buffer[64] = {};
         const std::uint8_t cdb[17] = {0x28};
-        QVERIFY(!VHSgIo::SendSCSICommandToDevice(fd, 0, 1, 0, 0, cdb, 17, buffer, 64, nullptr, 0, ioctl.function()));
-        QVERIFY(!VHSgIo::SendSCSICommandToDevice(fd, 0, 1, 0, 0, cdb, 0, buffer, 64, nullptr, 0, ioctl.function()));
-        QVERIFY(!VHSgIo::SendSCSICommandToDevice(fd, 0, 1, 0, 2, cdb, 10, buffer, 64, buffer, 64, ioctl.function()));
-        QVERIFY(!VHSgIo::SendSCSICommandToDevice(fd, 0, 1, 0, 0, cdb, 10, nullptr, 64, nullptr, 0, ioctl.function()));
-        QVERIFY(!VHSgIo::SendSCSICommandToDevice(fd, 0, 1, 0, 1, cdb, 10, buffer, 64, buffer, 0, ioctl.function()));
-        QVERIFY(!VHSgIo::SendSCSICommandToDevice(fd, 0, 1, 0, 1, cdb, 10, nullptr, 0, nullptr, 64, ioctl.function()));
+        QVERIFY(!VHSgIo::SendSCSICommandToDevice(m_fd, 0, 1, 0, 0, cdb, 17, buffer, 64, nullptr, 0, ioctl.function()));
+        QVERIFY(!VHSgIo::SendSCSICommandToDevice(m_fd, 0, 1, 0, 0, cdb, 0, buffer, 64, nullptr, 0, ioctl.function()));
+        QVERIFY(!VHSgIo::SendSCSICommandToDevice(m_fd, 0, 1, 0, 2, cdb, 10, buffer, 64, buffer, 64, ioctl.function()));
+        QVERIFY(!VHSgIo::SendSCSICommandToDevice(m_fd, 0, 1, 0, 0, cdb, 10, nullptr, 64, nullptr, 0, ioctl.function()));
+        QVERIFY(!VHSgIo::SendSCSICommandToDevice(m_fd, 0, 1, 0, 1, cdb, 10, buffer, 64, buffer, 0, ioctl.function()));
+        QVERIFY(!VHSgIo::SendSCSICommandToDevice(m_fd, 0, 1, 0, 1, cdb, 10, nullptr, 0, nullptr, 64, ioctl.function()));
         QCOMPARE(ioctl.calls, 0);
-        QVERIFY(VHSgIo::SendSCSICommandToDevice(fd, 0, 1, 0, 0, cdb, 16, buffer, 64, nullptr, 0, ioctl.function()));
+        QVERIFY(VHSgIo::SendSCSICommandToDevice(m_fd, 0, 1, 0, 0, cdb, 16, buffer, 64, nullptr, 0, ioctl.function()));
         QCOMPARE(ioctl.calls, 1);
-        ::close(fd);
     }
 
     void invalidHandleAndIoctlFailures()
@@ -231,76 +235,66 @@ private slots:
         QCOMPARE(ioctl.calls, 0);
         QVERIFY(log.contains(QStringLiteral("Open SCSI device failed")));
 
-        const int fd = openNull();
         ioctl.answer = [](sg_io_hdr_t *, int) {
             errno = EIO;
             return -1;
         };
-        QVERIFY(!VHSgIo::SendSCSICommandToDevice(fd, 0, 1, 0, 0, cdb, 10, buffer, 512, nullptr, 0, ioctl.function()));
+        QVERIFY(!VHSgIo::SendSCSICommandToDevice(m_fd, 0, 1, 0, 0, cdb, 10, buffer, 512, nullptr, 0, ioctl.function()));
         QVERIFY(log.contains(QStringLiteral("SG_IO failed:  5")));
 
         ioctl.answer = [](sg_io_hdr_t *h, int) {
             h->host_status = 0x03; // timed out
             return 0;
         };
-        QVERIFY(!VHSgIo::SendSCSICommandToDevice(fd, 0, 1, 0, 0, cdb, 10, buffer, 512, nullptr, 0, ioctl.function()));
+        QVERIFY(!VHSgIo::SendSCSICommandToDevice(m_fd, 0, 1, 0, 0, cdb, 10, buffer, 512, nullptr, 0, ioctl.function()));
         QVERIFY(log.contains(QStringLiteral("SCSI command timed out")));
 
         ioctl.answer = [](sg_io_hdr_t *h, int) {
             h->driver_status = 0x04; // DRIVER_ERROR
             return 0;
         };
-        QVERIFY(!VHSgIo::SendSCSICommandToDevice(fd, 0, 1, 0, 0, cdb, 10, buffer, 512, nullptr, 0, ioctl.function()));
-        ::close(fd);
+        QVERIFY(!VHSgIo::SendSCSICommandToDevice(m_fd, 0, 1, 0, 0, cdb, 10, buffer, 512, nullptr, 0, ioctl.function()));
     }
 
     void scsiStatusIsNotExamined()
     {
         FakeIoctl ioctl;
-        const int fd = openNull();
         std::uint8_t buffer[512] = {};
         const std::uint8_t cdb[10] = {0x2A, 0, 0, 0, 0, 0, 0x18, 0, 1, 0};
         // CHECK CONDITION with an ILLEGAL REQUEST sense: the transport worked.
         ioctl.answer = [](sg_io_hdr_t *h, int) {
-            h->status = 0x02;
-            h->driver_status = 0x08;
-            static_cast<std::uint8_t *>(h->sbp)[0] = 0x70;
-            static_cast<std::uint8_t *>(h->sbp)[2] = 0x05;
-            h->sb_len_wr = 18;
+            setCheckCondition(h, 0x05);
             return 0;
         };
-        QVERIFY(VHSgIo::SendSCSICommandToDevice(fd, 0, 1, 0, 1, cdb, 10, nullptr, 0, buffer, 512, ioctl.function()));
+        QVERIFY(VHSgIo::SendSCSICommandToDevice(m_fd, 0, 1, 0, 1, cdb, 10, nullptr, 0, buffer, 512, ioctl.function()));
         QCOMPARE(ioctl.calls, 1);
-        ::close(fd);
     }
 
     void unitAttentionIsRetriedOnce()
     {
         FakeIoctl ioctl;
-        const int fd = openNull();
         std::uint8_t buffer[8] = {};
         const std::uint8_t cdb[6] = {0x12, 0x80, 0, 0, 0x80, 0};
         ioctl.answer = [](sg_io_hdr_t *h, int call) {
             if (call == 1) {
-                setUnitAttention(h);
+                setCheckCondition(h);
                 std::memset(h->dxferp, 0xEE, h->dxfer_len);
             }
             return 0;
         };
-        QVERIFY(VHSgIo::SendSCSICommandToDevice(fd, 0, 1, 0, 0, cdb, 6, buffer, 8, nullptr, 0, ioctl.function()));
+        QVERIFY(VHSgIo::SendSCSICommandToDevice(m_fd, 0, 1, 0, 0, cdb, 6, buffer, 8, nullptr, 0, ioctl.function()));
         QCOMPARE(ioctl.calls, 2);
         QCOMPARE(ioctl.cdbs[1], hex("128000008000"));
         QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), 8), QByteArray(8, '\0'));
         // Only one retry: a device that keeps reporting it is answered once more and left.
         ioctl.calls = 0;
         ioctl.answer = [](sg_io_hdr_t *h, int) {
-            setUnitAttention(h);
+            setCheckCondition(h);
             return 0;
         };
         // Whatever the second answer reports, no third attempt follows.
-        (void)VHSgIo::SendSCSICommandToDevice(fd, 0, 1, 0, 0, cdb, 6, buffer, 8, nullptr, 0, ioctl.function());
+        (void)VHSgIo::SendSCSICommandToDevice(m_fd, 0, 1, 0, 0, cdb, 6, buffer, 8, nullptr, 0, ioctl.function());
         QCOMPARE(ioctl.calls, 2);
-        ::close(fd);
     }
 
     void senseKeysOfBothFormats()

@@ -41,6 +41,18 @@ class TestVHUDisks2 : public QObject
         return m_service->fake();
     }
 
+    // A new client's answer (result and text) to mounting /dev/sdb1, or to ejecting /dev/sdb with it.
+    QPair<Result, QString> answerTo(bool mount)
+    {
+        VHUDisks2Client client(callerBus());
+        QSignalSpy spy(&client, mount ? &VHUDisks2Client::mountFinished : &VHUDisks2Client::finished);
+        mount ? client.mount(QStringLiteral("/dev/sdb1"))
+              : client.eject({QStringLiteral("/dev/sdb1")}, QStringLiteral("/dev/sdb"));
+        if (!spy.wait(10000))
+            return {Result::Failed, QStringLiteral("no answer")};
+        return {spy.first().at(0).value<Result>(), spy.first().at(1).toString()};
+    }
+
     static bool askedWithoutInteraction(const QList<FakeUDisks2::Call> &calls, const QString &method)
     {
         for (const FakeUDisks2::Call &call : calls) {
@@ -116,25 +128,17 @@ private slots:
         QFETCH(QString, refused);
         QFETCH(QStringList, notCalled);
         FakeUDisks2 &fake = startService([&](FakeUDisks2 &f) { f.refusedMethods.insert(refused); });
-        VHUDisks2Client client(callerBus());
-        QSignalSpy finished(&client, &VHUDisks2Client::finished);
-        client.eject({QStringLiteral("/dev/sdb1")}, QStringLiteral("/dev/sdb"));
-        QVERIFY(finished.wait(10000));
-        QCOMPARE(finished.first().at(0).value<Result>(), Result::Failed);
-        QVERIFY2(finished.first().at(1).toString().startsWith(FakeUDisks2::kNotAuthorized + QStringLiteral(": Not ")),
-                 qPrintable(finished.first().at(1).toString()));
+        const auto [result, reason] = answerTo(false);
+        QCOMPARE(result, Result::Failed);
+        QVERIFY2(reason.startsWith(FakeUDisks2::kNotAuthorized + QStringLiteral(": Not ")), qPrintable(reason));
         for (const FakeUDisks2::Call &call : fake.calls())
             QVERIFY2(!notCalled.contains(call.method), qPrintable(call.method));
     }
 
     void withoutTheServiceTheClientReportsUnavailable()
     {
-        VHUDisks2Client client(callerBus());
-        QSignalSpy finished(&client, &VHUDisks2Client::finished);
-        client.eject({QStringLiteral("/dev/sdb1")}, QStringLiteral("/dev/sdb"));
-        QVERIFY(finished.wait(10000));
-        QCOMPARE(finished.first().at(0).value<Result>(), Result::Unavailable);
-        const QString reason = finished.first().at(1).toString();
+        const auto [result, reason] = answerTo(false);
+        QCOMPARE(result, Result::Unavailable);
         QVERIFY(reason.startsWith(QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown")));
 
         // No bus at all (no system bus in a container): the same answer, from the event loop.
@@ -149,12 +153,7 @@ private slots:
     void mountReturnsTheMountPointOrTheRefusal()
     {
         FakeUDisks2 &fake = startService();
-        VHUDisks2Client client(callerBus());
-        QSignalSpy mounted(&client, &VHUDisks2Client::mountFinished);
-        client.mount(QStringLiteral("/dev/sdb1"));
-        QVERIFY(mounted.wait(10000));
-        QCOMPARE(mounted.first().at(0).value<Result>(), Result::Mounted);
-        QCOMPARE(mounted.first().at(1).toString(), QStringLiteral("/media/user/WATCH"));
+        QCOMPARE(answerTo(true), qMakePair(Result::Mounted, QStringLiteral("/media/user/WATCH")));
         QCOMPARE(fake.methodsCalled(), (QStringList{"ResolveDevice Manager", "Mount sdb1"}));
         // The user may be asked to authorise a mount.
         QVERIFY(!fake.calls().last().options.contains(kNoInteraction));
@@ -164,21 +163,13 @@ private slots:
             f.alreadyMounted = true;
             f.mountPoint = QStringLiteral("/media/user/My Watch");
         });
-        VHUDisks2Client late(callerBus());
-        QSignalSpy lateAnswer(&late, &VHUDisks2Client::mountFinished);
-        late.mount(QStringLiteral("/dev/sdb1"));
-        QVERIFY(lateAnswer.wait(10000));
-        QCOMPARE(lateAnswer.first().at(0).value<Result>(), Result::Mounted);
-        QCOMPARE(lateAnswer.first().at(1).toString(), QStringLiteral("/media/user/My Watch"));
+        QCOMPARE(answerTo(true), qMakePair(Result::Mounted, QStringLiteral("/media/user/My Watch")));
         QCOMPARE(mountedAlready.methodsCalled().last(), QStringLiteral("Get sdb1"));
 
         startService([](FakeUDisks2 &f) { f.refusedMethods.insert(QStringLiteral("Mount")); });
-        VHUDisks2Client refused(callerBus());
-        QSignalSpy refusal(&refused, &VHUDisks2Client::mountFinished);
-        refused.mount(QStringLiteral("/dev/sdb1"));
-        QVERIFY(refusal.wait(10000));
-        QCOMPARE(refusal.first().at(0).value<Result>(), Result::Failed);
-        QVERIFY(refusal.first().at(1).toString().startsWith(FakeUDisks2::kNotAuthorized));
+        const auto [result, reason] = answerTo(true);
+        QCOMPARE(result, Result::Failed);
+        QVERIFY2(reason.startsWith(FakeUDisks2::kNotAuthorized), qPrintable(reason));
     }
 
     void theEventLoopKeepsRunningWhileAnAnswerIsPending()

@@ -42,6 +42,13 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() && file.flush();
 }
 
+// Records an installed image in the identity file and in the list of changes.
+void recordVersion(const QString &identityPath, const QString &kind, const QString &version, QStringList &changes)
+{
+    QSettings(identityPath, QSettings::IniFormat).setValue(kind + QStringLiteral("/Version"), version);
+    changes.append(kind + QLatin1Char('=') + version);
+}
+
 QByteArray readStart(const QString &path, qint64 length)
 {
     QFile file(path);
@@ -134,8 +141,16 @@ QString VHDevSim::stagingFolder()
     return QDir().mkpath(folder) ? folder : QString();
 }
 
-bool VHDevSim::commit(const QString &staging, const QString &name)
+bool VHDevSim::validNewName(const QString &name)
 {
+    return validName(name)
+           && (!QFileInfo::exists(deviceFolder(name)) || fail(QStringLiteral("device exists: ") + name));
+}
+
+bool VHDevSim::commit(const QString &staging, const QString &name, const QString &kind)
+{
+    QSettings(staging + QLatin1Char('/') + VHSimLayout::kDeviceRecord, QSettings::IniFormat)
+        .setValue(QStringLiteral("Device/kind"), kind);
     // One rename: the device folder is complete or absent.
     if (!QDir().rename(staging, deviceFolder(name))) {
         QDir(staging).removeRecursively();
@@ -171,10 +186,8 @@ bool VHDevSim::writeFlashFiles(const QString &folder, const ScsiIdentity &identi
 
 bool VHDevSim::createFit(const QString &name, const FitIdentity &identity, const DriveOptions &drive)
 {
-    if (!validName(name))
+    if (!validNewName(name))
         return false;
-    if (QFileInfo::exists(deviceFolder(name)))
-        return fail(QStringLiteral("device exists: ") + name);
     const QString staging = stagingFolder();
     const QString volume = staging + QLatin1Char('/') + kVolumeSlot;
     if (staging.isEmpty() || !QDir().mkpath(volume + QStringLiteral("/System")))
@@ -192,13 +205,9 @@ bool VHDevSim::createFit(const QString &name, const FitIdentity &identity, const
         setIni(ini, QStringLiteral("CAP/COM"), identity.capability);
         setIni(ini, QStringLiteral("Product/Type"), identity.productType);
     }
-    {
-        QSettings record(staging + QLatin1Char('/') + VHSimLayout::kDeviceRecord, QSettings::IniFormat);
-        record.setValue(QStringLiteral("Device/kind"), QStringLiteral("fit"));
-    }
     if (!writeDriveInfo(volume, name, kVolumeSlot, drive, identity.model))
         return fail(QStringLiteral("cannot write drive information"));
-    return commit(staging, name);
+    return commit(staging, name, QStringLiteral("fit"));
 }
 
 namespace {
@@ -276,10 +285,8 @@ bool VHDevSim::writeGalFiles(const QString &volume, const GalIdentity &identity)
 
 bool VHDevSim::createGal(const QString &name, const GalIdentity &identity, const DriveOptions &drive, ScsiIdentity iap)
 {
-    if (!validName(name))
+    if (!validNewName(name))
         return false;
-    if (QFileInfo::exists(deviceFolder(name)))
-        return fail(QStringLiteral("device exists: ") + name);
     const QString staging = stagingFolder();
     const QString volume = staging + QLatin1Char('/') + kVolumeSlot;
     if (staging.isEmpty() || !QDir().mkpath(volume))
@@ -296,22 +303,17 @@ bool VHDevSim::createGal(const QString &name, const GalIdentity &identity, const
         iap.product = identity.model.toLatin1();
     if (!writeFlashFiles(staging, iap))
         return fail(QStringLiteral("cannot create flash files"));
-    {
-        QSettings record(staging + QLatin1Char('/') + VHSimLayout::kDeviceRecord, QSettings::IniFormat);
-        record.setValue(QStringLiteral("Device/kind"), QStringLiteral("gal"));
-        record.setValue(QStringLiteral("Device/mode"), kVolumeSlot);
-    }
+    QSettings(staging + QLatin1Char('/') + VHSimLayout::kDeviceRecord, QSettings::IniFormat)
+        .setValue(QStringLiteral("Device/mode"), kVolumeSlot);
     if (!writeDriveInfo(volume, name, kVolumeSlot, drive, identity.model))
         return fail(QStringLiteral("cannot write drive information"));
-    return commit(staging, name);
+    return commit(staging, name, QStringLiteral("gal"));
 }
 
 bool VHDevSim::createFileSystem(const QString &name, const GalIdentity &identity, const DriveOptions &drive)
 {
-    if (!validName(name))
+    if (!validNewName(name))
         return false;
-    if (QFileInfo::exists(deviceFolder(name)))
-        return fail(QStringLiteral("device exists: ") + name);
     const QString staging = stagingFolder();
     const QString volume = staging + QLatin1Char('/') + kVolumeSlot;
     if (staging.isEmpty() || !QDir().mkpath(volume))
@@ -324,11 +326,7 @@ bool VHDevSim::createFileSystem(const QString &name, const GalIdentity &identity
         if (!QDir().mkpath(second) || !writeDriveInfo(second, name, kSecondarySlot, drive, identity.model))
             return fail(QStringLiteral("cannot create the secondary volume"));
     }
-    {
-        QSettings record(staging + QLatin1Char('/') + VHSimLayout::kDeviceRecord, QSettings::IniFormat);
-        record.setValue(QStringLiteral("Device/kind"), QStringLiteral("fs"));
-    }
-    return commit(staging, name);
+    return commit(staging, name, QStringLiteral("fs"));
 }
 
 bool VHDevSim::writePacer50Tree(const QString &volume, const VHSimPacer50Options &options)
@@ -362,10 +360,8 @@ bool VHDevSim::createPacer50(const QString &name, const VHSimPacer50Options &opt
         {QStringLiteral("pacer60"), {QStringLiteral("3001"), QStringLiteral("Pacer60")}}};
     if (!kRows.contains(options.kind))
         return fail(QStringLiteral("unknown Pacer50 kind: ") + options.kind);
-    if (!validName(name))
+    if (!validNewName(name))
         return false;
-    if (QFileInfo::exists(deviceFolder(name)))
-        return fail(QStringLiteral("device exists: ") + name);
     GalIdentity identity;
     identity.uuid = options.uuid.isEmpty() ? kRows[options.kind].first + QStringLiteral("A1B2C3D4E5F6") : options.uuid;
     identity.model = kRows[options.kind].second;
@@ -394,27 +390,17 @@ bool VHDevSim::createPacer50(const QString &name, const VHSimPacer50Options &opt
         QSettings(map + QLatin1Char('/') + VHSimLayout::kDriveInfo, QSettings::IniFormat)
             .setValue(QStringLiteral("label"), QStringLiteral("pacer60map"));
     }
-    {
-        QSettings record(staging + QLatin1Char('/') + VHSimLayout::kDeviceRecord, QSettings::IniFormat);
-        record.setValue(QStringLiteral("Device/kind"), QStringLiteral("pacer50"));
-    }
-    return commit(staging, name);
+    return commit(staging, name, QStringLiteral("pacer50"));
 }
 
 bool VHDevSim::createScsi(const QString &name, const ScsiIdentity &identity)
 {
-    if (!validName(name))
+    if (!validNewName(name))
         return false;
-    if (QFileInfo::exists(deviceFolder(name)))
-        return fail(QStringLiteral("device exists: ") + name);
     const QString staging = stagingFolder();
     if (staging.isEmpty() || !writeFlashFiles(staging, identity))
         return fail(QStringLiteral("cannot create flash files"));
-    {
-        QSettings record(staging + QLatin1Char('/') + VHSimLayout::kDeviceRecord, QSettings::IniFormat);
-        record.setValue(QStringLiteral("Device/kind"), QStringLiteral("scsi"));
-    }
-    return commit(staging, name);
+    return commit(staging, name, QStringLiteral("scsi"));
 }
 
 QByteArray VHDevSim::pacer40LanguageArea(const QByteArray &version, const QStringList &codes)
@@ -577,11 +563,7 @@ bool VHDevSim::installImage(const QString &imagePath, const QString &identityPat
     QString imageKind, version;
     if (!readImageHeader(readStart(imagePath, 600), imageKind, version))
         return false;
-    {
-        QSettings ini(identityPath, QSettings::IniFormat);
-        ini.setValue(imageKind + QStringLiteral("/Version"), version);
-    }
-    changes.append(imageKind + QLatin1Char('=') + version);
+    recordVersion(identityPath, imageKind, version, changes);
     QFile::remove(imagePath);
     return true;
 }
@@ -609,11 +591,8 @@ void VHDevSim::installFromFlash(const QString &name, QStringList &changes)
         if (!image.mid(offset, kImageMagic.size()).startsWith(kImageMagic))
             continue;
         QString imageKind, version;
-        if (!readImageHeader(image.mid(offset, 600), imageKind, version))
-            continue;
-        QSettings ini(identity, QSettings::IniFormat);
-        ini.setValue(imageKind + QStringLiteral("/Version"), version);
-        changes.append(imageKind + QLatin1Char('=') + version);
+        if (readImageHeader(image.mid(offset, 600), imageKind, version))
+            recordVersion(identity, imageKind, version, changes);
     }
 }
 

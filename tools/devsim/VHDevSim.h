@@ -211,7 +211,10 @@ private:
     bool fail(const QString &message);
     bool validName(const QString &name);
     QString stagingFolder();
-    bool commit(const QString &staging, const QString &name);
+    // A valid name no device has yet.
+    bool validNewName(const QString &name);
+    // Records the kind and moves the prepared folder in as the device's.
+    bool commit(const QString &staging, const QString &name, const QString &kind);
     bool writeDriveInfo(const QString &volume, const QString &name, const QString &slot, const DriveOptions &drive,
                         const QString &model);
     bool writeFlashFiles(const QString &folder, const ScsiIdentity &identity);

@@ -1,7 +1,6 @@
 #include "VHLinuxPlatform.h"
 
 #include "VHDeviceWatcher.h"
-#include "VHEnvInterface.h"
 #include "VHFileOps.h"
 #include "VHInquiry.h"
 #include "VHLinuxDeviceWatcher.h"
@@ -9,7 +8,6 @@
 #include "VHLinuxVolumeMounter.h"
 #include "VHLog.h"
 #include "VHPlatform.h"
-#include "VHPlatformDeviceDetector.h"
 #include "VHScsiCommands.h"
 #include "VHUDisks2.h"
 
@@ -23,7 +21,6 @@
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -51,19 +48,6 @@ void syncVolume(const QString &mountPoint)
 } // namespace
 
 VHLinuxPlatform::VHLinuxPlatform(const VHLinuxPaths &paths) : m_paths(paths) {}
-
-bool VHLinuxPlatform::getDiskSpace(const QString &path, quint64 &total, quint64 &free)
-{
-    struct statvfs info
-    {};
-    if (::statvfs(QFile::encodeName(path).constData(), &info) != 0)
-        return false;
-    total = quint64(info.f_blocks) * info.f_frsize;
-    free = quint64(info.f_bavail) * info.f_frsize;
-    return true;
-}
-
-std::unique_ptr<VHEnvInterface> VHLinuxPlatform::createEnv() { return std::make_unique<VHStandardEnv>(); }
 
 QList<VHLinuxPlatform::Drive> VHLinuxPlatform::removableDrives(const QList<VHMountEntry> &entries,
                                                                const QString &sysRoot)
@@ -292,12 +276,6 @@ VHServiceList VHLinuxPlatform::findSCSIDevices(const VHModelTable &models)
         }
     }
     return found;
-}
-
-std::unique_ptr<VHDeviceDetector> VHLinuxPlatform::createDetector(VHDeviceManagerInterface *manager,
-                                                                  VHPlatform *platform)
-{
-    return std::make_unique<VHPlatformDeviceDetector>(manager, platform);
 }
 
 std::unique_ptr<VHDeviceWatcher> VHLinuxPlatform::createDeviceWatcher()

@@ -18,8 +18,6 @@ class VHLinuxPlatform : public VHPlatformInterface
 public:
     explicit VHLinuxPlatform(const VHLinuxPaths &paths = VHLinuxPaths());
 
-    [[nodiscard]] bool getDiskSpace(const QString &path, quint64 &total, quint64 &free) override;
-    std::unique_ptr<VHEnvInterface> createEnv() override;
     void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) override;
     QString getDriveVendorName(const QString &drive) override;
     // The udev property ID_FS_LABEL of the mount's block device, else its name in /dev/disk/by-label.
@@ -29,7 +27,6 @@ public:
     [[nodiscard]] bool ejectDevice(const QString &drive) override;
     [[nodiscard]] bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) override;
     VHServiceList findSCSIDevices(const VHModelTable &models) override;
-    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager, VHPlatform *platform) override;
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override;
     std::unique_ptr<VHVolumeMounter> createVolumeMounter() override;
 

@@ -1,10 +1,8 @@
 #include "VHSimPlatform.h"
 
-#include "VHEnvInterface.h"
 #include "VHInquiry.h"
 #include "VHLog.h"
 #include "VHPlatform.h"
-#include "VHPlatformDeviceDetector.h"
 #include "VHScsiCommands.h"
 #include "VHSimDeviceWatcher.h"
 #include "VHSimLayout.h"
@@ -15,7 +13,15 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <sys/statvfs.h>
+namespace {
+
+// The keys of a drive folder's ".simdrive".
+QHash<QString, QString> driveInfo(const QString &folder)
+{
+    return VHSimLayout::readSmallIni(folder + QLatin1Char('/') + VHSimLayout::kDriveInfo);
+}
+
+} // namespace
 
 VHSimPlatform::VHSimPlatform(const QString &root) : m_root(QDir::cleanPath(QDir(root).absolutePath())) {}
 
@@ -32,17 +38,12 @@ QString VHSimPlatform::driveOf(const QString &path) const
 
 bool VHSimPlatform::getDiskSpace(const QString &path, quint64 &total, quint64 &free)
 {
-    struct statvfs info
-    {};
-    if (::statvfs(QFile::encodeName(path).constData(), &info) != 0)
+    if (!VHPlatformInterface::getDiskSpace(path, total, free))
         return false;
-    total = quint64(info.f_blocks) * info.f_frsize;
-    free = quint64(info.f_bavail) * info.f_frsize;
     // A drive may claim other sizes, to simulate a full device.
     const QString drive = driveOf(path);
     if (!drive.isEmpty()) {
-        const QHash<QString, QString> claimed =
-            VHSimLayout::readSmallIni(drive + QLatin1Char('/') + VHSimLayout::kDriveInfo);
+        const QHash<QString, QString> claimed = driveInfo(drive);
         bool ok = false;
         const quint64 claimedTotal = claimed.value(QStringLiteral("totalBytes")).toULongLong(&ok);
         if (ok)
@@ -54,8 +55,6 @@ bool VHSimPlatform::getDiskSpace(const QString &path, quint64 &total, quint64 &f
     return true;
 }
 
-std::unique_ptr<VHEnvInterface> VHSimPlatform::createEnv() { return std::make_unique<VHStandardEnv>(); }
-
 void VHSimPlatform::getRemovableDrives(QStringList &drives, const QString &, int)
 {
     for (const QString &drive : VHSimLayout::driveFolders(m_root)) {
@@ -66,7 +65,7 @@ void VHSimPlatform::getRemovableDrives(QStringList &drives, const QString &, int
 
 QString VHSimPlatform::getDriveVendorName(const QString &drive)
 {
-    const QHash<QString, QString> info = VHSimLayout::readSmallIni(drive + QLatin1Char('/') + VHSimLayout::kDriveInfo);
+    const QHash<QString, QString> info = driveInfo(drive);
     const QString vendor = info.value(QStringLiteral("vendor"));
     const QString product = info.value(QStringLiteral("model")).trimmed();
     vhDebug() << "vendor" << vendor;
@@ -74,27 +73,22 @@ QString VHSimPlatform::getDriveVendorName(const QString &drive)
     return vendor + product;
 }
 
-QString VHSimPlatform::getVolumeLabel(const QString &drive)
+QString VHSimPlatform::driveInfoValue(const QString &path, const QString &key) const
 {
-    const QString folder = driveOf(drive);
-    if (folder.isEmpty())
-        return {};
-    return VHSimLayout::readSmallIni(folder + QLatin1Char('/') + VHSimLayout::kDriveInfo)
-        .value(QStringLiteral("label"));
+    const QString folder = driveOf(path);
+    return folder.isEmpty() ? QString() : driveInfo(folder).value(key);
 }
+
+QString VHSimPlatform::getVolumeLabel(const QString &drive) { return driveInfoValue(drive, QStringLiteral("label")); }
 
 QString VHSimPlatform::getPhysicalDevice(const QString &drive)
 {
-    const QString folder = driveOf(drive);
-    if (folder.isEmpty())
-        return {};
-    return VHSimLayout::readSmallIni(folder + QLatin1Char('/') + VHSimLayout::kDriveInfo)
-        .value(QStringLiteral("device"));
+    return driveInfoValue(drive, QStringLiteral("device"));
 }
 
 QString VHSimPlatform::ejectTarget(const QString &drive) const
 {
-    const QHash<QString, QString> info = VHSimLayout::readSmallIni(drive + QLatin1Char('/') + VHSimLayout::kDriveInfo);
+    const QHash<QString, QString> info = driveInfo(drive);
     const QString device = info.value(QStringLiteral("device"));
     const QString slot = info.value(QStringLiteral("slot"), QStringLiteral("volume"));
     const QString deviceFolder = VHSimLayout::deviceFolder(m_root, device);
@@ -165,11 +159,6 @@ VHServiceList VHSimPlatform::findSCSIDevices(const VHModelTable &models)
         break;
     }
     return found;
-}
-
-std::unique_ptr<VHDeviceDetector> VHSimPlatform::createDetector(VHDeviceManagerInterface *manager, VHPlatform *platform)
-{
-    return std::make_unique<VHPlatformDeviceDetector>(manager, platform);
 }
 
 std::unique_ptr<VHDeviceWatcher> VHSimPlatform::createDeviceWatcher()

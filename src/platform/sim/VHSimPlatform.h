@@ -13,7 +13,6 @@ public:
     explicit VHSimPlatform(const QString &root);
 
     [[nodiscard]] bool getDiskSpace(const QString &path, quint64 &total, quint64 &free) override;
-    std::unique_ptr<VHEnvInterface> createEnv() override;
     void getRemovableDrives(QStringList &drives, const QString &fileSystem, int reserved) override;
     QString getDriveVendorName(const QString &drive) override;
     // The `label` key of the drive's ".simdrive".
@@ -23,7 +22,6 @@ public:
     [[nodiscard]] bool ejectDevice(const QString &drive) override;
     [[nodiscard]] bool ejectDeviceInMode(const QString &drive, VHEjectMode mode) override;
     VHServiceList findSCSIDevices(const VHModelTable &models) override;
-    std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *manager, VHPlatform *platform) override;
     std::unique_ptr<VHDeviceWatcher> createDeviceWatcher() override;
     std::unique_ptr<VHVolumeMounter> createVolumeMounter() override;
 
@@ -32,6 +30,8 @@ public:
 private:
     // The drive folder (directly below the root) holding path, or empty.
     QString driveOf(const QString &path) const;
+    // A key of the ".simdrive" of the drive holding path, or empty.
+    QString driveInfoValue(const QString &path, const QString &key) const;
     QString ejectTarget(const QString &drive) const;
     void markEjected(const QString &target, VHEjectMode mode) const;
 
