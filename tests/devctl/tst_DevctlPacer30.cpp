@@ -5,14 +5,13 @@
 
 #include "VHDevSim.h"
 #include "VHTestFiles.h"
+#include "VHTestProcess.h"
 #include "VHTestZip.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,17 +28,12 @@ class TestDevctlPacer30 : public QObject
 
     int devctl(const QStringList &arguments, QJsonObject *json = nullptr)
     {
-        QProcess process;
-        process.start(QStringLiteral(DEVCTL_PROGRAM),
-                      QStringList{QStringLiteral("--sim"), m_sim->root(), QStringLiteral("--json")} + arguments);
-        if (!process.waitForFinished(120000)) {
-            process.kill();
-            process.waitForFinished();
-            return -1;
-        }
+        const VHTestRun run =
+            runTestProgram(QStringLiteral(DEVCTL_PROGRAM),
+                           QStringList{QStringLiteral("--sim"), m_sim->root(), QStringLiteral("--json")} + arguments);
         if (json)
-            *json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+            *json = run.json;
+        return run.code;
     }
 
     QString zip(const QString &name, const QList<QPair<QString, QByteArray>> &files)
