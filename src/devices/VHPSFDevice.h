@@ -120,6 +120,8 @@ public:
     // names of the languages it carries.
     static VHResult unpackLanguagePack(const QString &packageFile, QStringList &languages);
     static QString languageFolder();
+    // The "savelangeageimage" option: the image goes to the file the hook names.
+    static bool saveLanguageImageToFile(const QByteArray &image);
     // Builds the language image from the unpacked pack and writes it.
     bool setDefLanguage(const QStringList &languages, bool flag);
 
@@ -141,7 +143,6 @@ private:
     };
 
     bool writeLanguageImage(const QByteArray &image, const QString &basePath);
-    bool saveLanguageImageToFile(const QByteArray &image);
     VHPSFBitFontCreator *bitFontCreator();
     static QSet<qsizetype> idsOf(const QVariantList &items);
 

@@ -312,11 +312,8 @@ bool VHPacer30::setDefLanguage(const QStringList &languages)
         vhCritical() << result.reason;
         return false;
     }
-    if (modelSetting(QStringLiteral("savelangeageimage"), QStringLiteral("0")) != QLatin1String("0")) {
-        const VHPSFDevice::ImagePathHook hook = VHPSFDevice::imagePathHook();
-        const QString path = hook ? hook() : VHEnv::instance()->dataFolder() + QStringLiteral("/Aspens.bin");
-        return path.isEmpty() || VHSafeFolder::writeFileBelow(QString(), path, image, VHSafeFolder::Durable);
-    }
+    if (modelSetting(QStringLiteral("savelangeageimage"), QStringLiteral("0")) != QLatin1String("0"))
+        return VHPSFDevice::saveLanguageImageToFile(image);
     return writeLanguageImage(image);
 }
 

@@ -5,6 +5,8 @@
 #include "VHDevSim.h"
 #include "VHEnv.h"
 #include "VHPSF.h"
+#include "VHPSFDevice.h"
+#include "VHPSFLanguagePackBuilder.h"
 #include "VHPacer30ImageBuilder.h"
 #include "VHPacer35.h"
 #include "VHProfileData.h"
@@ -413,6 +415,34 @@ private slots:
         QVERIFY(make(QStringLiteral("Pulsar30")));
         QVERIFY(!device().setDefLanguage({QStringLiteral("deu")}));
         QVERIFY(!device().profileChanged());
+    }
+
+    void languageImageToAFile()
+    {
+        QVERIFY(make(QStringLiteral("Pacer35")));
+        VHPSFLanguagePackBuilder::Options pack;
+        const QString package = m_root->filePath(QStringLiteral("Total.zip"));
+        QStringList names;
+        QVERIFY(VHPSFLanguagePackBuilder::writePackage(package, pack));
+        QVERIFY(VHPSFDevice::unpackLanguagePack(package, names));
+        QSettings(VHEnv::instance()->settingsPath(), QSettings::IniFormat)
+            .setValue(QStringLiteral("Pacer35/savelangeageimage"), QStringLiteral("1"));
+        const QByteArray internal = flash(VHDevSim::Flash::Internal);
+        QString path = m_root->filePath(QStringLiteral("Total.zip/Aspens.bin")); // below a file: can not be written
+        VHPSFDevice::setImagePathHook([&] { return path; });
+        LogCapture log;
+        const bool refused = !device().setDefLanguage({QStringLiteral("deu")});
+        path = m_root->filePath(QStringLiteral("Aspens.bin"));
+        const bool written = device().setDefLanguage({QStringLiteral("deu")});
+        VHPSFDevice::setImagePathHook({});
+        QSettings(VHEnv::instance()->settingsPath(), QSettings::IniFormat)
+            .remove(QStringLiteral("Pacer35/savelangeageimage"));
+        QVERIFY(refused && written);
+        QVERIFY2(log.contains(QStringLiteral("can not write the language image to")), qPrintable(log.all()));
+        const QByteArray image = readFile(path);
+        QVERIFY(!image.isEmpty());
+        QCOMPARE(image, VHPSFLanguagePackBuilder::expectedArea(pack, {QStringLiteral("deu")}).left(image.size()));
+        QCOMPARE(flash(VHDevSim::Flash::Internal), internal);
     }
 
     void restoreFactory_data()
