@@ -20,15 +20,7 @@ bool nameHasCode(const QString &name, const QString &code)
 
 VHResult VHPSFLanguagePack::unpack(const QString &packageFile, const QString &folder)
 {
-    QDir dir(folder);
-    if (dir.exists() && !dir.removeRecursively())
-        return refused("can not empty " + folder);
-    if (!QDir().mkpath(folder))
-        return refused("can not make " + folder);
-    VHZipUtil zip;
-    if (!zip.decompress(packageFile, folder))
-        return refused("language pack " + packageFile + " did not unpack completely");
-    return VHResult::success();
+    return VHZipUtil::unpackIntoEmptyFolder(packageFile, folder, QStringLiteral("language pack"));
 }
 
 VHResult VHPSFLanguagePack::read(const QString &folder, VHPSFLanguagePack &pack, qsizetype areaSize)

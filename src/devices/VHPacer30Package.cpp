@@ -58,14 +58,8 @@ QByteArray VHPacer30Package::fitted(const QByteArray &image, qsizetype size)
 VHResult VHPacer30Package::unpack(const QString &packageFile, const QString &folder, QStringList &files)
 {
     files.clear();
-    QDir dir(folder);
-    if (dir.exists() && !dir.removeRecursively())
-        return refused("can not empty " + folder);
-    if (!QDir().mkpath(folder))
-        return refused("can not make " + folder);
-    VHZipUtil zip;
-    if (!zip.decompress(packageFile, folder))
-        return refused("the package " + packageFile + " did not unpack completely");
-    files = dir.entryList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name);
-    return VHResult::success();
+    VHResult result = VHZipUtil::unpackIntoEmptyFolder(packageFile, folder, QStringLiteral("the package"));
+    if (result)
+        files = QDir(folder).entryList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name);
+    return result;
 }

@@ -5,6 +5,7 @@
 #include "VHSafeFolder.h"
 #include "VHZipExtractor.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
@@ -172,4 +173,16 @@ bool VHZipUtil::compressFolder(const QString &zipPath, const QString &folderName
         return false;
     }
     return true;
+}
+
+VHResult VHZipUtil::unpackIntoEmptyFolder(const QString &zipPath, const QString &folder, const QString &what)
+{
+    QDir dir(folder);
+    if (dir.exists() && !dir.removeRecursively())
+        return VHResult::failure(1, "can not empty " + folder);
+    if (!QDir().mkpath(folder))
+        return VHResult::failure(1, "can not make " + folder);
+    if (!VHZipUtil().decompress(zipPath, folder))
+        return VHResult::failure(1, what + QLatin1Char(' ') + zipPath + " did not unpack completely");
+    return VHResult::success();
 }
