@@ -78,18 +78,23 @@ bool sameFile(const QString &src, const QString &dst)
 }
 
 // The file's digest read from the device: flushed, its cached pages dropped, read without links.
+// Empty when any of it fails: a copy that can not be read back is not known to be whole.
 QByteArray deviceDigest(const QString &path)
 {
     VHFileOps::UniqueFd fd(::open(VHFileOps::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.isValid())
+    if (!fd.isValid() || VHSys::fdatasync(fd.get()) != 0)
         return {};
-    VHSys::fdatasync(fd.get());
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
-    QFile file;
-    if (!file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
-        return {};
     QCryptographicHash hash(QCryptographicHash::Md5);
-    return hash.addData(&file) ? hash.result() : QByteArray();
+    QByteArray buffer(64 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = VHSys::read(fd.get(), buffer.data(), size_t(buffer.size()));
+        if (n < 0)
+            return {};
+        if (n == 0)
+            return hash.result();
+        hash.addData(QByteArrayView(buffer.constData(), n));
+    }
 }
 
 QByteArray localDigest(const QString &path)
@@ -795,6 +800,12 @@ VHResult VHPacer50::requestFormat(const QString &uuid, const QString &folder)
     const VHPacer50RestoreRequest request{uuid, QFileInfo(folder).absoluteFilePath(),
                                           QDateTime::currentSecsSinceEpoch()};
     if (VHResult stored = VHPacer50RestoreRequest::store(request); !stored) {
+        // The request may have reached its folder before the failure: it goes first, and the
+        // instruction only once it is gone (the two stay together if it can not go).
+        if (!VHPacer50RestoreRequest::remove(uuid)) {
+            vhWarning() << "can not withdraw the restore request of " << uuid << "; /format.ini stays with it";
+            return stored;
+        }
         VHSafeFolder volume = VHSafeFolder::open(rootPath(), QString(), kVolumeFiles);
         if (!volume.removeFile(kFormatFile) || !volume.sync())
             vhWarning() << "can not withdraw /format.ini; the next restore asks again";

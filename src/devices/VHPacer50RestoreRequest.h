@@ -26,7 +26,7 @@ public:
     static VHResult store(const VHPacer50RestoreRequest &request);
     // The stored request of `uuid`; false when there is none or it can not be trusted.
     static bool find(const QString &uuid, VHPacer50RestoreRequest &request);
-    // True when none is left.
+    // True when none is left in the folder (a removal whose flush failed counts as done).
     [[nodiscard]] static bool remove(const QString &uuid);
 
     // The stored form: the fields as JSON, a line with their SHA-256 after it.
