@@ -561,6 +561,25 @@ private slots:
         QVERIFY(!VHPacer50RestoreRequest::find(uuid, request));
     }
 
+    // The request is kept under the device's UUID: one that can not name a file can not be restored.
+    void restoreNeedsAUsableUuid_data()
+    {
+        QTest::addColumn<QString>("uuid");
+        QTest::newRow("path-like") << "../../1104AAAA";
+        QTest::newRow("empty") << "";
+        QTest::newRow("65 characters") << QString(65, QLatin1Char('A'));
+    }
+    void restoreNeedsAUsableUuid()
+    {
+        QFETCH(QString, uuid);
+        const QString volume = makeVolume(uuid);
+        const QString package = writePackage();
+        auto device = makeDevice(volume);
+        QVERIFY(!runAction(*device, [&] { return device->restoreFactory(package); }));
+        QVERIFY(!QFileInfo::exists(volume + "/format.ini"));
+        QCOMPARE(QDir(VHPacer50RestoreRequest::folder()).entryList(QDir::Files), QStringList());
+    }
+
     // A request file that was damaged or names another device is no request: the format is asked again.
     void damagedRequestCountsAsNone_data()
     {
