@@ -131,8 +131,9 @@ Data folder ($XDG_DATA_HOME/VeloraHub), rules in <root>/.datafolder.ini, log in
 <root>/.datafolder.log, the same meanings:
   datafault --fail-write N --fail-fsync N --fail-rename N --no-space-from N
             --corrupt-read N
-Flash writes keep the bits a cell already had cleared (old AND new, as NOR
-flash does): only erased bytes take the written value.
+External flash writes keep the bits a cell already had cleared (old AND new,
+as NOR flash does): only erased bytes take the written value. Internal and
+loader flash have no erase command; their writes replace the bytes.
 
 SCSI commands (10-byte blocks; byte 6 selects; block number in bytes 2-5;
 transfer length x 512 = the addressing unit):

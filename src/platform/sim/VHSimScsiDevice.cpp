@@ -268,7 +268,11 @@ bool VHSimScsiDevice::transfer(QFile &flash, qint64 offset, Direction direction,
         return false;
     if (direction == Read)
         return flash.read(reinterpret_cast<char *>(buffer), length) == length;
-    // NOR flash: programming only clears bits, so what was not erased shows through.
+    // The firmware erases internal and loader flash pages itself before it
+    // programs them (the command set has no erase for them).
+    if (&flash != &m_external)
+        return flash.write(reinterpret_cast<const char *>(buffer), length) == length && flash.flush();
+    // External NOR flash: programming only clears bits, so what was not erased shows through.
     QByteArray cells = flash.read(length);
     if (cells.size() != length || !flash.seek(offset))
         return false;
