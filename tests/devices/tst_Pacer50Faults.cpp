@@ -15,6 +15,7 @@
 #include "VHPacer50PackageBuilder.h"
 #include "VHPacer50RestoreRequest.h"
 #include "VHTestEnv.h"
+#include "VHTestFaultMatrix.h"
 #include "VHTestFiles.h"
 #include "VHTestSimRuntime.h"
 #include "VHZipUtil.h"
@@ -40,68 +41,28 @@ const QString kAskedAgain = QStringLiteral("request unreadable, format asked aga
 const QStringList kAcceptable = {kWritten, kUpdateFailed, kRestored, kFirstPassFailed, kSecondPassFailed, kAskedAgain};
 const QByteArray kImageVersion = "2.0.0";
 const QString kApVersion = QStringLiteral("GH1.4.0.56");
-// A rule that never fires: setting it starts the count of a clean run where a faulted run starts its own.
-constexpr int kNever = 1000000;
-
-// A fault rule: its key in the rules file and the kind of operation it counts ("" counts every kind).
-struct Rule
-{
-    const char *key;
-    const char *kind;
-    bool dataFolder;
-};
-const Rule kRules[] = {
-    {"volumeFailWrite", "write", false},   {"volumeFailFsync", "fsync", false}, {"volumeFailRename", "rename", false},
-    {"volumeNoSpaceFrom", "write", false}, {"volumeVanishAt", "", false},       {"volumeCorruptRead", "read", false},
-    {"dataFailWrite", "write", true},      {"dataFailFsync", "fsync", true},    {"dataFailRename", "rename", true},
-    {"dataNoSpaceFrom", "write", true},    {"dataCorruptRead", "read", true},
-};
-
-const Rule &ruleNamed(const QString &key)
-{
-    for (const Rule &rule : kRules) {
-        if (key == QLatin1String(rule.key))
-            return rule;
-    }
-    return kRules[0];
-}
-
-void setRule(VHSimStorageFaults &faults, const QString &key, int step)
-{
-    const QString field = key.mid(key.startsWith(QLatin1String("volume")) ? 6 : 4);
-    int *slot = field == QLatin1String("FailWrite")     ? &faults.failWrite
-                : field == QLatin1String("FailFsync")   ? &faults.failFsync
-                : field == QLatin1String("FailRename")  ? &faults.failRename
-                : field == QLatin1String("NoSpaceFrom") ? &faults.noSpaceFrom
-                : field == QLatin1String("VanishAt")    ? &faults.vanishAt
-                                                        : &faults.corruptRead;
-    *slot = step;
-}
-
-// The numbers (1-based, counting every operation of the kind; every kind for "") of the operations of that
-// kind whose path contains `on`.
-QList<int> stepsOfKind(const QStringList &log, const QString &kind, const QString &on = QString())
+// The numbers of the steps a rule counts whose lines contain `on` (all for an empty text).
+QList<int> stepsOn(const QStringList &counted, const QString &on)
 {
     QList<int> steps;
-    int seen = 0;
-    for (const QString &line : log) {
-        if (!kind.isEmpty() && !line.startsWith(kind + QLatin1Char(' ')))
-            continue;
-        ++seen;
-        if (line.contains(on))
-            steps.append(seen);
+    for (qsizetype i = 0; i < counted.size(); ++i) {
+        if (counted.at(i).contains(on))
+            steps.append(int(i) + 1);
     }
     return steps;
 }
 
-// How many operations of the kind come before the line that matches `point`, plus one: the first after it.
-int stepAfter(const QStringList &log, const QString &kind, const QString &point)
+// The first step a volume rule counts after the rename that gave `point` its content; 0 without one.
+// `counted` is what the rule counts of `volumeLog`: every line, or those of one kind.
+int stepAfter(const QStringList &volumeLog, const QStringList &counted, const QString &point)
 {
+    const bool everyLine = counted.size() == volumeLog.size();
+    const QString kind = counted.value(0).section(QLatin1Char(' '), 0, 0) + QLatin1Char(' ');
     int seen = 0;
-    for (const QString &line : log) {
-        if (kind.isEmpty() || line.startsWith(kind + QLatin1Char(' ')))
+    for (const QString &line : volumeLog) {
+        if (everyLine || line.startsWith(kind))
             ++seen;
-        if (line.endsWith(point) && line.startsWith(QLatin1String("rename ")))
+        if (line.startsWith(QLatin1String("rename ")) && line.endsWith(point))
             return seen + 1;
     }
     return 0;
@@ -186,24 +147,7 @@ class TestPacer50Faults : public QObject
         return name;
     }
 
-    // Counting starts here, for clean and faulted runs alike: every rule file is written anew.
-    bool setRules(const QString &name, const QString &key, int step)
-    {
-        VHSimFaults volumeRules;
-        VHSimStorageFaults dataRules;
-        volumeRules.volume.failWrite = kNever;
-        dataRules.failWrite = kNever;
-        if (!key.isEmpty())
-            setRule(ruleNamed(key).dataFolder ? dataRules : volumeRules.volume, key, step);
-        m_sim->clearVolumeLog(name);
-        m_sim->clearDataFolderLog();
-        return m_sim->setFaults(name, volumeRules) && m_sim->setDataFolderFaults(dataRules);
-    }
-
-    bool clearRules(const QString &name)
-    {
-        return m_sim->setFaults(name, VHSimFaults()) && m_sim->setDataFolderFaults(VHSimStorageFaults());
-    }
+    bool clearRules(const QString &name) { return VHTestFaultMatrix(*m_sim, name).clearRules(); }
 
     QString imageFolderNamed(const QString &name)
     {
@@ -317,16 +261,17 @@ class TestPacer50Faults : public QObject
         expectPackageVersions(name);
     }
 
-    // The operations a clean run of the road makes on the volume and in the data folder.
-    void countRoad(const QString &road, QStringList &volumeLog, QStringList &dataLog)
+    // A clean run of the road on a fresh device: the steps each rule counts in it, and its volume log.
+    void countRoad(const QString &road, QHash<int, QStringList> &counted, QStringList &volumeLog)
     {
         const QString name = freshDevice();
         QVERIFY(!name.isEmpty());
-        QVERIFY(setRules(name, QString(), 0));
-        const QString outcome = runRoad(road, name);
-        QCOMPARE(outcome, road == kUpdate ? kWritten : kRestored);
+        VHTestFaultMatrix matrix(*m_sim, name);
+        matrix.clearLogs();
+        QCOMPARE(runRoad(road, name), road == kUpdate ? kWritten : kRestored);
+        for (const VHFaultRule &rule : VHFaultRule::volumeRules() + VHFaultRule::dataFolderRules())
+            counted.insert(rule.kind, matrix.steps(rule));
         volumeLog = m_sim->volumeLog(name);
-        dataLog = m_sim->dataFolderLog();
         QVERIFY(disconnect(name));
     }
 
@@ -354,33 +299,32 @@ private slots:
     void faultTable_data()
     {
         QTest::addColumn<QString>("road");
-        QTest::addColumn<QString>("rule");
+        QTest::addColumn<int>("rule");
         QTest::addColumn<int>("step");
         for (const QString &road : {kUpdate, kRestore}) {
-            QStringList volumeLog, dataLog;
-            countRoad(road, volumeLog, dataLog);
+            QHash<int, QStringList> counted;
+            QStringList volumeLog;
+            countRoad(road, counted, volumeLog);
             const QString point = road == kUpdate ? QStringLiteral("/Update.ini") : QStringLiteral("/format.ini");
-            std::printf("%s: %lld volume and %lld data-folder operations\n", qPrintable(road),
-                        qlonglong(volumeLog.size()), qlonglong(dataLog.size()));
-            for (const Rule &rule : kRules) {
-                // The update keeps nothing in the data folder that a later run relies on.
-                if (rule.dataFolder && road == kUpdate)
-                    continue;
-                const QStringList &log = rule.dataFolder ? dataLog : volumeLog;
-                // In the data folder only the restore request's operations matter to the road.
-                const QList<int> steps = stepsOfKind(log, QString::fromLatin1(rule.kind),
-                                                     rule.dataFolder ? QStringLiteral("/pacer50restore") : QString());
-                if (steps.isEmpty())
-                    continue;
-                QMap<int, QString> chosen{{steps.first(), QStringLiteral("first")},
-                                          {steps.at(steps.size() / 2), QStringLiteral("middle")},
-                                          {steps.last(), QStringLiteral("last")}};
-                const int after = rule.dataFolder ? 0 : stepAfter(log, QString::fromLatin1(rule.kind), point);
-                if (after > 0 && after <= steps.last())
-                    chosen.insert(after, QStringLiteral("after ") + point.mid(1));
-                for (auto it = chosen.cbegin(); it != chosen.cend(); ++it)
-                    QTest::addRow("%s | %s | %d (%s)", qPrintable(road), rule.key, it.key(), qPrintable(it.value()))
-                        << road << QString::fromLatin1(rule.key) << it.key();
+            // The update keeps nothing in the data folder that a later run relies on; the restore its request.
+            QList<VHFaultRule> rules = VHFaultRule::volumeRules();
+            if (road == kRestore)
+                rules += VHFaultRule::dataFolderRules();
+            for (const VHFaultRule &rule : std::as_const(rules)) {
+                const QStringList &steps = counted.value(rule.kind);
+                QList<int> picked;
+                if (rule.isDataFolder()) {
+                    const QList<int> onRequest = stepsOn(steps, QStringLiteral("/pacer50restore"));
+                    if (!onRequest.isEmpty())
+                        picked = {onRequest.first(), onRequest.at(onRequest.size() / 2), onRequest.last()};
+                } else {
+                    picked = VHTestFaultMatrix::pickSteps(int(steps.size()), {stepAfter(volumeLog, steps, point)});
+                }
+                std::sort(picked.begin(), picked.end());
+                picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
+                for (const int step : std::as_const(picked))
+                    QTest::newRow(VHTestFaultMatrix::describe(road, rule, step).constData())
+                        << road << int(rule.kind) << step;
             }
         }
     }
@@ -388,16 +332,18 @@ private slots:
     void faultTable()
     {
         QFETCH(QString, road);
-        QFETCH(QString, rule);
+        QFETCH(int, rule);
         QFETCH(int, step);
         QElapsedTimer timer;
         timer.start();
         const QString name = freshDevice();
         QVERIFY(!name.isEmpty());
-        QVERIFY(setRules(name, rule, step));
+        const VHFaultRule fault{VHFaultRule::Kind(rule)};
+        QVERIFY(VHTestFaultMatrix(*m_sim, name).setRule(fault, step));
         const QString outcome = runRoad(road, name);
-        std::printf("ROW %s | %s | %d | %s\n", qPrintable(road), qPrintable(rule), step, qPrintable(outcome));
-        QVERIFY2(kAcceptable.contains(outcome), qPrintable(outcome));
+        const QByteArray row = VHTestFaultMatrix::describe(road, fault, step);
+        std::printf("ROW %s | %s\n", row.constData(), qPrintable(outcome));
+        QVERIFY2(kAcceptable.contains(outcome), (row + ": " + outcome.toUtf8()).constData());
         const qint64 faulted = timer.elapsed();
         finishRoad(road, name, outcome);
         std::printf("  %lld ms faulted, %lld ms finished\n", faulted, qlonglong(timer.elapsed()));
