@@ -86,7 +86,9 @@ private slots:
         QProcess process;
         process.setWorkingDirectory(m_work.path());
         process.start(QStringLiteral(DEVCTL_PROGRAM), devctlArguments({"restore", folder, "--timeout", "60"}));
-        QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(volume() + "/format.ini"); }, 30000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return QFileInfo::exists(volume() + "/format.ini") && !QDir(requests()).isEmpty(QDir::Files); },
+            30000));
         QVERIFY(!process.waitForFinished(300));
         QStringList changes;
         QVERIFY(m_sim->restart(kName, 500, &changes));
