@@ -305,7 +305,10 @@ private slots:
             QHash<int, QStringList> counted;
             QStringList volumeLog;
             countRoad(road, counted, volumeLog);
-            const QString point = road == kUpdate ? QStringLiteral("/Update.ini") : QStringLiteral("/format.ini");
+            // The points of no return: the restore passes both, its second pass writes "/Update.ini" too.
+            QStringList points{QStringLiteral("/Update.ini")};
+            if (road == kRestore)
+                points.prepend(QStringLiteral("/format.ini"));
             // The update keeps nothing in the data folder that a later run relies on; the restore its request.
             QList<VHFaultRule> rules = VHFaultRule::volumeRules();
             if (road == kRestore)
@@ -318,7 +321,10 @@ private slots:
                     if (!onRequest.isEmpty())
                         picked = {onRequest.first(), onRequest.at(onRequest.size() / 2), onRequest.last()};
                 } else {
-                    picked = VHTestFaultMatrix::pickSteps(int(steps.size()), {stepAfter(volumeLog, steps, point)});
+                    QList<int> after;
+                    for (const QString &point : std::as_const(points))
+                        after << stepAfter(volumeLog, steps, point);
+                    picked = VHTestFaultMatrix::pickSteps(int(steps.size()), after);
                 }
                 std::sort(picked.begin(), picked.end());
                 picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
