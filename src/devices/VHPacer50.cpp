@@ -8,10 +8,12 @@
 #include "VHFileOps.h"
 #include "VHIniDocument.h"
 #include "VHLog.h"
+#include "VHPacer50RestoreRequest.h"
 #include "VHPlatform.h"
 #include "VHSysCalls.h"
 #include "VHUtility.h"
 #include "VHVolumeSync.h"
+#include "VHZipDirectory.h"
 #include "VHZipUtil.h"
 
 #include <QCryptographicHash>
@@ -19,8 +21,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QRegularExpression>
 
 #include <cstdio>
@@ -43,9 +43,6 @@ constexpr qint64 kMaxSmallFile = 64 * 1024;
 constexpr qint64 kReadBackSize = 1024;
 // Two copies whose times differ by no more than this are the same file (FAT keeps 2-second times).
 constexpr int kSameFileSeconds = 59;
-
-QMutex g_formatMutex;
-QString g_formatRequestedFor;
 
 VHPlatform *platform() { return VHDaemon::instance()->platform(); }
 
@@ -81,18 +78,37 @@ bool sameFile(const QString &src, const QString &dst)
 }
 
 // The file's digest read from the device: flushed, its cached pages dropped, read without links.
+// Empty when any of it fails: a copy that can not be read back is not known to be whole.
 QByteArray deviceDigest(const QString &path)
 {
     VHFileOps::UniqueFd fd(::open(VHFileOps::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.isValid())
+    if (!fd.isValid() || VHSys::fdatasync(fd.get()) != 0)
         return {};
-    VHSys::fdatasync(fd.get());
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
-    QFile file;
-    if (!file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
-        return {};
     QCryptographicHash hash(QCryptographicHash::Md5);
-    return hash.addData(&file) ? hash.result() : QByteArray();
+    QByteArray buffer(64 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = VHSys::read(fd.get(), buffer.data(), size_t(buffer.size()));
+        if (n < 0)
+            return {};
+        if (n == 0)
+            return hash.result();
+        hash.addData(QByteArrayView(buffer.constData(), n));
+    }
+}
+
+QByteArray localDigest(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
+}
+
+// Whether the device holds the source's bytes; unreadable on either side is not the same.
+bool copiedWhole(const QString &source, const QString &dest)
+{
+    const QByteArray digest = localDigest(source);
+    return !digest.isEmpty() && digest == deviceDigest(dest);
 }
 
 // A value of an ini file without groups (QSettings files keep such keys in "General").
@@ -112,40 +128,15 @@ QByteArray withPlainValue(const VHIniDocument &ini, const QString &key, const QS
     return key.toUtf8() + '=' + value.toUtf8() + "\r\n" + ini.bytes();
 }
 
-// The volume holding `path` (the root, or a second volume given as itself) and the path below it.
-void splitVolume(const QString &root, const QString &path, QString &volume, QString &relative)
+// Whether `path` lies on the volume mounted at `volume`.
+bool isOnVolume(const QString &volume, const QString &path)
 {
-    if (!root.isEmpty() && (path == root || path.startsWith(root + QLatin1Char('/')))) {
-        volume = root;
-        relative = path.mid(root.size() + 1);
-    } else {
-        volume = path;
-        relative.clear();
-    }
-}
-
-VHSafeFolder openBelow(const QString &root, const QString &path, VHSafeFolder::Options options)
-{
-    QString volume, relative;
-    splitVolume(root, path, volume, relative);
-    return VHSafeFolder::open(volume, relative, options);
+    return !volume.isEmpty() && (path == volume || path.startsWith(volume + QLatin1Char('/')));
 }
 
 } // namespace
 
 VHPacer50::VHPacer50() = default;
-
-QString VHPacer50::formatRequestedFor()
-{
-    QMutexLocker lock(&g_formatMutex);
-    return g_formatRequestedFor;
-}
-
-void VHPacer50::setFormatRequestedFor(const QString &uuid)
-{
-    QMutexLocker lock(&g_formatMutex);
-    g_formatRequestedFor = uuid;
-}
 
 // ---- queries --------------------------------------------------------------------
 
@@ -271,6 +262,7 @@ QStringList VHPacer50::GetDriveDisks(const QString &model)
             vhDebug() << "drive " << drive << " belongs to another device";
     }
     vhDebug() << "Velora Disks are:" << disks.join(QLatin1Char(' '));
+    m_otherVolumes = disks.mid(1);
     return disks;
 }
 
@@ -282,13 +274,14 @@ bool VHPacer50::initial()
     if (root.isEmpty())
         return false;
     QString uuid;
-    if (getUUID(uuid) && !uuid.isEmpty() && formatRequestedFor() == uuid) {
+    VHPacer50RestoreRequest request;
+    if (getUUID(uuid) && VHPacer50RestoreRequest::find(uuid, request)) {
         VHEnv::instance()->setRestorePending(true);
         return true;
     }
     if (isUpdating()) {
         // The last update never finished: without a version the full package is offered again.
-        VHSafeFolder app = openBelow(root, appPath(), VHSafeFolder::FatNames);
+        VHSafeFolder app = openOnVolume(appPath(), VHSafeFolder::FatNames);
         if (app.isValid() && (!app.removeFile(kVersionIni) || !app.sync()))
             vhWarning() << "can not remove " << app.filePath(kVersionIni);
         vhDebug() << "an update was interrupted; version.ini removed";
@@ -314,10 +307,33 @@ bool VHPacer50::openDataStore()
 
 // ---- file operations ------------------------------------------------------------
 
+void VHPacer50::splitVolume(const QString &path, QString &volume, QString &relative)
+{
+    // A path on none of the device's volumes is opened as a volume of its own.
+    volume = path;
+    relative.clear();
+    QStringList volumes = m_otherVolumes;
+    volumes.prepend(rootPath());
+    qsizetype longest = -1;
+    for (const QString &candidate : std::as_const(volumes)) {
+        if (isOnVolume(candidate, path) && candidate.size() > longest) {
+            longest = candidate.size();
+            volume = candidate;
+            relative = path.mid(candidate.size() + 1);
+        }
+    }
+}
+
+VHSafeFolder VHPacer50::openOnVolume(const QString &path, VHSafeFolder::Options options)
+{
+    QString volume, relative;
+    splitVolume(path, volume, relative);
+    return VHSafeFolder::open(volume, relative, options);
+}
+
 QString VHPacer50::volumeFolder(const QString &path, bool create)
 {
-    VHSafeFolder folder =
-        openBelow(rootPath(), path, create ? kVolumeFiles | VHSafeFolder::Create : VHSafeFolder::FatNames);
+    VHSafeFolder folder = openOnVolume(path, create ? kVolumeFiles | VHSafeFolder::Create : VHSafeFolder::FatNames);
     return folder.isValid() ? folder.path() : QString();
 }
 
@@ -492,14 +508,8 @@ bool VHPacer50::isUpdating()
 
 void VHPacer50::formatDevice()
 {
-    const QString root = rootPath();
-    VHSafeFolder volume = VHSafeFolder::open(root, QString(), kVolumeFiles);
-    if (root.isEmpty() || !volume.isValid()) {
-        vhWarning() << "create /format.ini FAILED";
-        return;
-    }
-    if (!volume.writeFile(kFormatFile, "1") || !volume.sync())
-        vhWarning() << "write /format.ini FAILED";
+    if (VHResult asked = writeFormatRequest(); !asked)
+        vhWarning() << asked.reason;
 }
 
 void VHPacer50::removeUpdatePackage()
@@ -554,7 +564,7 @@ VHResult VHPacer50::writeUpdateIni(const QString &root, const QByteArray &bytes)
     return VHResult::success();
 }
 
-VHResult VHPacer50::installTotalOnVolume(const QString &root, const QString &work, const QString &image)
+VHResult VHPacer50::clearOldUpdate(const QString &root)
 {
     VHSafeFolder volume = VHSafeFolder::open(root, QString(), kVolumeFiles);
     volume.removeLeftovers();
@@ -562,27 +572,68 @@ VHResult VHPacer50::installTotalOnVolume(const QString &root, const QString &wor
     if (!volume.isValid() || !volume.removeFile(kUpdateIni) || !volume.sync())
         return VHResult::failure(Failed, "can not remove an old " + kUpdateIni + " on " + root);
     removeUpdatePackage();
+    return VHResult::success();
+}
+
+void VHPacer50::withdrawUpdate(const QString &root, const QString &folder)
+{
+    // The instruction goes first: it must never name a folder that is gone.
+    VHSafeFolder volume = VHSafeFolder::open(root, QString(), kVolumeFiles);
+    if (!volume.isValid() || !volume.removeFile(kUpdateIni) || !volume.sync()) {
+        vhWarning() << "can not remove " << kUpdateIni << " on " << root << "; " << folder << " stays";
+        return;
+    }
+    if (!removeDir(folder))
+        vhWarning() << "can not remove " << folder;
+}
+
+VHResult VHPacer50::copyImageFolder(const QString &root, const QString &work, const QString &folder)
+{
+    QStringList copied;
+    if (!copyDir(work, folder, &copied))
+        return VHResult::failure(Failed, "copy " + work + " to " + folder + " failed");
+    checkDirFiles(folder);
+    // The instruction may name the image only once the image is on the device, whole.
+    if (!VHVolumeSync::flush(copied, root))
+        return VHResult::failure(Failed, "can not flush " + folder);
+    for (const QString &file : filesBelow(work)) {
+        if (!copiedWhole(work + QLatin1Char('/') + file, folder + QLatin1Char('/') + file))
+            return VHResult::failure(Failed, "the copy differs from its source: " + folder + QLatin1Char('/') + file);
+    }
+    return VHResult::success();
+}
+
+VHResult VHPacer50::installTotalOnVolume(const QString &root, const QString &work, const QString &image)
+{
     if (!setUpdatingFlag(true))
         return VHResult::failure(Failed, QStringLiteral("can not set the updating flag"));
     const qint64 seconds = QDateTime::currentSecsSinceEpoch();
     const QString folder = root + QLatin1Char('/') + VHPacer50Package::imageFolderName(seconds);
-    QStringList copied;
-    VHResult result = VHResult::success();
-    if (!copyDir(work, folder, &copied)) {
-        result = VHResult::failure(Failed, "copy " + work + " to " + folder + " failed");
-    } else {
-        checkDirFiles(folder);
-        // The instruction may name the image only once the image is on the device.
-        if (!VHVolumeSync::flush(copied, root))
-            result = VHResult::failure(Failed, "can not flush " + folder);
-        else
-            result = writeUpdateIni(root, VHPacer50Package::updateIni(seconds, image));
-    }
-    if (!result && !removeDir(folder))
-        vhWarning() << "can not remove " << folder;
+    VHResult result = copyImageFolder(root, work, folder);
+    if (result)
+        result = writeUpdateIni(root, VHPacer50Package::updateIni(seconds, image));
+    if (result && !VHVolumeSync::flush({}, root))
+        result = VHResult::failure(Failed, "can not flush the volume " + root);
     if (!setUpdatingFlag(false) && result)
         result = VHResult::failure(Failed, QStringLiteral("can not clear the updating flag"));
+    // A failed update leaves no instruction behind.
+    if (!result)
+        withdrawUpdate(root, folder);
     return result;
+}
+
+VHResult VHPacer50::unpackTotal(const QString &archive, const QString &work, QString &image)
+{
+    if (VHResult unpacked = unpackInto(archive, work); !unpacked)
+        return unpacked;
+    const VHPacer50Package package(filesBelow(work));
+    const QString meta =
+        package.hasReleaseIni() ? getImageMetaInfo(work + QLatin1Char('/') + package.releaseIni()).name : QString();
+    const QString name = VHPacer50Package::imageFileName(meta);
+    if (const QString refusal = package.refusalFor(name); !refusal.isEmpty())
+        return VHResult::failure(Failed, refusal);
+    image = package.topFile(name);
+    return VHResult::success();
 }
 
 VHResult VHPacer50::installTotal(const QString &archive)
@@ -591,20 +642,16 @@ VHResult VHPacer50::installTotal(const QString &archive)
     if (root.isEmpty())
         return VHResult::failure(NoVolume, QStringLiteral("can not get mounted drive"));
     const QString work = VHEnv::instance()->tempFolder() + QStringLiteral("/pacer50image");
-    VHResult result = unpackInto(archive, work);
-    if (result) {
-        const VHPacer50Package package(filesBelow(work));
-        const QString meta =
-            package.hasReleaseIni() ? getImageMetaInfo(work + QLatin1Char('/') + package.releaseIni()).name : QString();
-        const QString image = VHPacer50Package::imageFileName(meta);
-        if (const QString refusal = package.refusalFor(image); !refusal.isEmpty())
-            result = VHResult::failure(Failed, refusal);
-        else if (result = checkSpace(root, work); result)
-            result = installTotalOnVolume(root, work, package.topFile(image));
-    }
+    QString image;
+    VHResult result = unpackTotal(archive, work, image);
+    // Old image folders go before the space is counted: they would count against it.
+    if (result)
+        result = clearOldUpdate(root);
+    if (result)
+        result = checkSpace(root, work);
+    if (result)
+        result = installTotalOnVolume(root, work, image);
     (void)removeDir(work); // emptied again before the next use
-    if (result && !VHVolumeSync::flush({}, root))
-        result = VHResult::failure(Failed, "can not flush the volume " + root);
     return result;
 }
 
@@ -700,29 +747,108 @@ bool VHPacer50::_updateAP(const QString &archive) { return finish(installAP(arch
 
 // ---- factory restore ------------------------------------------------------------
 
+VHResult VHPacer50::checkRestoreFolder(const QString &folder)
+{
+    if (folder.isEmpty())
+        return VHResult::failure(Failed, QStringLiteral("no restore folder given"));
+    for (const char *name : {"Total.zip", "LaunchSec.zip", "DeviceAp.zip"}) {
+        const QString archive = folder + QLatin1Char('/') + QLatin1String(name);
+        QString why = QStringLiteral("missing");
+        if (!QFileInfo(archive).isFile() || !VHZipDirectory::isComplete(archive, &why))
+            return VHResult::failure(Failed, "the restore folder has no whole " + archive + ": " + why);
+    }
+    QList<QByteArray> raw;
+    QStringList names;
+    (void)VHZipDirectory::readRawNames(folder + QStringLiteral("/DeviceAp.zip"), raw); // whole, checked above
+    for (const QByteArray &name : std::as_const(raw))
+        names << QString::fromUtf8(name);
+    if (!VHPacer50Package::hasApplicationTree(names))
+        return VHResult::failure(Failed, "no application folder nimbra in " + folder + "/DeviceAp.zip");
+    // The image is checked as the second pass will check it.
+    const QString work = VHEnv::instance()->tempFolder() + QStringLiteral("/pacer50image");
+    QString image;
+    VHResult result = unpackTotal(folder + QStringLiteral("/Total.zip"), work, image);
+    (void)removeDir(work);
+    return result;
+}
+
+bool VHPacer50::formatPending()
+{
+    VHSafeFolder volume = VHSafeFolder::open(rootPath(), QString(), VHSafeFolder::FatNames);
+    return volume.isValid() && volume.kindOf(kFormatFile) != VHSafeFolder::Kind::Missing;
+}
+
+VHResult VHPacer50::writeFormatRequest()
+{
+    VHSafeFolder volume = VHSafeFolder::open(rootPath(), QString(), kVolumeFiles);
+    if (rootPath().isEmpty() || !volume.isValid())
+        return VHResult::failure(NoVolume, QStringLiteral("create /format.ini FAILED"));
+    if (volume.writeFile(kFormatFile, "1") && volume.sync())
+        return VHResult::success();
+    // Half there is not asked: a format nobody follows up would only lose the user's data.
+    if (!volume.removeFile(kFormatFile) || !volume.sync())
+        vhWarning() << "can not remove " << volume.filePath(kFormatFile);
+    return VHResult::failure(Failed, QStringLiteral("write /format.ini FAILED"));
+}
+
+VHResult VHPacer50::requestFormat(const QString &uuid, const QString &folder)
+{
+    // The instruction first: a request stored without it would send the next run
+    // to install on a device that never formatted.
+    if (VHResult asked = writeFormatRequest(); !asked)
+        return asked;
+    const VHPacer50RestoreRequest request{uuid, QFileInfo(folder).absoluteFilePath(),
+                                          QDateTime::currentSecsSinceEpoch()};
+    if (VHResult stored = VHPacer50RestoreRequest::store(request); !stored) {
+        // The request may have reached its folder before the failure: it goes first, and the
+        // instruction only once it is gone (the two stay together if it can not go).
+        if (!VHPacer50RestoreRequest::remove(uuid)) {
+            vhWarning() << "can not withdraw the restore request of " << uuid << "; /format.ini stays with it";
+            return stored;
+        }
+        VHSafeFolder volume = VHSafeFolder::open(rootPath(), QString(), kVolumeFiles);
+        if (!volume.removeFile(kFormatFile) || !volume.sync())
+            vhWarning() << "can not withdraw /format.ini; the next restore asks again";
+        return stored;
+    }
+    if (!setStateWithMatch(STATE_OUT_OF_SERVICE, STATE_MODEL))
+        vhWarning() << "restoreFactory: can not set state 4";
+    return VHResult::success();
+}
+
+VHResult VHPacer50::installRestore(const QString &uuid, const QString &folder)
+{
+    VHResult result = installTotal(folder + QStringLiteral("/Total.zip"));
+    if (result)
+        result = installLaunchSec(folder + QStringLiteral("/LaunchSec.zip"));
+    if (result)
+        result = installAP(folder + QStringLiteral("/DeviceAp.zip"));
+    // A failed second pass keeps the request: the next run installs again, without another format.
+    if (result && !VHPacer50RestoreRequest::remove(uuid))
+        result = VHResult::failure(Failed, "can not remove the restore request of " + uuid);
+    if (result)
+        VHEnv::instance()->setRestorePending(false);
+    (void)setStateWithMatch(STATE_MODEL, STATE_OUT_OF_SERVICE); // 2 already on a fresh object
+    return result;
+}
+
 VHResult VHPacer50::restore(const QString &packageFolder)
 {
     if (rootPath().isEmpty() || appPath().isEmpty())
         return VHResult::failure(NoVolume, QStringLiteral("can not get mounted drive"));
     QString uuid;
-    (void)getUUID(uuid); // an unknown device is asked to format like a new one
-    // Only the device that was formatted gets the second pass; any other device starts with the first.
-    if (uuid.isEmpty() || formatRequestedFor() != uuid) {
-        formatDevice();
-        setFormatRequestedFor(uuid.isEmpty() ? QStringLiteral("?") : uuid);
-        if (!setStateWithMatch(STATE_OUT_OF_SERVICE, STATE_MODEL))
-            vhWarning() << "restoreFactory: can not set state 4";
-        return VHResult::success();
-    }
-    VHResult result = installTotal(packageFolder + QStringLiteral("/Total.zip"));
-    if (result)
-        result = installLaunchSec(packageFolder + QStringLiteral("/LaunchSec.zip"));
-    if (result)
-        result = installAP(packageFolder + QStringLiteral("/DeviceAp.zip"));
-    setFormatRequestedFor(QString());
-    VHEnv::instance()->setRestorePending(false);
-    (void)setStateWithMatch(STATE_MODEL, STATE_OUT_OF_SERVICE); // 2 already on a fresh object
-    return result;
+    if (!getUUID(uuid) || !VHPacer50RestoreRequest::isUsableUuid(uuid))
+        return VHResult::failure(Failed,
+                                 "the device's UUID \"" + uuid + "\" can not carry a restore across its format");
+    VHPacer50RestoreRequest request;
+    const bool requested = VHPacer50RestoreRequest::find(uuid, request);
+    const QString folder = packageFolder.isEmpty() ? request.packageFolder : packageFolder;
+    if (VHResult complete = checkRestoreFolder(folder); !complete)
+        return complete;
+    // Still holding "/format.ini", the device has not restarted yet: it is asked again.
+    if (requested && !formatPending())
+        return installRestore(uuid, folder);
+    return requestFormat(uuid, folder);
 }
 
 bool VHPacer50::_restoreFactory(const QString &packageFolder) { return finish(restore(packageFolder)); }
@@ -732,7 +858,7 @@ bool VHPacer50::_restoreFactory(const QString &packageFolder) { return finish(re
 QString VHPacer50::GetGPSENGINEVersion(const QString &dir, const QString &key)
 {
     QByteArray bytes;
-    VHSafeFolder data = openBelow(rootPath(), dir + QStringLiteral("/data"), VHSafeFolder::FatNames);
+    VHSafeFolder data = openOnVolume(dir + QStringLiteral("/data"), VHSafeFolder::FatNames);
     if (!data.isValid() || !data.readFile(kVersionIni, kMaxSmallFile, bytes))
         bytes.clear();
     const QString value = plainValue(VHIniDocument(bytes), key, QStringLiteral("0.0.0.0"));
@@ -742,7 +868,7 @@ QString VHPacer50::GetGPSENGINEVersion(const QString &dir, const QString &key)
 
 bool VHPacer50::setGPSENGINEVersion(const QString &key, const QString &dir, const QString &value)
 {
-    VHSafeFolder data = openBelow(rootPath(), dir + QStringLiteral("/data"), kVolumeFiles | VHSafeFolder::Create);
+    VHSafeFolder data = openOnVolume(dir + QStringLiteral("/data"), kVolumeFiles | VHSafeFolder::Create);
     QByteArray bytes;
     if (data.isValid() && data.kindOf(kVersionIni) == VHSafeFolder::Kind::File
         && !data.readFile(kVersionIni, kMaxSmallFile, bytes))
@@ -788,7 +914,7 @@ VHResult VHPacer50::installComponentPart(const QString &archive, const QStringLi
         return VHResult::failure(Failed, "copy " + files + " to " + dest + " failed");
     checkFiles(copied);
     QString volume, relative;
-    splitVolume(rootPath(), target, volume, relative);
+    splitVolume(target, volume, relative);
     if (!VHVolumeSync::flush(copied, volume) || !setGPSENGINEVersion(key, target, version))
         return VHResult::failure(Failed, "can not write the version of " + dest);
     return VHResult::success();
@@ -796,7 +922,7 @@ VHResult VHPacer50::installComponentPart(const QString &archive, const QStringLi
 
 bool VHPacer50::hasVersionFile(const QString &dir)
 {
-    VHSafeFolder data = openBelow(rootPath(), dir + QStringLiteral("/data"), VHSafeFolder::FatNames);
+    VHSafeFolder data = openOnVolume(dir + QStringLiteral("/data"), VHSafeFolder::FatNames);
     return data.isValid() && data.kindOf(kVersionIni) == VHSafeFolder::Kind::File;
 }
 
@@ -885,9 +1011,7 @@ VHResult VHPacer50::copyMapFile(const QString &source, const QString &countries)
     // The digest must come from the device, not from the pages just written.
     if (!VHVolumeSync::flush({dest}, countries))
         return VHResult::failure(Failed, "can not flush " + dest);
-    QFile original(source);
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    if (!original.open(QIODevice::ReadOnly) || !hash.addData(&original) || hash.result() != deviceDigest(dest))
+    if (!copiedWhole(source, dest))
         return VHResult::failure(Failed, "the copy differs from its source: " + dest);
     return VHResult::success();
 }
@@ -919,8 +1043,9 @@ VHResult VHPacer50::installMapData(const QString &argument)
             return copied;
     }
     VHSafeFolder info = VHSafeFolder::open(mapVolume, QStringLiteral("data/mapsinfo"), kVolumeFiles);
+    // The device shows the new maps only once its index names them.
     if (!info.isValid() || info.kindOf(QStringLiteral("temp.xml")) != VHSafeFolder::Kind::File)
-        return VHResult::success();
+        return VHResult::failure(Failed, "map index not switched: no " + mapVolume + "/data/mapsinfo/temp.xml");
     const QString current = info.filePath(QStringLiteral("currentMap.xml"));
     const QString temp = info.filePath(QStringLiteral("temp.xml"));
     if (!info.removeFile(QStringLiteral("currentMap.xml"))

@@ -121,25 +121,33 @@ public:
     void exportLog(const QString &path) override;
     bool writeLogArchive(const QString &path);
 
-    // The restore's memory of the device it asked to format (its UUID), for
-    // the whole process: the second pass installs on that device only.
-    static QString formatRequestedFor();
-    static void setFormatRequestedFor(const QString &uuid);
-
 protected:
     QString rootPath();
     // The root + the setting `appath`; empty when either is unusable.
     QString appPath();
-    // A folder below the root, reached without links (made with `create`); its
-    // path as found on the volume, or empty.
+    // A folder on one of the device's volumes, reached from that volume's root
+    // without links (missing folders made with `create`); its path as found
+    // on the volume, or empty.
     QString volumeFolder(const QString &path, bool create);
+    // The device's volume holding `path` (the root, or one GetDriveDisks found)
+    // and the path below it; a path on none of them is a volume of its own.
+    void splitVolume(const QString &path, QString &volume, QString &relative);
+    VHSafeFolder openOnVolume(const QString &path, VHSafeFolder::Options options);
     // Ejects the volume root and the service's secondary drive when that still
     // belongs to the same physical device; always true.
     bool ejectVolumes();
 
 private:
     VHResult installTotal(const QString &archive);
+    // Unpacks "Total.zip" into `work` and checks it; `image` is the image's spelling there.
+    VHResult unpackTotal(const QString &archive, const QString &work, QString &image);
+    // Removes an old instruction, then the image folders it may have named.
+    VHResult clearOldUpdate(const QString &root);
     VHResult installTotalOnVolume(const QString &root, const QString &work, const QString &image);
+    // Copied, flushed and compared with the source.
+    VHResult copyImageFolder(const QString &root, const QString &work, const QString &folder);
+    // Undoes a failed update: the instruction, then (only once it is gone) its folder.
+    void withdrawUpdate(const QString &root, const QString &folder);
     VHResult unpackInto(const QString &archive, const QString &work);
     VHResult checkSpace(const QString &root, const QString &work);
     VHResult writeUpdateIni(const QString &root, const QByteArray &bytes);
@@ -157,11 +165,22 @@ private:
     VHResult installMapData(const QString &argument);
     VHResult copyMapFile(const QString &source, const QString &countries);
     VHResult restore(const QString &packageFolder);
+    // Whether the folder holds what the second pass installs; asked before any format.
+    VHResult checkRestoreFolder(const QString &folder);
+    // Whether "/format.ini" waits on the volume: the device has not restarted since.
+    bool formatPending();
+    VHResult writeFormatRequest();
+    // The first pass: the format is asked and the request stored for the device's return.
+    VHResult requestFormat(const QString &uuid, const QString &folder);
+    // The second pass, on the formatted device.
+    VHResult installRestore(const QString &uuid, const QString &folder);
     QString settingPath(const QString &key, const QString &defaultValue);
     bool hasVersionFile(const QString &dir);
     QString routeDatabasePath();
     bool deleteRecords(GHDbModel &model, const QString &idColumn, const QVariantList &ids);
 
     std::atomic<bool> m_dataStoreOpen{false};
+    // The device's volumes besides the root, as GetDriveDisks last found them (worker thread).
+    QStringList m_otherVolumes;
     CopyObserver m_copyObserver;
 };

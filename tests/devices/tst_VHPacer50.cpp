@@ -4,6 +4,7 @@
 #include "VHFSDeviceService.h"
 #include "VHPacer50CR.h"
 #include "VHPacer50PackageBuilder.h"
+#include "VHPacer50RestoreRequest.h"
 #include "VHPacer60.h"
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
@@ -146,7 +147,7 @@ private slots:
         m_script.spaceKnown = true;
         m_script.totalSpace = m_script.freeSpace = 1 << 30;
         m_platform->drives.clear();
-        VHPacer50::setFormatRequestedFor(QString());
+        QDir(VHPacer50RestoreRequest::folder()).removeRecursively();
         VHEnv::instance()->setRestorePending(false);
         m_volume = makeVolume();
     }
@@ -226,6 +227,81 @@ private slots:
         QCOMPARE(error, code);
         QCOMPARE(snapshot(m_volume), before);
         QVERIFY(!QFileInfo::exists(m_root.path() + "/escaped.bin"));
+    }
+
+    // Folders of earlier updates go before the space is counted, and a failed update leaves no instruction.
+    void oldUpdateGoesFirst_data()
+    {
+        QTest::addColumn<bool>("full");
+        QTest::addColumn<bool>("flagStuck"); // the updating flag can not be removed at the end
+        QTest::addColumn<int>("code");
+        QTest::newRow("not enough space") << true << false << int(VHPacer50::NoSpace);
+        QTest::newRow("flag stuck after Update.ini") << false << true << int(VHPacer50::Failed);
+    }
+    void oldUpdateGoesFirst()
+    {
+        QFETCH(bool, full);
+        QFETCH(bool, flagStuck);
+        QFETCH(int, code);
+        if (full)
+            m_script.freeSpace = 1000;
+        writeFile(m_volume + "/Vel0ra!#@1/ALDER.bin", QByteArray(100000, 'o'));
+        writeFile(m_volume + "/Update.ini", VHPacer50Package::updateIni(1, "ALDER.bin"));
+        auto device = makeDevice(m_volume);
+        if (flagStuck) {
+            device->setCopyObserver([&](const QString &) {
+                QFile::remove(m_volume + "/updating@@!.ini");
+                QDir().mkpath(m_volume + "/updating@@!.ini/held");
+            });
+        }
+        const QString package = writePackage();
+        int error = -1;
+        QVERIFY(!runAction(
+            *device, [&] { return device->updateTotal(package + "/Total.zip", QString()); }, &error));
+        QCOMPARE(error, code);
+        QCOMPARE(imageFolders(m_volume), QStringList());
+        QCOMPARE(QDir(m_volume).entryList({"Update.ini"}, QDir::Files), QStringList());
+    }
+
+    // Folders missing on the second and map volumes are made below their own root.
+    void componentFoldersMadeOnOtherVolumes_data()
+    {
+        QTest::addColumn<QString>("component");
+        QTest::addColumn<QString>("installed"); // below the second volume
+        QTest::newRow("engine archive with sub-folders") << "GPST_ENGINE"
+                                                         << "data/fonts/small/font.dat";
+        QTest::newRow("map component without data/mapengine") << "MapData"
+                                                              << "data/mapengine/rivizevu.dat";
+    }
+    void componentFoldersMadeOnOtherVolumes()
+    {
+        QFETCH(QString, component);
+        QFETCH(QString, installed);
+        const QString second = addDrive(QStringLiteral("second"), QStringLiteral("1104AAAABBBBCCCC"));
+        writeFile(second + "/data/version.ini", "version=1.0.0.0\r\ndat=1.0.0.0\r\n");
+        const QString archive = newFolder(QStringLiteral("component")) + ".zip";
+        if (component == QLatin1String("MapData"))
+            QVERIFY(Builder::writeMapArchive(archive, "5.0.0.0", "2024.1.0.0"));
+        else
+            QVERIFY(Builder::writeZip(archive, {{"gpsengine.bin", "engine"}, {"fonts/small/font.dat", "font"}}));
+        const QString version = component == QLatin1String("MapData") ? "5.0.0.0^2024.1.0.0" : "2.0.0.0";
+        auto device = makeDevice<VHPacer60>(m_volume, "Pacer60");
+        QVERIFY(device->initial());
+        QVERIFY(runAction(*device, [&] { return device->updateComponent(archive, "Pacer60", component, version); }));
+        QVERIFY2(QFileInfo(second + '/' + installed).isFile(), qPrintable(installed));
+    }
+
+    void mapDataWithoutIndexFails()
+    {
+        auto device = makeDevice<VHPacer60>(m_volume, "Pacer60");
+        QVERIFY(device->initial());
+        const QString map = addMapVolume(QStringLiteral("pacer60map"));
+        QVERIFY(QFile::remove(map + "/data/mapsinfo/temp.xml"));
+        const QString resources = newFolder(QStringLiteral("resources"));
+        QVERIFY(Builder::writeMapResources(resources, {"Spain.map"}));
+        QVERIFY(!runAction(*device, [&] { return device->updateMapData(resources + "^Pacer60"); }));
+        QVERIFY(readTestLog().contains("map index not switched"));
+        QCOMPARE(readFile(map + "/data/mapsinfo/currentMap.xml"), QByteArray("<old/>"));
     }
 
     void applicationUpdateKeepsUnknownSettings_data()
@@ -398,7 +474,8 @@ private slots:
         QVERIFY(!QFileInfo::exists(QStringLiteral("/escaped")));
     }
 
-    // The road restores through the runtime (states, the pending flag); here: the files and the other device.
+    // The road restores through the runtime (states, the pending flag); here: the files, the stored request and
+    // the other device. Every object is new, as in a later process: only the data folder remembers.
     void twoPassRestore()
     {
         const QString package = writePackage();
@@ -406,8 +483,11 @@ private slots:
         QVERIFY(runAction(*first, [&] { return first->restoreFactory(package); }));
         QCOMPARE(readFile(m_volume + "/format.ini"), QByteArray("1"));
         QVERIFY(imageFolders(m_volume).isEmpty());
+        VHPacer50RestoreRequest request;
+        QVERIFY(VHPacer50RestoreRequest::find("1104AAAABBBBCCCC", request));
+        QCOMPARE(request.packageFolder, package);
 
-        // Another device in the same process is asked to format, never installed.
+        // Another device is asked to format, never installed.
         const QString other = makeVolume(QStringLiteral("0901DDDDEEEEFFFF"));
         auto stranger = makeDevice(other);
         QVERIFY(stranger->initial());
@@ -415,17 +495,117 @@ private slots:
         QVERIFY(runAction(*stranger, [&] { return stranger->restoreFactory(package); }));
         QVERIFY(QFileInfo::exists(other + "/format.ini"));
         QVERIFY(imageFolders(other).isEmpty());
-        VHPacer50::setFormatRequestedFor(QStringLiteral("1104AAAABBBBCCCC"));
 
-        // The device formats at its start and comes back.
+        // Back before it restarted, the device is asked again, not installed.
+        auto early = makeDevice(m_volume);
+        QVERIFY(runAction(*early, [&] { return early->restoreFactory(package); }));
+        QVERIFY(imageFolders(m_volume).isEmpty());
+
+        // The device formats at its start and comes back; the request tells the second pass where the package is.
         QFile::remove(m_volume + "/format.ini");
         auto second = makeDevice(m_volume);
         QVERIFY(second->initial());
-        QVERIFY(runAction(*second, [&] { return second->restoreFactory(package); }));
+        QVERIFY(VHEnv::instance()->restorePending());
+        QVERIFY(runAction(*second, [&] { return second->restoreFactory(QString()); }));
         QCOMPARE(imageFolders(m_volume).size(), 1);
         QVERIFY(QFileInfo::exists(m_volume + "/Update.ini"));
+        QVERIFY(QFileInfo::exists(m_volume + "/launchsec.ini"));
         QVERIFY(QFileInfo::exists(m_volume + "/nimbra/applications/cycling/cycling.app"));
-        QCOMPARE(VHPacer50::formatRequestedFor(), QString());
+        QVERIFY(!VHPacer50RestoreRequest::find("1104AAAABBBBCCCC", request));
+        QVERIFY(!VHEnv::instance()->restorePending());
+        QVERIFY(VHPacer50RestoreRequest::find("0901DDDDEEEEFFFF", request));
+    }
+
+    // What the second pass needs is checked before the device is asked to format.
+    void restoreFolderLackingPartsIsRefused_data()
+    {
+        QTest::addColumn<QString>("part");
+        QTest::addColumn<QByteArray>("content"); // "-" removes the part
+        QTest::addColumn<int>("broken");         // of Total.zip
+        QTest::newRow("no Total.zip") << "Total.zip" << QByteArray("-") << int(Builder::Broken::None);
+        QTest::newRow("no LaunchSec.zip") << "LaunchSec.zip" << QByteArray("-") << int(Builder::Broken::None);
+        QTest::newRow("no DeviceAp.zip") << "DeviceAp.zip" << QByteArray("-") << int(Builder::Broken::None);
+        QTest::newRow("empty LaunchSec.zip") << "LaunchSec.zip" << QByteArray() << int(Builder::Broken::None);
+        QTest::newRow("short DeviceAp.zip")
+            << "DeviceAp.zip" << QByteArray("PK\x03\x04short") << int(Builder::Broken::None);
+        QTest::newRow("DeviceAp.zip without nimbra")
+            << "DeviceAp.zip" << QByteArray("other") << int(Builder::Broken::None);
+        QTest::newRow("Total.zip without image") << QString() << QByteArray() << int(Builder::Broken::NoImage);
+        QTest::newRow("Total.zip without checksums") << QString() << QByteArray() << int(Builder::Broken::NoChecksums);
+        QTest::newRow("Total.zip cut short") << QString() << QByteArray() << int(Builder::Broken::Truncated);
+    }
+    void restoreFolderLackingPartsIsRefused()
+    {
+        QFETCH(QString, part);
+        QFETCH(QByteArray, content);
+        QFETCH(int, broken);
+        Builder::Options options;
+        options.broken = Builder::Broken(broken);
+        const QString package = writePackage(options);
+        if (content == "-")
+            QVERIFY(QFile::remove(package + '/' + part));
+        else if (content == "other")
+            QVERIFY(Builder::writeZip(package + '/' + part, {{"apps/readme.txt", "no tree"}}));
+        else if (!part.isEmpty())
+            QVERIFY(writeFile(package + '/' + part, content));
+        auto device = makeDevice(m_volume);
+        QString uuid;
+        QVERIFY(device->getUUID(uuid));
+        const QStringList before = snapshot(m_volume);
+        int code = -1;
+        QVERIFY(!runAction(
+            *device, [&] { return device->restoreFactory(package); }, &code));
+        QCOMPARE(code, int(VHPacer50::Failed));
+        QCOMPARE(snapshot(m_volume), before);
+        VHPacer50RestoreRequest request;
+        QVERIFY(!VHPacer50RestoreRequest::find(uuid, request));
+    }
+
+    // The request is kept under the device's UUID: one that can not name a file can not be restored.
+    void restoreNeedsAUsableUuid_data()
+    {
+        QTest::addColumn<QString>("uuid");
+        QTest::newRow("path-like") << "../../1104AAAA";
+        QTest::newRow("empty") << "";
+        QTest::newRow("65 characters") << QString(65, QLatin1Char('A'));
+    }
+    void restoreNeedsAUsableUuid()
+    {
+        QFETCH(QString, uuid);
+        const QString volume = makeVolume(uuid);
+        const QString package = writePackage();
+        auto device = makeDevice(volume);
+        QVERIFY(!runAction(*device, [&] { return device->restoreFactory(package); }));
+        QVERIFY(!QFileInfo::exists(volume + "/format.ini"));
+        QCOMPARE(QDir(VHPacer50RestoreRequest::folder()).entryList(QDir::Files), QStringList());
+    }
+
+    // A request file that was damaged or names another device is no request: the format is asked again.
+    void damagedRequestCountsAsNone_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray good = VHPacer50RestoreRequest{"1104AAAABBBBCCCC", "/pkg", 5}.toBytes();
+        QByteArray flipped = good;
+        flipped[flipped.size() / 2] = char(~flipped.at(flipped.size() / 2));
+        QTest::newRow("middle byte inverted") << flipped;
+        QTest::newRow("cut short") << good.left(good.size() - 3);
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("another device's") << VHPacer50RestoreRequest{"0901DDDDEEEEFFFF", "/pkg", 5}.toBytes();
+    }
+    void damagedRequestCountsAsNone()
+    {
+        QFETCH(QByteArray, bytes);
+        QVERIFY(writeFile(VHPacer50RestoreRequest::folder() + "/1104AAAABBBBCCCC.json", bytes));
+        VHPacer50RestoreRequest request;
+        QVERIFY(!VHPacer50RestoreRequest::find("1104AAAABBBBCCCC", request));
+        const QString package = writePackage();
+        auto device = makeDevice(m_volume);
+        QVERIFY(device->initial());
+        QVERIFY(!VHEnv::instance()->restorePending());
+        QVERIFY(runAction(*device, [&] { return device->restoreFactory(package); }));
+        QVERIFY(QFileInfo::exists(m_volume + "/format.ini"));
+        QVERIFY(imageFolders(m_volume).isEmpty());
+        QVERIFY(VHPacer50RestoreRequest::find("1104AAAABBBBCCCC", request));
     }
 
     void engineComponent_data()

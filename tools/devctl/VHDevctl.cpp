@@ -70,7 +70,9 @@ const QList<VHDevctl::Command> &VHDevctl::commands()
          &VHDevctl::runCheck},
         {"update", "[PACKAGE] [LANG]", "update the device software (downloads the package when none is given)", 0, 2,
          true, &VHDevctl::runUpdate},
-        {"restore", "FOLDER", "factory restore from a folder", 1, 1, true, &VHDevctl::runRestore},
+        {"restore", "FOLDER",
+         "factory restore from a folder; waits for a device that formats itself to come back and finishes it", 1, 1,
+         true, &VHDevctl::runRestore},
         {"gps", "", "fetch GPS assist data when due and write it to the device when it is newer", 0, 0, true,
          &VHDevctl::runGps},
         {"workouts", "[FILE]", "install the workouts of a package (the downloaded one when none is given)", 0, 1, true,
@@ -565,10 +567,41 @@ int VHDevctl::runRestore()
     const QString folder = QFileInfo(m_arguments.value(0)).absoluteFilePath();
     if (!QFileInfo(folder).isDir())
         return fail(BadUsage, QStringLiteral("no such folder: ") + folder);
-    const int code = runAction(VHClient::ActionRestoreFactory, [&] { return client->restoreFactory(folder); });
+    int code = runAction(VHClient::ActionRestoreFactory, [&] { return client->restoreFactory(folder); });
+    // A first pass leaves the device asked to format itself at its next start
+    // (state 4); the restore is done only when the second pass has run on it.
+    if (code == Done && device() == client && client->state() == VHClient::STATE_MODEL) {
+        say(QStringLiteral("the device formats itself when it restarts: unplug it and plug it in again"));
+        if (code = waitForReturn(client); code != Done)
+            return code;
+        client = putDevice(device());
+        code = runAction(VHClient::ActionRestoreFactory, [&] { return client->restoreFactory(folder); });
+        if (code == Done && client->state() == VHClient::STATE_MODEL)
+            return fail(Failed, QStringLiteral("the device came back without formatting itself; restart it and run "
+                                               "the restore again"));
+    }
     if (code == Done)
         say(QStringLiteral("factory restore done"));
     return code;
+}
+
+int VHDevctl::waitForReturn(VHClient *before)
+{
+    VHDeviceManager *manager = VHDaemon::instance()->deviceManager();
+    // The manager keeps the object that left until another replaces it, so a new one is a new address.
+    const bool back = waitUntil(
+        [&] {
+            VHClient *current = manager->currentDevice();
+            return current && current != before;
+        },
+        m_timeoutMs);
+    if (!back)
+        return fail(Failed, (m_stopRequested
+                                 ? QStringLiteral("interrupted")
+                                 : QStringLiteral("the device did not come back within %1 s").arg(m_timeoutMs / 1000))
+                                + QStringLiteral("; the restore goes on when it runs again on the restarted device"));
+    g_device = manager->currentDevice();
+    return Done;
 }
 
 int VHDevctl::runGps()

@@ -102,6 +102,8 @@ private:
     int queryServer();
     int runAction(int action, const std::function<bool()> &start);
     bool waitUntil(const std::function<bool()> &done, int timeoutMs);
+    // Waits for the device to come back as a new object after a restart; it becomes the device.
+    int waitForReturn(VHClient *before);
     void showProgress(int percent, bool final);
     void installStopSignals();
     void onStopSignal();

@@ -1,0 +1,372 @@
+// The Pacer50 update and two-pass restore under storage faults, through the
+// runtime on the simulated platform. Each road runs once clean to count its
+// file operations; then each row runs it with one fault (EIO on a write,
+// flush or rename, a full volume, a pulled device, a corrupted read; on the
+// volume, or in the data folder that keeps the restore request) at the
+// first, a middle and the last operation of its kind and right after the
+// point of no return ("/Update.ini", "/format.ini"). After each run: no
+// success for data not written, flushed and verified; no "/Update.ini" naming
+// an incomplete or deleted folder; the next run (or the resumed restore)
+// brings the device back with the package's versions.
+
+#include "VHDaemon.h"
+#include "VHEnv.h"
+#include "VHPacer50.h"
+#include "VHPacer50PackageBuilder.h"
+#include "VHPacer50RestoreRequest.h"
+#include "VHTestEnv.h"
+#include "VHTestFaultMatrix.h"
+#include "VHTestFiles.h"
+#include "VHTestSimRuntime.h"
+#include "VHZipUtil.h"
+
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+const QString kUpdate = QStringLiteral("update");
+const QString kRestore = QStringLiteral("restore");
+// What a road may come to under a fault; anything else fails the row.
+const QString kWritten = QStringLiteral("update written");
+const QString kUpdateFailed = QStringLiteral("update failed, no Update.ini naming a bad folder");
+const QString kRestored = QStringLiteral("restored");
+const QString kFirstPassFailed = QStringLiteral("first pass failed, no request without format.ini");
+const QString kSecondPassFailed = QStringLiteral("second pass failed, request kept");
+const QString kAskedAgain = QStringLiteral("request unreadable, format asked again");
+const QStringList kAcceptable = {kWritten, kUpdateFailed, kRestored, kFirstPassFailed, kSecondPassFailed, kAskedAgain};
+const QByteArray kImageVersion = "2.0.0";
+const QString kApVersion = QStringLiteral("GH1.4.0.56");
+// The numbers of the steps a rule counts whose lines contain `on` (all for an empty text).
+QList<int> stepsOn(const QStringList &counted, const QString &on)
+{
+    QList<int> steps;
+    for (qsizetype i = 0; i < counted.size(); ++i) {
+        if (counted.at(i).contains(on))
+            steps.append(int(i) + 1);
+    }
+    return steps;
+}
+
+// The first step a volume rule counts after the rename that gave `point` its content; 0 without one.
+// `counted` is what the rule counts of `volumeLog`: every line, or those of one kind.
+int stepAfter(const QStringList &volumeLog, const QStringList &counted, const QString &point)
+{
+    const bool everyLine = counted.size() == volumeLog.size();
+    const QString kind = counted.value(0).section(QLatin1Char(' '), 0, 0) + QLatin1Char(' ');
+    int seen = 0;
+    for (const QString &line : volumeLog) {
+        if (everyLine || line.startsWith(kind))
+            ++seen;
+        if (line.startsWith(QLatin1String("rename ")) && line.endsWith(point))
+            return seen + 1;
+    }
+    return 0;
+}
+
+// The roads flush hundreds of times; on a memory file system a flush costs nothing, so the table's time is
+// that of the code under test, not of the disk under it.
+QString workTemplate()
+{
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    return shm.isDir() && shm.isWritable() ? QStringLiteral("/dev/shm/tst_Pacer50Faults-XXXXXX")
+                                           : QDir::tempPath() + QStringLiteral("/tst_Pacer50Faults-XXXXXX");
+}
+
+} // namespace
+
+class TestPacer50Faults : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_work{workTemplate()};
+    VHTestSimRuntime m_runtime;
+    VHDevSim *m_sim = nullptr;
+    QString m_package;
+    QString m_uuid;          // of the fresh device
+    QStringList m_imageTree; // the unpacked "Total.zip", with hashes: what a whole image folder holds
+    qint64 m_now = 1700000000;
+    int m_count = 0;
+    QElapsedTimer m_rowsTime;
+
+    VHClient *device() const { return m_runtime.daemon->currentDevice(); }
+    qsizetype connections() const { return m_runtime.events.list.count(QStringLiteral("connected")); }
+    QString volume(const QString &name) const { return m_sim->drivePath(name); }
+
+    bool connect(const QString &name)
+    {
+        const qsizetype before = connections();
+        m_now += 60;
+        return m_sim->plug(name) && QTest::qWaitFor([&] { return connections() > before && device(); }, 5000);
+    }
+
+    bool disconnect(const QString &name)
+    {
+        return (!m_sim->isPlugged(name) || m_sim->unplug(name)) && QTest::qWaitFor([&] { return !device(); }, 5000);
+    }
+
+    // The firmware's start: unplugged, booted, plugged again; what it installed.
+    QStringList restart(const QString &name)
+    {
+        QStringList changes;
+        if (!disconnect(name) || !m_sim->boot(name, &changes) || !connect(name))
+            changes << QStringLiteral("restart failed: ") + m_sim->lastError();
+        return changes;
+    }
+
+    // A device that was pulled by a fault is plugged again.
+    bool ensureConnected(const QString &name)
+    {
+        if (m_sim->isPlugged(name) && device())
+            return true;
+        return disconnect(name) && connect(name);
+    }
+
+    // Runs an action on the current device to its end; whether it succeeded.
+    bool run(const std::function<bool(VHClient *)> &start)
+    {
+        VHClient *client = device();
+        if (!client || !start(client) || !QTest::qWaitFor([&] { return !client->isBusy(); }, 20000))
+            return false;
+        int code = 0;
+        return !client->actionFailed(code);
+    }
+
+    // Each with a UUID of its own, so no restore request of an earlier row is found.
+    QString freshDevice()
+    {
+        const QString name = QStringLiteral("f%1").arg(++m_count);
+        VHSimPacer50Options options;
+        m_uuid = options.uuid = QStringLiteral("1104%1").arg(m_count, 12, 10, QLatin1Char('0'));
+        if (!m_sim->createPacer50(name, options) || !connect(name))
+            return {};
+        return name;
+    }
+
+    bool clearRules(const QString &name) { return VHTestFaultMatrix(*m_sim, name).clearRules(); }
+
+    QString imageFolderNamed(const QString &name)
+    {
+        const QString text = iniValue(volume(name) + QStringLiteral("/Update.ini"), QStringLiteral("Total/Name"));
+        return text.section(QLatin1Char('/'), 2, 2);
+    }
+
+    // Why the volume's "/Update.ini" could mislead the firmware; empty when there is none or its folder is whole.
+    QString instructionProblem(const QString &name)
+    {
+        if (!QFileInfo::exists(volume(name) + QStringLiteral("/Update.ini")))
+            return {};
+        const QString folder = volume(name) + QLatin1Char('/') + imageFolderNamed(name);
+        if (!QFileInfo(folder).isDir())
+            return QStringLiteral("Update.ini names a missing folder");
+        if (treeOf(folder, TreeDetail::WithHashes) != m_imageTree)
+            return QStringLiteral("Update.ini names an incomplete folder");
+        return {};
+    }
+
+    bool hasRequest()
+    {
+        VHPacer50RestoreRequest request;
+        return VHPacer50RestoreRequest::find(m_uuid, request);
+    }
+
+    // The device restarted after the road shows the package's image and application versions.
+    void expectPackageVersions(const QString &name)
+    {
+        QCOMPARE(restart(name), QStringList{QStringLiteral("OS=") + kImageVersion});
+        QString text;
+        QVERIFY(device()->getImageVersion(text));
+        QCOMPARE(text, QString::fromLatin1(kImageVersion));
+    }
+
+    // ---- the roads: one run each, from a connected device; what happened, in words -------
+
+    QString updateRoad(const QString &name)
+    {
+        const bool ok = run([&](VHClient *c) { return c->updateTotal(m_package + "/Total.zip", QString()); });
+        // A device pulled by the fault is looked at once it is back.
+        if (!ensureConnected(name))
+            return QStringLiteral("device did not come back");
+        if (const QString problem = instructionProblem(name); !problem.isEmpty())
+            return problem;
+        if (ok && !QFileInfo::exists(volume(name) + QStringLiteral("/Update.ini")))
+            return QStringLiteral("success without Update.ini");
+        return ok ? kWritten : kUpdateFailed;
+    }
+
+    QString restoreRoad(const QString &name)
+    {
+        const bool asked = run([&](VHClient *c) { return c->restoreFactory(m_package); });
+        const bool model = asked && device() && device()->state() == VHClient::STATE_MODEL;
+        if (!ensureConnected(name))
+            return QStringLiteral("device did not come back");
+        const bool formatIni = QFileInfo::exists(volume(name) + QStringLiteral("/format.ini"));
+        // A request without the instruction would install on a device that never formatted.
+        if (hasRequest() && !formatIni)
+            return QStringLiteral("request stored without format.ini");
+        if (!asked)
+            return kFirstPassFailed;
+        if (!model || !formatIni)
+            return QStringLiteral("first pass succeeded without format.ini and request");
+        if (restart(name) != QStringList{QStringLiteral("formatted")})
+            return QStringLiteral("device did not format");
+        const bool installed = run([&](VHClient *c) { return c->restoreFactory(m_package); });
+        const bool askedAgain = installed && device() && device()->state() == VHClient::STATE_MODEL;
+        if (!ensureConnected(name))
+            return QStringLiteral("device did not come back");
+        if (const QString problem = instructionProblem(name); !problem.isEmpty())
+            return problem;
+        if (askedAgain)
+            return kAskedAgain;
+        if (!installed)
+            return hasRequest() ? kSecondPassFailed : QStringLiteral("second pass failed and lost its request");
+        if (hasRequest() || !QFileInfo::exists(volume(name) + QStringLiteral("/Update.ini")))
+            return QStringLiteral("second pass succeeded with the request kept or without Update.ini");
+        return kRestored;
+    }
+
+    QString runRoad(const QString &road, const QString &name)
+    {
+        return road == kUpdate ? updateRoad(name) : restoreRoad(name);
+    }
+
+    // The road again without faults where the faulted run did not finish it, until the device has the package
+    // (a restore resumes, formatting once more only when its request was lost).
+    void finishRoad(const QString &road, const QString &name, const QString &outcome)
+    {
+        QVERIFY(clearRules(name));
+        QVERIFY(ensureConnected(name));
+        if (road == kUpdate && outcome != kWritten) {
+            QCOMPARE(updateRoad(name), kWritten);
+        } else if (road == kRestore) {
+            // A device asked to format (state 4) is restarted before the next pass.
+            for (int pass = 0; pass < 4 && outcome != kRestored; ++pass) {
+                if (device()->state() == VHClient::STATE_MODEL) {
+                    QCOMPARE(restart(name), QStringList{QStringLiteral("formatted")});
+                    continue;
+                }
+                QVERIFY(run([&](VHClient *c) { return c->restoreFactory(m_package); }));
+                if (device()->state() != VHClient::STATE_MODEL)
+                    break;
+            }
+            QVERIFY(!hasRequest());
+            QString text;
+            QVERIFY(static_cast<VHPacer50 *>(device())->getAPVersion(text));
+            QCOMPARE(text, kApVersion);
+        }
+        expectPackageVersions(name);
+    }
+
+    // A clean run of the road on a fresh device: the steps each rule counts in it, and its volume log.
+    void countRoad(const QString &road, QHash<int, QStringList> &counted, QStringList &volumeLog)
+    {
+        const QString name = freshDevice();
+        QVERIFY(!name.isEmpty());
+        VHTestFaultMatrix matrix(*m_sim, name);
+        matrix.clearLogs();
+        QCOMPARE(runRoad(road, name), road == kUpdate ? kWritten : kRestored);
+        for (const VHFaultRule &rule : VHFaultRule::volumeRules() + VHFaultRule::dataFolderRules())
+            counted.insert(rule.kind, matrix.steps(rule));
+        volumeLog = m_sim->volumeLog(name);
+        QVERIFY(disconnect(name));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_work.isValid());
+        const QString simRoot = m_work.filePath(QStringLiteral("sim"));
+        QVERIFY(QDir().mkpath(simRoot));
+        QVERIFY(m_runtime.start(simRoot, m_work.filePath(QStringLiteral("xdg"))));
+        m_sim = m_runtime.sim.get();
+        m_runtime.daemon->deviceManager()->setClock([this] { return m_now; });
+        QSettings settings(VHEnv::instance()->settingsPath(), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("Pacer50CR/deviceinipath"), QStringLiteral("/device.ini"));
+        settings.setValue(QStringLiteral("Pacer50CR/apversionpath"), QStringLiteral("/nimbra/version.ini"));
+        settings.sync();
+        m_package = m_work.filePath(QStringLiteral("package"));
+        QVERIFY(VHPacer50PackageBuilder::writePackageFolder(m_package, {}));
+        const QString unpacked = m_work.filePath(QStringLiteral("unpacked"));
+        QVERIFY(VHZipUtil().decompress(m_package + QStringLiteral("/Total.zip"), unpacked));
+        m_imageTree = treeOf(unpacked, TreeDetail::WithHashes);
+        m_rowsTime.start();
+    }
+
+    void faultTable_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<int>("rule");
+        QTest::addColumn<int>("step");
+        for (const QString &road : {kUpdate, kRestore}) {
+            QHash<int, QStringList> counted;
+            QStringList volumeLog;
+            countRoad(road, counted, volumeLog);
+            // The points of no return: the restore passes both, its second pass writes "/Update.ini" too.
+            QStringList points{QStringLiteral("/Update.ini")};
+            if (road == kRestore)
+                points.prepend(QStringLiteral("/format.ini"));
+            // The update keeps nothing in the data folder that a later run relies on; the restore its request.
+            QList<VHFaultRule> rules = VHFaultRule::volumeRules();
+            if (road == kRestore)
+                rules += VHFaultRule::dataFolderRules();
+            for (const VHFaultRule &rule : std::as_const(rules)) {
+                const QStringList &steps = counted.value(rule.kind);
+                QList<int> picked;
+                if (rule.isDataFolder()) {
+                    const QList<int> onRequest = stepsOn(steps, QStringLiteral("/pacer50restore"));
+                    if (!onRequest.isEmpty())
+                        picked = {onRequest.first(), onRequest.at(onRequest.size() / 2), onRequest.last()};
+                } else {
+                    QList<int> after;
+                    for (const QString &point : std::as_const(points))
+                        after << stepAfter(volumeLog, steps, point);
+                    picked = VHTestFaultMatrix::pickSteps(int(steps.size()), after);
+                }
+                std::sort(picked.begin(), picked.end());
+                picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
+                for (const int step : std::as_const(picked))
+                    QTest::newRow(VHTestFaultMatrix::describe(road, rule, step).constData())
+                        << road << int(rule.kind) << step;
+            }
+        }
+    }
+
+    void faultTable()
+    {
+        QFETCH(QString, road);
+        QFETCH(int, rule);
+        QFETCH(int, step);
+        QElapsedTimer timer;
+        timer.start();
+        const QString name = freshDevice();
+        QVERIFY(!name.isEmpty());
+        const VHFaultRule fault{VHFaultRule::Kind(rule)};
+        QVERIFY(VHTestFaultMatrix(*m_sim, name).setRule(fault, step));
+        const QString outcome = runRoad(road, name);
+        const QByteArray row = VHTestFaultMatrix::describe(road, fault, step);
+        std::printf("ROW %s | %s\n", row.constData(), qPrintable(outcome));
+        QVERIFY2(kAcceptable.contains(outcome), (row + ": " + outcome.toUtf8()).constData());
+        const qint64 faulted = timer.elapsed();
+        finishRoad(road, name, outcome);
+        std::printf("  %lld ms faulted, %lld ms finished\n", faulted, qlonglong(timer.elapsed()));
+    }
+
+    // A row that failed half-way leaves no device behind for the next.
+    void cleanup()
+    {
+        if (m_count > 0)
+            QVERIFY(disconnect(QStringLiteral("f%1").arg(m_count)));
+    }
+
+    void cleanupTestCase()
+    {
+        std::printf("fault rows (with the clean counting runs): %lld ms\n", qlonglong(m_rowsTime.elapsed()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPacer50Faults)
+#include "tst_Pacer50Faults.moc"
