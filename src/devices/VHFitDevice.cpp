@@ -73,7 +73,7 @@ ssize_t readUpTo(int fd, char *buffer, size_t size)
 {
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(fd, buffer + done, size - done);
+        const ssize_t n = VHSys::read(fd, buffer + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
