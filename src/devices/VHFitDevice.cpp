@@ -11,6 +11,7 @@
 #include "VHSysCalls.h"
 #include "VHUpdatesFolder.h"
 #include "VHUtility.h"
+#include "VHVersion.h"
 #include "VHVolumeSync.h"
 #include "VHZipDirectory.h"
 #include "VHZipUtil.h"
@@ -43,6 +44,12 @@ const QStringList kImageKinds = {QStringLiteral("OS"),         QStringLiteral("B
 // Everything on the volume: names as FAT finds them, every file on the device before it takes its name.
 constexpr VHSafeFolder::Options kVolumeFiles = VHSafeFolder::FatNames | VHSafeFolder::Durable;
 
+// A write that found the volume full is a lack of space, whatever step it was.
+int failureCodeFor(int error)
+{
+    return error == ENOSPC || error == EDQUOT ? VHFitDevice::UnpackOrSpace : VHFitDevice::CopyFailed;
+}
+
 QString lastChars(const QString &text, int count) { return text.size() <= count ? text : text.right(count); }
 
 bool isRegularFile(const QString &path)
@@ -59,6 +66,38 @@ bool isTopEntry(const QByteArray &raw, const QString &name)
     while (entry.startsWith(QLatin1String("./")))
         entry.remove(0, 2);
     return entry.compare(name, Qt::CaseInsensitive) == 0;
+}
+
+// Up to `size` bytes, fewer only at the end of the file; -1 on an error.
+ssize_t readUpTo(int fd, char *buffer, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = VHSys::read(fd, buffer + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += size_t(n);
+    }
+    return ssize_t(done);
+}
+
+// Whether two open files hold the same bytes, read from their starts.
+bool sameContent(int a, int b)
+{
+    constexpr qsizetype kChunk = 256 * 1024;
+    QByteArray left(kChunk, Qt::Uninitialized), right(kChunk, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = readUpTo(a, left.data(), size_t(kChunk));
+        const ssize_t m = readUpTo(b, right.data(), size_t(kChunk));
+        if (n < 0 || n != m || std::memcmp(left.constData(), right.constData(), size_t(n)) != 0)
+            return false;
+        if (n < kChunk)
+            return true;
+    }
 }
 
 // Reads every regular file below `folder` back, for reading and writing, and
@@ -102,24 +141,54 @@ bool readBack(VHSafeFolder &folder, QString &bad)
 
 VHFitDevice::VHFitDevice() = default;
 
-const VHFitDevice::DeviceInfo &VHFitDevice::deviceInfo()
+VHFitDevice::DeviceInfo VHFitDevice::deviceInfo()
 {
     QMutexLocker lock(&m_infoMutex);
     if (m_infoLoaded)
         return m_info;
-    m_infoLoaded = true;
     QByteArray bytes;
-    if (!VHFSDeviceService::identityTextOf(dynamic_cast<VHFSDeviceService *>(deviceService()),
-                                           &VHUtility::findDeviceTxt, bytes))
-        return m_info;
+    const bool steady = readSteadyIdentity(bytes);
+    // A volume without an identity file stays without one; reads that did not agree are tried again.
+    m_infoLoaded = steady || bytes.isEmpty();
+    if (!steady && !bytes.isEmpty())
+        vhWarning() << "the identity file reads differently each time: the device's versions are unknown";
     const VHIniDocument ini(bytes);
+    m_info = DeviceInfo();
     m_info.uuid = ini.value(QStringLiteral("UUID"), QStringLiteral("UUID"));
-    for (const QString &kind : kImageKinds)
-        m_info.versions.insert(kind, ini.value(kind, QStringLiteral("Version")));
+    for (const QString &kind : kImageKinds) {
+        const QString version = ini.value(kind, QStringLiteral("Version"));
+        m_info.versions.insert(kind, version);
+        if (!steady || !VHVersion::isPlainText(version))
+            m_info.unknownKinds.insert(kind);
+    }
     m_info.capability = ini.value(QStringLiteral("CAP"), QStringLiteral("COM"));
     m_info.hasProductType = ini.contains(QStringLiteral("Product"), QStringLiteral("Type"));
     m_info.productType = ini.value(QStringLiteral("Product"), QStringLiteral("Type"));
     return m_info;
+}
+
+bool VHFitDevice::readSteadyIdentity(QByteArray &bytes)
+{
+    // A few reads: a bad USB transfer is rare, two in a row rarer still.
+    constexpr int kReads = 4;
+    auto *service = dynamic_cast<VHFSDeviceService *>(deviceService());
+    QByteArray previous;
+    if (!VHFSDeviceService::identityTextOf(service, &VHUtility::findDeviceTxt, previous))
+        return false;
+    bytes = previous;
+    const QString path =
+        service->identityFile().isEmpty() ? VHUtility::findDeviceTxt(service->rootPath()) : service->identityFile();
+    for (int read = 1; read < kReads && !path.isEmpty(); ++read) {
+        QByteArray next;
+        if (!VHFSDeviceService::readIdentity(service->rootPath(), path, next))
+            return false;
+        if (next == previous) {
+            bytes = next;
+            return true;
+        }
+        previous = next;
+    }
+    return false;
 }
 
 VHSafeFolder VHFitDevice::volumeFolder(const QString &relative, bool create)
@@ -247,12 +316,17 @@ VHResult VHFitDevice::readPackage(const QString &work, VHFitPackage &package)
     return VHResult::success();
 }
 
-QList<VHFitDevice::Image> VHFitDevice::planImages(const VHFitPackage &package)
+QList<VHFitDevice::Image> VHFitDevice::planImages(const VHFitPackage &package, QStringList &withheld)
 {
-    const QMap<QString, QString> versions = deviceInfo().versions;
-    for (const Image &image : package.images())
-        vhDebug() << "update version=" << image.version << ", device version=" << versions.value(image.kind);
-    return package.plan(versions);
+    const DeviceInfo info = deviceInfo();
+    for (const Image &image : package.images()) {
+        vhDebug() << "update version=" << image.version << ", device version=" << info.versions.value(image.kind);
+        if (info.unknownKinds.contains(image.kind) && !withheld.contains(image.kind))
+            withheld << image.kind;
+    }
+    QList<Image> newer = package.plan(info.versions);
+    newer.removeIf([&info](const Image &image) { return info.unknownKinds.contains(image.kind); });
+    return newer;
 }
 
 VHResult VHFitDevice::checkFreeSpace(const QString &work, const QList<Image> &images)
@@ -293,10 +367,10 @@ VHResult VHFitDevice::copyImages(const QString &work, const QList<Image> &images
     }
     // Only images that are whole on the device may be installed.
     if (!volume.sync())
-        return VHResult::failure(CopyFailed, "can not flush " + volume.path());
+        return VHResult::failure(failureCodeFor(volume.lastError()), "can not flush " + volume.path());
     vhDebug() << "write update.ini";
     if (!volume.writeFile(kUpdateIni, QByteArray()) || !volume.sync())
-        return VHResult::failure(CopyFailed, "can not write " + volume.filePath(kUpdateIni));
+        return VHResult::failure(failureCodeFor(volume.lastError()), "can not write " + volume.filePath(kUpdateIni));
     return VHResult::success();
 }
 
@@ -328,17 +402,41 @@ VHResult VHFitDevice::copyBinFile(const QString &folder, const QString &name, co
     int error = 0;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         error = dest.copyFileInto(name, source, progress);
-        if (error == 0)
+        if (error == 0 && !verifyCopy(dest, name, source))
+            error = EIO;
+        // A full volume stays full: another attempt would only wear it.
+        if (error == 0 || error == ENOSPC || error == EDQUOT)
             break;
         vhDebug() << "copy file failed, retry " << attempt << " error code :" << error << " src=" << source;
         if (attempt < 3)
             QThread::msleep(100);
     }
     // The file is on the device; its name is, once the caller syncs the folder.
-    if (error != 0)
-        return VHResult::failure(CopyFailed, "copy to " + dest.filePath(name) + " failed");
+    if (error != 0) {
+        // A copy that is not the image must not stay under the image's name.
+        (void)dest.removeFile(name);
+        return VHResult::failure(failureCodeFor(error), "copy to " + dest.filePath(name)
+                                                            + " failed: " + QString::fromLocal8Bit(strerror(error)));
+    }
     vhDebug() << "copy to " << dest.filePath(name) << "done";
     return VHResult::success();
+}
+
+bool VHFitDevice::verifyCopy(VHSafeFolder &dest, const QString &name, const QString &source)
+{
+    for (int read = 1; read <= 2; ++read) {
+        VHFileOps::UniqueFd copy(::openat(dest.handle(), VHFileOps::encodeName(dest.entryName(name)).constData(),
+                                          O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        VHFileOps::UniqueFd original(::open(VHFileOps::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
+        if (!copy.isValid() || !original.isValid())
+            return false;
+        // The copy is flushed: dropping its cached pages makes the read reach the device.
+        ::posix_fadvise(copy.get(), 0, 0, POSIX_FADV_DONTNEED);
+        if (sameContent(copy.get(), original.get()))
+            return true;
+        vhWarning() << "the copy of " << name << " reads back differently (read " << read << ")";
+    }
+    return false;
 }
 
 VHResult VHFitDevice::flushVolume(const QString &root)
@@ -360,14 +458,21 @@ VHResult VHFitDevice::installUpdate(const QString &archive)
     VHFitPackage package;
     if (VHResult read = readPackage(work, package); !read)
         return read;
-    const QList<Image> newer = planImages(package);
-    if (newer.isEmpty())
-        return VHResult::success();
-    if (VHResult space = checkFreeSpace(work, newer); !space)
-        return space;
-    if (VHResult copied = copyImages(work, newer); !copied)
-        return copied;
-    return flushVolume(root);
+    QStringList withheld;
+    const QList<Image> newer = planImages(package, withheld);
+    if (!newer.isEmpty()) {
+        if (VHResult space = checkFreeSpace(work, newer); !space)
+            return space;
+        if (VHResult copied = copyImages(work, newer); !copied)
+            return copied;
+        if (VHResult flushed = flushVolume(root); !flushed)
+            return flushed;
+    }
+    // The others are in place; these wait until the device's versions read cleanly.
+    if (!withheld.isEmpty())
+        return VHResult::failure(CopyFailed, "the device's version of " + withheld.join(QStringLiteral(", "))
+                                                 + " can not be read: not updated");
+    return VHResult::success();
 }
 
 VHResult VHFitDevice::findWorkouts(const QString &archive)

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QMap>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -56,12 +57,20 @@ private:
     {
         QString uuid;
         QMap<QString, QString> versions; // by image kind
+        // Kinds whose version could not be read: reads of the file that never
+        // agreed, or a text no device writes. Their images are never copied.
+        QSet<QString> unknownKinds;
         QString capability;
         bool hasProductType = false;
         QString productType;
     };
 
-    const DeviceInfo &deviceInfo();
+    // Read once when two reads agree; read again on the next use when they did not.
+    DeviceInfo deviceInfo();
+    // The identity file's text once two reads in a row agree (the scan's read
+    // counts as the first); false when they never do within a few reads.
+    // `bytes` then holds the first read, for what does not steer a copy.
+    bool readSteadyIdentity(QByteArray &bytes);
     // A folder of the volume, reached without links; invalid when it cannot be.
     VHSafeFolder volumeFolder(const QString &relative, bool create);
 
@@ -77,7 +86,9 @@ private:
     // The work folder is listed once per unpack, not on every lookup.
     QString packageFile(const QString &work, const QString &name) const;
     VHResult readPackage(const QString &work, VHFitPackage &package);
-    QList<Image> planImages(const VHFitPackage &package);
+    // The images to copy; `withheld` gets the kinds the package carries
+    // whose device version is unknown: they may be older than the device's.
+    QList<Image> planImages(const VHFitPackage &package, QStringList &withheld);
     VHResult checkFreeSpace(const QString &work, const QList<Image> &images);
     VHResult copyImages(const QString &work, const QList<Image> &images);
     // The update's progress: unpacking takes it to kUnpackedProgress, the
@@ -85,6 +96,9 @@ private:
     static constexpr float kUnpackedProgress = 0.1f;
     static constexpr float kCopiedProgress = 0.95f;
     void reportCopied(qint64 copied, qint64 total);
+    // The copy on the volume holds the source's bytes; a read that differs is
+    // read once more, so one bad read of good data does not count as bad data.
+    bool verifyCopy(VHSafeFolder &dest, const QString &name, const QString &source);
     VHResult copyBinFile(const QString &folder, const QString &name, const QString &subFolder,
                          const VHSafeFolder::Progress &progress = {});
     // The last step of an action that wrote to the volume: the whole volume

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QNetworkRequest>
 #include <QString>
+#include <QStringDecoder>
 #include <QUrl>
 
 namespace VHNetRequest {
@@ -16,13 +17,16 @@ inline QNetworkRequest plainGet(const QUrl &url, int timeoutMs)
 }
 
 // A reply body as text; an empty body gives an empty, not a null, text, so
-// the reader reports it as "no value" instead of as a null document.
-inline QString bodyText(const QByteArray &body)
+// the reader reports it as "no value" instead of as a null document. False
+// when any byte sequence is not UTF-8, instead of standing in replacement
+// characters for it.
+inline bool strictBodyText(const QByteArray &body, QString &text)
 {
-    QString text = QString::fromUtf8(body);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    text = decoder.decode(body);
     if (text.isNull())
         text = QString(QLatin1String(""));
-    return text;
+    return !decoder.hasError();
 }
 
 } // namespace VHNetRequest

@@ -8,6 +8,7 @@
 #include "VHSafeFolder.h"
 #include "VHUpdatesFolder.h"
 #include "VHUtility.h"
+#include "VHVersion.h"
 #include "VHZipDirectory.h"
 
 #include <QDir>
@@ -119,8 +120,14 @@ void VeloraApiClient::handleQueryReply(QNetworkReply *reply)
         finishExchange(Outcome::Failed, true);
         return;
     }
-    const QString text = VHNetRequest::bodyText(reply->readAll());
+    QString text;
+    const bool utf8 = VHNetRequest::strictBodyText(reply->readAll(), text);
     vhDebug() << QStringView(text).left(kLoggedBodyLength);
+    if (!utf8) {
+        vhCritical() << "update query reply is not valid UTF-8";
+        finishExchange(Outcome::Failed, true);
+        return;
+    }
     bool ok = false;
     const QVariant value = JsonReader::parse(text, ok);
     if (!ok) {
@@ -129,6 +136,16 @@ void VeloraApiClient::handleQueryReply(QNetworkReply *reply)
         return;
     }
     takeTotalEntry(value);
+    // Written to "version.txt", shown and compared: a damaged text says nothing of what the server meant.
+    if (!VHVersion::isPlainText(m_version)) {
+        vhCritical() << "update query reply names an unusable version:" << m_version.toUtf8().toPercentEncoding();
+        m_version.clear();
+        m_url.clear();
+        m_note.clear();
+        m_md5hash.clear();
+        finishExchange(Outcome::Failed, true);
+        return;
+    }
     if (m_installing) {
         // The folder may be the one an earlier package is being put into.
         vhDebug() << "a package is being put in place; the folder is checked after it";

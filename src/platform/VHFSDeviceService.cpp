@@ -60,6 +60,13 @@ bool VHFSDeviceService::writeMarker(const QString &root, const QString &path, QB
         vhWarning() << "identity file too close to its size limit, no marker written: " << path;
         return false;
     }
+    // The file is rewritten from `bytes`: a read the link corrupted would
+    // become the device's file for good.
+    QByteArray current;
+    if (!readIdentity(root, path, current) || current != bytes) {
+        vhWarning() << "identity file reads differently each time, no marker written: " << path;
+        return false;
+    }
     if (!VHSafeFolder::writeFileBelow(root, path, marked, VHSafeFolder::Durable)) {
         vhWarning() << "can not write the marker into " << path;
         return false;

@@ -35,8 +35,8 @@ public:
     [[nodiscard]] static bool readIdentity(const QString &root, const QString &path, QByteArray &bytes);
     // Writes "VH=1" into the group "UUID" of a recognised identity file whose
     // text is `bytes`, changing no other byte, atomically; a file that the
-    // marker would push past the size cap is left as it is. Once the file is
-    // marked, `bytes` is its new text.
+    // marker would push past the size cap, or that no longer reads as `bytes`,
+    // is left as it is. Once the file is marked, `bytes` is its new text.
     [[nodiscard]] static bool writeMarker(const QString &root, const QString &path, QByteArray &bytes);
 
 private:

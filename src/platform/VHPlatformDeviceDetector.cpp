@@ -86,6 +86,16 @@ bool VHPlatformDeviceDetector::isCurrentDevice(VHClientInterface *device, VHDevi
     return deviceUuid == serviceUuid;
 }
 
+std::unique_ptr<VHDeviceService> VHPlatformDeviceDetector::takeServiceOf(VHClientInterface *device,
+                                                                         VHServiceList &services) const
+{
+    for (std::unique_ptr<VHDeviceService> &service : services) {
+        if (service && isCurrentDevice(device, *service))
+            return std::move(service);
+    }
+    return nullptr;
+}
+
 void VHPlatformDeviceDetector::sendPlugin(std::unique_ptr<VHDeviceService> service)
 {
     // The first listener takes the service; the others are told with none.
@@ -121,16 +131,19 @@ void VHPlatformDeviceDetector::onNodesChanged(bool late)
     vhDebug() << "handle event : services=" << services.size();
     if (!fsDevice) {
         if (services.empty() || device) {
-            if (device && (services.empty() || !isCurrentDevice(device, *services.front())))
+            // Other devices may stay plugged beside it: only its own absence unplugs it.
+            if (device && !takeServiceOf(device, services))
                 sendUnplug();
         } else {
             vhDebug() << "send onDevicePlugin event";
             sendPlugin(std::move(services.front()));
         }
     } else if (!services.empty()) {
-        // A file-system device in its update comes back over SCSI.
+        // A file-system device in its update comes back over SCSI; with
+        // several plugged, the one with its UUID is it.
+        std::unique_ptr<VHDeviceService> own = takeServiceOf(device, services);
         vhDebug() << "send onDevicePlugin event";
-        sendPlugin(std::move(services.front()));
+        sendPlugin(own ? std::move(own) : std::move(services.front()));
     }
     vhDebug() << "DBT_DEVNODES_CHANGED";
 }
@@ -163,7 +176,7 @@ void VHPlatformDeviceDetector::onArrival()
     // SCSI device and come back as a volume before its removal was seen.
     if (device && device->serviceType() == VHDeviceService::DEVICE_SCSI && !expectsToVanish(device)) {
         VHServiceList scsi = m_platform->findSCSIDevices(m_manager->models());
-        if (scsi.empty() || !isCurrentDevice(device, *scsi.front()))
+        if (!takeServiceOf(device, scsi))
             sendUnplug();
     }
     if (m_manager->currentClient())

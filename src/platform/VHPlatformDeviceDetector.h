@@ -2,6 +2,7 @@
 
 #include "GHEventBroadcaster.h"
 #include "VHDeviceDetector.h"
+#include "VHPlatformInterface.h"
 
 #include <QObject>
 
@@ -60,6 +61,8 @@ private:
     void onArrival();
     void onRemoveComplete();
     bool isCurrentDevice(VHClientInterface *device, VHDeviceService &service) const;
+    // The service among `services` that reaches `device` (by UUID), taken out; null when none does.
+    std::unique_ptr<VHDeviceService> takeServiceOf(VHClientInterface *device, VHServiceList &services) const;
     static bool expectsToVanish(VHClientInterface *device);
     void sendPlugin(std::unique_ptr<VHDeviceService> service);
     void sendUnplug();

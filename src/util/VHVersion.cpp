@@ -52,4 +52,16 @@ int compare(const QString &a, const QString &b)
     return 0;
 }
 
+bool isPlainText(const QString &version)
+{
+    if (!QStringView(version).isValidUtf16())
+        return false;
+    for (const QChar c : version) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format || c == QChar::ReplacementCharacter)
+            return false;
+    }
+    return true;
+}
+
 } // namespace VHVersion

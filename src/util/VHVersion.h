@@ -12,4 +12,9 @@ int compare(const QString &a, const QString &b);
 
 inline bool isOlder(const QString &a, const QString &b) { return compare(a, b) < 0; }
 
+// Whether a version text can be what its writer meant: no control or format
+// character, no replacement character and no broken surrogate pair, which a
+// damaged reply or a corrupted read leaves behind.
+bool isPlainText(const QString &version);
+
 } // namespace VHVersion

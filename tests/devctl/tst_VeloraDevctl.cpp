@@ -6,12 +6,16 @@
 
 #include "VHFitPackageBuilder.h"
 #include "VHFitRoad.h"
+#include "VHGalPackageBuilder.h"
+#include "VHPSFLanguagePackBuilder.h"
+#include "VHPacer50PackageBuilder.h"
 #include "VHPackageServer.h"
 #include "VHTestFiles.h"
 #include "VHTestProcess.h"
 #include "VHZipUtil.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -343,6 +347,49 @@ private slots:
         QVERIFY(m_road->sim().remove(name));
     }
 
+    // Packages a FIT watch must refuse: each ends non-zero and leaves the
+    // volume byte for byte as it was, and nothing beside it.
+    void fitRefusesHostilePackages_data()
+    {
+        QTest::addColumn<QString>("package");
+        const auto path = [this](const char *name) { return m_work.filePath(QLatin1String(name)); };
+        QVERIFY(VHGalPackageBuilder::writePackage(path("gal.zip"), VHGalPackageBuilder::Options()));
+        QTest::newRow("GAL package") << path("gal.zip");
+        QVERIFY(VHPacer50PackageBuilder::writeTotal(path("pacer50.zip"), VHPacer50PackageBuilder::Options()));
+        QTest::newRow("Pacer50 package") << path("pacer50.zip");
+        QVERIFY(VHPSFLanguagePackBuilder::writePackage(path("pacer40lang.zip"), VHPSFLanguagePackBuilder::Options()));
+        QTest::newRow("Pacer40 language pack") << path("pacer40lang.zip");
+        QVERIFY(writeFile(path("empty.zip"), QByteArray("PK\x05\x06") + QByteArray(18, '\0')));
+        QTest::newRow("empty zip") << path("empty.zip");
+        QVERIFY(writeFile(path("zero.zip"), QByteArray()));
+        QTest::newRow("0-byte file") << path("zero.zip");
+        VHFitPackageBuilder::Options newer;
+        newer.model = m_road->model();
+        newer.images = {{QStringLiteral("OS"), QStringLiteral("os.bin"), QStringLiteral("99.0"), 40000}};
+        QVERIFY(VHFitPackageBuilder::writePackage(path("whole.zip"), newer));
+        QVERIFY(writeFile(path("cut.zip"), readFile(path("whole.zip")).chopped(30000)));
+        QTest::newRow("truncated archive") << path("cut.zip");
+        QVERIFY(VHFitPackageBuilder::writeArchive(
+            path("escaping.zip"), {{"release.ini", "[OS]\nName=../outside.bin\nVersion=99.0\n"}, {"outside.bin", "x"}},
+            true));
+        QTest::newRow("image name escaping the volume") << path("escaping.zip");
+        QTest::newRow("a folder as the package") << volume();
+        QTest::newRow("path climbing out") << m_work.filePath(QStringLiteral("../../../../etc/hostname"));
+    }
+    void fitRefusesHostilePackages()
+    {
+        QFETCH(QString, package);
+        QVERIFY(m_road->sim().isPlugged(m_road->options().device) || m_road->plug());
+        QCOMPARE(devctl({"info", "--device", uuid()}).code, 0); // the first look marks the identity file
+        const QStringList before = treeOf(volume());
+        const Run run = devctl({"update", package, "--json", "--device", uuid()});
+        // Failed or refused as unusable; never "nothing to do", which would pass for a look at a good package.
+        QVERIFY2(run.code == 1 || run.code == 2, run.err.constData());
+        QCOMPARE(treeOf(volume()), before);
+        QVERIFY(!QFile::exists(volume() + QStringLiteral("/update.ini")));
+        QVERIFY(!QFile::exists(QFileInfo(volume()).absolutePath() + QStringLiteral("/outside.bin")));
+    }
+
     // A stop signal during the action waits for its end and says so.
     void stopWaitsForTheAction()
     {
@@ -413,6 +460,52 @@ private slots:
         QVERIFY(log.filter(QStringLiteral("WRITE sel=15")).size() >= 512);
     }
 
+    // Two watches reached over SCSI only: both listed, neither taken without
+    // --device, and a write meant for one never reaches the other.
+    void twoScsiDevices()
+    {
+        qputenv("VELORA_DEVCTL_FLASH_POLL_MS", "0");
+        const QString root = m_work.filePath(QStringLiteral("twoscsi"));
+        const QString otherUuid = QStringLiteral("1105000000000B0B");
+        VHDevSim sim(root);
+        VHSimPacer40Options second;
+        second.uuid = otherUuid.toLatin1();
+        QVERIFY(QDir().mkpath(root) && sim.createPacer40(QStringLiteral("P40A")));
+        QVERIFY(sim.createPacer40(QStringLiteral("P40B"), second));
+        QVERIFY(sim.plug(QStringLiteral("P40A")) && sim.plug(QStringLiteral("P40B")));
+        const auto run = [&](const QStringList &arguments) { return devctl(QStringList{"--sim", root} + arguments); };
+        const auto flash = [&](const char *name) {
+            return readFile(sim.deviceFolder(QLatin1String(name)) + QStringLiteral("/external.bin"));
+        };
+
+        const QJsonArray listed = run({"list", "--json"}).json.value(QStringLiteral("devices")).toArray();
+        QStringList uuids;
+        for (const QJsonValue &device : listed)
+            uuids << device[QStringLiteral("uuid")].toString();
+        uuids.sort();
+        QCOMPARE(uuids, (QStringList{otherUuid, kPacerUuid}));
+        const Run refused = run({"info"});
+        QCOMPARE(refused.code, 2);
+        QVERIFY(refused.err.contains(otherUuid.toLatin1()) && refused.err.contains(kPacerUuid.toLatin1()));
+        for (const QString &picked : {otherUuid, kPacerUuid}) {
+            const Run info = run({"info", "--json", "--device", picked});
+            QCOMPARE(info.code, 0);
+            QCOMPARE(info.json[QStringLiteral("device")][QStringLiteral("uuid")].toString(), picked);
+        }
+
+        const QString backup = m_work.filePath(QStringLiteral("pacer40flash.vh1.0-%1.dat").arg(otherUuid));
+        QCOMPARE(run({"backup", backup, "--device", otherUuid}).code, 0);
+        QCOMPARE(readFile(backup), flash("P40B"));
+        const QByteArray untouched = flash("P40A");
+        QByteArray changed = flash("P40B");
+        changed.replace(0, 0x10000, QByteArray(0x10000, char(0x5A)));
+        QVERIFY(writeFile(sim.deviceFolder(QStringLiteral("P40B")) + QStringLiteral("/external.bin"), changed));
+        const Run restored = run({"backup", "--restore", backup, "--device", otherUuid});
+        QVERIFY2(restored.code == 0, restored.err.constData());
+        QCOMPARE(flash("P40B"), readFile(backup));
+        QCOMPARE(flash("P40A"), untouched);
+    }
+
     void restoreRefused_data()
     {
         QTest::addColumn<QString>("name");
@@ -447,6 +540,24 @@ private slots:
     }
 
 private:
+    // Every entry below `folder`: its path, and a file's size and checksum.
+    static QStringList treeOf(const QString &folder)
+    {
+        QStringList tree;
+        QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            const QFileInfo info = it.fileInfo();
+            QString line = path.mid(folder.size());
+            if (info.isFile() && !info.isSymLink())
+                line += QStringLiteral(" %1 %2").arg(info.size()).arg(VHPackageServer::fileMd5(path));
+            tree << line;
+        }
+        tree.sort();
+        return tree;
+    }
+
     QString galPackage()
     {
         const QString staging = m_work.filePath(QStringLiteral("galpkg"));

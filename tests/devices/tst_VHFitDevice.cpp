@@ -53,11 +53,13 @@ class TestVHFitDevice : public QObject
                       + extra);
     }
 
-    FitPtr makeDevice(const QString &model = QStringLiteral("Pacer60F"))
+    // `scanText`: the identity text as the drive scan read it, when it read other bytes than the file holds.
+    FitPtr makeDevice(const QString &model = QStringLiteral("Pacer60F"), const QByteArray &scanText = {})
     {
         FitPtr device(new VHFitDevice);
         VHModelInfo row{QStringLiteral("0F01"), model, QStringLiteral("VELORA"), nullptr};
-        device->setDeviceService(new VHFSDeviceService(m_volume, row, m_volume + QStringLiteral("/System/device.txt")));
+        device->setDeviceService(
+            new VHFSDeviceService(m_volume, row, m_volume + QStringLiteral("/System/device.txt"), scanText));
         return device;
     }
 
@@ -267,6 +269,45 @@ private slots:
         writeFile(m_volume + QStringLiteral("/os.bin/inside/f"), "x");
         QCOMPARE(update(*device, makePackage({{"OS", "os.bin", "10", 10}})), QStringLiteral("failed 4"));
         QVERIFY(!QFileInfo::exists(m_volume + QStringLiteral("/update.ini")));
+    }
+
+    // The device runs OS 9 and Bluetooth BT77; the package brings an older OS
+    // and a newer Bluetooth. A version that could not be read never lets the
+    // older OS in.
+    void unreadableVersionsNeverLetAnOlderImageIn_data()
+    {
+        QTest::addColumn<QByteArray>("scanText"); // empty: the scan read the file as it is
+        QTest::addColumn<QByteArray>("osLine");   // the file's [OS] Version line
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QStringList>("files");
+        const QByteArray clean = "[UUID]\nUUID=0F01AAAABBBBCCCC\n[OS]\nVersion=9\n[Bluetooth]\nVersion=BT77\n";
+        QByteArray groupHit = clean; // one byte of "[OS]" inverted on its way
+        groupHit[groupHit.indexOf("[OS]") + 1] = char(~'O');
+        QByteArray valueHit = clean;
+        valueHit[valueHit.indexOf("=9") + 1] = char(~'9');
+        const QStringList bluetoothOnly{"bt.bin", "update.ini"};
+        QTest::newRow("scan read lost the OS group") << groupHit << QByteArray("9") << "ok 0" << bluetoothOnly;
+        QTest::newRow("scan read damaged the OS value") << valueHit << QByteArray("9") << "ok 0" << bluetoothOnly;
+        QTest::newRow("file holds a replacement char")
+            << QByteArray() << QByteArray("\xef\xbf\xbd") << "failed 4" << bluetoothOnly;
+        QTest::newRow("file holds a broken byte") << QByteArray() << QByteArray("\xc6") << "failed 4" << bluetoothOnly;
+        QTest::newRow("file holds a control char") << QByteArray()
+                                                   << QByteArray("\x01"
+                                                                 "9")
+                                                   << "failed 4" << bluetoothOnly;
+    }
+    void unreadableVersionsNeverLetAnOlderImageIn()
+    {
+        QFETCH(QByteArray, scanText);
+        QFETCH(QByteArray, osLine);
+        QFETCH(QString, outcome);
+        QFETCH(QStringList, files);
+        writeFile(m_volume + QStringLiteral("/System/device.txt"),
+                  "[UUID]\nUUID=0F01AAAABBBBCCCC\n[OS]\nVersion=" + osLine + "\n[Bluetooth]\nVersion=BT77\n");
+        FitPtr device = makeDevice(QStringLiteral("Pacer60F"), scanText);
+        const QString package = makePackage({{"OS", "os.bin", "8", 10}, {"Bluetooth", "bt.bin", "BT78", 10}});
+        QCOMPARE(update(*device, package), outcome);
+        QCOMPARE(volumeRootFiles(), files);
     }
 
     void workoutsAreCheckedThenInstalled()

@@ -228,6 +228,23 @@ private slots:
                                   << QString();
         QTest::newRow("truncated transfer") << int(VHServerFault::TruncatedBody) << QByteArray() << QString();
         QTest::newRow("HTTP error") << int(VHServerFault::Http500) << QByteArray() << "http error=";
+        // A damaged reply names no version: nothing of it may be stored or fetched.
+        const auto total = [](const QByteArray &version) {
+            return "[{\"name\":\"Total\",\"version\":\"" + version
+                   + "\",\"url\":\"{base}/packages/Pacer/Total.zip\",\"note\":\"n\"}]";
+        };
+        const QString notUtf8 = QStringLiteral("not valid UTF-8");
+        const QString unusable = QStringLiteral("unusable version");
+        QTest::newRow("note not UTF-8") << 0 << "[{\"note\":\"\xff\"}," + total("3.0").mid(1) << notUtf8;
+        QTest::newRow("version overlong UTF-8") << 0 << total("3.0\xc0\xae") << notUtf8;
+        QTest::newRow("version raw control") << 0 << total("3.0\x01") << unusable;
+        QTest::newRow("version escaped escape") << 0 << total("3.0\\u001b[2J") << unusable;
+        QTest::newRow("version escaped NUL") << 0 << total("3.0\\u0000") << unusable;
+        QTest::newRow("version C1 control") << 0 << total("3.0\xc2\x85") << unusable;
+        QTest::newRow("version replacement char") << 0 << total("3.0\xef\xbf\xbd") << unusable;
+        QTest::newRow("version escaped replacement") << 0 << total("3.0\\ufffd") << unusable;
+        QTest::newRow("version lone surrogate") << 0 << total("3.0\\ud800") << unusable;
+        QTest::newRow("version bidi override") << 0 << total("3.0\\u202e") << unusable;
     }
     void failedQueryTellsTrueAndKeepsTheFiles()
     {
@@ -244,6 +261,8 @@ private slots:
         QVERIFY2(!log.contains(QStringLiteral("qurey update and get empty")), qPrintable(log.text()));
         QVERIFY2(logged.isEmpty() || log.contains(logged), qPrintable(log.text()));
         QCOMPARE(m_world.server().requestTargets().size(), 1);
+        QCOMPARE(m_client->version(), QString());
+        QCOMPARE(m_client->outcome(), VeloraApiClient::Outcome::Failed);
         verifyOldFilesUntouched();
     }
 

@@ -32,6 +32,30 @@ private slots:
         QCOMPARE(ini.value(QStringLiteral("MODEL/Model")).toString(), QStringLiteral("Pacer40"));
     }
 
+    // A read of the file that came back damaged is never written back as the device's file.
+    void aMarkerIsWrittenOnlyOverTheTextRead_data()
+    {
+        QTest::addColumn<QByteArray>("read");
+        QTest::addColumn<bool>("marked");
+        const QByteArray clean = "[UUID]\nUUID=1105AAAABBBBCCCC\n[OS]\nVersion=9\n";
+        QByteArray damaged = clean;
+        damaged[damaged.indexOf("=9") + 1] = char(~'9');
+        QTest::newRow("the file as it is") << clean << true;
+        QTest::newRow("a byte inverted on the way") << damaged << false;
+        QTest::newRow("cut short") << clean.left(30) << false;
+    }
+    void aMarkerIsWrittenOnlyOverTheTextRead()
+    {
+        QFETCH(QByteArray, read);
+        QFETCH(bool, marked);
+        const QByteArray clean = "[UUID]\nUUID=1105AAAABBBBCCCC\n[OS]\nVersion=9\n";
+        const QString path = writeIdentity(clean);
+        QByteArray bytes = read;
+        QCOMPARE(VHFSDeviceService::writeMarker(m_root.path(), path, bytes), marked);
+        QCOMPARE(readFile(path), marked ? bytes : clean);
+        QCOMPARE(readFile(path).contains("VH=1"), marked);
+    }
+
     void identityWithoutUuidGroupOrFile()
     {
         const QString path = writeIdentity("[MODEL]\nModel=Pacer40\n");

@@ -63,10 +63,14 @@ class TestVHPlatformDeviceDetector : public QObject
         return detector;
     }
 
-    void scsiFinds(const QString &uuid)
+    // `uuids`: one SCSI device per comma-separated UUID, in scan order.
+    void scsiFinds(const QString &uuids)
     {
-        m_script.scsi = [uuid] {
-            return serviceList(std::make_unique<FakeFSService>(uuid, VHModelInfo(), VHDeviceService::DEVICE_SCSI));
+        m_script.scsi = [uuids] {
+            VHServiceList found;
+            for (const QString &uuid : uuids.split(QLatin1Char(',')))
+                found.push_back(std::make_unique<FakeFSService>(uuid, VHModelInfo(), VHDeviceService::DEVICE_SCSI));
+            return found;
         };
     }
 
@@ -125,6 +129,11 @@ private slots:
             << Scenario{.device = {kScsi}, .scsi = kUuid, .event = kNodes, .scans = {1, 0}};
         QTest::newRow("node change, another SCSI device")
             << Scenario{.device = {kScsi}, .scsi = kOther, .event = kNodes, .told = {kUnplug}, .scans = {1, 0}};
+        // Other devices plugged beside it, found first, do not unplug it.
+        QTest::newRow("node change, current SCSI device behind another")
+            << Scenario{.device = {kScsi}, .scsi = kOther + "," + kUuid, .event = kNodes, .scans = {1, 0}};
+        QTest::newRow("arrival, current SCSI device behind another")
+            << Scenario{.device = {kScsi}, .scsi = kOther + "," + kUuid, .event = kArrival, .scans = {1, 0}};
         // A model without service (type -1) is checked the same way.
         QTest::newRow("node change, device without service gone")
             << Scenario{.device = {-1}, .event = kNodes, .told = {kUnplug}, .scans = {1, 0}};
@@ -193,8 +202,9 @@ private slots:
         detector->DeviceChange(VHDeviceEvent::RemoveComplete);
         QCOMPARE(m_script.driveScans, 0);
         QVERIFY(m_manager.events.isEmpty());
-        // The device comes back over SCSI: its service is passed on for the reconnection.
-        scsiFinds(kUuid);
+        // The device comes back over SCSI: its service is passed on for the
+        // reconnection, not that of another device found before it.
+        scsiFinds(kOther + "," + kUuid);
         detector->DeviceChange(VHDeviceEvent::NodesChanged);
         QCOMPARE(m_manager.events, QStringList{kPlugin});
         // Nothing found while it is away is no unplug either.

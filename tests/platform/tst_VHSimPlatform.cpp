@@ -154,6 +154,30 @@ private slots:
         QVERIFY(!service->getUUID(uuid));
     }
 
+    void everyPluggedScsiDeviceIsFound()
+    {
+        VHSimScsiDevice::Identity second = pacer40();
+        second.uuid = "1105FFEEDDCCBBAA";
+        VHSimScsiDevice::Identity stranger = pacer40();
+        stranger.identification = "NOBODY";
+        stranger.uuid = "9999000011112222";
+        QVERIFY(m_sim->createScsi(QStringLiteral("P40A"), pacer40()));
+        QVERIFY(m_sim->createScsi(QStringLiteral("P40B"), second));
+        QVERIFY(m_sim->createScsi(QStringLiteral("OTHER"), stranger));
+        QVERIFY(m_sim->createScsi(QStringLiteral("P40C"), pacer40()));
+        for (const char *name : {"P40A", "OTHER", "P40B"})
+            QVERIFY(m_sim->plug(QLatin1String(name)));
+        VHServiceList found = VHSimPlatform(root()).findSCSIDevices(m_models);
+        QStringList uuids;
+        for (const auto &service : found) {
+            QString uuid;
+            QVERIFY(service->getUUID(uuid));
+            uuids << uuid;
+        }
+        uuids.sort();
+        QCOMPARE(uuids, (QStringList{"1105A1B2C3D4E5F6", "1105FFEEDDCCBBAA"}));
+    }
+
     void watcherTurnsFoldersIntoCodes()
     {
         QVERIFY(m_sim->createFit(QStringLiteral("WATCH"), VHSimFitIdentity()));

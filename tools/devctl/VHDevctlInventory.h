@@ -31,8 +31,8 @@ struct VHDevctlDevice
 namespace VHDevctlInventory {
 
 // Known rows are tried first; a SCSI device they do not name but whose
-// answer carries the IAP marker is a device waiting in IAP mode. The SCSI
-// scan of a platform stops at its first device.
+// answer carries the IAP marker is a device waiting in IAP mode. Every
+// plugged device is listed.
 QList<VHDevctlDevice> scan(VHPlatformInterface &backend, const VHModelTable &knownRows);
 
 // The identification of a device in IAP mode: the printable text after the

@@ -270,11 +270,9 @@ VHServiceList VHLinuxPlatform::findSCSIDevices(const VHModelTable &models)
         if (!disk.isUsbMassStorage())
             continue;
         vhDebug() << "find usbstor";
-        if (std::unique_ptr<VHDeviceService> service = probeDisk(disk, models)) {
-            // One device at a time: the scan stops at the first match.
+        // Every device: the caller picks one, by UUID when several are plugged.
+        if (std::unique_ptr<VHDeviceService> service = probeDisk(disk, models))
             found.push_back(std::move(service));
-            break;
-        }
     }
     return found;
 }

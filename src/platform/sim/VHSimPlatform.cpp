@@ -160,7 +160,6 @@ VHServiceList VHSimPlatform::findSCSIDevices(const VHModelTable &models)
         auto service = std::make_unique<VHSimSCSIService>(std::move(device), *row);
         service->setInquiryTags(VHInquiry::iapTag(answer), VHInquiry::productTag(answer));
         found.push_back(std::move(service));
-        break;
     }
     return found;
 }

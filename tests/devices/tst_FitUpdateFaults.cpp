@@ -1,0 +1,285 @@
+// Storage faults on the road of a FIT software update, one per row: a write,
+// flush or rename that fails, a full volume, a device pulled, a read that
+// comes back with a byte inverted. Each is placed at the first, a middle and
+// the last step of its kind and right after the instruction file took its
+// name, as a clean run counted them. After each: no success for images not
+// whole on the device, no instruction file over an image that is not whole,
+// no image copied that is not newer than the device's, and a clean second run
+// brings the device to the package's versions.
+
+#include "VHDaemon.h"
+#include "VHDeviceFamilies.h"
+#include "VHDeviceManager.h"
+#include "VHFitDevice.h"
+#include "VHFitRoad.h"
+#include "VHIniDocument.h"
+#include "VHPlatform.h"
+#include "VHSimPlatform.h"
+#include "VHTestEnv.h"
+#include "VHTestFakes.h"
+#include "VHTestFiles.h"
+#include "VHVersion.h"
+#include "VHZipUtil.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using FitPtr = std::unique_ptr<VHFitDevice, VHClientDeleter>;
+
+// Where the fault is set: before the device is found (its identity file is
+// read then), or once it is, before the update.
+const QString kConnect = QStringLiteral("connect");
+const QString kUpdate = QStringLiteral("update");
+
+struct FaultKind
+{
+    const char *rule;
+    const char *counted; // the log kind its step counts; "" for every kind
+    const char *road;
+};
+
+const FaultKind kFaultKinds[] = {
+    {"volumeFailWrite", "write", "update"},   {"volumeNoSpaceFrom", "write", "update"},
+    {"volumeFailFsync", "fsync", "update"},   {"volumeFailRename", "rename", "update"},
+    {"volumeVanishAt", "", "update"},         {"volumeCorruptRead", "read", "update"},
+    {"volumeCorruptRead", "read", "connect"},
+};
+
+void setRule(VHSimStorageFaults &rules, const QString &rule, int step)
+{
+    const QHash<QString, int VHSimStorageFaults::*> fields{
+        {QStringLiteral("volumeFailWrite"), &VHSimStorageFaults::failWrite},
+        {QStringLiteral("volumeFailFsync"), &VHSimStorageFaults::failFsync},
+        {QStringLiteral("volumeFailRename"), &VHSimStorageFaults::failRename},
+        {QStringLiteral("volumeNoSpaceFrom"), &VHSimStorageFaults::noSpaceFrom},
+        {QStringLiteral("volumeVanishAt"), &VHSimStorageFaults::vanishAt},
+        {QStringLiteral("volumeCorruptRead"), &VHSimStorageFaults::corruptRead}};
+    rules.*fields.value(rule) = step;
+}
+
+} // namespace
+
+class TestFitUpdateFaults : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_work;
+    std::unique_ptr<VHFitRoad> m_road;
+    QString m_images;                  // the package unpacked: what a whole image holds
+    QStringList m_newer;               // the images newer than the device's
+    QHash<QString, QString> m_after;   // kind -> version once the newer images are installed
+    QHash<QString, QStringList> m_log; // road -> the counted operations of a clean run
+
+    static VHFitRoad::Options roadOptions(const QString &work)
+    {
+        VHFitRoad::Options options;
+        options.work = work;
+        options.serve = false;
+        options.before.os = QStringLiteral("1.9.00");
+        // OS and Bluetooth are newer, the time zones older: they must stay on the device.
+        options.package.images = VHFitPackageBuilder::imagesWithVersions(
+            QStringLiteral("1.10.00"), QStringLiteral("B1.00"), QStringLiteral("DL0100"), QStringLiteral("NL100"),
+            QStringLiteral("TZ099"), QStringLiteral("BT11"));
+        return options;
+    }
+
+    VHDevSim &sim() { return m_road->sim(); }
+    QString name() const { return m_road->options().device; }
+    QString volume() const { return m_road->volumePath(); }
+
+    // The device as the drive scan finds it (its identity file read and marked there).
+    FitPtr connect()
+    {
+        VHDaemon *daemon = VHDaemon::instance();
+        VHServiceList found = daemon->platform()->findFSDevices(daemon->deviceManager());
+        if (found.empty())
+            return nullptr;
+        FitPtr device(new VHFitDevice);
+        device->setDeviceService(found.front().release());
+        return device;
+    }
+
+    QString update(VHFitDevice &device)
+    {
+        int code = -1;
+        const bool ok = runAction(
+            device, [&] { return device.updateTotal(m_road->packagePath(), QString()); }, &code);
+        return QStringLiteral("%1 %2").arg(ok ? "ok" : "failed").arg(code);
+    }
+
+    bool freshDevice() { return m_road->recreateDevice() && m_road->plug(); }
+
+    bool setFault(const QString &rule, int step)
+    {
+        VHSimFaults faults;
+        if (!rule.isEmpty())
+            setRule(faults.volume, rule, step);
+        return sim().setFaults(name(), faults);
+    }
+
+    // The operations a clean run of `road` counts.
+    QStringList countRoad(const QString &road)
+    {
+        if (!freshDevice())
+            return {};
+        sim().clearVolumeLog(name());
+        FitPtr device = connect();
+        if (road == kUpdate)
+            sim().clearVolumeLog(name());
+        if (!device || update(*device) != QLatin1String("ok 0"))
+            return {};
+        return sim().volumeLog(name());
+    }
+
+    // The 1-based steps of `kind` worth a fault: the first, a middle, the last,
+    // and the first after "/update.ini" took its name (the point of no return).
+    static QList<QPair<QString, int>> stepsOf(const QStringList &log, const QString &kind)
+    {
+        QList<QPair<QString, int>> steps;
+        int count = 0, afterNoReturn = 0;
+        bool pastNoReturn = false;
+        for (const QString &line : log) {
+            if (kind.isEmpty() || line.startsWith(kind + QLatin1Char(' '))) {
+                ++count;
+                afterNoReturn = pastNoReturn && !afterNoReturn ? count : afterNoReturn;
+            }
+            if (line.startsWith(QLatin1String("rename ")) && line.endsWith(QLatin1String("/update.ini")))
+                pastNoReturn = true;
+        }
+        if (count == 0)
+            return steps;
+        for (const auto &[label, step] : QList<QPair<QString, int>>{
+                 {"first", 1}, {"middle", (count + 1) / 2}, {"last", count}, {"after no return", afterNoReturn}}) {
+            const bool taken =
+                std::any_of(steps.cbegin(), steps.cend(), [step = step](const auto &s) { return s.second == step; });
+            if (step > 0 && !taken)
+                steps.append({label, step});
+        }
+        return steps;
+    }
+
+    bool isWhole(const QString &image) const
+    {
+        return readFile(volume() + QLatin1Char('/') + image) == readFile(m_images + QLatin1Char('/') + image);
+    }
+
+    // What no fault may leave behind.
+    void verifySound(const QString &outcome)
+    {
+        const QStringList files = QDir(volume()).entryList(QDir::Files | QDir::Hidden);
+        const bool instructed = files.contains(QStringLiteral("update.ini"));
+        for (const QString &file : files) {
+            // Our own temporaries of a write cut short go at the next write; ".simdrive" is the simulator's.
+            const bool known =
+                m_newer.contains(file) || file == QLatin1String("update.ini") || file == QLatin1String(".simdrive");
+            QVERIFY2(known || file.startsWith(QLatin1String(".vhtmp-")), qPrintable("copied: " + file));
+        }
+        for (const QString &image : std::as_const(m_newer)) {
+            if (outcome.startsWith(QLatin1String("ok")) || instructed)
+                QVERIFY2(isWhole(image), qPrintable(image + " not whole, outcome " + outcome));
+        }
+        if (outcome.startsWith(QLatin1String("ok")))
+            QVERIFY(instructed);
+    }
+
+    // A clean run, then the device's restart: it reports the package's versions where they are newer.
+    void verifyNextRunFinishes()
+    {
+        QVERIFY(setFault(QString(), 0));
+        if (!sim().isPlugged(name()))
+            QVERIFY(m_road->plug());
+        FitPtr device = connect();
+        QVERIFY(device);
+        QCOMPARE(update(*device), QStringLiteral("ok 0"));
+        verifySound(QStringLiteral("ok 0"));
+        if (QTest::currentTestFailed())
+            return;
+        device.reset();
+        QVERIFY(m_road->unplug());
+        QVERIFY(m_road->boot());
+        const VHIniDocument identity(readFile(volume() + QStringLiteral("/System/device.txt")));
+        for (auto it = m_after.cbegin(); it != m_after.cend(); ++it)
+            QCOMPARE(identity.value(it.key(), QStringLiteral("Version")), it.value());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_work.isValid());
+        m_road = std::make_unique<VHFitRoad>(roadOptions(m_work.path()));
+        QVERIFY2(m_road->prepare(), qPrintable(m_road->lastError()));
+        initTestEnv(m_road->xdgRoot());
+        VHDeviceFamilies::registerAll();
+        VHDaemon::instance()->platform()->setBackend(std::make_unique<VHSimPlatform>(m_road->simRoot()));
+        VHDaemon::instance()->deviceManager()->setDeviceClassFlags(4);
+
+        m_images = m_work.filePath(QStringLiteral("images"));
+        QVERIFY(VHZipUtil().decompress(m_road->packagePath(), m_images));
+        const VHSimFitIdentity &before = m_road->options().before;
+        const QHash<QString, QString> device{{"OS", before.os},
+                                             {"BootLoader", before.bootLoader},
+                                             {"DeviceLang", before.deviceLang},
+                                             {"NotificationLang", before.notificationLang},
+                                             {"TimeZone", before.timeZone},
+                                             {"Bluetooth", before.bluetooth}};
+        for (const VHFitPackageBuilder::Image &image : m_road->options().package.images) {
+            const bool newer = VHVersion::isOlder(device.value(image.kind), image.version);
+            if (newer)
+                m_newer << image.name;
+            m_after.insert(image.kind, newer ? image.version : device.value(image.kind));
+        }
+        QCOMPARE(m_newer, (QStringList{"os.bin", "bt.bin"}));
+        for (const QString &road : {kConnect, kUpdate}) {
+            m_log.insert(road, countRoad(road));
+            QVERIFY2(!m_log.value(road).isEmpty(), qPrintable(road));
+        }
+    }
+
+    void faultOnTheRoad_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<int>("step");
+        for (const FaultKind &kind : kFaultKinds) {
+            const QString road = QLatin1String(kind.road);
+            QStringList log = m_log.value(road);
+            // Before the device is found only the identity file is read: its reads are the steps.
+            if (road == kConnect)
+                log = log.filter(QStringLiteral("/System/device.txt"));
+            for (const auto &[label, step] : stepsOf(log, QLatin1String(kind.counted)))
+                QTest::addRow("%s | %s | %s %d", kind.road, kind.rule, qPrintable(label), step)
+                    << road << QString::fromLatin1(kind.rule) << step;
+        }
+    }
+    void faultOnTheRoad()
+    {
+        QFETCH(QString, road);
+        QFETCH(QString, rule);
+        QFETCH(int, step);
+        QVERIFY(freshDevice());
+        if (road == kConnect)
+            QVERIFY(setFault(rule, step));
+        FitPtr device = connect();
+        QVERIFY(device);
+        if (road == kUpdate)
+            QVERIFY(setFault(rule, step));
+        const QString outcome = update(*device);
+        verifySound(outcome);
+        if (QTest::currentTestFailed())
+            return;
+        if (rule == QLatin1String("volumeNoSpaceFrom"))
+            QCOMPARE(outcome, QStringLiteral("failed 3")); // not enough space, not "copy failed"
+        if (rule == QLatin1String("volumeVanishAt"))
+            QVERIFY(outcome.startsWith(QLatin1String("failed")));
+        if (rule == QLatin1String("volumeCorruptRead")) // a bad read of good data is read again
+            QCOMPARE(outcome, QStringLiteral("ok 0"));
+        device.reset();
+        verifyNextRunFinishes();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFitUpdateFaults)
+#include "tst_FitUpdateFaults.moc"
