@@ -504,6 +504,18 @@ private slots:
         QVERIFY2(restored.code == 0, restored.err.constData());
         QCOMPARE(flash("P40B"), readFile(backup));
         QCOMPARE(flash("P40A"), untouched);
+
+        // A device in IAP mode that tells no UUID is the one recovered, not one scanned before it.
+        VHDevSim::ScsiIdentity iap;
+        iap.product = "Pacer21";
+        iap.identification = "ALDERIAP";
+        iap.uuid = "";
+        QVERIFY(sim.createScsi(QStringLiteral("ZIAP"), iap) && sim.plug(QStringLiteral("ZIAP")));
+        const QByteArray firstFlash = flash("P40A"), secondFlash = flash("P40B");
+        const Run recover = run({"recover", galPackage(), "--json"});
+        QCOMPARE(recover.json[QStringLiteral("device")][QStringLiteral("model")].toString(), QStringLiteral("Pacer21"));
+        QCOMPARE(flash("P40A"), firstFlash);
+        QCOMPARE(flash("P40B"), secondFlash);
     }
 
     void restoreRefused_data()

@@ -162,9 +162,9 @@ void VHDevctlBackend::getRemovableDrives(QStringList &drives, const QString &fil
 
 VHServiceList VHDevctlBackend::findSCSIDevices(const VHModelTable &models)
 {
+    // Even a chosen device without UUID (in IAP mode) is told apart: it is
+    // the one whose UUID is empty too, never whichever the scan meets first.
     VHServiceList found = m_inner->findSCSIDevices(models);
-    if (m_uuid.isEmpty())
-        return found;
     VHServiceList kept;
     for (auto &service : found) {
         auto *scsi = dynamic_cast<VHSCSIDeviceService *>(service.get());

@@ -43,7 +43,9 @@ QString iapIdentification(const QByteArray &inquiry);
 
 // A backend that shows only one device (by UUID), so the runtime, which
 // serves one device at a time, takes the one asked for even when others are
-// plugged, and keeps to it when it restarts in another form.
+// plugged, and keeps to it when it restarts in another form. SCSI devices
+// are kept by their UUID even when it is empty; volumes with an empty UUID
+// asked for are all shown (a device in IAP mode has none).
 class VHDevctlBackend : public VHPlatformInterface
 {
 public:
