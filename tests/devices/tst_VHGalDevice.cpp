@@ -1,3 +1,4 @@
+#include "VHDaemon.h"
 #include "VHDevSim.h"
 #include "VHFSDeviceService.h"
 #include "VHFitPackageBuilder.h"
@@ -10,6 +11,8 @@
 #include "VHTestFiles.h"
 #include "corvo_builder.h"
 
+#include <QHash>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,6 +28,7 @@ struct Package
                          "Ext_FlashLangStartAddr=0x40000\nLangVersion=L2\n[OS]\nVersion=120\n"
                          "[BootLoader]\nVersion=R002\n";
     bool withRelease = true;
+    bool withImage = true; // false: another family's package, a language pack say
     QByteArray image = VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"), QByteArray(3000, 'i'));
     bool withHeader = true;
     QStringList fonts = {QStringLiteral("eng"), QStringLiteral("deu")};
@@ -72,14 +76,16 @@ class TestVHGalDevice : public QObject
     QString makePackage(const Package &package)
     {
         QList<VHFitPackageBuilder::Entry> entries{
-            {QStringLiteral("iap.bin"), VHDevSim::makeImage(QStringLiteral("BootLoader"), "R002")},
-            {QStringLiteral("SycamoreBR_120.bin"), package.image}};
+            {QStringLiteral("iap.bin"), VHDevSim::makeImage(QStringLiteral("BootLoader"), "R002")}};
+        if (package.withImage)
+            entries.append({QStringLiteral("SycamoreBR_120.bin"), package.image});
         if (package.withRelease)
             entries.append({QStringLiteral("release.ini"), package.release});
         if (package.withHeader)
             entries.append({QStringLiteral("header.bin"), QByteArray(100, 'h')});
         for (const QString &code : package.fonts)
-            entries.append({VHDevSim::fontFileName(code), VHDevSim::makeFont(code, 2, package.fontSize)});
+            entries.append(
+                {VHDevSim::fontFileName(code), VHDevSim::makeFont(code, 2, package.fontSize).left(package.fontSize)});
         if (package.profileMajor > 0) {
             const corvotest::ProfileBuilder profile = packageProfile(package.profileMajor);
             entries.append({QStringLiteral("ProfileMap.txt"), QByteArray::fromStdString(profile.map())});
@@ -93,16 +99,25 @@ class TestVHGalDevice : public QObject
         return zip;
     }
 
-    static bool update(VHGalDevice &device, const QString &zip)
+    static bool update(VHGalDevice &device, const QString &zip, int *code = nullptr,
+                       const QString &language = QString())
     {
-        return runAction(device, [&] { return device.updateTotal(zip, QString()); });
+        return runAction(
+            device, [&] { return device.updateTotal(zip, language); }, code);
+    }
+
+    // None of the files an update leaves for the firmware.
+    void verifyNothingOfOursLeft()
+    {
+        for (const char *name : {"update.ini", "IMG.bin", "iap.bin", "syncprofile.ini"})
+            QVERIFY2(!onVolume(QString::fromLatin1(name)), name);
     }
 
     // The device as it comes back in IAP mode, attached to `device`.
-    bool attachInIapMode(VHGalDevice &device)
+    bool attachInIapMode(VHGalDevice &device) { return m_sim->restart(kDevice) && attachScsi(device); }
+
+    bool attachScsi(VHGalDevice &device)
     {
-        if (!m_sim->restart(kDevice))
-            return false;
         VHSimPlatform platform(m_sim->root());
         const VHModelTable rows{
             {QStringLiteral("1207"), QStringLiteral("Pacer21"), QStringLiteral("ALDERIAP"), nullptr}};
@@ -111,6 +126,118 @@ class TestVHGalDevice : public QObject
             return false;
         device.setDeviceService(found.front().release());
         return device.inIapMode();
+    }
+
+    // ---- the fault table of the second passes ----------------------------------------------
+
+    enum class Road { Update, Restore };
+    QHash<int, QStringList> m_cleanLogs; // the commands of a clean second pass, per road
+    QString m_roadPackage;
+
+    QString roadPackage()
+    {
+        if (m_roadPackage.isEmpty())
+            m_roadPackage = makePackage(Package());
+        return m_roadPackage;
+    }
+
+    QString restoreFolder()
+    {
+        const QString folder = m_root.filePath(QStringLiteral("restore"));
+        if (!QFileInfo::exists(folder)) {
+            writeFile(folder + QStringLiteral("/release.ini"), "Name=Factory\n");
+            writeFile(folder + QStringLiteral("/Factory.bin"), QByteArray(5000, 'f'));
+            writeFile(folder + QStringLiteral("/FactoryExData.bin"),
+                      VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("100"), QByteArray(9000, 'x')));
+        }
+        return folder;
+    }
+
+    bool runRoad(Road road, VHGalDevice &device)
+    {
+        if (road == Road::Update)
+            return update(device, roadPackage());
+        return runAction(device, [&] { return device.restoreFactory(restoreFolder()); });
+    }
+
+    // A new method-2 device after the first pass, waiting in IAP mode, the command log empty.
+    GalPtr deviceInIapMode(Road road)
+    {
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = 2;
+        m_sim = std::make_unique<VHDevSim>(m_root.path() + QStringLiteral("/sim%1").arg(++m_count));
+        GalPtr device;
+        if (!m_sim->createGal(kDevice, identity) || !m_sim->plug(kDevice))
+            return device;
+        device = makeDevice();
+        if (!runRoad(road, *device) || !attachInIapMode(*device))
+            device.reset();
+        if (device)
+            m_sim->clearCommandLog(kDevice);
+        return device;
+    }
+
+    const QStringList &cleanLog(Road road)
+    {
+        if (!m_cleanLogs.contains(int(road))) {
+            GalPtr device = deviceInIapMode(road);
+            if (device && runRoad(road, *device))
+                m_cleanLogs.insert(int(road), m_sim->commandLog(kDevice));
+        }
+        return m_cleanLogs[int(road)];
+    }
+
+    static int stepOf(qsizetype count, const QString &step)
+    {
+        if (step == QLatin1String("first"))
+            return 1;
+        return int(step == QLatin1String("last") ? count : qMax<qsizetype>(1, count / 2));
+    }
+
+    // The rule for a row; `target` the command it hits in a clean run.
+    VHSimFaults faultFor(Road road, const QString &kind, int selector, const QString &step, QString &target)
+    {
+        const QStringList &log = cleanLog(road);
+        const QStringList ofSelector = log.filter(QStringLiteral(" sel=%1 ").arg(selector));
+        VHSimFaults faults;
+        if (kind == QLatin1String("vanish")) {
+            // After the N-th command; "erase": right after the first erase.
+            faults.vanishAfter =
+                step == QLatin1String("erase") ? int(log.indexOf(ofSelector.value(0))) + 1 : stepOf(log.size(), step);
+            target = log.value(faults.vanishAfter - 1);
+        } else if (kind == QLatin1String("fail")) {
+            faults.failCommand = stepOf(ofSelector.size(), step);
+            faults.failSelector = selector;
+            target = ofSelector.value(faults.failCommand - 1);
+        } else if (kind == QLatin1String("corrupt")) {
+            faults.corruptReads = stepOf(ofSelector.size(), step);
+            faults.corruptSelector = selector;
+        } else if (kind == QLatin1String("never ready")) {
+            faults.flashNeverReady = true;
+        } else {
+            faults.eraseKeepsData = true;
+        }
+        return faults;
+    }
+
+    // The next run (a new object, as `recover` makes) brings a device left in IAP mode back.
+    void recover(Road road)
+    {
+        QVERIFY(m_sim->setFaults(kDevice, VHSimFaults()));
+        if (!m_sim->isPlugged(kDevice))
+            QVERIFY(m_sim->plug(kDevice));
+        GalPtr again(new VHGalDevice);
+        QVERIFY(attachScsi(*again));
+        const int pending = road == Road::Update ? VHClient::STATE_UPDATING : VHClient::STATE_RESTORING;
+        QVERIFY(again->setStateWithMatch(VHClient::STATE_READY, pending));
+        QVERIFY(runRoad(road, *again));
+    }
+
+    void addScsiFault(Road road, const QString &kind, int selector, const QString &step, bool succeeds)
+    {
+        const QString road_ = road == Road::Update ? QStringLiteral("method 2") : QStringLiteral("restore");
+        QTest::newRow(qPrintable(QStringLiteral("%1 | %2 sel=%3 | %4").arg(road_, kind).arg(selector).arg(step)))
+            << int(road) << kind << selector << step << succeeds;
     }
 
 private slots:
@@ -217,7 +344,6 @@ private slots:
         QTest::addColumn<QString>("iap");
         QTest::addColumn<int>("method");
         QTest::addColumn<bool>("sameVersions");
-        QTest::newRow("versions equal") << QStringLiteral("Pacer21") << QStringLiteral("R001") << 2 << true;
         QTest::newRow("R001 Pacer20plus") << QStringLiteral("Pacer20plus") << QStringLiteral("R001") << 2 << false;
         QTest::newRow("no UpdateMethod, versions equal")
             << QStringLiteral("Pacer21") << QStringLiteral("R001") << 0 << true;
@@ -381,6 +507,258 @@ private slots:
         QStringList installed;
         QVERIFY(m_sim->restart(kDevice, 0, &installed));
         QVERIFY2(installed.contains(QStringLiteral("OS=120")), qPrintable(installed.join(',')));
+    }
+    // Nothing newer in the package: nothing is written, the device is not sent away, and it says so.
+    void nothingToDo_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<QString>("bootLoader");
+        QTest::newRow("method 2, newer boot loader only") << 2 << QStringLiteral("R001");
+        QTest::newRow("method 2, same boot loader") << 2 << QStringLiteral("R002");
+        QTest::newRow("method 1, same boot loader") << 1 << QStringLiteral("R002");
+    }
+    void nothingToDo()
+    {
+        QFETCH(int, method);
+        QFETCH(QString, bootLoader);
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = method;
+        identity.bootLoader = bootLoader;
+        identity.os = QStringLiteral("120");
+        identity.langVersion = QStringLiteral("L2");
+        makeSim(identity);
+        GalPtr device = makeDevice();
+        int code = 0;
+        QVERIFY(!update(*device, makePackage(Package()), &code));
+        QCOMPARE(code, int(VHGalDevice::NothingToDo));
+        QCOMPARE(device->state(), int(VHClient::STATE_READY));
+        verifyNothingOfOursLeft();
+        QVERIFY(m_sim->isPlugged(kDevice));
+    }
+
+    // Method 1 checks the whole package before the first byte goes to the
+    // volume (the boot loader is newer, so "/iap.bin" would go first); a
+    // package without a GAL image is refused by both methods.
+    void refusedPackageLeavesNothing_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<int>("broken");
+        QTest::newRow("parts exceed Size") << 1 << 0;
+        QTest::newRow("short fonts") << 1 << 1;
+        QTest::newRow("no header.bin") << 1 << 2;
+        QTest::newRow("no fonts") << 1 << 3;
+        QTest::newRow("no image: a language pack") << 1 << 4;
+        QTest::newRow("method 2, no image: a language pack") << 2 << 4;
+    }
+    void refusedPackageLeavesNothing()
+    {
+        QFETCH(int, method);
+        QFETCH(int, broken);
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = method;
+        identity.bootLoader = QStringLiteral("R001");
+        identity.lang = QStringLiteral("deu");
+        makeSim(identity);
+        const QString font = volume() + QStringLiteral("/Lang/") + VHDevSim::fontFileName(QStringLiteral("deu"));
+        const QByteArray fontBefore = readFile(font);
+        Package package;
+        if (broken == 0)
+            package.release.replace("Size=64", "Size=2");
+        package.fontSize = broken == 1 ? 3 : package.fontSize;
+        package.withHeader = broken != 2;
+        if (broken == 3)
+            package.fonts.clear();
+        package.withImage = broken != 4;
+        GalPtr device = makeDevice();
+        int code = 0;
+        QVERIFY(!update(*device, makePackage(package), &code));
+        QCOMPARE(code, int(VHGalDevice::Failed));
+        QCOMPARE(device->state(), int(VHClient::STATE_READY));
+        verifyNothingOfOursLeft();
+        QCOMPARE(readFile(font), fontBefore);
+    }
+
+    // Files an earlier, refused update left are not installed with the next one.
+    void leftoversOfAnEarlierUpdateAreRemoved_data()
+    {
+        QTest::addColumn<bool>("nextRefused");
+        QTest::newRow("next update refused") << true;
+        QTest::newRow("next update installed") << false;
+    }
+    void leftoversOfAnEarlierUpdateAreRemoved()
+    {
+        QFETCH(bool, nextRefused);
+        makeSim(); // boot loader R002, the package's
+        QVERIFY(writeFile(volume() + QStringLiteral("/iap.bin"),
+                          VHDevSim::makeImage(QStringLiteral("BootLoader"), "R009")));
+        QVERIFY(writeFile(volume() + QStringLiteral("/IMG.bin"), VHDevSim::makeImage(QStringLiteral("OS"), "999")));
+        GalPtr device = makeDevice();
+        Package package;
+        package.fontSize = nextRefused ? 3 : package.fontSize;
+        QCOMPARE(update(*device, makePackage(package)), !nextRefused);
+        QVERIFY(!onVolume(QStringLiteral("iap.bin")));
+        QStringList installed;
+        QVERIFY(m_sim->restart(kDevice, 0, &installed));
+        QVERIFY2(!installed.contains(QStringLiteral("BootLoader=R009")), qPrintable(installed.join(',')));
+        QVERIFY2(!installed.contains(QStringLiteral("OS=999")), qPrintable(installed.join(',')));
+    }
+
+    // An object made in IAP mode (a later run, recover) flashes with what the
+    // first pass chose: the device's language and the carried profile; LANG
+    // given wins; with neither, English.
+    void secondPassCarriesTheFirstPassChoice_data()
+    {
+        QTest::addColumn<bool>("remembered");
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("font");
+        QTest::newRow("remembered") << true << QString() << QStringLiteral("deu");
+        QTest::newRow("remembered, LANG given") << true << QStringLiteral("fra") << QStringLiteral("fra");
+        QTest::newRow("nothing remembered, LANG given") << false << QStringLiteral("fra") << QStringLiteral("fra");
+        QTest::newRow("nothing remembered") << false << QString() << QStringLiteral("eng");
+    }
+    void secondPassCarriesTheFirstPassChoice()
+    {
+        QFETCH(bool, remembered);
+        QFETCH(QString, given);
+        QFETCH(QString, font);
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = 2;
+        identity.lang = QStringLiteral("deu");
+        makeSim(identity);
+        Package package;
+        package.profileMajor = 2;
+        package.fonts = {QStringLiteral("eng"), QStringLiteral("deu"), QStringLiteral("fra")};
+        const QString zip = makePackage(package);
+        GalPtr first = makeDevice();
+        QVERIFY(update(*first, zip));
+        QVERIFY(onVolume(QStringLiteral("syncprofile.ini")));
+        const QString record = testDataFolder(m_root.path() + QStringLiteral("/xdg")) + QStringLiteral("/pending/gal-")
+                               + identity.uuid + QStringLiteral(".ini");
+        QVERIFY(QFileInfo::exists(record));
+        if (!remembered)
+            QVERIFY(QFile::remove(record));
+        first.reset();
+        GalPtr stranded(new VHGalDevice);
+        QVERIFY(attachInIapMode(*stranded));
+        QVERIFY(stranded->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_UPDATING));
+        m_sim->clearCommandLog(kDevice);
+        QVERIFY(update(*stranded, zip, nullptr, given));
+        QVERIFY(!QFileInfo::exists(record)); // flashed: nothing left to carry
+        // The image from 0x10000: 4096 bytes of padded image, 100 of header, then the device's font.
+        const QByteArray fontBytes = VHDevSim::makeFont(font, 2, package.fontSize);
+        QCOMPARE(m_sim->flash(kDevice, VHDevSim::Flash::External).mid(0x10000 + 4196, fontBytes.size()), fontBytes);
+        // The profile goes after the 64 KiB image only when carried.
+        QCOMPARE(m_sim->commandLog(kDevice).filter(QStringLiteral("sel=15 block=32 ")).size(), remembered ? 1 : 0);
+    }
+
+    void badLanguageForTheSecondPass()
+    {
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = 2;
+        makeSim(identity);
+        const QString zip = makePackage(Package());
+        QVERIFY(update(*makeDevice(), zip));
+        GalPtr stranded(new VHGalDevice);
+        QVERIFY(attachInIapMode(*stranded));
+        QVERIFY(stranded->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_UPDATING));
+        m_sim->clearCommandLog(kDevice);
+        QVERIFY(!update(*stranded, zip, nullptr, QStringLiteral("../../etc")));
+        QVERIFY(m_sim->commandLog(kDevice).filter(QStringLiteral("WRITE")).isEmpty());
+    }
+
+    // SCSI faults in the second passes (flash in IAP mode) of the update and
+    // the factory restore, at the first, a middle and the last command of a
+    // kind, and right after the points of no return (the first command in
+    // IAP mode follows "/update.ini" and the eject; the first erase). A
+    // success must be a device that starts with the package's software; a
+    // failure must leave a device that the next run brings back.
+    void scsiFaults_data()
+    {
+        QTest::addColumn<int>("road");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("selector");
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("succeeds");
+        for (Road road : {Road::Update, Road::Restore}) {
+            const bool restore = road == Road::Restore;
+            for (const char *step : {"first", "erase", "middle"})
+                addScsiFault(road, QStringLiteral("vanish"), 24, QString::fromLatin1(step), false);
+            // Pulled after the notification: the device has all it needs.
+            addScsiFault(road, QStringLiteral("vanish"), 24, QStringLiteral("last"), true);
+            const QList<int> selectors = restore ? QList<int>{12, 13, 24, 15, 16} : QList<int>{24, 15, 16};
+            for (int selector : selectors)
+                for (const char *step : {"first", "middle", "last"})
+                    addScsiFault(road, QStringLiteral("fail"), selector, QString::fromLatin1(step), false);
+            addScsiFault(road, QStringLiteral("fail"), 26, QStringLiteral("last"), false);
+            // A garbled read is read again; garbled twice, the flash counts as wrong.
+            addScsiFault(road, QStringLiteral("corrupt"), 16, QStringLiteral("first"), true);
+            addScsiFault(road, QStringLiteral("corrupt"), 16, QStringLiteral("last"), restore);
+            addScsiFault(road, QStringLiteral("never ready"), 21, QStringLiteral("every"), true);
+            addScsiFault(road, QStringLiteral("erase keeps data"), 24, QStringLiteral("every"), true);
+        }
+    }
+    void scsiFaults()
+    {
+        QFETCH(int, road);
+        QFETCH(QString, kind);
+        QFETCH(int, selector);
+        QFETCH(QString, step);
+        QFETCH(bool, succeeds);
+        const Road which = Road(road);
+        QVERIFY(!cleanLog(which).isEmpty());
+        QString target;
+        const VHSimFaults faults = faultFor(which, kind, selector, step, target);
+        GalPtr device = deviceInIapMode(which);
+        QVERIFY(device);
+        QVERIFY(m_sim->setFaults(kDevice, faults));
+        const bool ok = runRoad(which, *device);
+        const QStringList log = m_sim->commandLog(kDevice);
+        if (!target.isEmpty()) {
+            // The rule hit the command the row names.
+            const qsizetype hit = log.indexOf(QRegularExpression(QStringLiteral(".*(fault=|VANISHED).*")));
+            const qsizetype at = kind == QLatin1String("vanish") ? hit - 1 : hit;
+            QVERIFY2(at >= 0 && log.at(at).section(QLatin1Char(' '), 0, 2) == target.section(QLatin1Char(' '), 0, 2),
+                     qPrintable(target + QStringLiteral(" | ") + log.value(at)));
+        }
+        QCOMPARE(ok, succeeds);
+        QCOMPARE(device->state(), int(VHClient::STATE_READY));
+        device.reset();
+        if (!ok)
+            recover(which);
+        if (which == Road::Restore)
+            QCOMPARE(m_sim->flash(kDevice, VHDevSim::Flash::Internal).left(5000), QByteArray(5000, 'f'));
+        QStringList installed;
+        QVERIFY(m_sim->restart(kDevice, 0, &installed));
+        const QString version = which == Road::Update ? QStringLiteral("OS=120") : QStringLiteral("OS=100");
+        QVERIFY2(installed.contains(version), qPrintable(installed.join(',')));
+    }
+
+    // Method 1 needs room for everything it writes; short of it nothing is written (code 3).
+    void methodOneChecksFreeSpace_data()
+    {
+        QTest::addColumn<qint64>("free");
+        QTest::addColumn<bool>("fits");
+        QTest::newRow("short") << qint64(60 * 1024) << false;
+        QTest::newRow("enough") << qint64(1024 * 1024) << true;
+    }
+    void methodOneChecksFreeSpace()
+    {
+        QFETCH(qint64, free);
+        QFETCH(bool, fits);
+        VHDevSim::GalIdentity identity;
+        identity.bootLoader = QStringLiteral("R001");
+        VHDevSim::DriveOptions drive;
+        drive.freeBytes = free;
+        m_sim = std::make_unique<VHDevSim>(m_root.path() + QStringLiteral("/sim%1").arg(++m_count));
+        QVERIFY(m_sim->createGal(kDevice, identity, drive));
+        QVERIFY(m_sim->plug(kDevice));
+        VHDaemon::instance()->platform()->setBackend(std::make_unique<VHSimPlatform>(m_sim->root()));
+        GalPtr device = makeDevice();
+        int code = 0;
+        QCOMPARE(update(*device, makePackage(Package()), &code), fits);
+        QCOMPARE(code, fits ? int(VHGalDevice::NoError) : int(VHGalDevice::NoSpace));
+        if (!fits)
+            verifyNothingOfOursLeft();
     }
 };
 
