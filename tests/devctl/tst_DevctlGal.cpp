@@ -38,6 +38,14 @@ class TestDevctlGal : public QObject
 
     QString file(const QString &name) const { return m_work.filePath(name); }
 
+    // The volume's files and their contents, but for the identity file the drive scan marks.
+    QStringList volumeState() const
+    {
+        QStringList files = snapshot(m_sim->volumePath(kName));
+        files.removeIf([](const QString &line) { return line.startsWith(QLatin1String("device.ini ")); });
+        return files;
+    }
+
     void plugDevice(const VHDevSim::GalIdentity &identity)
     {
         m_sim->remove(kName);
@@ -110,8 +118,7 @@ private slots:
         identity.updateMethod = method;
         identity.bootLoader = QStringLiteral("R001"); // every package's boot loader is newer
         plugDevice(identity);
-        const QString volume = m_sim->volumePath(kName);
-        const QStringList before = snapshot(volume);
+        const QStringList before = volumeState();
         const QString package = input(kind);
         QVERIFY(!package.isEmpty());
         QStringList arguments{QStringLiteral("update"), package};
@@ -119,7 +126,7 @@ private slots:
             arguments << language;
         const VHTestRun run = devctl(arguments);
         QCOMPARE(run.code, exitCode);
-        QCOMPARE(snapshot(volume), before);
+        QCOMPARE(volumeState(), before);
         // Still a volume: restarted, the device is not in IAP mode.
         QVERIFY(m_sim->restart(kName));
         QVERIFY(QFileInfo::exists(m_sim->drivePath(kName) + QStringLiteral("/device.ini")));
@@ -141,11 +148,68 @@ private slots:
         identity.langVersion = gal.langVersion;
         identity.bootLoader = gal.bootLoaderVersion;
         plugDevice(identity);
-        const QStringList before = snapshot(m_sim->volumePath(kName));
+        const QStringList before = volumeState();
         const VHTestRun run = devctl({QStringLiteral("update"), input(QStringLiteral("gal"))});
         QCOMPARE(run.code, 4);
         QVERIFY2(run.err.contains("nothing to do"), run.err.constData());
-        QCOMPARE(snapshot(m_sim->volumePath(kName)), before);
+        QCOMPARE(volumeState(), before);
+    }
+    // A device left in IAP mode: recover flashes it with what the first pass
+    // chose (kept per UUID in the data folder) unless LANG is given, and says
+    // which language it uses; given a folder it finishes a factory restore.
+    void recover_data()
+    {
+        QTest::addColumn<QString>("remembered");
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("used");
+        QTest::addColumn<QString>("source");
+        QTest::newRow("remembered") << "deu" << QString() << "deu"
+                                    << "remembered";
+        QTest::newRow("LANG given") << "deu"
+                                    << "eng"
+                                    << "eng"
+                                    << "given";
+        QTest::newRow("nothing remembered") << QString() << QString() << "eng"
+                                            << "default";
+        QTest::newRow("restore folder") << QString() << QString() << QString() << QString();
+    }
+    void recover()
+    {
+        QFETCH(QString, remembered);
+        QFETCH(QString, given);
+        QFETCH(QString, used);
+        QFETCH(QString, source);
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = 2;
+        plugDevice(identity);
+        QVERIFY(writeFile(m_sim->volumePath(kName) + QStringLiteral("/update.ini"), QByteArray()));
+        QVERIFY(m_sim->restart(kName)); // now in IAP mode
+        const QString record = file(QStringLiteral("xdg/data/VeloraHub/pending/gal-%1.ini")).arg(identity.uuid);
+        QFile::remove(record);
+        if (!remembered.isEmpty())
+            QVERIFY(writeFile(record, "[GalPending]\nlanguage=" + remembered.toLatin1() + "\n"));
+        QString package = input(QStringLiteral("gal"));
+        if (used.isEmpty()) {
+            package = file(QStringLiteral("restore"));
+            QVERIFY(VHGalPackageBuilder::writeRestoreFolder(package, VHGalPackageBuilder::Restore()));
+        }
+        QStringList arguments{QStringLiteral("recover"), package};
+        if (!given.isEmpty())
+            arguments << given;
+        const VHTestRun run = devctl(arguments);
+        QVERIFY2(run.code == 0, run.err.constData());
+        // Without a language kept or given it says which one the image gets.
+        QCOMPARE(run.err.contains("English (eng)"), source == QLatin1String("default"));
+        if (!used.isEmpty()) {
+            QCOMPARE(run.json.value(QStringLiteral("language")).toString(), used);
+            QCOMPARE(run.json.value(QStringLiteral("languageSource")).toString(), source);
+            QVERIFY(!QFileInfo::exists(record)); // flashed: nothing left to carry
+        }
+        // The notification was sent: the device starts again from its volume.
+        QStringList installed;
+        QVERIFY(m_sim->restart(kName, 0, &installed));
+        QVERIFY2(installed.contains(used.isEmpty() ? QStringLiteral("OS=1.0.0") : QStringLiteral("OS=2.1.0")),
+                 qPrintable(installed.join(',')));
     }
 };
 

@@ -712,6 +712,9 @@ int VHDevctl::recoverUpdate(VHClient *client, const QString &package, const QStr
     const bool remembered = VHGalPending::ofDataFolder().load(uuid, record);
     const QString used = !language.isEmpty() ? language : remembered ? record.language : QStringLiteral("eng");
     m_result.insert(QStringLiteral("language"), used);
+    m_result.insert(QStringLiteral("languageSource"), !language.isEmpty() ? QStringLiteral("given")
+                                                      : remembered        ? QStringLiteral("remembered")
+                                                                          : QStringLiteral("default"));
     m_result.insert(QStringLiteral("profileCarried"), remembered && record.profile.has_value());
     if (!language.isEmpty())
         say(QStringLiteral("language: %1 (given)").arg(used));
