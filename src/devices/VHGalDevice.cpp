@@ -803,8 +803,12 @@ VHResult VHGalDevice::firstPass(const QString &archive)
     if (VHResult space = checkFreeSpace(files.size()); !space)
         return space;
     const VHResult written = writeFirstPass(route, files, languages, profile);
-    if (!written && (!removeOurFiles() || !VHGalPending::ofDataFolder().remove(device.uuid)))
-        vhWarning() << "files of the failed update may be left on the volume";
+    // What the first pass chose is forgotten only once no instruction can
+    // send the device into IAP mode: a volume pulled after "/update.ini" may.
+    if (!written && removeOurFiles())
+        VHGalPending::ofDataFolder().remove(device.uuid);
+    else if (!written)
+        vhWarning() << "files of the failed update may be left on the volume; a later update removes them";
     return written;
 }
 

@@ -40,7 +40,10 @@ bool VHGalPending::isLanguageCode(const QString &code)
            });
 }
 
-QString VHGalPending::filePath(const QString &uuid) const { return m_folder + QStringLiteral("/gal-%1.ini").arg(uuid); }
+QString VHGalPending::filePathFor(const QString &uuid) const
+{
+    return m_folder + QStringLiteral("/gal-%1.ini").arg(uuid);
+}
 
 bool VHGalPending::store(const QString &uuid, const Record &record, QString *error) const
 {
@@ -60,14 +63,14 @@ bool VHGalPending::store(const QString &uuid, const Record &record, QString *err
     QByteArray text = "[" + kGroup.toLatin1() + "]\nlanguage=" + record.language.toLatin1() + "\n";
     if (record.profile)
         text += "profile=" + record.profile->toBase64() + "\n";
-    return VHSafeFolder::replaceFile(filePath(uuid), text, error);
+    return VHSafeFolder::replaceFile(filePathFor(uuid), text, error);
 }
 
 bool VHGalPending::load(const QString &uuid, Record &record) const
 {
     record = Record();
     QByteArray bytes;
-    if (!isUsableUuid(uuid) || !VHSafeFolder::readFileBelow(m_folder, filePath(uuid), kMaxRecordSize, bytes))
+    if (!isUsableUuid(uuid) || !VHSafeFolder::readFileBelow(m_folder, filePathFor(uuid), kMaxRecordSize, bytes))
         return false;
     const VHIniDocument ini(bytes);
     const QString language = ini.value(kGroup, QStringLiteral("language"));
@@ -88,6 +91,6 @@ bool VHGalPending::remove(const QString &uuid) const
 {
     if (!isUsableUuid(uuid))
         return true;
-    const QString path = filePath(uuid);
+    const QString path = filePathFor(uuid);
     return !QFileInfo::exists(path) || QFile::remove(path);
 }

@@ -37,8 +37,9 @@ public:
     // Three lower-case ASCII letters, as "deu".
     static bool isLanguageCode(const QString &code);
 
-private:
-    QString filePath(const QString &uuid) const;
+    // Where the record of a device is kept.
+    QString filePathFor(const QString &uuid) const;
 
+private:
     QString m_folder;
 };

@@ -4,10 +4,12 @@
 #include "VHFitPackageBuilder.h"
 #include "VHGalDevice.h"
 #include "VHGalPackage.h"
+#include "VHGalPending.h"
 #include "VHPlatform.h"
 #include "VHSimPlatform.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
+#include "VHTestFaultMatrix.h"
 #include "VHTestFiles.h"
 #include "corvo_builder.h"
 
@@ -160,20 +162,20 @@ class TestVHGalDevice : public QObject
         return runAction(device, [&] { return device.restoreFactory(restoreFolder()); });
     }
 
-    // A new method-2 device after the first pass, waiting in IAP mode, the command log empty.
+    // A new method-2 device waiting in IAP mode, as its first pass leaves it,
+    // attached to an object made in IAP mode (as the next run makes it), the
+    // command log empty. The first pass itself is the volume table's.
     GalPtr deviceInIapMode(Road road)
     {
         VHDevSim::GalIdentity identity;
         identity.updateMethod = 2;
         m_sim = std::make_unique<VHDevSim>(m_root.path() + QStringLiteral("/sim%1").arg(++m_count));
-        GalPtr device;
-        if (!m_sim->createGal(kDevice, identity) || !m_sim->plug(kDevice))
-            return device;
-        device = makeDevice();
-        if (!runRoad(road, *device) || !attachInIapMode(*device))
+        GalPtr device(new VHGalDevice);
+        const int pending = road == Road::Update ? VHClient::STATE_UPDATING : VHClient::STATE_RESTORING;
+        if (!m_sim->createGal(kDevice, identity) || !writeFile(m_sim->volumePath(kDevice) + "/update.ini", {})
+            || !attachInIapMode(*device) || !device->setStateWithMatch(VHClient::STATE_READY, pending))
             device.reset();
-        if (device)
-            m_sim->clearCommandLog(kDevice);
+        m_sim->clearCommandLog(kDevice);
         return device;
     }
 
@@ -238,6 +240,59 @@ class TestVHGalDevice : public QObject
         const QString road_ = road == Road::Update ? QStringLiteral("method 2") : QStringLiteral("restore");
         QTest::newRow(qPrintable(QStringLiteral("%1 | %2 sel=%3 | %4").arg(road_, kind).arg(selector).arg(step)))
             << int(road) << kind << selector << step << succeeds;
+    }
+
+    // ---- the fault table of the first passes on the volume -------------------------------
+
+    std::unique_ptr<VHSimPlatform> m_hookedPlatform; // keeps the storage-fault hook of the root
+    QHash<QString, int> m_cleanSteps;                // "<method> <rule>": steps of a clean run
+    QHash<int, QByteArray> m_cleanImages;            // "/IMG.bin" of a clean method-1 run
+
+    // A new device on a new root whose file operations the simulator counts;
+    // its boot loader is older than the package's, so "/iap.bin" is written too.
+    GalPtr hookedDevice(int method)
+    {
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = method;
+        identity.bootLoader = QStringLiteral("R001");
+        identity.lang = QStringLiteral("deu");
+        m_hookedPlatform.reset();
+        m_sim = std::make_unique<VHDevSim>(m_root.path() + QStringLiteral("/sim%1").arg(++m_count));
+        if (!m_sim->createGal(kDevice, identity) || !m_sim->plug(kDevice))
+            return {};
+        m_hookedPlatform = std::make_unique<VHSimPlatform>(m_sim->root());
+        return makeDevice();
+    }
+
+    int cleanSteps(int method, const VHFaultRule &rule)
+    {
+        const QString key = QStringLiteral("%1 %2").arg(method).arg(rule.name());
+        if (!m_cleanSteps.contains(key)) {
+            GalPtr device = hookedDevice(method);
+            VHTestFaultMatrix matrix(*m_sim, kDevice);
+            matrix.clearLogs();
+            if (!device || !update(*device, roadPackage()))
+                return 0;
+            for (const VHFaultRule &each : VHFaultRule::volumeRules())
+                m_cleanSteps.insert(QStringLiteral("%1 %2").arg(method).arg(each.name()), matrix.countSteps(each));
+            if (method == 1)
+                m_cleanImages.insert(method, readFile(volume() + QStringLiteral("/IMG.bin")));
+        }
+        return m_cleanSteps.value(key);
+    }
+
+    // The firmware's next start installs the package; for method 2 after the flash in IAP mode.
+    void verifyInstalls(int method, VHGalDevice &device)
+    {
+        if (method == 2) {
+            QCOMPARE(device.state(), int(VHClient::STATE_UPDATING));
+            QVERIFY(attachInIapMode(device));
+            QVERIFY(update(device, roadPackage()));
+        }
+        QStringList installed;
+        QVERIFY(m_sim->restart(kDevice, 0, &installed));
+        QVERIFY2(installed.contains(QStringLiteral("OS=120")), qPrintable(installed.join(',')));
+        QVERIFY2(installed.contains(QStringLiteral("BootLoader=R002")) || method == 2, qPrintable(installed.join(',')));
     }
 
 private slots:
@@ -685,16 +740,21 @@ private slots:
                 addScsiFault(road, QStringLiteral("vanish"), 24, QString::fromLatin1(step), false);
             // Pulled after the notification: the device has all it needs.
             addScsiFault(road, QStringLiteral("vanish"), 24, QStringLiteral("last"), true);
-            const QList<int> selectors = restore ? QList<int>{12, 13, 24, 15, 16} : QList<int>{24, 15, 16};
-            for (int selector : selectors)
-                for (const char *step : {"first", "middle", "last"})
+            // Every step of the first area written, the ends of the others.
+            const int written = restore ? 12 : 15;
+            for (const char *step : {"first", "middle", "last"})
+                addScsiFault(road, QStringLiteral("fail"), written, QString::fromLatin1(step), false);
+            const QList<int> others = restore ? QList<int>{13, 24, 15, 16} : QList<int>{24, 16};
+            for (int selector : others)
+                for (const char *step : {"first", "last"})
                     addScsiFault(road, QStringLiteral("fail"), selector, QString::fromLatin1(step), false);
             addScsiFault(road, QStringLiteral("fail"), 26, QStringLiteral("last"), false);
             // A garbled read is read again; garbled twice, the flash counts as wrong.
             addScsiFault(road, QStringLiteral("corrupt"), 16, QStringLiteral("first"), true);
             addScsiFault(road, QStringLiteral("corrupt"), 16, QStringLiteral("last"), restore);
             addScsiFault(road, QStringLiteral("never ready"), 21, QStringLiteral("every"), true);
-            addScsiFault(road, QStringLiteral("erase keeps data"), 24, QStringLiteral("every"), true);
+            // NOR flash: a write over bytes the erase kept gives wrong bytes, which the read-back finds.
+            addScsiFault(road, QStringLiteral("erase keeps data"), 24, QStringLiteral("every"), false);
         }
     }
     void scsiFaults()
@@ -710,6 +770,10 @@ private slots:
         const VHSimFaults faults = faultFor(which, kind, selector, step, target);
         GalPtr device = deviceInIapMode(which);
         QVERIFY(device);
+        if (faults.eraseKeepsData) { // old data where the erase should have left 0xFF
+            const qsizetype size = m_sim->flash(kDevice, VHDevSim::Flash::External).size();
+            QVERIFY(m_sim->setFlash(kDevice, VHDevSim::Flash::External, QByteArray(size, char(0x5A))));
+        }
         QVERIFY(m_sim->setFaults(kDevice, faults));
         const bool ok = runRoad(which, *device);
         const QStringList log = m_sim->commandLog(kDevice);
@@ -731,6 +795,72 @@ private slots:
         QVERIFY(m_sim->restart(kDevice, 0, &installed));
         const QString version = which == Road::Update ? QStringLiteral("OS=120") : QStringLiteral("OS=100");
         QVERIFY2(installed.contains(version), qPrintable(installed.join(',')));
+    }
+
+    // Volume faults in the first passes (method 1 writes everything; method 2
+    // writes "/iap.bin" and the instruction before the eject), at the first,
+    // a middle and the last step of each kind. Reported done: the device
+    // installs the package. Failed: no instruction names an incomplete file,
+    // nothing of ours is left where the volume is still there, and the next
+    // run brings the device to the package's software.
+    void volumeFaults_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<int>("rule");
+        QTest::addColumn<int>("step");
+        for (int method : {1, 2}) {
+            for (const VHFaultRule &rule : VHFaultRule::volumeRules()) {
+                const int count = cleanSteps(method, rule);
+                if (count <= 0)
+                    qWarning("a clean run of method %d counts no step of %s", method, qPrintable(rule.name()));
+                for (int at : VHTestFaultMatrix::pickSteps(count)) {
+                    QTest::newRow(qPrintable(
+                        QStringLiteral("method %1 | %2 | %3 of %4").arg(method).arg(rule.name()).arg(at).arg(count)))
+                        << method << int(rule.kind) << at;
+                }
+            }
+        }
+    }
+    void volumeFaults()
+    {
+        QFETCH(int, method);
+        QFETCH(int, rule);
+        QFETCH(int, step);
+        const int at = step;
+        const VHFaultRule fault{VHFaultRule::Kind(rule)};
+        const QByteArray row = VHTestFaultMatrix::describe(QStringLiteral("GAL method %1").arg(method), fault, at);
+        GalPtr device = hookedDevice(method);
+        QVERIFY(device);
+        VHTestFaultMatrix matrix(*m_sim, kDevice);
+        QVERIFY(matrix.setRule(fault, at));
+        int code = 0;
+        const bool ok = update(*device, roadPackage(), &code);
+        QVERIFY(matrix.clearRules());
+        if (qEnvironmentVariableIsSet("GAL_FAULT_OUTCOMES")) {
+            QFile outcomes(qEnvironmentVariable("GAL_FAULT_OUTCOMES"));
+            if (outcomes.open(QIODevice::Append))
+                outcomes.write(row + " | " + (ok ? "done" : "failed " + QByteArray::number(code)) + "\n");
+        }
+        if (ok) {
+            verifyInstalls(method, *device);
+            return;
+        }
+        QCOMPARE(device->state(), int(VHClient::STATE_READY));
+        if (!m_sim->isPlugged(kDevice))
+            QVERIFY(m_sim->plug(kDevice));
+        // An instruction only beside complete files; nothing of ours when the cleanup could run.
+        const QString record = VHGalPending::ofDataFolder().filePathFor(VHDevSim::GalIdentity().uuid);
+        if (onVolume(QStringLiteral("update.ini")) && method == 1)
+            QVERIFY2(readFile(volume() + QStringLiteral("/IMG.bin")) == m_cleanImages.value(1), row);
+        else if (onVolume(QStringLiteral("update.ini"))) // pulled after it: recover has what it needs
+            QVERIFY2(fault.kind == VHFaultRule::VolumeVanishAt && QFileInfo::exists(record), row);
+        else if (fault.kind != VHFaultRule::VolumeVanishAt)
+            for (const char *name : {"IMG.bin", "iap.bin", "syncprofile.ini"})
+                QVERIFY2(!onVolume(QString::fromLatin1(name)), row + " " + name);
+        device.reset();
+        GalPtr next = makeDevice();
+        QVERIFY2(update(*next, roadPackage()), row);
+        verifyInstalls(method, *next);
     }
 
     // Method 1 needs room for everything it writes; short of it nothing is written (code 3).
