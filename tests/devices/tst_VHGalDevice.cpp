@@ -273,7 +273,7 @@ class TestVHGalDevice : public QObject
             matrix.clearLogs();
             if (!device || !update(*device, roadPackage()))
                 return 0;
-            for (const VHFaultRule &each : VHFaultRule::volumeRules())
+            for (const VHFaultRule &each : VHFaultRule::volumeRules() + VHFaultRule::dataFolderRules())
                 m_cleanSteps.insert(QStringLiteral("%1 %2").arg(method).arg(each.name()), matrix.countSteps(each));
             if (method == 1)
                 m_cleanImages.insert(method, readFile(volume() + QStringLiteral("/IMG.bin")));
@@ -809,7 +809,10 @@ private slots:
         QTest::addColumn<int>("rule");
         QTest::addColumn<int>("step");
         for (int method : {1, 2}) {
-            for (const VHFaultRule &rule : VHFaultRule::volumeRules()) {
+            // Method 2 also keeps its choice in the data folder before the instruction.
+            const QList<VHFaultRule> rules =
+                VHFaultRule::volumeRules() + (method == 2 ? VHFaultRule::dataFolderRules() : QList<VHFaultRule>());
+            for (const VHFaultRule &rule : rules) {
                 const int count = cleanSteps(method, rule);
                 if (count <= 0)
                     qWarning("a clean run of method %d counts no step of %s", method, qPrintable(rule.name()));
@@ -854,9 +857,11 @@ private slots:
             QVERIFY2(readFile(volume() + QStringLiteral("/IMG.bin")) == m_cleanImages.value(1), row);
         else if (onVolume(QStringLiteral("update.ini"))) // pulled after it: recover has what it needs
             QVERIFY2(fault.kind == VHFaultRule::VolumeVanishAt && QFileInfo::exists(record), row);
-        else if (fault.kind != VHFaultRule::VolumeVanishAt)
+        else if (fault.kind != VHFaultRule::VolumeVanishAt) {
             for (const char *name : {"IMG.bin", "iap.bin", "syncprofile.ini"})
                 QVERIFY2(!onVolume(QString::fromLatin1(name)), row + " " + name);
+            QVERIFY2(!QFileInfo::exists(record), row);
+        }
         device.reset();
         GalPtr next = makeDevice();
         QVERIFY2(update(*next, roadPackage()), row);
