@@ -1,12 +1,14 @@
 #include "VHGalDevice.h"
 
 #include "VHCorvoLock.h"
+#include "VHDaemon.h"
 #include "VHDeviceManager.h"
 #include "VHDeviceRegistry.h"
 #include "VHEnv.h"
 #include "VHFSDeviceService.h"
 #include "VHFileOps.h"
 #include "VHGalPackage.h"
+#include "VHGalPending.h"
 #include "VHIniDocument.h"
 #include "VHLog.h"
 #include "VHPlatform.h"
@@ -40,6 +42,8 @@ constexpr VHSafeFolder::Options kVolumeFiles = VHSafeFolder::FatNames | VHSafeFo
 constexpr int kFlashBlock = 4096;
 constexpr std::uint8_t kExternalSelector = 15;
 constexpr std::uint8_t kInternalSelector = 12;
+constexpr std::uint8_t kExternalReadSelector = 0x10;
+constexpr std::uint8_t kInternalReadSelector = 0x0D;
 constexpr int kInternalBlock = 2048;
 constexpr qint64 kMaxPackageFile = VHGalPackage::kMaxFileSize;
 constexpr qint64 kMaxProfileIni = 1024 * 1024;
@@ -306,19 +310,6 @@ VHResult VHGalDevice::writeUpdateIni()
     return VHResult::success();
 }
 
-VHResult VHGalDevice::copyIAPBin(const QString &work)
-{
-    vhDebug() << "copy iap bin";
-    QByteArray bytes;
-    const QString source = work + QLatin1Char('/') + kIapFile;
-    if (!VHSafeFolder::readFileBelow(work, source, kMaxPackageFile, bytes))
-        return fail(QStringLiteral("IAP file %1 is not found").arg(source));
-    VHSafeFolder root = volume();
-    if (VHResult written = writeVolumeFile(root, kIapFile, bytes); !written)
-        return fail("copy iap.bin failed: " + written.reason);
-    return VHResult::success();
-}
-
 VHResult VHGalDevice::copyLangFiles(const QList<VHGalPackage::LanguageFile> &fonts, const QStringList &languages)
 {
     const int chosen = VHGalPackage::chooseLanguageFile(fonts, languages);
@@ -351,7 +342,7 @@ VHResult VHGalDevice::readRelease(const QString &folder, QByteArray &bytes)
     return VHResult::success();
 }
 
-VHResult VHGalDevice::readParts(const QString &work, const QString &imageName, bool profile, VHGalPackage::Parts &parts)
+VHResult VHGalDevice::readParts(const QString &work, const QString &imageName, VHGalPackage::Parts &parts)
 {
     VHSafeFolder folder = VHSafeFolder::open(work, QString(), VHSafeFolder::FatNames);
     if (!folder.isValid())
@@ -371,8 +362,7 @@ VHResult VHGalDevice::readParts(const QString &work, const QString &imageName, b
         return true;
     };
     const QString image = VHGalPackage::imageFileName(names, imageName);
-    if ((!image.isEmpty() && !read(image, parts.image)) || !read(QStringLiteral("header.bin"), parts.header)
-        || (profile && !read(QStringLiteral("Profile.bin"), parts.profile)))
+    if ((!image.isEmpty() && !read(image, parts.image)) || !read(QStringLiteral("header.bin"), parts.header))
         return fail("can not read the package in " + work);
     for (const QString &name : std::as_const(names)) {
         if (!name.endsWith(QLatin1String(".bft"), Qt::CaseInsensitive)
@@ -385,31 +375,6 @@ VHResult VHGalDevice::readParts(const QString &work, const QString &imageName, b
     }
     parts.languages = VHGalPackage::inNameOrder(parts.languages);
     return VHResult::success();
-}
-
-VHResult VHGalDevice::setDefLanguage(const QString &work, const QStringList &languages, const VHImageMetaInfo &meta)
-{
-    VHGalPackage::Parts parts;
-    if (VHResult read = readParts(work, meta.name, false, parts); !read)
-        return read;
-    const int font = VHGalPackage::chooseLanguageFile(parts.languages, languages);
-    if (!parts.image || !parts.header || font < 0)
-        return fail(QStringLiteral("prepare GAL image failed: the package lacks the image, header.bin or a font"));
-    const VHGalPackage::Binary image =
-        VHGalPackage::imageBinary(*parts.image, *parts.header, parts.languages.at(font).bytes, meta);
-    if (!image.ok())
-        return fail("prepare GAL image failed " + image.refusal);
-    // The fonts go first and the instruction file last: the firmware installs
-    // only when everything it needs is on the volume.
-    if (VHResult fonts = copyLangFiles(parts.languages, languages); !fonts)
-        return fonts;
-    VHSafeFolder root = volume();
-    if (VHResult written = writeVolumeFile(root, kImageFile, image.bytes); !written) {
-        if (!root.removeFile(kImageFile) || !root.sync())
-            vhWarning() << "can not remove the partial " << kImageFile;
-        return written;
-    }
-    return writeUpdateIni();
 }
 
 int VHGalDevice::updateProfile(const QString &work)
@@ -433,11 +398,12 @@ int VHGalDevice::updateProfile(const QString &work)
 // ---- the two passes of method 2 ----------------------------------------------------------
 
 VHResult VHGalDevice::prepareFlash(const QString &work, const QStringList &languages,
-                                   const VHGalPackage::Release &release, bool profile)
+                                   const VHGalPackage::Release &release, const std::optional<QByteArray> &profile)
 {
     VHGalPackage::Parts parts;
-    if (VHResult read = readParts(work, release.info.name, profile, parts); !read)
+    if (VHResult read = readParts(work, release.info.name, parts); !read)
         return read;
+    parts.profile = profile;
     // In IAP mode the device information is not read again: the name was
     // checked in the first pass.
     const QString iapName = inIapMode() ? QStringLiteral("IAP") : info().iapName;
@@ -487,13 +453,39 @@ VHResult VHGalDevice::enterIapMode(int fromState, int toState)
     return VHResult::success();
 }
 
+VHResult VHGalDevice::recallFirstPass(const QString &language, std::optional<QByteArray> &profile)
+{
+    if (!language.isEmpty() && !VHGalPending::isLanguageCode(language))
+        return fail("\"" + language + "\" is no language code");
+    QString uuid;
+    getUUID(uuid);
+    VHGalPending::Record record;
+    const bool remembered = VHGalPending::ofDataFolder().load(uuid, record);
+    if (remembered)
+        profile = record.profile;
+    if (!m_languages.isEmpty())
+        return VHResult::success();
+    if (!language.isEmpty())
+        m_languages = {language};
+    else if (remembered)
+        m_languages = {record.language};
+    else {
+        vhWarning() << "no language remembered for the device " << uuid << "; the image gets English (eng)";
+        m_languages = {QStringLiteral("eng")};
+    }
+    vhDebug() << "language for the image: " << m_languages.first()
+              << (profile ? " with the carried profile" : " without a carried profile");
+    return VHResult::success();
+}
+
 VHResult VHGalDevice::upgradeInIAPMode(const QString &archive, const QString &language)
 {
-    if (m_languages.isEmpty() && !language.isEmpty())
-        m_languages = {language};
-    QStringList languages;
-    getLanguageOnDevice(languages);
     if (m_image.isEmpty() || m_langBinary.isEmpty()) {
+        std::optional<QByteArray> profile;
+        if (VHResult recalled = recallFirstPass(language, profile); !recalled)
+            return recalled;
+        QStringList languages;
+        getLanguageOnDevice(languages);
         QStringList supported;
         if (!archive.isEmpty() && !VHUtility::getSupportLanguage(archive, workFolder(), supported))
             return fail("can not unpack " + archive);
@@ -501,26 +493,44 @@ VHResult VHGalDevice::upgradeInIAPMode(const QString &archive, const QString &la
         QByteArray bytes;
         if (VHResult read = readRelease(workFolder(), bytes); !read)
             return read;
-        if (VHResult prepared = prepareFlash(workFolder(), languages, VHGalPackage::readRelease(bytes), false);
+        if (VHResult prepared = prepareFlash(workFolder(), languages, VHGalPackage::readRelease(bytes), profile);
             !prepared)
             return prepared;
     }
+    vhDebug() << "erase img startBlock = " << m_imageBlock << ", size= " << m_image.size();
+    if (VHResult flashed = flashArea(m_image, m_imageBlock, QStringLiteral("GAL image")); !flashed)
+        return flashed;
+    vhDebug() << "erase language startBlock = " << m_langBlock << ", size= " << m_langBinary.size();
+    if (VHResult flashed = flashArea(m_langBinary, m_langBlock, QStringLiteral("language binary")); !flashed)
+        return flashed;
+    return notifyIAPUpdate();
+}
+
+VHResult VHGalDevice::flashArea(const QByteArray &bytes, quint32 block, const QString &what)
+{
     auto *service = dynamic_cast<VHSCSIDeviceService *>(deviceService());
     if (!service)
         return fail(QStringLiteral("the device is not in IAP mode"));
-    const int imageBlock = int(m_imageBlock);
-    vhDebug() << "erase img startBlock = " << imageBlock << ", size= " << m_image.size();
-    if (!service->eraseFlashBlocks(m_image.size(), kFlashBlock, imageBlock))
-        return fail(QStringLiteral("erase GAL image failed "));
-    if (!service->writeFlashBlocks(m_image, kExternalSelector, m_image.size(), kFlashBlock, imageBlock))
-        return fail(QStringLiteral("write GAL image failed"));
-    const int langBlock = int(m_langBlock);
-    vhDebug() << "erase language startBlock = " << langBlock << ", size= " << m_langBinary.size();
-    if (!service->eraseFlashBlocks(m_langBinary.size(), kFlashBlock, langBlock))
-        return fail(QStringLiteral("erase language binary failed"));
-    if (!service->writeFlashBlocks(m_langBinary, kExternalSelector, m_langBinary.size(), kFlashBlock, langBlock))
-        return fail(QStringLiteral("write language binary failed"));
-    return notifyIAPUpdate();
+    if (!service->eraseFlashBlocks(bytes.size(), kFlashBlock, int(block)))
+        return fail("erase " + what + " failed");
+    if (!service->writeFlashBlocks(bytes, kExternalSelector, bytes.size(), kFlashBlock, int(block)))
+        return fail("write " + what + " failed");
+    return verifyFlash(kExternalReadSelector, bytes, kFlashBlock, int(block), what);
+}
+
+VHResult VHGalDevice::verifyFlash(std::uint8_t selector, const QByteArray &bytes, int blockSize, int block,
+                                  const QString &what)
+{
+    auto *service = dynamic_cast<VHSCSIDeviceService *>(deviceService());
+    QByteArray back;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!service || !service->readFlashBlocks(back, selector, bytes.size(), blockSize, block))
+            return fail("can not read back the " + what);
+        if (back == bytes)
+            return VHResult::success();
+        vhWarning() << "the " << what << " read back differs from what was written";
+    }
+    return fail("the " + what + " in the flash differs from what was written");
 }
 
 VHResult VHGalDevice::notifyIAPUpdate()
@@ -547,15 +557,28 @@ VHResult VHGalDevice::updateFlashes(const QString &folder)
     const QString name = VHGalPackage::restoreName(bytes);
     if (name.isEmpty())
         return fail(QStringLiteral("release.ini names no image"));
+    // What is verified is what the files held when read here, capped.
+    QByteArray internal, external;
+    if (!VHSafeFolder::readFileBelow(folder, folder + QLatin1Char('/') + name + QStringLiteral(".bin"), kMaxPackageFile,
+                                     internal)
+        || !VHSafeFolder::readFileBelow(folder, folder + QLatin1Char('/') + name + QStringLiteral("ExData.bin"),
+                                        kMaxPackageFile, external))
+        return fail("can not read the restore files of " + name);
     if (!writeInternalFlash(folder, name, kInternalSelector, kInternalBlock))
         return fail("fail to write internal flash for " + name);
+    if (VHResult verified = verifyFlash(kInternalReadSelector, internal, kInternalBlock, 0, "internal flash");
+        !verified)
+        return verified;
     auto *service = dynamic_cast<VHSCSIDeviceService *>(deviceService());
-    const qint64 exSize = QFile(folder + QLatin1Char('/') + name + QStringLiteral("ExData.bin")).size();
-    if (!service || !service->eraseFlashBlocks(exSize, kFlashBlock, 0))
+    if (!service || !service->eraseFlashBlocks(external.size(), kFlashBlock, 0))
         return fail("fail to erase external flash for " + name);
     if (!writeExternalFlash(folder, name, kExternalSelector, kFlashBlock))
         return fail("fail to write external flash for " + name);
-    return VHResult::success();
+    if (VHResult verified = verifyFlash(kExternalReadSelector, external, kFlashBlock, 0, "external flash"); !verified)
+        return verified;
+    // Like an update, the restore ends with the notification: without it the
+    // device stays in IAP mode, waiting.
+    return notifyIAPUpdate();
 }
 
 bool VHGalDevice::restoreFactoryMethod2(const QString &packageFolder)
@@ -566,7 +589,8 @@ bool VHGalDevice::restoreFactoryMethod2(const QString &packageFolder)
             setErrorFlag(true);
             return false;
         }
-        const VHResult flashed = updateFlashes(m_restoreFolder);
+        // An object made in IAP mode (recover) never saw the first pass: the folder given stands in.
+        const VHResult flashed = updateFlashes(m_restoreFolder.isEmpty() ? packageFolder : m_restoreFolder);
         if (!setStateWithMatch(STATE_RESTORING, STATE_OUT_OF_SERVICE))
             vhCritical() << "restoreFactory: setStateWithMatch to STATE_OUT_OF_SERVICE failed";
         if (!flashed)
@@ -594,6 +618,131 @@ bool VHGalDevice::restoreFactoryMethod2(const QString &packageFolder)
 
 // ---- the actions ----------------------------------------------------------------------
 
+qint64 VHGalDevice::VolumeFiles::size() const
+{
+    qint64 total = bootLoader.value_or(QByteArray()).size() + image.value_or(QByteArray()).size();
+    for (const VHGalPackage::LanguageFile &font : fonts)
+        total += font.bytes.size();
+    return total;
+}
+
+bool VHGalDevice::removeOurFiles()
+{
+    VHSafeFolder root = volume();
+    bool removed = root.isValid();
+    for (const QString &name : {kUpdateIni, kImageFile, kIapFile, kSyncProfile})
+        removed = root.isValid() && root.removeFile(name) && removed;
+    return root.isValid() && root.sync() && removed;
+}
+
+VHGalDevice::Route VHGalDevice::routeFor(const Info &device, const VHImageMetaInfo &meta)
+{
+    QString model;
+    getModelName(model);
+    const bool sameSoftware = (meta.imageVersion.isEmpty() || meta.imageVersion == device.imageVersion)
+                              && (meta.langVersion.isEmpty() || meta.langVersion == device.langVersion);
+    const bool newLoader = !meta.bootLoaderVersion.isEmpty() && meta.bootLoaderVersion != device.iapVersion;
+    if (device.iapVersion == QLatin1String("R001") && model == QLatin1String("Pacer20plus"))
+        return Route::BootLoader;
+    // A flash-based device takes its boot loader only through IAP mode, which
+    // would be entered for nothing: the instruction is not written.
+    if (sameSoftware)
+        return newLoader && device.updateMethod == 1 ? Route::BootLoader : Route::Nothing;
+    return device.updateMethod == 1 ? Route::Image : Route::Flash;
+}
+
+VHResult VHGalDevice::planVolumeFiles(const QString &work, Route route, const QStringList &languages,
+                                      const VHImageMetaInfo &meta, const VHGalPackage::Parts &parts, VolumeFiles &files)
+{
+    const Info device = info();
+    if (!meta.bootLoaderVersion.isEmpty() && meta.bootLoaderVersion != device.iapVersion) {
+        const QString source = work + QLatin1Char('/') + kIapFile;
+        QByteArray bytes;
+        if (!VHSafeFolder::readFileBelow(work, source, kMaxPackageFile, bytes) || bytes.isEmpty())
+            return fail(QStringLiteral("IAP file %1 is not found").arg(source));
+        files.bootLoader = bytes;
+    }
+    if (route != Route::Image)
+        return VHResult::success();
+    // The same checks the flash-based update makes: the fonts usable, the parts within Size.
+    const int font = VHGalPackage::chooseLanguageFile(parts.languages, languages);
+    if (!parts.header || font < 0)
+        return fail(QStringLiteral("prepare GAL image failed: the package lacks header.bin or a font"));
+    const VHGalPackage::LangBinary fonts = VHGalPackage::langBinary(parts.languages);
+    const QByteArray &chosen = parts.languages.at(font).bytes;
+    if (!fonts.ok() || chosen.size() < VHGalPackage::kMinLanguageFileSize)
+        return fail(QStringLiteral("prepare GAL image failed: the package has no usable language file"));
+    const VHGalPackage::Binary image = VHGalPackage::imageBinary(*parts.image, *parts.header, chosen, meta);
+    if (!image.ok())
+        return fail("prepare GAL image failed " + image.refusal);
+    files.image = image.bytes;
+    files.fonts = parts.languages;
+    return VHResult::success();
+}
+
+VHResult VHGalDevice::checkFreeSpace(qint64 needed)
+{
+    const QString root = volumeRoot();
+    quint64 total = 0, free = 0;
+    // Unknown is no shortage: a write that does not fit fails and is removed.
+    if (!VHDaemon::instance()->platform()->getDiskSpace(root, total, free)) {
+        vhWarning() << "can not get the free space of " << root;
+        return VHResult::success();
+    }
+    vhDebug() << QStringLiteral("copied file size=%1, free size=%2").arg(needed).arg(free);
+    if (free < quint64(needed))
+        return VHResult::failure(NoSpace,
+                                 QStringLiteral("not enough free space: %1 needed, %2 free").arg(needed).arg(free));
+    return VHResult::success();
+}
+
+VHResult VHGalDevice::rememberForIapMode(const QStringList &languages, const std::optional<QByteArray> &profile)
+{
+    VHGalPending::Record record;
+    record.language = languages.value(0);
+    if (!VHGalPending::isLanguageCode(record.language)) {
+        vhWarning() << "the device's language \"" << record.language << "\" is no code; English is kept";
+        record.language = QStringLiteral("eng");
+    }
+    record.profile = profile;
+    QString error;
+    if (!VHGalPending::ofDataFolder().store(info().uuid, record, &error))
+        return fail("can not remember the update for the device's restart: " + error);
+    return VHResult::success();
+}
+
+VHResult VHGalDevice::writeFirstPass(Route route, const VolumeFiles &files, const QStringList &languages,
+                                     const std::optional<QByteArray> &profile)
+{
+    VHSafeFolder root = volume();
+    if (files.bootLoader) {
+        vhDebug() << "copy iap bin";
+        if (VHResult written = writeVolumeFile(root, kIapFile, *files.bootLoader); !written)
+            return fail("copy iap.bin failed: " + written.reason);
+    }
+    const Info device = info();
+    vhDebug() << "device iap version=" << device.iapVersion;
+    if (route == Route::BootLoader) {
+        vhDebug() << "write update.ini for only bootloader: device imgver=" << device.imageVersion
+                  << ", langVer=" << device.langVersion;
+        return writeUpdateIni();
+    }
+    if (route == Route::Image) {
+        // The fonts go first and the instruction file last: the firmware installs
+        // only when everything it needs is on the volume.
+        if (VHResult fonts = copyLangFiles(files.fonts, languages); !fonts)
+            return fonts;
+        if (VHResult written = writeVolumeFile(root, kImageFile, *files.image); !written)
+            return written;
+        return writeUpdateIni();
+    }
+    if (profile && !root.writeFile(kSyncProfile, QByteArray()))
+        return fail("can not write " + root.filePath(kSyncProfile));
+    if (VHResult remembered = rememberForIapMode(languages, profile); !remembered)
+        return remembered;
+    return enterIapMode(STATE_OUT_OF_SERVICE, STATE_UPDATING);
+}
+
 VHResult VHGalDevice::firstPass(const QString &archive)
 {
     const QString work = workFolder();
@@ -606,11 +755,12 @@ VHResult VHGalDevice::firstPass(const QString &archive)
         return VHResult::failure(NoVolume, QStringLiteral("can not get mounted drive"));
     if (!hasInfo())
         return fail(QStringLiteral("can not read the device information"));
-    // An instruction file left by an earlier attempt would install whatever
-    // this one leaves half written.
+    // What an earlier attempt left would be installed at the next start: its
+    // instruction with this one's half-written files, or a refused package's
+    // image or boot loader with the next update.
     root.removeLeftovers();
-    if (!root.removeFile(kUpdateIni) || !root.sync())
-        return fail(QStringLiteral("can not remove an old update.ini"));
+    if (!removeOurFiles())
+        return fail(QStringLiteral("can not remove the files of an earlier update"));
     vhDebug() << "getLanguageOnDevice";
     QStringList languages;
     getLanguageOnDevice(languages);
@@ -620,45 +770,46 @@ VHResult VHGalDevice::firstPass(const QString &archive)
     if (VHResult read = readRelease(work, releaseBytes); !read)
         return fail(releaseIni + " not exist");
     const VHImageMetaInfo meta = getImageMetaInfo(releaseIni);
-    const VHGalPackage::Release release = VHGalPackage::readRelease(releaseBytes);
+    VHGalPackage::Parts parts;
+    if (VHResult read = readParts(work, meta.name, parts); !read)
+        return read;
+    // Another family's package (a language pack, say) has no image of ours.
+    if (!parts.image)
+        return fail("the package holds no GAL image named like \"" + meta.name + "\"");
     const Info device = info();
-    QString model;
-    getModelName(model);
-    const bool bootLoaderOnly = (meta.imageVersion.isEmpty() || meta.imageVersion == device.imageVersion)
-                                && (meta.langVersion.isEmpty() || meta.langVersion == device.langVersion);
-    const bool r001 = device.iapVersion == QLatin1String("R001") && model == QLatin1String("Pacer20plus");
-    const bool newLoader = !meta.bootLoaderVersion.isEmpty() && meta.bootLoaderVersion != device.iapVersion;
-    const bool flashes = device.updateMethod == 2 && !bootLoaderOnly && !r001;
-    const int profile = device.updateMethod == 2 ? updateProfile(work) : 0;
-    // Everything method 2 will flash is checked before the device is touched.
-    if (flashes) {
-        if (device.iapName.isEmpty())
-            return fail(QStringLiteral("the device names no IAP identity"));
-        if (VHResult prepared = prepareFlash(work, languages, release, profile == 2); !prepared)
-            return prepared;
-    } else if (device.updateMethod != 1 && device.updateMethod != 2) {
+    if (device.updateMethod != 1 && device.updateMethod != 2)
         return fail(QStringLiteral("unknown update method %1").arg(device.updateMethod));
+    const Route route = routeFor(device, meta);
+    if (route == Route::Nothing)
+        return VHResult::failure(NothingToDo, QStringLiteral("nothing to do: the device runs image %1, language %2 "
+                                                             "and boot loader %3 of the package")
+                                                  .arg(device.imageVersion, device.langVersion, device.iapVersion));
+    VolumeFiles files;
+    if (VHResult planned = planVolumeFiles(work, route, languages, meta, parts, files); !planned)
+        return planned;
+    std::optional<QByteArray> profile;
+    if (route == Route::Flash) {
+        QByteArray carried;
+        if (updateProfile(work) == 2) {
+            if (!VHSafeFolder::readFileBelow(work, work + QStringLiteral("/Profile.bin"), VHGalPending::kMaxProfileSize,
+                                             carried))
+                return fail(QStringLiteral("can not read the carried Profile.bin"));
+            profile = carried;
+        }
+        if (VHResult prepared = prepareFlash(work, languages, VHGalPackage::readRelease(releaseBytes), profile);
+            !prepared)
+            return prepared;
     }
-    if (newLoader) {
-        if (VHResult copied = copyIAPBin(work); !copied)
-            return copied;
-    }
-    vhDebug() << "device iap version=" << device.iapVersion;
-    if (r001) {
-        vhDebug() << "special handle: write update.ini for only bootloader update";
-        return writeUpdateIni();
-    }
-    if (profile == 2 && !root.writeFile(kSyncProfile, QByteArray()))
-        return fail("can not write " + root.filePath(kSyncProfile));
-    if (bootLoaderOnly) {
-        vhDebug() << QStringLiteral("write update.ini for only bootloader: device imgver=%1, langVer=%2; release "
-                                    "imgver=%3, langver=%4")
-                         .arg(device.imageVersion, device.langVersion, meta.imageVersion, meta.langVersion);
-        return writeUpdateIni();
-    }
-    if (device.updateMethod == 1)
-        return setDefLanguage(work, languages, meta);
-    return enterIapMode(STATE_OUT_OF_SERVICE, STATE_UPDATING);
+    if (VHResult space = checkFreeSpace(files.size()); !space)
+        return space;
+    const VHResult written = writeFirstPass(route, files, languages, profile);
+    // What the first pass chose is forgotten only once no instruction can
+    // send the device into IAP mode: a volume pulled after "/update.ini" may.
+    if (!written && removeOurFiles())
+        VHGalPending::ofDataFolder().remove(device.uuid);
+    else if (!written)
+        vhWarning() << "files of the failed update may be left on the volume; a later update removes them";
+    return written;
 }
 
 bool VHGalDevice::_updateTotal(const QString &archive, const QString &changedLanguage)
@@ -677,9 +828,12 @@ bool VHGalDevice::_updateTotal(const QString &archive, const QString &changedLan
                                   : fail(QStringLiteral("the device is not in IAP mode"));
     if (result) {
         vhDebug() << "complete upgradeInIAPMode";
-        QString model;
+        QString model, uuid;
         getModelName(model);
         vhDebug() << "model for the device manager: " << model;
+        // Flashed and verified: a later recover has nothing of this update to carry.
+        if (getUUID(uuid) && !VHGalPending::ofDataFolder().remove(uuid))
+            vhWarning() << "can not forget the finished update of " << uuid;
     }
     m_image.clear();
     m_langBinary.clear();

@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 // The waits of the file-based update: a file written to the volume is read
 // back until it is complete, for at most 30 seconds with 5-second pauses.
@@ -46,7 +47,9 @@ class VHGalDevice : public VHDeviceImpl<VHGalDevice, VHDeviceServiceClient>
 
 public:
     // Error codes left by the actions.
-    enum Error { NoError = 0, NoVolume = 2, Failed = 4 };
+    // NothingToDo: the device already runs what the package holds; nothing
+    // was written and the device was not sent away.
+    enum Error { NoError = 0, NoVolume = 2, NoSpace = 3, Failed = 4, NothingToDo = 5 };
 
     struct Info
     {
@@ -105,6 +108,23 @@ public:
     static QString workFolder();
 
 private:
+    // How the first pass goes for a package and a device.
+    enum class Route {
+        Nothing,    // same image and language, no boot loader to install
+        BootLoader, // "/iap.bin" (when newer) and the instruction
+        Image,      // method 1: fonts, "/IMG.bin", the instruction
+        Flash,      // method 2: the instruction, eject, the flash in IAP mode
+    };
+    // What the first pass writes to the volume, built and checked whole
+    // before the first byte is written.
+    struct VolumeFiles
+    {
+        std::optional<QByteArray> bootLoader; // "/iap.bin"
+        std::optional<QByteArray> image;      // "/IMG.bin"
+        QList<VHGalPackage::LanguageFile> fonts;
+        qint64 size() const;
+    };
+
     bool readDeviceInfo(Info &info);
     // The device's profile written by the library into the temporary "pfread.ini".
     bool readProfileIni(QString &iniPath);
@@ -112,18 +132,28 @@ private:
 
     // The first pass of an update, on the volume.
     VHResult firstPass(const QString &archive);
+    Route routeFor(const Info &device, const VHImageMetaInfo &meta);
+    VHResult planVolumeFiles(const QString &work, Route route, const QStringList &languages,
+                             const VHImageMetaInfo &meta, const VHGalPackage::Parts &parts, VolumeFiles &files);
+    VHResult checkFreeSpace(qint64 needed);
+    VHResult writeFirstPass(Route route, const VolumeFiles &files, const QStringList &languages,
+                            const std::optional<QByteArray> &profile);
+    // Removes what an update of ours leaves on the volume for the firmware:
+    // a refused or broken update must leave none of it for the next start.
+    bool removeOurFiles();
+    // Keeps the device's language and the carried profile for the pass in
+    // IAP mode, whichever object and program run does it.
+    VHResult rememberForIapMode(const QStringList &languages, const std::optional<QByteArray> &profile);
     // Checks what method 2 will flash and builds both binaries, before
-    // anything is written; `profile` appends "Profile.bin" to the image.
+    // anything is written; `profile` is appended to the image.
     VHResult prepareFlash(const QString &work, const QStringList &languages, const VHGalPackage::Release &release,
-                          bool profile);
+                          const std::optional<QByteArray> &profile);
     // The files of the unpacked package the binaries are made of, read capped.
-    static VHResult readParts(const QString &work, const QString &imageName, bool profile, VHGalPackage::Parts &parts);
+    static VHResult readParts(const QString &work, const QString &imageName, VHGalPackage::Parts &parts);
     static VHResult readRelease(const QString &folder, QByteArray &bytes);
     int updateProfile(const QString &work);
     VHResult enterIapMode(int fromState, int toState);
     VHResult writeUpdateIni();
-    VHResult copyIAPBin(const QString &work);
-    VHResult setDefLanguage(const QString &work, const QStringList &languages, const VHImageMetaInfo &meta);
     VHResult copyLangFiles(const QList<VHGalPackage::LanguageFile> &fonts, const QStringList &languages);
     // Writes a file to the volume (temporary name, flushed, renamed) and reads
     // it back from the device until it is whole.
@@ -133,6 +163,12 @@ private:
     // `archive` and `language`, when given, stand in for what an object made in
     // IAP mode never saw: the package of the first pass and the device's language.
     VHResult upgradeInIAPMode(const QString &archive, const QString &language);
+    // The language and profile an object made in IAP mode flashes with.
+    VHResult recallFirstPass(const QString &language, std::optional<QByteArray> &profile);
+    VHResult flashArea(const QByteArray &bytes, quint32 block, const QString &what);
+    // Reads the area back; a mismatch is read once more before it counts,
+    // so a garbled transfer is not taken for a bad flash.
+    VHResult verifyFlash(std::uint8_t selector, const QByteArray &bytes, int blockSize, int block, const QString &what);
     VHResult notifyIAPUpdate();
     VHResult updateFlashes(const QString &folder);
     bool restoreFactoryMethod2(const QString &packageFolder);

@@ -183,6 +183,14 @@ private slots:
         QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^WRITE sel=15 block=0 unit=4096 .* ok"))).size(), 1);
         QCOMPARE(device()->state(), int(VHClient::STATE_READY));
         QCOMPARE(m_sim->flash(m_name, VHDevSim::Flash::Internal).left(5000), QByteArray(5000, 'f'));
+        // Like an update it ends with the notification, so the device starts again with the restored software.
+        QVERIFY(log.last().startsWith(QStringLiteral("READ sel=26 block=0 unit=512 len=512 ok")));
+        unplug();
+        QStringList installed;
+        QVERIFY(m_sim->boot(m_name, &installed));
+        QVERIFY2(installed.contains(QStringLiteral("OS=100")), qPrintable(installed.join(',')));
+        plug();
+        QCOMPARE(device()->serviceType(), int(VHDeviceService::DEVICE_FS));
     }
 
     // The device restarts without its update mode: the update fails, the device is connected.

@@ -1,15 +1,20 @@
+#include "VHDaemon.h"
 #include "VHDevSim.h"
 #include "VHFSDeviceService.h"
 #include "VHFitPackageBuilder.h"
 #include "VHGalDevice.h"
 #include "VHGalPackage.h"
+#include "VHGalPending.h"
 #include "VHPlatform.h"
 #include "VHSimPlatform.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
+#include "VHTestFaultMatrix.h"
 #include "VHTestFiles.h"
 #include "corvo_builder.h"
 
+#include <QHash>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,6 +30,7 @@ struct Package
                          "Ext_FlashLangStartAddr=0x40000\nLangVersion=L2\n[OS]\nVersion=120\n"
                          "[BootLoader]\nVersion=R002\n";
     bool withRelease = true;
+    bool withImage = true; // false: another family's package, a language pack say
     QByteArray image = VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"), QByteArray(3000, 'i'));
     bool withHeader = true;
     QStringList fonts = {QStringLiteral("eng"), QStringLiteral("deu")};
@@ -72,14 +78,16 @@ class TestVHGalDevice : public QObject
     QString makePackage(const Package &package)
     {
         QList<VHFitPackageBuilder::Entry> entries{
-            {QStringLiteral("iap.bin"), VHDevSim::makeImage(QStringLiteral("BootLoader"), "R002")},
-            {QStringLiteral("SycamoreBR_120.bin"), package.image}};
+            {QStringLiteral("iap.bin"), VHDevSim::makeImage(QStringLiteral("BootLoader"), "R002")}};
+        if (package.withImage)
+            entries.append({QStringLiteral("SycamoreBR_120.bin"), package.image});
         if (package.withRelease)
             entries.append({QStringLiteral("release.ini"), package.release});
         if (package.withHeader)
             entries.append({QStringLiteral("header.bin"), QByteArray(100, 'h')});
         for (const QString &code : package.fonts)
-            entries.append({VHDevSim::fontFileName(code), VHDevSim::makeFont(code, 2, package.fontSize)});
+            entries.append(
+                {VHDevSim::fontFileName(code), VHDevSim::makeFont(code, 2, package.fontSize).left(package.fontSize)});
         if (package.profileMajor > 0) {
             const corvotest::ProfileBuilder profile = packageProfile(package.profileMajor);
             entries.append({QStringLiteral("ProfileMap.txt"), QByteArray::fromStdString(profile.map())});
@@ -93,16 +101,25 @@ class TestVHGalDevice : public QObject
         return zip;
     }
 
-    static bool update(VHGalDevice &device, const QString &zip)
+    static bool update(VHGalDevice &device, const QString &zip, int *code = nullptr,
+                       const QString &language = QString())
     {
-        return runAction(device, [&] { return device.updateTotal(zip, QString()); });
+        return runAction(
+            device, [&] { return device.updateTotal(zip, language); }, code);
+    }
+
+    // None of the files an update leaves for the firmware.
+    void verifyNothingOfOursLeft()
+    {
+        for (const char *name : {"update.ini", "IMG.bin", "iap.bin", "syncprofile.ini"})
+            QVERIFY2(!onVolume(QString::fromLatin1(name)), name);
     }
 
     // The device as it comes back in IAP mode, attached to `device`.
-    bool attachInIapMode(VHGalDevice &device)
+    bool attachInIapMode(VHGalDevice &device) { return m_sim->restart(kDevice) && attachScsi(device); }
+
+    bool attachScsi(VHGalDevice &device)
     {
-        if (!m_sim->restart(kDevice))
-            return false;
         VHSimPlatform platform(m_sim->root());
         const VHModelTable rows{
             {QStringLiteral("1207"), QStringLiteral("Pacer21"), QStringLiteral("ALDERIAP"), nullptr}};
@@ -111,6 +128,171 @@ class TestVHGalDevice : public QObject
             return false;
         device.setDeviceService(found.front().release());
         return device.inIapMode();
+    }
+
+    // ---- the fault table of the second passes ----------------------------------------------
+
+    enum class Road { Update, Restore };
+    QHash<int, QStringList> m_cleanLogs; // the commands of a clean second pass, per road
+    QString m_roadPackage;
+
+    QString roadPackage()
+    {
+        if (m_roadPackage.isEmpty())
+            m_roadPackage = makePackage(Package());
+        return m_roadPackage;
+    }
+
+    QString restoreFolder()
+    {
+        const QString folder = m_root.filePath(QStringLiteral("restore"));
+        if (!QFileInfo::exists(folder)) {
+            writeFile(folder + QStringLiteral("/release.ini"), "Name=Factory\n");
+            writeFile(folder + QStringLiteral("/Factory.bin"), QByteArray(5000, 'f'));
+            writeFile(folder + QStringLiteral("/FactoryExData.bin"),
+                      VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("100"), QByteArray(9000, 'x')));
+        }
+        return folder;
+    }
+
+    bool runRoad(Road road, VHGalDevice &device)
+    {
+        if (road == Road::Update)
+            return update(device, roadPackage());
+        return runAction(device, [&] { return device.restoreFactory(restoreFolder()); });
+    }
+
+    // A new method-2 device waiting in IAP mode, as its first pass leaves it,
+    // attached to an object made in IAP mode (as the next run makes it), the
+    // command log empty. The first pass itself is the volume table's.
+    GalPtr deviceInIapMode(Road road)
+    {
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = 2;
+        m_sim = std::make_unique<VHDevSim>(m_root.path() + QStringLiteral("/sim%1").arg(++m_count));
+        GalPtr device(new VHGalDevice);
+        const int pending = road == Road::Update ? VHClient::STATE_UPDATING : VHClient::STATE_RESTORING;
+        if (!m_sim->createGal(kDevice, identity) || !writeFile(m_sim->volumePath(kDevice) + "/update.ini", {})
+            || !attachInIapMode(*device) || !device->setStateWithMatch(VHClient::STATE_READY, pending))
+            device.reset();
+        m_sim->clearCommandLog(kDevice);
+        return device;
+    }
+
+    const QStringList &cleanLog(Road road)
+    {
+        if (!m_cleanLogs.contains(int(road))) {
+            GalPtr device = deviceInIapMode(road);
+            if (device && runRoad(road, *device))
+                m_cleanLogs.insert(int(road), m_sim->commandLog(kDevice));
+        }
+        return m_cleanLogs[int(road)];
+    }
+
+    static int stepOf(qsizetype count, const QString &step)
+    {
+        if (step == QLatin1String("first"))
+            return 1;
+        return int(step == QLatin1String("last") ? count : qMax<qsizetype>(1, count / 2));
+    }
+
+    // The rule for a row; `target` the command it hits in a clean run.
+    VHSimFaults faultFor(Road road, const QString &kind, int selector, const QString &step, QString &target)
+    {
+        const QStringList &log = cleanLog(road);
+        const QStringList ofSelector = log.filter(QStringLiteral(" sel=%1 ").arg(selector));
+        VHSimFaults faults;
+        if (kind == QLatin1String("vanish")) {
+            // After the N-th command; "erase": right after the first erase.
+            faults.vanishAfter =
+                step == QLatin1String("erase") ? int(log.indexOf(ofSelector.value(0))) + 1 : stepOf(log.size(), step);
+            target = log.value(faults.vanishAfter - 1);
+        } else if (kind == QLatin1String("fail")) {
+            faults.failCommand = stepOf(ofSelector.size(), step);
+            faults.failSelector = selector;
+            target = ofSelector.value(faults.failCommand - 1);
+        } else if (kind == QLatin1String("corrupt")) {
+            faults.corruptReads = stepOf(ofSelector.size(), step);
+            faults.corruptSelector = selector;
+        } else if (kind == QLatin1String("never ready")) {
+            faults.flashNeverReady = true;
+        } else {
+            faults.eraseKeepsData = true;
+        }
+        return faults;
+    }
+
+    // The next run (a new object, as `recover` makes) brings a device left in IAP mode back.
+    void recover(Road road)
+    {
+        QVERIFY(m_sim->setFaults(kDevice, VHSimFaults()));
+        if (!m_sim->isPlugged(kDevice))
+            QVERIFY(m_sim->plug(kDevice));
+        GalPtr again(new VHGalDevice);
+        QVERIFY(attachScsi(*again));
+        const int pending = road == Road::Update ? VHClient::STATE_UPDATING : VHClient::STATE_RESTORING;
+        QVERIFY(again->setStateWithMatch(VHClient::STATE_READY, pending));
+        QVERIFY(runRoad(road, *again));
+    }
+
+    void addScsiFault(Road road, const QString &kind, int selector, const QString &step, bool succeeds)
+    {
+        const QString road_ = road == Road::Update ? QStringLiteral("method 2") : QStringLiteral("restore");
+        QTest::newRow(qPrintable(QStringLiteral("%1 | %2 sel=%3 | %4").arg(road_, kind).arg(selector).arg(step)))
+            << int(road) << kind << selector << step << succeeds;
+    }
+
+    // ---- the fault table of the first passes on the volume -------------------------------
+
+    std::unique_ptr<VHSimPlatform> m_hookedPlatform; // keeps the storage-fault hook of the root
+    QHash<QString, int> m_cleanSteps;                // "<method> <rule>": steps of a clean run
+    QHash<int, QByteArray> m_cleanImages;            // "/IMG.bin" of a clean method-1 run
+
+    // A new device on a new root whose file operations the simulator counts;
+    // its boot loader is older than the package's, so "/iap.bin" is written too.
+    GalPtr hookedDevice(int method)
+    {
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = method;
+        identity.bootLoader = QStringLiteral("R001");
+        identity.lang = QStringLiteral("deu");
+        m_hookedPlatform.reset();
+        m_sim = std::make_unique<VHDevSim>(m_root.path() + QStringLiteral("/sim%1").arg(++m_count));
+        if (!m_sim->createGal(kDevice, identity) || !m_sim->plug(kDevice))
+            return {};
+        m_hookedPlatform = std::make_unique<VHSimPlatform>(m_sim->root());
+        return makeDevice();
+    }
+
+    int cleanSteps(int method, const VHFaultRule &rule)
+    {
+        const QString key = QStringLiteral("%1 %2").arg(method).arg(rule.name());
+        if (!m_cleanSteps.contains(key)) {
+            GalPtr device = hookedDevice(method);
+            VHTestFaultMatrix matrix(*m_sim, kDevice);
+            matrix.clearLogs();
+            if (!device || !update(*device, roadPackage()))
+                return 0;
+            for (const VHFaultRule &each : VHFaultRule::volumeRules() + VHFaultRule::dataFolderRules())
+                m_cleanSteps.insert(QStringLiteral("%1 %2").arg(method).arg(each.name()), matrix.countSteps(each));
+            if (method == 1)
+                m_cleanImages.insert(method, readFile(volume() + QStringLiteral("/IMG.bin")));
+        }
+        return m_cleanSteps.value(key);
+    }
+
+    // The firmware's next start installs the package; for method 2 after the flash in IAP mode.
+    void verifyInstalls(int method, VHGalDevice &device)
+    {
+        if (method == 2) {
+            QCOMPARE(device.state(), int(VHClient::STATE_UPDATING));
+            QVERIFY(attachInIapMode(device));
+            QVERIFY(update(device, roadPackage()));
+        }
+        QStringList installed;
+        QVERIFY(m_sim->restart(kDevice, 0, &installed));
+        QVERIFY2(installed.contains(QStringLiteral("OS=120")), qPrintable(installed.join(',')));
+        QVERIFY2(installed.contains(QStringLiteral("BootLoader=R002")) || method == 2, qPrintable(installed.join(',')));
     }
 
 private slots:
@@ -217,7 +399,6 @@ private slots:
         QTest::addColumn<QString>("iap");
         QTest::addColumn<int>("method");
         QTest::addColumn<bool>("sameVersions");
-        QTest::newRow("versions equal") << QStringLiteral("Pacer21") << QStringLiteral("R001") << 2 << true;
         QTest::newRow("R001 Pacer20plus") << QStringLiteral("Pacer20plus") << QStringLiteral("R001") << 2 << false;
         QTest::newRow("no UpdateMethod, versions equal")
             << QStringLiteral("Pacer21") << QStringLiteral("R001") << 0 << true;
@@ -381,6 +562,338 @@ private slots:
         QStringList installed;
         QVERIFY(m_sim->restart(kDevice, 0, &installed));
         QVERIFY2(installed.contains(QStringLiteral("OS=120")), qPrintable(installed.join(',')));
+    }
+    // Nothing newer in the package: nothing is written, the device is not sent away, and it says so.
+    void nothingToDo_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<QString>("bootLoader");
+        QTest::newRow("method 2, newer boot loader only") << 2 << QStringLiteral("R001");
+        QTest::newRow("method 2, same boot loader") << 2 << QStringLiteral("R002");
+        QTest::newRow("method 1, same boot loader") << 1 << QStringLiteral("R002");
+    }
+    void nothingToDo()
+    {
+        QFETCH(int, method);
+        QFETCH(QString, bootLoader);
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = method;
+        identity.bootLoader = bootLoader;
+        identity.os = QStringLiteral("120");
+        identity.langVersion = QStringLiteral("L2");
+        makeSim(identity);
+        GalPtr device = makeDevice();
+        int code = 0;
+        QVERIFY(!update(*device, makePackage(Package()), &code));
+        QCOMPARE(code, int(VHGalDevice::NothingToDo));
+        QCOMPARE(device->state(), int(VHClient::STATE_READY));
+        verifyNothingOfOursLeft();
+        QVERIFY(m_sim->isPlugged(kDevice));
+    }
+
+    // Method 1 checks the whole package before the first byte goes to the
+    // volume (the boot loader is newer, so "/iap.bin" would go first); a
+    // package without a GAL image is refused by both methods.
+    void refusedPackageLeavesNothing_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<int>("broken");
+        QTest::newRow("parts exceed Size") << 1 << 0;
+        QTest::newRow("short fonts") << 1 << 1;
+        QTest::newRow("no header.bin") << 1 << 2;
+        QTest::newRow("no fonts") << 1 << 3;
+        QTest::newRow("no image: a language pack") << 1 << 4;
+        QTest::newRow("method 2, no image: a language pack") << 2 << 4;
+    }
+    void refusedPackageLeavesNothing()
+    {
+        QFETCH(int, method);
+        QFETCH(int, broken);
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = method;
+        identity.bootLoader = QStringLiteral("R001");
+        identity.lang = QStringLiteral("deu");
+        makeSim(identity);
+        const QString font = volume() + QStringLiteral("/Lang/") + VHDevSim::fontFileName(QStringLiteral("deu"));
+        const QByteArray fontBefore = readFile(font);
+        Package package;
+        if (broken == 0)
+            package.release.replace("Size=64", "Size=2");
+        package.fontSize = broken == 1 ? 3 : package.fontSize;
+        package.withHeader = broken != 2;
+        if (broken == 3)
+            package.fonts.clear();
+        package.withImage = broken != 4;
+        GalPtr device = makeDevice();
+        int code = 0;
+        QVERIFY(!update(*device, makePackage(package), &code));
+        QCOMPARE(code, int(VHGalDevice::Failed));
+        QCOMPARE(device->state(), int(VHClient::STATE_READY));
+        verifyNothingOfOursLeft();
+        QCOMPARE(readFile(font), fontBefore);
+    }
+
+    // Files an earlier, refused update left are not installed with the next one.
+    void leftoversOfAnEarlierUpdateAreRemoved_data()
+    {
+        QTest::addColumn<bool>("nextRefused");
+        QTest::newRow("next update refused") << true;
+        QTest::newRow("next update installed") << false;
+    }
+    void leftoversOfAnEarlierUpdateAreRemoved()
+    {
+        QFETCH(bool, nextRefused);
+        makeSim(); // boot loader R002, the package's
+        QVERIFY(writeFile(volume() + QStringLiteral("/iap.bin"),
+                          VHDevSim::makeImage(QStringLiteral("BootLoader"), "R009")));
+        QVERIFY(writeFile(volume() + QStringLiteral("/IMG.bin"), VHDevSim::makeImage(QStringLiteral("OS"), "999")));
+        GalPtr device = makeDevice();
+        Package package;
+        package.fontSize = nextRefused ? 3 : package.fontSize;
+        QCOMPARE(update(*device, makePackage(package)), !nextRefused);
+        QVERIFY(!onVolume(QStringLiteral("iap.bin")));
+        QStringList installed;
+        QVERIFY(m_sim->restart(kDevice, 0, &installed));
+        QVERIFY2(!installed.contains(QStringLiteral("BootLoader=R009")), qPrintable(installed.join(',')));
+        QVERIFY2(!installed.contains(QStringLiteral("OS=999")), qPrintable(installed.join(',')));
+    }
+
+    // An object made in IAP mode (a later run, recover) flashes with what the
+    // first pass chose: the device's language and the carried profile; LANG
+    // given wins; with neither, English.
+    void secondPassCarriesTheFirstPassChoice_data()
+    {
+        QTest::addColumn<bool>("remembered");
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("font");
+        QTest::newRow("remembered") << true << QString() << QStringLiteral("deu");
+        QTest::newRow("remembered, LANG given") << true << QStringLiteral("fra") << QStringLiteral("fra");
+        QTest::newRow("nothing remembered, LANG given") << false << QStringLiteral("fra") << QStringLiteral("fra");
+        QTest::newRow("nothing remembered") << false << QString() << QStringLiteral("eng");
+    }
+    void secondPassCarriesTheFirstPassChoice()
+    {
+        QFETCH(bool, remembered);
+        QFETCH(QString, given);
+        QFETCH(QString, font);
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = 2;
+        identity.lang = QStringLiteral("deu");
+        makeSim(identity);
+        Package package;
+        package.profileMajor = 2;
+        package.fonts = {QStringLiteral("eng"), QStringLiteral("deu"), QStringLiteral("fra")};
+        const QString zip = makePackage(package);
+        GalPtr first = makeDevice();
+        QVERIFY(update(*first, zip));
+        QVERIFY(onVolume(QStringLiteral("syncprofile.ini")));
+        const QString record = testDataFolder(m_root.path() + QStringLiteral("/xdg")) + QStringLiteral("/pending/gal-")
+                               + identity.uuid + QStringLiteral(".ini");
+        QVERIFY(QFileInfo::exists(record));
+        if (!remembered)
+            QVERIFY(QFile::remove(record));
+        first.reset();
+        GalPtr stranded(new VHGalDevice);
+        QVERIFY(attachInIapMode(*stranded));
+        QVERIFY(stranded->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_UPDATING));
+        m_sim->clearCommandLog(kDevice);
+        QVERIFY(update(*stranded, zip, nullptr, given));
+        QVERIFY(!QFileInfo::exists(record)); // flashed: nothing left to carry
+        // The image from 0x10000: 4096 bytes of padded image, 100 of header, then the device's font.
+        const QByteArray fontBytes = VHDevSim::makeFont(font, 2, package.fontSize);
+        QCOMPARE(m_sim->flash(kDevice, VHDevSim::Flash::External).mid(0x10000 + 4196, fontBytes.size()), fontBytes);
+        // The profile goes after the 64 KiB image only when carried.
+        QCOMPARE(m_sim->commandLog(kDevice).filter(QStringLiteral("sel=15 block=32 ")).size(), remembered ? 1 : 0);
+    }
+
+    void badLanguageForTheSecondPass()
+    {
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = 2;
+        makeSim(identity);
+        const QString zip = makePackage(Package());
+        QVERIFY(update(*makeDevice(), zip));
+        GalPtr stranded(new VHGalDevice);
+        QVERIFY(attachInIapMode(*stranded));
+        QVERIFY(stranded->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_UPDATING));
+        m_sim->clearCommandLog(kDevice);
+        QVERIFY(!update(*stranded, zip, nullptr, QStringLiteral("../../etc")));
+        QVERIFY(m_sim->commandLog(kDevice).filter(QStringLiteral("WRITE")).isEmpty());
+    }
+
+    // SCSI faults in the second passes (flash in IAP mode) of the update and
+    // the factory restore, at the first, a middle and the last command of a
+    // kind, and right after the points of no return (the first command in
+    // IAP mode follows "/update.ini" and the eject; the first erase). A
+    // success must be a device that starts with the package's software; a
+    // failure must leave a device that the next run brings back.
+    void scsiFaults_data()
+    {
+        QTest::addColumn<int>("road");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("selector");
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("succeeds");
+        for (Road road : {Road::Update, Road::Restore}) {
+            const bool restore = road == Road::Restore;
+            for (const char *step : {"first", "erase", "middle"})
+                addScsiFault(road, QStringLiteral("vanish"), 24, QString::fromLatin1(step), false);
+            // Pulled after the notification: the device has all it needs.
+            addScsiFault(road, QStringLiteral("vanish"), 24, QStringLiteral("last"), true);
+            // Every step of the first area written, the ends of the others.
+            const int written = restore ? 12 : 15;
+            for (const char *step : {"first", "middle", "last"})
+                addScsiFault(road, QStringLiteral("fail"), written, QString::fromLatin1(step), false);
+            const QList<int> others = restore ? QList<int>{13, 24, 15, 16} : QList<int>{24, 16};
+            for (int selector : others)
+                for (const char *step : {"first", "last"})
+                    addScsiFault(road, QStringLiteral("fail"), selector, QString::fromLatin1(step), false);
+            addScsiFault(road, QStringLiteral("fail"), 26, QStringLiteral("last"), false);
+            // A garbled read is read again; garbled twice, the flash counts as wrong.
+            addScsiFault(road, QStringLiteral("corrupt"), 16, QStringLiteral("first"), true);
+            addScsiFault(road, QStringLiteral("corrupt"), 16, QStringLiteral("last"), restore);
+            addScsiFault(road, QStringLiteral("never ready"), 21, QStringLiteral("every"), true);
+            // NOR flash: a write over bytes the erase kept gives wrong bytes, which the read-back finds.
+            addScsiFault(road, QStringLiteral("erase keeps data"), 24, QStringLiteral("every"), false);
+        }
+    }
+    void scsiFaults()
+    {
+        QFETCH(int, road);
+        QFETCH(QString, kind);
+        QFETCH(int, selector);
+        QFETCH(QString, step);
+        QFETCH(bool, succeeds);
+        const Road which = Road(road);
+        QVERIFY(!cleanLog(which).isEmpty());
+        QString target;
+        const VHSimFaults faults = faultFor(which, kind, selector, step, target);
+        GalPtr device = deviceInIapMode(which);
+        QVERIFY(device);
+        if (faults.eraseKeepsData) { // old data where the erase should have left 0xFF
+            const qsizetype size = m_sim->flash(kDevice, VHDevSim::Flash::External).size();
+            QVERIFY(m_sim->setFlash(kDevice, VHDevSim::Flash::External, QByteArray(size, char(0x5A))));
+        }
+        QVERIFY(m_sim->setFaults(kDevice, faults));
+        const bool ok = runRoad(which, *device);
+        const QStringList log = m_sim->commandLog(kDevice);
+        if (!target.isEmpty()) {
+            // The rule hit the command the row names.
+            const qsizetype hit = log.indexOf(QRegularExpression(QStringLiteral(".*(fault=|VANISHED).*")));
+            const qsizetype at = kind == QLatin1String("vanish") ? hit - 1 : hit;
+            QVERIFY2(at >= 0 && log.at(at).section(QLatin1Char(' '), 0, 2) == target.section(QLatin1Char(' '), 0, 2),
+                     qPrintable(target + QStringLiteral(" | ") + log.value(at)));
+        }
+        QCOMPARE(ok, succeeds);
+        QCOMPARE(device->state(), int(VHClient::STATE_READY));
+        device.reset();
+        if (!ok)
+            recover(which);
+        if (which == Road::Restore)
+            QCOMPARE(m_sim->flash(kDevice, VHDevSim::Flash::Internal).left(5000), QByteArray(5000, 'f'));
+        QStringList installed;
+        QVERIFY(m_sim->restart(kDevice, 0, &installed));
+        const QString version = which == Road::Update ? QStringLiteral("OS=120") : QStringLiteral("OS=100");
+        QVERIFY2(installed.contains(version), qPrintable(installed.join(',')));
+    }
+
+    // Volume faults in the first passes (method 1 writes everything; method 2
+    // writes "/iap.bin" and the instruction before the eject), at the first,
+    // a middle and the last step of each kind. Reported done: the device
+    // installs the package. Failed: no instruction names an incomplete file,
+    // nothing of ours is left where the volume is still there, and the next
+    // run brings the device to the package's software.
+    void volumeFaults_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<int>("rule");
+        QTest::addColumn<int>("step");
+        for (int method : {1, 2}) {
+            // Method 2 also keeps its choice in the data folder before the instruction.
+            const QList<VHFaultRule> rules =
+                VHFaultRule::volumeRules() + (method == 2 ? VHFaultRule::dataFolderRules() : QList<VHFaultRule>());
+            for (const VHFaultRule &rule : rules) {
+                const int count = cleanSteps(method, rule);
+                if (count <= 0)
+                    qWarning("a clean run of method %d counts no step of %s", method, qPrintable(rule.name()));
+                for (int at : VHTestFaultMatrix::pickSteps(count)) {
+                    QTest::newRow(qPrintable(
+                        QStringLiteral("method %1 | %2 | %3 of %4").arg(method).arg(rule.name()).arg(at).arg(count)))
+                        << method << int(rule.kind) << at;
+                }
+            }
+        }
+    }
+    void volumeFaults()
+    {
+        QFETCH(int, method);
+        QFETCH(int, rule);
+        QFETCH(int, step);
+        const int at = step;
+        const VHFaultRule fault{VHFaultRule::Kind(rule)};
+        const QByteArray row = VHTestFaultMatrix::describe(QStringLiteral("GAL method %1").arg(method), fault, at);
+        GalPtr device = hookedDevice(method);
+        QVERIFY(device);
+        VHTestFaultMatrix matrix(*m_sim, kDevice);
+        QVERIFY(matrix.setRule(fault, at));
+        int code = 0;
+        const bool ok = update(*device, roadPackage(), &code);
+        QVERIFY(matrix.clearRules());
+        if (qEnvironmentVariableIsSet("GAL_FAULT_OUTCOMES")) {
+            QFile outcomes(qEnvironmentVariable("GAL_FAULT_OUTCOMES"));
+            if (outcomes.open(QIODevice::Append))
+                outcomes.write(row + " | " + (ok ? "done" : "failed " + QByteArray::number(code)) + "\n");
+        }
+        if (ok) {
+            verifyInstalls(method, *device);
+            return;
+        }
+        QCOMPARE(device->state(), int(VHClient::STATE_READY));
+        if (!m_sim->isPlugged(kDevice))
+            QVERIFY(m_sim->plug(kDevice));
+        // An instruction only beside complete files; nothing of ours when the cleanup could run.
+        const QString record = VHGalPending::ofDataFolder().filePathFor(VHDevSim::GalIdentity().uuid);
+        if (onVolume(QStringLiteral("update.ini")) && method == 1)
+            QVERIFY2(readFile(volume() + QStringLiteral("/IMG.bin")) == m_cleanImages.value(1), row);
+        else if (onVolume(QStringLiteral("update.ini"))) // pulled after it: recover has what it needs
+            QVERIFY2(fault.kind == VHFaultRule::VolumeVanishAt && QFileInfo::exists(record), row);
+        else if (fault.kind != VHFaultRule::VolumeVanishAt) {
+            for (const char *name : {"IMG.bin", "iap.bin", "syncprofile.ini"})
+                QVERIFY2(!onVolume(QString::fromLatin1(name)), row + " " + name);
+            QVERIFY2(!QFileInfo::exists(record), row);
+        }
+        device.reset();
+        GalPtr next = makeDevice();
+        QVERIFY2(update(*next, roadPackage()), row);
+        verifyInstalls(method, *next);
+    }
+
+    // Method 1 needs room for everything it writes; short of it nothing is written (code 3).
+    void methodOneChecksFreeSpace_data()
+    {
+        QTest::addColumn<qint64>("free");
+        QTest::addColumn<bool>("fits");
+        QTest::newRow("short") << qint64(60 * 1024) << false;
+        QTest::newRow("enough") << qint64(1024 * 1024) << true;
+    }
+    void methodOneChecksFreeSpace()
+    {
+        QFETCH(qint64, free);
+        QFETCH(bool, fits);
+        VHDevSim::GalIdentity identity;
+        identity.bootLoader = QStringLiteral("R001");
+        VHDevSim::DriveOptions drive;
+        drive.freeBytes = free;
+        m_sim = std::make_unique<VHDevSim>(m_root.path() + QStringLiteral("/sim%1").arg(++m_count));
+        QVERIFY(m_sim->createGal(kDevice, identity, drive));
+        QVERIFY(m_sim->plug(kDevice));
+        VHDaemon::instance()->platform()->setBackend(std::make_unique<VHSimPlatform>(m_sim->root()));
+        GalPtr device = makeDevice();
+        int code = 0;
+        QCOMPARE(update(*device, makePackage(Package()), &code), fits);
+        QCOMPARE(code, fits ? int(VHGalDevice::NoError) : int(VHGalDevice::NoSpace));
+        if (!fits)
+            verifyNothingOfOursLeft();
     }
 };
 

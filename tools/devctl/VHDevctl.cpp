@@ -6,6 +6,8 @@
 #include "VHDeviceManager.h"
 #include "VHDeviceRegistry.h"
 #include "VHEnv.h"
+#include "VHGalDevice.h"
+#include "VHGalPending.h"
 #include "VHHistory.h"
 #include "VHLog.h"
 #include "VHPSFDevice.h"
@@ -78,8 +80,9 @@ const QList<VHDevctl::Command> &VHDevctl::commands()
         {"workouts", "[FILE]", "install the workouts of a package (the downloaded one when none is given)", 0, 1, true,
          &VHDevctl::runWorkouts},
         {"history", "", "print the update history (of one device with --device)", 0, 0, false, &VHDevctl::runHistory},
-        {"recover", "PACKAGE [LANG]", "finish the update of a device left waiting in IAP mode", 1, 2, false,
-         &VHDevctl::runRecover},
+        {"recover", "PACKAGE [LANG]",
+         "finish the update (or, given its FOLDER, the factory restore) of a device left waiting in IAP mode", 1, 2,
+         false, &VHDevctl::runRecover},
         {"finalize", "", "write the device's store back (flash-store watches; backs the flash up first)", 0, 0, true,
          &VHDevctl::runFinalize},
         {"languages", "", "list the languages on the device (flash-store watches)", 0, 0, true,
@@ -396,6 +399,8 @@ int VHDevctl::runAction(int action, const std::function<bool()> &start)
     m_result.insert(QStringLiteral("errorCode"), code);
     if (!ended)
         return fail(Failed, QStringLiteral("the action did not end within %1 s").arg(m_timeoutMs / 1000));
+    if (failed && qobject_cast<VHGalDevice *>(device()) && code == VHGalDevice::NothingToDo)
+        return fail(NothingToDo, QStringLiteral("nothing to do: the device already runs the package's software"));
     if (failed)
         return fail(Failed, QStringLiteral("the action failed (error code %1)").arg(code));
     return Done;
@@ -538,6 +543,9 @@ int VHDevctl::runUpdate()
     VHClient *client = putDevice(device());
     QString package = m_arguments.value(0);
     const QString language = m_arguments.value(1);
+    if (!language.isEmpty() && !VHGalPending::isLanguageCode(language))
+        return fail(BadUsage,
+                    QStringLiteral("LANG is a three-letter language code such as \"deu\", not \"%1\"").arg(language));
     if (package.isEmpty()) {
         if (const int code = queryServer(); code != Done)
             return code;
@@ -696,8 +704,13 @@ int VHDevctl::runHistory()
 int VHDevctl::runRecover()
 {
     const QString package = QFileInfo(m_arguments.value(0)).absoluteFilePath();
-    if (!QFileInfo(package).isFile())
-        return fail(BadUsage, QStringLiteral("no such package file: ") + package);
+    const bool restoring = QFileInfo(package).isDir();
+    if (!QFileInfo(package).isFile() && !restoring)
+        return fail(BadUsage, QStringLiteral("no such package file or restore folder: ") + package);
+    const QString language = m_arguments.value(1);
+    if (!language.isEmpty() && (restoring || !VHGalPending::isLanguageCode(language)))
+        return fail(BadUsage,
+                    QStringLiteral("LANG is a three-letter language code such as \"deu\", not \"%1\"").arg(language));
     const VHDeviceFactory factory = VHDeviceRegistry::instance().factory(VHDeviceRegistry::kGalRole);
     if (!factory)
         return fail(Failed, QStringLiteral("this build has no device class for devices in IAP mode"));
@@ -720,14 +733,49 @@ int VHDevctl::runRecover()
     if (client->serviceType() != 1)
         return fail(Failed, QStringLiteral("the device is no longer in IAP mode"));
     m_result.insert(QStringLiteral("package"), package);
+    return restoring ? recoverRestore(client, package) : recoverUpdate(client, package, language);
+}
+
+int VHDevctl::recoverUpdate(VHClient *client, const QString &package, const QString &language)
+{
+    // What the first pass chose is used unless LANG says otherwise; either way it is said.
+    QString uuid;
+    client->getUUID(uuid);
+    VHGalPending::Record record;
+    const bool remembered = VHGalPending::ofDataFolder().load(uuid, record);
+    const QString used = !language.isEmpty() ? language : remembered ? record.language : QStringLiteral("eng");
+    m_result.insert(QStringLiteral("language"), used);
+    m_result.insert(QStringLiteral("languageSource"), !language.isEmpty() ? QStringLiteral("given")
+                                                      : remembered        ? QStringLiteral("remembered")
+                                                                          : QStringLiteral("default"));
+    m_result.insert(QStringLiteral("profileCarried"), remembered && record.profile.has_value());
+    if (!language.isEmpty())
+        say(QStringLiteral("language: %1 (given)").arg(used));
+    else if (remembered)
+        say(QStringLiteral("language: %1 (remembered from the first pass)").arg(used));
+    else
+        printErr(QStringLiteral("velora-devctl: no language remembered for this device; the image gets English "
+                                "(eng); give LANG to choose another"));
+    if (remembered && record.profile)
+        say(QStringLiteral("the profile carried by the first pass goes into the image"));
     // The second pass of an update: the device already waits for its flash,
     // and the package given to the action stands in for the first pass.
     if (!client->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_UPDATING))
         return fail(Failed, QStringLiteral("the device is busy"));
-    const QString language = m_arguments.value(1);
     const int code = runAction(VHClient::ActionUpdateTotal, [&] { return client->updateTotal(package, language); });
     if (code == Done)
         say(QStringLiteral("the device was flashed; it restarts with the package's software"));
+    return code;
+}
+
+int VHDevctl::recoverRestore(VHClient *client, const QString &folder)
+{
+    // The second pass of a factory restore, from the folder given.
+    if (!client->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_RESTORING))
+        return fail(Failed, QStringLiteral("the device is busy"));
+    const int code = runAction(VHClient::ActionRestoreFactory, [&] { return client->restoreFactory(folder); });
+    if (code == Done)
+        say(QStringLiteral("factory restore done; the device restarts"));
     return code;
 }
 

@@ -68,6 +68,8 @@ private:
     int runWorkouts();
     int runHistory();
     int runRecover();
+    int recoverUpdate(VHClient *client, const QString &package, const QString &language);
+    int recoverRestore(VHClient *client, const QString &folder);
     int runFinalize();
     int runLanguages();
     int runBackup();

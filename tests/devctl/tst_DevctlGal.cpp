@@ -1,0 +1,217 @@
+// velora-devctl run as a child process against a simulated GAL device: the
+// packages it must refuse (another family's, empty, cut, broken GAL ones, a
+// path-like LANG) leave nothing on the volume and never send the device into
+// IAP mode; a package the device already runs is "nothing to do" (exit 4).
+
+#include "VHDevSim.h"
+#include "VHFitPackageBuilder.h"
+#include "VHGalPackageBuilder.h"
+#include "VHPSFLanguagePackBuilder.h"
+#include "VHPacer50PackageBuilder.h"
+#include "VHTestFiles.h"
+#include "VHTestProcess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+const QString kName = QStringLiteral("GAL1");
+} // namespace
+
+class TestDevctlGal : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_work;
+    std::unique_ptr<VHDevSim> m_sim;
+    int m_count = 0;
+
+    VHTestRun devctl(const QStringList &arguments)
+    {
+        return runTestProgram(QStringLiteral(DEVCTL_PROGRAM),
+                              QStringList{QStringLiteral("--sim"), m_sim->root(), QStringLiteral("--json")}
+                                  + arguments);
+    }
+
+    QString file(const QString &name) const { return m_work.filePath(name); }
+
+    // The volume's files and their contents, but for the identity file the drive scan marks.
+    QStringList volumeState() const
+    {
+        QStringList files = snapshot(m_sim->volumePath(kName));
+        files.removeIf([](const QString &line) { return line.startsWith(QLatin1String("device.ini ")); });
+        return files;
+    }
+
+    void plugDevice(const VHDevSim::GalIdentity &identity)
+    {
+        m_sim->remove(kName);
+        QVERIFY2(m_sim->createGal(kName, identity), qPrintable(m_sim->lastError()));
+        QVERIFY(m_sim->plug(kName));
+    }
+
+    // One kind of input per row; its file, built once.
+    QString input(const QString &kind)
+    {
+        const QString path = file(kind + QStringLiteral(".zip"));
+        if (QFileInfo::exists(path))
+            return path;
+        bool made = false;
+        VHGalPackageBuilder::Options gal;
+        if (kind == QLatin1String("fit"))
+            made = VHFitPackageBuilder::writePackage(path, VHFitPackageBuilder::Options());
+        else if (kind == QLatin1String("pacer50"))
+            made = VHPacer50PackageBuilder::writeTotal(path, VHPacer50PackageBuilder::Options());
+        else if (kind == QLatin1String("pacer40-languages"))
+            made = VHPSFLanguagePackBuilder::writePackage(path, VHPSFLanguagePackBuilder::Options());
+        else if (kind == QLatin1String("empty-zip")) // the end record alone
+            made = writeFile(path, QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0'));
+        else if (kind == QLatin1String("zero-bytes"))
+            made = writeFile(path, QByteArray());
+        else if (kind == QLatin1String("short-fonts"))
+            made = VHGalPackageBuilder::writePackage(
+                path, VHGalPackageBuilder::broken(VHGalPackageBuilder::Broken::ShortFont));
+        else if (kind == QLatin1String("parts-exceed-size")) {
+            gal.sizeKiB = QStringLiteral("64"); // the image alone is 200 KiB
+            made = VHGalPackageBuilder::writePackage(path, gal);
+        } else
+            made = VHGalPackageBuilder::writePackage(path, gal);
+        return made ? path : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_work.isValid());
+        qputenv("XDG_DATA_HOME", m_work.filePath(QStringLiteral("xdg/data")).toUtf8());
+        qputenv("XDG_CONFIG_HOME", m_work.filePath(QStringLiteral("xdg/config")).toUtf8());
+        m_sim = std::make_unique<VHDevSim>(m_work.filePath(QStringLiteral("sim")));
+        QVERIFY(QDir().mkpath(m_sim->root()));
+    }
+
+    void badInput_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<int>("method");
+        QTest::addColumn<int>("exitCode");
+        const QList<std::pair<const char *, const char *>> inputs{
+            {"fit", ""},        {"pacer50", ""},     {"pacer40-languages", ""}, {"empty-zip", ""},
+            {"zero-bytes", ""}, {"short-fonts", ""}, {"parts-exceed-size", ""}, {"gal", "../../etc/x"}};
+        for (int method : {1, 2}) {
+            for (const auto &[kind, language] : inputs) {
+                QTest::newRow(qPrintable(QStringLiteral("method %1 | %2%3").arg(method).arg(kind, language)))
+                    << QString::fromLatin1(kind) << QString::fromLatin1(language) << method << (*language ? 2 : 1);
+            }
+        }
+    }
+    void badInput()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, language);
+        QFETCH(int, method);
+        QFETCH(int, exitCode);
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = method;
+        identity.bootLoader = QStringLiteral("R001"); // every package's boot loader is newer
+        plugDevice(identity);
+        const QStringList before = volumeState();
+        const QString package = input(kind);
+        QVERIFY(!package.isEmpty());
+        QStringList arguments{QStringLiteral("update"), package};
+        if (!language.isEmpty())
+            arguments << language;
+        const VHTestRun run = devctl(arguments);
+        QCOMPARE(run.code, exitCode);
+        QCOMPARE(volumeState(), before);
+        // Still a volume: restarted, the device is not in IAP mode.
+        QVERIFY(m_sim->restart(kName));
+        QVERIFY(QFileInfo::exists(m_sim->drivePath(kName) + QStringLiteral("/device.ini")));
+    }
+
+    void nothingToDo_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::newRow("method 1") << 1;
+        QTest::newRow("method 2") << 2;
+    }
+    void nothingToDo()
+    {
+        QFETCH(int, method);
+        const VHGalPackageBuilder::Options gal;
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = method;
+        identity.os = gal.imageVersion;
+        identity.langVersion = gal.langVersion;
+        identity.bootLoader = gal.bootLoaderVersion;
+        plugDevice(identity);
+        const QStringList before = volumeState();
+        const VHTestRun run = devctl({QStringLiteral("update"), input(QStringLiteral("gal"))});
+        QCOMPARE(run.code, 4);
+        QVERIFY2(run.err.contains("nothing to do"), run.err.constData());
+        QCOMPARE(volumeState(), before);
+    }
+    // A device left in IAP mode: recover flashes it with what the first pass
+    // chose (kept per UUID in the data folder) unless LANG is given, and says
+    // which language it uses; given a folder it finishes a factory restore.
+    void recover_data()
+    {
+        QTest::addColumn<QString>("remembered");
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("used");
+        QTest::addColumn<QString>("source");
+        QTest::newRow("remembered") << "deu" << QString() << "deu"
+                                    << "remembered";
+        QTest::newRow("LANG given") << "deu"
+                                    << "eng"
+                                    << "eng"
+                                    << "given";
+        QTest::newRow("nothing remembered") << QString() << QString() << "eng"
+                                            << "default";
+        QTest::newRow("restore folder") << QString() << QString() << QString() << QString();
+    }
+    void recover()
+    {
+        QFETCH(QString, remembered);
+        QFETCH(QString, given);
+        QFETCH(QString, used);
+        QFETCH(QString, source);
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = 2;
+        plugDevice(identity);
+        QVERIFY(writeFile(m_sim->volumePath(kName) + QStringLiteral("/update.ini"), QByteArray()));
+        QVERIFY(m_sim->restart(kName)); // now in IAP mode
+        const QString record = file(QStringLiteral("xdg/data/VeloraHub/pending/gal-%1.ini")).arg(identity.uuid);
+        QFile::remove(record);
+        if (!remembered.isEmpty())
+            QVERIFY(writeFile(record, "[GalPending]\nlanguage=" + remembered.toLatin1() + "\n"));
+        QString package = input(QStringLiteral("gal"));
+        if (used.isEmpty()) {
+            package = file(QStringLiteral("restore"));
+            QVERIFY(VHGalPackageBuilder::writeRestoreFolder(package, VHGalPackageBuilder::Restore()));
+        }
+        QStringList arguments{QStringLiteral("recover"), package};
+        if (!given.isEmpty())
+            arguments << given;
+        const VHTestRun run = devctl(arguments);
+        QVERIFY2(run.code == 0, run.err.constData());
+        // Without a language kept or given it says which one the image gets.
+        QCOMPARE(run.err.contains("English (eng)"), source == QLatin1String("default"));
+        if (!used.isEmpty()) {
+            QCOMPARE(run.json.value(QStringLiteral("language")).toString(), used);
+            QCOMPARE(run.json.value(QStringLiteral("languageSource")).toString(), source);
+            QVERIFY(!QFileInfo::exists(record)); // flashed: nothing left to carry
+        }
+        // The notification was sent: the device starts again from its volume.
+        QStringList installed;
+        QVERIFY(m_sim->restart(kName, 0, &installed));
+        QVERIFY2(installed.contains(used.isEmpty() ? QStringLiteral("OS=1.0.0") : QStringLiteral("OS=2.1.0")),
+                 qPrintable(installed.join(',')));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDevctlGal)
+#include "tst_DevctlGal.moc"
