@@ -384,11 +384,12 @@ private slots:
         QCOMPARE(languages.code, 0);
         QCOMPARE(languages.json.value(QStringLiteral("languages")).toArray().size(), 2);
 
+        const QByteArray stored = readFile(psfFlash());
         const Run finalize = psf({"finalize", "--json"});
         QCOMPARE(finalize.code, 0);
         const QString kept = finalize.json.value(QStringLiteral("backup")).toString();
         QVERIFY2(kept.endsWith(kPacerUuid + QStringLiteral(".dat")), qPrintable(kept));
-        QCOMPARE(readFile(kept), readFile(psfFlash()));
+        QCOMPARE(readFile(kept), stored);
 
         // Another device's backup beside it is not listed.
         QVERIFY(QFile::copy(kept, QFileInfo(kept).dir().filePath(QStringLiteral("pacer40flash.vh1.0-OTHER.dat"))));
