@@ -293,7 +293,10 @@ private slots:
         const QString older = folder + QStringLiteral("pacer40flash.vh1.0-1105A1B2C3D4E5F6.dat");
         QVERIFY(writeFile(oversized, QByteArray(VHPSFDevice::kMaxBackupSize + 1, 'x')));
         QVERIFY(writeFile(older, flash(VHDevSim::Flash::External)));
-        QVERIFY(QFile(older).setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+        QFile aged(older);
+        QVERIFY(aged.open(QIODevice::ReadWrite)
+                && aged.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+        aged.close();
         QCOMPARE(device().ownBackups(), QStringList({older, oversized}));
         const QByteArray before = flash(VHDevSim::Flash::External);
         m_sim->clearCommandLog(kName);

@@ -453,7 +453,10 @@ private slots:
         const QString folder = VHEnv::instance()->dataFolder() + QLatin1Char('/');
         const QString old = folder + QStringLiteral("pacer30flash.vh2.8.0.99.dat");
         QVERIFY(writeFile(old, good));
-        QVERIFY(QFile(old).setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+        QFile aged(old);
+        QVERIFY(aged.open(QIODevice::ReadWrite)
+                && aged.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+        aged.close();
         QVERIFY(writeFile(folder + QStringLiteral("pacer30flash.vh1.0-1101A1B2C3D4E5F6.dat"), good));
         QByteArray read;
         QCOMPARE(device().takeCheckedBackup(read), VHScsiFlashClient::Backup::Kept);
