@@ -12,9 +12,11 @@
 #include "VHPacer30ImageBuilder.h"
 #include "VHPacer35.h"
 #include "VHPulsar30.h"
+#include "VHSimFileFaults.h"
 #include "VHSimLayout.h"
 #include "VHSimSCSIService.h"
 #include "VHTestEnv.h"
+#include "VHTestFaultMatrix.h"
 #include "VHTestFiles.h"
 #include "VHTestZip.h"
 
@@ -31,7 +33,8 @@ namespace {
 const QString kName = QStringLiteral("W");
 
 enum class Road { Pacer40Restore, Pacer40Finalize, Pacer30WriteBack, Pacer30Loader, Pulsar30Image };
-enum class Fault { None, FailCommand, CorruptRead, Vanish, NeverReady, EraseKeeps };
+// DataFolder: a rule of the data folder (where backups and work files go), its kind in the selector column.
+enum class Fault { None, FailCommand, CorruptRead, Vanish, NeverReady, EraseKeeps, DataFolder };
 
 struct Flashes
 {
@@ -76,6 +79,8 @@ const char *faultName(Fault fault)
         return "flash never ready";
     case Fault::EraseKeeps:
         return "erase keeps data";
+    case Fault::DataFolder:
+        return "data folder";
     }
     return "";
 }
@@ -97,7 +102,9 @@ class TestFlashFaults : public QObject
     QByteArray m_good;     // the sound external flash before the road
     QHash<int, Flashes> m_expected;
     QHash<int, Flashes> m_made; // the flashes of the device the road's table runs on
+    VHSimFileFaults::Attachment m_fileFaults;
     QElapsedTimer m_faultTime;
+    QStringList m_dataSteps; // the data-folder operations of the clean run
 
     Flashes flashes() const
     {
@@ -117,7 +124,7 @@ class TestFlashFaults : public QObject
             return makeDevice(road);
         const Flashes &made = m_made[int(road)];
         QFile::remove(m_sim->deviceFolder(kName) + QLatin1Char('/') + VHSimLayout::kDeviceState);
-        const bool reset = m_sim->setFaults(kName, {})
+        const bool reset = m_sim->setFaults(kName, {}) && m_sim->setDataFolderFaults({})
                            && m_sim->setFlash(kName, VHDevSim::Flash::Internal, made.internal)
                            && m_sim->setFlash(kName, VHDevSim::Flash::External, made.external)
                            && m_sim->setFlash(kName, VHDevSim::Flash::Loader, made.loader);
@@ -126,8 +133,10 @@ class TestFlashFaults : public QObject
 
     bool makeDevice(Road road)
     {
+        m_fileFaults = {};
         m_root = std::make_unique<QTemporaryDir>();
         m_sim = std::make_unique<VHDevSim>(m_root->path());
+        m_fileFaults = VHSimFileFaults::attach(m_root->path(), VHEnv::instance()->dataFolder());
         m_made.clear();
         VHSimPacer30Options options;
         options.model = road == Road::Pulsar30Image ? QStringLiteral("Pulsar30") : QStringLiteral("Pacer35");
@@ -219,8 +228,10 @@ class TestFlashFaults : public QObject
         if (!createDevice(road) || !prepare(road))
             return false;
         m_sim->clearCommandLog(kName);
+        m_sim->clearDataFolderLog();
         const bool ok = runRoad(road);
         commands = m_sim->commandLog(kName);
+        m_dataSteps = m_sim->dataFolderLog();
         m_expected.insert(int(road), flashes());
         return ok;
     }
@@ -274,6 +285,20 @@ class TestFlashFaults : public QObject
             addRow(road, Fault::NeverReady, -1, 0, QStringLiteral("always"));
             addRow(road, Fault::EraseKeeps, -1, 0, QStringLiteral("always"));
         }
+        if (road == Road::Pacer40Restore || road == Road::Pacer30Loader)
+            return; // they keep no backup
+        for (const VHFaultRule &rule : VHFaultRule::dataFolderRules()) {
+            if (rule.kind == VHFaultRule::DataCorruptRead)
+                continue; // a backup is written, not read, on these roads
+            const QString kind = rule.kind == VHFaultRule::DataFailFsync    ? QStringLiteral("fsync ")
+                                 : rule.kind == VHFaultRule::DataFailRename ? QStringLiteral("rename ")
+                                                                            : QStringLiteral("write ");
+            const int count = int(std::count_if(m_dataSteps.begin(), m_dataSteps.end(),
+                                                [&](const QString &l) { return l.startsWith(kind); }));
+            for (int step : VHTestFaultMatrix::pickSteps(count))
+                QTest::addRow("%s / %s / %d of %d", roadName(road), qPrintable(rule.name()), step, count)
+                    << road << Fault::DataFolder << int(rule.kind) << step;
+        }
     }
 
     VHSimFaults faultsFor(Fault fault, int selector, int step) const
@@ -291,6 +316,8 @@ class TestFlashFaults : public QObject
             return {.flashNeverReady = true};
         case Fault::EraseKeeps:
             return {.eraseKeepsData = true};
+        case Fault::DataFolder:
+            return {};
         }
         return {};
     }
@@ -351,9 +378,13 @@ class TestFlashFaults : public QObject
         QFETCH(int, step);
         QVERIFY(createDevice(road));
         QVERIFY(prepare(road));
-        QVERIFY(m_sim->setFaults(kName, faultsFor(fault, selector, step)));
+        if (fault == Fault::DataFolder)
+            QVERIFY(VHTestFaultMatrix(*m_sim, kName).setRule({VHFaultRule::Kind(selector)}, step));
+        else
+            QVERIFY(m_sim->setFaults(kName, faultsFor(fault, selector, step)));
         m_sim->clearCommandLog(kName);
         const bool ok = runRoad(road);
+        QVERIFY(m_sim->setDataFolderFaults({}));
         if (fault == Fault::None)
             QVERIFY(ok);
         // Done means written and verified.
