@@ -177,6 +177,7 @@ void VHPacer30::forgetData()
     m_dataChanged = false;
     m_profileChanged = false;
     m_imageBackedUp = false;
+    m_imageIsFlash = false;
 }
 
 void VHPacer30::formatDevice()
@@ -220,10 +221,10 @@ bool VHPacer30::ensureImage()
 {
     if (m_image.size() == VHPacer30Layout::kFlashSize)
         return true;
-    if (readFlashChecked(m_image, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock))
-        return true;
-    m_image.clear();
-    return false;
+    m_imageIsFlash = readFlashChecked(m_image, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock);
+    if (!m_imageIsFlash)
+        m_image.clear();
+    return m_imageIsFlash;
 }
 
 bool VHPacer30::readPSF()
@@ -232,6 +233,7 @@ bool VHPacer30::readPSF()
     m_image.clear();
     m_psf.reset();
     m_imageBackedUp = false;
+    m_imageIsFlash = false;
     QByteArray read;
     // The image is what finalize writes back: read twice and compared.
     if (!readFlashChecked(read, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock)) {
@@ -240,14 +242,14 @@ bool VHPacer30::readPSF()
     }
     vhDebug() << "read psf done";
     const QString copy = VHEnv::instance()->tempFolder() + QStringLiteral("/flash.tmp");
-    // The copy is what the rest reads: a file that does not come back whole is no image.
+    // The copy is what the rest reads: a file that does not come back whole and unchanged is no image.
     if (!VHSafeFolder::writeFileBelow(QString(), copy, read)
-        || !VHSafeFolder::readFileBelow(QString(), copy, VHPacer30Layout::kFlashSize, m_image)
-        || m_image.size() != VHPacer30Layout::kFlashSize) {
+        || !VHSafeFolder::readFileBelow(QString(), copy, VHPacer30Layout::kFlashSize, m_image) || m_image != read) {
         vhWarning() << "can not keep the flash image in" << copy;
         m_image.clear();
         return false;
     }
+    m_imageIsFlash = true;
     const qsizetype record = currentRecord(m_image);
     if (record >= 0)
         m_headerRecord = m_image.mid(record, kHeaderRecordSize);
@@ -482,7 +484,8 @@ void VHPacer30::saveExtFlashToFile(const QString &path) { backupExtFlash(path); 
 bool VHPacer30::backUpBeforeErase()
 {
     QByteArray flash;
-    const Backup backup = takeCheckedBackup(flash);
+    // The image just read twice is the flash: it need not be read again.
+    const Backup backup = m_imageIsFlash ? keepCheckedFlash(m_image) : takeCheckedBackup(flash);
     // An erased or half-written flash is written over only from the whole
     // image this object read and backed up before.
     if (backup == Backup::Kept)
@@ -546,6 +549,7 @@ VHPacer30::Attempt VHPacer30::finalizeAttempt()
 
 bool VHPacer30::writeBackAttempts(const std::function<Attempt()> &attempt)
 {
+    m_imageIsFlash = false;
     for (int round = 0; round < kFinalizeAttempts; ++round) {
         const Attempt result = attempt();
         if (result == Attempt::Done)

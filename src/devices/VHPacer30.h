@@ -127,6 +127,7 @@ protected:
     bool m_profileChanged = false;
     bool m_dataChanged = false;
     bool m_imageBackedUp = false; // m_image is a whole flash read whose backup was kept
+    bool m_imageIsFlash = false;  // m_image was read twice and compared, and nothing was written since
 
 private:
     bool sendBlock(VHSCSIDeviceService &service, const QByteArray &block, int number, std::uint8_t selector,

@@ -101,11 +101,14 @@ bool VHPulsar30::_updateTotal(const QString &packageFile, const QString &)
         return false;
     }
     const QString path = folder + QLatin1Char('/') + image;
-    QByteArray file;
-    // Another family's image, a cut or a grown one never reaches the device.
-    VHResult checked = VHSafeFolder::readFileBelow(QString(), path, kMaxImageFile, file)
-                           ? VHPacer30Package::checkImage(file, model)
-                           : VHResult::failure(1, QStringLiteral("can not read ") + path);
+    QByteArray file, again;
+    // Another family's image, a cut or a grown one never reaches the device;
+    // nor one that reads differently twice (what is read is what is flashed).
+    const bool read = VHSafeFolder::readFileBelow(QString(), path, kMaxImageFile, file)
+                      && VHSafeFolder::readFileBelow(QString(), path, kMaxImageFile, again) && file == again;
+    VHResult checked =
+        read ? VHPacer30Package::checkImage(file, model)
+             : VHResult::failure(1, QStringLiteral("can not read ") + path + QStringLiteral(" twice alike"));
     if (!checked) {
         vhWarning() << "write maple image failed " + path + ": " + checked.reason;
         return false;

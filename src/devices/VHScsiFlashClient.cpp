@@ -233,6 +233,11 @@ VHScsiFlashClient::Backup VHScsiFlashClient::takeCheckedBackup(QByteArray &flash
         vhCritical() << "fail to read the external flash for a backup";
         return Backup::Unreadable;
     }
+    return keepCheckedFlash(flash);
+}
+
+VHScsiFlashClient::Backup VHScsiFlashClient::keepCheckedFlash(const QByteArray &flash)
+{
     // An erased or half-written flash never pushes a good backup out.
     if (!isSoundFlash(flash)) {
         vhCritical() << "the external flash holds no sound store: no backup is taken of it";

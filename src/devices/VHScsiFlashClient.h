@@ -89,6 +89,8 @@ public:
     // Nothing is kept unless Kept. `flash` holds what was read.
     enum class Backup { Kept, Unreadable, NotSound, NotWritten };
     Backup takeCheckedBackup(QByteArray &flash);
+    // The same for a whole flash already read twice and compared.
+    Backup keepCheckedFlash(const QByteArray &flash);
     // What a failed write-back says: the flash may be erased or half written.
     QString restoreHint();
 

@@ -288,11 +288,10 @@ class TestFlashFaults : public QObject
         if (road == Road::Pacer40Restore || road == Road::Pacer30Loader)
             return; // they keep no backup
         for (const VHFaultRule &rule : VHFaultRule::dataFolderRules()) {
-            if (rule.kind == VHFaultRule::DataCorruptRead)
-                continue; // a backup is written, not read, on these roads
-            const QString kind = rule.kind == VHFaultRule::DataFailFsync    ? QStringLiteral("fsync ")
-                                 : rule.kind == VHFaultRule::DataFailRename ? QStringLiteral("rename ")
-                                                                            : QStringLiteral("write ");
+            const QString kind = rule.kind == VHFaultRule::DataFailFsync     ? QStringLiteral("fsync ")
+                                 : rule.kind == VHFaultRule::DataFailRename  ? QStringLiteral("rename ")
+                                 : rule.kind == VHFaultRule::DataCorruptRead ? QStringLiteral("read ")
+                                                                             : QStringLiteral("write ");
             const int count = int(std::count_if(m_dataSteps.begin(), m_dataSteps.end(),
                                                 [&](const QString &l) { return l.startsWith(kind); }));
             for (int step : VHTestFaultMatrix::pickSteps(count))
