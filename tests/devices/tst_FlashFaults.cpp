@@ -339,6 +339,7 @@ class TestFlashFaults : public QObject
         QVERIFY(m_sim->setFaults(kName, {}));
         if (!m_sim->isPlugged(kName))
             QVERIFY(m_sim->plug(kName));
+        const bool untouched = m_sim->flash(kName, VHDevSim::Flash::External) == m_good;
         attach(road); // an erased store may not attach: the recovery still runs
         QString latest = m_device->latestBackup();
         switch (road) {
@@ -346,6 +347,7 @@ class TestFlashFaults : public QObject
         case Road::Pacer30Loader:
             QVERIFY(runRoad(road));
             QVERIFY(flashes() == m_expected.value(int(road)));
+            qInfo("outcome: failed; the rerun completed it");
             break;
         case Road::Pulsar30Image:
             QVERIFY(runRoad(road));
@@ -360,10 +362,12 @@ class TestFlashFaults : public QObject
             if (latest.isEmpty() || m_sim->flash(kName, VHDevSim::Flash::External) == m_good) {
                 // Nothing was backed up: then nothing was erased either.
                 QCOMPARE(m_sim->flash(kName, VHDevSim::Flash::External), m_good);
+                qInfo("outcome: failed; %s", untouched ? "nothing erased" : "the rerun left the flash whole");
             } else {
                 QCOMPARE(readFile(latest), m_good);
                 QVERIFY(m_device->_restoreBackup(latest));
                 QCOMPARE(m_sim->flash(kName, VHDevSim::Flash::External), m_good);
+                qInfo("outcome: failed; %s; the last backup restored it", untouched ? "nothing erased" : "erased");
             }
             break;
         }
@@ -399,7 +403,9 @@ class TestFlashFaults : public QObject
         checkBackups(road);
         if (fault == Fault::NeverReady)
             QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE sel=14 ")).size() <= 1);
-        if (!ok)
+        if (ok)
+            qInfo("outcome: done and verified");
+        else
             checkRecovery(road);
     }
 
