@@ -347,7 +347,7 @@ class TestFlashFaults : public QObject
         case Road::Pacer30Loader:
             QVERIFY(runRoad(road));
             QVERIFY(flashes() == m_expected.value(int(road)));
-            qInfo("outcome: failed; the rerun completed it");
+            std::printf("OUTCOME %s | failed; the rerun completed it\n", QTest::currentDataTag());
             break;
         case Road::Pulsar30Image:
             QVERIFY(runRoad(road));
@@ -362,12 +362,14 @@ class TestFlashFaults : public QObject
             if (latest.isEmpty() || m_sim->flash(kName, VHDevSim::Flash::External) == m_good) {
                 // Nothing was backed up: then nothing was erased either.
                 QCOMPARE(m_sim->flash(kName, VHDevSim::Flash::External), m_good);
-                qInfo("outcome: failed; %s", untouched ? "nothing erased" : "the rerun left the flash whole");
+                std::printf("OUTCOME %s | failed; %s\n", QTest::currentDataTag(),
+                            untouched ? "nothing erased" : "the rerun left the flash whole");
             } else {
                 QCOMPARE(readFile(latest), m_good);
                 QVERIFY(m_device->_restoreBackup(latest));
                 QCOMPARE(m_sim->flash(kName, VHDevSim::Flash::External), m_good);
-                qInfo("outcome: failed; %s; the last backup restored it", untouched ? "nothing erased" : "erased");
+                std::printf("OUTCOME %s | failed; %s; the last backup restored it\n", QTest::currentDataTag(),
+                            untouched ? "nothing erased" : "erased");
             }
             break;
         }
@@ -404,7 +406,7 @@ class TestFlashFaults : public QObject
         if (fault == Fault::NeverReady)
             QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE sel=14 ")).size() <= 1);
         if (ok)
-            qInfo("outcome: done and verified");
+            std::printf("OUTCOME %s | done and verified\n", QTest::currentDataTag());
         else
             checkRecovery(road);
     }
