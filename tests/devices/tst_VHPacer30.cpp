@@ -368,11 +368,22 @@ private slots:
         QTest::addColumn<int>("after");
         QTest::addColumn<int>("erases");
         QTest::addColumn<bool>("ok");
-        // The backup reads the flash twice first; then each attempt reads it erased and written.
+        // The backup is the image read before; each attempt reads the flash erased, then written.
         QTest::newRow("first read good") << 0 << 0 << 1 << true;
-        QTest::newRow("two attempts spoilt") << 257 << 512 << 3 << true;
-        QTest::newRow("every attempt spoilt") << 9 * 256 + 1 << 512 << 10 << false;
-        QTest::newRow("the backup's read spoilt: no erase") << 1 << 300 << 0 << false;
+        QTest::newRow("two attempts spoilt") << 257 << 0 << 3 << true;
+        QTest::newRow("every attempt spoilt") << 9 * 256 + 1 << 0 << 10 << false;
+        QTest::newRow("a written block reads back wrong") << 1 << 300 << 2 << true;
+    }
+
+    // The image that is backed up and written back is read twice: one bad answer keeps nothing.
+    void corruptFlashReadIsNotKept()
+    {
+        QVERIFY(make(QStringLiteral("Pacer35")));
+        setFaults({.corruptReads = 1, .corruptSelector = 16, .corruptAfter = 100});
+        QVERIFY(!device().readPSF());
+        QVERIFY(device().flashImage().isEmpty() && !device().psf());
+        setFaults({});
+        QVERIFY(device().readPSF());
     }
 
     void finalizeRetriesACorruptingRead()
