@@ -414,6 +414,27 @@ private slots:
         QVERIFY(log.filter(QStringLiteral("WRITE sel=15")).size() >= 512);
     }
 
+    // A write-back that fails behind its erase names the backup that brings the flash back.
+    void failedFinalizeNamesTheBackup()
+    {
+        QVERIFY(plugPacer());
+        VHDevSim sim(psfRoot());
+        const QByteArray before = readFile(psfFlash());
+        QVERIFY(sim.setFaults(kPacer, {.failCommand = 3, .failSelector = 15}));
+        const Run failed = psf({"finalize", "--json"});
+        QVERIFY(sim.setFaults(kPacer, {}));
+        QCOMPARE(failed.code, 1);
+        const QString backup = failed.json.value(QStringLiteral("restore")).toString();
+        QVERIFY2(failed.err.contains("backup --restore " + backup.toUtf8()), failed.err.constData());
+        QCOMPARE(readFile(backup), before);
+        QVERIFY(readFile(psfFlash()) != before);
+        // The next run finds no store to back up and writes nothing; the backup still stands.
+        QCOMPARE(psf({"finalize"}).code, 1);
+        QCOMPARE(readFile(backup), before);
+        QCOMPARE(psf({"backup", "--restore", backup}).code, 0);
+        QCOMPARE(readFile(psfFlash()), before);
+    }
+
     void restoreRefused_data()
     {
         QTest::addColumn<QString>("name");
