@@ -46,6 +46,16 @@ VHPSFDevice::~VHPSFDevice() = default;
 
 bool VHPSFDevice::FlashSource::readBlocks(int firstBlock, int count, QByteArray &out)
 {
+    if (m_served) {
+        out = m_served->mid(qsizetype(firstBlock) * kExternalBlock, qsizetype(count) * kExternalBlock);
+        return out.size() == qsizetype(count) * kExternalBlock;
+    }
+    // What the store reads is written back by finalize: every read is checked.
+    return m_device.readFlashChecked(out, ReadExternal, qint64(count) * kExternalBlock, kExternalBlock, firstBlock);
+}
+
+bool VHPSFDevice::FlashSource::readBack(int firstBlock, int count, QByteArray &out)
+{
     return m_device.readFlashBlocks(out, ReadExternal, qint64(count) * kExternalBlock, kExternalBlock, firstBlock);
 }
 
@@ -66,25 +76,11 @@ bool VHPSFDevice::eraseExtFlash()
     if (result)
         result = waitFlash(60000, 10000);
     service->closeClient();
-    return result;
+    // What is written next relies on an erased flash: an erase that kept data failed.
+    return result && externalFlashErased(VHPSFLayout::kFlashSize);
 }
 
-bool VHPSFDevice::waitFlash(int totalMs, int stepMs)
-{
-    VHSCSIDeviceService *service = scsi();
-    if (!service || stepMs <= 0)
-        return false;
-    const std::uint8_t cdb[10] = {0x28, 0, 0, 0, 0, 0, FlashStatus, 0, 8, 0};
-    std::vector<std::uint8_t> status(kExternalBlock, 0);
-    for (int round = 0; round < totalMs / stepMs; ++round) {
-        pauseFor(stepMs);
-        const bool answered = service->sendRead(cdb, 10, status.data(), int(status.size()));
-        vhDebug() << "check flash ready return value=" << int(status[0]);
-        if (answered && status[0] == 0)
-            return true;
-    }
-    return false;
-}
+bool VHPSFDevice::waitFlash(int totalMs, int stepMs) { return waitFlashReady(totalMs, stepMs); }
 
 // ---- the store ------------------------------------------------------------
 
@@ -118,58 +114,82 @@ bool VHPSFDevice::getInternalStorage(quint64 &total, quint64 &free)
     return true;
 }
 
+void VHPSFDevice::forgetStore()
+{
+    m_container.reset();
+    m_store.forget();
+    m_storeBackedUp = false;
+}
+
 void VHPSFDevice::formatDevice()
 {
+    forgetStore();
     if (!eraseExtFlash())
         vhCritical() << "fail to erase external flash";
 }
 
 // ---- backup ---------------------------------------------------------------
 
-bool VHPSFDevice::backupExtFlash(const QString &path)
+bool VHPSFDevice::isSoundFlash(const QByteArray &flash)
 {
-    QByteArray flash;
-    if (!readFlashBlocks(flash, ReadExternal, VHPSFLayout::kFlashSize, kExternalBlock, 0)) {
-        vhCritical() << "fail to readFlashBlocks for saveExtFlashToFile";
-        return false;
-    }
-    // A temporary name renamed over the old backup, never through a link: never half a backup.
-    if (!VHSafeFolder::writeFileBelow(QString(), path, flash, VHSafeFolder::Durable)) {
-        vhCritical() << "fail to write file for saveExtFlashToFile";
-        return false;
-    }
-    return true;
+    VHPSFImageSource source(flash);
+    VHPSFFlashStore store(source);
+    std::unique_ptr<VHPSFContainer_1_5> container;
+    QString model;
+    getModelName(model);
+    VHResult result = store.attach(model == QLatin1String("Pacer40"), container);
+    if (result)
+        result = store.flashHeader().checkRecord();
+    if (result)
+        result = store.loadAll();
+    if (!result)
+        vhWarning() << "the flash holds no sound store:" << result.reason;
+    return result.ok;
 }
 
 void VHPSFDevice::saveExtFlashToFile(const QString &path) { backupExtFlash(path); }
 
 void VHPSFDevice::addLogFiles(const QString &, QStringList &list)
 {
-    const QString path = backupPath();
-    if (backupExtFlash(path))
-        list.append(QFileInfo(path).fileName());
+    QByteArray flash;
+    if (takeCheckedBackup(flash) == Backup::Kept)
+        list.append(QFileInfo(latestBackup()).fileName());
 }
 
 bool VHPSFDevice::_finalize()
 {
-    const QString path = backupPath();
-    const QFileInfo old(path);
-    if (old.exists() && old.size() > kMaxBackupSize && !QFile::remove(path))
-        vhCritical() << "can not remove the oversized backup" << path;
-    // Without a good copy of the flash nothing is erased.
-    if (!backupExtFlash(path)) {
-        vhCritical() << "no backup of the external flash: finalize stopped before the erase";
+    QByteArray flash;
+    const Backup backup = takeCheckedBackup(flash);
+    // A sound flash is erased only with its backup kept; an erased or half-written
+    // one only when this object holds the whole store it read before, backed up.
+    if (backup == Backup::Kept) {
+        // The rest of the store comes from the flash just read twice and kept.
+        m_source.serveFrom(&flash);
+        const VHResult loaded = m_store.loadAll();
+        m_source.serveFrom(nullptr);
+        if (!loaded) {
+            vhCritical() << "finalize stopped before the erase:" << loaded.reason;
+            return false;
+        }
+        m_storeBackedUp = true;
+    } else if (backup != Backup::NotSound || !m_storeBackedUp) {
+        vhCritical() << "finalize stopped before the erase: " + restoreHint();
         return false;
     }
-    const VHResult saved = save();
-    // A failed save leaves the flash partly written: the backup keeps the old contents.
-    if (saved && !backupExtFlash(path))
-        vhCritical() << "the backup after the save was not written";
-    return saved.ok;
+    // No second copy after the save: the write is verified frame by frame,
+    // and a copy of what the device now holds would only push an older good
+    // generation out.
+    if (const VHResult saved = save(); !saved) {
+        vhCritical() << restoreHint();
+        return false;
+    }
+    return true;
 }
 
 bool VHPSFDevice::writeWholeFlash(const QByteArray &flash)
 {
+    // Whatever was read before is the old flash's: it is never written back over this one.
+    forgetStore();
     if (!eraseExtFlash()) {
         vhCritical() << "fail to erase external flash for the backup";
         return false;
@@ -185,6 +205,11 @@ bool VHPSFDevice::writeWholeFlash(const QByteArray &flash)
             return false;
         }
         setProgress(0.05f + 0.95f * float(first + count) / float(blocks));
+    }
+    QByteArray readBack;
+    if (!readFlashBlocks(readBack, ReadExternal, flash.size(), kExternalBlock, 0) || readBack != flash) {
+        vhCritical() << "the backup does not read back as written";
+        return false;
     }
     // The store in memory is now what the device holds.
     if (VHResult taken = m_store.loadFromBytes(flash); !taken) {
@@ -205,6 +230,7 @@ bool VHPSFDevice::_restoreFactory(const QString &folder)
         return false;
     }
     m_languageCache.clear();
+    forgetStore();
     if (!eraseExtFlash()) {
         vhCritical() << "fail to erase external flash for " << name;
         return false;

@@ -104,7 +104,6 @@ public:
     // ---- flash access ----------------------------------------------------
     [[nodiscard]] bool eraseExtFlash();
     [[nodiscard]] bool waitFlash(int totalMs, int stepMs);
-    bool backupExtFlash(const QString &path) override;
     qint64 externalFlashSize() const override { return VHPSFLayout::kFlashSize; }
 
     // ---- the store ---------------------------------------------------------
@@ -128,6 +127,7 @@ public:
 protected:
     QString backupFamily() const override { return QStringLiteral("pacer40"); }
     bool writeWholeFlash(const QByteArray &flash) override;
+    bool isSoundFlash(const QByteArray &flash) override;
 
 private:
     class FlashSource : public VHPSFBlockSource
@@ -135,14 +135,20 @@ private:
     public:
         explicit FlashSource(VHPSFDevice &device) : m_device(device) {}
         bool readBlocks(int firstBlock, int count, QByteArray &out) override;
+        bool readBack(int firstBlock, int count, QByteArray &out) override;
         bool writeBlocks(int firstBlock, const QByteArray &data) override;
         bool eraseAll() override { return m_device.eraseExtFlash(); }
+        // While set, reads come from this whole flash, already read and checked.
+        void serveFrom(const QByteArray *flash) { m_served = flash; }
 
     private:
         VHPSFDevice &m_device;
+        const QByteArray *m_served = nullptr;
     };
 
     bool writeLanguageImage(const QByteArray &image, const QString &basePath);
+    // After an erase or a restore: the store and its container are read anew.
+    void forgetStore();
     VHPSFBitFontCreator *bitFontCreator();
     static QSet<qsizetype> idsOf(const QVariantList &items);
 
@@ -152,4 +158,6 @@ private:
     QByteArray m_languageCache;
     std::unique_ptr<VHPSFBitFontCreatorSupport> m_ownBitFontCreator;
     VHPSFBitFontCreator *m_bitFontCreator = nullptr;
+    // The whole store in memory was read from a flash whose backup was kept.
+    bool m_storeBackedUp = false;
 };

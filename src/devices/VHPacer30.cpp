@@ -151,6 +151,13 @@ bool VHPacer30::controlCommand(std::uint8_t selector)
 
 bool VHPacer30::eraseExtFlash()
 {
+    // The caller's next write relies on an erased flash: a failed erase, or one
+    // that kept data, is a failure.
+    return sendErase() && externalFlashErased(VHPacer30Layout::kFlashSize);
+}
+
+bool VHPacer30::sendErase()
+{
     VHSCSIDeviceService *service = scsi();
     if (!service || !service->openClient())
         return false;
@@ -159,12 +166,24 @@ bool VHPacer30::eraseExtFlash()
     const bool result = service->sendWrite(cdb, 10, zeros.data(), int(zeros.size()));
     service->closeClient();
     pauseFor(kEraseWaitMs);
-    // The caller's next write relies on an erased flash: a failed erase is a failure.
     return result;
+}
+
+void VHPacer30::forgetData()
+{
+    m_image.clear();
+    m_psf.reset();
+    m_profile.reset();
+    m_dataChanged = false;
+    m_profileChanged = false;
+    m_imageBackedUp = false;
+    m_imageIsFlash = false;
 }
 
 void VHPacer30::formatDevice()
 {
+    // What was read is the old flash's: a later write-back must not bring it back.
+    forgetData();
     if (!eraseExtFlash())
         vhCritical() << "fail to erase external flash";
 }
@@ -173,8 +192,9 @@ void VHPacer30::formatDevice()
 
 bool VHPacer30::profileBlock(QByteArray &block)
 {
-    return readFlashBlocks(block, ReadExternal, VHPacer30Layout::kProfileSize, kExternalBlock,
-                           int(VHPacer30Layout::kProfileOffset / kExternalBlock));
+    // The profile is written back by finalize: its read is checked.
+    return readFlashChecked(block, ReadExternal, VHPacer30Layout::kProfileSize, kExternalBlock,
+                            int(VHPacer30Layout::kProfileOffset / kExternalBlock));
 }
 
 bool VHPacer30::initial()
@@ -201,7 +221,10 @@ bool VHPacer30::ensureImage()
 {
     if (m_image.size() == VHPacer30Layout::kFlashSize)
         return true;
-    return readFlashBlocks(m_image, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock);
+    m_imageIsFlash = readFlashChecked(m_image, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock);
+    if (!m_imageIsFlash)
+        m_image.clear();
+    return m_imageIsFlash;
 }
 
 bool VHPacer30::readPSF()
@@ -209,21 +232,24 @@ bool VHPacer30::readPSF()
     vhDebug() << "start read psf";
     m_image.clear();
     m_psf.reset();
+    m_imageBackedUp = false;
+    m_imageIsFlash = false;
     QByteArray read;
-    if (!readFlashBlocks(read, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock)) {
+    // The image is what finalize writes back: read twice and compared.
+    if (!readFlashChecked(read, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock)) {
         vhWarning() << "failed read flash";
         return false;
     }
     vhDebug() << "read psf done";
     const QString copy = VHEnv::instance()->tempFolder() + QStringLiteral("/flash.tmp");
-    // The copy is what the rest reads: a file that does not come back whole is no image.
+    // The copy is what the rest reads: a file that does not come back whole and unchanged is no image.
     if (!VHSafeFolder::writeFileBelow(QString(), copy, read)
-        || !VHSafeFolder::readFileBelow(QString(), copy, VHPacer30Layout::kFlashSize, m_image)
-        || m_image.size() != VHPacer30Layout::kFlashSize) {
+        || !VHSafeFolder::readFileBelow(QString(), copy, VHPacer30Layout::kFlashSize, m_image) || m_image != read) {
         vhWarning() << "can not keep the flash image in" << copy;
         m_image.clear();
         return false;
     }
+    m_imageIsFlash = true;
     const qsizetype record = currentRecord(m_image);
     if (record >= 0)
         m_headerRecord = m_image.mid(record, kHeaderRecordSize);
@@ -423,7 +449,7 @@ bool VHPacer30::_restoreFactory(const QString &folder)
         return false;
     }
     m_languageCache.clear();
-    m_image.clear();
+    forgetData();
     if (!eraseExtFlash()) {
         vhCritical() << "fail to erase external flash for " + name;
         return false;
@@ -434,15 +460,20 @@ bool VHPacer30::_restoreFactory(const QString &folder)
 
 // ---- backup -----------------------------------------------------------------------
 
-bool VHPacer30::backupExtFlash(const QString &path)
+bool VHPacer30::isSoundFlash(const QByteArray &flash)
 {
-    QByteArray flash;
-    if (!readFlashBlocks(flash, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock)) {
-        vhCritical() << "fail to read the external flash for" << path;
+    const qsizetype record = currentRecord(flash);
+    QString reason;
+    std::unique_ptr<VHPSF> psf =
+        record < 0 ? nullptr : VHPSF::fromImage(flash, record, VHPacer30Layout::kRegionTable, m_dataVersion, &reason);
+    if (!psf || !psf->checkIntegrity(&reason)) {
+        vhWarning() << "the flash holds no sound store:" << (record < 0 ? QStringLiteral("no current record") : reason);
         return false;
     }
-    if (!VHSafeFolder::writeFileBelow(QString(), path, flash, VHSafeFolder::Durable)) {
-        vhCritical() << "fail to write" << path;
+    const QByteArray block = flash.mid(VHPacer30Layout::kProfileOffset, VHPacer30Layout::kProfileSize);
+    VHProfileData profile(block, VHProfileData::readerTypeFor(modelName(), block));
+    if (!profile.read() || !isInitialised(modelName(), block)) {
+        vhWarning() << "the flash holds no profile of a device that was set up";
         return false;
     }
     return true;
@@ -450,15 +481,26 @@ bool VHPacer30::backupExtFlash(const QString &path)
 
 void VHPacer30::saveExtFlashToFile(const QString &path) { backupExtFlash(path); }
 
+bool VHPacer30::backUpBeforeErase()
+{
+    QByteArray flash;
+    // The image just read twice is the flash: it need not be read again.
+    const Backup backup = m_imageIsFlash ? keepCheckedFlash(m_image) : takeCheckedBackup(flash);
+    // An erased or half-written flash is written over only from the whole
+    // image this object read and backed up before.
+    if (backup == Backup::Kept)
+        m_imageBackedUp = true;
+    else if (backup != Backup::NotSound || !m_imageBackedUp || m_image.size() != VHPacer30Layout::kFlashSize)
+        return false;
+    return true;
+}
+
 bool VHPacer30::writeWholeFlash(const QByteArray &flash)
 {
     // What was read before is the old flash's: nothing of it may be written back over the backup.
-    m_psf.reset();
-    m_profile.reset();
-    m_dataChanged = false;
-    m_profileChanged = false;
+    forgetData();
     m_image = flash;
-    if (!eraseExtFlash() || !writeImageVerified()) {
+    if (!eraseExtFlash() || !writeImageCommitLast()) {
         vhCritical() << "fail to write the backup to the external flash";
         m_image.clear();
         return false;
@@ -469,19 +511,29 @@ bool VHPacer30::writeWholeFlash(const QByteArray &flash)
 
 // ---- write-back -------------------------------------------------------------------
 
-bool VHPacer30::writeImageVerified()
+bool VHPacer30::writeImageCommitLast()
 {
-    if (!writeBuffer(m_image, WriteExternal, kExternalBlock))
+    // The first block (the head of the journal) goes last: a flash written
+    // only in part has no current record and never passes for a store.
+    QByteArray body = m_image;
+    body.replace(0, kExternalBlock, QByteArray(kExternalBlock, char(0xFF)));
+    QByteArray readBack;
+    if (!writeBuffer(body, WriteExternal, kExternalBlock))
         return false;
     pauseFor(kSettleWaitMs);
-    QByteArray readBack;
-    return readFlashBlocks(readBack, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock) && readBack == m_image;
+    if (!readFlashBlocks(readBack, ReadExternal, VHPacer30Layout::kFlashSize, kExternalBlock) || readBack != body)
+        return false;
+    return writeBuffer(m_image, WriteExternal, kExternalBlock, kExternalBlock)
+           && readFlashBlocks(readBack, ReadExternal, kExternalBlock, kExternalBlock)
+           && readBack == m_image.left(kExternalBlock);
 }
 
-bool VHPacer30::finalizeAttempt()
+VHPacer30::Attempt VHPacer30::finalizeAttempt()
 {
-    if (!eraseExtFlash())
-        return false;
+    if (!sendErase())
+        return Attempt::EraseFailed;
+    if (!externalFlashErased(VHPacer30Layout::kFlashSize))
+        return Attempt::Failed;
     if (dataChanged()) {
         m_image.replace(0, VHPSFLayout::kHeaderSize, QByteArray(VHPSFLayout::kHeaderSize, char(0xFF)));
         m_image.replace(VHPacer30Layout::kSecondHeaderOffset, VHPacer30Layout::kSecondHeaderSize,
@@ -489,16 +541,26 @@ bool VHPacer30::finalizeAttempt()
         m_image.replace(VHPacer30Layout::kProfileOffset, VHPacer30Layout::kProfileSize, m_profile->source());
     }
     putCommitWord(m_image);
-    if (!writeImageVerified())
-        return false;
-    if (dataChanged()) {
-        // The record goes whole, with its sum and check, to the first slot of the cleared journal.
+    // The record goes whole, with its sum and check, to the first slot of the cleared journal.
+    if (dataChanged())
         m_image.replace(0, m_recordSlot.size(), m_recordSlot);
-        putCommitWord(m_image);
-        if (!writeBuffer(m_image, WriteExternal, kExternalBlock, kExternalBlock))
-            return false;
+    return writeImageCommitLast() ? Attempt::Done : Attempt::Failed;
+}
+
+bool VHPacer30::writeBackAttempts(const std::function<Attempt()> &attempt)
+{
+    m_imageIsFlash = false;
+    for (int round = 0; round < kFinalizeAttempts; ++round) {
+        const Attempt result = attempt();
+        if (result == Attempt::Done)
+            return true;
+        // A flash that does not erase is not erased again and again.
+        if (result == Attempt::EraseFailed)
+            break;
+        vhWarning() << "write-back attempt" << round + 1 << "failed";
     }
-    return true;
+    vhCritical() << "the write-back failed: " + restoreHint();
+    return false;
 }
 
 // Nothing is written when the model's option says the flash is handled
@@ -520,6 +582,10 @@ bool VHPacer30::_finalize()
         return true;
     if (!profileReadyForWriteBack())
         return false;
+    if (!ensureImage() || !backUpBeforeErase()) {
+        vhCritical() << "finalize stopped before the erase: " + restoreHint();
+        return false;
+    }
     if (dataChanged()) {
         // Only the regions whose records serialise are rebuilt; the user's
         // tracks, workouts and logs stay as read.
@@ -530,18 +596,11 @@ bool VHPacer30::_finalize()
         }
         m_recordSlot = m_image.left(VHPSFLayout::kSlotSize);
         m_headerRecord = m_recordSlot.left(kHeaderRecordSize);
-    } else if (!ensureImage()) {
-        vhCritical() << "fail to read the external flash before the write-back";
-        return false;
     }
     m_image.replace(VHPacer30Layout::kProfileOffset, VHPacer30Layout::kProfileSize, m_profile->source());
-    for (int attempt = 0; attempt < kFinalizeAttempts; ++attempt) {
-        if (finalizeAttempt()) {
-            setDataChanged(false);
-            m_profileChanged = false;
-            return true;
-        }
-        vhWarning() << "write-back attempt" << attempt + 1 << "failed";
-    }
-    return false;
+    if (!writeBackAttempts([this] { return finalizeAttempt(); }))
+        return false;
+    setDataChanged(false);
+    m_profileChanged = false;
+    return true;
 }

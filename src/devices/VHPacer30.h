@@ -10,6 +10,7 @@
 #include <QVariantMap>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class VHProfileData;
@@ -64,7 +65,10 @@ public:
     [[nodiscard]] bool writeBuffer(const QByteArray &buffer, std::uint8_t selector, int blockSize, qint64 size = -1);
     [[nodiscard]] bool writeFileToFlash(const QString &path, std::uint8_t selector, int blockSize);
     [[nodiscard]] bool controlCommand(std::uint8_t selector);
+    // The erase command and its pause, then a check that the flash reads erased.
     [[nodiscard]] bool eraseExtFlash();
+    // The erase command and its pause alone.
+    [[nodiscard]] bool sendErase();
     // The device answers: its UUID read succeeds with a UUID.
     bool deviceAnswers();
 
@@ -83,7 +87,6 @@ public:
     void setDataChanged(bool on);
     void setProfileChanged(bool on) { m_profileChanged = on; }
 
-    bool backupExtFlash(const QString &path) override;
     qint64 externalFlashSize() const override { return VHPacer30Layout::kFlashSize; }
 
     static QString flashTempPath();
@@ -91,7 +94,16 @@ public:
 protected:
     QString backupFamily() const override { return QStringLiteral("pacer30"); }
     bool writeWholeFlash(const QByteArray &flash) override;
+    bool isSoundFlash(const QByteArray &flash) override;
     bool profileReadyForWriteBack();
+    // Before the write-back's erase: a backup of a sound flash, or, over an
+    // erased or half-written one, the whole image this object read and backed up.
+    bool backUpBeforeErase();
+    // Drops what was read: after an erase or a restore it is no longer the device's.
+    void forgetData();
+    enum class Attempt { Done, Failed, EraseFailed };
+    // Up to kFinalizeAttempts; an erase that fails ends them.
+    bool writeBackAttempts(const std::function<Attempt()> &attempt);
     // Whether the profile block says the device was set up.
     virtual bool isInitialised(const QString &model, const QByteArray &block) const;
     virtual QString iapFolderName() const { return QStringLiteral("/pacer30iap"); }
@@ -101,8 +113,9 @@ protected:
     int imageVersion();
     // The whole external flash into the image, unless it already holds one.
     bool ensureImage();
-    // Writes the image and reads it back; equal on success.
-    bool writeImageVerified();
+    // Writes the image and reads it back, the first block (the head of the
+    // journal) held back and written last; equal on success.
+    bool writeImageCommitLast();
     bool profileBlock(QByteArray &block);
     void readUserValues();
 
@@ -113,12 +126,14 @@ protected:
     std::unique_ptr<VHPSF> m_psf;
     bool m_profileChanged = false;
     bool m_dataChanged = false;
+    bool m_imageBackedUp = false; // m_image is a whole flash read whose backup was kept
+    bool m_imageIsFlash = false;  // m_image was read twice and compared, and nothing was written since
 
 private:
     bool sendBlock(VHSCSIDeviceService &service, const QByteArray &block, int number, std::uint8_t selector,
                    int blockSize);
     bool writeLanguageImage(const QByteArray &image);
-    bool finalizeAttempt();
+    Attempt finalizeAttempt();
     bool waitUntilAnswering();
     bool writeLoader(const QString &folder, const QString &name, std::uint8_t selector, const QString &what);
 

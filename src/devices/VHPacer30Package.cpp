@@ -1,5 +1,6 @@
 #include "VHPacer30Package.h"
 
+#include "VHPacer30Layout.h"
 #include "VHZipUtil.h"
 
 #include <QDir>
@@ -26,14 +27,54 @@ VHResult VHPacer30Package::loaderFrom(const QStringList &files, Loader &loader)
     return VHResult::success();
 }
 
-VHResult VHPacer30Package::imageFrom(const QStringList &files, QString &image)
+QByteArray VHPacer30Package::imageTag(const QString &model)
+{
+    if (model == QLatin1String("Pulsar30"))
+        return "MAPLE";
+    if (model == QLatin1String("Pulsar35"))
+        return "WILLOW";
+    if (model == QLatin1String("Pacer20"))
+        return "SYCAMORE";
+    return {};
+}
+
+namespace {
+
+bool namesModel(const QString &name, const QString &prefix)
+{
+    if (prefix.isEmpty() || !name.startsWith(prefix, Qt::CaseInsensitive))
+        return false;
+    const QChar next = name.at(prefix.size()); // the name ends in ".bin": there is one
+    return !next.isLetterOrNumber();
+}
+
+} // namespace
+
+VHResult VHPacer30Package::imageFrom(const QStringList &files, const QString &model, QString &image)
 {
     image.clear();
+    const QString tag = QString::fromLatin1(imageTag(model));
     for (const QString &name : files) {
-        if (name.endsWith(QLatin1String(".bin")))
+        if (name.endsWith(QLatin1String(".bin"), Qt::CaseInsensitive)
+            && (namesModel(name, model) || namesModel(name, tag)))
             image = name;
     }
-    return image.isEmpty() ? refused(QStringLiteral("no .bin image in the package")) : VHResult::success();
+    return image.isEmpty() ? refused(QStringLiteral("no .bin image of the %1 in the package").arg(model))
+                           : VHResult::success();
+}
+
+VHResult VHPacer30Package::checkImage(const QByteArray &image, const QString &model)
+{
+    if (image.size() < kTagArea)
+        return refused(QStringLiteral("the image holds %1 bytes, too few for a program image").arg(image.size()));
+    if (image.size() > VHPacer30Layout::kLanguageImageSize)
+        return refused(QStringLiteral("the image holds %1 bytes, more than the image area (%2)")
+                           .arg(image.size())
+                           .arg(VHPacer30Layout::kLanguageImageSize));
+    const QByteArray tag = imageTag(model);
+    if (tag.isEmpty() || !image.left(kTagArea).contains(tag))
+        return refused(QStringLiteral("the image does not carry the tag of the %1").arg(model));
+    return VHResult::success();
 }
 
 int VHPacer30Package::imageVersion(const QString &text)

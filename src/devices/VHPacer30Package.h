@@ -22,8 +22,17 @@ public:
         QString loader;    // "I…", not "IT…"
     };
     static VHResult loaderFrom(const QStringList &files, Loader &loader);
-    // The last ".bin" of the list.
-    static VHResult imageFrom(const QStringList &files, QString &image);
+    // The last ".bin" of the list whose name starts with the model's name or
+    // its image tag ("PULSAR30_V005.bin", "maple.bin"), followed by no letter
+    // or digit: another family's package names its images otherwise.
+    static VHResult imageFrom(const QStringList &files, const QString &model, QString &image);
+    // The tag a program image of `model` carries in its first kTagArea bytes
+    // (the code name its INQUIRY answer shows); empty for other models.
+    static QByteArray imageTag(const QString &model);
+    static constexpr qsizetype kTagArea = 512;
+    // A program image of `model`: at least kTagArea bytes, at most the image
+    // area (a longer one would be cut), carrying the model's tag.
+    static VHResult checkImage(const QByteArray &image, const QString &model);
 
     // The image version of a device: its version text without the first
     // character, as a decimal number; text that is not one reads as 0.

@@ -55,27 +55,26 @@ bool VHPulsar30::setDefLanguage(const QStringList &languages)
 
 bool VHPulsar30::eraseWithBackup()
 {
-    // The erase takes the user's data with it: without a copy in the data folder nothing is erased.
-    const QString path = backupPath();
-    if (!backupExtFlash(path)) {
+    // The erase takes the user's data with it: a sound flash is erased only
+    // with its copy kept in the data folder. An erased or half-written one
+    // (a run before stopped behind its erase) holds nothing to keep, and the
+    // last good backup stays as it is.
+    QByteArray flash;
+    const Backup backup = takeCheckedBackup(flash);
+    if (backup != Backup::Kept && backup != Backup::NotSound) {
         vhCritical() << "no backup of the external flash: the image update stopped before the erase";
         return false;
     }
-    m_image.clear();
+    forgetData();
     if (!eraseExtFlash()) {
-        vhCritical() << "fail to erase external flash";
+        vhCritical() << "fail to erase external flash: " + restoreHint();
         return false;
     }
     return true;
 }
 
-bool VHPulsar30::writeImage(const QString &path)
+bool VHPulsar30::writeImage(const QString &path, const QByteArray &file)
 {
-    QByteArray file;
-    if (!VHSafeFolder::readFileBelow(QString(), path, kMaxImageFile, file)) {
-        vhWarning() << "write maple image failed " + path;
-        return false;
-    }
     const QByteArray image = VHPacer30Package::fitted(file, VHPacer30Layout::kLanguageImageSize);
     if (!writeBuffer(image, WriteInternal, kInternalBlock, image.size())) {
         vhWarning() << "write maple image failed " + path;
@@ -96,13 +95,27 @@ bool VHPulsar30::_updateTotal(const QString &packageFile, const QString &)
         vhWarning() << "unzip maple image failed " + packageFile + " to " + folder;
         return false;
     }
-    if (VHResult found = VHPacer30Package::imageFrom(files, image); !found) {
+    const QString model = modelName();
+    if (VHResult found = VHPacer30Package::imageFrom(files, model, image); !found) {
         vhWarning() << "maple image not found in unzipd folder " + folder;
         return false;
     }
-    if (VHPacer30Package::erasesBeforeImage(modelName(), imageVersion()) && !eraseWithBackup())
+    const QString path = folder + QLatin1Char('/') + image;
+    QByteArray file, again;
+    // Another family's image, a cut or a grown one never reaches the device;
+    // nor one that reads differently twice (what is read is what is flashed).
+    const bool read = VHSafeFolder::readFileBelow(QString(), path, kMaxImageFile, file)
+                      && VHSafeFolder::readFileBelow(QString(), path, kMaxImageFile, again) && file == again;
+    VHResult checked =
+        read ? VHPacer30Package::checkImage(file, model)
+             : VHResult::failure(1, QStringLiteral("can not read ") + path + QStringLiteral(" twice alike"));
+    if (!checked) {
+        vhWarning() << "write maple image failed " + path + ": " + checked.reason;
         return false;
-    return writeImage(folder + QLatin1Char('/') + image);
+    }
+    if (VHPacer30Package::erasesBeforeImage(model, imageVersion()) && !eraseWithBackup())
+        return false;
+    return writeImage(path, file);
 }
 
 // ---- write-back -------------------------------------------------------------------
@@ -113,21 +126,22 @@ bool VHPulsar30::_finalize()
         return true;
     if (!profileReadyForWriteBack())
         return false;
-    if (!ensureImage()) {
-        vhCritical() << "fail to read the external flash before the write-back";
+    if (!ensureImage() || !backUpBeforeErase()) {
+        vhCritical() << "finalize stopped before the erase: " + restoreHint();
         return false;
     }
-    for (int attempt = 0; attempt < kFinalizeAttempts; ++attempt) {
-        if (!eraseExtFlash())
-            continue;
+    const bool written = writeBackAttempts([this] {
+        if (!sendErase())
+            return Attempt::EraseFailed;
+        if (!externalFlashErased(VHPacer30Layout::kFlashSize))
+            return Attempt::Failed;
         m_image.replace(VHPacer30Layout::kProfileOffset, VHPacer30Layout::kProfileSize, m_profile->source());
-        if (writeImageVerified()) {
-            setDataChanged(false);
-            m_profileChanged = false;
-            loadProfile();
-            return true;
-        }
-        vhWarning() << "write-back attempt" << attempt + 1 << "failed";
-    }
-    return false;
+        return writeImageCommitLast() ? Attempt::Done : Attempt::Failed;
+    });
+    if (!written)
+        return false;
+    setDataChanged(false);
+    m_profileChanged = false;
+    loadProfile();
+    return true;
 }

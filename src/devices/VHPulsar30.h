@@ -25,5 +25,5 @@ protected:
 
 private:
     bool eraseWithBackup();
-    bool writeImage(const QString &path);
+    bool writeImage(const QString &path, const QByteArray &file);
 };

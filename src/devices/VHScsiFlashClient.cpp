@@ -4,12 +4,17 @@
 #include "VHLog.h"
 #include "VHSCSIDeviceService.h"
 
+#include "VHSafeFolder.h"
+
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QWaitCondition>
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -22,6 +27,22 @@ QString keepAlphanumeric(const QString &text)
             kept.append(c);
     }
     return kept;
+}
+
+const QString kNoUuid = QStringLiteral("nouuid");
+const QString kStampFormat = QStringLiteral("yyyyMMdd'T'HHmmsszzz");
+
+// The time a backup was taken: from a name of the three-generation scheme,
+// else (older names) the file's time, in the same sortable form.
+QString backupStamp(const QFileInfo &file)
+{
+    const QStringList parts = file.completeBaseName().split(QLatin1Char('-'));
+    if (parts.size() >= 3) {
+        const QString stamp = parts.at(parts.size() - 2);
+        if (QDateTime::fromString(stamp, kStampFormat).isValid())
+            return stamp;
+    }
+    return file.lastModified().toUTC().toString(kStampFormat);
 }
 
 } // namespace
@@ -78,6 +99,52 @@ bool VHScsiFlashClient::readFlashBlocks(QByteArray &buffer, std::uint8_t selecto
     return service && service->readFlashBlocks(buffer, selector, size, blockSize, startBlock);
 }
 
+bool VHScsiFlashClient::readFlashChecked(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize,
+                                         int startBlock)
+{
+    QByteArray second;
+    if (!readFlashBlocks(buffer, selector, size, blockSize, startBlock)
+        || !readFlashBlocks(second, selector, size, blockSize, startBlock))
+        return false;
+    if (buffer != second) {
+        vhCritical() << "two reads of the flash differ: nothing read is trusted";
+        return false;
+    }
+    return true;
+}
+
+bool VHScsiFlashClient::waitFlashReady(int totalMs, int stepMs)
+{
+    VHSCSIDeviceService *service = scsi();
+    if (!service || stepMs <= 0)
+        return false;
+    const std::uint8_t cdb[10] = {0x28, 0, 0, 0, 0, 0, FlashStatus, 0, 8, 0};
+    std::vector<std::uint8_t> status(kExternalBlock, 0);
+    for (int round = 0; round < totalMs / stepMs; ++round) {
+        pauseFor(stepMs);
+        const bool answered = service->sendRead(cdb, 10, status.data(), int(status.size()));
+        vhDebug() << "check flash ready return value=" << int(status[0]);
+        if (answered && status[0] == 0)
+            return true;
+    }
+    return false;
+}
+
+bool VHScsiFlashClient::externalFlashErased(qint64 size)
+{
+    QByteArray flash;
+    if (!readFlashBlocks(flash, ReadExternal, size, kExternalBlock, 0) || flash.size() < size) {
+        vhCritical() << "the erased flash can not be read back";
+        return false;
+    }
+    const auto kept = std::find_if(flash.cbegin(), flash.cbegin() + size, [](char c) { return c != char(0xFF); });
+    if (kept != flash.cbegin() + size) {
+        vhCritical() << "the erase kept data at" << (kept - flash.cbegin());
+        return false;
+    }
+    return true;
+}
+
 void VHScsiFlashClient::sleepFor(int ms)
 {
     QMutex mutex;
@@ -88,28 +155,144 @@ void VHScsiFlashClient::sleepFor(int ms)
 
 // ---- backup ---------------------------------------------------------------
 
-QString VHScsiFlashClient::backupPath()
+QString VHScsiFlashClient::deviceKey()
 {
     QString uuid;
     getUUID(uuid);
-    const QString device = keepAlphanumeric(uuid);
-    const QString name = backupFamily() + QStringLiteral("flash.vh") + VHEnv::applicationVersion()
-                         + (device.isEmpty() ? QString() : QLatin1Char('-') + device) + QStringLiteral(".dat");
-    return VHEnv::instance()->dataFolder() + QLatin1Char('/') + name;
+    const QString key = keepAlphanumeric(uuid);
+    return key.isEmpty() ? kNoUuid : key;
+}
+
+QString VHScsiFlashClient::newBackupPath()
+{
+    const QString folder = VHEnv::instance()->dataFolder() + QLatin1Char('/');
+    const QString head = backupFamily() + QStringLiteral("flash.vh") + VHEnv::applicationVersion() + QLatin1Char('-');
+    QDateTime time = QDateTime::currentDateTimeUtc();
+    QString path;
+    // Two backups in one millisecond must not share a name.
+    do {
+        path = folder + head + time.toString(kStampFormat) + QLatin1Char('-') + deviceKey() + QStringLiteral(".dat");
+        time = time.addMSecs(1);
+    } while (QFileInfo::exists(path));
+    return path;
 }
 
 QString VHScsiFlashClient::ownBackupPattern()
 {
-    const QString device = QFileInfo(backupPath()).completeBaseName().section(QLatin1Char('-'), -1);
-    return backupFamily() + QStringLiteral("flash.vh*-") + device + QStringLiteral(".dat");
+    return backupFamily() + QStringLiteral("flash.vh*-") + deviceKey() + QStringLiteral(".dat");
+}
+
+bool VHScsiFlashClient::isOwnBackup(const QString &fileName)
+{
+    const QString head = backupFamily() + QStringLiteral("flash.vh");
+    const QString tail = QStringLiteral(".dat");
+    if (!fileName.startsWith(head) || !fileName.endsWith(tail) || fileName.size() <= head.size() + tail.size())
+        return false;
+    const QString key = deviceKey();
+    if (fileName.endsWith(QLatin1Char('-') + key + tail))
+        return true;
+    // Written before devices without a UUID had a name of their own: no device part at all.
+    const QString middle = fileName.mid(head.size(), fileName.size() - head.size() - tail.size());
+    return key == kNoUuid && !middle.contains(QLatin1Char('-'));
+}
+
+QStringList VHScsiFlashClient::ownBackups()
+{
+    const QDir folder(VHEnv::instance()->dataFolder());
+    std::vector<std::pair<QString, QString>> found; // stamp, path
+    for (const QFileInfo &file : folder.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Name)) {
+        if (isOwnBackup(file.fileName()))
+            found.emplace_back(backupStamp(file), file.absoluteFilePath());
+    }
+    std::sort(found.begin(), found.end());
+    QStringList paths;
+    for (const auto &[stamp, path] : found)
+        paths.append(path);
+    return paths;
+}
+
+QString VHScsiFlashClient::latestBackup()
+{
+    const QStringList all = ownBackups();
+    return all.isEmpty() ? QString() : all.last();
+}
+
+QString VHScsiFlashClient::restoreHint()
+{
+    const QString latest = latestBackup();
+    if (latest.isEmpty())
+        return QStringLiteral("the external flash may be erased or half written and no backup of it is kept");
+    return QStringLiteral("the external flash may be erased or half written; write the last good backup back with: "
+                          "velora-devctl backup --restore ")
+           + latest;
+}
+
+VHScsiFlashClient::Backup VHScsiFlashClient::takeCheckedBackup(QByteArray &flash)
+{
+    if (!readFlashChecked(flash, ReadExternal, externalFlashSize(), kExternalBlock)) {
+        vhCritical() << "fail to read the external flash for a backup";
+        return Backup::Unreadable;
+    }
+    return keepCheckedFlash(flash);
+}
+
+VHScsiFlashClient::Backup VHScsiFlashClient::keepCheckedFlash(const QByteArray &flash)
+{
+    // An erased or half-written flash never pushes a good backup out.
+    if (!isSoundFlash(flash)) {
+        vhCritical() << "the external flash holds no sound store: no backup is taken of it";
+        return Backup::NotSound;
+    }
+    QString path;
+    return keepBackup(flash, path) ? Backup::Kept : Backup::NotWritten;
+}
+
+bool VHScsiFlashClient::keepBackup(const QByteArray &flash, QString &path)
+{
+    path = newBackupPath();
+    if (!VHSafeFolder::writeFileBelow(QString(), path, flash, VHSafeFolder::Durable)) {
+        vhCritical() << "fail to write file for saveExtFlashToFile" << path;
+        QFile::remove(path);
+        return false;
+    }
+    dropOldBackups();
+    return true;
+}
+
+void VHScsiFlashClient::dropOldBackups()
+{
+    QStringList all = ownBackups();
+    for (const QString &path : all) {
+        if (QFileInfo(path).size() > kMaxBackupFile && QFile::remove(path))
+            all.removeOne(path);
+    }
+    while (all.size() > kBackupGenerations) {
+        if (!QFile::remove(all.first()))
+            vhWarning() << "can not remove the old backup" << all.first();
+        all.removeFirst();
+    }
+}
+
+bool VHScsiFlashClient::backupExtFlash(const QString &path)
+{
+    QByteArray flash;
+    if (!readFlashChecked(flash, ReadExternal, externalFlashSize(), kExternalBlock)) {
+        vhCritical() << "fail to readFlashBlocks for saveExtFlashToFile";
+        return false;
+    }
+    // A temporary name renamed over the old file, never through a link: never half a copy.
+    if (!VHSafeFolder::writeFileBelow(QString(), path, flash, VHSafeFolder::Durable)) {
+        vhCritical() << "fail to write file for saveExtFlashToFile";
+        return false;
+    }
+    return true;
 }
 
 bool VHScsiFlashClient::restoreBackup(const QString &path)
 {
-    QString uuid;
     const QFileInfo file(path);
     // Another device's flash would overwrite this one's data with foreign data.
-    if (!getUUID(uuid) || uuid.isEmpty() || !QDir::match(ownBackupPattern(), file.fileName())) {
+    if (!isOwnBackup(file.fileName())) {
         vhCritical() << "not a backup of this device:" << path;
         return false;
     }
@@ -126,11 +309,15 @@ bool VHScsiFlashClient::execute()
 {
     if (currentAction() != ActionRestoreFactory || m_backupToRestore.isEmpty())
         return VHClient::execute();
-    return writeBackupToFlash(std::exchange(m_backupToRestore, QString()));
+    return _restoreBackup(std::exchange(m_backupToRestore, QString()));
 }
 
-bool VHScsiFlashClient::writeBackupToFlash(const QString &path)
+bool VHScsiFlashClient::_restoreBackup(const QString &path)
 {
+    if (!isOwnBackup(QFileInfo(path).fileName())) {
+        vhCritical() << "not a backup of this device:" << path;
+        return false;
+    }
     const qint64 size = externalFlashSize();
     QFile file(path);
     QByteArray flash;
@@ -139,6 +326,11 @@ bool VHScsiFlashClient::writeBackupToFlash(const QString &path)
         flash = file.read(size + 1);
     if (flash.size() != size) {
         vhCritical() << "the backup is not one whole external flash:" << path;
+        return false;
+    }
+    // A file of the right size that holds no store (a damaged copy) would only erase the device.
+    if (!isSoundFlash(flash)) {
+        vhCritical() << "the backup holds no sound store:" << path;
         return false;
     }
     return writeWholeFlash(flash);

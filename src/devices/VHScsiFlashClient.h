@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -50,19 +51,55 @@ public:
 
     [[nodiscard]] bool readFlashBlocks(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize,
                                        int startBlock = 0);
+    // The same blocks read twice: one corrupted answer must not reach a backup
+    // or a write-back. False when a read fails or the two differ.
+    [[nodiscard]] bool readFlashChecked(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize,
+                                        int startBlock = 0);
+    // Asks the flash status until it answers ready: at most totalMs / stepMs
+    // questions, `stepMs` apart.
+    [[nodiscard]] bool waitFlashReady(int totalMs, int stepMs);
+    // Reads `size` bytes of the external flash from block 0 and says whether
+    // every one is 0xFF: an erase that kept data is a failed erase.
+    [[nodiscard]] bool externalFlashErased(qint64 size);
 
     // The size of the external flash: a backup holds exactly this many bytes.
     virtual qint64 externalFlashSize() const = 0;
-    // The whole external flash into `path`; false when it could not be read or written.
-    virtual bool backupExtFlash(const QString &path) = 0;
-    // "<family>flash.vh<version>-<uuid>.dat" in the data folder: one backup per device.
-    QString backupPath();
-    // The name pattern of this device's backups, of any runtime version.
+    // The whole external flash into `path`, read twice and compared; false
+    // when it could not be read or written. A copy the user asked for: the
+    // store is not checked.
+    virtual bool backupExtFlash(const QString &path);
+
+    // ---- backups in the data folder ------------------------------------------
+    // Three generations per device: "<family>flash.vh<version>-<time>-<device>.dat",
+    // <device> the UUID's letters and digits or "nouuid". Names written before
+    // ("...vh<version>-<device>.dat", "...vh<version>.dat" without a UUID) are
+    // still this device's.
+    static constexpr int kBackupGenerations = 3;
+    static constexpr qint64 kMaxBackupFile = 0x1000000;
+    QString newBackupPath();
+    bool isOwnBackup(const QString &fileName);
+    // Shown where a backup name is asked for: "<family>flash.vh*-<device>.dat".
     QString ownBackupPattern();
+    // This device's backups in the data folder, oldest first.
+    QStringList ownBackups();
+    // The newest of them; empty when there is none.
+    QString latestBackup();
+    // Reads the whole external flash (checked) and keeps it as the newest
+    // generation when it holds a sound store; older generations past three go.
+    // Nothing is kept unless Kept. `flash` holds what was read.
+    enum class Backup { Kept, Unreadable, NotSound, NotWritten };
+    Backup takeCheckedBackup(QByteArray &flash);
+    // The same for a whole flash already read twice and compared.
+    Backup keepCheckedFlash(const QByteArray &flash);
+    // What a failed write-back says: the flash may be erased or half written.
+    QString restoreHint();
+
     // Starts writing one of this device's backups (a whole external flash)
     // back onto it on the worker thread, reported as a factory restore.
     // False when busy or when `path` is not such a backup.
     bool restoreBackup(const QString &path);
+    // Its worker side: writes the backup at `path` onto the device and reads it back.
+    bool _restoreBackup(const QString &path);
 
 protected:
     bool execute() override;
@@ -70,6 +107,9 @@ protected:
     virtual QString backupFamily() const = 0;
     // Erases the external flash and writes `flash`, one whole flash, onto it.
     virtual bool writeWholeFlash(const QByteArray &flash) = 0;
+    // Whether a whole external flash holds a store that loads and passes its
+    // checks: only such a flash becomes a backup.
+    virtual bool isSoundFlash(const QByteArray &flash) = 0;
 
     VHSCSIDeviceService *scsi() const;
     // The pause before a flash or a restarted device answers.
@@ -78,7 +118,9 @@ protected:
 private:
     // A timed wait that no event of this program ends early: the default pause.
     static void sleepFor(int ms);
-    bool writeBackupToFlash(const QString &path);
+    QString deviceKey();
+    bool keepBackup(const QByteArray &flash, QString &path);
+    void dropOldBackups();
 
     QMutex m_uuidMutex;
     QString m_uuid;

@@ -78,8 +78,14 @@ qsizetype VHPSF::currentRecordOffset(const QByteArray &image)
     if (image.size() < VHPSFLayout::kHeaderSize)
         return -1;
     for (qsizetype slot = 0; slot < VHPSFLayout::kHeaderSize; slot += VHPSFLayout::kSlotSize) {
-        if (VHPSFRecord::marker(image, slot) == VHPSFLayout::kFreeMarker)
-            return slot == 0 ? VHPSFLayout::kLastSlot : slot - VHPSFLayout::kSlotSize;
+        if (VHPSFRecord::marker(image, slot) != VHPSFLayout::kFreeMarker)
+            continue;
+        const qsizetype candidate = slot == 0 ? VHPSFLayout::kLastSlot : slot - VHPSFLayout::kSlotSize;
+        // The commit word shares slot 16 with the journal; it is not a record.
+        VHByteReader word(image, candidate);
+        if (candidate == VHPSFLayout::kCommitWordOffset && word.u32() == VHPSFLayout::kCommitWord)
+            return candidate - VHPSFLayout::kSlotSize;
+        return candidate;
     }
     return -1;
 }

@@ -12,6 +12,9 @@ public:
     virtual ~VHPSFBlockSource() = default;
     // Fills `out` with `count` blocks starting at `firstBlock`.
     virtual bool readBlocks(int firstBlock, int count, QByteArray &out) = 0;
+    // Reads blocks back to compare them with what was just written: a wrong
+    // answer can only fail the write, so a source that reads twice may read once.
+    virtual bool readBack(int firstBlock, int count, QByteArray &out) { return readBlocks(firstBlock, count, out); }
     // Writes `data`, a whole number of blocks, starting at `firstBlock`.
     virtual bool writeBlocks(int firstBlock, const QByteArray &data) = 0;
     // Erases the whole flash (every byte 0xFF).

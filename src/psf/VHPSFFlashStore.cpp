@@ -56,8 +56,12 @@ VHResult VHPSFFlashStore::writeRegion(qsizetype offset, qsizetype length)
     if (span.first > span.last)
         return VHResult::success();
     const qsizetype bytes = qsizetype(span.last - span.first + 1) * kBlockSize;
-    if (!m_source.writeBlocks(span.first, image().mid(span.first * kBlockSize, bytes)))
+    const QByteArray frame = image().mid(span.first * kBlockSize, bytes);
+    if (!m_source.writeBlocks(span.first, frame))
         return failed(QStringLiteral("flash write of blocks %1-%2 failed").arg(span.first).arg(span.last));
+    QByteArray readBack;
+    if (!m_source.readBack(span.first, span.last - span.first + 1, readBack) || readBack != frame)
+        return failed(QStringLiteral("blocks %1-%2 do not read back as written").arg(span.first).arg(span.last));
     m_writtenBlocks.insert(span.first);
     m_writtenBlocks.insert(span.last);
     return VHResult::success();
@@ -202,8 +206,9 @@ VHResult VHPSFFlashStore::save()
     m_writtenBlocks.clear();
     const qsizetype dist = m_header.word(VHPSFFlashHeader::HeaderSize);
     qsizetype lapFrom = 0, lapTo = 0;
-    bool all = writeFrame(0, kHeaderFrameSize, "write flash header frame failed");
-    all &= writeFrame(dist, m_header.word(VHPSFFlashHeader::DistHeaderEnd) - dist, "write distheader frame failed");
+    // The header frame (the journal and its commit word) goes last: a flash
+    // written only in part has no current record and never passes for a store.
+    bool all = writeFrame(dist, m_header.word(VHPSFFlashHeader::DistHeaderEnd) - dist, "write distheader frame failed");
     all &= writeUsed(VHPSFRegion::Route, "write route frame failed");
     if (m_header.usedRange(VHPSFRegion::Lap, lapFrom, lapTo) && lapTo > lapFrom)
         all &= writeFrame(lapFrom, lapTo - lapFrom, "write lap frame failed");
@@ -215,6 +220,7 @@ VHResult VHPSFFlashStore::save()
     all &= writeUsed(VHPSFRegion::InfoLog, "write info log frame failed");
     all &= writeFrame(kProfileRangeStart, kProfileRangeEnd - kProfileRangeStart, "write profile frame failed");
     all &= writeFrame(kProfileRangeEnd, kFlashSize - kProfileRangeEnd, "write mag2 frame failed");
+    all = all && writeFrame(0, kHeaderFrameSize, "write flash header frame failed");
     // Success only when every frame was written, not merely the last one.
     return all ? VHResult::success() : failed(QStringLiteral("not every frame of the store was written"));
 }
@@ -247,6 +253,17 @@ VHResult VHPSFFlashStore::loadFromBytes(const QByteArray &bytes)
     m_loaded.fill(true);
     m_header.invalidate();
     return VHResult::success();
+}
+
+void VHPSFFlashStore::forget()
+{
+    image().fill(char(0xFF));
+    m_headerLoaded = false;
+    m_distHeaderLoaded = false;
+    m_loaded.fill(false);
+    m_loadedBlocks.clear();
+    m_writtenBlocks.clear();
+    m_header.invalidate();
 }
 
 VHResult VHPSFFlashStore::attach(bool requireInitialised, std::unique_ptr<VHPSFContainer_1_5> &container)

@@ -44,6 +44,9 @@ public:
     VHResult loadFromFile(const QString &path) override;
     // Takes `bytes` (at most the flash) as the whole image, every region loaded.
     VHResult loadFromBytes(const QByteArray &bytes);
+    // Drops everything read: after an erase or a restore the copy is no longer
+    // the device's, and must not be written back.
+    void forget();
 
     // What attaching a device does: the profile range, the initialised-store
     // byte when `requireInitialised`, a new container over the dist header
@@ -55,7 +58,8 @@ public:
     bool isHeaderLoaded() const { return m_headerLoaded; }
 
     // Reads or writes the blocks that cover [offset, offset + length), less
-    // an end block already read (written in this save).
+    // an end block already read (written in this save). A write is read back
+    // and compared: a frame counts as written only when the flash holds it.
     VHResult loadRegion(qsizetype offset, qsizetype length);
     VHResult writeRegion(qsizetype offset, qsizetype length);
 

@@ -72,13 +72,66 @@ private slots:
                          zip(QStringLiteral("iap.zip"), {{"ITemp.bin", QByteArray(3000, 'T')}, {"IAP.bin", loader}})}),
                  0);
         // The temporary loader ran from internal flash: the program image comes after it.
-        const QByteArray image = VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("V011"), "maple");
+        const QByteArray image =
+            VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("V011"), "MAPLE" + QByteArray(600, 'm'));
         QCOMPARE(devctl({QStringLiteral("update"), zip(QStringLiteral("maple.zip"), {{"maple.bin", image}})}), 0);
         QVERIFY(m_sim->restart(kName));
         QCOMPARE(devctl({QStringLiteral("info")}, &json), 0);
         QCOMPARE(json.value(QStringLiteral("device")).toObject().value(QStringLiteral("version")).toString(),
                  QStringLiteral("V011"));
         QCOMPARE(VHSimScsiDevice::readIdentity(m_sim->deviceFolder(kName)).iapTag, QByteArray("I012"));
+    }
+
+    // Packages and backups that are not this device's: refused, nothing erased or written.
+    void badInputWritesNothing_data()
+    {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("code");
+        const QByteArray tagged = "MAPLE" + QByteArray(600, 'm');
+        const QString own = QStringLiteral("pacer30flash.vh2.8.0.99-1004A1B2C3D4E5F6.dat");
+        const QStringList update{QStringLiteral("update")},
+            restore{QStringLiteral("backup"), QStringLiteral("--restore")};
+        const auto zipped = [](const QList<QPair<QString, QByteArray>> &files) {
+            QTemporaryDir dir;
+            return readFile(zipFiles(dir.filePath(QStringLiteral("p.zip")), files));
+        };
+        QTest::newRow("image: a FIT package")
+            << update << "fit.zip"
+            << zipped({{"release.ini", "[OS]\nName=OS_V2.bin\nVersion=V2\n"}, {"OS_V2.bin", tagged}}) << 1;
+        QTest::newRow("image: a GAL package")
+            << update << "gal.zip" << zipped({{"iap.bin", tagged}, {"SycamoreBR_120.bin", tagged}}) << 1;
+        QTest::newRow("image: a language pack")
+            << update << "lang.zip" << zipped({{"aspens.bin", tagged}, {"x_eng_x.bft", "font"}}) << 1;
+        QTest::newRow("image: a 0-byte image") << update << "zero.zip" << zipped({{"PULSAR30_V5.bin", {}}}) << 1;
+        QTest::newRow("image: a short image") << update << "short.zip" << zipped({{"MAPLE.bin", tagged.left(64)}}) << 1;
+        QTest::newRow("image: an empty file") << update << "empty.zip" << QByteArray() << 1;
+        QTest::newRow("image: a path-like entry")
+            << update << "escape.zip" << zipped({{"../PULSAR30_V5.bin", tagged}}) << 1;
+        QTest::newRow("backup: a package") << restore << own << zipped({{"MAPLE.bin", tagged}}) << 2;
+        QTest::newRow("backup: 0 bytes") << restore << own << QByteArray() << 2;
+        QTest::newRow("backup: short") << restore << own << QByteArray(4096, char(0xFF)) << 2;
+        QTest::newRow("backup: a whole flash that holds no store")
+            << restore << own << QByteArray(1024 * 1024, char(0xFF)) << 1;
+        QTest::newRow("backup: a path-like argument") << restore << "../../" + own << QByteArray() << 2;
+    }
+
+    void badInputWritesNothing()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(int, code);
+        const QString path = m_work.filePath(QStringLiteral("bad/") + file);
+        if (!file.startsWith(QLatin1String("..")))
+            QVERIFY(writeFile(path, content));
+        const QByteArray before = m_sim->flash(kName, VHDevSim::Flash::External);
+        m_sim->clearCommandLog(kName);
+        QCOMPARE(devctl(command + QStringList{path}), code);
+        const QStringList log = m_sim->commandLog(kName);
+        QVERIFY2(log.filter(QStringLiteral("WRITE")).isEmpty(), qPrintable(log.join(QLatin1Char('\n'))));
+        QCOMPARE(m_sim->flash(kName, VHDevSim::Flash::External), before);
     }
 
     // The backup saved before the erase is listed, another device's beside it is

@@ -431,11 +431,12 @@ private slots:
         QCOMPARE(languages.code, 0);
         QCOMPARE(languages.json.value(QStringLiteral("languages")).toArray().size(), 2);
 
+        const QByteArray stored = readFile(psfFlash());
         const Run finalize = psf({"finalize", "--json"});
         QCOMPARE(finalize.code, 0);
         const QString kept = finalize.json.value(QStringLiteral("backup")).toString();
         QVERIFY2(kept.endsWith(kPacerUuid + QStringLiteral(".dat")), qPrintable(kept));
-        QCOMPARE(readFile(kept), readFile(psfFlash()));
+        QCOMPARE(readFile(kept), stored);
 
         // Another device's backup beside it is not listed.
         QVERIFY(QFile::copy(kept, QFileInfo(kept).dir().filePath(QStringLiteral("pacer40flash.vh1.0-OTHER.dat"))));
@@ -516,6 +517,27 @@ private slots:
         QCOMPARE(recover.json[QStringLiteral("device")][QStringLiteral("model")].toString(), QStringLiteral("Pacer21"));
         QCOMPARE(flash("P40A"), firstFlash);
         QCOMPARE(flash("P40B"), secondFlash);
+    }
+
+    // A write-back that fails behind its erase names the backup that brings the flash back.
+    void failedFinalizeNamesTheBackup()
+    {
+        QVERIFY(plugPacer());
+        VHDevSim sim(psfRoot());
+        const QByteArray before = readFile(psfFlash());
+        QVERIFY(sim.setFaults(kPacer, {.failCommand = 3, .failSelector = 15}));
+        const Run failed = psf({"finalize", "--json"});
+        QVERIFY(sim.setFaults(kPacer, {}));
+        QCOMPARE(failed.code, 1);
+        const QString backup = failed.json.value(QStringLiteral("restore")).toString();
+        QVERIFY2(failed.err.contains("backup --restore " + backup.toUtf8()), failed.err.constData());
+        QCOMPARE(readFile(backup), before);
+        QVERIFY(readFile(psfFlash()) != before);
+        // The next run finds no store to back up and writes nothing; the backup still stands.
+        QCOMPARE(psf({"finalize"}).code, 1);
+        QCOMPARE(readFile(backup), before);
+        QCOMPARE(psf({"backup", "--restore", backup}).code, 0);
+        QCOMPARE(readFile(psfFlash()), before);
     }
 
     void restoreRefused_data()

@@ -100,37 +100,39 @@ private slots:
         QCOMPARE(text, QStringLiteral("V020"));
     }
 
-    void finalizeWritesTwoBackups()
+    void finalizeKeepsABackup()
     {
-        const QString backup = device()->backupPath();
+        const QByteArray before = m_runtime.sim->flash(kName, VHDevSim::Flash::External);
         m_runtime.sim->clearCommandLog(kName);
         QVERIFY(runAction([&] { return device()->finalize(); }, VHClient::ActionFinalize));
         const QStringList log = m_runtime.sim->commandLog(kName);
         QVERIFY(log.filter(QStringLiteral("sel=14")).size() == 1);
         QVERIFY(!log.filter(QStringLiteral("sel=15")).isEmpty());
-        // Two whole backups besides the regions the save loaded.
-        QVERIFY(log.filter(QStringLiteral("sel=16")).size() >= 2 * 512);
-        QCOMPARE(readFile(backup), m_runtime.sim->flash(kName, VHDevSim::Flash::External));
+        // The backup read twice, the erase checked, every frame read back.
+        QVERIFY(log.filter(QStringLiteral("sel=16")).size() >= 3 * 512);
+        QCOMPARE(readFile(device()->latestBackup()), before);
     }
 
     void pulledInTheMiddleOfASave()
     {
-        const QString backup = device()->backupPath();
         const QByteArray before = m_runtime.sim->flash(kName, VHDevSim::Flash::External);
-        // Vanishes after the backup read, the erase and its status, three frames.
-        QVERIFY(m_runtime.sim->setFaults(kName, {.vanishAfter = 512 + 2 + 3}));
+        // Vanishes after the backup (two reads), the erase, its status and check, and a few frame commands.
+        QVERIFY(m_runtime.sim->setFaults(kName, {.vanishAfter = 2 * 512 + 2 + 512 + 3}));
         settle();
         QVERIFY(!runAction([&] { return device()->finalize(); }, VHClient::ActionFinalize));
         // Pulled after the erase: the flash is partly written, the backup holds it whole.
         QVERIFY(m_runtime.sim->flash(kName, VHDevSim::Flash::External) != before);
-        QCOMPARE(readFile(backup), before);
         QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
         settle();
         QVERIFY(m_runtime.sim->plug(kName));
         QVERIFY(waitForDevice());
-        QString uuid;
-        QVERIFY(device()->getUUID(uuid));
-        QCOMPARE(QFileInfo(device()->backupPath()).fileName(), QFileInfo(backup).fileName());
+        const QString backup = device()->latestBackup();
+        QCOMPARE(readFile(backup), before);
+        // The half-written flash is no store: the new object writes nothing and keeps the backup the newest.
+        QVERIFY(!runAction([&] { return device()->finalize(); }, VHClient::ActionFinalize));
+        QCOMPARE(device()->latestBackup(), backup);
+        QVERIFY(runAction([&] { return device()->restoreBackup(backup); }, VHClient::ActionRestoreFactory));
+        QCOMPARE(m_runtime.sim->flash(kName, VHDevSim::Flash::External), before);
     }
 };
 

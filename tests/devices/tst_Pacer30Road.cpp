@@ -107,7 +107,8 @@ private slots:
         QVERIFY(m_runtime.sim->plug(name));
         QVERIFY(waitForDevice());
         QVERIFY(qobject_cast<VHPulsar30 *>(device()));
-        const QByteArray image = VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("V009"), "maple");
+        const QByteArray image =
+            VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("V009"), "MAPLE" + QByteArray(600, 'm'));
         const QString package = zip(QStringLiteral("maple.zip"), {{"maple.bin", image}});
         QVERIFY(runAction([&] { return device()->updateTotal(package, QString()); }, VHClient::ActionUpdateTotal));
         QVERIFY(restart(name));

@@ -12,7 +12,9 @@
 #include "VHSimSCSIService.h"
 #include "VHTestEnv.h"
 #include "VHTestFiles.h"
+#include "VHTestLog.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -77,7 +79,14 @@ private slots:
         QVERIFY(makeDevice());
     }
 
-    void cleanup() { m_device.reset(); }
+    void cleanup()
+    {
+        m_device.reset();
+        // Each test sees its own backups only.
+        const QDir data(VHEnv::instance()->dataFolder());
+        for (const QString &name : data.entryList({QStringLiteral("*.dat")}, QDir::Files))
+            QFile::remove(data.filePath(name));
+    }
 
     void attachRefusesBrokenStores_data()
     {
@@ -277,23 +286,99 @@ private slots:
                     attach, save, timer.elapsed());
     }
 
-    void finalizeKeepsTwoBackups()
+    void finalizeKeepsThreeGenerations()
     {
-        const QString backup = device().backupPath();
-        QVERIFY(backup.endsWith(QLatin1String("pacer40flash.vh2.8.0.99-1105A1B2C3D4E5F6.dat")));
-        QVERIFY(writeFile(backup, QByteArray(VHPSFDevice::kMaxBackupSize + 1, 'x')));
+        const QString folder = VHEnv::instance()->dataFolder() + QLatin1Char('/');
+        const QString oversized = folder + QStringLiteral("pacer40flash.vh2.8.0.99-1105A1B2C3D4E5F6.dat");
+        const QString older = folder + QStringLiteral("pacer40flash.vh1.0-1105A1B2C3D4E5F6.dat");
+        QVERIFY(writeFile(oversized, QByteArray(VHPSFDevice::kMaxBackupSize + 1, 'x')));
+        QVERIFY(writeFile(older, flash(VHDevSim::Flash::External)));
+        QFile aged(older);
+        QVERIFY(aged.open(QIODevice::ReadWrite)
+                && aged.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+        aged.close();
+        QCOMPARE(device().ownBackups(), QStringList({older, oversized}));
+        const QByteArray before = flash(VHDevSim::Flash::External);
         m_sim->clearCommandLog(kName);
         QVERIFY(device()._finalize());
-        QCOMPARE(QFileInfo(backup).size(), VHPSFLayout::kFlashSize);
-        QCOMPARE(readFile(backup), flash(VHDevSim::Flash::External));
+        // The copy before the erase; the oversized file went, the older one stays.
+        QStringList kept = device().ownBackups();
+        QCOMPARE(kept.size(), 2);
+        QCOMPARE(kept.first(), older);
+        QCOMPARE(readFile(kept[1]), before);
+        QVERIFY(QFileInfo(kept[1]).fileName().startsWith(QLatin1String("pacer40flash.vh2.8.0.99-")));
         const QStringList log = m_sim->commandLog(kName);
         const auto erase = std::find_if(log.begin(), log.end(),
                                         [](const QString &line) { return line.contains(QLatin1String("sel=14")); });
         QVERIFY(erase != log.end());
         QVERIFY(std::none_of(log.begin(), erase, [](const QString &line) { return line.contains("sel=15"); }));
         QVERIFY(std::next(erase) != log.end());
-        // The next attach finds the committed store.
+        // The next attach finds the committed store; two more finalizes push the oldest out.
         QVERIFY(device().initial());
+        const QByteArray committed = flash(VHDevSim::Flash::External);
+        QVERIFY(device()._finalize());
+        QVERIFY(device()._finalize());
+        kept = device().ownBackups();
+        QCOMPARE(kept.size(), 3);
+        QVERIFY(!kept.contains(older));
+        QCOMPARE(readFile(kept[0]), before);
+        QCOMPARE(readFile(kept[1]), committed);
+    }
+
+    // A rerun after a write-back that stopped behind its erase never backs the
+    // erased flash up, and a new object (which holds no store of its own) writes nothing.
+    void rerunAfterFailedWriteBack_data()
+    {
+        QTest::addColumn<bool>("sameObject");
+        QTest::newRow("the same object writes its store back") << true;
+        QTest::newRow("a new object refuses and names the backup") << false;
+    }
+
+    void rerunAfterFailedWriteBack()
+    {
+        QFETCH(bool, sameObject);
+        const QByteArray before = flash(VHDevSim::Flash::External);
+        setFaults({.failCommand = 3, .failSelector = 15});
+        QVERIFY(!device()._finalize());
+        QVERIFY(flash(VHDevSim::Flash::External) != before);
+        setFaults({});
+        const QString good = device().latestBackup();
+        QCOMPARE(readFile(good), before);
+        if (!sameObject)
+            makeDevice();
+        LogCapture log;
+        QCOMPARE(device()._finalize(), sameObject);
+        QCOMPARE(readFile(device().ownBackups().first()), before);
+        if (!sameObject) {
+            QCOMPARE(device().latestBackup(), good);
+            QVERIFY(log.contains(QStringLiteral("backup --restore ") + good));
+            QVERIFY(device()._restoreBackup(good));
+            QCOMPARE(flash(VHDevSim::Flash::External), before);
+        }
+        QVERIFY(makeDevice());
+    }
+
+    // Reads that feed the write-back are read twice: one bad answer stops it before the erase.
+    void corruptReadStopsBeforeErase()
+    {
+        const QByteArray before = flash(VHDevSim::Flash::External);
+        setFaults({.corruptReads = 1, .corruptSelector = 16, .corruptAfter = 3});
+        QVERIFY(!device()._finalize());
+        QCOMPARE(flash(VHDevSim::Flash::External), before);
+        QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("sel=14")).isEmpty());
+        QVERIFY(device().ownBackups().isEmpty());
+    }
+
+    // Formatting and restoring drop the store read before: finalize writes nothing old back.
+    void formatForgetsTheStore()
+    {
+        QVariantList routes;
+        QVERIFY(device().getPSFRoute(routes));
+        device().formatDevice();
+        QCOMPARE(flash(VHDevSim::Flash::External), QByteArray(VHPSFLayout::kFlashSize, char(0xFF)));
+        QVERIFY(!device().container());
+        QVERIFY(!device()._finalize());
+        QCOMPARE(flash(VHDevSim::Flash::External), QByteArray(VHPSFLayout::kFlashSize, char(0xFF)));
     }
 
     void failedFinalize_data()
@@ -314,7 +399,7 @@ private slots:
         QVERIFY(!device()._finalize());
         if (failSelector == 15) {
             QVERIFY(readTestLog().contains(QLatin1String("frame failed")));
-            QCOMPARE(readFile(device().backupPath()), before);
+            QCOMPARE(readFile(device().latestBackup()), before);
         } else {
             QCOMPARE(flash(VHDevSim::Flash::External), before);
         }
@@ -341,7 +426,21 @@ private slots:
             QVERIFY(QFile::remove(folder + QStringLiteral("/LINDENExData.bin")));
         setFaults({.flashNeverReady = eraseFails});
         QCOMPARE(device()._restoreFactory(folder), ok);
+        // A flash that never became ready is not erased again.
+        QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE sel=14")).size() <= 1);
         QCOMPARE(flash(VHDevSim::Flash::Internal).left(24), QByteArray("VELORA-SIM-IMAGE Kind=OS"));
+    }
+
+    // An erase that reports success but kept the data fails before anything is written over it.
+    void eraseThatKeepsDataFails()
+    {
+        const QString folder = m_root->filePath(QStringLiteral("restore"));
+        QVERIFY(VHPSFLanguagePackBuilder::writeRestoreFolder(folder, QStringLiteral("LINDEN"), QStringLiteral("V020")));
+        const QByteArray before = flash(VHDevSim::Flash::External);
+        setFaults({.eraseKeepsData = true});
+        QVERIFY(!device()._restoreFactory(folder));
+        QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE sel=15")).isEmpty());
+        QCOMPARE(flash(VHDevSim::Flash::External), before);
     }
 };
 

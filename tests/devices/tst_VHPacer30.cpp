@@ -8,6 +8,7 @@
 #include "VHPSFDevice.h"
 #include "VHPSFLanguagePackBuilder.h"
 #include "VHPacer30ImageBuilder.h"
+#include "VHPacer30Package.h"
 #include "VHPacer35.h"
 #include "VHProfileData.h"
 #include "VHPulsar30.h"
@@ -18,6 +19,7 @@
 #include "VHTestLog.h"
 #include "VHTestZip.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -103,7 +105,14 @@ class TestVHPacer30 : public QObject
 
 private slots:
     void initTestCase() { initTestEnv(m_data.path()); }
-    void cleanup() { m_device.reset(); }
+    void cleanup()
+    {
+        m_device.reset();
+        // Each test sees its own backups only.
+        const QDir data(VHEnv::instance()->dataFolder());
+        for (const QString &name : data.entryList({QStringLiteral("*.dat")}, QDir::Files))
+            QFile::remove(data.filePath(name));
+    }
 
     void writeFileToFlashPadsAndNumbersBlocks_data()
     {
@@ -223,16 +232,52 @@ private slots:
         QFETCH(bool, erases);
         QVERIFY(make(model, tag));
         const QByteArray before = flash(VHDevSim::Flash::External);
-        const QByteArray image = VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("V009"), "maple");
-        const QString package = zip(QStringLiteral("img.zip"), {{"a.bin", "old"}, {"b.bin", image}, {"c.txt", "x"}});
-        QFile::remove(device().backupPath());
+        const QByteArray image = VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("V009"),
+                                                     VHPacer30Package::imageTag(model) + QByteArray(600, 'm'));
+        const QString package = zip(
+            QStringLiteral("img.zip"),
+            {{model + "_a.bin", image + "old"}, {model + "_b.bin", image}, {"c.bin", image + "other"}, {"d.txt", "x"}});
         QVERIFY(device()._updateTotal(package, QString()));
         QCOMPARE(flash(VHDevSim::Flash::Internal).left(0x79000), image + QByteArray(0x79000 - image.size(), '\0'));
         QCOMPARE(writes(14).size(), erases ? 1 : 0);
         // The erase takes the user's data: a copy is kept first.
-        QCOMPARE(QFileInfo::exists(device().backupPath()), erases);
-        if (erases)
-            QCOMPARE(readFile(device().backupPath()), before);
+        QCOMPARE(device().ownBackups().size(), erases ? 1 : 0);
+        if (!erases)
+            return;
+        QCOMPARE(readFile(device().latestBackup()), before);
+        // A rerun over the erased flash keeps that backup: the erased flash is no store to keep.
+        QVERIFY(device()._updateTotal(package, QString()));
+        QCOMPARE(device().ownBackups().size(), 1);
+        QCOMPARE(readFile(device().latestBackup()), before);
+        QFile::remove(device().latestBackup());
+    }
+
+    // Only this model's image, whole and tagged, reaches the device, and nothing before it is checked.
+    void pulsarImageChecked_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        const QByteArray tagged = "MAPLE" + QByteArray(600, 'm');
+        QTest::newRow("another family's name") << "SycamoreBR_120.bin" << tagged;
+        QTest::newRow("a language pack's base") << "aspens.bin" << tagged;
+        QTest::newRow("a longer model name") << "PULSAR300.bin" << tagged;
+        QTest::newRow("empty") << "PULSAR30_V005.bin" << QByteArray();
+        QTest::newRow("short") << "PULSAR30_V005.bin" << tagged.left(100);
+        QTest::newRow("larger than the area") << "MAPLE.bin" << tagged + QByteArray(0x79000, 'm');
+        QTest::newRow("another model's tag") << "PULSAR30_V005.bin"
+                                             << "WILLOW" + QByteArray(600, 'w');
+    }
+
+    void pulsarImageChecked()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QVERIFY(make(QStringLiteral("Pulsar30"), "V002"));
+        const QByteArray before = flash(VHDevSim::Flash::External);
+        m_sim->clearCommandLog(kName);
+        QVERIFY(!device()._updateTotal(zip(QStringLiteral("img.zip"), {{name, content}}), QString()));
+        QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE")).isEmpty());
+        QCOMPARE(flash(VHDevSim::Flash::External), before);
     }
 
     void pulsarImageRefusedWithoutImage()
@@ -320,16 +365,31 @@ private slots:
     void finalizeRetriesACorruptingRead_data()
     {
         QTest::addColumn<int>("corruptReads");
+        QTest::addColumn<int>("after");
         QTest::addColumn<int>("erases");
         QTest::addColumn<bool>("ok");
-        QTest::newRow("first read good") << 0 << 1 << true;
-        QTest::newRow("two attempts spoilt") << 257 << 3 << true;
-        QTest::newRow("every attempt spoilt") << 9 * 256 + 1 << 10 << false;
+        // The backup is the image read before; each attempt reads the flash erased, then written.
+        QTest::newRow("first read good") << 0 << 0 << 1 << true;
+        QTest::newRow("two attempts spoilt") << 257 << 0 << 3 << true;
+        QTest::newRow("every attempt spoilt") << 9 * 256 + 1 << 0 << 10 << false;
+        QTest::newRow("a written block reads back wrong") << 1 << 300 << 2 << true;
+    }
+
+    // The image that is backed up and written back is read twice: one bad answer keeps nothing.
+    void corruptFlashReadIsNotKept()
+    {
+        QVERIFY(make(QStringLiteral("Pacer35")));
+        setFaults({.corruptReads = 1, .corruptSelector = 16, .corruptAfter = 100});
+        QVERIFY(!device().readPSF());
+        QVERIFY(device().flashImage().isEmpty() && !device().psf());
+        setFaults({});
+        QVERIFY(device().readPSF());
     }
 
     void finalizeRetriesACorruptingRead()
     {
         QFETCH(int, corruptReads);
+        QFETCH(int, after);
         QFETCH(int, erases);
         QFETCH(bool, ok);
         QVERIFY(make(QStringLiteral("Pacer35")));
@@ -340,7 +400,7 @@ private slots:
         device().setProfileChanged(true);
         // Each attempt reads 256 blocks back; one corrupted read spoils it.
         m_sim->clearCommandLog(kName);
-        setFaults({.corruptReads = corruptReads, .corruptSelector = 16});
+        setFaults({.corruptReads = corruptReads, .corruptSelector = 16, .corruptAfter = after});
         QCOMPARE(device()._finalize(), ok);
         QCOMPARE(writes(14).size(), erases);
         QCOMPARE(device().profileChanged(), !ok);
@@ -351,6 +411,73 @@ private slots:
         QVERIFY(reread.read());
         QCOMPARE(reread.value(QStringLiteral("User MHR")), QStringLiteral("177"));
         QCOMPARE(flash(VHDevSim::Flash::External).mid(0x1000, 4), QByteArray("\x11\x22\x33\x44"));
+    }
+
+    // The commit word at 0x1000 shares slot 16 with the journal; it is no record.
+    void journalStepsOverTheCommitWord_data()
+    {
+        QTest::addColumn<int>("currentSlot");
+        QTest::newRow("slot 2") << 2;
+        QTest::newRow("slot 15, the commit word after it") << 15;
+        QTest::newRow("slot 20, past the commit word") << 20;
+    }
+
+    void journalStepsOverTheCommitWord()
+    {
+        QFETCH(int, currentSlot);
+        QVERIFY(make(QStringLiteral("Pacer35")));
+        VHPacer30ImageBuilder::Options options;
+        options.model = QStringLiteral("Pacer35");
+        options.currentSlot = currentSlot;
+        QByteArray external = VHPacer30ImageBuilder::build(options);
+        external.replace(0x1000, 4, QByteArray("\x11\x22\x33\x44", 4));
+        QVERIFY(m_sim->setFlash(kName, VHDevSim::Flash::External, external));
+        const qsizetype current = VHPacer30ImageBuilder::slotOffset(currentSlot);
+        QCOMPARE(VHPSF::currentRecordOffset(external), current);
+        QVERIFY(device().readPSF());
+        QCOMPARE(device().headerRecord(), external.mid(current, VHPacer30::kHeaderRecordSize));
+    }
+
+    // Formatting drops what was read: a later write-back has nothing old to write.
+    void formatForgetsTheImage()
+    {
+        QVERIFY(make(QStringLiteral("Pacer35")));
+        QVERIFY(device().readPSF());
+        device().setDataChanged(true);
+        device().formatDevice();
+        QVERIFY(!device().psf() && device().flashImage().isEmpty() && !device().dataChanged());
+        QVERIFY(device()._finalize());
+        QCOMPARE(flash(VHDevSim::Flash::External), QByteArray(0x100000, char(0xFF)));
+    }
+
+    // Without a UUID the backups carry "nouuid"; an old one without any device part is listed too.
+    void backupsWithoutUuid()
+    {
+        QVERIFY(make(QStringLiteral("Pacer35")));
+        VHSimScsiDevice::Identity identity = VHSimScsiDevice::readIdentity(m_sim->deviceFolder(kName));
+        identity.uuid.clear();
+        VHSimScsiDevice::writeIdentity(m_sim->deviceFolder(kName), identity);
+        QVERIFY(attach(QStringLiteral("Pacer35"), "V008"));
+        QString uuid;
+        QVERIFY(!device().getUUID(uuid));
+        const QByteArray good = flash(VHDevSim::Flash::External);
+        const QString folder = VHEnv::instance()->dataFolder() + QLatin1Char('/');
+        const QString old = folder + QStringLiteral("pacer30flash.vh2.8.0.99.dat");
+        QVERIFY(writeFile(old, good));
+        QFile aged(old);
+        QVERIFY(aged.open(QIODevice::ReadWrite)
+                && aged.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+        aged.close();
+        QVERIFY(writeFile(folder + QStringLiteral("pacer30flash.vh1.0-1101A1B2C3D4E5F6.dat"), good));
+        QByteArray read;
+        QCOMPARE(device().takeCheckedBackup(read), VHScsiFlashClient::Backup::Kept);
+        const QStringList kept = device().ownBackups();
+        QCOMPARE(kept.size(), 2);
+        QCOMPARE(kept.first(), old);
+        QVERIFY(kept.last().endsWith(QLatin1String("-nouuid.dat")));
+        QVERIFY(m_sim->setFlash(kName, VHDevSim::Flash::External, QByteArray(0x100000, char(0xFF))));
+        QVERIFY(device()._restoreBackup(old));
+        QCOMPARE(flash(VHDevSim::Flash::External), good);
     }
 
     void finalizeWithDataChangedResetsHeaders()

@@ -50,10 +50,13 @@ private slots:
     void imageAndVersionRules()
     {
         QString image;
-        QVERIFY(VHPacer30Package::imageFrom({"a.bin", "b.bin", "c.txt", "d.BIN"}, image));
-        QCOMPARE(image, QStringLiteral("b.bin"));
-        QVERIFY(!VHPacer30Package::imageFrom({"a.txt", "bin"}, image));
+        const QString pulsar = QStringLiteral("Pulsar30");
+        QVERIFY(VHPacer30Package::imageFrom({"MAPLE_a.bin", "PULSAR30_b.bin", "c.txt", "z.bin"}, pulsar, image));
+        QCOMPARE(image, QStringLiteral("PULSAR30_b.bin"));
+        QVERIFY(VHPacer30Package::imageFrom({"maple.BIN"}, pulsar, image));
+        QVERIFY(!VHPacer30Package::imageFrom({"a.txt", "bin", "MAPLES.bin", "WILLOW.bin"}, pulsar, image));
         QVERIFY(image.isEmpty());
+        QVERIFY(!VHPacer30Package::imageFrom({"PULSAR30.bin"}, QStringLiteral("Pacer35"), image));
 
         QCOMPARE(VHPacer30Package::imageVersion(QStringLiteral("V008")), 8);
         QCOMPARE(VHPacer30Package::imageVersion(QStringLiteral("V0x8")), 0);

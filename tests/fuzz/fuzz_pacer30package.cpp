@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         require(lines.contains(loader.loader));
     }
     QString image;
-    if (VHPacer30Package::imageFrom(lines, image)) {
+    if (VHPacer30Package::imageFrom(lines, QStringLiteral("Pulsar30"), image)) {
         require(image.endsWith(QLatin1String(".bin")));
         require(lines.lastIndexOf(image) >= 0);
         for (qsizetype i = lines.lastIndexOf(image) + 1; i < lines.size(); ++i)

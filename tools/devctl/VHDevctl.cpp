@@ -803,9 +803,21 @@ int VHDevctl::runFinalize()
         return fail(NothingToDo, QStringLiteral("the device keeps no flash store"));
     const int code = runAction(VHClient::ActionFinalize, [&] { return psf->finalize(); });
     if (code == Done) {
-        m_result.insert(QStringLiteral("backup"), psf->backupPath());
-        say(QStringLiteral("store written back; backup ") + psf->backupPath());
+        m_result.insert(QStringLiteral("backup"), psf->latestBackup());
+        say(QStringLiteral("store written back; backup ") + psf->latestBackup());
     }
+    return withRestoreHint(psf, code);
+}
+
+int VHDevctl::withRestoreHint(VHScsiFlashClient *flash, int code)
+{
+    // A write-back that failed may have left the flash erased: name the way back.
+    if (code != Failed || !flash)
+        return code;
+    const QString latest = flash->latestBackup();
+    if (!latest.isEmpty())
+        m_result.insert(QStringLiteral("restore"), latest);
+    printErr(QStringLiteral("velora-devctl: ") + flash->restoreHint());
     return code;
 }
 
@@ -847,13 +859,13 @@ int VHDevctl::runBackup()
 
 int VHDevctl::listBackups(VHScsiFlashClient *flash)
 {
-    // The device's own backups only: its UUID is in their names.
-    const QDir folder = QFileInfo(flash->backupPath()).dir();
+    // The device's own backups only (its UUID is in their names), oldest first.
     QStringList listed;
-    for (const QFileInfo &file : folder.entryInfoList({flash->ownBackupPattern()}, QDir::Files, QDir::Name)) {
-        listed.append(file.absoluteFilePath());
+    for (const QString &path : flash->ownBackups()) {
+        const QFileInfo file(path);
+        listed.append(path);
         say(QStringLiteral("%1  %2 bytes  %3")
-                .arg(file.absoluteFilePath())
+                .arg(path)
                 .arg(file.size())
                 .arg(file.lastModified().toString(Qt::ISODate)));
     }
@@ -868,7 +880,7 @@ int VHDevctl::restoreBackup(VHScsiFlashClient *flash)
     const QFileInfo file(m_arguments.value(0));
     if (!file.isFile())
         return fail(BadUsage, QStringLiteral("no such backup file: ") + file.filePath());
-    if (!QDir::match(flash->ownBackupPattern(), file.fileName()))
+    if (!flash->isOwnBackup(file.fileName()))
         return fail(BadUsage, QStringLiteral("not a backup of this device (its name must match %1): %2")
                                   .arg(flash->ownBackupPattern(), file.filePath()));
     if (file.size() != flash->externalFlashSize())
@@ -881,5 +893,5 @@ int VHDevctl::restoreBackup(VHScsiFlashClient *flash)
     const int code = runAction(VHClient::ActionRestoreFactory, [&] { return flash->restoreBackup(path); });
     if (code == Done)
         say(QStringLiteral("backup written back to the device: ") + path);
-    return code;
+    return withRestoreHint(flash, code);
 }

@@ -75,6 +75,8 @@ private:
     int runBackup();
     int listBackups(VHScsiFlashClient *flash);
     int restoreBackup(VHScsiFlashClient *flash);
+    // A failed write-back names the backup that brings the flash back.
+    int withRestoreHint(VHScsiFlashClient *flash, int code);
     // The device when it keeps a flash store.
     VHPSFDevice *flashStoreDevice();
     // ---- the 1 MiB-family watches (VHDevctlPacer30.cpp) ------------------------------

@@ -46,5 +46,5 @@ int VHDevctl::runPacer30Finalize(VHPacer30 *pacer)
     const int code = runAction(VHClient::ActionFinalize, [&] { return pacer->finalize(); });
     if (code == Done)
         say(changed ? QStringLiteral("store written back") : QStringLiteral("nothing changed; nothing written"));
-    return code;
+    return withRestoreHint(pacer, code);
 }

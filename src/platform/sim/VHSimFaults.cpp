@@ -50,6 +50,7 @@ VHSimFaults VHSimFaults::read(const QString &recordPath)
     faults.failSelector = number(ini, "failSelector", -1);
     faults.corruptReads = qMax(number(ini, "corruptReads", 0), 0);
     faults.corruptSelector = number(ini, "corruptSelector", -1);
+    faults.corruptAfter = qMax(number(ini, "corruptAfter", 0), 0);
     faults.flashNeverReady = number(ini, "flashNeverReady", 0) != 0;
     faults.eraseKeepsData = number(ini, "eraseKeepsData", 0) != 0;
     faults.volume = VHSimStorageFaults::fromIni(ini, QStringLiteral("volume"));
@@ -71,6 +72,8 @@ QStringList VHSimFaults::describe() const
     if (corruptReads > 0) {
         add("corruptReads", corruptReads);
         add("corruptSelector", corruptSelector);
+        if (corruptAfter > 0)
+            add("corruptAfter", corruptAfter);
     }
     if (flashNeverReady)
         add("flashNeverReady", 1);
@@ -129,6 +132,7 @@ void VHSimFaultPlan::reset(const VHSimFaults &faults)
     m_commands = 0;
     m_selectorCommands = 0;
     m_corrupted = 0;
+    m_selectorReads = 0;
 }
 
 bool VHSimFaultPlan::failsNow(int selector)
@@ -141,6 +145,8 @@ bool VHSimFaultPlan::failsNow(int selector)
 bool VHSimFaultPlan::corrupt(int selector, std::uint8_t *buffer, int length)
 {
     if (selector != m_faults.corruptSelector || m_corrupted >= m_faults.corruptReads || length <= 0)
+        return false;
+    if (++m_selectorReads <= m_faults.corruptAfter)
         return false;
     ++m_corrupted;
     buffer[length / 2] = std::uint8_t(~buffer[length / 2]);

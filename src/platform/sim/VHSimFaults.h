@@ -15,6 +15,7 @@
 //   failSelector=S
 //   corruptReads=K       the first K reads with selector corruptSelector succeed with
 //   corruptSelector=S    the middle byte of the answer inverted
+//   corruptAfter=M       ... counted after the first M reads with that selector
 //   flashNeverReady=1    the flash status (15h) always answers busy
 //   eraseKeepsData=1     erases (18h, 0Eh) succeed and change nothing
 //
@@ -64,6 +65,7 @@ struct VHSimFaults
     int failSelector = -1;
     int corruptReads = 0;
     int corruptSelector = -1;
+    int corruptAfter = 0;
     bool flashNeverReady = false;
     bool eraseKeepsData = false;
     VHSimStorageFaults volume;
@@ -99,4 +101,5 @@ private:
     int m_commands = 0;
     int m_selectorCommands = 0;
     int m_corrupted = 0;
+    int m_selectorReads = 0;
 };
