@@ -3,6 +3,7 @@
 #include "GHDbModel.h"
 #include "VHLog.h"
 #include "VHSafeFolder.h"
+#include "VHSysCalls.h"
 
 #include <QMutex>
 #include <QMutexLocker>
@@ -72,8 +73,8 @@ void removeCompanionLinks(VHSafeFolder &folder, const QString &name)
 // Opens `name` in the folder as a regular file, never through a link.
 VHFileOps::UniqueFd openRegular(VHSafeFolder &folder, const QString &name, int flags)
 {
-    VHFileOps::UniqueFd fd(::openat(folder.handle(), VHFileOps::encodeName(folder.entryName(name)).constData(),
-                                    flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    VHFileOps::UniqueFd fd(VHSys::openat(folder.handle(), VHFileOps::encodeName(folder.entryName(name)).constData(),
+                                         flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
     if (fd.isValid() && (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)))
         fd.reset();
@@ -148,11 +149,12 @@ bool placeNew(VHSafeFolder &folder, const QString &from, const QString &to)
 {
     const QByteArray source = VHFileOps::encodeName(from);
     const QByteArray target = VHFileOps::encodeName(folder.entryName(to));
-    if (::renameat2(folder.handle(), source.constData(), folder.handle(), target.constData(), RENAME_NOREPLACE) == 0)
+    if (VHSys::renameat2(folder.handle(), source.constData(), folder.handle(), target.constData(), RENAME_NOREPLACE)
+        == 0)
         return true;
     // File systems without the flag: the name was checked free just before.
     return (errno == EINVAL || errno == ENOSYS)
-           && ::renameat(folder.handle(), source.constData(), folder.handle(), target.constData()) == 0;
+           && VHSys::renameat(folder.handle(), source.constData(), folder.handle(), target.constData()) == 0;
 }
 
 // Runs `statements` into a new database under a name of its own and gives it

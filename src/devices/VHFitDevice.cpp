@@ -8,6 +8,7 @@
 #include "VHLog.h"
 #include "VHPlatform.h"
 #include "VHSafeFolder.h"
+#include "VHSysCalls.h"
 #include "VHUpdatesFolder.h"
 #include "VHUtility.h"
 #include "VHVolumeSync.h"
@@ -86,10 +87,10 @@ bool readBack(VHSafeFolder &folder, QString &bad)
         VHFileOps::UniqueFd file(::openat(folder.handle(), name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
         qint64 total = 0;
         ssize_t n = 0;
-        while (file.isValid() && (n = ::read(file.get(), buffer.data(), size_t(buffer.size()))) > 0)
+        while (file.isValid() && (n = VHSys::read(file.get(), buffer.data(), size_t(buffer.size()))) > 0)
             total += n;
         if (!file.isValid() || n < 0 || ::fstat(file.get(), &st) != 0 || total != st.st_size
-            || ::fsync(file.get()) != 0) {
+            || VHSys::fsync(file.get()) != 0) {
             bad = path;
             return false;
         }

@@ -12,6 +12,7 @@
 #include "VHPlatform.h"
 #include "VHSCSIDeviceService.h"
 #include "VHScsiCommands.h"
+#include "VHSysCalls.h"
 #include "VHUtility.h"
 #include "VHVolumeSync.h"
 
@@ -61,13 +62,13 @@ bool readsBack(VHSafeFolder &folder, const QString &name, const QByteArray &expe
     struct stat st;
     if (!opened || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != expected.size())
         return false;
-    if (::fsync(file.get()) != 0)
+    if (VHSys::fsync(file.get()) != 0)
         return false;
     ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_DONTNEED);
     QByteArray bytes(expected.size(), Qt::Uninitialized);
     qint64 done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::pread(file.get(), bytes.data() + done, size_t(bytes.size() - done), done);
+        const ssize_t n = VHSys::pread(file.get(), bytes.data() + done, size_t(bytes.size() - done), done);
         if (n <= 0)
             return false;
         done += n;

@@ -9,6 +9,7 @@
 #include "VHIniDocument.h"
 #include "VHLog.h"
 #include "VHPlatform.h"
+#include "VHSysCalls.h"
 #include "VHUtility.h"
 #include "VHVolumeSync.h"
 #include "VHZipUtil.h"
@@ -85,7 +86,7 @@ QByteArray deviceDigest(const QString &path)
     VHFileOps::UniqueFd fd(::open(VHFileOps::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.isValid())
         return {};
-    ::fdatasync(fd.get());
+    VHSys::fdatasync(fd.get());
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
     QFile file;
     if (!file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
@@ -447,12 +448,12 @@ int VHPacer50::checkFiles(const QStringList &paths)
             continue;
         }
         // Written pages still in memory would answer the read; they go to the device first.
-        ::fsync(fd.get());
+        VHSys::fsync(fd.get());
         ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
         const auto [offset, wanted] = readBackWindow(st.st_size);
         qint64 got = 0;
         while (got < wanted) {
-            const ssize_t n = ::pread(fd.get(), buffer.data() + got, size_t(wanted - got), off_t(offset + got));
+            const ssize_t n = VHSys::pread(fd.get(), buffer.data() + got, size_t(wanted - got), off_t(offset + got));
             if (n <= 0)
                 break;
             got += n;
@@ -923,8 +924,8 @@ VHResult VHPacer50::installMapData(const QString &argument)
     const QString current = info.filePath(QStringLiteral("currentMap.xml"));
     const QString temp = info.filePath(QStringLiteral("temp.xml"));
     if (!info.removeFile(QStringLiteral("currentMap.xml"))
-        || ::renameat(info.handle(), VHFileOps::encodeName(QFileInfo(temp).fileName()).constData(), info.handle(),
-                      "currentMap.xml")
+        || VHSys::renameat(info.handle(), VHFileOps::encodeName(QFileInfo(temp).fileName()).constData(), info.handle(),
+                           "currentMap.xml")
                != 0
         || !info.sync())
         return VHResult::failure(Failed, "can not rename " + temp + " to " + current);

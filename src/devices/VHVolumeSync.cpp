@@ -2,6 +2,7 @@
 
 #include "VHFileOps.h"
 #include "VHLog.h"
+#include "VHSysCalls.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -27,7 +28,7 @@ bool syncPath(const QString &path, bool wholeVolume)
         vhCritical() << "can not open for flushing: " << path << strerror(errno);
         return false;
     }
-    const int result = wholeVolume ? ::syncfs(fd.get()) : ::fsync(fd.get());
+    const int result = wholeVolume ? VHSys::syncfs(fd.get()) : VHSys::fsync(fd.get());
     const int error = errno;
     // Some file systems cannot fsync a folder; that is not a lost write.
     if (result != 0 && error != EINVAL) {

@@ -132,14 +132,15 @@ bool VHClient::LanguageListXml(const QString &path)
 {
     QStringList languages;
     getLanguageOnDevice(languages);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        vhCritical() << "can not open file: " << path;
-        return false;
-    }
     QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Language>\n";
     for (const QString &language : std::as_const(languages))
         text += "<lang>" + language.toHtmlEscaped().toUtf8() + "</lang>\n";
     text += "</Language>";
-    return file.write(text) == text.size();
+    // Whole or not at all: a list cut short by a full disk reads as fewer languages.
+    QString error;
+    if (!VHSafeFolder::replaceFile(path, text, &error)) {
+        vhCritical() << "can not open file: " << path << error;
+        return false;
+    }
+    return true;
 }

@@ -2,6 +2,7 @@
 
 #include "VHEnv.h"
 #include "VHLog.h"
+#include "VHSysCalls.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -96,7 +97,7 @@ void VHHistory::rotateIfLarge(int fd) const
     if (::lstat(encoded(path()).constData(), &named) != 0 || named.st_ino != opened.st_ino
         || named.st_dev != opened.st_dev)
         return;
-    if (::rename(encoded(path()).constData(), encoded(rotatedPath()).constData()) != 0)
+    if (VHSys::rename(encoded(path()).constData(), encoded(rotatedPath()).constData()) != 0)
         vhWarning() << "history not rotated: " << path() << " errno=" << errno;
 }
 
@@ -107,11 +108,11 @@ bool VHHistory::append(const VHHistoryEntry &entry) const
     // Read as well: the last byte tells whether the file ends with a whole line.
     const int flags = O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
     {
-        Fd first(::open(encoded(path()).constData(), flags, 0644));
+        Fd first(VHSys::open(encoded(path()).constData(), flags, 0644));
         if (first.get() >= 0)
             rotateIfLarge(first.get());
     }
-    Fd fd(::open(encoded(path()).constData(), flags, 0644));
+    Fd fd(VHSys::open(encoded(path()).constData(), flags, 0644));
     struct stat info
     {};
     if (fd.get() < 0 || !isRegularFile(fd.get(), info)) {
@@ -121,10 +122,10 @@ bool VHHistory::append(const VHHistoryEntry &entry) const
     QByteArray line = QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact) + '\n';
     // A line cut short by a full disk must not swallow the next one.
     char last = '\n';
-    if (info.st_size > 0 && ::pread(fd.get(), &last, 1, info.st_size - 1) == 1 && last != '\n')
+    if (info.st_size > 0 && VHSys::pread(fd.get(), &last, 1, info.st_size - 1) == 1 && last != '\n')
         line.prepend('\n');
     // One write: a whole line lands at the end, never mixed with another writer's.
-    const ssize_t written = ::write(fd.get(), line.constData(), size_t(line.size()));
+    const ssize_t written = VHSys::write(fd.get(), line.constData(), size_t(line.size()));
     if (written != ssize_t(line.size())) {
         vhWarning() << "history line not written whole: " << path();
         return false;
@@ -145,7 +146,7 @@ QByteArray VHHistory::readTail(const QString &path, bool &partialStart)
     QByteArray bytes(qMin<qint64>(info.st_size, kMaxReadSize), Qt::Uninitialized);
     qint64 done = 0;
     while (done < bytes.size()) {
-        const ssize_t got = ::pread(fd.get(), bytes.data() + done, size_t(bytes.size() - done), start + done);
+        const ssize_t got = VHSys::pread(fd.get(), bytes.data() + done, size_t(bytes.size() - done), start + done);
         if (got <= 0)
             break;
         done += got;

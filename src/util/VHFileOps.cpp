@@ -1,5 +1,7 @@
 #include "VHFileOps.h"
 
+#include "VHSysCalls.h"
+
 #include <QFile>
 
 #include <atomic>
@@ -30,7 +32,7 @@ bool rangeCopyUnsupported(int error)
 int writeAll(int out, const char *data, size_t size)
 {
     while (size > 0) {
-        const ssize_t n = ::write(out, data, size);
+        const ssize_t n = VHSys::write(out, data, size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -46,7 +48,7 @@ int copyWithBuffer(int in, int out, qint64 done, const std::function<void(qint64
 {
     const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
     for (;;) {
-        const ssize_t n = ::read(in, buffer.get(), kBufferSize);
+        const ssize_t n = VHSys::read(in, buffer.get(), kBufferSize);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -98,6 +100,9 @@ QByteArray encodeName(const QString &path) { return QFile::encodeName(path); }
 int copyData(int in, int out, const std::function<void(qint64, qint64)> &progress, qint64 total)
 {
     qint64 done = 0;
+    // A fault hook sees every read and write: the kernel's copy would hide them.
+    if (VHSys::hasFaultHook())
+        return copyWithBuffer(in, out, done, progress, total);
     const size_t chunk = progress ? kProgressChunk : kRangeChunk;
     // A regular file is copied up to the size it had when opened: that saves
     // one call per file, which counts on folders of many small files.
@@ -128,7 +133,8 @@ UniqueFd createTemporaryFile(int dirFd, const QByteArray &folderPrefix, QByteArr
     static const QByteArray tag = ".vhtmp-" + QByteArray::number(qint64(::getpid())) + '-';
     for (int tries = 0; tries < 64; ++tries) {
         path = folderPrefix + tag + QByteArray::number(++counter);
-        const int fd = ::openat(dirFd, path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        const int fd =
+            VHSys::openat(dirFd, path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
             return UniqueFd(fd);
     }
@@ -166,7 +172,8 @@ PendingFile::PendingFile(int dirFd, const QByteArray &temporaryName, mode_t mode
 {
     // What a crash left there goes first, a link itself rather than its target.
     ::unlinkat(dirFd, temporaryName.constData(), 0);
-    m_fd.reset(::openat(dirFd, temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    m_fd.reset(
+        VHSys::openat(dirFd, temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (m_fd.isValid())
         m_temporary = temporaryName;
 }
@@ -188,10 +195,10 @@ int PendingFile::commit(const QByteArray &name, bool durable)
 {
     if (!isValid())
         return EBADF;
-    int error = durable && ::fsync(m_fd.get()) != 0 ? errno : 0;
+    int error = durable && VHSys::fsync(m_fd.get()) != 0 ? errno : 0;
     if (const int closeError = m_fd.close(); !error)
         error = closeError;
-    if (!error && ::renameat(m_dirFd, m_temporary.constData(), m_dirFd, name.constData()) != 0)
+    if (!error && VHSys::renameat(m_dirFd, m_temporary.constData(), m_dirFd, name.constData()) != 0)
         error = errno;
     if (error)
         discard();

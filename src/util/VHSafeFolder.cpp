@@ -1,5 +1,7 @@
 #include "VHSafeFolder.h"
 
+#include "VHSysCalls.h"
+
 #include <QFile>
 #include <QStringList>
 
@@ -232,7 +234,7 @@ bool VHSafeFolder::readFile(const QString &name, qint64 cap, QByteArray &bytes)
             }
             bytes.resize(qMin<qint64>(cap + 1, done * 2 + 4096));
         }
-        const ssize_t n = ::read(in.get(), bytes.data() + done, size_t(bytes.size() - done));
+        const ssize_t n = VHSys::read(in.get(), bytes.data() + done, size_t(bytes.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -252,7 +254,7 @@ bool VHSafeFolder::sync()
     // Some file systems cannot fsync a folder; that is not a lost write.
     if (!isValid())
         return fail(EBADF);
-    return ::fsync(m_fd.get()) == 0 || errno == EINVAL || fail(errno);
+    return VHSys::fsync(m_fd.get()) == 0 || errno == EINVAL || fail(errno);
 }
 
 int VHSafeFolder::removeLeftovers()

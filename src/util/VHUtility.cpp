@@ -4,6 +4,7 @@
 #include "VHLanguageMap.h"
 #include "VHLog.h"
 #include "VHSafeFolder.h"
+#include "VHSysCalls.h"
 #include "VHTreeRemover.h"
 #include "VHZipUtil.h"
 
@@ -322,7 +323,7 @@ bool renameAll(QStringList &paths, const QString &from, const QString &to)
         if (renamed == path)
             continue;
         // rename() replaces a file at the new path in one step.
-        if (::rename(VHFileOps::encodeName(path).constData(), VHFileOps::encodeName(renamed).constData()) == 0)
+        if (VHSys::rename(VHFileOps::encodeName(path).constData(), VHFileOps::encodeName(renamed).constData()) == 0)
             path = renamed;
         else
             result = false;

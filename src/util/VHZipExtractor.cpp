@@ -1,5 +1,7 @@
 #include "VHZipExtractor.h"
 
+#include "VHSysCalls.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -377,7 +379,7 @@ bool VHZipExtractor::streamEntryData(const Entry &entry, int out, QString &error
             return false;
         }
         for (zip_int64_t offset = 0; offset < n;) {
-            const ssize_t w = ::write(out, m_buffer.data() + offset, size_t(n - offset));
+            const ssize_t w = VHSys::write(out, m_buffer.data() + offset, size_t(n - offset));
             if (w < 0 && errno == EINTR)
                 continue;
             if (w < 0) {

@@ -502,6 +502,111 @@ private slots:
         }
     }
 
+    // Programming clears bits only; only erased cells take the written value.
+    void flashProgramsAsNorFlash_data()
+    {
+        QTest::addColumn<int>("selector");
+        QTest::addColumn<QString>("erase"); // "", "sector", "kept" (erase with eraseKeepsData)
+        QTest::addColumn<int>("old");
+        QTest::addColumn<int>("written");
+        QTest::addColumn<int>("stored");
+        QTest::newRow("external over erased") << 0x0F << "" << 0xFF << 0x5A << 0x5A;
+        QTest::newRow("external over data") << 0x0F << "" << 0xF0 << 0x3C << 0x30;
+        QTest::newRow("external erased first") << 0x0F << "sector" << 0xF0 << 0x3C << 0x3C;
+        QTest::newRow("external erase kept data") << 0x0F << "kept" << 0xF0 << 0x3C << 0x30;
+        // The firmware erases these itself: no erase command reaches them.
+        QTest::newRow("internal over data") << 0x0C << "" << 0x0F << 0xF5 << 0xF5;
+        QTest::newRow("loader over data") << 0x0A << "" << 0xAA << 0x55 << 0x55;
+    }
+    void flashProgramsAsNorFlash()
+    {
+        QFETCH(int, selector);
+        QFETCH(QString, erase);
+        QFETCH(int, old);
+        QFETCH(int, written);
+        QFETCH(int, stored);
+        VHSimScsiDevice::Identity identity;
+        identity.internalSize = identity.externalSize = identity.loaderSize = 0x2000;
+        QVERIFY(m_sim->createScsi(QStringLiteral("P40"), identity));
+        QVERIFY(m_sim->plug(QStringLiteral("P40")));
+        const VHDevSim::Flash flash = selector == 0x0F   ? VHDevSim::Flash::External
+                                      : selector == 0x0C ? VHDevSim::Flash::Internal
+                                                         : VHDevSim::Flash::Loader;
+        QVERIFY(m_sim->setFlash(QStringLiteral("P40"), flash, QByteArray(0x2000, char(old))));
+        if (erase == QLatin1String("kept")) {
+            VHSimFaults faults;
+            faults.eraseKeepsData = true;
+            QVERIFY(m_sim->setFaults(QStringLiteral("P40"), faults));
+        }
+        std::unique_ptr<VHSimScsiDevice> device = firmware(QStringLiteral("P40"));
+        QByteArray none(512, '\0');
+        if (!erase.isEmpty())
+            QVERIFY(send(*device, {0x2A, 0, 0, 0, 0, 1, 0x18, 0, 8, 0}, VHSimScsiDevice::Write, none));
+        QByteArray data(4096, char(written));
+        QVERIFY(send(*device, {0x2A, 0, 0, 0, 0, 1, std::uint8_t(selector), 0, 8, 0}, VHSimScsiDevice::Write, data));
+        const QByteArray after = m_sim->flash(QStringLiteral("P40"), flash);
+        QCOMPARE(after.mid(4096, 4096), QByteArray(4096, char(stored)));
+        QCOMPARE(after.left(4096), QByteArray(4096, char(old))); // the block before is untouched
+    }
+
+    void toolSetsStorageFaults_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("said");
+        QTest::newRow("volume rules") << QStringList{"fault",
+                                                     "WATCH",
+                                                     "--volume-fail-write",
+                                                     "3",
+                                                     "--volume-fail-fsync",
+                                                     "4",
+                                                     "--volume-fail-rename",
+                                                     "5"}
+                                      << QByteArray("WATCH: volumeFailWrite=3 volumeFailFsync=4 volumeFailRename=5\n");
+        QTest::newRow("added to the rules before")
+            << QStringList{"fault",
+                           "WATCH",
+                           "--volume-no-space-from",
+                           "2",
+                           "--volume-vanish-at",
+                           "0x10",
+                           "--volume-corrupt-read",
+                           "1"}
+            << QByteArray("WATCH: volumeFailWrite=3 volumeNoSpaceFrom=2 volumeVanishAt=16 volumeCorruptRead=1\n");
+        QTest::newRow("cleared first") << QStringList{"fault", "WATCH", "--clear", "--volume-corrupt-read", "7"}
+                                       << QByteArray("WATCH: volumeCorruptRead=7\n");
+        QTest::newRow("no SCSI rules on a volume device")
+            << QStringList{"fault", "WATCH", "--fail-command", "1", "--fail-selector", "15"} << QByteArray();
+        QTest::newRow("data folder")
+            << QStringList{"datafault", "--fail-write",    "1", "--fail-fsync",   "2", "--fail-rename",
+                           "3",         "--no-space-from", "4", "--corrupt-read", "5"}
+            << QByteArray("data folder: dataFailWrite=1 dataFailFsync=2 dataFailRename=3 dataNoSpaceFrom=4 "
+                          "dataCorruptRead=5\n");
+        QTest::newRow("data folder cleared")
+            << QStringList{"datafault", "--clear"} << QByteArray("data folder: no faults\n");
+    }
+    void toolSetsStorageFaults()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, said);
+        QVERIFY(m_sim->createFit(QStringLiteral("WATCH"), VHSimFitIdentity()));
+        VHSimFaults before;
+        before.volume.failWrite = 3;
+        QVERIFY(m_sim->setFaults(QStringLiteral("WATCH"), before));
+        VHSimStorageFaults data;
+        data.failRename = 9;
+        QVERIFY(m_sim->setDataFolderFaults(data));
+        const Run run = tool(arguments);
+        QCOMPARE(run.out, said);
+        QCOMPARE(run.code, said.isEmpty() ? 1 : 0);
+        // What the tool printed is what the simulator reads back.
+        const QStringList rules = arguments.first() == QLatin1String("fault")
+                                      ? m_sim->faults(QStringLiteral("WATCH")).describe()
+                                      : m_sim->dataFolderFaults().describe(QStringLiteral("data"));
+        if (!said.isEmpty())
+            QCOMPARE(rules.join(QLatin1Char(' ')).toUtf8(),
+                     rules.isEmpty() ? QByteArray() : said.mid(said.indexOf(": ") + 2).trimmed());
+    }
+
     void toolMakesAndRestartsADevice()
     {
         QCOMPARE(tool({"create", "fit", "WATCH", "--os", "1.0.0", "--model", "Pacer75"}).code, 0);

@@ -2,15 +2,22 @@
 #include "VHDevSim.h"
 #include "VHDeviceEvents.h"
 #include "VHFSDeviceService.h"
+#include "VHFileOps.h"
 #include "VHPlatform.h"
 #include "VHSimDeviceWatcher.h"
 #include "VHSimPlatform.h"
 #include "VHSimSCSIService.h"
+#include "VHSysCalls.h"
+#include "VHTestFaultMatrix.h"
+#include "VHTestFiles.h"
 
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 VHSimScsiDevice::Identity pacer40()
@@ -179,6 +186,171 @@ private slots:
         QVERIFY(QDir().mkpath(root() + QStringLiteral("/.unmounted/STICK")) && sees({NodesChanged}));
         QVERIFY(QDir().rename(root() + QStringLiteral("/.unmounted/STICK"), root() + QStringLiteral("/STICK"))
                 && sees({Arrival, NodesChanged}));
+    }
+
+    // One operation of `kind` on a file in `folder` (the `step`-th): '.' when
+    // it succeeded, 'E' EIO, 'S' ENOSPC, 'N' ENODEV, 'C' a read that succeeded with other bytes.
+    static char storageStep(const QString &kind, const QString &folder, int fd, int step)
+    {
+        const QByteArray bytes = "abcdefgh";
+        int result = 0;
+        if (kind == QLatin1String("write")) {
+            result = VHSys::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size() ? 0 : errno;
+        } else if (kind == QLatin1String("fsync")) {
+            result = VHSys::fsync(fd) == 0 ? 0 : errno;
+        } else if (kind == QLatin1String("rename")) {
+            const QByteArray from = QFile::encodeName(folder + QStringLiteral("/r%1").arg(step));
+            ::close(::open(from.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+            result = VHSys::rename(from.constData(), (from + ".renamed").constData()) == 0 ? 0 : errno;
+        } else {
+            QByteArray read(bytes.size(), '\0');
+            if (VHSys::pread(fd, read.data(), size_t(read.size()), 0) != read.size())
+                return char(errno == ENODEV ? 'N' : 'E');
+            return read == bytes ? '.' : 'C';
+        }
+        return result == 0 ? '.' : result == EIO ? 'E' : result == ENOSPC ? 'S' : result == ENODEV ? 'N' : '?';
+    }
+    static int openStepFile(const QString &folder)
+    {
+        const QByteArray path = QFile::encodeName(folder + QStringLiteral("/step.bin"));
+        const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        return fd >= 0 && ::write(fd, "abcdefgh", 8) == 8 ? fd : -1;
+    }
+    QString dataFolder() const { return root() + QStringLiteral("/.xdg/VeloraHub"); }
+
+    void storageRuleFailsItsStep_data()
+    {
+        QTest::addColumn<QString>("place"); // volume, data, plain (a drive without device folder)
+        QTest::addColumn<int>("rule");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("results"); // of five operations
+        QTest::newRow("volume write 3") << "volume" << int(VHFaultRule::VolumeFailWrite) << 3 << "write"
+                                        << "..E..";
+        QTest::newRow("volume fsync 1") << "volume" << int(VHFaultRule::VolumeFailFsync) << 1 << "fsync"
+                                        << "E....";
+        QTest::newRow("volume rename 5") << "volume" << int(VHFaultRule::VolumeFailRename) << 5 << "rename"
+                                         << "....E";
+        QTest::newRow("volume no space 2") << "volume" << int(VHFaultRule::VolumeNoSpaceFrom) << 2 << "write"
+                                           << ".SSSS";
+        QTest::newRow("volume corrupt read 3") << "volume" << int(VHFaultRule::VolumeCorruptRead) << 3 << "read"
+                                               << "..C..";
+        QTest::newRow("data write 2") << "data" << int(VHFaultRule::DataFailWrite) << 2 << "write"
+                                      << ".E...";
+        QTest::newRow("data fsync 5") << "data" << int(VHFaultRule::DataFailFsync) << 5 << "fsync"
+                                      << "....E";
+        QTest::newRow("data rename 1") << "data" << int(VHFaultRule::DataFailRename) << 1 << "rename"
+                                       << "E....";
+        QTest::newRow("data no space 4") << "data" << int(VHFaultRule::DataNoSpaceFrom) << 4 << "write"
+                                         << "...SS";
+        QTest::newRow("data corrupt read 1") << "data" << int(VHFaultRule::DataCorruptRead) << 1 << "read"
+                                             << "C....";
+        QTest::newRow("plain drive untouched") << "plain" << int(VHFaultRule::VolumeFailWrite) << 1 << "write"
+                                               << ".....";
+    }
+    void storageRuleFailsItsStep()
+    {
+        QFETCH(QString, place);
+        QFETCH(int, rule);
+        QFETCH(int, step);
+        QFETCH(QString, kind);
+        QFETCH(QString, results);
+        qputenv("XDG_DATA_HOME", (root() + QStringLiteral("/.xdg")).toUtf8());
+        QVERIFY(QDir().mkpath(dataFolder()));
+        QVERIFY(m_sim->createFit(QStringLiteral("W1"), VHSimFitIdentity()) && m_sim->plug(QStringLiteral("W1")));
+        QVERIFY(writeFile(root() + QStringLiteral("/PLAIN/.simdrive"), "vendor=VELORA\n"));
+        const QString folder = place == QLatin1String("volume") ? m_sim->drivePath(QStringLiteral("W1"))
+                               : place == QLatin1String("data") ? dataFolder()
+                                                                : root() + QStringLiteral("/PLAIN");
+        VHSimPlatform platform(root());
+        VHTestFaultMatrix matrix(*m_sim, QStringLiteral("W1"));
+        const VHFaultRule faultRule{VHFaultRule::Kind(rule)};
+        QVERIFY(matrix.setRule(faultRule, step));
+        const VHFileOps::UniqueFd fd(openStepFile(folder));
+        QVERIFY(fd.isValid());
+        QString seen;
+        for (int i = 1; i <= results.size(); ++i)
+            seen += QLatin1Char(storageStep(kind, folder, fd.get(), i));
+        QCOMPARE(seen, results);
+        // Every step is logged as "<kind> <path>"; a plain drive's are not counted.
+        const QStringList steps = matrix.steps(faultRule);
+        QCOMPARE(matrix.countSteps(faultRule), place == QLatin1String("plain") ? 0 : int(results.size()));
+        if (place != QLatin1String("plain") && kind != QLatin1String("rename"))
+            QCOMPARE(steps.first(), kind + QLatin1Char(' ') + folder + QStringLiteral("/step.bin"));
+        if (kind == QLatin1String("rename"))
+            QCOMPARE(steps.last(), QStringLiteral("rename %1/r5.renamed").arg(folder));
+        // Fired once: the same file, unchanged, does not fire it again.
+        if (!kind.startsWith(QLatin1String("write")) || !results.contains(QLatin1Char('S')))
+            QCOMPARE(storageStep(kind, folder, fd.get(), 6), '.');
+    }
+
+    void vanishPullsTheDeviceAtItsStep()
+    {
+        VHSimDriveOptions drive;
+        drive.secondary = true;
+        QVERIFY(m_sim->createFileSystem(QStringLiteral("FS"), VHSimGalIdentity(), drive));
+        QVERIFY(m_sim->plug(QStringLiteral("FS")));
+        VHSimPlatform platform(root());
+        VHSimDeviceWatcher watcher(root());
+        QSignalSpy spy(&watcher, &VHDeviceWatcher::DeviceChange);
+        QTest::qWait(100);
+        spy.clear();
+        VHTestFaultMatrix matrix(*m_sim, QStringLiteral("FS"));
+        QVERIFY(matrix.setRule({VHFaultRule::VolumeVanishAt}, 3));
+        const QString volume = m_sim->drivePath(QStringLiteral("FS"));
+        const VHFileOps::UniqueFd fd(openStepFile(volume));
+        QCOMPARE(storageStep(QStringLiteral("write"), volume, fd.get(), 1), '.');
+        QCOMPARE(storageStep(QStringLiteral("fsync"), volume, fd.get(), 2), '.');
+        QCOMPARE(storageStep(QStringLiteral("write"), volume, fd.get(), 3), 'N');
+        // Pulled as an unplug: both volumes went back, the watcher saw it, the rule went.
+        QVERIFY(!m_sim->isPlugged(QStringLiteral("FS")));
+        QVERIFY(VHSimLayout::driveFolders(root()).isEmpty());
+        QVERIFY(QTest::qWaitFor([&] { return codes(spy).contains(quint32(VHDeviceEvent::RemoveComplete)); }, 2000));
+        QCOMPARE(m_sim->faults(QStringLiteral("FS")).volume.vanishAt, 0);
+        QVERIFY(m_sim->commandLog(QStringLiteral("FS")).contains(QStringLiteral("VOLUME VANISHED at operation 3")));
+        QCOMPARE(matrix.countSteps({VHFaultRule::VolumeVanishAt}), 3);
+        // A handle opened before fails on, reads too; a new plugging works.
+        QCOMPARE(storageStep(QStringLiteral("write"), volume, fd.get(), 4), 'N');
+        QCOMPARE(storageStep(QStringLiteral("read"), volume, fd.get(), 5), 'N');
+        QVERIFY(m_sim->plug(QStringLiteral("FS")));
+        const VHFileOps::UniqueFd again(openStepFile(volume));
+        QCOMPARE(storageStep(QStringLiteral("write"), volume, again.get(), 6), '.');
+    }
+
+    void hookLivesWithItsPlatforms()
+    {
+        QVERIFY(!VHSys::hasFaultHook());
+        auto first = std::make_unique<VHSimPlatform>(root());
+        const std::shared_ptr<VHSys::FaultHook> hook = VHSys::faultHook();
+        QVERIFY(hook);
+        {
+            VHSimPlatform second(root()); // the same root shares the hook and its counts
+            QCOMPARE(VHSys::faultHook(), hook);
+        }
+        QCOMPARE(VHSys::faultHook(), hook);
+        first.reset();
+        QVERIFY(!VHSys::hasFaultHook());
+    }
+
+    void matrixPicksSteps_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QList<int>>("pointsOfNoReturn");
+        QTest::addColumn<QList<int>>("picked");
+        QTest::newRow("none") << 0 << QList<int>{1} << QList<int>{};
+        QTest::newRow("one") << 1 << QList<int>{} << QList<int>{1};
+        QTest::newRow("two") << 2 << QList<int>{} << QList<int>{1, 2};
+        QTest::newRow("first middle last") << 9 << QList<int>{} << QList<int>{1, 5, 9};
+        QTest::newRow("with points") << 10 << QList<int>{7, 1, 11, 0} << QList<int>{1, 5, 7, 10};
+    }
+    void matrixPicksSteps()
+    {
+        QFETCH(int, count);
+        QFETCH(QList<int>, pointsOfNoReturn);
+        QFETCH(QList<int>, picked);
+        QCOMPARE(VHTestFaultMatrix::pickSteps(count, pointsOfNoReturn), picked);
+        QCOMPARE(VHTestFaultMatrix::describe(QStringLiteral("fit update"), {VHFaultRule::ScsiFailCommand, 15}, 3),
+                 QByteArray("fit update / failCommand sel=15 / step 3"));
     }
 
     void defaultBackendFollowsTheEnvironment()

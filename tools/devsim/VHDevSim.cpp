@@ -784,11 +784,51 @@ bool VHDevSim::setFaults(const QString &name, const VHSimFaults &faults)
     if (!validName(name) || !QFileInfo(deviceFolder(name)).isDir())
         return fail(QStringLiteral("no such device: ") + name);
     const QString deviceKind = kind(name);
-    if (deviceKind != QLatin1String("scsi") && deviceKind != QLatin1String("gal"))
+    if (faults.hasScsiRules() && deviceKind != QLatin1String("scsi") && deviceKind != QLatin1String("gal"))
         return fail(QStringLiteral("not a device with SCSI commands: ") + name);
     faults.write(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kDeviceRecord);
     return true;
 }
+
+VHSimStorageFaults VHDevSim::dataFolderFaults() const
+{
+    return VHSimStorageFaults::readDataFolder(m_root + QLatin1Char('/') + VHSimLayout::kDataFolderRules);
+}
+
+bool VHDevSim::setDataFolderFaults(const VHSimStorageFaults &faults)
+{
+    if (!QDir().mkpath(m_root))
+        return fail(QStringLiteral("cannot make the simulation root ") + m_root);
+    faults.writeDataFolder(m_root + QLatin1Char('/') + VHSimLayout::kDataFolderRules);
+    return true;
+}
+
+namespace {
+QStringList logLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+} // namespace
+
+QStringList VHDevSim::volumeLog(const QString &name) const
+{
+    return logLines(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kVolumeLog);
+}
+
+void VHDevSim::clearVolumeLog(const QString &name)
+{
+    QFile::remove(deviceFolder(name) + QLatin1Char('/') + VHSimLayout::kVolumeLog);
+}
+
+QStringList VHDevSim::dataFolderLog() const
+{
+    return logLines(m_root + QLatin1Char('/') + VHSimLayout::kDataFolderLog);
+}
+
+void VHDevSim::clearDataFolderLog() { QFile::remove(m_root + QLatin1Char('/') + VHSimLayout::kDataFolderLog); }
 
 QByteArray VHDevSim::flash(const QString &name, Flash which) const
 {

@@ -191,9 +191,19 @@ public:
     // Lines of the SCSI command log: "WRITE sel=15 block=3 unit=4096 len=4096 ok".
     QStringList commandLog(const QString &name) const;
     void clearCommandLog(const QString &name);
-    // The fault rules of a device with SCSI commands (VHSimFaults.h).
+    // The fault rules of a device (VHSimFaults.h): SCSI rules only for a
+    // device with SCSI commands, volume rules for any.
     VHSimFaults faults(const QString &name) const;
     bool setFaults(const QString &name, const VHSimFaults &faults);
+    // The data folder's fault rules (<root>/.datafolder.ini).
+    VHSimStorageFaults dataFolderFaults() const;
+    bool setDataFolderFaults(const VHSimStorageFaults &faults);
+    // The counted file operations ("write /path", see VHSimFileFaults.h) on a
+    // device's volumes and in the data folder; clearing empties the log.
+    QStringList volumeLog(const QString &name) const;
+    void clearVolumeLog(const QString &name);
+    QStringList dataFolderLog() const;
+    void clearDataFolderLog();
     QByteArray flash(const QString &name, Flash which) const;
     bool setFlash(const QString &name, Flash which, const QByteArray &bytes);
 

@@ -32,9 +32,11 @@ Commands:
   remove NAME                  unplug and delete a device
   list                         devices, kinds and whether they are plugged
   log NAME [--clear]           the SCSI command log of a device
-  fault NAME [rules] [--clear] set fault rules of a SCSI or GAL device (kept with
-                               the ones set before; --clear drops them first)
-                               and print them; see Faults below
+  fault NAME [rules] [--clear] set fault rules of a device (kept with the ones
+                               set before; --clear drops them first) and print
+                               them; SCSI rules need a SCSI or GAL device; see
+                               Faults below
+  datafault [rules] [--clear]  the same for the updater's data folder
   make-image KIND VERSION FILE an image file the firmware installs (--payload-size)
   flash NAME internal|external|loader FILE   save a flash's content to FILE
 
@@ -112,6 +114,26 @@ again when they change and counts commands from then):
 Selectors are decimal or 0x hexadecimal. A command a fault touched ends with
 " fault=fail|corrupt|busy|erase-kept" in the log; a vanish adds the line
 "VANISHED after N commands".
+File operations on the volumes of a device (any kind with a device folder):
+  --volume-fail-write N        the N-th write fails (EIO)
+  --volume-fail-fsync N        the N-th fsync, fdatasync or syncfs fails (EIO)
+  --volume-fail-rename N       the N-th rename fails (EIO)
+  --volume-no-space-from N     every write from the N-th on fails (ENOSPC)
+  --volume-vanish-at N         the N-th operation of any kind pulls the device
+                               (as unplug) and fails (ENODEV), as do later ones
+                               on that plugging; the rule goes with it
+  --volume-corrupt-read N      the N-th read that gives bytes comes back with its
+                               middle byte inverted
+Each counted operation is logged as "<kind> <path>" (kind write, fsync, rename,
+read, or op for the creation of a file) in <device>/volume.log; counting starts
+with the updater's run and again whenever sim.ini changes, so a rule fires once.
+Data folder ($XDG_DATA_HOME/VeloraHub), rules in <root>/.datafolder.ini, log in
+<root>/.datafolder.log, the same meanings:
+  datafault --fail-write N --fail-fsync N --fail-rename N --no-space-from N
+            --corrupt-read N
+External flash writes keep the bits a cell already had cleared (old AND new,
+as NOR flash does): only erased bytes take the written value. Internal and
+loader flash have no erase command; their writes replace the bytes.
 
 SCSI commands (10-byte blocks; byte 6 selects; block number in bytes 2-5;
 transfer length x 512 = the addressing unit):
@@ -139,7 +161,7 @@ struct Options
     QCommandLineOption pause{QStringLiteral("pause"), QStringLiteral("Restart pause in ms."), QStringLiteral("ms"),
                              QStringLiteral("1500")};
     QCommandLineOption clear{QStringLiteral("clear"),
-                             QStringLiteral("log: empty the command log; fault: drop the rules first.")};
+                             QStringLiteral("log: empty the command log; fault, datafault: drop the rules first.")};
     QCommandLineOption payloadSize{QStringLiteral("payload-size"), QStringLiteral("Image payload bytes."),
                                    QStringLiteral("n"), QStringLiteral("1024")};
     QList<QCommandLineOption> values;
@@ -182,7 +204,18 @@ struct Options
                                        {"fail-command", "Fault: the N-th command of --fail-selector fails."},
                                        {"fail-selector", "Fault: the selector counted by --fail-command."},
                                        {"corrupt-reads", "Fault: the first K reads of --corrupt-selector corrupted."},
-                                       {"corrupt-selector", "Fault: the selector of --corrupt-reads."}};
+                                       {"corrupt-selector", "Fault: the selector of --corrupt-reads."},
+                                       {"volume-fail-write", "Fault: the N-th volume write fails."},
+                                       {"volume-fail-fsync", "Fault: the N-th volume fsync fails."},
+                                       {"volume-fail-rename", "Fault: the N-th volume rename fails."},
+                                       {"volume-no-space-from", "Fault: volume writes from the N-th fail, no space."},
+                                       {"volume-vanish-at", "Fault: the N-th volume operation pulls the device."},
+                                       {"volume-corrupt-read", "Fault: the N-th volume read corrupted."},
+                                       {"fail-write", "Data fault: the N-th write fails."},
+                                       {"fail-fsync", "Data fault: the N-th fsync fails."},
+                                       {"fail-rename", "Data fault: the N-th rename fails."},
+                                       {"no-space-from", "Data fault: writes from the N-th fail, no space."},
+                                       {"corrupt-read", "Data fault: the N-th read corrupted."}};
         for (const auto &key : keys) {
             values.append(
                 QCommandLineOption(QString::fromLatin1(key[0]), QString::fromLatin1(key[1]), QStringLiteral("value")));
@@ -392,6 +425,28 @@ int watch(const QString &root, const Options &o)
     return QCoreApplication::exec();
 }
 
+// The storage rules given as options "<prefix>fail-write" ..., over `faults`.
+VHSimStorageFaults storageFaults(const Options &o, const QString &prefix, VHSimStorageFaults faults)
+{
+    const auto number = [&](const char *key, int fallback) {
+        return int(o.number((prefix + QLatin1String(key)).toLatin1().constData(), fallback));
+    };
+    faults.failWrite = number("fail-write", faults.failWrite);
+    faults.failFsync = number("fail-fsync", faults.failFsync);
+    faults.failRename = number("fail-rename", faults.failRename);
+    faults.noSpaceFrom = number("no-space-from", faults.noSpaceFrom);
+    faults.corruptRead = number("corrupt-read", faults.corruptRead);
+    if (!prefix.isEmpty())
+        faults.vanishAt = number("vanish-at", faults.vanishAt);
+    return faults;
+}
+
+int printRules(const QString &owner, const QStringList &rules)
+{
+    out() << owner << ": " << (rules.isEmpty() ? QStringLiteral("no faults") : rules.join(QLatin1Char(' '))) << '\n';
+    return 0;
+}
+
 int setFaults(VHDevSim &sim, const Options &o, const QString &name)
 {
     VHSimFaults faults = o.parser.isSet(o.clear) ? VHSimFaults() : sim.faults(name);
@@ -402,11 +457,19 @@ int setFaults(VHDevSim &sim, const Options &o, const QString &name)
     faults.corruptSelector = int(o.number("corrupt-selector", faults.corruptSelector));
     faults.flashNeverReady = faults.flashNeverReady || o.parser.isSet(QStringLiteral("flash-never-ready"));
     faults.eraseKeepsData = faults.eraseKeepsData || o.parser.isSet(QStringLiteral("erase-keeps-data"));
+    faults.volume = storageFaults(o, "volume-", faults.volume);
     if (!sim.setFaults(name, faults))
         return failWith(sim.lastError());
-    const QStringList rules = sim.faults(name).describe();
-    out() << name << ": " << (rules.isEmpty() ? QStringLiteral("no faults") : rules.join(QLatin1Char(' '))) << '\n';
-    return 0;
+    return printRules(name, sim.faults(name).describe());
+}
+
+int setDataFolderFaults(VHDevSim &sim, const Options &o)
+{
+    VHSimStorageFaults faults = o.parser.isSet(o.clear) ? VHSimStorageFaults() : sim.dataFolderFaults();
+    faults = storageFaults(o, "", faults);
+    if (!sim.setDataFolderFaults(faults))
+        return failWith(sim.lastError());
+    return printRules(QStringLiteral("data folder"), sim.dataFolderFaults().describe(QStringLiteral("data")));
 }
 
 int run(VHDevSim &sim, const Options &o, const QStringList &args)
@@ -418,6 +481,8 @@ int run(VHDevSim &sim, const Options &o, const QStringList &args)
         return create(sim, o, args);
     if (command == QLatin1String("flash"))
         return saveFlash(sim, args);
+    if (command == QLatin1String("datafault"))
+        return setDataFolderFaults(sim, o);
     if (command == QLatin1String("list")) {
         for (const QString &device : sim.devices())
             out() << device << '\t' << sim.kind(device) << '\t' << (sim.isPlugged(device) ? "plugged" : "unplugged")

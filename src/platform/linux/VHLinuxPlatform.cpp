@@ -9,6 +9,7 @@
 #include "VHLog.h"
 #include "VHPlatform.h"
 #include "VHScsiCommands.h"
+#include "VHSysCalls.h"
 #include "VHUDisks2.h"
 
 #include <QDir>
@@ -42,7 +43,7 @@ void syncVolume(const QString &mountPoint)
 {
     const VHFileOps::UniqueFd folder = openNode(mountPoint, O_RDONLY | O_DIRECTORY);
     if (folder.isValid())
-        ::syncfs(folder.get());
+        VHSys::syncfs(folder.get());
 }
 
 } // namespace

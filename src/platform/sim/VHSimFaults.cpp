@@ -4,15 +4,39 @@
 
 #include <QSettings>
 
+#include <array>
+
 namespace {
 
 const QString kGroup = QStringLiteral("Faults/");
 
-int number(const QHash<QString, QString> &ini, const char *key, int fallback)
+int number(const QHash<QString, QString> &ini, const QString &key, int fallback)
 {
     bool ok = false;
-    const int value = ini.value(kGroup + QLatin1String(key)).toInt(&ok, 0);
+    const int value = ini.value(kGroup + key).toInt(&ok, 0);
     return ok ? value : fallback;
+}
+
+int number(const QHash<QString, QString> &ini, const char *key, int fallback)
+{
+    return number(ini, QString::fromLatin1(key), fallback);
+}
+
+// The rule keys of the storage faults after their prefix, in describe() order.
+const char *const kStorageKeys[] = {"FailWrite", "FailFsync", "FailRename", "NoSpaceFrom", "VanishAt", "CorruptRead"};
+
+std::array<int *, 6> storageValues(VHSimStorageFaults &faults)
+{
+    return {&faults.failWrite,   &faults.failFsync, &faults.failRename,
+            &faults.noSpaceFrom, &faults.vanishAt,  &faults.corruptRead};
+}
+
+void writeRules(const QString &recordPath, const QStringList &rules)
+{
+    QSettings ini(recordPath, QSettings::IniFormat);
+    ini.remove(QStringLiteral("Faults"));
+    for (const QString &rule : rules)
+        ini.setValue(kGroup + rule.section(QLatin1Char('='), 0, 0), rule.section(QLatin1Char('='), 1).toInt());
 }
 
 } // namespace
@@ -28,6 +52,7 @@ VHSimFaults VHSimFaults::read(const QString &recordPath)
     faults.corruptSelector = number(ini, "corruptSelector", -1);
     faults.flashNeverReady = number(ini, "flashNeverReady", 0) != 0;
     faults.eraseKeepsData = number(ini, "eraseKeepsData", 0) != 0;
+    faults.volume = VHSimStorageFaults::fromIni(ini, QStringLiteral("volume"));
     return faults;
 }
 
@@ -51,15 +76,51 @@ QStringList VHSimFaults::describe() const
         add("flashNeverReady", 1);
     if (eraseKeepsData)
         add("eraseKeepsData", 1);
+    return rules + volume.describe(QStringLiteral("volume"));
+}
+
+VHSimFaults VHSimFaults::withoutVolumeRules() const
+{
+    VHSimFaults scsi = *this;
+    scsi.volume = VHSimStorageFaults();
+    return scsi;
+}
+
+void VHSimFaults::write(const QString &recordPath) const { writeRules(recordPath, describe()); }
+
+VHSimStorageFaults VHSimStorageFaults::fromIni(const QHash<QString, QString> &ini, const QString &prefix)
+{
+    VHSimStorageFaults faults;
+    const std::array<int *, 6> values = storageValues(faults);
+    for (size_t i = 0; i < values.size(); ++i)
+        *values[i] = qMax(number(ini, prefix + QLatin1String(kStorageKeys[i]), 0), 0);
+    return faults;
+}
+
+QStringList VHSimStorageFaults::describe(const QString &prefix) const
+{
+    QStringList rules;
+    VHSimStorageFaults copy = *this;
+    const std::array<int *, 6> values = storageValues(copy);
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (*values[i] > 0)
+            rules.append(prefix + QLatin1String(kStorageKeys[i]) + QLatin1Char('=') + QString::number(*values[i]));
+    }
     return rules;
 }
 
-void VHSimFaults::write(const QString &recordPath) const
+VHSimStorageFaults VHSimStorageFaults::readDataFolder(const QString &rulesPath)
 {
-    QSettings ini(recordPath, QSettings::IniFormat);
-    ini.remove(QStringLiteral("Faults"));
-    for (const QString &rule : describe())
-        ini.setValue(kGroup + rule.section(QLatin1Char('='), 0, 0), rule.section(QLatin1Char('='), 1).toInt());
+    VHSimStorageFaults faults = fromIni(VHSimLayout::readSmallIni(rulesPath), QStringLiteral("data"));
+    faults.vanishAt = 0; // the data folder cannot be pulled
+    return faults;
+}
+
+void VHSimStorageFaults::writeDataFolder(const QString &rulesPath) const
+{
+    VHSimStorageFaults rules = *this;
+    rules.vanishAt = 0;
+    writeRules(rulesPath, rules.describe(QStringLiteral("data")));
 }
 
 void VHSimFaultPlan::reset(const VHSimFaults &faults)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +21,42 @@
 // Commands are counted per connection from its opening or from the last
 // change of the rules. A command a fault touched carries " fault=<what>" in the
 // command log.
+//
+// Faults of the files on a device's volumes, in the same group (any device
+// with a device folder; see VHSimFileFaults.h for how operations are counted):
+//
+//   volumeFailWrite=N    the N-th write fails with EIO
+//   volumeFailFsync=N    the N-th fsync/fdatasync/syncfs fails with EIO
+//   volumeFailRename=N   the N-th rename fails with EIO
+//   volumeNoSpaceFrom=N  every write from the N-th on fails with ENOSPC
+//   volumeVanishAt=N     the N-th operation of any kind pulls the device and
+//                        fails with ENODEV, as do later ones on that plugging;
+//                        the rule goes with it
+//   volumeCorruptRead=N  the N-th read that gave bytes has its middle byte inverted
+//
+// The data folder's rules are the same but for the vanish, as keys
+// dataFailWrite, dataFailFsync, dataFailRename, dataNoSpaceFrom and
+// dataCorruptRead in the [Faults] group of <sim root>/.datafolder.ini.
+struct VHSimStorageFaults
+{
+    int failWrite = 0;
+    int failFsync = 0;
+    int failRename = 0;
+    int noSpaceFrom = 0;
+    int vanishAt = 0;
+    int corruptRead = 0;
+
+    bool operator==(const VHSimStorageFaults &) const = default;
+    bool isEmpty() const { return *this == VHSimStorageFaults(); }
+    // "<prefix>FailWrite=N" ... of every rule set.
+    QStringList describe(const QString &prefix) const;
+    static VHSimStorageFaults fromIni(const QHash<QString, QString> &ini, const QString &prefix);
+
+    // The data folder's rules file; writing an empty set removes the group.
+    static VHSimStorageFaults readDataFolder(const QString &rulesPath);
+    void writeDataFolder(const QString &rulesPath) const;
+};
+
 struct VHSimFaults
 {
     int vanishAfter = -1;
@@ -29,9 +66,12 @@ struct VHSimFaults
     int corruptSelector = -1;
     bool flashNeverReady = false;
     bool eraseKeepsData = false;
+    VHSimStorageFaults volume;
 
     bool operator==(const VHSimFaults &) const = default;
     bool isEmpty() const { return *this == VHSimFaults(); }
+    bool hasScsiRules() const { return !withoutVolumeRules().isEmpty(); }
+    VHSimFaults withoutVolumeRules() const;
     // "key=value" of every rule set.
     QStringList describe() const;
 

@@ -18,6 +18,9 @@
 //   <root>/.staging/               where complete folders are prepared before they are moved in
 //   <root>/.ejected/               drives that were ejected without a device folder
 //   <root>/.unmounted/<DRIVE>/     a plugged drive that nobody has mounted yet
+//   <root>/.devices/<NAME>/volume.log  the counted file operations on its volumes
+//   <root>/.datafolder.ini         fault rules of the data folder ([Faults], see VHSimFaults.h)
+//   <root>/.datafolder.log         the counted file operations in the data folder
 namespace VHSimLayout {
 
 inline const QString kScsiFolder = QStringLiteral(".scsi");
@@ -33,6 +36,9 @@ inline const QString kInternalFlash = QStringLiteral("internal.bin");
 inline const QString kExternalFlash = QStringLiteral("external.bin");
 inline const QString kLoaderFlash = QStringLiteral("loader.bin");
 inline const QString kEjectMarker = QStringLiteral("ejected");
+inline const QString kVolumeLog = QStringLiteral("volume.log");
+inline const QString kDataFolderRules = QStringLiteral(".datafolder.ini");
+inline const QString kDataFolderLog = QStringLiteral(".datafolder.log");
 
 // Simulation files are small; a larger one is not read.
 constexpr qsizetype kMaxSmallFile = 64 * 1024;

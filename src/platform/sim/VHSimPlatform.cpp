@@ -1,5 +1,6 @@
 #include "VHSimPlatform.h"
 
+#include "VHEnvInterface.h"
 #include "VHInquiry.h"
 #include "VHLog.h"
 #include "VHPlatform.h"
@@ -23,7 +24,10 @@ QHash<QString, QString> driveInfo(const QString &folder)
 
 } // namespace
 
-VHSimPlatform::VHSimPlatform(const QString &root) : m_root(QDir::cleanPath(QDir(root).absolutePath())) {}
+VHSimPlatform::VHSimPlatform(const QString &root)
+    : m_root(QDir::cleanPath(QDir(root).absolutePath())),
+      m_fileFaults(VHSimFileFaults::attach(m_root, VHStandardEnv().dataFolder()))
+{}
 
 QString VHSimPlatform::driveOf(const QString &path) const
 {

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "VHPlatformInterface.h"
+#include "VHSimFileFaults.h"
 
 // The platform backend of a simulation root (VHSimLayout.h): its folders are
 // the removable drives, its plugged SCSI devices answer through their firmware
 // simulation, and ejecting a drive moves its folder out of the root. An eject
 // of a simulated device's drive leaves a marker in the device folder saying
 // whether the port kept its power, so the firmware simulation can restart it.
+// While it lives, the storage faults of the root (VHSimFileFaults.h) act on
+// the file operations of the process.
 class VHSimPlatform : public VHPlatformInterface
 {
 public:
@@ -36,4 +39,5 @@ private:
     void markEjected(const QString &target, VHEjectMode mode) const;
 
     QString m_root;
+    VHSimFileFaults::Attachment m_fileFaults;
 };

@@ -172,7 +172,8 @@ void VHSimScsiDevice::refreshFaults()
     if (stamp == m_recordStamp)
         return;
     m_recordStamp = stamp;
-    const VHSimFaults faults = VHSimFaults::read(record);
+    // Volume rules are the file system's: they do not restart the command count.
+    const VHSimFaults faults = VHSimFaults::read(record).withoutVolumeRules();
     if (!(faults == m_faultPlan.faults()))
         m_faultPlan.reset(faults);
 }
@@ -182,10 +183,12 @@ void VHSimScsiDevice::vanish()
     m_vanished = true;
     m_log.write("VANISHED after " + QByteArray::number(m_faultPlan.faults().vanishAfter) + " commands\n");
     m_log.flush();
-    // A cable is pulled once: the rule goes, so the next plug works.
-    VHSimFaults faults = m_faultPlan.faults();
+    // A cable is pulled once: the rule goes, so the next plug works. The
+    // file is read again so that its other rules stay as they are.
+    const QString record = m_folder + QLatin1Char('/') + VHSimLayout::kDeviceRecord;
+    VHSimFaults faults = VHSimFaults::read(record);
     faults.vanishAfter = -1;
-    faults.write(m_folder + QLatin1Char('/') + VHSimLayout::kDeviceRecord);
+    faults.write(record);
     if (!m_presencePath.isEmpty() && QFileInfo(m_presencePath).isSymLink())
         QFile::remove(m_presencePath);
 }
@@ -265,7 +268,17 @@ bool VHSimScsiDevice::transfer(QFile &flash, qint64 offset, Direction direction,
         return false;
     if (direction == Read)
         return flash.read(reinterpret_cast<char *>(buffer), length) == length;
-    return flash.write(reinterpret_cast<const char *>(buffer), length) == length && flash.flush();
+    // The firmware erases internal and loader flash pages itself before it
+    // programs them (the command set has no erase for them).
+    if (&flash != &m_external)
+        return flash.write(reinterpret_cast<const char *>(buffer), length) == length && flash.flush();
+    // External NOR flash: programming only clears bits, so what was not erased shows through.
+    QByteArray cells = flash.read(length);
+    if (cells.size() != length || !flash.seek(offset))
+        return false;
+    for (qint64 i = 0; i < length; ++i)
+        cells[i] = char(std::uint8_t(cells[i]) & buffer[i]);
+    return flash.write(cells) == length && flash.flush();
 }
 
 bool VHSimScsiDevice::fill(QFile &flash, qint64 offset, qint64 length, char value)

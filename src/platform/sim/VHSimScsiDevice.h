@@ -25,6 +25,9 @@
 //                      mode / normal mode; after either the device restarts and
 //                      does not answer for `rebootCommands` commands
 // Flash reads and writes address block number x (transfer length x 512) bytes.
+// An external flash write stores the old bytes AND the new ones, as NOR flash
+// does: only erased (FFh) cells take the written value. Internal and loader
+// flash, which have no erase command, take the written bytes.
 // A command outside the flash, with another opcode or selector, or sent while
 // the device is unplugged fails. The fault rules of VHSimFaults.h apply; they
 // are read again whenever sim.ini changes.
