@@ -5,17 +5,21 @@
 // last command. A run may fail, but never reports success unless the area
 // holds the new image; the next clean run writes the device's languages again
 // (the same set as before, from the listing kept in the data folder when the
-// area lost its directory).
+// area lost its directory). Faults of the data folder on the listing's write
+// stop the update before the area is touched.
 
 #include "VHDevSim.h"
+#include "VHEnv.h"
 #include "VHLanguageUpdate.h"
 #include "VHPSFDevice.h"
 #include "VHPSFLanguageImage.h"
 #include "VHPSFLanguagePackBuilder.h"
 #include "VHPacer35.h"
+#include "VHSimFileFaults.h"
 #include "VHSimLayout.h"
 #include "VHSimSCSIService.h"
 #include "VHTestEnv.h"
+#include "VHTestFaultMatrix.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -80,6 +84,7 @@ const char *familyName(Family family) { return family == Family::Pacer40 ? "Pace
 Q_DECLARE_METATYPE(Family)
 Q_DECLARE_METATYPE(Fault)
 Q_DECLARE_METATYPE(Step)
+Q_DECLARE_METATYPE(VHFaultRule)
 
 class TestLanguageUpdateFaults : public QObject
 {
@@ -90,7 +95,9 @@ class TestLanguageUpdateFaults : public QObject
     std::unique_ptr<VHDevSim> m_sim;
     std::unique_ptr<VHScsiFlashClient, VHClientDeleter> m_device;
     QString m_package;
+    VHSimFileFaults::Attachment m_fileFaults; // the data folder's rules, as the simulated platform has them
     QMap<Family, Road> m_roads;
+    QMap<QPair<Family, int>, QList<int>> m_dataSteps; // the listing's steps per rule kind, in the clean road
     qint64 m_faultMs = 0;
 
     bool makeSimulator(Family family)
@@ -102,6 +109,7 @@ class TestLanguageUpdateFaults : public QObject
         const bool made =
             family == Family::Pacer40 ? m_sim->createPacer40(kName) : m_sim->createPacer30(kName, pacer30);
         m_package = m_root->filePath(QStringLiteral("Total.zip"));
+        m_fileFaults = VHSimFileFaults::attach(m_root->path(), VHEnv::instance()->dataFolder());
         return made && m_sim->plug(kName) && VHPSFLanguagePackBuilder::writePackage(m_package, {});
     }
 
@@ -157,6 +165,32 @@ class TestLanguageUpdateFaults : public QObject
         return {};
     }
 
+    // The steps (1-based among those a rule counts) that write the listing: in
+    // the data folder itself, not in the temporary folder below it.
+    static QList<int> listingSteps(const QStringList &counted)
+    {
+        const QString folder = VHEnv::instance()->dataFolder();
+        QList<int> steps;
+        for (int i = 0; i < counted.size(); ++i) {
+            const QString path = counted[i].section(QLatin1Char(' '), 1);
+            if (path == folder || QFileInfo(path).path() == folder)
+                steps.append(i + 1);
+        }
+        return steps;
+    }
+
+    // The second run of a row: clean, on a device plugged again, it writes the same languages.
+    void nextRunRestores(Family family, const QString &uuid)
+    {
+        if (!m_sim->isPlugged(kName))
+            QVERIFY(m_sim->plug(kName));
+        QVERIFY(VHTestFaultMatrix(*m_sim, kName).clearRules());
+        QVERIFY(attach(family));
+        QVERIFY(m_device->_updateTotal(m_package, QString()));
+        QCOMPARE(area(family), expectedArea(family));
+        QCOMPARE(VHLanguageUpdate::storedListing(uuid), kBefore);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -166,8 +200,11 @@ private slots:
             QVERIFY(attach(family));
             QString uuid; // asked before the faults of a row are set, too
             QVERIFY(m_device->getUUID(uuid));
-            m_sim->clearCommandLog(kName);
+            VHTestFaultMatrix matrix(*m_sim, kName);
+            matrix.clearLogs();
             QVERIFY(m_device->_updateTotal(m_package, QString()));
+            for (const VHFaultRule &rule : VHFaultRule::dataFolderRules())
+                m_dataSteps.insert({family, int(rule.kind)}, listingSteps(matrix.steps(rule)));
             Road road;
             road.family = family;
             road.area = family == Family::Pacer40 ? VHPSFLanguageImage::kAreaSize : 0x79000;
@@ -234,14 +271,51 @@ private slots:
                     state == VHLanguageUpdate::Area::Listed
                         ? qPrintable(QStringLiteral("listing ") + left.join(QLatin1Char(',')))
                         : "without a directory");
-        // The next run, on a device plugged again, writes the same languages.
-        if (!m_sim->isPlugged(kName))
-            QVERIFY(m_sim->plug(kName));
-        QVERIFY(m_sim->setFaults(kName, {}));
+        nextRunRestores(family, uuid);
+        m_faultMs += timer.elapsed();
+    }
+
+    void dataFolderFaults_data()
+    {
+        QTest::addColumn<Family>("family");
+        QTest::addColumn<VHFaultRule>("rule");
+        QTest::addColumn<int>("step");
+        const QList<VHFaultRule> rules{
+            {VHFaultRule::DataFailWrite}, {VHFaultRule::DataFailFsync}, {VHFaultRule::DataFailRename}};
+        for (const Family family : {Family::Pacer40, Family::Pacer35}) {
+            for (const VHFaultRule &rule : rules) {
+                const QList<int> steps = m_dataSteps.value({family, int(rule.kind)});
+                QVERIFY2(!steps.isEmpty(), qPrintable(rule.name()));
+                for (const int step : steps)
+                    QTest::addRow("%s language update | %s | listing step %d", familyName(family),
+                                  qPrintable(rule.name()), step)
+                        << family << rule << step;
+            }
+        }
+    }
+
+    // The listing is written before the area: a failed write of it writes nothing.
+    void dataFolderFaults()
+    {
+        QFETCH(Family, family);
+        QFETCH(VHFaultRule, rule);
+        QFETCH(int, step);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(makeSimulator(family));
         QVERIFY(attach(family));
-        QVERIFY(m_device->_updateTotal(m_package, QString()));
-        QCOMPARE(area(family), expectedArea(family));
-        QCOMPARE(VHLanguageUpdate::storedListing(uuid), kBefore);
+        QString uuid;
+        QVERIFY(m_device->getUUID(uuid));
+        QFile::remove(VHLanguageUpdate::listingPath(uuid));
+        const QByteArray before = area(family);
+        VHTestFaultMatrix matrix(*m_sim, kName);
+        QVERIFY(matrix.setRule(rule, step));
+        const bool ok = m_device->_updateTotal(m_package, QString());
+        std::printf("ROW %s: %s\n", QTest::currentDataTag(), ok ? "succeeded" : "failed, area untouched");
+        QVERIFY2(!ok, VHTestFaultMatrix::describe(QStringLiteral("language update"), rule, step).constData());
+        QCOMPARE(area(family), before);
+        QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE")).isEmpty());
+        nextRunRestores(family, uuid);
         m_faultMs += timer.elapsed();
     }
 };
