@@ -26,6 +26,7 @@
 #include <QTest>
 
 #include <cstdio>
+#include <map>
 
 namespace {
 
@@ -91,8 +92,16 @@ class TestLanguageUpdateFaults : public QObject
     Q_OBJECT
 
     QTemporaryDir m_data;
-    std::unique_ptr<QTemporaryDir> m_root;
-    std::unique_ptr<VHDevSim> m_sim;
+    struct Bench
+    {
+        std::unique_ptr<QTemporaryDir> root;
+        std::unique_ptr<VHDevSim> sim;
+        QString package;
+        QByteArray internal; // the flash as created
+    };
+    std::map<Family, Bench> m_benches;
+    QTemporaryDir *m_root = nullptr;
+    VHDevSim *m_sim = nullptr;
     std::unique_ptr<VHScsiFlashClient, VHClientDeleter> m_device;
     QString m_package;
     VHSimFileFaults::Attachment m_fileFaults; // the data folder's rules, as the simulated platform has them
@@ -100,17 +109,30 @@ class TestLanguageUpdateFaults : public QObject
     QMap<QPair<Family, int>, QList<int>> m_dataSteps; // the listing's steps per rule kind, in the clean road
     qint64 m_faultMs = 0;
 
+    // One simulated device per family for every row: a row starts from its
+    // language area as created, plugged, without rules or logs.
     bool makeSimulator(Family family)
     {
         m_device.reset();
-        m_root = std::make_unique<QTemporaryDir>();
-        m_sim = std::make_unique<VHDevSim>(m_root->path());
-        VHSimPacer30Options pacer30;
-        const bool made =
-            family == Family::Pacer40 ? m_sim->createPacer40(kName) : m_sim->createPacer30(kName, pacer30);
-        m_package = m_root->filePath(QStringLiteral("Total.zip"));
+        Bench &bench = m_benches[family];
+        if (!bench.sim) {
+            bench.root = std::make_unique<QTemporaryDir>();
+            bench.sim = std::make_unique<VHDevSim>(bench.root->path());
+            const bool made = family == Family::Pacer40 ? bench.sim->createPacer40(kName)
+                                                        : bench.sim->createPacer30(kName, VHSimPacer30Options());
+            bench.package = bench.root->filePath(QStringLiteral("Total.zip"));
+            if (!made || !VHPSFLanguagePackBuilder::writePackage(bench.package, {}))
+                return false;
+            bench.internal = bench.sim->flash(kName, VHDevSim::Flash::Internal);
+        }
+        m_root = bench.root.get();
+        m_sim = bench.sim.get();
+        m_package = bench.package;
         m_fileFaults = VHSimFileFaults::attach(m_root->path(), VHEnv::instance()->dataFolder());
-        return made && m_sim->plug(kName) && VHPSFLanguagePackBuilder::writePackage(m_package, {});
+        if (!m_sim->isPlugged(kName) && !m_sim->plug(kName))
+            return false;
+        return VHTestFaultMatrix(*m_sim, kName).clearRules()
+               && m_sim->setFlash(kName, VHDevSim::Flash::Internal, bench.internal);
     }
 
     // A device object over the plugged simulator, as the runtime makes one at each plug.
