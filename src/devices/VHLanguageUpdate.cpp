@@ -105,7 +105,7 @@ VHResult VHLanguageUpdate::run(const Family &family, const QString &uuid, const 
     if (!family.writeImage(image))
         return refused(QStringLiteral("the language image was not written and verified"));
     // The device is written: a listing not replaced only names its former languages.
-    if (placed != kept) {
+    if (!family.imageToFile && placed != kept) {
         if (VHResult written = storeListing(device, placed); !written)
             vhWarning() << written.reason;
     }

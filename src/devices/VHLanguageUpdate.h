@@ -34,6 +34,7 @@ public:
         std::function<VHResult(const QStringList &codes, QByteArray &image)> buildImage;
         // Written and read back equal (or saved to a file, when the user asked for that).
         std::function<bool(const QByteArray &image)> writeImage;
+        bool imageToFile = false; // the device keeps its languages: its listing too
     };
 
     // Reads `area` as the family's language area.

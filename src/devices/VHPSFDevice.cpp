@@ -332,6 +332,8 @@ bool VHPSFDevice::_updateTotal(const QString &packageFile, const QString &change
             return buildLanguageImage(codes, image);
         };
         family.writeImage = [this](const QByteArray &image) { return writeOrSaveLanguageImage(image); };
+        family.imageToFile =
+            modelSetting(QStringLiteral("savelangeageimage"), QStringLiteral("0")) != QLatin1String("0");
         result = VHLanguageUpdate::run(family, uuid, changedLang);
     }
     if (!result)

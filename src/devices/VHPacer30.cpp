@@ -370,6 +370,7 @@ bool VHPacer30::_updateTotal(const QString &packageFile, const QString &changedL
         return buildLanguageImage(codes, image);
     };
     family.writeImage = [this](const QByteArray &image) { return writeOrSaveLanguageImage(image); };
+    family.imageToFile = modelSetting(QStringLiteral("savelangeageimage"), QStringLiteral("0")) != QLatin1String("0");
     // A language the user names replaces the device's, as on the 2 MiB family.
     if (VHResult result = VHLanguageUpdate::run(family, uuid, changedLang); !result) {
         vhCritical() << result.reason;

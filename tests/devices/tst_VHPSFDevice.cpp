@@ -120,11 +120,14 @@ private slots:
         QSettings(VHEnv::instance()->settingsPath(), QSettings::IniFormat)
             .setValue(QStringLiteral("Pacer40/savelangeageimage"), QStringLiteral("1"));
         const QByteArray before = flash(VHDevSim::Flash::Internal);
+        QFile::remove(VHLanguageUpdate::listingPath(QStringLiteral("1105A1B2C3D4E5F6")));
         const bool ok = device()._updateTotal(package({}), QStringLiteral("eng"));
         QSettings(VHEnv::instance()->settingsPath(), QSettings::IniFormat)
             .remove(QStringLiteral("Pacer40/savelangeageimage"));
         QVERIFY(ok);
         QCOMPARE(flash(VHDevSim::Flash::Internal), before);
+        // The device kept its languages, and so does its listing.
+        QCOMPARE(VHLanguageUpdate::storedListing(QStringLiteral("1105A1B2C3D4E5F6")), (QStringList{"eng", "deu"}));
         QCOMPARE(readFile(VHEnv::instance()->dataFolder() + QStringLiteral("/Aspens.bin")),
                  VHPSFLanguagePackBuilder::expectedArea({}, {QStringLiteral("eng")}));
     }
