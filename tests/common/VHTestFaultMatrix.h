@@ -19,7 +19,9 @@
 // the same operations from clearLogs() to the end of the clean run as from
 // setRule() on: setRule() clears the logs, and the simulator counts a rule's
 // steps from the change of its file. SCSI rules count per connection: a road
-// that reconnects restarts their count (see VHSimFaults.h).
+// that reconnects restarts their count (see VHSimFaults.h), and vanishAfter
+// counts the commands of the connection's opening (the detection's INQUIRY)
+// too, which the log shows only when it was cleared before the detection.
 
 #include "VHDevSim.h"
 #include "VHSimLayout.h"
@@ -194,10 +196,14 @@ private:
                              || line.startsWith(QLatin1String("WRITE ")) || line.startsWith(QLatin1String("CDB-"));
         if (rule.kind == VHFaultRule::ScsiVanishAfter)
             return command;
+        // A command sent while the device restarts never reaches the rules;
+        // only reads that succeeded can be corrupted.
         const QString selector = QStringLiteral(" sel=%1 ").arg(rule.selector);
-        const bool read = line.startsWith(QLatin1String("READ")) && line.contains(selector);
-        const bool write = line.startsWith(QLatin1String("WRITE")) && line.contains(selector);
-        return rule.kind == VHFaultRule::ScsiCorruptReads ? read : read || write;
+        const bool read = line.startsWith(QLatin1String("READ ")) && line.contains(selector);
+        const bool write = line.startsWith(QLatin1String("WRITE ")) && line.contains(selector);
+        if (rule.kind == VHFaultRule::ScsiCorruptReads)
+            return read && (line.endsWith(QLatin1String(" ok")) || line.endsWith(QLatin1String(" fault=corrupt")));
+        return (read || write) && !line.endsWith(QLatin1String(" fault=restarting"));
     }
 
     int countScsiCommands(const VHFaultRule &rule) const

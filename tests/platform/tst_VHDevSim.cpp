@@ -3,6 +3,7 @@
 #include "VHSimLayout.h"
 #include "VHSimPlatform.h"
 #include "VHSimSCSIService.h"
+#include "VHTestFaultMatrix.h"
 #include "VHTestFiles.h"
 #include "corvolib.h"
 
@@ -547,6 +548,57 @@ private slots:
         const QByteArray after = m_sim->flash(QStringLiteral("P40"), flash);
         QCOMPARE(after.mid(4096, 4096), QByteArray(4096, char(stored)));
         QCOMPARE(after.left(4096), QByteArray(4096, char(old))); // the block before is untouched
+    }
+
+    // What the helper counts in a clean run is where the rule then fires.
+    void matrixStepsAreTheRulesSteps_data()
+    {
+        QTest::addColumn<int>("rule");
+        QTest::addColumn<int>("selector");
+        QTest::addColumn<int>("steps"); // counted in the clean run of W W R W
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QString>("failing"); // of the faulted run
+        QTest::newRow("fail the last write") << int(VHFaultRule::ScsiFailCommand) << 15 << 3 << 3 << "...F";
+        QTest::newRow("fail the read") << int(VHFaultRule::ScsiFailCommand) << 16 << 1 << 1 << "..F.";
+        QTest::newRow("vanish after the first") << int(VHFaultRule::ScsiVanishAfter) << -1 << 4 << 1 << ".FFF";
+    }
+    void matrixStepsAreTheRulesSteps()
+    {
+        QFETCH(int, rule);
+        QFETCH(int, selector);
+        QFETCH(int, steps);
+        QFETCH(int, step);
+        QFETCH(QString, failing);
+        VHSimScsiDevice::Identity identity;
+        identity.externalSize = 0x4000;
+        QVERIFY(m_sim->createScsi(QStringLiteral("P40"), identity));
+        QVERIFY(m_sim->plug(QStringLiteral("P40")));
+        std::unique_ptr<VHSimScsiDevice> device = firmware(QStringLiteral("P40"));
+        VHTestFaultMatrix matrix(*m_sim, QStringLiteral("P40"));
+        // The last run stays set on the volume: setting a rule drops it.
+        QVERIFY(matrix.setRule({VHFaultRule::VolumeFailWrite}, 1));
+        const auto run = [&] {
+            QString seen;
+            for (const QChar command : QStringLiteral("WWRW")) {
+                QByteArray buffer(4096, char(0xFF));
+                const bool read = command == QLatin1Char('R');
+                seen +=
+                    send(*device,
+                         {std::uint8_t(read ? 0x28 : 0x2A), 0, 0, 0, 0, 0, std::uint8_t(read ? 0x10 : 0x0F), 0, 8, 0},
+                         read ? VHSimScsiDevice::Read : VHSimScsiDevice::Write, buffer)
+                        ? QLatin1Char('.')
+                        : QLatin1Char('F');
+            }
+            return seen;
+        };
+        matrix.clearLogs();
+        QCOMPARE(run(), QStringLiteral("...."));
+        const VHFaultRule faultRule{VHFaultRule::Kind(rule), selector};
+        QCOMPARE(matrix.countSteps(faultRule), steps);
+        QVERIFY(matrix.setRule(faultRule, step));
+        QVERIFY(m_sim->faults(QStringLiteral("P40")).volume.isEmpty());
+        QCOMPARE(run(), failing);
+        QCOMPARE(matrix.countSteps(faultRule), rule == VHFaultRule::ScsiVanishAfter ? 4 : steps);
     }
 
     void toolSetsStorageFaults_data()
