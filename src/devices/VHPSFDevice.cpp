@@ -2,6 +2,7 @@
 
 #include "VHEnv.h"
 #include "VHLanguageMap.h"
+#include "VHLanguageUpdate.h"
 #include "VHLog.h"
 #include "VHPSFContainer_1_5.h"
 #include "VHPSFLanguageImage.h"
@@ -256,17 +257,26 @@ VHResult VHPSFDevice::unpackLanguagePack(const QString &packageFile, QStringList
     return VHResult::success();
 }
 
+bool VHPSFDevice::readLanguageArea(QByteArray &area)
+{
+    m_languageCache.clear();
+    if (!readFlashBlocks(area, ReadInternal, VHPSFLanguageImage::kAreaSize, kInternalBlock, 0))
+        return false;
+    m_languageCache = area;
+    return true;
+}
+
 bool VHPSFDevice::getLanguageOnDevice(QStringList &languages)
 {
-    if (m_languageCache.isEmpty()) {
-        QByteArray area;
-        if (!readFlashBlocks(area, ReadInternal, VHPSFLanguageImage::kAreaSize, kInternalBlock, 0))
-            return false;
-        m_languageCache = area;
-    }
-    const VHLanguageMap map;
-    return VHPSFLanguageImage::languageCodes(m_languageCache, VHPSFLanguageImage::findDirectory(m_languageCache), map,
-                                             languages);
+    QByteArray area = m_languageCache;
+    if (area.isEmpty() && !readLanguageArea(area))
+        return false;
+    // Without a directory there are no languages to name, not the base image's bytes.
+    QStringList codes;
+    if (VHLanguageUpdate::listing(area, VHPSFLanguageImage::kDirectoryReach, codes) != VHLanguageUpdate::Area::Listed)
+        return false;
+    languages.append(codes);
+    return true;
 }
 
 bool VHPSFDevice::setDefLanguage(const QStringList &languages) { return setDefLanguage(languages, false); }
@@ -274,22 +284,30 @@ bool VHPSFDevice::setDefLanguage(const QStringList &languages) { return setDefLa
 bool VHPSFDevice::setDefLanguage(const QStringList &languages, bool)
 {
     m_languageCache.clear();
-    if (!QFileInfo(languageFolder()).isDir()) {
-        vhCritical() << "do not exist langpack folder";
+    QByteArray image;
+    if (VHResult built = buildLanguageImage(languages, image); !built) {
+        vhCritical() << built.reason;
         return false;
     }
+    return writeOrSaveLanguageImage(image);
+}
+
+VHResult VHPSFDevice::buildLanguageImage(const QStringList &languages, QByteArray &image)
+{
+    if (!QFileInfo(languageFolder()).isDir())
+        return VHResult::failure(1, QStringLiteral("do not exist langpack folder"));
     VHPSFLanguagePack pack;
-    QByteArray image;
     VHResult result = VHPSFLanguagePack::read(languageFolder(), pack);
     if (result)
         result = pack.buildImage(languages, image);
-    if (!result) {
-        vhCritical() << result.reason;
-        return false;
-    }
+    return result;
+}
+
+bool VHPSFDevice::writeOrSaveLanguageImage(const QByteArray &image)
+{
     if (modelSetting(QStringLiteral("savelangeageimage"), QStringLiteral("0")) != QLatin1String("0"))
         return saveLanguageImageToFile(image);
-    return writeLanguageImage(image, pack.basePath());
+    return writeLanguageImage(image, languageFolder());
 }
 
 bool VHPSFDevice::saveLanguageImageToFile(const QByteArray &image)
@@ -327,25 +345,29 @@ bool VHPSFDevice::_updateTotal(const QString &packageFile, const QString &change
 {
     vhDebug() << "VHPSFDevice::_updateTotal" << packageFile << changedLang;
     QStringList names;
-    bool ok = false;
+    QString uuid;
+    getUUID(uuid);
     // A pack that did not unpack whole writes nothing.
-    if (VHResult unpacked = unpackLanguagePack(packageFile, names); !unpacked) {
-        vhCritical() << unpacked.reason;
-    } else {
-        QStringList list;
-        if (changedLang.isEmpty()) {
-            getLanguageOnDevice(list);
-            if (list.isEmpty())
-                list.append(QStringLiteral("eng"));
-        } else {
-            list.append(changedLang);
-        }
-        ok = setDefLanguage(list, false);
-        const QString ini = VHEnv::instance()->tempFolder() + QStringLiteral("/langpack/release.ini");
-        QString model;
-        if (ok && QFileInfo::exists(ini) && getModelName(model))
-            VHEnv::instance()->updateMinVersion(model, ini);
+    VHResult result = unpackLanguagePack(packageFile, names);
+    if (result) {
+        VHLanguageUpdate::Family family;
+        family.areaSize = VHPSFLanguageImage::kAreaSize;
+        family.directoryReach = VHPSFLanguageImage::kDirectoryReach;
+        family.readArea = [this](QByteArray &area) { return readLanguageArea(area); };
+        family.buildImage = [this](const QStringList &codes, QByteArray &image) {
+            return buildLanguageImage(codes, image);
+        };
+        family.writeImage = [this](const QByteArray &image) { return writeOrSaveLanguageImage(image); };
+        family.imageToFile =
+            modelSetting(QStringLiteral("savelangeageimage"), QStringLiteral("0")) != QLatin1String("0");
+        result = VHLanguageUpdate::run(family, uuid, changedLang);
     }
+    if (!result)
+        vhCritical() << result.reason;
+    const QString ini = VHEnv::instance()->tempFolder() + QStringLiteral("/langpack/release.ini");
+    QString model;
+    if (result && QFileInfo::exists(ini) && getModelName(model))
+        VHEnv::instance()->updateMinVersion(model, ini);
     vhCritical() << "VHPSFDevice: end of _updateTotal";
-    return ok;
+    return result.ok;
 }

@@ -67,6 +67,10 @@ public:
     // ---- data operations (VHPSFDeviceData.cpp) -----------------------------
     // Lists of maps, keys as the family's section of src/devices/README.md
     // says; every change is written to the device by the next finalize.
+    // Fails, with dataFailure() saying why, when a region could not be read:
+    // a list read from nothing would show as an empty one.
+    bool _getShareDataList() override;
+    QString dataFailure() const { return m_dataFailure; }
     void getTracks(QVariantList &tracks) override;
     void getWorkouts(QVariantList &workouts) override;
     void getRoutes(QVariantList &routes) override { getPSFRoute(routes); }
@@ -146,6 +150,11 @@ private:
         const QByteArray *m_served = nullptr;
     };
 
+    // The language area into the cache; false when it could not be read.
+    bool readLanguageArea(QByteArray &area);
+    VHResult buildLanguageImage(const QStringList &languages, QByteArray &image);
+    // To the device, or to a file with the "savelangeageimage" option.
+    bool writeOrSaveLanguageImage(const QByteArray &image);
     bool writeLanguageImage(const QByteArray &image, const QString &basePath);
     // After an erase or a restore: the store and its container are read anew.
     void forgetStore();
@@ -156,6 +165,7 @@ private:
     VHPSFFlashStore m_store;
     std::unique_ptr<VHPSFContainer_1_5> m_container;
     QByteArray m_languageCache;
+    QString m_dataFailure;
     std::unique_ptr<VHPSFBitFontCreatorSupport> m_ownBitFontCreator;
     VHPSFBitFontCreator *m_bitFontCreator = nullptr;
     // The whole store in memory was read from a flash whose backup was kept.

@@ -53,6 +53,32 @@ QVariantMap trackEntry(const VHPSFTrackSeg_1_5 &segment, int index)
 
 } // namespace
 
+// ---- the lists ---------------------------------------------------------------
+
+bool VHPSFDevice::_getShareDataList()
+{
+    m_dataFailure.clear();
+    // The frames keep their regions once read: the lists below read nothing twice.
+    const auto unread = [this]() -> QString {
+        if (!m_container)
+            return QStringLiteral("the store is not attached");
+        if (!m_container->routeFrame())
+            return QStringLiteral("the route region could not be read");
+        if (!m_container->trackFrame())
+            return QStringLiteral("the track region could not be read");
+        if (!m_container->workoutFrame())
+            return QStringLiteral("the workout region could not be read");
+        return {};
+    };
+    m_dataFailure = unread();
+    if (!m_dataFailure.isEmpty()) {
+        vhCritical() << "records not listed:" << m_dataFailure;
+        setErrorCode(1);
+        return false;
+    }
+    return VHClient::_getShareDataList();
+}
+
 // ---- tracks ----------------------------------------------------------------
 
 bool VHPSFDevice::GetTrackTask::execute()

@@ -90,6 +90,8 @@ VHResult VHPSFLanguagePack::buildImage(const QStringList &codes, QByteArray &are
     QByteArray base;
     if (VHResult result = readEntry(m_base, base); !result)
         return result;
+    if (base.isEmpty())
+        return refused(QStringLiteral("the base image ") + m_base + QStringLiteral(" is empty"));
     QList<QByteArray> files;
     qsizetype placed = 0, total = base.size();
     for (const QString &code : codes) {
@@ -106,5 +108,8 @@ VHResult VHPSFLanguagePack::buildImage(const QStringList &codes, QByteArray &are
         placed += bytes.size() >= VHPSFLanguageImage::kMinLanguageFile ? 1 : 0;
         files.append(bytes);
     }
+    // An image without languages leaves the device without any.
+    if (placed == 0)
+        return refused(QStringLiteral("the pack holds no language file for ") + codes.join(QLatin1Char(' ')));
     return VHPSFLanguageImage::build(base, files, area, m_areaSize);
 }

@@ -36,7 +36,8 @@ public:
     // The file of a language code: the last entry containing "_code_"; empty when none.
     QString languageFile(const QString &code) const;
     // The language area for the codes in their order (codes without a file
-    // get no entry).
+    // get no entry). Refused for an empty base image and when no language
+    // file can be placed.
     VHResult buildImage(const QStringList &codes, QByteArray &area) const;
 
 private:

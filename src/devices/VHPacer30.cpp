@@ -3,6 +3,7 @@
 #include "VHByteReader.h"
 #include "VHEnv.h"
 #include "VHLanguageMap.h"
+#include "VHLanguageUpdate.h"
 #include "VHLog.h"
 #include "VHPSF.h"
 #include "VHPSFDevice.h"
@@ -310,34 +311,50 @@ bool VHPacer30::loadProfile()
 
 // ---- languages --------------------------------------------------------------------
 
+bool VHPacer30::readLanguageArea(QByteArray &area)
+{
+    m_languageCache.clear();
+    if (!readFlashBlocks(area, ReadInternal, VHPacer30Layout::kLanguageImageSize, kInternalBlock))
+        return false;
+    m_languageCache = area;
+    return true;
+}
+
 bool VHPacer30::getLanguageOnDevice(QStringList &languages)
 {
-    if (m_languageCache.isEmpty()) {
-        QByteArray area;
-        if (!readFlashBlocks(area, ReadInternal, VHPacer30Layout::kLanguageImageSize, kInternalBlock))
-            return false;
-        m_languageCache = area;
-    }
-    const qsizetype position = VHPSFLanguageImage::findDirectory(m_languageCache);
-    if (position + VHPacer30Layout::kLanguageDirectoryLimit >= VHPacer30Layout::kLanguageImageSize)
+    QByteArray area = m_languageCache;
+    if (area.isEmpty() && !readLanguageArea(area))
         return false;
-    const VHLanguageMap map;
-    return VHPSFLanguageImage::languageCodes(m_languageCache, position, map, languages);
+    QStringList codes;
+    if (VHLanguageUpdate::listing(area, VHPacer30Layout::kLanguageDirectoryLimit, codes)
+        != VHLanguageUpdate::Area::Listed)
+        return false;
+    languages.append(codes);
+    return true;
 }
 
 bool VHPacer30::setDefLanguage(const QStringList &languages)
 {
     m_languageCache.clear();
-    const QString folder = VHPSFDevice::languageFolder();
-    VHPSFLanguagePack pack;
     QByteArray image;
-    VHResult result = VHPSFLanguagePack::read(folder, pack, VHPacer30Layout::kLanguageImageSize);
-    if (result)
-        result = pack.buildImage(languages, image);
-    if (!result) {
-        vhCritical() << result.reason;
+    if (VHResult built = buildLanguageImage(languages, image); !built) {
+        vhCritical() << built.reason;
         return false;
     }
+    return writeOrSaveLanguageImage(image);
+}
+
+VHResult VHPacer30::buildLanguageImage(const QStringList &languages, QByteArray &image)
+{
+    VHPSFLanguagePack pack;
+    VHResult result = VHPSFLanguagePack::read(VHPSFDevice::languageFolder(), pack, VHPacer30Layout::kLanguageImageSize);
+    if (result)
+        result = pack.buildImage(languages, image);
+    return result;
+}
+
+bool VHPacer30::writeOrSaveLanguageImage(const QByteArray &image)
+{
     if (modelSetting(QStringLiteral("savelangeageimage"), QStringLiteral("0")) != QLatin1String("0"))
         return VHPSFDevice::saveLanguageImageToFile(image);
     return writeLanguageImage(image);
@@ -360,7 +377,7 @@ bool VHPacer30::writeLanguageImage(const QByteArray &image)
     return false;
 }
 
-bool VHPacer30::_updateTotal(const QString &packageFile, const QString &)
+bool VHPacer30::_updateTotal(const QString &packageFile, const QString &changedLang)
 {
     QStringList names;
     // A pack that did not unpack whole writes nothing.
@@ -368,12 +385,23 @@ bool VHPacer30::_updateTotal(const QString &packageFile, const QString &)
         vhCritical() << unpacked.reason;
         return false;
     }
-    QStringList list;
-    getLanguageOnDevice(list);
-    if (list.isEmpty())
-        list.append(m_defaultLanguage);
-    if (!setDefLanguage(list))
+    QString uuid;
+    getUUID(uuid);
+    VHLanguageUpdate::Family family;
+    family.areaSize = VHPacer30Layout::kLanguageImageSize;
+    family.directoryReach = VHPacer30Layout::kLanguageDirectoryLimit;
+    family.defaultLanguage = m_defaultLanguage;
+    family.readArea = [this](QByteArray &area) { return readLanguageArea(area); };
+    family.buildImage = [this](const QStringList &codes, QByteArray &image) {
+        return buildLanguageImage(codes, image);
+    };
+    family.writeImage = [this](const QByteArray &image) { return writeOrSaveLanguageImage(image); };
+    family.imageToFile = modelSetting(QStringLiteral("savelangeageimage"), QStringLiteral("0")) != QLatin1String("0");
+    // A language the user names replaces the device's, as on the 2 MiB family.
+    if (VHResult result = VHLanguageUpdate::run(family, uuid, changedLang); !result) {
+        vhCritical() << result.reason;
         return false;
+    }
     const QString ini = VHPSFDevice::languageFolder() + QStringLiteral("/release.ini");
     const QString model = modelName();
     if (QFileInfo::exists(ini) && !model.isEmpty())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "VHPacer30Layout.h"
+#include "VHResult.h"
 #include "VHScsiFlashClient.h"
 
 #include <QByteArray>
@@ -132,6 +133,11 @@ protected:
 private:
     bool sendBlock(VHSCSIDeviceService &service, const QByteArray &block, int number, std::uint8_t selector,
                    int blockSize);
+    // The language area into the cache; false when it could not be read.
+    bool readLanguageArea(QByteArray &area);
+    VHResult buildLanguageImage(const QStringList &languages, QByteArray &image);
+    // To the device, or to a file with the "savelangeageimage" option.
+    bool writeOrSaveLanguageImage(const QByteArray &image);
     bool writeLanguageImage(const QByteArray &image);
     Attempt finalizeAttempt();
     bool waitUntilAnswering();

@@ -1,6 +1,7 @@
 #include "VHPulsar30.h"
 
 #include "VHEnv.h"
+#include "VHLanguageUpdate.h"
 #include "VHLog.h"
 #include "VHPacer30Package.h"
 #include "VHProfileData.h"
@@ -37,14 +38,20 @@ bool VHPulsar30::getLanguageOnDevice(QStringList &languages)
 
 bool VHPulsar30::setDefLanguage(const QStringList &languages)
 {
-    if (languages.isEmpty() || (!m_profile && !loadProfile()))
+    // The profile takes a code of the language table, nothing else ("xyz", "../x").
+    const QString code = VHLanguageUpdate::languageCode(languages.value(0));
+    if (code.isEmpty()) {
+        vhCritical() << "not a language code:" << languages.value(0);
+        return false;
+    }
+    if (!m_profile && !loadProfile())
         return false;
     // A reader without the field would drop the value: no change is reported that is never stored.
     if (!m_profile->values().contains(kLanguageKey)) {
         vhWarning() << "the profile of this device has no language";
         return false;
     }
-    m_profile->setValue(kLanguageKey, languages.first());
+    m_profile->setValue(kLanguageKey, code);
     if (!m_profile->write())
         return false;
     m_profileChanged = true;

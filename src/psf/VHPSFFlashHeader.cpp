@@ -189,11 +189,8 @@ VHResult VHPSFFlashHeader::resetRoutes()
     route.free = word(RouteCapacity);
     lap.free = word(LapCapacity);
     lap.end = word(LapStart);
-    qsizetype record = 0;
-    if (VHResult result = currentRecord(record); !result)
-        return result;
-    if (!VHPSFRecord::setCount(m_store.image(), record, 0))
-        return VHResult::failure(1, QStringLiteral("route count not written"));
+    // The record's count at 66 is carried as it stands: its meaning is the
+    // firmware's, and the route frame keeps its own count.
     if (VHResult result = updateFields(VHPSFRegion::Route, route); !result)
         return result;
     return updateFields(VHPSFRegion::Lap, lap);

@@ -93,11 +93,9 @@ int VHPSFRouteFrame_1_5::routeCount() const
 
 VHResult VHPSFRouteFrame_1_5::setRouteCount(int count)
 {
-    qsizetype record = 0;
-    if (VHResult result = header().currentRecord(record); !result)
-        return result;
-    // The management record's count follows the routes, as the reset sets it.
-    if (!setU16(kCount, quint16(count)) || !VHPSFRecord::setCount(*image(), record, quint16(count)))
+    // Only the frame's own count follows the routes; the management record's
+    // count is the firmware's and stays as it is.
+    if (!setU16(kCount, quint16(count)))
         return fail(QStringLiteral("route count not written"));
     return VHResult::success();
 }

@@ -3,6 +3,9 @@
 #include "VHByteReader.h"
 #include "VHLanguageMap.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace VHPSFLanguageImage {
 
 namespace {
@@ -18,24 +21,34 @@ quint32 u32At(const QByteArray &bytes, qsizetype at)
     return reader.u32();
 }
 
-// Bytes from the directory's start to the end of its last file, or -1 when
-// the entries do not follow one another or leave the area.
+// Bytes from the directory's start to the end of its furthest file, or -1
+// when an entry leaves the area, reaches into the directory or overlaps
+// another. Entries need not follow one another: only our own builder packs
+// them in a row from the directory's end.
 qsizetype directorySpan(const QByteArray &area, qsizetype position)
 {
-    if (position + kDirectorySize > area.size())
+    if (position < 0 || position + kDirectorySize > area.size())
         return -1;
     const int count = quint8(area[position + kCountOffset]);
     if (count > kMaxLanguages)
         return -1;
-    qsizetype next = kDirectorySize;
+    const qint64 room = area.size() - position;
+    QList<std::pair<qint64, qint64>> entries; // [start, end) from the directory
     for (int i = 0; i < count; ++i) {
-        if (u32At(area, position + kOffsetsOffset + 4 * i) != quint64(next))
+        const qint64 start = u32At(area, position + kOffsetsOffset + 4 * i);
+        const qint64 end = start + u32At(area, position + kSizesOffset + 4 * i);
+        if (start < kDirectorySize || end > room)
             return -1;
-        next += u32At(area, position + kSizesOffset + 4 * i);
-        if (next > area.size() - position)
-            return -1;
+        entries.append({start, end});
     }
-    return next;
+    std::sort(entries.begin(), entries.end());
+    qint64 reached = kDirectorySize;
+    for (const auto &[start, end] : entries) {
+        if (start < reached && start != end)
+            return -1;
+        reached = std::max(reached, end);
+    }
+    return reached;
 }
 
 } // namespace
@@ -87,9 +100,16 @@ qsizetype findDirectory(const QByteArray &area)
     return found;
 }
 
-bool languageCodes(const QByteArray &area, qsizetype position, const VHLanguageMap &map, QStringList &codes)
+bool isDirectoryAt(const QByteArray &area, qsizetype position)
 {
-    if (position < 0 || position + kDirectoryReach >= area.size())
+    return position >= 0 && position + 4 <= area.size() && u32At(area, position) == kMagic
+           && directorySpan(area, position) >= 0;
+}
+
+bool languageCodes(const QByteArray &area, qsizetype position, const VHLanguageMap &map, QStringList &codes,
+                   qsizetype reach)
+{
+    if (position < 0 || position + reach >= area.size())
         return false;
     for (int i = 0; i < kMaxLanguages; ++i) {
         const QString code = QString::fromLatin1(area.mid(position + kCodesOffset + 3 * i, 3));

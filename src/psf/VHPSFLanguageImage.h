@@ -34,14 +34,17 @@ VHResult build(const QByteArray &base, const QList<QByteArray> &languages, QByte
                qsizetype areaSize = kAreaSize);
 
 // Where the language directory of an area starts: the last directory whose
-// entries follow one another from 229 and end inside the area. A match inside
-// the files of a directory is font data, not a directory, and is not looked at.
-// 0 when there is none.
+// entries lie inside the area after the directory, none overlapping another.
+// A match inside the files of a directory is font data, not a directory, and
+// is not looked at. 0 when there is none (check with isDirectoryAt).
 qsizetype findDirectory(const QByteArray &area);
+// Whether a directory that findDirectory accepts starts at `position`.
+bool isDirectoryAt(const QByteArray &area, qsizetype position);
 
 // The codes of the directory at `position` that `map` names, in entry order;
-// false when the directory lies within 232 bytes of the area's end.
+// false when the directory lies within `reach` bytes of the area's end (232
+// on the 2 MiB family, 229, the directory itself, on the 1 MiB family).
 [[nodiscard]] bool languageCodes(const QByteArray &area, qsizetype position, const VHLanguageMap &map,
-                                 QStringList &codes);
+                                 QStringList &codes, qsizetype reach = kDirectoryReach);
 
 } // namespace VHPSFLanguageImage

@@ -1,8 +1,10 @@
 // The PSF watch class against the simulated device, called directly: flash
 // reads, the language image, the update, restore and finalize steps.
 
+#include "VHByteReader.h"
 #include "VHDevSim.h"
 #include "VHEnv.h"
+#include "VHLanguageUpdate.h"
 #include "VHPSFDevice.h"
 #include "VHPSFLanguageImage.h"
 #include "VHPSFLanguagePack.h"
@@ -127,11 +129,14 @@ private slots:
         QSettings(VHEnv::instance()->settingsPath(), QSettings::IniFormat)
             .setValue(QStringLiteral("Pacer40/savelangeageimage"), QStringLiteral("1"));
         const QByteArray before = flash(VHDevSim::Flash::Internal);
+        QFile::remove(VHLanguageUpdate::listingPath(QStringLiteral("1105A1B2C3D4E5F6")));
         const bool ok = device()._updateTotal(package({}), QStringLiteral("eng"));
         QSettings(VHEnv::instance()->settingsPath(), QSettings::IniFormat)
             .remove(QStringLiteral("Pacer40/savelangeageimage"));
         QVERIFY(ok);
         QCOMPARE(flash(VHDevSim::Flash::Internal), before);
+        // The device kept its languages, and so does its listing.
+        QCOMPARE(VHLanguageUpdate::storedListing(QStringLiteral("1105A1B2C3D4E5F6")), (QStringList{"eng", "deu"}));
         QCOMPARE(readFile(VHEnv::instance()->dataFolder() + QStringLiteral("/Aspens.bin")),
                  VHPSFLanguagePackBuilder::expectedArea({}, {QStringLiteral("eng")}));
     }
@@ -207,7 +212,8 @@ private slots:
         QTest::newRow("no base image") << Broken::NoBase << QStringList() << false << 0;
         QTest::newRow("zip-slip") << Broken::ZipSlip << QStringList() << false << 0;
         QTest::newRow("truncated") << Broken::Truncated << QStringList() << false << 0;
-        QTest::newRow("3-byte files") << Broken::ShortFiles << QStringList{QStringLiteral("eng")} << true << 0;
+        // An image without languages would leave the device without any.
+        QTest::newRow("3-byte files") << Broken::ShortFiles << QStringList{QStringLiteral("eng")} << false << 0;
         QTest::newRow("25 languages") << Broken::TwentyFive << QStringList() << true << 20;
     }
 
@@ -244,6 +250,90 @@ private slots:
                 placed);
         QVERIFY(
             !QFileInfo::exists(QFileInfo(VHPSFDevice::languageFolder()).path() + QStringLiteral("/Font_ita_01.bft")));
+    }
+
+    // Which languages an update writes, from the area, the listing kept in the
+    // data folder and the language named; every refusal leaves the area as it was.
+    void languageUpdate_data()
+    {
+        QTest::addColumn<QByteArray>("area");    // empty: the simulator's
+        QTest::addColumn<QByteArray>("listing"); // null: none kept
+        QTest::addColumn<Broken>("broken");
+        QTest::addColumn<QStringList>("packCodes");
+        QTest::addColumn<QString>("named");
+        QTest::addColumn<bool>("areaReadFails");
+        QTest::addColumn<QStringList>("written"); // empty: refused
+        const QStringList pack{"eng", "deu", "fra"};
+        const QByteArray preset = VHDevSim::pacer40LanguageArea("V012", {"eng", "deu"});
+        const qsizetype directory = VHPSFLanguageImage::findDirectory(preset);
+        QByteArray pulled = preset; // a write cut before the new directory
+        pulled.replace(directory, 4, QByteArray(4, 'x'));
+        QByteArray reversed = preset; // another writer's order: the second file first
+        VHByteWriter(reversed, directory + 69).u32(229 + 256).u32(229);
+        const QByteArray blank(VHPSFLanguageImage::kAreaSize, char(0xFF));
+        const QByteArray none;
+        QTest::newRow("the device's languages")
+            << none << none << Broken::None << pack << "" << false << QStringList{"eng", "deu"};
+        QTest::newRow("a language named")
+            << none << none << Broken::None << pack << "fra" << false << QStringList{"fra"};
+        QTest::newRow("area read fails") << none << none << Broken::None << pack << "" << true << QStringList{};
+        QTest::newRow("area read fails, language named")
+            << none << none << Broken::None << pack << "fra" << true << QStringList{};
+        QTest::newRow("another writer's directory")
+            << reversed << none << Broken::None << pack << "" << false << QStringList{"eng", "deu"};
+        QTest::newRow("pulled, listing kept")
+            << pulled << QByteArray("fra\neng\n") << Broken::None << pack << "" << false << QStringList{"fra", "eng"};
+        QTest::newRow("pulled, no listing") << pulled << none << Broken::None << pack << "" << false << QStringList{};
+        QTest::newRow("pulled, language named")
+            << pulled << none << Broken::None << pack << "deu" << false << QStringList{"deu"};
+        QTest::newRow("pulled, listing with a path")
+            << pulled << QByteArray("eng\n../x\n") << Broken::None << pack << "" << false << QStringList{};
+        QTest::newRow("pulled, listing with an unknown code")
+            << pulled << QByteArray("xyz\n") << Broken::None << pack << "" << false << QStringList{};
+        QTest::newRow("pulled, listing of blank lines")
+            << pulled << QByteArray("\n\n") << Broken::None << pack << "" << false << QStringList{};
+        QTest::newRow("blank area") << blank << none << Broken::None << pack << "" << false << QStringList{"eng"};
+        QTest::newRow("empty base image") << none << none << Broken::EmptyBase << pack << "" << false << QStringList{};
+        QTest::newRow("short language files")
+            << none << none << Broken::ShortFiles << pack << "" << false << QStringList{};
+        QTest::newRow("no language files")
+            << none << none << Broken::None << QStringList{} << "" << false << QStringList{};
+        QTest::newRow("unknown language") << none << none << Broken::None << pack << "xyz" << false << QStringList{};
+        QTest::newRow("path as language")
+            << none << none << Broken::None << pack << "../../x" << false << QStringList{};
+    }
+
+    void languageUpdate()
+    {
+        QFETCH(QByteArray, area);
+        QFETCH(QByteArray, listing);
+        QFETCH(Broken, broken);
+        QFETCH(QStringList, packCodes);
+        QFETCH(QString, named);
+        QFETCH(bool, areaReadFails);
+        QFETCH(QStringList, written);
+        const QString uuid = QStringLiteral("1105A1B2C3D4E5F6");
+        QFile::remove(VHLanguageUpdate::listingPath(uuid));
+        if (!listing.isNull())
+            QVERIFY(writeFile(VHLanguageUpdate::listingPath(uuid), listing));
+        if (!area.isEmpty())
+            QVERIFY(m_sim->setFlash(kName, VHDevSim::Flash::Internal,
+                                    area + QByteArray(0x100000 - area.size(), char(0xFF))));
+        VHPSFLanguagePackBuilder::Options options;
+        options.broken = broken;
+        options.codes = packCodes;
+        const QString zip = package(options);
+        setFaults({.failCommand = areaReadFails ? 1 : 0, .failSelector = areaReadFails ? 13 : -1});
+        const QByteArray before = flash(VHDevSim::Flash::Internal);
+        QCOMPARE(device()._updateTotal(zip, named), !written.isEmpty());
+        if (written.isEmpty()) {
+            QCOMPARE(flash(VHDevSim::Flash::Internal), before);
+            QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("sel=12")).isEmpty());
+            return;
+        }
+        QCOMPARE(flash(VHDevSim::Flash::Internal).left(VHPSFLanguageImage::kAreaSize),
+                 VHPSFLanguagePackBuilder::expectedArea(options, written));
+        QCOMPARE(VHLanguageUpdate::storedListing(uuid), written);
     }
 
     void languageWriteAttempts_data()

@@ -2,10 +2,13 @@
 // directly: the block writer, start-up checks, reading the store, the image,
 // loader and language updates, restore and write-back.
 
+#include "VHByteReader.h"
 #include "VHDevSim.h"
 #include "VHEnv.h"
+#include "VHLanguageUpdate.h"
 #include "VHPSF.h"
 #include "VHPSFDevice.h"
+#include "VHPSFLanguageImage.h"
 #include "VHPSFLanguagePackBuilder.h"
 #include "VHPacer30ImageBuilder.h"
 #include "VHPacer30Package.h"
@@ -531,6 +534,10 @@ private slots:
         QStringList languages;
         QVERIFY(device().getLanguageOnDevice(languages));
         QCOMPARE(languages, QStringList{QStringLiteral("eng")});
+        // Only a code of the language table goes into the profile.
+        QVERIFY(!device().setDefLanguage({QStringLiteral("../x")}));
+        QVERIFY(!device().setDefLanguage({QStringLiteral("xyz")}));
+        QVERIFY(!device().profileChanged());
         QVERIFY(device().setDefLanguage({QStringLiteral("deu")}));
         const VHProfileData *before = device().profile();
         QVERIFY(device()._finalize());
@@ -542,6 +549,65 @@ private slots:
         QVERIFY(make(QStringLiteral("Pulsar30")));
         QVERIFY(!device().setDefLanguage({QStringLiteral("deu")}));
         QVERIFY(!device().profileChanged());
+    }
+
+    // The 1 MiB family's language update: its own directory limit (229, the
+    // directory itself), the listing kept for a rerun, a language named.
+    void languageUpdate_data()
+    {
+        QTest::addColumn<QByteArray>("area");    // empty: the simulator's
+        QTest::addColumn<QByteArray>("listing"); // null: none kept
+        QTest::addColumn<QString>("named");
+        QTest::addColumn<bool>("areaReadFails");
+        QTest::addColumn<QStringList>("written"); // empty: refused
+        constexpr qsizetype kArea = 0x79000;
+        QByteArray nearEnd(kArea, 'p'); // one 3-byte entry: the directory ends 3 bytes before the area's
+        const qsizetype at = kArea - 232;
+        VHByteWriter(nearEnd, at).fill(229, 0);
+        VHByteWriter(nearEnd, at).u32(VHPSFLanguageImage::kMagic).u32(2).u8(1).bytes("fra");
+        VHByteWriter(nearEnd, at + 69).u32(229);
+        VHByteWriter(nearEnd, at + 149).u32(3);
+        const QByteArray pulled(kArea, 'p');
+        const QByteArray none;
+        QTest::newRow("the device's languages") << none << none << "" << false << QStringList{"eng", "deu"};
+        QTest::newRow("directory 232 bytes from the end") << nearEnd << none << "" << false << QStringList{"fra"};
+        QTest::newRow("area read fails") << none << none << "" << true << QStringList{};
+        QTest::newRow("pulled, listing kept") << pulled << QByteArray("deu\n") << "" << false << QStringList{"deu"};
+        QTest::newRow("pulled, no listing") << pulled << none << "" << false << QStringList{};
+        QTest::newRow("a language named") << none << none << "fra" << false << QStringList{"fra"};
+        QTest::newRow("unknown language") << none << none << "xyz" << false << QStringList{};
+    }
+
+    void languageUpdate()
+    {
+        QFETCH(QByteArray, area);
+        QFETCH(QByteArray, listing);
+        QFETCH(QString, named);
+        QFETCH(bool, areaReadFails);
+        QFETCH(QStringList, written);
+        QVERIFY(make(QStringLiteral("Pacer35")));
+        QString uuid;
+        QVERIFY(device().getUUID(uuid));
+        QFile::remove(VHLanguageUpdate::listingPath(uuid));
+        if (!listing.isNull())
+            QVERIFY(writeFile(VHLanguageUpdate::listingPath(uuid), listing));
+        if (!area.isEmpty())
+            QVERIFY(m_sim->setFlash(kName, VHDevSim::Flash::Internal,
+                                    area + flash(VHDevSim::Flash::Internal).mid(area.size())));
+        VHPSFLanguagePackBuilder::Options pack;
+        const QString package = m_root->filePath(QStringLiteral("Total.zip"));
+        QVERIFY(VHPSFLanguagePackBuilder::writePackage(package, pack));
+        setFaults({.failCommand = areaReadFails ? 1 : 0, .failSelector = areaReadFails ? 13 : -1});
+        const QByteArray before = flash(VHDevSim::Flash::Internal);
+        QCOMPARE(device()._updateTotal(package, named), !written.isEmpty());
+        if (written.isEmpty()) {
+            QCOMPARE(flash(VHDevSim::Flash::Internal), before);
+            QVERIFY(writes(12).isEmpty());
+            return;
+        }
+        QCOMPARE(flash(VHDevSim::Flash::Internal).left(0x79000),
+                 VHPSFLanguagePackBuilder::expectedArea(pack, written).left(0x79000));
+        QCOMPARE(VHLanguageUpdate::storedListing(uuid), written);
     }
 
     void languageImageToAFile()

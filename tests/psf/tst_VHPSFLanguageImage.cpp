@@ -66,8 +66,8 @@ private slots:
     void findsDirectory_data()
     {
         QTest::addColumn<QByteArray>("area");
-        QTest::addColumn<qsizetype>("position");
-        QTest::addColumn<QStringList>("codes"); // empty with position -1: refused
+        QTest::addColumn<qsizetype>("position"); // -1: no directory
+        QTest::addColumn<QStringList>("codes");
         QByteArray one;
         QVERIFY(build(QByteArray(100, 'b'), {font("eng", 64), font("deu", 64)}, one));
         QTest::newRow("one directory") << one << qsizetype(112) << QStringList{"eng", "deu"};
@@ -87,15 +87,26 @@ private slots:
         two.replace(0x10000, 229 + 20, second.left(229 + 20));
         QTest::newRow("last directory wins") << two << qsizetype(0x10000) << QStringList{"fra"};
 
-        QByteArray broken = one;
-        broken.replace(112 + 69, 4, QByteArray("\xE6\x00\x00\x00", 4)); // first offset 230
-        QTest::newRow("entries not in a row") << broken << qsizetype(0) << QStringList{};
+        // Another writer's layouts: entries apart, or in another order than the codes.
+        const auto entries = [&one](quint32 first, quint32 second) {
+            QByteArray area = one;
+            VHByteWriter(area, 112 + 69).u32(first).u32(second);
+            return area;
+        };
+        QTest::newRow("entries with a gap") << entries(229, 400) << qsizetype(112) << QStringList{"eng", "deu"};
+        QTest::newRow("entries in reverse order") << entries(293, 229) << qsizetype(112) << QStringList{"eng", "deu"};
+        QTest::newRow("entries overlapping") << entries(230, 293) << qsizetype(-1) << QStringList{};
+        QTest::newRow("entry inside the directory") << entries(228, 293) << qsizetype(-1) << QStringList{};
+        QTest::newRow("entry past the area")
+            << entries(229, quint32(kAreaSize - 112 - 63)) << qsizetype(-1) << QStringList{};
+        QTest::newRow("entry at the area's end")
+            << entries(229, quint32(kAreaSize - 112 - 64)) << qsizetype(112) << QStringList{"eng", "deu"};
 
         QByteArray empty;
         QVERIFY(build(QByteArray(), {}, empty));
         QByteArray nearEnd(kAreaSize, char(0));
         nearEnd.replace(kAreaSize - 232, 229, empty.left(229));
-        QTest::newRow("within 232 bytes of the end") << nearEnd << qsizetype(-1) << QStringList{};
+        QTest::newRow("within 232 bytes of the end") << nearEnd << qsizetype(-2) << QStringList{};
     }
 
     void findsDirectory()
@@ -105,11 +116,41 @@ private slots:
         QFETCH(QStringList, codes);
         const VHLanguageMap map;
         const qsizetype found = findDirectory(area);
+        QCOMPARE(isDirectoryAt(area, found), position != -1);
         QStringList read;
-        QCOMPARE(languageCodes(area, found, map, read), position >= 0);
-        if (position >= 0)
+        if (position >= 0) {
             QCOMPARE(found, position);
+            QVERIFY(languageCodes(area, found, map, read));
+        }
         QCOMPARE(read, codes);
+        // -2: found, but too near the end to be read.
+        if (position == -2)
+            QVERIFY(!languageCodes(area, found, map, read));
+    }
+
+    void directoryReachOfTheFamilies_data()
+    {
+        QTest::addColumn<qsizetype>("fromEnd");
+        QTest::addColumn<qsizetype>("reach");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("232 from the end, reach 232") << qsizetype(232) << kDirectoryReach << false;
+        QTest::newRow("236 from the end, reach 232") << qsizetype(236) << kDirectoryReach << true;
+        QTest::newRow("232 from the end, reach 229") << qsizetype(232) << kDirectorySize << true;
+        QTest::newRow("229 from the end, reach 229") << qsizetype(229) << kDirectorySize << false;
+    }
+
+    void directoryReachOfTheFamilies()
+    {
+        QFETCH(qsizetype, fromEnd);
+        QFETCH(qsizetype, reach);
+        QFETCH(bool, ok);
+        QByteArray empty;
+        QVERIFY(build(QByteArray(), {}, empty));
+        QByteArray area(0x79000, char(0));
+        area.replace(area.size() - fromEnd, 229, empty.left(229));
+        QVERIFY(isDirectoryAt(area, area.size() - fromEnd));
+        QStringList read;
+        QCOMPARE(languageCodes(area, area.size() - fromEnd, VHLanguageMap(), read, reach), ok);
     }
 };
 

@@ -23,12 +23,13 @@ struct Fixture
         ok = store.attach(true, container).ok && container;
     }
     QByteArray &image() { return store.image(); }
-    VHPSFRegionFields fields(VHPSFRegion region)
+    qsizetype record()
     {
-        qsizetype record = 0;
-        (void)store.flashHeader().currentRecord(record);
-        return VHPSFRecord::region(store.image(), record, region);
+        qsizetype at = 0;
+        (void)store.flashHeader().currentRecord(at);
+        return at;
     }
+    VHPSFRegionFields fields(VHPSFRegion region) { return VHPSFRecord::region(store.image(), record(), region); }
 
     VHPSFImageSource source;
     VHPSFFlashStore store;
@@ -197,9 +198,14 @@ private slots:
             expected.append(B::routeRecord(shape, next, lapOffsets[kept[i]]));
         }
         const quint32 oldEnd = f.fields(VHPSFRegion::Route).end;
+        // The management record's count is the firmware's: deletes and resets carry it.
+        const quint16 firmwareCount = 0x1234;
+        QVERIFY(VHPSFRecord::setCount(f.image(), f.record(), firmwareCount));
         int removed = 0;
         VHPSFRouteFrame_1_5 *frame = f.container->routeFrame();
         QVERIFY(frame->deleteRoutesOfKind(kind, &removed));
+        QCOMPARE(VHPSFRecord::count(f.image(), f.record()), firmwareCount);
+        QCOMPARE(VHByteReader(f.image(), kRoutes.start + 8).u16(), quint16(2));
         QCOMPARE(removed, 2);
         QCOMPARE(f.image().mid(kRoutes.first, expected.size()), expected);
         const qsizetype tail = oldEnd - kRoutes.first - expected.size();
@@ -212,6 +218,7 @@ private slots:
         QVERIFY(frame->deleteRoutesOfKind(!kind, &removed));
         QCOMPARE(removed, 2);
         QCOMPARE(frame->routeCount(), 0);
+        QCOMPARE(VHPSFRecord::count(f.image(), f.record()), firmwareCount);
         QCOMPARE(f.fields(VHPSFRegion::Route), (VHPSFRegionFields{kRoutes.capacity, kRoutes.first, kRoutes.first}));
         const B::Region lap = B::region(B::Layout::A, 2);
         QCOMPARE(f.fields(VHPSFRegion::Lap).end, lap.start);

@@ -70,6 +70,11 @@ int VHDevctl::runRecords()
         return fail(BadUsage, kKindUsage);
     const int code = runAction(VHClient::ActionGetShareDataList,
                                [&] { return client->getShareDataList(QString(), QString(), QString()); });
+    // A region that could not be read lists nothing: that is no empty list. Its reason replaces the bare code.
+    if (VHPSFDevice *psf = flashStoreDevice(); code != Done && psf && !psf->dataFailure().isEmpty()) {
+        m_result.remove(QStringLiteral("error"));
+        return fail(Failed, psf->dataFailure());
+    }
     if (code != Done)
         return code;
     const QVariantList rows = client->shareDataLists().value(slot).toList();
@@ -134,10 +139,16 @@ int VHDevctl::runProfileSet()
     }
     // Every family takes its profile changes as one settings document.
     const QString document = QString::fromLatin1(VHProfileReaderXML::document(changes));
-    const int code = runAction(VHClient::ActionWriteProfile, [&] { return client->writeProfile(document); });
-    if (code == Done)
-        say(QStringLiteral("profile written to the device"));
-    return code;
+    if (const int code = runAction(VHClient::ActionWriteProfile, [&] { return client->writeProfile(document); });
+        code != Done)
+        return code;
+    // A flash-store watch takes the values into its store's copy: they reach the device with the write-back.
+    if (VHPSFDevice *psf = flashStoreDevice()) {
+        if (const int code = runAction(VHClient::ActionFinalize, [&] { return psf->finalize(); }); code != Done)
+            return code;
+    }
+    say(QStringLiteral("profile written to the device"));
+    return Done;
 }
 
 int VHDevctl::runExportLog()

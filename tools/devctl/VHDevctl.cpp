@@ -543,6 +543,9 @@ int VHDevctl::runUpdate()
     VHClient *client = putDevice(device());
     QString package = m_arguments.value(0);
     const QString language = m_arguments.value(1);
+    // A LANG given blank names no language; it is not "keep the device's".
+    if (m_arguments.size() > 1 && language.trimmed().isEmpty())
+        return fail(BadUsage, QStringLiteral("LANG names no language"));
     if (!language.isEmpty() && !VHGalPending::isLanguageCode(language))
         return fail(BadUsage,
                     QStringLiteral("LANG is a three-letter language code such as \"deu\", not \"%1\"").arg(language));
@@ -831,7 +834,7 @@ int VHDevctl::runLanguages()
         return fail(NothingToDo, QStringLiteral("the device keeps no flash store"));
     QStringList codes;
     if (!psf->getLanguageOnDevice(codes))
-        return fail(Failed, QStringLiteral("the language area can not be read"));
+        return fail(Failed, QStringLiteral("the language area can not be read or holds no directory"));
     m_result.insert(QStringLiteral("languages"), QJsonArray::fromStringList(codes));
     say(codes.join(QLatin1Char(' ')));
     return Done;
