@@ -162,7 +162,7 @@ public:
             .toUtf8();
     }
 
-private:
+    // The log kind a rule's steps count ("write", "read", ...); empty for every line.
     static QString stepKind(VHFaultRule::Kind kind)
     {
         switch (kind) {
@@ -185,6 +185,7 @@ private:
         }
     }
 
+private:
     static bool counts(const VHFaultRule &rule, const QString &line)
     {
         if (!rule.isScsi()) {

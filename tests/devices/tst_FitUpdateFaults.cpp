@@ -1,11 +1,6 @@
-// Storage faults on the road of a FIT software update, one per row: a write,
-// flush or rename that fails, a full volume, a device pulled, a read that
-// comes back with a byte inverted. Each is placed at the first, a middle and
-// the last step of its kind and right after the instruction file took its
-// name, as a clean run counted them. After each: no success for images not
-// whole on the device, no instruction file over an image that is not whole,
-// no image copied that is not newer than the device's, and a clean second run
-// brings the device to the package's versions.
+// Volume faults on a FIT software update at the first, middle and last step of their kind and right after
+// "/update.ini" took its name: no success or instruction file over images not whole, no image copied that is not
+// newer, and a clean second run brings the package's versions.
 
 #include "VHDaemon.h"
 #include "VHDeviceFamilies.h"
@@ -17,6 +12,7 @@
 #include "VHSimPlatform.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
+#include "VHTestFaultMatrix.h"
 #include "VHTestFiles.h"
 #include "VHVersion.h"
 #include "VHZipUtil.h"
@@ -29,36 +25,9 @@ namespace {
 
 using FitPtr = std::unique_ptr<VHFitDevice, VHClientDeleter>;
 
-// Where the fault is set: before the device is found (its identity file is
-// read then), or once it is, before the update.
+// Where the fault is set: before the device is found (its identity file is read then), or before the update.
 const QString kConnect = QStringLiteral("connect");
 const QString kUpdate = QStringLiteral("update");
-
-struct FaultKind
-{
-    const char *rule;
-    const char *counted; // the log kind its step counts; "" for every kind
-    const char *road;
-};
-
-const FaultKind kFaultKinds[] = {
-    {"volumeFailWrite", "write", "update"},   {"volumeNoSpaceFrom", "write", "update"},
-    {"volumeFailFsync", "fsync", "update"},   {"volumeFailRename", "rename", "update"},
-    {"volumeVanishAt", "", "update"},         {"volumeCorruptRead", "read", "update"},
-    {"volumeCorruptRead", "read", "connect"},
-};
-
-void setRule(VHSimStorageFaults &rules, const QString &rule, int step)
-{
-    const QHash<QString, int VHSimStorageFaults::*> fields{
-        {QStringLiteral("volumeFailWrite"), &VHSimStorageFaults::failWrite},
-        {QStringLiteral("volumeFailFsync"), &VHSimStorageFaults::failFsync},
-        {QStringLiteral("volumeFailRename"), &VHSimStorageFaults::failRename},
-        {QStringLiteral("volumeNoSpaceFrom"), &VHSimStorageFaults::noSpaceFrom},
-        {QStringLiteral("volumeVanishAt"), &VHSimStorageFaults::vanishAt},
-        {QStringLiteral("volumeCorruptRead"), &VHSimStorageFaults::corruptRead}};
-    rules.*fields.value(rule) = step;
-}
 
 } // namespace
 
@@ -112,13 +81,7 @@ class TestFitUpdateFaults : public QObject
 
     bool freshDevice() { return m_road->recreateDevice() && m_road->plug(); }
 
-    bool setFault(const QString &rule, int step)
-    {
-        VHSimFaults faults;
-        if (!rule.isEmpty())
-            setRule(faults.volume, rule, step);
-        return sim().setFaults(name(), faults);
-    }
+    VHTestFaultMatrix matrix() { return VHTestFaultMatrix(sim(), name()); }
 
     // The operations a clean run of `road` counts.
     QStringList countRoad(const QString &road)
@@ -134,11 +97,9 @@ class TestFitUpdateFaults : public QObject
         return sim().volumeLog(name());
     }
 
-    // The 1-based steps of `kind` worth a fault: the first, a middle, the last,
-    // and the first after "/update.ini" took its name (the point of no return).
+    // The first, middle and last steps of `kind`, and the first after "/update.ini" took its name.
     static QList<QPair<QString, int>> stepsOf(const QStringList &log, const QString &kind)
     {
-        QList<QPair<QString, int>> steps;
         int count = 0, afterNoReturn = 0;
         bool pastNoReturn = false;
         for (const QString &line : log) {
@@ -149,15 +110,13 @@ class TestFitUpdateFaults : public QObject
             if (line.startsWith(QLatin1String("rename ")) && line.endsWith(QLatin1String("/update.ini")))
                 pastNoReturn = true;
         }
-        if (count == 0)
-            return steps;
-        for (const auto &[label, step] : QList<QPair<QString, int>>{
-                 {"first", 1}, {"middle", (count + 1) / 2}, {"last", count}, {"after no return", afterNoReturn}}) {
-            const bool taken =
-                std::any_of(steps.cbegin(), steps.cend(), [step = step](const auto &s) { return s.second == step; });
-            if (step > 0 && !taken)
-                steps.append({label, step});
-        }
+        QList<QPair<QString, int>> steps;
+        for (const int step : VHTestFaultMatrix::pickSteps(count, {afterNoReturn}))
+            steps.append({step == 1                 ? "first"
+                          : step == (count + 1) / 2 ? "middle"
+                          : step == count           ? "last"
+                                                    : "after no return",
+                          step});
         return steps;
     }
 
@@ -172,7 +131,7 @@ class TestFitUpdateFaults : public QObject
         const QStringList files = QDir(volume()).entryList(QDir::Files | QDir::Hidden);
         const bool instructed = files.contains(QStringLiteral("update.ini"));
         for (const QString &file : files) {
-            // Our own temporaries of a write cut short go at the next write; ".simdrive" is the simulator's.
+            // Temporaries of a cut write go at the next write; ".simdrive" is the simulator's.
             const bool known =
                 m_newer.contains(file) || file == QLatin1String("update.ini") || file == QLatin1String(".simdrive");
             QVERIFY2(known || file.startsWith(QLatin1String(".vhtmp-")), qPrintable("copied: " + file));
@@ -188,7 +147,7 @@ class TestFitUpdateFaults : public QObject
     // A clean run, then the device's restart: it reports the package's versions where they are newer.
     void verifyNextRunFinishes()
     {
-        QVERIFY(setFault(QString(), 0));
+        QVERIFY(matrix().clearRules());
         if (!sim().isPlugged(name()))
             QVERIFY(m_road->plug());
         FitPtr device = connect();
@@ -241,40 +200,42 @@ private slots:
     void faultOnTheRoad_data()
     {
         QTest::addColumn<QString>("road");
-        QTest::addColumn<QString>("rule");
+        QTest::addColumn<int>("rule");
         QTest::addColumn<int>("step");
-        for (const FaultKind &kind : kFaultKinds) {
-            const QString road = QLatin1String(kind.road);
-            QStringList log = m_log.value(road);
+        QList<QPair<QString, VHFaultRule>> rows{{kConnect, {VHFaultRule::VolumeCorruptRead}}};
+        for (const VHFaultRule &rule : VHFaultRule::volumeRules())
+            rows.append({kUpdate, rule});
+        for (const auto &[road, rule] : rows) {
             // Before the device is found only the identity file is read: its reads are the steps.
-            if (road == kConnect)
-                log = log.filter(QStringLiteral("/System/device.txt"));
-            for (const auto &[label, step] : stepsOf(log, QLatin1String(kind.counted)))
-                QTest::addRow("%s | %s | %s %d", kind.road, kind.rule, qPrintable(label), step)
-                    << road << QString::fromLatin1(kind.rule) << step;
+            const QStringList log =
+                road == kConnect ? m_log.value(road).filter(QStringLiteral("/System/device.txt")) : m_log.value(road);
+            for (const auto &[label, step] : stepsOf(log, VHTestFaultMatrix::stepKind(rule.kind)))
+                QTest::addRow("%s | %s | %s %d", qPrintable(road), qPrintable(rule.name()), qPrintable(label), step)
+                    << road << int(rule.kind) << step;
         }
     }
     void faultOnTheRoad()
     {
         QFETCH(QString, road);
-        QFETCH(QString, rule);
+        QFETCH(int, rule);
         QFETCH(int, step);
         QVERIFY(freshDevice());
+        const VHFaultRule fault{VHFaultRule::Kind(rule)};
         if (road == kConnect)
-            QVERIFY(setFault(rule, step));
+            QVERIFY(matrix().setRule(fault, step));
         FitPtr device = connect();
         QVERIFY(device);
         if (road == kUpdate)
-            QVERIFY(setFault(rule, step));
+            QVERIFY(matrix().setRule(fault, step));
         const QString outcome = update(*device);
         verifySound(outcome);
         if (QTest::currentTestFailed())
             return;
-        if (rule == QLatin1String("volumeNoSpaceFrom"))
+        if (fault.kind == VHFaultRule::VolumeNoSpaceFrom)
             QCOMPARE(outcome, QStringLiteral("failed 3")); // not enough space, not "copy failed"
-        if (rule == QLatin1String("volumeVanishAt"))
+        if (fault.kind == VHFaultRule::VolumeVanishAt)
             QVERIFY(outcome.startsWith(QLatin1String("failed")));
-        if (rule == QLatin1String("volumeCorruptRead")) // a bad read of good data is read again
+        if (fault.kind == VHFaultRule::VolumeCorruptRead) // a bad read of good data is read again
             QCOMPARE(outcome, QStringLiteral("ok 0"));
         device.reset();
         verifyNextRunFinishes();

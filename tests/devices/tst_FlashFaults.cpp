@@ -1,10 +1,6 @@
-// Faults on the roads that erase or rewrite a watch's flash, one table per
-// road. Each road runs once clean to count its commands per selector; every
-// fault is then injected at the first, a middle and the last command of its
-// kind and right after the erase. After each run: a success means the flash
-// holds what the clean run left; every backup in the data folder is a good
-// state; and a clean rerun (or writing the last backup back) brings the flash
-// back byte for byte.
+// Faults at the first, middle and last command of their kind and right after the erase, one table per road that
+// erases or rewrites a watch's flash: success only with the clean run's flash, every backup a good state, and a clean
+// rerun (or the last backup written back) brings the flash back byte for byte.
 
 #include "VHDevSim.h"
 #include "VHEnv.h"
@@ -44,45 +40,27 @@ struct Flashes
 
 struct RoadShape
 {
+    const char *name;
     QList<int> selectors; // whose commands are failed one at a time
-    int readSelector;     // whose answers are corrupted; -1 none
+    int readSelector;     // whose answers are corrupted; -1 none (the loader's reads are its readiness polls)
     bool erases;
 };
 
-RoadShape shapeOf(Road road)
+const RoadShape &shapeOf(Road road)
 {
-    switch (road) {
-    case Road::Pacer40Restore:
-    case Road::Pacer40Finalize:
-    case Road::Pacer30WriteBack:
-        return {{14, 15, 16}, 16, true};
-    case Road::Pacer30Loader:
-        return {{12, 1, 10, 0}, -1, false}; // its reads are the readiness polls
-    case Road::Pulsar30Image:
-        return {{16, 14, 12, 13}, 13, true};
-    }
-    return {};
+    static const RoadShape shapes[] = {{"Pacer40 restore", {14, 15, 16}, 16, true},
+                                       {"Pacer40 finalize", {14, 15, 16}, 16, true},
+                                       {"Pacer30 write-back", {14, 15, 16}, 16, true},
+                                       {"Pacer30 loader", {12, 1, 10, 0}, -1, false},
+                                       {"Pulsar30 image", {16, 14, 12, 13}, 13, true}};
+    return shapes[int(road)];
 }
 
 const char *faultName(Fault fault)
 {
-    switch (fault) {
-    case Fault::None:
-        return "clean";
-    case Fault::FailCommand:
-        return "fail";
-    case Fault::CorruptRead:
-        return "corrupt read";
-    case Fault::Vanish:
-        return "vanish";
-    case Fault::NeverReady:
-        return "flash never ready";
-    case Fault::EraseKeeps:
-        return "erase keeps data";
-    case Fault::DataFolder:
-        return "data folder";
-    }
-    return "";
+    static const char *names[] = {
+        "clean", "fail", "corrupt read", "vanish", "flash never ready", "erase keeps data", "data folder"};
+    return names[int(fault)];
 }
 
 } // namespace
@@ -104,7 +82,6 @@ class TestFlashFaults : public QObject
     QHash<int, Flashes> m_made; // the flashes of the device the road's table runs on
     VHSimFileFaults::Attachment m_fileFaults;
     QElapsedTimer m_faultTime;
-    QStringList m_dataSteps; // the data-folder operations of the clean run
 
     Flashes flashes() const
     {
@@ -173,9 +150,9 @@ class TestFlashFaults : public QObject
         const QString path = m_data.filePath(road == Road::Pacer30Loader ? "iap.zip" : "image.zip");
         if (QFileInfo::exists(path))
             return path;
-        if (road == Road::Pacer30Loader)
-            return VHPacer30ImageBuilder::writeLoaderZip(path, {}) ? path : QString();
-        return VHPacer30ImageBuilder::writePulsar30ImageZip(path, {}) ? path : QString();
+        const bool written = road == Road::Pacer30Loader ? VHPacer30ImageBuilder::writeLoaderZip(path, {})
+                                                         : VHPacer30ImageBuilder::writePulsar30ImageZip(path, {});
+        return written ? path : QString();
     }
 
     // What the road needs before it starts, on a device that just attached.
@@ -201,11 +178,9 @@ class TestFlashFaults : public QObject
             return m_device->_restoreBackup(m_restoreFrom);
         case Road::Pacer40Finalize: {
             auto *psf = static_cast<VHPSFDevice *>(m_device.get());
-            QVariantList routes;
-            // The change: one route fewer.
-            if (!psf->getPSFRoute(routes) || routes.isEmpty() || !psf->deleteRoutes({routes.first()}))
-                return false;
-            return psf->_finalize();
+            QVariantList routes; // the change: one route fewer
+            return psf->getPSFRoute(routes) && !routes.isEmpty() && psf->deleteRoutes({routes.first()})
+                   && psf->_finalize();
         }
         case Road::Pacer30WriteBack: {
             auto *pacer = static_cast<VHPacer30 *>(m_device.get());
@@ -227,30 +202,26 @@ class TestFlashFaults : public QObject
     {
         if (!createDevice(road) || !prepare(road))
             return false;
-        m_sim->clearCommandLog(kName);
-        m_sim->clearDataFolderLog();
+        VHTestFaultMatrix(*m_sim, kName).clearLogs();
         const bool ok = runRoad(road);
         commands = m_sim->commandLog(kName);
-        m_dataSteps = m_sim->dataFolderLog();
         m_expected.insert(int(road), flashes());
         return ok;
     }
 
     void addRow(Road road, Fault fault, int selector, int step, const QString &where)
     {
-        QTest::addRow("%s / %s sel=%d / %s", roadName(road), faultName(fault), selector, qPrintable(where))
+        QTest::addRow("%s / %s sel=%d / %s", shapeOf(road).name, faultName(fault), selector, qPrintable(where))
             << road << fault << selector << step;
     }
 
-    static const char *roadName(Road road)
+    // Rows at the first, middle and last of `count` steps and at `extra`.
+    void addSteps(Road road, Fault fault, int selector, int count, const char *where, const QList<int> &extra = {})
     {
-        static const char *names[] = {"Pacer40 restore", "Pacer40 finalize", "Pacer30 write-back", "Pacer30 loader",
-                                      "Pulsar30 image"};
-        return names[int(road)];
+        for (int step : VHTestFaultMatrix::pickSteps(count, extra))
+            addRow(road, fault, selector, step, QString::fromLatin1(where).arg(step).arg(count));
     }
 
-    // One table per road: each fault at the first, a middle and the last
-    // command of its kind, and the command right after the erase.
     void faultTable(Road road)
     {
         QTest::addColumn<Road>("road");
@@ -261,26 +232,18 @@ class TestFlashFaults : public QObject
         if (!cleanRun(road, commands))
             QFAIL("the clean road failed");
         addRow(road, Fault::None, -1, 0, QStringLiteral("none"));
-        const RoadShape shape = shapeOf(road);
-        const auto steps = [](int count) {
-            QList<int> at{1, (count + 1) / 2, count};
-            at.erase(std::unique(at.begin(), at.end()), at.end());
-            return at;
+        const RoadShape &shape = shapeOf(road);
+        const auto count = [&](const QString &pattern, int selector) {
+            return int(commands.filter(pattern.arg(selector)).size());
         };
-        for (int selector : shape.selectors) {
-            const int count = int(commands.filter(QStringLiteral(" sel=%1 ").arg(selector)).size());
-            for (int step : steps(count))
-                addRow(road, Fault::FailCommand, selector, step, QStringLiteral("%1 of %2").arg(step).arg(count));
-        }
-        const int reads = int(commands.filter(QStringLiteral("READ sel=%1 ").arg(shape.readSelector)).size());
-        for (int step : shape.readSelector < 0 ? QList<int>() : steps(reads))
-            addRow(road, Fault::CorruptRead, shape.readSelector, step, QStringLiteral("%1 of %2").arg(step).arg(reads));
-        QList<int> vanishAt = steps(int(commands.size()));
-        const int erase = int(commands.indexOf(QRegularExpression(QStringLiteral(" sel=14 "))));
-        if (erase >= 0)
-            vanishAt.append(erase + 1); // pulled right after the erase
-        for (int step : vanishAt)
-            addRow(road, Fault::Vanish, -1, step, QStringLiteral("after %1 of %2").arg(step).arg(commands.size()));
+        for (int selector : shape.selectors)
+            addSteps(road, Fault::FailCommand, selector, count(QStringLiteral(" sel=%1 "), selector), "%1 of %2");
+        if (shape.readSelector >= 0)
+            addSteps(road, Fault::CorruptRead, shape.readSelector,
+                     count(QStringLiteral("READ sel=%1 "), shape.readSelector), "%1 of %2");
+        // indexOf() wants the whole line to match.
+        const int erase = int(commands.indexOf(QRegularExpression(QStringLiteral(".* sel=14 .*"))));
+        addSteps(road, Fault::Vanish, -1, int(commands.size()), "after %1 of %2", {erase + 1}); // and after the erase
         if (shape.erases) {
             addRow(road, Fault::NeverReady, -1, 0, QStringLiteral("always"));
             addRow(road, Fault::EraseKeeps, -1, 0, QStringLiteral("always"));
@@ -288,23 +251,16 @@ class TestFlashFaults : public QObject
         if (road == Road::Pacer40Restore || road == Road::Pacer30Loader)
             return; // they keep no backup
         for (const VHFaultRule &rule : VHFaultRule::dataFolderRules()) {
-            const QString kind = rule.kind == VHFaultRule::DataFailFsync     ? QStringLiteral("fsync ")
-                                 : rule.kind == VHFaultRule::DataFailRename  ? QStringLiteral("rename ")
-                                 : rule.kind == VHFaultRule::DataCorruptRead ? QStringLiteral("read ")
-                                                                             : QStringLiteral("write ");
-            const int count = int(std::count_if(m_dataSteps.begin(), m_dataSteps.end(),
-                                                [&](const QString &l) { return l.startsWith(kind); }));
+            const int count = VHTestFaultMatrix(*m_sim, kName).countSteps(rule); // in the clean run's log
             for (int step : VHTestFaultMatrix::pickSteps(count))
-                QTest::addRow("%s / %s / %d of %d", roadName(road), qPrintable(rule.name()), step, count)
+                QTest::addRow("%s / %s / %d of %d", shapeOf(road).name, qPrintable(rule.name()), step, count)
                     << road << Fault::DataFolder << int(rule.kind) << step;
         }
     }
 
-    VHSimFaults faultsFor(Fault fault, int selector, int step) const
+    static VHSimFaults faultsFor(Fault fault, int selector, int step)
     {
         switch (fault) {
-        case Fault::None:
-            return {};
         case Fault::FailCommand:
             return {.failCommand = step, .failSelector = selector};
         case Fault::CorruptRead:
@@ -315,20 +271,17 @@ class TestFlashFaults : public QObject
             return {.flashNeverReady = true};
         case Fault::EraseKeeps:
             return {.eraseKeepsData = true};
-        case Fault::DataFolder:
-            return {};
+        default:
+            return {}; // clean, or a data-folder rule
         }
-        return {};
     }
 
     // Every backup kept is the good state of the device before the road.
     void checkBackups(Road road)
     {
-        const QStringList backups = m_device ? m_device->ownBackups() : QStringList();
-        for (const QString &path : backups) {
-            const QByteArray bytes = readFile(path);
-            QVERIFY2(bytes == m_good, qPrintable(QStringLiteral("a backup holds neither good state: ") + path));
-        }
+        for (const QString &path : m_device ? m_device->ownBackups() : QStringList())
+            QVERIFY2(readFile(path) == m_good,
+                     qPrintable(QStringLiteral("a backup holds neither good state: ") + path));
         if (road == Road::Pacer40Restore)
             QCOMPARE(readFile(m_restoreFrom), m_good);
     }
@@ -337,8 +290,7 @@ class TestFlashFaults : public QObject
     void checkRecovery(Road road)
     {
         QVERIFY(m_sim->setFaults(kName, {}));
-        if (!m_sim->isPlugged(kName))
-            QVERIFY(m_sim->plug(kName));
+        QVERIFY(m_sim->isPlugged(kName) || m_sim->plug(kName));
         const bool untouched = m_sim->flash(kName, VHDevSim::Flash::External) == m_good;
         attach(road); // an erased store may not attach: the recovery still runs
         QString latest = m_device->latestBackup();
@@ -392,12 +344,10 @@ class TestFlashFaults : public QObject
         QVERIFY(m_sim->setDataFolderFaults({}));
         if (fault == Fault::None)
             QVERIFY(ok);
-        // Done means written and verified.
-        if (ok)
+        if (ok) // done means written and verified
             QVERIFY2(flashes() == m_expected.value(int(road)),
                      "success reported for a flash the clean road did not leave");
-        // Erases that kept data or never finished are never reported done. The
-        // 1 MiB family does not ask its flash whether it is ready.
+        // Erases that kept data or never finished are never done; the 1 MiB family does not ask whether it is ready.
         if (fault == Fault::EraseKeeps)
             QVERIFY(!ok);
         if (fault == Fault::NeverReady)

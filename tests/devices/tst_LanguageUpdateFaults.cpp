@@ -1,12 +1,7 @@
-// The language updates of the 2 MiB (Pacer40) and 1 MiB (Pacer35) families
-// under SCSI faults. Each road is run once clean to count its commands; then
-// each fault is put at the first command, right after the first block written
-// (the old directory is gone, the new one not yet there), a middle and the
-// last command. A run may fail, but never reports success unless the area
-// holds the new image; the next clean run writes the device's languages again
-// (the same set as before, from the listing kept in the data folder when the
-// area lost its directory). Faults of the data folder on the listing's write
-// stop the update before the area is touched.
+// Language updates of the Pacer40 and Pacer35 families with a SCSI fault at the first command, right after the
+// first block (old directory gone, new not yet there), a middle and the last: no success unless the area holds the
+// new image, and the next clean run writes the same languages again. Data-folder faults on the listing's write stop
+// the update before the area is touched.
 
 #include "VHDevSim.h"
 #include "VHEnv.h"
@@ -22,6 +17,7 @@
 #include "VHTestFaultMatrix.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -41,7 +37,6 @@ enum class Step { First, AfterFirstWrite, Middle, Last };
 
 struct Road
 {
-    Family family = Family::Pacer40;
     qsizetype area = 0;
     QStringList log; // the clean run's commands, in order
 
@@ -53,28 +48,17 @@ struct Road
     // Commands up to and including `index` with `selector`.
     int countUpTo(int index, int selector) const
     {
-        int count = 0;
-        for (int i = 0; i <= index; ++i)
-            count += selectorOf(log[i]) == selector ? 1 : 0;
-        return count;
+        return int(std::count_if(log.cbegin(), log.cbegin() + index + 1,
+                                 [&](const QString &line) { return selectorOf(line) == selector; }));
     }
 
     int index(Step step) const
     {
-        const auto firstWrite = std::find_if(
-            log.cbegin(), log.cend(), [](const QString &line) { return line.startsWith(QLatin1String("WRITE")); });
-        const int writes = int(firstWrite - log.cbegin());
-        switch (step) {
-        case Step::First:
-            return 0;
-        case Step::AfterFirstWrite:
-            return writes + 1;
-        case Step::Middle:
-            return writes + int(log.size() - writes) / 3;
-        case Step::Last:
-            break;
-        }
-        return int(log.size()) - 1;
+        const int writes = int(log.indexOf(QRegularExpression(QStringLiteral("WRITE.*")))); // commands before
+        return step == Step::First             ? 0
+               : step == Step::AfterFirstWrite ? writes + 1
+               : step == Step::Middle          ? writes + int(log.size() - writes) / 3
+                                               : int(log.size()) - 1;
     }
 };
 
@@ -108,9 +92,9 @@ class TestLanguageUpdateFaults : public QObject
     QMap<Family, Road> m_roads;
     QMap<QPair<Family, int>, QList<int>> m_dataSteps; // the listing's steps per rule kind, in the clean road
     qint64 m_faultMs = 0;
+    QElapsedTimer m_rowTime;
 
-    // One simulated device per family for every row: a row starts from its
-    // language area as created, plugged, without rules or logs.
+    // One simulated device per family; a row starts from its area as created, plugged, without rules.
     bool makeSimulator(Family family)
     {
         m_device.reset();
@@ -187,8 +171,7 @@ class TestLanguageUpdateFaults : public QObject
         return {};
     }
 
-    // The steps (1-based among those a rule counts) that write the listing: in
-    // the data folder itself, not in the temporary folder below it.
+    // The steps (1-based among those a rule counts) on the listing in the data folder, not in a temporary below it.
     static QList<int> listingSteps(const QStringList &counted)
     {
         const QString folder = VHEnv::instance()->dataFolder();
@@ -201,11 +184,19 @@ class TestLanguageUpdateFaults : public QObject
         return steps;
     }
 
+    // A row's device attached afresh, its UUID, and no listing kept from an earlier row.
+    QString startRow(Family family)
+    {
+        QString uuid;
+        if (makeSimulator(family) && attach(family) && m_device->getUUID(uuid))
+            QFile::remove(VHLanguageUpdate::listingPath(uuid));
+        return uuid;
+    }
+
     // The second run of a row: clean, on a device plugged again, it writes the same languages.
     void nextRunRestores(Family family, const QString &uuid)
     {
-        if (!m_sim->isPlugged(kName))
-            QVERIFY(m_sim->plug(kName));
+        QVERIFY(m_sim->isPlugged(kName) || m_sim->plug(kName));
         QVERIFY(VHTestFaultMatrix(*m_sim, kName).clearRules());
         QVERIFY(attach(family));
         QVERIFY(m_device->_updateTotal(m_package, QString()));
@@ -227,10 +218,8 @@ private slots:
             QVERIFY(m_device->_updateTotal(m_package, QString()));
             for (const VHFaultRule &rule : VHFaultRule::dataFolderRules())
                 m_dataSteps.insert({family, int(rule.kind)}, listingSteps(matrix.steps(rule)));
-            Road road;
-            road.family = family;
-            road.area = family == Family::Pacer40 ? VHPSFLanguageImage::kAreaSize : 0x79000;
-            road.log = m_sim->commandLog(kName);
+            const Road road{family == Family::Pacer40 ? VHPSFLanguageImage::kAreaSize : 0x79000,
+                            m_sim->commandLog(kName)};
             QVERIFY(!road.log.isEmpty());
             m_roads.insert(family, road);
             QCOMPARE(area(family), expectedArea(family));
@@ -243,6 +232,9 @@ private slots:
         std::printf("MEASURED language update fault rows: %lld ms (%d and %d commands per clean road)\n", m_faultMs,
                     int(m_roads.value(Family::Pacer40).log.size()), int(m_roads.value(Family::Pacer35).log.size()));
     }
+
+    void init() { m_rowTime.start(); }
+    void cleanup() { m_faultMs += m_rowTime.elapsed(); }
 
     void scsiFaults_data()
     {
@@ -262,10 +254,10 @@ private slots:
                         << family << fault << step;
             }
             // The language road neither erases nor polls: these rules find nothing to act on.
-            QTest::addRow("%s language update | flash never ready | whole road", familyName(family))
-                << family << Fault::FlashNeverReady << Step::First;
-            QTest::addRow("%s language update | erase keeps data | whole road", familyName(family))
-                << family << Fault::EraseKeepsData << Step::First;
+            for (const auto &[fault, faultName] : {std::pair{Fault::FlashNeverReady, "flash never ready"},
+                                                   std::pair{Fault::EraseKeepsData, "erase keeps data"}})
+                QTest::addRow("%s language update | %s | whole road", familyName(family), faultName)
+                    << family << fault << Step::First;
         }
     }
 
@@ -274,13 +266,8 @@ private slots:
         QFETCH(Family, family);
         QFETCH(Fault, fault);
         QFETCH(Step, step);
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(makeSimulator(family));
-        QVERIFY(attach(family));
-        QString uuid;
-        QVERIFY(m_device->getUUID(uuid));
-        QFile::remove(VHLanguageUpdate::listingPath(uuid));
+        const QString uuid = startRow(family);
+        QVERIFY(!uuid.isEmpty());
         QVERIFY(m_sim->setFaults(kName, faultAt(m_roads.value(family), fault, step)));
         const bool ok = m_device->_updateTotal(m_package, QString());
         // Success only with the new image in the area, read back equal.
@@ -294,7 +281,6 @@ private slots:
                         ? qPrintable(QStringLiteral("listing ") + left.join(QLatin1Char(',')))
                         : "without a directory");
         nextRunRestores(family, uuid);
-        m_faultMs += timer.elapsed();
     }
 
     void dataFolderFaults_data()
@@ -302,10 +288,8 @@ private slots:
         QTest::addColumn<Family>("family");
         QTest::addColumn<VHFaultRule>("rule");
         QTest::addColumn<int>("step");
-        const QList<VHFaultRule> rules{
-            {VHFaultRule::DataFailWrite}, {VHFaultRule::DataFailFsync}, {VHFaultRule::DataFailRename}};
         for (const Family family : {Family::Pacer40, Family::Pacer35}) {
-            for (const VHFaultRule &rule : rules) {
+            for (const VHFaultRule &rule : VHFaultRule::dataFolderRules().mid(0, 3)) { // write, fsync, rename
                 const QList<int> steps = m_dataSteps.value({family, int(rule.kind)});
                 QVERIFY2(!steps.isEmpty(), qPrintable(rule.name()));
                 for (const int step : steps)
@@ -322,23 +306,16 @@ private slots:
         QFETCH(Family, family);
         QFETCH(VHFaultRule, rule);
         QFETCH(int, step);
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(makeSimulator(family));
-        QVERIFY(attach(family));
-        QString uuid;
-        QVERIFY(m_device->getUUID(uuid));
-        QFile::remove(VHLanguageUpdate::listingPath(uuid));
+        const QString uuid = startRow(family);
+        QVERIFY(!uuid.isEmpty());
         const QByteArray before = area(family);
-        VHTestFaultMatrix matrix(*m_sim, kName);
-        QVERIFY(matrix.setRule(rule, step));
+        QVERIFY(VHTestFaultMatrix(*m_sim, kName).setRule(rule, step));
         const bool ok = m_device->_updateTotal(m_package, QString());
         std::printf("ROW %s: %s\n", QTest::currentDataTag(), ok ? "succeeded" : "failed, area untouched");
         QVERIFY2(!ok, VHTestFaultMatrix::describe(QStringLiteral("language update"), rule, step).constData());
         QCOMPARE(area(family), before);
         QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE")).isEmpty());
         nextRunRestores(family, uuid);
-        m_faultMs += timer.elapsed();
     }
 };
 

@@ -1,13 +1,6 @@
-// The Pacer50 update and two-pass restore under storage faults, through the
-// runtime on the simulated platform. Each road runs once clean to count its
-// file operations; then each row runs it with one fault (EIO on a write,
-// flush or rename, a full volume, a pulled device, a corrupted read; on the
-// volume, or in the data folder that keeps the restore request) at the
-// first, a middle and the last operation of its kind and right after the
-// point of no return ("/Update.ini", "/format.ini"). After each run: no
-// success for data not written, flushed and verified; no "/Update.ini" naming
-// an incomplete or deleted folder; the next run (or the resumed restore)
-// brings the device back with the package's versions.
+// The Pacer50 update and two-pass restore through the runtime with one volume or data-folder (restore request) fault
+// at the first, middle and last operation of its kind and right after "/Update.ini" and "/format.ini": no success for
+// data not written and verified, no "/Update.ini" naming a bad folder, and the next run brings the package's versions.
 
 #include "VHDaemon.h"
 #include "VHEnv.h"
@@ -15,6 +8,7 @@
 #include "VHPacer50PackageBuilder.h"
 #include "VHPacer50RestoreRequest.h"
 #include "VHTestEnv.h"
+#include "VHTestFakes.h"
 #include "VHTestFaultMatrix.h"
 #include "VHTestFiles.h"
 #include "VHTestSimRuntime.h"
@@ -41,7 +35,7 @@ const QString kAskedAgain = QStringLiteral("request unreadable, format asked aga
 const QStringList kAcceptable = {kWritten, kUpdateFailed, kRestored, kFirstPassFailed, kSecondPassFailed, kAskedAgain};
 const QByteArray kImageVersion = "2.0.0";
 const QString kApVersion = QStringLiteral("GH1.4.0.56");
-// The numbers of the steps a rule counts whose lines contain `on` (all for an empty text).
+// The first, middle and last of the steps a rule counts whose lines contain `on`.
 QList<int> stepsOn(const QStringList &counted, const QString &on)
 {
     QList<int> steps;
@@ -49,18 +43,20 @@ QList<int> stepsOn(const QStringList &counted, const QString &on)
         if (counted.at(i).contains(on))
             steps.append(int(i) + 1);
     }
-    return steps;
+    if (steps.isEmpty())
+        return steps;
+    QList<int> picked{steps.first(), steps.at(steps.size() / 2), steps.last()};
+    picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
+    return picked;
 }
 
-// The first step a volume rule counts after the rename that gave `point` its content; 0 without one.
-// `counted` is what the rule counts of `volumeLog`: every line, or those of one kind.
-int stepAfter(const QStringList &volumeLog, const QStringList &counted, const QString &point)
+// The first step of `rule` in the volume log after the rename that gave `point` its content; 0 without one.
+int stepAfter(const QStringList &volumeLog, const VHFaultRule &rule, const QString &point)
 {
-    const bool everyLine = counted.size() == volumeLog.size();
-    const QString kind = counted.value(0).section(QLatin1Char(' '), 0, 0) + QLatin1Char(' ');
+    const QString kind = VHTestFaultMatrix::stepKind(rule.kind);
     int seen = 0;
     for (const QString &line : volumeLog) {
-        if (everyLine || line.startsWith(kind))
+        if (kind.isEmpty() || line.startsWith(kind + QLatin1Char(' ')))
             ++seen;
         if (line.startsWith(QLatin1String("rename ")) && line.endsWith(point))
             return seen + 1;
@@ -68,8 +64,7 @@ int stepAfter(const QStringList &volumeLog, const QStringList &counted, const QS
     return 0;
 }
 
-// The roads flush hundreds of times; on a memory file system a flush costs nothing, so the table's time is
-// that of the code under test, not of the disk under it.
+// The roads flush hundreds of times: on a memory file system the table times the code, not the disk.
 QString workTemplate()
 {
     const QFileInfo shm(QStringLiteral("/dev/shm"));
@@ -130,10 +125,7 @@ class TestPacer50Faults : public QObject
     bool run(const std::function<bool(VHClient *)> &start)
     {
         VHClient *client = device();
-        if (!client || !start(client) || !QTest::qWaitFor([&] { return !client->isBusy(); }, 20000))
-            return false;
-        int code = 0;
-        return !client->actionFailed(code);
+        return client && runAction(*client, [&] { return start(client); });
     }
 
     // Each with a UUID of its own, so no restore request of an earlier row is found.
@@ -147,20 +139,14 @@ class TestPacer50Faults : public QObject
         return name;
     }
 
-    bool clearRules(const QString &name) { return VHTestFaultMatrix(*m_sim, name).clearRules(); }
-
-    QString imageFolderNamed(const QString &name)
-    {
-        const QString text = iniValue(volume(name) + QStringLiteral("/Update.ini"), QStringLiteral("Total/Name"));
-        return text.section(QLatin1Char('/'), 2, 2);
-    }
-
     // Why the volume's "/Update.ini" could mislead the firmware; empty when there is none or its folder is whole.
     QString instructionProblem(const QString &name)
     {
-        if (!QFileInfo::exists(volume(name) + QStringLiteral("/Update.ini")))
+        const QString instruction = volume(name) + QStringLiteral("/Update.ini");
+        if (!QFileInfo::exists(instruction))
             return {};
-        const QString folder = volume(name) + QLatin1Char('/') + imageFolderNamed(name);
+        const QString named = iniValue(instruction, QStringLiteral("Total/Name")).section(QLatin1Char('/'), 2, 2);
+        const QString folder = volume(name) + QLatin1Char('/') + named;
         if (!QFileInfo(folder).isDir())
             return QStringLiteral("Update.ini names a missing folder");
         if (treeOf(folder, TreeDetail::WithHashes) != m_imageTree)
@@ -238,7 +224,7 @@ class TestPacer50Faults : public QObject
     // (a restore resumes, formatting once more only when its request was lost).
     void finishRoad(const QString &road, const QString &name, const QString &outcome)
     {
-        QVERIFY(clearRules(name));
+        QVERIFY(VHTestFaultMatrix(*m_sim, name).clearRules());
         QVERIFY(ensureConnected(name));
         if (road == kUpdate && outcome != kWritten) {
             QCOMPARE(updateRoad(name), kWritten);
@@ -315,19 +301,11 @@ private slots:
                 rules += VHFaultRule::dataFolderRules();
             for (const VHFaultRule &rule : std::as_const(rules)) {
                 const QStringList &steps = counted.value(rule.kind);
-                QList<int> picked;
-                if (rule.isDataFolder()) {
-                    const QList<int> onRequest = stepsOn(steps, QStringLiteral("/pacer50restore"));
-                    if (!onRequest.isEmpty())
-                        picked = {onRequest.first(), onRequest.at(onRequest.size() / 2), onRequest.last()};
-                } else {
-                    QList<int> after;
-                    for (const QString &point : std::as_const(points))
-                        after << stepAfter(volumeLog, steps, point);
-                    picked = VHTestFaultMatrix::pickSteps(int(steps.size()), after);
-                }
-                std::sort(picked.begin(), picked.end());
-                picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
+                QList<int> after;
+                for (const QString &point : std::as_const(points))
+                    after << stepAfter(volumeLog, rule, point);
+                const QList<int> picked = rule.isDataFolder() ? stepsOn(steps, QStringLiteral("/pacer50restore"))
+                                                              : VHTestFaultMatrix::pickSteps(int(steps.size()), after);
                 for (const int step : std::as_const(picked))
                     QTest::newRow(VHTestFaultMatrix::describe(road, rule, step).constData())
                         << road << int(rule.kind) << step;
