@@ -116,9 +116,7 @@ class TestPacer50Faults : public QObject
     // A device that was pulled by a fault is plugged again.
     bool ensureConnected(const QString &name)
     {
-        if (m_sim->isPlugged(name) && device())
-            return true;
-        return disconnect(name) && connect(name);
+        return (m_sim->isPlugged(name) && device()) || (disconnect(name) && connect(name));
     }
 
     // Runs an action on the current device to its end; whether it succeeded.
