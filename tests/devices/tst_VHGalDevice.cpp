@@ -109,11 +109,23 @@ class TestVHGalDevice : public QObject
     }
 
     // None of the files an update leaves for the firmware.
-    void verifyNothingOfOursLeft()
+    void verifyNothingOfOursLeft(const QByteArray &row = QByteArray())
     {
         for (const char *name : {"update.ini", "IMG.bin", "iap.bin", "syncprofile.ini"})
-            QVERIFY2(!onVolume(QString::fromLatin1(name)), name);
+            QVERIFY2(!onVolume(QString::fromLatin1(name)), row + " " + name);
     }
+
+    static VHDevSim::GalIdentity galIdentity(int method, const QString &bootLoader = QString(),
+                                             const QString &lang = QString())
+    {
+        VHDevSim::GalIdentity identity;
+        identity.updateMethod = method;
+        identity.bootLoader = bootLoader.isEmpty() ? identity.bootLoader : bootLoader;
+        identity.lang = lang.isEmpty() ? identity.lang : lang;
+        return identity;
+    }
+
+    void newSim() { m_sim = std::make_unique<VHDevSim>(m_root.path() + QStringLiteral("/sim%1").arg(++m_count)); }
 
     // The device as it comes back in IAP mode, attached to `device`.
     bool attachInIapMode(VHGalDevice &device) { return m_sim->restart(kDevice) && attachScsi(device); }
@@ -133,6 +145,21 @@ class TestVHGalDevice : public QObject
     // ---- the fault table of the second passes ----------------------------------------------
 
     enum class Road { Update, Restore };
+    static int pendingState(Road road)
+    {
+        return road == Road::Update ? VHClient::STATE_UPDATING : VHClient::STATE_RESTORING;
+    }
+
+    // An object made in IAP mode, as the next run makes it, waiting for `road`'s second pass; the log empty.
+    GalPtr strandedDevice(Road road, bool restart = true)
+    {
+        GalPtr device(new VHGalDevice);
+        if ((restart && !m_sim->restart(kDevice)) || !attachScsi(*device)
+            || !device->setStateWithMatch(VHClient::STATE_READY, pendingState(road)))
+            device.reset();
+        m_sim->clearCommandLog(kDevice);
+        return device;
+    }
     QHash<int, QStringList> m_cleanLogs; // the commands of a clean second pass, per road
     QString m_roadPackage;
 
@@ -162,21 +189,13 @@ class TestVHGalDevice : public QObject
         return runAction(device, [&] { return device.restoreFactory(restoreFolder()); });
     }
 
-    // A new method-2 device waiting in IAP mode, as its first pass leaves it,
-    // attached to an object made in IAP mode (as the next run makes it), the
-    // command log empty. The first pass itself is the volume table's.
+    // A new method-2 device as its first pass (the volume table's) leaves it.
     GalPtr deviceInIapMode(Road road)
     {
-        VHDevSim::GalIdentity identity;
-        identity.updateMethod = 2;
-        m_sim = std::make_unique<VHDevSim>(m_root.path() + QStringLiteral("/sim%1").arg(++m_count));
-        GalPtr device(new VHGalDevice);
-        const int pending = road == Road::Update ? VHClient::STATE_UPDATING : VHClient::STATE_RESTORING;
-        if (!m_sim->createGal(kDevice, identity) || !writeFile(m_sim->volumePath(kDevice) + "/update.ini", {})
-            || !attachInIapMode(*device) || !device->setStateWithMatch(VHClient::STATE_READY, pending))
-            device.reset();
-        m_sim->clearCommandLog(kDevice);
-        return device;
+        newSim();
+        if (!m_sim->createGal(kDevice, galIdentity(2)) || !writeFile(m_sim->volumePath(kDevice) + "/update.ini", {}))
+            return {};
+        return strandedDevice(road);
     }
 
     const QStringList &cleanLog(Road road)
@@ -222,17 +241,14 @@ class TestVHGalDevice : public QObject
         return faults;
     }
 
-    // The next run (a new object, as `recover` makes) brings a device left in IAP mode back.
+    // The next run brings a device left in IAP mode back.
     void recover(Road road)
     {
         QVERIFY(m_sim->setFaults(kDevice, VHSimFaults()));
         if (!m_sim->isPlugged(kDevice))
             QVERIFY(m_sim->plug(kDevice));
-        GalPtr again(new VHGalDevice);
-        QVERIFY(attachScsi(*again));
-        const int pending = road == Road::Update ? VHClient::STATE_UPDATING : VHClient::STATE_RESTORING;
-        QVERIFY(again->setStateWithMatch(VHClient::STATE_READY, pending));
-        QVERIFY(runRoad(road, *again));
+        GalPtr again = strandedDevice(road, false);
+        QVERIFY(again && runRoad(road, *again));
     }
 
     void addScsiFault(Road road, const QString &kind, int selector, const QString &step, bool succeeds)
@@ -248,17 +264,12 @@ class TestVHGalDevice : public QObject
     QHash<QString, int> m_cleanSteps;                // "<method> <rule>": steps of a clean run
     QHash<int, QByteArray> m_cleanImages;            // "/IMG.bin" of a clean method-1 run
 
-    // A new device on a new root whose file operations the simulator counts;
-    // its boot loader is older than the package's, so "/iap.bin" is written too.
+    // A device whose volume operations are counted; its older boot loader makes "/iap.bin" written too.
     GalPtr hookedDevice(int method)
     {
-        VHDevSim::GalIdentity identity;
-        identity.updateMethod = method;
-        identity.bootLoader = QStringLiteral("R001");
-        identity.lang = QStringLiteral("deu");
         m_hookedPlatform.reset();
-        m_sim = std::make_unique<VHDevSim>(m_root.path() + QStringLiteral("/sim%1").arg(++m_count));
-        if (!m_sim->createGal(kDevice, identity) || !m_sim->plug(kDevice))
+        newSim();
+        if (!m_sim->createGal(kDevice, galIdentity(method, "R001", "deu")) || !m_sim->plug(kDevice))
             return {};
         m_hookedPlatform = std::make_unique<VHSimPlatform>(m_sim->root());
         return makeDevice();
@@ -576,9 +587,7 @@ private slots:
     {
         QFETCH(int, method);
         QFETCH(QString, bootLoader);
-        VHDevSim::GalIdentity identity;
-        identity.updateMethod = method;
-        identity.bootLoader = bootLoader;
+        VHDevSim::GalIdentity identity = galIdentity(method, bootLoader);
         identity.os = QStringLiteral("120");
         identity.langVersion = QStringLiteral("L2");
         makeSim(identity);
@@ -591,9 +600,7 @@ private slots:
         QVERIFY(m_sim->isPlugged(kDevice));
     }
 
-    // Method 1 checks the whole package before the first byte goes to the
-    // volume (the boot loader is newer, so "/iap.bin" would go first); a
-    // package without a GAL image is refused by both methods.
+    // Method 1 checks the whole package before "/iap.bin" (newer) goes first; no GAL image: refused by both.
     void refusedPackageLeavesNothing_data()
     {
         QTest::addColumn<int>("method");
@@ -609,11 +616,7 @@ private slots:
     {
         QFETCH(int, method);
         QFETCH(int, broken);
-        VHDevSim::GalIdentity identity;
-        identity.updateMethod = method;
-        identity.bootLoader = QStringLiteral("R001");
-        identity.lang = QStringLiteral("deu");
-        makeSim(identity);
+        makeSim(galIdentity(method, "R001", "deu"));
         const QString font = volume() + QStringLiteral("/Lang/") + VHDevSim::fontFileName(QStringLiteral("deu"));
         const QByteArray fontBefore = readFile(font);
         Package package;
@@ -658,9 +661,7 @@ private slots:
         QVERIFY2(!installed.contains(QStringLiteral("OS=999")), qPrintable(installed.join(',')));
     }
 
-    // An object made in IAP mode (a later run, recover) flashes with what the
-    // first pass chose: the device's language and the carried profile; LANG
-    // given wins; with neither, English.
+    // A later run flashes with the first pass's choice (language, carried profile); LANG given wins; else English.
     void secondPassCarriesTheFirstPassChoice_data()
     {
         QTest::addColumn<bool>("remembered");
@@ -676,9 +677,7 @@ private slots:
         QFETCH(bool, remembered);
         QFETCH(QString, given);
         QFETCH(QString, font);
-        VHDevSim::GalIdentity identity;
-        identity.updateMethod = 2;
-        identity.lang = QStringLiteral("deu");
+        const VHDevSim::GalIdentity identity = galIdentity(2, QString(), "deu");
         makeSim(identity);
         Package package;
         package.profileMajor = 2;
@@ -693,11 +692,8 @@ private slots:
         if (!remembered)
             QVERIFY(QFile::remove(record));
         first.reset();
-        GalPtr stranded(new VHGalDevice);
-        QVERIFY(attachInIapMode(*stranded));
-        QVERIFY(stranded->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_UPDATING));
-        m_sim->clearCommandLog(kDevice);
-        QVERIFY(update(*stranded, zip, nullptr, given));
+        GalPtr stranded = strandedDevice(Road::Update);
+        QVERIFY(stranded && update(*stranded, zip, nullptr, given));
         QVERIFY(!QFileInfo::exists(record)); // flashed: nothing left to carry
         // The image from 0x10000: 4096 bytes of padded image, 100 of header, then the device's font.
         const QByteArray fontBytes = VHDevSim::makeFont(font, 2, package.fontSize);
@@ -708,25 +704,17 @@ private slots:
 
     void badLanguageForTheSecondPass()
     {
-        VHDevSim::GalIdentity identity;
-        identity.updateMethod = 2;
-        makeSim(identity);
+        makeSim(galIdentity(2));
         const QString zip = makePackage(Package());
         QVERIFY(update(*makeDevice(), zip));
-        GalPtr stranded(new VHGalDevice);
-        QVERIFY(attachInIapMode(*stranded));
-        QVERIFY(stranded->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_UPDATING));
-        m_sim->clearCommandLog(kDevice);
+        GalPtr stranded = strandedDevice(Road::Update);
+        QVERIFY(stranded);
         QVERIFY(!update(*stranded, zip, nullptr, QStringLiteral("../../etc")));
         QVERIFY(m_sim->commandLog(kDevice).filter(QStringLiteral("WRITE")).isEmpty());
     }
 
-    // SCSI faults in the second passes (flash in IAP mode) of the update and
-    // the factory restore, at the first, a middle and the last command of a
-    // kind, and right after the points of no return (the first command in
-    // IAP mode follows "/update.ini" and the eject; the first erase). A
-    // success must be a device that starts with the package's software; a
-    // failure must leave a device that the next run brings back.
+    // SCSI faults in the second passes (update, factory restore) at the ends, middles and points of no return:
+    // a success starts with the package's software; a failure leaves a device the next run brings back.
     void scsiFaults_data()
     {
         QTest::addColumn<int>("road");
@@ -797,12 +785,8 @@ private slots:
         QVERIFY2(installed.contains(version), qPrintable(installed.join(',')));
     }
 
-    // Volume faults in the first passes (method 1 writes everything; method 2
-    // writes "/iap.bin" and the instruction before the eject), at the first,
-    // a middle and the last step of each kind. Reported done: the device
-    // installs the package. Failed: no instruction names an incomplete file,
-    // nothing of ours is left where the volume is still there, and the next
-    // run brings the device to the package's software.
+    // Volume faults in the first passes: done installs; failed leaves no instruction beside incomplete files,
+    // nothing of ours where the volume is still there, and the next run installs.
     void volumeFaults_data()
     {
         QTest::addColumn<int>("method");
@@ -829,21 +813,16 @@ private slots:
         QFETCH(int, method);
         QFETCH(int, rule);
         QFETCH(int, step);
-        const int at = step;
         const VHFaultRule fault{VHFaultRule::Kind(rule)};
-        const QByteArray row = VHTestFaultMatrix::describe(QStringLiteral("GAL method %1").arg(method), fault, at);
+        const QByteArray row = VHTestFaultMatrix::describe(QStringLiteral("GAL method %1").arg(method), fault, step);
         GalPtr device = hookedDevice(method);
         QVERIFY(device);
         VHTestFaultMatrix matrix(*m_sim, kDevice);
-        QVERIFY(matrix.setRule(fault, at));
+        QVERIFY(matrix.setRule(fault, step));
         int code = 0;
         const bool ok = update(*device, roadPackage(), &code);
         QVERIFY(matrix.clearRules());
-        if (qEnvironmentVariableIsSet("GAL_FAULT_OUTCOMES")) {
-            QFile outcomes(qEnvironmentVariable("GAL_FAULT_OUTCOMES"));
-            if (outcomes.open(QIODevice::Append))
-                outcomes.write(row + " | " + (ok ? "done" : "failed " + QByteArray::number(code)) + "\n");
-        }
+        qInfo("%s | %s", row.constData(), ok ? "done" : qPrintable(QStringLiteral("failed %1").arg(code)));
         if (ok) {
             verifyInstalls(method, *device);
             return;
@@ -858,8 +837,7 @@ private slots:
         else if (onVolume(QStringLiteral("update.ini"))) // pulled after it: recover has what it needs
             QVERIFY2(fault.kind == VHFaultRule::VolumeVanishAt && QFileInfo::exists(record), row);
         else if (fault.kind != VHFaultRule::VolumeVanishAt) {
-            for (const char *name : {"IMG.bin", "iap.bin", "syncprofile.ini"})
-                QVERIFY2(!onVolume(QString::fromLatin1(name)), row + " " + name);
+            verifyNothingOfOursLeft(row);
             QVERIFY2(!QFileInfo::exists(record), row);
         }
         device.reset();
@@ -880,12 +858,10 @@ private slots:
     {
         QFETCH(qint64, free);
         QFETCH(bool, fits);
-        VHDevSim::GalIdentity identity;
-        identity.bootLoader = QStringLiteral("R001");
         VHDevSim::DriveOptions drive;
         drive.freeBytes = free;
-        m_sim = std::make_unique<VHDevSim>(m_root.path() + QStringLiteral("/sim%1").arg(++m_count));
-        QVERIFY(m_sim->createGal(kDevice, identity, drive));
+        newSim();
+        QVERIFY(m_sim->createGal(kDevice, galIdentity(1, "R001"), drive));
         QVERIFY(m_sim->plug(kDevice));
         VHDaemon::instance()->platform()->setBackend(std::make_unique<VHSimPlatform>(m_sim->root()));
         GalPtr device = makeDevice();

@@ -605,36 +605,19 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("said");
-        QTest::newRow("volume rules") << QStringList{"fault",
-                                                     "WATCH",
-                                                     "--volume-fail-write",
-                                                     "3",
-                                                     "--volume-fail-fsync",
-                                                     "4",
-                                                     "--volume-fail-rename",
-                                                     "5"}
-                                      << QByteArray("WATCH: volumeFailWrite=3 volumeFailFsync=4 volumeFailRename=5\n");
-        QTest::newRow("added to the rules before")
-            << QStringList{"fault",
-                           "WATCH",
-                           "--volume-no-space-from",
-                           "2",
-                           "--volume-vanish-at",
-                           "0x10",
-                           "--volume-corrupt-read",
-                           "1"}
-            << QByteArray("WATCH: volumeFailWrite=3 volumeNoSpaceFrom=2 volumeVanishAt=16 volumeCorruptRead=1\n");
-        QTest::newRow("cleared first") << QStringList{"fault", "WATCH", "--clear", "--volume-corrupt-read", "7"}
-                                       << QByteArray("WATCH: volumeCorruptRead=7\n");
-        QTest::newRow("no SCSI rules on a volume device")
-            << QStringList{"fault", "WATCH", "--fail-command", "1", "--fail-selector", "15"} << QByteArray();
-        QTest::newRow("data folder")
-            << QStringList{"datafault", "--fail-write",    "1", "--fail-fsync",   "2", "--fail-rename",
-                           "3",         "--no-space-from", "4", "--corrupt-read", "5"}
-            << QByteArray("data folder: dataFailWrite=1 dataFailFsync=2 dataFailRename=3 dataNoSpaceFrom=4 "
-                          "dataCorruptRead=5\n");
-        QTest::newRow("data folder cleared")
-            << QStringList{"datafault", "--clear"} << QByteArray("data folder: no faults\n");
+        const auto row = [](const char *name, const char *arguments, const char *said) {
+            QTest::newRow(name) << QString::fromLatin1(arguments).split(QLatin1Char(' ')) << QByteArray(said);
+        };
+        row("volume rules", "fault WATCH --volume-fail-write 3 --volume-fail-fsync 4 --volume-fail-rename 5",
+            "WATCH: volumeFailWrite=3 volumeFailFsync=4 volumeFailRename=5\n");
+        row("added to the rules before",
+            "fault WATCH --volume-no-space-from 2 --volume-vanish-at 0x10 --volume-corrupt-read 1",
+            "WATCH: volumeFailWrite=3 volumeNoSpaceFrom=2 volumeVanishAt=16 volumeCorruptRead=1\n");
+        row("cleared first", "fault WATCH --clear --volume-corrupt-read 7", "WATCH: volumeCorruptRead=7\n");
+        row("no SCSI rules on a volume device", "fault WATCH --fail-command 1 --fail-selector 15", "");
+        row("data folder", "datafault --fail-write 1 --fail-fsync 2 --fail-rename 3 --no-space-from 4 --corrupt-read 5",
+            "data folder: dataFailWrite=1 dataFailFsync=2 dataFailRename=3 dataNoSpaceFrom=4 dataCorruptRead=5\n");
+        row("data folder cleared", "datafault --clear", "data folder: no faults\n");
     }
     void toolSetsStorageFaults()
     {
