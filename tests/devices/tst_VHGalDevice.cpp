@@ -574,49 +574,38 @@ private slots:
         QVERIFY(m_sim->restart(kDevice, 0, &installed));
         QVERIFY2(installed.contains(QStringLiteral("OS=120")), qPrintable(installed.join(',')));
     }
-    // Nothing newer in the package: nothing is written, the device is not sent away, and it says so.
-    void nothingToDo_data()
+    // Nothing newer, or a package refused: nothing is written, the device is not sent away, the code says which.
+    void refusedUpdateLeavesNothing_data()
     {
         QTest::addColumn<int>("method");
         QTest::addColumn<QString>("bootLoader");
-        QTest::newRow("method 2, newer boot loader only") << 2 << QStringLiteral("R001");
-        QTest::newRow("method 2, same boot loader") << 2 << QStringLiteral("R002");
-        QTest::newRow("method 1, same boot loader") << 1 << QStringLiteral("R002");
+        QTest::addColumn<int>("broken"); // -1: a sound package the device already runs
+        QTest::addColumn<int>("code");
+        const int nothing = VHGalDevice::NothingToDo;
+        QTest::newRow("nothing to do: method 2, newer boot loader only") << 2 << "R001" << -1 << nothing;
+        QTest::newRow("nothing to do: method 2, same boot loader") << 2 << "R002" << -1 << nothing;
+        QTest::newRow("nothing to do: method 1, same boot loader") << 1 << "R002" << -1 << nothing;
+        // Method 1 checks the whole package before "/iap.bin" (newer) goes first; no GAL image: refused by both.
+        const int failed = VHGalDevice::Failed;
+        QTest::newRow("parts exceed Size") << 1 << "R001" << 0 << failed;
+        QTest::newRow("short fonts") << 1 << "R001" << 1 << failed;
+        QTest::newRow("no header.bin") << 1 << "R001" << 2 << failed;
+        QTest::newRow("no fonts") << 1 << "R001" << 3 << failed;
+        QTest::newRow("no image: a language pack") << 1 << "R001" << 4 << failed;
+        QTest::newRow("method 2, no image: a language pack") << 2 << "R001" << 4 << failed;
     }
-    void nothingToDo()
+    void refusedUpdateLeavesNothing()
     {
         QFETCH(int, method);
         QFETCH(QString, bootLoader);
-        VHDevSim::GalIdentity identity = galIdentity(method, bootLoader);
-        identity.os = QStringLiteral("120");
-        identity.langVersion = QStringLiteral("L2");
-        makeSim(identity);
-        GalPtr device = makeDevice();
-        int code = 0;
-        QVERIFY(!update(*device, makePackage(Package()), &code));
-        QCOMPARE(code, int(VHGalDevice::NothingToDo));
-        QCOMPARE(device->state(), int(VHClient::STATE_READY));
-        verifyNothingOfOursLeft();
-        QVERIFY(m_sim->isPlugged(kDevice));
-    }
-
-    // Method 1 checks the whole package before "/iap.bin" (newer) goes first; no GAL image: refused by both.
-    void refusedPackageLeavesNothing_data()
-    {
-        QTest::addColumn<int>("method");
-        QTest::addColumn<int>("broken");
-        QTest::newRow("parts exceed Size") << 1 << 0;
-        QTest::newRow("short fonts") << 1 << 1;
-        QTest::newRow("no header.bin") << 1 << 2;
-        QTest::newRow("no fonts") << 1 << 3;
-        QTest::newRow("no image: a language pack") << 1 << 4;
-        QTest::newRow("method 2, no image: a language pack") << 2 << 4;
-    }
-    void refusedPackageLeavesNothing()
-    {
-        QFETCH(int, method);
         QFETCH(int, broken);
-        makeSim(galIdentity(method, "R001", "deu"));
+        QFETCH(int, code);
+        VHDevSim::GalIdentity identity = galIdentity(method, bootLoader, broken < 0 ? QString() : "deu");
+        if (broken < 0) {
+            identity.os = QStringLiteral("120");
+            identity.langVersion = QStringLiteral("L2");
+        }
+        makeSim(identity);
         const QString font = volume() + QStringLiteral("/Lang/") + VHDevSim::fontFileName(QStringLiteral("deu"));
         const QByteArray fontBefore = readFile(font);
         Package package;
@@ -628,12 +617,13 @@ private slots:
             package.fonts.clear();
         package.withImage = broken != 4;
         GalPtr device = makeDevice();
-        int code = 0;
-        QVERIFY(!update(*device, makePackage(package), &code));
-        QCOMPARE(code, int(VHGalDevice::Failed));
+        int got = 0;
+        QVERIFY(!update(*device, makePackage(package), &got));
+        QCOMPARE(got, code);
         QCOMPARE(device->state(), int(VHClient::STATE_READY));
         verifyNothingOfOursLeft();
         QCOMPARE(readFile(font), fontBefore);
+        QVERIFY(m_sim->isPlugged(kDevice));
     }
 
     // Files an earlier, refused update left are not installed with the next one.

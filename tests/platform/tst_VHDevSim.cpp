@@ -534,11 +534,8 @@ private slots:
                                       : selector == 0x0C ? VHDevSim::Flash::Internal
                                                          : VHDevSim::Flash::Loader;
         QVERIFY(m_sim->setFlash(QStringLiteral("P40"), flash, QByteArray(0x2000, char(old))));
-        if (erase == QLatin1String("kept")) {
-            VHSimFaults faults;
-            faults.eraseKeepsData = true;
-            QVERIFY(m_sim->setFaults(QStringLiteral("P40"), faults));
-        }
+        if (erase == QLatin1String("kept"))
+            QVERIFY(m_sim->setFaults(QStringLiteral("P40"), {.eraseKeepsData = true}));
         std::unique_ptr<VHSimScsiDevice> device = firmware(QStringLiteral("P40"));
         QByteArray none(512, '\0');
         if (!erase.isEmpty())
@@ -582,12 +579,10 @@ private slots:
             for (const QChar command : QStringLiteral("WWRW")) {
                 QByteArray buffer(4096, char(0xFF));
                 const bool read = command == QLatin1Char('R');
+                const std::uint8_t opcode = read ? 0x28 : 0x2A, area = read ? 0x10 : 0x0F;
+                const auto direction = read ? VHSimScsiDevice::Read : VHSimScsiDevice::Write;
                 seen +=
-                    send(*device,
-                         {std::uint8_t(read ? 0x28 : 0x2A), 0, 0, 0, 0, 0, std::uint8_t(read ? 0x10 : 0x0F), 0, 8, 0},
-                         read ? VHSimScsiDevice::Read : VHSimScsiDevice::Write, buffer)
-                        ? QLatin1Char('.')
-                        : QLatin1Char('F');
+                    QLatin1Char(send(*device, {opcode, 0, 0, 0, 0, 0, area, 0, 8, 0}, direction, buffer) ? '.' : 'F');
             }
             return seen;
         };
