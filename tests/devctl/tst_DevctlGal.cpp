@@ -1,5 +1,4 @@
-// velora-devctl against a simulated GAL device: refused packages leave the volume and the mode as they were;
-// a package the device already runs is "nothing to do" (exit 4).
+// velora-devctl against a simulated GAL device: refused or current packages leave the volume and the mode.
 
 #include "VHDevSim.h"
 #include "VHTestProcess.h"
@@ -73,6 +72,7 @@ private slots:
         QVERIFY(QDir().mkpath(m_sim->root()));
     }
 
+    // "current": the package the device already runs, nothing to do (exit 4).
     void badInput_data()
     {
         QTest::addColumn<QString>("kind");
@@ -81,11 +81,13 @@ private slots:
         QTest::addColumn<int>("exitCode");
         const QList<std::pair<const char *, const char *>> inputs{
             {"fit", ""},        {"pacer50", ""},     {"pacer40-languages", ""}, {"empty-zip", ""},
-            {"zero-bytes", ""}, {"short-fonts", ""}, {"parts-exceed-size", ""}, {"gal", "../../etc/x"}};
+            {"zero-bytes", ""}, {"short-fonts", ""}, {"parts-exceed-size", ""}, {"gal", "../../etc/x"},
+            {"current", ""}};
         for (int method : {1, 2}) {
             for (const auto &[kind, language] : inputs) {
+                const int code = *language ? 2 : qstrcmp(kind, "current") == 0 ? 4 : 1;
                 QTest::newRow(qPrintable(QStringLiteral("method %1 | %2%3").arg(method).arg(kind, language)))
-                    << QString::fromLatin1(kind) << QString::fromLatin1(language) << method << (*language ? 2 : 1);
+                    << QString::fromLatin1(kind) << QString::fromLatin1(language) << method << code;
             }
         }
     }
@@ -95,9 +97,15 @@ private slots:
         QFETCH(QString, language);
         QFETCH(int, method);
         QFETCH(int, exitCode);
+        const VHGalPackageBuilder::Options gal;
         VHDevSim::GalIdentity identity;
         identity.updateMethod = method;
         identity.bootLoader = QStringLiteral("R001"); // every package's boot loader is newer
+        if (kind == QLatin1String("current")) {
+            identity.os = gal.imageVersion;
+            identity.langVersion = gal.langVersion;
+            identity.bootLoader = gal.bootLoaderVersion;
+        }
         plugDevice(identity);
         const QStringList before = volumeState();
         const QString package = input(kind);
@@ -107,34 +115,13 @@ private slots:
             arguments << language;
         const VHTestRun run = devctl(arguments);
         QCOMPARE(run.code, exitCode);
+        QVERIFY2(run.err.contains("nothing to do") == (exitCode == 4), run.err.constData());
         QCOMPARE(volumeState(), before);
         // Still a volume: restarted, the device is not in IAP mode.
         QVERIFY(m_sim->restart(kName));
         QVERIFY(QFileInfo::exists(m_sim->drivePath(kName) + QStringLiteral("/device.ini")));
     }
 
-    void nothingToDo_data()
-    {
-        QTest::addColumn<int>("method");
-        QTest::newRow("method 1") << 1;
-        QTest::newRow("method 2") << 2;
-    }
-    void nothingToDo()
-    {
-        QFETCH(int, method);
-        const VHGalPackageBuilder::Options gal;
-        VHDevSim::GalIdentity identity;
-        identity.updateMethod = method;
-        identity.os = gal.imageVersion;
-        identity.langVersion = gal.langVersion;
-        identity.bootLoader = gal.bootLoaderVersion;
-        plugDevice(identity);
-        const QStringList before = volumeState();
-        const VHTestRun run = devctl({QStringLiteral("update"), input(QStringLiteral("gal"))});
-        QCOMPARE(run.code, 4);
-        QVERIFY2(run.err.contains("nothing to do"), run.err.constData());
-        QCOMPARE(volumeState(), before);
-    }
     // recover flashes a device left in IAP mode with the first pass's choice unless LANG is given; a folder restores.
     void recover_data()
     {

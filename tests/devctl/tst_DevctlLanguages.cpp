@@ -1,7 +1,5 @@
-// velora-devctl run as a child process against a simulated Pacer40 and
-// Pacer35: language updates given bad input write nothing to the device and
-// exit non-zero; profile-set reaches the Pacer40's flash; records fails with
-// its reason when a region of the store can not be read.
+// velora-devctl against a simulated Pacer40 and Pacer35: bad language input writes nothing, profile-set
+// reaches the flash, records fails with its reason when the store can not be read.
 
 #include "VHDevSim.h"
 #include "VHTestProcess.h"

@@ -1,7 +1,5 @@
-// velora-devctl run as a child process against a simulated Pacer50CR: the
-// two-pass factory restore that waits for the device's own format and
-// finishes when it is back, the same restore finished by a later run, and
-// input that must be refused before anything reaches the volume.
+// velora-devctl against a simulated Pacer50CR: the two-pass factory restore (in one run and across two)
+// and input refused before anything reaches the volume.
 
 #include "VHDevSim.h"
 #include "VHTestProcess.h"

@@ -249,8 +249,7 @@ private slots:
             !QFileInfo::exists(QFileInfo(VHPSFDevice::languageFolder()).path() + QStringLiteral("/Font_ita_01.bft")));
     }
 
-    // Which languages an update writes, from the area, the listing kept in the
-    // data folder and the language named; every refusal leaves the area as it was.
+    // The languages written, from the area, the kept listing and LANG; a refusal leaves the area as it was.
     void languageUpdate_data()
     {
         QTest::addColumn<QByteArray>("area");    // empty: the simulator's
@@ -401,8 +400,7 @@ private slots:
         QCOMPARE(readFile(kept[1]), committed);
     }
 
-    // A rerun after a write-back that stopped behind its erase never backs the
-    // erased flash up, and a new object (which holds no store of its own) writes nothing.
+    // A rerun after a write-back cut behind its erase never backs the erased flash up; a new object writes nothing.
     void rerunAfterFailedWriteBack_data()
     {
         QTest::addColumn<bool>("sameObject");

@@ -545,8 +545,7 @@ private slots:
         QVERIFY(!device().profileChanged());
     }
 
-    // The 1 MiB family's language update: its own directory limit (229, the
-    // directory itself), the listing kept for a rerun, a language named.
+    // The 1 MiB family's language update: its directory limit (229), the listing kept for a rerun, LANG.
     void languageUpdate_data()
     {
         QTest::addColumn<QByteArray>("area");    // empty: the simulator's
