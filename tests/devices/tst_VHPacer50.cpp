@@ -522,19 +522,17 @@ private slots:
         QTest::addColumn<QString>("part");
         QTest::addColumn<QByteArray>("content"); // "-" removes the part
         QTest::addColumn<int>("broken");         // of Total.zip
-        const auto row = [](const char *name, const char *part, const QByteArray &content,
-                            Builder::Broken broken = Builder::Broken::None) {
-            QTest::newRow(name) << QString::fromLatin1(part) << content << int(broken);
-        };
-        row("no Total.zip", "Total.zip", "-");
-        row("no LaunchSec.zip", "LaunchSec.zip", "-");
-        row("no DeviceAp.zip", "DeviceAp.zip", "-");
-        row("empty LaunchSec.zip", "LaunchSec.zip", QByteArray());
-        row("short DeviceAp.zip", "DeviceAp.zip", "PK\x03\x04short");
-        row("DeviceAp.zip without nimbra", "DeviceAp.zip", "other");
-        row("Total.zip without image", "", QByteArray(), Builder::Broken::NoImage);
-        row("Total.zip without checksums", "", QByteArray(), Builder::Broken::NoChecksums);
-        row("Total.zip cut short", "", QByteArray(), Builder::Broken::Truncated);
+        QTest::newRow("no Total.zip") << "Total.zip" << QByteArray("-") << int(Builder::Broken::None);
+        QTest::newRow("no LaunchSec.zip") << "LaunchSec.zip" << QByteArray("-") << int(Builder::Broken::None);
+        QTest::newRow("no DeviceAp.zip") << "DeviceAp.zip" << QByteArray("-") << int(Builder::Broken::None);
+        QTest::newRow("empty LaunchSec.zip") << "LaunchSec.zip" << QByteArray() << int(Builder::Broken::None);
+        QTest::newRow("short DeviceAp.zip")
+            << "DeviceAp.zip" << QByteArray("PK\x03\x04short") << int(Builder::Broken::None);
+        QTest::newRow("DeviceAp.zip without nimbra")
+            << "DeviceAp.zip" << QByteArray("other") << int(Builder::Broken::None);
+        QTest::newRow("Total.zip without image") << QString() << QByteArray() << int(Builder::Broken::NoImage);
+        QTest::newRow("Total.zip without checksums") << QString() << QByteArray() << int(Builder::Broken::NoChecksums);
+        QTest::newRow("Total.zip cut short") << QString() << QByteArray() << int(Builder::Broken::Truncated);
     }
     void restoreFolderLackingPartsIsRefused()
     {
