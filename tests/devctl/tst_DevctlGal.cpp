@@ -1,15 +1,8 @@
-// velora-devctl run as a child process against a simulated GAL device: the
-// packages it must refuse (another family's, empty, cut, broken GAL ones, a
-// path-like LANG) leave nothing on the volume and never send the device into
-// IAP mode; a package the device already runs is "nothing to do" (exit 4).
+// velora-devctl against a simulated GAL device: refused or current packages leave the volume and the mode.
 
 #include "VHDevSim.h"
-#include "VHFitPackageBuilder.h"
-#include "VHGalPackageBuilder.h"
-#include "VHPSFLanguagePackBuilder.h"
-#include "VHPacer50PackageBuilder.h"
-#include "VHTestFiles.h"
 #include "VHTestProcess.h"
+#include "VHTestWrongPackages.h"
 
 #include <QDir>
 #include <QFile>
@@ -59,26 +52,13 @@ class TestDevctlGal : public QObject
         const QString path = file(kind + QStringLiteral(".zip"));
         if (QFileInfo::exists(path))
             return path;
-        bool made = false;
-        VHGalPackageBuilder::Options gal;
-        if (kind == QLatin1String("fit"))
-            made = VHFitPackageBuilder::writePackage(path, VHFitPackageBuilder::Options());
-        else if (kind == QLatin1String("pacer50"))
-            made = VHPacer50PackageBuilder::writeTotal(path, VHPacer50PackageBuilder::Options());
-        else if (kind == QLatin1String("pacer40-languages"))
-            made = VHPSFLanguagePackBuilder::writePackage(path, VHPSFLanguagePackBuilder::Options());
-        else if (kind == QLatin1String("empty-zip")) // the end record alone
-            made = writeFile(path, QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0'));
-        else if (kind == QLatin1String("zero-bytes"))
-            made = writeFile(path, QByteArray());
-        else if (kind == QLatin1String("short-fonts"))
-            made = VHGalPackageBuilder::writePackage(
-                path, VHGalPackageBuilder::broken(VHGalPackageBuilder::Broken::ShortFont));
-        else if (kind == QLatin1String("parts-exceed-size")) {
+        VHGalPackageBuilder::Options gal = VHGalPackageBuilder::broken(VHGalPackageBuilder::Broken::ShortFont);
+        if (kind != QLatin1String("short-fonts"))
+            gal = VHGalPackageBuilder::Options();
+        if (kind == QLatin1String("parts-exceed-size"))
             gal.sizeKiB = QStringLiteral("64"); // the image alone is 200 KiB
-            made = VHGalPackageBuilder::writePackage(path, gal);
-        } else
-            made = VHGalPackageBuilder::writePackage(path, gal);
+        const bool made = kWrongPackageKinds.contains(kind) ? writeWrongPackage(path, kind)
+                                                            : VHGalPackageBuilder::writePackage(path, gal);
         return made ? path : QString();
     }
 
@@ -92,6 +72,7 @@ private slots:
         QVERIFY(QDir().mkpath(m_sim->root()));
     }
 
+    // "current": the package the device already runs, nothing to do (exit 4).
     void badInput_data()
     {
         QTest::addColumn<QString>("kind");
@@ -100,11 +81,13 @@ private slots:
         QTest::addColumn<int>("exitCode");
         const QList<std::pair<const char *, const char *>> inputs{
             {"fit", ""},        {"pacer50", ""},     {"pacer40-languages", ""}, {"empty-zip", ""},
-            {"zero-bytes", ""}, {"short-fonts", ""}, {"parts-exceed-size", ""}, {"gal", "../../etc/x"}};
+            {"zero-bytes", ""}, {"short-fonts", ""}, {"parts-exceed-size", ""}, {"gal", "../../etc/x"},
+            {"current", ""}};
         for (int method : {1, 2}) {
             for (const auto &[kind, language] : inputs) {
+                const int code = *language ? 2 : qstrcmp(kind, "current") == 0 ? 4 : 1;
                 QTest::newRow(qPrintable(QStringLiteral("method %1 | %2%3").arg(method).arg(kind, language)))
-                    << QString::fromLatin1(kind) << QString::fromLatin1(language) << method << (*language ? 2 : 1);
+                    << QString::fromLatin1(kind) << QString::fromLatin1(language) << method << code;
             }
         }
     }
@@ -114,9 +97,15 @@ private slots:
         QFETCH(QString, language);
         QFETCH(int, method);
         QFETCH(int, exitCode);
+        const VHGalPackageBuilder::Options gal;
         VHDevSim::GalIdentity identity;
         identity.updateMethod = method;
         identity.bootLoader = QStringLiteral("R001"); // every package's boot loader is newer
+        if (kind == QLatin1String("current")) {
+            identity.os = gal.imageVersion;
+            identity.langVersion = gal.langVersion;
+            identity.bootLoader = gal.bootLoaderVersion;
+        }
         plugDevice(identity);
         const QStringList before = volumeState();
         const QString package = input(kind);
@@ -126,52 +115,29 @@ private slots:
             arguments << language;
         const VHTestRun run = devctl(arguments);
         QCOMPARE(run.code, exitCode);
+        QVERIFY2(run.err.contains("nothing to do") == (exitCode == 4), run.err.constData());
         QCOMPARE(volumeState(), before);
         // Still a volume: restarted, the device is not in IAP mode.
         QVERIFY(m_sim->restart(kName));
         QVERIFY(QFileInfo::exists(m_sim->drivePath(kName) + QStringLiteral("/device.ini")));
     }
 
-    void nothingToDo_data()
-    {
-        QTest::addColumn<int>("method");
-        QTest::newRow("method 1") << 1;
-        QTest::newRow("method 2") << 2;
-    }
-    void nothingToDo()
-    {
-        QFETCH(int, method);
-        const VHGalPackageBuilder::Options gal;
-        VHDevSim::GalIdentity identity;
-        identity.updateMethod = method;
-        identity.os = gal.imageVersion;
-        identity.langVersion = gal.langVersion;
-        identity.bootLoader = gal.bootLoaderVersion;
-        plugDevice(identity);
-        const QStringList before = volumeState();
-        const VHTestRun run = devctl({QStringLiteral("update"), input(QStringLiteral("gal"))});
-        QCOMPARE(run.code, 4);
-        QVERIFY2(run.err.contains("nothing to do"), run.err.constData());
-        QCOMPARE(volumeState(), before);
-    }
-    // A device left in IAP mode: recover flashes it with what the first pass
-    // chose (kept per UUID in the data folder) unless LANG is given, and says
-    // which language it uses; given a folder it finishes a factory restore.
+    // recover flashes a device left in IAP mode with the first pass's choice unless LANG is given; a folder restores.
     void recover_data()
     {
         QTest::addColumn<QString>("remembered");
         QTest::addColumn<QString>("given");
         QTest::addColumn<QString>("used");
         QTest::addColumn<QString>("source");
-        QTest::newRow("remembered") << "deu" << QString() << "deu"
-                                    << "remembered";
-        QTest::newRow("LANG given") << "deu"
-                                    << "eng"
-                                    << "eng"
-                                    << "given";
-        QTest::newRow("nothing remembered") << QString() << QString() << "eng"
-                                            << "default";
-        QTest::newRow("restore folder") << QString() << QString() << QString() << QString();
+        const auto row = [](const char *name, const char *remembered, const char *given, const char *used,
+                            const char *source) {
+            QTest::newRow(name) << QString::fromLatin1(remembered) << QString::fromLatin1(given)
+                                << QString::fromLatin1(used) << QString::fromLatin1(source);
+        };
+        row("remembered", "deu", "", "deu", "remembered");
+        row("LANG given", "deu", "eng", "eng", "given");
+        row("nothing remembered", "", "", "eng", "default");
+        row("restore folder", "", "", "", "");
     }
     void recover()
     {

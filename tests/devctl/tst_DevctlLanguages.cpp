@@ -1,31 +1,23 @@
-// velora-devctl run as a child process against a simulated Pacer40 and
-// Pacer35: language updates given bad input write nothing to the device and
-// exit non-zero; profile-set reaches the Pacer40's flash; records fails with
-// its reason when a region of the store can not be read.
+// velora-devctl against a simulated Pacer40 and Pacer35: bad language input writes nothing, profile-set
+// reaches the flash, records fails with its reason when the store can not be read.
 
 #include "VHDevSim.h"
-#include "VHFitPackageBuilder.h"
-#include "VHGalPackageBuilder.h"
-#include "VHPSFLanguagePackBuilder.h"
-#include "VHPacer50PackageBuilder.h"
-#include "VHTestFiles.h"
 #include "VHTestProcess.h"
+#include "VHTestWrongPackages.h"
 
 #include <QDir>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <tuple>
+
 namespace {
 
 const QString kPacer40 = QStringLiteral("LINDEN1");
 const QString kPacer35 = QStringLiteral("ASPENS1");
 
-enum class Package { Fit, Gal, Pacer50, Empty, ShortFiles, NoLanguages, Good };
-
 } // namespace
-
-Q_DECLARE_METATYPE(Package)
 
 class TestDevctlLanguages : public QObject
 {
@@ -41,39 +33,19 @@ class TestDevctlLanguages : public QObject
                               QStringList{QStringLiteral("--sim"), root(device), QStringLiteral("--json")} + arguments);
     }
 
-    QString package(Package kind)
+    // A wrong package's kind, or "short-files", "no-languages", "good" language packs.
+    QString package(const QString &kind)
     {
-        const QString path = m_work.filePath(QStringLiteral("pkg%1.zip").arg(int(kind)));
+        const QString path = m_work.filePath(kind + QStringLiteral(".zip"));
         if (QFileInfo::exists(path))
             return path;
         VHPSFLanguagePackBuilder::Options pack;
-        bool made = false;
-        switch (kind) {
-        case Package::Fit:
-            made = VHFitPackageBuilder::writePackage(path, {});
-            break;
-        case Package::Gal:
-            made = VHGalPackageBuilder::writePackage(path, {});
-            break;
-        case Package::Pacer50:
-            made = VHPacer50PackageBuilder::writeTotal(path, {});
-            break;
-        case Package::Empty:
-            // A zip of no entries: its end record alone.
-            made = writeFile(path, QByteArray("PK\x05\x06", 4) + QByteArray(18, char(0)));
-            break;
-        case Package::ShortFiles:
+        if (kind == QLatin1String("short-files"))
             pack.broken = VHPSFLanguagePackBuilder::Broken::ShortFiles;
-            made = VHPSFLanguagePackBuilder::writePackage(path, pack);
-            break;
-        case Package::NoLanguages:
+        if (kind == QLatin1String("no-languages"))
             pack.codes.clear();
-            made = VHPSFLanguagePackBuilder::writePackage(path, pack);
-            break;
-        case Package::Good:
-            made = VHPSFLanguagePackBuilder::writePackage(path, pack);
-            break;
-        }
+        const bool made = kWrongPackageKinds.contains(kind) ? writeWrongPackage(path, kind)
+                                                            : VHPSFLanguagePackBuilder::writePackage(path, pack);
         return made && QFileInfo::exists(path) ? path : QString();
     }
 
@@ -94,31 +66,30 @@ private slots:
     void badLanguageInput_data()
     {
         QTest::addColumn<QString>("device");
-        QTest::addColumn<Package>("package");
+        QTest::addColumn<QString>("package");
         QTest::addColumn<QStringList>("language"); // the LANG argument, when one is given
         QTest::addColumn<int>("code");
+        const QList<std::tuple<const char *, const char *, QStringList, int>> rows{
+            {"a FIT package", "fit", {}, 1},
+            {"a GAL package", "gal", {}, 1},
+            {"a Pacer50 package", "pacer50", {}, 1},
+            {"an empty pack", "empty-zip", {}, 1},
+            {"a pack of short files", "short-files", {}, 1},
+            {"a pack without languages", "no-languages", {}, 1},
+            {"xyz", "good", {"xyz"}, 1},
+            {"../../x", "good", {"../../x"}, 2},
+            {"an empty language list", "good", {""}, 2}};
         for (const QString &device : {kPacer40, kPacer35}) {
-            const QByteArray name = device.toLatin1();
-            QTest::addRow("%s: a FIT package", name.constData()) << device << Package::Fit << QStringList() << 1;
-            QTest::addRow("%s: a GAL package", name.constData()) << device << Package::Gal << QStringList() << 1;
-            QTest::addRow("%s: a Pacer50 package", name.constData())
-                << device << Package::Pacer50 << QStringList() << 1;
-            QTest::addRow("%s: an empty pack", name.constData()) << device << Package::Empty << QStringList() << 1;
-            QTest::addRow("%s: a pack of short files", name.constData())
-                << device << Package::ShortFiles << QStringList() << 1;
-            QTest::addRow("%s: a pack without languages", name.constData())
-                << device << Package::NoLanguages << QStringList() << 1;
-            QTest::addRow("%s: xyz", name.constData()) << device << Package::Good << QStringList{"xyz"} << 1;
-            QTest::addRow("%s: ../../x", name.constData()) << device << Package::Good << QStringList{"../../x"} << 2;
-            QTest::addRow("%s: an empty language list", name.constData())
-                << device << Package::Good << QStringList{""} << 2;
+            for (const auto &[name, package, language, code] : rows)
+                QTest::addRow("%s: %s", qPrintable(device), name)
+                    << device << QString::fromLatin1(package) << language << code;
         }
     }
 
     void badLanguageInput()
     {
         QFETCH(QString, device);
-        QFETCH(Package, package);
+        QFETCH(QString, package);
         QFETCH(QStringList, language);
         QFETCH(int, code);
         const QString zip = this->package(package);

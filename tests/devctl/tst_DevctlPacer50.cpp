@@ -1,15 +1,9 @@
-// velora-devctl run as a child process against a simulated Pacer50CR: the
-// two-pass factory restore that waits for the device's own format and
-// finishes when it is back, the same restore finished by a later run, and
-// input that must be refused before anything reaches the volume.
+// velora-devctl against a simulated Pacer50CR: the two-pass factory restore (in one run and across two)
+// and input refused before anything reaches the volume.
 
 #include "VHDevSim.h"
-#include "VHFitPackageBuilder.h"
-#include "VHGalPackageBuilder.h"
-#include "VHPSFLanguagePackBuilder.h"
-#include "VHPacer50PackageBuilder.h"
-#include "VHTestFiles.h"
 #include "VHTestProcess.h"
+#include "VHTestWrongPackages.h"
 
 #include <QDir>
 #include <QFile>
@@ -126,15 +120,12 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("code");
-        const QString fit = newPath(QStringLiteral("fit")) + ".zip";
-        QVERIFY(VHFitPackageBuilder::writePackage(fit, {}));
-        const QString gal = newPath(QStringLiteral("gal")) + ".zip";
-        QVERIFY(VHGalPackageBuilder::writePackage(gal, {}));
-        const QString language = newPath(QStringLiteral("lang")) + ".zip";
-        QVERIFY(VHPSFLanguagePackBuilder::writePackage(language, {}));
+        QStringList wrong; // fit, gal, language pack, zero bytes
+        for (const char *kind : {"fit", "gal", "pacer40-languages", "zero-bytes"}) {
+            wrong << newPath(QString::fromLatin1(kind)) + ".zip";
+            QVERIFY(writeWrongPackage(wrong.last(), QString::fromLatin1(kind)));
+        }
         const QString good = package(QStringLiteral("9.0.0"));
-        const QString empty = newPath(QStringLiteral("empty")) + ".zip";
-        QVERIFY(writeFile(empty, QByteArray()));
         const QString shortZip = newPath(QStringLiteral("short")) + ".zip";
         QVERIFY(writeFile(shortZip, readFile(good + "/Total.zip").left(300)));
         const QString noAp = package(QStringLiteral("9.0.0"));
@@ -142,10 +133,10 @@ private slots:
         const QString emptyLaunchSec = package(QStringLiteral("9.0.0"));
         QVERIFY(writeFile(emptyLaunchSec + "/LaunchSec.zip", QByteArray()));
 
-        QTest::newRow("FIT package") << QStringList{"update", fit} << 1;
-        QTest::newRow("GAL package") << QStringList{"update", gal} << 1;
-        QTest::newRow("Pacer40 language pack") << QStringList{"update", language} << 1;
-        QTest::newRow("empty archive") << QStringList{"update", empty} << 1;
+        QTest::newRow("FIT package") << QStringList{"update", wrong[0]} << 1;
+        QTest::newRow("GAL package") << QStringList{"update", wrong[1]} << 1;
+        QTest::newRow("Pacer40 language pack") << QStringList{"update", wrong[2]} << 1;
+        QTest::newRow("empty archive") << QStringList{"update", wrong[3]} << 1;
         QTest::newRow("short archive") << QStringList{"update", shortZip} << 1;
         QTest::newRow("restore folder without DeviceAp.zip") << QStringList{"restore", noAp} << 1;
         QTest::newRow("restore folder with an empty LaunchSec.zip") << QStringList{"restore", emptyLaunchSec} << 1;

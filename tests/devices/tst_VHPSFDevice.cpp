@@ -12,11 +12,11 @@
 #include "VHPSFStoreBuilder.h"
 #include "VHSimLayout.h"
 #include "VHSimSCSIService.h"
+#include "VHTestBackups.h"
 #include "VHTestEnv.h"
 #include "VHTestFiles.h"
 #include "VHTestLog.h"
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -84,10 +84,7 @@ private slots:
     void cleanup()
     {
         m_device.reset();
-        // Each test sees its own backups only.
-        const QDir data(VHEnv::instance()->dataFolder());
-        for (const QString &name : data.entryList({QStringLiteral("*.dat")}, QDir::Files))
-            QFile::remove(data.filePath(name));
+        removeFlashBackups();
     }
 
     void attachRefusesBrokenStores_data()
@@ -252,8 +249,7 @@ private slots:
             !QFileInfo::exists(QFileInfo(VHPSFDevice::languageFolder()).path() + QStringLiteral("/Font_ita_01.bft")));
     }
 
-    // Which languages an update writes, from the area, the listing kept in the
-    // data folder and the language named; every refusal leaves the area as it was.
+    // The languages written, from the area, the kept listing and LANG; a refusal leaves the area as it was.
     void languageUpdate_data()
     {
         QTest::addColumn<QByteArray>("area");    // empty: the simulator's
@@ -263,7 +259,6 @@ private slots:
         QTest::addColumn<QString>("named");
         QTest::addColumn<bool>("areaReadFails");
         QTest::addColumn<QStringList>("written"); // empty: refused
-        const QStringList pack{"eng", "deu", "fra"};
         const QByteArray preset = VHDevSim::pacer40LanguageArea("V012", {"eng", "deu"});
         const qsizetype directory = VHPSFLanguageImage::findDirectory(preset);
         QByteArray pulled = preset; // a write cut before the new directory
@@ -272,35 +267,28 @@ private slots:
         VHByteWriter(reversed, directory + 69).u32(229 + 256).u32(229);
         const QByteArray blank(VHPSFLanguageImage::kAreaSize, char(0xFF));
         const QByteArray none;
-        QTest::newRow("the device's languages")
-            << none << none << Broken::None << pack << "" << false << QStringList{"eng", "deu"};
-        QTest::newRow("a language named")
-            << none << none << Broken::None << pack << "fra" << false << QStringList{"fra"};
-        QTest::newRow("area read fails") << none << none << Broken::None << pack << "" << true << QStringList{};
-        QTest::newRow("area read fails, language named")
-            << none << none << Broken::None << pack << "fra" << true << QStringList{};
-        QTest::newRow("another writer's directory")
-            << reversed << none << Broken::None << pack << "" << false << QStringList{"eng", "deu"};
-        QTest::newRow("pulled, listing kept")
-            << pulled << QByteArray("fra\neng\n") << Broken::None << pack << "" << false << QStringList{"fra", "eng"};
-        QTest::newRow("pulled, no listing") << pulled << none << Broken::None << pack << "" << false << QStringList{};
-        QTest::newRow("pulled, language named")
-            << pulled << none << Broken::None << pack << "deu" << false << QStringList{"deu"};
-        QTest::newRow("pulled, listing with a path")
-            << pulled << QByteArray("eng\n../x\n") << Broken::None << pack << "" << false << QStringList{};
-        QTest::newRow("pulled, listing with an unknown code")
-            << pulled << QByteArray("xyz\n") << Broken::None << pack << "" << false << QStringList{};
-        QTest::newRow("pulled, listing of blank lines")
-            << pulled << QByteArray("\n\n") << Broken::None << pack << "" << false << QStringList{};
-        QTest::newRow("blank area") << blank << none << Broken::None << pack << "" << false << QStringList{"eng"};
-        QTest::newRow("empty base image") << none << none << Broken::EmptyBase << pack << "" << false << QStringList{};
-        QTest::newRow("short language files")
-            << none << none << Broken::ShortFiles << pack << "" << false << QStringList{};
-        QTest::newRow("no language files")
-            << none << none << Broken::None << QStringList{} << "" << false << QStringList{};
-        QTest::newRow("unknown language") << none << none << Broken::None << pack << "xyz" << false << QStringList{};
-        QTest::newRow("path as language")
-            << none << none << Broken::None << pack << "../../x" << false << QStringList{};
+        const auto row = [&](const char *name, const QByteArray &area, const QByteArray &listing, const char *named,
+                             bool fails, const QStringList &written, Broken broken = Broken::None,
+                             const QStringList &codes = {"eng", "deu", "fra"}) {
+            QTest::newRow(name) << area << listing << broken << codes << QString::fromLatin1(named) << fails << written;
+        };
+        row("the device's languages", none, none, "", false, QStringList{"eng", "deu"});
+        row("a language named", none, none, "fra", false, QStringList{"fra"});
+        row("area read fails", none, none, "", true, QStringList{});
+        row("area read fails, language named", none, none, "fra", true, QStringList{});
+        row("another writer's directory", reversed, none, "", false, QStringList{"eng", "deu"});
+        row("pulled, listing kept", pulled, QByteArray("fra\neng\n"), "", false, QStringList{"fra", "eng"});
+        row("pulled, no listing", pulled, none, "", false, QStringList{});
+        row("pulled, language named", pulled, none, "deu", false, QStringList{"deu"});
+        row("pulled, listing with a path", pulled, QByteArray("eng\n../x\n"), "", false, QStringList{});
+        row("pulled, listing with an unknown code", pulled, QByteArray("xyz\n"), "", false, QStringList{});
+        row("pulled, listing of blank lines", pulled, QByteArray("\n\n"), "", false, QStringList{});
+        row("blank area", blank, none, "", false, QStringList{"eng"});
+        row("empty base image", none, none, "", false, QStringList{}, Broken::EmptyBase);
+        row("short language files", none, none, "", false, QStringList{}, Broken::ShortFiles);
+        row("no language files", none, none, "", false, QStringList{}, Broken::None, QStringList{});
+        row("unknown language", none, none, "xyz", false, QStringList{});
+        row("path as language", none, none, "../../x", false, QStringList{});
     }
 
     void languageUpdate()
@@ -383,10 +371,7 @@ private slots:
         const QString older = folder + QStringLiteral("pacer40flash.vh1.0-1105A1B2C3D4E5F6.dat");
         QVERIFY(writeFile(oversized, QByteArray(VHPSFDevice::kMaxBackupSize + 1, 'x')));
         QVERIFY(writeFile(older, flash(VHDevSim::Flash::External)));
-        QFile aged(older);
-        QVERIFY(aged.open(QIODevice::ReadWrite)
-                && aged.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
-        aged.close();
+        QVERIFY(ageByADay(older));
         QCOMPARE(device().ownBackups(), QStringList({older, oversized}));
         const QByteArray before = flash(VHDevSim::Flash::External);
         m_sim->clearCommandLog(kName);
@@ -415,8 +400,7 @@ private slots:
         QCOMPARE(readFile(kept[1]), committed);
     }
 
-    // A rerun after a write-back that stopped behind its erase never backs the
-    // erased flash up, and a new object (which holds no store of its own) writes nothing.
+    // A rerun after a write-back cut behind its erase never backs the erased flash up; a new object writes nothing.
     void rerunAfterFailedWriteBack_data()
     {
         QTest::addColumn<bool>("sameObject");

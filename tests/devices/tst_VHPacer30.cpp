@@ -17,12 +17,12 @@
 #include "VHPulsar30.h"
 #include "VHSimLayout.h"
 #include "VHSimSCSIService.h"
+#include "VHTestBackups.h"
 #include "VHTestEnv.h"
 #include "VHTestFiles.h"
 #include "VHTestLog.h"
 #include "VHTestZip.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -111,10 +111,7 @@ private slots:
     void cleanup()
     {
         m_device.reset();
-        // Each test sees its own backups only.
-        const QDir data(VHEnv::instance()->dataFolder());
-        for (const QString &name : data.entryList({QStringLiteral("*.dat")}, QDir::Files))
-            QFile::remove(data.filePath(name));
+        removeFlashBackups();
     }
 
     void writeFileToFlashPadsAndNumbersBlocks_data()
@@ -467,10 +464,7 @@ private slots:
         const QString folder = VHEnv::instance()->dataFolder() + QLatin1Char('/');
         const QString old = folder + QStringLiteral("pacer30flash.vh2.8.0.99.dat");
         QVERIFY(writeFile(old, good));
-        QFile aged(old);
-        QVERIFY(aged.open(QIODevice::ReadWrite)
-                && aged.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
-        aged.close();
+        QVERIFY(ageByADay(old));
         QVERIFY(writeFile(folder + QStringLiteral("pacer30flash.vh1.0-1101A1B2C3D4E5F6.dat"), good));
         QByteArray read;
         QCOMPARE(device().takeCheckedBackup(read), VHScsiFlashClient::Backup::Kept);
@@ -551,8 +545,7 @@ private slots:
         QVERIFY(!device().profileChanged());
     }
 
-    // The 1 MiB family's language update: its own directory limit (229, the
-    // directory itself), the listing kept for a rerun, a language named.
+    // The 1 MiB family's language update: its directory limit (229), the listing kept for a rerun, LANG.
     void languageUpdate_data()
     {
         QTest::addColumn<QByteArray>("area");    // empty: the simulator's

@@ -534,11 +534,8 @@ private slots:
                                       : selector == 0x0C ? VHDevSim::Flash::Internal
                                                          : VHDevSim::Flash::Loader;
         QVERIFY(m_sim->setFlash(QStringLiteral("P40"), flash, QByteArray(0x2000, char(old))));
-        if (erase == QLatin1String("kept")) {
-            VHSimFaults faults;
-            faults.eraseKeepsData = true;
-            QVERIFY(m_sim->setFaults(QStringLiteral("P40"), faults));
-        }
+        if (erase == QLatin1String("kept"))
+            QVERIFY(m_sim->setFaults(QStringLiteral("P40"), {.eraseKeepsData = true}));
         std::unique_ptr<VHSimScsiDevice> device = firmware(QStringLiteral("P40"));
         QByteArray none(512, '\0');
         if (!erase.isEmpty())
@@ -582,12 +579,10 @@ private slots:
             for (const QChar command : QStringLiteral("WWRW")) {
                 QByteArray buffer(4096, char(0xFF));
                 const bool read = command == QLatin1Char('R');
+                const std::uint8_t opcode = read ? 0x28 : 0x2A, area = read ? 0x10 : 0x0F;
+                const auto direction = read ? VHSimScsiDevice::Read : VHSimScsiDevice::Write;
                 seen +=
-                    send(*device,
-                         {std::uint8_t(read ? 0x28 : 0x2A), 0, 0, 0, 0, 0, std::uint8_t(read ? 0x10 : 0x0F), 0, 8, 0},
-                         read ? VHSimScsiDevice::Read : VHSimScsiDevice::Write, buffer)
-                        ? QLatin1Char('.')
-                        : QLatin1Char('F');
+                    QLatin1Char(send(*device, {opcode, 0, 0, 0, 0, 0, area, 0, 8, 0}, direction, buffer) ? '.' : 'F');
             }
             return seen;
         };
@@ -605,36 +600,19 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("said");
-        QTest::newRow("volume rules") << QStringList{"fault",
-                                                     "WATCH",
-                                                     "--volume-fail-write",
-                                                     "3",
-                                                     "--volume-fail-fsync",
-                                                     "4",
-                                                     "--volume-fail-rename",
-                                                     "5"}
-                                      << QByteArray("WATCH: volumeFailWrite=3 volumeFailFsync=4 volumeFailRename=5\n");
-        QTest::newRow("added to the rules before")
-            << QStringList{"fault",
-                           "WATCH",
-                           "--volume-no-space-from",
-                           "2",
-                           "--volume-vanish-at",
-                           "0x10",
-                           "--volume-corrupt-read",
-                           "1"}
-            << QByteArray("WATCH: volumeFailWrite=3 volumeNoSpaceFrom=2 volumeVanishAt=16 volumeCorruptRead=1\n");
-        QTest::newRow("cleared first") << QStringList{"fault", "WATCH", "--clear", "--volume-corrupt-read", "7"}
-                                       << QByteArray("WATCH: volumeCorruptRead=7\n");
-        QTest::newRow("no SCSI rules on a volume device")
-            << QStringList{"fault", "WATCH", "--fail-command", "1", "--fail-selector", "15"} << QByteArray();
-        QTest::newRow("data folder")
-            << QStringList{"datafault", "--fail-write",    "1", "--fail-fsync",   "2", "--fail-rename",
-                           "3",         "--no-space-from", "4", "--corrupt-read", "5"}
-            << QByteArray("data folder: dataFailWrite=1 dataFailFsync=2 dataFailRename=3 dataNoSpaceFrom=4 "
-                          "dataCorruptRead=5\n");
-        QTest::newRow("data folder cleared")
-            << QStringList{"datafault", "--clear"} << QByteArray("data folder: no faults\n");
+        const auto row = [](const char *name, const char *arguments, const char *said) {
+            QTest::newRow(name) << QString::fromLatin1(arguments).split(QLatin1Char(' ')) << QByteArray(said);
+        };
+        row("volume rules", "fault WATCH --volume-fail-write 3 --volume-fail-fsync 4 --volume-fail-rename 5",
+            "WATCH: volumeFailWrite=3 volumeFailFsync=4 volumeFailRename=5\n");
+        row("added to the rules before",
+            "fault WATCH --volume-no-space-from 2 --volume-vanish-at 0x10 --volume-corrupt-read 1",
+            "WATCH: volumeFailWrite=3 volumeNoSpaceFrom=2 volumeVanishAt=16 volumeCorruptRead=1\n");
+        row("cleared first", "fault WATCH --clear --volume-corrupt-read 7", "WATCH: volumeCorruptRead=7\n");
+        row("no SCSI rules on a volume device", "fault WATCH --fail-command 1 --fail-selector 15", "");
+        row("data folder", "datafault --fail-write 1 --fail-fsync 2 --fail-rename 3 --no-space-from 4 --corrupt-read 5",
+            "data folder: dataFailWrite=1 dataFailFsync=2 dataFailRename=3 dataNoSpaceFrom=4 dataCorruptRead=5\n");
+        row("data folder cleared", "datafault --clear", "data folder: no faults\n");
     }
     void toolSetsStorageFaults()
     {
@@ -654,9 +632,9 @@ private slots:
         const QStringList rules = arguments.first() == QLatin1String("fault")
                                       ? m_sim->faults(QStringLiteral("WATCH")).describe()
                                       : m_sim->dataFolderFaults().describe(QStringLiteral("data"));
+        const QByteArray listed = said.mid(said.indexOf(": ") + 2).trimmed();
         if (!said.isEmpty())
-            QCOMPARE(rules.join(QLatin1Char(' ')).toUtf8(),
-                     rules.isEmpty() ? QByteArray() : said.mid(said.indexOf(": ") + 2).trimmed());
+            QCOMPARE(rules.join(QLatin1Char(' ')).toUtf8(), listed == "no faults" ? QByteArray() : listed);
     }
 
     void toolMakesAndRestartsADevice()

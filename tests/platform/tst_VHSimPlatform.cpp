@@ -249,28 +249,22 @@ private slots:
         QTest::addColumn<int>("step");
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("results"); // of five operations
-        QTest::newRow("volume write 3") << "volume" << int(VHFaultRule::VolumeFailWrite) << 3 << "write"
-                                        << "..E..";
-        QTest::newRow("volume fsync 1") << "volume" << int(VHFaultRule::VolumeFailFsync) << 1 << "fsync"
-                                        << "E....";
-        QTest::newRow("volume rename 5") << "volume" << int(VHFaultRule::VolumeFailRename) << 5 << "rename"
-                                         << "....E";
-        QTest::newRow("volume no space 2") << "volume" << int(VHFaultRule::VolumeNoSpaceFrom) << 2 << "write"
-                                           << ".SSSS";
-        QTest::newRow("volume corrupt read 3") << "volume" << int(VHFaultRule::VolumeCorruptRead) << 3 << "read"
-                                               << "..C..";
-        QTest::newRow("data write 2") << "data" << int(VHFaultRule::DataFailWrite) << 2 << "write"
-                                      << ".E...";
-        QTest::newRow("data fsync 5") << "data" << int(VHFaultRule::DataFailFsync) << 5 << "fsync"
-                                      << "....E";
-        QTest::newRow("data rename 1") << "data" << int(VHFaultRule::DataFailRename) << 1 << "rename"
-                                       << "E....";
-        QTest::newRow("data no space 4") << "data" << int(VHFaultRule::DataNoSpaceFrom) << 4 << "write"
-                                         << "...SS";
-        QTest::newRow("data corrupt read 1") << "data" << int(VHFaultRule::DataCorruptRead) << 1 << "read"
-                                             << "C....";
-        QTest::newRow("plain drive untouched") << "plain" << int(VHFaultRule::VolumeFailWrite) << 1 << "write"
-                                               << ".....";
+        const auto row = [](const char *name, const char *place, VHFaultRule::Kind rule, int step, const char *kind,
+                            const char *results) {
+            QTest::newRow(name) << QString::fromLatin1(place) << int(rule) << step << QString::fromLatin1(kind)
+                                << QString::fromLatin1(results);
+        };
+        row("volume write 3", "volume", VHFaultRule::VolumeFailWrite, 3, "write", "..E..");
+        row("volume fsync 1", "volume", VHFaultRule::VolumeFailFsync, 1, "fsync", "E....");
+        row("volume rename 5", "volume", VHFaultRule::VolumeFailRename, 5, "rename", "....E");
+        row("volume no space 2", "volume", VHFaultRule::VolumeNoSpaceFrom, 2, "write", ".SSSS");
+        row("volume corrupt read 3", "volume", VHFaultRule::VolumeCorruptRead, 3, "read", "..C..");
+        row("data write 2", "data", VHFaultRule::DataFailWrite, 2, "write", ".E...");
+        row("data fsync 5", "data", VHFaultRule::DataFailFsync, 5, "fsync", "....E");
+        row("data rename 1", "data", VHFaultRule::DataFailRename, 1, "rename", "E....");
+        row("data no space 4", "data", VHFaultRule::DataNoSpaceFrom, 4, "write", "...SS");
+        row("data corrupt read 1", "data", VHFaultRule::DataCorruptRead, 1, "read", "C....");
+        row("plain drive untouched", "plain", VHFaultRule::VolumeFailWrite, 1, "write", ".....");
     }
     void storageRuleFailsItsStep()
     {
