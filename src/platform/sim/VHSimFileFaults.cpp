@@ -16,17 +16,6 @@ namespace {
 
 std::mutex g_attachMutex;
 
-// Changes with every rewrite of the file (QSettings writes a new file and renames it).
-QByteArray fileStamp(const QString &path)
-{
-    struct stat st
-    {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    return QByteArray::number(quint64(st.st_ino)) + ':' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + ':'
-           + QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ':' + QByteArray::number(qint64(st.st_size));
-}
-
 bool isPlainName(const QString &name)
 {
     return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.startsWith(QLatin1Char('.'));
@@ -155,7 +144,7 @@ VHSimFileFaults::Track *VHSimFileFaults::trackOf(const Target &target, int &erro
     }
     if (target.place == Place::DataFolder) {
         const QString rules = m_root + QLatin1Char('/') + VHSimLayout::kDataFolderRules;
-        const QByteArray stamp = fileStamp(rules);
+        const QByteArray stamp = VHSimLayout::fileStamp(rules);
         if (stamp != m_data.rulesStamp) {
             m_data = Track{stamp, VHSimStorageFaults::readDataFolder(rules), Counts()};
         }
@@ -173,7 +162,7 @@ VHSimFileFaults::Track *VHSimFileFaults::trackOf(const Target &target, int &erro
     device.pulledPlugs.clear();
     const QString record =
         VHSimLayout::deviceFolder(m_root, target.device) + QLatin1Char('/') + VHSimLayout::kDeviceRecord;
-    const QByteArray stamp = fileStamp(record);
+    const QByteArray stamp = VHSimLayout::fileStamp(record);
     if (stamp != device.rulesStamp) {
         device.rulesStamp = stamp;
         device.rules = VHSimFaults::read(record).volume;
@@ -274,7 +263,7 @@ void VHSimFileFaults::pull(const QString &device, int atOperation)
     VHSimFaults faults = VHSimFaults::read(record);
     faults.volume.vanishAt = 0;
     faults.write(record);
-    track.rulesStamp = fileStamp(record);
+    track.rulesStamp = VHSimLayout::fileStamp(record);
     track.rules = faults.volume;
     appendLine(folder + QLatin1Char('/') + VHSimLayout::kCommandLog,
                "VOLUME VANISHED at operation " + QByteArray::number(atOperation) + '\n');

@@ -72,6 +72,17 @@ QString unquoted(const QString &value)
 }
 } // namespace
 
+// Changes with every rewrite of the file (QSettings writes a new file and renames it).
+QByteArray fileStamp(const QString &path)
+{
+    struct stat st
+    {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return QByteArray::number(quint64(st.st_ino)) + ':' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + ':'
+           + QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ':' + QByteArray::number(qint64(st.st_size));
+}
+
 QHash<QString, QString> readSmallIni(const QString &path)
 {
     QHash<QString, QString> values;

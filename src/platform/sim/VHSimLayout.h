@@ -59,6 +59,9 @@ QString deviceFolder(const QString &root, const QString &name);
 // when missing, unreadable, not a file or larger than kMaxSmallFile.
 QHash<QString, QString> readSmallIni(const QString &path);
 
+// Changes with every rewrite of the file (QSettings writes a new file and renames it); empty when missing.
+QByteArray fileStamp(const QString &path);
+
 // Identifies one plugging of a drive: the same folder moved out and back in
 // under a new plug id counts as gone and new.
 QString driveKey(const QString &drivePath);

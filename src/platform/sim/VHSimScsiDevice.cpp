@@ -28,17 +28,6 @@ bool openFlash(QFile &file, const QString &path)
     return file.open(QIODevice::ReadWrite);
 }
 
-// Changes with every rewrite of the file (QSettings writes a new file and renames it).
-QByteArray fileStamp(const QString &path)
-{
-    struct stat st
-    {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    return QByteArray::number(quint64(st.st_ino)) + ':' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + ':'
-           + QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ':' + QByteArray::number(qint64(st.st_size));
-}
-
 } // namespace
 
 VHSimScsiDevice::Identity VHSimScsiDevice::readIdentity(const QString &deviceFolder)
@@ -168,7 +157,7 @@ bool VHSimScsiDevice::execute(const std::uint8_t *cdb, int cdbLength, Direction 
 void VHSimScsiDevice::refreshFaults()
 {
     const QString record = m_folder + QLatin1Char('/') + VHSimLayout::kDeviceRecord;
-    const QByteArray stamp = fileStamp(record);
+    const QByteArray stamp = VHSimLayout::fileStamp(record);
     if (stamp == m_recordStamp)
         return;
     m_recordStamp = stamp;
