@@ -455,7 +455,7 @@ VHResult VHGalDevice::enterIapMode(int fromState, int toState)
 
 VHResult VHGalDevice::recallFirstPass(const QString &language, std::optional<QByteArray> &profile)
 {
-    if (!language.isEmpty() && !VHGalPending::isLanguageCode(language))
+    if (!language.isEmpty() && !VHUtility::isLanguageCode(language))
         return fail("\"" + language + "\" is no language code");
     QString uuid;
     getUUID(uuid);
@@ -700,7 +700,7 @@ VHResult VHGalDevice::rememberForIapMode(const QStringList &languages, const std
 {
     VHGalPending::Record record;
     record.language = languages.value(0);
-    if (!VHGalPending::isLanguageCode(record.language)) {
+    if (!VHUtility::isLanguageCode(record.language)) {
         vhWarning() << "the device's language \"" << record.language << "\" is no code; English is kept";
         record.language = QStringLiteral("eng");
     }

@@ -3,6 +3,7 @@
 #include "VHEnv.h"
 #include "VHIniDocument.h"
 #include "VHSafeFolder.h"
+#include "VHUtility.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,29 +17,11 @@ const QString kGroup = QStringLiteral("GalPending");
 // The profile in Base64 plus a few short lines.
 constexpr qint64 kMaxRecordSize = VHGalPending::kMaxProfileSize * 2;
 
-bool isAsciiAlnum(QChar c)
-{
-    const char16_t u = c.unicode();
-    return (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z');
-}
-
 } // namespace
 
 VHGalPending::VHGalPending(const QString &dataFolder) : m_folder(dataFolder + QStringLiteral("/pending")) {}
 
 VHGalPending VHGalPending::ofDataFolder() { return VHGalPending(VHEnv::instance()->dataFolder()); }
-
-bool VHGalPending::isUsableUuid(const QString &uuid)
-{
-    return !uuid.isEmpty() && uuid.size() <= 64 && std::all_of(uuid.cbegin(), uuid.cend(), isAsciiAlnum);
-}
-
-bool VHGalPending::isLanguageCode(const QString &code)
-{
-    return code.size() == 3 && std::all_of(code.cbegin(), code.cend(), [](QChar c) {
-               return c.unicode() >= u'a' && c.unicode() <= u'z';
-           });
-}
 
 QString VHGalPending::filePathFor(const QString &uuid) const
 {
@@ -52,9 +35,9 @@ bool VHGalPending::store(const QString &uuid, const Record &record, QString *err
             *error = why;
         return false;
     };
-    if (!isUsableUuid(uuid))
+    if (!VHUtility::isUuidFileName(uuid))
         return refuse(QStringLiteral("the device's UUID can not name a file"));
-    if (!isLanguageCode(record.language))
+    if (!VHUtility::isLanguageCode(record.language))
         return refuse(QStringLiteral("\"%1\" is no language code").arg(record.language));
     if (record.profile && record.profile->size() > kMaxProfileSize)
         return refuse(QStringLiteral("the profile is too large to keep"));
@@ -70,11 +53,12 @@ bool VHGalPending::load(const QString &uuid, Record &record) const
 {
     record = Record();
     QByteArray bytes;
-    if (!isUsableUuid(uuid) || !VHSafeFolder::readFileBelow(m_folder, filePathFor(uuid), kMaxRecordSize, bytes))
+    if (!VHUtility::isUuidFileName(uuid)
+        || !VHSafeFolder::readFileBelow(m_folder, filePathFor(uuid), kMaxRecordSize, bytes))
         return false;
     const VHIniDocument ini(bytes);
     const QString language = ini.value(kGroup, QStringLiteral("language"));
-    if (!isLanguageCode(language))
+    if (!VHUtility::isLanguageCode(language))
         return false;
     record.language = language;
     if (ini.contains(kGroup, QStringLiteral("profile"))) {
@@ -89,7 +73,7 @@ bool VHGalPending::load(const QString &uuid, Record &record) const
 
 bool VHGalPending::remove(const QString &uuid) const
 {
-    if (!isUsableUuid(uuid))
+    if (!VHUtility::isUuidFileName(uuid))
         return true;
     const QString path = filePathFor(uuid);
     return !QFileInfo::exists(path) || QFile::remove(path);

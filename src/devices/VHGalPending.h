@@ -32,11 +32,6 @@ public:
     // True also when there was none.
     bool remove(const QString &uuid) const;
 
-    // A UUID read from a device names a file only when it is letters and digits.
-    static bool isUsableUuid(const QString &uuid);
-    // Three lower-case ASCII letters, as "deu".
-    static bool isLanguageCode(const QString &code);
-
     // Where the record of a device is kept.
     QString filePathFor(const QString &uuid) const;
 

@@ -837,7 +837,7 @@ VHResult VHPacer50::restore(const QString &packageFolder)
     if (rootPath().isEmpty() || appPath().isEmpty())
         return VHResult::failure(NoVolume, QStringLiteral("can not get mounted drive"));
     QString uuid;
-    if (!getUUID(uuid) || !VHPacer50RestoreRequest::isUsableUuid(uuid))
+    if (!getUUID(uuid) || !VHUtility::isUuidFileName(uuid))
         return VHResult::failure(Failed,
                                  "the device's UUID \"" + uuid + "\" can not carry a restore across its format");
     VHPacer50RestoreRequest request;

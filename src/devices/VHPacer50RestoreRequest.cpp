@@ -3,12 +3,12 @@
 #include "VHEnv.h"
 #include "VHLog.h"
 #include "VHSafeFolder.h"
+#include "VHUtility.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 
 #include <cstring>
 
@@ -32,12 +32,6 @@ QByteArray digestOf(const QByteArray &body)
 
 QString VHPacer50RestoreRequest::folder() { return VHEnv::instance()->dataFolder() + QLatin1Char('/') + kFolderName; }
 
-bool VHPacer50RestoreRequest::isUsableUuid(const QString &uuid)
-{
-    static const QRegularExpression usable(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
-    return usable.match(uuid).hasMatch();
-}
-
 QByteArray VHPacer50RestoreRequest::toBytes() const
 {
     const QByteArray body = QJsonDocument(QJsonObject{{QStringLiteral("uuid"), uuid},
@@ -57,12 +51,12 @@ bool VHPacer50RestoreRequest::fromBytes(const QByteArray &bytes, VHPacer50Restor
     request.uuid = object.value(QStringLiteral("uuid")).toString();
     request.packageFolder = object.value(QStringLiteral("package")).toString();
     request.requestedAt = qint64(object.value(QStringLiteral("requestedAt")).toDouble());
-    return isUsableUuid(request.uuid);
+    return VHUtility::isUuidFileName(request.uuid);
 }
 
 VHResult VHPacer50RestoreRequest::store(const VHPacer50RestoreRequest &request)
 {
-    if (!isUsableUuid(request.uuid))
+    if (!VHUtility::isUuidFileName(request.uuid))
         return VHResult::failure(kStoreFailed, "the device's UUID can not name its restore request: " + request.uuid);
     VHSafeFolder requests =
         VHSafeFolder::open(VHEnv::instance()->dataFolder(), kFolderName, VHSafeFolder::Durable | VHSafeFolder::Create);
@@ -80,7 +74,7 @@ VHResult VHPacer50RestoreRequest::store(const VHPacer50RestoreRequest &request)
 
 bool VHPacer50RestoreRequest::find(const QString &uuid, VHPacer50RestoreRequest &request)
 {
-    if (!isUsableUuid(uuid))
+    if (!VHUtility::isUuidFileName(uuid))
         return false;
     VHSafeFolder requests = VHSafeFolder::open(folder(), QString());
     if (!requests.isValid() || requests.kindOf(fileName(uuid)) == VHSafeFolder::Kind::Missing)
@@ -96,7 +90,7 @@ bool VHPacer50RestoreRequest::find(const QString &uuid, VHPacer50RestoreRequest 
 
 bool VHPacer50RestoreRequest::remove(const QString &uuid)
 {
-    if (!isUsableUuid(uuid) || !QFileInfo::exists(folder()))
+    if (!VHUtility::isUuidFileName(uuid) || !QFileInfo::exists(folder()))
         return true;
     VHSafeFolder requests = VHSafeFolder::open(folder(), QString());
     if (!requests.isValid() || !requests.removeFile(fileName(uuid)))

@@ -19,8 +19,6 @@ public:
 
     // The data folder's requests ("<data folder>/pacer50restore").
     static QString folder();
-    // A UUID that can name a request file: 1 to 64 letters, digits, "-" or "_".
-    static bool isUsableUuid(const QString &uuid);
 
     // Replaces the device's request whole, flushed with its folder.
     static VHResult store(const VHPacer50RestoreRequest &request);

@@ -186,6 +186,24 @@ bool isSafePathComponent(const QString &name)
     return !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
 }
 
+bool isUuidFileName(const QString &uuid)
+{
+    if (uuid.isEmpty() || uuid.size() > 64)
+        return false;
+    return std::all_of(uuid.cbegin(), uuid.cend(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') || u == u'_'
+               || u == u'-';
+    });
+}
+
+bool isLanguageCode(const QString &code)
+{
+    return code.size() == 3 && std::all_of(code.cbegin(), code.cend(), [](QChar c) {
+               return c.unicode() >= u'a' && c.unicode() <= u'z';
+           });
+}
+
 QString findDeviceIni(const QString &root)
 {
     return firstIdentityFile(root, QString(), QStringLiteral("device.ini"), QStringLiteral("Device.ini"));

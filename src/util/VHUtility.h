@@ -22,6 +22,13 @@ using CopyProgress = std::function<void(qint64 done, qint64 total)>;
 // "/", "\\" or NUL.
 bool isSafePathComponent(const QString &name);
 
+// A device UUID that may name a file of its own in the data folder: 1 to 64
+// ASCII letters, digits, "_" or "-".
+bool isUuidFileName(const QString &uuid);
+// The form of a language code a user or a device names: three lower-case
+// ASCII letters, as "deu".
+bool isLanguageCode(const QString &code);
+
 // The identity file of a volume: a regular file, never a link, found in any
 // spelling as on FAT, lower case first; empty when there is none.
 QString findDeviceIni(const QString &root);

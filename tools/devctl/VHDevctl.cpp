@@ -15,6 +15,7 @@
 #include "VHPlatform.h"
 #include "VHUpdateDecision.h"
 #include "VHUpdatesFolder.h"
+#include "VHUtility.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -546,7 +547,7 @@ int VHDevctl::runUpdate()
     // A LANG given blank names no language; it is not "keep the device's".
     if (m_arguments.size() > 1 && language.trimmed().isEmpty())
         return fail(BadUsage, QStringLiteral("LANG names no language"));
-    if (!language.isEmpty() && !VHGalPending::isLanguageCode(language))
+    if (!language.isEmpty() && !VHUtility::isLanguageCode(language))
         return fail(BadUsage,
                     QStringLiteral("LANG is a three-letter language code such as \"deu\", not \"%1\"").arg(language));
     if (package.isEmpty()) {
@@ -711,7 +712,7 @@ int VHDevctl::runRecover()
     if (!QFileInfo(package).isFile() && !restoring)
         return fail(BadUsage, QStringLiteral("no such package file or restore folder: ") + package);
     const QString language = m_arguments.value(1);
-    if (!language.isEmpty() && (restoring || !VHGalPending::isLanguageCode(language)))
+    if (!language.isEmpty() && (restoring || !VHUtility::isLanguageCode(language)))
         return fail(BadUsage,
                     QStringLiteral("LANG is a three-letter language code such as \"deu\", not \"%1\"").arg(language));
     const VHDeviceFactory factory = VHDeviceRegistry::instance().factory(VHDeviceRegistry::kGalRole);

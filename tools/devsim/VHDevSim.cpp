@@ -6,6 +6,7 @@
 #include "VHPSFStoreBuilder.h"
 
 #include "VHSimLayout.h"
+#include "VHUtility.h"
 #include "corvo_builder.h"
 
 #include <QDateTime>
@@ -249,11 +250,6 @@ corvotest::ProfileBuilder galProfile(const VHDevSim::GalIdentity &identity)
     return profile;
 }
 
-bool isLanguageCode(const QString &code)
-{
-    static const QRegularExpression letters(QStringLiteral("^[a-z]{3}$"));
-    return letters.match(code).hasMatch();
-}
 } // namespace
 
 QByteArray VHDevSim::makeFont(const QString &code, quint32 version, int size)
@@ -274,7 +270,7 @@ bool VHDevSim::writeGalFiles(const QString &volume, const GalIdentity &identity)
         || !QDir().mkpath(volume + QStringLiteral("/Lang")))
         return false;
     QStringList codes{QStringLiteral("eng")};
-    if (isLanguageCode(identity.lang) && !codes.contains(identity.lang))
+    if (VHUtility::isLanguageCode(identity.lang) && !codes.contains(identity.lang))
         codes.append(identity.lang);
     for (const QString &code : std::as_const(codes)) {
         if (!writeFile(volume + QStringLiteral("/Lang/") + fontFileName(code), makeFont(code, identity.fontVersion)))
