@@ -23,7 +23,7 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD" --parallel 2 --target veloraupdate veloraupdate-demo velora-devsim velora-pkgserver
 # Built from tools/demo beside the updater, whose Resources folder it shares.
 DRIVER="$BUILD/src/app/veloraupdate-demo"
-PATH="$PWD/$BUILD/tools/devsim:$PATH"
+PATH="$PWD/$BUILD/testing/devsim:$PATH"
 export PATH
 
 WORK="${DEMO_WORK:-$(mktemp -d /tmp/veloraupdate-demo.XXXXXX)}"
@@ -33,7 +33,7 @@ echo "demo: data in $WORK"
 
 if [ -n "${DISPLAY:-}" ] && [ "${DEMO_HEADLESS:-0}" != 1 ]; then
     echo "demo: after \"Update\", restart the simulated watch from another terminal with"
-    echo "      $PWD/$BUILD/tools/devsim/velora-devsim --root $WORK/sim restart WATCH"
+    echo "      $PWD/$BUILD/testing/devsim/velora-devsim --root $WORK/sim restart WATCH"
     exec "$DRIVER" --work "$WORK" --serve
 fi
 

@@ -29,9 +29,9 @@ sources() {
     if [ "$#" -gt 0 ]; then
         printf '%s\n' "$@"
     elif git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-        git ls-files --cached --others --exclude-standard -- src tools tests corvolib
+        git ls-files --cached --others --exclude-standard -- src tools testing tests corvolib
     else
-        find src tools tests corvolib -type f
+        find src tools testing tests corvolib -type f
     fi | grep -E '\.(c|cpp|h)$' || true
 }
 

@@ -6,7 +6,7 @@ if(NOT DEFINED MIN_HOPS)
     set(MIN_HOPS 1)
 endif()
 string(REPLACE "," ";" DOCS "${DOCS}")
-set(path_pattern "^(src|tools|tests|corvolib|scripts|docs|cmake|resources)/[A-Za-z0-9_./+-]*$")
+set(path_pattern "^(src|tools|testing|tests|corvolib|scripts|docs|cmake|resources)/[A-Za-z0-9_./+-]*$")
 set(identifier "[A-Za-z_][A-Za-z0-9_]*")
 
 # True when `text` holds `name(` not preceded by part of a longer identifier.
