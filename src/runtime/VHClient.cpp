@@ -70,6 +70,18 @@ bool VHClient::isBetweenPasses()
     return current == STATE_UPDATING || current == STATE_RESTORING;
 }
 
+QString VHClient::errorText() const
+{
+    QMutexLocker lock(&m_errorTextMutex);
+    return m_errorText;
+}
+
+void VHClient::setErrorText(const QString &text)
+{
+    QMutexLocker lock(&m_errorTextMutex);
+    m_errorText = text;
+}
+
 bool VHClient::actionFailed(int &code) const
 {
     code = m_errorCode;
@@ -228,10 +240,12 @@ void VHClient::run()
 {
     if (!isBetweenPasses() && !setStateWithMatch(STATE_READY, STATE_OUT_OF_SERVICE)) {
         vhCritical() << "VHClient::run() : device is busy in action=" << m_action.load();
+        setErrorText(QStringLiteral("the device is busy with another action"));
         m_errorFlag = true;
         return;
     }
     setTerminationEnabled(true);
+    setOutcome(0, QString(), true);
     resetProgress();
     m_history.hashPackage();
     VHLinuxExceptionHandler handler;
@@ -354,6 +368,8 @@ bool VHClient::failPendingUpdate()
     }
     m_action = ActionIdle;
     m_errorFlag = true;
+    if (errorText().isEmpty())
+        setErrorText(QStringLiteral("the device did not come back after its restart"));
     emitDoneSignal(action);
     if (m_manager)
         m_manager->notifyActionDone(this, action);
@@ -379,6 +395,7 @@ void VHClient::emitDoneSignal(int action)
         emit getShareDataDone(m_shareDataArgs);
     else if (action == ActionBatch)
         emit batchDone(m_shareDataArgs);
+    emit actionFinished(action, !m_errorFlag, m_errorCode, errorText());
 }
 
 // ---- common bodies ----------------------------------------------------------
@@ -480,6 +497,7 @@ bool VHClient::writeFlashFile(const QString &path, const QString &name, std::uin
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         vhCritical() << "can not open file: " << ("\"" + path + "\"");
+        setErrorText("can not open " + path);
         m_errorFlag = true;
         return false;
     }
@@ -488,6 +506,7 @@ bool VHClient::writeFlashFile(const QString &path, const QString &name, std::uin
     const bool written = service && service->writeFlashBlocks(bytes, selector, bytes.size(), blockSize, 0);
     if (!written) {
         vhCritical() << failure << ("\"" + name + "\"");
+        setErrorText(QLatin1String(failure) + QLatin1Char(' ') + name);
         m_errorFlag = true;
     }
     return written;

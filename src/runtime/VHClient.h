@@ -187,6 +187,10 @@ public:
     bool actionFailed(int &code) const;
     bool errorFlag() const { return m_errorFlag; }
     int errorCode() const { return m_errorCode; }
+    // The last action's reason in words: why it failed, or why it wrote nothing; empty otherwise.
+    QString errorText() const;
+    // False when the last action succeeded without writing anything (already up to date).
+    bool actionChanged() const { return m_changed; }
     int currentAction() const { return m_action; }
     QVariantList resultList() const { return m_results; }
     // The software version followed by the second component version, empty texts left out.
@@ -231,6 +235,8 @@ signals:
     void getShareDataDone(VHClientShareData data);
     void updateComponentDone();
     void batchDone(VHClientShareData data);
+    // Every action's end, beside its own Done signal: the result with its reason, for every front end.
+    void actionFinished(int action, bool ok, int errorCode, const QString &errorText);
     // The action's own progress, 0.0 to 1.0, as the model reports it.
     void progressChanged(float value);
 
@@ -242,6 +248,15 @@ protected:
     // Stores the action code and starts the worker thread; false when busy.
     bool startAction(int code);
     void setErrorCode(int code) { m_errorCode = code; }
+    void setErrorText(const QString &text);
+    void setActionChanged(bool changed) { m_changed = changed; }
+    // A family's result of the running action: code, reason and whether it wrote anything.
+    void setOutcome(int code, const QString &reason, bool changed)
+    {
+        setErrorCode(code);
+        setErrorText(reason);
+        setActionChanged(changed);
+    }
     void setErrorFlag(bool on) { m_errorFlag = on; }
     // A first pass that hands its end to a later pass changes the action reported then.
     void setCurrentAction(int action) { m_action = action; }
@@ -263,6 +278,9 @@ private:
 
     std::atomic<bool> m_errorFlag{false};
     std::atomic<int> m_errorCode{0};
+    std::atomic<bool> m_changed{true};
+    mutable QMutex m_errorTextMutex;
+    QString m_errorText;
     QString m_firstArg;
     QString m_secondArg;
     int m_alpFlag = 0;

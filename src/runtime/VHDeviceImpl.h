@@ -33,11 +33,11 @@ protected:
         return service ? service->rootPath() : QString();
     }
 
-    // The end of every action: the code set, a failure's reason logged at
-    // critical level; whether it succeeded.
+    // The end of every action: code, reason and change kept for the front ends,
+    // a failure's reason logged at critical level; whether it succeeded.
     bool finish(const VHResult &result)
     {
-        setErrorCode(result.code);
+        setOutcome(result.code, result.reason, result.changed);
         if (!result)
             vhCritical() << result.reason;
         return result.ok;
