@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds the Debian packages and checks them: desktop entry, AppStream
-# metadata, lintian (no errors; warnings are listed), and, as root, installs
-# them, runs the installed programs, checks the udev rule's place and removes
-# and purges them again.
+# metadata, lintian (no errors; warnings are listed), the documentation in
+# the package, and, as root, installs them, runs the installed programs,
+# checks the udev rule's and the documentation's place and removes and purges
+# them again.
 set -eu
 cd "$(dirname "$0")/.."
 start=$(date +%s)
@@ -24,6 +25,14 @@ echo "package-check: lintian"
 # Root is where CI runs; lintian only advises against it.
 lintian --fail-on error --no-tag-display-limit "$DEB" "$DEV"
 
+echo "package-check: documentation"
+for doc in README.md.gz NEWS.gz copyright changelog.gz; do
+    if ! dpkg-deb -c "$DEB" | grep -q "\./usr/share/doc/veloraupdate/$doc\$"; then
+        echo "package-check: /usr/share/doc/veloraupdate/$doc is not in the package" >&2
+        exit 1
+    fi
+done
+
 if [ "$(id -u)" -ne 0 ]; then
     echo "package-check: not root, installing skipped"
     exit 0
@@ -43,6 +52,8 @@ test -f /usr/lib/modules-load.d/veloraupdate.conf
 test -f /usr/include/corvolib.h
 test -f /usr/share/metainfo/com.velora.veloraupdate.metainfo.xml
 test -f /usr/share/icons/hicolor/48x48/apps/veloraupdate.png
+zcat /usr/share/doc/veloraupdate/README.md.gz | grep -q '^# VeloraUpdate'
+zcat /usr/share/doc/veloraupdate/NEWS.gz | grep -q '^VeloraUpdate NEWS'
 
 echo "package-check: remove and purge"
 installed=$(dpkg -L veloraupdate veloraupdate-dev | while read -r f; do [ -f "$f" ] && echo "$f"; done)

@@ -20,8 +20,8 @@ function(has_call_form text name out)
 endfunction()
 
 # A hop holds when the file has `Scope::function(`, or, for members defined in
-# a class body or functions inside `namespace Scope {`, both the scope and the
-# function.
+# a class body (`struct [[nodiscard]] Scope` too) or functions inside
+# `namespace Scope {`, both the scope and the function.
 function(check_hop file symbol out)
     file(READ "${ROOT}/${file}" text)
     string(REGEX REPLACE "^(.*)::(${identifier})$" "\\1" scope "${symbol}")
@@ -35,7 +35,7 @@ function(check_hop file symbol out)
             set(ok TRUE)
         else()
             string(REGEX REPLACE "^.*::" "" innermost "${scope}")
-            string(REGEX MATCH "(class|struct|namespace) ${innermost}[^A-Za-z0-9_;]" holder "${text}")
+            string(REGEX MATCH "(class|struct|namespace)( \\[\\[[a-z_]+\\]\\])? ${innermost}[^A-Za-z0-9_;]" holder "${text}")
             if(holder)
                 has_call_form("${text}" "${name}" ok)
             endif()
