@@ -26,8 +26,9 @@ echo "package-check: lintian"
 lintian --fail-on error --no-tag-display-limit "$DEB" "$DEV"
 
 echo "package-check: documentation"
+contents=$(dpkg-deb -c "$DEB")
 for doc in README.md.gz NEWS.gz copyright changelog.gz; do
-    if ! dpkg-deb -c "$DEB" | grep -q "\./usr/share/doc/veloraupdate/$doc\$"; then
+    if ! printf '%s\n' "$contents" | grep -q "\./usr/share/doc/veloraupdate/$doc\$"; then
         echo "package-check: /usr/share/doc/veloraupdate/$doc is not in the package" >&2
         exit 1
     fi
