@@ -533,7 +533,8 @@ int VHDevctl::runList()
 
 int VHDevctl::runInfo()
 {
-    const VHDevctlDevice shown = VHDevctlDevice::ofClient(*putDevice(device()));
+    const VHDevctlDevice shown = VHDevctlDevice::ofClient(*device());
+    m_result.insert(QStringLiteral("device"), shown.toJson());
     say(QStringLiteral("model:     ") + shown.model);
     say(QStringLiteral("family:    ") + (shown.family.isEmpty() ? QStringLiteral("(unknown)") : shown.family));
     say(QStringLiteral("uuid:      ") + shown.uuid);
