@@ -76,6 +76,18 @@ Documented helpNames(const QString &help)
     return names;
 }
 
+// The value at "devices/0/version"; undefined when the path leads nowhere.
+QJsonValue valueAt(const QJsonObject &document, const QString &path)
+{
+    QJsonValue value = document;
+    for (const QString &step : path.split(QLatin1Char('/'))) {
+        bool index = false;
+        const int at = step.toInt(&index);
+        value = index ? value.toArray().at(at) : value.toObject().value(step);
+    }
+    return value;
+}
+
 } // namespace
 
 class TestDevctlContract : public QObject
@@ -161,11 +173,12 @@ class TestDevctlContract : public QObject
                && sim.boot(QStringLiteral("IAP1")) && sim.plug(QStringLiteral("IAP1"));
     }
 
-    static void row(const char *device, const QStringList &arguments, int exitCode)
+    // `nulls`: paths ("devices/0/version") of values the device does not know.
+    static void row(const char *device, const QStringList &arguments, int exitCode, const QStringList &nulls = {})
     {
         QTest::newRow(
             qPrintable(QStringLiteral("%1 | %2").arg(QLatin1String(device), arguments.join(QLatin1Char(' ')))))
-            << QString::fromLatin1(device) << arguments << exitCode;
+            << QString::fromLatin1(device) << arguments << exitCode << nulls;
     }
 
     VHTestRun devctl(const QString &device, const QStringList &arguments)
@@ -200,12 +213,13 @@ private slots:
         QTest::addColumn<QString>("device");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("nulls");
         row("fit", {"list"}, 0);
         row("fit", {"info"}, 0);
         row("fit", {"check"}, 0);
         row("fit", {"update", "@fit.zip"}, 0);
         row("fit", {"workouts", "@fit.zip"}, 0);
-        row("fit", {"gps"}, 0);
+        row("fit", {"gps"}, 0, {"deviceDate"}); // the device never had assist data
         row("fit", {"gps"}, 4);
         row("fit", {"history"}, 0);
         row("fit", {"update", "@missing"}, 2);
@@ -242,7 +256,7 @@ private slots:
         row("none", {"info"}, 3);
         row("two", {"list"}, 0);
         row("two", {"info"}, 2);
-        row("iap", {"list"}, 0);
+        row("iap", {"list"}, 0, {"devices/0/version", "devices/0/family"});
         row("iap", {"recover", "@gal.zip"}, 0);
     }
     void everyDocumentMatchesTheSchema()
@@ -250,12 +264,15 @@ private slots:
         QFETCH(QString, device);
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
+        QFETCH(QStringList, nulls);
         const VHTestRun run = devctl(device, arguments);
         QVERIFY2(!run.json.isEmpty(), run.out.constData());
         const QString violations = schemaViolations(run.out);
         QVERIFY2(violations.isEmpty(), qPrintable(violations + QString::fromUtf8(run.out)));
         QVERIFY2(run.code == exitCode, run.err.constData());
         QCOMPARE(run.json.value(QStringLiteral("exitCode")).toInt(), exitCode);
+        for (const QString &path : std::as_const(nulls))
+            QVERIFY2(valueAt(run.json, path).isNull(), qPrintable(path));
     }
 
     // The schema is no rubber stamp: a document that breaks the contract is refused.
