@@ -21,8 +21,23 @@ namespace {
 
 const QString kIapMarker = QStringLiteral("IAP I");
 
+// The versions an identity file names, as the device object of its family
+// reports them: a FIT device compares a version composed of its images'.
+void readVersions(const VHIniDocument &ini, bool fit, VHDevctlDevice &identity)
+{
+    const auto versionOf = [&ini](const QString &kind) { return ini.value(kind, QStringLiteral("Version")).trimmed(); };
+    identity.version = fit ? VHFitDevice::composedVersion(versionOf) : versionOf(QStringLiteral("OS"));
+    identity.versions.insert(QStringLiteral("software"), identity.version);
+    // The other families name more versions in other files; the device object reads them.
+    if (fit) {
+        identity.versions.insert(QStringLiteral("image"), versionOf(QStringLiteral("OS")));
+        identity.versions.insert(QStringLiteral("bootloader"), versionOf(QStringLiteral("BootLoader")));
+    }
+    identity.versions.removeIf([](const auto &entry) { return entry.value().isEmpty(); });
+}
+
 // The identity file of a drive: "/System/device.txt" first, else "/device.ini";
-// it fills the family, UUID, model and version.
+// it fills the UUID, model and versions.
 bool readIdentity(const QString &drive, VHDevctlDevice &identity)
 {
     for (const bool fit : {true, false}) {
@@ -34,7 +49,7 @@ bool readIdentity(const QString &drive, VHDevctlDevice &identity)
         identity.identifiedByDeviceTxt = fit;
         identity.uuid = ini.value(QStringLiteral("UUID"), QStringLiteral("UUID")).trimmed();
         identity.model = ini.value(QStringLiteral("MODEL"), QStringLiteral("Model")).trimmed();
-        identity.version = ini.value(QStringLiteral("OS"), QStringLiteral("Version")).trimmed();
+        readVersions(ini, fit, identity);
         return true;
     }
     return false;
@@ -155,6 +170,13 @@ VHDevctlDevice scsiDevice(VHDeviceService &found)
     } else {
         device.model = row.modelName;
         device.family = familyOfFactory(row.factory);
+        // What the flash-written families report as their versions.
+        if (service) {
+            device.version = QString::fromLatin1(service->productTag()).trimmed();
+            device.versions.insert(QStringLiteral("software"), device.version);
+            device.versions.insert(QStringLiteral("bootloader"), QString::fromLatin1(service->iapTag()).trimmed());
+            device.versions.removeIf([](const auto &entry) { return entry.value().isEmpty(); });
+        }
     }
     if (open)
         service->closeClient();
@@ -272,8 +294,6 @@ QList<VHDevctlDevice> scan(VHPlatformInterface &backend, const VHModelTable &kno
         device.transport = QStringLiteral("volume");
         device.node = drive;
         device.family = familyOfVolume(device, knownRows);
-        if (!device.version.isEmpty())
-            device.versions.insert(QStringLiteral("software"), device.version);
         devices.append(device);
     }
     VHModelTable rows = knownRows;

@@ -275,6 +275,27 @@ private slots:
             QVERIFY2(valueAt(run.json, path).isNull(), qPrintable(path));
     }
 
+    // list, before the runtime starts, and info, from the device object, show one device alike;
+    // info may know more versions, never other ones.
+    void listAndInfoShowTheSameDevice_data()
+    {
+        QTest::addColumn<QString>("device");
+        for (const char *device : {"fit", "gal", "pacer50", "pacer40", "pacer30"})
+            QTest::newRow(device) << QString::fromLatin1(device);
+    }
+    void listAndInfoShowTheSameDevice()
+    {
+        QFETCH(QString, device);
+        QJsonObject listed = devctl(device, {QStringLiteral("list")}).json[QStringLiteral("devices")][0].toObject();
+        QJsonObject shown = devctl(device, {QStringLiteral("info")}).json[QStringLiteral("device")].toObject();
+        const QJsonObject listedVersions = listed.take(QStringLiteral("versions")).toObject();
+        const QJsonObject shownVersions = shown.take(QStringLiteral("versions")).toObject();
+        QVERIFY(!listed.isEmpty());
+        QCOMPARE(listed, shown);
+        for (auto it = listedVersions.begin(); it != listedVersions.end(); ++it)
+            QCOMPARE(shownVersions.value(it.key()), it.value());
+    }
+
     // The schema is no rubber stamp: a document that breaks the contract is refused.
     void schemaRefusesBrokenDocuments_data()
     {
