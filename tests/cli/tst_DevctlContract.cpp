@@ -9,6 +9,7 @@
 #include "VHTestProcess.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -271,6 +272,9 @@ private slots:
         QVERIFY2(violations.isEmpty(), qPrintable(violations + QString::fromUtf8(run.out)));
         QVERIFY2(run.code == exitCode, run.err.constData());
         QCOMPARE(run.json.value(QStringLiteral("exitCode")).toInt(), exitCode);
+        // The log named is the one the program wrote.
+        if (const QString log = run.json.value(QStringLiteral("log")).toString(); !log.isEmpty())
+            QVERIFY2(QFileInfo(log).isFile() && QFileInfo(log).size() > 0, qPrintable(log));
         for (const QString &path : std::as_const(nulls))
             QVERIFY2(valueAt(run.json, path).isNull(), qPrintable(path));
     }
