@@ -46,6 +46,8 @@ QT_QPA_PLATFORM=offscreen /usr/bin/veloraupdate --version
 QT_QPA_PLATFORM=offscreen /usr/bin/veloraupdate --help >/dev/null
 if dpkg -L veloraupdate | grep -qx /usr/bin/velora-devctl; then
     QT_QPA_PLATFORM=offscreen /usr/bin/velora-devctl --help >/dev/null
+    QT_QPA_PLATFORM=offscreen /usr/bin/velora-devctl --version
+    test -f /usr/share/veloraupdate/velora-devctl.schema.json
 fi
 test -f /usr/lib/udev/rules.d/70-veloraupdate.rules
 grep -q 'TAG+="uaccess"' /usr/lib/udev/rules.d/70-veloraupdate.rules

@@ -58,6 +58,38 @@ QString versionOf(VHClient *device)
 }
 
 constexpr int kProgressIntervalMs = 200;
+constexpr const char *kLogFileName = "velora-devctl.log";
+
+// The fields every result document carries, where the command set none.
+void completeResult(QJsonObject &result, int exitCode)
+{
+    const bool ok = exitCode == VHDevctl::Done;
+    // A command that found nothing to do may have said so only on standard output.
+    const QString reason =
+        result.value(QStringLiteral("error"))
+            .toString(exitCode == VHDevctl::NothingToDo ? QStringLiteral("nothing to do") : QStringLiteral("failed"));
+    if (!result.contains(QStringLiteral("errorCode")))
+        result.insert(QStringLiteral("errorCode"), 0);
+    if (!result.contains(QStringLiteral("errorText")))
+        result.insert(QStringLiteral("errorText"), ok ? QString() : reason);
+    if (!result.contains(QStringLiteral("changed")))
+        result.insert(QStringLiteral("changed"), ok && g_device && g_device->actionChanged());
+    // The log exists once the runtime started; a usage error stops before.
+    if (!ok && !result.contains(QStringLiteral("log")) && VHEnv::instance()->isInitialised())
+        result.insert(QStringLiteral("log"),
+                      VHEnv::instance()->dataFolder() + QLatin1Char('/') + QLatin1String(kLogFileName));
+}
+
+// An unknown version is null, never "".
+QJsonValue textOrNull(const QString &text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); }
+
+// A date the device or the folder does not know is null, never the epoch.
+QJsonValue dateOrNull(qint32 secondsSinceEpoch)
+{
+    if (secondsSinceEpoch <= 0)
+        return QJsonValue();
+    return QDateTime::fromSecsSinceEpoch(secondsSinceEpoch, Qt::UTC).toString(Qt::ISODate);
+}
 
 } // namespace
 
@@ -126,6 +158,7 @@ QString VHDevctl::helpText()
         "  --model NAME       recover: the model of the device in IAP mode (default: its product field)\n"
         "  --restore          backup: write the backup FILE of this device back onto it\n"
         "  --timeout SECONDS  how long to wait for an action and a restarting device (default 600)\n"
+        "  --version          print the program's version\n"
         "  -h, --help         show this text\n"
         "\nExit codes:\n"
         "  0 done, 1 failed, 2 bad usage, 3 no device, 4 nothing to do\n"
@@ -184,6 +217,8 @@ int VHDevctl::parse(const QStringList &arguments)
             m_timeoutMs = seconds * 1000;
         } else if (arg == QLatin1String("-h") || arg == QLatin1String("--help"))
             m_command = QStringLiteral("help");
+        else if (arg == QLatin1String("--version"))
+            m_command = QStringLiteral("--version");
         else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
             return fail(BadUsage, QStringLiteral("unknown option ") + arg);
         else
@@ -201,7 +236,7 @@ void VHDevctl::prepareEnvironment()
         qputenv("VELORA_SIM_ROOT", QFile::encodeName(QDir(m_simRoot).absolutePath()));
     VHDeviceFamilies::registerAll();
     VHEnv *env = VHEnv::instance();
-    env->init(QStringLiteral("both"), QStringLiteral("velora-devctl.log"));
+    env->init(QStringLiteral("both"), QLatin1String(kLogFileName));
     if (!m_server.isEmpty()) {
         QString base = m_server;
         while (base.endsWith(QLatin1Char('/')))
@@ -217,6 +252,10 @@ int VHDevctl::run(const QStringList &arguments)
     int code = parse(arguments);
     if (code == Done && m_command == QLatin1String("help")) {
         std::fputs(qPrintable(helpText()), stdout);
+        return Done;
+    }
+    if (code == Done && m_command == QLatin1String("--version")) {
+        std::fprintf(stdout, "velora-devctl %s\n", VELORA_DEVCTL_VERSION);
         return Done;
     }
     const Command *command = nullptr;
@@ -253,6 +292,7 @@ int VHDevctl::run(const QStringList &arguments)
     m_result.insert(QStringLiteral("command"), m_command);
     m_result.insert(QStringLiteral("exitCode"), code);
     m_result.insert(QStringLiteral("ok"), code == Done);
+    completeResult(m_result, code);
     if (m_json)
         std::fputs(QJsonDocument(m_result).toJson(QJsonDocument::Indented).constData(), stdout);
     std::fflush(stdout);
@@ -298,7 +338,7 @@ int VHDevctl::startRuntime(const VHDevctlDevice &chosen)
     VHDeviceManager *manager = daemon->deviceManager();
     // Bit 4 clear reaches every family; a volume identified by
     // "/System/device.txt" is only found with it set.
-    const bool fit = m_fitFlag || chosen.family == QLatin1String("fit");
+    const bool fit = m_fitFlag || chosen.identifiedByDeviceTxt;
     manager->setDeviceClassFlags(fit ? 4 : 3);
     manager->addListener(this);
     if (!daemon->start(true))
@@ -472,17 +512,7 @@ int VHDevctl::fail(int code, const QString &message)
 
 VHClient *VHDevctl::putDevice(VHClient *client)
 {
-    QString model, uuid;
-    client->getModelName(model);
-    client->getUUID(uuid);
-    m_result.insert(QStringLiteral("device"),
-                    QJsonObject{{QStringLiteral("model"), model},
-                                {QStringLiteral("uuid"), uuid},
-                                {QStringLiteral("version"), versionOf(client)},
-                                {QStringLiteral("versions"), QJsonArray::fromStringList(client->versionList())},
-                                {QStringLiteral("transport"),
-                                 client->serviceType() == 1 ? QStringLiteral("scsi") : QStringLiteral("volume")},
-                                {QStringLiteral("state"), client->state()}});
+    m_result.insert(QStringLiteral("device"), VHDevctlDevice::ofClient(*client).toJson());
     return client;
 }
 
@@ -503,17 +533,21 @@ int VHDevctl::runList()
 
 int VHDevctl::runInfo()
 {
-    VHClient *client = putDevice(device());
-    const QJsonObject info = m_result.value(QStringLiteral("device")).toObject();
-    say(QStringLiteral("model:     ") + info.value(QStringLiteral("model")).toString());
-    say(QStringLiteral("uuid:      ") + info.value(QStringLiteral("uuid")).toString());
-    say(QStringLiteral("version:   ") + info.value(QStringLiteral("version")).toString());
-    say(QStringLiteral("transport: ") + info.value(QStringLiteral("transport")).toString());
-    QString root;
-    if (client->getRootPath(root))
-        say(QStringLiteral("volume:    ") + root);
+    const VHDevctlDevice shown = VHDevctlDevice::ofClient(*device());
+    m_result.insert(QStringLiteral("device"), shown.toJson());
+    say(QStringLiteral("model:     ") + shown.model);
+    say(QStringLiteral("family:    ") + (shown.family.isEmpty() ? QStringLiteral("(unknown)") : shown.family));
+    say(QStringLiteral("uuid:      ") + shown.uuid);
+    say(QStringLiteral("version:   ") + shown.version);
+    for (auto it = shown.versions.cbegin(); it != shown.versions.cend(); ++it)
+        say(QStringLiteral("  %1 %2").arg(it.key() + QLatin1Char(':'), -16).arg(it.value()));
+    say(QStringLiteral("transport: ") + shown.transport);
+    if (!shown.node.isEmpty())
+        say((shown.transport == QLatin1String("volume") ? QStringLiteral("volume:    ") : QStringLiteral("node:      "))
+            + shown.node);
+    say(QStringLiteral("state:     ") + shown.state);
     VHHistoryEntry last;
-    if (VHHistory::ofDataFolder().lastFor(info.value(QStringLiteral("uuid")).toString(), last)) {
+    if (VHHistory::ofDataFolder().lastFor(shown.uuid, last)) {
         m_result.insert(QStringLiteral("lastAction"), last.toJson());
         say(QStringLiteral("last:      %1 %2 on %3")
                 .arg(last.action, last.ok ? QStringLiteral("succeeded") : QStringLiteral("failed"),
@@ -530,8 +564,8 @@ int VHDevctl::runCheck()
     const QString current = versionOf(device());
     const QString offered = updatesFolder().version();
     const bool newer = !offered.isNull() && VHUpdateDecision::offersUpdate(current, offered);
-    m_result.insert(QStringLiteral("current"), current);
-    m_result.insert(QStringLiteral("offered"), offered);
+    m_result.insert(QStringLiteral("current"), textOrNull(current));
+    m_result.insert(QStringLiteral("offered"), textOrNull(offered));
     m_result.insert(QStringLiteral("updateAvailable"), newer);
     say(QStringLiteral("current version: ") + current);
     say(QStringLiteral("offered version: ") + (offered.isNull() ? QStringLiteral("(none)") : offered));
@@ -564,10 +598,10 @@ int VHDevctl::runUpdate()
     }
     package = QFileInfo(package).absoluteFilePath();
     m_result.insert(QStringLiteral("package"), package);
-    m_result.insert(QStringLiteral("versionBefore"), versionOf(client));
+    m_result.insert(QStringLiteral("versionBefore"), textOrNull(versionOf(client)));
     say(QStringLiteral("updating %1 with %2").arg(versionOf(client), package));
     const int code = runAction(VHClient::ActionUpdateTotal, [&] { return client->updateTotal(package, language); });
-    m_result.insert(QStringLiteral("versionAfter"), versionOf(device()));
+    m_result.insert(QStringLiteral("versionAfter"), textOrNull(versionOf(device())));
     if (code == Done)
         say(QStringLiteral("update written; the device installs it when it restarts"));
     return code;
@@ -631,9 +665,8 @@ int VHDevctl::runGps()
             printErr(QStringLiteral("velora-devctl: the GPS assist data could not be fetched"));
         expiry = folder.alpExpiry();
     }
-    m_result.insert(QStringLiteral("expiry"), QDateTime::fromSecsSinceEpoch(expiry, Qt::UTC).toString(Qt::ISODate));
-    m_result.insert(QStringLiteral("deviceDate"),
-                    QDateTime::fromSecsSinceEpoch(client->getAlpDate(), Qt::UTC).toString(Qt::ISODate));
+    m_result.insert(QStringLiteral("expiry"), dateOrNull(expiry));
+    m_result.insert(QStringLiteral("deviceDate"), dateOrNull(client->getAlpDate()));
     if (expiry == 0)
         return fail(Failed, QStringLiteral("no GPS assist data to write"));
     if (client->getAlpDate() >= expiry) {

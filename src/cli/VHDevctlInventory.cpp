@@ -1,19 +1,43 @@
 #include "VHDevctlInventory.h"
 
+#include "VHClient.h"
+#include "VHDeviceRegistry.h"
 #include "VHDeviceService.h"
 #include "VHFSDeviceService.h"
+#include "VHFitDevice.h"
+#include "VHGalDevice.h"
 #include "VHIniDocument.h"
 #include "VHInquiry.h"
+#include "VHPSFDevice.h"
+#include "VHPacer30.h"
+#include "VHPacer50.h"
 #include "VHSCSIDeviceService.h"
 #include "VHScsiCommands.h"
 #include "VHUtility.h"
+
+#include <QJsonValue>
 
 namespace {
 
 const QString kIapMarker = QStringLiteral("IAP I");
 
+// The versions an identity file names, as the device object of its family
+// reports them: a FIT device compares a version composed of its images'.
+void readVersions(const VHIniDocument &ini, bool fit, VHDevctlDevice &identity)
+{
+    const auto versionOf = [&ini](const QString &kind) { return ini.value(kind, QStringLiteral("Version")).trimmed(); };
+    identity.version = fit ? VHFitDevice::composedVersion(versionOf) : versionOf(QStringLiteral("OS"));
+    identity.versions.insert(QStringLiteral("software"), identity.version);
+    // The other families name more versions in other files; the device object reads them.
+    if (fit) {
+        identity.versions.insert(QStringLiteral("image"), versionOf(QStringLiteral("OS")));
+        identity.versions.insert(QStringLiteral("bootloader"), versionOf(QStringLiteral("BootLoader")));
+    }
+    identity.versions.removeIf([](const auto &entry) { return entry.value().isEmpty(); });
+}
+
 // The identity file of a drive: "/System/device.txt" first, else "/device.ini";
-// it fills the family, UUID, model and version.
+// it fills the UUID, model and versions.
 bool readIdentity(const QString &drive, VHDevctlDevice &identity)
 {
     for (const bool fit : {true, false}) {
@@ -22,14 +46,94 @@ bool readIdentity(const QString &drive, VHDevctlDevice &identity)
         if (path.isEmpty() || !VHFSDeviceService::readIdentity(drive, path, bytes))
             continue;
         const VHIniDocument ini(bytes);
-        identity.family = fit ? QStringLiteral("fit") : QStringLiteral("ini");
+        identity.identifiedByDeviceTxt = fit;
         identity.uuid = ini.value(QStringLiteral("UUID"), QStringLiteral("UUID")).trimmed();
         identity.model = ini.value(QStringLiteral("MODEL"), QStringLiteral("Model")).trimmed();
-        identity.version = ini.value(QStringLiteral("OS"), QStringLiteral("Version")).trimmed();
+        readVersions(ini, fit, identity);
         return true;
     }
     return false;
 }
+
+// The device families by the registry role of their factory: a row tells
+// the family of a device before any device object exists.
+struct FamilyOfRole
+{
+    const char *role;
+    const char *family;
+};
+const FamilyOfRole kFamilies[] = {
+    {"fit", "fit"}, {"gal", "gal"},         {"pacer50cr", "pacer50"}, {"pacer60", "pacer50"},
+    {"psf", "psf"}, {"pacer35", "pacer30"}, {"pulsar30", "pacer30"},
+};
+
+QString familyOfFactory(VHDeviceFactory factory)
+{
+    const VHDeviceRegistry &registry = VHDeviceRegistry::instance();
+    for (const FamilyOfRole &row : kFamilies) {
+        if (factory && registry.factory(QLatin1String(row.role)) == factory)
+            return QLatin1String(row.family);
+    }
+    return QString();
+}
+
+// The same words from the class of a device object.
+QString familyOfClient(VHClient &client)
+{
+    if (dynamic_cast<VHFitDevice *>(&client))
+        return QStringLiteral("fit");
+    if (dynamic_cast<VHGalDevice *>(&client))
+        return QStringLiteral("gal");
+    if (dynamic_cast<VHPacer50 *>(&client))
+        return QStringLiteral("pacer50");
+    if (dynamic_cast<VHPSFDevice *>(&client))
+        return QStringLiteral("psf");
+    if (dynamic_cast<VHPacer30 *>(&client))
+        return QStringLiteral("pacer30");
+    return QString();
+}
+
+// A volume's row: by the model code the UUID starts with, else by model name.
+QString familyOfVolume(const VHDevctlDevice &device, const VHModelTable &rows)
+{
+    if (device.identifiedByDeviceTxt)
+        return QStringLiteral("fit");
+    for (const bool byCode : {true, false}) {
+        for (const VHModelInfo &row : rows) {
+            const bool matches = byCode ? !row.code.isEmpty() && device.uuid.startsWith(row.code)
+                                        : !row.modelName.isEmpty() && device.model == row.modelName;
+            if (matches)
+                return familyOfFactory(row.factory);
+        }
+    }
+    return QString();
+}
+
+QMap<QString, QString> versionsOf(VHClient &client)
+{
+    using Getter = bool (VHClient::*)(QString &);
+    const std::pair<const char *, Getter> getters[] = {
+        {"software", &VHClient::getVersion},
+        {"image", &VHClient::getImageVersion},
+        {"bootloader", &VHClient::getIAPVersion},
+        {"ap", &VHClient::getAPVersion},
+        {"launchSecurity", &VHClient::getLaunchSecVersion},
+    };
+    QMap<QString, QString> versions;
+    for (const auto &[name, getter] : getters) {
+        QString text;
+        (void)(client.*getter)(text);
+        versions.insert(QLatin1String(name), text.trimmed());
+    }
+    versions.insert(QStringLiteral("component"), client.secondComponentVersion().trimmed());
+    // The image is the software on most families: named once.
+    if (versions.value(QStringLiteral("image")) == versions.value(QStringLiteral("software")))
+        versions.remove(QStringLiteral("image"));
+    versions.removeIf([](const auto &entry) { return entry.value().isEmpty(); });
+    return versions;
+}
+
+QJsonValue textOrNull(const QString &text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); }
 
 QString printableText(const QByteArray &bytes)
 {
@@ -50,10 +154,11 @@ VHDevctlDevice scsiDevice(VHDeviceService &found)
 {
     VHDevctlDevice device;
     device.transport = QStringLiteral("scsi");
-    device.family = QStringLiteral("scsi");
     auto *service = dynamic_cast<VHSCSIDeviceService *>(&found);
     const bool open = service && service->openClient();
     found.getUUID(device.uuid);
+    if (service)
+        device.node = service->nodePath();
     const VHModelInfo row = found.modelInfo();
     if (row.identification == kIapMarker && service) {
         device.iapMode = true;
@@ -61,8 +166,17 @@ VHDevctlDevice scsiDevice(VHDeviceService &found)
         device.identification = VHDevctlInventory::iapIdentification(inquiry);
         // The product field names the model on the devices we know.
         device.model = printableText(inquiry.mid(16, 11));
+        device.state = QStringLiteral("iap");
     } else {
         device.model = row.modelName;
+        device.family = familyOfFactory(row.factory);
+        // What the flash-written families report as their versions.
+        if (service) {
+            device.version = QString::fromLatin1(service->productTag()).trimmed();
+            device.versions.insert(QStringLiteral("software"), device.version);
+            device.versions.insert(QStringLiteral("bootloader"), QString::fromLatin1(service->iapTag()).trimmed());
+            device.versions.removeIf([](const auto &entry) { return entry.value().isEmpty(); });
+        }
     }
     if (open)
         service->closeClient();
@@ -71,12 +185,64 @@ VHDevctlDevice scsiDevice(VHDeviceService &found)
 
 } // namespace
 
+VHDevctlDevice VHDevctlDevice::ofClient(VHClient &client)
+{
+    VHDevctlDevice device;
+    client.getUUID(device.uuid);
+    device.uuid = device.uuid.trimmed();
+    client.getModelName(device.model);
+    device.family = familyOfClient(client);
+    const bool scsi = client.serviceType() == VHDeviceService::DEVICE_SCSI;
+    device.transport = scsi ? QStringLiteral("scsi") : QStringLiteral("volume");
+    if (!scsi)
+        client.getRootPath(device.node);
+    else if (auto *service = dynamic_cast<VHSCSIDeviceService *>(client.deviceService()))
+        device.node = service->nodePath();
+    device.versions = versionsOf(client);
+    device.version = device.versions.value(QStringLiteral("software"));
+    // A device of a volume family reached over SCSI waits in its loader.
+    device.iapMode = scsi && dynamic_cast<VHGalDevice *>(&client);
+    const int state = client.state();
+    device.state = device.iapMode && state == VHClient::STATE_READY ? QStringLiteral("iap") : stateWord(state);
+    return device;
+}
+
+QString VHDevctlDevice::stateWord(int state)
+{
+    switch (state) {
+    case VHClient::STATE_READY:
+        return QStringLiteral("ready");
+    case VHClient::STATE_UPDATING:
+        return QStringLiteral("updating");
+    case VHClient::STATE_OUT_OF_SERVICE:
+        return QStringLiteral("busy");
+    case VHClient::STATE_RESTORING:
+    case VHClient::STATE_MODEL: // the models' own state: a restore waiting for the device's restart
+        return QStringLiteral("restoring");
+    default:
+        return QStringLiteral("busy");
+    }
+}
+
 QJsonObject VHDevctlDevice::toJson() const
 {
-    QJsonObject object{{QStringLiteral("uuid"), uuid},      {QStringLiteral("model"), model},
-                       {QStringLiteral("family"), family},  {QStringLiteral("transport"), transport},
-                       {QStringLiteral("path"), path},      {QStringLiteral("version"), version},
-                       {QStringLiteral("iapMode"), iapMode}};
+    QJsonObject named;
+    for (auto it = versions.cbegin(); it != versions.cend(); ++it)
+        named.insert(it.key(), it.value());
+    QJsonObject object{
+        {QStringLiteral("family"), textOrNull(family)},
+        {QStringLiteral("model"), textOrNull(model)},
+        {QStringLiteral("uuid"), textOrNull(uuid)},
+        {QStringLiteral("versions"), named},
+        {QStringLiteral("version"), textOrNull(version)},
+        {QStringLiteral("transport"), transport},
+        {QStringLiteral("node"), textOrNull(node)},
+        {QStringLiteral("state"), state},
+        {QStringLiteral("iapMode"), iapMode},
+    };
+    // Kept for the scripts written against the first form of the object.
+    if (transport == QLatin1String("volume"))
+        object.insert(QStringLiteral("path"), node);
     if (iapMode)
         object.insert(QStringLiteral("identification"), identification);
     return object;
@@ -85,8 +251,8 @@ QJsonObject VHDevctlDevice::toJson() const
 QString VHDevctlDevice::describe() const
 {
     QString text = QStringLiteral("%1  %2  %3").arg(uuid.isEmpty() ? QStringLiteral("-") : uuid, model, transport);
-    if (!path.isEmpty())
-        text += QStringLiteral("  ") + path;
+    if (!node.isEmpty())
+        text += QStringLiteral("  ") + node;
     if (!version.isEmpty())
         text += QStringLiteral("  version ") + version;
     if (iapMode)
@@ -126,7 +292,8 @@ QList<VHDevctlDevice> scan(VHPlatformInterface &backend, const VHModelTable &kno
         if (!readIdentity(drive, device))
             continue;
         device.transport = QStringLiteral("volume");
-        device.path = drive;
+        device.node = drive;
+        device.family = familyOfVolume(device, knownRows);
         devices.append(device);
     }
     VHModelTable rows = knownRows;

@@ -6,22 +6,35 @@
 
 #include <QJsonObject>
 #include <QList>
+#include <QMap>
 #include <QString>
 
 #include <memory>
 
-// One device the platform shows: a volume with an identity file, or a SCSI
-// device (a flash-written family, or a device waiting in IAP mode).
+class VHClient;
+
+// One device as every command shows it: what the platform shows (a volume
+// with an identity file, or a SCSI device of a flash-written family or
+// waiting in IAP mode), or what the runtime's device object says. Empty
+// texts are unknown and come out as null.
 struct VHDevctlDevice
 {
     QString uuid;
     QString model;
-    QString family;    // "fit" ("/System/device.txt"), "ini" ("/device.ini"), "scsi"
-    QString transport; // "volume" or "scsi"
-    QString path;      // the volume's root; empty for SCSI devices
-    QString version;   // the identity file's [OS] Version
+    QString family;                  // "fit", "gal", "pacer50", "psf", "pacer30"; empty: unknown
+    QString transport;               // "volume" or "scsi"
+    QString node;                    // the volume's root, or the SCSI device's node
+    QString version;                 // the version compared for updates
+    QMap<QString, QString> versions; // "software", "bootloader", ... ; empty ones left out
+    QString state = QStringLiteral("ready");
     bool iapMode = false;
-    QString identification; // what the INQUIRY answer of a device in IAP mode carries
+    bool identifiedByDeviceTxt = false; // "/System/device.txt", which only the updater's flag finds
+    QString identification;             // what the INQUIRY answer of a device in IAP mode carries
+
+    // What the runtime's device object says of itself.
+    static VHDevctlDevice ofClient(VHClient &client);
+    // The word of the runtime's state value.
+    static QString stateWord(int state);
 
     QJsonObject toJson() const;
     QString describe() const;

@@ -227,18 +227,23 @@ bool VHFitDevice::getIAPVersion(QString &text)
 
 bool VHFitDevice::getVersion(QString &text)
 {
-    const QString os = deviceVersion(QStringLiteral("OS"));
-    const QString boot = deviceVersion(QStringLiteral("BootLoader"));
+    text = composedVersion([this](const QString &kind) { return deviceVersion(kind); });
+    return !text.isEmpty();
+}
+
+QString VHFitDevice::composedVersion(const std::function<QString(const QString &kind)> &versionOf)
+{
+    const QString os = versionOf(QStringLiteral("OS"));
+    const QString boot = versionOf(QStringLiteral("BootLoader"));
     if (os.isEmpty() || boot.isEmpty())
-        return false;
-    text = QStringList{os,
+        return QString();
+    return QStringList{os,
                        boot.mid(1),
-                       lastChars(deviceVersion(QStringLiteral("DeviceLang")), 4),
-                       lastChars(deviceVersion(QStringLiteral("Bluetooth")), 2),
-                       lastChars(deviceVersion(QStringLiteral("TimeZone")), 3),
-                       lastChars(deviceVersion(QStringLiteral("NotificationLang")), 3)}
-               .join(QLatin1Char('.'));
-    return true;
+                       lastChars(versionOf(QStringLiteral("DeviceLang")), 4),
+                       lastChars(versionOf(QStringLiteral("Bluetooth")), 2),
+                       lastChars(versionOf(QStringLiteral("TimeZone")), 3),
+                       lastChars(versionOf(QStringLiteral("NotificationLang")), 3)}
+        .join(QLatin1Char('.'));
 }
 
 int VHFitDevice::deviceKind()

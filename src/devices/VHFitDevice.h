@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 
 // The sports watches and computers that present one mass-storage volume with a
 // "System" folder. Their software update is file based and selective: only the
@@ -51,6 +52,9 @@ public:
 
     // The device's version of an image kind; empty for a kind it does not report.
     QString deviceVersion(const QString &kind);
+    // The version compared for updates, from the versions of the image kinds
+    // ("OS", "BootLoader", ...); empty when OS or BootLoader is unknown.
+    static QString composedVersion(const std::function<QString(const QString &kind)> &versionOf);
 
 private:
     struct DeviceInfo

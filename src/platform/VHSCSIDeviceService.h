@@ -43,6 +43,10 @@ public:
     // Erases ceil(size / blockSize) blocks from startBlock on.
     [[nodiscard]] virtual bool eraseFlashBlocks(qint64 size, int blockSize, int startBlock);
 
+    // Where the device is reached: its /dev node, or the simulated device's
+    // folder; empty when the transport does not say.
+    virtual QString nodePath() const { return QString(); }
+
     // getUUID of every SCSI device: the vendor UUID read.
     bool getUUID(QString &uuid) override;
 

@@ -20,7 +20,7 @@ public:
     bool writeClient(const std::uint8_t *cdb, int cdbLength, const std::uint8_t *data, int length) override;
     bool readClient(const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length) override;
 
-    QString nodePath() const { return m_nodePath; }
+    QString nodePath() const override { return m_nodePath; }
     // Tests route the requests through their own ioctl.
     void setIoctlFunction(VHSgIo::IoctlFunction ioctl) { m_ioctl = std::move(ioctl); }
 

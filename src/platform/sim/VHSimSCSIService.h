@@ -19,6 +19,7 @@ public:
     bool readClient(const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length) override;
 
     QString deviceFolder() const { return m_device->folder(); }
+    QString nodePath() const override { return deviceFolder(); }
 
 private:
     std::unique_ptr<VHSimScsiDevice> m_device;
