@@ -10,14 +10,16 @@
 struct VHHistoryEntry
 {
     QDateTime time; // when it started, UTC
-    QString action; // "update", "restore", "gps", "workouts"
+    QString action; // "update", "recover", "restore", "gps", "workouts"
     QString model;
     QString uuid;
     QString versionBefore;
-    QString versionAfter;
-    QString packageMd5; // lower-case hexadecimal; empty when no package file was used
+    QString versionAfter;   // what the device reports once the action is over
+    QString versionPackage; // what the package says it carries; empty when it names none
+    QString packageMd5;     // lower-case hexadecimal; empty when no package file was used
     bool ok = false;
     int errorCode = 0;
+    QString reason; // why it failed, or why nothing was written; empty otherwise
     qint64 durationMs = 0;
     QString program; // which program ran it
 

@@ -2,6 +2,7 @@
 
 #include "VHClient.h"
 #include "VHLog.h"
+#include "VHPackageIdentity.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -30,6 +31,15 @@ QString versionOf(VHClient &client)
     return version;
 }
 
+// A reason is a sentence, not a dump: the history's lines stay short.
+constexpr qsizetype kMaxReasonSize = 1000;
+
+QString packageVersionOf(const QString &package)
+{
+    const VHPackageIdentity identity = VHPackageIdentity::read(package);
+    return identity.version;
+}
+
 } // namespace
 
 QString VHHistoryRecorder::actionName(int code, const QString &componentMode)
@@ -54,12 +64,18 @@ void VHHistoryRecorder::begin(VHClient &client, int code, const QString &compone
     QMutexLocker lock(&m_mutex);
     if (resuming && m_active && m_code == code)
         return;
-    const QString name = actionName(code, componentMode);
+    QString name = actionName(code, componentMode);
+    // A second pass with no first pass of ours is a device left waiting, finished by hand.
+    if (resuming && !m_active && (code == VHClient::ActionUpdateTotal || code == VHClient::ActionRestoreFactory))
+        name = QStringLiteral("recover");
     m_active = !name.isEmpty();
     if (!m_active)
         return;
     m_code = code;
-    m_package = code == VHClient::ActionUpdateTotal || code == VHClient::ActionUpdateComponent ? package : QString();
+    m_package = code == VHClient::ActionUpdateTotal || code == VHClient::ActionUpdateComponent
+                        || code == VHClient::ActionRestoreFactory
+                    ? package
+                    : QString();
     m_hashed = false;
     m_entry = VHHistoryEntry();
     m_entry.time = QDateTime::currentDateTimeUtc();
@@ -82,8 +98,10 @@ void VHHistoryRecorder::hashPackage()
         package = m_package;
     }
     const QString md5 = fileMd5(package);
+    const QString version = packageVersionOf(package);
     QMutexLocker lock(&m_mutex);
     m_entry.packageMd5 = md5;
+    m_entry.versionPackage = version;
 }
 
 void VHHistoryRecorder::finish(VHClient &client)
@@ -95,6 +113,7 @@ void VHHistoryRecorder::finish(VHClient &client)
     int code = 0;
     m_entry.ok = !client.actionFailed(code);
     m_entry.errorCode = code;
+    m_entry.reason = client.errorText().left(kMaxReasonSize);
     m_entry.versionAfter = versionOf(client);
     m_entry.durationMs = m_timer.elapsed();
     if (!VHHistory::ofDataFolder().append(m_entry))
