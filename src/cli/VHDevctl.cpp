@@ -9,6 +9,7 @@
 #include "VHGalDevice.h"
 #include "VHGalPending.h"
 #include "VHHistory.h"
+#include "VHHistoryRecorder.h"
 #include "VHLog.h"
 #include "VHPSFDevice.h"
 #include "VHPacer30.h"
@@ -312,6 +313,9 @@ int VHDevctl::startRuntime(const VHDevctlDevice &chosen)
     if (!daemon->start(true))
         vhWarning() << "device detection did not start; the device found is still served";
     g_device = manager->currentDevice();
+    // The version a device reports when it comes back closes the update it restarted for.
+    if (g_device)
+        VHHistoryRecorder::noteArrival(*g_device);
     // Test waits of the simulated flash, set once for every action.
     flashStoreDevice();
     pacer30Device();
@@ -418,9 +422,10 @@ int VHDevctl::runAction(int action, const std::function<bool()> &start)
         return Done;
     }
     m_errorCode = code;
-    return fail(Failed, reason.isEmpty()
-                            ? QStringLiteral("the device reported error code %1 without saying why").arg(code)
-                            : QStringLiteral("%1 (error code %2)").arg(reason).arg(code));
+    return fail(Failed,
+                QStringLiteral("%1 (error code %2)")
+                    .arg(reason.isEmpty() ? QStringLiteral("the device reported a failure without saying why") : reason)
+                    .arg(code));
 }
 
 void VHDevctl::beginPhase(const QString &phase, qint64 totalBytes)

@@ -188,7 +188,35 @@ QList<VHHistoryEntry> VHHistory::parse(const QByteArray &bytes, bool partialStar
     return entries;
 }
 
-QList<VHHistoryEntry> VHHistory::entries() const
+QList<VHHistoryEntry> VHHistory::entries() const { return foldReturns(lines()); }
+
+bool VHHistory::awaitsReturn(const VHHistoryEntry &entry)
+{
+    return entry.ok
+           && (entry.action == QLatin1String("update") || entry.action == QLatin1String("recover")
+               || entry.action == QLatin1String("restore"));
+}
+
+QList<VHHistoryEntry> VHHistory::foldReturns(const QList<VHHistoryEntry> &lines)
+{
+    QList<VHHistoryEntry> folded;
+    for (const VHHistoryEntry &line : lines) {
+        if (line.action != kReturnAction) {
+            folded.append(line);
+            continue;
+        }
+        for (auto it = folded.rbegin(); it != folded.rend(); ++it) {
+            if (it->uuid == line.uuid) {
+                if (awaitsReturn(*it))
+                    it->versionAfter = line.versionAfter;
+                break;
+            }
+        }
+    }
+    return folded;
+}
+
+QList<VHHistoryEntry> VHHistory::lines() const
 {
     QList<VHHistoryEntry> all;
     for (const QString &file : {rotatedPath(), path()}) {

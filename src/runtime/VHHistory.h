@@ -51,9 +51,19 @@ public:
     QString path() const { return m_folder + QLatin1Char('/') + kFileName; }
     QString rotatedPath() const { return m_folder + QLatin1Char('/') + kRotatedName; }
 
+    // A device came back after an update, recover or restore: the version it
+    // reports then. Read, it becomes that action's versionAfter, not an entry.
+    static inline const QString kReturnAction = QStringLiteral("return");
+
     [[nodiscard]] bool append(const VHHistoryEntry &entry) const;
-    // The entries of both files, oldest first.
+    // The entries of both files, oldest first, returns folded in.
     QList<VHHistoryEntry> entries() const;
+    // Every line as written, returns included.
+    QList<VHHistoryEntry> lines() const;
+    // Whether the entry is a write the device completes when it restarts.
+    static bool awaitsReturn(const VHHistoryEntry &entry);
+    // Each return sets the versionAfter of its device's action before it and is left out.
+    static QList<VHHistoryEntry> foldReturns(const QList<VHHistoryEntry> &lines);
     // The newest entry of the device with this UUID; false when there is none.
     bool lastFor(const QString &uuid, VHHistoryEntry &entry) const;
 

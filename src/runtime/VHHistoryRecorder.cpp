@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 
+#include <algorithm>
+
 namespace {
 
 QString fileMd5(const QString &path)
@@ -56,6 +58,29 @@ QString VHHistoryRecorder::actionName(int code, const QString &componentMode)
     default:
         return {};
     }
+}
+
+void VHHistoryRecorder::noteArrival(VHClient &client)
+{
+    VHHistoryEntry arrival;
+    client.getUUID(arrival.uuid);
+    if (arrival.uuid.isEmpty())
+        return;
+    const VHHistory history = VHHistory::ofDataFolder();
+    const QList<VHHistoryEntry> lines = history.lines();
+    auto last = std::find_if(lines.crbegin(), lines.crend(),
+                             [&](const VHHistoryEntry &line) { return line.uuid == arrival.uuid; });
+    if (last == lines.crend() || !VHHistory::awaitsReturn(*last))
+        return;
+    arrival.time = QDateTime::currentDateTimeUtc();
+    arrival.action = VHHistory::kReturnAction;
+    client.getModelName(arrival.model);
+    arrival.versionBefore = last->versionBefore;
+    arrival.versionAfter = versionOf(client);
+    arrival.ok = true;
+    arrival.program = QCoreApplication::applicationName();
+    if (!history.append(arrival))
+        vhWarning() << "the device's return not recorded in the history";
 }
 
 void VHHistoryRecorder::begin(VHClient &client, int code, const QString &componentMode, const QString &package)

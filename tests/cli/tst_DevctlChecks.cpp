@@ -186,6 +186,43 @@ private slots:
         QCOMPARE(identity.version, version);
     }
 
+    // A device's return sets the versionAfter of its last write, and only of a write that succeeded.
+    void returnsFolded_data()
+    {
+        QTest::addColumn<QStringList>("lines"); // "action uuid result versionAfter"
+        QTest::addColumn<QStringList>("folded");
+        QTest::newRow("update, return") << QStringList{"update A ok 1.0", "return A ok 2.0"}
+                                        << QStringList{"update A ok 2.0"};
+        QTest::newRow("failed update") << QStringList{"update A failed 1.0", "return A ok 2.0"}
+                                       << QStringList{"update A failed 1.0"};
+        QTest::newRow("other device between") << QStringList{"recover A ok ?", "restore B ok 1.0", "return A ok 3.0"}
+                                              << QStringList{"recover A ok 3.0", "restore B ok 1.0"};
+        QTest::newRow("gps is no write that restarts")
+            << QStringList{"gps A ok 1.0", "return A ok 2.0"} << QStringList{"gps A ok 1.0"};
+        QTest::newRow("return without an action") << QStringList{"return A ok 2.0"} << QStringList{};
+    }
+    void returnsFolded()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, folded);
+        QList<VHHistoryEntry> entries;
+        for (const QString &line : lines) {
+            const QStringList fields = line.split(QLatin1Char(' '));
+            VHHistoryEntry entry;
+            entry.action = fields.at(0);
+            entry.uuid = fields.at(1);
+            entry.ok = fields.at(2) == QLatin1String("ok");
+            entry.versionAfter = fields.at(3);
+            entries.append(entry);
+        }
+        QStringList shown;
+        for (const VHHistoryEntry &entry : VHHistory::foldReturns(entries))
+            shown << QStringLiteral("%1 %2 %3 %4")
+                         .arg(entry.action, entry.uuid, entry.ok ? QStringLiteral("ok") : QStringLiteral("failed"),
+                              entry.versionAfter);
+        QCOMPARE(shown, folded);
+    }
+
     // Lines written before the package version and reason were kept still read; new ones carry both.
     void historyFields_data()
     {
