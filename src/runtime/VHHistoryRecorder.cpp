@@ -72,11 +72,14 @@ void VHHistoryRecorder::noteArrival(VHClient &client)
                              [&](const VHHistoryEntry &line) { return line.uuid == arrival.uuid; });
     if (last == lines.crend() || !VHHistory::awaitsReturn(*last))
         return;
+    // A device seen again before it restarted reports what the action's end recorded: nothing to add.
+    arrival.versionAfter = versionOf(client);
+    if (arrival.versionAfter == last->versionAfter)
+        return;
     arrival.time = QDateTime::currentDateTimeUtc();
     arrival.action = VHHistory::kReturnAction;
     client.getModelName(arrival.model);
     arrival.versionBefore = last->versionBefore;
-    arrival.versionAfter = versionOf(client);
     arrival.ok = true;
     arrival.program = QCoreApplication::applicationName();
     if (!history.append(arrival))

@@ -18,7 +18,8 @@ public:
     static QString actionName(int code, const QString &componentMode);
 
     // On a device's arrival: the version it reports closes its last update,
-    // recover or restore, once (a later arrival finds the return recorded).
+    // recover or restore, once (a later arrival finds the return recorded);
+    // a device that reports what the action's end recorded has not restarted yet.
     static void noteArrival(VHClient &client);
 
     // On the thread that starts the action.

@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -196,6 +198,44 @@ private slots:
             QCOMPARE(run.err.trimmed().split('\n').constLast(), QByteArray("100%"));
     }
 
+    // On a pseudo-terminal the program asks before writing: only yes writes, -y skips the question.
+    void askOnTerminal_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("answered no") << QByteArray("n\n") << false << 1;
+        QTest::newRow("answered with Enter") << QByteArray("\n") << false << 1;
+        QTest::newRow("answered yes") << QByteArray("y\n") << false << 0;
+        QTest::newRow("-y") << QByteArray() << true << 0;
+    }
+    void askOnTerminal()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, yes);
+        QFETCH(int, exitCode);
+        const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
+        if (script.isEmpty())
+            QSKIP("no script program to give the program a terminal");
+        QVERIFY(plug(QStringLiteral("FIT")));
+        const QString volume = VHDevSim(simRoot(QStringLiteral("FIT"))).volumePath(kName);
+        const QString package = fitPackage(QStringLiteral("terminal"), QStringLiteral("Pacer70"),
+                                           QStringLiteral("1.10.00"), QStringLiteral("BT11"));
+        QString command = QStringLiteral("%1 --sim %2 update %3")
+                              .arg(QStringLiteral(DEVCTL_PROGRAM), simRoot(QStringLiteral("FIT")), package);
+        if (yes)
+            command += QStringLiteral(" -y");
+        QProcess process;
+        process.start(script, {QStringLiteral("-qec"), command, QStringLiteral("/dev/null")});
+        QVERIFY(process.waitForStarted());
+        process.write(answer); // typed ahead: the terminal keeps it for the question
+        QVERIFY(process.waitForFinished(120000));
+        const QByteArray shown = process.readAllStandardOutput();
+        QVERIFY2(process.exitCode() == exitCode, shown.constData());
+        QCOMPARE(shown.contains("Write terminal.zip (1.10.00) to Pacer70 2101A1B2C3D4E5F6? [y/N]"), !yes);
+        QCOMPARE(QFileInfo::exists(volume + QStringLiteral("/update.ini")), exitCode == 0);
+    }
+
     // Every update above left its versions and, when it failed, its reason.
     void historyShowsVersionsAndReason()
     {
@@ -216,8 +256,8 @@ private slots:
                 ++written;
             }
         }
-        QCOMPARE(failed, 1); // the GAL package; the refused ones never reached the device
-        QCOMPARE(written, 2);
+        QCOMPARE(failed, 1);  // the GAL package; the refused ones never reached the device
+        QCOMPARE(written, 4); // two forced or own packages here, two answered yes on a terminal
         const VHTestRun plain = devctl(QStringLiteral("FIT"), {QStringLiteral("history")});
         QVERIFY2(plain.out.contains(" -> ") && plain.out.contains("(package 1.10.00)  ok"), plain.out.constData());
         QVERIFY(plain.out.contains("failed ("));

@@ -348,6 +348,9 @@ private slots:
         const QJsonObject last = historyEntries().last().toObject();
         QCOMPARE(last.value(QStringLiteral("uuid")).toString(), strandedUuid);
         QCOMPARE(last.value(QStringLiteral("result")).toString(), QStringLiteral("ok"));
+        // Named as the recover it was, with the version the device came back with.
+        QCOMPARE(last.value(QStringLiteral("action")).toString(), QStringLiteral("recover"));
+        QCOMPARE(last.value(QStringLiteral("versionAfter")).toString(), QStringLiteral("120"));
         QVERIFY(m_road->sim().remove(name));
     }
 
