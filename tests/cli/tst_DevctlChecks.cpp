@@ -88,26 +88,6 @@ private slots:
                  qPrintable(verdict.reason));
     }
 
-    void asking_data()
-    {
-        QTest::addColumn<bool>("stdinTty");
-        QTest::addColumn<bool>("stderrTty");
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<bool>("asks");
-        QTest::newRow("terminal") << true << true << false << true;
-        QTest::newRow("terminal, -y") << true << true << true << false;
-        QTest::newRow("input piped") << false << true << false << false;
-        QTest::newRow("output captured") << true << false << false << false;
-    }
-    void asking()
-    {
-        QFETCH(bool, stdinTty);
-        QFETCH(bool, stderrTty);
-        QFETCH(bool, yes);
-        QFETCH(bool, asks);
-        QCOMPARE(VHDevctlChecks::asksBeforeWriting(stdinTty, stderrTty, yes), asks);
-    }
-
     void answers_data()
     {
         QTest::addColumn<QString>("answer");
@@ -122,12 +102,6 @@ private slots:
         QFETCH(QString, answer);
         QFETCH(bool, yes);
         QCOMPARE(VHDevctlChecks::isYes(answer), yes);
-    }
-
-    void question()
-    {
-        QCOMPARE(VHDevctlChecks::question("Total.zip", "1.10.00", "Pacer70", "2101A1B2C3D4E5F6"),
-                 QStringLiteral("Write Total.zip (1.10.00) to Pacer70 2101A1B2C3D4E5F6? [y/N] "));
     }
 
     // kind: "zip" a package file, "folder" release.ini in a folder, "total" Total.zip in a folder.
