@@ -109,6 +109,7 @@ int VHDevctl::runDelete()
             return code;
     }
     m_result.insert(QStringLiteral("deleted"), QJsonArray::fromVariantList(ids));
+    m_changed = true;
     say(QStringLiteral("deleted %1 %2").arg(ids.size()).arg(kind));
     return Done;
 }
@@ -147,6 +148,7 @@ int VHDevctl::runProfileSet()
         if (const int code = runAction(VHClient::ActionFinalize, [&] { return psf->finalize(); }); code != Done)
             return code;
     }
+    m_changed = true;
     say(QStringLiteral("profile written to the device"));
     return Done;
 }

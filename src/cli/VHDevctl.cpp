@@ -9,9 +9,11 @@
 #include "VHGalDevice.h"
 #include "VHGalPending.h"
 #include "VHHistory.h"
+#include "VHHistoryRecorder.h"
 #include "VHLog.h"
 #include "VHPSFDevice.h"
 #include "VHPacer30.h"
+#include "VHPackageIdentity.h"
 #include "VHPlatform.h"
 #include "VHUpdateDecision.h"
 #include "VHUpdatesFolder.h"
@@ -24,6 +26,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
@@ -60,26 +63,6 @@ QString versionOf(VHClient *device)
 constexpr int kProgressIntervalMs = 200;
 constexpr const char *kLogFileName = "velora-devctl.log";
 
-// The fields every result document carries, where the command set none.
-void completeResult(QJsonObject &result, int exitCode)
-{
-    const bool ok = exitCode == VHDevctl::Done;
-    // A command that found nothing to do may have said so only on standard output.
-    const QString reason =
-        result.value(QStringLiteral("error"))
-            .toString(exitCode == VHDevctl::NothingToDo ? QStringLiteral("nothing to do") : QStringLiteral("failed"));
-    if (!result.contains(QStringLiteral("errorCode")))
-        result.insert(QStringLiteral("errorCode"), 0);
-    if (!result.contains(QStringLiteral("errorText")))
-        result.insert(QStringLiteral("errorText"), ok ? QString() : reason);
-    if (!result.contains(QStringLiteral("changed")))
-        result.insert(QStringLiteral("changed"), ok && g_device && g_device->actionChanged());
-    // The log exists once the runtime started; a usage error stops before.
-    if (!ok && !result.contains(QStringLiteral("log")) && VHEnv::instance()->isInitialised())
-        result.insert(QStringLiteral("log"),
-                      VHEnv::instance()->dataFolder() + QLatin1Char('/') + QLatin1String(kLogFileName));
-}
-
 // An unknown version is null, never "".
 QJsonValue textOrNull(const QString &text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); }
 
@@ -90,6 +73,8 @@ QJsonValue dateOrNull(qint32 secondsSinceEpoch)
         return QJsonValue();
     return QDateTime::fromSecsSinceEpoch(secondsSinceEpoch, Qt::UTC).toString(Qt::ISODate);
 }
+
+QString sizeText(qint64 bytes) { return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat); }
 
 } // namespace
 
@@ -157,6 +142,8 @@ QString VHDevctl::helpText()
         "  --server URL       the update and assist-data server (instead of the settings' addresses)\n"
         "  --model NAME       recover: the model of the device in IAP mode (default: its product field)\n"
         "  --restore          backup: write the backup FILE of this device back onto it\n"
+        "  --force            write a package made for another model, or older than the device's software\n"
+        "  -y, --yes          do not ask before writing (on a terminal the program asks)\n"
         "  --timeout SECONDS  how long to wait for an action and a restarting device (default 600)\n"
         "  --version          print the program's version\n"
         "  -h, --help         show this text\n"
@@ -201,6 +188,10 @@ int VHDevctl::parse(const QStringList &arguments)
             m_fitFlag = true;
         else if (arg == QLatin1String("--restore"))
             m_restoreFlag = true;
+        else if (arg == QLatin1String("--force"))
+            m_force = true;
+        else if (arg == QLatin1String("-y") || arg == QLatin1String("--yes"))
+            m_yes = true;
         else if (arg == QLatin1String("--device"))
             m_deviceUuid = value;
         else if (arg == QLatin1String("--sim"))
@@ -289,10 +280,7 @@ int VHDevctl::run(const QStringList &arguments)
         if (code == Done)
             code = (this->*(command->run))();
     }
-    m_result.insert(QStringLiteral("command"), m_command);
-    m_result.insert(QStringLiteral("exitCode"), code);
-    m_result.insert(QStringLiteral("ok"), code == Done);
-    completeResult(m_result, code);
+    finishResult(code);
     if (m_json)
         std::fputs(QJsonDocument(m_result).toJson(QJsonDocument::Indented).constData(), stdout);
     std::fflush(stdout);
@@ -344,6 +332,9 @@ int VHDevctl::startRuntime(const VHDevctlDevice &chosen)
     if (!daemon->start(true))
         vhWarning() << "device detection did not start; the device found is still served";
     g_device = manager->currentDevice();
+    // The version a device reports when it comes back closes the update it restarted for.
+    if (g_device)
+        VHHistoryRecorder::noteArrival(*g_device);
     // Test waits of the simulated flash, set once for every action.
     flashStoreDevice();
     pacer30Device();
@@ -428,30 +419,60 @@ int VHDevctl::runAction(int action, const std::function<bool()> &start)
 {
     m_waitedAction = action;
     m_doneAction = -2;
-    m_shownPercent = -1;
+    m_lastActionUnchanged = false;
+    beginPhase(QStringLiteral("write"), m_writeBytes);
     if (!start())
-        return fail(Failed, QStringLiteral("the device refused to start the action"));
+        return fail(Failed, QStringLiteral("the device refused to start the action (it is busy or in the wrong mode)"));
     m_actionRunning = true;
     const bool ended = waitUntil([this, action] { return m_doneAction == action; }, m_timeoutMs);
     m_actionRunning = false;
     int code = 0;
     const bool failed = !ended || !device() || device()->actionFailed(code);
     showProgress(failed ? -1 : 100, true);
-    m_result.insert(QStringLiteral("errorCode"), code);
     if (!ended)
         return fail(Failed, QStringLiteral("the action did not end within %1 s").arg(m_timeoutMs / 1000));
-    if (failed && qobject_cast<VHGalDevice *>(device()) && code == VHGalDevice::NothingToDo)
-        return fail(NothingToDo, QStringLiteral("nothing to do: the device already runs the package's software"));
-    if (failed)
-        return fail(Failed, QStringLiteral("the action failed (error code %1)").arg(code));
-    return Done;
+    const QString reason = device() ? device()->errorText() : QString();
+    // A GAL device that already runs the package answers with its own code rather than an unchanged success.
+    const bool galCurrent = failed && qobject_cast<VHGalDevice *>(device()) && code == VHGalDevice::NothingToDo;
+    if (!failed || galCurrent) {
+        m_lastActionUnchanged = galCurrent || !device()->actionChanged();
+        m_changed = m_changed || !m_lastActionUnchanged;
+        m_lastActionReason = reason;
+        return Done;
+    }
+    m_errorCode = code;
+    return fail(Failed,
+                QStringLiteral("%1 (error code %2)")
+                    .arg(reason.isEmpty() ? QStringLiteral("the device reported a failure without saying why") : reason)
+                    .arg(code));
+}
+
+void VHDevctl::beginPhase(const QString &phase, qint64 totalBytes)
+{
+    if (phase != m_phase && m_terminal && m_shownPercent >= 0)
+        std::fputs("\n", stderr);
+    if (phase != m_phase)
+        m_shownPercent = -1;
+    m_phase = phase;
+    m_phaseBytes = totalBytes;
+    m_progressShown = true;
+}
+
+QString VHDevctl::progressLine(int percent) const
+{
+    QString line = QStringLiteral("%1 %2%").arg(m_phase).arg(percent);
+    if (m_phaseBytes > 0)
+        line += QStringLiteral(" (%1 of %2)").arg(sizeText(m_phaseBytes * percent / 100), sizeText(m_phaseBytes));
+    return line;
 }
 
 void VHDevctl::showProgress(int percent, bool final)
 {
     if (final) {
+        // On a terminal the line is ended; plain output says 100% once, at the command's end.
         if (m_terminal && m_shownPercent >= 0)
-            std::fputs(percent == 100 ? "\r[########################################] 100%\n" : "\n", stderr);
+            std::fprintf(stderr, "%s\n", percent == 100 ? qPrintable(QLatin1Char('\r') + progressLine(100)) : "");
+        m_shownPercent = m_terminal ? -1 : m_shownPercent;
         return;
     }
     // Below 0: the device reports no progress.
@@ -459,14 +480,23 @@ void VHDevctl::showProgress(int percent, bool final)
         return;
     percent = qBound(0, percent, 99);
     if (m_terminal) {
-        const int filled = percent * 40 / 100;
-        const QByteArray bar = QByteArray(filled, '#') + QByteArray(40 - filled, '-');
-        std::fprintf(stderr, "\r[%s] %3d%%", bar.constData(), percent);
-    } else if (percent / 10 != m_shownPercent / 10) {
-        std::fprintf(stderr, "progress %d%%\n", percent);
+        const int filled = percent * 30 / 100;
+        const QByteArray bar = QByteArray(filled, '#') + QByteArray(30 - filled, '-');
+        std::fprintf(stderr, "\r\033[K[%s] %s", bar.constData(), qPrintable(progressLine(percent)));
+    } else if (m_shownPercent < 0 || percent / 10 != m_shownPercent / 10) {
+        std::fprintf(stderr, "%s\n", qPrintable(progressLine(percent)));
     }
     std::fflush(stderr);
     m_shownPercent = percent;
+    m_progressShown = true;
+}
+
+void VHDevctl::onDownloadProgress(qint64 received, qint64 total)
+{
+    if (m_phase != QLatin1String("download") || (total > 0 && total != m_phaseBytes))
+        beginPhase(QStringLiteral("download"), total);
+    if (total > 0)
+        showProgress(int(received * 100 / total), false);
 }
 
 void VHDevctl::installStopSignals()
@@ -507,7 +537,102 @@ int VHDevctl::fail(int code, const QString &message)
     printErr(QStringLiteral("velora-devctl: ") + message);
     if (!m_result.contains(QStringLiteral("error")))
         m_result.insert(QStringLiteral("error"), message);
+    if (m_errorText.isEmpty())
+        m_errorText = message;
     return code;
+}
+
+void VHDevctl::finishResult(int code)
+{
+    const bool ok = code == Done || code == NothingToDo;
+    if (code == Done)
+        m_errorText.clear();
+    if (code == Done && m_progressShown && !m_terminal)
+        printErr(QStringLiteral("100%"));
+    m_result.insert(QStringLiteral("command"), m_command);
+    m_result.insert(QStringLiteral("exitCode"), code);
+    m_result.insert(QStringLiteral("ok"), ok);
+    m_result.insert(QStringLiteral("changed"), m_changed);
+    // A failure always carries a code: the device's when it gave one, the exit code otherwise.
+    m_result.insert(QStringLiteral("errorCode"), ok ? 0 : m_errorCode != 0 ? m_errorCode : code);
+    m_result.insert(QStringLiteral("errorText"), m_errorText);
+    // The program logs to its own file in the data folder, not the updater's.
+    const QString log = VHEnv::instance()->isInitialised()
+                            ? VHEnv::instance()->dataFolder() + QLatin1Char('/') + QLatin1String(kLogFileName)
+                            : QString();
+    if (!ok && !log.isEmpty()) {
+        m_result.insert(QStringLiteral("log"), log);
+        printErr(QStringLiteral("velora-devctl: see the log: ") + log);
+    }
+}
+
+// ---- before and after a write -----------------------------------------------------------
+
+QString VHDevctl::softwareVersionOf(VHClient *client)
+{
+    // The image version is what a package's [OS] Version names; some families report more in getVersion.
+    QString version;
+    if (client && client->getImageVersion(version) && !version.isEmpty())
+        return version;
+    return versionOf(client);
+}
+
+int VHDevctl::checkPackage(const QString &package)
+{
+    QString model;
+    device()->getModelName(model);
+    const QFileInfo file(package);
+    m_writeBytes = file.isFile() ? file.size() : -1;
+    return checkBeforeWriting(package, {model, softwareVersionOf(device())}, VHPackageIdentity::read(package));
+}
+
+int VHDevctl::checkBeforeWriting(const QString &package, const VHDevctlChecks::Device &target,
+                                 const VHPackageIdentity &identity)
+{
+    const VHDevctlChecks::Verdict verdict = VHDevctlChecks::comparePackage(target, identity, m_force);
+    m_result.insert(QStringLiteral("versionPackage"),
+                    identity.version.isEmpty() ? QJsonValue() : QJsonValue(identity.version));
+    if (!verdict.allowed)
+        return fail(Failed, verdict.reason);
+    if (verdict.forced)
+        printErr(QStringLiteral("velora-devctl: forced: ") + verdict.reason);
+    const bool terminal = ::isatty(STDIN_FILENO) == 1 && m_terminal;
+    if (!VHDevctlChecks::asksBeforeWriting(terminal, terminal, m_yes))
+        return Done;
+    return userAgrees(package, identity.version) ? Done
+                                                 : fail(Failed, QStringLiteral("not written: the answer was not yes"));
+}
+
+bool VHDevctl::userAgrees(const QString &package, const QString &version)
+{
+    QString model, uuid;
+    device()->getModelName(model);
+    device()->getUUID(uuid);
+    std::fputs(qPrintable(VHDevctlChecks::question(QFileInfo(package).fileName(), version, model, uuid)), stderr);
+    std::fflush(stderr);
+    char line[64] = {};
+    if (!std::fgets(line, sizeof line, stdin))
+        return false;
+    return VHDevctlChecks::isYes(QString::fromLocal8Bit(line));
+}
+
+int VHDevctl::finishWrite(int code, const QString &doneText)
+{
+    if (code != Done)
+        return code;
+    if (m_lastActionUnchanged)
+        return upToDate(m_lastActionReason.isEmpty() ? QStringLiteral("the device already runs the package's software")
+                                                     : m_lastActionReason);
+    say(doneText);
+    return Done;
+}
+
+int VHDevctl::upToDate(const QString &why)
+{
+    say(QStringLiteral("already up to date"));
+    printErr(QStringLiteral("velora-devctl: already up to date, nothing to do: ") + why);
+    m_errorText = QStringLiteral("already up to date: ") + why;
+    return NothingToDo;
 }
 
 VHClient *VHDevctl::putDevice(VHClient *client)
@@ -588,10 +713,11 @@ int VHDevctl::runUpdate()
         if (const int code = queryServer(); code != Done)
             return code;
         const QString offered = updatesFolder().version();
-        if (offered.isNull() || !VHUpdateDecision::offersUpdate(versionOf(client), offered)) {
-            say(QStringLiteral("the device is up to date"));
-            return NothingToDo;
-        }
+        if (offered.isNull())
+            return upToDate(QStringLiteral("the update server offers no package for this model"));
+        if (!VHUpdateDecision::offersUpdate(versionOf(client), offered))
+            return upToDate(
+                QStringLiteral("the device runs %1, the update server offers %2").arg(versionOf(client), offered));
         package = updatesFolder().file(VHUpdatesFolder::kPackage);
     } else if (!QFileInfo(package).isFile()) {
         return fail(BadUsage, QStringLiteral("no such package file: ") + package);
@@ -599,12 +725,12 @@ int VHDevctl::runUpdate()
     package = QFileInfo(package).absoluteFilePath();
     m_result.insert(QStringLiteral("package"), package);
     m_result.insert(QStringLiteral("versionBefore"), textOrNull(versionOf(client)));
+    if (const int code = checkPackage(package); code != Done)
+        return code;
     say(QStringLiteral("updating %1 with %2").arg(versionOf(client), package));
     const int code = runAction(VHClient::ActionUpdateTotal, [&] { return client->updateTotal(package, language); });
     m_result.insert(QStringLiteral("versionAfter"), textOrNull(versionOf(device())));
-    if (code == Done)
-        say(QStringLiteral("update written; the device installs it when it restarts"));
-    return code;
+    return finishWrite(code, QStringLiteral("update written; the device installs it when it restarts"));
 }
 
 int VHDevctl::runRestore()
@@ -613,6 +739,8 @@ int VHDevctl::runRestore()
     const QString folder = QFileInfo(m_arguments.value(0)).absoluteFilePath();
     if (!QFileInfo(folder).isDir())
         return fail(BadUsage, QStringLiteral("no such folder: ") + folder);
+    if (const int checked = checkPackage(folder); checked != Done)
+        return checked;
     int code = runAction(VHClient::ActionRestoreFactory, [&] { return client->restoreFactory(folder); });
     // A first pass leaves the device asked to format itself at its next start
     // (state 4); the restore is done only when the second pass has run on it.
@@ -626,14 +754,14 @@ int VHDevctl::runRestore()
             return fail(Failed, QStringLiteral("the device came back without formatting itself; restart it and run "
                                                "the restore again"));
     }
-    if (code == Done)
-        say(QStringLiteral("factory restore done"));
-    return code;
+    return finishWrite(code, QStringLiteral("factory restore done"));
 }
 
 int VHDevctl::waitForReturn(VHClient *before)
 {
     VHDeviceManager *manager = VHDaemon::instance()->deviceManager();
+    beginPhase(QStringLiteral("waiting for the device to restart"), -1);
+    printErr(QStringLiteral("waiting for the device to restart"));
     // The manager keeps the object that left until another replaces it, so a new one is a new address.
     const bool back = waitUntil(
         [&] {
@@ -671,13 +799,11 @@ int VHDevctl::runGps()
         return fail(Failed, QStringLiteral("no GPS assist data to write"));
     if (client->getAlpDate() >= expiry) {
         say(QStringLiteral("GPS data on device is up-to-date"));
-        return NothingToDo;
+        return upToDate(QStringLiteral("the device's GPS assist data are as new as the ones at hand"));
     }
     const int code =
         runAction(VHClient::ActionUpdateAlp, [&] { return client->updateAlp(VHUpdatesFolder::kAlpData, expiry); });
-    if (code == Done)
-        say(QStringLiteral("GPS assist data written"));
-    return code;
+    return finishWrite(code, QStringLiteral("GPS assist data written"));
 }
 
 int VHDevctl::runWorkouts()
@@ -704,15 +830,32 @@ int VHDevctl::runWorkouts()
         == Done;
     if (!checked) {
         m_result.remove(QStringLiteral("error"));
+        m_errorText.clear();
+        m_errorCode = 0;
         say(QStringLiteral("the package holds no workouts for this device"));
         return fail(NothingToDo, QStringLiteral("no workouts to install"));
     }
     const int code = runAction(VHClient::ActionUpdateComponent, [&] {
         return client->updateComponent(package, QString(), QString(), QStringLiteral("1"));
     });
-    if (code == Done)
-        say(QStringLiteral("workouts installed"));
-    return code;
+    return finishWrite(code, QStringLiteral("workouts installed"));
+}
+
+QString VHDevctl::historyLine(const VHHistoryEntry &entry)
+{
+    const auto known = [](const QString &version) { return version.isEmpty() ? QStringLiteral("?") : version; };
+    QString line = QStringLiteral("%1  %2  %3 %4  %5 -> %6")
+                       .arg(entry.time.toString(Qt::ISODate), entry.action, entry.model, entry.uuid,
+                            known(entry.versionBefore), known(entry.versionAfter));
+    if (!entry.versionPackage.isEmpty())
+        line += QStringLiteral(" (package %1)").arg(entry.versionPackage);
+    line += entry.ok ? QStringLiteral("  ok") : QStringLiteral("  failed (%1)").arg(entry.errorCode);
+    if (!entry.reason.isEmpty())
+        line += QStringLiteral(": ") + entry.reason;
+    line += QStringLiteral("  %1 ms").arg(entry.durationMs);
+    if (!entry.packageMd5.isEmpty())
+        line += QStringLiteral("  md5 ") + entry.packageMd5;
+    return line;
 }
 
 int VHDevctl::runHistory()
@@ -723,14 +866,7 @@ int VHDevctl::runHistory()
         if (!m_deviceUuid.isEmpty() && entry.uuid != m_deviceUuid)
             continue;
         listed.append(entry.toJson());
-        QString line = QStringLiteral("%1  %2  %3 %4  %5 -> %6  %7")
-                           .arg(entry.time.toString(Qt::ISODate), entry.action, entry.model, entry.uuid,
-                                entry.versionBefore, entry.versionAfter,
-                                entry.ok ? QStringLiteral("ok") : QStringLiteral("failed (%1)").arg(entry.errorCode));
-        line += QStringLiteral("  %1 ms").arg(entry.durationMs);
-        if (!entry.packageMd5.isEmpty())
-            line += QStringLiteral("  md5 ") + entry.packageMd5;
-        say(line);
+        say(historyLine(entry));
     }
     m_result.insert(QStringLiteral("entries"), listed);
     if (listed.isEmpty())
@@ -770,6 +906,8 @@ int VHDevctl::runRecover()
     if (client->serviceType() != 1)
         return fail(Failed, QStringLiteral("the device is no longer in IAP mode"));
     m_result.insert(QStringLiteral("package"), package);
+    if (const int code = checkPackage(package); code != Done)
+        return code;
     return restoring ? recoverRestore(client, package) : recoverUpdate(client, package, language);
 }
 

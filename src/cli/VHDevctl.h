@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ReduzeduClient.h"
+#include "VHDevctlChecks.h"
 #include "VHDevctlInventory.h"
 #include "VHDeviceManagerListener.h"
 #include "VeloraApiClient.h"
@@ -14,6 +15,7 @@
 
 class QSocketNotifier;
 class VHClient;
+struct VHHistoryEntry;
 class VHPSFDevice;
 class VHPacer30;
 class VHScsiFlashClient;
@@ -43,6 +45,8 @@ public:
     };
     static const QList<Command> &commands();
     static QString helpText();
+    // One history entry as "history" prints it: old -> new version, result and reason.
+    static QString historyLine(const VHHistoryEntry &entry);
 
     VHDevctl();
     ~VHDevctl() override;
@@ -55,6 +59,7 @@ public:
     void onDeviceChanged(VHClient *) override {}
     void onActionDone(VHClient *device, int action) override;
     void onUpdateFinished(bool ok) override;
+    void onDownloadProgress(qint64 received, qint64 total) override;
     void onReduzeduFinished(bool ok) override;
 
 private:
@@ -105,16 +110,34 @@ private:
     // ---- waiting ---------------------------------------------------------------------
     int queryServer();
     int runAction(int action, const std::function<bool()> &start);
+    // ---- before and after a write ---------------------------------------------------------
+    // The package against the device (refused unless --force), then the
+    // question on a terminal (unless -y); Done when the write may go on.
+    int checkPackage(const QString &package);
+    int checkBeforeWriting(const QString &package, const VHDevctlChecks::Device &device,
+                           const VHPackageIdentity &identity);
+    bool userAgrees(const QString &package, const QString &version);
+    // The version the device's packages are compared with.
+    static QString softwareVersionOf(VHClient *client);
+    // A write that had nothing to write ends as "already up to date".
+    int finishWrite(int code, const QString &doneText);
+    int upToDate(const QString &why);
     bool waitUntil(const std::function<bool()> &done, int timeoutMs);
     // Waits for the device to come back as a new object after a restart; it becomes the device.
     int waitForReturn(VHClient *before);
+    // Progress is shown per phase ("download", "write", "waiting for the device to
+    // restart"); totalBytes -1 when the phase's size is not known.
+    void beginPhase(const QString &phase, qint64 totalBytes);
     void showProgress(int percent, bool final);
+    QString progressLine(int percent) const;
     void installStopSignals();
     void onStopSignal();
 
     // ---- output -------------------------------------------------------------------------
     void say(const QString &line);
     int fail(int code, const QString &message);
+    // The result's common fields, and the log's path on stderr after a failure.
+    void finishResult(int code);
     // Puts the device's description into the result; the device itself back.
     VHClient *putDevice(VHClient *device);
 
@@ -124,6 +147,8 @@ private:
     bool m_json = false;
     bool m_fitFlag = false;
     bool m_restoreFlag = false;
+    bool m_force = false;
+    bool m_yes = false;
     QString m_deviceUuid;
     QString m_simRoot;
     QString m_server;
@@ -141,5 +166,15 @@ private:
     bool m_deviceLeft = false;
     bool m_terminal = false;
     int m_shownPercent = -1;
+    QString m_phase;
+    qint64 m_phaseBytes = -1;
+    bool m_progressShown = false;
+    // The command's outcome beyond its exit code.
+    QString m_errorText;
+    int m_errorCode = 0;
+    bool m_changed = false;
+    bool m_lastActionUnchanged = false;
+    QString m_lastActionReason;
+    qint64 m_writeBytes = -1; // the size of the package being written, when it is one file
     std::unique_ptr<QSocketNotifier> m_stopNotifier;
 };

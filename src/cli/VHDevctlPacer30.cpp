@@ -30,10 +30,17 @@ int VHDevctl::runLoader()
         return fail(BadUsage, QStringLiteral("no such package file: ") + file.filePath());
     const QString package = file.absoluteFilePath();
     m_result.insert(QStringLiteral("package"), package);
+    // A loader package is compared by its loader's version, not the software's.
+    QString model, loader;
+    pacer->getModelName(model);
+    pacer->getIAPVersion(loader);
+    VHPackageIdentity identity = VHPackageIdentity::read(package);
+    identity.version = identity.bootLoaderVersion;
+    m_writeBytes = file.size();
+    if (const int checked = checkBeforeWriting(package, {model, loader}, identity); checked != Done)
+        return checked;
     const int code = runAction(VHClient::ActionUpdateBootLoader, [&] { return pacer->updateBootLoader(package); });
-    if (code == Done)
-        say(QStringLiteral("loader written; the device runs it from its next start"));
-    return code;
+    return finishWrite(code, QStringLiteral("loader written; the device runs it from its next start"));
 }
 
 int VHDevctl::runPacer30Finalize(VHPacer30 *pacer)

@@ -220,6 +220,10 @@ VeloraApiClient::DownloadStart VeloraApiClient::startDownload()
     // Keeps the reply from buffering the package in memory faster than we write it.
     m_downloadReply->setReadBufferSize(kReadBufferSize);
     connect(m_downloadReply, &QNetworkReply::readyRead, this, &VeloraApiClient::onPackageBytesArrived);
+    connect(m_downloadReply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
+        if (m_delegate)
+            m_delegate->onDownloadProgress(received, total);
+    });
     return DownloadStart::Started;
 }
 

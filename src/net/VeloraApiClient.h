@@ -19,6 +19,12 @@ public:
     virtual ~VeloraApiClientDelegate() = default;
     // The end of one exchange: a query, and the package download it needed.
     virtual void onUpdateFinished(bool ok) = 0;
+    // Bytes of the package received so far; total is -1 while the server has not said.
+    virtual void onDownloadProgress(qint64 received, qint64 total)
+    {
+        Q_UNUSED(received);
+        Q_UNUSED(total);
+    }
 };
 
 // Asks the update service for the current package of a model and, when the

@@ -46,10 +46,15 @@ QJsonObject VHHistoryEntry::toJson() const
     object.insert(QStringLiteral("uuid"), uuid);
     object.insert(QStringLiteral("versionBefore"), versionBefore);
     object.insert(QStringLiteral("versionAfter"), versionAfter);
+    // Fields added later are left out when empty, so older lines and newer ones read alike.
+    if (!versionPackage.isEmpty())
+        object.insert(QStringLiteral("versionPackage"), versionPackage);
     if (!packageMd5.isEmpty())
         object.insert(QStringLiteral("packageMd5"), packageMd5);
     object.insert(QStringLiteral("result"), ok ? QStringLiteral("ok") : QStringLiteral("failed"));
     object.insert(QStringLiteral("errorCode"), errorCode);
+    if (!reason.isEmpty())
+        object.insert(QStringLiteral("reason"), reason);
     object.insert(QStringLiteral("durationMs"), double(durationMs));
     if (!program.isEmpty())
         object.insert(QStringLiteral("program"), program);
@@ -73,9 +78,11 @@ bool VHHistoryEntry::fromJson(const QJsonObject &object, VHHistoryEntry &entry)
     read.uuid = object.value(QStringLiteral("uuid")).toString();
     read.versionBefore = object.value(QStringLiteral("versionBefore")).toString();
     read.versionAfter = object.value(QStringLiteral("versionAfter")).toString();
+    read.versionPackage = object.value(QStringLiteral("versionPackage")).toString();
     read.packageMd5 = object.value(QStringLiteral("packageMd5")).toString();
     read.ok = result.toString() == QLatin1String("ok");
     read.errorCode = object.value(QStringLiteral("errorCode")).toInt();
+    read.reason = object.value(QStringLiteral("reason")).toString();
     read.durationMs = qint64(object.value(QStringLiteral("durationMs")).toDouble());
     read.program = object.value(QStringLiteral("program")).toString();
     entry = read;
@@ -181,7 +188,35 @@ QList<VHHistoryEntry> VHHistory::parse(const QByteArray &bytes, bool partialStar
     return entries;
 }
 
-QList<VHHistoryEntry> VHHistory::entries() const
+QList<VHHistoryEntry> VHHistory::entries() const { return foldReturns(lines()); }
+
+bool VHHistory::awaitsReturn(const VHHistoryEntry &entry)
+{
+    return entry.ok
+           && (entry.action == QLatin1String("update") || entry.action == QLatin1String("recover")
+               || entry.action == QLatin1String("restore"));
+}
+
+QList<VHHistoryEntry> VHHistory::foldReturns(const QList<VHHistoryEntry> &lines)
+{
+    QList<VHHistoryEntry> folded;
+    for (const VHHistoryEntry &line : lines) {
+        if (line.action != kReturnAction) {
+            folded.append(line);
+            continue;
+        }
+        for (auto it = folded.rbegin(); it != folded.rend(); ++it) {
+            if (it->uuid == line.uuid) {
+                if (awaitsReturn(*it))
+                    it->versionAfter = line.versionAfter;
+                break;
+            }
+        }
+    }
+    return folded;
+}
+
+QList<VHHistoryEntry> VHHistory::lines() const
 {
     QList<VHHistoryEntry> all;
     for (const QString &file : {rotatedPath(), path()}) {

@@ -10,14 +10,16 @@
 struct VHHistoryEntry
 {
     QDateTime time; // when it started, UTC
-    QString action; // "update", "restore", "gps", "workouts"
+    QString action; // "update", "recover", "restore", "gps", "workouts"
     QString model;
     QString uuid;
     QString versionBefore;
-    QString versionAfter;
-    QString packageMd5; // lower-case hexadecimal; empty when no package file was used
+    QString versionAfter;   // what the device reports once the action is over
+    QString versionPackage; // what the package says it carries; empty when it names none
+    QString packageMd5;     // lower-case hexadecimal; empty when no package file was used
     bool ok = false;
     int errorCode = 0;
+    QString reason; // why it failed, or why nothing was written; empty otherwise
     qint64 durationMs = 0;
     QString program; // which program ran it
 
@@ -49,9 +51,19 @@ public:
     QString path() const { return m_folder + QLatin1Char('/') + kFileName; }
     QString rotatedPath() const { return m_folder + QLatin1Char('/') + kRotatedName; }
 
+    // A device came back after an update, recover or restore: the version it
+    // reports then. Read, it becomes that action's versionAfter, not an entry.
+    static inline const QString kReturnAction = QStringLiteral("return");
+
     [[nodiscard]] bool append(const VHHistoryEntry &entry) const;
-    // The entries of both files, oldest first.
+    // The entries of both files, oldest first, returns folded in.
     QList<VHHistoryEntry> entries() const;
+    // Every line as written, returns included.
+    QList<VHHistoryEntry> lines() const;
+    // Whether the entry is a write the device completes when it restarts.
+    static bool awaitsReturn(const VHHistoryEntry &entry);
+    // Each return sets the versionAfter of its device's action before it and is left out.
+    static QList<VHHistoryEntry> foldReturns(const QList<VHHistoryEntry> &lines);
     // The newest entry of the device with this UUID; false when there is none.
     bool lastFor(const QString &uuid, VHHistoryEntry &entry) const;
 

@@ -2,12 +2,15 @@
 
 #include "VHClient.h"
 #include "VHLog.h"
+#include "VHPackageIdentity.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+
+#include <algorithm>
 
 namespace {
 
@@ -30,6 +33,15 @@ QString versionOf(VHClient &client)
     return version;
 }
 
+// A reason is a sentence, not a dump: the history's lines stay short.
+constexpr qsizetype kMaxReasonSize = 1000;
+
+QString packageVersionOf(const QString &package)
+{
+    const VHPackageIdentity identity = VHPackageIdentity::read(package);
+    return identity.version;
+}
+
 } // namespace
 
 QString VHHistoryRecorder::actionName(int code, const QString &componentMode)
@@ -48,18 +60,50 @@ QString VHHistoryRecorder::actionName(int code, const QString &componentMode)
     }
 }
 
+void VHHistoryRecorder::noteArrival(VHClient &client)
+{
+    VHHistoryEntry arrival;
+    client.getUUID(arrival.uuid);
+    if (arrival.uuid.isEmpty())
+        return;
+    const VHHistory history = VHHistory::ofDataFolder();
+    const QList<VHHistoryEntry> lines = history.lines();
+    auto last = std::find_if(lines.crbegin(), lines.crend(),
+                             [&](const VHHistoryEntry &line) { return line.uuid == arrival.uuid; });
+    if (last == lines.crend() || !VHHistory::awaitsReturn(*last))
+        return;
+    // A device seen again before it restarted reports what the action's end recorded: nothing to add.
+    arrival.versionAfter = versionOf(client);
+    if (arrival.versionAfter == last->versionAfter)
+        return;
+    arrival.time = QDateTime::currentDateTimeUtc();
+    arrival.action = VHHistory::kReturnAction;
+    client.getModelName(arrival.model);
+    arrival.versionBefore = last->versionBefore;
+    arrival.ok = true;
+    arrival.program = QCoreApplication::applicationName();
+    if (!history.append(arrival))
+        vhWarning() << "the device's return not recorded in the history";
+}
+
 void VHHistoryRecorder::begin(VHClient &client, int code, const QString &componentMode, const QString &package)
 {
     const bool resuming = client.isBetweenPasses();
     QMutexLocker lock(&m_mutex);
     if (resuming && m_active && m_code == code)
         return;
-    const QString name = actionName(code, componentMode);
+    QString name = actionName(code, componentMode);
+    // A second pass with no first pass of ours is a device left waiting, finished by hand.
+    if (resuming && !m_active && (code == VHClient::ActionUpdateTotal || code == VHClient::ActionRestoreFactory))
+        name = QStringLiteral("recover");
     m_active = !name.isEmpty();
     if (!m_active)
         return;
     m_code = code;
-    m_package = code == VHClient::ActionUpdateTotal || code == VHClient::ActionUpdateComponent ? package : QString();
+    m_package = code == VHClient::ActionUpdateTotal || code == VHClient::ActionUpdateComponent
+                        || code == VHClient::ActionRestoreFactory
+                    ? package
+                    : QString();
     m_hashed = false;
     m_entry = VHHistoryEntry();
     m_entry.time = QDateTime::currentDateTimeUtc();
@@ -82,8 +126,10 @@ void VHHistoryRecorder::hashPackage()
         package = m_package;
     }
     const QString md5 = fileMd5(package);
+    const QString version = packageVersionOf(package);
     QMutexLocker lock(&m_mutex);
     m_entry.packageMd5 = md5;
+    m_entry.versionPackage = version;
 }
 
 void VHHistoryRecorder::finish(VHClient &client)
@@ -95,6 +141,7 @@ void VHHistoryRecorder::finish(VHClient &client)
     int code = 0;
     m_entry.ok = !client.actionFailed(code);
     m_entry.errorCode = code;
+    m_entry.reason = client.errorText().left(kMaxReasonSize);
     m_entry.versionAfter = versionOf(client);
     m_entry.durationMs = m_timer.elapsed();
     if (!VHHistory::ofDataFolder().append(m_entry))

@@ -17,6 +17,11 @@ public:
     // recorded (a workout check only looks into the package).
     static QString actionName(int code, const QString &componentMode);
 
+    // On a device's arrival: the version it reports closes its last update,
+    // recover or restore, once (a later arrival finds the return recorded);
+    // a device that reports what the action's end recorded has not restarted yet.
+    static void noteArrival(VHClient &client);
+
     // On the thread that starts the action.
     void begin(VHClient &client, int code, const QString &componentMode, const QString &package);
     // On the worker: the package's MD5, once per recorded action.

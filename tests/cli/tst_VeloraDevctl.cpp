@@ -231,6 +231,7 @@ private slots:
         QCOMPARE(entry.value(QStringLiteral("packageMd5")).toString(),
                  VHPackageServer::fileMd5(m_road->modelFolder() + QStringLiteral("/Total.zip")));
         QVERIFY(entry.value(QStringLiteral("versionBefore")).toString().startsWith(QStringLiteral("1.9.00.")));
+        QCOMPARE(entry.value(QStringLiteral("versionPackage")).toString(), QStringLiteral("1.10.00"));
         QVERIFY(QDateTime::fromString(entry.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs).isValid());
         QVERIFY(devctl({"history"}).out.contains(" update "));
         QVERIFY(devctl({"info"}).out.contains("last:      update succeeded"));
@@ -242,7 +243,10 @@ private slots:
         const Run again = devctl({"update", "--json"});
         QCOMPARE(again.code, 4);
         QCOMPARE(again.json.value(QStringLiteral("exitCode")).toInt(), 4);
+        QVERIFY(again.json.value(QStringLiteral("errorText")).toString().startsWith("already up to date"));
         QCOMPARE(historyEntries().size(), 1);
+        // The version the device reported when it came back is the update's result.
+        QCOMPARE(historyEntries().at(0)[QStringLiteral("versionAfter")].toString(), offered);
     }
 
     void gpsData()
@@ -344,6 +348,9 @@ private slots:
         const QJsonObject last = historyEntries().last().toObject();
         QCOMPARE(last.value(QStringLiteral("uuid")).toString(), strandedUuid);
         QCOMPARE(last.value(QStringLiteral("result")).toString(), QStringLiteral("ok"));
+        // Named as the recover it was, with the version the device came back with.
+        QCOMPARE(last.value(QStringLiteral("action")).toString(), QStringLiteral("recover"));
+        QCOMPARE(last.value(QStringLiteral("versionAfter")).toString(), QStringLiteral("120"));
         QVERIFY(m_road->sim().remove(name));
     }
 
