@@ -404,6 +404,8 @@ int VHDevctl::runAction(int action, const std::function<bool()> &start)
         return fail(NothingToDo, QStringLiteral("nothing to do: the device already runs the package's software"));
     if (failed)
         return fail(Failed, QStringLiteral("the action failed (error code %1)").arg(code));
+    if (!device()->actionChanged())
+        return fail(NothingToDo, QStringLiteral("nothing to do: ") + device()->errorText());
     return Done;
 }
 
