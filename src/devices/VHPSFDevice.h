@@ -63,8 +63,14 @@ public:
     bool _restoreFactory(const QString &folder) override;
     bool _finalize() override;
     // Neither workouts nor assist data: nothing to install, nothing to report.
-    bool _updateComponent(const QString &, const QString &, const QString &, const QString &) override { return false; }
-    bool _updateAlp(const QString &, int) override { return false; }
+    bool _updateComponent(const QString &, const QString &, const QString &, const QString &) override
+    {
+        return finish(VHResult::failure(Failed, QStringLiteral("this device takes no workouts or components")));
+    }
+    bool _updateAlp(const QString &, int) override
+    {
+        return finish(VHResult::failure(Failed, QStringLiteral("this device takes no assist data")));
+    }
 
     // ---- data operations (VHPSFDeviceData.cpp) -----------------------------
     // Lists of maps, keys as the family's section of src/devices/README.md

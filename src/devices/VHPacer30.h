@@ -58,8 +58,14 @@ public:
     bool _finalize() override;
     bool _readData() override;
     // Neither workouts nor assist data: nothing to install.
-    bool _updateComponent(const QString &, const QString &, const QString &, const QString &) override { return false; }
-    bool _updateAlp(const QString &, int) override { return false; }
+    bool _updateComponent(const QString &, const QString &, const QString &, const QString &) override
+    {
+        return finish(VHResult::failure(Failed, QStringLiteral("this device takes no workouts or components")));
+    }
+    bool _updateAlp(const QString &, int) override
+    {
+        return finish(VHResult::failure(Failed, QStringLiteral("this device takes no assist data")));
+    }
 
     // ---- flash access ----------------------------------------------------
     // Writes `buffer` (the first `size` bytes; without a size the whole,

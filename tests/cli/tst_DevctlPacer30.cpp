@@ -80,6 +80,10 @@ private slots:
         QCOMPARE(json.value(QStringLiteral("device")).toObject().value(QStringLiteral("version")).toString(),
                  QStringLiteral("V011"));
         QCOMPARE(VHSimScsiDevice::readIdentity(m_sim->deviceFolder(kName)).iapTag, QByteArray("I012"));
+        // The image the device runs, again: nothing is written, and that is "nothing to do" (4), not done.
+        m_sim->clearCommandLog(kName);
+        QCOMPARE(devctl({QStringLiteral("update"), zip(QStringLiteral("maple.zip"), {{"maple.bin", image}})}), 4);
+        QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE")).isEmpty());
     }
 
     // Packages and backups that are not this device's: refused, nothing erased or written.
