@@ -172,7 +172,10 @@ private slots:
         const QString copy = m_work.filePath(QStringLiteral("copy.dat"));
         QCOMPARE(devctl({QStringLiteral("backup"), copy}), 0);
         QCOMPARE(readFile(copy), m_sim->flash(kName, VHDevSim::Flash::External));
-        QCOMPARE(devctl({QStringLiteral("finalize")}), 0);
+        // Nothing was changed: the write-back has nothing to write (4), and the flash stays as it was.
+        const QByteArray before = m_sim->flash(kName, VHDevSim::Flash::External);
+        QCOMPARE(devctl({QStringLiteral("finalize")}), 4);
+        QCOMPARE(m_sim->flash(kName, VHDevSim::Flash::External), before);
         // The Pulsar30 keeps no language in its profile.
         QCOMPARE(devctl({QStringLiteral("languages")}), 1);
     }
