@@ -627,8 +627,12 @@ int VHDevctl::finishWrite(int code, const QString &doneText)
     return Done;
 }
 
-int VHDevctl::upToDate(const QString &why)
+int VHDevctl::upToDate(QString why)
 {
+    // The families' own reasons already begin with the words.
+    const QString lead = QStringLiteral("already up to date: ");
+    if (why.startsWith(lead))
+        why = why.mid(lead.size());
     say(QStringLiteral("already up to date"));
     printErr(QStringLiteral("velora-devctl: already up to date, nothing to do: ") + why);
     m_errorText = QStringLiteral("already up to date: ") + why;
@@ -977,6 +981,8 @@ int VHDevctl::runFinalize()
     if (!psf)
         return fail(NothingToDo, QStringLiteral("the device keeps no flash store"));
     const int code = runAction(VHClient::ActionFinalize, [&] { return psf->finalize(); });
+    if (code == Done && m_lastActionUnchanged)
+        return upToDate(m_lastActionReason);
     if (code == Done) {
         m_result.insert(QStringLiteral("backup"), psf->latestBackup());
         say(QStringLiteral("store written back; backup ") + psf->latestBackup());

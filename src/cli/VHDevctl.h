@@ -121,7 +121,7 @@ private:
     static QString softwareVersionOf(VHClient *client);
     // A write that had nothing to write ends as "already up to date".
     int finishWrite(int code, const QString &doneText);
-    int upToDate(const QString &why);
+    int upToDate(QString why);
     bool waitUntil(const std::function<bool()> &done, int timeoutMs);
     // Waits for the device to come back as a new object after a restart; it becomes the device.
     int waitForReturn(VHClient *before);

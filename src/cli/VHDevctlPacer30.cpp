@@ -49,9 +49,10 @@ int VHDevctl::runPacer30Finalize(VHPacer30 *pacer)
     const int read = runAction(VHClient::ActionReadData, [&] { return pacer->readData(); });
     if (read != Done)
         return read;
-    const bool changed = pacer->profileChanged() || pacer->dataChanged();
     const int code = runAction(VHClient::ActionFinalize, [&] { return pacer->finalize(); });
+    if (code == Done && m_lastActionUnchanged)
+        return upToDate(m_lastActionReason);
     if (code == Done)
-        say(changed ? QStringLiteral("store written back") : QStringLiteral("nothing changed; nothing written"));
+        say(QStringLiteral("store written back"));
     return withRestoreHint(pacer, code);
 }

@@ -477,6 +477,9 @@ VHResult VHFitDevice::installUpdate(const QString &archive)
     if (!withheld.isEmpty())
         return VHResult::failure(CopyFailed, "the device's version of " + withheld.join(QStringLiteral(", "))
                                                  + " can not be read: not updated");
+    if (newer.isEmpty())
+        return VHResult::unchanged(QStringLiteral("already up to date: no image of the package is newer than the "
+                                                  "device's"));
     return VHResult::success();
 }
 
@@ -542,10 +545,11 @@ bool VHFitDevice::_updateAlp(const QString &fileName, int timeStamp)
     QString model;
     getModelName(model);
     const QString root = volumeRoot();
-    if (root.isEmpty() || !VHUtility::isSafePathComponent(model) || !VHUtility::isSafePathComponent(fileName)) {
-        setErrorCode(NoVolume);
-        return false;
-    }
+    if (root.isEmpty())
+        return failUpdate(NoVolume, QStringLiteral("can not get mounted drive"));
+    if (!VHUtility::isSafePathComponent(model) || !VHUtility::isSafePathComponent(fileName))
+        return failUpdate(NoVolume, "the model \"" + model + "\" or the file \"" + fileName
+                                        + "\" can not name a file of the updates folder");
     const QString source = VHUpdatesFolder::pathFor(VHEnv::instance()->dataFolder(), model);
     volumeFolder(QString(), false).removeLeftovers();
     VHSafeFolder system = volumeFolder(kSystem, true);

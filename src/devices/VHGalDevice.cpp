@@ -781,9 +781,9 @@ VHResult VHGalDevice::firstPass(const QString &archive)
         return fail(QStringLiteral("unknown update method %1").arg(device.updateMethod));
     const Route route = routeFor(device, meta);
     if (route == Route::Nothing)
-        return VHResult::failure(NothingToDo, QStringLiteral("nothing to do: the device runs image %1, language %2 "
-                                                             "and boot loader %3 of the package")
-                                                  .arg(device.imageVersion, device.langVersion, device.iapVersion));
+        return VHResult::unchanged(QStringLiteral("already up to date: the device runs image %1, language %2 "
+                                                  "and boot loader %3 of the package")
+                                       .arg(device.imageVersion, device.langVersion, device.iapVersion));
     VolumeFiles files;
     if (VHResult planned = planVolumeFiles(work, route, languages, meta, parts, files); !planned)
         return planned;

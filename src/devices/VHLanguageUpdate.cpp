@@ -5,6 +5,7 @@
 #include "VHLog.h"
 #include "VHPSFLanguageImage.h"
 #include "VHSafeFolder.h"
+#include "VHScsiFlashClient.h"
 
 #include <QDir>
 #include <QSet>
@@ -16,7 +17,7 @@ namespace {
 constexpr qint64 kMaxListingFile = 1024;
 constexpr qsizetype kMaxUuid = 64;
 
-VHResult refused(const QString &reason) { return VHResult::failure(1, reason); }
+VHResult refused(const QString &reason) { return VHResult::failure(VHScsiFlashClient::Failed, reason); }
 
 // The UUID as it may stand in a file name: letters and digits only.
 QString fileUuid(const QString &uuid)
@@ -80,13 +81,15 @@ VHResult VHLanguageUpdate::run(const Family &family, const QString &uuid, const 
 {
     const QString device = fileUuid(uuid);
     if (device.isEmpty())
-        return refused(QStringLiteral("the device's UUID is unknown: its languages could not be kept"));
+        return VHResult::failure(VHScsiFlashClient::NoDevice,
+                                 QStringLiteral("the device's UUID is unknown: its languages could not be kept"));
     const QString code = languageCode(named);
     if (!named.isEmpty() && code.isEmpty())
         return refused(QStringLiteral("not a language code: ") + named);
     QByteArray area;
     if (!family.readArea(area) || area.size() != family.areaSize)
-        return refused(QStringLiteral("the language area could not be read: nothing was written"));
+        return VHResult::failure(VHScsiFlashClient::NoDevice,
+                                 QStringLiteral("the language area could not be read: nothing was written"));
     QStringList onDevice, codes;
     const Area state = listing(area, family.directoryReach, onDevice);
     const QStringList stored = storedListing(device);
@@ -97,19 +100,35 @@ VHResult VHLanguageUpdate::run(const Family &family, const QString &uuid, const 
         return built;
     QStringList placed;
     if (listing(image, family.directoryReach, placed) != Area::Listed || placed.isEmpty())
-        return refused(QStringLiteral("the language image holds no language"));
+        return VHResult::failure(VHScsiFlashClient::BadPackage,
+                                 QStringLiteral("the language pack holds no language files"));
+    if (!family.imageToFile && image == area)
+        return alreadyThere(device, placed, stored);
     // What the device holds now; with nothing readable, what is about to be written.
     const QStringList kept = !onDevice.isEmpty() ? onDevice : !stored.isEmpty() ? stored : placed;
     if (VHResult keptListing = storeListing(device, kept); !keptListing)
         return keptListing;
     if (!family.writeImage(image))
-        return refused(QStringLiteral("the language image was not written and verified"));
+        return VHResult::failure(VHScsiFlashClient::NotVerified,
+                                 QStringLiteral("the language image could not be written and read back equal"));
     // The device is written: a listing not replaced only names its former languages.
     if (!family.imageToFile && placed != kept) {
         if (VHResult written = storeListing(device, placed); !written)
             vhWarning() << written.reason;
     }
     return VHResult::success();
+}
+
+VHResult VHLanguageUpdate::alreadyThere(const QString &device, const QStringList &placed, const QStringList &stored)
+{
+    // The device is not touched; a listing that names other languages would
+    // bring them back after a later interrupted write.
+    if (stored != placed) {
+        if (VHResult kept = storeListing(device, placed); !kept)
+            vhWarning() << kept.reason;
+    }
+    return VHResult::unchanged(QStringLiteral("already up to date: the device holds this language image (")
+                               + placed.join(QStringLiteral(", ")) + QLatin1Char(')'));
 }
 
 QString VHLanguageUpdate::listingPath(const QString &uuid)

@@ -13,7 +13,8 @@
 // rerun. Before the area is written, the languages the device holds are
 // stored per UUID in the data folder, so an update pulled in the middle of the
 // write (an area left without a directory) writes the same languages again.
-// Nothing is written unless the image holds at least one language.
+// Nothing is written unless the image holds at least one language, nor when
+// the area already holds the very image (an unchanged success).
 class VHLanguageUpdate
 {
 public:
@@ -57,6 +58,8 @@ public:
     static QStringList storedListing(const QString &uuid);
 
 private:
+    // An area that already equals the image: nothing is written.
+    static VHResult alreadyThere(const QString &device, const QStringList &placed, const QStringList &stored);
     static VHResult choose(const Family &family, Area area, const QStringList &onDevice, const QStringList &stored,
                            const QString &named, QStringList &codes);
 };

@@ -1,5 +1,6 @@
 #include "VHPSFDevice.h"
 
+#include "VHArchiveFiles.h"
 #include "VHEnv.h"
 #include "VHLanguageMap.h"
 #include "VHLanguageUpdate.h"
@@ -157,7 +158,9 @@ void VHPSFDevice::addLogFiles(const QString &, QStringList &list)
         list.append(QFileInfo(latestBackup()).fileName());
 }
 
-bool VHPSFDevice::_finalize()
+bool VHPSFDevice::_finalize() { return finish(writeBack()); }
+
+VHResult VHPSFDevice::writeBack()
 {
     QByteArray flash;
     const Backup backup = takeCheckedBackup(flash);
@@ -168,23 +171,26 @@ bool VHPSFDevice::_finalize()
         m_source.serveFrom(&flash);
         const VHResult loaded = m_store.loadAll();
         m_source.serveFrom(nullptr);
-        if (!loaded) {
-            vhCritical() << "finalize stopped before the erase:" << loaded.reason;
-            return false;
-        }
+        if (!loaded)
+            return VHResult::failure(Failed, "finalize stopped before the erase: the store could not be read ("
+                                                 + loaded.reason + ")");
         m_storeBackedUp = true;
+    } else if (backup == Backup::Unreadable) {
+        return VHResult::failure(NoDevice, "finalize stopped before the erase: the external flash did not read "
+                                           "back the same twice. "
+                                               + restoreHint());
     } else if (backup != Backup::NotSound || !m_storeBackedUp) {
-        vhCritical() << "finalize stopped before the erase: " + restoreHint();
-        return false;
+        return VHResult::failure(NoBackup, "finalize stopped before the erase: no backup of the external flash "
+                                           "could be kept. "
+                                               + restoreHint());
     }
     // No second copy after the save: the write is verified frame by frame,
     // and a copy of what the device now holds would only push an older good
     // generation out.
-    if (const VHResult saved = save(); !saved) {
-        vhCritical() << restoreHint();
-        return false;
-    }
-    return true;
+    if (const VHResult saved = save(); !saved)
+        return VHResult::failure(NotVerified,
+                                 "the data was not written back whole (" + saved.reason + "); " + restoreHint());
+    return VHResult::success();
 }
 
 bool VHPSFDevice::writeWholeFlash(const QByteArray &flash)
@@ -225,19 +231,25 @@ bool VHPSFDevice::writeWholeFlash(const QByteArray &flash)
 bool VHPSFDevice::_restoreFactory(const QString &folder)
 {
     VHSCSIDeviceService *service = scsi();
-    const QString name = service ? service->modelInfo().identification : QString();
+    if (!service)
+        return finish(VHResult::failure(NoDevice, QStringLiteral("the device is not connected")));
+    const QString name = service->modelInfo().identification;
     if (!writeInternalFlash(folder, name, WriteInternal, kInternalBlock)) {
         setErrorFlag(true);
-        return false;
+        return finish(VHResult::failure(Failed, "the program image " + name + ".bin in " + folder
+                                                    + " could not be written to the internal flash"));
     }
     m_languageCache.clear();
     forgetStore();
     if (!eraseExtFlash()) {
         vhCritical() << "fail to erase external flash for " << name;
-        return false;
+        return finish(VHResult::failure(Failed, QStringLiteral("the external flash could not be erased")));
     }
     // Success only with the external image written too.
-    return writeExternalFlash(folder, name, WriteExternal, kExternalBlock);
+    if (!writeExternalFlash(folder, name, WriteExternal, kExternalBlock))
+        return finish(VHResult::failure(Failed, "the data image " + name + "ExData.bin in " + folder
+                                                    + " could not be written to the external flash"));
+    return finish(VHResult::success());
 }
 
 // ---- languages ----------------------------------------------------------------
@@ -247,14 +259,41 @@ QString VHPSFDevice::languageFolder() { return VHEnv::instance()->tempFolder() +
 VHResult VHPSFDevice::unpackLanguagePack(const QString &packageFile, QStringList &languages)
 {
     const QString folder = languageFolder();
-    if (VHResult result = VHPSFLanguagePack::unpack(packageFile, folder); !result)
-        return result;
+    // Emptied first: a refused package must not leave an earlier pack to be written.
+    if (QDir dir(folder); (dir.exists() && !dir.removeRecursively()) || !QDir().mkpath(folder))
+        return VHResult::failure(Failed, "can not empty the language folder " + folder);
+    VHArchiveFiles::Files files;
+    if (VHResult read = VHArchiveFiles::read(packageFile, files); !read)
+        return VHResult::failure(BadPackage, "the language pack can not be used: " + read.reason);
     VHPSFLanguagePack pack;
-    if (VHResult result = VHPSFLanguagePack::read(folder, pack); !result)
-        return result;
-    const VHLanguageMap map;
-    languages.append(pack.languageNames(map));
+    if (VHResult parsed = VHPSFLanguagePack::parse(files, pack); !parsed)
+        return parsed;
+    // The pack stays in the folder for setDefLanguage and for its release.ini.
+    VHSafeFolder kept = VHSafeFolder::open(folder, QString());
+    for (const QString &name : VHArchiveFiles::topLevel(files)) {
+        if (!kept.isValid() || !kept.writeFile(name, files.value(name)))
+            return VHResult::failure(Failed, "can not keep " + name + " of the language pack in " + folder);
+    }
+    if (!kept.sync())
+        return VHResult::failure(Failed, "can not keep the language pack in " + folder);
+    languages.append(pack.languageNames(VHLanguageMap()));
     return VHResult::success();
+}
+
+VHResult VHPSFDevice::readLanguagePack(qsizetype areaSize, VHPSFLanguagePack &pack)
+{
+    const QString folder = languageFolder();
+    if (!QFileInfo(folder).isDir()) {
+        vhCritical() << "do not exist langpack folder";
+        return VHResult::failure(BadPackage, QStringLiteral("no language pack was unpacked"));
+    }
+    VHArchiveFiles::Files files;
+    if (VHResult read = VHArchiveFiles::readFolder(folder, files); !read)
+        return VHResult::failure(BadPackage, "the unpacked language pack can not be read: " + read.reason);
+    VHResult parsed = VHPSFLanguagePack::parse(files, pack, areaSize);
+    if (!parsed && pack.baseName().isEmpty())
+        vhCritical() << " image is empty";
+    return parsed;
 }
 
 bool VHPSFDevice::readLanguageArea(QByteArray &area)
@@ -294,10 +333,8 @@ bool VHPSFDevice::setDefLanguage(const QStringList &languages, bool)
 
 VHResult VHPSFDevice::buildLanguageImage(const QStringList &languages, QByteArray &image)
 {
-    if (!QFileInfo(languageFolder()).isDir())
-        return VHResult::failure(1, QStringLiteral("do not exist langpack folder"));
     VHPSFLanguagePack pack;
-    VHResult result = VHPSFLanguagePack::read(languageFolder(), pack);
+    VHResult result = readLanguagePack(VHPSFLanguageImage::kAreaSize, pack);
     if (result)
         result = pack.buildImage(languages, image);
     return result;
@@ -362,12 +399,11 @@ bool VHPSFDevice::_updateTotal(const QString &packageFile, const QString &change
             modelSetting(QStringLiteral("savelangeageimage"), QStringLiteral("0")) != QLatin1String("0");
         result = VHLanguageUpdate::run(family, uuid, changedLang);
     }
-    if (!result)
-        vhCritical() << result.reason;
     const QString ini = VHEnv::instance()->tempFolder() + QStringLiteral("/langpack/release.ini");
     QString model;
     if (result && QFileInfo::exists(ini) && getModelName(model))
         VHEnv::instance()->updateMinVersion(model, ini);
+    const bool ok = finish(result);
     vhCritical() << "VHPSFDevice: end of _updateTotal";
-    return result.ok;
+    return ok;
 }

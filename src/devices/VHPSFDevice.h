@@ -18,13 +18,15 @@
 #include <memory>
 
 class VHPSFContainer_1_5;
+class VHPSFLanguagePack;
 class VHSCSIDeviceService;
 
 // The watches reached only through vendor SCSI commands whose user data is a
 // PSF store on a 2 MiB external flash; the program and language images live
 // in internal flash. The store is read region by region through the flash
 // commands and written back whole by finalize; a software update writes a
-// language image built from the package's language pack.
+// language image built from the package's language pack. Every action ends
+// with a code of VHScsiFlashClient::Error and a reason in words.
 class VHPSFDevice : public VHDeviceImpl<VHPSFDevice, VHScsiFlashClient>
 {
     Q_OBJECT
@@ -61,8 +63,14 @@ public:
     bool _restoreFactory(const QString &folder) override;
     bool _finalize() override;
     // Neither workouts nor assist data: nothing to install, nothing to report.
-    bool _updateComponent(const QString &, const QString &, const QString &, const QString &) override { return false; }
-    bool _updateAlp(const QString &, int) override { return false; }
+    bool _updateComponent(const QString &, const QString &, const QString &, const QString &) override
+    {
+        return finish(VHResult::failure(Failed, QStringLiteral("this device takes no workouts or components")));
+    }
+    bool _updateAlp(const QString &, int) override
+    {
+        return finish(VHResult::failure(Failed, QStringLiteral("this device takes no assist data")));
+    }
 
     // ---- data operations (VHPSFDeviceData.cpp) -----------------------------
     // Lists of maps, keys as the family's section of src/devices/README.md
@@ -123,6 +131,8 @@ public:
     // names of the languages it carries.
     static VHResult unpackLanguagePack(const QString &packageFile, QStringList &languages);
     static QString languageFolder();
+    // The unpacked pack, parsed for a language area of `areaSize` bytes.
+    static VHResult readLanguagePack(qsizetype areaSize, VHPSFLanguagePack &pack);
     // The "savelangeageimage" option: the image goes to the file the hook names.
     static bool saveLanguageImageToFile(const QByteArray &image);
     // Builds the language image from the unpacked pack and writes it.
@@ -156,6 +166,8 @@ private:
     // To the device, or to a file with the "savelangeageimage" option.
     bool writeOrSaveLanguageImage(const QByteArray &image);
     bool writeLanguageImage(const QByteArray &image, const QString &basePath);
+    // The finalize: the flash backed up, erased and written from the store.
+    VHResult writeBack();
     // After an erase or a restore: the store and its container are read anew.
     void forgetStore();
     VHPSFBitFontCreator *bitFontCreator();

@@ -71,11 +71,8 @@ bool VHPSFDevice::_getShareDataList()
         return {};
     };
     m_dataFailure = unread();
-    if (!m_dataFailure.isEmpty()) {
-        vhCritical() << "records not listed:" << m_dataFailure;
-        setErrorCode(1);
-        return false;
-    }
+    if (!m_dataFailure.isEmpty())
+        return finish(VHResult::failure(NoDevice, "the records could not be listed: " + m_dataFailure));
     return VHClient::_getShareDataList();
 }
 

@@ -2,14 +2,11 @@
 
 #include "VHLanguageMap.h"
 #include "VHPSFLanguageImage.h"
-#include "VHSafeFolder.h"
-#include "VHZipUtil.h"
-
-#include <QDir>
+#include "VHScsiFlashClient.h"
 
 namespace {
 
-VHResult refused(const QString &reason) { return VHResult::failure(1, reason); }
+VHResult refused(const QString &reason) { return VHResult::failure(VHScsiFlashClient::BadPackage, reason); }
 
 bool nameHasCode(const QString &name, const QString &code)
 {
@@ -18,46 +15,32 @@ bool nameHasCode(const QString &name, const QString &code)
 
 } // namespace
 
-VHResult VHPSFLanguagePack::unpack(const QString &packageFile, const QString &folder)
-{
-    return VHZipUtil::unpackIntoEmptyFolder(packageFile, folder, QStringLiteral("language pack"));
-}
-
-VHResult VHPSFLanguagePack::read(const QString &folder, VHPSFLanguagePack &pack, qsizetype areaSize)
+VHResult VHPSFLanguagePack::parse(const VHArchiveFiles::Files &files, VHPSFLanguagePack &pack, qsizetype areaSize)
 {
     pack = VHPSFLanguagePack();
     pack.m_areaSize = areaSize;
-    QDir dir(folder);
-    if (!dir.exists())
-        return refused("do not exist langpack folder");
-    pack.m_folder = dir.absolutePath();
-    pack.m_entries = dir.entryList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name);
+    for (const QString &name : VHArchiveFiles::topLevel(files))
+        pack.m_files.insert(name, files.value(name));
     for (const char *baseName : {"aspens.bin", "linden.bin"}) {
-        for (const QString &entry : pack.m_entries) {
-            if (pack.m_base.isEmpty() && entry.contains(QLatin1String(baseName), Qt::CaseInsensitive))
-                pack.m_base = entry;
+        for (auto it = pack.m_files.cbegin(); it != pack.m_files.cend() && pack.m_base.isEmpty(); ++it) {
+            if (it.key().contains(QLatin1String(baseName), Qt::CaseInsensitive))
+                pack.m_base = it.key();
         }
     }
-    pack.m_releaseIni = pack.m_entries.contains(QStringLiteral("release.ini"));
     if (pack.m_base.isEmpty())
-        return refused(QStringLiteral(" image is empty"));
-    if (QFileInfo(pack.basePath()).size() > areaSize)
-        return refused(QStringLiteral("base image is larger than the language area"));
+        return refused(QStringLiteral("the language pack holds no base image (aspens.bin or linden.bin)"));
+    if (pack.m_files.value(pack.m_base).size() > areaSize)
+        return refused(QStringLiteral("the base image is larger than the language area"));
     return VHResult::success();
-}
-
-QString VHPSFLanguagePack::basePath() const
-{
-    return m_base.isEmpty() ? QString() : m_folder + QLatin1Char('/') + m_base;
 }
 
 QStringList VHPSFLanguagePack::languageNames(const VHLanguageMap &map) const
 {
     QStringList names;
     const QStringList codes = map.codes();
-    for (const QString &entry : m_entries) {
+    for (auto it = m_files.cbegin(); it != m_files.cend(); ++it) {
         for (const QString &code : codes) {
-            if (nameHasCode(entry, code))
+            if (nameHasCode(it.key(), code))
                 names.append(map.name(code));
         }
     }
@@ -67,29 +50,18 @@ QStringList VHPSFLanguagePack::languageNames(const VHLanguageMap &map) const
 QString VHPSFLanguagePack::languageFile(const QString &code) const
 {
     QString found;
-    for (const QString &entry : m_entries) {
-        if (nameHasCode(entry, code))
-            found = entry;
+    for (auto it = m_files.cbegin(); it != m_files.cend(); ++it) {
+        if (nameHasCode(it.key(), code))
+            found = it.key();
     }
     return found;
-}
-
-VHResult VHPSFLanguagePack::readEntry(const QString &name, QByteArray &bytes) const
-{
-    // No file larger than the area can be placed; links are not followed.
-    VHSafeFolder folder = VHSafeFolder::open(m_folder, QString());
-    if (!folder.isValid() || !folder.readFile(name, m_areaSize, bytes))
-        return refused("can not read " + name + " of the language pack");
-    return VHResult::success();
 }
 
 VHResult VHPSFLanguagePack::buildImage(const QStringList &codes, QByteArray &area) const
 {
     if (m_base.isEmpty())
-        return refused(QStringLiteral(" image is empty"));
-    QByteArray base;
-    if (VHResult result = readEntry(m_base, base); !result)
-        return result;
+        return refused(QStringLiteral("the language pack holds no base image (aspens.bin or linden.bin)"));
+    const QByteArray base = m_files.value(m_base);
     if (base.isEmpty())
         return refused(QStringLiteral("the base image ") + m_base + QStringLiteral(" is empty"));
     QList<QByteArray> files;
@@ -98,18 +70,15 @@ VHResult VHPSFLanguagePack::buildImage(const QStringList &codes, QByteArray &are
         const QString name = languageFile(code);
         if (name.isEmpty() || placed == VHPSFLanguageImage::kMaxLanguages)
             continue;
-        QByteArray bytes;
-        if (VHResult result = readEntry(name, bytes); !result)
-            return result;
-        // Files past the area would be refused anyway: stop holding them.
+        const QByteArray bytes = m_files.value(name);
         total += bytes.size();
         if (total > m_areaSize)
-            return refused(QStringLiteral("language image exceeds the language area"));
+            return refused(QStringLiteral("the language image exceeds the language area"));
         placed += bytes.size() >= VHPSFLanguageImage::kMinLanguageFile ? 1 : 0;
         files.append(bytes);
     }
     // An image without languages leaves the device without any.
     if (placed == 0)
-        return refused(QStringLiteral("the pack holds no language file for ") + codes.join(QLatin1Char(' ')));
+        return refused(QStringLiteral("the language pack holds no language files for ") + codes.join(QLatin1Char(' ')));
     return VHPSFLanguageImage::build(base, files, area, m_areaSize);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "VHArchiveFiles.h"
 #include "VHPSFLanguageImage.h"
 #include "VHResult.h"
 
@@ -10,26 +11,21 @@
 
 class VHLanguageMap;
 
-// A language pack of the flash-language families, unpacked into a folder and
-// read as a value before any device is touched: the base image (the first
+// A language pack of the flash-language families, a value parsed from the
+// package's files before any device is touched: the base image (the first
 // entry named like "aspens.bin" or, failing that, "linden.bin"), the language
 // files ("*_xxx_*" with the code at bytes 4-6) and an optional release.ini.
-// Entries are taken in name order; links and folders are no entries.
+// Only entries at the top count, in name order. Nothing here reads a file.
 class VHPSFLanguagePack
 {
 public:
-    // Empties `folder` (made when missing) and unzips the package into it.
-    // Fails when any entry failed: a pack that did not unpack whole is no pack.
-    static VHResult unpack(const QString &packageFile, const QString &folder);
-    // Lists the folder; refused without a base image or with one larger than
-    // the language area (`areaSize` bytes: the family's area).
-    static VHResult read(const QString &folder, VHPSFLanguagePack &pack,
-                         qsizetype areaSize = VHPSFLanguageImage::kAreaSize);
+    // Refused (BadPackage) without a base image or with one larger than the
+    // language area (`areaSize` bytes: the family's area).
+    static VHResult parse(const VHArchiveFiles::Files &files, VHPSFLanguagePack &pack,
+                          qsizetype areaSize = VHPSFLanguageImage::kAreaSize);
 
-    QString folder() const { return m_folder; }
-    QString basePath() const;
-    bool hasReleaseIni() const { return m_releaseIni; }
-    QString releaseIniPath() const { return m_folder + QStringLiteral("/release.ini"); }
+    QString baseName() const { return m_base; }
+    bool hasReleaseIni() const { return m_files.contains(QStringLiteral("release.ini")); }
     // The names of the languages the files carry: per file, per code the map
     // knows, one name for each match.
     QStringList languageNames(const VHLanguageMap &map) const;
@@ -41,11 +37,7 @@ public:
     VHResult buildImage(const QStringList &codes, QByteArray &area) const;
 
 private:
-    VHResult readEntry(const QString &name, QByteArray &bytes) const;
-
-    QString m_folder;
-    QStringList m_entries;
+    VHArchiveFiles::Files m_files; // the top-level entries
     QString m_base;
-    bool m_releaseIni = false;
     qsizetype m_areaSize = VHPSFLanguageImage::kAreaSize;
 };

@@ -1,5 +1,6 @@
 #include "VHPacer30.h"
 
+#include "VHArchiveFiles.h"
 #include "VHByteReader.h"
 #include "VHEnv.h"
 #include "VHLanguageMap.h"
@@ -228,8 +229,16 @@ bool VHPacer30::ensureImage()
     return m_imageIsFlash;
 }
 
+bool VHPacer30::_readData()
+{
+    if (readPSF())
+        return finish(VHResult::success());
+    return finish(VHResult::failure(m_image.isEmpty() ? NoDevice : Failed, m_readFailure));
+}
+
 bool VHPacer30::readPSF()
 {
+    m_readFailure = QStringLiteral("the external flash did not read back the same twice");
     vhDebug() << "start read psf";
     m_image.clear();
     m_psf.reset();
@@ -247,6 +256,7 @@ bool VHPacer30::readPSF()
     if (!VHSafeFolder::writeFileBelow(QString(), copy, read)
         || !VHSafeFolder::readFileBelow(QString(), copy, VHPacer30Layout::kFlashSize, m_image) || m_image != read) {
         vhWarning() << "can not keep the flash image in" << copy;
+        m_readFailure = "the flash image could not be kept in " + copy;
         m_image.clear();
         return false;
     }
@@ -262,6 +272,7 @@ bool VHPacer30::readPSF()
         (model == QLatin1String("Pacer20") && version >= 8) || (model == QLatin1String("Pulsar35") && version >= 3);
     if (firstUsePage && m_image[VHPacer30Layout::kProfileOffset + 1194] == '\0') {
         vhWarning() << " in first use page";
+        m_readFailure = QStringLiteral("the device shows its first-use page: finish its set-up on the device first");
         return false;
     }
     QString reason;
@@ -269,6 +280,7 @@ bool VHPacer30::readPSF()
         record < 0 ? nullptr : VHPSF::fromImage(m_image, record, VHPacer30Layout::kRegionTable, m_dataVersion, &reason);
     if (!psf || !psf->checkIntegrity(&reason)) {
         vhWarning() << "checkIntegrity failed" << reason;
+        m_readFailure = "the data on the device is not a sound store: " + reason;
         return false;
     }
     m_psf = std::move(psf);
@@ -347,7 +359,7 @@ bool VHPacer30::setDefLanguage(const QStringList &languages)
 VHResult VHPacer30::buildLanguageImage(const QStringList &languages, QByteArray &image)
 {
     VHPSFLanguagePack pack;
-    VHResult result = VHPSFLanguagePack::read(VHPSFDevice::languageFolder(), pack, VHPacer30Layout::kLanguageImageSize);
+    VHResult result = VHPSFDevice::readLanguagePack(VHPacer30Layout::kLanguageImageSize, pack);
     if (result)
         result = pack.buildImage(languages, image);
     return result;
@@ -379,12 +391,15 @@ bool VHPacer30::writeLanguageImage(const QByteArray &image)
 
 bool VHPacer30::_updateTotal(const QString &packageFile, const QString &changedLang)
 {
+    return finish(updateLanguages(packageFile, changedLang));
+}
+
+VHResult VHPacer30::updateLanguages(const QString &packageFile, const QString &changedLang)
+{
     QStringList names;
     // A pack that did not unpack whole writes nothing.
-    if (VHResult unpacked = VHPSFDevice::unpackLanguagePack(packageFile, names); !unpacked) {
-        vhCritical() << unpacked.reason;
-        return false;
-    }
+    if (VHResult unpacked = VHPSFDevice::unpackLanguagePack(packageFile, names); !unpacked)
+        return unpacked;
     QString uuid;
     getUUID(uuid);
     VHLanguageUpdate::Family family;
@@ -398,15 +413,14 @@ bool VHPacer30::_updateTotal(const QString &packageFile, const QString &changedL
     family.writeImage = [this](const QByteArray &image) { return writeOrSaveLanguageImage(image); };
     family.imageToFile = modelSetting(QStringLiteral("savelangeageimage"), QStringLiteral("0")) != QLatin1String("0");
     // A language the user names replaces the device's, as on the 2 MiB family.
-    if (VHResult result = VHLanguageUpdate::run(family, uuid, changedLang); !result) {
-        vhCritical() << result.reason;
-        return false;
-    }
+    VHResult result = VHLanguageUpdate::run(family, uuid, changedLang);
+    if (!result)
+        return result;
     const QString ini = VHPSFDevice::languageFolder() + QStringLiteral("/release.ini");
     const QString model = modelName();
     if (QFileInfo::exists(ini) && !model.isEmpty())
         VHEnv::instance()->updateMinVersion(model, ini);
-    return true;
+    return result;
 }
 
 // ---- loader ---------------------------------------------------------------------
@@ -421,43 +435,38 @@ bool VHPacer30::waitUntilAnswering()
     return false;
 }
 
-bool VHPacer30::writeLoader(const QString &folder, const QString &name, std::uint8_t selector, const QString &what)
+bool VHPacer30::writeLoader(const QString &name, const QByteArray &bytes, std::uint8_t selector, const QString &what)
 {
-    const QString path = folder + QLatin1Char('/') + name;
-    if (writeFileToFlash(path, selector, kInternalBlock))
+    // Through the family's temporary file, block by block, as every write.
+    if (writeBuffer(bytes, selector, kInternalBlock, bytes.size()))
         return true;
-    vhWarning() << "write " + what + " failed " + path;
+    vhWarning() << "write " + what + " failed " + name;
     return false;
 }
 
-bool VHPacer30::updateLaunchsec(const QString &file)
+bool VHPacer30::updateLaunchsec(const QString &file) { return finish(updateLoader(file)); }
+
+VHResult VHPacer30::updateLoader(const QString &file)
 {
-    const QString folder = VHEnv::instance()->tempFolder() + iapFolderName();
-    QStringList files;
-    if (VHResult unpacked = VHPacer30Package::unpack(file, folder, files); !unpacked) {
-        vhWarning() << "uncompress iap package failed " + file + " to " + folder;
-        return false;
+    VHArchiveFiles::Files files;
+    if (VHResult read = VHArchiveFiles::read(file, files); !read) {
+        vhWarning() << "uncompress iap package failed " + file + " to " + iapFolderName();
+        return VHResult::failure(BadPackage, "the loader package can not be used: " + read.reason);
     }
-    VHPacer30Package::Loader loader;
+    VHPacer30Package::LoaderFiles loader;
     // Checked before anything is written: the temporary loader alone would leave the device without one.
-    if (VHResult checked = VHPacer30Package::loaderFrom(files, loader); !checked) {
-        vhWarning() << checked.reason;
-        return false;
-    }
-    if (!writeLoader(folder, loader.temporary, WriteInternal, iapLogName() + QStringLiteral(" temp")))
-        return false;
-    if (!controlCommand(LoaderMode) || !waitUntilAnswering()) {
-        vhWarning() << "the device did not come back in loader mode";
-        return false;
-    }
-    if (!writeLoader(folder, loader.loader, WriteLoader, iapLogName()))
-        return false;
+    if (VHResult checked = VHPacer30Package::parseLoader(files, loader); !checked)
+        return checked;
+    if (!writeLoader(loader.names.temporary, loader.temporary, WriteInternal, iapLogName() + QStringLiteral(" temp")))
+        return VHResult::failure(Failed, "the temporary loader " + loader.names.temporary + " could not be written");
+    if (!controlCommand(LoaderMode) || !waitUntilAnswering())
+        return VHResult::failure(NoDevice, QStringLiteral("the device did not come back in loader mode"));
+    if (!writeLoader(loader.names.loader, loader.loader, WriteLoader, iapLogName()))
+        return VHResult::failure(Failed, "the loader " + loader.names.loader + " could not be written");
     // Restarting takes its time: it is polled as after the loader mode command.
-    if (!controlCommand(NormalMode) || !waitUntilAnswering()) {
-        vhWarning() << "the device did not come back after the loader update";
-        return false;
-    }
-    return true;
+    if (!controlCommand(NormalMode) || !waitUntilAnswering())
+        return VHResult::failure(NoDevice, QStringLiteral("the device did not come back after the loader update"));
+    return VHResult::success();
 }
 
 // ---- restore ----------------------------------------------------------------------
@@ -471,19 +480,25 @@ bool VHPacer30::_restoreFactory(const QString &folder)
         skipExternal = release.value(QStringLiteral("ExData"), QStringLiteral("yes")).toString() == QLatin1String("no");
     }
     VHSCSIDeviceService *service = scsi();
-    const QString name = service ? service->modelInfo().identification : QString();
+    if (!service)
+        return finish(VHResult::failure(NoDevice, QStringLiteral("the device is not connected")));
+    const QString name = service->modelInfo().identification;
     if (!writeInternalFlash(folder, name, WriteInternal, kInternalBlock)) {
         setErrorFlag(true);
-        return false;
+        return finish(VHResult::failure(Failed, "the program image " + name + ".bin in " + folder
+                                                    + " could not be written to the internal flash"));
     }
     m_languageCache.clear();
     forgetData();
     if (!eraseExtFlash()) {
         vhCritical() << "fail to erase external flash for " + name;
-        return false;
+        return finish(VHResult::failure(Failed, QStringLiteral("the external flash could not be erased")));
     }
     // Success only when every step that ran succeeded.
-    return skipExternal || writeExternalFlash(folder, name, WriteExternal, kExternalBlock);
+    if (!skipExternal && !writeExternalFlash(folder, name, WriteExternal, kExternalBlock))
+        return finish(VHResult::failure(Failed, "the data image " + name + "ExData.bin in " + folder
+                                                    + " could not be written to the external flash"));
+    return finish(VHResult::success());
 }
 
 // ---- backup -----------------------------------------------------------------------
@@ -587,48 +602,68 @@ bool VHPacer30::writeBackAttempts(const std::function<Attempt()> &attempt)
             break;
         vhWarning() << "write-back attempt" << round + 1 << "failed";
     }
-    vhCritical() << "the write-back failed: " + restoreHint();
+    m_restoreHint = restoreHint();
+    vhCritical() << "the write-back failed: " + m_restoreHint;
     return false;
 }
 
 // Nothing is written when the model's option says the flash is handled
 // elsewhere, or when the profile record cannot be built.
-bool VHPacer30::profileReadyForWriteBack()
+VHResult VHPacer30::profileReadyForWriteBack()
 {
     if (modelSetting(QStringLiteral("specifyextflash"), QStringLiteral("0")) != QLatin1String("0"))
-        return false;
+        return VHResult::failure(Failed, QStringLiteral("the option specifyextflash keeps the write-back off this "
+                                                        "device: nothing was written"));
     if (!m_profile || !m_profile->write() || m_profile->source().size() != VHPacer30Layout::kProfileSize) {
         vhCritical() << "no profile record to write back";
-        return false;
+        return VHResult::failure(Failed, QStringLiteral("the profile could not be built for the write-back: nothing "
+                                                        "was written"));
     }
-    return true;
+    return VHResult::success();
 }
 
-bool VHPacer30::_finalize()
+VHResult VHPacer30::readyToErase()
+{
+    if (!ensureImage())
+        return VHResult::failure(NoDevice, "finalize stopped before the erase: the external flash did not read back "
+                                           "the same twice. "
+                                               + restoreHint());
+    if (!backUpBeforeErase())
+        return VHResult::failure(NoBackup, "finalize stopped before the erase: no backup of the external flash "
+                                           "could be kept. "
+                                               + restoreHint());
+    return VHResult::success();
+}
+
+VHResult VHPacer30::writeBackFailure() const
+{
+    return VHResult::failure(NotVerified, "the write-back did not read back as written after "
+                                              + QString::number(kFinalizeAttempts) + " attempts; " + m_restoreHint);
+}
+
+bool VHPacer30::_finalize() { return finish(writeBack()); }
+
+VHResult VHPacer30::writeBack()
 {
     if (!dataChanged() && !m_profileChanged)
-        return true;
-    if (!profileReadyForWriteBack())
-        return false;
-    if (!ensureImage() || !backUpBeforeErase()) {
-        vhCritical() << "finalize stopped before the erase: " + restoreHint();
-        return false;
-    }
+        return VHResult::unchanged(QStringLiteral("already up to date: nothing was changed on the device"));
+    if (VHResult ready = profileReadyForWriteBack(); !ready)
+        return ready;
+    if (VHResult ready = readyToErase(); !ready)
+        return ready;
     if (dataChanged()) {
         // Only the regions whose records serialise are rebuilt; the user's
         // tracks, workouts and logs stay as read.
         QString error;
-        if (!m_psf || m_image.size() != VHPacer30Layout::kFlashSize || !m_psf->writeInto(m_image, &error)) {
-            vhCritical() << "no store to write back:" << error;
-            return false;
-        }
+        if (!m_psf || m_image.size() != VHPacer30Layout::kFlashSize || !m_psf->writeInto(m_image, &error))
+            return VHResult::failure(Failed, "the store could not be rebuilt for the write-back: " + error);
         m_recordSlot = m_image.left(VHPSFLayout::kSlotSize);
         m_headerRecord = m_recordSlot.left(kHeaderRecordSize);
     }
     m_image.replace(VHPacer30Layout::kProfileOffset, VHPacer30Layout::kProfileSize, m_profile->source());
     if (!writeBackAttempts([this] { return finalizeAttempt(); }))
-        return false;
+        return writeBackFailure();
     setDataChanged(false);
     m_profileChanged = false;
-    return true;
+    return VHResult::success();
 }

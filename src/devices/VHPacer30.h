@@ -22,7 +22,8 @@ class VHSCSIDeviceService;
 // the user data and the profile block live in the external flash, the
 // program and language images in internal flash. Every write goes through a
 // temporary file, block by block; the write-back erases the flash and writes
-// the whole image again. Concrete models derive through VHDeviceImpl.
+// the whole image again. Concrete models derive through VHDeviceImpl. Every
+// action ends with a code of VHScsiFlashClient::Error and a reason in words.
 class VHPacer30 : public VHScsiFlashClient
 {
     Q_OBJECT
@@ -55,10 +56,16 @@ public:
     bool _updateBootLoader(const QString &file) override { return updateLaunchsec(file); }
     bool _restoreFactory(const QString &folder) override;
     bool _finalize() override;
-    bool _readData() override { return readPSF(); }
+    bool _readData() override;
     // Neither workouts nor assist data: nothing to install.
-    bool _updateComponent(const QString &, const QString &, const QString &, const QString &) override { return false; }
-    bool _updateAlp(const QString &, int) override { return false; }
+    bool _updateComponent(const QString &, const QString &, const QString &, const QString &) override
+    {
+        return finish(VHResult::failure(Failed, QStringLiteral("this device takes no workouts or components")));
+    }
+    bool _updateAlp(const QString &, int) override
+    {
+        return finish(VHResult::failure(Failed, QStringLiteral("this device takes no assist data")));
+    }
 
     // ---- flash access ----------------------------------------------------
     // Writes `buffer` (the first `size` bytes; without a size the whole,
@@ -96,7 +103,11 @@ protected:
     QString backupFamily() const override { return QStringLiteral("pacer30"); }
     bool writeWholeFlash(const QByteArray &flash) override;
     bool isSoundFlash(const QByteArray &flash) override;
-    bool profileReadyForWriteBack();
+    VHResult profileReadyForWriteBack();
+    // The whole flash read and backed up: only then may it be erased.
+    VHResult readyToErase();
+    // What ten failed write-back attempts say.
+    VHResult writeBackFailure() const;
     // Before the write-back's erase: a backup of a sound flash, or, over an
     // erased or half-written one, the whole image this object read and backed up.
     bool backUpBeforeErase();
@@ -140,11 +151,16 @@ private:
     bool writeOrSaveLanguageImage(const QByteArray &image);
     bool writeLanguageImage(const QByteArray &image);
     Attempt finalizeAttempt();
+    VHResult writeBack();
+    VHResult updateLanguages(const QString &packageFile, const QString &changedLang);
+    VHResult updateLoader(const QString &file);
     bool waitUntilAnswering();
-    bool writeLoader(const QString &folder, const QString &name, std::uint8_t selector, const QString &what);
+    bool writeLoader(const QString &name, const QByteArray &bytes, std::uint8_t selector, const QString &what);
 
     QString m_dataVersion = QStringLiteral("1.4.x.x");
     QString m_defaultLanguage = QStringLiteral("eng");
     QByteArray m_languageCache;
     QVariantMap m_userValues;
+    QString m_readFailure; // why the last readPSF failed
+    QString m_restoreHint; // what the last failed write-back leaves the user to do
 };

@@ -1,12 +1,10 @@
 #include "VHPacer30Package.h"
 
 #include "VHPacer30Layout.h"
-#include "VHZipUtil.h"
-
-#include <QDir>
+#include "VHScsiFlashClient.h"
 
 namespace {
-VHResult refused(const QString &reason) { return VHResult::failure(1, reason); }
+VHResult refused(const QString &reason) { return VHResult::failure(VHScsiFlashClient::BadPackage, reason); }
 } // namespace
 
 VHResult VHPacer30Package::loaderFrom(const QStringList &files, Loader &loader)
@@ -96,11 +94,24 @@ QByteArray VHPacer30Package::fitted(const QByteArray &image, qsizetype size)
     return out;
 }
 
-VHResult VHPacer30Package::unpack(const QString &packageFile, const QString &folder, QStringList &files)
+VHResult VHPacer30Package::parseLoader(const VHArchiveFiles::Files &files, LoaderFiles &loader)
 {
-    files.clear();
-    VHResult result = VHZipUtil::unpackIntoEmptyFolder(packageFile, folder, QStringLiteral("the package"));
-    if (result)
-        files = QDir(folder).entryList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name);
-    return result;
+    loader = LoaderFiles();
+    if (VHResult named = loaderFrom(VHArchiveFiles::topLevel(files), loader.names); !named)
+        return named;
+    loader.temporary = files.value(loader.names.temporary);
+    loader.loader = files.value(loader.names.loader);
+    // Nothing to write is no loader: an empty file would only stop the device in loader mode.
+    if (loader.temporary.isEmpty() || loader.loader.isEmpty())
+        return refused(QStringLiteral("a loader file of the package is empty"));
+    return VHResult::success();
+}
+
+VHResult VHPacer30Package::parseImage(const VHArchiveFiles::Files &files, const QString &model, Image &image)
+{
+    image = Image();
+    if (VHResult found = imageFrom(VHArchiveFiles::topLevel(files), model, image.name); !found)
+        return found;
+    image.bytes = files.value(image.name);
+    return checkImage(image.bytes, model);
 }

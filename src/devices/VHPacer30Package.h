@@ -1,5 +1,6 @@
 #pragma once
 
+#include "VHArchiveFiles.h"
 #include "VHResult.h"
 
 #include <QByteArray>
@@ -10,7 +11,7 @@
 // device is touched: the loader package (a temporary loader "IT…" and the
 // loader "I…"), the Pulsar30 program image (the last ".bin"), and the image
 // version and erase rules of the family. `files` are the names of the regular
-// files at the top of an unpacked package, in name order.
+// files at the top of a package, in name order. Every refusal is BadPackage.
 class VHPacer30Package
 {
 public:
@@ -42,8 +43,20 @@ public:
     // The image cut or zero-padded to `size` bytes.
     static QByteArray fitted(const QByteArray &image, qsizetype size);
 
-    // Empties `folder` (made when missing), unzips the package into it and
-    // lists its top-level regular files in name order (links and folders are
-    // no files). Fails when any entry failed.
-    static VHResult unpack(const QString &packageFile, const QString &folder, QStringList &files);
+    // ---- whole packages, parsed from their files (nothing here reads a file) ----
+    // The loader package: both loaders, named as loaderFrom says, not empty.
+    struct LoaderFiles
+    {
+        Loader names;
+        QByteArray temporary;
+        QByteArray loader;
+    };
+    static VHResult parseLoader(const VHArchiveFiles::Files &files, LoaderFiles &loader);
+    // The program image of `model` (imageFrom), checked by checkImage.
+    struct Image
+    {
+        QString name;
+        QByteArray bytes;
+    };
+    static VHResult parseImage(const VHArchiveFiles::Files &files, const QString &model, Image &image);
 };

@@ -898,11 +898,11 @@ VHResult VHPacer50::installComponentPart(const QString &archive, const QStringLi
 {
     if (!skipChecks) {
         if (needData && volumeFolder(target + QStringLiteral("/data"), false).isEmpty())
-            return VHResult::success();
+            return VHResult::unchanged("already up to date: " + target + " keeps no component data");
         const QString current = GetGPSENGINEVersion(target, key);
         if (current == version || VHPacer50Package::minVersion({current, version}) != current) {
             vhDebug() << "component " << key << " on " << target << " stays at " << current;
-            return VHResult::success();
+            return VHResult::unchanged("already up to date: " + key + " on " + target + " is at " + current);
         }
     }
     const QString files = makeGPSENGINETempFiles(archive, excluded);
@@ -931,6 +931,7 @@ VHResult VHPacer50::updateEngine(const QString &model, const QString &version, c
     if (!model.startsWith(QLatin1String("Pacer50")) && model != QLatin1String("Pacer60"))
         return VHResult::failure(Failed, "no engine update for " + model);
     const QString root = rootPath();
+    bool changed = false;
     for (const QString &disk : GetDriveDisks(model)) {
         const bool isRoot = disk == root;
         if (isRoot && model != QLatin1String("Pacer60"))
@@ -938,12 +939,18 @@ VHResult VHPacer50::updateEngine(const QString &model, const QString &version, c
         const QString target = isRoot ? root + QStringLiteral("/nimbra/applications/cycling") : disk;
         // The root without a version file: the checks are skipped and the files installed.
         const bool fresh = isRoot && !hasVersionFile(target);
-        if (VHResult part = installComponentPart(archive, {kVersionIni}, target, QStringLiteral("data"),
-                                                 QStringLiteral("version"), version, fresh, !isRoot);
-            !part)
+        VHResult part = installComponentPart(archive, {kVersionIni}, target, QStringLiteral("data"),
+                                             QStringLiteral("version"), version, fresh, !isRoot);
+        if (!part)
             return part;
+        changed = changed || part.changed;
     }
-    return VHResult::success();
+    return changed ? VHResult::success() : componentUnchanged(version);
+}
+
+VHResult VHPacer50::componentUnchanged(const QString &version)
+{
+    return VHResult::unchanged("already up to date: no volume of the device needed version " + version);
 }
 
 VHResult VHPacer50::updateMapComponent(const QString &model, const QString &version, const QString &archive)
@@ -954,24 +961,26 @@ VHResult VHPacer50::updateMapComponent(const QString &model, const QString &vers
     if (!VHPacer50Package::splitPair(version, engine, data))
         return VHResult::failure(Failed, "map component version is not engine^data: " + version);
     const QString root = rootPath();
+    bool changed = false;
     for (const QString &disk : GetDriveDisks(model)) {
         const bool isRoot = disk == root;
         const QString target = isRoot ? root + QStringLiteral("/nimbra/applications/cycling") : disk;
         const bool fresh = isRoot && !hasVersionFile(target);
-        if (VHResult part =
-                installComponentPart(archive, {QStringLiteral("rivizevu.dat"), kVersionIni}, target,
-                                     QStringLiteral("data"), QStringLiteral("version"), engine, fresh, !isRoot);
-            !part)
+        VHResult part = installComponentPart(archive, {QStringLiteral("rivizevu.dat"), kVersionIni}, target,
+                                             QStringLiteral("data"), QStringLiteral("version"), engine, fresh, !isRoot);
+        if (!part)
             return part;
+        changed = changed || part.changed;
         if (isRoot)
             continue;
-        if (VHResult part = installComponentPart(
-                archive, {QStringLiteral("release.md5"), QStringLiteral("mapengine.dll"), kVersionIni}, target,
-                QStringLiteral("data/mapengine"), QStringLiteral("dat"), data, false, true);
-            !part)
+        part =
+            installComponentPart(archive, {QStringLiteral("release.md5"), QStringLiteral("mapengine.dll"), kVersionIni},
+                                 target, QStringLiteral("data/mapengine"), QStringLiteral("dat"), data, false, true);
+        if (!part)
             return part;
+        changed = changed || part.changed;
     }
-    return VHResult::success();
+    return changed ? VHResult::success() : componentUnchanged(version);
 }
 
 bool VHPacer50::_updateComponent(const QString &model, const QString &version, const QString &componentName,

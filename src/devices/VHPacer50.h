@@ -157,6 +157,8 @@ private:
     VHResult installLaunchSec(const QString &archive);
     VHResult updateEngine(const QString &model, const QString &version, const QString &archive);
     VHResult updateMapComponent(const QString &model, const QString &version, const QString &archive);
+    // Every volume already at the version: nothing was written.
+    static VHResult componentUnchanged(const QString &version);
     // One volume's part of a component update: the files of the archive
     // without `excluded` go into `<target>/<sub>`, then `key` takes `version`.
     VHResult installComponentPart(const QString &archive, const QStringList &excluded, const QString &target,

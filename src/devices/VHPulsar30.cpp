@@ -1,11 +1,12 @@
 #include "VHPulsar30.h"
 
-#include "VHEnv.h"
+#include "VHArchiveFiles.h"
 #include "VHLanguageUpdate.h"
 #include "VHLog.h"
 #include "VHPacer30Package.h"
 #include "VHProfileData.h"
-#include "VHSafeFolder.h"
+
+#include <QFileInfo>
 
 namespace {
 const QString kLanguageKey = QStringLiteral("User Lang");
@@ -60,7 +61,7 @@ bool VHPulsar30::setDefLanguage(const QStringList &languages)
 
 // ---- program image ------------------------------------------------------------------
 
-bool VHPulsar30::eraseWithBackup()
+VHResult VHPulsar30::eraseWithBackup()
 {
     // The erase takes the user's data with it: a sound flash is erased only
     // with its copy kept in the data folder. An erased or half-written one
@@ -70,73 +71,85 @@ bool VHPulsar30::eraseWithBackup()
     const Backup backup = takeCheckedBackup(flash);
     if (backup != Backup::Kept && backup != Backup::NotSound) {
         vhCritical() << "no backup of the external flash: the image update stopped before the erase";
-        return false;
+        return VHResult::failure(NoBackup, QStringLiteral("no backup of the external flash could be kept: the image "
+                                                          "update stopped before the erase, nothing was written"));
     }
     forgetData();
     if (!eraseExtFlash()) {
         vhCritical() << "fail to erase external flash: " + restoreHint();
-        return false;
+        return VHResult::failure(Failed, "the external flash could not be erased; " + restoreHint());
     }
-    return true;
+    return VHResult::success();
 }
 
-bool VHPulsar30::writeImage(const QString &path, const QByteArray &file)
+VHResult VHPulsar30::writeImage(const QString &path, const QByteArray &file)
 {
     const QByteArray image = VHPacer30Package::fitted(file, VHPacer30Layout::kLanguageImageSize);
     if (!writeBuffer(image, WriteInternal, kInternalBlock, image.size())) {
         vhWarning() << "write maple image failed " + path;
-        return false;
+        return VHResult::failure(Failed, "the program image " + QFileInfo(path).fileName() + " could not be written");
     }
     QByteArray readBack;
-    return readFlashBlocks(readBack, ReadInternal, VHPacer30Layout::kLanguageImageSize, kInternalBlock)
-           && readBack.left(image.size()) == image;
+    if (!readFlashBlocks(readBack, ReadInternal, VHPacer30Layout::kLanguageImageSize, kInternalBlock)
+        || readBack.left(image.size()) != image)
+        return VHResult::failure(NotVerified, QStringLiteral("the program image did not read back as written"));
+    return VHResult::success();
 }
 
-bool VHPulsar30::_updateTotal(const QString &packageFile, const QString &)
+bool VHPulsar30::_updateTotal(const QString &packageFile, const QString &) { return finish(updateImage(packageFile)); }
+
+VHResult VHPulsar30::updateImage(const QString &packageFile)
 {
-    const QString folder = VHEnv::instance()->tempFolder() + QStringLiteral("/pulsar30image");
-    QStringList files;
-    QString image;
+    VHArchiveFiles::Files files;
     // The package is checked whole before the device is touched.
-    if (VHResult unpacked = VHPacer30Package::unpack(packageFile, folder, files); !unpacked) {
-        vhWarning() << "unzip maple image failed " + packageFile + " to " + folder;
-        return false;
+    if (VHResult read = VHArchiveFiles::read(packageFile, files, imageLimits()); !read) {
+        vhWarning() << "unzip maple image failed " + packageFile + " to memory";
+        return VHResult::failure(BadPackage, "the package can not be used: " + read.reason);
     }
     const QString model = modelName();
-    if (VHResult found = VHPacer30Package::imageFrom(files, model, image); !found) {
-        vhWarning() << "maple image not found in unzipd folder " + folder;
-        return false;
+    VHPacer30Package::Image image;
+    // Another family's image, a cut or a grown one never reaches the device.
+    if (VHResult parsed = VHPacer30Package::parseImage(files, model, image); !parsed) {
+        vhWarning() << (image.name.isEmpty() ? "maple image not found in unzipd folder " + packageFile
+                                             : "write maple image failed " + image.name + ": " + parsed.reason);
+        return parsed;
     }
-    const QString path = folder + QLatin1Char('/') + image;
-    QByteArray file, again;
-    // Another family's image, a cut or a grown one never reaches the device;
-    // nor one that reads differently twice (what is read is what is flashed).
-    const bool read = VHSafeFolder::readFileBelow(QString(), path, kMaxImageFile, file)
-                      && VHSafeFolder::readFileBelow(QString(), path, kMaxImageFile, again) && file == again;
-    VHResult checked =
-        read ? VHPacer30Package::checkImage(file, model)
-             : VHResult::failure(1, QStringLiteral("can not read ") + path + QStringLiteral(" twice alike"));
-    if (!checked) {
-        vhWarning() << "write maple image failed " + path + ": " + checked.reason;
-        return false;
+    if (VHPacer30Package::erasesBeforeImage(model, imageVersion())) {
+        if (VHResult erased = eraseWithBackup(); !erased)
+            return erased;
+    } else if (alreadyFlashed(image.bytes)) {
+        return VHResult::unchanged("already up to date: the device runs the image " + image.name);
     }
-    if (VHPacer30Package::erasesBeforeImage(model, imageVersion()) && !eraseWithBackup())
-        return false;
-    return writeImage(path, file);
+    return writeImage(image.name, image.bytes);
+}
+
+VHArchiveFiles::Limits VHPulsar30::imageLimits()
+{
+    VHArchiveFiles::Limits limits;
+    limits.maxEntrySize = kMaxImageFile;
+    return limits;
+}
+
+bool VHPulsar30::alreadyFlashed(const QByteArray &file)
+{
+    // One read of the image area: equal to the fitted image, nothing would change.
+    const QByteArray image = VHPacer30Package::fitted(file, VHPacer30Layout::kLanguageImageSize);
+    QByteArray area;
+    return readFlashChecked(area, ReadInternal, VHPacer30Layout::kLanguageImageSize, kInternalBlock) && area == image;
 }
 
 // ---- write-back -------------------------------------------------------------------
 
-bool VHPulsar30::_finalize()
+bool VHPulsar30::_finalize() { return finish(writeProfileBack()); }
+
+VHResult VHPulsar30::writeProfileBack()
 {
     if (!dataChanged() && !m_profileChanged)
-        return true;
-    if (!profileReadyForWriteBack())
-        return false;
-    if (!ensureImage() || !backUpBeforeErase()) {
-        vhCritical() << "finalize stopped before the erase: " + restoreHint();
-        return false;
-    }
+        return VHResult::unchanged(QStringLiteral("already up to date: nothing was changed on the device"));
+    if (VHResult ready = profileReadyForWriteBack(); !ready)
+        return ready;
+    if (VHResult ready = readyToErase(); !ready)
+        return ready;
     const bool written = writeBackAttempts([this] {
         if (!sendErase())
             return Attempt::EraseFailed;
@@ -146,9 +159,9 @@ bool VHPulsar30::_finalize()
         return writeImageCommitLast() ? Attempt::Done : Attempt::Failed;
     });
     if (!written)
-        return false;
+        return writeBackFailure();
     setDataChanged(false);
     m_profileChanged = false;
     loadProfile();
-    return true;
+    return VHResult::success();
 }

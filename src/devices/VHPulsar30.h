@@ -1,5 +1,6 @@
 #pragma once
 
+#include "VHArchiveFiles.h"
 #include "VHDeviceImpl.h"
 #include "VHPacer30.h"
 
@@ -24,6 +25,11 @@ protected:
     QString iapLogName() const override { return QStringLiteral("maple iap"); }
 
 private:
-    bool eraseWithBackup();
-    bool writeImage(const QString &path, const QByteArray &file);
+    VHResult updateImage(const QString &packageFile);
+    static VHArchiveFiles::Limits imageLimits();
+    VHResult eraseWithBackup();
+    VHResult writeImage(const QString &path, const QByteArray &file);
+    // The image area already holds `file`, read twice alike.
+    bool alreadyFlashed(const QByteArray &file);
+    VHResult writeProfileBack();
 };

@@ -49,6 +49,14 @@ QString backupStamp(const QFileInfo &file)
 
 VHSCSIDeviceService *VHScsiFlashClient::scsi() const { return dynamic_cast<VHSCSIDeviceService *>(deviceService()); }
 
+bool VHScsiFlashClient::finish(const VHResult &result)
+{
+    setOutcome(result.code, result.reason, result.changed);
+    if (!result)
+        vhCritical() << result.reason;
+    return result.ok;
+}
+
 bool VHScsiFlashClient::getModelName(QString &name)
 {
     VHSCSIDeviceService *service = scsi();
@@ -314,24 +322,21 @@ bool VHScsiFlashClient::execute()
 
 bool VHScsiFlashClient::_restoreBackup(const QString &path)
 {
-    if (!isOwnBackup(QFileInfo(path).fileName())) {
-        vhCritical() << "not a backup of this device:" << path;
-        return false;
-    }
+    if (!isOwnBackup(QFileInfo(path).fileName()))
+        return finish(VHResult::failure(BadBackup, "not a backup of this device: " + path));
     const qint64 size = externalFlashSize();
     QFile file(path);
     QByteArray flash;
     // Exactly one whole flash, read in one go: a short or grown file is no backup.
     if (file.open(QIODevice::ReadOnly) && file.size() == size)
         flash = file.read(size + 1);
-    if (flash.size() != size) {
-        vhCritical() << "the backup is not one whole external flash:" << path;
-        return false;
-    }
+    if (flash.size() != size)
+        return finish(VHResult::failure(BadBackup, "the backup is not one whole external flash: " + path));
     // A file of the right size that holds no store (a damaged copy) would only erase the device.
-    if (!isSoundFlash(flash)) {
-        vhCritical() << "the backup holds no sound store:" << path;
-        return false;
-    }
-    return writeWholeFlash(flash);
+    if (!isSoundFlash(flash))
+        return finish(VHResult::failure(BadBackup, "the backup holds no sound store: " + path));
+    if (!writeWholeFlash(flash))
+        return finish(
+            VHResult::failure(NotVerified, "the backup was not written back and read back equal: " + restoreHint()));
+    return finish(VHResult::success());
 }

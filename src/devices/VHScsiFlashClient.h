@@ -1,6 +1,7 @@
 #pragma once
 
 #include "VHClient.h"
+#include "VHResult.h"
 
 #include <QByteArray>
 #include <QMutex>
@@ -100,6 +101,17 @@ public:
     bool restoreBackup(const QString &path);
     // Its worker side: writes the backup at `path` onto the device and reads it back.
     bool _restoreBackup(const QString &path);
+    // The error code of every action of these families (3, the window's
+    // "not enough space", is never used: nothing here fills a volume).
+    enum Error {
+        NoError = 0,
+        Failed = 1,      // a flash command or a file of ours failed
+        NoDevice = 2,    // no SCSI service, or the device stopped answering
+        BadPackage = 4,  // the package is refused before the device is touched
+        NotVerified = 6, // written, but the flash does not read back as written
+        NoBackup = 7,    // stopped before an erase: no copy of the user's data could be kept
+        BadBackup = 8,   // the file is not a whole, sound backup of this device
+    };
 
 protected:
     bool execute() override;
@@ -112,6 +124,9 @@ protected:
     virtual bool isSoundFlash(const QByteArray &flash) = 0;
 
     VHSCSIDeviceService *scsi() const;
+    // The end of every action: code, reason and change kept for the front ends,
+    // a failure's reason logged at critical level; whether it succeeded.
+    bool finish(const VHResult &result);
     // The pause before a flash or a restarted device answers.
     void pauseFor(int ms) { m_wait(ms); }
 

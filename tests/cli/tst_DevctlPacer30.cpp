@@ -80,6 +80,10 @@ private slots:
         QCOMPARE(json.value(QStringLiteral("device")).toObject().value(QStringLiteral("version")).toString(),
                  QStringLiteral("V011"));
         QCOMPARE(VHSimScsiDevice::readIdentity(m_sim->deviceFolder(kName)).iapTag, QByteArray("I012"));
+        // The image the device runs, again: nothing is written, and that is "nothing to do" (4), not done.
+        m_sim->clearCommandLog(kName);
+        QCOMPARE(devctl({QStringLiteral("update"), zip(QStringLiteral("maple.zip"), {{"maple.bin", image}})}), 4);
+        QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE")).isEmpty());
     }
 
     // Packages and backups that are not this device's: refused, nothing erased or written.
@@ -168,7 +172,10 @@ private slots:
         const QString copy = m_work.filePath(QStringLiteral("copy.dat"));
         QCOMPARE(devctl({QStringLiteral("backup"), copy}), 0);
         QCOMPARE(readFile(copy), m_sim->flash(kName, VHDevSim::Flash::External));
-        QCOMPARE(devctl({QStringLiteral("finalize")}), 0);
+        // Nothing was changed: the write-back has nothing to write (4), and the flash stays as it was.
+        const QByteArray before = m_sim->flash(kName, VHDevSim::Flash::External);
+        QCOMPARE(devctl({QStringLiteral("finalize")}), 4);
+        QCOMPARE(m_sim->flash(kName, VHDevSim::Flash::External), before);
         // The Pulsar30 keeps no language in its profile.
         QCOMPARE(devctl({QStringLiteral("languages")}), 1);
     }

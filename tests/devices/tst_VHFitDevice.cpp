@@ -208,6 +208,9 @@ private slots:
         const QString package = makePackage({{"OS", "os.bin", "9", 10}, {"BootLoader", "boot.bin", "B123", 10}});
         QVERIFY(update(*device, package).startsWith("ok"));
         QVERIFY(volumeRootFiles().isEmpty());
+        // Nothing newer is an unchanged success that says so.
+        QVERIFY(!device->actionChanged());
+        QVERIFY2(device->errorText().startsWith(QLatin1String("already up to date")), qPrintable(device->errorText()));
     }
 
     void notEnoughSpaceGivesCodeThreeAndWritesNothing()

@@ -231,7 +231,7 @@ private slots:
             QVERIFY(VHPSFDevice::unpackLanguagePack(zip, names));
             QCOMPARE(names.size(), 25);
             VHPSFLanguagePack pack;
-            QVERIFY(VHPSFLanguagePack::read(VHPSFDevice::languageFolder(), pack));
+            QVERIFY(VHPSFDevice::readLanguagePack(VHPSFLanguageImage::kAreaSize, pack));
             const QStringList all = QDir(VHPSFDevice::languageFolder()).entryList({QStringLiteral("Font_*")});
             for (const QString &file : all)
                 codes.append(file.mid(5, 3));

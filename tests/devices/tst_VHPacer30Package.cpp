@@ -1,11 +1,8 @@
 // The 1 MiB family's package rules as values, without a device.
 
 #include "VHPacer30Package.h"
-#include "VHTestFiles.h"
-#include "VHZipUtil.h"
+#include "VHScsiFlashClient.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QTest>
 
 class TestVHPacer30Package : public QObject
@@ -73,27 +70,59 @@ private slots:
         QCOMPARE(VHPacer30Package::fitted("abcdef", 4), QByteArray("abcd"));
     }
 
-    void unpackListsTopLevelFilesOnly()
+    // Whole packages parsed from their files: only top-level entries count, both loaders must hold bytes,
+    // the image must be the model's.
+    void parsedPackages_data()
     {
-        QTemporaryDir dir;
-        const QString source = dir.filePath(QStringLiteral("src"));
-        QVERIFY(QDir().mkpath(source + QStringLiteral("/sub")));
-        QVERIFY(writeFile(source + QStringLiteral("/ITemp.bin"), "t"));
-        QVERIFY(writeFile(source + QStringLiteral("/IAP.bin"), "l"));
-        QVERIFY(writeFile(source + QStringLiteral("/sub/I2.bin"), "x"));
-        VHZipUtil zip;
-        const QString package = dir.filePath(QStringLiteral("iap.zip"));
-        QVERIFY(zip.compress(package, source, {"ITemp.bin", "IAP.bin", "sub/I2.bin"}));
-        const QString folder = dir.filePath(QStringLiteral("out"));
-        QVERIFY(writeFile(folder + QStringLiteral("/stale.bin"), "old"));
-        QStringList files;
-        QVERIFY(VHPacer30Package::unpack(package, folder, files));
-        QCOMPARE(files, QStringList({"IAP.bin", "ITemp.bin"}));
-        // A package cut short is no package.
-        QByteArray bytes = readFile(package);
-        QVERIFY(writeFile(package, bytes.left(bytes.size() / 2)));
-        QVERIFY(!VHPacer30Package::unpack(package, folder, files));
-        QVERIFY(!VHPacer30Package::unpack(dir.filePath(QStringLiteral("missing.zip")), folder, files));
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("model"); // empty: a loader package
+        QTest::addColumn<QString>("taken"); // empty: refused
+        QTest::newRow("loaders") << QStringList{"IAP.bin", "ITemp.bin"} << ""
+                                 << "IAP.bin";
+        QTest::newRow("loader below the top only") << QStringList{"ITemp.bin", "sub/IAP.bin"} << ""
+                                                   << "";
+        QTest::newRow("empty loader") << QStringList{"IAP.bin", "ITemp.bin", "empty:IAP.bin"} << ""
+                                      << "";
+        QTest::newRow("Pulsar30 image") << QStringList{"MAPLE_v5.bin", "notes.txt"} << "Pulsar30"
+                                        << "MAPLE_v5.bin";
+        QTest::newRow("another model's image") << QStringList{"WILLOW.bin"} << "Pulsar30"
+                                               << "";
+        QTest::newRow("image without its tag") << QStringList{"untagged:MAPLE.bin"} << "Pulsar30"
+                                               << "";
+        QTest::newRow("image below the top only") << QStringList{"sub/MAPLE.bin"} << "Pulsar30"
+                                                  << "";
+    }
+
+    void parsedPackages()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QString, model);
+        QFETCH(QString, taken);
+        VHArchiveFiles::Files files;
+        for (const QString &name : names) {
+            const QString kind = name.section(QLatin1Char(':'), 0, -2);
+            const QString file = name.section(QLatin1Char(':'), -1);
+            QByteArray bytes = kind == QLatin1String("empty") ? QByteArray() : QByteArray(600, 'x');
+            if (kind.isEmpty() && !model.isEmpty())
+                bytes.replace(0, 5, VHPacer30Package::imageTag(model));
+            files.insert(file, bytes);
+        }
+        VHResult result;
+        QString found;
+        if (model.isEmpty()) {
+            VHPacer30Package::LoaderFiles loader;
+            result = VHPacer30Package::parseLoader(files, loader);
+            found = loader.names.loader;
+        } else {
+            VHPacer30Package::Image image;
+            result = VHPacer30Package::parseImage(files, model, image);
+            found = image.name;
+            QVERIFY(!result || image.bytes.startsWith(VHPacer30Package::imageTag(model)));
+        }
+        QCOMPARE(result.ok, !taken.isEmpty());
+        QCOMPARE(result ? found : QString(), taken);
+        QCOMPARE(result.code, result ? 0 : int(VHScsiFlashClient::BadPackage));
+        QVERIFY(result || !result.reason.isEmpty());
     }
 };
 

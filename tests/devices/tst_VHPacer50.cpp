@@ -622,6 +622,8 @@ private slots:
                                                    << "3.0.0.0" << true << false;
         QTest::newRow("other version format stays") << "Pacer60"
                                                     << "1.0" << true << false;
+        QTest::newRow("every volume at the version: nothing to do") << "Pacer50CR"
+                                                                    << "2.0.0.0" << false << false;
     }
     void engineComponent()
     {
@@ -636,6 +638,8 @@ private slots:
         const QString archive = writeEngineArchive();
         auto device = makeDevice(m_volume, model);
         QVERIFY(runAction(*device, [&] { return device->updateComponent(archive, model, "GPST_ENGINE", "2.0.0.0"); }));
+        QCOMPARE(device->actionChanged(), rootTarget || secondTarget);
+        QCOMPARE(device->errorText().startsWith(QLatin1String("already up to date")), !rootTarget && !secondTarget);
         const QString rootData = m_volume + "/nimbra/applications/cycling/data";
         QCOMPARE(QFileInfo::exists(rootData + "/gpsengine.bin"), rootTarget);
         QCOMPARE(QFileInfo::exists(second + "/data/gpsengine.bin"), secondTarget);

@@ -1,4 +1,4 @@
-// Feeds one input as the files of an unpacked PSF language pack: the chunks
+// Feeds one input as the files of a PSF language pack: the chunks
 // between "|" become the base image and language files of a few codes
 // (names from the chunks' first bytes, so that repeats and case variants
 // meet), then builds the language image for every code; checks what the
@@ -8,10 +8,6 @@
 #include "VHPSFLanguageImage.h"
 #include "VHPSFLanguagePack.h"
 #include "fuzz_require.h"
-
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <cstddef>
 #include <cstdint>
@@ -30,20 +26,15 @@ QList<QByteArray> chunksOf(const uint8_t *data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static QTemporaryDir scratch;
-    const QString folder = scratch.filePath(QStringLiteral("langpack"));
-    QDir(folder).removeRecursively();
-    QDir().mkpath(folder);
+    VHArchiveFiles::Files files;
     const QList<QByteArray> chunks = chunksOf(data, size);
     for (qsizetype i = 0; i < chunks.size() && i < 16; ++i) {
         const QByteArray &chunk = chunks[i];
         const size_t pick = (chunk.isEmpty() ? size_t(i) : size_t(uint8_t(chunk[0])) + size_t(i)) % std::size(kNames);
-        QFile file(folder + QLatin1Char('/') + QLatin1String(kNames[pick]));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(chunk);
+        files.insert(QLatin1String(kNames[pick]), chunk);
     }
     VHPSFLanguagePack pack;
-    if (!VHPSFLanguagePack::read(folder, pack))
+    if (!VHPSFLanguagePack::parse(files, pack))
         return 0;
     QByteArray area;
     const QStringList codes{QStringLiteral("eng"), QStringLiteral("deu"), QStringLiteral("fra"), QStringLiteral("ita")};
