@@ -342,3 +342,30 @@ public:
         return QTest::qWaitFor([this] { return OrlaRoad::runtimeIdle(controller.get(), false); }, ms);
     }
 };
+
+// Stands in for the controller: notes what the windows ask.
+class ActionsStub : public OrlaWindowActions
+{
+public:
+    bool busy = false;
+    QStringList calls;
+
+    bool refuseIfBusy() override
+    {
+        calls << QStringLiteral("refuseIfBusy");
+        return busy;
+    }
+    void offerSoftwareUpdate() override { calls << QStringLiteral("offerSoftwareUpdate"); }
+    void updateAlp(bool interactive) override { calls << QStringLiteral("updateAlp(%1)").arg(interactive); }
+    void installWorkouts() override { calls << QStringLiteral("installWorkouts"); }
+    void startSoftwareUpdate() override { calls << QStringLiteral("startSoftwareUpdate"); }
+    void refreshMainWindow(bool disconnected) override
+    {
+        calls << QStringLiteral("refreshMainWindow(%1)").arg(disconnected);
+    }
+    QString note() override
+    {
+        calls << QStringLiteral("note");
+        return QStringLiteral("Release note");
+    }
+};
