@@ -102,6 +102,22 @@
         <source>Install Velora Workout &amp; Velora Test</source>
         <translation>Velora Workouts und Velora Tests werden installiert</translation>
     </message>
+    <message>
+        <source>Mount</source>
+        <translation>Einbinden</translation>
+    </message>
+    <message>
+        <source>Mounting %1 ...</source>
+        <translation>%1 wird eingebunden ...</translation>
+    </message>
+    <message>
+        <source>The device volume %1 is connected but not mounted.</source>
+        <translation>Das Gerätelaufwerk %1 ist angeschlossen, aber nicht eingebunden.</translation>
+    </message>
+    <message>
+        <source>Mounting failed: %1</source>
+        <translation>Einbinden fehlgeschlagen: %1</translation>
+    </message>
 </context>
 <context>
     <name>softupdateform</name>

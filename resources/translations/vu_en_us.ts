@@ -102,6 +102,22 @@
         <source>Install Velora Workout &amp; Velora Test</source>
         <translation>Installing Velora Workout &amp; Velora Test</translation>
     </message>
+    <message>
+        <source>Mount</source>
+        <translation>Mount</translation>
+    </message>
+    <message>
+        <source>Mounting %1 ...</source>
+        <translation>Mounting %1 ...</translation>
+    </message>
+    <message>
+        <source>The device volume %1 is connected but not mounted.</source>
+        <translation>The device volume %1 is connected but not mounted.</translation>
+    </message>
+    <message>
+        <source>Mounting failed: %1</source>
+        <translation>Mounting failed: %1</translation>
+    </message>
 </context>
 <context>
     <name>softupdateform</name>

@@ -102,6 +102,22 @@
         <source>Install Velora Workout &amp; Velora Test</source>
         <translation>正在安裝 Velora 訓練課表與 Velora 測試</translation>
     </message>
+    <message>
+        <source>Mount</source>
+        <translation>掛載</translation>
+    </message>
+    <message>
+        <source>Mounting %1 ...</source>
+        <translation>正在掛載 %1 ...</translation>
+    </message>
+    <message>
+        <source>The device volume %1 is connected but not mounted.</source>
+        <translation>裝置磁碟區 %1 已連接，但尚未掛載。</translation>
+    </message>
+    <message>
+        <source>Mounting failed: %1</source>
+        <translation>掛載失敗：%1</translation>
+    </message>
 </context>
 <context>
     <name>softupdateform</name>

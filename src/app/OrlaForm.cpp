@@ -90,11 +90,11 @@ void OrlaForm::buildWidgets()
     m_versionLabel->hide();
 
     // Where the job line goes while a device is connected: never both at once.
-    m_mountLabel = label(this, "mount_label", QRect(20, 215, 240, 60), Qt::AlignLeft | Qt::AlignVCenter, true);
+    m_mountLabel = label(this, "mount_label", QRect(20, 215, 215, 60), Qt::AlignLeft | Qt::AlignVCenter, true);
     m_mountLabel->setTextFormat(Qt::PlainText);
     m_mountLabel->setFont(pointFont(11, false));
     m_mountLabel->hide();
-    m_mountButton = child<QPushButton>(this, "mount_button", QRect(265, 228, 80, 34));
+    m_mountButton = child<QPushButton>(this, "mount_button", QRect(240, 228, 105, 34));
     m_mountButton->setFont(pointFont(11, true));
     m_mountButton->hide();
 }

@@ -81,8 +81,9 @@ public:
     {
         bool updateTotalOk = true;
         int updateTotalCode = 0;
-        bool checkOk = true;   // updateComponent mode "0"
-        bool installOk = true; // updateComponent mode "1"
+        QString updateTotalReason; // the failure's reason in words
+        bool checkOk = true;       // updateComponent mode "0"
+        bool installOk = true;     // updateComponent mode "1"
         bool alpOk = true;
         int kind = 0;
         int alpDate = 0;
@@ -106,6 +107,8 @@ public:
             if (m_script->totalGate)
                 m_script->totalGate->passThrough();
             setErrorCode(m_script->updateTotalCode);
+            if (!m_script->updateTotalOk)
+                setErrorText(m_script->updateTotalReason);
             return m_script->updateTotalOk;
         };
     }

@@ -115,6 +115,9 @@ private slots:
                 .arg(QStringLiteral("PACER60")),
             true);
         checkFits(&main, "volume not mounted");
+        main.showMountOffer(QCoreApplication::translate("orlaform", "Mounting %1 ...").arg(QStringLiteral("PACER60")),
+                            false);
+        checkFits(&main, "mounting");
         main.hideMountOffer();
         main.setDevice(QStringLiteral("Pacer60"), QStringLiteral("0F01AAAABBBBCCCC"),
                        {QStringLiteral("9.123.0101.77.024.042"), QStringLiteral("1.04.07.2.10.0311.12.203.105")});
