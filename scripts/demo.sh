@@ -7,8 +7,9 @@
 # the velora-devsim line it prints). Without one, the whole road runs by
 # itself under Xvfb (or Qt's offscreen platform): device shown, update
 # offered, dialog, update, completion window, device restarted with the new
-# version, assist data and workouts installed; a picture of every step is
-# saved into the folder named at the end.
+# version, assist data and workouts installed, a damaged package refused;
+# a picture of every step is saved, once in English and once in German, into
+# <shots>/en and <shots>/de (the folder is named at the end).
 #
 #   DEMO_BUILD  build folder (default build)
 #   DEMO_WORK   folder for the demo's data (default: a new one in /tmp)
@@ -37,12 +38,23 @@ if [ -n "${DISPLAY:-}" ] && [ "${DEMO_HEADLESS:-0}" != 1 ]; then
     exec "$DRIVER" --work "$WORK" --serve
 fi
 
-if command -v xvfb-run >/dev/null 2>&1; then
-    echo "demo: no display; running the whole road under Xvfb"
-    xvfb-run -a -s "-screen 0 1280x1024x24" "$DRIVER" --work "$WORK" --shots "$SHOTS"
-else
-    echo "demo: no display and no Xvfb; running the whole road offscreen"
-    QT_QPA_PLATFORM=offscreen "$DRIVER" --work "$WORK" --shots "$SHOTS"
-fi
-echo "demo: screenshots of every step in $SHOTS"
-ls "$SHOTS"
+# One road per language, each on fresh data.
+road() {
+    lang="$1"
+    locale="$2"
+    mkdir -p "$SHOTS/$lang"
+    rm -f "$SHOTS/$lang"/*.png
+    if command -v xvfb-run >/dev/null 2>&1; then
+        echo "demo ($lang): no display; running the whole road under Xvfb"
+        LANGUAGE="$lang" LC_ALL="$locale" LANG="$locale" \
+            xvfb-run -a -s "-screen 0 1280x1024x24" "$DRIVER" --work "$WORK/$lang" --shots "$SHOTS/$lang"
+    else
+        echo "demo ($lang): no display and no Xvfb; running the whole road offscreen"
+        LANGUAGE="$lang" LC_ALL="$locale" LANG="$locale" QT_QPA_PLATFORM=offscreen \
+            "$DRIVER" --work "$WORK/$lang" --shots "$SHOTS/$lang"
+    fi
+}
+road en en_US.UTF-8
+road de de_DE.UTF-8
+echo "demo: screenshots of every step in $SHOTS/en and $SHOTS/de"
+ls "$SHOTS/en" "$SHOTS/de"

@@ -35,6 +35,42 @@
         <source>The device is being updated. Please wait until the update has finished before closing VeloraUpdate.</source>
         <translation>Das Gerät wird gerade aktualisiert. Bitte warten Sie, bis die Aktualisierung abgeschlossen ist, bevor Sie VeloraUpdate schließen.</translation>
     </message>
+    <message>
+        <source>The device is no longer connected.</source>
+        <translation>Das Gerät ist nicht mehr verbunden.</translation>
+    </message>
+    <message>
+        <source>The device&#x27;s model name can not name a folder, so it has no package.</source>
+        <translation>Der Modellname des Geräts taugt nicht als Ordnername, daher gibt es kein Paket.</translation>
+    </message>
+    <message>
+        <source>The software package has not been downloaded.</source>
+        <translation>Das Softwarepaket wurde nicht heruntergeladen.</translation>
+    </message>
+    <message>
+        <source>The device is busy and did not start the update.</source>
+        <translation>Das Gerät ist beschäftigt und hat das Update nicht begonnen.</translation>
+    </message>
+    <message>
+        <source>The device is busy and did not start the installation.</source>
+        <translation>Das Gerät ist beschäftigt und hat die Installation nicht begonnen.</translation>
+    </message>
+    <message>
+        <source>The device was disconnected before the action ended.</source>
+        <translation>Das Gerät wurde getrennt, bevor der Vorgang beendet war.</translation>
+    </message>
+    <message>
+        <source>The device gave no reason.</source>
+        <translation>Das Gerät hat keinen Grund genannt.</translation>
+    </message>
+    <message>
+        <source>The update server %1 could not be reached.</source>
+        <translation>Der Update-Server %1 ist nicht erreichbar.</translation>
+    </message>
+    <message>
+        <source>Another update server can be set with the key &quot;updateurl&quot; in the group &quot;VeloraHub&quot; of %1.</source>
+        <translation>Einen anderen Update-Server legen Sie mit dem Schlüssel &quot;updateurl&quot; in der Gruppe &quot;VeloraHub&quot; von %1 fest.</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>
@@ -48,7 +84,7 @@
     </message>
     <message>
         <source>Install Velora Workout</source>
-        <translation>Velora Workouts installieren</translation>
+        <translation>Workouts installieren</translation>
     </message>
     <message>
         <source>Please connect your device to the computer</source>
@@ -66,6 +102,22 @@
         <source>Install Velora Workout &amp; Velora Test</source>
         <translation>Velora Workouts und Velora Tests werden installiert</translation>
     </message>
+    <message>
+        <source>Mount</source>
+        <translation>Einbinden</translation>
+    </message>
+    <message>
+        <source>Mounting %1 ...</source>
+        <translation>%1 wird eingebunden ...</translation>
+    </message>
+    <message>
+        <source>The device volume %1 is connected but not mounted.</source>
+        <translation>Das Gerätelaufwerk %1 ist angeschlossen, aber nicht eingebunden.</translation>
+    </message>
+    <message>
+        <source>Mounting failed: %1</source>
+        <translation>Einbinden fehlgeschlagen: %1</translation>
+    </message>
 </context>
 <context>
     <name>softupdateform</name>
@@ -75,7 +127,7 @@
     </message>
     <message>
         <source>Backup_Data_Warn_Msg</source>
-        <translation>Sichern Sie die Daten Ihres Geräts vor dem Update: Nicht synchronisierte Aktivitäten können verloren gehen.</translation>
+        <translation>Sichern Sie vorher Ihre Daten: Nicht synchronisierte Aktivitäten gehen sonst verloren.</translation>
     </message>
     <message>
         <source>Force_Update_Device_Msg</source>
@@ -99,7 +151,7 @@
     </message>
     <message>
         <source>Device_Updating_Warn_Msg</source>
-        <translation>Ihr Gerät wird aktualisiert. Trennen Sie es nicht und schließen Sie dieses Programm nicht, bis das Update abgeschlossen ist.</translation>
+        <translation>Das Update läuft. Trennen Sie das Gerät nicht und schließen Sie das Programm nicht.</translation>
     </message>
 </context>
 <context>
@@ -134,6 +186,10 @@
     <message>
         <source>Sorry</source>
         <translation>Leider</translation>
+    </message>
+    <message>
+        <source>Details are in the log: %1</source>
+        <translation>Einzelheiten stehen im Protokoll: %1</translation>
     </message>
 </context>
 </TS>

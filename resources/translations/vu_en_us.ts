@@ -35,6 +35,42 @@
         <source>The device is being updated. Please wait until the update has finished before closing VeloraUpdate.</source>
         <translation>The device is being updated. Please wait until the update has finished before closing VeloraUpdate.</translation>
     </message>
+    <message>
+        <source>The device is no longer connected.</source>
+        <translation>The device is no longer connected.</translation>
+    </message>
+    <message>
+        <source>The device&#x27;s model name can not name a folder, so it has no package.</source>
+        <translation>The device&#x27;s model name can not name a folder, so it has no package.</translation>
+    </message>
+    <message>
+        <source>The software package has not been downloaded.</source>
+        <translation>The software package has not been downloaded.</translation>
+    </message>
+    <message>
+        <source>The device is busy and did not start the update.</source>
+        <translation>The device is busy and did not start the update.</translation>
+    </message>
+    <message>
+        <source>The device is busy and did not start the installation.</source>
+        <translation>The device is busy and did not start the installation.</translation>
+    </message>
+    <message>
+        <source>The device was disconnected before the action ended.</source>
+        <translation>The device was disconnected before the action ended.</translation>
+    </message>
+    <message>
+        <source>The device gave no reason.</source>
+        <translation>The device gave no reason.</translation>
+    </message>
+    <message>
+        <source>The update server %1 could not be reached.</source>
+        <translation>The update server %1 could not be reached.</translation>
+    </message>
+    <message>
+        <source>Another update server can be set with the key &quot;updateurl&quot; in the group &quot;VeloraHub&quot; of %1.</source>
+        <translation>Another update server can be set with the key &quot;updateurl&quot; in the group &quot;VeloraHub&quot; of %1.</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>
@@ -65,6 +101,22 @@
     <message>
         <source>Install Velora Workout &amp; Velora Test</source>
         <translation>Installing Velora Workout &amp; Velora Test</translation>
+    </message>
+    <message>
+        <source>Mount</source>
+        <translation>Mount</translation>
+    </message>
+    <message>
+        <source>Mounting %1 ...</source>
+        <translation>Mounting %1 ...</translation>
+    </message>
+    <message>
+        <source>The device volume %1 is connected but not mounted.</source>
+        <translation>The device volume %1 is connected but not mounted.</translation>
+    </message>
+    <message>
+        <source>Mounting failed: %1</source>
+        <translation>Mounting failed: %1</translation>
     </message>
 </context>
 <context>
@@ -134,6 +186,10 @@
     <message>
         <source>Sorry</source>
         <translation>Sorry</translation>
+    </message>
+    <message>
+        <source>Details are in the log: %1</source>
+        <translation>Details are in the log: %1</translation>
     </message>
 </context>
 </TS>

@@ -35,6 +35,42 @@
         <source>The device is being updated. Please wait until the update has finished before closing VeloraUpdate.</source>
         <translation>裝置正在更新中。請等待更新完成後再關閉 VeloraUpdate。</translation>
     </message>
+    <message>
+        <source>The device is no longer connected.</source>
+        <translation>裝置已不再連線。</translation>
+    </message>
+    <message>
+        <source>The device&#x27;s model name can not name a folder, so it has no package.</source>
+        <translation>裝置的型號名稱無法作為資料夾名稱，因此沒有更新套件。</translation>
+    </message>
+    <message>
+        <source>The software package has not been downloaded.</source>
+        <translation>尚未下載軟體套件。</translation>
+    </message>
+    <message>
+        <source>The device is busy and did not start the update.</source>
+        <translation>裝置忙碌中，未開始更新。</translation>
+    </message>
+    <message>
+        <source>The device is busy and did not start the installation.</source>
+        <translation>裝置忙碌中，未開始安裝。</translation>
+    </message>
+    <message>
+        <source>The device was disconnected before the action ended.</source>
+        <translation>裝置在作業結束前已中斷連線。</translation>
+    </message>
+    <message>
+        <source>The device gave no reason.</source>
+        <translation>裝置未提供原因。</translation>
+    </message>
+    <message>
+        <source>The update server %1 could not be reached.</source>
+        <translation>無法連線到更新伺服器 %1。</translation>
+    </message>
+    <message>
+        <source>Another update server can be set with the key &quot;updateurl&quot; in the group &quot;VeloraHub&quot; of %1.</source>
+        <translation>可在 %1 的「VeloraHub」群組中以「updateurl」鍵設定其他更新伺服器。</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>
@@ -65,6 +101,22 @@
     <message>
         <source>Install Velora Workout &amp; Velora Test</source>
         <translation>正在安裝 Velora 訓練課表與 Velora 測試</translation>
+    </message>
+    <message>
+        <source>Mount</source>
+        <translation>掛載</translation>
+    </message>
+    <message>
+        <source>Mounting %1 ...</source>
+        <translation>正在掛載 %1 ...</translation>
+    </message>
+    <message>
+        <source>The device volume %1 is connected but not mounted.</source>
+        <translation>裝置磁碟區 %1 已連接，但尚未掛載。</translation>
+    </message>
+    <message>
+        <source>Mounting failed: %1</source>
+        <translation>掛載失敗：%1</translation>
     </message>
 </context>
 <context>
@@ -134,6 +186,10 @@
     <message>
         <source>Sorry</source>
         <translation>抱歉</translation>
+    </message>
+    <message>
+        <source>Details are in the log: %1</source>
+        <translation>詳細資訊記錄於：%1</translation>
     </message>
 </context>
 </TS>

@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QEvent>
+#include <QFileInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -27,6 +28,13 @@ namespace {
 
 QString tr_(const char *text) { return QCoreApplication::translate("orlacontroller", text); }
 QString trResult(const char *text) { return QCoreApplication::translate("recover_complete_form", text); }
+
+// The same line the failure window shows.
+QString logLine()
+{
+    return QCoreApplication::translate("recover_fail_form", "Details are in the log: %1")
+        .arg(VHEnv::instance()->logFilePath());
+}
 
 } // namespace
 
@@ -200,8 +208,8 @@ void OrlaController::offerSoftwareUpdate()
         m_failForm->hide();
     } else if (m_updateQueryFailed) {
         showMessage(Message::UpdateServerUnreachable,
-                    tr_("Could not reach the update server. Check your network connection and try again."), QString(),
-                    m_mainWindow.get());
+                    tr_("Could not reach the update server. Check your network connection and try again."),
+                    queryFailureText(), m_mainWindow.get());
     } else {
         showMessage(Message::SoftwareUpToDate, tr_("Your software is up-to-date."), QString(), m_mainWindow.get());
     }
@@ -211,9 +219,21 @@ void OrlaController::startSoftwareUpdate()
 {
     VHClient *device = currentDevice();
     const VHUpdatesFolder folder = updatesFolder();
-    if (!device || !folder.isValid() || !device->updateTotal(folder.file(VHUpdatesFolder::kPackage), QString())) {
-        // With the general reason: the window must not show a stale or empty one.
-        showFailForm(0);
+    // With the general reason: the window must not show a stale or empty one.
+    if (!device) {
+        showFailForm(0, tr_("The device is no longer connected."));
+        return;
+    }
+    if (!folder.isValid()) {
+        showFailForm(0, tr_("The device's model name can not name a folder, so it has no package."));
+        return;
+    }
+    if (!QFileInfo(folder.file(VHUpdatesFolder::kPackage)).isFile()) {
+        showFailForm(0, tr_("The software package has not been downloaded."));
+        return;
+    }
+    if (!device->updateTotal(folder.file(VHUpdatesFolder::kPackage), QString())) {
+        showFailForm(0, tr_("The device is busy and did not start the update."));
         return;
     }
     m_jobs.start(device, Job::SoftwareUpdate);
@@ -230,7 +250,8 @@ void OrlaController::installWorkouts()
                                     QStringLiteral("1"))) {
         // Nothing runs: the window must not keep showing an installation.
         m_mainWindow->setWorkoutInstalling(false);
-        showFailForm(0);
+        showFailForm(0, device ? tr_("The device is busy and did not start the installation.")
+                               : tr_("The device is no longer connected."));
         return;
     }
     m_jobs.start(device, Job::WorkoutInstall);
@@ -428,7 +449,7 @@ void OrlaController::finishSoftwareUpdate(VHClient *device)
 {
     int code = 0;
     if (!device || device->actionFailed(code)) {
-        showFailForm(code);
+        showFailForm(code, actionReason(device));
         return;
     }
     m_softUpdateForm->hide();
@@ -442,7 +463,8 @@ void OrlaController::finishWorkoutInstall(VHClient *device)
     m_mainWindow->setWorkoutInstalling(false);
     int code = 0;
     if (!device || device->actionFailed(code))
-        showMessage(Message::WorkoutsFailed, trResult("Fail. Please try again later."), QString());
+        showMessage(Message::WorkoutsFailed, trResult("Fail. Please try again later."),
+                    actionReason(device) + QLatin1Char('\n') + logLine());
     else
         showMessage(Message::WorkoutsInstalled, trResult("Completion"), QString());
 }
@@ -463,7 +485,7 @@ void OrlaController::finishUntracked(VHClient *device, int action)
         m_mainWindow->setWorkoutInstalling(false);
         break;
     default:
-        showFailForm(0);
+        showFailForm(0, actionReason(device));
         break;
     }
 }
@@ -499,11 +521,29 @@ void OrlaController::showLastResult(const QString &uuid)
         tr_("Last %1 on this device: %2, %3").arg(last.action, last.ok ? tr_("succeeded") : tr_("failed"), when));
 }
 
-void OrlaController::showFailForm(int code)
+QString OrlaController::actionReason(VHClient *device)
+{
+    if (!device)
+        return tr_("The device was disconnected before the action ended.");
+    const QString reason = device->errorText();
+    return reason.isEmpty() ? tr_("The device gave no reason.") : reason;
+}
+
+QString OrlaController::queryFailureText() const
+{
+    if (!m_updateClient->serverUnreachable())
+        return m_updateClient->errorText() + QLatin1Char('\n') + logLine();
+    return tr_("The update server %1 could not be reached.").arg(m_updateClient->serverAddress()) + QLatin1Char('\n')
+           + tr_("Another update server can be set with the key \"updateurl\" in the group \"VeloraHub\" of %1.")
+                 .arg(VHEnv::instance()->dataFolder() + QLatin1Char('/') + VHEnv::instance()->settingsFileName())
+           + QLatin1Char('\n') + logLine();
+}
+
+void OrlaController::showFailForm(int code, const QString &details)
 {
     m_softUpdateForm->hide();
     m_mainWindow->hide();
-    m_failForm->setReason(code);
+    m_failForm->setReason(code, details);
     showInstead(m_failForm.get());
 }
 

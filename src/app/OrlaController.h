@@ -140,7 +140,11 @@ private:
     void finishUntracked(VHClient *device, int action);
     void startOwedJobs();
     void keepEmptyWindowDisabled();
-    void showFailForm(int code);
+    void showFailForm(int code, const QString &details);
+    // The reason a device gave for its last action, or why there is none.
+    static QString actionReason(VHClient *device);
+    // Why the last update query failed, and for an unreachable server how to name another.
+    QString queryFailureText() const;
     // On the main window's help label: the last recorded action of the device with this UUID.
     void showLastResult(const QString &uuid);
 

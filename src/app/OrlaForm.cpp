@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMovie>
 #include <QProgressBar>
@@ -52,7 +53,7 @@ void OrlaForm::buildWidgets()
     // Texts read from a device are shown as they are, never as markup.
     m_uuidInfoLabel = label(this, "uuid_info_label", QRect(220, 120, 130, 20), kLeftTop, true);
     m_uuidInfoLabel->setTextFormat(Qt::PlainText);
-    m_softInfoLabel = label(this, "soft_info_label", QRect(250, 140, 110, 70), kLeftTop, true);
+    m_softInfoLabel = label(this, "soft_info_label", QRect(250, 140, 110, 70), kLeftTop);
     m_softInfoLabel->setTextFormat(Qt::PlainText);
 
     m_downloadIndicator = label(this, "download_indicator", QRect(265, 275, 48, 48));
@@ -82,15 +83,18 @@ void OrlaForm::buildWidgets()
     m_versionLabel = label(this, "version_label", QRect(220, 10, 100, 24), Qt::AlignCenter);
     m_versionLabel->setStyleSheet(QStringLiteral("background-color: rgb(255, 249, 207);"));
     m_versionLabel->setFont(pointFont(12, true));
-    m_versionLabel->setText(QStringLiteral("v") + QLatin1String(OrlaApp::appVersion));
+    const QString version = QStringLiteral("v") + QLatin1String(OrlaApp::appVersion);
+    m_versionLabel->setText(
+        m_versionLabel->fontMetrics().elidedText(version, Qt::ElideMiddle, m_versionLabel->contentsRect().width()));
+    m_versionLabel->setToolTip(version);
     m_versionLabel->hide();
 
     // Where the job line goes while a device is connected: never both at once.
-    m_mountLabel = label(this, "mount_label", QRect(20, 215, 240, 60), Qt::AlignLeft | Qt::AlignVCenter, true);
+    m_mountLabel = label(this, "mount_label", QRect(20, 215, 215, 60), Qt::AlignLeft | Qt::AlignVCenter, true);
     m_mountLabel->setTextFormat(Qt::PlainText);
     m_mountLabel->setFont(pointFont(11, false));
     m_mountLabel->hide();
-    m_mountButton = child<QPushButton>(this, "mount_button", QRect(265, 228, 80, 34));
+    m_mountButton = child<QPushButton>(this, "mount_button", QRect(240, 228, 105, 34));
     m_mountButton->setFont(pointFont(11, true));
     m_mountButton->hide();
 }
@@ -127,6 +131,7 @@ void OrlaForm::setButtonTexts()
 void OrlaForm::setDevice(const QString &model, const QString &uuid, const QStringList &versions)
 {
     setButtonTexts();
+    m_noDeviceShown = model.isEmpty();
     if (model.isEmpty()) {
         showNoDevice();
     } else {
@@ -144,6 +149,8 @@ void OrlaForm::setDevice(const QString &model, const QString &uuid, const QStrin
 
 void OrlaForm::showMountOffer(const QString &text, bool canMount)
 {
+    // The offer says the device is there; "please connect" beside it would contradict it.
+    m_remindLabel->hide();
     m_mountLabel->setText(text);
     m_mountLabel->show();
     m_mountButton->setEnabled(canMount);
@@ -154,13 +161,14 @@ void OrlaForm::hideMountOffer()
 {
     m_mountLabel->hide();
     m_mountButton->hide();
+    m_remindLabel->setVisible(m_noDeviceShown);
 }
 
 void OrlaForm::showNoDevice()
 {
     m_deviceLabel->setStyleSheet(backgroundImage(QStringLiteral(":/device/device_notfound.png")));
     m_remindLabel->setText(tr_("Please connect your device to the computer"));
-    m_remindLabel->show();
+    m_remindLabel->setVisible(!m_mountLabel->isVisibleTo(this));
     m_softUpdateButton->setEnabled(false);
     m_gpsButton->setEnabled(false);
     m_workoutButton->setEnabled(false);
@@ -195,28 +203,17 @@ void OrlaForm::showDeviceInfo(const QString &uuid, const QStringList &versions)
     m_uuidInfoLabel->show();
     m_softWordLabel->setText(QStringLiteral("%1:").arg(tr_("Software Version")));
     m_softWordLabel->show();
-    m_softInfoLabel->setText(versionsText(versions));
+    m_softInfoLabel->setText(
+        versionsText(versions, m_softInfoLabel->fontMetrics(), m_softInfoLabel->contentsRect().width()));
+    m_softInfoLabel->setToolTip(versions.join(QLatin1Char('\n')));
     m_softInfoLabel->show();
 }
 
-QString OrlaForm::versionsText(const QStringList &versions)
+QString OrlaForm::versionsText(const QStringList &versions, const QFontMetrics &metrics, int width)
 {
     QString text;
-    for (const QString &entry : versions) {
-        const QStringList parts = entry.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-        if (parts.size() < 4) {
-            text += entry + QLatin1Char('\n');
-            continue;
-        }
-        text += parts.mid(0, 3).join(QLatin1Char('.')) + QLatin1Char('\n');
-        // The rest, each part with a leading ".", three parts to a line so
-        // that a long version stays inside the narrow label.
-        for (qsizetype i = 3; i < parts.size(); ++i) {
-            if (i > 3 && (i - 3) % 3 == 0)
-                text += QLatin1Char('\n');
-            text += QLatin1Char('.') + parts.at(i);
-        }
-    }
+    for (const QString &entry : versions)
+        text += metrics.elidedText(entry, Qt::ElideMiddle, width) + QLatin1Char('\n');
     return text;
 }
 

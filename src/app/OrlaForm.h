@@ -5,6 +5,7 @@
 
 class HoverLabel;
 class OrlaWindowActions;
+class QFontMetrics;
 class QLabel;
 class QMovie;
 class QProgressBar;
@@ -42,10 +43,9 @@ public:
 
     bool workoutsAllowed() const { return m_workoutAllowed; }
 
-    // One line per entry; an entry with four or more parts shows its first
-    // three on its line and the rest, each with a leading ".", on the
-    // following lines, three parts to a line.
-    static QString versionsText(const QStringList &versions);
+    // One line per entry, each elided in the middle to `width` pixels of
+    // `metrics`: a version never breaks over lines at its dots.
+    static QString versionsText(const QStringList &versions, const QFontMetrics &metrics, int width);
 
 public slots:
     void onSoftUpdateClicked();
@@ -68,6 +68,7 @@ private:
 
     OrlaWindowActions *m_controller;
     bool m_workoutAllowed = false;
+    bool m_noDeviceShown = false;
 
     QLabel *m_deviceTitleLabel = nullptr;
     QLabel *m_remindLabel = nullptr;

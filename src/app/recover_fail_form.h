@@ -18,8 +18,10 @@ public:
     ~recover_fail_form() override;
 
     // 3 (not enough free space on the device) has its own text; every other
-    // code gives the general failure text.
-    void setReason(int code);
+    // code gives the general failure text. Under it, the failure's reason in
+    // words (when there is one) and where the log is.
+    void setReason(int code, const QString &details = QString());
+    QString details() const;
 
 public slots:
     void on_backbutton_clicked();
@@ -30,4 +32,5 @@ private:
     QLabel *m_msgLabel = nullptr;
     QLabel *m_picLabel = nullptr;
     QLabel *m_titleLabel = nullptr;
+    QLabel *m_detailsLabel = nullptr;
 };

@@ -411,7 +411,10 @@ int VHDevctl::queryServer()
         return fail(Failed, m_stopRequested ? QStringLiteral("interrupted")
                                             : QStringLiteral("the update server did not answer"));
     if (m_updateClient->lastQueryFailed())
-        return fail(Failed, QStringLiteral("the update server could not be asked or its package not be fetched"));
+        return fail(Failed, m_updateClient->errorText()
+                                + (m_updateClient->serverUnreachable()
+                                       ? QStringLiteral("; set updateurl in vh.ini or use --server URL")
+                                       : QString()));
     return Done;
 }
 

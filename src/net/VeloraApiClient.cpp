@@ -64,11 +64,14 @@ void VeloraApiClient::queryUpdate(const QString &model, const QString &folder, b
     m_note.clear();
     m_md5hash.clear();
     m_folder = folder;
+    m_errorText.clear();
+    m_serverUnreachable = false;
     if (!VHUtility::isSafePathComponent(model) || !VHUtility::isSafePathComponent(lastPathComponent(folder))) {
         refuseQuery(model, folder);
         return;
     }
-    const QString address = queryAddress(VHEnv::instance()->updateServiceUrl(beta), model);
+    m_serverAddress = VHEnv::instance()->updateServiceUrl(beta);
+    const QString address = queryAddress(m_serverAddress, model);
     // Above the debug level: the address asked is what tells a wrong setting.
     vhWarning() << "update query url=" << address;
     m_queryUrl = QUrl(address);
@@ -86,7 +89,8 @@ void VeloraApiClient::refuseQuery(const QString &model, const QString &folder)
         this,
         [this, exchange] {
             if (exchange == m_exchange)
-                finishExchange(Outcome::Failed, true);
+                failExchange(QStringLiteral("the model name can not name a folder; the update server was not asked"),
+                             true);
         },
         Qt::QueuedConnection);
 }
@@ -116,8 +120,13 @@ void VeloraApiClient::onQueryBytesArrived()
 void VeloraApiClient::handleQueryReply(QNetworkReply *reply)
 {
     if (reply->error() != QNetworkReply::NoError) {
-        vhCritical() << "http error=" << int(reply->error());
-        finishExchange(Outcome::Failed, true);
+        vhCritical() << "http error=" << int(reply->error()) << reply->errorString();
+        m_serverUnreachable = isUnreachableError(reply->error());
+        failExchange(m_serverUnreachable
+                         ? QStringLiteral("the update server %1 could not be reached").arg(m_serverAddress)
+                         : QStringLiteral("the update server %1 answered with an error: %2")
+                               .arg(m_serverAddress, reply->errorString()),
+                     true);
         return;
     }
     QString text;
@@ -125,14 +134,14 @@ void VeloraApiClient::handleQueryReply(QNetworkReply *reply)
     vhDebug() << QStringView(text).left(kLoggedBodyLength);
     if (!utf8) {
         vhCritical() << "update query reply is not valid UTF-8";
-        finishExchange(Outcome::Failed, true);
+        failExchange(QStringLiteral("the update server's reply is not valid text"), true);
         return;
     }
     bool ok = false;
     const QVariant value = JsonReader::parse(text, ok);
     if (!ok) {
         vhCritical() << "update query reply is not readable";
-        finishExchange(Outcome::Failed, true);
+        failExchange(QStringLiteral("the update server's reply is not readable"), true);
         return;
     }
     takeTotalEntry(value);
@@ -143,7 +152,7 @@ void VeloraApiClient::handleQueryReply(QNetworkReply *reply)
         m_url.clear();
         m_note.clear();
         m_md5hash.clear();
-        finishExchange(Outcome::Failed, true);
+        failExchange(QStringLiteral("the update server named an unusable version"), true);
         return;
     }
     if (m_installing) {
@@ -161,7 +170,7 @@ void VeloraApiClient::decideDownload()
     case DownloadStart::Started:
         return; // the download's end notifies
     case DownloadStart::Failed:
-        finishExchange(Outcome::Failed, false);
+        failExchange(m_errorText, false);
         return;
     case DownloadStart::NotNeeded:
         finishExchange(Outcome::Answered, true);
@@ -206,12 +215,14 @@ VeloraApiClient::DownloadStart VeloraApiClient::startDownload()
     const QString scheme = target.scheme().toLower();
     if (!target.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
         vhCritical() << "package address is not an http address:" << m_url;
+        m_errorText = QStringLiteral("the package address is not a web address");
         return DownloadStart::Failed;
     }
     QDir().mkpath(m_folder);
     m_package = std::make_unique<VHPackageFile>(VHUpdatesFolder::at(m_folder).file(VHUpdatesFolder::kPackage));
     if (!m_package->open()) {
         vhCritical() << "can not open " + m_package->partPath() + " to write" << m_package->errorString();
+        m_errorText = QStringLiteral("the package can not be written to %1").arg(m_folder);
         m_package.reset();
         return DownloadStart::Failed;
     }
@@ -255,7 +266,7 @@ void VeloraApiClient::handleDownloadReply(QNetworkReply *reply)
     drainPackageBytes(reply);
     if (!downloadSucceeded(reply)) {
         m_package.reset();
-        finishExchange(Outcome::Failed, false);
+        failExchange(m_errorText, false);
         return;
     }
     startInstallation();
@@ -263,30 +274,36 @@ void VeloraApiClient::handleDownloadReply(QNetworkReply *reply)
 
 bool VeloraApiClient::downloadSucceeded(QNetworkReply *reply)
 {
-    if (reply->error() != QNetworkReply::NoError) {
-        vhCritical() << "http error=" << int(reply->error());
+    if (reply->error() != QNetworkReply::NoError && !m_packageWriteFailed) {
+        vhCritical() << "http error=" << int(reply->error()) << reply->errorString();
+        m_errorText = QStringLiteral("the package download failed: %1").arg(reply->errorString());
         return false;
     }
-    if (m_packageWriteFailed || !m_package)
+    if (m_packageWriteFailed || !m_package) {
+        m_errorText = QStringLiteral("the package could not be written to %1").arg(m_folder);
         return false;
+    }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
         vhCritical() << "http error=" << status.toInt();
+        m_errorText = QStringLiteral("the package download failed: HTTP status %1").arg(status.toInt());
         return false;
     }
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     if (length.isValid() && !reply->hasRawHeader("Content-Encoding") && length.toLongLong() != m_package->size()) {
         vhCritical() << "package incomplete:" << m_package->size() << "of" << length.toLongLong() << "bytes";
+        m_errorText = QStringLiteral("the package download is incomplete");
         return false;
     }
     if (m_package->size() == 0) {
         vhCritical() << "download failed - get no data";
+        m_errorText = QStringLiteral("the package download is empty");
         return false;
     }
     return checksumMatches();
 }
 
-bool VeloraApiClient::checksumMatches() const
+bool VeloraApiClient::checksumMatches()
 {
     static const QRegularExpression md5Text(QStringLiteral("^[0-9a-fA-F]{32}$"));
     if (!md5Text.match(m_md5hash).hasMatch())
@@ -295,6 +312,7 @@ bool VeloraApiClient::checksumMatches() const
     if (actual.compare(m_md5hash, Qt::CaseInsensitive) == 0)
         return true;
     vhCritical() << "package md5 mismatch: expected" << m_md5hash << "got" << actual;
+    m_errorText = QStringLiteral("the downloaded package does not match its checksum");
     return false;
 }
 
@@ -319,7 +337,10 @@ void VeloraApiClient::onInstallationFinished(quint64 exchange, bool ok)
 {
     m_installing = false;
     if (exchange == m_exchange) {
-        finishExchange(ok ? Outcome::Answered : Outcome::Failed, ok);
+        if (ok)
+            finishExchange(Outcome::Answered, true);
+        else
+            failExchange(QStringLiteral("the downloaded package is damaged or could not be put in place"), false);
     } else if (m_downloadCheckOwed) {
         m_downloadCheckOwed = false;
         decideDownload();
@@ -381,6 +402,29 @@ void VeloraApiClient::abandonExchange()
             continue;
         reply->disconnect(this);
         reply->abort();
+    }
+}
+
+void VeloraApiClient::failExchange(const QString &reason, bool ok)
+{
+    m_errorText = reason.isEmpty() ? QStringLiteral("the update server could not be asked") : reason;
+    finishExchange(Outcome::Failed, ok);
+}
+
+bool VeloraApiClient::isUnreachableError(int networkError)
+{
+    switch (networkError) {
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+        return true;
+    default:
+        return false;
     }
 }
 

@@ -72,6 +72,15 @@ public:
     // How the last exchange ended; set before the delegate is told.
     Outcome outcome() const { return m_outcome; }
     bool lastQueryFailed() const { return m_outcome == Outcome::Failed; }
+    // Why the last exchange failed, in words; empty when it did not.
+    QString errorText() const { return m_errorText; }
+    // The last query failed because the server's host did not resolve or
+    // could not be connected: most likely no server is configured.
+    bool serverUnreachable() const { return m_serverUnreachable; }
+    // The base address the last query asked.
+    QString serverAddress() const { return m_serverAddress; }
+    // True for the network errors that mean "no server there".
+    static bool isUnreachableError(int networkError);
 
 public slots:
     void finishedSlot(QNetworkReply *reply);
@@ -98,7 +107,7 @@ private:
     DownloadStart startDownload();
     void handleDownloadReply(QNetworkReply *reply);
     bool downloadSucceeded(QNetworkReply *reply);
-    bool checksumMatches() const;
+    bool checksumMatches();
     void startInstallation();
     void onInstallationFinished(quint64 exchange, bool ok);
     // These two run on the worker.
@@ -111,6 +120,7 @@ private:
     void abandonExchange();
     void refuseQuery(const QString &model, const QString &folder);
     void finishExchange(Outcome outcome, bool ok);
+    void failExchange(const QString &reason, bool ok);
 
     VeloraApiClientDelegate *m_delegate; // not owned
     QNetworkAccessManager *m_network;    // child
@@ -135,4 +145,7 @@ private:
     QString m_note;
     QString m_md5hash;
     QString m_folder;
+    QString m_errorText;
+    bool m_serverUnreachable = false;
+    QString m_serverAddress; // the base address asked, for the reason text
 };

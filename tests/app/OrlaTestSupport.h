@@ -81,8 +81,9 @@ public:
     {
         bool updateTotalOk = true;
         int updateTotalCode = 0;
-        bool checkOk = true;   // updateComponent mode "0"
-        bool installOk = true; // updateComponent mode "1"
+        QString updateTotalReason; // the failure's reason in words
+        bool checkOk = true;       // updateComponent mode "0"
+        bool installOk = true;     // updateComponent mode "1"
         bool alpOk = true;
         int kind = 0;
         int alpDate = 0;
@@ -106,6 +107,8 @@ public:
             if (m_script->totalGate)
                 m_script->totalGate->passThrough();
             setErrorCode(m_script->updateTotalCode);
+            if (!m_script->updateTotalOk)
+                setErrorText(m_script->updateTotalReason);
             return m_script->updateTotalOk;
         };
     }
@@ -340,5 +343,32 @@ public:
     bool waitIdle(int ms = 10000)
     {
         return QTest::qWaitFor([this] { return OrlaRoad::runtimeIdle(controller.get(), false); }, ms);
+    }
+};
+
+// Stands in for the controller: notes what the windows ask.
+class ActionsStub : public OrlaWindowActions
+{
+public:
+    bool busy = false;
+    QStringList calls;
+
+    bool refuseIfBusy() override
+    {
+        calls << QStringLiteral("refuseIfBusy");
+        return busy;
+    }
+    void offerSoftwareUpdate() override { calls << QStringLiteral("offerSoftwareUpdate"); }
+    void updateAlp(bool interactive) override { calls << QStringLiteral("updateAlp(%1)").arg(interactive); }
+    void installWorkouts() override { calls << QStringLiteral("installWorkouts"); }
+    void startSoftwareUpdate() override { calls << QStringLiteral("startSoftwareUpdate"); }
+    void refreshMainWindow(bool disconnected) override
+    {
+        calls << QStringLiteral("refreshMainWindow(%1)").arg(disconnected);
+    }
+    QString note() override
+    {
+        calls << QStringLiteral("note");
+        return QStringLiteral("Release note");
     }
 };

@@ -82,6 +82,7 @@ private slots:
         rig.controller->startSoftwareUpdate();
         recover_fail_form *fail = rig.controller->failForm();
         QVERIFY(fail->isVisible());
+        QVERIFY(fail->details().startsWith(QStringLiteral("The device is no longer connected.\n")));
         QVERIFY(widget<QLabel>(fail, "msg_label")->text().contains(QStringLiteral("Fail. Please try again later.")));
         QVERIFY(!rig.controller->progressRunning());
         // A box without a parent, open when the controller goes, goes with it.
@@ -227,13 +228,20 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<bool>("unplugged"); // the device goes while the update runs
         QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("reason"); // what the device says
+        QTest::addColumn<QString>("shown");  // the details' first line
         const QString general =
             QStringLiteral("<font size=\"16\" weight=\"50\" color=\"#00aa00\">Fail. Please try again later.</font>");
-        QTest::newRow("no space") << 3 << false << QStringLiteral("<font size=\"5\">Not_Enough_Space_Msg</font>");
-        QTest::newRow("general") << 0 << false << general;
-        QTest::newRow("copy failed") << 4 << false << general;
+        QTest::newRow("no space") << 3 << false << QStringLiteral("<font size=\"5\">Not_Enough_Space_Msg</font>")
+                                  << "12 MiB more needed"
+                                  << "12 MiB more needed";
+        QTest::newRow("general") << 0 << false << general << ""
+                                 << "The device gave no reason.";
+        QTest::newRow("copy failed") << 4 << false << general << "os.bin: no space left"
+                                     << "os.bin: no space left";
         // The volume went away under the copy; no device object is needed for its report.
-        QTest::newRow("device vanished") << 4 << true << general;
+        QTest::newRow("device vanished") << 4 << true << general << "volume gone"
+                                         << "volume gone";
     }
 
     void failureWindowShowsReason()
@@ -241,9 +249,12 @@ private slots:
         QFETCH(int, code);
         QFETCH(bool, unplugged);
         QFETCH(QString, text);
+        QFETCH(QString, reason);
+        QFETCH(QString, shown);
         ControllerRig rig;
         rig.device.updateTotalOk = false;
         rig.device.updateTotalCode = code;
+        rig.device.updateTotalReason = reason;
         QVERIFY(rig.startUpdate(kModel, unplugged));
         if (unplugged) {
             rig.unplug();
@@ -254,6 +265,8 @@ private slots:
         recover_fail_form *fail = rig.controller->failForm();
         QTRY_VERIFY_WITH_TIMEOUT(fail->isVisible(), 10000);
         QCOMPARE(widget<QLabel>(fail, "msg_label")->text(), text);
+        QCOMPARE(fail->details(),
+                 shown + QStringLiteral("\nDetails are in the log: ") + VHEnv::instance()->logFilePath());
         QVERIFY(!rig.dialog()->isVisible());
         QTest::mouseClick(widget<QPushButton>(fail, "OK_button"), Qt::LeftButton);
         QVERIFY(!fail->isVisible());
@@ -441,6 +454,14 @@ private slots:
                  QStringList{QStringLiteral("Could not reach the update server. Check your network "
                                             "connection and try again.")});
         QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::UpdateServerUnreachable);
+        // Which server, where to name another, and where the log is.
+        const QString informative = rig.messages.boxes.first().informative;
+        QVERIFY2(informative.startsWith(
+                     QStringLiteral("The update server http://127.0.0.1:9/versions/index could not be reached.\n")),
+                 qPrintable(informative));
+        QVERIFY(informative.contains(QStringLiteral("the key \"updateurl\" in the group \"VeloraHub\" of ")
+                                     + VHEnv::instance()->dataFolder() + QStringLiteral("/vh.ini")));
+        QVERIFY(informative.endsWith(QStringLiteral("Details are in the log: ") + VHEnv::instance()->logFilePath()));
         QVERIFY(readTestLog().contains(QStringLiteral("http error=")));
     }
 
@@ -450,18 +471,22 @@ private slots:
         QTest::addColumn<QString>("faultPath");
         QTest::addColumn<int>("fault");
         QTest::addColumn<int>("message");
+        QTest::addColumn<QString>("why"); // how the box's details begin
         const int none = int(VHServerFault::None);
         const int upToDate = int(OrlaController::Message::SoftwareUpToDate);
         const int unreachable = int(OrlaController::Message::UpdateServerUnreachable);
         const QString index = QStringLiteral("/versions/index");
         const QString package = QStringLiteral("/packages/Pacer60F/Total.zip");
-        QTest::newRow("answered, same version") << QStringLiteral("1.0") << QString() << none << upToDate;
-        QTest::newRow("answered, no package") << QString() << QString() << none << upToDate;
-        QTest::newRow("query 500") << QStringLiteral("2.0") << index << int(VHServerFault::Http500) << unreachable;
-        QTest::newRow("query html") << QStringLiteral("2.0") << index << int(VHServerFault::NonJsonBody) << unreachable;
-        QTest::newRow("package 500") << QStringLiteral("2.0") << package << int(VHServerFault::Http500) << unreachable;
+        QTest::newRow("answered, same version") << QStringLiteral("1.0") << QString() << none << upToDate << "";
+        QTest::newRow("answered, no package") << QString() << QString() << none << upToDate << "";
+        QTest::newRow("query 500") << QStringLiteral("2.0") << index << int(VHServerFault::Http500) << unreachable
+                                   << "the update server http://127.0.0.1:";
+        QTest::newRow("query html") << QStringLiteral("2.0") << index << int(VHServerFault::NonJsonBody) << unreachable
+                                    << "the update server's reply is not readable";
+        QTest::newRow("package 500") << QStringLiteral("2.0") << package << int(VHServerFault::Http500) << unreachable
+                                     << "the package download failed";
         QTest::newRow("package cut") << QStringLiteral("2.0") << package << int(VHServerFault::TruncatedBody)
-                                     << unreachable;
+                                     << unreachable << "the package download";
     }
 
     void updateSoftwareSaysWhatWasLearned()
@@ -470,6 +495,7 @@ private slots:
         QFETCH(QString, faultPath);
         QFETCH(int, fault);
         QFETCH(int, message);
+        QFETCH(QString, why);
         ControllerRig rig;
         if (!published.isEmpty())
             QVERIFY(rig.publish(kModel, published));
@@ -487,6 +513,9 @@ private slots:
                 : QStringLiteral("Could not reach the update server. Check your network connection and "
                                  "try again.");
         QCOMPARE(rig.messages.texts(), QStringList{text});
+        const QString informative = rig.messages.boxes.first().informative;
+        QVERIFY2(why.isEmpty() ? informative.isEmpty() : informative.startsWith(why), qPrintable(informative));
+        QVERIFY(why.isEmpty() || informative.endsWith(VHEnv::instance()->logFilePath()));
         QVERIFY(!rig.dialog()->isVisible());
         // A new connection asks again and forgets the old outcome.
         rig.unplug();

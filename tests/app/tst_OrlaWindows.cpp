@@ -47,33 +47,6 @@ void checkGeometry(QWidget *window, const QList<Painted> &expected)
     }
 }
 
-// Stands in for the controller: notes what the windows ask.
-class ActionsStub : public OrlaWindowActions
-{
-public:
-    bool busy = false;
-    QStringList calls;
-
-    bool refuseIfBusy() override
-    {
-        calls << QStringLiteral("refuseIfBusy");
-        return busy;
-    }
-    void offerSoftwareUpdate() override { calls << QStringLiteral("offerSoftwareUpdate"); }
-    void updateAlp(bool interactive) override { calls << QStringLiteral("updateAlp(%1)").arg(interactive); }
-    void installWorkouts() override { calls << QStringLiteral("installWorkouts"); }
-    void startSoftwareUpdate() override { calls << QStringLiteral("startSoftwareUpdate"); }
-    void refreshMainWindow(bool disconnected) override
-    {
-        calls << QStringLiteral("refreshMainWindow(%1)").arg(disconnected);
-    }
-    QString note() override
-    {
-        calls << QStringLiteral("note");
-        return QStringLiteral("Release note");
-    }
-};
-
 // Every resource a style sheet of the window names exists.
 void checkResourcesExist(QWidget *window)
 {
@@ -307,12 +280,11 @@ private slots:
         QTest::newRow("two entries") << QStringList{QStringLiteral("1.2.3"), QStringLiteral("2.0")}
                                      << QStringLiteral("1.2.3\n2.0\n");
         QTest::newRow("empty parts kept") << QStringList{QStringLiteral("1..2")} << QStringLiteral("1..2\n");
-        QTest::newRow("six parts") << QStringList{QStringLiteral("9.123.0101.77.024.042")}
-                                   << QStringLiteral("9.123.0101\n.77.024.042");
-        QTest::newRow("nine parts") << QStringList{QStringLiteral("1.04.07.2.10.0311.12.203.105")}
-                                    << QStringLiteral("1.04.07\n.2.10.0311\n.12.203.105");
-        QTest::newRow("long then short") << QStringList{QStringLiteral("1.2.3.4"), QStringLiteral("5")}
-                                         << QStringLiteral("1.2.3\n.45\n");
+        // Too wide for the label: one line, its middle elided, its ends kept.
+        QTest::newRow("six parts") << QStringList{QStringLiteral("9.123.0101.77.024.042.7777.8888")} << "9.1…888\n";
+        QTest::newRow("long then short") << QStringList{QStringLiteral("1.04.07.2.10.0311.12.203.105"),
+                                                        QStringLiteral("5")}
+                                         << "1.0…105\n5\n";
         QTest::newRow("none") << QStringList{} << QString();
     }
 
@@ -320,10 +292,46 @@ private slots:
     {
         QFETCH(QStringList, versions);
         QFETCH(QString, text);
-        QCOMPARE(OrlaForm::versionsText(versions), text);
         Windows w;
         w.main.setDevice(QStringLiteral("Pacer60"), QStringLiteral("U"), versions);
-        QCOMPARE(widget<QLabel>(&w.main, "soft_info_label")->text(), text);
+        auto *label = widget<QLabel>(&w.main, "soft_info_label");
+        const QStringList lines = label->text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), versions.size() + 1);
+        const QStringList expected = text.split(QLatin1Char('\n'));
+        for (qsizetype i = 0; i < versions.size(); ++i) {
+            // Elided: the same two ends around "…"; whole: the entry itself.
+            const QString line = lines.at(i);
+            QVERIFY2(label->fontMetrics().horizontalAdvance(line) <= label->contentsRect().width(), qPrintable(line));
+            const QString wanted = expected.at(i);
+            const qsizetype cut = wanted.indexOf(QChar(0x2026));
+            if (cut < 0) {
+                QCOMPARE(line, wanted);
+            } else {
+                QVERIFY2(line.contains(QChar(0x2026)), qPrintable(line));
+                QVERIFY(line.startsWith(wanted.left(cut)));
+                QVERIFY(line.endsWith(wanted.mid(cut + 1)));
+            }
+        }
+        QVERIFY(!label->wordWrap());
+        QCOMPARE(label->toolTip(), versions.join(QLatin1Char('\n')));
+    }
+
+    void mountOfferReplacesThePleaToConnect()
+    {
+        Windows w;
+        w.main.setDevice(QString(), QString(), {});
+        QVERIFY(visible(&w.main, "remind_label"));
+        w.main.showMountOffer(QStringLiteral("The device volume X is connected but not mounted."), true);
+        QVERIFY(!visible(&w.main, "remind_label"));
+        // A refresh of the empty view while the offer stands keeps it alone.
+        w.main.setDevice(QString(), QString(), {});
+        QVERIFY(!visible(&w.main, "remind_label"));
+        w.main.hideMountOffer();
+        QVERIFY(visible(&w.main, "remind_label"));
+        // With a device shown, withdrawing an offer brings no plea back.
+        w.main.setDevice(QStringLiteral("Pacer60"), QStringLiteral("U"), {QStringLiteral("1.0")});
+        w.main.hideMountOffer();
+        QVERIFY(!visible(&w.main, "remind_label"));
     }
 
     void dialogAndResultStates()
@@ -355,6 +363,41 @@ private slots:
         QVERIFY(bike.animation()->isValid());
         w.fail.setReason(-7);
         QVERIFY(widget<QLabel>(&w.fail, "msg_label")->text().startsWith(QStringLiteral("<font size=\"16\"")));
+    }
+
+    // Under the general or the no-space text: the reason, then where the log is.
+    void failureShowsItsReason_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("general, with reason") << 0 << "the package is not a zip archive"
+                                              << "<font size=\"16\"";
+        QTest::newRow("no space, with reason") << 3 << "12 MiB more needed"
+                                               << "<font size=\"5\">";
+        QTest::newRow("without reason") << 5 << ""
+                                        << "<font size=\"16\"";
+        QTest::newRow("markup in a reason") << 0 << "<b>x</b>"
+                                            << "<font size=\"16\"";
+    }
+    void failureShowsItsReason()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, reason);
+        QFETCH(QString, message);
+        Windows w;
+        w.fail.setReason(code, reason);
+        QVERIFY(widget<QLabel>(&w.fail, "msg_label")->text().startsWith(message));
+        auto *details = widget<QLabel>(&w.fail, "details_label");
+        QVERIFY(visible(&w.fail, "details_label"));
+        QCOMPARE(details->textFormat(), Qt::PlainText);
+        const QString logLine = QStringLiteral("Details are in the log: ") + VHEnv::instance()->logFilePath();
+        QCOMPARE(w.fail.details(), reason.isEmpty() ? logLine : reason + QLatin1Char('\n') + logLine);
+        QCOMPARE(details->toolTip(), VHEnv::instance()->logFilePath());
+        // Text and details do not overlap, and both end above the button.
+        const QRect text = widget<QLabel>(&w.fail, "msg_label")->geometry();
+        QVERIFY(text.bottom() < details->geometry().top());
+        QVERIFY(details->geometry().bottom() < widget<QPushButton>(&w.fail, "OK_button")->geometry().top());
     }
 
     void buttonsAskTheirActions()
@@ -455,7 +498,9 @@ private slots:
         w.fail.setReason(3);
         checkPainted(&w.fail, {{"background_label", {0, 0, 360, 525}, nullptr, ":/background.png"},
                                {"OK_button", {110, 450, 140, 50}, "OK", ":/highlight_3.png", 0.6},
-                               {"msg_label", {0, 290, 360, 111}, "<font size=\"5\">Not_Enough_Space_Msg</font>"},
+                               // Raised from y 290 to leave room for the reason and the log's name.
+                               {"msg_label", {0, 262, 360, 111}, "<font size=\"5\">Not_Enough_Space_Msg</font>"},
+                               {"details_label", {20, 375, 320, 72}},
                                {"pic_label", {105, 120, 150, 136}, nullptr, ":/cry.png"},
                                {"title_label", {0, 20, 360, 71}, "<font color=\"#00aa00\">Sorry</font>"}});
     }

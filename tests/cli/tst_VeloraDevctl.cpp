@@ -207,6 +207,27 @@ private slots:
     }
 
     // check, update, the history, the device's restart, then nothing to do.
+    // No server at the address: the reason names it and how to set another.
+    void unreachableServer_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("host does not resolve") << "http://nonexistent.invalid";
+        QTest::newRow("nothing listens") << "http://127.0.0.1:9";
+    }
+    void unreachableServer()
+    {
+        QFETCH(QString, server);
+        const Run run = devctl({"check", "--json", "--server", server});
+        QCOMPARE(run.code, 1);
+        // "errorText" in the result contract; "error" where it is not yet in place.
+        QString reason = run.json.value(QStringLiteral("errorText")).toString();
+        if (reason.isEmpty())
+            reason = run.json.value(QStringLiteral("error")).toString();
+        QVERIFY2(reason.startsWith(QStringLiteral("the update server ") + server), qPrintable(reason));
+        QVERIFY2(reason.endsWith(QStringLiteral(" could not be reached; set updateurl in vh.ini or use --server URL")),
+                 qPrintable(reason));
+    }
+
     void updateRoad()
     {
         const Run check = devctl({"check", "--json"});

@@ -68,6 +68,15 @@ public:
         return text;
     }
 
+    // Points the update address elsewhere until the next setLogLevel.
+    void setUpdateUrl(const QString &url)
+    {
+        initTestEnv(m_xdg.path(), {{QStringLiteral("debug"), QStringLiteral("1")},
+                                   {QStringLiteral("updateurl"), url},
+                                   {QStringLiteral("betaupdateurl"), betaUrl()},
+                                   {QStringLiteral("alpurl"), m_server->baseUrl()}});
+    }
+
     VHPackageServer &server() { return *m_server; }
     QString root() const { return m_root.path(); }
     QString betaUrl() const { return m_server->baseUrl() + QStringLiteral("/beta/versions/index"); }

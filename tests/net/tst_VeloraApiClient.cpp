@@ -270,24 +270,30 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("reason");
         const QString package = QStringLiteral("/packages/Pacer/Total.zip");
         const QString index = QStringLiteral("/versions/index");
-        QTest::newRow("HTTP 500") << package << int(VHServerFault::Http500);
-        QTest::newRow("truncated body") << package << int(VHServerFault::TruncatedBody);
-        QTest::newRow("wrong md5 in reply") << index << int(VHServerFault::WrongMd5);
-        QTest::newRow("bytes changed on the way") << package << int(VHServerFault::WrongMd5);
-        QTest::newRow("empty package") << package << int(VHServerFault::EmptyBody);
-        QTest::newRow("stalled transfer") << package << int(VHServerFault::SlowReply);
+        QTest::newRow("HTTP 500") << package << int(VHServerFault::Http500) << "the package download failed: ";
+        QTest::newRow("truncated body") << package << int(VHServerFault::TruncatedBody) << "the package download";
+        QTest::newRow("wrong md5 in reply") << index << int(VHServerFault::WrongMd5) << "does not match its checksum";
+        QTest::newRow("bytes changed on the way")
+            << package << int(VHServerFault::WrongMd5) << "does not match its checksum";
+        QTest::newRow("empty package") << package << int(VHServerFault::EmptyBody) << "the package download is empty";
+        QTest::newRow("stalled transfer") << package << int(VHServerFault::SlowReply) << "the package download failed";
     }
     void failedDownloadReplacesNothing()
     {
         QFETCH(QString, path);
         QFETCH(int, fault);
+        QFETCH(QString, reason);
         putOldFiles();
         m_world.server().setFault(path, VHServerFault(fault));
         m_world.server().setSlowPause(5000);
         newClient().setTransferTimeout(1000);
         QVERIFY(!runQuery());
+        QVERIFY2(m_client->errorText().startsWith(reason) || m_client->errorText().contains(reason),
+                 qPrintable(m_client->errorText()));
+        QVERIFY(!m_client->serverUnreachable());
         QCOMPARE(m_delegate.results.size(), 1);
         QCOMPARE(m_world.server().requestCount(QStringLiteral("/packages/Pacer/Total.zip")), 1);
         verifyOldFilesUntouched();
@@ -422,11 +428,44 @@ private slots:
         QCOMPARE(client.outcome(), VeloraApiClient::Outcome::None);
     }
 
+    // Where no server answers at all, the reason names the address asked.
+    void unreachableServerIsNamed_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<bool>("unreachable");
+        QTest::newRow("host does not resolve") << "http://nonexistent.invalid/versions/index" << true;
+        QTest::newRow("nothing listens") << "http://127.0.0.1:1/versions/index" << true;
+        QTest::newRow("server answers 404") << "{base}/nothing/here" << false;
+    }
+    void unreachableServerIsNamed()
+    {
+        QFETCH(QString, base);
+        QFETCH(bool, unreachable);
+        base.replace(QStringLiteral("{base}"), m_world.server().baseUrl());
+        m_world.setUpdateUrl(base);
+        putOldFiles();
+        const bool told = query();
+        m_world.setLogLevel(QStringLiteral("1")); // the world's own server again
+        QVERIFY(told);                            // a failed query still ends the exchange with true
+        QVERIFY(m_client->lastQueryFailed());
+        QCOMPARE(m_client->serverUnreachable(), unreachable);
+        const QString named = QStringLiteral("the update server %1 could not be reached").arg(base);
+        QCOMPARE(m_client->errorText() == named, unreachable);
+        QVERIFY(m_client->errorText().startsWith(QStringLiteral("the update server ") + base));
+        verifyOldFilesUntouched();
+        // A successful exchange forgets the reason.
+        m_delegate.results.clear();
+        QVERIFY(runQuery());
+        QVERIFY(m_client->errorText().isEmpty());
+        QVERIFY(!m_client->serverUnreachable());
+    }
+
     void refusedQueryCountsAsFailed()
     {
         newClient().queryUpdate(QStringLiteral(".."), m_world.updatesDir() + QStringLiteral("/.."), false);
         QTRY_COMPARE(m_delegate.results, QList<bool>{true});
         QVERIFY(m_client->lastQueryFailed());
+        QVERIFY(m_client->errorText().contains(QStringLiteral("can not name a folder")));
     }
 
     void queryAndPackageAddressesAreLoggedByDefault()

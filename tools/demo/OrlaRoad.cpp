@@ -2,10 +2,12 @@
 
 #include "OrlaController.h"
 #include "OrlaForm.h"
+#include "OrlaMountOffer.h"
 #include "SoftUpdateForm.h"
 #include "VHClient.h"
 #include "VHDaemon.h"
 #include "VHDeviceManager.h"
+#include "VHSimLayout.h"
 #include "recover_complete_form.h"
 #include "recover_fail_form.h"
 
@@ -13,6 +15,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
@@ -24,6 +27,18 @@
 namespace {
 
 QLabel *label(QWidget *window, const char *name) { return window->findChild<QLabel *>(QString::fromLatin1(name)); }
+
+bool writeWhole(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readWhole(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // A failed step's detail, and its result.
 bool failWith(QString &detail, const QString &why)
@@ -176,8 +191,8 @@ bool OrlaRoad::runAll(OrlaController *controller)
     m_boxCloser = std::make_unique<QTimer>();
     QObject::connect(m_boxCloser.get(), &QTimer::timeout, [this] { closeMessageBox(); });
     m_boxCloser->start(50);
-    const bool ok =
-        showsNoDevice() && plugAndOffer() && openDialog() && runUpdate() && restartDevice() && installWorkouts();
+    const bool ok = showsNoDevice() && offersMount() && plugAndOffer() && openDialog() && runUpdate() && restartDevice()
+                    && installWorkouts() && showsFailure();
     m_boxCloser.reset();
     QObject::disconnect(recorder);
     // The workout result is the one message the road expects.
@@ -195,6 +210,30 @@ bool OrlaRoad::showsNoDevice()
         if (!waitFor([main] { return main->isVisible(); }))
             return failWith(detail, QStringLiteral("the main window did not show"));
         shoot(QStringLiteral("no-device"), main);
+        return label(main, "remind_label")->isVisible();
+    });
+}
+
+bool OrlaRoad::offersMount()
+{
+    return step(QStringLiteral("unmounted volume offered"), [this](QString &detail) {
+        OrlaForm *main = m_controller->mainWindow();
+        const QString drive = VHSimLayout::unmountedDrivePath(m_stage.simRoot(), m_options.device);
+        if (!QDir().mkpath(drive)
+            || !writeWhole(drive + QLatin1Char('/') + VHSimLayout::kDriveInfo, "[General]\nlabel=WATCH\n"))
+            return failWith(detail, QStringLiteral("can not lay out the unmounted drive"));
+        auto offered = [main] {
+            return label(main, "mount_label")->isVisible() && !label(main, "remind_label")->isVisible();
+        };
+        const bool shown = waitFor(offered, OrlaMountOffer::kSettleMs + 10000);
+        if (shown)
+            shoot(QStringLiteral("unmounted-volume"), main);
+        // Gone again before the road plugs the drive mounted.
+        QDir(drive).removeRecursively();
+        if (!shown)
+            return failWith(detail, QStringLiteral("no Mount offer, or the plea to connect beside it"));
+        if (!waitFor([main] { return !label(main, "mount_label")->isVisible(); }, OrlaMountOffer::kSettleMs + 10000))
+            return failWith(detail, QStringLiteral("the Mount offer stayed after the drive went"));
         return label(main, "remind_label")->isVisible();
     });
 }
@@ -345,4 +384,26 @@ QString OrlaRoad::report() const
             text += QStringLiteral("  it ended at %1 (compare the log's times)\n")
                         .arg(s.worstGapEnd.toString(QStringLiteral("hh:mm:ss,zzz")));
     return text;
+}
+
+bool OrlaRoad::showsFailure()
+{
+    return step(QStringLiteral("failure window with its reason"), [this](QString &detail) {
+        const QString package = m_controller->modelUpdatesDir() + QStringLiteral("/Total.zip");
+        const QByteArray whole = readWhole(package);
+        if (whole.isEmpty() || !writeWhole(package, "not a zip archive"))
+            return failWith(detail, QStringLiteral("can not damage the package"));
+        m_controller->startSoftwareUpdate();
+        recover_fail_form *fail = m_controller->failForm();
+        const bool shown = waitFor([this, fail] { return fail->isVisible() && deviceIdle(); });
+        if (shown)
+            shoot(QStringLiteral("failure"), fail);
+        const bool restored = writeWhole(package, whole);
+        if (!shown)
+            return failWith(detail, QStringLiteral("no failure window"));
+        detail = fail->details();
+        if (!click(fail, "OK_button") || !waitFor([this] { return m_controller->mainWindow()->isVisible(); }))
+            return failWith(detail, QStringLiteral("\"OK\" did not lead back to the main window"));
+        return restored && !detail.isEmpty();
+    });
 }

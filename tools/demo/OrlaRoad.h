@@ -57,11 +57,15 @@ public:
     // The controller the single steps below drive (runAll sets it itself).
     void attach(OrlaController *controller) { m_controller = controller; }
     bool showsNoDevice();
+    // A drive nobody mounted: the Mount offer stands alone in the empty view.
+    bool offersMount();
     bool plugAndOffer();
     bool openDialog();
     bool runUpdate();
     bool restartDevice();
     bool installWorkouts();
+    // A damaged package: the failure window with the reason the device gave.
+    bool showsFailure();
 
     QList<Step> steps() const { return m_steps; }
     // The texts of the message boxes the updater showed (each was closed with OK).
