@@ -639,6 +639,8 @@ int VHDevctl::upToDate(QString why)
     say(QStringLiteral("already up to date"));
     printErr(QStringLiteral("velora-devctl: already up to date, nothing to do: ") + why);
     m_errorText = QStringLiteral("already up to date: ") + why;
+    // Reads before the action (a store read ahead of its write-back) wrote nothing either.
+    m_changed = false;
     return NothingToDo;
 }
 
