@@ -35,6 +35,20 @@ public:
         qint64 serverBytesPerSecond = 0;                // paces the server like a link of that speed; 0: no limit
     };
 
+    // The usual road: a device on 1.9.00 and a package whose OS 1.10.00 is newer only in natural order, with
+    // workouts.
+    static Options newerPackage(const QString &work)
+    {
+        Options options;
+        options.work = work;
+        options.before.os = QStringLiteral("1.9.00");
+        options.package.images = VHFitPackageBuilder::imagesWithVersions(
+            QStringLiteral("1.10.00"), QStringLiteral("B1.00"), QStringLiteral("DL0100"), QStringLiteral("NL100"),
+            QStringLiteral("TZ100"), QStringLiteral("BT11"));
+        options.package.withWorkouts = true;
+        return options;
+    }
+
     explicit VHFitRoad(const Options &options);
     ~VHFitRoad();
 

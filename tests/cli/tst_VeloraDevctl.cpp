@@ -87,14 +87,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_work.isValid());
-        VHFitRoad::Options options;
-        options.work = m_work.path();
-        options.before.os = QStringLiteral("1.9.00");
-        options.package.images = VHFitPackageBuilder::imagesWithVersions(
-            QStringLiteral("1.10.00"), QStringLiteral("B1.00"), QStringLiteral("DL0100"), QStringLiteral("NL100"),
-            QStringLiteral("TZ100"), QStringLiteral("BT11"));
-        options.package.withWorkouts = true;
-        m_road = std::make_unique<VHFitRoad>(options);
+        m_road = std::make_unique<VHFitRoad>(VHFitRoad::newerPackage(m_work.path()));
         QVERIFY2(m_road->prepare(), qPrintable(m_road->lastError()));
         QVERIFY2(m_road->startServer(), qPrintable(m_road->lastError()));
     }

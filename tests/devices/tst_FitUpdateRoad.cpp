@@ -49,15 +49,8 @@ class TestFitUpdateRoad : public QObject
 
     static VHFitRoad::Options roadOptions(const QString &work)
     {
-        VHFitRoad::Options options;
-        options.work = work;
-        options.before.os = QStringLiteral("1.9.00");
+        VHFitRoad::Options options = VHFitRoad::newerPackage(work);
         options.before.bluetooth = QStringLiteral("BT10");
-        // OS 1.10.00 is newer than the device's 1.9.00 only in natural order.
-        options.package.images = VHFitPackageBuilder::imagesWithVersions(
-            QStringLiteral("1.10.00"), QStringLiteral("B1.00"), QStringLiteral("DL0100"), QStringLiteral("NL100"),
-            QStringLiteral("TZ100"), QStringLiteral("BT11"));
-        options.package.withWorkouts = true;
         options.version = QStringLiteral("2.0");
         return options;
     }
