@@ -174,15 +174,3 @@ bool VHZipUtil::compressFolder(const QString &zipPath, const QString &folderName
     }
     return true;
 }
-
-VHResult VHZipUtil::unpackIntoEmptyFolder(const QString &zipPath, const QString &folder, const QString &what)
-{
-    QDir dir(folder);
-    if (dir.exists() && !dir.removeRecursively())
-        return VHResult::failure(1, "can not empty " + folder);
-    if (!QDir().mkpath(folder))
-        return VHResult::failure(1, "can not make " + folder);
-    if (!VHZipUtil().decompress(zipPath, folder))
-        return VHResult::failure(1, what + QLatin1Char(' ') + zipPath + " did not unpack completely");
-    return VHResult::success();
-}

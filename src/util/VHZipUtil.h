@@ -32,9 +32,6 @@ public:
                                   float span) override;
     [[nodiscard]] bool decompress(const QString &zipPath, const QString &folder) override;
     [[nodiscard]] bool compressFolder(const QString &zipPath, const QString &folderName) override;
-    // Empties folder (made when missing) and unpacks zipPath into it, so nothing an earlier archive left mixes in.
-    // On failure code 1 and a reason; `what` names the archive in it ("<what> <zipPath> did not unpack completely").
-    static VHResult unpackIntoEmptyFolder(const QString &zipPath, const QString &folder, const QString &what);
 
 private:
     // Extracts every entry; afterEntry(i, count, failed) runs after each one.
