@@ -37,6 +37,7 @@ public:
     bool getImageVersion(QString &text) override;
     bool getIAPVersion(QString &text) override;
     int deviceKind() override;
+    VHJobs offeredJobs() override { return VHJob::SoftwareUpdate | VHJob::AssistData | VHJob::Workouts; }
     QString getCapability() override;
     int getAlpDate() override;
     bool eject() override;

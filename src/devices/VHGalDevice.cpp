@@ -181,6 +181,16 @@ bool VHGalDevice::getRootPath(QString &path)
     return !path.isEmpty();
 }
 
+VHJobs VHGalDevice::offeredJobs()
+{
+    if (inIapMode())
+        return VHJob::Recover;
+    VHJobs jobs = VHJob::SoftwareUpdate;
+    if (hasInfo() && info().updateMethod == 2)
+        jobs |= VHJob::FactoryRestore;
+    return jobs;
+}
+
 bool VHGalDevice::getImageVersion(QString &text)
 {
     text = info().imageVersion;

@@ -100,6 +100,9 @@ public:
     bool _restoreFactory(const QString &packageFolder) override;
 
     bool inIapMode() { return serviceType() == VHDeviceService::DEVICE_SCSI; }
+    bool waitsInIapMode() override { return inIapMode(); }
+    // In IAP mode only the second pass; a factory restore only by method 2 (method 1 can not run one).
+    VHJobs offeredJobs() override;
     // The device information, read once from the volume (never in IAP mode).
     Info info();
     // Whether it could be read: an update never trusts defaults for a device it cannot read.

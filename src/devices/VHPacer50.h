@@ -32,6 +32,7 @@ public:
     VHPacer50();
 
     bool initial() override;
+    VHJobs offeredJobs() override { return VHJob::SoftwareUpdate | VHJob::FactoryRestore; }
     bool getUUID(QString &uuid) override;
     bool getRootPath(QString &path) override;
     bool getImageVersion(QString &text) override;

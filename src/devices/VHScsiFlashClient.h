@@ -48,6 +48,10 @@ public:
     // Asked by the window's thread and the worker alike.
     bool getUUID(QString &uuid) override;
     bool getImageVersion(QString &text) override;
+    VHJobs offeredJobs() override
+    {
+        return VHJob::SoftwareUpdate | VHJob::Languages | VHJob::FactoryRestore | VHJob::Backups;
+    }
     bool getIAPVersion(QString &text) override;
 
     [[nodiscard]] bool readFlashBlocks(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize,

@@ -91,6 +91,10 @@ public:
     bool isBetweenPasses();
     int serviceType() override { return -1; }
     virtual int deviceKind() { return 1; }
+    // The jobs the updater window offers for this device (a software update unless the family says more).
+    virtual VHJobs offeredJobs() { return VHJob::SoftwareUpdate; }
+    // True for a device of a volume family reached in its loader: it waits for the second pass of an update.
+    virtual bool waitsInIapMode() { return false; }
     virtual bool getRootPath(QString &) { return false; }
     virtual bool getSharePath(QString &) { return false; }
     bool getUUID(QString &) override { return false; }

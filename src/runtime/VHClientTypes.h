@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFlags>
 #include <QMetaType>
 #include <QString>
 
@@ -31,6 +32,20 @@ struct VHImageMetaInfo
     quint32 imageStart = 0; // byte address in external flash
     quint32 langStart = 0;
 };
+
+// The jobs a device offers its owner in the updater window; the window shows a
+// button only for these.
+enum class VHJob : quint32 {
+    SoftwareUpdate = 0x01, // the server's package for the model
+    AssistData = 0x02,     // GPS assist data
+    Workouts = 0x04,       // the workouts of the package
+    Languages = 0x08,      // choose the languages of a language update
+    FactoryRestore = 0x10, // factory restore from a restore folder
+    Backups = 0x20,        // list, make and restore backups of the flash store
+    Recover = 0x40,        // finish the update of a device waiting in IAP mode
+};
+Q_DECLARE_FLAGS(VHJobs, VHJob)
+Q_DECLARE_OPERATORS_FOR_FLAGS(VHJobs)
 
 Q_DECLARE_METATYPE(VHClientShareDataList)
 Q_DECLARE_METATYPE(VHClientShareData)
