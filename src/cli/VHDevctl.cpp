@@ -9,7 +9,6 @@
 #include "VHGalDevice.h"
 #include "VHGalPending.h"
 #include "VHHistory.h"
-#include "VHHistoryRecorder.h"
 #include "VHLog.h"
 #include "VHPSFDevice.h"
 #include "VHPacer30.h"
@@ -331,10 +330,8 @@ int VHDevctl::startRuntime(const VHDevctlDevice &chosen)
     manager->addListener(this);
     if (!daemon->start(true))
         vhWarning() << "device detection did not start; the device found is still served";
+    // The manager recorded the version of a device that came back from an update.
     g_device = manager->currentDevice();
-    // The version a device reports when it comes back closes the update it restarted for.
-    if (g_device)
-        VHHistoryRecorder::noteArrival(*g_device);
     // Test waits of the simulated flash, set once for every action.
     flashStoreDevice();
     pacer30Device();

@@ -2,6 +2,7 @@
 
 #include "VHClient.h"
 #include "VHDeviceService.h"
+#include "VHHistoryRecorder.h"
 #include "VHLog.h"
 #include "VHPlatform.h"
 
@@ -70,6 +71,8 @@ void VHDeviceManager::makeCurrent(VHClientPtr device, const char *logText)
     m_current = std::move(device);
     m_awayDuringUpdate = false;
     if (m_current) {
+        // Every front end records a returning device's version, before any listener shows the history.
+        VHHistoryRecorder::noteArrival(*m_current);
         vhDebug() << logText;
         broadcast(&VHDeviceManagerListener::onDeviceConnected, m_current.get());
     }

@@ -1,6 +1,7 @@
 #include "VHHistoryRecorder.h"
 
 #include "VHClient.h"
+#include "VHEnv.h"
 #include "VHLog.h"
 #include "VHPackageIdentity.h"
 
@@ -64,7 +65,8 @@ void VHHistoryRecorder::noteArrival(VHClient &client)
 {
     VHHistoryEntry arrival;
     client.getUUID(arrival.uuid);
-    if (arrival.uuid.isEmpty())
+    // Without a data folder there is no history to close (a runtime not set up).
+    if (arrival.uuid.isEmpty() || VHEnv::instance()->dataFolder().isEmpty())
         return;
     const VHHistory history = VHHistory::ofDataFolder();
     const QList<VHHistoryEntry> lines = history.lines();

@@ -2,6 +2,7 @@
 #include "VHDeviceManager.h"
 #include "VHDeviceRegistry.h"
 #include "VHEnv.h"
+#include "VHHistory.h"
 #include "VHPlatform.h"
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
@@ -47,6 +48,17 @@ VHClient *createFlashDevice(VHDeviceService *service)
     auto *device = static_cast<FakeFlashDevice *>(vhCreateDevice<FakeFlashDevice>(service));
     if (device)
         device->model = QStringLiteral("Pacer40");
+    return device;
+}
+
+// The version every device made by createReportingDevice reports.
+QString g_reportedVersion;
+
+VHClient *createReportingDevice(VHDeviceService *service)
+{
+    auto *device = static_cast<FakeDevice *>(createFakeDevice(service));
+    if (device)
+        device->imageVersion = g_reportedVersion;
     return device;
 }
 
@@ -130,6 +142,45 @@ private slots:
             names << row.modelName;
         QCOMPARE(names, (QStringList{"C", "A", "B"}));
         QCOMPARE(manager.deviceClassFlags(), 3);
+    }
+
+    // Whoever runs the manager (window or command line), a device that comes
+    // back reports the version its update left, once.
+    void arrivalClosesTheLastUpdateInTheHistory_data()
+    {
+        QTest::addColumn<QString>("lastAction");
+        QTest::addColumn<bool>("lastOk");
+        QTest::addColumn<QString>("reported");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<QString>("versionAfter");
+        QTest::newRow("restarted into the new version") << "update" << true << "2.0" << 2 << "2.0";
+        QTest::newRow("restarted after a restore") << "restore" << true << "1.0" << 2 << "1.0";
+        QTest::newRow("seen again before its restart") << "update" << true << "1.5" << 1 << "1.5";
+        QTest::newRow("after a failed update") << "update" << false << "2.0" << 1 << "1.5";
+        QTest::newRow("after assist data") << "gps" << true << "2.0" << 1 << "1.5";
+    }
+    void arrivalClosesTheLastUpdateInTheHistory()
+    {
+        QFETCH(QString, lastAction);
+        QFETCH(bool, lastOk);
+        QFETCH(QString, reported);
+        const VHHistory history = VHHistory::ofDataFolder();
+        QFile::remove(history.path());
+        VHHistoryEntry last;
+        last.time = QDateTime::currentDateTimeUtc();
+        last.action = lastAction;
+        last.model = QStringLiteral("Pacer40");
+        last.uuid = kUuid;
+        last.versionBefore = QStringLiteral("1.0");
+        last.versionAfter = QStringLiteral("1.5");
+        last.ok = lastOk;
+        QVERIFY(history.append(last));
+        g_reportedVersion = reported;
+        m_manager->onDevicePlugin(
+            std::make_unique<FakeFSService>(kUuid, fakeModelRow(kUuid.left(4), "Pacer40", createReportingDevice)));
+        QVERIFY(m_manager->currentDevice());
+        QTEST(int(history.lines().size()), "lines");
+        QTEST(history.entries().constLast().versionAfter, "versionAfter");
     }
 
     void startConnectsAPresentDeviceAndStartsTheDetector()
