@@ -21,11 +21,24 @@ namespace {
 
 const QString kDynamicIdentification = QStringLiteral("VELORA:pacer:Pacer:ALDER Device:ALDER MS:ALDER");
 
-// The identity file of a drive by the flag bit 4, or empty: a regular file
-// below the volume, reached without links.
-QString findIdentityFile(const QString &drive, bool fit)
+struct IdentityFile
 {
-    return fit ? VHUtility::findDeviceTxt(drive) : VHUtility::findDeviceIni(drive);
+    QString path;     // empty: none
+    bool fit = false; // "/System/device.txt": an unknown model is a FIT device
+};
+
+// The identity file of a drive by the manager's flags: a regular file below
+// the volume, reached without links.
+IdentityFile findIdentityFile(const QString &drive, int flags)
+{
+    if (flags & VHDeviceManagerInterface::kIdentifyByEitherFile) {
+        const QString deviceTxt = VHUtility::findDeviceTxt(drive);
+        if (!deviceTxt.isEmpty())
+            return {deviceTxt, true};
+        return {VHUtility::findDeviceIni(drive), false};
+    }
+    const bool fit = flags & VHDeviceManagerInterface::kIdentifyByDeviceTxt;
+    return {fit ? VHUtility::findDeviceTxt(drive) : VHUtility::findDeviceIni(drive), fit};
 }
 
 // The identity file's text, read once. A file far larger than any identity
@@ -152,13 +165,14 @@ VHServiceList VHPlatform::findFSDevices(VHDeviceManagerInterface *manager, int)
         return found;
     const QStringList drives = getRemovableDrives(QStringLiteral("msdos"));
     vhDebug() << QStringLiteral("get drives=%1").arg(drives.size());
-    const bool fit = manager->deviceClassFlags() & 4;
+    const int flags = manager->deviceClassFlags();
     QString secondaryDrive;
     for (const QString &drive : drives) {
         const QString vendor = getDriveVendorName(drive);
         vhDebug() << QStringLiteral("vendorname=%1").arg(vendor);
         vhDebug() << "to find device.ini on " << drive;
-        const QString iniPath = findIdentityFile(drive, fit);
+        const IdentityFile identityFile = findIdentityFile(drive, flags);
+        const QString &iniPath = identityFile.path;
         QByteArray text;
         if (!iniPath.isEmpty() && readIdentityText(drive, iniPath, text)) {
             const VHIniDocument identity(text);
@@ -175,7 +189,7 @@ VHServiceList VHPlatform::findFSDevices(VHDeviceManagerInterface *manager, int)
                     }
                 }
                 if (!row)
-                    row = registerDeviceInfo(manager, identity, fit);
+                    row = registerDeviceInfo(manager, identity, identityFile.fit);
                 // Only a file taken for a device's gets the marker; the service
                 // carries the text on, so the device object does not read it again.
                 if (row) {

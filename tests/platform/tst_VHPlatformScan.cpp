@@ -109,6 +109,48 @@ private slots:
         QCOMPARE(m_manager.table.size(), 1);
     }
 
+    // Which identity file each flag reads on a drive with "/device.ini", "/System/device.txt" or both,
+    // and the family an unknown model is registered as.
+    void identityFileByFlags_data()
+    {
+        QTest::addColumn<int>("flags");
+        QTest::addColumn<bool>("withIni");
+        QTest::addColumn<bool>("withTxt");
+        QTest::addColumn<QString>("file"); // empty: no device
+        QTest::addColumn<bool>("fit");
+        const QString ini = QStringLiteral("device.ini");
+        QTest::newRow("4, both files") << 4 << true << true << kFitFile << true;
+        QTest::newRow("4, ini only") << 4 << true << false << QString() << false;
+        QTest::newRow("3, both files") << 3 << true << true << ini << false;
+        QTest::newRow("3, txt only") << 3 << false << true << QString() << false;
+        QTest::newRow("either, both files") << 8 << true << true << kFitFile << true;
+        QTest::newRow("either, ini only") << 8 << true << false << ini << false;
+        QTest::newRow("either, txt only") << 8 << false << true << kFitFile << true;
+        QTest::newRow("either with 4, ini only") << 12 << true << false << ini << false;
+    }
+    void identityFileByFlags()
+    {
+        QFETCH(int, flags);
+        QFETCH(bool, withIni);
+        QFETCH(bool, withTxt);
+        QFETCH(QString, file);
+        QFETCH(bool, fit);
+        m_manager.flags = flags;
+        const QString root = drive(QStringLiteral("DEV"));
+        if (withIni)
+            QVERIFY(writeFile(root + QStringLiteral("/device.ini"),
+                              "[UUID]\nUUID=6100000000000001\n[MODEL]\nModel=Pacer61\n"));
+        if (withTxt)
+            QVERIFY(writeFile(root + QLatin1Char('/') + kFitFile,
+                              "[UUID]\nUUID=2101000000000001\n[MODEL]\nModel=Pacer70\n"));
+        const VHServiceList found = scan();
+        QCOMPARE(fs(found) ? fs(found)->identityFile() : QString(), file.isEmpty() ? file : root + '/' + file);
+        if (file.isEmpty())
+            return;
+        QCOMPARE(m_manager.table.size(), 1);
+        QVERIFY(m_manager.table.first().factory == (fit ? fitFactory : galFactory));
+    }
+
     void uuidOfOtherLengthRegistersARowWithoutCode()
     {
         const QString root = drive(QStringLiteral("WATCH"));
