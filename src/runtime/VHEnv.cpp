@@ -186,6 +186,16 @@ QString VHEnv::alpServiceUrl() const
     return settingValue(QStringLiteral("alpurl"), QStringLiteral("http://alp.u-blox.com"));
 }
 
+VHEnv::DeviceFamilies VHEnv::deviceFamilies() const
+{
+    const QString value = settingValue(QStringLiteral("devicefamilies"), QStringLiteral("all")).trimmed();
+    if (value.compare(QLatin1String("fit"), Qt::CaseInsensitive) == 0)
+        return DeviceFamilies::Fit;
+    if (value.compare(QLatin1String("all"), Qt::CaseInsensitive) != 0)
+        vhWarning() << "devicefamilies=" << value << " is neither \"all\" nor \"fit\"; every family is served";
+    return DeviceFamilies::All;
+}
+
 bool VHEnv::isGuiThread() const { return QThread::currentThreadId() == m_guiThread; }
 
 void VHEnv::updateMinVersion(const QString &model, const QString &iniFile)

@@ -63,6 +63,12 @@ public:
     QString alpServiceUrl() const;
     bool isGuiThread() const;
 
+    // Which families the updater window serves: "all" (every family of the
+    // runtime) or "fit" (only devices identified by "/System/device.txt").
+    enum class DeviceFamilies { All, Fit };
+    // The "devicefamilies" setting; an unknown value is logged and serves all.
+    DeviceFamilies deviceFamilies() const;
+
     bool firmwareTooOld() const { return m_firmwareTooOld; }
     void setFirmwareTooOld(bool on) { m_firmwareTooOld = on; }
     bool appTooOld() const { return m_appTooOld; }

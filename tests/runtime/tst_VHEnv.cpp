@@ -180,6 +180,29 @@ private slots:
         QCOMPARE(env->alpServiceUrl(), QStringLiteral("https://alp.test"));
     }
 
+    void deviceFamiliesSetting_data()
+    {
+        QTest::addColumn<QString>("value"); // null: no key
+        QTest::addColumn<bool>("fitOnly");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("missing: all") << QString() << false << false;
+        QTest::newRow("all") << "all" << false << false;
+        QTest::newRow("fit") << "fit" << true << false;
+        QTest::newRow("Fit") << "Fit" << true << false;
+        QTest::newRow("unknown: all, warned") << "gal" << false << true;
+        QTest::newRow("empty: all, warned") << "" << false << true;
+    }
+    void deviceFamiliesSetting()
+    {
+        QFETCH(QString, value);
+        if (!value.isNull())
+            writeSettings({{QStringLiteral("devicefamilies"), value}});
+        VHEnv *env = start();
+        QFETCH(bool, fitOnly);
+        QCOMPARE(env->deviceFamilies() == VHEnv::DeviceFamilies::Fit, fitOnly);
+        QTEST(readFile(QStringLiteral("orlaupdate.log")).contains(QStringLiteral("devicefamilies=")), "warned");
+    }
+
     void clearTempFolderRemovesFilesOnly()
     {
         VHEnv *env = start();
