@@ -190,7 +190,11 @@ void OrlaApp::startDeviceRuntime()
         connect(m_watcher.get(), &VHDeviceWatcher::DeviceChange, this, &OrlaApp::DeviceChange);
         daemon->platform()->setDeviceEventSource(this);
     }
-    daemon->deviceManager()->setDeviceClassFlags(4);
-    if (!daemon->start(false))
+    // "fit": only devices named by "/System/device.txt", no built-in rows. "all":
+    // the built-in rows and both identity files, so every family reaches the window.
+    const bool fitOnly = VHEnv::instance()->deviceFamilies() == VHEnv::DeviceFamilies::Fit;
+    daemon->deviceManager()->setDeviceClassFlags(fitOnly ? VHDeviceManagerInterface::kIdentifyByDeviceTxt
+                                                         : VHDeviceManagerInterface::kIdentifyByEitherFile);
+    if (!daemon->start(!fitOnly))
         vhWarning() << "device detection did not start; devices already present are still served";
 }
