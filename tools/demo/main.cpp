@@ -13,6 +13,7 @@
 #include "OrlaApp.h"
 #include "OrlaController.h"
 #include "OrlaRoad.h"
+#include "OrlaStallMeter.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -83,6 +84,9 @@ int main(int argc, char **argv)
     app.controller()->onDeviceConnected(nullptr);
     const bool ok = road.runAll(app.controller());
     out << road.report();
+    // Over the whole run, start-up included (VELORA_STALL_LOG switches it on).
+    if (const OrlaStallMeter *meter = app.stallMeter())
+        out << meter->summary() << Qt::endl;
     out << (ok ? "demo: every step passed" : "demo: FAILED: ") << (ok ? QString() : road.lastError()) << Qt::endl;
     return ok ? 0 : 1;
 }
