@@ -1,5 +1,7 @@
 #include "OrlaStallMeter.h"
 
+#include "VHLog.h"
+
 #include <QAbstractEventDispatcher>
 #include <QFile>
 #include <QMetaEnum>
@@ -76,7 +78,8 @@ void OrlaStallMeter::eventBegins(QObject *receiver, QEvent *event)
         ++m_untrackedDepth;
         return;
     }
-    m_events.append({event->type(), receiver->metaObject()});
+    const QObject *owner = receiver->parent();
+    m_events.append({event->type(), receiver->metaObject(), owner ? owner->metaObject() : nullptr});
     switchActivity(m_clock.nsecsElapsed());
 }
 
@@ -118,12 +121,17 @@ void OrlaStallMeter::onTick()
 {
     const qint64 now = m_clock.nsecsElapsed();
     const qint64 lateMs = (now - m_lastTickNs) / 1000000 - kTickMs;
-    if (lateMs > m_worstMs) {
-        m_worstMs = lateMs;
-        m_worstEnd = QTime::currentTime();
+    if (lateMs >= kLogAtMs || lateMs > m_worstMs) {
         // The tick's own event began last and ended no stretch yet: what
         // ran before it is the stall.
-        m_worstPlace = describe(m_longestNs >= 0 ? m_longest : m_current);
+        const QString place = describe(m_longestNs >= 0 ? m_longest : m_current);
+        if (lateMs >= kLogAtMs)
+            vhDebug() << "GUI stall: " << lateMs << " ms (" << place << ")";
+        if (lateMs > m_worstMs) {
+            m_worstMs = lateMs;
+            m_worstEnd = QTime::currentTime();
+            m_worstPlace = place;
+        }
     }
     m_lastTickNs = now;
     m_longestNs = -1;
@@ -135,7 +143,10 @@ QString OrlaStallMeter::describe(const Activity &activity)
         return QStringLiteral("code outside event dispatch");
     const char *name = QMetaEnum::fromType<QEvent::Type>().valueToKey(activity.type);
     const QString type = name ? QString::fromLatin1(name) : QStringLiteral("event %1").arg(int(activity.type));
-    return QStringLiteral("%1 to %2").arg(type, QString::fromLatin1(activity.receiver->className()));
+    QString text = QStringLiteral("%1 to %2").arg(type, QString::fromLatin1(activity.receiver->className()));
+    if (activity.owner)
+        text += QStringLiteral(" in ") + QString::fromLatin1(activity.owner->className());
+    return text;
 }
 
 QString OrlaStallMeter::summary() const

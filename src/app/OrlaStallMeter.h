@@ -34,6 +34,8 @@ class OrlaStallMeter : public QObject
 
 public:
     static constexpr int kTickMs = 5;
+    // Stalls this long are written to the log one by one, with their place.
+    static constexpr int kLogAtMs = 30;
     static constexpr const char *kLogVariable = "VELORA_STALL_LOG";
 
     explicit OrlaStallMeter(QObject *parent = nullptr);
@@ -55,7 +57,8 @@ public:
     void eventEnds();
 
     qint64 worstStallMs() const { return m_worstMs; }
-    // "Timer to QTimer" or "code outside event dispatch"; empty before any stall.
+    // "Timer to QTimer in OrlaMountOffer", "MetaCall to VHFitDevice" or "code
+    // outside event dispatch"; empty before any stall.
     QString worstStallPlace() const { return m_worstPlace; }
     // "worst GUI stall: N ms (place, ended at hh:mm:ss.zzz)"
     QString summary() const;
@@ -67,6 +70,7 @@ private:
     {
         QEvent::Type type = QEvent::None; // None: code outside event dispatch
         const QMetaObject *receiver = nullptr;
+        const QMetaObject *owner = nullptr; // the receiver's parent: which QTimer, which reply
     };
 
     bool onMyThread() const;
