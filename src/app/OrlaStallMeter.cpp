@@ -126,7 +126,8 @@ void OrlaStallMeter::onTick()
         // ran before it is the stall.
         const QString place = describe(m_longestNs >= 0 ? m_longest : m_current);
         if (lateMs >= kLogAtMs)
-            vhDebug() << "GUI stall: " << lateMs << " ms (" << place << ")";
+            vhDebug() << "GUI stall: " << lateMs << " ms (" << place << ", longest stretch "
+                      << qMax<qint64>(m_longestNs, 0) / 1000000 << " ms)";
         if (lateMs > m_worstMs) {
             m_worstMs = lateMs;
             m_worstEnd = QTime::currentTime();
