@@ -38,12 +38,16 @@ if [ -n "${DISPLAY:-}" ] && [ "${DEMO_HEADLESS:-0}" != 1 ]; then
     exec "$DRIVER" --work "$WORK" --serve
 fi
 
-# One road per language, each on fresh data.
+# One road per language, each on fresh data. The updater's GUI-thread
+# watchdog writes the worst stall of each road into $WORK/stall-<lang>.log.
 road() {
     lang="$1"
     locale="$2"
     mkdir -p "$SHOTS/$lang"
     rm -f "$SHOTS/$lang"/*.png
+    VELORA_STALL_LOG="$WORK/stall-$lang.log"
+    export VELORA_STALL_LOG
+    rm -f "$VELORA_STALL_LOG"
     if command -v xvfb-run >/dev/null 2>&1; then
         echo "demo ($lang): no display; running the whole road under Xvfb"
         LANGUAGE="$lang" LC_ALL="$locale" LANG="$locale" \
@@ -57,4 +61,7 @@ road() {
 road en en_US.UTF-8
 road de de_DE.UTF-8
 echo "demo: screenshots of every step in $SHOTS/en and $SHOTS/de"
+for lang in en de; do
+    echo "demo ($lang): $(cat "$WORK/stall-$lang.log" 2>/dev/null || echo "no stall log")"
+done
 ls "$SHOTS/en" "$SHOTS/de"

@@ -4,6 +4,7 @@
 #include "OrlaForm.h"
 #include "OrlaMountOffer.h"
 #include "OrlaSingleInstance.h"
+#include "OrlaStallMeter.h"
 #include "OrlaStopSignals.h"
 #include "VHDaemon.h"
 #include "VHDeviceFamilies.h"
@@ -27,6 +28,19 @@ OrlaApp::OrlaApp(int &argc, char **argv) : QApplication(argc, argv)
     setApplicationVersion(QLatin1String(appVersion));
     setQuitOnLastWindowClosed(true);
     setFont(windowFont());
+    // From here on, so a blocking start-up counts too.
+    m_stallMeter = OrlaStallMeter::fromEnvironment();
+    m_metered = m_stallMeter != nullptr;
+}
+
+bool OrlaApp::notify(QObject *receiver, QEvent *event)
+{
+    if (!m_metered || QThread::currentThread() != thread())
+        return QApplication::notify(receiver, event);
+    m_stallMeter->eventBegins(receiver, event);
+    const bool handled = QApplication::notify(receiver, event);
+    m_stallMeter->eventEnds();
+    return handled;
 }
 
 QFont OrlaApp::windowFont()
@@ -45,6 +59,7 @@ QFont OrlaApp::windowFont()
 
 OrlaApp::~OrlaApp()
 {
+    reportStalls();
     // The translator first, then the controller (it leaves the device
     // manager's listeners and deletes its windows and clients).
     m_stopSignals.reset();
@@ -55,6 +70,16 @@ OrlaApp::~OrlaApp()
     m_controller.reset();
     m_watcher.reset();
     m_instanceGuard.reset();
+}
+
+void OrlaApp::reportStalls()
+{
+    if (!m_stallMeter)
+        return;
+    m_stallMeter->stop();
+    vhDebug() << m_stallMeter->summary();
+    if (!m_stallMeter->appendSummaryTo(m_stallMeter->logPath()))
+        vhWarning() << "can not write the stall log " << m_stallMeter->logPath();
 }
 
 OrlaApp *OrlaApp::instance() { return qobject_cast<OrlaApp *>(QCoreApplication::instance()); }

@@ -12,6 +12,7 @@
 class OrlaController;
 class OrlaMountOffer;
 class OrlaSingleInstance;
+class OrlaStallMeter;
 class OrlaStopSignals;
 class QTranslator;
 class VHDeviceWatcher;
@@ -36,6 +37,8 @@ public:
     // The start-up steps; 0 when the updater runs.
     int init();
     OrlaController *controller() const { return m_controller.get(); }
+    // The GUI-thread watchdog, when VELORA_STALL_LOG names its log; else null.
+    OrlaStallMeter *stallMeter() const { return m_stallMeter.get(); }
     static OrlaApp *instance();
     // The face the windows are drawn with.
     static QFont windowFont();
@@ -51,6 +54,9 @@ public:
     // whatever the load gives (a failed load leaves the source texts).
     bool installTranslation(const QString &path);
 
+    // Every event of the GUI thread passes the stall meter on its way, when there is one.
+    bool notify(QObject *receiver, QEvent *event) override;
+
 signals:
     void DeviceChange(quint32 deviceEvent);
 
@@ -59,7 +65,13 @@ private:
     void startDeviceRuntime();
     void endOnTerminationSignals();
     void offerMounting();
+    // The watchdog's worst stall into the log and the stall log.
+    void reportStalls();
 
+    // First, so it goes last: events still arrive while the rest is torn down.
+    std::unique_ptr<OrlaStallMeter> m_stallMeter;
+    // Set once before any other thread runs; other threads read only this.
+    bool m_metered = false;
     std::unique_ptr<OrlaSingleInstance> m_instanceGuard;
     std::unique_ptr<VHDeviceWatcher> m_watcher;
     std::unique_ptr<OrlaController> m_controller;

@@ -1,6 +1,8 @@
 #include "OrlaTestSupport.h"
 
 #include "HoverLabel.h"
+#include "VHDevSim.h"
+#include "VHDeviceFamilies.h"
 
 #include <QEnterEvent>
 #include <QMovie>
@@ -227,13 +229,13 @@ private slots:
         QVERIFY(!widget<QPushButton>(w, "workout_update_button")->isEnabled());
 
         // A model without art: the generic picture and the name as large bold text.
-        w->setDevice(QStringLiteral("Pacer50"), QStringLiteral("0901AAAABBBBCCCC"), {QStringLiteral("1.0")});
+        w->setDevice(QStringLiteral("Pacer99"), QStringLiteral("0901AAAABBBBCCCC"), {QStringLiteral("1.0")});
         QCOMPARE(widget<QLabel>(w, "device_label")->styleSheet(),
                  QStringLiteral("background-image: url(:/device/Velora_device.png)"));
         QVERIFY(!visible(w, "device_title_label"));
         auto *title = widget<QLabel>(w, "device_title_text");
         QVERIFY(visible(w, "device_title_text"));
-        QCOMPARE(title->text(), QStringLiteral("Pacer50"));
+        QCOMPARE(title->text(), QStringLiteral("Pacer99"));
         QVERIFY(title->font().bold());
         QCOMPARE(title->font().pointSize(), 24);
         // Device texts are never taken as markup.
@@ -455,7 +457,57 @@ private slots:
             QCOMPARE(QImage(QStringLiteral(":/device/") + picture).size(), QSize(136, 202));
         }
         QVERIFY(models >= 8);
-        QVERIFY(!QFile::exists(QStringLiteral(":/device/Pacer50_device.png")));
+        QVERIFY(!QFile::exists(QStringLiteral(":/device/Pacer99_device.png")));
+    }
+
+    // Every model the runtime's table knows or the simulator makes is shown
+    // with its own pictures, never the generic one.
+    void everyKnownModelHasArt_data()
+    {
+        QTest::addColumn<QString>("model");
+        QStringList models;
+        for (const VHModelInfo &row : VHDeviceFamilies::tableRows())
+            models << row.modelName;
+        // The simulator's defaults, the kinds its command line makes and the demo's watch.
+        models << VHSimFitIdentity().model << VHSimGalIdentity().model << VHSimPacer30Options().model
+               << OrlaRoad::Options().model;
+        models << QStringLiteral("Pacer50") << QStringLiteral("Pacer50CR") << QStringLiteral("Pacer60")
+               << QStringLiteral("Pacer30") << QStringLiteral("Pulsar30") << QStringLiteral("Pulsar35")
+               << QStringLiteral("Pacer20") << QStringLiteral("Pacer40");
+        models.removeDuplicates();
+        for (const QString &model : std::as_const(models))
+            QTest::newRow(qPrintable(model)) << model;
+    }
+
+    void everyKnownModelHasArt()
+    {
+        QFETCH(QString, model);
+        const QString device = QStringLiteral(":/device/%1_device.png").arg(model);
+        QCOMPARE(QImage(device).size(), QSize(136, 202));
+        QCOMPARE(QImage(QStringLiteral(":/device/%1_title.png").arg(model)).size(), QSize(164, 67));
+        Windows windows;
+        windows.main.setDevice(model, QStringLiteral("0901AAAABBBBCCCC"), {QStringLiteral("1.0")});
+        QCOMPARE(widget<QLabel>(&windows.main, "device_label")->styleSheet(),
+                 QStringLiteral("background-image: url(%1)").arg(device));
+        QVERIFY(!visible(&windows.main, "device_title_text"));
+    }
+
+    // No two models share a picture: each is told apart by its colours and
+    // the name it carries.
+    void modelPicturesDiffer()
+    {
+        for (const char *kind : {"_device.png", "_title.png"}) {
+            QHash<QByteArray, QString> seen;
+            const QStringList files = QDir(QStringLiteral(":/device")).entryList({QLatin1Char('*') + kind});
+            QVERIFY(files.size() >= 15);
+            for (const QString &file : files) {
+                QImage image(QStringLiteral(":/device/") + file);
+                image.convertTo(QImage::Format_ARGB32);
+                const QByteArray pixels(reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes());
+                QVERIFY2(!seen.contains(pixels), qPrintable(file + QStringLiteral(" = ") + seen.value(pixels)));
+                seen.insert(pixels, file);
+            }
+        }
     }
 
     void windowsRender()

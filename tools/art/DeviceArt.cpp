@@ -13,27 +13,31 @@ using Art::font;
 
 QList<Model> models()
 {
+    const auto model = [](const char *name, const char *family, const char *suffix, Shape shape, QRgb body,
+                          QRgb accent) {
+        return Model{QLatin1String(name), QLatin1String(family), QLatin1String(suffix), shape,
+                     QColor(body),        QColor(accent)};
+    };
+    // Every model the updater can meet, each in its own colours: the
+    // built-in table, the models the drive scan registers (watches of the
+    // FIT kind, the Pacer50 family's cycling computers) and those of the
+    // product range the updater's settings name.
     return {
-        {QStringLiteral("Pacer20"), QStringLiteral("PACER"), QStringLiteral("20"), Shape::RoundWatch,
-         QColor(0x2b, 0x2f, 0x36), QColor(0xe5, 0x39, 0x35)},
-        {QStringLiteral("Pacer20plus"), QStringLiteral("PACER"), QStringLiteral("20 plus"), Shape::RoundWatch,
-         QColor(0x35, 0x3a, 0x42), QColor(0xff, 0x8f, 0x00)},
-        {QStringLiteral("Pacer21"), QStringLiteral("PACER"), QStringLiteral("21"), Shape::RoundWatch,
-         QColor(0x1f, 0x3b, 0x2f), QColor(0x43, 0xc5, 0x6b)},
-        {QStringLiteral("Pacer35"), QStringLiteral("PACER"), QStringLiteral("35"), Shape::SquareWatch,
-         QColor(0x1c, 0x2e, 0x4a), QColor(0x29, 0x9d, 0xf0)},
-        {QStringLiteral("Pacer40"), QStringLiteral("PACER"), QStringLiteral("40"), Shape::SquareWatch,
-         QColor(0x33, 0x24, 0x4a), QColor(0xa8, 0x6b, 0xf5)},
-        {QStringLiteral("Pacer60"), QStringLiteral("PACER"), QStringLiteral("60"), Shape::RoundWatch,
-         QColor(0x18, 0x18, 0x1b), QColor(0xd4, 0xa5, 0x3a)},
-        {QStringLiteral("Pacer60F"), QStringLiteral("PACER"), QStringLiteral("60 F"), Shape::RoundWatch,
-         QColor(0x12, 0x36, 0x3a), QColor(0x1e, 0xc8, 0xc0)},
-        {QStringLiteral("Pulsar30"), QStringLiteral("PULSAR"), QStringLiteral("30"), Shape::BikeComputer,
-         QColor(0x26, 0x3a, 0x55), QColor(0x3d, 0x8b, 0xfd)},
-        {QStringLiteral("Pulsar35"), QStringLiteral("PULSAR"), QStringLiteral("35"), Shape::BikeComputer,
-         QColor(0x3a, 0x2c, 0x24), QColor(0xff, 0x7a, 0x2e)},
-        {QStringLiteral("Pulsar60"), QStringLiteral("PULSAR"), QStringLiteral("60"), Shape::BikeComputer,
-         QColor(0x1b, 0x1e, 0x22), QColor(0xb6, 0xe3, 0x2a)},
+        model("Pacer20", "PACER", "20", Shape::RoundWatch, 0x2b2f36, 0xe53935),
+        model("Pacer20plus", "PACER", "20 plus", Shape::BikeComputer, 0x353a42, 0xff8f00),
+        model("Pacer21", "PACER", "21", Shape::BikeComputer, 0x1f3b2f, 0x43c56b),
+        model("Pacer30", "PACER", "30", Shape::SquareWatch, 0x3b3f45, 0xf2c230),
+        model("Pacer35", "PACER", "35", Shape::SquareWatch, 0x1c2e4a, 0x299df0),
+        model("Pacer40", "PACER", "40", Shape::SquareWatch, 0x33244a, 0xa86bf5),
+        model("Pacer50", "PACER", "50", Shape::MapComputer, 0x22272e, 0xef5350),
+        model("Pacer50CR", "PACER", "50 CR", Shape::MapComputer, 0xe6e9ed, 0x00897b),
+        model("Pacer60", "PACER", "60", Shape::MapComputer, 0x18181b, 0xd4a53a),
+        model("Pacer60F", "PACER", "60 F", Shape::RoundWatch, 0x12363a, 0x1ec8c0),
+        model("Pacer70", "PACER", "70", Shape::RoundWatch, 0x4a1c2a, 0xff5c8a),
+        model("Pulsar30", "PULSAR", "30", Shape::BikeComputer, 0x263a55, 0x3d8bfd),
+        model("Pulsar35", "PULSAR", "35", Shape::BikeComputer, 0x3a2c24, 0xff7a2e),
+        model("Pulsar40", "PULSAR", "40", Shape::BikeComputer, 0x2e4a3c, 0x7be0b0),
+        model("Pulsar60", "PULSAR", "60", Shape::BikeComputer, 0x1b1e22, 0xb6e32a),
     };
 }
 
@@ -146,8 +150,9 @@ void drawWatch(QPainter &p, const Model &model)
     drawSideButtons(p, caseRect, model.accent);
     drawMetalCase(p, caseRect, round, model.accent);
     const QRectF screen = round ? caseRect.adjusted(14, 14, -14, -14) : caseRect.adjusted(12, 13, -12, -13);
-    drawScreen(p, screen, model.accent, round, QStringLiteral("10:08"), QStringLiteral("\u2665 128"),
-               QStringLiteral("5.24 km"));
+    // The release-cable animation's unnamed watch keeps its heart rate.
+    const QString top = model.family.isEmpty() ? QStringLiteral("\u2665 128") : model.label();
+    drawScreen(p, screen, model.accent, round, QStringLiteral("10:08"), top, QStringLiteral("5.24 km"));
 }
 
 void drawBikeComputer(QPainter &p, const Model &model)
@@ -172,9 +177,12 @@ void drawBikeComputer(QPainter &p, const Model &model)
     p.setPen(QColor(0x1b, 0x22, 0x18));
     p.setFont(font(30, QFont::Bold));
     p.drawText(screen.adjusted(0, 14, 0, -30), Qt::AlignCenter, QStringLiteral("32.4"));
-    p.setFont(font(10, QFont::Bold));
-    p.drawText(QRectF(screen.left(), screen.top() + 4, screen.width() - 6, 14), Qt::AlignRight | Qt::AlignVCenter,
+    p.setFont(font(9, QFont::Bold));
+    p.drawText(QRectF(screen.left(), screen.top() + 57, screen.width() - 6, 12), Qt::AlignRight | Qt::AlignVCenter,
                QStringLiteral("km/h"));
+    p.setFont(font(7, QFont::Bold));
+    p.drawText(QRectF(screen.left() + 5, screen.top() + 4, screen.width() - 10, 14), Qt::AlignLeft | Qt::AlignVCenter,
+               model.family.isEmpty() ? QString() : model.label());
     p.setPen(QPen(QColor(0x1b, 0x22, 0x18), 1));
     p.drawLine(QPointF(screen.left() + 6, screen.top() + 70), QPointF(screen.right() - 6, screen.top() + 70));
     p.setFont(font(11, QFont::Bold));
@@ -190,6 +198,88 @@ void drawBikeComputer(QPainter &p, const Model &model)
     p.drawEllipse(QPointF(kCentre.x(), body.bottom() - 26), 6, 6);
 }
 
+void drawMapScreen(QPainter &p, const QRectF &screen, const Model &model)
+{
+    p.save();
+    QPainterPath clip;
+    clip.addRoundedRect(screen, 6, 6);
+    p.setClipPath(clip);
+    p.fillRect(screen, QColor(0xee, 0xea, 0xdc));
+    // A park, a river and the streets around the planned route.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xc5, 0xe1, 0xa5));
+    p.drawEllipse(QPointF(screen.left() + 18, screen.top() + 92), 26, 20);
+    QPainterPath river;
+    river.moveTo(screen.right(), screen.top() + 20);
+    river.cubicTo(screen.right() - 30, screen.top() + 40, screen.right() - 10, screen.top() + 80, screen.right() - 40,
+                  screen.bottom());
+    p.setPen(QPen(QColor(0x90, 0xca, 0xf9), 7));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(river);
+    p.setPen(QPen(Qt::white, 4));
+    for (int i = 1; i < 4; ++i)
+        p.drawLine(QPointF(screen.left(), screen.top() + i * 30), QPointF(screen.right(), screen.top() + i * 30 - 12));
+    p.drawLine(QPointF(screen.left() + 30, screen.top()), QPointF(screen.left() + 44, screen.bottom()));
+    QPainterPath route;
+    route.moveTo(screen.left() + 38, screen.bottom());
+    route.lineTo(screen.left() + 34, screen.top() + 78);
+    route.lineTo(screen.left() + 70, screen.top() + 66);
+    route.lineTo(screen.left() + 64, screen.top() + 22);
+    p.setPen(QPen(model.accent, 3.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPath(route);
+    // Where the rider is.
+    QPainterPath arrow;
+    const QPointF at(screen.left() + 35, screen.top() + 96);
+    arrow.moveTo(at + QPointF(0, -8));
+    arrow.lineTo(at + QPointF(6, 7));
+    arrow.lineTo(at + QPointF(0, 3));
+    arrow.lineTo(at + QPointF(-6, 7));
+    arrow.closeSubpath();
+    p.setPen(QPen(Qt::white, 1.5));
+    p.setBrush(QColor(0x1e, 0x63, 0xd6));
+    p.drawPath(arrow);
+    // The status bar with the model's name and a data field below the map.
+    const QRectF bar(screen.left(), screen.top(), screen.width(), 14);
+    p.fillRect(bar, QColor(0x20, 0x24, 0x2a, 215));
+    p.setPen(Qt::white);
+    p.setFont(font(8, QFont::Bold));
+    p.drawText(bar.adjusted(5, 0, -5, 0), Qt::AlignLeft | Qt::AlignVCenter, model.label());
+    p.drawText(bar.adjusted(5, 0, -5, 0), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("10:08"));
+    const QRectF field(screen.left(), screen.bottom() - 26, screen.width(), 26);
+    p.fillRect(field, QColor(0x20, 0x24, 0x2a, 230));
+    p.setFont(font(15, QFont::Bold));
+    p.drawText(field, Qt::AlignCenter, QStringLiteral("42.3 km"));
+    p.restore();
+}
+
+void drawMapComputer(QPainter &p, const Model &model)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x5b, 0x64, 0x6e));
+    p.drawRoundedRect(QRectF(kCentre.x() - 16, 2, 32, 198), 8, 8);
+    const QRectF body(kCentre.x() - 60, 8, 120, 186);
+    QLinearGradient shell(body.topLeft(), body.bottomRight());
+    shell.setColorAt(0, shade(model.body, 140));
+    shell.setColorAt(1, shade(model.body, 85));
+    p.setPen(QPen(QColor(0x10, 0x12, 0x15), 1.5));
+    p.setBrush(shell);
+    p.drawRoundedRect(body, 16, 16);
+    // Buttons on the edges: two on the left, lap and start at the bottom.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x9a, 0xa3, 0xad));
+    p.drawRoundedRect(QRectF(body.left() - 3, body.top() + 30, 5, 18), 2, 2);
+    p.drawRoundedRect(QRectF(body.left() - 3, body.top() + 54, 5, 18), 2, 2);
+    p.setBrush(model.accent);
+    p.drawRoundedRect(QRectF(body.left() + 22, body.bottom() - 2, 22, 5), 2, 2);
+    p.drawRoundedRect(QRectF(body.right() - 44, body.bottom() - 2, 22, 5), 2, 2);
+    const QRectF bezel(body.left() + 7, body.top() + 9, body.width() - 14, 150);
+    p.setBrush(QColor(0x0c, 0x0f, 0x13));
+    p.drawRoundedRect(bezel, 8, 8);
+    drawMapScreen(p, bezel.adjusted(4, 4, -4, -4), model);
+    p.setBrush(model.accent);
+    p.drawRoundedRect(QRectF(kCentre.x() - 16, body.bottom() - 20, 32, 5), 2, 2);
+}
+
 } // namespace
 
 QImage devicePicture(const Model &model)
@@ -197,10 +287,18 @@ QImage devicePicture(const Model &model)
     QImage image = Art::canvas(kWidth, kHeight);
     QPainter p(&image);
     Art::prepare(p);
-    if (model.shape == Shape::BikeComputer)
+    switch (model.shape) {
+    case Shape::BikeComputer:
         drawBikeComputer(p, model);
-    else
+        break;
+    case Shape::MapComputer:
+        drawMapComputer(p, model);
+        break;
+    case Shape::RoundWatch:
+    case Shape::SquareWatch:
         drawWatch(p, model);
+        break;
+    }
     return image;
 }
 

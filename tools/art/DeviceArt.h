@@ -9,13 +9,17 @@
 // pictures of the result windows.
 namespace DeviceArt {
 
-enum class Shape { RoundWatch, SquareWatch, BikeComputer };
+// Watches by the shape of their face; cycling computers as the small
+// monochrome unit or the tall one with a colour map.
+enum class Shape { RoundWatch, SquareWatch, BikeComputer, MapComputer };
 
 struct Model
 {
     QString name;   // the model name the device reports
     QString family; // first title line
     QString suffix; // second title line, large
+    // The name printed on the device itself, e.g. "PACER 50 CR".
+    QString label() const { return family + QLatin1Char(' ') + suffix.toUpper(); }
     Shape shape;
     QColor body;
     QColor accent;

@@ -7,6 +7,7 @@
 #include "ArtCommon.h"
 #include "DeviceArt.h"
 #include "GifWriter.h"
+#include "Palette.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -22,6 +23,9 @@ QTextStream &err()
     static QTextStream stream(stderr);
     return stream;
 }
+
+// A difference the eye does not see on the window's light background.
+constexpr double kPaletteMaxRms = 2.0;
 
 class Output
 {
@@ -48,6 +52,14 @@ public:
             err() << name << ": read back " << frames << " frames, wrote " << expectedFrames << Qt::endl;
             m_ok = false;
         }
+    }
+
+    // The device art in 256 colours when that looks the same; the
+    // resources carry one pair per model, so their size adds up.
+    void compactImage(const QString &name, const QImage &picture)
+    {
+        const QImage reduced = Palette::reduce(picture, kPaletteMaxRms);
+        image(name, reduced.isNull() ? picture : reduced);
     }
 
     bool ok() const { return m_ok; }
@@ -157,11 +169,11 @@ int main(int argc, char **argv)
     out.animation(QStringLiteral("release_cable.gif"), releaseCable(background, false, 14), 14);
     out.animation(QStringLiteral("pacer_release_cable.gif"), releaseCable(background, true, 14), 14);
 
-    out.image(QStringLiteral("device/device_notfound.png"), DeviceArt::deviceNotFound());
-    out.image(QStringLiteral("device/Velora_device.png"), DeviceArt::genericDevice());
+    out.compactImage(QStringLiteral("device/device_notfound.png"), DeviceArt::deviceNotFound());
+    out.compactImage(QStringLiteral("device/Velora_device.png"), DeviceArt::genericDevice());
     for (const DeviceArt::Model &model : DeviceArt::models()) {
-        out.image(QStringLiteral("device/%1_device.png").arg(model.name), DeviceArt::devicePicture(model));
-        out.image(QStringLiteral("device/%1_title.png").arg(model.name), DeviceArt::titlePicture(model));
+        out.compactImage(QStringLiteral("device/%1_device.png").arg(model.name), DeviceArt::devicePicture(model));
+        out.compactImage(QStringLiteral("device/%1_title.png").arg(model.name), DeviceArt::titlePicture(model));
     }
     return out.ok() ? 0 : 1;
 }

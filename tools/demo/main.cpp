@@ -13,6 +13,7 @@
 #include "OrlaApp.h"
 #include "OrlaController.h"
 #include "OrlaRoad.h"
+#include "OrlaStallMeter.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -71,6 +72,9 @@ int main(int argc, char **argv)
         out << "veloraupdate-demo: " << road.lastError() << Qt::endl;
         return 1;
     }
+    // The road's own preparation (package, server, device) is not the updater's.
+    if (OrlaStallMeter *meter = app.stallMeter())
+        meter->reset();
     out << "device " << options.device << ": " << road.oldVersion() << " -> " << road.newVersion() << Qt::endl;
     out << "data folder " << road.stage().dataFolder() << ", simulation root " << road.stage().simRoot() << Qt::endl;
     if (args.isSet(QStringLiteral("serve")))
@@ -83,6 +87,9 @@ int main(int argc, char **argv)
     app.controller()->onDeviceConnected(nullptr);
     const bool ok = road.runAll(app.controller());
     out << road.report();
+    // Over the updater's start-up and the whole road (VELORA_STALL_LOG switches it on).
+    if (const OrlaStallMeter *meter = app.stallMeter())
+        out << meter->summary() << Qt::endl;
     out << (ok ? "demo: every step passed" : "demo: FAILED: ") << (ok ? QString() : road.lastError()) << Qt::endl;
     return ok ? 0 : 1;
 }

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QObject>
+#include <QString>
+#include <QTime>
+#include <QTimer>
+#include <QVarLengthArray>
+
+#include <memory>
+
+// Measures how long the GUI thread could not answer: the worst stall of its
+// event loop, when it ended and what the thread was doing.
+//
+// The measure is a 5 ms precise timer: a tick that comes N ms late means a
+// click or repaint arriving then would also have waited N ms, whatever held
+// the thread (an event handler, the caller of a nested loop, start-up code
+// before the loop). It costs 200 wake-ups a second and nothing per event.
+// Timing each event's dispatch alone would miss work done outside events,
+// and an event filter sees where an event begins but not where it ends.
+//
+// To say where a stall sat, the application reports each event's begin and
+// end (its notify()): the meter keeps what runs now (the innermost event
+// under way, or code outside event dispatch) and, between two ticks, the
+// longest stretch one of them ran without the loop going to sleep. That
+// stretch names the stall.
+//
+// Switched on by VELORA_STALL_LOG=<file>: the application makes one meter
+// and appends summary() to the file at its end.
+class OrlaStallMeter : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kTickMs = 5;
+    // Stalls this long are written to the log one by one, with their place.
+    static constexpr int kLogAtMs = 30;
+    static constexpr const char *kLogVariable = "VELORA_STALL_LOG";
+
+    explicit OrlaStallMeter(QObject *parent = nullptr);
+    ~OrlaStallMeter() override;
+
+    // A started meter when the environment names a stall log, else none.
+    static std::unique_ptr<OrlaStallMeter> fromEnvironment();
+    // The stall log the environment named when the meter was made.
+    QString logPath() const { return m_logPath; }
+
+    void start();
+    void stop();
+    // Forgets the worst stall seen so far.
+    void reset();
+
+    // Called around every event the application delivers; events of other
+    // threads are ignored.
+    void eventBegins(QObject *receiver, QEvent *event);
+    void eventEnds();
+
+    qint64 worstStallMs() const { return m_worstMs; }
+    // "Timer to QTimer in OrlaMountOffer", "MetaCall to VHFitDevice" or "code
+    // outside event dispatch"; empty before any stall.
+    QString worstStallPlace() const { return m_worstPlace; }
+    // "worst GUI stall: N ms (place, ended at hh:mm:ss.zzz)"
+    QString summary() const;
+    // Appends summary() as one line; false when the file cannot be written.
+    bool appendSummaryTo(const QString &path) const;
+
+private:
+    struct Activity
+    {
+        QEvent::Type type = QEvent::None; // None: code outside event dispatch
+        const QMetaObject *receiver = nullptr;
+        const QMetaObject *owner = nullptr; // the receiver's parent: which QTimer, which reply
+    };
+
+    bool onMyThread() const;
+    void onTick();
+    void onLoopSleeps();
+    // Ends the current stretch (keeping it when it is the longest since the
+    // last tick) and begins one for the activity now on top.
+    void switchActivity(qint64 nowNs);
+    static QString describe(const Activity &activity);
+
+    QTimer m_ticker;
+    QElapsedTimer m_clock;
+    qint64 m_lastTickNs = 0;
+    QVarLengthArray<Activity, 16> m_events; // events under way, innermost last
+    int m_untrackedDepth = 0;               // events nested past what m_events holds
+    Activity m_current;
+    qint64 m_currentSinceNs = 0;
+    bool m_stretchOpen = false;
+    Activity m_longest; // the longest stretch since the last tick
+    qint64 m_longestNs = -1;
+    qint64 m_worstMs = 0;
+    QString m_worstPlace;
+    QTime m_worstEnd;
+    bool m_running = false;
+    QString m_logPath;
+};
