@@ -419,7 +419,6 @@ int VHDevctl::runAction(int action, const std::function<bool()> &start)
 {
     m_waitedAction = action;
     m_doneAction = -2;
-    m_lastActionUnchanged = false;
     beginPhase(QStringLiteral("write"), m_writeBytes);
     if (!start())
         return fail(Failed, QStringLiteral("the device refused to start the action (it is busy or in the wrong mode)"));
@@ -432,12 +431,8 @@ int VHDevctl::runAction(int action, const std::function<bool()> &start)
     if (!ended)
         return fail(Failed, QStringLiteral("the action did not end within %1 s").arg(m_timeoutMs / 1000));
     const QString reason = device() ? device()->errorText() : QString();
-    // A GAL device that already runs the package answers with its own code rather than an unchanged success.
-    const bool galCurrent = failed && qobject_cast<VHGalDevice *>(device()) && code == VHGalDevice::NothingToDo;
-    if (!failed || galCurrent) {
-        m_lastActionUnchanged = galCurrent || !device()->actionChanged();
-        m_changed = m_changed || !m_lastActionUnchanged;
-        m_lastActionReason = reason;
+    if (!failed || lastActionChangedNothing()) {
+        m_changed = m_changed || !lastActionChangedNothing();
         return Done;
     }
     m_errorCode = code;
@@ -620,11 +615,24 @@ int VHDevctl::finishWrite(int code, const QString &doneText)
 {
     if (code != Done)
         return code;
-    if (m_lastActionUnchanged)
-        return upToDate(m_lastActionReason.isEmpty() ? QStringLiteral("the device already runs the package's software")
-                                                     : m_lastActionReason);
+    if (lastActionChangedNothing()) {
+        const QString reason = device()->errorText();
+        return upToDate(reason.isEmpty() ? QStringLiteral("the device already runs the package's software") : reason);
+    }
     say(doneText);
     return Done;
+}
+
+bool VHDevctl::lastActionChangedNothing() const
+{
+    VHClient *client = device();
+    int code = 0;
+    if (!client)
+        return false;
+    // A GAL device that already runs the package answers with its own code rather than an unchanged success.
+    if (client->actionFailed(code))
+        return qobject_cast<VHGalDevice *>(client) && code == VHGalDevice::NothingToDo;
+    return !client->actionChanged();
 }
 
 int VHDevctl::upToDate(QString why)
@@ -983,8 +991,8 @@ int VHDevctl::runFinalize()
     if (!psf)
         return fail(NothingToDo, QStringLiteral("the device keeps no flash store"));
     const int code = runAction(VHClient::ActionFinalize, [&] { return psf->finalize(); });
-    if (code == Done && m_lastActionUnchanged)
-        return upToDate(m_lastActionReason);
+    if (code == Done && lastActionChangedNothing())
+        return upToDate(device()->errorText());
     if (code == Done) {
         m_result.insert(QStringLiteral("backup"), psf->latestBackup());
         say(QStringLiteral("store written back; backup ") + psf->latestBackup());

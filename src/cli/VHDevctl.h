@@ -121,6 +121,8 @@ private:
     static QString softwareVersionOf(VHClient *client);
     // A write that had nothing to write ends as "already up to date".
     int finishWrite(int code, const QString &doneText);
+    // The last action on the current device wrote nothing (read from the device, which keeps its outcome).
+    bool lastActionChangedNothing() const;
     int upToDate(QString why);
     bool waitUntil(const std::function<bool()> &done, int timeoutMs);
     // Waits for the device to come back as a new object after a restart; it becomes the device.
@@ -173,8 +175,6 @@ private:
     QString m_errorText;
     int m_errorCode = 0;
     bool m_changed = false;
-    bool m_lastActionUnchanged = false;
-    QString m_lastActionReason;
     qint64 m_writeBytes = -1; // the size of the package being written, when it is one file
     std::unique_ptr<QSocketNotifier> m_stopNotifier;
 };

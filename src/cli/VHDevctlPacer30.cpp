@@ -50,8 +50,8 @@ int VHDevctl::runPacer30Finalize(VHPacer30 *pacer)
     if (read != Done)
         return read;
     const int code = runAction(VHClient::ActionFinalize, [&] { return pacer->finalize(); });
-    if (code == Done && m_lastActionUnchanged)
-        return upToDate(m_lastActionReason);
+    if (code == Done && lastActionChangedNothing())
+        return upToDate(device()->errorText());
     if (code == Done)
         say(QStringLiteral("store written back"));
     return withRestoreHint(pacer, code);

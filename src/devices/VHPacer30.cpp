@@ -3,6 +3,7 @@
 #include "VHArchiveFiles.h"
 #include "VHByteReader.h"
 #include "VHEnv.h"
+#include "VHIniDocument.h"
 #include "VHLanguageMap.h"
 #include "VHLanguageUpdate.h"
 #include "VHLog.h"
@@ -18,10 +19,10 @@
 #include "VHSafeFolder.h"
 
 #include <QDate>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QSettings>
 #include <QWaitCondition>
 
 #include <vector>
@@ -40,6 +41,20 @@ qsizetype currentRecord(const QByteArray &image)
 void putCommitWord(QByteArray &image)
 {
     VHByteWriter(image, VHPSFLayout::kCommitWordOffset).u32(VHPSFLayout::kCommitWord);
+}
+
+// "ExData=no" in a restore folder's "release.ini" (outside a group or in [General]) leaves the external flash
+// erased. Read from the bytes each time: a settings cache keyed by path, size and second could hand a second
+// package written to the same place the first one's answer.
+bool releaseSkipsExternalData(const QString &folder)
+{
+    constexpr qint64 kMaxReleaseIni = 64 * 1024;
+    QFile file(folder + QStringLiteral("/release.ini"));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxReleaseIni)
+        return false;
+    const VHIniDocument release(file.read(kMaxReleaseIni));
+    const QString general = release.value(QStringLiteral("General"), QStringLiteral("ExData"), QStringLiteral("yes"));
+    return release.value(QString(), QStringLiteral("ExData"), general) == QLatin1String("no");
 }
 
 } // namespace
@@ -473,12 +488,7 @@ VHResult VHPacer30::updateLoader(const QString &file)
 
 bool VHPacer30::_restoreFactory(const QString &folder)
 {
-    bool skipExternal = false;
-    const QString ini = folder + QStringLiteral("/release.ini");
-    if (QFileInfo::exists(ini)) {
-        QSettings release(ini, QSettings::IniFormat);
-        skipExternal = release.value(QStringLiteral("ExData"), QStringLiteral("yes")).toString() == QLatin1String("no");
-    }
+    const bool skipExternal = releaseSkipsExternalData(folder);
     VHSCSIDeviceService *service = scsi();
     if (!service)
         return finish(VHResult::failure(NoDevice, QStringLiteral("the device is not connected")));

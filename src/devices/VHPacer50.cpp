@@ -2,6 +2,7 @@
 
 #include "GHDbModel.h"
 #include "GHDeviceDatabases.h"
+#include "VHArchiveFiles.h"
 #include "VHDaemon.h"
 #include "VHEnv.h"
 #include "VHFSDeviceService.h"
@@ -14,7 +15,6 @@
 #include "VHUtility.h"
 #include "VHVolumeSync.h"
 #include "VHZipDirectory.h"
-#include "VHZipUtil.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -55,6 +55,16 @@ bool isFolder(const QString &path)
 {
     struct stat st;
     return lstatPath(path, st) && S_ISDIR(st.st_mode);
+}
+
+// A Pacer50 package is a whole software tree, read into memory before it is written out.
+VHArchiveFiles::Limits packageLimits()
+{
+    VHArchiveFiles::Limits limits;
+    limits.maxEntries = 20000;
+    limits.maxEntrySize = 256 * 1024 * 1024;
+    limits.maxTotalSize = 512 * 1024 * 1024;
+    return limits;
 }
 
 // Every regular file below a local folder, relative to it; links are not followed.
@@ -534,10 +544,16 @@ void VHPacer50::removeUpdatePackage()
 
 VHResult VHPacer50::unpackInto(const QString &archive, const QString &work)
 {
-    if (!removeDir(work) || !QDir().mkpath(work))
-        return VHResult::failure(Failed, "can not create the work folder " + work);
-    if (!VHZipUtil().decompress(archive, work))
-        return VHResult::failure(Failed, "pacer50 unzip to pc local failed path=\"" + archive + "\"");
+    // Read whole and checked before anything is written: a refused package leaves an empty work folder.
+    VHArchiveFiles::Files files;
+    VHArchiveFiles::Times modified;
+    if (!removeDir(work))
+        return VHResult::failure(Failed, "can not empty the work folder " + work);
+    if (VHResult read = VHArchiveFiles::read(archive, files, packageLimits(), &modified); !read)
+        return VHResult::failure(Failed, "pacer50 unzip to pc local failed path=\"" + archive + "\": " + read.reason);
+    // The archive's times go with the files: the copy skips what the volume already holds unchanged.
+    if (VHResult written = VHArchiveFiles::writeInto(work, files, modified); !written)
+        return VHResult::failure(Failed, "can not create the work folder " + work + ": " + written.reason);
     return VHResult::success();
 }
 

@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QStringDecoder>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <zip.h>
 
@@ -123,7 +124,13 @@ VHResult VHArchiveFiles::readFolder(const QString &folder, Files &files) { retur
 
 VHResult VHArchiveFiles::read(const QString &zipPath, Files &files, const Limits &limits)
 {
+    return read(zipPath, files, limits, nullptr);
+}
+
+VHResult VHArchiveFiles::read(const QString &zipPath, Files &files, const Limits &limits, Times *modified)
+{
     files.clear();
+    Times times;
     // Our own reading of the directory gives the names as stored and refuses entries that share their bytes.
     VHZipLayout::Layout layout;
     if (!VHZipLayout::read(zipPath, layout))
@@ -169,8 +176,53 @@ VHResult VHArchiveFiles::read(const QString &zipPath, Files &files, const Limits
         if (VHResult entry = readEntry(archive.get(), index, name, st.size, bytes); !entry)
             return entry;
         read.insert(name, bytes);
+        if (st.valid & ZIP_STAT_MTIME)
+            times.insert(name, qint64(st.mtime));
     }
     files = read;
+    if (modified)
+        *modified = times;
+    return VHResult::success();
+}
+
+namespace {
+
+// Empties `folder`, making it when missing.
+bool emptyFolder(const QString &folder)
+{
+    QDir dir(folder);
+    return !(dir.exists() && !dir.removeRecursively()) && QDir().mkpath(folder);
+}
+
+bool writeOne(const QString &folder, const QString &path, const QByteArray &bytes, const VHArchiveFiles::Times &times)
+{
+    const QString name = path.section(QLatin1Char('/'), -1);
+    VHSafeFolder target = VHSafeFolder::open(folder, path.section(QLatin1Char('/'), 0, -2), VHSafeFolder::Create);
+    if (!target.isValid() || !target.writeFile(name, bytes))
+        return false;
+    if (!times.contains(path))
+        return true;
+    const struct timespec stamps[2] = {{0, UTIME_OMIT}, {time_t(times.value(path)), 0}};
+    return ::utimensat(target.handle(), VHFileOps::encodeName(name).constData(), stamps, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+} // namespace
+
+VHResult VHArchiveFiles::writeInto(const QString &folder, const Files &files, const Times &modified)
+{
+    if (!emptyFolder(folder))
+        return VHResult::failure(kRefused, "can not empty the folder " + folder);
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        if (!isSafeName(it.key()))
+            return refused("the package holds an entry whose name is not safe: \"" + it.key() + "\"");
+    }
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        if (writeOne(folder, it.key(), it.value(), modified))
+            continue;
+        // Half a tree is never left to be copied.
+        (void)emptyFolder(folder);
+        return VHResult::failure(kRefused, "can not write " + it.key() + " into " + folder);
+    }
     return VHResult::success();
 }
 

@@ -19,6 +19,8 @@ class VHArchiveFiles
 public:
     // Sorted by name; a name may hold "/" for an entry below the top.
     using Files = QMap<QString, QByteArray>;
+    // Name -> modification time (seconds since 1970) as the archive states it.
+    using Times = QMap<QString, qint64>;
 
     struct Limits
     {
@@ -31,10 +33,18 @@ public:
     // other than its stated size or fails its checksum refuses the package.
     static VHResult read(const QString &zipPath, Files &files, const Limits &limits);
     static VHResult read(const QString &zipPath, Files &files);
+    // The same, with each file's stated modification time in `modified`.
+    static VHResult read(const QString &zipPath, Files &files, const Limits &limits, Times *modified);
     // The regular files at the top of `folder` (links, folders and special
     // files are left out), with the same limits.
     static VHResult readFolder(const QString &folder, Files &files, const Limits &limits);
     static VHResult readFolder(const QString &folder, Files &files);
+
+    // For a family that copies a package's tree: `folder` (made or emptied first) then holds exactly `files`,
+    // names below the top in their folders, each with its time from `modified` where known. Walked through
+    // folder handles, never through a link; a name that is not safe refuses the whole set. On failure the
+    // folder is left empty.
+    static VHResult writeInto(const QString &folder, const Files &files, const Times &modified = {});
 
     // Whether `name` may name an entry: relative, no "." or ".." component,
     // no backslash or NUL, not empty.

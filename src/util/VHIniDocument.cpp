@@ -18,6 +18,21 @@ QString valueText(const QString &raw)
     return text.trimmed();
 }
 
+// QSettings quotes values with leading or trailing spaces and some characters, escaping with backslashes.
+QString settingsUnquoted(const QString &value)
+{
+    if (value.size() < 2 || !value.startsWith(QLatin1Char('"')) || !value.endsWith(QLatin1Char('"')))
+        return value;
+    QString text;
+    const QString inner = value.mid(1, value.size() - 2);
+    for (qsizetype i = 0; i < inner.size(); ++i) {
+        if (inner[i] == QLatin1Char('\\') && i + 1 < inner.size())
+            ++i;
+        text.append(inner[i]);
+    }
+    return text;
+}
+
 } // namespace
 
 VHIniDocument::VHIniDocument(const QByteArray &bytes) : m_bytes(bytes) { parse(); }
@@ -107,4 +122,26 @@ QByteArray VHIniDocument::withValue(const QString &group, const QString &key, co
     if (!text.isEmpty() && !text.endsWith('\n'))
         text += eol;
     return text + '[' + group.toUtf8() + ']' + eol + entry + eol;
+}
+
+QHash<QString, QString> vhSettingsTextValues(const QByteArray &bytes)
+{
+    QHash<QString, QString> values;
+    QString group;
+    for (const QByteArray &raw : bytes.split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            group = line.mid(1, line.size() - 2).trimmed();
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            continue;
+        const QString key = line.left(equals).trimmed();
+        const bool general = group.isEmpty() || group == QLatin1String("General");
+        values.insert(general ? key : group + QLatin1Char('/') + key, settingsUnquoted(line.mid(equals + 1).trimmed()));
+    }
+    return values;
 }

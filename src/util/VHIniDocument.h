@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -47,3 +48,8 @@ private:
     QByteArray m_bytes;
     QList<Line> m_lines;
 };
+
+// The values of a small INI text as QSettings writes it, flat: "Group/key", or "key" for keys outside a group
+// and in [General]; a quoted value loses its quotes and backslash escapes. For files of our own simulator and
+// tests, where QSettings would cache a rewritten file by path, size and second.
+QHash<QString, QString> vhSettingsTextValues(const QByteArray &bytes);

@@ -27,47 +27,25 @@ private slots:
         QTest::addColumn<bool>("force");
         QTest::addColumn<bool>("allowed");
         QTest::addColumn<QString>("reasonHas"); // empty: no reason
-        QTest::newRow("same model, newer") << "Pacer70"
-                                           << "1.9.00"
-                                           << "Pacer70"
-                                           << "1.10.00" << false << true << "";
-        QTest::newRow("same version") << "Pacer70"
-                                      << "1.9.00"
-                                      << "Pacer70"
-                                      << "1.9.00" << false << true << "";
-        QTest::newRow("model in another case") << "Pacer70"
-                                               << "1.0"
-                                               << "PACER70"
-                                               << "1.1" << false << true << "";
-        QTest::newRow("foreign") << "Pacer70"
-                                 << "1.0"
-                                 << "Pacer"
-                                 << "2.0" << false << false << "made for Pacer, the device is a Pacer70; use --force";
-        QTest::newRow("foreign, forced") << "Pacer70"
-                                         << "1.0"
-                                         << "Pacer"
-                                         << "2.0" << true << true << "made for Pacer";
-        QTest::newRow("older") << "Pacer70"
-                               << "1.10.00"
-                               << "Pacer70"
-                               << "1.9.00" << false << false
-                               << "1.9.00 is older than the device's 1.10.00; use --force";
-        QTest::newRow("older, forced") << "Pacer70"
-                                       << "1.10.00"
-                                       << ""
-                                       << "1.9.00" << true << true << "older";
-        QTest::newRow("versions of other forms") << "Pacer21"
-                                                 << "110"
-                                                 << ""
-                                                 << "2.1.0" << false << true << "";
-        QTest::newRow("package names nothing") << "Pacer21"
-                                               << "110"
-                                               << ""
-                                               << "" << false << true << "";
-        QTest::newRow("device version unknown") << "Pacer21"
-                                                << ""
-                                                << "Pacer21"
-                                                << "1.0" << false << true << "";
+        // "model version" of the device and of the package
+        const auto row = [](const char *tag, const char *device, const char *package, bool force, bool allowed,
+                            const char *reasonHas) {
+            const QStringList d = QString::fromLatin1(device).split(QLatin1Char(' '));
+            const QStringList p = QString::fromLatin1(package).split(QLatin1Char(' '));
+            QTest::newRow(tag) << d.at(0) << d.value(1) << p.at(0) << p.value(1) << force << allowed << reasonHas;
+        };
+        row("same model, newer", "Pacer70 1.9.00", "Pacer70 1.10.00", false, true, "");
+        row("same version", "Pacer70 1.9.00", "Pacer70 1.9.00", false, true, "");
+        row("model in another case", "Pacer70 1.0", "PACER70 1.1", false, true, "");
+        row("foreign", "Pacer70 1.0", "Pacer 2.0", false, false,
+            "made for Pacer, the device is a Pacer70; use --force");
+        row("foreign, forced", "Pacer70 1.0", "Pacer 2.0", true, true, "made for Pacer");
+        row("older", "Pacer70 1.10.00", "Pacer70 1.9.00", false, false,
+            "1.9.00 is older than the device's 1.10.00; use --force");
+        row("older, forced", "Pacer70 1.10.00", " 1.9.00", true, true, "older");
+        row("versions of other forms", "Pacer21 110", " 2.1.0", false, true, "");
+        row("package names nothing", "Pacer21 110", " ", false, true, "");
+        row("device version unknown", "Pacer21 ", "Pacer21 1.0", false, true, "");
     }
     void comparePackage()
     {
@@ -112,25 +90,21 @@ private slots:
         QTest::addColumn<QString>("model");
         QTest::addColumn<QString>("version");
         const QByteArray fit = "[MODEL]\r\nName=Pacer70\r\n[OS]\r\nName=os.bin\r\nVersion=1.10.00\r\n";
-        QTest::newRow("zip") << "zip" << fit << "Pacer70"
-                             << "1.10.00";
-        QTest::newRow("folder") << "folder" << fit << "Pacer70"
-                                << "1.10.00";
-        QTest::newRow("Total.zip in a folder") << "total" << fit << "Pacer70"
-                                               << "1.10.00";
-        QTest::newRow("names no model") << "zip" << QByteArray("[IMG]\nName=SycamorePlus\n[OS]\nVersion=2.1.0\n") << ""
-                                        << "2.1.0";
-        QTest::newRow("no release.ini") << "zip" << QByteArray() << ""
-                                        << "";
-        QTest::newRow("control characters") << "zip"
-                                            << QByteArray("[MODEL]\nName=Pa\x01"
-                                                          "cer\n")
-                                            << ""
-                                            << "";
-        QTest::newRow("too large") << "zip" << fit + QByteArray(VHPackageIdentity::kMaxReleaseIniSize, ';') << ""
-                                   << "";
-        QTest::newRow("damaged zip") << "broken" << fit << ""
-                                     << "";
+        const auto row = [](const char *tag, const char *kind, const QByteArray &ini, const char *identity) {
+            const QStringList said = QString::fromLatin1(identity).split(QLatin1Char(' '));
+            QTest::newRow(tag) << QString::fromLatin1(kind) << ini << said.at(0) << said.value(1);
+        };
+        row("zip", "zip", fit, "Pacer70 1.10.00");
+        row("folder", "folder", fit, "Pacer70 1.10.00");
+        row("Total.zip in a folder", "total", fit, "Pacer70 1.10.00");
+        row("names no model", "zip", "[IMG]\nName=SycamorePlus\n[OS]\nVersion=2.1.0\n", " 2.1.0");
+        row("no release.ini", "zip", QByteArray(), " ");
+        row("control characters", "zip",
+            "[MODEL]\nName=Pa\x01"
+            "cer\n",
+            " ");
+        row("too large", "zip", fit + QByteArray(VHPackageIdentity::kMaxReleaseIniSize, ';'), " ");
+        row("damaged zip", "broken", fit, " ");
     }
     void packageIdentity()
     {

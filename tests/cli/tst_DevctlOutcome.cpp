@@ -80,16 +80,10 @@ private slots:
     {
         QTest::addColumn<QString>("family");
         QTest::addColumn<QString>("wrong");
-        QTest::newRow("FIT") << "FIT"
-                             << "gal";
-        QTest::newRow("GAL") << "GAL"
-                             << "pacer50";
-        QTest::newRow("Pacer50") << "Pacer50"
-                                 << "gal";
-        QTest::newRow("Pacer40") << "Pacer40"
-                                 << "empty-zip";
-        QTest::newRow("Pacer30") << "Pacer30"
-                                 << "empty-zip";
+        const char *rows[][2] = {
+            {"FIT", "gal"}, {"GAL", "pacer50"}, {"Pacer50", "gal"}, {"Pacer40", "empty-zip"}, {"Pacer30", "empty-zip"}};
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << QString::fromLatin1(row[0]) << QString::fromLatin1(row[1]);
     }
     void failedUpdateSaysWhy()
     {
@@ -159,18 +153,17 @@ private slots:
         QTest::addColumn<bool>("force");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("said");
-        QTest::newRow("foreign") << "Pacer"
-                                 << "1.10.00" << false << 1
-                                 << "made for Pacer, the device is a Pacer70; use --force to write it anyway";
-        QTest::newRow("foreign, forced") << "Pacer"
-                                         << "1.10.00" << true << 0 << "forced: ";
-        QTest::newRow("older") << "Pacer70"
-                               << "0.90.00" << false << 1
-                               << "the package's version 0.90.00 is older than the device's 1.00.00";
-        QTest::newRow("older, forced") << "Pacer70"
-                                       << "0.90.00" << true << 0 << "forced: ";
-        QTest::newRow("own and newer") << "Pacer70"
-                                       << "1.10.00" << false << 0 << "";
+        const auto row = [](const char *tag, const char *model, const char *os, bool force, int exitCode,
+                            const char *said) {
+            QTest::newRow(tag) << QString::fromLatin1(model) << QString::fromLatin1(os) << force << exitCode
+                               << QString::fromLatin1(said);
+        };
+        row("foreign", "Pacer", "1.10.00", false, 1,
+            "made for Pacer, the device is a Pacer70; use --force to write it anyway");
+        row("foreign, forced", "Pacer", "1.10.00", true, 0, "forced: "); // an older one forced: tst_DevctlChecks
+        row("older", "Pacer70", "0.90.00", false, 1,
+            "the package's version 0.90.00 is older than the device's 1.00.00");
+        row("own and newer", "Pacer70", "1.10.00", false, 0, "");
     }
     void foreignOrOlderPackage()
     {

@@ -2,6 +2,8 @@
 
 // Small files and folder listings for tests.
 
+#include "VHIniDocument.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QDir>
@@ -57,25 +59,7 @@ inline QStringList treeOf(const QString &folder, TreeDetail detail = TreeDetail:
 // by path and trusts an equal size and second-grained time, so a rewritten file could read as the old one.
 inline QString iniValue(const QString &ini, const QString &key)
 {
-    QString group;
-    for (const QByteArray &raw : readFile(ini).split('\n')) {
-        const QString line = QString::fromUtf8(raw).trimmed();
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
-            group = line.mid(1, line.size() - 2);
-            continue;
-        }
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (equals <= 0)
-            continue;
-        const QString name = line.left(equals).trimmed();
-        if ((group.isEmpty() || group == QLatin1String("General") ? name : group + QLatin1Char('/') + name) == key) {
-            const QString value = line.mid(equals + 1).trimmed();
-            const bool quoted =
-                value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"'));
-            return quoted ? value.mid(1, value.size() - 2) : value;
-        }
-    }
-    return QString();
+    return vhSettingsTextValues(readFile(ini)).value(key);
 }
 
 // The tree with hashes, to show that nothing below a folder changed.

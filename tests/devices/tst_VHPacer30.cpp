@@ -637,10 +637,12 @@ private slots:
         QTest::addColumn<int>("failSelector");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<bool>("externalWritten");
-        QTest::newRow("whole") << "yes" << -1 << true << true;
-        QTest::newRow("ExData=no") << "no" << -1 << true << false;
-        QTest::newRow("erase fails") << "yes" << 14 << false << false;
-        QTest::newRow("external write fails") << "yes" << 15 << false << false;
+        QTest::addColumn<QString>("earlierExData"); // restored first from the same place, same size and second
+        QTest::newRow("whole") << "yes" << -1 << true << true << QString();
+        QTest::newRow("ExData=no") << "no" << -1 << true << false << QString();
+        QTest::newRow("erase fails") << "yes" << 14 << false << false << QString();
+        QTest::newRow("external write fails") << "yes" << 15 << false << false << QString();
+        QTest::newRow("second package in the same second") << "yes" << -1 << true << true << "no ";
     }
 
     void restoreFactory()
@@ -649,13 +651,24 @@ private slots:
         QFETCH(int, failSelector);
         QFETCH(bool, ok);
         QFETCH(bool, externalWritten);
+        QFETCH(QString, earlierExData);
         QVERIFY(make(QStringLiteral("Pacer35")));
         QVERIFY(attach(QStringLiteral("Pacer35"), "V008", QStringLiteral("ASPENS")));
         const QString folder = m_root->filePath(QStringLiteral("restore"));
         QDir().mkpath(folder);
         QVERIFY(writeFile(folder + QStringLiteral("/ASPENS.bin"), QByteArray(4096, 'P')));
         QVERIFY(writeFile(folder + QStringLiteral("/ASPENSExData.bin"), QByteArray(8192, 'E')));
-        QVERIFY(writeFile(folder + QStringLiteral("/release.ini"), "[General]\nExData=" + exData.toLatin1() + "\n"));
+        const QString ini = folder + QStringLiteral("/release.ini");
+        if (!earlierExData.isEmpty()) {
+            QVERIFY(writeFile(ini, "[General]\nExData=" + earlierExData.toLatin1() + "\n"));
+            QVERIFY(device()._restoreFactory(folder));
+        }
+        const QDateTime stamp = QFileInfo(ini).lastModified();
+        QVERIFY(writeFile(ini, "[General]\nExData=" + exData.toLatin1() + "\n"));
+        QFile rewritten(ini);
+        if (!earlierExData.isEmpty())
+            QVERIFY(rewritten.open(QIODevice::ReadWrite)
+                    && rewritten.setFileTime(stamp, QFileDevice::FileModificationTime));
         if (failSelector >= 0)
             setFaults({.failCommand = 1, .failSelector = failSelector});
         QCOMPARE(device()._restoreFactory(folder), ok);

@@ -123,6 +123,45 @@ private slots:
         QCOMPARE(files.keys(), QStringList{QStringLiteral("a.bin")});
         QVERIFY(!VHArchiveFiles::readFolder(m_dir.filePath(QStringLiteral("none")), files));
     }
+
+    // A package's tree written out for a family that copies it: exactly its files, with their times.
+    void treeWrittenIntoAnEmptiedFolder_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("tree") << QStringList{"top.bin", "a/b/c.bin"} << true;
+        QTest::newRow("climbs out") << QStringList{"a/../../out.bin"} << false;
+        QTest::newRow("file where a folder must be") << QStringList{"a", "a/b.bin"} << false;
+    }
+
+    void treeWrittenIntoAnEmptiedFolder()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(bool, ok);
+        const QString zip = m_dir.filePath(QStringLiteral("tree%1.zip").arg(++m_count));
+        QList<ZipEntryShape> entries;
+        VHArchiveFiles::Files files;
+        for (const QString &name : std::as_const(names)) {
+            entries << entry(name.toUtf8(), name.toUtf8());
+            files.insert(name, name.toUtf8());
+        }
+        QVERIFY(ZipBuilder::write(zip, entries));
+        VHArchiveFiles::Times times;
+        if (ok) // the reader refuses the others itself; the writer must too
+            QVERIFY(VHArchiveFiles::read(zip, files, VHArchiveFiles::Limits(), &times));
+        const QString folder = m_dir.filePath(QStringLiteral("work%1/in").arg(m_count));
+        QVERIFY(writeFile(folder + QStringLiteral("/earlier.bin"), "old"));
+        QCOMPARE(bool(VHArchiveFiles::writeInto(folder, files, times)), ok);
+        QCOMPARE(QFileInfo::exists(folder + QStringLiteral("/earlier.bin")), false);
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("out.bin"))));
+        const QDateTime stated(QDate(2020, 5, 17), QTime(10, 20, 30));
+        for (const QString &name : std::as_const(names)) {
+            const QFileInfo written(folder + QLatin1Char('/') + name);
+            QCOMPARE(written.isFile() && readFile(written.filePath()) == name.toUtf8(), ok);
+            if (ok)
+                QCOMPARE(written.lastModified(), stated);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestVHArchiveFiles)

@@ -1,3 +1,4 @@
+#include "VHIniDocument.h"
 #include "VHLanguageMap.h"
 #include "VHUtility.h"
 #include "VHVersion.h"
@@ -106,6 +107,32 @@ private slots:
         for (const VHModelInfo &row : VHUtility::findModelsByVendor(models, vendor))
             names << row.modelName;
         QCOMPARE(names, expected);
+    }
+
+    // The simulator's and the tests' own files, as QSettings writes them.
+    void settingsTextReadsWhatQSettingsWrites_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("general group is top level") << QByteArray("[General]\nplugId=7\n") << "plugId"
+                                                    << "7";
+        QTest::newRow("grouped key") << QByteArray("a=1\n[OS]\r\nVersion = 2.10\r\n") << "OS/Version"
+                                     << "2.10";
+        QTest::newRow("quoted with escapes")
+            << QByteArray("[State]\nmsg=\"say \\\"no\\\", then; stop \"\n") << "State/msg"
+            << "say \"no\", then; stop ";
+        QTest::newRow("later key wins") << QByteArray("[S]\nk=1\nk=2\n") << "S/k"
+                                        << "2";
+        QTest::newRow("comments and empty names skipped") << QByteArray("; k=1\n=2\n#k=3\n") << "k" << QString();
+    }
+
+    void settingsTextReadsWhatQSettingsWrites()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        QCOMPARE(vhSettingsTextValues(text).value(key), expected);
     }
 };
 

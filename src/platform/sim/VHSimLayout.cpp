@@ -1,5 +1,7 @@
 #include "VHSimLayout.h"
 
+#include "VHIniDocument.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -55,23 +57,6 @@ QString scsiDeviceFolder(const QString &root, const QString &name)
     return QFileInfo(folder).isDir() ? folder : QString();
 }
 
-namespace {
-// QSettings quotes values with leading or trailing spaces and some characters.
-QString unquoted(const QString &value)
-{
-    if (value.size() < 2 || !value.startsWith(QLatin1Char('"')) || !value.endsWith(QLatin1Char('"')))
-        return value;
-    QString text;
-    const QString inner = value.mid(1, value.size() - 2);
-    for (qsizetype i = 0; i < inner.size(); ++i) {
-        if (inner[i] == QLatin1Char('\\') && i + 1 < inner.size())
-            ++i;
-        text.append(inner[i]);
-    }
-    return text;
-}
-} // namespace
-
 // Changes with every rewrite of the file (QSettings writes a new file and renames it).
 QByteArray fileStamp(const QString &path)
 {
@@ -85,28 +70,10 @@ QByteArray fileStamp(const QString &path)
 
 QHash<QString, QString> readSmallIni(const QString &path)
 {
-    QHash<QString, QString> values;
     QFile file(path);
     if (!QFileInfo(path).isFile() || file.size() > kMaxSmallFile || !file.open(QIODevice::ReadOnly))
-        return values;
-    QString group;
-    for (const QByteArray &raw : file.read(kMaxSmallFile).split('\n')) {
-        const QString line = QString::fromUtf8(raw).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
-            continue;
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
-            group = line.mid(1, line.size() - 2).trimmed();
-            continue;
-        }
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (equals <= 0)
-            continue;
-        const QString key = line.left(equals).trimmed();
-        // The General group is what QSettings writes for keys outside a group.
-        const bool general = group.isEmpty() || group == QLatin1String("General");
-        values.insert(general ? key : group + QLatin1Char('/') + key, unquoted(line.mid(equals + 1).trimmed()));
-    }
-    return values;
+        return {};
+    return vhSettingsTextValues(file.read(kMaxSmallFile));
 }
 
 QString driveKey(const QString &drivePath)
