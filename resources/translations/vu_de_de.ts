@@ -298,7 +298,7 @@
     </message>
     <message>
         <source>The backup was not written back: the device is busy, or the file is no backup of this watch.</source>
-        <translation>Die Sicherung wurde nicht zurückgespielt: Das Gerät ist beschäftigt, oder die Datei ist keine Sicherung dieser Uhr.</translation>
+        <translation>Nicht zurückgespielt: Das Gerät ist beschäftigt, oder die Datei ist keine Sicherung dieser Uhr.</translation>
     </message>
     <message>
         <source>Writing the backup back onto the watch...</source>
