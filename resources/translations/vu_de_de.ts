@@ -192,4 +192,129 @@
         <translation>Einzelheiten stehen im Protokoll: %1</translation>
     </message>
 </context>
+<context>
+    <name>OrlaLanguageForm</name>
+    <message>
+        <source>Languages</source>
+        <translation>Sprachen</translation>
+    </message>
+    <message>
+        <source>Tick the languages the watch should have. The ones it has now are ticked.</source>
+        <translation>Wählen Sie die Sprachen der Uhr. Die vorhandenen sind angehakt.</translation>
+    </message>
+    <message>
+        <source>Reading the languages on the watch...</source>
+        <translation>Die Sprachen der Uhr werden gelesen...</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Aktualisieren</translation>
+    </message>
+</context>
+<context>
+    <name>OrlaBackupsForm</name>
+    <message>
+        <source>Backups</source>
+        <translation>Sicherungen</translation>
+    </message>
+    <message>
+        <source>No backups of this watch yet.</source>
+        <translation>Von dieser Uhr gibt es noch keine Sicherung.</translation>
+    </message>
+    <message>
+        <source>Make backup</source>
+        <translation>Sichern</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>Zurückspielen</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>Zurück</translation>
+    </message>
+</context>
+<context>
+    <name>OrlaControllerFlashStore</name>
+    <message>
+        <source>This device takes no language pack.</source>
+        <translation>Dieses Gerät nimmt kein Sprachpaket an.</translation>
+    </message>
+    <message>
+        <source>The device is busy. Please try again later.</source>
+        <translation>Das Gerät ist beschäftigt. Bitte versuchen Sie es später erneut.</translation>
+    </message>
+    <message>
+        <source>The language pack has not been downloaded.</source>
+        <translation>Das Sprachpaket wurde noch nicht heruntergeladen.</translation>
+    </message>
+    <message>
+        <source>The language pack holds no languages.</source>
+        <translation>Das Sprachpaket enthält keine Sprachen.</translation>
+    </message>
+    <message>
+        <source>Choose at least one language.</source>
+        <translation>Wählen Sie mindestens eine Sprache.</translation>
+    </message>
+    <message>
+        <source>The watch holds at most %1 languages.</source>
+        <translation>Die Uhr fasst höchstens %1 Sprachen.</translation>
+    </message>
+    <message>
+        <source>The language pack has no file for one of these languages.</source>
+        <translation>Das Sprachpaket hat für eine dieser Sprachen keine Datei.</translation>
+    </message>
+    <message>
+        <source>These languages do not fit into the watch&apos;s language memory. Choose fewer.</source>
+        <translation>Diese Sprachen passen nicht in den Sprachspeicher der Uhr. Wählen Sie weniger.</translation>
+    </message>
+    <message>
+        <source>The device is no longer connected.</source>
+        <translation>Das Gerät ist nicht mehr verbunden.</translation>
+    </message>
+    <message>
+        <source>This device keeps no backups.</source>
+        <translation>Dieses Gerät hat keine Sicherungen.</translation>
+    </message>
+    <message>
+        <source>Making a backup...</source>
+        <translation>Sicherung wird erstellt...</translation>
+    </message>
+    <message>
+        <source>Write the backup of %1 back onto the watch? Everything the watch recorded after it is replaced.</source>
+        <translation>Die Sicherung vom %1 auf die Uhr zurückspielen? Alles, was die Uhr danach aufgezeichnet hat, wird ersetzt.</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>Zurückspielen</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>The backup was not written back: the device is busy, or the file is no backup of this watch.</source>
+        <translation>Nicht zurückgespielt: Das Gerät ist beschäftigt, oder die Datei ist keine Sicherung dieser Uhr.</translation>
+    </message>
+    <message>
+        <source>Writing the backup back onto the watch...</source>
+        <translation>Die Sicherung wird auf die Uhr zurückgespielt...</translation>
+    </message>
+    <message>
+        <source>A new backup was made.</source>
+        <translation>Eine neue Sicherung wurde erstellt.</translation>
+    </message>
+    <message>
+        <source>The languages on the watch could not be read: %1</source>
+        <translation>Die Sprachen der Uhr konnten nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <source>Nothing had to be written.</source>
+        <translation>Es musste nichts geschrieben werden.</translation>
+    </message>
+</context>
 </TS>

@@ -192,4 +192,129 @@
         <translation>Details are in the log: %1</translation>
     </message>
 </context>
+<context>
+    <name>OrlaLanguageForm</name>
+    <message>
+        <source>Languages</source>
+        <translation>Languages</translation>
+    </message>
+    <message>
+        <source>Tick the languages the watch should have. The ones it has now are ticked.</source>
+        <translation>Tick the languages the watch should have. The ones it has now are ticked.</translation>
+    </message>
+    <message>
+        <source>Reading the languages on the watch...</source>
+        <translation>Reading the languages on the watch...</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Update</translation>
+    </message>
+</context>
+<context>
+    <name>OrlaBackupsForm</name>
+    <message>
+        <source>Backups</source>
+        <translation>Backups</translation>
+    </message>
+    <message>
+        <source>No backups of this watch yet.</source>
+        <translation>No backups of this watch yet.</translation>
+    </message>
+    <message>
+        <source>Make backup</source>
+        <translation>Make backup</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>Restore</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>Back</translation>
+    </message>
+</context>
+<context>
+    <name>OrlaControllerFlashStore</name>
+    <message>
+        <source>This device takes no language pack.</source>
+        <translation>This device takes no language pack.</translation>
+    </message>
+    <message>
+        <source>The device is busy. Please try again later.</source>
+        <translation>The device is busy. Please try again later.</translation>
+    </message>
+    <message>
+        <source>The language pack has not been downloaded.</source>
+        <translation>The language pack has not been downloaded.</translation>
+    </message>
+    <message>
+        <source>The language pack holds no languages.</source>
+        <translation>The language pack holds no languages.</translation>
+    </message>
+    <message>
+        <source>Choose at least one language.</source>
+        <translation>Choose at least one language.</translation>
+    </message>
+    <message>
+        <source>The watch holds at most %1 languages.</source>
+        <translation>The watch holds at most %1 languages.</translation>
+    </message>
+    <message>
+        <source>The language pack has no file for one of these languages.</source>
+        <translation>The language pack has no file for one of these languages.</translation>
+    </message>
+    <message>
+        <source>These languages do not fit into the watch&apos;s language memory. Choose fewer.</source>
+        <translation>These languages do not fit into the watch&apos;s language memory. Choose fewer.</translation>
+    </message>
+    <message>
+        <source>The device is no longer connected.</source>
+        <translation>The device is no longer connected.</translation>
+    </message>
+    <message>
+        <source>This device keeps no backups.</source>
+        <translation>This device keeps no backups.</translation>
+    </message>
+    <message>
+        <source>Making a backup...</source>
+        <translation>Making a backup...</translation>
+    </message>
+    <message>
+        <source>Write the backup of %1 back onto the watch? Everything the watch recorded after it is replaced.</source>
+        <translation>Write the backup of %1 back onto the watch? Everything the watch recorded after it is replaced.</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>Restore</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>The backup was not written back: the device is busy, or the file is no backup of this watch.</source>
+        <translation>The backup was not written back: the device is busy, or the file is no backup of this watch.</translation>
+    </message>
+    <message>
+        <source>Writing the backup back onto the watch...</source>
+        <translation>Writing the backup back onto the watch...</translation>
+    </message>
+    <message>
+        <source>A new backup was made.</source>
+        <translation>A new backup was made.</translation>
+    </message>
+    <message>
+        <source>The languages on the watch could not be read: %1</source>
+        <translation>The languages on the watch could not be read: %1</translation>
+    </message>
+    <message>
+        <source>Nothing had to be written.</source>
+        <translation>Nothing had to be written.</translation>
+    </message>
+</context>
 </TS>

@@ -192,4 +192,129 @@
         <translation>詳細資訊記錄於：%1</translation>
     </message>
 </context>
+<context>
+    <name>OrlaLanguageForm</name>
+    <message>
+        <source>Languages</source>
+        <translation>語言</translation>
+    </message>
+    <message>
+        <source>Tick the languages the watch should have. The ones it has now are ticked.</source>
+        <translation>請勾選手錶要使用的語言。目前已有的語言已勾選。</translation>
+    </message>
+    <message>
+        <source>Reading the languages on the watch...</source>
+        <translation>正在讀取手錶上的語言...</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>更新</translation>
+    </message>
+</context>
+<context>
+    <name>OrlaBackupsForm</name>
+    <message>
+        <source>Backups</source>
+        <translation>備份</translation>
+    </message>
+    <message>
+        <source>No backups of this watch yet.</source>
+        <translation>此手錶尚無備份。</translation>
+    </message>
+    <message>
+        <source>Make backup</source>
+        <translation>建立備份</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>還原</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>返回</translation>
+    </message>
+</context>
+<context>
+    <name>OrlaControllerFlashStore</name>
+    <message>
+        <source>This device takes no language pack.</source>
+        <translation>此裝置不支援語言套件。</translation>
+    </message>
+    <message>
+        <source>The device is busy. Please try again later.</source>
+        <translation>裝置忙碌中，請稍後再試。</translation>
+    </message>
+    <message>
+        <source>The language pack has not been downloaded.</source>
+        <translation>尚未下載語言套件。</translation>
+    </message>
+    <message>
+        <source>The language pack holds no languages.</source>
+        <translation>語言套件中沒有任何語言。</translation>
+    </message>
+    <message>
+        <source>Choose at least one language.</source>
+        <translation>請至少選擇一種語言。</translation>
+    </message>
+    <message>
+        <source>The watch holds at most %1 languages.</source>
+        <translation>手錶最多可容納 %1 種語言。</translation>
+    </message>
+    <message>
+        <source>The language pack has no file for one of these languages.</source>
+        <translation>語言套件中缺少其中一種語言的檔案。</translation>
+    </message>
+    <message>
+        <source>These languages do not fit into the watch&apos;s language memory. Choose fewer.</source>
+        <translation>這些語言超出手錶的語言記憶體容量，請減少選擇。</translation>
+    </message>
+    <message>
+        <source>The device is no longer connected.</source>
+        <translation>裝置已中斷連線。</translation>
+    </message>
+    <message>
+        <source>This device keeps no backups.</source>
+        <translation>此裝置沒有備份。</translation>
+    </message>
+    <message>
+        <source>Making a backup...</source>
+        <translation>正在建立備份...</translation>
+    </message>
+    <message>
+        <source>Write the backup of %1 back onto the watch? Everything the watch recorded after it is replaced.</source>
+        <translation>要將 %1 的備份寫回手錶嗎？手錶在此之後記錄的所有資料都將被取代。</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>還原</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>The backup was not written back: the device is busy, or the file is no backup of this watch.</source>
+        <translation>備份未寫回：裝置忙碌中，或該檔案並非此手錶的備份。</translation>
+    </message>
+    <message>
+        <source>Writing the backup back onto the watch...</source>
+        <translation>正在將備份寫回手錶...</translation>
+    </message>
+    <message>
+        <source>A new backup was made.</source>
+        <translation>已建立新的備份。</translation>
+    </message>
+    <message>
+        <source>The languages on the watch could not be read: %1</source>
+        <translation>無法讀取手錶上的語言：%1</translation>
+    </message>
+    <message>
+        <source>Nothing had to be written.</source>
+        <translation>沒有需要寫入的內容。</translation>
+    </message>
+</context>
 </TS>

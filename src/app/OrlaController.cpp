@@ -1,7 +1,9 @@
 #include "OrlaController.h"
 
 #include "OrlaApp.h"
+#include "OrlaBackupsForm.h"
 #include "OrlaForm.h"
+#include "OrlaLanguageForm.h"
 #include "SoftUpdateForm.h"
 #include "VHClient.h"
 #include "VHDaemon.h"
@@ -9,6 +11,7 @@
 #include "VHEnv.h"
 #include "VHHistory.h"
 #include "VHLog.h"
+#include "VHPSFLanguagePack.h"
 #include "VHUpdateDecision.h"
 #include "VHUpdatesFolder.h"
 #include "recover_complete_form.h"
@@ -128,7 +131,7 @@ void OrlaController::onActionDone(VHClient *device, int action)
 {
     if (const auto finished = m_jobs.finish(device, action))
         finishJob(*finished);
-    else
+    else if (!finishFlashStoreJob(device, action))
         finishUntracked(device, action);
     if (m_quitWhenIdle) {
         finishQuitIfIdle();
@@ -288,6 +291,7 @@ void OrlaController::refreshMainWindow(bool disconnected)
     m_softUpdateForm->hide();
     m_failForm->hide();
     m_completeForm->hide();
+    hideFlashStoreWindows();
 }
 
 QString OrlaController::note()
@@ -543,6 +547,7 @@ void OrlaController::showFailForm(int code, const QString &details)
 {
     m_softUpdateForm->hide();
     m_mainWindow->hide();
+    hideFlashStoreWindows();
     m_failForm->setReason(code, details);
     showInstead(m_failForm.get());
 }
@@ -590,8 +595,9 @@ bool OrlaController::refuseCloseWhileWriting()
 
 QWidget *OrlaController::visibleWindow() const
 {
-    for (QWidget *window : std::initializer_list<QWidget *>{m_mainWindow.get(), m_softUpdateForm.get(),
-                                                            m_completeForm.get(), m_failForm.get()})
+    for (QWidget *window :
+         std::initializer_list<QWidget *>{m_mainWindow.get(), m_softUpdateForm.get(), m_completeForm.get(),
+                                          m_failForm.get(), m_languageForm.get(), m_backupsForm.get()})
         if (window && window->isVisible())
             return window;
     return nullptr;

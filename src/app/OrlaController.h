@@ -15,12 +15,16 @@
 
 #include <memory>
 
+class OrlaBackupsForm;
 class OrlaForm;
+class OrlaLanguageForm;
 class QMessageBox;
 class QWidget;
 class SoftUpdateForm;
 class VHClient;
 class VHDeviceManager;
+class VHPSFLanguagePack;
+class VHScsiFlashClient;
 class VHUpdatesFolder;
 class recover_complete_form;
 class recover_fail_form;
@@ -55,6 +59,7 @@ public:
         WorkoutsInstalled,
         WorkoutsFailed,
         WaitForDeviceWrite,
+        NothingWritten,
     };
     Q_ENUM(Message)
 
@@ -80,6 +85,9 @@ public:
     void startSoftwareUpdate() override;
     void refreshMainWindow(bool disconnected) override;
     QString note() override;
+    // The languages and backups of flash-store watches (OrlaControllerFlashStore.cpp).
+    void chooseLanguages() override;
+    void manageBackups() override;
     bool isBeta() const;
     // True with four dot-separated parts whose fourth is an odd number (not
     // a number counts as 0), and with any other number of parts.
@@ -92,6 +100,8 @@ public:
     SoftUpdateForm *softUpdateForm() const { return m_softUpdateForm.get(); }
     recover_complete_form *completeForm() const { return m_completeForm.get(); }
     recover_fail_form *failForm() const { return m_failForm.get(); }
+    OrlaLanguageForm *languageForm() const { return m_languageForm.get(); }
+    OrlaBackupsForm *backupsForm() const { return m_backupsForm.get(); }
     ReduzeduClient *assistClient() const { return m_assistClient.get(); }
     QString modelUpdatesDir() const;
     QString serverVersion() const { return m_serverVersion; }
@@ -151,6 +161,25 @@ private:
     void finishQuitIfIdle();
     bool refuseCloseWhileWriting();
 
+    // ---- languages and backups of flash-store watches (OrlaControllerFlashStore.cpp) ----
+    enum class FlashJob { None, ReadLanguages, LanguageUpdate, MakeBackup, RestoreBackup };
+    VHScsiFlashClient *flashStoreDevice() const;
+    void makeFlashStoreWindows();
+    bool readLanguagePack(VHScsiFlashClient *device, QString &reason);
+    void startLanguageUpdate(const QStringList &codes);
+    QString languageChoiceRefusal(const QStringList &codes) const;
+    void showBackups(const QString &message = QString());
+    void makeBackup();
+    void confirmRestore(const QString &path);
+    void restoreBackup(const QString &path);
+    bool startFlashJob(VHScsiFlashClient *device, FlashJob job, bool started);
+    // True when `action` of `device` is the flash-store job running.
+    bool finishFlashStoreJob(VHClient *device, int action);
+    void finishLanguageRead(VHClient *device);
+    void finishWrite(VHClient *device);
+    void hideFlashStoreWindows();
+    void showFlashStoreProgress(float value);
+
     void showMessage(Message message, const QString &text, const QString &informative, QWidget *parent = nullptr);
     void showInstead(QWidget *window);
     QWidget *visibleWindow() const;
@@ -178,6 +207,14 @@ private:
     Message m_lastMessage = Message::None;
     bool m_quitWhenIdle = false;
     OrlaJobLedger m_jobs;
+    // Made when first asked for; the pack is the one the language window lists.
+    std::unique_ptr<OrlaLanguageForm> m_languageForm;
+    std::unique_ptr<OrlaBackupsForm> m_backupsForm;
+    std::unique_ptr<VHPSFLanguagePack> m_languagePack;
+    QString m_languagePackPath;
+    QPointer<VHClient> m_flashJobDevice;
+    FlashJob m_flashJob = FlashJob::None;
+    QMetaObject::Connection m_flashProgress;
     // Boxes still open; a box without a parent would outlive the controller.
     QList<QPointer<QMessageBox>> m_openBoxes;
 };

@@ -9,6 +9,7 @@
 #include "VHGalDevice.h"
 #include "VHGalPending.h"
 #include "VHHistory.h"
+#include "VHLanguageUpdate.h"
 #include "VHLog.h"
 #include "VHPSFDevice.h"
 #include "VHPacer30.h"
@@ -720,9 +721,12 @@ int VHDevctl::runUpdate()
     // A LANG given blank names no language; it is not "keep the device's".
     if (m_arguments.size() > 1 && language.trimmed().isEmpty())
         return fail(BadUsage, QStringLiteral("LANG names no language"));
-    if (!language.isEmpty() && !VHUtility::isLanguageCode(language))
-        return fail(BadUsage,
-                    QStringLiteral("LANG is a three-letter language code such as \"deu\", not \"%1\"").arg(language));
+    // The flash-language families take several, in their order: "deu,eng".
+    if (!language.isEmpty() && !VHUtility::isLanguageCode(language)
+        && VHLanguageUpdate::namedLanguages(language).isEmpty())
+        return fail(BadUsage, QStringLiteral("LANG is a three-letter language code such as \"deu\", or several "
+                                             "joined by commas (\"deu,eng\"), not \"%1\"")
+                                  .arg(language));
     if (package.isEmpty()) {
         if (const int code = queryServer(); code != Done)
             return code;
@@ -1052,13 +1056,9 @@ int VHDevctl::listBackups(VHScsiFlashClient *flash)
 {
     // The device's own backups only (its UUID is in their names), oldest first.
     QStringList listed;
-    for (const QString &path : flash->ownBackups()) {
-        const QFileInfo file(path);
-        listed.append(path);
-        say(QStringLiteral("%1  %2 bytes  %3")
-                .arg(path)
-                .arg(file.size())
-                .arg(file.lastModified().toString(Qt::ISODate)));
+    for (const VHScsiFlashClient::BackupEntry &entry : flash->ownBackupEntries()) {
+        listed.append(entry.path);
+        say(QStringLiteral("%1  %2 bytes  %3").arg(entry.path).arg(entry.size).arg(entry.taken.toString(Qt::ISODate)));
     }
     m_result.insert(QStringLiteral("backups"), QJsonArray::fromStringList(listed));
     if (listed.isEmpty())

@@ -60,11 +60,25 @@ QString VHLanguageUpdate::languageCode(const QString &text)
     return letters && !VHLanguageMap().name(code).isEmpty() ? code : QString();
 }
 
+QStringList VHLanguageUpdate::namedLanguages(const QString &named)
+{
+    QStringList codes;
+    for (const QString &piece : named.split(QLatin1Char(','))) {
+        const QString code = languageCode(piece.trimmed());
+        if (code.isEmpty() || codes.contains(code))
+            return {};
+        codes.append(code);
+    }
+    return codes.size() <= VHPSFLanguageImage::kMaxLanguages ? codes : QStringList();
+}
+
+QString VHLanguageUpdate::joinLanguages(const QStringList &codes) { return codes.join(QLatin1Char(',')); }
+
 VHResult VHLanguageUpdate::choose(const Family &family, Area area, const QStringList &onDevice,
-                                  const QStringList &stored, const QString &named, QStringList &codes)
+                                  const QStringList &stored, const QStringList &named, QStringList &codes)
 {
     if (!named.isEmpty())
-        codes = {named};
+        codes = named;
     else if (!onDevice.isEmpty())
         codes = onDevice;
     else if (!stored.isEmpty())
@@ -83,9 +97,11 @@ VHResult VHLanguageUpdate::run(const Family &family, const QString &uuid, const 
     if (device.isEmpty())
         return VHResult::failure(VHScsiFlashClient::NoDevice,
                                  QStringLiteral("the device's UUID is unknown: its languages could not be kept"));
-    const QString code = languageCode(named);
-    if (!named.isEmpty() && code.isEmpty())
-        return refused(QStringLiteral("not a language code: ") + named);
+    const QStringList wanted = named.isEmpty() ? QStringList() : namedLanguages(named);
+    if (!named.isEmpty() && wanted.isEmpty())
+        return refused(QStringLiteral("not a list of up to %1 different language codes: %2")
+                           .arg(VHPSFLanguageImage::kMaxLanguages)
+                           .arg(named));
     QByteArray area;
     if (!family.readArea(area) || area.size() != family.areaSize)
         return VHResult::failure(VHScsiFlashClient::NoDevice,
@@ -93,7 +109,7 @@ VHResult VHLanguageUpdate::run(const Family &family, const QString &uuid, const 
     QStringList onDevice, codes;
     const Area state = listing(area, family.directoryReach, onDevice);
     const QStringList stored = storedListing(device);
-    if (VHResult chosen = choose(family, state, onDevice, stored, code, codes); !chosen)
+    if (VHResult chosen = choose(family, state, onDevice, stored, wanted, codes); !chosen)
         return chosen;
     QByteArray image;
     if (VHResult built = family.buildImage(codes, image); !built)

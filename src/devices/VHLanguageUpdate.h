@@ -42,8 +42,15 @@ public:
     static Area listing(const QByteArray &area, qsizetype directoryReach, QStringList &codes);
 
     // The whole update after the pack was unpacked: `named` is the language the
-    // user asked for (empty: keep the device's languages).
+    // user asked for, or several in their order joined by commas ("deu,eng");
+    // empty: keep the device's languages.
     static VHResult run(const Family &family, const QString &uuid, const QString &named);
+
+    // The codes a `named` text lists, each one the language table knows, none
+    // twice, at most as many as a directory holds; empty when any is not.
+    static QStringList namedLanguages(const QString &named);
+    // The text that names `codes` to run (and to an update's language argument).
+    static QString joinLanguages(const QStringList &codes);
 
     // A code the language table names, in lower case; empty when it is none
     // ("xyz", "../../x", "").
@@ -61,5 +68,5 @@ private:
     // An area that already equals the image: nothing is written.
     static VHResult alreadyThere(const QString &device, const QStringList &placed, const QStringList &stored);
     static VHResult choose(const Family &family, Area area, const QStringList &onDevice, const QStringList &stored,
-                           const QString &named, QStringList &codes);
+                           const QStringList &named, QStringList &codes);
 };

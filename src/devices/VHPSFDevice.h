@@ -4,6 +4,7 @@
 #include "VHPSFBitFontCreator.h"
 #include "VHPSFBlockSource.h"
 #include "VHPSFFlashStore.h"
+#include "VHPSFLanguageImage.h"
 #include "VHScsiFlashClient.h"
 
 #include <QByteArray>
@@ -117,6 +118,7 @@ public:
     [[nodiscard]] bool eraseExtFlash();
     [[nodiscard]] bool waitFlash(int totalMs, int stepMs);
     qint64 externalFlashSize() const override { return VHPSFLayout::kFlashSize; }
+    qsizetype languageAreaSize() const override { return VHPSFLanguageImage::kAreaSize; }
 
     // ---- the store ---------------------------------------------------------
     VHPSFFlashStore &store() { return m_store; }

@@ -47,6 +47,31 @@ QStringList VHPSFLanguagePack::languageNames(const VHLanguageMap &map) const
     return names;
 }
 
+QStringList VHPSFLanguagePack::languageCodes(const VHLanguageMap &map) const
+{
+    QStringList codes;
+    for (const QString &code : map.codes()) {
+        if (!languageFile(code).isEmpty())
+            codes.append(code);
+    }
+    return codes;
+}
+
+VHPSFLanguagePack::Choice VHPSFLanguagePack::checkChoice(const QStringList &codes) const
+{
+    if (codes.isEmpty())
+        return Choice::Empty;
+    if (codes.size() > VHPSFLanguageImage::kMaxLanguages)
+        return Choice::TooMany;
+    for (const QString &code : codes) {
+        if (languageFile(code).isEmpty())
+            return Choice::NoFile;
+    }
+    // The very image the device would get: whatever it refuses does not fit.
+    QByteArray area;
+    return buildImage(codes, area) ? Choice::Fits : Choice::TooLarge;
+}
+
 QString VHPSFLanguagePack::languageFile(const QString &code) const
 {
     QString found;

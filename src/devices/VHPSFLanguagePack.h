@@ -29,6 +29,13 @@ public:
     // The names of the languages the files carry: per file, per code the map
     // knows, one name for each match.
     QStringList languageNames(const VHLanguageMap &map) const;
+    // The codes of the languages the files carry, each once, in the map's order.
+    QStringList languageCodes(const VHLanguageMap &map) const;
+    // Whether `codes` can be written from this pack, before the device is
+    // touched: at least one, at most a directory's worth, each with its file
+    // here, and all of them within the language area.
+    enum class Choice { Fits, Empty, TooMany, NoFile, TooLarge };
+    Choice checkChoice(const QStringList &codes) const;
     // The file of a language code: the last entry containing "_code_"; empty when none.
     QString languageFile(const QString &code) const;
     // The language area for the codes in their order (codes without a file

@@ -96,6 +96,7 @@ public:
     void setProfileChanged(bool on) { m_profileChanged = on; }
 
     qint64 externalFlashSize() const override { return VHPacer30Layout::kFlashSize; }
+    qsizetype languageAreaSize() const override { return VHPacer30Layout::kLanguageImageSize; }
 
     static QString flashTempPath();
 

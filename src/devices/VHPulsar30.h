@@ -16,6 +16,8 @@ public:
 
     bool getLanguageOnDevice(QStringList &languages) override;
     bool setDefLanguage(const QStringList &languages) override;
+    // The language is a profile setting here; the package is a program image.
+    qsizetype languageAreaSize() const override { return 0; }
     bool _updateTotal(const QString &packageFile, const QString &changedLang) override;
     bool _finalize() override;
 

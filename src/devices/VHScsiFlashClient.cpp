@@ -1,6 +1,7 @@
 #include "VHScsiFlashClient.h"
 
 #include "VHEnv.h"
+#include "VHLanguageUpdate.h"
 #include "VHLog.h"
 #include "VHSCSIDeviceService.h"
 
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimeZone>
 #include <QWaitCondition>
 
 #include <algorithm>
@@ -219,6 +221,18 @@ QStringList VHScsiFlashClient::ownBackups()
     return paths;
 }
 
+QList<VHScsiFlashClient::BackupEntry> VHScsiFlashClient::ownBackupEntries()
+{
+    QList<BackupEntry> entries;
+    for (const QString &path : ownBackups()) {
+        const QFileInfo file(path);
+        QDateTime taken = QDateTime::fromString(backupStamp(file), kStampFormat);
+        taken.setTimeZone(QTimeZone::utc());
+        entries.append({path, taken, file.size()});
+    }
+    return entries;
+}
+
 QString VHScsiFlashClient::latestBackup()
 {
     const QStringList all = ownBackups();
@@ -315,9 +329,97 @@ bool VHScsiFlashClient::restoreBackup(const QString &path)
 
 bool VHScsiFlashClient::execute()
 {
+    if (currentAction() == ActionReadData) {
+        switch (std::exchange(m_readJob, ReadJob::Data)) {
+        case ReadJob::Backup:
+            return _makeBackup();
+        case ReadJob::Languages:
+            return _readLanguages();
+        case ReadJob::Data:
+            break;
+        }
+    }
     if (currentAction() != ActionRestoreFactory || m_backupToRestore.isEmpty())
         return VHClient::execute();
     return _restoreBackup(std::exchange(m_backupToRestore, QString()));
+}
+
+bool VHScsiFlashClient::startRead(ReadJob job)
+{
+    if (isBusy())
+        return false;
+    m_readJob = job;
+    if (startAction(ActionReadData))
+        return true;
+    m_readJob = ReadJob::Data;
+    return false;
+}
+
+bool VHScsiFlashClient::makeBackup() { return startRead(ReadJob::Backup); }
+
+bool VHScsiFlashClient::_makeBackup()
+{
+    QByteArray flash;
+    if (!readFlashWithProgress(flash))
+        return finish(VHResult::failure(NoDevice, QStringLiteral("the external flash could not be read twice alike: "
+                                                                 "no backup was taken")));
+    switch (keepCheckedFlash(flash)) {
+    case Backup::Kept:
+        return finish(VHResult::success());
+    case Backup::NotSound:
+        return finish(VHResult::failure(NoBackup, QStringLiteral("the external flash holds no sound store: it is not "
+                                                                 "kept, so the last good backups stay")));
+    case Backup::Unreadable:
+    case Backup::NotWritten:
+        break;
+    }
+    return finish(VHResult::failure(Failed, QStringLiteral("the backup could not be written to the data folder ")
+                                                + VHEnv::instance()->dataFolder()));
+}
+
+bool VHScsiFlashClient::readFlashWithProgress(QByteArray &flash)
+{
+    // In pieces, each read twice and compared, so the bar moves while 1 or 2 MiB come in.
+    constexpr int kPieceBlocks = 32;
+    const int blocks = int(externalFlashSize() / kExternalBlock);
+    flash.clear();
+    for (int first = 0; first < blocks; first += kPieceBlocks) {
+        const int count = qMin(kPieceBlocks, blocks - first);
+        QByteArray piece;
+        if (!readFlashChecked(piece, ReadExternal, qint64(count) * kExternalBlock, kExternalBlock, first)
+            || piece.size() != qsizetype(count) * kExternalBlock)
+            return false;
+        flash.append(piece);
+        setProgress(float(first + count) / float(blocks));
+    }
+    return flash.size() == externalFlashSize();
+}
+
+bool VHScsiFlashClient::readLanguages() { return startRead(ReadJob::Languages); }
+
+bool VHScsiFlashClient::_readLanguages()
+{
+    QStringList codes;
+    const bool read = getLanguageOnDevice(codes);
+    if (!read) {
+        QString uuid;
+        getUUID(uuid);
+        codes = VHLanguageUpdate::storedListing(uuid);
+    }
+    {
+        QMutexLocker lock(&m_languagesMutex);
+        m_languagesRead = codes;
+    }
+    if (!read && codes.isEmpty())
+        return finish(VHResult::failure(Failed, QStringLiteral("the language area can not be read or holds no "
+                                                               "directory, and no listing of its languages was kept")));
+    return finish(VHResult::unchanged(QString()));
+}
+
+QStringList VHScsiFlashClient::languagesRead() const
+{
+    QMutexLocker lock(&m_languagesMutex);
+    return m_languagesRead;
 }
 
 bool VHScsiFlashClient::_restoreBackup(const QString &path)

@@ -4,6 +4,8 @@
 #include "VHResult.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QList>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -87,6 +89,15 @@ public:
     QString ownBackupPattern();
     // This device's backups in the data folder, oldest first.
     QStringList ownBackups();
+    // The same with when each was taken (the time in its name, else the
+    // file's) and its size, oldest first: what every front end lists.
+    struct BackupEntry
+    {
+        QString path;
+        QDateTime taken; // UTC
+        qint64 size = 0;
+    };
+    QList<BackupEntry> ownBackupEntries();
     // The newest of them; empty when there is none.
     QString latestBackup();
     // Reads the whole external flash (checked) and keeps it as the newest
@@ -105,6 +116,20 @@ public:
     bool restoreBackup(const QString &path);
     // Its worker side: writes the backup at `path` onto the device and reads it back.
     bool _restoreBackup(const QString &path);
+    // Starts a new generation of this device's backups on the worker thread
+    // (the flash read twice, with progress), reported as a read-data action;
+    // only a sound store is kept. False when busy.
+    bool makeBackup();
+    bool _makeBackup();
+    // Starts reading the languages on the device on the worker thread,
+    // reported as a read-data action; the answer is languagesRead(). Without
+    // a directory on the device, the listing kept at its last language update.
+    bool readLanguages();
+    bool _readLanguages();
+    QStringList languagesRead() const;
+    // The size of the internal-flash area a language pack is built for; 0 for
+    // a model that keeps its language elsewhere and takes no pack.
+    virtual qsizetype languageAreaSize() const { return 0; }
     // The error code of every action of these families (3, the window's
     // "not enough space", is never used: nothing here fills a volume).
     enum Error {
@@ -135,14 +160,22 @@ protected:
     void pauseFor(int ms) { m_wait(ms); }
 
 private:
+    // What a read-data action started by makeBackup or readLanguages does.
+    enum class ReadJob { Data, Backup, Languages };
     // A timed wait that no event of this program ends early: the default pause.
     static void sleepFor(int ms);
     QString deviceKey();
+    bool startRead(ReadJob job);
+    // The whole external flash, piece by piece read twice and compared.
+    bool readFlashWithProgress(QByteArray &flash);
     bool keepBackup(const QByteArray &flash, QString &path);
     void dropOldBackups();
 
     QMutex m_uuidMutex;
     QString m_uuid;
     QString m_backupToRestore; // set by restoreBackup for its action
+    ReadJob m_readJob = ReadJob::Data;
+    mutable QMutex m_languagesMutex;
+    QStringList m_languagesRead;
     Wait m_wait = &sleepFor;
 };

@@ -1,3 +1,5 @@
+#include "OrlaBackupsForm.h"
+#include "OrlaLanguageForm.h"
 #include "OrlaTestSupport.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -149,6 +151,40 @@ private slots:
         checkFits(&fail, "failed with a reason");
         fail.setReason(0);
         checkFits(&fail, "failed");
+    }
+
+    void flashStoreWindows_data() { windows_data(); }
+
+    // The language chooser and the backups window, with the longest texts the
+    // controller puts under their lists.
+    void flashStoreWindows()
+    {
+        loadLanguage();
+        const auto controllerText = [](const char *text) {
+            return QCoreApplication::translate("OrlaControllerFlashStore", text).arg(20);
+        };
+        OrlaLanguageForm languages;
+        languages.setLanguages({{QStringLiteral("deu"), OrlaLanguageForm::languageName(QStringLiteral("deu"))},
+                                {QStringLiteral("zho"), OrlaLanguageForm::languageName(QStringLiteral("zho"))}});
+        checkFits(&languages, "reading the device's languages");
+        for (const char *refusal :
+             {"These languages do not fit into the watch's language memory. Choose fewer.",
+              "The language pack has no file for one of these languages.", "The watch holds at most %1 languages."}) {
+            languages.refuse(controllerText(refusal));
+            checkFits(&languages, refusal);
+        }
+        languages.setUpdating();
+        checkFits(&languages, "updating");
+
+        OrlaBackupsForm backups;
+        backups.setBackups({});
+        checkFits(&backups, "no backups");
+        backups.setBackups({{QStringLiteral("/a.dat"), QDateTime::currentDateTimeUtc(), 2 * 1024 * 1024}},
+                           controllerText("The backup was not written back: the device is busy, or the file is no "
+                                          "backup of this watch."));
+        checkFits(&backups, "not written back");
+        backups.setWorking(controllerText("Writing the backup back onto the watch..."));
+        checkFits(&backups, "writing back");
     }
 };
 

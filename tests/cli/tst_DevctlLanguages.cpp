@@ -78,7 +78,9 @@ private slots:
             {"a pack without languages", "no-languages", {}, 1},
             {"xyz", "good", {"xyz"}, 1},
             {"../../x", "good", {"../../x"}, 2},
-            {"an empty language list", "good", {""}, 2}};
+            {"an empty language list", "good", {""}, 2},
+            {"a language twice", "good", {"deu,deu"}, 2},
+            {"an unknown language among known ones", "good", {"deu,xyz"}, 2}};
         for (const QString &device : {kPacer40, kPacer35}) {
             for (const auto &[name, package, language, code] : rows)
                 QTest::addRow("%s: %s", qPrintable(device), name)

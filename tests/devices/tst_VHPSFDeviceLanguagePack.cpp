@@ -2,6 +2,7 @@
 // it refuses.
 
 #include "VHLanguageMap.h"
+#include "VHLanguageUpdate.h"
 #include "VHPSFLanguageImage.h"
 #include "VHPSFLanguagePack.h"
 #include "VHPSFLanguagePackBuilder.h"
@@ -49,6 +50,64 @@ private slots:
         QVERIFY(pack.buildImage({QStringLiteral("deu"), QStringLiteral("fra")}, area));
         QCOMPARE(area.size(), VHPSFLanguageImage::kAreaSize);
         QCOMPARE(area.mid(16 + 9, 3), QByteArray("deu"));
+    }
+
+    // The language argument of an update: one code, or several joined by commas.
+    void namedLanguages_data()
+    {
+        QTest::addColumn<QString>("named");
+        QTest::addColumn<QStringList>("codes"); // empty: refused
+        QTest::newRow("one") << "deu" << QStringList{"deu"};
+        QTest::newRow("several, in their order") << "fra,DEU, eng" << QStringList{"fra", "deu", "eng"};
+        QTest::newRow("one twice") << "deu,deu" << QStringList();
+        QTest::newRow("an unknown one") << "deu,xyz" << QStringList();
+        QTest::newRow("an empty piece") << "deu,,eng" << QStringList();
+        QTest::newRow("a path") << "../deu" << QStringList();
+        QStringList many = VHLanguageMap().codes().mid(0, VHPSFLanguageImage::kMaxLanguages + 1);
+        QTest::newRow("more than a directory holds") << many.join(',') << QStringList();
+        many.removeLast();
+        QTest::newRow("as many as a directory holds") << many.join(',') << many;
+    }
+
+    void namedLanguages()
+    {
+        QFETCH(QString, named);
+        QFETCH(QStringList, codes);
+        QCOMPARE(VHLanguageUpdate::namedLanguages(named), codes);
+        if (!codes.isEmpty())
+            QCOMPARE(VHLanguageUpdate::namedLanguages(VHLanguageUpdate::joinLanguages(codes)), codes);
+    }
+
+    // A choice is judged on the pack alone, by the image the device would get.
+    void choiceChecked_data()
+    {
+        QTest::addColumn<int>("fontSize");
+        QTest::addColumn<QStringList>("codes");
+        QTest::addColumn<int>("choice");
+        using Choice = VHPSFLanguagePack::Choice;
+        QTest::newRow("fits") << 300 << QStringList{"fra", "eng"} << int(Choice::Fits);
+        QTest::newRow("none") << 300 << QStringList() << int(Choice::Empty);
+        QTest::newRow("a language the pack lacks") << 300 << QStringList{"eng", "ita"} << int(Choice::NoFile);
+        QTest::newRow("larger than the area") << 400000 << QStringList{"eng", "deu", "fra"} << int(Choice::TooLarge);
+        QTest::newRow("two of them fit") << 400000 << QStringList{"eng", "deu"} << int(Choice::Fits);
+        QTest::newRow("more than a directory holds")
+            << 300 << QStringList(VHPSFLanguageImage::kMaxLanguages + 1, "eng") << int(Choice::TooMany);
+    }
+
+    void choiceChecked()
+    {
+        QFETCH(int, fontSize);
+        QFETCH(QStringList, codes);
+        QFETCH(int, choice);
+        VHPSFLanguagePackBuilder::Options options;
+        options.fontSize = fontSize;
+        VHArchiveFiles::Files files;
+        for (const VHPSFLanguagePackBuilder::Entry &entry : VHPSFLanguagePackBuilder::entries(options))
+            files.insert(entry.name, entry.bytes);
+        VHPSFLanguagePack pack;
+        QVERIFY(VHPSFLanguagePack::parse(files, pack));
+        QCOMPARE(pack.languageCodes(VHLanguageMap()), (QStringList{"deu", "eng", "fra"}));
+        QCOMPARE(int(pack.checkChoice(codes)), choice);
     }
 
     void refusals_data()
