@@ -192,4 +192,65 @@
         <translation>Einzelheiten stehen im Protokoll: %1</translation>
     </message>
 </context>
+<context>
+    <name>orlaform</name>
+    <message>
+        <source>Choose Languages</source>
+        <translation>Sprachen wählen</translation>
+    </message>
+    <message>
+        <source>Factory Restore</source>
+        <translation>Werkseinstellungen</translation>
+    </message>
+    <message>
+        <source>Backups</source>
+        <translation>Sicherungen</translation>
+    </message>
+    <message>
+        <source>Recover Device</source>
+        <translation>Gerät wiederherstellen</translation>
+    </message>
+    <message>
+        <source>More</source>
+        <translation>Mehr</translation>
+    </message>
+</context>
+<context>
+    <name>orlacontroller</name>
+    <message>
+        <source>The package was not written: %1.</source>
+        <translation>Das Paket wurde nicht geschrieben: %1.</translation>
+    </message>
+    <message>
+        <source>Restore the factory software of the %1?</source>
+        <translation>Die Werkssoftware des %1 wiederherstellen?</translation>
+    </message>
+    <message>
+        <source>Everything stored on the device is lost: activities, routes, workouts, settings and installed languages. The device may restart during the restore.</source>
+        <translation>Alles, was auf dem Gerät gespeichert ist, geht verloren: Aktivitäten, Routen, Trainings, Einstellungen und installierte Sprachen. Das Gerät kann während der Wiederherstellung neu starten.</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>Wiederherstellen</translation>
+    </message>
+    <message>
+        <source>The device is busy and did not start the restore.</source>
+        <translation>Das Gerät ist beschäftigt und hat die Wiederherstellung nicht begonnen.</translation>
+    </message>
+    <message>
+        <source>The factory software for this device has not been downloaded.</source>
+        <translation>Die Werkssoftware für dieses Gerät wurde noch nicht heruntergeladen.</translation>
+    </message>
+</context>
+<context>
+    <name>recover_complete_form</name>
+    <message>
+        <source>Already up to date</source>
+        <translation>Bereits aktuell</translation>
+    </message>
+    <message>
+        <source>Nothing had to be written to the device.</source>
+        <translation>Es musste nichts auf das Gerät geschrieben werden.</translation>
+    </message>
+</context>
 </TS>

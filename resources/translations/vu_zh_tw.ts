@@ -192,4 +192,65 @@
         <translation>詳細資訊記錄於：%1</translation>
     </message>
 </context>
+<context>
+    <name>orlaform</name>
+    <message>
+        <source>Choose Languages</source>
+        <translation>選擇語言</translation>
+    </message>
+    <message>
+        <source>Factory Restore</source>
+        <translation>恢復原廠設定</translation>
+    </message>
+    <message>
+        <source>Backups</source>
+        <translation>備份</translation>
+    </message>
+    <message>
+        <source>Recover Device</source>
+        <translation>修復裝置</translation>
+    </message>
+    <message>
+        <source>More</source>
+        <translation>更多</translation>
+    </message>
+</context>
+<context>
+    <name>orlacontroller</name>
+    <message>
+        <source>The package was not written: %1.</source>
+        <translation>未寫入軟體包：%1。</translation>
+    </message>
+    <message>
+        <source>Restore the factory software of the %1?</source>
+        <translation>要恢復 %1 的原廠軟體嗎？</translation>
+    </message>
+    <message>
+        <source>Everything stored on the device is lost: activities, routes, workouts, settings and installed languages. The device may restart during the restore.</source>
+        <translation>裝置上儲存的所有資料都將遺失：活動、路線、訓練、設定及已安裝的語言。還原期間裝置可能會重新啟動。</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>還原</translation>
+    </message>
+    <message>
+        <source>The device is busy and did not start the restore.</source>
+        <translation>裝置忙碌中，未開始還原。</translation>
+    </message>
+    <message>
+        <source>The factory software for this device has not been downloaded.</source>
+        <translation>尚未下載此裝置的原廠軟體。</translation>
+    </message>
+</context>
+<context>
+    <name>recover_complete_form</name>
+    <message>
+        <source>Already up to date</source>
+        <translation>已是最新版本</translation>
+    </message>
+    <message>
+        <source>Nothing had to be written to the device.</source>
+        <translation>不需要寫入任何資料到裝置。</translation>
+    </message>
+</context>
 </TS>

@@ -4,6 +4,7 @@
 #include "OrlaJobLedger.h"
 #include "OrlaWindowActions.h"
 #include "ReduzeduClient.h"
+#include "VHClientTypes.h"
 #include "VHDeviceManagerListener.h"
 #include "VeloraApiClient.h"
 
@@ -21,6 +22,7 @@ class QWidget;
 class SoftUpdateForm;
 class VHClient;
 class VHDeviceManager;
+class VHRestoreFetcher;
 class VHUpdatesFolder;
 class recover_complete_form;
 class recover_fail_form;
@@ -55,6 +57,8 @@ public:
         WorkoutsInstalled,
         WorkoutsFailed,
         WaitForDeviceWrite,
+        ConfirmFactoryRestore,
+        NoRestoreFiles,
     };
     Q_ENUM(Message)
 
@@ -78,6 +82,8 @@ public:
     void installWorkouts() override;
     bool refuseIfBusy() override;
     void startSoftwareUpdate() override;
+    // Asks before anything is lost, then starts the restore from the model's restore folder.
+    void offerFactoryRestore() override;
     void refreshMainWindow(bool disconnected) override;
     QString note() override;
     bool isBeta() const;
@@ -93,7 +99,10 @@ public:
     recover_complete_form *completeForm() const { return m_completeForm.get(); }
     recover_fail_form *failForm() const { return m_failForm.get(); }
     ReduzeduClient *assistClient() const { return m_assistClient.get(); }
+    VHRestoreFetcher *restoreFetcher() const { return m_restoreFetcher.get(); }
     QString modelUpdatesDir() const;
+    // Where the factory restore of the current model is made from.
+    QString restoreFolder() const;
     QString serverVersion() const { return m_serverVersion; }
     QString deviceVersion() const { return m_deviceVersion; }
     bool progressRunning() const { return m_progressTimer.isActive(); }
@@ -124,6 +133,18 @@ private:
     VHClient *currentDevice() const;
     QString currentModel() const;
     VHUpdatesFolder updatesFolder() const;
+
+    // The jobs the current device offers; none without a device.
+    VHJobs currentJobs() const;
+    bool offers(VHJob job) const { return currentJobs().testFlag(job); }
+    void queryPackageFor(VHClient *device);
+    // Why the package must not be written to the device; empty when it may.
+    QString packageRefusal(VHClient *device, const QString &package) const;
+    // Fetches the restore files the server named when a family restores from them.
+    void fetchRestoreFiles();
+    void startFactoryRestore();
+    void finishFactoryRestore(VHClient *device);
+    void showCompletion(bool changed);
 
     void checkWorkoutSupport();
     void writeAlpToDevice(VHClient *device, int expiry);
@@ -161,6 +182,7 @@ private:
     std::unique_ptr<SoftUpdateForm> m_softUpdateForm;
     std::unique_ptr<VeloraApiClient> m_updateClient;
     std::unique_ptr<ReduzeduClient> m_assistClient;
+    std::unique_ptr<VHRestoreFetcher> m_restoreFetcher;
     QTimer m_progressTimer;
     int m_progressValue = 0;
     // The running job's device has reported a figure of its own: the timer's
