@@ -245,8 +245,8 @@
 <context>
     <name>recover_complete_form</name>
     <message>
-        <source>Already up to date</source>
-        <translation>Already up to date</translation>
+        <source>Up to date</source>
+        <translation>Up to date</translation>
     </message>
     <message>
         <source>Nothing had to be written to the device.</source>

@@ -245,7 +245,7 @@
 <context>
     <name>recover_complete_form</name>
     <message>
-        <source>Already up to date</source>
+        <source>Up to date</source>
         <translation>已是最新版本</translation>
     </message>
     <message>

@@ -31,8 +31,8 @@ recover_complete_form::recover_complete_form(bool bikeComputer) : QWidget(nullpt
 void recover_complete_form::showResult(bool changed)
 {
     m_unchanged = !changed;
-    m_titleLabel->setText(QStringLiteral("<font color=\"#00aa00\">%1</font>")
-                              .arg(changed ? tr_("Completion") : tr_("Already up to date")));
+    m_titleLabel->setText(
+        QStringLiteral("<font color=\"#00aa00\">%1</font>").arg(changed ? tr_("Completion") : tr_("Up to date")));
     // Nothing was installed: no cable needs releasing for it.
     m_picLabel->setVisible(changed);
     m_msgLabel->setText(changed ? tr_("Last_Remind_Msg") : tr_("Nothing had to be written to the device."));
