@@ -218,6 +218,10 @@
 <context>
     <name>orlacontroller</name>
     <message>
+        <source>The device formats itself when it restarts. Unplug it and plug it in again; the restore then finishes.</source>
+        <translation>Das Gerät formatiert sich beim Neustart. Trennen Sie es und schließen Sie es wieder an; danach wird die Wiederherstellung abgeschlossen.</translation>
+    </message>
+    <message>
         <source>The package was not written: %1.</source>
         <translation>Das Paket wurde nicht geschrieben: %1.</translation>
     </message>

@@ -218,6 +218,10 @@
 <context>
     <name>orlacontroller</name>
     <message>
+        <source>The device formats itself when it restarts. Unplug it and plug it in again; the restore then finishes.</source>
+        <translation>The device formats itself when it restarts. Unplug it and plug it in again; the restore then finishes.</translation>
+    </message>
+    <message>
         <source>The package was not written: %1.</source>
         <translation>The package was not written: %1.</translation>
     </message>

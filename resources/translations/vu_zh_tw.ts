@@ -218,6 +218,10 @@
 <context>
     <name>orlacontroller</name>
     <message>
+        <source>The device formats itself when it restarts. Unplug it and plug it in again; the restore then finishes.</source>
+        <translation>裝置重新啟動時會自行格式化。請拔下裝置後重新連接，還原隨後即會完成。</translation>
+    </message>
+    <message>
         <source>The package was not written: %1.</source>
         <translation>未寫入軟體包：%1。</translation>
     </message>

@@ -124,6 +124,7 @@ void OrlaController::onDeviceConnected(VHClient *)
     queryPackageFor(device);
     if (offers(VHJob::AssistData))
         updateAlp(false);
+    continueFactoryRestore(device);
 }
 
 void OrlaController::queryPackageFor(VHClient *device)
@@ -578,7 +579,27 @@ void OrlaController::finishFactoryRestore(VHClient *device)
         showFailForm(code, actionReason(device));
         return;
     }
+    if (device->state() == VHClient::STATE_MODEL) {
+        // Only the first pass is done: the restore is not complete yet.
+        device->getUUID(m_restoreAwaitingUuid);
+        refreshMainWindow(false);
+        showMessage(Message::RestoreNeedsRestart,
+                    tr_("The device formats itself when it restarts. Unplug it and plug it in again; the restore then "
+                        "finishes."),
+                    QString(), m_mainWindow.get());
+        return;
+    }
     showCompletion(device->actionChanged());
+}
+
+void OrlaController::continueFactoryRestore(VHClient *device)
+{
+    QString uuid;
+    if (m_restoreAwaitingUuid.isEmpty() || !device->getUUID(uuid) || uuid != m_restoreAwaitingUuid
+        || !offers(VHJob::FactoryRestore))
+        return;
+    m_restoreAwaitingUuid.clear();
+    startFactoryRestore();
 }
 
 void OrlaController::showCompletion(bool changed)

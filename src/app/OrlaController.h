@@ -59,6 +59,7 @@ public:
         WaitForDeviceWrite,
         ConfirmFactoryRestore,
         NoRestoreFiles,
+        RestoreNeedsRestart,
     };
     Q_ENUM(Message)
 
@@ -144,6 +145,8 @@ private:
     void fetchRestoreFiles();
     void startFactoryRestore();
     void finishFactoryRestore(VHClient *device);
+    // The second pass of a restore whose first asked the device to format itself.
+    void continueFactoryRestore(VHClient *device);
     void showCompletion(bool changed);
 
     void checkWorkoutSupport();
@@ -198,6 +201,8 @@ private:
     // The last update query ended without learning the server's version.
     bool m_updateQueryFailed = false;
     Message m_lastMessage = Message::None;
+    // The UUID of the device whose restore goes on once it has restarted.
+    QString m_restoreAwaitingUuid;
     bool m_quitWhenIdle = false;
     OrlaJobLedger m_jobs;
     // Boxes still open; a box without a parent would outlive the controller.

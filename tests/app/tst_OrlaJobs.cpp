@@ -325,6 +325,37 @@ private slots:
                  readFile(restore + QStringLiteral("/LINDENExData.bin")));
     }
 
+    // The first pass asks the device to format itself; the window says so and
+    // runs the second when the device is back, before it shows the completion.
+    void pacer50RestoreInTwoPasses()
+    {
+        VHPacer50PackageBuilder::Options package;
+        const QString folder = file(QStringLiteral("pacer50restore"));
+        QVERIFY(VHPacer50PackageBuilder::writePackageFolder(folder, package));
+        VHPacer50PackageBuilder::Entries entries;
+        for (const QString name : {"Total.zip", "LaunchSec.zip", "DeviceAp.zip"})
+            entries.append({name, readFile(folder + QLatin1Char('/') + name)});
+        QVERIFY(VHPacer50PackageBuilder::writeZip(file(QStringLiteral("pacer50restore.zip")), entries));
+        QVERIFY(VHPackageServer::publish(serverRoot(), QStringLiteral("Pacer50CR"),
+                                         folder + QStringLiteral("/Total.zip"), package.imageVersion, QString()));
+        QVERIFY(VHPackageServer::publishRestore(serverRoot(), QStringLiteral("Pacer50CR"),
+                                                file(QStringLiteral("pacer50restore.zip")), QStringLiteral("R1")));
+        QVERIFY2(plugFamily(QStringLiteral("Pacer50")), qPrintable(m_why));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(m_controller->restoreFolder() + QStringLiteral("/DeviceAp.zip")).isFile(),
+                                 15000);
+        QTest::mouseClick(main()->jobButton(VHJob::FactoryRestore), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->lastMessage(), OrlaController::Message::RestoreNeedsRestart, 30000);
+        QVERIFY(!m_controller->completeForm()->isVisible());
+        const QString name = m_plugged;
+        QVERIFY(unplugCurrent());
+        QVERIFY(m_sim->boot(name));
+        QVERIFY(m_sim->plug(name));
+        m_plugged = name;
+        QTRY_VERIFY_WITH_TIMEOUT(m_controller->completeForm()->isVisible() || m_controller->failForm()->isVisible(),
+                                 60000);
+        QVERIFY2(m_controller->completeForm()->isVisible(), qPrintable(failDetails()));
+    }
+
     void factoryRestoreWithoutFilesSaysSo()
     {
         QVERIFY(plugFamily(QStringLiteral("GAL method 2")));
