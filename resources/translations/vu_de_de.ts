@@ -71,6 +71,34 @@
         <source>Another update server can be set with the key &quot;updateurl&quot; in the group &quot;VeloraHub&quot; of %1.</source>
         <translation>Einen anderen Update-Server legen Sie mit dem Schlüssel &quot;updateurl&quot; in der Gruppe &quot;VeloraHub&quot; von %1 fest.</translation>
     </message>
+    <message>
+        <source>The device formats itself when it restarts. Unplug it and plug it in again; the restore then finishes.</source>
+        <translation>Das Gerät formatiert sich beim Neustart. Trennen Sie es und schließen Sie es wieder an; danach wird die Wiederherstellung abgeschlossen.</translation>
+    </message>
+    <message>
+        <source>The package was not written: %1.</source>
+        <translation>Das Paket wurde nicht geschrieben: %1.</translation>
+    </message>
+    <message>
+        <source>Restore the factory software of the %1?</source>
+        <translation>Die Werkssoftware des %1 wiederherstellen?</translation>
+    </message>
+    <message>
+        <source>Everything stored on the device is lost: activities, routes, workouts, settings and installed languages. The device may restart during the restore.</source>
+        <translation>Alles, was auf dem Gerät gespeichert ist, geht verloren: Aktivitäten, Routen, Trainings, Einstellungen und installierte Sprachen. Das Gerät kann während der Wiederherstellung neu starten.</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>Wiederherstellen</translation>
+    </message>
+    <message>
+        <source>The device is busy and did not start the restore.</source>
+        <translation>Das Gerät ist beschäftigt und hat die Wiederherstellung nicht begonnen.</translation>
+    </message>
+    <message>
+        <source>The factory software for this device has not been downloaded.</source>
+        <translation>Die Werkssoftware für dieses Gerät wurde noch nicht heruntergeladen.</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>
@@ -117,6 +145,26 @@
     <message>
         <source>Mounting failed: %1</source>
         <translation>Einbinden fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>Choose Languages</source>
+        <translation>Sprachen wählen</translation>
+    </message>
+    <message>
+        <source>Factory Restore</source>
+        <translation>Werkseinstellungen</translation>
+    </message>
+    <message>
+        <source>Backups</source>
+        <translation>Sicherungen</translation>
+    </message>
+    <message>
+        <source>Recover Device</source>
+        <translation>Gerät wiederherstellen</translation>
+    </message>
+    <message>
+        <source>More</source>
+        <translation>Mehr</translation>
     </message>
 </context>
 <context>
@@ -167,6 +215,14 @@
     <message>
         <source>Fail. Please try again later.</source>
         <translation>Fehlgeschlagen. Bitte versuchen Sie es später erneut.</translation>
+    </message>
+    <message>
+        <source>Up to date</source>
+        <translation>Bereits aktuell</translation>
+    </message>
+    <message>
+        <source>Nothing had to be written to the device.</source>
+        <translation>Es musste nichts auf das Gerät geschrieben werden.</translation>
     </message>
 </context>
 <context>

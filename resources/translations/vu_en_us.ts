@@ -71,6 +71,34 @@
         <source>Another update server can be set with the key &quot;updateurl&quot; in the group &quot;VeloraHub&quot; of %1.</source>
         <translation>Another update server can be set with the key &quot;updateurl&quot; in the group &quot;VeloraHub&quot; of %1.</translation>
     </message>
+    <message>
+        <source>The device formats itself when it restarts. Unplug it and plug it in again; the restore then finishes.</source>
+        <translation>The device formats itself when it restarts. Unplug it and plug it in again; the restore then finishes.</translation>
+    </message>
+    <message>
+        <source>The package was not written: %1.</source>
+        <translation>The package was not written: %1.</translation>
+    </message>
+    <message>
+        <source>Restore the factory software of the %1?</source>
+        <translation>Restore the factory software of the %1?</translation>
+    </message>
+    <message>
+        <source>Everything stored on the device is lost: activities, routes, workouts, settings and installed languages. The device may restart during the restore.</source>
+        <translation>Everything stored on the device is lost: activities, routes, workouts, settings and installed languages. The device may restart during the restore.</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>Restore</translation>
+    </message>
+    <message>
+        <source>The device is busy and did not start the restore.</source>
+        <translation>The device is busy and did not start the restore.</translation>
+    </message>
+    <message>
+        <source>The factory software for this device has not been downloaded.</source>
+        <translation>The factory software for this device has not been downloaded.</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>
@@ -117,6 +145,26 @@
     <message>
         <source>Mounting failed: %1</source>
         <translation>Mounting failed: %1</translation>
+    </message>
+    <message>
+        <source>Choose Languages</source>
+        <translation>Choose Languages</translation>
+    </message>
+    <message>
+        <source>Factory Restore</source>
+        <translation>Factory Restore</translation>
+    </message>
+    <message>
+        <source>Backups</source>
+        <translation>Backups</translation>
+    </message>
+    <message>
+        <source>Recover Device</source>
+        <translation>Recover Device</translation>
+    </message>
+    <message>
+        <source>More</source>
+        <translation>More</translation>
     </message>
 </context>
 <context>
@@ -167,6 +215,14 @@
     <message>
         <source>Fail. Please try again later.</source>
         <translation>Failed. Please try again later.</translation>
+    </message>
+    <message>
+        <source>Up to date</source>
+        <translation>Up to date</translation>
+    </message>
+    <message>
+        <source>Nothing had to be written to the device.</source>
+        <translation>Nothing had to be written to the device.</translation>
     </message>
 </context>
 <context>

@@ -71,6 +71,34 @@
         <source>Another update server can be set with the key &quot;updateurl&quot; in the group &quot;VeloraHub&quot; of %1.</source>
         <translation>可在 %1 的「VeloraHub」群組中以「updateurl」鍵設定其他更新伺服器。</translation>
     </message>
+    <message>
+        <source>The device formats itself when it restarts. Unplug it and plug it in again; the restore then finishes.</source>
+        <translation>裝置重新啟動時會自行格式化。請拔下裝置後重新連接，還原隨後即會完成。</translation>
+    </message>
+    <message>
+        <source>The package was not written: %1.</source>
+        <translation>未寫入軟體包：%1。</translation>
+    </message>
+    <message>
+        <source>Restore the factory software of the %1?</source>
+        <translation>要恢復 %1 的原廠軟體嗎？</translation>
+    </message>
+    <message>
+        <source>Everything stored on the device is lost: activities, routes, workouts, settings and installed languages. The device may restart during the restore.</source>
+        <translation>裝置上儲存的所有資料都將遺失：活動、路線、訓練、設定及已安裝的語言。還原期間裝置可能會重新啟動。</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>還原</translation>
+    </message>
+    <message>
+        <source>The device is busy and did not start the restore.</source>
+        <translation>裝置忙碌中，未開始還原。</translation>
+    </message>
+    <message>
+        <source>The factory software for this device has not been downloaded.</source>
+        <translation>尚未下載此裝置的原廠軟體。</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>
@@ -117,6 +145,26 @@
     <message>
         <source>Mounting failed: %1</source>
         <translation>掛載失敗：%1</translation>
+    </message>
+    <message>
+        <source>Choose Languages</source>
+        <translation>選擇語言</translation>
+    </message>
+    <message>
+        <source>Factory Restore</source>
+        <translation>恢復原廠設定</translation>
+    </message>
+    <message>
+        <source>Backups</source>
+        <translation>備份</translation>
+    </message>
+    <message>
+        <source>Recover Device</source>
+        <translation>修復裝置</translation>
+    </message>
+    <message>
+        <source>More</source>
+        <translation>更多</translation>
     </message>
 </context>
 <context>
@@ -167,6 +215,14 @@
     <message>
         <source>Fail. Please try again later.</source>
         <translation>失敗，請稍後再試。</translation>
+    </message>
+    <message>
+        <source>Up to date</source>
+        <translation>已是最新版本</translation>
+    </message>
+    <message>
+        <source>Nothing had to be written to the device.</source>
+        <translation>不需要寫入任何資料到裝置。</translation>
     </message>
 </context>
 <context>

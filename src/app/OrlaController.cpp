@@ -6,12 +6,14 @@
 #include "OrlaLanguageForm.h"
 #include "SoftUpdateForm.h"
 #include "VHClient.h"
+#include "VHClientPackageCheck.h"
 #include "VHDaemon.h"
 #include "VHDeviceManager.h"
 #include "VHEnv.h"
 #include "VHHistory.h"
 #include "VHLog.h"
 #include "VHPSFLanguagePack.h"
+#include "VHRestoreFetcher.h"
 #include "VHUpdateDecision.h"
 #include "VHUpdatesFolder.h"
 #include "recover_complete_form.h"
@@ -24,6 +26,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPushButton>
 
 #include <algorithm>
 
@@ -50,6 +53,7 @@ OrlaController::OrlaController(const QString &appVersion) : m_appVersion(appVers
     m_softUpdateForm = std::make_unique<SoftUpdateForm>(this);
     m_updateClient = std::make_unique<VeloraApiClient>(this);
     m_assistClient = std::make_unique<ReduzeduClient>(this);
+    m_restoreFetcher = std::make_unique<VHRestoreFetcher>();
     connect(&m_progressTimer, &QTimer::timeout, this, &OrlaController::run);
     for (QWidget *window : std::initializer_list<QWidget *>{m_mainWindow.get(), m_completeForm.get(), m_failForm.get(),
                                                             m_softUpdateForm.get()})
@@ -66,6 +70,7 @@ OrlaController::~OrlaController()
     m_failForm.reset();
     m_softUpdateForm.reset();
     m_assistClient.reset();
+    m_restoreFetcher.reset();
     m_updateClient.reset();
     qDeleteAll(m_openBoxes);
 }
@@ -91,6 +96,18 @@ VHUpdatesFolder OrlaController::updatesFolder() const
 
 QString OrlaController::modelUpdatesDir() const { return updatesFolder().path(); }
 
+QString OrlaController::restoreFolder() const
+{
+    const VHUpdatesFolder folder = updatesFolder();
+    return folder.isValid() ? folder.file(VHUpdatesFolder::kRestoreFolder) : QString();
+}
+
+VHJobs OrlaController::currentJobs() const
+{
+    VHClient *device = currentDevice();
+    return device ? device->offeredJobs() : VHJobs();
+}
+
 // ---- the device manager ---------------------------------------------------------
 
 void OrlaController::onDeviceConnected(VHClient *)
@@ -107,10 +124,22 @@ void OrlaController::onDeviceConnected(VHClient *)
         m_updateQueryFailed = true;
         return;
     }
-    m_mainWindow->showChecking();
+    queryPackageFor(device);
+    if (offers(VHJob::AssistData))
+        updateAlp(false);
+    continueFactoryRestore(device);
+}
+
+void OrlaController::queryPackageFor(VHClient *device)
+{
     m_updateQueryFailed = false;
-    m_updateClient->queryUpdate(model, modelUpdatesDir(), isBeta());
-    updateAlp(false);
+    if (!offers(VHJob::SoftwareUpdate)) {
+        // A device waiting in its loader has no software to compare.
+        device->getVersion(m_deviceVersion);
+        return;
+    }
+    m_mainWindow->showChecking();
+    m_updateClient->queryUpdate(currentModel(), modelUpdatesDir(), isBeta());
 }
 
 void OrlaController::onDeviceDisconnected(VHClient *)
@@ -177,7 +206,10 @@ void OrlaController::onUpdateFinished(bool)
             noticeShown = true;
         }
     }
-    checkWorkoutSupport();
+    if (offers(VHJob::Workouts))
+        checkWorkoutSupport();
+    if (offers(VHJob::FactoryRestore))
+        fetchRestoreFiles();
     if (!noticeShown)
         m_mainWindow->hideUpdateIndicators();
 }
@@ -235,12 +267,88 @@ void OrlaController::startSoftwareUpdate()
         showFailForm(0, tr_("The software package has not been downloaded."));
         return;
     }
-    if (!device->updateTotal(folder.file(VHUpdatesFolder::kPackage), QString())) {
+    const QString package = folder.file(VHUpdatesFolder::kPackage);
+    if (const QString refusal = packageRefusal(device, package); !refusal.isEmpty()) {
+        showFailForm(0, refusal);
+        return;
+    }
+    // No language named: a flash-store watch keeps the languages it has.
+    if (!device->updateTotal(package, QString())) {
         showFailForm(0, tr_("The device is busy and did not start the update."));
         return;
     }
     m_jobs.start(device, Job::SoftwareUpdate);
     startProgress(false, device);
+}
+
+QString OrlaController::packageRefusal(VHClient *device, const QString &package) const
+{
+    const QString refusal = VHClientPackageCheck::refusal(device, package);
+    if (!refusal.isEmpty())
+        vhCritical() << "package refused:" << package << refusal;
+    return refusal.isEmpty() ? QString() : tr_("The package was not written: %1.").arg(refusal);
+}
+
+void OrlaController::offerFactoryRestore()
+{
+    QString model;
+    if (VHClient *device = currentDevice())
+        device->getModelName(model);
+    m_lastMessage = Message::ConfirmFactoryRestore;
+    emit messageShown(Message::ConfirmFactoryRestore);
+    auto *box = new QMessageBox(m_mainWindow.get());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(QStringLiteral("Velora Update"));
+    box->setIcon(QMessageBox::Warning);
+    box->setText(tr_("Restore the factory software of the %1?").arg(model));
+    box->setInformativeText(tr_("Everything stored on the device is lost: activities, routes, workouts, settings "
+                                "and installed languages. The device may restart during the restore."));
+    box->setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    box->button(QMessageBox::Ok)->setText(tr_("Restore"));
+    // Losing the data takes a deliberate choice.
+    box->setDefaultButton(QMessageBox::Cancel);
+    connect(box, &QMessageBox::finished, this, [this](int result) {
+        if (result == QMessageBox::Ok)
+            startFactoryRestore();
+    });
+    m_openBoxes.removeAll(nullptr);
+    m_openBoxes.append(box);
+    box->open();
+}
+
+void OrlaController::fetchRestoreFiles()
+{
+    const QString version = m_updateClient->restoreVersion();
+    const VHUpdatesFolder folder = updatesFolder();
+    if (folder.isValid() && VHRestoreFetcher::isNeeded(folder.path(), version))
+        m_restoreFetcher->fetch(m_updateClient->restoreAddress(), m_updateClient->restoreMd5hash(), version,
+                                folder.path());
+}
+
+void OrlaController::startFactoryRestore()
+{
+    VHClient *device = currentDevice();
+    if (!device) {
+        showFailForm(0, tr_("The device is no longer connected."));
+        return;
+    }
+    const QString folder = restoreFolder();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        const QString why = m_restoreFetcher->errorText();
+        showMessage(Message::NoRestoreFiles, tr_("The factory software for this device has not been downloaded."),
+                    why.isEmpty() ? folder : why, m_mainWindow.get());
+        return;
+    }
+    if (const QString refusal = packageRefusal(device, folder); !refusal.isEmpty()) {
+        showFailForm(0, refusal);
+        return;
+    }
+    if (!device->restoreFactory(folder)) {
+        showFailForm(0, tr_("The device is busy and did not start the restore."));
+        return;
+    }
+    m_jobs.start(device, Job::FactoryRestore);
+    startProgress(true, device);
 }
 
 void OrlaController::installWorkouts()
@@ -286,6 +394,8 @@ void OrlaController::refreshMainWindow(bool disconnected)
         versions = device->versionList();
     }
     m_mainWindow->setDevice(model, uuid, versions);
+    if (!disconnected && device)
+        m_mainWindow->setJobs(device->offeredJobs());
     showLastResult(uuid);
     showInstead(m_mainWindow.get());
     m_softUpdateForm->hide();
@@ -446,6 +556,12 @@ void OrlaController::finishJob(const OrlaJobLedger::Entry &finished)
         if (!m_jobs.isPending(Job::AlpWrite))
             m_mainWindow->setGpsUpdating(false);
         break;
+    case Job::FactoryRestore:
+        stopProgress();
+        m_mainWindow->setProgress(-1);
+        if (current || !currentDevice())
+            finishFactoryRestore(device);
+        break;
     }
 }
 
@@ -456,9 +572,45 @@ void OrlaController::finishSoftwareUpdate(VHClient *device)
         showFailForm(code, actionReason(device));
         return;
     }
+    m_softUpdateForm->setProgress(100);
+    showCompletion(device->actionChanged());
+}
+
+void OrlaController::finishFactoryRestore(VHClient *device)
+{
+    int code = 0;
+    if (!device || device->actionFailed(code)) {
+        showFailForm(code, actionReason(device));
+        return;
+    }
+    if (device->state() == VHClient::STATE_MODEL) {
+        // Only the first pass is done: the restore is not complete yet.
+        device->getUUID(m_restoreAwaitingUuid);
+        refreshMainWindow(false);
+        showMessage(Message::RestoreNeedsRestart,
+                    tr_("The device formats itself when it restarts. Unplug it and plug it in again; the restore then "
+                        "finishes."),
+                    QString(), m_mainWindow.get());
+        return;
+    }
+    showCompletion(device->actionChanged());
+}
+
+void OrlaController::continueFactoryRestore(VHClient *device)
+{
+    QString uuid;
+    if (m_restoreAwaitingUuid.isEmpty() || !device->getUUID(uuid) || uuid != m_restoreAwaitingUuid
+        || !offers(VHJob::FactoryRestore))
+        return;
+    m_restoreAwaitingUuid.clear();
+    startFactoryRestore();
+}
+
+void OrlaController::showCompletion(bool changed)
+{
     m_softUpdateForm->hide();
     m_mainWindow->hide();
-    m_softUpdateForm->setProgress(100);
+    m_completeForm->showResult(changed);
     showInstead(m_completeForm.get());
 }
 
@@ -487,6 +639,10 @@ void OrlaController::finishUntracked(VHClient *device, int action)
         break;
     case VHClient::ActionUpdateComponent:
         m_mainWindow->setWorkoutInstalling(false);
+        break;
+    case VHClient::ActionRestoreFactory:
+        m_mainWindow->setProgress(-1);
+        finishFactoryRestore(device);
         break;
     default:
         showFailForm(0, actionReason(device));

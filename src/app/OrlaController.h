@@ -4,6 +4,7 @@
 #include "OrlaJobLedger.h"
 #include "OrlaWindowActions.h"
 #include "ReduzeduClient.h"
+#include "VHClientTypes.h"
 #include "VHDeviceManagerListener.h"
 #include "VeloraApiClient.h"
 
@@ -25,6 +26,7 @@ class VHClient;
 class VHDeviceManager;
 class VHPSFLanguagePack;
 class VHScsiFlashClient;
+class VHRestoreFetcher;
 class VHUpdatesFolder;
 class recover_complete_form;
 class recover_fail_form;
@@ -60,6 +62,9 @@ public:
         WorkoutsFailed,
         WaitForDeviceWrite,
         NothingWritten,
+        ConfirmFactoryRestore,
+        NoRestoreFiles,
+        RestoreNeedsRestart,
     };
     Q_ENUM(Message)
 
@@ -83,6 +88,8 @@ public:
     void installWorkouts() override;
     bool refuseIfBusy() override;
     void startSoftwareUpdate() override;
+    // Asks before anything is lost, then starts the restore from the model's restore folder.
+    void offerFactoryRestore() override;
     void refreshMainWindow(bool disconnected) override;
     QString note() override;
     // The languages and backups of flash-store watches (OrlaControllerFlashStore.cpp).
@@ -103,7 +110,10 @@ public:
     OrlaLanguageForm *languageForm() const { return m_languageForm.get(); }
     OrlaBackupsForm *backupsForm() const { return m_backupsForm.get(); }
     ReduzeduClient *assistClient() const { return m_assistClient.get(); }
+    VHRestoreFetcher *restoreFetcher() const { return m_restoreFetcher.get(); }
     QString modelUpdatesDir() const;
+    // Where the factory restore of the current model is made from.
+    QString restoreFolder() const;
     QString serverVersion() const { return m_serverVersion; }
     QString deviceVersion() const { return m_deviceVersion; }
     bool progressRunning() const { return m_progressTimer.isActive(); }
@@ -134,6 +144,20 @@ private:
     VHClient *currentDevice() const;
     QString currentModel() const;
     VHUpdatesFolder updatesFolder() const;
+
+    // The jobs the current device offers; none without a device.
+    VHJobs currentJobs() const;
+    bool offers(VHJob job) const { return currentJobs().testFlag(job); }
+    void queryPackageFor(VHClient *device);
+    // Why the package must not be written to the device; empty when it may.
+    QString packageRefusal(VHClient *device, const QString &package) const;
+    // Fetches the restore files the server named when a family restores from them.
+    void fetchRestoreFiles();
+    void startFactoryRestore();
+    void finishFactoryRestore(VHClient *device);
+    // The second pass of a restore whose first asked the device to format itself.
+    void continueFactoryRestore(VHClient *device);
+    void showCompletion(bool changed);
 
     void checkWorkoutSupport();
     void writeAlpToDevice(VHClient *device, int expiry);
@@ -190,6 +214,7 @@ private:
     std::unique_ptr<SoftUpdateForm> m_softUpdateForm;
     std::unique_ptr<VeloraApiClient> m_updateClient;
     std::unique_ptr<ReduzeduClient> m_assistClient;
+    std::unique_ptr<VHRestoreFetcher> m_restoreFetcher;
     QTimer m_progressTimer;
     int m_progressValue = 0;
     // The running job's device has reported a figure of its own: the timer's
@@ -205,6 +230,8 @@ private:
     // The last update query ended without learning the server's version.
     bool m_updateQueryFailed = false;
     Message m_lastMessage = Message::None;
+    // The UUID of the device whose restore goes on once it has restarted.
+    QString m_restoreAwaitingUuid;
     bool m_quitWhenIdle = false;
     OrlaJobLedger m_jobs;
     // Made when first asked for; the pack is the one the language window lists.

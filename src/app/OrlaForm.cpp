@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QMenu>
 #include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
@@ -21,6 +22,11 @@ QString tr_(const char *text) { return QCoreApplication::translate("orlaform", t
 
 const Qt::Alignment kLeftTop = Qt::AlignLeft | Qt::AlignTop;
 
+// The order in which a family's jobs take the slots.
+constexpr VHJob kJobOrder[] = {VHJob::SoftwareUpdate, VHJob::AssistData, VHJob::Workouts, VHJob::Languages,
+                               VHJob::FactoryRestore, VHJob::Backups,    VHJob::Recover};
+const VHJobs kFitJobs = VHJob::SoftwareUpdate | VHJob::AssistData | VHJob::Workouts;
+
 } // namespace
 
 OrlaForm::OrlaForm(OrlaWindowActions *controller, bool beta) : QWidget(nullptr), m_controller(controller)
@@ -31,6 +37,7 @@ OrlaForm::OrlaForm(OrlaWindowActions *controller, bool beta) : QWidget(nullptr),
     buildWidgets();
     connectSignals();
     setButtonTexts();
+    setJobs(kFitJobs);
 }
 
 OrlaForm::~OrlaForm() = default;
@@ -44,9 +51,10 @@ void OrlaForm::buildWidgets()
     m_msgLabel->setFont(pointFont(13, false));
     m_progressBar = child<QProgressBar>(this, "step_progressBar", QRect(60, 490, 240, 20));
     m_progressBar->hide();
-    m_softUpdateButton = jobButton("soft_update_button", QRect(60, 280, 240, 58));
-    m_gpsButton = jobButton("gpsdata_update_button", QRect(60, 350, 240, 58));
-    m_workoutButton = jobButton("workout_update_button", QRect(60, 420, 240, 58));
+    m_softUpdateButton = jobButton("soft_update_button", slotGeometry(0));
+    m_gpsButton = jobButton("gpsdata_update_button", slotGeometry(1));
+    m_workoutButton = jobButton("workout_update_button", slotGeometry(2));
+    buildFurtherJobButtons();
     m_deviceLabel = label(this, "device_label", QRect(25, 17, 136, 202));
     m_uuidWordLabel = label(this, "uuid_word_label", QRect(180, 120, 40, 20), kLeftTop, true);
     m_softWordLabel = label(this, "soft_word_label", QRect(180, 140, 60, 70), kLeftTop, true);
@@ -108,11 +116,143 @@ QPushButton *OrlaForm::jobButton(const char *objectName, const QRect &geometry)
     return button;
 }
 
+QRect OrlaForm::slotGeometry(int slot) { return QRect(60, 280 + 70 * slot, 240, 58); }
+
+void OrlaForm::buildFurtherJobButtons()
+{
+    // Placed by setJobs; hidden until a family offers their job.
+    m_languagesButton = jobButton("languages_button", slotGeometry(0));
+    m_factoryRestoreButton = jobButton("factory_restore_button", slotGeometry(0));
+    m_backupsButton = jobButton("backups_button", slotGeometry(0));
+    m_recoverButton = jobButton("recover_button", slotGeometry(0));
+    m_moreButton = jobButton("more_button", slotGeometry(kJobSlots - 1));
+    m_moreMenu = new QMenu(this);
+    m_moreMenu->setObjectName(QStringLiteral("more_menu"));
+    m_moreButton->setMenu(m_moreMenu);
+    for (QPushButton *button :
+         {m_languagesButton, m_factoryRestoreButton, m_backupsButton, m_recoverButton, m_moreButton})
+        button->hide();
+}
+
+QPushButton *OrlaForm::jobButton(VHJob job) const
+{
+    switch (job) {
+    case VHJob::SoftwareUpdate:
+        return m_softUpdateButton;
+    case VHJob::AssistData:
+        return m_gpsButton;
+    case VHJob::Workouts:
+        return m_workoutButton;
+    case VHJob::Languages:
+        return m_languagesButton;
+    case VHJob::FactoryRestore:
+        return m_factoryRestoreButton;
+    case VHJob::Backups:
+        return m_backupsButton;
+    case VHJob::Recover:
+        return m_recoverButton;
+    }
+    return nullptr;
+}
+
+QString OrlaForm::jobText(VHJob job)
+{
+    switch (job) {
+    case VHJob::SoftwareUpdate:
+        return tr_("Update Software");
+    case VHJob::AssistData:
+        return tr_("Update GPS Data");
+    case VHJob::Workouts:
+        return tr_("Install Velora Workout");
+    case VHJob::Languages:
+        return tr_("Choose Languages");
+    case VHJob::FactoryRestore:
+        return tr_("Factory Restore");
+    case VHJob::Backups:
+        return tr_("Backups");
+    case VHJob::Recover:
+        return tr_("Recover Device");
+    }
+    return QString();
+}
+
+void OrlaForm::setJobs(VHJobs jobs)
+{
+    m_jobs = jobs;
+    QList<VHJob> offered;
+    for (const VHJob job : kJobOrder) {
+        jobButton(job)->hide();
+        if (jobs.testFlag(job))
+            offered << job;
+    }
+    // A fourth job would leave the window: the last slot opens the rest.
+    const int inSlots = offered.size() > kJobSlots ? kJobSlots - 1 : int(offered.size());
+    for (int slot = 0; slot < inSlots; ++slot) {
+        QPushButton *button = jobButton(offered.at(slot));
+        button->setGeometry(slotGeometry(slot));
+        button->show();
+    }
+    m_moreJobs = offered.mid(inSlots);
+    fillMoreMenu();
+    m_moreButton->setVisible(!m_moreJobs.isEmpty());
+}
+
+void OrlaForm::fillMoreMenu()
+{
+    m_moreMenu->clear();
+    for (const VHJob job : std::as_const(m_moreJobs)) {
+        QAction *action = m_moreMenu->addAction(jobText(job));
+        action->setObjectName(jobButton(job)->objectName());
+        connect(action, &QAction::triggered, this, [this, job] { startJob(job); });
+    }
+}
+
+void OrlaForm::startJob(VHJob job)
+{
+    if (m_controller->refuseIfBusy())
+        return;
+    switch (job) {
+    case VHJob::SoftwareUpdate:
+        m_controller->offerSoftwareUpdate();
+        break;
+    case VHJob::AssistData:
+        m_controller->updateAlp(true);
+        break;
+    case VHJob::Workouts:
+        m_controller->installWorkouts();
+        break;
+    case VHJob::Languages:
+        m_controller->chooseLanguages();
+        break;
+    case VHJob::FactoryRestore:
+        m_controller->offerFactoryRestore();
+        break;
+    case VHJob::Backups:
+        m_controller->manageBackups();
+        break;
+    case VHJob::Recover:
+        m_controller->recoverDevice();
+        break;
+    }
+}
+
+void OrlaForm::enableJobButtons(bool on)
+{
+    for (QPushButton *button : {m_softUpdateButton, m_gpsButton, m_languagesButton, m_factoryRestoreButton,
+                                m_backupsButton, m_recoverButton, m_moreButton})
+        button->setEnabled(on);
+    m_workoutButton->setEnabled(on && m_workoutAllowed);
+}
+
 void OrlaForm::connectSignals()
 {
     connect(m_softUpdateButton, &QPushButton::clicked, this, &OrlaForm::onSoftUpdateClicked);
     connect(m_gpsButton, &QPushButton::clicked, this, &OrlaForm::onGpsDataClicked);
     connect(m_workoutButton, &QPushButton::clicked, this, &OrlaForm::onWorkoutUpdateClicked);
+    connect(m_languagesButton, &QPushButton::clicked, this, &OrlaForm::onLanguagesClicked);
+    connect(m_factoryRestoreButton, &QPushButton::clicked, this, &OrlaForm::onFactoryRestoreClicked);
+    connect(m_backupsButton, &QPushButton::clicked, this, &OrlaForm::onBackupsClicked);
+    connect(m_recoverButton, &QPushButton::clicked, this, &OrlaForm::onRecoverClicked);
     connect(m_aboutLabel, &HoverLabel::mouseEnter, this, &OrlaForm::onAboutLabelEnter);
     connect(m_aboutLabel, &HoverLabel::mouseLeave, this, &OrlaForm::onAboutLabelLeave);
     connect(m_mountButton, &QPushButton::clicked, this, &OrlaForm::mountClicked);
@@ -123,6 +263,10 @@ void OrlaForm::setButtonTexts()
     m_softUpdateButton->setText(tr_("Update Software"));
     m_gpsButton->setText(tr_("Update GPS Data"));
     m_workoutButton->setText(tr_("Install Velora Workout"));
+    for (const VHJob job : {VHJob::Languages, VHJob::FactoryRestore, VHJob::Backups, VHJob::Recover})
+        jobButton(job)->setText(jobText(job));
+    m_moreButton->setText(tr_("More"));
+    fillMoreMenu();
     m_mountButton->setText(tr_("Mount"));
 }
 
@@ -139,9 +283,7 @@ void OrlaForm::setDevice(const QString &model, const QString &uuid, const QStrin
         hideMountOffer();
         showDevicePicture(model);
         showDeviceInfo(uuid, versions);
-        m_gpsButton->setEnabled(true);
-        m_softUpdateButton->setEnabled(true);
-        m_workoutButton->setEnabled(m_workoutAllowed);
+        enableJobButtons(true);
     }
     m_msgLabel->hide();
     m_downloadIndicator->hide();
@@ -169,9 +311,9 @@ void OrlaForm::showNoDevice()
     m_deviceLabel->setStyleSheet(backgroundImage(QStringLiteral(":/device/device_notfound.png")));
     m_remindLabel->setText(tr_("Please connect your device to the computer"));
     m_remindLabel->setVisible(!m_mountLabel->isVisibleTo(this));
-    m_softUpdateButton->setEnabled(false);
-    m_gpsButton->setEnabled(false);
-    m_workoutButton->setEnabled(false);
+    // Without a device the window keeps its usual three buttons, disabled.
+    setJobs(kFitJobs);
+    enableJobButtons(false);
     for (QWidget *widget :
          std::initializer_list<QWidget *>{m_deviceTitleLabel, m_deviceTitleText, m_uuidWordLabel, m_uuidInfoLabel,
                                           m_softWordLabel, m_softInfoLabel, m_downloadIndicator, m_downloadCountLabel})
@@ -294,6 +436,14 @@ void OrlaForm::onWorkoutUpdateClicked()
     if (!m_controller->refuseIfBusy())
         m_controller->installWorkouts();
 }
+
+void OrlaForm::onFactoryRestoreClicked() { startJob(VHJob::FactoryRestore); }
+
+void OrlaForm::onLanguagesClicked() { startJob(VHJob::Languages); }
+
+void OrlaForm::onBackupsClicked() { startJob(VHJob::Backups); }
+
+void OrlaForm::onRecoverClicked() { startJob(VHJob::Recover); }
 
 void OrlaForm::setLastResult(const QString &text) { m_aboutLabel->setToolTip(text); }
 

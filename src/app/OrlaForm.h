@@ -1,5 +1,8 @@
 #pragma once
 
+#include "VHClientTypes.h"
+
+#include <QList>
 #include <QStringList>
 #include <QWidget>
 
@@ -7,12 +10,13 @@ class HoverLabel;
 class OrlaWindowActions;
 class QFontMetrics;
 class QLabel;
+class QMenu;
 class QMovie;
 class QProgressBar;
 class QPushButton;
 
 // The main window: the connected device (picture or name, UUID, software
-// versions), the three job buttons, the busy indicator and update notice,
+// versions), the buttons of the jobs its family offers, the busy indicator and update notice,
 // and a line of text with a progress bar while a job runs. It decides
 // nothing: the buttons ask the controller, and the controller drives every
 // visible change through the operations below.
@@ -43,6 +47,18 @@ public:
 
     bool workoutsAllowed() const { return m_workoutAllowed; }
 
+    // Shows a button only for the jobs named. They fill the three slots in
+    // the order of VHJob; with more than three, the third slot holds "More",
+    // whose menu lists the rest. Without a device the FIT family's three show.
+    void setJobs(VHJobs jobs);
+    VHJobs jobs() const { return m_jobs; }
+    // The jobs in the "More" menu, in its order; empty when it is hidden.
+    QList<VHJob> moreJobs() const { return m_moreJobs; }
+    // The window's own buttons and menu entries for a job, for the controller's tests.
+    QPushButton *jobButton(VHJob job) const;
+    QMenu *moreMenu() const { return m_moreMenu; }
+    static constexpr int kJobSlots = 3;
+
     // One line per entry, each elided in the middle to `width` pixels of
     // `metrics`: a version never breaks over lines at its dots.
     static QString versionsText(const QStringList &versions, const QFontMetrics &metrics, int width);
@@ -51,6 +67,10 @@ public slots:
     void onSoftUpdateClicked();
     void onGpsDataClicked();
     void onWorkoutUpdateClicked();
+    void onFactoryRestoreClicked();
+    void onLanguagesClicked();
+    void onBackupsClicked();
+    void onRecoverClicked();
     void onAboutLabelEnter();
     void onAboutLabelLeave();
 
@@ -60,6 +80,12 @@ signals:
 private:
     void buildWidgets();
     QPushButton *jobButton(const char *objectName, const QRect &geometry);
+    void buildFurtherJobButtons();
+    static QRect slotGeometry(int slot);
+    void startJob(VHJob job);
+    void fillMoreMenu();
+    static QString jobText(VHJob job);
+    void enableJobButtons(bool on);
     void connectSignals();
     void setButtonTexts();
     void showNoDevice();
@@ -77,6 +103,14 @@ private:
     QPushButton *m_softUpdateButton = nullptr;
     QPushButton *m_gpsButton = nullptr;
     QPushButton *m_workoutButton = nullptr;
+    QPushButton *m_languagesButton = nullptr;
+    QPushButton *m_factoryRestoreButton = nullptr;
+    QPushButton *m_backupsButton = nullptr;
+    QPushButton *m_recoverButton = nullptr;
+    QPushButton *m_moreButton = nullptr;
+    QMenu *m_moreMenu = nullptr; // child of the window
+    VHJobs m_jobs;
+    QList<VHJob> m_moreJobs;
     QLabel *m_deviceLabel = nullptr;
     QLabel *m_uuidWordLabel = nullptr;
     QLabel *m_softWordLabel = nullptr;

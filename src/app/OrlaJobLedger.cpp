@@ -12,6 +12,8 @@ int OrlaJobLedger::actionOf(Job job)
     case Job::WorkoutCheck:
     case Job::WorkoutInstall:
         return VHClient::ActionUpdateComponent;
+    case Job::FactoryRestore:
+        return VHClient::ActionRestoreFactory;
     case Job::AlpWrite:
         break;
     }

@@ -13,7 +13,7 @@ class VHClient;
 class OrlaJobLedger
 {
 public:
-    enum class Job { SoftwareUpdate, WorkoutCheck, WorkoutInstall, AlpWrite };
+    enum class Job { SoftwareUpdate, WorkoutCheck, WorkoutInstall, AlpWrite, FactoryRestore };
     struct Entry
     {
         QPointer<VHClient> device;

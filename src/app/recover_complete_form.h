@@ -17,10 +17,14 @@ public:
     ~recover_complete_form() override;
 
     QMovie *animation() const { return m_movie; }
+    // A job that had nothing to write says so instead of "Completion".
+    void showResult(bool changed);
+    bool showsUnchanged() const { return m_unchanged; }
 
 private:
     QLabel *m_msgLabel = nullptr;
     QLabel *m_picLabel = nullptr;
     QLabel *m_titleLabel = nullptr;
     QMovie *m_movie = nullptr; // child of the window
+    bool m_unchanged = false;
 };

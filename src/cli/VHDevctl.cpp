@@ -1,6 +1,7 @@
 #include "VHDevctl.h"
 
 #include "VHClient.h"
+#include "VHClientPackageCheck.h"
 #include "VHDaemon.h"
 #include "VHDeviceFamilies.h"
 #include "VHDeviceManager.h"
@@ -564,22 +565,13 @@ void VHDevctl::finishResult(int code)
 
 // ---- before and after a write -----------------------------------------------------------
 
-QString VHDevctl::softwareVersionOf(VHClient *client)
-{
-    // The image version is what a package's [OS] Version names; some families report more in getVersion.
-    QString version;
-    if (client && client->getImageVersion(version) && !version.isEmpty())
-        return version;
-    return versionOf(client);
-}
+QString VHDevctl::softwareVersionOf(VHClient *client) { return VHClientPackageCheck::softwareVersionOf(client); }
 
 int VHDevctl::checkPackage(const QString &package)
 {
-    QString model;
-    device()->getModelName(model);
     const QFileInfo file(package);
     m_writeBytes = file.isFile() ? file.size() : -1;
-    return checkBeforeWriting(package, {model, softwareVersionOf(device())}, VHPackageIdentity::read(package));
+    return checkBeforeWriting(package, VHClientPackageCheck::targetOf(device()), VHPackageIdentity::read(package));
 }
 
 int VHDevctl::checkBeforeWriting(const QString &package, const VHDevctlChecks::Device &target,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "VHPackageCheck.h"
 #include "VHPackageIdentity.h"
 
 #include <QString>
@@ -8,11 +9,7 @@
 // apart from the program so each rule can be tried on its own.
 namespace VHDevctlChecks {
 
-struct Device
-{
-    QString model;
-    QString version; // the software version the package's is compared with
-};
+using Device = VHPackageCheck::Target;
 
 struct Verdict
 {

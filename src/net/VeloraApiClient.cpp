@@ -63,6 +63,7 @@ void VeloraApiClient::queryUpdate(const QString &model, const QString &folder, b
     m_url.clear();
     m_note.clear();
     m_md5hash.clear();
+    m_restore = {};
     m_folder = folder;
     m_errorText.clear();
     m_serverUnreachable = false;
@@ -183,7 +184,10 @@ void VeloraApiClient::takeTotalEntry(const QVariant &replyValue)
     const QVariantList entries = replyValue.toList();
     for (const QVariant &entry : entries) {
         const QVariantMap object = entry.toMap();
-        if (object.value(QStringLiteral("name")).toString() != QLatin1String("Total"))
+        const QString name = object.value(QStringLiteral("name")).toString();
+        if (name == QLatin1String("Restore"))
+            takeRestoreEntry(object);
+        if (name != QLatin1String("Total"))
             continue;
         // Later "Total" entries win; numbers and booleans are taken as their text.
         m_version = object.value(QStringLiteral("version")).toString();
@@ -191,6 +195,21 @@ void VeloraApiClient::takeTotalEntry(const QVariant &replyValue)
         m_note = object.value(QStringLiteral("note")).toString();
         m_md5hash = object.value(QStringLiteral("md5hash")).toString();
     }
+}
+
+void VeloraApiClient::takeRestoreEntry(const QVariantMap &object)
+{
+    m_restore.version = object.value(QStringLiteral("version")).toString();
+    m_restore.url = object.value(QStringLiteral("url")).toString();
+    m_restore.md5hash = object.value(QStringLiteral("md5hash")).toString();
+    // Its version names a file in the updates folder: a damaged text names none.
+    if (!VHVersion::isPlainText(m_restore.version) || m_restore.url.isEmpty())
+        m_restore = {};
+}
+
+QUrl VeloraApiClient::restoreAddress() const
+{
+    return m_restore.url.isEmpty() ? QUrl() : m_queryUrl.resolved(QUrl(m_restore.url));
 }
 
 VeloraApiClient::DownloadStart VeloraApiClient::checkDownload()

@@ -6,6 +6,7 @@
 #include <QThreadPool>
 #include <QUrl>
 #include <QVariant>
+#include <QVariantMap>
 
 #include <memory>
 
@@ -68,6 +69,12 @@ public:
     QString note() const { return m_note; }
     QString md5hash() const { return m_md5hash; }
     QString folder() const { return m_folder; }
+    // The archive of restore files the last reply named in an entry "Restore";
+    // empty when it named none. The client does not fetch it: only families
+    // that offer a factory restore need it (VHRestoreFetcher).
+    QString restoreVersion() const { return m_restore.version; }
+    QUrl restoreAddress() const;
+    QString restoreMd5hash() const { return m_restore.md5hash; }
 
     // How the last exchange ended; set before the delegate is told.
     Outcome outcome() const { return m_outcome; }
@@ -101,6 +108,7 @@ private:
 
     void handleQueryReply(QNetworkReply *reply);
     void takeTotalEntry(const QVariant &replyValue);
+    void takeRestoreEntry(const QVariantMap &object);
     void decideDownload();
     DownloadStart checkDownload();
     bool folderHoldsVersion() const;
@@ -140,6 +148,13 @@ private:
     // its folder is looked at once that is done.
     bool m_downloadCheckOwed = false;
 
+    struct Entry
+    {
+        QString version;
+        QString url;
+        QString md5hash;
+    };
+    Entry m_restore;
     QString m_version;
     QString m_url;
     QString m_note;

@@ -29,6 +29,8 @@ public:
     static inline const QString kPackageNameFile = QStringLiteral("filename.txt");
     static inline const QString kAlpData = QStringLiteral("AssitOff.alp");
     static inline const QString kAlpStamp = QStringLiteral("date.txt");
+    // The folder a factory restore of the model is made from.
+    static inline const QString kRestoreFolder = QStringLiteral("restore");
 
     // Empty when `model` cannot name a folder.
     static QString pathFor(const QString &dataFolder, const QString &model);

@@ -207,8 +207,21 @@ VHHttpResponse VHPackageServer::indexReply(const QString &query, const QString &
             {QStringLiteral("url"), base + kPackagesPrefix + encodedName(model) + QLatin1Char('/') + encodedName(file)},
             {QStringLiteral("note"), settingText(settings, QStringLiteral("Package/note"))},
             {QStringLiteral("md5hash"), md5}});
+        if (settings.contains(QStringLiteral("Restore/version")))
+            entries.append(restoreEntry(model, base));
     }
     return VHHttpResponse::text(200, "OK", QJsonDocument(entries).toJson(QJsonDocument::Compact), "application/json");
+}
+
+QJsonObject VHPackageServer::restoreEntry(const QString &model, const QString &base)
+{
+    const QString folder = m_root + QLatin1Char('/') + model;
+    QSettings settings(folder + QStringLiteral("/package.ini"), QSettings::IniFormat);
+    return QJsonObject{
+        {QStringLiteral("name"), QStringLiteral("Restore")},
+        {QStringLiteral("version"), settingText(settings, QStringLiteral("Restore/version"))},
+        {QStringLiteral("url"), base + kPackagesPrefix + encodedName(model) + QStringLiteral("/restore.zip")},
+        {QStringLiteral("md5hash"), cachedMd5(folder + QStringLiteral("/restore.zip"))}};
 }
 
 VHHttpResponse VHPackageServer::packageReply(const QString &path, VHServerFault fault)
@@ -355,6 +368,27 @@ bool VHPackageServer::publish(const QString &root, const QString &model, const Q
     settings.setValue(QStringLiteral("Package/version"), version);
     settings.setValue(QStringLiteral("Package/note"), note);
     settings.setValue(QStringLiteral("Package/file"), QStringLiteral("Total.zip"));
+    settings.sync();
+    return settings.status() == QSettings::NoError ? true : fail(QStringLiteral("can not write package.ini"));
+}
+
+bool VHPackageServer::publishRestore(const QString &root, const QString &model, const QString &archiveFile,
+                                     const QString &version, QString *error)
+{
+    auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (!isPlainName(model))
+        return fail(QStringLiteral("model name is not a plain folder name"));
+    const QString folder = root + QLatin1Char('/') + model;
+    const QString target = folder + QStringLiteral("/restore.zip");
+    QFile::remove(target);
+    if (!QDir().mkpath(folder) || !QFile::copy(archiveFile, target))
+        return fail(QStringLiteral("can not copy ") + archiveFile + QStringLiteral(" to ") + target);
+    QSettings settings(folder + QStringLiteral("/package.ini"), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("Restore/version"), version);
     settings.sync();
     return settings.status() == QSettings::NoError ? true : fail(QStringLiteral("can not write package.ini"));
 }

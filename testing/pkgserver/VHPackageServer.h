@@ -10,13 +10,15 @@
 #include <QString>
 #include <QStringList>
 
+class QJsonObject;
 class QTcpServer;
 
 // A local stand-in for the update and assist-data services, bound to
 // 127.0.0.1. It answers
 //   ".../versions/index?model=<m>&ver=<v>" (any prefix, so a "beta" path works
 //       too) with a JSON array: an application entry, then the "Total" entry
-//       of <root>/<m>/ (version, note, url back to this server, real MD5);
+//       of <root>/<m>/ (version, note, url back to this server, real MD5),
+//       and a "Restore" entry when restore files are published (publishRestore);
 //   "/packages/<m>/<file>" with the file from <root>/<m>/, streamed from disk;
 //   "/current_<n>d.alp" with that file from <root>.
 // A model folder holds the package and "package.ini" ([Package] version, note,
@@ -56,6 +58,10 @@ public:
     // and "package.ini".
     static bool publish(const QString &root, const QString &model, const QString &packageFile, const QString &version,
                         const QString &note, QString *error = nullptr);
+    // Adds the model's restore files: a copy of `archiveFile` as "restore.zip",
+    // named in the index as the entry "Restore" of `version`.
+    static bool publishRestore(const QString &root, const QString &model, const QString &archiveFile,
+                               const QString &version, QString *error = nullptr);
     // The lower-case hexadecimal MD5 of a file, read in pieces.
     static QString fileMd5(const QString &path);
 
@@ -74,6 +80,7 @@ private:
     VHHttpResponse respond(const QByteArray &method, const QByteArray &target, const QByteArray &host);
     VHHttpResponse route(const QString &path, const QString &query, const QString &base, VHServerFault fault);
     VHHttpResponse indexReply(const QString &query, const QString &base, VHServerFault fault);
+    QJsonObject restoreEntry(const QString &model, const QString &base);
     VHHttpResponse packageReply(const QString &path, VHServerFault fault);
     VHHttpResponse alpReply(const QString &path);
     VHHttpResponse fileReply(const QString &filePath);

@@ -114,6 +114,8 @@ public:
     }
 
     int deviceKind() override { return m_script->kind; }
+    // It stands for a FIT device, whose jobs the window offers.
+    VHJobs offeredJobs() override { return VHJob::SoftwareUpdate | VHJob::AssistData | VHJob::Workouts; }
     int getAlpDate() override { return m_script->alpDate; }
     bool _updateComponent(const QString &, const QString &mode, const QString &, const QString &archive) override
     {

@@ -282,8 +282,9 @@ private slots:
         rig.start();
         AppFakeDevice *device = rig.plug(kModel, QStringLiteral("1.0"));
         QVERIFY(rig.waitIdle());
-        // An action this controller never starts (a factory restore the manager resumed).
-        QVERIFY(device->startRaw(VHClient::ActionRestoreFactory));
+        // An action this controller never starts (a factory restore is one of
+        // its jobs now, judged by its result: tst_OrlaJobs).
+        QVERIFY(device->startRaw(VHClient::ActionFinalize));
         recover_fail_form *fail = rig.controller->failForm();
         QTRY_VERIFY_WITH_TIMEOUT(fail->isVisible(), 10000);
         QVERIFY(widget<QLabel>(fail, "msg_label")->text().contains(QStringLiteral("#00aa00")));

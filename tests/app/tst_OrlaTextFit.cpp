@@ -133,6 +133,13 @@ private slots:
         checkFits(&main, "workouts");
         main.onAboutLabelEnter();
         checkFits(&main, "version");
+        // Each further job once in a slot of its own, and the "More" button.
+        main.setJobs(VHJob::Languages | VHJob::FactoryRestore | VHJob::Backups);
+        checkFits(&main, "flash-store jobs");
+        main.setJobs(VHJob::Recover);
+        checkFits(&main, "recover");
+        main.setJobs(VHJob::SoftwareUpdate | VHJob::Languages | VHJob::FactoryRestore | VHJob::Backups);
+        checkFits(&main, "more");
 
         SoftUpdateForm dialog(&m_stub);
         dialog.setData(QStringLiteral("2.0"), QStringLiteral("1.5"), QString());
@@ -142,6 +149,8 @@ private slots:
 
         recover_complete_form done(false);
         checkFits(&done, "completed");
+        done.showResult(false);
+        checkFits(&done, "already up to date");
 
         recover_fail_form fail(&m_stub);
         fail.setReason(3, QStringLiteral("not enough free space on the device: 1024 KiB needed"));
