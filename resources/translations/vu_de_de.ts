@@ -71,6 +71,22 @@
         <source>Another update server can be set with the key &quot;updateurl&quot; in the group &quot;VeloraHub&quot; of %1.</source>
         <translation>Einen anderen Update-Server legen Sie mit dem Schlüssel &quot;updateurl&quot; in der Gruppe &quot;VeloraHub&quot; von %1 fest.</translation>
     </message>
+    <message>
+        <source>Unpacking</source>
+        <translation>Entpacken</translation>
+    </message>
+    <message>
+        <source>Writing</source>
+        <translation>Schreiben</translation>
+    </message>
+    <message>
+        <source>Checking</source>
+        <translation>Prüfen</translation>
+    </message>
+    <message>
+        <source>Waiting for the watch</source>
+        <translation>Warten auf die Uhr</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>

@@ -71,6 +71,22 @@
         <source>Another update server can be set with the key &quot;updateurl&quot; in the group &quot;VeloraHub&quot; of %1.</source>
         <translation>Another update server can be set with the key &quot;updateurl&quot; in the group &quot;VeloraHub&quot; of %1.</translation>
     </message>
+    <message>
+        <source>Unpacking</source>
+        <translation>Unpacking</translation>
+    </message>
+    <message>
+        <source>Writing</source>
+        <translation>Writing</translation>
+    </message>
+    <message>
+        <source>Checking</source>
+        <translation>Checking</translation>
+    </message>
+    <message>
+        <source>Waiting for the watch</source>
+        <translation>Waiting for the watch</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>

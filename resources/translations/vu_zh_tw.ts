@@ -71,6 +71,22 @@
         <source>Another update server can be set with the key &quot;updateurl&quot; in the group &quot;VeloraHub&quot; of %1.</source>
         <translation>可在 %1 的「VeloraHub」群組中以「updateurl」鍵設定其他更新伺服器。</translation>
     </message>
+    <message>
+        <source>Unpacking</source>
+        <translation>正在解壓縮</translation>
+    </message>
+    <message>
+        <source>Writing</source>
+        <translation>正在寫入</translation>
+    </message>
+    <message>
+        <source>Checking</source>
+        <translation>正在檢查</translation>
+    </message>
+    <message>
+        <source>Waiting for the watch</source>
+        <translation>等待手錶</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>
