@@ -46,7 +46,7 @@ void OrlaForm::buildWidgets()
     m_progressBar->hide();
     // The window ends 15 pixels below the bar: room for one small word.
     m_phaseLabel = label(this, "phase_label", QRect(60, 510, 240, 15), Qt::AlignHCenter | Qt::AlignTop);
-    m_phaseLabel->setFont(pointFont(9));
+    m_phaseLabel->setFont(pointFont(8));
     m_phaseLabel->hide();
     m_softUpdateButton = jobButton("soft_update_button", QRect(60, 280, 240, 58));
     m_gpsButton = jobButton("gpsdata_update_button", QRect(60, 350, 240, 58));

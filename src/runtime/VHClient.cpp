@@ -342,6 +342,8 @@ void VHClient::reportProgress(VHPhase phase, qint64 done, qint64 total)
         timer.start();
         return timer;
     }();
+    // A family that writes its blocks itself makes the reads after them checks too.
+    m_flashWritten = m_flashWritten || phase == VHPhase::Write;
     const auto report = m_phaseProgress.take(phase, done, total, clock.elapsed());
     if (!report)
         return;
