@@ -44,6 +44,15 @@ struct VHTestPhases
         return seen;
     }
 
+    // Every report as phase:done/total, for failure messages.
+    QString describe() const
+    {
+        QString all;
+        for (const Report &r : reports)
+            all += QStringLiteral(" %1:%2/%3").arg(r.phase).arg(r.done).arg(r.total);
+        return all;
+    }
+
     // Empty when the reports are sound.
     QString problem() const
     {
