@@ -99,6 +99,22 @@
         <source>The factory software for this device has not been downloaded.</source>
         <translation>Die Werkssoftware für dieses Gerät wurde noch nicht heruntergeladen.</translation>
     </message>
+    <message>
+        <source>Unpacking</source>
+        <translation>Entpacken</translation>
+    </message>
+    <message>
+        <source>Writing</source>
+        <translation>Schreiben</translation>
+    </message>
+    <message>
+        <source>Checking</source>
+        <translation>Prüfen</translation>
+    </message>
+    <message>
+        <source>Waiting for the watch</source>
+        <translation>Warten auf die Uhr</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>

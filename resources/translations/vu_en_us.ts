@@ -99,6 +99,22 @@
         <source>The factory software for this device has not been downloaded.</source>
         <translation>The factory software for this device has not been downloaded.</translation>
     </message>
+    <message>
+        <source>Unpacking</source>
+        <translation>Unpacking</translation>
+    </message>
+    <message>
+        <source>Writing</source>
+        <translation>Writing</translation>
+    </message>
+    <message>
+        <source>Checking</source>
+        <translation>Checking</translation>
+    </message>
+    <message>
+        <source>Waiting for the watch</source>
+        <translation>Waiting for the watch</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>

@@ -99,6 +99,22 @@
         <source>The factory software for this device has not been downloaded.</source>
         <translation>尚未下載此裝置的原廠軟體。</translation>
     </message>
+    <message>
+        <source>Unpacking</source>
+        <translation>正在解壓縮</translation>
+    </message>
+    <message>
+        <source>Writing</source>
+        <translation>正在寫入</translation>
+    </message>
+    <message>
+        <source>Checking</source>
+        <translation>正在檢查</translation>
+    </message>
+    <message>
+        <source>Waiting for the watch</source>
+        <translation>等待手錶</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>

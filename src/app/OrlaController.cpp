@@ -54,7 +54,6 @@ OrlaController::OrlaController(const QString &appVersion) : m_appVersion(appVers
     m_updateClient = std::make_unique<VeloraApiClient>(this);
     m_assistClient = std::make_unique<ReduzeduClient>(this);
     m_restoreFetcher = std::make_unique<VHRestoreFetcher>();
-    connect(&m_progressTimer, &QTimer::timeout, this, &OrlaController::run);
     for (QWidget *window : std::initializer_list<QWidget *>{m_mainWindow.get(), m_completeForm.get(), m_failForm.get(),
                                                             m_softUpdateForm.get()})
         window->installEventFilter(this);
@@ -64,7 +63,7 @@ OrlaController::OrlaController(const QString &appVersion) : m_appVersion(appVers
 OrlaController::~OrlaController()
 {
     deviceManager()->removeListener(this);
-    m_progressTimer.stop();
+    stopProgress();
     m_mainWindow.reset();
     m_completeForm.reset();
     m_failForm.reset();
@@ -487,16 +486,17 @@ void OrlaController::startProgress(bool onMainWindow, VHClient *device)
     stopProgress();
     m_progressOnMainWindow = onMainWindow;
     m_progressValue = 0;
-    m_deviceReportsProgress = false;
-    // Reported from the worker thread; queued, so the figures arrive in order.
+    m_progressRunning = true;
+    showPhase(QString());
+    // The bar moves only with the bytes the device reports: a guess made the
+    // bar stand at 99 for minutes. Queued from the worker, so in order.
     m_deviceProgress =
-        connect(device, &VHClient::progressChanged, this, &OrlaController::onDeviceProgress, Qt::QueuedConnection);
-    m_progressTimer.start(kProgressIntervalMs);
+        connect(device, &VHClient::phaseProgressChanged, this, &OrlaController::onDeviceProgress, Qt::QueuedConnection);
 }
 
 void OrlaController::stopProgress()
 {
-    m_progressTimer.stop();
+    m_progressRunning = false;
     disconnect(m_deviceProgress);
 }
 
@@ -513,19 +513,35 @@ void OrlaController::showProgress(int value)
         m_softUpdateForm->setProgress(m_progressValue);
 }
 
-void OrlaController::onDeviceProgress(float value)
+QString OrlaController::phaseWord(int phase)
 {
-    if (!m_progressTimer.isActive() || !(value > 0.0f))
-        return;
-    m_deviceReportsProgress = true;
-    showProgress(int(value * 100.0f));
+    switch (VHPhase(phase)) {
+    case VHPhase::Unpack:
+        return tr_("Unpacking");
+    case VHPhase::Write:
+        return tr_("Writing");
+    case VHPhase::Verify:
+        return tr_("Checking");
+    case VHPhase::Waiting:
+        return tr_("Waiting for the watch");
+    }
+    return QString();
 }
 
-void OrlaController::run()
+void OrlaController::showPhase(const QString &word)
 {
-    if (m_deviceReportsProgress)
+    if (m_progressOnMainWindow)
+        m_mainWindow->setPhase(word);
+    else
+        m_softUpdateForm->setPhase(word);
+}
+
+void OrlaController::onDeviceProgress(int phase, qint64 done, qint64 total)
+{
+    if (!m_progressRunning)
         return;
-    showProgress(m_progressValue + 2);
+    showPhase(phaseWord(phase));
+    showProgress(qRound(VHPhaseProgress::overallFraction({VHPhase(phase), done, total}) * 100.0f));
 }
 
 // ---- the end of device actions ----------------------------------------------------

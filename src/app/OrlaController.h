@@ -45,7 +45,6 @@ class OrlaController : public QObject,
     Q_OBJECT
 
 public:
-    static constexpr int kProgressIntervalMs = 5000;
     static constexpr int kAlpDays = 14;
 
     // What a message box told the user; recorded so that callers check what
@@ -116,7 +115,7 @@ public:
     QString restoreFolder() const;
     QString serverVersion() const { return m_serverVersion; }
     QString deviceVersion() const { return m_deviceVersion; }
-    bool progressRunning() const { return m_progressTimer.isActive(); }
+    bool progressRunning() const { return m_progressRunning; }
     bool workoutCheckPending() const { return m_jobs.isPending(OrlaJobLedger::Job::WorkoutCheck); }
     Message lastMessage() const { return m_lastMessage; }
 
@@ -129,9 +128,6 @@ public:
 signals:
     void messageShown(OrlaController::Message message);
     void readyToQuit();
-
-public slots:
-    void run();
 
 protected:
     // Refuses closing a window while the device is written.
@@ -166,7 +162,10 @@ private:
     void startProgress(bool onMainWindow, VHClient *device);
     void stopProgress();
     void showProgress(int value);
-    void onDeviceProgress(float value);
+    // The bar follows the device's bytes: its phase in words beside it, the whole action's share on it.
+    void onDeviceProgress(int phase, qint64 done, qint64 total);
+    static QString phaseWord(int phase);
+    void showPhase(const QString &word);
 
     void finishJob(const OrlaJobLedger::Entry &finished);
     void finishSoftwareUpdate(VHClient *device);
@@ -215,11 +214,8 @@ private:
     std::unique_ptr<VeloraApiClient> m_updateClient;
     std::unique_ptr<ReduzeduClient> m_assistClient;
     std::unique_ptr<VHRestoreFetcher> m_restoreFetcher;
-    QTimer m_progressTimer;
+    bool m_progressRunning = false;
     int m_progressValue = 0;
-    // The running job's device has reported a figure of its own: the timer's
-    // ticks no longer move the bar.
-    bool m_deviceReportsProgress = false;
     QMetaObject::Connection m_deviceProgress;
     QString m_serverVersion;
     QString m_deviceVersion;

@@ -51,6 +51,10 @@ void OrlaForm::buildWidgets()
     m_msgLabel->setFont(pointFont(13, false));
     m_progressBar = child<QProgressBar>(this, "step_progressBar", QRect(60, 490, 240, 20));
     m_progressBar->hide();
+    // The window ends 15 pixels below the bar: room for one small word.
+    m_phaseLabel = label(this, "phase_label", QRect(60, 510, 240, 15), Qt::AlignHCenter | Qt::AlignTop);
+    m_phaseLabel->setFont(pointFont(8));
+    m_phaseLabel->hide();
     m_softUpdateButton = jobButton("soft_update_button", slotGeometry(0));
     m_gpsButton = jobButton("gpsdata_update_button", slotGeometry(1));
     m_workoutButton = jobButton("workout_update_button", slotGeometry(2));
@@ -375,6 +379,7 @@ void OrlaForm::setWorkoutInstalling(bool on)
     m_workoutButton->setEnabled(!on);
     if (!on) {
         m_progressBar->hide();
+        setPhase(QString());
         m_msgLabel->hide();
         return;
     }
@@ -384,12 +389,19 @@ void OrlaForm::setWorkoutInstalling(bool on)
     m_msgLabel->show();
 }
 
+void OrlaForm::setPhase(const QString &word)
+{
+    m_phaseLabel->setText(word);
+    m_phaseLabel->setVisible(!word.isEmpty() && !m_progressBar->isHidden());
+}
+
 void OrlaForm::setProgress(int value)
 {
     m_progressBar->setValue(value);
-    if (value == -1)
+    if (value == -1) {
         m_progressBar->hide();
-    else if (!m_progressBar->isVisible())
+        setPhase(QString());
+    } else if (!m_progressBar->isVisible())
         m_progressBar->show();
 }
 

@@ -33,6 +33,8 @@ public:
     void setGpsUpdating(bool on);
     void setWorkoutInstalling(bool on);
     void setProgress(int value);
+    // The step the job is at, in a word under the bar; empty hides it.
+    void setPhase(const QString &word);
     void allowWorkouts();
     void showUpdateNotice();
     void showChecking();
@@ -100,6 +102,7 @@ private:
     QLabel *m_remindLabel = nullptr;
     QLabel *m_msgLabel = nullptr;
     QProgressBar *m_progressBar = nullptr;
+    QLabel *m_phaseLabel = nullptr;
     QPushButton *m_softUpdateButton = nullptr;
     QPushButton *m_gpsButton = nullptr;
     QPushButton *m_workoutButton = nullptr;

@@ -53,6 +53,9 @@ void SoftUpdateForm::buildWidgets()
     m_list = child<QListWidget>(this, "soft_update_list", QRect(30, 100, 300, 100));
     m_list->setEnabled(true);
     m_progressBar = child<QProgressBar>(this, "step_progressBar", QRect(45, 350, 280, 30));
+    m_phaseLabel = label(this, "phase_label", QRect(45, 385, 280, 30), Qt::AlignHCenter | Qt::AlignTop);
+    m_phaseLabel->setFont(pointFont(12));
+    m_phaseLabel->hide();
 }
 
 QPushButton *SoftUpdateForm::dialogButton(const char *objectName, const QRect &geometry, const char *text)
@@ -76,10 +79,17 @@ void SoftUpdateForm::setData(const QString &newVersion, const QString &currentVe
     m_list->addItem(tr_("Update") + QStringLiteral(": ") + newVersion);
     m_remindLabel->setText(tr_("Backup_Data_Warn_Msg"));
     m_progressBar->hide();
+    setPhase(QString());
     m_msgLabel->show();
 }
 
 void SoftUpdateForm::setProgress(int value) { m_progressBar->setValue(value); }
+
+void SoftUpdateForm::setPhase(const QString &word)
+{
+    m_phaseLabel->setText(word);
+    m_phaseLabel->setVisible(!word.isEmpty() && !m_progressBar->isHidden());
+}
 
 void SoftUpdateForm::onUpdateclicked()
 {

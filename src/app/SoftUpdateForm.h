@@ -24,6 +24,8 @@ public:
     // extraText is not shown (the controller passes an empty text).
     void setData(const QString &newVersion, const QString &currentVersion, const QString &extraText);
     void setProgress(int value);
+    // The step the update is at, in a word under the bar; empty hides it.
+    void setPhase(const QString &word);
 
 public slots:
     void onCancelclicked();
@@ -45,5 +47,6 @@ private:
     QPushButton *m_cancelButton = nullptr;
     QListWidget *m_list = nullptr;
     QProgressBar *m_progressBar = nullptr;
+    QLabel *m_phaseLabel = nullptr;
     QLabel *m_noteLabel = nullptr; // made on the first hover
 };

@@ -384,8 +384,6 @@ bool VHDevctl::waitUntil(const std::function<bool()> &done, int timeoutMs)
     QEventLoop loop;
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        if (m_actionRunning && device())
-            showProgress(int(device()->progress() * 100.0f), false);
         if (done() || clock.elapsed() >= timeoutMs || (m_stopRequested && !m_actionRunning))
             loop.quit();
     });
@@ -421,7 +419,9 @@ int VHDevctl::runAction(int action, const std::function<bool()> &start)
 {
     m_waitedAction = action;
     m_doneAction = -2;
-    beginPhase(QStringLiteral("write"), m_writeBytes);
+    // The device tells its phases and bytes; nothing is shown until it does.
+    if (VHClient *client = device())
+        connect(client, &VHClient::phaseProgressChanged, this, &VHDevctl::onPhaseProgress, Qt::UniqueConnection);
     if (!start())
         return fail(Failed, QStringLiteral("the device refused to start the action (it is busy or in the wrong mode)"));
     m_actionRunning = true;
@@ -429,7 +429,8 @@ int VHDevctl::runAction(int action, const std::function<bool()> &start)
     m_actionRunning = false;
     int code = 0;
     const bool failed = !ended || !device() || device()->actionFailed(code);
-    showProgress(failed ? -1 : 100, true);
+    showProgress(-1, true);
+    m_phase.clear();
     if (!ended)
         return fail(Failed, QStringLiteral("the action did not end within %1 s").arg(m_timeoutMs / 1000));
     const QString reason = device() ? device()->errorText() : QString();
@@ -444,14 +445,38 @@ int VHDevctl::runAction(int action, const std::function<bool()> &start)
                     .arg(code));
 }
 
+QString VHDevctl::phaseName(int phase)
+{
+    switch (VHPhase(phase)) {
+    case VHPhase::Unpack:
+        return QStringLiteral("unpack");
+    case VHPhase::Write:
+        return QStringLiteral("write");
+    case VHPhase::Verify:
+        return QStringLiteral("verify");
+    case VHPhase::Waiting:
+        break;
+    }
+    return QStringLiteral("waiting for the device to restart");
+}
+
+void VHDevctl::onPhaseProgress(int phase, qint64 done, qint64 total)
+{
+    const QString name = phaseName(phase);
+    if (name != m_phase || total != m_phaseBytes)
+        beginPhase(name, total);
+    showBytes(done, total);
+}
+
 void VHDevctl::beginPhase(const QString &phase, qint64 totalBytes)
 {
-    if (phase != m_phase && m_terminal && m_shownPercent >= 0)
+    // A terminal's line of the phase before stays as it ended.
+    if (m_terminal && m_shownPercent >= 0)
         std::fputs("\n", stderr);
-    if (phase != m_phase)
-        m_shownPercent = -1;
+    m_shownPercent = -1;
     m_phase = phase;
     m_phaseBytes = totalBytes;
+    m_phaseDone = 0;
     m_progressShown = true;
 }
 
@@ -459,28 +484,35 @@ QString VHDevctl::progressLine(int percent) const
 {
     QString line = QStringLiteral("%1 %2%").arg(m_phase).arg(percent);
     if (m_phaseBytes > 0)
-        line += QStringLiteral(" (%1 of %2)").arg(sizeText(m_phaseBytes * percent / 100), sizeText(m_phaseBytes));
+        line += QStringLiteral(" (%1 of %2)").arg(sizeText(m_phaseDone), sizeText(m_phaseBytes));
     return line;
+}
+
+void VHDevctl::showBytes(qint64 done, qint64 total)
+{
+    m_phaseDone = qBound<qint64>(0, done, qMax<qint64>(total, 0));
+    // An empty phase is done as soon as it starts.
+    showProgress(total > 0 ? int(m_phaseDone * 100 / total) : 100, false);
 }
 
 void VHDevctl::showProgress(int percent, bool final)
 {
     if (final) {
-        // On a terminal the line is ended; plain output says 100% once, at the command's end.
+        // A phase cut off by a failure ends its terminal line where it stood.
         if (m_terminal && m_shownPercent >= 0)
-            std::fprintf(stderr, "%s\n", percent == 100 ? qPrintable(QLatin1Char('\r') + progressLine(100)) : "");
-        m_shownPercent = m_terminal ? -1 : m_shownPercent;
+            std::fputs("\n", stderr);
+        m_shownPercent = -1;
         return;
     }
-    // Below 0: the device reports no progress.
     if (percent < 0 || percent == m_shownPercent)
         return;
-    percent = qBound(0, percent, 99);
+    percent = qBound(0, percent, 100);
     if (m_terminal) {
         const int filled = percent * 30 / 100;
         const QByteArray bar = QByteArray(filled, '#') + QByteArray(30 - filled, '-');
         std::fprintf(stderr, "\r\033[K[%s] %s", bar.constData(), qPrintable(progressLine(percent)));
-    } else if (m_shownPercent < 0 || percent / 10 != m_shownPercent / 10) {
+    } else if (m_shownPercent < 0 || percent / 10 != m_shownPercent / 10 || percent == 100) {
+        // Plain output: a line per tenth, and the phase's end at 100%.
         std::fprintf(stderr, "%s\n", qPrintable(progressLine(percent)));
     }
     std::fflush(stderr);
@@ -493,7 +525,7 @@ void VHDevctl::onDownloadProgress(qint64 received, qint64 total)
     if (m_phase != QLatin1String("download") || (total > 0 && total != m_phaseBytes))
         beginPhase(QStringLiteral("download"), total);
     if (total > 0)
-        showProgress(int(received * 100 / total), false);
+        showBytes(received, total);
 }
 
 void VHDevctl::installStopSignals()
@@ -569,8 +601,6 @@ QString VHDevctl::softwareVersionOf(VHClient *client) { return VHClientPackageCh
 
 int VHDevctl::checkPackage(const QString &package)
 {
-    const QFileInfo file(package);
-    m_writeBytes = file.isFile() ? file.size() : -1;
     return checkBeforeWriting(package, VHClientPackageCheck::targetOf(device()), VHPackageIdentity::read(package));
 }
 
@@ -784,6 +814,9 @@ int VHDevctl::waitForReturn(VHClient *before)
                                  ? QStringLiteral("interrupted")
                                  : QStringLiteral("the device did not come back within %1 s").arg(m_timeoutMs / 1000))
                                 + QStringLiteral("; the restore goes on when it runs again on the restarted device"));
+    showProgress(100, false);
+    showProgress(-1, true);
+    m_phase.clear();
     g_device = manager->currentDevice();
     return Done;
 }

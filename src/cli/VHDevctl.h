@@ -127,9 +127,13 @@ private:
     bool waitUntil(const std::function<bool()> &done, int timeoutMs);
     // Waits for the device to come back as a new object after a restart; it becomes the device.
     int waitForReturn(VHClient *before);
-    // Progress is shown per phase ("download", "write", "waiting for the device to
-    // restart"); totalBytes -1 when the phase's size is not known.
+    // Progress is shown per phase ("download", "unpack", "write", "verify",
+    // "waiting for the device to restart") with its bytes, as the device counts
+    // them; totalBytes -1 when the phase's size is not known.
+    static QString phaseName(int phase);
+    void onPhaseProgress(int phase, qint64 done, qint64 total);
     void beginPhase(const QString &phase, qint64 totalBytes);
+    void showBytes(qint64 done, qint64 total);
     void showProgress(int percent, bool final);
     QString progressLine(int percent) const;
     void installStopSignals();
@@ -170,11 +174,11 @@ private:
     int m_shownPercent = -1;
     QString m_phase;
     qint64 m_phaseBytes = -1;
+    qint64 m_phaseDone = 0;
     bool m_progressShown = false;
     // The command's outcome beyond its exit code.
     QString m_errorText;
     int m_errorCode = 0;
     bool m_changed = false;
-    qint64 m_writeBytes = -1; // the size of the package being written, when it is one file
     std::unique_ptr<QSocketNotifier> m_stopNotifier;
 };

@@ -36,7 +36,6 @@ int VHDevctl::runLoader()
     pacer->getIAPVersion(loader);
     VHPackageIdentity identity = VHPackageIdentity::read(package);
     identity.version = identity.bootLoaderVersion;
-    m_writeBytes = file.size();
     if (const int checked = checkBeforeWriting(package, {model, loader}, identity); checked != Done)
         return checked;
     const int code = runAction(VHClient::ActionUpdateBootLoader, [&] { return pacer->updateBootLoader(package); });

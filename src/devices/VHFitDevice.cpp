@@ -85,9 +85,10 @@ ssize_t readUpTo(int fd, char *buffer, size_t size)
     return ssize_t(done);
 }
 
-// Whether two open files hold the same bytes, read from their starts.
-bool sameContent(int a, int b)
+// Whether two open files hold the same bytes, read from their starts; `compared` hears the bytes compared so far.
+bool sameContent(int a, int b, const VHSafeFolder::Progress &compared)
 {
+    qint64 done = 0;
     constexpr qsizetype kChunk = 256 * 1024;
     QByteArray left(kChunk, Qt::Uninitialized), right(kChunk, Qt::Uninitialized);
     for (;;) {
@@ -95,6 +96,9 @@ bool sameContent(int a, int b)
         const ssize_t m = readUpTo(b, right.data(), size_t(kChunk));
         if (n < 0 || n != m || std::memcmp(left.constData(), right.constData(), size_t(n)) != 0)
             return false;
+        done += n;
+        if (compared)
+            compared(done, -1);
         if (n < kChunk)
             return true;
     }
@@ -102,8 +106,8 @@ bool sameContent(int a, int b)
 
 // Reads every regular file below `folder` back, for reading and writing, and
 // flushes it to the device; links are not followed. False at the first file
-// that cannot be read whole, with its path in `bad`.
-bool readBack(VHSafeFolder &folder, QString &bad)
+// that cannot be read whole, with its path in `bad`. `bytesRead` hears every chunk read.
+bool readBack(VHSafeFolder &folder, QString &bad, const std::function<void(qint64)> &bytesRead)
 {
     QList<QByteArray> names;
     VHFileOps::forEachEntry(folder.handle(), [&names](const QByteArray &name, unsigned char) { names.append(name); });
@@ -115,7 +119,7 @@ bool readBack(VHSafeFolder &folder, QString &bad)
         const QString path = folder.path() + QLatin1Char('/') + QFile::decodeName(name);
         if (S_ISDIR(st.st_mode)) {
             VHSafeFolder inner = folder.folder(QFile::decodeName(name));
-            if (!inner.isValid() || !readBack(inner, bad)) {
+            if (!inner.isValid() || !readBack(inner, bad, bytesRead)) {
                 bad = bad.isEmpty() ? path : bad;
                 return false;
             }
@@ -126,8 +130,10 @@ bool readBack(VHSafeFolder &folder, QString &bad)
         VHFileOps::UniqueFd file(::openat(folder.handle(), name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
         qint64 total = 0;
         ssize_t n = 0;
-        while (file.isValid() && (n = VHSys::read(file.get(), buffer.data(), size_t(buffer.size()))) > 0)
+        while (file.isValid() && (n = VHSys::read(file.get(), buffer.data(), size_t(buffer.size()))) > 0) {
             total += n;
+            bytesRead(n);
+        }
         if (!file.isValid() || n < 0 || ::fstat(file.get(), &st) != 0 || total != st.st_size
             || VHSys::fsync(file.get()) != 0) {
             bad = path;
@@ -287,7 +293,8 @@ VHResult VHFitDevice::unpackPackage(const QString &archive, int code, QString &w
     vhDebug() << "unzip " << ("\"" + archive + "\"") << " to " << ("\"" + work + "\"");
     QDir().mkpath(work);
     // Fails on any damaged entry: such an image must never reach the device.
-    if (!VHZipUtil().decompress(archive, work))
+    const auto unpacked = [this](qint64 done, qint64 total) { reportProgress(VHPhase::Unpack, done, total); };
+    if (!VHZipUtil().decompress(archive, work, unpacked))
         return VHResult::failure(code, QStringLiteral("unzip file to temporary directory failed"));
     m_workNames = VHFileOps::NameIndex::ofFolder(work);
     m_workFolder = work;
@@ -361,15 +368,26 @@ VHResult VHFitDevice::copyImages(const QString &work, const QList<Image> &images
     qint64 total = 0;
     for (const Image &image : images)
         total += QFileInfo(packageFile(work, image.name)).size();
-    qint64 before = 0; // bytes of the images already copied
+    // Every image is written, then every one read back: each phase runs once, in order.
+    qint64 before = 0; // bytes of the images already handled
     for (const Image &image : images) {
         vhDebug() << QStringLiteral("write %1, version=%2").arg(image.name, image.version);
-        const auto progress = [&](qint64 done, qint64) { reportCopied(before + done, total); };
-        if (VHResult copied = copyBinFile(work, image.name, QString(), progress); !copied)
+        if (VHResult copied =
+                copyBinFile(work, image.name, QString(), phaseReporter(VHPhase::Write, before, total), false);
+            !copied)
             return copied;
         before += QFileInfo(packageFile(work, image.name)).size();
-        reportCopied(before, total);
     }
+    reportProgress(VHPhase::Write, total, total);
+    if (!volume.sync())
+        return VHResult::failure(failureCodeFor(volume.lastError()), "can not flush " + volume.path());
+    before = 0;
+    for (const Image &image : images) {
+        if (VHResult checked = checkBinFile(work, image.name, phaseReporter(VHPhase::Verify, before, total)); !checked)
+            return checked;
+        before += QFileInfo(packageFile(work, image.name)).size();
+    }
+    reportProgress(VHPhase::Verify, total, total);
     // Only images that are whole on the device may be installed.
     if (!volume.sync())
         return VHResult::failure(failureCodeFor(volume.lastError()), "can not flush " + volume.path());
@@ -379,19 +397,17 @@ VHResult VHFitDevice::copyImages(const QString &work, const QList<Image> &images
     return VHResult::success();
 }
 
-void VHFitDevice::reportCopied(qint64 copied, qint64 total)
+VHSafeFolder::Progress VHFitDevice::phaseReporter(VHPhase phase, qint64 before, qint64 total)
 {
-    if (total <= 0)
-        return;
-    // A retried copy starts its file again: the figure never goes back.
-    const float share = float(std::min(copied, total)) / float(total);
-    const float value = kUnpackedProgress + share * (kCopiedProgress - kUnpackedProgress);
-    if (value > progress())
-        setProgress(value);
+    // A total of -1 stands for the file's own size, as the copy knows it.
+    return [this, phase, before, total](qint64 done, qint64 fileTotal) {
+        reportProgress(phase, before + done, total < 0 ? fileTotal : total);
+    };
 }
 
 VHResult VHFitDevice::copyBinFile(const QString &folder, const QString &name, const QString &subFolder,
-                                  const VHSafeFolder::Progress &progress)
+                                  const VHSafeFolder::Progress &progress, bool check,
+                                  const VHSafeFolder::Progress &checkProgress)
 {
     const QString source = packageFile(folder, name);
     if (!isRegularFile(source))
@@ -407,7 +423,7 @@ VHResult VHFitDevice::copyBinFile(const QString &folder, const QString &name, co
     int error = 0;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         error = dest.copyFileInto(name, source, progress);
-        if (error == 0 && !verifyCopy(dest, name, source))
+        if (error == 0 && check && !verifyCopy(dest, name, source, checkProgress))
             error = EIO;
         // A full volume stays full: another attempt would only wear it.
         if (error == 0 || error == ENOSPC || error == EDQUOT)
@@ -427,7 +443,20 @@ VHResult VHFitDevice::copyBinFile(const QString &folder, const QString &name, co
     return VHResult::success();
 }
 
-bool VHFitDevice::verifyCopy(VHSafeFolder &dest, const QString &name, const QString &source)
+VHResult VHFitDevice::checkBinFile(const QString &folder, const QString &name, const VHSafeFolder::Progress &progress)
+{
+    VHSafeFolder dest = volumeFolder(QString(), false);
+    if (dest.isValid() && verifyCopy(dest, name, packageFile(folder, name), progress))
+        return VHResult::success();
+    vhWarning() << "the copy of " << name << " differs from the package: copied again";
+    if (VHResult copied = copyBinFile(folder, name, QString()); !copied)
+        return copied;
+    return dest.sync() ? VHResult::success()
+                       : VHResult::failure(failureCodeFor(dest.lastError()), "can not flush " + dest.path());
+}
+
+bool VHFitDevice::verifyCopy(VHSafeFolder &dest, const QString &name, const QString &source,
+                             const VHSafeFolder::Progress &progress)
 {
     for (int read = 1; read <= 2; ++read) {
         VHFileOps::UniqueFd copy(::openat(dest.handle(), VHFileOps::encodeName(dest.entryName(name)).constData(),
@@ -437,7 +466,7 @@ bool VHFitDevice::verifyCopy(VHSafeFolder &dest, const QString &name, const QStr
             return false;
         // The copy is flushed: dropping its cached pages makes the read reach the device.
         ::posix_fadvise(copy.get(), 0, 0, POSIX_FADV_DONTNEED);
-        if (sameContent(copy.get(), original.get()))
+        if (sameContent(copy.get(), original.get(), progress))
             return true;
         vhWarning() << "the copy of " << name << " reads back differently (read " << read << ")";
     }
@@ -459,7 +488,6 @@ VHResult VHFitDevice::installUpdate(const QString &archive)
     QString work;
     if (VHResult unpacked = unpackPackage(archive, CopyFailed, work); !unpacked)
         return unpacked;
-    setProgress(kUnpackedProgress);
     VHFitPackage package;
     if (VHResult read = readPackage(work, package); !read)
         return read;
@@ -512,17 +540,26 @@ VHResult VHFitDevice::installWorkouts(const QString &archive)
     // names exactly the folder opened without links, whatever happens to the
     // path meanwhile.
     const QString target = QStringLiteral("/proc/self/fd/%1").arg(system.handle());
-    if (!system.isValid() || !VHZipUtil().decompress(workouts, target))
+    qint64 written = 0;
+    const auto writing = [&](qint64 done, qint64 total) {
+        written = total;
+        reportProgress(VHPhase::Write, done, total);
+    };
+    if (!system.isValid() || !VHZipUtil().decompress(workouts, target, writing))
         return VHResult::failure(CopyFailed, QStringLiteral("unzip workout.zip to device failed"));
     // Read every installed workout back, so a bad write shows now and not on the device.
+    // Workouts already there are read too: the count stops at what was written.
+    qint64 read = 0;
+    const auto reading = [&](qint64 n) { reportProgress(VHPhase::Verify, read += n, written); };
     for (const QString &name : {QStringLiteral("Velorawrk"), QStringLiteral("Test")}) {
         if (system.kindOf(name) == VHSafeFolder::Kind::Missing)
             continue;
         VHSafeFolder folder = system.folder(name);
         QString bad;
-        if (!folder.isValid() || !readBack(folder, bad))
+        if (!folder.isValid() || !readBack(folder, bad, reading))
             return VHResult::failure(CopyFailed, "can not read back " + (bad.isEmpty() ? folder.path() : bad));
     }
+    reportProgress(VHPhase::Verify, written, written);
     if (!system.sync())
         return VHResult::failure(CopyFailed, "can not flush " + system.path());
     return flushVolume(volumeRoot());
@@ -557,8 +594,12 @@ bool VHFitDevice::_updateAlp(const QString &fileName, int timeStamp)
     if (!system.removeFile(fileName) || !system.removeFile(kStampFile))
         return failUpdate(CopyFailed, "can not remove the old assist data in " + system.path());
     vhDebug() << QStringLiteral("copy file=%1 from sourceDir=%2").arg(fileName, source);
-    if (const VHResult copied = copyBinFile(source, fileName, kSystem); !copied)
+    const qint64 size = QFileInfo(packageFile(source, fileName)).size();
+    if (const VHResult copied = copyBinFile(source, fileName, kSystem, phaseReporter(VHPhase::Write, 0, size), true,
+                                            phaseReporter(VHPhase::Verify, 0, size));
+        !copied)
         return finish(copied);
+    reportProgress(VHPhase::Verify, size, size);
     vhDebug() << "write date.txt";
     if (!system.writeFile(kStampFile, VHDateStamp::toBytes(timeStamp)) || !system.sync())
         return failUpdate(CopyFailed, "can not write " + system.filePath(kStampFile));

@@ -96,16 +96,20 @@ private:
     QList<Image> planImages(const VHFitPackage &package, QStringList &withheld);
     VHResult checkFreeSpace(const QString &work, const QList<Image> &images);
     VHResult copyImages(const QString &work, const QList<Image> &images);
-    // The update's progress: unpacking takes it to kUnpackedProgress, the
-    // bytes of the images copied to kCopiedProgress; the flush ends it.
-    static constexpr float kUnpackedProgress = 0.1f;
-    static constexpr float kCopiedProgress = 0.95f;
-    void reportCopied(qint64 copied, qint64 total);
+    // Byte progress of one phase of the running action, as a copy reports it.
+    VHSafeFolder::Progress phaseReporter(VHPhase phase, qint64 before = 0, qint64 total = -1);
     // The copy on the volume holds the source's bytes; a read that differs is
     // read once more, so one bad read of good data does not count as bad data.
-    bool verifyCopy(VHSafeFolder &dest, const QString &name, const QString &source);
+    bool verifyCopy(VHSafeFolder &dest, const QString &name, const QString &source,
+                    const VHSafeFolder::Progress &progress = {});
+    // Copies a file to the volume, retried up to three times. With `check`
+    // every copy is read back before it counts, reported as its own phase;
+    // without it the caller reads it back later (checkBinFile).
     VHResult copyBinFile(const QString &folder, const QString &name, const QString &subFolder,
-                         const VHSafeFolder::Progress &progress = {});
+                         const VHSafeFolder::Progress &progress = {}, bool check = true,
+                         const VHSafeFolder::Progress &checkProgress = {});
+    // Reads a copy made without `check` back; a copy that differs is made again.
+    VHResult checkBinFile(const QString &folder, const QString &name, const VHSafeFolder::Progress &progress);
     // The last step of an action that wrote to the volume: the whole volume
     // flushed to the device (the files and folders were as they were written).
     VHResult flushVolume(const QString &root);

@@ -290,23 +290,49 @@ bool VHGalDevice::eject()
 
 // ---- file-based steps ----------------------------------------------------------------
 
-VHResult VHGalDevice::writeVolumeFile(VHSafeFolder &folder, const QString &name, const QByteArray &bytes)
+VHResult VHGalDevice::writeVolumeFile(VHSafeFolder &folder, const QString &subFolder, const QString &name,
+                                      const QByteArray &bytes)
 {
     if (!folder.isValid())
         return fail("can not open the folder for " + name);
     if (!folder.writeFile(name, bytes) || !folder.sync())
         return fail("can not write " + folder.filePath(name));
-    bool opened = true;
-    const bool whole = VHGalWait::until([&] {
-        if (readsBack(folder, name, bytes, opened))
-            return true;
-        if (!opened)
-            vhCritical() << "open " << name << " failed";
-        vhDebug() << "wait for completion of " << name;
-        return false;
-    });
-    if (!whole)
-        return fail(folder.filePath(name) + " did not read back whole");
+    qint64 written = 0;
+    for (const WrittenFile &file : std::as_const(m_unchecked))
+        written += file.bytes.size();
+    m_unchecked.append({subFolder, name, bytes});
+    reportProgress(VHPhase::Write, written + bytes.size(), m_volumeBytes);
+    return VHResult::success();
+}
+
+VHResult VHGalDevice::checkVolumeFiles()
+{
+    const QList<WrittenFile> files = std::exchange(m_unchecked, {});
+    qint64 total = 0;
+    for (const WrittenFile &file : files)
+        total += file.bytes.size();
+    // Fonts the device already had were planned but not written: the writing is over all the same.
+    if (m_volumeBytes > 0)
+        reportProgress(VHPhase::Write, m_volumeBytes, m_volumeBytes);
+    qint64 checked = 0;
+    for (const WrittenFile &file : files) {
+        VHSafeFolder folder =
+            file.subFolder.isEmpty() ? volume() : VHSafeFolder::open(volumeRoot(), file.subFolder, kVolumeFiles);
+        bool opened = true;
+        const bool whole = folder.isValid() && VHGalWait::until([&] {
+                               if (readsBack(folder, file.name, file.bytes, opened))
+                                   return true;
+                               if (!opened)
+                                   vhCritical() << "open " << file.name << " failed";
+                               vhDebug() << "wait for completion of " << file.name;
+                               return false;
+                           });
+        if (!whole)
+            return fail((file.name == kIapFile ? QStringLiteral("copy iap.bin failed: ") : QString())
+                        + folder.filePath(file.name) + " did not read back whole");
+        checked += file.bytes.size();
+        reportProgress(VHPhase::Verify, checked, total);
+    }
     return VHResult::success();
 }
 
@@ -338,7 +364,7 @@ VHResult VHGalDevice::copyLangFiles(const QList<VHGalPackage::LanguageFile> &fon
     for (const VHGalPackage::LanguageFile &file : fonts) {
         if (file.fileName != font.fileName && lang.kindOf(file.fileName) != VHSafeFolder::Kind::File)
             continue;
-        if (VHResult written = writeVolumeFile(lang, file.fileName, file.bytes); !written)
+        if (VHResult written = writeVolumeFile(lang, kLangFolder, file.fileName, file.bytes); !written)
             return written;
     }
     return VHResult::success();
@@ -497,7 +523,8 @@ VHResult VHGalDevice::upgradeInIAPMode(const QString &archive, const QString &la
         QStringList languages;
         getLanguageOnDevice(languages);
         QStringList supported;
-        if (!archive.isEmpty() && !VHUtility::getSupportLanguage(archive, workFolder(), supported))
+        const auto unpacked = [this](qint64 done, qint64 total) { reportProgress(VHPhase::Unpack, done, total); };
+        if (!archive.isEmpty() && !VHUtility::getSupportLanguage(archive, workFolder(), supported, unpacked))
             return fail("can not unpack " + archive);
         vhDebug() << "prepare GAL image";
         QByteArray bytes;
@@ -507,13 +534,24 @@ VHResult VHGalDevice::upgradeInIAPMode(const QString &archive, const QString &la
             !prepared)
             return prepared;
     }
+    // Both areas are written before either is read back: each step runs once, in order,
+    // and the device is told to start only after both read back as written.
+    const qint64 whole = m_image.size() + m_langBinary.size();
     vhDebug() << "erase img startBlock = " << m_imageBlock << ", size= " << m_image.size();
-    if (VHResult flashed = flashArea(m_image, m_imageBlock, QStringLiteral("GAL image")); !flashed)
-        return flashed;
+    countFlashBlocksWithin(0, whole);
+    VHResult flashed = flashArea(m_image, m_imageBlock, QStringLiteral("GAL image"));
     vhDebug() << "erase language startBlock = " << m_langBlock << ", size= " << m_langBinary.size();
-    if (VHResult flashed = flashArea(m_langBinary, m_langBlock, QStringLiteral("language binary")); !flashed)
-        return flashed;
-    return notifyIAPUpdate();
+    countFlashBlocksWithin(m_image.size(), whole);
+    if (flashed)
+        flashed = flashArea(m_langBinary, m_langBlock, QStringLiteral("language binary"));
+    countFlashBlocksWithin(0, whole);
+    if (flashed)
+        flashed = verifyFlash(kExternalReadSelector, m_image, kFlashBlock, int(m_imageBlock), "GAL image");
+    countFlashBlocksWithin(m_image.size(), whole);
+    if (flashed)
+        flashed = verifyFlash(kExternalReadSelector, m_langBinary, kFlashBlock, int(m_langBlock), "language binary");
+    countFlashBlocksWithin(0, 0);
+    return flashed ? notifyIAPUpdate() : flashed;
 }
 
 VHResult VHGalDevice::flashArea(const QByteArray &bytes, quint32 block, const QString &what)
@@ -525,7 +563,7 @@ VHResult VHGalDevice::flashArea(const QByteArray &bytes, quint32 block, const QS
         return fail("erase " + what + " failed");
     if (!service->writeFlashBlocks(bytes, kExternalSelector, bytes.size(), kFlashBlock, int(block)))
         return fail("write " + what + " failed");
-    return verifyFlash(kExternalReadSelector, bytes, kFlashBlock, int(block), what);
+    return VHResult::success();
 }
 
 VHResult VHGalDevice::verifyFlash(std::uint8_t selector, const QByteArray &bytes, int blockSize, int block,
@@ -725,9 +763,11 @@ VHResult VHGalDevice::writeFirstPass(Route route, const VolumeFiles &files, cons
                                      const std::optional<QByteArray> &profile)
 {
     VHSafeFolder root = volume();
+    m_unchecked.clear();
+    m_volumeBytes = files.size();
     if (files.bootLoader) {
         vhDebug() << "copy iap bin";
-        if (VHResult written = writeVolumeFile(root, kIapFile, *files.bootLoader); !written)
+        if (VHResult written = writeVolumeFile(root, QString(), kIapFile, *files.bootLoader); !written)
             return fail("copy iap.bin failed: " + written.reason);
     }
     const Info device = info();
@@ -735,6 +775,8 @@ VHResult VHGalDevice::writeFirstPass(Route route, const VolumeFiles &files, cons
     if (route == Route::BootLoader) {
         vhDebug() << "write update.ini for only bootloader: device imgver=" << device.imageVersion
                   << ", langVer=" << device.langVersion;
+        if (VHResult checked = checkVolumeFiles(); !checked)
+            return checked;
         return writeUpdateIni();
     }
     if (route == Route::Image) {
@@ -742,10 +784,15 @@ VHResult VHGalDevice::writeFirstPass(Route route, const VolumeFiles &files, cons
         // only when everything it needs is on the volume.
         if (VHResult fonts = copyLangFiles(files.fonts, languages); !fonts)
             return fonts;
-        if (VHResult written = writeVolumeFile(root, kImageFile, *files.image); !written)
+        if (VHResult written = writeVolumeFile(root, QString(), kImageFile, *files.image); !written)
             return written;
+        // Everything is read back before the instruction file names it.
+        if (VHResult checked = checkVolumeFiles(); !checked)
+            return checked;
         return writeUpdateIni();
     }
+    if (VHResult checked = checkVolumeFiles(); !checked)
+        return checked;
     if (profile && !root.writeFile(kSyncProfile, QByteArray()))
         return fail("can not write " + root.filePath(kSyncProfile));
     if (VHResult remembered = rememberForIapMode(languages, profile); !remembered)
@@ -758,7 +805,8 @@ VHResult VHGalDevice::firstPass(const QString &archive)
     const QString work = workFolder();
     vhDebug() << "getSupportLanguage";
     QStringList supported;
-    if (!VHUtility::getSupportLanguage(archive, work, supported))
+    const auto unpacked = [this](qint64 done, qint64 total) { reportProgress(VHPhase::Unpack, done, total); };
+    if (!VHUtility::getSupportLanguage(archive, work, supported, unpacked))
         return fail("can not unpack " + archive);
     VHSafeFolder root = volume();
     if (!root.isValid())

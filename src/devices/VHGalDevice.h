@@ -127,6 +127,13 @@ private:
         QList<VHGalPackage::LanguageFile> fonts;
         qint64 size() const;
     };
+    // A file of the first pass waiting to be read back.
+    struct WrittenFile
+    {
+        QString subFolder;
+        QString name;
+        QByteArray bytes;
+    };
 
     bool readDeviceInfo(Info &info);
     // The device's profile written by the library into the temporary "pfread.ini".
@@ -158,9 +165,12 @@ private:
     VHResult enterIapMode(int fromState, int toState);
     VHResult writeUpdateIni();
     VHResult copyLangFiles(const QList<VHGalPackage::LanguageFile> &fonts, const QStringList &languages);
-    // Writes a file to the volume (temporary name, flushed, renamed) and reads
-    // it back from the device until it is whole.
-    VHResult writeVolumeFile(VHSafeFolder &folder, const QString &name, const QByteArray &bytes);
+    // Writes a file to the volume (temporary name, flushed, renamed) in
+    // `subFolder` of the root; checkVolumeFiles reads it back later.
+    VHResult writeVolumeFile(VHSafeFolder &folder, const QString &subFolder, const QString &name,
+                             const QByteArray &bytes);
+    // Reads every file written since the last check back from the device until it is whole.
+    VHResult checkVolumeFiles();
 
     // The second passes, in IAP mode.
     // `archive` and `language`, when given, stand in for what an object made in
@@ -188,4 +198,7 @@ private:
     quint32 m_imageBlock = 0;
     quint32 m_langBlock = 0;
     QString m_restoreFolder;
+    // The first pass's files written and not yet read back, and the bytes they hold together.
+    QList<WrittenFile> m_unchecked;
+    qint64 m_volumeBytes = 0;
 };

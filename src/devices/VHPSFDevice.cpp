@@ -201,18 +201,21 @@ bool VHPSFDevice::writeWholeFlash(const QByteArray &flash)
         vhCritical() << "fail to erase external flash for the backup";
         return false;
     }
-    setProgress(0.05f);
     constexpr int kChunkBlocks = 32;
     const int blocks = int(flash.size() / kExternalBlock);
+    // Written in chunks: the chunks count together, the read-back counts by itself.
+    setFlashBlocksCounted(false);
     for (int first = 0; first < blocks; first += kChunkBlocks) {
         const int count = qMin(kChunkBlocks, blocks - first);
         if (!m_source.writeBlocks(first,
                                   flash.mid(qsizetype(first) * kExternalBlock, qsizetype(count) * kExternalBlock))) {
             vhCritical() << "fail to write the backup at block" << first;
+            setFlashBlocksCounted(true);
             return false;
         }
-        setProgress(0.05f + 0.95f * float(first + count) / float(blocks));
+        reportProgress(VHPhase::Write, qint64(first + count) * kExternalBlock, qint64(blocks) * kExternalBlock);
     }
+    setFlashBlocksCounted(true);
     QByteArray readBack;
     if (!readFlashBlocks(readBack, ReadExternal, flash.size(), kExternalBlock, 0) || readBack != flash) {
         vhCritical() << "the backup does not read back as written";

@@ -148,7 +148,8 @@ bool VHPacer30::writeFileToFlash(const QString &path, std::uint8_t selector, int
         result = sendBlock(*service, file.mid(n * blockSize, blockSize), int(n), selector, blockSize);
         if (!result)
             vhCritical() << "write client failed at block" << n;
-        setProgress(float(n) / float(fullBlocks));
+        else
+            reportProgress(VHPhase::Write, (n + 1) * blockSize, file.size());
     }
     if (rest > 0 && result) {
         QByteArray last = file.mid(fullBlocks * blockSize);
@@ -156,6 +157,8 @@ bool VHPacer30::writeFileToFlash(const QString &path, std::uint8_t selector, int
         result = sendBlock(*service, last, int(fullBlocks), selector, blockSize);
         if (!result)
             vhCritical() << "write client failed at the last block";
+        else
+            reportProgress(VHPhase::Write, file.size(), file.size());
     }
     service->closeClient();
     return result;

@@ -89,7 +89,7 @@ bool sameFile(const QString &src, const QString &dst)
 
 // The file's digest read from the device: flushed, its cached pages dropped, read without links.
 // Empty when any of it fails: a copy that can not be read back is not known to be whole.
-QByteArray deviceDigest(const QString &path)
+QByteArray deviceDigest(const QString &path, const std::function<void(qint64)> &bytesRead)
 {
     VHFileOps::UniqueFd fd(::open(VHFileOps::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.isValid() || VHSys::fdatasync(fd.get()) != 0)
@@ -104,6 +104,7 @@ QByteArray deviceDigest(const QString &path)
         if (n == 0)
             return hash.result();
         hash.addData(QByteArrayView(buffer.constData(), n));
+        bytesRead(n);
     }
 }
 
@@ -115,10 +116,10 @@ QByteArray localDigest(const QString &path)
 }
 
 // Whether the device holds the source's bytes; unreadable on either side is not the same.
-bool copiedWhole(const QString &source, const QString &dest)
+bool copiedWhole(const QString &source, const QString &dest, const std::function<void(qint64)> &bytesRead)
 {
     const QByteArray digest = localDigest(source);
-    return !digest.isEmpty() && digest == deviceDigest(dest);
+    return !digest.isEmpty() && digest == deviceDigest(dest, bytesRead);
 }
 
 // A value of an ini file without groups (QSettings files keep such keys in "General").
@@ -365,7 +366,7 @@ bool VHPacer50::copyFile(const QString &src, const QString &dst)
             removeReadOnlyAttribute(dst);
             (void)removeFile(dst); // the copy below tells whether it mattered
         }
-        if (VHUtility::copyFile(src, dst, false, 1, 0))
+        if (VHUtility::copyFile(src, dst, false, 1, 0, m_copyProgress))
             return true;
     }
     vhCritical() << "copy file failed: from " << ("\"" + src + "\"") << " to " << ("\"" + dst + "\"");
@@ -552,8 +553,13 @@ VHResult VHPacer50::unpackInto(const QString &archive, const QString &work)
     if (VHResult read = VHArchiveFiles::read(archive, files, packageLimits(), &modified); !read)
         return VHResult::failure(Failed, "pacer50 unzip to pc local failed path=\"" + archive + "\": " + read.reason);
     // The archive's times go with the files: the copy skips what the volume already holds unchanged.
+    qint64 total = 0;
+    for (const QByteArray &bytes : std::as_const(files))
+        total += bytes.size();
+    reportProgress(VHPhase::Unpack, 0, total);
     if (VHResult written = VHArchiveFiles::writeInto(work, files, modified); !written)
         return VHResult::failure(Failed, "can not create the work folder " + work + ": " + written.reason);
+    reportProgress(VHPhase::Unpack, total, total);
     return VHResult::success();
 }
 
@@ -605,17 +611,34 @@ void VHPacer50::withdrawUpdate(const QString &root, const QString &folder)
 
 VHResult VHPacer50::copyImageFolder(const QString &root, const QString &work, const QString &folder)
 {
+    const QStringList files = filesBelow(work);
+    qint64 total = 0;
+    for (const QString &file : files)
+        total += QFileInfo(work + QLatin1Char('/') + file).size();
     QStringList copied;
-    if (!copyDir(work, folder, &copied))
+    // The copy reports each file's bytes; those of the files before it are added.
+    qint64 before = 0;
+    m_copyProgress = [&](qint64 done, qint64 fileTotal) {
+        reportProgress(VHPhase::Write, before + done, total);
+        if (done == fileTotal)
+            before += fileTotal;
+    };
+    const bool wrote = copyDir(work, folder, &copied);
+    m_copyProgress = {};
+    if (!wrote)
         return VHResult::failure(Failed, "copy " + work + " to " + folder + " failed");
+    reportProgress(VHPhase::Write, total, total);
     checkDirFiles(folder);
     // The instruction may name the image only once the image is on the device, whole.
     if (!VHVolumeSync::flush(copied, root))
         return VHResult::failure(Failed, "can not flush " + folder);
-    for (const QString &file : filesBelow(work)) {
-        if (!copiedWhole(work + QLatin1Char('/') + file, folder + QLatin1Char('/') + file))
+    qint64 compared = 0;
+    const auto comparing = [&](qint64 n) { reportProgress(VHPhase::Verify, compared += n, total); };
+    for (const QString &file : files) {
+        if (!copiedWhole(work + QLatin1Char('/') + file, folder + QLatin1Char('/') + file, comparing))
             return VHResult::failure(Failed, "the copy differs from its source: " + folder + QLatin1Char('/') + file);
     }
+    reportProgress(VHPhase::Verify, total, total);
     return VHResult::success();
 }
 
@@ -1036,7 +1059,7 @@ VHResult VHPacer50::copyMapFile(const QString &source, const QString &countries)
     // The digest must come from the device, not from the pages just written.
     if (!VHVolumeSync::flush({dest}, countries))
         return VHResult::failure(Failed, "can not flush " + dest);
-    if (!copiedWhole(source, dest))
+    if (!copiedWhole(source, dest, [](qint64) {}))
         return VHResult::failure(Failed, "the copy differs from its source: " + dest);
     return VHResult::success();
 }

@@ -4,6 +4,7 @@
 #include "VHPacer50Package.h"
 #include "VHResult.h"
 #include "VHSafeFolder.h"
+#include "VHUtility.h"
 
 #include <QMap>
 #include <QPair>
@@ -186,4 +187,6 @@ private:
     // The device's volumes besides the root, as GetDriveDisks last found them (worker thread).
     QStringList m_otherVolumes;
     CopyObserver m_copyObserver;
+    // Hears the bytes of every file copyFile copies, while an image folder is copied.
+    VHUtility::CopyProgress m_copyProgress;
 };

@@ -4,6 +4,7 @@
 #include "VHScsiCommands.h"
 
 #include <QMutexLocker>
+#include <QThread>
 
 #include <vector>
 
@@ -84,6 +85,26 @@ bool VHSCSIDeviceService::eraseFlashBlocks(qint64 size, int blockSize, int start
     return result;
 }
 
+void VHSCSIDeviceService::watchBlocks(BlockProgress progress)
+{
+    QMutexLocker lock(&m_watchMutex);
+    m_watchingThread = progress ? QThread::currentThreadId() : nullptr;
+    m_blockProgress = std::move(progress);
+}
+
+void VHSCSIDeviceService::tellBlocks(bool writing, qint64 done, qint64 total)
+{
+    BlockProgress progress;
+    {
+        QMutexLocker lock(&m_watchMutex);
+        if (m_watchingThread != QThread::currentThreadId())
+            return;
+        progress = m_blockProgress;
+    }
+    if (progress)
+        progress(writing, done, total);
+}
+
 bool VHSCSIDeviceService::writeFlashBlocks(const QByteArray &data, std::uint8_t selector, qint64 size, int blockSize,
                                            int startBlock)
 {
@@ -103,6 +124,7 @@ bool VHSCSIDeviceService::writeFlashBlocks(const QByteArray &data, std::uint8_t 
                 vhCritical() << "write client failed at loop " << i;
                 break;
             }
+            tellBlocks(true, (k + 1) * blockSize, size);
         }
         const qint64 rest = size % blockSize;
         if (rest > 0 && result) {
@@ -113,6 +135,8 @@ bool VHSCSIDeviceService::writeFlashBlocks(const QByteArray &data, std::uint8_t 
             result = sendWrite(cdb.data(), int(cdb.size()), tail.data(), blockSize);
             if (!result)
                 vhCritical() << "write client failed";
+            else
+                tellBlocks(true, size, size);
         }
     }
     closeClient();
@@ -136,6 +160,8 @@ bool VHSCSIDeviceService::readFlashBlocks(QByteArray &buffer, std::uint8_t selec
         result = sendRead(cdb.data(), int(cdb.size()), bytes + k * blockSize, blockSize);
         if (!result)
             vhCritical() << "read client failed at loop " << startBlock + k;
+        else
+            tellBlocks(false, (k + 1) * blockSize, size);
     }
     const qint64 rest = size % blockSize;
     if (rest > 0 && result) {
@@ -144,9 +170,10 @@ bool VHSCSIDeviceService::readFlashBlocks(QByteArray &buffer, std::uint8_t selec
         const VHScsiCommands::Cdb10 cdb =
             VHScsiCommands::readBlock(std::uint32_t(startBlock + fullBlocks), selector, blockSize);
         result = sendRead(cdb.data(), int(cdb.size()), scratch.data(), blockSize);
-        if (result)
+        if (result) {
             std::copy(scratch.begin(), scratch.begin() + rest, bytes + fullBlocks * blockSize);
-        else
+            tellBlocks(false, size, size);
+        } else
             vhCritical() << "read client failed";
     }
     closeClient();

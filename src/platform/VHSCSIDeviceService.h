@@ -6,6 +6,7 @@
 #include <QMutex>
 
 #include <cstdint>
+#include <functional>
 
 // A device reached through vendor SCSI commands. Subclasses supply the
 // transport (writeClient/readClient); the flash procedures are built on them.
@@ -40,6 +41,11 @@ public:
     // scratch block and only its front copied. Stops at the first failure.
     [[nodiscard]] virtual bool readFlashBlocks(QByteArray &buffer, std::uint8_t selector, qint64 size, int blockSize,
                                                int startBlock);
+    // Hears every block of writeFlashBlocks and readFlashBlocks called on the
+    // thread that set it: whether it wrote, and the bytes done of the call's
+    // total. One thread's action is watched; other threads' calls pass unheard.
+    using BlockProgress = std::function<void(bool writing, qint64 done, qint64 total)>;
+    void watchBlocks(BlockProgress progress);
     // Erases ceil(size / blockSize) blocks from startBlock on.
     [[nodiscard]] virtual bool eraseFlashBlocks(qint64 size, int blockSize, int startBlock);
 
@@ -70,5 +76,9 @@ private:
 
     QMutex m_commandMutex;
     QByteArray m_iapTag;
+    void tellBlocks(bool writing, qint64 done, qint64 total);
+    QMutex m_watchMutex;
+    BlockProgress m_blockProgress;
+    Qt::HANDLE m_watchingThread = nullptr;
     QByteArray m_productTag;
 };

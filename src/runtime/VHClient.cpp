@@ -10,6 +10,7 @@
 #include "VHVersion.h"
 #include "corvolib.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -247,9 +248,12 @@ void VHClient::run()
     setTerminationEnabled(true);
     setOutcome(0, QString(), true);
     resetProgress();
+    m_phaseProgress.reset();
     m_history.hashPackage();
+    watchFlashBlocks(true);
     VHLinuxExceptionHandler handler;
     const bool result = handler.execute(this);
+    watchFlashBlocks(false);
     if (!setStateWithMatch(STATE_OUT_OF_SERVICE, STATE_READY))
         vhCritical() << "reset in service failed, action=" << m_action.load();
     m_errorFlag = !result;
@@ -329,6 +333,50 @@ void VHClient::setProgress(float value)
     const float before = m_progress.exchange(value);
     if (int(before * 100.0f) != int(value * 100.0f))
         emit progressChanged(value);
+}
+
+void VHClient::reportProgress(VHPhase phase, qint64 done, qint64 total)
+{
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer timer;
+        timer.start();
+        return timer;
+    }();
+    // A family that writes its blocks itself makes the reads after them checks too.
+    m_flashWritten = m_flashWritten || phase == VHPhase::Write;
+    const auto report = m_phaseProgress.take(phase, done, total, clock.elapsed());
+    if (!report)
+        return;
+    emit phaseProgressChanged(int(report->phase), report->done, report->total);
+    // The overall figure only grows: a later phase that starts small must not pull it back.
+    const float overall = VHPhaseProgress::overallFraction(*report);
+    if (overall > progress())
+        setProgress(overall);
+}
+
+void VHClient::watchFlashBlocks(bool on)
+{
+    auto *service = dynamic_cast<VHSCSIDeviceService *>(deviceService());
+    if (!service)
+        return;
+    m_flashWritten = false;
+    m_flashBlocksCounted = true;
+    countFlashBlocksWithin(0, 0);
+    if (!on) {
+        service->watchBlocks({});
+        return;
+    }
+    service->watchBlocks([this](bool writing, qint64 done, qint64 total) {
+        m_flashWritten = m_flashWritten || writing;
+        // Reads before the first write load what the device holds; they are not a check.
+        if (!m_flashBlocksCounted || !(writing || m_flashWritten))
+            return;
+        const VHPhase phase = writing ? VHPhase::Write : VHPhase::Verify;
+        if (m_flashWhole > 0)
+            reportProgress(phase, m_flashBefore + done, m_flashWhole);
+        else
+            reportProgress(phase, done, total);
+    });
 }
 
 void VHClient::handleException() { vhCritical() << "wrong data exception"; }

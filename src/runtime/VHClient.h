@@ -4,6 +4,7 @@
 #include "VHClientTypes.h"
 #include "VHExceptionHandler.h"
 #include "VHHistoryRecorder.h"
+#include "VHPhaseProgress.h"
 
 #include <QByteArray>
 #include <QMutex>
@@ -127,6 +128,9 @@ public:
     virtual float progress() const { return m_progress; }
     virtual void resetProgress() { m_progress = 0.0f; }
     virtual void clearProgress() { m_progress = -1.0f; }
+    // The running action's bytes in its current phase (worker thread). Passed
+    // on throttled through phaseProgressChanged; the overall fraction follows.
+    void reportProgress(VHPhase phase, qint64 done, qint64 total);
     virtual bool prepareUploadProfile(const QString &) { return false; }
     virtual void exportLog(const QString &) {}
     virtual bool setShareData(const QString &) { return false; }
@@ -243,6 +247,8 @@ signals:
     void actionFinished(int action, bool ok, int errorCode, const QString &errorText);
     // The action's own progress, 0.0 to 1.0, as the model reports it.
     void progressChanged(float value);
+    // The action's phase (a VHPhase) with its bytes done of total.
+    void phaseProgressChanged(int phase, qint64 done, qint64 total);
 
 protected:
     void run() override;
@@ -262,6 +268,16 @@ protected:
         setActionChanged(changed);
     }
     void setErrorFlag(bool on) { m_errorFlag = on; }
+    // A family that counts the blocks of a long write itself mutes the per-call counts meanwhile.
+    void setFlashBlocksCounted(bool counted) { m_flashBlocksCounted = counted; }
+    // The block calls that follow write or read one part of a larger whole: the
+    // bytes of the parts before it are added, and the whole is the total. A
+    // whole of 0 lets every call count by itself again.
+    void countFlashBlocksWithin(qint64 before, qint64 whole)
+    {
+        m_flashBefore = before;
+        m_flashWhole = whole;
+    }
     // A first pass that hands its end to a later pass changes the action reported then.
     void setCurrentAction(int action) { m_action = action; }
     // The strings of the running action, for the models.
@@ -275,6 +291,9 @@ private:
     bool writeFlashFile(const QString &path, const QString &name, std::uint8_t selector, int blockSize,
                         const char *failure);
     void emitDoneSignal(int action);
+    // Flash blocks of a SCSI device count as the action's bytes: written ones
+    // as writing, the ones read after a write as checking what was written.
+    void watchFlashBlocks(bool on);
     // Stores the arguments and starts the action, only when none runs: a running one keeps its own.
     bool startIdle(int code, const std::function<void()> &takeArguments);
     // The same for the actions that read their argument list; a busy device logs busyMessage.
@@ -293,6 +312,11 @@ private:
     std::atomic<int> m_action{ActionIdle};
     QMutex m_mutex;
     std::atomic<float> m_progress{-1.0f};
+    VHPhaseProgress m_phaseProgress;  // the worker's alone
+    bool m_flashWritten = false;      // the worker's alone
+    bool m_flashBlocksCounted = true; // the worker's alone
+    qint64 m_flashBefore = 0;         // the worker's alone
+    qint64 m_flashWhole = 0;          // the worker's alone
     VHClientShareDataList m_shareDataListArgs;
     VHClientShareData m_shareDataArgs;
     QString m_componentArgs[4];

@@ -45,6 +45,11 @@ enum class VHJob : quint32 {
     Recover = 0x40,        // finish the update of a device waiting in IAP mode
 };
 Q_DECLARE_FLAGS(VHJobs, VHJob)
+
+// The steps of an action that moves bytes, in the order an action passes them:
+// unpacking the package, writing to the device, reading it back, and waiting
+// for the device to restart into what was written.
+enum class VHPhase : int { Unpack = 0, Write = 1, Verify = 2, Waiting = 3 };
 Q_DECLARE_OPERATORS_FOR_FLAGS(VHJobs)
 
 Q_DECLARE_METATYPE(VHClientShareDataList)

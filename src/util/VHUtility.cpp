@@ -367,7 +367,8 @@ int parseUtcTime(const QString &text, const QString &format)
     return seconds < INT_MIN || seconds > INT_MAX ? 0 : int(seconds);
 }
 
-bool getSupportLanguage(const QString &packageZip, const QString &folder, QStringList &languages)
+bool getSupportLanguage(const QString &packageZip, const QString &folder, QStringList &languages,
+                        const CopyProgress &unpacked)
 {
     if (!removeFolder(folder)) {
         vhWarning() << QStringLiteral("can not delete old directory: %1").arg(folder);
@@ -375,7 +376,7 @@ bool getSupportLanguage(const QString &packageZip, const QString &folder, QStrin
     }
     QDir().mkpath(folder);
     VHZipUtil zip;
-    if (!zip.decompress(packageZip, folder)) {
+    if (!zip.decompress(packageZip, folder, unpacked)) {
         vhWarning() << QStringLiteral("can not decompress file: %1").arg(packageZip);
         return false;
     }

@@ -65,7 +65,8 @@ qint64 countFiles(const QString &folder, const QString &namePart);
 QString formatUtcTime(int secondsSince1970, const QString &format);
 int parseUtcTime(const QString &text, const QString &format);
 
-[[nodiscard]] bool getSupportLanguage(const QString &packageZip, const QString &folder, QStringList &languages);
+[[nodiscard]] bool getSupportLanguage(const QString &packageZip, const QString &folder, QStringList &languages,
+                                      const CopyProgress &unpacked = {});
 
 // The last row whose identification occurs in data, or null.
 const VHModelInfo *getRegistryDevice(const QByteArray &data, const VHModelTable &models);

@@ -128,6 +128,8 @@ bool VHZipExtractor::open(const QString &zipPath, QString &error)
     return true;
 }
 
+quint64 VHZipExtractor::statedBytes() const { return VHZipLayout::declaredTotal(m_layout); }
+
 bool VHZipExtractor::checkFreeSpace(const QString &folder, QString &error) const
 {
     const quint64 needed = VHZipLayout::declaredTotal(m_layout);
@@ -389,6 +391,9 @@ bool VHZipExtractor::streamEntryData(const Entry &entry, int out, QString &error
             offset += w;
         }
         total += quint64(n);
+        m_written += n;
+        if (m_chunkWritten)
+            m_chunkWritten(m_written);
     }
     if (total != entry.size) {
         error = QStringLiteral("the entry's data does not match its stated size");

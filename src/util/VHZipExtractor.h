@@ -21,6 +21,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -46,6 +47,10 @@ public:
     // Creates the folder (with parents) if needed; false with `error` set when it cannot.
     [[nodiscard]] bool setBaseFolder(const QString &folder, QString &error);
     qint64 entryCount() const;
+    // The bytes all entries state they unpack to, and a call after every chunk
+    // written with the bytes written so far (of every entry together).
+    quint64 statedBytes() const;
+    void setChunkWritten(std::function<void(qint64 written)> chunkWritten) { m_chunkWritten = std::move(chunkWritten); }
 
     // `name` is the entry's name for log lines; `error` tells why it failed.
     [[nodiscard]] bool extractEntry(qint64 index, QString &name, QString &error);
@@ -78,4 +83,6 @@ private:
     VHFileOps::UniqueFd m_chainFd;
     QHash<QString, VHFileOps::NameIndex> m_indexes;
     std::vector<char> m_buffer;
+    std::function<void(qint64)> m_chunkWritten;
+    qint64 m_written = 0;
 };

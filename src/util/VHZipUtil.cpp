@@ -129,8 +129,14 @@ bool VHZipUtil::decompress(const QString &zipPath, const QString &folder)
     return extractAll(zipPath, folder, [](qint64, qint64, bool) {});
 }
 
+bool VHZipUtil::decompress(const QString &zipPath, const QString &folder, const ByteProgress &progress)
+{
+    return extractAll(
+        zipPath, folder, [](qint64, qint64, bool) {}, progress);
+}
+
 bool VHZipUtil::extractAll(const QString &zipPath, const QString &folder,
-                           const std::function<void(qint64, qint64, bool)> &afterEntry)
+                           const std::function<void(qint64, qint64, bool)> &afterEntry, const ByteProgress &bytes)
 {
     VHZipExtractor extractor;
     QString error;
@@ -141,6 +147,11 @@ bool VHZipUtil::extractAll(const QString &zipPath, const QString &folder,
         return false;
     }
     const qint64 count = extractor.entryCount();
+    const auto stated = qint64(extractor.statedBytes());
+    if (bytes) {
+        bytes(0, stated);
+        extractor.setChunkWritten([&](qint64 written) { bytes(written, stated); });
+    }
     bool result = true;
     for (qint64 i = 0; i < count; ++i) {
         QString name;
@@ -155,6 +166,9 @@ bool VHZipUtil::extractAll(const QString &zipPath, const QString &folder,
             vhWarning() << "reason:" << error;
         }
     }
+    // An entry may state more than it holds (a folder entry, say): a whole unpack ends the phase.
+    if (bytes && result)
+        bytes(stated, stated);
     return result;
 }
 

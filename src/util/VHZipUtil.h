@@ -31,12 +31,15 @@ public:
     [[nodiscard]] bool decompress(const QString &zipPath, const QString &folder, QMutex *mutex, float *progress,
                                   float span) override;
     [[nodiscard]] bool decompress(const QString &zipPath, const QString &folder) override;
+    // Reports the bytes unpacked of the bytes the entries state, per chunk and once at the end.
+    using ByteProgress = std::function<void(qint64 done, qint64 total)>;
+    [[nodiscard]] bool decompress(const QString &zipPath, const QString &folder, const ByteProgress &progress);
     [[nodiscard]] bool compressFolder(const QString &zipPath, const QString &folderName) override;
 
 private:
     // Extracts every entry; afterEntry(i, count, failed) runs after each one.
     static bool extractAll(const QString &zipPath, const QString &folder,
-                           const std::function<void(qint64, qint64, bool)> &afterEntry);
+                           const std::function<void(qint64, qint64, bool)> &afterEntry, const ByteProgress &bytes = {});
     // Entries are named by files; each is read from folder/name, or from name when folder is empty.
     bool compressFiles(const QString &zipPath, const QString &folder, const QStringList &files, QMutex *mutex,
                        float *progress);

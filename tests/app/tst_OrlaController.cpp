@@ -187,19 +187,15 @@ private slots:
         QVERIFY(!visible(dialog, "Msg_label"));
         QTest::mouseClick(update, Qt::LeftButton);
         QVERIFY(rig.controller->progressRunning());
-        // The simulated progress: 2 a tick, held at 99 until the action ends.
+        // No guessing: the bar stands until the device reports its bytes, then shows them with the step's word.
         auto *bar = widget<QProgressBar>(dialog, "step_progressBar");
+        QTest::qWait(50);
         QCOMPARE(bar->value(), 0);
-        QList<int> seen;
-        for (int tick = 0; tick < 55; ++tick) {
-            rig.controller->run();
-            seen << bar->value();
-        }
-        QCOMPARE(seen.first(), 2);
-        QCOMPARE(seen.at(1), 4);
-        QCOMPARE(seen.at(48), 98); // 245 s
-        QCOMPARE(seen.at(49), 99); // 250 s
-        QCOMPARE(seen.last(), 99);
+        QVERIFY(!visible(dialog, "phase_label"));
+        rig.manager()->currentDevice()->reportProgress(VHPhase::Write, 50, 100);
+        QTRY_COMPARE(bar->value(), 50);
+        QVERIFY(visible(dialog, "phase_label"));
+        QCOMPARE(widget<QLabel>(dialog, "phase_label")->text(), QStringLiteral("Writing"));
         // Nothing reaches the main window's bar.
         QVERIFY(!visible(rig.main(), "step_progressBar"));
         rig.gate.open();
@@ -417,8 +413,9 @@ private slots:
             QVERIFY(visible(rig.main(), "step_progressBar"));
             QCOMPARE(widget<QLabel>(rig.main(), "Msg_label")->text(),
                      QStringLiteral("Install Velora Workout & Velora Test... "));
-            rig.controller->run();
-            QCOMPARE(widget<QProgressBar>(rig.main(), "step_progressBar")->value(), 2);
+            rig.manager()->currentDevice()->reportProgress(VHPhase::Unpack, 10, 10);
+            QTRY_COMPARE(widget<QProgressBar>(rig.main(), "step_progressBar")->value(), 15);
+            QCOMPARE(widget<QLabel>(rig.main(), "phase_label")->text(), QStringLiteral("Unpacking"));
             // Asked to end meanwhile: the program waits for the install.
             QSignalSpy ready(rig.controller.get(), &OrlaController::readyToQuit);
             rig.controller->quitWhenIdle();
@@ -555,18 +552,26 @@ private slots:
         QVERIFY(dialog->windowHandle());
         QVERIFY(!dialog->windowHandle()->close());
         QVERIFY(dialog->isVisible());
-        // The device's figures replace the tick: shown when ahead, never
-        // backwards, the tick idle, at most 99 while the action runs.
+        // The device's bytes move the bar: through the phases, never
+        // backwards, at most 99 while the action runs; the step in words.
         auto *bar = widget<QProgressBar>(dialog, "step_progressBar");
-        rig.controller->run();
-        rig.controller->run();
-        QCOMPARE(bar->value(), 4);
-        const QList<QPair<float, int>> steps{{0.03f, 4}, {0.5f, 50}, {0.3f, 50}, {1.0f, 99}};
-        for (const auto &[reported, shown] : steps) {
-            rig.manager()->currentDevice()->setProgress(reported);
-            QCoreApplication::processEvents();
-            rig.controller->run();
-            QCOMPARE(bar->value(), shown);
+        struct Step
+        {
+            VHPhase phase;
+            qint64 done;
+            int shown;
+            const char *word;
+        };
+        const QList<Step> steps{{VHPhase::Unpack, 100, 15, "Unpacking"},
+                                {VHPhase::Write, 50, 50, "Writing"},
+                                {VHPhase::Write, 30, 50, "Writing"},
+                                {VHPhase::Verify, 100, 97, "Checking"},
+                                {VHPhase::Waiting, 100, 99, "Waiting for the watch"}};
+        for (const Step &step : steps) {
+            rig.manager()->currentDevice()->reportProgress(step.phase, step.done, 100);
+            QTest::qWait(20);
+            QCOMPARE(bar->value(), step.shown);
+            QCOMPARE(widget<QLabel>(dialog, "phase_label")->text(), QString::fromLatin1(step.word));
         }
         rig.gate.open();
         QTRY_VERIFY_WITH_TIMEOUT(rig.controller->completeForm()->isVisible(), 10000);

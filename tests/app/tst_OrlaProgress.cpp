@@ -1,6 +1,7 @@
 // The software-update dialog's bar during a real FIT update of a 100 MiB
 // package on the simulated platform: it follows the bytes the device copies,
-// climbs without going back, stays below 100 until the action has ended.
+// climbs without going back, stays below 100 until the action has ended, and
+// names the steps under it in their order.
 
 #include "OrlaApp.h"
 #include "OrlaController.h"
@@ -9,11 +10,13 @@
 #include "recover_complete_form.h"
 #include "recover_fail_form.h"
 
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 class TestOrlaProgress : public QObject
 {
@@ -51,6 +54,14 @@ private slots:
             if (value == 100 && controller->progressRunning())
                 doneBeforeEnd = true;
         });
+        auto *phase = dialog->findChild<QLabel *>(QStringLiteral("phase_label"));
+        QStringList words;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (phase->isVisibleTo(dialog) && (words.isEmpty() || words.last() != phase->text()))
+                words << phase->text();
+        });
+        watch.start(5);
         QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("soft_update_button")), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(controller->completeForm()->isVisible() || controller->failForm()->isVisible(),
                                  240000);
@@ -61,6 +72,11 @@ private slots:
         for (qsizetype i = 1; i < shown.size(); ++i)
             QVERIFY2(shown.at(i) > shown.at(i - 1), qPrintable(QString::number(i)));
         QVERIFY(shown.at(shown.size() - 2) <= 99);
+        // Each step named once, in order; the short ones may pass between two looks.
+        QVERIFY2(words.contains(QStringLiteral("Writing")), qPrintable(words.join(',')));
+        const QStringList order{QStringLiteral("Unpacking"), QStringLiteral("Writing"), QStringLiteral("Checking")};
+        for (qsizetype i = 1; i < words.size(); ++i)
+            QVERIFY2(order.indexOf(words.at(i)) > order.indexOf(words.at(i - 1)), qPrintable(words.join(',')));
     }
 };
 

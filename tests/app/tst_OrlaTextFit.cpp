@@ -66,6 +66,9 @@ QStringList textsThatDoNotFit(QWidget *window)
     return misfits;
 }
 
+// The steps named under the progress bars.
+constexpr const char *kPhaseWords[] = {"Unpacking", "Writing", "Checking", "Waiting for the watch"};
+
 } // namespace
 
 class TestOrlaTextFit : public QObject
@@ -131,6 +134,10 @@ private slots:
         main.setGpsUpdating(false);
         main.setWorkoutInstalling(true);
         checkFits(&main, "workouts");
+        for (const char *word : kPhaseWords) {
+            main.setPhase(QCoreApplication::translate("orlacontroller", word));
+            checkFits(&main, word);
+        }
         main.onAboutLabelEnter();
         checkFits(&main, "version");
         // Each further job once in a slot of its own, and the "More" button.
@@ -146,6 +153,10 @@ private slots:
         checkFits(&dialog, "offering");
         dialog.onUpdateclicked();
         checkFits(&dialog, "updating");
+        for (const char *word : kPhaseWords) {
+            dialog.setPhase(QCoreApplication::translate("orlacontroller", word));
+            checkFits(&dialog, word);
+        }
 
         recover_complete_form done(false);
         checkFits(&done, "completed");

@@ -3,6 +3,7 @@
 // for --force, the history keeps versions and reasons, plain progress ends at 100%.
 
 #include "VHDevSim.h"
+#include "VHTestPhaseLines.h"
 #include "VHTestProcess.h"
 #include "VHTestWrongPackages.h"
 
@@ -189,6 +190,11 @@ private slots:
         QVERIFY(!run.err.contains("[y/N]"));
         if (exitCode == 0)
             QCOMPARE(run.err.trimmed().split('\n').constLast(), QByteArray("100%"));
+        // Every phase of the device's bytes ends at 100%, in order.
+        if (exitCode == 0) {
+            const QString problem = devctlPhaseProblem(run.err, {"unpack", "write", "verify"});
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        }
     }
 
     // On a pseudo-terminal the program asks before writing: only yes writes, -y skips the question.

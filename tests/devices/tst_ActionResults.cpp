@@ -1,10 +1,12 @@
 // Every action of the flash-store families ends with a result a user can read, through the runtime on the simulator:
-// a failure with a family code and its reason in words, a run with nothing to write as an unchanged success.
+// a failure with a family code and its reason in words, a run with nothing to write as an unchanged success, a run
+// that writes with its bytes counted through the write and the read-back.
 
 #include "VHDevSim.h"
 #include "VHPSFDevice.h"
 #include "VHPSFLanguagePackBuilder.h"
 #include "VHPacer30.h"
+#include "VHTestPhases.h"
 #include "VHTestSimRuntime.h"
 #include "VHTestZip.h"
 
@@ -161,9 +163,14 @@ private slots:
         const QString file = package(kind);
         QVERIFY(!file.isEmpty());
         if (twice) {
+            VHTestPhases phases(device());
             QVERIFY(run(action, file));
             QVERIFY(device()->actionChanged());
             QVERIFY(device()->errorText().isEmpty());
+            // What it wrote it counted, block by block, and then read back.
+            QVERIFY2(phases.problem().isEmpty(), qPrintable(phases.problem()));
+            QVERIFY2(phases.phases() == (QList<int>{int(VHPhase::Write), int(VHPhase::Verify)}),
+                     qPrintable(phases.describe()));
         }
         if (corruptRead)
             QVERIFY(m_runtime.sim->setFaults(name, {.corruptReads = 1, .corruptSelector = 16}));

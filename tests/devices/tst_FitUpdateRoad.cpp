@@ -16,6 +16,7 @@
 #include "VHTestEnv.h"
 #include "VHTestEvents.h"
 #include "VHTestFiles.h"
+#include "VHTestPhases.h"
 #include "VeloraApiClient.h"
 
 #include <QCryptographicHash>
@@ -111,7 +112,11 @@ private slots:
         VHClient *watch = device();
         QVERIFY2(watch, "no device plugged");
         QVERIFY2(QFileInfo::exists(total()), "no package downloaded");
+        VHTestPhases phases(watch);
         QVERIFY(runAction([&] { return watch->updateTotal(total(), QString()); }, 0));
+        // Every image written before any is read back: each step once, in order, to its total.
+        QVERIFY2(phases.problem().isEmpty(), qPrintable(phases.problem()));
+        QCOMPARE(phases.phases(), (QList<int>{int(VHPhase::Unpack), int(VHPhase::Write), int(VHPhase::Verify)}));
         QVERIFY(QFileInfo::exists(volume() + QStringLiteral("/update.ini")));
         QVERIFY(QFileInfo::exists(volume() + QStringLiteral("/os.bin")));
         QVERIFY(QFileInfo::exists(volume() + QStringLiteral("/bt.bin")));
@@ -155,7 +160,10 @@ private slots:
         stream >> stamp;
         QCOMPARE(stamp, ReduzeduClient::expiryStamp(QDateTime::currentDateTime(), 14));
         QCOMPARE(watch->getAlpDate(), 0);
+        VHTestPhases phases(watch);
         QVERIFY(runAction([&] { return watch->updateAlp(QStringLiteral("AssitOff.alp"), stamp); }, 25));
+        QVERIFY2(phases.problem().isEmpty(), qPrintable(phases.problem()));
+        QCOMPARE(phases.phases(), (QList<int>{int(VHPhase::Write), int(VHPhase::Verify)}));
         QCOMPARE(readFile(volume() + QStringLiteral("/System/AssitOff.alp")).size(), 20000);
         QCOMPARE(watch->getAlpDate(), int(stamp));
     }
@@ -169,8 +177,11 @@ private slots:
         QVERIFY(
             runAction([&] { return watch->updateComponent(total(), QString(), QString(), QStringLiteral("0")); }, 10));
         QVERIFY(!QFileInfo::exists(volume() + QStringLiteral("/System/Velorawrk")));
+        VHTestPhases phases(watch);
         QVERIFY(
             runAction([&] { return watch->updateComponent(total(), QString(), QString(), QStringLiteral("1")); }, 10));
+        QVERIFY2(phases.problem().isEmpty(), qPrintable(phases.problem()));
+        QCOMPARE(phases.phases(), (QList<int>{int(VHPhase::Unpack), int(VHPhase::Write), int(VHPhase::Verify)}));
         QVERIFY(!QDir(volume() + QStringLiteral("/System/Velorawrk")).isEmpty(QDir::Files));
         QVERIFY(!QDir(volume() + QStringLiteral("/System/Test")).isEmpty(QDir::Files));
     }

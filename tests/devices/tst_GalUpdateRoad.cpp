@@ -9,6 +9,7 @@
 #include "VHFitPackageBuilder.h"
 #include "VHGalDevice.h"
 #include "VHTestFiles.h"
+#include "VHTestPhases.h"
 #include "VHTestSimRuntime.h"
 
 #include <QTemporaryDir>
@@ -99,9 +100,15 @@ class TestGalUpdateRoad : public QObject
     void firstPass(const std::function<bool(VHClient *)> &start, int state)
     {
         VHClient *client = device();
+        VHTestPhases phases(client);
         QVERIFY(start(client));
         QTRY_VERIFY_WITH_TIMEOUT(!client->isBusy(), 10000);
         QCOMPARE(client->state(), state);
+        // An update unpacks first, then writes what goes to the volume, each step once, to its total.
+        if (state == VHClient::STATE_UPDATING) {
+            QVERIFY2(phases.problem().isEmpty(), qPrintable(phases.problem()));
+            QCOMPARE(phases.phases().first(), int(VHPhase::Unpack));
+        }
         QVERIFY(QFileInfo::exists(deviceVolume() + QStringLiteral("/update.ini")));
         QVERIFY(!QFileInfo::exists(m_sim->drivePath(m_name))); // ejected
         const VHModelInfo row = manager()->models().front();

@@ -9,6 +9,7 @@
 #include "VHPacer50PackageBuilder.h"
 #include "VHTestEnv.h"
 #include "VHTestFiles.h"
+#include "VHTestPhases.h"
 #include "VHTestSimRuntime.h"
 
 #include <QSettings>
@@ -110,7 +111,10 @@ private slots:
         QVERIFY(device()->getModelName(text));
         QCOMPARE(text, QStringLiteral("Pacer50CR"));
         const QString folder = package();
+        VHTestPhases phases(device());
         QVERIFY(run([&](VHClient *client) { return client->updateTotal(folder + "/Total.zip", QString()); }));
+        QVERIFY2(phases.problem().isEmpty(), qPrintable(phases.problem()));
+        QCOMPARE(phases.phases(), (QList<int>{int(VHPhase::Unpack), int(VHPhase::Write), int(VHPhase::Verify)}));
         QVERIFY(QFileInfo::exists(m_sim->drivePath(name) + "/Update.ini"));
         QCOMPARE(restart(name), QStringList{"OS=2.0.0"});
         QVERIFY(device()->getImageVersion(text));

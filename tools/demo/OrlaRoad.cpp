@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
@@ -283,9 +284,9 @@ bool OrlaRoad::runUpdate()
         SoftUpdateForm *dialog = m_controller->softUpdateForm();
         if (!click(dialog, "soft_update_button"))
             return failWith(detail, QStringLiteral("\"Update\" can not be pressed"));
-        // A few ticks of the simulated progress, for the picture.
-        for (int i = 0; i < 9 && m_controller->progressRunning(); ++i)
-            m_controller->run();
+        // The bar moves with the device's first bytes; the picture waits for them.
+        auto *bar = dialog->findChild<QProgressBar *>(QStringLiteral("step_progressBar"));
+        waitFor([this, bar] { return !m_controller->progressRunning() || (bar && bar->value() > 0); });
         shoot(QStringLiteral("updating"), dialog);
         recover_complete_form *done = m_controller->completeForm();
         if (!waitFor([this, done] { return done->isVisible() || m_controller->failForm()->isVisible(); })
