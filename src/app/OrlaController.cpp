@@ -2,6 +2,7 @@
 
 #include "OrlaApp.h"
 #include "OrlaForm.h"
+#include "OrlaRecovery.h"
 #include "SoftUpdateForm.h"
 #include "VHClient.h"
 #include "VHDaemon.h"
@@ -48,6 +49,7 @@ OrlaController::OrlaController(const QString &appVersion) : m_appVersion(appVers
     m_updateClient = std::make_unique<VeloraApiClient>(this);
     m_assistClient = std::make_unique<ReduzeduClient>(this);
     connect(&m_progressTimer, &QTimer::timeout, this, &OrlaController::run);
+    connectRestartWatch();
     for (QWidget *window : std::initializer_list<QWidget *>{m_mainWindow.get(), m_completeForm.get(), m_failForm.get(),
                                                             m_softUpdateForm.get()})
         window->installEventFilter(this);
@@ -92,8 +94,10 @@ QString OrlaController::modelUpdatesDir() const { return updatesFolder().path();
 
 void OrlaController::onDeviceConnected(VHClient *)
 {
-    refreshMainWindow(false);
     VHClient *device = currentDevice();
+    // Back from a restart in the middle of its job: the window in front stays.
+    if (!device || !m_restartWatch->onDeviceConnected(device))
+        refreshMainWindow(false);
     if (!device)
         return;
     const QString model = currentModel();
@@ -110,14 +114,18 @@ void OrlaController::onDeviceConnected(VHClient *)
     updateAlp(false);
 }
 
-void OrlaController::onDeviceDisconnected(VHClient *)
+void OrlaController::onDeviceDisconnected(VHClient *device)
 {
+    // Gone to restart in the middle of its job, or after it: the window in front stays.
+    const bool followed = m_restartWatch->onDeviceDisconnected(device);
     m_serverVersion.clear();
     m_deviceVersion.clear();
     m_updateQueryFailed = false;
     m_note = QStringLiteral("empty");
     m_alpExpiry = 0;
     m_jobs.forgetOwed();
+    if (followed)
+        return;
     // The simulated progress belongs to the device that went away.
     stopProgress();
     m_mainWindow->setProgress(-1);
@@ -126,9 +134,12 @@ void OrlaController::onDeviceDisconnected(VHClient *)
 
 void OrlaController::onActionDone(VHClient *device, int action)
 {
-    if (const auto finished = m_jobs.finish(device, action))
+    const auto finished = m_jobs.finish(device, action);
+    // A job that goes on, or ends, after the device's restart is shown by the watch.
+    const bool followed = m_restartWatch->onActionDone(device, action);
+    if (!followed && finished)
         finishJob(*finished);
-    else
+    else if (!followed)
         finishUntracked(device, action);
     if (m_quitWhenIdle) {
         finishQuitIfIdle();
@@ -140,6 +151,58 @@ void OrlaController::onActionDone(VHClient *device, int action)
     if (VHClient *current = currentDevice())
         current->getUUID(uuid);
     showLastResult(uuid);
+}
+
+void OrlaController::onDeviceAway(VHClient *device) { m_restartWatch->onDeviceAway(device); }
+
+void OrlaController::connectRestartWatch()
+{
+    m_restartWatch = std::make_unique<OrlaRestartWatch>();
+    connect(m_restartWatch.get(), &OrlaRestartWatch::waiting, this, &OrlaController::showWaitingText);
+    connect(m_restartWatch.get(), &OrlaRestartWatch::passStarted, this,
+            [this](VHClient *device) { startProgress(!m_softUpdateForm->isVisible(), device); });
+    connect(m_restartWatch.get(), &OrlaRestartWatch::finished, this, &OrlaController::showFollowedResult);
+    connect(m_restartWatch.get(), &OrlaRestartWatch::gaveUp, this, [this](const QString &details) {
+        stopProgress();
+        showFailForm(0, details);
+    });
+}
+
+void OrlaController::showWaitingText(const QString &text)
+{
+    if (m_softUpdateForm->isVisible()) {
+        m_softUpdateForm->showWaitText(text);
+        return;
+    }
+    if (!m_mainWindow->isVisible())
+        showInstead(m_mainWindow.get());
+    m_mainWindow->showStatusLine(text);
+}
+
+void OrlaController::showFollowedResult(bool ok, int code, const QString &reason)
+{
+    stopProgress();
+    if (!ok) {
+        showFailForm(code, reason.isEmpty() ? tr_("The device gave no reason.") : reason);
+        return;
+    }
+    m_softUpdateForm->hide();
+    m_mainWindow->hide();
+    m_softUpdateForm->setProgress(100);
+    showInstead(m_completeForm.get());
+}
+
+void OrlaController::recoverDevice()
+{
+    VHClient *device = currentDevice();
+    if (const VHResult started = OrlaRecovery::start(device, updatesFolder()); !started) {
+        showFailForm(0, started.reason);
+        return;
+    }
+    m_jobs.start(device, Job::SoftwareUpdate);
+    m_restartWatch->followPass(device);
+    startProgress(true, device);
+    m_mainWindow->showStatusLine(OrlaRecovery::recoveringLine());
 }
 
 void OrlaController::keepEmptyWindowDisabled()
@@ -283,6 +346,10 @@ void OrlaController::refreshMainWindow(bool disconnected)
         versions = device->versionList();
     }
     m_mainWindow->setDevice(model, uuid, versions);
+    // The user is back at the main window: a result kept in front is done with.
+    m_restartWatch->release();
+    if (!disconnected && device && device->waitsInIapMode())
+        m_mainWindow->showStatusLine(OrlaRecovery::waitingLine());
     showLastResult(uuid);
     showInstead(m_mainWindow.get());
     m_softUpdateForm->hide();

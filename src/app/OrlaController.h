@@ -2,6 +2,7 @@
 
 #include "OrlaApp.h"
 #include "OrlaJobLedger.h"
+#include "OrlaRestartWatch.h"
 #include "OrlaWindowActions.h"
 #include "ReduzeduClient.h"
 #include "VHDeviceManagerListener.h"
@@ -67,6 +68,7 @@ public:
     void onDeviceDisconnected(VHClient *device) override;
     void onDeviceChanged(VHClient *) override {}
     void onActionDone(VHClient *device, int action) override;
+    void onDeviceAway(VHClient *device) override;
 
     // ---- the network clients ---------------------------------------------------
     void onUpdateFinished(bool ok) override;
@@ -79,6 +81,8 @@ public:
     bool refuseIfBusy() override;
     void startSoftwareUpdate() override;
     void refreshMainWindow(bool disconnected) override;
+    // A device waiting in its loader gets the rest of its update.
+    void recoverDevice() override;
     QString note() override;
     bool isBeta() const;
     // True with four dot-separated parts whose fourth is an odd number (not
@@ -99,6 +103,7 @@ public:
     bool progressRunning() const { return m_progressTimer.isActive(); }
     bool workoutCheckPending() const { return m_jobs.isPending(OrlaJobLedger::Job::WorkoutCheck); }
     Message lastMessage() const { return m_lastMessage; }
+    OrlaRestartWatch *restartWatch() const { return m_restartWatch.get(); }
 
     // True while an action writes the device: the program must not end then.
     bool isWritingDevice() const;
@@ -141,6 +146,9 @@ private:
     void startOwedJobs();
     void keepEmptyWindowDisabled();
     void showFailForm(int code, const QString &details);
+    void connectRestartWatch();
+    void showWaitingText(const QString &text);
+    void showFollowedResult(bool ok, int code, const QString &reason);
     // The reason a device gave for its last action, or why there is none.
     static QString actionReason(VHClient *device);
     // Why the last update query failed, and for an unreachable server how to name another.
@@ -178,6 +186,8 @@ private:
     Message m_lastMessage = Message::None;
     bool m_quitWhenIdle = false;
     OrlaJobLedger m_jobs;
+    // Follows a device through the restart in the middle of its job.
+    std::unique_ptr<OrlaRestartWatch> m_restartWatch;
     // Boxes still open; a box without a parent would outlive the controller.
     QList<QPointer<QMessageBox>> m_openBoxes;
 };

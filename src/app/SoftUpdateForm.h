@@ -24,6 +24,8 @@ public:
     // extraText is not shown (the controller passes an empty text).
     void setData(const QString &newVersion, const QString &currentVersion, const QString &extraText);
     void setProgress(int value);
+    // While the update runs: what the device does now, in place of the warning.
+    void showWaitText(const QString &text);
 
 public slots:
     void onCancelclicked();

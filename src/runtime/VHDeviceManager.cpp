@@ -7,6 +7,8 @@
 
 #include <QDateTime>
 
+#include <utility>
+
 namespace {
 bool isSlowReconnectingModel(const QString &model)
 {
@@ -161,7 +163,9 @@ void VHDeviceManager::onDeviceUnplug()
         return;
     // The device is expected to vanish during its own update.
     if (m_current->isBetweenPasses()) {
-        m_awayDuringUpdate = true;
+        // Told once, however many removal events the platform sends.
+        if (!std::exchange(m_awayDuringUpdate, true))
+            broadcast(&VHDeviceManagerListener::onDeviceAway, m_current.get());
         return;
     }
     disconnectCurrent();

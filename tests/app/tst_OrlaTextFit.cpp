@@ -1,3 +1,5 @@
+#include "OrlaRecovery.h"
+#include "OrlaRestartWatch.h"
 #include "OrlaTestSupport.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -131,12 +133,19 @@ private slots:
         checkFits(&main, "workouts");
         main.onAboutLabelEnter();
         checkFits(&main, "version");
+        for (const QString &line : {OrlaRestartWatch::restartingText(), OrlaRestartWatch::replugText(),
+                                    OrlaRecovery::waitingLine(), OrlaRecovery::recoveringLine()}) {
+            main.showStatusLine(line);
+            checkFits(&main, qPrintable(line));
+        }
 
         SoftUpdateForm dialog(&m_stub);
         dialog.setData(QStringLiteral("2.0"), QStringLiteral("1.5"), QString());
         checkFits(&dialog, "offering");
         dialog.onUpdateclicked();
         checkFits(&dialog, "updating");
+        dialog.showWaitText(OrlaRestartWatch::restartingText());
+        checkFits(&dialog, "restarting");
 
         recover_complete_form done(false);
         checkFits(&done, "completed");
@@ -147,6 +156,11 @@ private slots:
         fail.setReason(0, QStringLiteral("the update server http://nonexistent.invalid/versions/index could not be "
                                          "reached"));
         checkFits(&fail, "failed with a reason");
+        for (auto hint : {OrlaRestartWatch::Hint::Recover, OrlaRestartWatch::Hint::RestoreAgain,
+                          OrlaRestartWatch::Hint::UpdateAgain}) {
+            fail.setReason(0, OrlaRestartWatch::timeoutDetails(180, hint));
+            checkFits(&fail, "the device stayed away");
+        }
         fail.setReason(0);
         checkFits(&fail, "failed");
     }
