@@ -153,7 +153,7 @@ void OrlaController::onActionDone(VHClient *device, int action)
     showLastResult(uuid);
 }
 
-void OrlaController::onDeviceAway(VHClient *device) { m_restartWatch->onDeviceAway(device); }
+void OrlaController::onDeviceRestarting(VHClient *device) { m_restartWatch->onDeviceRestarting(device); }
 
 void OrlaController::connectRestartWatch()
 {

@@ -68,7 +68,7 @@ public:
     void onDeviceDisconnected(VHClient *device) override;
     void onDeviceChanged(VHClient *) override {}
     void onActionDone(VHClient *device, int action) override;
-    void onDeviceAway(VHClient *device) override;
+    void onDeviceRestarting(VHClient *device) override;
 
     // ---- the network clients ---------------------------------------------------
     void onUpdateFinished(bool ok) override;

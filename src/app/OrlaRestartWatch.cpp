@@ -1,6 +1,7 @@
 #include "OrlaRestartWatch.h"
 
 #include "VHClient.h"
+#include "VHDeviceManager.h"
 #include "VHEnv.h"
 #include "VHLog.h"
 #include "VHRestorePasses.h"
@@ -68,9 +69,9 @@ void OrlaRestartWatch::follow(VHClient *device, Phase phase, const QString &text
     emit waiting(text);
 }
 
-bool OrlaRestartWatch::onDeviceAway(VHClient *device)
+bool OrlaRestartWatch::onDeviceRestarting(VHClient *device)
 {
-    // Left between the passes: the manager keeps the object and resumes its action.
+    // Between the passes: the manager keeps the object through the restart and resumes its action.
     m_secondPass = false;
     follow(device, Phase::Away, restartingText());
     return true;
@@ -89,8 +90,8 @@ bool OrlaRestartWatch::onDeviceDisconnected(VHClient *device)
     if (m_phase != Phase::Idle)
         return false;
     const bool formats = VHRestorePasses::awaitsSecondPass(*device);
-    // Neither in a job nor asked to restart: an ordinary removal.
-    if (!formats && !device->isBusy())
+    // Neither in an update or restore nor asked to restart: an ordinary removal.
+    if (!formats && !endsAJob(device->currentAction()))
         return false;
     if (uuidOf(device).isEmpty())
         return false;
@@ -214,8 +215,8 @@ void OrlaRestartWatch::onTimeout()
     const QString details = timeoutDetails((m_timeoutMs + 999) / 1000, hint);
     emit gaveUp(details);
     // The manager would keep waiting for it, refusing every other device.
-    if (inLoader) {
+    if (inLoader && device->deviceManager()) {
         m_abandoned = device;
-        device->failPendingUpdate();
+        device->deviceManager()->abandonRestart();
     }
 }

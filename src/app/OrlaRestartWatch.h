@@ -11,10 +11,10 @@ class VHClient;
 // software update or factory restore that continues in the device's loader
 // (the device manager keeps the object and resumes the action), a factory
 // restore whose device formats itself (the second pass runs on the device
-// that comes back), or a device pulled while its action runs. While it
-// follows, the window in front stays and says what happens; the job ends with
-// the completion or the failure window, or, when the device stays away too
-// long, with the failure window and what to do. The result stays in front
+// that comes back), or a device pulled while its update or restore runs.
+// While it follows, the window in front stays and says what happens; the job
+// ends with the completion or the failure window, or, when the device stays
+// away too long, with the failure window and what to do. The result stays in front
 // through the device's own restart after the job.
 class OrlaRestartWatch : public QObject
 {
@@ -40,7 +40,7 @@ public:
 
     // The device manager's news. Each returns true when the watch has taken
     // the event over: the window in front stays as it is.
-    bool onDeviceAway(VHClient *device);
+    bool onDeviceRestarting(VHClient *device);
     bool onDeviceDisconnected(VHClient *device);
     bool onDeviceConnected(VHClient *device);
     bool onActionDone(VHClient *device, int action);

@@ -190,14 +190,12 @@ void VHPlatformDeviceDetector::onRemoveComplete()
 {
     vhDebug() << "DBT_DEVICEREMOVECOMPLETE";
     VHClientInterface *device = m_manager->currentClient();
-    if (!device)
+    if (!device || expectsToVanish(device))
         return;
     // A device reached over SCSI has no volume: a volume going away is another
     // device's. Its own removal shows as a node change, which checks it by UUID.
     if (device->serviceType() == VHDeviceService::DEVICE_SCSI)
         return;
-    // A device that leaves for its update is told too: the manager keeps it
-    // for its return and lets its listeners know it is away.
     VHServiceList services = m_platform->findFSDevices(m_manager);
     if (services.empty() || !isCurrentDevice(device, *services.front()))
         sendUnplug();

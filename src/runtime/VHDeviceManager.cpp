@@ -7,8 +7,6 @@
 
 #include <QDateTime>
 
-#include <utility>
-
 namespace {
 bool isSlowReconnectingModel(const QString &model)
 {
@@ -163,15 +161,29 @@ void VHDeviceManager::onDeviceUnplug()
         return;
     // The device is expected to vanish during its own update.
     if (m_current->isBetweenPasses()) {
-        // Told once, however many removal events the platform sends.
-        if (!std::exchange(m_awayDuringUpdate, true))
-            broadcast(&VHDeviceManagerListener::onDeviceAway, m_current.get());
+        m_awayDuringUpdate = true;
         return;
     }
     disconnectCurrent();
 }
 
 void VHDeviceManager::onDeviceChanged() { broadcast(&VHDeviceManagerListener::onDeviceChanged, m_current.get()); }
+
+void VHDeviceManager::notifyRestarting(VHClient *device)
+{
+    if (device && device == m_current.get())
+        broadcast(&VHDeviceManagerListener::onDeviceRestarting, device);
+}
+
+void VHDeviceManager::abandonRestart()
+{
+    if (!m_current || !m_current->isBetweenPasses())
+        return;
+    m_current->failPendingUpdate();
+    // The failed end may already have let it go.
+    if (m_current)
+        disconnectCurrent();
+}
 
 void VHDeviceManager::notifyActionDone(VHClient *device, int action)
 {

@@ -175,8 +175,7 @@ private slots:
             if (m_sim->isPlugged(name))
                 m_sim->unplug(name);
         // A device left between its passes is held for its return until given up on.
-        if (device() && device()->isBetweenPasses())
-            device()->failPendingUpdate();
+        manager()->abandonRestart();
         QTRY_VERIFY_WITH_TIMEOUT(!device(), kStepMs);
         m_controller->refreshMainWindow(true);
     }
