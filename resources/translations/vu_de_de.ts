@@ -208,19 +208,19 @@
     </message>
     <message>
         <source>The watch did not come back within %1 s.</source>
-        <translation>Die Uhr hat sich nicht innerhalb von %1 s wieder verbunden.</translation>
+        <translation>Die Uhr kam nicht binnen %1 s zurück.</translation>
     </message>
     <message>
         <source>If it waits to finish its update, plug it in again and press Recover.</source>
-        <translation>Wartet sie auf den Abschluss ihres Updates, schließen Sie sie wieder an und drücken Sie „Wiederherstellen“.</translation>
+        <translation>Wartet sie auf ihr Update: wieder anschließen und „Wiederherstellen“ drücken.</translation>
     </message>
     <message>
         <source>Unplug the watch, plug it in again and start the factory restore again.</source>
-        <translation>Trennen Sie die Uhr, schließen Sie sie wieder an und starten Sie die Wiederherstellung erneut.</translation>
+        <translation>Uhr trennen, wieder anschließen und die Wiederherstellung neu starten.</translation>
     </message>
     <message>
         <source>Unplug the watch, plug it in again and start the update again.</source>
-        <translation>Trennen Sie die Uhr, schließen Sie sie wieder an und starten Sie das Update erneut.</translation>
+        <translation>Uhr trennen, wieder anschließen und das Update neu starten.</translation>
     </message>
 </context>
 <context>
