@@ -389,4 +389,58 @@
         <translation>Es musste nichts geschrieben werden.</translation>
     </message>
 </context>
+<context>
+    <name>OrlaRestartWatch</name>
+    <message>
+        <source>The watch restarts. Keep it connected.</source>
+        <translation>Die Uhr startet neu. Lassen Sie sie angeschlossen.</translation>
+    </message>
+    <message>
+        <source>The watch formats itself when it restarts. Unplug it and plug it in again.</source>
+        <translation>Die Uhr formatiert sich beim Neustart. Trennen Sie sie und schließen Sie sie wieder an.</translation>
+    </message>
+    <message>
+        <source>The watch came back but did not start the rest of the factory restore.</source>
+        <translation>Die Uhr ist wieder verbunden, hat den Rest der Wiederherstellung aber nicht begonnen.</translation>
+    </message>
+    <message>
+        <source>The watch did not come back within %1 s.</source>
+        <translation>Die Uhr kam nicht binnen %1 s zurück.</translation>
+    </message>
+    <message>
+        <source>If it waits to finish its update, plug it in again and press Recover.</source>
+        <translation>Wartet sie auf ihr Update: wieder anschließen und „Wiederherstellen“ drücken.</translation>
+    </message>
+    <message>
+        <source>Unplug the watch, plug it in again and start the factory restore again.</source>
+        <translation>Uhr trennen, wieder anschließen und die Wiederherstellung neu starten.</translation>
+    </message>
+    <message>
+        <source>Unplug the watch, plug it in again and start the update again.</source>
+        <translation>Uhr trennen, wieder anschließen und das Update neu starten.</translation>
+    </message>
+</context>
+<context>
+    <name>OrlaRecovery</name>
+    <message>
+        <source>Waiting to finish its update</source>
+        <translation>Wartet auf den Abschluss ihres Updates</translation>
+    </message>
+    <message>
+        <source>Finishing the update ...</source>
+        <translation>Das Update wird abgeschlossen ...</translation>
+    </message>
+    <message>
+        <source>The device is no longer connected.</source>
+        <translation>Das Gerät ist nicht mehr verbunden.</translation>
+    </message>
+    <message>
+        <source>The device is not waiting to finish an update.</source>
+        <translation>Das Gerät wartet nicht auf den Abschluss eines Updates.</translation>
+    </message>
+    <message>
+        <source>The software package for the device has not been downloaded yet.</source>
+        <translation>Das Softwarepaket für das Gerät wurde noch nicht heruntergeladen.</translation>
+    </message>
+</context>
 </TS>

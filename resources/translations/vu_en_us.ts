@@ -389,4 +389,58 @@
         <translation>Nothing had to be written.</translation>
     </message>
 </context>
+<context>
+    <name>OrlaRestartWatch</name>
+    <message>
+        <source>The watch restarts. Keep it connected.</source>
+        <translation>The watch restarts. Keep it connected.</translation>
+    </message>
+    <message>
+        <source>The watch formats itself when it restarts. Unplug it and plug it in again.</source>
+        <translation>The watch formats itself when it restarts. Unplug it and plug it in again.</translation>
+    </message>
+    <message>
+        <source>The watch came back but did not start the rest of the factory restore.</source>
+        <translation>The watch came back but did not start the rest of the factory restore.</translation>
+    </message>
+    <message>
+        <source>The watch did not come back within %1 s.</source>
+        <translation>The watch did not come back within %1 s.</translation>
+    </message>
+    <message>
+        <source>If it waits to finish its update, plug it in again and press Recover.</source>
+        <translation>If it waits to finish its update, plug it in again and press Recover.</translation>
+    </message>
+    <message>
+        <source>Unplug the watch, plug it in again and start the factory restore again.</source>
+        <translation>Unplug the watch, plug it in again and start the factory restore again.</translation>
+    </message>
+    <message>
+        <source>Unplug the watch, plug it in again and start the update again.</source>
+        <translation>Unplug the watch, plug it in again and start the update again.</translation>
+    </message>
+</context>
+<context>
+    <name>OrlaRecovery</name>
+    <message>
+        <source>Waiting to finish its update</source>
+        <translation>Waiting to finish its update</translation>
+    </message>
+    <message>
+        <source>Finishing the update ...</source>
+        <translation>Finishing the update ...</translation>
+    </message>
+    <message>
+        <source>The device is no longer connected.</source>
+        <translation>The device is no longer connected.</translation>
+    </message>
+    <message>
+        <source>The device is not waiting to finish an update.</source>
+        <translation>The device is not waiting to finish an update.</translation>
+    </message>
+    <message>
+        <source>The software package for the device has not been downloaded yet.</source>
+        <translation>The software package for the device has not been downloaded yet.</translation>
+    </message>
+</context>
 </TS>

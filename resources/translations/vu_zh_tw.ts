@@ -389,4 +389,58 @@
         <translation>沒有需要寫入的內容。</translation>
     </message>
 </context>
+<context>
+    <name>OrlaRestartWatch</name>
+    <message>
+        <source>The watch restarts. Keep it connected.</source>
+        <translation>手錶正在重新啟動，請保持連線。</translation>
+    </message>
+    <message>
+        <source>The watch formats itself when it restarts. Unplug it and plug it in again.</source>
+        <translation>手錶重新啟動時會自行格式化。請拔下後再重新插上。</translation>
+    </message>
+    <message>
+        <source>The watch came back but did not start the rest of the factory restore.</source>
+        <translation>手錶已重新連線，但沒有開始其餘的原廠還原。</translation>
+    </message>
+    <message>
+        <source>The watch did not come back within %1 s.</source>
+        <translation>手錶未在 %1 秒內重新連線。</translation>
+    </message>
+    <message>
+        <source>If it waits to finish its update, plug it in again and press Recover.</source>
+        <translation>如果手錶正在等待完成更新，請重新插上並按「恢復」。</translation>
+    </message>
+    <message>
+        <source>Unplug the watch, plug it in again and start the factory restore again.</source>
+        <translation>請拔下手錶，重新插上，然後再次開始原廠還原。</translation>
+    </message>
+    <message>
+        <source>Unplug the watch, plug it in again and start the update again.</source>
+        <translation>請拔下手錶，重新插上，然後再次開始更新。</translation>
+    </message>
+</context>
+<context>
+    <name>OrlaRecovery</name>
+    <message>
+        <source>Waiting to finish its update</source>
+        <translation>正在等待完成更新</translation>
+    </message>
+    <message>
+        <source>Finishing the update ...</source>
+        <translation>正在完成更新 ...</translation>
+    </message>
+    <message>
+        <source>The device is no longer connected.</source>
+        <translation>裝置已不再連線。</translation>
+    </message>
+    <message>
+        <source>The device is not waiting to finish an update.</source>
+        <translation>裝置並未在等待完成更新。</translation>
+    </message>
+    <message>
+        <source>The software package for the device has not been downloaded yet.</source>
+        <translation>裝置的軟體套件尚未下載。</translation>
+    </message>
+</context>
 </TS>

@@ -4,6 +4,7 @@
 #include "OrlaBackupsForm.h"
 #include "OrlaForm.h"
 #include "OrlaLanguageForm.h"
+#include "OrlaRecovery.h"
 #include "SoftUpdateForm.h"
 #include "VHClient.h"
 #include "VHClientPackageCheck.h"
@@ -54,6 +55,7 @@ OrlaController::OrlaController(const QString &appVersion) : m_appVersion(appVers
     m_updateClient = std::make_unique<VeloraApiClient>(this);
     m_assistClient = std::make_unique<ReduzeduClient>(this);
     m_restoreFetcher = std::make_unique<VHRestoreFetcher>();
+    connectRestartWatch();
     for (QWidget *window : std::initializer_list<QWidget *>{m_mainWindow.get(), m_completeForm.get(), m_failForm.get(),
                                                             m_softUpdateForm.get()})
         window->installEventFilter(this);
@@ -111,8 +113,10 @@ VHJobs OrlaController::currentJobs() const
 
 void OrlaController::onDeviceConnected(VHClient *)
 {
-    refreshMainWindow(false);
     VHClient *device = currentDevice();
+    // Back from a restart in the middle of its job: the window in front stays.
+    if (!device || !m_restartWatch->onDeviceConnected(device))
+        refreshMainWindow(false);
     if (!device)
         return;
     const QString model = currentModel();
@@ -126,7 +130,6 @@ void OrlaController::onDeviceConnected(VHClient *)
     queryPackageFor(device);
     if (offers(VHJob::AssistData))
         updateAlp(false);
-    continueFactoryRestore(device);
 }
 
 void OrlaController::queryPackageFor(VHClient *device)
@@ -141,14 +144,18 @@ void OrlaController::queryPackageFor(VHClient *device)
     m_updateClient->queryUpdate(currentModel(), modelUpdatesDir(), isBeta());
 }
 
-void OrlaController::onDeviceDisconnected(VHClient *)
+void OrlaController::onDeviceDisconnected(VHClient *device)
 {
+    // Gone to restart in the middle of its job, or after it: the window in front stays.
+    const bool followed = m_restartWatch->onDeviceDisconnected(device);
     m_serverVersion.clear();
     m_deviceVersion.clear();
     m_updateQueryFailed = false;
     m_note = QStringLiteral("empty");
     m_alpExpiry = 0;
     m_jobs.forgetOwed();
+    if (followed)
+        return;
     // The simulated progress belongs to the device that went away.
     stopProgress();
     m_mainWindow->setProgress(-1);
@@ -157,9 +164,12 @@ void OrlaController::onDeviceDisconnected(VHClient *)
 
 void OrlaController::onActionDone(VHClient *device, int action)
 {
-    if (const auto finished = m_jobs.finish(device, action))
+    const auto finished = m_jobs.finish(device, action);
+    // A job that goes on, or ends, after the device's restart is shown by the watch.
+    const bool followed = m_restartWatch->onActionDone(device, action);
+    if (!followed && finished)
         finishJob(*finished);
-    else if (!finishFlashStoreJob(device, action))
+    else if (!followed && !finishFlashStoreJob(device, action))
         finishUntracked(device, action);
     if (m_quitWhenIdle) {
         finishQuitIfIdle();
@@ -171,6 +181,58 @@ void OrlaController::onActionDone(VHClient *device, int action)
     if (VHClient *current = currentDevice())
         current->getUUID(uuid);
     showLastResult(uuid);
+}
+
+void OrlaController::onDeviceRestarting(VHClient *device) { m_restartWatch->onDeviceRestarting(device); }
+
+void OrlaController::connectRestartWatch()
+{
+    m_restartWatch = std::make_unique<OrlaRestartWatch>();
+    connect(m_restartWatch.get(), &OrlaRestartWatch::waiting, this, &OrlaController::showWaitingText);
+    connect(m_restartWatch.get(), &OrlaRestartWatch::passStarted, this,
+            [this](VHClient *device) { startProgress(!m_softUpdateForm->isVisible(), device); });
+    connect(m_restartWatch.get(), &OrlaRestartWatch::finished, this, &OrlaController::showFollowedResult);
+    connect(m_restartWatch.get(), &OrlaRestartWatch::gaveUp, this, [this](const QString &details) {
+        stopProgress();
+        showFailForm(0, details);
+    });
+}
+
+void OrlaController::showWaitingText(const QString &text)
+{
+    if (m_softUpdateForm->isVisible()) {
+        m_softUpdateForm->showWaitText(text);
+        return;
+    }
+    if (!m_mainWindow->isVisible())
+        showInstead(m_mainWindow.get());
+    m_mainWindow->showStatusLine(text);
+}
+
+void OrlaController::showFollowedResult(bool ok, int code, const QString &reason)
+{
+    stopProgress();
+    if (!ok) {
+        showFailForm(code, reason.isEmpty() ? tr_("The device gave no reason.") : reason);
+        return;
+    }
+    m_softUpdateForm->hide();
+    m_mainWindow->hide();
+    m_softUpdateForm->setProgress(100);
+    showInstead(m_completeForm.get());
+}
+
+void OrlaController::recoverDevice()
+{
+    VHClient *device = currentDevice();
+    if (const VHResult started = OrlaRecovery::start(device, updatesFolder()); !started) {
+        showFailForm(0, started.reason);
+        return;
+    }
+    m_jobs.start(device, Job::SoftwareUpdate);
+    m_restartWatch->followPass(device);
+    startProgress(true, device);
+    m_mainWindow->showStatusLine(OrlaRecovery::recoveringLine());
 }
 
 void OrlaController::keepEmptyWindowDisabled()
@@ -395,6 +457,10 @@ void OrlaController::refreshMainWindow(bool disconnected)
     m_mainWindow->setDevice(model, uuid, versions);
     if (!disconnected && device)
         m_mainWindow->setJobs(device->offeredJobs());
+    // The user is back at the main window: a result kept in front is done with.
+    m_restartWatch->release();
+    if (!disconnected && device && device->waitsInIapMode())
+        m_mainWindow->showStatusLine(OrlaRecovery::waitingLine());
     showLastResult(uuid);
     showInstead(m_mainWindow.get());
     m_softUpdateForm->hide();
@@ -600,8 +666,7 @@ void OrlaController::finishFactoryRestore(VHClient *device)
         return;
     }
     if (device->state() == VHClient::STATE_MODEL) {
-        // Only the first pass is done: the restore is not complete yet.
-        device->getUUID(m_restoreAwaitingUuid);
+        // Only the first pass is done and the restart watch could not follow the device (it names no UUID).
         refreshMainWindow(false);
         showMessage(Message::RestoreNeedsRestart,
                     tr_("The device formats itself when it restarts. Unplug it and plug it in again; the restore then "
@@ -610,16 +675,6 @@ void OrlaController::finishFactoryRestore(VHClient *device)
         return;
     }
     showCompletion(device->actionChanged());
-}
-
-void OrlaController::continueFactoryRestore(VHClient *device)
-{
-    QString uuid;
-    if (m_restoreAwaitingUuid.isEmpty() || !device->getUUID(uuid) || uuid != m_restoreAwaitingUuid
-        || !offers(VHJob::FactoryRestore))
-        return;
-    m_restoreAwaitingUuid.clear();
-    startFactoryRestore();
 }
 
 void OrlaController::showCompletion(bool changed)

@@ -2,6 +2,7 @@
 
 #include "OrlaApp.h"
 #include "OrlaJobLedger.h"
+#include "OrlaRestartWatch.h"
 #include "OrlaWindowActions.h"
 #include "ReduzeduClient.h"
 #include "VHClientTypes.h"
@@ -76,6 +77,7 @@ public:
     void onDeviceDisconnected(VHClient *device) override;
     void onDeviceChanged(VHClient *) override {}
     void onActionDone(VHClient *device, int action) override;
+    void onDeviceRestarting(VHClient *device) override;
 
     // ---- the network clients ---------------------------------------------------
     void onUpdateFinished(bool ok) override;
@@ -90,6 +92,8 @@ public:
     // Asks before anything is lost, then starts the restore from the model's restore folder.
     void offerFactoryRestore() override;
     void refreshMainWindow(bool disconnected) override;
+    // A device waiting in its loader gets the rest of its update.
+    void recoverDevice() override;
     QString note() override;
     // The languages and backups of flash-store watches (OrlaControllerFlashStore.cpp).
     void chooseLanguages() override;
@@ -118,6 +122,7 @@ public:
     bool progressRunning() const { return m_progressRunning; }
     bool workoutCheckPending() const { return m_jobs.isPending(OrlaJobLedger::Job::WorkoutCheck); }
     Message lastMessage() const { return m_lastMessage; }
+    OrlaRestartWatch *restartWatch() const { return m_restartWatch.get(); }
 
     // True while an action writes the device: the program must not end then.
     bool isWritingDevice() const;
@@ -151,8 +156,6 @@ private:
     void fetchRestoreFiles();
     void startFactoryRestore();
     void finishFactoryRestore(VHClient *device);
-    // The second pass of a restore whose first asked the device to format itself.
-    void continueFactoryRestore(VHClient *device);
     void showCompletion(bool changed);
 
     void checkWorkoutSupport();
@@ -174,6 +177,9 @@ private:
     void startOwedJobs();
     void keepEmptyWindowDisabled();
     void showFailForm(int code, const QString &details);
+    void connectRestartWatch();
+    void showWaitingText(const QString &text);
+    void showFollowedResult(bool ok, int code, const QString &reason);
     // The reason a device gave for its last action, or why there is none.
     static QString actionReason(VHClient *device);
     // Why the last update query failed, and for an unreachable server how to name another.
@@ -226,8 +232,6 @@ private:
     // The last update query ended without learning the server's version.
     bool m_updateQueryFailed = false;
     Message m_lastMessage = Message::None;
-    // The UUID of the device whose restore goes on once it has restarted.
-    QString m_restoreAwaitingUuid;
     bool m_quitWhenIdle = false;
     OrlaJobLedger m_jobs;
     // Made when first asked for; the pack is the one the language window lists.
@@ -238,6 +242,8 @@ private:
     QPointer<VHClient> m_flashJobDevice;
     FlashJob m_flashJob = FlashJob::None;
     QMetaObject::Connection m_flashProgress;
+    // Follows a device through the restart in the middle of its job.
+    std::unique_ptr<OrlaRestartWatch> m_restartWatch;
     // Boxes still open; a box without a parent would outlive the controller.
     QList<QPointer<QMessageBox>> m_openBoxes;
 };

@@ -464,3 +464,9 @@ QString OrlaForm::lastResult() const { return m_aboutLabel->toolTip(); }
 void OrlaForm::onAboutLabelEnter() { m_versionLabel->show(); }
 
 void OrlaForm::onAboutLabelLeave() { m_versionLabel->hide(); }
+
+void OrlaForm::showStatusLine(const QString &text)
+{
+    m_msgLabel->setText(text);
+    m_msgLabel->setVisible(!text.isEmpty());
+}

@@ -46,6 +46,8 @@ public:
     // and the "Mount" button (disabled while a mount runs).
     void showMountOffer(const QString &text, bool canMount);
     void hideMountOffer();
+    // A line about the device's state ("Msg_label"); an empty text hides it.
+    void showStatusLine(const QString &text);
 
     bool workoutsAllowed() const { return m_workoutAllowed; }
 

@@ -126,3 +126,5 @@ void SoftUpdateForm::onMouseLeave()
     if (m_noteLabel)
         m_noteLabel->hide();
 }
+
+void SoftUpdateForm::showWaitText(const QString &text) { m_remindLabel->setText(text); }

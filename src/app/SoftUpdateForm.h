@@ -26,6 +26,8 @@ public:
     void setProgress(int value);
     // The step the update is at, in a word under the bar; empty hides it.
     void setPhase(const QString &word);
+    // While the update runs: what the device does now, in place of the warning.
+    void showWaitText(const QString &text);
 
 public slots:
     void onCancelclicked();

@@ -8,7 +8,7 @@
 #include "VHDeviceRegistry.h"
 #include "VHEnv.h"
 #include "VHGalDevice.h"
-#include "VHGalPending.h"
+#include "VHGalRecovery.h"
 #include "VHHistory.h"
 #include "VHLanguageUpdate.h"
 #include "VHLog.h"
@@ -16,6 +16,7 @@
 #include "VHPacer30.h"
 #include "VHPackageIdentity.h"
 #include "VHPlatform.h"
+#include "VHRestorePasses.h"
 #include "VHUpdateDecision.h"
 #include "VHUpdatesFolder.h"
 #include "VHUtility.h"
@@ -782,17 +783,17 @@ int VHDevctl::runRestore()
     if (const int checked = checkPackage(folder); checked != Done)
         return checked;
     int code = runAction(VHClient::ActionRestoreFactory, [&] { return client->restoreFactory(folder); });
-    // A first pass leaves the device asked to format itself at its next start
-    // (state 4); the restore is done only when the second pass has run on it.
-    if (code == Done && device() == client && client->state() == VHClient::STATE_MODEL) {
+    // A first pass may leave the device asked to format itself at its next
+    // start; the restore is done only when the second pass has run on it.
+    if (code == Done && device() == client && VHRestorePasses::awaitsSecondPass(*client)) {
         say(QStringLiteral("the device formats itself when it restarts: unplug it and plug it in again"));
         if (code = waitForReturn(client); code != Done)
             return code;
         client = putDevice(device());
-        code = runAction(VHClient::ActionRestoreFactory, [&] { return client->restoreFactory(folder); });
-        if (code == Done && client->state() == VHClient::STATE_MODEL)
-            return fail(Failed, QStringLiteral("the device came back without formatting itself; restart it and run "
-                                               "the restore again"));
+        code = runAction(VHClient::ActionRestoreFactory,
+                         [&] { return VHRestorePasses::startSecondPass(*client, folder); });
+        if (const VHResult outcome = VHRestorePasses::secondPassOutcome(*client); code == Done && !outcome)
+            return fail(Failed, outcome.reason);
     }
     return finishWrite(code, QStringLiteral("factory restore done"));
 }
@@ -959,41 +960,41 @@ int VHDevctl::recoverUpdate(VHClient *client, const QString &package, const QStr
     // What the first pass chose is used unless LANG says otherwise; either way it is said.
     QString uuid;
     client->getUUID(uuid);
-    VHGalPending::Record record;
-    const bool remembered = VHGalPending::ofDataFolder().load(uuid, record);
-    const QString used = !language.isEmpty() ? language : remembered ? record.language : QStringLiteral("eng");
-    m_result.insert(QStringLiteral("language"), used);
-    m_result.insert(QStringLiteral("languageSource"), !language.isEmpty() ? QStringLiteral("given")
-                                                      : remembered        ? QStringLiteral("remembered")
-                                                                          : QStringLiteral("default"));
-    m_result.insert(QStringLiteral("profileCarried"), remembered && record.profile.has_value());
-    if (!language.isEmpty())
-        say(QStringLiteral("language: %1 (given)").arg(used));
-    else if (remembered)
-        say(QStringLiteral("language: %1 (remembered from the first pass)").arg(used));
-    else
+    const VHGalRecovery::Plan plan = VHGalRecovery::plan(uuid, package, language);
+    m_result.insert(QStringLiteral("language"), plan.language);
+    m_result.insert(QStringLiteral("languageSource"), VHGalRecovery::sourceName(plan.languageSource));
+    m_result.insert(QStringLiteral("profileCarried"), plan.profileCarried);
+    switch (plan.languageSource) {
+    case VHGalRecovery::LanguageSource::Given:
+        say(QStringLiteral("language: %1 (given)").arg(plan.language));
+        break;
+    case VHGalRecovery::LanguageSource::Remembered:
+        say(QStringLiteral("language: %1 (remembered from the first pass)").arg(plan.language));
+        break;
+    case VHGalRecovery::LanguageSource::Default:
         printErr(QStringLiteral("velora-devctl: no language remembered for this device; the image gets English "
                                 "(eng); give LANG to choose another"));
-    if (remembered && record.profile)
+        break;
+    }
+    if (plan.profileCarried)
         say(QStringLiteral("the profile carried by the first pass goes into the image"));
-    // The second pass of an update: the device already waits for its flash,
-    // and the package given to the action stands in for the first pass.
-    if (!client->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_UPDATING))
-        return fail(Failed, QStringLiteral("the device is busy"));
-    const int code = runAction(VHClient::ActionUpdateTotal, [&] { return client->updateTotal(package, language); });
-    if (code == Done)
-        say(QStringLiteral("the device was flashed; it restarts with the package's software"));
-    return code;
+    return runRecovery(client, plan, QStringLiteral("the device was flashed; it restarts with the package's software"));
 }
 
 int VHDevctl::recoverRestore(VHClient *client, const QString &folder)
 {
     // The second pass of a factory restore, from the folder given.
-    if (!client->setStateWithMatch(VHClient::STATE_READY, VHClient::STATE_RESTORING))
-        return fail(Failed, QStringLiteral("the device is busy"));
-    const int code = runAction(VHClient::ActionRestoreFactory, [&] { return client->restoreFactory(folder); });
+    const VHGalRecovery::Plan plan = VHGalRecovery::plan(QString(), folder, QString());
+    return runRecovery(client, plan, QStringLiteral("factory restore done; the device restarts"));
+}
+
+int VHDevctl::runRecovery(VHClient *client, const VHGalRecovery::Plan &plan, const QString &doneText)
+{
+    if (VHResult entered = VHGalRecovery::enterPass(*client, plan); !entered)
+        return fail(Failed, entered.reason);
+    const int code = runAction(VHGalRecovery::action(plan), [&] { return VHGalRecovery::runPass(*client, plan); });
     if (code == Done)
-        say(QStringLiteral("factory restore done; the device restarts"));
+        say(doneText);
     return code;
 }
 

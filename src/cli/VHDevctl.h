@@ -4,6 +4,7 @@
 #include "VHDevctlChecks.h"
 #include "VHDevctlInventory.h"
 #include "VHDeviceManagerListener.h"
+#include "VHGalRecovery.h"
 #include "VeloraApiClient.h"
 
 #include <QJsonObject>
@@ -75,6 +76,7 @@ private:
     int runRecover();
     int recoverUpdate(VHClient *client, const QString &package, const QString &language);
     int recoverRestore(VHClient *client, const QString &folder);
+    int runRecovery(VHClient *client, const VHGalRecovery::Plan &plan, const QString &doneText);
     int runFinalize();
     int runLanguages();
     int runBackup();

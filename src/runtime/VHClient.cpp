@@ -385,9 +385,13 @@ void VHClient::thread_done()
 {
     clearProgress();
     const int action = m_action.exchange(ActionIdle);
-    // The update goes on after the device comes back; nothing is reported yet.
-    if (isBetweenPasses())
+    // The update goes on after the device comes back; nothing is reported yet
+    // but that it restarts.
+    if (isBetweenPasses()) {
+        if (m_manager)
+            m_manager->notifyRestarting(this);
         return;
+    }
     // Recorded before anyone hears of the end, so the history is complete for them.
     m_history.finish(*this);
     emitDoneSignal(action);

@@ -172,6 +172,22 @@ void VHDeviceManager::onDeviceUnplug()
 
 void VHDeviceManager::onDeviceChanged() { broadcast(&VHDeviceManagerListener::onDeviceChanged, m_current.get()); }
 
+void VHDeviceManager::notifyRestarting(VHClient *device)
+{
+    if (device && device == m_current.get())
+        broadcast(&VHDeviceManagerListener::onDeviceRestarting, device);
+}
+
+void VHDeviceManager::abandonRestart()
+{
+    if (!m_current || !m_current->isBetweenPasses())
+        return;
+    m_current->failPendingUpdate();
+    // The failed end may already have let it go.
+    if (m_current)
+        disconnectCurrent();
+}
+
 void VHDeviceManager::notifyActionDone(VHClient *device, int action)
 {
     broadcast(&VHDeviceManagerListener::onActionDone, device, action);

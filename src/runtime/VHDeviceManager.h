@@ -51,6 +51,13 @@ public:
     // listeners hear of the device that ran it, which after a removal is no
     // longer the current one.
     void notifyActionDone(VHClient *device, int action);
+    // Called when a pass of a device's job ends and the job goes on after the
+    // device's restart; the listeners hear of it while it is the current one.
+    void notifyRestarting(VHClient *device);
+    // The current device did not come back from the restart in the middle of
+    // its job: the job fails (its end reaches the listeners) and the object is
+    // let go, so that this or another device can connect again.
+    void abandonRestart();
 
     void setClock(Clock clock) { m_clock = std::move(clock); }
 

@@ -1,5 +1,7 @@
 #include "OrlaBackupsForm.h"
 #include "OrlaLanguageForm.h"
+#include "OrlaRecovery.h"
+#include "OrlaRestartWatch.h"
 #include "OrlaTestSupport.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -147,6 +149,11 @@ private slots:
         checkFits(&main, "recover");
         main.setJobs(VHJob::SoftwareUpdate | VHJob::Languages | VHJob::FactoryRestore | VHJob::Backups);
         checkFits(&main, "more");
+        for (const QString &line : {OrlaRestartWatch::restartingText(), OrlaRestartWatch::replugText(),
+                                    OrlaRecovery::waitingLine(), OrlaRecovery::recoveringLine()}) {
+            main.showStatusLine(line);
+            checkFits(&main, qPrintable(line));
+        }
 
         SoftUpdateForm dialog(&m_stub);
         dialog.setData(QStringLiteral("2.0"), QStringLiteral("1.5"), QString());
@@ -157,6 +164,8 @@ private slots:
             dialog.setPhase(QCoreApplication::translate("orlacontroller", word));
             checkFits(&dialog, word);
         }
+        dialog.showWaitText(OrlaRestartWatch::restartingText());
+        checkFits(&dialog, "restarting");
 
         recover_complete_form done(false);
         checkFits(&done, "completed");
@@ -169,6 +178,11 @@ private slots:
         fail.setReason(0, QStringLiteral("the update server http://nonexistent.invalid/versions/index could not be "
                                          "reached"));
         checkFits(&fail, "failed with a reason");
+        for (auto hint : {OrlaRestartWatch::Hint::Recover, OrlaRestartWatch::Hint::RestoreAgain,
+                          OrlaRestartWatch::Hint::UpdateAgain}) {
+            fail.setReason(0, OrlaRestartWatch::timeoutDetails(180, hint));
+            checkFits(&fail, "the device stayed away");
+        }
         fail.setReason(0);
         checkFits(&fail, "failed");
     }

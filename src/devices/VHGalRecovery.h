@@ -1,0 +1,40 @@
+#pragma once
+
+#include "VHResult.h"
+
+#include <QString>
+
+class VHClient;
+
+// Finishing the job of a GAL device left waiting in IAP mode: what its second
+// pass installs and in which language, then the pass itself. The object made
+// for such a device never saw its volume; what the first pass chose comes from
+// the record kept under its UUID (VHGalPending). Every front end recovers
+// through here.
+class VHGalRecovery
+{
+public:
+    enum class LanguageSource { Given, Remembered, Default };
+
+    struct Plan
+    {
+        QString source; // the package, or the restore folder
+        bool restoring = false;
+        QString givenLanguage; // what the caller asked for; empty: the remembered one
+        QString language;      // the language the image gets
+        LanguageSource languageSource = LanguageSource::Default;
+        bool profileCarried = false; // the first pass carried the profile into the image
+    };
+
+    // A folder is a factory restore's, anything else a package.
+    static Plan plan(const QString &uuid, const QString &source, const QString &givenLanguage);
+    static QString sourceName(LanguageSource source);
+
+    // Puts the device into the second pass of its job and starts it; on a
+    // refusal the device is left as it was.
+    static VHResult start(VHClient &client, const Plan &plan);
+    // The two halves of start(), for a caller that waits on the action itself.
+    static VHResult enterPass(VHClient &client, const Plan &plan);
+    static bool runPass(VHClient &client, const Plan &plan);
+    static int action(const Plan &plan);
+};

@@ -1,0 +1,289 @@
+// The updater's windows while a device restarts in the middle of its job, on
+// the simulated platform with every family: a GAL update and a GAL factory
+// restore resumed in the loader, a Pacer50 restore whose second pass runs on
+// the formatted device, a device that never comes back, and one left waiting
+// in its loader and recovered from the main window.
+
+#include "OrlaRecovery.h"
+#include "OrlaRestartWatch.h"
+#include "OrlaTestSupport.h"
+#include "VHDevSim.h"
+#include "VHDeviceFamilies.h"
+#include "VHGalDevice.h"
+#include "VHGalPending.h"
+#include "VHPacer50PackageBuilder.h"
+#include "VHPacer50RestoreRequest.h"
+
+#include <QSettings>
+
+#include <cstdio>
+
+namespace {
+
+const QByteArray kRelease = "[IMG]\nName=SycamoreBR\nSize=64\nExt_FlashImageStartAddr=0x10000\n"
+                            "Ext_FlashLangStartAddr=0x40000\nLangVersion=L2\n[OS]\nVersion=120\n"
+                            "[BootLoader]\nVersion=R002\n";
+constexpr int kStepMs = 20000;
+
+} // namespace
+
+class TestOrlaRestart : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_work;
+    std::unique_ptr<VHDevSim> m_sim;
+    std::unique_ptr<VHPackageServer> m_server;
+    std::unique_ptr<OrlaController> m_controller;
+    std::unique_ptr<MessageCatcher> m_messages;
+    qint64 m_now = 1700000000;
+    int m_count = 0;
+
+    VHDeviceManager *manager() const { return VHDaemon::instance()->deviceManager(); }
+    VHClient *device() const { return manager()->currentDevice(); }
+    OrlaRestartWatch *watch() const { return m_controller->restartWatch(); }
+    QString mainLine() const { return widget<QLabel>(m_controller->mainWindow(), "Msg_label")->text(); }
+    QString dialogLine() const { return widget<QLabel>(m_controller->softUpdateForm(), "remind_label")->text(); }
+    bool idle() const { return OrlaRoad::runtimeIdle(m_controller.get(), true); }
+
+    bool showsResult(bool ok)
+    {
+        QWidget *expected = ok ? static_cast<QWidget *>(m_controller->completeForm()) : m_controller->failForm();
+        return QTest::qWaitFor(
+                   [&] { return m_controller->completeForm()->isVisible() || m_controller->failForm()->isVisible(); },
+                   kStepMs)
+               && expected->isVisible() && !m_controller->mainWindow()->isVisible();
+    }
+
+    QString galPackage()
+    {
+        const QString zip = m_work.filePath(QStringLiteral("gal.zip"));
+        const QList<VHFitPackageBuilder::Entry> entries{
+            {QStringLiteral("release.ini"), kRelease},
+            {QStringLiteral("iap.bin"), VHDevSim::makeImage(QStringLiteral("BootLoader"), "R002")},
+            {QStringLiteral("SycamoreBR_120.bin"),
+             VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"), QByteArray(3000, 'i'))},
+            {QStringLiteral("header.bin"), QByteArray(100, 'h')},
+            {VHDevSim::fontFileName(QStringLiteral("eng")), VHDevSim::makeFont(QStringLiteral("eng"), 2, 300)},
+            {VHDevSim::fontFileName(QStringLiteral("deu")), VHDevSim::makeFont(QStringLiteral("deu"), 2, 300)}};
+        if (!VHFitPackageBuilder::writeArchive(zip, entries, true))
+            qWarning("can not pack %s", qPrintable(zip));
+        return zip;
+    }
+
+    QString galRestoreFolder()
+    {
+        const QString folder = m_work.filePath(QStringLiteral("galrestore"));
+        writeFile(folder + QStringLiteral("/release.ini"), "Name=Factory\n");
+        writeFile(folder + QStringLiteral("/Factory.bin"), QByteArray(5000, 'f'));
+        writeFile(folder + QStringLiteral("/FactoryExData.bin"),
+                  VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("100"), QByteArray(9000, 'x')));
+        return folder;
+    }
+
+    bool plug(const QString &name)
+    {
+        m_now += 60;
+        return m_sim->plug(name) && QTest::qWaitFor([this] { return device() != nullptr; }, kStepMs)
+               && QTest::qWaitFor([this] { return idle(); }, kStepMs);
+    }
+
+    // A GAL device with update method 2 and the update of 110 to 120 offered by the main window.
+    QString plugGal()
+    {
+        const QString name = QStringLiteral("gal%1").arg(++m_count);
+        VHDevSim::GalIdentity identity;
+        identity.uuid = QStringLiteral("1207A1B2C3D4E5F%1").arg(m_count);
+        identity.updateMethod = 2;
+        identity.lang = QStringLiteral("deu");
+        if (!m_sim->createGal(name, identity) || !plug(name))
+            return QString();
+        auto *notice = widget<QWidget>(m_controller->mainWindow(), "download_count_label");
+        if (!QTest::qWaitFor([&] { return notice->isVisibleTo(m_controller->mainWindow()) && idle(); }, kStepMs))
+            return QString();
+        return name;
+    }
+
+    // The update started from the dialog; its first pass sends the device into its loader.
+    bool startGalUpdate()
+    {
+        m_controller->mainWindow()->findChild<QPushButton *>(QStringLiteral("soft_update_button"))->click();
+        m_controller->softUpdateForm()->findChild<QPushButton *>(QStringLiteral("soft_update_button"))->click();
+        if (QTest::qWaitFor([this] { return watch()->phase() == OrlaRestartWatch::Phase::Away; }, kStepMs))
+            return true;
+        std::fprintf(stderr, "%s\n", qPrintable(readTestLog().right(4000)));
+        return false;
+    }
+
+    // The device back from its own start after the job: what it installed.
+    QStringList bootAgain(const QString &name)
+    {
+        QStringList installed;
+        if (!m_sim->unplug(name) || !QTest::qWaitFor([this] { return !device(); }, kStepMs)
+            || !m_sim->boot(name, &installed) || !plug(name))
+            return {QStringLiteral("the device did not come back")};
+        return installed;
+    }
+
+    // A GAL update whose device is not back before the time-out.
+    QString strandGal()
+    {
+        const QString name = plugGal();
+        watch()->setTimeoutMs(2000);
+        if (name.isEmpty() || !startGalUpdate())
+            return QString();
+        return name;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_work.isValid());
+        const QString simRoot = m_work.filePath(QStringLiteral("sim"));
+        const QString serverRoot = m_work.filePath(QStringLiteral("server"));
+        QVERIFY(QDir().mkpath(simRoot) && QDir().mkpath(serverRoot));
+        qputenv("VELORA_SIM_ROOT", simRoot.toUtf8());
+        m_server = std::make_unique<VHPackageServer>(serverRoot);
+        QVERIFY(m_server->listen());
+        writeFile(serverRoot + QStringLiteral("/current_14d.alp"), QByteArray(2048, 'A'));
+        initTestEnv(m_work.filePath(QStringLiteral("xdg")), {{QStringLiteral("debug"), QStringLiteral("1")},
+                                                             {QStringLiteral("updateurl"), m_server->updateUrl()},
+                                                             {QStringLiteral("alpurl"), m_server->baseUrl()}});
+        QSettings settings(VHEnv::instance()->settingsPath(), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("Pacer50CR/deviceinipath"), QStringLiteral("/device.ini"));
+        settings.setValue(QStringLiteral("Pacer50CR/apversionpath"), QStringLiteral("/nimbra/version.ini"));
+        settings.sync();
+        QString error;
+        QVERIFY2(VHPackageServer::publish(serverRoot, QStringLiteral("Pacer21"), galPackage(), QStringLiteral("120"),
+                                          QStringLiteral("note"), &error),
+                 qPrintable(error));
+        VHDeviceFamilies::registerAll();
+        VHGalWait::setSleeper([](int) {});
+        m_sim = std::make_unique<VHDevSim>(simRoot);
+        manager()->setDeviceClassFlags(3);
+        manager()->setClock([this] { return m_now; });
+        QVERIFY(VHDaemon::instance()->start(true));
+        m_messages = std::make_unique<MessageCatcher>();
+        m_controller = std::make_unique<OrlaController>();
+        m_controller->onDeviceConnected(nullptr);
+    }
+
+    void cleanup()
+    {
+        watch()->setTimeoutMs(OrlaRestartWatch::kDefaultTimeoutSeconds * 1000);
+        for (const QString &name : m_sim->devices())
+            if (m_sim->isPlugged(name))
+                m_sim->unplug(name);
+        // A device left between its passes is held for its return until given up on.
+        manager()->abandonRestart();
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), kStepMs);
+        m_controller->refreshMainWindow(true);
+    }
+
+    void cleanupTestCase() { m_controller.reset(); }
+
+    void galJobGoesOnAfterTheRestart_data()
+    {
+        QTest::addColumn<bool>("restore");
+        QTest::addColumn<QString>("installed");
+        QTest::newRow("update from the dialog") << false << "OS=120";
+        QTest::newRow("factory restore") << true << "OS=100";
+    }
+
+    void galJobGoesOnAfterTheRestart()
+    {
+        QFETCH(bool, restore);
+        QFETCH(QString, installed);
+        const QString name = plugGal();
+        QVERIFY(!name.isEmpty());
+        if (restore) {
+            QVERIFY(device()->restoreFactory(galRestoreFolder()));
+            QTRY_COMPARE_WITH_TIMEOUT(watch()->phase(), OrlaRestartWatch::Phase::Away, kStepMs);
+            // The main window is in front and says so; it does not fall back to "no device".
+            QVERIFY(m_controller->mainWindow()->isVisible());
+            QCOMPARE(mainLine(), OrlaRestartWatch::restartingText());
+        } else {
+            QVERIFY(startGalUpdate());
+            QVERIFY(m_controller->softUpdateForm()->isVisible());
+            QCOMPARE(dialogLine(), OrlaRestartWatch::restartingText());
+        }
+        m_now += 60;
+        QVERIFY(m_sim->restart(name));
+        QVERIFY(showsResult(true));
+        // The device starts again with what the job wrote; the completion stays in front.
+        QVERIFY(bootAgain(name).contains(installed));
+        QVERIFY(m_controller->completeForm()->isVisible());
+        QVERIFY(!m_controller->mainWindow()->isVisible());
+    }
+
+    void pacer50RestoreRunsItsSecondPass()
+    {
+        VHSimPacer50Options options;
+        QVERIFY(m_sim->createPacer50(QStringLiteral("p50"), options));
+        QVERIFY(plug(QStringLiteral("p50")));
+        const QString folder = m_work.filePath(QStringLiteral("p50restore"));
+        QVERIFY(VHPacer50PackageBuilder::writePackageFolder(folder, {}));
+        QVERIFY(device()->restoreFactory(folder));
+        // The first pass asked for the format: the user is told to restart the watch.
+        QTRY_COMPARE_WITH_TIMEOUT(watch()->phase(), OrlaRestartWatch::Phase::AskedToRestart, kStepMs);
+        QVERIFY(m_controller->mainWindow()->isVisible());
+        QCOMPARE(mainLine(), OrlaRestartWatch::replugText());
+        QVERIFY(m_sim->unplug(QStringLiteral("p50")));
+        QTRY_COMPARE_WITH_TIMEOUT(watch()->phase(), OrlaRestartWatch::Phase::Away, kStepMs);
+        QCOMPARE(mainLine(), OrlaRestartWatch::restartingText());
+        QStringList changes;
+        QVERIFY(m_sim->boot(QStringLiteral("p50"), &changes));
+        QCOMPARE(changes, QStringList{"formatted"});
+        m_now += 60;
+        QVERIFY(m_sim->plug(QStringLiteral("p50")));
+        QVERIFY(showsResult(true));
+        QCOMPARE(QDir(VHPacer50RestoreRequest::folder()).entryList(QDir::Files), QStringList());
+        QCOMPARE(bootAgain(QStringLiteral("p50")), QStringList{"OS=2.0.0"});
+        QVERIFY(m_controller->completeForm()->isVisible());
+    }
+
+    void deviceThatNeverReturns()
+    {
+        QVERIFY(!strandGal().isEmpty());
+        QVERIFY(showsResult(false));
+        const QString details = m_controller->failForm()->details();
+        QVERIFY2(details.contains(QStringLiteral("2 s")), qPrintable(details));
+        QVERIFY2(details.contains(QStringLiteral("press Recover")), qPrintable(details));
+        // The manager no longer holds the device for its update: another may connect.
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), kStepMs);
+        QVERIFY(m_controller->failForm()->isVisible());
+    }
+
+    void strandedDeviceRecoveredFromTheWindow()
+    {
+        const QString name = strandGal();
+        QVERIFY(!name.isEmpty());
+        QVERIFY(showsResult(false));
+        QString uuid = QStringLiteral("1207A1B2C3D4E5F%1").arg(m_count);
+        VHGalPending::Record record;
+        QVERIFY(VHGalPending::ofDataFolder().load(uuid, record));
+        QCOMPARE(record.language, QStringLiteral("deu"));
+        // Back in its loader, later: the main window offers to finish the update.
+        m_now += 60;
+        QVERIFY(m_sim->restart(name));
+        QTRY_VERIFY_WITH_TIMEOUT(device() && device()->waitsInIapMode() && idle(), kStepMs);
+        m_controller->failForm()->findChild<QPushButton *>(QStringLiteral("OK_button"))->click();
+        QVERIFY(m_controller->mainWindow()->isVisible());
+        QCOMPARE(mainLine(), OrlaRecovery::waitingLine());
+        QVERIFY(device()->offeredJobs().testFlag(VHJob::Recover));
+        m_controller->recoverDevice();
+        QCOMPARE(mainLine(), OrlaRecovery::recoveringLine());
+        QVERIFY(showsResult(true));
+        QVERIFY(!VHGalPending::ofDataFolder().load(uuid, record));
+        QVERIFY(bootAgain(name).contains(QStringLiteral("OS=120")));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    TestOrlaRestart test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_OrlaRestart.moc"
