@@ -19,9 +19,8 @@ public:
     virtual void refreshMainWindow(bool disconnected) = 0;
     virtual QString note() = 0;
     // The jobs beyond the first three, offered by the families that have them.
-    // TODO(merge): the empty bodies go once the controller implements all four.
-    virtual void offerFactoryRestore() {}
-    virtual void chooseLanguages() {}
-    virtual void manageBackups() {}
-    virtual void recoverDevice() {}
+    virtual void offerFactoryRestore() = 0;
+    virtual void chooseLanguages() = 0;
+    virtual void manageBackups() = 0;
+    virtual void recoverDevice() = 0;
 };

@@ -373,4 +373,8 @@ public:
         calls << QStringLiteral("note");
         return QStringLiteral("Release note");
     }
+    void offerFactoryRestore() override { calls << QStringLiteral("offerFactoryRestore"); }
+    void chooseLanguages() override { calls << QStringLiteral("chooseLanguages"); }
+    void manageBackups() override { calls << QStringLiteral("manageBackups"); }
+    void recoverDevice() override { calls << QStringLiteral("recoverDevice"); }
 };
