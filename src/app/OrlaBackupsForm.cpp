@@ -17,15 +17,6 @@ namespace {
 
 QString tr_(const char *text) { return QCoreApplication::translate("OrlaBackupsForm", text); }
 
-QPushButton *dialogButton(QWidget *parent, const char *objectName, const QRect &geometry, const QString &text)
-{
-    auto *button = child<QPushButton>(parent, objectName, geometry);
-    button->setFont(pointFont(12, false, true));
-    button->setStyleSheet(buttonSheet(3));
-    button->setText(text);
-    return button;
-}
-
 } // namespace
 
 OrlaBackupsForm::OrlaBackupsForm() : QWidget(nullptr)

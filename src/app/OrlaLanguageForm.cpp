@@ -16,15 +16,6 @@ namespace {
 
 QString tr_(const char *text) { return QCoreApplication::translate("OrlaLanguageForm", text); }
 
-QPushButton *dialogButton(QWidget *parent, const char *objectName, const QRect &geometry, const QString &text)
-{
-    auto *button = child<QPushButton>(parent, objectName, geometry);
-    button->setFont(pointFont(12, false, true));
-    button->setStyleSheet(buttonSheet(3));
-    button->setText(text);
-    return button;
-}
-
 // The locale that speaks a device's code: "chi" is written in simplified and
 // "zho" in traditional characters on these devices.
 QLocale localeOf(const QString &code)

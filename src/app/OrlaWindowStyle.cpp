@@ -49,4 +49,13 @@ QString buttonSheet(int pictureSet)
         .arg(pictureSet);
 }
 
+QPushButton *dialogButton(QWidget *parent, const char *objectName, const QRect &geometry, const QString &text)
+{
+    auto *button = child<QPushButton>(parent, objectName, geometry);
+    button->setFont(pointFont(12, false, true));
+    button->setStyleSheet(buttonSheet(3));
+    button->setText(text);
+    return button;
+}
+
 } // namespace OrlaWindowStyle

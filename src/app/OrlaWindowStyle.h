@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QLabel>
+#include <QPushButton>
 #include <QRect>
 #include <QString>
 #include <QWidget>
@@ -37,5 +38,8 @@ QString backgroundImage(const QString &resource);
 // The style of the windows' push buttons, painted from picture set 1 (the
 // main window's wide buttons) or 3 (the dialogs' narrow ones).
 QString buttonSheet(int pictureSet);
+
+// A dialog's narrow push button (picture set 3, 12 points with kerning).
+QPushButton *dialogButton(QWidget *parent, const char *objectName, const QRect &geometry, const QString &text);
 
 } // namespace OrlaWindowStyle

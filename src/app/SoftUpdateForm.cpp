@@ -60,10 +60,7 @@ void SoftUpdateForm::buildWidgets()
 
 QPushButton *SoftUpdateForm::dialogButton(const char *objectName, const QRect &geometry, const char *text)
 {
-    auto *button = child<QPushButton>(this, objectName, geometry);
-    button->setFont(pointFont(12, false, true));
-    button->setStyleSheet(buttonSheet(3));
-    button->setText(tr_(text));
+    auto *button = OrlaWindowStyle::dialogButton(this, objectName, geometry, tr_(text));
     button->setEnabled(true);
     return button;
 }

@@ -13,6 +13,7 @@
 #include "VHGalPending.h"
 #include "VHPacer50PackageBuilder.h"
 #include "VHPacer50RestoreRequest.h"
+#include "VHTestGalPackages.h"
 
 #include <QSettings>
 
@@ -20,9 +21,6 @@
 
 namespace {
 
-const QByteArray kRelease = "[IMG]\nName=SycamoreBR\nSize=64\nExt_FlashImageStartAddr=0x10000\n"
-                            "Ext_FlashLangStartAddr=0x40000\nLangVersion=L2\n[OS]\nVersion=120\n"
-                            "[BootLoader]\nVersion=R002\n";
 constexpr int kStepMs = 20000;
 
 } // namespace
@@ -55,30 +53,11 @@ class TestOrlaRestart : public QObject
                && expected->isVisible() && !m_controller->mainWindow()->isVisible();
     }
 
-    QString galPackage()
-    {
-        const QString zip = m_work.filePath(QStringLiteral("gal.zip"));
-        const QList<VHFitPackageBuilder::Entry> entries{
-            {QStringLiteral("release.ini"), kRelease},
-            {QStringLiteral("iap.bin"), VHDevSim::makeImage(QStringLiteral("BootLoader"), "R002")},
-            {QStringLiteral("SycamoreBR_120.bin"),
-             VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"), QByteArray(3000, 'i'))},
-            {QStringLiteral("header.bin"), QByteArray(100, 'h')},
-            {VHDevSim::fontFileName(QStringLiteral("eng")), VHDevSim::makeFont(QStringLiteral("eng"), 2, 300)},
-            {VHDevSim::fontFileName(QStringLiteral("deu")), VHDevSim::makeFont(QStringLiteral("deu"), 2, 300)}};
-        if (!VHFitPackageBuilder::writeArchive(zip, entries, true))
-            qWarning("can not pack %s", qPrintable(zip));
-        return zip;
-    }
+    QString galPackage() { return VHTestGalPackages::writeUpdate(m_work.filePath(QStringLiteral("gal.zip"))); }
 
     QString galRestoreFolder()
     {
-        const QString folder = m_work.filePath(QStringLiteral("galrestore"));
-        writeFile(folder + QStringLiteral("/release.ini"), "Name=Factory\n");
-        writeFile(folder + QStringLiteral("/Factory.bin"), QByteArray(5000, 'f'));
-        writeFile(folder + QStringLiteral("/FactoryExData.bin"),
-                  VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("100"), QByteArray(9000, 'x')));
-        return folder;
+        return VHTestGalPackages::writeRestoreFolder(m_work.filePath(QStringLiteral("galrestore")));
     }
 
     bool plug(const QString &name)

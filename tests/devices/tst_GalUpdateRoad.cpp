@@ -9,19 +9,12 @@
 #include "VHFitPackageBuilder.h"
 #include "VHGalDevice.h"
 #include "VHTestFiles.h"
+#include "VHTestGalPackages.h"
 #include "VHTestPhases.h"
 #include "VHTestSimRuntime.h"
 
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-const QByteArray kRelease = "[IMG]\nName=SycamoreBR\nSize=64\nExt_FlashImageStartAddr=0x10000\n"
-                            "Ext_FlashLangStartAddr=0x40000\nLangVersion=L2\n[OS]\nVersion=120\n"
-                            "[BootLoader]\nVersion=R002\n";
-
-} // namespace
 
 class TestGalUpdateRoad : public QObject
 {
@@ -39,30 +32,11 @@ class TestGalUpdateRoad : public QObject
     qsizetype count(const QString &event) const { return m_runtime.events.list.count(event); }
     QString deviceVolume() const { return m_sim->deviceFolder(m_name) + QStringLiteral("/volume"); }
 
-    QString package()
-    {
-        const QString zip = m_work.filePath(QStringLiteral("pkg.zip"));
-        const QList<VHFitPackageBuilder::Entry> entries{
-            {QStringLiteral("release.ini"), kRelease},
-            {QStringLiteral("iap.bin"), VHDevSim::makeImage(QStringLiteral("BootLoader"), "R002")},
-            {QStringLiteral("SycamoreBR_120.bin"),
-             VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"), QByteArray(3000, 'i'))},
-            {QStringLiteral("header.bin"), QByteArray(100, 'h')},
-            {VHDevSim::fontFileName(QStringLiteral("eng")), VHDevSim::makeFont(QStringLiteral("eng"), 2, 300)},
-            {VHDevSim::fontFileName(QStringLiteral("deu")), VHDevSim::makeFont(QStringLiteral("deu"), 2, 300)}};
-        if (!VHFitPackageBuilder::writeArchive(zip, entries, true))
-            qWarning("can not pack %s", qPrintable(zip));
-        return zip;
-    }
+    QString package() { return VHTestGalPackages::writeUpdate(m_work.filePath(QStringLiteral("pkg.zip"))); }
 
     QString restoreFolder()
     {
-        const QString folder = m_work.filePath(QStringLiteral("restore"));
-        writeFile(folder + QStringLiteral("/release.ini"), "Name=Factory\n");
-        writeFile(folder + QStringLiteral("/Factory.bin"), QByteArray(5000, 'f'));
-        writeFile(folder + QStringLiteral("/FactoryExData.bin"),
-                  VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("100"), QByteArray(9000, 'x')));
-        return folder;
+        return VHTestGalPackages::writeRestoreFolder(m_work.filePath(QStringLiteral("restore")));
     }
 
     void plug()
