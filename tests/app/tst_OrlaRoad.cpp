@@ -10,6 +10,7 @@
 #include "OrlaRoad.h"
 #include "VHEnv.h"
 #include "VHTestFiles.h"
+#include "VHTestIni.h"
 
 #include <QFile>
 #include <QLabel>

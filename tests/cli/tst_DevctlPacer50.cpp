@@ -2,6 +2,7 @@
 // and input refused before anything reaches the volume.
 
 #include "VHDevSim.h"
+#include "VHTestIni.h"
 #include "VHTestProcess.h"
 #include "VHTestWrongPackages.h"
 

@@ -2,8 +2,6 @@
 
 // Small files and folder listings for tests.
 
-#include "VHIniDocument.h"
-
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QDir>
@@ -53,13 +51,6 @@ inline QStringList treeOf(const QString &folder, TreeDetail detail = TreeDetail:
     }
     names.sort();
     return names;
-}
-
-// One value of an ini file, such as "OS/Version". Read afresh each time: QSettings keeps files it read
-// by path and trusts an equal size and second-grained time, so a rewritten file could read as the old one.
-inline QString iniValue(const QString &ini, const QString &key)
-{
-    return vhSettingsTextValues(readFile(ini)).value(key);
 }
 
 // The tree with hashes, to show that nothing below a folder changed.

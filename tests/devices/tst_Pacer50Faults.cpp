@@ -11,6 +11,7 @@
 #include "VHTestFakes.h"
 #include "VHTestFaultMatrix.h"
 #include "VHTestFiles.h"
+#include "VHTestIni.h"
 #include "VHTestSimRuntime.h"
 #include "VHZipUtil.h"
 

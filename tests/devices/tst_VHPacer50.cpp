@@ -10,6 +10,7 @@
 #include "VHTestEnv.h"
 #include "VHTestFakes.h"
 #include "VHTestFiles.h"
+#include "VHTestIni.h"
 
 #include <QElapsedTimer>
 #include <QSettings>

@@ -5,6 +5,7 @@
 #include "VHSimSCSIService.h"
 #include "VHTestFaultMatrix.h"
 #include "VHTestFiles.h"
+#include "VHTestIni.h"
 #include "corvolib.h"
 
 #include <QDir>

@@ -3,6 +3,7 @@
 #include "VHFSDeviceService.h"
 #include "VHPlatform.h"
 #include "VHSimPlatform.h"
+#include "VHTestIni.h"
 
 #include <QDir>
 #include <QElapsedTimer>
