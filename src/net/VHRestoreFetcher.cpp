@@ -124,16 +124,10 @@ bool VHRestoreFetcher::install(const QString &zipPath, const QString &updatesFol
     // Built beside the old files and swapped in whole: a failure keeps the old ones.
     const QString target = restorePath(updatesFolder);
     const QString fresh = target + QStringLiteral(".new");
-    QDir(fresh).removeRecursively();
-    if (!QDir().mkpath(fresh)) {
-        error = QStringLiteral("can not create ") + fresh;
+    if (const VHResult written = VHArchiveFiles::writeInto(fresh, files); !written) {
+        QDir(fresh).removeRecursively();
+        error = written.reason;
         return false;
-    }
-    for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        if (!VHSafeFolder::replaceFile(fresh + QLatin1Char('/') + it.key(), it.value(), &error)) {
-            QDir(fresh).removeRecursively();
-            return false;
-        }
     }
     QDir(target).removeRecursively();
     if (!QDir().rename(fresh, target)) {
