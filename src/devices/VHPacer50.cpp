@@ -46,6 +46,21 @@ constexpr int kSameFileSeconds = 59;
 
 VHPlatform *platform() { return VHDaemon::instance()->platform(); }
 
+// The firmware reads these at its start as instructions. The launch-security
+// archive goes onto the volume root as it stands, so it must never bring one:
+// a format request among its files would erase the user's data.
+QString instructionFileAmong(const QStringList &names)
+{
+    for (const QString &name : names) {
+        const QString clean = QDir::cleanPath(name);
+        for (const QString &reserved : {kFormatFile, kUpdateIni, kUpdatingFlag}) {
+            if (clean.compare(reserved, Qt::CaseInsensitive) == 0)
+                return name;
+        }
+    }
+    return QString();
+}
+
 bool lstatPath(const QString &path, struct stat &st)
 {
     return ::lstat(VHFileOps::encodeName(path).constData(), &st) == 0;
@@ -708,6 +723,11 @@ VHResult VHPacer50::installLaunchSec(const QString &archive)
     VHResult result = unpackInto(archive, work);
     if (!result)
         return result;
+    const QStringList top = QDir(work).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    if (const QString named = instructionFileAmong(top); !named.isEmpty()) {
+        (void)removeDir(work);
+        return VHResult::failure(Failed, archive + " would put the instruction file " + named + " on the volume");
+    }
     if (!setUpdatingFlag(true))
         result = VHResult::failure(Failed, QStringLiteral("can not set the updating flag"));
     QStringList copied;
@@ -803,6 +823,14 @@ VHResult VHPacer50::checkRestoreFolder(const QString &folder)
         names << QString::fromUtf8(name);
     if (!VHPacer50Package::hasApplicationTree(names))
         return VHResult::failure(Failed, "no application folder nimbra in " + folder + "/DeviceAp.zip");
+    raw.clear();
+    names.clear();
+    (void)VHZipDirectory::readRawNames(folder + QStringLiteral("/LaunchSec.zip"), raw);
+    for (const QByteArray &name : std::as_const(raw))
+        names << QString::fromUtf8(name);
+    if (const QString named = instructionFileAmong(names); !named.isEmpty())
+        return VHResult::failure(Failed,
+                                 folder + "/LaunchSec.zip would put the instruction file " + named + " on the volume");
     // The image is checked as the second pass will check it.
     const QString work = VHEnv::instance()->tempFolder() + QStringLiteral("/pacer50image");
     QString image;

@@ -5,6 +5,7 @@
 #include "VHTestIni.h"
 #include "VHTestProcess.h"
 #include "VHTestWrongPackages.h"
+#include "VHTestZip.h"
 
 #include <QDir>
 #include <QFile>
@@ -133,6 +134,11 @@ private slots:
         QVERIFY(QFile::remove(noAp + "/DeviceAp.zip"));
         const QString emptyLaunchSec = package(QStringLiteral("9.0.0"));
         QVERIFY(writeFile(emptyLaunchSec + "/LaunchSec.zip", QByteArray()));
+        QStringList instructing; // a launch-security archive that would ask the firmware to format or update
+        for (const char *name : {"format.ini", "UPDATE.INI"}) {
+            instructing << package(QStringLiteral("9.0.0"));
+            QVERIFY(!zipFiles(instructing.last() + "/LaunchSec.zip", {{QString::fromLatin1(name), "1"}}).isEmpty());
+        }
 
         QTest::newRow("FIT package") << QStringList{"update", wrong[0]} << 1;
         QTest::newRow("GAL package") << QStringList{"update", wrong[1]} << 1;
@@ -141,6 +147,8 @@ private slots:
         QTest::newRow("short archive") << QStringList{"update", shortZip} << 1;
         QTest::newRow("restore folder without DeviceAp.zip") << QStringList{"restore", noAp} << 1;
         QTest::newRow("restore folder with an empty LaunchSec.zip") << QStringList{"restore", emptyLaunchSec} << 1;
+        QTest::newRow("LaunchSec.zip bringing format.ini") << QStringList{"restore", instructing[0]} << 1;
+        QTest::newRow("LaunchSec.zip bringing Update.ini") << QStringList{"restore", instructing[1]} << 1;
         QTest::newRow("a package as restore folder") << QStringList{"restore", good + "/Total.zip"} << 2;
         QTest::newRow("path-like folder as package") << QStringList{"update", "../../../../../../../../tmp"} << 2;
         QTest::newRow("path-like system file as package")
