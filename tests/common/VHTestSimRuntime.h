@@ -33,6 +33,21 @@ struct VHTestSimRuntime
     }
 
     VHClient *device() const { return daemon ? daemon->currentDevice() : nullptr; }
+    template <typename Client>
+    Client *current() const
+    {
+        return qobject_cast<Client *>(device());
+    }
+
+    // Waits for a device of the class; it waits without sleeping, as the simulated device answers at once.
+    template <typename Client>
+    bool waitForCurrent()
+    {
+        if (!QTest::qWaitFor([this] { return current<Client>() != nullptr; }, 5000))
+            return false;
+        current<Client>()->setWait([](int) {});
+        return true;
+    }
     qsizetype count(const QString &event) const { return events.list.count(event); }
 
     // Plugs the device a minute after the last event and waits until the manager connected it.
