@@ -10,10 +10,10 @@
 #include "VHPulsar30.h"
 #include "VHSimFileFaults.h"
 #include "VHSimLayout.h"
-#include "VHSimSCSIService.h"
 #include "VHTestEnv.h"
 #include "VHTestFaultMatrix.h"
 #include "VHTestFiles.h"
+#include "VHTestSimDevice.h"
 #include "VHTestZip.h"
 
 #include <QDir>
@@ -73,8 +73,8 @@ class TestFlashFaults : public QObject
     Q_OBJECT
 
     QTemporaryDir m_data;
-    std::unique_ptr<QTemporaryDir> m_root;
-    std::unique_ptr<VHDevSim> m_sim;
+    VHTestSimDevice m_bench;
+    VHDevSim *m_sim = nullptr;
     std::unique_ptr<VHScsiFlashClient, VHClientDeleter> m_device;
     QString m_restoreFrom; // the Pacer40 restore road's backup
     QByteArray m_good;     // the sound external flash before the road
@@ -111,9 +111,8 @@ class TestFlashFaults : public QObject
     bool makeDevice(Road road)
     {
         m_fileFaults = {};
-        m_root = std::make_unique<QTemporaryDir>();
-        m_sim = std::make_unique<VHDevSim>(m_root->path());
-        m_fileFaults = VHSimFileFaults::attach(m_root->path(), VHEnv::instance()->dataFolder());
+        m_sim = &m_bench.fresh();
+        m_fileFaults = VHSimFileFaults::attach(m_bench.root->path(), VHEnv::instance()->dataFolder());
         m_made.clear();
         VHSimPacer30Options options;
         options.model = road == Road::Pulsar30Image ? QStringLiteral("Pulsar30") : QStringLiteral("Pacer35");
@@ -126,23 +125,15 @@ class TestFlashFaults : public QObject
 
     bool attach(Road road)
     {
-        m_device.reset();
-        auto sim = VHSimScsiDevice::open(m_sim->deviceFolder(kName), VHSimLayout::scsiLinkPath(m_root->path(), kName));
-        if (!sim)
-            return false;
-        const VHModelInfo row =
-            isPacer40(road)
-                ? VHModelInfo{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("LINDEN"), nullptr}
-            : road == Road::Pulsar30Image ? VHModelInfo{QStringLiteral("1004"), QStringLiteral("Pulsar30"), {}, nullptr}
-                                          : VHModelInfo{QStringLiteral("1101"), QStringLiteral("Pacer35"), {}, nullptr};
-        auto *service = new VHSimSCSIService(std::move(sim), row);
-        service->setInquiryTags("I008", road == Road::Pulsar30Image ? "V002" : "V008");
+        const QString model = isPacer40(road)               ? QStringLiteral("Pacer40")
+                              : road == Road::Pulsar30Image ? QStringLiteral("Pulsar30")
+                                                            : QStringLiteral("Pacer35");
         m_device.reset(isPacer40(road)               ? static_cast<VHScsiFlashClient *>(new VHPSFDevice)
                        : road == Road::Pulsar30Image ? static_cast<VHScsiFlashClient *>(new VHPulsar30)
                                                      : static_cast<VHScsiFlashClient *>(new VHPacer35));
-        m_device->setDeviceService(service);
-        m_device->setWait([](int) {});
-        return m_device->initial();
+        const VHModelInfo row = vhTestSimRow(model, isPacer40(road) ? QStringLiteral("LINDEN") : QString());
+        return m_bench.attach(*m_device, row, "I008", road == Road::Pulsar30Image ? "V002" : "V008")
+               && m_device->initial();
     }
 
     QString package(Road road) const

@@ -11,10 +11,9 @@
 #include "VHPSFLanguagePackBuilder.h"
 #include "VHPacer35.h"
 #include "VHSimFileFaults.h"
-#include "VHSimLayout.h"
-#include "VHSimSCSIService.h"
 #include "VHTestEnv.h"
 #include "VHTestFaultMatrix.h"
+#include "VHTestSimDevice.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -76,15 +75,13 @@ class TestLanguageUpdateFaults : public QObject
     Q_OBJECT
 
     QTemporaryDir m_data;
-    struct Bench
+    struct Bench : VHTestSimDevice
     {
-        std::unique_ptr<QTemporaryDir> root;
-        std::unique_ptr<VHDevSim> sim;
         QString package;
         QByteArray internal; // the flash as created
     };
     std::map<Family, Bench> m_benches;
-    QTemporaryDir *m_root = nullptr;
+    Bench *m_bench = nullptr;
     VHDevSim *m_sim = nullptr;
     std::unique_ptr<VHScsiFlashClient, VHClientDeleter> m_device;
     QString m_package;
@@ -100,8 +97,7 @@ class TestLanguageUpdateFaults : public QObject
         m_device.reset();
         Bench &bench = m_benches[family];
         if (!bench.sim) {
-            bench.root = std::make_unique<QTemporaryDir>();
-            bench.sim = std::make_unique<VHDevSim>(bench.root->path());
+            bench.fresh();
             const bool made = family == Family::Pacer40 ? bench.sim->createPacer40(kName)
                                                         : bench.sim->createPacer30(kName, VHSimPacer30Options());
             bench.package = bench.root->filePath(QStringLiteral("Total.zip"));
@@ -109,10 +105,10 @@ class TestLanguageUpdateFaults : public QObject
                 return false;
             bench.internal = bench.sim->flash(kName, VHDevSim::Flash::Internal);
         }
-        m_root = bench.root.get();
+        m_bench = &bench;
         m_sim = bench.sim.get();
         m_package = bench.package;
-        m_fileFaults = VHSimFileFaults::attach(m_root->path(), VHEnv::instance()->dataFolder());
+        m_fileFaults = VHSimFileFaults::attach(bench.root->path(), VHEnv::instance()->dataFolder());
         if (!m_sim->isPlugged(kName) && !m_sim->plug(kName))
             return false;
         return VHTestFaultMatrix(*m_sim, kName).clearRules()
@@ -122,21 +118,11 @@ class TestLanguageUpdateFaults : public QObject
     // A device object over the plugged simulator, as the runtime makes one at each plug.
     bool attach(Family family)
     {
-        m_device.reset();
-        auto sim = VHSimScsiDevice::open(m_sim->deviceFolder(kName), VHSimLayout::scsiLinkPath(m_root->path(), kName));
-        if (!sim)
-            return false;
         const bool pacer40 = family == Family::Pacer40;
-        auto *service = new VHSimSCSIService(
-            std::move(sim),
-            pacer40
-                ? VHModelInfo{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("LINDEN"), nullptr}
-                : VHModelInfo{QStringLiteral("1101"), QStringLiteral("Pacer35"), QStringLiteral("ASPENS"), nullptr});
-        service->setInquiryTags(pacer40 ? "I012" : "I008", pacer40 ? "V012" : "V008");
         m_device.reset(pacer40 ? static_cast<VHScsiFlashClient *>(new VHPSFDevice) : new VHPacer35);
-        m_device->setDeviceService(service);
-        m_device->setWait([](int) {});
-        return m_device->initial();
+        const VHModelInfo row = vhTestSimRow(familyName(family), pacer40 ? "LINDEN" : "ASPENS");
+        return m_bench->attach(*m_device, row, pacer40 ? "I012" : "I008", pacer40 ? "V012" : "V008")
+               && m_device->initial();
     }
 
     QByteArray area(Family family) const

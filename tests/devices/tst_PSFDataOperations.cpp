@@ -5,10 +5,9 @@
 #include "VHPSFContainer_1_5.h"
 #include "VHPSFDevice.h"
 #include "VHPSFStoreBuilder.h"
-#include "VHSimLayout.h"
-#include "VHSimSCSIService.h"
 #include "VHTestEnv.h"
 #include "VHTestLog.h"
+#include "VHTestSimDevice.h"
 
 #include <QFontDatabase>
 #include <QTemporaryDir>
@@ -35,25 +34,16 @@ class tst_PSFDataOperations : public QObject
     Q_OBJECT
 
     QTemporaryDir m_data;
-    std::unique_ptr<QTemporaryDir> m_root;
-    std::unique_ptr<VHDevSim> m_sim;
+    VHTestSimDevice m_bench;
+    VHDevSim *m_sim = nullptr;
     PSFPtr m_device;
 
     VHPSFDevice &device() { return *m_device; }
 
     bool makeDevice()
     {
-        m_device.reset();
-        auto sim = VHSimScsiDevice::open(m_sim->deviceFolder(kName), VHSimLayout::scsiLinkPath(m_root->path(), kName));
-        if (!sim)
-            return false;
-        auto *service = new VHSimSCSIService(
-            std::move(sim), {QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("LINDEN"), nullptr});
-        service->setInquiryTags("I012", "V012");
         m_device.reset(new VHPSFDevice);
-        m_device->setDeviceService(service);
-        m_device->setWait([](int) {});
-        return m_device->initial();
+        return m_bench.attach(*m_device, vhTestSimRow("Pacer40", "LINDEN"), "I012", "V012") && m_device->initial();
     }
 
     QVariantList routes()
@@ -72,8 +62,7 @@ private slots:
 
     void init()
     {
-        m_root = std::make_unique<QTemporaryDir>();
-        m_sim = std::make_unique<VHDevSim>(m_root->path());
+        m_sim = &m_bench.fresh();
         QVERIFY(m_sim->createPacer40(kName));
         QVERIFY(m_sim->setFlash(kName, VHDevSim::Flash::External, B::image({}, B::sampleRecords())));
         QVERIFY(m_sim->plug(kName));

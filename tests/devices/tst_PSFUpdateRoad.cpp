@@ -31,18 +31,8 @@ class TestPSFUpdateRoad : public QObject
     QTemporaryDir m_root;
     VHTestSimRuntime m_runtime;
 
-    VHPSFDevice *device() const
-    {
-        return m_runtime.daemon ? qobject_cast<VHPSFDevice *>(m_runtime.daemon->currentDevice()) : nullptr;
-    }
-
-    bool waitForDevice()
-    {
-        if (!QTest::qWaitFor([this] { return device() != nullptr; }, 5000))
-            return false;
-        device()->setWait([](int) {}); // the simulated flash is ready at once
-        return true;
-    }
+    VHPSFDevice *device() const { return m_runtime.current<VHPSFDevice>(); }
+    bool waitForDevice() { return m_runtime.waitForCurrent<VHPSFDevice>(); }
 
     // Device events closer than a second to the last one are taken for one burst.
     static void settle() { QTest::qWait(1100); }

@@ -29,18 +29,8 @@ class TestPacer30Road : public QObject
     QTemporaryDir m_root;
     VHTestSimRuntime m_runtime;
 
-    VHPacer30 *device() const
-    {
-        return m_runtime.daemon ? qobject_cast<VHPacer30 *>(m_runtime.daemon->currentDevice()) : nullptr;
-    }
-
-    bool waitForDevice()
-    {
-        if (!QTest::qWaitFor([this] { return device() != nullptr; }, 5000))
-            return false;
-        device()->setWait([](int) {}); // the simulated device restarts at once
-        return true;
-    }
+    VHPacer30 *device() const { return m_runtime.current<VHPacer30>(); }
+    bool waitForDevice() { return m_runtime.waitForCurrent<VHPacer30>(); }
 
     // Device events closer than a second to the last one are taken for one burst.
     static void settle() { QTest::qWait(1100); }

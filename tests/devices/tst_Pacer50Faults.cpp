@@ -85,34 +85,14 @@ class TestPacer50Faults : public QObject
     QString m_package;
     QString m_uuid;          // of the fresh device
     QStringList m_imageTree; // the unpacked "Total.zip", with hashes: what a whole image folder holds
-    qint64 m_now = 1700000000;
     int m_count = 0;
     QElapsedTimer m_rowsTime;
 
-    VHClient *device() const { return m_runtime.daemon->currentDevice(); }
-    qsizetype connections() const { return m_runtime.events.list.count(QStringLiteral("connected")); }
+    VHClient *device() const { return m_runtime.device(); }
     QString volume(const QString &name) const { return m_sim->drivePath(name); }
-
-    bool connect(const QString &name)
-    {
-        const qsizetype before = connections();
-        m_now += 60;
-        return m_sim->plug(name) && QTest::qWaitFor([&] { return connections() > before && device(); }, 5000);
-    }
-
-    bool disconnect(const QString &name)
-    {
-        return (!m_sim->isPlugged(name) || m_sim->unplug(name)) && QTest::qWaitFor([&] { return !device(); }, 5000);
-    }
-
-    // The firmware's start: unplugged, booted, plugged again; what it installed.
-    QStringList restart(const QString &name)
-    {
-        QStringList changes;
-        if (!disconnect(name) || !m_sim->boot(name, &changes) || !connect(name))
-            changes << QStringLiteral("restart failed: ") + m_sim->lastError();
-        return changes;
-    }
+    bool connect(const QString &name) { return m_runtime.plug(name); }
+    bool disconnect(const QString &name) { return m_runtime.unplug(name, true); }
+    QStringList restart(const QString &name) { return m_runtime.restart(name, true); }
 
     // A device that was pulled by a fault is plugged again.
     bool ensureConnected(const QString &name)
@@ -263,12 +243,8 @@ class TestPacer50Faults : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_work.isValid());
-        const QString simRoot = m_work.filePath(QStringLiteral("sim"));
-        QVERIFY(QDir().mkpath(simRoot));
-        QVERIFY(m_runtime.start(simRoot, m_work.filePath(QStringLiteral("xdg"))));
+        QVERIFY(m_runtime.startIn(m_work));
         m_sim = m_runtime.sim.get();
-        m_runtime.daemon->deviceManager()->setClock([this] { return m_now; });
         QSettings settings(VHEnv::instance()->settingsPath(), QSettings::IniFormat);
         settings.setValue(QStringLiteral("Pacer50CR/deviceinipath"), QStringLiteral("/device.ini"));
         settings.setValue(QStringLiteral("Pacer50CR/apversionpath"), QStringLiteral("/nimbra/version.ini"));

@@ -25,11 +25,14 @@ class TestPacer50Road : public QObject
     QTemporaryDir m_work;
     VHTestSimRuntime m_runtime;
     VHDevSim *m_sim = nullptr;
-    qint64 m_now = 1700000000;
     int m_count = 0;
 
-    VHClient *device() const { return m_runtime.daemon->currentDevice(); }
-    qsizetype count(const QString &event) const { return m_runtime.events.list.count(event); }
+    VHClient *device() const { return m_runtime.device(); }
+    qsizetype count(const QString &event) const { return m_runtime.count(event); }
+    void connect(const QString &name) { QVERIFY(m_runtime.plug(name)); }
+    void disconnect(const QString &name) { QVERIFY(m_runtime.unplug(name)); }
+    // Restarts the device's firmware; what it installed.
+    QStringList restart(const QString &name) { return m_runtime.restart(name); }
 
     QString package(const VHPacer50PackageBuilder::Options &options = {})
     {
@@ -37,26 +40,10 @@ class TestPacer50Road : public QObject
         return VHPacer50PackageBuilder::writePackageFolder(folder, options) ? folder : QString();
     }
 
-    void connect(const QString &name)
-    {
-        const qsizetype connections = count(QStringLiteral("connected"));
-        m_now += 60;
-        QVERIFY2(m_sim->plug(name), qPrintable(m_sim->lastError()));
-        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("connected")) > connections, 5000);
-    }
-
-    void disconnect(const QString &name)
-    {
-        QVERIFY(m_sim->unplug(name));
-        QTRY_VERIFY_WITH_TIMEOUT(!device(), 5000);
-    }
-
     QString create(const VHSimPacer50Options &options)
     {
         const QString name = QStringLiteral("p%1").arg(++m_count);
-        if (!m_sim->createPacer50(name, options))
-            return {};
-        return name;
+        return m_sim->createPacer50(name, options) ? name : QString();
     }
 
     // Runs an action on the current device; whether it succeeded.
@@ -73,26 +60,11 @@ class TestPacer50Road : public QObject
         return false;
     }
 
-    // Restarts the device's firmware; what it installed.
-    QStringList restart(const QString &name)
-    {
-        disconnect(name);
-        QStringList changes;
-        if (!m_sim->boot(name, &changes))
-            qWarning("boot failed: %s", qPrintable(m_sim->lastError()));
-        connect(name);
-        return changes;
-    }
-
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_work.isValid());
-        const QString simRoot = m_work.filePath(QStringLiteral("sim"));
-        QDir().mkpath(simRoot);
-        QVERIFY(m_runtime.start(simRoot, m_work.filePath(QStringLiteral("xdg"))));
+        QVERIFY(m_runtime.startIn(m_work));
         m_sim = m_runtime.sim.get();
-        m_runtime.daemon->deviceManager()->setClock([this] { return m_now; });
         QSettings settings(VHEnv::instance()->settingsPath(), QSettings::IniFormat);
         for (const char *model : {"Pacer50CR", "Pacer50", "Pacer60"}) {
             settings.setValue(QStringLiteral("%1/deviceinipath").arg(model), QStringLiteral("/device.ini"));

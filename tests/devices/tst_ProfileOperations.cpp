@@ -9,10 +9,9 @@
 #include "VHPacer50CR.h"
 #include "VHProfileBuilder.h"
 #include "VHProfileEntries.h"
-#include "VHSimLayout.h"
-#include "VHSimSCSIService.h"
 #include "VHTestEnv.h"
 #include "VHTestFiles.h"
+#include "VHTestSimDevice.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -45,16 +44,16 @@ class TestProfileOperations : public QObject
     Q_OBJECT
 
     QTemporaryDir m_data;
-    std::unique_ptr<QTemporaryDir> m_root;
-    std::unique_ptr<VHDevSim> m_sim;
+    VHTestSimDevice m_bench;
+    std::unique_ptr<QTemporaryDir> &m_root = m_bench.root; // also the Pacer50CR volume's
+    VHDevSim *m_sim = nullptr;
     std::unique_ptr<VHPSFDevice, VHClientDeleter> m_pacer40;
 
     QByteArray flash() const { return m_sim->flash(kName, VHDevSim::Flash::External); }
 
     bool plugPacer40(const QByteArray &profileBlock)
     {
-        m_root = std::make_unique<QTemporaryDir>();
-        m_sim = std::make_unique<VHDevSim>(m_root->path());
+        m_sim = &m_bench.fresh();
         const QByteArray image = VHPSFStoreBuilder::image({});
         if (!m_sim->createPacer40(kName) || !m_sim->plug(kName)
             || !m_sim->setFlash(kName, VHDevSim::Flash::External,
@@ -66,16 +65,8 @@ class TestProfileOperations : public QObject
 
     bool attachPacer40()
     {
-        m_pacer40.reset();
-        auto sim = VHSimScsiDevice::open(m_sim->deviceFolder(kName), VHSimLayout::scsiLinkPath(m_root->path(), kName));
-        if (!sim)
-            return false;
-        auto *service = new VHSimSCSIService(
-            std::move(sim), {QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("LINDEN"), nullptr});
         m_pacer40.reset(new VHPSFDevice);
-        m_pacer40->setDeviceService(service);
-        m_pacer40->setWait([](int) {});
-        return m_pacer40->initial();
+        return m_bench.attach(*m_pacer40, vhTestSimRow("Pacer40", "LINDEN"), {}, {}) && m_pacer40->initial();
     }
 
     // A Pacer50CR volume whose core folder holds the given settings files (absent when empty).

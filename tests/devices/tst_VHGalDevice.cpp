@@ -499,44 +499,6 @@ private slots:
         QCOMPARE(QDir(home.path()).entryList(QDir::Files).size(), 2);
     }
 
-    // Method 2: a package that cannot be flashed never sends the device away.
-    void refusedBeforeTheDeviceIsTouched_data()
-    {
-        QTest::addColumn<QByteArray>("from");
-        QTest::addColumn<QByteArray>("to");
-        QTest::addColumn<int>("change");
-        QTest::newRow("overlapping areas") << QByteArray("0x40000") << QByteArray("0x1F000") << 0;
-        QTest::newRow("unaligned address") << QByteArray("0x40000") << QByteArray("0x40010") << 0;
-        QTest::newRow("bad hex") << QByteArray("0x40000") << QByteArray("0xZZ") << 0;
-        QTest::newRow("past the last block") << QByteArray("0x40000") << QByteArray("0x10000000") << 0;
-        QTest::newRow("image larger than Size") << QByteArray("Size=64") << QByteArray("Size=2") << 0;
-        QTest::newRow("no header.bin") << QByteArray() << QByteArray() << 1;
-        QTest::newRow("no fonts") << QByteArray() << QByteArray() << 2;
-        QTest::newRow("no IAP name") << QByteArray() << QByteArray() << 3;
-    }
-    void refusedBeforeTheDeviceIsTouched()
-    {
-        QFETCH(QByteArray, from);
-        QFETCH(QByteArray, to);
-        QFETCH(int, change);
-        VHDevSim::GalIdentity identity;
-        identity.updateMethod = 2;
-        if (change == 3)
-            identity.iapName.clear();
-        makeSim(identity);
-        Package package;
-        package.release.replace(from, to);
-        package.withHeader = change != 1;
-        if (change == 2)
-            package.fonts.clear();
-        GalPtr device = makeDevice();
-        QVERIFY(!update(*device, makePackage(package)));
-        QCOMPARE(device->state(), int(VHClient::STATE_READY));
-        QVERIFY(!onVolume(QStringLiteral("update.ini")));
-        QVERIFY(!onVolume(QStringLiteral("syncprofile.ini")));
-        QVERIFY(m_sim->isPlugged(kDevice));
-    }
-
     // Method 2 with the profile step: 2 asks for a sync and appends Profile.bin to the flashed image.
     void profileStep_data()
     {
@@ -579,7 +541,7 @@ private slots:
     {
         QTest::addColumn<int>("method");
         QTest::addColumn<QString>("bootLoader");
-        QTest::addColumn<int>("broken"); // -1: a sound package the device already runs
+        QTest::addColumn<int>("broken"); // -1: a sound package the device already runs, else the part broken
         QTest::addColumn<int>("code");
         const int nothing = VHGalDevice::NothingToDo;
         QTest::newRow("nothing to do: method 2, newer boot loader only") << 2 << "R001" << -1 << nothing;
@@ -593,6 +555,15 @@ private slots:
         QTest::newRow("no fonts") << 1 << "R001" << 3 << failed;
         QTest::newRow("no image: a language pack") << 1 << "R001" << 4 << failed;
         QTest::newRow("method 2, no image: a language pack") << 2 << "R001" << 4 << failed;
+        // Method 2: a package that cannot be flashed never sends the device away.
+        QTest::newRow("method 2, image larger than Size") << 2 << "" << 0 << failed;
+        QTest::newRow("method 2, no header.bin") << 2 << "" << 2 << failed;
+        QTest::newRow("method 2, no fonts") << 2 << "" << 3 << failed;
+        QTest::newRow("method 2, overlapping areas") << 2 << "" << 5 << failed;
+        QTest::newRow("method 2, unaligned address") << 2 << "" << 6 << failed;
+        QTest::newRow("method 2, bad hex") << 2 << "" << 7 << failed;
+        QTest::newRow("method 2, past the last block") << 2 << "" << 8 << failed;
+        QTest::newRow("method 2, no IAP name") << 2 << "" << 9 << failed;
     }
     void refusedUpdateLeavesNothing()
     {
@@ -601,6 +572,8 @@ private slots:
         QFETCH(int, broken);
         QFETCH(int, code);
         VHDevSim::GalIdentity identity = galIdentity(method, bootLoader, broken < 0 ? QString() : "deu");
+        if (broken == 9)
+            identity.iapName.clear();
         if (broken < 0) {
             identity.os = QStringLiteral("120");
             identity.langVersion = QStringLiteral("L2");
@@ -611,6 +584,9 @@ private slots:
         Package package;
         if (broken == 0)
             package.release.replace("Size=64", "Size=2");
+        const QByteArray address[] = {"0x1F000", "0x40010", "0xZZ", "0x10000000"}; // for "0x40000"
+        if (broken >= 5 && broken <= 8)
+            package.release.replace("0x40000", address[broken - 5]);
         package.fontSize = broken == 1 ? 3 : package.fontSize;
         package.withHeader = broken != 2;
         if (broken == 3)

@@ -10,12 +10,11 @@
 #include "VHPSFLanguagePack.h"
 #include "VHPSFLanguagePackBuilder.h"
 #include "VHPSFStoreBuilder.h"
-#include "VHSimLayout.h"
-#include "VHSimSCSIService.h"
 #include "VHTestBackups.h"
 #include "VHTestEnv.h"
 #include "VHTestFiles.h"
 #include "VHTestLog.h"
+#include "VHTestSimDevice.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -37,13 +36,14 @@ class TestVHPSFDevice : public QObject
     Q_OBJECT
 
     QTemporaryDir m_data;
-    std::unique_ptr<QTemporaryDir> m_root;
-    std::unique_ptr<VHDevSim> m_sim;
+    VHTestSimDevice m_bench;
+    VHDevSim *m_sim = nullptr;
+    std::unique_ptr<QTemporaryDir> &m_root = m_bench.root;
     PSFPtr m_device;
     VHSimSCSIService *m_service = nullptr;
 
     VHPSFDevice &device() { return *m_device; }
-    QByteArray flash(VHDevSim::Flash which) const { return m_sim->flash(kName, which); }
+    QByteArray flash(VHDevSim::Flash which) const { return m_bench.flash(which); }
 
     void setFaults(const VHSimFaults &faults) { QVERIFY(m_sim->setFaults(kName, faults)); }
 
@@ -56,17 +56,9 @@ class TestVHPSFDevice : public QObject
 
     bool makeDevice()
     {
-        m_device.reset();
-        auto sim = VHSimScsiDevice::open(m_sim->deviceFolder(kName), VHSimLayout::scsiLinkPath(m_root->path(), kName));
-        if (!sim)
-            return false;
-        m_service = new VHSimSCSIService(
-            std::move(sim), {QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("LINDEN"), nullptr});
-        m_service->setInquiryTags("I012", "V012");
         m_device.reset(new VHPSFDevice);
-        m_device->setDeviceService(m_service);
-        m_device->setWait([](int) {});
-        return m_device->initial();
+        m_service = m_bench.attach(*m_device, vhTestSimRow("Pacer40", "LINDEN"), "I012", "V012");
+        return m_service && m_device->initial();
     }
 
 private slots:
@@ -74,8 +66,7 @@ private slots:
 
     void init()
     {
-        m_root = std::make_unique<QTemporaryDir>();
-        m_sim = std::make_unique<VHDevSim>(m_root->path());
+        m_sim = &m_bench.fresh();
         QVERIFY(m_sim->createPacer40(kName));
         QVERIFY(m_sim->plug(kName));
         QVERIFY(makeDevice());
@@ -187,17 +178,6 @@ private slots:
         QStringList found;
         QCOMPARE(device().getLanguageOnDevice(found), ok);
         QCOMPARE(found, codes);
-    }
-
-    void updateTotalWritesTheLanguageImage()
-    {
-        // The road checks the image of the languages that were on the device;
-        // a language asked for replaces them.
-        VHPSFLanguagePackBuilder::Options options;
-        QVERIFY(device()._updateTotal(package(options), QStringLiteral("fra")));
-        QStringList codes;
-        QVERIFY(device().getLanguageOnDevice(codes));
-        QCOMPARE(codes, QStringList{QStringLiteral("fra")});
     }
 
     void badLanguagePacks_data()
@@ -322,6 +302,9 @@ private slots:
         QCOMPARE(flash(VHDevSim::Flash::Internal).left(VHPSFLanguageImage::kAreaSize),
                  VHPSFLanguagePackBuilder::expectedArea(options, written));
         QCOMPARE(VHLanguageUpdate::storedListing(uuid), written);
+        QStringList codes; // and the device reads back what was written
+        QVERIFY(device().getLanguageOnDevice(codes));
+        QCOMPARE(codes, written);
     }
 
     void languageWriteAttempts_data()

@@ -15,12 +15,12 @@
 #include "VHPacer35.h"
 #include "VHProfileData.h"
 #include "VHPulsar30.h"
-#include "VHSimLayout.h"
 #include "VHSimSCSIService.h"
 #include "VHTestBackups.h"
 #include "VHTestEnv.h"
 #include "VHTestFiles.h"
 #include "VHTestLog.h"
+#include "VHTestSimDevice.h"
 #include "VHTestZip.h"
 
 #include <QDir>
@@ -44,13 +44,6 @@ public:
     int unlockedCommands = 0;
 };
 
-QString modelCode(const QString &model)
-{
-    return model == QLatin1String("Pulsar30")   ? QStringLiteral("1004")
-           : model == QLatin1String("Pulsar35") ? QStringLiteral("1103")
-           : model == QLatin1String("Pacer20")  ? QStringLiteral("1102")
-                                                : QStringLiteral("1101");
-}
 } // namespace
 
 class TestVHPacer30 : public QObject
@@ -58,47 +51,34 @@ class TestVHPacer30 : public QObject
     Q_OBJECT
 
     QTemporaryDir m_data;
-    std::unique_ptr<QTemporaryDir> m_root;
-    std::unique_ptr<VHDevSim> m_sim;
+    VHTestSimDevice m_bench;
+    std::unique_ptr<QTemporaryDir> &m_root = m_bench.root;
+    VHDevSim *m_sim = nullptr;
     std::unique_ptr<VHPacer30, VHClientDeleter> m_device;
     LockCheckingService *m_service = nullptr;
-    int m_waits = 0;
 
     VHPacer30 &device() { return *m_device; }
-    QByteArray flash(VHDevSim::Flash which) const { return m_sim->flash(kName, which); }
+    QByteArray flash(VHDevSim::Flash which) const { return m_bench.flash(which); }
     void setFaults(const VHSimFaults &faults) { QVERIFY(m_sim->setFaults(kName, faults)); }
-    QStringList writes(int selector) const
-    {
-        return m_sim->commandLog(kName).filter(QStringLiteral("WRITE sel=%1 ").arg(selector));
-    }
+    QStringList writes(int selector) const { return m_bench.commands(QStringLiteral("WRITE sel=%1 ").arg(selector)); }
 
     // A fresh device of `model`; false when it does not start.
     bool make(const QString &model, const QByteArray &tag = "V008", VHSimPacer30Options options = {})
     {
         m_device.reset();
-        m_root = std::make_unique<QTemporaryDir>();
-        m_sim = std::make_unique<VHDevSim>(m_root->path());
+        m_sim = &m_bench.fresh();
         options.model = model;
         options.productTag = tag;
-        if (!m_sim->createPacer30(kName, options) || !m_sim->plug(kName))
-            return false;
-        return attach(model, tag);
+        return m_sim->createPacer30(kName, options) && m_sim->plug(kName) && attach(model, tag);
     }
 
     // The row's identification names the images of a restore.
     bool attach(const QString &model, const QByteArray &tag, const QString &identification = QString())
     {
-        m_device.reset();
-        auto sim = VHSimScsiDevice::open(m_sim->deviceFolder(kName), VHSimLayout::scsiLinkPath(m_root->path(), kName));
-        if (!sim)
-            return false;
-        m_service = new LockCheckingService(std::move(sim), {modelCode(model), model, identification, nullptr});
-        m_service->setInquiryTags("I008", tag);
         const bool pacer = model == QLatin1String("Pacer30") || model == QLatin1String("Pacer35");
         m_device.reset(pacer ? static_cast<VHPacer30 *>(new VHPacer35) : new VHPulsar30);
-        m_device->setDeviceService(m_service);
-        m_device->setWait([this](int) { ++m_waits; });
-        return m_device->initial();
+        m_service = m_bench.attach<LockCheckingService>(*m_device, vhTestSimRow(model, identification), "I008", tag);
+        return m_service && m_device->initial();
     }
 
     QString zip(const QString &name, const QList<QPair<QString, QByteArray>> &files)
@@ -261,40 +241,37 @@ private slots:
     // Only this model's image, whole and tagged, reaches the device, and nothing before it is checked.
     void pulsarImageChecked_data()
     {
-        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("name"); // empty: no package at all
         QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("logged");
         const QByteArray tagged = "MAPLE" + QByteArray(600, 'm');
-        QTest::newRow("another family's name") << "SycamoreBR_120.bin" << tagged;
-        QTest::newRow("a language pack's base") << "aspens.bin" << tagged;
-        QTest::newRow("a longer model name") << "PULSAR300.bin" << tagged;
-        QTest::newRow("empty") << "PULSAR30_V005.bin" << QByteArray();
-        QTest::newRow("short") << "PULSAR30_V005.bin" << tagged.left(100);
-        QTest::newRow("larger than the area") << "MAPLE.bin" << tagged + QByteArray(0x79000, 'm');
+        QTest::newRow("another family's name") << "SycamoreBR_120.bin" << tagged << "";
+        QTest::newRow("a language pack's base") << "aspens.bin" << tagged << "";
+        QTest::newRow("a longer model name") << "PULSAR300.bin" << tagged << "";
+        QTest::newRow("empty") << "PULSAR30_V005.bin" << QByteArray() << "";
+        QTest::newRow("short") << "PULSAR30_V005.bin" << tagged.left(100) << "";
+        QTest::newRow("larger than the area") << "MAPLE.bin" << tagged + QByteArray(0x79000, 'm') << "";
         QTest::newRow("another model's tag") << "PULSAR30_V005.bin"
-                                             << "WILLOW" + QByteArray(600, 'w');
+                                             << "WILLOW" + QByteArray(600, 'w') << "";
+        QTest::newRow("no image") << "readme.txt" << QByteArray("x") << "maple image not found in unzipd folder ";
+        QTest::newRow("no package") << "" << QByteArray() << "unzip maple image failed ";
     }
 
     void pulsarImageChecked()
     {
         QFETCH(QString, name);
         QFETCH(QByteArray, content);
+        QFETCH(QString, logged);
         QVERIFY(make(QStringLiteral("Pulsar30"), "V002"));
         const QByteArray before = flash(VHDevSim::Flash::External);
         m_sim->clearCommandLog(kName);
-        QVERIFY(!device()._updateTotal(zip(QStringLiteral("img.zip"), {{name, content}}), QString()));
+        const QString package = name.isEmpty() ? m_root->filePath(QStringLiteral("missing.zip"))
+                                               : zip(QStringLiteral("img.zip"), {{name, content}});
+        LogCapture log;
+        QVERIFY(!device()._updateTotal(package, QString()));
+        QVERIFY2(logged.isEmpty() || log.contains(logged), qPrintable(log.all()));
         QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE")).isEmpty());
         QCOMPARE(flash(VHDevSim::Flash::External), before);
-    }
-
-    void pulsarImageRefusedWithoutImage()
-    {
-        QVERIFY(make(QStringLiteral("Pulsar30"), "V002"));
-        LogCapture log;
-        QVERIFY(!device()._updateTotal(zip(QStringLiteral("none.zip"), {{"readme.txt", "x"}}), QString()));
-        QVERIFY(log.contains(QStringLiteral("maple image not found in unzipd folder ")));
-        QVERIFY(!device()._updateTotal(m_root->filePath(QStringLiteral("missing.zip")), QString()));
-        QVERIFY(log.contains(QStringLiteral("unzip maple image failed ")));
-        QVERIFY(m_sim->commandLog(kName).filter(QStringLiteral("WRITE")).isEmpty());
     }
 
     void loaderSequence_data()
