@@ -220,6 +220,8 @@ void OrlaApp::startDeviceRuntime()
     const bool fitOnly = VHEnv::instance()->deviceFamilies() == VHEnv::DeviceFamilies::Fit;
     daemon->deviceManager()->setDeviceClassFlags(fitOnly ? VHDeviceManagerInterface::kIdentifyByDeviceTxt
                                                          : VHDeviceManagerInterface::kIdentifyByEitherFile);
+    // A plugged volume is read off the GUI thread: a slow drive must not freeze the window.
+    daemon->deviceManager()->setScanOnWorker(true);
     if (!daemon->start(!fitOnly))
         vhWarning() << "device detection did not start; devices already present are still served";
 }

@@ -47,23 +47,24 @@ QString logLine()
 
 OrlaController::OrlaController(const QString &appVersion) : m_appVersion(appVersion)
 {
+    // Only the main window is made before the event loop runs: building every
+    // window with its style sheet held the thread before the first paint.
     m_mainWindow = std::make_unique<OrlaForm>(this, isBeta());
     VHClient *device = currentDevice();
-    m_completeForm = std::make_unique<recover_complete_form>(device && device->deviceKind() == 1);
-    m_failForm = std::make_unique<recover_fail_form>(this);
-    m_softUpdateForm = std::make_unique<SoftUpdateForm>(this);
+    m_completeFormForBike = device && device->deviceKind() == 1;
     m_updateClient = std::make_unique<VeloraApiClient>(this);
     m_assistClient = std::make_unique<ReduzeduClient>(this);
     m_restoreFetcher = std::make_unique<VHRestoreFetcher>();
+    m_packReader.setMaxThreadCount(1);
     connectRestartWatch();
-    for (QWidget *window : std::initializer_list<QWidget *>{m_mainWindow.get(), m_completeForm.get(), m_failForm.get(),
-                                                            m_softUpdateForm.get()})
-        window->installEventFilter(this);
+    watchClosing(m_mainWindow.get());
     deviceManager()->addListener(this);
 }
 
 OrlaController::~OrlaController()
 {
+    // A pack read under way ends first; its result, posted to this object, is dropped with it.
+    m_packReader.waitForDone();
     deviceManager()->removeListener(this);
     stopProgress();
     m_mainWindow.reset();
@@ -75,6 +76,43 @@ OrlaController::~OrlaController()
     m_updateClient.reset();
     qDeleteAll(m_openBoxes);
 }
+
+void OrlaController::watchClosing(QWidget *window) { window->installEventFilter(this); }
+
+SoftUpdateForm *OrlaController::softUpdateForm()
+{
+    if (!m_softUpdateForm) {
+        m_softUpdateForm = std::make_unique<SoftUpdateForm>(this);
+        watchClosing(m_softUpdateForm.get());
+    }
+    return m_softUpdateForm.get();
+}
+
+recover_complete_form *OrlaController::completeForm()
+{
+    if (!m_completeForm) {
+        m_completeForm = std::make_unique<recover_complete_form>(m_completeFormForBike);
+        watchClosing(m_completeForm.get());
+    }
+    return m_completeForm.get();
+}
+
+recover_fail_form *OrlaController::failForm()
+{
+    if (!m_failForm) {
+        m_failForm = std::make_unique<recover_fail_form>(this);
+        watchClosing(m_failForm.get());
+    }
+    return m_failForm.get();
+}
+
+void OrlaController::hideIfMade(QWidget *window)
+{
+    if (window)
+        window->hide();
+}
+
+bool OrlaController::softUpdateFormVisible() const { return m_softUpdateForm && m_softUpdateForm->isVisible(); }
 
 VHDeviceManager *OrlaController::deviceManager() const { return VHDaemon::instance()->deviceManager(); }
 
@@ -190,7 +228,7 @@ void OrlaController::connectRestartWatch()
     m_restartWatch = std::make_unique<OrlaRestartWatch>();
     connect(m_restartWatch.get(), &OrlaRestartWatch::waiting, this, &OrlaController::showWaitingText);
     connect(m_restartWatch.get(), &OrlaRestartWatch::passStarted, this,
-            [this](VHClient *device) { startProgress(!m_softUpdateForm->isVisible(), device); });
+            [this](VHClient *device) { startProgress(!softUpdateFormVisible(), device); });
     connect(m_restartWatch.get(), &OrlaRestartWatch::finished, this, &OrlaController::showFollowedResult);
     connect(m_restartWatch.get(), &OrlaRestartWatch::gaveUp, this, [this](const QString &details) {
         stopProgress();
@@ -200,8 +238,8 @@ void OrlaController::connectRestartWatch()
 
 void OrlaController::showWaitingText(const QString &text)
 {
-    if (m_softUpdateForm->isVisible()) {
-        m_softUpdateForm->showWaitText(text);
+    if (softUpdateFormVisible()) {
+        softUpdateForm()->showWaitText(text);
         return;
     }
     if (!m_mainWindow->isVisible())
@@ -216,10 +254,10 @@ void OrlaController::showFollowedResult(bool ok, int code, const QString &reason
         showFailForm(code, reason.isEmpty() ? tr_("The device gave no reason.") : reason);
         return;
     }
-    m_softUpdateForm->hide();
+    hideIfMade(m_softUpdateForm.get());
     m_mainWindow->hide();
-    m_softUpdateForm->setProgress(100);
-    showInstead(m_completeForm.get());
+    softUpdateForm()->setProgress(100);
+    showInstead(completeForm());
 }
 
 void OrlaController::recoverDevice()
@@ -298,10 +336,10 @@ void OrlaController::offerSoftwareUpdate()
     if (m_deviceVersion.isEmpty() && m_serverVersion.isEmpty()) {
         showMessage(Message::CheckingNewVersion, tr_("Checking new version now"), QString(), m_mainWindow.get());
     } else if (VHUpdateDecision::offersUpdate(m_deviceVersion, m_serverVersion)) {
-        m_softUpdateForm->setData(m_serverVersion, m_deviceVersion, QString());
-        showInstead(m_softUpdateForm.get());
+        softUpdateForm()->setData(m_serverVersion, m_deviceVersion, QString());
+        showInstead(softUpdateForm());
         m_mainWindow->hide();
-        m_failForm->hide();
+        hideIfMade(m_failForm.get());
     } else if (m_updateQueryFailed) {
         showMessage(Message::UpdateServerUnreachable,
                     tr_("Could not reach the update server. Check your network connection and try again."),
@@ -393,6 +431,11 @@ void OrlaController::startFactoryRestore()
         showFailForm(0, tr_("The device is no longer connected."));
         return;
     }
+    if (m_restoreFetcher->isUnpacking()) {
+        // The restore folder is being swapped for fresh files this moment.
+        showMessage(Message::Busy, tr_("Busy. Please try again later."), QString(), m_mainWindow.get());
+        return;
+    }
     const QString folder = restoreFolder();
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
         const QString why = m_restoreFetcher->errorText();
@@ -463,9 +506,9 @@ void OrlaController::refreshMainWindow(bool disconnected)
         m_mainWindow->showStatusLine(OrlaRecovery::waitingLine());
     showLastResult(uuid);
     showInstead(m_mainWindow.get());
-    m_softUpdateForm->hide();
-    m_failForm->hide();
-    m_completeForm->hide();
+    hideIfMade(m_softUpdateForm.get());
+    hideIfMade(m_failForm.get());
+    hideIfMade(m_completeForm.get());
     hideFlashStoreWindows();
 }
 
@@ -576,7 +619,7 @@ void OrlaController::showProgress(int value)
     if (m_progressOnMainWindow)
         m_mainWindow->setProgress(m_progressValue);
     else
-        m_softUpdateForm->setProgress(m_progressValue);
+        softUpdateForm()->setProgress(m_progressValue);
 }
 
 QString OrlaController::phaseWord(int phase)
@@ -599,7 +642,7 @@ void OrlaController::showPhase(const QString &word)
     if (m_progressOnMainWindow)
         m_mainWindow->setPhase(word);
     else
-        m_softUpdateForm->setPhase(word);
+        softUpdateForm()->setPhase(word);
 }
 
 void OrlaController::onDeviceProgress(int phase, qint64 done, qint64 total)
@@ -654,7 +697,7 @@ void OrlaController::finishSoftwareUpdate(VHClient *device)
         showFailForm(code, actionReason(device));
         return;
     }
-    m_softUpdateForm->setProgress(100);
+    softUpdateForm()->setProgress(100);
     showCompletion(device->actionChanged());
 }
 
@@ -679,10 +722,10 @@ void OrlaController::finishFactoryRestore(VHClient *device)
 
 void OrlaController::showCompletion(bool changed)
 {
-    m_softUpdateForm->hide();
+    hideIfMade(m_softUpdateForm.get());
     m_mainWindow->hide();
-    m_completeForm->showResult(changed);
-    showInstead(m_completeForm.get());
+    completeForm()->showResult(changed);
+    showInstead(completeForm());
 }
 
 void OrlaController::finishWorkoutInstall(VHClient *device)
@@ -772,11 +815,11 @@ QString OrlaController::queryFailureText() const
 
 void OrlaController::showFailForm(int code, const QString &details)
 {
-    m_softUpdateForm->hide();
+    hideIfMade(m_softUpdateForm.get());
     m_mainWindow->hide();
     hideFlashStoreWindows();
-    m_failForm->setReason(code, details);
-    showInstead(m_failForm.get());
+    failForm()->setReason(code, details);
+    showInstead(failForm());
 }
 
 // ---- ending the program ---------------------------------------------------------------

@@ -7,12 +7,14 @@
 #include "ReduzeduClient.h"
 #include "VHClientTypes.h"
 #include "VHDeviceManagerListener.h"
+#include "VHResult.h"
 #include "VeloraApiClient.h"
 
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <memory>
@@ -107,9 +109,10 @@ public:
 
     // ---- for the windows' owners and tests -------------------------------------
     OrlaForm *mainWindow() const { return m_mainWindow.get(); }
-    SoftUpdateForm *softUpdateForm() const { return m_softUpdateForm.get(); }
-    recover_complete_form *completeForm() const { return m_completeForm.get(); }
-    recover_fail_form *failForm() const { return m_failForm.get(); }
+    // The windows besides the main one are made when first asked for.
+    SoftUpdateForm *softUpdateForm();
+    recover_complete_form *completeForm();
+    recover_fail_form *failForm();
     OrlaLanguageForm *languageForm() const { return m_languageForm.get(); }
     OrlaBackupsForm *backupsForm() const { return m_backupsForm.get(); }
     ReduzeduClient *assistClient() const { return m_assistClient.get(); }
@@ -194,7 +197,10 @@ private:
     enum class FlashJob { None, ReadLanguages, LanguageUpdate, MakeBackup, RestoreBackup };
     VHScsiFlashClient *flashStoreDevice() const;
     void makeFlashStoreWindows();
-    bool readLanguagePack(VHScsiFlashClient *device, QString &reason);
+    // Reads the pack at `path` on a worker; onLanguagePackRead goes on with it.
+    void readLanguagePack(VHScsiFlashClient *device, const QString &path);
+    void onLanguagePackRead(const QPointer<VHScsiFlashClient> &device, quint64 reading, const QString &path,
+                            const std::shared_ptr<VHPSFLanguagePack> &pack, VHResult result);
     void startLanguageUpdate(const QStringList &codes);
     QString languageChoiceRefusal(const QStringList &codes) const;
     void showBackups(const QString &message = QString());
@@ -211,12 +217,18 @@ private:
 
     void showMessage(Message message, const QString &text, const QString &informative, QWidget *parent = nullptr);
     void showInstead(QWidget *window);
+    // A window not made yet is not shown: nothing to hide.
+    void hideIfMade(QWidget *window);
+    bool softUpdateFormVisible() const;
+    void watchClosing(QWidget *window);
     QWidget *visibleWindow() const;
 
     std::unique_ptr<OrlaForm> m_mainWindow;
     std::unique_ptr<recover_complete_form> m_completeForm;
     std::unique_ptr<recover_fail_form> m_failForm;
     std::unique_ptr<SoftUpdateForm> m_softUpdateForm;
+    // The completion window's picture follows the device present when the controller was made.
+    bool m_completeFormForBike = false;
     std::unique_ptr<VeloraApiClient> m_updateClient;
     std::unique_ptr<ReduzeduClient> m_assistClient;
     std::unique_ptr<VHRestoreFetcher> m_restoreFetcher;
@@ -239,6 +251,8 @@ private:
     std::unique_ptr<OrlaBackupsForm> m_backupsForm;
     std::unique_ptr<VHPSFLanguagePack> m_languagePack;
     QString m_languagePackPath;
+    quint64 m_packReading = 0; // counts pack reads: only the last one's result is taken
+    QThreadPool m_packReader;
     QPointer<VHClient> m_flashJobDevice;
     FlashJob m_flashJob = FlashJob::None;
     QMetaObject::Connection m_flashProgress;

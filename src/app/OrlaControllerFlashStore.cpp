@@ -64,52 +64,63 @@ void OrlaController::hideFlashStoreWindows()
 void OrlaController::chooseLanguages()
 {
     VHScsiFlashClient *device = flashStoreDevice();
-    QString reason;
     if (!device || device->languageAreaSize() <= 0) {
         showFailForm(0, tr_("This device takes no language pack."));
         return;
     }
-    if (!readLanguagePack(device, reason)) {
-        showFailForm(0, reason);
+    const VHUpdatesFolder folder = updatesFolder();
+    const QString path = folder.isValid() ? folder.file(VHUpdatesFolder::kPackage) : QString();
+    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+        showFailForm(0, tr_("The language pack has not been downloaded."));
         return;
     }
     makeFlashStoreWindows();
+    // The window waits in its reading state while a worker reads the pack.
+    m_languageForm->setLanguages({});
+    m_mainWindow->hide();
+    showInstead(m_languageForm.get());
+    readLanguagePack(device, path);
+}
+
+void OrlaController::readLanguagePack(VHScsiFlashClient *device, const QString &path)
+{
+    // Read whole and checked before anything is chosen; the device later
+    // reads the same file again, with the same checks. Off the GUI thread:
+    // a pack is several megabytes.
+    const qint64 areaSize = device->languageAreaSize();
+    const QPointer<VHScsiFlashClient> asked(device);
+    const quint64 reading = ++m_packReading;
+    m_packReader.start([this, path, areaSize, asked, reading] {
+        auto pack = std::make_shared<VHPSFLanguagePack>();
+        VHArchiveFiles::Files files;
+        VHResult result = VHArchiveFiles::read(path, files);
+        if (result)
+            result = VHPSFLanguagePack::parse(files, *pack, areaSize);
+        QMetaObject::invokeMethod(
+            this, [=] { onLanguagePackRead(asked, reading, path, pack, result); }, Qt::QueuedConnection);
+    });
+}
+
+void OrlaController::onLanguagePackRead(const QPointer<VHScsiFlashClient> &device, quint64 reading, const QString &path,
+                                        const std::shared_ptr<VHPSFLanguagePack> &pack, VHResult result)
+{
+    // Gone, another device, a later read, or the window closed meanwhile: the pack is not wanted now.
+    if (reading != m_packReading || !device || device != flashStoreDevice() || !m_languageForm->isVisible())
+        return;
+    if (result && pack->languageCodes(VHLanguageMap()).isEmpty())
+        result = VHResult::failure(VHScsiFlashClient::BadPackage, tr_("The language pack holds no languages."));
+    if (!result) {
+        showFailForm(0, result.reason);
+        return;
+    }
+    m_languagePack = std::make_unique<VHPSFLanguagePack>(std::move(*pack));
+    m_languagePackPath = path;
     QList<OrlaLanguageForm::Language> languages;
     for (const QString &code : m_languagePack->languageCodes(VHLanguageMap()))
         languages.append({code, OrlaLanguageForm::languageName(code)});
     m_languageForm->setLanguages(languages);
-    if (!startFlashJob(device, FlashJob::ReadLanguages, device->readLanguages())) {
+    if (!startFlashJob(device, FlashJob::ReadLanguages, device->readLanguages()))
         showFailForm(0, tr_("The device is busy. Please try again later."));
-        return;
-    }
-    m_mainWindow->hide();
-    showInstead(m_languageForm.get());
-}
-
-bool OrlaController::readLanguagePack(VHScsiFlashClient *device, QString &reason)
-{
-    const VHUpdatesFolder folder = updatesFolder();
-    const QString path = folder.isValid() ? folder.file(VHUpdatesFolder::kPackage) : QString();
-    if (path.isEmpty() || !QFileInfo(path).isFile()) {
-        reason = tr_("The language pack has not been downloaded.");
-        return false;
-    }
-    // Read whole and checked before anything is chosen; the device later
-    // reads the same file again, with the same checks.
-    VHArchiveFiles::Files files;
-    auto pack = std::make_unique<VHPSFLanguagePack>();
-    VHResult result = VHArchiveFiles::read(path, files);
-    if (result)
-        result = VHPSFLanguagePack::parse(files, *pack, device->languageAreaSize());
-    if (result && pack->languageCodes(VHLanguageMap()).isEmpty())
-        result = VHResult::failure(VHScsiFlashClient::BadPackage, tr_("The language pack holds no languages."));
-    if (!result) {
-        reason = result.reason;
-        return false;
-    }
-    m_languagePack = std::move(pack);
-    m_languagePackPath = path;
-    return true;
 }
 
 QString OrlaController::languageChoiceRefusal(const QStringList &codes) const
@@ -286,5 +297,5 @@ void OrlaController::finishWrite(VHClient *device)
     }
     hideFlashStoreWindows();
     m_mainWindow->hide();
-    showInstead(m_completeForm.get());
+    showInstead(completeForm());
 }

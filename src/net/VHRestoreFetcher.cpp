@@ -24,6 +24,7 @@ QString restorePath(const QString &folder) { return folder + QLatin1Char('/') + 
 VHRestoreFetcher::VHRestoreFetcher(QObject *parent) : QObject(parent), m_network(new QNetworkAccessManager(this))
 {
     connect(m_network, &QNetworkAccessManager::finished, this, &VHRestoreFetcher::onReplyFinished);
+    m_unpacker.setMaxThreadCount(1);
 }
 
 VHRestoreFetcher::~VHRestoreFetcher()
@@ -31,6 +32,9 @@ VHRestoreFetcher::~VHRestoreFetcher()
     m_network->disconnect(this);
     if (m_reply)
         m_reply->abort();
+    // An unpacking under way is finished, not cut off halfway (its result,
+    // posted to this object, is dropped with it).
+    m_unpacker.waitForDone();
 }
 
 bool VHRestoreFetcher::isNeeded(const QString &updatesFolder, const QString &version)
@@ -47,6 +51,8 @@ void VHRestoreFetcher::fetch(const QUrl &url, const QString &md5hash, const QStr
         m_reply->disconnect(this);
         m_reply->abort();
     }
+    ++m_fetchNumber;
+    m_unpacking = false;
     m_bytes.clear();
     m_md5hash = md5hash;
     m_version = version;
@@ -77,16 +83,8 @@ void VHRestoreFetcher::onReplyFinished(QNetworkReply *reply)
     if (reply != m_reply)
         return;
     m_reply = nullptr;
-    if (!takeArchive(reply))
-        return;
-    const QString zip = m_folder + QStringLiteral("/restore.zip");
-    QString error;
-    const bool installed =
-        VHSafeFolder::replaceFile(zip, m_bytes, &error) && install(zip, m_folder, error)
-        && VHSafeFolder::replaceFile(m_folder + QLatin1Char('/') + kVersionFile, m_version.toUtf8(), &error);
-    QFile::remove(zip);
-    m_bytes.clear();
-    finish(installed, installed ? QString() : QStringLiteral("the restore files could not be put in place: ") + error);
+    if (takeArchive(reply))
+        unpackOnWorker();
 }
 
 bool VHRestoreFetcher::takeArchive(QNetworkReply *reply)
@@ -100,13 +98,46 @@ bool VHRestoreFetcher::takeArchive(QNetworkReply *reply)
         finish(false, QStringLiteral("the restore files' download failed: ") + reply->errorString());
         return false;
     }
-    static const QRegularExpression md5Text(QStringLiteral("^[0-9a-fA-F]{32}$"));
-    const QString actual = QString::fromLatin1(QCryptographicHash::hash(m_bytes, QCryptographicHash::Md5).toHex());
-    if (md5Text.match(m_md5hash).hasMatch() && actual.compare(m_md5hash, Qt::CaseInsensitive) != 0) {
-        finish(false, QStringLiteral("the restore files do not match their checksum"));
-        return false;
-    }
     return true;
+}
+
+void VHRestoreFetcher::unpackOnWorker()
+{
+    m_unpacking = true;
+    const quint64 number = m_fetchNumber;
+    // The bytes go to the worker; nothing here touches them again.
+    m_unpacker.start([this, number, bytes = std::exchange(m_bytes, QByteArray()), md5hash = m_md5hash,
+                      version = m_version, folder = m_folder] {
+        const QString error = checkAndInstall(bytes, md5hash, version, folder);
+        QMetaObject::invokeMethod(
+            this, [this, number, error] { onUnpacked(number, error); }, Qt::QueuedConnection);
+    });
+}
+
+QString VHRestoreFetcher::checkAndInstall(const QByteArray &bytes, const QString &md5hash, const QString &version,
+                                          const QString &folder)
+{
+    static const QRegularExpression md5Text(QStringLiteral("^[0-9a-fA-F]{32}$"));
+    const QString actual = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+    if (md5Text.match(md5hash).hasMatch() && actual.compare(md5hash, Qt::CaseInsensitive) != 0)
+        return QStringLiteral("the restore files do not match their checksum");
+    const QString zip = folder + QStringLiteral("/restore.zip");
+    QString error;
+    const bool installed =
+        VHSafeFolder::replaceFile(zip, bytes, &error) && install(zip, folder, error)
+        && VHSafeFolder::replaceFile(folder + QLatin1Char('/') + kVersionFile, version.toUtf8(), &error);
+    QFile::remove(zip);
+    if (installed)
+        return QString();
+    return QStringLiteral("the restore files could not be put in place: ") + error;
+}
+
+void VHRestoreFetcher::onUnpacked(quint64 fetchNumber, const QString &error)
+{
+    if (fetchNumber != m_fetchNumber)
+        return; // a later fetch replaced it
+    m_unpacking = false;
+    finish(error.isEmpty(), error);
 }
 
 bool VHRestoreFetcher::install(const QString &zipPath, const QString &updatesFolder, QString &error)

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QThreadPool>
 #include <QUrl>
 
 class QNetworkAccessManager;
@@ -28,7 +29,10 @@ public:
     static bool isNeeded(const QString &updatesFolder, const QString &version);
     // Replaces a fetch still running.
     void fetch(const QUrl &url, const QString &md5hash, const QString &version, const QString &updatesFolder);
-    bool isFetching() const { return !m_reply.isNull(); }
+    // True from fetch() until finished(), the unpacking included.
+    bool isFetching() const { return !m_reply.isNull() || m_unpacking; }
+    // True while the downloaded files are checked and swapped into the folder.
+    bool isUnpacking() const { return m_unpacking; }
     QString errorText() const { return m_errorText; }
 
     // Unpacks the zip at `zipPath` into `updatesFolder`/restore, replacing what is there.
@@ -41,6 +45,13 @@ private:
     void onBytesArrived();
     void onReplyFinished(QNetworkReply *reply);
     bool takeArchive(QNetworkReply *reply);
+    // Checks and unpacks the archive on the worker: up to kMaxArchiveSize
+    // bytes hashed and written would hold the caller's (GUI) thread.
+    void unpackOnWorker();
+    // Runs on the worker; an empty text is success.
+    static QString checkAndInstall(const QByteArray &bytes, const QString &md5hash, const QString &version,
+                                   const QString &folder);
+    void onUnpacked(quint64 fetchNumber, const QString &error);
     void finish(bool ok, const QString &error = QString());
 
     QNetworkAccessManager *m_network; // child
@@ -50,4 +61,9 @@ private:
     QString m_version;
     QString m_folder;
     QString m_errorText;
+    // Counts fetches: an unpacking of a replaced fetch ends unheard.
+    quint64 m_fetchNumber = 0;
+    bool m_unpacking = false;
+    // Last member: the destructor waits for an unpacking before the rest goes.
+    QThreadPool m_unpacker;
 };

@@ -25,4 +25,7 @@ public:
     virtual void setVendorFilter(const QStringList &vendors) = 0;
     virtual void addListener(VHDeviceDetectorListener *listener) = 0;
     virtual void removeListener(VHDeviceDetectorListener *listener) = 0;
+    // On: a plugged volume is scanned off the calling thread and handed over
+    // later. Detectors without a scan of their own ignore it.
+    virtual void setScanOnWorker(bool) {}
 };

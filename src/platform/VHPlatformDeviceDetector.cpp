@@ -12,12 +12,37 @@
 
 #include <ctime>
 
+// What a volume scan on the worker reads of the manager: a copy of its model
+// table and flags. Rows the scan registers for unknown models are recorded
+// and registered with the real manager on the detector's thread.
+struct VHVolumeScan final : VHDeviceManagerInterface
+{
+    VHVolumeScan(const VHModelTable &table, int flags) : table(table), flags(flags) {}
+    VHModelTable &models() override { return table; }
+    void registerModel(const VHModelInfo &model, bool atFront) override
+    {
+        atFront ? table.prepend(model) : table.append(model);
+        registered.append({model, atFront});
+    }
+    int deviceClassFlags() const override { return flags; }
+    VHClientInterface *currentClient() const override { return nullptr; }
+
+    VHModelTable table;
+    const int flags;
+    QList<QPair<VHModelInfo, bool>> registered;
+    VHServiceList found;
+};
+
 VHPlatformDeviceDetector::VHPlatformDeviceDetector(VHDeviceManagerInterface *manager, VHPlatform *platform,
                                                    QObject *parent)
     : QObject(parent), m_manager(manager), m_platform(platform)
-{}
+{
+    m_scanner.setMaxThreadCount(1);
+}
 
-VHPlatformDeviceDetector::~VHPlatformDeviceDetector() = default;
+// The pool (last member) waits for a running scan first; its result, posted
+// to this object, is dropped with it.
+VHPlatformDeviceDetector::~VHPlatformDeviceDetector() { m_scanner.waitForDone(); }
 
 quint32 VHPlatformDeviceDetector::systemTickCount()
 {
@@ -179,11 +204,49 @@ void VHPlatformDeviceDetector::onArrival()
         if (!takeServiceOf(device, scsi))
             sendUnplug();
     }
+    plugFirstVolume();
+}
+
+void VHPlatformDeviceDetector::plugFirstVolume()
+{
     if (m_manager->currentClient())
         return;
+    if (m_scanOnWorker) {
+        scanVolumesOnWorker();
+        return;
+    }
     VHServiceList services = m_platform->findFSDevices(m_manager);
     if (!services.empty())
         sendPlugin(std::move(services.front()));
+}
+
+void VHPlatformDeviceDetector::scanVolumesOnWorker()
+{
+    if (m_scanning) {
+        m_scanAgain = true;
+        return;
+    }
+    m_scanning = true;
+    m_scanAgain = false;
+    auto scan = std::make_shared<VHVolumeScan>(m_manager->models(), m_manager->deviceClassFlags());
+    VHPlatform *platform = m_platform;
+    m_scanner.start([this, platform, scan] {
+        scan->found = platform->findFSDevices(scan.get());
+        QMetaObject::invokeMethod(
+            this, [this, scan] { onVolumesScanned(scan); }, Qt::QueuedConnection);
+    });
+}
+
+void VHPlatformDeviceDetector::onVolumesScanned(const std::shared_ptr<VHVolumeScan> &scan)
+{
+    m_scanning = false;
+    for (const auto &[row, atFront] : std::as_const(scan->registered))
+        m_manager->registerModel(row, atFront);
+    // A device may have connected meanwhile (over SCSI, or a rescan of a node change).
+    if (!m_manager->currentClient() && !scan->found.empty())
+        sendPlugin(std::move(scan->found.front()));
+    if (m_scanAgain)
+        plugFirstVolume();
 }
 
 void VHPlatformDeviceDetector::onRemoveComplete()

@@ -5,6 +5,7 @@
 #include "VHPlatformInterface.h"
 
 #include <QObject>
+#include <QThreadPool>
 
 #include <functional>
 #include <memory>
@@ -41,6 +42,13 @@ public:
     void removeListener(VHDeviceDetectorListener *listener) override;
 
     void setTickSource(TickSource source) { m_tick = std::move(source); }
+    // A plugged volume is then scanned and its identity read on a worker
+    // thread, and its service handed to the listeners on this thread when
+    // the scan ends: a slow drive must not hold a GUI thread. Off: at once.
+    void setScanOnWorker(bool onWorker) override { m_scanOnWorker = onWorker; }
+    bool scanOnWorker() const { return m_scanOnWorker; }
+    // True while a volume scan runs on the worker.
+    bool isScanning() const { return m_scanning; }
     quint32 lastEventTick() const { return m_lastEventTick; }
     VHDeviceWatcher *watcher() const { return m_watcher.get(); }
     static quint32 systemTickCount();
@@ -60,6 +68,10 @@ private:
     void scheduleRescan(quint32 sinceLastEvent);
     void onArrival();
     void onRemoveComplete();
+    // Plugs the first volume found, when no device is current.
+    void plugFirstVolume();
+    void scanVolumesOnWorker();
+    void onVolumesScanned(const std::shared_ptr<struct VHVolumeScan> &scan);
     bool isCurrentDevice(VHClientInterface *device, VHDeviceService &service) const;
     // The service among `services` that reaches `device` (by UUID), taken out; null when none does.
     std::unique_ptr<VHDeviceService> takeServiceOf(VHClientInterface *device, VHServiceList &services) const;
@@ -74,4 +86,10 @@ private:
     TickSource m_tick;
     quint32 m_lastEventTick = 0;
     bool m_rescanPending = false;
+    bool m_scanOnWorker = false;
+    bool m_scanning = false;
+    // An arrival seen while a scan ran: scanned again after it.
+    bool m_scanAgain = false;
+    // Last member: the destructor waits for a running scan before the rest goes.
+    QThreadPool m_scanner;
 };

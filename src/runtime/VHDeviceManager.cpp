@@ -98,6 +98,7 @@ bool VHDeviceManager::start()
         return false;
     }
     m_detector->setVendorFilter({QStringLiteral("Velora")});
+    m_detector->setScanOnWorker(m_scanOnWorker);
     m_detector->addListener(this);
     return m_detector->start();
 }

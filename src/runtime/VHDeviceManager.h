@@ -42,6 +42,9 @@ public:
     int deviceClassFlags() const override { return m_deviceClassFlags; }
     qint64 lastRemovalTime() const { return m_lastRemoval; }
     VHDeviceDetector *detector() const { return m_detector.get(); }
+    // A GUI front end asks for this before start(): the detector then scans
+    // a plugged volume on a worker thread (see VHDeviceDetector).
+    void setScanOnWorker(bool onWorker) { m_scanOnWorker = onWorker; }
 
     void onDevicePlugin(std::unique_ptr<VHDeviceService> service) override;
     void onDeviceUnplug() override;
@@ -82,5 +85,6 @@ private:
     // service that is gone and no plug would connect it again.
     bool m_awayDuringUpdate = false;
     int m_deviceClassFlags = 3;
+    bool m_scanOnWorker = false;
     Clock m_clock;
 };

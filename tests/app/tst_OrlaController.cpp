@@ -41,6 +41,10 @@ private slots:
     {
         ControllerRig rig;
         rig.start();
+        // Only the main window is built before the event loop runs; the others on first use.
+        for (const char *later : {"SoftUpdateForm", "recover_complete_form", "recover_fail_form"})
+            for (QWidget *top : QApplication::topLevelWidgets())
+                QVERIFY2(!top->inherits(later), later);
         rig.controller->onDeviceConnected(nullptr); // as the entry routine does
         OrlaForm *w = rig.main();
         QVERIFY(w->isVisible());

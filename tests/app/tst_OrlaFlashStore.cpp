@@ -145,6 +145,8 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void chooserTicksTheDevicesLanguages();
+    void packReadEndsUnheardAfterLeaving_data();
+    void packReadEndsUnheardAfterLeaving();
     void chosenLanguagesAreWritten();
     void choicesRefused_data();
     void choicesRefused();
@@ -191,6 +193,36 @@ void TestOrlaFlashStore::chooserTicksTheDevicesLanguages()
     QTest::mouseClick(child<QPushButton>(chooser(), "cancel_button"), Qt::LeftButton);
     QVERIFY(m_controller->mainWindow()->isVisible());
     QVERIFY(!chooser()->isVisible());
+}
+
+// The pack is read on a worker while the chooser waits: leaving meanwhile
+// drops its result, and nothing is started on the device.
+void TestOrlaFlashStore::packReadEndsUnheardAfterLeaving_data()
+{
+    QTest::addColumn<bool>("controllerGoes");
+    QTest::newRow("chooser cancelled") << false;
+    QTest::newRow("controller deleted") << true;
+}
+
+void TestOrlaFlashStore::packReadEndsUnheardAfterLeaving()
+{
+    QFETCH(bool, controllerGoes);
+    QVERIFY(publishPack(VHPSFLanguagePackBuilder::Options()));
+    m_controller->chooseLanguages();
+    QVERIFY(chooser()->isVisible());
+    QVERIFY(!child<QListWidget>(chooser(), "language_list")->isEnabled());
+    if (controllerGoes) {
+        m_controller.reset(); // waits for the read
+        m_controller = std::make_unique<OrlaController>();
+        m_controller->refreshMainWindow(false);
+    } else {
+        QTest::mouseClick(child<QPushButton>(chooser(), "cancel_button"), Qt::LeftButton);
+    }
+    QTest::qWait(500);
+    QVERIFY(idle());
+    QVERIFY(m_controller->mainWindow()->isVisible());
+    QVERIFY(!chooser() || !chooser()->isVisible());
+    QVERIFY(!m_controller->failForm()->isVisible());
 }
 
 void TestOrlaFlashStore::chosenLanguagesAreWritten()

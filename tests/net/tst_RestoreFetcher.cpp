@@ -5,6 +5,7 @@
 #include "VHRestoreFetcher.h"
 #include "VHTestEnv.h"
 #include "VHTestFiles.h"
+#include "VHTestIoThreads.h"
 #include "VHTestZip.h"
 
 #include <QSignalSpy>
@@ -69,11 +70,16 @@ private slots:
         QVERIFY(VHRestoreFetcher::isNeeded(updates(), QStringLiteral("R1")));
         VHRestoreFetcher fetcher;
         QSignalSpy finished(&fetcher, &VHRestoreFetcher::finished);
+        const auto writes = VHTestIoThreads::install(updates(), VHSys::Op::Write);
         const QString md5 = rightChecksum ? VHPackageServer::fileMd5(zip) : QString(32, QLatin1Char('0'));
         fetcher.fetch(QUrl(server.baseUrl() + QStringLiteral("/packages/Pacer40/restore.zip")), md5,
                       QStringLiteral("R1"), updates());
         QVERIFY(finished.wait(15000));
+        QVERIFY(!fetcher.isFetching());
         QCOMPARE(finished.first().first().toBool(), rightChecksum);
+        // Checked and unpacked off the caller's thread (a GUI thread in the updater).
+        QCOMPARE(writes->onHomeThread.load(), 0);
+        QCOMPARE(writes->elsewhere > 0, rightChecksum);
         QCOMPARE(QFileInfo::exists(restored(QStringLiteral("LINDEN.bin"))), rightChecksum);
         QCOMPARE(QFileInfo::exists(restored(QStringLiteral("old.bin"))), !rightChecksum);
         // Fetched once per version.

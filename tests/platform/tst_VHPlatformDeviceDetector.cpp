@@ -4,6 +4,8 @@
 #include "VHPlatform.h"
 #include "VHPlatformDeviceDetector.h"
 
+#include "VHTestIoThreads.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -230,6 +232,59 @@ private slots:
         QCOMPARE(m_manager.events, (QStringList{kPlugin, kUnplug}));
         QTest::qWait(1200);
         QCOMPARE(m_script.scsiScans, 2);
+    }
+
+    // With the scan on a worker, an arrival reads the volume there and the
+    // listeners hear of it on their own thread afterwards.
+    void volumeScannedOnWorker_data()
+    {
+        QTest::addColumn<bool>("knownModel");
+        QTest::addColumn<bool>("adopts");
+        QTest::addColumn<int>("arrivals");
+        QTest::addColumn<bool>("connectedMeanwhile");
+        QTest::addColumn<QStringList>("told");
+        QTest::addColumn<int>("driveScans");
+        QTest::newRow("plugged") << true << true << 1 << false << QStringList{kPlugin} << 1;
+        QTest::newRow("unknown model: its row reaches the manager")
+            << false << true << 1 << false << QStringList{kPlugin} << 1;
+        QTest::newRow("another device connected meanwhile: the volume is dropped")
+            << true << true << 1 << true << QStringList() << 1;
+        QTest::newRow("arrival during the scan, device taken: no second scan")
+            << true << true << 2 << false << QStringList{kPlugin} << 1;
+        QTest::newRow("arrival during the scan, device not taken: scanned once more")
+            << true << false << 3 << false << QStringList{kPlugin, kPlugin} << 2;
+    }
+    void volumeScannedOnWorker()
+    {
+        QFETCH(bool, knownModel);
+        QFETCH(bool, adopts);
+        QFETCH(int, arrivals);
+        QFETCH(bool, connectedMeanwhile);
+        QFETCH(QStringList, told);
+        QFETCH(int, driveScans);
+        QTemporaryDir drive;
+        QVERIFY(writeFile(drive.path() + QStringLiteral("/System/device.txt"),
+                          "[UUID]\nUUID=" + kUuid.toLatin1() + "\n[MODEL]\nModel=Pacer40\n"));
+        if (knownModel)
+            m_manager.table = {{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("X"), nullptr}};
+        m_script.drives = {drive.path()};
+        m_manager.makeCurrentOnPlugin = adopts;
+        const auto reads = VHTestIoThreads::install(drive.path(), VHSys::Op::Read);
+        auto detector = makeDetector();
+        detector->setScanOnWorker(true);
+        for (int i = 0; i < arrivals; ++i)
+            detector->DeviceChange(kArrival);
+        QVERIFY(detector->isScanning());
+        QVERIFY(m_manager.events.isEmpty());
+        if (connectedMeanwhile)
+            makeCurrent(kScsi, 0, kOther);
+        QTRY_VERIFY_WITH_TIMEOUT(!detector->isScanning(), 5000);
+        QCOMPARE(m_manager.events, told);
+        QCOMPARE(m_script.driveScans, driveScans);
+        QVERIFY(reads->elsewhere > 0);
+        QCOMPARE(reads->onHomeThread.load(), 0);
+        QCOMPARE(m_manager.table.size(), 1);
+        QCOMPARE(m_manager.table.first().modelName, QStringLiteral("Pacer40"));
     }
 
     void firstListenerTakesTheService()
