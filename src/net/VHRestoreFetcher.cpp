@@ -24,6 +24,7 @@ QString restorePath(const QString &folder) { return folder + QLatin1Char('/') + 
 VHRestoreFetcher::VHRestoreFetcher(QObject *parent) : QObject(parent), m_network(new QNetworkAccessManager(this))
 {
     connect(m_network, &QNetworkAccessManager::finished, this, &VHRestoreFetcher::onReplyFinished);
+    VHNetRequest::recordCertificateErrors(m_network);
 }
 
 VHRestoreFetcher::~VHRestoreFetcher()
@@ -97,7 +98,7 @@ bool VHRestoreFetcher::takeArchive(QNetworkReply *reply)
         return false;
     }
     if (reply->error() != QNetworkReply::NoError) {
-        finish(false, QStringLiteral("the restore files' download failed: ") + reply->errorString());
+        finish(false, QStringLiteral("the restore files' download failed: ") + VHNetRequest::failureText(reply));
         return false;
     }
     static const QRegularExpression md5Text(QStringLiteral("^[0-9a-fA-F]{32}$"));
