@@ -17,7 +17,7 @@ ReduzeduClient::ReduzeduClient(ReduzeduClientDelegate *delegate)
     : QObject(nullptr), m_delegate(delegate), m_network(new QNetworkAccessManager(this))
 {
     connect(m_network, &QNetworkAccessManager::finished, this, &ReduzeduClient::finishedSlot);
-    VHNetRequest::recordCertificateErrors(m_network);
+    VHNetRequest::prepareManager(m_network);
     m_writer.setMaxThreadCount(1);
 }
 

@@ -9,6 +9,8 @@
 #include <QSslConfiguration>
 #include <QSslError>
 
+#include <future>
+
 namespace {
 
 const char *const kCertificateErrorsProperty = "vhCertificateErrors";
@@ -26,10 +28,13 @@ QList<QSslCertificate> extraAuthorities()
     return certificates;
 }
 
-const QList<QSslCertificate> &systemAuthorities()
+// Reading and parsing every system authority takes long enough to stall the
+// window, so it starts on a thread of its own as soon as a client is made.
+const std::shared_future<QList<QSslCertificate>> &systemAuthoritiesRead()
 {
-    static const QList<QSslCertificate> certificates = QSslConfiguration::systemCaCertificates();
-    return certificates;
+    static const std::shared_future<QList<QSslCertificate>> read =
+        std::async(std::launch::async, [] { return QSslConfiguration::systemCaCertificates(); }).share();
+    return read;
 }
 
 bool isRedirectStatus(const QNetworkReply *reply)
@@ -52,14 +57,16 @@ QNetworkRequest plainGet(const QUrl &url, int timeoutMs)
         // Setting any authority stops the on-demand use of the system's, so
         // both are named.
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.setCaCertificates(systemAuthorities() + extra);
+        configuration.setCaCertificates(systemAuthoritiesRead().get() + extra);
         request.setSslConfiguration(configuration);
     }
     return request;
 }
 
-void recordCertificateErrors(QNetworkAccessManager *manager)
+void prepareManager(QNetworkAccessManager *manager)
 {
+    if (!VHEnv::instance()->caFile().isEmpty())
+        systemAuthoritiesRead();
     QObject::connect(manager, &QNetworkAccessManager::sslErrors, manager,
                      [](QNetworkReply *reply, const QList<QSslError> &errors) {
                          QStringList reasons;

@@ -17,8 +17,9 @@ namespace VHNetRequest {
 QNetworkRequest plainGet(const QUrl &url, int timeoutMs);
 
 // Keeps the certificate errors the manager's replies meet, so trustFailure()
-// can name them; call once per manager.
-void recordCertificateErrors(QNetworkAccessManager *manager);
+// can name them, and, with a "cafile" set, starts reading the system's
+// authorities in the background; call once per manager.
+void prepareManager(QNetworkAccessManager *manager);
 
 // Why a finished reply was refused for the channel's sake, in words: an
 // invalid certificate or a redirect to a less safe address. Empty for any

@@ -24,7 +24,7 @@ QString restorePath(const QString &folder) { return folder + QLatin1Char('/') + 
 VHRestoreFetcher::VHRestoreFetcher(QObject *parent) : QObject(parent), m_network(new QNetworkAccessManager(this))
 {
     connect(m_network, &QNetworkAccessManager::finished, this, &VHRestoreFetcher::onReplyFinished);
-    VHNetRequest::recordCertificateErrors(m_network);
+    VHNetRequest::prepareManager(m_network);
 }
 
 VHRestoreFetcher::~VHRestoreFetcher()

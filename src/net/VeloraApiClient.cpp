@@ -35,7 +35,7 @@ VeloraApiClient::VeloraApiClient(VeloraApiClientDelegate *delegate)
       m_readBuffer(int(kReadBufferSize), Qt::Uninitialized)
 {
     connect(m_network, &QNetworkAccessManager::finished, this, &VeloraApiClient::finishedSlot);
-    VHNetRequest::recordCertificateErrors(m_network);
+    VHNetRequest::prepareManager(m_network);
     m_installer.setMaxThreadCount(1);
 }
 

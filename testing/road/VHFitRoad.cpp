@@ -88,7 +88,7 @@ bool VHFitRoad::startServer()
     QString error;
     if (m_options.https && !m_tls) {
         m_tls = std::make_unique<VHTestTls>();
-        if (!m_tls->makeLocal(&error))
+        if (!m_tls->make(&error))
             return fail(QStringLiteral("test certificates: ") + error);
     }
     return listenOnServerThread() && writeSettings();

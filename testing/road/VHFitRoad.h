@@ -72,6 +72,8 @@ public:
     QString serverRoot() const { return m_options.work + QStringLiteral("/server"); }
     QString packagePath() const { return m_options.work + QStringLiteral("/Total.zip"); }
     QString serverBase() const { return m_serverBase; }
+    // The test certificates once an https server started (all of VHTestTls's kinds); null over http.
+    const VHTestTls *tls() const { return m_tls.get(); }
 
     VHDevSim &sim() { return m_sim; }
     QString volumePath() const { return m_sim.volumePath(m_options.device); }
