@@ -27,7 +27,7 @@ lintian --fail-on error --no-tag-display-limit "$DEB" "$DEV"
 
 echo "package-check: documentation"
 contents=$(dpkg-deb -c "$DEB")
-for doc in README.md.gz NEWS.gz copyright changelog.gz; do
+for doc in README.md.gz NEWS.gz SECURITY.md.gz copyright changelog.gz; do
     if ! printf '%s\n' "$contents" | grep -q "\./usr/share/doc/veloraupdate/$doc\$"; then
         echo "package-check: /usr/share/doc/veloraupdate/$doc is not in the package" >&2
         exit 1
@@ -50,6 +50,7 @@ if dpkg -L veloraupdate | grep -qx /usr/bin/velora-devctl; then
     test -f /usr/share/veloraupdate/velora-devctl.schema.json
 fi
 test -f /usr/lib/udev/rules.d/70-veloraupdate.rules
+test -f /usr/share/veloraupdate/keys/README
 grep -q 'TAG+="uaccess"' /usr/lib/udev/rules.d/70-veloraupdate.rules
 test -f /usr/lib/modules-load.d/veloraupdate.conf
 test -f /usr/include/corvolib.h

@@ -8,7 +8,8 @@ qt6-base-dev libqt6sql6-sqlite qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools 
 python3-dev python3-jsonschema pybind11-dev libzip-dev zlib1g-dev libudev-dev umockdev libumockdev-dev dbus-daemon
 zip unzip xvfb xauth fonts-dejavu-core fonts-dejavu-extra locales
 clang-format-14
-dpkg-dev fakeroot desktop-file-utils appstream lintian"
+dpkg-dev fakeroot desktop-file-utils appstream lintian
+openssl"
 
 missing=""
 for p in $PACKAGES; do

@@ -17,6 +17,7 @@ ReduzeduClient::ReduzeduClient(ReduzeduClientDelegate *delegate)
     : QObject(nullptr), m_delegate(delegate), m_network(new QNetworkAccessManager(this))
 {
     connect(m_network, &QNetworkAccessManager::finished, this, &ReduzeduClient::finishedSlot);
+    VHNetRequest::prepareManager(m_network);
     m_writer.setMaxThreadCount(1);
 }
 
@@ -66,7 +67,7 @@ void ReduzeduClient::finishedSlot(QNetworkReply *reply)
         return; // a replaced request
     m_reply = nullptr;
     if (reply->error() != QNetworkReply::NoError) {
-        vhCritical() << "http error=" << int(reply->error());
+        vhCritical() << "http error=" << int(reply->error()) << VHNetRequest::failureText(reply);
         finish(false);
         return;
     }

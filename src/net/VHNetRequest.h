@@ -6,15 +6,28 @@
 #include <QStringDecoder>
 #include <QUrl>
 
+class QNetworkAccessManager;
+class QNetworkReply;
+
 namespace VHNetRequest {
 
-// A plain GET request that ends as an error when no data moves for `timeoutMs`.
-inline QNetworkRequest plainGet(const QUrl &url, int timeoutMs)
-{
-    QNetworkRequest request(url);
-    request.setTransferTimeout(timeoutMs);
-    return request;
-}
+// A GET request that ends as an error when no data moves for `timeoutMs`.
+// Certificates are checked against the system's authorities and those of the
+// "cafile" setting; a redirect may not leave https for http.
+QNetworkRequest plainGet(const QUrl &url, int timeoutMs);
+
+// Keeps the certificate errors the manager's replies meet, so trustFailure()
+// can name them, and, with a "cafile" set, starts reading the system's
+// authorities in the background; call once per manager.
+void prepareManager(QNetworkAccessManager *manager);
+
+// Why a finished reply was refused for the channel's sake, in words: an
+// invalid certificate or a redirect to a less safe address. Empty for any
+// other outcome.
+QString trustFailure(const QNetworkReply *reply);
+
+// trustFailure(), or else the reply's own error text.
+QString failureText(const QNetworkReply *reply);
 
 // A reply body as text; an empty body gives an empty, not a null, text, so
 // the reader reports it as "no value" instead of as a null document. False

@@ -25,6 +25,7 @@ VHRestoreFetcher::VHRestoreFetcher(QObject *parent) : QObject(parent), m_network
 {
     connect(m_network, &QNetworkAccessManager::finished, this, &VHRestoreFetcher::onReplyFinished);
     m_unpacker.setMaxThreadCount(1);
+    VHNetRequest::prepareManager(m_network);
 }
 
 VHRestoreFetcher::~VHRestoreFetcher()
@@ -95,7 +96,7 @@ bool VHRestoreFetcher::takeArchive(QNetworkReply *reply)
         return false;
     }
     if (reply->error() != QNetworkReply::NoError) {
-        finish(false, QStringLiteral("the restore files' download failed: ") + reply->errorString());
+        finish(false, QStringLiteral("the restore files' download failed: ") + VHNetRequest::failureText(reply));
         return false;
     }
     return true;

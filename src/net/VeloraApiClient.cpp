@@ -35,6 +35,7 @@ VeloraApiClient::VeloraApiClient(VeloraApiClientDelegate *delegate)
       m_readBuffer(int(kReadBufferSize), Qt::Uninitialized)
 {
     connect(m_network, &QNetworkAccessManager::finished, this, &VeloraApiClient::finishedSlot);
+    VHNetRequest::prepareManager(m_network);
     m_installer.setMaxThreadCount(1);
 }
 
@@ -118,16 +119,23 @@ void VeloraApiClient::onQueryBytesArrived()
     m_queryReply->abort();
 }
 
+QString VeloraApiClient::queryFailureText(const QNetworkReply *reply) const
+{
+    // A refused certificate or redirect is named as such: it is no answer of the server.
+    const QString trust = VHNetRequest::trustFailure(reply);
+    if (!trust.isEmpty())
+        return trust;
+    if (m_serverUnreachable)
+        return QStringLiteral("the update server %1 could not be reached").arg(m_serverAddress);
+    return QStringLiteral("the update server %1 answered with an error: %2").arg(m_serverAddress, reply->errorString());
+}
+
 void VeloraApiClient::handleQueryReply(QNetworkReply *reply)
 {
     if (reply->error() != QNetworkReply::NoError) {
         vhCritical() << "http error=" << int(reply->error()) << reply->errorString();
         m_serverUnreachable = isUnreachableError(reply->error());
-        failExchange(m_serverUnreachable
-                         ? QStringLiteral("the update server %1 could not be reached").arg(m_serverAddress)
-                         : QStringLiteral("the update server %1 answered with an error: %2")
-                               .arg(m_serverAddress, reply->errorString()),
-                     true);
+        failExchange(queryFailureText(reply), true);
         return;
     }
     QString text;
@@ -295,7 +303,7 @@ bool VeloraApiClient::downloadSucceeded(QNetworkReply *reply)
 {
     if (reply->error() != QNetworkReply::NoError && !m_packageWriteFailed) {
         vhCritical() << "http error=" << int(reply->error()) << reply->errorString();
-        m_errorText = QStringLiteral("the package download failed: %1").arg(reply->errorString());
+        m_errorText = QStringLiteral("the package download failed: %1").arg(VHNetRequest::failureText(reply));
         return false;
     }
     if (m_packageWriteFailed || !m_package) {

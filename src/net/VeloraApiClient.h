@@ -107,6 +107,7 @@ private:
     };
 
     void handleQueryReply(QNetworkReply *reply);
+    QString queryFailureText(const QNetworkReply *reply) const;
     void takeTotalEntry(const QVariant &replyValue);
     void takeRestoreEntry(const QVariantMap &object);
     void decideDownload();

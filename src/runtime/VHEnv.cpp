@@ -14,6 +14,7 @@
 #include <QMutexLocker>
 #include <QSettings>
 #include <QThread>
+#include <QUrl>
 
 #include <atomic>
 #include <cstdio>
@@ -176,15 +177,38 @@ QString VHEnv::uploadFileName() const { return settingValue(QStringLiteral("uplo
 QString VHEnv::updateServiceUrl(bool beta) const
 {
     if (beta)
-        return settingValue(QStringLiteral("betaupdateurl"),
-                            QStringLiteral("http://beta.update.velora.example/versions/index"));
-    return settingValue(QStringLiteral("updateurl"), QStringLiteral("http://update.velora.example/versions/index"));
+        return serviceAddress(QStringLiteral("betaupdateurl"),
+                              QStringLiteral("https://beta.update.velora.example/versions/index"));
+    return serviceAddress(QStringLiteral("updateurl"), QStringLiteral("https://update.velora.example/versions/index"));
 }
 
 QString VHEnv::alpServiceUrl() const
 {
-    return settingValue(QStringLiteral("alpurl"), QStringLiteral("http://alp.u-blox.com"));
+    return serviceAddress(QStringLiteral("alpurl"), QStringLiteral("https://alp.u-blox.com"));
 }
+
+QString VHEnv::serviceAddress(const QString &key, const QString &defaultValue) const
+{
+    const QString address = settingValue(key, defaultValue);
+    if (QUrl(address.trimmed()).scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0
+        && takeFirstPlainHttpNotice(key))
+        vhWarning() << QStringLiteral("vh.ini %1 is a plain http address (%2): what comes from it is not protected "
+                                      "on the way")
+                           .arg(key, address);
+    return address;
+}
+
+bool VHEnv::takeFirstPlainHttpNotice(const QString &key) const
+{
+    // Asked on every query: the warning would otherwise repeat for each one.
+    QMutexLocker lock(&m_noticeMutex);
+    if (m_plainHttpNoticed.contains(key))
+        return false;
+    m_plainHttpNoticed.insert(key);
+    return true;
+}
+
+QString VHEnv::caFile() const { return settingValue(QStringLiteral("cafile"), QString()).trimmed(); }
 
 VHEnv::DeviceFamilies VHEnv::deviceFamilies() const
 {

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QHash>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -61,6 +62,9 @@ public:
     QString updateServiceUrl(bool beta) const;
     // Base address of the assist-data server; "/current_%1d.alp" is appended.
     QString alpServiceUrl() const;
+    // The "cafile" setting: a PEM file of extra certificate authorities to
+    // trust beside the system's (a private server); empty when not set.
+    QString caFile() const;
     bool isGuiThread() const;
 
     // Which families the updater window serves: "all" (every family of the
@@ -89,6 +93,9 @@ public:
 
 private:
     int cachedDebugLevel();
+    // A server address setting; a plain http one is logged at warning level, once per key.
+    QString serviceAddress(const QString &key, const QString &defaultValue) const;
+    bool takeFirstPlainHttpNotice(const QString &key) const;
 
     QString m_startDirectory;
     QString m_dataFolder;
@@ -103,4 +110,6 @@ private:
     std::atomic<bool> m_appTooOld{false};
     std::atomic<bool> m_restorePending{false};
     QHash<QString, QString> m_overrides;
+    mutable QMutex m_noticeMutex;
+    mutable QSet<QString> m_plainHttpNoticed;
 };

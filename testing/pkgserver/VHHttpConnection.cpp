@@ -86,6 +86,8 @@ QByteArray VHHttpConnection::statusAndHeaders() const
         head += "Transfer-Encoding: chunked\r\n";
     if (!m_response.contentEncoding.isEmpty())
         head += "Content-Encoding: " + m_response.contentEncoding + "\r\n";
+    if (!m_response.location.isEmpty())
+        head += "Location: " + m_response.location + "\r\n";
     head += "Connection: close\r\n\r\n";
     return head;
 }

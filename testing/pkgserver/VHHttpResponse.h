@@ -17,6 +17,7 @@ struct VHHttpResponse
     bool announceLength = true; // false: no Content-Length, the body ends where the connection does
     bool chunked = false;       // "Transfer-Encoding: chunked"
     QByteArray contentEncoding; // "Content-Encoding" of a body that is already encoded, e.g. "gzip"
+    QByteArray location;        // "Location" of a redirect
 
     qint64 sendLimit = -1; // stop after this many body bytes and close (truncation; no last chunk)
     qint64 pauseAt = -1;   // stall once when this many body bytes are out

@@ -11,6 +11,10 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>
@@ -89,7 +93,40 @@ void encodeAsGzip(VHHttpResponse &response)
 VHPackageServer::VHPackageServer(const QString &root, QObject *parent)
     : QObject(parent), m_root(root), m_server(new QTcpServer(this))
 {
-    connect(m_server, &QTcpServer::newConnection, this, &VHPackageServer::onNewConnection);
+    // Not newConnection: a TLS socket is pending only once its handshake is done.
+    connect(m_server, &QTcpServer::pendingConnectionAvailable, this, &VHPackageServer::onNewConnection);
+}
+
+bool VHPackageServer::setTls(const QString &certificateFile, const QString &keyFile, QString *error)
+{
+    auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificateFile, QSsl::Pem);
+    if (chain.isEmpty())
+        return fail(QStringLiteral("no certificate in ") + certificateFile);
+    QFile keyIn(keyFile);
+    if (!keyIn.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("can not read ") + keyFile);
+    const QByteArray keyText = keyIn.readAll();
+    QSslKey key(keyText, QSsl::Ec, QSsl::Pem);
+    if (key.isNull())
+        key = QSslKey(keyText, QSsl::Rsa, QSsl::Pem);
+    if (key.isNull())
+        return fail(QStringLiteral("no unencrypted EC or RSA key in ") + keyFile);
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificateChain(chain);
+    configuration.setPrivateKey(key);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    auto *server = new QSslServer(this);
+    server->setSslConfiguration(configuration);
+    delete m_server;
+    m_server = server;
+    connect(m_server, &QTcpServer::pendingConnectionAvailable, this, &VHPackageServer::onNewConnection);
+    m_tls = true;
+    return true;
 }
 
 VHPackageServer::~VHPackageServer() = default;
@@ -100,7 +137,9 @@ quint16 VHPackageServer::port() const { return m_server->serverPort(); }
 
 QString VHPackageServer::errorString() const { return m_server->errorString(); }
 
-QString VHPackageServer::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
+QString VHPackageServer::baseUrl() const { return scheme() + QStringLiteral("://127.0.0.1:%1").arg(port()); }
+
+QString VHPackageServer::scheme() const { return m_tls ? QStringLiteral("https") : QStringLiteral("http"); }
 
 QString VHPackageServer::updateUrl() const { return baseUrl() + kIndexSuffix; }
 
@@ -116,9 +155,12 @@ void VHPackageServer::clearFaults()
 {
     m_faults.clear();
     m_canned.clear();
+    m_redirects.clear();
 }
 
 void VHPackageServer::setCannedBody(const QString &path, const QByteArray &body) { m_canned.insert(path, body); }
+
+void VHPackageServer::setRedirect(const QString &path, const QString &location) { m_redirects.insert(path, location); }
 
 int VHPackageServer::requestCount(const QString &path) const
 {
@@ -169,7 +211,10 @@ VHHttpResponse VHPackageServer::route(const QString &path, const QString &query,
     if (fault == VHServerFault::NonJsonBody)
         return VHHttpResponse::text(200, "OK", htmlErrorPage(), "text/html; charset=utf-8");
     VHHttpResponse response;
-    if (m_canned.contains(path)) {
+    if (m_redirects.contains(path)) {
+        response = VHHttpResponse::text(302, "Found", "moved\n");
+        response.location = m_redirects.value(path).toUtf8();
+    } else if (m_canned.contains(path)) {
         QByteArray body = m_canned.value(path);
         body.replace("{base}", base.toUtf8());
         response = VHHttpResponse::text(200, "OK", body, "application/json");
@@ -342,7 +387,7 @@ QString VHPackageServer::baseFor(const QByteArray &host) const
     // Point package addresses at the name the client used for us.
     static const QRegularExpression hostText(QStringLiteral("^[A-Za-z0-9.\\-\\[\\]:]+$"));
     const QString name = QString::fromLatin1(host);
-    return hostText.match(name).hasMatch() ? QStringLiteral("http://") + name : baseUrl();
+    return hostText.match(name).hasMatch() ? scheme() + QStringLiteral("://") + name : baseUrl();
 }
 
 bool VHPackageServer::publish(const QString &root, const QString &model, const QString &packageFile,

@@ -31,12 +31,18 @@ public:
     explicit VHPackageServer(const QString &root, QObject *parent = nullptr);
     ~VHPackageServer() override;
 
+    // Serves https with this certificate (PEM, the chain may follow) and key
+    // (PEM, unencrypted) from the next listen() on; false with a reason when
+    // either can not be read. Without it the server speaks plain http.
+    bool setTls(const QString &certificateFile, const QString &keyFile, QString *error = nullptr);
+    bool servesTls() const { return m_tls; }
+
     // Port 0 lets the system choose; see port().
     bool listen(quint16 port = 0);
     quint16 port() const;
     QString errorString() const;
     QString root() const { return m_root; }
-    QString baseUrl() const;   // "http://127.0.0.1:<port>"
+    QString baseUrl() const;   // "http://127.0.0.1:<port>", or "https://..." with TLS
     QString updateUrl() const; // baseUrl() + "/versions/index"
 
     void setFault(const QString &path, VHServerFault fault);
@@ -48,6 +54,8 @@ public:
     void setRateLimit(qint64 bytesPerSecond) { m_bytesPerSecond = bytesPerSecond; }
     // Answers `path` with `body` ("{base}" replaced by baseUrl()) instead of its route.
     void setCannedBody(const QString &path, const QByteArray &body);
+    // Answers `path` with "302 Found" to `location` instead of its route.
+    void setRedirect(const QString &path, const QString &location);
 
     // Raw request targets in arrival order, with their query strings.
     QStringList requestTargets() const { return m_requests; }
@@ -88,11 +96,14 @@ private:
     VHServerFault faultFor(const QString &path) const;
     QString cachedMd5(const QString &path);
     QString baseFor(const QByteArray &host) const;
+    QString scheme() const;
 
     QString m_root;
-    QTcpServer *m_server; // child
+    QTcpServer *m_server; // child; a QSslServer once setTls() succeeded
+    bool m_tls = false;
     QHash<QString, VHServerFault> m_faults;
     QHash<QString, QByteArray> m_canned;
+    QHash<QString, QString> m_redirects;
     QHash<QString, CachedMd5> m_md5Cache;
     QString m_controlFile;
     int m_slowPauseMs = 90000;

@@ -37,6 +37,22 @@ bool applyFaults(VHPackageServer &server, const QStringList &entries)
     return true;
 }
 
+bool applyTls(VHPackageServer &server, const QCommandLineParser &args)
+{
+    const bool certificate = args.isSet(QStringLiteral("tls-cert"));
+    if (certificate != args.isSet(QStringLiteral("tls-key"))) {
+        QTextStream(stderr) << "velora-pkgserver: --tls-cert and --tls-key go together" << Qt::endl;
+        return false;
+    }
+    QString error;
+    if (certificate
+        && !server.setTls(args.value(QStringLiteral("tls-cert")), args.value(QStringLiteral("tls-key")), &error)) {
+        QTextStream(stderr) << "velora-pkgserver: " << error << Qt::endl;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -62,6 +78,9 @@ int main(int argc, char **argv)
         {QStringLiteral("model"), QStringLiteral("Model for --publish."), QStringLiteral("name")},
         {QStringLiteral("version"), QStringLiteral("Version for --publish."), QStringLiteral("text")},
         {QStringLiteral("note"), QStringLiteral("Release note for --publish."), QStringLiteral("text")},
+        {QStringLiteral("tls-cert"), QStringLiteral("Serve https with this PEM certificate (chain)."),
+         QStringLiteral("file")},
+        {QStringLiteral("tls-key"), QStringLiteral("The PEM private key of --tls-cert."), QStringLiteral("file")},
     });
     args.process(app);
     if (!args.isSet(QStringLiteral("root"))) {
@@ -77,6 +96,8 @@ int main(int argc, char **argv)
     server.setControlFile(args.value(QStringLiteral("control")));
     server.setSlowPause(args.value(QStringLiteral("slow-ms")).toInt());
     server.setRateLimit(args.value(QStringLiteral("rate-mib")).toLongLong() * 1024 * 1024);
+    if (!applyTls(server, args))
+        return 2;
     bool portOk = false;
     const uint port = args.value(QStringLiteral("port")).toUInt(&portOk);
     if (!portOk || port > 65535 || !server.listen(quint16(port))) {

@@ -1,6 +1,7 @@
 #include "VHFitRoad.h"
 
 #include "VHPackageServer.h"
+#include "VHTestTls.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -84,21 +85,34 @@ bool VHFitRoad::startServer()
 {
     if (!m_server)
         return fail(QStringLiteral("nothing to serve"));
+    QString error;
+    if (m_options.https && !m_tls) {
+        m_tls = std::make_unique<VHTestTls>();
+        if (!m_tls->make(&error))
+            return fail(QStringLiteral("test certificates: ") + error);
+    }
+    return listenOnServerThread() && writeSettings();
+}
+
+bool VHFitRoad::listenOnServerThread()
+{
     bool listening = false;
     VHPackageServer *server = m_server;
     QMetaObject::invokeMethod(
         server,
         [&] {
-            listening = server->listen(0);
-            m_serverBase = listening ? server->baseUrl() : server->errorString();
+            // The TLS server is made on the thread it serves on.
+            const VHTestTls::Server files = m_tls ? m_tls->localhost() : VHTestTls::Server{};
+            QString why;
+            listening = (!m_tls || server->setTls(files.certificate, files.key, &why)) && server->listen(0);
+            m_serverBase = listening ? server->baseUrl() : why + server->errorString();
         },
         Qt::BlockingQueuedConnection);
-    if (!listening) {
-        const QString why = m_serverBase;
-        m_serverBase.clear();
-        return fail(QStringLiteral("package server: ") + why);
-    }
-    return writeSettings();
+    if (listening)
+        return true;
+    const QString why = m_serverBase;
+    m_serverBase.clear();
+    return fail(QStringLiteral("package server: ") + why);
 }
 
 // Until the server listens, the addresses lead nowhere.
@@ -109,6 +123,8 @@ bool VHFitRoad::writeSettings()
     ini.setValue(QStringLiteral("VeloraHub/updateurl"), base + QStringLiteral("/versions/index"));
     ini.setValue(QStringLiteral("VeloraHub/betaupdateurl"), base + QStringLiteral("/beta/versions/index"));
     ini.setValue(QStringLiteral("VeloraHub/alpurl"), base);
+    if (m_tls)
+        ini.setValue(QStringLiteral("VeloraHub/cafile"), m_tls->caFile());
     if (m_options.debugLog)
         ini.setValue(QStringLiteral("VeloraHub/debug"), QStringLiteral("1"));
     ini.sync();

@@ -11,6 +11,7 @@
 
 class QThread;
 class VHPackageServer;
+class VHTestTls;
 
 // The stage of a FIT software update, below one work folder: the data folder
 // (xdg/VeloraHub with vh.ini naming the server), a simulated FIT device
@@ -33,6 +34,7 @@ public:
         QByteArray assistData = QByteArray(20000, 'a'); // "/current_14d.alp"
         bool debugLog = true;                           // the updater logs every step; benchmarks leave it off
         qint64 serverBytesPerSecond = 0;                // paces the server like a link of that speed; 0: no limit
+        bool https = true; // the server speaks https with a test certificate, its authority in vh.ini "cafile"
     };
 
     // The usual road: a device on 1.9.00 and a package whose OS 1.10.00 is newer only in natural order, with
@@ -55,7 +57,8 @@ public:
     // Lays everything out and points XDG_DATA_HOME and VELORA_SIM_ROOT at it;
     // before the runtime's environment starts.
     bool prepare();
-    // Listens on a free loopback port and writes the addresses into vh.ini.
+    // Listens on a free loopback port and writes the addresses (and, over
+    // https, the test authority as "cafile") into vh.ini.
     bool startServer();
     QString lastError() const { return m_error; }
 
@@ -69,6 +72,8 @@ public:
     QString serverRoot() const { return m_options.work + QStringLiteral("/server"); }
     QString packagePath() const { return m_options.work + QStringLiteral("/Total.zip"); }
     QString serverBase() const { return m_serverBase; }
+    // The test certificates once an https server started (all of VHTestTls's kinds); null over http.
+    const VHTestTls *tls() const { return m_tls.get(); }
 
     VHDevSim &sim() { return m_sim; }
     QString volumePath() const { return m_sim.volumePath(m_options.device); }
@@ -100,11 +105,13 @@ private:
     bool fail(const QString &message);
     bool publish();
     bool writeSettings();
+    bool listenOnServerThread();
 
     Options m_options;
     VHDevSim m_sim;
     std::unique_ptr<QThread> m_serverThread;
     VHPackageServer *m_server = nullptr; // lives on m_serverThread
+    std::unique_ptr<VHTestTls> m_tls;    // the certificates while the road stands
     QString m_serverBase;
     QString m_error;
 };

@@ -12,6 +12,7 @@
 #include "VHPackageServer.h"
 #include "VHTestFiles.h"
 #include "VHTestProcess.h"
+#include "VHTestTls.h"
 #include "VHZipUtil.h"
 
 #include <QDir>
@@ -221,6 +222,42 @@ private slots:
         QVERIFY2(reason.startsWith(QStringLiteral("the update server ") + server), qPrintable(reason));
         QVERIFY2(reason.endsWith(QStringLiteral(" could not be reached; set updateurl in vh.ini or use --server URL")),
                  qPrintable(reason));
+    }
+
+    // An https server the road's authority does not vouch for, or one that
+    // sends the query to plain http: refused, the reason in the result.
+    void refusedChannel_data()
+    {
+        QTest::addColumn<QString>("certificate");
+        QTest::addColumn<bool>("redirect");
+        QTest::addColumn<QString>("reason");
+        const QString badCertificate = QStringLiteral("the server's certificate is not valid for 127.0.0.1: ");
+        QTest::newRow("certificate for another name") << "othername" << false << badCertificate;
+        QTest::newRow("expired certificate") << "expired" << false << badCertificate;
+        QTest::newRow("redirect to http") << "localhost" << true << "the server redirected to an insecure address";
+    }
+    void refusedChannel()
+    {
+        QFETCH(QString, certificate);
+        QFETCH(bool, redirect);
+        QFETCH(QString, reason);
+        const QString folder = m_road->tls()->folder() + QLatin1Char('/') + certificate;
+        VHPackageServer plain(m_road->serverRoot());
+        VHPackageServer server(m_road->serverRoot());
+        QVERIFY(server.setTls(folder + QStringLiteral(".pem"), folder + QStringLiteral(".key")));
+        QVERIFY(plain.listen() && server.listen());
+        if (redirect)
+            server.setRedirect(QStringLiteral("/versions/index"), plain.updateUrl());
+        // Run beside this thread's event loop: the servers answer on it.
+        QProcess process;
+        process.start(QStringLiteral(DEVCTL_PROGRAM),
+                      {"--sim", m_road->simRoot(), "check", "--json", "--server", server.baseUrl()});
+        QVERIFY(QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 120000));
+        QCOMPARE(process.exitCode(), 1);
+        const QJsonObject result = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+        const QString errorText = result.value(QStringLiteral("errorText")).toString();
+        QVERIFY2(errorText.startsWith(reason), qPrintable(errorText));
+        QCOMPARE(plain.requestTargets(), QStringList());
     }
 
     void updateRoad()

@@ -1,0 +1,104 @@
+#include "VHNetRequest.h"
+
+#include "VHEnv.h"
+#include "VHLog.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslError>
+
+#include <future>
+
+namespace {
+
+const char *const kCertificateErrorsProperty = "vhCertificateErrors";
+
+// The "cafile" certificates; the file is read per request so a changed
+// setting takes effect without a restart.
+QList<QSslCertificate> extraAuthorities()
+{
+    const QString file = VHEnv::instance()->caFile();
+    if (file.isEmpty())
+        return {};
+    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(file, QSsl::Pem);
+    if (certificates.isEmpty())
+        vhWarning() << "cafile" << file << "holds no readable PEM certificate; only the system's are trusted";
+    return certificates;
+}
+
+// Reading and parsing every system authority takes long enough to stall the
+// window, so it starts on a thread of its own as soon as a client is made.
+const std::shared_future<QList<QSslCertificate>> &systemAuthoritiesRead()
+{
+    static const std::shared_future<QList<QSslCertificate>> read =
+        std::async(std::launch::async, [] { return QSslConfiguration::systemCaCertificates(); }).share();
+    return read;
+}
+
+bool isRedirectStatus(const QNetworkReply *reply)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return status >= 300 && status < 400;
+}
+
+} // namespace
+
+namespace VHNetRequest {
+
+QNetworkRequest plainGet(const QUrl &url, int timeoutMs)
+{
+    QNetworkRequest request(url);
+    request.setTransferTimeout(timeoutMs);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    const QList<QSslCertificate> extra = extraAuthorities();
+    if (!extra.isEmpty()) {
+        // Setting any authority stops the on-demand use of the system's, so
+        // both are named.
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setCaCertificates(systemAuthoritiesRead().get() + extra);
+        request.setSslConfiguration(configuration);
+    }
+    return request;
+}
+
+void prepareManager(QNetworkAccessManager *manager)
+{
+    if (!VHEnv::instance()->caFile().isEmpty())
+        systemAuthoritiesRead();
+    QObject::connect(manager, &QNetworkAccessManager::sslErrors, manager,
+                     [](QNetworkReply *reply, const QList<QSslError> &errors) {
+                         QStringList reasons;
+                         for (const QSslError &error : errors)
+                             reasons.append(error.errorString());
+                         reply->setProperty(kCertificateErrorsProperty, reasons.join(QStringLiteral("; ")));
+                     });
+}
+
+QString trustFailure(const QNetworkReply *reply)
+{
+    switch (reply->error()) {
+    case QNetworkReply::InsecureRedirectError:
+        return QStringLiteral("the server redirected to an insecure address");
+    case QNetworkReply::ProtocolUnknownError:
+        // A redirect to a scheme other than http(s).
+        return isRedirectStatus(reply) ? QStringLiteral("the server redirected to an insecure address") : QString();
+    case QNetworkReply::SslHandshakeFailedError: {
+        QString reason = reply->property(kCertificateErrorsProperty).toString();
+        if (reason.isEmpty())
+            reason = reply->errorString();
+        return QStringLiteral("the server's certificate is not valid for %1: %2").arg(reply->url().host(), reason);
+    }
+    default:
+        return {};
+    }
+}
+
+QString failureText(const QNetworkReply *reply)
+{
+    const QString trust = trustFailure(reply);
+    return trust.isEmpty() ? reply->errorString() : trust;
+}
+
+} // namespace VHNetRequest
