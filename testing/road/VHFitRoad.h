@@ -2,6 +2,7 @@
 
 #include "VHDevSim.h"
 #include "VHFitPackageBuilder.h"
+#include "VHTestSigning.h"
 
 #include <QString>
 #include <QStringList>
@@ -33,6 +34,8 @@ public:
         QByteArray assistData = QByteArray(20000, 'a'); // "/current_14d.alp"
         bool debugLog = true;                           // the updater logs every step; benchmarks leave it off
         qint64 serverBytesPerSecond = 0;                // paces the server like a link of that speed; 0: no limit
+        // The server signs with a key made for the road, and the updater trusts only that key.
+        bool signedPackages = true;
     };
 
     // The usual road: a device on 1.9.00 and a package whose OS 1.10.00 is newer only in natural order, with
@@ -69,6 +72,8 @@ public:
     QString serverRoot() const { return m_options.work + QStringLiteral("/server"); }
     QString packagePath() const { return m_options.work + QStringLiteral("/Total.zip"); }
     QString serverBase() const { return m_serverBase; }
+    // The road's signing key; null when the road is unsigned.
+    const VHTestSigning *signing() const { return m_signing.get(); }
 
     VHDevSim &sim() { return m_sim; }
     QString volumePath() const { return m_sim.volumePath(m_options.device); }
@@ -103,6 +108,7 @@ private:
 
     Options m_options;
     VHDevSim m_sim;
+    std::unique_ptr<VHTestSigning> m_signing;
     std::unique_ptr<QThread> m_serverThread;
     VHPackageServer *m_server = nullptr; // lives on m_serverThread
     QString m_serverBase;
