@@ -13,6 +13,7 @@
 #include "VHEnv.h"
 #include "VHHistory.h"
 #include "VHLog.h"
+#include "VHMinisign.h"
 #include "VHPSFLanguagePack.h"
 #include "VHRestoreFetcher.h"
 #include "VHUpdateDecision.h"
@@ -34,6 +35,27 @@
 namespace {
 
 QString tr_(const char *text) { return QCoreApplication::translate("orlacontroller", text); }
+
+// The signature reasons come from below in English; the window says them in the user's language.
+QString signatureReasonInWords(const QString &reason)
+{
+    const QString unknownKey = VHMinisign::unknownKeyText().arg(QString());
+    if (reason.startsWith(unknownKey) && reason.size() > unknownKey.size())
+        return tr_("the package is signed by an unknown key %1").arg(reason.mid(unknownKey.size()));
+    const std::pair<QString, const char *> known[] = {
+        {VHMinisign::notSignedText(), QT_TRANSLATE_NOOP("orlacontroller", "the package is not signed")},
+        {VHMinisign::mismatchText(),
+         QT_TRANSLATE_NOOP("orlacontroller", "the package's signature does not match its contents")},
+        {VHMinisign::damagedText(), QT_TRANSLATE_NOOP("orlacontroller", "the package's signature file is damaged")},
+        {VHMinisign::commentChangedText(),
+         QT_TRANSLATE_NOOP("orlacontroller", "the signature's trusted comment was changed")},
+    };
+    for (const auto &[english, text] : known) {
+        if (reason == english)
+            return tr_(text);
+    }
+    return reason;
+}
 QString trResult(const char *text) { return QCoreApplication::translate("recover_complete_form", text); }
 
 // The same line the failure window shows.
@@ -347,7 +369,8 @@ QString OrlaController::packageRefusal(VHClient *device, const QString &package)
     const QString refusal = VHClientPackageCheck::refusal(device, package);
     if (!refusal.isEmpty())
         vhCritical() << "package refused:" << package << refusal;
-    return refusal.isEmpty() ? QString() : tr_("The package was not written: %1.").arg(refusal);
+    return refusal.isEmpty() ? QString()
+                             : tr_("The package was not written: %1.").arg(signatureReasonInWords(refusal));
 }
 
 void OrlaController::offerFactoryRestore()
@@ -763,7 +786,7 @@ QString OrlaController::actionReason(VHClient *device)
 QString OrlaController::queryFailureText() const
 {
     if (!m_updateClient->serverUnreachable())
-        return m_updateClient->errorText() + QLatin1Char('\n') + logLine();
+        return signatureReasonInWords(m_updateClient->errorText()) + QLatin1Char('\n') + logLine();
     return tr_("The update server %1 could not be reached.").arg(m_updateClient->serverAddress()) + QLatin1Char('\n')
            + tr_("Another update server can be set with the key \"updateurl\" in the group \"VeloraHub\" of %1.")
                  .arg(VHEnv::instance()->dataFolder() + QLatin1Char('/') + VHEnv::instance()->settingsFileName())

@@ -1,9 +1,13 @@
 #include "VHRestoreFetcher.h"
 
 #include "VHArchiveFiles.h"
+#include "VHEnv.h"
 #include "VHLog.h"
+#include "VHMinisign.h"
+#include "VHPackageSignature.h"
 #include "VHNetRequest.h"
 #include "VHSafeFolder.h"
+#include "VHTrustedKeys.h"
 #include "VHUpdatesFolder.h"
 
 #include <QCryptographicHash>
@@ -29,8 +33,10 @@ VHRestoreFetcher::VHRestoreFetcher(QObject *parent) : QObject(parent), m_network
 VHRestoreFetcher::~VHRestoreFetcher()
 {
     m_network->disconnect(this);
-    if (m_reply)
-        m_reply->abort();
+    for (QNetworkReply *reply : {m_reply.data(), m_signatureReply.data()}) {
+        if (reply)
+            reply->abort();
+    }
 }
 
 bool VHRestoreFetcher::isNeeded(const QString &updatesFolder, const QString &version)
@@ -43,11 +49,17 @@ bool VHRestoreFetcher::isNeeded(const QString &updatesFolder, const QString &ver
 void VHRestoreFetcher::fetch(const QUrl &url, const QString &md5hash, const QString &version,
                              const QString &updatesFolder)
 {
-    if (m_reply) {
-        m_reply->disconnect(this);
-        m_reply->abort();
+    for (QNetworkReply *reply : {m_reply.data(), m_signatureReply.data()}) {
+        if (reply) {
+            reply->disconnect(this);
+            reply->abort();
+        }
     }
+    m_reply = nullptr;
+    m_signatureReply = nullptr;
     m_bytes.clear();
+    m_signature.clear();
+    m_url = url;
     m_md5hash = md5hash;
     m_version = version;
     m_folder = updatesFolder;
@@ -57,9 +69,61 @@ void VHRestoreFetcher::fetch(const QUrl &url, const QString &md5hash, const QStr
         finish(false, QStringLiteral("the restore files' address is not a web address"));
         return;
     }
-    vhWarning() << "downloading restore files" << url.toString();
-    m_reply = m_network->get(VHNetRequest::plainGet(url, kTransferTimeoutMs));
+    m_signatureRequired = VHEnv::instance()->signaturePolicy() == VHEnv::SignaturePolicy::Required;
+    if (!m_signatureRequired) {
+        startArchive();
+        return;
+    }
+    QUrl signature = url;
+    signature.setPath(url.path() + VHMinisign::kSignatureSuffix);
+    m_signatureReply = m_network->get(VHNetRequest::plainGet(signature, kTransferTimeoutMs));
+}
+
+void VHRestoreFetcher::startArchive()
+{
+    vhWarning() << "downloading restore files" << m_url.toString();
+    m_reply = m_network->get(VHNetRequest::plainGet(m_url, kTransferTimeoutMs));
     connect(m_reply, &QNetworkReply::readyRead, this, &VHRestoreFetcher::onBytesArrived);
+}
+
+void VHRestoreFetcher::onSignatureFinished(QNetworkReply *reply)
+{
+    // Bounded: what is longer than a signature file is no signature file.
+    m_signature = reply->read(VHMinisign::kMaxSignatureSize + 1);
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status == 404 || status == 410)
+        finish(false, VHMinisign::notSignedText());
+    else if (reply->error() != QNetworkReply::NoError)
+        finish(false, QStringLiteral("the restore files' signature could not be fetched: ") + reply->errorString());
+    else
+        startArchive();
+}
+
+QString VHRestoreFetcher::signatureRefusal(const QString &zip) const
+{
+    if (!m_signatureRequired)
+        return QString();
+    const VHResult checked = VHMinisign::verifyFile(zip, m_signature.isNull() ? QByteArray("") : m_signature,
+                                                    VHTrustedKeys::load());
+    return checked ? QString() : checked.reason;
+}
+
+// A checked archive stays beside its folder with its signature; an unchecked one is not kept.
+bool VHRestoreFetcher::keepArchive(const QString &zip, QString &error) const
+{
+    const QString kept = m_folder + QLatin1Char('/') + VHUpdatesFolder::kRestoreFolder + QStringLiteral(".zip");
+    const QString signature = kept + VHMinisign::kSignatureSuffix;
+    if (!m_signatureRequired) {
+        QFile::remove(zip);
+        QFile::remove(signature);
+        QFile::remove(kept);
+        return true;
+    }
+    QFile::remove(kept);
+    if (VHSafeFolder::replaceFile(signature, m_signature, &error) && QFile::rename(zip, kept))
+        return true;
+    error = error.isEmpty() ? QStringLiteral("can not keep ") + kept : error;
+    return false;
 }
 
 void VHRestoreFetcher::onBytesArrived()
@@ -74,18 +138,33 @@ void VHRestoreFetcher::onBytesArrived()
 void VHRestoreFetcher::onReplyFinished(QNetworkReply *reply)
 {
     reply->deleteLater();
+    if (reply == m_signatureReply) {
+        m_signatureReply = nullptr;
+        onSignatureFinished(reply);
+        return;
+    }
     if (reply != m_reply)
         return;
     m_reply = nullptr;
     if (!takeArchive(reply))
         return;
-    const QString zip = m_folder + QStringLiteral("/restore.zip");
+    // Beside the kept archive until it is judged, so a refused one leaves the old in place.
+    const QString zip = m_folder + QStringLiteral("/restore.zip.new");
     QString error;
+    if (!VHSafeFolder::replaceFile(zip, m_bytes, &error)) {
+        finish(false, QStringLiteral("the restore files could not be put in place: ") + error);
+        return;
+    }
+    m_bytes.clear();
+    if (const QString refusal = signatureRefusal(zip); !refusal.isEmpty()) {
+        QFile::remove(zip);
+        finish(false, refusal);
+        return;
+    }
     const bool installed =
-        VHSafeFolder::replaceFile(zip, m_bytes, &error) && install(zip, m_folder, error)
+        install(zip, m_folder, error) && keepArchive(zip, error)
         && VHSafeFolder::replaceFile(m_folder + QLatin1Char('/') + kVersionFile, m_version.toUtf8(), &error);
     QFile::remove(zip);
-    m_bytes.clear();
     finish(installed, installed ? QString() : QStringLiteral("the restore files could not be put in place: ") + error);
 }
 

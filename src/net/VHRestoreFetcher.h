@@ -14,6 +14,11 @@ class QNetworkReply;
 // a checksum that does not match or an archive past the limits refuses it and
 // leaves the folder's earlier restore files as they were. "restoreversion.txt"
 // is written last, so a fetch cut short is made again next time.
+//
+// When signatures are required the archive's address + ".minisig" is fetched
+// first; the archive is unpacked only when it matches, and is kept as
+// "restore.zip" with "restore.zip.minisig" so the folder can be checked
+// through it before it is written to a device.
 class VHRestoreFetcher : public QObject
 {
     Q_OBJECT
@@ -38,6 +43,11 @@ signals:
     void finished(bool ok);
 
 private:
+    void startArchive();
+    void onSignatureFinished(QNetworkReply *reply);
+    // Why the archive at `zip` is refused; empty when it may be unpacked.
+    QString signatureRefusal(const QString &zip) const;
+    bool keepArchive(const QString &zip, QString &error) const;
     void onBytesArrived();
     void onReplyFinished(QNetworkReply *reply);
     bool takeArchive(QNetworkReply *reply);
@@ -45,6 +55,10 @@ private:
 
     QNetworkAccessManager *m_network; // child
     QPointer<QNetworkReply> m_reply;
+    QPointer<QNetworkReply> m_signatureReply;
+    QUrl m_url;
+    bool m_signatureRequired = false;
+    QByteArray m_signature;
     QByteArray m_bytes;
     QString m_md5hash;
     QString m_version;
