@@ -135,6 +135,10 @@
         <source>the signature&apos;s trusted comment was changed</source>
         <translation>der vertrauenswürdige Kommentar der Signatur wurde verändert</translation>
     </message>
+    <message>
+        <source>Package signature: %1</source>
+        <translation>Signatur des Pakets: %1</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>

@@ -135,6 +135,10 @@
         <source>the signature&apos;s trusted comment was changed</source>
         <translation>the signature&apos;s trusted comment was changed</translation>
     </message>
+    <message>
+        <source>Package signature: %1</source>
+        <translation>Package signature: %1</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>

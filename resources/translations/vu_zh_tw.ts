@@ -135,6 +135,10 @@
         <source>the signature&apos;s trusted comment was changed</source>
         <translation>簽章的受信任註解已被變更</translation>
     </message>
+    <message>
+        <source>Package signature: %1</source>
+        <translation>軟體包簽章：%1</translation>
+    </message>
 </context>
 <context>
     <name>orlaform</name>

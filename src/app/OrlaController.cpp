@@ -771,8 +771,11 @@ void OrlaController::showLastResult(const QString &uuid)
         return;
     }
     const QString when = QLocale().toString(last.time.toLocalTime(), QLocale::ShortFormat);
-    m_mainWindow->setLastResult(
-        tr_("Last %1 on this device: %2, %3").arg(last.action, last.ok ? tr_("succeeded") : tr_("failed"), when));
+    QString text =
+        tr_("Last %1 on this device: %2, %3").arg(last.action, last.ok ? tr_("succeeded") : tr_("failed"), when);
+    if (!last.trustedComment.isEmpty())
+        text += QLatin1Char('\n') + tr_("Package signature: %1").arg(last.trustedComment);
+    m_mainWindow->setLastResult(text);
 }
 
 QString OrlaController::actionReason(VHClient *device)

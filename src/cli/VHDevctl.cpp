@@ -739,6 +739,8 @@ int VHDevctl::runInfo()
         say(QStringLiteral("last:      %1 %2 on %3")
                 .arg(last.action, last.ok ? QStringLiteral("succeeded") : QStringLiteral("failed"),
                      last.time.toString(Qt::ISODate)));
+        if (!last.trustedComment.isEmpty())
+            say(QStringLiteral("signed:    ") + last.trustedComment);
     }
     return Done;
 }
