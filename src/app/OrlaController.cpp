@@ -369,8 +369,7 @@ QString OrlaController::packageRefusal(VHClient *device, const QString &package)
     const QString refusal = VHClientPackageCheck::refusal(device, package);
     if (!refusal.isEmpty())
         vhCritical() << "package refused:" << package << refusal;
-    return refusal.isEmpty() ? QString()
-                             : tr_("The package was not written: %1.").arg(signatureReasonInWords(refusal));
+    return refusal.isEmpty() ? QString() : tr_("The package was not written: %1.").arg(signatureReasonInWords(refusal));
 }
 
 void OrlaController::offerFactoryRestore()

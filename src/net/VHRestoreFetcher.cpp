@@ -4,8 +4,8 @@
 #include "VHEnv.h"
 #include "VHLog.h"
 #include "VHMinisign.h"
-#include "VHPackageSignature.h"
 #include "VHNetRequest.h"
+#include "VHPackageSignature.h"
 #include "VHSafeFolder.h"
 #include "VHTrustedKeys.h"
 #include "VHUpdatesFolder.h"
@@ -103,8 +103,8 @@ QString VHRestoreFetcher::signatureRefusal(const QString &zip) const
 {
     if (!m_signatureRequired)
         return QString();
-    const VHResult checked = VHMinisign::verifyFile(zip, m_signature.isNull() ? QByteArray("") : m_signature,
-                                                    VHTrustedKeys::load());
+    const VHResult checked =
+        VHMinisign::verifyFile(zip, m_signature.isNull() ? QByteArray("") : m_signature, VHTrustedKeys::load());
     return checked ? QString() : checked.reason;
 }
 

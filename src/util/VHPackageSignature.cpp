@@ -14,8 +14,8 @@ VHResult folderMatchesZip(const QString &folder, const QString &zip)
 {
     VHArchiveFiles::Files packed, unpacked;
     const VHArchiveFiles::Limits limits;
-    const bool read = VHArchiveFiles::read(zip, packed, limits).ok
-                      && VHArchiveFiles::readFolder(folder, unpacked, limits).ok;
+    const bool read =
+        VHArchiveFiles::read(zip, packed, limits).ok && VHArchiveFiles::readFolder(folder, unpacked, limits).ok;
     if (read && packed == unpacked)
         return VHResult::success();
     return VHResult::failure(VHMinisign::kNotAuthentic, VHMinisign::mismatchText());

@@ -358,9 +358,8 @@ bool VHPackageServer::signFile(const QString &file, const VHMinisign::SecretKey 
         return false;
     if (signature.isFile() && signature.lastModified() >= info.lastModified())
         return true;
-    const QString comment = QStringLiteral("timestamp:%1\tfile:%2")
-                                .arg(QDateTime::currentSecsSinceEpoch())
-                                .arg(info.fileName());
+    const QString comment =
+        QStringLiteral("timestamp:%1\tfile:%2").arg(QDateTime::currentSecsSinceEpoch()).arg(info.fileName());
     const QByteArray text = VHMinisign::signFile(key, file, comment);
     QSaveFile out(signature.filePath());
     return !text.isEmpty() && out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit();
@@ -397,8 +396,7 @@ bool VHPackageServer::publish(const QString &root, const QString &model, const Q
 }
 
 bool VHPackageServer::publishRestore(const QString &root, const QString &model, const QString &archiveFile,
-                                     const QString &version, QString *error,
-                                     const VHMinisign::SecretKey *signingKey)
+                                     const QString &version, QString *error, const VHMinisign::SecretKey *signingKey)
 {
     auto fail = [error](const QString &why) {
         if (error)

@@ -23,8 +23,7 @@ bool readSigningKey(const QCommandLineParser &args, std::optional<VHMinisign::Se
                                 ? VHMinisign::parseSecretKey(file.read(VHMinisign::kMaxSignatureSize + 1), read)
                                 : VHResult::failure(1, file.errorString());
     if (!parsed) {
-        QTextStream(stderr) << "velora-pkgserver: --sign-key " << file.fileName() << ": " << parsed.reason
-                            << Qt::endl;
+        QTextStream(stderr) << "velora-pkgserver: --sign-key " << file.fileName() << ": " << parsed.reason << Qt::endl;
         return false;
     }
     key = read;

@@ -53,9 +53,9 @@ void TestOrlaRoad::softwareUpdateFromPlugToRestart()
     QCOMPARE(m_road->steps().size(), 8);
     // The road runs signed: the package damaged after its download is refused by its signature, before the
     // device is touched (deviceFilesAfterTheRoad finds nothing of it on the volume).
-    const QString refusal = QCoreApplication::translate("orlacontroller", "The package was not written: %1.")
-                                .arg(QCoreApplication::translate(
-                                    "orlacontroller", "the package's signature does not match its contents"));
+    const QString refusal =
+        QCoreApplication::translate("orlacontroller", "The package was not written: %1.")
+            .arg(QCoreApplication::translate("orlacontroller", "the package's signature does not match its contents"));
     QVERIFY2(m_road->steps().last().detail.contains(refusal), qPrintable(m_road->steps().last().detail));
     QVERIFY(QFileInfo::exists(VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Pacer60F/Total.zip.minisig")));
     // The package was fetched once; the assist data once.

@@ -105,7 +105,8 @@ private slots:
         VHFitPackageBuilder::Options other = m_road->options().package;
         other.seed = 992;
         QVERIFY(VHFitPackageBuilder::writePackage(m_work.filePath(QStringLiteral("other.zip")), other));
-        QVERIFY(writeFile(m_work.filePath(QStringLiteral("other.zip.minisig")), readFile(downloaded() + kSignatureSuffix)));
+        QVERIFY(
+            writeFile(m_work.filePath(QStringLiteral("other.zip.minisig")), readFile(downloaded() + kSignatureSuffix)));
     }
     void localUnsignedInputIsRefused()
     {
@@ -122,7 +123,8 @@ private slots:
         QVERIFY(m_road->signing()->sign(local, QStringLiteral("release 1.10.00 for tests")));
         const Run run = devctl({"update", local, "--json"});
         QVERIFY2(run.code == 0, run.err.constData());
-        QCOMPARE(run.json.value(QStringLiteral("trustedComment")).toString(), QStringLiteral("release 1.10.00 for tests"));
+        QCOMPARE(run.json.value(QStringLiteral("trustedComment")).toString(),
+                 QStringLiteral("release 1.10.00 for tests"));
         const QJsonArray entries = devctl({"history", "--json"}).json.value(QStringLiteral("entries")).toArray();
         QCOMPARE(entries.last().toObject().value(QStringLiteral("trustedComment")).toString(),
                  QStringLiteral("release 1.10.00 for tests"));

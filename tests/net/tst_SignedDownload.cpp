@@ -82,8 +82,8 @@ class TestSignedDownload : public QObject
 
     void setPolicy(Policy policy, bool keyInstalled)
     {
-        qputenv("VELORA_KEYS_DIR", (keyInstalled ? m_signing->keysFolder() : m_keys.filePath(QStringLiteral("none")))
-                                       .toUtf8());
+        qputenv("VELORA_KEYS_DIR",
+                (keyInstalled ? m_signing->keysFolder() : m_keys.filePath(QStringLiteral("none"))).toUtf8());
         const char *setting = policy == Policy::Off ? "off" : policy == Policy::Required ? "required" : "";
         VHEnv::instance()->overrideSetting(QStringLiteral("signature"), QString::fromLatin1(setting));
     }
@@ -151,8 +151,8 @@ private slots:
         QTest::newRow("unset, no key, unsigned") << Spoil::Missing << Policy::Unset << false << QString();
         QTest::newRow("off, key, unsigned") << Spoil::Missing << Policy::Off << true << QString();
         QTest::newRow("off, key, changed") << Spoil::PackageByte << Policy::Off << true << QString();
-        QTest::newRow("required, no key") << Spoil::None << Policy::Required << false
-                                          << unknownKeyText().arg(keyIdText(m_signing->key().keyId));
+        QTest::newRow("required, no key")
+            << Spoil::None << Policy::Required << false << unknownKeyText().arg(keyIdText(m_signing->key().keyId));
     }
     void packageIsKeptOnlyWithAGoodSignature()
     {
