@@ -1,8 +1,12 @@
 #include "NetTestSupport.h"
 #include "VHFitPackageBuilder.h"
+#include "VHPackageSignature.h"
+#include "VHRestoreFetcher.h"
 #include "VHTestSigning.h"
+#include "VHTrustedKeys.h"
 #include "VeloraApiClient.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace VHMinisign;
@@ -182,6 +186,46 @@ private slots:
         QCOMPARE(QFileInfo::exists(file(QStringLiteral("Total.zip.minisig"))), checked);
         if (checked)
             QCOMPARE(readFile(file(QStringLiteral("Total.zip.minisig"))), readFile(served() + kSignatureSuffix));
+    }
+
+    // The restore files come the same way; their folder is checked through the archive kept beside it.
+    void restoreFilesAreUnpackedOnlyWithAGoodSignature_data()
+    {
+        QTest::addColumn<Spoil>("spoil");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("good") << Spoil::None << QString();
+        QTest::newRow("another key") << Spoil::OtherKey << unknownKeyText().arg(keyIdText(m_stranger->key().keyId));
+        QTest::newRow("missing") << Spoil::Missing << notSignedText();
+    }
+    void restoreFilesAreUnpackedOnlyWithAGoodSignature()
+    {
+        QFETCH(Spoil, spoil);
+        QFETCH(QString, reason);
+        setPolicy(Policy::Unset, true);
+        const QString archive = m_world.root() + QStringLiteral("/restore-source.zip");
+        QVERIFY(VHFitPackageBuilder::writeArchive(archive, {{QStringLiteral("LINDEN.bin"), "image"}}, true));
+        QVERIFY(
+            VHPackageServer::publishRestore(m_world.root(), QStringLiteral("Pacer"), archive, QStringLiteral("R1")));
+        const QString served = m_world.root() + QStringLiteral("/Pacer/restore.zip");
+        QFile::remove(served + kSignatureSuffix);
+        if (spoil != Spoil::Missing)
+            QVERIFY((spoil == Spoil::OtherKey ? m_stranger : m_signing)->sign(served));
+        QVERIFY(writeFile(folder() + QStringLiteral("/restore/old.bin"), "old"));
+        VHRestoreFetcher fetcher;
+        QSignalSpy finished(&fetcher, &VHRestoreFetcher::finished);
+        fetcher.fetch(QUrl(m_world.server().baseUrl() + QStringLiteral("/packages/Pacer/restore.zip")), QString(),
+                      QStringLiteral("R1"), folder());
+        QVERIFY(finished.wait(kWaitMs));
+        QCOMPARE(fetcher.errorText(), reason);
+        const QString restore = folder() + QStringLiteral("/restore");
+        QCOMPARE(QFileInfo::exists(restore + QStringLiteral("/old.bin")), !reason.isEmpty());
+        if (!reason.isEmpty())
+            return;
+        const VHTrustedKeys keys = VHTrustedKeys::load();
+        QVERIFY(VHPackageSignature::check(restore, keys).ok);
+        // A file changed in the unpacked folder no longer matches the signed archive.
+        QVERIFY(writeFile(restore + QStringLiteral("/LINDEN.bin"), "swapped"));
+        QCOMPARE(VHPackageSignature::check(restore, keys).reason, mismatchText());
     }
 };
 
