@@ -436,9 +436,15 @@ void OrlaController::startFactoryRestore()
 
 void OrlaController::installWorkouts()
 {
-    m_mainWindow->setWorkoutInstalling(true);
     VHClient *device = currentDevice();
     const VHUpdatesFolder folder = updatesFolder();
+    // The workouts come from the package: it must be authentic like an update.
+    if (const VHResult signature = VHClientPackageCheck::signatureRefusal(folder.file(VHUpdatesFolder::kPackage));
+        device && folder.isValid() && !signature) {
+        showFailForm(0, tr_("The package was not written: %1.").arg(signatureReasonInWords(signature.reason)));
+        return;
+    }
+    m_mainWindow->setWorkoutInstalling(true);
     if (!device || !folder.isValid()
         || !device->updateComponent(folder.file(VHUpdatesFolder::kPackage), QString(), QString(),
                                     QStringLiteral("1"))) {

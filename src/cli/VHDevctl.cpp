@@ -893,6 +893,9 @@ int VHDevctl::runWorkouts()
         return fail(m_arguments.isEmpty() ? Failed : BadUsage, QStringLiteral("no such package file: ") + package);
     package = QFileInfo(package).absoluteFilePath();
     m_result.insert(QStringLiteral("package"), package);
+    // Its workouts are written to the device: the package must be authentic like an update.
+    if (const int code = checkSignature(package); code != Done)
+        return code;
     // The silent check first, as the updater does: only a package with workouts for this device is installed.
     const bool checked =
         runAction(VHClient::ActionUpdateComponent,
