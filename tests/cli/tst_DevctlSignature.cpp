@@ -58,7 +58,8 @@ private slots:
         m_stranger = std::make_unique<VHTestSigning>(m_work.filePath(QStringLiteral("stranger")));
         QVERIFY(m_road->plug());
         // Downloaded and checked once; the signature stays beside the package.
-        QCOMPARE(devctl({"check"}).code, 0);
+        const Run check = devctl({"check"});
+        QVERIFY2(check.code == 0, check.err.constData());
         QVERIFY(QFileInfo::exists(downloaded() + kSignatureSuffix));
     }
 
