@@ -13,6 +13,7 @@
 #include "VHEnv.h"
 #include "VHHistory.h"
 #include "VHLog.h"
+#include "VHMinisign.h"
 #include "VHPSFLanguagePack.h"
 #include "VHRestoreFetcher.h"
 #include "VHUpdateDecision.h"
@@ -34,6 +35,27 @@
 namespace {
 
 QString tr_(const char *text) { return QCoreApplication::translate("orlacontroller", text); }
+
+// The signature reasons come from below in English; the window says them in the user's language.
+QString signatureReasonInWords(const QString &reason)
+{
+    const QString unknownKey = VHMinisign::unknownKeyText().arg(QString());
+    if (reason.startsWith(unknownKey) && reason.size() > unknownKey.size())
+        return tr_("the package is signed by an unknown key %1").arg(reason.mid(unknownKey.size()));
+    const std::pair<QString, const char *> known[] = {
+        {VHMinisign::notSignedText(), QT_TRANSLATE_NOOP("orlacontroller", "the package is not signed")},
+        {VHMinisign::mismatchText(),
+         QT_TRANSLATE_NOOP("orlacontroller", "the package's signature does not match its contents")},
+        {VHMinisign::damagedText(), QT_TRANSLATE_NOOP("orlacontroller", "the package's signature file is damaged")},
+        {VHMinisign::commentChangedText(),
+         QT_TRANSLATE_NOOP("orlacontroller", "the signature's trusted comment was changed")},
+    };
+    for (const auto &[english, text] : known) {
+        if (reason == english)
+            return tr_(text);
+    }
+    return reason;
+}
 QString trResult(const char *text) { return QCoreApplication::translate("recover_complete_form", text); }
 
 // The same line the failure window shows.
@@ -385,7 +407,7 @@ QString OrlaController::packageRefusal(VHClient *device, const QString &package)
     const QString refusal = VHClientPackageCheck::refusal(device, package);
     if (!refusal.isEmpty())
         vhCritical() << "package refused:" << package << refusal;
-    return refusal.isEmpty() ? QString() : tr_("The package was not written: %1.").arg(refusal);
+    return refusal.isEmpty() ? QString() : tr_("The package was not written: %1.").arg(signatureReasonInWords(refusal));
 }
 
 void OrlaController::offerFactoryRestore()
@@ -457,9 +479,15 @@ void OrlaController::startFactoryRestore()
 
 void OrlaController::installWorkouts()
 {
-    m_mainWindow->setWorkoutInstalling(true);
     VHClient *device = currentDevice();
     const VHUpdatesFolder folder = updatesFolder();
+    // The workouts come from the package: it must be authentic like an update.
+    if (const VHResult signature = VHClientPackageCheck::signatureRefusal(folder.file(VHUpdatesFolder::kPackage));
+        device && folder.isValid() && !signature) {
+        showFailForm(0, tr_("The package was not written: %1.").arg(signatureReasonInWords(signature.reason)));
+        return;
+    }
+    m_mainWindow->setWorkoutInstalling(true);
     if (!device || !folder.isValid()
         || !device->updateComponent(folder.file(VHUpdatesFolder::kPackage), QString(), QString(),
                                     QStringLiteral("1"))) {
@@ -791,8 +819,11 @@ void OrlaController::showLastResult(const QString &uuid)
         return;
     }
     const QString when = QLocale().toString(last.time.toLocalTime(), QLocale::ShortFormat);
-    m_mainWindow->setLastResult(
-        tr_("Last %1 on this device: %2, %3").arg(last.action, last.ok ? tr_("succeeded") : tr_("failed"), when));
+    QString text =
+        tr_("Last %1 on this device: %2, %3").arg(last.action, last.ok ? tr_("succeeded") : tr_("failed"), when);
+    if (!last.trustedComment.isEmpty())
+        text += QLatin1Char('\n') + tr_("Package signature: %1").arg(last.trustedComment);
+    m_mainWindow->setLastResult(text);
 }
 
 QString OrlaController::actionReason(VHClient *device)
@@ -806,7 +837,7 @@ QString OrlaController::actionReason(VHClient *device)
 QString OrlaController::queryFailureText() const
 {
     if (!m_updateClient->serverUnreachable())
-        return m_updateClient->errorText() + QLatin1Char('\n') + logLine();
+        return signatureReasonInWords(m_updateClient->errorText()) + QLatin1Char('\n') + logLine();
     return tr_("The update server %1 could not be reached.").arg(m_updateClient->serverAddress()) + QLatin1Char('\n')
            + tr_("Another update server can be set with the key \"updateurl\" in the group \"VeloraHub\" of %1.")
                  .arg(VHEnv::instance()->dataFolder() + QLatin1Char('/') + VHEnv::instance()->settingsFileName())

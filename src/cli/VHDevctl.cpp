@@ -145,6 +145,7 @@ QString VHDevctl::helpText()
         "  --model NAME       recover: the model of the device in IAP mode (default: its product field)\n"
         "  --restore          backup: write the backup FILE of this device back onto it\n"
         "  --force            write a package made for another model, or older than the device's software\n"
+        "  --allow-unsigned   write a package (or folder) without a signature by a trusted key\n"
         "  -y, --yes          do not ask before writing (on a terminal the program asks)\n"
         "  --timeout SECONDS  how long to wait for an action and a restarting device (default 600)\n"
         "  --version          print the program's version\n"
@@ -192,6 +193,8 @@ int VHDevctl::parse(const QStringList &arguments)
             m_restoreFlag = true;
         else if (arg == QLatin1String("--force"))
             m_force = true;
+        else if (arg == QLatin1String("--allow-unsigned"))
+            m_allowUnsigned = true;
         else if (arg == QLatin1String("-y") || arg == QLatin1String("--yes"))
             m_yes = true;
         else if (arg == QLatin1String("--device"))
@@ -605,9 +608,30 @@ int VHDevctl::checkPackage(const QString &package)
     return checkBeforeWriting(package, VHClientPackageCheck::targetOf(device()), VHPackageIdentity::read(package));
 }
 
+int VHDevctl::checkSignature(const QString &package)
+{
+    QString comment;
+    const VHResult signature = VHClientPackageCheck::signatureRefusal(package, &comment);
+    if (signature) {
+        if (!comment.isEmpty())
+            m_result.insert(QStringLiteral("trustedComment"), comment);
+        return Done;
+    }
+    if (!m_allowUnsigned) {
+        m_errorCode = VHMinisign::kNotAuthentic;
+        return fail(Failed, signature.reason);
+    }
+    const QString warning = QStringLiteral("written without a valid signature (--allow-unsigned): ") + signature.reason;
+    printErr(QStringLiteral("velora-devctl: warning: ") + warning);
+    vhWarning() << warning << package;
+    return Done;
+}
+
 int VHDevctl::checkBeforeWriting(const QString &package, const VHDevctlChecks::Device &target,
                                  const VHPackageIdentity &identity)
 {
+    if (const int signature = checkSignature(package); signature != Done)
+        return signature;
     const VHDevctlChecks::Verdict verdict = VHDevctlChecks::comparePackage(target, identity, m_force);
     m_result.insert(QStringLiteral("versionPackage"),
                     identity.version.isEmpty() ? QJsonValue() : QJsonValue(identity.version));
@@ -715,6 +739,8 @@ int VHDevctl::runInfo()
         say(QStringLiteral("last:      %1 %2 on %3")
                 .arg(last.action, last.ok ? QStringLiteral("succeeded") : QStringLiteral("failed"),
                      last.time.toString(Qt::ISODate)));
+        if (!last.trustedComment.isEmpty())
+            say(QStringLiteral("signed:    ") + last.trustedComment);
     }
     return Done;
 }
@@ -867,6 +893,9 @@ int VHDevctl::runWorkouts()
         return fail(m_arguments.isEmpty() ? Failed : BadUsage, QStringLiteral("no such package file: ") + package);
     package = QFileInfo(package).absoluteFilePath();
     m_result.insert(QStringLiteral("package"), package);
+    // Its workouts are written to the device: the package must be authentic like an update.
+    if (const int code = checkSignature(package); code != Done)
+        return code;
     // The silent check first, as the updater does: only a package with workouts for this device is installed.
     const bool checked =
         runAction(VHClient::ActionUpdateComponent,

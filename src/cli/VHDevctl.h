@@ -116,6 +116,8 @@ private:
     // The package against the device (refused unless --force), then the
     // question on a terminal (unless -y); Done when the write may go on.
     int checkPackage(const QString &package);
+    // Done, or Failed with errorCode 9 when the signature policy refuses `package`.
+    int checkSignature(const QString &package);
     int checkBeforeWriting(const QString &package, const VHDevctlChecks::Device &device,
                            const VHPackageIdentity &identity);
     bool userAgrees(const QString &package, const QString &version);
@@ -156,6 +158,7 @@ private:
     bool m_fitFlag = false;
     bool m_restoreFlag = false;
     bool m_force = false;
+    bool m_allowUnsigned = false;
     bool m_yes = false;
     QString m_deviceUuid;
     QString m_simRoot;

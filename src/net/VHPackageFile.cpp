@@ -38,6 +38,8 @@ bool VHPackageFile::append(const char *data, qint64 size)
     if (const int error = m_part.write(data, size))
         return fail(error);
     m_md5.addData(QByteArrayView(data, size));
+    if (m_verifier)
+        m_verifier->addData(QByteArrayView(data, size));
     m_size += size;
     if (m_size - m_writebackStart >= kWritebackStep) {
         // Only starts the disk writes; it does not wait for them.
@@ -65,3 +67,20 @@ bool VHPackageFile::commit()
 }
 
 QString VHPackageFile::md5Hex() const { return QString::fromLatin1(m_md5.result().toHex()); }
+
+void VHPackageFile::expectSignature(const QByteArray &signature)
+{
+    m_signature = signature;
+    m_signatureExpected = true;
+    m_verifier = std::make_unique<VHMinisign::Verifier>();
+}
+
+VHResult VHPackageFile::verifySignature(const VHTrustedKeys &keys, QString *trustedComment)
+{
+    if (!m_verifier)
+        return VHResult::failure(VHMinisign::kNotAuthentic, VHMinisign::notSignedText());
+    // The unhashed form reads the part file again; it is complete by now.
+    const VHResult result = m_verifier->verify(m_signature, keys, partPath(), trustedComment);
+    m_verifier.reset();
+    return result;
+}

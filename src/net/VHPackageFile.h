@@ -1,10 +1,15 @@
 #pragma once
 
+#include "VHMinisign.h"
 #include "VHSafeFolder.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QString>
+
+#include <memory>
+
+class VHTrustedKeys;
 
 // The package as it arrives: appended to "<final>.part" beside the final file,
 // its MD5 computed on the way. Only commit() touches the final name, by a
@@ -27,6 +32,12 @@ public:
     QString errorString() const { return m_error; }
     // Lower-case hexadecimal MD5 of the bytes appended so far.
     QString md5Hex() const;
+    // Called before the first append: the bytes are also hashed for `signature`.
+    void expectSignature(const QByteArray &signature);
+    bool expectsSignature() const { return m_signatureExpected; }
+    QByteArray signature() const { return m_signature; }
+    // Checks the bytes appended against the expected signature (once, at the end).
+    VHResult verifySignature(const VHTrustedKeys &keys, QString *trustedComment);
 
 private:
     bool fail(int error);
@@ -37,6 +48,9 @@ private:
     VHSafeFolder m_folder;
     VHFileOps::PendingFile m_part;
     QCryptographicHash m_md5{QCryptographicHash::Md5};
+    std::unique_ptr<VHMinisign::Verifier> m_verifier;
+    QByteArray m_signature;
+    bool m_signatureExpected = false;
     qint64 m_size = 0;
     qint64 m_writebackStart = 0;
     QString m_error;

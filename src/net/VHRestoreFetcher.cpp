@@ -1,9 +1,13 @@
 #include "VHRestoreFetcher.h"
 
 #include "VHArchiveFiles.h"
+#include "VHEnv.h"
 #include "VHLog.h"
+#include "VHMinisign.h"
 #include "VHNetRequest.h"
+#include "VHPackageSignature.h"
 #include "VHSafeFolder.h"
+#include "VHTrustedKeys.h"
 #include "VHUpdatesFolder.h"
 
 #include <QCryptographicHash>
@@ -12,6 +16,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QRegularExpression>
+
+#include <utility>
 
 namespace {
 
@@ -31,8 +37,10 @@ VHRestoreFetcher::VHRestoreFetcher(QObject *parent) : QObject(parent), m_network
 VHRestoreFetcher::~VHRestoreFetcher()
 {
     m_network->disconnect(this);
-    if (m_reply)
-        m_reply->abort();
+    for (QNetworkReply *reply : {m_reply.data(), m_signatureReply.data()}) {
+        if (reply)
+            reply->abort();
+    }
     // An unpacking under way is finished, not cut off halfway (its result,
     // posted to this object, is dropped with it).
     m_unpacker.waitForDone();
@@ -48,13 +56,19 @@ bool VHRestoreFetcher::isNeeded(const QString &updatesFolder, const QString &ver
 void VHRestoreFetcher::fetch(const QUrl &url, const QString &md5hash, const QString &version,
                              const QString &updatesFolder)
 {
-    if (m_reply) {
-        m_reply->disconnect(this);
-        m_reply->abort();
+    for (QNetworkReply *reply : {m_reply.data(), m_signatureReply.data()}) {
+        if (reply) {
+            reply->disconnect(this);
+            reply->abort();
+        }
     }
+    m_reply = nullptr;
+    m_signatureReply = nullptr;
     ++m_fetchNumber;
     m_unpacking = false;
     m_bytes.clear();
+    m_signature.clear();
+    m_url = url;
     m_md5hash = md5hash;
     m_version = version;
     m_folder = updatesFolder;
@@ -64,9 +78,62 @@ void VHRestoreFetcher::fetch(const QUrl &url, const QString &md5hash, const QStr
         finish(false, QStringLiteral("the restore files' address is not a web address"));
         return;
     }
-    vhWarning() << "downloading restore files" << url.toString();
-    m_reply = m_network->get(VHNetRequest::plainGet(url, kTransferTimeoutMs));
+    m_signatureRequired = VHEnv::instance()->signaturePolicy() == VHEnv::SignaturePolicy::Required;
+    if (!m_signatureRequired) {
+        startArchive();
+        return;
+    }
+    QUrl signature = url;
+    signature.setPath(url.path() + VHMinisign::kSignatureSuffix);
+    m_signatureReply = m_network->get(VHNetRequest::plainGet(signature, kTransferTimeoutMs));
+}
+
+void VHRestoreFetcher::startArchive()
+{
+    vhWarning() << "downloading restore files" << m_url.toString();
+    m_reply = m_network->get(VHNetRequest::plainGet(m_url, kTransferTimeoutMs));
     connect(m_reply, &QNetworkReply::readyRead, this, &VHRestoreFetcher::onBytesArrived);
+}
+
+void VHRestoreFetcher::onSignatureFinished(QNetworkReply *reply)
+{
+    // Bounded: what is longer than a signature file is no signature file.
+    m_signature = reply->read(VHMinisign::kMaxSignatureSize + 1);
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status == 404 || status == 410)
+        finish(false, VHMinisign::notSignedText());
+    else if (reply->error() != QNetworkReply::NoError)
+        finish(false, QStringLiteral("the restore files' signature could not be fetched: ")
+                          + VHNetRequest::failureText(reply));
+    else
+        startArchive();
+}
+
+QString VHRestoreFetcher::signatureRefusal(const Job &job, const QString &zip)
+{
+    if (!job.signatureRequired)
+        return QString();
+    const VHResult checked =
+        VHMinisign::verifyFile(zip, job.signature.isNull() ? QByteArray("") : job.signature, VHTrustedKeys::load());
+    return checked ? QString() : checked.reason;
+}
+
+// A checked archive stays beside its folder with its signature; an unchecked one is not kept.
+bool VHRestoreFetcher::keepArchive(const Job &job, const QString &zip, QString &error)
+{
+    const QString kept = job.folder + QLatin1Char('/') + VHUpdatesFolder::kRestoreFolder + QStringLiteral(".zip");
+    const QString signature = kept + VHMinisign::kSignatureSuffix;
+    if (!job.signatureRequired) {
+        QFile::remove(zip);
+        QFile::remove(signature);
+        QFile::remove(kept);
+        return true;
+    }
+    QFile::remove(kept);
+    if (VHSafeFolder::replaceFile(signature, job.signature, &error) && QFile::rename(zip, kept))
+        return true;
+    error = error.isEmpty() ? QStringLiteral("can not keep ") + kept : error;
+    return false;
 }
 
 void VHRestoreFetcher::onBytesArrived()
@@ -81,6 +148,11 @@ void VHRestoreFetcher::onBytesArrived()
 void VHRestoreFetcher::onReplyFinished(QNetworkReply *reply)
 {
     reply->deleteLater();
+    if (reply == m_signatureReply) {
+        m_signatureReply = nullptr;
+        onSignatureFinished(reply);
+        return;
+    }
     if (reply != m_reply)
         return;
     m_reply = nullptr;
@@ -106,31 +178,35 @@ void VHRestoreFetcher::unpackOnWorker()
 {
     m_unpacking = true;
     const quint64 number = m_fetchNumber;
-    // The bytes go to the worker; nothing here touches them again.
-    m_unpacker.start([this, number, bytes = std::exchange(m_bytes, QByteArray()), md5hash = m_md5hash,
-                      version = m_version, folder = m_folder] {
-        const QString error = checkAndInstall(bytes, md5hash, version, folder);
+    // The job owns copies of everything it needs; nothing here touches them again.
+    Job job{std::exchange(m_bytes, QByteArray()), m_md5hash, m_version, m_folder, m_signatureRequired, m_signature};
+    m_unpacker.start([this, number, job = std::move(job)] {
+        const QString error = checkAndInstall(job);
         QMetaObject::invokeMethod(
             this, [this, number, error] { onUnpacked(number, error); }, Qt::QueuedConnection);
     });
 }
 
-QString VHRestoreFetcher::checkAndInstall(const QByteArray &bytes, const QString &md5hash, const QString &version,
-                                          const QString &folder)
+QString VHRestoreFetcher::checkAndInstall(const Job &job)
 {
     static const QRegularExpression md5Text(QStringLiteral("^[0-9a-fA-F]{32}$"));
-    const QString actual = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
-    if (md5Text.match(md5hash).hasMatch() && actual.compare(md5hash, Qt::CaseInsensitive) != 0)
+    const QString actual = QString::fromLatin1(QCryptographicHash::hash(job.bytes, QCryptographicHash::Md5).toHex());
+    if (md5Text.match(job.md5hash).hasMatch() && actual.compare(job.md5hash, Qt::CaseInsensitive) != 0)
         return QStringLiteral("the restore files do not match their checksum");
-    const QString zip = folder + QStringLiteral("/restore.zip");
+    // Beside the kept archive until it is judged, so a refused one leaves the old in place.
+    const QString zip = job.folder + QStringLiteral("/restore.zip.new");
     QString error;
+    if (!VHSafeFolder::replaceFile(zip, job.bytes, &error))
+        return QStringLiteral("the restore files could not be put in place: ") + error;
+    if (const QString refusal = signatureRefusal(job, zip); !refusal.isEmpty()) {
+        QFile::remove(zip);
+        return refusal;
+    }
     const bool installed =
-        VHSafeFolder::replaceFile(zip, bytes, &error) && install(zip, folder, error)
-        && VHSafeFolder::replaceFile(folder + QLatin1Char('/') + kVersionFile, version.toUtf8(), &error);
+        install(zip, job.folder, error) && keepArchive(job, zip, error)
+        && VHSafeFolder::replaceFile(job.folder + QLatin1Char('/') + kVersionFile, job.version.toUtf8(), &error);
     QFile::remove(zip);
-    if (installed)
-        return QString();
-    return QStringLiteral("the restore files could not be put in place: ") + error;
+    return installed ? QString() : QStringLiteral("the restore files could not be put in place: ") + error;
 }
 
 void VHRestoreFetcher::onUnpacked(quint64 fetchNumber, const QString &error)

@@ -15,6 +15,11 @@ class QNetworkReply;
 // a checksum that does not match or an archive past the limits refuses it and
 // leaves the folder's earlier restore files as they were. "restoreversion.txt"
 // is written last, so a fetch cut short is made again next time.
+//
+// When signatures are required the archive's address + ".minisig" is fetched
+// first; the archive is unpacked only when it matches, and is kept as
+// "restore.zip" with "restore.zip.minisig" so the folder can be checked
+// through it before it is written to a device.
 class VHRestoreFetcher : public QObject
 {
     Q_OBJECT
@@ -30,7 +35,7 @@ public:
     // Replaces a fetch still running.
     void fetch(const QUrl &url, const QString &md5hash, const QString &version, const QString &updatesFolder);
     // True from fetch() until finished(), the unpacking included.
-    bool isFetching() const { return !m_reply.isNull() || m_unpacking; }
+    bool isFetching() const { return !m_reply.isNull() || !m_signatureReply.isNull() || m_unpacking; }
     // True while the downloaded files are checked and swapped into the folder.
     bool isUnpacking() const { return m_unpacking; }
     QString errorText() const { return m_errorText; }
@@ -42,6 +47,21 @@ signals:
     void finished(bool ok);
 
 private:
+    void startArchive();
+    void onSignatureFinished(QNetworkReply *reply);
+    // Why the archive at `zip` is refused; empty when it may be unpacked.
+    // What the worker needs of one fetch, copied so the next fetch cannot change it.
+    struct Job
+    {
+        QByteArray bytes;
+        QString md5hash;
+        QString version;
+        QString folder;
+        bool signatureRequired = false;
+        QByteArray signature;
+    };
+    static QString signatureRefusal(const Job &job, const QString &zip);
+    static bool keepArchive(const Job &job, const QString &zip, QString &error);
     void onBytesArrived();
     void onReplyFinished(QNetworkReply *reply);
     bool takeArchive(QNetworkReply *reply);
@@ -49,13 +69,16 @@ private:
     // bytes hashed and written would hold the caller's (GUI) thread.
     void unpackOnWorker();
     // Runs on the worker; an empty text is success.
-    static QString checkAndInstall(const QByteArray &bytes, const QString &md5hash, const QString &version,
-                                   const QString &folder);
+    static QString checkAndInstall(const Job &job);
     void onUnpacked(quint64 fetchNumber, const QString &error);
     void finish(bool ok, const QString &error = QString());
 
     QNetworkAccessManager *m_network; // child
     QPointer<QNetworkReply> m_reply;
+    QPointer<QNetworkReply> m_signatureReply;
+    QUrl m_url;
+    bool m_signatureRequired = false;
+    QByteArray m_signature;
     QByteArray m_bytes;
     QString m_md5hash;
     QString m_version;

@@ -3,9 +3,11 @@
 #include "JsonReader.h"
 #include "VHEnv.h"
 #include "VHLog.h"
+#include "VHMinisign.h"
 #include "VHNetRequest.h"
 #include "VHPackageFile.h"
 #include "VHSafeFolder.h"
+#include "VHTrustedKeys.h"
 #include "VHUpdatesFolder.h"
 #include "VHUtility.h"
 #include "VHVersion.h"
@@ -108,6 +110,9 @@ void VeloraApiClient::finishedSlot(QNetworkReply *reply)
     } else if (reply == m_downloadReply) {
         m_downloadReply = nullptr;
         handleDownloadReply(reply);
+    } else if (reply == m_signatureReply) {
+        m_signatureReply = nullptr;
+        handleSignatureReply(reply);
     }
 }
 
@@ -245,8 +250,60 @@ VeloraApiClient::DownloadStart VeloraApiClient::startDownload()
         m_errorText = QStringLiteral("the package address is not a web address");
         return DownloadStart::Failed;
     }
+    m_packageAddress = target;
+    if (VHEnv::instance()->signaturePolicy() == VHEnv::SignaturePolicy::Required)
+        return startSignatureFetch();
+    return startPackageDownload(false);
+}
+
+VeloraApiClient::DownloadStart VeloraApiClient::startSignatureFetch()
+{
+    QUrl address = m_packageAddress;
+    address.setPath(address.path() + VHMinisign::kSignatureSuffix);
+    vhWarning() << "downloading " << address.toString();
+    m_signatureText.clear();
+    m_signatureReply = m_network->get(VHNetRequest::plainGet(address, m_transferTimeoutMs));
+    connect(m_signatureReply, &QNetworkReply::readyRead, this, &VeloraApiClient::onSignatureBytesArrived);
+    return DownloadStart::Started;
+}
+
+void VeloraApiClient::onSignatureBytesArrived()
+{
+    if (!m_signatureReply)
+        return;
+    m_signatureText += m_signatureReply->read(VHMinisign::kMaxSignatureSize + 1 - m_signatureText.size());
+    if (m_signatureText.size() > VHMinisign::kMaxSignatureSize)
+        m_signatureReply->abort(); // finishes at once; the size is judged there
+}
+
+void VeloraApiClient::handleSignatureReply(QNetworkReply *reply)
+{
+    m_signatureText += reply->read(qMax<qint64>(0, VHMinisign::kMaxSignatureSize + 1 - m_signatureText.size()));
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    QString refusal;
+    if (m_signatureText.size() > VHMinisign::kMaxSignatureSize)
+        refusal = VHMinisign::damagedText();
+    else if (status == 404 || status == 410)
+        refusal = VHMinisign::notSignedText();
+    else if (reply->error() != QNetworkReply::NoError)
+        refusal = QStringLiteral("the package's signature could not be fetched: %1").arg(reply->errorString());
+    else if (m_signatureText.isNull())
+        m_signatureText = QByteArray(""); // there, but empty: damaged, judged with the package
+    if (!refusal.isEmpty()) {
+        vhCritical() << "package not downloaded:" << refusal;
+        failExchange(refusal, false);
+        return;
+    }
+    if (startPackageDownload(true) == DownloadStart::Failed)
+        failExchange(m_errorText, false);
+}
+
+VeloraApiClient::DownloadStart VeloraApiClient::startPackageDownload(bool signatureExpected)
+{
     QDir().mkpath(m_folder);
     m_package = std::make_unique<VHPackageFile>(VHUpdatesFolder::at(m_folder).file(VHUpdatesFolder::kPackage));
+    if (signatureExpected)
+        m_package->expectSignature(m_signatureText);
     if (!m_package->open()) {
         vhCritical() << "can not open " + m_package->partPath() + " to write" << m_package->errorString();
         m_errorText = QStringLiteral("the package can not be written to %1").arg(m_folder);
@@ -254,7 +311,7 @@ VeloraApiClient::DownloadStart VeloraApiClient::startDownload()
         return DownloadStart::Failed;
     }
     m_packageWriteFailed = false;
-    m_downloadReply = m_network->get(VHNetRequest::plainGet(target, m_transferTimeoutMs));
+    m_downloadReply = m_network->get(VHNetRequest::plainGet(m_packageAddress, m_transferTimeoutMs));
     // Keeps the reply from buffering the package in memory faster than we write it.
     m_downloadReply->setReadBufferSize(kReadBufferSize);
     connect(m_downloadReply, &QNetworkReply::readyRead, this, &VeloraApiClient::onPackageBytesArrived);
@@ -351,50 +408,78 @@ void VeloraApiClient::startInstallation()
     const quint64 exchange = m_exchange;
     m_installing = true;
     m_installer.start([this, installation, exchange] {
-        const bool ok = installPackage(*installation);
-        if (ok)
+        const QString refusal = installPackage(*installation);
+        if (refusal.isEmpty())
             writeSideFiles(*installation);
         installation->package.reset(); // an unused part file goes here, on the worker
         QMetaObject::invokeMethod(
-            this, [this, exchange, ok] { onInstallationFinished(exchange, ok); }, Qt::QueuedConnection);
+            this, [this, exchange, refusal] { onInstallationFinished(exchange, refusal); }, Qt::QueuedConnection);
     });
 }
 
-void VeloraApiClient::onInstallationFinished(quint64 exchange, bool ok)
+void VeloraApiClient::onInstallationFinished(quint64 exchange, const QString &refusal)
 {
     m_installing = false;
     if (exchange == m_exchange) {
-        if (ok)
+        if (refusal.isEmpty())
             finishExchange(Outcome::Answered, true);
         else
-            failExchange(QStringLiteral("the downloaded package is damaged or could not be put in place"), false);
+            failExchange(refusal, false);
     } else if (m_downloadCheckOwed) {
         m_downloadCheckOwed = false;
         decideDownload();
     }
 }
 
-bool VeloraApiClient::installPackage(const Installation &installation)
+QString VeloraApiClient::installPackage(const Installation &installation)
 {
+    const QString unusable = QStringLiteral("the downloaded package is damaged or could not be put in place");
     // A body cut short or an error page has no complete zip directory, and
     // without a checksum nothing else would catch it.
     QString why;
     if (!VHZipDirectory::isComplete(installation.package->partPath(), &why)) {
         vhCritical() << "package is not a complete zip archive:" << why;
-        return false;
+        return unusable;
+    }
+    // Judged before anything of the old package is touched.
+    if (installation.package->expectsSignature()) {
+        QString comment;
+        if (const VHResult signature = installation.package->verifySignature(VHTrustedKeys::load(), &comment);
+            !signature) {
+            vhCritical() << "package refused:" << signature.reason;
+            return signature.reason;
+        }
+        vhWarning() << "package signature accepted, trusted comment:" << comment;
     }
     // Without "version.txt" a package replaced halfway is fetched again next time.
     const QString versionFile = installation.file(VHUpdatesFolder::kVersion);
     if (!VHUtility::removeFile(versionFile)) {
         vhCritical() << "can not remove " + versionFile;
-        return false;
+        return unusable;
+    }
+    if (!storeSignature(installation)) {
+        vhCritical() << "can not store the package's signature in" << installation.folder;
+        return unusable;
     }
     if (!installation.package->commit()) {
         vhCritical() << "can not open " + installation.package->finalPath() + " to write"
                      << installation.package->errorString();
-        return false;
+        return unusable;
     }
-    return true;
+    return QString();
+}
+
+bool VeloraApiClient::storeSignature(const Installation &installation)
+{
+    // An old package's signature must not stay beside a new package.
+    const QString path = installation.package->finalPath() + VHMinisign::kSignatureSuffix;
+    if (!installation.package->expectsSignature())
+        return VHUtility::removeFile(path);
+    QString error;
+    if (VHSafeFolder::replaceFile(path, installation.package->signature(), &error))
+        return true;
+    vhCritical() << "can not write" << path << error;
+    return false;
 }
 
 void VeloraApiClient::writeSideFiles(const Installation &installation)
@@ -421,10 +506,12 @@ void VeloraApiClient::abandonExchange()
     // Replies of an abandoned exchange are aborted; finishedSlot then ignores them.
     QNetworkReply *query = m_queryReply;
     QNetworkReply *download = m_downloadReply;
+    QNetworkReply *signature = m_signatureReply;
     m_queryReply = nullptr;
     m_downloadReply = nullptr;
+    m_signatureReply = nullptr;
     m_package.reset();
-    for (QNetworkReply *reply : {query, download}) {
+    for (QNetworkReply *reply : {query, download, signature}) {
         if (!reply)
             continue;
         reply->disconnect(this);

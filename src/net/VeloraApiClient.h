@@ -37,6 +37,10 @@ public:
 //
 // A finished download is checked (a complete zip), flushed and put in place
 // on a worker thread; the delegate hears of it on the client's thread.
+//
+// When signatures are required (VHEnv::signaturePolicy) the package's
+// address + ".minisig" is fetched first and the package is kept only when it
+// matches; the signature is stored beside it as "Total.zip.minisig".
 class VeloraApiClient : public QObject
 {
     Q_OBJECT
@@ -114,13 +118,18 @@ private:
     DownloadStart checkDownload();
     bool folderHoldsVersion() const;
     DownloadStart startDownload();
+    DownloadStart startSignatureFetch();
+    DownloadStart startPackageDownload(bool signatureExpected);
+    void onSignatureBytesArrived();
+    void handleSignatureReply(QNetworkReply *reply);
     void handleDownloadReply(QNetworkReply *reply);
     bool downloadSucceeded(QNetworkReply *reply);
     bool checksumMatches();
     void startInstallation();
-    void onInstallationFinished(quint64 exchange, bool ok);
-    // These two run on the worker.
-    static bool installPackage(const Installation &installation);
+    void onInstallationFinished(quint64 exchange, const QString &refusal);
+    // These run on the worker; installPackage returns why the package was not put in place.
+    static QString installPackage(const Installation &installation);
+    static bool storeSignature(const Installation &installation);
     static void writeSideFiles(const Installation &installation);
 
     void onQueryBytesArrived();
@@ -135,6 +144,9 @@ private:
     QNetworkAccessManager *m_network;    // child
     QPointer<QNetworkReply> m_queryReply;
     QPointer<QNetworkReply> m_downloadReply;
+    QPointer<QNetworkReply> m_signatureReply;
+    QByteArray m_signatureText;
+    QUrl m_packageAddress;
     std::unique_ptr<VHPackageFile> m_package;
     QByteArray m_readBuffer;
     bool m_packageWriteFailed = false;

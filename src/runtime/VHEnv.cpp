@@ -6,6 +6,7 @@
 #include "VHIniText.h"
 #include "VHLog.h"
 #include "VHPlatform.h"
+#include "VHTrustedKeys.h"
 #include "VHUtility.h"
 
 #include <QDateTime>
@@ -180,6 +181,30 @@ QString VHEnv::updateServiceUrl(bool beta) const
         return serviceAddress(QStringLiteral("betaupdateurl"),
                               QStringLiteral("https://beta.update.velora.example/versions/index"));
     return serviceAddress(QStringLiteral("updateurl"), QStringLiteral("https://update.velora.example/versions/index"));
+}
+
+VHEnv::SignaturePolicy VHEnv::signaturePolicy() const
+{
+    const QString setting = settingValue(QStringLiteral("signature"), QString()).trimmed().toLower();
+    if (setting == QLatin1String("off")) {
+        static std::atomic<bool> told{false};
+        if (!told.exchange(true))
+            vhWarning() << "signature=off: package signatures are not checked";
+        return SignaturePolicy::Off;
+    }
+    // A value we do not know is a setting someone meant: it fails closed.
+    if (!setting.isEmpty()) {
+        if (setting != QLatin1String("required"))
+            vhWarning() << "unknown signature setting" << setting << "- signatures are required";
+        return SignaturePolicy::Required;
+    }
+    // Looked at each time: a key installed while the program runs counts at once.
+    if (!VHTrustedKeys::load().isEmpty())
+        return SignaturePolicy::Required;
+    static std::atomic<bool> told{false};
+    if (!told.exchange(true))
+        vhWarning() << "no trusted key installed: package signatures are not checked";
+    return SignaturePolicy::NotChecked;
 }
 
 QString VHEnv::alpServiceUrl() const

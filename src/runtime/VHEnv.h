@@ -73,6 +73,12 @@ public:
     // The "devicefamilies" setting; an unknown value is logged and serves all.
     DeviceFamilies deviceFamilies() const;
 
+    // Whether packages must carry a signature by a trusted key before they are
+    // kept or written: the "signature" setting ("required" or "off"); unset, it
+    // is required once any trusted key is installed and not checked before.
+    enum class SignaturePolicy { Required, Off, NotChecked };
+    SignaturePolicy signaturePolicy() const;
+
     bool firmwareTooOld() const { return m_firmwareTooOld; }
     void setFirmwareTooOld(bool on) { m_firmwareTooOld = on; }
     bool appTooOld() const { return m_appTooOld; }

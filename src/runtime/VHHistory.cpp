@@ -51,6 +51,8 @@ QJsonObject VHHistoryEntry::toJson() const
         object.insert(QStringLiteral("versionPackage"), versionPackage);
     if (!packageMd5.isEmpty())
         object.insert(QStringLiteral("packageMd5"), packageMd5);
+    if (!trustedComment.isEmpty())
+        object.insert(QStringLiteral("trustedComment"), trustedComment);
     object.insert(QStringLiteral("result"), ok ? QStringLiteral("ok") : QStringLiteral("failed"));
     object.insert(QStringLiteral("errorCode"), errorCode);
     if (!reason.isEmpty())
@@ -80,6 +82,7 @@ bool VHHistoryEntry::fromJson(const QJsonObject &object, VHHistoryEntry &entry)
     read.versionAfter = object.value(QStringLiteral("versionAfter")).toString();
     read.versionPackage = object.value(QStringLiteral("versionPackage")).toString();
     read.packageMd5 = object.value(QStringLiteral("packageMd5")).toString();
+    read.trustedComment = object.value(QStringLiteral("trustedComment")).toString();
     read.ok = result.toString() == QLatin1String("ok");
     read.errorCode = object.value(QStringLiteral("errorCode")).toInt();
     read.reason = object.value(QStringLiteral("reason")).toString();

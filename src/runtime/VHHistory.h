@@ -17,6 +17,7 @@ struct VHHistoryEntry
     QString versionAfter;   // what the device reports once the action is over
     QString versionPackage; // what the package says it carries; empty when it names none
     QString packageMd5;     // lower-case hexadecimal; empty when no package file was used
+    QString trustedComment; // of the package's signature, when a trusted key vouched for it
     bool ok = false;
     int errorCode = 0;
     QString reason; // why it failed, or why nothing was written; empty otherwise

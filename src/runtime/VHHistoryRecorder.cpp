@@ -3,7 +3,10 @@
 #include "VHClient.h"
 #include "VHEnv.h"
 #include "VHLog.h"
+#include "VHMinisign.h"
 #include "VHPackageIdentity.h"
+#include "VHPackageSignature.h"
+#include "VHTrustedKeys.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -15,16 +18,37 @@
 
 namespace {
 
-QString fileMd5(const QString &path)
+struct PackageDigest
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.isFile())
-        return {};
+    QString md5;
+    QString trustedComment; // empty unless a trusted key vouches for the package
+};
+
+// One read for both: the MD5 the history names the package by, and the
+// BLAKE2b-512 its stored signature is checked against.
+PackageDigest digestOf(const QString &path)
+{
+    constexpr qint64 kStep = 1024 * 1024;
     QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+    if (path.isEmpty() || !QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromLatin1(hash.result().toHex());
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    VHMinisign::Verifier verifier;
+    QByteArray buffer(kStep, Qt::Uninitialized);
+    qint64 count = 0;
+    while ((count = file.read(buffer.data(), buffer.size())) > 0) {
+        md5.addData(QByteArrayView(buffer.constData(), count));
+        verifier.addData(QByteArrayView(buffer.constData(), count));
+    }
+    if (count < 0)
+        return {};
+    PackageDigest digest{QString::fromLatin1(md5.result().toHex()), QString()};
+    if (const QByteArray signature = VHPackageSignature::readSignature(path); !signature.isNull()) {
+        QString comment;
+        if (verifier.verify(signature, VHTrustedKeys::load(), path, &comment))
+            digest.trustedComment = comment;
+    }
+    return digest;
 }
 
 QString versionOf(VHClient &client)
@@ -127,10 +151,11 @@ void VHHistoryRecorder::hashPackage()
         m_hashed = true;
         package = m_package;
     }
-    const QString md5 = fileMd5(package);
+    const PackageDigest digest = digestOf(package);
     const QString version = packageVersionOf(package);
     QMutexLocker lock(&m_mutex);
-    m_entry.packageMd5 = md5;
+    m_entry.packageMd5 = digest.md5;
+    m_entry.trustedComment = digest.trustedComment;
     m_entry.versionPackage = version;
 }
 

@@ -3,6 +3,7 @@
 #include "VHHttpConnection.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSettings>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -274,7 +276,10 @@ VHHttpResponse VHPackageServer::packageReply(const QString &path, VHServerFault 
     const QStringList parts = path.mid(kPackagesPrefix.size()).split(QLatin1Char('/'));
     if (parts.size() != 2 || !isPlainName(parts[0]) || !isPlainName(parts[1]))
         return VHHttpResponse::text(404, "Not Found", "not found\n");
-    VHHttpResponse response = fileReply(m_root + QLatin1Char('/') + parts[0] + QLatin1Char('/') + parts[1]);
+    const QString file = m_root + QLatin1Char('/') + parts[0] + QLatin1Char('/') + parts[1];
+    if (signs() && file.endsWith(VHMinisign::kSignatureSuffix))
+        signFile(file.chopped(VHMinisign::kSignatureSuffix.size()), m_signingKey);
+    VHHttpResponse response = fileReply(file);
     if (fault == VHServerFault::WrongMd5 && response.length > 0)
         response.corruptAt = response.length / 2;
     return response;
@@ -390,8 +395,24 @@ QString VHPackageServer::baseFor(const QByteArray &host) const
     return hostText.match(name).hasMatch() ? scheme() + QStringLiteral("://") + name : baseUrl();
 }
 
+bool VHPackageServer::signFile(const QString &file, const VHMinisign::SecretKey &key)
+{
+    const QFileInfo info(file);
+    const QFileInfo signature(file + VHMinisign::kSignatureSuffix);
+    if (!info.isFile())
+        return false;
+    if (signature.isFile() && signature.lastModified() >= info.lastModified())
+        return true;
+    const QString comment =
+        QStringLiteral("timestamp:%1\tfile:%2").arg(QDateTime::currentSecsSinceEpoch()).arg(info.fileName());
+    const QByteArray text = VHMinisign::signFile(key, file, comment);
+    QSaveFile out(signature.filePath());
+    return !text.isEmpty() && out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit();
+}
+
 bool VHPackageServer::publish(const QString &root, const QString &model, const QString &packageFile,
-                              const QString &version, const QString &note, QString *error)
+                              const QString &version, const QString &note, QString *error,
+                              const VHMinisign::SecretKey *signingKey)
 {
     auto fail = [error](const QString &why) {
         if (error)
@@ -414,11 +435,13 @@ bool VHPackageServer::publish(const QString &root, const QString &model, const Q
     settings.setValue(QStringLiteral("Package/note"), note);
     settings.setValue(QStringLiteral("Package/file"), QStringLiteral("Total.zip"));
     settings.sync();
-    return settings.status() == QSettings::NoError ? true : fail(QStringLiteral("can not write package.ini"));
+    if (settings.status() != QSettings::NoError)
+        return fail(QStringLiteral("can not write package.ini"));
+    return !signingKey || signFile(target, *signingKey) || fail(QStringLiteral("can not sign ") + target);
 }
 
 bool VHPackageServer::publishRestore(const QString &root, const QString &model, const QString &archiveFile,
-                                     const QString &version, QString *error)
+                                     const QString &version, QString *error, const VHMinisign::SecretKey *signingKey)
 {
     auto fail = [error](const QString &why) {
         if (error)
@@ -435,5 +458,7 @@ bool VHPackageServer::publishRestore(const QString &root, const QString &model, 
     QSettings settings(folder + QStringLiteral("/package.ini"), QSettings::IniFormat);
     settings.setValue(QStringLiteral("Restore/version"), version);
     settings.sync();
-    return settings.status() == QSettings::NoError ? true : fail(QStringLiteral("can not write package.ini"));
+    if (settings.status() != QSettings::NoError)
+        return fail(QStringLiteral("can not write package.ini"));
+    return !signingKey || signFile(target, *signingKey) || fail(QStringLiteral("can not sign ") + target);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "VHHttpResponse.h"
+#include "VHMinisign.h"
 #include "VHServerFault.h"
 
 #include <QByteArray>
@@ -21,6 +22,9 @@ class QTcpServer;
 //       and a "Restore" entry when restore files are published (publishRestore);
 //   "/packages/<m>/<file>" with the file from <root>/<m>/, streamed from disk;
 //   "/current_<n>d.alp" with that file from <root>.
+// With a signing key every file it serves from a model folder has its
+// "<file>.minisig" beside it, made when first asked for and again whenever the
+// file changed; publish() and publishRestore() given a key sign at once.
 // A model folder holds the package and "package.ini" ([Package] version, note,
 // file; see publish()). Faults can be set per request path, from code or from
 // a control file read on every request (lines "<path> <fault>", '#' comments).
@@ -52,6 +56,12 @@ public:
     void setSlowPause(int milliseconds) { m_slowPauseMs = milliseconds; }
     // Paces file bodies like a link of that speed (0, the default: no limit).
     void setRateLimit(qint64 bytesPerSecond) { m_bytesPerSecond = bytesPerSecond; }
+    // Signs what is served from now on; see the class comment.
+    void setSigningKey(const VHMinisign::SecretKey &key) { m_signingKey = key; }
+    bool signs() const { return !m_signingKey.secret.isEmpty(); }
+    // Writes "<file>.minisig" unless one at least as new as the file is there.
+    static bool signFile(const QString &file, const VHMinisign::SecretKey &key);
+
     // Answers `path` with `body` ("{base}" replaced by baseUrl()) instead of its route.
     void setCannedBody(const QString &path, const QByteArray &body);
     // Answers `path` with "302 Found" to `location` instead of its route.
@@ -65,11 +75,13 @@ public:
     // Lays out <root>/<model>/ with a copy of `packageFile` (as "Total.zip")
     // and "package.ini".
     static bool publish(const QString &root, const QString &model, const QString &packageFile, const QString &version,
-                        const QString &note, QString *error = nullptr);
+                        const QString &note, QString *error = nullptr,
+                        const VHMinisign::SecretKey *signingKey = nullptr);
     // Adds the model's restore files: a copy of `archiveFile` as "restore.zip",
     // named in the index as the entry "Restore" of `version`.
     static bool publishRestore(const QString &root, const QString &model, const QString &archiveFile,
-                               const QString &version, QString *error = nullptr);
+                               const QString &version, QString *error = nullptr,
+                               const VHMinisign::SecretKey *signingKey = nullptr);
     // The lower-case hexadecimal MD5 of a file, read in pieces.
     static QString fileMd5(const QString &path);
 
@@ -109,4 +121,5 @@ private:
     int m_slowPauseMs = 90000;
     qint64 m_bytesPerSecond = 0;
     QStringList m_requests;
+    VHMinisign::SecretKey m_signingKey;
 };

@@ -5,16 +5,37 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QTextStream>
+
+#include <optional>
 
 namespace {
 
-int publishAndExit(const QCommandLineParser &args)
+// The --sign-key file (an unencrypted minisign secret key), or no key.
+bool readSigningKey(const QCommandLineParser &args, std::optional<VHMinisign::SecretKey> &key)
+{
+    if (!args.isSet(QStringLiteral("sign-key")))
+        return true;
+    QFile file(args.value(QStringLiteral("sign-key")));
+    VHMinisign::SecretKey read;
+    const VHResult parsed = file.open(QIODevice::ReadOnly)
+                                ? VHMinisign::parseSecretKey(file.read(VHMinisign::kMaxSignatureSize + 1), read)
+                                : VHResult::failure(1, file.errorString());
+    if (!parsed) {
+        QTextStream(stderr) << "velora-pkgserver: --sign-key " << file.fileName() << ": " << parsed.reason << Qt::endl;
+        return false;
+    }
+    key = read;
+    return true;
+}
+
+int publishAndExit(const QCommandLineParser &args, const std::optional<VHMinisign::SecretKey> &key)
 {
     QString error;
     if (!VHPackageServer::publish(args.value(QStringLiteral("root")), args.value(QStringLiteral("model")),
                                   args.value(QStringLiteral("publish")), args.value(QStringLiteral("version")),
-                                  args.value(QStringLiteral("note")), &error)) {
+                                  args.value(QStringLiteral("note")), &error, key ? &*key : nullptr)) {
         QTextStream(stderr) << "velora-pkgserver: " << error << Qt::endl;
         return 1;
     }
@@ -81,16 +102,25 @@ int main(int argc, char **argv)
         {QStringLiteral("tls-cert"), QStringLiteral("Serve https with this PEM certificate (chain)."),
          QStringLiteral("file")},
         {QStringLiteral("tls-key"), QStringLiteral("The PEM private key of --tls-cert."), QStringLiteral("file")},
+        {QStringLiteral("sign-key"),
+         QStringLiteral("Sign what is published and served with this secret key (minisign, no password); "
+                        "\"<file>.minisig\" is served beside each file."),
+         QStringLiteral("file")},
     });
     args.process(app);
     if (!args.isSet(QStringLiteral("root"))) {
         QTextStream(stderr) << "velora-pkgserver: --root is required" << Qt::endl;
         return 2;
     }
+    std::optional<VHMinisign::SecretKey> key;
+    if (!readSigningKey(args, key))
+        return 2;
     if (args.isSet(QStringLiteral("publish")))
-        return publishAndExit(args);
+        return publishAndExit(args, key);
 
     VHPackageServer server(args.value(QStringLiteral("root")));
+    if (key)
+        server.setSigningKey(*key);
     if (!applyFaults(server, args.values(QStringLiteral("fail"))))
         return 2;
     server.setControlFile(args.value(QStringLiteral("control")));

@@ -47,6 +47,12 @@ bool VHFitRoad::prepare()
             return fail(QStringLiteral("can not make ") + folder);
     qputenv("XDG_DATA_HOME", xdgRoot().toUtf8());
     qputenv("VELORA_SIM_ROOT", simRoot().toUtf8());
+    if (m_options.signedPackages) {
+        m_signing = std::make_unique<VHTestSigning>(m_options.work + QStringLiteral("/signing"));
+        if (!m_signing->isValid())
+            return fail(QStringLiteral("can not make the signing key"));
+        m_signing->trustInThisProcess();
+    }
     if (!m_sim.createFit(m_options.device, m_options.before))
         return fail(QStringLiteral("simulated device: ") + m_sim.lastError());
     QString error;
@@ -59,7 +65,8 @@ bool VHFitRoad::publish()
 {
     QString error;
     const QString version = m_options.version.isEmpty() ? reportedVersion(installedIdentity()) : m_options.version;
-    if (!VHPackageServer::publish(serverRoot(), model(), packagePath(), version, m_options.note, &error))
+    const VHMinisign::SecretKey *key = m_signing ? &m_signing->key() : nullptr;
+    if (!VHPackageServer::publish(serverRoot(), model(), packagePath(), version, m_options.note, &error, key))
         return fail(QStringLiteral("publish: ") + error);
     QFile assist(serverRoot() + QStringLiteral("/current_14d.alp"));
     if (!assist.open(QIODevice::WriteOnly | QIODevice::Truncate)
@@ -69,6 +76,8 @@ bool VHFitRoad::publish()
     m_serverThread->start();
     m_server = new VHPackageServer(serverRoot());
     m_server->setRateLimit(m_options.serverBytesPerSecond);
+    if (m_signing)
+        m_server->setSigningKey(m_signing->key());
     m_server->moveToThread(m_serverThread.get());
     return true;
 }

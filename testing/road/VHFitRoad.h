@@ -2,6 +2,7 @@
 
 #include "VHDevSim.h"
 #include "VHFitPackageBuilder.h"
+#include "VHTestSigning.h"
 
 #include <QString>
 #include <QStringList>
@@ -35,6 +36,8 @@ public:
         bool debugLog = true;                           // the updater logs every step; benchmarks leave it off
         qint64 serverBytesPerSecond = 0;                // paces the server like a link of that speed; 0: no limit
         bool https = true; // the server speaks https with a test certificate, its authority in vh.ini "cafile"
+        // The server signs with a key made for the road, and the updater trusts only that key.
+        bool signedPackages = true;
     };
 
     // The usual road: a device on 1.9.00 and a package whose OS 1.10.00 is newer only in natural order, with
@@ -74,6 +77,8 @@ public:
     QString serverBase() const { return m_serverBase; }
     // The test certificates once an https server started (all of VHTestTls's kinds); null over http.
     const VHTestTls *tls() const { return m_tls.get(); }
+    // The road's signing key; null when the road is unsigned.
+    const VHTestSigning *signing() const { return m_signing.get(); }
 
     VHDevSim &sim() { return m_sim; }
     QString volumePath() const { return m_sim.volumePath(m_options.device); }
@@ -109,6 +114,7 @@ private:
 
     Options m_options;
     VHDevSim m_sim;
+    std::unique_ptr<VHTestSigning> m_signing;
     std::unique_ptr<QThread> m_serverThread;
     VHPackageServer *m_server = nullptr; // lives on m_serverThread
     std::unique_ptr<VHTestTls> m_tls;    // the certificates while the road stands

@@ -51,6 +51,13 @@ void TestOrlaRoad::softwareUpdateFromPlugToRestart()
     QVERIFY2(ok, qPrintable(m_road->report()));
     // Eight steps, the Mount offer and the failure window for a damaged package among them.
     QCOMPARE(m_road->steps().size(), 8);
+    // The road runs signed: the package damaged after its download is refused by its signature, before the
+    // device is touched (deviceFilesAfterTheRoad finds nothing of it on the volume).
+    const QString refusal =
+        QCoreApplication::translate("orlacontroller", "The package was not written: %1.")
+            .arg(QCoreApplication::translate("orlacontroller", "the package's signature does not match its contents"));
+    QVERIFY2(m_road->steps().last().detail.contains(refusal), qPrintable(m_road->steps().last().detail));
+    QVERIFY(QFileInfo::exists(VHEnv::instance()->dataFolder() + QStringLiteral("/updates/Pacer60F/Total.zip.minisig")));
     // The package was fetched once; the assist data once.
     QCOMPARE(m_road->stage().serverRequestCount(QStringLiteral("/current_14d.alp")), 1);
     QCOMPARE(m_road->stage().serverRequestCount(QStringLiteral("/packages/Pacer60F/Total.zip")), 1);

@@ -183,6 +183,14 @@ private slots:
             fail.setReason(0, OrlaRestartWatch::timeoutDetails(180, hint));
             checkFits(&fail, "the device stayed away");
         }
+        // The longest signature refusal, as the window words it.
+        const auto inWords = [](const char *text) { return QCoreApplication::translate("orlacontroller", text); };
+        fail.setReason(0, inWords("The package was not written: %1.")
+                              .arg(inWords("the package is signed by an unknown key %1").arg("0123456789ABCDEF")));
+        checkFits(&fail, "unknown signing key");
+        fail.setReason(0, inWords("The package was not written: %1.")
+                              .arg(inWords("the package's signature does not match its contents")));
+        checkFits(&fail, "signature does not match");
         fail.setReason(0);
         checkFits(&fail, "failed");
     }

@@ -199,6 +199,8 @@ private slots:
         QVERIFY2(m_road->startServer(), qPrintable(m_road->lastError()));
         QVERIFY(m_road->plug());
         QVERIFY(prepareDevices());
+        // The road runs signed: the local packages the rows write are signed with its key.
+        QVERIFY(m_road->signing()->sign(m_road->packagePath()) && m_road->signing()->sign(galPackage()));
     }
 
     // Rows run in order on the same devices: a second "gps" finds the data written.

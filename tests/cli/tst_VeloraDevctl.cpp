@@ -325,6 +325,7 @@ private slots:
         bare.model = m_road->model();
         const QString package = m_work.filePath(QStringLiteral("bare.zip"));
         QVERIFY(VHFitPackageBuilder::writePackage(package, bare));
+        QVERIFY(m_road->signing()->sign(package)); // the road runs signed: local packages are signed too
         const Run none = devctl({"workouts", package, "--json"});
         QCOMPARE(none.code, 4);
         QCOMPARE(devctl({"workouts", m_work.filePath("missing.zip")}).code, 2);
@@ -673,7 +674,8 @@ private:
             names << file.first;
         }
         const QString zip = staging + QStringLiteral(".zip");
-        return VHZipUtil().compress(zip, staging, names) ? zip : QString();
+        // The road runs signed: a local package is signed with its key.
+        return VHZipUtil().compress(zip, staging, names) && m_road->signing()->sign(zip) ? zip : QString();
     }
 
     // Starts updating with a large package and returns once its copy has begun.
@@ -685,7 +687,7 @@ private:
             big.model = m_road->model();
             big.compress = false;
             big.images = {{QStringLiteral("OS"), QStringLiteral("os.bin"), QStringLiteral("9.0"), 256 * 1024 * 1024}};
-            if (!VHFitPackageBuilder::writePackage(package, big))
+            if (!VHFitPackageBuilder::writePackage(package, big) || !m_road->signing()->sign(package))
                 return false;
         }
         const QString volumePath = volume();

@@ -1,16 +1,23 @@
 // bench_download: fetches a large package from the local package server with
 // VeloraApiClient and with `curl -o`, in the same run, and reports the
 // process's peak memory, the two throughputs and what the zip completeness
-// check of the downloaded package costs. Build without sanitizers to
-// get meaningful numbers.
+// check of the downloaded package costs. The road is signed, so the client
+// fetches the signature and checks it beside the MD5 as the bytes arrive; the
+// check of a package already on disk before a write (signature only: its MD5
+// was checked at the download) is timed against an MD5 of the same file.
+// Build without sanitizers to get meaningful numbers.
 
 #include "VHEnv.h"
 #include "VHFitRoad.h"
+#include "VHMinisign.h"
+#include "VHPackageSignature.h"
+#include "VHTrustedKeys.h"
 #include "VHZipDirectory.h"
 #include "VeloraApiClient.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -118,6 +125,53 @@ double timeZipCheck(const QString &zip)
     return complete ? seconds : -1;
 }
 
+// Seconds for an MD5 of the file at `path`, read in 1 MiB pieces.
+double timeMd5(const QString &path)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QFile file(path);
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    QByteArray buffer(kMiB, Qt::Uninitialized);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    for (qint64 count = 0; (count = file.read(buffer.data(), buffer.size())) > 0;)
+        md5.addData(QByteArrayView(buffer.constData(), count));
+    md5.result();
+    return timer.nsecsElapsed() / 1e9;
+}
+
+// Seconds for the check before a write: the stored signature against the file.
+double timeSignatureCheck(const QString &path)
+{
+    const VHTrustedKeys keys = VHTrustedKeys::load();
+    QElapsedTimer timer;
+    timer.start();
+    const bool ok = VHPackageSignature::check(path, keys).ok;
+    return ok ? timer.nsecsElapsed() / 1e9 : -1;
+}
+
+// Seconds for MD5 and signature in one read pass, as the history records a written package.
+double timeMd5AndSignature(const QString &path)
+{
+    const VHTrustedKeys keys = VHTrustedKeys::load();
+    QElapsedTimer timer;
+    timer.start();
+    QFile file(path);
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    VHMinisign::Verifier verifier;
+    QByteArray buffer(kMiB, Qt::Uninitialized);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    for (qint64 count = 0; (count = file.read(buffer.data(), buffer.size())) > 0;) {
+        md5.addData(QByteArrayView(buffer.constData(), count));
+        verifier.addData(QByteArrayView(buffer.constData(), count));
+    }
+    md5.result();
+    const bool ok = verifier.verify(VHPackageSignature::readSignature(path), keys, path).ok;
+    return ok ? timer.nsecsElapsed() / 1e9 : -1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -168,17 +222,23 @@ int main(int argc, char **argv)
     const qint64 peakBefore = peakResidentBytes();
     const bool peakReset = resetPeakResident();
     const QString folder = road.modelFolder();
-    QList<double> curlTimes, checkedCurlTimes, clientTimes, zipCheckTimes;
+    QList<double> curlTimes, checkedCurlTimes, clientTimes, zipCheckTimes, md5Times, signatureTimes, bothTimes;
     for (int round = 0; round < rounds; ++round) {
         curlTimes.append(timeCurl(packageUrl, work + QStringLiteral("/curl.zip")));
         clientTimes.append(timeClient(folder));
         zipCheckTimes.append(timeZipCheck(folder + QStringLiteral("/Total.zip")));
         checkedCurlTimes.append(timeCurlAndChecksum(packageUrl, work + QStringLiteral("/curl.zip")));
         QFile::remove(work + QStringLiteral("/curl.zip"));
+        const QString stored = folder + QStringLiteral("/Total.zip");
+        md5Times.append(timeMd5(stored));
+        signatureTimes.append(timeSignatureCheck(stored));
+        bothTimes.append(timeMd5AndSignature(stored));
     }
+    const bool signatureStored = QFileInfo::exists(folder + QStringLiteral("/Total.zip.minisig"));
     const qint64 peakDuring = peakResidentBytes();
 
-    if (best(curlTimes) < 0 || best(clientTimes) < 0 || best(checkedCurlTimes) < 0 || best(zipCheckTimes) < 0) {
+    if (best(curlTimes) < 0 || best(clientTimes) < 0 || best(checkedCurlTimes) < 0 || best(zipCheckTimes) < 0
+        || best(md5Times) < 0 || best(signatureTimes) < 0 || best(bothTimes) < 0 || !signatureStored) {
         out() << "a download failed" << Qt::endl;
         return 1;
     }
@@ -203,9 +263,17 @@ int main(int argc, char **argv)
     out() << "peak resident before downloads: " << peakBefore / kMiB << " MiB" << Qt::endl;
     out() << "peak resident during downloads: " << peakDuring / kMiB << " MiB"
           << (peakReset ? "" : " (peak could not be reset: includes the set-up)") << Qt::endl;
+    const double md5Best = best(md5Times);
+    out() << "package on disk: MD5 " << md5Best * 1000 << " ms, signature check (before a write) "
+          << best(signatureTimes) * 1000 << " ms = " << best(signatureTimes) / md5Best << " x the MD5, MD5 + signature "
+          << "in one pass " << best(bothTimes) * 1000 << " ms = " << best(bothTimes) / md5Best << " x" << Qt::endl;
+    const bool signedOk = clientRate >= checkedRate;
+    const bool onDiskOk = best(signatureTimes) <= md5Best;
+    out() << "signed download " << (signedOk ? "PASS" : "FAIL") << " (>= curl + md5sum), check on disk "
+          << (onDiskOk ? "PASS" : "FAIL") << " (signature <= 1.0 x MD5)" << Qt::endl;
     const bool memoryOk = peakDuring < kPeakLimit;
     const bool speedOk = clientRate >= kThroughputGoal * curlRate;
     out() << "memory " << (memoryOk ? "PASS" : "FAIL") << " (< 64 MiB), throughput " << (speedOk ? "PASS" : "FAIL")
           << " (>= 80 % of curl), zip check " << (checkOk ? "PASS" : "FAIL") << " (< 5 % of the download)" << Qt::endl;
-    return memoryOk && speedOk && checkOk ? 0 : 3;
+    return memoryOk && speedOk && checkOk && signedOk && onDiskOk ? 0 : 3;
 }
