@@ -26,7 +26,10 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
+
+#include <limits>
 
 namespace {
 
@@ -152,6 +155,16 @@ bool OrlaRoad::publishRoadPackage()
     return false;
 }
 
+bool OrlaRoad::asDevice(const std::function<bool()> &work)
+{
+    bool done = false;
+    std::unique_ptr<QThread> firmware(QThread::create([&] { done = work(); }));
+    firmware->start();
+    VHFitRoad::waitFor([&firmware] { return firmware->isFinished(); }, std::numeric_limits<int>::max());
+    firmware->wait();
+    return done;
+}
+
 VHClient *OrlaRoad::currentDevice() const { return VHDaemon::instance()->deviceManager()->currentDevice(); }
 
 // Made and plugged as the road's device; true once the window shows it and
@@ -160,7 +173,7 @@ bool OrlaRoad::plugRoadDevice(const std::function<bool(VHDevSim &, const QString
 {
     VHDevSim &sim = m_stage.sim();
     const QString name = roadDeviceName();
-    if (!make(sim, name) || !sim.plug(name)) {
+    if (!asDevice([&] { return make(sim, name); }) || !sim.plug(name)) {
         m_error = sim.lastError();
         return false;
     }

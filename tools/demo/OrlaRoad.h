@@ -133,6 +133,9 @@ private:
     // The road's own device beside the stage's FIT one, and its package on the server.
     bool publishRoadPackage();
     bool plugRoadDevice(const std::function<bool(VHDevSim &, const QString &)> &make);
+    // Runs the simulated firmware's `work` on a thread of its own while the
+    // updater's events go on: the device's work never counts as a GUI stall.
+    bool asDevice(const std::function<bool()> &work);
     VHClient *currentDevice() const;
     QString roadDeviceName() const;
     // Stands for the user's pause before plugging again, which the device

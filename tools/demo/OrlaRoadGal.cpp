@@ -83,10 +83,19 @@ bool OrlaRoad::galSecondPassCompletes()
 {
     return step(QStringLiteral("second pass in the loader, completion"), [this](QString &detail) {
         // The watch's own restart: it comes back in its loader, where the second pass runs.
+        VHDevSim &sim = m_stage.sim();
         letTimePass();
-        if (!m_stage.sim().restart(galName()))
-            return failWith(detail, m_stage.sim().lastError());
+        if (!sim.unplug(galName()) || !asDevice([&sim] { return sim.boot(galName()); }) || !sim.plug(galName()))
+            return failWith(detail, sim.lastError());
         recover_complete_form *done = m_controller->completeForm();
+        // Back in its loader under the same UUID, the second pass writing: the dialog is still in front.
+        auto inLoader = [this] {
+            VHClient *device = currentDevice();
+            return device && device->waitsInIapMode() && device->isBusy() && uuidOf(device) == m_uuidBefore;
+        };
+        if (!waitFor([&] { return inLoader() || done->isVisible(); }) || done->isVisible())
+            return failWith(detail, QStringLiteral("the second pass was not seen in the loader"));
+        shoot(QStringLiteral("second-pass"), m_controller->softUpdateForm());
         if (!waitFor([this, done] { return done->isVisible() || m_controller->failForm()->isVisible(); })
             || !done->isVisible())
             return failWith(detail, QStringLiteral("no completion window: ") + m_controller->failForm()->details());
@@ -106,7 +115,7 @@ bool OrlaRoad::galStartsWithTheNewVersion()
             return failWith(detail, QStringLiteral("the removal was not seen"));
         m_installed.clear();
         letTimePass();
-        if (!sim.boot(galName(), &m_installed) || !sim.plug(galName()))
+        if (!asDevice([this, &sim] { return sim.boot(galName(), &m_installed); }) || !sim.plug(galName()))
             return failWith(detail, sim.lastError());
         auto back = [this] {
             VHClient *device = currentDevice();
