@@ -7,6 +7,9 @@
 #include "VHClient.h"
 #include "VHDaemon.h"
 #include "VHDeviceManager.h"
+#include "VHGalRoadPackage.h"
+#include "VHPSFLanguagePackBuilder.h"
+#include "VHPackageServer.h"
 #include "VHSimLayout.h"
 #include "recover_complete_form.h"
 #include "recover_fail_form.h"
@@ -23,11 +26,12 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 
-namespace {
+#include <limits>
 
-QLabel *label(QWidget *window, const char *name) { return window->findChild<QLabel *>(QString::fromLatin1(name)); }
+namespace {
 
 bool writeWhole(const QString &path, const QByteArray &bytes)
 {
@@ -41,14 +45,18 @@ QByteArray readWhole(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// A failed step's detail, and its result.
-bool failWith(QString &detail, const QString &why)
+} // namespace
+
+QLabel *OrlaRoad::label(QWidget *window, const char *name)
+{
+    return window->findChild<QLabel *>(QString::fromLatin1(name));
+}
+
+bool OrlaRoad::failWith(QString &detail, const QString &why)
 {
     detail = why;
     return false;
 }
-
-} // namespace
 
 OrlaRoad::OrlaRoad(const Options &options) : m_options(options), m_stage(stageOptions(options)) {}
 
@@ -86,12 +94,90 @@ VHFitRoad::Options OrlaRoad::stageOptions(const Options &options)
 QString OrlaRoad::oldVersion() const { return VHFitRoad::reportedVersion(m_stage.options().before); }
 QString OrlaRoad::newVersion() const { return VHFitRoad::reportedVersion(m_stage.installedIdentity()); }
 
+bool OrlaRoad::kindNamed(const QString &name, Kind *kind)
+{
+    static const QList<QPair<QString, Kind>> names{{QStringLiteral("fit"), Kind::Fit},
+                                                   {QStringLiteral("gal"), Kind::Gal},
+                                                   {QStringLiteral("pacer40"), Kind::Pacer40}};
+    for (const auto &[known, value] : names)
+        if (name == known) {
+            *kind = value;
+            return true;
+        }
+    return false;
+}
+
+QString OrlaRoad::plan() const
+{
+    switch (m_options.road) {
+    case Kind::Fit:
+        break;
+    case Kind::Gal:
+        return QStringLiteral("GAL watch %1: %2 -> %3, updated by method 2")
+            .arg(galName(), galVersionBefore(), galVersionAfter());
+    case Kind::Pacer40:
+        return QStringLiteral("Pacer40 %1: one more language, %2").arg(pacer40Name(), addedLanguage());
+    }
+    return QStringLiteral("device %1: %2 -> %3").arg(m_options.device, oldVersion(), newVersion());
+}
+
 bool OrlaRoad::prepare()
 {
-    if (m_stage.prepare() && m_stage.startServer())
+    if (!m_stage.prepare() || !m_stage.startServer()) {
+        m_error = m_stage.lastError();
+        return false;
+    }
+    return publishRoadPackage();
+}
+
+QString OrlaRoad::roadDeviceName() const
+{
+    return m_options.road == Kind::Gal ? galName() : m_options.road == Kind::Pacer40 ? pacer40Name() : m_options.device;
+}
+
+// The road's package beside the FIT one the stage publishes; the FIT road needs none of its own.
+bool OrlaRoad::publishRoadPackage()
+{
+    if (m_options.road == Kind::Fit)
         return true;
-    m_error = m_stage.lastError();
+    const bool gal = m_options.road == Kind::Gal;
+    const QString zip = m_options.work + (gal ? QStringLiteral("/gal.zip") : QStringLiteral("/languages.zip"));
+    QString error;
+    const bool written = gal ? VHGalRoadPackage::write(zip)
+                             : VHPSFLanguagePackBuilder::writePackage(zip, VHPSFLanguagePackBuilder::Options(), &error);
+    const QString model = gal ? QStringLiteral("Pacer21") : QStringLiteral("Pacer40");
+    const QString version = gal ? galVersionAfter() : QStringLiteral("V013");
+    const QString note = gal ? QStringLiteral("Longer battery life.\nNew route screen.")
+                             : QStringLiteral("Languages: English, German, French.");
+    if (written && VHPackageServer::publish(m_stage.serverRoot(), model, zip, version, note, &error))
+        return true;
+    m_error = QStringLiteral("can not publish the %1 package: %2").arg(model, error.isEmpty() ? zip : error);
     return false;
+}
+
+bool OrlaRoad::asDevice(const std::function<bool()> &work)
+{
+    bool done = false;
+    std::unique_ptr<QThread> firmware(QThread::create([&] { done = work(); }));
+    firmware->start();
+    VHFitRoad::waitFor([&firmware] { return firmware->isFinished(); }, std::numeric_limits<int>::max());
+    firmware->wait();
+    return done;
+}
+
+VHClient *OrlaRoad::currentDevice() const { return VHDaemon::instance()->deviceManager()->currentDevice(); }
+
+// Made and plugged as the road's device; true once the window shows it and
+// the runtime has done with its first questions.
+bool OrlaRoad::plugRoadDevice(const std::function<bool(VHDevSim &, const QString &)> &make)
+{
+    VHDevSim &sim = m_stage.sim();
+    const QString name = roadDeviceName();
+    if (!asDevice([&] { return make(sim, name); }) || !sim.plug(name)) {
+        m_error = sim.lastError();
+        return false;
+    }
+    return waitFor([this] { return currentDevice() != nullptr; });
 }
 
 // ---- driving the windows ------------------------------------------------------------
@@ -192,10 +278,31 @@ bool OrlaRoad::runAll(OrlaController *controller)
     m_boxCloser = std::make_unique<QTimer>();
     QObject::connect(m_boxCloser.get(), &QTimer::timeout, [this] { closeMessageBox(); });
     m_boxCloser->start(50);
-    const bool ok = showsNoDevice() && offersMount() && plugAndOffer() && openDialog() && runUpdate() && restartDevice()
-                    && installWorkouts() && showsFailure();
+    // Some models are not taken again within seconds of a removal; the road's clock skips the user's pause.
+    VHDeviceManager *manager = VHDaemon::instance()->deviceManager();
+    manager->setClock([this] { return QDateTime::currentSecsSinceEpoch() + m_skippedSeconds; });
+    bool ok = false;
+    switch (m_options.road) {
+    case Kind::Fit:
+        ok = runFitRoad();
+        break;
+    case Kind::Gal:
+        ok = runGalRoad();
+        break;
+    case Kind::Pacer40:
+        ok = runPacer40Road();
+        break;
+    }
     m_boxCloser.reset();
     QObject::disconnect(recorder);
+    manager->setClock({});
+    return ok;
+}
+
+bool OrlaRoad::runFitRoad()
+{
+    const bool ok = showsNoDevice() && offersMount() && plugAndOffer() && openDialog() && runUpdate() && restartDevice()
+                    && installWorkouts() && showsFailure();
     // The workout result is the one message the road expects.
     if (ok && (m_shown.size() != 1 || m_messages.size() != 1)) {
         m_error = QStringLiteral("unexpected messages: ") + m_messages.join(QStringLiteral(" | "));

@@ -12,21 +12,33 @@
 #include <functional>
 #include <memory>
 
+class QLabel;
 class QTimer;
 class QWidget;
+class VHClient;
+class VHDevSim;
 
-// The whole road of a software update against a simulated FIT device and the
-// local package server: the updater starts without a device, the device is
-// plugged and shown, the update is offered, the dialog runs it, the
-// completion window asks to release the cable, the device restarts with the
-// new version, and assist data and workouts end up on it. Used by the demo
-// driver and by the end-to-end test; it presses the windows' buttons as a
-// user would and saves a picture of each step when asked.
+// The whole road of a job against a simulated device and the local package
+// server, pressing the windows' buttons as a user would and saving a picture
+// of each step when asked. Used by the demo driver and by the end-to-end test.
+//
+// Fit: the updater starts without a device, the device is plugged and shown,
+// the update is offered, the dialog runs it, the completion window asks to
+// release the cable, the device restarts with the new version, and assist
+// data and workouts end up on it.
+// Gal: a GAL watch that updates by method 2 restarts into its loader in the
+// middle of the update; the window follows it back and shows the completion.
+// Pacer40: a flash-store watch gets one more language from the server's pack.
 class OrlaRoad
 {
 public:
+    enum class Kind { Fit, Gal, Pacer40 };
+    // "fit", "gal", "pacer40"; false for any other name.
+    static bool kindNamed(const QString &name, Kind *kind);
+
     struct Options
     {
+        Kind road = Kind::Fit;
         QString work; // everything lives below this folder
         QString model = QStringLiteral("Pacer60F");
         QString device = QStringLiteral("WATCH"); // the simulated drive's name
@@ -67,6 +79,29 @@ public:
     // A damaged package: the failure window with the reason the device gave.
     bool showsFailure();
 
+    // The GAL road (OrlaRoadGal.cpp).
+    bool plugGalAndOffer();
+    bool galUpdateRestartsTheWatch();
+    bool galSecondPassCompletes();
+    bool galStartsWithTheNewVersion();
+
+    // The Pacer40 road (OrlaRoadPacer40.cpp).
+    bool plugPacer40AndOfferLanguages();
+    bool chooserTicksTheDevicesLanguages();
+    bool oneMoreLanguageTicked();
+    bool languageUpdateCompletes();
+    // The languages the chooser ticked, and the one the road adds.
+    QStringList languagesBefore() const { return m_languagesBefore; }
+    static QString addedLanguage() { return QStringLiteral("fra"); }
+
+    // The simulated drives of the GAL and Pacer40 roads, and the GAL versions.
+    static QString galName() { return QStringLiteral("GAL21"); }
+    static QString pacer40Name() { return QStringLiteral("LINDEN1"); }
+    static QString galVersionBefore() { return QStringLiteral("110"); }
+    static QString galVersionAfter() { return QStringLiteral("120"); }
+    // What the device's last start installed ("OS=120").
+    QStringList installed() const { return m_installed; }
+
     QList<Step> steps() const { return m_steps; }
     // The texts of the message boxes the updater showed (each was closed with OK).
     QStringList messages() const { return m_messages; }
@@ -76,8 +111,10 @@ public:
     QString report() const;
     QString lastError() const { return m_error; }
 
-    QString oldVersion() const; // the software version the device reports before
+    QString oldVersion() const; // the FIT device's software version before
     QString newVersion() const; // and after the update
+    // What the road does to which device, in one line.
+    QString plan() const;
     // The device, package and server the road runs on.
     VHFitRoad &stage() { return m_stage; }
 
@@ -90,6 +127,23 @@ public:
 
 private:
     static VHFitRoad::Options stageOptions(const Options &options);
+    bool runFitRoad();
+    bool runGalRoad();
+    bool runPacer40Road();
+    // The road's own device beside the stage's FIT one, and its package on the server.
+    bool publishRoadPackage();
+    bool plugRoadDevice(const std::function<bool(VHDevSim &, const QString &)> &make);
+    // Runs the simulated firmware's `work` on a thread of its own while the
+    // updater's events go on: the device's work never counts as a GUI stall.
+    bool asDevice(const std::function<bool()> &work);
+    VHClient *currentDevice() const;
+    QString roadDeviceName() const;
+    // Stands for the user's pause before plugging again, which the device
+    // manager asks of some models after a removal: the road does not wait it out.
+    void letTimePass() { m_skippedSeconds += 60; }
+    static QLabel *label(QWidget *window, const char *name);
+    // A failed step's detail, and its result.
+    static bool failWith(QString &detail, const QString &why);
     bool step(const QString &name, const std::function<bool(QString &)> &body);
     bool waitFor(const std::function<bool()> &condition, int timeoutMs = -1);
     // The next picture's file, its folder made; none without a shots folder.
@@ -112,4 +166,8 @@ private:
     QString m_error;
     int m_shotNumber = 0;
     qint64 m_worstGapMs = 0;
+    qint64 m_skippedSeconds = 0;
+    QString m_uuidBefore; // the road's device as first plugged
+    QStringList m_languagesBefore;
+    QStringList m_installed; // what the device's last start installed
 };

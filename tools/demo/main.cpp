@@ -1,13 +1,16 @@
-// veloraupdate-demo: runs the updater's whole road of a software update
-// against a simulated device and the local package server, pressing the
-// buttons as a user would, and saves a picture of every step.
+// veloraupdate-demo: runs one of the updater's whole roads against a
+// simulated device and the local package server, pressing the buttons as a
+// user would, and saves a picture of every step: "fit" (a FIT software
+// update with assist data and workouts), "gal" (a GAL update by method 2,
+// through the watch's restart into its loader) or "pacer40" (one more
+// language on a flash-store watch).
 //
-//   veloraupdate-demo --work <folder> [--shots <folder>] [--image-mib <n>]
+//   veloraupdate-demo --work <folder> [--road fit|gal|pacer40] [--shots <folder>] [--image-mib <n>]
 //   veloraupdate-demo --work <folder> --serve
 //
 // It prints one line per step and the longest time the GUI thread did not
 // answer; the exit code is 0 when every step passed. With --serve it only
-// prepares the same device, package and server, plugs the device and starts
+// prepares the FIT road's device, package and server, plugs the device and starts
 // the real updater for a person to use, serving until the updater ends.
 
 #include "OrlaApp.h"
@@ -52,6 +55,8 @@ int main(int argc, char **argv)
                      {QStringLiteral("shots"), QStringLiteral("Folder for the pictures."), QStringLiteral("folder")},
                      {QStringLiteral("image-mib"), QStringLiteral("Size of the new OS image in MiB."),
                       QStringLiteral("n"), QStringLiteral("0")},
+                     {QStringLiteral("road"), QStringLiteral("The road: fit, gal or pacer40."), QStringLiteral("name"),
+                      QStringLiteral("fit")},
                      {QStringLiteral("serve"), QStringLiteral("Start the real updater for a person instead.")}});
     args.process(app);
     QTextStream out(stdout);
@@ -62,6 +67,10 @@ int main(int argc, char **argv)
     OrlaRoad::Options options;
     options.work = args.value(QStringLiteral("work"));
     options.shots = args.value(QStringLiteral("shots"));
+    if (!OrlaRoad::kindNamed(args.value(QStringLiteral("road")), &options.road)) {
+        out << "veloraupdate-demo: --road is fit, gal or pacer40" << Qt::endl;
+        return 2;
+    }
     const qint64 mib = args.value(QStringLiteral("image-mib")).toLongLong();
     if (mib > 0) {
         options.imageBytes = mib * 1024 * 1024;
@@ -75,7 +84,7 @@ int main(int argc, char **argv)
     // The road's own preparation (package, server, device) is not the updater's.
     if (OrlaStallMeter *meter = app.stallMeter())
         meter->reset();
-    out << "device " << options.device << ": " << road.oldVersion() << " -> " << road.newVersion() << Qt::endl;
+    out << road.plan() << Qt::endl;
     out << "data folder " << road.stage().dataFolder() << ", simulation root " << road.stage().simRoot() << Qt::endl;
     if (args.isSet(QStringLiteral("serve")))
         return serve(app, road, options, out);
