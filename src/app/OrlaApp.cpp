@@ -3,6 +3,7 @@
 #include "OrlaController.h"
 #include "OrlaForm.h"
 #include "OrlaMountOffer.h"
+#include "OrlaRecovery.h"
 #include "OrlaSingleInstance.h"
 #include "OrlaStallMeter.h"
 #include "OrlaStopSignals.h"
@@ -220,6 +221,9 @@ void OrlaApp::startDeviceRuntime()
     const bool fitOnly = VHEnv::instance()->deviceFamilies() == VHEnv::DeviceFamilies::Fit;
     daemon->deviceManager()->setDeviceClassFlags(fitOnly ? VHDeviceManagerInterface::kIdentifyByDeviceTxt
                                                          : VHDeviceManagerInterface::kIdentifyByEitherFile);
+    // A watch left waiting in its loader by an earlier run is known by nothing else.
+    if (!fitOnly)
+        OrlaRecovery::adoptStrandedDevices(*daemon->platform(), *daemon->deviceManager());
     if (!daemon->start(!fitOnly))
         vhWarning() << "device detection did not start; devices already present are still served";
 }

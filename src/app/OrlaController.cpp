@@ -4,6 +4,7 @@
 #include "OrlaBackupsForm.h"
 #include "OrlaForm.h"
 #include "OrlaLanguageForm.h"
+#include "OrlaModelChooser.h"
 #include "OrlaRecovery.h"
 #include "SoftUpdateForm.h"
 #include "VHClient.h"
@@ -11,6 +12,7 @@
 #include "VHDaemon.h"
 #include "VHDeviceManager.h"
 #include "VHEnv.h"
+#include "VHGalStranded.h"
 #include "VHHistory.h"
 #include "VHLog.h"
 #include "VHPSFLanguagePack.h"
@@ -66,6 +68,8 @@ OrlaController::~OrlaController()
 {
     deviceManager()->removeListener(this);
     stopProgress();
+    // A child of the main window: gone before it.
+    m_modelChooser.reset();
     m_mainWindow.reset();
     m_completeForm.reset();
     m_failForm.reset();
@@ -225,11 +229,29 @@ void OrlaController::showFollowedResult(bool ok, int code, const QString &reason
 void OrlaController::recoverDevice()
 {
     VHClient *device = currentDevice();
-    if (const VHResult started = OrlaRecovery::start(device, updatesFolder()); !started) {
+    if (!OrlaRecovery::needsModelChoice(device)) {
+        recoverAs(currentModel());
+        return;
+    }
+    // Nothing is kept for the device: the user names its model, and only a confirmed choice is used.
+    if (!m_modelChooser) {
+        m_modelChooser = std::make_unique<OrlaModelChooser>(m_mainWindow.get());
+        connect(m_modelChooser.get(), &OrlaModelChooser::chosen, this, &OrlaController::recoverAs);
+    }
+    m_modelChooser->offer(VHGalStranded::galModels(), currentModel());
+    m_modelChooser->open();
+}
+
+void OrlaController::recoverAs(const QString &model)
+{
+    VHClient *device = currentDevice();
+    bool restoring = false;
+    const VHUpdatesFolder folder(VHEnv::instance()->dataFolder(), model);
+    if (const VHResult started = OrlaRecovery::start(device, folder, &restoring); !started) {
         showFailForm(0, started.reason);
         return;
     }
-    m_jobs.start(device, Job::SoftwareUpdate);
+    m_jobs.start(device, restoring ? Job::FactoryRestore : Job::SoftwareUpdate);
     m_restartWatch->followPass(device);
     startProgress(true, device);
     m_mainWindow->showStatusLine(OrlaRecovery::recoveringLine());

@@ -9,6 +9,7 @@
 #include "VHEnv.h"
 #include "VHGalDevice.h"
 #include "VHGalRecovery.h"
+#include "VHGalStranded.h"
 #include "VHHistory.h"
 #include "VHLanguageUpdate.h"
 #include "VHLog.h"
@@ -934,12 +935,9 @@ int VHDevctl::runRecover()
     VHDevctlDevice stranded;
     if (const int code = chooseDevice(stranded); code != Done)
         return code;
-    VHModelInfo row;
-    row.code = stranded.uuid.size() == 16 ? stranded.uuid.left(4) : QString();
-    row.modelName = m_modelOverride.isEmpty() ? stranded.model : m_modelOverride;
-    row.identification = stranded.identification;
-    row.factory = factory;
-    if (row.identification.isEmpty() || row.modelName.isEmpty())
+    const VHGalStranded::Device found{stranded.uuid, stranded.identification, stranded.model};
+    const VHModelInfo row = VHGalStranded::rowFor(found, VHGalStranded::modelFor(found, m_modelOverride));
+    if (!row.factory)
         return fail(Failed,
                     QStringLiteral("the device in IAP mode does not say what it is; name its model with --model"));
     // At the front, so the SCSI scan finds the device in IAP mode first.
