@@ -821,11 +821,29 @@ void OrlaController::finishQuitIfIdle()
 
 bool OrlaController::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Close && watched->isWidgetType() && refuseCloseWhileWriting()) {
+    if (event->type() == QEvent::Close && watched->isWidgetType()
+        && (refuseCloseWhileWriting() || !closeLikeItsButton(static_cast<QWidget *>(watched)))) {
         event->ignore();
         return true;
     }
     return QObject::eventFilter(watched, event);
+}
+
+bool OrlaController::closeLikeItsButton(QWidget *window)
+{
+    // The dialogs' title-bar X is their own Cancel or Back button: it brings
+    // the main window back, and does nothing while that button is disabled.
+    const bool dialog =
+        window == m_softUpdateForm.get() || window == m_languageForm.get() || window == m_backupsForm.get();
+    if (!dialog)
+        return true;
+    auto *button = window->findChild<QPushButton *>(QStringLiteral("cancel_button"));
+    if (!button)
+        button = window->findChild<QPushButton *>(QStringLiteral("back_button"));
+    if (!button || !button->isEnabled())
+        return false;
+    button->click();
+    return true;
 }
 
 bool OrlaController::refuseCloseWhileWriting()

@@ -194,6 +194,8 @@ private:
 
     void finishQuitIfIdle();
     bool refuseCloseWhileWriting();
+    // False when `window`'s close must be refused; a dialog's close does what its close button does.
+    bool closeLikeItsButton(QWidget *window);
 
     // ---- languages and backups of flash-store watches (OrlaControllerFlashStore.cpp) ----
     enum class FlashJob { None, ReadLanguages, LanguageUpdate, MakeBackup, RestoreBackup };
