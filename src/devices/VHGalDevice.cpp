@@ -484,6 +484,8 @@ VHResult VHGalDevice::enterIapMode(int fromState, int toState)
             vhCritical() << "can not set the state back";
         return written;
     }
+    // Said before the device leaves: the rest runs once it is back in IAP mode.
+    reportProgress(VHPhase::Waiting, 0, 0);
     if (!eject())
         vhWarning() << "the volume was not ejected; the device restarts when it is unplugged";
     return VHResult::success();

@@ -191,6 +191,9 @@ private slots:
             QVERIFY(startGalUpdate());
             QVERIFY(m_controller->softUpdateForm()->isVisible());
             QCOMPARE(dialogLine(), OrlaRestartWatch::restartingText());
+            // The device said it restarts: the bar's phase says so.
+            QTRY_COMPARE_WITH_TIMEOUT(widget<QLabel>(m_controller->softUpdateForm(), "phase_label")->text(),
+                                      QStringLiteral("Waiting for the watch"), kStepMs);
         }
         // A later run knows the device again, and a restore's folder, from what the first pass kept.
         VHGalPending::Record record;
