@@ -20,13 +20,13 @@ OrlaModelChooser::OrlaModelChooser(QWidget *parent) : QDialog(parent)
     setObjectName(QStringLiteral("OrlaModelChooser"));
     setWindowTitle(tr_("Which watch?"));
     setFixedSize(320, 200);
-    m_questionLabel = label(this, "model_question_label", QRect(20, 15, 280, 70), Qt::AlignLeft | Qt::AlignTop, true);
+    m_questionLabel = label(this, "model_question_label", QRect(20, 12, 280, 84), Qt::AlignLeft | Qt::AlignTop, true);
     m_questionLabel->setFont(pointFont(11));
     m_questionLabel->setText(tr_("Nothing was kept of the update this watch waits to finish. Which model is it?"));
-    m_models = child<QComboBox>(this, "model_box", QRect(20, 90, 280, 30));
-    m_cancelButton = child<QPushButton>(this, "cancel_button", QRect(20, 140, 130, 40));
+    m_models = child<QComboBox>(this, "model_box", QRect(20, 100, 280, 30));
+    m_cancelButton = child<QPushButton>(this, "cancel_button", QRect(20, 146, 130, 40));
     m_cancelButton->setText(tr_("Cancel"));
-    m_okButton = child<QPushButton>(this, "ok_button", QRect(170, 140, 130, 40));
+    m_okButton = child<QPushButton>(this, "ok_button", QRect(170, 146, 130, 40));
     m_okButton->setText(tr_("Recover"));
     m_okButton->setDefault(true);
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);

@@ -1,5 +1,6 @@
 #include "OrlaBackupsForm.h"
 #include "OrlaLanguageForm.h"
+#include "OrlaModelChooser.h"
 #include "OrlaRecovery.h"
 #include "OrlaRestartWatch.h"
 #include "OrlaTestSupport.h"
@@ -183,8 +184,15 @@ private slots:
             fail.setReason(0, OrlaRestartWatch::timeoutDetails(180, hint));
             checkFits(&fail, "the device stayed away");
         }
+        fail.setReason(0, QCoreApplication::translate(
+                              "OrlaRecovery", "The restore files the device was being restored from are gone."));
+        checkFits(&fail, "restore files gone");
         fail.setReason(0);
         checkFits(&fail, "failed");
+
+        OrlaModelChooser chooser;
+        chooser.offer({QStringLiteral("Pacer21"), QStringLiteral("Pacer20plus")}, QStringLiteral("Pacer20plus"));
+        checkFits(&chooser, "model chooser");
     }
 
     void flashStoreWindows_data() { windows_data(); }
