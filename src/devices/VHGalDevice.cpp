@@ -22,6 +22,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QMutexLocker>
 #include <QThread>
@@ -665,7 +666,8 @@ bool VHGalDevice::restoreFactoryMethod2(const QString &packageFolder)
     // A Recover in a later run restores from the same folder.
     QStringList languages;
     getLanguageOnDevice(languages);
-    if (VHResult remembered = rememberForIapMode(languages, std::nullopt, packageFolder); !remembered)
+    if (VHResult remembered = rememberForIapMode(languages, std::nullopt, QFileInfo(packageFolder).absoluteFilePath());
+        !remembered)
         return finish(remembered);
     if (VHResult entered = enterIapMode(STATE_OUT_OF_SERVICE, STATE_RESTORING); !entered) {
         forgetFirstPass();
