@@ -466,5 +466,28 @@
         <source>The software package for the device has not been downloaded yet.</source>
         <translation>Das Softwarepaket für das Gerät wurde noch nicht heruntergeladen.</translation>
     </message>
+    <message>
+        <source>The restore files the device was being restored from are gone.</source>
+        <translation>Die Wiederherstellungsdateien, aus denen das Gerät wiederhergestellt wurde, sind nicht mehr vorhanden.</translation>
+    </message>
+</context>
+<context>
+    <name>OrlaModelChooser</name>
+    <message>
+        <source>Which watch?</source>
+        <translation>Welche Uhr?</translation>
+    </message>
+    <message>
+        <source>Nothing was kept of the update this watch waits to finish. Which model is it?</source>
+        <translation>Von dem Update, auf dessen Abschluss diese Uhr wartet, ist nichts gespeichert. Welches Modell ist es?</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Recover</source>
+        <translation>Wiederherstellen</translation>
+    </message>
 </context>
 </TS>

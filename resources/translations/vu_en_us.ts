@@ -466,5 +466,28 @@
         <source>The software package for the device has not been downloaded yet.</source>
         <translation>The software package for the device has not been downloaded yet.</translation>
     </message>
+    <message>
+        <source>The restore files the device was being restored from are gone.</source>
+        <translation>The restore files the device was being restored from are gone.</translation>
+    </message>
+</context>
+<context>
+    <name>OrlaModelChooser</name>
+    <message>
+        <source>Which watch?</source>
+        <translation>Which watch?</translation>
+    </message>
+    <message>
+        <source>Nothing was kept of the update this watch waits to finish. Which model is it?</source>
+        <translation>Nothing was kept of the update this watch waits to finish. Which model is it?</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Recover</source>
+        <translation>Recover</translation>
+    </message>
 </context>
 </TS>

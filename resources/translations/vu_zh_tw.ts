@@ -466,5 +466,28 @@
         <source>The software package for the device has not been downloaded yet.</source>
         <translation>裝置的軟體套件尚未下載。</translation>
     </message>
+    <message>
+        <source>The restore files the device was being restored from are gone.</source>
+        <translation>裝置還原時所用的還原檔案已不存在。</translation>
+    </message>
+</context>
+<context>
+    <name>OrlaModelChooser</name>
+    <message>
+        <source>Which watch?</source>
+        <translation>是哪一款手錶？</translation>
+    </message>
+    <message>
+        <source>Nothing was kept of the update this watch waits to finish. Which model is it?</source>
+        <translation>此手錶等待完成的更新沒有保存任何紀錄。這是哪一款型號？</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Recover</source>
+        <translation>修復</translation>
+    </message>
 </context>
 </TS>

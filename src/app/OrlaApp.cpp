@@ -3,6 +3,7 @@
 #include "OrlaController.h"
 #include "OrlaForm.h"
 #include "OrlaMountOffer.h"
+#include "OrlaRecovery.h"
 #include "OrlaSingleInstance.h"
 #include "OrlaStallMeter.h"
 #include "OrlaStopSignals.h"
@@ -222,6 +223,9 @@ void OrlaApp::startDeviceRuntime()
                                                          : VHDeviceManagerInterface::kIdentifyByEitherFile);
     // A plugged volume is read off the GUI thread: a slow drive must not freeze the window.
     daemon->deviceManager()->setScanOnWorker(true);
+    // A watch left waiting in its loader by an earlier run is known by nothing else.
+    if (!fitOnly)
+        OrlaRecovery::adoptStrandedDevices(*daemon->platform(), *daemon->deviceManager());
     if (!daemon->start(!fitOnly))
         vhWarning() << "device detection did not start; devices already present are still served";
 }

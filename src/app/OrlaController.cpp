@@ -4,6 +4,7 @@
 #include "OrlaBackupsForm.h"
 #include "OrlaForm.h"
 #include "OrlaLanguageForm.h"
+#include "OrlaModelChooser.h"
 #include "OrlaRecovery.h"
 #include "SoftUpdateForm.h"
 #include "VHClient.h"
@@ -11,6 +12,7 @@
 #include "VHDaemon.h"
 #include "VHDeviceManager.h"
 #include "VHEnv.h"
+#include "VHGalStranded.h"
 #include "VHHistory.h"
 #include "VHLog.h"
 #include "VHMinisign.h"
@@ -89,6 +91,8 @@ OrlaController::~OrlaController()
     m_packReader.waitForDone();
     deviceManager()->removeListener(this);
     stopProgress();
+    // A child of the main window: gone before it.
+    m_modelChooser.reset();
     m_mainWindow.reset();
     m_completeForm.reset();
     m_failForm.reset();
@@ -285,11 +289,29 @@ void OrlaController::showFollowedResult(bool ok, int code, const QString &reason
 void OrlaController::recoverDevice()
 {
     VHClient *device = currentDevice();
-    if (const VHResult started = OrlaRecovery::start(device, updatesFolder()); !started) {
+    if (!OrlaRecovery::needsModelChoice(device)) {
+        recoverAs(currentModel());
+        return;
+    }
+    // Nothing is kept for the device: the user names its model, and only a confirmed choice is used.
+    if (!m_modelChooser) {
+        m_modelChooser = std::make_unique<OrlaModelChooser>(m_mainWindow.get());
+        connect(m_modelChooser.get(), &OrlaModelChooser::chosen, this, &OrlaController::recoverAs);
+    }
+    m_modelChooser->offer(VHGalStranded::galModels(), currentModel());
+    m_modelChooser->open();
+}
+
+void OrlaController::recoverAs(const QString &model)
+{
+    VHClient *device = currentDevice();
+    bool restoring = false;
+    const VHUpdatesFolder folder(VHEnv::instance()->dataFolder(), model);
+    if (const VHResult started = OrlaRecovery::start(device, folder, &restoring); !started) {
         showFailForm(0, started.reason);
         return;
     }
-    m_jobs.start(device, Job::SoftwareUpdate);
+    m_jobs.start(device, restoring ? Job::FactoryRestore : Job::SoftwareUpdate);
     m_restartWatch->followPass(device);
     startProgress(true, device);
     m_mainWindow->showStatusLine(OrlaRecovery::recoveringLine());
@@ -873,11 +895,29 @@ void OrlaController::finishQuitIfIdle()
 
 bool OrlaController::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Close && watched->isWidgetType() && refuseCloseWhileWriting()) {
+    if (event->type() == QEvent::Close && watched->isWidgetType()
+        && (refuseCloseWhileWriting() || !closeLikeItsButton(static_cast<QWidget *>(watched)))) {
         event->ignore();
         return true;
     }
     return QObject::eventFilter(watched, event);
+}
+
+bool OrlaController::closeLikeItsButton(QWidget *window)
+{
+    // The dialogs' title-bar X is their own Cancel or Back button: it brings
+    // the main window back, and does nothing while that button is disabled.
+    const bool dialog =
+        window == m_softUpdateForm.get() || window == m_languageForm.get() || window == m_backupsForm.get();
+    if (!dialog)
+        return true;
+    auto *button = window->findChild<QPushButton *>(QStringLiteral("cancel_button"));
+    if (!button)
+        button = window->findChild<QPushButton *>(QStringLiteral("back_button"));
+    if (!button || !button->isEnabled())
+        return false;
+    button->click();
+    return true;
 }
 
 bool OrlaController::refuseCloseWhileWriting()

@@ -22,6 +22,7 @@
 class OrlaBackupsForm;
 class OrlaForm;
 class OrlaLanguageForm;
+class OrlaModelChooser;
 class QMessageBox;
 class QWidget;
 class SoftUpdateForm;
@@ -94,7 +95,8 @@ public:
     // Asks before anything is lost, then starts the restore from the model's restore folder.
     void offerFactoryRestore() override;
     void refreshMainWindow(bool disconnected) override;
-    // A device waiting in its loader gets the rest of its update.
+    // A device waiting in its loader gets the rest of its job; asks for its
+    // model first when nothing says which it is.
     void recoverDevice() override;
     QString note() override;
     // The languages and backups of flash-store watches (OrlaControllerFlashStore.cpp).
@@ -126,6 +128,7 @@ public:
     bool workoutCheckPending() const { return m_jobs.isPending(OrlaJobLedger::Job::WorkoutCheck); }
     Message lastMessage() const { return m_lastMessage; }
     OrlaRestartWatch *restartWatch() const { return m_restartWatch.get(); }
+    OrlaModelChooser *modelChooser() const { return m_modelChooser.get(); }
 
     // True while an action writes the device: the program must not end then.
     bool isWritingDevice() const;
@@ -182,6 +185,8 @@ private:
     void showFailForm(int code, const QString &details);
     void connectRestartWatch();
     void showWaitingText(const QString &text);
+    // Recover as `model`: the package comes from that model's folder.
+    void recoverAs(const QString &model);
     void showFollowedResult(bool ok, int code, const QString &reason);
     // The reason a device gave for its last action, or why there is none.
     static QString actionReason(VHClient *device);
@@ -192,6 +197,8 @@ private:
 
     void finishQuitIfIdle();
     bool refuseCloseWhileWriting();
+    // False when `window`'s close must be refused; a dialog's close does what its close button does.
+    bool closeLikeItsButton(QWidget *window);
 
     // ---- languages and backups of flash-store watches (OrlaControllerFlashStore.cpp) ----
     enum class FlashJob { None, ReadLanguages, LanguageUpdate, MakeBackup, RestoreBackup };
@@ -258,6 +265,8 @@ private:
     QMetaObject::Connection m_flashProgress;
     // Follows a device through the restart in the middle of its job.
     std::unique_ptr<OrlaRestartWatch> m_restartWatch;
+    // Asks the model of a device waiting in its loader that nothing names.
+    std::unique_ptr<OrlaModelChooser> m_modelChooser;
     // Boxes still open; a box without a parent would outlive the controller.
     QList<QPointer<QMessageBox>> m_openBoxes;
 };

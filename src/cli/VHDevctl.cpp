@@ -9,6 +9,7 @@
 #include "VHEnv.h"
 #include "VHGalDevice.h"
 #include "VHGalRecovery.h"
+#include "VHGalStranded.h"
 #include "VHHistory.h"
 #include "VHLanguageUpdate.h"
 #include "VHLog.h"
@@ -423,6 +424,7 @@ int VHDevctl::runAction(int action, const std::function<bool()> &start)
 {
     m_waitedAction = action;
     m_doneAction = -2;
+    m_waitingSaid = false;
     // The device tells its phases and bytes; nothing is shown until it does.
     if (VHClient *client = device())
         connect(client, &VHClient::phaseProgressChanged, this, &VHDevctl::onPhaseProgress, Qt::UniqueConnection);
@@ -466,10 +468,25 @@ QString VHDevctl::phaseName(int phase)
 
 void VHDevctl::onPhaseProgress(int phase, qint64 done, qint64 total)
 {
+    // The device says it restarts: one line, never a percentage.
+    if (VHPhase(phase) == VHPhase::Waiting) {
+        sayWaiting();
+        return;
+    }
     const QString name = phaseName(phase);
     if (name != m_phase || total != m_phaseBytes)
         beginPhase(name, total);
     showBytes(done, total);
+}
+
+void VHDevctl::sayWaiting()
+{
+    // Once per wait, whether the device or the wait for its return says it first.
+    if (m_waitingSaid)
+        return;
+    m_waitingSaid = true;
+    beginPhase(phaseName(int(VHPhase::Waiting)), -1);
+    printErr(phaseName(int(VHPhase::Waiting)));
 }
 
 void VHDevctl::beginPhase(const QString &phase, qint64 totalBytes)
@@ -827,8 +844,7 @@ int VHDevctl::runRestore()
 int VHDevctl::waitForReturn(VHClient *before)
 {
     VHDeviceManager *manager = VHDaemon::instance()->deviceManager();
-    beginPhase(QStringLiteral("waiting for the device to restart"), -1);
-    printErr(QStringLiteral("waiting for the device to restart"));
+    sayWaiting();
     // The manager keeps the object that left until another replaces it, so a new one is a new address.
     const bool back = waitUntil(
         [&] {
@@ -844,6 +860,7 @@ int VHDevctl::waitForReturn(VHClient *before)
     showProgress(100, false);
     showProgress(-1, true);
     m_phase.clear();
+    m_waitingSaid = false;
     g_device = manager->currentDevice();
     return Done;
 }
@@ -963,12 +980,9 @@ int VHDevctl::runRecover()
     VHDevctlDevice stranded;
     if (const int code = chooseDevice(stranded); code != Done)
         return code;
-    VHModelInfo row;
-    row.code = stranded.uuid.size() == 16 ? stranded.uuid.left(4) : QString();
-    row.modelName = m_modelOverride.isEmpty() ? stranded.model : m_modelOverride;
-    row.identification = stranded.identification;
-    row.factory = factory;
-    if (row.identification.isEmpty() || row.modelName.isEmpty())
+    const VHGalStranded::Device found{stranded.uuid, stranded.identification, stranded.model};
+    const VHModelInfo row = VHGalStranded::rowFor(found, VHGalStranded::modelFor(found, m_modelOverride));
+    if (!row.factory)
         return fail(Failed,
                     QStringLiteral("the device in IAP mode does not say what it is; name its model with --model"));
     // At the front, so the SCSI scan finds the device in IAP mode first.

@@ -137,6 +137,8 @@ private:
     static QString phaseName(int phase);
     void onPhaseProgress(int phase, qint64 done, qint64 total);
     void beginPhase(const QString &phase, qint64 totalBytes);
+    // The line that the device restarts, once per wait.
+    void sayWaiting();
     void showBytes(qint64 done, qint64 total);
     void showProgress(int percent, bool final);
     QString progressLine(int percent) const;
@@ -178,6 +180,7 @@ private:
     bool m_terminal = false;
     int m_shownPercent = -1;
     QString m_phase;
+    bool m_waitingSaid = false;
     qint64 m_phaseBytes = -1;
     qint64 m_phaseDone = 0;
     bool m_progressShown = false;

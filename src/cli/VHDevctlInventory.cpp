@@ -6,20 +6,17 @@
 #include "VHFSDeviceService.h"
 #include "VHFitDevice.h"
 #include "VHGalDevice.h"
+#include "VHGalStranded.h"
 #include "VHIniDocument.h"
-#include "VHInquiry.h"
 #include "VHPSFDevice.h"
 #include "VHPacer30.h"
 #include "VHPacer50.h"
 #include "VHSCSIDeviceService.h"
-#include "VHScsiCommands.h"
 #include "VHUtility.h"
 
 #include <QJsonValue>
 
 namespace {
-
-const QString kIapMarker = QStringLiteral("IAP I");
 
 // The versions an identity file names, as the device object of its family
 // reports them: a FIT device compares a version composed of its images'.
@@ -135,21 +132,6 @@ QMap<QString, QString> versionsOf(VHClient &client)
 
 QJsonValue textOrNull(const QString &text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); }
 
-QString printableText(const QByteArray &bytes)
-{
-    return QString::fromLatin1(VHInquiry::printable(bytes)).remove(QLatin1Char('.')).trimmed();
-}
-
-QByteArray inquiryOf(VHSCSIDeviceService &service)
-{
-    const VHScsiCommands::Cdb6 cdb = VHScsiCommands::inquiry();
-    QByteArray answer(VHScsiCommands::kInquiryLength, '\0');
-    if (!service.readClient(cdb.data(), int(cdb.size()), reinterpret_cast<std::uint8_t *>(answer.data()),
-                            int(answer.size())))
-        return {};
-    return answer;
-}
-
 VHDevctlDevice scsiDevice(VHDeviceService &found)
 {
     VHDevctlDevice device;
@@ -160,12 +142,11 @@ VHDevctlDevice scsiDevice(VHDeviceService &found)
     if (service)
         device.node = service->nodePath();
     const VHModelInfo row = found.modelInfo();
-    if (row.identification == kIapMarker && service) {
+    if (VHGalStranded::isStranded(found) && service) {
         device.iapMode = true;
-        const QByteArray inquiry = inquiryOf(*service);
-        device.identification = VHDevctlInventory::iapIdentification(inquiry);
-        // The product field names the model on the devices we know.
-        device.model = printableText(inquiry.mid(16, 11));
+        const VHGalStranded::Device stranded = VHGalStranded::identifyOpen(*service);
+        device.identification = stranded.identification;
+        device.model = stranded.productModel;
         device.state = QStringLiteral("iap");
     } else {
         device.model = row.modelName;
@@ -263,24 +244,7 @@ QString VHDevctlDevice::describe() const
 
 namespace VHDevctlInventory {
 
-QString iapIdentification(const QByteArray &inquiry)
-{
-    const qsizetype marker = inquiry.indexOf(kIapMarker.toLatin1());
-    if (marker >= 0) {
-        // "IAP " and a 4-byte tag, then the text the device announces.
-        QByteArray rest = inquiry.mid(marker + 8);
-        const qsizetype end = rest.indexOf('\0');
-        if (end >= 0)
-            rest.truncate(end);
-        const QString text = QString::fromLatin1(rest).trimmed();
-        bool printable = !text.isEmpty();
-        for (const QChar c : text)
-            printable = printable && c.unicode() >= 0x20 && c.unicode() < 0x7F;
-        if (printable)
-            return text;
-    }
-    return printableText(inquiry.mid(16, 11));
-}
+QString iapIdentification(const QByteArray &inquiry) { return VHGalStranded::iapIdentification(inquiry); }
 
 QList<VHDevctlDevice> scan(VHPlatformInterface &backend, const VHModelTable &knownRows)
 {
@@ -296,9 +260,7 @@ QList<VHDevctlDevice> scan(VHPlatformInterface &backend, const VHModelTable &kno
         device.family = familyOfVolume(device, knownRows);
         devices.append(device);
     }
-    VHModelTable rows = knownRows;
-    rows.append({QString(), QString(), kIapMarker, nullptr});
-    VHServiceList services = backend.findSCSIDevices(rows);
+    VHServiceList services = backend.findSCSIDevices(VHGalStranded::scanRows(knownRows));
     for (const auto &service : services)
         devices.append(scsiDevice(*service));
     return devices;

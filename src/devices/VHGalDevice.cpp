@@ -22,6 +22,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QMutexLocker>
 #include <QThread>
@@ -484,6 +485,8 @@ VHResult VHGalDevice::enterIapMode(int fromState, int toState)
             vhCritical() << "can not set the state back";
         return written;
     }
+    // Said before the device leaves: the rest runs once it is back in IAP mode.
+    reportProgress(VHPhase::Waiting, 0, 0);
     if (!eject())
         vhWarning() << "the volume was not ejected; the device restarts when it is unplugged";
     return VHResult::success();
@@ -643,6 +646,8 @@ bool VHGalDevice::restoreFactoryMethod2(const QString &packageFolder)
             vhCritical() << "restoreFactory: setStateWithMatch to STATE_OUT_OF_SERVICE failed";
         if (!flashed)
             setErrorFlag(true);
+        else
+            forgetFirstPass();
         return finish(flashed);
     }
     QByteArray bytes;
@@ -658,8 +663,16 @@ bool VHGalDevice::restoreFactoryMethod2(const QString &packageFolder)
     if (info().iapName.isEmpty())
         return finish(fail(QStringLiteral("the device names no IAP identity")));
     m_restoreFolder = packageFolder;
-    if (VHResult entered = enterIapMode(STATE_OUT_OF_SERVICE, STATE_RESTORING); !entered)
+    // A Recover in a later run restores from the same folder.
+    QStringList languages;
+    getLanguageOnDevice(languages);
+    if (VHResult remembered = rememberForIapMode(languages, std::nullopt, QFileInfo(packageFolder).absoluteFilePath());
+        !remembered)
+        return finish(remembered);
+    if (VHResult entered = enterIapMode(STATE_OUT_OF_SERVICE, STATE_RESTORING); !entered) {
+        forgetFirstPass();
         return finish(entered);
+    }
     setCurrentAction(ActionNeverNotified);
     return finish(VHResult::success());
 }
@@ -744,7 +757,8 @@ VHResult VHGalDevice::checkFreeSpace(qint64 needed)
     return VHResult::success();
 }
 
-VHResult VHGalDevice::rememberForIapMode(const QStringList &languages, const std::optional<QByteArray> &profile)
+VHResult VHGalDevice::rememberForIapMode(const QStringList &languages, const std::optional<QByteArray> &profile,
+                                         const QString &restoreFolder)
 {
     VHGalPending::Record record;
     record.language = languages.value(0);
@@ -753,10 +767,20 @@ VHResult VHGalDevice::rememberForIapMode(const QStringList &languages, const std
         record.language = QStringLiteral("eng");
     }
     record.profile = profile;
+    getModelName(record.model);
+    record.restoreFolder = restoreFolder;
     QString error;
     if (!VHGalPending::ofDataFolder().store(info().uuid, record, &error))
         return fail("can not remember the update for the device's restart: " + error);
     return VHResult::success();
+}
+
+void VHGalDevice::forgetFirstPass()
+{
+    // Flashed and verified: a later recover has nothing of this job to carry.
+    QString uuid;
+    if (getUUID(uuid) && !VHGalPending::ofDataFolder().remove(uuid))
+        vhWarning() << "can not forget the finished job of " << uuid;
 }
 
 VHResult VHGalDevice::writeFirstPass(Route route, const VolumeFiles &files, const QStringList &languages,
@@ -886,12 +910,10 @@ bool VHGalDevice::_updateTotal(const QString &archive, const QString &changedLan
                                   : fail(QStringLiteral("the device is not in IAP mode"));
     if (result) {
         vhDebug() << "complete upgradeInIAPMode";
-        QString model, uuid;
+        QString model;
         getModelName(model);
         vhDebug() << "model for the device manager: " << model;
-        // Flashed and verified: a later recover has nothing of this update to carry.
-        if (getUUID(uuid) && !VHGalPending::ofDataFolder().remove(uuid))
-            vhWarning() << "can not forget the finished update of " << uuid;
+        forgetFirstPass();
     }
     m_image.clear();
     m_langBinary.clear();

@@ -153,7 +153,10 @@ private:
     bool removeOurFiles();
     // Keeps the device's language and the carried profile for the pass in
     // IAP mode, whichever object and program run does it.
-    VHResult rememberForIapMode(const QStringList &languages, const std::optional<QByteArray> &profile);
+    // `restoreFolder` is set for a factory restore.
+    VHResult rememberForIapMode(const QStringList &languages, const std::optional<QByteArray> &profile,
+                                const QString &restoreFolder = QString());
+    void forgetFirstPass();
     // Checks what method 2 will flash and builds both binaries, before
     // anything is written; `profile` is appended to the image.
     VHResult prepareFlash(const QString &work, const QStringList &languages, const VHGalPackage::Release &release,

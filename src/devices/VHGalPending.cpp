@@ -17,6 +17,11 @@ const QString kGroup = QStringLiteral("GalPending");
 // The profile in Base64 plus a few short lines.
 constexpr qint64 kMaxRecordSize = VHGalPending::kMaxProfileSize * 2;
 
+QString decodedText(const QString &stored)
+{
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(stored.toLatin1()));
+}
+
 } // namespace
 
 VHGalPending::VHGalPending(const QString &dataFolder) : m_folder(dataFolder + QStringLiteral("/pending")) {}
@@ -46,6 +51,11 @@ bool VHGalPending::store(const QString &uuid, const Record &record, QString *err
     QByteArray text = "[" + kGroup.toLatin1() + "]\nlanguage=" + record.language.toLatin1() + "\n";
     if (record.profile)
         text += "profile=" + record.profile->toBase64() + "\n";
+    // Percent-encoded: no name or path can end the line or start another key.
+    if (!record.model.isEmpty())
+        text += "model=" + record.model.toUtf8().toPercentEncoding() + "\n";
+    if (!record.restoreFolder.isEmpty())
+        text += "restorefolder=" + record.restoreFolder.toUtf8().toPercentEncoding() + "\n";
     return VHSafeFolder::replaceFile(filePathFor(uuid), text, error);
 }
 
@@ -68,6 +78,8 @@ bool VHGalPending::load(const QString &uuid, Record &record) const
             return false;
         record.profile = decoded.decoded;
     }
+    record.model = decodedText(ini.value(kGroup, QStringLiteral("model")));
+    record.restoreFolder = decodedText(ini.value(kGroup, QStringLiteral("restorefolder")));
     return true;
 }
 

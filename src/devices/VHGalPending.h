@@ -17,6 +17,8 @@ public:
     {
         QString language;                  // the device's ISO 639-2 code
         std::optional<QByteArray> profile; // "Profile.bin" as carried, when the image takes it
+        QString model;                     // the device's model, to know it again in IAP mode
+        QString restoreFolder;             // set when the job is a factory restore from this folder
     };
 
     static constexpr qint64 kMaxProfileSize = 1024 * 1024;

@@ -30,6 +30,12 @@ VHGalRecovery::Plan VHGalRecovery::plan(const QString &uuid, const QString &sour
     return plan;
 }
 
+QString VHGalRecovery::interruptedRestore(const QString &uuid)
+{
+    VHGalPending::Record record;
+    return uuid.isEmpty() || !VHGalPending::ofDataFolder().load(uuid, record) ? QString() : record.restoreFolder;
+}
+
 QString VHGalRecovery::sourceName(LanguageSource source)
 {
     switch (source) {

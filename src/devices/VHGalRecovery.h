@@ -26,6 +26,10 @@ public:
         bool profileCarried = false; // the first pass carried the profile into the image
     };
 
+    // The restore folder when the job left waiting is a factory restore (the
+    // folder may have gone since); empty for an update or nothing stored.
+    static QString interruptedRestore(const QString &uuid);
+
     // A folder is a factory restore's, anything else a package.
     static Plan plan(const QString &uuid, const QString &source, const QString &givenLanguage);
     static QString sourceName(LanguageSource source);

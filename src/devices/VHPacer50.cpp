@@ -880,6 +880,8 @@ VHResult VHPacer50::requestFormat(const QString &uuid, const QString &folder)
     }
     if (!setStateWithMatch(STATE_OUT_OF_SERVICE, STATE_MODEL))
         vhWarning() << "restoreFactory: can not set state 4";
+    // The rest runs once the device has restarted and formatted itself.
+    reportProgress(VHPhase::Waiting, 0, 0);
     return VHResult::success();
 }
 

@@ -6,6 +6,7 @@
 #include "OrlaController.h"
 #include "OrlaForm.h"
 #include "OrlaLanguageForm.h"
+#include "SoftUpdateForm.h"
 #include "VHDaemon.h"
 #include "VHDevSim.h"
 #include "VHDeviceFamilies.h"
@@ -151,6 +152,8 @@ private slots:
     void choicesRefused_data();
     void choicesRefused();
     void backupsListedMadeAndRestored();
+    void titleBarCloseActsLikeItsButton_data();
+    void titleBarCloseActsLikeItsButton();
     void restoreCancelledOrRefused_data();
     void restoreCancelledOrRefused();
 };
@@ -319,6 +322,46 @@ void TestOrlaFlashStore::backupsListedMadeAndRestored()
              qPrintable(m_boxes.texts.first()));
     QCOMPARE(m_sim->flash(kName, VHDevSim::Flash::External), first);
     QVERIFY(idle());
+}
+
+void TestOrlaFlashStore::titleBarCloseActsLikeItsButton_data()
+{
+    QTest::addColumn<int>("window"); // 0 languages, 1 backups, 2 the update dialog
+    QTest::addColumn<bool>("busy");  // a backup is being made
+    QTest::newRow("language window") << 0 << false;
+    QTest::newRow("backups window") << 1 << false;
+    QTest::newRow("update dialog") << 2 << false;
+    QTest::newRow("backups window, a backup being made") << 1 << true;
+}
+
+void TestOrlaFlashStore::titleBarCloseActsLikeItsButton()
+{
+    QFETCH(int, window);
+    QFETCH(bool, busy);
+    QWidget *shown = nullptr;
+    if (window == 0) {
+        QVERIFY(openChooser());
+        shown = chooser();
+    } else if (window == 1) {
+        m_controller->manageBackups();
+        shown = backups();
+    } else {
+        m_controller->mainWindow()->hide();
+        m_controller->softUpdateForm()->show();
+        shown = m_controller->softUpdateForm();
+    }
+    QVERIFY(shown->isVisible());
+    if (busy)
+        QTest::mouseClick(child<QPushButton>(backups(), "make_backup_button"), Qt::LeftButton);
+    QCOMPARE(shown->close(), !busy);
+    QCOMPARE(shown->isVisible(), busy);
+    QCOMPARE(m_controller->mainWindow()->isVisible(), !busy);
+    if (busy) {
+        QVERIFY(idle());
+        QTRY_VERIFY(child<QPushButton>(backups(), "back_button")->isEnabled());
+        QVERIFY(backups()->close());
+        QVERIFY(m_controller->mainWindow()->isVisible());
+    }
 }
 
 void TestOrlaFlashStore::restoreCancelledOrRefused_data()

@@ -4,6 +4,7 @@
 // the formatted device, a device that never comes back, and one left waiting
 // in its loader and recovered from the main window.
 
+#include "OrlaModelChooser.h"
 #include "OrlaRecovery.h"
 #include "OrlaRestartWatch.h"
 #include "OrlaTestSupport.h"
@@ -15,6 +16,7 @@
 #include "VHPacer50RestoreRequest.h"
 #include "VHTestGalPackages.h"
 
+#include <QComboBox>
 #include <QSettings>
 
 #include <cstdio>
@@ -68,13 +70,16 @@ class TestOrlaRestart : public QObject
     }
 
     // A GAL device with update method 2 and the update of 110 to 120 offered by the main window.
-    QString plugGal()
+    // `iapName` other than the ones earlier first passes registered keeps it unknown in IAP mode.
+    QString plugGal(const QString &iapName = QString())
     {
         const QString name = QStringLiteral("gal%1").arg(++m_count);
         VHDevSim::GalIdentity identity;
         identity.uuid = QStringLiteral("1207A1B2C3D4E5F%1").arg(m_count);
         identity.updateMethod = 2;
         identity.lang = QStringLiteral("deu");
+        if (!iapName.isEmpty())
+            identity.iapName = iapName;
         if (!m_sim->createGal(name, identity) || !plug(name))
             return QString();
         auto *notice = widget<QWidget>(m_controller->mainWindow(), "download_count_label");
@@ -175,8 +180,9 @@ private slots:
         QFETCH(QString, installed);
         const QString name = plugGal();
         QVERIFY(!name.isEmpty());
+        const QString folder = restore ? galRestoreFolder() : QString();
         if (restore) {
-            QVERIFY(device()->restoreFactory(galRestoreFolder()));
+            QVERIFY(device()->restoreFactory(folder));
             QTRY_COMPARE_WITH_TIMEOUT(watch()->phase(), OrlaRestartWatch::Phase::Away, kStepMs);
             // The main window is in front and says so; it does not fall back to "no device".
             QVERIFY(m_controller->mainWindow()->isVisible());
@@ -185,10 +191,19 @@ private slots:
             QVERIFY(startGalUpdate());
             QVERIFY(m_controller->softUpdateForm()->isVisible());
             QCOMPARE(dialogLine(), OrlaRestartWatch::restartingText());
+            // The device said it restarts: the bar's phase says so.
+            QTRY_COMPARE_WITH_TIMEOUT(widget<QLabel>(m_controller->softUpdateForm(), "phase_label")->text(),
+                                      QStringLiteral("Waiting for the watch"), kStepMs);
         }
+        // A later run knows the device again, and a restore's folder, from what the first pass kept.
+        VHGalPending::Record record;
+        QVERIFY(VHGalPending::ofDataFolder().load(QStringLiteral("1207A1B2C3D4E5F%1").arg(m_count), record));
+        QCOMPARE(record.model, QStringLiteral("Pacer21"));
+        QCOMPARE(record.restoreFolder, folder);
         m_now += 60;
         QVERIFY(m_sim->restart(name));
         QVERIFY(showsResult(true));
+        QVERIFY(!VHGalPending::ofDataFolder().load(QStringLiteral("1207A1B2C3D4E5F%1").arg(m_count), record));
         // The device starts again with what the job wrote; the completion stays in front.
         QVERIFY(bootAgain(name).contains(installed));
         QVERIFY(m_controller->completeForm()->isVisible());
@@ -255,6 +270,72 @@ private slots:
         QVERIFY(showsResult(true));
         QVERIFY(!VHGalPending::ofDataFolder().load(uuid, record));
         QVERIFY(bootAgain(name).contains(QStringLiteral("OS=120")));
+    }
+
+    // A device already in its loader when the program starts: shown with Recover from what was kept, or
+    // from the model the user picks; a restore goes on from its folder.
+    void deviceWaitingAtStart_data()
+    {
+        QTest::addColumn<QString>("keptModel");
+        QTest::addColumn<bool>("keptRestore");
+        QTest::addColumn<QString>("picked"); // empty: no chooser; "-": cancelled
+        QTest::addColumn<QString>("installed");
+        QTest::newRow("update kept") << "Pacer21" << false << ""
+                                     << "OS=120";
+        QTest::newRow("restore kept") << "Pacer21" << true << ""
+                                      << "OS=100";
+        QTest::newRow("nothing kept, model picked") << "" << false << "Pacer21"
+                                                    << "OS=120";
+        QTest::newRow("nothing kept, cancelled") << "" << false << "-"
+                                                 << "";
+    }
+    void deviceWaitingAtStart()
+    {
+        QFETCH(QString, keptModel);
+        QFETCH(bool, keptRestore);
+        QFETCH(QString, picked);
+        QFETCH(QString, installed);
+        const QString name = plugGal(QStringLiteral("BIRCH%1").arg(m_count + 1));
+        QVERIFY(!name.isEmpty());
+        const QString uuid = QStringLiteral("1207A1B2C3D4E5F%1").arg(m_count);
+        // Sent into its loader by an earlier run: this run has nothing that names it.
+        QVERIFY(writeFile(m_sim->volumePath(name) + QStringLiteral("/update.ini"), QByteArray()));
+        m_now += 60;
+        QVERIFY(m_sim->restart(name));
+        QTRY_VERIFY_WITH_TIMEOUT(!device(), kStepMs);
+        QVERIFY(VHGalPending::ofDataFolder().remove(uuid));
+        if (!keptModel.isEmpty()) {
+            VHGalPending::Record record;
+            record.language = QStringLiteral("deu");
+            record.model = keptModel;
+            record.restoreFolder = keptRestore ? galRestoreFolder() : QString();
+            QVERIFY(VHGalPending::ofDataFolder().store(uuid, record));
+        }
+        QCOMPARE(OrlaRecovery::adoptStrandedDevices(*VHDaemon::instance()->platform(), *manager()), 1);
+        QVERIFY(m_sim->unplug(name));
+        m_now += 60;
+        QVERIFY(plug(name));
+        QVERIFY(device()->waitsInIapMode());
+        QCOMPARE(mainLine(), OrlaRecovery::waitingLine());
+        QVERIFY(widget<QPushButton>(m_controller->mainWindow(), "recover_button")->isVisible());
+        m_controller->recoverDevice();
+        OrlaModelChooser *chooser = m_controller->modelChooser();
+        QCOMPARE(chooser && chooser->isVisible(), !picked.isEmpty());
+        if (!picked.isEmpty()) {
+            QCOMPARE(widget<QComboBox>(chooser, "model_box")->count(), 2); // the table's GAL models
+            QCOMPARE(chooser->chosenModel(), QStringLiteral("Pacer21"));   // the one the device names
+            widget<QPushButton>(chooser, picked == QLatin1String("-") ? "cancel_button" : "ok_button")->click();
+            QVERIFY(!chooser->isVisible());
+        }
+        if (installed.isEmpty()) {
+            // Nothing confirmed: nothing started, nothing kept.
+            QCOMPARE(mainLine(), OrlaRecovery::waitingLine());
+            QVERIFY(!QFileInfo::exists(VHGalPending::ofDataFolder().filePathFor(uuid)));
+            return;
+        }
+        QVERIFY(showsResult(true));
+        QVERIFY(!QFileInfo::exists(VHGalPending::ofDataFolder().filePathFor(uuid)));
+        QVERIFY(bootAgain(name).contains(installed));
     }
 };
 

@@ -1,5 +1,6 @@
 #include "OrlaBackupsForm.h"
 #include "OrlaLanguageForm.h"
+#include "OrlaModelChooser.h"
 #include "OrlaRecovery.h"
 #include "OrlaRestartWatch.h"
 #include "OrlaTestSupport.h"
@@ -191,8 +192,15 @@ private slots:
         fail.setReason(0, inWords("The package was not written: %1.")
                               .arg(inWords("the package's signature does not match its contents")));
         checkFits(&fail, "signature does not match");
+        fail.setReason(0, QCoreApplication::translate(
+                              "OrlaRecovery", "The restore files the device was being restored from are gone."));
+        checkFits(&fail, "restore files gone");
         fail.setReason(0);
         checkFits(&fail, "failed");
+
+        OrlaModelChooser chooser;
+        chooser.offer({QStringLiteral("Pacer21"), QStringLiteral("Pacer20plus")}, QStringLiteral("Pacer20plus"));
+        checkFits(&chooser, "model chooser");
     }
 
     void flashStoreWindows_data() { windows_data(); }

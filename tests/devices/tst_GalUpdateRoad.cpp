@@ -71,6 +71,8 @@ class TestGalUpdateRoad : public QObject
             QVERIFY2(phases.problem().isEmpty(), qPrintable(phases.problem()));
             QCOMPARE(phases.phases().first(), int(VHPhase::Unpack));
         }
+        // Both first passes end saying the device restarts, before it leaves.
+        QCOMPARE(phases.phases().last(), int(VHPhase::Waiting));
         QVERIFY(QFileInfo::exists(deviceVolume() + QStringLiteral("/update.ini")));
         QVERIFY(!QFileInfo::exists(m_sim->drivePath(m_name))); // ejected
         const VHModelInfo row = manager()->models().front();

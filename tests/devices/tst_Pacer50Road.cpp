@@ -17,6 +17,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <optional>
 
 class TestPacer50Road : public QObject
 {
@@ -145,15 +146,21 @@ private slots:
         const QString name = create({});
         connect(name);
         const QString folder = package();
+        std::optional<VHTestPhases> phases(device());
         QVERIFY(run([&](VHClient *client) { return client->restoreFactory(folder); }));
         QCOMPARE(device()->state(), int(VHClient::STATE_MODEL));
+        // The first pass ends saying the device restarts; the second pass does not.
+        QCOMPARE(phases->phases().last(), int(VHPhase::Waiting));
+        phases.reset();
         QVERIFY(QFileInfo::exists(m_sim->drivePath(name) + "/format.ini"));
 
         QCOMPARE(restart(name), QStringList{"formatted"});
         QVERIFY(!QFileInfo::exists(m_sim->drivePath(name) + "/nimbra"));
         QVERIFY(VHEnv::instance()->restorePending());
         QCOMPARE(device()->state(), int(VHClient::STATE_READY));
+        phases.emplace(device());
         QVERIFY(run([&](VHClient *client) { return client->restoreFactory(folder); }));
+        QVERIFY(!phases->phases().contains(int(VHPhase::Waiting)));
         QVERIFY(!VHEnv::instance()->restorePending());
         QCOMPARE(device()->state(), int(VHClient::STATE_READY));
         QVERIFY(QFileInfo::exists(m_sim->drivePath(name) + "/launchsec.ini"));

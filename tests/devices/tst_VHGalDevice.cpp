@@ -813,6 +813,41 @@ private slots:
         verifyInstalls(method, *next);
     }
 
+    // The model and a restore's folder come back whole from the record, whatever they hold; a record
+    // without them (an older run's) still reads.
+    void pendingRecordKeepsNamesWhole_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("update") << "Pacer21"
+                                << "";
+        QTest::newRow("restore") << "Pacer20plus"
+                                 << "/home/u/restore folder";
+        QTest::newRow("line breaks and keys") << "Pacer21\nlanguage=xxx"
+                                              << "/tmp/a\n[GalPending]\nprofile=AA";
+        QTest::newRow("not Latin") << "Pacer21" << QStringLiteral("/home/j\u00fcrgen/\u9084\u539f");
+        QTest::newRow("older record") << ""
+                                      << "";
+    }
+    void pendingRecordKeepsNamesWhole()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, folder);
+        const VHGalPending pending(m_root.path() + QStringLiteral("/records"));
+        const QString uuid = QStringLiteral("1207A1B2C3D4E5F6");
+        VHGalPending::Record record;
+        record.language = QStringLiteral("deu");
+        record.model = model;
+        record.restoreFolder = folder;
+        QVERIFY(pending.store(uuid, record));
+        VHGalPending::Record back;
+        QVERIFY(pending.load(uuid, back));
+        QCOMPARE(back.language, QStringLiteral("deu"));
+        QCOMPARE(back.model, model);
+        QCOMPARE(back.restoreFolder, folder);
+        QVERIFY(!back.profile);
+    }
+
     // Method 1 needs room for everything it writes; short of it nothing is written (code 3).
     void methodOneChecksFreeSpace_data()
     {
