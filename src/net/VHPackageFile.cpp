@@ -3,7 +3,11 @@
 #include "VHLog.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,9 +16,65 @@ namespace {
 // Writeback of the package is started every this many bytes, so the flush
 // before the rename waits only for the tail.
 constexpr qint64 kWritebackStep = 8 * 1024 * 1024;
+// How many chunks may wait for the signature's hash before the download waits for it.
+constexpr size_t kMaxWaitingChunks = 8;
 } // namespace
 
+// The signature's BLAKE2b runs on a thread of its own beside the MD5 on the
+// caller's, so checking both costs about as much as the slower one alone.
+class VHParallelHash
+{
+public:
+    explicit VHParallelHash(VHMinisign::Verifier &verifier) : m_thread([this, &verifier] { run(verifier); }) {}
+    ~VHParallelHash() { finish(); }
+
+    void add(QByteArray chunk)
+    {
+        std::unique_lock lock(m_mutex);
+        m_room.wait(lock, [this] { return m_chunks.size() < kMaxWaitingChunks; });
+        m_chunks.push_back(std::move(chunk));
+        m_work.notify_one();
+    }
+    // Returns once every chunk added is hashed.
+    void finish()
+    {
+        if (!m_thread.joinable())
+            return;
+        {
+            std::lock_guard lock(m_mutex);
+            m_finished = true;
+        }
+        m_work.notify_one();
+        m_thread.join();
+    }
+
+private:
+    void run(VHMinisign::Verifier &verifier)
+    {
+        for (;;) {
+            std::unique_lock lock(m_mutex);
+            m_work.wait(lock, [this] { return !m_chunks.empty() || m_finished; });
+            if (m_chunks.empty())
+                return;
+            const QByteArray chunk = std::move(m_chunks.front());
+            m_chunks.pop_front();
+            lock.unlock();
+            m_room.notify_one();
+            verifier.addData(chunk);
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_work;
+    std::condition_variable m_room;
+    std::deque<QByteArray> m_chunks;
+    bool m_finished = false;
+    std::thread m_thread; // last: it starts once the rest is made
+};
+
 VHPackageFile::VHPackageFile(const QString &finalPath) : m_finalPath(finalPath) {}
+
+VHPackageFile::~VHPackageFile() = default;
 
 bool VHPackageFile::fail(int error)
 {
@@ -38,8 +98,8 @@ bool VHPackageFile::append(const char *data, qint64 size)
     if (const int error = m_part.write(data, size))
         return fail(error);
     m_md5.addData(QByteArrayView(data, size));
-    if (m_verifier)
-        m_verifier->addData(QByteArrayView(data, size));
+    if (m_parallel)
+        m_parallel->add(QByteArray(data, size));
     m_size += size;
     if (m_size - m_writebackStart >= kWritebackStep) {
         // Only starts the disk writes; it does not wait for them.
@@ -72,13 +132,16 @@ void VHPackageFile::expectSignature(const QByteArray &signature)
 {
     m_signature = signature;
     m_signatureExpected = true;
+    m_parallel.reset();
     m_verifier = std::make_unique<VHMinisign::Verifier>();
+    m_parallel = std::make_unique<VHParallelHash>(*m_verifier);
 }
 
 VHResult VHPackageFile::verifySignature(const VHTrustedKeys &keys, QString *trustedComment)
 {
     if (!m_verifier)
         return VHResult::failure(VHMinisign::kNotAuthentic, VHMinisign::notSignedText());
+    m_parallel.reset(); // every byte appended is hashed once it returns
     // The unhashed form reads the part file again; it is complete by now.
     const VHResult result = m_verifier->verify(m_signature, keys, partPath(), trustedComment);
     m_verifier.reset();

@@ -10,6 +10,7 @@
 #include <memory>
 
 class VHTrustedKeys;
+class VHParallelHash;
 
 // The package as it arrives: appended to "<final>.part" beside the final file,
 // its MD5 computed on the way. Only commit() touches the final name, by a
@@ -19,6 +20,7 @@ class VHPackageFile
 {
 public:
     explicit VHPackageFile(const QString &finalPath);
+    ~VHPackageFile();
 
     bool open();
     bool append(const char *data, qint64 size);
@@ -49,6 +51,8 @@ private:
     VHFileOps::PendingFile m_part;
     QCryptographicHash m_md5{QCryptographicHash::Md5};
     std::unique_ptr<VHMinisign::Verifier> m_verifier;
+    // Feeds m_verifier on a thread of its own; declared after it, so it stops first.
+    std::unique_ptr<VHParallelHash> m_parallel;
     QByteArray m_signature;
     bool m_signatureExpected = false;
     qint64 m_size = 0;
