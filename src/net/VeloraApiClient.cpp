@@ -218,6 +218,18 @@ void VeloraApiClient::takeRestoreEntry(const QVariantMap &object)
     // Its version names a file in the updates folder: a damaged text names none.
     if (!VHVersion::isPlainText(m_restore.version) || m_restore.url.isEmpty())
         m_restore = {};
+    if (!m_restore.url.isEmpty() && !keepsTheIndexSecure(m_queryUrl.resolved(QUrl(m_restore.url)))) {
+        vhCritical() << "restore address is not https although the index was:" << m_restore.url;
+        m_restore = {};
+    }
+}
+
+// What an https index names is fetched over https: a plain address would hand
+// the files to anyone on the path.
+bool VeloraApiClient::keepsTheIndexSecure(const QUrl &target) const
+{
+    return m_queryUrl.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0
+           || target.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
 }
 
 QUrl VeloraApiClient::restoreAddress() const
@@ -248,6 +260,11 @@ VeloraApiClient::DownloadStart VeloraApiClient::startDownload()
     if (!target.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
         vhCritical() << "package address is not an http address:" << m_url;
         m_errorText = QStringLiteral("the package address is not a web address");
+        return DownloadStart::Failed;
+    }
+    if (!keepsTheIndexSecure(target)) {
+        vhCritical() << "package address is not https although the index was:" << m_url;
+        m_errorText = QStringLiteral("the update server named a package address that is not secure");
         return DownloadStart::Failed;
     }
     m_packageAddress = target;

@@ -97,6 +97,7 @@ public slots:
     void finishedSlot(QNetworkReply *reply);
 
 private:
+    bool keepsTheIndexSecure(const QUrl &target) const;
     enum class DownloadStart { NotNeeded, Started, Failed };
 
     // What the worker needs to put a downloaded package in place; it owns

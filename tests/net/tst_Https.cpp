@@ -20,6 +20,7 @@ struct Delegate : VeloraApiClientDelegate, ReduzeduClientDelegate
 constexpr int kWaitMs = 20000;
 const QString kPackagePath = QStringLiteral("/packages/Pacer/Total.zip");
 const QString kIndexPath = QStringLiteral("/versions/index");
+const QString kInsecurePackage = QStringLiteral("the update server named a package address that is not secure");
 const QString kBadCertificate = QStringLiteral("the server's certificate is not valid for 127.0.0.1: ");
 const QString kInsecureRedirect = QStringLiteral("the server redirected to an insecure address");
 
@@ -65,6 +66,9 @@ class TestHttps : public QObject
     {
         if (target == QLatin1String("http"))
             m_server->setRedirect(path, m_plain->baseUrl() + path + QStringLiteral("?model=Pacer"));
+        else if (target == QLatin1String("http index")) // a secure index naming a plain package address
+            m_server->setCannedBody(path, "[{\"name\":\"Total\",\"version\":\"1.2.0\",\"md5hash\":\"\",\"url\":\""
+                                              + (m_plain->baseUrl() + kPackagePath).toUtf8() + "\"}]");
         else if (!target.isEmpty())
             m_server->setRedirect(path, target);
     }
@@ -131,6 +135,8 @@ private slots:
             << "localhost" << true << kIndexPath << "http" << kInsecureRedirect << "";
         QTest::newRow("query redirected to ftp")
             << "localhost" << true << kIndexPath << "ftp://127.0.0.1/index" << kInsecureRedirect << "";
+        QTest::newRow("package address in the index is http")
+            << "localhost" << true << kIndexPath << "http index" << kInsecurePackage << "";
         QTest::newRow("package redirected to http") << "localhost" << true << kPackagePath << "http"
                                                     << "the package download failed: " + kInsecureRedirect << "";
     }
