@@ -1,13 +1,10 @@
 #include "VHPackageFile.h"
 
 #include "VHLog.h"
+#include "VHParallelHash.h"
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
-#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,61 +13,7 @@ namespace {
 // Writeback of the package is started every this many bytes, so the flush
 // before the rename waits only for the tail.
 constexpr qint64 kWritebackStep = 8 * 1024 * 1024;
-// How many chunks may wait for the signature's hash before the download waits for it.
-constexpr size_t kMaxWaitingChunks = 8;
 } // namespace
-
-// The signature's BLAKE2b runs on a thread of its own beside the MD5 on the
-// caller's, so checking both costs about as much as the slower one alone.
-class VHParallelHash
-{
-public:
-    explicit VHParallelHash(VHMinisign::Verifier &verifier) : m_thread([this, &verifier] { run(verifier); }) {}
-    ~VHParallelHash() { finish(); }
-
-    void add(QByteArray chunk)
-    {
-        std::unique_lock lock(m_mutex);
-        m_room.wait(lock, [this] { return m_chunks.size() < kMaxWaitingChunks; });
-        m_chunks.push_back(std::move(chunk));
-        m_work.notify_one();
-    }
-    // Returns once every chunk added is hashed.
-    void finish()
-    {
-        if (!m_thread.joinable())
-            return;
-        {
-            std::lock_guard lock(m_mutex);
-            m_finished = true;
-        }
-        m_work.notify_one();
-        m_thread.join();
-    }
-
-private:
-    void run(VHMinisign::Verifier &verifier)
-    {
-        for (;;) {
-            std::unique_lock lock(m_mutex);
-            m_work.wait(lock, [this] { return !m_chunks.empty() || m_finished; });
-            if (m_chunks.empty())
-                return;
-            const QByteArray chunk = std::move(m_chunks.front());
-            m_chunks.pop_front();
-            lock.unlock();
-            m_room.notify_one();
-            verifier.addData(chunk);
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_work;
-    std::condition_variable m_room;
-    std::deque<QByteArray> m_chunks;
-    bool m_finished = false;
-    std::thread m_thread; // last: it starts once the rest is made
-};
 
 VHPackageFile::VHPackageFile(const QString &finalPath) : m_finalPath(finalPath) {}
 

@@ -1,6 +1,7 @@
 #include "VHMinisign.h"
 
 #include "VHByteReader.h"
+#include "VHParallelHash.h"
 #include "VHTrustedKeys.h"
 
 #include <QFile>
@@ -235,9 +236,12 @@ VHResult verifyFile(const QString &path, const QByteArray &signatureText, const 
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return VHResult::failure(kNotAuthentic, mismatchText());
-    QByteArray buffer(kReadStep, Qt::Uninitialized);
-    for (qint64 count = 0; (count = file.read(buffer.data(), buffer.size())) > 0;)
-        verifier.addData(QByteArrayView(buffer.constData(), count));
+    {
+        // Reading the next chunk overlaps hashing this one.
+        VHParallelHash hash(verifier);
+        for (QByteArray chunk = file.read(kReadStep); !chunk.isEmpty(); chunk = file.read(kReadStep))
+            hash.add(std::move(chunk));
+    }
     return verifier.verify(signatureText, keys, path, trustedComment);
 }
 

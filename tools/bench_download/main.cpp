@@ -11,6 +11,7 @@
 #include "VHFitRoad.h"
 #include "VHMinisign.h"
 #include "VHPackageSignature.h"
+#include "VHTestTls.h"
 #include "VHTrustedKeys.h"
 #include "VHZipDirectory.h"
 #include "VeloraApiClient.h"
@@ -73,14 +74,19 @@ struct Waiter : VeloraApiClientDelegate
     }
 };
 
+// The road's test authority, so curl checks the server's certificate as the client does.
+QString g_caFile;
+
 // Seconds for curl to fetch `url` into `target`, or a negative value.
 double timeCurl(const QString &url, const QString &target)
 {
     QFile::remove(target);
+    QStringList arguments{QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"), target, url};
+    if (!g_caFile.isEmpty())
+        arguments << QStringLiteral("--cacert") << g_caFile;
     QElapsedTimer timer;
     timer.start();
-    const int code = QProcess::execute(QStringLiteral("curl"),
-                                       {QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"), target, url});
+    const int code = QProcess::execute(QStringLiteral("curl"), arguments);
     const double seconds = timer.nsecsElapsed() / 1e9;
     return code == 0 ? seconds : -1;
 }
@@ -184,7 +190,10 @@ int main(int argc, char **argv)
          {QStringLiteral("rounds"), QStringLiteral("Downloads per method."), QStringLiteral("n"), QStringLiteral("3")},
          {QStringLiteral("rate-mib"), QStringLiteral("Pace the server like a link of this speed."), QStringLiteral("n"),
           QStringLiteral("0")},
-         {QStringLiteral("dir"), QStringLiteral("Work folder (default: a temporary one)."), QStringLiteral("folder")}});
+         {QStringLiteral("dir"), QStringLiteral("Work folder (default: a temporary one)."), QStringLiteral("folder")},
+         {QStringLiteral("https"),
+          QStringLiteral("Serve over https. The server then encrypts in this process, on the same cores as the "
+                         "client, and holds what it sends in memory.")}});
     args.process(app);
     const qint64 size = args.value(QStringLiteral("size-mib")).toLongLong() * kMiB;
     const int rounds = std::max(1, args.value(QStringLiteral("rounds")).toInt());
@@ -204,6 +213,8 @@ int main(int argc, char **argv)
     stage.package.images[0].size = std::max<qint64>(size - others, 1);
     stage.version = QStringLiteral("1.0");
     stage.debugLog = false;
+    // The checks are compared, not the channel: TLS costs curl and the client alike.
+    stage.https = args.isSet(QStringLiteral("https"));
     stage.serverBytesPerSecond = args.value(QStringLiteral("rate-mib")).toLongLong() * kMiB;
     // The server runs on its own thread so it does not share the client's event loop.
     VHFitRoad road(stage);
@@ -211,6 +222,8 @@ int main(int argc, char **argv)
         out() << road.lastError() << Qt::endl;
         return 1;
     }
+    if (road.tls())
+        g_caFile = road.tls()->caFile();
     QFile::remove(road.packagePath());
     const qint64 packageSize = QFileInfo(road.serverRoot() + QStringLiteral("/Bench/Total.zip")).size();
     VHEnv::instance()->init(QStringLiteral("both"), QStringLiteral("bench.log"));
