@@ -6,7 +6,7 @@ set -eu
 PACKAGES="build-essential cmake ninja-build pkg-config
 qt6-base-dev libqt6sql6-sqlite qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-image-formats-plugins
 python3-dev python3-jsonschema pybind11-dev libzip-dev zlib1g-dev libudev-dev umockdev libumockdev-dev dbus-daemon
-libsodium-dev minisign
+libsodium-dev libssl-dev minisign
 zip unzip xvfb xauth fonts-dejavu-core fonts-dejavu-extra locales
 clang-format-14
 dpkg-dev fakeroot desktop-file-utils appstream lintian
