@@ -208,10 +208,10 @@ QByteArray Verifier::prehash()
 {
     QByteArray hash(kHashSize, '\0');
     unsigned int length = 0;
-    const bool done = m_state->ready
-                      && EVP_DigestFinal_ex(m_state->hash.get(), reinterpret_cast<unsigned char *>(hash.data()), &length)
-                             == 1
-                      && length == unsigned(kHashSize);
+    const bool done =
+        m_state->ready
+        && EVP_DigestFinal_ex(m_state->hash.get(), reinterpret_cast<unsigned char *>(hash.data()), &length) == 1
+        && length == unsigned(kHashSize);
     m_state->ready = false;
     // No hash matches no signature: an empty prehash is refused as a mismatch.
     return done ? hash : QByteArray();
