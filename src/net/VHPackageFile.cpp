@@ -40,9 +40,12 @@ bool VHPackageFile::append(const char *data, qint64 size)
 {
     if (const int error = m_part.write(data, size))
         return fail(error);
-    m_md5.addData(QByteArrayView(data, size));
+    if (!m_md5Feed)
+        m_md5Feed = std::make_unique<VHParallelHash>([this](const QByteArray &chunk) { m_md5.addData(chunk); });
+    const QByteArray chunk(data, size);
+    m_md5Feed->add(chunk);
     if (m_parallel)
-        m_parallel->add(QByteArray(data, size));
+        m_parallel->add(chunk);
     m_size += size;
     if (m_size - m_writebackStart >= kWritebackStep) {
         // Only starts the disk writes; it does not wait for them.
@@ -69,7 +72,11 @@ bool VHPackageFile::commit()
     return true;
 }
 
-QString VHPackageFile::md5Hex() const { return QString::fromLatin1(m_md5.result().toHex()); }
+QString VHPackageFile::md5Hex()
+{
+    m_md5Feed.reset(); // every byte appended is in the MD5 once it returns
+    return QString::fromLatin1(m_md5.result().toHex());
+}
 
 void VHPackageFile::expectSignature(const QByteArray &signature)
 {

@@ -33,7 +33,8 @@ public:
     qint64 size() const { return m_size; }
     QString errorString() const { return m_error; }
     // Lower-case hexadecimal MD5 of the bytes appended so far.
-    QString md5Hex() const;
+    // Waits for the MD5's thread to take in every byte appended.
+    QString md5Hex();
     // Called before the first append: the bytes are also hashed for `signature`.
     void expectSignature(const QByteArray &signature);
     bool expectsSignature() const { return m_signatureExpected; }
@@ -50,6 +51,9 @@ private:
     VHSafeFolder m_folder;
     VHFileOps::PendingFile m_part;
     QCryptographicHash m_md5{QCryptographicHash::Md5};
+    // Feeds m_md5 on a thread of its own from the first append: the receiving
+    // thread then only copies bytes to the file. Declared after m_md5.
+    std::unique_ptr<VHParallelHash> m_md5Feed;
     std::unique_ptr<VHMinisign::Verifier> m_verifier;
     // Feeds m_verifier on a thread of its own; declared after it, so it stops first.
     std::unique_ptr<VHParallelHash> m_parallel;

@@ -6,20 +6,27 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
-// Feeds a signature's BLAKE2b on a thread of its own, so the hash runs beside
-// whatever the caller does with the same bytes (its MD5, reading the next
-// chunk): the two cost about as much as the slower one instead of their sum.
-// At most kMaxWaiting chunks are held.
+// Feeds a hash (a signature's BLAKE2b, a package's MD5) on a thread of its
+// own, so it runs beside whatever the caller does with the same bytes (another
+// hash, reading the next chunk, writing it): together they cost about as much
+// as the slowest instead of their sum. At most kMaxWaiting chunks are held;
+// one chunk given to several feeders is shared, not copied.
 class VHParallelHash
 {
 public:
     // How many chunks may wait before add() waits for the hash.
     static constexpr size_t kMaxWaiting = 8;
 
-    explicit VHParallelHash(VHMinisign::Verifier &verifier) : m_thread([this, &verifier] { run(verifier); }) {}
+    using Feed = std::function<void(const QByteArray &chunk)>;
+
+    explicit VHParallelHash(Feed feed) : m_feed(std::move(feed)), m_thread([this] { run(); }) {}
+    explicit VHParallelHash(VHMinisign::Verifier &verifier)
+        : VHParallelHash([&verifier](const QByteArray &chunk) { verifier.addData(chunk); })
+    {}
     ~VHParallelHash() { finish(); }
 
     void add(QByteArray chunk)
@@ -43,7 +50,7 @@ public:
     }
 
 private:
-    void run(VHMinisign::Verifier &verifier)
+    void run()
     {
         for (;;) {
             std::unique_lock lock(m_mutex);
@@ -54,10 +61,11 @@ private:
             m_chunks.pop_front();
             lock.unlock();
             m_room.notify_one();
-            verifier.addData(chunk);
+            m_feed(chunk);
         }
     }
 
+    const Feed m_feed;
     std::mutex m_mutex;
     std::condition_variable m_work;
     std::condition_variable m_room;
