@@ -45,7 +45,7 @@ void OrlaStrandedWatch::scan()
     if (m_scanning)
         return; // the running scan's result is stale now: it scans again
     m_scanning = true;
-    // The table as it is now, and the built-in rows, which a start-up scan runs before.
+    // The table as it is now, and the built-in rows: the first scan starts before the daemon registers them.
     const VHModelTable known = m_manager.models() + VHDeviceRegistry::instance().builtInModels();
     const quint64 generation = m_generation;
     m_pool.start([this, known, generation] {
