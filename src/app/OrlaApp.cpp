@@ -3,10 +3,10 @@
 #include "OrlaController.h"
 #include "OrlaForm.h"
 #include "OrlaMountOffer.h"
-#include "OrlaRecovery.h"
 #include "OrlaSingleInstance.h"
 #include "OrlaStallMeter.h"
 #include "OrlaStopSignals.h"
+#include "OrlaStrandedWatch.h"
 #include "VHDaemon.h"
 #include "VHDeviceFamilies.h"
 #include "VHDeviceManager.h"
@@ -69,6 +69,7 @@ OrlaApp::~OrlaApp()
     m_translator.reset();
     m_mountOffer.reset(); // it shows in the controller's main window
     m_controller.reset();
+    m_strandedWatch.reset(); // waits for its scan, which reads through the daemon's platform
     m_watcher.reset();
     m_instanceGuard.reset();
 }
@@ -223,9 +224,12 @@ void OrlaApp::startDeviceRuntime()
                                                          : VHDeviceManagerInterface::kIdentifyByEitherFile);
     // A plugged volume is read off the GUI thread: a slow drive must not freeze the window.
     daemon->deviceManager()->setScanOnWorker(true);
-    // A watch left waiting in its loader by an earlier run is known by nothing else.
-    if (!fitOnly)
-        OrlaRecovery::adoptStrandedDevices(*daemon->platform(), *daemon->deviceManager());
+    // A watch left waiting in its loader by an earlier run, or plugged so
+    // later, is known by nothing else. Its scan starts before the daemon's own.
+    if (!fitOnly) {
+        m_strandedWatch = std::make_unique<OrlaStrandedWatch>(*daemon->platform(), *daemon->deviceManager());
+        m_strandedWatch->start(m_watcher ? this : nullptr);
+    }
     if (!daemon->start(!fitOnly))
         vhWarning() << "device detection did not start; devices already present are still served";
 }

@@ -14,6 +14,7 @@ class OrlaMountOffer;
 class OrlaSingleInstance;
 class OrlaStallMeter;
 class OrlaStopSignals;
+class OrlaStrandedWatch;
 class QTranslator;
 class VHDeviceWatcher;
 
@@ -74,6 +75,7 @@ private:
     bool m_metered = false;
     std::unique_ptr<OrlaSingleInstance> m_instanceGuard;
     std::unique_ptr<VHDeviceWatcher> m_watcher;
+    std::unique_ptr<OrlaStrandedWatch> m_strandedWatch;
     std::unique_ptr<OrlaController> m_controller;
     std::unique_ptr<OrlaMountOffer> m_mountOffer;
     std::unique_ptr<QTranslator> m_translator;

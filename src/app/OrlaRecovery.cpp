@@ -1,13 +1,9 @@
 #include "OrlaRecovery.h"
 
 #include "VHClient.h"
-#include "VHDeviceManager.h"
-#include "VHDeviceRegistry.h"
 #include "VHGalRecovery.h"
 #include "VHGalStranded.h"
 #include "VHLog.h"
-#include "VHPlatform.h"
-#include "VHSCSIDeviceService.h"
 #include "VHUpdatesFolder.h"
 
 #include <QCoreApplication>
@@ -19,32 +15,18 @@ QString tr_(const char *text) { return QCoreApplication::translate("OrlaRecovery
 
 VHResult refused(const QString &reason) { return VHResult::failure(0, reason); }
 
+// The package the window downloaded for the device's model; empty when there is none.
+QString downloadedPackage(const VHUpdatesFolder &folder)
+{
+    const QString package = folder.isValid() ? folder.file(VHUpdatesFolder::kPackage) : QString();
+    return QFileInfo(package).isFile() ? package : QString();
+}
+
 } // namespace
 
 QString OrlaRecovery::waitingLine() { return tr_("Waiting to finish its update"); }
 
 QString OrlaRecovery::recoveringLine() { return tr_("Finishing the update ..."); }
-
-int OrlaRecovery::adoptStrandedDevices(VHPlatform &platform, VHDeviceManager &manager)
-{
-    const VHServiceList services =
-        platform.findSCSIDevices(VHGalStranded::scanRows(VHDeviceRegistry::instance().builtInModels()));
-    int adopted = 0;
-    for (const auto &service : services) {
-        auto *scsi = dynamic_cast<VHSCSIDeviceService *>(service.get());
-        if (!scsi || !VHGalStranded::isStranded(*service))
-            continue;
-        const VHGalStranded::Device device = VHGalStranded::identify(*scsi);
-        const VHModelInfo row = VHGalStranded::rowFor(device, VHGalStranded::modelFor(device, QString()));
-        vhDebug() << "device " << device.uuid << " waits in IAP mode as \"" << device.identification << "\", model "
-                  << row.modelName;
-        if (!row.factory)
-            continue;
-        manager.registerModel(row, true);
-        ++adopted;
-    }
-    return adopted;
-}
 
 bool OrlaRecovery::needsModelChoice(VHClient *device)
 {
@@ -60,19 +42,15 @@ VHResult OrlaRecovery::start(VHClient *device, const VHUpdatesFolder &folder, bo
         return refused(tr_("The device is not waiting to finish an update."));
     QString uuid;
     device->getUUID(uuid);
-    // An interrupted factory restore goes on from its own folder, never with an update package.
-    QString source = VHGalRecovery::interruptedRestore(uuid);
-    if (!source.isEmpty() && !QFileInfo(source).isDir())
+    const VHGalRecovery::Source source = VHGalRecovery::chooseSource(uuid, downloadedPackage(folder));
+    if (source.refusal == VHGalRecovery::Source::Refusal::RestoreGone)
         return refused(tr_("The restore files the device was being restored from are gone."));
-    if (source.isEmpty()) {
-        source = folder.isValid() ? folder.file(VHUpdatesFolder::kPackage) : QString();
-        if (source.isEmpty() || !QFileInfo(source).isFile())
-            return refused(tr_("The software package for the device has not been downloaded yet."));
-    }
-    const VHGalRecovery::Plan plan = VHGalRecovery::plan(uuid, source, QString());
+    if (!source)
+        return refused(tr_("The software package for the device has not been downloaded yet."));
+    const VHGalRecovery::Plan plan = VHGalRecovery::plan(uuid, source.path, QString());
     if (restoring)
         *restoring = plan.restoring;
-    vhDebug() << "recover " << uuid << " from " << source << " in " << plan.language << " ("
+    vhDebug() << "recover " << uuid << " from " << source.path << " in " << plan.language << " ("
               << VHGalRecovery::sourceName(plan.languageSource) << ")";
     return VHGalRecovery::start(*device, plan);
 }

@@ -5,14 +5,13 @@
 #include <QString>
 
 class VHClient;
-class VHDeviceManager;
-class VHPlatform;
 class VHUpdatesFolder;
 
 // The window's Recover: a device left waiting in its loader gets the rest of
 // its job, as the command-line recover does: an update from the package
 // downloaded for its model, in the language its first pass remembered; a
-// factory restore from the folder it was started from.
+// factory restore from the folder it was started from. OrlaStrandedWatch
+// finds such devices and has their objects made.
 class OrlaRecovery
 {
 public:
@@ -20,10 +19,6 @@ public:
     static QString waitingLine();
     static QString recoveringLine();
 
-    // Registers every device found waiting in its loader, so the manager makes
-    // its device object: with the model its first pass stored, else the one
-    // it names itself (Recover then asks). The number registered.
-    static int adoptStrandedDevices(VHPlatform &platform, VHDeviceManager &manager);
     // True when nothing says what model the device is: Recover asks first.
     static bool needsModelChoice(VHClient *device);
 

@@ -993,9 +993,29 @@ int VHDevctl::runRecover()
     if (client->serviceType() != 1)
         return fail(Failed, QStringLiteral("the device is no longer in IAP mode"));
     m_result.insert(QStringLiteral("package"), package);
-    if (const int code = checkPackage(package); code != Done)
+    QString uuid;
+    client->getUUID(uuid);
+    const VHGalRecovery::Source source = VHGalRecovery::chooseSource(uuid, package);
+    if (source.refusal == VHGalRecovery::Source::Refusal::RestoreGone)
+        return fail(Failed, QStringLiteral("the folder the device was being restored from is gone: ") + source.path);
+    if (!source)
+        return fail(Failed, QStringLiteral("no such package file or restore folder: ") + package);
+    m_result.insert(QStringLiteral("source"), source.path);
+    if (source.resumesRestore)
+        sayRestoreResumed(source.path, language);
+    if (const int code = checkPackage(source.path); code != Done)
         return code;
-    return restoring ? recoverRestore(client, package) : recoverUpdate(client, package, language);
+    return QFileInfo(source.path).isDir() ? recoverRestore(client, source.path)
+                                          : recoverUpdate(client, source.path, language);
+}
+
+void VHDevctl::sayRestoreResumed(const QString &folder, const QString &language)
+{
+    // Whatever was given, the device waits for the rest of the restore it began.
+    say(QStringLiteral("the device was left in a factory restore: the restore goes on from ") + folder);
+    if (!language.isEmpty())
+        printErr(
+            QStringLiteral("velora-devctl: LANG %1 is not used: a factory restore takes no language").arg(language));
 }
 
 int VHDevctl::recoverUpdate(VHClient *client, const QString &package, const QString &language)

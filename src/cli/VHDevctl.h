@@ -76,6 +76,7 @@ private:
     int runRecover();
     int recoverUpdate(VHClient *client, const QString &package, const QString &language);
     int recoverRestore(VHClient *client, const QString &folder);
+    void sayRestoreResumed(const QString &folder, const QString &language);
     int runRecovery(VHClient *client, const VHGalRecovery::Plan &plan, const QString &doneText);
     int runFinalize();
     int runLanguages();

@@ -36,6 +36,25 @@ QString VHGalRecovery::interruptedRestore(const QString &uuid)
     return uuid.isEmpty() || !VHGalPending::ofDataFolder().load(uuid, record) ? QString() : record.restoreFolder;
 }
 
+VHGalRecovery::Source VHGalRecovery::chooseSource(const QString &uuid, const QString &given)
+{
+    Source source;
+    const QString folder = interruptedRestore(uuid);
+    if (!folder.isEmpty()) {
+        // The job left waiting is this restore: an update package would not finish it.
+        source.path = folder;
+        source.resumesRestore = true;
+        if (!QFileInfo(folder).isDir())
+            source.refusal = Source::Refusal::RestoreGone;
+        return source;
+    }
+    source.path = given;
+    const QFileInfo file(given);
+    if (given.isEmpty() || !(file.isFile() || file.isDir()))
+        source.refusal = Source::Refusal::NoPackage;
+    return source;
+}
+
 QString VHGalRecovery::sourceName(LanguageSource source)
 {
     switch (source) {

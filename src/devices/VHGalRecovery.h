@@ -30,6 +30,20 @@ public:
     // folder may have gone since); empty for an update or nothing stored.
     static QString interruptedRestore(const QString &uuid);
 
+    // What the second pass installs. Each front end words a refusal itself.
+    struct Source
+    {
+        enum class Refusal { None, RestoreGone, NoPackage };
+        QString path;                // the restore folder or the package
+        bool resumesRestore = false; // the folder of an interrupted factory restore, whatever was given
+        Refusal refusal = Refusal::None;
+        explicit operator bool() const { return refusal == Refusal::None; }
+    };
+    // A factory restore left half done goes on from its own folder (refused
+    // when that is gone), never with what the caller gives; otherwise the
+    // caller's package file or restore folder.
+    static Source chooseSource(const QString &uuid, const QString &given);
+
     // A folder is a factory restore's, anything else a package.
     static Plan plan(const QString &uuid, const QString &source, const QString &givenLanguage);
     static QString sourceName(LanguageSource source);

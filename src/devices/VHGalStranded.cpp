@@ -4,8 +4,9 @@
 #include "VHDeviceService.h"
 #include "VHGalPending.h"
 #include "VHInquiry.h"
+#include "VHLog.h"
+#include "VHPlatform.h"
 #include "VHSCSIDeviceService.h"
-#include "VHScsiCommands.h"
 
 #include <algorithm>
 
@@ -18,12 +19,9 @@ QString printableText(const QByteArray &bytes)
 
 QByteArray inquiryOf(VHSCSIDeviceService &service)
 {
-    const VHScsiCommands::Cdb6 cdb = VHScsiCommands::inquiry();
-    QByteArray answer(VHScsiCommands::kInquiryLength, '\0');
-    if (!service.readClient(cdb.data(), int(cdb.size()), reinterpret_cast<std::uint8_t *>(answer.data()),
-                            int(answer.size())))
-        return {};
-    return answer;
+    return VHInquiry::read([&service](const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length) {
+        return service.readClient(cdb, cdbLength, buffer, length);
+    });
 }
 
 bool isPrintable(const QString &text)
@@ -118,4 +116,20 @@ VHModelInfo VHGalStranded::rowFor(const Device &device, const QString &model)
     if (!model.isEmpty() && !device.identification.isEmpty())
         row.factory = VHDeviceRegistry::instance().factory(VHDeviceRegistry::kGalRole);
     return row;
+}
+
+QList<VHGalStranded::Waiting> VHGalStranded::findWaiting(VHPlatform &platform, const VHModelTable &known)
+{
+    QList<Waiting> found;
+    for (const auto &service : platform.findSCSIDevices(scanRows(known))) {
+        auto *scsi = dynamic_cast<VHSCSIDeviceService *>(service.get());
+        if (!scsi || !isStranded(*service))
+            continue;
+        const Device device = identify(*scsi);
+        const VHModelInfo row = rowFor(device, modelFor(device, QString()));
+        vhDebug() << "device " << device.uuid << " waits in IAP mode as \"" << device.identification << "\", model "
+                  << row.modelName;
+        found.append({device, row});
+    }
+    return found;
 }

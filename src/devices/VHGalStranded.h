@@ -7,11 +7,13 @@
 #include <QStringList>
 
 class VHDeviceService;
+class VHPlatform;
 class VHSCSIDeviceService;
 
-// A GAL device already waiting in IAP mode when a program starts. Nothing in
-// the model table names it: only a first pass of the same run registers its
-// identity. Every front end finds it, tells what it is and adopts it here.
+// A GAL device waiting in IAP mode that no first pass of this run sent there
+// (found at start, or plugged later). Nothing in the model table names it:
+// only a first pass of the same run registers its identity. Every front end
+// finds it, tells what it is and adopts it here.
 class VHGalStranded
 {
 public:
@@ -47,4 +49,13 @@ public:
     // The row that makes a device manager create the GAL object for it;
     // without a factory when the device or the model says too little.
     static VHModelInfo rowFor(const Device &device, const QString &model);
+
+    struct Waiting
+    {
+        Device device;
+        VHModelInfo row; // as rowFor() with modelFor() of no name
+    };
+    // Every device in IAP mode that no row of `known` names. Sends INQUIRY
+    // to each SCSI device and reads the data folder: not for a GUI thread.
+    static QList<Waiting> findWaiting(VHPlatform &platform, const VHModelTable &known);
 };

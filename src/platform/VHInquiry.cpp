@@ -1,12 +1,22 @@
 #include "VHInquiry.h"
 
 #include "VHLog.h"
+#include "VHScsiCommands.h"
 
 namespace VHInquiry {
 
 namespace {
 QByteArray quoted(const QByteArray &text) { return '"' + text + '"'; }
 } // namespace
+
+QByteArray read(const Transport &send)
+{
+    const VHScsiCommands::Cdb6 cdb = VHScsiCommands::inquiry();
+    QByteArray answer(VHScsiCommands::kInquiryLength, '\0');
+    if (!send(cdb.data(), int(cdb.size()), reinterpret_cast<std::uint8_t *>(answer.data()), int(answer.size())))
+        return {};
+    return answer;
+}
 
 QByteArray printable(const QByteArray &bytes)
 {

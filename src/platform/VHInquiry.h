@@ -4,10 +4,18 @@
 
 #include <QByteArray>
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 
-// Reading the answer of the standard INQUIRY the device scans send.
+// Sending the standard INQUIRY the device scans use and reading its answer.
 namespace VHInquiry {
+
+// Sends one command block to the device and reads `length` bytes into `buffer`.
+using Transport = std::function<bool(const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length)>;
+
+// The 128-byte answer to INQUIRY sent through `send`; empty when it fails.
+QByteArray read(const Transport &send);
 
 // The first row, in table order, whose identification occurs anywhere in the
 // answer. Rows with an empty identification never match (an empty text occurs

@@ -7,8 +7,10 @@
 #include "OrlaModelChooser.h"
 #include "OrlaRecovery.h"
 #include "OrlaRestartWatch.h"
+#include "OrlaStrandedWatch.h"
 #include "OrlaTestSupport.h"
 #include "VHDevSim.h"
+#include "VHDeviceEvents.h"
 #include "VHDeviceFamilies.h"
 #include "VHGalDevice.h"
 #include "VHGalPending.h"
@@ -18,6 +20,10 @@
 
 #include <QComboBox>
 #include <QSettings>
+#include <QSignalSpy>
+
+#include <algorithm>
+#include <atomic>
 
 #include <cstdio>
 
@@ -45,6 +51,16 @@ class TestOrlaRestart : public QObject
     QString mainLine() const { return widget<QLabel>(m_controller->mainWindow(), "Msg_label")->text(); }
     QString dialogLine() const { return widget<QLabel>(m_controller->softUpdateForm(), "remind_label")->text(); }
     bool idle() const { return OrlaRoad::runtimeIdle(m_controller.get(), true); }
+
+    // Sixteen characters however many devices the run makes.
+    static QString uuidOf(int count) { return QStringLiteral("1207A1B2C3D4E5%1").arg(count, 2, 10, QLatin1Char('0')); }
+
+    int rowsNaming(const QString &identification, VHDeviceManager *in = nullptr) const
+    {
+        const VHModelTable &rows = (in ? in : manager())->models();
+        return int(std::count_if(rows.begin(), rows.end(),
+                                 [&](const VHModelInfo &row) { return row.identification == identification; }));
+    }
 
     bool showsResult(bool ok)
     {
@@ -75,7 +91,7 @@ class TestOrlaRestart : public QObject
     {
         const QString name = QStringLiteral("gal%1").arg(++m_count);
         VHDevSim::GalIdentity identity;
-        identity.uuid = QStringLiteral("1207A1B2C3D4E5F%1").arg(m_count);
+        identity.uuid = uuidOf(m_count);
         identity.updateMethod = 2;
         identity.lang = QStringLiteral("deu");
         if (!iapName.isEmpty())
@@ -197,13 +213,13 @@ private slots:
         }
         // A later run knows the device again, and a restore's folder, from what the first pass kept.
         VHGalPending::Record record;
-        QVERIFY(VHGalPending::ofDataFolder().load(QStringLiteral("1207A1B2C3D4E5F%1").arg(m_count), record));
+        QVERIFY(VHGalPending::ofDataFolder().load(uuidOf(m_count), record));
         QCOMPARE(record.model, QStringLiteral("Pacer21"));
         QCOMPARE(record.restoreFolder, folder);
         m_now += 60;
         QVERIFY(m_sim->restart(name));
         QVERIFY(showsResult(true));
-        QVERIFY(!VHGalPending::ofDataFolder().load(QStringLiteral("1207A1B2C3D4E5F%1").arg(m_count), record));
+        QVERIFY(!VHGalPending::ofDataFolder().load(uuidOf(m_count), record));
         // The device starts again with what the job wrote; the completion stays in front.
         QVERIFY(bootAgain(name).contains(installed));
         QVERIFY(m_controller->completeForm()->isVisible());
@@ -253,7 +269,7 @@ private slots:
         const QString name = strandGal();
         QVERIFY(!name.isEmpty());
         QVERIFY(showsResult(false));
-        QString uuid = QStringLiteral("1207A1B2C3D4E5F%1").arg(m_count);
+        QString uuid = uuidOf(m_count);
         VHGalPending::Record record;
         QVERIFY(VHGalPending::ofDataFolder().load(uuid, record));
         QCOMPARE(record.language, QStringLiteral("deu"));
@@ -272,32 +288,38 @@ private slots:
         QVERIFY(bootAgain(name).contains(QStringLiteral("OS=120")));
     }
 
-    // A device already in its loader when the program starts: shown with Recover from what was kept, or
-    // from the model the user picks; a restore goes on from its folder.
+    // A device already in its loader when the program starts, or plugged in later: shown with Recover from what
+    // was kept, or from the model the user picks; a restore goes on from its folder. Known once, adopted once.
     void deviceWaitingAtStart_data()
     {
+        QTest::addColumn<bool>("pluggedLater");
         QTest::addColumn<QString>("keptModel");
         QTest::addColumn<bool>("keptRestore");
         QTest::addColumn<QString>("picked"); // empty: no chooser; "-": cancelled
         QTest::addColumn<QString>("installed");
-        QTest::newRow("update kept") << "Pacer21" << false << ""
-                                     << "OS=120";
-        QTest::newRow("restore kept") << "Pacer21" << true << ""
-                                      << "OS=100";
-        QTest::newRow("nothing kept, model picked") << "" << false << "Pacer21"
-                                                    << "OS=120";
-        QTest::newRow("nothing kept, cancelled") << "" << false << "-"
-                                                 << "";
+        for (const bool later : {false, true}) {
+            const auto row = [later](const char *name, const char *kept, bool restore, const char *picked,
+                                     const char *installed) {
+                QTest::newRow(qPrintable(QLatin1String(later ? "plugged later, " : "at start, ") + QLatin1String(name)))
+                    << later << QString::fromLatin1(kept) << restore << QString::fromLatin1(picked)
+                    << QString::fromLatin1(installed);
+            };
+            row("update kept", "Pacer21", false, "", "OS=120");
+            row("restore kept", "Pacer21", true, "", "OS=100");
+            row("nothing kept, model picked", "", false, "Pacer21", "OS=120");
+            row("nothing kept, cancelled", "", false, "-", "");
+        }
     }
     void deviceWaitingAtStart()
     {
+        QFETCH(bool, pluggedLater);
         QFETCH(QString, keptModel);
         QFETCH(bool, keptRestore);
         QFETCH(QString, picked);
         QFETCH(QString, installed);
         const QString name = plugGal(QStringLiteral("BIRCH%1").arg(m_count + 1));
         QVERIFY(!name.isEmpty());
-        const QString uuid = QStringLiteral("1207A1B2C3D4E5F%1").arg(m_count);
+        const QString uuid = uuidOf(m_count);
         // Sent into its loader by an earlier run: this run has nothing that names it.
         QVERIFY(writeFile(m_sim->volumePath(name) + QStringLiteral("/update.ini"), QByteArray()));
         m_now += 60;
@@ -311,13 +333,30 @@ private slots:
             record.restoreFolder = keptRestore ? galRestoreFolder() : QString();
             QVERIFY(VHGalPending::ofDataFolder().store(uuid, record));
         }
-        QCOMPARE(OrlaRecovery::adoptStrandedDevices(*VHDaemon::instance()->platform(), *manager()), 1);
-        QVERIFY(m_sim->unplug(name));
+        if (pluggedLater)
+            QVERIFY(m_sim->unplug(name));
         m_now += 60;
-        QVERIFY(plug(name));
+        // The window starts: its scan for such devices runs off its thread.
+        OrlaStrandedWatch strandedWatch(*VHDaemon::instance()->platform(), *manager());
+        QSignalSpy scanned(&strandedWatch, &OrlaStrandedWatch::scanned);
+        strandedWatch.start(OrlaStrandedWatch::eventSourceOf(*manager()));
+        QTRY_VERIFY_WITH_TIMEOUT(!scanned.isEmpty(), kStepMs);
+        QCOMPARE(scanned.first().value(0).toInt(), pluggedLater ? 0 : 1);
+        if (pluggedLater)
+            QVERIFY(m_sim->plug(name));
+        QTRY_VERIFY_WITH_TIMEOUT(device() && idle(), kStepMs);
         QVERIFY(device()->waitsInIapMode());
         QCOMPARE(mainLine(), OrlaRecovery::waitingLine());
         QVERIFY(widget<QPushButton>(m_controller->mainWindow(), "recover_button")->isVisible());
+        // Another node change while it is served: it is known, nothing is registered again.
+        const qsizetype scans = scanned.size();
+        strandedWatch.DeviceChange(VHDeviceEvent::NodesChanged);
+        QTRY_VERIFY_WITH_TIMEOUT(scanned.size() > scans, kStepMs);
+        int adopted = 0;
+        for (const QList<QVariant> &result : std::as_const(scanned))
+            adopted += result.value(0).toInt();
+        QCOMPARE(adopted, 1);
+        QCOMPARE(rowsNaming(QStringLiteral("BIRCH%1").arg(m_count)), 1);
         m_controller->recoverDevice();
         OrlaModelChooser *chooser = m_controller->modelChooser();
         QCOMPARE(chooser && chooser->isVisible(), !picked.isEmpty());
@@ -336,6 +375,55 @@ private slots:
         QVERIFY(showsResult(true));
         QVERIFY(!QFileInfo::exists(VHGalPending::ofDataFolder().filePathFor(uuid)));
         QVERIFY(bootAgain(name).contains(installed));
+    }
+
+    // What the scan off the window's thread found is used only while it still holds: not after a node changed
+    // meanwhile (it scans again), not after the window closed, not for a device the table already names.
+    void strandedScanResult_data()
+    {
+        QTest::addColumn<QString>("during"); // what happens while the first scan runs
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<int>("rows"); // rows naming the device afterwards
+        QTest::addColumn<int>("scans");
+        QTest::newRow("used") << "" << false << 1 << 1;
+        QTest::newRow("already registered") << "" << true << 1 << 1;
+        QTest::newRow("device left meanwhile") << "node change" << false << 0 << 2;
+        QTest::newRow("window closed meanwhile") << "close" << false << 0 << 1;
+    }
+    void strandedScanResult()
+    {
+        QFETCH(QString, during);
+        QFETCH(bool, known);
+        QFETCH(int, rows);
+        QFETCH(int, scans);
+        VHDeviceManager manager; // no platform: nothing but the watch registers or connects
+        VHGalStranded::Device found{QStringLiteral("1207FFFFFFFFFFFF"), QStringLiteral("ASPEN9"), QString()};
+        const VHModelInfo row = VHGalStranded::rowFor(found, QStringLiteral("Pacer21"));
+        if (known)
+            manager.registerModel(row, true);
+        QSemaphore entered, release;
+        std::atomic<int> calls{0};
+        auto watch = std::make_unique<OrlaStrandedWatch>(*VHDaemon::instance()->platform(), manager);
+        watch->setScan([&](const VHModelTable &) {
+            entered.release();
+            release.acquire();
+            // Gone by the second look.
+            return ++calls == 1 ? QList<VHGalStranded::Waiting>{{found, row}} : QList<VHGalStranded::Waiting>{};
+        });
+        QSignalSpy scanned(watch.get(), &OrlaStrandedWatch::scanned);
+        watch->start(nullptr);
+        QVERIFY(entered.tryAcquire(1, kStepMs));
+        if (during == QLatin1String("node change"))
+            watch->DeviceChange(VHDeviceEvent::NodesChanged);
+        release.release(2);
+        if (during == QLatin1String("close")) {
+            watch.reset();
+            QCoreApplication::processEvents();
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(scanned.size(), 1, kStepMs);
+        }
+        QCOMPARE(calls.load(), scans);
+        QCOMPARE(rowsNaming(found.identification, &manager), rows);
     }
 };
 

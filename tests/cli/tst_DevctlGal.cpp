@@ -122,29 +122,39 @@ private slots:
         QVERIFY(QFileInfo::exists(m_sim->drivePath(kName) + QStringLiteral("/device.ini")));
     }
 
-    // recover flashes a device left in IAP mode with the first pass's choice unless LANG is given; a folder restores.
+    // recover flashes a device left in IAP mode with the first pass's choice unless LANG is given; a folder
+    // restores, and a restore the first pass kept goes on from its own folder whatever is given.
     void recover_data()
     {
         QTest::addColumn<QString>("remembered");
+        QTest::addColumn<QString>("kept"); // the record's restore folder: "", "folder" or "gone"
         QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("argument"); // "gal" or "folder"
         QTest::addColumn<QString>("used");
         QTest::addColumn<QString>("source");
-        const auto row = [](const char *name, const char *remembered, const char *given, const char *used,
-                            const char *source) {
-            QTest::newRow(name) << QString::fromLatin1(remembered) << QString::fromLatin1(given)
-                                << QString::fromLatin1(used) << QString::fromLatin1(source);
+        QTest::addColumn<int>("exitCode");
+        const auto row = [](const char *name, const char *remembered, const char *kept, const char *given,
+                            const char *argument, const char *used, const char *source, int exitCode) {
+            QTest::newRow(name) << QString::fromLatin1(remembered) << QString::fromLatin1(kept)
+                                << QString::fromLatin1(given) << QString::fromLatin1(argument)
+                                << QString::fromLatin1(used) << QString::fromLatin1(source) << exitCode;
         };
-        row("remembered", "deu", "", "deu", "remembered");
-        row("LANG given", "deu", "eng", "eng", "given");
-        row("nothing remembered", "", "", "eng", "default");
-        row("restore folder", "", "", "", "");
+        row("remembered", "deu", "", "", "gal", "deu", "remembered", 0);
+        row("LANG given", "deu", "", "eng", "gal", "eng", "given", 0);
+        row("nothing remembered", "", "", "", "gal", "eng", "default", 0);
+        row("restore folder", "", "", "", "folder", "", "", 0);
+        row("restore kept, package given", "deu", "folder", "eng", "gal", "", "", 0);
+        row("restore kept, its folder gone", "deu", "gone", "", "gal", "", "", 1);
     }
     void recover()
     {
         QFETCH(QString, remembered);
+        QFETCH(QString, kept);
         QFETCH(QString, given);
+        QFETCH(QString, argument);
         QFETCH(QString, used);
         QFETCH(QString, source);
+        QFETCH(int, exitCode);
         VHDevSim::GalIdentity identity;
         identity.updateMethod = 2;
         plugDevice(identity);
@@ -152,10 +162,17 @@ private slots:
         QVERIFY(m_sim->restart(kName)); // now in IAP mode
         const QString record = file(QStringLiteral("xdg/data/VeloraHub/pending/gal-%1.ini")).arg(identity.uuid);
         QFile::remove(record);
-        if (!remembered.isEmpty())
-            QVERIFY(writeFile(record, "[GalPending]\nlanguage=" + remembered.toLatin1() + "\n"));
+        const QString keptFolder = file(QStringLiteral("kept-") + kept);
+        if (kept == QLatin1String("folder"))
+            QVERIFY(VHGalPackageBuilder::writeRestoreFolder(keptFolder, VHGalPackageBuilder::Restore()));
+        if (!remembered.isEmpty()) {
+            QByteArray text = "[GalPending]\nlanguage=" + remembered.toLatin1() + "\n";
+            if (!kept.isEmpty())
+                text += "restorefolder=" + keptFolder.toUtf8().toPercentEncoding() + "\n";
+            QVERIFY(writeFile(record, text));
+        }
         QString package = input(QStringLiteral("gal"));
-        if (used.isEmpty()) {
+        if (argument == QLatin1String("folder")) {
             package = file(QStringLiteral("restore"));
             QVERIFY(VHGalPackageBuilder::writeRestoreFolder(package, VHGalPackageBuilder::Restore()));
         }
@@ -163,14 +180,23 @@ private slots:
         if (!given.isEmpty())
             arguments << given;
         const VHTestRun run = devctl(arguments);
-        QVERIFY2(run.code == 0, run.err.constData());
+        QVERIFY2(run.code == exitCode, run.err.constData());
+        QCOMPARE(run.json.value(QStringLiteral("package")).toString(), package);
+        if (exitCode != 0) {
+            // Nothing else is written over a restore begun from a folder that is gone; the record stays.
+            QVERIFY2(run.json.value(QStringLiteral("errorText")).toString().contains(QStringLiteral("gone")),
+                     run.out.constData());
+            QVERIFY(QFileInfo::exists(record));
+            return;
+        }
+        QCOMPARE(run.json.value(QStringLiteral("source")).toString(), kept.isEmpty() ? package : keptFolder);
         // Without a language kept or given it says which one the image gets.
         QCOMPARE(run.err.contains("English (eng)"), source == QLatin1String("default"));
         if (!used.isEmpty()) {
             QCOMPARE(run.json.value(QStringLiteral("language")).toString(), used);
             QCOMPARE(run.json.value(QStringLiteral("languageSource")).toString(), source);
-            QVERIFY(!QFileInfo::exists(record)); // flashed: nothing left to carry
         }
+        QVERIFY(!QFileInfo::exists(record)); // flashed: nothing left to carry
         // The notification was sent: the device starts again from its volume.
         QStringList installed;
         QVERIFY(m_sim->restart(kName, 0, &installed));

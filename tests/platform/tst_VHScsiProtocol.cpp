@@ -6,6 +6,7 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -356,6 +357,27 @@ private slots:
         QCOMPARE(VHInquiry::iapTag(answer.left(40)), QByteArray());
         QCOMPARE(VHInquiry::productTag(answer.left(30)), QByteArray());
         QCOMPARE(VHInquiry::printable(QByteArray("A\0B\xff", 4)), QByteArray("A.B."));
+    }
+
+    // Every scan reads INQUIRY through the one helper: the command block and length it sends, what it returns.
+    void inquiryRead_data()
+    {
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("answered") << true;
+        QTest::newRow("transport failed") << false;
+    }
+    void inquiryRead()
+    {
+        QFETCH(bool, sent);
+        QByteArray command;
+        const QByteArray answer =
+            VHInquiry::read([&](const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length) {
+                command = QByteArray(reinterpret_cast<const char *>(cdb), cdbLength);
+                std::fill(buffer, buffer + length, std::uint8_t('V'));
+                return sent;
+            });
+        QCOMPARE(command.toHex(), QByteArray("128000008000"));
+        QCOMPARE(answer, sent ? QByteArray(128, 'V') : QByteArray());
     }
 };
 

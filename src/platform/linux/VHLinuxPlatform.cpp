@@ -8,7 +8,6 @@
 #include "VHLinuxVolumeMounter.h"
 #include "VHLog.h"
 #include "VHPlatform.h"
-#include "VHScsiCommands.h"
 #include "VHSysCalls.h"
 #include "VHUDisks2.h"
 
@@ -220,8 +219,15 @@ int VHLinuxPlatform::openDeviceNode(const QString &path, int flags) const
     return m_openNode ? m_openNode(name, flags | O_CLOEXEC) : ::open(name.constData(), flags | O_CLOEXEC);
 }
 
+QStringList VHLinuxPlatform::deniedNodes() const
+{
+    const QMutexLocker lock(&m_deniedMutex);
+    return m_deniedNodes;
+}
+
 void VHLinuxPlatform::noteDenied(const VHBlockDisk &disk, const QString &node)
 {
+    const QMutexLocker lock(&m_deniedMutex);
     m_deniedNodes.append(node);
     if (m_hintLogged.contains(disk.sysPath))
         return;
@@ -247,11 +253,12 @@ std::unique_ptr<VHDeviceService> VHLinuxPlatform::probeDisk(const VHBlockDisk &d
             noteDenied(disk, sgDenied ? sgNode : diskNode);
         return nullptr;
     }
-    const VHScsiCommands::Cdb6 cdb = VHScsiCommands::inquiry();
-    QByteArray answer(VHScsiCommands::kInquiryLength, '\0');
-    if (!VHSgIo::SendSCSICommandToDevice(fd.get(), 0, 1, 0, VHSgIo::Read, cdb.data(), int(cdb.size()),
-                                         reinterpret_cast<std::uint8_t *>(answer.data()), int(answer.size()), nullptr,
-                                         0))
+    const QByteArray answer =
+        VHInquiry::read([&fd](const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length) {
+            return VHSgIo::SendSCSICommandToDevice(fd.get(), 0, 1, 0, VHSgIo::Read, cdb, cdbLength, buffer, length,
+                                                   nullptr, 0);
+        });
+    if (answer.isEmpty())
         return nullptr;
     const std::optional<VHModelInfo> row = VHInquiry::matchModel(answer, models);
     if (!row)
@@ -264,7 +271,10 @@ std::unique_ptr<VHDeviceService> VHLinuxPlatform::probeDisk(const VHBlockDisk &d
 VHServiceList VHLinuxPlatform::findSCSIDevices(const VHModelTable &models)
 {
     VHServiceList found;
-    m_deniedNodes.clear();
+    {
+        const QMutexLocker lock(&m_deniedMutex);
+        m_deniedNodes.clear();
+    }
     for (const VHBlockDisk &disk : VHSysfs::listDisks(m_paths.sysRoot)) {
         vhDebug() << "find SCSI interface: " << disk.sysPath;
         if (!disk.isUsbMassStorage())

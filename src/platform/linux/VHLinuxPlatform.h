@@ -5,6 +5,7 @@
 #include "VHPlatformInterface.h"
 #include "VHSysfs.h"
 
+#include <QMutex>
 #include <QSet>
 
 #include <functional>
@@ -48,7 +49,7 @@ public:
     static QString accessHint(const QString &node);
     // The nodes of USB disks that the last SCSI scan could not open for lack of
     // permission (EACCES), so front ends can print accessHint for each.
-    QStringList deniedNodes() const { return m_deniedNodes; }
+    QStringList deniedNodes() const;
 
     // Opens a device node like open(2) (tests force failures through it).
     using NodeOpener = std::function<int(const QByteArray &path, int flags)>;
@@ -63,6 +64,8 @@ private:
 
     VHLinuxPaths m_paths;
     NodeOpener m_openNode;
+    // The window scans for devices in IAP mode on a worker while the detector scans on its own thread.
+    mutable QMutex m_deniedMutex;
     QStringList m_deniedNodes;
     // Disks whose permission problem is already in the log: one line per device.
     QSet<QString> m_hintLogged;

@@ -4,7 +4,6 @@
 #include "VHInquiry.h"
 #include "VHLog.h"
 #include "VHPlatform.h"
-#include "VHScsiCommands.h"
 #include "VHSimDeviceWatcher.h"
 #include "VHSimLayout.h"
 #include "VHSimSCSIService.h"
@@ -149,10 +148,11 @@ VHServiceList VHSimPlatform::findSCSIDevices(const VHModelTable &models)
             VHSimScsiDevice::open(VHSimLayout::scsiDeviceFolder(m_root, name), link);
         if (!device)
             continue;
-        const VHScsiCommands::Cdb6 cdb = VHScsiCommands::inquiry();
-        QByteArray answer(VHScsiCommands::kInquiryLength, '\0');
-        if (!device->execute(cdb.data(), int(cdb.size()), VHSimScsiDevice::Read,
-                             reinterpret_cast<std::uint8_t *>(answer.data()), int(answer.size())))
+        const QByteArray answer =
+            VHInquiry::read([&device](const std::uint8_t *cdb, int cdbLength, std::uint8_t *buffer, int length) {
+                return device->execute(cdb, cdbLength, VHSimScsiDevice::Read, buffer, length);
+            });
+        if (answer.isEmpty())
             continue;
         const std::optional<VHModelInfo> row = VHInquiry::matchModel(answer, models);
         if (!row)
