@@ -11,6 +11,7 @@
 #include "VHTestFakes.h"
 #include "VHTestFaultMatrix.h"
 #include "VHTestFiles.h"
+#include "VHTestGalPackages.h"
 #include "corvo_builder.h"
 
 #include <QHash>
@@ -28,9 +29,7 @@ const QString kDevice = QStringLiteral("gal");
 // What a test package holds; the defaults make a valid one for the simulated Pacer21.
 struct Package
 {
-    QByteArray release = "[IMG]\nName=SycamoreBR\nSize=64\nExt_FlashImageStartAddr=0x10000\n"
-                         "Ext_FlashLangStartAddr=0x40000\nLangVersion=L2\n[OS]\nVersion=120\n"
-                         "[BootLoader]\nVersion=R002\n";
+    QByteArray release = VHTestGalPackages::kRelease;
     bool withRelease = true;
     bool withImage = true; // false: another family's package, a language pack say
     QByteArray image = VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"), QByteArray(3000, 'i'));
@@ -167,20 +166,14 @@ class TestVHGalDevice : public QObject
     QString roadPackage()
     {
         if (m_roadPackage.isEmpty())
-            m_roadPackage = makePackage(Package());
+            m_roadPackage = VHTestGalPackages::writeUpdate(m_root.filePath(QStringLiteral("road.zip")));
         return m_roadPackage;
     }
 
     QString restoreFolder()
     {
         const QString folder = m_root.filePath(QStringLiteral("restore"));
-        if (!QFileInfo::exists(folder)) {
-            writeFile(folder + QStringLiteral("/release.ini"), "Name=Factory\n");
-            writeFile(folder + QStringLiteral("/Factory.bin"), QByteArray(5000, 'f'));
-            writeFile(folder + QStringLiteral("/FactoryExData.bin"),
-                      VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("100"), QByteArray(9000, 'x')));
-        }
-        return folder;
+        return QFileInfo::exists(folder) ? folder : VHTestGalPackages::writeRestoreFolder(folder);
     }
 
     bool runRoad(Road road, VHGalDevice &device)
