@@ -490,4 +490,88 @@
         <translation>Wiederherstellen</translation>
     </message>
 </context>
+<context>
+    <name>VHNetRequest</name>
+    <message>
+        <source>the server redirected to an insecure address</source>
+        <translation>der Server hat auf eine unsichere Adresse umgeleitet</translation>
+    </message>
+    <message>
+        <source>the certificate is made out for another host name</source>
+        <translation>das Zertifikat ist auf einen anderen Hostnamen ausgestellt</translation>
+    </message>
+    <message>
+        <source>the certificate has expired</source>
+        <translation>das Zertifikat ist abgelaufen</translation>
+    </message>
+    <message>
+        <source>the certificate is not valid yet</source>
+        <translation>das Zertifikat ist noch nicht gültig</translation>
+    </message>
+    <message>
+        <source>the certificate has been revoked</source>
+        <translation>das Zertifikat wurde widerrufen</translation>
+    </message>
+    <message>
+        <source>the certificate&apos;s issuer is not a trusted authority</source>
+        <translation>der Aussteller des Zertifikats ist keine vertrauenswürdige Zertifizierungsstelle</translation>
+    </message>
+    <message>
+        <source>the certificate is not signed correctly</source>
+        <translation>das Zertifikat ist nicht korrekt signiert</translation>
+    </message>
+    <message>
+        <source>the server&apos;s certificate is not valid for %1: %2</source>
+        <translation>das Zertifikat des Servers ist für %1 nicht gültig: %2</translation>
+    </message>
+</context>
+<context>
+    <name>VHMinisign</name>
+    <message>
+        <source>the package is not signed</source>
+        <translation>das Paket ist nicht signiert</translation>
+    </message>
+    <message>
+        <source>the package&apos;s signature does not match its contents</source>
+        <translation>die Signatur des Pakets passt nicht zu seinem Inhalt</translation>
+    </message>
+    <message>
+        <source>the package is signed by an unknown key %1</source>
+        <translation>das Paket ist mit einem unbekannten Schlüssel %1 signiert</translation>
+    </message>
+    <message>
+        <source>the package&apos;s signature file is damaged</source>
+        <translation>die Signaturdatei des Pakets ist beschädigt</translation>
+    </message>
+    <message>
+        <source>the signature&apos;s trusted comment was changed</source>
+        <translation>der vertrauenswürdige Kommentar der Signatur wurde verändert</translation>
+    </message>
+</context>
+<context>
+    <name>VeloraApiClient</name>
+    <message>
+        <source>the package&apos;s signature could not be fetched: %1</source>
+        <translation>die Signatur des Pakets konnte nicht geladen werden: %1</translation>
+    </message>
+    <message>
+        <source>the package download failed: %1</source>
+        <translation>das Herunterladen des Pakets ist fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>the update server named a package address that is not secure</source>
+        <translation>der Update-Server hat eine unsichere Paketadresse genannt</translation>
+    </message>
+</context>
+<context>
+    <name>VHRestoreFetcher</name>
+    <message>
+        <source>the restore files&apos; download failed: %1</source>
+        <translation>das Herunterladen der Wiederherstellungsdateien ist fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>the restore files&apos; signature could not be fetched: %1</source>
+        <translation>die Signatur der Wiederherstellungsdateien konnte nicht geladen werden: %1</translation>
+    </message>
+</context>
 </TS>

@@ -490,4 +490,88 @@
         <translation>Recover</translation>
     </message>
 </context>
+<context>
+    <name>VHNetRequest</name>
+    <message>
+        <source>the server redirected to an insecure address</source>
+        <translation>the server redirected to an insecure address</translation>
+    </message>
+    <message>
+        <source>the certificate is made out for another host name</source>
+        <translation>the certificate is made out for another host name</translation>
+    </message>
+    <message>
+        <source>the certificate has expired</source>
+        <translation>the certificate has expired</translation>
+    </message>
+    <message>
+        <source>the certificate is not valid yet</source>
+        <translation>the certificate is not valid yet</translation>
+    </message>
+    <message>
+        <source>the certificate has been revoked</source>
+        <translation>the certificate has been revoked</translation>
+    </message>
+    <message>
+        <source>the certificate&apos;s issuer is not a trusted authority</source>
+        <translation>the certificate&apos;s issuer is not a trusted authority</translation>
+    </message>
+    <message>
+        <source>the certificate is not signed correctly</source>
+        <translation>the certificate is not signed correctly</translation>
+    </message>
+    <message>
+        <source>the server&apos;s certificate is not valid for %1: %2</source>
+        <translation>the server&apos;s certificate is not valid for %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>VHMinisign</name>
+    <message>
+        <source>the package is not signed</source>
+        <translation>the package is not signed</translation>
+    </message>
+    <message>
+        <source>the package&apos;s signature does not match its contents</source>
+        <translation>the package&apos;s signature does not match its contents</translation>
+    </message>
+    <message>
+        <source>the package is signed by an unknown key %1</source>
+        <translation>the package is signed by an unknown key %1</translation>
+    </message>
+    <message>
+        <source>the package&apos;s signature file is damaged</source>
+        <translation>the package&apos;s signature file is damaged</translation>
+    </message>
+    <message>
+        <source>the signature&apos;s trusted comment was changed</source>
+        <translation>the signature&apos;s trusted comment was changed</translation>
+    </message>
+</context>
+<context>
+    <name>VeloraApiClient</name>
+    <message>
+        <source>the package&apos;s signature could not be fetched: %1</source>
+        <translation>the package&apos;s signature could not be fetched: %1</translation>
+    </message>
+    <message>
+        <source>the package download failed: %1</source>
+        <translation>the package download failed: %1</translation>
+    </message>
+    <message>
+        <source>the update server named a package address that is not secure</source>
+        <translation>the update server named a package address that is not secure</translation>
+    </message>
+</context>
+<context>
+    <name>VHRestoreFetcher</name>
+    <message>
+        <source>the restore files&apos; download failed: %1</source>
+        <translation>the restore files&apos; download failed: %1</translation>
+    </message>
+    <message>
+        <source>the restore files&apos; signature could not be fetched: %1</source>
+        <translation>the restore files&apos; signature could not be fetched: %1</translation>
+    </message>
+</context>
 </TS>

@@ -490,4 +490,88 @@
         <translation>修復</translation>
     </message>
 </context>
+<context>
+    <name>VHNetRequest</name>
+    <message>
+        <source>the server redirected to an insecure address</source>
+        <translation>伺服器重新導向至不安全的位址</translation>
+    </message>
+    <message>
+        <source>the certificate is made out for another host name</source>
+        <translation>憑證是核發給另一個主機名稱的</translation>
+    </message>
+    <message>
+        <source>the certificate has expired</source>
+        <translation>憑證已過期</translation>
+    </message>
+    <message>
+        <source>the certificate is not valid yet</source>
+        <translation>憑證尚未生效</translation>
+    </message>
+    <message>
+        <source>the certificate has been revoked</source>
+        <translation>憑證已被撤銷</translation>
+    </message>
+    <message>
+        <source>the certificate&apos;s issuer is not a trusted authority</source>
+        <translation>憑證的簽發者不是受信任的憑證機構</translation>
+    </message>
+    <message>
+        <source>the certificate is not signed correctly</source>
+        <translation>憑證的簽章不正確</translation>
+    </message>
+    <message>
+        <source>the server&apos;s certificate is not valid for %1: %2</source>
+        <translation>伺服器的憑證對 %1 無效：%2</translation>
+    </message>
+</context>
+<context>
+    <name>VHMinisign</name>
+    <message>
+        <source>the package is not signed</source>
+        <translation>軟體包未經簽署</translation>
+    </message>
+    <message>
+        <source>the package&apos;s signature does not match its contents</source>
+        <translation>軟體包的簽章與其內容不符</translation>
+    </message>
+    <message>
+        <source>the package is signed by an unknown key %1</source>
+        <translation>軟體包由未知的金鑰 %1 簽署</translation>
+    </message>
+    <message>
+        <source>the package&apos;s signature file is damaged</source>
+        <translation>軟體包的簽章檔已損毀</translation>
+    </message>
+    <message>
+        <source>the signature&apos;s trusted comment was changed</source>
+        <translation>簽章的受信任註解已被變更</translation>
+    </message>
+</context>
+<context>
+    <name>VeloraApiClient</name>
+    <message>
+        <source>the package&apos;s signature could not be fetched: %1</source>
+        <translation>無法取得軟體包的簽章：%1</translation>
+    </message>
+    <message>
+        <source>the package download failed: %1</source>
+        <translation>軟體包下載失敗：%1</translation>
+    </message>
+    <message>
+        <source>the update server named a package address that is not secure</source>
+        <translation>更新伺服器提供了不安全的軟體包位址</translation>
+    </message>
+</context>
+<context>
+    <name>VHRestoreFetcher</name>
+    <message>
+        <source>the restore files&apos; download failed: %1</source>
+        <translation>還原檔案下載失敗：%1</translation>
+    </message>
+    <message>
+        <source>the restore files&apos; signature could not be fetched: %1</source>
+        <translation>無法取得還原檔案的簽章：%1</translation>
+    </message>
+</context>
 </TS>

@@ -3,6 +3,7 @@
 #include "VHEnv.h"
 #include "VHLog.h"
 
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSslCertificate>
@@ -14,6 +15,39 @@
 namespace {
 
 const char *const kCertificateErrorsProperty = "vhCertificateErrors";
+
+QString tr_(const char *text) { return QCoreApplication::translate("VHNetRequest", text); }
+
+QString insecureRedirectText() { return tr_("the server redirected to an insecure address"); }
+
+// Qt names a certificate error only in English; the ones a user can meet are
+// said in the user's language, the rest in Qt's words.
+QString certificateErrorInWords(const QSslError &error)
+{
+    switch (error.error()) {
+    case QSslError::HostNameMismatch:
+        return tr_("the certificate is made out for another host name");
+    case QSslError::CertificateExpired:
+        return tr_("the certificate has expired");
+    case QSslError::CertificateNotYetValid:
+        return tr_("the certificate is not valid yet");
+    case QSslError::CertificateRevoked:
+        return tr_("the certificate has been revoked");
+    case QSslError::SelfSignedCertificate:
+    case QSslError::SelfSignedCertificateInChain:
+    case QSslError::UnableToGetIssuerCertificate:
+    case QSslError::UnableToGetLocalIssuerCertificate:
+    case QSslError::UnableToVerifyFirstCertificate:
+    case QSslError::CertificateUntrusted:
+        return tr_("the certificate's issuer is not a trusted authority");
+    case QSslError::CertificateSignatureFailed:
+    case QSslError::InvalidCaCertificate:
+    case QSslError::CertificateRejected:
+        return tr_("the certificate is not signed correctly");
+    default:
+        return error.errorString();
+    }
+}
 
 // The "cafile" certificates; the file is read per request so a changed
 // setting takes effect without a restart.
@@ -69,9 +103,14 @@ void prepareManager(QNetworkAccessManager *manager)
         systemAuthoritiesRead();
     QObject::connect(manager, &QNetworkAccessManager::sslErrors, manager,
                      [](QNetworkReply *reply, const QList<QSslError> &errors) {
-                         QStringList reasons;
-                         for (const QSslError &error : errors)
-                             reasons.append(error.errorString());
+                         QStringList reasons, logged;
+                         for (const QSslError &error : errors) {
+                             reasons.append(certificateErrorInWords(error));
+                             logged.append(error.errorString());
+                         }
+                         // Several errors can be one reason in words ("not trusted").
+                         reasons.removeDuplicates();
+                         vhWarning() << "certificate of" << reply->url().host() << "refused:" << logged;
                          reply->setProperty(kCertificateErrorsProperty, reasons.join(QStringLiteral("; ")));
                      });
 }
@@ -80,15 +119,15 @@ QString trustFailure(const QNetworkReply *reply)
 {
     switch (reply->error()) {
     case QNetworkReply::InsecureRedirectError:
-        return QStringLiteral("the server redirected to an insecure address");
+        return insecureRedirectText();
     case QNetworkReply::ProtocolUnknownError:
         // A redirect to a scheme other than http(s).
-        return isRedirectStatus(reply) ? QStringLiteral("the server redirected to an insecure address") : QString();
+        return isRedirectStatus(reply) ? insecureRedirectText() : QString();
     case QNetworkReply::SslHandshakeFailedError: {
         QString reason = reply->property(kCertificateErrorsProperty).toString();
         if (reason.isEmpty())
             reason = reply->errorString();
-        return QStringLiteral("the server's certificate is not valid for %1: %2").arg(reply->url().host(), reason);
+        return tr_("the server's certificate is not valid for %1: %2").arg(reply->url().host(), reason);
     }
     default:
         return {};

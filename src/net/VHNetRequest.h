@@ -21,9 +21,10 @@ QNetworkRequest plainGet(const QUrl &url, int timeoutMs);
 // authorities in the background; call once per manager.
 void prepareManager(QNetworkAccessManager *manager);
 
-// Why a finished reply was refused for the channel's sake, in words: an
-// invalid certificate or a redirect to a less safe address. Empty for any
-// other outcome.
+// Why a finished reply was refused for the channel's sake, in the user's
+// language: an invalid certificate (what is wrong with it, not only Qt's
+// English text, which goes to the log) or a redirect to a less safe address.
+// Empty for any other outcome.
 QString trustFailure(const QNetworkReply *reply);
 
 // trustFailure(), or else the reply's own error text.

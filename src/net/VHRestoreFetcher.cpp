@@ -10,6 +10,7 @@
 #include "VHTrustedKeys.h"
 #include "VHUpdatesFolder.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -24,6 +25,9 @@ namespace {
 constexpr int kTransferTimeoutMs = 60000;
 
 QString restorePath(const QString &folder) { return folder + QLatin1Char('/') + VHUpdatesFolder::kRestoreFolder; }
+
+// The reasons of a refused channel reach the window: they are said in the user's language.
+QString tr_(const char *text) { return QCoreApplication::translate("VHRestoreFetcher", text); }
 
 } // namespace
 
@@ -103,8 +107,8 @@ void VHRestoreFetcher::onSignatureFinished(QNetworkReply *reply)
     if (status == 404 || status == 410)
         finish(false, VHMinisign::notSignedText());
     else if (reply->error() != QNetworkReply::NoError)
-        finish(false, QStringLiteral("the restore files' signature could not be fetched: ")
-                          + VHNetRequest::failureText(reply));
+        finish(false,
+               tr_("the restore files' signature could not be fetched: %1").arg(VHNetRequest::failureText(reply)));
     else
         startArchive();
 }
@@ -168,7 +172,7 @@ bool VHRestoreFetcher::takeArchive(QNetworkReply *reply)
         return false;
     }
     if (reply->error() != QNetworkReply::NoError) {
-        finish(false, QStringLiteral("the restore files' download failed: ") + VHNetRequest::failureText(reply));
+        finish(false, tr_("the restore files' download failed: %1").arg(VHNetRequest::failureText(reply)));
         return false;
     }
     return true;

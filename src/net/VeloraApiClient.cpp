@@ -13,6 +13,7 @@
 #include "VHVersion.h"
 #include "VHZipDirectory.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -29,6 +30,9 @@ QString lastPathComponent(const QString &folder) { return folder.mid(folder.last
 
 // Enough of the query body for the log; the rest only makes the log rotate.
 constexpr qsizetype kLoggedBodyLength = 64 * 1024;
+
+// The reasons of a refused channel reach the window: they are said in the user's language.
+QString tr_(const char *text) { return QCoreApplication::translate("VeloraApiClient", text); }
 
 } // namespace
 
@@ -264,7 +268,7 @@ VeloraApiClient::DownloadStart VeloraApiClient::startDownload()
     }
     if (!keepsTheIndexSecure(target)) {
         vhCritical() << "package address is not https although the index was:" << m_url;
-        m_errorText = QStringLiteral("the update server named a package address that is not secure");
+        m_errorText = tr_("the update server named a package address that is not secure");
         return DownloadStart::Failed;
     }
     m_packageAddress = target;
@@ -303,7 +307,7 @@ void VeloraApiClient::handleSignatureReply(QNetworkReply *reply)
     else if (status == 404 || status == 410)
         refusal = VHMinisign::notSignedText();
     else if (reply->error() != QNetworkReply::NoError)
-        refusal = QStringLiteral("the package's signature could not be fetched: %1").arg(reply->errorString());
+        refusal = tr_("the package's signature could not be fetched: %1").arg(VHNetRequest::failureText(reply));
     else if (m_signatureText.isNull())
         m_signatureText = QByteArray(""); // there, but empty: damaged, judged with the package
     if (!refusal.isEmpty()) {
@@ -377,7 +381,7 @@ bool VeloraApiClient::downloadSucceeded(QNetworkReply *reply)
 {
     if (reply->error() != QNetworkReply::NoError && !m_packageWriteFailed) {
         vhCritical() << "http error=" << int(reply->error()) << reply->errorString();
-        m_errorText = QStringLiteral("the package download failed: %1").arg(VHNetRequest::failureText(reply));
+        m_errorText = tr_("the package download failed: %1").arg(VHNetRequest::failureText(reply));
         return false;
     }
     if (m_packageWriteFailed || !m_package) {

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QCoreApplication>
 #include <QString>
 
 #include <memory>
@@ -16,12 +17,14 @@ class VHTrustedKeys;
 // a malformed file is a refusal with a reason.
 namespace VHMinisign {
 
-// The reasons a package is refused, word for word what the window shows.
-inline QString notSignedText() { return QStringLiteral("the package is not signed"); }
-inline QString mismatchText() { return QStringLiteral("the package's signature does not match its contents"); }
-inline QString unknownKeyText() { return QStringLiteral("the package is signed by an unknown key %1"); }
-inline QString damagedText() { return QStringLiteral("the package's signature file is damaged"); }
-inline QString commentChangedText() { return QStringLiteral("the signature's trusted comment was changed"); }
+// The reasons a package is refused, in the user's language once a front end
+// installed a translation (the command line keeps English).
+inline QString inWords(const char *text) { return QCoreApplication::translate("VHMinisign", text); }
+inline QString notSignedText() { return inWords("the package is not signed"); }
+inline QString mismatchText() { return inWords("the package's signature does not match its contents"); }
+inline QString unknownKeyText() { return inWords("the package is signed by an unknown key %1"); }
+inline QString damagedText() { return inWords("the package's signature file is damaged"); }
+inline QString commentChangedText() { return inWords("the signature's trusted comment was changed"); }
 
 // The code a signature refusal carries (velora-devctl's "not authentic").
 constexpr int kNotAuthentic = 9;

@@ -425,6 +425,8 @@ bool VHPackageServer::publish(const QString &root, const QString &model, const Q
     if (!QDir().mkpath(folder))
         return fail(QStringLiteral("can not create ") + folder);
     const QString target = folder + QStringLiteral("/Total.zip");
+    // A signature of the package published before would be served beside this one.
+    QFile::remove(target + VHMinisign::kSignatureSuffix);
     if (QFileInfo(packageFile).absoluteFilePath() != QFileInfo(target).absoluteFilePath()) {
         QFile::remove(target);
         if (!QFile::copy(packageFile, target))
@@ -453,6 +455,7 @@ bool VHPackageServer::publishRestore(const QString &root, const QString &model, 
     const QString folder = root + QLatin1Char('/') + model;
     const QString target = folder + QStringLiteral("/restore.zip");
     QFile::remove(target);
+    QFile::remove(target + VHMinisign::kSignatureSuffix);
     if (!QDir().mkpath(folder) || !QFile::copy(archiveFile, target))
         return fail(QStringLiteral("can not copy ") + archiveFile + QStringLiteral(" to ") + target);
     QSettings settings(folder + QStringLiteral("/package.ini"), QSettings::IniFormat);

@@ -1,9 +1,12 @@
 #include "OrlaTestSupport.h"
 #include "VHHistory.h"
+#include "VHTestTls.h"
 
 #include <QDataStream>
 #include <QMovie>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTranslator>
 #include <QWindow>
 
 namespace {
@@ -35,6 +38,26 @@ QByteArray stamp(qint32 value)
 class TestOrlaController : public QObject
 {
     Q_OBJECT
+
+    VHTestTls m_tls;        // made on first use: openssl takes a while
+    QStringList m_sameText; // texts a loaded translation left in English
+
+    const VHTestTls &tls()
+    {
+        static const bool made = m_tls.make();
+        if (!made)
+            qWarning("no test certificates");
+        return m_tls;
+    }
+
+    // A text as the window says it; with a translation loaded, noted when still English.
+    QString said(const char *context, const char *text, bool translated)
+    {
+        const QString words = QCoreApplication::translate(context, text);
+        if (translated && words == QLatin1String(text))
+            m_sameText << QLatin1String(text);
+        return words;
+    }
 
 private slots:
     void withoutDevice()
@@ -533,6 +556,82 @@ private slots:
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(visible(rig.main(), "download_count_label"), 15000);
         }
+    }
+
+    // A package server whose certificate is refused, or a package signed by an unknown key: the box the
+    // update button opens names it in the user's language; the package already there stays and the device
+    // is not written.
+    void refusedDownloadIsNamedInTheUsersLanguage_data()
+    {
+        QTest::addColumn<QString>("translation"); // "" for English
+        QTest::addColumn<QString>("refusal"); // "othername", "expired": the package's server; "stranger": its signer
+        for (const char *translation : {"", "vu_de_de.qm"})
+            for (const char *refusal : {"othername", "expired", "stranger"})
+                QTest::addRow("%s | %s", refusal, *translation ? "German" : "English") << translation << refusal;
+    }
+
+    void refusedDownloadIsNamedInTheUsersLanguage()
+    {
+        QFETCH(QString, translation);
+        QFETCH(QString, refusal);
+        QTranslator translator;
+        const bool translated = !translation.isEmpty();
+        if (translated) {
+            QVERIFY(translator.load(QStringLiteral(VU_QM_DIR "/") + translation));
+            QCoreApplication::installTranslator(&translator);
+        }
+        const auto untranslate = qScopeGuard([&translator] { QCoreApplication::removeTranslator(&translator); });
+        m_sameText.clear();
+        ControllerRig rig;
+        QVERIFY(rig.publish(kModel, QStringLiteral("2.0")));
+        const QString folder = rig.modelFolder(kModel);
+        QVERIFY(writeFile(folder + QStringLiteral("/Total.zip"), "the last good package"));
+        QVERIFY(writeFile(folder + QStringLiteral("/version.txt"), "1.0"));
+        QTemporaryDir keys;
+        const VHTestSigning stranger(keys.path());
+        VHPackageServer elsewhere(rig.serverRoot.path()); // where the package address leads
+        QString reason;
+        if (refusal == QLatin1String("stranger")) {
+            rig.server.setSigningKey(stranger.key());
+            writeTestSettings(rig.xdg.path(), {{QStringLiteral("signature"), QStringLiteral("required")}});
+            reason = said("VHMinisign", "the package is signed by an unknown key %1", translated)
+                         .arg(VHMinisign::keyIdText(stranger.key().keyId));
+        } else {
+            // Expired: signatures are required, so the package's signature is what fails to arrive.
+            const bool expired = refusal == QLatin1String("expired");
+            const VHTestTls::Server server = expired ? tls().expired() : tls().otherName();
+            QVERIFY(elsewhere.setTls(server.certificate, server.key) && elsewhere.listen());
+            const QString package = QStringLiteral("/packages/%1/Total.zip").arg(kModel);
+            for (const QString &path : {package, package + VHMinisign::kSignatureSuffix})
+                rig.server.setRedirect(path, elsewhere.baseUrl() + path);
+            writeTestSettings(rig.xdg.path(), {{QStringLiteral("cafile"), tls().caFile()},
+                                               {QStringLiteral("signature"), expired ? "required" : "off"}});
+            reason =
+                said("VeloraApiClient",
+                     expired ? "the package's signature could not be fetched: %1" : "the package download failed: %1",
+                     translated)
+                    .arg(said("VHNetRequest", "the server's certificate is not valid for %1: %2", translated)
+                             .arg(QStringLiteral("127.0.0.1"),
+                                  said("VHNetRequest",
+                                       expired ? "the certificate has expired"
+                                               : "the certificate is made out for another host name",
+                                       translated)));
+        }
+        rig.start();
+        QVERIFY(rig.plugAndSettle(kModel, QStringLiteral("1.0")));
+        rig.messages.clear();
+        QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
+        QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::UpdateServerUnreachable);
+        const QString informative = rig.messages.boxes.value(0).informative;
+        QVERIFY2(informative.startsWith(reason), qPrintable(informative));
+        QCOMPARE(m_sameText, QStringList());
+        QCOMPARE(readFile(folder + QStringLiteral("/Total.zip")), QByteArray("the last good package"));
+        QCOMPARE(readFile(folder + QStringLiteral("/version.txt")), QByteArray("1.0"));
+        QCOMPARE(
+            QDir(folder).entryList({QStringLiteral("Total*"), QStringLiteral(".*Total*")}, QDir::Files | QDir::Hidden),
+            QStringList{QStringLiteral("Total.zip")});
+        QVERIFY(rig.device.totalCalls.isEmpty());
+        QVERIFY(!rig.dialog()->isVisible());
     }
 
     void heldUpdateRefusesCloseAndFollowsTheDevice()

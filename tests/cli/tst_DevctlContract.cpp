@@ -3,10 +3,9 @@
 // schema the package installs; and the man page against --help.
 
 #include "VHDevSim.h"
-#include "VHFitRoad.h"
 #include "VHGalPackageBuilder.h"
+#include "VHTestDevctlRoad.h"
 #include "VHTestFiles.h"
-#include "VHTestProcess.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -184,20 +183,14 @@ class TestDevctlContract : public QObject
 
     VHTestRun devctl(const QString &device, const QStringList &arguments)
     {
-        return runTestProgram(QStringLiteral(DEVCTL_PROGRAM),
-                              QStringList{QStringLiteral("--sim"), simRoot(device), QStringLiteral("--json")}
-                                  + expanded(arguments),
-                              QString(), 180000);
+        return runDevctl(simRoot(device), QStringList{QStringLiteral("--json")} + expanded(arguments), 180000);
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_work.isValid());
-        m_road = std::make_unique<VHFitRoad>(VHFitRoad::newerPackage(m_work.path()));
-        QVERIFY2(m_road->prepare(), qPrintable(m_road->lastError()));
-        QVERIFY2(m_road->startServer(), qPrintable(m_road->lastError()));
-        QVERIFY(m_road->plug());
+        const QString failed = startDevctlRoad(m_road, m_work, true);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QVERIFY(prepareDevices());
         // The road runs signed: the local packages the rows write are signed with its key.
         QVERIFY(m_road->signing()->sign(m_road->packagePath()) && m_road->signing()->sign(galPackage()));

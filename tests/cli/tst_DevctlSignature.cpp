@@ -2,10 +2,9 @@
 // after its download, and local files without a signature, are refused before
 // the device is touched; --allow-unsigned lets an unsigned one through.
 
-#include "VHFitRoad.h"
 #include "VHMinisign.h"
+#include "VHTestDevctlRoad.h"
 #include "VHTestFiles.h"
-#include "VHTestProcess.h"
 #include "VHTestSigning.h"
 
 #include <QJsonArray>
@@ -30,10 +29,7 @@ class TestDevctlSignature : public QObject
     std::unique_ptr<VHFitRoad> m_road;
     std::unique_ptr<VHTestSigning> m_stranger;
 
-    Run devctl(const QStringList &arguments)
-    {
-        return runTestProgram(QStringLiteral(DEVCTL_PROGRAM), QStringList{"--sim", m_road->simRoot()} + arguments);
-    }
+    Run devctl(const QStringList &arguments) { return runDevctl(m_road->simRoot(), arguments); }
     QString downloaded() const { return m_road->modelFolder() + QStringLiteral("/Total.zip"); }
     QString volume() const { return m_road->volumePath(); }
 
@@ -51,12 +47,9 @@ class TestDevctlSignature : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_work.isValid());
-        m_road = std::make_unique<VHFitRoad>(VHFitRoad::newerPackage(m_work.path()));
-        QVERIFY2(m_road->prepare(), qPrintable(m_road->lastError()));
-        QVERIFY2(m_road->startServer(), qPrintable(m_road->lastError()));
+        const QString failed = startDevctlRoad(m_road, m_work, true);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
         m_stranger = std::make_unique<VHTestSigning>(m_work.filePath(QStringLiteral("stranger")));
-        QVERIFY(m_road->plug());
         // Downloaded and checked once; the signature stays beside the package.
         const Run check = devctl({"check"});
         QVERIFY2(check.code == 0, check.err.constData());

@@ -5,13 +5,12 @@
 // hostile cases (no device, two devices, a device that vanishes, bad usage).
 
 #include "VHFitPackageBuilder.h"
-#include "VHFitRoad.h"
 #include "VHGalPackageBuilder.h"
 #include "VHPSFLanguagePackBuilder.h"
 #include "VHPacer50PackageBuilder.h"
 #include "VHPackageServer.h"
+#include "VHTestDevctlRoad.h"
 #include "VHTestFiles.h"
-#include "VHTestProcess.h"
 #include "VHTestTls.h"
 #include "VHZipUtil.h"
 
@@ -48,8 +47,7 @@ class TestVeloraDevctl : public QObject
     // Runs the program to its end; with --json its output must be one JSON object.
     Run devctl(const QStringList &arguments)
     {
-        const Run run =
-            runTestProgram(QStringLiteral(DEVCTL_PROGRAM), QStringList{"--sim", m_road->simRoot()} + arguments);
+        const Run run = runDevctl(m_road->simRoot(), arguments);
         if (arguments.contains(QStringLiteral("--json")) && run.json.isEmpty())
             qWarning("not one JSON object: %s", run.out.constData());
         return run;
@@ -87,10 +85,8 @@ class TestVeloraDevctl : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_work.isValid());
-        m_road = std::make_unique<VHFitRoad>(VHFitRoad::newerPackage(m_work.path()));
-        QVERIFY2(m_road->prepare(), qPrintable(m_road->lastError()));
-        QVERIFY2(m_road->startServer(), qPrintable(m_road->lastError()));
+        const QString failed = startDevctlRoad(m_road, m_work);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
     }
 
     void badUsage_data()

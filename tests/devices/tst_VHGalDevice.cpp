@@ -11,12 +11,15 @@
 #include "VHTestFakes.h"
 #include "VHTestFaultMatrix.h"
 #include "VHTestFiles.h"
+#include "VHTestGalPackages.h"
 #include "corvo_builder.h"
 
 #include <QHash>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <functional>
 
 namespace {
 
@@ -26,9 +29,7 @@ const QString kDevice = QStringLiteral("gal");
 // What a test package holds; the defaults make a valid one for the simulated Pacer21.
 struct Package
 {
-    QByteArray release = "[IMG]\nName=SycamoreBR\nSize=64\nExt_FlashImageStartAddr=0x10000\n"
-                         "Ext_FlashLangStartAddr=0x40000\nLangVersion=L2\n[OS]\nVersion=120\n"
-                         "[BootLoader]\nVersion=R002\n";
+    QByteArray release = VHTestGalPackages::kRelease;
     bool withRelease = true;
     bool withImage = true; // false: another family's package, a language pack say
     QByteArray image = VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("120"), QByteArray(3000, 'i'));
@@ -160,26 +161,19 @@ class TestVHGalDevice : public QObject
         m_sim->clearCommandLog(kDevice);
         return device;
     }
-    QHash<int, QStringList> m_cleanLogs; // the commands of a clean second pass, per road
     QString m_roadPackage;
 
     QString roadPackage()
     {
         if (m_roadPackage.isEmpty())
-            m_roadPackage = makePackage(Package());
+            m_roadPackage = VHTestGalPackages::writeUpdate(m_root.filePath(QStringLiteral("road.zip")));
         return m_roadPackage;
     }
 
     QString restoreFolder()
     {
         const QString folder = m_root.filePath(QStringLiteral("restore"));
-        if (!QFileInfo::exists(folder)) {
-            writeFile(folder + QStringLiteral("/release.ini"), "Name=Factory\n");
-            writeFile(folder + QStringLiteral("/Factory.bin"), QByteArray(5000, 'f'));
-            writeFile(folder + QStringLiteral("/FactoryExData.bin"),
-                      VHDevSim::makeImage(QStringLiteral("OS"), QStringLiteral("100"), QByteArray(9000, 'x')));
-        }
-        return folder;
+        return QFileInfo::exists(folder) ? folder : VHTestGalPackages::writeRestoreFolder(folder);
     }
 
     bool runRoad(Road road, VHGalDevice &device)
@@ -198,49 +192,6 @@ class TestVHGalDevice : public QObject
         return strandedDevice(road);
     }
 
-    const QStringList &cleanLog(Road road)
-    {
-        if (!m_cleanLogs.contains(int(road))) {
-            GalPtr device = deviceInIapMode(road);
-            if (device && runRoad(road, *device))
-                m_cleanLogs.insert(int(road), m_sim->commandLog(kDevice));
-        }
-        return m_cleanLogs[int(road)];
-    }
-
-    static int stepOf(qsizetype count, const QString &step)
-    {
-        if (step == QLatin1String("first"))
-            return 1;
-        return int(step == QLatin1String("last") ? count : qMax<qsizetype>(1, count / 2));
-    }
-
-    // The rule for a row; `target` the command it hits in a clean run.
-    VHSimFaults faultFor(Road road, const QString &kind, int selector, const QString &step, QString &target)
-    {
-        const QStringList &log = cleanLog(road);
-        const QStringList ofSelector = log.filter(QStringLiteral(" sel=%1 ").arg(selector));
-        VHSimFaults faults;
-        if (kind == QLatin1String("vanish")) {
-            // After the N-th command; "erase": right after the first erase.
-            faults.vanishAfter =
-                step == QLatin1String("erase") ? int(log.indexOf(ofSelector.value(0))) + 1 : stepOf(log.size(), step);
-            target = log.value(faults.vanishAfter - 1);
-        } else if (kind == QLatin1String("fail")) {
-            faults.failCommand = stepOf(ofSelector.size(), step);
-            faults.failSelector = selector;
-            target = ofSelector.value(faults.failCommand - 1);
-        } else if (kind == QLatin1String("corrupt")) {
-            faults.corruptReads = stepOf(ofSelector.size(), step);
-            faults.corruptSelector = selector;
-        } else if (kind == QLatin1String("never ready")) {
-            faults.flashNeverReady = true;
-        } else {
-            faults.eraseKeepsData = true;
-        }
-        return faults;
-    }
-
     // The next run brings a device left in IAP mode back.
     void recover(Road road)
     {
@@ -251,11 +202,29 @@ class TestVHGalDevice : public QObject
         QVERIFY(again && runRoad(road, *again));
     }
 
-    void addScsiFault(Road road, const QString &kind, int selector, const QString &step, bool succeeds)
+    // Flash flags the rows set beside the shared table's command rules, in its rule column.
+    static constexpr int kNeverReady = -1;
+    static constexpr int kEraseKeepsData = -2;
+
+    void addScsiRow(Road road, int rule, int selector, int step, const QString &target, bool succeeds)
     {
-        const QString road_ = road == Road::Update ? QStringLiteral("method 2") : QStringLiteral("restore");
-        QTest::newRow(qPrintable(QStringLiteral("%1 | %2 sel=%3 | %4").arg(road_, kind).arg(selector).arg(step)))
-            << int(road) << kind << selector << step << succeeds;
+        const QString name = rule == kNeverReady       ? QStringLiteral("never ready")
+                             : rule == kEraseKeepsData ? QStringLiteral("erase keeps data")
+                                                       : VHFaultRule{VHFaultRule::Kind(rule), selector}.name();
+        QTest::addRow("%s | %s | step %d", road == Road::Update ? "method 2" : "restore", qPrintable(name), step)
+            << int(road) << rule << selector << step << target << succeeds;
+    }
+
+    // Rows of the shared fault table at the steps `stepsOf` picks from the rule's count in the clean pass just
+    // run; `target` is the command the clean pass had there (the first of those garbled for corrupted reads).
+    void addScsiRows(Road road, const VHFaultRule &rule, const std::function<QList<int>(int)> &stepsOf,
+                     const std::function<bool(int, int)> &succeeds)
+    {
+        const QStringList counted = VHTestFaultMatrix(*m_sim, kDevice).steps(rule);
+        for (int step : stepsOf(int(counted.size())))
+            addScsiRow(road, rule.kind, rule.selector, step,
+                       counted.value(rule.kind == VHFaultRule::ScsiCorruptReads ? 0 : step - 1),
+                       succeeds(step, int(counted.size())));
     }
 
     // ---- the fault table of the first passes on the volume -------------------------------
@@ -685,57 +654,66 @@ private slots:
     void scsiFaults_data()
     {
         QTest::addColumn<int>("road");
-        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("rule"); // a VHFaultRule::Kind, or kNeverReady, kEraseKeepsData
         QTest::addColumn<int>("selector");
-        QTest::addColumn<QString>("step");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QString>("target"); // the command the step hits in a clean pass
         QTest::addColumn<bool>("succeeds");
+        const auto never = [](int, int) { return false; };
+        const auto ends = [](int count) { return QList<int>{1, count}; };
         for (Road road : {Road::Update, Road::Restore}) {
             const bool restore = road == Road::Restore;
-            for (const char *step : {"first", "erase", "middle"})
-                addScsiFault(road, QStringLiteral("vanish"), 24, QString::fromLatin1(step), false);
-            // Pulled after the notification: the device has all it needs.
-            addScsiFault(road, QStringLiteral("vanish"), 24, QStringLiteral("last"), true);
+            GalPtr clean = deviceInIapMode(road);
+            QVERIFY(clean && runRoad(road, *clean));
+            const VHFaultRule vanish{VHFaultRule::ScsiVanishAfter};
+            const QStringList commands = VHTestFaultMatrix(*m_sim, kDevice).steps(vanish);
+            const int erase = int(commands.indexOf(QRegularExpression(QStringLiteral(".* sel=24 .*")))) + 1;
+            // Pulled after the notification, its last command: the device has all it needs.
+            addScsiRows(
+                road, vanish, [erase](int count) { return VHTestFaultMatrix::pickSteps(count, {erase}); },
+                [](int step, int count) { return step == count; });
             // Every step of the first area written, the ends of the others.
-            const int written = restore ? 12 : 15;
-            for (const char *step : {"first", "middle", "last"})
-                addScsiFault(road, QStringLiteral("fail"), written, QString::fromLatin1(step), false);
-            const QList<int> others = restore ? QList<int>{13, 24, 15, 16} : QList<int>{24, 16};
-            for (int selector : others)
-                for (const char *step : {"first", "last"})
-                    addScsiFault(road, QStringLiteral("fail"), selector, QString::fromLatin1(step), false);
-            addScsiFault(road, QStringLiteral("fail"), 26, QStringLiteral("last"), false);
-            // A garbled read is read again; garbled twice, the flash counts as wrong.
-            addScsiFault(road, QStringLiteral("corrupt"), 16, QStringLiteral("first"), true);
-            addScsiFault(road, QStringLiteral("corrupt"), 16, QStringLiteral("last"), restore);
-            addScsiFault(road, QStringLiteral("never ready"), 21, QStringLiteral("every"), true);
+            addScsiRows(
+                road, {VHFaultRule::ScsiFailCommand, restore ? 12 : 15},
+                [](int count) { return VHTestFaultMatrix::pickSteps(count); }, never);
+            for (int selector : restore ? QList<int>{13, 24, 15, 16} : QList<int>{24, 16})
+                addScsiRows(road, {VHFaultRule::ScsiFailCommand, selector}, ends, never);
+            addScsiRows(
+                road, {VHFaultRule::ScsiFailCommand, 26}, [](int count) { return QList<int>{count}; }, never);
+            // A garbled read is read again; garbled every time, the update's flash counts as wrong.
+            addScsiRows(road, {VHFaultRule::ScsiCorruptReads, 16}, ends,
+                        [restore](int step, int) { return step == 1 || restore; });
+            addScsiRow(road, kNeverReady, -1, 0, QString(), true);
             // NOR flash: a write over bytes the erase kept gives wrong bytes, which the read-back finds.
-            addScsiFault(road, QStringLiteral("erase keeps data"), 24, QStringLiteral("every"), false);
+            addScsiRow(road, kEraseKeepsData, -1, 0, QString(), false);
         }
     }
     void scsiFaults()
     {
         QFETCH(int, road);
-        QFETCH(QString, kind);
+        QFETCH(int, rule);
         QFETCH(int, selector);
-        QFETCH(QString, step);
+        QFETCH(int, step);
+        QFETCH(QString, target);
         QFETCH(bool, succeeds);
         const Road which = Road(road);
-        QVERIFY(!cleanLog(which).isEmpty());
-        QString target;
-        const VHSimFaults faults = faultFor(which, kind, selector, step, target);
         GalPtr device = deviceInIapMode(which);
         QVERIFY(device);
-        if (faults.eraseKeepsData) { // old data where the erase should have left 0xFF
+        if (rule == kEraseKeepsData) { // old data where the erase should have left 0xFF
             const qsizetype size = m_sim->flash(kDevice, VHDevSim::Flash::External).size();
             QVERIFY(m_sim->setFlash(kDevice, VHDevSim::Flash::External, QByteArray(size, char(0x5A))));
         }
-        QVERIFY(m_sim->setFaults(kDevice, faults));
+        if (rule >= 0)
+            QVERIFY(VHTestFaultMatrix(*m_sim, kDevice).setRule({VHFaultRule::Kind(rule), selector}, step));
+        else
+            QVERIFY(m_sim->setFaults(
+                kDevice, {.flashNeverReady = rule == kNeverReady, .eraseKeepsData = rule == kEraseKeepsData}));
         const bool ok = runRoad(which, *device);
         const QStringList log = m_sim->commandLog(kDevice);
         if (!target.isEmpty()) {
             // The rule hit the command the row names.
             const qsizetype hit = log.indexOf(QRegularExpression(QStringLiteral(".*(fault=|VANISHED).*")));
-            const qsizetype at = kind == QLatin1String("vanish") ? hit - 1 : hit;
+            const qsizetype at = rule == VHFaultRule::ScsiVanishAfter ? hit - 1 : hit;
             QVERIFY2(at >= 0 && log.at(at).section(QLatin1Char(' '), 0, 2) == target.section(QLatin1Char(' '), 0, 2),
                      qPrintable(target + QStringLiteral(" | ") + log.value(at)));
         }

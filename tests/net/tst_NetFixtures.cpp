@@ -1,5 +1,8 @@
 #include "NetTestSupport.h"
 #include "VHFitPackageBuilder.h"
+#include "VHTestProcess.h"
+#include "VHTestSigning.h"
+#include "VHTrustedKeys.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -254,6 +257,54 @@ private slots:
             QVERIFY(body.size() < data.size() / 4); // it compresses well, so it really is encoded
         } else {
             QCOMPARE(body, data.left(data.size() / 2));
+        }
+    }
+
+    // velora-pkgserver --publish --sign-key: the ".minisig" beside the package holds with the key's public half.
+    // Published without a key, or with a file that is no secret key, there is no signature (404), not even one
+    // left from an earlier signed publish that no longer matches.
+    void publishSignsWithTheSigningKey_data()
+    {
+        QTest::addColumn<bool>("signedBefore"); // an earlier publish of the model was signed
+        QTest::addColumn<QString>("keyFile");   // "secret", "public" (no secret key) or "" (none)
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("signed") << false << "secret" << 0;
+        QTest::newRow("unsigned") << false << "" << 0;
+        QTest::newRow("unsigned over signed") << true << "" << 0;
+        QTest::newRow("signed over signed") << true << "secret" << 0;
+        QTest::newRow("public key given") << false << "public" << 2;
+    }
+    void publishSignsWithTheSigningKey()
+    {
+        QFETCH(bool, signedBefore);
+        QFETCH(QString, keyFile);
+        QFETCH(int, exitCode);
+        const VHTestSigning key(m_dir.filePath(QStringLiteral("signing")));
+        VHFitPackageBuilder::Options options;
+        options.model = QString(QStringLiteral("Signed") + QTest::currentDataTag()).remove(QLatin1Char(' '));
+        const auto publish = [&](const QString &keyPath, int seed) {
+            options.seed = seed;
+            build(options, QStringLiteral("publish.zip"));
+            QStringList arguments{"--root",  m_world.root(), "--publish", m_dir.filePath(QStringLiteral("publish.zip")),
+                                  "--model", options.model,  "--version", "1.0"};
+            if (!keyPath.isEmpty())
+                arguments << "--sign-key" << keyPath;
+            return runTestProgram(QStringLiteral(PKGSERVER_PROGRAM), arguments).code;
+        };
+        if (signedBefore)
+            QCOMPARE(publish(key.secretKeyPath(), 1), 0);
+        const QString keyPath = keyFile == QLatin1String("secret")   ? key.secretKeyPath()
+                                : keyFile == QLatin1String("public") ? key.publicKeyPath()
+                                                                     : QString();
+        QCOMPARE(publish(keyPath, 2), exitCode);
+        QByteArray signature;
+        const QString package = QStringLiteral("/packages/%1/Total.zip").arg(options.model);
+        QCOMPARE(get(package + VHMinisign::kSignatureSuffix, &signature),
+                 keyFile == QLatin1String("secret") ? 200 : 404);
+        if (keyFile == QLatin1String("secret")) {
+            const VHResult verified = VHMinisign::verifyFile(m_world.root() + package.mid(9), signature,
+                                                             VHTrustedKeys::load({key.keysFolder()}));
+            QVERIFY2(verified, qPrintable(verified.reason));
         }
     }
 
