@@ -116,28 +116,12 @@
         <translation>Warten auf die Uhr</translation>
     </message>
     <message>
-        <source>the package is not signed</source>
-        <translation>das Paket ist nicht signiert</translation>
-    </message>
-    <message>
-        <source>the package&apos;s signature does not match its contents</source>
-        <translation>die Signatur des Pakets passt nicht zu seinem Inhalt</translation>
-    </message>
-    <message>
-        <source>the package is signed by an unknown key %1</source>
-        <translation>das Paket ist mit einem unbekannten Schlüssel %1 signiert</translation>
-    </message>
-    <message>
-        <source>the package&apos;s signature file is damaged</source>
-        <translation>die Signaturdatei des Pakets ist beschädigt</translation>
-    </message>
-    <message>
-        <source>the signature&apos;s trusted comment was changed</source>
-        <translation>der vertrauenswürdige Kommentar der Signatur wurde verändert</translation>
-    </message>
-    <message>
         <source>Package signature: %1</source>
         <translation>Signatur des Pakets: %1</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer could not be used.</source>
+        <translation>Die Antwort des Update-Servers konnte nicht verwendet werden.</translation>
     </message>
 </context>
 <context>

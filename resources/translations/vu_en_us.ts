@@ -116,28 +116,12 @@
         <translation>Waiting for the watch</translation>
     </message>
     <message>
-        <source>the package is not signed</source>
-        <translation>the package is not signed</translation>
-    </message>
-    <message>
-        <source>the package&apos;s signature does not match its contents</source>
-        <translation>the package&apos;s signature does not match its contents</translation>
-    </message>
-    <message>
-        <source>the package is signed by an unknown key %1</source>
-        <translation>the package is signed by an unknown key %1</translation>
-    </message>
-    <message>
-        <source>the package&apos;s signature file is damaged</source>
-        <translation>the package&apos;s signature file is damaged</translation>
-    </message>
-    <message>
-        <source>the signature&apos;s trusted comment was changed</source>
-        <translation>the signature&apos;s trusted comment was changed</translation>
-    </message>
-    <message>
         <source>Package signature: %1</source>
         <translation>Package signature: %1</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer could not be used.</source>
+        <translation>The update server&apos;s answer could not be used.</translation>
     </message>
 </context>
 <context>

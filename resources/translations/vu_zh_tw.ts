@@ -116,28 +116,12 @@
         <translation>等待手錶</translation>
     </message>
     <message>
-        <source>the package is not signed</source>
-        <translation>軟體包未經簽署</translation>
-    </message>
-    <message>
-        <source>the package&apos;s signature does not match its contents</source>
-        <translation>軟體包的簽章與其內容不符</translation>
-    </message>
-    <message>
-        <source>the package is signed by an unknown key %1</source>
-        <translation>軟體包由未知的金鑰 %1 簽署</translation>
-    </message>
-    <message>
-        <source>the package&apos;s signature file is damaged</source>
-        <translation>軟體包的簽章檔已損毀</translation>
-    </message>
-    <message>
-        <source>the signature&apos;s trusted comment was changed</source>
-        <translation>簽章的受信任註解已被變更</translation>
-    </message>
-    <message>
         <source>Package signature: %1</source>
         <translation>軟體包簽章：%1</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer could not be used.</source>
+        <translation>無法使用更新伺服器的回應。</translation>
     </message>
 </context>
 <context>

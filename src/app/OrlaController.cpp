@@ -38,26 +38,6 @@ namespace {
 
 QString tr_(const char *text) { return QCoreApplication::translate("orlacontroller", text); }
 
-// The signature reasons come from below in English; the window says them in the user's language.
-QString signatureReasonInWords(const QString &reason)
-{
-    const QString unknownKey = VHMinisign::unknownKeyText().arg(QString());
-    if (reason.startsWith(unknownKey) && reason.size() > unknownKey.size())
-        return tr_("the package is signed by an unknown key %1").arg(reason.mid(unknownKey.size()));
-    const std::pair<QString, const char *> known[] = {
-        {VHMinisign::notSignedText(), QT_TRANSLATE_NOOP("orlacontroller", "the package is not signed")},
-        {VHMinisign::mismatchText(),
-         QT_TRANSLATE_NOOP("orlacontroller", "the package's signature does not match its contents")},
-        {VHMinisign::damagedText(), QT_TRANSLATE_NOOP("orlacontroller", "the package's signature file is damaged")},
-        {VHMinisign::commentChangedText(),
-         QT_TRANSLATE_NOOP("orlacontroller", "the signature's trusted comment was changed")},
-    };
-    for (const auto &[english, text] : known) {
-        if (reason == english)
-            return tr_(text);
-    }
-    return reason;
-}
 QString trResult(const char *text) { return QCoreApplication::translate("recover_complete_form", text); }
 
 // The same line the failure window shows.
@@ -385,9 +365,13 @@ void OrlaController::offerSoftwareUpdate()
         m_mainWindow->hide();
         hideIfMade(m_failForm.get());
     } else if (m_updateQueryFailed) {
-        showMessage(Message::UpdateServerUnreachable,
-                    tr_("Could not reach the update server. Check your network connection and try again."),
-                    queryFailureText(), m_mainWindow.get());
+        // A server that answered (an error page, a cut package, a refused certificate or signature) was reached:
+        // the details say what was wrong with its answer.
+        const QString headline =
+            m_updateClient->serverUnreachable()
+                ? tr_("Could not reach the update server. Check your network connection and try again.")
+                : tr_("The update server's answer could not be used.");
+        showMessage(Message::UpdateServerUnreachable, headline, queryFailureText(), m_mainWindow.get());
     } else {
         showMessage(Message::SoftwareUpToDate, tr_("Your software is up-to-date."), QString(), m_mainWindow.get());
     }
@@ -429,7 +413,7 @@ QString OrlaController::packageRefusal(VHClient *device, const QString &package)
     const QString refusal = VHClientPackageCheck::refusal(device, package);
     if (!refusal.isEmpty())
         vhCritical() << "package refused:" << package << refusal;
-    return refusal.isEmpty() ? QString() : tr_("The package was not written: %1.").arg(signatureReasonInWords(refusal));
+    return refusal.isEmpty() ? QString() : tr_("The package was not written: %1.").arg(refusal);
 }
 
 void OrlaController::offerFactoryRestore()
@@ -506,7 +490,7 @@ void OrlaController::installWorkouts()
     // The workouts come from the package: it must be authentic like an update.
     if (const VHResult signature = VHClientPackageCheck::signatureRefusal(folder.file(VHUpdatesFolder::kPackage));
         device && folder.isValid() && !signature) {
-        showFailForm(0, tr_("The package was not written: %1.").arg(signatureReasonInWords(signature.reason)));
+        showFailForm(0, tr_("The package was not written: %1.").arg(signature.reason));
         return;
     }
     m_mainWindow->setWorkoutInstalling(true);
@@ -859,7 +843,7 @@ QString OrlaController::actionReason(VHClient *device)
 QString OrlaController::queryFailureText() const
 {
     if (!m_updateClient->serverUnreachable())
-        return signatureReasonInWords(m_updateClient->errorText()) + QLatin1Char('\n') + logLine();
+        return m_updateClient->errorText() + QLatin1Char('\n') + logLine();
     return tr_("The update server %1 could not be reached.").arg(m_updateClient->serverAddress()) + QLatin1Char('\n')
            + tr_("Another update server can be set with the key \"updateurl\" in the group \"VeloraHub\" of %1.")
                  .arg(VHEnv::instance()->dataFolder() + QLatin1Char('/') + VHEnv::instance()->settingsFileName())

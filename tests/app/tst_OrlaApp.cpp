@@ -56,6 +56,7 @@ const Message kMessages[] = {
     {"orlacontroller", "Download GPS data failed."},
     {"orlacontroller", "Check the netwrok and try again."},
     {"orlacontroller", "Could not reach the update server. Check your network connection and try again."},
+    {"orlacontroller", "The update server's answer could not be used."},
     {"orlacontroller",
      "The device is being updated. Please wait until the update has finished before closing VeloraUpdate."},
     {"orlacontroller", "The device is no longer connected."},

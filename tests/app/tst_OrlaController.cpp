@@ -537,8 +537,7 @@ private slots:
         const QString text =
             message == int(OrlaController::Message::SoftwareUpToDate)
                 ? QStringLiteral("Your software is up-to-date.")
-                : QStringLiteral("Could not reach the update server. Check your network connection and "
-                                 "try again.");
+                : QStringLiteral("The update server's answer could not be used."); // it was reached
         QCOMPARE(rig.messages.texts(), QStringList{text});
         const QString informative = rig.messages.boxes.first().informative;
         QVERIFY2(why.isEmpty() ? informative.isEmpty() : informative.startsWith(why), qPrintable(informative));
@@ -622,6 +621,9 @@ private slots:
         rig.messages.clear();
         QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
         QCOMPARE(rig.controller->lastMessage(), OrlaController::Message::UpdateServerUnreachable);
+        // The server was reached: not a network fault.
+        QCOMPARE(rig.messages.texts(),
+                 QStringList{said("orlacontroller", "The update server's answer could not be used.", translated)});
         const QString informative = rig.messages.boxes.value(0).informative;
         QVERIFY2(informative.startsWith(reason), qPrintable(informative));
         QCOMPARE(m_sameText, QStringList());
