@@ -66,6 +66,8 @@ void OrlaStallMeter::reset()
     m_worstEnd = QTime();
     m_lastTickNs = m_clock.isValid() ? m_clock.nsecsElapsed() : 0;
     m_longestNs = -1;
+    // What ran before is forgotten too: the stretch under way starts now.
+    m_currentSinceNs = m_lastTickNs;
 }
 
 bool OrlaStallMeter::onMyThread() const { return m_running && QThread::currentThread() == thread(); }
@@ -74,19 +76,40 @@ void OrlaStallMeter::eventBegins(QObject *receiver, QEvent *event)
 {
     if (!onMyThread())
         return;
-    if (m_events.size() >= kMaxTrackedDepth) {
-        ++m_untrackedDepth;
-        return;
-    }
     const QObject *owner = receiver->parent();
-    m_events.append({event->type(), receiver->metaObject(), owner ? owner->metaObject() : nullptr});
-    switchActivity(m_clock.nsecsElapsed());
+    enter({event->type(), receiver->metaObject(), owner ? owner->metaObject() : nullptr});
 }
 
 void OrlaStallMeter::eventEnds()
 {
-    if (!onMyThread())
+    if (onMyThread())
+        leave();
+}
+
+OrlaStallMeter::Section::Section(OrlaStallMeter *meter, const char *name) : m_meter(meter)
+{
+    if (m_meter && m_meter->onMyThread())
+        m_meter->enter({QEvent::None, nullptr, nullptr, name});
+}
+
+OrlaStallMeter::Section::~Section()
+{
+    if (m_meter && m_meter->onMyThread())
+        m_meter->leave();
+}
+
+void OrlaStallMeter::enter(const Activity &activity)
+{
+    if (m_events.size() >= kMaxTrackedDepth) {
+        ++m_untrackedDepth;
         return;
+    }
+    m_events.append(activity);
+    switchActivity(m_clock.nsecsElapsed());
+}
+
+void OrlaStallMeter::leave()
+{
     if (m_untrackedDepth > 0) {
         --m_untrackedDepth;
         return;
@@ -140,6 +163,8 @@ void OrlaStallMeter::onTick()
 
 QString OrlaStallMeter::describe(const Activity &activity)
 {
+    if (activity.section)
+        return QString::fromLatin1(activity.section);
     if (activity.type == QEvent::None || !activity.receiver)
         return QStringLiteral("code outside event dispatch");
     const char *name = QMetaEnum::fromType<QEvent::Type>().valueToKey(activity.type);

@@ -31,7 +31,7 @@ class TestOrlaStallMeter : public QObject
 private slots:
     void reportsTheWorstStall_data()
     {
-        QTest::addColumn<QString>("block"); // "", "slot" or "outside"
+        QTest::addColumn<QString>("block"); // "", "slot", "outside" or "section"
         QTest::addColumn<int>("atLeastMs");
         QTest::addColumn<int>("belowMs");
         QTest::addColumn<QString>("place");
@@ -41,6 +41,7 @@ private slots:
         QTest::newRow("idle loop") << QString() << 0 << 30 << QString() << 3;
         QTest::newRow("80 ms in a timer's slot") << "slot" << 70 << 1000 << "Timer to QTimer" << 1;
         QTest::newRow("80 ms between two loops") << "outside" << 70 << 1000 << "code outside event dispatch" << 1;
+        QTest::newRow("80 ms in a named section") << "section" << 70 << 1000 << "demo driver" << 1;
     }
 
     void reportsTheWorstStall()
@@ -63,6 +64,10 @@ private slots:
             runLoop(150);
             if (block == QLatin1String("outside"))
                 QThread::msleep(80);
+            if (block == QLatin1String("section")) {
+                const OrlaStallMeter::Section section(meter, "demo driver");
+                QThread::msleep(80);
+            }
             runLoop(150);
             if (meter->worstStallMs() < belowMs || attempt == attempts)
                 break;
