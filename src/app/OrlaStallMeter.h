@@ -57,12 +57,16 @@ public:
     void eventEnds();
 
     // Names code that runs outside event dispatch ("start-up", a demo
-    // driver's picture) while it lives, so a stall there says which; events
-    // dispatched meanwhile still name themselves. Null meter: nothing.
+    // driver's step) while it lives, so a stall there says which; events
+    // dispatched meanwhile still name themselves. A section of code that is
+    // not the updater's own (`Measured::No`: a driver pressing its buttons)
+    // holds the thread without that counting as a stall; events inside it
+    // still count. Null meter: nothing.
+    enum class Measured { Yes, No };
     class Section
     {
     public:
-        Section(OrlaStallMeter *meter, const char *name);
+        Section(OrlaStallMeter *meter, const char *name, Measured measured = Measured::Yes);
         ~Section();
         Section(const Section &) = delete;
         Section &operator=(const Section &) = delete;
@@ -87,6 +91,7 @@ private:
         const QMetaObject *receiver = nullptr;
         const QMetaObject *owner = nullptr; // the receiver's parent: which QTimer, which reply
         const char *section = nullptr;      // a Section's name, for code outside event dispatch
+        bool measured = true;
     };
 
     bool onMyThread() const;
@@ -109,6 +114,7 @@ private:
     bool m_stretchOpen = false;
     Activity m_longest; // the longest stretch since the last tick
     qint64 m_longestNs = -1;
+    qint64 m_unmeasuredNs = 0; // spent in unmeasured sections since the last tick
     qint64 m_worstMs = 0;
     QString m_worstPlace;
     QTime m_worstEnd;

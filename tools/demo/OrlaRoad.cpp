@@ -221,7 +221,7 @@ bool OrlaRoad::step(const QString &name, const std::function<bool(QString &)> &b
     result.name = name;
     {
         // What the step does between the updater's events is the driver's work, not the updater's.
-        const OrlaStallMeter::Section driver(stallMeter(), "demo driver");
+        const OrlaStallMeter::Section driver(stallMeter(), "demo driver", OrlaStallMeter::Measured::No);
         result.ok = body(result.detail);
     }
     result.ms = timer.elapsed();
@@ -255,7 +255,7 @@ void OrlaRoad::shoot(const QString &name, QWidget *window)
 // driver's own thread, so a picture never counts as the updater's stall.
 void OrlaRoad::savePicture(const QPixmap &picture, const QString &file)
 {
-    const OrlaStallMeter::Section section(stallMeter(), "demo driver: picture");
+    const OrlaStallMeter::Section section(stallMeter(), "demo driver: picture", OrlaStallMeter::Measured::No);
     const QImage image = picture.toImage();
     m_pictureWriter.start([image, file] {
         if (!image.save(file))
