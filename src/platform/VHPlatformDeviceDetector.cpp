@@ -336,14 +336,11 @@ void VHPlatformDeviceDetector::startScanOnWorker(const std::shared_ptr<VHDeviceS
     m_scanner.start([this, platform, scan] {
         if (scan->what & ScanScsi) {
             scan->scsi = platform->findSCSIDevices(scan->table);
-            for (const std::unique_ptr<VHDeviceService> &service : std::as_const(scan->scsi)) {
+            for (size_t i = 0; scan->readUuids && i < scan->scsi.size(); ++i) {
                 QString uuid;
-                if (scan->readUuids)
-                    service->getUUID(uuid);
+                scan->scsi[i]->getUUID(uuid);
                 scan->scsiUuids.append(uuid);
             }
-            if (!scan->readUuids)
-                scan->scsiUuids.clear();
         }
         if (scan->what & ScanVolumes)
             scan->volumes = platform->findFSDevices(scan.get());
