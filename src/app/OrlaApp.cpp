@@ -88,6 +88,7 @@ OrlaApp *OrlaApp::instance() { return qobject_cast<OrlaApp *>(QCoreApplication::
 
 int OrlaApp::init()
 {
+    const OrlaStallMeter::Section section(m_stallMeter.get(), "start-up");
     // First, so that a termination signal during start-up is kept until the
     // event loop runs, not obeyed halfway through.
     m_stopSignals = std::make_unique<OrlaStopSignals>();

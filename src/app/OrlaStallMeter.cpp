@@ -42,6 +42,7 @@ void OrlaStallMeter::start()
     m_clock.start();
     m_lastTickNs = 0;
     m_longestNs = -1;
+    m_unmeasuredNs = 0;
     m_stretchOpen = false;
     switchActivity(0);
     if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(thread()))
@@ -66,6 +67,9 @@ void OrlaStallMeter::reset()
     m_worstEnd = QTime();
     m_lastTickNs = m_clock.isValid() ? m_clock.nsecsElapsed() : 0;
     m_longestNs = -1;
+    m_unmeasuredNs = 0;
+    // What ran before is forgotten too: the stretch under way starts now.
+    m_currentSinceNs = m_lastTickNs;
 }
 
 bool OrlaStallMeter::onMyThread() const { return m_running && QThread::currentThread() == thread(); }
@@ -74,19 +78,40 @@ void OrlaStallMeter::eventBegins(QObject *receiver, QEvent *event)
 {
     if (!onMyThread())
         return;
-    if (m_events.size() >= kMaxTrackedDepth) {
-        ++m_untrackedDepth;
-        return;
-    }
     const QObject *owner = receiver->parent();
-    m_events.append({event->type(), receiver->metaObject(), owner ? owner->metaObject() : nullptr});
-    switchActivity(m_clock.nsecsElapsed());
+    enter({event->type(), receiver->metaObject(), owner ? owner->metaObject() : nullptr});
 }
 
 void OrlaStallMeter::eventEnds()
 {
-    if (!onMyThread())
+    if (onMyThread())
+        leave();
+}
+
+OrlaStallMeter::Section::Section(OrlaStallMeter *meter, const char *name, Measured measured) : m_meter(meter)
+{
+    if (m_meter && m_meter->onMyThread())
+        m_meter->enter({QEvent::None, nullptr, nullptr, name, measured == Measured::Yes});
+}
+
+OrlaStallMeter::Section::~Section()
+{
+    if (m_meter && m_meter->onMyThread())
+        m_meter->leave();
+}
+
+void OrlaStallMeter::enter(const Activity &activity)
+{
+    if (m_events.size() >= kMaxTrackedDepth) {
+        ++m_untrackedDepth;
         return;
+    }
+    m_events.append(activity);
+    switchActivity(m_clock.nsecsElapsed());
+}
+
+void OrlaStallMeter::leave()
+{
     if (m_untrackedDepth > 0) {
         --m_untrackedDepth;
         return;
@@ -108,7 +133,9 @@ void OrlaStallMeter::onLoopSleeps()
 
 void OrlaStallMeter::switchActivity(qint64 nowNs)
 {
-    if (m_stretchOpen && nowNs - m_currentSinceNs > m_longestNs) {
+    if (m_stretchOpen && !m_current.measured)
+        m_unmeasuredNs += nowNs - m_currentSinceNs;
+    else if (m_stretchOpen && nowNs - m_currentSinceNs > m_longestNs) {
         m_longestNs = nowNs - m_currentSinceNs;
         m_longest = m_current;
     }
@@ -120,7 +147,8 @@ void OrlaStallMeter::switchActivity(qint64 nowNs)
 void OrlaStallMeter::onTick()
 {
     const qint64 now = m_clock.nsecsElapsed();
-    const qint64 lateMs = (now - m_lastTickNs) / 1000000 - kTickMs;
+    // Time the thread spent on code that is not the updater's does not count.
+    const qint64 lateMs = (now - m_lastTickNs - m_unmeasuredNs) / 1000000 - kTickMs;
     if (lateMs >= kLogAtMs || lateMs > m_worstMs) {
         // The tick's own event began last and ended no stretch yet: what
         // ran before it is the stall.
@@ -136,10 +164,13 @@ void OrlaStallMeter::onTick()
     }
     m_lastTickNs = now;
     m_longestNs = -1;
+    m_unmeasuredNs = 0;
 }
 
 QString OrlaStallMeter::describe(const Activity &activity)
 {
+    if (activity.section)
+        return QString::fromLatin1(activity.section);
     if (activity.type == QEvent::None || !activity.receiver)
         return QStringLiteral("code outside event dispatch");
     const char *name = QMetaEnum::fromType<QEvent::Type>().valueToKey(activity.type);

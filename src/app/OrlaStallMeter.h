@@ -56,9 +56,28 @@ public:
     void eventBegins(QObject *receiver, QEvent *event);
     void eventEnds();
 
+    // Names code that runs outside event dispatch ("start-up", a demo
+    // driver's step) while it lives, so a stall there says which; events
+    // dispatched meanwhile still name themselves. A section of code that is
+    // not the updater's own (`Measured::No`: a driver pressing its buttons)
+    // holds the thread without that counting as a stall; events inside it
+    // still count. Null meter: nothing.
+    enum class Measured { Yes, No };
+    class Section
+    {
+    public:
+        Section(OrlaStallMeter *meter, const char *name, Measured measured = Measured::Yes);
+        ~Section();
+        Section(const Section &) = delete;
+        Section &operator=(const Section &) = delete;
+
+    private:
+        OrlaStallMeter *const m_meter;
+    };
+
     qint64 worstStallMs() const { return m_worstMs; }
-    // "Timer to QTimer in OrlaMountOffer", "MetaCall to VHFitDevice" or "code
-    // outside event dispatch"; empty before any stall.
+    // "Timer to QTimer in OrlaMountOffer", "MetaCall to VHFitDevice", a
+    // section's name or "code outside event dispatch"; empty before any stall.
     QString worstStallPlace() const { return m_worstPlace; }
     // "worst GUI stall: N ms (place, ended at hh:mm:ss.zzz)"
     QString summary() const;
@@ -71,9 +90,13 @@ private:
         QEvent::Type type = QEvent::None; // None: code outside event dispatch
         const QMetaObject *receiver = nullptr;
         const QMetaObject *owner = nullptr; // the receiver's parent: which QTimer, which reply
+        const char *section = nullptr;      // a Section's name, for code outside event dispatch
+        bool measured = true;
     };
 
     bool onMyThread() const;
+    void enter(const Activity &activity);
+    void leave();
     void onTick();
     void onLoopSleeps();
     // Ends the current stretch (keeping it when it is the longest since the
@@ -84,13 +107,14 @@ private:
     QTimer m_ticker;
     QElapsedTimer m_clock;
     qint64 m_lastTickNs = 0;
-    QVarLengthArray<Activity, 16> m_events; // events under way, innermost last
-    int m_untrackedDepth = 0;               // events nested past what m_events holds
+    QVarLengthArray<Activity, 16> m_events; // events and sections under way, innermost last
+    int m_untrackedDepth = 0;               // events and sections nested past what m_events holds
     Activity m_current;
     qint64 m_currentSinceNs = 0;
     bool m_stretchOpen = false;
     Activity m_longest; // the longest stretch since the last tick
     qint64 m_longestNs = -1;
+    qint64 m_unmeasuredNs = 0; // spent in unmeasured sections since the last tick
     qint64 m_worstMs = 0;
     QString m_worstPlace;
     QTime m_worstEnd;

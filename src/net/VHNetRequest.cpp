@@ -4,12 +4,16 @@
 #include "VHLog.h"
 
 #include <QCoreApplication>
+#include <QFuture>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPromise>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslError>
+#include <QThreadPool>
 
+#include <chrono>
 #include <future>
 
 namespace {
@@ -95,6 +99,22 @@ QNetworkRequest plainGet(const QUrl &url, int timeoutMs)
         request.setSslConfiguration(configuration);
     }
     return request;
+}
+
+void whenReady(QObject *context, const std::function<void()> &send)
+{
+    if (VHEnv::instance()->caFile().isEmpty()
+        || systemAuthoritiesRead().wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        send();
+        return;
+    }
+    auto read = std::make_shared<QPromise<void>>();
+    read->start();
+    read->future().then(context, [send] { send(); });
+    QThreadPool::globalInstance()->start([read, authorities = systemAuthoritiesRead()] {
+        authorities.wait();
+        read->finish();
+    });
 }
 
 void prepareManager(QNetworkAccessManager *manager)

@@ -2,9 +2,11 @@
 
 #include <QByteArray>
 #include <QNetworkRequest>
+
 #include <QString>
 #include <QStringDecoder>
 #include <QUrl>
+#include <functional>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -15,6 +17,13 @@ namespace VHNetRequest {
 // Certificates are checked against the system's authorities and those of the
 // "cafile" setting; a redirect may not leave https for http.
 QNetworkRequest plainGet(const QUrl &url, int timeoutMs);
+
+// Calls `send` once plainGet() can make its request without waiting for the
+// system's authorities: at once when they are read or not needed, else on
+// `context`'s thread when their read ends; never after `context` is gone.
+// The first query of a device plugged right after start must not hold the
+// window until then.
+void whenReady(QObject *context, const std::function<void()> &send);
 
 // Keeps the certificate errors the manager's replies meet, so trustFailure()
 // can name them, and, with a "cafile" set, starts reading the system's

@@ -83,8 +83,14 @@ void VeloraApiClient::queryUpdate(const QString &model, const QString &folder, b
     // Above the debug level: the address asked is what tells a wrong setting.
     vhWarning() << "update query url=" << address;
     m_queryUrl = QUrl(address);
-    m_queryReply = m_network->get(VHNetRequest::plainGet(m_queryUrl, m_transferTimeoutMs));
-    connect(m_queryReply, &QNetworkReply::readyRead, this, &VeloraApiClient::onQueryBytesArrived);
+    const quint64 exchange = m_exchange;
+    VHNetRequest::whenReady(this, [this, exchange] {
+        // A later query replaced it meanwhile.
+        if (exchange != m_exchange)
+            return;
+        m_queryReply = m_network->get(VHNetRequest::plainGet(m_queryUrl, m_transferTimeoutMs));
+        connect(m_queryReply, &QNetworkReply::readyRead, this, &VeloraApiClient::onQueryBytesArrived);
+    });
 }
 
 void VeloraApiClient::refuseQuery(const QString &model, const QString &folder)

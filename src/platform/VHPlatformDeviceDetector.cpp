@@ -10,14 +10,16 @@
 
 #include <QTimer>
 
+#include <optional>
+
 #include <ctime>
 
-// What a volume scan on the worker reads of the manager: a copy of its model
-// table and flags. Rows the scan registers for unknown models are recorded
-// and registered with the real manager on the detector's thread.
-struct VHVolumeScan final : VHDeviceManagerInterface
+// One scan on the worker: what it reads of the manager is a copy of its
+// model table and flags; rows the drive scan registers for unknown models are
+// recorded and registered with the real manager on the detector's thread.
+struct VHDeviceScan final : VHDeviceManagerInterface
 {
-    VHVolumeScan(const VHModelTable &table, int flags) : table(table), flags(flags) {}
+    VHDeviceScan(const VHModelTable &table, int flags) : table(table), flags(flags) {}
     VHModelTable &models() override { return table; }
     void registerModel(const VHModelInfo &model, bool atFront) override
     {
@@ -27,10 +29,34 @@ struct VHVolumeScan final : VHDeviceManagerInterface
     int deviceClassFlags() const override { return flags; }
     VHClientInterface *currentClient() const override { return nullptr; }
 
+    // What tells whether the result still fits: the current device as the scan began.
+    struct Device
+    {
+        VHClientInterface *client = nullptr;
+        int state = 0;
+        int serviceType = -1;
+        bool operator==(const Device &) const = default;
+        static Device of(VHClientInterface *client)
+        {
+            return client ? Device{client, client->state(), client->serviceType()} : Device();
+        }
+    };
+
     VHModelTable table;
     const int flags;
+    int what = 0;
+    // The SCSI devices' UUIDs are asked on the worker too when a current
+    // device has to be found among them.
+    bool readUuids = false;
     QList<QPair<VHModelInfo, bool>> registered;
-    VHServiceList found;
+    VHServiceList scsi;
+    QStringList scsiUuids;
+    VHServiceList volumes;
+    // Used on the detector's thread only.
+    Device before;
+    std::optional<quint32> staleEvent;
+    bool staleLate = false;
+    std::function<void(VHDeviceScan &)> then;
 };
 
 VHPlatformDeviceDetector::VHPlatformDeviceDetector(VHDeviceManagerInterface *manager, VHPlatform *platform,
@@ -81,9 +107,21 @@ void VHPlatformDeviceDetector::DeviceChange(quint32 deviceEvent)
 {
     if (!m_manager)
         return;
-    switch (deviceEvent) {
+    handle({deviceEvent, false});
+}
+
+void VHPlatformDeviceDetector::handle(Event event)
+{
+    // Behind a running scan, as behind one on this thread; once is enough:
+    // the scan it waits for sees what it saw.
+    if (isScanning()) {
+        if (!m_waiting.contains(event))
+            m_waiting.append(event);
+        return;
+    }
+    switch (event.code) {
     case VHDeviceEvent::NodesChanged:
-        onNodesChanged();
+        onNodesChanged(event.late);
         break;
     case VHDeviceEvent::Arrival:
         onArrival();
@@ -112,10 +150,18 @@ bool VHPlatformDeviceDetector::isCurrentDevice(VHClientInterface *device, VHDevi
 }
 
 std::unique_ptr<VHDeviceService> VHPlatformDeviceDetector::takeServiceOf(VHClientInterface *device,
-                                                                         VHServiceList &services) const
+                                                                         VHServiceList &services,
+                                                                         const QStringList &uuids) const
 {
-    for (std::unique_ptr<VHDeviceService> &service : services) {
-        if (service && isCurrentDevice(device, *service))
+    const bool known = !uuids.isEmpty() && uuids.size() == qsizetype(services.size());
+    QString deviceUuid;
+    if (known)
+        device->getUUID(deviceUuid);
+    for (size_t i = 0; i < services.size(); ++i) {
+        std::unique_ptr<VHDeviceService> &service = services[i];
+        if (!service)
+            continue;
+        if (known ? uuids[qsizetype(i)] == deviceUuid : isCurrentDevice(device, *service))
             return std::move(service);
     }
     return nullptr;
@@ -151,13 +197,21 @@ void VHPlatformDeviceDetector::onNodesChanged(bool late)
         scheduleRescan(quint32(now - m_lastEventTick));
         return;
     }
+    const Event event{VHDeviceEvent::NodesChanged, true};
+    scan(
+        ScanScsi, [this](VHDeviceScan &scan) { onNodesScanned(scan); }, &event);
+}
 
-    VHServiceList services = m_platform->findSCSIDevices(m_manager->models());
+void VHPlatformDeviceDetector::onNodesScanned(VHDeviceScan &scan)
+{
+    VHClientInterface *device = m_manager->currentClient();
+    const bool fsDevice = device && device->serviceType() == VHDeviceService::DEVICE_FS;
+    VHServiceList &services = scan.scsi;
     vhDebug() << "handle event : services=" << services.size();
     if (!fsDevice) {
         if (services.empty() || device) {
             // Other devices may stay plugged beside it: only its own absence unplugs it.
-            if (device && !takeServiceOf(device, services))
+            if (device && !takeServiceOf(device, services, scan.scsiUuids))
                 sendUnplug();
         } else {
             vhDebug() << "send onDevicePlugin event";
@@ -166,7 +220,7 @@ void VHPlatformDeviceDetector::onNodesChanged(bool late)
     } else if (!services.empty()) {
         // A file-system device in its update comes back over SCSI; with
         // several plugged, the one with its UUID is it.
-        std::unique_ptr<VHDeviceService> own = takeServiceOf(device, services);
+        std::unique_ptr<VHDeviceService> own = takeServiceOf(device, services, scan.scsiUuids);
         vhDebug() << "send onDevicePlugin event";
         sendPlugin(own ? std::move(own) : std::move(services.front()));
     }
@@ -181,7 +235,7 @@ void VHPlatformDeviceDetector::scheduleRescan(quint32 sinceLastEvent)
     const int delay = int(kBurstIntervalMs - qMin(sinceLastEvent, kBurstIntervalMs)) + 1;
     QTimer::singleShot(delay, this, [this] {
         m_rescanPending = false;
-        onNodesChanged(true);
+        handle({VHDeviceEvent::NodesChanged, true});
     });
 }
 
@@ -189,20 +243,31 @@ void VHPlatformDeviceDetector::onArrival()
 {
     vhDebug() << "DBT_DEVICEARRIVAL";
     VHClientInterface *device = m_manager->currentClient();
+    const Event event{VHDeviceEvent::Arrival};
     // A device sent away for its update may come back as a volume instead of
     // in its update mode: the manager decides what that means.
     if (device && expectsToVanish(device) && device->serviceType() == VHDeviceService::DEVICE_FS) {
-        VHServiceList volumes = m_platform->findFSDevices(m_manager);
-        if (!volumes.empty())
-            sendPlugin(std::move(volumes.front()));
+        scan(
+            ScanVolumes,
+            [this](VHDeviceScan &scan) {
+                if (!scan.volumes.empty())
+                    sendPlugin(std::move(scan.volumes.front()));
+            },
+            &event);
         return;
     }
     // A device reached over SCSI whose flash pass has ended may have left as a
     // SCSI device and come back as a volume before its removal was seen.
     if (device && device->serviceType() == VHDeviceService::DEVICE_SCSI && !expectsToVanish(device)) {
-        VHServiceList scsi = m_platform->findSCSIDevices(m_manager->models());
-        if (!takeServiceOf(device, scsi))
-            sendUnplug();
+        scan(
+            ScanScsi,
+            [this, device](VHDeviceScan &scan) {
+                if (!takeServiceOf(device, scan.scsi, scan.scsiUuids))
+                    sendUnplug();
+                plugFirstVolume();
+            },
+            &event);
+        return;
     }
     plugFirstVolume();
 }
@@ -211,42 +276,12 @@ void VHPlatformDeviceDetector::plugFirstVolume()
 {
     if (m_manager->currentClient())
         return;
-    if (m_scanOnWorker) {
-        scanVolumesOnWorker();
-        return;
-    }
-    VHServiceList services = m_platform->findFSDevices(m_manager);
-    if (!services.empty())
-        sendPlugin(std::move(services.front()));
-}
-
-void VHPlatformDeviceDetector::scanVolumesOnWorker()
-{
-    if (m_scanning) {
-        m_scanAgain = true;
-        return;
-    }
-    m_scanning = true;
-    m_scanAgain = false;
-    auto scan = std::make_shared<VHVolumeScan>(m_manager->models(), m_manager->deviceClassFlags());
-    VHPlatform *platform = m_platform;
-    m_scanner.start([this, platform, scan] {
-        scan->found = platform->findFSDevices(scan.get());
-        QMetaObject::invokeMethod(
-            this, [this, scan] { onVolumesScanned(scan); }, Qt::QueuedConnection);
+    // Not stale when a device connected meanwhile: the volume is then dropped.
+    scan(ScanVolumes, [this](VHDeviceScan &scan) {
+        // A device may have connected meanwhile (over SCSI, or a rescan of a node change).
+        if (!m_manager->currentClient() && !scan.volumes.empty())
+            sendPlugin(std::move(scan.volumes.front()));
     });
-}
-
-void VHPlatformDeviceDetector::onVolumesScanned(const std::shared_ptr<VHVolumeScan> &scan)
-{
-    m_scanning = false;
-    for (const auto &[row, atFront] : std::as_const(scan->registered))
-        m_manager->registerModel(row, atFront);
-    // A device may have connected meanwhile (over SCSI, or a rescan of a node change).
-    if (!m_manager->currentClient() && !scan->found.empty())
-        sendPlugin(std::move(scan->found.front()));
-    if (m_scanAgain)
-        plugFirstVolume();
 }
 
 void VHPlatformDeviceDetector::onRemoveComplete()
@@ -259,7 +294,79 @@ void VHPlatformDeviceDetector::onRemoveComplete()
     // device's. Its own removal shows as a node change, which checks it by UUID.
     if (device->serviceType() == VHDeviceService::DEVICE_SCSI)
         return;
-    VHServiceList services = m_platform->findFSDevices(m_manager);
-    if (services.empty() || !isCurrentDevice(device, *services.front()))
-        sendUnplug();
+    const Event event{VHDeviceEvent::RemoveComplete};
+    scan(
+        ScanVolumes,
+        [this, device](VHDeviceScan &scan) {
+            if (scan.volumes.empty() || !isCurrentDevice(device, *scan.volumes.front()))
+                sendUnplug();
+        },
+        &event);
+}
+
+// ---- the scans ------------------------------------------------------------------
+
+void VHPlatformDeviceDetector::scan(int what, const ScanThen &then, const Event *event)
+{
+    if (!m_scanOnWorker) {
+        VHDeviceScan scan(VHModelTable(), m_manager->deviceClassFlags());
+        if (what & ScanScsi)
+            scan.scsi = m_platform->findSCSIDevices(m_manager->models());
+        if (what & ScanVolumes)
+            scan.volumes = m_platform->findFSDevices(m_manager);
+        then(scan);
+        return;
+    }
+    auto job = std::make_shared<VHDeviceScan>(m_manager->models(), m_manager->deviceClassFlags());
+    job->what = what;
+    job->before = VHDeviceScan::Device::of(m_manager->currentClient());
+    job->readUuids = job->before.client != nullptr;
+    if (event) {
+        job->staleEvent = event->code;
+        job->staleLate = event->late;
+    }
+    job->then = then;
+    startScanOnWorker(job);
+}
+
+void VHPlatformDeviceDetector::startScanOnWorker(const std::shared_ptr<VHDeviceScan> &scan)
+{
+    ++m_scansRunning;
+    VHPlatform *platform = m_platform;
+    m_scanner.start([this, platform, scan] {
+        if (scan->what & ScanScsi) {
+            scan->scsi = platform->findSCSIDevices(scan->table);
+            for (size_t i = 0; scan->readUuids && i < scan->scsi.size(); ++i) {
+                QString uuid;
+                scan->scsi[i]->getUUID(uuid);
+                scan->scsiUuids.append(uuid);
+            }
+        }
+        if (scan->what & ScanVolumes)
+            scan->volumes = platform->findFSDevices(scan.get());
+        QMetaObject::invokeMethod(
+            this, [this, scan] { onScanned(scan); }, Qt::QueuedConnection);
+    });
+}
+
+void VHPlatformDeviceDetector::onScanned(const std::shared_ptr<VHDeviceScan> &scan)
+{
+    --m_scansRunning;
+    for (const auto &[row, atFront] : std::as_const(scan->registered))
+        m_manager->registerModel(row, atFront);
+    if (scan->staleEvent && VHDeviceScan::Device::of(m_manager->currentClient()) != scan->before) {
+        // The device changed while the scan ran: what the scan found is judged against it anew.
+        vhDebug() << "the current device changed during the scan: scanned again";
+        handle({*scan->staleEvent, scan->staleLate});
+    } else {
+        scan->then(*scan);
+    }
+    handleWaitingEvent();
+}
+
+void VHPlatformDeviceDetector::handleWaitingEvent()
+{
+    // The event just handled may have started the next scan of its own.
+    while (!isScanning() && !m_waiting.isEmpty())
+        handle(m_waiting.takeFirst());
 }

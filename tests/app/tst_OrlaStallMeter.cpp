@@ -31,7 +31,7 @@ class TestOrlaStallMeter : public QObject
 private slots:
     void reportsTheWorstStall_data()
     {
-        QTest::addColumn<QString>("block"); // "", "slot" or "outside"
+        QTest::addColumn<QString>("block"); // "", "slot", "outside", "section" or "unmeasured"
         QTest::addColumn<int>("atLeastMs");
         QTest::addColumn<int>("belowMs");
         QTest::addColumn<QString>("place");
@@ -41,6 +41,11 @@ private slots:
         QTest::newRow("idle loop") << QString() << 0 << 30 << QString() << 3;
         QTest::newRow("80 ms in a timer's slot") << "slot" << 70 << 1000 << "Timer to QTimer" << 1;
         QTest::newRow("80 ms between two loops") << "outside" << 70 << 1000 << "code outside event dispatch" << 1;
+        QTest::newRow("80 ms in a named section") << "section" << 70 << 1000 << "start-up" << 1;
+        // A driver's own work is not the updater's stall; a slot it calls is.
+        QTest::newRow("80 ms in an unmeasured section") << "unmeasured" << 0 << 30 << QString() << 3;
+        QTest::newRow("80 ms in a slot called from an unmeasured section")
+            << "unmeasured slot" << 70 << 1000 << "MetaCall to QObject" << 1;
     }
 
     void reportsTheWorstStall()
@@ -63,6 +68,20 @@ private slots:
             runLoop(150);
             if (block == QLatin1String("outside"))
                 QThread::msleep(80);
+            if (block == QLatin1String("section")) {
+                const OrlaStallMeter::Section section(meter, "start-up");
+                QThread::msleep(80);
+            }
+            if (block.startsWith(QLatin1String("unmeasured"))) {
+                const OrlaStallMeter::Section section(meter, "demo driver", OrlaStallMeter::Measured::No);
+                QThread::msleep(80);
+                if (block.endsWith(QLatin1String("slot"))) {
+                    QObject receiver;
+                    QMetaObject::invokeMethod(
+                        &receiver, [] { QThread::msleep(80); }, Qt::QueuedConnection);
+                    QCoreApplication::sendPostedEvents(&receiver);
+                }
+            }
             runLoop(150);
             if (meter->worstStallMs() < belowMs || attempt == attempts)
                 break;

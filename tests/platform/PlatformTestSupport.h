@@ -17,6 +17,7 @@
 #include <QMutex>
 #include <QSignalSpy>
 #include <QStringList>
+#include <QThread>
 
 #include <functional>
 
@@ -101,6 +102,9 @@ public:
         QHash<QString, QString> vendors;
         int scsiScans = 0;
         int driveScans = 0;
+        // Scans made on the thread that wrote the script (a test's), not on a worker.
+        QThread *caller = QThread::currentThread();
+        int scansOnCaller = 0;
         QList<VHEjectMode> ejectModes;
         std::function<std::unique_ptr<VHDeviceWatcher>()> watcher;
     };
@@ -112,6 +116,7 @@ public:
     void getRemovableDrives(QStringList &drives, const QString &, int) override
     {
         ++m_script->driveScans;
+        m_script->scansOnCaller += QThread::currentThread() == m_script->caller;
         drives = m_script->drives;
     }
     QString getDriveVendorName(const QString &drive) override { return m_script->vendors.value(drive); }
@@ -124,6 +129,7 @@ public:
     VHServiceList findSCSIDevices(const VHModelTable &) override
     {
         ++m_script->scsiScans;
+        m_script->scansOnCaller += QThread::currentThread() == m_script->caller;
         return m_script->scsi ? m_script->scsi() : VHServiceList();
     }
     std::unique_ptr<VHDeviceDetector> createDetector(VHDeviceManagerInterface *, VHPlatform *) override

@@ -84,6 +84,41 @@ class TestVHPlatformDeviceDetector : public QObject
         m_manager.current = &m_device;
     }
 
+    // One row of oneEventWithTheCurrentDevice_data, scanned at once or on the worker.
+    void meetScenario(bool onWorker)
+    {
+        QFETCH(Scenario, scenario);
+        LogCapture log;
+        QTemporaryDir drive;
+        if (scenario.volume) {
+            QVERIFY(writeFile(drive.path() + QStringLiteral("/System/device.txt"),
+                              "[UUID]\nUUID=" + kUuid.toLatin1() + "\n"));
+            m_manager.table = {{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("X"), nullptr}};
+            m_script.drives = {drive.path()};
+        }
+        if (!scenario.scsi.isEmpty())
+            scsiFinds(scenario.scsi);
+        if (scenario.device.type != kNoDevice)
+            makeCurrent(scenario.device.type, scenario.device.state, scenario.device.uuid);
+        m_manager.makeCurrentOnPlugin = scenario.adopts;
+        const auto reads = VHTestIoThreads::install(drive.path(), VHSys::Op::Read);
+        auto detector = makeDetector();
+        detector->setScanOnWorker(onWorker);
+        for (int i = 0; i < scenario.repeat; ++i)
+            detector->DeviceChange(scenario.event);
+        QTRY_VERIFY_WITH_TIMEOUT(!detector->isScanning(), 5000);
+        QCOMPARE(m_script.scansOnCaller, onWorker ? 0 : m_script.scsiScans + m_script.driveScans);
+        QVERIFY(!onWorker || reads->onHomeThread == 0);
+        QCOMPARE(m_manager.events, scenario.told);
+        QCOMPARE((QList<int>{m_script.scsiScans, m_script.driveScans}), scenario.scans);
+        // Only what is passed on to the listeners starts a burst.
+        QCOMPARE(detector->lastEventTick(), scenario.told.isEmpty() ? 0u : m_now);
+        if (!scenario.logged.isEmpty()) {
+            QVERIFY(log.contains(scenario.logged));
+            QVERIFY(!log.contains(QStringLiteral("tickcount=")));
+        }
+    }
+
 private slots:
     void init()
     {
@@ -161,34 +196,12 @@ private slots:
         for (quint32 code : {0x0000u, 0x0018u, 0x8001u, 0x8003u, 0xFFFFFFFFu})
             QTest::addRow("code 0x%x is ignored", code) << Scenario{.scsi = kUuid, .event = code};
     }
-    void oneEventWithTheCurrentDevice()
-    {
-        QFETCH(Scenario, scenario);
-        LogCapture log;
-        QTemporaryDir drive;
-        if (scenario.volume) {
-            QVERIFY(writeFile(drive.path() + QStringLiteral("/System/device.txt"),
-                              "[UUID]\nUUID=" + kUuid.toLatin1() + "\n"));
-            m_manager.table = {{QStringLiteral("1105"), QStringLiteral("Pacer40"), QStringLiteral("X"), nullptr}};
-            m_script.drives = {drive.path()};
-        }
-        if (!scenario.scsi.isEmpty())
-            scsiFinds(scenario.scsi);
-        if (scenario.device.type != kNoDevice)
-            makeCurrent(scenario.device.type, scenario.device.state, scenario.device.uuid);
-        m_manager.makeCurrentOnPlugin = scenario.adopts;
-        auto detector = makeDetector();
-        for (int i = 0; i < scenario.repeat; ++i)
-            detector->DeviceChange(scenario.event);
-        QCOMPARE(m_manager.events, scenario.told);
-        QCOMPARE((QList<int>{m_script.scsiScans, m_script.driveScans}), scenario.scans);
-        // Only what is passed on to the listeners starts a burst.
-        QCOMPARE(detector->lastEventTick(), scenario.told.isEmpty() ? 0u : m_now);
-        if (!scenario.logged.isEmpty()) {
-            QVERIFY(log.contains(scenario.logged));
-            QVERIFY(!log.contains(QStringLiteral("tickcount=")));
-        }
-    }
+    void oneEventWithTheCurrentDevice() { meetScenario(false); }
+
+    // The same decisions when every scan runs on the worker: no scan on the
+    // test's thread, the result the same once the scans are done.
+    void oneEventWithScansOnWorker_data() { oneEventWithTheCurrentDevice_data(); }
+    void oneEventWithScansOnWorker() { meetScenario(true); }
 
     void noUnplugWhileTheDeviceUpdates_data()
     {
@@ -285,6 +298,39 @@ private slots:
         QCOMPARE(reads->onHomeThread.load(), 0);
         QCOMPARE(m_manager.table.size(), 1);
         QCOMPARE(m_manager.table.first().modelName, QStringLiteral("Pacer40"));
+    }
+
+    // A scan's result that came after the current device changed is not acted
+    // on: the event is met again, as the device now stands.
+    void staleScanIsJudgedAgain_data()
+    {
+        QTest::addColumn<int>("stateDuringScan"); // -1: the device is gone
+        QTest::addColumn<QStringList>("told");
+        QTest::addColumn<int>("scsiScans");
+        QTest::newRow("still in its update: its SCSI service is passed on") << 1 << QStringList{kPlugin} << 1;
+        QTest::newRow("its update ended: an idle volume device ignores the change") << 0 << QStringList() << 1;
+        QTest::newRow("gone: the SCSI device found is a new one") << -1 << QStringList{kPlugin} << 2;
+    }
+    void staleScanIsJudgedAgain()
+    {
+        QFETCH(int, stateDuringScan);
+        QFETCH(QStringList, told);
+        QFETCH(int, scsiScans);
+        scsiFinds(kUuid);
+        makeCurrent(kFs, 1);
+        auto detector = makeDetector();
+        detector->setScanOnWorker(true);
+        detector->DeviceChange(kNodes);
+        QVERIFY(detector->isScanning());
+        // The result waits for this thread's events: the change comes first.
+        if (stateDuringScan < 0)
+            m_manager.current = nullptr;
+        else
+            m_device.clientState = stateDuringScan;
+        QTRY_VERIFY_WITH_TIMEOUT(!detector->isScanning(), 5000);
+        QCOMPARE(m_manager.events, told);
+        QCOMPARE(m_script.scsiScans, scsiScans);
+        QCOMPARE(m_script.scansOnCaller, 0);
     }
 
     void firstListenerTakesTheService()

@@ -1,8 +1,10 @@
 #include "OrlaRoad.h"
 
+#include "OrlaApp.h"
 #include "OrlaController.h"
 #include "OrlaForm.h"
 #include "OrlaMountOffer.h"
+#include "OrlaStallMeter.h"
 #include "SoftUpdateForm.h"
 #include "VHClient.h"
 #include "VHDaemon.h"
@@ -58,9 +60,18 @@ bool OrlaRoad::failWith(QString &detail, const QString &why)
     return false;
 }
 
-OrlaRoad::OrlaRoad(const Options &options) : m_options(options), m_stage(stageOptions(options)) {}
+OrlaRoad::OrlaRoad(const Options &options) : m_options(options), m_stage(stageOptions(options))
+{
+    m_pictureWriter.setMaxThreadCount(1);
+}
 
 OrlaRoad::~OrlaRoad() = default;
+
+OrlaStallMeter *OrlaRoad::stallMeter()
+{
+    OrlaApp *app = OrlaApp::instance();
+    return app ? app->stallMeter() : nullptr;
+}
 
 // A device one OS and language version behind; its boot loader is current, so
 // that image is never copied. Two weeks of assist data and three workouts.
@@ -208,7 +219,11 @@ bool OrlaRoad::step(const QString &name, const std::function<bool(QString &)> &b
     timer.start();
     Step result;
     result.name = name;
-    result.ok = body(result.detail);
+    {
+        // What the step does between the updater's events is the driver's work, not the updater's.
+        const OrlaStallMeter::Section driver(stallMeter(), "demo driver", OrlaStallMeter::Measured::No);
+        result.ok = body(result.detail);
+    }
     result.ms = timer.elapsed();
     ticker.stop();
     result.worstGapMs = worst;
@@ -233,7 +248,19 @@ void OrlaRoad::shoot(const QString &name, QWidget *window)
 {
     const QString file = window ? nextShotFile(name) : QString();
     if (!file.isEmpty())
-        window->grab().save(file);
+        savePicture(window->grab(), file);
+}
+
+// Only the grab needs the GUI thread: the PNG is encoded and written on the
+// driver's own thread, so a picture never counts as the updater's stall.
+void OrlaRoad::savePicture(const QPixmap &picture, const QString &file)
+{
+    const OrlaStallMeter::Section section(stallMeter(), "demo driver: picture", OrlaStallMeter::Measured::No);
+    const QImage image = picture.toImage();
+    m_pictureWriter.start([image, file] {
+        if (!image.save(file))
+            qWarning("veloraupdate-demo: can not write %s", qPrintable(file));
+    });
 }
 
 void OrlaRoad::shootWithBox(const QString &name, QWidget *window, QWidget *box)
@@ -250,7 +277,7 @@ void OrlaRoad::shootWithBox(const QString &name, QWidget *window, QWidget *box)
     painter.fillRect(QRect(at + QPoint(2, 3), box->size()), QColor(0, 0, 0, 70));
     painter.drawPixmap(at, boxPicture);
     painter.end();
-    picture.save(file);
+    savePicture(picture, file);
 }
 
 bool OrlaRoad::deviceIdle() const { return runtimeIdle(m_controller); }
@@ -266,6 +293,8 @@ bool OrlaRoad::click(QWidget *window, const char *button)
     auto *target = window->findChild<QPushButton *>(QString::fromLatin1(button));
     if (!target || !target->isEnabled() || !target->isVisible())
         return false;
+    // The updater's own work, which a real click runs inside its mouse event.
+    const OrlaStallMeter::Section section(stallMeter(), "a button's click handlers");
     target->click();
     return true;
 }
@@ -294,6 +323,7 @@ bool OrlaRoad::runAll(OrlaController *controller)
         break;
     }
     m_boxCloser.reset();
+    m_pictureWriter.waitForDone();
     QObject::disconnect(recorder);
     manager->setClock({});
     return ok;

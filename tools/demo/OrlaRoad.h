@@ -8,11 +8,14 @@
 #include <QPoint>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 
 #include <functional>
 #include <memory>
 
+class OrlaStallMeter;
 class QLabel;
+class QPixmap;
 class QTimer;
 class QWidget;
 class VHClient;
@@ -150,6 +153,9 @@ private:
     QString nextShotFile(const QString &name);
     void shoot(const QString &name, QWidget *window);
     void shootWithBox(const QString &name, QWidget *window, QWidget *box);
+    void savePicture(const QPixmap &picture, const QString &file);
+    // The updater's GUI-thread watchdog, when it runs.
+    static OrlaStallMeter *stallMeter();
     bool deviceIdle() const;
     void closeMessageBox();
     bool click(QWidget *window, const char *button);
@@ -170,4 +176,6 @@ private:
     QString m_uuidBefore; // the road's device as first plugged
     QStringList m_languagesBefore;
     QStringList m_installed; // what the device's last start installed
+    // Last member: its destructor waits for the pictures still being written.
+    QThreadPool m_pictureWriter;
 };

@@ -93,7 +93,11 @@ int main(int argc, char **argv)
         out << "veloraupdate-demo: the updater did not start (" << started << ")" << Qt::endl;
         return 1;
     }
-    app.controller()->onDeviceConnected(nullptr);
+    {
+        // As the updater's main() does before its event loop runs.
+        const OrlaStallMeter::Section section(app.stallMeter(), "start-up: first window");
+        app.controller()->onDeviceConnected(nullptr);
+    }
     const bool ok = road.runAll(app.controller());
     out << road.report();
     // Over the updater's start-up and the whole road (VELORA_STALL_LOG switches it on).
