@@ -46,8 +46,13 @@ void ReduzeduClient::download(const QString &folder, const QString &fileName, in
     const QString address = VHEnv::instance()->alpServiceUrl() + QStringLiteral("/current_%1d.alp").arg(days);
     // Above the debug level: the address asked is what tells a wrong setting.
     vhWarning() << "alp url=" << address;
-    m_reply = m_network->get(VHNetRequest::plainGet(QUrl(address), m_transferTimeoutMs));
-    connect(m_reply, &QNetworkReply::readyRead, this, &ReduzeduClient::onBytesArrived);
+    // Sent once the authorities are read, so the GUI thread never waits for them.
+    VHNetRequest::whenReady(this, [this, request = m_request, address] {
+        if (request != m_request)
+            return; // a later download replaced it meanwhile
+        m_reply = m_network->get(VHNetRequest::plainGet(QUrl(address), m_transferTimeoutMs));
+        connect(m_reply, &QNetworkReply::readyRead, this, &ReduzeduClient::onBytesArrived);
+    });
 }
 
 void ReduzeduClient::onBytesArrived()
