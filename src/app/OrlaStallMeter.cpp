@@ -39,6 +39,7 @@ void OrlaStallMeter::start()
     if (m_running)
         return;
     m_running = true;
+    m_loopSeen = false;
     m_clock.start();
     m_lastTickNs = 0;
     m_longestNs = -1;
@@ -149,6 +150,10 @@ void OrlaStallMeter::onTick()
     const qint64 now = m_clock.nsecsElapsed();
     // Time the thread spent on code that is not the updater's does not count.
     const qint64 lateMs = (now - m_lastTickNs - m_unmeasuredNs) / 1000000 - kTickMs;
+    if (!m_loopSeen) {
+        noteStartUp(lateMs + kTickMs);
+        return;
+    }
     if (lateMs >= kLogAtMs || lateMs > m_worstMs) {
         // The tick's own event began last and ended no stretch yet: what
         // ran before it is the stall.
@@ -163,6 +168,16 @@ void OrlaStallMeter::onTick()
         }
     }
     m_lastTickNs = now;
+    m_longestNs = -1;
+    m_unmeasuredNs = 0;
+}
+
+void OrlaStallMeter::noteStartUp(qint64 ms)
+{
+    m_loopSeen = true;
+    m_startUpMs = ms;
+    vhDebug() << "start-up before the event loop: " << ms << " ms";
+    m_lastTickNs = m_clock.nsecsElapsed();
     m_longestNs = -1;
     m_unmeasuredNs = 0;
 }
@@ -187,6 +202,8 @@ QString OrlaStallMeter::summary() const
     if (!m_worstPlace.isEmpty())
         text +=
             QStringLiteral(" (%1, ended at %2)").arg(m_worstPlace, m_worstEnd.toString(QStringLiteral("hh:mm:ss.zzz")));
+    if (m_startUpMs >= 0)
+        text += QStringLiteral("; start-up before the event loop: %1 ms").arg(m_startUpMs);
     return text;
 }
 

@@ -534,10 +534,9 @@ private slots:
         rig.messages.clear();
         QTest::mouseClick(softButton(rig.main()), Qt::LeftButton);
         QCOMPARE(int(rig.controller->lastMessage()), message);
-        const QString text =
-            message == int(OrlaController::Message::SoftwareUpToDate)
-                ? QStringLiteral("Your software is up-to-date.")
-                : QStringLiteral("The update server's answer could not be used."); // it was reached
+        const QString text = message == int(OrlaController::Message::SoftwareUpToDate)
+                                 ? QStringLiteral("Your software is up-to-date.")
+                                 : QStringLiteral("The update server's answer could not be used."); // it was reached
         QCOMPARE(rig.messages.texts(), QStringList{text});
         const QString informative = rig.messages.boxes.first().informative;
         QVERIFY2(why.isEmpty() ? informative.isEmpty() : informative.startsWith(why), qPrintable(informative));
