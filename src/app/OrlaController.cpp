@@ -487,11 +487,13 @@ void OrlaController::installWorkouts()
 {
     VHClient *device = currentDevice();
     const VHUpdatesFolder folder = updatesFolder();
-    // The workouts come from the package: it must be authentic like an update.
-    if (const VHResult signature = VHClientPackageCheck::signatureRefusal(folder.file(VHUpdatesFolder::kPackage));
-        device && folder.isValid() && !signature) {
-        showFailForm(0, tr_("The package was not written: %1.").arg(signature.reason));
-        return;
+    // The workouts come from the package: it must be authentic like an update. Read only when it can be used.
+    if (device && folder.isValid()) {
+        if (const VHResult signature = VHClientPackageCheck::signatureRefusal(folder.file(VHUpdatesFolder::kPackage));
+            !signature) {
+            showFailForm(0, tr_("The package was not written: %1.").arg(signature.reason));
+            return;
+        }
     }
     m_mainWindow->setWorkoutInstalling(true);
     if (!device || !folder.isValid()

@@ -39,7 +39,7 @@ void OrlaStallMeter::start()
     if (m_running)
         return;
     m_running = true;
-    m_loopSeen = false;
+    m_startUpMs = -1;
     m_clock.start();
     m_lastTickNs = 0;
     m_longestNs = -1;
@@ -150,8 +150,8 @@ void OrlaStallMeter::onTick()
     const qint64 now = m_clock.nsecsElapsed();
     // Time the thread spent on code that is not the updater's does not count.
     const qint64 lateMs = (now - m_lastTickNs - m_unmeasuredNs) / 1000000 - kTickMs;
-    if (!m_loopSeen) {
-        noteStartUp(lateMs + kTickMs);
+    if (m_startUpMs < 0) {
+        noteStartUp(qMax<qint64>(lateMs + kTickMs, 0));
         return;
     }
     if (lateMs >= kLogAtMs || lateMs > m_worstMs) {
@@ -174,7 +174,6 @@ void OrlaStallMeter::onTick()
 
 void OrlaStallMeter::noteStartUp(qint64 ms)
 {
-    m_loopSeen = true;
     m_startUpMs = ms;
     vhDebug() << "start-up before the event loop: " << ms << " ms";
     m_lastTickNs = m_clock.nsecsElapsed();

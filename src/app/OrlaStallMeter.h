@@ -126,7 +126,6 @@ private:
     qint64 m_unmeasuredNs = 0; // spent in unmeasured sections since the last tick
     qint64 m_worstMs = 0;
     qint64 m_startUpMs = -1;
-    bool m_loopSeen = false;
     QString m_worstPlace;
     QTime m_worstEnd;
     bool m_running = false;

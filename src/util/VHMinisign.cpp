@@ -55,6 +55,16 @@ QList<QByteArray> linesOf(const QByteArray &text)
     return lines;
 }
 
+// The `count` lines of a key or signature file that starts with its
+// untrusted comment and fits the size limit; empty for anything else.
+QList<QByteArray> minisignLines(const QByteArray &text, qsizetype count)
+{
+    if (text.size() > kMaxSignatureSize)
+        return {};
+    const QList<QByteArray> lines = linesOf(text);
+    return lines.size() == count && lines[0].startsWith(kUntrusted) ? lines : QList<QByteArray>();
+}
+
 // Exactly `size` bytes of strict base64, or empty.
 QByteArray decodeBase64(const QByteArray &line, qsizetype size)
 {
@@ -111,9 +121,9 @@ PublicKey SecretKey::publicKey() const
 
 VHResult parsePublicKey(const QByteArray &text, PublicKey &key)
 {
-    const QList<QByteArray> lines = linesOf(text.left(kMaxSignatureSize + 1));
+    const QList<QByteArray> lines = minisignLines(text, 2);
     const VHResult refused = VHResult::failure(kNotAuthentic, QStringLiteral("the key file is not a public key"));
-    if (text.size() > kMaxSignatureSize || lines.size() != 2 || !lines[0].startsWith(kUntrusted))
+    if (lines.isEmpty())
         return refused;
     VHByteReader reader(decodeBase64(lines[1], kPublicKeyBytes));
     if (reader.bytes(kAlgorithmSize) != kEd)
@@ -125,9 +135,9 @@ VHResult parsePublicKey(const QByteArray &text, PublicKey &key)
 
 VHResult parseSecretKey(const QByteArray &text, SecretKey &key)
 {
-    const QList<QByteArray> lines = linesOf(text.left(kMaxSignatureSize + 1));
+    const QList<QByteArray> lines = minisignLines(text, 2);
     const VHResult refused = VHResult::failure(kNotAuthentic, QStringLiteral("the key file is not a secret key"));
-    if (text.size() > kMaxSignatureSize || lines.size() != 2 || !lines[0].startsWith(kUntrusted))
+    if (lines.isEmpty())
         return refused;
     VHByteReader reader(decodeBase64(lines[1], kSecretKeyBytes));
     const QByteArray algorithm = reader.bytes(kAlgorithmSize);
@@ -148,9 +158,8 @@ VHResult parseSecretKey(const QByteArray &text, SecretKey &key)
 
 VHResult parseSignature(const QByteArray &text, Signature &signature)
 {
-    const QList<QByteArray> lines = linesOf(text.left(kMaxSignatureSize + 1));
-    if (text.size() > kMaxSignatureSize || lines.size() != 4 || !lines[0].startsWith(kUntrusted)
-        || !lines[2].startsWith(kTrusted))
+    const QList<QByteArray> lines = minisignLines(text, 4);
+    if (lines.isEmpty() || !lines[2].startsWith(kTrusted))
         return damaged();
     VHByteReader reader(decodeBase64(lines[1], kSignatureBytes));
     const QByteArray algorithm = reader.bytes(kAlgorithmSize);
